@@ -1,0 +1,86 @@
+#include <NodwardenCore/SerialQueue.hpp>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace nodwarden;
+
+TEST(SerialQueueTests, RunsJobsOneAtATimeInOrder) {
+    SerialQueue queue("test.order");
+    std::mutex mutex;
+    std::vector<int> seen;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < 200; ++i) {
+        queue.async([&, i] {
+            if (running.fetch_add(1) != 0) {
+                overlapped = true;
+            }
+            {
+                std::lock_guard lock(mutex);
+                seen.push_back(i);
+            }
+            running.fetch_sub(1);
+        });
+    }
+    queue.drain();
+    ASSERT_EQ(seen.size(), 200u);
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(seen[static_cast<size_t>(i)], i);
+    }
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(SerialQueueTests, DrainWaitsForJobsQueuedFromSeveralThreads) {
+    SerialQueue queue("test.drain");
+    std::atomic<int> done{0};
+    std::vector<std::thread> producers;
+    for (int t = 0; t < 4; ++t) {
+        producers.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                queue.async([&] {
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+                    done.fetch_add(1);
+                });
+            }
+        });
+    }
+    for (auto& producer : producers) {
+        producer.join();
+    }
+    queue.drain();
+    EXPECT_EQ(done.load(), 200);
+}
+
+TEST(SerialQueueTests, ThrowingJobDoesNotStopLaterJobs) {
+    SerialQueue queue("test.throw");
+    std::atomic<bool> ranAfter{false};
+    queue.async([] { throw std::runtime_error("boom"); });
+    queue.async([&] { ranAfter = true; });
+    queue.drain();
+    EXPECT_TRUE(ranAfter);
+}
+
+TEST(SerialQueueTests, DestructionRunsWhatWasQueuedAndIsCurrentOnlyInsideJobs) {
+    std::atomic<int> done{0};
+    std::atomic<bool> insideIsCurrent{false};
+    {
+        SerialQueue queue("test.destroy");
+        EXPECT_FALSE(queue.isCurrent());
+        queue.async([&] { insideIsCurrent = queue.isCurrent(); });
+        for (int i = 0; i < 10; ++i) {
+            queue.async([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                done.fetch_add(1);
+            });
+        }
+    }
+    EXPECT_EQ(done.load(), 10);
+    EXPECT_TRUE(insideIsCurrent);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace stayloom::testing {
+
+/// A fresh folder under the system temporary folder, removed with everything in it on destruction.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory();
+    ~TemporaryDirectory();
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+    /// Writes `contents` to `relative` below the folder, creating parent folders.
+    std::filesystem::path write(const std::string& relative, const std::string& contents) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+/// Reads a whole file; empty when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
+/// Path of a file under Tests/Fixtures.
+std::filesystem::path fixturePath(const std::string& relative);
+
+} // namespace stayloom::testing

@@ -1,0 +1,7 @@
+file(GLOB_RECURSE files "${SOURCE_DIR}/*.hpp" "${SOURCE_DIR}/*.cpp")
+foreach(file IN LISTS files)
+  file(STRINGS "${file}" hits REGEX "#[ \t]*include[ \t]*<Q")
+  if(hits)
+    message(FATAL_ERROR "Qt include in the core: ${file}: ${hits}")
+  endif()
+endforeach()
