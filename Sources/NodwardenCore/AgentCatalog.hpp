@@ -1,0 +1,71 @@
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nodwarden {
+
+/// Everything the detectors know about one AI agent: how to recognise it, how far to trust each
+/// kind of evidence for it, its on-screen phrases and the session files it writes.
+struct AgentProfile {
+    /// What sort of program the agent is.
+    enum class Kind { desktopAI, editor, browser, cli };
+
+    /// Stable lower-case identifier; the key of per-agent settings.
+    std::string id;
+    /// Name shown to the user and the key under which detector results are merged.
+    std::string displayName;
+    Kind kind = Kind::cli;
+    /// The agent's own application bundle identifiers, compared without regard to case.
+    std::vector<std::string> bundleIDs;
+    /// An installed application whose icon stands for the agent.
+    std::optional<std::string> iconBundleID;
+    /// Names of the agent's application bundles, without the ".app" ending.
+    std::vector<std::string> appBundleNames;
+    /// Executable names of a command-line agent.
+    std::vector<std::string> cliProcessNames;
+    /// Path fragments that identify the agent anywhere in a command line (case-insensitive).
+    std::vector<std::string> cliPathMarkers;
+    /// Whether CPU use of the agent's process tree counts as work.
+    bool trustsCPUSignal = false;
+    /// Whether the agent's phrases are looked for in terminal windows.
+    bool scanTerminalText = false;
+    /// Whether only phrases containing a space count in the agent's window text.
+    bool requireMultiWordPhrases = false;
+    std::vector<std::string> activePhrases;
+    std::vector<std::string> idlePhrases;
+    /// Home-relative path patterns of files the agent rewrites while it works.
+    std::vector<std::string> sessionActivityGlobs;
+    /// True when other programs may write the same session files.
+    bool sessionGlobsSharedWithOtherApps = false;
+    /// Home-relative path patterns of one-file-per-session files.
+    std::vector<std::string> sessionCountGlobs;
+
+    bool operator==(const AgentProfile&) const = default;
+};
+
+/// The stored and shown form of a kind ("desktopAI", "editor", "browser", "cli").
+std::string_view rawValue(AgentProfile::Kind kind);
+
+/// The kind whose raw value is exactly `raw`; none for any other spelling.
+std::optional<AgentProfile::Kind> agentKindFromRawValue(std::string_view raw);
+
+/// The fixed, built-in list of known agents.
+namespace AgentCatalog {
+
+/// The 25 built-in profiles in priority order (every lookup takes the first match); built afresh
+/// on each call.
+std::vector<AgentProfile> builtin();
+
+/// Lower-case bundle identifiers of terminal applications whose windows are searched for
+/// command-line agents' phrases.
+const std::set<std::string>& terminalBundleIDs();
+
+/// Display names of the command-line agents of `builtin`.
+std::set<std::string> cliAgentNames();
+
+} // namespace AgentCatalog
+} // namespace nodwarden
