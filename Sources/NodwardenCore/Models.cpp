@@ -1,0 +1,684 @@
+#include <NodwardenCore/Models.hpp>
+
+#include <NodwardenCore/UnicodeText.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace nodwarden {
+
+using nlohmann::json;
+
+namespace {
+
+// MARK: - Strict value readers
+//
+// nlohmann converts freely between numbers and booleans; stored settings must not, so every
+// read checks the JSON type itself and a mismatch fails the whole decoding.
+
+struct DecodingFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void failDecoding(std::string_view key, std::string_view expected) {
+    throw DecodingFailure("\"" + std::string(key) + "\" is not " + std::string(expected));
+}
+
+int readInt(const json& value, std::string_view key) {
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+            failDecoding(key, "an integer in range");
+        }
+        return static_cast<int>(number);
+    }
+    if (value.is_number_integer()) {
+        const auto number = value.get<std::int64_t>();
+        if (number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max()) {
+            failDecoding(key, "an integer in range");
+        }
+        return static_cast<int>(number);
+    }
+    failDecoding(key, "an integer");
+}
+
+double readDouble(const json& value, std::string_view key) {
+    if (!value.is_number()) {
+        failDecoding(key, "a number");
+    }
+    return value.get<double>();
+}
+
+bool readBool(const json& value, std::string_view key) {
+    if (!value.is_boolean()) {
+        failDecoding(key, "a boolean");
+    }
+    return value.get<bool>();
+}
+
+std::string readString(const json& value, std::string_view key) {
+    if (!value.is_string()) {
+        failDecoding(key, "a string");
+    }
+    return value.get<std::string>();
+}
+
+std::vector<std::string> readStringList(const json& value, std::string_view key) {
+    if (!value.is_array()) {
+        failDecoding(key, "an array of strings");
+    }
+    std::vector<std::string> list;
+    list.reserve(value.size());
+    for (const auto& element : value) {
+        list.push_back(readString(element, key));
+    }
+    return list;
+}
+
+const json& requireObject(const json& value, std::string_view what) {
+    if (!value.is_object()) {
+        failDecoding(what, "an object");
+    }
+    return value;
+}
+
+/// The value of an optional key; null counts as absent, as an optional field encodes none.
+const json* optionalMember(const json& object, const char* key) {
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        return nullptr;
+    }
+    return &*it;
+}
+
+const json& requiredMember(const json& object, const char* key) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        throw DecodingFailure(std::string("missing \"") + key + "\"");
+    }
+    return *it;
+}
+
+template <typename Read>
+auto readOptional(const json& object, const char* key, Read read)
+    -> std::optional<decltype(read(std::declval<const json&>(), key))> {
+    if (const json* value = optionalMember(object, key)) {
+        return read(*value, key);
+    }
+    return std::nullopt;
+}
+
+/// Parses `text` and decodes it with `decode`; any failure, malformed JSON included, is no value.
+template <typename T, typename Decode>
+std::optional<T> decodeText(std::string_view text, Decode decode) {
+    const json parsed = json::parse(text.begin(), text.end(), nullptr, false);
+    if (parsed.is_discarded()) {
+        return std::nullopt;
+    }
+    try {
+        return decode(parsed);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// MARK: - Records
+
+template <typename Enum, std::size_t N>
+std::optional<Enum> caseForRawValue(const std::array<Enum, N>& cases, std::string_view raw) {
+    for (const Enum value : cases) {
+        if (rawValue(value) == raw) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+constexpr std::array<LidState, 3> kLidStates{LidState::open, LidState::closed, LidState::unknown};
+constexpr std::array<GuardStatus, 7> kGuardStatuses{GuardStatus::off,
+                                                    GuardStatus::watching,
+                                                    GuardStatus::keepingAwake,
+                                                    GuardStatus::idleGrace,
+                                                    GuardStatus::batterySafety,
+                                                    GuardStatus::thermalSafety,
+                                                    GuardStatus::pluggedInUnlimited};
+
+GuardPowerProfile decodeProfile(const json& value, std::string_view what) {
+    const json& object = requireObject(value, what);
+    return GuardPowerProfile(
+        readInt(requiredMember(object, "batteryCutoffPercent"), "batteryCutoffPercent"),
+        readInt(requiredMember(object, "warningPercent"), "warningPercent"),
+        readDouble(requiredMember(object, "idleGracePeriodSeconds"), "idleGracePeriodSeconds"),
+        readDouble(requiredMember(object, "cpuThresholdPercent"), "cpuThresholdPercent"),
+        readBool(requiredMember(object, "allowUnlimitedKeepAwake"), "allowUnlimitedKeepAwake"),
+        readBool(requiredMember(object, "sleepAfterCompletion"), "sleepAfterCompletion"),
+        readBool(requiredMember(object, "sleepOnlyIfLidClosed"), "sleepOnlyIfLidClosed"));
+}
+
+GuardSettings decodeSettings(const json& value) {
+    const json& object = requireObject(value, "settings");
+
+    // Older versions stored the profile fields flat at the top level. Every legacy key is
+    // type-checked even when the profiles make it irrelevant, so a damaged record never passes.
+    const int cutoff = readOptional(object, "batteryCutoffPercent", readInt).value_or(20);
+    const int warning = readOptional(object, "warningPercent", readInt).value_or(30);
+    const double idleGrace =
+        readOptional(object, "idleGracePeriodSeconds", readDouble).value_or(90.0);
+    const double cpuThreshold =
+        readOptional(object, "cpuThresholdPercent", readDouble).value_or(8.0);
+    const bool unlimitedWhilePluggedIn =
+        readOptional(object, "allowUnlimitedWhilePluggedIn", readBool).value_or(true);
+    const bool sleepAfterCompletion =
+        readOptional(object, "sleepAfterCompletion", readBool).value_or(true);
+    const bool sleepOnlyIfLidClosed =
+        readOptional(object, "sleepOnlyIfLidClosed", readBool).value_or(true);
+
+    const auto readProfile = [](const json& profile, std::string_view key) {
+        return decodeProfile(profile, key);
+    };
+    auto batteryProfile = readOptional(object, "batteryProfile", readProfile);
+    auto pluggedInProfile = readOptional(object, "pluggedInProfile", readProfile);
+
+    auto targetApps = readOptional(object, "targetApps", readStringList)
+                          .value_or(GuardSettings::defaultTargetApps());
+    auto activePhrases = readOptional(object, "activePhrases", readStringList)
+                             .value_or(GuardSettings::defaultActivePhrases());
+    auto idlePhrases = readOptional(object, "idlePhrases", readStringList)
+                           .value_or(GuardSettings::defaultIdlePhrases());
+    auto disabledAgentIDs = readOptional(object, "disabledAgentIDs", readStringList)
+                                .value_or(std::vector<std::string>{});
+
+    return GuardSettings(
+        std::move(batteryProfile), std::move(pluggedInProfile), cutoff, warning, idleGrace,
+        cpuThreshold, GuardSettings::migrateLegacyTargets(targetApps), std::move(activePhrases),
+        std::move(idlePhrases),
+        readOptional(object, "accessibilityDetectionEnabled", readBool).value_or(true),
+        readOptional(object, "launchAtLoginEnabled", readBool).value_or(false),
+        unlimitedWhilePluggedIn, sleepAfterCompletion, sleepOnlyIfLidClosed,
+        readOptional(object, "restoreNormalSleepOnQuit", readBool).value_or(true),
+        std::move(disabledAgentIDs),
+        readOptional(object, "enableBrowsers", readBool).value_or(false),
+        readOptional(object, "keepAwakeWithLidClosed", readBool).value_or(false),
+        readOptional(object, "letDisplaySleep", readBool).value_or(false));
+}
+
+SignalStrength decodeSignalStrength(const json& value, std::string_view key) {
+    const auto strength = signalStrengthFromRawValue(readInt(value, key));
+    if (!strength) {
+        failDecoding(key, "a signal strength from 0 to 3");
+    }
+    return *strength;
+}
+
+ActivitySignal decodeActivitySignal(const json& value) {
+    const json& object = requireObject(value, "signal");
+    return ActivitySignal{
+        decodeSignalStrength(requiredMember(object, "strength"), "strength"),
+        readOptional(object, "appName", readString),
+        readString(requiredMember(object, "reason"), "reason"),
+        readOptional(object, "matchedText", readString),
+        readOptional(object, "sessionCount", readInt),
+        readOptional(object, "processPresent", readBool),
+    };
+}
+
+PowerSnapshot decodePowerSnapshot(const json& value) {
+    const json& object = requireObject(value, "power snapshot");
+    return PowerSnapshot{
+        readBool(requiredMember(object, "isOnACPower"), "isOnACPower"),
+        readOptional(object, "batteryPercent", readInt),
+        readString(requiredMember(object, "rawDescription"), "rawDescription"),
+    };
+}
+
+template <typename Enum, std::size_t N>
+Enum decodeRawValue(const json& value, const std::array<Enum, N>& cases, std::string_view what) {
+    const auto decoded = caseForRawValue(cases, readString(value, what));
+    if (!decoded) {
+        failDecoding(what, "a known raw value");
+    }
+    return *decoded;
+}
+
+} // namespace
+
+// MARK: - SignalStrength
+
+int rawValue(SignalStrength strength) {
+    return static_cast<int>(strength);
+}
+
+std::optional<SignalStrength> signalStrengthFromRawValue(int raw) {
+    if (raw < 0 || raw > 3) {
+        return std::nullopt;
+    }
+    return static_cast<SignalStrength>(raw);
+}
+
+bool isActiveWork(SignalStrength strength) {
+    return strength >= SignalStrength::weak;
+}
+
+// MARK: - ActivitySignal
+
+ActivitySignal ActivitySignal::none() {
+    return ActivitySignal{SignalStrength::none, std::nullopt, "No active agent signal",
+                          std::nullopt,         std::nullopt, std::nullopt};
+}
+
+std::optional<ActivitySignal> ActivitySignal::fromJSON(std::string_view text) {
+    return decodeText<ActivitySignal>(text, decodeActivitySignal);
+}
+
+std::string ActivitySignal::toJSON() const {
+    return json(*this).dump();
+}
+
+// MARK: - LidState
+
+std::string_view rawValue(LidState state) {
+    switch (state) {
+    case LidState::open:
+        return "open";
+    case LidState::closed:
+        return "closed";
+    case LidState::unknown:
+        return "unknown";
+    }
+    return "unknown";
+}
+
+std::string_view displayName(LidState state) {
+    switch (state) {
+    case LidState::open:
+        return "Open";
+    case LidState::closed:
+        return "Closed";
+    case LidState::unknown:
+        return "Unknown";
+    }
+    return "Unknown";
+}
+
+std::optional<LidState> lidStateFromRawValue(std::string_view raw) {
+    return caseForRawValue(kLidStates, raw);
+}
+
+// MARK: - PowerSnapshot
+
+std::string PowerSnapshot::displayName() const {
+    std::string text = batteryPercent ? std::to_string(*batteryPercent) + "%" : "Battery unknown";
+    text += isOnACPower ? ", AC Power" : ", Battery";
+    return text;
+}
+
+std::optional<PowerSnapshot> PowerSnapshot::fromJSON(std::string_view text) {
+    return decodeText<PowerSnapshot>(text, decodePowerSnapshot);
+}
+
+std::string PowerSnapshot::toJSON() const {
+    return json(*this).dump();
+}
+
+// MARK: - GuardStatus
+
+std::string_view rawValue(GuardStatus status) {
+    switch (status) {
+    case GuardStatus::off:
+        return "off";
+    case GuardStatus::watching:
+        return "watching";
+    case GuardStatus::keepingAwake:
+        return "keepingAwake";
+    case GuardStatus::idleGrace:
+        return "idleGrace";
+    case GuardStatus::batterySafety:
+        return "batterySafety";
+    case GuardStatus::thermalSafety:
+        return "thermalSafety";
+    case GuardStatus::pluggedInUnlimited:
+        return "pluggedInUnlimited";
+    }
+    return "off";
+}
+
+std::string_view displayName(GuardStatus status) {
+    switch (status) {
+    case GuardStatus::off:
+        return "Off";
+    case GuardStatus::watching:
+        return "Watching";
+    case GuardStatus::keepingAwake:
+        return "Keeping Awake";
+    case GuardStatus::idleGrace:
+        return "Idle Grace";
+    case GuardStatus::batterySafety:
+        return "Battery Safety";
+    case GuardStatus::thermalSafety:
+        return "Thermal Safety";
+    case GuardStatus::pluggedInUnlimited:
+        return "Plugged In Unlimited";
+    }
+    return "Off";
+}
+
+std::optional<GuardStatus> guardStatusFromRawValue(std::string_view raw) {
+    return caseForRawValue(kGuardStatuses, raw);
+}
+
+// MARK: - AppMode
+
+std::string_view rawValue(AppMode mode) {
+    switch (mode) {
+    case AppMode::off:
+        return "off";
+    case AppMode::manualKeepAwake:
+        return "manualKeepAwake";
+    case AppMode::watchAgentUI:
+        return "watchAgentUI";
+    case AppMode::sleepAfterCurrentWork:
+        return "sleepAfterCurrentWork";
+    case AppMode::pluggedInUnlimited:
+        return "pluggedInUnlimited";
+    }
+    return "off";
+}
+
+std::string_view displayName(AppMode mode) {
+    switch (mode) {
+    case AppMode::off:
+        return "Off";
+    case AppMode::manualKeepAwake:
+        return "Manual Keep Awake";
+    case AppMode::watchAgentUI:
+        return "Watch Agent UI";
+    case AppMode::sleepAfterCurrentWork:
+        return "Sleep After Current Work";
+    case AppMode::pluggedInUnlimited:
+        return "Plugged-In Unlimited Mode";
+    }
+    return "Off";
+}
+
+const std::array<AppMode, 5>& appModeAllCases() {
+    static constexpr std::array<AppMode, 5> cases{
+        AppMode::off, AppMode::manualKeepAwake, AppMode::watchAgentUI,
+        AppMode::sleepAfterCurrentWork, AppMode::pluggedInUnlimited};
+    return cases;
+}
+
+std::optional<AppMode> appModeFromRawValue(std::string_view raw) {
+    return caseForRawValue(appModeAllCases(), raw);
+}
+
+// MARK: - GuardPowerProfile
+
+GuardPowerProfile::GuardPowerProfile(int batteryCutoffPercent_, int warningPercent_,
+                                     double idleGracePeriodSeconds_, double cpuThresholdPercent_,
+                                     bool allowUnlimitedKeepAwake_, bool sleepAfterCompletion_,
+                                     bool sleepOnlyIfLidClosed_)
+    : batteryCutoffPercent(batteryCutoffPercent_), warningPercent(warningPercent_),
+      idleGracePeriodSeconds(idleGracePeriodSeconds_), cpuThresholdPercent(cpuThresholdPercent_),
+      allowUnlimitedKeepAwake(allowUnlimitedKeepAwake_),
+      sleepAfterCompletion(sleepAfterCompletion_), sleepOnlyIfLidClosed(sleepOnlyIfLidClosed_) {}
+
+std::optional<GuardPowerProfile> GuardPowerProfile::fromJSON(std::string_view text) {
+    return decodeText<GuardPowerProfile>(
+        text, [](const json& value) { return decodeProfile(value, "profile"); });
+}
+
+std::string GuardPowerProfile::toJSON() const {
+    return json(*this).dump();
+}
+
+// MARK: - GuardSettings
+
+GuardSettings::GuardSettings(std::optional<GuardPowerProfile> batteryProfile_,
+                             std::optional<GuardPowerProfile> pluggedInProfile_,
+                             int batteryCutoffPercent_, int warningPercent_,
+                             double idleGracePeriodSeconds_, double cpuThresholdPercent_,
+                             std::vector<std::string> targetApps_,
+                             std::vector<std::string> activePhrases_,
+                             std::vector<std::string> idlePhrases_,
+                             bool accessibilityDetectionEnabled_, bool launchAtLoginEnabled_,
+                             bool allowUnlimitedWhilePluggedIn_, bool sleepAfterCompletion_,
+                             bool sleepOnlyIfLidClosed_, bool restoreNormalSleepOnQuit_,
+                             std::vector<std::string> disabledAgentIDs_, bool enableBrowsers_,
+                             bool keepAwakeWithLidClosed_, bool letDisplaySleep_)
+    : batteryProfile(batteryProfile_.value_or(GuardPowerProfile(
+          batteryCutoffPercent_, warningPercent_, idleGracePeriodSeconds_, cpuThresholdPercent_,
+          false, sleepAfterCompletion_, sleepOnlyIfLidClosed_))),
+      pluggedInProfile(pluggedInProfile_.value_or(GuardPowerProfile(
+          batteryCutoffPercent_, warningPercent_, idleGracePeriodSeconds_, cpuThresholdPercent_,
+          allowUnlimitedWhilePluggedIn_, sleepAfterCompletion_, sleepOnlyIfLidClosed_))),
+      targetApps(std::move(targetApps_)), activePhrases(std::move(activePhrases_)),
+      idlePhrases(std::move(idlePhrases_)),
+      accessibilityDetectionEnabled(accessibilityDetectionEnabled_),
+      launchAtLoginEnabled(launchAtLoginEnabled_),
+      restoreNormalSleepOnQuit(restoreNormalSleepOnQuit_),
+      disabledAgentIDs(std::move(disabledAgentIDs_)), enableBrowsers(enableBrowsers_),
+      keepAwakeWithLidClosed(keepAwakeWithLidClosed_), letDisplaySleep(letDisplaySleep_) {}
+
+GuardSettings GuardSettings::defaults() {
+    return GuardSettings(std::nullopt, std::nullopt, 20, 30, 90.0, 8.0, defaultTargetApps(),
+                         defaultActivePhrases(), defaultIdlePhrases(), true, false, true, true,
+                         true, true, {}, false, false, false);
+}
+
+const std::vector<std::string>& GuardSettings::defaultTargetApps() {
+    static const std::vector<std::string> apps;
+    return apps;
+}
+
+const std::vector<std::string>& GuardSettings::defaultActivePhrases() {
+    static const std::vector<std::string> phrases{
+        "Stop generating",        "Generating",       "Thinking",
+        "Waiting for permission", "Codex is working", "Claude is working",
+        "Working on it",          "Running task",     "Applying changes"};
+    return phrases;
+}
+
+const std::vector<std::string>& GuardSettings::defaultIdlePhrases() {
+    static const std::vector<std::string> phrases{"Send", "Ask",      "New chat",
+                                                  "Done", "Finished", "Completed"};
+    return phrases;
+}
+
+const std::set<std::string>& GuardSettings::legacyManagedNames() {
+    static const std::set<std::string> names{"claude",
+                                             "claude desktop",
+                                             "codex",
+                                             "codex desktop",
+                                             "chatgpt",
+                                             "cursor",
+                                             "visual studio code",
+                                             "code",
+                                             "windsurf",
+                                             "zed",
+                                             "google chrome",
+                                             "arc",
+                                             "safari",
+                                             "firefox",
+                                             "comet",
+                                             "terminal",
+                                             "iterm2",
+                                             "iterm"};
+    return names;
+}
+
+std::vector<std::string>
+GuardSettings::migrateLegacyTargets(const std::vector<std::string>& targets) {
+    std::vector<std::string> kept;
+    for (const auto& entry : targets) {
+        const std::string trimmedEntry = UnicodeText::trimmed(entry);
+        if (trimmedEntry.empty() ||
+            legacyManagedNames().contains(UnicodeText::foldCase(trimmedEntry))) {
+            continue;
+        }
+        kept.push_back(entry);
+    }
+    return kept;
+}
+
+GuardPowerProfile GuardSettings::profileFor(const PowerSnapshot& power) const {
+    return power.isOnACPower ? pluggedInProfile : batteryProfile;
+}
+
+int GuardSettings::batteryCutoffPercent() const {
+    return batteryProfile.batteryCutoffPercent;
+}
+void GuardSettings::setBatteryCutoffPercent(int value) {
+    batteryProfile.batteryCutoffPercent = value;
+}
+
+int GuardSettings::warningPercent() const {
+    return batteryProfile.warningPercent;
+}
+void GuardSettings::setWarningPercent(int value) {
+    batteryProfile.warningPercent = value;
+}
+
+double GuardSettings::idleGracePeriodSeconds() const {
+    return batteryProfile.idleGracePeriodSeconds;
+}
+void GuardSettings::setIdleGracePeriodSeconds(double value) {
+    batteryProfile.idleGracePeriodSeconds = value;
+    pluggedInProfile.idleGracePeriodSeconds = value;
+}
+
+double GuardSettings::cpuThresholdPercent() const {
+    return batteryProfile.cpuThresholdPercent;
+}
+void GuardSettings::setCpuThresholdPercent(double value) {
+    batteryProfile.cpuThresholdPercent = value;
+    pluggedInProfile.cpuThresholdPercent = value;
+}
+
+bool GuardSettings::allowUnlimitedWhilePluggedIn() const {
+    return pluggedInProfile.allowUnlimitedKeepAwake;
+}
+void GuardSettings::setAllowUnlimitedWhilePluggedIn(bool value) {
+    pluggedInProfile.allowUnlimitedKeepAwake = value;
+}
+
+bool GuardSettings::sleepAfterCompletion() const {
+    return batteryProfile.sleepAfterCompletion;
+}
+void GuardSettings::setSleepAfterCompletion(bool value) {
+    batteryProfile.sleepAfterCompletion = value;
+    pluggedInProfile.sleepAfterCompletion = value;
+}
+
+bool GuardSettings::sleepOnlyIfLidClosed() const {
+    return batteryProfile.sleepOnlyIfLidClosed;
+}
+void GuardSettings::setSleepOnlyIfLidClosed(bool value) {
+    batteryProfile.sleepOnlyIfLidClosed = value;
+    pluggedInProfile.sleepOnlyIfLidClosed = value;
+}
+
+std::optional<GuardSettings> GuardSettings::fromJSON(std::string_view text) {
+    return decodeText<GuardSettings>(text, decodeSettings);
+}
+
+std::string GuardSettings::toJSON() const {
+    return json(*this).dump();
+}
+
+// MARK: - JSON building blocks
+
+void to_json(json& value, SignalStrength strength) {
+    value = rawValue(strength);
+}
+void from_json(const json& value, SignalStrength& strength) {
+    strength = decodeSignalStrength(value, "strength");
+}
+
+void to_json(json& value, LidState state) {
+    value = rawValue(state);
+}
+void from_json(const json& value, LidState& state) {
+    state = decodeRawValue(value, kLidStates, "lid state");
+}
+
+void to_json(json& value, GuardStatus status) {
+    value = rawValue(status);
+}
+void from_json(const json& value, GuardStatus& status) {
+    status = decodeRawValue(value, kGuardStatuses, "status");
+}
+
+void to_json(json& value, AppMode mode) {
+    value = rawValue(mode);
+}
+void from_json(const json& value, AppMode& mode) {
+    mode = decodeRawValue(value, appModeAllCases(), "mode");
+}
+
+void to_json(json& value, const ActivitySignal& signal) {
+    value = json::object();
+    value["strength"] = signal.strength;
+    if (signal.appName) {
+        value["appName"] = *signal.appName;
+    }
+    value["reason"] = signal.reason;
+    if (signal.matchedText) {
+        value["matchedText"] = *signal.matchedText;
+    }
+    if (signal.sessionCount) {
+        value["sessionCount"] = *signal.sessionCount;
+    }
+    if (signal.processPresent) {
+        value["processPresent"] = *signal.processPresent;
+    }
+}
+void from_json(const json& value, ActivitySignal& signal) {
+    signal = decodeActivitySignal(value);
+}
+
+void to_json(json& value, const PowerSnapshot& power) {
+    value = json::object();
+    value["isOnACPower"] = power.isOnACPower;
+    if (power.batteryPercent) {
+        value["batteryPercent"] = *power.batteryPercent;
+    }
+    value["rawDescription"] = power.rawDescription;
+}
+void from_json(const json& value, PowerSnapshot& power) {
+    power = decodePowerSnapshot(value);
+}
+
+void to_json(json& value, const GuardPowerProfile& profile) {
+    value = json{
+        {"batteryCutoffPercent", profile.batteryCutoffPercent},
+        {"warningPercent", profile.warningPercent},
+        {"idleGracePeriodSeconds", profile.idleGracePeriodSeconds},
+        {"cpuThresholdPercent", profile.cpuThresholdPercent},
+        {"allowUnlimitedKeepAwake", profile.allowUnlimitedKeepAwake},
+        {"sleepAfterCompletion", profile.sleepAfterCompletion},
+        {"sleepOnlyIfLidClosed", profile.sleepOnlyIfLidClosed},
+    };
+}
+
+void to_json(json& value, const GuardSettings& settings) {
+    value = json{
+        {"batteryProfile", settings.batteryProfile},
+        {"pluggedInProfile", settings.pluggedInProfile},
+        {"targetApps", settings.targetApps},
+        {"activePhrases", settings.activePhrases},
+        {"idlePhrases", settings.idlePhrases},
+        {"accessibilityDetectionEnabled", settings.accessibilityDetectionEnabled},
+        {"launchAtLoginEnabled", settings.launchAtLoginEnabled},
+        {"restoreNormalSleepOnQuit", settings.restoreNormalSleepOnQuit},
+        {"disabledAgentIDs", settings.disabledAgentIDs},
+        {"enableBrowsers", settings.enableBrowsers},
+        {"keepAwakeWithLidClosed", settings.keepAwakeWithLidClosed},
+        {"letDisplaySleep", settings.letDisplaySleep},
+    };
+}
+
+} // namespace nodwarden

@@ -1,0 +1,374 @@
+#include <NodwardenCore/Models.hpp>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+using namespace nodwarden;
+using nlohmann::json;
+
+namespace {
+
+const std::vector<std::string> kProfileKeys{"batteryCutoffPercent",    "warningPercent",
+                                            "idleGracePeriodSeconds",  "cpuThresholdPercent",
+                                            "allowUnlimitedKeepAwake", "sleepAfterCompletion",
+                                            "sleepOnlyIfLidClosed"};
+
+json validProfileJSON() {
+    return json{{"batteryCutoffPercent", 15},       {"warningPercent", 25},
+                {"idleGracePeriodSeconds", 45.5},   {"cpuThresholdPercent", 12.0},
+                {"allowUnlimitedKeepAwake", false}, {"sleepAfterCompletion", false},
+                {"sleepOnlyIfLidClosed", true}};
+}
+
+} // namespace
+
+// MARK: - Settings decoding
+
+TEST(GuardSettingsDecodingTests, EmptyObjectDecodesToFreshInstallationDefaults) {
+    const auto decoded = GuardSettings::fromJSON("{}");
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, GuardSettings::defaults());
+
+    const GuardPowerProfile battery(20, 30, 90.0, 8.0, false, true, true);
+    const GuardPowerProfile pluggedIn(20, 30, 90.0, 8.0, true, true, true);
+    EXPECT_EQ(decoded->batteryProfile, battery);
+    EXPECT_EQ(decoded->pluggedInProfile, pluggedIn);
+    EXPECT_TRUE(decoded->targetApps.empty());
+    EXPECT_EQ(decoded->activePhrases.size(), 9u);
+    EXPECT_EQ(decoded->idlePhrases.size(), 6u);
+    EXPECT_TRUE(decoded->accessibilityDetectionEnabled);
+    EXPECT_FALSE(decoded->launchAtLoginEnabled);
+    EXPECT_TRUE(decoded->restoreNormalSleepOnQuit);
+    EXPECT_TRUE(decoded->disabledAgentIDs.empty());
+    EXPECT_FALSE(decoded->enableBrowsers);
+    EXPECT_FALSE(decoded->keepAwakeWithLidClosed);
+    EXPECT_FALSE(decoded->letDisplaySleep);
+}
+
+TEST(GuardSettingsDecodingTests, LegacyFlatFormCarriesIntoBothProfiles) {
+    const auto withUnlimitedOff = GuardSettings::fromJSON(
+        R"({"idleGracePeriodSeconds": 120, "allowUnlimitedWhilePluggedIn": false,
+            "batteryCutoffPercent": 10, "warningPercent": 40, "cpuThresholdPercent": 3.5,
+            "sleepAfterCompletion": false, "sleepOnlyIfLidClosed": false})");
+    ASSERT_TRUE(withUnlimitedOff.has_value());
+    for (const auto* profile :
+         {&withUnlimitedOff->batteryProfile, &withUnlimitedOff->pluggedInProfile}) {
+        EXPECT_EQ(*profile, GuardPowerProfile(10, 40, 120.0, 3.5, false, false, false));
+    }
+
+    const auto withUnlimitedAbsent = GuardSettings::fromJSON(R"({"idleGracePeriodSeconds": 120})");
+    ASSERT_TRUE(withUnlimitedAbsent.has_value());
+    EXPECT_FALSE(withUnlimitedAbsent->batteryProfile.allowUnlimitedKeepAwake);
+    EXPECT_TRUE(withUnlimitedAbsent->pluggedInProfile.allowUnlimitedKeepAwake);
+    EXPECT_EQ(withUnlimitedAbsent->batteryProfile.idleGracePeriodSeconds, 120.0);
+    EXPECT_EQ(withUnlimitedAbsent->pluggedInProfile.idleGracePeriodSeconds, 120.0);
+}
+
+TEST(GuardSettingsDecodingTests, GivenProfilesWinOverLegacyKeys) {
+    json stored{{"batteryProfile", validProfileJSON()}, {"idleGracePeriodSeconds", 300}};
+    const auto decoded = GuardSettings::fromJSON(stored.dump());
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->batteryProfile, GuardPowerProfile(15, 25, 45.5, 12.0, false, false, true));
+    // The absent plugged-in profile is still built from the legacy keys.
+    EXPECT_EQ(decoded->pluggedInProfile.idleGracePeriodSeconds, 300.0);
+    EXPECT_TRUE(decoded->pluggedInProfile.allowUnlimitedKeepAwake);
+}
+
+TEST(GuardSettingsDecodingTests, NestedProfileMissingAnyKeyFailsTheWholeDecoding) {
+    for (const auto& key : kProfileKeys) {
+        for (const char* slot : {"batteryProfile", "pluggedInProfile"}) {
+            json profile = validProfileJSON();
+            profile.erase(key);
+            EXPECT_FALSE(GuardSettings::fromJSON(json{{slot, profile}}.dump()).has_value())
+                << slot << " without " << key;
+        }
+    }
+}
+
+TEST(GuardSettingsDecodingTests, WrongTypesFailTheWholeDecoding) {
+    struct Case {
+        const char* name;
+        json stored;
+    };
+    json profileWithFloatCutoff = validProfileJSON();
+    profileWithFloatCutoff["batteryCutoffPercent"] = 20.5;
+    json profileWithStringGrace = validProfileJSON();
+    profileWithStringGrace["idleGracePeriodSeconds"] = "90";
+    json profileWithNumericFlag = validProfileJSON();
+    profileWithNumericFlag["sleepOnlyIfLidClosed"] = 1;
+
+    const std::vector<Case> cases{
+        {"integer given as float", {{"batteryCutoffPercent", 20.0}}},
+        {"integer given as bool", {{"warningPercent", true}}},
+        {"integer given as string", {{"warningPercent", "30"}}},
+        {"integer out of range", {{"batteryCutoffPercent", 4294967296LL}}},
+        {"double given as string", {{"cpuThresholdPercent", "8"}}},
+        {"double given as bool", {{"idleGracePeriodSeconds", false}}},
+        {"bool given as integer", {{"enableBrowsers", 0}}},
+        {"bool given as string", {{"letDisplaySleep", "false"}}},
+        {"list given as string", {{"targetApps", "Aider"}}},
+        {"list with a number", {{"activePhrases", json::array({"Thinking", 3})}}},
+        {"profile given as array", {{"pluggedInProfile", json::array()}}},
+        {"profile with float integer", {{"batteryProfile", profileWithFloatCutoff}}},
+        {"profile with string double", {{"batteryProfile", profileWithStringGrace}}},
+        {"profile with numeric flag", {{"pluggedInProfile", profileWithNumericFlag}}},
+        // A damaged legacy key fails even though both profiles are present and valid.
+        {"legacy key beside profiles",
+         {{"batteryProfile", validProfileJSON()},
+          {"pluggedInProfile", validProfileJSON()},
+          {"allowUnlimitedWhilePluggedIn", "yes"}}},
+    };
+    for (const auto& testCase : cases) {
+        EXPECT_FALSE(GuardSettings::fromJSON(testCase.stored.dump()).has_value()) << testCase.name;
+    }
+}
+
+TEST(GuardSettingsDecodingTests, MalformedOrNonObjectTextFails) {
+    for (const char* text : {"", "{", "[]", "null", "42", "\"settings\"", "{} trailing",
+                             "{\"targetApps\": [\"\xff\"]}"}) {
+        EXPECT_FALSE(GuardSettings::fromJSON(text).has_value()) << text;
+    }
+}
+
+TEST(GuardSettingsDecodingTests, DoubleFieldsAcceptJSONIntegers) {
+    json profile = validProfileJSON();
+    profile["idleGracePeriodSeconds"] = 600;
+    profile["cpuThresholdPercent"] = 0;
+    const auto decoded = GuardSettings::fromJSON(json{{"pluggedInProfile", profile}}.dump());
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->pluggedInProfile.idleGracePeriodSeconds, 600.0);
+    EXPECT_EQ(decoded->pluggedInProfile.cpuThresholdPercent, 0.0);
+}
+
+TEST(GuardSettingsDecodingTests, StoredTargetAppsAreCleanedOfLegacyNames) {
+    const auto decoded =
+        GuardSettings::fromJSON(R"({"targetApps": ["Cursor", " ", "Aider", "ITERM2"]})");
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->targetApps, std::vector<std::string>{"Aider"});
+}
+
+// MARK: - Settings encoding
+
+TEST(GuardSettingsEncodingTests, WritesExactlyTheTwelveCurrentKeys) {
+    GuardSettings settings = GuardSettings::defaults();
+    settings.setAllowUnlimitedWhilePluggedIn(false);
+    const json encoded = json::parse(settings.toJSON());
+    std::vector<std::string> keys;
+    for (const auto& item : encoded.items()) {
+        keys.push_back(item.key());
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::string> expected{"batteryProfile",
+                                      "pluggedInProfile",
+                                      "targetApps",
+                                      "activePhrases",
+                                      "idlePhrases",
+                                      "accessibilityDetectionEnabled",
+                                      "launchAtLoginEnabled",
+                                      "restoreNormalSleepOnQuit",
+                                      "disabledAgentIDs",
+                                      "enableBrowsers",
+                                      "keepAwakeWithLidClosed",
+                                      "letDisplaySleep"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(keys, expected);
+
+    for (const char* slot : {"batteryProfile", "pluggedInProfile"}) {
+        std::vector<std::string> profileKeys;
+        for (const auto& item : encoded.at(slot).items()) {
+            profileKeys.push_back(item.key());
+        }
+        std::vector<std::string> expectedProfileKeys = kProfileKeys;
+        std::sort(profileKeys.begin(), profileKeys.end());
+        std::sort(expectedProfileKeys.begin(), expectedProfileKeys.end());
+        EXPECT_EQ(profileKeys, expectedProfileKeys) << slot;
+        EXPECT_TRUE(encoded.at(slot).at("batteryCutoffPercent").is_number_integer());
+        EXPECT_TRUE(encoded.at(slot).at("sleepAfterCompletion").is_boolean());
+    }
+}
+
+TEST(GuardSettingsEncodingTests, RoundTripGivesAnEqualRecord) {
+    GuardSettings settings(GuardPowerProfile(5, 50, 600.25, 0.5, true, false, false),
+                           GuardPowerProfile(0, 100, 10.0, 100.0, false, true, false), 1, 2, 3.0,
+                           4.0, {"Aider", " my tool ", "Ünïcode"}, {"Working"}, {}, false, true,
+                           false, false, false, false, {"claude-code", "cursor"}, true, true, true);
+    const auto decoded = GuardSettings::fromJSON(settings.toJSON());
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, settings);
+
+    const auto defaultsDecoded = GuardSettings::fromJSON(GuardSettings::defaults().toJSON());
+    ASSERT_TRUE(defaultsDecoded.has_value());
+    EXPECT_EQ(*defaultsDecoded, GuardSettings::defaults());
+}
+
+// MARK: - Settings initialiser and accessors
+
+TEST(GuardSettingsTests, InitialiserBuildsOnlyTheAbsentProfilesFromFlatArguments) {
+    const GuardPowerProfile given(1, 2, 3.0, 4.0, true, false, false);
+    const GuardSettings settings(given, std::nullopt, 11, 22, 33.0, 44.0, {}, {}, {}, true, false,
+                                 false, true, true, true, {}, false, false, false);
+    EXPECT_EQ(settings.batteryProfile, given);
+    EXPECT_EQ(settings.pluggedInProfile, GuardPowerProfile(11, 22, 33.0, 44.0, false, true, true));
+
+    const GuardSettings bothAbsent(std::nullopt, std::nullopt, 11, 22, 33.0, 44.0, {}, {}, {}, true,
+                                   false, true, false, true, true, {}, false, false, false);
+    EXPECT_FALSE(bothAbsent.batteryProfile.allowUnlimitedKeepAwake);
+    EXPECT_TRUE(bothAbsent.pluggedInProfile.allowUnlimitedKeepAwake);
+    EXPECT_FALSE(bothAbsent.batteryProfile.sleepAfterCompletion);
+}
+
+TEST(GuardSettingsTests, CompatibilityAccessorsWriteTheDocumentedProfiles) {
+    GuardSettings settings = GuardSettings::defaults();
+    settings.setIdleGracePeriodSeconds(300.0);
+    settings.setCpuThresholdPercent(25.0);
+    settings.setSleepAfterCompletion(false);
+    settings.setSleepOnlyIfLidClosed(false);
+    for (const auto* profile : {&settings.batteryProfile, &settings.pluggedInProfile}) {
+        EXPECT_EQ(profile->idleGracePeriodSeconds, 300.0);
+        EXPECT_EQ(profile->cpuThresholdPercent, 25.0);
+        EXPECT_FALSE(profile->sleepAfterCompletion);
+        EXPECT_FALSE(profile->sleepOnlyIfLidClosed);
+    }
+
+    settings.setBatteryCutoffPercent(5);
+    settings.setWarningPercent(55);
+    EXPECT_EQ(settings.batteryProfile.batteryCutoffPercent, 5);
+    EXPECT_EQ(settings.batteryProfile.warningPercent, 55);
+    EXPECT_EQ(settings.pluggedInProfile.batteryCutoffPercent, 20);
+    EXPECT_EQ(settings.pluggedInProfile.warningPercent, 30);
+
+    settings.setAllowUnlimitedWhilePluggedIn(false);
+    EXPECT_FALSE(settings.pluggedInProfile.allowUnlimitedKeepAwake);
+    EXPECT_FALSE(settings.allowUnlimitedWhilePluggedIn());
+
+    // Readers take the battery profile even when the plugged-in one differs.
+    settings.pluggedInProfile.idleGracePeriodSeconds = 10.0;
+    EXPECT_EQ(settings.idleGracePeriodSeconds(), 300.0);
+    EXPECT_EQ(settings.batteryCutoffPercent(), 5);
+}
+
+TEST(GuardSettingsTests, ProfileForFollowsOnlyThePowerSource) {
+    GuardSettings settings = GuardSettings::defaults();
+    settings.batteryProfile.idleGracePeriodSeconds = 30.0;
+    settings.pluggedInProfile.idleGracePeriodSeconds = 600.0;
+    EXPECT_EQ(settings.profileFor(PowerSnapshot{true, std::nullopt, ""}),
+              settings.pluggedInProfile);
+    EXPECT_EQ(settings.profileFor(PowerSnapshot{true, 3, ""}), settings.pluggedInProfile);
+    EXPECT_EQ(settings.profileFor(PowerSnapshot{false, 100, ""}), settings.batteryProfile);
+    EXPECT_EQ(settings.profileFor(PowerSnapshot{false, std::nullopt, ""}), settings.batteryProfile);
+}
+
+TEST(GuardSettingsTests, MigrateLegacyTargetsKeepsUserEntriesVerbatim) {
+    const std::vector<std::string> stored{"  Claude Desktop  ",
+                                          "",
+                                          " \t\n ",
+                                          "Aider",
+                                          "VISUAL STUDIO CODE",
+                                          "aider ",
+                                          "\u00A0safari\u2028",
+                                          "Ġoose",
+                                          "codex-desktop",
+                                          "Terminal\r\n"};
+    const std::vector<std::string> expected{"Aider", "aider ", "Ġoose", "codex-desktop"};
+    EXPECT_EQ(GuardSettings::migrateLegacyTargets(stored), expected);
+}
+
+TEST(GuardSettingsTests, LegacyManagedNamesAreTheEighteenLowerCaseNames) {
+    const auto& names = GuardSettings::legacyManagedNames();
+    EXPECT_EQ(names.size(), 18u);
+    for (const auto& name : names) {
+        EXPECT_EQ(GuardSettings::migrateLegacyTargets({name}), std::vector<std::string>{}) << name;
+    }
+}
+
+// MARK: - Modes and small value types
+
+TEST(AppModeTests, RawValuesRoundTripAndUnknownTextsYieldNoMode) {
+    const std::vector<std::pair<AppMode, const char*>> expected{
+        {AppMode::off, "Off"},
+        {AppMode::manualKeepAwake, "Manual Keep Awake"},
+        {AppMode::watchAgentUI, "Watch Agent UI"},
+        {AppMode::sleepAfterCurrentWork, "Sleep After Current Work"},
+        {AppMode::pluggedInUnlimited, "Plugged-In Unlimited Mode"}};
+    ASSERT_EQ(appModeAllCases().size(), expected.size());
+    for (std::size_t index = 0; index < expected.size(); ++index) {
+        const AppMode mode = appModeAllCases()[index];
+        EXPECT_EQ(mode, expected[index].first);
+        EXPECT_EQ(displayName(mode), expected[index].second);
+        EXPECT_EQ(appModeFromRawValue(rawValue(mode)), mode);
+        EXPECT_EQ(json(mode).get<std::string>(), rawValue(mode));
+        EXPECT_EQ(json(mode).get<AppMode>(), mode);
+    }
+    for (const char* raw : {"", "Off", "manual", "watchagentui", "pluggedInUnlimited "}) {
+        EXPECT_FALSE(appModeFromRawValue(raw).has_value()) << raw;
+    }
+}
+
+TEST(SignalStrengthTests, OrderedByRawValueAndOnlyZeroToThreeConvert) {
+    EXPECT_LT(SignalStrength::none, SignalStrength::presence);
+    EXPECT_GT(SignalStrength::weak, SignalStrength::presence);
+    EXPECT_GT(SignalStrength::strong, SignalStrength::weak);
+    for (int raw = 0; raw <= 3; ++raw) {
+        ASSERT_TRUE(signalStrengthFromRawValue(raw).has_value());
+        EXPECT_EQ(rawValue(*signalStrengthFromRawValue(raw)), raw);
+    }
+    for (int raw : {-1, 4, 100}) {
+        EXPECT_FALSE(signalStrengthFromRawValue(raw).has_value()) << raw;
+    }
+    EXPECT_FALSE(isActiveWork(SignalStrength::presence));
+    EXPECT_TRUE(isActiveWork(SignalStrength::weak));
+}
+
+TEST(ActivitySignalTests, JSONLeavesOutAbsentFieldsAndRequiresStrengthAndReason) {
+    EXPECT_EQ(ActivitySignal::none().reason, "No active agent signal");
+    EXPECT_EQ(ActivitySignal::none().strength, SignalStrength::none);
+
+    const json bare = json::parse(ActivitySignal::none().toJSON());
+    EXPECT_EQ(bare, (json{{"strength", 0}, {"reason", "No active agent signal"}}));
+
+    const ActivitySignal full{
+        SignalStrength::strong, "Claude Code", "CPU 42%", "esc to interrupt", 2, true};
+    EXPECT_EQ(ActivitySignal::fromJSON(full.toJSON()), full);
+    EXPECT_EQ(ActivitySignal::fromJSON(ActivitySignal::none().toJSON()), ActivitySignal::none());
+
+    for (const char* text :
+         {R"({"strength": 3})", R"({"reason": "x"})", R"({"strength": 4, "reason": "x"})",
+          R"({"strength": "3", "reason": "x"})",
+          R"({"strength": 1, "reason": "x", "sessionCount": 1.5})"}) {
+        EXPECT_FALSE(ActivitySignal::fromJSON(text).has_value()) << text;
+    }
+}
+
+TEST(PowerSnapshotTests, DisplayNameAndJSON) {
+    EXPECT_EQ((PowerSnapshot{true, 85, ""}.displayName()), "85%, AC Power");
+    EXPECT_EQ((PowerSnapshot{false, 100, ""}.displayName()), "100%, Battery");
+    EXPECT_EQ((PowerSnapshot{true, std::nullopt, ""}.displayName()), "Battery unknown, AC Power");
+    EXPECT_EQ((PowerSnapshot{false, std::nullopt, ""}.displayName()), "Battery unknown, Battery");
+
+    const PowerSnapshot noBattery{true, std::nullopt, "Now drawing from 'AC Power'"};
+    EXPECT_FALSE(json::parse(noBattery.toJSON()).contains("batteryPercent"));
+    EXPECT_EQ(PowerSnapshot::fromJSON(noBattery.toJSON()), noBattery);
+    EXPECT_FALSE(PowerSnapshot::fromJSON(R"({"batteryPercent": 50, "rawDescription": ""})"));
+}
+
+TEST(StatusAndLidTests, RawValuesAndDisplayNames) {
+    EXPECT_EQ(guardStatusFromRawValue("keepingAwake"), GuardStatus::keepingAwake);
+    EXPECT_FALSE(guardStatusFromRawValue("Keeping Awake").has_value());
+    EXPECT_EQ(displayName(GuardStatus::pluggedInUnlimited), "Plugged In Unlimited");
+    EXPECT_EQ(displayName(GuardStatus::thermalSafety), "Thermal Safety");
+    for (const auto status : {GuardStatus::off, GuardStatus::watching, GuardStatus::keepingAwake,
+                              GuardStatus::idleGrace, GuardStatus::batterySafety,
+                              GuardStatus::thermalSafety, GuardStatus::pluggedInUnlimited}) {
+        EXPECT_EQ(guardStatusFromRawValue(rawValue(status)), status);
+        EXPECT_EQ(json(status).get<GuardStatus>(), status);
+    }
+    for (const auto lid : {LidState::open, LidState::closed, LidState::unknown}) {
+        EXPECT_EQ(lidStateFromRawValue(rawValue(lid)), lid);
+    }
+    EXPECT_EQ(displayName(LidState::closed), "Closed");
+    EXPECT_FALSE(lidStateFromRawValue("Closed").has_value());
+}
