@@ -1,0 +1,139 @@
+#include <NodwardenCore/AgentAppName.hpp>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace nodwarden;
+
+namespace {
+
+struct Pair {
+    std::string input;
+    std::string expected;
+};
+
+struct MatchCase {
+    std::string name;
+    std::string target;
+    bool matches;
+};
+
+} // namespace
+
+TEST(AgentAppNameTests, NormalizesNamesForComparison) {
+    const std::vector<Pair> cases = {
+        {"Claude Desktop", "claude"},
+        {"  Visual Studio Code.app\n", "visual studio code"},
+        {"Codex DESKTOP.APP", "codex"},
+        {"Desktop", "desktop"}, // no leading space, so not a suffix to remove
+        {"ÉDITEUR Desktop", "\xC3\xA9"
+                            "diteur"},
+        {"Straße", "strasse"},
+        {"", ""},
+        {" \t ", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AgentAppName::normalized(c.input), c.expected) << c.input;
+    }
+}
+
+TEST(AgentAppNameTests, MatchesNamesAndTargetsLooselyInBothDirections) {
+    const std::vector<MatchCase> cases = {
+        {"Claude", "Claude Desktop", true},
+        {"code", "Visual Studio Code", true},
+        {"Visual Studio Code Helper", "code", true},
+        {"/usr/bin/ollama", "Ollama", true},
+        {"ÉDITEUR",
+         "\xC3\xA9"
+         "diteur",
+         true},
+        {"ollama", "llama-server", false},
+        {"Claude", "", false},
+        {"Claude", " Desktop ", false}, // normalises to nothing
+        {"", "Claude", false},
+        {".app", "Claude", false}, // an empty normalised name matches nothing
+        {"editeur",
+         "\xC3\xA9"
+         "diteur",
+         false}, // accents are not folded away here
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AgentAppName::matches(c.name, c.target), c.matches)
+            << "\"" << c.name << "\" vs \"" << c.target << "\"";
+    }
+}
+
+TEST(AgentAppNameTests, CanonicalNamesFollowTheFirstFittingRule) {
+    const std::vector<Pair> cases = {
+        {"Google Chrome Helper (Renderer)", "Google Chrome"},
+        {"CHROME", "Google Chrome"},
+        {"Chromebook", "Chromebook"},
+        {"ChatGPT Helper", "ChatGPT"},
+        {"Claude Helper (Renderer)", "Claude"},
+        {"ChatGPT Codex", "ChatGPT"}, // chatgpt is tested before codex
+        {"Codex", "Codex"},
+        {"Cursor Helper", "Cursor"},
+        {"Code", "Visual Studio Code"},
+        {"Code Helper (GPU)", "Visual Studio Code"},
+        {"Xcode", "Xcode"},
+        {"Windsurf", "Windsurf"},
+        {"Search", "Arc"}, // a plain substring test, by intent
+        {"Safari Web Content", "Safari"},
+        {"Firefox", "Firefox"},
+        {"iTerm2", "iTerm2"},
+        {"Terminal", "Terminal"},
+        {"Zed Helper (Renderer)", "Zed"},
+        {"  Kiro Helper Helper ", "Kiro"},
+        {"Ünïversal Helper", "Ünïversal"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AgentAppName::canonical(c.input), c.expected) << c.input;
+    }
+}
+
+TEST(AgentAppNameTests, OnlyBrowsersRequireMultiWordPhrasesAndLoseTheCPUSignal) {
+    for (const char* browser : {"Google Chrome Helper", "Arc", "Safari", "Firefox", "Browser"}) {
+        EXPECT_TRUE(AgentAppName::requiresMultiWordPhrases(browser)) << browser;
+        EXPECT_FALSE(AgentAppName::canUseCPUSignal(browser)) << browser;
+    }
+    for (const char* other : {"Claude", "Visual Studio Code", "Zed", "Terminal", "Browsers"}) {
+        EXPECT_FALSE(AgentAppName::requiresMultiWordPhrases(other)) << other;
+        EXPECT_TRUE(AgentAppName::canUseCPUSignal(other)) << other;
+    }
+}
+
+TEST(AgentAppNameTests, RecognisesNoisyHelperProcesses) {
+    for (const char* noisy :
+         {"AuthenticationServicesHelper", "Chrome AutoFill", "chrome_crashpad_handler",
+          "Google Chrome Helper (GPU Process)", "Sparkle Downloader", "AutoUpdate", "Updater",
+          "Zed Helper (Renderer)"}) {
+        EXPECT_TRUE(AgentAppName::isNoisy(noisy)) << noisy;
+    }
+    for (const char* kept : {"Claude Helper (Renderer)", "Codex Renderer", "ChatGPT RENDERER",
+                             "Microsoft AutoUpdate", "updater-helper", "Cursor"}) {
+        EXPECT_FALSE(AgentAppName::isNoisy(kept)) << kept;
+    }
+}
+
+TEST(AgentAppNameTests, CleansReasonsForAgentRows) {
+    const std::vector<Pair> cases = {
+        {"Target app Zed is running", "Zed running"},
+        {"Codex CLI is running", "Codex CLI running"},
+        {"Claude Code CPU is above the work threshold", "CPU activity"},
+        {"high cpu use", "CPU activity"},
+        {"Accessibility text matched \"esc to interrupt\"", "UI text signal"},
+        {"ACCESSIBILITY phrase", "UI text signal"},
+        {"Target app is present but no active-work signal was found",
+         "present but no active-work signal was found"},
+        {"  Session files updated \n", "Session files updated"},
+        // Only the word "is" goes: names that end in "is" keep their letters.
+        {"Target app Tennis is running", "Tennis running"},
+        {"This is fine", "This fine"},
+        {"Claude IS running", "Claude IS running"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AgentAppName::cleanedReason(c.input), c.expected) << c.input;
+    }
+}
