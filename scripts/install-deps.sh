@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   nlohmann-json3-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libsystemd-dev
 )
 
 missing=()

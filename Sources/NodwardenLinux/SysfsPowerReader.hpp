@@ -1,0 +1,49 @@
+#pragma once
+
+#include <NodwardenCore/Models.hpp>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nodwarden::linuxplatform {
+
+/// One entry of /sys/class/power_supply as read from its attribute files.
+struct PowerSupplyReading {
+    std::string name;
+    std::string type;                  ///< Battery, Mains, USB, UPS, Wireless
+    std::optional<long long> online;   ///< non-battery supplies: >0 when online
+    std::optional<long long> present;  ///< batteries: 0 when the bay is empty
+    std::string scope;                 ///< System, Device or Unknown; empty counts as System
+    std::string status;                ///< Charging, Discharging, Full, "Not charging", Unknown
+    std::optional<long long> capacity; ///< percent
+    std::optional<long long> energyNow, energyFull, chargeNow, chargeFull;
+
+    bool operator==(const PowerSupplyReading&) const = default;
+
+    bool isBattery() const { return type == "Battery"; }
+    /// A battery that powers the machine itself (not a mouse or headset) and is in its bay.
+    bool isSystemBattery() const;
+};
+
+/// Power source and battery charge from sysfs, deciding mains versus battery the way systemd does.
+class SysfsPowerReader {
+public:
+    explicit SysfsPowerReader(std::filesystem::path root = "/");
+
+    /// Reads every supply now and summarises them.
+    PowerSnapshot snapshot() const;
+
+    /// Every supply below <root>/sys/class/power_supply, sorted by name.
+    std::vector<PowerSupplyReading> readSupplies() const;
+
+    /// Mains if any non-battery supply is online; else battery if a system battery discharges;
+    /// else mains (desktops, virtual machines, containers).
+    static PowerSnapshot summarize(const std::vector<PowerSupplyReading>& supplies);
+
+private:
+    std::filesystem::path root_;
+};
+
+} // namespace nodwarden::linuxplatform

@@ -1,0 +1,113 @@
+#include <NodwardenLinux/SysfsText.hpp>
+#include <NodwardenLinux/ThermalReader.hpp>
+
+#include <algorithm>
+#include <system_error>
+
+namespace nodwarden::linuxplatform {
+
+namespace {
+
+constexpr long long kLowestPlausibleTrip = 0;
+constexpr long long kHighestPlausibleTrip = 200'000;
+
+int level(ThermalState state) {
+    return static_cast<int>(state);
+}
+
+ThermalState classifyZone(const ThermalZoneReading& zone, long long offset) {
+    const long long temperature = zone.milliCelsius + offset;
+    std::optional<long long> critical, hot, passive;
+    for (const auto& trip : zone.trips) {
+        if (trip.milliCelsius <= kLowestPlausibleTrip ||
+            trip.milliCelsius >= kHighestPlausibleTrip) {
+            continue;
+        }
+        auto lowest = [&](std::optional<long long>& slot) {
+            slot = slot ? std::min(*slot, trip.milliCelsius) : trip.milliCelsius;
+        };
+        if (trip.type == "critical") {
+            lowest(critical);
+        } else if (trip.type == "hot") {
+            lowest(hot);
+        } else if (trip.type == "passive") {
+            lowest(passive);
+        }
+    }
+    if (critical && temperature >= *critical) {
+        return ThermalState::critical;
+    }
+    if (hot && temperature >= *hot) {
+        return ThermalState::serious;
+    }
+    if (passive && temperature >= *passive) {
+        return ThermalState::fair;
+    }
+    return ThermalState::nominal;
+}
+
+} // namespace
+
+ThermalReader::ThermalReader(std::filesystem::path root) : root_(std::move(root)) {}
+
+std::vector<ThermalZoneReading> ThermalReader::readZones() const {
+    std::vector<ThermalZoneReading> zones;
+    const auto base = underRoot(root_, "/sys/class/thermal");
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(base, error), end; !error && it != end;
+         it.increment(error)) {
+        const auto name = it->path().filename().string();
+        if (name.rfind("thermal_zone", 0) != 0) {
+            continue; // cooling devices live here too
+        }
+        const auto temperature = readIntegerFile(it->path() / "temp");
+        if (!temperature) {
+            continue; // some zones fail to read while their sensor sleeps
+        }
+        ThermalZoneReading zone{name, *temperature, {}};
+        for (int index = 0; index < 64; ++index) {
+            const auto prefix = "trip_point_" + std::to_string(index);
+            const auto type = readTrimmedFile(it->path() / (prefix + "_type"));
+            if (!type) {
+                break;
+            }
+            if (const auto temp = readIntegerFile(it->path() / (prefix + "_temp"))) {
+                zone.trips.push_back({*type, *temp});
+            }
+        }
+        zones.push_back(std::move(zone));
+    }
+    std::sort(zones.begin(), zones.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    return zones;
+}
+
+ThermalState ThermalReader::classify(const std::vector<ThermalZoneReading>& zones,
+                                     long long offset) {
+    ThermalState worst = ThermalState::nominal;
+    for (const auto& zone : zones) {
+        const auto state = classifyZone(zone, offset);
+        if (level(state) > level(worst)) {
+            worst = state;
+        }
+    }
+    return worst;
+}
+
+ThermalState ThermalReader::withHysteresis(const std::vector<ThermalZoneReading>& zones,
+                                           ThermalState previous) {
+    const auto now = classify(zones);
+    if (level(now) >= level(previous)) {
+        return now;
+    }
+    // Cooling: only step down as far as the zones are clear of the trips by the hysteresis margin.
+    const auto held = classify(zones, kHysteresisMilliCelsius);
+    return level(held) < level(previous) ? held : previous;
+}
+
+ThermalState ThermalReader::thermalState() {
+    last_ = withHysteresis(readZones(), last_);
+    return last_;
+}
+
+} // namespace nodwarden::linuxplatform

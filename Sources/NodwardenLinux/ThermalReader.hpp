@@ -1,0 +1,52 @@
+#pragma once
+
+#include <NodwardenCore/Models.hpp>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nodwarden::linuxplatform {
+
+/// One thermal zone: its temperature and trip points, all in millidegrees Celsius.
+struct ThermalZoneReading {
+    struct Trip {
+        std::string type; ///< critical, hot, passive, active
+        long long milliCelsius = 0;
+        bool operator==(const Trip&) const = default;
+    };
+    std::string name;
+    long long milliCelsius = 0;
+    std::vector<Trip> trips;
+    bool operator==(const ThermalZoneReading&) const = default;
+};
+
+/// Four-level thermal pressure from /sys/class/thermal zones against their own trip points.
+class ThermalReader {
+public:
+    /// How far (millidegrees) a zone must cool below a trip before the level steps down.
+    static constexpr long long kHysteresisMilliCelsius = 2500;
+
+    explicit ThermalReader(std::filesystem::path root = "/");
+
+    /// Reads every zone and classifies; remembers the level for the next call's hysteresis.
+    ThermalState thermalState();
+
+    std::vector<ThermalZoneReading> readZones() const;
+
+    /// The worst zone: at or above a critical trip → critical, hot → serious, the lowest passive
+    /// trip → fair, else nominal. Trips at or below 0 °C or at or above 200 °C are unset or bogus.
+    static ThermalState classify(const std::vector<ThermalZoneReading>& zones,
+                                 long long offsetMilliCelsius = 0);
+
+    /// Raises at once, lowers only when the zones are cooler than the trips by the hysteresis.
+    static ThermalState withHysteresis(const std::vector<ThermalZoneReading>& zones,
+                                       ThermalState previous);
+
+private:
+    std::filesystem::path root_;
+    ThermalState last_ = ThermalState::nominal;
+};
+
+} // namespace nodwarden::linuxplatform

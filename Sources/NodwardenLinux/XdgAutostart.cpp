@@ -1,0 +1,162 @@
+#include <NodwardenLinux/SysfsText.hpp>
+#include <NodwardenLinux/XdgAutostart.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace nodwarden::linuxplatform {
+
+namespace {
+
+std::string quoteExec(const std::string& path) {
+    // Desktop-entry Exec quoting: wrap in double quotes, escape the reserved characters.
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::vector<std::filesystem::path> splitConfigDirs(const char* value) {
+    std::vector<std::filesystem::path> folders;
+    std::string text = value && *value ? value : "/etc/xdg";
+    std::stringstream stream(text);
+    std::string item;
+    while (std::getline(stream, item, ':')) {
+        if (!item.empty() && item.front() == '/') {
+            folders.emplace_back(std::filesystem::path(item) / "autostart");
+        }
+    }
+    return folders;
+}
+
+} // namespace
+
+bool desktopEntryIsActive(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false") {
+            return false;
+        }
+    }
+    return true;
+}
+
+XdgAutostart::XdgAutostart(std::filesystem::path userAutostartFolder,
+                           std::vector<std::filesystem::path> systemAutostartFolders,
+                           std::string executablePath, std::string fileName)
+    : userFolder_(std::move(userAutostartFolder)),
+      systemFolders_(std::move(systemAutostartFolders)), executablePath_(std::move(executablePath)),
+      fileName_(std::move(fileName)) {}
+
+XdgAutostart XdgAutostart::forCurrentUser(std::string executablePath) {
+    std::filesystem::path configHome;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+        configHome = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        configHome = std::filesystem::path(home) / ".config";
+    } else {
+        configHome = "/nonexistent/.config";
+    }
+    return XdgAutostart(configHome / "autostart", splitConfigDirs(std::getenv("XDG_CONFIG_DIRS")),
+                        std::move(executablePath));
+}
+
+bool XdgAutostart::systemCopyExists() const {
+    std::error_code error;
+    for (const auto& folder : systemFolders_) {
+        if (std::filesystem::exists(folder / fileName_, error)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool XdgAutostart::isEnabled() const {
+    // The user's file, when present, decides alone; it overrides a system copy of the same name.
+    if (const auto text = readTrimmedFile(userFile())) {
+        return desktopEntryIsActive(*text);
+    }
+    for (const auto& folder : systemFolders_) {
+        if (const auto text = readTrimmedFile(folder / fileName_)) {
+            return desktopEntryIsActive(*text);
+        }
+    }
+    return false;
+}
+
+void XdgAutostart::writeAtomically(const std::string& contents) const {
+    std::error_code error;
+    std::filesystem::create_directories(userFolder_, error);
+    if (error) {
+        throw AutostartError("Could not create " + userFolder_.string() + ": " + error.message());
+    }
+    const auto temporary = userFolder_ / ("." + fileName_ + ".tmp");
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw AutostartError("Could not write " + temporary.string() + ": " + std::strerror(errno));
+    }
+    const char* data = contents.data();
+    size_t left = contents.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            const int saved = errno;
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            throw AutostartError("Could not write " + temporary.string() + ": " +
+                                 std::strerror(saved));
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    ::fsync(fd);
+    ::close(fd);
+    if (::rename(temporary.c_str(), userFile().c_str()) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.c_str());
+        throw AutostartError("Could not write " + userFile().string() + ": " +
+                             std::strerror(saved));
+    }
+}
+
+void XdgAutostart::enable() const {
+    writeAtomically("[Desktop Entry]\n"
+                    "Type=Application\n"
+                    "Name=Stayloom\n"
+                    "Comment=Keeps the computer awake while AI coding agents work\n"
+                    "Exec=" +
+                    quoteExec(executablePath_) +
+                    "\n"
+                    "Icon=stayloom\n"
+                    "Terminal=false\n"
+                    "X-GNOME-Autostart-enabled=true\n");
+}
+
+void XdgAutostart::disable() const {
+    if (systemCopyExists()) {
+        writeAtomically("[Desktop Entry]\nType=Application\nName=Stayloom\nHidden=true\n");
+        return;
+    }
+    std::error_code error;
+    std::filesystem::remove(userFile(), error);
+    if (error) {
+        throw AutostartError("Could not remove " + userFile().string() + ": " + error.message());
+    }
+}
+
+} // namespace nodwarden::linuxplatform

@@ -1,0 +1,134 @@
+#include <NodwardenLinux/SysfsPowerReader.hpp>
+
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+using namespace nodwarden;
+using namespace nodwarden::linuxplatform;
+using stayloom::testing::TemporaryDirectory;
+
+namespace {
+
+using Attributes = std::map<std::string, std::string>;
+
+void addSupply(const TemporaryDirectory& root, const std::string& name,
+               const Attributes& attributes) {
+    for (const auto& [key, value] : attributes) {
+        root.write("sys/class/power_supply/" + name + "/" + key, value + "\n");
+    }
+}
+
+struct PowerCase {
+    const char* label;
+    std::map<std::string, Attributes> supplies;
+    bool onAC;
+    std::optional<int> percent;
+};
+
+class SysfsPowerReaderCases : public ::testing::TestWithParam<PowerCase> {};
+
+} // namespace
+
+TEST_P(SysfsPowerReaderCases, SummarisesLikeSystemd) {
+    const auto& c = GetParam();
+    TemporaryDirectory root;
+    for (const auto& [name, attributes] : c.supplies) {
+        addSupply(root, name, attributes);
+    }
+    const auto snapshot = SysfsPowerReader(root.path()).snapshot();
+    EXPECT_EQ(snapshot.isOnACPower, c.onAC) << c.label;
+    EXPECT_EQ(snapshot.batteryPercent, c.percent) << c.label;
+    EXPECT_FALSE(snapshot.rawDescription.empty()) << c.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, SysfsPowerReaderCases,
+    ::testing::Values(
+        PowerCase{"laptop on battery",
+                  {{"AC", {{"type", "Mains"}, {"online", "0"}}},
+                   {"BAT0",
+                    {{"type", "Battery"},
+                     {"present", "1"},
+                     {"status", "Discharging"},
+                     {"capacity", "57"}}}},
+                  false,
+                  57},
+        PowerCase{"laptop charging on mains",
+                  {{"ADP1", {{"type", "Mains"}, {"online", "1"}}},
+                   {"BAT0", {{"type", "Battery"}, {"status", "Charging"}, {"capacity", "80"}}}},
+                  true,
+                  80},
+        PowerCase{"desktop without battery", {}, true, std::nullopt},
+        PowerCase{"desktop whose only battery is a mouse",
+                  {{"hidpp_battery_0",
+                    {{"type", "Battery"},
+                     {"scope", "Device"},
+                     {"status", "Discharging"},
+                     {"capacity", "12"}}}},
+                  true,
+                  std::nullopt},
+        PowerCase{"two batteries use energy sums, not the mean",
+                  {{"BAT0",
+                    {{"type", "Battery"},
+                     {"status", "Discharging"},
+                     {"capacity", "100"},
+                     {"energy_now", "20000000"},
+                     {"energy_full", "20000000"}}},
+                   {"BAT1",
+                    {{"type", "Battery"},
+                     {"status", "Discharging"},
+                     {"capacity", "0"},
+                     {"energy_now", "0"},
+                     {"energy_full", "60000000"}}}},
+                  false,
+                  25},
+        PowerCase{"two batteries without energy files average their capacity",
+                  {{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "90"}}},
+                   {"BAT1", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "30"}}}},
+                  false,
+                  60},
+        PowerCase{"empty battery bay is ignored",
+                  {{"BAT0",
+                    {{"type", "Battery"},
+                     {"present", "0"},
+                     {"status", "Discharging"},
+                     {"capacity", "5"}}}},
+                  true,
+                  std::nullopt},
+        PowerCase{"garbage capacity is rejected, not reported",
+                  {{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "250"}}}},
+                  false,
+                  std::nullopt},
+        PowerCase{
+            "non-numeric capacity is rejected",
+            {{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "lots"}}}},
+            false,
+            std::nullopt},
+        PowerCase{"USB supply online counts as mains",
+                  {{"ucsi-source-psy-1", {{"type", "USB"}, {"online", "1"}}},
+                   {"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "40"}}}},
+                  true,
+                  40},
+        PowerCase{"full battery with mains missing reads as mains (not discharging)",
+                  {{"BAT0", {{"type", "Battery"}, {"status", "Full"}, {"capacity", "100"}}}},
+                  true,
+                  100}));
+
+TEST(SysfsPowerReaderTests, MissingFolderReadsAsMainsWithNoBattery) {
+    TemporaryDirectory root;
+    const auto snapshot = SysfsPowerReader(root.path() / "does-not-exist").snapshot();
+    EXPECT_TRUE(snapshot.isOnACPower);
+    EXPECT_FALSE(snapshot.batteryPercent.has_value());
+}
+
+TEST(SysfsPowerReaderTests, DescriptionNamesTheSourceLikeTheMacTool) {
+    TemporaryDirectory root;
+    addSupply(root, "BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "42"}});
+    const auto snapshot = SysfsPowerReader(root.path()).snapshot();
+    EXPECT_NE(snapshot.rawDescription.find("'Battery Power'"), std::string::npos);
+    EXPECT_NE(snapshot.rawDescription.find("BAT0 42%"), std::string::npos);
+}
