@@ -1,0 +1,420 @@
+#include <NodwardenCore/ShellCommand.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <utf8proc.h>
+
+extern char** environ; // NOLINT: the one POSIX way to hand our environment to a child
+
+namespace nodwarden {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// How long we sleep between looks at a quiet child; bounds how late completion is noticed.
+constexpr auto kPollInterval = 50ms;
+constexpr auto kInterruptDelay = 200ms;
+// Bytes read per read(2); one chatty stream yields to the other after a few of these.
+constexpr std::size_t kChunkSize = 64 * 1024;
+constexpr std::size_t kChunksPerTurn = 16;
+// After the child is gone a grandchild may still hold a pipe open and keep writing;
+// the final sweep takes what is there and no more than this.
+constexpr std::size_t kChunksAfterExit = 256;
+// Caps absurd time-outs so the deadline arithmetic cannot overflow.
+constexpr double kLongestTimeoutSeconds = 365.0 * 24 * 3600;
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    bool isOpen() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    FileDescriptor readEnd;
+    FileDescriptor writeEnd;
+};
+
+// Close-on-exec from birth, so a child spawned concurrently by another thread never inherits
+// our write end (which would keep the pipe open long after our own child is gone).
+Pipe makePipe(const std::string& executable) {
+    int fds[2];
+#if defined(__linux__)
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw CommandLaunchError(executable, errno);
+    }
+#else
+    if (::pipe(fds) != 0) {
+        throw CommandLaunchError(executable, errno);
+    }
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#endif
+    Pipe pipe{FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+    const int flags = ::fcntl(pipe.readEnd.get(), F_GETFL);
+    ::fcntl(pipe.readEnd.get(), F_SETFL, flags | O_NONBLOCK);
+    return pipe;
+}
+
+/// One output stream of the child, read without blocking into memory.
+struct StreamCollector {
+    FileDescriptor fd;
+    std::string bytes;
+
+    // Reads what is available now, at most `maxChunks` reads; closes the stream at its end.
+    void drain(std::size_t maxChunks) {
+        std::array<char, kChunkSize> buffer;
+        for (std::size_t chunk = 0; fd.isOpen() && chunk < maxChunks;) {
+            const ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
+            if (count > 0) {
+                bytes.append(buffer.data(), static_cast<std::size_t>(count));
+                ++chunk;
+            } else if (count < 0 && errno == EINTR) {
+                continue;
+            } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return;
+            } else {
+                fd.reset(); // end of file, or a read error we cannot recover from
+            }
+        }
+    }
+};
+
+/// Owns the child's pid until it has been reaped; never lets a zombie escape, even on unwind.
+class Child {
+public:
+    explicit Child(pid_t pid) : pid_(pid) {}
+    ~Child() {
+        if (!status_) {
+            ::kill(pid_, SIGKILL);
+            waitBlocking();
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void signal(int number) const {
+        if (!status_) {
+            ::kill(pid_, number);
+        }
+    }
+
+    // True once the child has ended and been reaped.
+    bool poll() {
+        if (status_) {
+            return true;
+        }
+        for (;;) {
+            int status = 0;
+            const pid_t result = ::waitpid(pid_, &status, WNOHANG);
+            if (result == pid_) {
+                status_ = status;
+                return true;
+            }
+            if (result == 0) {
+                return false;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            // ECHILD: someone else reaped it (SIGCHLD ignored by the host); the status is lost.
+            status_ = kStatusUnknown;
+            return true;
+        }
+    }
+
+    std::int32_t exitCode() const {
+        if (!status_ || *status_ == kStatusUnknown) {
+            return -1;
+        }
+        if (WIFEXITED(*status_)) {
+            return WEXITSTATUS(*status_);
+        }
+        if (WIFSIGNALED(*status_)) {
+            return WTERMSIG(*status_);
+        }
+        return -1;
+    }
+
+private:
+    static constexpr int kStatusUnknown = -1;
+
+    void waitBlocking() {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        status_ = status;
+    }
+
+    pid_t pid_;
+    std::optional<int> status_;
+};
+
+class SpawnSetup {
+public:
+    SpawnSetup(int stdoutFd, int stderrFd) {
+        ::posix_spawn_file_actions_init(&actions_);
+        ::posix_spawnattr_init(&attributes_);
+        ::posix_spawn_file_actions_adddup2(&actions_, stdoutFd, STDOUT_FILENO);
+        ::posix_spawn_file_actions_adddup2(&actions_, stderrFd, STDERR_FILENO);
+        // The host may block or ignore SIGTERM/SIGINT (to route them to its own quit path);
+        // a child inheriting that could never be stopped at its time-out.
+        sigset_t none;
+        sigemptyset(&none);
+        ::posix_spawnattr_setsigmask(&attributes_, &none);
+        sigset_t all;
+        sigfillset(&all);
+        ::posix_spawnattr_setsigdefault(&attributes_, &all);
+        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnSetup() {
+        ::posix_spawnattr_destroy(&attributes_);
+        ::posix_spawn_file_actions_destroy(&actions_);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    const posix_spawn_file_actions_t* actions() const { return &actions_; }
+    const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+};
+
+pid_t launch(const ShellCommand& command, int stdoutFd, int stderrFd) {
+    std::vector<char*> argv;
+    argv.reserve(command.arguments.size() + 2);
+    argv.push_back(const_cast<char*>(command.executable.c_str()));
+    for (const auto& argument : command.arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    const SpawnSetup setup(stdoutFd, stderrFd);
+    pid_t pid = 0;
+    const int error = ::posix_spawn(&pid, command.executable.c_str(), setup.actions(),
+                                    setup.attributes(), argv.data(), environ);
+    if (error != 0) {
+        throw CommandLaunchError(command.executable, error);
+    }
+    return pid;
+}
+
+bool isValidUTF8(const std::string& bytes) {
+    const auto* cursor = reinterpret_cast<const utf8proc_uint8_t*>(bytes.data());
+    auto remaining = static_cast<utf8proc_ssize_t>(bytes.size());
+    while (remaining > 0) {
+        if (*cursor < 0x80) { // ASCII needs no decoding
+            ++cursor;
+            --remaining;
+            continue;
+        }
+        utf8proc_int32_t codePoint = 0;
+        const auto length = utf8proc_iterate(cursor, remaining, &codePoint);
+        if (length <= 0) {
+            return false;
+        }
+        cursor += length;
+        remaining -= length;
+    }
+    return true;
+}
+
+std::string decodedOrEmpty(std::string bytes) {
+    return isValidUTF8(bytes) ? std::move(bytes) : std::string();
+}
+
+Clock::duration boundedTimeout(double seconds) {
+    if (!(seconds > 0)) { // also catches NaN
+        return Clock::duration::zero();
+    }
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::min(seconds, kLongestTimeoutSeconds)));
+}
+
+void appendQuoted(std::string& out, const std::string& text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char character : text) {
+        switch (character) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\0':
+            out += "\\0";
+            break;
+        default:
+            if (static_cast<unsigned char>(character) < 0x20 || character == 0x7f) {
+                const auto byte = static_cast<unsigned char>(character);
+                out += "\\u{";
+                out += kHex[byte >> 4];
+                out += kHex[byte & 0xf];
+                out += '}';
+            } else {
+                out += character;
+            }
+        }
+    }
+    out += '"';
+}
+
+} // namespace
+
+std::string describe(const CommandResult& result) {
+    std::string text = "CommandResult(exitCode: " + std::to_string(result.exitCode);
+    text += ", standardOutput: ";
+    appendQuoted(text, result.standardOutput);
+    text += ", standardError: ";
+    appendQuoted(text, result.standardError);
+    text += ')';
+    return text;
+}
+
+CommandRunnerError::CommandRunnerError(Kind kind, CommandResult result)
+    : std::runtime_error("nonZeroExit(" + describe(result) + ")"), kind_(kind),
+      result_(std::move(result)) {}
+
+CommandRunnerError CommandRunnerError::nonZeroExit(CommandResult result) {
+    return CommandRunnerError(Kind::nonZeroExit, std::move(result));
+}
+
+CommandLaunchError::CommandLaunchError(std::string executable, int errorNumber)
+    : std::runtime_error(executable + ": " + std::generic_category().message(errorNumber)),
+      executable_(std::move(executable)), errorNumber_(errorNumber),
+      systemMessage_(std::generic_category().message(errorNumber)) {}
+
+ProcessCommandRunner::ProcessCommandRunner(double timeoutSeconds)
+    : timeoutSeconds_(timeoutSeconds) {}
+
+CommandResult ProcessCommandRunner::run(const ShellCommand& command) {
+    Pipe outPipe = makePipe(command.executable);
+    Pipe errPipe = makePipe(command.executable);
+    Child child(launch(command, outPipe.writeEnd.get(), errPipe.writeEnd.get()));
+    // Only the child may hold the write ends now, so end of file means it closed them.
+    outPipe.writeEnd.reset();
+    errPipe.writeEnd.reset();
+
+    std::array<StreamCollector, 2> streams{StreamCollector{std::move(outPipe.readEnd), {}},
+                                           StreamCollector{std::move(errPipe.readEnd), {}}};
+
+    enum class Stage { running, terminated, interrupted, killed };
+    Stage stage = Stage::running;
+    auto nextEscalation = Clock::now() + boundedTimeout(timeoutSeconds_);
+    // With both streams closed the child is about to exit; look again soon, then back off.
+    Clock::duration idleNap = 200us;
+
+    while (!child.poll()) {
+        const auto now = Clock::now();
+        if (now >= nextEscalation) {
+            switch (stage) {
+            case Stage::running:
+                child.signal(SIGTERM);
+                stage = Stage::terminated;
+                nextEscalation = now + kInterruptDelay;
+                break;
+            case Stage::terminated:
+                child.signal(SIGINT);
+                stage = Stage::interrupted;
+                nextEscalation = now + boundedTimeout(kForceKillDelaySeconds);
+                break;
+            case Stage::interrupted:
+                child.signal(SIGKILL);
+                stage = Stage::killed;
+                nextEscalation = Clock::time_point::max();
+                break;
+            case Stage::killed:
+                break;
+            }
+            continue; // the signal may already have ended it
+        }
+        const auto untilEscalation =
+            std::chrono::ceil<std::chrono::milliseconds>(nextEscalation - now);
+        const auto wait = std::min<std::chrono::milliseconds>(kPollInterval, untilEscalation);
+
+        std::array<pollfd, 2> watched{};
+        nfds_t count = 0;
+        for (const auto& stream : streams) {
+            if (stream.fd.isOpen()) {
+                watched[count++] = pollfd{stream.fd.get(), POLLIN, 0};
+            }
+        }
+        if (count == 0) {
+            std::this_thread::sleep_for(std::min<Clock::duration>(idleNap, wait));
+            idleNap = std::min<Clock::duration>(idleNap * 2, kPollInterval);
+            continue;
+        }
+        const int ready = ::poll(watched.data(), count, static_cast<int>(wait.count()));
+        if (ready > 0) {
+            for (auto& stream : streams) {
+                stream.drain(kChunksPerTurn);
+            }
+        }
+    }
+
+    // Whatever the child wrote before it ended is still in the pipes; take it without waiting
+    // for end of file, which a lingering grandchild could postpone for ever.
+    for (auto& stream : streams) {
+        stream.drain(kChunksAfterExit);
+    }
+
+    CommandResult result{child.exitCode(), decodedOrEmpty(std::move(streams[0].bytes)),
+                         decodedOrEmpty(std::move(streams[1].bytes))};
+    if (!result.succeeded()) {
+        throw CommandRunnerError::nonZeroExit(std::move(result));
+    }
+    return result;
+}
+
+} // namespace nodwarden

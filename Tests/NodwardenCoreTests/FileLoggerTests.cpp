@@ -1,0 +1,167 @@
+#include <NodwardenCore/FileLogger.hpp>
+
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using nodwarden::FileLogger;
+using stayloom::testing::readFile;
+using stayloom::testing::TemporaryDirectory;
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// "[2026-03-14T09:26:53Z] " followed by the message.
+const std::regex kStampedLine(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] (.*))");
+
+TEST(FileLoggerTests, FormatsUTCWithWholeSeconds) {
+    using namespace std::chrono;
+    struct FormatCase {
+        sys_time<milliseconds> time;
+        std::string message;
+        std::string expected;
+    };
+    const std::vector<FormatCase> cases{
+        {sys_days{2026y / 3 / 14} + 9h + 26min + 53s + 999ms, "Stayloom started",
+         "[2026-03-14T09:26:53Z] Stayloom started\n"},
+        {sys_days{2001y / 1 / 1}, "", "[2001-01-01T00:00:00Z] \n"},
+        {sys_days{1999y / 12 / 31} + 23h + 59min + 59s + 500ms, "two\nlines",
+         "[1999-12-31T23:59:59Z] two\nlines\n"},
+    };
+    for (const auto& testCase : cases) {
+        EXPECT_EQ(FileLogger::formatLine(testCase.time, testCase.message), testCase.expected);
+    }
+}
+
+TEST(FileLoggerTests, StampIsUTCWhateverTheLocalZone) {
+    using namespace std::chrono;
+    const char* previous = std::getenv("TZ");
+    const std::string saved = previous ? previous : "";
+    ::setenv("TZ", "Pacific/Kiritimati", 1); // UTC+14
+    ::tzset();
+    const auto line = FileLogger::formatLine(sys_days{2026y / 7 / 1} + 20h, "x");
+    previous ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+    EXPECT_EQ(line, "[2026-07-01T20:00:00Z] x\n");
+}
+
+TEST(FileLoggerTests, CreatesMissingFoldersAndWritesOneLine) {
+    TemporaryDirectory home;
+    const auto location = home.path() / "Library" / "Logs" / "Nodwarden.log";
+    FileLogger logger(location);
+    EXPECT_EQ(logger.logURL(), location);
+    logger.log("PowerMonitor failed: boom");
+    logger.flush();
+    const auto lines = linesOf(readFile(location));
+    ASSERT_EQ(lines.size(), 1u);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[0], match, kStampedLine)) << lines[0];
+    EXPECT_EQ(match[1], "PowerMonitor failed: boom");
+}
+
+TEST(FileLoggerTests, AppendsToExistingTextAndKeepsMessagesUnchanged) {
+    TemporaryDirectory home;
+    const auto location = home.write("logs/Nodwarden.log", "earlier line\n");
+    FileLogger logger(location);
+    logger.log("");
+    logger.log("first\nsecond");
+    logger.flush();
+    const auto lines = linesOf(readFile(location));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "earlier line");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[1], match, kStampedLine));
+    EXPECT_EQ(match[1], "");
+    ASSERT_TRUE(std::regex_match(lines[2], match, kStampedLine));
+    EXPECT_EQ(match[1], "first");
+    EXPECT_EQ(lines[3], "second");
+}
+
+TEST(FileLoggerTests, RecreatesTheFileAfterItWasDeleted) {
+    TemporaryDirectory home;
+    const auto location = home.path() / "state" / "Stayloom" / "Nodwarden.log";
+    FileLogger logger(location);
+    logger.log("before");
+    logger.flush();
+    std::filesystem::remove_all(home.path() / "state");
+    logger.log("after");
+    logger.flush();
+    const auto lines = linesOf(readFile(location));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with("] after"));
+}
+
+TEST(FileLoggerTests, DropsLinesSilentlyWhenTheFolderCannotBeMade) {
+    TemporaryDirectory home;
+    home.write("Library", "a file where the folder should be");
+    const auto blocked = home.path() / "Library" / "Logs" / "Nodwarden.log";
+    FileLogger logger(blocked);
+    EXPECT_NO_THROW(logger.log("lost"));
+    logger.flush();
+    EXPECT_FALSE(std::filesystem::exists(blocked));
+    // The blocker goes away: the next line is tried afresh and lands.
+    std::filesystem::remove(home.path() / "Library");
+    logger.log("found");
+    logger.flush();
+    const auto lines = linesOf(readFile(blocked));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with("] found"));
+}
+
+TEST(FileLoggerTests, KeepsEachCallersOrderUnderConcurrentCallersWithoutTornLines) {
+    TemporaryDirectory home;
+    const auto location = home.path() / "Nodwarden.log";
+    constexpr int kThreads = 4;
+    constexpr int kLinesPerThread = 200;
+    {
+        FileLogger logger(location);
+        std::vector<std::thread> threads;
+        for (int thread = 0; thread < kThreads; ++thread) {
+            threads.emplace_back([&, thread] {
+                for (int index = 0; index < kLinesPerThread; ++index) {
+                    logger.log("thread " + std::to_string(thread) + " line " +
+                               std::to_string(index) + " " + std::string(100, 'x'));
+                }
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+        // No flush: destroying the logger must still write everything queued.
+    }
+    const auto lines = linesOf(readFile(location));
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
+    std::vector<int> nextIndex(kThreads, 0);
+    const std::regex shape(R"(\[[^\]]+\] thread (\d) line (\d+) x{100})");
+    for (const auto& line : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+        const int thread = std::stoi(match[1]);
+        EXPECT_EQ(std::stoi(match[2]), nextIndex[thread]++) << "out of order for thread " << thread;
+    }
+}
+
+TEST(FileLoggerTests, SharedInstanceIsOneObjectAtTheDefaultLocation) {
+    auto& shared = FileLogger::shared();
+    EXPECT_EQ(&shared, &FileLogger::shared());
+    EXPECT_EQ(shared.logURL().filename(), "Nodwarden.log");
+    EXPECT_TRUE(shared.logURL().is_absolute());
+}
+
+} // namespace
