@@ -1,0 +1,71 @@
+#pragma once
+
+#include <NodwardenCore/AgentCatalog.hpp>
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nodwarden {
+
+struct GuardSettings;
+
+/// The agents watched under the user's settings, and the lookups that attribute a running
+/// application or process to one of them. Every lookup walks `profiles` in order and takes the
+/// first hit, so the order is a priority order.
+struct AgentResolver {
+    /// Receives the name of an application bundle that carries a known agent program without
+    /// being that agent, and the program's name.
+    using UnmatchedHostCallback =
+        std::function<void(const std::string& hostBundle, const std::string& binary)>;
+
+    AgentResolver() = default;
+    explicit AgentResolver(std::vector<AgentProfile> profiles);
+
+    /// The built-in catalog without the agents the user switched off and, unless enabled, without
+    /// browsers; catalog order is kept.
+    static AgentResolver make(const GuardSettings& settings);
+
+    /// The first profile that lists `bundleID`, compared without regard to case.
+    std::optional<AgentProfile> profileForBundleID(std::string_view bundleID) const;
+
+    /// The agent a process belongs to, from its executable path and its argument line as the
+    /// process table shows it (normally starting with the program name). A known agent program
+    /// inside an unknown application bundle is not credited to the agent; the host is reported
+    /// once per run instead.
+    std::optional<AgentProfile> profileForCommandPath(std::string_view path,
+                                                      std::string_view arguments) const;
+
+    /// The profiles whose phrases are looked for in terminal windows, in order.
+    std::vector<AgentProfile> terminalScanProfiles() const;
+
+    /// The name, without ".app", of the outermost application bundle on `path`.
+    static std::optional<std::string> appBundleName(std::string_view path);
+
+    /// The last non-empty "/"-separated piece of `path`; `path` itself when it has none.
+    static std::string basename(std::string_view path);
+
+    /// Script interpreters and launchers whose arguments name the program really run.
+    static const std::set<std::string>& interpreters();
+
+    /// The callback for unmatched hosts (empty when none is installed); shared by all resolvers.
+    static UnmatchedHostCallback onUnmatchedHostBundle();
+    /// Installs (or, with an empty function, removes) the callback for unmatched hosts.
+    static void setOnUnmatchedHostBundle(UnmatchedHostCallback callback);
+
+    std::vector<AgentProfile> profiles;
+
+    bool operator==(const AgentResolver&) const = default;
+
+private:
+    const AgentProfile* firstWithProcessName(std::string_view name) const;
+    const AgentProfile* firstWithPathMarkerIn(std::string_view foldedLine) const;
+    const AgentProfile* firstWithAppBundleName(std::string_view host) const;
+    std::optional<std::string> knownProgramCarriedBy(std::string_view path,
+                                                     std::string_view arguments) const;
+};
+
+} // namespace nodwarden
