@@ -1,0 +1,93 @@
+#include <NodwardenCore/FileActivityProbe.hpp>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kProjects = 200;
+constexpr int kTranscriptsPerProject = 100;
+constexpr int kTranscripts = kProjects * kTranscriptsPerProject;
+
+/// A home folder shaped like a busy agent user's: 200 project folders holding 20,000
+/// transcripts, with some unrelated files and a second agent's tree beside them.
+class SyntheticHome {
+public:
+    SyntheticHome() {
+        std::string pattern = (fs::temp_directory_path() / "stayloom-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        root_ = pattern;
+        for (int project = 0; project < kProjects; ++project) {
+            const auto folder = root_ / ".claude" / "projects" /
+                                ("-Users-me-src-project-" + std::to_string(project));
+            fs::create_directories(folder / "notes");
+            std::ofstream(folder / "notes" / "todo.md") << "x";
+            for (int index = 0; index < kTranscriptsPerProject; ++index) {
+                std::ofstream(folder / ("session-" + std::to_string(index) + ".jsonl")) << "{}\n";
+            }
+        }
+        for (int index = 0; index < 50; ++index) {
+            fs::create_directories(root_ / ".cache" / ("c" + std::to_string(index)));
+        }
+        fs::create_directories(root_ / ".codex" / "log");
+        std::ofstream(root_ / ".codex" / "log" / "codex-tui.log") << "x";
+    }
+    ~SyntheticHome() {
+        std::error_code error;
+        fs::remove_all(root_, error);
+    }
+    SyntheticHome(const SyntheticHome&) = delete;
+    SyntheticHome& operator=(const SyntheticHome&) = delete;
+
+    const fs::path& root() const { return root_; }
+
+private:
+    fs::path root_;
+};
+
+const SyntheticHome& home() {
+    static const SyntheticHome instance;
+    return instance;
+}
+
+void setPerFileCounter(benchmark::State& state) {
+    state.counters["per_file"] = benchmark::Counter(
+        kTranscripts, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_SessionModifications(benchmark::State& state) {
+    const nodwarden::FileActivityProbe probe(home().root(), 8);
+    const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl"};
+    for (auto _ : state) {
+        const auto found = probe.sessionModifications(patterns);
+        if (found.size() != static_cast<std::size_t>(kTranscripts)) {
+            state.SkipWithError("unexpected match count");
+            break;
+        }
+        benchmark::DoNotOptimize(found);
+    }
+    setPerFileCounter(state);
+}
+BENCHMARK(BM_SessionModifications)->Unit(benchmark::kMillisecond);
+
+void BM_NewestModification(benchmark::State& state) {
+    const nodwarden::FileActivityProbe probe(home().root(), 8);
+    const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl",
+                                               ".codex/log/codex-tui.log"};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(probe.newestModification(patterns));
+    }
+    setPerFileCounter(state);
+}
+BENCHMARK(BM_NewestModification)->Unit(benchmark::kMillisecond);
+
+} // namespace
