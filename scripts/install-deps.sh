@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   nlohmann-json3-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsystemd-dev
+  libsystemd-dev libatspi2.0-dev qt6-base-dev
 )
 
 missing=()
