@@ -1,5 +1,7 @@
 #include <NodwardenCore/ShellCommand.hpp>
 
+#include <NodwardenCore/UnicodeText.hpp>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -16,8 +18,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <utf8proc.h>
 
 extern char** environ; // NOLINT: the one POSIX way to hand our environment to a child
 
@@ -240,28 +240,8 @@ pid_t launch(const ShellCommand& command, int stdoutFd, int stderrFd) {
     return pid;
 }
 
-bool isValidUTF8(const std::string& bytes) {
-    const auto* cursor = reinterpret_cast<const utf8proc_uint8_t*>(bytes.data());
-    auto remaining = static_cast<utf8proc_ssize_t>(bytes.size());
-    while (remaining > 0) {
-        if (*cursor < 0x80) { // ASCII needs no decoding
-            ++cursor;
-            --remaining;
-            continue;
-        }
-        utf8proc_int32_t codePoint = 0;
-        const auto length = utf8proc_iterate(cursor, remaining, &codePoint);
-        if (length <= 0) {
-            return false;
-        }
-        cursor += length;
-        remaining -= length;
-    }
-    return true;
-}
-
 std::string decodedOrEmpty(std::string bytes) {
-    return isValidUTF8(bytes) ? std::move(bytes) : std::string();
+    return UnicodeText::isValidUTF8(bytes) ? std::move(bytes) : std::string();
 }
 
 Clock::duration boundedTimeout(double seconds) {

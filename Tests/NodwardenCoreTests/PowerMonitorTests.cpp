@@ -1,0 +1,206 @@
+#include <NodwardenCore/PowerMonitor.hpp>
+
+#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
+
+#include "Support/ScriptedCommandRunner.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using nodwarden::CommandLaunchError;
+using nodwarden::CommandResult;
+using nodwarden::FileLogger;
+using nodwarden::LidState;
+using nodwarden::LidStateDetector;
+using nodwarden::PowerMonitor;
+using nodwarden::PowerSnapshot;
+using nodwarden::ProcessCommandRunner;
+using nodwarden::ShellCommand;
+using stayloom::testing::fixturePath;
+using stayloom::testing::readFile;
+using stayloom::testing::ScriptedCommandRunner;
+using stayloom::testing::TemporaryDirectory;
+
+std::string fixture(const std::string& name) {
+    const auto path = fixturePath("macos/" + name);
+    EXPECT_TRUE(std::filesystem::exists(path)) << path;
+    return readFile(path);
+}
+
+// The messages of every line in the log, time stamps removed.
+std::vector<std::string> loggedMessages(FileLogger& logger) {
+    logger.flush();
+    std::vector<std::string> messages;
+    std::istringstream stream(readFile(logger.logURL()));
+    const std::regex stamped(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] (.*))");
+    for (std::string line; std::getline(stream, line);) {
+        std::smatch match;
+        EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
+        messages.push_back(match[1]);
+    }
+    return messages;
+}
+
+const PowerSnapshot kUnreadable{false, std::nullopt, "Unable to read battery state"};
+
+struct BatteryCase {
+    const char* name;
+    std::string text;
+    bool isOnACPower;
+    std::optional<int> batteryPercent;
+};
+
+TEST(PowerMonitorTests, ParsesCapturedBatteryListings) {
+    const std::vector<BatteryCase> cases{
+        {"mains, charged", fixture("pmset-batt-ac-charged.txt"), true, 100},
+        {"mains, not charging", fixture("pmset-batt-ac-not-charging.txt"), true, 80},
+        {"battery", fixture("pmset-batt-battery-discharging.txt"), false, 42},
+        {"battery, no estimate", fixture("pmset-batt-battery-no-estimate.txt"), false, 7},
+        {"desktop", fixture("pmset-batt-desktop.txt"), true, std::nullopt},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        const auto snapshot = PowerMonitor::parsePMSetBatteryOutput(testCase.text);
+        EXPECT_EQ(snapshot.isOnACPower, testCase.isOnACPower);
+        EXPECT_EQ(snapshot.batteryPercent, testCase.batteryPercent);
+        ASSERT_TRUE(testCase.text.ends_with("\n"));
+        EXPECT_EQ(snapshot.rawDescription, testCase.text.substr(0, testCase.text.size() - 1));
+    }
+}
+
+TEST(PowerMonitorTests, ParsesBatteryListingEdgeCases) {
+    const std::vector<BatteryCase> cases{
+        {"no source and no percentage", "Battery status unavailable", false, std::nullopt},
+        {"first of two percentages", "Now drawing from 'Battery Power'\n -A\t55%; -B\t90%", false,
+         55},
+        {"source in any case", "NOW DRAWING FROM 'ac POWER'", true, std::nullopt},
+        {"unquoted source", "running on AC Power now", true, std::nullopt},
+        {"battery power is not mains", "Now drawing from 'Battery Power'", false, std::nullopt},
+        {"long number: last three digits", "1234%", false, 234},
+        {"zero", "\t0%; discharging", false, 0},
+        {"percent sign without digits", "charge: %; ratio 5 %", false, std::nullopt},
+        {"empty", "", false, std::nullopt},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        const auto snapshot = PowerMonitor::parsePMSetBatteryOutput(testCase.text);
+        EXPECT_EQ(snapshot.isOnACPower, testCase.isOnACPower);
+        EXPECT_EQ(snapshot.batteryPercent, testCase.batteryPercent);
+    }
+}
+
+TEST(PowerMonitorTests, RawDescriptionIsTheTrimmedText) {
+    EXPECT_EQ(PowerMonitor::parsePMSetBatteryOutput(" \n\tNow drawing\n 5%\r\n \n").rawDescription,
+              "Now drawing\n 5%");
+    EXPECT_EQ(PowerMonitor::parsePMSetBatteryOutput("").rawDescription, "");
+    EXPECT_EQ(PowerMonitor::parsePMSetBatteryOutput(" \n ").rawDescription, "");
+}
+
+struct LidCase {
+    const char* name;
+    std::string text;
+    LidState expected;
+};
+
+TEST(LidStateDetectorTests, ParsesCapturedRegistryListingsAndEdgeCases) {
+    const std::vector<LidCase> cases{
+        {"open laptop", fixture("ioreg-clamshell-open.txt"), LidState::open},
+        {"closed laptop", fixture("ioreg-clamshell-closed.txt"), LidState::closed},
+        {"desktop", fixture("ioreg-clamshell-desktop.txt"), LidState::unknown},
+        {"yes in any case", "  \"appleCLAMSHELLstate\" = YES", LidState::closed},
+        {"no in any case", "  \"AppleClamshellState\" = nO", LidState::open},
+        {"unquoted yes", "AppleClamshellState = Yes", LidState::closed},
+        {"unquoted no", "AppleClamshellState = No", LidState::open},
+        {"only the neighbouring key", "\"AppleClamshellCausesSleep\" = Yes", LidState::unknown},
+        {"value that is neither", "\"AppleClamshellState\" = 1", LidState::unknown},
+        {"empty", "", LidState::unknown},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        EXPECT_EQ(LidStateDetector::parseIORegOutput(testCase.text), testCase.expected);
+    }
+}
+
+class MonitorWithLogTest : public ::testing::Test {
+protected:
+    TemporaryDirectory folder;
+    FileLogger logger{folder.path() / "Nodwarden.log"};
+    ScriptedCommandRunner runner;
+};
+
+TEST_F(MonitorWithLogTest, PowerMonitorRunsTheBatteryListing) {
+    runner.enqueue(PowerMonitor::command(),
+                   CommandResult{0, fixture("pmset-batt-ac-charged.txt"), ""});
+    PowerMonitor monitor(runner, logger);
+    nodwarden::PowerSnapshotProviding& provider = monitor;
+    const auto snapshot = provider.snapshot();
+    EXPECT_TRUE(snapshot.isOnACPower);
+    EXPECT_EQ(snapshot.batteryPercent, 100);
+    const std::vector<ShellCommand> expected{{"/usr/bin/pmset", {"-g", "batt"}}};
+    EXPECT_EQ(runner.commands(), expected);
+    EXPECT_TRUE(loggedMessages(logger).empty());
+}
+
+TEST_F(MonitorWithLogTest, PowerMonitorFailuresGiveTheNeutralSnapshotAndALogLine) {
+    runner.enqueue(PowerMonitor::command(), CommandResult{1, "", "pmset: no power source\n"});
+    runner.enqueueError(PowerMonitor::command(), CommandLaunchError("/usr/bin/pmset", ENOENT));
+    PowerMonitor monitor(runner, logger);
+    EXPECT_EQ(monitor.snapshot(), kUnreadable);
+    EXPECT_EQ(monitor.snapshot(), kUnreadable);
+    EXPECT_EQ(loggedMessages(logger),
+              (std::vector<std::string>{
+                  "PowerMonitor failed: nonZeroExit(CommandResult(exitCode: 1, standardOutput: "
+                  "\"\", standardError: \"pmset: no power source\\n\"))",
+                  "PowerMonitor failed: /usr/bin/pmset: No such file or directory"}));
+}
+
+TEST_F(MonitorWithLogTest, LidStateDetectorRunsTheRegistryQuery) {
+    runner.enqueue(LidStateDetector::command(),
+                   CommandResult{0, fixture("ioreg-clamshell-closed.txt"), ""});
+    LidStateDetector detector(runner, logger);
+    nodwarden::LidStateProviding& provider = detector;
+    EXPECT_EQ(provider.lid(), LidState::closed);
+    const std::vector<ShellCommand> expected{
+        {"/usr/sbin/ioreg", {"-r", "-k", "AppleClamshellState", "-d", "1"}}};
+    EXPECT_EQ(runner.commands(), expected);
+    EXPECT_TRUE(loggedMessages(logger).empty());
+}
+
+TEST_F(MonitorWithLogTest, LidStateDetectorFailuresGiveUnknownAndALogLine) {
+    runner.enqueue(LidStateDetector::command(), CommandResult{SIGTERM, "partial", ""});
+    LidStateDetector detector(runner, logger);
+    EXPECT_EQ(detector.lid(), LidState::unknown);
+    EXPECT_EQ(loggedMessages(logger),
+              std::vector<std::string>{"LidStateDetector failed: nonZeroExit(CommandResult("
+                                       "exitCode: 15, standardOutput: \"partial\", "
+                                       "standardError: \"\"))"});
+}
+
+TEST_F(MonitorWithLogTest, MissingToolsThroughTheRealRunnerGiveNeutralValues) {
+    if (std::filesystem::exists("/usr/bin/pmset") || std::filesystem::exists("/usr/sbin/ioreg")) {
+        GTEST_SKIP() << "the macOS tools are present here";
+    }
+    ProcessCommandRunner real(8);
+    PowerMonitor monitor(real, logger);
+    LidStateDetector detector(real, logger);
+    EXPECT_EQ(monitor.snapshot(), kUnreadable);
+    EXPECT_EQ(detector.lid(), LidState::unknown);
+    EXPECT_EQ(loggedMessages(logger),
+              (std::vector<std::string>{
+                  "PowerMonitor failed: /usr/bin/pmset: No such file or directory",
+                  "LidStateDetector failed: /usr/sbin/ioreg: No such file or directory"}));
+}
+
+} // namespace
