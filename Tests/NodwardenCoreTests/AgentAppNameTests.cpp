@@ -27,10 +27,8 @@ TEST(AgentAppNameTests, NormalizesNamesForComparison) {
         {"Claude Desktop", "claude"},
         {"  Visual Studio Code.app\n", "visual studio code"},
         {"Codex DESKTOP.APP", "codex"},
-        {"Desktop", "desktop"}, // no leading space, so not a suffix to remove
         {"ÉDITEUR Desktop", "\xC3\xA9"
                             "diteur"},
-        {"Straße", "strasse"},
         {"", ""},
         {" \t ", ""},
     };
@@ -43,7 +41,6 @@ TEST(AgentAppNameTests, MatchesNamesAndTargetsLooselyInBothDirections) {
     const std::vector<MatchCase> cases = {
         {"Claude", "Claude Desktop", true},
         {"code", "Visual Studio Code", true},
-        {"Visual Studio Code Helper", "code", true},
         {"/usr/bin/ollama", "Ollama", true},
         {"ÉDITEUR",
          "\xC3\xA9"
@@ -68,20 +65,15 @@ TEST(AgentAppNameTests, MatchesNamesAndTargetsLooselyInBothDirections) {
 TEST(AgentAppNameTests, CanonicalNamesFollowTheFirstFittingRule) {
     const std::vector<Pair> cases = {
         {"Google Chrome Helper (Renderer)", "Google Chrome"},
-        {"CHROME", "Google Chrome"},
         {"Chromebook", "Chromebook"},
         {"ChatGPT Helper", "ChatGPT"},
-        {"Claude Helper (Renderer)", "Claude"},
         {"ChatGPT Codex", "ChatGPT"}, // chatgpt is tested before codex
         {"Codex", "Codex"},
-        {"Cursor Helper", "Cursor"},
         {"Code", "Visual Studio Code"},
         {"Code Helper (GPU)", "Visual Studio Code"},
         {"Xcode", "Xcode"},
-        {"Windsurf", "Windsurf"},
         {"Search", "Arc"}, // a plain substring test, by intent
         {"Safari Web Content", "Safari"},
-        {"Firefox", "Firefox"},
         {"iTerm2", "iTerm2"},
         {"Terminal", "Terminal"},
         {"Zed Helper (Renderer)", "Zed"},
@@ -122,7 +114,6 @@ TEST(AgentAppNameTests, CleansReasonsForAgentRows) {
         {"Target app Zed is running", "Zed running"},
         {"Codex CLI is running", "Codex CLI running"},
         {"Claude Code CPU is above the work threshold", "CPU activity"},
-        {"high cpu use", "CPU activity"},
         {"Accessibility text matched \"esc to interrupt\"", "UI text signal"},
         {"ACCESSIBILITY phrase", "UI text signal"},
         {"Target app is present but no active-work signal was found",

@@ -62,8 +62,6 @@ TEST(AgentCatalogTests, HasTwentyFiveProfilesWithUniqueWellFormedIdentitiesInPri
     // Command-line agents come first so that a command line is never credited to an application
     // first; browsers come last.
     EXPECT_EQ(profiles.front().id, "claude-code");
-    EXPECT_EQ(profiles[8].id, "pi-coding-agent");
-    EXPECT_EQ(profiles.back().id, "comet");
     const auto firstNonCLI = std::find_if(profiles.begin(), profiles.end(), [](const auto& p) {
         return p.kind != AgentProfile::Kind::cli;
     });
@@ -129,7 +127,7 @@ TEST(AgentCatalogTests, PhrasesAreUsableByTheTextMatcher) {
     EXPECT_EQ(profileWithID(profiles, "gemini-cli").activePhrases.front().back(), ',');
 }
 
-TEST(AgentCatalogTests, SessionPatternsAreHomeRelativeAndCodexRolloutsAreSplitCorrectly) {
+TEST(AgentCatalogTests, SessionPatternsAndBorrowedValuesPointWhereTheyShould) {
     const auto profiles = AgentCatalog::builtin();
     for (const AgentProfile& p : profiles) {
         for (const auto* list : {&p.sessionActivityGlobs, &p.sessionCountGlobs}) {
@@ -150,24 +148,19 @@ TEST(AgentCatalogTests, SessionPatternsAreHomeRelativeAndCodexRolloutsAreSplitCo
     EXPECT_TRUE(codexCLI.bundleIDs.empty());
     EXPECT_NE(std::find(chatGPT.bundleIDs.begin(), chatGPT.bundleIDs.end(), "com.openai.codex"),
               chatGPT.bundleIDs.end());
-}
 
-TEST(AgentCatalogTests, OnlyClaudeCodeBorrowsTheIconOfAnotherCatalogApplication) {
-    const auto profiles = AgentCatalog::builtin();
-    const auto withIcon = std::count_if(profiles.begin(), profiles.end(),
-                                        [](const auto& p) { return p.iconBundleID.has_value(); });
-    EXPECT_EQ(withIcon, 1);
-    const auto& icon = profileWithID(profiles, "claude-code").iconBundleID;
-    ASSERT_TRUE(icon.has_value());
-    EXPECT_EQ(profileWithID(profiles, "claude-desktop").bundleIDs.front(), *icon);
+    // Only Claude Code borrows an icon, and it is that of the catalog's desktop application.
+    EXPECT_EQ(std::count_if(profiles.begin(), profiles.end(),
+                            [](const auto& p) { return p.iconBundleID.has_value(); }),
+              1);
+    EXPECT_EQ(profileWithID(profiles, "claude-code").iconBundleID,
+              profileWithID(profiles, "claude-desktop").bundleIDs.front());
 }
 
 TEST(AgentCatalogTests, CommandLineAgentNamesAreTheNineCLIDisplayNames) {
     const auto names = AgentCatalog::cliAgentNames();
     EXPECT_EQ(names.size(), 9u);
     EXPECT_TRUE(names.count("Pi"));
-    EXPECT_TRUE(names.count("Claude Code"));
-    EXPECT_TRUE(names.count("Qwen Code"));
     EXPECT_FALSE(names.count("Claude"));
     EXPECT_FALSE(names.count("Qwen Code Desktop"));
 }
@@ -176,8 +169,6 @@ TEST(AgentCatalogTests, TerminalIdentifiersAreLowerCaseAndNeverAgentApplications
     const auto& terminals = AgentCatalog::terminalBundleIDs();
     EXPECT_EQ(terminals.size(), 9u);
     EXPECT_EQ(&terminals, &AgentCatalog::terminalBundleIDs());
-    EXPECT_TRUE(terminals.count("com.apple.terminal"));
-    EXPECT_TRUE(terminals.count("com.googlecode.iterm2"));
     for (const std::string& id : terminals) {
         EXPECT_EQ(id, UnicodeText::foldCase(id));
     }
@@ -193,7 +184,6 @@ TEST(AgentCatalogTests, KindRawValuesRoundTripAndRejectOtherSpellings) {
                             AgentProfile::Kind::browser, AgentProfile::Kind::cli}) {
         EXPECT_EQ(agentKindFromRawValue(rawValue(kind)), kind);
     }
-    EXPECT_EQ(agentKindFromRawValue("desktopAI"), AgentProfile::Kind::desktopAI);
     for (const char* wrong : {"desktopai", "DesktopAI", "desktop", "CLI", "", "cli "}) {
         EXPECT_FALSE(agentKindFromRawValue(wrong).has_value()) << wrong;
     }
