@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ struct MatchCase {
     std::string text;
     PhraseMatchKind expected;
 };
+
+void PrintTo(const MatchCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PhraseMatcherMatch : public testing::TestWithParam<MatchCase> {};
 
