@@ -1,0 +1,308 @@
+#include <NodwardenCore/ProcessDetector.hpp>
+
+#include <NodwardenCore/AgentAppName.hpp>
+#include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/PSProcessTableReader.hpp>
+
+#include <charconv>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace nodwarden {
+
+std::string ProcessSnapshot::displayName() const {
+    return AgentResolver::basename(command);
+}
+
+namespace {
+
+std::string_view trimSpacesAndTabs(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == text.npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+/// Calls `body` with every non-empty line of `text`.
+template <typename Body> void forEachLine(std::string_view text, Body body) {
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const auto line = text.substr(0, end);
+        if (!line.empty()) {
+            body(line);
+        }
+        if (end == text.npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+}
+
+/// Reads `text` whole; an optional leading "+" is accepted as for any signed decimal.
+template <typename Number, typename... Format>
+std::optional<Number> readNumber(std::string_view text, Format... format) {
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+        if (text.starts_with('-') || text.starts_with('+')) {
+            return std::nullopt;
+        }
+    }
+    Number value{};
+    const auto* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, format...);
+    if (text.empty() || error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::int32_t> readPID(std::string_view text) {
+    return readNumber<std::int32_t>(text, 10);
+}
+
+/// The process table indexed by id. Where one id has several rows, the first row's parent and
+/// CPU share are used; each row is still listed as a child of its parent.
+struct ProcessIndex {
+    explicit ProcessIndex(const std::vector<ProcessSnapshot>& processes) {
+        for (const auto& row : processes) {
+            childrenByParent[row.parentPID].push_back(row.pid);
+            cpuByPID.try_emplace(row.pid, row.cpuPercent);
+            parentByPID.try_emplace(row.pid, row.parentPID);
+        }
+    }
+
+    std::unordered_map<std::int32_t, std::vector<std::int32_t>> childrenByParent;
+    std::unordered_map<std::int32_t, double> cpuByPID;
+    std::unordered_map<std::int32_t, std::int32_t> parentByPID;
+};
+
+/// What one detection pass found for one agent or target.
+struct Group {
+    bool trustsCPU = false;
+    /// The matched processes and all their descendants: whose CPU use is added up.
+    std::unordered_set<std::int32_t> pids;
+    /// The processes that matched themselves.
+    std::vector<std::int32_t> roots;
+};
+
+/// Adds `root` and every descendant to `pids`. A process already in `pids` has had its
+/// descendants added with it, so it is not walked again; that also ends a looping parent relation.
+void addTree(std::int32_t root, const ProcessIndex& index, std::unordered_set<std::int32_t>& pids) {
+    if (!pids.insert(root).second) {
+        return;
+    }
+    std::vector<std::int32_t> pending = {root};
+    while (!pending.empty()) {
+        const auto current = pending.back();
+        pending.pop_back();
+        const auto children = index.childrenByParent.find(current);
+        if (children == index.childrenByParent.end()) {
+            continue;
+        }
+        for (const auto child : children->second) {
+            if (pids.insert(child).second) {
+                pending.push_back(child);
+            }
+        }
+    }
+}
+
+/// Whether a matched process runs somewhere above `pid`. The walk stops at the system's first
+/// process, at an id without a recorded parent, and at any id seen before (including `pid`
+/// itself, which is never its own ancestor).
+bool hasMatchedAncestor(std::int32_t pid, const ProcessIndex& index,
+                        const std::unordered_set<std::int32_t>& allRoots) {
+    auto parent = index.parentByPID.find(pid);
+    if (parent == index.parentByPID.end()) {
+        return false;
+    }
+    std::unordered_set<std::int32_t> visited = {pid};
+    auto current = parent->second;
+    while (current > 1) {
+        if (!visited.insert(current).second) {
+            return false;
+        }
+        if (allRoots.count(current) != 0) {
+            return true;
+        }
+        parent = index.parentByPID.find(current);
+        if (parent == index.parentByPID.end()) {
+            return false;
+        }
+        current = parent->second;
+    }
+    return false;
+}
+
+/// The agent a row belongs to: a watched profile first, then the first user target whose name
+/// matches the executable's name or its whole path.
+std::optional<std::pair<std::string, bool>> attribute(const ProcessSnapshot& row,
+                                                      const AgentResolver& resolver,
+                                                      const std::vector<std::string>& targets) {
+    if (const auto profile = resolver.profileForCommandPath(row.command, row.arguments)) {
+        return std::pair{profile->displayName, profile->trustsCPUSignal};
+    }
+    if (targets.empty()) {
+        return std::nullopt;
+    }
+    const auto name = row.displayName();
+    for (const auto& target : targets) {
+        if (AgentAppName::matches(name, target) || AgentAppName::matches(row.command, target)) {
+            return std::pair{target, true};
+        }
+    }
+    return std::nullopt;
+}
+
+ActivitySignal strongest(const std::vector<ActivitySignal>& signals) {
+    const ActivitySignal* best = nullptr;
+    for (const auto& signal : signals) {
+        if (best == nullptr || rawValue(signal.strength) > rawValue(best->strength)) {
+            best = &signal;
+        }
+    }
+    return best != nullptr ? *best : ActivitySignal::none();
+}
+
+} // namespace
+
+ProcessDetector::ProcessDetector(std::shared_ptr<ProcessTableReading> table)
+    : table_(std::move(table)) {}
+
+ProcessDetector::ProcessDetector(CommandRunning& runner, FileLogger& logger)
+    : table_(std::make_shared<PSProcessTableReader>(runner, logger)) {}
+
+std::vector<ProcessSnapshot> ProcessDetector::liveSnapshot() const {
+    return table_ ? table_->readProcessTable() : std::vector<ProcessSnapshot>{};
+}
+
+std::vector<ActivitySignal>
+ProcessDetector::detectPerApp(const GuardSettings& settings,
+                              const std::optional<PowerSnapshot>& power) const {
+    return detectPerApp(liveSnapshot(), settings, power);
+}
+
+ActivitySignal ProcessDetector::detect(const GuardSettings& settings,
+                                       const std::optional<PowerSnapshot>& power) const {
+    return detect(liveSnapshot(), settings, power);
+}
+
+ActivitySignal ProcessDetector::detect(const std::vector<ProcessSnapshot>& processes,
+                                       const GuardSettings& settings,
+                                       const std::optional<PowerSnapshot>& power) const {
+    return strongest(detectPerApp(processes, settings, power));
+}
+
+std::vector<ActivitySignal>
+ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
+                              const GuardSettings& settings,
+                              const std::optional<PowerSnapshot>& power) const {
+    const double threshold =
+        (power ? settings.profileFor(*power) : settings.batteryProfile).cpuThresholdPercent;
+    const auto resolver = AgentResolver::make(settings);
+    const ProcessIndex index(processes);
+
+    // Groups in order of first match, so the output is stable for a given table.
+    std::vector<std::pair<std::string, Group>> groups;
+    std::unordered_map<std::string, std::size_t> groupByKey;
+    for (const auto& row : processes) {
+        const auto match = attribute(row, resolver, settings.targetApps);
+        if (!match) {
+            continue;
+        }
+        const auto& [key, trustsCPU] = *match;
+        auto [slot, isNew] = groupByKey.try_emplace(key, groups.size());
+        if (isNew) {
+            groups.push_back({key, Group{trustsCPU, {}, {}}});
+        }
+        Group& group = groups[slot->second].second;
+        group.roots.push_back(row.pid);
+        addTree(row.pid, index, group.pids);
+    }
+
+    std::unordered_set<std::int32_t> allRoots;
+    for (const auto& [key, group] : groups) {
+        allRoots.insert(group.roots.begin(), group.roots.end());
+    }
+
+    std::vector<ActivitySignal> signals;
+    signals.reserve(groups.size());
+    for (const auto& [key, group] : groups) {
+        double total = 0;
+        for (const auto pid : group.pids) {
+            const auto cpu = index.cpuByPID.find(pid);
+            total += cpu != index.cpuByPID.end() ? cpu->second : 0.0;
+        }
+        // A root listed twice (two rows with one id) is still one session.
+        std::unordered_set<std::int32_t> sessions;
+        for (const auto root : group.roots) {
+            if (!hasMatchedAncestor(root, index, allRoots)) {
+                sessions.insert(root);
+            }
+        }
+        ActivitySignal signal;
+        if (group.trustsCPU && total >= threshold) {
+            signal.strength = SignalStrength::strong;
+            signal.reason = key + " CPU is above the work threshold";
+        } else {
+            signal.strength = SignalStrength::presence;
+            signal.reason = key + " is running";
+        }
+        signal.appName = key;
+        signal.sessionCount = static_cast<int>(sessions.size());
+        signals.push_back(std::move(signal));
+    }
+    return signals;
+}
+
+std::vector<ProcessSnapshot> ProcessDetector::parsePSOutput(std::string_view text) {
+    std::vector<ProcessSnapshot> rows;
+    forEachLine(text, [&](std::string_view line) {
+        line = trimSpacesAndTabs(line);
+        // Three space-separated fields, then the command: the rest of the line after the space
+        // that ends the third field, spaces and all.
+        std::string_view fields[3];
+        std::size_t found = 0;
+        while (found < 3 && !line.empty()) {
+            const auto space = line.find(' ');
+            const auto piece = line.substr(0, space);
+            if (!piece.empty()) {
+                fields[found++] = piece;
+            }
+            line = space == line.npos ? std::string_view() : line.substr(space + 1);
+        }
+        if (found < 3 || line.empty()) {
+            return;
+        }
+        const auto pid = readPID(fields[0]);
+        const auto parentPID = readPID(fields[1]);
+        const auto cpu = readNumber<double>(fields[2], std::chars_format::general);
+        if (!pid || !parentPID || !cpu) {
+            return;
+        }
+        rows.push_back({*pid, *parentPID, *cpu, std::string(line), std::string()});
+    });
+    return rows;
+}
+
+std::map<std::int32_t, std::string> ProcessDetector::parsePSArgs(std::string_view text) {
+    std::map<std::int32_t, std::string> argumentsByPID;
+    forEachLine(text, [&](std::string_view line) {
+        line = trimSpacesAndTabs(line);
+        const auto space = line.find(' ');
+        if (space == line.npos) {
+            return;
+        }
+        const auto pid = readPID(line.substr(0, space));
+        if (!pid) {
+            return;
+        }
+        argumentsByPID[*pid] = std::string(trimSpacesAndTabs(line.substr(space + 1)));
+    });
+    return argumentsByPID;
+}
+
+} // namespace nodwarden
