@@ -1,0 +1,45 @@
+#include <NodwardenCore/SleepCommandSet.hpp>
+
+namespace nodwarden {
+
+namespace {
+
+const std::string powerTool = "/usr/bin/pmset";
+const std::string scriptingTool = "/usr/bin/osascript";
+
+/// An administrator-privileges shell statement for the scripting tool, showing `prompt`.
+ShellCommand administratorStatement(const std::string& shellCommand, const std::string& prompt) {
+    return ShellCommand{scriptingTool,
+                        {"-e", "do shell script \"" + shellCommand + "\" with prompt \"" + prompt +
+                                   "\" with administrator privileges"}};
+}
+
+} // namespace
+
+SleepCommandSet SleepCommandSet::macOS() {
+    return SleepCommandSet{
+        .engage = administratorStatement(
+            "pmset -a disablesleep 1",
+            "Stayloom is turning on the lid-closed power setting (pmset disablesleep 1) so the Mac "
+            "can stay awake with the lid closed. It is restored when lid-closed mode ends."),
+        .adminRestore = administratorStatement(
+            "pmset -a disablesleep 0",
+            "Stayloom is restoring the normal sleep setting (pmset disablesleep 0)."),
+        .directRestore = ShellCommand{powerTool, {"-a", "disablesleep", "0"}},
+        .readState = ShellCommand{powerTool, {"-g"}},
+        .sleepNow = ShellCommand{powerTool, {"sleepnow"}},
+    };
+}
+
+SleepCommandSet SleepCommandSet::privilegedHelper(const std::string& elevatorPath,
+                                                  const std::string& helperPath) {
+    return SleepCommandSet{
+        .engage = ShellCommand{elevatorPath, {helperPath, "disable"}},
+        .adminRestore = ShellCommand{elevatorPath, {helperPath, "enable"}},
+        .directRestore = ShellCommand{helperPath, {"enable"}},
+        .readState = ShellCommand{helperPath, {"status"}},
+        .sleepNow = ShellCommand{helperPath, {"suspend"}},
+    };
+}
+
+} // namespace nodwarden

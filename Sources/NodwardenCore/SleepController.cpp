@@ -1,0 +1,560 @@
+#include <NodwardenCore/SleepController.hpp>
+
+#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/UnicodeText.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+#include <unistd.h>
+
+namespace nodwarden {
+
+namespace {
+
+constexpr double terminateWaitSeconds = 3.0;
+constexpr double killWaitSeconds = 1.0;
+
+/// Writes `contents` to a temporary file beside `path`, then renames it over `path`, so a reader
+/// never sees a half-written file. Throws `std::filesystem::filesystem_error`.
+void writeFileAtomically(const std::filesystem::path& path, const std::string& contents) {
+    std::filesystem::create_directories(path.parent_path());
+    std::string temporary = path.string() + ".XXXXXX";
+    const int descriptor = ::mkstemp(temporary.data());
+    if (descriptor == -1) {
+        throw std::filesystem::filesystem_error("cannot write file", path,
+                                                std::error_code(errno, std::generic_category()));
+    }
+    const auto fail = [&](int error) {
+        ::close(descriptor);
+        ::unlink(temporary.c_str());
+        throw std::filesystem::filesystem_error("cannot write file", path,
+                                                std::error_code(error, std::generic_category()));
+    };
+    std::size_t written = 0;
+    while (written < contents.size()) {
+        const ssize_t result =
+            ::write(descriptor, contents.data() + written, contents.size() - written);
+        if (result == -1) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail(errno);
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    if (::close(descriptor) == -1) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        throw std::filesystem::filesystem_error("cannot write file", path,
+                                                std::error_code(error, std::generic_category()));
+    }
+    if (::rename(temporary.c_str(), path.c_str()) == -1) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        throw std::filesystem::filesystem_error("cannot replace file", path,
+                                                std::error_code(error, std::generic_category()));
+    }
+}
+
+/// Splits at every newline character: line feed, vertical tab, form feed, carriage return, next
+/// line (U+0085), line separator (U+2028) and paragraph separator (U+2029); empty pieces dropped.
+std::vector<std::string_view> splitAtNewlines(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    std::size_t index = 0;
+    const auto cut = [&](std::size_t separatorLength) {
+        if (index > start) {
+            pieces.push_back(text.substr(start, index - start));
+        }
+        index += separatorLength;
+        start = index;
+    };
+    while (index < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[index]);
+        const auto next = [&](std::size_t offset) {
+            return index + offset < text.size() ? static_cast<unsigned char>(text[index + offset])
+                                                : 0;
+        };
+        if (byte >= 0x0A && byte <= 0x0D) {
+            cut(1);
+        } else if (byte == 0xC2 && next(1) == 0x85) {
+            cut(2);
+        } else if (byte == 0xE2 && next(1) == 0x80 && (next(2) == 0xA8 || next(2) == 0xA9)) {
+            cut(3);
+        } else {
+            ++index;
+        }
+    }
+    if (index > start) {
+        pieces.push_back(text.substr(start, index - start));
+    }
+    return pieces;
+}
+
+std::string_view trimmedSpacesAndTabs(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+/// A decimal 32-bit signed integer with an optional sign and nothing else.
+std::optional<std::int32_t> parseDecimalIdentifier(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.front() == '+' || text.front() == '-') {
+        return std::nullopt;
+    }
+    // Parsed with the sign in place so that -2147483648 stays in range.
+    std::string digits = negative ? "-" : "";
+    digits.append(text);
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::vector<std::string_view> fieldsOf(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t index = 0;
+    while (index < line.size()) {
+        const auto start = line.find_first_not_of(" \t", index);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        const auto end = std::min(line.find_first_of(" \t", start), line.size());
+        fields.push_back(line.substr(start, end - start));
+        index = end;
+    }
+    return fields;
+}
+
+} // namespace
+
+SleepControllerFiles SleepControllerFiles::standard() {
+    return SleepControllerFiles{PlatformPaths::keepAwakePidPath(),
+                                PlatformPaths::lidClosedMarkerPath()};
+}
+
+SleepController::SleepController(CommandRunning& runner, CommandRunning& adminRunner,
+                                 FileLogger& logger, std::string caffeinatePath,
+                                 SleepControllerFiles files, SleepCommandSet commands,
+                                 ProcessControl processControl)
+    : runner_(runner), adminRunner_(adminRunner), logger_(logger),
+      caffeinatePath_(std::move(caffeinatePath)), files_(std::move(files)),
+      commands_(std::move(commands)), processControl_(std::move(processControl)) {}
+
+SleepController::~SleepController() {
+    stopCaffeinate();
+    std::vector<Child> abandoned;
+    {
+        std::lock_guard guard(lock_);
+        abandoned.swap(_abandonedChildren);
+    }
+    if (!abandoned.empty()) {
+        // Each one is killed outright and reaped as it is released.
+        abandoned.clear();
+        removeCaffeinatePID();
+    }
+}
+
+void SleepController::log(const std::string& message) {
+    logger_.log(message);
+}
+
+// MARK: Keep-awake child
+
+bool SleepController::isSleepPreventionEnabled() const {
+    std::lock_guard guard(lock_);
+    return _isSleepPreventionEnabled;
+}
+
+std::optional<bool> SleepController::appliedLetDisplaySleep() const {
+    Child child;
+    bool posture = false;
+    {
+        std::lock_guard guard(lock_);
+        child = _caffeinateProcess;
+        posture = _caffeinateLetDisplaySleep;
+    }
+    if (!child || !child->isRunning()) {
+        return std::nullopt;
+    }
+    return posture;
+}
+
+bool SleepController::setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep) {
+    return enabled ? enableSleepPrevention(allowLidClosed, letDisplaySleep) : restoreNormalSleep();
+}
+
+bool SleepController::enableSleepPrevention(bool allowLidClosed, bool letDisplaySleep) {
+    const bool holding = startCaffeinate(letDisplaySleep);
+    {
+        std::lock_guard guard(lock_);
+        _isSleepPreventionEnabled = holding;
+    }
+    return allowLidClosed ? engageLidClosedProtection() : true;
+}
+
+bool SleepController::restoreNormalSleep() {
+    stopCaffeinate();
+    bool engaged = false;
+    {
+        std::lock_guard guard(lock_);
+        _isSleepPreventionEnabled = false;
+        engaged = _disableSleepEngaged;
+    }
+    return engaged ? disengageDisableSleep() : true;
+}
+
+std::vector<std::string> SleepController::caffeinateArguments(bool letDisplaySleep) {
+    return {letDisplaySleep ? "-ims" : "-dimsu"};
+}
+
+bool SleepController::startCaffeinate(bool letDisplaySleep) {
+    Child current;
+    bool currentPosture = false;
+    {
+        std::lock_guard guard(lock_);
+        current = _caffeinateProcess;
+        currentPosture = _caffeinateLetDisplaySleep;
+    }
+    const bool currentRuns = current && current->isRunning();
+    if (currentRuns && currentPosture == letDisplaySleep) {
+        return true;
+    }
+    const Child previous = currentRuns ? current : nullptr;
+
+    Child started;
+    try {
+        started = KeepAwakeProcess::launch(caffeinatePath_, caffeinateArguments(letDisplaySleep));
+    } catch (const std::exception& error) {
+        bool alreadyLogged = false;
+        {
+            std::lock_guard guard(lock_);
+            alreadyLogged = std::exchange(_caffeinateLaunchFailureLogged, true);
+        }
+        if (!alreadyLogged) {
+            log(std::string("Failed to start caffeinate: ") + error.what() +
+                " — retrying each tick, logging once");
+        }
+        return previous && previous->isRunning();
+    }
+
+    {
+        std::lock_guard guard(lock_);
+        _caffeinateProcess = started;
+        _caffeinateLetDisplaySleep = letDisplaySleep;
+        _caffeinateLaunchFailureLogged = false;
+    }
+    recordCaffeinatePIDs(previous ? std::vector<Child>{started, previous}
+                                  : std::vector<Child>{started});
+    log("Started caffeinate pid " + std::to_string(started->pid()));
+
+    if (previous) {
+        // The new child already holds the machine, so the old one can take its time to go.
+        const auto previousID = std::to_string(previous->pid());
+        if (terminate(previous)) {
+            recordCaffeinatePIDs({started});
+            log("Retired previous caffeinate pid " + previousID +
+                " after a display-posture change");
+        } else {
+            abandon(previous);
+            log("Previous caffeinate pid " + previousID +
+                " did not confirm exit; sent SIGKILL and moved on");
+        }
+    }
+    return true;
+}
+
+void SleepController::stopCaffeinate() {
+    Child child;
+    {
+        std::lock_guard guard(lock_);
+        child = std::exchange(_caffeinateProcess, nullptr);
+    }
+    if (!child || !child->isRunning()) {
+        recordCaffeinatePIDs({});
+        return;
+    }
+    const auto identifier = std::to_string(child->pid());
+    if (!terminate(child)) {
+        abandon(child);
+        log("caffeinate pid " + identifier +
+            " did not confirm exit after SIGTERM; sent SIGKILL and moved on without blocking");
+        recordCaffeinatePIDs({});
+        return;
+    }
+    log("Stopped caffeinate pid " + identifier);
+    recordCaffeinatePIDs({});
+}
+
+bool SleepController::terminate(const Child& child) {
+    child->sendSignal(SIGTERM, processControl_);
+    if (child->waitForExit(terminateWaitSeconds, processControl_)) {
+        return true;
+    }
+    child->sendSignal(SIGKILL, processControl_);
+    return child->waitForExit(killWaitSeconds, processControl_);
+}
+
+void SleepController::abandon(const Child& child) {
+    std::lock_guard guard(lock_);
+    _abandonedChildren.push_back(child);
+}
+
+void SleepController::recordCaffeinatePIDs(const std::vector<Child>& leading) {
+    std::vector<Child> abandoned;
+    {
+        std::lock_guard guard(lock_);
+        abandoned = _abandonedChildren;
+    }
+    // Reaping happens outside the lock; only this queue changes the list, so nothing is lost
+    // when the survivors are put back.
+    std::erase_if(abandoned, [](const Child& child) { return !child->isRunning(); });
+    {
+        std::lock_guard guard(lock_);
+        _abandonedChildren = abandoned;
+    }
+    std::vector<std::int32_t> identifiers;
+    for (const auto& child : leading) {
+        identifiers.push_back(child->pid());
+    }
+    for (const auto& child : abandoned) {
+        identifiers.push_back(child->pid());
+    }
+    if (identifiers.empty()) {
+        removeCaffeinatePID();
+    } else {
+        writeCaffeinatePIDs(identifiers);
+    }
+}
+
+void SleepController::writeCaffeinatePIDs(const std::vector<std::int32_t>& identifiers) {
+    std::string text;
+    for (const auto identifier : identifiers) {
+        text += std::to_string(identifier) + "\n";
+    }
+    try {
+        writeFileAtomically(files_.pidFileURL, text);
+    } catch (const std::exception& error) {
+        log(std::string("Failed to write caffeinate pid(s): ") + error.what());
+    }
+}
+
+std::vector<std::int32_t> SleepController::readCaffeinatePIDs() const {
+    std::ifstream input(files_.pidFileURL, std::ios::binary);
+    if (!input) {
+        return {};
+    }
+    const std::string text{std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
+    if (input.bad() || !UnicodeText::isValidUTF8(text)) {
+        return {};
+    }
+    return parseCaffeinatePIDs(text);
+}
+
+std::vector<std::int32_t> SleepController::parseCaffeinatePIDs(std::string_view text) {
+    std::vector<std::int32_t> identifiers;
+    for (const auto piece : splitAtNewlines(text)) {
+        const auto trimmed = trimmedSpacesAndTabs(piece);
+        if (trimmed.empty()) {
+            continue;
+        }
+        if (const auto identifier = parseDecimalIdentifier(trimmed)) {
+            identifiers.push_back(*identifier);
+        }
+    }
+    return identifiers;
+}
+
+void SleepController::removeCaffeinatePID() {
+    std::error_code ignored;
+    std::filesystem::remove(files_.pidFileURL, ignored);
+}
+
+void SleepController::reconcileOrphanedCaffeinate() {
+    for (const auto identifier : readCaffeinatePIDs()) {
+        // Zero and negative numbers name process groups or every process to kill(); a garbled
+        // file must never turn into one of those.
+        if (identifier <= 0) {
+            continue;
+        }
+        const auto decimal = std::to_string(identifier);
+        std::string commandName;
+        try {
+            commandName =
+                runner_.run(ShellCommand{"/bin/ps", {"-p", decimal, "-o", "comm="}}).standardOutput;
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (UnicodeText::containsIgnoringCase(commandName, "caffeinate")) {
+            processControl_.sendSignal(identifier, SIGTERM);
+            log("Killed orphaned caffeinate pid " + decimal + " left by a previous run");
+        }
+    }
+    removeCaffeinatePID();
+}
+
+// MARK: Lid-closed protection and sleep commands
+
+bool SleepController::isLidClosedProtectionEngaged() const {
+    std::lock_guard guard(lock_);
+    return _disableSleepEngaged;
+}
+
+bool SleepController::engageLidClosedProtection() {
+    {
+        std::lock_guard guard(lock_);
+        if (_disableSleepEngaged) {
+            return true;
+        }
+    }
+    log("Engaging pmset disablesleep for lid-closed mode");
+    try {
+        adminRunner_.run(commands_.engage);
+    } catch (const std::exception& error) {
+        log(std::string("Lid-closed admin step declined; continuing in lid-open (caffeinate) "
+                        "mode: ") +
+            error.what());
+        return false;
+    }
+    {
+        std::lock_guard guard(lock_);
+        _disableSleepEngaged = true;
+    }
+    writeEngagedMarker();
+    return true;
+}
+
+bool SleepController::disengageDisableSleep() {
+    log("Restoring pmset disablesleep 0");
+    bool restored = false;
+    try {
+        adminRunner_.run(commands_.adminRestore);
+        restored = true;
+    } catch (const std::exception& error) {
+        log(std::string("Admin restore failed, trying direct restore: ") + error.what());
+        try {
+            runner_.run(commands_.directRestore);
+        } catch (const std::exception&) {
+            // Only the state read below decides whether the restore took.
+        }
+        restored = disableSleepState() == DisableSleepState::off;
+    }
+    {
+        std::lock_guard guard(lock_);
+        _disableSleepEngaged = !restored;
+    }
+    if (restored) {
+        removeEngagedMarker();
+    } else {
+        writeEngagedMarker();
+        log("WARNING: pmset disablesleep may still be engaged after the restore attempt — keeping "
+            "it tracked for retry (REVIEW #18)");
+    }
+    return restored;
+}
+
+void SleepController::emergencyRestore() {
+    log("Emergency restore requested");
+    stopCaffeinate();
+    {
+        std::lock_guard guard(lock_);
+        _isSleepPreventionEnabled = false;
+    }
+    disengageDisableSleep();
+}
+
+DisableSleepState SleepController::disableSleepState() {
+    std::string listing;
+    try {
+        listing = runner_.run(commands_.readState).standardOutput;
+    } catch (const std::exception&) {
+        return DisableSleepState::unknown;
+    }
+    if (UnicodeText::trimmed(listing).empty()) {
+        return DisableSleepState::unknown;
+    }
+    return parseSleepDisabled(listing) ? DisableSleepState::on : DisableSleepState::off;
+}
+
+bool SleepController::isSystemSleepDisabled() {
+    return disableSleepState() == DisableSleepState::on;
+}
+
+bool SleepController::parseSleepDisabled(std::string_view text) {
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto end = std::min(text.find('\n', start), text.size());
+        const auto fields = fieldsOf(text.substr(start, end - start));
+        if (!fields.empty() && fields.front() == "SleepDisabled") {
+            return fields.back() == "1";
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+void SleepController::adoptDisableSleepEngaged() {
+    {
+        std::lock_guard guard(lock_);
+        _disableSleepEngaged = true;
+    }
+    writeEngagedMarker();
+}
+
+bool SleepController::reconcileStuckDisableSleep() {
+    std::error_code ignored;
+    if (!std::filesystem::exists(files_.engagedMarkerURL, ignored)) {
+        return true;
+    }
+    if (disableSleepState() == DisableSleepState::off) {
+        log("Stale disablesleep marker found (system reports sleep enabled) — removing it");
+        removeEngagedMarker();
+        return true;
+    }
+    log("disablesleep marker from a previous run found — clearing stuck pmset disablesleep "
+        "(REVIEW #2)");
+    return disengageDisableSleep();
+}
+
+void SleepController::sleepNow() {
+    log("Requesting pmset sleepnow");
+    try {
+        runner_.run(commands_.sleepNow);
+    } catch (const std::exception& error) {
+        log(std::string("pmset sleepnow failed: ") + error.what());
+    }
+}
+
+void SleepController::writeEngagedMarker() {
+    try {
+        writeFileAtomically(files_.engagedMarkerURL, "");
+    } catch (const std::exception& error) {
+        log(std::string("Failed to write disablesleep marker: ") + error.what());
+    }
+}
+
+void SleepController::removeEngagedMarker() {
+    std::error_code ignored;
+    std::filesystem::remove(files_.engagedMarkerURL, ignored);
+}
+
+} // namespace nodwarden

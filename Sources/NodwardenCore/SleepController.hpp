@@ -1,0 +1,128 @@
+#pragma once
+
+#include <NodwardenCore/KeepAwakeProcess.hpp>
+#include <NodwardenCore/SleepCommandSet.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nodwarden {
+
+class CommandRunning;
+class FileLogger;
+
+/// The system sleep switch as the power settings listing reports it.
+enum class DisableSleepState { on, off, unknown };
+
+/// The two files that let a later run repair what this one left behind.
+struct SleepControllerFiles {
+    /// One keep-awake child identifier per line, newest first.
+    std::filesystem::path pidFileURL;
+    /// Exists while the system sleep switch is, or may still be, off because of this program.
+    std::filesystem::path engagedMarkerURL;
+
+    /// The current user's files at the platform's usual places.
+    static SleepControllerFiles standard();
+
+    bool operator==(const SleepControllerFiles&) const = default;
+};
+
+/// Holds the machine awake through one long-lived keep-awake child, switches the system sleep
+/// switch for lid-closed operation, and repairs both after a run that ended without cleaning up.
+///
+/// State-changing operations are meant for one serial queue; the getters may be called from any
+/// thread. The lock is held only while fields are read or written, never across a command, a
+/// launch, a signal or a wait.
+class SleepController {
+public:
+    SleepController(CommandRunning& runner, CommandRunning& adminRunner, FileLogger& logger,
+                    std::string caffeinatePath,
+                    SleepControllerFiles files = SleepControllerFiles::standard(),
+                    SleepCommandSet commands = SleepCommandSet::macOS(),
+                    ProcessControl processControl = {});
+    /// Stops the keep-awake child as `restoreNormalSleep` would, without touching the switch.
+    ~SleepController();
+    SleepController(const SleepController&) = delete;
+    SleepController& operator=(const SleepController&) = delete;
+
+    // Keep-awake child.
+
+    bool isSleepPreventionEnabled() const;
+    /// The posture of the running child; none when there is no child or it has exited.
+    std::optional<bool> appliedLetDisplaySleep() const;
+    /// Starts or stops the hold; false only when engaging or restoring the sleep switch failed.
+    bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep);
+    bool enableSleepPrevention(bool allowLidClosed, bool letDisplaySleep);
+    bool restoreNormalSleep();
+    /// Launch-time clean-up: stops keep-awake children named in a pid file left by an earlier run.
+    void reconcileOrphanedCaffeinate();
+
+    static std::vector<std::string> caffeinateArguments(bool letDisplaySleep);
+    /// Decimal identifiers, one per line at any newline character; unparsable lines are skipped.
+    static std::vector<std::int32_t> parseCaffeinatePIDs(std::string_view text);
+    /// The pid file's identifiers; empty when it is absent, unreadable or not UTF-8.
+    std::vector<std::int32_t> readCaffeinatePIDs() const;
+
+    // Lid-closed protection and sleep commands.
+
+    bool isLidClosedProtectionEngaged() const;
+    /// Turns system sleep off (administrator prompt) unless this controller already did.
+    bool engageLidClosedProtection();
+    /// Turns system sleep back on, falling back to the direct command; true when restored.
+    bool disengageDisableSleep();
+    /// Stops everything and restores the sleep switch even when nothing was engaged.
+    void emergencyRestore();
+    DisableSleepState disableSleepState();
+    bool isSystemSleepDisabled();
+    /// True when the listing's "SleepDisabled" line ends in the field "1".
+    static bool parseSleepDisabled(std::string_view text);
+    /// Takes ownership of a sleep switch found off, so it is restored like one engaged here.
+    void adoptDisableSleepEngaged();
+    /// Launch-time repair of a sleep switch an earlier run may have left off.
+    bool reconcileStuckDisableSleep();
+    void sleepNow();
+
+    const SleepControllerFiles& files() const { return files_; }
+
+private:
+    using Child = std::shared_ptr<KeepAwakeProcess>;
+
+    bool startCaffeinate(bool letDisplaySleep);
+    void stopCaffeinate();
+    /// SIGTERM, a bounded wait, then SIGKILL and a shorter one; true when the child exited.
+    bool terminate(const Child& child);
+    /// Keeps a child that did not confirm its exit, so it is still reaped and listed.
+    void abandon(const Child& child);
+    /// Records `leading` followed by every abandoned child still running, or removes the pid
+    /// file when that list is empty.
+    void recordCaffeinatePIDs(const std::vector<Child>& leading);
+    void writeCaffeinatePIDs(const std::vector<std::int32_t>& identifiers);
+    void removeCaffeinatePID();
+    void log(const std::string& message);
+    void writeEngagedMarker();
+    void removeEngagedMarker();
+
+    mutable std::mutex lock_;
+    bool _isSleepPreventionEnabled = false;
+    bool _disableSleepEngaged = false;
+    CommandRunning& runner_;
+    CommandRunning& adminRunner_;
+    FileLogger& logger_;
+    Child _caffeinateProcess;
+    bool _caffeinateLetDisplaySleep = false;
+    bool _caffeinateLaunchFailureLogged = false;
+    const std::string caffeinatePath_;
+    /// Children that outlived SIGKILL; reaped as soon as they end, killed for good on destruction.
+    std::vector<Child> _abandonedChildren;
+    const SleepControllerFiles files_;
+    const SleepCommandSet commands_;
+    const ProcessControl processControl_;
+};
+
+} // namespace nodwarden
