@@ -7,6 +7,7 @@ packages=(
   nlohmann-json3-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev libatspi2.0-dev qt6-base-dev
+  dbus-daemon python3-dbus python3-gi python3-dbusmock
 )
 
 missing=()

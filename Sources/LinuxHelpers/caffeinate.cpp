@@ -1,0 +1,342 @@
+// Holds the machine awake while it runs, for as long as the parent wants: until SIGTERM or SIGINT.
+//
+// No single inhibitor is honoured by every desktop, and before systemd 257 logind lets a user's own
+// suspend requests (the desktop's idle suspend, the Suspend menu) pass its block locks. So the
+// locks are stacked: a logind block lock, plus the desktop session's own inhibitor. While the sleep
+// targets are masked, a lid-switch lock keeps logind from retrying suspend in a loop.
+
+#include "BusSupport.hpp"
+#include "SleepTargets.hpp"
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <systemd/sd-event.h>
+
+namespace {
+
+using namespace stayloom::helpers;
+
+constexpr const char* kWho = "Stayloom";
+constexpr std::uint64_t kMaskCheckIntervalMicroseconds = 1'000'000;
+
+/// Whether the display may sleep while the system is held awake.
+enum class Posture { displayAwake, displayMaySleep };
+
+std::optional<Posture> postureFromArguments(int argc, char** argv) {
+    if (argc != 2) {
+        return std::nullopt;
+    }
+    const std::string_view argument = argv[1];
+    if (argument == "-dimsu") {
+        return Posture::displayAwake;
+    }
+    if (argument == "-ims") {
+        return Posture::displayMaySleep;
+    }
+    return std::nullopt;
+}
+
+void say(const std::string& line) {
+    std::printf("caffeinate: %s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+void complain(const std::string& line) {
+    std::fprintf(stderr, "caffeinate: %s\n", line.c_str());
+}
+
+/// A desktop session service that hands out inhibitor cookies.
+struct SessionInhibitorService {
+    const char* label;
+    const char* service;
+    const char* path;
+    const char* interface;
+    const char* releaseMethod;
+};
+
+constexpr SessionInhibitorService kGnomeSession{
+    "GNOME session inhibitor", "org.gnome.SessionManager", "/org/gnome/SessionManager",
+    "org.gnome.SessionManager", "Uninhibit"};
+constexpr SessionInhibitorService kPowerManagement{
+    "freedesktop PowerManagement inhibitor", "org.freedesktop.PowerManagement",
+    "/org/freedesktop/PowerManagement/Inhibit", "org.freedesktop.PowerManagement.Inhibit",
+    "UnInhibit"};
+constexpr SessionInhibitorService kScreenSaver{
+    "freedesktop ScreenSaver inhibitor", "org.freedesktop.ScreenSaver",
+    "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "UnInhibit"};
+
+// gnome-session's inhibit flags.
+constexpr std::uint32_t kGnomeInhibitSuspend = 4;
+constexpr std::uint32_t kGnomeInhibitIdle = 8;
+
+struct HeldCookie {
+    const SessionInhibitorService* service;
+    std::uint32_t cookie;
+};
+
+/// Every lock this process holds; all of them end with the process even if it is killed.
+class KeepAwakeHold {
+public:
+    KeepAwakeHold(Posture posture, std::filesystem::path unitRoot)
+        : posture_(posture), unitRoot_(std::move(unitRoot)) {}
+    ~KeepAwakeHold() { release(); }
+    KeepAwakeHold(const KeepAwakeHold&) = delete;
+    KeepAwakeHold& operator=(const KeepAwakeHold&) = delete;
+
+    /// Takes every lock available; false when logind is there but refused the sleep lock.
+    bool acquire();
+    /// Takes or drops the lid-switch lock so that it is held exactly while sleep is masked.
+    void followSleepTargetMask();
+    /// Gives back every lock; safe to call twice.
+    void release();
+
+    sd_bus* systemBus() const { return systemBus_.get(); }
+    sd_bus* sessionBus() const { return sessionBus_.get(); }
+
+private:
+    std::string why() const;
+    bool takeSleepLock();
+    void takeSessionInhibitors();
+    bool takeSessionInhibitor(const SessionInhibitorService& service);
+
+    Posture posture_;
+    std::filesystem::path unitRoot_;
+    Bus systemBus_;
+    Bus sessionBus_;
+    UniqueFd sleepLock_;
+    UniqueFd lidLock_;
+    bool lidRefusalReported_ = false;
+    std::vector<HeldCookie> cookies_;
+};
+
+std::string KeepAwakeHold::why() const {
+    return posture_ == Posture::displayAwake
+               ? "Agents are working; keeping the computer and its display awake"
+               : "Agents are working; keeping the computer awake";
+}
+
+bool KeepAwakeHold::acquire() {
+    if (!takeSleepLock()) {
+        return false;
+    }
+    takeSessionInhibitors();
+    followSleepTargetMask();
+    return true;
+}
+
+bool KeepAwakeHold::takeSleepLock() {
+    BusFailure failure;
+    systemBus_ = openSystemBus(failure);
+    if (!systemBus_) {
+        complain("warning: no system bus (" + failure.describe() +
+                 "); nothing here can suspend the machine, holding anyway");
+        return true;
+    }
+    auto lock = takeLogindBlockLock(systemBus_.get(), "sleep:idle", kWho, why(), failure);
+    if (!lock) {
+        if (failure.isServiceAbsent()) {
+            complain("warning: no logind on the system bus (" + failure.describe() +
+                     "); nothing here can suspend the machine, holding anyway");
+            systemBus_.reset();
+            return true;
+        }
+        complain("logind refused the sleep:idle lock: " + failure.describe());
+        return false;
+    }
+    sleepLock_ = std::move(*lock);
+    say("holding logind lock sleep:idle (block)");
+    return true;
+}
+
+void KeepAwakeHold::takeSessionInhibitors() {
+    BusFailure failure;
+    sessionBus_ = openSessionBus(failure);
+    if (!sessionBus_) {
+        complain("note: no session bus (" + failure.describe() +
+                 "); holding without a desktop inhibitor");
+        return;
+    }
+    if (takeSessionInhibitor(kGnomeSession)) {
+        return;
+    }
+    bool any = takeSessionInhibitor(kPowerManagement);
+    if (posture_ == Posture::displayAwake) {
+        any = takeSessionInhibitor(kScreenSaver) || any;
+    }
+    if (!any) {
+        complain("note: no desktop inhibitor service on the session bus");
+    }
+}
+
+bool KeepAwakeHold::takeSessionInhibitor(const SessionInhibitorService& service) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    int code;
+    std::string label = service.label;
+    if (&service == &kGnomeSession) {
+        // Letting the display sleep means leaving the session free to go idle.
+        const std::uint32_t flags = posture_ == Posture::displayAwake
+                                        ? kGnomeInhibitSuspend | kGnomeInhibitIdle
+                                        : kGnomeInhibitSuspend;
+        code = sd_bus_call_method(sessionBus_.get(), service.service, service.path,
+                                  service.interface, "Inhibit", &error, &reply, "susu", kWho,
+                                  std::uint32_t{0}, why().c_str(), flags);
+        label += flags & kGnomeInhibitIdle ? " (suspend|idle)" : " (suspend)";
+    } else {
+        code =
+            sd_bus_call_method(sessionBus_.get(), service.service, service.path, service.interface,
+                               "Inhibit", &error, &reply, "ss", kWho, why().c_str());
+    }
+    Message owned(reply);
+    if (code < 0) {
+        const auto failure = BusFailure::from(code, &error);
+        sd_bus_error_free(&error);
+        if (!failure.isServiceAbsent() &&
+            failure.name != "org.freedesktop.DBus.Error.UnknownMethod" &&
+            failure.name != "org.freedesktop.DBus.Error.UnknownObject") {
+            complain(std::string(service.label) + " refused: " + failure.describe());
+        }
+        return false;
+    }
+    std::uint32_t cookie = 0;
+    if (sd_bus_message_read(reply, "u", &cookie) < 0) {
+        complain(std::string(service.label) + " gave an unreadable reply");
+        return false;
+    }
+    cookies_.push_back({&service, cookie});
+    say("holding " + label);
+    return true;
+}
+
+void KeepAwakeHold::followSleepTargetMask() {
+    if (!systemBus_) {
+        return;
+    }
+    const bool masked = anySleepTargetMasked(unitRoot_);
+    if (masked && !lidLock_) {
+        BusFailure failure;
+        auto lock = takeLogindBlockLock(systemBus_.get(), "handle-lid-switch", kWho,
+                                        "Sleep is switched off; closing the lid must not retry "
+                                        "suspend",
+                                        failure);
+        if (lock) {
+            lidLock_ = std::move(*lock);
+            lidRefusalReported_ = false;
+            say("holding logind lock handle-lid-switch (block): the sleep targets are masked");
+        } else if (!lidRefusalReported_) {
+            lidRefusalReported_ = true;
+            complain("logind refused the handle-lid-switch lock: " + failure.describe());
+        }
+    } else if (!masked) {
+        lidRefusalReported_ = false;
+        if (lidLock_) {
+            lidLock_.reset();
+            say("released logind lock handle-lid-switch: the sleep targets are no longer masked");
+        }
+    }
+}
+
+void KeepAwakeHold::release() {
+    for (const auto& held : cookies_) {
+        // Disconnecting would end these too; asking explicitly ends them without relying on
+        // the session service noticing the disconnect.
+        sd_bus_call_method(sessionBus_.get(), held.service->service, held.service->path,
+                           held.service->interface, held.service->releaseMethod, nullptr, nullptr,
+                           "u", held.cookie);
+    }
+    cookies_.clear();
+    for (Bus* bus : {&sessionBus_, &systemBus_}) {
+        if (*bus) {
+            sd_bus_detach_event(bus->get());
+            bus->reset();
+        }
+    }
+    lidLock_.reset();
+    sleepLock_.reset();
+}
+
+int stopLoop(sd_event_source* source, const struct signalfd_siginfo*, void* userdata) {
+    // Released here, not after the loop: leaving the loop closes the buses attached to it.
+    static_cast<KeepAwakeHold*>(userdata)->release();
+    return sd_event_exit(sd_event_source_get_event(source), 0);
+}
+
+int checkMask(sd_event_source* source, std::uint64_t, void* userdata) {
+    static_cast<KeepAwakeHold*>(userdata)->followSleepTargetMask();
+    sd_event_source_set_time_relative(source, kMaskCheckIntervalMicroseconds);
+    return sd_event_source_set_enabled(source, SD_EVENT_ONESHOT);
+}
+
+struct EventReleaser {
+    void operator()(sd_event* event) const { sd_event_unref(event); }
+};
+
+/// Waits for SIGTERM or SIGINT, serving both buses and checking the mask meanwhile.
+int holdUntilSignalled(KeepAwakeHold& hold) {
+    sd_event* raw = nullptr;
+    int code = sd_event_new(&raw);
+    if (code < 0) {
+        return code;
+    }
+    std::unique_ptr<sd_event, EventReleaser> event(raw);
+    for (int signal : {SIGTERM, SIGINT}) {
+        if ((code = sd_event_add_signal(raw, nullptr, signal, stopLoop, &hold)) < 0) {
+            return code;
+        }
+    }
+    if ((code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC,
+                                           kMaskCheckIntervalMicroseconds, 0, checkMask, &hold)) <
+        0) {
+        return code;
+    }
+    for (sd_bus* bus : {hold.systemBus(), hold.sessionBus()}) {
+        if (bus != nullptr &&
+            (code = sd_bus_attach_event(bus, raw, SD_EVENT_PRIORITY_NORMAL)) < 0) {
+            return code;
+        }
+    }
+    return sd_event_loop(raw);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto posture = postureFromArguments(argc, argv);
+    if (!posture) {
+        std::fprintf(stderr, "usage: caffeinate -dimsu | -ims\n"
+                             "  -dimsu  keep the system and the display awake\n"
+                             "  -ims    keep the system awake; the display may sleep\n"
+                             "Holds the locks until SIGTERM or SIGINT.\n");
+        return 2;
+    }
+
+    // Blocked before any lock is taken, so a signal that arrives early still ends in a release.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    KeepAwakeHold hold(*posture, unitLinkRoot());
+    if (!hold.acquire()) {
+        return 1;
+    }
+    say("holding until SIGTERM or SIGINT");
+    const int code = holdUntilSignalled(hold);
+    hold.release();
+    if (code < 0) {
+        complain(std::string("event loop failed: ") + std::strerror(-code));
+        return 1;
+    }
+    say("released all locks");
+    return 0;
+}

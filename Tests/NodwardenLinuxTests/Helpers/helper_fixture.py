@@ -1,0 +1,228 @@
+"""Private D-Bus buses with mocked services, and helper programs run against them.
+
+Every test class starts its own system and session dbus-daemon; the helpers find them through
+DBUS_SYSTEM_BUS_ADDRESS and DBUS_SESSION_BUS_ADDRESS. Nothing on the machine's own buses is touched.
+"""
+
+import contextlib
+import os
+import shutil
+import signal
+import subprocess
+import threading
+import time
+import unittest
+
+import dbus
+import dbusmock
+
+CAFFEINATE = os.environ["STAYLOOM_CAFFEINATE"]
+SLEEP_SWITCH = os.environ["STAYLOOM_SLEEP_SWITCH"]
+
+# Generous: sanitizer builds start slowly. Waits end as soon as the condition holds.
+PATIENCE = 15.0
+
+SLEEP_UNITS = [
+    "sleep.target",
+    "suspend.target",
+    "hibernate.target",
+    "hybrid-sleep.target",
+    "suspend-then-hibernate.target",
+]
+
+LOGIND = ("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager")
+UNREACHABLE_BUS = "unix:path=/nonexistent/stayloom-test-bus"
+
+
+def eventually(predicate, timeout=PATIENCE, interval=0.05):
+    """Polls `predicate` until it is true or the time is up; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+class HelperProcess:
+    """A helper program whose output is collected line by line while it runs."""
+
+    def __init__(self, argv, env):
+        self.process = subprocess.Popen(
+            argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+        )
+        self.stdout = []
+        self.stderr = []
+        self._changed = threading.Condition()
+        self._readers = [
+            threading.Thread(target=self._collect, args=(self.process.stdout, self.stdout)),
+            threading.Thread(target=self._collect, args=(self.process.stderr, self.stderr)),
+        ]
+        for reader in self._readers:
+            reader.daemon = True
+            reader.start()
+
+    def _collect(self, stream, lines):
+        for line in stream:
+            with self._changed:
+                lines.append(line.rstrip("\n"))
+                self._changed.notify_all()
+
+    def wait_for_stdout(self, text, timeout=PATIENCE):
+        """True once a stdout line contains `text`; false if the program ends or time runs out."""
+        deadline = time.monotonic() + timeout
+        with self._changed:
+            while not any(text in line for line in self.stdout):
+                if self.process.poll() is not None:
+                    self._changed.wait(0.2)  # let the readers drain what is left
+                    return any(text in line for line in self.stdout)
+                remaining = deadline - time.monotonic()
+                if remaining <= 0:
+                    return False
+                self._changed.wait(min(remaining, 0.2))
+            return True
+
+    def stop(self, signum=signal.SIGTERM):
+        """Sends `signum` and returns the exit status."""
+        self.process.send_signal(signum)
+        return self.finish()
+
+    def finish(self):
+        self.process.wait(timeout=PATIENCE)
+        for reader in self._readers:
+            reader.join(timeout=PATIENCE)
+        return self.process.returncode
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.finish()
+
+
+def _has_ended(pid):
+    """True once `pid` is gone or a zombie: the daemons fork away, and whoever adopts them may
+    never reap them."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="utf-8") as file:
+            return file.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    except FileNotFoundError:
+        return True
+
+
+def _stop_daemon(pid):
+    try:
+        os.kill(pid, signal.SIGTERM)
+        if not eventually(lambda: _has_ended(pid)):
+            os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+class PrivateBusTestCase(dbusmock.DBusTestCase):
+    @classmethod
+    def tearDownClass(cls):
+        # dbusmock's own teardown waits for the daemon's pid to vanish, which an unreaped zombie
+        # never does, and leaves its data folder behind.
+        base = dbusmock.DBusTestCase
+        for bus_type in ("system", "session"):
+            pid = getattr(base, f"{bus_type}_bus_pid", None)
+            if pid:
+                os.environ.pop(f"DBUS_{bus_type.upper()}_BUS_ADDRESS", None)
+                _stop_daemon(pid)
+                setattr(base, f"{bus_type}_bus_pid", None)
+        if base._DBusTestCase__datadir:
+            shutil.rmtree(base._DBusTestCase__datadir, ignore_errors=True)
+            base._DBusTestCase__datadir = None
+
+    @classmethod
+    def setUpClass(cls):
+        try:
+            cls.start_system_bus()
+            cls.start_session_bus()
+        except (OSError, subprocess.CalledProcessError, AssertionError) as error:
+            print(f"BUS UNAVAILABLE: cannot start a private dbus-daemon: {error}", flush=True)
+            raise unittest.SkipTest(f"BUS UNAVAILABLE: {error}")
+        cls.system_bus = cls.get_dbus(system_bus=True)
+        cls.session_bus = cls.get_dbus(system_bus=False)
+
+    def setUp(self):
+        self._mocks = []
+        self._helpers = []
+
+    def tearDown(self):
+        self.stop_services()
+
+    def stop_services(self):
+        """Kills every helper and mock started so far, so the next case starts from nothing."""
+        for helper in self._helpers:
+            helper.kill()
+        for mock in self._mocks:
+            mock.terminate()
+            mock.wait(timeout=PATIENCE)
+        self._helpers = []
+        self._mocks = []
+
+    @contextlib.contextmanager
+    def fresh_services(self):
+        """One case of a table: whatever it starts is gone when it ends."""
+        try:
+            yield
+        finally:
+            self.stop_services()
+
+    def environment(self, **overrides):
+        env = dict(os.environ)
+        env.update(overrides)
+        return env
+
+    def start_helper(self, argv, **overrides):
+        helper = HelperProcess(argv, self.environment(**overrides))
+        self._helpers.append(helper)
+        return helper
+
+    def run_helper(self, argv, **overrides):
+        """Runs a helper to its end; returns the completed process with text output."""
+        return subprocess.run(
+            argv,
+            env=self.environment(**overrides),
+            capture_output=True,
+            text=True,
+            timeout=PATIENCE,
+        )
+
+    def start_logind(self):
+        """logind from python3-dbusmock's template, with working Inhibit and ListInhibitors."""
+        process, manager = self.spawn_server_template(
+            "logind", {}, stdout=subprocess.DEVNULL, system_bus=True
+        )
+        self._mocks.append(process)
+        return dbus.Interface(manager, LOGIND[2]), dbus.Interface(manager, dbusmock.MOCK_IFACE)
+
+    def start_mock(self, name, path, interface, methods, system_bus):
+        """A bare mock object offering `methods` (dbusmock's (name, in, out, code) tuples)."""
+        process = self.spawn_server(
+            name, path, interface, system_bus=system_bus, stdout=subprocess.DEVNULL
+        )
+        self._mocks.append(process)
+        bus = self.system_bus if system_bus else self.session_bus
+        mock = dbus.Interface(bus.get_object(name, path), dbusmock.MOCK_IFACE)
+        mock.AddMethods(interface, methods)
+        return mock
+
+    def refusing_logind(self, method, in_signature, out_signature):
+        """A logind whose `method` fails the way polkit refusals do."""
+        code = (
+            'raise dbus.exceptions.DBusException("Permission denied", '
+            'name="org.freedesktop.DBus.Error.AccessDenied")'
+        )
+        return self.start_mock(*LOGIND, [(method, in_signature, out_signature, code)], True)
+
+
+def inhibitors(logind):
+    """(what, who, mode) of every inhibitor the mocked logind holds."""
+    return sorted((str(i[0]), str(i[1]), str(i[3])) for i in logind.ListInhibitors())
+
+
+def calls(mock, method):
+    """The argument lists of every logged call of `method`."""
+    return [list(args) for _, args in mock.GetMethodCalls(method)]

@@ -1,0 +1,207 @@
+"""The system sleep switch helper: its listing, its systemctl calls and its suspend request."""
+
+import os
+import stat
+import tempfile
+import unittest
+
+from helper_fixture import (
+    LOGIND,
+    SLEEP_SWITCH,
+    SLEEP_UNITS,
+    UNREACHABLE_BUS,
+    PrivateBusTestCase,
+    calls,
+)
+
+FAKE_SYSTEMCTL = """#!/bin/sh
+printf '%s\\n' "$@" >> "$FAKE_SYSTEMCTL_LOG"
+echo -- >> "$FAKE_SYSTEMCTL_LOG"
+[ -n "$FAKE_SYSTEMCTL_SIGNAL" ] && kill -"$FAKE_SYSTEMCTL_SIGNAL" $$
+exit "${FAKE_SYSTEMCTL_STATUS:-0}"
+"""
+
+
+class FakeSystemctl:
+    """A `systemctl` that records each call's arguments; the only program on PATH."""
+
+    def __init__(self):
+        self._folder = tempfile.TemporaryDirectory(prefix="stayloom-systemctl-")
+        self.bin = os.path.join(self._folder.name, "bin")
+        os.mkdir(self.bin)
+        program = os.path.join(self.bin, "systemctl")
+        with open(program, "w", encoding="utf-8") as file:
+            file.write(FAKE_SYSTEMCTL)
+        os.chmod(program, stat.S_IRWXU)
+        self.log = os.path.join(self._folder.name, "calls")
+
+    def calls(self):
+        """Each call's arguments, in order."""
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log, encoding="utf-8") as file:
+            text = file.read()
+        return [chunk.strip("\n").split("\n") for chunk in text.split("--\n") if chunk.strip("\n")]
+
+    def cleanup(self):
+        self._folder.cleanup()
+
+
+def place(root, where, unit, target):
+    """Puts a unit link (or, with no target, a real unit file) below a fixture root."""
+    folder = os.path.join(root, where, "systemd", "system")
+    os.makedirs(folder, exist_ok=True)
+    if target is None:
+        with open(os.path.join(folder, unit), "w", encoding="utf-8") as file:
+            file.write("[Unit]\nDescription=Local override\n")
+    else:
+        os.symlink(target, os.path.join(folder, unit))
+
+
+def status_lines(output):
+    return output.splitlines()[1:]
+
+
+class SleepSwitchCommandTests(PrivateBusTestCase):
+    def setUp(self):
+        super().setUp()
+        self.systemctl = FakeSystemctl()
+        self.addCleanup(self.systemctl.cleanup)
+        self.root = tempfile.TemporaryDirectory(prefix="stayloom-units-")
+        self.addCleanup(self.root.cleanup)
+
+    def switch(self, *arguments, **overrides):
+        overrides.setdefault("PATH", self.systemctl.bin)
+        overrides.setdefault("FAKE_SYSTEMCTL_LOG", self.systemctl.log)
+        overrides.setdefault("STAYLOOM_UNIT_ROOT", self.root.name)
+        return self.run_helper([SLEEP_SWITCH, *arguments], **overrides)
+
+    def test_disable_and_enable_mask_and_unmask_exactly_the_sleep_targets_for_this_boot(self):
+        for command, verb in [("disable", "mask"), ("enable", "unmask")]:
+            with self.subTest(command=command):
+                result = self.switch(command)
+                self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(
+            self.systemctl.calls(),
+            [["mask", "--runtime", *SLEEP_UNITS], ["unmask", "--runtime", *SLEEP_UNITS]],
+        )
+
+    def test_a_failed_systemctl_is_a_failure_that_never_looks_like_a_pkexec_status(self):
+        # pkexec itself exits 126 (dismissed) and 127 (denied); the helper must not echo them.
+        for overrides in [
+            {"FAKE_SYSTEMCTL_STATUS": "1"},
+            {"FAKE_SYSTEMCTL_STATUS": "126"},
+            {"FAKE_SYSTEMCTL_STATUS": "127"},
+            {"FAKE_SYSTEMCTL_SIGNAL": "KILL"},
+        ]:
+            for command in ["disable", "enable"]:
+                with self.subTest(command=command, **overrides):
+                    result = self.switch(command, **overrides)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn("systemctl", result.stderr)
+
+    def test_a_missing_systemctl_is_a_failure(self):
+        empty = os.path.join(self.root.name, "empty-bin")
+        os.mkdir(empty)
+        result = self.switch("disable", PATH=empty)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("cannot run systemctl", result.stderr)
+
+    def test_only_its_own_subcommands_are_accepted(self):
+        for arguments in [
+            [],
+            ["mask"],
+            ["Status"],
+            ["--help"],
+            ["disable", "sshd.service"],
+            ["enable", "--now"],
+            ["status", "extra"],
+            [""],
+        ]:
+            with self.subTest(arguments=arguments):
+                result = self.switch(*arguments)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("usage: stayloom-sleep-switch", result.stderr)
+        self.assertEqual(self.systemctl.calls(), [])
+
+    def test_status_reads_the_unit_links(self):
+        # (links to place as (folder, unit, target or None for a real file), SleepDisabled,
+        #  the listed state of each unit that differs from "unmasked")
+        cases = [
+            ("nothing masked", [], 0, {}),
+            (
+                "runtime mask",
+                [("run", "suspend.target", "/dev/null")],
+                1,
+                {"suspend.target": "masked-runtime"},
+            ),
+            (
+                "persistent mask by an administrator",
+                [("etc", "hibernate.target", "/dev/null")],
+                1,
+                {"hibernate.target": "masked"},
+            ),
+            (
+                "all five masked",
+                [("run", unit, "/dev/null") for unit in SLEEP_UNITS],
+                1,
+                {unit: "masked-runtime" for unit in SLEEP_UNITS},
+            ),
+            (
+                "a real unit file in /etc hides a runtime mask",
+                [("etc", "sleep.target", None), ("run", "sleep.target", "/dev/null")],
+                0,
+                {},
+            ),
+            (
+                "a link to a real unit is no mask",
+                [("run", "sleep.target", "/lib/systemd/system/sleep.target")],
+                0,
+                {},
+            ),
+            (
+                "other units do not count",
+                [("run", "systemd-suspend.service", "/dev/null"), ("etc", "sleep.target.wants", "/dev/null")],
+                0,
+                {},
+            ),
+        ]
+        for name, links, disabled, states in cases:
+            with self.subTest(name):
+                with tempfile.TemporaryDirectory(prefix="stayloom-units-") as root:
+                    for where, unit, target in links:
+                        place(root, where, unit, target)
+                    result = self.switch("status", STAYLOOM_UNIT_ROOT=root)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                lines = status_lines(result.stdout)
+                self.assertEqual(lines[0], f" SleepDisabled\t\t{disabled}")
+                expected = [f" {unit}\t\t{states.get(unit, 'unmasked')}" for unit in SLEEP_UNITS]
+                self.assertEqual(lines[1:], expected)
+        self.assertEqual(self.systemctl.calls(), [])
+
+    def test_suspend_asks_logind_without_interaction(self):
+        _, logind_mock = self.start_logind()
+        result = self.switch("suspend")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(calls(logind_mock, "Suspend"), [[False]])
+        self.assertEqual(self.systemctl.calls(), [])
+
+    def test_suspend_failures_exit_1(self):
+        cases = [
+            ("logind refuses", {}, True),
+            ("no logind", {}, False),
+            ("no system bus", {"DBUS_SYSTEM_BUS_ADDRESS": UNREACHABLE_BUS}, False),
+        ]
+        for name, overrides, refusing in cases:
+            with self.subTest(name), self.fresh_services():
+                if refusing:
+                    self.refusing_logind("Suspend", "b", "")
+                result = self.switch("suspend", **overrides)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("stayloom-sleep-switch:", result.stderr)
+                if refusing:
+                    self.assertIn("AccessDenied", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
