@@ -1,0 +1,93 @@
+#pragma once
+
+#include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Models.hpp>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nodwarden {
+
+/// Process-table evidence: one signal per agent found in a fresh reading of the process table,
+/// each carrying the agent's count of independent processes.
+class ProcessActivityDetecting {
+public:
+    virtual ~ProcessActivityDetecting() = default;
+    virtual std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings,
+                                                     const std::optional<PowerSnapshot>& power) = 0;
+};
+
+/// On-screen text evidence: at most one signal per application name.
+class ScreenTextActivityDetecting {
+public:
+    virtual ~ScreenTextActivityDetecting() = default;
+    virtual std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings) = 0;
+};
+
+/// Session-file evidence: fresh session files per agent, and the number of live sessions.
+class SessionActivityDetecting {
+public:
+    virtual ~SessionActivityDetecting() = default;
+    virtual std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings, Date now,
+                                                     TimeInterval freshnessWindow) = 0;
+    virtual std::map<std::string, int> sessionCountsPerApp(const GuardSettings& settings, Date now,
+                                                           TimeInterval window) = 0;
+};
+
+/// Runs the process, on-screen text and session-file detectors and merges their findings into
+/// one signal per agent.
+///
+/// Remembers when each agent's process was last seen, so that terminal text and session files
+/// shared with other programs count only while the agent itself runs or ran very recently.
+/// Not synchronised: calls on one detector must not overlap (the application makes them on its
+/// serial detection queue).
+class ActivityDetector {
+public:
+    /// How recently an agent's process must have been seen for its terminal text or its shared
+    /// session files to count.
+    static constexpr TimeInterval sharedSessionProcessWindow = 90;
+    /// Age up to which a session file counts as activity.
+    static constexpr TimeInterval sessionFreshnessWindow = 60;
+    /// Age up to which a session file counts as a live session.
+    static constexpr TimeInterval sessionCountWindow = 300;
+
+    /// Over any detectors (scripted ones in tests), which must outlive this object.
+    ActivityDetector(ProcessActivityDetecting& processDetector,
+                     ScreenTextActivityDetecting& accessibilityDetector,
+                     SessionActivityDetecting& sessionDetector);
+
+    ActivityDetector(const ActivityDetector&) = delete;
+    ActivityDetector& operator=(const ActivityDetector&) = delete;
+
+    /// One signal per agent, with its session count and process presence, sorted by agent name
+    /// in code-point order.
+    std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings,
+                                             const PowerSnapshot& power, Date now);
+
+    /// The first signal of `detectPerApp` with the highest strength, or `ActivitySignal::none`.
+    ActivitySignal detect(const GuardSettings& settings, const PowerSnapshot& power, Date now);
+
+    /// Whether an on-screen signal for `profile` counts: always for agents whose phrases are not
+    /// looked for in terminals, else only when its process was seen within `window` seconds.
+    static bool shouldEmitTerminalAccessibilitySignal(const AgentProfile& profile,
+                                                      std::optional<Date> processLastSeenAt,
+                                                      Date now, TimeInterval window);
+
+    /// Whether a session-file signal for `profile` counts: always for agents whose session files
+    /// are their own, else only when its process was seen within `window` seconds.
+    static bool shouldEmitSessionSignal(const AgentProfile& profile,
+                                        std::optional<Date> processLastSeenAt, Date now,
+                                        TimeInterval window);
+
+private:
+    ProcessActivityDetecting* processDetector_;
+    ScreenTextActivityDetecting* accessibilityDetector_;
+    SessionActivityDetecting* sessionDetector_;
+    std::map<std::string, Date> processLastSeenAt_;
+};
+
+} // namespace nodwarden
