@@ -1,130 +1,18 @@
 #include <NodwardenCore/Models.hpp>
 
+#include <NodwardenCore/JSONDecoding.hpp>
 #include <NodwardenCore/UnicodeText.hpp>
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <limits>
-#include <stdexcept>
 #include <utility>
 
 namespace nodwarden {
 
 using nlohmann::json;
+using namespace JSONDecoding;
 
 namespace {
-
-// MARK: - Strict value readers
-//
-// nlohmann converts freely between numbers and booleans; stored settings must not, so every
-// read checks the JSON type itself and a mismatch fails the whole decoding.
-
-struct DecodingFailure : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-[[noreturn]] void failDecoding(std::string_view key, std::string_view expected) {
-    throw DecodingFailure("\"" + std::string(key) + "\" is not " + std::string(expected));
-}
-
-int readInt(const json& value, std::string_view key) {
-    if (value.is_number_unsigned()) {
-        const auto number = value.get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
-            failDecoding(key, "an integer in range");
-        }
-        return static_cast<int>(number);
-    }
-    if (value.is_number_integer()) {
-        const auto number = value.get<std::int64_t>();
-        if (number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max()) {
-            failDecoding(key, "an integer in range");
-        }
-        return static_cast<int>(number);
-    }
-    failDecoding(key, "an integer");
-}
-
-double readDouble(const json& value, std::string_view key) {
-    if (!value.is_number()) {
-        failDecoding(key, "a number");
-    }
-    return value.get<double>();
-}
-
-bool readBool(const json& value, std::string_view key) {
-    if (!value.is_boolean()) {
-        failDecoding(key, "a boolean");
-    }
-    return value.get<bool>();
-}
-
-std::string readString(const json& value, std::string_view key) {
-    if (!value.is_string()) {
-        failDecoding(key, "a string");
-    }
-    return value.get<std::string>();
-}
-
-std::vector<std::string> readStringList(const json& value, std::string_view key) {
-    if (!value.is_array()) {
-        failDecoding(key, "an array of strings");
-    }
-    std::vector<std::string> list;
-    list.reserve(value.size());
-    for (const auto& element : value) {
-        list.push_back(readString(element, key));
-    }
-    return list;
-}
-
-const json& requireObject(const json& value, std::string_view what) {
-    if (!value.is_object()) {
-        failDecoding(what, "an object");
-    }
-    return value;
-}
-
-/// The value of an optional key; null counts as absent, as an optional field encodes none.
-const json* optionalMember(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null()) {
-        return nullptr;
-    }
-    return &*it;
-}
-
-const json& requiredMember(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) {
-        throw DecodingFailure(std::string("missing \"") + key + "\"");
-    }
-    return *it;
-}
-
-template <typename Read>
-auto readOptional(const json& object, const char* key, Read read)
-    -> std::optional<decltype(read(std::declval<const json&>(), key))> {
-    if (const json* value = optionalMember(object, key)) {
-        return read(*value, key);
-    }
-    return std::nullopt;
-}
-
-/// Parses `text` and decodes it with `decode`; any failure, malformed JSON included, is no value.
-template <typename T, typename Decode>
-std::optional<T> decodeText(std::string_view text, Decode decode) {
-    const json parsed = json::parse(text.begin(), text.end(), nullptr, false);
-    if (parsed.is_discarded()) {
-        return std::nullopt;
-    }
-    try {
-        return decode(parsed);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
 
 // MARK: - Records
 
@@ -209,7 +97,7 @@ GuardSettings decodeSettings(const json& value) {
 SignalStrength decodeSignalStrength(const json& value, std::string_view key) {
     const auto strength = signalStrengthFromRawValue(readInt(value, key));
     if (!strength) {
-        failDecoding(key, "a signal strength from 0 to 3");
+        throw DecodingError("\"" + std::string(key) + "\" is not a signal strength from 0 to 3");
     }
     return *strength;
 }
@@ -239,7 +127,7 @@ template <typename Enum, std::size_t N>
 Enum decodeRawValue(const json& value, const std::array<Enum, N>& cases, std::string_view what) {
     const auto decoded = caseForRawValue(cases, readString(value, what));
     if (!decoded) {
-        failDecoding(what, "a known raw value");
+        throw DecodingError("\"" + std::string(what) + "\" is not a known raw value");
     }
     return *decoded;
 }

@@ -134,6 +134,18 @@ TEST(GuardSettingsDecodingTests, MalformedOrNonObjectTextFails) {
     }
 }
 
+TEST(GuardSettingsDecodingTests, NullCountsAsAbsentExceptInsideAProfile) {
+    const auto decoded = GuardSettings::fromJSON(
+        R"({"targetApps": null, "batteryProfile": null, "enableBrowsers": null,
+            "idleGracePeriodSeconds": null})");
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, GuardSettings::defaults());
+
+    json profile = validProfileJSON();
+    profile["warningPercent"] = nullptr;
+    EXPECT_FALSE(GuardSettings::fromJSON(json{{"batteryProfile", profile}}.dump()).has_value());
+}
+
 TEST(GuardSettingsDecodingTests, DoubleFieldsAcceptJSONIntegers) {
     json profile = validProfileJSON();
     profile["idleGracePeriodSeconds"] = 600;
