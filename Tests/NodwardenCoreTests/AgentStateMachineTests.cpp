@@ -378,23 +378,6 @@ TEST(AgentStateMachineTests, ModeOffClearsAllStateAndKeepsTheBatteryWarning) {
     EXPECT_FALSE(machine.completionSleepIssued());
 }
 
-TEST(AgentStateMachineTests, ActiveSignalAndMarkOperationsSetTheFields) {
-    AgentStateMachine machine;
-    machine.evaluate(AppMode::watchAgentUI, GuardSettings::defaults(), mains(), LidState::open,
-                     kStrong, false, ThermalState::nominal, kStart);
-    EXPECT_EQ(machine.lastActiveSignalAt(), kStart);
-    EXPECT_TRUE(machine.hasSeenWork());
-
-    machine.markFinished(kStart + 10, 90.0);
-    EXPECT_EQ(machine.lastActiveSignalAt(), kStart + 10 - 91.0);
-    EXPECT_TRUE(machine.hasSeenWork());
-    EXPECT_FALSE(machine.completionSleepIssued());
-
-    machine.reset();
-    EXPECT_FALSE(machine.lastActiveSignalAt().has_value());
-    EXPECT_FALSE(machine.hasSeenWork());
-}
-
 TEST(AgentStateMachineTests, MarkFinishedEndsWorkAtOnceWhenItsGraceCoversTheProfile) {
     const Inputs quietClosed{.lid = LidState::closed, .preventing = true};
     {
@@ -466,21 +449,4 @@ TEST(SleepReleasePolicyTests, PlanRelease) {
                   Plan::releaseNow())
             << rawValue(status);
     }
-}
-
-TEST(SleepReleasePolicyTests, HoldFedBackLastsExactlyTheDelay) {
-    using SleepReleasePolicy::Plan;
-    std::optional<Date> pending;
-    Date releasedAt = 0;
-    for (Date now = kStart; now < kStart + 1000; now += 3.0) {
-        const Plan plan =
-            SleepReleasePolicy::planRelease(GuardStatus::watching, true, pending, now, 120.0);
-        if (plan.kind() == Plan::Kind::releaseNow) {
-            EXPECT_FALSE(plan.pendingSince().has_value());
-            releasedAt = now;
-            break;
-        }
-        pending = plan.pendingSince();
-    }
-    EXPECT_EQ(releasedAt, kStart + 120.0);
 }

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,15 @@ json validProfileJSON() {
                 {"idleGracePeriodSeconds", 45.5},   {"cpuThresholdPercent", 12.0},
                 {"allowUnlimitedKeepAwake", false}, {"sleepAfterCompletion", false},
                 {"sleepOnlyIfLidClosed", true}};
+}
+
+std::vector<std::string> sortedKeys(const json& object) {
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) {
+        keys.push_back(item.key());
+    }
+    std::sort(keys.begin(), keys.end());
+    return keys;
 }
 
 } // namespace
@@ -169,11 +179,6 @@ TEST(GuardSettingsEncodingTests, WritesExactlyTheTwelveCurrentKeys) {
     GuardSettings settings = GuardSettings::defaults();
     settings.setAllowUnlimitedWhilePluggedIn(false);
     const json encoded = json::parse(settings.toJSON());
-    std::vector<std::string> keys;
-    for (const auto& item : encoded.items()) {
-        keys.push_back(item.key());
-    }
-    std::sort(keys.begin(), keys.end());
     std::vector<std::string> expected{"batteryProfile",
                                       "pluggedInProfile",
                                       "targetApps",
@@ -187,17 +192,12 @@ TEST(GuardSettingsEncodingTests, WritesExactlyTheTwelveCurrentKeys) {
                                       "keepAwakeWithLidClosed",
                                       "letDisplaySleep"};
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(keys, expected);
+    EXPECT_EQ(sortedKeys(encoded), expected);
 
+    std::vector<std::string> expectedProfileKeys = kProfileKeys;
+    std::sort(expectedProfileKeys.begin(), expectedProfileKeys.end());
     for (const char* slot : {"batteryProfile", "pluggedInProfile"}) {
-        std::vector<std::string> profileKeys;
-        for (const auto& item : encoded.at(slot).items()) {
-            profileKeys.push_back(item.key());
-        }
-        std::vector<std::string> expectedProfileKeys = kProfileKeys;
-        std::sort(profileKeys.begin(), profileKeys.end());
-        std::sort(expectedProfileKeys.begin(), expectedProfileKeys.end());
-        EXPECT_EQ(profileKeys, expectedProfileKeys) << slot;
+        EXPECT_EQ(sortedKeys(encoded.at(slot)), expectedProfileKeys) << slot;
         EXPECT_TRUE(encoded.at(slot).at("batteryCutoffPercent").is_number_integer());
         EXPECT_TRUE(encoded.at(slot).at("sleepAfterCompletion").is_boolean());
     }
@@ -287,14 +287,6 @@ TEST(GuardSettingsTests, MigrateLegacyTargetsKeepsUserEntriesVerbatim) {
                                           "Terminal\r\n"};
     const std::vector<std::string> expected{"Aider", "aider ", "Ġoose", "codex-desktop"};
     EXPECT_EQ(GuardSettings::migrateLegacyTargets(stored), expected);
-}
-
-TEST(GuardSettingsTests, LegacyManagedNamesAreTheEighteenLowerCaseNames) {
-    const auto& names = GuardSettings::legacyManagedNames();
-    EXPECT_EQ(names.size(), 18u);
-    for (const auto& name : names) {
-        EXPECT_EQ(GuardSettings::migrateLegacyTargets({name}), std::vector<std::string>{}) << name;
-    }
 }
 
 // MARK: - Modes and small value types
