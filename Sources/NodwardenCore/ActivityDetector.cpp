@@ -1,6 +1,9 @@
 #include <NodwardenCore/ActivityDetector.hpp>
 
+#include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/SessionActivityDetector.hpp>
 
 #include <algorithm>
 #include <functional>
@@ -48,6 +51,55 @@ bool replaces(const ActivitySignal& candidate, const ActivitySignal& kept) {
 
 } // namespace
 
+/// Presents the library's detectors through the interfaces the merge is written against.
+struct ActivityDetector::OwnedAdapters {
+    struct Processes final : ProcessActivityDetecting {
+        explicit Processes(ProcessDetector& wrapped) : detector(wrapped) {}
+        std::vector<ActivitySignal>
+        detectPerApp(const GuardSettings& settings,
+                     const std::optional<PowerSnapshot>& power) override {
+            return detector.detectPerApp(detector.liveSnapshot(), settings, power);
+        }
+        ProcessDetector& detector;
+    };
+
+    struct ScreenText final : ScreenTextActivityDetecting {
+        explicit ScreenText(AccessibilityDetector& wrapped) : detector(wrapped) {}
+        std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings) override {
+            return detector.detectPerApp(settings);
+        }
+        AccessibilityDetector& detector;
+    };
+
+    struct Sessions final : SessionActivityDetecting {
+        explicit Sessions(SessionActivityDetector& wrapped) : detector(wrapped) {}
+        std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings, Date now,
+                                                 TimeInterval freshnessWindow) override {
+            return detector.detectPerApp(settings, now, freshnessWindow);
+        }
+        std::map<std::string, int> sessionCountsPerApp(const GuardSettings& settings, Date now,
+                                                       TimeInterval window) override {
+            return detector.sessionCountsPerApp(settings, now, window);
+        }
+        SessionActivityDetector& detector;
+    };
+
+    Processes processes;
+    ScreenText screenText;
+    Sessions sessions;
+};
+
+ActivityDetector::ActivityDetector(ProcessDetector& processDetector,
+                                   AccessibilityDetector& accessibilityDetector,
+                                   SessionActivityDetector& sessionDetector)
+    : adapters_(std::make_unique<OwnedAdapters>(OwnedAdapters::Processes(processDetector),
+                                                OwnedAdapters::ScreenText(accessibilityDetector),
+                                                OwnedAdapters::Sessions(sessionDetector))),
+      processDetector_(&adapters_->processes), accessibilityDetector_(&adapters_->screenText),
+      sessionDetector_(&adapters_->sessions) {}
+
+ActivityDetector::~ActivityDetector() = default;
+
 ActivityDetector::ActivityDetector(ProcessActivityDetecting& processDetector,
                                    ScreenTextActivityDetecting& accessibilityDetector,
                                    SessionActivityDetecting& sessionDetector)
@@ -93,10 +145,11 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
         filtered(accessibilityDetector_->detectPerApp(settings), profilesByName, processLastSeenAt_,
                  now, &shouldEmitTerminalAccessibilitySignal);
     const std::vector<ActivitySignal> sessionSignals =
-        filtered(sessionDetector_->detectPerApp(settings, now, sessionFreshnessWindow),
+        filtered(sessionDetector_->detectPerApp(settings, now,
+                                                SessionActivityDetector::defaultFreshnessWindow),
                  profilesByName, processLastSeenAt_, now, &shouldEmitSessionSignal);
-    const std::map<std::string, int> fileCounts =
-        sessionDetector_->sessionCountsPerApp(settings, now, sessionCountWindow);
+    const std::map<std::string, int> fileCounts = sessionDetector_->sessionCountsPerApp(
+        settings, now, SessionActivityDetector::defaultSessionCountWindow);
 
     std::vector<ActivitySignal> merged;
     std::map<std::string, std::size_t> indexByName;

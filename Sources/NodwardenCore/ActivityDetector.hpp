@@ -12,6 +12,10 @@
 
 namespace nodwarden {
 
+class AccessibilityDetector;
+class ProcessDetector;
+class SessionActivityDetector;
+
 /// Process-table evidence: one signal per agent found in a fresh reading of the process table,
 /// each carrying the agent's count of independent processes.
 class ProcessActivityDetecting {
@@ -50,16 +54,17 @@ public:
     /// How recently an agent's process must have been seen for its terminal text or its shared
     /// session files to count.
     static constexpr TimeInterval sharedSessionProcessWindow = 90;
-    /// Age up to which a session file counts as activity.
-    static constexpr TimeInterval sessionFreshnessWindow = 60;
-    /// Age up to which a session file counts as a live session.
-    static constexpr TimeInterval sessionCountWindow = 300;
+
+    /// Over the library's own detectors, which must outlive this object.
+    ActivityDetector(ProcessDetector& processDetector, AccessibilityDetector& accessibilityDetector,
+                     SessionActivityDetector& sessionDetector);
 
     /// Over any detectors (scripted ones in tests), which must outlive this object.
     ActivityDetector(ProcessActivityDetecting& processDetector,
                      ScreenTextActivityDetecting& accessibilityDetector,
                      SessionActivityDetecting& sessionDetector);
 
+    ~ActivityDetector();
     ActivityDetector(const ActivityDetector&) = delete;
     ActivityDetector& operator=(const ActivityDetector&) = delete;
 
@@ -84,6 +89,9 @@ public:
                                         TimeInterval window);
 
 private:
+    struct OwnedAdapters;
+
+    std::unique_ptr<OwnedAdapters> adapters_;
     ProcessActivityDetecting* processDetector_;
     ScreenTextActivityDetecting* accessibilityDetector_;
     SessionActivityDetecting* sessionDetector_;

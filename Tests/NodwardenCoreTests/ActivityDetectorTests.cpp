@@ -1,12 +1,22 @@
 #include <NodwardenCore/ActivityDetector.hpp>
 
+#include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/SessionActivityDetector.hpp>
+
+#include "Support/FakeAccessibilityPlatform.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -424,3 +434,64 @@ TEST(ActivityDetectorCalls, PassesPowerTimeAndTheSessionWindows) {
 }
 
 } // namespace
+
+// MARK: - Over the library's own detectors
+
+struct FixedProcessTable : nodwarden::ProcessTableReading {
+    std::vector<nodwarden::ProcessSnapshot> rows;
+    std::vector<nodwarden::ProcessSnapshot> readProcessTable() override { return rows; }
+};
+
+TEST(ActivityDetectorOverRealDetectors, MergesProcessesScreenTextAndSessionFiles) {
+    stayloom::testing::TemporaryDirectory home;
+    home.write(".claude/projects/app/one.jsonl", "{}\n");
+    home.write(".claude/projects/app/two.jsonl", "{}\n");
+    const auto stale = home.write(".claude/projects/old/three.jsonl", "{}\n");
+    std::filesystem::last_write_time(stale, std::filesystem::last_write_time(stale) -
+                                                std::chrono::seconds(400));
+    home.write(".local/share/opencode/opencode.db-wal", "wal");
+    const Date filesWritten = nodwarden::dateFromUnixTime(
+        static_cast<double>(std::chrono::duration_cast<std::chrono::seconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count()));
+
+    auto table = std::make_shared<FixedProcessTable>();
+    table->rows = {{100, 1, 0.5, "/opt/homebrew/bin/claude", "claude"},
+                   {101, 100, 0.2, "/bin/zsh", "zsh -c make"}};
+    nodwarden::ProcessDetector processes(table);
+    stayloom::testing::FakeAccessibilityPlatform platform;
+    platform.addApplicationShowing("com.apple.Terminal", "Terminal", 300,
+                                   "✻ Working… (esc to interrupt)");
+    platform.addApplicationShowing("com.todesktop.230313mzl4w4u92", "Cursor", 301,
+                                   "Generating response");
+    nodwarden::AccessibilityDetector screen(platform);
+    nodwarden::SessionActivityDetector sessions(
+        std::make_shared<nodwarden::FileActivityProbe>(home.path(), 8));
+    ActivityDetector detector(processes, screen, sessions);
+    const GuardSettings settings = GuardSettings::defaults();
+    const PowerSnapshot power{true, 90, ""};
+
+    // Terminal text credits every command-line agent, but only Claude Code runs; OpenCode's
+    // shared database file does not count without its process.
+    const auto first = detector.detectPerApp(settings, power, filesWritten + 10);
+    ASSERT_EQ(names(first), (std::vector<std::string>{"Claude Code", "Cursor"}));
+    ActivitySignal claude = screenSignal("Claude Code");
+    claude.sessionCount = 2;
+    claude.processPresent = true;
+    EXPECT_EQ(first[0], claude);
+    ActivitySignal cursor = screenSignal("Cursor", SignalStrength::strong, "Generating response");
+    cursor.processPresent = false;
+    EXPECT_EQ(first[1], cursor);
+
+    table->rows.push_back({200, 1, 0.0, "/usr/local/bin/opencode", "opencode"});
+    const auto second = detector.detectPerApp(settings, power, filesWritten + 20);
+    ASSERT_EQ(names(second), (std::vector<std::string>{"Claude Code", "Cursor", "OpenCode"}));
+    EXPECT_EQ(second[2].matchedText, "esc to interrupt");
+    EXPECT_EQ(second[2].sessionCount, 1);
+    EXPECT_EQ(second[2].processPresent, true);
+
+    // Every process gone for more than 90 s and the files gone stale: only the editor is left.
+    table->rows.clear();
+    EXPECT_EQ(names(detector.detectPerApp(settings, power, filesWritten + 111)),
+              std::vector<std::string>{"Cursor"});
+}
