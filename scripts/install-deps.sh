@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev libatspi2.0-dev qt6-base-dev
   dbus-daemon python3-dbus python3-gi python3-dbusmock
+  xvfb xauth at-spi2-core libgtk-3-bin libatk-adaptor
 )
 
 missing=()

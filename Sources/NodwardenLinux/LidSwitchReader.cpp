@@ -33,7 +33,7 @@ std::optional<LidState> LidSwitchReader::readACPIButtons() const {
     return result;
 }
 
-LidState LidSwitchReader::lid() const {
+LidState LidSwitchReader::lid() {
     if (const auto fromButtons = readACPIButtons()) {
         return *fromButtons;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/PowerMonitor.hpp>
 
 #include <filesystem>
 #include <functional>
@@ -9,7 +10,7 @@
 namespace nodwarden::linuxplatform {
 
 /// Lid position from the ACPI button files, else from logind's `LidClosed` property.
-class LidSwitchReader {
+class LidSwitchReader final : public LidStateProviding {
 public:
     /// Answers logind's `LidClosed`, or nothing when logind cannot be asked.
     using LogindLidQuery = std::function<std::optional<bool>()>;
@@ -18,7 +19,7 @@ public:
     explicit LidSwitchReader(std::filesystem::path root = "/",
                              LogindLidQuery logind = queryLogindLidClosed);
 
-    LidState lid() const;
+    LidState lid() override;
 
     /// Any lid reading "closed" wins; "open" otherwise; nothing readable gives no value.
     std::optional<LidState> readACPIButtons() const;

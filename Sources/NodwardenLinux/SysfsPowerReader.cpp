@@ -140,7 +140,7 @@ PowerSnapshot SysfsPowerReader::summarize(const std::vector<PowerSupplyReading>&
     return PowerSnapshot{onAC, percent, source};
 }
 
-PowerSnapshot SysfsPowerReader::snapshot() const {
+PowerSnapshot SysfsPowerReader::snapshot() {
     return summarize(readSupplies());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/PowerMonitor.hpp>
 
 #include <filesystem>
 #include <optional>
@@ -28,12 +29,12 @@ struct PowerSupplyReading {
 };
 
 /// Power source and battery charge from sysfs, deciding mains versus battery the way systemd does.
-class SysfsPowerReader {
+class SysfsPowerReader final : public PowerSnapshotProviding {
 public:
     explicit SysfsPowerReader(std::filesystem::path root = "/");
 
     /// Reads every supply now and summarises them.
-    PowerSnapshot snapshot() const;
+    PowerSnapshot snapshot() override;
 
     /// Every supply below <root>/sys/class/power_supply, sorted by name.
     std::vector<PowerSupplyReading> readSupplies() const;

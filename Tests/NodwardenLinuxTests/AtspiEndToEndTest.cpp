@@ -1,0 +1,143 @@
+#include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
+
+#include <NodwardenCore/AccessibilityDetector.hpp>
+
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+using namespace nodwarden;
+using namespace nodwarden::linuxplatform;
+using stayloom::testing::TemporaryDirectory;
+
+// Runs under `xvfb-run dbus-run-session` (see Tests/CMakeLists.txt): a real GTK window on a
+// virtual display, a private session bus and its accessibility bus.
+
+namespace {
+
+constexpr const char* kBuilderTool = "/usr/bin/gtk-builder-tool";
+
+/// A GTK window started through a link whose name makes the Linux layer take it for `linkName`.
+class GtkWindowProcess {
+public:
+    GtkWindowProcess(const TemporaryDirectory& folder, const std::string& linkName,
+                     const std::string& label) {
+        const auto ui = folder.write(linkName + ".ui", R"(<?xml version="1.0"?>
+<interface>
+  <object class="GtkWindow" id="window">
+    <property name="title">Agent session</property>
+    <property name="visible">True</property>
+    <child>
+      <object class="GtkLabel">
+        <property name="label">)" + label + R"(</property>
+        <property name="visible">True</property>
+      </object>
+    </child>
+  </object>
+</interface>
+)");
+        const auto link = folder.path() / linkName;
+        std::filesystem::create_symlink(kBuilderTool, link);
+        std::string program = link.string();
+        std::string verb = "preview";
+        std::string file = ui.string();
+        char* argv[] = {program.data(), verb.data(), file.data(), nullptr};
+        if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~GtkWindowProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::optional<RunningApplication> waitForApplication(AtspiAccessibilityPlatform& platform,
+                                                     pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (auto& application : platform.runningApplications()) {
+            if (application.processIdentifier == pid) {
+                return application;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return std::nullopt;
+}
+
+class AtspiEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY") || !std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+            GTEST_SKIP()
+                << "needs a display and a session bus (run through xvfb-run dbus-run-session)";
+        }
+        if (!std::filesystem::exists(kBuilderTool)) {
+            GTEST_SKIP() << kBuilderTool << " is not installed";
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(AtspiEndToEndTest, TrustFollowsTheAccessibilityBusSwitch) {
+    AtspiAccessibilityPlatform platform;
+    platform.promptForTrust();
+    EXPECT_TRUE(platform.isProcessTrusted());
+}
+
+TEST_F(AtspiEndToEndTest, RealWindowTextBecomesAnAgentSignal) {
+    TemporaryDirectory folder;
+    // Named like the Linux build of the agent desktop app, showing one of its working phrases.
+    GtkWindowProcess window(folder, "claude-desktop", "Thinking about your request");
+    ASSERT_GT(window.pid(), 0);
+
+    AtspiAccessibilityPlatform platform;
+    platform.promptForTrust();
+    const auto application = waitForApplication(platform, window.pid());
+    ASSERT_TRUE(application.has_value())
+        << "the GTK window never appeared on the accessibility bus";
+    EXPECT_EQ(application->bundleIdentifier,
+              std::optional<std::string>("com.anthropic.claudefordesktop"));
+    EXPECT_EQ(application->localizedName, std::optional<std::string>("Claude"));
+
+    AccessibilityDetector detector(platform);
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (text.find("Thinking") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        text = detector.visibleText(window.pid());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_NE(text.find("Thinking about your request"), std::string::npos) << text;
+    EXPECT_EQ(detector.windowTitles(window.pid()), std::vector<std::string>{"Agent session"});
+
+    const auto signal = detector.detect(GuardSettings::defaults());
+    EXPECT_EQ(signal.strength, SignalStrength::strong);
+    EXPECT_EQ(signal.appName, std::optional<std::string>("Claude"));
+}
+
+TEST_F(AtspiEndToEndTest, ElementsOfAnotherPlatformAreRefused) {
+    struct Foreign : AccessibilityElementHandle {};
+    AtspiAccessibilityPlatform platform;
+    EXPECT_FALSE(platform.copyAttribute(std::make_shared<Foreign>(), AccessibilityAttribute::title)
+                     .has_value());
+    EXPECT_FALSE(platform.copyAttribute(nullptr, AccessibilityAttribute::children).has_value());
+}
