@@ -4,8 +4,8 @@ namespace nodwarden {
 
 namespace {
 
-const std::string powerTool = "/usr/bin/pmset";
-const std::string scriptingTool = "/usr/bin/osascript";
+constexpr const char* powerTool = "/usr/bin/pmset";
+constexpr const char* scriptingTool = "/usr/bin/osascript";
 
 /// An administrator-privileges shell statement for the scripting tool, showing `prompt`.
 ShellCommand administratorStatement(const std::string& shellCommand, const std::string& prompt) {
