@@ -18,6 +18,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 
 extern char** environ; // NOLINT: the one POSIX way to hand our environment to a child
 
@@ -240,6 +243,18 @@ pid_t launch(const ShellCommand& command, int stdoutFd, int stderrFd) {
     return pid;
 }
 
+// A descriptor that becomes readable when the child ends, so its exit is noticed at once
+// rather than at the next look; closed (-1) where the system offers none.
+FileDescriptor watchForExit(pid_t pid) {
+#if defined(__linux__) && defined(SYS_pidfd_open)
+    // Through syscall(2): the C library's own declaration lacks C linkage in some releases.
+    return FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+#else
+    (void)pid;
+    return FileDescriptor();
+#endif
+}
+
 std::string decodedOrEmpty(std::string bytes) {
     return UnicodeText::isValidUTF8(bytes) ? std::move(bytes) : std::string();
 }
@@ -321,18 +336,21 @@ ProcessCommandRunner::ProcessCommandRunner(double timeoutSeconds)
 CommandResult ProcessCommandRunner::run(const ShellCommand& command) {
     Pipe outPipe = makePipe(command.executable);
     Pipe errPipe = makePipe(command.executable);
-    Child child(launch(command, outPipe.writeEnd.get(), errPipe.writeEnd.get()));
+    const pid_t childPid = launch(command, outPipe.writeEnd.get(), errPipe.writeEnd.get());
+    Child child(childPid);
     // Only the child may hold the write ends now, so end of file means it closed them.
     outPipe.writeEnd.reset();
     errPipe.writeEnd.reset();
 
+    const FileDescriptor exitWatch = watchForExit(childPid);
     std::array<StreamCollector, 2> streams{StreamCollector{std::move(outPipe.readEnd), {}},
                                            StreamCollector{std::move(errPipe.readEnd), {}}};
 
     enum class Stage { running, terminated, interrupted, killed };
     Stage stage = Stage::running;
     auto nextEscalation = Clock::now() + boundedTimeout(timeoutSeconds_);
-    // With both streams closed the child is about to exit; look again soon, then back off.
+    // With both streams closed and no exit watch, the child is about to exit; look again soon,
+    // then back off.
     Clock::duration idleNap = 200us;
 
     while (!child.poll()) {
@@ -363,12 +381,15 @@ CommandResult ProcessCommandRunner::run(const ShellCommand& command) {
             std::chrono::ceil<std::chrono::milliseconds>(nextEscalation - now);
         const auto wait = std::min<std::chrono::milliseconds>(kPollInterval, untilEscalation);
 
-        std::array<pollfd, 2> watched{};
+        std::array<pollfd, 3> watched{};
         nfds_t count = 0;
         for (const auto& stream : streams) {
             if (stream.fd.isOpen()) {
                 watched[count++] = pollfd{stream.fd.get(), POLLIN, 0};
             }
+        }
+        if (exitWatch.isOpen()) {
+            watched[count++] = pollfd{exitWatch.get(), POLLIN, 0};
         }
         if (count == 0) {
             std::this_thread::sleep_for(std::min<Clock::duration>(idleNap, wait));

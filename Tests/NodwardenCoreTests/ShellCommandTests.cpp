@@ -270,6 +270,31 @@ TEST(ProcessCommandRunnerTests, ServesConcurrentCallersAndReapsEveryChild) {
     EXPECT_TRUE(hasNoChildren());
 }
 
+std::size_t openDescriptorCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(ProcessCommandRunnerTests, LeavesNoDescriptorOpenOnAnyPath) {
+    if (!std::filesystem::exists("/proc/self/fd")) {
+        GTEST_SKIP() << "no descriptor listing on this system";
+    }
+    ProcessCommandRunner runner(0.1);
+    const auto before = openDescriptorCount();
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_NO_THROW(runner.run(shell("printf ok")));
+        EXPECT_THROW(runner.run(shell("exit 4")), CommandRunnerError);
+        EXPECT_THROW(runner.run(shell("exec sleep 30")), CommandRunnerError);
+        EXPECT_THROW(runner.run(ShellCommand{"/nonexistent/tool", {}}), CommandLaunchError);
+    }
+    EXPECT_EQ(openDescriptorCount(), before);
+    EXPECT_TRUE(hasNoChildren());
+}
+
 TEST(ShellCommandTests, EqualityComparesProgramAndArgumentsInOrder) {
     const ShellCommand power{"/usr/bin/pmset", {"-g", "batt"}};
     EXPECT_EQ(power, (ShellCommand{"/usr/bin/pmset", {"-g", "batt"}}));
