@@ -12,6 +12,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+/// `prefix` followed by `number` (and `suffix`), built by appending: GCC 12 warns falsely on
+/// the plain concatenation at -O3.
+std::string numbered(const char* prefix, int number, const char* suffix = "") {
+    std::string name = prefix;
+    name += std::to_string(number);
+    name += suffix;
+    return name;
+}
+
 constexpr int kProjects = 200;
 constexpr int kTranscriptsPerProject = 100;
 constexpr int kTranscripts = kProjects * kTranscriptsPerProject;
@@ -27,16 +36,16 @@ public:
         }
         root_ = pattern;
         for (int project = 0; project < kProjects; ++project) {
-            const auto folder = root_ / ".claude" / "projects" /
-                                ("-Users-me-src-project-" + std::to_string(project));
+            const auto folder =
+                root_ / ".claude" / "projects" / numbered("-Users-me-src-project-", project);
             fs::create_directories(folder / "notes");
             std::ofstream(folder / "notes" / "todo.md") << "x";
             for (int index = 0; index < kTranscriptsPerProject; ++index) {
-                std::ofstream(folder / ("session-" + std::to_string(index) + ".jsonl")) << "{}\n";
+                std::ofstream(folder / numbered("session-", index, ".jsonl")) << "{}\n";
             }
         }
         for (int index = 0; index < 50; ++index) {
-            fs::create_directories(root_ / ".cache" / ("c" + std::to_string(index)));
+            fs::create_directories(root_ / ".cache" / numbered("c", index));
         }
         fs::create_directories(root_ / ".codex" / "log");
         std::ofstream(root_ / ".codex" / "log" / "codex-tui.log") << "x";
