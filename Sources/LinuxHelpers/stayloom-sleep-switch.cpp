@@ -54,7 +54,7 @@ bool runsElevated() {
 
 /// Runs `systemctl <verb> --runtime` over the sleep targets and nothing else. The runtime links
 /// vanish at reboot, so a machine can never be left without sleep for good.
-int runSystemctl(const char* verb) {
+bool runSystemctl(const char* verb) {
     if (runsElevated()) {
         // Never look a privileged program up through a path the caller chose.
         setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
@@ -73,18 +73,18 @@ int runSystemctl(const char* verb) {
     if (spawnError != 0) {
         std::fprintf(stderr, "stayloom-sleep-switch: cannot run systemctl: %s\n",
                      std::strerror(spawnError));
-        return kFailure;
+        return false;
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
             std::fprintf(stderr, "stayloom-sleep-switch: lost systemctl: %s\n",
                          std::strerror(errno));
-            return kFailure;
+            return false;
         }
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-        return 0;
+        return true;
     }
     if (WIFEXITED(status)) {
         std::fprintf(stderr, "stayloom-sleep-switch: systemctl %s failed with status %d\n", verb,
@@ -93,7 +93,30 @@ int runSystemctl(const char* verb) {
         std::fprintf(stderr, "stayloom-sleep-switch: systemctl %s ended by signal %d\n", verb,
                      WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     }
-    return kFailure;
+    return false;
+}
+
+/// Switches sleep off or on and succeeds only when the unit links then say so: a switch reported
+/// done while sleep is still off (an administrator's own mask in /etc) or still on (a real unit
+/// file in /etc hiding the runtime mask) would leave the caller believing the wrong thing.
+int switchSleep(bool disable) {
+    if (!runSystemctl(disable ? "mask" : "unmask")) {
+        return kFailure;
+    }
+    const auto root = unitLinkRoot();
+    std::string wrong;
+    for (std::string_view unit : kSleepTargetUnits) {
+        const UnitMask mask = unitMask(root, unit);
+        if ((mask != UnitMask::none) != disable) {
+            wrong += " " + std::string(unit) + " (" + std::string(describe(mask)) + ")";
+        }
+    }
+    if (!wrong.empty()) {
+        std::fprintf(stderr, "stayloom-sleep-switch: sleep is still %s:%s\n",
+                     disable ? "possible" : "masked", wrong.c_str());
+        return kFailure;
+    }
+    return 0;
 }
 
 /// Asks logind directly: `systemctl suspend` off a terminal skips the inhibitor check and may
@@ -129,11 +152,8 @@ int main(int argc, char** argv) {
     if (command == "status") {
         return printStatus();
     }
-    if (command == "disable") {
-        return runSystemctl("mask");
-    }
-    if (command == "enable") {
-        return runSystemctl("unmask");
+    if (command == "disable" || command == "enable") {
+        return switchSleep(command == "disable");
     }
     if (command == "suspend") {
         return suspendNow();

@@ -56,6 +56,9 @@ class CaffeinateTests(PrivateBusTestCase):
                 self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
                 self.assertEqual(inhibitors(logind), [SLEEP_LOCK])
                 self.assertIn("caffeinate: holding logind lock sleep:idle (block)", helper.stdout)
+                # The launch-time orphan check finds it by this command name.
+                with open(f"/proc/{helper.process.pid}/comm", encoding="utf-8") as comm:
+                    self.assertEqual(comm.read().strip(), "caffeinate")
 
                 self.assertEqual(helper.stop(stop), 0, helper.stderr)
                 self.assertTrue(eventually(lambda: inhibitors(logind) == []))

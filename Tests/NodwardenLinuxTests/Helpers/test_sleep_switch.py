@@ -1,7 +1,6 @@
 """The system sleep switch helper: its listing, its systemctl calls and its suspend request."""
 
 import os
-import stat
 import tempfile
 import unittest
 
@@ -14,12 +13,7 @@ from helper_fixture import (
     calls,
 )
 
-FAKE_SYSTEMCTL = """#!/bin/sh
-printf '%s\\n' "$@" >> "$FAKE_SYSTEMCTL_LOG"
-echo -- >> "$FAKE_SYSTEMCTL_LOG"
-[ -n "$FAKE_SYSTEMCTL_SIGNAL" ] && kill -"$FAKE_SYSTEMCTL_SIGNAL" $$
-exit "${FAKE_SYSTEMCTL_STATUS:-0}"
-"""
+FAKE_SYSTEMCTL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake-systemctl")
 
 
 class FakeSystemctl:
@@ -29,10 +23,7 @@ class FakeSystemctl:
         self._folder = tempfile.TemporaryDirectory(prefix="stayloom-systemctl-")
         self.bin = os.path.join(self._folder.name, "bin")
         os.mkdir(self.bin)
-        program = os.path.join(self.bin, "systemctl")
-        with open(program, "w", encoding="utf-8") as file:
-            file.write(FAKE_SYSTEMCTL)
-        os.chmod(program, stat.S_IRWXU)
+        os.symlink(FAKE_SYSTEMCTL, os.path.join(self.bin, "systemctl"))
         self.log = os.path.join(self._folder.name, "calls")
 
     def calls(self):
@@ -85,6 +76,28 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
             self.systemctl.calls(),
             [["mask", "--runtime", *SLEEP_UNITS], ["unmask", "--runtime", *SLEEP_UNITS]],
         )
+
+    def test_disable_and_enable_succeed_only_when_the_links_then_agree(self):
+        cases = [
+            ("round trip", [], {}, ["disable", "enable"], [0, 0], [1, 0]),
+            ("systemctl claims success but masks nothing", [], {"FAKE_SYSTEMCTL_IGNORE": "1"},
+             ["disable"], [1], [0]),
+            ("a real unit file in /etc hides the runtime mask", [("etc", "sleep.target", None)], {},
+             ["disable"], [1], [1]),
+            ("an administrator's own mask outlives enable", [("etc", "suspend.target", "/dev/null")],
+             {}, ["disable", "enable"], [0, 1], [1, 1]),
+        ]
+        for name, links, overrides, commands, statuses, disabled in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory(prefix="stayloom-units-") as root:
+                for where, unit, target in links:
+                    place(root, where, unit, target)
+                for command, status, expected in zip(commands, statuses, disabled):
+                    result = self.switch(command, STAYLOOM_UNIT_ROOT=root, **overrides)
+                    self.assertEqual(result.returncode, status, (command, result.stderr))
+                    if status:
+                        self.assertIn("stayloom-sleep-switch: sleep is still", result.stderr)
+                    listing = self.switch("status", STAYLOOM_UNIT_ROOT=root).stdout
+                    self.assertEqual(status_lines(listing)[0], f" SleepDisabled\t\t{expected}")
 
     def test_a_failed_systemctl_is_a_failure_that_never_looks_like_a_pkexec_status(self):
         # pkexec itself exits 126 (dismissed) and 127 (denied); the helper must not echo them.

@@ -1,0 +1,161 @@
+// The sleep switch helper as the core drives it: its listing read through the core's parser, and
+// the core's engage/restore round trip carried out by the real helper.
+
+#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/SleepCommandSet.hpp>
+#include <NodwardenCore/SleepController.hpp>
+
+#include "Support/LoggedMessages.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using nodwarden::DisableSleepState;
+using nodwarden::FileLogger;
+using nodwarden::ProcessCommandRunner;
+using nodwarden::ShellCommand;
+using nodwarden::SleepCommandSet;
+using nodwarden::SleepController;
+using nodwarden::SleepControllerFiles;
+using stayloom::testing::loggedMessages;
+using stayloom::testing::readFile;
+using stayloom::testing::TemporaryDirectory;
+
+const std::string kHelper = STAYLOOM_SLEEP_SWITCH_PATH;
+const std::filesystem::path kFakeSystemctl = STAYLOOM_FAKE_SYSTEMCTL_PATH;
+
+const std::vector<std::string> kSleepUnits{"sleep.target", "suspend.target", "hibernate.target",
+                                           "hybrid-sleep.target", "suspend-then-hibernate.target"};
+
+// Grants every request: the tests exercise the helper, not the password dialog.
+constexpr const char* kFakeElevator = "#!/bin/sh\nexec \"$@\"\n";
+
+/// Sets an environment variable for one test and puts the old value back afterwards.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+class SleepSwitchWithCore : public ::testing::Test {
+protected:
+    std::filesystem::path executable(const std::string& name, const std::string& script) {
+        const auto path = folder_.write("bin/" + name, script);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    }
+
+    void link(const std::string& where, const std::string& unit, const std::string& target) {
+        const auto dir = root_ / where / "systemd/system";
+        std::filesystem::create_directories(dir);
+        std::filesystem::create_symlink(target, dir / unit);
+    }
+
+    std::string status() {
+        return ProcessCommandRunner(8).run(ShellCommand{kHelper, {"status"}}).standardOutput;
+    }
+
+    TemporaryDirectory folder_;
+    std::filesystem::path root_ = folder_.path() / "root";
+    std::filesystem::path fakeSystemctl_ = executable("systemctl", readFile(kFakeSystemctl));
+    std::filesystem::path fakeElevator_ = executable("pkexec", kFakeElevator);
+    ScopedEnvironment unitRoot_{"STAYLOOM_UNIT_ROOT", root_.string()};
+    ScopedEnvironment path_{"PATH", (folder_.path() / "bin").string() + ":/usr/bin:/bin"};
+};
+
+TEST_F(SleepSwitchWithCore, StatusListingReadsAsTheCoreExpects) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<std::string>> links; // folder, unit, target
+        bool disabled;
+    };
+    const std::vector<Case> cases{
+        {"nothing masked", {}, false},
+        {"runtime mask", {{"run", "suspend.target", "/dev/null"}}, true},
+        {"persistent mask", {{"etc", "hybrid-sleep.target", "/dev/null"}}, true},
+        {"link to a real unit",
+         {{"run", "sleep.target", "/lib/systemd/system/sleep.target"}},
+         false},
+        {"another unit masked", {{"run", "systemd-suspend.service", "/dev/null"}}, false},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        std::filesystem::remove_all(root_);
+        for (const auto& entry : testCase.links) {
+            link(entry[0], entry[1], entry[2]);
+        }
+        EXPECT_EQ(SleepController::parseSleepDisabled(status()), testCase.disabled);
+    }
+}
+
+TEST_F(SleepSwitchWithCore, CoreEngagesAndRestoresThroughTheHelper) {
+    TemporaryDirectory state;
+    FileLogger logger(state.path() / "Nodwarden.log");
+    ProcessCommandRunner runner(8);
+    ProcessCommandRunner adminRunner(120);
+    SleepController controller(runner, adminRunner, logger, "/nonexistent/caffeinate",
+                               SleepControllerFiles{state.path() / "caffeinate.pid",
+                                                    state.path() / "disablesleep.engaged"},
+                               SleepCommandSet::privilegedHelper(fakeElevator_.string(), kHelper));
+
+    EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
+
+    ASSERT_TRUE(controller.engageLidClosedProtection());
+    EXPECT_EQ(controller.disableSleepState(), DisableSleepState::on);
+    for (const auto& unit : kSleepUnits) {
+        EXPECT_EQ(std::filesystem::read_symlink(root_ / "run/systemd/system" / unit), "/dev/null")
+            << unit;
+    }
+    EXPECT_TRUE(std::filesystem::exists(state.path() / "disablesleep.engaged"));
+
+    ASSERT_TRUE(controller.disengageDisableSleep());
+    EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
+    EXPECT_TRUE(std::filesystem::is_empty(root_ / "run/systemd/system"));
+    EXPECT_FALSE(std::filesystem::exists(state.path() / "disablesleep.engaged"));
+}
+
+TEST_F(SleepSwitchWithCore, ARestoreThatLeavesAMaskIsNotReportedAsRestored) {
+    // An administrator's own mask in /etc survives the helper's runtime unmask; the core must
+    // hear that sleep is still off and keep the switch tracked.
+    link("etc", "suspend.target", "/dev/null");
+    TemporaryDirectory state;
+    FileLogger logger(state.path() / "Nodwarden.log");
+    ProcessCommandRunner runner(8);
+    SleepController controller(runner, runner, logger, "/nonexistent/caffeinate",
+                               SleepControllerFiles{state.path() / "caffeinate.pid",
+                                                    state.path() / "disablesleep.engaged"},
+                               SleepCommandSet::privilegedHelper(fakeElevator_.string(), kHelper));
+
+    EXPECT_FALSE(controller.disengageDisableSleep());
+    EXPECT_TRUE(controller.isLidClosedProtectionEngaged());
+    EXPECT_TRUE(std::filesystem::exists(state.path() / "disablesleep.engaged"));
+    EXPECT_FALSE(loggedMessages(logger).empty());
+}
+
+} // namespace
