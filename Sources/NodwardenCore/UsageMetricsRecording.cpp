@@ -1,0 +1,249 @@
+// Per-tick accounting of the statistics and the run-ledger line of a closed session. Pure: no
+// clock is read and nothing is written, so whole days of ticks can be scripted in tests.
+
+#include <NodwardenCore/UsageMetrics.hpp>
+
+#include <NodwardenCore/CalendarTime.hpp>
+#include <NodwardenCore/UnicodeText.hpp>
+
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace nodwarden {
+
+namespace {
+
+constexpr std::size_t kMaxLedgerAgentCharacters = 64;
+
+// Whole seconds towards zero, pinned to the 64-bit range so no value can overflow the conversion.
+std::int64_t wholeSeconds(double seconds) {
+    if (std::isnan(seconds)) {
+        return 0;
+    }
+    constexpr double limit = 9223372036854774784.0; // the largest double below 2^63
+    return static_cast<std::int64_t>(std::clamp(std::trunc(seconds), -limit, limit));
+}
+
+// A code point that would break the one-line-per-run layout of the ledger, or hide text.
+bool breaksLedgerLine(utf8proc_int32_t codePoint) {
+    return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) || codePoint == 0x2028 ||
+           codePoint == 0x2029;
+}
+
+// The last non-empty "/"-separated piece of `name`, or "-" when there is none.
+std::string_view lastPathPiece(std::string_view name) {
+    while (!name.empty() && name.back() == '/') {
+        name.remove_suffix(1);
+    }
+    if (name.empty()) {
+        return "-";
+    }
+    const std::size_t slash = name.rfind('/');
+    return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
+// The agent as the ledger writes it: the last piece of a path-like name, double quotes turned
+// into apostrophes, at most the first 64 user-perceived characters. Malformed UTF-8 becomes
+// U+FFFD and line breaks and other control characters become spaces, so one run always stays
+// one line of valid text.
+std::string ledgerAgentName(const std::optional<std::string>& agentID) {
+    if (!agentID) {
+        return "-";
+    }
+    const std::string valid = UnicodeText::sanitizedUTF8(lastPathPiece(*agentID));
+    std::string cleaned;
+    cleaned.reserve(valid.size());
+    std::size_t characters = 0;
+    utf8proc_int32_t previous = -1;
+    utf8proc_int32_t breakState = 0;
+    std::size_t offset = 0;
+    while (offset < valid.size()) {
+        utf8proc_int32_t codePoint = 0;
+        const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(valid.data() + offset);
+        const utf8proc_ssize_t length = utf8proc_iterate(
+            bytes, static_cast<utf8proc_ssize_t>(valid.size() - offset), &codePoint);
+        if (length <= 0) {
+            break; // cannot happen after sanitising; stop rather than loop
+        }
+        if (previous < 0 || utf8proc_grapheme_break_stateful(previous, codePoint, &breakState)) {
+            if (++characters > kMaxLedgerAgentCharacters) {
+                break;
+            }
+        }
+        previous = codePoint;
+        if (codePoint == '"') {
+            cleaned.push_back('\'');
+        } else if (breaksLedgerLine(codePoint)) {
+            cleaned.push_back(' ');
+        } else {
+            cleaned.append(valid, offset, static_cast<std::size_t>(length));
+        }
+        offset += static_cast<std::size_t>(length);
+    }
+    return cleaned;
+}
+
+std::string_view processText(std::optional<bool> processAlive) {
+    if (!processAlive) {
+        return "unknown";
+    }
+    return *processAlive ? "alive" : "gone";
+}
+
+} // namespace
+
+UsageMetrics UsageMetrics::recording(UsageMetrics metrics, bool effectiveKeepAwake,
+                                     KeepAwakeTrigger triggerRung, SignalStrength signalStrength,
+                                     LidState lidState, const std::optional<std::string>& agentID,
+                                     double idleGracePeriodSeconds,
+                                     std::optional<bool> sessionProcessAlive, Date now) {
+    UsageMetrics& m = metrics;
+    // A time that is not a number would poison `lastTickAt` and with it every later tick (and
+    // could not even be saved), so such a tick is ignored altogether.
+    if (!std::isfinite(now)) {
+        return metrics;
+    }
+    if (!m.lastTickAt_) {
+        m.lastTickAt_ = now;
+        return metrics;
+    }
+    const double elapsed = now - *m.lastTickAt_;
+    const Date previousTick = *m.lastTickAt_;
+    m.lastTickAt_ = now;
+
+    if (!(elapsed > 0) || elapsed > maxClampedElapsed) {
+        if (elapsed > maxClampedElapsed) {
+            ++m.wakeGapTicksDropped_;
+        }
+        m.closeSession(previousTick, SessionCloseReason::interrupted);
+        return metrics;
+    }
+
+    const std::string today = dayKey(now);
+    DayBucket& bucket = m.days_[today];
+    const bool protectedTick = effectiveKeepAwake &&
+                               triggerRung == KeepAwakeTrigger::activeSignal &&
+                               lidState == LidState::closed;
+    if (effectiveKeepAwake) {
+        switch (triggerRung) {
+        case KeepAwakeTrigger::manual:
+            bucket.manualSeconds += elapsed;
+            break;
+        case KeepAwakeTrigger::pluggedInUnlimited:
+            bucket.pluggedInUnlimitedSeconds += elapsed;
+            break;
+        case KeepAwakeTrigger::activeSignal:
+            if (protectedTick) {
+                bucket.protectedSeconds += elapsed;
+                m.sessionProtectedSeconds_ += elapsed;
+                if (agentID) {
+                    bucket.protectedSecondsByAgent[*agentID] += elapsed;
+                }
+                m.sessionRunSeconds_ += elapsed;
+                if (m.sessionRunSeconds_ > m.longestProtectedRunSeconds_) {
+                    m.longestProtectedRunSeconds_ = m.sessionRunSeconds_;
+                    m.longestProtectedRunAgent_ = agentID;
+                    m.longestProtectedRunDate_ = today;
+                }
+            } else {
+                bucket.keptAwakeSeconds += elapsed;
+                m.sessionKeptAwakeSeconds_ += elapsed;
+            }
+            break;
+        case KeepAwakeTrigger::none:
+        case KeepAwakeTrigger::idleGrace:
+            break;
+        }
+    }
+    if (!protectedTick) {
+        m.sessionRunSeconds_ = 0;
+    }
+
+    if (isActiveWork(signalStrength)) {
+        m.lastActiveSignalAt_ = now;
+        if (!m.sessionStartedAt_) {
+            m.sessionStartedAt_ = now;
+            m.sessionQualified_ = false;
+            m.sessionAgentID_ = agentID;
+        }
+        if (protectedTick) {
+            m.sessionQualified_ = true;
+        }
+    } else if (m.lastActiveSignalAt_ && m.sessionStartedAt_) {
+        if (now - *m.lastActiveSignalAt_ >= idleGracePeriodSeconds) {
+            m.closeSession(now, SessionCloseReason::idle);
+        } else if (sessionProcessAlive == false) {
+            m.closeSession(now, SessionCloseReason::vanished);
+        }
+    }
+    return metrics;
+}
+
+void UsageMetrics::closeSession(Date now, SessionCloseReason reason) {
+    if (!sessionStartedAt_) {
+        return;
+    }
+    DayBucket& bucket = days_[dayKey(now)];
+    bucket.totalSessions += 1;
+    if (sessionQualified_) {
+        bucket.sessionsSaved += 1;
+        if (sessionAgentID_) {
+            bucket.sessionsByAgent[*sessionAgentID_] += 1;
+        }
+    }
+    lastCloseReason_ = reason;
+    if (sessionProtectedSeconds_ + sessionKeptAwakeSeconds_ > 0) {
+        const Date start = *sessionStartedAt_;
+        const double worked = std::max(lastActiveSignalAt_.value_or(start) - start, 0.0);
+        lastRun_.emplace(sessionAgentID_, now, worked, sessionProtectedSeconds_,
+                         sessionKeptAwakeSeconds_, reason == SessionCloseReason::idle);
+    }
+    sessionStartedAt_.reset();
+    sessionAgentID_.reset();
+    lastActiveSignalAt_.reset();
+    sessionQualified_ = false;
+    sessionRunSeconds_ = 0;
+    sessionProtectedSeconds_ = 0;
+    sessionKeptAwakeSeconds_ = 0;
+}
+
+std::string UsageMetrics::runLogLine(const UsageMetrics& session, SessionCloseReason closeReason,
+                                     Date closedAt, std::optional<bool> processAlive,
+                                     std::optional<std::int64_t> sessionFileAgeSeconds,
+                                     LidState lidState) {
+    std::string started = "-";
+    std::int64_t worked = 0;
+    if (session.sessionStartedAt_) {
+        const Date start = *session.sessionStartedAt_;
+        started = CalendarTime::iso8601UTC(start);
+        worked = wholeSeconds(std::max(session.lastActiveSignalAt_.value_or(start) - start, 0.0));
+    }
+    std::string line;
+    line.reserve(256);
+    line += "ts=";
+    line += CalendarTime::iso8601UTC(closedAt);
+    line += " agent=\"";
+    line += ledgerAgentName(session.sessionAgentID_);
+    line += "\" started=";
+    line += started;
+    line += " worked_s=";
+    line += std::to_string(worked);
+    line += " protected_s=";
+    line += std::to_string(wholeSeconds(session.sessionProtectedSeconds_));
+    line += " kept_awake_s=";
+    line += std::to_string(wholeSeconds(session.sessionKeptAwakeSeconds_));
+    line += " close=";
+    line += rawValue(closeReason);
+    line += " process_at_close=";
+    line += processText(processAlive);
+    line += " session_file_age_s=";
+    line += sessionFileAgeSeconds ? std::to_string(*sessionFileAgeSeconds) : std::string("-");
+    line += " lid=";
+    line += rawValue(lidState);
+    return line;
+}
+
+} // namespace nodwarden
