@@ -158,7 +158,7 @@ public:
         for (std::uint32_t index = 0; index < patterns_.size(); ++index) {
             start.push_back({index, 0});
         }
-        close(start);
+        expandDoubleStars(start);
         path_ = home.string();
         if (std::any_of(start.begin(), start.end(), [&](auto p) { return isComplete(p); })) {
             struct stat info {};
@@ -189,7 +189,7 @@ private:
     const Segment& head(Position p) const { return patterns_[p.pattern][p.segment]; }
 
     /// Adds, for every position at a "**", the position after it ("**" standing for no folder).
-    void close(std::vector<Position>& positions) const {
+    void expandDoubleStars(std::vector<Position>& positions) const {
         for (std::size_t index = 0; index < positions.size(); ++index) {
             const auto p = positions[index];
             if (!isComplete(p) && head(p).kind == SegmentKind::anyFolders) {
@@ -295,7 +295,7 @@ private:
     }
 
     void enter(const OpenFolder& parent, ChildPlan& child, int depth) {
-        close(child.positions);
+        expandDoubleStars(child.positions);
         const auto sizeBefore = path_.size();
         if (path_.empty() || path_.back() != '/') {
             path_ += '/';

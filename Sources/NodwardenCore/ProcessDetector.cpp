@@ -208,8 +208,19 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
     // Groups in order of first match, so the output is stable for a given table.
     std::vector<std::pair<std::string, Group>> groups;
     std::unordered_map<std::string, std::size_t> groupByKey;
+    // Attribution depends only on the command and its arguments, and tables repeat those a lot
+    // (helpers of one application, servers an agent starts in every session).
+    std::unordered_map<std::string, std::optional<std::pair<std::string, bool>>> attributed;
+    std::string lookup;
     for (const auto& row : processes) {
-        const auto match = attribute(row, resolver, settings.targetApps);
+        lookup.assign(row.command);
+        lookup += '\0';
+        lookup += row.arguments;
+        auto [memo, isFirstSight] = attributed.try_emplace(lookup);
+        if (isFirstSight) {
+            memo->second = attribute(row, resolver, settings.targetApps);
+        }
+        const auto& match = memo->second;
         if (!match) {
             continue;
         }
