@@ -3,6 +3,7 @@
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 
+#include "Support/LoggedMessages.hpp"
 #include "Support/ScriptedCommandRunner.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
@@ -12,8 +13,6 @@
 #include <csignal>
 #include <filesystem>
 #include <optional>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +28,7 @@ using nodwarden::PowerSnapshot;
 using nodwarden::ProcessCommandRunner;
 using nodwarden::ShellCommand;
 using stayloom::testing::fixturePath;
+using stayloom::testing::loggedMessages;
 using stayloom::testing::readFile;
 using stayloom::testing::ScriptedCommandRunner;
 using stayloom::testing::TemporaryDirectory;
@@ -37,20 +37,6 @@ std::string fixture(const std::string& name) {
     const auto path = fixturePath("macos/" + name);
     EXPECT_TRUE(std::filesystem::exists(path)) << path;
     return readFile(path);
-}
-
-// The messages of every line in the log, time stamps removed.
-std::vector<std::string> loggedMessages(FileLogger& logger) {
-    logger.flush();
-    std::vector<std::string> messages;
-    std::istringstream stream(readFile(logger.logURL()));
-    const std::regex stamped(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] (.*))");
-    for (std::string line; std::getline(stream, line);) {
-        std::smatch match;
-        EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
-        messages.push_back(match[1]);
-    }
-    return messages;
 }
 
 const PowerSnapshot kUnreadable{false, std::nullopt, "Unable to read battery state"};
