@@ -11,10 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -61,6 +63,22 @@ public:
 private:
     const char* name_;
     std::optional<std::string> old_;
+};
+
+/// A controller whose sleep switch is the real helper behind `elevator`, with its own log and
+/// state files.
+struct ControllerOverHelper {
+    explicit ControllerOverHelper(const std::filesystem::path& elevator)
+        : controller(runner, runner, logger, "/nonexistent/caffeinate",
+                     SleepControllerFiles{state.path() / "caffeinate.pid", marker()},
+                     SleepCommandSet::privilegedHelper(elevator.string(), kHelper)) {}
+
+    std::filesystem::path marker() const { return state.path() / "disablesleep.engaged"; }
+
+    TemporaryDirectory state;
+    FileLogger logger{state.path() / "Nodwarden.log"};
+    ProcessCommandRunner runner{8};
+    SleepController controller;
 };
 
 class SleepSwitchWithCore : public ::testing::Test {
@@ -115,14 +133,8 @@ TEST_F(SleepSwitchWithCore, StatusListingReadsAsTheCoreExpects) {
 }
 
 TEST_F(SleepSwitchWithCore, CoreEngagesAndRestoresThroughTheHelper) {
-    TemporaryDirectory state;
-    FileLogger logger(state.path() / "Nodwarden.log");
-    ProcessCommandRunner runner(8);
-    ProcessCommandRunner adminRunner(120);
-    SleepController controller(runner, adminRunner, logger, "/nonexistent/caffeinate",
-                               SleepControllerFiles{state.path() / "caffeinate.pid",
-                                                    state.path() / "disablesleep.engaged"},
-                               SleepCommandSet::privilegedHelper(fakeElevator_.string(), kHelper));
+    ControllerOverHelper harness(fakeElevator_);
+    auto& controller = harness.controller;
 
     EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
 
@@ -132,30 +144,47 @@ TEST_F(SleepSwitchWithCore, CoreEngagesAndRestoresThroughTheHelper) {
         EXPECT_EQ(std::filesystem::read_symlink(root_ / "run/systemd/system" / unit), "/dev/null")
             << unit;
     }
-    EXPECT_TRUE(std::filesystem::exists(state.path() / "disablesleep.engaged"));
+    EXPECT_TRUE(std::filesystem::exists(harness.marker()));
 
     ASSERT_TRUE(controller.disengageDisableSleep());
     EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
     EXPECT_TRUE(std::filesystem::is_empty(root_ / "run/systemd/system"));
-    EXPECT_FALSE(std::filesystem::exists(state.path() / "disablesleep.engaged"));
+    EXPECT_FALSE(std::filesystem::exists(harness.marker()));
+}
+
+TEST_F(SleepSwitchWithCore, ADismissedDeniedOrMissingElevatorLeavesSleepOn) {
+    // pkexec exits 126 when the dialog is dismissed and 127 when authorisation is refused.
+    const std::vector<std::pair<std::string, std::filesystem::path>> elevators{
+        {"dismissed", executable("dismissing-pkexec", "#!/bin/sh\nexit 126\n")},
+        {"denied", executable("denying-pkexec", "#!/bin/sh\nexit 127\n")},
+        {"missing", folder_.path() / "bin/no-such-pkexec"},
+    };
+    for (const auto& [name, elevator] : elevators) {
+        SCOPED_TRACE(name);
+        ControllerOverHelper harness(elevator);
+        auto& controller = harness.controller;
+
+        EXPECT_FALSE(controller.engageLidClosedProtection());
+        EXPECT_FALSE(controller.isLidClosedProtectionEngaged());
+        EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
+        EXPECT_FALSE(std::filesystem::exists(harness.marker()));
+    }
 }
 
 TEST_F(SleepSwitchWithCore, ARestoreThatLeavesAMaskIsNotReportedAsRestored) {
     // An administrator's own mask in /etc survives the helper's runtime unmask; the core must
     // hear that sleep is still off and keep the switch tracked.
     link("etc", "suspend.target", "/dev/null");
-    TemporaryDirectory state;
-    FileLogger logger(state.path() / "Nodwarden.log");
-    ProcessCommandRunner runner(8);
-    SleepController controller(runner, runner, logger, "/nonexistent/caffeinate",
-                               SleepControllerFiles{state.path() / "caffeinate.pid",
-                                                    state.path() / "disablesleep.engaged"},
-                               SleepCommandSet::privilegedHelper(fakeElevator_.string(), kHelper));
+    ControllerOverHelper harness(fakeElevator_);
+    auto& controller = harness.controller;
 
     EXPECT_FALSE(controller.disengageDisableSleep());
     EXPECT_TRUE(controller.isLidClosedProtectionEngaged());
-    EXPECT_TRUE(std::filesystem::exists(state.path() / "disablesleep.engaged"));
-    EXPECT_FALSE(loggedMessages(logger).empty());
+    EXPECT_TRUE(std::filesystem::exists(harness.marker()));
+    const auto messages = loggedMessages(harness.logger);
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
+        return message.find("may still be engaged") != std::string::npos;
+    }));
 }
 
 } // namespace

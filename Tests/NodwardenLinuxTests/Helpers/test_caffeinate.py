@@ -7,6 +7,7 @@ import unittest
 
 from helper_fixture import (
     CAFFEINATE,
+    LOGIND,
     UNREACHABLE_BUS,
     PrivateBusTestCase,
     calls,
@@ -128,6 +129,31 @@ class CaffeinateTests(PrivateBusTestCase):
                 self.assertEqual(helper.stop(), 0)
                 self.assertTrue(eventually(lambda: inhibitors(logind) == []))
                 self.units.unmask("sleep.target", where)
+
+    def test_a_refused_lid_switch_lock_is_reported_once_and_the_hold_goes_on(self):
+        # Refused only for the lid switch, as polkit does for a caller without a local session.
+        inhibit = "\n".join(
+            [
+                'if args[0] == "handle-lid-switch":',
+                '    raise dbus.exceptions.DBusException("Permission denied",'
+                ' name="org.freedesktop.DBus.Error.AccessDenied")',
+                "import os",
+                "reader, writer = os.pipe()",
+                "ret = dbus.types.UnixFd(writer)",
+            ]
+        )
+        logind = self.start_mock(*LOGIND, [("Inhibit", "ssss", "h", inhibit)], system_bus=True)
+        self.units.mask("suspend.target")
+        helper = self.start_caffeinate("-ims")
+        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+
+        def lid_attempts():
+            return [args for args in calls(logind, "Inhibit") if args[0] == "handle-lid-switch"]
+
+        self.assertTrue(eventually(lambda: len(lid_attempts()) >= 3))
+        refusals = [line for line in helper.stderr if "handle-lid-switch" in line]
+        self.assertEqual(len(refusals), 1, helper.stderr)
+        self.assertEqual(helper.stop(), 0)
 
     def test_masks_of_other_units_do_not_take_the_lid_switch_lock(self):
         self.units.mask("sleep.target.bak")
