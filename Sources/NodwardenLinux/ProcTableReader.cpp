@@ -1,0 +1,184 @@
+#include <NodwardenLinux/ProcTableReader.hpp>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace nodwarden::linuxplatform {
+
+namespace {
+
+std::optional<std::string> readWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+bool isAllDigits(const std::string& text) {
+    if (text.empty()) {
+        return false;
+    }
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+ProcTableReader::ProcTableReader(std::filesystem::path root,
+                                 std::chrono::milliseconds firstInterval)
+    : root_(std::move(root)), firstInterval_(firstInterval) {
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    ticksPerSecond_ = ticks > 0 ? static_cast<double>(ticks) : 100.0;
+}
+
+std::optional<ProcStat> ProcTableReader::parseStat(const std::string& line) {
+    const auto open = line.find('(');
+    const auto close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        return std::nullopt;
+    }
+    ProcStat stat;
+    char* end = nullptr;
+    const long pid = std::strtol(line.c_str(), &end, 10);
+    if (end == line.c_str() || pid <= 0) {
+        return std::nullopt;
+    }
+    stat.pid = static_cast<int>(pid);
+    stat.comm = line.substr(open + 1, close - open - 1);
+
+    // Fields after comm: state(3) ppid(4) ... utime(14) stime(15) ... starttime(22).
+    std::istringstream rest(line.substr(close + 1));
+    std::vector<std::string> fields;
+    std::string field;
+    while (rest >> field && fields.size() < 20) {
+        fields.push_back(field);
+    }
+    if (fields.size() < 20) {
+        return std::nullopt;
+    }
+    auto number = [](const std::string& text) -> std::optional<unsigned long long> {
+        if (!isAllDigits(text)) {
+            return std::nullopt;
+        }
+        return std::strtoull(text.c_str(), nullptr, 10);
+    };
+    const auto ppid = number(fields[1]);
+    const auto utime = number(fields[11]);
+    const auto stime = number(fields[12]);
+    const auto start = number(fields[19]);
+    if (!ppid || !utime || !stime || !start) {
+        return std::nullopt;
+    }
+    stat.parentPID = static_cast<int>(*ppid);
+    stat.cpuTicks = *utime + *stime;
+    stat.startTime = *start;
+    return stat;
+}
+
+std::pair<std::string, std::string> ProcTableReader::parseCmdline(const std::string& bytes) {
+    std::string text = bytes;
+    while (!text.empty() && text.back() == '\0') {
+        text.pop_back();
+    }
+    const auto firstNul = text.find('\0');
+    std::string argv0 = text.substr(0, firstNul);
+    for (char& c : text) {
+        if (c == '\0') {
+            c = ' ';
+        }
+    }
+    return {argv0, text};
+}
+
+std::vector<ProcTableReader::Sample> ProcTableReader::sampleAll() const {
+    std::vector<Sample> samples;
+    const auto proc = root_ / "proc";
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(proc, error), end; !error && it != end;
+         it.increment(error)) {
+        const auto name = it->path().filename().string();
+        if (!isAllDigits(name)) {
+            continue;
+        }
+        const auto statText = readWhole(it->path() / "stat");
+        if (!statText) {
+            continue; // gone since the listing
+        }
+        const auto stat = parseStat(*statText);
+        if (!stat) {
+            continue;
+        }
+        Sample sample{stat->pid, *stat, {}, {}};
+        if (const auto cmdline = readWhole(it->path() / "cmdline"); cmdline && !cmdline->empty()) {
+            auto [argv0, arguments] = parseCmdline(*cmdline);
+            sample.command = argv0.empty() ? stat->comm : argv0;
+            sample.arguments = std::move(arguments);
+        } else {
+            sample.command = stat->comm; // kernel threads and zombies have no argument vector
+        }
+        samples.push_back(std::move(sample));
+    }
+    return samples;
+}
+
+std::map<ProcTableReader::SampleKey, std::uint64_t>
+ProcTableReader::ticksByKey(const std::vector<Sample>& samples) const {
+    std::map<SampleKey, std::uint64_t> ticks;
+    for (const auto& sample : samples) {
+        ticks[{sample.pid, sample.stat.startTime}] = sample.stat.cpuTicks;
+    }
+    return ticks;
+}
+
+std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
+    std::lock_guard lock(mutex_);
+    if (!previousTime_) {
+        previousTicks_ = ticksByKey(sampleAll());
+        previousTime_ = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(firstInterval_);
+    }
+    const auto samples = sampleAll();
+    const auto now = std::chrono::steady_clock::now();
+    const auto uptime = readWhole(root_ / "proc" / "uptime");
+    const double secondsSinceBoot = uptime ? std::strtod(uptime->c_str(), nullptr) : 0.0;
+    const double elapsed = std::chrono::duration<double>(now - *previousTime_).count();
+
+    std::vector<ProcessSnapshot> table;
+    table.reserve(samples.size());
+    for (const auto& sample : samples) {
+        double cpu = 0.0;
+        const auto previous = previousTicks_.find({sample.pid, sample.stat.startTime});
+        if (previous != previousTicks_.end() && elapsed > 0.0 &&
+            sample.stat.cpuTicks >= previous->second) {
+            cpu = 100.0 * static_cast<double>(sample.stat.cpuTicks - previous->second) /
+                  (ticksPerSecond_ * elapsed);
+        } else if (previous == previousTicks_.end()) {
+            // Born since the last reading: its whole life is recent, so its lifetime average is
+            // its recent use, and a freshly started busy agent counts at once.
+            const double age =
+                secondsSinceBoot - static_cast<double>(sample.stat.startTime) / ticksPerSecond_;
+            if (age > 0.0) {
+                cpu = 100.0 * static_cast<double>(sample.stat.cpuTicks) / (ticksPerSecond_ * age);
+            }
+        }
+        table.push_back(ProcessSnapshot{sample.pid, sample.stat.parentPID, cpu, sample.command,
+                                        sample.arguments});
+    }
+    previousTicks_ = ticksByKey(samples);
+    previousTime_ = now;
+    return table;
+}
+
+} // namespace nodwarden::linuxplatform

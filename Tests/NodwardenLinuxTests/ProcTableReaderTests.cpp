@@ -1,0 +1,182 @@
+#include <NodwardenLinux/ProcTableReader.hpp>
+
+#include <NodwardenCore/ProcessDetector.hpp>
+
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+using namespace nodwarden;
+using namespace nodwarden::linuxplatform;
+using stayloom::testing::TemporaryDirectory;
+
+namespace {
+
+/// A real child process, killed and reaped when the test ends.
+class Child {
+public:
+    explicit Child(std::vector<std::string> argv) {
+        std::vector<char*> raw;
+        for (auto& arg : argv) {
+            raw.push_back(arg.data());
+        }
+        raw.push_back(nullptr);
+        if (::posix_spawn(&pid_, raw[0], nullptr, nullptr, raw.data(), environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+const ProcessSnapshot* find(const std::vector<ProcessSnapshot>& table, pid_t pid) {
+    const auto it =
+        std::find_if(table.begin(), table.end(), [&](const auto& row) { return row.pid == pid; });
+    return it == table.end() ? nullptr : &*it;
+}
+
+} // namespace
+
+TEST(ProcTableReaderTests, ParsesStatWithSpacesAndParenthesesInComm) {
+    const std::string line = "4242 (my ) (weird) name) S 17 4242 4242 0 -1 4194560 100 0 0 0 350 "
+                             "150 0 0 20 0 3 0 987654 0 0";
+    const auto stat = ProcTableReader::parseStat(line);
+    ASSERT_TRUE(stat.has_value());
+    EXPECT_EQ(stat->pid, 4242);
+    EXPECT_EQ(stat->comm, "my ) (weird) name");
+    EXPECT_EQ(stat->parentPID, 17);
+    EXPECT_EQ(stat->cpuTicks, 500u);
+    EXPECT_EQ(stat->startTime, 987654u);
+
+    EXPECT_FALSE(ProcTableReader::parseStat("").has_value());
+    EXPECT_FALSE(ProcTableReader::parseStat("12 (short) S 1 2 3").has_value());
+    EXPECT_FALSE(ProcTableReader::parseStat(
+                     "12 no parentheses S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20")
+                     .has_value());
+}
+
+TEST(ProcTableReaderTests, CmdlineGivesArgvZeroAndSpaceJoinedArguments) {
+    const std::string bytes("claude\0--resume\0abc def\0", 24);
+    const auto [argv0, arguments] = ProcTableReader::parseCmdline(bytes);
+    EXPECT_EQ(argv0, "claude");
+    EXPECT_EQ(arguments, "claude --resume abc def");
+}
+
+TEST(ProcTableReaderTests, FixtureTreeWithoutCmdlineFallsBackToComm) {
+    TemporaryDirectory root;
+    root.write("proc/77/stat",
+               "77 (kworker/0:1) I 2 0 0 0 -1 69238880 0 0 0 0 0 0 0 0 20 0 1 0 55 0 0\n");
+    root.write("proc/77/cmdline", "");
+    root.write("proc/88/stat", "garbage\n"); // half-written or vanished: skipped
+    root.write("proc/self/stat", "not a pid folder\n");
+    ProcTableReader reader(root.path(), std::chrono::milliseconds(1));
+    const auto table = reader.readProcessTable();
+    ASSERT_EQ(table.size(), 1u);
+    EXPECT_EQ(table[0].command, "kworker/0:1");
+    EXPECT_EQ(table[0].arguments, "");
+    EXPECT_EQ(table[0].parentPID, 2);
+}
+
+TEST(ProcTableReaderTests, BusyLoopReadsFarAboveAnIdleSleeper) {
+    Child busy({"/bin/sh", "-c", "while :; do :; done"});
+    Child idle({"/bin/sleep", "30"});
+    ASSERT_GT(busy.pid(), 0);
+    ASSERT_GT(idle.pid(), 0);
+    ProcTableReader reader("/", std::chrono::milliseconds(300));
+    auto table = reader.readProcessTable(); // first reading samples twice
+    ::usleep(400'000);
+    table = reader.readProcessTable(); // a later reading measures since the previous one
+    const auto* busyRow = find(table, busy.pid());
+    const auto* idleRow = find(table, idle.pid());
+    ASSERT_NE(busyRow, nullptr);
+    ASSERT_NE(idleRow, nullptr);
+    // The machine may be shared with other busy work, so ask only for a clear difference: a
+    // lifetime average would show the sleeper's start-up and never this gap.
+    EXPECT_GT(busyRow->cpuPercent, 5.0);
+    EXPECT_LT(idleRow->cpuPercent, 1.0);
+    EXPECT_LE(busyRow->cpuPercent, 100.0 * std::thread::hardware_concurrency() + 5.0);
+    EXPECT_EQ(idleRow->parentPID, ::getpid());
+    EXPECT_EQ(idleRow->command, "/bin/sleep");
+}
+
+TEST(ProcTableReaderTests, LongArgumentLineReadsBackWhole) {
+    std::string longArgument(20000, 'x');
+    Child child({"/bin/sh", "-c", "sleep 30; :", "sh", longArgument});
+    ASSERT_GT(child.pid(), 0);
+    ::usleep(100'000);
+    ProcTableReader reader("/", std::chrono::milliseconds(1));
+    const auto table = reader.readProcessTable();
+    const auto* row = find(table, child.pid());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->command, "/bin/sh");
+    EXPECT_EQ(row->arguments, "/bin/sh -c sleep 30; : sh " + longArgument);
+}
+
+namespace {
+
+const ActivitySignal* signalFor(const std::vector<ActivitySignal>& signals,
+                                const std::string& name) {
+    const auto it = std::find_if(signals.begin(), signals.end(),
+                                 [&](const auto& signal) { return signal.appName == name; });
+    return it == signals.end() ? nullptr : &*it;
+}
+
+} // namespace
+
+TEST(ProcTableReaderTests, AgentsStartedThroughLinksAndShebangsResolveThroughTheDetector) {
+    TemporaryDirectory folder;
+    // An installer's link named after the agent, pointing at the real executable.
+    std::filesystem::create_directories(folder.path() / "bin");
+    std::filesystem::create_symlink("/bin/sleep", folder.path() / "bin/claude");
+    // A script agent whose launcher relaunches itself with extra interpreter flags, as node-based
+    // agents do; launcher and child are one session.
+    const auto script =
+        folder.write("lib/gemini",
+                     "#!/usr/bin/python3\n"
+                     "import os, subprocess, sys, time\n"
+                     "if len(sys.argv) == 1:\n"
+                     "    subprocess.Popen(['/usr/bin/python3', '-X', 'utf8', __file__, 'child'])\n"
+                     "time.sleep(30)\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+
+    Child claude({(folder.path() / "bin/claude").string(), "30"});
+    Child gemini({script.string()});
+    ASSERT_GT(claude.pid(), 0);
+    ASSERT_GT(gemini.pid(), 0);
+    ::usleep(600'000); // let the launcher start its child
+
+    ProcessDetector detector(std::make_shared<ProcTableReader>("/", std::chrono::milliseconds(50)));
+    const auto signals = detector.detectPerApp(GuardSettings::defaults(), std::nullopt);
+    const auto* claudeSignal = signalFor(signals, "Claude Code");
+    const auto* geminiSignal = signalFor(signals, "Gemini CLI");
+    ASSERT_NE(claudeSignal, nullptr);
+    ASSERT_NE(geminiSignal, nullptr);
+    EXPECT_EQ(claudeSignal->strength, SignalStrength::presence)
+        << "sleeping agents are present, not working";
+    EXPECT_EQ(geminiSignal->sessionCount, std::optional<int>(1))
+        << "the relaunched child is the same session";
+    // The launcher's child would outlive the test otherwise.
+    for (const auto& row : ProcTableReader("/", std::chrono::milliseconds(1)).readProcessTable()) {
+        if (row.parentPID == gemini.pid()) {
+            ::kill(row.pid, SIGKILL);
+        }
+    }
+}
