@@ -27,42 +27,35 @@ constexpr double killWaitSeconds = 1.0;
 /// Writes `contents` to a temporary file beside `path`, then renames it over `path`, so a reader
 /// never sees a half-written file. Throws `std::filesystem::filesystem_error`.
 void writeFileAtomically(const std::filesystem::path& path, const std::string& contents) {
+    const auto failure = [&](int error) {
+        return std::filesystem::filesystem_error("cannot write file", path,
+                                                 std::error_code(error, std::generic_category()));
+    };
     std::filesystem::create_directories(path.parent_path());
     std::string temporary = path.string() + ".XXXXXX";
     const int descriptor = ::mkstemp(temporary.data());
     if (descriptor == -1) {
-        throw std::filesystem::filesystem_error("cannot write file", path,
-                                                std::error_code(errno, std::generic_category()));
+        throw failure(errno);
     }
-    const auto fail = [&](int error) {
-        ::close(descriptor);
-        ::unlink(temporary.c_str());
-        throw std::filesystem::filesystem_error("cannot write file", path,
-                                                std::error_code(error, std::generic_category()));
-    };
-    std::size_t written = 0;
-    while (written < contents.size()) {
-        const ssize_t result =
+    int error = 0;
+    for (std::size_t written = 0; written < contents.size() && error == 0;) {
+        const ssize_t count =
             ::write(descriptor, contents.data() + written, contents.size() - written);
-        if (result == -1) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail(errno);
+        if (count >= 0) {
+            written += static_cast<std::size_t>(count);
+        } else if (errno != EINTR) {
+            error = errno;
         }
-        written += static_cast<std::size_t>(result);
     }
-    if (::close(descriptor) == -1) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        throw std::filesystem::filesystem_error("cannot write file", path,
-                                                std::error_code(error, std::generic_category()));
+    if (::close(descriptor) == -1 && error == 0) {
+        error = errno;
     }
-    if (::rename(temporary.c_str(), path.c_str()) == -1) {
-        const int error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) == -1) {
+        error = errno;
+    }
+    if (error != 0) {
         ::unlink(temporary.c_str());
-        throw std::filesystem::filesystem_error("cannot replace file", path,
-                                                std::error_code(error, std::generic_category()));
+        throw failure(error);
     }
 }
 
