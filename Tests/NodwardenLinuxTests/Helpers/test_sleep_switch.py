@@ -1,11 +1,14 @@
 """The system sleep switch helper: its listing, its systemctl calls and its suspend request."""
 
 import os
+import shutil
+import subprocess
 import tempfile
 import unittest
 
 from helper_fixture import (
     LOGIND,
+    PATIENCE,
     SLEEP_SWITCH,
     SLEEP_UNITS,
     UNREACHABLE_BUS,
@@ -79,7 +82,6 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
 
     def test_disable_and_enable_succeed_only_when_the_links_then_agree(self):
         cases = [
-            ("round trip", [], {}, ["disable", "enable"], [0, 0], [1, 0]),
             ("systemctl claims success but masks nothing", [], {"FAKE_SYSTEMCTL_IGNORE": "1"},
              ["disable"], [1], [0]),
             ("a real unit file in /etc hides the runtime mask", [("etc", "sleep.target", None)], {},
@@ -214,6 +216,57 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
                 self.assertIn("stayloom-sleep-switch:", result.stderr)
                 if refusing:
                     self.assertIn("AccessDenied", result.stderr)
+
+
+REAL_SYSTEMCTL = shutil.which("systemctl", path="/usr/bin:/bin")
+
+
+@unittest.skipUnless(REAL_SYSTEMCTL, "no systemctl on this machine")
+class RealSystemctlTests(unittest.TestCase):
+    """The real systemctl, confined with --root to a fixture tree, so the links the helper reads
+    are the ones the tool really writes."""
+
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory(prefix="stayloom-real-systemctl-")
+        self.addCleanup(folder.cleanup)
+        self.root = os.path.join(folder.name, "root")
+        os.mkdir(self.root)
+        self.bin = os.path.join(folder.name, "bin")
+        os.mkdir(self.bin)
+        wrapper = os.path.join(self.bin, "systemctl")
+        with open(wrapper, "w", encoding="utf-8") as file:
+            file.write(f'#!/bin/sh\nexec {REAL_SYSTEMCTL} --root="$STAYLOOM_UNIT_ROOT" "$@"\n')
+        os.chmod(wrapper, 0o700)
+
+    def switch(self, command):
+        env = dict(os.environ, PATH=self.bin, STAYLOOM_UNIT_ROOT=self.root)
+        env.pop("PKEXEC_UID", None)
+        return subprocess.run(
+            [SLEEP_SWITCH, command], env=env, capture_output=True, text=True, timeout=PATIENCE
+        )
+
+    def disabled(self):
+        return status_lines(self.switch("status").stdout)[0].split()[-1]
+
+    def test_disable_then_enable_round_trip(self):
+        self.assertEqual(self.switch("disable").returncode, 0)
+        self.assertEqual(self.disabled(), "1")
+        runtime = os.path.join(self.root, "run", "systemd", "system")
+        self.assertEqual(sorted(os.listdir(runtime)), sorted(SLEEP_UNITS))
+        for unit in SLEEP_UNITS:
+            self.assertEqual(os.readlink(os.path.join(runtime, unit)), "/dev/null")
+
+        self.assertEqual(self.switch("enable").returncode, 0)
+        self.assertEqual(self.disabled(), "0")
+        self.assertEqual(os.listdir(runtime), [])
+
+        # An administrator's own mask in /etc is not the helper's to remove, so sleep stays off.
+        place(self.root, "etc", "hibernate.target", "/dev/null")
+        self.assertEqual(self.switch("disable").returncode, 0)
+        result = self.switch("enable")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("hibernate.target (masked)", result.stderr)
+        self.assertEqual(self.disabled(), "1")
 
 
 if __name__ == "__main__":
