@@ -97,8 +97,27 @@ class CaffeinateTests(PrivateBusTestCase):
                 self.assertIn("holding anyway", warnings[0])
                 self.assertEqual(helper.stop(), 0)
 
+    def test_a_logind_whose_activation_fails_counts_as_no_logind(self):
+        # Containers ship logind's activation file but cannot start it: activation fails.
+        services = self.get_services_dir(system_bus=True)
+        service = os.path.join(services, "org.freedesktop.login1.service")
+        with open(service, "w", encoding="utf-8") as file:
+            file.write("[D-BUS Service]\nName=org.freedesktop.login1\nExec=/bin/false\n")
+        self.addCleanup(os.unlink, service)
+        self.system_bus.call_blocking(
+            "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "ReloadConfig", "", [],
+        )
+        helper = self.start_caffeinate("-ims")
+        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+        warnings = [line for line in helper.stderr if "warning" in line]
+        self.assertEqual(len(warnings), 1, helper.stderr)
+        self.assertIn("Spawn", warnings[0])
+        self.assertEqual(helper.stop(), 0)
+
     def test_other_arguments_get_the_usage_and_exit_2(self):
-        for arguments in [[], ["-d"], ["-dims"], ["-i"], ["-dimsu", "-ims"], ["-ims", "60"], ["dimsu"]]:
+        invalid = [[], ["-d"], ["-dims"], ["-i"], ["-dimsu", "-ims"], ["-ims", "60"], ["dimsu"]]
+        for arguments in invalid:
             with self.subTest(arguments=arguments):
                 result = self.run_helper([CAFFEINATE, *arguments])
                 self.assertEqual(result.returncode, 2)
@@ -224,11 +243,12 @@ class SessionInhibitorTests(PrivateBusTestCase):
                 self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
 
                 self.assertEqual(len(calls(power, "Inhibit")), 1)
-                self.assertEqual(len(calls(screen_saver, "Inhibit")), 1 if wants_screen_saver else 0)
+                expected = 1 if wants_screen_saver else 0
+                self.assertEqual(len(calls(screen_saver, "Inhibit")), expected)
 
                 self.assertEqual(helper.stop(), 0)
                 self.assertEqual(calls(power, "UnInhibit"), [[5]])
-                self.assertEqual(calls(screen_saver, "UnInhibit"), [[9]] if wants_screen_saver else [])
+                self.assertEqual(calls(screen_saver, "UnInhibit"), [[9]] * expected)
 
     def test_a_missing_session_bus_still_holds_the_logind_lock(self):
         logind, _ = self.start_logind()

@@ -81,13 +81,32 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
         )
 
     def test_disable_and_enable_succeed_only_when_the_links_then_agree(self):
+        # (name, links, environment, commands, their exit statuses, SleepDisabled after each)
         cases = [
-            ("systemctl claims success but masks nothing", [], {"FAKE_SYSTEMCTL_IGNORE": "1"},
-             ["disable"], [1], [0]),
-            ("a real unit file in /etc hides the runtime mask", [("etc", "sleep.target", None)], {},
-             ["disable"], [1], [1]),
-            ("an administrator's own mask outlives enable", [("etc", "suspend.target", "/dev/null")],
-             {}, ["disable", "enable"], [0, 1], [1, 1]),
+            (
+                "systemctl claims success but masks nothing",
+                [],
+                {"FAKE_SYSTEMCTL_IGNORE": "1"},
+                ["disable"],
+                [1],
+                [0],
+            ),
+            (
+                "a real unit file in /etc hides the runtime mask",
+                [("etc", "sleep.target", None)],
+                {},
+                ["disable"],
+                [1],
+                [1],
+            ),
+            (
+                "an administrator's own mask outlives enable",
+                [("etc", "suspend.target", "/dev/null")],
+                {},
+                ["disable", "enable"],
+                [0, 1],
+                [1, 1],
+            ),
         ]
         for name, links, overrides, commands, statuses, disabled in cases:
             with self.subTest(name), tempfile.TemporaryDirectory(prefix="stayloom-units-") as root:
@@ -176,7 +195,10 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
             ),
             (
                 "other units do not count",
-                [("run", "systemd-suspend.service", "/dev/null"), ("etc", "sleep.target.wants", "/dev/null")],
+                [
+                    ("run", "systemd-suspend.service", "/dev/null"),
+                    ("etc", "sleep.target.wants", "/dev/null"),
+                ],
                 0,
                 {},
             ),
