@@ -1,0 +1,61 @@
+#pragma once
+
+#include <NodwardenApp/model/AgentRows.hpp>
+
+#include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Models.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nodwarden {
+class UsageMetrics;
+}
+
+namespace nodwarden::app {
+
+/// The short texts of the panel and the menu-bar icon, computed from the model's published state,
+/// the statistics and the current time. Pure: the model passes everything in.
+namespace PanelTexts {
+
+/// Rows that count as working.
+int workingAgentCount(const std::vector<AgentStatusRow>& rows);
+
+/// "2 working"; "0 working" when rows exist but none works; "none detected" without rows.
+std::string agentSummary(const std::vector<AgentStatusRow>& rows);
+
+/// Symbol-image name of the menu-bar icon for `status`.
+std::string_view statusIconName(GuardStatus status);
+
+/// Symbol-image name of the large status glyph in the panel for `status`.
+std::string_view heroGlyph(GuardStatus status);
+
+/// The warning shown while the Mac is held awake for a lid-closed run but the system sleep switch
+/// could not be turned off; absent while a sleep command is still settling.
+std::optional<std::string> lidClosedWarning(bool keepAwakeWithLidClosed,
+                                            bool sleepPreventionEnabled,
+                                            bool lidClosedProtectionEngaged,
+                                            bool sleepCommandInFlight);
+
+/// "Claude Code ran 1h 5m"; empty without a last run.
+std::string panelLastRunAgent(const UsageMetrics& metrics);
+
+/// "protected the whole run · 2h ago"; empty without a last run.
+std::string panelLastRunDetail(const UsageMetrics& metrics, Date now);
+
+/// "2.5h truly saved · 3 sleeps stopped", or an invitation while nothing has been protected.
+std::string panelTrulySavedText(const UsageMetrics& metrics);
+
+/// "45s", "12m", "2h 5m": whole seconds, truncated; negative counts as 0.
+std::string elapsedShort(double seconds);
+
+/// "<1m", "59m", "1h", "1h 1m": rounded to the nearest second, halves away from zero.
+std::string compactDuration(double seconds);
+
+/// "just now" (also for a future date), "5m ago", "3h ago", "yesterday", "4d ago".
+std::string relativeTime(Date from, Date now);
+
+} // namespace PanelTexts
+} // namespace nodwarden::app
