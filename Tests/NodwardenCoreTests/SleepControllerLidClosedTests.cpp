@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -354,25 +353,6 @@ TEST(SleepControllerLidClosed, AHelperCommandSetDrivesTheSameLogic) {
                                                {"/opt/sleep-switch", {"enable"}},
                                                status,
                                                {"/opt/sleep-switch", {"suspend"}}}));
-}
-
-TEST(SleepCommandSetTests, MacCommandsAreThePowerToolBehindTheAdministratorPrompt) {
-    const auto statement = [](const std::string& command, const std::string& prompt) {
-        return ShellCommand{"/usr/bin/osascript",
-                            {"-e", "do shell script \"" + command + "\" with prompt \"" + prompt +
-                                       "\" with administrator privileges"}};
-    };
-    EXPECT_EQ(mac.engage,
-              statement("pmset -a disablesleep 1",
-                        "Stayloom is turning on the lid-closed power setting (pmset disablesleep "
-                        "1) so the Mac can stay awake with the lid closed. It is restored when "
-                        "lid-closed mode ends."));
-    EXPECT_EQ(mac.adminRestore,
-              statement("pmset -a disablesleep 0",
-                        "Stayloom is restoring the normal sleep setting (pmset disablesleep 0)."));
-    EXPECT_EQ(mac.directRestore, (ShellCommand{"/usr/bin/pmset", {"-a", "disablesleep", "0"}}));
-    EXPECT_EQ(mac.readState, (ShellCommand{"/usr/bin/pmset", {"-g"}}));
-    EXPECT_EQ(mac.sleepNow, (ShellCommand{"/usr/bin/pmset", {"sleepnow"}}));
 }
 
 } // namespace

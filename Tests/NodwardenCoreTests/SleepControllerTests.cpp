@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -170,6 +173,24 @@ TEST_F(SleepControllerTest, HoldsWithOneChildAndStopsItOnRequest) {
                                         "Stopped caffeinate pid " + std::to_string(pid)}));
     EXPECT_TRUE(runner.commands().empty());
     EXPECT_TRUE(adminRunner.commands().empty());
+}
+
+TEST_F(SleepControllerTest, ChildDoesNotInheritTheCallersDescriptors) {
+    // A pipe opened without close-on-exec: a reader waiting for its end of file must not wait
+    // for as long as the keep-awake child lives.
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    auto controller = makeController();
+    controller->enableSleepPrevention(false, false);
+    ::close(pipeEnds[1]);
+    const auto pid = onlyPID();
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(fake->waitForStart(pid));
+
+    ::fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+    char byte = 0;
+    EXPECT_EQ(::read(pipeEnds[0], &byte, 1), 0) << "the child holds the pipe open";
+    ::close(pipeEnds[0]);
 }
 
 TEST_F(SleepControllerTest, PostureChangeStartsTheNewChildBeforeRetiringTheOld) {
