@@ -1,0 +1,72 @@
+#pragma once
+
+#include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Models.hpp>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QSettings;
+
+namespace nodwarden {
+class AccessibilityDetector;
+class FileLogger;
+class LidStateProviding;
+class PowerSnapshotProviding;
+} // namespace nodwarden
+
+namespace nodwarden::app {
+
+class LoginItemService;
+class SleepControlling;
+class WindowPresenter;
+
+/// Everything `AppModel` needs from the machine, picked once at start. Pointers are not owned:
+/// each must stay valid for the model's whole life (put owned services into `keepAlive`, which the
+/// model holds until it is destroyed). Tests hand in fakes for every service.
+struct AppEnvironment {
+    /// The current time; only the production clock reads the system time.
+    std::function<Date()> clock;
+
+    /// Read on the detection queue.
+    PowerSnapshotProviding* power = nullptr;
+    /// Read on the detection queue.
+    LidStateProviding* lid = nullptr;
+    /// One signal per agent, sorted by name; called on the detection queue, one call at a time.
+    std::function<std::vector<ActivitySignal>(const GuardSettings&, const PowerSnapshot&, Date)>
+        detectPerApp;
+    /// The permission state and prompt; a detector of its own, separate from detection's.
+    AccessibilityDetector* accessibility = nullptr;
+    /// Read on the main thread at every evaluation.
+    std::function<ThermalState()> thermalState;
+
+    SleepControlling* sleepController = nullptr;
+    LoginItemService* loginItems = nullptr;
+    WindowPresenter* windows = nullptr;
+
+    /// The user-defaults store: mode, settings, statistics, terms acceptance, first-run flag.
+    QSettings* defaults = nullptr;
+    /// The diagnostic log.
+    FileLogger* logger = nullptr;
+    /// The run ledger file; its folder is created on the first append.
+    std::filesystem::path runLedgerPath;
+
+    /// Address of the update feed; this build has none, so the updater is never started.
+    std::optional<std::string> updateFeedURL;
+    /// Starts the updater when a feed is configured; returns whether it checks automatically.
+    std::function<bool()> startUpdater;
+
+    /// Seconds between ticks.
+    double tickInterval = 3.0;
+    /// Seconds from `start` to the first tick.
+    double firstTickDelay = 0.75;
+
+    /// Owned services that the pointers above refer to; released after the model's queues stop.
+    std::vector<std::shared_ptr<void>> keepAlive;
+};
+
+} // namespace nodwarden::app

@@ -1,0 +1,349 @@
+#pragma once
+
+#include <NodwardenApp/model/AppEnvironment.hpp>
+#include <NodwardenApp/model/SettingsTab.hpp>
+#include <NodwardenApp/platform/LoginItemService.hpp>
+#include <NodwardenApp/platform/WindowPresenter.hpp>
+#include <NodwardenCore/AgentStateMachine.hpp>
+#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/UsageMetrics.hpp>
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QTimer;
+
+namespace nodwarden {
+class SerialQueue;
+}
+
+namespace nodwarden::app {
+
+/// The program's controller and observable state. Lives on the main thread from launch to quit:
+/// it owns the tick, the three background queues ("Nodwarden.Detection",
+/// "Nodwarden.SleepCommands", "Stayloom.RunLog"), the decision step, the statistics and the
+/// first-run flow. Views read its properties, redraw on their change signals (each emitted only
+/// when the value really changed) and call its actions; they never compute policy themselves.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(nodwarden::AppMode mode READ mode WRITE setMode NOTIFY modeChanged)
+    Q_PROPERTY(
+        nodwarden::GuardSettings settings READ settings WRITE setSettings NOTIFY settingsChanged)
+    Q_PROPERTY(nodwarden::app::SettingsTab selectedSettingsTab READ selectedSettingsTab WRITE
+                   setSelectedSettingsTab NOTIFY selectedSettingsTabChanged)
+    Q_PROPERTY(nodwarden::GuardStatus status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString detectedAppName READ detectedAppName NOTIFY detectedAppNameChanged)
+    Q_PROPERTY(QString batteryDescription READ batteryDescription NOTIFY batteryDescriptionChanged)
+    Q_PROPERTY(QString lidDescription READ lidDescription NOTIFY lidDescriptionChanged)
+    Q_PROPERTY(bool sleepPreventionEnabled READ sleepPreventionEnabled NOTIFY
+                   sleepPreventionEnabledChanged)
+    Q_PROPERTY(std::optional<double> guardingSince READ guardingSince NOTIFY guardingSinceChanged)
+    Q_PROPERTY(bool lidClosedProtectionEngaged READ lidClosedProtectionEngaged NOTIFY
+                   lidClosedProtectionEngagedChanged)
+    Q_PROPERTY(bool staleSleepBlockDetected READ staleSleepBlockDetected NOTIFY
+                   staleSleepBlockDetectedChanged)
+    Q_PROPERTY(
+        bool accessibilityTrusted READ accessibilityTrusted NOTIFY accessibilityTrustedChanged)
+    Q_PROPERTY(QString statusReason READ statusReason NOTIFY statusReasonChanged)
+    Q_PROPERTY(bool isBatteryWarning READ isBatteryWarning NOTIFY isBatteryWarningChanged)
+    Q_PROPERTY(std::optional<int> batteryPercent READ batteryPercent NOTIFY batteryPercentChanged)
+    Q_PROPERTY(bool isOnACPower READ isOnACPower NOTIFY isOnACPowerChanged)
+    Q_PROPERTY(nodwarden::SignalStrength lastSignalStrength READ lastSignalStrength NOTIFY
+                   lastSignalStrengthChanged)
+    Q_PROPERTY(std::optional<QString> accessibilityWarning READ accessibilityWarning NOTIFY
+                   accessibilityWarningChanged)
+    Q_PROPERTY(std::optional<QString> launchAtLoginMessage READ launchAtLoginMessage NOTIFY
+                   launchAtLoginMessageChanged)
+    Q_PROPERTY(
+        bool needsLegalAcceptance READ needsLegalAcceptance NOTIFY needsLegalAcceptanceChanged)
+    Q_PROPERTY(
+        bool sleepCommandInFlight READ sleepCommandInFlight NOTIFY sleepCommandInFlightChanged)
+    Q_PROPERTY(bool lidClosedDeclined READ lidClosedDeclined NOTIFY lidClosedDeclinedChanged)
+
+public:
+    /// What the debug simulation reports as the detected agent.
+    static constexpr const char* simulationAppName = "Debug Simulator";
+    /// How long a keep-awake or sleep-now command may run before the watchdog re-opens the guard.
+    static constexpr double sleepCommandWatchdogSeconds = 150;
+    /// How long lid-closed protection is held after work stops.
+    static constexpr double lidClosedReleaseDelaySeconds = 120;
+    /// The least time between two saves of the statistics.
+    static constexpr double metricsSaveIntervalSeconds = 60;
+    /// The status reason while the terms wait for acceptance.
+    static constexpr const char* legalPendingReason =
+        "Accept the Terms & Privacy Policy to enable keep-awake.";
+
+    /// Loads mode, settings and statistics from `environment.defaults` and installs the resolver's
+    /// unmatched-host report; starts nothing (see `start`).
+    explicit AppModel(AppEnvironment environment, QObject* parent = nullptr);
+    /// Finishes the jobs already queued on the background queues, then removes the resolver hook.
+    ~AppModel() override;
+    AppModel(const AppModel&) = delete;
+    AppModel& operator=(const AppModel&) = delete;
+
+    // MARK: Observable state
+
+    AppMode mode() const { return mode_; }
+    const GuardSettings& settings() const { return settings_; }
+    SettingsTab selectedSettingsTab() const { return selectedSettingsTab_; }
+    GuardStatus status() const { return status_; }
+    /// The agent the decision names; "None" when there is none.
+    QString detectedAppName() const { return detectedAppName_; }
+    QString batteryDescription() const { return batteryDescription_; }
+    /// "Open", "Closed" or "Unknown".
+    QString lidDescription() const { return lidDescription_; }
+    bool sleepPreventionEnabled() const { return sleepPreventionEnabled_; }
+    /// Since when keep-awake has been on; none while it is off.
+    std::optional<Date> guardingSince() const { return guardingSince_; }
+    bool lidClosedProtectionEngaged() const { return lidClosedProtectionEngaged_; }
+    /// The system sleep switch may still be off and nothing of this run owns it.
+    bool staleSleepBlockDetected() const { return staleSleepBlockDetected_; }
+    bool accessibilityTrusted() const { return accessibilityTrusted_; }
+    QString statusReason() const { return statusReason_; }
+    bool isBatteryWarning() const { return isBatteryWarning_; }
+    std::optional<int> batteryPercent() const { return batteryPercent_; }
+    bool isOnACPower() const { return isOnACPower_; }
+    SignalStrength lastSignalStrength() const { return lastSignalStrength_; }
+    /// The panel's warning about agents that cannot be seen without the Accessibility permission.
+    std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
+    /// Why launch at login is not (yet) active, when it is not.
+    std::optional<QString> launchAtLoginMessage() const { return launchAtLoginMessage_; }
+    bool needsLegalAcceptance() const { return needsLegalAcceptance_; }
+    /// A keep-awake or sleep-now command is running on the sleep-command queue.
+    bool sleepCommandInFlight() const { return sleepCommandInFlight_; }
+    /// The administrator step of lid-closed protection was declined; lid-open operation goes on.
+    bool lidClosedDeclined() const { return lidClosedDeclined_; }
+
+    /// The statistics account. Changes are announced by `metricsChanged` only while the settings
+    /// window is open; the panel reads the figures when it redraws for any other change.
+    const UsageMetrics& metrics() const { return metrics_; }
+
+    /// The per-agent signals of the latest evaluation, after the simulation merge.
+    const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
+
+    // MARK: Lifecycle
+
+    /// Idempotent start-up: first-run windows, login item, updater, launch repair of the sleep
+    /// state, then the tick timer and an early first tick.
+    Q_INVOKABLE void start();
+    /// Whether `start` has run.
+    bool isStarted() const { return timer_ != nullptr; }
+    /// One pass of the loop; also run at once after user actions.
+    Q_INVOKABLE void tick();
+    /// Drains the run ledger, saves the statistics and restores normal sleep when the settings
+    /// say so. Connected to the application's `aboutToQuit`; runs once.
+    Q_INVOKABLE void applicationWillTerminate();
+    /// Ends the program through the same path as the platform's quit.
+    Q_INVOKABLE void quit();
+    /// The user interface calls this for every one of the model's windows that closes.
+    void windowWillClose(AppWindow window);
+
+    // MARK: Mode and settings
+
+    /// Stores and saves the mode, resets the decision state and re-evaluates at once.
+    void setMode(AppMode mode);
+    /// Stores and saves the settings; nothing else.
+    void setSettings(const GuardSettings& settings);
+    /// A settings change from the interface: store, save, engage lid-closed protection at once
+    /// when it was just switched on, and re-evaluate.
+    void commitSettings(const GuardSettings& settings);
+    void setSelectedSettingsTab(SettingsTab tab);
+
+    // MARK: Sleep control
+
+    /// Turns keep-awake on or off on the sleep-command queue; dropped while a command runs.
+    void runSleepCommand(bool enabled);
+    /// Restores normal sleep, then asks the system to sleep; dropped (and re-asked) while a
+    /// command runs.
+    void runSleepNowSequence();
+    /// Copies the sleep controller's state into the observable properties.
+    void publishSleepControllerState();
+    /// The panel's emergency action: mode off, keep-awake stopped, the sleep switch restored.
+    Q_INVOKABLE void emergencyRestore();
+    /// The stale-block warning's action: restore a sleep switch left off by an earlier run.
+    Q_INVOKABLE void restoreStaleSleepBlock();
+
+    // MARK: Evaluation
+
+    /// Turns one set of gathered inputs into a decision, publishes it and carries it out.
+    void evaluateAndApply(const PowerSnapshot& power, LidState lid,
+                          const std::vector<ActivitySignal>& perApp, bool processPresenceCurrent);
+    /// The first signal of the greatest strength; `ActivitySignal::none()` for an empty list.
+    static ActivitySignal aggregateSignal(const std::vector<ActivitySignal>& candidates);
+    /// The simulation's signal while it lasts; clears an expired one.
+    std::optional<ActivitySignal> activeSimulationSignal();
+    /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
+    Q_INVOKABLE void simulateActive();
+    /// Developer action: end the simulation and mark the work finished.
+    Q_INVOKABLE void simulateFinished();
+
+    // MARK: Statistics
+
+    /// A fresh account with the old install date, saved at once; the run ledger is kept.
+    Q_INVOKABLE void resetMetrics();
+
+    // MARK: Login item, updater, first-run windows, Accessibility
+
+    /// Registers the login item at launch when the setting wants it and it is not enabled.
+    void reconcileLaunchAtLogin();
+    /// Registers or unregisters the login item and stores the outcome in the settings.
+    Q_INVOKABLE void setLaunchAtLogin(bool enabled);
+    /// "notRegistered", "enabled", "requiresApproval", "notFound" or "unknown(<n>)".
+    static std::string statusName(int status);
+    static std::string statusName(LoginItemStatus status);
+    /// Starts the updater only when the build names an update feed.
+    void startUpdaterIfBundled();
+    void presentLegalAcceptanceIfNeeded();
+    void presentOnboardingIfNeeded();
+    /// Records acceptance of the current terms, closes their window and starts detection.
+    Q_INVOKABLE void acceptLegal();
+    /// Opens (or brings forward) the settings window, selecting `tab` when one is given.
+    void openSettingsWindow(std::optional<SettingsTab> tab = std::nullopt);
+    /// Shows the platform's permission prompt and its settings pane.
+    Q_INVOKABLE void requestAccessibilityPermission();
+    void refreshAccessibilityTrust();
+
+    // MARK: For tests and the end-to-end harness
+
+    /// Blocks until the jobs queued so far on the three background queues have finished, then
+    /// delivers their results to the model.
+    void waitForBackgroundWork();
+    /// Whether a detection pass is queued or running.
+    bool detectionInFlight() const { return detectionInFlight_; }
+    bool sleepRequestIssued() const { return sleepRequestIssued_; }
+    std::optional<Date> lidClosedReleasePendingSince() const {
+        return lidClosedReleasePendingSince_;
+    }
+    /// Consecutive fresh evaluations in which the open session's agent had no process.
+    int sessionAgentAbsentTicks() const;
+    std::optional<Date> lastMetricsSaveAt() const { return lastMetricsSaveAt_; }
+    AgentStateMachine& stateMachine() { return stateMachine_; }
+
+signals:
+    void modeChanged();
+    void settingsChanged();
+    void selectedSettingsTabChanged();
+    void statusChanged();
+    void detectedAppNameChanged();
+    void batteryDescriptionChanged();
+    void lidDescriptionChanged();
+    void sleepPreventionEnabledChanged();
+    void guardingSinceChanged();
+    void lidClosedProtectionEngagedChanged();
+    void staleSleepBlockDetectedChanged();
+    void accessibilityTrustedChanged();
+    void statusReasonChanged();
+    void isBatteryWarningChanged();
+    void batteryPercentChanged();
+    void isOnACPowerChanged();
+    void lastSignalStrengthChanged();
+    void agentRowsChanged();
+    void accessibilityWarningChanged();
+    void launchAtLoginMessageChanged();
+    void needsLegalAcceptanceChanged();
+    void sleepCommandInFlightChanged();
+    void lidClosedDeclinedChanged();
+    /// The statistics changed in a way the statistics pane shows (only while it is open).
+    void metricsChanged();
+
+private:
+    struct Inputs {
+        PowerSnapshot power;
+        LidState lid = LidState::unknown;
+        std::vector<ActivitySignal> perApp;
+    };
+    struct AbsentStreak {
+        std::string agent;
+        int ticks = 0;
+    };
+
+    Date now() const;
+    void log(const std::string& message) const;
+    void requireServices() const;
+
+    void changeMode(AppMode mode);
+    void queueLaunchReconciliation();
+    void queueDetectionPass();
+    void deliverDetection(Inputs inputs);
+    void finishSleepCommand(bool enabled, bool ok);
+    void finishSleepNowSequence(bool ok);
+    void setSleepCommandInFlight(bool inFlight);
+    void setStaleSleepBlockDetected(bool detected);
+    void setLidClosedDeclined(bool declined);
+    void setNeedsLegalAcceptance(bool needed);
+    void setStatusReason(const QString& reason);
+    void setLaunchAtLoginMessage(std::optional<QString> message);
+
+    void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
+               std::optional<bool> sessionProcessAlive);
+    std::optional<bool> sessionProcessAliveFor(const std::vector<ActivitySignal>& perApp,
+                                               bool processPresenceCurrent);
+    void publishDecision(const GuardDecision& decision, const PowerSnapshot& power, LidState lid,
+                         const ActivitySignal& signal);
+    void publishAccessibilityWarning(const std::vector<ActivitySignal>& merged);
+    double largestIdleGrace() const;
+
+    void recordMetrics(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
+                       std::optional<bool> sessionProcessAlive);
+    KeepAwakeTrigger triggerRung(GuardStatus status) const;
+    void appendRunLog(std::string line);
+    void setMetrics(UsageMetrics metrics);
+    void saveMetrics();
+
+    FileLogger& logger() const { return *environment_.logger; }
+    QSettings& defaults() const { return *environment_.defaults; }
+    SleepControlling& controller() const { return *environment_.sleepController; }
+
+    AppEnvironment environment_;
+
+    AppMode mode_ = AppMode::off;
+    GuardSettings settings_ = GuardSettings::defaults();
+    UsageMetrics metrics_{0};
+    SettingsTab selectedSettingsTab_ = SettingsTab::general;
+    GuardStatus status_ = GuardStatus::off;
+    QString detectedAppName_;
+    QString batteryDescription_;
+    QString lidDescription_;
+    bool sleepPreventionEnabled_ = false;
+    std::optional<Date> guardingSince_;
+    bool lidClosedProtectionEngaged_ = false;
+    bool staleSleepBlockDetected_ = false;
+    bool accessibilityTrusted_ = false;
+    QString statusReason_;
+    bool isBatteryWarning_ = false;
+    std::optional<int> batteryPercent_;
+    bool isOnACPower_ = false;
+    SignalStrength lastSignalStrength_ = SignalStrength::none;
+    std::optional<QString> accessibilityWarning_;
+    std::optional<QString> launchAtLoginMessage_;
+    bool needsLegalAcceptance_ = false;
+    std::vector<ActivitySignal> lastMergedPerApp_;
+
+    AgentStateMachine stateMachine_;
+    QTimer* timer_ = nullptr;
+    bool legalWindowOpen_ = false;
+    bool onboardingWindowOpen_ = false;
+    std::optional<ActivitySignal> simulationSignal_;
+    std::optional<Date> simulationExpiresAt_;
+    bool sleepRequestIssued_ = false;
+    bool sleepCommandInFlight_ = false;
+    std::optional<Date> sleepCommandInFlightSince_;
+    bool lidClosedDeclined_ = false;
+    std::optional<Date> lidClosedReleasePendingSince_;
+    bool detectionInFlight_ = false;
+    std::optional<Inputs> lastInputs_;
+    std::optional<AbsentStreak> sessionAgentAbsentStreak_;
+    std::optional<Date> lastMetricsSaveAt_;
+    bool terminated_ = false;
+
+    std::unique_ptr<SerialQueue> sleepCommandQueue_;
+    std::unique_ptr<SerialQueue> detectionQueue_;
+    std::unique_ptr<SerialQueue> runLogQueue_;
+};
+
+} // namespace nodwarden::app

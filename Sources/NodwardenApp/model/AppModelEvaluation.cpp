@@ -1,0 +1,212 @@
+#include <NodwardenApp/model/AppModel.hpp>
+
+#include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/Notices.hpp>
+
+#include <algorithm>
+#include <set>
+
+namespace nodwarden::app {
+
+using detail::assignIfChanged;
+using detail::qstring;
+
+ActivitySignal AppModel::aggregateSignal(const std::vector<ActivitySignal>& candidates) {
+    if (candidates.empty()) {
+        return ActivitySignal::none();
+    }
+    const ActivitySignal* best = &candidates.front();
+    for (const ActivitySignal& candidate : candidates) {
+        if (rawValue(candidate.strength) > rawValue(best->strength)) {
+            best = &candidate;
+        }
+    }
+    return *best;
+}
+
+std::optional<ActivitySignal> AppModel::activeSimulationSignal() {
+    if (!simulationSignal_) {
+        return std::nullopt;
+    }
+    if (!simulationExpiresAt_ || now() > *simulationExpiresAt_) {
+        simulationSignal_.reset();
+        simulationExpiresAt_.reset();
+        return std::nullopt;
+    }
+    return simulationSignal_;
+}
+
+double AppModel::largestIdleGrace() const {
+    return std::max(settings_.batteryProfile.idleGracePeriodSeconds,
+                    settings_.pluggedInProfile.idleGracePeriodSeconds);
+}
+
+void AppModel::simulateActive() {
+    ActivitySignal signal;
+    signal.strength = SignalStrength::strong;
+    signal.appName = simulationAppName;
+    signal.reason = "Debug simulator reports active work";
+    signal.matchedText = "Simulate Agent Active";
+    simulationSignal_ = signal;
+    simulationExpiresAt_ = now() + std::max(largestIdleGrace(), 30.0);
+    log("Simulation active enabled");
+    tick();
+}
+
+void AppModel::simulateFinished() {
+    simulationSignal_.reset();
+    simulationExpiresAt_.reset();
+    stateMachine_.markFinished(now(), largestIdleGrace());
+    log("Simulation finished enabled");
+    tick();
+}
+
+void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
+                                const std::vector<ActivitySignal>& perApp,
+                                bool processPresenceCurrent) {
+    std::vector<ActivitySignal> merged = perApp;
+    if (const auto simulation = activeSimulationSignal()) {
+        std::erase_if(merged, [&](const ActivitySignal& signal) {
+            return signal.appName == simulation->appName;
+        });
+        merged.push_back(*simulation);
+    }
+
+    const ActivitySignal signal = aggregateSignal(merged);
+    const bool preventing =
+        controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
+    const ThermalState thermal =
+        environment_.thermalState ? environment_.thermalState() : ThermalState::nominal;
+    const GuardDecision decision =
+        stateMachine_.evaluate(mode_, settings_, power, lid, signal, preventing, thermal, now());
+
+    lastMergedPerApp_ = merged;
+    publishDecision(decision, power, lid, signal);
+    publishAccessibilityWarning(merged);
+    const std::optional<bool> sessionProcessAlive =
+        sessionProcessAliveFor(perApp, processPresenceCurrent);
+    apply(decision, lid, signal, sessionProcessAlive);
+}
+
+void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,
+                               LidState lid, const ActivitySignal& signal) {
+    assignIfChanged(status_, decision.status, [this] { emit statusChanged(); });
+    assignIfChanged(detectedAppName_, qstring(decision.detectedAppName.value_or("None")),
+                    [this] { emit detectedAppNameChanged(); });
+    assignIfChanged(batteryDescription_, qstring(power.displayName()),
+                    [this] { emit batteryDescriptionChanged(); });
+    assignIfChanged(batteryPercent_, power.batteryPercent,
+                    [this] { emit batteryPercentChanged(); });
+    assignIfChanged(isOnACPower_, power.isOnACPower, [this] { emit isOnACPowerChanged(); });
+    assignIfChanged(lidDescription_, qstring(displayName(lid)),
+                    [this] { emit lidDescriptionChanged(); });
+    assignIfChanged(isBatteryWarning_, decision.isBatteryWarning,
+                    [this] { emit isBatteryWarningChanged(); });
+    assignIfChanged(lastSignalStrength_, signal.strength,
+                    [this] { emit lastSignalStrengthChanged(); });
+}
+
+void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& merged) {
+    std::set<std::string> runningNames;
+    for (const ActivitySignal& signal : merged) {
+        if (signal.appName) {
+            runningNames.insert(*signal.appName);
+        }
+    }
+    std::vector<AgentProfile> running;
+    for (const AgentProfile& profile : AgentResolver::make(settings_).profiles) {
+        if (runningNames.contains(profile.displayName)) {
+            running.push_back(profile);
+        }
+    }
+    std::optional<QString> warning;
+    if (const auto text = AccessibilityNotice::panelWarning(running, accessibilityTrusted_)) {
+        warning = qstring(*text);
+    }
+    assignIfChanged(accessibilityWarning_, std::move(warning),
+                    [this] { emit accessibilityWarningChanged(); });
+}
+
+std::optional<bool> AppModel::sessionProcessAliveFor(const std::vector<ActivitySignal>& perApp,
+                                                     bool processPresenceCurrent) {
+    const std::optional<std::string>& agent = metrics_.sessionAgentID();
+    if (!processPresenceCurrent || !agent) {
+        return std::nullopt;
+    }
+    const bool present = std::any_of(perApp.begin(), perApp.end(), [&](const auto& signal) {
+        return signal.appName == agent && signal.processPresent == true;
+    });
+    if (present) {
+        sessionAgentAbsentStreak_.reset();
+        return true;
+    }
+    if (sessionAgentAbsentStreak_ && sessionAgentAbsentStreak_->agent == *agent) {
+        ++sessionAgentAbsentStreak_->ticks;
+    } else {
+        sessionAgentAbsentStreak_ = AbsentStreak{*agent, 1};
+    }
+    if (sessionAgentAbsentStreak_->ticks < 2) {
+        return std::nullopt;
+    }
+    return false;
+}
+
+int AppModel::sessionAgentAbsentTicks() const {
+    return sessionAgentAbsentStreak_ ? sessionAgentAbsentStreak_->ticks : 0;
+}
+
+void AppModel::apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
+                     std::optional<bool> sessionProcessAlive) {
+    GuardDecision effective = decision;
+    QString reason = qstring(decision.reason);
+    if (needsLegalAcceptance_ && effective.shouldPreventSleep) {
+        effective.shouldPreventSleep = false;
+        reason = QString::fromUtf8(legalPendingReason);
+    }
+    setStatusReason(reason);
+
+    // The controller counts as holding the machine while either its keep-awake child or the
+    // system sleep switch is in force, so a switch left engaged after the child died is still
+    // released.
+    const bool controllerPreventing =
+        controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
+
+    if (decision.shouldSleepNow) {
+        if (!sleepRequestIssued_) {
+            sleepRequestIssued_ = true;
+            runSleepNowSequence();
+        }
+    } else {
+        sleepRequestIssued_ = false;
+        if (effective.shouldPreventSleep) {
+            lidClosedReleasePendingSince_.reset();
+            if (!controllerPreventing) {
+                runSleepCommand(true);
+            } else {
+                const std::optional<bool> applied = controller().appliedLetDisplaySleep();
+                if (!applied || *applied != settings_.letDisplaySleep) {
+                    runSleepCommand(true);
+                }
+            }
+        } else if (controllerPreventing) {
+            const auto plan = SleepReleasePolicy::planRelease(
+                decision.status, controller().isLidClosedProtectionEngaged(),
+                lidClosedReleasePendingSince_, now(), lidClosedReleaseDelaySeconds);
+            if (plan.kind() == SleepReleasePolicy::Plan::Kind::releaseNow) {
+                lidClosedReleasePendingSince_.reset();
+                runSleepCommand(false);
+            } else {
+                lidClosedReleasePendingSince_ = plan.pendingSince();
+            }
+        } else {
+            lidClosedReleasePendingSince_.reset();
+        }
+    }
+
+    publishSleepControllerState();
+    recordMetrics(effective, lid, signal, sessionProcessAlive);
+}
+
+} // namespace nodwarden::app

@@ -1,0 +1,175 @@
+#include <NodwardenApp/model/AppModel.hpp>
+
+#include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/Notices.hpp>
+
+#include <QDateTime>
+#include <QSettings>
+
+#include <exception>
+
+namespace nodwarden::app {
+
+using detail::assignIfChanged;
+using detail::qstring;
+
+namespace {
+
+const char* const approvalMessage = "Approve “Stayloom” in System Settings → General → Login "
+                                    "Items so it starts on the next restart.";
+
+std::string boolText(bool value) {
+    return value ? "true" : "false";
+}
+
+} // namespace
+
+std::string AppModel::statusName(int status) {
+    switch (status) {
+    case int(LoginItemStatus::notRegistered):
+        return "notRegistered";
+    case int(LoginItemStatus::enabled):
+        return "enabled";
+    case int(LoginItemStatus::requiresApproval):
+        return "requiresApproval";
+    case int(LoginItemStatus::notFound):
+        return "notFound";
+    default:
+        return "unknown(" + std::to_string(status) + ")";
+    }
+}
+
+std::string AppModel::statusName(LoginItemStatus status) {
+    return statusName(int(status));
+}
+
+void AppModel::reconcileLaunchAtLogin() {
+    LoginItemService& loginItems = *environment_.loginItems;
+    const bool wanted = settings_.launchAtLoginEnabled;
+    const LoginItemStatus status = loginItems.status();
+    log("Launch at login on launch: wanted=" + boolText(wanted) +
+        ", OS status=" + statusName(status));
+    if (!wanted || status == LoginItemStatus::enabled) {
+        return;
+    }
+    try {
+        loginItems.registerItem();
+    } catch (const std::exception& error) {
+        log(std::string("Launch at login reconcile failed: ") + error.what());
+        return;
+    }
+    const LoginItemStatus now = loginItems.status();
+    log("Launch at login reconciled on launch (now " + statusName(now) + ")");
+    if (now == LoginItemStatus::requiresApproval) {
+        setLaunchAtLoginMessage(QString::fromUtf8(approvalMessage));
+    }
+}
+
+void AppModel::setLaunchAtLogin(bool enabled) {
+    LoginItemService& loginItems = *environment_.loginItems;
+    GuardSettings updated = settings_;
+    if (!enabled) {
+        try {
+            loginItems.unregisterItem();
+        } catch (const std::exception&) {
+            // Left alone on purpose: the setting is what the user asked for.
+        }
+        updated.launchAtLoginEnabled = false;
+        commitSettings(updated);
+        setLaunchAtLoginMessage(std::nullopt);
+        log("Launch at login disabled");
+        return;
+    }
+
+    try {
+        loginItems.registerItem();
+    } catch (const std::exception& error) {
+        updated.launchAtLoginEnabled = false;
+        commitSettings(updated);
+        setLaunchAtLoginMessage(QStringLiteral("macOS blocked launch at login (") +
+                                QString::fromUtf8(error.what()) +
+                                QStringLiteral("). This usually clears once the app is "
+                                               "signed/notarized."));
+        log(std::string("Launch at login register failed: ") + error.what());
+        return;
+    }
+    updated.launchAtLoginEnabled = true;
+    commitSettings(updated);
+    const LoginItemStatus status = loginItems.status();
+    if (status == LoginItemStatus::requiresApproval) {
+        setLaunchAtLoginMessage(QString::fromUtf8(approvalMessage));
+        log("Launch at login requires approval");
+        environment_.windows->openSystemSettingsPane(SystemSettingsPane::loginItems);
+    } else if (status != LoginItemStatus::enabled) {
+        setLaunchAtLoginMessage(QString::fromUtf8("Launch at login isn’t active yet. Try "
+                                                  "approving it in System Settings → General → "
+                                                  "Login Items."));
+        log("Launch at login status after register: " + statusName(status));
+    } else {
+        setLaunchAtLoginMessage(std::nullopt);
+        log("Launch at login enabled");
+    }
+}
+
+void AppModel::startUpdaterIfBundled() {
+    if (!environment_.updateFeedURL || !environment_.startUpdater) {
+        log("Updater: no SUFeedURL in Info.plist (dev build) — Sparkle not started");
+        return;
+    }
+    const bool automaticChecks = environment_.startUpdater();
+    log("Updater started (auto-check: " + boolText(automaticChecks) + ")");
+}
+
+void AppModel::presentLegalAcceptanceIfNeeded() {
+    if (!needsLegalAcceptance_) {
+        return;
+    }
+    environment_.windows->presentLegalWindow();
+    legalWindowOpen_ = true;
+}
+
+void AppModel::presentOnboardingIfNeeded() {
+    const bool completed =
+        defaults().value(qstring(Onboarding::completedDefaultsKey), false).toBool();
+    if (!Onboarding::needsOnboarding(completed, needsLegalAcceptance_)) {
+        return;
+    }
+    environment_.windows->presentOnboardingWindow();
+    onboardingWindowOpen_ = true;
+}
+
+void AppModel::acceptLegal() {
+    defaults().setValue(qstring(Legal::acceptedVersionDefaultsKey), qstring(Legal::currentVersion));
+    defaults().setValue(
+        qstring(Legal::acceptedDateDefaultsKey),
+        QDateTime::fromMSecsSinceEpoch(qint64(unixTimeFromDate(now()) * 1000), Qt::UTC));
+    setNeedsLegalAcceptance(false);
+    log("Accepted legal v" + std::string(Legal::currentVersion));
+    if (legalWindowOpen_) {
+        environment_.windows->closeLegalWindow();
+        legalWindowOpen_ = false;
+    }
+    presentOnboardingIfNeeded();
+    tick();
+}
+
+void AppModel::openSettingsWindow(std::optional<SettingsTab> tab) {
+    if (tab) {
+        setSelectedSettingsTab(*tab);
+    }
+    environment_.windows->presentSettingsWindow(selectedSettingsTab_);
+}
+
+void AppModel::requestAccessibilityPermission() {
+    environment_.accessibility->requestPermissionPrompt();
+    environment_.windows->openSystemSettingsPane(SystemSettingsPane::accessibility);
+    refreshAccessibilityTrust();
+}
+
+void AppModel::refreshAccessibilityTrust() {
+    assignIfChanged(accessibilityTrusted_, environment_.accessibility->isTrusted(),
+                    [this] { emit accessibilityTrustedChanged(); });
+}
+
+} // namespace nodwarden::app

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <NodwardenApp/platform/LoginItemService.hpp>
+#include <NodwardenLinux/XdgAutostart.hpp>
+
+namespace nodwarden::app {
+
+/// Launch at login through the desktop's autostart folder. There is no approval step: the entry
+/// either starts the program (`enabled`) or does not (`notRegistered`).
+class XdgLoginItemService final : public LoginItemService {
+public:
+    explicit XdgLoginItemService(linuxplatform::XdgAutostart autostart);
+
+    LoginItemStatus status() override;
+    void registerItem() override;
+    void unregisterItem() override;
+
+private:
+    linuxplatform::XdgAutostart autostart_;
+};
+
+} // namespace nodwarden::app

@@ -1,0 +1,164 @@
+#pragma once
+
+// Builds an AppModel over fakes for every service, a real INI settings file and a real log file in
+// a temporary folder. Shared by the model's test programs.
+
+#include "Support/AppServiceFakes.hpp"
+#include "Support/FakeAccessibilityPlatform.hpp"
+#include "Support/LoggedMessages.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/Notices.hpp>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QThread>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace stayloom::testing {
+
+/// Counts the emissions of one change signal of the model.
+class SignalCounter {
+public:
+    template <typename Signal> SignalCounter(nodwarden::app::AppModel& model, Signal signal) {
+        QObject::connect(&model, signal, &model, [this] { ++count_; });
+    }
+    int count() const { return count_; }
+
+private:
+    int count_ = 0;
+};
+
+class AppModelHarness {
+public:
+    AppModelHarness()
+        : defaults(std::make_unique<QSettings>(
+              QString::fromStdString((home.path() / "defaults.ini").string()),
+              QSettings::IniFormat)),
+          logger(std::make_unique<nodwarden::FileLogger>(home.path() / "logs" / "Nodwarden.log")),
+          ledgerPath(home.path() / "logs" / "Stayloom-runs.log") {
+        accessibilityPlatform.setTrusted(true);
+    }
+
+    /// Stores acceptance of the current terms and a completed first run, as after earlier runs.
+    void acceptTermsAndOnboarding() {
+        defaults->setValue(QString::fromUtf8(nodwarden::Legal::acceptedVersionDefaultsKey.data()),
+                           QString::fromUtf8(nodwarden::Legal::currentVersion.data()));
+        defaults->setValue(QString::fromUtf8(nodwarden::Onboarding::completedDefaultsKey.data()),
+                           true);
+    }
+
+    /// What the detection pass reports from now on.
+    void setPerApp(std::vector<nodwarden::ActivitySignal> perApp) {
+        std::lock_guard lock(detectionMutex_);
+        perApp_ = std::move(perApp);
+    }
+
+    int detectionCount() const {
+        std::lock_guard lock(detectionMutex_);
+        return detectionCount_;
+    }
+
+    nodwarden::app::AppEnvironment environment() {
+        nodwarden::app::AppEnvironment environment;
+        environment.clock = clock.function();
+        environment.power = &power;
+        environment.lid = &power;
+        environment.detectPerApp = [this](const nodwarden::GuardSettings&,
+                                          const nodwarden::PowerSnapshot&, nodwarden::Date) {
+            std::lock_guard lock(detectionMutex_);
+            ++detectionCount_;
+            return perApp_;
+        };
+        environment.accessibility = &accessibility;
+        environment.thermalState = [this] { return thermal.load(); };
+        environment.sleepController = &sleep;
+        environment.loginItems = &loginItems;
+        environment.windows = &windows;
+        environment.defaults = defaults.get();
+        environment.logger = logger.get();
+        environment.runLedgerPath = ledgerPath;
+        return environment;
+    }
+
+    std::unique_ptr<nodwarden::app::AppModel> makeModel() {
+        return std::make_unique<nodwarden::app::AppModel>(environment());
+    }
+
+    /// Runs a tick and lets every background job it started finish and report back.
+    void tickAndSettle(nodwarden::app::AppModel& model) {
+        model.tick();
+        settle(model);
+    }
+
+    /// Lets queued background work finish and report back, including work started by reports.
+    static void settle(nodwarden::app::AppModel& model) {
+        for (int round = 0; round < 4; ++round) {
+            model.waitForBackgroundWork();
+        }
+    }
+
+    /// Runs the event loop until `done` holds or a generous bound passes; returns `done()`.
+    template <typename Predicate> static bool processEventsUntil(Predicate done) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!done() && elapsed.elapsed() < 20000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(2);
+        }
+        return done();
+    }
+
+    std::vector<std::string> logged() { return loggedMessages(*logger); }
+
+    bool loggedLine(const std::string& message) {
+        const auto lines = logged();
+        return std::find(lines.begin(), lines.end(), message) != lines.end();
+    }
+
+    /// A second view of the settings file, as the next launch would read it.
+    std::unique_ptr<QSettings> reopenDefaults() {
+        defaults->sync();
+        return std::make_unique<QSettings>(
+            QString::fromStdString((home.path() / "defaults.ini").string()), QSettings::IniFormat);
+    }
+
+    static nodwarden::ActivitySignal signal(nodwarden::SignalStrength strength, std::string name,
+                                            std::optional<bool> processPresent = true) {
+        nodwarden::ActivitySignal result;
+        result.strength = strength;
+        result.appName = std::move(name);
+        result.reason = "test reason";
+        result.processPresent = processPresent;
+        return result;
+    }
+
+    TemporaryDirectory home;
+    ManualClock clock;
+    FakePowerSources power;
+    FakeAccessibilityPlatform accessibilityPlatform;
+    nodwarden::AccessibilityDetector accessibility{accessibilityPlatform};
+    std::atomic<nodwarden::ThermalState> thermal{nodwarden::ThermalState::nominal};
+    FakeSleepController sleep;
+    FakeLoginItemService loginItems;
+    RecordingWindowPresenter windows;
+    std::unique_ptr<QSettings> defaults;
+    std::unique_ptr<nodwarden::FileLogger> logger;
+    std::filesystem::path ledgerPath;
+
+private:
+    mutable std::mutex detectionMutex_;
+    std::vector<nodwarden::ActivitySignal> perApp_;
+    int detectionCount_ = 0;
+};
+
+} // namespace stayloom::testing

@@ -1,0 +1,508 @@
+#include "AppModelHarness.hpp"
+
+#include <NodwardenApp/model/SettingsStore.hpp>
+
+#include <gtest/gtest.h>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using stayloom::testing::AppModelHarness;
+using stayloom::testing::SignalCounter;
+
+namespace {
+
+const std::string watchdogPrefix = "WATCHDOG: sleep command in flight for ";
+
+bool containsCall(const std::vector<std::string>& calls, const std::string& call) {
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+long countCalls(const std::vector<std::string>& calls, const std::string& call) {
+    return std::count(calls.begin(), calls.end(), call);
+}
+
+} // namespace
+
+// MARK: - Start-up and the terms gate
+
+TEST(AppModelLifecycle, StartRunsOnceAndQueuesTheLaunchRepair) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    auto model = harness.makeModel();
+
+    model->start();
+    model->start();
+    AppModelHarness::settle(*model);
+
+    const auto lines = harness.logged();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Stayloom started"), 1);
+    EXPECT_TRUE(harness.loggedLine(
+        "Updater: no SUFeedURL in Info.plist (dev build) — Sparkle not started"));
+    EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileOrphanedCaffeinate"), 1);
+    EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileStuckDisableSleep"), 1);
+    EXPECT_TRUE(model->isStarted());
+    EXPECT_TRUE(harness.windows.calls().empty()) << "no first-run window once both are done";
+}
+
+TEST(AppModelLifecycle, FirstTickArrivesFromTheTimerAfterStart) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    auto environment = harness.environment();
+    environment.firstTickDelay = 0.01;
+    environment.tickInterval = 60;
+    AppModel model(std::move(environment));
+
+    model.start();
+    EXPECT_EQ(harness.detectionCount(), 0) << "nothing is detected before the first tick";
+    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return harness.detectionCount() >= 1; }));
+}
+
+TEST(AppModelLifecycle, PendingTermsHoldDetectionAndShowTheAcceptanceReason) {
+    AppModelHarness harness;
+    harness.sleep.setState(false, false, std::nullopt);
+    auto model = harness.makeModel();
+
+    model->start();
+    EXPECT_TRUE(model->needsLegalAcceptance());
+    EXPECT_EQ(harness.windows.calls(), std::vector<std::string>{"presentLegalWindow"})
+        << "onboarding waits for the terms";
+
+    model->setMode(AppMode::manualKeepAwake);
+    AppModelHarness::settle(*model);
+    EXPECT_EQ(harness.detectionCount(), 0);
+    EXPECT_EQ(model->statusReason().toStdString(), AppModel::legalPendingReason);
+    EXPECT_FALSE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
+
+    model->acceptLegal();
+    AppModelHarness::settle(*model);
+    EXPECT_FALSE(model->needsLegalAcceptance());
+    EXPECT_EQ(harness.windows.calls(),
+              (std::vector<std::string>{"presentLegalWindow", "closeLegalWindow",
+                                        "presentOnboardingWindow"}));
+    EXPECT_TRUE(harness.loggedLine("Accepted legal v" + std::string(Legal::currentVersion)));
+    EXPECT_GE(harness.detectionCount(), 1) << "acceptance starts detection at once";
+    EXPECT_TRUE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
+    EXPECT_EQ(harness.reopenDefaults()
+                  ->value(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()))
+                  .toString()
+                  .toStdString(),
+              Legal::currentVersion);
+    EXPECT_FALSE(harness.reopenDefaults()
+                     ->value(QString::fromUtf8(Onboarding::completedDefaultsKey.data()), false)
+                     .toBool())
+        << "accepting the terms does not complete the first run";
+
+    model->windowWillClose(AppWindow::onboarding);
+    EXPECT_TRUE(harness.reopenDefaults()
+                    ->value(QString::fromUtf8(Onboarding::completedDefaultsKey.data()), false)
+                    .toBool());
+    EXPECT_TRUE(harness.loggedLine("Onboarding completed"));
+}
+
+TEST(AppModelLifecycle, KeepAwakeDecisionIsWithheldWhileTermsArePending) {
+    AppModelHarness harness;
+    harness.defaults->setValue(QStringLiteral("Nodwarden.mode"), QStringLiteral("manualKeepAwake"));
+    auto model = harness.makeModel();
+    model->start();
+
+    // The decision step itself also refuses keep-awake, whatever calls it.
+    model->evaluateAndApply(harness.power.snapshot(), LidState::open, {}, true);
+    AppModelHarness::settle(*model);
+
+    EXPECT_EQ(model->status(), GuardStatus::keepingAwake);
+    EXPECT_EQ(model->statusReason().toStdString(), AppModel::legalPendingReason);
+    EXPECT_FALSE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
+}
+
+// MARK: - Mode and settings
+
+TEST(AppModelLifecycle, ModeChangeForgetsTheCompletionSleepOfThePreviousMode) {
+    for (const bool changeMode : {false, true}) {
+        SCOPED_TRACE(changeMode);
+        AppModelHarness harness;
+        harness.acceptTermsAndOnboarding();
+        harness.power.setLid(LidState::closed);
+        harness.setPerApp({AppModelHarness::signal(SignalStrength::strong, "Claude Code")});
+        auto model = harness.makeModel();
+        SignalCounter modeSpy(*model, &AppModel::modeChanged);
+        model->setMode(AppMode::sleepAfterCurrentWork);
+        AppModelHarness::settle(*model);
+        ASSERT_EQ(model->status(), GuardStatus::keepingAwake);
+
+        harness.setPerApp({});
+        harness.tickAndSettle(*model);
+        ASSERT_EQ(model->status(), GuardStatus::idleGrace);
+        const int detectionsBefore = harness.detectionCount();
+        if (changeMode) {
+            model->setMode(AppMode::watchAgentUI);
+            AppModelHarness::settle(*model);
+            EXPECT_GT(harness.detectionCount(), detectionsBefore) << "the change ticks at once";
+            EXPECT_EQ(SettingsStore::loadMode(*harness.reopenDefaults()), AppMode::watchAgentUI);
+        }
+
+        harness.clock.advance(3600);
+        harness.tickAndSettle(*model);
+        EXPECT_EQ(model->status(), GuardStatus::watching);
+        const auto calls = harness.sleep.calls();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "sleepNow"), changeMode ? 0 : 1);
+        EXPECT_EQ(modeSpy.count(), changeMode ? 2 : 1);
+    }
+}
+
+TEST(AppModelLifecycle, SettingTheSameModeAgainIsNoChangeForObservers) {
+    AppModelHarness harness;
+    auto model = harness.makeModel();
+    SignalCounter modeSpy(*model, &AppModel::modeChanged);
+    model->setMode(AppMode::watchAgentUI);
+    model->setMode(AppMode::watchAgentUI);
+    EXPECT_EQ(modeSpy.count(), 1);
+    EXPECT_EQ(model->mode(), AppMode::watchAgentUI);
+}
+
+TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.sleep.setEngageSucceeds(false);
+    auto model = harness.makeModel();
+    model->start();
+    model->setMode(AppMode::manualKeepAwake);
+    AppModelHarness::settle(*model);
+
+    GuardSettings lidClosed = model->settings();
+    lidClosed.keepAwakeWithLidClosed = true;
+    model->commitSettings(lidClosed);
+    AppModelHarness::settle(*model);
+    ASSERT_TRUE(model->lidClosedDeclined());
+    EXPECT_TRUE(harness.loggedLine("Lid-closed admin prompt declined — showing downgrade warning"));
+
+    // Declined once: later keep-awake requests no longer ask for the administrator step.
+    harness.sleep.clearCalls();
+    harness.sleep.setState(true, false, std::nullopt);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(harness.sleep.calls(),
+              std::vector<std::string>{"setSleepPrevention(true,false,false)"});
+
+    // Off and on again clears the memory and asks at once.
+    harness.sleep.setEngageSucceeds(true);
+    GuardSettings off = lidClosed;
+    off.keepAwakeWithLidClosed = false;
+    model->commitSettings(off);
+    harness.sleep.clearCalls();
+    model->commitSettings(lidClosed);
+    AppModelHarness::settle(*model);
+    EXPECT_FALSE(model->lidClosedDeclined());
+    EXPECT_EQ(harness.sleep.calls().front(), "setSleepPrevention(true,true,false)");
+    EXPECT_TRUE(model->lidClosedProtectionEngaged());
+    EXPECT_EQ(SettingsStore::loadSettings(*harness.reopenDefaults()), lidClosed);
+}
+
+// MARK: - Sleep commands
+
+TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReopens) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    auto model = harness.makeModel();
+    harness.sleep.holdCommands();
+
+    model->runSleepCommand(true);
+    ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
+    EXPECT_TRUE(model->sleepCommandInFlight());
+    model->runSleepCommand(false);
+
+    harness.clock.advance(150);
+    model->tick();
+    EXPECT_TRUE(model->sleepCommandInFlight()) << "150 seconds is not yet wedged";
+    harness.clock.advance(1.5);
+    model->tick();
+    EXPECT_FALSE(model->sleepCommandInFlight());
+    const auto lines = harness.logged();
+    const auto watchdog = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with(watchdogPrefix);
+    });
+    ASSERT_NE(watchdog, lines.end());
+    EXPECT_EQ(*watchdog, watchdogPrefix +
+                             "151s — sleep queue looks wedged; resetting the in-flight guard so "
+                             "keep-awake commands are no longer dropped");
+
+    model->runSleepCommand(false);
+    harness.sleep.releaseCommands();
+    AppModelHarness::settle(*model);
+    EXPECT_EQ(harness.sleep.calls(),
+              (std::vector<std::string>{"setSleepPrevention(true,false,false)",
+                                        "setSleepPrevention(false,false,false)"}))
+        << "the request made while in flight was dropped; the one after the watchdog ran";
+    EXPECT_FALSE(model->sleepCommandInFlight());
+}
+
+TEST(AppModelSleepCommands, SleepNowDroppedWhileInFlightIsIssuedAgainLater) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.sleep.setState(true, false, false);
+    auto model = harness.makeModel();
+    harness.sleep.holdCommands();
+    model->runSleepCommand(true);
+    ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
+
+    // At the battery cutoff while holding the machine awake, every evaluation asks for sleep.
+    model->setMode(AppMode::watchAgentUI);
+    const PowerSnapshot cutoff = stayloom::testing::FakePowerSources::battery(5);
+    model->evaluateAndApply(cutoff, LidState::open, {}, true);
+    EXPECT_FALSE(model->sleepRequestIssued()) << "dropped, so the next evaluation asks again";
+
+    harness.sleep.releaseCommands();
+    AppModelHarness::settle(*model);
+    model->evaluateAndApply(cutoff, LidState::open, {}, true);
+    EXPECT_TRUE(model->sleepRequestIssued());
+    AppModelHarness::settle(*model);
+    const auto calls = harness.sleep.calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+              (std::vector<std::string>{"restoreNormalSleep", "sleepNow"}));
+
+    // Served once per request: the next evaluation does not sleep the machine again.
+    harness.sleep.clearCalls();
+    model->evaluateAndApply(cutoff, LidState::open, {}, true);
+    AppModelHarness::settle(*model);
+    EXPECT_FALSE(containsCall(harness.sleep.calls(), "sleepNow"));
+}
+
+TEST(AppModelSleepCommands, UnconfirmedRestoresSurfaceTheStaleBlock) {
+    struct Case {
+        const char* name;
+        std::function<void(AppModel&)> act;
+        std::string logLine;
+    };
+    const std::vector<Case> cases = {
+        {"release", [](AppModel& model) { model.runSleepCommand(false); },
+         "Sleep restore did not confirm disablesleep cleared — surfacing stale-block banner "
+         "(REVIEW #18)"},
+        {"sleep now", [](AppModel& model) { model.runSleepNowSequence(); },
+         "Completion/battery sleep could not clear disablesleep — surfacing stale-block banner "
+         "(REVIEW #18)"},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        AppModelHarness harness;
+        harness.sleep.setState(true, true, false);
+        harness.sleep.setRestoreSucceeds(false);
+        auto model = harness.makeModel();
+        testCase.act(*model);
+        AppModelHarness::settle(*model);
+        EXPECT_TRUE(model->staleSleepBlockDetected());
+        EXPECT_TRUE(harness.loggedLine(testCase.logLine));
+        EXPECT_FALSE(model->sleepPreventionEnabled());
+    }
+}
+
+TEST(AppModelSleepCommands, EmergencyRestoreTurnsOffAndRecomputesTheStaleBlock) {
+    for (const bool restoreWorks : {true, false}) {
+        SCOPED_TRACE(restoreWorks);
+        AppModelHarness harness;
+        harness.acceptTermsAndOnboarding();
+        harness.defaults->setValue(QStringLiteral("Nodwarden.mode"),
+                                   QStringLiteral("manualKeepAwake"));
+        harness.sleep.setState(true, true, false);
+        harness.sleep.setSystemSleepDisabled(true);
+        harness.sleep.setRestoreSucceeds(restoreWorks);
+        auto model = harness.makeModel();
+
+        model->emergencyRestore();
+        AppModelHarness::settle(*model);
+        EXPECT_EQ(model->mode(), AppMode::off);
+        EXPECT_EQ(SettingsStore::loadMode(*harness.reopenDefaults()), AppMode::off);
+        EXPECT_TRUE(containsCall(harness.sleep.calls(), "emergencyRestore"));
+        EXPECT_EQ(model->staleSleepBlockDetected(), !restoreWorks);
+        EXPECT_TRUE(harness.loggedLine("Emergency restore completed from menu"));
+    }
+}
+
+TEST(AppModelSleepCommands, QuitDrainsSavesAndRestoresOnlyWhenWanted) {
+    for (const bool restoreOnQuit : {true, false}) {
+        SCOPED_TRACE(restoreOnQuit);
+        AppModelHarness harness;
+        harness.acceptTermsAndOnboarding();
+        GuardSettings settings = GuardSettings::defaults();
+        settings.restoreNormalSleepOnQuit = restoreOnQuit;
+        SettingsStore::saveSettings(*harness.defaults, settings, *harness.logger);
+        harness.sleep.setState(true, false, false);
+        auto model = harness.makeModel();
+
+        model->applicationWillTerminate();
+        model->applicationWillTerminate();
+        EXPECT_EQ(countCalls(harness.sleep.calls(), "restoreNormalSleep"), restoreOnQuit ? 1 : 0);
+        EXPECT_EQ(harness.sleep.isSleepPreventionEnabled(), !restoreOnQuit)
+            << "without the setting the keep-awake child is left for the next launch";
+        EXPECT_TRUE(harness.reopenDefaults()->contains(QStringLiteral("Nodwarden.metrics")));
+        EXPECT_TRUE(harness.loggedLine("Application terminating"));
+    }
+}
+
+TEST(AppModelSleepCommands, ResultsOfAModelThatIsGoneAreDropped) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    {
+        auto model = harness.makeModel();
+        harness.sleep.holdCommands();
+        model->runSleepCommand(true);
+        ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
+        harness.sleep.releaseCommands();
+    } // the model finishes its queued command while it is destroyed
+    QCoreApplication::processEvents();
+    EXPECT_EQ(harness.sleep.calls(),
+              std::vector<std::string>{"setSleepPrevention(true,false,false)"});
+}
+
+// MARK: - Login item, windows, Accessibility
+
+TEST(AppModelFirstRun, LaunchAtLoginOutcomes) {
+    using Status = LoginItemStatus;
+    struct Case {
+        const char* name;
+        bool enable;
+        std::optional<std::string> registerError;
+        Status statusAfterRegister;
+        bool settingAfter;
+        std::optional<std::string> message;
+        std::string logLine;
+        bool opensLoginItems;
+    };
+    const std::vector<Case> cases = {
+        {"blocked", true, "not allowed here", Status::enabled, false,
+         "macOS blocked launch at login (not allowed here). This usually clears once the app is "
+         "signed/notarized.",
+         "Launch at login register failed: not allowed here", false},
+        {"needs approval", true, std::nullopt, Status::requiresApproval, true,
+         "Approve “Stayloom” in System Settings → General → Login Items so it starts on the next "
+         "restart.",
+         "Launch at login requires approval", true},
+        {"not active", true, std::nullopt, Status::notFound, true,
+         "Launch at login isn’t active yet. Try approving it in System Settings → General → Login "
+         "Items.",
+         "Launch at login status after register: notFound", false},
+        {"enabled", true, std::nullopt, Status::enabled, true, std::nullopt,
+         "Launch at login enabled", false},
+        {"disabled", false, std::nullopt, Status::enabled, false, std::nullopt,
+         "Launch at login disabled", false},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        AppModelHarness harness;
+        harness.acceptTermsAndOnboarding();
+        harness.loginItems.setRegisterError(testCase.registerError);
+        harness.loginItems.setStatusAfterRegister(testCase.statusAfterRegister);
+        harness.loginItems.setUnregisterError("refused");
+        auto model = harness.makeModel();
+
+        model->setLaunchAtLogin(testCase.enable);
+        EXPECT_EQ(model->settings().launchAtLoginEnabled, testCase.settingAfter);
+        EXPECT_EQ(SettingsStore::loadSettings(*harness.reopenDefaults()).launchAtLoginEnabled,
+                  testCase.settingAfter);
+        EXPECT_EQ(model->launchAtLoginMessage().has_value(), testCase.message.has_value());
+        if (testCase.message) {
+            EXPECT_EQ(model->launchAtLoginMessage()->toStdString(), *testCase.message);
+        }
+        EXPECT_TRUE(harness.loggedLine(testCase.logLine));
+        EXPECT_EQ(containsCall(harness.windows.calls(), "openSystemSettingsPane(loginItems)"),
+                  testCase.opensLoginItems);
+    }
+}
+
+TEST(AppModelFirstRun, LaunchReconcilesTheLoginItemTowardsTheSetting) {
+    struct Case {
+        const char* name;
+        bool wanted;
+        LoginItemStatus status;
+        std::optional<std::string> registerError;
+        int registrations;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {"already enabled",
+         true,
+         LoginItemStatus::enabled,
+         std::nullopt,
+         0,
+         {"Launch at login on launch: wanted=true, OS status=enabled"}},
+        {"not wanted",
+         false,
+         LoginItemStatus::enabled,
+         std::nullopt,
+         0,
+         {"Launch at login on launch: wanted=false, OS status=enabled"}},
+        {"registered",
+         true,
+         LoginItemStatus::notRegistered,
+         std::nullopt,
+         1,
+         {"Launch at login on launch: wanted=true, OS status=notRegistered",
+          "Launch at login reconciled on launch (now enabled)"}},
+        {"refused",
+         true,
+         LoginItemStatus::notRegistered,
+         "denied",
+         1,
+         {"Launch at login on launch: wanted=true, OS status=notRegistered",
+          "Launch at login reconcile failed: denied"}},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        AppModelHarness harness;
+        harness.acceptTermsAndOnboarding();
+        GuardSettings settings = GuardSettings::defaults();
+        settings.launchAtLoginEnabled = testCase.wanted;
+        SettingsStore::saveSettings(*harness.defaults, settings, *harness.logger);
+        harness.loginItems.setStatus(testCase.status);
+        harness.loginItems.setRegisterError(testCase.registerError);
+        auto model = harness.makeModel();
+
+        model->reconcileLaunchAtLogin();
+        EXPECT_EQ(harness.loginItems.registerCount(), testCase.registrations);
+        auto lines = harness.logged();
+        std::erase_if(lines,
+                      [](const std::string& line) { return !line.starts_with("Launch at login"); });
+        EXPECT_EQ(lines, testCase.lines);
+        EXPECT_EQ(model->settings().launchAtLoginEnabled, testCase.wanted);
+    }
+}
+
+TEST(AppModelFirstRun, StatusNamesIncludeUnknownValues) {
+    EXPECT_EQ(AppModel::statusName(LoginItemStatus::notRegistered), "notRegistered");
+    EXPECT_EQ(AppModel::statusName(LoginItemStatus::requiresApproval), "requiresApproval");
+    EXPECT_EQ(AppModel::statusName(3), "notFound");
+    EXPECT_EQ(AppModel::statusName(7), "unknown(7)");
+}
+
+TEST(AppModelFirstRun, SettingsWindowOpensAtTheRequestedTab) {
+    AppModelHarness harness;
+    auto model = harness.makeModel();
+    SignalCounter tabSpy(*model, &AppModel::selectedSettingsTabChanged);
+
+    model->openSettingsWindow();
+    model->openSettingsWindow(SettingsTab::stats);
+    model->openSettingsWindow();
+    EXPECT_EQ(harness.windows.calls(), (std::vector<std::string>{"presentSettingsWindow(general)",
+                                                                 "presentSettingsWindow(stats)",
+                                                                 "presentSettingsWindow(stats)"}));
+    EXPECT_EQ(tabSpy.count(), 1);
+}
+
+TEST(AppModelFirstRun, AccessibilityTrustFollowsThePlatform) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.accessibilityPlatform.setTrusted(false);
+    auto model = harness.makeModel();
+    SignalCounter trustSpy(*model, &AppModel::accessibilityTrustedChanged);
+
+    harness.tickAndSettle(*model);
+    EXPECT_FALSE(model->accessibilityTrusted());
+    EXPECT_EQ(trustSpy.count(), 0);
+
+    model->requestAccessibilityPermission();
+    EXPECT_EQ(harness.accessibilityPlatform.promptCount(), 1);
+    EXPECT_TRUE(containsCall(harness.windows.calls(), "openSystemSettingsPane(accessibility)"));
+
+    harness.accessibilityPlatform.setTrusted(true);
+    harness.tickAndSettle(*model);
+    EXPECT_TRUE(model->accessibilityTrusted());
+    EXPECT_EQ(trustSpy.count(), 1);
+}
