@@ -238,13 +238,13 @@ TEST(AppModelSleepCommands, SleepNowDroppedWhileInFlightIsIssuedAgainLater) {
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();
     harness.sleep.setState(true, false, false);
+    harness.defaults->setValue(QStringLiteral("Nodwarden.mode"), QStringLiteral("watchAgentUI"));
     auto model = harness.makeModel();
     harness.sleep.holdCommands();
     model->runSleepCommand(true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
 
     // At the battery cutoff while holding the machine awake, every evaluation asks for sleep.
-    model->setMode(AppMode::watchAgentUI);
     const PowerSnapshot cutoff = stayloom::testing::FakePowerSources::battery(5);
     model->evaluateAndApply(cutoff, LidState::open, {}, true);
     EXPECT_FALSE(model->sleepRequestIssued()) << "dropped, so the next evaluation asks again";
