@@ -56,6 +56,8 @@ void complain(const std::string& line) {
 
 /// A desktop session service that hands out inhibitor cookies.
 struct SessionInhibitorService {
+    /// gnome-session's Inhibit takes a window and flags; the freedesktop ones take neither.
+    bool takesFlags;
     const char* label;
     const char* service;
     const char* path;
@@ -64,15 +66,29 @@ struct SessionInhibitorService {
 };
 
 constexpr SessionInhibitorService kGnomeSession{
-    "GNOME session inhibitor", "org.gnome.SessionManager", "/org/gnome/SessionManager",
-    "org.gnome.SessionManager", "Uninhibit"};
+    .takesFlags = true,
+    .label = "GNOME session inhibitor",
+    .service = "org.gnome.SessionManager",
+    .path = "/org/gnome/SessionManager",
+    .interface = "org.gnome.SessionManager",
+    .releaseMethod = "Uninhibit",
+};
 constexpr SessionInhibitorService kPowerManagement{
-    "freedesktop PowerManagement inhibitor", "org.freedesktop.PowerManagement",
-    "/org/freedesktop/PowerManagement/Inhibit", "org.freedesktop.PowerManagement.Inhibit",
-    "UnInhibit"};
+    .takesFlags = false,
+    .label = "freedesktop PowerManagement inhibitor",
+    .service = "org.freedesktop.PowerManagement",
+    .path = "/org/freedesktop/PowerManagement/Inhibit",
+    .interface = "org.freedesktop.PowerManagement.Inhibit",
+    .releaseMethod = "UnInhibit",
+};
 constexpr SessionInhibitorService kScreenSaver{
-    "freedesktop ScreenSaver inhibitor", "org.freedesktop.ScreenSaver",
-    "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "UnInhibit"};
+    .takesFlags = false,
+    .label = "freedesktop ScreenSaver inhibitor",
+    .service = "org.freedesktop.ScreenSaver",
+    .path = "/org/freedesktop/ScreenSaver",
+    .interface = "org.freedesktop.ScreenSaver",
+    .releaseMethod = "UnInhibit",
+};
 
 // gnome-session's inhibit flags.
 constexpr std::uint32_t kGnomeInhibitSuspend = 4;
@@ -182,7 +198,7 @@ bool KeepAwakeHold::takeSessionInhibitor(const SessionInhibitorService& service)
     sd_bus_message* reply = nullptr;
     int code;
     std::string label = service.label;
-    if (&service == &kGnomeSession) {
+    if (service.takesFlags) {
         // Letting the display sleep means leaving the session free to go idle.
         const std::uint32_t flags = posture_ == Posture::displayAwake
                                         ? kGnomeInhibitSuspend | kGnomeInhibitIdle
