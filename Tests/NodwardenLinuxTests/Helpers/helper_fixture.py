@@ -45,7 +45,9 @@ def eventually(predicate, timeout=PATIENCE, interval=0.05):
 
 
 class HelperProcess:
-    """A helper program whose output is collected line by line while it runs."""
+    """A helper program whose output is collected line by line while it runs. The two streams
+    are read independently: a line on one says nothing about what the other has delivered yet,
+    so a test reads stderr in full only once the program has ended."""
 
     def __init__(self, argv, env):
         self.process = subprocess.Popen(
@@ -156,9 +158,11 @@ class PrivateBusTestCase(dbusmock.DBusTestCase):
         """Kills every helper and mock started so far, so the next case starts from nothing."""
         for helper in self._helpers:
             helper.kill()
-        for mock in self._mocks:
+        for mock, name, bus in self._mocks:
             mock.terminate()
             mock.wait(timeout=PATIENCE)
+            # The next mock may claim the same name only once the bus has let go of it.
+            eventually(lambda: not bus.name_has_owner(name))
         self._helpers = []
         self._mocks = []
 
@@ -195,7 +199,7 @@ class PrivateBusTestCase(dbusmock.DBusTestCase):
         process, manager = self.spawn_server_template(
             "logind", {}, stdout=subprocess.DEVNULL, system_bus=True
         )
-        self._mocks.append(process)
+        self._mocks.append((process, LOGIND[0], self.system_bus))
         return dbus.Interface(manager, LOGIND[2]), dbus.Interface(manager, dbusmock.MOCK_IFACE)
 
     def start_mock(self, name, path, interface, methods, system_bus):
@@ -203,8 +207,8 @@ class PrivateBusTestCase(dbusmock.DBusTestCase):
         process = self.spawn_server(
             name, path, interface, system_bus=system_bus, stdout=subprocess.DEVNULL
         )
-        self._mocks.append(process)
         bus = self.system_bus if system_bus else self.session_bus
+        self._mocks.append((process, name, bus))
         mock = dbus.Interface(bus.get_object(name, path), dbusmock.MOCK_IFACE)
         mock.AddMethods(interface, methods)
         return mock

@@ -92,10 +92,10 @@ class CaffeinateTests(PrivateBusTestCase):
             with self.subTest(case=case), self.fresh_services():
                 helper = self.start_caffeinate("-dimsu", **overrides)
                 self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+                self.assertEqual(helper.stop(), 0)
                 warnings = [line for line in helper.stderr if "warning" in line]
                 self.assertEqual(len(warnings), 1, helper.stderr)
                 self.assertIn("holding anyway", warnings[0])
-                self.assertEqual(helper.stop(), 0)
 
     def test_a_logind_whose_activation_fails_counts_as_no_logind(self):
         # Containers ship logind's activation file but cannot start it: activation fails.
@@ -110,10 +110,10 @@ class CaffeinateTests(PrivateBusTestCase):
         )
         helper = self.start_caffeinate("-ims")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+        self.assertEqual(helper.stop(), 0)
         warnings = [line for line in helper.stderr if "warning" in line]
         self.assertEqual(len(warnings), 1, helper.stderr)
         self.assertIn("Spawn", warnings[0])
-        self.assertEqual(helper.stop(), 0)
 
     def test_other_arguments_get_the_usage_and_exit_2(self):
         invalid = [[], ["-d"], ["-dims"], ["-i"], ["-dimsu", "-ims"], ["-ims", "60"], ["dimsu"]]
@@ -170,9 +170,9 @@ class CaffeinateTests(PrivateBusTestCase):
             return [args for args in calls(logind, "Inhibit") if args[0] == "handle-lid-switch"]
 
         self.assertTrue(eventually(lambda: len(lid_attempts()) >= 3))
+        self.assertEqual(helper.stop(), 0)
         refusals = [line for line in helper.stderr if "handle-lid-switch" in line]
         self.assertEqual(len(refusals), 1, helper.stderr)
-        self.assertEqual(helper.stop(), 0)
 
     def test_masks_of_other_units_do_not_take_the_lid_switch_lock(self):
         self.units.mask("sleep.target.bak")
@@ -255,8 +255,8 @@ class SessionInhibitorTests(PrivateBusTestCase):
         helper = self.start_helper([CAFFEINATE, "-dimsu"], DBUS_SESSION_BUS_ADDRESS=UNREACHABLE_BUS)
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
         self.assertEqual(inhibitors(logind), [SLEEP_LOCK])
-        self.assertFalse(any("warning" in line for line in helper.stderr), helper.stderr)
         self.assertEqual(helper.stop(), 0)
+        self.assertFalse(any("warning" in line for line in helper.stderr), helper.stderr)
 
 
 if __name__ == "__main__":
