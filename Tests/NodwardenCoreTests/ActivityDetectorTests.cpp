@@ -1,7 +1,6 @@
 #include <NodwardenCore/ActivityDetector.hpp>
 
 #include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
@@ -12,13 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,92 +27,68 @@ using nodwarden::GuardSettings;
 using nodwarden::PowerSnapshot;
 using nodwarden::SignalStrength;
 using nodwarden::TimeInterval;
+using Strength = nodwarden::SignalStrength;
 
 namespace {
 
-struct ScriptedProcesses : nodwarden::ProcessActivityDetecting {
-    std::vector<ActivitySignal> signals;
-    std::vector<std::optional<PowerSnapshot>> powers;
+struct ScriptedDetectors : nodwarden::ProcessActivityDetecting,
+                           nodwarden::ScreenTextActivityDetecting,
+                           nodwarden::SessionActivityDetecting {
+    std::vector<ActivitySignal> processSignals, screenSignals, sessionSignals;
+    std::map<std::string, int> fileCounts;
+    std::vector<std::string> calls;
 
     std::vector<ActivitySignal> detectPerApp(const GuardSettings&,
                                              const std::optional<PowerSnapshot>& power) override {
-        powers.push_back(power);
-        return signals;
+        calls.push_back("processes on mains " + std::to_string(power && power->isOnACPower));
+        return processSignals;
     }
-};
-
-struct ScriptedScreen : nodwarden::ScreenTextActivityDetecting {
-    std::vector<ActivitySignal> signals;
-
-    std::vector<ActivitySignal> detectPerApp(const GuardSettings&) override { return signals; }
-};
-
-struct ScriptedSessions : nodwarden::SessionActivityDetecting {
-    std::vector<ActivitySignal> signals;
-    std::map<std::string, int> counts;
-    std::vector<std::pair<Date, TimeInterval>> freshnessCalls;
-    std::vector<std::pair<Date, TimeInterval>> countCalls;
-
+    std::vector<ActivitySignal> detectPerApp(const GuardSettings&) override {
+        return screenSignals;
+    }
     std::vector<ActivitySignal> detectPerApp(const GuardSettings&, Date now,
-                                             TimeInterval freshnessWindow) override {
-        freshnessCalls.emplace_back(now, freshnessWindow);
-        return signals;
+                                             TimeInterval window) override {
+        calls.push_back("sessions at " + std::to_string(now) + " within " + std::to_string(window));
+        return sessionSignals;
     }
     std::map<std::string, int> sessionCountsPerApp(const GuardSettings&, Date now,
                                                    TimeInterval window) override {
-        countCalls.emplace_back(now, window);
-        return counts;
+        calls.push_back("counts at " + std::to_string(now) + " within " + std::to_string(window));
+        return fileCounts;
     }
 };
 
-ActivitySignal signal(SignalStrength strength, std::optional<std::string> name, std::string reason,
+ActivitySignal signal(Strength strength, std::optional<std::string> name, std::string reason,
                       std::optional<std::string> matchedText = std::nullopt,
                       std::optional<int> sessionCount = std::nullopt) {
-    ActivitySignal result;
-    result.strength = strength;
-    result.appName = std::move(name);
-    result.reason = std::move(reason);
-    result.matchedText = std::move(matchedText);
-    result.sessionCount = sessionCount;
-    return result;
+    return {strength,     std::move(name), std::move(reason), std::move(matchedText),
+            sessionCount, std::nullopt};
 }
-
-ActivitySignal processSignal(const std::string& name,
-                             SignalStrength strength = SignalStrength::presence, int sessions = 1) {
-    return signal(strength, name,
-                  strength == SignalStrength::strong ? name + " CPU is above the work threshold"
-                                                     : name + " is running",
+ActivitySignal process(const std::string& name, Strength strength = Strength::presence,
+                       int sessions = 1) {
+    return signal(strength, name, name + (strength == Strength::strong ? " CPU" : " is running"),
                   std::nullopt, sessions);
 }
-
-ActivitySignal screenSignal(const std::string& name,
-                            SignalStrength strength = SignalStrength::strong,
-                            const std::string& phrase = "esc to interrupt") {
-    return signal(strength, name, "UI text matched active phrase \"" + phrase + "\"", phrase);
+ActivitySignal onScreen(const std::string& name, Strength strength = Strength::strong,
+                        const std::string& phrase = "esc to interrupt") {
+    return signal(strength, name, "UI text \"" + phrase + "\"", phrase);
+}
+ActivitySignal session(const std::string& name) {
+    return signal(Strength::strong, name, name + " session");
 }
 
-ActivitySignal sessionSignal(const std::string& name) {
-    return signal(SignalStrength::strong, name, name + " session active (10s ago)");
-}
-
-/// Three scripted detectors and the activity detector over them.
 struct Harness {
-    ScriptedProcesses processes;
-    ScriptedScreen screen;
-    ScriptedSessions sessions;
-    ActivityDetector detector{processes, screen, sessions};
+    ScriptedDetectors scripted;
+    ActivityDetector detector{scripted, scripted, scripted};
     GuardSettings settings = GuardSettings::defaults();
-    PowerSnapshot power{true, 80, "Now drawing from 'AC Power'"};
 
     std::vector<ActivitySignal> run(Date now) {
-        return detector.detectPerApp(settings, power, now);
+        return detector.detectPerApp(settings, PowerSnapshot{true, 80, ""}, now);
     }
-
-    /// Runs with only a process signal for `name`, so the detector remembers seeing it at `now`.
     void seeProcess(const std::string& name, Date now) {
-        processes.signals = {processSignal(name)};
+        scripted.processSignals = {process(name)};
         run(now);
-        processes.signals.clear();
+        scripted.processSignals.clear();
     }
 };
 
@@ -127,322 +100,157 @@ std::vector<std::string> names(const std::vector<ActivitySignal>& signals) {
     return result;
 }
 
-AgentProfile profileWithID(const std::string& id) {
-    for (const AgentProfile& profile : nodwarden::AgentCatalog::builtin()) {
-        if (profile.id == id) {
-            return profile;
-        }
+TEST(ActivityDetector, EmitRulesFollowTheProfileFlagsAndTheWindow) {
+    struct Case {
+        const char* profileID;
+        std::optional<Date> lastSeen;
+        Date now;
+        bool terminalText, sessionFiles;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Claude Code's terminal text needs its process but its session files are its own; OpenCode
+    // shares its session files; a desktop agent is never looked for in terminals.
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"claude-code", std::nullopt, 1000, false, true}, {"claude-code", 910,  1000, true, true},
+        {"claude-code", 909.5,        1000, false, true}, {"claude-code", 2000, 1000, true, true},
+        {"claude-code", 1000,         nan,  false, true}, {"opencode",    950,  1000, true, true},
+        {"opencode", std::nullopt, 1000, false, false}, {"chatgpt-desktop", std::nullopt, 1000, true, true}};
+    // clang-format on
+    const auto catalog = nodwarden::AgentCatalog::builtin();
+    for (const Case& c : cases) {
+        const auto profile =
+            std::find_if(catalog.begin(), catalog.end(),
+                         [&](const AgentProfile& p) { return p.id == c.profileID; });
+        ASSERT_NE(profile, catalog.end());
+        EXPECT_EQ(ActivityDetector::shouldEmitTerminalAccessibilitySignal(*profile, c.lastSeen,
+                                                                          c.now, 90),
+                  c.terminalText)
+            << c.profileID << " " << c.now;
+        EXPECT_EQ(ActivityDetector::shouldEmitSessionSignal(*profile, c.lastSeen, c.now, 90),
+                  c.sessionFiles)
+            << c.profileID << " " << c.now;
     }
-    ADD_FAILURE() << "no profile " << id;
-    return {};
 }
 
-// MARK: - The two emit rules
-
-struct EmitCase {
-    const char* name;
-    const char* profileID;
-    std::optional<Date> lastSeen;
-    Date now;
-    bool terminalText;
-    bool sessionFiles;
-};
-
-void PrintTo(const EmitCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ActivityEmitRules : public testing::TestWithParam<EmitCase> {};
-
-TEST_P(ActivityEmitRules, FollowTheProfileFlagsAndTheWindow) {
-    const EmitCase& c = GetParam();
-    const AgentProfile profile = profileWithID(c.profileID);
-    EXPECT_EQ(
-        ActivityDetector::shouldEmitTerminalAccessibilitySignal(profile, c.lastSeen, c.now, 90),
-        c.terminalText);
-    EXPECT_EQ(ActivityDetector::shouldEmitSessionSignal(profile, c.lastSeen, c.now, 90),
-              c.sessionFiles);
-}
-
-constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ActivityEmitRules,
-    testing::Values(
-        // Claude Code: terminal text needs its process; its session files are its own.
-        EmitCase{"OwnFilesNeverSeen", "claude-code", std::nullopt, 1000, false, true},
-        EmitCase{"SeenAtTheWindowEdge", "claude-code", 910, 1000, true, true},
-        EmitCase{"SeenJustTooLongAgo", "claude-code", 909.5, 1000, false, true},
-        EmitCase{"SeenInTheFuture", "claude-code", 2000, 1000, true, true},
-        EmitCase{"UnknownAge", "claude-code", 1000, notANumber, false, true},
-        // OpenCode shares its session files with other programs.
-        EmitCase{"SharedFilesNeverSeen", "opencode", std::nullopt, 1000, false, false},
-        EmitCase{"SharedFilesSeenRecently", "opencode", 950, 1000, true, true},
-        // A desktop agent is not looked for in terminals and has no shared files.
-        EmitCase{"DesktopAgentNeverSeen", "chatgpt-desktop", std::nullopt, 1000, true, true}),
-    [](const testing::TestParamInfo<EmitCase>& param) { return std::string(param.param.name); });
-
-// MARK: - Filtering by process memory
-
-TEST(ActivityDetectorFilter, TerminalTextCountsOnlyWithinNinetySecondsOfTheAgentsProcess) {
-    Harness harness;
-    harness.screen.signals = {screenSignal("Claude Code")};
-    EXPECT_TRUE(harness.run(1000).empty()) << "never seen";
-
-    harness.seeProcess("Claude Code", 1000);
-    EXPECT_EQ(names(harness.run(1030)), std::vector<std::string>{"Claude Code"});
-    EXPECT_EQ(names(harness.run(1090)), std::vector<std::string>{"Claude Code"});
-    EXPECT_TRUE(harness.run(1091).empty());
-
-    harness.seeProcess("Claude Code", 1100);
-    EXPECT_EQ(names(harness.run(1150)), std::vector<std::string>{"Claude Code"})
-        << "a later sighting refreshes the memory";
-}
-
-TEST(ActivityDetectorFilter, OnScreenSignalsOfOtherApplicationsAlwaysPass) {
+TEST(ActivityDetector, TerminalTextCountsOnlyWithinNinetySecondsOfTheAgentsProcess) {
     Harness harness;
     harness.settings.targetApps = {"MyTool"};
-    harness.screen.signals = {screenSignal("ChatGPT", SignalStrength::strong, "Stop generating"),
-                              screenSignal("MyTool", SignalStrength::presence, "waiting"),
-                              screenSignal("Some Browser Tab")};
-    EXPECT_EQ(names(harness.run(1000)),
-              (std::vector<std::string>{"ChatGPT", "MyTool", "Some Browser Tab"}));
+    harness.scripted.screenSignals = {onScreen("Claude Code"), onScreen("ChatGPT"),
+                                      onScreen("MyTool", Strength::presence, "waiting")};
+    const std::vector<std::string> others = {"ChatGPT", "MyTool"};
+    EXPECT_EQ(names(harness.run(1000)), others) << "never seen";
+
+    harness.seeProcess("Claude Code", 1000);
+    const std::vector<std::string> all = {"ChatGPT", "Claude Code", "MyTool"};
+    EXPECT_EQ(names(harness.run(1030)), all);
+    EXPECT_EQ(names(harness.run(1090)), all);
+    EXPECT_EQ(names(harness.run(1091)), others);
+    harness.seeProcess("Claude Code", 1100);
+    EXPECT_EQ(names(harness.run(1150)), all) << "a later sighting refreshes the memory";
 }
 
-TEST(ActivityDetectorFilter, SharedSessionFilesCountOnlyWhileTheAgentRuns) {
+TEST(ActivityDetector, SharedSessionFilesCountOnlyWhileTheAgentRuns) {
     Harness harness;
-    harness.sessions.signals = {sessionSignal("OpenCode"), sessionSignal("Claude Code")};
-
-    const auto withoutProcesses = harness.run(1000);
-    ASSERT_EQ(names(withoutProcesses), std::vector<std::string>{"Claude Code"});
-    EXPECT_EQ(withoutProcesses[0].strength, SignalStrength::strong);
-    EXPECT_EQ(withoutProcesses[0].processPresent, false);
+    harness.scripted.sessionSignals = {session("OpenCode"), session("Claude Code")};
+    const auto alone = harness.run(1000);
+    ASSERT_EQ(names(alone), std::vector<std::string>{"Claude Code"});
+    EXPECT_EQ(alone[0].strength, Strength::strong);
 
     harness.seeProcess("OpenCode", 1000);
     EXPECT_EQ(names(harness.run(1010)), (std::vector<std::string>{"Claude Code", "OpenCode"}));
+
+    // A process seen in this very pass passes both filters.
+    harness.scripted.processSignals = {process("Pi")};
+    harness.scripted.screenSignals = {onScreen("Pi")};
+    harness.scripted.sessionSignals = {session("Pi")};
+    const auto now = harness.run(5000);
+    ASSERT_EQ(names(now), std::vector<std::string>{"Pi"});
+    EXPECT_EQ(now[0].matchedText, "esc to interrupt");
 }
 
-TEST(ActivityDetectorFilter, ProcessSeenNowPassesBothFilters) {
-    Harness harness;
-    harness.processes.signals = {processSignal("OpenCode")};
-    harness.screen.signals = {screenSignal("OpenCode")};
-    harness.sessions.signals = {sessionSignal("OpenCode")};
-
-    const auto merged = harness.run(5000);
-    ASSERT_EQ(merged.size(), 1U);
-    EXPECT_EQ(merged[0].reason, "UI text matched active phrase \"esc to interrupt\"");
+TEST(ActivityDetector, MergeKeepsTheStrongestAndPrefersMatchedTextOnATie) {
+    struct Case {
+        std::vector<ActivitySignal> processes, screen, sessions;
+        std::string reason;
+    };
+    const std::string cc = "Claude Code", hint = "UI text \"esc to interrupt\"";
+    const ActivitySignal anonymous = signal(Strength::strong, std::nullopt, "anonymous");
+    // clang-format off
+    const std::vector<Case> cases = {
+        {{process(cc, Strength::strong)}, {onScreen(cc)},                 {},            hint},
+        {{process(cc, Strength::strong)}, {onScreen(cc, Strength::weak)}, {},            cc + " CPU"},
+        {{process(cc)},                   {},                             {session(cc)}, cc + " session"},
+        {{process(cc, Strength::strong)}, {},                             {session(cc)}, cc + " CPU"},
+        {{},                              {onScreen("Thing")},            {session("Thing")}, hint},
+        {{signal(Strength::strong, "Zed", "first", "one")}, {onScreen("Zed")}, {},   "first"},
+        {{}, {onScreen("ChatGPT", Strength::presence, "Ask")}, {session("ChatGPT")}, "ChatGPT session"},
+        {{anonymous},                     {anonymous},                    {process("Zed")}, "Zed is running"}};
+    // clang-format on
+    for (const Case& c : cases) {
+        Harness harness;
+        harness.scripted.processSignals = c.processes;
+        harness.scripted.screenSignals = c.screen;
+        harness.scripted.sessionSignals = c.sessions;
+        const auto merged = harness.run(1000);
+        ASSERT_EQ(merged.size(), 1U) << c.reason;
+        EXPECT_EQ(merged[0].reason, c.reason);
+    }
 }
 
-// MARK: - Merging
-
-struct MergeCase {
-    const char* name;
-    std::vector<ActivitySignal> process;
-    std::vector<ActivitySignal> screen;
-    std::vector<ActivitySignal> session;
-    std::string expectedReason;
-};
-
-void PrintTo(const MergeCase& c, std::ostream* os) {
-    *os << c.name;
+TEST(ActivityDetector, CompletesSessionCountAndProcessPresence) {
+    struct Case {
+        std::vector<ActivitySignal> processes, screen;
+        std::map<std::string, int> fileCounts;
+        std::optional<int> sessionCount;
+        bool processPresent;
+    };
+    const std::string cc = "Claude Code";
+    const auto none = std::nullopt;
+    // clang-format off
+    const std::vector<Case> cases = {
+        {{process(cc, Strength::presence, 2)},       {}, {{cc, 0}, {"Codex CLI", 4}}, none, true},
+        {{process(cc, Strength::strong, 2)},         {}, {{cc, 3}},                   3,    true},
+        {{process("Cursor", Strength::presence, 1)}, {}, {{cc, 3}},                   1,    true},
+        {{process(cc, Strength::presence, 0)},       {}, {},                          0,    true},
+        {{}, {onScreen("Cursor")},                       {},                          none, false},
+        {{}, {onScreen("ChatGPT")},                      {{"ChatGPT", 2}},            2,    false},
+        {{signal(Strength::presence, "Zed", "no count")}, {}, {},                     none, false}};
+    // clang-format on
+    for (const Case& c : cases) {
+        Harness harness;
+        harness.scripted.processSignals = c.processes;
+        harness.scripted.screenSignals = c.screen;
+        harness.scripted.fileCounts = c.fileCounts;
+        const auto merged = harness.run(1000);
+        ASSERT_EQ(merged.size(), 1U);
+        EXPECT_EQ(merged[0].sessionCount, c.sessionCount) << *merged[0].appName;
+        EXPECT_EQ(merged[0].processPresent, c.processPresent) << *merged[0].appName;
+    }
 }
 
-class ActivityDetectorMerge : public testing::TestWithParam<MergeCase> {};
-
-TEST_P(ActivityDetectorMerge, KeepsTheStrongestAndPrefersMatchedTextOnATie) {
-    Harness harness;
-    harness.processes.signals = GetParam().process;
-    harness.screen.signals = GetParam().screen;
-    harness.sessions.signals = GetParam().session;
-
-    const auto merged = harness.run(1000);
-    ASSERT_EQ(merged.size(), 1U);
-    EXPECT_EQ(merged[0].reason, GetParam().expectedReason);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ActivityDetectorMerge,
-    testing::Values(MergeCase{"EqualStrengthOnScreenTextWins",
-                              {processSignal("Claude Code", SignalStrength::strong)},
-                              {screenSignal("Claude Code")},
-                              {},
-                              "UI text matched active phrase \"esc to interrupt\""},
-                    MergeCase{"WeakerOnScreenTextLoses",
-                              {processSignal("Claude Code", SignalStrength::strong)},
-                              {screenSignal("Claude Code", SignalStrength::weak)},
-                              {},
-                              "Claude Code CPU is above the work threshold"},
-                    MergeCase{"SessionBeatsPresence",
-                              {processSignal("Claude Code")},
-                              {},
-                              {sessionSignal("Claude Code")},
-                              "Claude Code session active (10s ago)"},
-                    MergeCase{"OnScreenTextKeptOverEqualSession",
-                              {},
-                              {screenSignal("Claude Desktop Thing")},
-                              {sessionSignal("Claude Desktop Thing")},
-                              "UI text matched active phrase \"esc to interrupt\""},
-                    MergeCase{"BothWithTextEarlierStays",
-                              {signal(SignalStrength::strong, "Zed", "first", "one")},
-                              {screenSignal("Zed", SignalStrength::strong, "Generating response")},
-                              {},
-                              "first"},
-                    MergeCase{"NeitherWithTextEarlierStays",
-                              {processSignal("Claude Code", SignalStrength::strong)},
-                              {},
-                              {sessionSignal("Claude Code")},
-                              "Claude Code CPU is above the work threshold"},
-                    MergeCase{"StrongerSessionOverPresenceOnScreen",
-                              {},
-                              {screenSignal("ChatGPT", SignalStrength::presence, "Ask anything")},
-                              {sessionSignal("ChatGPT")},
-                              "ChatGPT session active (10s ago)"},
-                    MergeCase{"SignalsWithoutANameAreDropped",
-                              {signal(SignalStrength::strong, std::nullopt, "anonymous process")},
-                              {signal(SignalStrength::strong, std::nullopt, "anonymous screen")},
-                              {processSignal("Zed")},
-                              "Zed is running"}),
-    [](const testing::TestParamInfo<MergeCase>& param) { return std::string(param.param.name); });
-
-TEST(ActivityDetectorMerge, SessionSignalKeptOverPresenceReportsTheProcess) {
-    Harness harness;
-    harness.processes.signals = {processSignal("Claude Code", SignalStrength::presence, 2)};
-    harness.sessions.signals = {sessionSignal("Claude Code")};
-    harness.sessions.counts = {{"Claude Code", 1}};
-
-    const auto merged = harness.run(1000);
-    ASSERT_EQ(merged.size(), 1U);
-    ActivitySignal expected = sessionSignal("Claude Code");
-    expected.sessionCount = 1;
-    expected.processPresent = true;
-    EXPECT_EQ(merged[0], expected);
-}
-
-// MARK: - Session counts and process presence
-
-struct CountCase {
-    const char* name;
-    std::vector<ActivitySignal> process;
-    std::vector<ActivitySignal> screen;
-    std::map<std::string, int> fileCounts;
-    std::optional<int> sessionCount;
-    bool processPresent;
-};
-
-void PrintTo(const CountCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ActivityDetectorCounts : public testing::TestWithParam<CountCase> {};
-
-TEST_P(ActivityDetectorCounts, CompletesTheMergedSignal) {
-    Harness harness;
-    harness.processes.signals = GetParam().process;
-    harness.screen.signals = GetParam().screen;
-    harness.sessions.counts = GetParam().fileCounts;
-
-    const auto merged = harness.run(1000);
-    ASSERT_EQ(merged.size(), 1U);
-    EXPECT_EQ(merged[0].sessionCount, GetParam().sessionCount);
-    EXPECT_EQ(merged[0].processPresent, GetParam().processPresent);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ActivityDetectorCounts,
-    testing::Values(CountCase{"NoRecentTranscriptHidesTheProcessCount",
-                              {processSignal("Claude Code", SignalStrength::presence, 2)},
-                              {},
-                              {{"Claude Code", 0}, {"Codex CLI", 4}},
-                              std::nullopt,
-                              true},
-                    CountCase{"RecentTranscriptsWinOverProcesses",
-                              {processSignal("Claude Code", SignalStrength::strong, 2)},
-                              {},
-                              {{"Claude Code", 3}},
-                              3,
-                              true},
-                    CountCase{"ProcessCountWithoutCountPatterns",
-                              {processSignal("Cursor", SignalStrength::presence, 1)},
-                              {},
-                              {{"Claude Code", 3}},
-                              1,
-                              true},
-                    CountCase{"ZeroProcessCountIsKept",
-                              {processSignal("Claude Code", SignalStrength::presence, 0)},
-                              {},
-                              {},
-                              0,
-                              true},
-                    CountCase{
-                        "SeenOnlyOnScreen",
-                        {},
-                        {screenSignal("Cursor", SignalStrength::strong, "Generating response")},
-                        {},
-                        std::nullopt,
-                        false},
-                    CountCase{"OnScreenOnlyWithTranscripts",
-                              {},
-                              {screenSignal("ChatGPT", SignalStrength::strong, "Stop generating")},
-                              {{"ChatGPT", 2}},
-                              2,
-                              false},
-                    CountCase{"ProcessSignalWithoutCountIsNotPresence",
-                              {signal(SignalStrength::presence, "Zed", "Zed is running")},
-                              {},
-                              {},
-                              std::nullopt,
-                              false}),
-    [](const testing::TestParamInfo<CountCase>& param) { return std::string(param.param.name); });
-
-// MARK: - Order and the single strongest signal
-
-TEST(ActivityDetectorOrder, SortsByNameInCodePointOrder) {
-    Harness harness;
-    harness.processes.signals = {processSignal("Zed"), processSignal("Éclair"),
-                                 processSignal("aTool"), processSignal("Codex CLI"),
-                                 processSignal("Claude Code")};
-    EXPECT_EQ(names(harness.run(1000)),
-              (std::vector<std::string>{"Claude Code", "Codex CLI", "Zed", "aTool", "Éclair"}));
-}
-
-TEST(ActivityDetectorOrder, DetectReturnsTheAlphabeticallyFirstOfTheStrongest) {
-    Harness harness;
-    harness.processes.signals = {processSignal("Zed", SignalStrength::strong),
-                                 processSignal("Cursor", SignalStrength::presence),
-                                 processSignal("Codex CLI", SignalStrength::strong)};
-    const ActivitySignal strongest = harness.detector.detect(harness.settings, harness.power, 1000);
-    EXPECT_EQ(strongest.appName, "Codex CLI");
-    EXPECT_EQ(strongest.processPresent, true);
-}
-
-TEST(ActivityDetectorOrder, NothingFoundGivesAnEmptyListAndNoSignal) {
+TEST(ActivityDetector, SortsByCodePointsAndDetectsTheFirstStrongest) {
     Harness harness;
     EXPECT_TRUE(harness.run(1000).empty());
-    EXPECT_EQ(harness.detector.detect(harness.settings, harness.power, 1000),
-              ActivitySignal::none());
+    EXPECT_EQ(harness.detector.detect(harness.settings, {}, 1000), ActivitySignal::none());
+
+    harness.scripted.processSignals = {process("Zed", Strength::strong), process("Éclair"),
+                                       process("aTool"), process("Codex CLI", Strength::strong),
+                                       process("Claude Code")};
+    EXPECT_EQ(names(harness.run(1000)),
+              (std::vector<std::string>{"Claude Code", "Codex CLI", "Zed", "aTool", "Éclair"}));
+    EXPECT_EQ(harness.detector.detect(harness.settings, {}, 1000).appName, "Codex CLI");
+    EXPECT_EQ(harness.scripted.calls[0], "processes on mains 1");
+    EXPECT_EQ(harness.scripted.calls[1], "sessions at 1000.000000 within 60.000000");
+    EXPECT_EQ(harness.scripted.calls[2], "counts at 1000.000000 within 300.000000");
 }
-
-TEST(ActivityDetectorCalls, PassesPowerTimeAndTheSessionWindows) {
-    Harness harness;
-    harness.run(1234.5);
-    ASSERT_EQ(harness.processes.powers.size(), 1U);
-    EXPECT_EQ(harness.processes.powers[0], harness.power);
-    EXPECT_EQ(harness.sessions.freshnessCalls,
-              (std::vector<std::pair<Date, TimeInterval>>{{1234.5, 60}}));
-    EXPECT_EQ(harness.sessions.countCalls,
-              (std::vector<std::pair<Date, TimeInterval>>{{1234.5, 300}}));
-}
-
-} // namespace
-
-// MARK: - Over the library's own detectors
 
 struct FixedProcessTable : nodwarden::ProcessTableReading {
     std::vector<nodwarden::ProcessSnapshot> rows;
     std::vector<nodwarden::ProcessSnapshot> readProcessTable() override { return rows; }
 };
 
-TEST(ActivityDetectorOverRealDetectors, MergesProcessesScreenTextAndSessionFiles) {
+TEST(ActivityDetector, MergesTheLibrarysOwnDetectorsOverRealFiles) {
     stayloom::testing::TemporaryDirectory home;
     home.write(".claude/projects/app/one.jsonl", "{}\n");
     home.write(".claude/projects/app/two.jsonl", "{}\n");
@@ -450,7 +258,7 @@ TEST(ActivityDetectorOverRealDetectors, MergesProcessesScreenTextAndSessionFiles
     std::filesystem::last_write_time(stale, std::filesystem::last_write_time(stale) -
                                                 std::chrono::seconds(400));
     home.write(".local/share/opencode/opencode.db-wal", "wal");
-    const Date filesWritten = nodwarden::dateFromUnixTime(
+    const Date written = nodwarden::dateFromUnixTime(
         static_cast<double>(std::chrono::duration_cast<std::chrono::seconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count()));
@@ -469,29 +277,25 @@ TEST(ActivityDetectorOverRealDetectors, MergesProcessesScreenTextAndSessionFiles
         std::make_shared<nodwarden::FileActivityProbe>(home.path(), 8));
     ActivityDetector detector(processes, screen, sessions);
     const GuardSettings settings = GuardSettings::defaults();
-    const PowerSnapshot power{true, 90, ""};
 
-    // Terminal text credits every command-line agent, but only Claude Code runs; OpenCode's
+    // The terminal credits every command-line agent, but only Claude Code runs; OpenCode's
     // shared database file does not count without its process.
-    const auto first = detector.detectPerApp(settings, power, filesWritten + 10);
+    const auto first = detector.detectPerApp(settings, {}, written + 10);
     ASSERT_EQ(names(first), (std::vector<std::string>{"Claude Code", "Cursor"}));
-    ActivitySignal claude = screenSignal("Claude Code");
-    claude.sessionCount = 2;
-    claude.processPresent = true;
-    EXPECT_EQ(first[0], claude);
-    ActivitySignal cursor = screenSignal("Cursor", SignalStrength::strong, "Generating response");
-    cursor.processPresent = false;
-    EXPECT_EQ(first[1], cursor);
+    EXPECT_EQ(first[0], (ActivitySignal{Strength::strong, "Claude Code",
+                                        "UI text matched active phrase \"esc to interrupt\"",
+                                        "esc to interrupt", 2, true}));
+    EXPECT_EQ(first[1].sessionCount, std::nullopt);
+    EXPECT_EQ(first[1].processPresent, false);
 
     table->rows.push_back({200, 1, 0.0, "/usr/local/bin/opencode", "opencode"});
-    const auto second = detector.detectPerApp(settings, power, filesWritten + 20);
+    const auto second = detector.detectPerApp(settings, {}, written + 20);
     ASSERT_EQ(names(second), (std::vector<std::string>{"Claude Code", "Cursor", "OpenCode"}));
-    EXPECT_EQ(second[2].matchedText, "esc to interrupt");
     EXPECT_EQ(second[2].sessionCount, 1);
-    EXPECT_EQ(second[2].processPresent, true);
 
-    // Every process gone for more than 90 s and the files gone stale: only the editor is left.
     table->rows.clear();
-    EXPECT_EQ(names(detector.detectPerApp(settings, power, filesWritten + 111)),
+    EXPECT_EQ(names(detector.detectPerApp(settings, {}, written + 111)),
               std::vector<std::string>{"Cursor"});
 }
+
+} // namespace
