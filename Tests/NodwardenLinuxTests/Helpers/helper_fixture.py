@@ -93,6 +93,8 @@ class HelperProcess:
         self.process.wait(timeout=PATIENCE)
         for reader in self._readers:
             reader.join(timeout=PATIENCE)
+        self.process.stdout.close()
+        self.process.stderr.close()
         return self.process.returncode
 
     def kill(self):
