@@ -145,6 +145,7 @@ class PrivateBusTestCase(dbusmock.DBusTestCase):
             cls.start_session_bus()
         except (OSError, subprocess.CalledProcessError, AssertionError) as error:
             print(f"BUS UNAVAILABLE: cannot start a private dbus-daemon: {error}", flush=True)
+            cls.tearDownClass()  # not called when setUpClass fails; stops a bus that did start
             raise unittest.SkipTest(f"BUS UNAVAILABLE: {error}")
         cls.system_bus = cls.get_dbus(system_bus=True)
         cls.session_bus = cls.get_dbus(system_bus=False)
