@@ -208,14 +208,5 @@ TEST(AgentRowsTests, IconsComeFromTheWatchedProfiles) {
     EXPECT_FALSE(rows[0].bundleID);
 }
 
-TEST(AgentRowsTests, RowsAreIdentifiedByNameAndEqualOnlyWhenEveryFieldIs) {
-    const AgentStatusRow row{"Zed", "running", "idle", false, "dev.zed.zed", "sparkles"};
-    EXPECT_EQ(row.id(), "Zed");
-    auto other = row;
-    EXPECT_EQ(other, row);
-    other.bundleID.reset();
-    EXPECT_NE(other, row);
-}
-
 } // namespace
 } // namespace nodwarden::app
