@@ -6,7 +6,6 @@
 #include <NodwardenCore/SessionActivityDetector.hpp>
 
 #include <algorithm>
-#include <functional>
 #include <utility>
 
 namespace nodwarden {
