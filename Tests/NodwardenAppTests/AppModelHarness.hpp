@@ -9,6 +9,7 @@
 #include "Support/TemporaryDirectory.hpp"
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/Notices.hpp>
@@ -94,10 +95,21 @@ public:
         return std::make_unique<nodwarden::app::AppModel>(environment());
     }
 
-    /// Runs a tick and lets every background job it started finish and report back.
-    void tickAndSettle(nodwarden::app::AppModel& model) {
+    /// Runs a tick and lets every background job it started finish and report back. The
+    /// detection pass takes `detectionSeconds` of the clock, as a real one takes a moment.
+    void tickAndSettle(nodwarden::app::AppModel& model, double detectionSeconds = 0.5) {
         model.tick();
+        clock.advance(detectionSeconds);
         settle(model);
+    }
+
+    /// Stores `settings` as an earlier run would have left them.
+    void storeSettings(const nodwarden::GuardSettings& settings) {
+        nodwarden::app::SettingsStore::saveSettings(*defaults, settings, *logger);
+    }
+
+    void storeMode(nodwarden::AppMode mode) {
+        nodwarden::app::SettingsStore::saveMode(*defaults, mode);
     }
 
     /// Lets queued background work finish and report back, including work started by reports.

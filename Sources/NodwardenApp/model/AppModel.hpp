@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/platform/LoginItemService.hpp>
@@ -55,6 +56,8 @@ class AppModel : public QObject {
     Q_PROPERTY(bool isOnACPower READ isOnACPower NOTIFY isOnACPowerChanged)
     Q_PROPERTY(nodwarden::SignalStrength lastSignalStrength READ lastSignalStrength NOTIFY
                    lastSignalStrengthChanged)
+    Q_PROPERTY(std::vector<nodwarden::app::AgentStatusRow> agentRows READ agentRows NOTIFY
+                   agentRowsChanged)
     Q_PROPERTY(std::optional<QString> accessibilityWarning READ accessibilityWarning NOTIFY
                    accessibilityWarningChanged)
     Q_PROPERTY(std::optional<QString> launchAtLoginMessage READ launchAtLoginMessage NOTIFY
@@ -109,6 +112,8 @@ public:
     std::optional<int> batteryPercent() const { return batteryPercent_; }
     bool isOnACPower() const { return isOnACPower_; }
     SignalStrength lastSignalStrength() const { return lastSignalStrength_; }
+    /// One row per detected agent, working rows first, at most `maxAgentRows`.
+    const std::vector<AgentStatusRow>& agentRows() const { return agentRows_; }
     /// The panel's warning about agents that cannot be seen without the Accessibility permission.
     std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
     /// Why launch at login is not (yet) active, when it is not.
@@ -122,6 +127,23 @@ public:
     /// The statistics account. Changes are announced by `metricsChanged` only while the settings
     /// window is open; the panel reads the figures when it redraws for any other change.
     const UsageMetrics& metrics() const { return metrics_; }
+
+    // MARK: Panel texts, computed afresh on every call from the state above
+
+    int workingAgentCount() const;
+    /// "2 working", "0 working" or "none detected".
+    QString agentSummary() const;
+    /// Symbol name of the menu-bar icon for the current status.
+    QString statusIconName() const;
+    /// Symbol name of the panel's large status glyph.
+    QString heroGlyph() const;
+    /// Present while keep-awake runs lid-closed-less because the administrator step is missing.
+    std::optional<QString> lidClosedWarning() const;
+    /// "Claude Code ran 1h 5m"; empty without a last run.
+    QString panelLastRunAgent() const;
+    /// "protected the whole run · 2h ago"; empty without a last run.
+    QString panelLastRunDetail() const;
+    QString panelTrulySavedText() const;
 
     /// The per-agent signals of the latest evaluation, after the simulation merge.
     const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
@@ -284,7 +306,7 @@ private:
     std::optional<bool> sessionProcessAliveFor(const std::vector<ActivitySignal>& perApp,
                                                bool processPresenceCurrent);
     void publishDecision(const GuardDecision& decision, const PowerSnapshot& power, LidState lid,
-                         const ActivitySignal& signal);
+                         const ActivitySignal& signal, const std::vector<ActivitySignal>& merged);
     void publishAccessibilityWarning(const std::vector<ActivitySignal>& merged);
     double largestIdleGrace() const;
 
@@ -319,6 +341,7 @@ private:
     std::optional<int> batteryPercent_;
     bool isOnACPower_ = false;
     SignalStrength lastSignalStrength_ = SignalStrength::none;
+    std::vector<AgentStatusRow> agentRows_;
     std::optional<QString> accessibilityWarning_;
     std::optional<QString> launchAtLoginMessage_;
     bool needsLegalAcceptance_ = false;

@@ -83,7 +83,7 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
         stateMachine_.evaluate(mode_, settings_, power, lid, signal, preventing, thermal, now());
 
     lastMergedPerApp_ = merged;
-    publishDecision(decision, power, lid, signal);
+    publishDecision(decision, power, lid, signal, merged);
     publishAccessibilityWarning(merged);
     const std::optional<bool> sessionProcessAlive =
         sessionProcessAliveFor(perApp, processPresenceCurrent);
@@ -91,7 +91,8 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
 }
 
 void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,
-                               LidState lid, const ActivitySignal& signal) {
+                               LidState lid, const ActivitySignal& signal,
+                               const std::vector<ActivitySignal>& merged) {
     assignIfChanged(status_, decision.status, [this] { emit statusChanged(); });
     assignIfChanged(detectedAppName_, qstring(decision.detectedAppName.value_or("None")),
                     [this] { emit detectedAppNameChanged(); });
@@ -106,6 +107,8 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
                     [this] { emit isBatteryWarningChanged(); });
     assignIfChanged(lastSignalStrength_, signal.strength,
                     [this] { emit lastSignalStrengthChanged(); });
+    assignIfChanged(agentRows_, buildAgentRows(merged, decision.status, settings_),
+                    [this] { emit agentRowsChanged(); });
 }
 
 void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& merged) {

@@ -1,0 +1,45 @@
+#include <NodwardenApp/model/AppModel.hpp>
+
+#include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
+
+namespace nodwarden::app {
+
+using detail::qstring;
+
+int AppModel::workingAgentCount() const {
+    return PanelTexts::workingAgentCount(agentRows_);
+}
+
+QString AppModel::agentSummary() const {
+    return qstring(PanelTexts::agentSummary(agentRows_));
+}
+
+QString AppModel::statusIconName() const {
+    return qstring(PanelTexts::statusIconName(status_));
+}
+
+QString AppModel::heroGlyph() const {
+    return qstring(PanelTexts::heroGlyph(status_));
+}
+
+std::optional<QString> AppModel::lidClosedWarning() const {
+    const auto warning =
+        PanelTexts::lidClosedWarning(settings_.keepAwakeWithLidClosed, sleepPreventionEnabled_,
+                                     lidClosedProtectionEngaged_, sleepCommandInFlight_);
+    return warning ? std::optional<QString>(qstring(*warning)) : std::nullopt;
+}
+
+QString AppModel::panelLastRunAgent() const {
+    return qstring(PanelTexts::panelLastRunAgent(metrics_));
+}
+
+QString AppModel::panelLastRunDetail() const {
+    return qstring(PanelTexts::panelLastRunDetail(metrics_, now()));
+}
+
+QString AppModel::panelTrulySavedText() const {
+    return qstring(PanelTexts::panelTrulySavedText(metrics_));
+}
+
+} // namespace nodwarden::app

@@ -1,0 +1,464 @@
+#include "AppModelHarness.hpp"
+
+#include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenCore/AgentResolver.hpp>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using stayloom::testing::AppModelHarness;
+using stayloom::testing::FakePowerSources;
+using stayloom::testing::SignalCounter;
+
+namespace {
+
+const std::string keepAwake = "setSleepPrevention(true,false,false)";
+const std::string release = "setSleepPrevention(false,false,false)";
+
+std::vector<std::string> ledgerLines(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+ActivitySignal named(SignalStrength strength, std::string name, std::string reason) {
+    ActivitySignal result = AppModelHarness::signal(strength, std::move(name));
+    result.reason = std::move(reason);
+    return result;
+}
+
+GuardSettings settingsWithGrace(double seconds) {
+    GuardSettings settings = GuardSettings::defaults();
+    settings.setIdleGracePeriodSeconds(seconds);
+    return settings;
+}
+
+} // namespace
+
+// MARK: - Reducing the signals
+
+TEST(AppModelEvaluation, AggregateKeepsTheFirstOfTheStrongest) {
+    EXPECT_EQ(AppModel::aggregateSignal({}), ActivitySignal::none());
+    const std::vector<ActivitySignal> candidates = {
+        named(SignalStrength::presence, "A", "a"), named(SignalStrength::strong, "B", "b"),
+        named(SignalStrength::weak, "C", "c"), named(SignalStrength::strong, "D", "d")};
+    EXPECT_EQ(AppModel::aggregateSignal(candidates).reason, "b");
+}
+
+TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    auto model = harness.makeModel();
+    model->start();
+    harness.tickAndSettle(*model);
+
+    EXPECT_EQ(model->status(), GuardStatus::watching);
+    EXPECT_EQ(model->statusReason().toStdString(), "No active agent signal");
+    EXPECT_EQ(model->detectedAppName().toStdString(), "None");
+    EXPECT_EQ(model->batteryDescription().toStdString(), FakePowerSources::mains().displayName());
+    EXPECT_TRUE(model->isOnACPower());
+    EXPECT_EQ(model->lidDescription().toStdString(), "Open");
+    EXPECT_TRUE(model->agentRows().empty());
+}
+
+TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
+    for (const double grace : {10.0, 120.0}) {
+        SCOPED_TRACE(grace);
+        AppModelHarness harness;
+        harness.acceptTermsAndOnboarding();
+        harness.storeMode(AppMode::watchAgentUI);
+        harness.storeSettings(settingsWithGrace(grace));
+        harness.setPerApp({named(SignalStrength::weak, AppModel::simulationAppName, "detected"),
+                           named(SignalStrength::presence, "Codex", "running")});
+        auto model = harness.makeModel();
+        model->start();
+        harness.tickAndSettle(*model);
+
+        model->simulateActive();
+        AppModelHarness::settle(*model);
+        EXPECT_EQ(model->status(), GuardStatus::keepingAwake);
+        EXPECT_EQ(model->statusReason().toStdString(), "Debug simulator reports active work");
+        const auto& merged = model->lastPerApp();
+        ASSERT_EQ(merged.size(), 2u);
+        EXPECT_EQ(merged[0].appName, "Codex");
+        EXPECT_EQ(merged[1].strength, SignalStrength::strong);
+        EXPECT_EQ(merged[1].matchedText, "Simulate Agent Active");
+
+        const double lifetime = std::max(grace, 30.0);
+        harness.clock.advance(lifetime - 1);
+        ASSERT_TRUE(model->activeSimulationSignal().has_value());
+        harness.clock.advance(2);
+        EXPECT_FALSE(model->activeSimulationSignal().has_value());
+        EXPECT_TRUE(harness.loggedLine("Simulation active enabled"));
+    }
+}
+
+TEST(AppModelEvaluation, SimulateFinishedEndsTheGraceAtOnce) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    auto model = harness.makeModel();
+    model->start();
+    model->simulateActive();
+    AppModelHarness::settle(*model);
+    ASSERT_EQ(model->status(), GuardStatus::keepingAwake);
+
+    model->simulateFinished();
+    AppModelHarness::settle(*model);
+    EXPECT_EQ(model->status(), GuardStatus::watching);
+    EXPECT_TRUE(harness.loggedLine("Simulation finished enabled"));
+}
+
+TEST(AppModelEvaluation, AgentRowsAreAnnouncedOnlyWhenTheyChange) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.setPerApp({named(SignalStrength::strong, "Codex", "busy")});
+    auto model = harness.makeModel();
+    SignalCounter rowsSpy(*model, &AppModel::agentRowsChanged);
+    model->start();
+    harness.tickAndSettle(*model);
+    harness.tickAndSettle(*model);
+
+    ASSERT_EQ(model->agentRows().size(), 1u);
+    EXPECT_EQ(model->agentRows()[0].name, "Codex");
+    EXPECT_EQ(model->workingAgentCount(), 1);
+    EXPECT_EQ(model->agentSummary().toStdString(), "1 working");
+    EXPECT_EQ(rowsSpy.count(), 1);
+
+    harness.setPerApp({});
+    harness.tickAndSettle(*model);
+    EXPECT_TRUE(model->agentRows().empty());
+    EXPECT_EQ(rowsSpy.count(), 2);
+}
+
+TEST(AppModelEvaluation, AccessibilityWarningNamesRunningTextOnlyAgentsWhileUntrusted) {
+    std::optional<AgentProfile> textOnly;
+    for (const AgentProfile& profile : AgentResolver::make(GuardSettings::defaults()).profiles) {
+        if (AccessibilityNotice::isUITextOnly(profile)) {
+            textOnly = profile;
+            break;
+        }
+    }
+    ASSERT_TRUE(textOnly.has_value());
+
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.accessibilityPlatform.setTrusted(false);
+    harness.setPerApp({named(SignalStrength::presence, textOnly->displayName, "running")});
+    auto model = harness.makeModel();
+    model->start();
+    harness.tickAndSettle(*model);
+    const auto expected = AccessibilityNotice::panelWarning({*textOnly}, false);
+    ASSERT_TRUE(expected.has_value());
+    ASSERT_TRUE(model->accessibilityWarning().has_value());
+    EXPECT_EQ(model->accessibilityWarning()->toStdString(), *expected);
+
+    harness.accessibilityPlatform.setTrusted(true);
+    harness.tickAndSettle(*model);
+    EXPECT_FALSE(model->accessibilityWarning().has_value());
+}
+
+// MARK: - Applying the decision
+
+TEST(AppModelEvaluation, LidClosedReleaseIsHeldOnlyForTheQuietStatus) {
+    struct Case {
+        const char* name;
+        AppMode mode;
+        ThermalState thermal;
+        bool held;
+    };
+    const std::vector<Case> cases = {
+        {"no work", AppMode::watchAgentUI, ThermalState::nominal, true},
+        {"mode off", AppMode::off, ThermalState::nominal, false},
+        {"thermal", AppMode::watchAgentUI, ThermalState::critical, false},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        AppModelHarness harness;
+        harness.acceptTermsAndOnboarding();
+        harness.storeMode(testCase.mode);
+        harness.thermal = testCase.thermal;
+        harness.sleep.setState(true, true, false);
+        auto model = harness.makeModel();
+        const Date start = harness.clock.now();
+
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+        AppModelHarness::settle(*model);
+        if (!testCase.held) {
+            EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
+            EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+            continue;
+        }
+        EXPECT_TRUE(harness.sleep.calls().empty());
+        EXPECT_EQ(model->lidClosedReleasePendingSince(), start);
+
+        harness.clock.advance(119);
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+        AppModelHarness::settle(*model);
+        EXPECT_TRUE(harness.sleep.calls().empty()) << "still within the hold";
+        EXPECT_EQ(model->lidClosedReleasePendingSince(), start) << "measured from the first";
+
+        harness.clock.advance(1);
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+        AppModelHarness::settle(*model);
+        EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
+        EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+        EXPECT_FALSE(model->sleepPreventionEnabled());
+    }
+}
+
+TEST(AppModelEvaluation, WorkDuringTheHoldEndsIt) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.sleep.setState(true, true, false);
+    auto model = harness.makeModel();
+
+    model->evaluateAndApply(FakePowerSources::mains(), LidState::closed, {}, true);
+    ASSERT_TRUE(model->lidClosedReleasePendingSince().has_value());
+    model->evaluateAndApply(FakePowerSources::mains(), LidState::closed,
+                            {named(SignalStrength::strong, "Codex", "busy")}, true);
+    EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+    AppModelHarness::settle(*model);
+    EXPECT_TRUE(harness.sleep.calls().empty()) << "already held in the wanted posture";
+}
+
+TEST(AppModelEvaluation, DisplayPostureChangeRestartsKeepAwakeOnce) {
+    struct Case {
+        const char* name;
+        std::optional<bool> applied;
+        bool letDisplaySleep;
+        bool restarts;
+    };
+    const std::vector<Case> cases = {
+        {"posture changed", false, true, true},
+        {"child gone", std::nullopt, false, true},
+        {"already applied", true, true, false},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        AppModelHarness harness;
+        harness.acceptTermsAndOnboarding();
+        harness.storeMode(AppMode::manualKeepAwake);
+        GuardSettings settings = GuardSettings::defaults();
+        settings.letDisplaySleep = testCase.letDisplaySleep;
+        harness.storeSettings(settings);
+        harness.sleep.setState(true, false, testCase.applied);
+        auto model = harness.makeModel();
+
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+        AppModelHarness::settle(*model);
+        const std::string restart = std::string("setSleepPrevention(true,false,") +
+                                    (testCase.letDisplaySleep ? "true" : "false") + ")";
+        EXPECT_EQ(harness.sleep.calls(), testCase.restarts ? std::vector<std::string>{restart}
+                                                           : std::vector<std::string>{});
+
+        // Once the controller reports the posture as applied, nothing more is sent.
+        harness.sleep.clearCalls();
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+        AppModelHarness::settle(*model);
+        EXPECT_TRUE(harness.sleep.calls().empty());
+        EXPECT_TRUE(model->sleepPreventionEnabled());
+        EXPECT_TRUE(model->guardingSince().has_value());
+    }
+}
+
+TEST(AppModelEvaluation, EngagedSwitchIsReleasedEvenWhenTheChildIsGone) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::off);
+    harness.sleep.setState(false, true, std::nullopt);
+    auto model = harness.makeModel();
+
+    model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+    AppModelHarness::settle(*model);
+    EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
+    EXPECT_FALSE(harness.sleep.isLidClosedProtectionEngaged());
+}
+
+// MARK: - Statistics
+
+TEST(AppModelMetrics, VanishedAgentNeedsTwoFreshScansAndWritesOneLedgerLine) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.setPerApp({named(SignalStrength::strong, "Claude Code", "busy")});
+    auto model = harness.makeModel();
+    model->start();
+    harness.tickAndSettle(*model);
+    harness.clock.advance(2.5);
+    harness.tickAndSettle(*model);
+    ASSERT_EQ(model->metrics().sessionAgentID(), "Claude Code");
+
+    harness.setPerApp({});
+    harness.clock.advance(2.5);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->sessionAgentAbsentTicks(), 1);
+    EXPECT_TRUE(model->metrics().sessionStartedAt().has_value()) << "one scan is not enough";
+
+    // A re-evaluation of the cached inputs does not count as a scan.
+    harness.clock.advance(1);
+    model->tick();
+    EXPECT_EQ(model->sessionAgentAbsentTicks(), 1);
+    EXPECT_TRUE(model->metrics().sessionStartedAt().has_value());
+
+    harness.clock.advance(1);
+    AppModelHarness::settle(*model);
+    EXPECT_EQ(model->sessionAgentAbsentTicks(), 2);
+    EXPECT_FALSE(model->metrics().sessionStartedAt().has_value());
+    EXPECT_EQ(model->metrics().lastCloseReason(), SessionCloseReason::vanished);
+
+    model->applicationWillTerminate();
+    const auto lines = ledgerLines(harness.ledgerPath);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("agent=\"Claude Code\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("close=vanished process_at_close=gone session_file_age_s=-"),
+              std::string::npos)
+        << lines[0];
+}
+
+TEST(AppModelMetrics, IdleCloseAppendsExactlyOneLedgerLine) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.storeSettings(settingsWithGrace(10));
+    harness.setPerApp({named(SignalStrength::strong, "Codex", "busy")});
+    auto model = harness.makeModel();
+    model->start();
+    for (int step = 0; step < 3; ++step) {
+        harness.clock.advance(2.5);
+        harness.tickAndSettle(*model);
+    }
+    ASSERT_TRUE(model->metrics().sessionStartedAt().has_value());
+
+    // The agent keeps running but stops working: the grace runs out and the session closes.
+    harness.setPerApp({named(SignalStrength::presence, "Codex", "running")});
+    for (int step = 0; step < 8; ++step) {
+        harness.clock.advance(2.5);
+        harness.tickAndSettle(*model);
+    }
+    EXPECT_EQ(model->metrics().lastCloseReason(), SessionCloseReason::idle);
+    model->waitForBackgroundWork();
+    const auto lines = ledgerLines(harness.ledgerPath);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("agent=\"Codex\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("close=idle"), std::string::npos) << lines[0];
+    EXPECT_GT(model->metrics().lastRun()->keptAwakeSeconds(), 0);
+}
+
+TEST(AppModelMetrics, LedgerFailureIsLoggedAndTheLineDropped) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    // A file where the ledger's folder should be makes every append fail.
+    harness.home.write("blocked", "not a folder");
+    auto environment = harness.environment();
+    environment.runLedgerPath = harness.home.path() / "blocked" / "Stayloom-runs.log";
+    harness.setPerApp({named(SignalStrength::strong, "Codex", "busy")});
+    AppModel model(std::move(environment));
+    model.start();
+    for (int step = 0; step < 3; ++step) {
+        harness.clock.advance(2.5);
+        harness.tickAndSettle(model);
+    }
+    harness.setPerApp({});
+    harness.clock.advance(60); // a wake gap closes the session as interrupted
+    harness.tickAndSettle(model);
+    model.applicationWillTerminate();
+
+    const auto lines = harness.logged();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("Run ledger append failed: ");
+                            }),
+              1);
+}
+
+TEST(AppModelMetrics, SavesAtMostOncePerMinute) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::manualKeepAwake);
+    auto model = harness.makeModel();
+    const Date first = harness.clock.now();
+    const auto stored = [&] {
+        return harness.reopenDefaults()
+            ->value(QString::fromUtf8(MetricsStore::metricsKey.data()))
+            .toByteArray();
+    };
+
+    model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+    EXPECT_EQ(model->lastMetricsSaveAt(), first) << "the first evaluation always saves";
+    const QByteArray firstSave = stored();
+    ASSERT_FALSE(firstSave.isEmpty());
+
+    std::vector<Date> saves;
+    for (int step = 1; step <= 60; ++step) {
+        harness.clock.set(first + step * 3.0);
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+        if (model->lastMetricsSaveAt() != (saves.empty() ? first : saves.back())) {
+            saves.push_back(*model->lastMetricsSaveAt());
+        }
+    }
+    EXPECT_EQ(saves, (std::vector<Date>{first + 60, first + 120, first + 180}))
+        << "every first evaluation at or after the 60-second mark";
+    EXPECT_NE(stored(), firstSave);
+    const auto reloaded = MetricsStore::load(*harness.reopenDefaults(), harness.clock.now());
+    EXPECT_GT(reloaded.totalManualSeconds(), 0);
+}
+
+TEST(AppModelMetrics, ClockSteppingBackDoesNotHoldSavesOff) {
+    AppModelHarness harness;
+    auto model = harness.makeModel();
+    const Date first = harness.clock.now();
+    model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+    harness.clock.set(first - 3600);
+    model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+    EXPECT_EQ(model->lastMetricsSaveAt(), first - 3600);
+}
+
+TEST(AppModelMetrics, ResetKeepsTheInstallDateAndTheLedger) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::manualKeepAwake);
+    harness.home.write("logs/Stayloom-runs.log", "an earlier line\n");
+    auto model = harness.makeModel();
+    const Date installed = model->metrics().installDate();
+    for (int step = 0; step < 3; ++step) {
+        harness.clock.advance(3);
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+    }
+    ASSERT_GT(model->metrics().totalManualSeconds(), 0);
+    harness.windows.presentSettingsWindow(SettingsTab::stats);
+    SignalCounter metricsSpy(*model, &AppModel::metricsChanged);
+
+    model->resetMetrics();
+    EXPECT_EQ(model->metrics(), UsageMetrics(installed));
+    EXPECT_EQ(metricsSpy.count(), 1) << "the open statistics pane redraws";
+    EXPECT_EQ(MetricsStore::load(*harness.reopenDefaults(), harness.clock.now()),
+              UsageMetrics(installed));
+    EXPECT_EQ(ledgerLines(harness.ledgerPath), std::vector<std::string>{"an earlier line"});
+    EXPECT_TRUE(harness.loggedLine("Stats reset from Settings"));
+}
+
+TEST(AppModelMetrics, ManualModeCountsManualSecondsEvenWithAnAgentSignal) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::manualKeepAwake);
+    auto model = harness.makeModel();
+    for (int step = 0; step < 3; ++step) {
+        harness.clock.advance(3);
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::closed,
+                                {named(SignalStrength::strong, "Codex", "busy")}, true);
+    }
+    EXPECT_EQ(model->metrics().totalManualSeconds(), 6);
+    EXPECT_EQ(model->metrics().totalProtectedSeconds(), 0);
+}
