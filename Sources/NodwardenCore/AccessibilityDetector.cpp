@@ -94,8 +94,12 @@ const std::string* matchingTarget(const std::vector<std::string>& targets,
 
 } // namespace
 
-AccessibilityDetector::AccessibilityDetector(AccessibilityPlatform& platform)
-    : platform_(platform) {}
+AccessibilityDetector::AccessibilityDetector(AccessibilityPlatform& platform,
+                                             std::set<std::string> extraTerminalBundleIDs)
+    : platform_(platform), terminalBundleIDs_(std::move(extraTerminalBundleIDs)) {
+    terminalBundleIDs_.insert(AgentCatalog::terminalBundleIDs().begin(),
+                              AgentCatalog::terminalBundleIDs().end());
+}
 
 bool AccessibilityDetector::isTrusted() const {
     return platform_.isProcessTrusted();
@@ -111,7 +115,7 @@ AccessibilityDetector::detectPerApp(const GuardSettings& settings) const {
         return {};
     }
     const AgentResolver resolver = AgentResolver::make(settings);
-    const std::set<std::string>& terminals = AgentCatalog::terminalBundleIDs();
+    const std::set<std::string>& terminals = terminalBundleIDs_;
     SignalTable table;
 
     for (const RunningApplication& application : platform_.runningApplications()) {

@@ -4,6 +4,7 @@
 #include <NodwardenCore/Models.hpp>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,10 @@ public:
     /// Children followed per element.
     static constexpr int maxChildren = 80;
 
-    explicit AccessibilityDetector(AccessibilityPlatform& platform);
+    /// `extraTerminalBundleIDs` adds the platform's own text-exposing terminals (lower case) to
+    /// the catalog's list, so their windows are searched for command-line agents too.
+    explicit AccessibilityDetector(AccessibilityPlatform& platform,
+                                   std::set<std::string> extraTerminalBundleIDs = {});
 
     /// Whether the platform trusts this process to read other applications.
     bool isTrusted() const;
@@ -56,6 +60,7 @@ private:
     AccessibilityElement applicationElement(std::int32_t processIdentifier) const;
 
     AccessibilityPlatform& platform_;
+    std::set<std::string> terminalBundleIDs_;
 };
 
 } // namespace nodwarden

@@ -228,6 +228,15 @@ TEST(AccessibilityDetectPerApp, TerminalsCreditEveryCommandLineAgentWithAMultiWo
     EXPECT_FALSE(names.contains("Claude Code") || names.contains("Aider"));
 }
 
+TEST(AccessibilityDetectPerApp, PlatformTerminalsAreScannedOnlyWhenTheDetectorIsToldOfThem) {
+    FakeAccessibilityPlatform platform;
+    platform.addApplicationShowing("org.gnome.Terminal", "Terminal", pid, "esc to interrupt");
+    EXPECT_TRUE(AccessibilityDetector(platform).detectPerApp(settings()).empty());
+    const auto names =
+        summary(AccessibilityDetector(platform, {"org.gnome.terminal"}).detectPerApp(settings()));
+    EXPECT_EQ(names.at("Claude Code"), "strong: esc to interrupt");
+}
+
 TEST(AccessibilityDetectPerApp, LegacyTargetsUseTheUsersPhrasesAndTheNameAsWritten) {
     FakeAccessibilityPlatform platform;
     platform.addApplicationShowing("org.example.mytool", "MyTool Desktop.app", 1, "Busy now");

@@ -1,4 +1,5 @@
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
+#include <NodwardenLinux/LinuxAppIdentity.hpp>
 
 #include <NodwardenCore/AccessibilityDetector.hpp>
 
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -132,6 +134,33 @@ TEST_F(AtspiEndToEndTest, RealWindowTextBecomesAnAgentSignal) {
     const auto signal = detector.detect(GuardSettings::defaults());
     EXPECT_EQ(signal.strength, SignalStrength::strong);
     EXPECT_EQ(signal.appName, std::optional<std::string>("Claude"));
+}
+
+TEST_F(AtspiEndToEndTest, TerminalTextCreditsTheCommandLineAgents) {
+    TemporaryDirectory folder;
+    GtkWindowProcess window(folder, "gnome-terminal-server", "* Pondering... (esc to interrupt)");
+    ASSERT_GT(window.pid(), 0);
+
+    AtspiAccessibilityPlatform platform;
+    platform.promptForTrust();
+    const auto application = waitForApplication(platform, window.pid());
+    ASSERT_TRUE(application.has_value());
+    EXPECT_EQ(application->bundleIdentifier, std::optional<std::string>("org.gnome.terminal"));
+
+    AccessibilityDetector detector(platform, linuxTerminalBundleIDs());
+    std::vector<ActivitySignal> signals;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (signals.empty() && std::chrono::steady_clock::now() < deadline) {
+        signals = detector.detectPerApp(GuardSettings::defaults());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    const auto claude = std::find_if(signals.begin(), signals.end(), [](const auto& signal) {
+        return signal.appName == "Claude Code";
+    });
+    ASSERT_NE(claude, signals.end());
+    EXPECT_EQ(claude->strength, SignalStrength::strong);
+    EXPECT_TRUE(AccessibilityDetector(platform).detectPerApp(GuardSettings::defaults()).empty())
+        << "without the Linux terminal list the window is nobody's";
 }
 
 TEST_F(AtspiEndToEndTest, ElementsOfAnotherPlatformAreRefused) {
