@@ -346,6 +346,7 @@ TEST_F(SleepControllerTest, PreviousChildOutlivingSIGKILLKeepsBothIdentifiersLis
     ASSERT_TRUE(controller->enableSleepPrevention(false, false));
     const auto old = onlyPID();
     ASSERT_GT(old, 0);
+    ASSERT_TRUE(fake->waitForStart(old)); // its SIGTERM trap is in place
 
     EXPECT_TRUE(controller->enableSleepPrevention(false, true));
     const auto text = pidFileText();
