@@ -287,14 +287,13 @@ void SleepController::stopCaffeinate() {
         return;
     }
     const auto identifier = std::to_string(child->pid());
-    if (!terminate(child)) {
+    if (terminate(child)) {
+        log("Stopped caffeinate pid " + identifier);
+    } else {
         abandon(child);
         log("caffeinate pid " + identifier +
             " did not confirm exit after SIGTERM; sent SIGKILL and moved on without blocking");
-        recordCaffeinatePIDs({});
-        return;
     }
-    log("Stopped caffeinate pid " + identifier);
     recordCaffeinatePIDs({});
 }
 
