@@ -1,0 +1,130 @@
+#include "Support/LoggedMessages.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenCore/FileLogger.hpp>
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using stayloom::testing::loggedMessages;
+using stayloom::testing::TemporaryDirectory;
+
+namespace {
+
+/// A settings file in a temporary folder, reopened as the next launch would read it.
+class SettingsFile {
+public:
+    SettingsFile() : logger(folder.path() / "Nodwarden.log") {}
+
+    std::unique_ptr<QSettings> open() const {
+        return std::make_unique<QSettings>(
+            QString::fromStdString((folder.path() / "defaults.ini").string()),
+            QSettings::IniFormat);
+    }
+
+    void store(const char* key, const QVariant& value) const {
+        auto settings = open();
+        settings->setValue(QString::fromUtf8(key), value);
+    }
+
+    TemporaryDirectory folder;
+    FileLogger logger;
+};
+
+} // namespace
+
+TEST(SettingsStore, NothingStoredGivesModeOffAndTheDefaults) {
+    SettingsFile file;
+    auto defaults = file.open();
+    EXPECT_EQ(SettingsStore::loadMode(*defaults), AppMode::off);
+    EXPECT_EQ(SettingsStore::loadSettings(*defaults), GuardSettings::defaults());
+}
+
+TEST(SettingsStore, ModeRoundTripsAndOnlyRawValuesAreUnderstood) {
+    for (const AppMode mode : appModeAllCases()) {
+        SettingsFile file;
+        SettingsStore::saveMode(*file.open(), mode);
+        EXPECT_EQ(SettingsStore::loadMode(*file.open()), mode);
+        EXPECT_EQ(file.open()->value(QStringLiteral("Nodwarden.mode")).toString().toStdString(),
+                  rawValue(mode));
+    }
+    const std::vector<std::pair<QString, AppMode>> stored = {
+        {QStringLiteral("watchAgentUI"), AppMode::watchAgentUI},
+        {QStringLiteral("Watch Agent UI"), AppMode::off},
+        {QStringLiteral(""), AppMode::off},
+    };
+    for (const auto& [text, expected] : stored) {
+        SettingsFile file;
+        file.store("Nodwarden.mode", text);
+        EXPECT_EQ(SettingsStore::loadMode(*file.open()), expected) << text.toStdString();
+    }
+}
+
+TEST(SettingsStore, SettingsRoundTripThroughTheFile) {
+    SettingsFile file;
+    GuardSettings settings = GuardSettings::defaults();
+    settings.keepAwakeWithLidClosed = true;
+    settings.letDisplaySleep = true;
+    settings.disabledAgentIDs = {"codex", "cursor"};
+    settings.targetApps = {"house-agent", "Ünïcode Tool"};
+    settings.pluggedInProfile.idleGracePeriodSeconds = 240;
+    settings.batteryProfile.batteryCutoffPercent = 15;
+
+    SettingsStore::saveSettings(*file.open(), settings, file.logger);
+    EXPECT_EQ(SettingsStore::loadSettings(*file.open()), settings);
+}
+
+TEST(SettingsStore, UnreadableStoredSettingsLoadAsDefaultsAndStayUntouched) {
+    const std::vector<QByteArray> unreadable = {QByteArrayLiteral("not json"),
+                                                QByteArrayLiteral("{\"letDisplaySleep\":\"yes\"}")};
+    for (const QByteArray& bytes : unreadable) {
+        SettingsFile file;
+        file.store("Nodwarden.settings", bytes);
+        EXPECT_EQ(SettingsStore::loadSettings(*file.open()), GuardSettings::defaults());
+        EXPECT_EQ(file.open()->value(QStringLiteral("Nodwarden.settings")).toByteArray(), bytes);
+        EXPECT_TRUE(loggedMessages(file.logger).empty()) << "loading is silent";
+    }
+    SettingsFile empty;
+    empty.store("Nodwarden.settings", QByteArrayLiteral("{}"));
+    EXPECT_EQ(SettingsStore::loadSettings(*empty.open()), GuardSettings::defaults());
+}
+
+TEST(SettingsStore, UnreadableSettingsAreKeptAsideBeforeTheFirstSave) {
+    SettingsFile file;
+    const QByteArray damaged = QByteArrayLiteral("{\"batteryProfile\": [");
+    file.store("Nodwarden.settings", damaged);
+
+    GuardSettings settings = GuardSettings::defaults();
+    settings.enableBrowsers = true;
+    SettingsStore::saveSettings(*file.open(), settings, file.logger);
+    EXPECT_EQ(file.open()->value(QStringLiteral("Nodwarden.settings.unreadable")).toByteArray(),
+              damaged);
+    EXPECT_EQ(SettingsStore::loadSettings(*file.open()), settings);
+    EXPECT_EQ(loggedMessages(file.logger),
+              std::vector<std::string>{"Kept the unreadable stored Nodwarden.settings as "
+                                       "Nodwarden.settings.unreadable before replacing it"});
+
+    // Later saves replace readable settings without touching the kept copy again.
+    settings.enableBrowsers = false;
+    SettingsStore::saveSettings(*file.open(), settings, file.logger);
+    EXPECT_EQ(file.open()->value(QStringLiteral("Nodwarden.settings.unreadable")).toByteArray(),
+              damaged);
+    EXPECT_EQ(loggedMessages(file.logger).size(), 1u);
+}
+
+TEST(SettingsStore, SettingsThatCannotBeEncodedLeaveTheStoredOnesInPlace) {
+    SettingsFile file;
+    const GuardSettings stored = GuardSettings::defaults();
+    SettingsStore::saveSettings(*file.open(), stored, file.logger);
+
+    GuardSettings invalid = stored;
+    invalid.targetApps = {std::string("bad \xff byte")};
+    SettingsStore::saveSettings(*file.open(), invalid, file.logger);
+    EXPECT_EQ(SettingsStore::loadSettings(*file.open()), stored);
+}
