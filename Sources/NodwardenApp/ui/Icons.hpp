@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QString>
+#include <QStringList>
+
+namespace nodwarden::app {
+
+/// The symbol name of the product's small cup drawing.
+inline constexpr const char* cupMarkSymbol = "stayloom.cup";
+
+/// Where an icon for a symbol comes from.
+enum class SymbolSource {
+    /// The desktop's icon theme, whichever theme is current.
+    theme,
+    /// The program's own drawing only (screenshots, tests, places that need one exact look).
+    drawn,
+};
+
+/// The icon for one of the design's symbol names ("bolt.fill", "gearshape", …) in `color`: the
+/// desktop icon theme's icon for it when the theme has one that renders, recoloured to `color`,
+/// else the program's own drawing. Never blank: an unknown name gets a generic mark.
+QIcon symbolIcon(const QString& symbolName, const QColor& color,
+                 SymbolSource source = SymbolSource::theme);
+
+/// The freedesktop icon names tried for `symbolName`, most fitting first; empty when the table
+/// has no entry for it.
+QStringList themeIconNames(const QString& symbolName);
+
+/// Every symbol name the table maps, in table order.
+QStringList mappedSymbolNames();
+
+} // namespace nodwarden::app

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QColor>
+#include <QRectF>
+#include <QString>
+
+class QPainter;
+
+namespace nodwarden::app::detail {
+
+/// Draws the program's own rendering of the symbol `symbolName` into `rect` in `color`: the
+/// fallback used when the desktop's icon theme has no icon for it. A name without a drawing of
+/// its own gets a generic mark, never nothing.
+void drawSymbol(QPainter& painter, const QString& symbolName, const QRectF& rect,
+                const QColor& color);
+
+/// Whether `symbolName` has a drawing of its own rather than the generic mark.
+bool hasOwnDrawing(const QString& symbolName);
+
+} // namespace nodwarden::app::detail
