@@ -1,14 +1,22 @@
 // The persisted JSON form of the statistics account. Dates are numbers of seconds since
 // 2001-01-01T00:00:00Z, absent optionals are left out, and decoding checks every type so that a
 // damaged document is refused as a whole instead of loading half an account.
+//
+// Years of daily buckets make a document of some 600 kB that is read at every launch and
+// written every minute, so neither direction builds a JSON tree: decoding follows the parser's
+// events straight into the records, and encoding appends to one string.
 
 #include <NodwardenCore/UsageMetrics.hpp>
 
+#include <NodwardenCore/UnicodeText.hpp>
+
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace nodwarden {
 
@@ -16,304 +24,721 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Member lookup where JSON null counts as absent, as it does for an optional field.
-const Json* member(const Json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || found->is_null()) {
-        return nullptr;
-    }
-    return &*found;
+// What the value of the current key is decoded into.
+struct Slot {
+    enum class Kind {
+        ignored,             ///< an unknown key: any value is accepted and dropped
+        number,              ///< double
+        count,               ///< std::int64_t
+        flag,                ///< bool
+        optionalNumber,      ///< std::optional<double>
+        optionalText,        ///< std::optional<std::string>
+        optionalCloseReason, ///< std::optional<SessionCloseReason>
+        days,                ///< std::map<std::string, DayBucket>
+        bucket,              ///< DayBucket
+        numberMap,           ///< std::map<std::string, double>
+        countMap,            ///< std::map<std::string, std::int64_t>
+        lastRun,             ///< std::optional<LastRunSummary>
+    };
+    Kind kind = Kind::ignored;
+    void* target = nullptr;
+    /// The bit this key sets in its object's seen-mask; 0 for keys that may be missing.
+    std::uint32_t requiredBit = 0;
+    /// JSON null stands for "absent" (optional fields) or "default" (defaulted fields).
+    bool acceptsNull = false;
+};
+
+// Keys of the account that may be missing: null is the same as missing.
+Slot optionalSlot(Slot::Kind kind, void* target) {
+    return Slot{kind, target, 0, true};
 }
 
-bool decodeValue(const Json& value, double& out) {
-    if (!value.is_number()) {
-        return false;
+constexpr std::uint32_t kAllBucketKeys = (1u << 8) - 1;
+
+Slot bucketSlot(std::string_view key, DayBucket& b) {
+    using K = Slot::Kind;
+    if (key == "protectedSeconds") {
+        return {K::number, &b.protectedSeconds, 1u << 0};
     }
-    const double number = value.get<double>();
-    // The encoder cannot write infinities back (they would come out as null), so an overflowing
-    // literal is refused here rather than turning into a document that no longer loads.
-    if (!std::isfinite(number)) {
-        return false;
+    if (key == "keptAwakeSeconds") {
+        return {K::number, &b.keptAwakeSeconds, 1u << 1};
     }
-    out = number;
-    return true;
+    if (key == "manualSeconds") {
+        return {K::number, &b.manualSeconds, 1u << 2};
+    }
+    if (key == "pluggedInUnlimitedSeconds") {
+        return {K::number, &b.pluggedInUnlimitedSeconds, 1u << 3};
+    }
+    if (key == "sessionsSaved") {
+        return {K::count, &b.sessionsSaved, 1u << 4};
+    }
+    if (key == "totalSessions") {
+        return {K::count, &b.totalSessions, 1u << 5};
+    }
+    if (key == "protectedSecondsByAgent") {
+        return {K::numberMap, &b.protectedSecondsByAgent, 1u << 6};
+    }
+    if (key == "sessionsByAgent") {
+        return {K::countMap, &b.sessionsByAgent, 1u << 7};
+    }
+    return {};
 }
 
-bool decodeValue(const Json& value, std::int64_t& out) {
-    if (value.is_number_unsigned()) {
-        const auto number = value.get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            return false;
-        }
-        out = static_cast<std::int64_t>(number);
-        return true;
-    }
-    if (value.is_number_integer()) {
-        out = value.get<std::int64_t>();
-        return true;
-    }
-    if (value.is_number_float()) {
-        // Whole numbers written with a fraction ("3.0") are still counts.
-        const double number = value.get<double>();
-        constexpr double limit = 9223372036854775808.0; // 2^63
-        if (!std::isfinite(number) || std::trunc(number) != number || number < -limit ||
-            number >= limit) {
-            return false;
-        }
-        out = static_cast<std::int64_t>(number);
-        return true;
-    }
-    return false;
-}
-
-bool decodeValue(const Json& value, bool& out) {
-    if (!value.is_boolean()) {
-        return false;
-    }
-    out = value.get<bool>();
-    return true;
-}
-
-bool decodeValue(const Json& value, std::string& out) {
-    if (!value.is_string()) {
-        return false;
-    }
-    out = value.get_ref<const std::string&>();
-    return true;
-}
-
-bool decodeValue(const Json& value, SessionCloseReason& out) {
-    if (!value.is_string()) {
-        return false;
-    }
-    const auto reason = sessionCloseReasonFromRawValue(value.get_ref<const std::string&>());
-    if (!reason) {
-        return false;
-    }
-    out = *reason;
-    return true;
-}
-
-bool decodeValue(const Json& value, DayBucket& out);
-bool decodeValue(const Json& value, std::optional<LastRunSummary>& out);
-
-template <typename Value> bool decodeValue(const Json& value, std::map<std::string, Value>& out) {
-    if (!value.is_object()) {
-        return false;
-    }
-    for (const auto& [key, element] : value.items()) {
-        Value decoded{};
-        if (!decodeValue(element, decoded)) {
-            return false;
-        }
-        out.emplace_hint(out.end(), key, std::move(decoded));
-    }
-    return true;
-}
-
-// A key that must be there with the right type.
-template <typename Value> bool decodeRequired(const Json& object, const char* key, Value& out) {
-    const Json* value = member(object, key);
-    return value != nullptr && decodeValue(*value, out);
-}
-
-// A key that may be missing (leaving `out` at its default) but, when present, must have the
-// right type.
-template <typename Value> bool decodeOptional(const Json& object, const char* key, Value& out) {
-    const Json* value = member(object, key);
-    return value == nullptr || decodeValue(*value, out);
-}
-
-template <typename Value>
-bool decodeOptional(const Json& object, const char* key, std::optional<Value>& out) {
-    const Json* value = member(object, key);
-    if (value == nullptr) {
-        out.reset();
-        return true;
-    }
-    Value decoded{};
-    if (!decodeValue(*value, decoded)) {
-        return false;
-    }
-    out = std::move(decoded);
-    return true;
-}
-
-bool decodeValue(const Json& value, DayBucket& out) {
-    return value.is_object() && decodeRequired(value, "protectedSeconds", out.protectedSeconds) &&
-           decodeRequired(value, "keptAwakeSeconds", out.keptAwakeSeconds) &&
-           decodeRequired(value, "manualSeconds", out.manualSeconds) &&
-           decodeRequired(value, "pluggedInUnlimitedSeconds", out.pluggedInUnlimitedSeconds) &&
-           decodeRequired(value, "sessionsSaved", out.sessionsSaved) &&
-           decodeRequired(value, "totalSessions", out.totalSessions) &&
-           decodeRequired(value, "protectedSecondsByAgent", out.protectedSecondsByAgent) &&
-           decodeRequired(value, "sessionsByAgent", out.sessionsByAgent);
-}
-
-bool decodeValue(const Json& value, std::optional<LastRunSummary>& out) {
-    if (!value.is_object()) {
-        return false;
-    }
-    std::optional<std::string> agent;
-    Date endedAt = 0;
-    double worked = 0;
+// The fields of a last-run object while it is being read (the summary itself is immutable).
+struct LastRunFields {
+    std::optional<std::string> agentDisplayName;
+    double endedAt = 0;
+    double workedSeconds = 0;
     double protectedSeconds = 0;
-    double keptAwake = 0;
+    double keptAwakeSeconds = 0;
     bool finishedNormally = false;
-    if (!decodeOptional(value, "agentDisplayName", agent) ||
-        !decodeRequired(value, "endedAt", endedAt) ||
-        !decodeRequired(value, "workedSeconds", worked) ||
-        !decodeRequired(value, "protectedSeconds", protectedSeconds) ||
-        !decodeRequired(value, "keptAwakeSeconds", keptAwake) ||
-        !decodeRequired(value, "finishedNormally", finishedNormally)) {
-        return false;
+};
+
+constexpr std::uint32_t kAllLastRunKeys = (1u << 5) - 1;
+
+Slot lastRunSlot(std::string_view key, LastRunFields& r) {
+    using K = Slot::Kind;
+    if (key == "agentDisplayName") {
+        return optionalSlot(K::optionalText, &r.agentDisplayName);
     }
-    out.emplace(std::move(agent), endedAt, worked, protectedSeconds, keptAwake, finishedNormally);
-    return true;
-}
-
-// Compact text. Names that are not valid UTF-8 (an agent name read from the process table can be
-// any bytes) get U+FFFD in place of the bad bytes instead of making the whole save fail.
-std::string dump(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-Json parse(std::string_view text) {
-    return Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-}
-
-template <typename Value>
-void encodeOptional(Json& object, const char* key, const std::optional<Value>& value) {
-    if (value) {
-        object[key] = *value;
+    if (key == "endedAt") {
+        return {K::number, &r.endedAt, 1u << 0};
     }
-}
-
-Json encode(const DayBucket& bucket) {
-    Json object = Json::object();
-    object["protectedSeconds"] = bucket.protectedSeconds;
-    object["keptAwakeSeconds"] = bucket.keptAwakeSeconds;
-    object["manualSeconds"] = bucket.manualSeconds;
-    object["pluggedInUnlimitedSeconds"] = bucket.pluggedInUnlimitedSeconds;
-    object["sessionsSaved"] = bucket.sessionsSaved;
-    object["totalSessions"] = bucket.totalSessions;
-    object["protectedSecondsByAgent"] = bucket.protectedSecondsByAgent;
-    object["sessionsByAgent"] = bucket.sessionsByAgent;
-    return object;
-}
-
-Json encode(const LastRunSummary& run) {
-    Json object = Json::object();
-    encodeOptional(object, "agentDisplayName", run.agentDisplayName());
-    object["endedAt"] = run.endedAt();
-    object["workedSeconds"] = run.workedSeconds();
-    object["protectedSeconds"] = run.protectedSeconds();
-    object["keptAwakeSeconds"] = run.keptAwakeSeconds();
-    object["finishedNormally"] = run.finishedNormally();
-    return object;
+    if (key == "workedSeconds") {
+        return {K::number, &r.workedSeconds, 1u << 1};
+    }
+    if (key == "protectedSeconds") {
+        return {K::number, &r.protectedSeconds, 1u << 2};
+    }
+    if (key == "keptAwakeSeconds") {
+        return {K::number, &r.keptAwakeSeconds, 1u << 3};
+    }
+    if (key == "finishedNormally") {
+        return {K::flag, &r.finishedNormally, 1u << 4};
+    }
+    return {};
 }
 
 } // namespace
 
 /// Reads and writes the private fields of `UsageMetrics`.
 struct UsageMetricsCoding {
-    static std::optional<UsageMetrics> decode(const Json& document) {
-        if (!document.is_object()) {
-            return std::nullopt;
+    static constexpr std::uint32_t kRequiredKeys = 1u << 0; // "installDate"
+
+    static Slot slot(std::string_view key, UsageMetrics& m) {
+        using K = Slot::Kind;
+        if (key == "installDate") {
+            return {K::number, &m.installDate_, kRequiredKeys};
         }
-        Date installDate = 0;
-        if (!decodeRequired(document, "installDate", installDate)) {
-            return std::nullopt;
+        if (key == "days") {
+            return optionalSlot(K::days, &m.days_);
         }
-        UsageMetrics m(installDate);
-        const bool valid =
-            decodeOptional(document, "days", m.days_) &&
-            decodeOptional(document, "longestProtectedRunSeconds", m.longestProtectedRunSeconds_) &&
-            decodeOptional(document, "longestProtectedRunAgent", m.longestProtectedRunAgent_) &&
-            decodeOptional(document, "longestProtectedRunDate", m.longestProtectedRunDate_) &&
-            decodeOptional(document, "sessionStartedAt", m.sessionStartedAt_) &&
-            decodeOptional(document, "sessionQualified", m.sessionQualified_) &&
-            decodeOptional(document, "sessionAgentID", m.sessionAgentID_) &&
-            decodeOptional(document, "sessionRunSeconds", m.sessionRunSeconds_) &&
-            decodeOptional(document, "lastTickAt", m.lastTickAt_) &&
-            decodeOptional(document, "lastActiveSignalAt", m.lastActiveSignalAt_) &&
-            decodeOptional(document, "wakeGapTicksDropped", m.wakeGapTicksDropped_) &&
-            decodeOptionalLastRun(document, m.lastRun_) &&
-            decodeOptional(document, "lastCloseReason", m.lastCloseReason_) &&
-            decodeOptional(document, "sessionProtectedSeconds", m.sessionProtectedSeconds_) &&
-            decodeOptional(document, "sessionKeptAwakeSeconds", m.sessionKeptAwakeSeconds_);
-        if (!valid) {
-            return std::nullopt;
+        if (key == "longestProtectedRunSeconds") {
+            return optionalSlot(K::number, &m.longestProtectedRunSeconds_);
         }
-        return m;
+        if (key == "longestProtectedRunAgent") {
+            return optionalSlot(K::optionalText, &m.longestProtectedRunAgent_);
+        }
+        if (key == "longestProtectedRunDate") {
+            return optionalSlot(K::optionalText, &m.longestProtectedRunDate_);
+        }
+        if (key == "sessionStartedAt") {
+            return optionalSlot(K::optionalNumber, &m.sessionStartedAt_);
+        }
+        if (key == "sessionQualified") {
+            return optionalSlot(K::flag, &m.sessionQualified_);
+        }
+        if (key == "sessionAgentID") {
+            return optionalSlot(K::optionalText, &m.sessionAgentID_);
+        }
+        if (key == "sessionRunSeconds") {
+            return optionalSlot(K::number, &m.sessionRunSeconds_);
+        }
+        if (key == "lastTickAt") {
+            return optionalSlot(K::optionalNumber, &m.lastTickAt_);
+        }
+        if (key == "lastActiveSignalAt") {
+            return optionalSlot(K::optionalNumber, &m.lastActiveSignalAt_);
+        }
+        if (key == "wakeGapTicksDropped") {
+            return optionalSlot(K::count, &m.wakeGapTicksDropped_);
+        }
+        if (key == "lastRun") {
+            return optionalSlot(K::lastRun, &m.lastRun_);
+        }
+        if (key == "lastCloseReason") {
+            return optionalSlot(K::optionalCloseReason, &m.lastCloseReason_);
+        }
+        if (key == "sessionProtectedSeconds") {
+            return optionalSlot(K::number, &m.sessionProtectedSeconds_);
+        }
+        if (key == "sessionKeptAwakeSeconds") {
+            return optionalSlot(K::number, &m.sessionKeptAwakeSeconds_);
+        }
+        return {};
     }
 
-    static Json encode(const UsageMetrics& m) {
-        Json days = Json::object();
-        for (const auto& [key, bucket] : m.days_) {
-            days[key] = nodwarden::encode(bucket);
+    static std::string encode(const UsageMetrics& m);
+};
+
+namespace {
+
+// Turns the parser's events (the SAX interface of nlohmann::json) into the records. A value of
+// the wrong type, a missing required key or malformed text stops the parse, and the caller
+// refuses the whole document.
+class RecordReader {
+public:
+    /// Reads a whole account into `metrics`.
+    explicit RecordReader(UsageMetrics& metrics)
+        : top_{Frame::Kind::metrics, &metrics, UsageMetricsCoding::kRequiredKeys} {}
+    /// Reads one day bucket into `bucket`.
+    explicit RecordReader(DayBucket& bucket) : top_{Frame::Kind::bucket, &bucket, kAllBucketKeys} {}
+    /// Reads one last-run summary into `run`.
+    explicit RecordReader(std::optional<LastRunSummary>& run)
+        : top_{Frame::Kind::lastRun, &run, kAllLastRunKeys} {}
+
+    /// The input was one well-formed object with every required key and right types throughout.
+    bool parse(std::string_view text) {
+        return Json::sax_parse(text.begin(), text.end(), this) && complete_;
+    }
+
+    bool null() {
+        if (!beginValue()) {
+            return false;
         }
-        Json document = Json::object();
-        document["days"] = std::move(days);
-        document["installDate"] = m.installDate_;
-        document["longestProtectedRunSeconds"] = m.longestProtectedRunSeconds_;
-        encodeOptional(document, "longestProtectedRunAgent", m.longestProtectedRunAgent_);
-        encodeOptional(document, "longestProtectedRunDate", m.longestProtectedRunDate_);
-        encodeOptional(document, "sessionStartedAt", m.sessionStartedAt_);
-        document["sessionQualified"] = m.sessionQualified_;
-        encodeOptional(document, "sessionAgentID", m.sessionAgentID_);
-        document["sessionRunSeconds"] = m.sessionRunSeconds_;
-        encodeOptional(document, "lastTickAt", m.lastTickAt_);
-        encodeOptional(document, "lastActiveSignalAt", m.lastActiveSignalAt_);
-        document["wakeGapTicksDropped"] = m.wakeGapTicksDropped_;
-        if (m.lastRun_) {
-            document["lastRun"] = nodwarden::encode(*m.lastRun_);
+        if (pending_.kind == Slot::Kind::ignored) {
+            return true;
         }
-        if (m.lastCloseReason_) {
-            document["lastCloseReason"] = rawValue(*m.lastCloseReason_);
+        if (!pending_.acceptsNull) {
+            return false;
         }
-        document["sessionProtectedSeconds"] = m.sessionProtectedSeconds_;
-        document["sessionKeptAwakeSeconds"] = m.sessionKeptAwakeSeconds_;
-        return document;
+        switch (pending_.kind) {
+        case Slot::Kind::number:
+            as<double>() = 0;
+            break;
+        case Slot::Kind::count:
+            as<std::int64_t>() = 0;
+            break;
+        case Slot::Kind::flag:
+            as<bool>() = false;
+            break;
+        case Slot::Kind::optionalNumber:
+            as<std::optional<double>>().reset();
+            break;
+        case Slot::Kind::optionalText:
+            as<std::optional<std::string>>().reset();
+            break;
+        case Slot::Kind::optionalCloseReason:
+            as<std::optional<SessionCloseReason>>().reset();
+            break;
+        case Slot::Kind::days:
+            as<std::map<std::string, DayBucket>>().clear();
+            break;
+        case Slot::Kind::lastRun:
+            as<std::optional<LastRunSummary>>().reset();
+            break;
+        default:
+            return false;
+        }
+        return true;
+    }
+
+    bool boolean(bool value) {
+        if (!beginValue()) {
+            return false;
+        }
+        if (pending_.kind == Slot::Kind::flag) {
+            as<bool>() = value;
+            return markSeen();
+        }
+        return pending_.kind == Slot::Kind::ignored;
+    }
+
+    bool number_integer(Json::number_integer_t value) {
+        return number(static_cast<double>(value), value);
+    }
+
+    bool number_unsigned(Json::number_unsigned_t value) {
+        std::optional<std::int64_t> whole;
+        if (value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            whole = static_cast<std::int64_t>(value);
+        }
+        return number(static_cast<double>(value), whole);
+    }
+
+    bool number_float(Json::number_float_t value, const std::string& /*text*/) {
+        // Whole numbers written with a fraction ("3.0") are still counts.
+        constexpr double limit = 9223372036854775808.0; // 2^63
+        std::optional<std::int64_t> whole;
+        if (std::isfinite(value) && std::trunc(value) == value && value >= -limit &&
+            value < limit) {
+            whole = static_cast<std::int64_t>(value);
+        }
+        return number(value, whole);
+    }
+
+    bool string(std::string& value) {
+        if (!beginValue()) {
+            return false;
+        }
+        switch (pending_.kind) {
+        case Slot::Kind::ignored:
+            return true;
+        case Slot::Kind::optionalText:
+            as<std::optional<std::string>>() = std::move(value);
+            return markSeen();
+        case Slot::Kind::optionalCloseReason: {
+            const auto reason = sessionCloseReasonFromRawValue(value);
+            if (!reason) {
+                return false;
+            }
+            as<std::optional<SessionCloseReason>>() = reason;
+            return markSeen();
+        }
+        default:
+            return false;
+        }
+    }
+
+    bool binary(Json::binary_t& /*value*/) { return false; }
+
+    bool start_object(std::size_t /*elements*/) {
+        if (frames_.empty()) {
+            if (started_) {
+                return false;
+            }
+            started_ = true;
+            return open(top_);
+        }
+        if (!beginValue()) {
+            return false;
+        }
+        switch (pending_.kind) {
+        case Slot::Kind::ignored:
+            return open({Frame::Kind::skip});
+        case Slot::Kind::days:
+            as<std::map<std::string, DayBucket>>().clear();
+            markSeen();
+            return open({Frame::Kind::days, pending_.target});
+        case Slot::Kind::bucket:
+            as<DayBucket>() = DayBucket{};
+            return open({Frame::Kind::bucket, pending_.target, kAllBucketKeys});
+        case Slot::Kind::numberMap:
+            as<std::map<std::string, double>>().clear();
+            markSeen();
+            return open({Frame::Kind::numberMap, pending_.target});
+        case Slot::Kind::countMap:
+            as<std::map<std::string, std::int64_t>>().clear();
+            markSeen();
+            return open({Frame::Kind::countMap, pending_.target});
+        case Slot::Kind::lastRun:
+            return open({Frame::Kind::lastRun, pending_.target, kAllLastRunKeys});
+        default:
+            return false;
+        }
+    }
+
+    bool key(std::string& name) {
+        Frame& frame = frames_.back();
+        switch (frame.kind) {
+        case Frame::Kind::skip:
+            pending_ = Slot{};
+            return true;
+        case Frame::Kind::metrics:
+            pending_ = UsageMetricsCoding::slot(name, *static_cast<UsageMetrics*>(frame.target));
+            return true;
+        case Frame::Kind::lastRun:
+            pending_ = lastRunSlot(name, lastRun_);
+            return true;
+        case Frame::Kind::bucket:
+            pending_ = bucketSlot(name, *static_cast<DayBucket*>(frame.target));
+            return true;
+        case Frame::Kind::days: {
+            auto& days = *static_cast<std::map<std::string, DayBucket>*>(frame.target);
+            pending_ = Slot{Slot::Kind::bucket, &days[name]};
+            return true;
+        }
+        case Frame::Kind::numberMap: {
+            auto& map = *static_cast<std::map<std::string, double>*>(frame.target);
+            pending_ = Slot{Slot::Kind::number, &map[name]};
+            return true;
+        }
+        case Frame::Kind::countMap: {
+            auto& map = *static_cast<std::map<std::string, std::int64_t>*>(frame.target);
+            pending_ = Slot{Slot::Kind::count, &map[name]};
+            return true;
+        }
+        }
+        return false;
+    }
+
+    bool end_object() {
+        const Frame frame = frames_.back();
+        frames_.pop_back();
+        if ((frame.seen & frame.required) != frame.required) {
+            return false;
+        }
+        if (frame.kind == Frame::Kind::lastRun) {
+            LastRunFields& f = lastRun_;
+            static_cast<std::optional<LastRunSummary>*>(frame.target)
+                ->emplace(std::move(f.agentDisplayName), f.endedAt, f.workedSeconds,
+                          f.protectedSeconds, f.keptAwakeSeconds, f.finishedNormally);
+        }
+        complete_ = frames_.empty();
+        return true;
+    }
+
+    bool start_array(std::size_t /*elements*/) {
+        // Arrays are only ever part of keys this account does not know.
+        if (!beginValue() || pending_.kind != Slot::Kind::ignored) {
+            return false;
+        }
+        return open({Frame::Kind::skip});
+    }
+
+    bool end_array() {
+        frames_.pop_back();
+        return true;
+    }
+
+    bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
+                     const nlohmann::detail::exception& /*error*/) {
+        return false;
     }
 
 private:
-    static bool decodeOptionalLastRun(const Json& document, std::optional<LastRunSummary>& out) {
-        const Json* value = member(document, "lastRun");
-        return value == nullptr || decodeValue(*value, out);
+    struct Frame {
+        enum class Kind { metrics, lastRun, bucket, days, numberMap, countMap, skip };
+        Kind kind;
+        void* target = nullptr;
+        std::uint32_t required = 0;
+        std::uint32_t seen = 0;
+    };
+
+    template <typename T> T& as() const { return *static_cast<T*>(pending_.target); }
+
+    bool open(const Frame& frame) {
+        if (frame.kind == Frame::Kind::lastRun) {
+            lastRun_ = LastRunFields{};
+        }
+        frames_.push_back(frame);
+        return true;
     }
+
+    // Every value is either inside an object (its key has set `pending_`) or inside an ignored
+    // array; a value outside any container is not an account.
+    bool beginValue() {
+        if (frames_.empty()) {
+            return false;
+        }
+        if (frames_.back().kind == Frame::Kind::skip) {
+            pending_ = Slot{};
+        }
+        return true;
+    }
+
+    bool number(double value, std::optional<std::int64_t> whole) {
+        if (!beginValue()) {
+            return false;
+        }
+        switch (pending_.kind) {
+        case Slot::Kind::ignored:
+            return true;
+        case Slot::Kind::number:
+        case Slot::Kind::optionalNumber:
+            // The encoder cannot write infinities back, so an overflowing literal is refused
+            // here rather than turning into a document that no longer loads.
+            if (!std::isfinite(value)) {
+                return false;
+            }
+            if (pending_.kind == Slot::Kind::number) {
+                as<double>() = value;
+            } else {
+                as<std::optional<double>>() = value;
+            }
+            return markSeen();
+        case Slot::Kind::count:
+            if (!whole) {
+                return false;
+            }
+            as<std::int64_t>() = *whole;
+            return markSeen();
+        default:
+            return false;
+        }
+    }
+
+    bool markSeen() {
+        frames_.back().seen |= pending_.requiredBit;
+        return true;
+    }
+
+    Frame top_;
+    std::vector<Frame> frames_;
+    Slot pending_;
+    LastRunFields lastRun_;
+    bool started_ = false;
+    bool complete_ = false;
 };
+
+// Appends compact JSON to one string.
+class JsonWriter {
+public:
+    JsonWriter() { out_.reserve(1024); }
+
+    void beginObject() {
+        out_.push_back('{');
+        first_ = true;
+    }
+
+    void endObject() {
+        out_.push_back('}');
+        first_ = false;
+    }
+
+    void key(std::string_view name) {
+        if (!first_) {
+            out_.push_back(',');
+        }
+        first_ = false;
+        text(name);
+        out_.push_back(':');
+    }
+
+    void number(double value) {
+        // Counters cannot become infinite or NaN through recording; should one ever arrive
+        // from a caller, 0 keeps the document loadable.
+        if (!std::isfinite(value)) {
+            value = 0;
+        }
+        char digits[32];
+        const auto result = std::to_chars(digits, digits + sizeof digits, value);
+        out_.append(digits, result.ptr);
+    }
+
+    void count(std::int64_t value) {
+        char digits[24];
+        const auto result = std::to_chars(digits, digits + sizeof digits, value);
+        out_.append(digits, result.ptr);
+    }
+
+    void flag(bool value) { out_.append(value ? "true" : "false"); }
+
+    // Names that are not valid UTF-8 (an agent name read from the process table can be any
+    // bytes) get U+FFFD in place of the bad bytes rather than making the document unreadable.
+    void text(std::string_view value) {
+        if (!isASCII(value) && !UnicodeText::isValidUTF8(value)) {
+            escaped(UnicodeText::sanitizedUTF8(value));
+        } else {
+            escaped(value);
+        }
+    }
+
+    std::string take() { return std::move(out_); }
+
+private:
+    static bool isASCII(std::string_view value) {
+        for (const char c : value) {
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static bool needsEscape(char c) {
+        return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+    }
+
+    void escaped(std::string_view value) {
+        out_.push_back('"');
+        std::size_t runStart = 0;
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            const char c = value[i];
+            if (!needsEscape(c)) {
+                continue;
+            }
+            out_.append(value.substr(runStart, i - runStart));
+            runStart = i + 1;
+            switch (c) {
+            case '"':
+                out_.append("\\\"");
+                break;
+            case '\\':
+                out_.append("\\\\");
+                break;
+            case '\n':
+                out_.append("\\n");
+                break;
+            case '\r':
+                out_.append("\\r");
+                break;
+            case '\t':
+                out_.append("\\t");
+                break;
+            default: {
+                constexpr char hex[] = "0123456789abcdef";
+                out_.append("\\u00");
+                out_.push_back(hex[(c >> 4) & 0xF]);
+                out_.push_back(hex[c & 0xF]);
+            }
+            }
+        }
+        out_.append(value.substr(runStart));
+        out_.push_back('"');
+    }
+
+    std::string out_;
+    bool first_ = true;
+};
+
+template <typename Value, typename Write>
+void writeMap(JsonWriter& w, const std::map<std::string, Value>& map, Write write) {
+    w.beginObject();
+    for (const auto& [name, value] : map) {
+        w.key(name);
+        (w.*write)(value);
+    }
+    w.endObject();
+}
+
+void write(JsonWriter& w, const DayBucket& bucket) {
+    w.beginObject();
+    w.key("protectedSeconds");
+    w.number(bucket.protectedSeconds);
+    w.key("keptAwakeSeconds");
+    w.number(bucket.keptAwakeSeconds);
+    w.key("manualSeconds");
+    w.number(bucket.manualSeconds);
+    w.key("pluggedInUnlimitedSeconds");
+    w.number(bucket.pluggedInUnlimitedSeconds);
+    w.key("sessionsSaved");
+    w.count(bucket.sessionsSaved);
+    w.key("totalSessions");
+    w.count(bucket.totalSessions);
+    w.key("protectedSecondsByAgent");
+    writeMap(w, bucket.protectedSecondsByAgent, &JsonWriter::number);
+    w.key("sessionsByAgent");
+    writeMap(w, bucket.sessionsByAgent, &JsonWriter::count);
+    w.endObject();
+}
+
+void write(JsonWriter& w, const LastRunSummary& run) {
+    w.beginObject();
+    if (run.agentDisplayName()) {
+        w.key("agentDisplayName");
+        w.text(*run.agentDisplayName());
+    }
+    w.key("endedAt");
+    w.number(run.endedAt());
+    w.key("workedSeconds");
+    w.number(run.workedSeconds());
+    w.key("protectedSeconds");
+    w.number(run.protectedSeconds());
+    w.key("keptAwakeSeconds");
+    w.number(run.keptAwakeSeconds());
+    w.key("finishedNormally");
+    w.flag(run.finishedNormally());
+    w.endObject();
+}
+
+void writeOptionalNumber(JsonWriter& w, std::string_view key, const std::optional<double>& value) {
+    if (value) {
+        w.key(key);
+        w.number(*value);
+    }
+}
+
+void writeOptionalText(JsonWriter& w, std::string_view key,
+                       const std::optional<std::string>& value) {
+    if (value) {
+        w.key(key);
+        w.text(*value);
+    }
+}
+
+} // namespace
+
+std::string UsageMetricsCoding::encode(const UsageMetrics& m) {
+    JsonWriter w;
+    w.beginObject();
+    w.key("days");
+    w.beginObject();
+    for (const auto& [key, bucket] : m.days_) {
+        w.key(key);
+        write(w, bucket);
+    }
+    w.endObject();
+    w.key("installDate");
+    w.number(m.installDate_);
+    w.key("longestProtectedRunSeconds");
+    w.number(m.longestProtectedRunSeconds_);
+    writeOptionalText(w, "longestProtectedRunAgent", m.longestProtectedRunAgent_);
+    writeOptionalText(w, "longestProtectedRunDate", m.longestProtectedRunDate_);
+    writeOptionalNumber(w, "sessionStartedAt", m.sessionStartedAt_);
+    w.key("sessionQualified");
+    w.flag(m.sessionQualified_);
+    writeOptionalText(w, "sessionAgentID", m.sessionAgentID_);
+    w.key("sessionRunSeconds");
+    w.number(m.sessionRunSeconds_);
+    writeOptionalNumber(w, "lastTickAt", m.lastTickAt_);
+    writeOptionalNumber(w, "lastActiveSignalAt", m.lastActiveSignalAt_);
+    w.key("wakeGapTicksDropped");
+    w.count(m.wakeGapTicksDropped_);
+    if (m.lastRun_) {
+        w.key("lastRun");
+        write(w, *m.lastRun_);
+    }
+    if (m.lastCloseReason_) {
+        w.key("lastCloseReason");
+        w.text(rawValue(*m.lastCloseReason_));
+    }
+    w.key("sessionProtectedSeconds");
+    w.number(m.sessionProtectedSeconds_);
+    w.key("sessionKeptAwakeSeconds");
+    w.number(m.sessionKeptAwakeSeconds_);
+    w.endObject();
+    return w.take();
+}
 
 std::optional<DayBucket> DayBucket::fromJSON(std::string_view json) {
     DayBucket bucket;
-    if (!decodeValue(parse(json), bucket)) {
+    if (!RecordReader(bucket).parse(json)) {
         return std::nullopt;
     }
     return bucket;
 }
 
 std::string DayBucket::toJSON() const {
-    return dump(encode(*this));
+    JsonWriter w;
+    write(w, *this);
+    return w.take();
 }
 
 std::optional<LastRunSummary> LastRunSummary::fromJSON(std::string_view json) {
     std::optional<LastRunSummary> run;
-    if (!decodeValue(parse(json), run)) {
+    if (!RecordReader(run).parse(json)) {
         return std::nullopt;
     }
     return run;
 }
 
 std::string LastRunSummary::toJSON() const {
-    return dump(encode(*this));
+    JsonWriter w;
+    write(w, *this);
+    return w.take();
 }
 
 std::optional<UsageMetrics> UsageMetrics::fromJSON(std::string_view json) {
-    return UsageMetricsCoding::decode(parse(json));
+    UsageMetrics metrics(0);
+    if (!RecordReader(metrics).parse(json)) {
+        return std::nullopt;
+    }
+    return metrics;
 }
 
 std::string UsageMetrics::toJSON() const {
-    return dump(UsageMetricsCoding::encode(*this));
+    return UsageMetricsCoding::encode(*this);
 }
 
 } // namespace nodwarden

@@ -193,6 +193,12 @@ TEST(UsageMetricsTests, DamagedDocumentsAreRefusedAsAWhole) {
         {"lastRun as text", [](json& d) { d["lastRun"] = "yesterday"; }},
         {"unknown close reason", [](json& d) { d["lastCloseReason"] = "crashed"; }},
         {"longest run date as number", [](json& d) { d["longestProtectedRunDate"] = 20260314; }},
+        {"agent seconds null",
+         [](json& d) { d["days"]["2026-03-14"]["protectedSecondsByAgent"]["X"] = nullptr; }},
+        {"day as null", [](json& d) { d["days"]["2026-03-15"] = nullptr; }},
+        {"day as number", [](json& d) { d["days"]["2026-03-15"] = 0; }},
+        {"bucket key null", [](json& d) { d["days"]["2026-03-14"]["sessionsSaved"] = nullptr; }},
+        {"lastRun endedAt null", [](json& d) { d["lastRun"]["endedAt"] = nullptr; }},
     };
     ASSERT_TRUE(UsageMetrics::fromJSON(completeDocument().dump()));
     for (const auto& damage : damages) {
@@ -211,12 +217,30 @@ TEST(UsageMetricsTests, TolerableVariationsStillDecode) {
     document["wakeGapTicksDropped"] = 3.0;
     document["lastRun"].erase("agentDisplayName");
     document["sessionAgentID"] = nullptr;
-    document["someFutureKey"] = {1, 2, 3};
+    const json junk = {{"list", {1, json::object(), json::array({json::array()})}},
+                       {"nested", {{"deeper", {{"list", {"a", nullptr, true}}}}}}};
+    document["someFutureKey"] = junk;
+    document["days"]["2026-03-14"]["someFutureKey"] = junk;
+    document["lastRun"]["someFutureKey"] = junk;
     const UsageMetrics account = accountFrom(document);
     EXPECT_EQ(account.wakeGapTicksDropped(), 3);
     ASSERT_TRUE(account.lastRun());
     EXPECT_FALSE(account.lastRun()->agentDisplayName());
     EXPECT_FALSE(account.sessionAgentID());
+    EXPECT_EQ(account.days().at("2026-03-14").totalSessions, 2);
+    EXPECT_EQ(account.lastRun()->workedSeconds(), 12.5);
+}
+
+TEST(UsageMetricsTests, NamesWithQuotesAndControlsSurviveTheRoundTrip) {
+    const std::string name = "Tab\there \"quoted\" \x01 back\\slash \xC3\xA9 \xF0\x9F\xA4\x96";
+    json document = completeDocument();
+    document["sessionAgentID"] = name;
+    document["days"]["2026-03-14"]["protectedSecondsByAgent"][name] = 1.5;
+    const UsageMetrics account = accountFrom(document);
+    EXPECT_EQ(account.sessionAgentID(), name);
+    const std::string text = account.toJSON();
+    EXPECT_EQ(json::parse(text).at("sessionAgentID"), name);
+    EXPECT_EQ(UsageMetrics::fromJSON(text), account);
 }
 
 TEST(UsageMetricsTests, RecordsCodeOnTheirOwn) {
