@@ -1,0 +1,154 @@
+#include "FirstRunTestSupport.hpp"
+
+#include <NodwardenApp/ui/LegalWindow.hpp>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using stayloom::testing::AppModelHarness;
+using stayloom::testing::findNamed;
+
+namespace {
+
+const QString website = QStringLiteral("https://stayloom.test");
+
+/// A model that still waits for the terms, and its terms window on screen.
+struct LegalFixture {
+    LegalFixture() : model(stayloom::testing::startedModel(harness)), window(*model, website) {
+        stayloom::testing::showActive(window);
+    }
+
+    std::optional<QString> storedVersion() {
+        const QVariant value = harness.reopenDefaults()->value(
+            QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()));
+        return value.isValid() ? std::optional(value.toString()) : std::nullopt;
+    }
+
+    long acceptanceLines() {
+        const auto lines = harness.logged();
+        return std::count(lines.begin(), lines.end(),
+                          "Accepted legal v" + std::string(Legal::currentVersion));
+    }
+
+    AppModelHarness harness;
+    std::unique_ptr<AppModel> model;
+    LegalWindow window;
+};
+
+} // namespace
+
+TEST(LegalWindow, ReturnOrEnterAcceptsWhereverTheFocusIs) {
+    const struct {
+        Qt::Key key;
+        const char* focus;
+    } cases[] = {
+        {Qt::Key_Return, "agreeButton"},
+        {Qt::Key_Enter, "agreeButton"},
+        {Qt::Key_Return, "quitButton"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.focus);
+        LegalFixture fixture;
+        ASSERT_TRUE(fixture.model->needsLegalAcceptance());
+        findNamed<QPushButton>(fixture.window, testCase.focus)->setFocus();
+
+        stayloom::testing::pressKey(fixture.window, testCase.key);
+
+        EXPECT_FALSE(fixture.model->needsLegalAcceptance());
+        EXPECT_EQ(fixture.storedVersion(), QString::fromUtf8(Legal::currentVersion.data()));
+        EXPECT_EQ(fixture.acceptanceLines(), 1);
+        const auto calls = fixture.harness.windows.calls();
+        EXPECT_NE(std::find(calls.begin(), calls.end(), "closeLegalWindow"), calls.end());
+    }
+}
+
+TEST(LegalWindow, AgreeButtonAcceptsOnceEvenWhenPressedAgain) {
+    LegalFixture fixture;
+    auto* agree = findNamed<QPushButton>(fixture.window, "agreeButton");
+    EXPECT_TRUE(agree->isDefault());
+
+    stayloom::testing::click(agree);
+    stayloom::testing::pressKey(fixture.window, Qt::Key_Return);
+
+    EXPECT_FALSE(fixture.model->needsLegalAcceptance());
+    EXPECT_EQ(fixture.acceptanceLines(), 1) << "the window outlived the first acceptance";
+}
+
+TEST(LegalWindow, HasATitleBarButNoCloseButton) {
+    LegalFixture fixture;
+    const Qt::WindowFlags flags = fixture.window.windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint)) << "without it the desktop adds its own";
+    EXPECT_FALSE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_EQ(fixture.window.windowTitle(), QStringLiteral("Welcome to Stayloom"));
+    stayloom::testing::expectNamedControls(fixture.window);
+}
+
+TEST(LegalWindow, TheDesktopCannotCloseItUntilTheTermsAreAccepted) {
+    LegalFixture fixture;
+
+    stayloom::testing::closeFromDesktop(fixture.window);
+    EXPECT_TRUE(fixture.window.isVisible());
+    EXPECT_TRUE(fixture.model->needsLegalAcceptance());
+    EXPECT_FALSE(fixture.storedVersion().has_value());
+
+    fixture.model->acceptLegal();
+    EXPECT_TRUE(fixture.window.close()) << "the program closes it once the terms are accepted";
+    EXPECT_FALSE(fixture.window.isVisible());
+}
+
+TEST(LegalWindow, QuitEndsTheProgramWithoutAcceptingEvenWhileTheWindowIsUp) {
+    LegalFixture fixture;
+    auto* quit = findNamed<QPushButton>(fixture.window, "quitButton");
+
+    QTimer::singleShot(0, quit, [quit] { stayloom::testing::click(quit); });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, &giveUp, [] { QCoreApplication::exit(1); });
+    giveUp.start(15000);
+
+    EXPECT_EQ(QApplication::exec(), 0) << "the quit request did not end the event loop";
+    EXPECT_TRUE(fixture.model->needsLegalAcceptance());
+    EXPECT_FALSE(fixture.storedVersion().has_value());
+}
+
+TEST(LegalWindow, LinksPointAtTheThreeDocumentsUnderTheWebSite) {
+    for (const QString& base : {website, QString(website + u'/')}) {
+        SCOPED_TRACE(base.toStdString());
+        AppModelHarness harness;
+        auto model = harness.makeModel();
+        LegalWindow window(*model, base);
+
+        const struct {
+            const char* name;
+            QString text;
+            QString address;
+        } links[] = {
+            {"eulaLink", QStringLiteral("EULA"), website + QStringLiteral("/eula.html")},
+            {"privacyPolicyLink", QStringLiteral("Privacy Policy"),
+             website + QStringLiteral("/privacy.html")},
+            {"termsLink", QStringLiteral("Terms"), website + QStringLiteral("/terms.html")},
+        };
+        for (const auto& link : links) {
+            auto* label = findNamed<QLabel>(window, link.name);
+            ASSERT_NE(label, nullptr);
+            EXPECT_TRUE(label->openExternalLinks());
+            EXPECT_TRUE(label->text().contains(QStringLiteral("href=\"") + link.address + u'"'))
+                << label->text().toStdString();
+            EXPECT_EQ(label->accessibleName(), link.text);
+        }
+    }
+}
+
+TEST(LegalWindow, ScreenshotShowsEverythingUnclipped) {
+    LegalFixture fixture;
+    EXPECT_LE(fixture.window.height(), 560) << "fitted to its content within the planned size";
+    stayloom::testing::expectContentFits(fixture.window);
+    stayloom::testing::saveScreenshot(fixture.window, QStringLiteral("firstrun-legal.png"));
+}
