@@ -69,11 +69,14 @@ inline void closeFromDesktop(QWidget& window) {
     QApplication::processEvents();
 }
 
-/// A left click in the middle of `widget`; nothing happens for a hidden or disabled one, as for
+/// A left click on `widget`; nothing happens for a hidden or disabled one, as for
 /// a user.
 inline void click(QWidget* widget) {
     ASSERT_NE(widget, nullptr);
-    const QPointF centre = QRectF(widget->rect()).center();
+    // The middle of the part a button draws itself on: a check box wider than its label only
+    // reacts on the indicator and the label.
+    const QSize drawn = widget->size().boundedTo(widget->sizeHint());
+    const QPointF centre(drawn.width() / 2.0, widget->height() / 2.0);
     const QPointF global = widget->mapToGlobal(centre);
     QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);

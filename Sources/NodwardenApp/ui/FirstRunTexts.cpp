@@ -1,7 +1,10 @@
 #include <NodwardenApp/ui/FirstRunTexts.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/Icons.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
+
+#include <QWidget>
 
 #include <algorithm>
 #include <optional>
@@ -76,6 +79,11 @@ QString accessibilityDetail(const GuardSettings& settings) {
     const std::vector<AgentProfile> watched = AgentResolver::make(settings).profiles;
     return accessibilityExplanation +
            QString::fromStdString(AccessibilityNotice::onboardingNote(watched));
+}
+
+QPixmap symbolPixmap(const QString& symbol, int size, const QColor& color, const QWidget* context) {
+    const qreal ratio = context ? context->devicePixelRatioF() : 1.0;
+    return symbolIcon(symbol, color).pixmap(QSize(size, size), ratio);
 }
 
 Onboarding::DetectionHeadline detectionHeadline(const AppModel& model) {

@@ -4,10 +4,14 @@
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/Notices.hpp>
 
+#include <QColor>
+#include <QPixmap>
 #include <QString>
 
 #include <string>
 #include <vector>
+
+class QWidget;
 
 namespace nodwarden::app {
 
@@ -88,6 +92,9 @@ GuardSettings withAgentWatched(GuardSettings settings, const std::string& agentI
 /// The Accessibility step's detail: the fixed explanation followed by the note for the agents
 /// watched under `settings`.
 QString accessibilityDetail(const GuardSettings& settings);
+
+/// `symbol` drawn at `size` device-independent pixels in `color`, for `context`'s screen.
+QPixmap symbolPixmap(const QString& symbol, int size, const QColor& color, const QWidget* context);
 
 /// The live detection headline for the model's strongest signal and its first agent row.
 Onboarding::DetectionHeadline detectionHeadline(const AppModel& model);

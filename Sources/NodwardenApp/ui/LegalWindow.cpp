@@ -1,8 +1,8 @@
 #include <NodwardenApp/ui/LegalWindow.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/FirstRunSymbols.hpp>
 #include <NodwardenApp/ui/FirstRunTexts.hpp>
+#include <NodwardenApp/ui/Theme.hpp>
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -33,8 +33,8 @@ QLabel* makeParagraph(const QString& text, const QString& objectName, QWidget* p
 }
 
 /// One point of the terms: an icon beside a bold title and its paragraph.
-QWidget* makePoint(const QString& symbol, const QString& title, const QString& paragraph,
-                   const QString& name, QWidget* parent) {
+QWidget* makePoint(const QString& symbol, const QColor& color, const QString& title,
+                   const QString& paragraph, const QString& name, QWidget* parent) {
     auto* point = new QWidget(parent);
     point->setObjectName(name + QStringLiteral("Point"));
     point->setAccessibleName(title);
@@ -42,7 +42,7 @@ QWidget* makePoint(const QString& symbol, const QString& title, const QString& p
     auto* icon = new QLabel(point);
     icon->setObjectName(name + QStringLiteral("Icon"));
     icon->setAccessibleName(title);
-    icon->setPixmap(FirstRun::symbolPixmap(symbol, pointIconSize, parent));
+    icon->setPixmap(FirstRun::symbolPixmap(symbol, pointIconSize, color, parent));
     icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
     icon->setFixedWidth(pointIconSize + 8);
 
@@ -85,6 +85,7 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
     setObjectName(QStringLiteral("legalWindow"));
     setWindowTitle(FirstRun::legalHeading);
     setAccessibleName(FirstRun::legalHeading);
+    Theme::applyBrandAccent(*this);
 
     QLabel* heading = makeLabel(FirstRun::legalHeading, QStringLiteral("legalHeading"), this);
     QFont headingFont = heading->font();
@@ -145,9 +146,10 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
     layout->addWidget(heading);
     layout->addWidget(subtitle);
     layout->addSpacing(6);
-    layout->addWidget(makePoint(QStringLiteral("lock.shield.fill"), FirstRun::privacyTitle,
-                                FirstRun::privacyParagraph, QStringLiteral("privacy"), this));
-    layout->addWidget(makePoint(QStringLiteral("exclamationmark.triangle.fill"),
+    layout->addWidget(makePoint(QStringLiteral("lock.shield.fill"), Theme::brandAccent(),
+                                FirstRun::privacyTitle, FirstRun::privacyParagraph,
+                                QStringLiteral("privacy"), this));
+    layout->addWidget(makePoint(QStringLiteral("exclamationmark.triangle.fill"), Theme::orange(),
                                 FirstRun::responsibilityTitle, FirstRun::responsibilityParagraph,
                                 QStringLiteral("responsibility"), this));
     layout->addStretch(1);
