@@ -411,17 +411,10 @@ void AppModel::quit() {
 }
 
 void AppModel::windowWillClose(AppWindow window) {
-    switch (window) {
-    case AppWindow::onboarding:
+    // The presenter owns the windows themselves; only the first run's end is the model's concern.
+    if (window == AppWindow::onboarding) {
         defaults().setValue(detail::qstring(Onboarding::completedDefaultsKey), true);
         log("Onboarding completed");
-        onboardingWindowOpen_ = false;
-        break;
-    case AppWindow::settings:
-        break;
-    case AppWindow::legal:
-        legalWindowOpen_ = false;
-        break;
     }
 }
 

@@ -349,8 +349,6 @@ private:
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;
-    bool legalWindowOpen_ = false;
-    bool onboardingWindowOpen_ = false;
     std::optional<ActivitySignal> simulationSignal_;
     std::optional<Date> simulationExpiresAt_;
     bool sleepRequestIssued_ = false;

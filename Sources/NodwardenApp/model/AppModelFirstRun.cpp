@@ -126,7 +126,6 @@ void AppModel::presentLegalAcceptanceIfNeeded() {
         return;
     }
     environment_.windows->presentLegalWindow();
-    legalWindowOpen_ = true;
 }
 
 void AppModel::presentOnboardingIfNeeded() {
@@ -136,7 +135,6 @@ void AppModel::presentOnboardingIfNeeded() {
         return;
     }
     environment_.windows->presentOnboardingWindow();
-    onboardingWindowOpen_ = true;
 }
 
 void AppModel::acceptLegal() {
@@ -146,10 +144,8 @@ void AppModel::acceptLegal() {
         QDateTime::fromMSecsSinceEpoch(qint64(unixTimeFromDate(now()) * 1000), Qt::UTC));
     setNeedsLegalAcceptance(false);
     log("Accepted legal v" + std::string(Legal::currentVersion));
-    if (legalWindowOpen_) {
-        environment_.windows->closeLegalWindow();
-        legalWindowOpen_ = false;
-    }
+    // Closed whoever opened it; the presenter ignores a window that is not open.
+    environment_.windows->closeLegalWindow();
     presentOnboardingIfNeeded();
     tick();
 }
