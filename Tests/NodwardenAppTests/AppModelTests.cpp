@@ -1,6 +1,8 @@
 #include "AppModelHarness.hpp"
 
 #include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/platform/XdgLoginItemService.hpp>
+#include <NodwardenCore/AgentResolver.hpp>
 
 #include <gtest/gtest.h>
 
@@ -505,4 +507,35 @@ TEST(AppModelFirstRun, AccessibilityTrustFollowsThePlatform) {
     harness.tickAndSettle(*model);
     EXPECT_TRUE(model->accessibilityTrusted());
     EXPECT_EQ(trustSpy.count(), 1);
+}
+
+TEST(AppModelFirstRun, UnmatchedHostReportsGoToTheLogWhileTheModelLives) {
+    AppModelHarness harness;
+    {
+        auto model = harness.makeModel();
+        const auto report = AgentResolver::onUnmatchedHostBundle();
+        ASSERT_TRUE(bool(report));
+        report("Host Tool", "claude");
+        EXPECT_TRUE(harness.loggedLine(
+            "unmatched app bundle \"Host Tool\" hosts known agent binary \"claude\""));
+    }
+    EXPECT_FALSE(bool(AgentResolver::onUnmatchedHostBundle()));
+}
+
+TEST(AppModelFirstRun, AutostartEntryServesAsTheLoginItem) {
+    stayloom::testing::TemporaryDirectory folder;
+    XdgLoginItemService service(
+        linuxplatform::XdgAutostart(folder.path() / "autostart", {}, "/opt/stayloom/bin/Stayloom"));
+    EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+    service.registerItem();
+    EXPECT_EQ(service.status(), LoginItemStatus::enabled);
+    EXPECT_TRUE(std::filesystem::exists(folder.path() / "autostart" / "stayloom.desktop"));
+    service.unregisterItem();
+    EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+
+    // A file where the autostart folder belongs: the platform's refusal reaches the model.
+    folder.write("blocked", "");
+    XdgLoginItemService blocked(
+        linuxplatform::XdgAutostart(folder.path() / "blocked", {}, "/opt/stayloom/bin/Stayloom"));
+    EXPECT_THROW(blocked.registerItem(), LoginItemError);
 }
