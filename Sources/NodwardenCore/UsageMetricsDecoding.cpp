@@ -176,6 +176,12 @@ struct UsageMetricsCoding {
 
 namespace {
 
+// The map's value for `key`, added when missing. Stored documents list keys in order, so the
+// end of the map is tried first.
+template <typename Value> Value& entry(std::map<std::string, Value>& map, std::string& key) {
+    return map.try_emplace(map.end(), std::move(key))->second;
+}
+
 // Turns the parser's events (the SAX interface of nlohmann::json) into the records. A value of
 // the wrong type, a missing required key or malformed text stops the parse, and the caller
 // refuses the whole document.
@@ -348,17 +354,17 @@ public:
             return true;
         case Frame::Kind::days: {
             auto& days = *static_cast<std::map<std::string, DayBucket>*>(frame.target);
-            pending_ = Slot{Slot::Kind::bucket, &days[name]};
+            pending_ = Slot{Slot::Kind::bucket, &entry(days, name)};
             return true;
         }
         case Frame::Kind::numberMap: {
             auto& map = *static_cast<std::map<std::string, double>*>(frame.target);
-            pending_ = Slot{Slot::Kind::number, &map[name]};
+            pending_ = Slot{Slot::Kind::number, &entry(map, name)};
             return true;
         }
         case Frame::Kind::countMap: {
             auto& map = *static_cast<std::map<std::string, std::int64_t>*>(frame.target);
-            pending_ = Slot{Slot::Kind::count, &map[name]};
+            pending_ = Slot{Slot::Kind::count, &entry(map, name)};
             return true;
         }
         }
