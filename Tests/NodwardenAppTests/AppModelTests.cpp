@@ -539,3 +539,26 @@ TEST(AppModelFirstRun, AutostartEntryServesAsTheLoginItem) {
         linuxplatform::XdgAutostart(folder.path() / "blocked", {}, "/opt/stayloom/bin/Stayloom"));
     EXPECT_THROW(blocked.registerItem(), LoginItemError);
 }
+
+TEST(AppModelLifecycle, AFailedDetectionPassIsLoggedAndDetectionGoesOn) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    auto environment = harness.environment();
+    std::atomic<int> calls = 0;
+    environment.detectPerApp = [&calls](const GuardSettings&, const PowerSnapshot&, Date) {
+        if (++calls == 1) {
+            throw std::runtime_error("process table unreadable");
+        }
+        return std::vector<ActivitySignal>{
+            AppModelHarness::signal(SignalStrength::strong, "Codex")};
+    };
+    AppModel model(std::move(environment));
+
+    harness.tickAndSettle(model);
+    EXPECT_FALSE(model.detectionInFlight());
+    EXPECT_TRUE(harness.loggedLine("Detection pass failed: process table unreadable"));
+
+    harness.tickAndSettle(model);
+    EXPECT_EQ(calls.load(), 2);
+    EXPECT_EQ(model.detectedAppName().toStdString(), "Codex");
+}

@@ -137,7 +137,7 @@ public:
     QString statusIconName() const;
     /// Symbol name of the panel's large status glyph.
     QString heroGlyph() const;
-    /// Present while keep-awake runs lid-closed-less because the administrator step is missing.
+    /// Present while keep-awake runs without the lid-closed protection the settings ask for.
     std::optional<QString> lidClosedWarning() const;
     /// "Claude Code ran 1h 5m"; empty without a last run.
     QString panelLastRunAgent() const;
