@@ -200,6 +200,31 @@ TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
 
 // MARK: - Sleep commands
 
+TEST(AppModelLifecycle, LidClosedSwitchedOnDuringACommandIsAskedForAfterwards) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::manualKeepAwake);
+    harness.sleep.setState(true, false, false);
+    auto model = harness.makeModel();
+    harness.sleep.holdCommands();
+    model->runSleepCommand(true);
+    ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
+
+    GuardSettings lidClosed = model->settings();
+    lidClosed.keepAwakeWithLidClosed = true;
+    model->commitSettings(lidClosed);
+    harness.sleep.releaseCommands();
+    AppModelHarness::settle(*model);
+    harness.tickAndSettle(*model);
+    EXPECT_TRUE(harness.sleep.isLidClosedProtectionEngaged());
+    EXPECT_EQ(harness.sleep.calls().back(), "setSleepPrevention(true,true,false)");
+
+    // Once engaged, evaluations send nothing more.
+    harness.sleep.clearCalls();
+    harness.tickAndSettle(*model);
+    EXPECT_TRUE(harness.sleep.calls().empty());
+}
+
 TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReopens) {
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();

@@ -259,9 +259,9 @@ void AppModel::runSleepCommand(bool enabled) {
             ok = sleep->setSleepPrevention(enabled, allowLidClosed, letDisplaySleep);
         } catch (const std::exception& error) {
             sharedLogger->log(std::string("Sleep command failed: ") + error.what());
-            // A failed release cannot have confirmed the switch back on; a failed keep-awake
-            // says nothing about the administrator step, whose state the controller reports.
-            ok = enabled;
+            // A failed release cannot have confirmed the switch back on; a failed lid-closed
+            // request counts as declined, so it is not retried with a prompt on every tick.
+            ok = enabled && !allowLidClosed;
         }
         deliver(guard, [enabled, ok](AppModel& model) { model.finishSleepCommand(enabled, ok); });
     });

@@ -185,7 +185,11 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
         sleepRequestIssued_ = false;
         if (effective.shouldPreventSleep) {
             lidClosedReleasePendingSince_.reset();
-            if (!controllerPreventing) {
+            // A lid-closed request dropped while another command ran (the setting switched on
+            // mid-command) is asked for again; a declined one is not.
+            const bool lidClosedMissing = settings_.keepAwakeWithLidClosed && !lidClosedDeclined_ &&
+                                          !controller().isLidClosedProtectionEngaged();
+            if (!controllerPreventing || lidClosedMissing) {
                 runSleepCommand(true);
             } else {
                 const std::optional<bool> applied = controller().appliedLetDisplaySleep();
