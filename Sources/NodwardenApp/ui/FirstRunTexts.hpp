@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class QPushButton;
 class QWidget;
 
 namespace nodwarden::app {
@@ -95,6 +96,9 @@ QString accessibilityDetail(const GuardSettings& settings);
 
 /// `symbol` drawn at `size` device-independent pixels in `color`, for `context`'s screen.
 QPixmap symbolPixmap(const QString& symbol, int size, const QColor& color, const QWidget* context);
+
+/// Gives `button` the brand accent as its face, marking it as the window's main action.
+void stylePrimaryButton(QPushButton& button);
 
 /// The live detection headline for the model's strongest signal and its first agent row.
 Onboarding::DetectionHeadline detectionHeadline(const AppModel& model);

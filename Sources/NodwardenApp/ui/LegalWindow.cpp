@@ -125,6 +125,7 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
     agreeButton_->setObjectName(QStringLiteral("agreeButton"));
     agreeButton_->setAccessibleName(FirstRun::agreeLabel);
     agreeButton_->setDefault(true);
+    FirstRun::stylePrimaryButton(*agreeButton_);
     connect(agreeButton_, &QPushButton::clicked, this, &LegalWindow::accept);
 
     // A plain window has no default-button handling, so Return and Enter are bound here and

@@ -280,6 +280,7 @@ QWidget* OnboardingWindow::buildFooter() {
     nextButton_ = new QPushButton(FirstRun::continueLabel, footer);
     nextButton_->setObjectName(QStringLiteral("nextButton"));
     nextButton_->setDefault(true);
+    FirstRun::stylePrimaryButton(*nextButton_);
     connect(nextButton_, &QPushButton::clicked, this, [this] {
         if (step_ < lastStep) {
             showStep(step_ + 1);
