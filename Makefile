@@ -2,7 +2,7 @@
 PRESET ?= dev
 JOBS ?= 2
 
-.PHONY: deps configure build test test-asan test-tsan run bench format lint clean
+.PHONY: deps configure build test test-asan test-tsan run bench fuzz format lint clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -29,6 +29,21 @@ run:
 bench:
 	$(MAKE) build PRESET=release
 	@for b in build/release/Benchmarks/*Benchmark; do [ -x "$$b" ] && "$$b"; done
+
+# Each fuzzer runs FUZZ_RUNS inputs from its seeds; what it learns stays in build/fuzz/corpus.
+FUZZ_RUNS ?= 20000
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz --target fuzzers -j $(JOBS)
+	@set -e; for f in build/fuzz/Fuzz/*Fuzzer; do \
+	  name=$$(basename $$f); mkdir -p build/fuzz/corpus/$$name build/fuzz/findings; \
+	  echo "== $$name"; \
+	  $$f -runs=$(FUZZ_RUNS) -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	      -artifact_prefix=build/fuzz/findings/$$name- \
+	      build/fuzz/corpus/$$name Fuzz/corpus/$$name 2>&1 | grep -E '^(stat::number_of_executed_units|==|SUMMARY|property broken|INFO: Done)' || true; \
+	  [ -z "$$(ls build/fuzz/findings/$$name-* 2>/dev/null)" ] || { echo "$$name: finding kept in build/fuzz/findings"; exit 1; }; \
+	done
 
 format:
 	@git ls-files '*.cpp' '*.hpp' | xargs clang-format -i

@@ -91,9 +91,10 @@ struct ActivityDetector::OwnedAdapters {
 ActivityDetector::ActivityDetector(ProcessDetector& processDetector,
                                    AccessibilityDetector& accessibilityDetector,
                                    SessionActivityDetector& sessionDetector)
-    : adapters_(std::make_unique<OwnedAdapters>(OwnedAdapters::Processes(processDetector),
-                                                OwnedAdapters::ScreenText(accessibilityDetector),
-                                                OwnedAdapters::Sessions(sessionDetector))),
+    : adapters_(std::make_unique<OwnedAdapters>(
+          OwnedAdapters{OwnedAdapters::Processes(processDetector),
+                        OwnedAdapters::ScreenText(accessibilityDetector),
+                        OwnedAdapters::Sessions(sessionDetector)})),
       processDetector_(&adapters_->processes), accessibilityDetector_(&adapters_->screenText),
       sessionDetector_(&adapters_->sessions) {}
 

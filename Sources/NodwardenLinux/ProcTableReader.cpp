@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -52,7 +53,7 @@ std::optional<ProcStat> ProcTableReader::parseStat(const std::string& line) {
     ProcStat stat;
     char* end = nullptr;
     const long pid = std::strtol(line.c_str(), &end, 10);
-    if (end == line.c_str() || pid <= 0) {
+    if (end == line.c_str() || pid <= 0 || pid > std::numeric_limits<int>::max()) {
         return std::nullopt;
     }
     stat.pid = static_cast<int>(pid);
@@ -78,7 +79,9 @@ std::optional<ProcStat> ProcTableReader::parseStat(const std::string& line) {
     const auto utime = number(fields[11]);
     const auto stime = number(fields[12]);
     const auto start = number(fields[19]);
-    if (!ppid || !utime || !stime || !start) {
+    // An id past int would wrap to a negative number, which names process groups to kill().
+    if (!ppid || *ppid > static_cast<unsigned long long>(std::numeric_limits<int>::max()) ||
+        !utime || !stime || !start) {
         return std::nullopt;
     }
     stat.parentPID = static_cast<int>(*ppid);

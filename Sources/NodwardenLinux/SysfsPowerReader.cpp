@@ -24,8 +24,11 @@ std::optional<int> percentFromPair(const std::vector<const PowerSupplyReading*>&
         if (!n || !f || *n < 0 || *f <= 0) {
             return std::nullopt; // mixing batteries with and without the pair would skew the sum
         }
-        sumNow += *n;
-        sumFull += *f;
+        // No real battery holds sums near 2^63; a file that claims one is not a reading.
+        if (__builtin_add_overflow(sumNow, *n, &sumNow) ||
+            __builtin_add_overflow(sumFull, *f, &sumFull)) {
+            return std::nullopt;
+        }
     }
     if (sumFull <= 0) {
         return std::nullopt;

@@ -2,6 +2,7 @@
 #include <NodwardenLinux/ThermalReader.hpp>
 
 #include <algorithm>
+#include <limits>
 #include <system_error>
 
 namespace nodwarden::linuxplatform {
@@ -16,7 +17,12 @@ int level(ThermalState state) {
 }
 
 ThermalState classifyZone(const ThermalZoneReading& zone, long long offset) {
-    const long long temperature = zone.milliCelsius + offset;
+    // A zone file can hold any 64-bit number; the sum saturates instead of overflowing.
+    long long temperature = 0;
+    if (__builtin_add_overflow(zone.milliCelsius, offset, &temperature)) {
+        temperature = offset > 0 ? std::numeric_limits<long long>::max()
+                                 : std::numeric_limits<long long>::min();
+    }
     std::optional<long long> critical, hot, passive;
     for (const auto& trip : zone.trips) {
         if (trip.milliCelsius <= kLowestPlausibleTrip ||
