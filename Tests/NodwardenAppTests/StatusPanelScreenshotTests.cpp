@@ -1,0 +1,135 @@
+#include "StatusPanelScene.hpp"
+
+#include <NodwardenApp/ui/Theme.hpp>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+// Renders the panel in three typical states to PNG files for people to look at (under
+// $STAYLOOM_SCREENSHOT_DIR, else "screenshots" in the working folder), and checks in the rendered
+// pixels that the status circle carries the status colour.
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using stayloom::testing::FakePowerSources;
+using stayloom::testing::StatusPanelScene;
+
+namespace {
+
+QString screenshotFolder() {
+    if (const char* folder = std::getenv("STAYLOOM_SCREENSHOT_DIR"); folder && *folder) {
+        return QString::fromLocal8Bit(folder);
+    }
+    return QDir::current().filePath(QStringLiteral("screenshots"));
+}
+
+int pixelsNear(const QImage& image, const QRect& area, const QColor& color) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (std::abs(pixel.red() - color.red()) < 20 &&
+                std::abs(pixel.green() - color.green()) < 20 &&
+                std::abs(pixel.blue() - color.blue()) < 20) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+/// Shows, lays out and renders the panel; saves it as panel-<name>.png and returns the image.
+QImage shoot(StatusPanelScene& scene, const char* name) {
+    scene.panel->show();
+    QCoreApplication::processEvents();
+    const QImage image = scene.panel->grab().toImage();
+    QDir().mkpath(screenshotFolder());
+    const QString path =
+        QDir(screenshotFolder()).filePath(QStringLiteral("panel-%1.png").arg(QLatin1String(name)));
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
+    return image;
+}
+
+/// Whether the status circle of the rendered panel shows `color` (the glyph in full colour).
+void expectStatusCircleColour(const StatusPanelScene& scene, const QImage& image,
+                              const QColor& color) {
+    const QWidget* circle = scene.find("heroGlyph");
+    ASSERT_NE(circle, nullptr);
+    const QRect area(circle->mapTo(scene.panel.get(), QPoint(0, 0)), circle->size());
+    EXPECT_GT(pixelsNear(image, area, color), 15)
+        << "status glyph in " << color.name().toStdString();
+}
+
+std::string metricsWithRecentRun(Date now) {
+    char json[1024];
+    std::snprintf(json, sizeof json,
+                  R"({"installDate":%.1f,"days":{"2025-09-20":{"protectedSeconds":9000,)"
+                  R"("keptAwakeSeconds":26640,"manualSeconds":0,"pluggedInUnlimitedSeconds":0,)"
+                  R"("sessionsSaved":3,"totalSessions":7,"protectedSecondsByAgent":{},)"
+                  R"("sessionsByAgent":{}}},"lastRun":{"agentDisplayName":"Claude Code",)"
+                  R"("endedAt":%.1f,"workedSeconds":3900,"protectedSeconds":3900,)"
+                  R"("keptAwakeSeconds":0,"finishedNormally":true}})",
+                  now - 40 * 86400, now - 2 * 3600);
+    return json;
+}
+
+} // namespace
+
+TEST(StatusPanelScreenshots, EmptyWatching) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    scene.evaluate({}, FakePowerSources::battery(84));
+    ASSERT_EQ(scene.model->status(), GuardStatus::watching);
+    const QImage image = shoot(scene, "empty");
+    expectStatusCircleColour(scene, image, Theme::blue());
+    EXPECT_TRUE(scene.shown("impactEmptyState"));
+    EXPECT_TRUE(scene.shown("agentsEmptyRow"));
+}
+
+TEST(StatusPanelScreenshots, KeepingAwakeWithThreeAgents) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.storeMetrics(metricsWithRecentRun(scene.harness.clock.now()));
+    scene.build();
+    const std::vector<ActivitySignal> agents = {
+        StatusPanelScene::agent(SignalStrength::strong, "Claude Code", "cpu", "esc to interrupt",
+                                2),
+        StatusPanelScene::agent(SignalStrength::weak, "Codex", "session file updated 4s ago"),
+        StatusPanelScene::agent(SignalStrength::presence, "Cursor", "running"),
+    };
+    scene.evaluate(agents);
+    scene.harness.clock.advance(12 * 60 + 7);
+    scene.evaluate(agents);
+    ASSERT_EQ(scene.model->status(), GuardStatus::keepingAwake);
+    const QImage image = shoot(scene, "keeping-awake");
+    expectStatusCircleColour(scene, image, Theme::green());
+    EXPECT_EQ(scene.text("heroElapsedLabel"), "· 12m");
+    EXPECT_TRUE(scene.shown("impactRecencyRow"));
+}
+
+TEST(StatusPanelScreenshots, BatterySafetyWithWarnings) {
+    const auto textOnly = StatusPanelScene::textOnlyAgent();
+    ASSERT_TRUE(textOnly.has_value());
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.harness.accessibilityPlatform.setTrusted(false);
+    scene.harness.sleep.setReconcileStuckResult(false);
+    scene.storeMetrics(metricsWithRecentRun(scene.harness.clock.now() - 3 * 86400));
+    scene.build();
+    scene.start();
+    scene.evaluate(
+        {StatusPanelScene::agent(SignalStrength::strong, "Claude Code", "cpu", "esc to interrupt"),
+         StatusPanelScene::agent(SignalStrength::presence, textOnly->displayName, "running")},
+        FakePowerSources::battery(12));
+    ASSERT_EQ(scene.model->status(), GuardStatus::batterySafety);
+    const QImage image = shoot(scene, "battery-safety");
+    expectStatusCircleColour(scene, image, Theme::orange());
+    EXPECT_TRUE(scene.shown("staleSleepWarningRow"));
+    EXPECT_TRUE(scene.shown("accessibilityWarningRow"));
+}

@@ -1,0 +1,407 @@
+#include "StatusPanelScene.hpp"
+
+#include <NodwardenApp/ui/StatusPanelAgents.hpp>
+#include <NodwardenApp/ui/StatusPanelImpact.hpp>
+#include <NodwardenApp/ui/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/Theme.hpp>
+
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using stayloom::testing::AppModelHarness;
+using stayloom::testing::FakePowerSources;
+using stayloom::testing::StatusPanelScene;
+
+namespace {
+
+bool contains(const std::vector<std::string>& calls, const std::string& call) {
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+std::vector<const AgentRowView*> agentRows(const StatusPanelScene& scene) {
+    std::vector<const AgentRowView*> rows;
+    for (const auto* row : scene.panel->findChildren<AgentRowView*>()) {
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// Counts pixels of `image` close to `color`.
+int pixelsNear(const QImage& image, const QColor& color) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = QColor::fromRgba(image.pixel(x, y));
+            if (pixel.alpha() > 200 && std::abs(pixel.red() - color.red()) < 24 &&
+                std::abs(pixel.green() - color.green()) < 24 &&
+                std::abs(pixel.blue() - color.blue()) < 24) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+// MARK: - Mode picker
+
+TEST(StatusPanelModePicker, HighlightsTheSegmentOfEveryMode) {
+    const std::vector<std::pair<AppMode, const char*>> cases = {
+        {AppMode::watchAgentUI, "modeWatchButton"},
+        {AppMode::sleepAfterCurrentWork, "modeWatchButton"},
+        {AppMode::manualKeepAwake, "modeAwakeButton"},
+        {AppMode::pluggedInUnlimited, "modeAwakeButton"},
+        {AppMode::off, "modeOffButton"},
+    };
+    for (const auto& [mode, selected] : cases) {
+        SCOPED_TRACE(std::string(rawValue(mode)));
+        StatusPanelScene scene;
+        scene.harness.storeMode(mode);
+        scene.build();
+        for (const char* name : {"modeWatchButton", "modeAwakeButton", "modeOffButton"}) {
+            EXPECT_EQ(scene.find<QPushButton>(name)->isChecked(), std::string(name) == selected)
+                << name;
+        }
+    }
+}
+
+TEST(StatusPanelModePicker, ChoosingASegmentSetsItsModeAndTheHighlightFollows) {
+    struct Case {
+        AppMode from;
+        const char* button;
+        AppMode to;
+    };
+    const std::vector<Case> cases = {
+        {AppMode::sleepAfterCurrentWork, "modeWatchButton", AppMode::watchAgentUI},
+        {AppMode::pluggedInUnlimited, "modeWatchButton", AppMode::watchAgentUI},
+        {AppMode::off, "modeAwakeButton", AppMode::manualKeepAwake},
+        {AppMode::watchAgentUI, "modeOffButton", AppMode::off},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(std::string(rawValue(testCase.from)) + " → " + testCase.button);
+        StatusPanelScene scene;
+        scene.harness.storeMode(testCase.from);
+        scene.build();
+        scene.panel->show();
+        scene.click(testCase.button);
+        EXPECT_EQ(scene.model->mode(), testCase.to);
+        EXPECT_EQ(
+            scene.harness.reopenDefaults()->value(QStringLiteral("Nodwarden.mode")).toString(),
+            panelText(rawValue(testCase.to)))
+            << "the choice is saved";
+        int checked = 0;
+        for (const char* name : {"modeWatchButton", "modeAwakeButton", "modeOffButton"}) {
+            checked += scene.find<QPushButton>(name)->isChecked() ? 1 : 0;
+        }
+        EXPECT_EQ(checked, 1);
+        EXPECT_TRUE(scene.find<QPushButton>(testCase.button)->isChecked());
+    }
+}
+
+TEST(StatusPanelModePicker, AModeChangedElsewhereMovesTheHighlight) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    scene.model->setMode(AppMode::pluggedInUnlimited);
+    EXPECT_TRUE(scene.find<QPushButton>("modeAwakeButton")->isChecked());
+    EXPECT_FALSE(scene.find<QPushButton>("modeWatchButton")->isChecked());
+}
+
+// MARK: - Impact band
+
+TEST(StatusPanelImpactBand, EmptyAccountShowsOnlyTheInvitation) {
+    StatusPanelScene scene;
+    scene.build();
+    EXPECT_TRUE(scene.shown("impactEmptyState"));
+    EXPECT_EQ(scene.text("impactEmptyText"),
+              "Your Mac's work log starts now — keep an agent running.");
+    for (const char* part : {"impactRecencyRow", "impactHeadline", "impactTrophy"}) {
+        EXPECT_FALSE(scene.shown(part)) << part;
+    }
+}
+
+TEST(StatusPanelImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
+    struct Case {
+        const char* name;
+        double keptAwake;
+        double protectedSeconds;
+        int sessions;
+        const char* figure;
+        const char* caption;
+    };
+    const std::vector<Case> cases = {
+        {"protected time leads while kept-awake time is short", 100, 600, 1, "0.2h", "truly saved"},
+        {"kept-awake time leads from three minutes on", 200, 600, 1, "0.1h", "kept working"},
+        {"a closed session alone leaves the empty state", 0, 0, 1, "0.0h", "kept working"},
+        {"one kept-awake second", 1, 0, 0, "0.0h", "kept working"},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        StatusPanelScene scene;
+        char json[512];
+        std::snprintf(json, sizeof json,
+                      R"({"installDate":779000000,"days":{"2025-09-20":{"protectedSeconds":%g,)"
+                      R"("keptAwakeSeconds":%g,"manualSeconds":0,"pluggedInUnlimitedSeconds":0,)"
+                      R"("sessionsSaved":0,"totalSessions":%d,"protectedSecondsByAgent":{},)"
+                      R"("sessionsByAgent":{}}}})",
+                      testCase.protectedSeconds, testCase.keptAwake, testCase.sessions);
+        scene.storeMetrics(json);
+        scene.build();
+        EXPECT_FALSE(scene.shown("impactEmptyState"));
+        EXPECT_TRUE(scene.shown("impactHeadline"));
+        EXPECT_EQ(scene.text("impactHeadlineFigure"), testCase.figure);
+        EXPECT_EQ(scene.text("impactHeadlineCaption"), testCase.caption);
+        EXPECT_EQ(scene.text("impactHeadlineSince"),
+                  ImpactBand::sinceText(779000000).toStdString());
+        EXPECT_EQ(scene.text("impactTrophyText"), scene.model->panelTrulySavedText().toStdString());
+    }
+}
+
+TEST(StatusPanelImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
+    for (const double hoursAgo : {1.0, 23.9, 25.0}) {
+        SCOPED_TRACE(hoursAgo);
+        StatusPanelScene scene;
+        const double endedAt = scene.harness.clock.now() - hoursAgo * 3600;
+        char json[768];
+        std::snprintf(json, sizeof json,
+                      R"({"installDate":779000000,"days":{"2025-09-20":{"protectedSeconds":5400,)"
+                      R"("keptAwakeSeconds":0,"manualSeconds":0,"pluggedInUnlimitedSeconds":0,)"
+                      R"("sessionsSaved":1,"totalSessions":1,"protectedSecondsByAgent":{},)"
+                      R"("sessionsByAgent":{}}},"lastRun":{"agentDisplayName":"Claude Code",)"
+                      R"("endedAt":%.1f,"workedSeconds":3900,"protectedSeconds":3900,)"
+                      R"("keptAwakeSeconds":0,"finishedNormally":true}})",
+                      endedAt);
+        scene.storeMetrics(json);
+        scene.build();
+        EXPECT_EQ(scene.shown("impactRecencyRow"), hoursAgo < 24);
+        EXPECT_TRUE(scene.shown("impactTrophy")) << "the saved line stays";
+        EXPECT_EQ(scene.text("impactTrophyText"), "1.5h truly saved · 1 sleep stopped");
+        if (hoursAgo < 24) {
+            EXPECT_EQ(scene.find<ElidedLabel>("impactLastRunAgent")->fullText().toStdString(),
+                      "Claude Code ran 1h 5m");
+            EXPECT_EQ(scene.text("impactLastRunDetail"),
+                      scene.model->panelLastRunDetail().toStdString());
+        }
+    }
+}
+
+TEST(StatusPanelImpactBand, ClickingOpensSettingsOnTheStatisticsTab) {
+    StatusPanelScene scene;
+    scene.build();
+    scene.panel->show();
+    scene.click("impactBand");
+    EXPECT_EQ(scene.harness.windows.calls(),
+              std::vector<std::string>{"presentSettingsWindow(stats)"});
+}
+
+// MARK: - Warnings
+
+TEST(StatusPanelWarnings, StaleSleepRowRestoresAndDisappears) {
+    StatusPanelScene scene;
+    scene.harness.sleep.setReconcileStuckResult(false);
+    scene.build();
+    EXPECT_FALSE(scene.shown("staleSleepWarningRow"));
+    scene.start();
+    ASSERT_TRUE(scene.shown("staleSleepWarningRow"));
+    EXPECT_EQ(scene.text("staleSleepWarningRowMessage"),
+              "Your Mac can't sleep — something left system sleep disabled.");
+    EXPECT_EQ(scene.text("staleSleepWarningRowHint"),
+              "Click to restore normal sleep (asks for your password once).");
+
+    scene.harness.sleep.clearCalls();
+    scene.panel->show();
+    scene.click("staleSleepWarningRow");
+    EXPECT_TRUE(contains(scene.harness.sleep.calls(), "emergencyRestore"));
+    EXPECT_FALSE(scene.shown("staleSleepWarningRow")) << "the restore confirmed normal sleep";
+}
+
+TEST(StatusPanelWarnings, LidClosedBannerComesBeforeTheStaleSleepRow) {
+    StatusPanelScene scene;
+    GuardSettings settings = GuardSettings::defaults();
+    settings.keepAwakeWithLidClosed = true;
+    scene.harness.storeSettings(settings);
+    scene.harness.storeMode(AppMode::manualKeepAwake);
+    scene.harness.sleep.setEngageSucceeds(false);
+    scene.harness.sleep.setReconcileStuckResult(false);
+    scene.build();
+    scene.start();
+    scene.evaluate({});
+    ASSERT_TRUE(scene.model->lidClosedWarning().has_value());
+    ASSERT_TRUE(scene.shown("lidClosedWarningBanner"));
+    ASSERT_TRUE(scene.shown("staleSleepWarningRow"));
+    EXPECT_EQ(scene.text("lidClosedWarningBannerMessage"),
+              scene.model->lidClosedWarning()->toStdString());
+    auto* layout = scene.panel->layout();
+    EXPECT_LT(layout->indexOf(scene.find("lidClosedWarningBanner")),
+              layout->indexOf(scene.find("staleSleepWarningRow")));
+}
+
+// MARK: - Agents
+
+TEST(StatusPanelAgents, RowsFollowTheModelInOrderWithPillsAndSummary) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    EXPECT_TRUE(scene.shown("agentsEmptyRow"));
+    EXPECT_EQ(scene.text("agentsSummaryLabel"), "none detected");
+
+    scene.evaluate({
+        StatusPanelScene::agent(SignalStrength::presence, "Cursor", "running"),
+        StatusPanelScene::agent(SignalStrength::strong, "Claude Code", "cpu", "esc to interrupt",
+                                2),
+        StatusPanelScene::agent(SignalStrength::weak, "Codex", "session file updated"),
+    });
+    EXPECT_FALSE(scene.shown("agentsEmptyRow"));
+    EXPECT_EQ(scene.text("agentsSummaryLabel"), "2 working");
+    const auto rows = agentRows(scene);
+    ASSERT_EQ(rows.size(), scene.model->agentRows().size());
+    ASSERT_EQ(rows.size(), 3u);
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const AgentStatusRow& expected = scene.model->agentRows()[index];
+        const AgentRowView& view = *rows[index];
+        EXPECT_EQ(view.row(), expected);
+        EXPECT_EQ(view.accessibleName().toStdString(), expected.name);
+        const auto* detail = view.findChild<QLabel*>(QStringLiteral("agentDetail"));
+        EXPECT_EQ(detail->text().toStdString(), expected.detail);
+        const auto* pill = view.findChild<StatePill*>();
+        ASSERT_NE(pill, nullptr);
+        EXPECT_EQ(pill->text().toStdString(), expected.state);
+        EXPECT_EQ(pill->isWorking(), expected.isWorking);
+    }
+    EXPECT_EQ(rows[0]->row().name, "Claude Code");
+    EXPECT_EQ(rows[2]->row().state, "idle");
+
+    scene.evaluate({});
+    EXPECT_TRUE(agentRows(scene).empty());
+    EXPECT_TRUE(scene.shown("agentsEmptyRow"));
+}
+
+TEST(StatusPanelAgents, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWorking) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    scene.evaluate({StatusPanelScene::agent(SignalStrength::strong, "Mystery Agent", "busy"),
+                    StatusPanelScene::agent(SignalStrength::presence, "Quiet Agent", "running")});
+    const auto rows = agentRows(scene);
+    ASSERT_EQ(rows.size(), 2u);
+    for (const AgentRowView* row : rows) {
+        SCOPED_TRACE(row->row().name);
+        EXPECT_FALSE(row->showsApplicationIcon());
+        const auto* icon = row->findChild<QLabel*>(QStringLiteral("agentIcon"));
+        EXPECT_EQ(icon->accessibleName().toStdString(), row->row().symbol);
+        const QImage image = icon->pixmap().toImage();
+        const int green = pixelsNear(image, Theme::green());
+        EXPECT_EQ(green > 10, row->row().isWorking);
+    }
+}
+
+TEST(StatusPanelAgents, AccessibilityWarningRowAsksForThePermission) {
+    const auto textOnly = StatusPanelScene::textOnlyAgent();
+    ASSERT_TRUE(textOnly.has_value());
+    StatusPanelScene scene;
+    scene.harness.accessibilityPlatform.setTrusted(false);
+    scene.build();
+    EXPECT_FALSE(scene.shown("accessibilityWarningRow"));
+    scene.evaluate(
+        {StatusPanelScene::agent(SignalStrength::presence, textOnly->displayName, "running")});
+    ASSERT_TRUE(scene.shown("accessibilityWarningRow"));
+    EXPECT_EQ(scene.text("accessibilityWarningRowMessage"),
+              scene.model->accessibilityWarning()->toStdString());
+    EXPECT_EQ(scene.text("accessibilityWarningRowHint"),
+              "Click to grant access — System Settings → Privacy & Security → Accessibility.");
+
+    scene.panel->show();
+    scene.click("accessibilityWarningRow");
+    EXPECT_TRUE(contains(scene.harness.windows.calls(), "openSystemSettingsPane(accessibility)"));
+}
+
+// MARK: - Hero, facts and footer
+
+TEST(StatusPanelHero, ElapsedTimeAdvancesOnItsOwnWhileShown) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::manualKeepAwake);
+    scene.build();
+    EXPECT_FALSE(scene.shown("heroElapsedLabel")) << "no elapsed time while not kept awake";
+    scene.evaluate({});
+    ASSERT_TRUE(scene.model->guardingSince().has_value());
+    EXPECT_EQ(scene.text("heroStatusLabel"), "Keeping Awake");
+    EXPECT_TRUE(scene.shown("heroElapsedLabel"));
+
+    const auto* timer = scene.find<QTimer>("heroElapsedTimer");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_FALSE(timer->isActive()) << "no redraws while the panel is hidden";
+    scene.panel->show();
+    EXPECT_TRUE(timer->isActive());
+
+    const Date since = *scene.model->guardingSince();
+    scene.harness.clock.set(since + 12 * 60 + 5);
+    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] {
+        return scene.text("heroElapsedLabel") == "· 12m";
+    })) << scene.text("heroElapsedLabel");
+    scene.harness.clock.set(since + 2 * 3600 + 5 * 60);
+    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] {
+        return scene.text("heroElapsedLabel") == "· 2h 5m";
+    })) << scene.text("heroElapsedLabel");
+
+    scene.panel->hide();
+    EXPECT_FALSE(timer->isActive());
+}
+
+TEST(StatusPanelInfoStrip, FactsShowChargeSleepAndLid) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::manualKeepAwake);
+    scene.build();
+    PowerSnapshot unknownCharge = FakePowerSources::mains();
+    unknownCharge.batteryPercent.reset();
+    scene.evaluate({}, unknownCharge, LidState::closed);
+    EXPECT_EQ(scene.text("infoPowerValue"), "—");
+    EXPECT_EQ(scene.text("infoSleepValue"), "Blocked");
+    EXPECT_EQ(scene.text("infoLidValue"), scene.model->lidDescription().toStdString());
+    EXPECT_EQ(scene.find<QLabel>("infoSleepValue")->palette().color(QPalette::WindowText),
+              Theme::green());
+
+    scene.model->setMode(AppMode::off);
+    AppModelHarness::settle(*scene.model);
+    scene.evaluate({}, FakePowerSources::battery(25));
+    EXPECT_EQ(scene.text("infoPowerValue"), "25%");
+    EXPECT_EQ(scene.text("infoSleepValue"), "Normal");
+}
+
+TEST(StatusPanelFooter, ButtonsCallTheirActions) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::manualKeepAwake);
+    scene.build();
+    scene.panel->show();
+    scene.click("settingsButton");
+    EXPECT_EQ(scene.harness.windows.calls(),
+              std::vector<std::string>{"presentSettingsWindow(general)"});
+
+    scene.harness.sleep.clearCalls();
+    scene.click("restoreButton");
+    EXPECT_EQ(scene.model->mode(), AppMode::off);
+    EXPECT_TRUE(scene.find<QPushButton>("modeOffButton")->isChecked());
+}
+
+TEST(StatusPanel, EveryControlHasAnObjectNameAndAnAccessibleName) {
+    StatusPanelScene scene;
+    scene.harness.sleep.setReconcileStuckResult(false);
+    scene.build();
+    scene.start();
+    scene.evaluate({StatusPanelScene::agent(SignalStrength::strong, "Claude Code", "busy")});
+    for (QWidget* widget : scene.panel->findChildren<QWidget*>()) {
+        const bool interactive = qobject_cast<QAbstractButton*>(widget) != nullptr ||
+                                 qobject_cast<ClickableFrame*>(widget) != nullptr;
+        if (!interactive) {
+            continue;
+        }
+        EXPECT_FALSE(widget->objectName().isEmpty()) << widget->metaObject()->className();
+        EXPECT_FALSE(widget->accessibleName().isEmpty()) << widget->objectName().toStdString();
+    }
+}
