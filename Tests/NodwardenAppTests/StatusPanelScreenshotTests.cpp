@@ -1,6 +1,7 @@
 #include "StatusPanelScene.hpp"
 
 #include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/TrayIcon.hpp>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -132,4 +133,23 @@ TEST(StatusPanelScreenshots, BatterySafetyWithWarnings) {
     expectStatusCircleColour(scene, image, Theme::orange());
     EXPECT_TRUE(scene.shown("staleSleepWarningRow"));
     EXPECT_TRUE(scene.shown("accessibilityWarningRow"));
+}
+
+TEST(StatusPanelScreenshots, WindowWithoutSystemTray) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::manualKeepAwake);
+    scene.build();
+    scene.evaluate({}, FakePowerSources::battery(64));
+    TrayIcon tray(*scene.model, scene.harness.clock.function(), false);
+    QWidget* window = tray.panelWindow();
+    QCoreApplication::processEvents();
+    const QImage image = window->grab().toImage();
+    QDir().mkpath(screenshotFolder());
+    EXPECT_TRUE(image.save(QDir(screenshotFolder()).filePath(QStringLiteral("panel-window.png"))));
+    const QWidget* note = window->findChild<QWidget*>(QStringLiteral("panelWindowNote"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(window->rect().contains(note->geometry())) << "the note is inside the window";
+    const QWidget* footer = tray.panel()->findChild<QWidget*>(QStringLiteral("footerBar"));
+    EXPECT_LE(footer->mapTo(window, QPoint(0, footer->height())).y(), note->geometry().top())
+        << "the whole panel shows above the note";
 }

@@ -1,0 +1,233 @@
+#include "StatusPanelScene.hpp"
+
+#include <NodwardenApp/ui/Icons.hpp>
+#include <NodwardenApp/ui/QtWindowPresenter.hpp>
+#include <NodwardenApp/ui/StatusPanel.hpp>
+#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/TrayIcon.hpp>
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QSystemTrayIcon>
+
+#include <gtest/gtest.h>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using stayloom::testing::AppModelHarness;
+using stayloom::testing::StatusPanelScene;
+
+namespace {
+
+/// A scene whose model exists but whose panel the tray makes.
+struct TrayScene {
+    TrayScene() {
+        scene.harness.acceptTermsAndOnboarding();
+        auto environment = scene.harness.environment();
+        environment.tickInterval = 3600;
+        environment.firstTickDelay = 3600;
+        scene.model = std::make_unique<AppModel>(std::move(environment));
+    }
+    StatusPanelScene scene;
+};
+
+QImage iconImage(const QIcon& icon) {
+    return icon.pixmap(QSize(22, 22)).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+void processEvents() {
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+} // namespace
+
+// MARK: - Without a system tray
+
+TEST(TrayFallbackWindow, OpensAtStartAndSurvivesClosingUntilActivatedAgain) {
+    TrayScene tray;
+    TrayIcon icon(*tray.scene.model, tray.scene.harness.clock.function(), false);
+    EXPECT_FALSE(icon.usesSystemTray());
+    EXPECT_EQ(icon.systemTrayIcon(), nullptr);
+
+    QWidget* window = icon.panelWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible()) << "the panel opens at start";
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_FALSE(window->windowFlags().testFlag(Qt::Popup)) << "a normal window, not a popup";
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Stayloom"));
+    EXPECT_EQ(icon.panel()->window(), window);
+    const auto* note = window->findChild<QLabel*>(QStringLiteral("panelWindowNote"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(note->text(), QString::fromUtf8(TrayIcon::windowedNote));
+    EXPECT_GE(window->height(), icon.panel()->heightForWidth(StatusPanel::panelWidth))
+        << "the window fits the whole panel";
+
+    EXPECT_TRUE(window->close());
+    processEvents();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(icon.panelWindow(), window) << "closing keeps the panel for the next activation";
+
+    icon.activate();
+    EXPECT_TRUE(window->isVisible());
+}
+
+// MARK: - With a system tray
+
+TEST(TrayIcon, IconAndToolTipFollowTheStatus) {
+    TrayScene tray;
+    TrayIcon icon(*tray.scene.model, tray.scene.harness.clock.function(), true);
+    QSystemTrayIcon* trayIcon = icon.systemTrayIcon();
+    ASSERT_NE(trayIcon, nullptr);
+    EXPECT_EQ(trayIcon->toolTip(), QStringLiteral("Stayloom — Off"));
+    const QImage offImage = iconImage(trayIcon->icon());
+    EXPECT_EQ(offImage, iconImage(symbolIcon(QStringLiteral("moon.zzz"),
+                                             Theme::statusColor(GuardStatus::off))));
+
+    tray.scene.model->setMode(AppMode::manualKeepAwake);
+    tray.scene.evaluate({});
+    ASSERT_EQ(tray.scene.model->status(), GuardStatus::keepingAwake);
+    EXPECT_EQ(trayIcon->toolTip(), QStringLiteral("Stayloom — Keeping Awake"));
+    const QImage awakeImage = iconImage(trayIcon->icon());
+    EXPECT_NE(awakeImage, offImage);
+    EXPECT_EQ(awakeImage, iconImage(symbolIcon(QStringLiteral("bolt.fill"),
+                                               Theme::statusColor(GuardStatus::keepingAwake))));
+}
+
+TEST(TrayIcon, ClickingTheIconTogglesTheFramelessPopup) {
+    TrayScene tray;
+    TrayIcon icon(*tray.scene.model, tray.scene.harness.clock.function(), true);
+    QWidget* popup = icon.panelWindow();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_FALSE(popup->isVisible()) << "the popup waits for a click";
+    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::Popup));
+    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::FramelessWindowHint));
+
+    emit icon.systemTrayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(popup->isVisible());
+    emit icon.systemTrayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(popup->isVisible());
+    emit icon.systemTrayIcon()->activated(QSystemTrayIcon::Context);
+    EXPECT_FALSE(popup->isVisible()) << "the context click shows the menu, not the panel";
+
+    icon.activate();
+    EXPECT_TRUE(popup->isVisible()) << "a second start brings the panel forward";
+    popup->hide();
+}
+
+// MARK: - Windows
+
+namespace {
+
+struct PresenterScene {
+    PresenterScene() {
+        QtWindowPresenter::Factories factories;
+        factories.settings = [this]() -> QWidget* {
+            ++settingsMade;
+            auto* window = new QWidget;
+            window->setObjectName(QStringLiteral("settingsWindow"));
+            return window;
+        };
+        factories.legal = [this]() -> QWidget* {
+            ++legalMade;
+            return new QWidget;
+        };
+        factories.onboarding = [] { return nullptr; };
+        factories.selectSettingsTab = [this](QWidget& window, SettingsTab tab) {
+            selected.emplace_back(window.objectName().toStdString(), tab);
+        };
+        presenter = std::make_unique<QtWindowPresenter>(std::move(factories));
+        presenter->setWindowClosedHandler([this](AppWindow window) { closed.push_back(window); });
+        presenter->setLauncher([this](const QString& program, const QStringList& arguments) {
+            launched.push_back((QStringList{program} + arguments).join(QLatin1Char(' ')));
+            return true;
+        });
+    }
+
+    int settingsMade = 0;
+    int legalMade = 0;
+    std::vector<std::pair<std::string, SettingsTab>> selected;
+    std::vector<AppWindow> closed;
+    QStringList launched;
+    std::unique_ptr<QtWindowPresenter> presenter;
+};
+
+} // namespace
+
+TEST(QtWindowPresenter, ReusesTheOpenSettingsWindowAndMakesAFreshOneAfterClosing) {
+    PresenterScene scene;
+    EXPECT_FALSE(scene.presenter->isSettingsWindowOpen());
+    scene.presenter->presentSettingsWindow(SettingsTab::general);
+    scene.presenter->presentSettingsWindow(SettingsTab::stats);
+    EXPECT_EQ(scene.settingsMade, 1);
+    EXPECT_TRUE(scene.presenter->isSettingsWindowOpen());
+    QWidget* window = scene.presenter->window(AppWindow::settings);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(scene.selected.size(), 2u);
+    EXPECT_EQ(scene.selected.back().second, SettingsTab::stats) << "the requested tab is shown";
+
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(scene.presenter->isSettingsWindowOpen());
+    processEvents();
+    EXPECT_EQ(scene.presenter->window(AppWindow::settings), nullptr) << "closed windows are freed";
+    EXPECT_EQ(scene.closed, std::vector<AppWindow>{AppWindow::settings});
+
+    scene.presenter->presentSettingsWindow(SettingsTab::power);
+    EXPECT_EQ(scene.settingsMade, 2);
+    scene.presenter.reset();
+    EXPECT_EQ(scene.closed.size(), 1u) << "windows deleted at the end are not reported as closed";
+}
+
+TEST(QtWindowPresenter, LegalWindowClosesOnRequestAndMissingWindowsAreNoOps) {
+    PresenterScene scene;
+    scene.presenter->closeLegalWindow();
+    scene.presenter->presentLegalWindow();
+    scene.presenter->presentLegalWindow();
+    EXPECT_EQ(scene.legalMade, 1);
+    ASSERT_NE(scene.presenter->window(AppWindow::legal), nullptr);
+    scene.presenter->closeLegalWindow();
+    processEvents();
+    EXPECT_EQ(scene.presenter->window(AppWindow::legal), nullptr);
+
+    scene.presenter->presentOnboardingWindow();
+    EXPECT_EQ(scene.presenter->window(AppWindow::onboarding), nullptr)
+        << "a factory without a window yet leaves nothing behind";
+}
+
+TEST(QtWindowPresenter, SystemSettingsOpenTheDesktopsOwnPages) {
+    struct Case {
+        SystemSettingsPane pane;
+        const char* desktop;
+        std::optional<DesktopCommand> expected;
+    };
+    const std::vector<Case> cases = {
+        {SystemSettingsPane::accessibility, "ubuntu:GNOME",
+         DesktopCommand{QStringLiteral("gnome-control-center"),
+                        {QStringLiteral("universal-access")}}},
+        {SystemSettingsPane::accessibility, "KDE",
+         DesktopCommand{QStringLiteral("systemsettings"), {QStringLiteral("kcm_access")}}},
+        {SystemSettingsPane::loginItems, "kde",
+         DesktopCommand{QStringLiteral("systemsettings"), {QStringLiteral("kcm_autostart")}}},
+        {SystemSettingsPane::loginItems, "GNOME",
+         DesktopCommand{QStringLiteral("gnome-tweaks"), {}}},
+        {SystemSettingsPane::accessibility, "XFCE", std::nullopt},
+        {SystemSettingsPane::loginItems, "", std::nullopt},
+        {SystemSettingsPane::accessibility, "NOTGNOME", std::nullopt},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.desktop);
+        EXPECT_EQ(systemSettingsCommand(testCase.pane, QString::fromLatin1(testCase.desktop)),
+                  testCase.expected);
+    }
+
+    PresenterScene scene;
+    qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+    scene.presenter->openSystemSettingsPane(SystemSettingsPane::accessibility);
+    qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+    scene.presenter->openSystemSettingsPane(SystemSettingsPane::accessibility);
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    EXPECT_EQ(scene.launched, QStringList{QStringLiteral("gnome-control-center universal-access")});
+}
