@@ -1,0 +1,193 @@
+// A whole run of the model over real detectors, real queues and real files, with a secret on the
+// screen, in an agent's argument line and in its session file: none of what the program writes
+// may hold the secret afterwards.
+
+#include "AppModelHarness.hpp"
+
+#include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/AccessibilityPlatform.hpp>
+#include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/SessionActivityDetector.hpp>
+#include <NodwardenLinux/ProcTableReader.hpp>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using namespace stayloom::testing;
+
+namespace {
+
+/// Never written by the program under any rule; any occurrence is a leak.
+constexpr const char* secret = "TOPSECRET-hunter2-5f1e9c";
+
+/// A real process that works under the name `claude` with the secret in its argument line.
+class SecretCarryingAgent {
+public:
+    explicit SecretCarryingAgent(const std::filesystem::path& folder) {
+        const auto program = folder / "claude";
+        std::filesystem::create_directories(folder);
+        std::filesystem::create_symlink("/bin/sh", program);
+        const std::string script = std::string("while :; do :; done # --api-key=") + secret;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::execl(program.c_str(), program.c_str(), "-c", script.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    ~SecretCarryingAgent() { stop(); }
+    SecretCarryingAgent(const SecretCarryingAgent&) = delete;
+    SecretCarryingAgent& operator=(const SecretCarryingAgent&) = delete;
+
+    void stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+/// Every regular file below `folder`, except those below `except`.
+std::vector<std::filesystem::path> filesBelow(const std::filesystem::path& folder,
+                                              const std::filesystem::path& except) {
+    std::vector<std::filesystem::path> files;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        if (it->path() == except) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file()) {
+            files.push_back(it->path());
+        }
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrites) {
+    AppModelHarness harness;
+    // Session files are judged by their real modification times, so the model's clock reads
+    // the real time too.
+    harness.clock.set(
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() -
+        978307200.0);
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    GuardSettings settings = GuardSettings::defaults();
+    settings.setIdleGracePeriodSeconds(10);
+    harness.storeSettings(settings);
+
+    // The secret on screen, beside a working phrase so the text is really read and matched.
+    auto content = makeElement("claude.content");
+    content->set(nodwarden::AccessibilityAttribute::value, std::string("Thinking… ") + secret);
+    auto window = makeElement("claude.window");
+    window->setChildren({content});
+    auto application = makeElement("claude.app");
+    application->set(nodwarden::AccessibilityAttribute::focusedWindow,
+                     AccessibilityElement(window));
+    harness.accessibilityPlatform.addApplication("com.anthropic.claudefordesktop", "Claude", 4242,
+                                                 application);
+
+    // A session file holding the secret, fresh, where the session probe looks.
+    const auto sessions = harness.home.path() / ".claude" / "projects" / "p";
+    harness.home.write(".claude/projects/p/session.jsonl",
+                       std::string("{\"prompt\":\"") + secret + "\"}\n");
+
+    SecretCarryingAgent agent(harness.home.path() / "agent-bin");
+    ASSERT_GT(agent.pid(), 0);
+
+    AccessibilityDetector screenText(harness.accessibilityPlatform);
+    ProcessDetector processes(std::make_shared<linuxplatform::ProcTableReader>("/"));
+    SessionActivityDetector sessionDetector(
+        std::make_shared<FileActivityProbe>(harness.home.path(), 8));
+    ActivityDetector activity(processes, screenText, sessionDetector);
+    std::set<std::string> seenAgents;
+    std::mutex seenMutex;
+
+    auto environment = harness.environment();
+    environment.detectPerApp = [&](const GuardSettings& current, const PowerSnapshot& power,
+                                   Date now) {
+        auto detected = activity.detectPerApp(current, power, now);
+        std::lock_guard lock(seenMutex);
+        for (const auto& signal : detected) {
+            if (signal.strength == SignalStrength::strong && signal.appName) {
+                seenAgents.insert(*signal.appName);
+            }
+        }
+        return detected;
+    };
+    {
+        AppModel model(std::move(environment));
+        model.start();
+        for (int step = 0; step < 6; ++step) {
+            harness.clock.advance(2.5);
+            harness.tickAndSettle(model);
+        }
+        ASSERT_TRUE(model.metrics().sessionStartedAt().has_value());
+
+        // The work ends: the agent process goes, the screen falls idle but keeps the secret.
+        agent.stop();
+        content->set(nodwarden::AccessibilityAttribute::value, std::string("Ready. ") + secret);
+        std::filesystem::last_write_time(sessions / "session.jsonl",
+                                         std::filesystem::file_time_type::clock::now() -
+                                             std::chrono::hours(2));
+        for (int step = 0; step < 20; ++step) {
+            harness.clock.advance(2.5);
+            harness.tickAndSettle(model);
+        }
+        std::string lastSignals;
+        for (const auto& signal : model.lastPerApp()) {
+            lastSignals += signal.appName.value_or("?") + "=" +
+                           std::to_string(rawValue(signal.strength)) + " ";
+        }
+        EXPECT_FALSE(model.metrics().sessionStartedAt().has_value())
+            << "the run must include a session close; last signals: " << lastSignals
+            << model.metrics().sessionAgentID().value_or("-");
+        model.applicationWillTerminate();
+    }
+    {
+        std::lock_guard lock(seenMutex);
+        EXPECT_TRUE(seenAgents.contains("Claude")) << "the screen text was matched";
+        EXPECT_TRUE(seenAgents.contains("Claude Code")) << "the argument-carrying process was seen";
+    }
+    harness.defaults->sync();
+
+    // Everything the run wrote, the session file (the secret's own source) excepted.
+    const auto written = filesBelow(harness.home.path(), harness.home.path() / ".claude");
+    std::set<std::string> names;
+    for (const auto& file : written) {
+        names.insert(file.filename().string());
+    }
+    for (const auto& expected : {"defaults.ini", "Nodwarden.log", "Stayloom-runs.log"}) {
+        EXPECT_TRUE(names.contains(expected)) << expected << " was not written";
+    }
+    EXPECT_NE(readFile(harness.home.path() / "defaults.ini").find(MetricsStore::metricsKey.data()),
+              std::string::npos)
+        << "the statistics store was saved";
+    EXPECT_FALSE(readFile(harness.ledgerPath).empty()) << "the ledger holds the closed session";
+    for (const auto& file : written) {
+        const std::string text = readFile(file);
+        EXPECT_EQ(text.find(secret), std::string::npos) << file << " holds the secret:\n" << text;
+        EXPECT_EQ(text.find("hunter2"), std::string::npos) << file;
+        EXPECT_EQ(text.find("--api-key"), std::string::npos) << file;
+    }
+}
