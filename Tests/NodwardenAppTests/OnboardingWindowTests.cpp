@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,25 @@ TEST(OnboardingWindow, ClosingByAnyMeansCompletesTheFirstRun) {
         EXPECT_TRUE(fixture.completedStored());
         EXPECT_TRUE(fixture.harness.loggedLine("Onboarding completed"));
     }
+}
+
+TEST(OnboardingWindow, QuittingTheProgramDoesNotCompleteTheFirstRun) {
+    OnboardingFixture fixture;
+    fixture.goToStep(1);
+
+    QTimer::singleShot(0, fixture.model.get(), [&fixture] { fixture.model->quit(); });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, &giveUp, [] { QCoreApplication::exit(1); });
+    giveUp.start(15000);
+
+    EXPECT_EQ(QApplication::exec(), 0) << "the quit request did not end the event loop";
+    EXPECT_FALSE(fixture.window->isVisible());
+    EXPECT_FALSE(fixture.completedStored());
+
+    stayloom::testing::showActive(*fixture.window);
+    stayloom::testing::closeFromDesktop(*fixture.window);
+    EXPECT_TRUE(fixture.completedStored()) << "a later close is the user's again";
 }
 
 TEST(OnboardingWindow, AgentTogglesEditTheSwitchedOffAgents) {

@@ -5,6 +5,7 @@
 #include <NodwardenApp/ui/FirstRunTexts.hpp>
 #include <NodwardenApp/ui/Theme.hpp>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -117,6 +119,10 @@ OnboardingWindow::OnboardingWindow(AppModel& model, QWidget* parent)
     refreshDetection();
     refreshLaunchAtLogin();
     showStep(0);
+
+    // The program's quit closes every window before it ends; that must not count as finishing
+    // the first run, which the user may not even have seen through.
+    qApp->installEventFilter(this);
 
     setFixedWidth(contentWidth);
     // Fitted to the tallest step so the footer does not move between steps.
@@ -395,9 +401,18 @@ void OnboardingWindow::refreshLaunchAtLogin() {
     launchAtLoginMessageLabel_->setVisible(message.has_value());
 }
 
+bool OnboardingWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        applicationQuitting_ = true;
+        // A quit that another window refuses leaves the program running; forget it then.
+        QTimer::singleShot(0, this, [this] { applicationQuitting_ = false; });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void OnboardingWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
-    if (event->isAccepted()) {
+    if (event->isAccepted() && !applicationQuitting_) {
         model_.windowWillClose(AppWindow::onboarding);
     }
 }

@@ -19,8 +19,8 @@ class FirstRunProgressDots;
 /// The first-run window: which agents to watch, the Accessibility permission, and a live
 /// detection check, with Back, Continue and Done below and a dot per step. Reaching the last step
 /// switches the model to watching agents so the check shows real detection. Closing the window
-/// by any means completes the first run. Every step starts afresh at the first when the window
-/// is created; nothing of it is stored.
+/// by any means completes the first run; quitting the program while it is open does not. Every
+/// window starts at the first step; the step is not stored.
 class OnboardingWindow : public QWidget {
     Q_OBJECT
 
@@ -32,6 +32,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct AgentToggle {
@@ -55,6 +56,8 @@ private:
 
     AppModel& model_;
     int step_ = 0;
+    /// A quit request is closing every window; that close is not the user's.
+    bool applicationQuitting_ = false;
 
     QLabel* symbolLabel_ = nullptr;
     QLabel* titleLabel_ = nullptr;
