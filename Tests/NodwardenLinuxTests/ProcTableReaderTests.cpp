@@ -31,13 +31,20 @@ public:
             raw.push_back(arg.data());
         }
         raw.push_back(nullptr);
-        if (::posix_spawn(&pid_, raw[0], nullptr, nullptr, raw.data(), environ) != 0) {
+        // Its own process group, so whatever it starts ends with it and no grandchild keeps the
+        // test's output open after the test is over.
+        posix_spawnattr_t attributes;
+        ::posix_spawnattr_init(&attributes);
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        ::posix_spawnattr_setpgroup(&attributes, 0);
+        if (::posix_spawn(&pid_, raw[0], nullptr, &attributes, raw.data(), environ) != 0) {
             pid_ = -1;
         }
+        ::posix_spawnattr_destroy(&attributes);
     }
     ~Child() {
         if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
+            ::kill(-pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
     }
@@ -173,10 +180,4 @@ TEST(ProcTableReaderTests, AgentsStartedThroughLinksAndShebangsResolveThroughThe
         << "sleeping agents are present, not working";
     EXPECT_EQ(geminiSignal->sessionCount, std::optional<int>(1))
         << "the relaunched child is the same session";
-    // The launcher's child would outlive the test otherwise.
-    for (const auto& row : ProcTableReader("/", std::chrono::milliseconds(1)).readProcessTable()) {
-        if (row.parentPID == gemini.pid()) {
-            ::kill(row.pid, SIGKILL);
-        }
-    }
 }
