@@ -1,0 +1,278 @@
+// One whole detection pass on Linux over a realistic machine: the process table read from /proc,
+// the agents' session files walked in the home folder, on-screen text switched off.
+#include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/SessionActivityDetector.hpp>
+#include <NodwardenLinux/ProcTableReader.hpp>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace nodwarden;
+
+constexpr int kProcesses = 400;
+constexpr int kAgentTrees = 10;
+constexpr int kSessionFiles = 20'000;
+
+/// `prefix` followed by `number` (and `suffix`), built by appending: GCC 12 warns falsely on
+/// the plain concatenation at -O3.
+std::string numbered(const char* prefix, long number, const char* suffix = "") {
+    std::string text = prefix;
+    text += std::to_string(number);
+    text += suffix;
+    return text;
+}
+
+void writeFile(const fs::path& path, const std::string& contents) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+/// A folder under the temporary folder, removed with everything in it.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const char* name) {
+        std::string pattern = (fs::temp_directory_path() / name).string() + "-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+/// A /proc tree of a developer's machine: system services, a desktop session with a browser
+/// and an editor, and ten agent trees (shell, agent, its tool servers) started in the usual
+/// ways (by name, through node, from a versioned install folder).
+class FakeProc {
+public:
+    FakeProc() : folder_("stayloom-bench-proc") {
+        add(1, 0, "systemd", {"/sbin/init", "splash"});
+        int nextPID = 2;
+        const int terminal = nextPID++;
+        add(terminal, 1, "gnome-terminal-", {"/usr/libexec/gnome-terminal-server"});
+        const int editor = nextPID++;
+        add(editor, 1, "code", {"/usr/share/code/code", "--unity-launch"});
+
+        struct Agent {
+            const char* comm;
+            std::vector<std::string> argv;
+        };
+        const std::vector<Agent> agents = {
+            {"claude", {"claude", "--resume"}},
+            {"node", {"node", "/usr/lib/node_modules/@openai/codex/bin/codex.js", "exec"}},
+            {"gemini", {"/home/me/.local/bin/gemini"}},
+            {"2.0.14", {"/home/me/.local/share/claude/versions/2.0.14"}},
+            {"aider", {"/usr/bin/python3", "/home/me/.local/bin/aider", "--model", "sonnet"}},
+            {"opencode", {"/home/me/.opencode/bin/opencode"}},
+            {"copilot", {"node", "/usr/lib/node_modules/@github/copilot/index.js"}},
+            {"qwen", {"qwen"}},
+            {"grok", {"/home/me/.local/bin/grok"}},
+            {"codex", {"/home/me/.local/bin/codex", "resume"}},
+        };
+        for (int tree = 0; tree < kAgentTrees; ++tree) {
+            const int shell = nextPID++;
+            add(shell, tree % 3 == 2 ? editor : terminal, "bash", {"bash"});
+            const int agent = nextPID++;
+            add(agent, shell, agents[tree].comm, agents[tree].argv, 4000 + tree * 50);
+            for (int child = 0; child < 4; ++child) {
+                add(nextPID++, agent, "node",
+                    {"node",
+                     numbered("/home/me/.npm/_npx/5f2c/node_modules/.bin/mcp-server-", child),
+                     "--stdio"});
+            }
+        }
+        for (int helper = 0; nextPID <= kProcesses; ++helper) {
+            if (helper % 4 == 0) {
+                add(nextPID++, editor, "code",
+                    {"/usr/share/code/code", "--type=renderer",
+                     numbered("--renderer-client-id=", helper)});
+            } else if (helper % 4 == 1) {
+                add(nextPID++, 1, "firefox-bin",
+                    {"/usr/lib/firefox/firefox-bin", "-contentproc", numbered("-childID ", helper),
+                     "tab"});
+            } else {
+                const auto name = numbered("kworker/", helper);
+                add(nextPID++, 2, name, {}); // kernel threads have an empty cmdline
+            }
+        }
+    }
+
+    const fs::path& root() const { return folder_.path(); }
+
+private:
+    void add(int pid, int parent, const std::string& comm, const std::vector<std::string>& argv,
+             long ticks = 10) {
+        const auto folder = folder_.path() / "proc" / std::to_string(pid);
+        std::string stat = std::to_string(pid) + " (" + comm + ") S " + std::to_string(parent);
+        stat += " 1 1 0 -1 4194560 1200 0 0 0 ";
+        stat += std::to_string(ticks) + " " + std::to_string(ticks / 3);
+        stat += " 0 0 20 0 8 0 " + std::to_string(5000 + pid) + " 123456789 4096 0 0 0 0\n";
+        writeFile(folder / "stat", stat);
+        std::string cmdline;
+        for (const auto& argument : argv) {
+            cmdline += argument;
+            cmdline += '\0';
+        }
+        writeFile(folder / "cmdline", cmdline);
+    }
+
+    ScratchFolder folder_;
+};
+
+/// A home folder with 20,000 session files in the places the catalog's agents write them.
+class FakeHome {
+public:
+    FakeHome() : folder_("stayloom-bench-home") {
+        const auto& home = folder_.path();
+        int written = 0;
+        auto session = [&](const fs::path& path) {
+            writeFile(path, "{}\n");
+            ++written;
+        };
+        for (int project = 0; project < 120; ++project) {
+            const auto folder = home / ".claude" / "projects" / numbered("-home-me-src-p", project);
+            for (int index = 0; index < 100; ++index) {
+                session(folder / numbered("session-", index, ".jsonl"));
+            }
+            writeFile(folder / "notes" / "todo.md", "x");
+        }
+        for (int day = 0; day < 60; ++day) {
+            const auto folder = home / ".codex" / "sessions" / "2026" / numbered("", 1 + day / 28) /
+                                numbered("", 1 + day % 28);
+            for (int index = 0; index < 100; ++index) {
+                session(folder / numbered("rollout-2026-", index, ".jsonl"));
+            }
+        }
+        for (int index = 0; index < 1'500; ++index) {
+            session(home / ".pi" / "agent" / "sessions" / numbered("--home-me-", index % 30) /
+                    numbered("s", index, ".jsonl"));
+        }
+        for (int index = 0; written < kSessionFiles - 1; ++index) {
+            session(home / ".grok" / "sessions" / numbered("g", index) / "updates.jsonl");
+        }
+        session(home / ".local" / "share" / "opencode" / "opencode.db-wal");
+        writeFile(home / ".codex" / "log" / "codex-tui.log", "x");
+        for (int index = 0; index < 50; ++index) {
+            fs::create_directories(home / ".cache" / numbered("c", index));
+        }
+    }
+
+    const fs::path& root() const { return folder_.path(); }
+
+private:
+    ScratchFolder folder_;
+};
+
+/// A desktop without an accessibility service this process may use.
+class NoAccessibility final : public AccessibilityPlatform {
+public:
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+    std::optional<AccessibilityValue> copyAttribute(const AccessibilityElement&,
+                                                    std::string_view) override {
+        return std::nullopt;
+    }
+    bool isProcessTrusted() override { return false; }
+    void promptForTrust() override {}
+};
+
+Date dateNow() {
+    const auto unix =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch());
+    return dateFromUnixTime(unix.count());
+}
+
+/// The machine is built once for every benchmark of the program.
+struct Machine {
+    FakeProc proc;
+    FakeHome home;
+};
+
+const Machine& machine() {
+    static const Machine instance;
+    return instance;
+}
+
+GuardSettings settingsWithoutScreenText() {
+    auto settings = GuardSettings::defaults();
+    settings.accessibilityDetectionEnabled = false;
+    return settings;
+}
+
+void BM_DetectionPass(benchmark::State& state) {
+    auto table = std::make_shared<linuxplatform::ProcTableReader>(machine().proc.root(),
+                                                                  std::chrono::milliseconds(0));
+    ProcessDetector processDetector(table);
+    NoAccessibility platform;
+    AccessibilityDetector accessibilityDetector(platform);
+    SessionActivityDetector sessionDetector(
+        std::make_shared<FileActivityProbe>(machine().home.root(), 8));
+    ActivityDetector detector(processDetector, accessibilityDetector, sessionDetector);
+    const auto settings = settingsWithoutScreenText();
+    const PowerSnapshot power{true, 100, "AC"};
+    // The reader's first pass takes two samples; the passes measured are the steady ones.
+    (void)table->readProcessTable();
+
+    std::size_t agents = 0;
+    for (auto _ : state) {
+        const auto signals = detector.detectPerApp(settings, power, dateNow());
+        agents = signals.size();
+        benchmark::DoNotOptimize(signals);
+    }
+    // Ten trees of eight distinct agents (two each of Claude Code and Codex CLI).
+    if (agents < 8) {
+        state.SkipWithError("too few agents found");
+    }
+    state.counters["agents"] = static_cast<double>(agents);
+}
+BENCHMARK(BM_DetectionPass)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+/// The process half of a pass: reading the /proc tree and attributing it.
+void BM_ProcessTablePart(benchmark::State& state) {
+    auto table = std::make_shared<linuxplatform::ProcTableReader>(machine().proc.root(),
+                                                                  std::chrono::milliseconds(0));
+    const ProcessDetector processDetector(table);
+    const auto settings = settingsWithoutScreenText();
+    (void)table->readProcessTable();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(processDetector.detectPerApp(settings, std::nullopt));
+    }
+}
+BENCHMARK(BM_ProcessTablePart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+/// The session-file half of a pass: fresh files per agent and live session counts.
+void BM_SessionFilePart(benchmark::State& state) {
+    const SessionActivityDetector sessionDetector(
+        std::make_shared<FileActivityProbe>(machine().home.root(), 8));
+    const auto settings = settingsWithoutScreenText();
+    for (auto _ : state) {
+        const auto now = dateNow();
+        benchmark::DoNotOptimize(sessionDetector.detectPerApp(settings, now));
+        benchmark::DoNotOptimize(sessionDetector.sessionCountsPerApp(settings, now));
+    }
+}
+BENCHMARK(BM_SessionFilePart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+} // namespace
