@@ -22,9 +22,10 @@ test-asan:
 test-tsan:
 	$(MAKE) test PRESET=tsan
 
-run:
-	@echo "The Stayloom program is not built yet: only the core library and its tests exist so far."
-	@echo "Use 'make test' to build and test NodwardenCore."
+# Builds everything (program, helpers, tests) and starts the program from the build tree; it finds
+# its helpers in build/<preset>/libexec/stayloom. Without a display it prints status lines.
+run: build
+	./build/$(PRESET)/Sources/NodwardenApp/Stayloom
 
 bench:
 	$(MAKE) build PRESET=release

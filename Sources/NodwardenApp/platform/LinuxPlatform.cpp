@@ -1,0 +1,147 @@
+#include <NodwardenApp/platform/LinuxPlatform.hpp>
+
+#include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/platform/XdgLoginItemService.hpp>
+#include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/SessionActivityDetector.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/SleepCommandSet.hpp>
+#include <NodwardenCore/SleepController.hpp>
+#include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
+#include <NodwardenLinux/ProcTableReader.hpp>
+#include <NodwardenLinux/SysfsPowerReader.hpp>
+#include <NodwardenLinux/ThermalReader.hpp>
+
+#include <QSettings>
+#include <QString>
+
+#include <cstdlib>
+
+namespace nodwarden::app {
+
+namespace {
+
+/// Depth below the home folder to which session files are looked for.
+constexpr int sessionProbeDepth = 8;
+/// Time-outs of the sleep controller's two command runners, in seconds.
+constexpr double sleepCommandTimeout = 8;
+constexpr double administratorCommandTimeout = 120;
+
+/// Every service the model uses, declared so that each is destroyed before what it refers to.
+struct LinuxServices {
+    LinuxServices(const LinuxPlatformOptions& options, FileLogger& logger)
+        : defaults(QString::fromStdString(settingsFilePath(options.configHome).string()),
+                   QSettings::IniFormat),
+          power(options.hardwareRoot), lid(options.hardwareRoot, options.logindLid),
+          thermal(options.hardwareRoot),
+          accessibilityPlatform(
+              options.accessibility
+                  ? options.accessibility
+                  : std::make_shared<linuxplatform::AtspiAccessibilityPlatform>()),
+          screenText(*accessibilityPlatform), permission(*accessibilityPlatform),
+          processes(std::make_shared<linuxplatform::ProcTableReader>(options.processRoot)),
+          sessions(std::make_shared<FileActivityProbe>(options.paths.home, sessionProbeDepth)),
+          activity(processes, screenText, sessions), runner(sleepCommandTimeout),
+          administratorRunner(administratorCommandTimeout),
+          sleepController(
+              runner, administratorRunner, logger,
+              options.helpers.locateOrFirstCandidate(HelperNames::keepAwake).string(),
+              SleepControllerFiles{PlatformPaths::keepAwakePidPath(options.paths),
+                                   PlatformPaths::lidClosedMarkerPath(options.paths)},
+              SleepCommandSet::privilegedHelper(
+                  options.elevatorPath,
+                  options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string())),
+          sleep(sleepController),
+          loginItems(options.autostart
+                         ? *options.autostart
+                         : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath)) {}
+
+    QSettings defaults;
+    linuxplatform::SysfsPowerReader power;
+    linuxplatform::LidSwitchReader lid;
+    linuxplatform::ThermalReader thermal;
+    std::shared_ptr<AccessibilityPlatform> accessibilityPlatform;
+    AccessibilityDetector screenText;
+    AccessibilityDetector permission;
+    ProcessDetector processes;
+    SessionActivityDetector sessions;
+    ActivityDetector activity;
+    ProcessCommandRunner runner;
+    ProcessCommandRunner administratorRunner;
+    SleepController sleepController;
+    SleepControllerAdapter<SleepController> sleep;
+    XdgLoginItemService loginItems;
+};
+
+std::filesystem::path configHomeFromEnvironment(const std::filesystem::path& home) {
+    // Relative values are invalid by the XDG rules and ignored.
+    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value != nullptr && *value == '/') {
+        return value;
+    }
+    return home / ".config";
+}
+
+void logMissingHelpers(const HelperSearchPath& helpers, FileLogger& logger) {
+    for (const std::string_view name : {HelperNames::keepAwake, HelperNames::sleepSwitch}) {
+        if (helpers.locate(name)) {
+            continue;
+        }
+        std::string folders;
+        for (const auto& folder : helpers.folders) {
+            folders += (folders.empty() ? "" : ", ") + folder.string();
+        }
+        logger.log("Helper program " + std::string(name) + " not found in " + folders);
+    }
+}
+
+} // namespace
+
+LinuxPlatformOptions LinuxPlatformOptions::forCurrentUser(std::filesystem::path executablePath) {
+    LinuxPlatformOptions options;
+    options.paths = PlatformPaths::currentEnvironment();
+    options.configHome = configHomeFromEnvironment(options.paths.home);
+    options.helpers = HelperSearchPath::standard(executablePath);
+    options.executablePath = executablePath.string();
+    return options;
+}
+
+std::filesystem::path settingsFilePath(const std::filesystem::path& configHome) {
+    return configHome / "Stayloom" / "Stayloom.conf";
+}
+
+std::filesystem::path instanceLockFolder(const LinuxPlatformOptions& options) {
+    return PlatformPaths::supportFolder(options.paths);
+}
+
+AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowPresenter& windows,
+                                    FileLogger& logger) {
+    logMissingHelpers(options.helpers, logger);
+    auto services = std::make_shared<LinuxServices>(options, logger);
+
+    AppEnvironment environment;
+    environment.power = &services->power;
+    environment.lid = &services->lid;
+    environment.detectPerApp = [activity = &services->activity](const GuardSettings& settings,
+                                                                const PowerSnapshot& power,
+                                                                Date now) {
+        return activity->detectPerApp(settings, power, now);
+    };
+    environment.accessibility = &services->permission;
+    environment.thermalState = [thermal = &services->thermal] { return thermal->thermalState(); };
+    environment.sleepController = &services->sleep;
+    environment.loginItems = &services->loginItems;
+    environment.windows = &windows;
+    environment.defaults = &services->defaults;
+    environment.logger = &logger;
+    environment.runLedgerPath = PlatformPaths::runLedgerPath(options.paths);
+    environment.tickInterval = options.tickInterval;
+    environment.firstTickDelay = options.firstTickDelay;
+    environment.keepAlive.push_back(std::move(services));
+    return environment;
+}
+
+} // namespace nodwarden::app
