@@ -2,7 +2,6 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
-#include <NodwardenApp/platform/LegalTerms.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/platform/SingleInstance.hpp>
@@ -90,8 +89,9 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<UserInterface> userInterface = desktop ? desktopUserInterface() : nullptr;
-    TerminalTermsPrompt termsPrompt(STDIN_FILENO, stdout,
-                                    LegalTerms::terminalText(BuildInfo::websiteBaseURL));
+    TerminalTermsPrompt termsPrompt(
+        STDIN_FILENO, stdout,
+        TerminalTermsPrompt::termsText(QString::fromUtf8(BuildInfo::websiteBaseURL)));
     HeadlessWindowPresenter headlessWindows(termsPrompt, stderr);
     WindowPresenter& windows = userInterface ? userInterface->windowPresenter()
                                              : static_cast<WindowPresenter&>(headlessWindows);

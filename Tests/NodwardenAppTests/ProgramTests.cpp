@@ -3,6 +3,7 @@
 #include "FakeMachine.hpp"
 
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
+#include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 
 #include <gtest/gtest.h>
@@ -306,3 +307,12 @@ INSTANTIATE_TEST_SUITE_P(Answers, FirstRunTests,
                          [](const ::testing::TestParamInfo<FirstRunCase>& parameter) {
                              return std::string(parameter.param.name);
                          });
+
+TEST(ProgramHelpersTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {
+    const auto search = app::HelperSearchPath::standard("/opt/stayloom/bin/Stayloom");
+    ASSERT_GE(search.folders.size(), 2u);
+    EXPECT_EQ(search.folders[0], "/opt/stayloom/libexec/stayloom");
+    // The build tree of this very build holds the real helpers.
+    EXPECT_TRUE(search.locate(app::HelperNames::keepAwake).has_value());
+    EXPECT_TRUE(search.locate(app::HelperNames::sleepSwitch).has_value());
+}

@@ -1,5 +1,7 @@
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 
+#include <NodwardenApp/ui/FirstRunTexts.hpp>
+
 #include <QSocketNotifier>
 
 #include <cctype>
@@ -36,6 +38,18 @@ void TerminalTermsPrompt::stop() {
     delete notifier_;
     notifier_ = nullptr;
     emit listeningChanged(false);
+}
+
+std::string TerminalTermsPrompt::termsText(const QString& websiteBase) {
+    QString text = FirstRun::legalHeading + u'\n' + FirstRun::legalSubtitle + u'\n';
+    text += u'\n' + FirstRun::privacyTitle + u'\n' + FirstRun::privacyParagraph + u'\n';
+    text +=
+        u'\n' + FirstRun::responsibilityTitle + u'\n' + FirstRun::responsibilityParagraph + u'\n';
+    text += QStringLiteral("\nBy answering “y”, you accept our\n");
+    for (const FirstRun::LegalLink& link : FirstRun::legalLinks(websiteBase)) {
+        text += QStringLiteral("  ") + link.text + QStringLiteral(": ") + link.address + u'\n';
+    }
+    return text.toStdString();
 }
 
 bool TerminalTermsPrompt::isAcceptance(std::string_view line) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 #include <cstdio>
 #include <string>
@@ -39,6 +40,10 @@ public:
     /// Stops listening (the terms were accepted elsewhere, or the program ends).
     void stop();
     bool isListening() const { return notifier_ != nullptr; }
+
+    /// The terms window's texts for a terminal: heading, subtitle, both points, and the three
+    /// documents under `websiteBase` with their addresses.
+    static std::string termsText(const QString& websiteBase);
 
     /// "y" or "yes" in any letter case, surrounding white space ignored.
     static bool isAcceptance(std::string_view line);

@@ -1,0 +1,259 @@
+// The program's platform pieces on their own: helper lookup, the per-user lock, signals, the
+// terminal prompt and the headless status lines.
+
+#include "AppModelHarness.hpp"
+
+#include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
+#include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/SignalQuit.hpp>
+#include <NodwardenApp/platform/SingleInstance.hpp>
+#include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <tuple>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using namespace stayloom::testing;
+
+namespace {
+
+void writeProgram(const std::filesystem::path& path, mode_t mode) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << "#!/bin/sh\n";
+    ::chmod(path.c_str(), mode);
+}
+
+/// Everything written to a temporary stream so far.
+std::string contents(std::FILE* stream) {
+    std::fflush(stream);
+    std::rewind(stream);
+    std::string text;
+    char buffer[512];
+    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, stream)) {
+        text.append(buffer, count);
+    }
+    return text;
+}
+
+/// Every emission of one signal, with its arguments.
+template <typename Sender, typename... Arguments> class Recorder {
+public:
+    Recorder(Sender* sender, void (Sender::*signal)(Arguments...)) {
+        QObject::connect(sender, signal, sender,
+                         [this](Arguments... values) { emissions.emplace_back(values...); });
+    }
+    int count() const { return int(emissions.size()); }
+    std::vector<std::tuple<Arguments...>> emissions;
+};
+
+} // namespace
+
+TEST(HelperLocatorTests, TakesTheFirstFolderWithAnExecutableFile) {
+    TemporaryDirectory root;
+    const auto missing = root.path() / "missing";
+    const auto notExecutable = root.path() / "plain";
+    const auto aFolder = root.path() / "folder";
+    const auto good = root.path() / "good";
+    const auto later = root.path() / "later";
+    writeProgram(notExecutable / "caffeinate", 0644);
+    std::filesystem::create_directories(aFolder / "caffeinate");
+    writeProgram(good / "caffeinate", 0755);
+    writeProgram(later / "caffeinate", 0755);
+
+    const HelperSearchPath search{{missing, notExecutable, aFolder, good, later}};
+    EXPECT_EQ(search.locate("caffeinate"), good / "caffeinate");
+    EXPECT_EQ(search.locate("stayloom-sleep-switch"), std::nullopt);
+    EXPECT_EQ(search.locateOrFirstCandidate("stayloom-sleep-switch"),
+              missing / "stayloom-sleep-switch");
+    EXPECT_EQ(HelperSearchPath{}.locateOrFirstCandidate("caffeinate"), "caffeinate");
+}
+
+TEST(SingleInstanceTests, SecondHolderIsRefusedNamedAndAsksTheFirstToComeForward) {
+    TemporaryDirectory root;
+    auto first = std::make_unique<SingleInstance>(root.path() / "state");
+    ASSERT_TRUE(first->acquire());
+    Recorder activations(first.get(), &SingleInstance::activationRequested);
+
+    SingleInstance second(root.path() / "state");
+    EXPECT_FALSE(second.acquire());
+    EXPECT_EQ(second.holderPid(), ::getpid());
+    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return activations.count() == 1; }));
+
+    first.reset();
+    EXPECT_FALSE(std::filesystem::exists(root.path() / "state" / "Stayloom.socket"));
+    SingleInstance third(root.path() / "state");
+    EXPECT_TRUE(third.acquire()) << "the lock ends with its holder";
+}
+
+TEST(SingleInstanceTests, LockOfAnEndedProcessDoesNotBlockAndAStaleSocketIsReplaced) {
+    TemporaryDirectory root;
+    const auto folder = root.path() / "state";
+    std::filesystem::create_directories(folder);
+    SingleInstance probe(folder);
+    // A stale socket file, as a crashed run leaves it.
+    std::ofstream(probe.socketPath()) << "";
+
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = ::open(probe.lockFilePath().c_str(), O_RDWR | O_CREAT, 0600);
+        ::flock(fd, LOCK_EX);
+        [[maybe_unused]] const ssize_t written = ::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    EXPECT_FALSE(probe.acquire()) << "a live holder in another process";
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    SingleInstance after(folder);
+    ASSERT_TRUE(after.acquire());
+    EXPECT_EQ(readFile(after.lockFilePath()), std::to_string(::getpid()) + "\n");
+
+    Recorder activations(&after, &SingleInstance::activationRequested);
+    SingleInstance knocking(folder);
+    EXPECT_FALSE(knocking.acquire());
+    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return activations.count() == 1; }))
+        << "the stale socket was replaced by a listening one";
+}
+
+TEST(SignalQuitTests, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction saved = {};
+    ::sigaction(SIGHUP, &ignore, &saved);
+    {
+        SignalQuit quit;
+        Recorder requests(&quit, &SignalQuit::quitRequested);
+        ::raise(SIGTERM);
+        ::raise(SIGINT);
+        ASSERT_TRUE(AppModelHarness::processEventsUntil([&] { return requests.count() > 0; }));
+        QCoreApplication::processEvents();
+        ASSERT_EQ(requests.count(), 1);
+        EXPECT_EQ(std::get<0>(requests.emissions.front()), SIGTERM);
+    }
+    struct sigaction now = {};
+    ::sigaction(SIGHUP, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+    ::sigaction(SIGHUP, &saved, nullptr);
+}
+
+TEST(TerminalTermsPromptTests, OnlyAYesAccepts) {
+    const std::vector<std::pair<std::string, bool>> answers{
+        {"y", true},    {"Y", true},           {"yes", true}, {" YeS \r", true},
+        {"", false},    {"n", false},          {"no", false}, {"yess", false},
+        {"y y", false}, {"yes please", false}, {"ja", false}, {"\ty\t", true}};
+    for (const auto& [answer, accepted] : answers) {
+        EXPECT_EQ(TerminalTermsPrompt::isAcceptance(answer), accepted) << '"' << answer << '"';
+    }
+}
+
+TEST(TerminalTermsPromptTests, AsksOnceDeclinesAnythingElseAndStopsAtYes) {
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    std::FILE* output = std::tmpfile();
+    TerminalTermsPrompt prompt(input[0], output, "THE TERMS\n");
+    Recorder accepted(&prompt, &TerminalTermsPrompt::accepted);
+    Recorder listening(&prompt, &TerminalTermsPrompt::listeningChanged);
+    EXPECT_FALSE(prompt.canAsk()) << "a pipe is no terminal";
+
+    prompt.ask();
+    prompt.ask();
+    ASSERT_EQ(::write(input[1], "maybe\ny\nignored\n", 16), 16);
+    ASSERT_TRUE(AppModelHarness::processEventsUntil([&] { return accepted.count() == 1; }));
+    EXPECT_FALSE(prompt.isListening());
+    EXPECT_EQ(listening.count(), 2);
+    EXPECT_EQ(contents(output), "THE TERMS\n\n" + std::string(TerminalTermsPrompt::question) +
+                                    std::string(TerminalTermsPrompt::declined));
+    ::close(input[1]);
+    ::close(input[0]);
+    std::fclose(output);
+}
+
+TEST(TerminalTermsPromptTests, EndOfInputLeavesTheTermsUnacceptedAndSaysSo) {
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    std::FILE* output = std::tmpfile();
+    TerminalTermsPrompt prompt(input[0], output, "T\n");
+    Recorder accepted(&prompt, &TerminalTermsPrompt::accepted);
+    prompt.ask();
+    ::close(input[1]);
+    ASSERT_TRUE(AppModelHarness::processEventsUntil([&] { return !prompt.isListening(); }));
+    EXPECT_EQ(accepted.count(), 0);
+    EXPECT_NE(contents(output).find(TerminalTermsPrompt::noAnswer), std::string::npos);
+    ::close(input[0]);
+    std::fclose(output);
+}
+
+TEST(HeadlessStatusPrinterTests, OneLinePerChangeNeverRepeatedAndHeldWhileAsking) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    auto model = harness.makeModel();
+    std::FILE* output = std::tmpfile();
+    auto* printer = new HeadlessStatusPrinter(*model, output);
+    const auto settleAndPrint = [&] {
+        harness.tickAndSettle(*model);
+        QCoreApplication::processEvents();
+    };
+
+    settleAndPrint();
+    settleAndPrint();
+    harness.setPerApp({AppModelHarness::signal(SignalStrength::strong, "Claude Code")});
+    settleAndPrint();
+    settleAndPrint();
+
+    printer->setHeld(true);
+    harness.setPerApp({});
+    settleAndPrint();
+    const std::string whileHeld = contents(output);
+    printer->setHeld(false);
+    QCoreApplication::processEvents();
+
+    const std::string text = contents(output);
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 3u) << text;
+    EXPECT_EQ(lines[0].rfind("Watching — ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[0].substr(lines[0].size() - std::string(" · none detected").size()),
+              " · none detected");
+    EXPECT_EQ(lines[1], "Keeping Awake — test reason · 1 working");
+    EXPECT_EQ(lines[2].rfind("Idle Grace — ", 0), 0u) << lines[2];
+    EXPECT_EQ(whileHeld.find("Idle Grace"), std::string::npos);
+    EXPECT_EQ(printer->lastLine().toStdString(), lines[2]);
+    model.reset();
+    std::fclose(output);
+}
+
+TEST(TerminalTermsPromptTests, TermsTextCarriesBothPointsAndEachDocumentAddress) {
+    const std::string text = TerminalTermsPrompt::termsText(QStringLiteral("https://x.example/"));
+    EXPECT_EQ(text.rfind("Welcome to Stayloom\n", 0), 0u);
+    for (const char* expected :
+         {"\nPrivate by design\nNever opens your files.", "\nUse it responsibly\nPreventing sleep",
+          "\n  EULA: https://x.example/eula.html\n",
+          "\n  Privacy Policy: https://x.example/privacy.html\n",
+          "\n  Terms: https://x.example/terms.html\n"}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected;
+    }
+}
