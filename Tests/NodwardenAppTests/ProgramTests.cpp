@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/types.h>
 
@@ -28,9 +29,11 @@ namespace {
 /// One run of the program: its standard output and error read through pipes.
 class ProgramRun {
 public:
-    /// Starts `program` with a minimal environment for `home`; standard input is `inputFd`.
-    ProgramRun(const std::filesystem::path& program, const std::filesystem::path& home,
-               int inputFd) {
+    /// Starts `program` with a minimal environment for `home`; standard input is `inputFd`,
+    /// made the controlling terminal of a new session when `terminal` (as a terminal window
+    /// starts a shell).
+    ProgramRun(const std::filesystem::path& program, const std::filesystem::path& home, int inputFd,
+               bool terminal = false) {
         int out[2];
         int err[2];
         EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
@@ -41,6 +44,10 @@ public:
             "XDG_RUNTIME_DIR=" + home.string() + "/no-runtime"};
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (terminal) {
+                ::setsid();
+                ::ioctl(inputFd, TIOCSCTTY, 0);
+            }
             ::dup2(inputFd, STDIN_FILENO);
             ::dup2(out[1], STDOUT_FILENO);
             ::dup2(err[1], STDERR_FILENO);
@@ -263,7 +270,7 @@ TEST_P(FirstRunTests, TermsAreAskedOnATerminalAndOnlyYesStartsTheGuard) {
         input = devNull();
     }
 
-    ProgramRun run(installed.program(), installed.machine.home(), input);
+    ProgramRun run(installed.program(), installed.machine.home(), input, example.terminal);
     const std::string gated = "Accept the Terms & Privacy Policy to enable keep-awake.";
     if (example.terminal) {
         ASSERT_TRUE(run.waitForOutput(std::string(app::TerminalTermsPrompt::question)))

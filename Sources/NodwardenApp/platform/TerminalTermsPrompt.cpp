@@ -15,7 +15,9 @@ TerminalTermsPrompt::TerminalTermsPrompt(int inputFd, std::FILE* output, std::st
     : QObject(parent), inputFd_(inputFd), output_(output), termsText_(std::move(termsText)) {}
 
 bool TerminalTermsPrompt::canAsk() const {
-    return ::isatty(inputFd_) == 1;
+    // A program started in the background of a shell would be stopped (SIGTTIN) by its first
+    // read from the terminal, and with it the whole guard; only the foreground job asks.
+    return ::isatty(inputFd_) == 1 && ::tcgetpgrp(inputFd_) == ::getpgrp();
 }
 
 void TerminalTermsPrompt::ask() {

@@ -33,7 +33,7 @@ public:
     TerminalTermsPrompt(int inputFd, std::FILE* output, std::string termsText,
                         QObject* parent = nullptr);
 
-    /// Whether the input is a terminal someone can answer on.
+    /// Whether the input is a terminal someone can answer on: one whose foreground job this is.
     bool canAsk() const;
     /// Prints the terms and the question and starts listening; does nothing while listening.
     void ask();
