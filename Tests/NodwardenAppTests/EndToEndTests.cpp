@@ -90,6 +90,7 @@ TEST(EndToEndTests, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold
     const auto pidFile = PlatformPaths::keepAwakePidPath(options.paths);
     const int passesBeforeWork = passes.load();
     auto agent = std::make_unique<BusyAgent>(machine.agentProgram());
+    machine.showProcess(agent->pid());
     ASSERT_TRUE(runUntil([&] { return !machine.keepAwakeStarts().empty(); }))
         << model->statusReason().toStdString() << "\n"
         << readFile(PlatformPaths::diagnosticLogPath(options.paths));
@@ -121,6 +122,7 @@ TEST(EndToEndTests, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold
     // Back at work with the lid open, then the program quits while holding the machine awake.
     machine.setLidClosed(false);
     agent = std::make_unique<BusyAgent>(machine.agentProgram());
+    machine.showProcess(agent->pid());
     ASSERT_TRUE(runUntil([&] { return machine.keepAwakeStarts().size() == 2; }));
     const pid_t secondHold = machine.keepAwakeStarts().back();
     ASSERT_TRUE(runUntil([&] { return model->sleepPreventionEnabled(); }));

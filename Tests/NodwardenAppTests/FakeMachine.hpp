@@ -54,6 +54,7 @@ public:
         // make it), here the shell, told to spin.
         std::filesystem::create_directories(root_.path() / "agent");
         std::filesystem::create_symlink("/bin/sh", root_.path() / "agent" / "claude");
+        showProcess(::getpid());
     }
 
     std::filesystem::path home() const { return root_.path() / "home"; }
@@ -65,6 +66,15 @@ public:
     }
     std::filesystem::path agentProgram() const { return root_.path() / "agent" / "claude"; }
     const std::filesystem::path& root() const { return root_.path(); }
+
+    /// The process table the run reads: only the processes shown here, each a link to its real
+    /// /proc entry, so agents running elsewhere on this machine stay out of the simulation.
+    std::filesystem::path processRoot() const { return root_.path() / "processes"; }
+    void showProcess(pid_t pid) const {
+        std::filesystem::create_directories(processRoot() / "proc");
+        std::filesystem::create_symlink("/proc/" + std::to_string(pid),
+                                        processRoot() / "proc" / std::to_string(pid));
+    }
 
     void setLidClosed(bool closed) {
         root_.write("hardware/proc/acpi/button/lid/LID0/state",
@@ -101,6 +111,7 @@ public:
         options.paths = nodwarden::PlatformPaths::Environment{home(), std::nullopt};
         options.configHome = configHome();
         options.hardwareRoot = root_.path() / "hardware";
+        options.processRoot = processRoot();
         options.logindLid = [] { return std::optional<bool>(); };
         options.helpers.folders = {helpers()};
         options.elevatorPath = (root_.path() / "elevator").string();

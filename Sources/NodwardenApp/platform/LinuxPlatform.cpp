@@ -1,6 +1,7 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
@@ -9,7 +10,6 @@
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
-#include <NodwardenCore/SleepCommandSet.hpp>
 #include <NodwardenCore/SleepController.hpp>
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
@@ -52,9 +52,11 @@ struct LinuxServices {
               options.helpers.locateOrFirstCandidate(HelperNames::keepAwake).string(),
               SleepControllerFiles{PlatformPaths::keepAwakePidPath(options.paths),
                                    PlatformPaths::lidClosedMarkerPath(options.paths)},
-              SleepCommandSet::privilegedHelper(
+              // A helper the user could replace is never run as root.
+              checkedSleepSwitchCommands(
                   options.elevatorPath,
-                  options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string())),
+                  options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
+                  logger)),
           sleep(sleepController),
           loginItems(options.autostart
                          ? *options.autostart
