@@ -35,6 +35,7 @@ bench:
 FUZZ_RUNS ?= 20000
 FUZZ_SECONDS ?= 600
 fuzz: deps
+	@command -v clang++ >/dev/null || { echo "make fuzz needs clang (apt-get install clang)"; exit 1; }
 	cmake --preset fuzz
 	cmake --build --preset fuzz --target fuzzers -j $(JOBS)
 	@set -e; for f in build/fuzz/Fuzz/*Fuzzer; do \
