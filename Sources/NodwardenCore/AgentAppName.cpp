@@ -24,6 +24,35 @@ std::string removingAll(std::string_view text, std::string_view pattern) {
     }
 }
 
+/// `removingAll` done on `text` itself: the part not yet scanned is never overwritten, so the
+/// scan sees the same text.
+void removeAllInPlace(std::string& text, std::string_view pattern) {
+    std::size_t kept = text.find(pattern);
+    if (kept == std::string::npos) {
+        return;
+    }
+    std::size_t position = kept + pattern.size();
+    while (true) {
+        const std::size_t found = std::min(text.find(pattern, position), text.size());
+        // Moves the text between two occurrences down over the removed ones; only text already
+        // scanned is overwritten.
+        std::copy(text.begin() + static_cast<std::ptrdiff_t>(position),
+                  text.begin() + static_cast<std::ptrdiff_t>(found),
+                  text.begin() + static_cast<std::ptrdiff_t>(kept));
+        kept += found - position;
+        if (found == text.size()) {
+            break;
+        }
+        position = found + pattern.size();
+    }
+    text.resize(kept);
+}
+
+bool isASCII(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 /// `text` without the word "is" and the space after it. Only a whole word is removed, so a name
 /// that merely ends in "is" ("Tennis is running") keeps its letters.
 std::string removingWordIs(std::string_view text) {
@@ -57,13 +86,25 @@ bool containsAny(std::string_view text, const std::array<std::string_view, N>& p
 } // namespace
 
 std::string normalized(std::string_view name) {
-    return UnicodeText::trimmed(
-        removingAll(removingAll(UnicodeText::foldCase(name), " desktop"), ".app"));
+    std::string folded = UnicodeText::foldCase(name);
+    removeAllInPlace(folded, " desktop");
+    removeAllInPlace(folded, ".app");
+    if (!isASCII(folded)) {
+        return UnicodeText::trimmed(folded);
+    }
+    // In ASCII the only white space and line breaks are the space and tab to carriage return.
+    constexpr std::string_view space = " \t\n\v\f\r";
+    const std::size_t last = folded.find_last_not_of(space);
+    folded.erase(last == std::string::npos ? 0 : last + 1);
+    folded.erase(0, folded.find_first_not_of(space));
+    return folded;
 }
 
 bool matches(std::string_view name, std::string_view target) {
-    const std::string normalizedTarget = normalized(target);
-    const std::string normalizedName = normalized(name);
+    return matchesNormalized(normalized(name), normalized(target));
+}
+
+bool matchesNormalized(std::string_view normalizedName, std::string_view normalizedTarget) {
     if (normalizedTarget.empty() || normalizedName.empty()) {
         return false;
     }

@@ -15,6 +15,9 @@ std::string normalized(std::string_view name);
 /// True when the normalised `name` and the normalised, non-empty `target` contain one another.
 /// Deliberately loose: the process "code" matches the target "Visual Studio Code".
 bool matches(std::string_view name, std::string_view target);
+/// `matches` for a name and a target both already in `normalized` form, so that a target
+/// checked against many names is normalised once.
+bool matchesNormalized(std::string_view normalizedName, std::string_view normalizedTarget);
 
 /// The family name of a well-known application ("Google Chrome Helper" -> "Google Chrome");
 /// otherwise `name` without its " Helper" suffixes.

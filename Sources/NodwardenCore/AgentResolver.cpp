@@ -4,30 +4,106 @@
 #include <NodwardenCore/UnicodeText.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
 namespace nodwarden {
 namespace {
 
-/// The non-empty pieces of `text` between occurrences of `separator`.
-std::vector<std::string_view> splitDroppingEmpty(std::string_view text, char separator) {
-    std::vector<std::string_view> pieces;
+bool isASCII(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+/// Calls `body` with each non-empty piece of `text` between occurrences of `separator`, in order,
+/// until it returns true; returns whether it did. Nothing is copied.
+template <typename Body> bool anyPiece(std::string_view text, char separator, Body body) {
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t end = std::min(text.find(separator, start), text.size());
-        if (end > start) {
-            pieces.push_back(text.substr(start, end - start));
+        if (end > start && body(text.substr(start, end - start))) {
+            return true;
         }
         start = end + 1;
     }
-    return pieces;
+    return false;
 }
 
-bool listsIgnoringCase(const std::vector<std::string>& names, std::string_view name) {
-    return std::any_of(names.begin(), names.end(), [&](const std::string& candidate) {
-        return UnicodeText::equalsIgnoringCase(candidate, name);
-    });
+/// The last non-empty "/"-separated piece of `path`; `path` itself when it has none.
+std::string_view basenameView(std::string_view path) {
+    std::size_t end = path.size();
+    while (end > 0 && path[end - 1] == '/') {
+        --end;
+    }
+    if (end == 0) {
+        return path;
+    }
+    const std::size_t slash = path.rfind('/', end - 1);
+    const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+    return path.substr(start, end - start);
+}
+
+/// `equalsIgnoringCase` for many candidates against one name: two ASCII texts (by far the usual
+/// case) are compared byte by byte, and texts of different lengths need no comparing at all.
+class NameComparison {
+public:
+    explicit NameComparison(std::string_view name) : name_(name), nameIsASCII_(isASCII(name)) {}
+
+    bool matches(std::string_view candidate) const {
+        if (nameIsASCII_ && isASCII(candidate)) {
+            return candidate.size() == name_.size() &&
+                   std::equal(candidate.begin(), candidate.end(), name_.begin(),
+                              [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+        }
+        return UnicodeText::equalsIgnoringCase(candidate, name_);
+    }
+
+    bool listedIn(const std::vector<std::string>& names) const {
+        return std::any_of(names.begin(), names.end(),
+                           [&](const std::string& candidate) { return matches(candidate); });
+    }
+
+private:
+    std::string_view name_;
+    bool nameIsASCII_;
+};
+
+/// Whether the case-folded `foldedLine` contains `marker` once folded. An ASCII marker (every
+/// built-in one) is folded byte by byte while comparing instead of into a copy, and the scan jumps
+/// between occurrences of its first character other than "/", of which paths are full.
+bool containsFoldedMarker(std::string_view foldedLine, std::string_view marker) {
+    if (!isASCII(marker)) {
+        return foldedLine.find(UnicodeText::foldCase(marker)) != std::string_view::npos;
+    }
+    const std::size_t anchor = marker.find_first_not_of('/');
+    if (anchor == std::string_view::npos) {
+        return foldedLine.find(marker) != std::string_view::npos;
+    }
+    const char key = asciiLower(marker[anchor]);
+    const char* const begin = foldedLine.data();
+    std::size_t from = anchor;
+    while (from < foldedLine.size()) {
+        const void* hit = std::memchr(begin + from, key, foldedLine.size() - from);
+        if (hit == nullptr) {
+            return false;
+        }
+        const std::size_t start =
+            static_cast<std::size_t>(static_cast<const char*>(hit) - begin) - anchor;
+        if (start + marker.size() > foldedLine.size()) {
+            return false;
+        }
+        if (std::equal(marker.begin(), marker.end(), begin + start,
+                       [](char m, char l) { return asciiLower(m) == l; })) {
+            return true;
+        }
+        from = start + anchor + 1;
+    }
+    return false;
 }
 
 /// Hosts already reported in this run, shared by every resolver; the callback is read under the
@@ -78,8 +154,9 @@ AgentResolver AgentResolver::make(const GuardSettings& settings) {
 }
 
 std::optional<AgentProfile> AgentResolver::profileForBundleID(std::string_view bundleID) const {
+    const NameComparison wanted(bundleID);
     for (const AgentProfile& profile : profiles) {
-        if (listsIgnoringCase(profile.bundleIDs, bundleID)) {
+        if (wanted.listedIn(profile.bundleIDs)) {
             return profile;
         }
     }
@@ -88,40 +165,57 @@ std::optional<AgentProfile> AgentResolver::profileForBundleID(std::string_view b
 
 std::optional<AgentProfile> AgentResolver::profileForCommandPath(std::string_view path,
                                                                  std::string_view arguments) const {
-    std::string line(path);
+    if (const AgentProfile* profile = findProfileForCommandPath(path, arguments)) {
+        return *profile;
+    }
+    return std::nullopt;
+}
+
+const AgentProfile* AgentResolver::findProfileForCommandPath(std::string_view path,
+                                                             std::string_view arguments) const {
+    std::string line;
+    line.reserve(path.size() + 1 + arguments.size());
+    line += path;
     line += ' ';
     line += arguments;
-    if (const AgentProfile* marked = firstWithPathMarkerIn(UnicodeText::foldCase(line))) {
-        return *marked;
+    // Folding ASCII is lower-casing, which the line's own copy can take without another copy.
+    if (isASCII(line)) {
+        std::transform(line.begin(), line.end(), line.begin(), asciiLower);
+    } else {
+        line = UnicodeText::foldCase(line);
+    }
+    if (const AgentProfile* marked = firstWithPathMarkerIn(line)) {
+        return marked;
     }
 
     if (const auto host = appBundleName(path)) {
         if (const AgentProfile* app = firstWithAppBundleName(*host)) {
-            return *app;
+            return app;
         }
         // An agent program shipped inside some other application is that application's helper,
         // not the agent the user runs.
         if (const auto binary = knownProgramCarriedBy(path, arguments)) {
             reportUnmatchedHost(*host, *binary);
         }
-        return std::nullopt;
+        return nullptr;
     }
 
-    const std::string base = UnicodeText::foldCase(basename(path));
+    const std::string base = UnicodeText::foldCase(basenameView(path));
     if (base.empty()) {
-        return std::nullopt;
+        return nullptr;
     }
     if (const AgentProfile* program = firstWithProcessName(base)) {
-        return *program;
+        return program;
     }
-    if (interpreters().count(base) != 0) {
-        for (const std::string_view piece : splitDroppingEmpty(arguments, ' ')) {
-            if (const AgentProfile* script = firstWithProcessName(basename(piece))) {
-                return *script;
-            }
-        }
+    if (interpreters().count(base) == 0) {
+        return nullptr;
     }
-    return std::nullopt;
+    const AgentProfile* script = nullptr;
+    anyPiece(arguments, ' ', [&](std::string_view piece) {
+        script = firstWithProcessName(basenameView(piece));
+        return script != nullptr;
+    });
+    return script;
 }
 
 std::vector<AgentProfile> AgentResolver::terminalScanProfiles() const {
@@ -133,19 +227,21 @@ std::vector<AgentProfile> AgentResolver::terminalScanProfiles() const {
 
 std::optional<std::string> AgentResolver::appBundleName(std::string_view path) {
     constexpr std::string_view ending = ".app";
-    for (const std::string_view piece : splitDroppingEmpty(path, '/')) {
+    std::optional<std::string> name;
+    anyPiece(path, '/', [&](std::string_view piece) {
         // A folder called just ".app" names no application; treating it as a nameless bundle
         // would hide every agent below it.
         if (piece.size() > ending.size() && piece.ends_with(ending)) {
-            return std::string(piece.substr(0, piece.size() - ending.size()));
+            name.emplace(piece.substr(0, piece.size() - ending.size()));
+            return true;
         }
-    }
-    return std::nullopt;
+        return false;
+    });
+    return name;
 }
 
 std::string AgentResolver::basename(std::string_view path) {
-    const auto pieces = splitDroppingEmpty(path, '/');
-    return std::string(pieces.empty() ? path : pieces.back());
+    return std::string(basenameView(path));
 }
 
 const std::set<std::string>& AgentResolver::interpreters() {
@@ -167,8 +263,9 @@ void AgentResolver::setOnUnmatchedHostBundle(UnmatchedHostCallback callback) {
 }
 
 const AgentProfile* AgentResolver::firstWithProcessName(std::string_view name) const {
+    const NameComparison wanted(name);
     for (const AgentProfile& profile : profiles) {
-        if (listsIgnoringCase(profile.cliProcessNames, name)) {
+        if (wanted.listedIn(profile.cliProcessNames)) {
             return &profile;
         }
     }
@@ -178,7 +275,7 @@ const AgentProfile* AgentResolver::firstWithProcessName(std::string_view name) c
 const AgentProfile* AgentResolver::firstWithPathMarkerIn(std::string_view foldedLine) const {
     for (const AgentProfile& profile : profiles) {
         for (const std::string& marker : profile.cliPathMarkers) {
-            if (foldedLine.find(UnicodeText::foldCase(marker)) != std::string_view::npos) {
+            if (containsFoldedMarker(foldedLine, marker)) {
                 return &profile;
             }
         }
@@ -187,8 +284,9 @@ const AgentProfile* AgentResolver::firstWithPathMarkerIn(std::string_view folded
 }
 
 const AgentProfile* AgentResolver::firstWithAppBundleName(std::string_view host) const {
+    const NameComparison wanted(host);
     for (const AgentProfile& profile : profiles) {
-        if (listsIgnoringCase(profile.appBundleNames, host)) {
+        if (wanted.listedIn(profile.appBundleNames)) {
             return &profile;
         }
     }
@@ -197,16 +295,15 @@ const AgentProfile* AgentResolver::firstWithAppBundleName(std::string_view host)
 
 std::optional<std::string> AgentResolver::knownProgramCarriedBy(std::string_view path,
                                                                 std::string_view arguments) const {
-    std::vector<std::string> candidates = {basename(path)};
-    for (const std::string_view piece : splitDroppingEmpty(arguments, ' ')) {
-        candidates.push_back(basename(piece));
+    std::string_view carried = basenameView(path);
+    if (firstWithProcessName(carried) == nullptr &&
+        !anyPiece(arguments, ' ', [&](std::string_view piece) {
+            carried = basenameView(piece);
+            return firstWithProcessName(carried) != nullptr;
+        })) {
+        return std::nullopt;
     }
-    for (const std::string& candidate : candidates) {
-        if (firstWithProcessName(candidate) != nullptr) {
-            return candidate;
-        }
-    }
-    return std::nullopt;
+    return std::string(carried);
 }
 
 } // namespace nodwarden

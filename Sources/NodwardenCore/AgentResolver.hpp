@@ -38,6 +38,10 @@ struct AgentResolver {
     /// once per run instead.
     std::optional<AgentProfile> profileForCommandPath(std::string_view path,
                                                       std::string_view arguments) const;
+    /// `profileForCommandPath` without the copy: the matching entry of `profiles`, or null. The
+    /// pointer is valid while `profiles` is left unchanged.
+    const AgentProfile* findProfileForCommandPath(std::string_view path,
+                                                  std::string_view arguments) const;
 
     /// The profiles whose phrases are looked for in terminal windows, in order.
     std::vector<AgentProfile> terminalScanProfiles() const;

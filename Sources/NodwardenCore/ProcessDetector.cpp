@@ -67,16 +67,21 @@ std::optional<std::int32_t> readPID(std::string_view text) {
 /// CPU share are used; each row is still listed as a child of its parent.
 struct ProcessIndex {
     explicit ProcessIndex(const std::vector<ProcessSnapshot>& processes) {
+        childrenByParent.reserve(processes.size());
+        byPID.reserve(processes.size());
         for (const auto& row : processes) {
             childrenByParent[row.parentPID].push_back(row.pid);
-            cpuByPID.try_emplace(row.pid, row.cpuPercent);
-            parentByPID.try_emplace(row.pid, row.parentPID);
+            byPID.try_emplace(row.pid, Entry{row.parentPID, row.cpuPercent});
         }
     }
 
+    struct Entry {
+        std::int32_t parentPID;
+        double cpuPercent;
+    };
+
     std::unordered_map<std::int32_t, std::vector<std::int32_t>> childrenByParent;
-    std::unordered_map<std::int32_t, double> cpuByPID;
-    std::unordered_map<std::int32_t, std::int32_t> parentByPID;
+    std::unordered_map<std::int32_t, Entry> byPID;
 };
 
 /// What one detection pass found for one agent or target.
@@ -115,12 +120,12 @@ void addTree(std::int32_t root, const ProcessIndex& index, std::unordered_set<st
 /// itself, which is never its own ancestor).
 bool hasMatchedAncestor(std::int32_t pid, const ProcessIndex& index,
                         const std::unordered_set<std::int32_t>& allRoots) {
-    auto parent = index.parentByPID.find(pid);
-    if (parent == index.parentByPID.end()) {
+    auto parent = index.byPID.find(pid);
+    if (parent == index.byPID.end()) {
         return false;
     }
     std::unordered_set<std::int32_t> visited = {pid};
-    auto current = parent->second;
+    auto current = parent->second.parentPID;
     while (current > 1) {
         if (!visited.insert(current).second) {
             return false;
@@ -128,30 +133,42 @@ bool hasMatchedAncestor(std::int32_t pid, const ProcessIndex& index,
         if (allRoots.count(current) != 0) {
             return true;
         }
-        parent = index.parentByPID.find(current);
-        if (parent == index.parentByPID.end()) {
+        parent = index.byPID.find(current);
+        if (parent == index.byPID.end()) {
             return false;
         }
-        current = parent->second;
+        current = parent->second.parentPID;
     }
     return false;
 }
+
+/// A user target with its comparison form, worked out once per detection pass.
+struct Target {
+    explicit Target(const std::string& target)
+        : name(target), normalized(AgentAppName::normalized(target)) {}
+
+    const std::string& name;
+    std::string normalized;
+};
 
 /// The agent a row belongs to: a watched profile first, then the first user target whose name
 /// matches the executable's name or its whole path.
 std::optional<std::pair<std::string, bool>> attribute(const ProcessSnapshot& row,
                                                       const AgentResolver& resolver,
-                                                      const std::vector<std::string>& targets) {
-    if (const auto profile = resolver.profileForCommandPath(row.command, row.arguments)) {
+                                                      const std::vector<Target>& targets) {
+    if (const AgentProfile* profile =
+            resolver.findProfileForCommandPath(row.command, row.arguments)) {
         return std::pair{profile->displayName, profile->trustsCPUSignal};
     }
     if (targets.empty()) {
         return std::nullopt;
     }
-    const auto name = row.displayName();
+    const auto name = AgentAppName::normalized(row.displayName());
+    const auto command = AgentAppName::normalized(row.command);
     for (const auto& target : targets) {
-        if (AgentAppName::matches(name, target) || AgentAppName::matches(row.command, target)) {
-            return std::pair{target, true};
+        if (AgentAppName::matchesNormalized(name, target.normalized) ||
+            AgentAppName::matchesNormalized(command, target.normalized)) {
+            return std::pair{target.name, true};
         }
     }
     return std::nullopt;
@@ -204,13 +221,16 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
         (power ? settings.profileFor(*power) : settings.batteryProfile).cpuThresholdPercent;
     const auto resolver = AgentResolver::make(settings);
     const ProcessIndex index(processes);
+    const std::vector<Target> targets(settings.targetApps.begin(), settings.targetApps.end());
 
     // Groups in order of first match, so the output is stable for a given table.
     std::vector<std::pair<std::string, Group>> groups;
     std::unordered_map<std::string, std::size_t> groupByKey;
     // Attribution depends only on the command and its arguments, and tables repeat those a lot
     // (helpers of one application, servers an agent starts in every session).
-    std::unordered_map<std::string, std::optional<std::pair<std::string, bool>>> attributed;
+    // The memo holds the group a command line goes to (none when it is no agent's). A line is
+    // first seen no later than it first matches, so groups still appear in order of first match.
+    std::unordered_map<std::string, std::optional<std::size_t>> attributed;
     std::string lookup;
     for (const auto& row : processes) {
         lookup.assign(row.command);
@@ -218,18 +238,19 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
         lookup += row.arguments;
         auto [memo, isFirstSight] = attributed.try_emplace(lookup);
         if (isFirstSight) {
-            memo->second = attribute(row, resolver, settings.targetApps);
+            if (auto match = attribute(row, resolver, targets)) {
+                auto& [key, trustsCPU] = *match;
+                auto [slot, isNew] = groupByKey.try_emplace(key, groups.size());
+                if (isNew) {
+                    groups.push_back({std::move(key), Group{trustsCPU, {}, {}}});
+                }
+                memo->second = slot->second;
+            }
         }
-        const auto& match = memo->second;
-        if (!match) {
+        if (!memo->second) {
             continue;
         }
-        const auto& [key, trustsCPU] = *match;
-        auto [slot, isNew] = groupByKey.try_emplace(key, groups.size());
-        if (isNew) {
-            groups.push_back({key, Group{trustsCPU, {}, {}}});
-        }
-        Group& group = groups[slot->second].second;
+        Group& group = groups[*memo->second].second;
         group.roots.push_back(row.pid);
         addTree(row.pid, index, group.pids);
     }
@@ -244,8 +265,8 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
     for (const auto& [key, group] : groups) {
         double total = 0;
         for (const auto pid : group.pids) {
-            const auto cpu = index.cpuByPID.find(pid);
-            total += cpu != index.cpuByPID.end() ? cpu->second : 0.0;
+            const auto entry = index.byPID.find(pid);
+            total += entry != index.byPID.end() ? entry->second.cpuPercent : 0.0;
         }
         // A root listed twice (two rows with one id) is still one session.
         std::unordered_set<std::int32_t> sessions;
