@@ -172,6 +172,11 @@ void AppModel::queueLaunchReconciliation() {
 
 void AppModel::tick() {
     const Date current = now();
+    // A start in the future means the clock stepped back; counting from now keeps the watchdog
+    // at its delay instead of stretching it by the size of the step.
+    if (sleepCommandInFlightSince_ && *sleepCommandInFlightSince_ > current) {
+        sleepCommandInFlightSince_ = current;
+    }
     if (sleepCommandInFlight_ && sleepCommandInFlightSince_ &&
         current - *sleepCommandInFlightSince_ > sleepCommandWatchdogSeconds) {
         const auto elapsed = static_cast<long long>(current - *sleepCommandInFlightSince_);

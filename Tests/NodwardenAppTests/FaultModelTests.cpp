@@ -1,0 +1,178 @@
+// The model under faults of its surroundings: a clock that jumps, stores that cannot be read,
+// folders that cannot be written.
+
+#include "AppModelHarness.hpp"
+
+#include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/StoredDocument.hpp>
+
+#include <gtest/gtest.h>
+
+using namespace nodwarden;
+using namespace nodwarden::app;
+using namespace stayloom::testing;
+
+namespace {
+
+QString key(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+ActivitySignal working(const std::string& name) {
+    return AppModelHarness::signal(SignalStrength::strong, name);
+}
+
+} // namespace
+
+// MARK: - Clock jumps
+
+TEST(FaultModel, ClockJumpsForwardAndBackCountNothingAndEndTheSessionAsInterrupted) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.setPerApp({working("Codex")});
+    auto model = harness.makeModel();
+    model->start();
+    const auto run = [&](int ticks) {
+        for (int step = 0; step < ticks; ++step) {
+            harness.clock.advance(2.5);
+            harness.tickAndSettle(*model);
+        }
+    };
+    run(10);
+    ASSERT_TRUE(model->metrics().sessionStartedAt().has_value());
+    const double keptBefore = model->metrics().totalKeptAwakeSeconds();
+    ASSERT_GT(keptBefore, 0);
+
+    // Forward by an hour (a suspend the program did not see): nothing counted for the gap.
+    harness.clock.advance(3600);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->metrics().lastCloseReason(), SessionCloseReason::interrupted);
+    EXPECT_EQ(model->metrics().wakeGapTicksDropped(), 1);
+    EXPECT_LT(model->metrics().totalKeptAwakeSeconds(), keptBefore + 1)
+        << "at most the detection's half second after the jump is counted";
+    EXPECT_TRUE(model->sleepPreventionEnabled()) << "the work goes on after the jump";
+
+    run(10);
+    ASSERT_TRUE(model->metrics().sessionStartedAt().has_value()) << "a new session opened";
+    const double keptAfterForward = model->metrics().totalKeptAwakeSeconds();
+    EXPECT_GT(keptAfterForward, keptBefore);
+
+    // Back by two hours (a clock correction): nothing counted, the session ends again.
+    harness.clock.advance(-7200);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->metrics().lastCloseReason(), SessionCloseReason::interrupted);
+    EXPECT_EQ(model->metrics().wakeGapTicksDropped(), 1) << "a step back is not a wake gap";
+    EXPECT_LT(model->metrics().totalKeptAwakeSeconds(), keptAfterForward + 1)
+        << "at most the detection's half second after the step is counted";
+
+    // Counting resumes from the new time; the work is still held awake.
+    run(4);
+    EXPECT_GT(model->metrics().totalKeptAwakeSeconds(), keptAfterForward);
+    EXPECT_TRUE(model->sleepPreventionEnabled());
+    model->applicationWillTerminate();
+}
+
+TEST(FaultModel, WedgedSleepCommandIsStillReleasedByTheWatchdogAfterTheClockStepsBack) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::manualKeepAwake);
+    harness.sleep.holdCommands();
+    auto model = harness.makeModel();
+    model->runSleepCommand(true);
+    ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
+    ASSERT_TRUE(model->sleepCommandInFlight());
+
+    // The command hangs and the clock is set back a day meanwhile.
+    harness.clock.advance(-86400);
+    model->tick();
+    EXPECT_TRUE(model->sleepCommandInFlight()) << "not yet wedged for long";
+    harness.clock.advance(AppModel::sleepCommandWatchdogSeconds + 5);
+    model->tick();
+    EXPECT_FALSE(model->sleepCommandInFlight())
+        << "the watchdog must not wait for the clock to catch up with the step";
+    const auto lines = harness.logged();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.starts_with("WATCHDOG:"); }));
+
+    harness.sleep.releaseCommands();
+    AppModelHarness::settle(*model);
+}
+
+// MARK: - Stores and folders
+
+TEST(FaultModel, CorruptedSettingsAndStatisticsAreKeptAsideAndReplacedByWorkingOnes) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::manualKeepAwake);
+    const QByteArray garbageSettings("{\"batteryProfile\": [1, 2");
+    const QByteArray garbageMetrics("\xff\xfe not statistics");
+    harness.defaults->setValue(key(SettingsStore::settingsKey), garbageSettings);
+    harness.defaults->setValue(key(MetricsStore::metricsKey), garbageMetrics);
+    harness.defaults->sync();
+
+    {
+        auto model = harness.makeModel();
+        EXPECT_EQ(model->settings(), GuardSettings::defaults());
+        EXPECT_EQ(model->metrics().totalManualSeconds(), 0);
+        model->start();
+        for (int step = 0; step < 5; ++step) {
+            harness.clock.advance(3);
+            harness.tickAndSettle(*model);
+        }
+        EXPECT_TRUE(model->sleepPreventionEnabled());
+        // A change from the settings window writes the settings over the unreadable ones.
+        GuardSettings changed = model->settings();
+        changed.setIdleGracePeriodSeconds(45);
+        model->commitSettings(changed);
+        AppModelHarness::settle(*model);
+        model->applicationWillTerminate();
+    }
+
+    const auto reopened = harness.reopenDefaults();
+    EXPECT_EQ(
+        reopened->value(key(SettingsStore::settingsKey) + key(StoredDocument::unreadableSuffix))
+            .toByteArray(),
+        garbageSettings);
+    EXPECT_EQ(reopened->value(key(MetricsStore::metricsKey) + key(StoredDocument::unreadableSuffix))
+                  .toByteArray(),
+              garbageMetrics);
+    EXPECT_EQ(SettingsStore::loadSettings(*reopened).idleGracePeriodSeconds(), 45);
+    // The next start reads the statistics this run wrote.
+    const auto reloaded = MetricsStore::load(*reopened, harness.clock.now());
+    EXPECT_GT(reloaded.totalManualSeconds(), 0);
+}
+
+TEST(FaultModel, UnwritableLogFolderAndLedgerDoNotStopKeepAwake) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    // Files where the folders should be: every log and ledger write fails.
+    harness.home.write("blocked", "not a folder");
+    FileLogger blockedLogger(harness.home.path() / "blocked" / "logs" / "Nodwarden.log");
+    auto environment = harness.environment();
+    environment.logger = &blockedLogger;
+    environment.runLedgerPath = harness.home.path() / "blocked" / "Stayloom-runs.log";
+    harness.setPerApp({working("Claude Code")});
+    AppModel model(std::move(environment));
+    model.start();
+    for (int step = 0; step < 5; ++step) {
+        harness.clock.advance(2.5);
+        harness.tickAndSettle(model);
+    }
+    EXPECT_TRUE(model.sleepPreventionEnabled());
+
+    // The session ends (its ledger line is lost) and the machine is let sleep again.
+    harness.setPerApp({});
+    for (int step = 0; step < 80; ++step) {
+        harness.clock.advance(2.5);
+        harness.tickAndSettle(model);
+    }
+    EXPECT_FALSE(model.metrics().sessionStartedAt().has_value());
+    EXPECT_FALSE(model.sleepPreventionEnabled());
+    model.applicationWillTerminate();
+    blockedLogger.flush();
+    EXPECT_FALSE(std::filesystem::exists(harness.home.path() / "blocked" / "Stayloom-runs.log"));
+    EXPECT_GT(model.metrics().totalKeptAwakeSeconds(), 0) << "the statistics still counted";
+}
