@@ -1,0 +1,177 @@
+// The real Stayloom binary on a simulated machine, killed and restarted: what a run leaves
+// behind when it cannot clean up is repaired by the next start.
+
+#include "FakeMachine.hpp"
+
+#include <NodwardenCore/PlatformPaths.hpp>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+
+using namespace nodwarden;
+using namespace stayloom::testing;
+
+namespace {
+
+/// The program built beside this test: <build>/Tests/<this> and <build>/Sources/NodwardenApp.
+std::filesystem::path builtProgram() {
+    return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "Sources" /
+           "NodwardenApp" / "Stayloom";
+}
+
+/// One headless run of the program with the machine's home, its output kept in a file.
+class ProgramRun {
+public:
+    ProgramRun(const std::filesystem::path& program, const FakeMachine& machine,
+               const std::string& name)
+        : output_(machine.root() / (name + ".out")) {
+        const std::vector<std::string> environment{
+            "HOME=" + machine.home().string(), "PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "TZ=UTC",
+            "XDG_RUNTIME_DIR=" + machine.home().string() + "/no-runtime"};
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int input = ::open("/dev/null", O_RDONLY);
+            const int output = ::open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(input, STDIN_FILENO);
+            ::dup2(output, STDOUT_FILENO);
+            ::dup2(output, STDERR_FILENO);
+            std::vector<char*> envp;
+            for (const auto& entry : environment) {
+                envp.push_back(const_cast<char*>(entry.c_str()));
+            }
+            envp.push_back(nullptr);
+            ::execle(program.c_str(), "Stayloom", static_cast<char*>(nullptr), envp.data());
+            ::_exit(127);
+        }
+    }
+    ~ProgramRun() { kill(SIGKILL); }
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    /// Sends `signal` and reaps the program.
+    void kill(int signal) {
+        if (pid_ > 0) {
+            ::kill(pid_, signal);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    std::string output() const { return readFile(output_); }
+    pid_t pid() const { return pid_; }
+
+private:
+    std::filesystem::path output_;
+    pid_t pid_ = -1;
+};
+
+/// Polls `done` every 50 ms for up to `seconds`; returns whether it came true.
+template <typename Predicate> bool eventually(Predicate done, double seconds = 15) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+class FaultProgram : public ::testing::Test {
+protected:
+    // Orphans of a killed run are reparented here, so the test can see and reap them.
+    static void SetUpTestSuite() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+
+    void SetUp() override {
+        ASSERT_TRUE(std::filesystem::exists(builtProgram()))
+            << "build the Stayloom target first: " << builtProgram();
+        // In <root>/bin, the program finds the machine's helpers in ../libexec/stayloom.
+        std::filesystem::create_directories(machine.root() / "bin");
+        std::filesystem::copy_file(builtProgram(), program());
+    }
+    std::filesystem::path program() const { return machine.root() / "bin" / "Stayloom"; }
+    std::filesystem::path pidFile() const {
+        return PlatformPaths::keepAwakePidPath(machine.options().paths);
+    }
+    std::string diagnosticLog() const {
+        return readFile(PlatformPaths::diagnosticLogPath(machine.options().paths));
+    }
+
+    FakeMachine machine;
+};
+
+} // namespace
+
+TEST_F(FaultProgram, KeepAwakeChildOrphanedByAKilledRunIsEndedByTheNextStart) {
+    machine.storeSettings(AppMode::manualKeepAwake, GuardSettings::defaults());
+    pid_t orphan = -1;
+    {
+        ProgramRun first(program(), machine, "first");
+        ASSERT_TRUE(eventually([&] { return !machine.keepAwakeStarts().empty(); }))
+            << first.output();
+        orphan = machine.keepAwakeStarts().front();
+        ASSERT_TRUE(eventually([&] {
+            return readFile(pidFile()).find(std::to_string(orphan)) != std::string::npos;
+        })) << "the pid file names the child";
+        // No chance to clean up.
+        first.kill(SIGKILL);
+    }
+    ASSERT_TRUE(processIsLive(orphan)) << "the child outlives a killed run";
+
+    // The next start finds it through the pid file; with keep-awake off it starts nothing new.
+    machine.storeSettings(AppMode::off, GuardSettings::defaults());
+    ProgramRun second(program(), machine, "second");
+    EXPECT_TRUE(eventually([&] { return !processIsLive(orphan); })) << second.output();
+    ::waitpid(orphan, nullptr, 0);
+    EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(pidFile()); }));
+    EXPECT_TRUE(eventually([&] {
+        return diagnosticLog().find("Killed orphaned caffeinate pid " + std::to_string(orphan) +
+                                    " left by a previous run") != std::string::npos;
+    })) << diagnosticLog();
+    EXPECT_EQ(machine.keepAwakeStarts().size(), 1u) << "nothing new was started";
+    second.kill(SIGTERM);
+}
+
+TEST_F(FaultProgram, CrashingOrRefusingKeepAwakeHelperNeitherStopsNorFloodsTheProgram) {
+    struct Case {
+        const char* name;
+        /// The helper's body.
+        std::string body;
+        /// A line the diagnostic log must hold.
+        std::string logged;
+    };
+    const std::vector<Case> cases{
+        {"crashing", "kill -SEGV $$\n", "Started caffeinate pid "},
+        {"refusing", "echo 'not allowed' >&2\nexit 1\n", "Started caffeinate pid "},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        const auto helper = machine.helpers() / "caffeinate";
+        std::filesystem::remove(helper);
+        std::ofstream(helper) << "#!/bin/sh\n" << testCase.body;
+        ::chmod(helper.c_str(), 0755);
+        std::filesystem::remove_all(machine.home() / ".local");
+        machine.storeSettings(AppMode::manualKeepAwake, GuardSettings::defaults());
+        ProgramRun run(program(), machine, testCase.name);
+        ASSERT_TRUE(eventually([&] {
+            return diagnosticLog().find(testCase.logged) != std::string::npos;
+        })) << diagnosticLog()
+            << run.output();
+        // Several ticks (3 s apart) pass with the helper failing each time.
+        std::this_thread::sleep_for(std::chrono::seconds(7));
+        EXPECT_TRUE(processIsLive(run.pid())) << run.output();
+        const std::string log = diagnosticLog();
+        const auto count = [&log](const std::string& text) {
+            int found = 0;
+            for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+                ++found;
+            }
+            return found;
+        };
+        EXPECT_LE(count("Started caffeinate pid "), 5)
+            << "at most one new start per tick, no tight respawn loop\n"
+            << log;
+        run.kill(SIGTERM);
+    }
+}
