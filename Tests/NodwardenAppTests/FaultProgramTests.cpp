@@ -175,3 +175,54 @@ TEST_F(FaultProgram, CrashingOrRefusingKeepAwakeHelperNeitherStopsNorFloodsThePr
         run.kill(SIGTERM);
     }
 }
+
+TEST_F(FaultProgram, SleepSwitchLeftOffByAKilledRunIsRepairedOrSurfacedAtTheNextStart) {
+    struct Case {
+        const char* name;
+        /// Whether the unprivileged "enable" really turns sleep back on.
+        bool enableWorks;
+        /// The log line that tells what the start did.
+        std::string logged;
+    };
+    const std::vector<Case> cases{
+        {"repaired", true, "disablesleep marker from a previous run found"},
+        {"surfaced", false,
+         "Launch reconcile could not confirm stuck disablesleep cleared — surfacing stale-block "
+         "banner"},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        // A switch that keeps its state in a file, as the machine does.
+        const auto state = machine.root() / (std::string(testCase.name) + ".sleep-disabled");
+        std::ofstream(state) << "1";
+        const auto helper = machine.helpers() / "stayloom-sleep-switch";
+        std::filesystem::remove(helper);
+        std::ofstream(helper) << "#!/bin/sh\nstate='" << state.string()
+                              << "'\n"
+                                 "case \"$1\" in\n"
+                                 "  status) echo \" SleepDisabled $(cat \"$state\")\" ;;\n"
+                              << (testCase.enableWorks ? "  enable) echo 0 > \"$state\" ;;\n"
+                                                       : "  enable) exit 1 ;;\n")
+                              << "esac\n";
+        ::chmod(helper.c_str(), 0755);
+        // What the killed run left: its marker, and the switch off.
+        std::filesystem::remove_all(machine.home() / ".local");
+        const auto marker = PlatformPaths::lidClosedMarkerPath(machine.options().paths);
+        std::filesystem::create_directories(marker.parent_path());
+        std::ofstream(marker).flush();
+        machine.storeSettings(AppMode::off, GuardSettings::defaults());
+
+        ProgramRun run(program(), machine, testCase.name);
+        EXPECT_TRUE(eventually([&] {
+            return diagnosticLog().find(testCase.logged) != std::string::npos;
+        })) << diagnosticLog();
+        if (testCase.enableWorks) {
+            EXPECT_EQ(readFile(state), "0\n");
+            EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(marker); }))
+                << "the repaired switch is no longer tracked";
+        } else {
+            EXPECT_TRUE(std::filesystem::exists(marker)) << "still tracked for a later repair";
+        }
+        run.kill(SIGTERM);
+    }
+}
