@@ -115,8 +115,17 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
     SecretCarryingAgent agent(harness.home.path() / "agent-bin");
     ASSERT_GT(agent.pid(), 0);
 
+    // A process table of this test's own processes, each a link to its real /proc entry, so
+    // agents running elsewhere on the machine cannot keep the session open.
+    TemporaryDirectory processRoot;
+    std::filesystem::create_directories(processRoot.path() / "proc");
+    for (const pid_t pid : {::getpid(), agent.pid()}) {
+        std::filesystem::create_symlink("/proc/" + std::to_string(pid),
+                                        processRoot.path() / "proc" / std::to_string(pid));
+    }
+
     AccessibilityDetector screenText(harness.accessibilityPlatform);
-    ProcessDetector processes(std::make_shared<linuxplatform::ProcTableReader>("/"));
+    ProcessDetector processes(std::make_shared<linuxplatform::ProcTableReader>(processRoot.path()));
     SessionActivityDetector sessionDetector(
         std::make_shared<FileActivityProbe>(harness.home.path(), 8));
     ActivityDetector activity(processes, screenText, sessionDetector);
