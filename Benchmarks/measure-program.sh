@@ -97,9 +97,9 @@ INI
             printf "%-14s wall %6.1f s  cpu %6.2f s  = %5.2f %% of one core  peak RSS %6.1f MiB  (%d samples)\n",
                    name, wall, ticks / hz, 100 * ticks / hz / wall, peak / 1024, samples
         }'
+    echo "  last status: $(grep -E '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" | tail -n 1)"
     if [[ "$busy" -gt 0 ]] && ! grep -q "Keeping Awake" "$home/out.txt"; then
-        echo "  note: the run never reported keeping awake; last status lines:" >&2
-        tail -n 3 "$home/out.txt" >&2
+        echo "  note: the run never reported keeping awake" >&2
     fi
 }
 
