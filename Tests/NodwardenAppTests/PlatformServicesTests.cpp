@@ -188,21 +188,6 @@ TEST(TerminalTermsPromptTests, AsksOnceDeclinesAnythingElseAndStopsAtYes) {
     std::fclose(output);
 }
 
-TEST(TerminalTermsPromptTests, EndOfInputLeavesTheTermsUnacceptedAndSaysSo) {
-    int input[2];
-    ASSERT_EQ(::pipe(input), 0);
-    std::FILE* output = std::tmpfile();
-    TerminalTermsPrompt prompt(input[0], output, "T\n");
-    Recorder accepted(&prompt, &TerminalTermsPrompt::accepted);
-    prompt.ask();
-    ::close(input[1]);
-    ASSERT_TRUE(AppModelHarness::processEventsUntil([&] { return !prompt.isListening(); }));
-    EXPECT_EQ(accepted.count(), 0);
-    EXPECT_NE(contents(output).find(TerminalTermsPrompt::noAnswer), std::string::npos);
-    ::close(input[0]);
-    std::fclose(output);
-}
-
 TEST(HeadlessStatusPrinterTests, OneLinePerChangeNeverRepeatedAndHeldWhileAsking) {
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();
@@ -244,16 +229,4 @@ TEST(HeadlessStatusPrinterTests, OneLinePerChangeNeverRepeatedAndHeldWhileAsking
     EXPECT_EQ(printer->lastLine().toStdString(), lines[2]);
     model.reset();
     std::fclose(output);
-}
-
-TEST(TerminalTermsPromptTests, TermsTextCarriesBothPointsAndEachDocumentAddress) {
-    const std::string text = TerminalTermsPrompt::termsText(QStringLiteral("https://x.example/"));
-    EXPECT_EQ(text.rfind("Welcome to Stayloom\n", 0), 0u);
-    for (const char* expected :
-         {"\nPrivate by design\nNever opens your files.", "\nUse it responsibly\nPreventing sleep",
-          "\n  EULA: https://x.example/eula.html\n",
-          "\n  Privacy Policy: https://x.example/privacy.html\n",
-          "\n  Terms: https://x.example/terms.html\n"}) {
-        EXPECT_NE(text.find(expected), std::string::npos) << expected;
-    }
 }

@@ -311,8 +311,6 @@ TEST_P(FirstRunTests, TermsAreAskedOnATerminalAndOnlyYesStartsTheGuard) {
 
 INSTANTIATE_TEST_SUITE_P(Answers, FirstRunTests,
                          ::testing::Values(FirstRunCase{"yes", true, "y\n", true},
-                                           FirstRunCase{"spelledOutInCapitals", true, " YES \n",
-                                                        true},
                                            FirstRunCase{"no", true, "n\n", false},
                                            FirstRunCase{"noTerminal", false, "", false}),
                          [](const ::testing::TestParamInfo<FirstRunCase>& parameter) {
