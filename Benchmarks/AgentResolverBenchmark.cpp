@@ -51,6 +51,21 @@ void BM_ResolveProcessTable(benchmark::State& state) {
 }
 BENCHMARK(BM_ResolveProcessTable);
 
+/// The same table through the lookup that hands back the watched entry instead of a copy.
+void BM_FindProcessTableProfiles(benchmark::State& state) {
+    const AgentResolver resolver = AgentResolver::make(GuardSettings::defaults());
+    const auto table = typicalProcessTable();
+    for (auto _ : state) {
+        int found = 0;
+        for (const auto& [path, arguments] : table) {
+            found += resolver.findProfileForCommandPath(path, arguments) != nullptr ? 1 : 0;
+        }
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(table.size()));
+}
+BENCHMARK(BM_FindProcessTableProfiles);
+
 void BM_MakeResolver(benchmark::State& state) {
     const GuardSettings settings = GuardSettings::defaults();
     for (auto _ : state) {

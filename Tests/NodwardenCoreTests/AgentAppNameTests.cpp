@@ -128,3 +128,39 @@ TEST(AgentAppNameTests, CleansReasonsForAgentRows) {
         EXPECT_EQ(AgentAppName::cleanedReason(c.input), c.expected) << c.input;
     }
 }
+
+TEST(AgentAppNameTests, NormalizationTrimsEveryKindOfWhiteSpaceAndKeepsInnerText) {
+    const std::vector<Pair> cases = {
+        {"\v\f\r Zed \t\n", "zed"},
+        {"\x1F"
+         "Zed",
+         "\x1F"
+         "zed"},                                    // a control character is no space
+        {"\xC2\xA0Zed\xE2\x80\x83", "zed"},         // no-break and em spaces
+        {"\xE2\x80\xA8Zed Desktop\xC2\x85", "zed"}, // line separator, next line
+        {"Zed.app.app", "zed"},
+        {"Zed .appx", "zed x"},
+        {"Zed  desktop desktopx", "zed x"}, // adjacent occurrences
+        {"A.ap.appp", "a.app"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AgentAppName::normalized(c.input), c.expected) << c.input;
+    }
+}
+
+TEST(AgentAppNameTests, MatchingNormalizedFormsAgreesWithMatchingRawNames) {
+    const std::vector<MatchCase> cases = {
+        {"Code Helper (Renderer)", "Visual Studio Code", false},
+        {"code", "Visual Studio Code.app", true},
+        {"/Applications/MyTool.app/Contents/MacOS/MyTool", "mytool", true},
+        {"Claude", " Desktop ", false},
+        {".app", "Claude", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AgentAppName::matchesNormalized(AgentAppName::normalized(c.name),
+                                                  AgentAppName::normalized(c.target)),
+                  c.matches)
+            << c.name << " vs " << c.target;
+        EXPECT_EQ(AgentAppName::matches(c.name, c.target), c.matches) << c.name;
+    }
+}

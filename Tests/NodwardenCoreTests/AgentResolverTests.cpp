@@ -291,3 +291,56 @@ TEST_F(HostReportsTest, ConcurrentLookupsReportEachHostExactlyOnce) {
     }
     EXPECT_EQ(perHost, (std::map<std::string, int>{{"racer", 1}, {"sprinter", 1}}));
 }
+
+TEST(AgentResolverTests, PathMarkersOfAnySpellingAreFoundWhereverTheyStart) {
+    // Markers are compared without copying them folded; these shapes exercise every branch of
+    // that scan, each with a near miss that must not match.
+    struct Case {
+        std::string marker;
+        std::string path;
+        std::string arguments;
+        bool found;
+    };
+    const std::vector<Case> cases = {
+        {"/Tool-X/", "/opt/TOOL-x/run", "", true},
+        {"/Tool-X/", "/opt/tool-x", "", false},                 // the closing "/" is part of it
+        {"/tool-x/", "/tool-x/run", "", true},                  // at the very start of the line
+        {"/tool-x/", "/usr/bin/node", "node /tool-x/", true},   // at the very end, in the arguments
+        {"/tool-x/", "/t/to/too/tool/tool-/tool-x", "", false}, // only partial occurrences
+        {"/tool-x/", "/bin/tool-x", "x", false},                // the line's separator is a space
+        {"tool-x", "/bin/TOOL-X", "", true},                    // no "/" at all
+        {"//", "/usr//bin/x", "", true},                        // nothing but "/"
+        {"//", "/usr/bin/x", "", false},
+        {"/\xC3\x89T\xC3\x89/", "/srv/\xC3\xA9t\xC3\xA9/run", "", true}, // folded fully
+        {"/\xC3\x89T\xC3\x89/", "/srv/ete/run", "", false},
+    };
+    for (const auto& c : cases) {
+        AgentProfile profile;
+        profile.id = "marked";
+        profile.cliPathMarkers = {c.marker};
+        const AgentResolver resolver({profile});
+        EXPECT_EQ(resolver.profileForCommandPath(c.path, c.arguments).has_value(), c.found)
+            << c.marker << " in " << c.path << " | " << c.arguments;
+    }
+}
+
+TEST(AgentResolverTests, FindingACommandLinesProfileHandsBackTheWatchedEntryItself) {
+    const auto resolver = resolverWith({}, true);
+    const std::vector<std::pair<std::string, std::string>> lines = {
+        {"/usr/local/bin/claude", "claude"},
+        {"/opt/homebrew/bin/node", "node /opt/homebrew/bin/codex exec"},
+        {"/Applications/Zed.app/Contents/MacOS/zed", ""},
+        {"/usr/bin/node", "node /srv/app/server.js"},
+        {"", ""},
+    };
+    for (const auto& [path, arguments] : lines) {
+        const AgentProfile* found = resolver.findProfileForCommandPath(path, arguments);
+        const auto copied = resolver.profileForCommandPath(path, arguments);
+        ASSERT_EQ(found != nullptr, copied.has_value()) << path;
+        if (found != nullptr) {
+            EXPECT_EQ(*found, *copied) << path;
+            EXPECT_GE(found, resolver.profiles.data()) << path;
+            EXPECT_LT(found, resolver.profiles.data() + resolver.profiles.size()) << path;
+        }
+    }
+}
