@@ -199,6 +199,12 @@ TEST(StatusPanelImpactBand, ClickingOpensSettingsOnTheStatisticsTab) {
     scene.click("impactBand");
     EXPECT_EQ(scene.harness.windows.calls(),
               std::vector<std::string>{"presentSettingsWindow(stats)"});
+
+    // A click on the text inside the band counts as well.
+    scene.harness.windows.clearCalls();
+    scene.click("impactEmptyText");
+    EXPECT_EQ(scene.harness.windows.calls(),
+              std::vector<std::string>{"presentSettingsWindow(stats)"});
 }
 
 // MARK: - Warnings

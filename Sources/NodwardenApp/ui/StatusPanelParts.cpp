@@ -68,6 +68,15 @@ ClickableFrame::ClickableFrame(QWidget* parent) : QFrame(parent) {
     setFocusPolicy(Qt::StrongFocus);
 }
 
+void ClickableFrame::mousePressEvent(QMouseEvent* event) {
+    // Taking the press makes the release come here too, wherever inside the row it lands.
+    if (event->button() == Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    QFrame::mousePressEvent(event);
+}
+
 void ClickableFrame::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
         emit activated();

@@ -69,6 +69,7 @@ signals:
     void activated();
 
 protected:
+    void mousePressEvent(class QMouseEvent* event) override;
     void mouseReleaseEvent(class QMouseEvent* event) override;
     void keyPressEvent(class QKeyEvent* event) override;
 };
