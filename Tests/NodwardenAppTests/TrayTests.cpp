@@ -1,11 +1,13 @@
 #include "StatusPanelScene.hpp"
 
+#include <NodwardenApp/platform/UserInterface.hpp>
 #include <NodwardenApp/ui/Icons.hpp>
 #include <NodwardenApp/ui/QtWindowPresenter.hpp>
 #include <NodwardenApp/ui/StatusPanel.hpp>
 #include <NodwardenApp/ui/Theme.hpp>
 #include <NodwardenApp/ui/TrayIcon.hpp>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QSystemTrayIcon>
@@ -230,4 +232,53 @@ TEST(QtWindowPresenter, SystemSettingsOpenTheDesktopsOwnPages) {
     scene.presenter->openSystemSettingsPane(SystemSettingsPane::accessibility);
     qunsetenv("XDG_CURRENT_DESKTOP");
     EXPECT_EQ(scene.launched, QStringList{QStringLiteral("gnome-control-center universal-access")});
+}
+
+// MARK: - The desktop user interface as the program builds it
+
+TEST(DesktopUserInterface, ShowsThePanelWindowWithoutATrayAndTheTermsThenFirstRunWindows) {
+    auto userInterface = makeDesktopUserInterface();
+    AppModelHarness harness;
+    auto environment = harness.environment();
+    environment.windows = &userInterface->windowPresenter();
+    environment.tickInterval = 3600;
+    environment.firstTickDelay = 3600;
+    auto model = std::make_unique<AppModel>(std::move(environment));
+    userInterface->install(*model);
+
+    const auto visibleWindow = [](const char* className) -> QWidget* {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && widget->inherits(className)) {
+                return widget;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "the offscreen platform has no tray";
+    QWidget* panelWindow = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QStringLiteral("panelWindow")) {
+            panelWindow = widget;
+        }
+    }
+    ASSERT_NE(panelWindow, nullptr);
+    EXPECT_TRUE(panelWindow->isVisible());
+
+    model->start();
+    AppModelHarness::settle(*model);
+    EXPECT_NE(visibleWindow("nodwarden::app::LegalWindow"), nullptr) << "the terms wait";
+
+    model->acceptLegal();
+    AppModelHarness::settle(*model);
+    processEvents();
+    EXPECT_EQ(visibleWindow("nodwarden::app::LegalWindow"), nullptr);
+    EXPECT_NE(visibleWindow("nodwarden::app::OnboardingWindow"), nullptr);
+
+    panelWindow->close();
+    userInterface->activate();
+    EXPECT_TRUE(panelWindow->isVisible()) << "a second start brings the panel back";
+
+    // The program ends the model first, then its user interface.
+    model.reset();
+    userInterface.reset();
 }

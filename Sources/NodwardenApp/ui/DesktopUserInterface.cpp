@@ -1,0 +1,72 @@
+#include <NodwardenApp/platform/UserInterface.hpp>
+
+#include <NodwardenApp/BuildInfo.hpp>
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/LegalWindow.hpp>
+#include <NodwardenApp/ui/OnboardingWindow.hpp>
+#include <NodwardenApp/ui/QtWindowPresenter.hpp>
+#include <NodwardenApp/ui/TrayIcon.hpp>
+
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+namespace nodwarden::app {
+
+namespace {
+
+/// The tray (or the panel's window) and the program's windows, bound to the model once it exists.
+class DesktopUserInterface final : public UserInterface {
+public:
+    DesktopUserInterface() : presenter_(windowFactories()) {
+        presenter_.setWindowClosedHandler([this](AppWindow window) {
+            if (model_ != nullptr) {
+                model_->windowWillClose(window);
+            }
+        });
+    }
+
+    WindowPresenter& windowPresenter() override { return presenter_; }
+
+    void install(AppModel& model) override {
+        model_ = &model;
+        // The model is destroyed before the user interface: nothing may reach it afterwards.
+        QObject::connect(&model, &QObject::destroyed, &presenter_, [this] { model_ = nullptr; });
+        tray_ =
+            std::make_unique<TrayIcon>(model, systemDate, QSystemTrayIcon::isSystemTrayAvailable());
+    }
+
+    void activate() override {
+        if (tray_) {
+            tray_->activate();
+        }
+    }
+
+private:
+    // MARK: Window factories — one line per window; nullptr while a window does not exist yet.
+    QtWindowPresenter::Factories windowFactories() {
+        QtWindowPresenter::Factories factories;
+        factories.legal = [this]() -> QWidget* {
+            return model_ ? new LegalWindow(*model_, QString::fromUtf8(BuildInfo::websiteBaseURL))
+                          : nullptr;
+        };
+        factories.onboarding = [this]() -> QWidget* {
+            return model_ ? new OnboardingWindow(*model_) : nullptr;
+        };
+        factories.settings = []() -> QWidget* { return nullptr; };
+        factories.selectSettingsTab = nullptr;
+        return factories;
+    }
+
+    AppModel* model_ = nullptr;
+    QtWindowPresenter presenter_;
+    std::unique_ptr<TrayIcon> tray_;
+};
+
+} // namespace
+
+std::unique_ptr<UserInterface> makeDesktopUserInterface() {
+    return std::make_unique<DesktopUserInterface>();
+}
+
+} // namespace nodwarden::app
