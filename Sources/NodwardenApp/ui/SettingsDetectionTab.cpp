@@ -1,0 +1,83 @@
+#include "SettingsDetectionTab.hpp"
+
+#include "SettingsWidgets.hpp"
+
+#include <NodwardenApp/model/AppModel.hpp>
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace nodwarden::app {
+
+SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
+    : QWidget(parent), model_(model) {
+    setObjectName(QStringLiteral("detectionSettingsPane"));
+    setAccessibleName(QStringLiteral("Detection"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(12);
+
+    auto* accessibility = new SettingsBox(QStringLiteral("Accessibility"), QStringLiteral("eye"),
+                                          QStringLiteral("accessibilityBox"), this);
+    useAccessibility_ =
+        SettingsUi::checkBox(QStringLiteral("Use Accessibility text detection"),
+                             QStringLiteral("accessibilityDetectionCheckBox"), accessibility);
+    connect(useAccessibility_, &QCheckBox::toggled, this, [this](bool on) {
+        GuardSettings settings = model_.settings();
+        settings.accessibilityDetectionEnabled = on;
+        model_.commitSettings(settings);
+    });
+    accessibility->content()->addWidget(useAccessibility_);
+    accessibility->content()->addWidget(SettingsUi::note(
+        QStringLiteral("Process and CPU checks still run when Accessibility is off."),
+        QStringLiteral("accessibilityNote"), accessibility));
+    auto* permissionRow = new QHBoxLayout;
+    permissionRow->addWidget(new QLabel(QStringLiteral("Permission"), accessibility));
+    permission_ =
+        SettingsUi::label(QString(), QStringLiteral("accessibilityPermissionValue"), accessibility);
+    permission_->setWordWrap(false);
+    permissionRow->addWidget(permission_);
+    permissionRow->addStretch();
+    QPushButton* request =
+        SettingsUi::button(QStringLiteral("Request Permission"),
+                           QStringLiteral("requestAccessibilityPermissionButton"), accessibility);
+    connect(request, &QPushButton::clicked, this,
+            [this] { model_.requestAccessibilityPermission(); });
+    permissionRow->addWidget(request);
+    accessibility->content()->addLayout(permissionRow);
+    layout->addWidget(accessibility);
+
+    auto* heuristics =
+        new SettingsBox(QStringLiteral("Heuristics"), QStringLiteral("waveform.path.ecg"),
+                        QStringLiteral("heuristicsBox"), this);
+    heuristics->content()->addWidget(SettingsUi::note(
+        QStringLiteral("CPU threshold is configured separately for Battery and Plugged In profiles "
+                       "in the Power tab."),
+        QStringLiteral("heuristicsCpuNote"), heuristics));
+    heuristics->content()->addWidget(SettingsUi::note(
+        QStringLiteral("Network activity is intentionally not used in this MVP because per-app "
+                       "network attribution can be noisy and privacy-sensitive."),
+        QStringLiteral("heuristicsNetworkNote"), heuristics));
+    layout->addWidget(heuristics);
+    layout->addStretch();
+
+    connect(&model_, &AppModel::settingsChanged, this, &SettingsDetectionTab::refresh);
+    connect(&model_, &AppModel::accessibilityTrustedChanged, this, &SettingsDetectionTab::refresh);
+    refresh();
+}
+
+void SettingsDetectionTab::refresh() {
+    {
+        const QSignalBlocker blocker(useAccessibility_);
+        useAccessibility_->setChecked(model_.settings().accessibilityDetectionEnabled);
+    }
+    permission_->setText(model_.accessibilityTrusted() ? QStringLiteral("Allowed")
+                                                       : QStringLiteral("Not Allowed"));
+    permission_->setAccessibleName(QStringLiteral("Permission: ") + permission_->text());
+}
+
+} // namespace nodwarden::app

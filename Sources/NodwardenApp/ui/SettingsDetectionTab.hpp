@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+
+namespace nodwarden::app {
+
+class AppModel;
+
+/// On-screen text detection and its permission, and notes on the other heuristics.
+class SettingsDetectionTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsDetectionTab(AppModel& model, QWidget* parent = nullptr);
+
+private:
+    void refresh();
+
+    AppModel& model_;
+    QCheckBox* useAccessibility_ = nullptr;
+    QLabel* permission_ = nullptr;
+};
+
+} // namespace nodwarden::app
