@@ -269,6 +269,7 @@ TEST(SettingsWindowScreenshots, EveryTabRendersOffscreen) {
         // The whole scrolling content too, for what lies below the fold.
         auto* pane = qobject_cast<QScrollArea*>(tabs->currentWidget());
         ASSERT_NE(pane, nullptr);
+        stayloom::testing::expectContentFits(*pane->widget());
         stayloom::testing::saveScreenshot(*pane->widget(), name + QStringLiteral("-full.png"));
         EXPECT_TRUE(QFile::exists(QCoreApplication::applicationDirPath() +
                                   QStringLiteral("/screenshots/") + name +

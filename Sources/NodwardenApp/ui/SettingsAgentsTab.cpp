@@ -43,9 +43,11 @@ SettingsAgentsTab::SettingsAgentsTab(AppModel& model, QWidget* parent)
             connect(box, &QCheckBox::toggled, this,
                     [this, id = profile.id](bool on) { setAgentEnabled(id, on); });
             agentBoxes_.emplace_back(profile.id, box);
-            grid->addWidget(box, index / 2, index % 2);
+            grid->addWidget(box, index / 2, index % 2, Qt::AlignLeft);
             ++index;
         }
+        grid->setColumnStretch(0, 1);
+        grid->setColumnStretch(1, 1);
         section->content()->addLayout(grid);
         layout->addWidget(section);
         return section;

@@ -1,5 +1,6 @@
 #include "SettingsGeneralTab.hpp"
 
+#include "Icons.hpp"
 #include "SettingsDesktopHooks.hpp"
 #include "SettingsEditing.hpp"
 #include "SettingsStyle.hpp"
@@ -83,7 +84,7 @@ QWidget* SettingsGeneralTab::buildHeader() {
     header->setObjectName(QStringLiteral("brandHeader"));
     auto* layout = new QHBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(SettingsUi::symbol(QStringLiteral("gearshape"), header, 32));
+    layout->addWidget(SettingsUi::symbol(QString::fromUtf8(cupMarkSymbol), header, 32));
     auto* texts = new QVBoxLayout;
     texts->setSpacing(0);
     QLabel* name = SettingsUi::label(QStringLiteral("Stayloom"), QStringLiteral("productName"));
@@ -167,6 +168,8 @@ QWidget* SettingsGeneralTab::buildModeBox() {
     modePicker_ = new QComboBox(box);
     modePicker_->setObjectName(QStringLiteral("modePicker"));
     modePicker_->setAccessibleName(QStringLiteral("Mode"));
+    modePicker_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    modePicker_->setMinimumWidth(280);
     for (const AppMode mode : appModeAllCases()) {
         modePicker_->addItem(qs(displayName(mode)), qs(rawValue(mode)));
     }

@@ -64,7 +64,9 @@ QWidget* legendItem(const QColor& colour, const QString& text, QWidget* parent) 
     auto* swatchLabel = new QLabel(item);
     swatchLabel->setPixmap(swatch);
     layout->addWidget(swatchLabel);
-    layout->addWidget(SettingsUi::note(text, QStringLiteral("trendLegend"), item));
+    QLabel* label = SettingsUi::note(text, QStringLiteral("trendLegend"), item);
+    label->setWordWrap(false);
+    layout->addWidget(label);
     return item;
 }
 

@@ -159,6 +159,9 @@ QLabel* label(const QString& text, const QString& objectName, QWidget* parent) {
     result->setObjectName(objectName);
     result->setAccessibleName(text);
     result->setWordWrap(true);
+    result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Never squeezed below its text: a tab taller than the window scrolls instead.
+    result->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     return result;
 }
 
