@@ -5,6 +5,7 @@
 #include <NodwardenApp/ui/LegalWindow.hpp>
 #include <NodwardenApp/ui/OnboardingWindow.hpp>
 #include <NodwardenApp/ui/QtWindowPresenter.hpp>
+#include <NodwardenApp/ui/SettingsWindow.hpp>
 #include <NodwardenApp/ui/TrayIcon.hpp>
 
 #include <QSystemTrayIcon>
@@ -53,8 +54,21 @@ private:
         factories.onboarding = [this]() -> QWidget* {
             return model_ ? new OnboardingWindow(*model_) : nullptr;
         };
-        factories.settings = []() -> QWidget* { return nullptr; };
-        factories.selectSettingsTab = nullptr;
+        factories.settings = [this]() -> QWidget* {
+            if (model_ == nullptr) {
+                return nullptr;
+            }
+            SettingsDesktopHooks hooks = SettingsDesktopHooks::standard();
+            hooks.openLoginItems = [this] {
+                presenter_.openSystemSettingsPane(SystemSettingsPane::loginItems);
+            };
+            return new SettingsWindow(*model_, std::move(hooks));
+        };
+        factories.selectSettingsTab = [](QWidget& window, SettingsTab tab) {
+            if (auto* settings = qobject_cast<SettingsWindow*>(&window)) {
+                settings->selectTab(tab);
+            }
+        };
         return factories;
     }
 
