@@ -12,6 +12,7 @@
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/SleepController.hpp>
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
+#include <NodwardenLinux/LinuxAppIdentity.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/SysfsPowerReader.hpp>
 #include <NodwardenLinux/ThermalReader.hpp>
@@ -42,7 +43,8 @@ struct LinuxServices {
               options.accessibility
                   ? options.accessibility
                   : std::make_shared<linuxplatform::AtspiAccessibilityPlatform>()),
-          screenText(*accessibilityPlatform), permission(*accessibilityPlatform),
+          screenText(*accessibilityPlatform, linuxplatform::linuxTerminalBundleIDs()),
+          permission(*accessibilityPlatform),
           processes(std::make_shared<linuxplatform::ProcTableReader>(options.processRoot)),
           sessions(std::make_shared<FileActivityProbe>(options.paths.home, sessionProbeDepth)),
           activity(processes, screenText, sessions), runner(sleepCommandTimeout),
