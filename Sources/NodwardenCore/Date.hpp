@@ -12,9 +12,13 @@ using TimeInterval = double;
 inline constexpr double kUnixEpochToReferenceDate = 978307200.0;
 
 /// Converts Unix time (seconds since 1970) to a `Date`.
-constexpr Date dateFromUnixTime(double unixSeconds) { return unixSeconds - kUnixEpochToReferenceDate; }
+constexpr Date dateFromUnixTime(double unixSeconds) {
+    return unixSeconds - kUnixEpochToReferenceDate;
+}
 
 /// Converts a `Date` to Unix time (seconds since 1970).
-constexpr double unixTimeFromDate(Date date) { return date + kUnixEpochToReferenceDate; }
+constexpr double unixTimeFromDate(Date date) {
+    return date + kUnixEpochToReferenceDate;
+}
 
 } // namespace nodwarden

@@ -37,7 +37,9 @@ void SerialQueue::drain() {
     progressed_.wait(lock, [&] { return finishedCount_ >= target; });
 }
 
-bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
+bool SerialQueue::isCurrent() const {
+    return std::this_thread::get_id() == worker_.get_id();
+}
 
 void SerialQueue::runLoop() {
     for (;;) {

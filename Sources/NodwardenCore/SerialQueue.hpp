@@ -23,7 +23,8 @@ public:
 
     const std::string& label() const { return label_; }
 
-    /// Queues `job`; returns at once. An exception escaping a job is swallowed so the queue lives on.
+    /// Queues `job`; returns at once. An exception escaping a job is swallowed so the queue lives
+    /// on.
     void async(Job job);
 
     /// Blocks until every job queued before this call has finished.

@@ -9,7 +9,8 @@
 namespace stayloom::testing {
 
 TemporaryDirectory::TemporaryDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "stayloom-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "stayloom-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
