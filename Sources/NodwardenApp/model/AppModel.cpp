@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <stdexcept>
 
 namespace nodwarden::app {
@@ -339,48 +340,38 @@ void AppModel::publishSleepControllerState() {
 void AppModel::emergencyRestore() {
     changeMode(AppMode::off);
     log("Emergency restore completed from menu");
-
-    QPointer<AppModel> guard(this);
-    SleepControlling* sleep = environment_.sleepController;
-    FileLogger* sharedLogger = environment_.logger;
-    sleepCommandQueue_->async([guard, sleep, sharedLogger] {
-        if (guard.isNull()) {
-            return;
+    queueSleepRestore("Emergency restore failed: ", [](SleepControlling& sleep) {
+        if (sleep.isSystemSleepDisabled()) {
+            sleep.emergencyRestore();
+        } else {
+            sleep.restoreNormalSleep();
         }
-        bool stillOff = true;
-        try {
-            if (sleep->isSystemSleepDisabled()) {
-                sleep->emergencyRestore();
-            } else {
-                sleep->restoreNormalSleep();
-            }
-            stillOff = sleep->isSystemSleepDisabled();
-        } catch (const std::exception& error) {
-            sharedLogger->log(std::string("Emergency restore failed: ") + error.what());
-        }
-        deliver(guard, [stillOff](AppModel& model) {
-            model.publishSleepControllerState();
-            model.setStaleSleepBlockDetected(stillOff);
-        });
     });
 }
 
 void AppModel::restoreStaleSleepBlock() {
     log("Restoring stale disablesleep left by a previous run");
+    queueSleepRestore("Stale-block restore failed: ",
+                      [](SleepControlling& sleep) { sleep.emergencyRestore(); });
+}
 
+void AppModel::queueSleepRestore(std::string failurePrefix,
+                                 std::function<void(SleepControlling&)> restore) {
     QPointer<AppModel> guard(this);
     SleepControlling* sleep = environment_.sleepController;
     FileLogger* sharedLogger = environment_.logger;
-    sleepCommandQueue_->async([guard, sleep, sharedLogger] {
+    sleepCommandQueue_->async([guard, sleep, sharedLogger, failurePrefix = std::move(failurePrefix),
+                               restore = std::move(restore)] {
         if (guard.isNull()) {
             return;
         }
+        // The banner follows what the switch reads afterwards, whatever the restore reported.
         bool stillOff = true;
         try {
-            sleep->emergencyRestore();
+            restore(*sleep);
             stillOff = sleep->isSystemSleepDisabled();
         } catch (const std::exception& error) {
-            sharedLogger->log(std::string("Stale-block restore failed: ") + error.what());
+            sharedLogger->log(failurePrefix + error.what());
         }
         deliver(guard, [stillOff](AppModel& model) {
             model.publishSleepControllerState();

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -290,6 +291,10 @@ private:
 
     void changeMode(AppMode mode);
     void queueLaunchReconciliation();
+    /// Runs `restore` on the sleep-command queue, then shows the stale-block warning while the
+    /// system sleep switch still reads off.
+    void queueSleepRestore(std::string failurePrefix,
+                           std::function<void(SleepControlling&)> restore);
     void queueDetectionPass();
     void deliverDetection(Inputs inputs);
     void finishSleepCommand(bool enabled, bool ok);
