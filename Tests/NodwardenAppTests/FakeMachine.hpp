@@ -157,10 +157,12 @@ private:
 /// A real process that burns CPU under an agent's name until stopped.
 class BusyAgent {
 public:
-    explicit BusyAgent(const std::filesystem::path& program) {
+    /// `program` is a shell under the agent's name; `script` is what it runs (a busy loop).
+    explicit BusyAgent(const std::filesystem::path& program,
+                       const std::string& script = "while :; do :; done") {
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::execl(program.c_str(), program.c_str(), "-c", "while :; do :; done",
+            ::execl(program.c_str(), program.c_str(), "-c", script.c_str(),
                     static_cast<char*>(nullptr));
             ::_exit(127);
         }

@@ -3,6 +3,7 @@
 // may hold the secret afterwards.
 
 #include "AppModelHarness.hpp"
+#include "FakeMachine.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
@@ -32,36 +33,20 @@ namespace {
 /// Never written by the program under any rule; any occurrence is a leak.
 constexpr const char* secret = "TOPSECRET-hunter2-5f1e9c";
 
+/// A shell linked under the name `claude` in `folder`.
+std::filesystem::path agentNamedShell(const std::filesystem::path& folder) {
+    const auto program = folder / "claude";
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_symlink("/bin/sh", program);
+    return program;
+}
+
 /// A real process that works under the name `claude` with the secret in its argument line.
-class SecretCarryingAgent {
+class SecretCarryingAgent : public BusyAgent {
 public:
-    explicit SecretCarryingAgent(const std::filesystem::path& folder) {
-        const auto program = folder / "claude";
-        std::filesystem::create_directories(folder);
-        std::filesystem::create_symlink("/bin/sh", program);
-        const std::string script = std::string("while :; do :; done # --api-key=") + secret;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl(program.c_str(), program.c_str(), "-c", script.c_str(),
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~SecretCarryingAgent() { stop(); }
-    SecretCarryingAgent(const SecretCarryingAgent&) = delete;
-    SecretCarryingAgent& operator=(const SecretCarryingAgent&) = delete;
-
-    void stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
+    explicit SecretCarryingAgent(const std::filesystem::path& folder)
+        : BusyAgent(agentNamedShell(folder),
+                    std::string("while :; do :; done # --api-key=") + secret) {}
 };
 
 /// Every regular file below `folder`, except those below `except`.
