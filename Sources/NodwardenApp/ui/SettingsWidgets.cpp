@@ -45,6 +45,22 @@ QHBoxLayout* titleRow(const QString& title, QLabel* value, QWidget* parent) {
     return row;
 }
 
+/// Names `row` and its value label, and lays out the title line over the slider; the caller adds
+/// its scale below.
+QVBoxLayout* sliderRowLayout(QWidget* row, const QString& title, const QString& baseName,
+                             QLabel* value, QSlider* slider) {
+    row->setObjectName(baseName);
+    row->setAccessibleName(title);
+    value->setObjectName(baseName + QStringLiteral("Value"));
+    value->setAccessibleName(title + QStringLiteral(" value"));
+    auto* layout = new QVBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addLayout(titleRow(title, value, row));
+    layout->addWidget(slider);
+    return layout;
+}
+
 } // namespace
 
 SettingsBox::SettingsBox(const QString& title, const QString& symbolName, const QString& objectName,
@@ -87,15 +103,7 @@ PercentageSliderRow::PercentageSliderRow(const QString& title, const QString& he
                                          const QString& baseName, QWidget* parent)
     : QWidget(parent), value_(new QLabel(this)),
       slider_(steppedSlider(100 / 5, baseName + QStringLiteral("Slider"), title, this)) {
-    setObjectName(baseName);
-    setAccessibleName(title);
-    value_->setObjectName(baseName + QStringLiteral("Value"));
-    value_->setAccessibleName(title + QStringLiteral(" value"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    layout->addLayout(titleRow(title, value_, this));
-    layout->addWidget(slider_);
+    auto* layout = sliderRowLayout(this, title, baseName, value_, slider_);
     auto* scale = new QHBoxLayout;
     scale->addWidget(scaleLabel(QStringLiteral("0"), Qt::AlignLeft, this), 1);
     scale->addWidget(scaleLabel(QStringLiteral("50"), Qt::AlignHCenter, this), 1);
@@ -122,15 +130,7 @@ DurationSliderRow::DurationSliderRow(const QString& title, const QString& baseNa
     : QWidget(parent), value_(new QLabel(this)),
       slider_(steppedSlider((maximumSeconds - minimumSeconds) / step,
                             baseName + QStringLiteral("Slider"), title, this)) {
-    setObjectName(baseName);
-    setAccessibleName(title);
-    value_->setObjectName(baseName + QStringLiteral("Value"));
-    value_->setAccessibleName(title + QStringLiteral(" value"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    layout->addLayout(titleRow(title, value_, this));
-    layout->addWidget(slider_);
+    auto* layout = sliderRowLayout(this, title, baseName, value_, slider_);
     auto* scale = new QHBoxLayout;
     scale->addWidget(scaleLabel(QStringLiteral("10 sec"), Qt::AlignLeft, this));
     scale->addStretch();
