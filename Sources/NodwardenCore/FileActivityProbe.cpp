@@ -141,14 +141,45 @@ struct ChildPlan {
     std::vector<Position> positions;
 };
 
-using Sink = std::function<void(const std::string& path, Date modified)>;
+/// Reports the stat of a matched path: a listed type says whether it is a plain file, and an
+/// unknown one is looked up without following a link first, which is the answer unless it is one.
+bool statMatch(int folderFd, const char* name, unsigned char listedType, struct stat& info,
+               bool& plainFile) {
+#if defined(DT_UNKNOWN)
+    if (listedType != DT_UNKNOWN) {
+        plainFile = listedType == DT_REG;
+        return ::fstatat(folderFd, name, &info, 0) == 0;
+    }
+#else
+    (void)listedType;
+#endif
+    if (::fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    plainFile = S_ISREG(info.st_mode);
+    return !S_ISLNK(info.st_mode) || ::fstatat(folderFd, name, &info, 0) == 0;
+}
+
+/// Hands matches to a function; folders opened on the way are of no interest to it.
+class MatchSink final : public FileWalkObserving {
+public:
+    explicit MatchSink(std::function<void(const std::string&, Date)> onMatch)
+        : onMatch_(std::move(onMatch)) {}
+    void folderOpened(const std::string&, const std::vector<std::string>&, bool) override {}
+    void matched(const std::string& path, Date modified, bool) override {
+        onMatch_(path, modified);
+    }
+
+private:
+    std::function<void(const std::string&, Date)> onMatch_;
+};
 
 /// Walks all patterns together, so each folder on the way is opened and listed once however
 /// many patterns (or "**" expansions) pass through it.
 class Walker {
 public:
-    Walker(const std::vector<Pattern>& patterns, int maxDepth, const Sink& sink)
-        : patterns_(patterns), maxDepth_(maxDepth), sink_(sink) {}
+    Walker(const std::vector<Pattern>& patterns, int maxDepth, FileWalkObserving& observer)
+        : patterns_(patterns), maxDepth_(maxDepth), observer_(observer) {}
 
     void run(const std::filesystem::path& home) {
         if (maxDepth_ < 0 || patterns_.empty()) {
@@ -162,8 +193,9 @@ public:
         path_ = home.string();
         if (std::any_of(start.begin(), start.end(), [&](auto p) { return isComplete(p); })) {
             struct stat info {};
-            if (::stat(path_.c_str(), &info) == 0) {
-                sink_(path_, modificationDate(info));
+            bool plainFile = false;
+            if (statMatch(AT_FDCWD, path_.c_str(), 0, info, plainFile)) {
+                observer_.matched(path_, modificationDate(info), plainFile);
             }
         }
         dropComplete(start);
@@ -182,7 +214,7 @@ public:
 private:
     const std::vector<Pattern>& patterns_;
     int maxDepth_;
-    const Sink& sink_;
+    FileWalkObserving& observer_;
     std::string path_;
 
     bool isComplete(Position p) const { return p.segment >= patterns_[p.pattern].size(); }
@@ -222,13 +254,16 @@ private:
         };
 
         bool needsListing = false;
+        std::vector<std::string> literalNames;
         for (const auto p : positions) {
             if (head(p).kind == SegmentKind::literal) {
                 planFor(head(p).text, 0).positions.push_back({p.pattern, p.segment + 1});
+                literalNames.push_back(head(p).text);
             } else {
                 needsListing = true;
             }
         }
+        observer_.folderOpened(path_, literalNames, needsListing);
         if (needsListing) {
             if (DIR* stream = folder.list()) {
                 while (const dirent* entry = ::readdir(stream)) {
@@ -306,8 +341,9 @@ private:
                                           [&](auto p) { return isComplete(p); });
         if (complete) {
             struct stat info {};
-            if (::fstatat(parent.fd(), child.name.c_str(), &info, 0) == 0) {
-                sink_(path_, modificationDate(info));
+            bool plainFile = false;
+            if (statMatch(parent.fd(), child.name.c_str(), child.type, info, plainFile)) {
+                observer_.matched(path_, modificationDate(info), plainFile);
             }
         }
         dropComplete(child.positions);
@@ -315,35 +351,40 @@ private:
             OpenFolder folder(openFolder(parent.fd(), child.name.c_str()));
             if (folder.isOpen()) {
                 visit(folder, child.positions, depth);
+            } else if (struct stat info{}; ::fstatat(parent.fd(), child.name.c_str(), &info,
+                                                     AT_SYMLINK_NOFOLLOW) == 0 &&
+                                           S_ISLNK(info.st_mode)) {
+                observer_.brokenLink(path_);
             }
         }
         path_.resize(sizeBefore);
     }
 };
 
-void walk(const std::filesystem::path& home, int maxDepth,
-          const std::vector<std::string>& rawPatterns, const Sink& sink) {
-    std::vector<Pattern> patterns;
-    patterns.reserve(rawPatterns.size());
-    for (const auto& raw : rawPatterns) {
-        patterns.push_back(preparePattern(raw));
-    }
-    Walker(patterns, maxDepth, sink).run(home);
-}
-
 } // namespace
 
 FileActivityProbe::FileActivityProbe(std::filesystem::path home_, int maxDepth_)
     : home(std::move(home_)), maxDepth(maxDepth_) {}
 
+void FileActivityProbe::walk(const std::vector<std::string>& rawPatterns,
+                             FileWalkObserving& observer) const {
+    std::vector<Pattern> patterns;
+    patterns.reserve(rawPatterns.size());
+    for (const auto& raw : rawPatterns) {
+        patterns.push_back(preparePattern(raw));
+    }
+    Walker(patterns, maxDepth, observer).run(home);
+}
+
 std::optional<Date>
 FileActivityProbe::newestModification(const std::vector<std::string>& patterns) const {
     std::optional<Date> newest;
-    walk(home, maxDepth, patterns, [&](const std::string&, Date modified) {
+    MatchSink sink([&](const std::string&, Date modified) {
         if (!newest || modified > *newest) {
             newest = modified;
         }
     });
+    walk(patterns, sink);
     return newest;
 }
 
@@ -359,8 +400,8 @@ FileActivityProbe::modificationDates(const std::vector<std::string>& patterns) c
 std::map<std::string, Date>
 FileActivityProbe::sessionModifications(const std::vector<std::string>& patterns) const {
     std::map<std::string, Date> found;
-    walk(home, maxDepth, patterns,
-         [&](const std::string& path, Date modified) { found.emplace(path, modified); });
+    MatchSink sink([&](const std::string& path, Date modified) { found.emplace(path, modified); });
+    walk(patterns, sink);
     return found;
 }
 

@@ -32,6 +32,26 @@ public:
     sessionModifications(const std::vector<std::string>& patterns) const;
 };
 
+/// What a walk reports, for a prober that keeps the result and watches folders for changes
+/// instead of walking again.
+class FileWalkObserving {
+public:
+    virtual ~FileWalkObserving() = default;
+
+    /// `folder` is about to be looked into. Only entries named in `names` can change the walk's
+    /// result, or any entry when `anyName`.
+    virtual void folderOpened(const std::string& folder, const std::vector<std::string>& names,
+                              bool anyName) = 0;
+
+    /// A matched path. `plainFile` when it is a regular file reached without a symbolic link,
+    /// so that its modification is an event in its own folder.
+    virtual void matched(const std::string& path, Date modified, bool plainFile) = 0;
+
+    /// The walk had to go on through `path`, a symbolic link whose target is missing or no
+    /// folder; the target appearing is no change to any folder the walk opened.
+    virtual void brokenLink(const std::string& path) { (void)path; }
+};
+
 /// The real prober: walks the file system below `home`, never deeper than `maxDepth` path
 /// components. Folders are listed once per visit and only matched entries are stat'ed.
 struct FileActivityProbe final : FileActivityProbing {
@@ -46,6 +66,9 @@ struct FileActivityProbe final : FileActivityProbing {
     std::vector<Date> modificationDates(const std::vector<std::string>& patterns) const override;
     std::map<std::string, Date>
     sessionModifications(const std::vector<std::string>& patterns) const override;
+
+    /// One walk for `patterns`, reported to `observer` as it goes.
+    void walk(const std::vector<std::string>& patterns, FileWalkObserving& observer) const;
 
     friend bool operator==(const FileActivityProbe& lhs, const FileActivityProbe& rhs) {
         return lhs.home == rhs.home && lhs.maxDepth == rhs.maxDepth;

@@ -5,13 +5,13 @@
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
-#include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/SleepController.hpp>
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
+#include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/SysfsPowerReader.hpp>
@@ -46,7 +46,8 @@ struct LinuxServices {
           screenText(*accessibilityPlatform, linuxplatform::linuxTerminalBundleIDs()),
           permission(*accessibilityPlatform),
           processes(std::make_shared<linuxplatform::ProcTableReader>(options.processRoot)),
-          sessions(std::make_shared<FileActivityProbe>(options.paths.home, sessionProbeDepth)),
+          sessions(std::make_shared<linuxplatform::InotifyFileActivityProbe>(options.paths.home,
+                                                                             sessionProbeDepth)),
           activity(processes, screenText, sessions), runner(sleepCommandTimeout),
           administratorRunner(administratorCommandTimeout),
           sleepController(

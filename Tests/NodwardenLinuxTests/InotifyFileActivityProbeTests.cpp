@@ -1,0 +1,251 @@
+#include <NodwardenLinux/InotifyFileActivityProbe.hpp>
+
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using nodwarden::Date;
+using nodwarden::FileActivityProbe;
+using nodwarden::linuxplatform::InotifyFileActivityProbe;
+using stayloom::testing::TemporaryDirectory;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDepth = 6;
+
+/// The pattern sets the catalog's agents use, plus a matched folder, a literal path through a
+/// symbolic link and names matched by a wildcard next to names that are not.
+const std::vector<std::vector<std::string>> kPatternSets = {
+    {".claude/projects/**/*.jsonl"},
+    {".codex/sessions/**/rollout-*.jsonl", ".codex/log/codex-tui.log"},
+    {"lit/*.log"},
+    {"linked/inner/*.jsonl"},
+    {".claude/projects/*"},
+};
+
+void setModified(const fs::path& path, double unixTime) {
+    timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(unixTime);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+void append(const fs::path& path) {
+    std::ofstream(path, std::ios::app) << "{}\n";
+}
+
+/// Changes a home folder at random in the ways agents and users do, touching only a few folders
+/// so that changes pile up on the same files.
+class RandomHomeChanges {
+public:
+    explicit RandomHomeChanges(const fs::path& home) : home_(home), random_(20261208) {
+        fs::create_directories(home_ / "target" / "inner");
+        fs::create_symlink(home_ / "target", home_ / "linked");
+    }
+
+    /// Makes one change and says which, for the failure message.
+    std::string step() {
+        const auto folder = home_ / pick(kFolders);
+        const auto file = folder / pick(kNames);
+        switch (std::uniform_int_distribution<int>(0, 7)(random_)) {
+        case 0:
+        case 1:
+            fs::create_directories(folder);
+            append(file);
+            return "append " + file.string();
+        case 2:
+            setModified(file,
+                        1'700'000'000.0 + std::uniform_int_distribution<int>(0, 9999)(random_));
+            return "touch " + file.string();
+        case 3:
+            fs::remove(file);
+            return "remove " + file.string();
+        case 4: {
+            const auto destination = home_ / pick(kFolders) / pick(kNames);
+            std::error_code ignored;
+            fs::rename(file, destination, ignored);
+            return "move " + file.string() + " to " + destination.string();
+        }
+        case 5:
+            fs::create_directories(folder);
+            return "make " + folder.string();
+        case 6: {
+            if (folder == home_ / "target" / "inner") {
+                return "keep " + folder.string();
+            }
+            fs::remove_all(folder);
+            return "remove all of " + folder.string();
+        }
+        default: {
+            const auto renamed = folder.parent_path() / (folder.filename().string() + "-old");
+            std::error_code ignored;
+            fs::remove_all(renamed, ignored);
+            fs::rename(folder, renamed, ignored);
+            fs::rename(renamed, folder.parent_path() / "p9", ignored);
+            return "rename " + folder.string();
+        }
+        }
+    }
+
+private:
+    static constexpr std::array<const char*, 9> kFolders = {
+        ".claude/projects",
+        ".claude/projects/p1",
+        ".claude/projects/p1/sub",
+        ".claude/projects/p9",
+        ".codex/sessions/2026/01",
+        ".codex/log",
+        "lit",
+        "target/inner",
+        ".cache",
+    };
+    static constexpr std::array<const char*, 7> kNames = {
+        "s1.jsonl",      "s2.jsonl", "agent-3.jsonl", "rollout-a.jsonl",
+        "codex-tui.log", "x.log",    "notes.txt",
+    };
+
+    template <typename Names> const char* pick(const Names& names) {
+        return names[std::uniform_int_distribution<std::size_t>(0, names.size() - 1)(random_)];
+    }
+
+    fs::path home_;
+    std::mt19937 random_;
+};
+
+TEST(InotifyFileActivityProbe, AgreesWithAFreshWalkAfterEveryChange) {
+    const TemporaryDirectory home;
+    RandomHomeChanges changes(home.path());
+    const FileActivityProbe walker(home.path(), kDepth);
+    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    ASSERT_TRUE(probe.isWatching());
+
+    for (int stepIndex = 0; stepIndex < 400; ++stepIndex) {
+        const auto change = changes.step();
+        for (const auto& patterns : kPatternSets) {
+            ASSERT_EQ(probe.sessionModifications(patterns), walker.sessionModifications(patterns))
+                << "step " << stepIndex << ": " << change << ", patterns " << patterns.front();
+            ASSERT_EQ(probe.newestModification(patterns), walker.newestModification(patterns))
+                << "step " << stepIndex << ": " << change;
+        }
+    }
+    // Most steps must have been answered from what was kept, or nothing is being saved.
+    EXPECT_LT(probe.walkCount(), 400 * kPatternSets.size() / 2);
+}
+
+TEST(InotifyFileActivityProbe, WritesAndTouchesOfMatchedFilesNeedNoNewWalk) {
+    const TemporaryDirectory home;
+    const auto session = home.write(".claude/projects/p/s.jsonl", "{}\n");
+    home.write(".claude/projects/p/notes.txt", "x");
+    const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl"};
+    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    ASSERT_TRUE(probe.newestModification(patterns));
+    const auto walks = probe.walkCount();
+
+    setModified(session, 1'600'000'000.0);
+    EXPECT_EQ(probe.newestModification(patterns), nodwarden::dateFromUnixTime(1'600'000'000.0));
+    append(session);
+    EXPECT_GT(*probe.newestModification(patterns), nodwarden::dateFromUnixTime(1'700'000'000.0));
+    // Files the patterns do not select, and names next to the home's literal path, are no reason
+    // to walk again; a new transcript is.
+    append(home.path() / ".claude/projects/p/notes.txt");
+    home.write(".bash_history", "ls\n");
+    home.write(".claude/settings.json", "{}");
+    probe.newestModification(patterns);
+    EXPECT_EQ(probe.walkCount(), walks);
+
+    home.write(".claude/projects/p/t.jsonl", "{}\n");
+    EXPECT_EQ(probe.sessionModifications(patterns).size(), 2u);
+    EXPECT_EQ(probe.walkCount(), walks + 1);
+}
+
+TEST(InotifyFileActivityProbe, AFolderCreatedAfterTheFirstQuestionIsFound) {
+    const TemporaryDirectory home;
+    const std::vector<std::string> patterns = {".pi/agent/sessions/**/*.jsonl"};
+    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    EXPECT_FALSE(probe.newestModification(patterns));
+
+    home.write(".pi/agent/sessions/--home-me--/s.jsonl", "{}\n");
+    EXPECT_TRUE(probe.newestModification(patterns));
+    fs::remove_all(home.path() / ".pi");
+    EXPECT_FALSE(probe.newestModification(patterns));
+}
+
+TEST(InotifyFileActivityProbe, ALinkedFolderReplacedBehindTheLinkIsFound) {
+    // The link's target sits in a folder nobody watches: only the target's own events tell.
+    const TemporaryDirectory home;
+    fs::create_directories(home.path() / "elsewhere" / "target");
+    fs::create_symlink(home.path() / "elsewhere" / "target", home.path() / "linked");
+    const std::vector<std::string> patterns = {"linked/inner/*.jsonl"};
+    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    EXPECT_FALSE(probe.newestModification(patterns));
+
+    fs::remove(home.path() / "elsewhere" / "target");
+    EXPECT_FALSE(probe.newestModification(patterns));
+    home.write("elsewhere/target/inner/s.jsonl", "{}\n");
+    EXPECT_TRUE(probe.newestModification(patterns));
+}
+
+TEST(InotifyFileActivityProbe, WalksAgainOnceTheRefreshIntervalHasPassed) {
+    const TemporaryDirectory home;
+    home.write(".grok/sessions/g/updates.jsonl", "{}\n");
+    const std::vector<std::string> patterns = {".grok/sessions/**/updates.jsonl"};
+    struct Case {
+        std::chrono::milliseconds interval;
+        std::size_t walks;
+    };
+    for (const auto& testCase :
+         {Case{std::chrono::milliseconds(0), 3}, Case{std::chrono::hours(1), 1}}) {
+        const InotifyFileActivityProbe probe(home.path(), kDepth, testCase.interval);
+        for (int question = 0; question < 3; ++question) {
+            EXPECT_TRUE(probe.newestModification(patterns));
+        }
+        EXPECT_EQ(probe.walkCount(), testCase.walks) << testCase.interval.count() << " ms";
+    }
+}
+
+TEST(InotifyFileActivityProbe, QuestionsFromSeveralThreadsWhileFilesChange) {
+    const TemporaryDirectory home;
+    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    std::atomic<bool> done = false;
+    std::thread writer([&] {
+        for (int index = 0; index < 200; ++index) {
+            home.write(".claude/projects/p" + std::to_string(index % 7) + "/s.jsonl", "{}\n");
+            if (index % 50 == 49) {
+                fs::remove_all(home.path() / ".claude");
+            }
+        }
+        done = true;
+    });
+    auto ask = [&] {
+        while (!done) {
+            for (const auto& patterns : kPatternSets) {
+                (void)probe.sessionModifications(patterns);
+            }
+        }
+    };
+    std::thread first(ask);
+    std::thread second(ask);
+    writer.join();
+    first.join();
+    second.join();
+    const FileActivityProbe walker(home.path(), kDepth);
+    EXPECT_EQ(probe.sessionModifications(kPatternSets.front()),
+              walker.sessionModifications(kPatternSets.front()));
+}
+
+} // namespace
