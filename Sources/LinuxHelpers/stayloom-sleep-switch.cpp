@@ -108,7 +108,11 @@ int switchSleep(bool disable) {
     for (std::string_view unit : kSleepTargetUnits) {
         const UnitMask mask = unitMask(root, unit);
         if ((mask != UnitMask::none) != disable) {
-            wrong += " " + std::string(unit) + " (" + std::string(describe(mask)) + ")";
+            wrong += ' ';
+            wrong += unit;
+            wrong += " (";
+            wrong += describe(mask);
+            wrong += ')';
         }
     }
     if (!wrong.empty()) {

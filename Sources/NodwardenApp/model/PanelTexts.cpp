@@ -149,7 +149,9 @@ std::string compactDuration(double seconds) {
     const std::int64_t minutes = s % 3600 / 60;
     std::string text = std::to_string(hours) + "h";
     if (minutes > 0) {
-        text += " " + std::to_string(minutes) + "m";
+        text += ' ';
+        text += std::to_string(minutes);
+        text += 'm';
     }
     return text;
 }
