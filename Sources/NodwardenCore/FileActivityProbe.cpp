@@ -16,8 +16,13 @@
 
 namespace nodwarden {
 
-std::vector<Date> FileActivityProbing::modificationDates(const std::vector<std::string>&) const {
-    return {};
+std::vector<Date>
+FileActivityProbing::modificationDates(const std::vector<std::string>& patterns) const {
+    std::vector<Date> dates;
+    for (const auto& [path, modified] : sessionModifications(patterns)) {
+        dates.push_back(modified);
+    }
+    return dates;
 }
 
 std::map<std::string, Date>
@@ -386,15 +391,6 @@ FileActivityProbe::newestModification(const std::vector<std::string>& patterns) 
     });
     walk(patterns, sink);
     return newest;
-}
-
-std::vector<Date>
-FileActivityProbe::modificationDates(const std::vector<std::string>& patterns) const {
-    std::vector<Date> dates;
-    for (const auto& [path, modified] : sessionModifications(patterns)) {
-        dates.push_back(modified);
-    }
-    return dates;
 }
 
 std::map<std::string, Date>

@@ -24,7 +24,8 @@ public:
     virtual std::optional<Date>
     newestModification(const std::vector<std::string>& patterns) const = 0;
 
-    /// The modification times of all matching paths, in no particular order.
+    /// The modification times of all matching paths, in no particular order; by default those of
+    /// `sessionModifications`.
     virtual std::vector<Date> modificationDates(const std::vector<std::string>& patterns) const;
 
     /// Every matching path (absolute, each recorded once) with its modification time.
@@ -63,7 +64,6 @@ struct FileActivityProbe final : FileActivityProbing {
     int maxDepth;
 
     std::optional<Date> newestModification(const std::vector<std::string>& patterns) const override;
-    std::vector<Date> modificationDates(const std::vector<std::string>& patterns) const override;
     std::map<std::string, Date>
     sessionModifications(const std::vector<std::string>& patterns) const override;
 

@@ -111,16 +111,6 @@ InotifyFileActivityProbe::newestModification(const std::vector<std::string>& pat
     return newest;
 }
 
-std::vector<Date>
-InotifyFileActivityProbe::modificationDates(const std::vector<std::string>& patterns) const {
-    const std::lock_guard lock(mutex_);
-    std::vector<Date> dates;
-    for (const auto& [path, modified] : currentResult(patterns)) {
-        dates.push_back(modified);
-    }
-    return dates;
-}
-
 std::map<std::string, Date>
 InotifyFileActivityProbe::sessionModifications(const std::vector<std::string>& patterns) const {
     const std::lock_guard lock(mutex_);

@@ -39,7 +39,6 @@ public:
     InotifyFileActivityProbe& operator=(const InotifyFileActivityProbe&) = delete;
 
     std::optional<Date> newestModification(const std::vector<std::string>& patterns) const override;
-    std::vector<Date> modificationDates(const std::vector<std::string>& patterns) const override;
     std::map<std::string, Date>
     sessionModifications(const std::vector<std::string>& patterns) const override;
 
