@@ -133,23 +133,29 @@ TEST_F(FaultProgram, KeepAwakeChildOrphanedByAKilledRunIsEndedByTheNextStart) {
     second.kill(SIGTERM);
 }
 
-TEST_F(FaultProgram, CrashingOrRefusingKeepAwakeHelperNeitherStopsNorFloodsTheProgram) {
+TEST_F(FaultProgram, UnrunnableCrashingOrRefusingKeepAwakeHelperNeitherStopsNorFloodsTheProgram) {
     struct Case {
         const char* name;
-        /// The helper's body.
-        std::string body;
-        /// A line the diagnostic log must hold.
+        /// The helper file's contents.
+        std::string contents;
+        /// A line the diagnostic log must hold, at most once per tick.
         std::string logged;
     };
     const std::vector<Case> cases{
-        {"crashing", "kill -SEGV $$\n", "Started caffeinate pid "},
-        {"refusing", "echo 'not allowed' >&2\nexit 1\n", "Started caffeinate pid "},
+        // Missing from every place it is looked for is the same launch failure; a build tree
+        // always holds one, so the test installs a file that is no program instead.
+        {"unrunnable",
+         "\x7f"
+         "ELF not really\n",
+         "Failed to start caffeinate: "},
+        {"crashing", "#!/bin/sh\nkill -SEGV $$\n", "Started caffeinate pid "},
+        {"refusing", "#!/bin/sh\necho 'not allowed' >&2\nexit 1\n", "Started caffeinate pid "},
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         const auto helper = machine.helpers() / "caffeinate";
         std::filesystem::remove(helper);
-        std::ofstream(helper) << "#!/bin/sh\n" << testCase.body;
+        std::ofstream(helper) << testCase.contents;
         ::chmod(helper.c_str(), 0755);
         std::filesystem::remove_all(machine.home() / ".local");
         machine.storeSettings(AppMode::manualKeepAwake, GuardSettings::defaults());
@@ -169,7 +175,7 @@ TEST_F(FaultProgram, CrashingOrRefusingKeepAwakeHelperNeitherStopsNorFloodsThePr
             }
             return found;
         };
-        EXPECT_LE(count("Started caffeinate pid "), 5)
+        EXPECT_LE(count(testCase.logged), 5)
             << "at most one new start per tick, no tight respawn loop\n"
             << log;
         run.kill(SIGTERM);
@@ -181,14 +187,25 @@ TEST_F(FaultProgram, SleepSwitchLeftOffByAKilledRunIsRepairedOrSurfacedAtTheNext
         const char* name;
         /// Whether the unprivileged "enable" really turns sleep back on.
         bool enableWorks;
+        /// Whether "status" hangs past the program's time-out for system tools.
+        bool statusHangs;
         /// The log line that tells what the start did.
         std::string logged;
+        /// Whether the start could confirm the repair and stop tracking the switch.
+        bool confirmed;
     };
     const std::vector<Case> cases{
-        {"repaired", true, "disablesleep marker from a previous run found"},
-        {"surfaced", false,
+        {"repaired", true, false, "disablesleep marker from a previous run found", true},
+        {"surfaced", false, false,
          "Launch reconcile could not confirm stuck disablesleep cleared — surfacing stale-block "
-         "banner"},
+         "banner",
+         false},
+        // A status that never answers is cut off at its time-out: the switch is still turned
+        // back on, but with nothing to confirm it, it stays tracked for a retry.
+        {"status hangs", true, true,
+         "WARNING: pmset disablesleep may still be engaged after the restore attempt — keeping it "
+         "tracked for retry (REVIEW #18)",
+         false},
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -200,7 +217,9 @@ TEST_F(FaultProgram, SleepSwitchLeftOffByAKilledRunIsRepairedOrSurfacedAtTheNext
         std::ofstream(helper) << "#!/bin/sh\nstate='" << state.string()
                               << "'\n"
                                  "case \"$1\" in\n"
-                                 "  status) echo \" SleepDisabled $(cat \"$state\")\" ;;\n"
+                              << (testCase.statusHangs ? "  status) exec sleep 60 ;;\n"
+                                                       : "  status) echo \" SleepDisabled $(cat "
+                                                         "\"$state\")\" ;;\n")
                               << (testCase.enableWorks ? "  enable) echo 0 > \"$state\" ;;\n"
                                                        : "  enable) exit 1 ;;\n")
                               << "esac\n";
@@ -213,11 +232,14 @@ TEST_F(FaultProgram, SleepSwitchLeftOffByAKilledRunIsRepairedOrSurfacedAtTheNext
         machine.storeSettings(AppMode::off, GuardSettings::defaults());
 
         ProgramRun run(program(), machine, testCase.name);
-        EXPECT_TRUE(eventually([&] {
-            return diagnosticLog().find(testCase.logged) != std::string::npos;
-        })) << diagnosticLog();
+        EXPECT_TRUE(eventually(
+            [&] { return diagnosticLog().find(testCase.logged) != std::string::npos; }, 30))
+            << diagnosticLog();
+        EXPECT_TRUE(processIsLive(run.pid())) << run.output();
         if (testCase.enableWorks) {
             EXPECT_EQ(readFile(state), "0\n");
+        }
+        if (testCase.confirmed) {
             EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(marker); }))
                 << "the repaired switch is no longer tracked";
         } else {
