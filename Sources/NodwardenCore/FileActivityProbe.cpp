@@ -30,6 +30,24 @@ FileActivityProbing::sessionModifications(const std::vector<std::string>&) const
     return {};
 }
 
+std::map<std::string, Date>
+FileActivityProbing::recentSessionModifications(const std::vector<std::string>& patterns, Date now,
+                                                double window) const {
+    return changedWithin(sessionModifications(patterns), now, window);
+}
+
+std::map<std::string, Date>
+FileActivityProbing::changedWithin(const std::map<std::string, Date>& modifications, Date now,
+                                   double window) {
+    std::map<std::string, Date> recent;
+    for (const auto& [path, modified] : modifications) {
+        if (now - modified <= window) {
+            recent.emplace_hint(recent.end(), path, modified);
+        }
+    }
+    return recent;
+}
+
 namespace {
 
 enum class SegmentKind { anyFolders, wildcard, literal };

@@ -31,6 +31,17 @@ public:
     /// Every matching path (absolute, each recorded once) with its modification time.
     virtual std::map<std::string, Date>
     sessionModifications(const std::vector<std::string>& patterns) const;
+
+    /// The matching paths changed at most `window` seconds before `now` (a future time counts as
+    /// now); by default picked from `sessionModifications`.
+    virtual std::map<std::string, Date>
+    recentSessionModifications(const std::vector<std::string>& patterns, Date now,
+                               double window) const;
+
+protected:
+    /// The entries of `modifications` changed at most `window` seconds before `now`.
+    static std::map<std::string, Date>
+    changedWithin(const std::map<std::string, Date>& modifications, Date now, double window);
 };
 
 /// What a walk reports, for a prober that keeps the result and watches folders for changes

@@ -75,8 +75,8 @@ SessionActivityDetector::sessionCountsPerApp(const GuardSettings& settings, Date
         }
         int count = 0;
         for (const auto& [path, modified] :
-             probe_->sessionModifications(profile.sessionCountGlobs)) {
-            if (!isSubagentTranscript(path) && now - modified <= window) {
+             probe_->recentSessionModifications(profile.sessionCountGlobs, now, window)) {
+            if (!isSubagentTranscript(path)) {
                 ++count;
             }
         }

@@ -117,6 +117,13 @@ InotifyFileActivityProbe::sessionModifications(const std::vector<std::string>& p
     return currentResult(patterns);
 }
 
+std::map<std::string, Date>
+InotifyFileActivityProbe::recentSessionModifications(const std::vector<std::string>& patterns,
+                                                     Date now, double window) const {
+    const std::lock_guard lock(mutex_);
+    return changedWithin(currentResult(patterns), now, window);
+}
+
 const std::map<std::string, Date>&
 InotifyFileActivityProbe::currentResult(const std::vector<std::string>& patterns) const {
     const auto now = Clock::now();

@@ -41,6 +41,8 @@ public:
     std::optional<Date> newestModification(const std::vector<std::string>& patterns) const override;
     std::map<std::string, Date>
     sessionModifications(const std::vector<std::string>& patterns) const override;
+    std::map<std::string, Date> recentSessionModifications(const std::vector<std::string>& patterns,
+                                                           Date now, double window) const override;
 
     /// Whether changes are watched at all; false when inotify could not be set up.
     bool isWatching() const;

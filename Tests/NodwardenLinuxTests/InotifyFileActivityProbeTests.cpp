@@ -141,6 +141,11 @@ TEST(InotifyFileActivityProbe, AgreesWithAFreshWalkAfterEveryChange) {
                 << "step " << stepIndex << ": " << change << ", patterns " << patterns.front();
             ASSERT_EQ(probe.newestModification(patterns), walker.newestModification(patterns))
                 << "step " << stepIndex << ": " << change;
+            // Appended files are new; touched ones lie years back.
+            const auto now = nodwarden::dateFromUnixTime(1'700'005'000.0);
+            ASSERT_EQ(probe.recentSessionModifications(patterns, now, 3000),
+                      walker.recentSessionModifications(patterns, now, 3000))
+                << "step " << stepIndex << ": " << change;
         }
     }
     // Most steps must have been answered from what was kept, or nothing is being saved.
