@@ -14,12 +14,16 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -145,14 +149,22 @@ private:
     ScratchFolder folder_;
 };
 
-/// A home folder with 20,000 session files in the places the catalog's agents write them.
+/// A home folder with 20,000 session files in the places the catalog's agents write them, written
+/// over the last 90 days.
 class FakeHome {
 public:
     FakeHome() : folder_("stayloom-bench-home") {
         const auto& home = folder_.path();
         int written = 0;
+        // Transcripts pile up over months; only the few of sessions running now are recent.
+        const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         auto session = [&](const fs::path& path) {
             writeFile(path, "{}\n");
+            if (written % 2'000 != 0) {
+                const std::time_t age = 600 + (written * 397L * 60) % (90L * 24 * 3600);
+                const timespec times[2] = {{now - age, 0}, {now - age, 0}};
+                ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+            }
             ++written;
         };
         for (int project = 0; project < 120; ++project) {
