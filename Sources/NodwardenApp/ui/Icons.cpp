@@ -69,6 +69,9 @@ const std::vector<ThemeMapping>& themeTable() {
         {"arrow.down.circle", {"folder-download-symbolic", "go-down-symbolic"}},
         {"switch.2", {"preferences-other-symbolic", "emblem-system-symbolic"}},
         {"ladybug", {"dialog-information-symbolic"}},
+        {"checklist", {"view-list-symbolic", "checkbox-checked-symbolic"}},
+        {"accessibility",
+         {"preferences-desktop-accessibility-symbolic", "preferences-desktop-accessibility"}},
         {"circle", {"radio-symbolic", "media-record-symbolic"}},
         {cupMarkSymbol, {}},
     };

@@ -466,6 +466,20 @@ void drawSleepPower(Canvas& c) {
     c.fill(circle(19.5, 4.5, 2.5).subtracted(circle(21, 3.3, 2)));
 }
 
+void drawChecklist(Canvas& c) {
+    for (const double y : {5.5, 12.0, 18.5}) {
+        c.stroke(polyline({{3.5, y}, {5.3, y + 1.8}, {8.5, y - 1.8}}), 1.7);
+        c.stroke(polyline({{11.5, y}, {20.5, y}}), 1.8);
+    }
+}
+
+void drawAccessibility(Canvas& c) {
+    c.stroke(circle(12, 12, 10), 1.6);
+    c.fill(circle(12, 7, 1.8));
+    c.stroke(polyline({{7, 10}, {12, 11}, {17, 10}}), 1.7);
+    c.stroke(polyline({{9.5, 18}, {12, 11}, {14.5, 18}}), 1.7);
+}
+
 int batteryPercent(const QString& name) {
     static const QRegularExpression digits(QStringLiteral("^battery\\.(\\d+)"));
     const auto match = digits.match(name);
@@ -536,6 +550,8 @@ const std::vector<NamedDrawing>& drawings() {
         {"waveform.path.ecg", [](Canvas& c, bool, const QString&) { drawWaveform(c); }},
         {"switch.2", [](Canvas& c, bool, const QString&) { drawSwitches(c); }},
         {"ladybug", [](Canvas& c, bool, const QString&) { drawBug(c); }},
+        {"checklist", [](Canvas& c, bool, const QString&) { drawChecklist(c); }},
+        {"accessibility", [](Canvas& c, bool, const QString&) { drawAccessibility(c); }},
         {"circle", [](Canvas& c, bool f, const QString&) { c.shape(circle(12, 12, 9.5), f, 1.8); }},
     };
     return table;
