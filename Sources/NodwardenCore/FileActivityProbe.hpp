@@ -55,8 +55,8 @@ public:
     virtual void folderOpened(const std::string& folder, const std::vector<std::string>& names,
                               bool anyName) = 0;
 
-    /// A matched path. `plainFile` when it is a regular file reached without a symbolic link,
-    /// so that its modification is an event in its own folder.
+    /// A matched path. `plainFile` when the entry itself is a regular file (not a folder, not a
+    /// symbolic link), so that its changes are events of the folder it is listed in.
     virtual void matched(const std::string& path, Date modified, bool plainFile) = 0;
 
     /// The walk had to go on through `path`, a symbolic link whose target is missing or no
