@@ -2,14 +2,14 @@
 # Installs the Debian packages the build and the tests need, only those missing.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ pkg-config clang-format
-  nlohmann-json3-dev libutf8proc-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libsystemd-dev libatspi2.0-dev qt6-base-dev
-  dbus-daemon python3-dbus python3-gi python3-dbusmock
-  xvfb xauth at-spi2-core libgtk-3-bin libatk-adaptor
-)
+# One package a line in scripts/packages/*.list; "#" starts a comment.
+packages=()
+for list in "$(dirname "$0")"/packages/*.list; do
+  while read -r package _; do
+    package=${package%%#*}
+    [ -n "$package" ] && packages+=("$package")
+  done <"$list"
+done
 
 missing=()
 for package in "${packages[@]}"; do
