@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <regex>
 #include <thread>
 
@@ -158,6 +159,11 @@ struct FirstRunCase {
     /// Why the question cannot be asked, as the program says it.
     const char* cannotAsk;
 };
+
+// CTest lists each case by this text rather than by its bytes.
+void PrintTo(const FirstRunCase& example, std::ostream* out) {
+    *out << example.name;
+}
 
 class FirstRunTests : public ProgramTests, public ::testing::WithParamInterface<FirstRunCase> {};
 
