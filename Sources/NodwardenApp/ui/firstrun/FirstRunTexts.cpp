@@ -1,0 +1,111 @@
+#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
+
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+#include <NodwardenCore/AgentResolver.hpp>
+
+#include <QPushButton>
+#include <QWidget>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+namespace nodwarden::app::FirstRun {
+
+const QString privacyParagraph = QStringLiteral(
+    "Never opens your files. It looks at process command lines and CPU, at the names and "
+    "modification times of your agents' session files, and — only if you grant Accessibility — "
+    "at the on-screen text of the agent apps you enable and of the terminals we support. A "
+    "command line can include a prompt you passed on it, and on-screen text includes whatever is "
+    "visible in that window, your code included: both are matched against status phrases on "
+    "your Mac and discarded on the spot, never stored and never sent. Nothing about your work "
+    "leaves your Mac. There are no analytics or telemetry of any kind: the only network use is "
+    "the update check, which you can turn off in Settings.");
+
+namespace {
+
+const QString accessibilityExplanation = QStringLiteral(
+    "Stayloom reads window titles and visible on-screen text of the agent apps you enable and of "
+    "the terminals it supports, to tell “working” from “done”. Worth knowing what that covers: "
+    "the visible text of an editor or terminal window includes your code. It is matched against "
+    "short status phrases on your Mac and discarded on the spot — never stored, never sent, "
+    "never written to the log. It never opens your files. ");
+
+} // namespace
+
+std::vector<LegalLink> legalLinks(const QString& base) {
+    QString root = base;
+    while (root.endsWith(u'/')) {
+        root.chop(1);
+    }
+    return {
+        {QStringLiteral("EULA"), root + QStringLiteral("/eula.html"), QStringLiteral("eulaLink")},
+        {QStringLiteral("Privacy Policy"), root + QStringLiteral("/privacy.html"),
+         QStringLiteral("privacyPolicyLink")},
+        {QStringLiteral("Terms"), root + QStringLiteral("/terms.html"),
+         QStringLiteral("termsLink")},
+    };
+}
+
+std::vector<AgentGroup> agentGroups() {
+    const std::vector<std::pair<AgentProfile::Kind, QString>> order = {
+        {AgentProfile::Kind::cli, QStringLiteral("Command-line agents")},
+        {AgentProfile::Kind::desktopAI, QStringLiteral("Desktop apps")},
+        {AgentProfile::Kind::editor, QStringLiteral("Code editors & agentic IDEs")},
+    };
+    const std::vector<AgentProfile> catalog = AgentCatalog::builtin();
+    std::vector<AgentGroup> groups;
+    for (const auto& [kind, caption] : order) {
+        AgentGroup group{caption, {}};
+        std::copy_if(catalog.begin(), catalog.end(), std::back_inserter(group.profiles),
+                     [kind = kind](const AgentProfile& profile) { return profile.kind == kind; });
+        groups.push_back(std::move(group));
+    }
+    return groups;
+}
+
+GuardSettings withAgentWatched(GuardSettings settings, const std::string& agentID, bool watched) {
+    auto& disabled = settings.disabledAgentIDs;
+    const auto found = std::find(disabled.begin(), disabled.end(), agentID);
+    if (watched) {
+        disabled.erase(std::remove(disabled.begin(), disabled.end(), agentID), disabled.end());
+    } else if (found == disabled.end()) {
+        disabled.push_back(agentID);
+    }
+    return settings;
+}
+
+QString accessibilityDetail(const GuardSettings& settings) {
+    const std::vector<AgentProfile> watched = AgentResolver::make(settings).profiles;
+    return accessibilityExplanation +
+           QString::fromStdString(AccessibilityNotice::onboardingNote(watched));
+}
+
+QPixmap symbolPixmap(const QString& symbol, int size, const QColor& color, const QWidget* context) {
+    const qreal ratio = context ? context->devicePixelRatioF() : 1.0;
+    return symbolIcon(symbol, color).pixmap(QSize(size, size), ratio);
+}
+
+void stylePrimaryButton(QPushButton& button) {
+    const QColor accent = Theme::brandAccent();
+    // A style sheet rather than the palette: styles lighten a palette's button colour into a
+    // gradient that leaves white text hard to read.
+    button.setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: white; "
+                                        "border: 1px solid %2; border-radius: 5px; "
+                                        "padding: 4px 16px; }"
+                                        "QPushButton:pressed { background-color: %2; }"
+                                        "QPushButton:focus { border: 2px solid %2; }")
+                             .arg(accent.name(), accent.darker(130).name()));
+}
+
+Onboarding::DetectionHeadline detectionHeadline(const AppModel& model) {
+    std::optional<std::string> firstAgent;
+    if (!model.agentRows().empty()) {
+        firstAgent = model.agentRows().front().name;
+    }
+    return Onboarding::detectionHeadline(model.lastSignalStrength(), firstAgent);
+}
+
+} // namespace nodwarden::app::FirstRun

@@ -1,0 +1,95 @@
+#include <NodwardenApp/ui/panel/StatusPanel.hpp>
+
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelFooter.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelHero.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelModePicker.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include <QMetaMethod>
+#include <QVBoxLayout>
+
+namespace nodwarden::app {
+
+StatusPanel::StatusPanel(AppModel& model, PanelClock clock, QWidget* parent)
+    : QWidget(parent), model_(model) {
+    nameWidget(*this, QStringLiteral("statusPanel"), QStringLiteral("Stayloom"));
+    Theme::applyBrandAccent(*this);
+    setFixedWidth(panelWidth);
+
+    hero_ = new HeroView(model, clock, this);
+    modePicker_ = new ModePicker(model, this);
+    lidClosedBanner_ = new WarningRow(QStringLiteral("lidClosedWarningBanner"), false, this);
+    staleSleepRow_ = new WarningRow(QStringLiteral("staleSleepWarningRow"), true, this);
+    staleSleepRow_->setTexts(QString::fromUtf8(staleSleepTitle), QString::fromUtf8(staleSleepHint));
+    impactBand_ = new ImpactBand(model, clock, this);
+    agents_ = new AgentsSection(model, this);
+    infoStrip_ = new InfoStrip(model, this);
+    footer_ = new FooterBar(model, this);
+
+    connect(staleSleepRow_, &ClickableFrame::activated, this,
+            [this] { model_.restoreStaleSleepBlock(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 10);
+    layout->setSpacing(12);
+    layout->addWidget(hero_);
+    layout->addWidget(modePicker_);
+    layout->addWidget(lidClosedBanner_);
+    layout->addWidget(staleSleepRow_);
+    layout->addWidget(impactBand_);
+    layout->addWidget(makeDivider(this));
+    layout->addWidget(agents_);
+    layout->addWidget(makeDivider(this));
+    layout->addWidget(infoStrip_);
+    layout->addWidget(makeDivider(this));
+    layout->addWidget(footer_);
+
+    // Every change signal of the model redraws the panel; the statistics have no signal of their
+    // own while the settings window is closed, so they are read again on any change.
+    const QMetaObject* meta = model.metaObject();
+    const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("refresh()"));
+    for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
+        const QMetaMethod method = meta->method(index);
+        if (method.methodType() == QMetaMethod::Signal && method.parameterCount() == 0) {
+            connect(&model, method, this, slot);
+        }
+    }
+    refresh();
+}
+
+void StatusPanel::refresh() {
+    hero_->refresh();
+    modePicker_->refresh();
+    const auto lidWarning = model_.lidClosedWarning();
+    lidClosedBanner_->setVisible(lidWarning.has_value());
+    if (lidWarning) {
+        lidClosedBanner_->setTexts(*lidWarning);
+    }
+    staleSleepRow_->setVisible(model_.staleSleepBlockDetected());
+    impactBand_->refresh();
+    agents_->refresh();
+    infoStrip_->refresh();
+    fitHeight();
+}
+
+void StatusPanel::fitHeight() {
+    // Rows come and go with the model; a panel that is its own window follows its content.
+    if (isWindow() && layout() != nullptr) {
+        layout()->activate();
+        const int height = hasHeightForWidth() ? heightForWidth(panelWidth) : sizeHint().height();
+        if (height != this->height()) {
+            resize(panelWidth, height);
+        }
+    }
+}
+
+void StatusPanel::showEvent(QShowEvent* event) {
+    refresh();
+    QWidget::showEvent(event);
+}
+
+} // namespace nodwarden::app

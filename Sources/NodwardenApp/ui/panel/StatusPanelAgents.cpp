@@ -1,0 +1,184 @@
+#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
+
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include <QHBoxLayout>
+#include <QImage>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+#include <map>
+#include <string>
+
+namespace nodwarden::app {
+
+namespace {
+
+constexpr int agentIconSize = 20;
+
+bool rendersVisibly(const QIcon& icon) {
+    const QImage image = icon.pixmap(QSize(agentIconSize, agentIconSize)).toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) > 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<QIcon> applicationIcon(const std::string& bundleID) {
+    static std::map<std::string, std::optional<QIcon>> cache;
+    if (const auto found = cache.find(bundleID); found != cache.end()) {
+        return found->second;
+    }
+    std::optional<QIcon> icon;
+    const QString name = QString::fromStdString(bundleID);
+    if (!name.isEmpty() && QIcon::hasThemeIcon(name)) {
+        QIcon themed = QIcon::fromTheme(name);
+        if (rendersVisibly(themed)) {
+            icon = std::move(themed);
+        }
+    }
+    cache.emplace(bundleID, icon);
+    return icon;
+}
+
+StatePill::StatePill(const QString& text, bool working, QWidget* parent)
+    : QLabel(text, parent), working_(working) {
+    nameWidget(*this, QStringLiteral("agentStatePill"), text);
+    const QColor foreground = working ? Theme::green() : Theme::secondaryText(palette());
+    const QColor background = Theme::withOpacity(working ? Theme::green() : Theme::gray(), 0.16);
+    QFont pillFont = font();
+    if (pillFont.pointSizeF() > 0) {
+        pillFont.setPointSizeF(pillFont.pointSizeF() - 2);
+    }
+    pillFont.setBold(true);
+    setFont(pillFont);
+    setStyleSheet(QStringLiteral("QLabel { color: %1; background: %2; border-radius: 8px; "
+                                 "padding: 1px 7px; }")
+                      .arg(foreground.name(), background.name(QColor::HexArgb)));
+}
+
+AgentRowView::AgentRowView(const AgentStatusRow& row, QWidget* parent)
+    : QWidget(parent), row_(row) {
+    const QString name = QString::fromStdString(row.name);
+    nameWidget(*this, QStringLiteral("agentRow"), name);
+    setAccessibleDescription(QString::fromStdString(row.detail + " — " + row.state));
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("agentIcon"));
+    icon->setFixedSize(agentIconSize, agentIconSize);
+    std::optional<QIcon> appIcon;
+    if (row.bundleID) {
+        appIcon = applicationIcon(*row.bundleID);
+    }
+    showsApplicationIcon_ = appIcon.has_value();
+    const QIcon shown =
+        appIcon ? *appIcon
+                : symbolIcon(QString::fromStdString(row.symbol),
+                             row.isWorking ? Theme::green() : Theme::secondaryText(palette()));
+    icon->setPixmap(shown.pixmap(QSize(agentIconSize, agentIconSize)));
+    icon->setAccessibleName(showsApplicationIcon_ ? name : QString::fromStdString(row.symbol));
+
+    auto* title = new ElidedLabel(this);
+    title->setObjectName(QStringLiteral("agentName"));
+    title->setFullText(name);
+    auto* detail = makeSecondaryLabel(QString::fromStdString(row.detail), this);
+    detail->setObjectName(QStringLiteral("agentDetail"));
+
+    auto* texts = new QVBoxLayout;
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(0);
+    texts->addWidget(title);
+    texts->addWidget(detail);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setSpacing(8);
+    layout->addWidget(icon, 0, Qt::AlignVCenter);
+    layout->addLayout(texts, 1);
+    layout->addWidget(new StatePill(QString::fromStdString(row.state), row.isWorking, this), 0,
+                      Qt::AlignVCenter);
+}
+
+AgentsSection::AgentsSection(AppModel& model, QWidget* parent)
+    : QWidget(parent), model_(model), summary_(makeSecondaryLabel(QString(), this)),
+      emptyRow_(new QWidget(this)), rowsBox_(new QWidget(this)),
+      rowsLayout_(new QVBoxLayout(rowsBox_)),
+      accessibilityRow_(new WarningRow(QStringLiteral("accessibilityWarningRow"), true, this)) {
+    nameWidget(*this, QStringLiteral("agentsSection"), QStringLiteral("Agents"));
+    nameWidget(*summary_, QStringLiteral("agentsSummaryLabel"), QStringLiteral("Agent summary"));
+
+    auto* heading = new QLabel(QStringLiteral("Agents"), this);
+    heading->setObjectName(QStringLiteral("agentsHeading"));
+    QFont headingFont = heading->font();
+    headingFont.setBold(true);
+    heading->setFont(headingFont);
+    auto* header = new QHBoxLayout;
+    header->addWidget(heading);
+    header->addStretch(1);
+    header->addWidget(summary_);
+
+    nameWidget(*emptyRow_, QStringLiteral("agentsEmptyRow"), QStringLiteral("No agents running"));
+    {
+        auto* layout = new QHBoxLayout(emptyRow_);
+        layout->setContentsMargins(0, 2, 0, 2);
+        layout->setSpacing(8);
+        layout->addWidget(new SymbolLabel(QStringLiteral("magnifyingglass"), 16,
+                                          Theme::secondaryText(palette()), emptyRow_));
+        layout->addWidget(makeSecondaryLabel(QStringLiteral("No agents running"), emptyRow_), 1);
+    }
+
+    rowsBox_->setObjectName(QStringLiteral("agentRows"));
+    rowsLayout_->setContentsMargins(0, 0, 0, 0);
+    rowsLayout_->setSpacing(4);
+
+    connect(accessibilityRow_, &ClickableFrame::activated, this,
+            [this] { model_.requestAccessibilityPermission(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addLayout(header);
+    layout->addWidget(emptyRow_);
+    layout->addWidget(rowsBox_);
+    layout->addWidget(accessibilityRow_);
+    refresh();
+}
+
+void AgentsSection::refresh() {
+    summary_->setText(model_.agentSummary());
+    if (!shownRows_ || *shownRows_ != model_.agentRows()) {
+        rebuildRows();
+    }
+    const auto warning = model_.accessibilityWarning();
+    accessibilityRow_->setVisible(warning.has_value());
+    if (warning) {
+        accessibilityRow_->setTexts(*warning, QString::fromUtf8(accessibilityHint));
+    }
+}
+
+void AgentsSection::rebuildRows() {
+    while (QLayoutItem* item = rowsLayout_->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            delete widget;
+        }
+        delete item;
+    }
+    const std::vector<AgentStatusRow>& rows = model_.agentRows();
+    for (const AgentStatusRow& row : rows) {
+        rowsLayout_->addWidget(new AgentRowView(row, rowsBox_));
+    }
+    emptyRow_->setVisible(rows.empty());
+    rowsBox_->setVisible(!rows.empty());
+    shownRows_ = rows;
+}
+
+} // namespace nodwarden::app

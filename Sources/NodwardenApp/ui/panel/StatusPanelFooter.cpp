@@ -1,0 +1,118 @@
+#include <NodwardenApp/ui/panel/StatusPanelFooter.hpp>
+
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace nodwarden::app {
+
+namespace {
+
+constexpr int factSymbolSize = 16;
+constexpr int factDividerHeight = 24;
+
+QFrame* verticalDivider(QWidget* parent) {
+    auto* line = makeDivider(parent);
+    line->setFixedSize(1, factDividerHeight);
+    return line;
+}
+
+} // namespace
+
+InfoStrip::InfoStrip(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    nameWidget(*this, QStringLiteral("infoStrip"), QStringLiteral("Power facts"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    power_ = addFact(QStringLiteral("infoPower"), QStringLiteral("Power"));
+    layout->addWidget(verticalDivider(this), 0, Qt::AlignVCenter);
+    sleep_ = addFact(QStringLiteral("infoSleep"), QStringLiteral("Sleep"));
+    layout->addWidget(verticalDivider(this), 0, Qt::AlignVCenter);
+    lid_ = addFact(QStringLiteral("infoLid"), QStringLiteral("Lid"));
+    refresh();
+}
+
+InfoStrip::Fact InfoStrip::addFact(const QString& objectName, const QString& accessibleName) {
+    auto* box = new QWidget(this);
+    nameWidget(*box, objectName, accessibleName);
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(3);
+    Fact fact{new SymbolLabel(QStringLiteral("circle"), factSymbolSize,
+                              Theme::secondaryText(palette()), box),
+              new QLabel(box)};
+    fact.value->setObjectName(objectName + QStringLiteral("Value"));
+    fact.value->setAlignment(Qt::AlignCenter);
+    column->addWidget(fact.symbol, 0, Qt::AlignHCenter);
+    column->addWidget(fact.value, 0, Qt::AlignHCenter);
+    static_cast<QHBoxLayout*>(layout())->addWidget(box, 1);
+    return fact;
+}
+
+void InfoStrip::show(Fact& fact, const QString& symbol, const QString& value, const QColor& tint) {
+    fact.symbol->setSymbol(symbol, tint);
+    if (fact.value->text() != value) {
+        fact.value->setText(value);
+    }
+    setTextColor(*fact.value, tint);
+    QWidget* box = fact.value->parentWidget();
+    box->setAccessibleDescription(value);
+}
+
+void InfoStrip::refresh() {
+    const QColor secondary = Theme::secondaryText(palette());
+    const auto percent = model_.batteryPercent();
+    show(power_,
+         model_.isOnACPower() ? QStringLiteral("powerplug.fill") : QStringLiteral("battery.100"),
+         percent ? QString::number(*percent) + QLatin1Char('%') : QStringLiteral("—"),
+         model_.isBatteryWarning() ? Theme::orange() : secondary);
+    const bool blocked = model_.sleepPreventionEnabled();
+    show(sleep_, QStringLiteral("powersleep"),
+         blocked ? QStringLiteral("Blocked") : QStringLiteral("Normal"),
+         blocked ? Theme::green() : secondary);
+    show(lid_, QStringLiteral("laptopcomputer"), model_.lidDescription(), secondary);
+}
+
+FooterBar::FooterBar(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    nameWidget(*this, QStringLiteral("footerBar"), QStringLiteral("Actions"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+
+    auto* settings = addButton(QStringLiteral("Settings"), QStringLiteral("gearshape"),
+                               QStringLiteral("settingsButton"));
+    auto* restore = addButton(QStringLiteral("Restore"), QStringLiteral("arrow.counterclockwise"),
+                              QStringLiteral("restoreButton"));
+    auto* quit =
+        addButton(QStringLiteral("Quit"), QStringLiteral("power"), QStringLiteral("quitButton"));
+    restore->setToolTip(QStringLiteral("Turn keep-awake off and restore normal sleep"));
+
+    connect(settings, &QToolButton::clicked, this, [this] { model_.openSettingsWindow(); });
+    connect(restore, &QToolButton::clicked, this, [this] { model_.emergencyRestore(); });
+    connect(quit, &QToolButton::clicked, this, [this] { model_.quit(); });
+}
+
+QToolButton* FooterBar::addButton(const QString& caption, const QString& symbol,
+                                  const QString& objectName) {
+    auto* button = new QToolButton(this);
+    nameWidget(*button, objectName, caption);
+    button->setText(caption);
+    button->setIcon(symbolIcon(symbol, Theme::secondaryText(palette())));
+    button->setIconSize(QSize(16, 16));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setAutoRaise(true);
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    QPalette captionPalette = button->palette();
+    captionPalette.setColor(QPalette::ButtonText, Theme::secondaryText(palette()));
+    button->setPalette(captionPalette);
+    static_cast<QHBoxLayout*>(layout())->addWidget(button, 1);
+    return button;
+}
+
+} // namespace nodwarden::app

@@ -1,0 +1,144 @@
+#include <NodwardenApp/ui/panel/StatusPanelHero.hpp>
+
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace nodwarden::app {
+
+namespace {
+
+constexpr int circleSize = 44;
+constexpr int glyphSize = 22;
+
+} // namespace
+
+/// The tinted circle with the status glyph.
+class HeroCircle : public QWidget {
+public:
+    explicit HeroCircle(QWidget* parent) : QWidget(parent) {
+        setFixedSize(circleSize, circleSize);
+        nameWidget(*this, QStringLiteral("heroGlyph"), QString());
+    }
+
+    void setGlyph(const QString& glyph, const QColor& color) {
+        if (glyph == glyph_ && color == color_) {
+            return;
+        }
+        glyph_ = glyph;
+        color_ = color;
+        setAccessibleName(glyph);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Theme::withOpacity(color_, 0.16));
+        painter.drawEllipse(rect());
+        const QRect glyphRect((width() - glyphSize) / 2, (height() - glyphSize) / 2, glyphSize,
+                              glyphSize);
+        symbolIcon(glyph_, color_).paint(&painter, glyphRect);
+    }
+
+private:
+    QString glyph_;
+    QColor color_;
+};
+
+HeroView::HeroView(AppModel& model, PanelClock clock, QWidget* parent)
+    : QWidget(parent), model_(model), clock_(std::move(clock)), circle_(new HeroCircle(this)),
+      statusLabel_(new QLabel(this)), elapsedLabel_(new QLabel(this)),
+      reasonLabel_(makeSecondaryLabel(QString(), this)), elapsedTimer_(new QTimer(this)) {
+    nameWidget(*this, QStringLiteral("heroView"), QStringLiteral("Status"));
+    nameWidget(*statusLabel_, QStringLiteral("heroStatusLabel"), QStringLiteral("Status"));
+    nameWidget(*elapsedLabel_, QStringLiteral("heroElapsedLabel"),
+               QStringLiteral("Time kept awake"));
+    nameWidget(*reasonLabel_, QStringLiteral("heroReasonLabel"), QStringLiteral("Reason"));
+
+    QFont titleFont = statusLabel_->font();
+    titleFont.setBold(true);
+    if (titleFont.pointSizeF() > 0) {
+        titleFont.setPointSizeF(titleFont.pointSizeF() + 3);
+    }
+    statusLabel_->setFont(titleFont);
+    elapsedLabel_->setFont(titleFont);
+    reasonLabel_->setWordWrap(true);
+
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setContentsMargins(0, 0, 0, 0);
+    titleRow->setSpacing(5);
+    titleRow->addWidget(statusLabel_);
+    titleRow->addWidget(elapsedLabel_);
+    titleRow->addStretch(1);
+
+    auto* texts = new QVBoxLayout;
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(2);
+    texts->addLayout(titleRow);
+    texts->addWidget(reasonLabel_);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    layout->addWidget(circle_, 0, Qt::AlignVCenter);
+    layout->addLayout(texts, 1);
+
+    elapsedTimer_->setObjectName(QStringLiteral("heroElapsedTimer"));
+    elapsedTimer_->setInterval(1000);
+    connect(elapsedTimer_, &QTimer::timeout, this, &HeroView::refreshElapsed);
+    refresh();
+}
+
+void HeroView::refresh() {
+    const GuardStatus status = model_.status();
+    const QColor color = Theme::statusColor(status);
+    circle_->setGlyph(model_.heroGlyph(), color);
+    const QString title = panelText(displayName(status));
+    if (statusLabel_->text() != title) {
+        statusLabel_->setText(title);
+    }
+    if (reasonLabel_->text() != model_.statusReason()) {
+        reasonLabel_->setText(model_.statusReason());
+    }
+    reasonLabel_->setVisible(!model_.statusReason().isEmpty());
+    setTextColor(*elapsedLabel_, color);
+    refreshElapsed();
+}
+
+void HeroView::refreshElapsed() {
+    const auto since = model_.guardingSince();
+    elapsedLabel_->setVisible(since.has_value());
+    if (!since) {
+        elapsedLabel_->clear();
+        return;
+    }
+    const QString text =
+        QStringLiteral("· ") + panelText(PanelTexts::elapsedShort(clock_() - *since));
+    if (elapsedLabel_->text() != text) {
+        elapsedLabel_->setText(text);
+    }
+}
+
+void HeroView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshElapsed();
+    elapsedTimer_->start();
+}
+
+void HeroView::hideEvent(QHideEvent* event) {
+    elapsedTimer_->stop();
+    QWidget::hideEvent(event);
+}
+
+} // namespace nodwarden::app

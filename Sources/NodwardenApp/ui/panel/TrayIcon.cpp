@@ -1,0 +1,168 @@
+#include <NodwardenApp/ui/panel/TrayIcon.hpp>
+
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/panel/StatusPanel.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace nodwarden::app {
+
+namespace {
+
+/// The panel's own window where there is no tray. Closing only hides it; the first time, the
+/// terminal hears how to get it back.
+class PanelWindow : public QWidget {
+public:
+    PanelWindow() : QWidget(nullptr, Qt::Window) {}
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (!noted_) {
+            noted_ = true;
+            std::fprintf(stderr, "Stayloom keeps running without a window. Start Stayloom again "
+                                 "to bring the panel back.\n");
+        }
+        QWidget::closeEvent(event);
+    }
+
+private:
+    bool noted_ = false;
+};
+
+} // namespace
+
+TrayIcon::TrayIcon(AppModel& model, PanelClock clock, bool systemTrayAvailable, QObject* parent)
+    : QObject(parent), model_(model) {
+    if (systemTrayAvailable) {
+        panel_ = new StatusPanel(model, std::move(clock));
+        panel_->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+        window_.reset(panel_);
+
+        menu_ = std::make_unique<QMenu>();
+        menu_->setObjectName(QStringLiteral("trayMenu"));
+        menu_->addAction(QStringLiteral("Open Stayloom"), this, [this] { activate(); });
+        menu_->addAction(QStringLiteral("Settings…"), this,
+                         [this] { model_.openSettingsWindow(); });
+        menu_->addSeparator();
+        menu_->addAction(QStringLiteral("Quit Stayloom"), this, [this] { model_.quit(); });
+
+        trayIcon_ = std::make_unique<QSystemTrayIcon>();
+        trayIcon_->setObjectName(QStringLiteral("trayIcon"));
+        trayIcon_->setContextMenu(menu_.get());
+        connect(trayIcon_.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger ||
+                        reason == QSystemTrayIcon::DoubleClick) {
+                        togglePanel();
+                    }
+                });
+        for (auto signal : {&AppModel::statusChanged, &AppModel::statusReasonChanged}) {
+            connect(&model, signal, this, &TrayIcon::refreshTrayIcon);
+        }
+        refreshTrayIcon();
+        trayIcon_->show();
+        return;
+    }
+
+    auto window = std::make_unique<PanelWindow>();
+    window->setObjectName(QStringLiteral("panelWindow"));
+    window->setWindowTitle(QStringLiteral("Stayloom"));
+    window->setAccessibleName(QStringLiteral("Stayloom"));
+    window->setWindowIcon(statusIcon(model));
+    panel_ = new StatusPanel(model, std::move(clock), window.get());
+    auto* note = makeSecondaryLabel(QString::fromUtf8(windowedNote), window.get(), -2);
+    note->setObjectName(QStringLiteral("panelWindowNote"));
+    note->setWordWrap(true);
+    note->setFixedWidth(StatusPanel::panelWidth - 32);
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 12);
+    layout->addWidget(panel_);
+    layout->addWidget(note, 0, Qt::AlignHCenter);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    connect(&model, &AppModel::statusChanged, window.get(),
+            [this] { window_->setWindowIcon(statusIcon(model_)); });
+    window_ = std::move(window);
+    window_->show();
+}
+
+TrayIcon::~TrayIcon() {
+    if (trayIcon_) {
+        trayIcon_->hide();
+    }
+}
+
+QWidget* TrayIcon::panelWindow() const {
+    return window_.get();
+}
+
+QIcon TrayIcon::statusIcon(const AppModel& model) {
+    return symbolIcon(model.statusIconName(), Theme::statusColor(model.status()));
+}
+
+QString TrayIcon::toolTip(const AppModel& model) {
+    return QStringLiteral("Stayloom — ") + panelText(displayName(model.status()));
+}
+
+void TrayIcon::refreshTrayIcon() {
+    const QString name =
+        model_.statusIconName() + QLatin1Char('/') + Theme::statusColor(model_.status()).name();
+    if (name != shownIconName_) {
+        shownIconName_ = name;
+        trayIcon_->setIcon(statusIcon(model_));
+    }
+    trayIcon_->setToolTip(toolTip(model_));
+}
+
+void TrayIcon::togglePanel() {
+    if (usesSystemTray() && window_->isVisible()) {
+        window_->hide();
+        return;
+    }
+    activate();
+}
+
+void TrayIcon::activate() {
+    if (usesSystemTray()) {
+        panel_->refresh();
+        placePopup();
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void TrayIcon::placePopup() {
+    // Next to the icon where the tray tells where it is, else where the pointer is (the click).
+    const QRect icon = trayIcon_->geometry();
+    const QPoint anchor = icon.isValid() ? icon.center() : QCursor::pos();
+    const QScreen* screen = QGuiApplication::screenAt(anchor);
+    if (screen == nullptr) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    const QSize size = window_->size();
+    QPoint topLeft(anchor.x() - size.width() / 2, 0);
+    const bool iconAtBottom = anchor.y() > area.center().y();
+    topLeft.setY(iconAtBottom ? (icon.isValid() ? icon.top() : anchor.y()) - size.height() - 4
+                              : (icon.isValid() ? icon.bottom() : anchor.y()) + 4);
+    topLeft.setX(
+        std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - size.width())));
+    topLeft.setY(
+        std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - size.height())));
+    window_->move(topLeft);
+}
+
+} // namespace nodwarden::app

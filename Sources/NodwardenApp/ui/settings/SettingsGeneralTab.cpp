@@ -1,0 +1,329 @@
+#include "SettingsGeneralTab.hpp"
+
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include "SettingsDesktopHooks.hpp"
+#include "SettingsEditing.hpp"
+#include "SettingsStyle.hpp"
+#include "SettingsWidgets.hpp"
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include <NodwardenApp/BuildInfo.hpp>
+#include <NodwardenApp/model/AppModel.hpp>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace nodwarden::app {
+
+namespace {
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A line with the warning triangle before a small orange text.
+QWidget* warningLine(const QString& objectName, QLabel*& text, QWidget* parent) {
+    auto* line = new QWidget(parent);
+    line->setObjectName(objectName);
+    auto* layout = new QHBoxLayout(line);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(SettingsUi::symbol(QStringLiteral("exclamationmark.triangle.fill"), line, 16,
+                                         Theme::orange()),
+                      0, Qt::AlignTop);
+    text = SettingsUi::note(QString(), objectName + QStringLiteral("Text"), line);
+    SettingsStyle::makeWarning(*text);
+    layout->addWidget(text, 1);
+    return line;
+}
+
+} // namespace
+
+SettingsGeneralTab::SettingsGeneralTab(AppModel& model, const SettingsDesktopHooks& hooks,
+                                       QWidget* parent)
+    : QWidget(parent), model_(model), hooks_(hooks) {
+    setObjectName(QStringLiteral("generalSettingsPane"));
+    setAccessibleName(QStringLiteral("General"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(12);
+    layout->addWidget(buildHeader());
+    layout->addWidget(buildUpdatesBox());
+    layout->addWidget(buildStateBox());
+    layout->addWidget(buildAgentsBox());
+    layout->addWidget(buildModeBox());
+    layout->addWidget(buildStartupBox());
+    layout->addStretch();
+
+    for (auto signal :
+         {&AppModel::statusChanged, &AppModel::batteryDescriptionChanged,
+          &AppModel::detectedAppNameChanged, &AppModel::agentRowsChanged,
+          &AppModel::lidClosedProtectionEngagedChanged, &AppModel::sleepPreventionEnabledChanged,
+          &AppModel::sleepCommandInFlightChanged, &AppModel::statusReasonChanged,
+          &AppModel::settingsChanged}) {
+        connect(&model_, signal, this, &SettingsGeneralTab::refreshState);
+    }
+    connect(&model_, &AppModel::agentRowsChanged, this, &SettingsGeneralTab::refreshAgents);
+    connect(&model_, &AppModel::modeChanged, this, &SettingsGeneralTab::refreshMode);
+    connect(&model_, &AppModel::settingsChanged, this, &SettingsGeneralTab::refreshSettings);
+    connect(&model_, &AppModel::launchAtLoginMessageChanged, this,
+            &SettingsGeneralTab::refreshSettings);
+    refreshState();
+    refreshAgents();
+    refreshMode();
+    refreshSettings();
+}
+
+QWidget* SettingsGeneralTab::buildHeader() {
+    auto* header = new QWidget(this);
+    header->setObjectName(QStringLiteral("brandHeader"));
+    auto* layout = new QHBoxLayout(header);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(SettingsUi::symbol(QString::fromUtf8(cupMarkSymbol), header, 32));
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(0);
+    QLabel* name = SettingsUi::label(QStringLiteral("Stayloom"), QStringLiteral("productName"));
+    QFont font = name->font();
+    font.setPointSizeF(font.pointSizeF() * 1.5);
+    font.setBold(true);
+    name->setFont(font);
+    texts->addWidget(name);
+    texts->addWidget(SettingsUi::note(QStringLiteral("Version ") + qs(BuildInfo::version),
+                                      QStringLiteral("versionLabel")));
+    layout->addLayout(texts, 1);
+    return header;
+}
+
+QWidget* SettingsGeneralTab::buildUpdatesBox() {
+    auto* box = new SettingsBox(QStringLiteral("Updates"), QStringLiteral("arrow.down.circle"),
+                                QStringLiteral("updatesBox"), this);
+    // This build carries no update feed, so the updater never starts: its controls stay visible
+    // for orientation but cannot be used, and a line says why.
+    QCheckBox* autoCheck = SettingsUi::checkBox(QStringLiteral("Automatically check for updates"),
+                                                QStringLiteral("autoCheckUpdatesCheckBox"), box);
+    autoCheck->setEnabled(false);
+    box->content()->addWidget(autoCheck);
+    QPushButton* check = SettingsUi::button(QStringLiteral("Check for Updates…"),
+                                            QStringLiteral("checkForUpdatesButton"), box);
+    check->setEnabled(false);
+    auto* row = new QHBoxLayout;
+    row->addWidget(check);
+    row->addStretch();
+    box->content()->addLayout(row);
+    const QString domain = QUrl(qs(BuildInfo::websiteBaseURL)).host();
+    box->content()->addWidget(SettingsUi::note(
+        QStringLiteral("Updates are downloaded from ") + domain +
+            QStringLiteral(" and installed with one click. The check sends no personal data."),
+        QStringLiteral("updatesNote"), box));
+    box->content()->addWidget(SettingsUi::note(
+        QStringLiteral("This build has no update feed; it is updated with the system's packages."),
+        QStringLiteral("noUpdateFeedNote"), box));
+    return box;
+}
+
+QWidget* SettingsGeneralTab::buildStateBox() {
+    stateBox_ = new SettingsBox(QStringLiteral("Current State"), model_.statusIconName(),
+                                QStringLiteral("currentStateBox"), this);
+    auto* form = new QFormLayout;
+    form->setHorizontalSpacing(16);
+    auto addRow = [&](const QString& title, const QString& name) {
+        QLabel* value = SettingsUi::label(QString(), name, stateBox_);
+        value->setAccessibleName(title);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        form->addRow(title, value);
+        return value;
+    };
+    statusValue_ = addRow(QStringLiteral("Status"), QStringLiteral("stateStatusValue"));
+    powerValue_ = addRow(QStringLiteral("Power"), QStringLiteral("statePowerValue"));
+    detectedValue_ =
+        addRow(QStringLiteral("Detected agent"), QStringLiteral("stateDetectedAgentValue"));
+    agentsValue_ = addRow(QStringLiteral("Agents"), QStringLiteral("stateAgentsValue"));
+    lidValue_ = addRow(QStringLiteral("Lid-closed prevention"),
+                       QStringLiteral("stateLidClosedPreventionValue"));
+    stateBox_->content()->addLayout(form);
+    stateWarning_ =
+        warningLine(QStringLiteral("stateLidClosedWarning"), stateWarningText_, stateBox_);
+    stateBox_->content()->addWidget(stateWarning_);
+    reason_ = SettingsUi::note(QString(), QStringLiteral("stateReason"), stateBox_);
+    stateBox_->content()->addWidget(reason_);
+    return stateBox_;
+}
+
+QWidget* SettingsGeneralTab::buildAgentsBox() {
+    auto* box =
+        new SettingsBox(QStringLiteral("Agent Detection"), QStringLiteral("bolt.badge.clock"),
+                        QStringLiteral("agentDetectionBox"), this);
+    agentRows_ = box->content();
+    return box;
+}
+
+QWidget* SettingsGeneralTab::buildModeBox() {
+    auto* box = new SettingsBox(QStringLiteral("Mode"), QStringLiteral("switch.2"),
+                                QStringLiteral("modeBox"), this);
+    modePicker_ = new QComboBox(box);
+    modePicker_->setObjectName(QStringLiteral("modePicker"));
+    modePicker_->setAccessibleName(QStringLiteral("Mode"));
+    modePicker_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    modePicker_->setMinimumWidth(280);
+    for (const AppMode mode : appModeAllCases()) {
+        modePicker_->addItem(qs(displayName(mode)), qs(rawValue(mode)));
+    }
+    connect(modePicker_, &QComboBox::activated, this, [this](int index) {
+        const auto mode =
+            appModeFromRawValue(modePicker_->itemData(index).toString().toStdString());
+        if (mode) {
+            model_.setMode(*mode);
+        }
+    });
+    box->content()->addWidget(modePicker_);
+    return box;
+}
+
+QWidget* SettingsGeneralTab::buildStartupBox() {
+    auto* box = new SettingsBox(QStringLiteral("Startup and Safety"), QStringLiteral("lock.shield"),
+                                QStringLiteral("startupAndSafetyBox"), this);
+    QVBoxLayout* content = box->content();
+
+    auto* launchRow = new QHBoxLayout;
+    launchAtLogin_ = SettingsUi::checkBox(QStringLiteral("Launch at login"),
+                                          QStringLiteral("launchAtLoginCheckBox"), box);
+    connect(launchAtLogin_, &QCheckBox::toggled, this, [this](bool on) {
+        model_.setLaunchAtLogin(on);
+        refreshSettings(); // the platform may have refused: show what the model kept
+    });
+    launchRow->addWidget(launchAtLogin_);
+    launchRow->addStretch();
+    QPushButton* openLoginItems = SettingsUi::button(QStringLiteral("Open Login Items…"),
+                                                     QStringLiteral("openLoginItemsButton"), box);
+    connect(openLoginItems, &QPushButton::clicked, this, [this] {
+        if (hooks_.openLoginItems) {
+            hooks_.openLoginItems();
+        }
+    });
+    launchRow->addWidget(openLoginItems);
+    content->addLayout(launchRow);
+    launchMessage_ = SettingsUi::note(QString(), QStringLiteral("launchAtLoginMessage"), box);
+    content->addWidget(launchMessage_);
+
+    restoreOnQuit_ = SettingsUi::checkBox(QStringLiteral("Restore normal sleep on quit"),
+                                          QStringLiteral("restoreNormalSleepOnQuitCheckBox"), box);
+    connect(restoreOnQuit_, &QCheckBox::toggled, this, [this](bool on) {
+        commitEdit([on](GuardSettings& settings) { settings.restoreNormalSleepOnQuit = on; });
+    });
+    content->addWidget(restoreOnQuit_);
+
+    letDisplaySleep_ = SettingsUi::checkBox(QStringLiteral("Let the display sleep"),
+                                            QStringLiteral("letDisplaySleepCheckBox"), box);
+    connect(letDisplaySleep_, &QCheckBox::toggled, this, [this](bool on) {
+        commitEdit([on](GuardSettings& settings) { settings.letDisplaySleep = on; });
+    });
+    content->addWidget(letDisplaySleep_);
+    content->addWidget(SettingsUi::note(
+        QStringLiteral("On, your screens go dark on their own while Stayloom keeps the Mac itself "
+                       "awake for your agents — for overnight runs with external monitors you'd "
+                       "rather not leave lit. Off (the default), the display stays on too."),
+        QStringLiteral("letDisplaySleepHelp"), box));
+
+    lidClosed_ = SettingsUi::checkBox(QStringLiteral("Keep awake with the lid closed"),
+                                      QStringLiteral("keepAwakeWithLidClosedCheckBox"), box);
+    connect(lidClosed_, &QCheckBox::toggled, this, [this](bool on) {
+        commitEdit([on](GuardSettings& settings) { settings.keepAwakeWithLidClosed = on; });
+    });
+    content->addWidget(lidClosed_);
+    content->addWidget(SettingsUi::note(
+        QStringLiteral("You don't need to turn this on. Stayloom already keeps your Mac awake for "
+                       "your agents whenever the lid is open — automatically, and without ever "
+                       "asking for a password. Switch it on only if you want your agents to keep "
+                       "running with the lid closed; macOS will ask for your password once."),
+        QStringLiteral("keepAwakeWithLidClosedHelp"), box));
+    QLabel* heat = nullptr;
+    content->addWidget(warningLine(QStringLiteral("lidClosedHeatWarning"), heat, box));
+    heat->setText(QStringLiteral("A closed lid under heavy work with no external cooling can "
+                                 "overheat your Mac — don't leave it running in a bag or a closed "
+                                 "space."));
+    heat->setAccessibleName(heat->text());
+    startupWarning_ = SettingsUi::note(QString(), QStringLiteral("startupLidClosedWarning"), box);
+    SettingsStyle::makeWarning(*startupWarning_);
+    content->addWidget(startupWarning_);
+    return box;
+}
+
+void SettingsGeneralTab::commitEdit(const std::function<void(GuardSettings&)>& edit) {
+    GuardSettings settings = model_.settings();
+    edit(settings);
+    model_.commitSettings(settings);
+}
+
+void SettingsGeneralTab::refreshState() {
+    stateBox_->setSymbol(model_.statusIconName(), Theme::statusColor(model_.status()));
+    statusValue_->setText(qs(displayName(model_.status())));
+    powerValue_->setText(model_.batteryDescription());
+    detectedValue_->setText(model_.detectedAppName());
+    agentsValue_->setText(model_.agentSummary());
+    const std::optional<QString> warning = model_.lidClosedWarning();
+    lidValue_->setText(SettingsEditing::lidClosedPreventionText(model_.lidClosedProtectionEngaged(),
+                                                                warning.has_value()));
+    stateWarning_->setVisible(warning.has_value());
+    stateWarningText_->setText(warning.value_or(QString()));
+    reason_->setText(model_.statusReason());
+    startupWarning_->setVisible(warning.has_value());
+    startupWarning_->setText(warning.value_or(QString()));
+}
+
+void SettingsGeneralTab::refreshAgents() {
+    while (QLayoutItem* item = agentRows_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    const auto& rows = model_.agentRows();
+    if (rows.empty()) {
+        agentRows_->addWidget(
+            SettingsUi::note(QStringLiteral("No target agent apps detected right now."),
+                             QStringLiteral("noAgentsDetectedLabel")));
+        return;
+    }
+    for (const AgentStatusRow& row : rows) {
+        auto* line = new QWidget;
+        const QString name = QString::fromStdString(row.name);
+        line->setObjectName(QStringLiteral("agentDetectionRow.") + name);
+        line->setAccessibleName(name);
+        auto* layout = new QHBoxLayout(line);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(SettingsUi::symbol(
+            row.isWorking ? QStringLiteral("bolt.fill") : QStringLiteral("circle"), line, 16,
+            row.isWorking ? Theme::green() : Theme::gray()));
+        QLabel* nameLabel = SettingsUi::label(name, QStringLiteral("agentDetectionName"), line);
+        nameLabel->setWordWrap(false);
+        layout->addWidget(nameLabel);
+        layout->addWidget(SettingsUi::note(QString::fromStdString(row.detail),
+                                           QStringLiteral("agentDetectionDetail"), line),
+                          1);
+        agentRows_->addWidget(line);
+    }
+}
+
+void SettingsGeneralTab::refreshMode() {
+    const QSignalBlocker blocker(modePicker_);
+    modePicker_->setCurrentIndex(modePicker_->findData(qs(rawValue(model_.mode()))));
+}
+
+void SettingsGeneralTab::refreshSettings() {
+    const GuardSettings& settings = model_.settings();
+    for (auto [box, value] : {std::pair{launchAtLogin_, settings.launchAtLoginEnabled},
+                              std::pair{restoreOnQuit_, settings.restoreNormalSleepOnQuit},
+                              std::pair{letDisplaySleep_, settings.letDisplaySleep},
+                              std::pair{lidClosed_, settings.keepAwakeWithLidClosed}}) {
+        const QSignalBlocker blocker(box);
+        box->setChecked(value);
+    }
+    const std::optional<QString> message = model_.launchAtLoginMessage();
+    launchMessage_->setVisible(message.has_value());
+    launchMessage_->setText(message.value_or(QString()));
+}
+
+} // namespace nodwarden::app

@@ -1,0 +1,95 @@
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include <QPalette>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace nodwarden::app::Theme {
+
+QColor gray() {
+    return {142, 142, 147};
+}
+
+QColor blue() {
+    return {0, 122, 255};
+}
+
+QColor green() {
+    return {52, 179, 89};
+}
+
+QColor yellow() {
+    return {230, 184, 0};
+}
+
+QColor orange() {
+    return {255, 149, 0};
+}
+
+QColor statusColor(GuardStatus status) {
+    switch (status) {
+    case GuardStatus::off:
+        return gray();
+    case GuardStatus::watching:
+        return blue();
+    case GuardStatus::keepingAwake:
+    case GuardStatus::pluggedInUnlimited:
+        return green();
+    case GuardStatus::idleGrace:
+        return yellow();
+    case GuardStatus::batterySafety:
+    case GuardStatus::thermalSafety:
+        return orange();
+    }
+    return gray();
+}
+
+QColor brandAccent() {
+    return {91, 84, 214};
+}
+
+QColor withOpacity(QColor color, double opacity) {
+    color.setAlphaF(float(std::clamp(opacity, 0.0, 1.0)));
+    return color;
+}
+
+bool isDark(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() <
+           palette.color(QPalette::WindowText).lightness();
+}
+
+QColor secondaryText(const QPalette& palette) {
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor background = palette.color(QPalette::Window);
+    // Two parts text, one part background: readable, yet visibly quieter than the main text.
+    return QColor::fromRgbF((2 * text.redF() + background.redF()) / 3,
+                            (2 * text.greenF() + background.greenF()) / 3,
+                            (2 * text.blueF() + background.blueF()) / 3);
+}
+
+QColor impactSaved(bool dark) {
+    return dark ? QColor::fromRgbF(0.388f, 0.812f, 0.6f) : QColor::fromRgbF(0.137f, 0.478f, 0.298f);
+}
+
+QColor impactAmber(bool dark) {
+    return dark ? QColor::fromRgbF(0.96f, 0.71f, 0.3f) : QColor::fromRgbF(0.78f, 0.49f, 0.08f);
+}
+
+QColor impactSaved(const QPalette& palette) {
+    return impactSaved(isDark(palette));
+}
+
+QColor impactAmber(const QPalette& palette) {
+    return impactAmber(isDark(palette));
+}
+
+void applyBrandAccent(QWidget& widget) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Highlight, brandAccent());
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Link, brandAccent());
+    widget.setPalette(palette);
+}
+
+} // namespace nodwarden::app::Theme
