@@ -314,8 +314,9 @@ void reportReadiness() {
     }
     char* end = nullptr;
     const long fd = std::strtol(value, &end, 10);
+    const bool valid = end != value && *end == '\0' && fd >= 3 && fd <= 1'000'000;
     ::unsetenv("STAYLOOM_READY_FD");
-    if (end == value || *end != '\0' || fd < 3 || fd > 1'000'000) {
+    if (!valid) {
         return;
     }
     static constexpr std::string_view kReady = "READY=1\n";
