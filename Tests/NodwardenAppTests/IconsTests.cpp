@@ -1,6 +1,6 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
-#include <NodwardenApp/ui/Icons.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QImage>
 #include <QPalette>

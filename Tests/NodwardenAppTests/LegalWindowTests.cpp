@@ -1,6 +1,6 @@
 #include "FirstRunTestSupport.hpp"
 
-#include <NodwardenApp/ui/LegalWindow.hpp>
+#include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
 
 #include <QApplication>
 #include <QPushButton>

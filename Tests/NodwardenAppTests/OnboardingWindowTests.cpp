@@ -1,7 +1,7 @@
 #include "FirstRunTestSupport.hpp"
 
 #include <NodwardenApp/model/SettingsStore.hpp>
-#include <NodwardenApp/ui/OnboardingWindow.hpp>
+#include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
 
 #include <QCheckBox>

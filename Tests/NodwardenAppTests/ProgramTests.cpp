@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <regex>
 #include <thread>
 
@@ -254,6 +255,11 @@ struct FirstRunCase {
     const char* answer;
     bool accepted;
 };
+
+// CTest lists each case by this text rather than by its bytes.
+void PrintTo(const FirstRunCase& example, std::ostream* out) {
+    *out << example.name;
+}
 
 class FirstRunTests : public ProgramTests, public ::testing::WithParamInterface<FirstRunCase> {};
 

@@ -6,8 +6,8 @@
 #include "FirstRunTestSupport.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
-#include <NodwardenApp/ui/SettingsStatsTab.hpp>
-#include <NodwardenApp/ui/SettingsWindow.hpp>
+#include <NodwardenApp/ui/settings/SettingsStatsTab.hpp>
+#include <NodwardenApp/ui/settings/SettingsWindow.hpp>
 #include <NodwardenCore/UsageMetrics.hpp>
 
 #include <QApplication>

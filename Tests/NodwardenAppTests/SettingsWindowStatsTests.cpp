@@ -1,6 +1,6 @@
 #include "SettingsWindowHarness.hpp"
 
-#include <NodwardenApp/ui/TrendChart.hpp>
+#include <NodwardenApp/ui/settings/TrendChart.hpp>
 
 #include <QImage>
 #include <QMessageBox>

@@ -6,7 +6,7 @@
 #include "AppModelHarness.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
-#include <NodwardenApp/ui/StatusPanel.hpp>
+#include <NodwardenApp/ui/panel/StatusPanel.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/Notices.hpp>
 

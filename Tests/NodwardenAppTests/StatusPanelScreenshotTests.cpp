@@ -1,7 +1,7 @@
 #include "StatusPanelScene.hpp"
 
-#include <NodwardenApp/ui/Theme.hpp>
-#include <NodwardenApp/ui/TrayIcon.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+#include <NodwardenApp/ui/panel/TrayIcon.hpp>
 
 #include <QCoreApplication>
 #include <QDir>

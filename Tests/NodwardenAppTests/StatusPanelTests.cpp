@@ -1,10 +1,10 @@
 #include "StatusPanelScene.hpp"
 
-#include <NodwardenApp/ui/StatusPanelAgents.hpp>
-#include <NodwardenApp/ui/StatusPanelImpact.hpp>
-#include <NodwardenApp/ui/StatusPanelParts.hpp>
-#include <NodwardenApp/ui/StatusPanelWarnings.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QPushButton>
 #include <QTimer>

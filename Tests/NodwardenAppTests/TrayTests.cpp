@@ -1,11 +1,11 @@
 #include "StatusPanelScene.hpp"
 
 #include <NodwardenApp/platform/UserInterface.hpp>
-#include <NodwardenApp/ui/Icons.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/QtWindowPresenter.hpp>
-#include <NodwardenApp/ui/StatusPanel.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
-#include <NodwardenApp/ui/TrayIcon.hpp>
+#include <NodwardenApp/ui/panel/StatusPanel.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+#include <NodwardenApp/ui/panel/TrayIcon.hpp>
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
+#include <ostream>
 #include <string>
 
 using namespace nodwarden;
@@ -28,6 +30,11 @@ struct PowerCase {
     bool onAC;
     std::optional<int> percent;
 };
+
+// CTest lists each case by this text rather than by its bytes.
+void PrintTo(const PowerCase& example, std::ostream* out) {
+    *out << example.label;
+}
 
 class SysfsPowerReaderCases : public ::testing::TestWithParam<PowerCase> {};
 
@@ -116,7 +123,22 @@ INSTANTIATE_TEST_SUITE_P(
         PowerCase{"full battery with mains missing reads as mains (not discharging)",
                   {{"BAT0", {{"type", "Battery"}, {"status", "Full"}, {"capacity", "100"}}}},
                   true,
-                  100}));
+                  100}),
+    // The label, as letters and digits, names the test, so CTest lists the machine, not its bytes.
+    [](const ::testing::TestParamInfo<PowerCase>& parameter) {
+        std::string name;
+        bool upper = true;
+        for (const char* c = parameter.param.label; *c != '\0'; ++c) {
+            if (std::isalnum(static_cast<unsigned char>(*c)) != 0) {
+                name +=
+                    upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+                upper = false;
+            } else {
+                upper = true;
+            }
+        }
+        return name;
+    });
 
 TEST(SysfsPowerReaderTests, MissingFolderReadsAsMainsWithNoBattery) {
     TemporaryDirectory root;

@@ -1,6 +1,6 @@
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 
-#include <NodwardenApp/ui/FirstRunTexts.hpp>
+#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 
 #include <QSocketNotifier>
 

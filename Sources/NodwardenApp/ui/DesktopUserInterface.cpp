@@ -2,11 +2,11 @@
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/LegalWindow.hpp>
-#include <NodwardenApp/ui/OnboardingWindow.hpp>
+#include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
+#include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>
 #include <NodwardenApp/ui/QtWindowPresenter.hpp>
-#include <NodwardenApp/ui/SettingsWindow.hpp>
-#include <NodwardenApp/ui/TrayIcon.hpp>
+#include <NodwardenApp/ui/settings/SettingsWindow.hpp>
+#include <NodwardenApp/ui/panel/TrayIcon.hpp>
 
 #include <QSystemTrayIcon>
 

@@ -1,6 +1,6 @@
 #include <NodwardenApp/ui/QtWindowPresenter.hpp>
 
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QGuiApplication>
 #include <QProcess>

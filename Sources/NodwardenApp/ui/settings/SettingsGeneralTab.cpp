@@ -1,11 +1,11 @@
 #include "SettingsGeneralTab.hpp"
 
-#include "Icons.hpp"
+#include <NodwardenApp/ui/theme/Icons.hpp>
 #include "SettingsDesktopHooks.hpp"
 #include "SettingsEditing.hpp"
 #include "SettingsStyle.hpp"
 #include "SettingsWidgets.hpp"
-#include "Theme.hpp"
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>

@@ -1,6 +1,6 @@
-#include <NodwardenApp/ui/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
 
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>
 #include <QLabel>

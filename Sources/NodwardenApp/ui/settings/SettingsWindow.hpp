@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenApp/model/SettingsTab.hpp>
-#include <NodwardenApp/ui/SettingsDesktopHooks.hpp>
+#include <NodwardenApp/ui/settings/SettingsDesktopHooks.hpp>
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
-#include <NodwardenApp/ui/LegalWindow.hpp>
+#include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/FirstRunTexts.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QCloseEvent>
 #include <QHBoxLayout>

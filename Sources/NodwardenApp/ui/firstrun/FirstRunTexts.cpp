@@ -1,8 +1,8 @@
-#include <NodwardenApp/ui/FirstRunTexts.hpp>
+#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/Icons.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QPalette>
 #include <QWidget>

@@ -1,9 +1,9 @@
-#include <NodwardenApp/ui/OnboardingWindow.hpp>
+#include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/FirstRunProgressDots.hpp>
-#include <NodwardenApp/ui/FirstRunTexts.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/firstrun/FirstRunProgressDots.hpp>
+#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/FirstRunProgressDots.hpp>
+#include <NodwardenApp/ui/firstrun/FirstRunProgressDots.hpp>
 
 #include <QPainter>
 

@@ -3,7 +3,7 @@
 #include "SettingsEditing.hpp"
 #include "SettingsStyle.hpp"
 #include "SettingsWidgets.hpp"
-#include "Theme.hpp"
+#include <NodwardenApp/ui/theme/Theme.hpp>
 #include "TrendChart.hpp"
 
 #include <NodwardenApp/model/AgentRows.hpp>

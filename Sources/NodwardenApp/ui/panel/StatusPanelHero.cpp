@@ -1,9 +1,9 @@
-#include <NodwardenApp/ui/StatusPanelHero.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelHero.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>
-#include <NodwardenApp/ui/Icons.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>
 #include <QLabel>

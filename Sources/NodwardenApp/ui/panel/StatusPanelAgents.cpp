@@ -1,9 +1,9 @@
-#include <NodwardenApp/ui/StatusPanelAgents.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/Icons.hpp>
-#include <NodwardenApp/ui/StatusPanelWarnings.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>
 #include <QImage>

@@ -1,8 +1,8 @@
-#include <NodwardenApp/ui/StatusPanelModePicker.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelModePicker.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/StatusPanelParts.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>
 #include <QPushButton>

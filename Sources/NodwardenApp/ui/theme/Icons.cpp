@@ -1,6 +1,6 @@
-#include <NodwardenApp/ui/Icons.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
 
-#include <NodwardenApp/ui/IconsFallback.hpp>
+#include <NodwardenApp/ui/theme/IconsFallback.hpp>
 
 #include <QHash>
 #include <QIconEngine>

@@ -1,9 +1,9 @@
-#include <NodwardenApp/ui/StatusPanelFooter.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelFooter.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/Icons.hpp>
-#include <NodwardenApp/ui/StatusPanelParts.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>
 #include <QLabel>

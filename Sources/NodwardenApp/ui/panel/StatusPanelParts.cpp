@@ -1,7 +1,7 @@
-#include <NodwardenApp/ui/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
 
-#include <NodwardenApp/ui/Icons.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenApp/model/AgentRows.hpp>
-#include <NodwardenApp/ui/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
 
 #include <QIcon>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include <NodwardenApp/ui/StatusPanelImpact.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/Icons.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QDateTime>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "SettingsStyle.hpp"
 
-#include "Icons.hpp"
-#include "Theme.hpp"
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QFont>
 #include <QPalette>

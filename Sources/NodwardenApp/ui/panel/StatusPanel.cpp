@@ -1,13 +1,13 @@
-#include <NodwardenApp/ui/StatusPanel.hpp>
+#include <NodwardenApp/ui/panel/StatusPanel.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/StatusPanelAgents.hpp>
-#include <NodwardenApp/ui/StatusPanelFooter.hpp>
-#include <NodwardenApp/ui/StatusPanelHero.hpp>
-#include <NodwardenApp/ui/StatusPanelImpact.hpp>
-#include <NodwardenApp/ui/StatusPanelModePicker.hpp>
-#include <NodwardenApp/ui/StatusPanelWarnings.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelFooter.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelHero.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelModePicker.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QMetaMethod>
 #include <QVBoxLayout>

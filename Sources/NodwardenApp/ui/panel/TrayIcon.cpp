@@ -1,9 +1,9 @@
-#include <NodwardenApp/ui/TrayIcon.hpp>
+#include <NodwardenApp/ui/panel/TrayIcon.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/Icons.hpp>
-#include <NodwardenApp/ui/StatusPanel.hpp>
-#include <NodwardenApp/ui/Theme.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/panel/StatusPanel.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QCloseEvent>
 #include <QCursor>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/IconsFallback.hpp>
+#include <NodwardenApp/ui/theme/IconsFallback.hpp>
 
 #include <QImage>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenApp/ui/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
 
 #include <QIcon>
 #include <QObject>
