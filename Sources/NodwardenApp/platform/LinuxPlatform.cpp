@@ -2,6 +2,7 @@
 
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
+#include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
@@ -52,6 +53,22 @@ tmuxScreenVerdicts(const LinuxPlatformOptions& options, CommandRunning& runner) 
         linuxplatform::TmuxPaneReader(runner, *tmux, options.tmuxSocketFolder));
 }
 
+/// Time-out of `systemctl --user daemon-reload`, run on the main thread.
+constexpr double serviceManagerTimeout = 5;
+
+std::unique_ptr<LoginItemService> makeLoginItems(const LinuxPlatformOptions& options,
+                                                 CommandRunning& runner, FileLogger& logger) {
+    if (options.desktopSession) {
+        return std::make_unique<XdgLoginItemService>(
+            options.autostart
+                ? *options.autostart
+                : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath));
+    }
+    return std::make_unique<SystemdLoginItemService>(options.configHome / "systemd" / "user",
+                                                     options.executablePath, options.systemctlPath,
+                                                     runner, logger);
+}
+
 /// Every service the model uses, declared so that each is destroyed before what it refers to.
 struct LinuxServices {
     LinuxServices(const LinuxPlatformOptions& options, FileLogger& logger)
@@ -82,10 +99,8 @@ struct LinuxServices {
                   options.elevatorPath,
                   options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
                   logger)),
-          sleep(sleepController),
-          loginItems(options.autostart
-                         ? *options.autostart
-                         : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath)) {}
+          sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
+          loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 
     /// The definite witnesses in order of trust: the agents' own records, then their screens.
     std::vector<AgentVerdictDetecting*> verdictDetectors() {
@@ -112,7 +127,8 @@ struct LinuxServices {
     ProcessCommandRunner administratorRunner;
     SleepController sleepController;
     SleepControllerAdapter<SleepController> sleep;
-    XdgLoginItemService loginItems;
+    ProcessCommandRunner serviceManagerRunner;
+    std::unique_ptr<LoginItemService> loginItems;
 };
 
 std::filesystem::path configHomeFromEnvironment(const std::filesystem::path& home) {
@@ -172,7 +188,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.accessibility = &services->permission;
     environment.thermalState = [thermal = &services->thermal] { return thermal->thermalState(); };
     environment.sleepController = &services->sleep;
-    environment.loginItems = &services->loginItems;
+    environment.loginItems = services->loginItems.get();
     environment.windows = &windows;
     environment.defaults = &services->defaults;
     environment.logger = &logger;
