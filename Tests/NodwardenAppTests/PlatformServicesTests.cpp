@@ -6,10 +6,12 @@
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/platform/SingleInstance.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
+#include <NodwardenApp/platform/XdgLoginItemService.hpp>
 
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
@@ -237,7 +239,8 @@ TEST(HeadlessStatusPrinterTests, OneLinePerChangeNeverRepeatedAndHeldWhileAsking
     std::fclose(output);
 }
 
-TEST(SystemdLoginItemServiceTests, UnitStartsThisProgramIsEnabledByItsLinkAndGoesAwayWhenOff) {
+TEST(SystemdLoginItemServiceTests,
+     UnitStartsThisProgramIsEnabledByItsLinkAndOffRemovesEveryWayOfStarting) {
     TemporaryDirectory folder;
     const auto units = folder.path() / "config" / "systemd" / "user";
     const auto calls = folder.path() / "systemctl.calls";
@@ -273,6 +276,21 @@ TEST(SystemdLoginItemServiceTests, UnitStartsThisProgramIsEnabledByItsLinkAndGoe
     EXPECT_FALSE(std::filesystem::exists(units / "stayloom.service"));
     EXPECT_FALSE(std::filesystem::is_symlink(link));
     EXPECT_EQ(readFile(calls), "--user daemon-reload\n--user daemon-reload\n");
+
+    // A start without a desktop on a machine whose desktop entry already starts the program
+    // adds no unit (two would start two copies at login); switching off removes both.
+    linuxplatform::XdgAutostart autostart(folder.path() / "config" / "autostart", {}, program);
+    autostart.enable();
+    LoginItemPair headless(
+        std::make_unique<SystemdLoginItemService>(
+            units, program, (folder.path() / "systemctl").string(), runner, logger),
+        std::make_unique<XdgLoginItemService>(autostart));
+    EXPECT_EQ(headless.status(), LoginItemStatus::enabled);
+    ASSERT_NO_THROW(headless.unregisterItem());
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(headless.status(), LoginItemStatus::notRegistered);
+    EXPECT_EQ(readFile(calls), "--user daemon-reload\n--user daemon-reload\n")
+        << "no unit, nothing to reload";
 }
 
 TEST(DisplayProbeTests, UsesOnlyADisplayThatAnswersAndThatQtCanDrive) {

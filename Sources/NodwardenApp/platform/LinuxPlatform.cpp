@@ -1,6 +1,7 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
@@ -58,15 +59,16 @@ constexpr double serviceManagerTimeout = 5;
 
 std::unique_ptr<LoginItemService> makeLoginItems(const LinuxPlatformOptions& options,
                                                  CommandRunning& runner, FileLogger& logger) {
+    std::unique_ptr<LoginItemService> autostart = std::make_unique<XdgLoginItemService>(
+        options.autostart ? *options.autostart
+                          : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath));
+    std::unique_ptr<LoginItemService> unit = std::make_unique<SystemdLoginItemService>(
+        options.configHome / "systemd" / "user", options.executablePath, options.systemctlPath,
+        runner, logger);
     if (options.desktopSession) {
-        return std::make_unique<XdgLoginItemService>(
-            options.autostart
-                ? *options.autostart
-                : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath));
+        return std::make_unique<LoginItemPair>(std::move(autostart), std::move(unit));
     }
-    return std::make_unique<SystemdLoginItemService>(options.configHome / "systemd" / "user",
-                                                     options.executablePath, options.systemctlPath,
-                                                     runner, logger);
+    return std::make_unique<LoginItemPair>(std::move(unit), std::move(autostart));
 }
 
 /// Every service the model uses, declared so that each is destroyed before what it refers to.
