@@ -109,7 +109,8 @@ QString CommandLine::helpText() const {
         "\nCommands (each asks the copy that runs for this user):\n"
         "  status [--json]            Status, reason, agents, power, lid and the last run.\n"
         "                             Exit status 0 while running, 3 when nothing runs.\n"
-        "  mode <mode>                Switch the mode, as the panel's picker does: ");
+        "  mode <mode>                Switch the mode as the panel's picker does; <mode> is\n"
+        "                             one of ");
     text += modeList();
     text += QStringLiteral(".\n"
                            "  quit                       Quit, restoring normal sleep when the "

@@ -99,16 +99,18 @@ void SystemdLoginItemService::registerItem() {
 }
 
 void SystemdLoginItemService::unregisterItem() {
-    std::error_code error;
-    std::filesystem::remove(wantsLinkPath(), error);
-    if (error) {
-        throw LoginItemError("cannot remove " + wantsLinkPath().string() + ": " + error.message());
+    bool removed = false;
+    for (const auto& path : {wantsLinkPath(), unitPath()}) {
+        std::error_code error;
+        removed = std::filesystem::remove(path, error) || removed;
+        if (error) {
+            throw LoginItemError("cannot remove " + path.string() + ": " + error.message());
+        }
     }
-    std::filesystem::remove(unitPath(), error);
-    if (error) {
-        throw LoginItemError("cannot remove " + unitPath().string() + ": " + error.message());
+    // Nothing to tell the manager when there was no unit (the usual case on a desktop).
+    if (removed) {
+        reloadUserManager();
     }
-    reloadUserManager();
 }
 
 void SystemdLoginItemService::reloadUserManager() {
