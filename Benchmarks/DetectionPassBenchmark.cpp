@@ -23,6 +23,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -313,6 +314,54 @@ void BM_DetectionPassWalkingTheHome(benchmark::State& state) {
     detectionPass(state, walkingProbe());
 }
 BENCHMARK(BM_DetectionPassWalkingTheHome)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+/// The tmux witness where it has work: a private server with one pane that runs a program named
+/// like an agent. Each pass lists the panes and reads that one: two short child commands.
+void BM_TmuxWitnessWithAnAgentPane(benchmark::State& state) {
+    const ScratchFolder folder("stayloom-bench-tmux");
+    const auto sockets = folder.path() / "sockets";
+    fs::create_directories(sockets);
+    fs::permissions(sockets, fs::perms::owner_all, fs::perm_options::replace);
+    const auto agent = folder.path() / "claude";
+    fs::create_symlink("/bin/sleep", agent);
+    const auto socket = (sockets / "bench").string();
+    ProcessCommandRunner starter(10);
+    try {
+        starter.run(ShellCommand{
+            "/usr/bin/tmux",
+            {"-S", socket, "-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30",
+             "printf 'Reading files (esc to interrupt)\\n'; exec " + agent.string() + " 600"}});
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+        return;
+    }
+    CountingRunner runner;
+    linuxplatform::TmuxScreenVerdicts panes(
+        linuxplatform::TmuxPaneReader(runner, "/usr/bin/tmux", sockets));
+    linuxplatform::ProcTableReader table("/", std::chrono::milliseconds(0));
+    auto settings = GuardSettings::defaults();
+    std::vector<AgentVerdict> verdicts;
+    for (int attempt = 0; attempt < 50 && verdicts.empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        verdicts = panes.detectVerdicts(settings, table.readProcessTable(), dateNow());
+    }
+    const auto processes = table.readProcessTable();
+    runner.count = 0;
+    for (auto _ : state) {
+        verdicts = panes.detectVerdicts(settings, processes, dateNow());
+        benchmark::DoNotOptimize(verdicts);
+    }
+    try {
+        starter.run(ShellCommand{"/usr/bin/tmux", {"-S", socket, "kill-server"}});
+    } catch (const std::exception&) {
+    }
+    if (verdicts.empty() || verdicts.front().state != AgentWorkState::working) {
+        state.SkipWithError("the pane's agent was not seen working");
+    }
+    state.counters["commands"] =
+        benchmark::Counter(runner.count, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_TmuxWitnessWithAnAgentPane)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 /// The process half of a pass: reading the /proc tree and attributing it.
 void BM_ProcessTablePart(benchmark::State& state) {
