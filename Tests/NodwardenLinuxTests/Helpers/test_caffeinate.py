@@ -3,6 +3,7 @@ one cannot serve: a refusal of the lid-switch lock alone, a logind whose activat
 desktop session's inhibitors."""
 
 import os
+import select
 import signal
 import subprocess
 import tempfile
@@ -126,6 +127,8 @@ class RealLogindCaffeinateTests(unittest.TestCase):
         self.addCleanup(os.close, reader)
         helper = self.start_caffeinate("-ims", pass_fds=(writer,), STAYLOOM_READY_FD=str(writer))
         os.close(writer)
+        readable, _, _ = select.select([reader], [], [], PATIENCE)
+        self.assertEqual(readable, [reader], "no readiness report in time")
         with os.fdopen(os.dup(reader), "rb") as report:
             self.assertEqual(report.readline(), b"READY=1\n")
             self.assertEqual(self.locks(), [SLEEP_LOCK])
