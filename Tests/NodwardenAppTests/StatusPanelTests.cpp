@@ -301,7 +301,8 @@ TEST(StatusPanelAgents, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWor
         SCOPED_TRACE(row->row().name);
         EXPECT_FALSE(row->showsApplicationIcon());
         const auto* icon = row->findChild<QLabel*>(QStringLiteral("agentIcon"));
-        EXPECT_EQ(icon->accessibleName().toStdString(), row->row().symbol);
+        EXPECT_EQ(icon->accessibleName().toStdString(), row->row().name)
+            << "read aloud as the agent, never as a symbol's name";
         const QImage image = icon->pixmap().toImage();
         const int green = pixelsNear(image, Theme::green());
         EXPECT_EQ(green > 10, row->row().isWorking);

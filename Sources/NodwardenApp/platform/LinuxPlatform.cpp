@@ -128,6 +128,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     auto services = std::make_shared<LinuxServices>(options, logger);
 
     AppEnvironment environment;
+    environment.wording = &PlatformWording::linuxDesktop();
     environment.power = &services->power;
     environment.lid = &services->lid;
     environment.detectPerApp = [activity = &services->activity](const GuardSettings& settings,
