@@ -48,16 +48,56 @@ bool replaces(const ActivitySignal& candidate, const ActivitySignal& kept) {
     return candidate.matchedText.has_value() && !kept.matchedText.has_value();
 }
 
+/// The first verdict for each agent, asking the witnesses in order of trust.
+std::map<std::string, AgentVerdict>
+verdictsByAgent(const std::vector<AgentVerdictDetecting*>& detectors, const GuardSettings& settings,
+                const std::vector<ProcessSnapshot>& processes, Date now) {
+    std::map<std::string, AgentVerdict> verdicts;
+    for (AgentVerdictDetecting* detector : detectors) {
+        for (AgentVerdict& verdict : detector->detectVerdicts(settings, processes, now)) {
+            verdicts.try_emplace(verdict.appName, std::move(verdict));
+        }
+    }
+    return verdicts;
+}
+
+/// Lets each verdict decide for its agent: working is `strong`, idle turns whatever CPU, screen
+/// text or file times said into presence. Both say which witness decided.
+void applyVerdicts(const std::map<std::string, AgentVerdict>& verdicts,
+                   std::vector<ActivitySignal>& merged,
+                   std::map<std::string, std::size_t>& indexByName) {
+    for (const auto& [name, verdict] : verdicts) {
+        const auto [entry, inserted] = indexByName.emplace(name, merged.size());
+        if (inserted) {
+            merged.push_back(ActivitySignal::none());
+            merged.back().appName = name;
+        }
+        ActivitySignal& signal = merged[entry->second];
+        signal.strength = verdict.state == AgentWorkState::working ? SignalStrength::strong
+                                                                   : SignalStrength::presence;
+        signal.reason = ActivityDetector::verdictReason(verdict);
+        signal.matchedText = std::nullopt;
+    }
+}
+
 } // namespace
+
+std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
+    const char* witness =
+        verdict.source == AgentVerdictSource::statusRecord ? " reports" : " shows";
+    const char* state = verdict.state == AgentWorkState::working ? " it is working" : " it is idle";
+    return verdict.appName + witness + state;
+}
 
 /// Presents the library's detectors through the interfaces the merge is written against.
 struct ActivityDetector::OwnedAdapters {
     struct Processes final : ProcessActivityDetecting {
         explicit Processes(ProcessDetector& wrapped) : detector(wrapped) {}
+        std::vector<ProcessSnapshot> liveSnapshot() override { return detector.liveSnapshot(); }
         std::vector<ActivitySignal>
-        detectPerApp(const GuardSettings& settings,
+        detectPerApp(const std::vector<ProcessSnapshot>& processes, const GuardSettings& settings,
                      const std::optional<PowerSnapshot>& power) override {
-            return detector.detectPerApp(detector.liveSnapshot(), settings, power);
+            return detector.detectPerApp(processes, settings, power);
         }
         ProcessDetector& detector;
     };
@@ -90,21 +130,23 @@ struct ActivityDetector::OwnedAdapters {
 
 ActivityDetector::ActivityDetector(ProcessDetector& processDetector,
                                    AccessibilityDetector& accessibilityDetector,
-                                   SessionActivityDetector& sessionDetector)
+                                   SessionActivityDetector& sessionDetector,
+                                   std::vector<AgentVerdictDetecting*> verdictDetectors)
     : adapters_(std::make_unique<OwnedAdapters>(
           OwnedAdapters{OwnedAdapters::Processes(processDetector),
                         OwnedAdapters::ScreenText(accessibilityDetector),
                         OwnedAdapters::Sessions(sessionDetector)})),
       processDetector_(&adapters_->processes), accessibilityDetector_(&adapters_->screenText),
-      sessionDetector_(&adapters_->sessions) {}
+      sessionDetector_(&adapters_->sessions), verdictDetectors_(std::move(verdictDetectors)) {}
 
 ActivityDetector::~ActivityDetector() = default;
 
 ActivityDetector::ActivityDetector(ProcessActivityDetecting& processDetector,
                                    ScreenTextActivityDetecting& accessibilityDetector,
-                                   SessionActivityDetecting& sessionDetector)
+                                   SessionActivityDetecting& sessionDetector,
+                                   std::vector<AgentVerdictDetecting*> verdictDetectors)
     : processDetector_(&processDetector), accessibilityDetector_(&accessibilityDetector),
-      sessionDetector_(&sessionDetector) {}
+      sessionDetector_(&sessionDetector), verdictDetectors_(std::move(verdictDetectors)) {}
 
 bool ActivityDetector::shouldEmitTerminalAccessibilitySignal(const AgentProfile& profile,
                                                              std::optional<Date> processLastSeenAt,
@@ -121,8 +163,9 @@ bool ActivityDetector::shouldEmitSessionSignal(const AgentProfile& profile,
 
 std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& settings,
                                                            const PowerSnapshot& power, Date now) {
+    const std::vector<ProcessSnapshot> processes = processDetector_->liveSnapshot();
     const std::vector<ActivitySignal> processSignals =
-        processDetector_->detectPerApp(settings, power);
+        processDetector_->detectPerApp(processes, settings, power);
 
     const AgentResolver resolver = AgentResolver::make(settings);
     std::map<std::string, const AgentProfile*> profilesByName;
@@ -166,6 +209,9 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
             }
         }
     }
+
+    applyVerdicts(verdictsByAgent(verdictDetectors_, settings, processes, now), merged,
+                  indexByName);
 
     for (ActivitySignal& signal : merged) {
         const std::string& name = *signal.appName;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/AgentVerdict.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/ProcessTableReading.hpp>
 
 #include <map>
 #include <memory>
@@ -16,12 +18,15 @@ class AccessibilityDetector;
 class ProcessDetector;
 class SessionActivityDetector;
 
-/// Process-table evidence: one signal per agent found in a fresh reading of the process table,
-/// each carrying the agent's count of independent processes.
+/// Process-table evidence: one signal per agent found in a reading of the process table, each
+/// carrying the agent's count of independent processes.
 class ProcessActivityDetecting {
 public:
     virtual ~ProcessActivityDetecting() = default;
-    virtual std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings,
+    /// The process table now; one reading serves every witness of a pass.
+    virtual std::vector<ProcessSnapshot> liveSnapshot() = 0;
+    virtual std::vector<ActivitySignal> detectPerApp(const std::vector<ProcessSnapshot>& processes,
+                                                     const GuardSettings& settings,
                                                      const std::optional<PowerSnapshot>& power) = 0;
 };
 
@@ -45,6 +50,11 @@ public:
 /// Runs the process, on-screen text and session-file detectors and merges their findings into
 /// one signal per agent.
 ///
+/// Definite witnesses (the agents' own status records, readable screens) outrank that merge: the
+/// first witness in the list that speaks for an agent decides for it. Working makes a `strong`
+/// signal; idle leaves the agent's CPU, screen text and file times only as presence, because an
+/// agent that says it waits for its user may still burn CPU or touch files.
+///
 /// Remembers when each agent's process was last seen, so that terminal text and session files
 /// shared with other programs count only while the agent itself runs or ran very recently.
 /// Not synchronised: calls on one detector must not overlap (the application makes them on its
@@ -56,13 +66,16 @@ public:
     static constexpr TimeInterval sharedSessionProcessWindow = 90;
 
     /// Over the library's own detectors, which must outlive this object.
+    /// `verdictDetectors` are asked in order of trust (status records before screens).
     ActivityDetector(ProcessDetector& processDetector, AccessibilityDetector& accessibilityDetector,
-                     SessionActivityDetector& sessionDetector);
+                     SessionActivityDetector& sessionDetector,
+                     std::vector<AgentVerdictDetecting*> verdictDetectors = {});
 
     /// Over any detectors (scripted ones in tests), which must outlive this object.
     ActivityDetector(ProcessActivityDetecting& processDetector,
                      ScreenTextActivityDetecting& accessibilityDetector,
-                     SessionActivityDetecting& sessionDetector);
+                     SessionActivityDetecting& sessionDetector,
+                     std::vector<AgentVerdictDetecting*> verdictDetectors = {});
 
     ~ActivityDetector();
     ActivityDetector(const ActivityDetector&) = delete;
@@ -88,6 +101,10 @@ public:
                                         std::optional<Date> processLastSeenAt, Date now,
                                         TimeInterval window);
 
+    /// The reason a verdict gives: "<agent> reports it is working" for a status record,
+    /// "<agent> shows it is working" for a screen, and "… idle" likewise.
+    static std::string verdictReason(const AgentVerdict& verdict);
+
 private:
     struct OwnedAdapters;
 
@@ -95,6 +112,7 @@ private:
     ProcessActivityDetecting* processDetector_;
     ScreenTextActivityDetecting* accessibilityDetector_;
     SessionActivityDetecting* sessionDetector_;
+    std::vector<AgentVerdictDetecting*> verdictDetectors_;
     std::map<std::string, Date> processLastSeenAt_;
 };
 

@@ -1,13 +1,25 @@
 #pragma once
 
+#include <NodwardenCore/Date.hpp>
+
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nodwarden {
 
 /// One row of the process table.
 struct ProcessSnapshot {
+    ProcessSnapshot() = default;
+    ProcessSnapshot(std::int32_t pid_, std::int32_t parentPID_, double cpuPercent_,
+                    std::string command_, std::string arguments_,
+                    std::optional<std::uint64_t> startTime_ = std::nullopt,
+                    std::optional<Date> startedAt_ = std::nullopt)
+        : pid(pid_), parentPID(parentPID_), cpuPercent(cpuPercent_), command(std::move(command_)),
+          arguments(std::move(arguments_)), startTime(startTime_), startedAt(startedAt_) {}
+
     std::int32_t pid = 0;
     std::int32_t parentPID = 0;
     /// The table's CPU percentage; may exceed 100 for a process with several busy threads.
@@ -16,6 +28,11 @@ struct ProcessSnapshot {
     std::string command;
     /// The full argument line, beginning with the program name; empty when unknown.
     std::string arguments;
+    /// The start time in the platform's clock ticks since boot, where the table gives it; with
+    /// the pid it names one process even after the pid is reused.
+    std::optional<std::uint64_t> startTime;
+    /// When the process started, where the table gives it.
+    std::optional<Date> startedAt;
 
     /// The last path component of `command`.
     std::string displayName() const;

@@ -35,6 +35,20 @@ bool isAllDigits(const std::string& text) {
     return true;
 }
 
+/// Unix time of the boot, the "btime" line of /proc/stat; start times count from it.
+std::optional<double> readBootTime(const std::filesystem::path& root) {
+    std::ifstream in(root / "proc" / "stat");
+    std::string key;
+    double value = 0;
+    while (in >> key) {
+        if (key == "btime" && in >> value) {
+            return value;
+        }
+        in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 ProcTableReader::ProcTableReader(std::filesystem::path root,
@@ -157,6 +171,7 @@ std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
     const auto uptime = readWhole(root_ / "proc" / "uptime");
     const double secondsSinceBoot = uptime ? std::strtod(uptime->c_str(), nullptr) : 0.0;
     const double elapsed = std::chrono::duration<double>(now - *previousTime_).count();
+    const std::optional<double> bootTime = readBootTime(root_);
 
     std::vector<ProcessSnapshot> table;
     table.reserve(samples.size());
@@ -176,8 +191,13 @@ std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
                 cpu = 100.0 * static_cast<double>(sample.stat.cpuTicks) / (ticksPerSecond_ * age);
             }
         }
-        table.push_back(ProcessSnapshot{sample.pid, sample.stat.parentPID, cpu, sample.command,
-                                        sample.arguments});
+        table.push_back(ProcessSnapshot{
+            sample.pid, sample.stat.parentPID, cpu, sample.command, sample.arguments,
+            sample.stat.startTime,
+            bootTime
+                ? std::optional<Date>(dateFromUnixTime(
+                      *bootTime + static_cast<double>(sample.stat.startTime) / ticksPerSecond_))
+                : std::nullopt});
     }
     previousTicks_ = ticksByKey(samples);
     previousTime_ = now;

@@ -1,6 +1,6 @@
 // A whole run of the model over real detectors, real queues and real files, with a secret on the
-// screen, in an agent's argument line and in its session file: none of what the program writes
-// may hold the secret afterwards.
+// screen, on a tmux pane, in an agent's argument line and in its session file: none of what the
+// program writes may hold the secret afterwards.
 
 #include "AppModelHarness.hpp"
 #include "FakeMachine.hpp"
@@ -12,14 +12,20 @@
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
+#include <NodwardenLinux/TmuxScreenVerdicts.hpp>
+
+#include "Support/TmuxTestServer.hpp"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
+#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,11 +106,34 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
     SecretCarryingAgent agent(harness.home.path() / "agent-bin");
     ASSERT_GT(agent.pid(), 0);
 
+    // A pane of a private tmux server showing the secret beside a working phrase, above a
+    // program named like an agent (a sleep that keeps the pane's text as it is).
+    const auto paneAgent = harness.home.path() / "pane-bin" / "codex";
+    std::filesystem::create_directories(paneAgent.parent_path());
+    std::filesystem::create_symlink("/bin/sleep", paneAgent);
+    const auto tmuxSockets = harness.home.path() / "tmux-sockets";
+    std::optional<TmuxTestServer> tmuxServer;
+    tmuxServer.emplace(tmuxSockets, std::string("printf \"Pondering ") + secret +
+                                        " (esc to interrupt)\\n\"; exec " + paneAgent.string() +
+                                        " 100000");
+    ASSERT_GT(tmuxServer->pid(), 0) << "tmux did not start";
+    std::vector<pid_t> panePIDs;
+    for (int attempt = 0; attempt < 100 && panePIDs.size() < 2; ++attempt) {
+        panePIDs.clear();
+        for (const auto& row :
+             tmuxServer->ownRows(linuxplatform::ProcTableReader("/", {}).readProcessTable())) {
+            panePIDs.push_back(row.pid);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
     // A process table of this test's own processes, each a link to its real /proc entry, so
     // agents running elsewhere on the machine cannot keep the session open.
     TemporaryDirectory processRoot;
     std::filesystem::create_directories(processRoot.path() / "proc");
-    for (const pid_t pid : {::getpid(), agent.pid()}) {
+    panePIDs.push_back(::getpid());
+    panePIDs.push_back(agent.pid());
+    for (const pid_t pid : panePIDs) {
         std::filesystem::create_symlink("/proc/" + std::to_string(pid),
                                         processRoot.path() / "proc" / std::to_string(pid));
     }
@@ -113,7 +142,10 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
     ProcessDetector processes(std::make_shared<linuxplatform::ProcTableReader>(processRoot.path()));
     SessionActivityDetector sessionDetector(
         std::make_shared<FileActivityProbe>(harness.home.path(), 8));
-    ActivityDetector activity(processes, screenText, sessionDetector);
+    ProcessCommandRunner tmuxRunner(2);
+    linuxplatform::TmuxScreenVerdicts paneVerdicts(
+        linuxplatform::TmuxPaneReader(tmuxRunner, TmuxTestServer::tmux, tmuxSockets));
+    ActivityDetector activity(processes, screenText, sessionDetector, {&paneVerdicts});
     std::set<std::string> seenAgents;
     std::mutex seenMutex;
 
@@ -124,7 +156,10 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         std::lock_guard lock(seenMutex);
         for (const auto& signal : detected) {
             if (signal.strength == SignalStrength::strong && signal.appName) {
-                seenAgents.insert(*signal.appName);
+                seenAgents.insert(*signal.appName +
+                                  (signal.reason.find(" shows it is ") != std::string::npos
+                                       ? " on its screen"
+                                       : ""));
             }
         }
         return detected;
@@ -138,8 +173,10 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         }
         ASSERT_TRUE(model.metrics().sessionStartedAt().has_value());
 
-        // The work ends: the agent process goes, the screen falls idle but keeps the secret.
+        // The work ends: the agent process goes, the screen falls idle but keeps the secret, the
+        // tmux server goes.
         agent.stop();
+        tmuxServer.reset();
         content->set(nodwarden::AccessibilityAttribute::value, std::string("Ready. ") + secret);
         std::filesystem::last_write_time(sessions / "session.jsonl",
                                          std::filesystem::file_time_type::clock::now() -
@@ -162,6 +199,7 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         std::lock_guard lock(seenMutex);
         EXPECT_TRUE(seenAgents.contains("Claude")) << "the screen text was matched";
         EXPECT_TRUE(seenAgents.contains("Claude Code")) << "the argument-carrying process was seen";
+        EXPECT_TRUE(seenAgents.contains("Codex CLI on its screen")) << "the pane was read";
     }
     harness.defaults->sync();
 

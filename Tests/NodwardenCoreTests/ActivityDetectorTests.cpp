@@ -38,7 +38,11 @@ struct ScriptedDetectors : nodwarden::ProcessActivityDetecting,
     std::map<std::string, int> fileCounts;
     std::vector<std::string> calls;
 
-    std::vector<ActivitySignal> detectPerApp(const GuardSettings&,
+    std::vector<nodwarden::ProcessSnapshot> table;
+
+    std::vector<nodwarden::ProcessSnapshot> liveSnapshot() override { return table; }
+    std::vector<ActivitySignal> detectPerApp(const std::vector<nodwarden::ProcessSnapshot>&,
+                                             const GuardSettings&,
                                              const std::optional<PowerSnapshot>& power) override {
         calls.push_back("processes on mains " + std::to_string(power && power->isOnACPower));
         return processSignals;
@@ -296,6 +300,83 @@ TEST(ActivityDetector, MergesTheLibrarysOwnDetectorsOverRealFiles) {
     table->rows.clear();
     EXPECT_EQ(names(detector.detectPerApp(settings, {}, written + 111)),
               std::vector<std::string>{"Cursor"});
+}
+
+} // namespace
+
+namespace {
+
+using nodwarden::AgentVerdict;
+using nodwarden::AgentVerdictSource;
+using nodwarden::AgentWorkState;
+
+/// A witness that says what it is told and remembers the table it was shown.
+struct ScriptedWitness : nodwarden::AgentVerdictDetecting {
+    std::vector<AgentVerdict> verdicts;
+    std::vector<nodwarden::ProcessSnapshot> tableSeen;
+    std::vector<AgentVerdict> detectVerdicts(const GuardSettings&,
+                                             const std::vector<nodwarden::ProcessSnapshot>& table,
+                                             Date) override {
+        tableSeen = table;
+        return verdicts;
+    }
+};
+
+AgentVerdict verdict(const std::string& name, AgentWorkState state, AgentVerdictSource source) {
+    return {name, state, source};
+}
+
+TEST(ActivityDetector, TheFirstWitnessThatSpeaksForAnAgentDecidesForIt) {
+    using State = AgentWorkState;
+    const auto record = AgentVerdictSource::statusRecord;
+    const auto screen = AgentVerdictSource::screen;
+    const std::string cx = "Codex CLI";
+    struct Case {
+        const char* what;
+        std::vector<ActivitySignal> processes, onScreen, sessions;
+        std::vector<AgentVerdict> records, screens;
+        Strength strength;
+        std::string reason;
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"quiet CPU, the record says working", {process(cx)}, {}, {},
+         {verdict(cx, State::working, record)}, {}, Strength::strong, cx + " reports it is working"},
+        {"busy CPU, the record says idle", {process(cx, Strength::strong)}, {}, {},
+         {verdict(cx, State::idle, record)}, {}, Strength::presence, cx + " reports it is idle"},
+        {"fresh files and a phrase, the record says idle", {process(cx)}, {onScreen(cx)}, {session(cx)},
+         {verdict(cx, State::idle, record)}, {}, Strength::presence, cx + " reports it is idle"},
+        {"the record outranks the screen", {process(cx)}, {}, {},
+         {verdict(cx, State::idle, record)}, {verdict(cx, State::working, screen)},
+         Strength::presence, cx + " reports it is idle"},
+        {"only a screen speaks", {process(cx, Strength::strong)}, {}, {},
+         {}, {verdict(cx, State::idle, screen)}, Strength::presence, cx + " shows it is idle"},
+        {"a screen shows work", {process(cx)}, {}, {},
+         {}, {verdict(cx, State::working, screen)}, Strength::strong, cx + " shows it is working"},
+        {"a verdict about another agent leaves this one's merge alone", {process(cx, Strength::strong)}, {}, {},
+         {verdict("Gemini CLI", State::idle, record)}, {}, Strength::strong, cx + " CPU"},
+        {"no verdict: today's merge", {process(cx)}, {}, {session(cx)},
+         {}, {}, Strength::strong, cx + " session"}};
+    // clang-format on
+    for (const Case& c : cases) {
+        ScriptedDetectors scripted;
+        ScriptedWitness records, screens;
+        ActivityDetector detector(scripted, scripted, scripted, {&records, &screens});
+        scripted.processSignals = c.processes;
+        scripted.screenSignals = c.onScreen;
+        scripted.sessionSignals = c.sessions;
+        scripted.table = {{7, 1, 0.4, "/usr/bin/codex", "codex", 1234, std::nullopt}};
+        records.verdicts = c.records;
+        screens.verdicts = c.screens;
+        const auto merged = detector.detectPerApp(GuardSettings::defaults(), {}, 1000);
+        const auto found = std::find_if(merged.begin(), merged.end(),
+                                        [&](const ActivitySignal& s) { return s.appName == cx; });
+        ASSERT_NE(found, merged.end()) << c.what;
+        EXPECT_EQ(found->strength, c.strength) << c.what;
+        EXPECT_EQ(found->reason, c.reason) << c.what;
+        EXPECT_EQ(found->processPresent, true) << c.what;
+        EXPECT_EQ(records.tableSeen, scripted.table) << "the witnesses see the pass's own table";
+    }
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
+#include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
@@ -16,11 +18,14 @@
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/SysfsPowerReader.hpp>
 #include <NodwardenLinux/ThermalReader.hpp>
+#include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
 #include <QSettings>
 #include <QString>
 
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
 namespace nodwarden::app {
 
@@ -31,6 +36,40 @@ constexpr int sessionProbeDepth = 8;
 /// Time-outs of the sleep controller's two command runners, in seconds.
 constexpr double sleepCommandTimeout = 8;
 constexpr double administratorCommandTimeout = 120;
+/// Time-out of each question to a tmux server, in seconds: it answers in milliseconds, and the
+/// detection pass must not wait on a server that hangs.
+constexpr double screenCommandTimeout = 1;
+
+/// The tmux panes' witness: none without a socket folder or a tmux program, so no pane is asked.
+std::optional<linuxplatform::TmuxScreenVerdicts>
+tmuxScreenVerdicts(const LinuxPlatformOptions& options, CommandRunning& runner) {
+    if (options.tmuxSocketFolder.empty()) {
+        return std::nullopt;
+    }
+    auto tmux = linuxplatform::TmuxPaneReader::locateExecutable("tmux");
+    if (!tmux) {
+        return std::nullopt;
+    }
+    return linuxplatform::TmuxScreenVerdicts(
+        linuxplatform::TmuxPaneReader(runner, *tmux, options.tmuxSocketFolder));
+}
+
+/// Time-out of `systemctl --user daemon-reload`, run on the main thread.
+constexpr double serviceManagerTimeout = 5;
+
+std::unique_ptr<LoginItemService> makeLoginItems(const LinuxPlatformOptions& options,
+                                                 CommandRunning& runner, FileLogger& logger) {
+    std::unique_ptr<LoginItemService> autostart = std::make_unique<XdgLoginItemService>(
+        options.autostart ? *options.autostart
+                          : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath));
+    std::unique_ptr<LoginItemService> unit = std::make_unique<SystemdLoginItemService>(
+        options.configHome / "systemd" / "user", options.executablePath, options.systemctlPath,
+        runner, logger);
+    if (options.desktopSession) {
+        return std::make_unique<LoginItemPair>(std::move(autostart), std::move(unit));
+    }
+    return std::make_unique<LoginItemPair>(std::move(unit), std::move(autostart));
+}
 
 /// Every service the model uses, declared so that each is destroyed before what it refers to.
 struct LinuxServices {
@@ -48,8 +87,10 @@ struct LinuxServices {
           processes(std::make_shared<linuxplatform::ProcTableReader>(options.processRoot)),
           sessions(std::make_shared<linuxplatform::InotifyFileActivityProbe>(options.paths.home,
                                                                              sessionProbeDepth)),
-          activity(processes, screenText, sessions), runner(sleepCommandTimeout),
-          administratorRunner(administratorCommandTimeout),
+          screenRunner(screenCommandTimeout),
+          tmuxScreens(tmuxScreenVerdicts(options, screenRunner)),
+          activity(processes, screenText, sessions, verdictDetectors()),
+          runner(sleepCommandTimeout), administratorRunner(administratorCommandTimeout),
           sleepController(
               runner, administratorRunner, logger,
               options.helpers.locateOrFirstCandidate(HelperNames::keepAwake).string(),
@@ -60,10 +101,17 @@ struct LinuxServices {
                   options.elevatorPath,
                   options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
                   logger)),
-          sleep(sleepController),
-          loginItems(options.autostart
-                         ? *options.autostart
-                         : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath)) {}
+          sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
+          loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
+
+    /// The definite witnesses in order of trust: the agents' own records, then their screens.
+    std::vector<AgentVerdictDetecting*> verdictDetectors() {
+        std::vector<AgentVerdictDetecting*> detectors;
+        if (tmuxScreens) {
+            detectors.push_back(&*tmuxScreens);
+        }
+        return detectors;
+    }
 
     QSettings defaults;
     linuxplatform::SysfsPowerReader power;
@@ -74,12 +122,15 @@ struct LinuxServices {
     AccessibilityDetector permission;
     ProcessDetector processes;
     SessionActivityDetector sessions;
+    ProcessCommandRunner screenRunner;
+    std::optional<linuxplatform::TmuxScreenVerdicts> tmuxScreens;
     ActivityDetector activity;
     ProcessCommandRunner runner;
     ProcessCommandRunner administratorRunner;
     SleepController sleepController;
     SleepControllerAdapter<SleepController> sleep;
-    XdgLoginItemService loginItems;
+    ProcessCommandRunner serviceManagerRunner;
+    std::unique_ptr<LoginItemService> loginItems;
 };
 
 std::filesystem::path configHomeFromEnvironment(const std::filesystem::path& home) {
@@ -109,6 +160,7 @@ LinuxPlatformOptions LinuxPlatformOptions::forCurrentUser(std::filesystem::path 
     LinuxPlatformOptions options;
     options.paths = PlatformPaths::currentEnvironment();
     options.configHome = configHomeFromEnvironment(options.paths.home);
+    options.tmuxSocketFolder = linuxplatform::TmuxPaneReader::defaultSocketFolder();
     options.helpers = HelperSearchPath::standard(executablePath);
     options.executablePath = executablePath.string();
     return options;
@@ -139,7 +191,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.accessibility = &services->permission;
     environment.thermalState = [thermal = &services->thermal] { return thermal->thermalState(); };
     environment.sleepController = &services->sleep;
-    environment.loginItems = &services->loginItems;
+    environment.loginItems = services->loginItems.get();
     environment.windows = &windows;
     environment.defaults = &services->defaults;
     environment.logger = &logger;

@@ -41,8 +41,15 @@ struct LinuxPlatformOptions {
     std::string executablePath;
     /// The autostart entry; the current user's folders when absent.
     std::optional<linuxplatform::XdgAutostart> autostart;
+    /// Whether the program runs on a desktop: launch at login is then the desktop's autostart
+    /// entry, otherwise a systemd user unit below `configHome`.
+    bool desktopSession = true;
+    /// Tells the user's service manager about a changed unit.
+    std::string systemctlPath = "/usr/bin/systemctl";
     /// The accessibility interface; the desktop's AT-SPI bus when absent.
     std::shared_ptr<AccessibilityPlatform> accessibility;
+    /// Where the user's tmux servers keep their sockets; empty: tmux panes are not read.
+    std::filesystem::path tmuxSocketFolder;
     /// Seconds between ticks and before the first one.
     double tickInterval = 3.0;
     double firstTickDelay = 0.75;

@@ -37,6 +37,15 @@ std::vector<LegalLink> legalLinks(const QString& base) {
     return links;
 }
 
+QString termsAddress(const QString& base) {
+    for (const LegalLink& link : legalLinks(base)) {
+        if (link.objectName == QLatin1String("termsLink")) {
+            return link.address;
+        }
+    }
+    return {};
+}
+
 std::vector<AgentGroup> agentGroups() {
     const std::vector<std::pair<AgentProfile::Kind, QString>> order = {
         {AgentProfile::Kind::cli, QStringLiteral("Command-line agents")},

@@ -51,6 +51,9 @@ struct LegalLink {
 /// trailing "/" of `base` is dropped so the addresses never carry an empty path segment).
 std::vector<LegalLink> legalLinks(const QString& base);
 
+/// The address of the terms among `legalLinks(base)`.
+QString termsAddress(const QString& base);
+
 // MARK: First-run window
 
 inline const QString onboardingTitle = QStringLiteral("Set Up Stayloom");
