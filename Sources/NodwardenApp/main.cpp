@@ -1,6 +1,5 @@
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 #include <NodwardenApp/platform/CommandLine.hpp>
 #include <NodwardenApp/platform/ControlClient.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
@@ -14,6 +13,7 @@
 #include <NodwardenApp/platform/TerminalModePrompt.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 #include <NodwardenApp/platform/UserInterface.hpp>
+#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 
 #include <QApplication>
@@ -136,9 +136,8 @@ int runProgram(int argc, char** argv) {
     const QString website = QString::fromUtf8(BuildInfo::websiteBaseURL);
     TerminalTermsPrompt termsPrompt(STDIN_FILENO, stdout, TerminalTermsPrompt::termsText(website));
     TerminalModePrompt modePrompt(STDIN_FILENO, stdout);
-    HeadlessWindowPresenter headlessWindows(
-        termsPrompt, modePrompt, stderr,
-        FirstRun::termsAddress(website).toStdString());
+    HeadlessWindowPresenter headlessWindows(termsPrompt, modePrompt, stderr,
+                                            FirstRun::termsAddress(website).toStdString());
     WindowPresenter& windows = userInterface ? userInterface->windowPresenter()
                                              : static_cast<WindowPresenter&>(headlessWindows);
 

@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <spawn.h>
@@ -40,6 +41,10 @@ struct Ref {
     explicit Ref(AtspiAccessible* accessible = nullptr) : object(accessible) {}
     Ref(const Ref&) = delete;
     Ref(Ref&& other) noexcept : object(other.object) { other.object = nullptr; }
+    Ref& operator=(Ref&& other) noexcept {
+        std::swap(object, other.object);
+        return *this;
+    }
     ~Ref() {
         if (object != nullptr) {
             g_object_unref(object);
@@ -193,6 +198,10 @@ protected:
             "LC_ALL=C.UTF-8",
             "TZ=UTC",
         };
+        // xvfb-run lets in only holders of its cookie, kept outside the test's home.
+        if (const char* cookie = std::getenv("XAUTHORITY")) {
+            environment.push_back(std::string("XAUTHORITY=") + cookie);
+        }
         std::filesystem::create_directories(folder_.path() / "home");
         std::vector<char*> envp;
         for (std::string& entry : environment) {

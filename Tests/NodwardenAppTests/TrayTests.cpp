@@ -328,7 +328,8 @@ TEST(QtWindowPresenter, WithoutTheDesktopsOwnPagesTheButtonsStillActAndSayWhatHa
     scene.presenter->setLauncher([](const QString&, const QStringList&) { return false; });
     scene.presenter->openSystemSettingsPane(SystemSettingsPane::loginItems);
     EXPECT_EQ(noticeText(*scene.presenter, wording.accessibilitySwitchedOn), opened);
-    EXPECT_EQ(desktop.calls(), QString(desktop.autostartFolder() + u'\n').repeated(3).toStdString());
+    EXPECT_EQ(desktop.calls(),
+              QString(desktop.autostartFolder() + u'\n').repeated(3).toStdString());
 }
 
 // MARK: - The desktop user interface as the program builds it
