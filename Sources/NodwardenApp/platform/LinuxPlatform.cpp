@@ -5,11 +5,13 @@
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/AgentStatusReaders.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/StatusRecordDetector.hpp>
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
@@ -46,9 +48,11 @@ struct LinuxServices {
           screenText(*accessibilityPlatform, linuxplatform::linuxTerminalBundleIDs()),
           permission(*accessibilityPlatform),
           processes(std::make_shared<linuxplatform::ProcTableReader>(options.processRoot)),
-          sessions(std::make_shared<linuxplatform::InotifyFileActivityProbe>(options.paths.home,
-                                                                             sessionProbeDepth)),
-          activity(processes, screenText, sessions), runner(sleepCommandTimeout),
+          sessionProbe(std::make_shared<linuxplatform::InotifyFileActivityProbe>(
+              options.paths.home, sessionProbeDepth)),
+          sessions(sessionProbe),
+          statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
+          activity(processes, screenText, sessions, {&statusRecords}), runner(sleepCommandTimeout),
           administratorRunner(administratorCommandTimeout),
           sleepController(
               runner, administratorRunner, logger,
@@ -73,7 +77,10 @@ struct LinuxServices {
     AccessibilityDetector screenText;
     AccessibilityDetector permission;
     ProcessDetector processes;
+    std::shared_ptr<linuxplatform::InotifyFileActivityProbe> sessionProbe;
     SessionActivityDetector sessions;
+    /// The agents' own word, asked before any screen.
+    StatusRecordDetector statusRecords;
     ActivityDetector activity;
     ProcessCommandRunner runner;
     ProcessCommandRunner administratorRunner;
