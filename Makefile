@@ -2,7 +2,7 @@
 PRESET ?= dev
 JOBS ?= 2
 
-.PHONY: deps configure build test test-asan test-tsan run bench fuzz format lint clean
+.PHONY: deps configure build test test-asan test-tsan run package check-package bench fuzz format lint clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -26,6 +26,16 @@ test-tsan:
 # its helpers in build/<preset>/libexec/stayloom. Without a display it prints status lines.
 run: build
 	./build/$(PRESET)/Sources/NodwardenApp/Stayloom
+
+# The Debian package, from a hardened release build installed under /usr (tests not built):
+# build/package/stayloom_<version>_<arch>.deb.
+package: deps
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS) --target package
+
+# lintian, the desktop entry and metainfo validators, and the unpacked program run once.
+check-package: package
+	bash scripts/check-package.sh build/package/stayloom_*.deb
 
 bench:
 	$(MAKE) build PRESET=release

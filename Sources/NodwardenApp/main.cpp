@@ -1,10 +1,16 @@
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/platform/CommandLine.hpp>
+#include <NodwardenApp/platform/ControlClient.hpp>
+#include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
+#include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/InstanceControl.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/platform/SingleInstance.hpp>
+#include <NodwardenApp/platform/TerminalModePrompt.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 #include <NodwardenApp/platform/UserInterface.hpp>
 #include <NodwardenCore/FileLogger.hpp>
@@ -17,6 +23,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -24,15 +31,6 @@ using namespace nodwarden;
 using namespace nodwarden::app;
 
 namespace {
-
-bool hasDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
-            return true;
-        }
-    }
-    return false;
-}
 
 std::unique_ptr<UserInterface> desktopUserInterface() {
 #ifdef STAYLOOM_HAS_DESKTOP_UI
@@ -50,6 +48,17 @@ bool desktopUserInterfaceBuilt() {
 #endif
 }
 
+void nameApplication() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Stayloom"));
+    QCoreApplication::setApplicationName(QStringLiteral("Stayloom"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
+}
+
+void print(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+}
+
 void refuseSecondInstance(const SingleInstance& instance) {
     std::string holder;
     if (const auto pid = instance.holderPid()) {
@@ -61,14 +70,50 @@ void refuseSecondInstance(const SingleInstance& instance) {
                  holder.c_str());
 }
 
-} // namespace
+/// A command: help, version, a refusal, or a question to the running copy.
+int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
+    // Usage lines name the program as installed, whatever this file is called.
+    std::string name = CommandLine::programName;
+    std::vector<char*> arguments{name.data(), nullptr};
+    int count = 1;
+    QCoreApplication application(count, arguments.data());
+    nameApplication();
+    using Action = CommandLineRequest::Action;
+    switch (request.action) {
+    case Action::help:
+        print(stdout, commandLine.helpText());
+        return 0;
+    case Action::version:
+        std::printf("%s %s\n", CommandLine::programName, BuildInfo::version);
+        return 0;
+    case Action::invalid:
+        print(stderr, QString::fromUtf8(CommandLine::programName) + QStringLiteral(": ") +
+                          request.error +
+                          QStringLiteral("\nRun “stayloom --help” for the "
+                                         "commands.\n"));
+        return ControlClient::usageStatus;
+    default: {
+        const LinuxPlatformOptions options =
+            LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
+        const SingleInstance instance(instanceLockFolder(options));
+        return ControlClient::run(request, instance.socketPath(), stdout, stderr);
+    }
+    }
+}
 
-int main(int argc, char** argv) {
-    // A closed output (the status lines piped into a program that ended) must not kill the
-    // program before it restores sleep; writes then simply fail.
-    std::signal(SIGPIPE, SIG_IGN);
-
-    const bool desktop = desktopUserInterfaceBuilt() && hasDisplay();
+/// No command: the program itself, on the desktop when one can be opened, else headless.
+int runProgram(int argc, char** argv) {
+    DisplayChoice display;
+    if (desktopUserInterfaceBuilt()) {
+        display = chooseDisplay(DisplayEnvironment::current());
+    }
+    if (display.notice) {
+        std::fprintf(stderr, "%s\n", display.notice->c_str());
+    }
+    if (display.usable && !display.platform.empty()) {
+        ::setenv("QT_QPA_PLATFORM", display.platform.c_str(), 1);
+    }
+    const bool desktop = display.usable;
     std::unique_ptr<QCoreApplication> application;
     if (desktop) {
         application = std::make_unique<QApplication>(argc, argv);
@@ -76,12 +121,10 @@ int main(int argc, char** argv) {
     } else {
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
-    QCoreApplication::setOrganizationName(QStringLiteral("Stayloom"));
-    QCoreApplication::setApplicationName(QStringLiteral("Stayloom"));
-    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
+    nameApplication();
 
-    const LinuxPlatformOptions options =
-        LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
+    LinuxPlatformOptions options = LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
+    options.desktopSession = desktop;
     SingleInstance instance(instanceLockFolder(options));
     if (!instance.acquire()) {
         refuseSecondInstance(instance);
@@ -89,10 +132,12 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<UserInterface> userInterface = desktop ? desktopUserInterface() : nullptr;
-    TerminalTermsPrompt termsPrompt(
-        STDIN_FILENO, stdout,
-        TerminalTermsPrompt::termsText(QString::fromUtf8(BuildInfo::websiteBaseURL)));
-    HeadlessWindowPresenter headlessWindows(termsPrompt, stderr);
+    const QString website = QString::fromUtf8(BuildInfo::websiteBaseURL);
+    TerminalTermsPrompt termsPrompt(STDIN_FILENO, stdout, TerminalTermsPrompt::termsText(website));
+    TerminalModePrompt modePrompt(STDIN_FILENO, stdout);
+    HeadlessWindowPresenter headlessWindows(
+        termsPrompt, modePrompt, stderr,
+        QString(website + QStringLiteral("/terms.html")).toStdString());
     WindowPresenter& windows = userInterface ? userInterface->windowPresenter()
                                              : static_cast<WindowPresenter&>(headlessWindows);
 
@@ -100,6 +145,18 @@ int main(int argc, char** argv) {
 
     SignalQuit quitSignals;
     QObject::connect(&quitSignals, &SignalQuit::quitRequested, &model, &AppModel::quit);
+
+    // The panel's picker and the first-run tour's last step, for the terminal and commands.
+    const auto chooseMode = [&model, &headlessWindows, desktop](AppMode mode) {
+        model.setMode(mode);
+        if (!desktop && headlessWindows.isOnboardingOpen()) {
+            headlessWindows.closeOnboarding();
+            model.windowWillClose(AppWindow::onboarding);
+        }
+    };
+    InstanceControl control(model, chooseMode);
+    instance.setRequestHandler(
+        [&control](const QJsonObject& request) { return control.handle(request); });
 
     if (userInterface) {
         userInterface->install(model);
@@ -109,9 +166,34 @@ int main(int argc, char** argv) {
         auto* printer = new HeadlessStatusPrinter(model, stdout);
         QObject::connect(&termsPrompt, &TerminalTermsPrompt::listeningChanged, printer,
                          &HeadlessStatusPrinter::setHeld);
+        QObject::connect(&modePrompt, &TerminalModePrompt::listeningChanged, printer,
+                         &HeadlessStatusPrinter::setHeld);
         QObject::connect(&termsPrompt, &TerminalTermsPrompt::accepted, &model,
                          &AppModel::acceptLegal);
+        QObject::connect(&modePrompt, &TerminalModePrompt::chosen, &model, chooseMode);
     }
     model.start();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // Commands are answered no more while the model goes away.
+    instance.setRequestHandler({});
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A closed output (the status lines piped into a program that ended) must not kill the
+    // program before it restores sleep; writes then simply fail.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QStringList arguments{QString::fromUtf8(CommandLine::programName)};
+    for (int index = 1; index < argc; ++index) {
+        arguments << QString::fromLocal8Bit(argv[index]);
+    }
+    CommandLine commandLine;
+    const CommandLineRequest request = commandLine.parse(arguments);
+    if (request.action != CommandLineRequest::Action::run) {
+        return runCommand(commandLine, request);
+    }
+    return runProgram(argc, argv);
 }

@@ -3,11 +3,18 @@
 
 #include "AppModelHarness.hpp"
 
+#include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/platform/SingleInstance.hpp>
+#include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
+#include <NodwardenApp/platform/XdgLoginItemService.hpp>
+
+#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
 
 #include <QCoreApplication>
 
@@ -16,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <tuple>
 
 #include <fcntl.h>
@@ -229,4 +237,139 @@ TEST(HeadlessStatusPrinterTests, OneLinePerChangeNeverRepeatedAndHeldWhileAsking
     EXPECT_EQ(printer->lastLine().toStdString(), lines[2]);
     model.reset();
     std::fclose(output);
+}
+
+TEST(SystemdLoginItemServiceTests,
+     UnitStartsThisProgramIsEnabledByItsLinkAndOffRemovesEveryWayOfStarting) {
+    TemporaryDirectory folder;
+    const auto units = folder.path() / "config" / "systemd" / "user";
+    const auto calls = folder.path() / "systemctl.calls";
+    // A user manager that cannot be reached, as over SSH without a user bus.
+    writeProgram(folder.path() / "systemctl", 0755);
+    std::ofstream(folder.path() / "systemctl", std::ios::app)
+        << "echo \"$*\" >> '" << calls.string()
+        << "'\necho 'Failed to connect to bus' >&2\nexit 1\n";
+    ProcessCommandRunner runner(5);
+    FileLogger logger(folder.path() / "log");
+    const std::string program = "/opt/my tools/100%/$stayloom";
+    SystemdLoginItemService service(units, program, (folder.path() / "systemctl").string(), runner,
+                                    logger);
+    EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+
+    ASSERT_NO_THROW(service.registerItem()) << "an unreachable manager is not a failure";
+    EXPECT_EQ(service.status(), LoginItemStatus::enabled);
+    const std::string unit = readFile(units / "stayloom.service");
+    EXPECT_NE(unit.find("\nType=simple\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nRestart=on-failure\n"), std::string::npos);
+    EXPECT_NE(unit.find("\nExecStart=\"/opt/my tools/100%%/$$stayloom\"\n"), std::string::npos)
+        << unit;
+    EXPECT_NE(unit.find("\nWantedBy=default.target\n"), std::string::npos);
+    const auto link = units / "default.target.wants" / "stayloom.service";
+    EXPECT_EQ(std::filesystem::canonical(link),
+              std::filesystem::canonical(units / "stayloom.service"));
+    logger.flush();
+    EXPECT_NE(readFile(folder.path() / "log").find("systemctl --user daemon-reload failed: "),
+              std::string::npos);
+
+    ASSERT_NO_THROW(service.unregisterItem());
+    EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+    EXPECT_FALSE(std::filesystem::exists(units / "stayloom.service"));
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readFile(calls), "--user daemon-reload\n--user daemon-reload\n");
+
+    // A start without a desktop on a machine whose desktop entry already starts the program
+    // adds no unit (two would start two copies at login); switching off removes both.
+    linuxplatform::XdgAutostart autostart(folder.path() / "config" / "autostart", {}, program);
+    autostart.enable();
+    LoginItemPair headless(
+        std::make_unique<SystemdLoginItemService>(
+            units, program, (folder.path() / "systemctl").string(), runner, logger),
+        std::make_unique<XdgLoginItemService>(autostart));
+    EXPECT_EQ(headless.status(), LoginItemStatus::enabled);
+    ASSERT_NO_THROW(headless.unregisterItem());
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(headless.status(), LoginItemStatus::notRegistered);
+    EXPECT_EQ(readFile(calls), "--user daemon-reload\n--user daemon-reload\n")
+        << "no unit, nothing to reload";
+}
+
+TEST(DisplayProbeTests, UsesOnlyADisplayThatAnswersAndThatQtCanDrive) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> variables;
+        bool xAnswers;
+        bool waylandAnswers;
+        bool waylandPlugin;
+        bool usable;
+        std::string platform;
+        bool notice;
+    };
+    const std::vector<Case> cases{
+        {"nothing named", {}, false, false, true, false, "", false},
+        {"X answers", {{"DISPLAY", ":0"}}, true, false, false, true, "xcb", false},
+        {"stale X", {{"DISPLAY", "localhost:10.0"}}, false, false, false, false, "", true},
+        {"Wayland with plugin",
+         {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_RUNTIME_DIR", "/run/user/1"}},
+         false,
+         true,
+         true,
+         true,
+         "wayland",
+         false},
+        {"Wayland without plugin, XWayland",
+         {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_RUNTIME_DIR", "/run/user/1"}, {"DISPLAY", ":0"}},
+         true,
+         true,
+         false,
+         true,
+         "xcb",
+         false},
+        {"Wayland without plugin only",
+         {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_RUNTIME_DIR", "/run/user/1"}},
+         false,
+         true,
+         false,
+         false,
+         "",
+         true},
+        {"asked for xcb, stale",
+         {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":5"}},
+         false,
+         false,
+         false,
+         false,
+         "",
+         true},
+        {"asked for offscreen",
+         {{"QT_QPA_PLATFORM", "offscreen"}},
+         false,
+         false,
+         false,
+         true,
+         "",
+         false},
+    };
+    for (const Case& example : cases) {
+        SCOPED_TRACE(example.name);
+        std::vector<std::string> probedSockets;
+        DisplayEnvironment environment{[&](const char* name) -> std::optional<std::string> {
+                                           const auto found = example.variables.find(name);
+                                           return found == example.variables.end()
+                                                      ? std::nullopt
+                                                      : std::optional(found->second);
+                                       },
+                                       [&](const std::string&) { return example.xAnswers; },
+                                       [&](const std::string& path) {
+                                           probedSockets.push_back(path);
+                                           return example.waylandAnswers;
+                                       },
+                                       [&] { return example.waylandPlugin; }};
+        const DisplayChoice choice = chooseDisplay(environment);
+        EXPECT_EQ(choice.usable, example.usable);
+        EXPECT_EQ(choice.platform, example.platform);
+        EXPECT_EQ(choice.notice.has_value(), example.notice);
+        for (const auto& socket : probedSockets) {
+            EXPECT_EQ(socket, "/run/user/1/wayland-0");
+        }
+    }
 }

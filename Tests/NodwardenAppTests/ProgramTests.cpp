@@ -1,10 +1,16 @@
 // The real Stayloom binary, started headless on a simulated machine.
 
 #include "FakeMachine.hpp"
+#include "ProgramRun.hpp"
 
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/TerminalModePrompt.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -20,118 +26,14 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
 
 using namespace nodwarden;
 using namespace stayloom::testing;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-/// One run of the program: its standard output and error read through pipes.
-class ProgramRun {
-public:
-    /// Starts `program` with a minimal environment for `home`; standard input is `inputFd`,
-    /// made the controlling terminal of a new session when `terminal` (as a terminal window
-    /// starts a shell).
-    ProgramRun(const std::filesystem::path& program, const std::filesystem::path& home, int inputFd,
-               bool terminal = false) {
-        int out[2];
-        int err[2];
-        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-        // No display, no session bus, no runtime folder: a headless start on a bare machine.
-        const std::vector<std::string> environment{
-            "HOME=" + home.string(), "PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "TZ=UTC",
-            "XDG_RUNTIME_DIR=" + home.string() + "/no-runtime"};
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (terminal) {
-                ::setsid();
-                ::ioctl(inputFd, TIOCSCTTY, 0);
-            }
-            ::dup2(inputFd, STDIN_FILENO);
-            ::dup2(out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
-            std::vector<char*> envp;
-            for (const auto& entry : environment) {
-                envp.push_back(const_cast<char*>(entry.c_str()));
-            }
-            envp.push_back(nullptr);
-            ::execle(program.c_str(), "Stayloom", static_cast<char*>(nullptr), envp.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~ProgramRun() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
-        ::close(err_);
-    }
-
-    pid_t pid() const { return pid_; }
-
-    /// Reads output until `text` appears in it or `seconds` pass; returns whether it appeared.
-    bool waitForOutput(const std::string& text, double seconds = 15) {
-        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-        while (output_.find(text) == std::string::npos && Clock::now() < deadline) {
-            readAvailable(100);
-        }
-        return output_.find(text) != std::string::npos;
-    }
-
-    /// Sends `signal` and waits up to `seconds` for the exit; the wait status, or none.
-    std::optional<int> stop(int signal, double seconds) {
-        ::kill(pid_, signal);
-        return waitForExit(seconds);
-    }
-    std::optional<int> waitForExit(double seconds) {
-        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-        while (Clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                readAvailable(0);
-                return status;
-            }
-            readAvailable(20);
-        }
-        return std::nullopt;
-    }
-
-    const std::string& output() const { return output_; }
-    const std::string& errors() const { return errors_; }
-
-private:
-    void readAvailable(int timeoutMilliseconds) {
-        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        if (::poll(fds, 2, timeoutMilliseconds) <= 0) {
-            return;
-        }
-        char buffer[4096];
-        for (int index = 0; index < 2; ++index) {
-            if ((fds[index].revents & (POLLIN | POLLHUP)) != 0) {
-                const ssize_t count = ::read(fds[index].fd, buffer, sizeof buffer);
-                if (count > 0) {
-                    (index == 0 ? output_ : errors_).append(buffer, std::size_t(count));
-                }
-            }
-        }
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    bool exited_ = false;
-    std::string output_;
-    std::string errors_;
-};
 
 /// A machine with a copy of the real program in its bin folder, so it finds the machine's fake
 /// helpers in ../libexec/stayloom as an installed copy finds its own.
@@ -251,9 +153,11 @@ TEST_F(ProgramTests, SecondStartForTheSameUserIsRefusedAndTheFirstKeepsRunning) 
 
 struct FirstRunCase {
     const char* name;
-    bool terminal;
+    ProgramRun::Seat seat;
+    /// Typed at the terms question; none when it must not be asked.
     const char* answer;
-    bool accepted;
+    /// Why the question cannot be asked, as the program says it.
+    const char* cannotAsk;
 };
 
 // CTest lists each case by this text rather than by its bytes.
@@ -263,65 +167,208 @@ void PrintTo(const FirstRunCase& example, std::ostream* out) {
 
 class FirstRunTests : public ProgramTests, public ::testing::WithParamInterface<FirstRunCase> {};
 
-TEST_P(FirstRunTests, TermsAreAskedOnATerminalAndOnlyYesStartsTheGuard) {
+TEST_P(FirstRunTests, TermsAreAskedOnlyWhereSomeoneCanAnswerAndANoKeepsTheGuardPaused) {
     const FirstRunCase& example = GetParam();
     InstalledProgram installed;
-
-    int input = -1;
-    int terminal = -1;
-    if (example.terminal) {
-        terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(terminal, 0);
-        ASSERT_EQ(::grantpt(terminal), 0);
-        ASSERT_EQ(::unlockpt(terminal), 0);
-        input = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(input, 0);
+    PseudoTerminal terminal;
+    std::optional<ProgramRun> run;
+    if (example.seat == ProgramRun::Seat::input) {
+        run.emplace(installed.program(), installed.machine.home(), devNull());
     } else {
-        input = devNull();
+        run.emplace(installed.program(), installed.machine.home(), terminal, example.seat);
     }
-
-    ProgramRun run(installed.program(), installed.machine.home(), input, example.terminal);
     const std::string gated = "Accept the Terms & Privacy Policy to enable keep-awake.";
-    if (example.terminal) {
-        ASSERT_TRUE(run.waitForOutput(std::string(app::TerminalTermsPrompt::question)))
-            << run.errors();
-        EXPECT_EQ(run.output().rfind("Welcome to Stayloom\n", 0), 0u) << run.output();
-        EXPECT_NE(run.output().find("Privacy Policy: https://"), std::string::npos);
-        ASSERT_EQ(::write(terminal, example.answer, std::strlen(example.answer)),
-                  ssize_t(std::strlen(example.answer)));
-        if (example.accepted) {
-            EXPECT_TRUE(run.waitForOutput("Off — Stayloom is off · ")) << run.output();
-        } else {
-            EXPECT_TRUE(run.waitForOutput(std::string(app::TerminalTermsPrompt::declined)));
-            // The end of input (Ctrl+D) closes the question; the gated status follows.
-            ASSERT_EQ(::write(terminal, "\x04", 1), 1);
-            EXPECT_TRUE(run.waitForOutput(std::string(app::TerminalTermsPrompt::noAnswer)));
-            EXPECT_TRUE(run.waitForOutput("Off — " + gated)) << run.output();
-        }
+    if (example.answer != nullptr) {
+        ASSERT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::question)))
+            << run->errors();
+        EXPECT_EQ(run->output().rfind("Welcome to Stayloom\n", 0), 0u) << run->output();
+        EXPECT_NE(run->output().find("Privacy Policy: https://"), std::string::npos);
+        terminal.type(example.answer);
+        EXPECT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::declined)));
+        // The end of input (Ctrl+D) closes the question; the gated status follows.
+        terminal.type("\x04");
+        EXPECT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::noAnswer)));
+        EXPECT_TRUE(run->waitForOutput("Off — " + gated)) << run->output();
     } else {
-        EXPECT_TRUE(run.waitForOutput("Off — " + gated)) << run.output();
-        EXPECT_NE(run.errors().find(app::HeadlessWindowPresenter::cannotAsk), std::string::npos)
-            << run.errors();
+        EXPECT_TRUE(run->waitForOutput("Off — " + gated)) << run->output();
+        EXPECT_NE(run->errors().find(std::string("cannot ask for them here: ") + example.cannotAsk +
+                                     ". "),
+                  std::string::npos)
+            << run->errors();
+        EXPECT_NE(run->errors().find("\n  stayloom accept-terms\n  stayloom mode watch\n"),
+                  std::string::npos);
+        EXPECT_EQ(run->output().find(std::string(app::TerminalTermsPrompt::question)),
+                  std::string::npos)
+            << "a question nobody can see or answer";
     }
-    ASSERT_TRUE(run.stop(SIGTERM, 5).has_value());
-
-    const std::string stored = readFile(installed.machine.settingsFile());
-    EXPECT_EQ(stored.find("Stayloom.acceptedLegalVersion=1.6") != std::string::npos,
-              example.accepted)
-        << stored;
-    if (terminal >= 0) {
-        ::close(input);
-        ::close(terminal);
-    }
+    ASSERT_TRUE(run->stop(SIGTERM, 5).has_value());
+    EXPECT_EQ(readFile(installed.machine.settingsFile()).find("Stayloom.acceptedLegalVersion"),
+              std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, FirstRunTests,
-                         ::testing::Values(FirstRunCase{"yes", true, "y\n", true},
-                                           FirstRunCase{"no", true, "n\n", false},
-                                           FirstRunCase{"noTerminal", false, "", false}),
-                         [](const ::testing::TestParamInfo<FirstRunCase>& parameter) {
-                             return std::string(parameter.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Seats, FirstRunTests,
+    ::testing::Values(FirstRunCase{"no", ProgramRun::Seat::terminal, "n\n", nullptr},
+                      FirstRunCase{"noTerminal", ProgramRun::Seat::input, nullptr,
+                                   "its input is not a terminal"},
+                      FirstRunCase{"outputRedirected", ProgramRun::Seat::outputRedirected, nullptr,
+                                   "its output does not go to the terminal"}),
+    [](const ::testing::TestParamInfo<FirstRunCase>& parameter) {
+        return std::string(parameter.param.name);
+    });
+
+/// The report of `stayloom status --json`; an empty object when the output is not one.
+QJsonObject statusReport(const CommandOutcome& outcome) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(outcome.output)).object();
+}
+
+/// The agent row named `name` in a report; an empty object when there is none.
+QJsonObject agentRow(const QJsonObject& report, const QString& name) {
+    for (const QJsonValue& row : report.value(QStringLiteral("agents")).toArray()) {
+        if (row.toObject().value(QStringLiteral("name")).toString() == name) {
+            return row.toObject();
+        }
+    }
+    return {};
+}
+
+/// A raw peer of the program's control socket.
+int connectRawPeer(const std::filesystem::path& socketPath) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyUntilQuit) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    PseudoTerminal terminal;
+    ProgramRun run(installed.program(), home, terminal, ProgramRun::Seat::terminal);
+
+    // Terms, then the mode with watch as the answer to a bare Return.
+    ASSERT_TRUE(run.waitForOutput(std::string(app::TerminalTermsPrompt::question))) << run.errors();
+    terminal.type("y\n");
+    ASSERT_TRUE(run.waitForOutput(std::string(app::TerminalModePrompt::question))) << run.output();
+    EXPECT_NE(run.output().find("  1  watch "), std::string::npos) << run.output();
+    std::size_t mark = run.output().size();
+    terminal.type("\n");
+    ASSERT_TRUE(run.waitForOutput("Watching — ", 15, mark)) << run.output() << run.errors();
+    const std::string stored = readFile(installed.machine.settingsFile());
+    EXPECT_NE(stored.find("Nodwarden.mode=watchAgentUI"), std::string::npos) << stored;
+    EXPECT_NE(stored.find("Stayloom.hasCompletedOnboarding=true"), std::string::npos) << stored;
+
+    // A busy process named like an agent is work.
+    BusyAgent agent(installed.machine.agentProgram());
+    ASSERT_TRUE(run.waitForOutput("Keeping Awake — ", 20, mark)) << run.output();
+
+    // Peers that flood the socket or say nothing do not hold up the answers to others.
+    const auto socketPath = installed.machine.stateFolder() / "Stayloom.socket";
+    const int silent = connectRawPeer(socketPath);
+    const int flooding = connectRawPeer(socketPath);
+    const std::string flood(64 * 1024, 'x');
+    ::send(flooding, flood.data(), flood.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+
+    const CommandOutcome json = runCommand(installed.program(), home, {"status", "--json"}, 4);
+    ASSERT_EQ(json.exitStatus, 0) << json.errors;
+    const QJsonObject report = statusReport(json);
+    EXPECT_EQ(report.value(QStringLiteral("status")).toString(), QStringLiteral("keepingAwake"))
+        << json.output;
+    EXPECT_EQ(report.value(QStringLiteral("mode")).toString(), QStringLiteral("watch"));
+    EXPECT_EQ(report.value(QStringLiteral("pid")).toInteger(), run.pid());
+    const QJsonObject claude = agentRow(report, QStringLiteral("Claude Code"));
+    EXPECT_EQ(claude.value(QStringLiteral("state")).toString(), QStringLiteral("working"))
+        << json.output;
+    EXPECT_TRUE(claude.value(QStringLiteral("working")).toBool());
+    ::close(silent);
+    ::close(flooding);
+
+    const CommandOutcome text = runCommand(installed.program(), home, {"status"});
+    EXPECT_EQ(text.exitStatus, 0);
+    EXPECT_EQ(text.output.rfind("Keeping Awake — ", 0), 0u) << text.output;
+    EXPECT_NE(text.output.find("\n  Claude Code: working — "), std::string::npos) << text.output;
+
+    // The picker's path: stored, and in force by the next tick.
+    mark = run.output().size();
+    const CommandOutcome off = runCommand(installed.program(), home, {"mode", "off"});
+    EXPECT_EQ(off.exitStatus, 0) << off.errors;
+    EXPECT_EQ(off.output.rfind("Off — Stayloom is off · ", 0), 0u) << off.output;
+    EXPECT_TRUE(run.waitForOutput("Off — Stayloom is off", 3.5, mark)) << run.output();
+    EXPECT_NE(readFile(installed.machine.settingsFile()).find("Nodwarden.mode=off"),
+              std::string::npos);
+
+    // Quit ends the keep-awake child that manual mode started, and the command returns only
+    // once the program has ended.
+    ASSERT_EQ(runCommand(installed.program(), home, {"mode", "manual"}).exitStatus, 0);
+    ASSERT_TRUE(run.waitForOutput("Keeping Awake — ", 10, mark)) << run.output();
+    for (int wait = 0; wait < 100 && installed.machine.keepAwakeStarts().empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_FALSE(installed.machine.keepAwakeStarts().empty());
+    const pid_t hold = installed.machine.keepAwakeStarts().back();
+    agent.stop();
+    const CommandOutcome quit = runCommand(installed.program(), home, {"quit"});
+    EXPECT_EQ(quit.exitStatus, 0) << quit.errors;
+    EXPECT_EQ(quit.output, "Stayloom has quit.\n");
+    const auto status = run.waitForExit(1);
+    ASSERT_TRUE(status.has_value()) << "the command returned before the program ended";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << run.errors();
+    EXPECT_EQ(installed.machine.countRecorded("caffeinate", "stop " + std::to_string(hold)), 1);
+    EXPECT_EQ(childrenOfThisProcess(), std::vector<pid_t>()) << "a child outlived the program";
+
+    const CommandOutcome after = runCommand(installed.program(), home, {"status"});
+    EXPECT_EQ(after.exitStatus, 3) << after.output;
+    EXPECT_NE(after.errors.find("Stayloom is not running for this user."), std::string::npos);
+}
+
+TEST_F(ProgramTests, BackgroundJobSaysWhyItCannotAskAndCommandsFinishTheSetUp) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    PseudoTerminal terminal;
+    ProgramRun run(installed.program(), home, terminal, ProgramRun::Seat::backgroundJob);
+
+    ASSERT_TRUE(run.waitForErrors("  stayloom mode watch\n")) << run.errors() << run.output();
+    EXPECT_NE(run.errors().find("cannot ask for them here: it runs as a background job of the "
+                                "terminal. "),
+              std::string::npos)
+        << run.errors();
+    EXPECT_EQ(run.output().find(std::string(app::TerminalTermsPrompt::question)),
+              std::string::npos);
+
+    const CommandOutcome accepted = runCommand(installed.program(), home, {"accept-terms"});
+    EXPECT_EQ(accepted.exitStatus, 0) << accepted.errors;
+    ASSERT_TRUE(run.waitForErrors("cannot ask for one here: it runs as a background job"))
+        << run.errors();
+    EXPECT_EQ(runCommand(installed.program(), home, {"mode", "watch"}).exitStatus, 0);
+    EXPECT_TRUE(run.waitForOutput("Watching — ")) << run.output();
+    EXPECT_NE(
+        readFile(installed.machine.settingsFile()).find("Stayloom.hasCompletedOnboarding=true"),
+        std::string::npos);
+
+    EXPECT_EQ(runCommand(installed.program(), home, {"quit"}).exitStatus, 0);
+    const auto status = run.waitForExit(5);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+TEST_F(ProgramTests, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
+    for (const std::string display : {":987", "localhost:87.0"}) {
+        SCOPED_TRACE(display);
+        InstalledProgram installed;
+        installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
+        ProgramRun run(installed.program(), installed.machine.home(), devNull(),
+                       {"DISPLAY=" + display});
+        EXPECT_TRUE(run.waitForOutput("Off — Stayloom is off · ")) << run.errors();
+        EXPECT_EQ(run.errors(), "Cannot open the display “" + display +
+                                    "” (no X server lets us in); running without a desktop.\n");
+        const auto status = run.stop(SIGTERM, 5);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+            << (WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status));
+    }
+}
 
 TEST(ProgramHelpersTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {
     const auto search = app::HelperSearchPath::standard("/opt/stayloom/bin/Stayloom");

@@ -24,7 +24,9 @@ HelperSearchPath HelperSearchPath::standard(const std::filesystem::path& executa
     if (!executablePath.empty()) {
         search.folders.push_back(executablePath.parent_path().parent_path() / helpersSubfolder);
     }
-    search.folders.emplace_back(BuildInfo::buildHelpersDir);
+    if (*BuildInfo::buildHelpersDir != '\0') {
+        search.folders.emplace_back(BuildInfo::buildHelpersDir);
+    }
     search.folders.push_back(std::filesystem::path(BuildInfo::installPrefix) / helpersSubfolder);
     return search;
 }

@@ -17,9 +17,9 @@ inline constexpr std::string_view sleepSwitch = "stayloom-sleep-switch";
 struct HelperSearchPath {
     std::vector<std::filesystem::path> folders;
 
-    /// Next to the program (`<bin>/../libexec/stayloom`), then the build tree, then the install
-    /// prefix. The program's own folder comes first so an installed copy never picks up helpers
-    /// of a different build.
+    /// Next to the program (`<bin>/../libexec/stayloom`), then the build tree (not in builds for
+    /// packaging), then the install prefix. The program's own folder comes first so an installed
+    /// copy never picks up helpers of a different build.
     static HelperSearchPath standard(const std::filesystem::path& executablePath);
 
     /// The first folder holding an executable regular file `name`; none when no folder has one.

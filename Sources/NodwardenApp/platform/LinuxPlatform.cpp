@@ -1,7 +1,9 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
+#include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
@@ -33,6 +35,22 @@ constexpr int sessionProbeDepth = 8;
 /// Time-outs of the sleep controller's two command runners, in seconds.
 constexpr double sleepCommandTimeout = 8;
 constexpr double administratorCommandTimeout = 120;
+/// Time-out of `systemctl --user daemon-reload`, run on the main thread.
+constexpr double serviceManagerTimeout = 5;
+
+std::unique_ptr<LoginItemService> makeLoginItems(const LinuxPlatformOptions& options,
+                                                 CommandRunning& runner, FileLogger& logger) {
+    std::unique_ptr<LoginItemService> autostart = std::make_unique<XdgLoginItemService>(
+        options.autostart ? *options.autostart
+                          : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath));
+    std::unique_ptr<LoginItemService> unit = std::make_unique<SystemdLoginItemService>(
+        options.configHome / "systemd" / "user", options.executablePath, options.systemctlPath,
+        runner, logger);
+    if (options.desktopSession) {
+        return std::make_unique<LoginItemPair>(std::move(autostart), std::move(unit));
+    }
+    return std::make_unique<LoginItemPair>(std::move(unit), std::move(autostart));
+}
 
 /// Every service the model uses, declared so that each is destroyed before what it refers to.
 struct LinuxServices {
@@ -64,10 +82,8 @@ struct LinuxServices {
                   options.elevatorPath,
                   options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
                   logger)),
-          sleep(sleepController),
-          loginItems(options.autostart
-                         ? *options.autostart
-                         : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath)) {}
+          sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
+          loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 
     QSettings defaults;
     linuxplatform::SysfsPowerReader power;
@@ -86,7 +102,8 @@ struct LinuxServices {
     ProcessCommandRunner administratorRunner;
     SleepController sleepController;
     SleepControllerAdapter<SleepController> sleep;
-    XdgLoginItemService loginItems;
+    ProcessCommandRunner serviceManagerRunner;
+    std::unique_ptr<LoginItemService> loginItems;
 };
 
 std::filesystem::path configHomeFromEnvironment(const std::filesystem::path& home) {
@@ -145,7 +162,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.accessibility = &services->permission;
     environment.thermalState = [thermal = &services->thermal] { return thermal->thermalState(); };
     environment.sleepController = &services->sleep;
-    environment.loginItems = &services->loginItems;
+    environment.loginItems = services->loginItems.get();
     environment.windows = &windows;
     environment.defaults = &services->defaults;
     environment.logger = &logger;

@@ -41,6 +41,11 @@ struct LinuxPlatformOptions {
     std::string executablePath;
     /// The autostart entry; the current user's folders when absent.
     std::optional<linuxplatform::XdgAutostart> autostart;
+    /// Whether the program runs on a desktop: launch at login is then the desktop's autostart
+    /// entry, otherwise a systemd user unit below `configHome`.
+    bool desktopSession = true;
+    /// Tells the user's service manager about a changed unit.
+    std::string systemctlPath = "/usr/bin/systemctl";
     /// The accessibility interface; the desktop's AT-SPI bus when absent.
     std::shared_ptr<AccessibilityPlatform> accessibility;
     /// Seconds between ticks and before the first one.

@@ -1,5 +1,7 @@
 #include <NodwardenApp/platform/SingleInstance.hpp>
 
+#include <NodwardenApp/platform/ControlConnection.hpp>
+
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -98,12 +100,16 @@ void SingleInstance::listen() {
     }
     connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* client = server_->nextPendingConnection()) {
-            connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-            connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                if (client->readAll().contains("activate")) {
-                    emit activationRequested();
-                }
-            });
+            if (connections_ >= ControlProtocol::maxConnections) {
+                client->abort();
+                client->deleteLater();
+                continue;
+            }
+            ++connections_;
+            auto* connection = new ControlConnection(client, handler_, this);
+            connect(connection, &ControlConnection::activationRequested, this,
+                    &SingleInstance::activationRequested);
+            connect(connection, &ControlConnection::finished, this, [this] { --connections_; });
         }
     });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenApp/platform/ControlProtocol.hpp>
+
 #include <QObject>
 
 #include <filesystem>
@@ -13,7 +15,8 @@ namespace nodwarden::app {
 
 /// One running program per user: an exclusive lock on a file in the folder that also holds the
 /// keep-awake pid file and the lid-closed marker, since two instances would fight over both.
-/// A local socket next to it lets a second start ask the running one to come forward.
+/// A local socket next to it lets a second start ask the running one to come forward, and
+/// commands ask it questions (`ControlProtocol`).
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -28,6 +31,9 @@ public:
     /// Takes the lock and starts listening. False when another process holds it; that process is
     /// then asked to come forward, and `holderPid` names it when it could be read.
     bool acquire();
+    /// Answers the commands' requests from now on; until then they get an error reply.
+    void setRequestHandler(ControlRequestHandler handler) { handler_ = std::move(handler); }
+
     /// The process id written by the instance holding the lock.
     std::optional<pid_t> holderPid() const { return holderPid_; }
 
@@ -46,6 +52,8 @@ private:
     int lockFd_ = -1;
     std::optional<pid_t> holderPid_;
     QLocalServer* server_ = nullptr;
+    ControlRequestHandler handler_;
+    int connections_ = 0;
 };
 
 } // namespace nodwarden::app

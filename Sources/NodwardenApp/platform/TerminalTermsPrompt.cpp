@@ -2,8 +2,6 @@
 
 #include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 
-#include <QSocketNotifier>
-
 #include <cctype>
 
 #include <unistd.h>
@@ -12,33 +10,37 @@ namespace nodwarden::app {
 
 TerminalTermsPrompt::TerminalTermsPrompt(int inputFd, std::FILE* output, std::string termsText,
                                          QObject* parent)
-    : QObject(parent), inputFd_(inputFd), output_(output), termsText_(std::move(termsText)) {}
+    : QObject(parent), inputFd_(inputFd), output_(output), termsText_(std::move(termsText)),
+      reader_(new TerminalLineReader(inputFd, this)) {
+    connect(reader_, &TerminalLineReader::lineRead, this,
+            [this](const QByteArray& line) { handleLine(line.toStdString()); });
+    connect(reader_, &TerminalLineReader::ended, this, &TerminalTermsPrompt::handleEnd);
+}
 
-bool TerminalTermsPrompt::canAsk() const {
-    // A program started in the background of a shell would be stopped (SIGTTIN) by its first
-    // read from the terminal, and with it the whole guard; only the foreground job asks.
-    return ::isatty(inputFd_) == 1 && ::tcgetpgrp(inputFd_) == ::getpgrp();
+std::optional<std::string> TerminalTermsPrompt::whyCannotAsk() const {
+    return whyTerminalCannotAsk(inputFd_, ::fileno(output_));
+}
+
+bool TerminalTermsPrompt::isListening() const {
+    return reader_->isListening();
 }
 
 void TerminalTermsPrompt::ask() {
-    if (notifier_ != nullptr) {
+    if (isListening()) {
         return;
     }
     write(termsText_);
     write("\n");
     write(question);
-    pending_.clear();
-    notifier_ = new QSocketNotifier(inputFd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &TerminalTermsPrompt::readInput);
+    reader_->start();
     emit listeningChanged(true);
 }
 
 void TerminalTermsPrompt::stop() {
-    if (notifier_ == nullptr) {
+    if (!isListening()) {
         return;
     }
-    delete notifier_;
-    notifier_ = nullptr;
+    reader_->stop();
     emit listeningChanged(false);
 }
 
@@ -69,24 +71,11 @@ bool TerminalTermsPrompt::isAcceptance(std::string_view line) {
     return folded == "y" || folded == "yes";
 }
 
-void TerminalTermsPrompt::readInput() {
-    // The notifier reported data (or the end), so one read cannot block.
-    char buffer[256];
-    const ssize_t count = ::read(inputFd_, buffer, sizeof buffer);
-    if (count <= 0) {
-        stop();
-        write("\n");
-        write(noAnswer);
-        write("\n");
-        return;
-    }
-    pending_.append(buffer, static_cast<std::size_t>(count));
-    std::size_t newline = 0;
-    while (notifier_ != nullptr && (newline = pending_.find('\n')) != std::string::npos) {
-        const std::string line = pending_.substr(0, newline);
-        pending_.erase(0, newline + 1);
-        handleLine(line);
-    }
+void TerminalTermsPrompt::handleEnd() {
+    emit listeningChanged(false);
+    write("\n");
+    write(noAnswer);
+    write("\n");
 }
 
 void TerminalTermsPrompt::handleLine(std::string_view line) {

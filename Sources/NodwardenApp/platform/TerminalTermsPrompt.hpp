@@ -1,13 +1,14 @@
 #pragma once
 
+#include <NodwardenApp/platform/TerminalLineReader.hpp>
+
 #include <QObject>
 #include <QString>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
-
-class QSocketNotifier;
 
 namespace nodwarden::app {
 
@@ -27,19 +28,22 @@ public:
         "accepted. Type y to accept (Ctrl+C quits): ";
     /// When the input ends without a yes.
     static constexpr std::string_view noAnswer =
-        "No answer: Stayloom stays paused and keeps nothing awake until the terms are accepted.";
+        "No answer: Stayloom stays paused and keeps nothing awake until the terms are accepted. "
+        "Accept them later with: stayloom accept-terms";
 
     /// Reads from `inputFd` (not owned) and writes to `output`.
     TerminalTermsPrompt(int inputFd, std::FILE* output, std::string termsText,
                         QObject* parent = nullptr);
 
-    /// Whether the input is a terminal someone can answer on: one whose foreground job this is.
-    bool canAsk() const;
+    /// Whether someone can answer on the terminal (see `whyTerminalCannotAsk`).
+    bool canAsk() const { return !whyCannotAsk(); }
+    /// Why nobody can, or nothing.
+    std::optional<std::string> whyCannotAsk() const;
     /// Prints the terms and the question and starts listening; does nothing while listening.
     void ask();
     /// Stops listening (the terms were accepted elsewhere, or the program ends).
     void stop();
-    bool isListening() const { return notifier_ != nullptr; }
+    bool isListening() const;
 
     /// The terms window's texts for a terminal: heading, subtitle, both points, and the three
     /// documents under `websiteBase` with their addresses.
@@ -55,15 +59,14 @@ signals:
     void listeningChanged(bool listening);
 
 private:
-    void readInput();
     void handleLine(std::string_view line);
+    void handleEnd();
     void write(std::string_view text) const;
 
     int inputFd_;
     std::FILE* output_;
     std::string termsText_;
-    std::string pending_;
-    QSocketNotifier* notifier_ = nullptr;
+    TerminalLineReader* reader_;
 };
 
 } // namespace nodwarden::app

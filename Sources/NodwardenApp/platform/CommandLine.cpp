@@ -1,0 +1,126 @@
+#include <NodwardenApp/platform/CommandLine.hpp>
+
+#include <NodwardenApp/platform/ModeWords.hpp>
+
+namespace nodwarden::app {
+
+namespace {
+
+using Action = CommandLineRequest::Action;
+
+CommandLineRequest refused(const QString& error) {
+    CommandLineRequest request;
+    request.action = Action::invalid;
+    request.error = error;
+    return request;
+}
+
+QString modeList() {
+    QStringList words;
+    for (const ModeWord& entry : modeWords()) {
+        words << QString::fromUtf8(entry.word.data(), qsizetype(entry.word.size()));
+    }
+    return words.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+CommandLine::CommandLine()
+    : json_(QStringLiteral("json"), QStringLiteral("With status: print one JSON object.")),
+      help_(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+            QStringLiteral("Show this help.")),
+      version_(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+               QStringLiteral("Show the version.")) {
+    parser_.setApplicationDescription(
+        QStringLiteral("Keeps this computer awake while AI coding agents work, and lets it sleep "
+                       "when they are done. Without a command it starts (tray, panel window, or "
+                       "status lines on a terminal); a command asks the running copy."));
+    parser_.addOption(json_);
+    parser_.addOption(help_);
+    parser_.addOption(version_);
+    parser_.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See Commands below."),
+                                  QStringLiteral("[command]"));
+}
+
+CommandLineRequest CommandLine::parse(const QStringList& arguments) {
+    if (!parser_.parse(arguments)) {
+        return refused(parser_.errorText());
+    }
+    CommandLineRequest request;
+    if (parser_.isSet(help_)) {
+        request.action = Action::help;
+        return request;
+    }
+    if (parser_.isSet(version_)) {
+        request.action = Action::version;
+        return request;
+    }
+    const QStringList words = parser_.positionalArguments();
+    request.json = parser_.isSet(json_);
+    const QString command = words.value(0);
+    const QStringList rest = words.mid(1);
+    if (request.json && command != u"status") {
+        return refused(QStringLiteral("--json goes with the status command."));
+    }
+    const auto noMoreWords = [&](Action action) {
+        if (!rest.isEmpty()) {
+            return refused(QStringLiteral("“") + command +
+                           QStringLiteral("” takes no further words, but got “") + rest.join(u' ') +
+                           QStringLiteral("”."));
+        }
+        request.action = action;
+        return request;
+    };
+    if (command.isEmpty()) {
+        return request;
+    }
+    if (command == u"status") {
+        return noMoreWords(Action::status);
+    }
+    if (command == u"quit") {
+        return noMoreWords(Action::quit);
+    }
+    if (command == u"accept-terms") {
+        return noMoreWords(Action::acceptTerms);
+    }
+    if (command == u"mode") {
+        const auto mode = rest.size() == 1 ? modeFromWord(rest[0].toStdString()) : std::nullopt;
+        if (!mode) {
+            return refused(QStringLiteral("mode needs one of: ") + modeList() + u'.');
+        }
+        request.action = Action::mode;
+        request.mode = *mode;
+        return request;
+    }
+    if (command == u"launch-at-login") {
+        if (rest.size() != 1 || (rest[0] != u"on" && rest[0] != u"off")) {
+            return refused(QStringLiteral("launch-at-login needs on or off."));
+        }
+        request.action = Action::launchAtLogin;
+        request.enabled = rest[0] == u"on";
+        return request;
+    }
+    return refused(QStringLiteral("Unknown command “") + command + QStringLiteral("”."));
+}
+
+QString CommandLine::helpText() const {
+    QString text = parser_.helpText();
+    text += QStringLiteral(
+        "\nCommands (each asks the copy that runs for this user):\n"
+        "  status [--json]            Status, reason, agents, power, lid and the last run.\n"
+        "                             Exit status 0 while running, 3 when nothing runs.\n"
+        "  mode <mode>                Switch the mode as the panel's picker does; <mode> is\n"
+        "                             one of ");
+    text += modeList();
+    text += QStringLiteral(".\n"
+                           "  quit                       Quit, restoring normal sleep when the "
+                           "settings say so.\n"
+                           "  accept-terms               Accept the terms for a copy that cannot "
+                           "ask on a terminal.\n"
+                           "  launch-at-login on|off     Start at login (a systemd user unit "
+                           "without a desktop).\n"
+                           "\nExit status 2 means the words were not understood.\n");
+    return text;
+}
+
+} // namespace nodwarden::app

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <NodwardenCore/Models.hpp>
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+namespace nodwarden::app {
+
+/// What the words after the program's name ask for.
+struct CommandLineRequest {
+    enum class Action {
+        run,
+        help,
+        version,
+        invalid,
+        status,
+        mode,
+        quit,
+        acceptTerms,
+        launchAtLogin
+    };
+
+    Action action = Action::run;
+    /// `status --json`.
+    bool json = false;
+    /// `mode <word>`.
+    AppMode mode = AppMode::off;
+    /// `launch-at-login on|off`.
+    bool enabled = false;
+    /// Why the words were refused (`invalid`).
+    QString error;
+};
+
+/// The program's command line: no command starts the program, a command asks the running one.
+class CommandLine {
+public:
+    /// The name shown in usage lines and messages, whatever the program file is called.
+    static constexpr const char* programName = "stayloom";
+
+    CommandLine();
+
+    /// `arguments` start with the program's name, as `argv` does.
+    CommandLineRequest parse(const QStringList& arguments);
+    /// Usage, options and commands.
+    QString helpText() const;
+
+private:
+    QCommandLineParser parser_;
+    QCommandLineOption json_;
+    QCommandLineOption help_;
+    QCommandLineOption version_;
+};
+
+} // namespace nodwarden::app

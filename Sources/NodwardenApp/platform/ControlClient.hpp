@@ -1,0 +1,31 @@
+#pragma once
+
+#include <NodwardenApp/platform/CommandLine.hpp>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace nodwarden::app {
+
+/// A command's side of the control socket: asks the running program once, prints the answer,
+/// and gives the command's exit status. Waits are bounded; this process has nothing else to do.
+namespace ControlClient {
+
+/// Exit statuses besides 0.
+inline constexpr int failedStatus = 1;
+inline constexpr int usageStatus = 2;
+inline constexpr int notRunningStatus = 3;
+
+/// How long the running program has to answer.
+inline constexpr int answerTimeoutMilliseconds = 5000;
+/// How long `quit` waits for the program to end (restoring normal sleep may ask for an
+/// administrator's password first).
+inline constexpr int quitTimeoutMilliseconds = 130000;
+
+/// Sends `request` (one of the commands) to the program listening on `socketPath`.
+int run(const CommandLineRequest& request, const std::filesystem::path& socketPath,
+        std::FILE* output, std::FILE* errors);
+
+} // namespace ControlClient
+
+} // namespace nodwarden::app

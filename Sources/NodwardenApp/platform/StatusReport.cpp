@@ -1,0 +1,119 @@
+#include <NodwardenApp/platform/StatusReport.hpp>
+
+#include <NodwardenApp/BuildInfo.hpp>
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/platform/ModeWords.hpp>
+
+#include <QJsonArray>
+
+#include <unistd.h>
+
+namespace nodwarden::app {
+
+namespace {
+
+QString utf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+/// The session count of the agent's strongest signal, the one its row was built from.
+QJsonValue sessions(const AppModel& model, const std::string& name) {
+    const ActivitySignal* strongest = nullptr;
+    for (const ActivitySignal& signal : model.lastPerApp()) {
+        if (signal.appName == name &&
+            (strongest == nullptr || signal.strength > strongest->strength)) {
+            strongest = &signal;
+        }
+    }
+    if (strongest == nullptr || !strongest->sessionCount) {
+        return QJsonValue::Null;
+    }
+    return *strongest->sessionCount;
+}
+
+QJsonValue optionalText(const std::optional<QString>& text) {
+    return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
+}
+
+} // namespace
+
+QJsonObject StatusReport::fromModel(const AppModel& model) {
+    QJsonArray agents;
+    for (const AgentStatusRow& row : model.agentRows()) {
+        agents.append(QJsonObject{{QStringLiteral("name"), utf8(row.name)},
+                                  {QStringLiteral("state"), utf8(row.state)},
+                                  {QStringLiteral("working"), row.isWorking},
+                                  {QStringLiteral("reason"), utf8(row.detail)},
+                                  {QStringLiteral("sessions"), sessions(model, row.name)}});
+    }
+    const QJsonValue percent =
+        model.batteryPercent() ? QJsonValue(*model.batteryPercent()) : QJsonValue(QJsonValue::Null);
+    const QJsonValue lastRun =
+        model.panelLastRunAgent().isEmpty()
+            ? QJsonValue(QJsonValue::Null)
+            : QJsonValue(QJsonObject{{QStringLiteral("agent"), model.panelLastRunAgent()},
+                                     {QStringLiteral("detail"), model.panelLastRunDetail()}});
+    return QJsonObject{
+        {QStringLiteral("pid"), qint64(::getpid())},
+        {QStringLiteral("version"), QString::fromUtf8(BuildInfo::version)},
+        {QStringLiteral("status"), utf8(rawValue(model.status()))},
+        {QStringLiteral("statusName"), utf8(displayName(model.status()))},
+        {QStringLiteral("reason"), model.statusReason()},
+        {QStringLiteral("mode"), utf8(modeWord(model.mode()))},
+        {QStringLiteral("termsAccepted"), !model.needsLegalAcceptance()},
+        {QStringLiteral("keepingAwake"), model.sleepPreventionEnabled()},
+        {QStringLiteral("agentSummary"), model.agentSummary()},
+        {QStringLiteral("agents"), agents},
+        {QStringLiteral("power"),
+         QJsonObject{{QStringLiteral("onACPower"), model.isOnACPower()},
+                     {QStringLiteral("batteryPercent"), percent},
+                     {QStringLiteral("description"), model.batteryDescription()}}},
+        {QStringLiteral("lid"), model.lidDescription().toLower()},
+        {QStringLiteral("batteryWarning"), model.isBatteryWarning()},
+        {QStringLiteral("lastRun"), lastRun},
+        {QStringLiteral("launchAtLogin"), model.settings().launchAtLoginEnabled},
+        {QStringLiteral("launchAtLoginMessage"), optionalText(model.launchAtLoginMessage())},
+    };
+}
+
+QString StatusReport::text(const QJsonObject& report) {
+    const auto field = [&report](const char* key) {
+        return report.value(QString::fromUtf8(key)).toString();
+    };
+    QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
+                   QStringLiteral(" · ") + field("agentSummary") + u'\n';
+    text += QStringLiteral("Mode: ") + field("mode") + u'\n';
+    const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
+    for (const QJsonValue& value : agents) {
+        const QJsonObject agent = value.toObject();
+        text += QStringLiteral("  ") + agent.value(QStringLiteral("name")).toString() +
+                QStringLiteral(": ") + agent.value(QStringLiteral("state")).toString() +
+                QStringLiteral(" — ") + agent.value(QStringLiteral("reason")).toString() + u'\n';
+    }
+    const QJsonObject power = report.value(QStringLiteral("power")).toObject();
+    text += QStringLiteral("Power: ") + power.value(QStringLiteral("description")).toString();
+    if (report.value(QStringLiteral("batteryWarning")).toBool()) {
+        text += QStringLiteral(" (battery warning)");
+    }
+    text += u'\n';
+    QString lid = field("lid");
+    if (!lid.isEmpty()) {
+        lid[0] = lid[0].toUpper();
+    }
+    text += QStringLiteral("Lid: ") + lid + u'\n';
+    const QJsonValue lastRun = report.value(QStringLiteral("lastRun"));
+    if (lastRun.isObject()) {
+        text += QStringLiteral("Last run: ") +
+                lastRun.toObject().value(QStringLiteral("agent")).toString() +
+                QStringLiteral(", ") +
+                lastRun.toObject().value(QStringLiteral("detail")).toString() + u'\n';
+    } else {
+        text += QStringLiteral("Last run: none yet\n");
+    }
+    if (const QString message = field("launchAtLoginMessage"); !message.isEmpty()) {
+        text += message + u'\n';
+    }
+    return text;
+}
+
+} // namespace nodwarden::app
