@@ -1,5 +1,6 @@
 // One whole detection pass on Linux over a realistic machine: the process table read from /proc,
-// the agents' session files in the home folder, on-screen text switched off. The program's prober
+// the agents' session files in the home folder, the definite witnesses (tmux panes, on a machine
+// without tmux), on-screen text through the accessibility bus switched off. The program's prober
 // keeps what it walked and watches it with inotify, so steady passes stat only what changed; the
 // plain walk is what the first pass (and a home that cannot be watched) costs.
 #include <NodwardenCore/AccessibilityDetector.hpp>
@@ -7,8 +8,10 @@
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
+#include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
 #include <benchmark/benchmark.h>
 
@@ -213,6 +216,17 @@ public:
     void promptForTrust() override {}
 };
 
+/// Runs commands for real and counts them: a pass over a machine without tmux must run none.
+class CountingRunner final : public CommandRunning {
+public:
+    CommandResult run(const ShellCommand& command) override {
+        ++count;
+        return real.run(command);
+    }
+    ProcessCommandRunner real{1};
+    int count = 0;
+};
+
 Date dateNow() {
     const auto unix =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch());
@@ -257,8 +271,13 @@ void detectionPass(benchmark::State& state, std::shared_ptr<const FileActivityPr
     NoAccessibility platform;
     AccessibilityDetector accessibilityDetector(platform);
     SessionActivityDetector sessionDetector(std::move(probe));
-    ActivityDetector detector(processDetector, accessibilityDetector, sessionDetector);
-    const auto settings = settingsWithoutScreenText();
+    CountingRunner runner;
+    linuxplatform::TmuxScreenVerdicts panes(linuxplatform::TmuxPaneReader(
+        runner, "/usr/bin/tmux", machine().home.root() / "tmux-sockets"));
+    ActivityDetector detector(processDetector, accessibilityDetector, sessionDetector, {&panes});
+    // Panes are on-screen text: the switch is on for them, while the accessibility bus is
+    // unavailable, as on a machine without a desktop.
+    auto settings = GuardSettings::defaults();
     const PowerSnapshot power{true, 100, "AC"};
     // The reader's first pass takes two samples; the passes measured are the steady ones.
     (void)table->readProcessTable();
@@ -278,6 +297,9 @@ void detectionPass(benchmark::State& state, std::shared_ptr<const FileActivityPr
     // Ten trees of eight distinct agents (two each of Claude Code and Codex CLI).
     if (agents < 8) {
         state.SkipWithError("too few agents found");
+    }
+    if (runner.count != 0) {
+        state.SkipWithError("a pass without tmux ran a command");
     }
     state.counters["agents"] = static_cast<double>(agents);
 }

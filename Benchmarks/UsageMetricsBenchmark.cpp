@@ -112,6 +112,48 @@ void BM_RecordingSessionCycle(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordingSessionCycle);
 
+// The program's per-tick statistics step as it was: the account copied aside for the ledger
+// line, copied again into the pure step, and the result moved back.
+void BM_ModelTickCopyingTheAccount(benchmark::State& state) {
+    UsageMetrics account = threeYearAccount();
+    const std::optional<std::string> agent = std::string("Claude Code");
+    Date now = *account.lastTickAt();
+    for (auto _ : state) {
+        now += 3;
+        const UsageMetrics before = account;
+        UsageMetrics after =
+            UsageMetrics::recording(before, true, KeepAwakeTrigger::activeSignal,
+                                    SignalStrength::strong, LidState::closed, agent, 90, true, now);
+        const bool closed = before.sessionStartedAt() && !after.sessionStartedAt();
+        account = std::move(after);
+        benchmark::DoNotOptimize(closed);
+    }
+    benchmark::DoNotOptimize(account);
+}
+BENCHMARK(BM_ModelTickCopyingTheAccount)->Unit(benchmark::kMicrosecond);
+
+// The program's per-tick statistics step now: the open session kept aside without the days, the
+// account changed in place.
+void BM_ModelTickInPlace(benchmark::State& state) {
+    UsageMetrics account = threeYearAccount();
+    const std::optional<std::string> agent = std::string("Claude Code");
+    Date now = *account.lastTickAt();
+    for (auto _ : state) {
+        now += 3;
+        std::optional<UsageMetrics> openSession;
+        if (account.sessionStartedAt()) {
+            openSession = account.withoutDays();
+        }
+        const bool daysChanged =
+            account.record(true, KeepAwakeTrigger::activeSignal, SignalStrength::strong,
+                           LidState::closed, agent, 90, true, now);
+        benchmark::DoNotOptimize(daysChanged);
+        benchmark::DoNotOptimize(openSession);
+    }
+    benchmark::DoNotOptimize(account);
+}
+BENCHMARK(BM_ModelTickInPlace)->Unit(benchmark::kMicrosecond);
+
 void BM_RunLogLine(benchmark::State& state) {
     UsageMetrics account = threeYearAccount();
     const Date start = *account.lastTickAt();

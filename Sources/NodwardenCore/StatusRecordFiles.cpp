@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <system_error>
 
@@ -150,7 +151,7 @@ std::optional<nlohmann::json> parseKeeping(std::string_view text, const KeyFilte
 std::optional<Date> readTimestamp(const nlohmann::json& value) {
     if (value.is_number()) {
         const double number = value.get<double>();
-        if (!(number > 0)) {
+        if (!std::isfinite(number) || number <= 0) {
             return std::nullopt;
         }
         return dateFromUnixTime(number >= smallestMilliseconds ? number / 1000.0 : number);

@@ -167,6 +167,16 @@ public:
                                   LidState lidState, const std::optional<std::string>& agentID,
                                   double idleGracePeriodSeconds,
                                   std::optional<bool> sessionProcessAlive, Date now);
+    /// `recording` in place, so a tick costs nothing that grows with the account. Returns
+    /// whether the tick changed `days()`.
+    bool record(bool effectiveKeepAwake, KeepAwakeTrigger triggerRung,
+                SignalStrength signalStrength, LidState lidState,
+                const std::optional<std::string>& agentID, double idleGracePeriodSeconds,
+                std::optional<bool> sessionProcessAlive, Date now);
+
+    /// This account without its daily counters: enough for `runLogLine` of the open session,
+    /// at a cost that does not grow with the account.
+    UsageMetrics withoutDays() const;
 
     /// The run-ledger line (without line end) of the session in `session`, the account as it
     /// stood before the session was closed.
@@ -180,7 +190,8 @@ public:
 private:
     friend struct UsageMetricsCoding;
 
-    void closeSession(Date now, SessionCloseReason reason);
+    /// Closes the open session, if any; returns whether there was one (and `days_` changed).
+    bool closeSession(Date now, SessionCloseReason reason);
 
     std::map<std::string, DayBucket> days_;
     Date installDate_;

@@ -100,15 +100,43 @@ UsageMetrics UsageMetrics::recording(UsageMetrics metrics, bool effectiveKeepAwa
                                      LidState lidState, const std::optional<std::string>& agentID,
                                      double idleGracePeriodSeconds,
                                      std::optional<bool> sessionProcessAlive, Date now) {
-    UsageMetrics& m = metrics;
+    metrics.record(effectiveKeepAwake, triggerRung, signalStrength, lidState, agentID,
+                   idleGracePeriodSeconds, sessionProcessAlive, now);
+    return metrics;
+}
+
+UsageMetrics UsageMetrics::withoutDays() const {
+    UsageMetrics copy(installDate_);
+    copy.longestProtectedRunSeconds_ = longestProtectedRunSeconds_;
+    copy.longestProtectedRunAgent_ = longestProtectedRunAgent_;
+    copy.longestProtectedRunDate_ = longestProtectedRunDate_;
+    copy.sessionStartedAt_ = sessionStartedAt_;
+    copy.sessionQualified_ = sessionQualified_;
+    copy.sessionAgentID_ = sessionAgentID_;
+    copy.sessionRunSeconds_ = sessionRunSeconds_;
+    copy.lastTickAt_ = lastTickAt_;
+    copy.lastActiveSignalAt_ = lastActiveSignalAt_;
+    copy.wakeGapTicksDropped_ = wakeGapTicksDropped_;
+    copy.lastRun_ = lastRun_;
+    copy.lastCloseReason_ = lastCloseReason_;
+    copy.sessionProtectedSeconds_ = sessionProtectedSeconds_;
+    copy.sessionKeptAwakeSeconds_ = sessionKeptAwakeSeconds_;
+    return copy;
+}
+
+bool UsageMetrics::record(bool effectiveKeepAwake, KeepAwakeTrigger triggerRung,
+                          SignalStrength signalStrength, LidState lidState,
+                          const std::optional<std::string>& agentID, double idleGracePeriodSeconds,
+                          std::optional<bool> sessionProcessAlive, Date now) {
+    UsageMetrics& m = *this;
     // A time that is not a number would poison `lastTickAt` and with it every later tick (and
     // could not even be saved), so such a tick is ignored altogether.
     if (!std::isfinite(now)) {
-        return metrics;
+        return false;
     }
     if (!m.lastTickAt_) {
         m.lastTickAt_ = now;
-        return metrics;
+        return false;
     }
     const double elapsed = now - *m.lastTickAt_;
     const Date previousTick = *m.lastTickAt_;
@@ -118,24 +146,29 @@ UsageMetrics UsageMetrics::recording(UsageMetrics metrics, bool effectiveKeepAwa
         if (elapsed > maxClampedElapsed) {
             ++m.wakeGapTicksDropped_;
         }
-        m.closeSession(previousTick, SessionCloseReason::interrupted);
-        return metrics;
+        return m.closeSession(previousTick, SessionCloseReason::interrupted);
     }
 
     const std::string today = dayKey(now);
-    DayBucket& bucket = m.days_[today];
+    auto [slot, isNewDay] = m.days_.try_emplace(today);
+    DayBucket& bucket = slot->second;
+    // Every counted rung adds a positive elapsed time to the bucket.
+    bool daysChanged = isNewDay;
     const bool protectedTick = effectiveKeepAwake &&
                                triggerRung == KeepAwakeTrigger::activeSignal &&
                                lidState == LidState::closed;
     if (effectiveKeepAwake) {
         switch (triggerRung) {
         case KeepAwakeTrigger::manual:
+            daysChanged = true;
             bucket.manualSeconds += elapsed;
             break;
         case KeepAwakeTrigger::pluggedInUnlimited:
+            daysChanged = true;
             bucket.pluggedInUnlimitedSeconds += elapsed;
             break;
         case KeepAwakeTrigger::activeSignal:
+            daysChanged = true;
             if (protectedTick) {
                 bucket.protectedSeconds += elapsed;
                 m.sessionProtectedSeconds_ += elapsed;
@@ -174,17 +207,17 @@ UsageMetrics UsageMetrics::recording(UsageMetrics metrics, bool effectiveKeepAwa
         }
     } else if (m.lastActiveSignalAt_ && m.sessionStartedAt_) {
         if (now - *m.lastActiveSignalAt_ >= idleGracePeriodSeconds) {
-            m.closeSession(now, SessionCloseReason::idle);
+            daysChanged = m.closeSession(now, SessionCloseReason::idle) || daysChanged;
         } else if (sessionProcessAlive == false) {
-            m.closeSession(now, SessionCloseReason::vanished);
+            daysChanged = m.closeSession(now, SessionCloseReason::vanished) || daysChanged;
         }
     }
-    return metrics;
+    return daysChanged;
 }
 
-void UsageMetrics::closeSession(Date now, SessionCloseReason reason) {
+bool UsageMetrics::closeSession(Date now, SessionCloseReason reason) {
     if (!sessionStartedAt_) {
-        return;
+        return false;
     }
     DayBucket& bucket = days_[dayKey(now)];
     bucket.totalSessions += 1;
@@ -208,6 +241,7 @@ void UsageMetrics::closeSession(Date now, SessionCloseReason reason) {
     sessionRunSeconds_ = 0;
     sessionProtectedSeconds_ = 0;
     sessionKeptAwakeSeconds_ = 0;
+    return true;
 }
 
 std::string UsageMetrics::runLogLine(const UsageMetrics& session, SessionCloseReason closeReason,

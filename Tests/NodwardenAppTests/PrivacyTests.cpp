@@ -1,6 +1,7 @@
 // A whole run of the model over real detectors, real queues and real files, with a secret on the
-// screen, in an agent's argument line, in its session file, in its status record and in another
-// agent's chat transcript: none of what the program writes may hold the secret afterwards.
+// screen, on a tmux pane, in an agent's argument line, in its session file, in its status record
+// and in another agent's chat transcript: none of what the program writes may hold the secret
+// afterwards.
 
 #include "AppModelHarness.hpp"
 #include "FakeMachine.hpp"
@@ -13,16 +14,22 @@
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
+#include <NodwardenLinux/TmuxScreenVerdicts.hpp>
+
+#include "Support/TmuxTestServer.hpp"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -127,11 +134,35 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         std::string("{\"uuid\":\"u1\",\"type\":\"user\",\"message\":{\"parts\":[{\"text\":\"") +
             secret + "\"}]}}\n");
 
+    // A pane of a private tmux server showing the secret beside a working phrase, above a
+    // program named like an agent (a sleep that keeps the pane's text as it is).
+    const auto paneAgent = harness.home.path() / "pane-bin" / "codex";
+    std::filesystem::create_directories(paneAgent.parent_path());
+    std::filesystem::create_symlink("/bin/sleep", paneAgent);
+    const auto tmuxSockets = harness.home.path() / "tmux-sockets";
+    std::optional<TmuxTestServer> tmuxServer;
+    tmuxServer.emplace(tmuxSockets, std::string("printf \"Pondering ") + secret +
+                                        " (esc to interrupt)\\n\"; exec " + paneAgent.string() +
+                                        " 100000");
+    ASSERT_GT(tmuxServer->pid(), 0) << "tmux did not start";
+    std::vector<pid_t> panePIDs;
+    for (int attempt = 0; attempt < 100 && panePIDs.size() < 2; ++attempt) {
+        panePIDs.clear();
+        for (const auto& row :
+             tmuxServer->ownRows(linuxplatform::ProcTableReader("/", {}).readProcessTable())) {
+            panePIDs.push_back(row.pid);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
     // A process table of this test's own processes, each a link to its real /proc entry, so
     // agents running elsewhere on the machine cannot keep the session open.
     TemporaryDirectory processRoot;
     std::filesystem::create_directories(processRoot.path() / "proc");
-    for (const pid_t pid : {::getpid(), agent.pid(), qwen.pid()}) {
+    panePIDs.push_back(::getpid());
+    panePIDs.push_back(agent.pid());
+    panePIDs.push_back(qwen.pid());
+    for (const pid_t pid : panePIDs) {
         std::filesystem::create_symlink("/proc/" + std::to_string(pid),
                                         processRoot.path() / "proc" / std::to_string(pid));
     }
@@ -142,7 +173,11 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
     const auto probe = std::make_shared<FileActivityProbe>(harness.home.path(), 8);
     SessionActivityDetector sessionDetector(probe);
     StatusRecordDetector statusRecords(standardStatusReaders(harness.home.path(), probe));
-    ActivityDetector activity(processes, screenText, sessionDetector, {&statusRecords});
+    ProcessCommandRunner tmuxRunner(2);
+    linuxplatform::TmuxScreenVerdicts paneVerdicts(
+        linuxplatform::TmuxPaneReader(tmuxRunner, TmuxTestServer::tmux, tmuxSockets));
+    ActivityDetector activity(processes, screenText, sessionDetector,
+                              {&statusRecords, &paneVerdicts});
     std::set<std::string> seenAgents;
     std::mutex seenMutex;
 
@@ -153,7 +188,10 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         std::lock_guard lock(seenMutex);
         for (const auto& signal : detected) {
             if (signal.strength == SignalStrength::strong && signal.appName) {
-                seenAgents.insert(*signal.appName);
+                seenAgents.insert(*signal.appName +
+                                  (signal.reason.find(" shows it is ") != std::string::npos
+                                       ? " on its screen"
+                                       : ""));
                 seenAgents.insert(signal.reason);
             }
         }
@@ -168,9 +206,11 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         }
         ASSERT_TRUE(model.metrics().sessionStartedAt().has_value());
 
-        // The work ends: the agent process goes, the screen falls idle but keeps the secret.
+        // The work ends: the agent process goes, the screen falls idle but keeps the secret, the
+        // tmux server goes.
         agent.stop();
         qwen.stop();
+        tmuxServer.reset();
         content->set(nodwarden::AccessibilityAttribute::value, std::string("Ready. ") + secret);
         std::filesystem::last_write_time(sessions / "session.jsonl",
                                          std::filesystem::file_time_type::clock::now() -
@@ -193,6 +233,7 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         std::lock_guard lock(seenMutex);
         EXPECT_TRUE(seenAgents.contains("Claude")) << "the screen text was matched";
         EXPECT_TRUE(seenAgents.contains("Claude Code")) << "the argument-carrying process was seen";
+        EXPECT_TRUE(seenAgents.contains("Codex CLI on its screen")) << "the pane was read";
         EXPECT_TRUE(seenAgents.contains("Claude Code reports it is working"))
             << "the status record was read";
         EXPECT_TRUE(seenAgents.contains("Qwen Code reports it is working"))

@@ -34,21 +34,28 @@ KeepAwakeTrigger AppModel::triggerRung(GuardStatus status) const {
 void AppModel::recordMetrics(const GuardDecision& decision, LidState lid,
                              const ActivitySignal& signal,
                              std::optional<bool> sessionProcessAlive) {
-    const UsageMetrics before = metrics_;
     const Date current = now();
     const double grace = isOnACPower_ ? settings_.pluggedInProfile.idleGracePeriodSeconds
                                       : settings_.batteryProfile.idleGracePeriodSeconds;
-    UsageMetrics after = UsageMetrics::recording(
-        before, decision.shouldPreventSleep, triggerRung(decision.status), signal.strength, lid,
-        signal.appName, grace, sessionProcessAlive, current);
-    const bool closed =
-        before.sessionStartedAt() && !after.sessionStartedAt() && after.lastCloseReason();
-    const auto closeReason = after.lastCloseReason();
-    setMetrics(std::move(after));
+    // The tick changes the account in place: a copy of years of days on every tick would cost
+    // the main thread milliseconds. Only the open session is kept aside, for its ledger line.
+    std::optional<UsageMetrics> openSession;
+    if (metrics_.sessionStartedAt()) {
+        openSession = metrics_.withoutDays();
+    }
+    const double longestBefore = metrics_.longestProtectedRunSeconds();
+    const bool daysChanged =
+        metrics_.record(decision.shouldPreventSleep, triggerRung(decision.status), signal.strength,
+                        lid, signal.appName, grace, sessionProcessAlive, current);
+    if (environment_.windows->isSettingsWindowOpen() &&
+        (daysChanged || metrics_.longestProtectedRunSeconds() != longestBefore)) {
+        emit metricsChanged();
+    }
 
-    if (closed) {
-        appendRunLog(UsageMetrics::runLogLine(before, *closeReason, current, sessionProcessAlive,
-                                              std::nullopt, lid));
+    const auto closeReason = metrics_.lastCloseReason();
+    if (openSession && !metrics_.sessionStartedAt() && closeReason) {
+        appendRunLog(UsageMetrics::runLogLine(*openSession, *closeReason, current,
+                                              sessionProcessAlive, std::nullopt, lid));
     }
 
     // A clock that stepped backwards must not hold saves off until it catches up again.

@@ -20,11 +20,14 @@
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/SysfsPowerReader.hpp>
 #include <NodwardenLinux/ThermalReader.hpp>
+#include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
 #include <QSettings>
 #include <QString>
 
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
 namespace nodwarden::app {
 
@@ -35,6 +38,24 @@ constexpr int sessionProbeDepth = 8;
 /// Time-outs of the sleep controller's two command runners, in seconds.
 constexpr double sleepCommandTimeout = 8;
 constexpr double administratorCommandTimeout = 120;
+/// Time-out of each question to a tmux server, in seconds: it answers in milliseconds, and the
+/// detection pass must not wait on a server that hangs.
+constexpr double screenCommandTimeout = 1;
+
+/// The tmux panes' witness: none without a socket folder or a tmux program, so no pane is asked.
+std::optional<linuxplatform::TmuxScreenVerdicts>
+tmuxScreenVerdicts(const LinuxPlatformOptions& options, CommandRunning& runner) {
+    if (options.tmuxSocketFolder.empty()) {
+        return std::nullopt;
+    }
+    auto tmux = linuxplatform::TmuxPaneReader::locateExecutable("tmux");
+    if (!tmux) {
+        return std::nullopt;
+    }
+    return linuxplatform::TmuxScreenVerdicts(
+        linuxplatform::TmuxPaneReader(runner, *tmux, options.tmuxSocketFolder));
+}
+
 /// Time-out of `systemctl --user daemon-reload`, run on the main thread.
 constexpr double serviceManagerTimeout = 5;
 
@@ -70,8 +91,10 @@ struct LinuxServices {
               options.paths.home, sessionProbeDepth)),
           sessions(sessionProbe),
           statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
-          activity(processes, screenText, sessions, {&statusRecords}), runner(sleepCommandTimeout),
-          administratorRunner(administratorCommandTimeout),
+          screenRunner(screenCommandTimeout),
+          tmuxScreens(tmuxScreenVerdicts(options, screenRunner)),
+          activity(processes, screenText, sessions, verdictDetectors()),
+          runner(sleepCommandTimeout), administratorRunner(administratorCommandTimeout),
           sleepController(
               runner, administratorRunner, logger,
               options.helpers.locateOrFirstCandidate(HelperNames::keepAwake).string(),
@@ -85,6 +108,15 @@ struct LinuxServices {
           sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
           loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 
+    /// The definite witnesses in order of trust: the agents' own records, then their screens.
+    std::vector<AgentVerdictDetecting*> verdictDetectors() {
+        std::vector<AgentVerdictDetecting*> detectors{&statusRecords};
+        if (tmuxScreens) {
+            detectors.push_back(&*tmuxScreens);
+        }
+        return detectors;
+    }
+
     QSettings defaults;
     linuxplatform::SysfsPowerReader power;
     linuxplatform::LidSwitchReader lid;
@@ -97,6 +129,8 @@ struct LinuxServices {
     SessionActivityDetector sessions;
     /// The agents' own word, asked before any screen.
     StatusRecordDetector statusRecords;
+    ProcessCommandRunner screenRunner;
+    std::optional<linuxplatform::TmuxScreenVerdicts> tmuxScreens;
     ActivityDetector activity;
     ProcessCommandRunner runner;
     ProcessCommandRunner administratorRunner;
@@ -133,6 +167,7 @@ LinuxPlatformOptions LinuxPlatformOptions::forCurrentUser(std::filesystem::path 
     LinuxPlatformOptions options;
     options.paths = PlatformPaths::currentEnvironment();
     options.configHome = configHomeFromEnvironment(options.paths.home);
+    options.tmuxSocketFolder = linuxplatform::TmuxPaneReader::defaultSocketFolder();
     options.helpers = HelperSearchPath::standard(executablePath);
     options.executablePath = executablePath.string();
     return options;

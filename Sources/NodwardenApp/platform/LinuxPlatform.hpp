@@ -48,6 +48,8 @@ struct LinuxPlatformOptions {
     std::string systemctlPath = "/usr/bin/systemctl";
     /// The accessibility interface; the desktop's AT-SPI bus when absent.
     std::shared_ptr<AccessibilityPlatform> accessibility;
+    /// Where the user's tmux servers keep their sockets; empty: tmux panes are not read.
+    std::filesystem::path tmuxSocketFolder;
     /// Seconds between ticks and before the first one.
     double tickInterval = 3.0;
     double firstTickDelay = 0.75;

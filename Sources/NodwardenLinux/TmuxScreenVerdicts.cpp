@@ -1,0 +1,71 @@
+#include <NodwardenLinux/TmuxScreenVerdicts.hpp>
+
+#include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/Models.hpp>
+#include <NodwardenLinux/ScreenAttribution.hpp>
+
+#include <algorithm>
+#include <utility>
+
+namespace nodwarden::linuxplatform {
+
+TmuxScreenVerdicts::TmuxScreenVerdicts(TmuxPaneReader reader) : reader_(std::move(reader)) {}
+
+bool TmuxScreenVerdicts::isTmuxProcess(const ProcessSnapshot& process) {
+    return process.displayName() == "tmux";
+}
+
+std::vector<AgentVerdict>
+TmuxScreenVerdicts::detectVerdicts(const GuardSettings& settings,
+                                   const std::vector<ProcessSnapshot>& processes, Date now) {
+    if (!settings.accessibilityDetectionEnabled ||
+        std::none_of(processes.begin(), processes.end(), &isTmuxProcess)) {
+        return {};
+    }
+    const AgentResolver resolver = AgentResolver::make(settings);
+    ScreenAttribution attribution(processes, resolver);
+    // A pane's first process is a child of its server.
+    std::map<std::int32_t, const AgentProfile*> paneAgents;
+    for (const std::int32_t paneRoot : attribution.childrenOfHosts(&isTmuxProcess)) {
+        if (const AgentProfile* agent = attribution.soleAgentAtOrBelow(paneRoot)) {
+            paneAgents.emplace(paneRoot, agent);
+        }
+    }
+    if (paneAgents.empty()) {
+        return {};
+    }
+
+    std::vector<ScreenReading> readings;
+    for (const auto& socket : reader_.sockets()) {
+        const auto retry = retryAt_.find(socket.string());
+        if (retry != retryAt_.end() && now < retry->second) {
+            continue;
+        }
+        bool failed = false;
+        if (const auto panes = reader_.listPanes(socket)) {
+            for (const TmuxPane& pane : *panes) {
+                const auto agent = paneAgents.find(pane.pid);
+                if (agent == paneAgents.end()) {
+                    continue;
+                }
+                if (const auto text = reader_.capturePane(socket, pane.id)) {
+                    readings.push_back(
+                        {agent->second, pane.pid,
+                         ScreenAttribution::showsWorkingPhrase(*agent->second, *text)});
+                } else {
+                    failed = true;
+                }
+            }
+        } else {
+            failed = true;
+        }
+        if (failed) {
+            retryAt_[socket.string()] = now + failedServerBackOff;
+        } else if (retry != retryAt_.end()) {
+            retryAt_.erase(retry);
+        }
+    }
+    return attribution.verdicts(readings);
+}
+
+} // namespace nodwarden::linuxplatform

@@ -1,0 +1,110 @@
+// A real tmux server on a private socket, a pane running a program named like an agent, and the
+// real process table: the pane's text decides the agent's verdict, and nothing is run when no
+// agent sits in a pane.
+#include <NodwardenLinux/TmuxScreenVerdicts.hpp>
+
+#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenLinux/ProcTableReader.hpp>
+
+#include "Support/TemporaryDirectory.hpp"
+#include "Support/TmuxTestServer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include <unistd.h>
+
+using namespace nodwarden;
+using namespace nodwarden::linuxplatform;
+using namespace stayloom::testing;
+
+namespace {
+
+/// Runs commands for real and remembers each one.
+class RecordingRunner final : public CommandRunning {
+public:
+    CommandResult run(const ShellCommand& command) override {
+        commands.push_back(command);
+        return real.run(command);
+    }
+    ProcessCommandRunner real{2};
+    std::vector<ShellCommand> commands;
+};
+
+struct TmuxFixture : ::testing::Test {
+    TemporaryDirectory folder;
+    RecordingRunner runner;
+    TmuxScreenVerdicts verdicts{
+        TmuxPaneReader(runner, TmuxTestServer::tmux, folder.path() / "sockets")};
+    ProcTableReader table{"/", std::chrono::milliseconds(0)};
+    GuardSettings settings = GuardSettings::defaults();
+
+    /// The verdicts for the server's own processes (plus `extra` rows) once `expected` comes,
+    /// asked every 100 ms for at most 10 s; the last verdicts otherwise.
+    std::vector<AgentVerdict> awaitVerdicts(const TmuxTestServer& server,
+                                            const std::vector<AgentVerdict>& expected,
+                                            const std::vector<ProcessSnapshot>& extra = {}) {
+        std::vector<AgentVerdict> found;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            auto rows = server.ownRows(table.readProcessTable());
+            rows.insert(rows.end(), extra.begin(), extra.end());
+            found = verdicts.detectVerdicts(settings, rows, 0);
+            if (found == expected) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return found;
+    }
+};
+
+} // namespace
+
+TEST_F(TmuxFixture, APaneShowsItsAgentWorkingThenIdle) {
+    const auto agent = agentNamedProgram(folder.path() / "bin", "claude");
+    const auto done = folder.path() / "turn-done";
+    TmuxTestServer server(
+        folder.path() / "sockets",
+        "exec " + agent.string() + " -c \"printf \\\"Reading files (esc to " +
+            "interrupt)\\n\\\"; until [ -e " + done.string() +
+            " ]; do sleep 0.1; done; printf \\\"\\033[2J\\033[H? for shortcuts\\n\\\";" +
+            " while :; do sleep 1; done\"");
+    ASSERT_GT(server.pid(), 0) << "tmux did not start";
+
+    const AgentVerdict working{"Claude Code", AgentWorkState::working, AgentVerdictSource::screen};
+    const AgentVerdict idle{"Claude Code", AgentWorkState::idle, AgentVerdictSource::screen};
+    EXPECT_EQ(awaitVerdicts(server, {working}), std::vector<AgentVerdict>{working});
+
+    std::ofstream(done).put('\n');
+    EXPECT_EQ(awaitVerdicts(server, {idle}), std::vector<AgentVerdict>{idle});
+
+    // A second session of the agent that no screen shows may be working: no idle verdict.
+    const ProcessSnapshot unseen{999'999, ::getpid(), 0, "/usr/local/bin/claude", "claude"};
+    EXPECT_EQ(awaitVerdicts(server, {}, {unseen}), std::vector<AgentVerdict>{});
+
+    // The on-screen text switch governs panes too: off, nothing is asked.
+    settings.accessibilityDetectionEnabled = false;
+    runner.commands.clear();
+    EXPECT_EQ(awaitVerdicts(server, {}), std::vector<AgentVerdict>{});
+    EXPECT_TRUE(runner.commands.empty());
+}
+
+TEST_F(TmuxFixture, NoAgentInAnyPaneRunsNoCommand) {
+    TmuxTestServer server(folder.path() / "sockets", "exec sleep 600");
+    ASSERT_GT(server.pid(), 0) << "tmux did not start";
+    // An agent runs, but outside tmux.
+    const ProcessSnapshot agentElsewhere{999'999, ::getpid(), 40, "/usr/local/bin/claude",
+                                         "claude"};
+    for (int pass = 0; pass < 3; ++pass) {
+        auto rows = server.ownRows(table.readProcessTable());
+        rows.push_back(agentElsewhere);
+        EXPECT_EQ(verdicts.detectVerdicts(settings, rows, pass), std::vector<AgentVerdict>{});
+    }
+    EXPECT_EQ(verdicts.detectVerdicts(settings, {agentElsewhere}, 3), std::vector<AgentVerdict>{});
+    EXPECT_TRUE(runner.commands.empty()) << runner.commands.size() << " commands ran";
+}
