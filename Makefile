@@ -2,7 +2,7 @@
 PRESET ?= dev
 JOBS ?= 2
 
-.PHONY: deps configure build test test-asan test-tsan run package check-package bench fuzz format lint clean
+.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install bench fuzz format lint clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -36,6 +36,11 @@ package: deps
 # lintian, the desktop entry and metainfo validators, and the unpacked program run once.
 check-package: package
 	bash scripts/check-package.sh build/package/stayloom_*.deb
+
+# Installs the package for real (root only), checks PATH, menu entry, helpers and the polkit
+# action, then removes it again.
+check-package-install: package
+	bash scripts/check-package-install.sh build/package/stayloom_*.deb
 
 bench:
 	$(MAKE) build PRESET=release

@@ -23,6 +23,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -36,6 +37,13 @@ using namespace nodwarden;
 constexpr int kProcesses = 400;
 constexpr int kAgentTrees = 10;
 constexpr int kSessionFiles = 20'000;
+/// Seconds since the fake machine booted; its processes started 50 s after the boot.
+constexpr long kUptimeSeconds = 3600;
+
+/// The process id FakeProc gives the agent of tree `tree`.
+constexpr int agentPID(int tree) {
+    return 5 + 6 * tree;
+}
 
 /// `prefix` followed by `number` (and `suffix`), built by appending: GCC 12 warns falsely on
 /// the plain concatenation at -O3.
@@ -79,6 +87,9 @@ private:
 class FakeProc {
 public:
     FakeProc() : folder_("stayloom-bench-proc") {
+        const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        writeFile(folder_.path() / "proc" / "stat",
+                  "cpu  1 2 3 4 5 6 7 0 0 0\n" + numbered("btime ", now - kUptimeSeconds, "\n"));
         add(1, 0, "systemd", {"/sbin/init", "splash"});
         int nextPID = 2;
         const int terminal = nextPID++;
@@ -106,6 +117,9 @@ public:
             const int shell = nextPID++;
             add(shell, tree % 3 == 2 ? editor : terminal, "bash", {"bash"});
             const int agent = nextPID++;
+            if (agent != agentPID(tree)) {
+                throw std::logic_error("agentPID() no longer matches the tree layout");
+            }
             add(agent, shell, agents[tree].comm, agents[tree].argv, 4000 + tree * 50);
             for (int child = 0; child < 4; ++child) {
                 add(nextPID++, agent, "node",
@@ -132,6 +146,9 @@ public:
 
     const fs::path& root() const { return folder_.path(); }
 
+    /// The start time of `pid` in clock ticks since boot, as its stat line gives it.
+    static long startTicks(int pid) { return 5000 + pid; }
+
 private:
     void add(int pid, int parent, const std::string& comm, const std::vector<std::string>& argv,
              long ticks = 10) {
@@ -139,7 +156,7 @@ private:
         std::string stat = std::to_string(pid) + " (" + comm + ") S " + std::to_string(parent);
         stat += " 1 1 0 -1 4194560 1200 0 0 0 ";
         stat += std::to_string(ticks) + " " + std::to_string(ticks / 3);
-        stat += " 0 0 20 0 8 0 " + std::to_string(5000 + pid) + " 123456789 4096 0 0 0 0\n";
+        stat += " 0 0 20 0 8 0 " + std::to_string(startTicks(pid)) + " 123456789 4096 0 0 0 0\n";
         writeFile(folder / "stat", stat);
         std::string cmdline;
         for (const auto& argument : argv) {
@@ -192,6 +209,7 @@ public:
             session(home / ".grok" / "sessions" / numbered("g", index) / "updates.jsonl");
         }
         session(home / ".local" / "share" / "opencode" / "opencode.db-wal");
+        writeStatusRecords(home);
         writeFile(home / ".codex" / "log" / "codex-tui.log", "x");
         for (int index = 0; index < 50; ++index) {
             fs::create_directories(home / ".cache" / numbered("c", index));
@@ -201,6 +219,62 @@ public:
     const fs::path& root() const { return folder_.path(); }
 
 private:
+    /// What today's agents write about their own state while they run (trees as in FakeProc):
+    /// Claude Code's session files (one busy, one idle), Copilot's open sessions (one current, one
+    /// left working by a closed terminal), a long Codex rollout in a turn, and Gemini's and Qwen's
+    /// chats. Written last, so they are the newest transcripts.
+    static void writeStatusRecords(const fs::path& home) {
+        const auto nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+        auto claude = [&](int tree, const char* status) {
+            const int pid = agentPID(tree);
+            std::string record = numbered("{\"pid\":", pid);
+            record += numbered(",\"procStart\":\"", FakeProc::startTicks(pid), "\"");
+            record += numbered(",\"sessionId\":\"5b1e", pid, "\",\"cwd\":\"/home/me/src\"");
+            record += numbered(",\"startedAt\":", nowMs - 600'000);
+            record += numbered(",\"updatedAt\":", nowMs);
+            record += numbered(",\"statusUpdatedAt\":", nowMs);
+            record += ",\"kind\":\"interactive\",\"status\":\"";
+            record += status;
+            record += "\"}";
+            writeFile(home / ".claude" / "sessions" / numbered("", pid, ".json"), record);
+        };
+        claude(0, "busy");
+        claude(3, "idle");
+        writeFile(home / ".copilot" / "open-sessions-state.json",
+                  numbered("{\"0f3a\":{\"schemaVersion\":1,\"openedAt\":", nowMs - 300'000) +
+                      numbered(",\"refreshedAt\":", nowMs, ",\"working\":false},") +
+                      numbered("\"91c2\":{\"schemaVersion\":1,\"openedAt\":", nowMs - 86'400'000) +
+                      numbered(",\"refreshedAt\":", nowMs - 86'000'000, ",\"working\":true}}"));
+        // A rollout of a long session: many replies, then a turn that has started.
+        std::string rollout = "{\"timestamp\":\"2026-12-08T10:00:00.000Z\",\"type\":"
+                              "\"session_meta\",\"payload\":{\"id\":\"t1\"}}\n";
+        const std::string reply = "{\"timestamp\":\"2026-12-08T10:00:01.000Z\",\"type\":"
+                                  "\"response_item\",\"payload\":{\"type\":\"message\","
+                                  "\"role\":\"assistant\",\"content\":[{\"type\":"
+                                  "\"output_text\",\"text\":\"" +
+                                  std::string(400, 'x') + "\"}]}}\n";
+        for (int index = 0; index < 2'000; ++index) {
+            rollout += reply;
+        }
+        rollout += "{\"timestamp\":\"2026-12-08T10:30:00.000Z\",\"type\":\"event_msg\","
+                   "\"payload\":{\"type\":\"task_started\"}}\n";
+        writeFile(home / ".codex" / "sessions" / "2026" / "12" / "08" /
+                      "rollout-2026-12-08T10-00-00-t1.jsonl",
+                  rollout);
+        writeFile(home / ".gemini" / "tmp" / "9e3f" / "chats" / "session-2026-12-08T10-00-a1.jsonl",
+                  "{\"sessionId\":\"a1\",\"projectHash\":\"9e3f\",\"startTime\":"
+                  "\"2026-12-08T10:00:00.000Z\",\"lastUpdated\":\"2026-12-08T10:05:00.000Z\","
+                  "\"kind\":\"main\"}\n{\"id\":\"m1\",\"timestamp\":"
+                  "\"2026-12-08T10:05:00.000Z\",\"type\":\"user\",\"content\":\"go\"}\n");
+        writeFile(home / ".qwen" / "projects" / "-home-me-src-p1" / "chats" / "q1.jsonl",
+                  "{\"uuid\":\"u1\",\"parentUuid\":null,\"sessionId\":\"q1\",\"timestamp\":"
+                  "\"2026-12-08T10:05:00.000Z\",\"type\":\"user\"}\n{\"uuid\":\"u2\","
+                  "\"parentUuid\":\"u1\",\"sessionId\":\"q1\",\"timestamp\":"
+                  "\"2026-12-08T10:06:00.000Z\",\"type\":\"assistant\"}\n");
+    }
+
     ScratchFolder folder_;
 };
 
@@ -313,6 +387,54 @@ void BM_DetectionPassWalkingTheHome(benchmark::State& state) {
     detectionPass(state, walkingProbe());
 }
 BENCHMARK(BM_DetectionPassWalkingTheHome)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+/// The tmux witness where it has work: a private server with one pane that runs a program named
+/// like an agent. Each pass lists the panes and reads that one: two short child commands.
+void BM_TmuxWitnessWithAnAgentPane(benchmark::State& state) {
+    const ScratchFolder folder("stayloom-bench-tmux");
+    const auto sockets = folder.path() / "sockets";
+    fs::create_directories(sockets);
+    fs::permissions(sockets, fs::perms::owner_all, fs::perm_options::replace);
+    const auto agent = folder.path() / "claude";
+    fs::create_symlink("/bin/sleep", agent);
+    const auto socket = (sockets / "bench").string();
+    ProcessCommandRunner starter(10);
+    try {
+        starter.run(ShellCommand{
+            "/usr/bin/tmux",
+            {"-S", socket, "-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30",
+             "printf 'Reading files (esc to interrupt)\\n'; exec " + agent.string() + " 600"}});
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+        return;
+    }
+    CountingRunner runner;
+    linuxplatform::TmuxScreenVerdicts panes(
+        linuxplatform::TmuxPaneReader(runner, "/usr/bin/tmux", sockets));
+    linuxplatform::ProcTableReader table("/", std::chrono::milliseconds(0));
+    auto settings = GuardSettings::defaults();
+    std::vector<AgentVerdict> verdicts;
+    for (int attempt = 0; attempt < 50 && verdicts.empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        verdicts = panes.detectVerdicts(settings, table.readProcessTable(), dateNow());
+    }
+    const auto processes = table.readProcessTable();
+    runner.count = 0;
+    for (auto _ : state) {
+        verdicts = panes.detectVerdicts(settings, processes, dateNow());
+        benchmark::DoNotOptimize(verdicts);
+    }
+    try {
+        starter.run(ShellCommand{"/usr/bin/tmux", {"-S", socket, "kill-server"}});
+    } catch (const std::exception&) {
+    }
+    if (verdicts.empty() || verdicts.front().state != AgentWorkState::working) {
+        state.SkipWithError("the pane's agent was not seen working");
+    }
+    state.counters["commands"] =
+        benchmark::Counter(runner.count, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_TmuxWitnessWithAnAgentPane)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 /// The process half of a pass: reading the /proc tree and attributing it.
 void BM_ProcessTablePart(benchmark::State& state) {

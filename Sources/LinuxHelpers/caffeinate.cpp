@@ -3,14 +3,22 @@
 // No single inhibitor is honoured by every desktop, and before systemd 257 logind lets a user's own
 // suspend requests (the desktop's idle suspend, the Suspend menu) pass its block locks. So the
 // locks are stacked: a logind block lock, plus the desktop session's own inhibitor. While the sleep
-// targets are masked, a lid-switch lock keeps logind from retrying suspend in a loop.
+// switch's own masks are in place, a lid-switch lock keeps logind from retrying suspend in a loop;
+// masks an administrator made are theirs, and a plain keep-awake must not change what closing the
+// lid does.
+//
+// When STAYLOOM_READY_FD names an open descriptor, "READY=1" is written to it once every lock is
+// held; a parent that waits for it knows the hold is real, and end of file without it means the
+// hold failed.
 
 #include "BusSupport.hpp"
 #include "SleepTargets.hpp"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -20,6 +28,7 @@
 #include <vector>
 
 #include <systemd/sd-event.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +36,8 @@ using namespace stayloom::helpers;
 
 constexpr const char* kWho = "Stayloom";
 constexpr std::uint64_t kMaskCheckIntervalMicroseconds = 1'000'000;
+// Well inside the time the parent waits for readiness, so a slow bus ends in an answer.
+constexpr std::uint64_t kBusCallTimeoutMicroseconds = 5'000'000;
 
 /// Whether the display may sleep while the system is held awake.
 enum class Posture { displayAwake, displayMaySleep };
@@ -110,7 +121,8 @@ public:
 
     /// Takes every lock available; false when logind is there but refused the sleep lock.
     bool acquire();
-    /// Takes or drops the lid-switch lock so that it is held exactly while sleep is masked.
+    /// Takes or drops the lid-switch lock so that it is held exactly while the sleep switch's own
+    /// masks are in place.
     void followSleepTargetMask();
     /// Gives back every lock; safe to call twice.
     void release();
@@ -157,6 +169,7 @@ bool KeepAwakeHold::takeSleepLock() {
                  "); nothing here can suspend the machine, holding anyway");
         return true;
     }
+    sd_bus_set_method_call_timeout(systemBus_.get(), kBusCallTimeoutMicroseconds);
     auto lock = takeLogindBlockLock(systemBus_.get(), "sleep:idle", kWho, why(), failure);
     if (!lock) {
         if (failure.isServiceAbsent()) {
@@ -181,6 +194,7 @@ void KeepAwakeHold::takeSessionInhibitors() {
                  "); holding without a desktop inhibitor");
         return;
     }
+    sd_bus_set_method_call_timeout(sessionBus_.get(), kBusCallTimeoutMicroseconds);
     if (takeSessionInhibitor(kGnomeSession)) {
         return;
     }
@@ -237,7 +251,7 @@ void KeepAwakeHold::followSleepTargetMask() {
     if (!systemBus_) {
         return;
     }
-    const bool masked = anySleepTargetMasked(unitRoot_);
+    const bool masked = !ownMasksInPlace(unitRoot_).empty();
     if (masked && !lidLock_) {
         BusFailure failure;
         auto lock = takeLogindBlockLock(systemBus_.get(), "handle-lid-switch", kWho,
@@ -247,7 +261,7 @@ void KeepAwakeHold::followSleepTargetMask() {
         if (lock) {
             lidLock_ = std::move(*lock);
             lidRefusalReported_ = false;
-            say("holding logind lock handle-lid-switch (block): the sleep targets are masked");
+            say("holding logind lock handle-lid-switch (block): the sleep switch is off");
         } else if (!lidRefusalReported_) {
             lidRefusalReported_ = true;
             complain("logind refused the handle-lid-switch lock: " + failure.describe());
@@ -256,7 +270,7 @@ void KeepAwakeHold::followSleepTargetMask() {
         lidRefusalReported_ = false;
         if (lidLock_) {
             lidLock_.reset();
-            say("released logind lock handle-lid-switch: the sleep targets are no longer masked");
+            say("released logind lock handle-lid-switch: the sleep switch is on again");
         }
     }
 }
@@ -290,6 +304,26 @@ int checkMask(sd_event_source* source, std::uint64_t, void* userdata) {
     static_cast<KeepAwakeHold*>(userdata)->followSleepTargetMask();
     sd_event_source_set_time_relative(source, kMaskCheckIntervalMicroseconds);
     return sd_event_source_set_enabled(source, SD_EVENT_ONESHOT);
+}
+
+/// Tells a waiting parent that every lock is held; without the variable nobody waits.
+void reportReadiness() {
+    const char* value = std::getenv("STAYLOOM_READY_FD");
+    if (value == nullptr) {
+        return;
+    }
+    char* end = nullptr;
+    const long fd = std::strtol(value, &end, 10);
+    const bool valid = end != value && *end == '\0' && fd >= 3 && fd <= 1'000'000;
+    ::unsetenv("STAYLOOM_READY_FD");
+    if (!valid) {
+        return;
+    }
+    static constexpr std::string_view kReady = "READY=1\n";
+    if (::write(static_cast<int>(fd), kReady.data(), kReady.size()) < 0) {
+        complain(std::string("cannot report readiness: ") + std::strerror(errno));
+    }
+    ::close(static_cast<int>(fd));
 }
 
 struct EventReleaser {
@@ -347,6 +381,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     say("holding until SIGTERM or SIGINT");
+    reportReadiness();
     const int code = holdUntilSignalled(hold);
     hold.release();
     if (code < 0) {

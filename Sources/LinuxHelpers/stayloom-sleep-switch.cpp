@@ -7,6 +7,7 @@
 #include "BusSupport.hpp"
 #include "SleepTargets.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,24 +27,44 @@ using namespace stayloom::helpers;
 
 constexpr int kFailure = 1;
 constexpr int kUsage = 2;
+constexpr const char* kSystemctl = "/usr/bin/systemctl";
 
 int usage() {
     std::fprintf(stderr, "usage: stayloom-sleep-switch status | disable | enable | suspend\n"
                          "  status   print the sleep switch settings (SleepDisabled 1 or 0)\n"
                          "  disable  mask the sleep targets until the next reboot\n"
-                         "  enable   unmask them again\n"
+                         "  enable   unmask the ones it masked again\n"
                          "  suspend  ask logind to suspend now\n");
     return kUsage;
 }
 
-int printStatus() {
-    const auto root = unitLinkRoot();
+void complain(const std::string& line) {
+    std::fprintf(stderr, "stayloom-sleep-switch: %s\n", line.c_str());
+}
+
+bool contains(const std::vector<std::string>& units, std::string_view unit) {
+    return std::find(units.begin(), units.end(), unit) != units.end();
+}
+
+std::string joined(const std::vector<std::string>& units) {
+    std::string text;
+    for (const auto& unit : units) {
+        text += ' ' + unit;
+    }
+    return text;
+}
+
+/// "SleepDisabled 1" means exactly that masks this switch made are in place: an administrator's
+/// own masks are listed but never make the switch read as off, since it could not undo them.
+int printStatus(const std::filesystem::path& root) {
+    const auto own = ownMasksInPlace(root);
     std::printf("Sleep switch settings:\n");
-    std::printf(" SleepDisabled\t\t%d\n", anySleepTargetMasked(root) ? 1 : 0);
+    std::printf(" SleepDisabled\t\t%d\n", own.empty() ? 0 : 1);
     for (std::string_view unit : kSleepTargetUnits) {
         const std::string_view state = describe(unitMask(root, unit));
-        std::printf(" %.*s\t\t%.*s\n", static_cast<int>(unit.size()), unit.data(),
-                    static_cast<int>(state.size()), state.data());
+        std::printf(" %.*s\t\t%.*s%s\n", static_cast<int>(unit.size()), unit.data(),
+                    static_cast<int>(state.size()), state.data(),
+                    contains(own, unit) ? " by this switch" : "");
     }
     return std::fflush(stdout) == 0 ? 0 : kFailure;
 }
@@ -52,15 +73,22 @@ bool runsElevated() {
     return std::getenv("PKEXEC_UID") != nullptr || getuid() != geteuid();
 }
 
-/// Runs `systemctl <verb> --runtime` over the sleep targets and nothing else. The runtime links
-/// vanish at reboot, so a machine can never be left without sleep for good.
-bool runSystemctl(const char* verb) {
-    if (runsElevated()) {
-        // Never look a privileged program up through a path the caller chose.
-        setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
-    }
-    std::vector<std::string> arguments{"systemctl", verb, "--runtime"};
-    arguments.insert(arguments.end(), kSleepTargetUnits.begin(), kSleepTargetUnits.end());
+/// With administrator rights nothing of the caller's environment is kept: no search path, bus
+/// address, locale or test root it chose can steer what runs as root.
+void reduceEnvironment() {
+    ::clearenv();
+    ::setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
+    ::setenv("LC_ALL", "C", 1);
+}
+
+/// Runs `systemctl <verb> --runtime` over `units`, all of them sleep targets. The runtime links
+/// vanish at reboot, so a machine can never be left without sleep for good. With administrator
+/// rights the program is the system's own by its absolute path; without, it is looked up on the
+/// search path, where it can do nothing a user could not do anyway.
+bool runSystemctl(const char* verb, const std::vector<std::string>& units, bool elevated) {
+    // Never a password question of systemd's own: the only prompt is the one for this switch.
+    std::vector<std::string> arguments{"systemctl", verb, "--runtime", "--no-ask-password"};
+    arguments.insert(arguments.end(), units.begin(), units.end());
     std::vector<char*> argv;
     for (auto& argument : arguments) {
         argv.push_back(argument.data());
@@ -69,17 +97,16 @@ bool runSystemctl(const char* verb) {
 
     pid_t child = 0;
     const int spawnError =
-        posix_spawnp(&child, "systemctl", nullptr, nullptr, argv.data(), environ);
+        elevated ? posix_spawn(&child, kSystemctl, nullptr, nullptr, argv.data(), environ)
+                 : posix_spawnp(&child, "systemctl", nullptr, nullptr, argv.data(), environ);
     if (spawnError != 0) {
-        std::fprintf(stderr, "stayloom-sleep-switch: cannot run systemctl: %s\n",
-                     std::strerror(spawnError));
+        complain(std::string("cannot run systemctl: ") + std::strerror(spawnError));
         return false;
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
-            std::fprintf(stderr, "stayloom-sleep-switch: lost systemctl: %s\n",
-                         std::strerror(errno));
+            complain(std::string("lost systemctl: ") + std::strerror(errno));
             return false;
         }
     }
@@ -87,37 +114,83 @@ bool runSystemctl(const char* verb) {
         return true;
     }
     if (WIFEXITED(status)) {
-        std::fprintf(stderr, "stayloom-sleep-switch: systemctl %s failed with status %d\n", verb,
-                     WEXITSTATUS(status));
+        complain(std::string("systemctl ") + verb + " failed with status " +
+                 std::to_string(WEXITSTATUS(status)));
     } else {
-        std::fprintf(stderr, "stayloom-sleep-switch: systemctl %s ended by signal %d\n", verb,
-                     WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        complain(std::string("systemctl ") + verb + " ended by signal " +
+                 std::to_string(WIFSIGNALED(status) ? WTERMSIG(status) : 0));
     }
     return false;
 }
 
-/// Switches sleep off or on and succeeds only when the unit links then say so: a switch reported
-/// done while sleep is still off (an administrator's own mask in /etc) or still on (a real unit
-/// file in /etc hiding the runtime mask) would leave the caller believing the wrong thing.
-int switchSleep(bool disable) {
-    if (!runSystemctl(disable ? "mask" : "unmask")) {
-        return kFailure;
-    }
-    const auto root = unitLinkRoot();
-    std::string wrong;
+/// Masks every sleep target that nothing masks yet and records those as its own, then succeeds
+/// only when every target reads masked. Targets masked by someone else are left alone: sleep is
+/// off for them already, and they are not this switch's to undo. On failure the masks it just
+/// made are taken back, so a declined switch leaves nothing behind.
+int disableSleep(const std::filesystem::path& root, bool elevated) {
+    const auto own = ownMasksInPlace(root);
+    std::vector<std::string> adding;
     for (std::string_view unit : kSleepTargetUnits) {
-        const UnitMask mask = unitMask(root, unit);
-        if ((mask != UnitMask::none) != disable) {
-            wrong += ' ';
-            wrong += unit;
-            wrong += " (";
-            wrong += describe(mask);
-            wrong += ')';
+        // A runtime link hidden by a unit file in /etc cannot be made to count by masking again.
+        if (unitMask(root, unit) == UnitMask::none && !hasRuntimeMaskLink(root, unit)) {
+            adding.emplace_back(unit);
         }
     }
-    if (!wrong.empty()) {
-        std::fprintf(stderr, "stayloom-sleep-switch: sleep is still %s:%s\n",
-                     disable ? "possible" : "masked", wrong.c_str());
+    auto recorded = own;
+    recorded.insert(recorded.end(), adding.begin(), adding.end());
+    std::string error;
+    // Recorded before masking: a crash in between leaves a record naming a unit without a mask,
+    // which reads as not in place, never a mask nobody owns.
+    if (!writeOwnMaskRecord(root, recorded, error)) {
+        complain(error);
+        return kFailure;
+    }
+    const auto takeBack = [&] {
+        const auto made = ownMasksInPlace(root);
+        std::vector<std::string> undo;
+        for (const auto& unit : adding) {
+            if (contains(made, unit)) {
+                undo.push_back(unit);
+            }
+        }
+        if (!undo.empty()) {
+            runSystemctl("unmask", undo, elevated);
+        }
+        std::string ignored;
+        writeOwnMaskRecord(root, own, ignored);
+    };
+    if (!adding.empty() && !runSystemctl("mask", adding, elevated)) {
+        takeBack();
+        return kFailure;
+    }
+    std::vector<std::string> stillPossible;
+    for (std::string_view unit : kSleepTargetUnits) {
+        if (unitMask(root, unit) == UnitMask::none) {
+            stillPossible.emplace_back(unit);
+        }
+    }
+    if (!stillPossible.empty()) {
+        complain("sleep is still possible:" + joined(stillPossible));
+        takeBack();
+        return kFailure;
+    }
+    return 0;
+}
+
+/// Unmasks exactly the masks this switch made and forgets them; anyone else's stay.
+int enableSleep(const std::filesystem::path& root, bool elevated) {
+    const auto own = ownMasksInPlace(root);
+    if (!own.empty() && !runSystemctl("unmask", own, elevated)) {
+        return kFailure;
+    }
+    const auto left = ownMasksInPlace(root);
+    if (!left.empty()) {
+        complain("sleep is still masked:" + joined(left));
+        return kFailure;
+    }
+    std::string error;
+    if (!recordedOwnMasks(root).empty() && !writeOwnMaskRecord(root, {}, error)) {
+        complain(error);
         return kFailure;
     }
     return 0;
@@ -152,12 +225,20 @@ int main(int argc, char** argv) {
     if (argc != 2) {
         return usage();
     }
+    const bool elevated = runsElevated();
+    if (elevated) {
+        reduceEnvironment();
+    }
+    const auto root = unitLinkRoot();
     const std::string_view command = argv[1];
     if (command == "status") {
-        return printStatus();
+        return printStatus(root);
     }
-    if (command == "disable" || command == "enable") {
-        return switchSleep(command == "disable");
+    if (command == "disable") {
+        return disableSleep(root, elevated);
+    }
+    if (command == "enable") {
+        return enableSleep(root, elevated);
     }
     if (command == "suspend") {
         return suspendNow();

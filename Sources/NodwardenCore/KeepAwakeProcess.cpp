@@ -5,11 +5,16 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <sstream>
+#include <string_view>
 #include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -18,11 +23,38 @@ namespace nodwarden {
 namespace {
 
 constexpr double waitStepSeconds = 0.05;
+/// The descriptor number the child finds its readiness pipe at.
+constexpr int readyDescriptor = 3;
+constexpr std::string_view readyVariable = "STAYLOOM_READY_FD=";
+constexpr std::string_view readyWord = "READY=1\n";
+/// How long a child that closed its readiness pipe gets to finish exiting, so its status can be
+/// told.
+constexpr double exitAfterCloseSeconds = 1.0;
+
+/// Owns one descriptor.
+class OwnedDescriptor {
+public:
+    OwnedDescriptor() = default;
+    ~OwnedDescriptor() { reset(); }
+    OwnedDescriptor(const OwnedDescriptor&) = delete;
+    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
 
 /// Owns the attribute objects of one posix_spawn call.
 class SpawnSetup {
 public:
-    SpawnSetup() {
+    /// `readyWriteEnd` >= 0 becomes the child's descriptor `readyDescriptor`.
+    explicit SpawnSetup(int readyWriteEnd) {
         ::posix_spawnattr_init(&attributes);
         ::posix_spawn_file_actions_init(&actions);
         // The child must answer SIGTERM and SIGINT even when the spawning thread blocks them or the
@@ -37,10 +69,17 @@ public:
         }
         ::posix_spawnattr_setsigdefault(&attributes, &defaults);
         ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        int firstToClose = readyDescriptor;
+        if (readyWriteEnd >= 0) {
+            ::posix_spawn_file_actions_adddup2(&actions, readyWriteEnd, readyDescriptor);
+            firstToClose = readyDescriptor + 1;
+        }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
         // A long-lived child must not keep other children's pipe ends open: a reader waiting for
         // end of file would otherwise wait for as long as the keep-awake hold lasts.
-        ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        ::posix_spawn_file_actions_addclosefrom_np(&actions, firstToClose);
+#else
+        (void)firstToClose;
 #endif
     }
     ~SpawnSetup() {
@@ -54,7 +93,23 @@ public:
     posix_spawn_file_actions_t actions;
 };
 
+/// This process's environment with the readiness variable set to `readyDescriptor`.
+std::vector<std::string> environmentWithReadiness() {
+    std::vector<std::string> entries;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        if (std::string_view(*entry).substr(0, readyVariable.size()) != readyVariable) {
+            entries.emplace_back(*entry);
+        }
+    }
+    entries.push_back(std::string(readyVariable) + std::to_string(readyDescriptor));
+    return entries;
+}
+
 } // namespace
+
+KeepAwakeContract KeepAwakeContract::linuxHelper() {
+    return KeepAwakeContract{.readinessTimeoutSeconds = 10.0, .processRoot = "/proc"};
+}
 
 void sleepForSeconds(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -65,7 +120,8 @@ void sendProcessSignal(std::int32_t pid, int signal) {
 }
 
 std::shared_ptr<KeepAwakeProcess>
-KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>& arguments) {
+KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>& arguments,
+                         std::optional<double> readinessTimeoutSeconds) {
     std::vector<std::string> argumentStorage;
     argumentStorage.reserve(arguments.size() + 1);
     argumentStorage.push_back(path);
@@ -76,14 +132,105 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
     }
     argv.push_back(nullptr);
 
-    SpawnSetup setup;
+    OwnedDescriptor readEnd;
+    OwnedDescriptor writeEnd;
+    std::vector<std::string> environmentStorage;
+    std::vector<char*> environment;
+    if (readinessTimeoutSeconds) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            throw CommandLaunchError(path, errno);
+        }
+        readEnd.reset(ends[0]);
+        // Kept clear of the child's number: a dup2 onto itself would leave close-on-exec set.
+        writeEnd.reset(::fcntl(ends[1], F_DUPFD_CLOEXEC, readyDescriptor + 1));
+        ::close(ends[1]);
+        if (writeEnd.get() < 0) {
+            throw CommandLaunchError(path, errno);
+        }
+        environmentStorage = environmentWithReadiness();
+        for (auto& entry : environmentStorage) {
+            environment.push_back(entry.data());
+        }
+        environment.push_back(nullptr);
+    }
+
+    SpawnSetup setup(writeEnd.get());
     pid_t pid = 0;
     const int error =
-        ::posix_spawn(&pid, path.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+        ::posix_spawn(&pid, path.c_str(), &setup.actions, &setup.attributes, argv.data(),
+                      readinessTimeoutSeconds ? environment.data() : environ);
     if (error != 0) {
         throw CommandLaunchError(path, error);
     }
-    return std::shared_ptr<KeepAwakeProcess>(new KeepAwakeProcess(pid));
+    auto child = std::shared_ptr<KeepAwakeProcess>(new KeepAwakeProcess(pid));
+    if (readinessTimeoutSeconds) {
+        // Only the child may hold the write end now, so its exit is an end of file here.
+        writeEnd.reset();
+        // On a throw the child is released here: killed if it still runs, and reaped.
+        child->awaitReadiness(readEnd.get(), *readinessTimeoutSeconds, path);
+    }
+    return child;
+}
+
+void KeepAwakeProcess::awaitReadiness(int fd, double timeoutSeconds, const std::string& path) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    std::string received;
+    for (;;) {
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (remaining.count() <= 0) {
+            std::ostringstream limit;
+            limit << timeoutSeconds;
+            throw KeepAwakeStartError(path + " did not report holding the machine awake within " +
+                                      limit.str() + " s");
+        }
+        pollfd entry{fd, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(remaining.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            continue; // the deadline check above ends the wait
+        }
+        char buffer[64];
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (count > 0) {
+            received.append(buffer, static_cast<std::size_t>(count));
+            if (received.find(readyWord) != std::string::npos) {
+                return;
+            }
+            continue;
+        }
+        break; // end of file: the child ended, or gave up its report, without holding
+    }
+    for (double waited = 0; waited < exitAfterCloseSeconds && isRunning();
+         waited += waitStepSeconds) {
+        sleepForSeconds(waitStepSeconds);
+    }
+    if (isRunning()) {
+        throw KeepAwakeStartError(path +
+                                  " closed its readiness report without holding the machine awake");
+    }
+    throw KeepAwakeStartError(path + " " + describeExit() + " before holding the machine awake");
+}
+
+std::string KeepAwakeProcess::describeExit() {
+    std::lock_guard guard(mutex_);
+    if (!waitStatus_) {
+        return "ended";
+    }
+    if (WIFEXITED(*waitStatus_)) {
+        return "exited with status " + std::to_string(WEXITSTATUS(*waitStatus_));
+    }
+    if (WIFSIGNALED(*waitStatus_)) {
+        return "ended by signal " + std::to_string(WTERMSIG(*waitStatus_));
+    }
+    return "ended";
 }
 
 KeepAwakeProcess::~KeepAwakeProcess() {
@@ -100,12 +247,16 @@ bool KeepAwakeProcess::reapIfExitedLocked() {
         return true;
     }
     for (;;) {
-        const pid_t result = ::waitpid(pid_, nullptr, WNOHANG);
+        int status = 0;
+        const pid_t result = ::waitpid(pid_, &status, WNOHANG);
         if (result == 0) {
             return false;
         }
         if (result == -1 && errno == EINTR) {
             continue;
+        }
+        if (result == pid_) {
+            waitStatus_ = status;
         }
         // Either reaped now, or no longer ours to wait for; in both cases never signal it again.
         reaped_ = true;

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,14 +26,40 @@ struct ProcessControl {
     std::function<void(std::int32_t pid, int signal)> sendSignal = sendProcessSignal;
 };
 
+/// What the platform's keep-awake program promises beyond running until it is signalled.
+struct KeepAwakeContract {
+    /// Seconds the program may take to write "READY=1" to the descriptor named by the
+    /// STAYLOOM_READY_FD variable once it holds the machine; its start alone proves nothing then,
+    /// and an exit before that is a failed launch. None: the program reports nothing and its
+    /// start is the hold.
+    std::optional<double> readinessTimeoutSeconds;
+    /// The procfs mount where an orphan from an earlier run is recognised by its executable and
+    /// start time. None: by its command name through `ps`.
+    std::optional<std::filesystem::path> processRoot;
+
+    /// The Linux helper: reports readiness, and orphans are checked in /proc.
+    static KeepAwakeContract linuxHelper();
+
+    bool operator==(const KeepAwakeContract&) const = default;
+};
+
+/// A keep-awake child that started but ended, or never said it held the machine, in time.
+class KeepAwakeStartError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 /// One long-lived child process started directly (its standard streams inherited) and always
 /// reaped by its owner: once it has been seen to exit, its identifier is never signalled again,
 /// so a recycled identifier cannot hit an unrelated process.
 class KeepAwakeProcess {
 public:
     /// Starts `path` with `arguments`; throws `CommandLaunchError` when the program cannot start.
-    static std::shared_ptr<KeepAwakeProcess> launch(const std::string& path,
-                                                    const std::vector<std::string>& arguments);
+    /// With `readinessTimeoutSeconds`, returns only once the child reported that it holds the
+    /// machine, and throws `KeepAwakeStartError` (the child ended and reaped) when it did not.
+    static std::shared_ptr<KeepAwakeProcess>
+    launch(const std::string& path, const std::vector<std::string>& arguments,
+           std::optional<double> readinessTimeoutSeconds = std::nullopt);
 
     /// A child still running at this point is killed outright and waited for.
     ~KeepAwakeProcess();
@@ -54,10 +83,15 @@ private:
 
     /// Reaps the child if it has exited; the caller holds `mutex_`.
     bool reapIfExitedLocked();
+    /// Reads `fd` until "READY=1" arrives; throws `KeepAwakeStartError` on end of file or time-out.
+    void awaitReadiness(int fd, double timeoutSeconds, const std::string& path);
+    /// "exited with status N" or "ended by signal N", once the child has been reaped.
+    std::string describeExit();
 
     const std::int32_t pid_;
     std::mutex mutex_;
     bool reaped_ = false;
+    std::optional<int> waitStatus_;
 };
 
 } // namespace nodwarden

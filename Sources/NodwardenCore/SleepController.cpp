@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/ProcessIdentity.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/UnicodeText.hpp>
 
@@ -15,6 +16,7 @@
 #include <system_error>
 #include <utility>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace nodwarden {
@@ -23,6 +25,9 @@ namespace {
 
 constexpr double terminateWaitSeconds = 3.0;
 constexpr double killWaitSeconds = 1.0;
+/// Slack between a child's start time, counted in clock ticks from a boot time in whole seconds,
+/// and the pid file written just after its launch.
+constexpr double startTimeSlackSeconds = 2.0;
 
 /// Writes `contents` to a temporary file beside `path`, then renames it over `path`, so a reader
 /// never sees a half-written file. Throws `std::filesystem::filesystem_error`.
@@ -148,10 +153,11 @@ SleepControllerFiles SleepControllerFiles::standard() {
 SleepController::SleepController(CommandRunning& runner, CommandRunning& adminRunner,
                                  FileLogger& logger, std::string caffeinatePath,
                                  SleepControllerFiles files, SleepCommandSet commands,
-                                 ProcessControl processControl)
+                                 ProcessControl processControl, KeepAwakeContract keepAwake)
     : runner_(runner), adminRunner_(adminRunner), logger_(logger),
       caffeinatePath_(std::move(caffeinatePath)), files_(std::move(files)),
-      commands_(std::move(commands)), processControl_(std::move(processControl)) {}
+      commands_(std::move(commands)), processControl_(std::move(processControl)),
+      keepAwake_(std::move(keepAwake)) {}
 
 SleepController::~SleepController() {
     stopCaffeinate();
@@ -236,7 +242,10 @@ bool SleepController::startCaffeinate(bool letDisplaySleep) {
 
     Child started;
     try {
-        started = KeepAwakeProcess::launch(caffeinatePath_, caffeinateArguments(letDisplaySleep));
+        // A child that reports readiness holds the machine only once it says so: one that ends at
+        // once (its lock refused) is a failed launch, not a hold.
+        started = KeepAwakeProcess::launch(caffeinatePath_, caffeinateArguments(letDisplaySleep),
+                                           keepAwake_.readinessTimeoutSeconds);
     } catch (const std::exception& error) {
         bool alreadyLogged = false;
         {
@@ -385,23 +394,44 @@ void SleepController::reconcileOrphanedCaffeinate() {
     for (const auto identifier : readCaffeinatePIDs()) {
         // Zero and negative numbers name process groups or every process to kill(); a garbled
         // file must never turn into one of those.
-        if (identifier <= 0) {
+        if (identifier <= 0 || !isOrphanedKeepAwakeChild(identifier)) {
             continue;
         }
-        const auto decimal = std::to_string(identifier);
+        processControl_.sendSignal(identifier, SIGTERM);
+        log("Killed orphaned caffeinate pid " + std::to_string(identifier) +
+            " left by a previous run");
+    }
+    removeCaffeinatePID();
+}
+
+bool SleepController::isOrphanedKeepAwakeChild(std::int32_t identifier) {
+    if (!keepAwake_.processRoot) {
         std::string commandName;
         try {
             commandName =
-                runner_.run(ShellCommand{"/bin/ps", {"-p", decimal, "-o", "comm="}}).standardOutput;
+                runner_
+                    .run(ShellCommand{"/bin/ps", {"-p", std::to_string(identifier), "-o", "comm="}})
+                    .standardOutput;
         } catch (const std::exception&) {
-            continue;
+            return false;
         }
-        if (UnicodeText::containsIgnoringCase(commandName, "caffeinate")) {
-            processControl_.sendSignal(identifier, SIGTERM);
-            log("Killed orphaned caffeinate pid " + decimal + " left by a previous run");
+        return UnicodeText::containsIgnoringCase(commandName, "caffeinate");
+    }
+    // A pid file outlives a reboot, and other programs are named caffeinate too: only a process
+    // running this very program, started before the file was last written, is a child of ours.
+    const auto identity = readProcessIdentity(*keepAwake_.processRoot, identifier);
+    if (!identity || !identity->runs(caffeinatePath_)) {
+        return false;
+    }
+    struct stat file {};
+    if (identity->startedAtUnixSeconds && ::stat(files_.pidFileURL.c_str(), &file) == 0) {
+        const double writtenAt = static_cast<double>(file.st_mtim.tv_sec) +
+                                 static_cast<double>(file.st_mtim.tv_nsec) / 1e9;
+        if (*identity->startedAtUnixSeconds > writtenAt + startTimeSlackSeconds) {
+            return false;
         }
     }
-    removeCaffeinatePID();
+    return true;
 }
 
 // MARK: Lid-closed protection and sleep commands

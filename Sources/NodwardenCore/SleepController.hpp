@@ -45,7 +45,7 @@ public:
                     std::string caffeinatePath,
                     SleepControllerFiles files = SleepControllerFiles::standard(),
                     SleepCommandSet commands = SleepCommandSet::macOS(),
-                    ProcessControl processControl = {});
+                    ProcessControl processControl = {}, KeepAwakeContract keepAwake = {});
     /// Stops the keep-awake child as `restoreNormalSleep` would, without touching the switch.
     ~SleepController();
     SleepController(const SleepController&) = delete;
@@ -60,7 +60,8 @@ public:
     bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep);
     bool enableSleepPrevention(bool allowLidClosed, bool letDisplaySleep);
     bool restoreNormalSleep();
-    /// Launch-time clean-up: stops keep-awake children named in a pid file left by an earlier run.
+    /// Launch-time clean-up: stops keep-awake children named in a pid file left by an earlier run,
+    /// each only once it is known to run the keep-awake program.
     void reconcileOrphanedCaffeinate();
 
     static std::vector<std::string> caffeinateArguments(bool letDisplaySleep);
@@ -105,6 +106,8 @@ private:
     void writeCaffeinatePIDs(const std::vector<std::int32_t>& identifiers);
     void removeCaffeinatePID();
     void log(const std::string& message);
+    /// Whether `identifier` from the pid file still names a keep-awake child of an earlier run.
+    bool isOrphanedKeepAwakeChild(std::int32_t identifier);
     void writeEngagedMarker();
     void removeEngagedMarker();
 
@@ -123,6 +126,7 @@ private:
     const SleepControllerFiles files_;
     const SleepCommandSet commands_;
     const ProcessControl processControl_;
+    const KeepAwakeContract keepAwake_;
 };
 
 } // namespace nodwarden

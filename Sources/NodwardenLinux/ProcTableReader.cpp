@@ -1,5 +1,7 @@
 #include <NodwardenLinux/ProcTableReader.hpp>
 
+#include <NodwardenCore/FileLogger.hpp>
+
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -52,8 +54,8 @@ std::optional<double> readBootTime(const std::filesystem::path& root) {
 } // namespace
 
 ProcTableReader::ProcTableReader(std::filesystem::path root,
-                                 std::chrono::milliseconds firstInterval)
-    : root_(std::move(root)), firstInterval_(firstInterval) {
+                                 std::chrono::milliseconds firstInterval, FileLogger* logger)
+    : root_(std::move(root)), firstInterval_(firstInterval), logger_(logger) {
     const long ticks = ::sysconf(_SC_CLK_TCK);
     ticksPerSecond_ = ticks > 0 ? static_cast<double>(ticks) : 100.0;
 }
@@ -119,10 +121,12 @@ std::pair<std::string, std::string> ProcTableReader::parseCmdline(const std::str
     return {argv0, text};
 }
 
-std::vector<ProcTableReader::Sample> ProcTableReader::sampleAll() const {
+std::vector<ProcTableReader::Sample>
+ProcTableReader::sampleAll(std::error_code& listingError) const {
     std::vector<Sample> samples;
     const auto proc = root_ / "proc";
-    std::error_code error;
+    std::error_code& error = listingError;
+    error.clear();
     for (std::filesystem::directory_iterator it(proc, error), end; !error && it != end;
          it.increment(error)) {
         const auto name = it->path().filename().string();
@@ -161,12 +165,20 @@ ProcTableReader::ticksByKey(const std::vector<Sample>& samples) const {
 
 std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
     std::lock_guard lock(mutex_);
+    std::error_code listingError;
     if (!previousTime_) {
-        previousTicks_ = ticksByKey(sampleAll());
+        previousTicks_ = ticksByKey(sampleAll(listingError));
         previousTime_ = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(firstInterval_);
     }
-    const auto samples = sampleAll();
+    const auto samples = sampleAll(listingError);
+    // A machine always runs at least this process: an empty table is a failed reading.
+    if (samples.empty() && logger_ != nullptr) {
+        const auto proc = (root_ / "proc").string();
+        logger_->log("ProcessDetector failed: " +
+                     (listingError ? "cannot list " + proc + ": " + listingError.message()
+                                   : "no process in " + proc + " could be read"));
+    }
     const auto now = std::chrono::steady_clock::now();
     const auto uptime = readWhole(root_ / "proc" / "uptime");
     const double secondsSinceBoot = uptime ? std::strtod(uptime->c_str(), nullptr) : 0.0;

@@ -12,6 +12,10 @@
 #include <utility>
 #include <vector>
 
+namespace nodwarden {
+class FileLogger;
+}
+
 namespace nodwarden::linuxplatform {
 
 /// One /proc/PID/stat line, the fields the table needs.
@@ -31,11 +35,14 @@ struct ProcStat {
 /// reused pid starts fresh. The first reading takes two samples `firstInterval` apart.
 class ProcTableReader final : public ProcessTableReading {
 public:
+    /// A reading that finds no process at all is logged to `logger` when one is given.
     explicit ProcTableReader(
         std::filesystem::path root = "/",
-        std::chrono::milliseconds firstInterval = std::chrono::milliseconds(250));
+        std::chrono::milliseconds firstInterval = std::chrono::milliseconds(250),
+        FileLogger* logger = nullptr);
 
-    /// Every process that could be read; processes that vanish mid-read are left out.
+    /// Every process that could be read; processes that vanish mid-read are left out. Empty, and
+    /// logged as "ProcessDetector failed: …", when /proc cannot be listed or nothing in it read.
     std::vector<ProcessSnapshot> readProcessTable() override;
 
     /// Parses a stat line; `comm` may hold spaces and ")" so the fields start after the last ")".
@@ -53,12 +60,13 @@ private:
     };
     using SampleKey = std::pair<int, std::uint64_t>;
 
-    std::vector<Sample> sampleAll() const;
+    std::vector<Sample> sampleAll(std::error_code& listingError) const;
     std::map<SampleKey, std::uint64_t> ticksByKey(const std::vector<Sample>& samples) const;
 
     std::filesystem::path root_;
     std::chrono::milliseconds firstInterval_;
     double ticksPerSecond_;
+    FileLogger* logger_;
     std::mutex mutex_;
     std::map<SampleKey, std::uint64_t> previousTicks_;
     std::optional<std::chrono::steady_clock::time_point> previousTime_;

@@ -1,4 +1,6 @@
 #include <NodwardenLinux/SysfsPowerReader.hpp>
+
+#include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenLinux/SysfsText.hpp>
 
 #include <algorithm>
@@ -61,14 +63,22 @@ bool PowerSupplyReading::isSystemBattery() const {
     return isBattery() && present.value_or(1) != 0 && scope != "Device";
 }
 
-SysfsPowerReader::SysfsPowerReader(std::filesystem::path root) : root_(std::move(root)) {}
+SysfsPowerReader::SysfsPowerReader(std::filesystem::path root, FileLogger* logger)
+    : root_(std::move(root)), logger_(logger) {}
 
-std::vector<PowerSupplyReading> SysfsPowerReader::readSupplies() const {
+std::vector<PowerSupplyReading> SysfsPowerReader::readSupplies(std::string* failure) const {
     std::vector<PowerSupplyReading> supplies;
     const auto base = underRoot(root_, "/sys/class/power_supply");
     std::error_code error;
-    for (std::filesystem::directory_iterator it(base, error), end; !error && it != end;
-         it.increment(error)) {
+    std::filesystem::directory_iterator it(base, error);
+    if (error && failure != nullptr) {
+        std::error_code ignored;
+        const bool classesReadable = std::filesystem::is_directory(base.parent_path(), ignored);
+        if (error != std::errc::no_such_file_or_directory || !classesReadable) {
+            *failure = "cannot list " + base.string() + ": " + error.message();
+        }
+    }
+    for (std::filesystem::directory_iterator end; !error && it != end; it.increment(error)) {
         const auto& folder = it->path();
         PowerSupplyReading reading;
         reading.name = folder.filename().string();
@@ -144,7 +154,15 @@ PowerSnapshot SysfsPowerReader::summarize(const std::vector<PowerSupplyReading>&
 }
 
 PowerSnapshot SysfsPowerReader::snapshot() {
-    return summarize(readSupplies());
+    std::string failure;
+    auto supplies = readSupplies(&failure);
+    if (!failure.empty()) {
+        if (logger_ != nullptr) {
+            logger_->log("PowerMonitor failed: " + failure);
+        }
+        return PowerSnapshot{false, std::nullopt, "Unable to read battery state"};
+    }
+    return summarize(supplies);
 }
 
 } // namespace nodwarden::linuxplatform

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace nodwarden {
+class FileLogger;
+}
+
 namespace nodwarden::linuxplatform {
 
 /// One entry of /sys/class/power_supply as read from its attribute files.
@@ -31,13 +35,16 @@ struct PowerSupplyReading {
 /// Power source and battery charge from sysfs, deciding mains versus battery the way systemd does.
 class SysfsPowerReader final : public PowerSnapshotProviding {
 public:
-    explicit SysfsPowerReader(std::filesystem::path root = "/");
+    /// A failed reading is logged to `logger` when one is given.
+    explicit SysfsPowerReader(std::filesystem::path root = "/", FileLogger* logger = nullptr);
 
-    /// Reads every supply now and summarises them.
+    /// Reads every supply now and summarises them. When sysfs cannot be read: not on mains, no
+    /// charge, "Unable to read battery state", logged as "PowerMonitor failed: …".
     PowerSnapshot snapshot() override;
 
-    /// Every supply below <root>/sys/class/power_supply, sorted by name.
-    std::vector<PowerSupplyReading> readSupplies() const;
+    /// Every supply below <root>/sys/class/power_supply, sorted by name. A missing class folder
+    /// under a readable /sys/class is a machine without supplies, not a failure.
+    std::vector<PowerSupplyReading> readSupplies(std::string* failure = nullptr) const;
 
     /// Mains if any non-battery supply is online; else battery if a system battery discharges;
     /// else mains (desktops, virtual machines, containers).
@@ -45,6 +52,7 @@ public:
 
 private:
     std::filesystem::path root_;
+    FileLogger* logger_;
 };
 
 } // namespace nodwarden::linuxplatform

@@ -11,6 +11,8 @@ namespace {
 
 constexpr long long kLowestPlausibleTrip = 0;
 constexpr long long kHighestPlausibleTrip = 200'000;
+constexpr long long kCriticalMarginMilliCelsius = 5'000;
+constexpr long long kFairMarginMilliCelsius = 10'000;
 
 int level(ThermalState state) {
     return static_cast<int>(state);
@@ -23,7 +25,7 @@ ThermalState classifyZone(const ThermalZoneReading& zone, long long offset) {
         temperature = offset > 0 ? std::numeric_limits<long long>::max()
                                  : std::numeric_limits<long long>::min();
     }
-    std::optional<long long> critical, hot, passive;
+    std::optional<long long> critical, hot, passive, active;
     for (const auto& trip : zone.trips) {
         if (trip.milliCelsius <= kLowestPlausibleTrip ||
             trip.milliCelsius >= kHighestPlausibleTrip) {
@@ -38,16 +40,22 @@ ThermalState classifyZone(const ThermalZoneReading& zone, long long offset) {
             lowest(hot);
         } else if (trip.type == "passive") {
             lowest(passive);
+        } else if (trip.type.rfind("active", 0) == 0) {
+            lowest(active);
         }
     }
-    if (critical && temperature >= *critical) {
+    // At the critical trip the kernel powers the machine off, and at "hot" the platform may
+    // hibernate it: a level that only fires there fires too late to let the machine cool down.
+    if ((critical && temperature >= *critical - kCriticalMarginMilliCelsius) ||
+        (hot && temperature >= *hot)) {
         return ThermalState::critical;
     }
-    if (hot && temperature >= *hot) {
-        return ThermalState::serious;
-    }
     if (passive && temperature >= *passive) {
-        return ThermalState::fair;
+        return ThermalState::serious; // the kernel is throttling
+    }
+    if ((passive && temperature >= *passive - kFairMarginMilliCelsius) ||
+        (active && temperature >= *active)) {
+        return ThermalState::fair; // fans ramping, throttling near
     }
     return ThermalState::nominal;
 }

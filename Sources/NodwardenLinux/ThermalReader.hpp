@@ -35,8 +35,10 @@ public:
 
     std::vector<ThermalZoneReading> readZones() const;
 
-    /// The worst zone: at or above a critical trip → critical, hot → serious, the lowest passive
-    /// trip → fair, else nominal. Trips at or below 0 °C or at or above 200 °C are unset or bogus.
+    /// The worst zone, each against its own lowest trip of a kind: within 5 °C of the critical
+    /// trip or at the hot trip → critical; at the passive trip → serious; within 10 °C of it or
+    /// at an active trip → fair; else nominal. Trips at or below 0 °C or at or above 200 °C are
+    /// unset or bogus.
     static ThermalState classify(const std::vector<ThermalZoneReading>& zones,
                                  long long offsetMilliCelsius = 0);
 

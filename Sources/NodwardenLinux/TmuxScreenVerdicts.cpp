@@ -12,7 +12,10 @@ namespace nodwarden::linuxplatform {
 TmuxScreenVerdicts::TmuxScreenVerdicts(TmuxPaneReader reader) : reader_(std::move(reader)) {}
 
 bool TmuxScreenVerdicts::isTmuxProcess(const ProcessSnapshot& process) {
-    return process.displayName() == "tmux";
+    // The server keeps the argument vector of the command that started it; where that cannot be
+    // read the table falls back to its thread name, "tmux: server".
+    const std::string name = process.displayName();
+    return name == "tmux" || name.starts_with("tmux: ");
 }
 
 std::vector<AgentVerdict>

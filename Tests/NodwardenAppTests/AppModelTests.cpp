@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::AppModelHarness;
@@ -523,6 +525,8 @@ TEST(AppModelFirstRun, AccessibilityTrustFollowsThePlatform) {
     harness.tickAndSettle(*model);
     EXPECT_FALSE(model->accessibilityTrusted());
     EXPECT_EQ(trustSpy.count(), 0);
+    // Asking may wait on the session bus: the tick leaves it to the detection pass.
+    EXPECT_EQ(harness.accessibilityPlatform.trustQueriesOn(std::this_thread::get_id()), 0);
 
     model->requestAccessibilityPermission();
     EXPECT_EQ(harness.accessibilityPlatform.promptCount(), 1);

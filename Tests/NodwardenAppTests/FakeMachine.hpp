@@ -43,6 +43,9 @@ public:
                         "'\n"
                         "echo \"start $$ $*\" >> \"$log\"\n"
                         "trap 'echo \"stop $$\" >> \"$log\"; exit 0' TERM INT\n"
+                        "if [ -n \"$STAYLOOM_READY_FD\" ]; then\n"
+                        "  eval \"echo READY=1 >&$STAYLOOM_READY_FD; exec $STAYLOOM_READY_FD>&-\"\n"
+                        "fi\n"
                         "while :; do sleep 0.05; done\n");
         writeScript(helpers() / "stayloom-sleep-switch",
                     "echo \"$*\" >> '" + record("sleep-switch").string() +

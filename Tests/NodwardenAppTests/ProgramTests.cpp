@@ -271,7 +271,7 @@ TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyU
     const std::string flood(64 * 1024, 'x');
     ::send(flooding, flood.data(), flood.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
 
-    const CommandOutcome json = runCommand(installed.program(), home, {"status", "--json"}, 4);
+    const CommandOutcome json = runCommand(installed.program(), home, {"status", "--json"}, 10);
     ASSERT_EQ(json.exitStatus, 0) << json.errors;
     const QJsonObject report = statusReport(json);
     EXPECT_EQ(report.value(QStringLiteral("status")).toString(), QStringLiteral("keepingAwake"))

@@ -516,6 +516,92 @@ TEST_F(SleepControllerTest, ReconcileSkipsFailedListingsAndNonPositiveIdentifier
     EXPECT_EQ(runner.commands().size(), 4u);
 }
 
+TEST_F(SleepControllerTest, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeTheRecord) {
+    // Another keep-awake program installs its own `caffeinate`, and a pid file outlives a reboot:
+    // neither a name nor a number is enough to signal a process.
+    const auto impostorPath = folder.path() / "elsewhere" / "caffeinate";
+    std::filesystem::create_directories(impostorPath.parent_path());
+    std::filesystem::copy_file("/bin/sleep", impostorPath);
+    const auto ours = nodwarden::KeepAwakeProcess::launch(fake->path().string(), {"-dimsu"});
+    const auto impostor = nodwarden::KeepAwakeProcess::launch(impostorPath.string(), {"30"});
+    ASSERT_TRUE(fake->waitForStart(ours->pid()));
+    const auto listing =
+        std::to_string(impostor->pid()) + "\n" + std::to_string(ours->pid()) + "\n2147483646\n";
+
+    const nodwarden::KeepAwakeContract procfs{.readinessTimeoutSeconds = std::nullopt,
+                                              .processRoot = "/proc"};
+    RecordingProcessControl recorder;
+    recorder.deliverSignals = false;
+    SleepController controller(runner, adminRunner, logger, fake->path().string(), files,
+                               nodwarden::SleepCommandSet::macOS(), recorder.control(), procfs);
+
+    // Written before the process started: the identifier was reused since.
+    folder.write("Support/caffeinate.pid", listing);
+    std::filesystem::last_write_time(
+        files.pidFileURL, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    controller.reconcileOrphanedCaffeinate();
+    EXPECT_EQ(recorder.events(), std::vector<std::string>{});
+    EXPECT_FALSE(pidFileExists());
+
+    folder.write("Support/caffeinate.pid", listing);
+    controller.reconcileOrphanedCaffeinate();
+    EXPECT_EQ(recorder.events(), std::vector<std::string>{"TERM " + std::to_string(ours->pid())});
+    EXPECT_FALSE(pidFileExists());
+    EXPECT_EQ(loggedMessages(logger),
+              std::vector<std::string>{"Killed orphaned caffeinate pid " +
+                                       std::to_string(ours->pid()) + " left by a previous run"});
+    EXPECT_TRUE(runner.commands().empty()) << "procfs is read directly, no ps";
+}
+
+TEST_F(SleepControllerTest, AChildThatEndsBeforeReportingReadinessIsAFailedLaunch) {
+    // The Linux helper exits 1 at once when logind refuses its lock: that is no hold, and no
+    // "Started" line on every tick either.
+    const auto script = [&](const std::string& name, const std::string& body) {
+        const auto path = folder.write("bin/" + name, "#!/bin/sh\n" + body);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path.string();
+    };
+    const auto refused = script("refused", "exit 1\n");
+    const auto silent = script("silent", "exec sleep 30\n");
+    const auto ready =
+        script("ready", "eval \"echo READY=1 >&$STAYLOOM_READY_FD\"\nexec sleep 30\n");
+    const auto controllerFor = [&](const std::string& path, double timeout) {
+        return std::make_unique<SleepController>(
+            runner, adminRunner, logger, path, files, nodwarden::SleepCommandSet::macOS(),
+            ProcessControl{},
+            nodwarden::KeepAwakeContract{.readinessTimeoutSeconds = timeout, .processRoot = {}});
+    };
+    const auto failure = [](const std::string& error) {
+        return "Failed to start caffeinate: " + error + " — retrying each tick, logging once";
+    };
+
+    auto controller = controllerFor(refused, 10);
+    for (int tick = 0; tick < 3; ++tick) {
+        EXPECT_TRUE(controller->setSleepPrevention(true, false, false));
+        EXPECT_FALSE(controller->isSleepPreventionEnabled());
+        EXPECT_EQ(controller->appliedLetDisplaySleep(), std::nullopt);
+    }
+    EXPECT_FALSE(pidFileExists());
+    EXPECT_EQ(loggedMessages(logger),
+              std::vector<std::string>{failure(refused + " exited with status 1 before holding the "
+                                                         "machine awake")});
+
+    controller = controllerFor(silent, 0.3);
+    EXPECT_TRUE(controller->setSleepPrevention(true, false, false));
+    EXPECT_FALSE(controller->isSleepPreventionEnabled());
+    EXPECT_EQ(loggedMessages(logger).back(),
+              failure(silent + " did not report holding the machine awake within 0.3 s"));
+
+    controller = controllerFor(ready, 10);
+    EXPECT_TRUE(controller->setSleepPrevention(true, false, true));
+    EXPECT_TRUE(controller->isSleepPreventionEnabled());
+    EXPECT_EQ(controller->appliedLetDisplaySleep(), std::optional<bool>(true));
+    const auto pid = onlyPID();
+    EXPECT_EQ(loggedMessages(logger).back(), "Started caffeinate pid " + std::to_string(pid));
+    controller->restoreNormalSleep();
+    EXPECT_FALSE(processExists(pid));
+}
+
 TEST_F(SleepControllerTest, GettersRunSafelyBesideStateChanges) {
     auto controller = makeController();
     std::atomic<bool> done{false};

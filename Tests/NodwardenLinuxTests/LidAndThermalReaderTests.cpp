@@ -68,40 +68,59 @@ ThermalZoneReading zone(long long temp) {
 }
 } // namespace
 
-TEST(ThermalReaderTests, ClassifiesAgainstTheZonesOwnTrips) {
+TEST(ThermalReaderTests, ClassifiesAgainstTheZonesOwnTripsBeforeTheKernelActs) {
+    // The kernel throttles at passive (90), may hibernate at hot (100) and powers off at critical
+    // (105): critical must be reported before the machine gets there.
     struct Case {
         long long temp;
         ThermalState expected;
     };
     for (const auto& [temp, expected] : std::vector<Case>{{45000, ThermalState::nominal},
-                                                          {65000, ThermalState::nominal},
-                                                          {90000, ThermalState::fair},
-                                                          {100000, ThermalState::serious},
+                                                          {59999, ThermalState::nominal},
+                                                          {60000, ThermalState::fair},
+                                                          {80000, ThermalState::fair},
+                                                          {90000, ThermalState::serious},
+                                                          {99999, ThermalState::serious},
+                                                          {100000, ThermalState::critical},
                                                           {105000, ThermalState::critical},
                                                           {130000, ThermalState::critical}}) {
         EXPECT_EQ(ThermalReader::classify({zone(temp)}), expected) << temp;
     }
+    // A zone with only a critical trip, as many boards have, warns 5 °C before it.
+    const auto criticalOnly = [](long long temp) {
+        return ThermalZoneReading{"thermal_zone3", temp, {{"critical", 105000}}};
+    };
+    EXPECT_EQ(ThermalReader::classify({criticalOnly(99999)}), ThermalState::nominal);
+    EXPECT_EQ(ThermalReader::classify({criticalOnly(100000)}), ThermalState::critical);
+    // Passive alone: fair 10 °C below it; several active trips: the lowest counts.
+    const ThermalZoneReading passiveOnly{"thermal_zone4", 75000, {{"passive", 85000}}};
+    EXPECT_EQ(ThermalReader::classify({passiveOnly}), ThermalState::fair);
+    const ThermalZoneReading fans{
+        "thermal_zone5", 56000, {{"active1", 70000}, {"active0", 55000}, {"critical", 120000}}};
+    EXPECT_EQ(ThermalReader::classify({fans}), ThermalState::fair);
 }
 
 TEST(ThermalReaderTests, IgnoresBogusTripsAndTakesTheWorstZone) {
     const ThermalZoneReading bogus{
         "thermal_zone1", 50000, {{"critical", 0}, {"hot", 255000}, {"passive", -1}}};
     EXPECT_EQ(ThermalReader::classify({bogus}), ThermalState::nominal);
-    EXPECT_EQ(ThermalReader::classify({bogus, zone(101000)}), ThermalState::serious);
+    EXPECT_EQ(ThermalReader::classify({bogus, zone(95000)}), ThermalState::serious);
     EXPECT_EQ(ThermalReader::classify({}), ThermalState::nominal);
 }
 
 TEST(ThermalReaderTests, StepsDownOnlyPastTheHysteresis) {
-    EXPECT_EQ(ThermalReader::withHysteresis({zone(99000)}, ThermalState::serious),
-              ThermalState::serious)
-        << "1 degree below the hot trip holds";
-    EXPECT_EQ(ThermalReader::withHysteresis({zone(97000)}, ThermalState::serious),
-              ThermalState::fair);
+    EXPECT_EQ(ThermalReader::withHysteresis({zone(98000)}, ThermalState::critical),
+              ThermalState::critical)
+        << "2 °C below the hot trip is within the 2.5 °C hysteresis";
+    EXPECT_EQ(ThermalReader::withHysteresis({zone(97000)}, ThermalState::critical),
+              ThermalState::serious);
+    EXPECT_EQ(ThermalReader::withHysteresis({zone(88000)}, ThermalState::serious),
+              ThermalState::serious);
     EXPECT_EQ(ThermalReader::withHysteresis({zone(50000)}, ThermalState::critical),
               ThermalState::nominal);
-    EXPECT_EQ(ThermalReader::withHysteresis({zone(106000)}, ThermalState::nominal),
+    EXPECT_EQ(ThermalReader::withHysteresis({zone(101000)}, ThermalState::nominal),
               ThermalState::critical)
-        << "rising is immediate";
+        << "rising is never delayed";
 }
 
 TEST(ThermalReaderTests, ReadsZonesFromSysfsAndSkipsUnreadableOnes) {
@@ -114,10 +133,10 @@ TEST(ThermalReaderTests, ReadsZonesFromSysfsAndSkipsUnreadableOnes) {
     const auto zones = reader.readZones();
     ASSERT_EQ(zones.size(), 2u);
     EXPECT_EQ(zones[0].trips.size(), 2u);
-    EXPECT_EQ(reader.thermalState(), ThermalState::serious);
+    EXPECT_EQ(reader.thermalState(), ThermalState::critical);
 
     root.write("sys/class/thermal/thermal_zone0/temp", "99000\n");
-    EXPECT_EQ(reader.thermalState(), ThermalState::serious) << "held by hysteresis";
+    EXPECT_EQ(reader.thermalState(), ThermalState::critical) << "held by hysteresis";
     root.write("sys/class/thermal/thermal_zone0/temp", "40000\n");
     EXPECT_EQ(reader.thermalState(), ThermalState::nominal);
     EXPECT_EQ(ThermalReader(root.path() / "none").thermalState(), ThermalState::nominal);

@@ -2,6 +2,9 @@
 
 #include <NodwardenCore/ProcessDetector.hpp>
 
+#include <NodwardenCore/FileLogger.hpp>
+
+#include "Support/LoggedMessages.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
@@ -18,6 +21,7 @@ extern char** environ;
 
 using namespace nodwarden;
 using namespace nodwarden::linuxplatform;
+using stayloom::testing::loggedMessages;
 using stayloom::testing::TemporaryDirectory;
 
 namespace {
@@ -100,6 +104,35 @@ TEST(ProcTableReaderTests, FixtureTreeWithoutCmdlineFallsBackToComm) {
     EXPECT_EQ(table[0].command, "kworker/0:1");
     EXPECT_EQ(table[0].arguments, "");
     EXPECT_EQ(table[0].parentPID, 2);
+}
+
+TEST(ProcTableReaderTests, AReadingThatFindsNoProcessIsLoggedAsAFailure) {
+    // A machine always runs at least the reader itself: nothing at all is a failed reading.
+    struct Case {
+        const char* name;
+        const char* file;
+        const char* contents;
+        std::string logged;
+    };
+    const std::vector<Case> cases{
+        {"no /proc", nullptr, nullptr, "cannot list "},
+        {"/proc is no folder", "proc", "x", "cannot list "},
+        {"nothing in /proc can be read", "proc/88/stat", "garbage\n", "no process in "},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        TemporaryDirectory root;
+        if (testCase.file != nullptr) {
+            root.write(testCase.file, testCase.contents);
+        }
+        FileLogger logger(root.path() / "log" / "Nodwarden.log");
+        ProcTableReader reader(root.path(), std::chrono::milliseconds(1), &logger);
+        EXPECT_TRUE(reader.readProcessTable().empty());
+        const auto messages = loggedMessages(logger);
+        ASSERT_EQ(messages.size(), 1u) << "logged once per reading, not once per sample";
+        EXPECT_EQ(messages[0].rfind("ProcessDetector failed: " + testCase.logged, 0), 0u)
+            << messages[0];
+    }
 }
 
 TEST(ProcTableReaderTests, BusyLoopReadsFarAboveAnIdleSleeper) {

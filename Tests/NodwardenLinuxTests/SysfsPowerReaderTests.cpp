@@ -1,16 +1,21 @@
 #include <NodwardenLinux/SysfsPowerReader.hpp>
 
+#include <NodwardenCore/FileLogger.hpp>
+
+#include "Support/LoggedMessages.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
 
 using namespace nodwarden;
 using namespace nodwarden::linuxplatform;
+using stayloom::testing::loggedMessages;
 using stayloom::testing::TemporaryDirectory;
 
 namespace {
@@ -43,6 +48,7 @@ class SysfsPowerReaderCases : public ::testing::TestWithParam<PowerCase> {};
 TEST_P(SysfsPowerReaderCases, SummarisesLikeSystemd) {
     const auto& c = GetParam();
     TemporaryDirectory root;
+    std::filesystem::create_directories(root.path() / "sys/class/power_supply");
     for (const auto& [name, attributes] : c.supplies) {
         addSupply(root, name, attributes);
     }
@@ -140,11 +146,43 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(SysfsPowerReaderTests, MissingFolderReadsAsMainsWithNoBattery) {
-    TemporaryDirectory root;
-    const auto snapshot = SysfsPowerReader(root.path() / "does-not-exist").snapshot();
-    EXPECT_TRUE(snapshot.isOnACPower);
-    EXPECT_FALSE(snapshot.batteryPercent.has_value());
+TEST(SysfsPowerReaderTests, NoSuppliesIsMainsButUnreadableSysfsIsAFailure) {
+    // (fixture, on mains, description, logged) — a machine without supplies is a desktop; a
+    // sysfs that cannot be read says nothing about the power source.
+    struct Case {
+        const char* name;
+        std::function<void(const TemporaryDirectory&)> prepare;
+        bool onAC;
+        std::string description;
+        bool logged;
+    };
+    const std::vector<Case> cases{
+        {"no power supply class under a readable /sys/class",
+         [](const TemporaryDirectory& root) { root.write("sys/class/thermal/.keep", ""); }, true,
+         "Now drawing from 'AC Power' (no battery)", false},
+        {"no sysfs at all", [](const TemporaryDirectory&) {}, false, "Unable to read battery state",
+         true},
+        {"the class folder is not a folder",
+         [](const TemporaryDirectory& root) { root.write("sys/class/power_supply", "x"); }, false,
+         "Unable to read battery state", true},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        TemporaryDirectory root;
+        testCase.prepare(root);
+        FileLogger logger(root.path() / "log" / "Nodwarden.log");
+        const auto snapshot = SysfsPowerReader(root.path(), &logger).snapshot();
+        EXPECT_EQ(snapshot.isOnACPower, testCase.onAC);
+        EXPECT_FALSE(snapshot.batteryPercent.has_value());
+        EXPECT_EQ(snapshot.rawDescription, testCase.description);
+        const auto messages = loggedMessages(logger);
+        if (testCase.logged) {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_EQ(messages[0].rfind("PowerMonitor failed: cannot list ", 0), 0u) << messages[0];
+        } else {
+            EXPECT_TRUE(messages.empty());
+        }
+    }
 }
 
 TEST(SysfsPowerReaderTests, DescriptionNamesTheSourceLikeTheMacTool) {

@@ -3,9 +3,11 @@
 // agent sits in a pane.
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
+#include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
+#include <NodwardenLinux/ScreenAttribution.hpp>
 
 #include "Support/TemporaryDirectory.hpp"
 #include "Support/TmuxTestServer.hpp"
@@ -107,4 +109,48 @@ TEST_F(TmuxFixture, NoAgentInAnyPaneRunsNoCommand) {
     }
     EXPECT_EQ(verdicts.detectVerdicts(settings, {agentElsewhere}, 3), std::vector<AgentVerdict>{});
     EXPECT_TRUE(runner.commands.empty()) << runner.commands.size() << " commands ran";
+}
+
+TEST(ScreenAttribution, APaneSpeaksOnlyForItsOneAgentAndIdleOnlyWhenNoSessionIsUnseen) {
+    const AgentResolver resolver = AgentResolver::make(GuardSettings::defaults());
+    const std::vector<ProcessSnapshot> base = {
+        {10, 1, 0, "/usr/bin/tmux", "tmux new"},
+        {11, 10, 0, "/bin/bash", "bash"},
+        {12, 11, 0, "/usr/local/bin/claude", "claude"},
+        // A tool call of Claude Code that runs another agent: Claude Code's business.
+        {13, 12, 0, "/usr/local/bin/codex", "codex exec fix"},
+        {20, 10, 0, "/bin/bash", "bash"},
+        {21, 20, 0, "/usr/local/bin/claude", "claude"},
+        {22, 20, 0, "/usr/local/bin/gemini", "gemini"},
+    };
+    const AgentVerdict idle{"Claude Code", AgentWorkState::idle, AgentVerdictSource::screen};
+    const AgentVerdict working{"Claude Code", AgentWorkState::working, AgentVerdictSource::screen};
+    {
+        ScreenAttribution attribution(base, resolver);
+        const AgentProfile* inFirstPane = attribution.soleAgentAtOrBelow(11);
+        ASSERT_NE(inFirstPane, nullptr);
+        EXPECT_EQ(inFirstPane->displayName, "Claude Code");
+        EXPECT_EQ(attribution.soleAgentAtOrBelow(20), nullptr) << "two agents share the pane";
+        // The session in the shared pane is unread: a working pane still counts, an idle one not.
+        EXPECT_EQ(attribution.verdicts({{inFirstPane, 11, true}}),
+                  std::vector<AgentVerdict>{working});
+        EXPECT_EQ(attribution.verdicts({{inFirstPane, 11, false}}), std::vector<AgentVerdict>{});
+    }
+    // Without the shared pane: a daemon handed to pid 1 or the user's service manager is no
+    // session; a session in a terminal without a pane is.
+    std::vector<ProcessSnapshot> alone(base.begin(), base.begin() + 4);
+    alone.push_back({30, 1, 0, "/usr/lib/systemd/systemd", "/usr/lib/systemd/systemd --user"});
+    alone.push_back({31, 30, 0, "/usr/local/bin/claude", "claude daemon"});
+    alone.push_back({32, 1, 0, "/usr/local/bin/claude", "claude daemon"});
+    {
+        ScreenAttribution attribution(alone, resolver);
+        EXPECT_EQ(attribution.verdicts({{attribution.soleAgentAtOrBelow(11), 11, false}}),
+                  std::vector<AgentVerdict>{idle});
+    }
+    alone.push_back({40, 1, 0, "/usr/bin/xterm", "xterm"});
+    alone.push_back({41, 40, 0, "/bin/bash", "bash"});
+    alone.push_back({42, 41, 0, "/usr/local/bin/claude", "claude"});
+    ScreenAttribution attribution(alone, resolver);
+    EXPECT_EQ(attribution.verdicts({{attribution.soleAgentAtOrBelow(11), 11, false}}),
+              std::vector<AgentVerdict>{});
 }

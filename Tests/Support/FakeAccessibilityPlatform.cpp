@@ -90,7 +90,14 @@ FakeAccessibilityPlatform::copyAttribute(const AccessibilityElement& element,
 
 bool FakeAccessibilityPlatform::isProcessTrusted() {
     const std::lock_guard lock(mutex_);
+    trustQueryThreads_.push_back(std::this_thread::get_id());
     return trusted_;
+}
+
+int FakeAccessibilityPlatform::trustQueriesOn(std::thread::id thread) const {
+    const std::lock_guard lock(mutex_);
+    return static_cast<int>(
+        std::count(trustQueryThreads_.begin(), trustQueryThreads_.end(), thread));
 }
 
 void FakeAccessibilityPlatform::promptForTrust() {

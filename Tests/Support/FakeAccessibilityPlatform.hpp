@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -79,6 +80,8 @@ public:
     std::vector<std::string> visitedElements() const;
     int listingCount() const;
     int promptCount() const;
+    /// How many trust queries ran on thread `thread`.
+    int trustQueriesOn(std::thread::id thread) const;
     void clearLog();
 
 private:
@@ -88,6 +91,7 @@ private:
     std::vector<Read> reads_;
     int listingCount_ = 0;
     int promptCount_ = 0;
+    std::vector<std::thread::id> trustQueryThreads_;
 };
 
 } // namespace stayloom::testing

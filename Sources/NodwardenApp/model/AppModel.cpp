@@ -4,6 +4,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/Notices.hpp>
@@ -193,8 +194,8 @@ void AppModel::tick() {
         return;
     }
 
-    refreshAccessibilityTrust();
-
+    // The accessibility trust arrives with each detection pass: reading it may wait on the
+    // session bus, which the main thread must never do.
     if (lastInputs_) {
         const Inputs inputs = *lastInputs_;
         evaluateAndApply(inputs.power, inputs.lid, inputs.perApp, false);
@@ -210,30 +211,38 @@ void AppModel::queueDetectionPass() {
     QPointer<AppModel> guard(this);
     PowerSnapshotProviding* power = environment_.power;
     LidStateProviding* lid = environment_.lid;
+    AccessibilityDetector* accessibility = environment_.accessibility;
     auto detect = environment_.detectPerApp;
     auto clock = environment_.clock;
     FileLogger* sharedLogger = environment_.logger;
-    detectionQueue_->async([guard, settings = settings_, power, lid, detect, clock, sharedLogger] {
-        if (guard.isNull()) {
-            return;
-        }
-        std::optional<Inputs> inputs;
-        try {
-            Inputs gathered;
-            gathered.power = power->snapshot();
-            gathered.lid = lid->lid();
-            gathered.perApp = detect(settings, gathered.power, clock());
-            inputs = std::move(gathered);
-        } catch (const std::exception& error) {
-            sharedLogger->log(std::string("Detection pass failed: ") + error.what());
-        }
-        deliver(guard, [inputs = std::move(inputs)](AppModel& model) mutable {
-            model.detectionInFlight_ = false;
-            if (inputs) {
-                model.deliverDetection(*std::move(inputs));
+    detectionQueue_->async(
+        [guard, settings = settings_, power, lid, accessibility, detect, clock, sharedLogger] {
+            if (guard.isNull()) {
+                return;
             }
+            std::optional<Inputs> inputs;
+            std::optional<bool> trusted;
+            try {
+                Inputs gathered;
+                gathered.power = power->snapshot();
+                gathered.lid = lid->lid();
+                gathered.perApp = detect(settings, gathered.power, clock());
+                inputs = std::move(gathered);
+                trusted = accessibility->isTrusted();
+            } catch (const std::exception& error) {
+                sharedLogger->log(std::string("Detection pass failed: ") + error.what());
+            }
+            deliver(guard, [inputs = std::move(inputs), trusted](AppModel& model) mutable {
+                model.detectionInFlight_ = false;
+                if (trusted) {
+                    assignIfChanged(model.accessibilityTrusted_, *trusted,
+                                    [&model] { emit model.accessibilityTrustedChanged(); });
+                }
+                if (inputs) {
+                    model.deliverDetection(*std::move(inputs));
+                }
+            });
         });
-    });
 }
 
 void AppModel::deliverDetection(Inputs inputs) {

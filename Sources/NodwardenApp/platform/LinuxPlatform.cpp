@@ -25,6 +25,8 @@
 #include <QSettings>
 #include <QString>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -78,7 +80,7 @@ struct LinuxServices {
     LinuxServices(const LinuxPlatformOptions& options, FileLogger& logger)
         : defaults(QString::fromStdString(settingsFilePath(options.configHome).string()),
                    QSettings::IniFormat),
-          power(options.hardwareRoot), lid(options.hardwareRoot, options.logindLid),
+          power(options.hardwareRoot, &logger), lid(options.hardwareRoot, options.logindLid),
           thermal(options.hardwareRoot),
           accessibilityPlatform(
               options.accessibility
@@ -86,7 +88,8 @@ struct LinuxServices {
                   : std::make_shared<linuxplatform::AtspiAccessibilityPlatform>()),
           screenText(*accessibilityPlatform, linuxplatform::linuxTerminalBundleIDs()),
           permission(*accessibilityPlatform),
-          processes(std::make_shared<linuxplatform::ProcTableReader>(options.processRoot)),
+          processes(std::make_shared<linuxplatform::ProcTableReader>(
+              options.processRoot, std::chrono::milliseconds(250), &logger)),
           sessionProbe(std::make_shared<linuxplatform::InotifyFileActivityProbe>(
               options.paths.home, sessionProbeDepth)),
           sessions(sessionProbe),
@@ -104,7 +107,8 @@ struct LinuxServices {
               checkedSleepSwitchCommands(
                   options.elevatorPath,
                   options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
-                  logger)),
+                  logger),
+              ProcessControl{}, KeepAwakeContract::linuxHelper()),
           sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
           loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 
@@ -121,6 +125,8 @@ struct LinuxServices {
     linuxplatform::SysfsPowerReader power;
     linuxplatform::LidSwitchReader lid;
     linuxplatform::ThermalReader thermal;
+    /// The level the last detection pass read: sysfs is read there, never on the main thread.
+    std::atomic<ThermalState> thermalLevel{ThermalState::nominal};
     std::shared_ptr<AccessibilityPlatform> accessibilityPlatform;
     AccessibilityDetector screenText;
     AccessibilityDetector permission;
@@ -189,13 +195,13 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     AppEnvironment environment;
     environment.power = &services->power;
     environment.lid = &services->lid;
-    environment.detectPerApp = [activity = &services->activity](const GuardSettings& settings,
-                                                                const PowerSnapshot& power,
-                                                                Date now) {
-        return activity->detectPerApp(settings, power, now);
+    environment.detectPerApp = [services = services.get()](const GuardSettings& settings,
+                                                           const PowerSnapshot& power, Date now) {
+        services->thermalLevel.store(services->thermal.thermalState());
+        return services->activity.detectPerApp(settings, power, now);
     };
     environment.accessibility = &services->permission;
-    environment.thermalState = [thermal = &services->thermal] { return thermal->thermalState(); };
+    environment.thermalState = [level = &services->thermalLevel] { return level->load(); };
     environment.sleepController = &services->sleep;
     environment.loginItems = services->loginItems.get();
     environment.windows = &windows;

@@ -95,6 +95,15 @@ protected:
         std::filesystem::create_symlink(target, dir / unit);
     }
 
+    /// The switch's record of the masks it made.
+    void record(const std::vector<std::string>& units) {
+        std::string text;
+        for (const auto& unit : units) {
+            text += unit + "\n";
+        }
+        folder_.write("root/run/stayloom/sleep-switch-masks", text);
+    }
+
     std::string status() {
         return ProcessCommandRunner(8).run(ShellCommand{kHelper, {"status"}}).standardOutput;
     }
@@ -111,18 +120,29 @@ TEST_F(SleepSwitchWithCore, StatusListingReadsAsTheCoreExpects) {
     struct Case {
         const char* name;
         std::vector<std::vector<std::string>> links; // folder, unit, target
+        std::vector<std::string> recorded;
         bool disabled;
     };
     const std::vector<Case> cases{
-        {"nothing masked", {}, false},
-        {"runtime mask", {{"run", "suspend.target", "/dev/null"}}, true},
-        {"persistent mask", {{"etc", "hybrid-sleep.target", "/dev/null"}}, true},
+        {"nothing masked", {}, {}, false},
+        {"its own runtime mask",
+         {{"run", "suspend.target", "/dev/null"}},
+         {"suspend.target"},
+         true},
+        {"someone else's runtime mask", {{"run", "suspend.target", "/dev/null"}}, {}, false},
+        {"an administrator's persistent mask",
+         {{"etc", "hybrid-sleep.target", "/dev/null"}},
+         {},
+         false},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         std::filesystem::remove_all(root_);
         for (const auto& entry : testCase.links) {
             link(entry[0], entry[1], entry[2]);
+        }
+        if (!testCase.recorded.empty()) {
+            record(testCase.recorded);
         }
         EXPECT_EQ(SleepController::parseSleepDisabled(status()), testCase.disabled);
     }
@@ -168,18 +188,40 @@ TEST_F(SleepSwitchWithCore, ADismissedDeniedOrMissingElevatorLeavesSleepOn) {
 }
 
 TEST_F(SleepSwitchWithCore, ARestoreThatLeavesAMaskIsNotReportedAsRestored) {
-    // An administrator's own mask in /etc survives the helper's runtime unmask; the core must
-    // hear that sleep is still off and keep the switch tracked.
-    link("etc", "suspend.target", "/dev/null");
+    // systemctl reports success but leaves the switch's own masks: the core must hear that sleep
+    // is still off and keep the switch tracked.
     ControllerOverHelper harness(fakeElevator_);
     auto& controller = harness.controller;
+    ASSERT_TRUE(controller.engageLidClosedProtection());
 
+    ScopedEnvironment ignoring{"FAKE_SYSTEMCTL_IGNORE", "1"};
     EXPECT_FALSE(controller.disengageDisableSleep());
     EXPECT_TRUE(controller.isLidClosedProtectionEngaged());
     EXPECT_TRUE(std::filesystem::exists(harness.marker()));
     const auto messages = loggedMessages(harness.logger);
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
         return message.find("may still be engaged") != std::string::npos;
+    }));
+}
+
+TEST_F(SleepSwitchWithCore, AnAdministratorsOwnMaskNeverReadsAsAStuckSwitch) {
+    // hibernate.target masked by an administrator, and a marker from an earlier run: the launch
+    // repair finds the switch on already and asks for no password, and the mask stays.
+    link("etc", "hibernate.target", "/dev/null");
+    ControllerOverHelper harness(
+        executable("refusing-pkexec", "#!/bin/sh\necho asked >> \"$0.log\"\nexit 127\n"));
+    harness.controller.adoptDisableSleepEngaged();
+    SleepController& controller = harness.controller;
+    EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
+
+    EXPECT_TRUE(controller.reconcileStuckDisableSleep());
+    EXPECT_FALSE(std::filesystem::exists(harness.marker()));
+    EXPECT_FALSE(std::filesystem::exists(folder_.path() / "bin/refusing-pkexec.log"));
+    EXPECT_EQ(std::filesystem::read_symlink(root_ / "etc/systemd/system/hibernate.target"),
+              "/dev/null");
+    const auto messages = loggedMessages(harness.logger);
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
+        return message.find("Stale disablesleep marker found") != std::string::npos;
     }));
 }
 

@@ -1,7 +1,10 @@
-"""Private D-Bus buses with mocked services, and helper programs run against them.
+"""Private D-Bus buses, the real systemd-logind or mocked services on them, and helper programs
+run against them.
 
-Every test class starts its own system and session dbus-daemon; the helpers find them through
-DBUS_SYSTEM_BUS_ADDRESS and DBUS_SESSION_BUS_ADDRESS. Nothing on the machine's own buses is touched.
+Every test class starts its own system (and, with mocks, session) dbus-daemon; the helpers find them
+through DBUS_SYSTEM_BUS_ADDRESS and DBUS_SESSION_BUS_ADDRESS. Nothing on the machine's own buses is
+touched. The real logind runs in a mount namespace of its own with a fresh /run/systemd, so neither
+the machine's logind state nor another test's logind can be seen or changed.
 """
 
 import contextlib
@@ -9,11 +12,13 @@ import os
 import shutil
 import signal
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
 
 import dbus
+import dbus.bus
 import dbusmock
 
 CAFFEINATE = os.environ["STAYLOOM_CAFFEINATE"]
@@ -32,6 +37,30 @@ SLEEP_UNITS = [
 
 LOGIND = ("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager")
 UNREACHABLE_BUS = "unix:path=/nonexistent/stayloom-test-bus"
+LOGIND_PROGRAM = "/lib/systemd/systemd-logind"
+# An unprivileged user: logind asks polkit about its locks, and with no polkit on the bus refuses.
+NOBODY = ["/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+
+SYSTEM_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path={socket}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_type="method_return"/>
+    <allow send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="signal"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+  </policy>
+</busconfig>
+"""
 
 
 def eventually(predicate, timeout=PATIENCE, interval=0.05):
@@ -49,9 +78,14 @@ class HelperProcess:
     are read independently: a line on one says nothing about what the other has delivered yet,
     so a test reads stderr in full only once the program has ended."""
 
-    def __init__(self, argv, env):
+    def __init__(self, argv, env, pass_fds=()):
         self.process = subprocess.Popen(
-            argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+            argv,
+            env=env,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            pass_fds=pass_fds,
         )
         self.stdout = []
         self.stderr = []
@@ -120,6 +154,130 @@ def _stop_daemon(pid):
             os.kill(pid, signal.SIGKILL)
     except ProcessLookupError:
         pass
+
+
+class RealSystemService:
+    """A real system service on a private system bus of its own, started as root in a mount
+    namespace where `mounts` (shell commands) first give it a private view of its state."""
+
+    program = None
+    options = ""
+    name = None
+    mounts = ""
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="stayloom-system-bus-")
+        os.chmod(self.folder, 0o755)  # the unprivileged user must reach the socket too
+        socket = os.path.join(self.folder, "system_bus_socket")
+        self.address = f"unix:path={socket}"
+        config = os.path.join(self.folder, "system.conf")
+        with open(config, "w", encoding="utf-8") as file:
+            file.write(SYSTEM_BUS_CONFIG.format(socket=socket))
+        self.daemon = subprocess.Popen(
+            ["dbus-daemon", "--nofork", f"--config-file={config}"],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        self.service = None
+        self.bus = None
+        if not eventually(lambda: os.path.exists(socket)):
+            self.stop()
+            raise OSError("the private system bus did not come up")
+        self.prepare()
+        self.service = subprocess.Popen(
+            ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+             f"{self.mounts} && exec {self.program} {self.options}"],
+            env=self.environment(),
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
+        self.bus = dbus.bus.BusConnection(self.address)
+        if not eventually(
+            lambda: self.service.poll() is not None or self.bus.name_has_owner(self.name)
+        ):
+            self.stop()
+            raise OSError(f"{self.program} did not take its name")
+        if self.service.poll() is not None:
+            error = self.service.stderr.read().strip()
+            self.stop()
+            raise OSError(f"{self.program} ended at once: {error}")
+
+    def prepare(self):
+        """Runs before the service starts."""
+
+    def environment(self, **overrides):
+        return dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.address, **overrides)
+
+    @classmethod
+    def start_or_skip(cls):
+        if os.geteuid() != 0 or not os.path.exists(cls.program) or not shutil.which("unshare"):
+            print(f"LOGIND UNAVAILABLE: needs root, unshare and {cls.program}", flush=True)
+            raise unittest.SkipTest("LOGIND UNAVAILABLE")
+        try:
+            return cls()
+        except OSError as error:
+            print(f"LOGIND UNAVAILABLE: {error}", flush=True)
+            raise unittest.SkipTest(f"LOGIND UNAVAILABLE: {error}")
+
+    def stop(self):
+        if self.bus is not None:
+            self.bus.close()
+            self.bus = None
+        for process in (self.service, self.daemon):
+            if process is not None and process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(timeout=PATIENCE)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait(timeout=PATIENCE)
+        if self.service is not None:
+            self.service.stderr.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+class RealLogind(RealSystemService):
+    """systemd-logind itself, with a fresh /run/systemd. It cannot suspend without systemd as
+    PID 1, and nothing here ever asks it to."""
+
+    program = LOGIND_PROGRAM
+    name = LOGIND[0]
+    mounts = "mount -t tmpfs stayloom-logind /run/systemd"
+
+    def __init__(self):
+        super().__init__()
+        self.manager = dbus.Interface(self.bus.get_object(LOGIND[0], LOGIND[1]), LOGIND[2])
+
+    def inhibitors(self):
+        """(what, who, why, mode, uid, pid) of every lock logind holds."""
+        return sorted(
+            (str(i[0]), str(i[1]), str(i[2]), str(i[3]), int(i[4]), int(i[5]))
+            for i in self.manager.ListInhibitors()
+        )
+
+    def listing(self):
+        """What `systemd-inhibit --list` prints for this logind."""
+        return subprocess.run(
+            ["systemd-inhibit", "--list", "--no-pager"],
+            env=self.environment(),
+            capture_output=True,
+            text=True,
+            timeout=PATIENCE,
+            check=True,
+        ).stdout
+
+
+class RealPolkit(RealSystemService):
+    """polkitd itself, seeing only the action files in `actions`, a folder bound over its own."""
+
+    program = "/usr/lib/polkit-1/polkitd"
+    options = "--no-debug"
+    name = "org.freedesktop.PolicyKit1"
+    actions = None
+
+    def prepare(self):
+        self.mounts = f"mount --bind '{self.actions}' /usr/share/polkit-1/actions"
 
 
 class PrivateBusTestCase(dbusmock.DBusTestCase):

@@ -1,15 +1,22 @@
-"""The keep-awake helper against a mocked logind and mocked desktop session services."""
+"""The keep-awake helper against the real systemd-logind, and against mocks only where the real
+one cannot serve: a refusal of the lid-switch lock alone, a logind whose activation fails, and the
+desktop session's inhibitors."""
 
 import os
 import signal
+import subprocess
 import tempfile
 import unittest
 
 from helper_fixture import (
     CAFFEINATE,
     LOGIND,
+    NOBODY,
+    PATIENCE,
     UNREACHABLE_BUS,
+    HelperProcess,
     PrivateBusTestCase,
+    RealLogind,
     calls,
     eventually,
     inhibitors,
@@ -18,19 +25,30 @@ from helper_fixture import (
 SLEEP_LOCK = ("sleep:idle", "Stayloom", "block")
 LID_LOCK = ("handle-lid-switch", "Stayloom", "block")
 READY = "holding until SIGTERM or SIGINT"
+WHY = {
+    "-dimsu": "Agents are working; keeping the computer and its display awake",
+    "-ims": "Agents are working; keeping the computer awake",
+}
+LID_WHY = "Sleep is switched off; closing the lid must not retry suspend"
 
 
 class UnitRoot:
-    """A fixture tree standing in for /: mask links are made and removed below it."""
+    """A fixture tree standing in for /: mask links are made and removed below it, and the sleep
+    switch's record of its own masks beside them."""
 
     def __init__(self):
         self._folder = tempfile.TemporaryDirectory(prefix="stayloom-units-")
         self.path = self._folder.name
 
-    def mask(self, unit, where="run"):
+    def mask(self, unit, where="run", ours=True):
         folder = os.path.join(self.path, where, "systemd", "system")
         os.makedirs(folder, exist_ok=True)
         os.symlink("/dev/null", os.path.join(folder, unit))
+        if ours:
+            record = os.path.join(self.path, "run", "stayloom")
+            os.makedirs(record, exist_ok=True)
+            with open(os.path.join(record, "sleep-switch-masks"), "a", encoding="utf-8") as file:
+                file.write(unit + "\n")
 
     def unmask(self, unit, where="run"):
         os.unlink(os.path.join(self.path, where, "systemd", "system", unit))
@@ -39,7 +57,144 @@ class UnitRoot:
         self._folder.cleanup()
 
 
-class CaffeinateTests(PrivateBusTestCase):
+class RealLogindCaffeinateTests(unittest.TestCase):
+    """The real systemd-logind on a private system bus; no desktop session."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.logind = RealLogind.start_or_skip()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.logind.stop()
+
+    def setUp(self):
+        self.units = UnitRoot()
+        self.addCleanup(self.units.cleanup)
+        self.helpers = []
+        self.addCleanup(lambda: [helper.kill() for helper in self.helpers])
+
+    def start_caffeinate(self, *arguments, prefix=(), pass_fds=(), **overrides):
+        env = dict(
+            os.environ,
+            DBUS_SYSTEM_BUS_ADDRESS=self.logind.address,
+            DBUS_SESSION_BUS_ADDRESS=UNREACHABLE_BUS,
+            STAYLOOM_UNIT_ROOT=self.units.path,
+        )
+        env.update(overrides)
+        helper = HelperProcess([*prefix, CAFFEINATE, *arguments], env, pass_fds=pass_fds)
+        self.helpers.append(helper)
+        return helper
+
+    def locks(self):
+        """(what, who, mode) of every lock."""
+        return sorted((what, who, mode) for what, who, _, mode, _, _ in self.logind.inhibitors())
+
+    def test_holds_the_sleep_lock_as_listed_until_asked_to_stop(self):
+        for arguments, stop in [("-dimsu", signal.SIGTERM), ("-ims", signal.SIGINT)]:
+            with self.subTest(arguments=arguments, stop=stop):
+                helper = self.start_caffeinate(arguments)
+                self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+                pid = helper.process.pid
+                self.assertEqual(
+                    self.logind.inhibitors(),
+                    [("sleep:idle", "Stayloom", WHY[arguments], "block", os.geteuid(), pid)],
+                )
+                rows = [line.split() for line in self.logind.listing().splitlines()]
+                self.assertIn(str(pid), [row[3] for row in rows if row and row[0] == "Stayloom"])
+                row = next(row for row in rows if row and row[0] == "Stayloom")
+                self.assertEqual((row[5], row[-1]), ("sleep:idle", "block"))
+                # The launch-time orphan check needs the helper to be its own executable.
+                self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath(CAFFEINATE))
+
+                self.assertEqual(helper.stop(stop), 0, helper.stderr)
+                self.assertTrue(eventually(lambda: self.logind.inhibitors() == []))
+                self.assertIn("No inhibitors.", self.logind.listing())
+                self.assertIn("caffeinate: released all locks", helper.stdout)
+                # No desktop session here: only a note, never a warning.
+                self.assertFalse(any("warning" in line for line in helper.stderr), helper.stderr)
+
+    def test_a_killed_helper_leaves_no_lock_behind(self):
+        helper = self.start_caffeinate("-dimsu")
+        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+        self.assertEqual(self.locks(), [SLEEP_LOCK])
+        self.assertEqual(helper.stop(signal.SIGKILL), -signal.SIGKILL)
+        self.assertTrue(eventually(lambda: self.logind.inhibitors() == []))
+
+    def test_readiness_is_reported_once_the_lock_is_held(self):
+        reader, writer = os.pipe()
+        self.addCleanup(os.close, reader)
+        helper = self.start_caffeinate("-ims", pass_fds=(writer,), STAYLOOM_READY_FD=str(writer))
+        os.close(writer)
+        with os.fdopen(os.dup(reader), "rb") as report:
+            self.assertEqual(report.readline(), b"READY=1\n")
+            self.assertEqual(self.locks(), [SLEEP_LOCK])
+            self.assertEqual(report.read(), b"", "the report is closed once it is made")
+        self.assertEqual(helper.stop(), 0, helper.stderr)
+
+    def test_a_refused_lock_exits_1_without_reporting_readiness(self):
+        # Without a local session logind asks polkit, and with none on the bus it refuses.
+        reader, writer = os.pipe()
+        self.addCleanup(os.close, reader)
+        helper = self.start_caffeinate(
+            "-dimsu", prefix=NOBODY, pass_fds=(writer,), STAYLOOM_READY_FD=str(writer)
+        )
+        os.close(writer)
+        self.assertEqual(helper.finish(), 1, helper.stderr)
+        with os.fdopen(os.dup(reader), "rb") as report:
+            self.assertEqual(report.read(), b"", "a refused helper never says it holds")
+        self.assertFalse(any(READY in line for line in helper.stdout))
+        self.assertTrue(
+            any("logind refused the sleep:idle lock" in line for line in helper.stderr),
+            helper.stderr,
+        )
+        self.assertEqual(self.logind.inhibitors(), [])
+
+    def test_lid_switch_lock_follows_only_the_switchs_own_masks(self):
+        helper = self.start_caffeinate("-dimsu")
+        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+        self.assertEqual(self.locks(), [SLEEP_LOCK])
+
+        # An administrator's masks, persistent or for this boot: closing the lid stays theirs.
+        self.units.mask("hibernate.target", "etc", ours=False)
+        self.units.mask("hybrid-sleep.target", "run", ours=False)
+        self.units.mask("sleep.target.bak")
+        self.assertFalse(eventually(lambda: len(self.locks()) > 1, timeout=2.5), self.locks())
+
+        self.units.mask("suspend.target")
+        self.assertTrue(eventually(lambda: self.locks() == sorted([SLEEP_LOCK, LID_LOCK])))
+        whys = [why for what, _, why, _, _, _ in self.logind.inhibitors() if what == LID_LOCK[0]]
+        self.assertEqual(whys, [LID_WHY])
+
+        self.units.unmask("suspend.target")
+        self.assertTrue(eventually(lambda: self.locks() == [SLEEP_LOCK]))
+        self.assertEqual(helper.stop(), 0)
+        self.assertTrue(eventually(lambda: self.logind.inhibitors() == []))
+
+    def test_an_own_mask_present_at_start_takes_the_lid_switch_lock_at_once(self):
+        self.units.mask("sleep.target")
+        helper = self.start_caffeinate("-ims")
+        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+        self.assertEqual(self.locks(), sorted([SLEEP_LOCK, LID_LOCK]))
+        self.assertEqual(helper.stop(), 0)
+        self.assertTrue(eventually(lambda: self.logind.inhibitors() == []))
+
+    def test_other_arguments_get_the_usage_and_exit_2(self):
+        invalid = [[], ["-d"], ["-dims"], ["-i"], ["-dimsu", "-ims"], ["-ims", "60"], ["dimsu"]]
+        for arguments in invalid:
+            with self.subTest(arguments=arguments):
+                result = subprocess.run(
+                    [CAFFEINATE, *arguments], capture_output=True, text=True, timeout=PATIENCE
+                )
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("usage: caffeinate", result.stderr)
+        self.assertEqual(self.logind.inhibitors(), [])
+
+
+class CaffeinateWithMockedLogindTests(PrivateBusTestCase):
+    """What the real logind cannot show: a refusal of the lid-switch lock alone, a system bus
+    without logind, and a logind whose activation fails."""
+
     def setUp(self):
         super().setUp()
         self.units = UnitRoot()
@@ -48,39 +203,6 @@ class CaffeinateTests(PrivateBusTestCase):
     def start_caffeinate(self, *arguments, **overrides):
         overrides.setdefault("STAYLOOM_UNIT_ROOT", self.units.path)
         return self.start_helper([CAFFEINATE, *arguments], **overrides)
-
-    def test_holds_the_logind_sleep_lock_until_asked_to_stop(self):
-        for arguments, stop in [("-dimsu", signal.SIGTERM), ("-ims", signal.SIGINT)]:
-            with self.subTest(arguments=arguments, stop=stop), self.fresh_services():
-                logind, _ = self.start_logind()
-                helper = self.start_caffeinate(arguments)
-                self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
-                self.assertEqual(inhibitors(logind), [SLEEP_LOCK])
-                self.assertIn("caffeinate: holding logind lock sleep:idle (block)", helper.stdout)
-                # The launch-time orphan check finds it by this command name.
-                with open(f"/proc/{helper.process.pid}/comm", encoding="utf-8") as comm:
-                    self.assertEqual(comm.read().strip(), "caffeinate")
-
-                self.assertEqual(helper.stop(stop), 0, helper.stderr)
-                self.assertTrue(eventually(lambda: inhibitors(logind) == []))
-                self.assertIn("caffeinate: released all locks", helper.stdout)
-
-    def test_a_killed_helper_leaves_no_lock_behind(self):
-        logind, _ = self.start_logind()
-        helper = self.start_caffeinate("-dimsu")
-        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
-        self.assertEqual(helper.stop(signal.SIGKILL), -signal.SIGKILL)
-        self.assertTrue(eventually(lambda: inhibitors(logind) == []))
-
-    def test_refusal_by_logind_prints_the_error_and_exits_1(self):
-        self.refusing_logind("Inhibit", "ssss", "h")
-        helper = self.start_caffeinate("-ims")
-        self.assertEqual(helper.finish(), 1)
-        self.assertFalse(any(READY in line for line in helper.stdout))
-        self.assertTrue(
-            any("refused" in line and "AccessDenied" in line for line in helper.stderr),
-            helper.stderr,
-        )
 
     def test_without_logind_or_system_bus_it_warns_once_and_holds(self):
         # An empty private system bus is a machine without logind; an unreachable address is a
@@ -115,40 +237,6 @@ class CaffeinateTests(PrivateBusTestCase):
         self.assertEqual(len(warnings), 1, helper.stderr)
         self.assertIn("Spawn", warnings[0])
 
-    def test_other_arguments_get_the_usage_and_exit_2(self):
-        invalid = [[], ["-d"], ["-dims"], ["-i"], ["-dimsu", "-ims"], ["-ims", "60"], ["dimsu"]]
-        for arguments in invalid:
-            with self.subTest(arguments=arguments):
-                result = self.run_helper([CAFFEINATE, *arguments])
-                self.assertEqual(result.returncode, 2)
-                self.assertIn("usage: caffeinate", result.stderr)
-
-    def test_lid_switch_lock_follows_the_sleep_target_mask(self):
-        logind, _ = self.start_logind()
-        helper = self.start_caffeinate("-dimsu")
-        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
-        self.assertEqual(inhibitors(logind), [SLEEP_LOCK])
-
-        self.units.mask("suspend.target")
-        self.assertTrue(eventually(lambda: inhibitors(logind) == sorted([SLEEP_LOCK, LID_LOCK])))
-
-        self.units.unmask("suspend.target")
-        self.assertTrue(eventually(lambda: inhibitors(logind) == [SLEEP_LOCK]))
-        self.assertEqual(helper.stop(), 0)
-        self.assertTrue(eventually(lambda: inhibitors(logind) == []))
-
-    def test_a_mask_present_at_start_takes_the_lid_switch_lock_at_once(self):
-        for where in ["run", "etc"]:
-            with self.subTest(where=where), self.fresh_services():
-                self.units.mask("sleep.target", where)
-                logind, _ = self.start_logind()
-                helper = self.start_caffeinate("-ims")
-                self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
-                self.assertEqual(inhibitors(logind), sorted([SLEEP_LOCK, LID_LOCK]))
-                self.assertEqual(helper.stop(), 0)
-                self.assertTrue(eventually(lambda: inhibitors(logind) == []))
-                self.units.unmask("sleep.target", where)
-
     def test_a_refused_lid_switch_lock_is_reported_once_and_the_hold_goes_on(self):
         # Refused only for the lid switch, as polkit does for a caller without a local session.
         inhibit = "\n".join(
@@ -174,17 +262,10 @@ class CaffeinateTests(PrivateBusTestCase):
         refusals = [line for line in helper.stderr if "handle-lid-switch" in line]
         self.assertEqual(len(refusals), 1, helper.stderr)
 
-    def test_masks_of_other_units_do_not_take_the_lid_switch_lock(self):
-        self.units.mask("sleep.target.bak")
-        self.units.mask("systemd-suspend.service")
-        logind, _ = self.start_logind()
-        helper = self.start_caffeinate("-ims")
-        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
-        self.assertEqual(inhibitors(logind), [SLEEP_LOCK])
 
-
-class SessionInhibitorTests(PrivateBusTestCase):
-    """The desktop's own inhibitor, stacked on the logind lock."""
+class SessionInhibitorTestsWithMockedDesktop(PrivateBusTestCase):
+    """The desktop's own inhibitor, stacked on the logind lock; the desktop services (and logind
+    beside them) are mocks, since no desktop session runs here."""
 
     GNOME = ("org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager")
     POWER_MANAGEMENT = (
@@ -249,14 +330,6 @@ class SessionInhibitorTests(PrivateBusTestCase):
                 self.assertEqual(helper.stop(), 0)
                 self.assertEqual(calls(power, "UnInhibit"), [[5]])
                 self.assertEqual(calls(screen_saver, "UnInhibit"), [[9]] * expected)
-
-    def test_a_missing_session_bus_still_holds_the_logind_lock(self):
-        logind, _ = self.start_logind()
-        helper = self.start_helper([CAFFEINATE, "-dimsu"], DBUS_SESSION_BUS_ADDRESS=UNREACHABLE_BUS)
-        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
-        self.assertEqual(inhibitors(logind), [SLEEP_LOCK])
-        self.assertEqual(helper.stop(), 0)
-        self.assertFalse(any("warning" in line for line in helper.stderr), helper.stderr)
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@ import unittest
 
 from helper_fixture import (
     LOGIND,
+    RealPolkit,
     PATIENCE,
     SLEEP_SWITCH,
     SLEEP_UNITS,
@@ -52,6 +53,19 @@ def place(root, where, unit, target):
         os.symlink(target, os.path.join(folder, unit))
 
 
+def record(root, *units):
+    """Writes the sleep switch's record of its own masks below a fixture root."""
+    folder = os.path.join(root, "run", "stayloom")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "sleep-switch-masks"), "w", encoding="utf-8") as file:
+        file.writelines(unit + "\n" for unit in units)
+
+
+def links(root, where):
+    folder = os.path.join(root, where, "systemd", "system")
+    return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+
 def status_lines(output):
     return output.splitlines()[1:]
 
@@ -77,11 +91,15 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(
             self.systemctl.calls(),
-            [["mask", "--runtime", *SLEEP_UNITS], ["unmask", "--runtime", *SLEEP_UNITS]],
+            [
+                ["mask", "--runtime", "--no-ask-password", *SLEEP_UNITS],
+                ["unmask", "--runtime", "--no-ask-password", *SLEEP_UNITS],
+            ],
         )
 
     def test_disable_and_enable_succeed_only_when_the_links_then_agree(self):
-        # (name, links, environment, commands, their exit statuses, SleepDisabled after each)
+        # (name, links, environment, commands, their exit statuses, SleepDisabled after each,
+        #  the links left in /run and /etc at the end)
         cases = [
             (
                 "systemctl claims success but masks nothing",
@@ -90,27 +108,39 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
                 ["disable"],
                 [1],
                 [0],
+                ([], []),
             ),
             (
-                "a real unit file in /etc hides the runtime mask",
+                "a real unit file in /etc hides the runtime mask: nothing is left masked",
                 [("etc", "sleep.target", None)],
                 {},
                 ["disable"],
                 [1],
-                [1],
+                [0],
+                ([], ["sleep.target"]),
             ),
             (
-                "an administrator's own mask outlives enable",
+                "an administrator's own mask is neither reported nor removed",
                 [("etc", "suspend.target", "/dev/null")],
                 {},
                 ["disable", "enable"],
-                [0, 1],
-                [1, 1],
+                [0, 0],
+                [1, 0],
+                ([], ["suspend.target"]),
+            ),
+            (
+                "an administrator's runtime mask is neither reported nor removed",
+                [("run", "hibernate.target", "/dev/null")],
+                {},
+                ["disable", "enable"],
+                [0, 0],
+                [1, 0],
+                (["hibernate.target"], []),
             ),
         ]
-        for name, links, overrides, commands, statuses, disabled in cases:
+        for name, placed, overrides, commands, statuses, disabled, left in cases:
             with self.subTest(name), tempfile.TemporaryDirectory(prefix="stayloom-units-") as root:
-                for where, unit, target in links:
+                for where, unit, target in placed:
                     place(root, where, unit, target)
                 for command, status, expected in zip(commands, statuses, disabled):
                     result = self.switch(command, STAYLOOM_UNIT_ROOT=root, **overrides)
@@ -119,9 +149,14 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
                         self.assertIn("stayloom-sleep-switch: sleep is still", result.stderr)
                     listing = self.switch("status", STAYLOOM_UNIT_ROOT=root).stdout
                     self.assertEqual(status_lines(listing)[0], f" SleepDisabled\t\t{expected}")
+                self.assertEqual((links(root, "run"), links(root, "etc")), left)
 
     def test_a_failed_systemctl_is_a_failure_that_never_looks_like_a_pkexec_status(self):
         # pkexec itself exits 126 (dismissed) and 127 (denied); the helper must not echo them.
+        # Its own masks are in place, so enable has something to undo.
+        for unit in SLEEP_UNITS:
+            place(self.root.name, "run", unit, "/dev/null")
+        record(self.root.name, *SLEEP_UNITS)
         for overrides in [
             {"FAKE_SYSTEMCTL_STATUS": "1"},
             {"FAKE_SYSTEMCTL_STATUS": "126"},
@@ -130,9 +165,12 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
         ]:
             for command in ["disable", "enable"]:
                 with self.subTest(command=command, **overrides):
+                    # disable has nothing left to mask unless one of them is free again.
+                    os.unlink(os.path.join(self.root.name, "run/systemd/system/sleep.target"))
                     result = self.switch(command, **overrides)
                     self.assertEqual(result.returncode, 1)
                     self.assertIn("systemctl", result.stderr)
+                    place(self.root.name, "run", "sleep.target", "/dev/null")
 
     def test_a_missing_systemctl_is_a_failure(self):
         empty = os.path.join(self.root.name, "empty-bin")
@@ -159,37 +197,64 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
         self.assertEqual(self.systemctl.calls(), [])
 
     def test_status_reads_the_unit_links(self):
-        # (links to place as (folder, unit, target or None for a real file), SleepDisabled,
-        #  the listed state of each unit that differs from "unmasked")
+        # (links to place as (folder, unit, target or None for a real file), units in the switch's
+        #  record, SleepDisabled, the listed state of each unit that differs from "unmasked")
+        ours = "masked-runtime by this switch"
         cases = [
-            ("nothing masked", [], 0, {}),
+            ("nothing masked", [], [], 0, {}),
             (
-                "runtime mask",
+                "its own runtime mask",
                 [("run", "suspend.target", "/dev/null")],
+                ["suspend.target"],
                 1,
+                {"suspend.target": ours},
+            ),
+            (
+                "someone else's runtime mask",
+                [("run", "suspend.target", "/dev/null")],
+                [],
+                0,
                 {"suspend.target": "masked-runtime"},
             ),
             (
                 "persistent mask by an administrator",
                 [("etc", "hibernate.target", "/dev/null")],
-                1,
+                [],
+                0,
                 {"hibernate.target": "masked"},
             ),
             (
-                "all five masked",
+                "all five its own",
                 [("run", unit, "/dev/null") for unit in SLEEP_UNITS],
+                SLEEP_UNITS,
                 1,
-                {unit: "masked-runtime" for unit in SLEEP_UNITS},
+                {unit: ours for unit in SLEEP_UNITS},
+            ),
+            (
+                "a record whose masks are gone",
+                [],
+                ["sleep.target", "suspend.target"],
+                0,
+                {},
+            ),
+            (
+                "a record naming other units",
+                [("run", "systemd-suspend.service", "/dev/null")],
+                ["systemd-suspend.service"],
+                0,
+                {},
             ),
             (
                 "a real unit file in /etc hides a runtime mask",
                 [("etc", "sleep.target", None), ("run", "sleep.target", "/dev/null")],
+                [],
                 0,
                 {},
             ),
             (
                 "a link to a real unit is no mask",
                 [("run", "sleep.target", "/lib/systemd/system/sleep.target")],
+                ["sleep.target"],
                 0,
                 {},
             ),
@@ -199,15 +264,18 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
                     ("run", "systemd-suspend.service", "/dev/null"),
                     ("etc", "sleep.target.wants", "/dev/null"),
                 ],
+                [],
                 0,
                 {},
             ),
         ]
-        for name, links, disabled, states in cases:
+        for name, placed, recorded, disabled, states in cases:
             with self.subTest(name):
                 with tempfile.TemporaryDirectory(prefix="stayloom-units-") as root:
-                    for where, unit, target in links:
+                    for where, unit, target in placed:
                         place(root, where, unit, target)
+                    if recorded:
+                        record(root, *recorded)
                     result = self.switch("status", STAYLOOM_UNIT_ROOT=root)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 lines = status_lines(result.stdout)
@@ -216,14 +284,28 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
                 self.assertEqual(lines[1:], expected)
         self.assertEqual(self.systemctl.calls(), [])
 
-    def test_suspend_asks_logind_without_interaction(self):
+    def test_with_administrator_rights_the_callers_environment_is_dropped(self):
+        # pkexec sets PKEXEC_UID; then no test root (or search path) the caller chose may count.
+        # Only the read-only listing runs here: a real switch would change this machine.
+        for unit in SLEEP_UNITS:
+            place(self.root.name, "run", unit, "/dev/null")
+        record(self.root.name, *SLEEP_UNITS)
+        as_caller = self.switch("status")
+        self.assertEqual(status_lines(as_caller.stdout)[0], " SleepDisabled\t\t1")
+        elevated = self.switch("status", PKEXEC_UID=str(os.getuid()))
+        machine = self.switch("status", STAYLOOM_UNIT_ROOT="/")
+        self.assertEqual(elevated.returncode, 0, elevated.stderr)
+        self.assertEqual(elevated.stdout, machine.stdout)
+
+    def test_suspend_asks_mocked_logind_without_interaction(self):
+        # Mocked: the real logind would try to suspend this machine.
         _, logind_mock = self.start_logind()
         result = self.switch("suspend")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(calls(logind_mock, "Suspend"), [[False]])
         self.assertEqual(self.systemctl.calls(), [])
 
-    def test_suspend_failures_exit_1(self):
+    def test_suspend_failures_exit_1_with_mocked_logind(self):
         cases = [
             ("logind refuses", {}, True),
             ("no logind", {}, False),
@@ -282,13 +364,76 @@ class RealSystemctlTests(unittest.TestCase):
         self.assertEqual(self.disabled(), "0")
         self.assertEqual(os.listdir(runtime), [])
 
-        # An administrator's own mask in /etc is not the helper's to remove, so sleep stays off.
+        # An administrator's own masks, in /etc and for this boot, are not the helper's: they are
+        # not reported as its own, and they are still there after it restores sleep.
         place(self.root, "etc", "hibernate.target", "/dev/null")
-        self.assertEqual(self.switch("disable").returncode, 0)
-        result = self.switch("enable")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("hibernate.target (masked)", result.stderr)
+        place(self.root, "run", "hybrid-sleep.target", "/dev/null")
+        self.assertEqual(self.disabled(), "0")
+        result = self.switch("disable")
+        self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.disabled(), "1")
+        # hibernate.target is off through /etc already; hybrid-sleep.target's link was there.
+        self.assertEqual(
+            sorted(os.listdir(runtime)),
+            sorted([unit for unit in SLEEP_UNITS if unit != "hibernate.target"]),
+        )
+        result = self.switch("enable")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.disabled(), "0")
+        self.assertEqual(os.listdir(runtime), ["hybrid-sleep.target"])
+        self.assertTrue(os.path.islink(os.path.join(self.root, "etc/systemd/system/hibernate.target")))
+
+
+POLICY = os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "../../../data/polkit/org.stayloom.Stayloom.policy"
+)
+
+
+class RealPolkitActionTests(unittest.TestCase):
+    """The shipped polkit action as the real polkitd reads it: pkexec shows its message for the
+    installed sleep switch instead of its generic one."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.actions = tempfile.TemporaryDirectory(prefix="stayloom-polkit-actions-")
+        os.chmod(cls.actions.name, 0o755)  # polkitd reads it as its own unprivileged user
+        os.chmod(shutil.copy(POLICY, cls.actions.name), 0o644)
+
+        class Polkit(RealPolkit):
+            actions = cls.actions.name
+
+        cls.polkit = Polkit.start_or_skip()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.polkit.stop()
+        cls.actions.cleanup()
+
+    def test_the_action_names_the_helper_and_keeps_the_authorisation_briefly(self):
+        result = subprocess.run(
+            ["pkaction", "--verbose", "--action-id", "org.stayloom.Stayloom.sleep-switch"],
+            env=self.polkit.environment(),
+            capture_output=True,
+            text=True,
+            timeout=PATIENCE,
+        )
+        self.assertEqual(result.returncode, 0, result.stderr)
+        fields = {}
+        for line in result.stdout.splitlines()[1:]:
+            key, _, value = line.partition(":")
+            fields[key.strip()] = value.strip()
+        self.assertEqual(fields["implicit active"], "auth_admin_keep")
+        self.assertEqual(fields["implicit any"], "auth_admin")
+        self.assertEqual(
+            fields["annotation"],
+            "org.freedesktop.policykit.exec.path -> /usr/libexec/stayloom/stayloom-sleep-switch",
+        )
+        # Says what is switched and that it comes back, in words true on Linux.
+        message = fields["message"]
+        for words in ["masks the systemd sleep targets", "lid closed",
+                      "restored when lid-closed mode ends"]:
+            self.assertIn(words, message)
+        self.assertNotIn("pmset", message)
 
 
 if __name__ == "__main__":

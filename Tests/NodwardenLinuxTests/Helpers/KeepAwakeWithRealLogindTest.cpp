@@ -1,0 +1,126 @@
+// The sleep controller holding the machine through the real keep-awake helper and the real
+// systemd-logind (started by with-real-logind on a private system bus): a lock that logind grants
+// is a hold, one it refuses is a failed launch, logged once, and never a hold.
+
+#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/SleepController.hpp>
+
+#include "Support/LoggedMessages.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using nodwarden::FileLogger;
+using nodwarden::KeepAwakeContract;
+using nodwarden::ProcessCommandRunner;
+using nodwarden::ProcessControl;
+using nodwarden::ShellCommand;
+using nodwarden::SleepCommandSet;
+using nodwarden::SleepController;
+using nodwarden::SleepControllerFiles;
+using stayloom::testing::loggedMessages;
+using stayloom::testing::TemporaryDirectory;
+
+const std::string kCaffeinate = STAYLOOM_CAFFEINATE_PATH;
+
+class KeepAwakeWithRealLogind : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("STAYLOOM_REAL_LOGIND") == nullptr) {
+            GTEST_SKIP() << "LOGIND UNAVAILABLE: run through with-real-logind";
+        }
+    }
+
+    std::unique_ptr<SleepController> controllerFor(const std::string& program) {
+        return std::make_unique<SleepController>(
+            runner, runner, logger, program,
+            SleepControllerFiles{folder.path() / "caffeinate.pid",
+                                 folder.path() / "disablesleep.engaged"},
+            SleepCommandSet::macOS(), ProcessControl{}, KeepAwakeContract::linuxHelper());
+    }
+
+    /// What `systemd-inhibit --list` prints for the private logind.
+    std::string listing() {
+        return runner.run(ShellCommand{"/usr/bin/systemd-inhibit", {"--list", "--no-pager"}})
+            .standardOutput;
+    }
+
+    /// Waits until the listing says no lock is held; false if one stays.
+    bool noLockEventually() {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (listing().find("No inhibitors.") != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    int linesContaining(const std::string& text) {
+        const auto messages = loggedMessages(logger);
+        return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&](const auto& m) {
+            return m.find(text) != std::string::npos;
+        }));
+    }
+
+    TemporaryDirectory folder;
+    FileLogger logger{folder.path() / "Nodwarden.log"};
+    ProcessCommandRunner runner{8};
+};
+
+TEST_F(KeepAwakeWithRealLogind, AGrantedLockIsAHoldUntilReleased) {
+    auto controller = controllerFor(kCaffeinate);
+    ASSERT_TRUE(controller->setSleepPrevention(true, false, false));
+    ASSERT_TRUE(controller->isSleepPreventionEnabled());
+    const auto held = listing();
+    EXPECT_NE(held.find("Stayloom"), std::string::npos) << held;
+    EXPECT_NE(held.find("sleep:idle"), std::string::npos) << held;
+    EXPECT_EQ(linesContaining("Started caffeinate pid "), 1);
+
+    // A request each tick while it holds starts nothing new.
+    controller->setSleepPrevention(true, false, false);
+    EXPECT_EQ(linesContaining("Started caffeinate pid "), 1);
+
+    controller->restoreNormalSleep();
+    EXPECT_FALSE(controller->isSleepPreventionEnabled());
+    EXPECT_TRUE(noLockEventually()) << listing();
+}
+
+TEST_F(KeepAwakeWithRealLogind, ARefusedLockIsAFailedLaunchLoggedOnceAndNeverAHold) {
+    // Without a local session logind asks polkit about the lock, and with none on the bus refuses:
+    // the helper, run as an unprivileged user, exits 1 right after it started.
+    const auto wrapper = folder.write(
+        "bin/caffeinate", "#!/bin/sh\nexec /usr/bin/setpriv --reuid=65534 --regid=65534 "
+                          "--clear-groups '" +
+                              kCaffeinate + "' \"$@\"\n");
+    std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all |
+                                              std::filesystem::perms::group_read |
+                                              std::filesystem::perms::others_read);
+    auto controller = controllerFor(wrapper.string());
+    for (int tick = 0; tick < 3; ++tick) {
+        controller->setSleepPrevention(true, false, tick % 2 == 1);
+        EXPECT_FALSE(controller->isSleepPreventionEnabled());
+        EXPECT_EQ(controller->appliedLetDisplaySleep(), std::nullopt);
+    }
+    EXPECT_EQ(linesContaining("Started caffeinate pid "), 0);
+    EXPECT_EQ(linesContaining("Failed to start caffeinate: " + wrapper.string() +
+                              " exited with status 1 before holding the machine awake — retrying "
+                              "each tick, logging once"),
+              1)
+        << ::testing::PrintToString(loggedMessages(logger));
+    EXPECT_NE(listing().find("No inhibitors."), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "caffeinate.pid"));
+}
+
+} // namespace
