@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
+#include <map>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -51,7 +52,7 @@ public:
     explicit ClaudeSessionStatusReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "claude-code"; }
 
-    std::optional<AgentWorkState> read(const RunningAgent& agent) override {
+    std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         Verdicts verdicts;
         for (const ProcessSnapshot& process : agent.processes) {
             verdicts.add(readSession(process));
@@ -104,7 +105,7 @@ public:
     explicit CopilotSessionStateReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "copilot-cli"; }
 
-    std::optional<AgentWorkState> read(const RunningAgent& agent) override {
+    std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         const auto text = Files::readSmallFile(home_ / ".copilot" / "open-sessions-state.json");
         if (!text) {
             return std::nullopt;
@@ -159,13 +160,15 @@ using Classify = std::optional<AgentWorkState> (*)(const json& record);
 
 class NewestTranscriptReader final : public AgentStatusReading {
 public:
+    /// `workingLifetime`: how long an unchanged transcript that says working is believed.
     NewestTranscriptReader(std::string profileID, std::shared_ptr<const FileActivityProbing> probe,
-                           Files::KeyFilter keep, Classify classify)
+                           Files::KeyFilter keep, Classify classify,
+                           std::optional<TimeInterval> workingLifetime = std::nullopt)
         : profileID_(std::move(profileID)), probe_(std::move(probe)), keep_(std::move(keep)),
-          classify_(classify) {}
+          classify_(classify), workingLifetime_(workingLifetime) {}
     std::string_view profileID() const override { return profileID_; }
 
-    std::optional<AgentWorkState> read(const RunningAgent& agent) override {
+    std::optional<AgentWorkState> read(const RunningAgent& agent, Date now) override {
         if (!probe_ || agent.profile->sessionCountGlobs.empty()) {
             return std::nullopt;
         }
@@ -180,13 +183,28 @@ public:
         current.resize(
             std::min(current.size(), static_cast<std::size_t>(std::max(agent.sessions, 1))));
         Verdicts verdicts;
+        std::map<std::string, Reading> readings;
         for (const auto& [modified, path] : current) {
-            verdicts.add(readTranscript(path));
+            // An unchanged transcript says what it said last time; most passes read nothing.
+            const auto last = lastReadings_.find(path);
+            const auto state = last != lastReadings_.end() && last->second.modified == modified
+                                   ? last->second.state
+                                   : readTranscript(path);
+            readings[path] = {modified, state};
+            const bool outlived = state == AgentWorkState::working && workingLifetime_ &&
+                                  now - modified > *workingLifetime_;
+            verdicts.add(outlived ? std::nullopt : state);
         }
+        lastReadings_ = std::move(readings);
         return verdicts.combined();
     }
 
 private:
+    struct Reading {
+        Date modified;
+        std::optional<AgentWorkState> state;
+    };
+
     std::optional<AgentWorkState> readTranscript(const std::string& path) const {
         const auto tail = Files::readTail(path);
         if (!tail) {
@@ -206,6 +224,8 @@ private:
     std::shared_ptr<const FileActivityProbing> probe_;
     Files::KeyFilter keep_;
     Classify classify_;
+    std::optional<TimeInterval> workingLifetime_;
+    std::map<std::string, Reading> lastReadings_;
 };
 
 std::optional<std::string> stringAt(const json& object, const char* key) {
@@ -257,6 +277,11 @@ std::optional<AgentWorkState> classifyQwenRecord(const json& record) {
     return std::nullopt; // system records come and go beside the turns
 }
 
+/// A chat whose last record is the user's also stays so when a turn is cancelled. Past this age
+/// the chat no longer speaks, and the agent's own CPU (high all through a turn of these two)
+/// or its screen decides.
+constexpr TimeInterval chatWorkingLifetime = 15 * 60;
+
 bool keepType(int depth, const std::string& key) {
     return depth == 1 && key == "type";
 }
@@ -286,13 +311,13 @@ codexRolloutReader(std::shared_ptr<const FileActivityProbing> probe) {
 std::unique_ptr<AgentStatusReading>
 geminiChatReader(std::shared_ptr<const FileActivityProbing> probe) {
     return std::make_unique<NewestTranscriptReader>("gemini-cli", std::move(probe), &keepType,
-                                                    &classifyGeminiRecord);
+                                                    &classifyGeminiRecord, chatWorkingLifetime);
 }
 
 std::unique_ptr<AgentStatusReading>
 qwenChatReader(std::shared_ptr<const FileActivityProbing> probe) {
     return std::make_unique<NewestTranscriptReader>("qwen-code", std::move(probe), &keepType,
-                                                    &classifyQwenRecord);
+                                                    &classifyQwenRecord, chatWorkingLifetime);
 }
 
 std::vector<std::unique_ptr<AgentStatusReading>>

@@ -42,7 +42,7 @@ public:
     explicit OpenCodeDatabaseReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "opencode"; }
 
-    std::optional<AgentWorkState> read(const RunningAgent& agent) override {
+    std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         if (!agent.startedAt) {
             return std::nullopt;
         }

@@ -77,7 +77,7 @@ StatusRecordDetector::StatusRecordDetector(std::vector<std::unique_ptr<AgentStat
 
 std::vector<AgentVerdict>
 StatusRecordDetector::detectVerdicts(const GuardSettings& settings,
-                                     const std::vector<ProcessSnapshot>& processes, Date) {
+                                     const std::vector<ProcessSnapshot>& processes, Date now) {
     std::vector<AgentVerdict> verdicts;
     if (!settings.statusRecordDetectionEnabled) {
         return verdicts;
@@ -89,7 +89,7 @@ StatusRecordDetector::detectVerdicts(const GuardSettings& settings,
         if (agent == agents.end()) {
             continue; // nothing is read for an agent that does not run
         }
-        if (const auto state = reader->read(agent->second)) {
+        if (const auto state = reader->read(agent->second, now)) {
             verdicts.push_back(
                 {agent->second.profile->displayName, *state, AgentVerdictSource::statusRecord});
         }

@@ -43,13 +43,14 @@ public:
     virtual ~AgentStatusReading() = default;
     /// The profile whose records this reader understands.
     virtual std::string_view profileID() const = 0;
-    /// Working or idle as a current record of `agent` says; none when no current record speaks
-    /// for it (missing, stale, of a process that has gone, unreadable).
-    virtual std::optional<AgentWorkState> read(const RunningAgent& agent) = 0;
+    /// Working or idle as a current record of `agent` says at `now`; none when no current record
+    /// speaks for it (missing, stale, of a process that has gone, unreadable).
+    virtual std::optional<AgentWorkState> read(const RunningAgent& agent, Date now) = 0;
 };
 
 /// The agents' own word: asks each reader about its agent while that agent runs. Switched off by
-/// `GuardSettings::statusRecordDetectionEnabled`.
+/// `GuardSettings::statusRecordDetectionEnabled`. Readers may remember what they read last, so
+/// calls must not overlap (the application makes them on its detection queue).
 class StatusRecordDetector final : public AgentVerdictDetecting {
 public:
     explicit StatusRecordDetector(std::vector<std::unique_ptr<AgentStatusReading>> readers);

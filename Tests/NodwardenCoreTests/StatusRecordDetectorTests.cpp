@@ -98,11 +98,21 @@ ProcessSnapshot agentProcess(int pid, const std::string& command,
     return ProcessSnapshot(pid, 900, 0.5, command, command, startTime);
 }
 
-std::optional<State> judge(const Case& c) {
+Date realNow() {
+    return dateFromUnixTime(
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
+/// The verdict on `c` with its files last written `age` seconds ago.
+std::optional<State> judge(const Case& c, double age = 0) {
     TemporaryDirectory home;
     std::optional<Date> written;
     for (const File& file : c.files) {
         const auto path = home.write(file.path, file.contents);
+        std::filesystem::last_write_time(
+            path, std::filesystem::last_write_time(path) -
+                      std::chrono::duration_cast<std::filesystem::file_time_type::duration>(
+                          std::chrono::duration<double>(age)));
         written = StatusRecordFiles::modificationDate(path);
     }
     EXPECT_TRUE(written.has_value()) << c.what;
@@ -112,7 +122,7 @@ std::optional<State> judge(const Case& c) {
         standardStatusReaders(home.path(), std::make_shared<FileActivityProbe>(home.path(), 8)));
     const std::vector<ProcessSnapshot> table = {ProcessSnapshot(900, 1, 0, "/bin/bash", "-bash"),
                                                 process};
-    const auto verdicts = detector.detectVerdicts(GuardSettings::defaults(), table, 0);
+    const auto verdicts = detector.detectVerdicts(GuardSettings::defaults(), table, realNow());
     EXPECT_LE(verdicts.size(), 1U) << c.what;
     if (verdicts.empty()) {
         return std::nullopt;
@@ -177,6 +187,21 @@ TEST(StatusRecordDetector, EachAgentsRecordSpeaksOnlyForTheRunningAgent) {
     for (const Case& c : cases) {
         EXPECT_EQ(judge(c), c.expected) << c.what;
     }
+}
+
+TEST(StatusRecordDetector, AChatLeftAtTheUsersPromptStopsSpeakingAfterAQuarterHour) {
+    // A cancelled turn leaves the user's record last, as a running one does.
+    const Case pending = {
+        "gemini reply pending",
+        ProcessSnapshot(51, 900, 0.5, "/usr/bin/node", "node /home/u/.bin/gemini"),
+        {{geminiChat, lines({geminiHeader, geminiUser})}},
+        startedBeforeWriting,
+        working};
+    EXPECT_EQ(judge(pending, 5 * 60), working) << "a long silent thinking phase";
+    EXPECT_EQ(judge(pending, 16 * 60), unknown);
+    Case answered = pending;
+    answered.files = {{geminiChat, lines({geminiHeader, geminiUser, geminiReply})}};
+    EXPECT_EQ(judge(answered, 16 * 60), idle) << "an idle chat stays idle";
 }
 
 TEST(StatusRecordDetector, NothingIsReadWhenSwitchedOffOrWhenNoAgentRuns) {
@@ -264,7 +289,7 @@ TEST(StatusRecordDetector, OpenCodeStoreIsReadOnlyAndWithoutMessageText) {
         agent.profile = &resolver.profiles.at(4);
         agent.sessions = sessionCount;
         agent.startedAt = startedAt;
-        return reader->read(agent);
+        return reader->read(agent, dateFromUnixTime(5000));
     };
     EXPECT_EQ(resolver.profiles.at(4).id, "opencode");
     EXPECT_EQ(judge(dateFromUnixTime(1500), 1), working) << "s2 generates";
