@@ -198,6 +198,14 @@ TEST(SettingsWindow, DetectionTabShowsThePermissionAndAsksForIt) {
     ASSERT_NE(toggle, nullptr);
     toggle->click();
     EXPECT_FALSE(fixture.model->settings().accessibilityDetectionEnabled);
+
+    auto* records = fixture.find<QCheckBox>(QStringLiteral("statusRecordDetectionCheckBox"));
+    ASSERT_NE(records, nullptr);
+    EXPECT_TRUE(records->isChecked());
+    records->click();
+    EXPECT_FALSE(fixture.model->settings().statusRecordDetectionEnabled);
+    EXPECT_FALSE(fixture.model->settings().accessibilityDetectionEnabled)
+        << "each switch writes only its own setting";
 }
 
 TEST(SettingsWindow, AdvancedActionsReachTheModelAndOpenTheLog) {
