@@ -450,6 +450,22 @@ void BM_TmuxWitnessWithAnAgentPane(benchmark::State& state) {
 }
 BENCHMARK(BM_TmuxWitnessWithAnAgentPane)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+/// The agents' own word alone: the status-record readers over one process table, their
+/// transcripts found through the watching prober, as in the program's steady passes.
+void BM_StatusRecordPart(benchmark::State& state) {
+    linuxplatform::ProcTableReader table(machine().proc.root(), std::chrono::milliseconds(0));
+    const auto processes = table.readProcessTable();
+    const auto probe = watchingProbe();
+    StatusRecordDetector records(standardStatusReaders(machine().home.root(), probe));
+    const auto settings = GuardSettings::defaults();
+    std::size_t verdicts = records.detectVerdicts(settings, processes, dateNow()).size();
+    for (auto _ : state) {
+        verdicts = records.detectVerdicts(settings, processes, dateNow()).size();
+    }
+    state.counters["verdicts"] = static_cast<double>(verdicts);
+}
+BENCHMARK(BM_StatusRecordPart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
 /// The process half of a pass: reading the /proc tree and attributing it.
 void BM_ProcessTablePart(benchmark::State& state) {
     auto table = std::make_shared<linuxplatform::ProcTableReader>(machine().proc.root(),
