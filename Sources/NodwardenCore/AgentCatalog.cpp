@@ -107,6 +107,8 @@ std::vector<AgentProfile> builtin() {
     const std::string codexRollouts = ".codex/sessions/**/rollout-*.jsonl";
     const std::string grokUpdates = ".grok/sessions/**/updates.jsonl";
     const std::string piSessions = ".pi/agent/sessions/**/*.jsonl";
+    const std::string geminiChats = ".gemini/tmp/*/chats/session-*.jsonl";
+    const std::string qwenChats = ".qwen/projects/*/chats/*.jsonl";
 
     AgentProfile claudeCode =
         cliAgent("claude-code", "Claude Code", {"claude"}, {"/claude-code/", "/claude/versions/"},
@@ -115,15 +117,24 @@ std::vector<AgentProfile> builtin() {
     // Claude Code has no application of its own; the desktop application's icon stands for it.
     claudeCode.iconBundleID = "com.anthropic.claudefordesktop";
 
+    AgentProfile codex = cliAgent("codex-cli", "Codex CLI", {"codex"}, {},
+                                  {"esc to interrupt", "to interrupt", "tokens used", "Working"},
+                                  {{".codex/log/codex-tui.log"}, false, {codexRollouts}});
+    // The app-server daemons outlive the terminal program and serve every later session.
+    codex.backgroundSubcommands = {"app-server"};
+
     return {
         std::move(claudeCode),
-        cliAgent("codex-cli", "Codex CLI", {"codex"}, {},
-                 {"esc to interrupt", "to interrupt", "tokens used", "Working"},
-                 {{".codex/log/codex-tui.log"}, false, {codexRollouts}}),
+        std::move(codex),
+        // Gemini and Qwen write one chat file per session; when they are written says nothing
+        // about work (the reply is written when it ends), so they count sessions only.
         cliAgent("gemini-cli", "Gemini CLI", {"gemini"}, {},
-                 {"esc to cancel,", "esc to interrupt", "to interrupt", "tokens"}),
+                 {"esc to cancel,", "esc to interrupt", "to interrupt", "tokens"},
+                 {{}, false, {geminiChats}}),
+        // Copilot's footer while it works: "esc esc interrupt", before the first token
+        // "esc esc edit prompt".
         cliAgent("copilot-cli", "Copilot CLI", {"copilot"}, {},
-                 {"esc to interrupt", "to interrupt"}),
+                 {"esc esc interrupt", "esc esc edit prompt", "esc to interrupt", "to interrupt"}),
         cliAgent("opencode", "OpenCode", {"opencode"}, {},
                  {"esc interrupt", "esc to interrupt", "to interrupt", "working"},
                  {{".local/share/opencode/*.db-wal"}, true, {}}),
@@ -131,7 +142,8 @@ std::vector<AgentProfile> builtin() {
                  {{grokUpdates}, true, {grokUpdates}}),
         cliAgent("aider", "Aider", {"aider"}, {}, {"Tokens:", "to interrupt"}),
         cliAgent("qwen-code", "Qwen Code", {"qwen"}, {},
-                 {"\u00B7 esc to cancel)", "esc to interrupt", "to interrupt"}),
+                 {"\u00B7 esc to cancel)", "esc to interrupt", "to interrupt"},
+                 {{}, false, {qwenChats}}),
         cliAgent("pi-coding-agent", "Pi", {"pi"}, {"/pi-coding-agent/"},
                  {"esc to interrupt", "to interrupt"}, {{piSessions}, true, {piSessions}}),
 

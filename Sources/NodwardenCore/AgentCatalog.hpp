@@ -43,6 +43,10 @@ struct AgentProfile {
     bool sessionGlobsSharedWithOtherApps = false;
     /// Home-relative path patterns of one-file-per-session files.
     std::vector<std::string> sessionCountGlobs;
+    /// Subcommands that start a background helper of the agent rather than the agent itself (the
+    /// word after the program's name): such a process outlives sessions and is neither a session
+    /// nor presence on its own.
+    std::vector<std::string> backgroundSubcommands = {};
 
     bool operator==(const AgentProfile&) const = default;
 };

@@ -173,6 +173,33 @@ std::optional<AgentProfile> AgentResolver::profileForCommandPath(std::string_vie
 
 const AgentProfile* AgentResolver::findProfileForCommandPath(std::string_view path,
                                                              std::string_view arguments) const {
+    const AgentProfile* profile = matchCommandPath(path, arguments);
+    return profile != nullptr && isBackgroundHelper(*profile, arguments) ? nullptr : profile;
+}
+
+bool AgentResolver::isBackgroundHelper(const AgentProfile& profile, std::string_view arguments) {
+    if (profile.backgroundSubcommands.empty()) {
+        return false;
+    }
+    // The word after the program's own name, whether the program runs directly or under an
+    // interpreter.
+    bool afterProgram = false;
+    bool background = false;
+    anyPiece(arguments, ' ', [&](std::string_view word) {
+        if (afterProgram) {
+            background = std::find(profile.backgroundSubcommands.begin(),
+                                   profile.backgroundSubcommands.end(),
+                                   word) != profile.backgroundSubcommands.end();
+            return true;
+        }
+        afterProgram = NameComparison(basenameView(word)).listedIn(profile.cliProcessNames);
+        return false;
+    });
+    return background;
+}
+
+const AgentProfile* AgentResolver::matchCommandPath(std::string_view path,
+                                                    std::string_view arguments) const {
     std::string line;
     line.reserve(path.size() + 1 + arguments.size());
     line += path;

@@ -43,6 +43,10 @@ struct AgentResolver {
     const AgentProfile* findProfileForCommandPath(std::string_view path,
                                                   std::string_view arguments) const;
 
+    /// Whether a process of `profile` with this argument line is one of its background helpers
+    /// (a daemon that outlives the agent), which belongs to no session.
+    static bool isBackgroundHelper(const AgentProfile& profile, std::string_view arguments);
+
     /// The profiles whose phrases are looked for in terminal windows, in order.
     std::vector<AgentProfile> terminalScanProfiles() const;
 
@@ -65,6 +69,7 @@ struct AgentResolver {
     bool operator==(const AgentResolver&) const = default;
 
 private:
+    const AgentProfile* matchCommandPath(std::string_view path, std::string_view arguments) const;
     const AgentProfile* firstWithProcessName(std::string_view name) const;
     const AgentProfile* firstWithPathMarkerIn(std::string_view foldedLine) const;
     const AgentProfile* firstWithAppBundleName(std::string_view host) const;

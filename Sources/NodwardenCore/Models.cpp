@@ -80,7 +80,7 @@ GuardSettings decodeSettings(const json& value) {
     auto disabledAgentIDs = readOptional(object, "disabledAgentIDs", readStringList)
                                 .value_or(std::vector<std::string>{});
 
-    return GuardSettings(
+    GuardSettings settings(
         std::move(batteryProfile), std::move(pluggedInProfile), cutoff, warning, idleGrace,
         cpuThreshold, GuardSettings::migrateLegacyTargets(targetApps), std::move(activePhrases),
         std::move(idlePhrases),
@@ -92,6 +92,9 @@ GuardSettings decodeSettings(const json& value) {
         readOptional(object, "enableBrowsers", readBool).value_or(false),
         readOptional(object, "keepAwakeWithLidClosed", readBool).value_or(false),
         readOptional(object, "letDisplaySleep", readBool).value_or(false));
+    settings.statusRecordDetectionEnabled =
+        readOptional(object, "statusRecordDetectionEnabled", readBool).value_or(true);
+    return settings;
 }
 
 SignalStrength decodeSignalStrength(const json& value, std::string_view key) {
@@ -560,6 +563,7 @@ void to_json(json& value, const GuardSettings& settings) {
         {"activePhrases", settings.activePhrases},
         {"idlePhrases", settings.idlePhrases},
         {"accessibilityDetectionEnabled", settings.accessibilityDetectionEnabled},
+        {"statusRecordDetectionEnabled", settings.statusRecordDetectionEnabled},
         {"launchAtLoginEnabled", settings.launchAtLoginEnabled},
         {"restoreNormalSleepOnQuit", settings.restoreNormalSleepOnQuit},
         {"disabledAgentIDs", settings.disabledAgentIDs},

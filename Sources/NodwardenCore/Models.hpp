@@ -202,7 +202,7 @@ struct GuardSettings {
     /// Tolerant: absent keys take defaults and older flat keys are understood, but any key with a
     /// value of the wrong type (or malformed JSON) yields no settings.
     static std::optional<GuardSettings> fromJSON(std::string_view text);
-    /// Writes the twelve current keys only, never the older flat ones.
+    /// Writes the thirteen current keys only, never the older flat ones.
     std::string toJSON() const;
 
     GuardPowerProfile batteryProfile;
@@ -212,6 +212,9 @@ struct GuardSettings {
     std::vector<std::string> activePhrases;
     std::vector<std::string> idlePhrases;
     bool accessibilityDetectionEnabled;
+    /// Whether the agents' own status records (their session state files and the kind of their
+    /// newest transcript records) are read. Not a constructor argument: on unless switched off.
+    bool statusRecordDetectionEnabled = true;
     bool launchAtLoginEnabled;
     bool restoreNormalSleepOnQuit;
     /// Agent profile identifiers the user has switched off.

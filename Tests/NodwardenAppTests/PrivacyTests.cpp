@@ -1,6 +1,7 @@
 // A whole run of the model over real detectors, real queues and real files, with a secret on the
-// screen, on a tmux pane, in an agent's argument line and in its session file: none of what the
-// program writes may hold the secret afterwards.
+// screen, on a tmux pane, in an agent's argument line, in its session file, in its status record
+// and in another agent's chat transcript: none of what the program writes may hold the secret
+// afterwards.
 
 #include "AppModelHarness.hpp"
 #include "FakeMachine.hpp"
@@ -9,10 +10,12 @@
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AccessibilityPlatform.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/AgentStatusReaders.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/StatusRecordDetector.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
@@ -25,6 +28,7 @@
 #include <fstream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include <sys/wait.h>
@@ -39,9 +43,10 @@ namespace {
 /// Never written by the program under any rule; any occurrence is a leak.
 constexpr const char* secret = "TOPSECRET-hunter2-5f1e9c";
 
-/// A shell linked under the name `claude` in `folder`.
-std::filesystem::path agentNamedShell(const std::filesystem::path& folder) {
-    const auto program = folder / "claude";
+/// A shell linked under the name `name` in `folder`.
+std::filesystem::path agentNamedShell(const std::filesystem::path& folder,
+                                      const std::string& name = "claude") {
+    const auto program = folder / name;
     std::filesystem::create_directories(folder);
     std::filesystem::create_symlink("/bin/sh", program);
     return program;
@@ -55,13 +60,23 @@ public:
                     std::string("while :; do :; done # --api-key=") + secret) {}
 };
 
+/// Field 22 of /proc/PID/stat: the start time in clock ticks, as Claude Code records it.
+std::string processStartTicks(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index) {
+    }
+    return field;
+}
+
 /// Every regular file below `folder`, except those below `except`.
 std::vector<std::filesystem::path> filesBelow(const std::filesystem::path& folder,
-                                              const std::filesystem::path& except) {
+                                              const std::set<std::filesystem::path>& except) {
     std::vector<std::filesystem::path> files;
     for (auto it = std::filesystem::recursive_directory_iterator(folder);
          it != std::filesystem::recursive_directory_iterator(); ++it) {
-        if (it->path() == except) {
+        if (except.contains(it->path())) {
             it.disable_recursion_pending();
             continue;
         }
@@ -105,6 +120,19 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
 
     SecretCarryingAgent agent(harness.home.path() / "agent-bin");
     ASSERT_GT(agent.pid(), 0);
+    // Claude Code's status record, with the secret where its working folder goes.
+    harness.home.write(".claude/sessions/" + std::to_string(agent.pid()) + ".json",
+                       "{\"pid\":" + std::to_string(agent.pid()) + ",\"procStart\":\"" +
+                           processStartTicks(agent.pid()) + "\",\"cwd\":\"/home/" + secret +
+                           "\",\"status\":\"busy\"}");
+    // A quiet Qwen Code whose chat's last record is the user's prompt, holding the secret.
+    BusyAgent qwen(agentNamedShell(harness.home.path() / "agent-bin", "qwen"),
+                   "while :; do sleep 1; done");
+    ASSERT_GT(qwen.pid(), 0);
+    harness.home.write(
+        ".qwen/projects/-home-u/chats/c1.jsonl",
+        std::string("{\"uuid\":\"u1\",\"type\":\"user\",\"message\":{\"parts\":[{\"text\":\"") +
+            secret + "\"}]}}\n");
 
     // A pane of a private tmux server showing the secret beside a working phrase, above a
     // program named like an agent (a sleep that keeps the pane's text as it is).
@@ -133,19 +161,23 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
     std::filesystem::create_directories(processRoot.path() / "proc");
     panePIDs.push_back(::getpid());
     panePIDs.push_back(agent.pid());
+    panePIDs.push_back(qwen.pid());
     for (const pid_t pid : panePIDs) {
         std::filesystem::create_symlink("/proc/" + std::to_string(pid),
                                         processRoot.path() / "proc" / std::to_string(pid));
     }
+    std::filesystem::create_symlink("/proc/stat", processRoot.path() / "proc" / "stat");
 
     AccessibilityDetector screenText(harness.accessibilityPlatform);
     ProcessDetector processes(std::make_shared<linuxplatform::ProcTableReader>(processRoot.path()));
-    SessionActivityDetector sessionDetector(
-        std::make_shared<FileActivityProbe>(harness.home.path(), 8));
+    const auto probe = std::make_shared<FileActivityProbe>(harness.home.path(), 8);
+    SessionActivityDetector sessionDetector(probe);
+    StatusRecordDetector statusRecords(standardStatusReaders(harness.home.path(), probe));
     ProcessCommandRunner tmuxRunner(2);
     linuxplatform::TmuxScreenVerdicts paneVerdicts(
         linuxplatform::TmuxPaneReader(tmuxRunner, TmuxTestServer::tmux, tmuxSockets));
-    ActivityDetector activity(processes, screenText, sessionDetector, {&paneVerdicts});
+    ActivityDetector activity(processes, screenText, sessionDetector,
+                              {&statusRecords, &paneVerdicts});
     std::set<std::string> seenAgents;
     std::mutex seenMutex;
 
@@ -160,6 +192,7 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
                                   (signal.reason.find(" shows it is ") != std::string::npos
                                        ? " on its screen"
                                        : ""));
+                seenAgents.insert(signal.reason);
             }
         }
         return detected;
@@ -176,6 +209,7 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         // The work ends: the agent process goes, the screen falls idle but keeps the secret, the
         // tmux server goes.
         agent.stop();
+        qwen.stop();
         tmuxServer.reset();
         content->set(nodwarden::AccessibilityAttribute::value, std::string("Ready. ") + secret);
         std::filesystem::last_write_time(sessions / "session.jsonl",
@@ -200,11 +234,16 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         EXPECT_TRUE(seenAgents.contains("Claude")) << "the screen text was matched";
         EXPECT_TRUE(seenAgents.contains("Claude Code")) << "the argument-carrying process was seen";
         EXPECT_TRUE(seenAgents.contains("Codex CLI on its screen")) << "the pane was read";
+        EXPECT_TRUE(seenAgents.contains("Claude Code reports it is working"))
+            << "the status record was read";
+        EXPECT_TRUE(seenAgents.contains("Qwen Code reports it is working"))
+            << "the chat transcript was read";
     }
     harness.defaults->sync();
 
-    // Everything the run wrote, the session file (the secret's own source) excepted.
-    const auto written = filesBelow(harness.home.path(), harness.home.path() / ".claude");
+    // Everything the run wrote, the agents' own files (the secret's sources) excepted.
+    const auto written = filesBelow(
+        harness.home.path(), {harness.home.path() / ".claude", harness.home.path() / ".qwen"});
     std::set<std::string> names;
     for (const auto& file : written) {
         names.insert(file.filename().string());

@@ -198,6 +198,14 @@ TEST(SettingsWindow, DetectionTabShowsThePermissionAndAsksForIt) {
     ASSERT_NE(toggle, nullptr);
     toggle->click();
     EXPECT_FALSE(fixture.model->settings().accessibilityDetectionEnabled);
+
+    auto* records = fixture.find<QCheckBox>(QStringLiteral("statusRecordDetectionCheckBox"));
+    ASSERT_NE(records, nullptr);
+    EXPECT_TRUE(records->isChecked());
+    records->click();
+    EXPECT_FALSE(fixture.model->settings().statusRecordDetectionEnabled);
+    EXPECT_FALSE(fixture.model->settings().accessibilityDetectionEnabled)
+        << "each switch writes only its own setting";
 }
 
 TEST(SettingsWindow, AdvancedActionsReachTheModelAndOpenTheLog) {
@@ -237,6 +245,7 @@ TEST(SettingsWindow, ClosingAnnouncesItself) {
 }
 
 TEST(SettingsWindowScreenshots, EveryTabRendersOffscreen) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
     const Date now = 780000000;
     std::vector<std::pair<std::string, DayBucket>> days;
     for (int back = 0; back < 30; back += 3) {

@@ -51,6 +51,7 @@ TEST(GuardSettingsDecodingTests, EmptyObjectDecodesToFreshInstallationDefaults) 
     EXPECT_EQ(decoded->activePhrases.size(), 9u);
     EXPECT_EQ(decoded->idlePhrases.size(), 6u);
     EXPECT_TRUE(decoded->accessibilityDetectionEnabled);
+    EXPECT_TRUE(decoded->statusRecordDetectionEnabled) << "settings stored before the switch";
     EXPECT_FALSE(decoded->launchAtLoginEnabled);
     EXPECT_TRUE(decoded->restoreNormalSleepOnQuit);
     EXPECT_TRUE(decoded->disabledAgentIDs.empty());
@@ -175,7 +176,7 @@ TEST(GuardSettingsDecodingTests, StoredTargetAppsAreCleanedOfLegacyNames) {
 
 // MARK: - Settings encoding
 
-TEST(GuardSettingsEncodingTests, WritesExactlyTheTwelveCurrentKeys) {
+TEST(GuardSettingsEncodingTests, WritesExactlyTheThirteenCurrentKeys) {
     GuardSettings settings = GuardSettings::defaults();
     settings.setAllowUnlimitedWhilePluggedIn(false);
     const json encoded = json::parse(settings.toJSON());
@@ -185,6 +186,7 @@ TEST(GuardSettingsEncodingTests, WritesExactlyTheTwelveCurrentKeys) {
                                       "activePhrases",
                                       "idlePhrases",
                                       "accessibilityDetectionEnabled",
+                                      "statusRecordDetectionEnabled",
                                       "launchAtLoginEnabled",
                                       "restoreNormalSleepOnQuit",
                                       "disabledAgentIDs",
@@ -208,6 +210,7 @@ TEST(GuardSettingsEncodingTests, RoundTripGivesAnEqualRecord) {
                            GuardPowerProfile(0, 100, 10.0, 100.0, false, true, false), 1, 2, 3.0,
                            4.0, {"Aider", " my tool ", "Ünïcode"}, {"Working"}, {}, false, true,
                            false, false, false, false, {"claude-code", "cursor"}, true, true, true);
+    settings.statusRecordDetectionEnabled = false;
     const auto decoded = GuardSettings::fromJSON(settings.toJSON());
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(*decoded, settings);

@@ -321,6 +321,29 @@ TEST_F(ProcessDetectorTest, SessionsCountOnlyMatchesWithoutMatchedAncestors) {
     EXPECT_EQ(signalNamed(signals, "Claude Code")->strength, SignalStrength::strong);
 }
 
+TEST_F(ProcessDetectorTest, CodexDaemonsAreNeitherASessionNorPresenceOnTheirOwn) {
+    const std::string daemon =
+        "/home/u/.codex/packages/app-server-daemon/releases/0.171.0/bin/codex";
+    const std::string vendor =
+        "/home/u/lib/node_modules/@openai/codex/vendor/x86_64-unknown-linux-musl/bin/codex";
+    // The daemons after the terminal program quit: re-parented to pid 1.
+    const std::vector<ProcessSnapshot> daemons = {
+        {700, 1, 9.0, daemon, daemon + " app-server --listen unix:// --managed-daemon"},
+        {701, 1, 0.0, daemon, daemon + " app-server daemon pid-update-loop"},
+        {702, 1, 0.0, "/usr/bin/node", "node /home/u/.bin/codex app-server"},
+    };
+    EXPECT_TRUE(detect(daemons, settingsWith(1)).empty());
+
+    auto withTUI = daemons;
+    withTUI.push_back({600, 500, 0.1, "/usr/bin/node", "node /home/u/.bin/codex"});
+    withTUI.push_back({601, 600, 0.4, vendor, vendor});
+    withTUI.push_back({602, 1, 0.0, "/usr/bin/codex", "codex exec fix the app-server"});
+    const auto signals = detect(withTUI, settingsWith(20));
+    ASSERT_EQ(namesOf(signals), std::vector<std::string>{"Codex CLI"});
+    EXPECT_EQ(signals[0].sessionCount, 2) << "the TUI and the exec run; the daemons are no session";
+    EXPECT_EQ(signals[0].strength, SignalStrength::presence) << "the daemons' CPU is not the TUI's";
+}
+
 TEST_F(ProcessDetectorTest, ClaudeInAnEditorTerminalIsPartOfTheEditorsTree) {
     const std::string app = "/Applications/Visual Studio Code.app/Contents";
     const std::vector<ProcessSnapshot> rows = {

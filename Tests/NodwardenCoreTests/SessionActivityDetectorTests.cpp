@@ -123,19 +123,42 @@ TEST(SessionActivityDetector, CountsRecentTranscriptsButNotSubagents) {
     home.add(".claude/projects/old.jsonl", 301);
     home.add(".codex/sessions/2026/12/08/rollout-a.jsonl", 100);
     home.add(".codex/sessions/2026/12/08/notes.jsonl", 100);
+    home.add(".gemini/tmp/4f2a/chats/session-2026-12-08T11-00-a1b2.jsonl", 20);
+    home.add(".gemini/tmp/4f2a/logs.json", 20);
+    home.add(".qwen/projects/-home-u-app/chats/6b1c.jsonl", 200);
+    home.add(".qwen/projects/-home-u-app/chats/7c2d.jsonl", 30);
     const SessionActivityDetector detector(home.probe());
 
     const auto counts = detector.sessionCountsPerApp(
         settingsWithout(), kNow, SessionActivityDetector::defaultSessionCountWindow);
     // Every watched agent with count patterns has an entry, zero included; no other agent has.
-    const std::map<std::string, int> expected = {
-        {"Claude Code", 3}, {"Codex CLI", 1}, {"Grok Build", 0}, {"Pi", 0}};
+    const std::map<std::string, int> expected = {{"Claude Code", 3}, {"Codex CLI", 1},
+                                                 {"Gemini CLI", 1},  {"Grok Build", 0},
+                                                 {"Pi", 0},          {"Qwen Code", 2}};
     EXPECT_EQ(counts, expected);
 
     const auto narrow =
         detector.sessionCountsPerApp(settingsWithout({"pi-coding-agent"}), kNow, 60);
-    EXPECT_EQ(narrow, (std::map<std::string, int>{
-                          {"Claude Code", 2}, {"Codex CLI", 0}, {"Grok Build", 0}}));
+    EXPECT_EQ(narrow, (std::map<std::string, int>{{"Claude Code", 2},
+                                                  {"Codex CLI", 0},
+                                                  {"Gemini CLI", 1},
+                                                  {"Grok Build", 0},
+                                                  {"Qwen Code", 1}}));
+}
+
+TEST(SessionActivityDetector, WhatAgentsWriteWhileIdleIsNoWork) {
+    AgentHome home;
+    home.add(".claude/telemetry/1p_failed_events.5d1e.0001.json", 2);
+    home.add(".codex/logs_2.sqlite-wal", 2);
+    home.add(".codex/logs_2.sqlite-shm", 2);
+    home.add(".local/state/opencode/locks/9a8b.lock/heartbeat", 2);
+    home.add(".copilot/logs/process-1796727800.log", 2);
+    home.add(".gemini/tmp/4f2a/chats/session-2026-12-08T11-00-a1b2.jsonl", 2);
+    home.add(".qwen/projects/-home-u-app/chats/6b1c.jsonl", 2);
+    const SessionActivityDetector detector(home.probe());
+    // Chats are written at a turn's end too: what they say is read from their records.
+    EXPECT_TRUE(detector.detectPerApp(settingsWithout(), kNow, 60).empty())
+        << reasonsOf(detector.detectPerApp(settingsWithout(), kNow, 60)).front();
 }
 
 /// A prober that only knows the newest time, as a minimal implementation may.
@@ -159,8 +182,10 @@ TEST(SessionActivityDetector, WorksOverAnyProberAndAsksWithTheProfilesPatterns) 
                                                      {".codex/log/codex-tui.log"},
                                                      {".pi/agent/sessions/**/*.jsonl"}}));
     // Without session listings every count is zero.
-    EXPECT_EQ(detector.sessionCountsPerApp(settings, kNow, 300),
-              (std::map<std::string, int>{{"Claude Code", 0}, {"Codex CLI", 0}, {"Pi", 0}}));
+    EXPECT_EQ(
+        detector.sessionCountsPerApp(settings, kNow, 300),
+        (std::map<std::string, int>{
+            {"Claude Code", 0}, {"Codex CLI", 0}, {"Gemini CLI", 0}, {"Pi", 0}, {"Qwen Code", 0}}));
     EXPECT_TRUE(probe->modificationDates({"x"}).empty());
 }
 

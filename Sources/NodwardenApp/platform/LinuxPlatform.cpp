@@ -7,11 +7,13 @@
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/AgentStatusReaders.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/StatusRecordDetector.hpp>
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
@@ -88,8 +90,10 @@ struct LinuxServices {
           permission(*accessibilityPlatform),
           processes(std::make_shared<linuxplatform::ProcTableReader>(
               options.processRoot, std::chrono::milliseconds(250), &logger)),
-          sessions(std::make_shared<linuxplatform::InotifyFileActivityProbe>(options.paths.home,
-                                                                             sessionProbeDepth)),
+          sessionProbe(std::make_shared<linuxplatform::InotifyFileActivityProbe>(
+              options.paths.home, sessionProbeDepth)),
+          sessions(sessionProbe),
+          statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
           screenRunner(screenCommandTimeout),
           tmuxScreens(tmuxScreenVerdicts(options, screenRunner)),
           activity(processes, screenText, sessions, verdictDetectors()),
@@ -110,7 +114,7 @@ struct LinuxServices {
 
     /// The definite witnesses in order of trust: the agents' own records, then their screens.
     std::vector<AgentVerdictDetecting*> verdictDetectors() {
-        std::vector<AgentVerdictDetecting*> detectors;
+        std::vector<AgentVerdictDetecting*> detectors{&statusRecords};
         if (tmuxScreens) {
             detectors.push_back(&*tmuxScreens);
         }
@@ -127,7 +131,10 @@ struct LinuxServices {
     AccessibilityDetector screenText;
     AccessibilityDetector permission;
     ProcessDetector processes;
+    std::shared_ptr<linuxplatform::InotifyFileActivityProbe> sessionProbe;
     SessionActivityDetector sessions;
+    /// The agents' own word, asked before any screen.
+    StatusRecordDetector statusRecords;
     ProcessCommandRunner screenRunner;
     std::optional<linuxplatform::TmuxScreenVerdicts> tmuxScreens;
     ActivityDetector activity;
@@ -186,6 +193,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     auto services = std::make_shared<LinuxServices>(options, logger);
 
     AppEnvironment environment;
+    environment.wording = &PlatformWording::linuxDesktop();
     environment.power = &services->power;
     environment.lid = &services->lid;
     environment.detectPerApp = [services = services.get()](const GuardSettings& settings,

@@ -51,6 +51,25 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     accessibility->content()->addLayout(permissionRow);
     layout->addWidget(accessibility);
 
+    auto* records = new SettingsBox(QStringLiteral("Agent Status Records"),
+                                    QStringLiteral("doc.text.magnifyingglass"),
+                                    QStringLiteral("statusRecordsBox"), this);
+    useStatusRecords_ =
+        SettingsUi::checkBox(QStringLiteral("Read agents' own status records"),
+                             QStringLiteral("statusRecordDetectionCheckBox"), records);
+    connect(useStatusRecords_, &QCheckBox::toggled, this, [this](bool on) {
+        GuardSettings settings = model_.settings();
+        settings.statusRecordDetectionEnabled = on;
+        model_.commitSettings(settings);
+    });
+    records->content()->addWidget(useStatusRecords_);
+    records->content()->addWidget(SettingsUi::note(
+        QStringLiteral("Reads only whether a running agent says it is working: the state field of "
+                       "its session file and the kind of its newest transcript entries, never "
+                       "prompts, replies or code."),
+        QStringLiteral("statusRecordsNote"), records));
+    layout->addWidget(records);
+
     auto* heuristics =
         new SettingsBox(QStringLiteral("Heuristics"), QStringLiteral("waveform.path.ecg"),
                         QStringLiteral("heuristicsBox"), this);
@@ -74,6 +93,10 @@ void SettingsDetectionTab::refresh() {
     {
         const QSignalBlocker blocker(useAccessibility_);
         useAccessibility_->setChecked(model_.settings().accessibilityDetectionEnabled);
+    }
+    {
+        const QSignalBlocker blocker(useStatusRecords_);
+        useStatusRecords_->setChecked(model_.settings().statusRecordDetectionEnabled);
     }
     permission_->setText(model_.accessibilityTrusted() ? QStringLiteral("Allowed")
                                                        : QStringLiteral("Not Allowed"));

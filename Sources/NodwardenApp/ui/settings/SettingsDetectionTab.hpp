@@ -9,7 +9,8 @@ namespace nodwarden::app {
 
 class AppModel;
 
-/// On-screen text detection and its permission, and notes on the other heuristics.
+/// On-screen text detection and its permission, reading the agents' own status records, and
+/// notes on the other heuristics.
 class SettingsDetectionTab : public QWidget {
     Q_OBJECT
 public:
@@ -20,6 +21,7 @@ private:
 
     AppModel& model_;
     QCheckBox* useAccessibility_ = nullptr;
+    QCheckBox* useStatusRecords_ = nullptr;
     QLabel* permission_ = nullptr;
 };
 

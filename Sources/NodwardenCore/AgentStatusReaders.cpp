@@ -1,0 +1,336 @@
+#include <NodwardenCore/AgentStatusReaders.hpp>
+
+#include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/OpenCodeStatusReader.hpp>
+#include <NodwardenCore/StatusRecordFiles.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <map>
+#include <string>
+#include <system_error>
+#include <utility>
+
+namespace nodwarden {
+namespace {
+
+using nlohmann::json;
+namespace Files = StatusRecordFiles;
+
+/// Working when any of the sessions works, idle when all that spoke are idle.
+class Verdicts {
+public:
+    void add(std::optional<AgentWorkState> state) {
+        if (state && (!combined_ || *state == AgentWorkState::working)) {
+            combined_ = state;
+        }
+    }
+    std::optional<AgentWorkState> combined() const { return combined_; }
+
+private:
+    std::optional<AgentWorkState> combined_;
+};
+
+std::optional<std::uint64_t> readTicks(const json& value) {
+    if (value.is_number_unsigned()) {
+        return value.get<std::uint64_t>();
+    }
+    if (value.is_string()) {
+        const auto& text = value.get_ref<const std::string&>();
+        std::uint64_t ticks = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ticks);
+        if (error == std::errc() && end == text.data() + text.size() && !text.empty()) {
+            return ticks;
+        }
+    }
+    return std::nullopt;
+}
+
+class ClaudeSessionStatusReader final : public AgentStatusReading {
+public:
+    explicit ClaudeSessionStatusReader(std::filesystem::path home) : home_(std::move(home)) {}
+    std::string_view profileID() const override { return "claude-code"; }
+
+    std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
+        Verdicts verdicts;
+        for (const ProcessSnapshot& process : agent.processes) {
+            verdicts.add(readSession(process));
+        }
+        return verdicts.combined();
+    }
+
+private:
+    std::optional<AgentWorkState> readSession(const ProcessSnapshot& process) const {
+        const auto text = Files::readSmallFile(home_ / ".claude" / "sessions" /
+                                               (std::to_string(process.pid) + ".json"));
+        if (!text) {
+            return std::nullopt;
+        }
+        const auto record = Files::parseKeeping(*text, [](int depth, const std::string& key) {
+            return depth == 1 && (key == "pid" || key == "procStart" || key == "status");
+        });
+        if (!record) {
+            return std::nullopt;
+        }
+        if (const auto pid = record->find("pid");
+            pid != record->end() && (!pid->is_number_integer() || *pid != process.pid)) {
+            return std::nullopt;
+        }
+        if (process.startTime) {
+            // The same pid with another start time is another process that reused the id.
+            const auto procStart = record->find("procStart");
+            if (procStart == record->end() || readTicks(*procStart) != process.startTime) {
+                return std::nullopt;
+            }
+        }
+        const auto status = record->find("status");
+        if (status == record->end() || !status->is_string()) {
+            return std::nullopt;
+        }
+        if (*status == "busy") {
+            return AgentWorkState::working;
+        }
+        if (*status == "idle") {
+            return AgentWorkState::idle;
+        }
+        return std::nullopt;
+    }
+
+    std::filesystem::path home_;
+};
+
+class CopilotSessionStateReader final : public AgentStatusReading {
+public:
+    explicit CopilotSessionStateReader(std::filesystem::path home) : home_(std::move(home)) {}
+    std::string_view profileID() const override { return "copilot-cli"; }
+
+    std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
+        const auto text = Files::readSmallFile(home_ / ".copilot" / "open-sessions-state.json");
+        if (!text) {
+            return std::nullopt;
+        }
+        const auto sessions = Files::parseKeeping(*text, [](int depth, const std::string& key) {
+            return depth == 1 ||
+                   (depth == 2 && (key == "openedAt" || key == "refreshedAt" || key == "working"));
+        });
+        if (!sessions) {
+            return std::nullopt;
+        }
+        std::vector<std::pair<Date, bool>> current;
+        for (const auto& [id, session] : sessions->items()) {
+            if (!session.is_object()) {
+                continue;
+            }
+            const auto working = session.find("working");
+            if (working == session.end() || !working->is_boolean()) {
+                continue;
+            }
+            std::optional<Date> written;
+            for (const char* key : {"openedAt", "refreshedAt"}) {
+                if (const auto time = session.find(key); time != session.end()) {
+                    const auto date = Files::readTimestamp(*time);
+                    if (date && (!written || *date > *written)) {
+                        written = date;
+                    }
+                }
+            }
+            if (agent.mayHaveWritten(written)) {
+                current.emplace_back(*written, working->get<bool>());
+            }
+        }
+        // The sessions refreshed last are the running ones.
+        std::sort(current.begin(), current.end(), std::greater<>());
+        current.resize(
+            std::min(current.size(), static_cast<std::size_t>(std::max(agent.sessions, 1))));
+        Verdicts verdicts;
+        for (const auto& [written, working] : current) {
+            verdicts.add(working ? AgentWorkState::working : AgentWorkState::idle);
+        }
+        return verdicts.combined();
+    }
+
+private:
+    std::filesystem::path home_;
+};
+
+/// What the newest record of a known kind in a transcript says; none for records of other kinds,
+/// which the reader passes over to older ones.
+using Classify = std::optional<AgentWorkState> (*)(const json& record);
+
+class NewestTranscriptReader final : public AgentStatusReading {
+public:
+    /// `workingLifetime`: how long an unchanged transcript that says working is believed.
+    NewestTranscriptReader(std::string profileID, std::shared_ptr<const FileActivityProbing> probe,
+                           Files::KeyFilter keep, Classify classify,
+                           std::optional<TimeInterval> workingLifetime = std::nullopt)
+        : profileID_(std::move(profileID)), probe_(std::move(probe)), keep_(std::move(keep)),
+          classify_(classify), workingLifetime_(workingLifetime) {}
+    std::string_view profileID() const override { return profileID_; }
+
+    std::optional<AgentWorkState> read(const RunningAgent& agent, Date now) override {
+        if (!probe_ || agent.profile->sessionCountGlobs.empty()) {
+            return std::nullopt;
+        }
+        std::vector<std::pair<Date, std::string>> current;
+        for (const auto& [path, modified] :
+             probe_->sessionModifications(agent.profile->sessionCountGlobs)) {
+            if (agent.mayHaveWritten(modified)) {
+                current.emplace_back(modified, path);
+            }
+        }
+        std::sort(current.begin(), current.end(), std::greater<>());
+        current.resize(
+            std::min(current.size(), static_cast<std::size_t>(std::max(agent.sessions, 1))));
+        Verdicts verdicts;
+        std::map<std::string, Reading> readings;
+        for (const auto& [modified, path] : current) {
+            // An unchanged transcript says what it said last time; most passes read nothing.
+            const auto last = lastReadings_.find(path);
+            const auto state = last != lastReadings_.end() && last->second.modified == modified
+                                   ? last->second.state
+                                   : readTranscript(path);
+            readings[path] = {modified, state};
+            const bool outlived = state == AgentWorkState::working && workingLifetime_ &&
+                                  now - modified > *workingLifetime_;
+            verdicts.add(outlived ? std::nullopt : state);
+        }
+        lastReadings_ = std::move(readings);
+        return verdicts.combined();
+    }
+
+private:
+    struct Reading {
+        Date modified;
+        std::optional<AgentWorkState> state;
+    };
+
+    std::optional<AgentWorkState> readTranscript(const std::string& path) const {
+        const auto tail = Files::readTail(path);
+        if (!tail) {
+            return std::nullopt;
+        }
+        for (const std::string_view line : Files::linesNewestFirst(*tail)) {
+            if (const auto record = Files::parseKeeping(line, keep_)) {
+                if (const auto state = classify_(*record)) {
+                    return state;
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::string profileID_;
+    std::shared_ptr<const FileActivityProbing> probe_;
+    Files::KeyFilter keep_;
+    Classify classify_;
+    std::optional<TimeInterval> workingLifetime_;
+    std::map<std::string, Reading> lastReadings_;
+};
+
+std::optional<std::string> stringAt(const json& object, const char* key) {
+    const auto value = object.find(key);
+    if (value == object.end() || !value->is_string()) {
+        return std::nullopt;
+    }
+    return value->get<std::string>();
+}
+
+std::optional<AgentWorkState> classifyCodexRecord(const json& record) {
+    if (stringAt(record, "type") != "event_msg") {
+        return std::nullopt;
+    }
+    const auto payload = record.find("payload");
+    if (payload == record.end() || !payload->is_object()) {
+        return std::nullopt;
+    }
+    const auto kind = stringAt(*payload, "type");
+    if (kind == "task_started") {
+        return AgentWorkState::working;
+    }
+    if (kind == "task_complete" || kind == "turn_aborted") {
+        return AgentWorkState::idle;
+    }
+    return std::nullopt;
+}
+
+/// Gemini writes the reply when it ends, so the user's record is the last one while a turn runs.
+std::optional<AgentWorkState> classifyGeminiRecord(const json& record) {
+    const auto type = stringAt(record, "type");
+    if (type == "user") {
+        return AgentWorkState::working;
+    }
+    if (type == "gemini") {
+        return AgentWorkState::idle;
+    }
+    return std::nullopt;
+}
+
+std::optional<AgentWorkState> classifyQwenRecord(const json& record) {
+    const auto type = stringAt(record, "type");
+    if (type == "user") {
+        return AgentWorkState::working;
+    }
+    if (type == "assistant") {
+        return AgentWorkState::idle;
+    }
+    return std::nullopt; // system records come and go beside the turns
+}
+
+/// A chat whose last record is the user's also stays so when a turn is cancelled. Past this age
+/// the chat no longer speaks, and the agent's own CPU (high all through a turn of these two)
+/// or its screen decides.
+constexpr TimeInterval chatWorkingLifetime = 15 * 60;
+
+bool keepType(int depth, const std::string& key) {
+    return depth == 1 && key == "type";
+}
+
+} // namespace
+
+std::unique_ptr<AgentStatusReading> claudeSessionStatusReader(std::filesystem::path home) {
+    return std::make_unique<ClaudeSessionStatusReader>(std::move(home));
+}
+
+std::unique_ptr<AgentStatusReading> copilotSessionStateReader(std::filesystem::path home) {
+    return std::make_unique<CopilotSessionStateReader>(std::move(home));
+}
+
+std::unique_ptr<AgentStatusReading>
+codexRolloutReader(std::shared_ptr<const FileActivityProbing> probe) {
+    return std::make_unique<NewestTranscriptReader>(
+        "codex-cli", std::move(probe),
+        [](int depth, const std::string& key) {
+            // The payload's kind only: a payload's other fields hold the conversation.
+            return (depth == 1 && (key == "type" || key == "payload")) ||
+                   (depth == 2 && key == "type");
+        },
+        &classifyCodexRecord);
+}
+
+std::unique_ptr<AgentStatusReading>
+geminiChatReader(std::shared_ptr<const FileActivityProbing> probe) {
+    return std::make_unique<NewestTranscriptReader>("gemini-cli", std::move(probe), &keepType,
+                                                    &classifyGeminiRecord, chatWorkingLifetime);
+}
+
+std::unique_ptr<AgentStatusReading>
+qwenChatReader(std::shared_ptr<const FileActivityProbing> probe) {
+    return std::make_unique<NewestTranscriptReader>("qwen-code", std::move(probe), &keepType,
+                                                    &classifyQwenRecord, chatWorkingLifetime);
+}
+
+std::vector<std::unique_ptr<AgentStatusReading>>
+standardStatusReaders(const std::filesystem::path& home,
+                      std::shared_ptr<const FileActivityProbing> probe) {
+    std::vector<std::unique_ptr<AgentStatusReading>> readers;
+    readers.push_back(claudeSessionStatusReader(home));
+    readers.push_back(copilotSessionStateReader(home));
+    readers.push_back(codexRolloutReader(probe));
+    readers.push_back(geminiChatReader(probe));
+    readers.push_back(qwenChatReader(probe));
+    readers.push_back(openCodeDatabaseReader(home));
+    return readers;
+}
+
+} // namespace nodwarden

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/AgentVerdict.hpp>
+#include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/ProcessTableReading.hpp>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nodwarden {
+
+struct AgentResolver;
+
+/// One watched agent as this pass's process table shows it.
+struct RunningAgent {
+    /// The watched profile; valid while the resolver that found it lives.
+    const AgentProfile* profile = nullptr;
+    /// The agent's own processes, background helpers left out.
+    std::vector<ProcessSnapshot> processes;
+    /// Processes with no agent process above them: the number of independent sessions.
+    int sessions = 0;
+    /// When the first of its processes started; none when the table gives no start times.
+    std::optional<Date> startedAt;
+
+    /// Whether a record written or refreshed at `written` can speak for this run of the agent:
+    /// not older than its processes (one second of slack for the clocks' resolutions).
+    bool mayHaveWritten(std::optional<Date> written) const;
+};
+
+/// The watched agents that run in `processes`, by profile id.
+std::map<std::string, RunningAgent> runningAgents(const AgentResolver& resolver,
+                                                  const std::vector<ProcessSnapshot>& processes);
+
+/// Reads one agent's own record of its state. Reads only what the verdict needs, at most
+/// `StatusRecordFiles::maxReadBytes` of a file, and never keeps, logs or returns what it read.
+class AgentStatusReading {
+public:
+    virtual ~AgentStatusReading() = default;
+    /// The profile whose records this reader understands.
+    virtual std::string_view profileID() const = 0;
+    /// Working or idle as a current record of `agent` says at `now`; none when no current record
+    /// speaks for it (missing, stale, of a process that has gone, unreadable).
+    virtual std::optional<AgentWorkState> read(const RunningAgent& agent, Date now) = 0;
+};
+
+/// The agents' own word: asks each reader about its agent while that agent runs. Switched off by
+/// `GuardSettings::statusRecordDetectionEnabled`. Readers may remember what they read last, so
+/// calls must not overlap (the application makes them on its detection queue).
+class StatusRecordDetector final : public AgentVerdictDetecting {
+public:
+    explicit StatusRecordDetector(std::vector<std::unique_ptr<AgentStatusReading>> readers);
+
+    std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,
+                                             const std::vector<ProcessSnapshot>& processes,
+                                             Date now) override;
+
+private:
+    std::vector<std::unique_ptr<AgentStatusReading>> readers_;
+};
+
+} // namespace nodwarden
