@@ -1,20 +1,23 @@
 // One whole detection pass on Linux over a realistic machine: the process table read from /proc,
-// the agents' session files in the home folder, the definite witnesses (tmux panes, on a machine
-// without tmux), on-screen text through the accessibility bus switched off. The program's prober
+// the agents' session files in the home folder, the definite witnesses (the agents' own status
+// records; tmux panes, on a machine without tmux), no accessibility bus. The program's prober
 // keeps what it walked and watches it with inotify, so steady passes stat only what changed; the
 // plain walk is what the first pass (and a home that cannot be watched) costs.
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/AgentStatusReaders.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/StatusRecordDetector.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -344,11 +347,13 @@ void detectionPass(benchmark::State& state, std::shared_ptr<const FileActivityPr
     ProcessDetector processDetector(table);
     NoAccessibility platform;
     AccessibilityDetector accessibilityDetector(platform);
-    SessionActivityDetector sessionDetector(std::move(probe));
+    SessionActivityDetector sessionDetector(probe);
+    StatusRecordDetector records(standardStatusReaders(machine().home.root(), probe));
     CountingRunner runner;
     linuxplatform::TmuxScreenVerdicts panes(linuxplatform::TmuxPaneReader(
         runner, "/usr/bin/tmux", machine().home.root() / "tmux-sockets"));
-    ActivityDetector detector(processDetector, accessibilityDetector, sessionDetector, {&panes});
+    ActivityDetector detector(processDetector, accessibilityDetector, sessionDetector,
+                              {&records, &panes});
     // Panes are on-screen text: the switch is on for them, while the accessibility bus is
     // unavailable, as on a machine without a desktop.
     auto settings = GuardSettings::defaults();
@@ -360,12 +365,17 @@ void detectionPass(benchmark::State& state, std::shared_ptr<const FileActivityPr
         machine().home.root() / ".claude" / "projects" / "-home-me-src-p7" / "session-3.jsonl";
 
     std::size_t agents = 0;
+    std::size_t recordVerdicts = 0;
     for (auto _ : state) {
         state.PauseTiming();
         std::ofstream(working, std::ios::app) << "{\"type\":\"assistant\"}\n";
         state.ResumeTiming();
         const auto signals = detector.detectPerApp(settings, power, dateNow());
         agents = signals.size();
+        recordVerdicts = static_cast<std::size_t>(
+            std::count_if(signals.begin(), signals.end(), [](const ActivitySignal& signal) {
+                return signal.reason.find(" reports it is ") != std::string::npos;
+            }));
         benchmark::DoNotOptimize(signals);
     }
     // Ten trees of eight distinct agents (two each of Claude Code and Codex CLI).
@@ -375,7 +385,11 @@ void detectionPass(benchmark::State& state, std::shared_ptr<const FileActivityPr
     if (runner.count != 0) {
         state.SkipWithError("a pass without tmux ran a command");
     }
+    if (recordVerdicts == 0) {
+        state.SkipWithError("no status record spoke");
+    }
     state.counters["agents"] = static_cast<double>(agents);
+    state.counters["records"] = static_cast<double>(recordVerdicts);
 }
 
 void BM_DetectionPass(benchmark::State& state) {
@@ -435,6 +449,22 @@ void BM_TmuxWitnessWithAnAgentPane(benchmark::State& state) {
         benchmark::Counter(runner.count, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_TmuxWitnessWithAnAgentPane)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+/// The agents' own word alone: the status-record readers over one process table, their
+/// transcripts found through the watching prober, as in the program's steady passes.
+void BM_StatusRecordPart(benchmark::State& state) {
+    linuxplatform::ProcTableReader table(machine().proc.root(), std::chrono::milliseconds(0));
+    const auto processes = table.readProcessTable();
+    const auto probe = watchingProbe();
+    StatusRecordDetector records(standardStatusReaders(machine().home.root(), probe));
+    const auto settings = GuardSettings::defaults();
+    std::size_t verdicts = records.detectVerdicts(settings, processes, dateNow()).size();
+    for (auto _ : state) {
+        verdicts = records.detectVerdicts(settings, processes, dateNow()).size();
+    }
+    state.counters["verdicts"] = static_cast<double>(verdicts);
+}
+BENCHMARK(BM_StatusRecordPart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 /// The process half of a pass: reading the /proc tree and attributing it.
 void BM_ProcessTablePart(benchmark::State& state) {

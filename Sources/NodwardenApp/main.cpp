@@ -13,6 +13,7 @@
 #include <NodwardenApp/platform/TerminalModePrompt.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 #include <NodwardenApp/platform/UserInterface.hpp>
+#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 
 #include <QApplication>
@@ -135,9 +136,8 @@ int runProgram(int argc, char** argv) {
     const QString website = QString::fromUtf8(BuildInfo::websiteBaseURL);
     TerminalTermsPrompt termsPrompt(STDIN_FILENO, stdout, TerminalTermsPrompt::termsText(website));
     TerminalModePrompt modePrompt(STDIN_FILENO, stdout);
-    HeadlessWindowPresenter headlessWindows(
-        termsPrompt, modePrompt, stderr,
-        QString(website + QStringLiteral("/terms.html")).toStdString());
+    HeadlessWindowPresenter headlessWindows(termsPrompt, modePrompt, stderr,
+                                            FirstRun::termsAddress(website).toStdString());
     WindowPresenter& windows = userInterface ? userInterface->windowPresenter()
                                              : static_cast<WindowPresenter&>(headlessWindows);
 

@@ -5,7 +5,12 @@ namespace nodwarden {
 namespace Legal {
 
 bool needsAcceptance(const std::optional<std::string>& acceptedVersion) {
-    return !acceptedVersion || *acceptedVersion != currentVersion;
+    return needsAcceptance(acceptedVersion, currentVersion);
+}
+
+bool needsAcceptance(const std::optional<std::string>& acceptedVersion,
+                     std::string_view requiredVersion) {
+    return !acceptedVersion || *acceptedVersion != requiredVersion;
 }
 
 } // namespace Legal

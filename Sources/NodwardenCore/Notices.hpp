@@ -21,6 +21,9 @@ inline constexpr std::string_view acceptedDateDefaultsKey = "Stayloom.acceptedLe
 
 /// True when nothing was accepted or the accepted version is not exactly `currentVersion`.
 bool needsAcceptance(const std::optional<std::string>& acceptedVersion);
+/// The same rule against `requiredVersion`, for a platform whose terms carry their own version.
+bool needsAcceptance(const std::optional<std::string>& acceptedVersion,
+                     std::string_view requiredVersion);
 
 } // namespace Legal
 

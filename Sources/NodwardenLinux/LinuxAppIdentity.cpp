@@ -74,6 +74,16 @@ std::optional<LinuxAppIdentity> identityForLinuxName(std::string_view name) {
     return std::nullopt;
 }
 
+std::vector<std::string> linuxNamesForBundleID(std::string_view bundleIdentifier) {
+    std::vector<std::string> names;
+    for (const auto& [name, identity] : aliasTable()) {
+        if (identity.bundleIdentifier == bundleIdentifier) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
 const std::set<std::string>& linuxTerminalBundleIDs() {
     static const std::set<std::string> ids = {"org.gnome.terminal", "org.gnome.ptyxis",
                                               "org.kde.konsole",    "org.xfce.terminal",

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nodwarden::linuxplatform {
 
@@ -17,6 +18,10 @@ struct LinuxAppIdentity {
 /// Maps an executable, desktop-file or Flatpak id, or accessibility name to the catalog's
 /// identifiers. Lookups ignore letter case and a ".desktop" suffix.
 std::optional<LinuxAppIdentity> identityForLinuxName(std::string_view name);
+
+/// The Linux names (executables, desktop-file and Flatpak ids) known for `bundleIdentifier`, in
+/// the table's (alphabetical) order; the ways to look for its desktop entry.
+std::vector<std::string> linuxNamesForBundleID(std::string_view bundleIdentifier);
 
 /// Identifiers of the Linux terminals that expose their visible text to accessibility.
 const std::set<std::string>& linuxTerminalBundleIDs();

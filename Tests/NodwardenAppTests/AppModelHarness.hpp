@@ -53,7 +53,7 @@ public:
     /// Stores acceptance of the current terms and a completed first run, as after earlier runs.
     void acceptTermsAndOnboarding() {
         defaults->setValue(QString::fromUtf8(nodwarden::Legal::acceptedVersionDefaultsKey.data()),
-                           QString::fromUtf8(nodwarden::Legal::currentVersion.data()));
+                           wording->legalVersion);
         defaults->setValue(QString::fromUtf8(nodwarden::Onboarding::completedDefaultsKey.data()),
                            true);
     }
@@ -71,6 +71,9 @@ public:
 
     nodwarden::app::AppEnvironment environment() {
         nodwarden::app::AppEnvironment environment;
+        // The design's own wording, so text checks compare with it; tests of another platform's
+        // wording choose theirs.
+        environment.wording = wording;
         environment.clock = clock.function();
         environment.power = &power;
         environment.lid = &power;
@@ -90,6 +93,15 @@ public:
         environment.runLedgerPath = ledgerPath;
         return environment;
     }
+
+    /// The wording harnesses made from now on use: the design's own, unless a test (a
+    /// screenshot of the Linux build) chooses another with `UsingWording`.
+    static const nodwarden::app::PlatformWording*& defaultWording() {
+        static const nodwarden::app::PlatformWording* chosen =
+            &nodwarden::app::PlatformWording::macOS();
+        return chosen;
+    }
+    const nodwarden::app::PlatformWording* wording = defaultWording();
 
     std::unique_ptr<nodwarden::app::AppModel> makeModel() {
         return std::make_unique<nodwarden::app::AppModel>(environment());
@@ -171,6 +183,21 @@ private:
     mutable std::mutex detectionMutex_;
     std::vector<nodwarden::ActivitySignal> perApp_;
     int detectionCount_ = 0;
+};
+
+/// Makes the harnesses made during its life speak `wording`.
+class UsingWording {
+public:
+    explicit UsingWording(const nodwarden::app::PlatformWording& wording)
+        : saved_(AppModelHarness::defaultWording()) {
+        AppModelHarness::defaultWording() = &wording;
+    }
+    ~UsingWording() { AppModelHarness::defaultWording() = saved_; }
+    UsingWording(const UsingWording&) = delete;
+    UsingWording& operator=(const UsingWording&) = delete;
+
+private:
+    const nodwarden::app::PlatformWording* saved_;
 };
 
 } // namespace stayloom::testing

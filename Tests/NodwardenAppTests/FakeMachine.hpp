@@ -6,6 +6,7 @@
 
 #include "Support/TemporaryDirectory.hpp"
 
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenCore/FileLogger.hpp>
@@ -138,7 +139,8 @@ public:
         if (termsAccepted) {
             defaults.setValue(
                 QString::fromUtf8(nodwarden::Legal::acceptedVersionDefaultsKey.data()),
-                QString::fromUtf8(nodwarden::Legal::currentVersion.data()));
+                // The real program speaks the Linux wording, whose terms carry their own version.
+                nodwarden::app::PlatformWording::linuxDesktop().legalVersion);
             defaults.setValue(QString::fromUtf8(nodwarden::Onboarding::completedDefaultsKey.data()),
                               true);
         }

@@ -1,10 +1,14 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
+#include <NodwardenApp/ui/theme/DesktopEntryIcon.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QImage>
 #include <QPalette>
 #include <QPixmap>
+
+#include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -157,5 +161,98 @@ TEST(Theme, ChartColoursFollowThePaletteAppearance) {
         EXPECT_GT(std::abs(secondary - background), 60) << "secondary text stays readable";
         EXPECT_LT(std::abs(secondary - background), std::abs(text - background))
             << "secondary text is quieter than the main text";
+    }
+}
+
+TEST(Theme, TintedTextReachesAAContrastInLightAndDarkPalettes) {
+    EXPECT_NEAR(Theme::contrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(Theme::contrastRatio(QColor(119, 119, 119), Qt::white), 4.48, 0.01);
+
+    QPalette light;
+    light.setColor(QPalette::Window, QColor(239, 239, 239));
+    light.setColor(QPalette::WindowText, Qt::black);
+    QPalette white;
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::WindowText, Qt::black);
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    QPalette black;
+    black.setColor(QPalette::Window, Qt::black);
+    black.setColor(QPalette::WindowText, Qt::white);
+
+    // Every colour a text takes its tint from: the statuses', the warnings' orange, the pills'
+    // green, and the accent.
+    std::vector<QColor> tones = {Theme::orange(), Theme::green(), Theme::yellow(),
+                                 Theme::blue(),   Theme::gray(),  Theme::brandAccent()};
+    for (const GuardStatus status : allStatuses) {
+        tones.push_back(Theme::statusColor(status));
+    }
+    const auto tinted = [](const QColor& tone, const QColor& window) {
+        const double a = Theme::strongestTint;
+        return QColor::fromRgbF(float(tone.redF() * a + window.redF() * (1 - a)),
+                                float(tone.greenF() * a + window.greenF() * (1 - a)),
+                                float(tone.blueF() * a + window.blueF() * (1 - a)));
+    };
+    for (const QPalette& palette : {light, white, dark, black}) {
+        const QColor window = palette.color(QPalette::Window);
+        for (const QColor& tone : tones) {
+            SCOPED_TRACE(tone.name().toStdString() + " on " + window.name().toStdString());
+            const QColor text = Theme::textTone(tone, palette);
+            EXPECT_GE(Theme::contrastRatio(text, window), Theme::minimumTextContrast);
+            EXPECT_GE(Theme::contrastRatio(text, tinted(tone, window)), Theme::minimumTextContrast)
+                << "on the pill or banner tinted with the same tone";
+            if (tone.hslSaturation() > 60) {
+                const int turn = std::abs(text.hslHue() - tone.toHsl().hslHue());
+                EXPECT_LE(std::min(turn, 360 - turn), 12) << "still reads as the same colour";
+            }
+        }
+        EXPECT_GE(Theme::contrastRatio(Theme::secondaryText(palette), window),
+                  Theme::minimumTextContrast)
+            << "secondary text on " << window.name().toStdString();
+    }
+}
+
+TEST(Icons, AgentRowsTakeTheIconThatTheApplicationsDesktopEntryNames) {
+    stayloom::testing::TemporaryDirectory data;
+    const QByteArray savedHome = qgetenv("XDG_DATA_HOME");
+    const QByteArray savedDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_HOME", QByteArray(data.path().c_str()));
+    qputenv("XDG_DATA_DIRS", QByteArray((data.path() / "none").c_str()));
+
+    QImage red(32, 32, QImage::Format_ARGB32);
+    red.fill(QColor(220, 20, 20));
+    const QString picture = QString::fromStdString((data.path() / "code.png").string());
+    ASSERT_TRUE(red.save(picture));
+    // Linux names the editor "code"; the agent catalogue knows it by its Mac identifier.
+    data.write("applications/code.desktop",
+               "[Desktop Entry]\nName=Code\nIcon=" + picture.toStdString() +
+                   "\n[Desktop Action new]\n"
+                   "Icon=elsewhere\n");
+    data.write("applications/nameless.desktop", "[Desktop Entry]\nName=Nameless\n");
+    data.write("applications/themeless.desktop",
+               "[Desktop Entry]\nIcon=no-theme-has-this-icon-name\n");
+
+    const auto editor = applicationIcon("com.microsoft.vscode");
+    ASSERT_TRUE(editor.has_value());
+    EXPECT_EQ(QColor(editor->pixmap(QSize(20, 20)).toImage().pixel(10, 10)), QColor(220, 20, 20));
+    EXPECT_FALSE(desktopEntryIcon(QStringLiteral("nameless")).has_value());
+    EXPECT_FALSE(desktopEntryIcon(QStringLiteral("themeless")).has_value())
+        << "a name no theme draws is no icon; the row keeps its symbol";
+    EXPECT_FALSE(desktopEntryIcon(QStringLiteral("not-installed")).has_value());
+    EXPECT_FALSE(desktopEntryIcon(QStringLiteral("../code")).has_value());
+
+    savedHome.isEmpty() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", savedHome);
+    savedDirs.isEmpty() ? qunsetenv("XDG_DATA_DIRS") : qputenv("XDG_DATA_DIRS", savedDirs);
+}
+
+TEST(Icons, TheProgramsOwnIconShipsScalableAndSymbolic) {
+    for (const bool symbolic : {false, true}) {
+        SCOPED_TRACE(symbolic ? "symbolic" : "full colour");
+        const QIcon icon = programIcon(symbolic);
+        EXPECT_GT(opaquePixels(
+                      icon.pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_ARGB32)),
+                  400)
+            << "draws at 48 px from the shipped SVG";
     }
 }

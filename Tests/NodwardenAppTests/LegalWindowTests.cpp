@@ -1,6 +1,13 @@
 #include "FirstRunTestSupport.hpp"
 
+#include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
+#include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
+
+#include <QFile>
+#include <QTextBrowser>
+#include <QUrl>
 
 #include <QApplication>
 #include <QPushButton>
@@ -146,7 +153,68 @@ TEST(LegalWindow, LinksPointAtTheThreeDocumentsUnderTheWebSite) {
     }
 }
 
+TEST(LegalWindow, WithoutAWebSiteTheLinksOpenTheShippedDocumentsOffline) {
+    AppModelHarness harness;
+    harness.wording = &PlatformWording::linuxDesktop();
+    auto model = harness.makeModel();
+    LegalWindow window(*model, QString());
+
+    for (const LegalDocuments::Document& document : LegalDocuments::all()) {
+        SCOPED_TRACE(document.text.toStdString());
+        auto* label = findNamed<QLabel>(window, document.objectName.toUtf8().constData());
+        ASSERT_NE(label, nullptr);
+        EXPECT_FALSE(label->openExternalLinks()) << "shown by the program, not a browser";
+        const QUrl address(label->accessibleDescription());
+        ASSERT_TRUE(address.isLocalFile()) << address.toString().toStdString();
+        QFile copy(address.toLocalFile());
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly)) << "a browser or terminal can open it too";
+        EXPECT_EQ(QString::fromUtf8(copy.readAll()), LegalDocuments::html(document));
+        EXPECT_TRUE(LegalDocuments::html(document).contains(QStringLiteral("Version ") +
+                                                            model->wording().legalVersion));
+    }
+
+    auto* privacy = findNamed<QLabel>(window, "privacyPolicyLink");
+    emit privacy->linkActivated(privacy->accessibleDescription());
+    LegalDocumentWindow* shown = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* candidate = qobject_cast<LegalDocumentWindow*>(widget)) {
+            shown = candidate;
+        }
+    }
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->windowTitle(), QStringLiteral("Privacy Policy"));
+    const QString text = shown->browser().toPlainText();
+    for (const char* read : {"sessions/<pid>.json", "open-sessions-state.json", "Codex rollout",
+                             "OpenCode", "tmux panes", "no network connections"}) {
+        EXPECT_TRUE(text.contains(QString::fromUtf8(read))) << "the policy names " << read;
+    }
+    // Its link to the terms stays inside the program.
+    emit shown->browser().anchorClicked(QUrl(QStringLiteral("terms.html")));
+    EXPECT_TRUE(shown->browser().toPlainText().contains(QStringLiteral("Terms of Use")));
+}
+
+TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {
+    AppModelHarness harness;
+    harness.wording = &PlatformWording::linuxDesktop();
+    // Accepted before the policy named the agents' status records and terminal panes.
+    harness.defaults->setValue(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()),
+                               QString::fromUtf8(Legal::currentVersion.data()));
+    auto model = stayloom::testing::startedModel(harness);
+    ASSERT_NE(harness.wording->legalVersion, QString::fromUtf8(Legal::currentVersion.data()));
+    EXPECT_TRUE(model->needsLegalAcceptance());
+
+    model->acceptLegal();
+    EXPECT_EQ(harness.reopenDefaults()
+                  ->value(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()))
+                  .toString(),
+              harness.wording->legalVersion);
+    EXPECT_TRUE(
+        harness.loggedLine("Accepted legal v" + harness.wording->legalVersion.toStdString()));
+}
+
 TEST(LegalWindow, ScreenshotShowsEverythingUnclipped) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
     LegalFixture fixture;
     EXPECT_LE(fixture.window.height(), 560) << "fitted to its content within the planned size";
     stayloom::testing::expectContentFits(fixture.window);

@@ -25,7 +25,7 @@ namespace {
 struct OnboardingFixture {
     explicit OnboardingFixture(AppMode initialMode = AppMode::off) {
         harness.defaults->setValue(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()),
-                                   QString::fromUtf8(Legal::currentVersion.data()));
+                                   harness.wording->legalVersion);
         SettingsStore::saveMode(*harness.defaults, initialMode);
         harness.power.setPower(stayloom::testing::FakePowerSources::mains());
         model = stayloom::testing::startedModel(harness);
@@ -323,6 +323,7 @@ TEST(OnboardingWindow, OpenSettingsShowsTheAgentsTab) {
 }
 
 TEST(OnboardingWindow, ScreenshotsOfEachStepShowEverythingUnclipped) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
     OnboardingFixture fixture;
     fixture.harness.accessibilityPlatform.setTrusted(false);
     fixture.model->refreshAccessibilityTrust();

@@ -245,6 +245,7 @@ TEST(SettingsWindow, ClosingAnnouncesItself) {
 }
 
 TEST(SettingsWindowScreenshots, EveryTabRendersOffscreen) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
     const Date now = 780000000;
     std::vector<std::pair<std::string, DayBucket>> days;
     for (int back = 0; back < 30; back += 3) {

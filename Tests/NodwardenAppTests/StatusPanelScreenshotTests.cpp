@@ -1,7 +1,7 @@
 #include "StatusPanelScene.hpp"
 
-#include <NodwardenApp/ui/theme/Theme.hpp>
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,6 +19,11 @@ using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::FakePowerSources;
 using stayloom::testing::StatusPanelScene;
+
+namespace {
+// The screenshots show the Linux build as its users see it.
+const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
+} // namespace
 
 namespace {
 

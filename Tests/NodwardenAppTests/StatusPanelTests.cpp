@@ -301,7 +301,8 @@ TEST(StatusPanelAgents, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWor
         SCOPED_TRACE(row->row().name);
         EXPECT_FALSE(row->showsApplicationIcon());
         const auto* icon = row->findChild<QLabel*>(QStringLiteral("agentIcon"));
-        EXPECT_EQ(icon->accessibleName().toStdString(), row->row().symbol);
+        EXPECT_EQ(icon->accessibleName().toStdString(), row->row().name)
+            << "read aloud as the agent, never as a symbol's name";
         const QImage image = icon->pixmap().toImage();
         const int green = pixelsNear(image, Theme::green());
         EXPECT_EQ(green > 10, row->row().isWorking);
@@ -370,8 +371,12 @@ TEST(StatusPanelInfoStrip, FactsShowChargeSleepAndLid) {
     EXPECT_EQ(scene.text("infoPowerValue"), "—");
     EXPECT_EQ(scene.text("infoSleepValue"), "Blocked");
     EXPECT_EQ(scene.text("infoLidValue"), scene.model->lidDescription().toStdString());
-    EXPECT_EQ(scene.find<QLabel>("infoSleepValue")->palette().color(QPalette::WindowText),
-              Theme::green());
+    // Green, darkened or lightened until small text reads (4.5:1) on the panel.
+    const QPalette blocked = scene.find<QLabel>("infoSleepValue")->palette();
+    EXPECT_EQ(blocked.color(QPalette::WindowText), Theme::textTone(Theme::green(), blocked));
+    EXPECT_GE(
+        Theme::contrastRatio(blocked.color(QPalette::WindowText), blocked.color(QPalette::Window)),
+        Theme::minimumTextContrast);
 
     scene.model->setMode(AppMode::off);
     AppModelHarness::settle(*scene.model);

@@ -1,18 +1,26 @@
 #include "StatusPanelScene.hpp"
 
 #include <NodwardenApp/platform/UserInterface.hpp>
-#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/QtWindowPresenter.hpp>
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
-#include <NodwardenApp/ui/theme/Theme.hpp>
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include "Support/TemporaryDirectory.hpp"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 using namespace nodwarden;
 using namespace nodwarden::app;
@@ -232,6 +240,96 @@ TEST(QtWindowPresenter, SystemSettingsOpenTheDesktopsOwnPages) {
     scene.presenter->openSystemSettingsPane(SystemSettingsPane::accessibility);
     qunsetenv("XDG_CURRENT_DESKTOP");
     EXPECT_EQ(scene.launched, QStringList{QStringLiteral("gnome-control-center universal-access")});
+}
+
+namespace {
+
+/// An `xdg-open` first on PATH that records its arguments and exits with $XDG_OPEN_EXIT, and a
+/// desktop without its own settings pages, for one test.
+class DesktopWithoutSettingsPages {
+public:
+    DesktopWithoutSettingsPages() : path_(qgetenv("PATH")), config_(qgetenv("XDG_CONFIG_HOME")) {
+        folder_.write("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"" + record().string() +
+                                          "\"\nexit \"${XDG_OPEN_EXIT:-0}\"\n");
+        std::filesystem::permissions(folder_.path() / "bin/xdg-open",
+                                     std::filesystem::perms::owner_all);
+        qputenv("PATH", QByteArray((folder_.path() / "bin").c_str()) + ':' + path_);
+        qputenv("XDG_CONFIG_HOME", QByteArray((folder_.path() / "config").c_str()));
+        qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+    }
+    ~DesktopWithoutSettingsPages() {
+        qputenv("PATH", path_);
+        config_.isEmpty() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", config_);
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        qunsetenv("XDG_OPEN_EXIT");
+    }
+
+    std::filesystem::path record() const { return folder_.path() / "xdg-open.calls"; }
+    std::string calls() const {
+        std::ifstream in(record());
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    QString autostartFolder() const {
+        return QString::fromStdString((folder_.path() / "config/autostart").string());
+    }
+
+private:
+    stayloom::testing::TemporaryDirectory folder_;
+    QByteArray path_;
+    QByteArray config_;
+};
+
+/// The notice's text once one is shown, waiting up to five seconds for `xdg-open` to end.
+QString noticeText(const QtWindowPresenter& presenter, const QString& previous = QString()) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (const auto* box = qobject_cast<const QMessageBox*>(presenter.notice());
+            box != nullptr && box->isVisible() && box->text() != previous) {
+            return box->text();
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(QtWindowPresenter, WithoutTheDesktopsOwnPagesTheButtonsStillActAndSayWhatHappened) {
+    DesktopWithoutSettingsPages desktop;
+    PresenterScene scene;
+    const PlatformWording& wording = PlatformWording::linuxDesktop();
+
+    scene.presenter->openSystemSettingsPane(SystemSettingsPane::loginItems);
+    const QString opened = noticeText(*scene.presenter);
+    EXPECT_EQ(opened, wording.loginItemsOpened.arg(desktop.autostartFolder()));
+    EXPECT_EQ(desktop.calls(), desktop.autostartFolder().toStdString() + "\n")
+        << "the autostart folder itself is handed to xdg-open";
+    EXPECT_TRUE(std::filesystem::is_directory(desktop.autostartFolder().toStdString()))
+        << "made first, so there is a folder to open";
+
+    // Nothing on this desktop can open a folder: the notice says so and where the entry lives.
+    qputenv("XDG_OPEN_EXIT", "3");
+    scene.presenter->openSystemSettingsPane(SystemSettingsPane::loginItems);
+    EXPECT_EQ(noticeText(*scene.presenter, opened),
+              wording.loginItemsNotOpened.arg(desktop.autostartFolder()));
+
+    scene.presenter->openSystemSettingsPane(SystemSettingsPane::accessibility);
+    EXPECT_EQ(
+        noticeText(*scene.presenter, wording.loginItemsNotOpened.arg(desktop.autostartFolder())),
+        wording.accessibilitySwitchedOn);
+    EXPECT_EQ(scene.launched, QStringList()) << "no desktop settings program on XFCE";
+
+    // GNOME without its tweaks tool installed: the launcher fails, the folder opens instead.
+    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+    qunsetenv("XDG_OPEN_EXIT");
+    scene.presenter->setLauncher([](const QString&, const QStringList&) { return false; });
+    scene.presenter->openSystemSettingsPane(SystemSettingsPane::loginItems);
+    EXPECT_EQ(noticeText(*scene.presenter, wording.accessibilitySwitchedOn), opened);
+    EXPECT_EQ(desktop.calls(),
+              QString(desktop.autostartFolder() + u'\n').repeated(3).toStdString());
 }
 
 // MARK: - The desktop user interface as the program builds it

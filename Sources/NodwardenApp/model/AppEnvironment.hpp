@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/Models.hpp>
 
@@ -59,6 +60,9 @@ struct AppEnvironment {
     std::optional<std::string> updateFeedURL;
     /// Starts the updater when a feed is configured; returns whether it checks automatically.
     std::function<bool()> startUpdater;
+
+    /// The shown texts that name the machine and its ways; the platform picks them.
+    const PlatformWording* wording = &PlatformWording::current();
 
     /// Seconds between ticks.
     double tickInterval = 3.0;

@@ -117,7 +117,8 @@ void AppModel::start() {
     const QVariant accepted = defaults().value(detail::qstring(Legal::acceptedVersionDefaultsKey));
     setNeedsLegalAcceptance(Legal::needsAcceptance(
         accepted.isValid() ? std::optional<std::string>(accepted.toString().toStdString())
-                           : std::nullopt));
+                           : std::nullopt,
+        wording().legalVersion.toStdString()));
 
     presentLegalAcceptanceIfNeeded();
     presentOnboardingIfNeeded();

@@ -323,6 +323,12 @@ private:
     void saveMetrics();
 
     FileLogger& logger() const { return *environment_.logger; }
+
+public:
+    /// This platform's wording of the texts that name the machine.
+    const PlatformWording& wording() const { return *environment_.wording; }
+
+private:
     QSettings& defaults() const { return *environment_.defaults; }
     SleepControlling& controller() const { return *environment_.sleepController; }
 

@@ -126,7 +126,7 @@ void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& me
     }
     std::optional<QString> warning;
     if (const auto text = AccessibilityNotice::panelWarning(running, accessibilityTrusted_)) {
-        warning = qstring(*text);
+        warning = qstring(wording().adapted(*text));
     }
     assignIfChanged(accessibilityWarning_, std::move(warning),
                     [this] { emit accessibilityWarningChanged(); });
@@ -163,7 +163,7 @@ int AppModel::sessionAgentAbsentTicks() const {
 void AppModel::apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                      std::optional<bool> sessionProcessAlive) {
     GuardDecision effective = decision;
-    QString reason = qstring(decision.reason);
+    QString reason = qstring(wording().adapted(decision.reason));
     if (needsLegalAcceptance_ && effective.shouldPreventSleep) {
         effective.shouldPreventSleep = false;
         reason = QString::fromUtf8(legalPendingReason);

@@ -16,9 +16,6 @@ using detail::qstring;
 
 namespace {
 
-const char* const approvalMessage = "Approve “Stayloom” in System Settings → General → Login "
-                                    "Items so it starts on the next restart.";
-
 std::string boolText(bool value) {
     return value ? "true" : "false";
 }
@@ -62,7 +59,7 @@ void AppModel::reconcileLaunchAtLogin() {
     const LoginItemStatus now = loginItems.status();
     log("Launch at login reconciled on launch (now " + statusName(now) + ")");
     if (now == LoginItemStatus::requiresApproval) {
-        setLaunchAtLoginMessage(QString::fromUtf8(approvalMessage));
+        setLaunchAtLoginMessage(wording().launchApprovalMessage);
     }
 }
 
@@ -87,10 +84,8 @@ void AppModel::setLaunchAtLogin(bool enabled) {
     } catch (const std::exception& error) {
         updated.launchAtLoginEnabled = false;
         commitSettings(updated);
-        setLaunchAtLoginMessage(QStringLiteral("macOS blocked launch at login (") +
-                                QString::fromUtf8(error.what()) +
-                                QStringLiteral("). This usually clears once the app is "
-                                               "signed/notarized."));
+        setLaunchAtLoginMessage(wording().launchBlockedPrefix + QString::fromUtf8(error.what()) +
+                                wording().launchBlockedSuffix);
         log(std::string("Launch at login register failed: ") + error.what());
         return;
     }
@@ -98,13 +93,11 @@ void AppModel::setLaunchAtLogin(bool enabled) {
     commitSettings(updated);
     const LoginItemStatus status = loginItems.status();
     if (status == LoginItemStatus::requiresApproval) {
-        setLaunchAtLoginMessage(QString::fromUtf8(approvalMessage));
+        setLaunchAtLoginMessage(wording().launchApprovalMessage);
         log("Launch at login requires approval");
         environment_.windows->openSystemSettingsPane(SystemSettingsPane::loginItems);
     } else if (status != LoginItemStatus::enabled) {
-        setLaunchAtLoginMessage(QString::fromUtf8("Launch at login isn’t active yet. Try "
-                                                  "approving it in System Settings → General → "
-                                                  "Login Items."));
+        setLaunchAtLoginMessage(wording().launchNotActiveMessage);
         log("Launch at login status after register: " + statusName(status));
     } else {
         setLaunchAtLoginMessage(std::nullopt);
@@ -138,12 +131,12 @@ void AppModel::presentOnboardingIfNeeded() {
 }
 
 void AppModel::acceptLegal() {
-    defaults().setValue(qstring(Legal::acceptedVersionDefaultsKey), qstring(Legal::currentVersion));
+    defaults().setValue(qstring(Legal::acceptedVersionDefaultsKey), wording().legalVersion);
     defaults().setValue(
         qstring(Legal::acceptedDateDefaultsKey),
         QDateTime::fromMSecsSinceEpoch(qint64(unixTimeFromDate(now()) * 1000), Qt::UTC));
     setNeedsLegalAcceptance(false);
-    log("Accepted legal v" + std::string(Legal::currentVersion));
+    log("Accepted legal v" + wording().legalVersion.toStdString());
     // Closed whoever opened it; the presenter ignores a window that is not open.
     environment_.windows->closeLegalWindow();
     presentOnboardingIfNeeded();

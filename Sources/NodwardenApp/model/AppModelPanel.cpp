@@ -27,7 +27,8 @@ std::optional<QString> AppModel::lidClosedWarning() const {
     const auto warning =
         PanelTexts::lidClosedWarning(settings_.keepAwakeWithLidClosed, sleepPreventionEnabled_,
                                      lidClosedProtectionEngaged_, sleepCommandInFlight_);
-    return warning ? std::optional<QString>(qstring(*warning)) : std::nullopt;
+    // The library decides when; the platform says what to do about it.
+    return warning ? std::optional<QString>(wording().lidClosedWarning) : std::nullopt;
 }
 
 QString AppModel::panelLastRunAgent() const {

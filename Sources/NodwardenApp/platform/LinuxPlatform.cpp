@@ -193,6 +193,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     auto services = std::make_shared<LinuxServices>(options, logger);
 
     AppEnvironment environment;
+    environment.wording = &PlatformWording::linuxDesktop();
     environment.power = &services->power;
     environment.lid = &services->lid;
     environment.detectPerApp = [services = services.get()](const GuardSettings& settings,

@@ -1,5 +1,6 @@
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 
 #include <cctype>
@@ -45,10 +46,12 @@ void TerminalTermsPrompt::stop() {
 }
 
 std::string TerminalTermsPrompt::termsText(const QString& websiteBase) {
-    QString text = FirstRun::legalHeading + u'\n' + FirstRun::legalSubtitle + u'\n';
-    text += u'\n' + FirstRun::privacyTitle + u'\n' + FirstRun::privacyParagraph + u'\n';
-    text +=
-        u'\n' + FirstRun::responsibilityTitle + u'\n' + FirstRun::responsibilityParagraph + u'\n';
+    QString text =
+        FirstRun::legalHeading + u'\n' + PlatformWording::current().legalSubtitle + u'\n';
+    text += u'\n' + FirstRun::privacyTitle + u'\n' + PlatformWording::current().privacyParagraph +
+            u'\n';
+    text += u'\n' + FirstRun::responsibilityTitle + u'\n' +
+            PlatformWording::current().responsibilityParagraph + u'\n';
     text += QStringLiteral("\nBy answering “y”, you accept our\n");
     for (const FirstRun::LegalLink& link : FirstRun::legalLinks(websiteBase)) {
         text += QStringLiteral("  ") + link.text + QStringLiteral(": ") + link.address + u'\n';

@@ -2,12 +2,14 @@
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/QtWindowPresenter.hpp>
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
 #include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>
-#include <NodwardenApp/ui/QtWindowPresenter.hpp>
-#include <NodwardenApp/ui/settings/SettingsWindow.hpp>
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>
+#include <NodwardenApp/ui/settings/SettingsWindow.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
 
+#include <QApplication>
 #include <QSystemTrayIcon>
 
 #include <memory>
@@ -31,6 +33,8 @@ public:
 
     void install(AppModel& model) override {
         model_ = &model;
+        // Every window (and the desktop's task switcher) shows the program's own icon.
+        QApplication::setWindowIcon(programIcon());
         // The model is destroyed before the user interface: nothing may reach it afterwards.
         QObject::connect(&model, &QObject::destroyed, &presenter_, [this] { model_ = nullptr; });
         tray_ =

@@ -2,7 +2,9 @@
 
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
+#include <QDir>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -71,11 +73,13 @@ std::optional<DesktopCommand> systemSettingsCommand(SystemSettingsPane pane,
     return std::nullopt;
 }
 
-QtWindowPresenter::QtWindowPresenter(Factories factories, QObject* parent)
-    : QObject(parent), factories_(std::move(factories)), launcher_(startDetached) {}
+QtWindowPresenter::QtWindowPresenter(Factories factories, const PlatformWording& wording,
+                                     QObject* parent)
+    : QObject(parent), factories_(std::move(factories)), wording_(wording),
+      launcher_(startDetached) {}
 
 QtWindowPresenter::~QtWindowPresenter() {
-    for (QPointer<QWidget>* window : {&legal_, &onboarding_, &settings_}) {
+    for (QPointer<QWidget>* window : {&legal_, &onboarding_, &settings_, &notice_}) {
         if (!window->isNull()) {
             disconnect(window->data(), nullptr, this, nullptr);
             delete window->data();
@@ -163,9 +167,60 @@ bool QtWindowPresenter::isSettingsWindowOpen() const {
 
 void QtWindowPresenter::openSystemSettingsPane(SystemSettingsPane pane) {
     const auto command = systemSettingsCommand(pane, qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
-    if (command && launcher_) {
-        launcher_(command->program, command->arguments);
+    if (command && launcher_ && launcher_(command->program, command->arguments)) {
+        return;
     }
+    switch (pane) {
+    case SystemSettingsPane::loginItems:
+        openAutostartFolder();
+        return;
+    case SystemSettingsPane::accessibility:
+        // The permission request has already switched the accessibility bus on.
+        showNotice(wording_.accessibilitySwitchedOn);
+        return;
+    }
+}
+
+void QtWindowPresenter::openAutostartFolder() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                           QStringLiteral("/autostart");
+    QDir().mkpath(folder);
+    auto* opener = new QProcess(this);
+    // xdg-open returns once the file manager has the folder, or fails when nothing can open it.
+    connect(opener, &QProcess::finished, this,
+            [this, opener, folder](int code, QProcess::ExitStatus status) {
+                const bool opened = status == QProcess::NormalExit && code == 0;
+                showNotice((opened ? wording_.loginItemsOpened : wording_.loginItemsNotOpened)
+                               .arg(QDir::toNativeSeparators(folder)));
+                opener->deleteLater();
+            });
+    connect(opener, &QProcess::errorOccurred, this,
+            [this, opener, folder](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart) {
+                    return;
+                }
+                showNotice(wording_.loginItemsNotOpened.arg(QDir::toNativeSeparators(folder)));
+                opener->deleteLater();
+            });
+    opener->start(QStringLiteral("xdg-open"), {folder});
+}
+
+void QtWindowPresenter::showNotice(const QString& text) {
+    if (notice_.isNull()) {
+        auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Stayloom"), text,
+                                    QMessageBox::Ok);
+        box->setObjectName(QStringLiteral("desktopNotice"));
+        box->setWindowModality(Qt::NonModal);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        Theme::applyBrandAccent(*box);
+        notice_ = box;
+    }
+    auto* box = static_cast<QMessageBox*>(notice_.data());
+    box->setText(text);
+    box->setAccessibleName(text);
+    box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 } // namespace nodwarden::app

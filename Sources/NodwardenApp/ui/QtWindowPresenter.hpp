@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/platform/WindowPresenter.hpp>
 
 #include <QObject>
@@ -32,7 +33,10 @@ std::optional<DesktopCommand> systemSettingsCommand(SystemSettingsPane pane,
 /// then does nothing), reused while it is open, brought to the front on every presentation, and
 /// forgotten (and deleted) once it is closed, so the next presentation makes a fresh one. The
 /// terms and first-run windows tell the model about their own closing; the settings window's
-/// closing is reported through `windowClosed`.
+/// closing is reported through `windowClosed`. Where the desktop has no settings page for a pane
+/// (or its program is missing), the nearest real thing happens instead and a short notice says
+/// what happened: the autostart folder opens with `xdg-open`, and the accessibility notice says
+/// what was switched on and what to switch on by hand.
 class QtWindowPresenter final : public QObject, public WindowPresenter {
     Q_OBJECT
 public:
@@ -49,7 +53,9 @@ public:
     /// Runs `program` with `arguments` detached; returns whether it started.
     using Launcher = std::function<bool(const QString& program, const QStringList& arguments)>;
 
-    explicit QtWindowPresenter(Factories factories, QObject* parent = nullptr);
+    explicit QtWindowPresenter(Factories factories,
+                               const PlatformWording& wording = PlatformWording::current(),
+                               QObject* parent = nullptr);
     /// Deletes the windows still open without reporting them closed: the program is ending.
     ~QtWindowPresenter() override;
 
@@ -67,14 +73,20 @@ public:
 
     /// The window of `window` while it exists.
     QWidget* window(AppWindow window) const;
+    /// The notice shown last by a fallback, while it is open.
+    QWidget* notice() const { return notice_.data(); }
 
 private:
     QPointer<QWidget>& slot(AppWindow window);
     QWidget* present(AppWindow window, const WindowFactory& factory);
+    void openAutostartFolder();
+    void showNotice(const QString& text);
 
     Factories factories_;
     std::function<void(AppWindow)> windowClosed_;
+    const PlatformWording& wording_;
     Launcher launcher_;
+    QPointer<QWidget> notice_;
     QPointer<QWidget> legal_;
     QPointer<QWidget> onboarding_;
     QPointer<QWidget> settings_;

@@ -1,6 +1,8 @@
 #include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
@@ -14,39 +16,34 @@
 
 namespace nodwarden::app::FirstRun {
 
-const QString privacyParagraph = QStringLiteral(
-    "Never opens your files. It looks at process command lines and CPU, at the names and "
-    "modification times of your agents' session files, and — only if you grant Accessibility — "
-    "at the on-screen text of the agent apps you enable and of the terminals we support. A "
-    "command line can include a prompt you passed on it, and on-screen text includes whatever is "
-    "visible in that window, your code included: both are matched against status phrases on "
-    "your Mac and discarded on the spot, never stored and never sent. Nothing about your work "
-    "leaves your Mac. There are no analytics or telemetry of any kind: the only network use is "
-    "the update check, which you can turn off in Settings.");
-
-namespace {
-
-const QString accessibilityExplanation = QStringLiteral(
-    "Stayloom reads window titles and visible on-screen text of the agent apps you enable and of "
-    "the terminals it supports, to tell “working” from “done”. Worth knowing what that covers: "
-    "the visible text of an editor or terminal window includes your code. It is matched against "
-    "short status phrases on your Mac and discarded on the spot — never stored, never sent, "
-    "never written to the log. It never opens your files. ");
-
-} // namespace
-
 std::vector<LegalLink> legalLinks(const QString& base) {
     QString root = base;
     while (root.endsWith(u'/')) {
         root.chop(1);
     }
-    return {
-        {QStringLiteral("EULA"), root + QStringLiteral("/eula.html"), QStringLiteral("eulaLink")},
-        {QStringLiteral("Privacy Policy"), root + QStringLiteral("/privacy.html"),
-         QStringLiteral("privacyPolicyLink")},
-        {QStringLiteral("Terms"), root + QStringLiteral("/terms.html"),
-         QStringLiteral("termsLink")},
-    };
+    std::vector<LegalLink> links;
+    for (const LegalDocuments::Document& document : LegalDocuments::all()) {
+        QString address;
+        if (root.isEmpty()) {
+            const QString file = LegalDocuments::localFile(document);
+            address = file.isEmpty() ? LegalDocuments::resourceUrl(document).toString()
+                                     : QUrl::fromLocalFile(file).toString();
+        } else {
+            address = root + u'/' + document.fileName;
+        }
+        links.push_back(
+            {document.text, address, document.objectName, LegalDocuments::resourceUrl(document)});
+    }
+    return links;
+}
+
+QString termsAddress(const QString& base) {
+    for (const LegalLink& link : legalLinks(base)) {
+        if (link.objectName == QLatin1String("termsLink")) {
+            return link.address;
+        }
+    }
+    return {};
 }
 
 std::vector<AgentGroup> agentGroups() {
@@ -77,10 +74,10 @@ GuardSettings withAgentWatched(GuardSettings settings, const std::string& agentI
     return settings;
 }
 
-QString accessibilityDetail(const GuardSettings& settings) {
+QString accessibilityDetail(const GuardSettings& settings, const PlatformWording& wording) {
     const std::vector<AgentProfile> watched = AgentResolver::make(settings).profiles;
-    return accessibilityExplanation +
-           QString::fromStdString(AccessibilityNotice::onboardingNote(watched));
+    return wording.accessibilityExplanation +
+           QString::fromStdString(wording.adapted(AccessibilityNotice::onboardingNote(watched)));
 }
 
 QPixmap symbolPixmap(const QString& symbol, int size, const QColor& color, const QWidget* context) {

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QPixmap>
 #include <QString>
+#include <QUrl>
 
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ class QWidget;
 namespace nodwarden::app {
 
 class AppModel;
+struct PlatformWording;
 
 /// The fixed texts of the terms and first-run windows, and the small mappings from the model's
 /// state to what those windows show.
@@ -25,16 +27,9 @@ namespace FirstRun {
 // MARK: Terms window
 
 inline const QString legalHeading = QStringLiteral("Welcome to Stayloom");
-inline const QString legalSubtitle = QStringLiteral(
-    "Keeps your Mac awake while your AI coding agents work — then lets it sleep when they're "
-    "done.");
+// The subtitle and the two paragraphs name the machine: they are in `PlatformWording`.
 inline const QString privacyTitle = QStringLiteral("Private by design");
-/// The privacy paragraph, ending with the sentence about analytics and the network.
-extern const QString privacyParagraph;
 inline const QString responsibilityTitle = QStringLiteral("Use it responsibly");
-inline const QString responsibilityParagraph = QStringLiteral(
-    "Preventing sleep can add heat and battery use. Don't run a closed-lid Mac under load in a "
-    "bag or enclosed space — you use it at your own risk.");
 inline const QString acceptIntro = QStringLiteral("By clicking “I Agree,” you accept our");
 inline const QString quitLabel = QStringLiteral("Quit");
 inline const QString agreeLabel = QStringLiteral("I Agree");
@@ -45,13 +40,19 @@ struct LegalLink {
     QString address;
     /// The link label's object name.
     QString objectName;
+    /// The copy inside the program, shown in a window of its own.
+    QUrl resource;
 
     bool operator==(const LegalLink&) const = default;
 };
 
-/// "EULA", "Privacy Policy" and "Terms" under `base`; a trailing "/" of `base` is dropped so the
-/// addresses never carry an empty path segment.
+/// "EULA", "Privacy Policy" and "Terms". With an empty `base` (the default build) each address
+/// is a file on this computer, so it opens offline; otherwise it is the page under `base` (a
+/// trailing "/" of `base` is dropped so the addresses never carry an empty path segment).
 std::vector<LegalLink> legalLinks(const QString& base);
+
+/// The address of the terms among `legalLinks(base)`.
+QString termsAddress(const QString& base);
 
 // MARK: First-run window
 
@@ -65,9 +66,6 @@ inline const QString agentsStepDetail = QStringLiteral(
 inline const QString accessibilityStepTitle = QStringLiteral("Grant Accessibility access");
 inline const QString accessGranted = QStringLiteral("Access granted");
 inline const QString grantAccessLabel = QStringLiteral("Grant Access…");
-inline const QString grantAccessHint = QStringLiteral("macOS will ask you to allow Stayloom.");
-inline const QString detectedResult =
-    QStringLiteral("You're set — your Mac stays awake while agents work.");
 inline const QString waitingResult =
     QStringLiteral("Open Claude, Cursor, or another agent and start a task — this check updates "
                    "live every few seconds.");
@@ -92,7 +90,7 @@ GuardSettings withAgentWatched(GuardSettings settings, const std::string& agentI
 
 /// The Accessibility step's detail: the fixed explanation followed by the note for the agents
 /// watched under `settings`.
-QString accessibilityDetail(const GuardSettings& settings);
+QString accessibilityDetail(const GuardSettings& settings, const PlatformWording& wording);
 
 /// `symbol` drawn at `size` device-independent pixels in `color`, for `context`'s screen.
 QPixmap symbolPixmap(const QString& symbol, int size, const QColor& color, const QWidget* context);

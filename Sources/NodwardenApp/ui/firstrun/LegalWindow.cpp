@@ -1,7 +1,9 @@
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
+#include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QCloseEvent>
@@ -64,7 +66,7 @@ QWidget* makePoint(const QString& symbol, const QColor& color, const QString& ti
     return point;
 }
 
-QLabel* makeLink(const FirstRun::LegalLink& link, QWidget* parent) {
+QLabel* makeLink(const FirstRun::LegalLink& link, bool external, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(link.objectName);
     label->setAccessibleName(link.text);
@@ -73,7 +75,7 @@ QLabel* makeLink(const FirstRun::LegalLink& link, QWidget* parent) {
     label->setText(QStringLiteral("<a href=\"%1\">%2</a>")
                        .arg(link.address.toHtmlEscaped(), link.text.toHtmlEscaped()));
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    label->setOpenExternalLinks(true);
+    label->setOpenExternalLinks(external);
     label->setToolTip(link.address);
     return label;
 }
@@ -81,7 +83,9 @@ QLabel* makeLink(const FirstRun::LegalLink& link, QWidget* parent) {
 } // namespace
 
 LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), model_(model) {
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), model_(model),
+      shippedLinks_(websiteBase.isEmpty()) {
+    const PlatformWording& wording = model_.wording();
     setObjectName(QStringLiteral("legalWindow"));
     setWindowTitle(FirstRun::legalHeading);
     setAccessibleName(FirstRun::legalHeading);
@@ -94,8 +98,7 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
     heading->setFont(headingFont);
     heading->setAlignment(Qt::AlignHCenter);
 
-    QLabel* subtitle =
-        makeParagraph(FirstRun::legalSubtitle, QStringLiteral("legalSubtitle"), this);
+    QLabel* subtitle = makeParagraph(wording.legalSubtitle, QStringLiteral("legalSubtitle"), this);
     subtitle->setAlignment(Qt::AlignHCenter);
     subtitle->setForegroundRole(QPalette::PlaceholderText);
 
@@ -111,7 +114,12 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
             links->addWidget(separator);
         }
         first = false;
-        links->addWidget(makeLink(link, this));
+        QLabel* label = makeLink(link, !shippedLinks_, this);
+        if (shippedLinks_) {
+            connect(label, &QLabel::linkActivated, this,
+                    [this, link] { openDocument(link.resource, link.text); });
+        }
+        links->addWidget(label);
     }
     links->addStretch(1);
 
@@ -148,10 +156,10 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
     layout->addWidget(subtitle);
     layout->addSpacing(6);
     layout->addWidget(makePoint(QStringLiteral("lock.shield.fill"), Theme::brandAccent(),
-                                FirstRun::privacyTitle, FirstRun::privacyParagraph,
+                                FirstRun::privacyTitle, wording.privacyParagraph,
                                 QStringLiteral("privacy"), this));
     layout->addWidget(makePoint(QStringLiteral("exclamationmark.triangle.fill"), Theme::orange(),
-                                FirstRun::responsibilityTitle, FirstRun::responsibilityParagraph,
+                                FirstRun::responsibilityTitle, wording.responsibilityParagraph,
                                 QStringLiteral("responsibility"), this));
     layout->addStretch(1);
     layout->addLayout(links);
@@ -170,6 +178,17 @@ void LegalWindow::accept() {
         return;
     }
     model_.acceptLegal();
+}
+
+void LegalWindow::openDocument(const QUrl& resource, const QString& title) {
+    if (documentWindow_.isNull()) {
+        // A window of its own, not a child: the terms window is fixed in size.
+        documentWindow_ = new LegalDocumentWindow(resource, title);
+        documentWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(this, &QObject::destroyed, documentWindow_.data(), &QObject::deleteLater);
+    } else {
+        documentWindow_->showDocument(resource, title);
+    }
 }
 
 void LegalWindow::closeEvent(QCloseEvent* event) {

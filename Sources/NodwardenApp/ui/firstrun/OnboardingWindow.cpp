@@ -1,6 +1,7 @@
 #include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/FirstRunProgressDots.hpp>
 #include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
@@ -206,8 +207,8 @@ QWidget* OnboardingWindow::buildAccessibilityPage() {
     grantButton->setObjectName(QStringLiteral("grantAccessButton"));
     grantButton->setAccessibleName(FirstRun::grantAccessLabel);
     connect(grantButton, &QPushButton::clicked, &model_, &AppModel::requestAccessibilityPermission);
-    QLabel* hint =
-        makeLabel(FirstRun::grantAccessHint, QStringLiteral("grantAccessHint"), grantAccessRow_);
+    QLabel* hint = makeLabel(model_.wording().grantAccessHint, QStringLiteral("grantAccessHint"),
+                             grantAccessRow_);
     hint->setForegroundRole(QPalette::PlaceholderText);
     hint->setFont(scaledFont(font(), 0.9, false));
     auto* grant = new QVBoxLayout(grantAccessRow_);
@@ -236,7 +237,7 @@ QWidget* OnboardingWindow::buildDetectionPage() {
 
     resultIcon_ = new QLabel(page);
     resultIcon_->setObjectName(QStringLiteral("detectionResultIcon"));
-    resultIcon_->setAccessibleName(FirstRun::detectedResult);
+    resultIcon_->setAccessibleName(model_.wording().detectedResult);
     resultIcon_->setPixmap(FirstRun::symbolPixmap(QStringLiteral("checkmark.circle.fill"),
                                                   rowIconSize, Theme::green(), page));
     resultLabel_ = makeLabel(QString(), QStringLiteral("detectionResultLabel"), page);
@@ -350,7 +351,7 @@ void OnboardingWindow::refreshHeader() {
     case 1:
         symbol = QStringLiteral("accessibility");
         title = FirstRun::accessibilityStepTitle;
-        detail = FirstRun::accessibilityDetail(model_.settings());
+        detail = FirstRun::accessibilityDetail(model_.settings(), model_.wording());
         break;
     default: {
         const Onboarding::DetectionHeadline headline = FirstRun::detectionHeadline(model_);
@@ -388,7 +389,7 @@ void OnboardingWindow::refreshDetection() {
     reasonLabel_->setVisible(!model_.statusReason().isEmpty());
     resultIcon_->setVisible(headline.detected);
     setLabelText(resultLabel_,
-                 headline.detected ? FirstRun::detectedResult : FirstRun::waitingResult);
+                 headline.detected ? model_.wording().detectedResult : FirstRun::waitingResult);
 }
 
 void OnboardingWindow::refreshLaunchAtLogin() {

@@ -1,6 +1,7 @@
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelFooter.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelHero.hpp>
@@ -24,7 +25,7 @@ StatusPanel::StatusPanel(AppModel& model, PanelClock clock, QWidget* parent)
     modePicker_ = new ModePicker(model, this);
     lidClosedBanner_ = new WarningRow(QStringLiteral("lidClosedWarningBanner"), false, this);
     staleSleepRow_ = new WarningRow(QStringLiteral("staleSleepWarningRow"), true, this);
-    staleSleepRow_->setTexts(QString::fromUtf8(staleSleepTitle), QString::fromUtf8(staleSleepHint));
+    staleSleepRow_->setTexts(model_.wording().staleSleepTitle, QString::fromUtf8(staleSleepHint));
     impactBand_ = new ImpactBand(model, clock, this);
     agents_ = new AgentsSection(model, this);
     infoStrip_ = new InfoStrip(model, this);

@@ -1,9 +1,12 @@
 #include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/theme/Icons.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/theme/DesktopEntryIcon.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
+#include <NodwardenLinux/LinuxAppIdentity.hpp>
 
 #include <QHBoxLayout>
 #include <QImage>
@@ -46,6 +49,17 @@ std::optional<QIcon> applicationIcon(const std::string& bundleID) {
             icon = std::move(themed);
         }
     }
+    // On Linux an installed application's desktop entry names the icon the desktop shows for
+    // it; the entry's id is the identifier itself or one of the Linux names known for it.
+    if (!icon) {
+        icon = desktopEntryIcon(name);
+    }
+    for (const std::string& linuxName : linuxplatform::linuxNamesForBundleID(bundleID)) {
+        if (icon) {
+            break;
+        }
+        icon = desktopEntryIcon(QString::fromStdString(linuxName));
+    }
     cache.emplace(bundleID, icon);
     return icon;
 }
@@ -53,7 +67,8 @@ std::optional<QIcon> applicationIcon(const std::string& bundleID) {
 StatePill::StatePill(const QString& text, bool working, QWidget* parent)
     : QLabel(text, parent), working_(working) {
     nameWidget(*this, QStringLiteral("agentStatePill"), text);
-    const QColor foreground = working ? Theme::green() : Theme::secondaryText(palette());
+    const QColor foreground =
+        working ? Theme::textTone(Theme::green(), palette()) : Theme::secondaryText(palette());
     const QColor background = Theme::withOpacity(working ? Theme::green() : Theme::gray(), 0.16);
     QFont pillFont = font();
     if (pillFont.pointSizeF() > 0) {
@@ -85,7 +100,7 @@ AgentRowView::AgentRowView(const AgentStatusRow& row, QWidget* parent)
                 : symbolIcon(QString::fromStdString(row.symbol),
                              row.isWorking ? Theme::green() : Theme::secondaryText(palette()));
     icon->setPixmap(shown.pixmap(QSize(agentIconSize, agentIconSize)));
-    icon->setAccessibleName(showsApplicationIcon_ ? name : QString::fromStdString(row.symbol));
+    icon->setAccessibleName(name);
 
     auto* title = new ElidedLabel(this);
     title->setObjectName(QStringLiteral("agentName"));
@@ -161,7 +176,7 @@ void AgentsSection::refresh() {
     const auto warning = model_.accessibilityWarning();
     accessibilityRow_->setVisible(warning.has_value());
     if (warning) {
-        accessibilityRow_->setTexts(*warning, QString::fromUtf8(accessibilityHint));
+        accessibilityRow_->setTexts(*warning, model_.wording().accessibilityHint);
     }
 }
 

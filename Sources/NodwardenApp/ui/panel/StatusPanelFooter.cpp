@@ -1,8 +1,8 @@
 #include <NodwardenApp/ui/panel/StatusPanelFooter.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>
@@ -71,11 +71,11 @@ void InfoStrip::refresh() {
     show(power_,
          model_.isOnACPower() ? QStringLiteral("powerplug.fill") : QStringLiteral("battery.100"),
          percent ? QString::number(*percent) + QLatin1Char('%') : QStringLiteral("—"),
-         model_.isBatteryWarning() ? Theme::orange() : secondary);
+         model_.isBatteryWarning() ? Theme::textTone(Theme::orange(), palette()) : secondary);
     const bool blocked = model_.sleepPreventionEnabled();
     show(sleep_, QStringLiteral("powersleep"),
          blocked ? QStringLiteral("Blocked") : QStringLiteral("Normal"),
-         blocked ? Theme::green() : secondary);
+         blocked ? Theme::textTone(Theme::green(), palette()) : secondary);
     show(lid_, QStringLiteral("laptopcomputer"), model_.lidDescription(), secondary);
 }
 

@@ -29,13 +29,14 @@ public:
         nameWidget(*this, QStringLiteral("heroGlyph"), QString());
     }
 
-    void setGlyph(const QString& glyph, const QColor& color) {
+    /// `spoken` is what a screen reader says for the circle, never the symbol's name.
+    void setGlyph(const QString& glyph, const QColor& color, const QString& spoken) {
+        setAccessibleName(spoken);
         if (glyph == glyph_ && color == color_) {
             return;
         }
         glyph_ = glyph;
         color_ = color;
-        setAccessibleName(glyph);
         update();
     }
 
@@ -103,8 +104,8 @@ HeroView::HeroView(AppModel& model, PanelClock clock, QWidget* parent)
 void HeroView::refresh() {
     const GuardStatus status = model_.status();
     const QColor color = Theme::statusColor(status);
-    circle_->setGlyph(model_.heroGlyph(), color);
     const QString title = panelText(displayName(status));
+    circle_->setGlyph(model_.heroGlyph(), color, QStringLiteral("Status: ") + title.toLower());
     if (statusLabel_->text() != title) {
         statusLabel_->setText(title);
     }
@@ -112,7 +113,7 @@ void HeroView::refresh() {
         reasonLabel_->setText(model_.statusReason());
     }
     reasonLabel_->setVisible(!model_.statusReason().isEmpty());
-    setTextColor(*elapsedLabel_, color);
+    setTextColor(*elapsedLabel_, Theme::textTone(color, palette()));
     refreshElapsed();
 }
 

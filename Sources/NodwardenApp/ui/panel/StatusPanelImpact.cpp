@@ -1,6 +1,7 @@
 #include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
@@ -51,8 +52,7 @@ ImpactBand::ImpactBand(AppModel& model, PanelClock clock, QWidget* parent)
     {
         auto* layout = rowLayout(emptyState_);
         layout->addWidget(new SymbolLabel(QString::fromLatin1(cupMarkSymbol), 20, amber, this));
-        auto* text = new QLabel(
-            QStringLiteral("Your Mac's work log starts now — keep an agent running."), this);
+        auto* text = new QLabel(model_.wording().impactEmptyLine, this);
         text->setObjectName(QStringLiteral("impactEmptyText"));
         text->setWordWrap(true);
         layout->addWidget(text, 1);

@@ -29,14 +29,10 @@ private:
     QLabel* hint_;
 };
 
-/// The title of the stale sleep-block row.
-inline constexpr const char* staleSleepTitle =
-    "Your Mac can't sleep — something left system sleep disabled.";
+// The stale sleep-block row's title and the Accessibility row's hint name the machine: they
+// are in `PlatformWording`.
 /// The second line of the stale sleep-block row.
 inline constexpr const char* staleSleepHint =
     "Click to restore normal sleep (asks for your password once).";
-/// The second line of the Accessibility warning row.
-inline constexpr const char* accessibilityHint =
-    "Click to grant access — System Settings → Privacy & Security → Accessibility.";
 
 } // namespace nodwarden::app

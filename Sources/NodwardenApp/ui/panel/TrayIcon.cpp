@@ -1,8 +1,8 @@
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QCloseEvent>

@@ -4,6 +4,7 @@
 #include "SettingsWidgets.hpp"
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -76,9 +77,7 @@ SettingsAdvancedTab::SettingsAdvancedTab(AppModel& model, const SettingsDesktopH
     connect(restore, &QPushButton::clicked, this, [this] { model_.emergencyRestore(); });
     emergency->content()->addWidget(restore);
     emergency->content()->addWidget(SettingsUi::note(
-        QStringLiteral("Runs the app restore path for pmset disablesleep 0 and stops the tracked "
-                       "caffeinate process."),
-        QStringLiteral("emergencyRestoreNote"), emergency));
+        model_.wording().emergencyRestoreNote, QStringLiteral("emergencyRestoreNote"), emergency));
     layout->addWidget(emergency);
     layout->addStretch();
 }

@@ -1,14 +1,15 @@
 #include "SettingsGeneralTab.hpp"
 
-#include <NodwardenApp/ui/theme/Icons.hpp>
 #include "SettingsDesktopHooks.hpp"
 #include "SettingsEditing.hpp"
 #include "SettingsStyle.hpp"
 #include "SettingsWidgets.hpp"
+#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -102,8 +103,16 @@ QWidget* SettingsGeneralTab::buildHeader() {
 QWidget* SettingsGeneralTab::buildUpdatesBox() {
     auto* box = new SettingsBox(QStringLiteral("Updates"), QStringLiteral("arrow.down.circle"),
                                 QStringLiteral("updatesBox"), this);
-    // This build carries no update feed, so the updater never starts: its controls stay visible
-    // for orientation but cannot be used, and a line says why.
+    // This build carries no update feed, so the updater never starts. Where the platform's builds
+    // update themselves its controls stay visible for orientation but cannot be used; elsewhere
+    // the system's packages update the program and only that is said.
+    if (!model_.wording().updatesItself) {
+        box->content()->addWidget(SettingsUi::note(
+            QStringLiteral(
+                "This build has no update feed; it is updated with the system's packages."),
+            QStringLiteral("noUpdateFeedNote"), box));
+        return box;
+    }
     QCheckBox* autoCheck = SettingsUi::checkBox(QStringLiteral("Automatically check for updates"),
                                                 QStringLiteral("autoCheckUpdatesCheckBox"), box);
     autoCheck->setEnabled(false);
@@ -116,10 +125,8 @@ QWidget* SettingsGeneralTab::buildUpdatesBox() {
     row->addStretch();
     box->content()->addLayout(row);
     const QString domain = QUrl(qs(BuildInfo::websiteBaseURL)).host();
-    box->content()->addWidget(SettingsUi::note(
-        QStringLiteral("Updates are downloaded from ") + domain +
-            QStringLiteral(" and installed with one click. The check sends no personal data."),
-        QStringLiteral("updatesNote"), box));
+    box->content()->addWidget(SettingsUi::note(model_.wording().updatesNote.arg(domain),
+                                               QStringLiteral("updatesNote"), box));
     box->content()->addWidget(SettingsUi::note(
         QStringLiteral("This build has no update feed; it is updated with the system's packages."),
         QStringLiteral("noUpdateFeedNote"), box));
@@ -198,7 +205,7 @@ QWidget* SettingsGeneralTab::buildStartupBox() {
     });
     launchRow->addWidget(launchAtLogin_);
     launchRow->addStretch();
-    QPushButton* openLoginItems = SettingsUi::button(QStringLiteral("Open Login Items…"),
+    QPushButton* openLoginItems = SettingsUi::button(model_.wording().openLoginItemsLabel,
                                                      QStringLiteral("openLoginItemsButton"), box);
     connect(openLoginItems, &QPushButton::clicked, this, [this] {
         if (hooks_.openLoginItems) {
@@ -223,11 +230,8 @@ QWidget* SettingsGeneralTab::buildStartupBox() {
         commitEdit([on](GuardSettings& settings) { settings.letDisplaySleep = on; });
     });
     content->addWidget(letDisplaySleep_);
-    content->addWidget(SettingsUi::note(
-        QStringLiteral("On, your screens go dark on their own while Stayloom keeps the Mac itself "
-                       "awake for your agents — for overnight runs with external monitors you'd "
-                       "rather not leave lit. Off (the default), the display stays on too."),
-        QStringLiteral("letDisplaySleepHelp"), box));
+    content->addWidget(SettingsUi::note(model_.wording().letDisplaySleepHelp,
+                                        QStringLiteral("letDisplaySleepHelp"), box));
 
     lidClosed_ = SettingsUi::checkBox(QStringLiteral("Keep awake with the lid closed"),
                                       QStringLiteral("keepAwakeWithLidClosedCheckBox"), box);
@@ -235,17 +239,11 @@ QWidget* SettingsGeneralTab::buildStartupBox() {
         commitEdit([on](GuardSettings& settings) { settings.keepAwakeWithLidClosed = on; });
     });
     content->addWidget(lidClosed_);
-    content->addWidget(SettingsUi::note(
-        QStringLiteral("You don't need to turn this on. Stayloom already keeps your Mac awake for "
-                       "your agents whenever the lid is open — automatically, and without ever "
-                       "asking for a password. Switch it on only if you want your agents to keep "
-                       "running with the lid closed; macOS will ask for your password once."),
-        QStringLiteral("keepAwakeWithLidClosedHelp"), box));
+    content->addWidget(SettingsUi::note(model_.wording().lidClosedHelp,
+                                        QStringLiteral("keepAwakeWithLidClosedHelp"), box));
     QLabel* heat = nullptr;
     content->addWidget(warningLine(QStringLiteral("lidClosedHeatWarning"), heat, box));
-    heat->setText(QStringLiteral("A closed lid under heavy work with no external cooling can "
-                                 "overheat your Mac — don't leave it running in a bag or a closed "
-                                 "space."));
+    heat->setText(model_.wording().lidClosedHeatWarning);
     heat->setAccessibleName(heat->text());
     startupWarning_ = SettingsUi::note(QString(), QStringLiteral("startupLidClosedWarning"), box);
     SettingsStyle::makeWarning(*startupWarning_);

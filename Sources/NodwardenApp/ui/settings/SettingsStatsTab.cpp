@@ -3,11 +3,12 @@
 #include "SettingsEditing.hpp"
 #include "SettingsStyle.hpp"
 #include "SettingsWidgets.hpp"
-#include <NodwardenApp/ui/theme/Theme.hpp>
 #include "TrendChart.hpp"
+#include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -135,10 +136,8 @@ void SettingsStatsTab::buildEmptyBox() {
                                 QStringLiteral("statsEmptyBox"), this);
     emptyBox_->content()->addWidget(semibold(SettingsUi::label(
         QStringLiteral("No saved sessions yet"), QStringLiteral("statsEmptyTitle"), emptyBox_)));
-    emptyBox_->content()->addWidget(SettingsUi::note(
-        QStringLiteral("Once Stayloom keeps your Mac awake for real agent work with the lid "
-                       "closed, the time saved shows up here."),
-        QStringLiteral("statsEmptyNote"), emptyBox_));
+    emptyBox_->content()->addWidget(SettingsUi::note(model_.wording().statsEmptyNote,
+                                                     QStringLiteral("statsEmptyNote"), emptyBox_));
     layout_->addWidget(emptyBox_);
 }
 
@@ -216,8 +215,7 @@ void SettingsStatsTab::buildResetBox() {
     row->addStretch();
     box->content()->addLayout(row);
     box->content()->addWidget(
-        SettingsUi::note(QStringLiteral("Stats are stored only on this Mac and never leave it."),
-                         QStringLiteral("resetStatsNote"), box));
+        SettingsUi::note(model_.wording().statsStoredNote, QStringLiteral("resetStatsNote"), box));
     layout_->addWidget(box);
 }
 

@@ -32,7 +32,7 @@ void makeSecondary(QWidget& widget) {
 
 void makeWarning(QWidget& widget) {
     QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, Theme::orange());
+    palette.setColor(QPalette::WindowText, Theme::textTone(Theme::orange(), palette));
     widget.setPalette(palette);
 }
 

@@ -96,7 +96,8 @@ void SettingsBox::setSymbol(const QString& symbolName, const QColor& color) {
     symbolColor_ = color;
     icon_->setVisible(!symbolName.isEmpty());
     icon_->setPixmap(SettingsStyle::symbolIcon(symbolName, color).pixmap(16, 16));
-    icon_->setAccessibleName(symbolName);
+    // Decorative: the box's title already says what the icon shows.
+    icon_->setAccessibleName(QString());
 }
 
 PercentageSliderRow::PercentageSliderRow(const QString& title, const QString& help,
@@ -192,7 +193,8 @@ QLabel* symbol(const QString& symbolName, QWidget* parent, int size, const QColo
     auto* result = new QLabel(parent);
     result->setPixmap(SettingsStyle::symbolIcon(symbolName, color).pixmap(size, size));
     result->setFixedSize(size, size);
-    result->setAccessibleName(symbolName);
+    // Decorative unless the caller names it; a symbol's name means nothing read aloud.
+    result->setAccessibleName(QString());
     return result;
 }
 

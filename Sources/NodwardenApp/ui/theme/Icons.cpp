@@ -190,6 +190,14 @@ QStringList themeIconNames(const QString& symbolName) {
     return names;
 }
 
+QIcon programIcon(bool symbolic) {
+    detail::ensureIconResource();
+    const QString name = symbolic ? QStringLiteral("org.stayloom.Stayloom-symbolic")
+                                  : QStringLiteral("org.stayloom.Stayloom");
+    return QIcon::fromTheme(name, QIcon(QStringLiteral(":/icons/hicolor/scalable/apps/") + name +
+                                        QStringLiteral(".svg")));
+}
+
 QStringList mappedSymbolNames() {
     QStringList names;
     for (const ThemeMapping& mapping : themeTable()) {

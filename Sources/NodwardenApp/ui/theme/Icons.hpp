@@ -31,4 +31,8 @@ QStringList themeIconNames(const QString& symbolName);
 /// Every symbol name the table maps, in table order.
 QStringList mappedSymbolNames();
 
+/// The program's own icon ("org.stayloom.Stayloom", or its "-symbolic" variant for the tray):
+/// the installed theme's copy when there is one, else the copy shipped inside the program.
+QIcon programIcon(bool symbolic = false);
+
 } // namespace nodwarden::app

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 
 namespace nodwarden::app::Theme {
 
@@ -66,6 +67,50 @@ QColor secondaryText(const QPalette& palette) {
     return QColor::fromRgbF((2 * text.redF() + background.redF()) / 3,
                             (2 * text.greenF() + background.greenF()) / 3,
                             (2 * text.blueF() + background.blueF()) / 3);
+}
+
+namespace {
+
+double channelLuminance(double value) {
+    return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+}
+
+double luminance(const QColor& color) {
+    const QColor rgb = color.toRgb();
+    return 0.2126 * channelLuminance(rgb.redF()) + 0.7152 * channelLuminance(rgb.greenF()) +
+           0.0722 * channelLuminance(rgb.blueF());
+}
+
+QColor over(const QColor& top, double opacity, const QColor& bottom) {
+    const auto mix = [opacity](double a, double b) { return a * opacity + b * (1 - opacity); };
+    return QColor::fromRgbF(float(mix(top.redF(), bottom.redF())),
+                            float(mix(top.greenF(), bottom.greenF())),
+                            float(mix(top.blueF(), bottom.blueF())));
+}
+
+} // namespace
+
+double contrastRatio(const QColor& first, const QColor& second) {
+    const double a = luminance(first);
+    const double b = luminance(second);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QColor textTone(const QColor& tone, const QPalette& palette) {
+    const QColor window = palette.color(QPalette::Window);
+    const QColor tinted = over(tone, strongestTint, window);
+    const bool dark = isDark(palette);
+    const auto readable = [&](const QColor& color) {
+        return contrastRatio(color, window) >= minimumTextContrast &&
+               contrastRatio(color, tinted) >= minimumTextContrast;
+    };
+    // Lightness in small steps keeps the hue: a darker orange still reads as orange.
+    QColor color = tone.toHsl();
+    for (int step = 0; step < 100 && !readable(color); ++step) {
+        const int lightness = std::clamp(color.lightness() + (dark ? 3 : -3), 0, 255);
+        color.setHsl(color.hslHue(), color.hslSaturation(), lightness);
+    }
+    return color.toRgb();
 }
 
 QColor impactSaved(bool dark) {

@@ -35,6 +35,22 @@ bool isDark(const QPalette& palette);
 /// Secondary text: the palette's text colour, faded towards its background.
 QColor secondaryText(const QPalette& palette);
 
+/// The contrast ratio of two colours as the accessibility guidelines define it: from 1 (the same
+/// luminance) to 21 (black on white). Transparency is ignored.
+double contrastRatio(const QColor& first, const QColor& second);
+
+/// The least contrast small text keeps against its background (the guidelines' AA level).
+inline constexpr double minimumTextContrast = 4.5;
+
+/// The strongest background a tinted text sits on: pills and banners lay `tone` at up to this
+/// opacity over the window.
+inline constexpr double strongestTint = 0.22;
+
+/// `tone` as a text colour for `palette`: the same hue, darkened on a light window or lightened
+/// on a dark one until it reaches `minimumTextContrast` against the window and against the
+/// window tinted with `tone` at `strongestTint`.
+QColor textTone(const QColor& tone, const QPalette& palette);
+
 /// The chart colour of protected ("truly saved") time, in the light or dark variant.
 QColor impactSaved(bool dark);
 /// The chart colour of kept-awake ("kept working") time, in the light or dark variant.

@@ -1,0 +1,206 @@
+#include <NodwardenApp/model/PlatformWording.hpp>
+
+#include <NodwardenCore/Notices.hpp>
+
+namespace nodwarden::app {
+
+namespace {
+
+PlatformWording makeMacOS() {
+    PlatformWording w;
+    w.legalVersion =
+        QString::fromUtf8(Legal::currentVersion.data(), qsizetype(Legal::currentVersion.size()));
+    w.legalSubtitle = QStringLiteral(
+        "Keeps your Mac awake while your AI coding agents work — then lets it sleep when they're "
+        "done.");
+    w.privacyParagraph = QStringLiteral(
+        "Never opens your files. It looks at process command lines and CPU, at the names and "
+        "modification times of your agents' session files, and — only if you grant "
+        "Accessibility — at the on-screen text of the agent apps you enable and of the terminals "
+        "we support. A command line can include a prompt you passed on it, and on-screen text "
+        "includes whatever is visible in that window, your code included: both are matched "
+        "against status phrases on your Mac and discarded on the spot, never stored and never "
+        "sent. Nothing about your work leaves your Mac. There are no analytics or telemetry of "
+        "any kind: the only network use is the update check, which you can turn off in "
+        "Settings.");
+    w.responsibilityParagraph = QStringLiteral(
+        "Preventing sleep can add heat and battery use. Don't run a closed-lid Mac under load in "
+        "a bag or enclosed space — you use it at your own risk.");
+    w.accessibilityExplanation = QStringLiteral(
+        "Stayloom reads window titles and visible on-screen text of the agent apps you enable and "
+        "of the terminals it supports, to tell “working” from “done”. Worth knowing what that "
+        "covers: the visible text of an editor or terminal window includes your code. It is "
+        "matched against short status phrases on your Mac and discarded on the spot — never "
+        "stored, never sent, never written to the log. It never opens your files. ");
+    w.grantAccessHint = QStringLiteral("macOS will ask you to allow Stayloom.");
+    w.detectedResult = QStringLiteral("You're set — your Mac stays awake while agents work.");
+    w.openLoginItemsLabel = QStringLiteral("Open Login Items…");
+    w.launchApprovalMessage = QStringLiteral(
+        "Approve “Stayloom” in System Settings → General → Login Items so it starts on the next "
+        "restart.");
+    w.launchBlockedPrefix = QStringLiteral("macOS blocked launch at login (");
+    w.launchBlockedSuffix =
+        QStringLiteral("). This usually clears once the app is signed/notarized.");
+    w.launchNotActiveMessage = QStringLiteral(
+        "Launch at login isn’t active yet. Try approving it in System Settings → General → Login "
+        "Items.");
+    w.updatesItself = true;
+    w.updatesNote = QStringLiteral("Updates are downloaded from %1 and installed with one click. "
+                                   "The check sends no personal data.");
+    w.letDisplaySleepHelp = QStringLiteral(
+        "On, your screens go dark on their own while Stayloom keeps the Mac itself awake for your "
+        "agents — for overnight runs with external monitors you'd rather not leave lit. Off (the "
+        "default), the display stays on too.");
+    w.lidClosedHelp = QStringLiteral(
+        "You don't need to turn this on. Stayloom already keeps your Mac awake for your agents "
+        "whenever the lid is open — automatically, and without ever asking for a password. Switch "
+        "it on only if you want your agents to keep running with the lid closed; macOS will ask "
+        "for your password once.");
+    w.lidClosedHeatWarning = QStringLiteral(
+        "A closed lid under heavy work with no external cooling can overheat your Mac — don't "
+        "leave it running in a bag or a closed space.");
+    w.statsEmptyNote = QStringLiteral("Once Stayloom keeps your Mac awake for real agent work "
+                                      "with the lid closed, the time saved shows up here.");
+    w.statsStoredNote = QStringLiteral("Stats are stored only on this Mac and never leave it.");
+    w.emergencyRestoreNote = QStringLiteral(
+        "Runs the app restore path for pmset disablesleep 0 and stops the tracked caffeinate "
+        "process.");
+    w.impactEmptyLine = QStringLiteral("Your Mac's work log starts now — keep an agent running.");
+    w.staleSleepTitle =
+        QStringLiteral("Your Mac can't sleep — something left system sleep disabled.");
+    w.accessibilityHint = QStringLiteral(
+        "Click to grant access — System Settings → Privacy & Security → Accessibility.");
+    w.lidClosedWarning = QStringLiteral(
+        "Lid-closed protection is NOT active — macOS needs your admin password. Your Mac stays "
+        "awake only while the lid is open. Turn “Keep awake with the lid closed” off and on in "
+        "Settings, then approve the prompt.");
+    w.loginItemsOpened = QStringLiteral("Opened Login Items.");
+    w.loginItemsNotOpened = QStringLiteral("Could not open Login Items.");
+    w.accessibilitySwitchedOn = QStringLiteral("macOS will ask you to allow Stayloom.");
+    return w;
+}
+
+PlatformWording makeLinux() {
+    PlatformWording w;
+    // 1.7: the privacy text now names the agents' status records and terminal panes it reads.
+    w.legalVersion = QStringLiteral("1.7");
+    w.legalSubtitle = QStringLiteral(
+        "Keeps this computer awake while your AI coding agents work — then lets it sleep when "
+        "they're done.");
+    w.privacyParagraph = QStringLiteral(
+        "Never opens your own files. On this computer it reads: the command lines and CPU use of "
+        "running programs; the names and modification times of your agents' session files; the "
+        "status fields and record kinds — never the messages — of the agents' own status records "
+        "(Claude Code's sessions/<pid>.json, Copilot's open-sessions-state.json, the newest Codex "
+        "rollout, Gemini's and Qwen's chat records, OpenCode's database); the visible text of "
+        "tmux panes; and — only if your desktop's accessibility support is on — the on-screen "
+        "text of the agent apps you enable and of the terminals we support. A command line can "
+        "include a prompt you passed on it, and pane and on-screen text include whatever is "
+        "visible, your code included: all of it is matched against status phrases on this "
+        "computer and discarded on the spot, never stored and never sent. Nothing about your work "
+        "leaves this computer. There are no analytics or telemetry of any kind, and this build "
+        "makes no network connections at all.");
+    w.responsibilityParagraph = QStringLiteral(
+        "Preventing sleep can add heat and battery use. Don't run a closed laptop under load in "
+        "a bag or enclosed space — you use it at your own risk.");
+    w.accessibilityExplanation = QStringLiteral(
+        "Stayloom reads window titles and visible on-screen text of the agent apps you enable and "
+        "of the terminals it supports, to tell “working” from “done”. Worth knowing what that "
+        "covers: the visible text of an editor or terminal window includes your code. It is "
+        "matched against short status phrases on this computer and discarded on the spot — never "
+        "stored, never sent, never written to the log. It never opens your files. ");
+    w.grantAccessHint = QStringLiteral(
+        "Stayloom switches on your desktop's accessibility support and opens its settings where "
+        "it can.");
+    w.detectedResult = QStringLiteral("You're set — this computer stays awake while agents work.");
+    w.openLoginItemsLabel = QStringLiteral("Open Autostart Folder…");
+    w.launchApprovalMessage = QStringLiteral(
+        "Allow “Stayloom” in your desktop's startup applications so it starts at your next "
+        "login.");
+    w.launchBlockedPrefix = QStringLiteral("The autostart entry could not be written (");
+    w.launchBlockedSuffix =
+        QStringLiteral("). Check that ~/.config/autostart exists and is yours to write.");
+    w.launchNotActiveMessage = QStringLiteral(
+        "Launch at login isn’t active yet. Check the Stayloom entry in your desktop's startup "
+        "applications (~/.config/autostart).");
+    w.letDisplaySleepHelp = QStringLiteral(
+        "On, your screens go dark on their own while Stayloom keeps the computer itself awake for "
+        "your agents — for overnight runs with external monitors you'd rather not leave lit. Off "
+        "(the default), the display stays on too.");
+    w.lidClosedHelp = QStringLiteral(
+        "You don't need to turn this on. Stayloom already keeps this computer awake for your "
+        "agents whenever the lid is open — automatically, and without ever asking for a "
+        "password. Switch it on only if you want your agents to keep running with the lid "
+        "closed; your system will ask for your password once.");
+    w.lidClosedHeatWarning = QStringLiteral(
+        "A closed lid under heavy work with no external cooling can overheat this computer — "
+        "don't leave it running in a bag or a closed space.");
+    w.statsEmptyNote = QStringLiteral("Once Stayloom keeps this computer awake for real agent "
+                                      "work with the lid closed, the time saved shows up here.");
+    w.statsStoredNote =
+        QStringLiteral("Stats are stored only on this computer and never leave it.");
+    w.emergencyRestoreNote = QStringLiteral(
+        "Runs the app restore path for the sleep switch (stayloom-sleep-switch enable) and stops "
+        "the tracked caffeinate process.");
+    w.impactEmptyLine =
+        QStringLiteral("This computer's work log starts now — keep an agent running.");
+    w.staleSleepTitle =
+        QStringLiteral("This computer can't sleep — something left system sleep disabled.");
+    w.accessibilityHint = QStringLiteral(
+        "Click to turn on accessibility support — your desktop's Accessibility settings.");
+    w.lidClosedWarning = QStringLiteral(
+        "Lid-closed protection is NOT active — the sleep switch needs your admin password. This "
+        "computer stays awake only while the lid is open. Turn “Keep awake with the lid closed” "
+        "off and on in Settings, then approve the prompt.");
+    w.loginItemsOpened = QStringLiteral(
+        "Opened your autostart folder (%1). Stayloom starts at login from its entry there; "
+        "“Launch at login” adds or removes it.");
+    w.loginItemsNotOpened = QStringLiteral(
+        "No program on this desktop could open %1. Stayloom starts at login from its entry in "
+        "that folder; “Launch at login” adds or removes it.");
+    w.accessibilitySwitchedOn = QStringLiteral(
+        "Stayloom switched on the desktop's accessibility support. This desktop has no settings "
+        "page Stayloom can open: if agent apps still show no text, turn on “Assistive "
+        "Technologies” (or “Accessibility”) in your desktop's settings and restart those apps.");
+    w.libraryPhrases = {
+        {"keep your Mac awake", "keep this computer awake"},
+        {"so the Mac can cool down", "so this computer can cool down"},
+    };
+    return w;
+}
+
+} // namespace
+
+std::string PlatformWording::adapted(std::string text) const {
+    for (const auto& [phrase, replacement] : libraryPhrases) {
+        for (auto at = text.find(phrase); at != std::string::npos;
+             at = text.find(phrase, at + replacement.size())) {
+            text.replace(at, phrase.size(), replacement);
+        }
+    }
+    return text;
+}
+
+QString PlatformWording::adapted(const QString& text) const {
+    return libraryPhrases.empty() ? text : QString::fromStdString(adapted(text.toStdString()));
+}
+
+const PlatformWording& PlatformWording::macOS() {
+    static const PlatformWording wording = makeMacOS();
+    return wording;
+}
+
+const PlatformWording& PlatformWording::linuxDesktop() {
+    static const PlatformWording wording = makeLinux();
+    return wording;
+}
+
+const PlatformWording& PlatformWording::current() {
+#if defined(__APPLE__)
+    return macOS();
+#else
+    return linuxDesktop();
+#endif
+}
+
+} // namespace nodwarden::app

@@ -1,0 +1,80 @@
+#include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+// Outside any namespace, as the resource's initialiser is declared there.
+static void initialiseLegalResource() {
+    Q_INIT_RESOURCE(legal);
+}
+
+namespace nodwarden::app::LegalDocuments {
+
+namespace {
+
+void ensureResource() {
+    static const bool once = (initialiseLegalResource(), true);
+    (void)once;
+}
+
+QByteArray resourceBytes(const Document& document) {
+    ensureResource();
+    QFile file(QStringLiteral(":/legal/") + document.fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+const std::vector<Document>& all() {
+    static const std::vector<Document> documents = {
+        {QStringLiteral("EULA"), QStringLiteral("eula.html"), QStringLiteral("eulaLink")},
+        {QStringLiteral("Privacy Policy"), QStringLiteral("privacy.html"),
+         QStringLiteral("privacyPolicyLink")},
+        {QStringLiteral("Terms"), QStringLiteral("terms.html"), QStringLiteral("termsLink")},
+    };
+    return documents;
+}
+
+QUrl resourceUrl(const Document& document) {
+    ensureResource();
+    return QUrl(QStringLiteral("qrc:/legal/") + document.fileName);
+}
+
+QString html(const Document& document) {
+    return QString::fromUtf8(resourceBytes(document));
+}
+
+QString localFile(const Document& document) {
+    const QString relative = QStringLiteral("stayloom/legal/") + document.fileName;
+    const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation, relative);
+    if (!installed.isEmpty()) {
+        return installed;
+    }
+    const QByteArray shipped = resourceBytes(document);
+    if (shipped.isEmpty()) {
+        return {};
+    }
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                           QStringLiteral("/stayloom/legal");
+    const QString path = folder + u'/' + document.fileName;
+    // Rewritten only when this build's text differs, so a reader never sees a half-written copy
+    // of the same text and an older build's copy is replaced.
+    if (fileBytes(path) == shipped) {
+        return path;
+    }
+    QSaveFile copy(path);
+    if (!QDir().mkpath(folder) || !copy.open(QIODevice::WriteOnly) ||
+        copy.write(shipped) != shipped.size() || !copy.commit()) {
+        return {};
+    }
+    return path;
+}
+
+} // namespace nodwarden::app::LegalDocuments
