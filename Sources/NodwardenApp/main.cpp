@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <csignal>
 #include <cstdio>
@@ -53,6 +54,8 @@ void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Stayloom"));
     QCoreApplication::setApplicationName(QStringLiteral("Stayloom"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
+    // Wayland compositors find the window's icon and name through the installed desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.stayloom.Stayloom"));
 }
 
 void print(std::FILE* stream, const QString& text) {
