@@ -9,7 +9,6 @@
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
 
 #include <QHBoxLayout>
-#include <QImage>
 #include <QPixmap>
 #include <QVBoxLayout>
 
@@ -22,18 +21,6 @@ namespace {
 
 constexpr int agentIconSize = 20;
 
-bool rendersVisibly(const QIcon& icon) {
-    const QImage image = icon.pixmap(QSize(agentIconSize, agentIconSize)).toImage();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(image.pixel(x, y)) > 0) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 std::optional<QIcon> applicationIcon(const std::string& bundleID) {
@@ -45,7 +32,7 @@ std::optional<QIcon> applicationIcon(const std::string& bundleID) {
     const QString name = QString::fromStdString(bundleID);
     if (!name.isEmpty() && QIcon::hasThemeIcon(name)) {
         QIcon themed = QIcon::fromTheme(name);
-        if (rendersVisibly(themed)) {
+        if (iconDrawsSomething(themed, agentIconSize)) {
             icon = std::move(themed);
         }
     }

@@ -1,8 +1,8 @@
 #include <NodwardenApp/ui/theme/DesktopEntryIcon.hpp>
+#include <NodwardenApp/ui/theme/Icons.hpp>
 
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QStandardPaths>
 #include <QTextStream>
 
@@ -29,18 +29,6 @@ QString iconKey(const QString& path) {
     return {};
 }
 
-bool drawsSomething(const QIcon& icon) {
-    const QImage image = icon.pixmap(QSize(20, 20)).toImage();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(image.pixel(x, y)) > 0) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 std::optional<QIcon> desktopEntryIcon(const QString& applicationID) {
@@ -62,7 +50,7 @@ std::optional<QIcon> desktopEntryIcon(const QString& applicationID) {
     } else if (QIcon::hasThemeIcon(key)) {
         icon = QIcon::fromTheme(key);
     }
-    if (icon.isNull() || !drawsSomething(icon)) {
+    if (icon.isNull() || !iconDrawsSomething(icon, 20)) {
         return std::nullopt;
     }
     return icon;

@@ -206,4 +206,8 @@ QStringList mappedSymbolNames() {
     return names;
 }
 
+bool iconDrawsSomething(const QIcon& icon, int size) {
+    return hasVisiblePixels(icon.pixmap(QSize(size, size)).toImage());
+}
+
 } // namespace nodwarden::app

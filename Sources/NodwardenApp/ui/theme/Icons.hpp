@@ -35,4 +35,8 @@ QStringList mappedSymbolNames();
 /// the installed theme's copy when there is one, else the copy shipped inside the program.
 QIcon programIcon(bool symbolic = false);
 
+/// Whether `icon` drawn at `size` pixels square leaves any pixel that is not fully transparent;
+/// themes and desktop entries can name icons that exist but draw nothing.
+bool iconDrawsSomething(const QIcon& icon, int size);
+
 } // namespace nodwarden::app
