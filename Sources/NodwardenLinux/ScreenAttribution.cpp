@@ -2,14 +2,27 @@
 
 #include <NodwardenCore/PhraseMatcher.hpp>
 
+#include <cctype>
 #include <map>
 #include <unordered_set>
 
 namespace nodwarden::linuxplatform {
 namespace {
 
-bool isMultiWord(const std::string& phrase) {
-    return phrase.find(' ') != std::string::npos;
+/// A pane decides for its agent, so only the agents' interrupt hints count as work there: single
+/// words ("Working") turn up in any reply, and readouts such as "Context left" or "tokens used"
+/// stay on an idle screen.
+bool isInterruptHint(const std::string& phrase) {
+    if (phrase.find(' ') == std::string::npos) {
+        return false;
+    }
+    std::string folded = phrase;
+    for (char& c : folded) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return folded.find("esc ") != std::string::npos ||
+           folded.find("interrupt") != std::string::npos ||
+           folded.find("cancel") != std::string::npos;
 }
 
 } // namespace
@@ -144,7 +157,7 @@ std::vector<AgentVerdict> ScreenAttribution::verdicts(const std::vector<ScreenRe
 
 bool ScreenAttribution::hasScreenPhrases(const AgentProfile& agent) {
     for (const std::string& phrase : agent.activePhrases) {
-        if (isMultiWord(phrase)) {
+        if (isInterruptHint(phrase)) {
             return true;
         }
     }
@@ -154,7 +167,7 @@ bool ScreenAttribution::hasScreenPhrases(const AgentProfile& agent) {
 bool ScreenAttribution::showsWorkingPhrase(const AgentProfile& agent, std::string_view text) {
     PhraseMatcher matcher;
     for (const std::string& phrase : agent.activePhrases) {
-        if (isMultiWord(phrase)) {
+        if (isInterruptHint(phrase)) {
             matcher.activePhrases.push_back(phrase);
         }
     }

@@ -47,8 +47,8 @@ public:
     /// below a screen that was read.
     std::vector<AgentVerdict> verdicts(const std::vector<ScreenReading>& readings);
 
-    /// Whether `text` shows one of the agent's working phrases. Only phrases of several words
-    /// count: single words ("Working") turn up in any reply.
+    /// Whether `text` shows one of the agent's interrupt hints ("esc to interrupt", "esc to
+    /// cancel"); its other working phrases also show on idle screens.
     static bool showsWorkingPhrase(const AgentProfile& agent, std::string_view text);
 
     /// Whether the agent has any phrase that `showsWorkingPhrase` can find.

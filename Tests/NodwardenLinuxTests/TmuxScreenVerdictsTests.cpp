@@ -154,3 +154,38 @@ TEST(ScreenAttribution, APaneSpeaksOnlyForItsOneAgentAndIdleOnlyWhenNoSessionIsU
     EXPECT_EQ(attribution.verdicts({{attribution.soleAgentAtOrBelow(11), 11, false}}),
               std::vector<AgentVerdict>{});
 }
+
+// What the agents really show (research captures): only the interrupt hints mean a turn runs;
+// the readouts and input boxes stay on idle screens.
+TEST(ScreenAttribution, OnlyInterruptHintsReadAsWorkOnAPane) {
+    struct Screen {
+        std::string agent;
+        std::string text;
+        bool working;
+    };
+    const std::vector<Screen> screens = {
+        {"Claude Code", "esc to interrupt \u00B7 \u2190 for agents", true},
+        {"Claude Code", "? for shortcuts \u00B7 Context left until auto-compact: 9%", false},
+        {"Claude Code", "\u273B Churned for 40s \u00B7 1.2k tokens used", false},
+        {"Codex CLI", "\u2022 Working (12s \u2022 esc to interrupt)", true},
+        {"Codex CLI", "\u203A Ask Codex to do anything   Working tree clean", false},
+        {"Gemini CLI", "\u2839 Thinking... (esc to cancel, 5s)", true},
+        {"Gemini CLI", ">   Type your message or @path/to/file   120 tokens", false},
+        {"Copilot CLI", "\u25C9 Working \u00B7 62 B esc esc interrupt", true},
+        {"OpenCode", "\u2B1D\u2B1D\u2B1D\u25A0\u25A0  esc interrupt", true},
+        {"OpenCode", "tab agents  ctrl+p commands  working", false},
+    };
+    const std::vector<AgentProfile> catalog = AgentCatalog::builtin();
+    for (const Screen& screen : screens) {
+        const AgentProfile* profile = nullptr;
+        for (const AgentProfile& candidate : catalog) {
+            if (candidate.displayName == screen.agent) {
+                profile = &candidate;
+            }
+        }
+        ASSERT_NE(profile, nullptr) << screen.agent;
+        EXPECT_TRUE(ScreenAttribution::hasScreenPhrases(*profile)) << screen.agent;
+        EXPECT_EQ(ScreenAttribution::showsWorkingPhrase(*profile, screen.text), screen.working)
+            << screen.agent << ": " << screen.text;
+    }
+}
