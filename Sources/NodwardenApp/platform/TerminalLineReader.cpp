@@ -2,9 +2,27 @@
 
 #include <QSocketNotifier>
 
+#include <cctype>
+
 #include <unistd.h>
 
 namespace nodwarden::app {
+
+std::string normalisedAnswer(std::string_view line) {
+    const auto isSpace = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!line.empty() && isSpace(line.front())) {
+        line.remove_prefix(1);
+    }
+    while (!line.empty() && isSpace(line.back())) {
+        line.remove_suffix(1);
+    }
+    std::string folded;
+    folded.reserve(line.size());
+    for (const char c : line) {
+        folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return folded;
+}
 
 std::optional<std::string> whyTerminalCannotAsk(int inputFd, int outputFd) {
     if (::isatty(inputFd) != 1) {

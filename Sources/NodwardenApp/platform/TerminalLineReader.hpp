@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 class QSocketNotifier;
 
@@ -14,6 +15,10 @@ namespace nodwarden::app {
 /// input must be a terminal, the output must reach it, and this must be its foreground job (a
 /// background job would be stopped by its first read, and with it the whole guard).
 std::optional<std::string> whyTerminalCannotAsk(int inputFd, int outputFd);
+
+/// A typed answer as the prompts compare it: surrounding white space removed, ASCII letters in
+/// lower case.
+std::string normalisedAnswer(std::string_view line);
 
 /// Reads lines typed on a terminal without blocking the event loop. A line longer than
 /// `maxLineBytes` is cut there, so input without newlines cannot grow memory.

@@ -2,7 +2,6 @@
 
 #include <NodwardenApp/platform/ModeWords.hpp>
 
-#include <cctype>
 #include <charconv>
 
 namespace nodwarden::app {
@@ -51,29 +50,19 @@ std::string TerminalModePrompt::menuText() {
 }
 
 std::optional<AppMode> TerminalModePrompt::answerMode(std::string_view line) {
-    const auto isSpace = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    while (!line.empty() && isSpace(line.front())) {
-        line.remove_prefix(1);
-    }
-    while (!line.empty() && isSpace(line.back())) {
-        line.remove_suffix(1);
-    }
-    if (line.empty()) {
+    const std::string answer = normalisedAnswer(line);
+    if (answer.empty()) {
         return AppMode::watchAgentUI;
     }
     std::size_t number = 0;
-    const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), number);
-    if (error == std::errc() && end == line.data() + line.size()) {
+    const auto [end, error] = std::from_chars(answer.data(), answer.data() + answer.size(), number);
+    if (error == std::errc() && end == answer.data() + answer.size()) {
         if (number >= 1 && number <= modeWords().size()) {
             return modeWords()[number - 1].mode;
         }
         return std::nullopt;
     }
-    std::string folded;
-    for (const char c : line) {
-        folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return modeFromWord(folded);
+    return modeFromWord(answer);
 }
 
 void TerminalModePrompt::handleLine(std::string_view line) {

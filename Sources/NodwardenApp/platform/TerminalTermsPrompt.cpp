@@ -3,8 +3,6 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 
-#include <cctype>
-
 #include <unistd.h>
 
 namespace nodwarden::app {
@@ -60,18 +58,8 @@ std::string TerminalTermsPrompt::termsText(const QString& websiteBase) {
 }
 
 bool TerminalTermsPrompt::isAcceptance(std::string_view line) {
-    const auto isSpace = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    while (!line.empty() && isSpace(line.front())) {
-        line.remove_prefix(1);
-    }
-    while (!line.empty() && isSpace(line.back())) {
-        line.remove_suffix(1);
-    }
-    std::string folded;
-    for (const char c : line) {
-        folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return folded == "y" || folded == "yes";
+    const std::string answer = normalisedAnswer(line);
+    return answer == "y" || answer == "yes";
 }
 
 void TerminalTermsPrompt::handleEnd() {
