@@ -33,8 +33,7 @@ private:
 
 /// O_NONBLOCK keeps a FIFO with no writer from hanging the open; the fstat afterwards refuses
 /// whatever is not a regular file before a single byte is read from it.
-std::optional<OpenFile> openRegular(const std::filesystem::path& path, Links links,
-                                    off_t& size) {
+std::optional<OpenFile> openRegular(const std::filesystem::path& path, Links links, off_t& size) {
     int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     if (links == Links::refuse) {
         flags |= O_NOFOLLOW;
@@ -60,8 +59,8 @@ bool readAt(int fd, off_t offset, std::size_t count, std::string& into) {
     into.resize(count);
     std::size_t got = 0;
     while (got < count) {
-        const auto n = ::pread(fd, into.data() + got, count - got,
-                               offset + static_cast<off_t>(got));
+        const auto n =
+            ::pread(fd, into.data() + got, count - got, offset + static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
