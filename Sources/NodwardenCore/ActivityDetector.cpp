@@ -83,6 +83,9 @@ void applyVerdicts(const std::map<std::string, AgentVerdict>& verdicts,
 } // namespace
 
 std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
+    if (verdict.source == AgentVerdictSource::lock) {
+        return verdict.appName + " holds a lock against sleep";
+    }
     const char* witness =
         verdict.source == AgentVerdictSource::statusRecord ? " reports" : " shows";
     const char* state = verdict.state == AgentWorkState::working ? " it is working" : " it is idle";

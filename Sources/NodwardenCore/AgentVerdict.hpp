@@ -13,8 +13,9 @@ struct GuardSettings;
 /// What a definite witness says about one running agent.
 enum class AgentWorkState { working, idle };
 
-/// Which witness spoke. The agent's own status record outranks its screen.
-enum class AgentVerdictSource { statusRecord, screen };
+/// Which witness spoke. The agent's own status record outranks its screen; a sleep lock the agent
+/// took itself says it is working.
+enum class AgentVerdictSource { statusRecord, screen, lock };
 
 /// A definite finding about one agent: its own status record, or a screen (an accessible terminal
 /// window, a tmux pane) that could be read and is attributed to the agent's process. Unlike an

@@ -31,6 +31,8 @@
 #include <optional>
 #include <vector>
 
+#include <unistd.h>
+
 namespace nodwarden::app {
 
 namespace {
@@ -94,6 +96,7 @@ struct LinuxServices {
               options.paths.home, sessionProbeDepth)),
           sessions(sessionProbe),
           statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
+          agentLocks(options.inhibitors, static_cast<std::int32_t>(::getpid()), ::getuid()),
           screenRunner(screenCommandTimeout),
           tmuxScreens(tmuxScreenVerdicts(options, screenRunner)),
           activity(processes, screenText, sessions, verdictDetectors()),
@@ -112,9 +115,10 @@ struct LinuxServices {
           sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
           loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 
-    /// The definite witnesses in order of trust: the agents' own records, then their screens.
+    /// The definite witnesses in order of trust: the agents' own records, the locks they took,
+    /// then their screens.
     std::vector<AgentVerdictDetecting*> verdictDetectors() {
-        std::vector<AgentVerdictDetecting*> detectors{&statusRecords};
+        std::vector<AgentVerdictDetecting*> detectors{&statusRecords, &agentLocks};
         if (tmuxScreens) {
             detectors.push_back(&*tmuxScreens);
         }
@@ -135,6 +139,8 @@ struct LinuxServices {
     SessionActivityDetector sessions;
     /// The agents' own word, asked before any screen.
     StatusRecordDetector statusRecords;
+    /// The sleep locks agents take themselves.
+    linuxplatform::LogindInhibitorWitness agentLocks;
     ProcessCommandRunner screenRunner;
     std::optional<linuxplatform::TmuxScreenVerdicts> tmuxScreens;
     ActivityDetector activity;

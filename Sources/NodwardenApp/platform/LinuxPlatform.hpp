@@ -4,6 +4,7 @@
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenCore/PlatformPaths.hpp>
 #include <NodwardenLinux/LidSwitchReader.hpp>
+#include <NodwardenLinux/LogindInhibitorWitness.hpp>
 #include <NodwardenLinux/XdgAutostart.hpp>
 
 #include <filesystem>
@@ -34,6 +35,8 @@ struct LinuxPlatformOptions {
     /// Asks logind whether the lid is closed when no ACPI lid file says so.
     linuxplatform::LidSwitchReader::LogindLidQuery logindLid =
         linuxplatform::LidSwitchReader::queryLogindLidClosed;
+    /// Lists logind's sleep locks, so the agents' own locks speak for them.
+    linuxplatform::InhibitorListing inhibitors = linuxplatform::LogindInhibitorWitness::queryLogind;
     HelperSearchPath helpers;
     /// Runs the sleep switch with administrator rights (it shows the desktop's password prompt).
     std::string elevatorPath = "/usr/bin/pkexec";
