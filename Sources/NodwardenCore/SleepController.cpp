@@ -245,7 +245,8 @@ bool SleepController::startCaffeinate(bool letDisplaySleep) {
         // A child that reports readiness holds the machine only once it says so: one that ends at
         // once (its lock refused) is a failed launch, not a hold.
         started = KeepAwakeProcess::launch(caffeinatePath_, caffeinateArguments(letDisplaySleep),
-                                           keepAwake_.readinessTimeoutSeconds);
+                                           keepAwake_.readinessTimeoutSeconds,
+                                           keepAwake_.passedVariables);
     } catch (const std::exception& error) {
         bool alreadyLogged = false;
         {
