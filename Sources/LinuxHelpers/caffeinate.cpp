@@ -143,6 +143,8 @@ private:
     UniqueFd sleepLock_;
     UniqueFd lidLock_;
     bool lidRefusalReported_ = false;
+    /// Why the sleep switch's record was last refused, so that it is said once.
+    std::string recordRefusal_;
     std::vector<HeldCookie> cookies_;
 };
 
@@ -251,7 +253,14 @@ void KeepAwakeHold::followSleepTargetMask() {
     if (!systemBus_) {
         return;
     }
-    const bool masked = !ownMasksInPlace(unitRoot_).empty();
+    const auto record = readOwnMaskRecord(unitRoot_);
+    if (record.refusal != recordRefusal_) {
+        recordRefusal_ = record.refusal;
+        if (!recordRefusal_.empty()) {
+            complain(recordRefusal_);
+        }
+    }
+    const bool masked = !ownMasksInPlace(unitRoot_, record).empty();
     if (masked && !lidLock_) {
         BusFailure failure;
         auto lock = takeLogindBlockLock(systemBus_.get(), "handle-lid-switch", kWho,
