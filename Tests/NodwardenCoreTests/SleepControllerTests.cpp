@@ -194,6 +194,35 @@ TEST_F(SleepControllerTest, ChildDoesNotInheritTheCallersDescriptors) {
     ::close(pipeEnds[0]);
 }
 
+TEST_F(SleepControllerTest, ChildSeesOnlyTheEnvironmentItsContractNames) {
+    // API keys live in the program's environment; the helper needs its buses and nothing else.
+    const auto helper = folder.write(
+        "bin/helper", "#!/bin/sh\nenv > \"$0.env\"\neval \"echo READY=1 >&$STAYLOOM_READY_FD\"\n"
+                      "exec sleep 30\n");
+    std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system", 1);
+    ::setenv("STAYLOOM_PLANTED_SECRET", "sk-secret", 1);
+    SleepController controller(runner, adminRunner, logger, helper.string(), files,
+                               nodwarden::SleepCommandSet::macOS(), ProcessControl{},
+                               nodwarden::KeepAwakeContract::linuxHelper());
+    const bool held = controller.setSleepPrevention(true, false, false);
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    ::unsetenv("STAYLOOM_PLANTED_SECRET");
+    ASSERT_TRUE(held && controller.isSleepPreventionEnabled())
+        << ::testing::PrintToString(loggedMessages(logger));
+    const auto seen = readFile(helper.string() + ".env");
+    controller.restoreNormalSleep();
+
+    EXPECT_EQ(seen.find("sk-secret"), std::string::npos) << seen;
+    for (const auto& entry : {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/system\n",
+                              "STAYLOOM_READY_FD=3\n", "PATH="}) {
+        EXPECT_NE(seen.find(entry), std::string::npos) << entry << " in " << seen;
+    }
+    EXPECT_NE(seen.find("STAYLOOM_PARENT_PID=" + std::to_string(::getpid()) + "\n"),
+              std::string::npos)
+        << seen;
+}
+
 TEST_F(SleepControllerTest, PostureChangeStartsTheNewChildBeforeRetiringTheOld) {
     RecordingProcessControl recorder;
     recorder.sleepsAreReal = true;

@@ -190,6 +190,23 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn("cannot run systemctl", result.stderr)
 
+    def test_systemctl_gets_none_of_the_callers_variables_but_its_bus_and_unit_root(self):
+        seen = os.path.join(self.root.name, "systemctl.env")
+        result = self.switch(
+            "disable",
+            STAYLOOM_PLANTED_SECRET="sk-secret",
+            DBUS_SYSTEM_BUS_ADDRESS=UNREACHABLE_BUS,
+            FAKE_SYSTEMCTL_ENV_LOG=seen,
+        )
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(seen, encoding="utf-8") as file:
+            names = {line.split("=", 1)[0] for line in file.read().splitlines()}
+        # The shell running the fake adds PWD of its own.
+        names -= {"PWD"}
+        allowed = {"PATH", "LANG", "LANGUAGE", "DBUS_SYSTEM_BUS_ADDRESS", "STAYLOOM_UNIT_ROOT"}
+        self.assertEqual({name for name in names if not name.startswith("LC_")} - allowed, set())
+        self.assertTrue({"PATH", "DBUS_SYSTEM_BUS_ADDRESS", "STAYLOOM_UNIT_ROOT"} <= names, names)
+
     def test_its_record_folder_is_made_0755_even_under_the_callers_umask_000(self):
         # pkexec hands the caller's umask to the helper it runs as root.
         result = self.switch("disable", prefix=["/bin/sh", "-c", 'umask 000 && exec "$@"', "sh"])
