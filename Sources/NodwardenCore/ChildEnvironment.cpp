@@ -1,6 +1,7 @@
 #include <NodwardenCore/ChildEnvironment.hpp>
 
 #include <algorithm>
+#include <utility>
 
 extern char** environ; // NOLINT: the one POSIX way to read the whole environment
 
@@ -23,9 +24,10 @@ ChildEnvironment::ChildEnvironment(const std::vector<std::string>& passed, char*
             continue;
         }
         const auto name = text.substr(0, equals);
-        const bool alreadyTaken = std::any_of(entries_.begin(), entries_.end(), [&](const auto& e) {
-            return std::string_view(e).substr(0, equals + 1) == text.substr(0, equals + 1);
-        });
+        const bool alreadyTaken =
+            std::any_of(entries_.begin(), entries_.end(), [&](const std::string& taken) {
+                return std::string_view(taken).substr(0, equals + 1) == text.substr(0, equals + 1);
+            });
         if (!alreadyTaken && (isAlwaysPassed(name) ||
                               std::find(passed.begin(), passed.end(), name) != passed.end())) {
             entries_.emplace_back(text);
