@@ -9,8 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from helper_fixture import (  # noqa: I001
-    _has_ended,
+from helper_fixture import (
     CAFFEINATE,
     LOGIND,
     NOBODY,
@@ -21,6 +20,7 @@ from helper_fixture import (  # noqa: I001
     RealLogind,
     calls,
     eventually,
+    has_ended,
     inhibitors,
 )
 
@@ -152,7 +152,7 @@ class RealLogindCaffeinateTests(unittest.TestCase):
         program.wait(timeout=PATIENCE)
         program.stdout.close()
         self.assertTrue(eventually(lambda: self.logind.inhibitors() == []), self.locks())
-        self.assertTrue(eventually(lambda: _has_ended(helper)), "the helper outlived its program")
+        self.assertTrue(eventually(lambda: has_ended(helper)), "the helper outlived its program")
 
     def test_a_helper_whose_program_is_already_gone_takes_no_lock(self):
         # Started by a program that died before the helper could watch it: its parent is someone

@@ -233,13 +233,21 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
             os.symlink(nobody, folder)
 
         # (name, what is done to a folder holding a good record, words of the refusal)
+        def replaced(make):
+            return lambda: (os.unlink(masks), make())
+
         cases = [
-            ("open to everyone, another user's FIFO in it", open_to_all_with_another_users_fifo,
-             "writable by group or others"),
-            ("a FIFO as record", lambda: (os.unlink(masks), os.mkfifo(masks)),
-             "not a regular file"),
-            ("a link to /dev/zero as record", lambda: (os.unlink(masks), os.symlink("/dev/zero", masks)),
-             "it is a link"),
+            (
+                "open to everyone, another user's FIFO in it",
+                open_to_all_with_another_users_fifo,
+                "writable by group or others",
+            ),
+            ("a FIFO as record", replaced(lambda: os.mkfifo(masks)), "not a regular file"),
+            (
+                "a link to /dev/zero as record",
+                replaced(lambda: os.symlink("/dev/zero", masks)),
+                "it is a link",
+            ),
             ("another user's record", lambda: os.chown(masks, 65534, 65534), "owned by user 65534"),
             ("a link as folder", linked_folder, "it is a link"),
         ]
