@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -72,11 +71,66 @@ std::filesystem::path ownMaskRecordPath(const std::filesystem::path& root) {
     return root / "run/stayloom/sleep-switch-masks";
 }
 
-std::vector<std::string> recordedOwnMasks(const std::filesystem::path& root) {
-    std::ifstream input(ownMaskRecordPath(root));
-    std::vector<std::string> names;
-    for (std::string line; std::getline(input, line);) {
-        names.push_back(line);
+namespace {
+
+/// Five unit names fit many times over; anything longer was not written by the switch.
+constexpr std::size_t kLongestRecord = 4096;
+
+/// Root's, or the reader's own: a file only they could have written says what they wrote.
+bool trustedOwner(uid_t owner) {
+    return owner == 0 || owner == ::geteuid();
+}
+
+/// Why `status` (of `what`, lstat'ed or fstat'ed) is not what the switch makes; empty when it is.
+std::string untrusted(const std::filesystem::path& what, const struct stat& status, bool folder) {
+    const std::string name = what.string();
+    if (S_ISLNK(status.st_mode)) {
+        return "refusing " + name + ": it is a link";
+    }
+    if (folder ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) {
+        return "refusing " + name + (folder ? ": not a folder" : ": not a regular file");
+    }
+    if (!trustedOwner(status.st_uid)) {
+        return "refusing " + name + ": owned by user " + std::to_string(status.st_uid);
+    }
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return "refusing " + name + ": writable by group or others";
+    }
+    return {};
+}
+
+/// Empty when the record's folder is missing or one the switch made; why not otherwise.
+std::string checkRecordFolder(const std::filesystem::path& folder, bool& exists) {
+    struct stat status {};
+    exists = ::lstat(folder.c_str(), &status) == 0;
+    if (!exists) {
+        return errno == ENOENT ? std::string()
+                               : "cannot use " + folder.string() + ": " + std::strerror(errno);
+    }
+    return untrusted(folder, status, true);
+}
+
+/// Makes the record's folder 0755 where there is none, and checks whatever is there.
+std::string prepareRecordFolder(const std::filesystem::path& folder) {
+    std::error_code code;
+    std::filesystem::create_directories(folder.parent_path(), code);
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        return "cannot make " + folder.string() + ": " + std::strerror(errno);
+    }
+    bool exists = false;
+    auto refusal = checkRecordFolder(folder, exists);
+    if (refusal.empty() && !exists) {
+        refusal = "cannot use " + folder.string() + ": it vanished";
+    }
+    return refusal;
+}
+
+std::vector<std::string> sleepTargetsNamedIn(std::string_view text) {
+    std::vector<std::string_view> names;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        names.push_back(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     }
     std::vector<std::string> units;
     for (std::string_view unit : kSleepTargetUnits) {
@@ -87,8 +141,51 @@ std::vector<std::string> recordedOwnMasks(const std::filesystem::path& root) {
     return units;
 }
 
-std::vector<std::string> ownMasksInPlace(const std::filesystem::path& root) {
-    auto units = recordedOwnMasks(root);
+} // namespace
+
+MaskRecord readOwnMaskRecord(const std::filesystem::path& root) {
+    MaskRecord record;
+    const auto path = ownMaskRecordPath(root);
+    bool folderExists = false;
+    record.refusal = checkRecordFolder(path.parent_path(), folderExists);
+    if (!record.refusal.empty() || !folderExists) {
+        return record;
+    }
+    // Non-blocking, so a FIFO cannot hold the open; no link is followed to a file elsewhere.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ELOOP) {
+            record.refusal = "refusing " + path.string() + ": it is a link";
+        } else if (errno != ENOENT) {
+            record.refusal = "cannot read " + path.string() + ": " + std::strerror(errno);
+        }
+        return record;
+    }
+    record.present = true;
+    struct stat status {};
+    std::string text(kLongestRecord + 1, '\0');
+    ssize_t count = -1;
+    if (::fstat(fd, &status) != 0) {
+        record.refusal = "cannot read " + path.string() + ": " + std::strerror(errno);
+    } else if (record.refusal = untrusted(path, status, false); record.refusal.empty()) {
+        count = ::pread(fd, text.data(), text.size(), 0);
+        if (count < 0) {
+            record.refusal = "cannot read " + path.string() + ": " + std::strerror(errno);
+        } else if (static_cast<std::size_t>(count) > kLongestRecord) {
+            record.refusal = "refusing " + path.string() + ": longer than any record it writes";
+        }
+    }
+    ::close(fd);
+    if (record.refusal.empty()) {
+        text.resize(static_cast<std::size_t>(count));
+        record.units = sleepTargetsNamedIn(text);
+    }
+    return record;
+}
+
+std::vector<std::string> ownMasksInPlace(const std::filesystem::path& root,
+                                         const MaskRecord& record) {
+    auto units = record.units;
     std::erase_if(units, [&](const std::string& unit) { return !hasRuntimeMaskLink(root, unit); });
     return units;
 }
@@ -96,22 +193,23 @@ std::vector<std::string> ownMasksInPlace(const std::filesystem::path& root) {
 bool writeOwnMaskRecord(const std::filesystem::path& root, const std::vector<std::string>& units,
                         std::string& error) {
     const auto record = ownMaskRecordPath(root);
-    std::error_code code;
+    const auto folder = record.parent_path();
     if (units.empty()) {
-        std::filesystem::remove(record, code);
-        if (code) {
-            error = "cannot remove " + record.string() + ": " + code.message();
+        bool exists = false;
+        error = checkRecordFolder(folder, exists);
+        if (!error.empty()) {
+            return false;
+        }
+        if (exists && ::unlink(record.c_str()) != 0 && errno != ENOENT) {
+            error = "cannot remove " + record.string() + ": " + std::strerror(errno);
             return false;
         }
         return true;
     }
-    const auto folder = record.parent_path();
-    std::filesystem::create_directories(folder, code);
-    // Written by root and read by the keep-awake helper: the folder must be a real one, never a
-    // link somebody placed to redirect the write.
-    if (code || !std::filesystem::is_directory(std::filesystem::symlink_status(folder, code))) {
-        error = "cannot use " + folder.string() + ": " +
-                (code ? code.message() : std::string("not a folder"));
+    // Written by root and read by the keep-awake helper: the folder must be one only root can
+    // change, never a link somebody placed to redirect the write.
+    error = prepareRecordFolder(folder);
+    if (!error.empty()) {
         return false;
     }
     std::string text;

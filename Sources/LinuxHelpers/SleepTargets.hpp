@@ -32,15 +32,29 @@ std::string_view describe(UnitMask mask);
 /// someone else's: the switch never reports it as its own and never removes it.
 std::filesystem::path ownMaskRecordPath(const std::filesystem::path& root);
 
-/// The sleep targets named in the record, in the order of `kSleepTargetUnits`; empty when there
-/// is no record. Names that are not sleep targets are ignored.
-std::vector<std::string> recordedOwnMasks(const std::filesystem::path& root);
+/// What the record says, or why nothing it says can count.
+struct MaskRecord {
+    /// The sleep targets it names, in the order of `kSleepTargetUnits`; other names are ignored.
+    std::vector<std::string> units;
+    /// Whether a record file is there at all; none is the state of a fresh boot.
+    bool present = false;
+    /// Why the folder or the file is not one the switch made (a link, a FIFO, another user's, open
+    /// to writers other than its owner, too long); empty when the record can be trusted.
+    std::string refusal;
+};
 
-/// The recorded masks whose runtime link is still there: what the switch has switched off.
-std::vector<std::string> ownMasksInPlace(const std::filesystem::path& root);
+/// Reads the record without ever blocking or following a link: only a regular file in a real
+/// folder, both owned by root (or by the user reading them, whose own files they are) and writable
+/// by nobody else, and at most a few kilobytes of it.
+MaskRecord readOwnMaskRecord(const std::filesystem::path& root);
 
-/// Replaces the record with `units` (removing it when empty), atomically; false with `error`
-/// filled in when it cannot.
+/// The masks of `record` whose runtime link is still there: what the switch has switched off.
+std::vector<std::string> ownMasksInPlace(const std::filesystem::path& root,
+                                         const MaskRecord& record);
+
+/// Replaces the record with `units` (removing it when empty), atomically, first making its folder
+/// 0755 where there is none; false with `error` filled in when it cannot, or when the folder found
+/// there is not one the switch could have made.
 bool writeOwnMaskRecord(const std::filesystem::path& root, const std::vector<std::string>& units,
                         std::string& error);
 

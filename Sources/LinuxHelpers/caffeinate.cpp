@@ -10,6 +10,10 @@
 // When STAYLOOM_READY_FD names an open descriptor, "READY=1" is written to it once every lock is
 // held; a parent that waits for it knows the hold is real, and end of file without it means the
 // hold failed.
+//
+// The locks never outlive the program that started the helper: its death (a SIGKILL, a crash, the
+// OOM killer) ends the hold at once. STAYLOOM_PARENT_PID names that program; a helper whose parent
+// is already someone else when it starts takes no lock at all.
 
 #include "BusSupport.hpp"
 #include "SleepTargets.hpp"
@@ -27,6 +31,9 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/epoll.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <systemd/sd-event.h>
 #include <unistd.h>
 
@@ -143,6 +150,8 @@ private:
     UniqueFd sleepLock_;
     UniqueFd lidLock_;
     bool lidRefusalReported_ = false;
+    /// Why the sleep switch's record was last refused, so that it is said once.
+    std::string recordRefusal_;
     std::vector<HeldCookie> cookies_;
 };
 
@@ -251,7 +260,14 @@ void KeepAwakeHold::followSleepTargetMask() {
     if (!systemBus_) {
         return;
     }
-    const bool masked = !ownMasksInPlace(unitRoot_).empty();
+    const auto record = readOwnMaskRecord(unitRoot_);
+    if (record.refusal != recordRefusal_) {
+        recordRefusal_ = record.refusal;
+        if (!recordRefusal_.empty()) {
+            complain(recordRefusal_);
+        }
+    }
+    const bool masked = !ownMasksInPlace(unitRoot_, record).empty();
     if (masked && !lidLock_) {
         BusFailure failure;
         auto lock = takeLogindBlockLock(systemBus_.get(), "handle-lid-switch", kWho,
@@ -326,12 +342,49 @@ void reportReadiness() {
     ::close(static_cast<int>(fd));
 }
 
+/// The parent the helper serves, watched through a pidfd; none where the kernel has no pidfds,
+/// and then the parent's death sends SIGTERM instead.
+struct ParentWatch {
+    UniqueFd pidfd;
+};
+
+/// Finds the program that started the helper; none when it is already gone. The parent is read
+/// again after the watch is set up: had it died in between, the helper would have a new parent by
+/// then, and the watch could be on a stranger.
+std::optional<ParentWatch> watchParent() {
+    const pid_t parent = ::getppid();
+    if (const char* value = std::getenv("STAYLOOM_PARENT_PID")) {
+        char* end = nullptr;
+        const long expected = std::strtol(value, &end, 10);
+        ::unsetenv("STAYLOOM_PARENT_PID");
+        if (end == value || *end != '\0' || expected != parent) {
+            return std::nullopt;
+        }
+    }
+    ParentWatch watch;
+    watch.pidfd = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, parent, 0)));
+    if (!watch.pidfd) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    }
+    if (::getppid() != parent) {
+        return std::nullopt;
+    }
+    return watch;
+}
+
+int parentGone(sd_event_source* source, int, std::uint32_t, void* userdata) {
+    complain("the program that started it has ended; releasing every lock");
+    static_cast<KeepAwakeHold*>(userdata)->release();
+    return sd_event_exit(sd_event_source_get_event(source), 0);
+}
+
 struct EventReleaser {
     void operator()(sd_event* event) const { sd_event_unref(event); }
 };
 
-/// Waits for SIGTERM or SIGINT, serving both buses and checking the mask meanwhile.
-int holdUntilSignalled(KeepAwakeHold& hold) {
+/// Waits for SIGTERM, SIGINT or the parent's end, serving both buses and checking the mask
+/// meanwhile.
+int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
     sd_event* raw = nullptr;
     int code = sd_event_new(&raw);
     if (code < 0) {
@@ -342,6 +395,10 @@ int holdUntilSignalled(KeepAwakeHold& hold) {
         if ((code = sd_event_add_signal(raw, nullptr, signal, stopLoop, &hold)) < 0) {
             return code;
         }
+    }
+    if (parent.pidfd && (code = sd_event_add_io(raw, nullptr, parent.pidfd.get(), EPOLLIN,
+                                                parentGone, &hold)) < 0) {
+        return code;
     }
     if ((code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC,
                                            kMaskCheckIntervalMicroseconds, 0, checkMask, &hold)) <
@@ -376,13 +433,18 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    const auto parent = watchParent();
+    if (!parent) {
+        complain("the program that started it has already ended; holding nothing");
+        return 1;
+    }
     KeepAwakeHold hold(*posture, unitLinkRoot());
     if (!hold.acquire()) {
         return 1;
     }
     say("holding until SIGTERM or SIGINT");
     reportReadiness();
-    const int code = holdUntilSignalled(hold);
+    const int code = holdUntilSignalled(hold, *parent);
     hold.release();
     if (code < 0) {
         complain(std::string("event loop failed: ") + std::strerror(-code));

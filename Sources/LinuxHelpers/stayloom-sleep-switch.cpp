@@ -7,6 +7,8 @@
 #include "BusSupport.hpp"
 #include "SleepTargets.hpp"
 
+#include <NodwardenCore/ChildEnvironment.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,11 +17,10 @@
 #include <spawn.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -57,7 +58,12 @@ std::string joined(const std::vector<std::string>& units) {
 /// "SleepDisabled 1" means exactly that masks this switch made are in place: an administrator's
 /// own masks are listed but never make the switch read as off, since it could not undo them.
 int printStatus(const std::filesystem::path& root) {
-    const auto own = ownMasksInPlace(root);
+    const auto record = readOwnMaskRecord(root);
+    if (!record.refusal.empty()) {
+        complain(record.refusal);
+        return kFailure;
+    }
+    const auto own = ownMasksInPlace(root, record);
     std::printf("Sleep switch settings:\n");
     std::printf(" SleepDisabled\t\t%d\n", own.empty() ? 0 : 1);
     for (std::string_view unit : kSleepTargetUnits) {
@@ -95,10 +101,14 @@ bool runSystemctl(const char* verb, const std::vector<std::string>& units, bool 
     }
     argv.push_back(nullptr);
 
+    // systemctl reaches the service manager on the system bus; the unit root is there only without
+    // administrator rights, where the caller's environment has not been dropped.
+    nodwarden::ChildEnvironment environment({"DBUS_SYSTEM_BUS_ADDRESS", "STAYLOOM_UNIT_ROOT"});
     pid_t child = 0;
     const int spawnError =
-        elevated ? posix_spawn(&child, kSystemctl, nullptr, nullptr, argv.data(), environ)
-                 : posix_spawnp(&child, "systemctl", nullptr, nullptr, argv.data(), environ);
+        elevated
+            ? posix_spawn(&child, kSystemctl, nullptr, nullptr, argv.data(), environment.data())
+            : posix_spawnp(&child, "systemctl", nullptr, nullptr, argv.data(), environment.data());
     if (spawnError != 0) {
         complain(std::string("cannot run systemctl: ") + std::strerror(spawnError));
         return false;
@@ -128,7 +138,12 @@ bool runSystemctl(const char* verb, const std::vector<std::string>& units, bool 
 /// off for them already, and they are not this switch's to undo. On failure the masks it just
 /// made are taken back, so a declined switch leaves nothing behind.
 int disableSleep(const std::filesystem::path& root, bool elevated) {
-    const auto own = ownMasksInPlace(root);
+    const auto record = readOwnMaskRecord(root);
+    if (!record.refusal.empty()) {
+        complain(record.refusal);
+        return kFailure;
+    }
+    const auto own = ownMasksInPlace(root, record);
     std::vector<std::string> adding;
     for (std::string_view unit : kSleepTargetUnits) {
         // A runtime link hidden by a unit file in /etc cannot be made to count by masking again.
@@ -146,7 +161,7 @@ int disableSleep(const std::filesystem::path& root, bool elevated) {
         return kFailure;
     }
     const auto takeBack = [&] {
-        const auto made = ownMasksInPlace(root);
+        const auto made = ownMasksInPlace(root, readOwnMaskRecord(root));
         std::vector<std::string> undo;
         for (const auto& unit : adding) {
             if (contains(made, unit)) {
@@ -177,19 +192,45 @@ int disableSleep(const std::filesystem::path& root, bool elevated) {
     return 0;
 }
 
-/// Unmasks exactly the masks this switch made and forgets them; anyone else's stay.
+/// Unmasks exactly the masks this switch made and forgets them; anyone else's stay. Success means
+/// the record is gone and nothing it named is still masked. Without any record there is nothing to
+/// tell the switch's masks from an administrator's: a sleep target still masked for this boot is
+/// then reported, never passed over as restored, for the record may have been taken away.
 int enableSleep(const std::filesystem::path& root, bool elevated) {
-    const auto own = ownMasksInPlace(root);
+    const auto record = readOwnMaskRecord(root);
+    if (!record.refusal.empty()) {
+        complain(record.refusal);
+        return kFailure;
+    }
+    const auto own = ownMasksInPlace(root, record);
     if (!own.empty() && !runSystemctl("unmask", own, elevated)) {
         return kFailure;
     }
-    const auto left = ownMasksInPlace(root);
+    const auto after = readOwnMaskRecord(root);
+    if (!after.refusal.empty()) {
+        complain(after.refusal);
+        return kFailure;
+    }
+    const auto left = ownMasksInPlace(root, after);
     if (!left.empty()) {
         complain("sleep is still masked:" + joined(left));
         return kFailure;
     }
+    if (!record.present) {
+        std::vector<std::string> unaccounted;
+        for (std::string_view unit : kSleepTargetUnits) {
+            if (unitMask(root, unit) == UnitMask::runtime) {
+                unaccounted.emplace_back(unit);
+            }
+        }
+        if (!unaccounted.empty()) {
+            complain("sleep is still masked:" + joined(unaccounted) + " (no record of " +
+                     ownMaskRecordPath(root).string() + " tells whose masks they are)");
+            return kFailure;
+        }
+    }
     std::string error;
-    if (!recordedOwnMasks(root).empty() && !writeOwnMaskRecord(root, {}, error)) {
+    if (after.present && !writeOwnMaskRecord(root, {}, error)) {
         complain(error);
         return kFailure;
     }
@@ -222,6 +263,9 @@ int suspendNow() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // pkexec hands over the caller's umask: a folder or record made with it could be left open to
+    // every user.
+    ::umask(022);
     if (argc != 2) {
         return usage();
     }

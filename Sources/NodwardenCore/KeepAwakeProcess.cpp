@@ -1,5 +1,6 @@
 #include <NodwardenCore/KeepAwakeProcess.hpp>
 
+#include <NodwardenCore/ChildEnvironment.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 
 #include <cerrno>
@@ -16,8 +17,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace nodwarden {
 
 namespace {
@@ -25,7 +24,6 @@ namespace {
 constexpr double waitStepSeconds = 0.05;
 /// The descriptor number the child finds its readiness pipe at.
 constexpr int readyDescriptor = 3;
-constexpr std::string_view readyVariable = "STAYLOOM_READY_FD=";
 constexpr std::string_view readyWord = "READY=1\n";
 /// How long a child that closed its readiness pipe gets to finish exiting, so its status can be
 /// told.
@@ -93,22 +91,17 @@ public:
     posix_spawn_file_actions_t actions;
 };
 
-/// This process's environment with the readiness variable set to `readyDescriptor`.
-std::vector<std::string> environmentWithReadiness() {
-    std::vector<std::string> entries;
-    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        if (std::string_view(*entry).substr(0, readyVariable.size()) != readyVariable) {
-            entries.emplace_back(*entry);
-        }
-    }
-    entries.push_back(std::string(readyVariable) + std::to_string(readyDescriptor));
-    return entries;
-}
-
 } // namespace
 
 KeepAwakeContract KeepAwakeContract::linuxHelper() {
-    return KeepAwakeContract{.readinessTimeoutSeconds = 10.0, .processRoot = "/proc"};
+    // The helper reaches logind on the system bus and the desktop's inhibitor on the session bus,
+    // which sd-bus finds through XDG_RUNTIME_DIR when no address is given.
+    return KeepAwakeContract{
+        .readinessTimeoutSeconds = 10.0,
+        .processRoot = "/proc",
+        .passedVariables = {"DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS",
+                            "XDG_RUNTIME_DIR"},
+    };
 }
 
 void sleepForSeconds(double seconds) {
@@ -121,7 +114,8 @@ void sendProcessSignal(std::int32_t pid, int signal) {
 
 std::shared_ptr<KeepAwakeProcess>
 KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>& arguments,
-                         std::optional<double> readinessTimeoutSeconds) {
+                         std::optional<double> readinessTimeoutSeconds,
+                         const std::vector<std::string>& passedVariables) {
     std::vector<std::string> argumentStorage;
     argumentStorage.reserve(arguments.size() + 1);
     argumentStorage.push_back(path);
@@ -134,8 +128,10 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
 
     OwnedDescriptor readEnd;
     OwnedDescriptor writeEnd;
-    std::vector<std::string> environmentStorage;
-    std::vector<char*> environment;
+    ChildEnvironment environment(passedVariables);
+    // Lets the helper tell whether the program that started it is still there, so that it can
+    // let go of its locks when the program dies, however it dies.
+    environment.set("STAYLOOM_PARENT_PID", std::to_string(::getpid()));
     if (readinessTimeoutSeconds) {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0) {
@@ -148,18 +144,13 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
         if (writeEnd.get() < 0) {
             throw CommandLaunchError(path, errno);
         }
-        environmentStorage = environmentWithReadiness();
-        for (auto& entry : environmentStorage) {
-            environment.push_back(entry.data());
-        }
-        environment.push_back(nullptr);
+        environment.set("STAYLOOM_READY_FD", std::to_string(readyDescriptor));
     }
 
     SpawnSetup setup(writeEnd.get());
     pid_t pid = 0;
-    const int error =
-        ::posix_spawn(&pid, path.c_str(), &setup.actions, &setup.attributes, argv.data(),
-                      readinessTimeoutSeconds ? environment.data() : environ);
+    const int error = ::posix_spawn(&pid, path.c_str(), &setup.actions, &setup.attributes,
+                                    argv.data(), environment.data());
     if (error != 0) {
         throw CommandLaunchError(path, error);
     }

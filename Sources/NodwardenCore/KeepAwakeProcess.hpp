@@ -36,6 +36,9 @@ struct KeepAwakeContract {
     /// The procfs mount where an orphan from an earlier run is recognised by its executable and
     /// start time. None: by its command name through `ps`.
     std::optional<std::filesystem::path> processRoot;
+    /// The variables of our environment the program needs besides PATH and the locale; it also
+    /// gets STAYLOOM_PARENT_PID (and STAYLOOM_READY_FD when it reports readiness), nothing else.
+    std::vector<std::string> passedVariables = {};
 
     /// The Linux helper: reports readiness, and orphans are checked in /proc.
     static KeepAwakeContract linuxHelper();
@@ -54,12 +57,15 @@ public:
 /// so a recycled identifier cannot hit an unrelated process.
 class KeepAwakeProcess {
 public:
-    /// Starts `path` with `arguments`; throws `CommandLaunchError` when the program cannot start.
+    /// Starts `path` with `arguments` and an environment of PATH, the locale, `passedVariables` and
+    /// STAYLOOM_PARENT_PID (this process's id); throws `CommandLaunchError` when the program cannot
+    /// start.
     /// With `readinessTimeoutSeconds`, returns only once the child reported that it holds the
     /// machine, and throws `KeepAwakeStartError` (the child ended and reaped) when it did not.
     static std::shared_ptr<KeepAwakeProcess>
     launch(const std::string& path, const std::vector<std::string>& arguments,
-           std::optional<double> readinessTimeoutSeconds = std::nullopt);
+           std::optional<double> readinessTimeoutSeconds = std::nullopt,
+           const std::vector<std::string>& passedVariables = {});
 
     /// A child still running at this point is killed outright and waited for.
     ~KeepAwakeProcess();

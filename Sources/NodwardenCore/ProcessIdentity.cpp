@@ -1,5 +1,7 @@
 #include <NodwardenCore/ProcessIdentity.hpp>
 
+#include <NodwardenCore/BoundedFileRead.hpp>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -56,12 +58,40 @@ std::filesystem::path normalised(const std::filesystem::path& path) {
     return error ? path.lexically_normal() : canonical;
 }
 
+/// The interpreter a script's "#!" line names; none for a program that is no script.
+std::optional<std::filesystem::path> scriptInterpreter(const std::filesystem::path& program) {
+    // The kernel reads no more than this of the line either.
+    constexpr std::size_t longestLine = 256;
+    const auto head = BoundedFileRead::head(program, longestLine, BoundedFileRead::Links::follow);
+    if (!head || !head->bytes.starts_with("#!")) {
+        return std::nullopt;
+    }
+    const std::string_view line = std::string_view(head->bytes).substr(2);
+    const auto start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto end = line.find_first_of(" \t\n", start);
+    const auto path = line.substr(start, end == std::string_view::npos ? line.npos : end - start);
+    if (path.empty() || path.front() != '/') {
+        return std::nullopt;
+    }
+    return std::filesystem::path(path);
+}
+
 } // namespace
 
 bool ProcessIdentity::runs(const std::filesystem::path& program) const {
     const auto wanted = normalised(program);
-    if (normalised(executable) == wanted) {
+    const auto running = normalised(executable);
+    if (running == wanted) {
         return true;
+    }
+    // Any program can take the script's path as an argument (`tail -f`, an editor): only the
+    // interpreter the script names runs it.
+    const auto interpreter = scriptInterpreter(program);
+    if (!interpreter || normalised(*interpreter) != running) {
+        return false;
     }
     for (std::size_t index = 1; index <= 2 && index < arguments.size(); ++index) {
         if (!arguments[index].empty() && normalised(arguments[index]) == wanted) {

@@ -19,8 +19,9 @@ struct ProcessIdentity {
     std::optional<double> startedAtUnixSeconds;
 
     /// True when the process runs `program`: its executable is that file, or it is that script,
-    /// which the kernel starts as its interpreter with the script's path as the first or (after
-    /// an interpreter option) second argument.
+    /// which the kernel starts as the interpreter named on its "#!" line with the script's path as
+    /// the first or (after an interpreter option) second argument. Another program given the
+    /// script's path as an argument does not run it.
     bool runs(const std::filesystem::path& program) const;
 };
 

@@ -33,6 +33,9 @@ struct ProcessSnapshot {
     std::optional<std::uint64_t> startTime;
     /// When the process started, where the table gives it.
     std::optional<Date> startedAt;
+    /// The user the process runs as, where the table gives it. Screens are read only for our own
+    /// user's processes.
+    std::optional<std::uint32_t> ownerUID;
 
     /// The last path component of `command`.
     std::string displayName() const;

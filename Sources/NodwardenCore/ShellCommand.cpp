@@ -1,5 +1,6 @@
 #include <NodwardenCore/ShellCommand.hpp>
 
+#include <NodwardenCore/ChildEnvironment.hpp>
 #include <NodwardenCore/UnicodeText.hpp>
 
 #include <algorithm>
@@ -21,8 +22,6 @@
 #if defined(__linux__)
 #include <sys/syscall.h>
 #endif
-
-extern char** environ; // NOLINT: the one POSIX way to hand our environment to a child
 
 namespace nodwarden {
 
@@ -233,10 +232,11 @@ pid_t launch(const ShellCommand& command, int stdoutFd, int stderrFd) {
     }
     argv.push_back(nullptr);
 
+    ChildEnvironment environment(command.passedVariables);
     const SpawnSetup setup(stdoutFd, stderrFd);
     pid_t pid = 0;
     const int error = ::posix_spawn(&pid, command.executable.c_str(), setup.actions(),
-                                    setup.attributes(), argv.data(), environ);
+                                    setup.attributes(), argv.data(), environment.data());
     if (error != 0) {
         throw CommandLaunchError(command.executable, error);
     }

@@ -11,6 +11,9 @@ namespace nodwarden {
 struct ShellCommand {
     std::string executable;
     std::vector<std::string> arguments;
+    /// The variables of our environment the tool needs besides the search path and the locale
+    /// (see `ChildEnvironment`); no other variable reaches it.
+    std::vector<std::string> passedVariables = {};
 
     bool operator==(const ShellCommand&) const = default;
 };
@@ -76,7 +79,8 @@ public:
     virtual CommandResult run(const ShellCommand& command) = 0;
 };
 
-/// Runs each command as a child process with bounded run time. Stateless, so one instance may
+/// Runs each command as a child process with bounded run time and the command's own minimal
+/// environment. Stateless, so one instance may
 /// serve concurrent callers; every child is reaped before `run` returns or throws.
 class ProcessCommandRunner final : public CommandRunning {
 public:

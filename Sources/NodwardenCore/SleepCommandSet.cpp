@@ -33,13 +33,21 @@ SleepCommandSet SleepCommandSet::macOS() {
 
 SleepCommandSet SleepCommandSet::privilegedHelper(const std::string& elevatorPath,
                                                   const std::string& helperPath) {
+    // The helper asks logind on the system bus; the unit root is honoured only while it runs
+    // without administrator rights, where it can change nothing a user could not, and the elevator
+    // drops it.
+    const std::vector<std::string> passed = helperVariables();
     return SleepCommandSet{
-        .engage = ShellCommand{elevatorPath, {helperPath, "disable"}},
-        .adminRestore = ShellCommand{elevatorPath, {helperPath, "enable"}},
-        .directRestore = ShellCommand{helperPath, {"enable"}},
-        .readState = ShellCommand{helperPath, {"status"}},
-        .sleepNow = ShellCommand{helperPath, {"suspend"}},
+        .engage = ShellCommand{elevatorPath, {helperPath, "disable"}, passed},
+        .adminRestore = ShellCommand{elevatorPath, {helperPath, "enable"}, passed},
+        .directRestore = ShellCommand{helperPath, {"enable"}, passed},
+        .readState = ShellCommand{helperPath, {"status"}, passed},
+        .sleepNow = ShellCommand{helperPath, {"suspend"}, passed},
     };
+}
+
+std::vector<std::string> SleepCommandSet::helperVariables() {
+    return {"DBUS_SYSTEM_BUS_ADDRESS", "STAYLOOM_UNIT_ROOT"};
 }
 
 } // namespace nodwarden

@@ -3,6 +3,7 @@
 #include <NodwardenCore/ShellCommand.hpp>
 
 #include <string>
+#include <vector>
 
 namespace nodwarden {
 
@@ -27,6 +28,9 @@ struct SleepCommandSet {
     /// `elevatorPath` (for example pkexec) where administrator rights are needed.
     static SleepCommandSet privilegedHelper(const std::string& elevatorPath,
                                             const std::string& helperPath);
+
+    /// The variables a helper command (and its elevator) is given besides PATH and the locale.
+    static std::vector<std::string> helperVariables();
 
     bool operator==(const SleepCommandSet&) const = default;
 };

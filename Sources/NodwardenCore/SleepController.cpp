@@ -1,5 +1,6 @@
 #include <NodwardenCore/SleepController.hpp>
 
+#include <NodwardenCore/BoundedFileRead.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/PlatformPaths.hpp>
 #include <NodwardenCore/ProcessIdentity.hpp>
@@ -28,6 +29,8 @@ constexpr double killWaitSeconds = 1.0;
 /// Slack between a child's start time, counted in clock ticks from a boot time in whole seconds,
 /// and the pid file written just after its launch.
 constexpr double startTimeSlackSeconds = 2.0;
+/// The pid file holds a line or two of digits; a file longer than this was not written by us.
+constexpr std::size_t pidFileBound = 64 * 1024;
 
 /// Writes `contents` to a temporary file beside `path`, then renames it over `path`, so a reader
 /// never sees a half-written file. Throws `std::filesystem::filesystem_error`.
@@ -245,7 +248,8 @@ bool SleepController::startCaffeinate(bool letDisplaySleep) {
         // A child that reports readiness holds the machine only once it says so: one that ends at
         // once (its lock refused) is a failed launch, not a hold.
         started = KeepAwakeProcess::launch(caffeinatePath_, caffeinateArguments(letDisplaySleep),
-                                           keepAwake_.readinessTimeoutSeconds);
+                                           keepAwake_.readinessTimeoutSeconds,
+                                           keepAwake_.passedVariables);
     } catch (const std::exception& error) {
         bool alreadyLogged = false;
         {
@@ -360,15 +364,27 @@ void SleepController::writeCaffeinatePIDs(const std::vector<std::int32_t>& ident
 }
 
 std::vector<std::int32_t> SleepController::readCaffeinatePIDs() const {
-    std::ifstream input(files_.pidFileURL, std::ios::binary);
-    if (!input) {
+    // Never a FIFO, a device or a link in its place: those would hang the read or never end it.
+    const auto file = BoundedFileRead::head(files_.pidFileURL, pidFileBound);
+    if (!file) {
         return {};
     }
-    const std::string text{std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
-    if (input.bad() || !UnicodeText::isValidUTF8(text)) {
-        return {};
+    std::string_view text = file->bytes;
+    if (file->truncated) {
+        text = text.substr(0, text.rfind('\n') + 1); // a line cut at the bound is no identifier
     }
-    return parseCaffeinatePIDs(text);
+    // A line that is not UTF-8 says nothing, but the others may still name a real orphan.
+    std::vector<std::int32_t> identifiers;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const auto line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (UnicodeText::isValidUTF8(line)) {
+            const auto parsed = parseCaffeinatePIDs(line);
+            identifiers.insert(identifiers.end(), parsed.begin(), parsed.end());
+        }
+    }
+    return identifiers;
 }
 
 std::vector<std::int32_t> SleepController::parseCaffeinatePIDs(std::string_view text) {

@@ -67,7 +67,8 @@ public:
     static std::vector<std::string> caffeinateArguments(bool letDisplaySleep);
     /// Decimal identifiers, one per line at any newline character; unparsable lines are skipped.
     static std::vector<std::int32_t> parseCaffeinatePIDs(std::string_view text);
-    /// The pid file's identifiers; empty when it is absent, unreadable or not UTF-8.
+    /// The pid file's identifiers, from its lines that are UTF-8; empty when it is absent,
+    /// unreadable or not a regular file. Only its first 64 KiB are read.
     std::vector<std::int32_t> readCaffeinatePIDs() const;
 
     // Lid-closed protection and sleep commands.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -141,7 +142,11 @@ ProcTableReader::sampleAll(std::error_code& listingError) const {
         if (!stat) {
             continue;
         }
-        Sample sample{stat->pid, *stat, {}, {}};
+        Sample sample{stat->pid, *stat, {}, {}, std::nullopt};
+        // procfs gives each process's folder to the user the process runs as.
+        if (struct stat folder{}; ::stat(it->path().c_str(), &folder) == 0) {
+            sample.ownerUID = folder.st_uid;
+        }
         if (const auto cmdline = readWhole(it->path() / "cmdline"); cmdline && !cmdline->empty()) {
             auto [argv0, arguments] = parseCmdline(*cmdline);
             sample.command = argv0.empty() ? stat->comm : argv0;
@@ -210,6 +215,7 @@ std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
                 ? std::optional<Date>(dateFromUnixTime(
                       *bootTime + static_cast<double>(sample.stat.startTime) / ticksPerSecond_))
                 : std::nullopt});
+        table.back().ownerUID = sample.ownerUID;
     }
     previousTicks_ = ticksByKey(samples);
     previousTime_ = now;

@@ -57,6 +57,7 @@ private:
         ProcStat stat;
         std::string command;
         std::string arguments;
+        std::optional<std::uint32_t> ownerUID;
     };
     using SampleKey = std::pair<int, std::uint64_t>;
 

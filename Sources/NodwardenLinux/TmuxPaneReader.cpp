@@ -45,11 +45,20 @@ std::optional<fs::path> TmuxPaneReader::locateExecutable(std::string_view name) 
 
 std::vector<fs::path> TmuxPaneReader::sockets() const {
     std::vector<fs::path> found;
+    // tmux's own rule: a folder anyone else made, or can write to, may hold a server that is
+    // listening for our environment and feeding us panes, and so may a socket that is not ours.
+    // Inside a folder of ours that no one else can enter, nothing changes behind our back.
+    struct stat folder {};
+    if (::lstat(socketFolder_.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode) ||
+        folder.st_uid != ::getuid() || (folder.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        return found;
+    }
     std::error_code error;
     for (fs::directory_iterator it(socketFolder_, error), end; !error && it != end;
          it.increment(error)) {
-        std::error_code typeError;
-        if (it->symlink_status(typeError).type() == fs::file_type::socket) {
+        struct stat entry {};
+        if (::lstat(it->path().c_str(), &entry) == 0 && S_ISSOCK(entry.st_mode) &&
+            entry.st_uid == ::getuid()) {
             found.push_back(it->path());
         }
     }
@@ -60,6 +69,7 @@ std::vector<fs::path> TmuxPaneReader::sockets() const {
 std::optional<std::string> TmuxPaneReader::run(const fs::path& socket,
                                                std::vector<std::string> arguments) const {
     arguments.insert(arguments.begin(), {"-S", socket.string()});
+    // A tmux client hands its environment to the server: the command's own minimal one goes.
     try {
         return runner_.run(ShellCommand{tmux_.string(), std::move(arguments)}).standardOutput;
     } catch (const CommandRunnerError&) {

@@ -36,7 +36,8 @@ public:
     /// The first executable `name` on $PATH; none when there is none.
     static std::optional<std::filesystem::path> locateExecutable(std::string_view name);
 
-    /// The sockets in the socket folder, in name order; none when the folder is missing.
+    /// Our own sockets in the socket folder, in name order; none when the folder is missing, is
+    /// not a folder of ours (a link, another user's) or lets anyone else in.
     std::vector<std::filesystem::path> sockets() const;
 
     /// Every pane of the server behind `socket`; none when the server cannot be asked (gone,

@@ -5,11 +5,13 @@
 #include <NodwardenLinux/ScreenAttribution.hpp>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace nodwarden::linuxplatform {
 
-TmuxScreenVerdicts::TmuxScreenVerdicts(TmuxPaneReader reader) : reader_(std::move(reader)) {}
+TmuxScreenVerdicts::TmuxScreenVerdicts(TmuxPaneReader reader, std::uint32_t ownUID)
+    : reader_(std::move(reader)), ownUID_(ownUID) {}
 
 bool TmuxScreenVerdicts::isTmuxProcess(const ProcessSnapshot& process) {
     // The server keeps the argument vector of the command that started it; where that cannot be
@@ -20,9 +22,15 @@ bool TmuxScreenVerdicts::isTmuxProcess(const ProcessSnapshot& process) {
 
 std::vector<AgentVerdict>
 TmuxScreenVerdicts::detectVerdicts(const GuardSettings& settings,
-                                   const std::vector<ProcessSnapshot>& processes, Date now) {
-    if (!settings.accessibilityDetectionEnabled ||
-        std::none_of(processes.begin(), processes.end(), &isTmuxProcess)) {
+                                   const std::vector<ProcessSnapshot>& table, Date now) {
+    if (!settings.accessibilityDetectionEnabled) {
+        return {};
+    }
+    // A row whose owner the table does not tell is nobody's we can vouch for.
+    std::vector<ProcessSnapshot> processes;
+    std::copy_if(table.begin(), table.end(), std::back_inserter(processes),
+                 [&](const ProcessSnapshot& row) { return row.ownerUID == ownUID_; });
+    if (std::none_of(processes.begin(), processes.end(), &isTmuxProcess)) {
         return {};
     }
     const AgentResolver resolver = AgentResolver::make(settings);

@@ -3,9 +3,12 @@
 #include <NodwardenCore/AgentVerdict.hpp>
 #include <NodwardenLinux/TmuxPaneReader.hpp>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace nodwarden::linuxplatform {
 
@@ -21,7 +24,9 @@ public:
     /// Seconds a server that could not be asked is left alone.
     static constexpr TimeInterval failedServerBackOff = 30;
 
-    explicit TmuxScreenVerdicts(TmuxPaneReader reader);
+    /// Only rows owned by `ownUID` (normally our own user) count: another user's tmux servers and
+    /// agents are not ours to read, nor to judge idle or working.
+    explicit TmuxScreenVerdicts(TmuxPaneReader reader, std::uint32_t ownUID = ::getuid());
 
     std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,
                                              const std::vector<ProcessSnapshot>& processes,
@@ -32,6 +37,7 @@ public:
 
 private:
     TmuxPaneReader reader_;
+    std::uint32_t ownUID_;
     std::map<std::string, Date> retryAt_;
 };
 

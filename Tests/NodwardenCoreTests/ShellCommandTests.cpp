@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -89,13 +90,45 @@ TEST(ProcessCommandRunnerTests, NonZeroExitCarriesTheWholeResult) {
     }
 }
 
-TEST(ProcessCommandRunnerTests, PassesArgumentsAndEnvironmentUnchanged) {
-    ::setenv("STAYLOOM_RUNNER_PROBE", "inherited value", 1);
+TEST(ProcessCommandRunnerTests, PassesArgumentsUnchanged) {
     ProcessCommandRunner runner(10);
-    const auto result = runner.run(
-        shell("printf '%s|' \"$@\" \"$STAYLOOM_RUNNER_PROBE\"", {"a b", "", "ü", "$HOME", "*"}));
+    const auto result =
+        runner.run(shell("printf '%s|' \"$@\"", {"a b", "", "\u00fc", "$HOME", "*"}));
+    EXPECT_EQ(result.standardOutput, "a b||\u00fc|$HOME|*|");
+}
+
+TEST(ProcessCommandRunnerTests, PassesOnlyThePathTheLocaleAndTheVariablesTheToolNeeds) {
+    // A tool may hand its environment on (a tmux client gives it to whoever owns the socket):
+    // nothing of ours but what it needs may reach it.
+    ::setenv("STAYLOOM_RUNNER_PROBE", "needed value", 1);
+    ::setenv("STAYLOOM_PLANTED_SECRET", "sk-secret", 1);
+    ::setenv("LC_TIME", "C.UTF-8", 1);
+    ProcessCommandRunner runner(10);
+    const auto listed =
+        runner.run(ShellCommand{"/usr/bin/env", {}, {"STAYLOOM_RUNNER_PROBE"}}).standardOutput;
+    const auto plain = runner.run(ShellCommand{"/usr/bin/env", {}}).standardOutput;
     ::unsetenv("STAYLOOM_RUNNER_PROBE");
-    EXPECT_EQ(result.standardOutput, "a b||ü|$HOME|*|inherited value|");
+    ::unsetenv("STAYLOOM_PLANTED_SECRET");
+    ::unsetenv("LC_TIME");
+
+    std::vector<std::string> expected{"PATH=" + std::string(std::getenv("PATH"))};
+    for (const char* name : {"LANG", "LANGUAGE", "LC_ALL"}) {
+        if (const char* value = std::getenv(name)) {
+            expected.push_back(std::string(name) + "=" + value);
+        }
+    }
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = plain.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        lines.push_back(plain.substr(start, end - start));
+    }
+    std::erase(lines, "LC_TIME=C.UTF-8");
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected) << plain;
+    EXPECT_NE(listed.find("STAYLOOM_RUNNER_PROBE=needed value\n"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("LC_TIME=C.UTF-8\n"), std::string::npos) << listed;
+    EXPECT_EQ(listed.find("sk-secret"), std::string::npos) << listed;
 }
 
 TEST(ProcessCommandRunnerTests, DrainsLargeOutputOnBothStreamsWhileTheChildRuns) {

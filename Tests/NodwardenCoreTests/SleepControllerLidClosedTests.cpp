@@ -334,8 +334,9 @@ TEST(SleepControllerSwitchListing, FindsTheSleepDisabledLine) {
 
 TEST(SleepControllerLidClosed, AHelperCommandSetDrivesTheSameLogic) {
     const auto helper = SleepCommandSet::privilegedHelper("/usr/bin/pkexec", "/opt/sleep-switch");
-    const ShellCommand disable{"/usr/bin/pkexec", {"/opt/sleep-switch", "disable"}};
-    const ShellCommand status{"/opt/sleep-switch", {"status"}};
+    const std::vector<std::string> passed{"DBUS_SYSTEM_BUS_ADDRESS", "STAYLOOM_UNIT_ROOT"};
+    const ShellCommand disable{"/usr/bin/pkexec", {"/opt/sleep-switch", "disable"}, passed};
+    const ShellCommand status{"/opt/sleep-switch", {"status"}, passed};
     Rig rig(helper);
     rig.adminRunner.setStanding(disable, succeeded);
     rig.adminRunner.setStanding(helper.adminRestore, declined);
@@ -348,11 +349,11 @@ TEST(SleepControllerLidClosed, AHelperCommandSetDrivesTheSameLogic) {
     EXPECT_TRUE(rig.controller.disengageDisableSleep());
     rig.controller.sleepNow();
     EXPECT_EQ(rig.adminRunner.commands(),
-              (Commands{disable, {"/usr/bin/pkexec", {"/opt/sleep-switch", "enable"}}}));
+              (Commands{disable, {"/usr/bin/pkexec", {"/opt/sleep-switch", "enable"}, passed}}));
     EXPECT_EQ(rig.runner.commands(), (Commands{status,
-                                               {"/opt/sleep-switch", {"enable"}},
+                                               {"/opt/sleep-switch", {"enable"}, passed},
                                                status,
-                                               {"/opt/sleep-switch", {"suspend"}}}));
+                                               {"/opt/sleep-switch", {"suspend"}, passed}}));
 }
 
 } // namespace

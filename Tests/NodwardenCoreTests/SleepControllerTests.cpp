@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -191,6 +192,35 @@ TEST_F(SleepControllerTest, ChildDoesNotInheritTheCallersDescriptors) {
     char byte = 0;
     EXPECT_EQ(::read(pipeEnds[0], &byte, 1), 0) << "the child holds the pipe open";
     ::close(pipeEnds[0]);
+}
+
+TEST_F(SleepControllerTest, ChildSeesOnlyTheEnvironmentItsContractNames) {
+    // API keys live in the program's environment; the helper needs its buses and nothing else.
+    const auto helper = folder.write(
+        "bin/helper", "#!/bin/sh\nenv > \"$0.env\"\neval \"echo READY=1 >&$STAYLOOM_READY_FD\"\n"
+                      "exec sleep 30\n");
+    std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system", 1);
+    ::setenv("STAYLOOM_PLANTED_SECRET", "sk-secret", 1);
+    SleepController controller(runner, adminRunner, logger, helper.string(), files,
+                               nodwarden::SleepCommandSet::macOS(), ProcessControl{},
+                               nodwarden::KeepAwakeContract::linuxHelper());
+    const bool held = controller.setSleepPrevention(true, false, false);
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    ::unsetenv("STAYLOOM_PLANTED_SECRET");
+    ASSERT_TRUE(held && controller.isSleepPreventionEnabled())
+        << ::testing::PrintToString(loggedMessages(logger));
+    const auto seen = readFile(helper.string() + ".env");
+    controller.restoreNormalSleep();
+
+    EXPECT_EQ(seen.find("sk-secret"), std::string::npos) << seen;
+    for (const auto& entry : {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/system\n",
+                              "STAYLOOM_READY_FD=3\n", "PATH="}) {
+        EXPECT_NE(seen.find(entry), std::string::npos) << entry << " in " << seen;
+    }
+    EXPECT_NE(seen.find("STAYLOOM_PARENT_PID=" + std::to_string(::getpid()) + "\n"),
+              std::string::npos)
+        << seen;
 }
 
 TEST_F(SleepControllerTest, PostureChangeStartsTheNewChildBeforeRetiringTheOld) {
@@ -444,7 +474,7 @@ TEST(SleepControllerPIDFile, ParsesOneIdentifierPerLineAtEveryNewlineKind) {
     }
 }
 
-TEST(SleepControllerPIDFile, ReadsNothingFromAnAbsentOrNonUTF8File) {
+TEST(SleepControllerPIDFile, ABadLineSkipsOnlyItselfAndNothingInItsPlaceBlocksOrRunsAway) {
     TemporaryDirectory folder;
     FileLogger logger(folder.path() / "log");
     ScriptedCommandRunner runner;
@@ -453,9 +483,17 @@ TEST(SleepControllerPIDFile, ReadsNothingFromAnAbsentOrNonUTF8File) {
     SleepController controller(runner, runner, logger, "/nonexistent/caffeinate", files);
     EXPECT_TRUE(controller.readCaffeinatePIDs().empty());
     folder.write("caffeinate.pid", "12\n\xFF\n34\n");
-    EXPECT_TRUE(controller.readCaffeinatePIDs().empty());
+    EXPECT_EQ(controller.readCaffeinatePIDs(), (std::vector<std::int32_t>{12, 34}));
     folder.write("caffeinate.pid", "12\xE2\x80\xA8 34 \n");
     EXPECT_EQ(controller.readCaffeinatePIDs(), (std::vector<std::int32_t>{12, 34}));
+
+    // A FIFO nobody writes to would hold the read for ever; /dev/zero never ends.
+    std::filesystem::remove(files.pidFileURL);
+    ASSERT_EQ(::mkfifo(files.pidFileURL.c_str(), 0600), 0);
+    EXPECT_TRUE(controller.readCaffeinatePIDs().empty());
+    std::filesystem::remove(files.pidFileURL);
+    std::filesystem::create_symlink("/dev/zero", files.pidFileURL);
+    EXPECT_TRUE(controller.readCaffeinatePIDs().empty());
 }
 
 TEST_F(SleepControllerTest, ReconcileStopsOnlyOrphansNamedCaffeinate) {
@@ -524,9 +562,12 @@ TEST_F(SleepControllerTest, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeT
     std::filesystem::copy_file("/bin/sleep", impostorPath);
     const auto ours = nodwarden::KeepAwakeProcess::launch(fake->path().string(), {"-dimsu"});
     const auto impostor = nodwarden::KeepAwakeProcess::launch(impostorPath.string(), {"30"});
+    // Names the helper in its arguments, but only the interpreter of its "#!" line runs it.
+    const auto reader = nodwarden::KeepAwakeProcess::launch(
+        "/usr/bin/tail", {"-f", fake->path().string(), "--lines=0"});
     ASSERT_TRUE(fake->waitForStart(ours->pid()));
-    const auto listing =
-        std::to_string(impostor->pid()) + "\n" + std::to_string(ours->pid()) + "\n2147483646\n";
+    const auto listing = std::to_string(impostor->pid()) + "\n" + std::to_string(reader->pid()) +
+                         "\n" + std::to_string(ours->pid()) + "\n2147483646\n";
 
     const nodwarden::KeepAwakeContract procfs{.readinessTimeoutSeconds = std::nullopt,
                                               .processRoot = "/proc"};

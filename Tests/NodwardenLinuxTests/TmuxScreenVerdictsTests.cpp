@@ -19,6 +19,7 @@
 #include <optional>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace nodwarden;
@@ -86,7 +87,8 @@ TEST_F(TmuxFixture, APaneShowsItsAgentWorkingThenIdle) {
     EXPECT_EQ(awaitVerdicts(server, {idle}), std::vector<AgentVerdict>{idle});
 
     // A second session of the agent that no screen shows may be working: no idle verdict.
-    const ProcessSnapshot unseen{999'999, ::getpid(), 0, "/usr/local/bin/claude", "claude"};
+    ProcessSnapshot unseen{999'999, ::getpid(), 0, "/usr/local/bin/claude", "claude"};
+    unseen.ownerUID = ::getuid();
     EXPECT_EQ(awaitVerdicts(server, {}, {unseen}), std::vector<AgentVerdict>{});
 
     // The on-screen text switch governs panes too: off, nothing is asked.
@@ -100,14 +102,86 @@ TEST_F(TmuxFixture, NoAgentInAnyPaneRunsNoCommand) {
     TmuxTestServer server(folder.path() / "sockets", "exec sleep 600");
     ASSERT_GT(server.pid(), 0) << "tmux did not start";
     // An agent runs, but outside tmux.
-    const ProcessSnapshot agentElsewhere{999'999, ::getpid(), 40, "/usr/local/bin/claude",
-                                         "claude"};
+    ProcessSnapshot agentElsewhere{999'999, ::getpid(), 40, "/usr/local/bin/claude", "claude"};
+    agentElsewhere.ownerUID = ::getuid();
     for (int pass = 0; pass < 3; ++pass) {
         auto rows = server.ownRows(table.readProcessTable());
         rows.push_back(agentElsewhere);
         EXPECT_EQ(verdicts.detectVerdicts(settings, rows, pass), std::vector<AgentVerdict>{});
     }
     EXPECT_EQ(verdicts.detectVerdicts(settings, {agentElsewhere}, 3), std::vector<AgentVerdict>{});
+    EXPECT_TRUE(runner.commands.empty()) << runner.commands.size() << " commands ran";
+}
+
+TEST_F(TmuxFixture, OnlyOurOwnPrivateSocketFolderAndOurOwnSocketsAreUsed) {
+    // tmux's own rule: a folder someone else made or can write to may hold a server listening for
+    // our environment; so may a socket that is not ours.
+    namespace fs = std::filesystem;
+    TmuxTestServer server(folder.path() / "sockets", "exec sleep 600");
+    ASSERT_GT(server.pid(), 0) << "tmux did not start";
+    const auto socketsIn = [&](const fs::path& socketFolder) {
+        return TmuxPaneReader(runner, TmuxTestServer::tmux, socketFolder).sockets();
+    };
+    ASSERT_EQ(socketsIn(folder.path() / "sockets"), std::vector<fs::path>{server.socket()});
+
+    fs::create_directory_symlink(folder.path() / "sockets", folder.path() / "linked");
+    EXPECT_EQ(socketsIn(folder.path() / "linked"), std::vector<fs::path>{}) << "a link";
+
+    fs::permissions(folder.path() / "sockets", fs::perms::group_read | fs::perms::group_exec,
+                    fs::perm_options::add);
+    EXPECT_EQ(socketsIn(folder.path() / "sockets"), std::vector<fs::path>{}) << "open to a group";
+    fs::permissions(folder.path() / "sockets", fs::perms::owner_all, fs::perm_options::replace);
+
+    ASSERT_EQ(::lchown(server.socket().c_str(), 65534, 65534), 0);
+    EXPECT_EQ(socketsIn(folder.path() / "sockets"), std::vector<fs::path>{}) << "another's socket";
+    ASSERT_EQ(::lchown(server.socket().c_str(), ::getuid(), ::getgid()), 0);
+
+    // Another user got there first: their folder, private to them, with their server in it.
+    const auto shared = folder.path() / "shared";
+    fs::create_directory(shared);
+    fs::permissions(folder.path(), fs::perms::all, fs::perm_options::replace);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace);
+    const auto planted = shared / ("tmux-" + std::to_string(::getuid()));
+    const std::vector<std::string> asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
+    const auto nobody = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), asNobody.begin(), asNobody.end());
+        return ProcessCommandRunner(10).run(ShellCommand{"/usr/bin/setpriv", arguments});
+    };
+    ASSERT_NO_THROW(nobody({"/bin/mkdir", "-m", "700", planted.string()}));
+    ASSERT_NO_THROW(nobody({TmuxTestServer::tmux, "-S", (planted / "default").string(), "-f",
+                            "/dev/null", "new-session", "-d", "sleep 600"}));
+    EXPECT_TRUE(fs::is_socket(planted / "default"));
+    TmuxScreenVerdicts plantedVerdicts{TmuxPaneReader(runner, TmuxTestServer::tmux, planted)};
+    const auto agent = agentNamedProgram(folder.path() / "bin", "claude");
+    TmuxTestServer ours(folder.path() / "sockets-with-agent",
+                        "exec " + agent.string() + " -c 'sleep 600'");
+    runner.commands.clear();
+    for (int pass = 0; pass < 20 && runner.commands.empty(); ++pass) {
+        plantedVerdicts.detectVerdicts(settings, ours.ownRows(table.readProcessTable()), pass);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    try {
+        nobody({TmuxTestServer::tmux, "-S", (planted / "default").string(), "kill-server"});
+    } catch (const std::exception&) {
+    }
+    EXPECT_TRUE(runner.commands.empty()) << "the planted server was asked";
+}
+
+TEST_F(TmuxFixture, AnotherUsersTmuxAndAgentsOpenNoGate) {
+    TmuxTestServer server(folder.path() / "sockets", "exec sleep 600");
+    ASSERT_GT(server.pid(), 0) << "tmux did not start";
+    // Another user's server with an agent in a pane: not ours to read, so nothing is asked.
+    auto rows = server.ownRows(table.readProcessTable());
+    const std::vector<ProcessSnapshot> theirs = {
+        {999'990, 1, 0, "/usr/bin/tmux", "tmux new"},
+        {999'991, 999'990, 0, "/bin/bash", "bash"},
+        {999'992, 999'991, 0, "/usr/local/bin/claude", "claude"},
+    };
+    for (ProcessSnapshot row : theirs) {
+        row.ownerUID = ::getuid() + 1;
+        rows.push_back(row);
+    }
+    EXPECT_EQ(verdicts.detectVerdicts(settings, rows, 0), std::vector<AgentVerdict>{});
     EXPECT_TRUE(runner.commands.empty()) << runner.commands.size() << " commands ran";
 }
 

@@ -118,7 +118,10 @@ void SystemdLoginItemService::reloadUserManager() {
         return;
     }
     try {
-        runner_.run(ShellCommand{systemctlPath_, {"--user", "daemon-reload"}});
+        // The user's service manager is reached on the session bus, found through either variable.
+        runner_.run(ShellCommand{systemctlPath_,
+                                 {"--user", "daemon-reload"},
+                                 {"XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}});
     } catch (const std::exception& error) {
         logger_.log(std::string("systemctl --user daemon-reload failed: ") + error.what());
     }

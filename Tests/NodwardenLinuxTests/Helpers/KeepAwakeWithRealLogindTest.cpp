@@ -52,7 +52,9 @@ protected:
 
     /// What `systemd-inhibit --list` prints for the private logind.
     std::string listing() {
-        return runner.run(ShellCommand{"/usr/bin/systemd-inhibit", {"--list", "--no-pager"}})
+        return runner
+            .run(ShellCommand{
+                "/usr/bin/systemd-inhibit", {"--list", "--no-pager"}, {"DBUS_SYSTEM_BUS_ADDRESS"}})
             .standardOutput;
     }
 

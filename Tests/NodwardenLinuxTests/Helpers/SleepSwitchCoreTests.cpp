@@ -105,7 +105,9 @@ protected:
     }
 
     std::string status() {
-        return ProcessCommandRunner(8).run(ShellCommand{kHelper, {"status"}}).standardOutput;
+        return ProcessCommandRunner(8)
+            .run(ShellCommand{kHelper, {"status"}, SleepCommandSet::helperVariables()})
+            .standardOutput;
     }
 
     TemporaryDirectory folder_;
@@ -194,7 +196,7 @@ TEST_F(SleepSwitchWithCore, ARestoreThatLeavesAMaskIsNotReportedAsRestored) {
     auto& controller = harness.controller;
     ASSERT_TRUE(controller.engageLidClosedProtection());
 
-    ScopedEnvironment ignoring{"FAKE_SYSTEMCTL_IGNORE", "1"};
+    folder_.write("bin/systemctl.settings", "FAKE_SYSTEMCTL_IGNORE=1\n");
     EXPECT_FALSE(controller.disengageDisableSleep());
     EXPECT_TRUE(controller.isLidClosedProtectionEngaged());
     EXPECT_TRUE(std::filesystem::exists(harness.marker()));

@@ -137,7 +137,7 @@ class HelperProcess:
         self.finish()
 
 
-def _has_ended(pid):
+def has_ended(pid):
     """True once `pid` is gone or a zombie: the daemons fork away, and whoever adopts them may
     never reap them."""
     try:
@@ -150,7 +150,7 @@ def _has_ended(pid):
 def _stop_daemon(pid):
     try:
         os.kill(pid, signal.SIGTERM)
-        if not eventually(lambda: _has_ended(pid)):
+        if not eventually(lambda: has_ended(pid)):
             os.kill(pid, signal.SIGKILL)
     except ProcessLookupError:
         pass

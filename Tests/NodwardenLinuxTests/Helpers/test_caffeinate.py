@@ -20,6 +20,7 @@ from helper_fixture import (
     RealLogind,
     calls,
     eventually,
+    has_ended,
     inhibitors,
 )
 
@@ -31,6 +32,13 @@ WHY = {
     "-ims": "Agents are working; keeping the computer awake",
 }
 LID_WHY = "Sleep is switched off; closing the lid must not retry suspend"
+
+
+def _kill_if_running(pid):
+    try:
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
 
 
 class UnitRoot:
@@ -121,6 +129,39 @@ class RealLogindCaffeinateTests(unittest.TestCase):
         self.assertEqual(self.locks(), [SLEEP_LOCK])
         self.assertEqual(helper.stop(signal.SIGKILL), -signal.SIGKILL)
         self.assertTrue(eventually(lambda: self.logind.inhibitors() == []))
+
+    def test_the_locks_go_when_the_program_that_started_it_is_killed(self):
+        # SIGKILL leaves the program no chance to stop its helper; the helper must notice.
+        env = dict(
+            os.environ,
+            DBUS_SYSTEM_BUS_ADDRESS=self.logind.address,
+            DBUS_SESSION_BUS_ADDRESS=UNREACHABLE_BUS,
+            STAYLOOM_UNIT_ROOT=self.units.path,
+        )
+        program = subprocess.Popen(
+            ["/bin/sh", "-c", 'STAYLOOM_PARENT_PID=$$ "$0" -ims >/dev/null 2>&1 & echo $!; wait',
+             CAFFEINATE],
+            env=env,
+            stdout=subprocess.PIPE,
+            text=True,
+        )
+        helper = int(program.stdout.readline())
+        self.addCleanup(lambda: _kill_if_running(helper))
+        self.assertTrue(eventually(lambda: self.locks() == [SLEEP_LOCK]), self.locks())
+        program.kill()
+        program.wait(timeout=PATIENCE)
+        program.stdout.close()
+        self.assertTrue(eventually(lambda: self.logind.inhibitors() == []), self.locks())
+        self.assertTrue(eventually(lambda: has_ended(helper)), "the helper outlived its program")
+
+    def test_a_helper_whose_program_is_already_gone_takes_no_lock(self):
+        # Started by a program that died before the helper could watch it: its parent is someone
+        # else already.
+        helper = self.start_caffeinate("-ims", STAYLOOM_PARENT_PID=str(os.getpid() + 1))
+        self.assertEqual(helper.finish(), 1, helper.stdout)
+        self.assertIn("caffeinate: the program that started it has already ended; holding nothing",
+                      helper.stderr)
+        self.assertEqual(self.logind.inhibitors(), [])
 
     def test_readiness_is_reported_once_the_lock_is_held(self):
         reader, writer = os.pipe()

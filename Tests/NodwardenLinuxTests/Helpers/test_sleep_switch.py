@@ -8,6 +8,7 @@ import unittest
 
 from helper_fixture import (
     LOGIND,
+    NOBODY,
     RealPolkit,
     PATIENCE,
     SLEEP_SWITCH,
@@ -29,6 +30,12 @@ class FakeSystemctl:
         os.mkdir(self.bin)
         os.symlink(FAKE_SYSTEMCTL, os.path.join(self.bin, "systemctl"))
         self.log = os.path.join(self._folder.name, "calls")
+
+    def configure(self, settings):
+        """Its FAKE_SYSTEMCTL_* settings for the next calls, read from a file beside it: the sleep
+        switch hands systemctl none of the caller's other variables."""
+        with open(os.path.join(self.bin, "systemctl.settings"), "w", encoding="utf-8") as file:
+            file.writelines(f"{name}='{value}'\n" for name, value in settings.items())
 
     def calls(self):
         """Each call's arguments, in order."""
@@ -78,11 +85,15 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
         self.root = tempfile.TemporaryDirectory(prefix="stayloom-units-")
         self.addCleanup(self.root.cleanup)
 
-    def switch(self, *arguments, **overrides):
+    def switch(self, *arguments, prefix=(), **overrides):
         overrides.setdefault("PATH", self.systemctl.bin)
-        overrides.setdefault("FAKE_SYSTEMCTL_LOG", self.systemctl.log)
         overrides.setdefault("STAYLOOM_UNIT_ROOT", self.root.name)
-        return self.run_helper([SLEEP_SWITCH, *arguments], **overrides)
+        settings = {"FAKE_SYSTEMCTL_LOG": self.systemctl.log}
+        settings.update(
+            (name, overrides.pop(name)) for name in list(overrides) if name.startswith("FAKE_")
+        )
+        self.systemctl.configure(settings)
+        return self.run_helper([*prefix, SLEEP_SWITCH, *arguments], **overrides)
 
     def test_disable_and_enable_mask_and_unmask_exactly_the_sleep_targets_for_this_boot(self):
         for command, verb in [("disable", "mask"), ("enable", "unmask")]:
@@ -178,6 +189,94 @@ class SleepSwitchCommandTests(PrivateBusTestCase):
         result = self.switch("disable", PATH=empty)
         self.assertEqual(result.returncode, 1)
         self.assertIn("cannot run systemctl", result.stderr)
+
+    def test_systemctl_gets_none_of_the_callers_variables_but_its_bus_and_unit_root(self):
+        seen = os.path.join(self.root.name, "systemctl.env")
+        result = self.switch(
+            "disable",
+            STAYLOOM_PLANTED_SECRET="sk-secret",
+            DBUS_SYSTEM_BUS_ADDRESS=UNREACHABLE_BUS,
+            FAKE_SYSTEMCTL_ENV_LOG=seen,
+        )
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(seen, encoding="utf-8") as file:
+            names = {line.split("=", 1)[0] for line in file.read().splitlines()}
+        # The shell running the fake adds PWD of its own.
+        names -= {"PWD"}
+        allowed = {"PATH", "LANG", "LANGUAGE", "DBUS_SYSTEM_BUS_ADDRESS", "STAYLOOM_UNIT_ROOT"}
+        self.assertEqual({name for name in names if not name.startswith("LC_")} - allowed, set())
+        self.assertTrue({"PATH", "DBUS_SYSTEM_BUS_ADDRESS", "STAYLOOM_UNIT_ROOT"} <= names, names)
+
+    def test_its_record_folder_is_made_0755_even_under_the_callers_umask_000(self):
+        # pkexec hands the caller's umask to the helper it runs as root.
+        result = self.switch("disable", prefix=["/bin/sh", "-c", 'umask 000 && exec "$@"', "sh"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        folder = os.path.join(self.root.name, "run", "stayloom")
+        self.assertEqual(os.lstat(folder).st_mode & 0o7777, 0o755)
+        record = os.path.join(folder, "sleep-switch-masks")
+        self.assertEqual(os.lstat(record).st_mode & 0o7777, 0o644)
+
+    def test_a_record_or_folder_it_did_not_make_is_refused_and_never_blocks(self):
+        folder = os.path.join(self.root.name, "run", "stayloom")
+        masks = os.path.join(folder, "sleep-switch-masks")
+        nobody = os.path.join(self.root.name, "nobody")
+
+        def open_to_all_with_another_users_fifo():
+            os.chmod(self.root.name, 0o755)
+            os.chmod(os.path.dirname(folder), 0o755)
+            os.chmod(folder, 0o777)
+            subprocess.run([*NOBODY, "/bin/sh", "-c", 'rm "$0" && mkfifo "$0"', masks],
+                           check=True, timeout=PATIENCE)
+
+        def linked_folder():
+            os.rename(folder, nobody)
+            os.symlink(nobody, folder)
+
+        # (name, what is done to a folder holding a good record, words of the refusal)
+        def replaced(make):
+            return lambda: (os.unlink(masks), make())
+
+        cases = [
+            (
+                "open to everyone, another user's FIFO in it",
+                open_to_all_with_another_users_fifo,
+                "writable by group or others",
+            ),
+            ("a FIFO as record", replaced(lambda: os.mkfifo(masks)), "not a regular file"),
+            (
+                "a link to /dev/zero as record",
+                replaced(lambda: os.symlink("/dev/zero", masks)),
+                "it is a link",
+            ),
+            ("another user's record", lambda: os.chown(masks, 65534, 65534), "owned by user 65534"),
+            ("a link as folder", linked_folder, "it is a link"),
+        ]
+        for name, plant, refusal in cases:
+            with self.subTest(name):
+                shutil.rmtree(os.path.join(self.root.name, "run"), ignore_errors=True)
+                shutil.rmtree(nobody, ignore_errors=True)
+                for unit in SLEEP_UNITS:
+                    place(self.root.name, "run", unit, "/dev/null")
+                record(self.root.name, *SLEEP_UNITS)
+                os.chmod(folder, 0o755)
+                plant()
+                for command in ["status", "disable", "enable"]:
+                    result = self.switch(command)
+                    self.assertEqual(result.returncode, 1, (command, result.stdout))
+                    self.assertIn(f"stayloom-sleep-switch: refusing {folder}", result.stderr)
+                    self.assertIn(refusal, result.stderr)
+                self.assertEqual(links(self.root.name, "run"), sorted(SLEEP_UNITS))
+        self.assertEqual(self.systemctl.calls(), [])
+
+    def test_enable_without_its_record_never_reports_the_masks_gone(self):
+        # The record taken away: nothing tells its masks from an administrator's, so they stay,
+        # and the caller hears that sleep is still off.
+        self.assertEqual(self.switch("disable").returncode, 0)
+        os.unlink(os.path.join(self.root.name, "run", "stayloom", "sleep-switch-masks"))
+        result = self.switch("enable")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("stayloom-sleep-switch: sleep is still masked: sleep.target", result.stderr)
+        self.assertEqual(links(self.root.name, "run"), sorted(SLEEP_UNITS))
 
     def test_only_its_own_subcommands_are_accepted(self):
         for arguments in [
