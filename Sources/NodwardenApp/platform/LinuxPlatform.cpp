@@ -92,7 +92,7 @@ struct LinuxServices {
               options.processRoot, std::chrono::milliseconds(250), &logger)),
           sessionProbe(std::make_shared<linuxplatform::InotifyFileActivityProbe>(
               options.paths.home, sessionProbeDepth)),
-          sessions(sessionProbe),
+          sessions(sessionProbe, HostSystem::linux),
           statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
           screenRunner(screenCommandTimeout),
           tmuxScreens(tmuxScreenVerdicts(options, screenRunner)),
