@@ -115,19 +115,16 @@ StatusRecordDetector::detectVerdicts(const GuardSettings& settings,
     }
     const AgentResolver resolver = AgentResolver::make(settings);
     const auto agents = runningAgents(resolver, processes);
-    std::set<std::string> oneShot;
     for (const auto& [id, agent] : agents) {
         if (agent.runsOneShot) {
-            oneShot.insert(id);
             verdicts.push_back({agent.profile->displayName, AgentWorkState::working,
                                 AgentVerdictSource::oneShotRun});
         }
     }
     for (const auto& reader : readers_) {
-        const std::string id(reader->profileID());
-        const auto agent = agents.find(id);
-        if (agent == agents.end() || oneShot.contains(id)) {
-            continue; // nothing is read for an agent that does not run or already decided
+        const auto agent = agents.find(std::string(reader->profileID()));
+        if (agent == agents.end() || agent->second.runsOneShot) {
+            continue; // nothing is read for an agent that does not run or whose run decided
         }
         const std::string& name = agent->second.profile->displayName;
         if (const auto state = reader->read(agent->second, now)) {
