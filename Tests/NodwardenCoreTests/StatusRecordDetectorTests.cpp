@@ -521,10 +521,14 @@ TEST(StatusRecordDetector, TheBestEvidenceDecidesAtEveryTurnsEndAndFilesSpeakFor
 
             const auto signals =
                 detector.detectPerApp(GuardSettings::defaults(), {true, 100, "AC"}, now);
-            ASSERT_EQ(signals.size(), 1U) << c.what << ": only the running agent is shown";
-            EXPECT_EQ(signals[0].appName, c.agent) << c.what;
-            EXPECT_EQ(signals[0].strength, c.strength) << c.what;
-            EXPECT_EQ(signals[0].reason, c.reason) << c.what;
+            EXPECT_EQ(signals.size(), 1U) << c.what << ": only the running agent is shown";
+            const auto found =
+                std::find_if(signals.begin(), signals.end(), [&](const ActivitySignal& signal) {
+                    return signal.appName == c.agent;
+                });
+            ASSERT_NE(found, signals.end()) << c.what;
+            EXPECT_EQ(found->strength, c.strength) << c.what;
+            EXPECT_EQ(found->reason, c.reason) << c.what;
         }
     }
 }
