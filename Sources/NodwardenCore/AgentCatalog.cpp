@@ -125,6 +125,9 @@ std::vector<AgentProfile> builtin() {
     // One-shot runs, as scripts start them: `claude -p`, `codex exec` (alias `e`), `gemini -p`,
     // `copilot -p`, `opencode run`, `qwen -p`.
     claudeCode.oneShotArguments = {"-p", "--print"};
+    // The Agent SDK (editor extensions) runs `claude --print --input-format stream-json` for a
+    // whole session, waiting for prompts between turns.
+    claudeCode.promptStreamArguments = {"--input-format=stream-json"};
     codex.oneShotArguments = {"exec", "e"};
 
     // Gemini and Qwen write one chat file per session; when they are written says nothing

@@ -54,6 +54,10 @@ struct AgentProfile {
     /// ("-p", matched anywhere after the program's name, also as "-p=…") and subcommands
     /// ("exec", matched right after it). Such a run works for as long as it runs.
     std::vector<std::string> oneShotArguments = {};
+    /// Options ("--input-format=stream-json", matched as one word or as two) that keep a run with
+    /// one-shot arguments open for further prompts, as an editor's SDK session fed over its
+    /// input: such a run is no one-shot.
+    std::vector<std::string> promptStreamArguments = {};
     /// The systems the agent's own program is made for; empty when it runs on all of them.
     /// Elsewhere, files matching its session patterns were written by some other program.
     std::vector<HostSystem> hostSystems = {};

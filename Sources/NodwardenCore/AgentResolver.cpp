@@ -213,12 +213,30 @@ bool AgentResolver::isOneShotRun(const AgentProfile& profile, std::string_view a
     if (profile.oneShotArguments.empty()) {
         return false;
     }
-    return anyWordAfterProgram(profile, arguments, [&](std::string_view word, std::size_t index) {
-        if (!word.starts_with('-')) {
-            return index == 0 && listed(profile.oneShotArguments, word);
-        }
-        // An option may carry its value after "=".
-        return listed(profile.oneShotArguments, word.substr(0, word.find('=')));
+    const bool oneShot =
+        anyWordAfterProgram(profile, arguments, [&](std::string_view word, std::size_t index) {
+            if (!word.starts_with('-')) {
+                return index == 0 && listed(profile.oneShotArguments, word);
+            }
+            // An option may carry its value after "=".
+            return listed(profile.oneShotArguments, word.substr(0, word.find('=')));
+        });
+    if (!oneShot || profile.promptStreamArguments.empty()) {
+        return oneShot;
+    }
+    // "--option=value" given as one word or as two.
+    std::string_view previous;
+    return !anyWordAfterProgram(profile, arguments, [&](std::string_view word, std::size_t) {
+        const bool streams = std::any_of(
+            profile.promptStreamArguments.begin(), profile.promptStreamArguments.end(),
+            [&](const std::string& option) {
+                const std::size_t equals = option.find('=');
+                return word == option || (equals != std::string::npos &&
+                                          previous == std::string_view(option).substr(0, equals) &&
+                                          word == std::string_view(option).substr(equals + 1));
+            });
+        previous = word;
+        return streams;
     });
 }
 

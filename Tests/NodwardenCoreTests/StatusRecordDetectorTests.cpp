@@ -271,6 +271,10 @@ TEST(StatusRecordDetector, EachAgentsRecordSpeaksOnlyForTheRunningAgent) {
         {"qwen --prompt=…",        agentRun(61, "/usr/bin/node", "/usr/bin/node /home/u/.bin/qwen --prompt=fix"), {codexConfig}, justStarted, oneShot},
         {"opencode run",           agentRun(71, openCode.command, "opencode run fix the build"), {codexConfig}, justStarted, oneShot},
         {"copilot -p",             agentRun(41, copilot.command, "node /home/u/.bin/copilot -p fix --allow-all-tools"), {codexConfig}, justStarted, oneShot},
+        {"an editor's SDK session of claude is no one-shot", agentRun(4242, claude.command, "claude --output-format stream-json --verbose --input-format stream-json --print"),
+         {{claudeFile, claudeSession("idle", "987654")}}, longRunning, reportsIdle},
+        {"nor is it written as one word", agentRun(4242, claude.command, "claude -p --input-format=stream-json"),
+         {{claudeFile, claudeSession("busy", "987654")}}, longRunning, reportsWorking},
         {"codex with a prompt is no one-shot", agentRun(31, codex.command, "codex fix the exec bit"), {codexConfig}, justStarted, starting}};
     // clang-format on
     for (const Case& c : cases) {
