@@ -49,15 +49,26 @@ bool replaces(const ActivitySignal& candidate, const ActivitySignal& kept) {
     return candidate.matchedText.has_value() && !kept.matchedText.has_value();
 }
 
-/// The best verdict for each agent: the one of the highest quality, and among equals the one of
-/// the witness asked first.
-std::map<std::string, AgentVerdict>
-verdictsByAgent(const std::vector<AgentVerdictDetecting*>& detectors, const GuardSettings& settings,
-                const std::vector<ProcessSnapshot>& processes, Date now) {
-    std::map<std::string, AgentVerdict> verdicts;
+/// What the witnesses said in one pass.
+struct PassVerdicts {
+    /// The best verdict for each agent: the one of the highest quality, and among equals the one
+    /// of the witness asked first.
+    std::map<std::string, AgentVerdict> best;
+    /// The agents whose own records spoke, whether or not a better verdict decided.
+    std::set<std::string> recordsSpokeFor;
+};
+
+PassVerdicts askWitnesses(const std::vector<AgentVerdictDetecting*>& detectors,
+                          const GuardSettings& settings,
+                          const std::vector<ProcessSnapshot>& processes, Date now) {
+    PassVerdicts verdicts;
     for (AgentVerdictDetecting* detector : detectors) {
         for (AgentVerdict& verdict : detector->detectVerdicts(settings, processes, now)) {
-            const auto [kept, inserted] = verdicts.try_emplace(verdict.appName, verdict);
+            if (verdict.source == AgentVerdictSource::statusRecord ||
+                verdict.source == AgentVerdictSource::conversation) {
+                verdicts.recordsSpokeFor.insert(verdict.appName);
+            }
+            const auto [kept, inserted] = verdicts.best.try_emplace(verdict.appName, verdict);
             if (!inserted && verdict.quality() > kept->second.quality()) {
                 kept->second = std::move(verdict);
             }
@@ -66,36 +77,24 @@ verdictsByAgent(const std::vector<AgentVerdictDetecting*>& detectors, const Guar
     return verdicts;
 }
 
-/// The session-file patterns of the agents whose own records spoke in this pass: what those files
-/// say is already said, so they speak for no other profile.
-std::set<std::string>
-patternsExplainedByRecords(const std::map<std::string, AgentVerdict>& verdicts,
-                           const std::map<std::string, const AgentProfile*>& profiles) {
+/// Drops the session-file signals of profiles whose patterns belong to another agent whose own
+/// record spoke in this pass: what those files say is already said for that agent.
+void dropExplainedSessionSignals(std::vector<ActivitySignal>& signals, const PassVerdicts& verdicts,
+                                 const std::map<std::string, const AgentProfile*>& profiles) {
     std::set<std::string> explained;
-    for (const auto& [name, verdict] : verdicts) {
-        const auto profile = profiles.find(name);
-        if (profile == profiles.end() || (verdict.source != AgentVerdictSource::statusRecord &&
-                                          verdict.source != AgentVerdictSource::conversation)) {
-            continue;
-        }
-        for (const auto* patterns :
-             {&profile->second->sessionCountGlobs, &profile->second->sessionActivityGlobs}) {
-            explained.insert(patterns->begin(), patterns->end());
+    for (const std::string& name : verdicts.recordsSpokeFor) {
+        if (const auto profile = profiles.find(name); profile != profiles.end()) {
+            for (const auto* patterns :
+                 {&profile->second->sessionCountGlobs, &profile->second->sessionActivityGlobs}) {
+                explained.insert(patterns->begin(), patterns->end());
+            }
         }
     }
-    return explained;
-}
-
-/// Drops the session-file signals of profiles whose patterns another agent's record explains.
-void dropExplainedSessionSignals(std::vector<ActivitySignal>& signals,
-                                 const std::map<std::string, AgentVerdict>& verdicts,
-                                 const std::map<std::string, const AgentProfile*>& profiles) {
-    const std::set<std::string> explained = patternsExplainedByRecords(verdicts, profiles);
     if (explained.empty()) {
         return;
     }
     std::erase_if(signals, [&](const ActivitySignal& signal) {
-        if (!signal.appName || verdicts.contains(*signal.appName)) {
+        if (!signal.appName || verdicts.recordsSpokeFor.contains(*signal.appName)) {
             return false;
         }
         const auto profile = profiles.find(*signal.appName);
@@ -245,8 +244,7 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
     const std::vector<ActivitySignal> screenSignals =
         filtered(accessibilityDetector_->detectPerApp(settings), profilesByName, processLastSeenAt_,
                  now, &shouldEmitTerminalAccessibilitySignal);
-    const std::map<std::string, AgentVerdict> verdicts =
-        verdictsByAgent(verdictDetectors_, settings, processes, now);
+    const PassVerdicts verdicts = askWitnesses(verdictDetectors_, settings, processes, now);
     std::vector<ActivitySignal> sessionSignals =
         filtered(sessionDetector_->detectPerApp(settings, now,
                                                 SessionActivityDetector::defaultFreshnessWindow),
@@ -272,7 +270,7 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
         }
     }
 
-    applyVerdicts(verdicts, merged, indexByName);
+    applyVerdicts(verdicts.best, merged, indexByName);
 
     for (ActivitySignal& signal : merged) {
         const std::string& name = *signal.appName;
