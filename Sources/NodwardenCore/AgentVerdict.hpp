@@ -50,10 +50,10 @@ constexpr EvidenceQuality qualityOf(AgentVerdictSource source) {
     return EvidenceQuality::inferred;
 }
 
-/// A definite finding about one agent: its own status record, or a screen (an accessible terminal
-/// window, a tmux pane) that could be read and is attributed to the agent's process. Unlike an
-/// `ActivitySignal`, an idle verdict is information: it says that the agent's CPU and file times
-/// must not be read as work.
+/// A finding about one agent from evidence that speaks for it alone: its own status record, its
+/// chat, its arguments, or a screen (an accessible terminal window, a tmux pane) that could be read
+/// and is attributed to the agent's process. Unlike an `ActivitySignal`, an idle verdict is
+/// information: it says that the agent's CPU and file times must not be read as work.
 struct AgentVerdict {
     /// Display name of the agent, as in `AgentProfile::displayName` and `ActivitySignal::appName`.
     std::string appName;

@@ -92,6 +92,7 @@ struct LinuxServices {
               options.processRoot, std::chrono::milliseconds(250), &logger)),
           sessionProbe(std::make_shared<linuxplatform::InotifyFileActivityProbe>(
               options.paths.home, sessionProbeDepth)),
+          // Programs of the catalog made for other systems cannot have written files here.
           sessions(sessionProbe, HostSystem::linux),
           statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
           screenRunner(screenCommandTimeout),
@@ -112,7 +113,8 @@ struct LinuxServices {
           sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
           loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 
-    /// The definite witnesses in order of trust: the agents' own records, then their screens.
+    /// The witnesses that speak for one agent; their verdicts rank by quality, and between two of
+    /// one quality the agents' own records come before their screens.
     std::vector<AgentVerdictDetecting*> verdictDetectors() {
         std::vector<AgentVerdictDetecting*> detectors{&statusRecords};
         if (tmuxScreens) {
