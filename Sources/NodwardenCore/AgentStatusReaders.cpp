@@ -306,12 +306,13 @@ std::optional<AgentWorkState> classifyQwenRecord(const json& record) {
 
 /// A chat whose last record is the user's also stays so when a turn is cancelled, so it speaks
 /// only while the agent shows a sign of work; then the agent's screen, where one is read, or its
-/// CPU decides. These two draw a spinner all through a turn, which costs several percent of a
-/// core even while the model thinks in silence; at their prompts they use 0.1 and 2.1 %. Half a
-/// minute of quiet is a cancelled turn, not a pause between two samples, and a dip inside a turn
-/// costs nothing, since the keep-awake's grace period outlasts it. A quarter of an hour bounds
-/// even a busy agent's word on a stale chat.
-constexpr WorkingInference chatInference = {15 * 60, 30, 5.0};
+/// CPU decides. These two redraw a spinner about twelve times a second all through a turn, even
+/// while the model thinks in silence; at their prompts they use 0.1 and 2.1 % of a core. The
+/// level errs low: a turn taken for idle lets the computer sleep under the agent, a cancelled one
+/// taken for work only keeps it awake. Half a minute of quiet is a cancelled turn, not a pause
+/// between two samples, and a dip inside a turn costs nothing, since the keep-awake's grace
+/// period outlasts it. A quarter of an hour bounds even a busy agent's word on a stale chat.
+constexpr WorkingInference chatInference = {15 * 60, 30, 3.0};
 
 bool keepType(int depth, const std::string& key) {
     return depth == 1 && key == "type";
