@@ -6,6 +6,7 @@
 #include <NodwardenCore/SessionActivityDetector.hpp>
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 namespace nodwarden {
@@ -48,17 +49,62 @@ bool replaces(const ActivitySignal& candidate, const ActivitySignal& kept) {
     return candidate.matchedText.has_value() && !kept.matchedText.has_value();
 }
 
-/// The first verdict for each agent, asking the witnesses in order of trust.
-std::map<std::string, AgentVerdict>
-verdictsByAgent(const std::vector<AgentVerdictDetecting*>& detectors, const GuardSettings& settings,
-                const std::vector<ProcessSnapshot>& processes, Date now) {
-    std::map<std::string, AgentVerdict> verdicts;
+/// What the witnesses said in one pass.
+struct PassVerdicts {
+    /// The best verdict for each agent: the one of the highest quality, and among equals the one
+    /// of the witness asked first.
+    std::map<std::string, AgentVerdict> best;
+    /// The agents whose own records spoke, whether or not a better verdict decided.
+    std::set<std::string> recordsSpokeFor;
+};
+
+PassVerdicts askWitnesses(const std::vector<AgentVerdictDetecting*>& detectors,
+                          const GuardSettings& settings,
+                          const std::vector<ProcessSnapshot>& processes, Date now) {
+    PassVerdicts verdicts;
     for (AgentVerdictDetecting* detector : detectors) {
         for (AgentVerdict& verdict : detector->detectVerdicts(settings, processes, now)) {
-            verdicts.try_emplace(verdict.appName, std::move(verdict));
+            if (verdict.source == AgentVerdictSource::statusRecord ||
+                verdict.source == AgentVerdictSource::conversation) {
+                verdicts.recordsSpokeFor.insert(verdict.appName);
+            }
+            const auto [kept, inserted] = verdicts.best.try_emplace(verdict.appName, verdict);
+            if (!inserted && verdict.quality() > kept->second.quality()) {
+                kept->second = std::move(verdict);
+            }
         }
     }
     return verdicts;
+}
+
+/// Drops the session-file signals of profiles whose patterns belong to another agent whose own
+/// record spoke in this pass: what those files say is already said for that agent.
+void dropExplainedSessionSignals(std::vector<ActivitySignal>& signals, const PassVerdicts& verdicts,
+                                 const std::map<std::string, const AgentProfile*>& profiles) {
+    std::set<std::string> explained;
+    for (const std::string& name : verdicts.recordsSpokeFor) {
+        if (const auto profile = profiles.find(name); profile != profiles.end()) {
+            for (const auto* patterns :
+                 {&profile->second->sessionCountGlobs, &profile->second->sessionActivityGlobs}) {
+                explained.insert(patterns->begin(), patterns->end());
+            }
+        }
+    }
+    if (explained.empty()) {
+        return;
+    }
+    std::erase_if(signals, [&](const ActivitySignal& signal) {
+        if (!signal.appName || verdicts.recordsSpokeFor.contains(*signal.appName)) {
+            return false;
+        }
+        const auto profile = profiles.find(*signal.appName);
+        if (profile == profiles.end()) {
+            return false;
+        }
+        const auto& patterns = profile->second->sessionActivityGlobs;
+        return std::any_of(patterns.begin(), patterns.end(),
+                           [&](const std::string& pattern) { return explained.contains(pattern); });
+    });
 }
 
 /// Lets each verdict decide for its agent: working is `strong`, idle turns whatever CPU, screen
@@ -83,13 +129,23 @@ void applyVerdicts(const std::map<std::string, AgentVerdict>& verdicts,
 } // namespace
 
 std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
-    if (verdict.source == AgentVerdictSource::lock) {
+    const bool working = verdict.state == AgentWorkState::working;
+    const char* state = working ? " it is working" : " it is idle";
+    switch (verdict.source) {
+    case AgentVerdictSource::statusRecord:
+        return verdict.appName + " reports" + state;
+    case AgentVerdictSource::screen:
+        return verdict.appName + " shows" + state;
+    case AgentVerdictSource::conversation:
+        return verdict.appName + (working ? "'s chat awaits a reply" : "'s chat ends with a reply");
+    case AgentVerdictSource::oneShotRun:
+        return verdict.appName + " runs a one-shot prompt";
+    case AgentVerdictSource::startUp:
+        return verdict.appName + " has just started and has had no turn yet";
+    case AgentVerdictSource::lock:
         return verdict.appName + " holds a lock against sleep";
     }
-    const char* witness =
-        verdict.source == AgentVerdictSource::statusRecord ? " reports" : " shows";
-    const char* state = verdict.state == AgentWorkState::working ? " it is working" : " it is idle";
-    return verdict.appName + witness + state;
+    return verdict.appName + state;
 }
 
 /// Presents the library's detectors through the interfaces the merge is written against.
@@ -190,16 +246,19 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
     const std::vector<ActivitySignal> screenSignals =
         filtered(accessibilityDetector_->detectPerApp(settings), profilesByName, processLastSeenAt_,
                  now, &shouldEmitTerminalAccessibilitySignal);
-    const std::vector<ActivitySignal> sessionSignals =
+    const PassVerdicts verdicts = askWitnesses(verdictDetectors_, settings, processes, now);
+    std::vector<ActivitySignal> sessionSignals =
         filtered(sessionDetector_->detectPerApp(settings, now,
                                                 SessionActivityDetector::defaultFreshnessWindow),
                  profilesByName, processLastSeenAt_, now, &shouldEmitSessionSignal);
+    dropExplainedSessionSignals(sessionSignals, verdicts, profilesByName);
     const std::map<std::string, int> fileCounts = sessionDetector_->sessionCountsPerApp(
         settings, now, SessionActivityDetector::defaultSessionCountWindow);
 
     std::vector<ActivitySignal> merged;
     std::map<std::string, std::size_t> indexByName;
-    for (const auto* source : {&processSignals, &screenSignals, &sessionSignals}) {
+    for (const std::vector<ActivitySignal>* source :
+         {&processSignals, &screenSignals, &std::as_const(sessionSignals)}) {
         for (const ActivitySignal& signal : *source) {
             if (!signal.appName) {
                 continue;
@@ -213,8 +272,7 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
         }
     }
 
-    applyVerdicts(verdictsByAgent(verdictDetectors_, settings, processes, now), merged,
-                  indexByName);
+    applyVerdicts(verdicts.best, merged, indexByName);
 
     for (ActivitySignal& signal : merged) {
         const std::string& name = *signal.appName;

@@ -50,10 +50,13 @@ public:
 /// Runs the process, on-screen text and session-file detectors and merges their findings into
 /// one signal per agent.
 ///
-/// Definite witnesses (the agents' own status records, readable screens) outrank that merge: the
-/// first witness in the list that speaks for an agent decides for it. Working makes a `strong`
-/// signal; idle leaves the agent's CPU, screen text and file times only as presence, because an
-/// agent that says it waits for its user may still burn CPU or touch files.
+/// Witnesses that speak for one agent (its own status records, its readable screens, its chat,
+/// its arguments) outrank that merge. Of their verdicts the one of the highest quality decides:
+/// the agent's stated state over a screen, a screen over an inference such as "the chat's last
+/// record is the user's"; among equals the witness asked first. Working makes a `strong` signal;
+/// idle leaves the agent's CPU, screen text and file times only as presence, because an agent
+/// that says it waits for its user may still burn CPU or touch files. Session files whose
+/// patterns belong to an agent whose own record spoke give no signal to any other profile.
 ///
 /// Remembers when each agent's process was last seen, so that terminal text and session files
 /// shared with other programs count only while the agent itself runs or ran very recently.
@@ -66,7 +69,8 @@ public:
     static constexpr TimeInterval sharedSessionProcessWindow = 90;
 
     /// Over the library's own detectors, which must outlive this object.
-    /// `verdictDetectors` are asked in order of trust (status records before screens).
+    /// `verdictDetectors` are asked in order of trust; their order decides between verdicts of
+    /// equal quality.
     ActivityDetector(ProcessDetector& processDetector, AccessibilityDetector& accessibilityDetector,
                      SessionActivityDetector& sessionDetector,
                      std::vector<AgentVerdictDetecting*> verdictDetectors = {});
@@ -101,8 +105,10 @@ public:
                                         std::optional<Date> processLastSeenAt, Date now,
                                         TimeInterval window);
 
-    /// The reason a verdict gives: "<agent> reports it is working" for a status record,
-    /// "<agent> shows it is working" for a screen, and "… idle" likewise.
+    /// The reason a verdict gives, naming the evidence that decided: "<agent> reports it is
+    /// working" for a status record, "<agent> shows it is working" for a screen, "… idle"
+    /// likewise; "<agent>'s chat awaits a reply" or "… ends with a reply" for a chat; "<agent>
+    /// runs a one-shot prompt"; "<agent> has just started and has had no turn yet".
     static std::string verdictReason(const AgentVerdict& verdict);
 
 private:

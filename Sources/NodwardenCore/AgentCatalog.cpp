@@ -122,38 +122,62 @@ std::vector<AgentProfile> builtin() {
                                   {{".codex/log/codex-tui.log"}, false, {codexRollouts}});
     // The app-server daemons outlive the terminal program and serve every later session.
     codex.backgroundSubcommands = {"app-server"};
+    // One-shot runs, as scripts start them: `claude -p`, `codex exec` (alias `e`), `gemini -p`,
+    // `copilot -p`, `opencode run`, `qwen -p`.
+    claudeCode.oneShotArguments = {"-p", "--print"};
+    // The Agent SDK (editor extensions) runs `claude --print --input-format stream-json` for a
+    // whole session, waiting for prompts between turns.
+    claudeCode.promptStreamArguments = {"--input-format=stream-json"};
+    codex.oneShotArguments = {"exec", "e"};
+
+    // Gemini and Qwen write one chat file per session; when they are written says nothing
+    // about work (the reply is written when it ends), so they count sessions only.
+    AgentProfile gemini = cliAgent("gemini-cli", "Gemini CLI", {"gemini"}, {},
+                                   {"esc to cancel,", "esc to interrupt", "to interrupt", "tokens"},
+                                   {{}, false, {geminiChats}});
+    gemini.oneShotArguments = {"-p", "--prompt"};
+    // Copilot's footer while it works: "esc esc interrupt", before the first token
+    // "esc esc edit prompt".
+    AgentProfile copilot =
+        cliAgent("copilot-cli", "Copilot CLI", {"copilot"}, {},
+                 {"esc esc interrupt", "esc esc edit prompt", "esc to interrupt", "to interrupt"});
+    copilot.oneShotArguments = {"-p", "--prompt"};
+    AgentProfile openCode =
+        cliAgent("opencode", "OpenCode", {"opencode"}, {},
+                 {"esc interrupt", "esc to interrupt", "to interrupt", "working"},
+                 {{".local/share/opencode/*.db-wal"}, true, {}});
+    openCode.oneShotArguments = {"run"};
+    AgentProfile qwen = cliAgent("qwen-code", "Qwen Code", {"qwen"}, {},
+                                 {"\u00B7 esc to cancel)", "esc to interrupt", "to interrupt"},
+                                 {{}, false, {qwenChats}});
+    qwen.oneShotArguments = {"-p", "--prompt"};
+
+    // The desktop application whose Codex sessions write the same rollouts as Codex CLI is made
+    // for macOS only: elsewhere the rollouts are Codex CLI's.
+    AgentProfile chatGPT =
+        appAgent("chatgpt-desktop", "ChatGPT", Kind::desktopAI,
+                 {"com.openai.codex", "com.openai.chat"}, {"ChatGPT", "Codex"},
+                 {"Stop generating", "Stop streaming", "Stop", "Working", "Generating"},
+                 {"Ask anything", "Message ChatGPT", "Ask Codex"}, {{codexRollouts}, false, {}});
+    chatGPT.hostSystems = {HostSystem::macOS};
 
     return {
         std::move(claudeCode),
         std::move(codex),
-        // Gemini and Qwen write one chat file per session; when they are written says nothing
-        // about work (the reply is written when it ends), so they count sessions only.
-        cliAgent("gemini-cli", "Gemini CLI", {"gemini"}, {},
-                 {"esc to cancel,", "esc to interrupt", "to interrupt", "tokens"},
-                 {{}, false, {geminiChats}}),
-        // Copilot's footer while it works: "esc esc interrupt", before the first token
-        // "esc esc edit prompt".
-        cliAgent("copilot-cli", "Copilot CLI", {"copilot"}, {},
-                 {"esc esc interrupt", "esc esc edit prompt", "esc to interrupt", "to interrupt"}),
-        cliAgent("opencode", "OpenCode", {"opencode"}, {},
-                 {"esc interrupt", "esc to interrupt", "to interrupt", "working"},
-                 {{".local/share/opencode/*.db-wal"}, true, {}}),
+        std::move(gemini),
+        std::move(copilot),
+        std::move(openCode),
         cliAgent("grok-build", "Grok Build", {"grok", "xai-grok-pager"}, {}, {"to interrupt"},
                  {{grokUpdates}, true, {grokUpdates}}),
         cliAgent("aider", "Aider", {"aider"}, {}, {"Tokens:", "to interrupt"}),
-        cliAgent("qwen-code", "Qwen Code", {"qwen"}, {},
-                 {"\u00B7 esc to cancel)", "esc to interrupt", "to interrupt"},
-                 {{}, false, {qwenChats}}),
+        std::move(qwen),
         cliAgent("pi-coding-agent", "Pi", {"pi"}, {"/pi-coding-agent/"},
                  {"esc to interrupt", "to interrupt"}, {{piSessions}, true, {piSessions}}),
 
         appAgent("claude-desktop", "Claude", Kind::desktopAI, {"com.anthropic.claudefordesktop"},
                  {"Claude"}, {"Stop response", "Stop generating", "Thinking"},
                  {"Reply to Claude", "Message Claude", "How can I help"}),
-        appAgent("chatgpt-desktop", "ChatGPT", Kind::desktopAI,
-                 {"com.openai.codex", "com.openai.chat"}, {"ChatGPT", "Codex"},
-                 {"Stop generating", "Stop streaming", "Stop", "Working", "Generating"},
-                 {"Ask anything", "Message ChatGPT", "Ask Codex"}, {{codexRollouts}, false, {}}),
+        std::move(chatGPT),
         appAgent("opencode-desktop", "OpenCode Desktop", Kind::desktopAI, {"ai.opencode.desktop"},
                  {"OpenCode"}, {}, {}),
         appAgent("qwen-code-desktop", "Qwen Code Desktop", Kind::desktopAI,

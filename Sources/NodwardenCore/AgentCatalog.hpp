@@ -8,6 +8,9 @@
 
 namespace nodwarden {
 
+/// An operating system the program runs on, as far as the catalog tells them apart.
+enum class HostSystem { macOS, linux };
+
 /// Everything the detectors know about one AI agent: how to recognise it, how far to trust each
 /// kind of evidence for it, its on-screen phrases and the session files it writes.
 struct AgentProfile {
@@ -47,6 +50,17 @@ struct AgentProfile {
     /// word after the program's name): such a process outlives sessions and is neither a session
     /// nor presence on its own.
     std::vector<std::string> backgroundSubcommands = {};
+    /// Arguments that make a run answer one prompt and exit, as scripts run the agent: options
+    /// ("-p", matched anywhere after the program's name, also as "-p=…") and subcommands
+    /// ("exec", matched right after it). Such a run works for as long as it runs.
+    std::vector<std::string> oneShotArguments = {};
+    /// Options ("--input-format=stream-json", matched as one word or as two) that keep a run with
+    /// one-shot arguments open for further prompts, as an editor's SDK session fed over its
+    /// input: such a run is no one-shot.
+    std::vector<std::string> promptStreamArguments = {};
+    /// The systems the agent's own program is made for; empty when it runs on all of them.
+    /// Elsewhere, files matching its session patterns were written by some other program.
+    std::vector<HostSystem> hostSystems = {};
 
     bool operator==(const AgentProfile&) const = default;
 };

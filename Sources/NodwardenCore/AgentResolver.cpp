@@ -73,6 +73,26 @@ private:
     bool nameIsASCII_;
 };
 
+/// Calls `body` with each word after the program's own name (`profile`'s, whether the program runs
+/// directly or under an interpreter) and its index among them, until it returns true; returns
+/// whether it did.
+template <typename Body>
+bool anyWordAfterProgram(const AgentProfile& profile, std::string_view arguments, Body body) {
+    bool afterProgram = false;
+    std::size_t index = 0;
+    return anyPiece(arguments, ' ', [&](std::string_view word) {
+        if (afterProgram) {
+            return body(word, index++);
+        }
+        afterProgram = NameComparison(basenameView(word)).listedIn(profile.cliProcessNames);
+        return false;
+    });
+}
+
+bool listed(const std::vector<std::string>& words, std::string_view word) {
+    return std::find(words.begin(), words.end(), word) != words.end();
+}
+
 /// Whether the case-folded `foldedLine` contains `marker` once folded. An ASCII marker (every
 /// built-in one) is folded byte by byte while comparing instead of into a copy, and the scan jumps
 /// between occurrences of its first character other than "/", of which paths are full.
@@ -181,21 +201,43 @@ bool AgentResolver::isBackgroundHelper(const AgentProfile& profile, std::string_
     if (profile.backgroundSubcommands.empty()) {
         return false;
     }
-    // The word after the program's own name, whether the program runs directly or under an
-    // interpreter.
-    bool afterProgram = false;
     bool background = false;
-    anyPiece(arguments, ' ', [&](std::string_view word) {
-        if (afterProgram) {
-            background = std::find(profile.backgroundSubcommands.begin(),
-                                   profile.backgroundSubcommands.end(),
-                                   word) != profile.backgroundSubcommands.end();
-            return true;
-        }
-        afterProgram = NameComparison(basenameView(word)).listedIn(profile.cliProcessNames);
-        return false;
+    anyWordAfterProgram(profile, arguments, [&](std::string_view word, std::size_t) {
+        background = listed(profile.backgroundSubcommands, word);
+        return true;
     });
     return background;
+}
+
+bool AgentResolver::isOneShotRun(const AgentProfile& profile, std::string_view arguments) {
+    if (profile.oneShotArguments.empty()) {
+        return false;
+    }
+    const bool oneShot =
+        anyWordAfterProgram(profile, arguments, [&](std::string_view word, std::size_t index) {
+            if (!word.starts_with('-')) {
+                return index == 0 && listed(profile.oneShotArguments, word);
+            }
+            // An option may carry its value after "=".
+            return listed(profile.oneShotArguments, word.substr(0, word.find('=')));
+        });
+    if (!oneShot || profile.promptStreamArguments.empty()) {
+        return oneShot;
+    }
+    // "--option=value" given as one word or as two.
+    std::string_view previous;
+    return !anyWordAfterProgram(profile, arguments, [&](std::string_view word, std::size_t) {
+        const bool streams = std::any_of(
+            profile.promptStreamArguments.begin(), profile.promptStreamArguments.end(),
+            [&](const std::string& option) {
+                const std::size_t equals = option.find('=');
+                return word == option || (equals != std::string::npos &&
+                                          previous == std::string_view(option).substr(0, equals) &&
+                                          word == std::string_view(option).substr(equals + 1));
+            });
+        previous = word;
+        return streams;
+    });
 }
 
 const AgentProfile* AgentResolver::matchCommandPath(std::string_view path,

@@ -47,6 +47,11 @@ struct AgentResolver {
     /// (a daemon that outlives the agent), which belongs to no session.
     static bool isBackgroundHelper(const AgentProfile& profile, std::string_view arguments);
 
+    /// Whether a process of `profile` with this argument line answers one prompt and exits
+    /// (`claude -p`, `codex exec`): one of its one-shot options anywhere after the program's
+    /// name, or one of its one-shot subcommands right after it.
+    static bool isOneShotRun(const AgentProfile& profile, std::string_view arguments);
+
     /// The profiles whose phrases are looked for in terminal windows, in order.
     std::vector<AgentProfile> terminalScanProfiles() const;
 

@@ -158,17 +158,35 @@ private:
 /// which the reader passes over to older ones.
 using Classify = std::optional<AgentWorkState> (*)(const json& record);
 
+/// How long a chat that says working is believed without the agent's word: an inference, since a
+/// cancelled turn leaves the chat as a running one does.
+struct WorkingInference {
+    /// The most, after the chat was last written.
+    TimeInterval lifetime;
+    /// The most after the chat was last written or the agent's process tree last showed a sign
+    /// of work (a CPU share of `signOfWorkPercent` or more).
+    TimeInterval quietLimit;
+    double signOfWorkPercent;
+};
+
 class NewestTranscriptReader final : public AgentStatusReading {
 public:
-    /// `workingLifetime`: how long an unchanged transcript that says working is believed.
+    /// Without `inference` the transcript is the agent's stated state, believed while it lasts.
     NewestTranscriptReader(std::string profileID, std::shared_ptr<const FileActivityProbing> probe,
                            Files::KeyFilter keep, Classify classify,
-                           std::optional<TimeInterval> workingLifetime = std::nullopt)
+                           std::optional<WorkingInference> inference = std::nullopt)
         : profileID_(std::move(profileID)), probe_(std::move(probe)), keep_(std::move(keep)),
-          classify_(classify), workingLifetime_(workingLifetime) {}
+          classify_(classify), inference_(inference) {}
     std::string_view profileID() const override { return profileID_; }
+    AgentVerdictSource source() const override {
+        return inference_ ? AgentVerdictSource::conversation : AgentVerdictSource::statusRecord;
+    }
+    bool recordsEveryTurn() const override { return true; }
 
     std::optional<AgentWorkState> read(const RunningAgent& agent, Date now) override {
+        if (inference_ && agent.treeCPUPercent >= inference_->signOfWorkPercent) {
+            lastSignOfWork_ = now;
+        }
         if (!probe_ || agent.profile->sessionCountGlobs.empty()) {
             return std::nullopt;
         }
@@ -191,9 +209,8 @@ public:
                                    ? last->second.state
                                    : readTranscript(path);
             readings[path] = {modified, state};
-            const bool outlived = state == AgentWorkState::working && workingLifetime_ &&
-                                  now - modified > *workingLifetime_;
-            verdicts.add(outlived ? std::nullopt : state);
+            verdicts.add(state == AgentWorkState::working && outlived(modified, now) ? std::nullopt
+                                                                                     : state);
         }
         lastReadings_ = std::move(readings);
         return verdicts.combined();
@@ -204,6 +221,15 @@ private:
         Date modified;
         std::optional<AgentWorkState> state;
     };
+
+    /// Whether an inference of work from a chat written at `modified` no longer holds.
+    bool outlived(Date modified, Date now) const {
+        if (!inference_) {
+            return false;
+        }
+        const Date lastSign = lastSignOfWork_ ? std::max(*lastSignOfWork_, modified) : modified;
+        return now - modified > inference_->lifetime || now - lastSign > inference_->quietLimit;
+    }
 
     std::optional<AgentWorkState> readTranscript(const std::string& path) const {
         const auto tail = Files::readTail(path);
@@ -224,7 +250,8 @@ private:
     std::shared_ptr<const FileActivityProbing> probe_;
     Files::KeyFilter keep_;
     Classify classify_;
-    std::optional<TimeInterval> workingLifetime_;
+    std::optional<WorkingInference> inference_;
+    std::optional<Date> lastSignOfWork_;
     std::map<std::string, Reading> lastReadings_;
 };
 
@@ -277,10 +304,15 @@ std::optional<AgentWorkState> classifyQwenRecord(const json& record) {
     return std::nullopt; // system records come and go beside the turns
 }
 
-/// A chat whose last record is the user's also stays so when a turn is cancelled. Past this age
-/// the chat no longer speaks, and the agent's own CPU (high all through a turn of these two)
-/// or its screen decides.
-constexpr TimeInterval chatWorkingLifetime = 15 * 60;
+/// A chat whose last record is the user's also stays so when a turn is cancelled, so it speaks
+/// only while the agent shows a sign of work; then the agent's screen, where one is read, or its
+/// CPU decides. These two redraw a spinner about twelve times a second all through a turn, even
+/// while the model thinks in silence; at their prompts they use 0.1 and 2.1 % of a core. The
+/// level errs low: a turn taken for idle lets the computer sleep under the agent, a cancelled one
+/// taken for work only keeps it awake. Half a minute of quiet is a cancelled turn, not a pause
+/// between two samples, and a dip inside a turn costs nothing, since the keep-awake's grace
+/// period outlasts it. A quarter of an hour bounds even a busy agent's word on a stale chat.
+constexpr WorkingInference chatInference = {15 * 60, 30, 3.0};
 
 bool keepType(int depth, const std::string& key) {
     return depth == 1 && key == "type";
@@ -311,13 +343,13 @@ codexRolloutReader(std::shared_ptr<const FileActivityProbing> probe) {
 std::unique_ptr<AgentStatusReading>
 geminiChatReader(std::shared_ptr<const FileActivityProbing> probe) {
     return std::make_unique<NewestTranscriptReader>("gemini-cli", std::move(probe), &keepType,
-                                                    &classifyGeminiRecord, chatWorkingLifetime);
+                                                    &classifyGeminiRecord, chatInference);
 }
 
 std::unique_ptr<AgentStatusReading>
 qwenChatReader(std::shared_ptr<const FileActivityProbing> probe) {
     return std::make_unique<NewestTranscriptReader>("qwen-code", std::move(probe), &keepType,
-                                                    &classifyQwenRecord, chatWorkingLifetime);
+                                                    &classifyQwenRecord, chatInference);
 }
 
 std::vector<std::unique_ptr<AgentStatusReading>>

@@ -20,8 +20,11 @@ std::unique_ptr<AgentStatusReading> claudeSessionStatusReader(std::filesystem::p
 std::unique_ptr<AgentStatusReading> copilotSessionStateReader(std::filesystem::path home);
 
 /// The newest transcripts (the profile's count patterns) written since the agent started, as many
-/// as it runs sessions: Codex CLI's rollouts (`task_started` … `task_complete`), Gemini CLI's and
-/// Qwen Code's chats (the last record is the user's while a turn runs).
+/// as it runs sessions: Codex CLI's rollouts (`task_started` … `task_complete` or
+/// `turn_aborted`), the agent's stated state; Gemini CLI's and Qwen Code's chats (the last record
+/// is the user's while a turn runs, and after a cancelled one), an inference that holds only while
+/// the agent's process tree shows a sign of work. No transcript of a turn since the agent started
+/// means it has not been given one.
 std::unique_ptr<AgentStatusReading>
 codexRolloutReader(std::shared_ptr<const FileActivityProbing> probe);
 std::unique_ptr<AgentStatusReading>

@@ -13,19 +13,57 @@ struct GuardSettings;
 /// What a definite witness says about one running agent.
 enum class AgentWorkState { working, idle };
 
-/// Which witness spoke. The agent's own status record outranks its screen; a sleep lock the agent
-/// took itself says it is working.
-enum class AgentVerdictSource { statusRecord, screen, lock };
+/// Which witness spoke.
+enum class AgentVerdictSource {
+    /// A state the agent writes about itself (Claude Code's `status`, Copilot's `working`,
+    /// OpenCode's completion time, Codex's task events).
+    statusRecord,
+    /// A screen (an accessible terminal window, a tmux pane) read and attributed to the agent.
+    screen,
+    /// The agent's chat as it stands: whose record came last. A cancelled turn leaves it as a
+    /// running one does.
+    conversation,
+    /// A run started to answer one prompt and exit (`claude -p`, `codex exec`): it works for as
+    /// long as it runs.
+    oneShotRun,
+    /// A young process that keeps its turns where they are read and has no record of one yet:
+    /// what it does on its own while starting is not work.
+    startUp,
+    /// A sleep lock the agent took itself, for a turn or a keep-alive the user asked for.
+    lock,
+};
 
-/// A definite finding about one agent: its own status record, or a screen (an accessible terminal
-/// window, a tmux pane) that could be read and is attributed to the agent's process. Unlike an
-/// `ActivitySignal`, an idle verdict is information: it says that the agent's CPU and file times
-/// must not be read as work.
+/// How far a verdict can be trusted, weakest first. A verdict of a higher quality decides over
+/// any of a lower one; among equals the witness asked first decides. A hook's turn events and a
+/// sleep lock the agent holds are the agent's own statement as a status record is.
+enum class EvidenceQuality { inferred, observed, stated };
+
+constexpr EvidenceQuality qualityOf(AgentVerdictSource source) {
+    switch (source) {
+    case AgentVerdictSource::statusRecord:
+    case AgentVerdictSource::oneShotRun:
+    case AgentVerdictSource::lock:
+        return EvidenceQuality::stated;
+    case AgentVerdictSource::screen:
+        return EvidenceQuality::observed;
+    case AgentVerdictSource::conversation:
+    case AgentVerdictSource::startUp:
+        return EvidenceQuality::inferred;
+    }
+    return EvidenceQuality::inferred;
+}
+
+/// A finding about one agent from evidence that speaks for it alone: its own status record, its
+/// chat, its arguments, or a screen (an accessible terminal window, a tmux pane) that could be read
+/// and is attributed to the agent's process. Unlike an `ActivitySignal`, an idle verdict is
+/// information: it says that the agent's CPU and file times must not be read as work.
 struct AgentVerdict {
     /// Display name of the agent, as in `AgentProfile::displayName` and `ActivitySignal::appName`.
     std::string appName;
     AgentWorkState state = AgentWorkState::idle;
     AgentVerdictSource source = AgentVerdictSource::statusRecord;
+
+    EvidenceQuality quality() const { return qualityOf(source); }
 
     bool operator==(const AgentVerdict&) const = default;
 };

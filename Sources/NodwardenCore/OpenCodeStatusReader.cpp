@@ -41,6 +41,7 @@ class OpenCodeDatabaseReader final : public AgentStatusReading {
 public:
     explicit OpenCodeDatabaseReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "opencode"; }
+    bool recordsEveryTurn() const override { return true; }
 
     std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         if (!agent.startedAt) {

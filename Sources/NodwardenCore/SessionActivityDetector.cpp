@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/AgentResolver.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -29,8 +30,15 @@ bool isSubagentTranscript(const std::string& path) {
 
 } // namespace
 
-SessionActivityDetector::SessionActivityDetector(std::shared_ptr<const FileActivityProbing> probe)
-    : probe_(std::move(probe)) {}
+SessionActivityDetector::SessionActivityDetector(std::shared_ptr<const FileActivityProbing> probe,
+                                                 std::optional<HostSystem> hostSystem)
+    : probe_(std::move(probe)), hostSystem_(hostSystem) {}
+
+bool SessionActivityDetector::madeForThisSystem(const AgentProfile& profile) const {
+    const auto& systems = profile.hostSystems;
+    return !hostSystem_ || systems.empty() ||
+           std::find(systems.begin(), systems.end(), *hostSystem_) != systems.end();
+}
 
 std::optional<ActivitySignal>
 SessionActivityDetector::signalFor(const std::string& name, std::optional<Date> newestModification,
@@ -54,7 +62,7 @@ std::vector<ActivitySignal> SessionActivityDetector::detectPerApp(const GuardSet
                                                                   double freshnessWindow) const {
     std::vector<ActivitySignal> signals;
     for (const auto& profile : AgentResolver::make(settings).profiles) {
-        if (profile.sessionActivityGlobs.empty()) {
+        if (profile.sessionActivityGlobs.empty() || !madeForThisSystem(profile)) {
             continue;
         }
         const auto newest = probe_->newestModification(profile.sessionActivityGlobs);
@@ -70,7 +78,7 @@ SessionActivityDetector::sessionCountsPerApp(const GuardSettings& settings, Date
                                              double window) const {
     std::map<std::string, int> counts;
     for (const auto& profile : AgentResolver::make(settings).profiles) {
-        if (profile.sessionCountGlobs.empty()) {
+        if (profile.sessionCountGlobs.empty() || !madeForThisSystem(profile)) {
             continue;
         }
         int count = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/Models.hpp>
@@ -22,7 +23,11 @@ public:
     /// Seconds within which a changed transcript counts as a running session.
     static constexpr double defaultSessionCountWindow = 300;
 
-    explicit SessionActivityDetector(std::shared_ptr<const FileActivityProbing> probe);
+    /// On `hostSystem`, profiles whose program is not made for it get neither signals nor counts:
+    /// the files their patterns match there were written by another program. Without one, every
+    /// profile's files count.
+    explicit SessionActivityDetector(std::shared_ptr<const FileActivityProbing> probe,
+                                     std::optional<HostSystem> hostSystem = std::nullopt);
 
     /// One `strong` signal per watched agent with a session file changed within
     /// `freshnessWindow` seconds before `now`, in catalog order.
@@ -43,7 +48,11 @@ public:
     const FileActivityProbing& probe() const { return *probe_; }
 
 private:
+    /// Whether files matching `profile`'s patterns can have been written by its program here.
+    bool madeForThisSystem(const AgentProfile& profile) const;
+
     std::shared_ptr<const FileActivityProbing> probe_;
+    std::optional<HostSystem> hostSystem_;
 };
 
 } // namespace nodwarden

@@ -30,6 +30,32 @@ bool hasAgentAncestor(std::int32_t pid,
     return false;
 }
 
+/// The CPU share of `roots` and all their descendants, each process counted once; looping parent
+/// links end the walk.
+double
+treeCPUPercent(const std::vector<ProcessSnapshot>& roots,
+               const std::unordered_multimap<std::int32_t, const ProcessSnapshot*>& children) {
+    double total = 0;
+    std::set<std::int32_t> visited;
+    std::vector<const ProcessSnapshot*> pending;
+    for (const ProcessSnapshot& root : roots) {
+        pending.push_back(&root);
+    }
+    while (!pending.empty()) {
+        const ProcessSnapshot* process = pending.back();
+        pending.pop_back();
+        if (!visited.insert(process->pid).second) {
+            continue;
+        }
+        total += process->cpuPercent;
+        const auto [first, last] = children.equal_range(process->pid);
+        for (auto child = first; child != last; ++child) {
+            pending.push_back(child->second);
+        }
+    }
+    return total;
+}
+
 } // namespace
 
 bool RunningAgent::mayHaveWritten(std::optional<Date> written) const {
@@ -40,9 +66,11 @@ std::map<std::string, RunningAgent> runningAgents(const AgentResolver& resolver,
                                                   const std::vector<ProcessSnapshot>& processes) {
     std::map<std::string, RunningAgent> agents;
     std::unordered_map<std::int32_t, std::int32_t> parents;
+    std::unordered_multimap<std::int32_t, const ProcessSnapshot*> children;
     std::set<std::int32_t> agentPIDs;
     for (const ProcessSnapshot& row : processes) {
         parents.emplace(row.pid, row.parentPID);
+        children.emplace(row.parentPID, &row);
         const AgentProfile* profile =
             resolver.findProfileForCommandPath(row.command, row.arguments);
         if (profile == nullptr || profile->kind != AgentProfile::Kind::cli) {
@@ -51,9 +79,12 @@ std::map<std::string, RunningAgent> runningAgents(const AgentResolver& resolver,
         RunningAgent& agent = agents[profile->id];
         agent.profile = profile;
         agent.processes.push_back(row);
+        agent.runsOneShot =
+            agent.runsOneShot || AgentResolver::isOneShotRun(*profile, row.arguments);
         agentPIDs.insert(row.pid);
     }
     for (auto& [id, agent] : agents) {
+        agent.treeCPUPercent = treeCPUPercent(agent.processes, children);
         bool everyStartKnown = true;
         for (const ProcessSnapshot& process : agent.processes) {
             if (!hasAgentAncestor(process.pid, parents, agentPIDs)) {
@@ -84,14 +115,23 @@ StatusRecordDetector::detectVerdicts(const GuardSettings& settings,
     }
     const AgentResolver resolver = AgentResolver::make(settings);
     const auto agents = runningAgents(resolver, processes);
+    for (const auto& [id, agent] : agents) {
+        if (agent.runsOneShot) {
+            verdicts.push_back({agent.profile->displayName, AgentWorkState::working,
+                                AgentVerdictSource::oneShotRun});
+        }
+    }
     for (const auto& reader : readers_) {
         const auto agent = agents.find(std::string(reader->profileID()));
-        if (agent == agents.end()) {
-            continue; // nothing is read for an agent that does not run
+        if (agent == agents.end() || agent->second.runsOneShot) {
+            continue; // nothing is read for an agent that does not run or whose run decided
         }
+        const std::string& name = agent->second.profile->displayName;
         if (const auto state = reader->read(agent->second, now)) {
-            verdicts.push_back(
-                {agent->second.profile->displayName, *state, AgentVerdictSource::statusRecord});
+            verdicts.push_back({name, *state, reader->source()});
+        } else if (reader->recordsEveryTurn() && agent->second.startedAt &&
+                   now - *agent->second.startedAt < startUpWindow) {
+            verdicts.push_back({name, AgentWorkState::idle, AgentVerdictSource::startUp});
         }
     }
     return verdicts;

@@ -26,6 +26,10 @@ struct RunningAgent {
     int sessions = 0;
     /// When the first of its processes started; none when the table gives no start times.
     std::optional<Date> startedAt;
+    /// The CPU share of its processes and everything they started, each process counted once.
+    double treeCPUPercent = 0;
+    /// Whether one of its processes is a run that answers one prompt and exits.
+    bool runsOneShot = false;
 
     /// Whether a record written or refreshed at `written` can speak for this run of the agent:
     /// not older than its processes (one second of slack for the clocks' resolutions).
@@ -46,13 +50,24 @@ public:
     /// Working or idle as a current record of `agent` says at `now`; none when no current record
     /// speaks for it (missing, stale, of a process that has gone, unreadable).
     virtual std::optional<AgentWorkState> read(const RunningAgent& agent, Date now) = 0;
+    /// What its verdicts rest on: the agent's stated state, or an inference from its chat.
+    virtual AgentVerdictSource source() const { return AgentVerdictSource::statusRecord; }
+    /// Whether the agent keeps a record of every turn where this reader looks, so that a young
+    /// process of which `read` finds nothing has not been given a turn yet.
+    virtual bool recordsEveryTurn() const { return false; }
 };
 
-/// The agents' own word: asks each reader about its agent while that agent runs. Switched off by
-/// `GuardSettings::statusRecordDetectionEnabled`. Readers may remember what they read last, so
-/// calls must not overlap (the application makes them on its detection queue).
+/// The agents' own word: asks each reader about its agent while that agent runs. An agent that
+/// runs a one-shot prompt works whatever its records say; a young agent whose reader finds no
+/// record of a turn, where it keeps one of every turn, is idle whatever its CPU and files say.
+/// Switched off by `GuardSettings::statusRecordDetectionEnabled`. Readers may remember what they
+/// read last, so calls must not overlap (the application makes them on its detection queue).
 class StatusRecordDetector final : public AgentVerdictDetecting {
 public:
+    /// Seconds after an agent's first process started during which, without a record of a turn,
+    /// its start-up CPU and the files it writes while starting are not work.
+    static constexpr TimeInterval startUpWindow = 120;
+
     explicit StatusRecordDetector(std::vector<std::unique_ptr<AgentStatusReading>> readers);
 
     std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,

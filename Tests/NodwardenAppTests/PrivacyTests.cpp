@@ -236,7 +236,7 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
         EXPECT_TRUE(seenAgents.contains("Codex CLI on its screen")) << "the pane was read";
         EXPECT_TRUE(seenAgents.contains("Claude Code reports it is working"))
             << "the status record was read";
-        EXPECT_TRUE(seenAgents.contains("Qwen Code reports it is working"))
+        EXPECT_TRUE(seenAgents.contains("Qwen Code's chat awaits a reply"))
             << "the chat transcript was read";
     }
     harness.defaults->sync();

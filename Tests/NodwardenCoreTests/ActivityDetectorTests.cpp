@@ -326,10 +326,13 @@ AgentVerdict verdict(const std::string& name, AgentWorkState state, AgentVerdict
     return {name, state, source};
 }
 
-TEST(ActivityDetector, TheFirstWitnessThatSpeaksForAnAgentDecidesForIt) {
+TEST(ActivityDetector, TheVerdictOfTheBestQualityDecidesForItsAgent) {
     using State = AgentWorkState;
     const auto record = AgentVerdictSource::statusRecord;
     const auto screen = AgentVerdictSource::screen;
+    const auto chat = AgentVerdictSource::conversation;
+    const auto oneShot = AgentVerdictSource::oneShotRun;
+    const auto startUp = AgentVerdictSource::startUp;
     const std::string cx = "Codex CLI";
     struct Case {
         const char* what;
@@ -353,6 +356,24 @@ TEST(ActivityDetector, TheFirstWitnessThatSpeaksForAnAgentDecidesForIt) {
          {}, {verdict(cx, State::idle, screen)}, Strength::presence, cx + " shows it is idle"},
         {"a screen shows work", {process(cx)}, {}, {},
          {}, {verdict(cx, State::working, screen)}, Strength::strong, cx + " shows it is working"},
+        {"a chat awaiting a reply yields to an idle screen", {process(cx)}, {}, {},
+         {verdict(cx, State::working, chat)}, {verdict(cx, State::idle, screen)},
+         Strength::presence, cx + " shows it is idle"},
+        {"a chat awaiting a reply outranks quiet CPU", {process(cx)}, {}, {},
+         {verdict(cx, State::working, chat)}, {}, Strength::strong, cx + "'s chat awaits a reply"},
+        {"an answered chat outranks busy CPU", {process(cx, Strength::strong)}, {}, {},
+         {verdict(cx, State::idle, chat)}, {}, Strength::presence, cx + "'s chat ends with a reply"},
+        {"start-up outranks CPU and files", {process(cx, Strength::strong)}, {}, {session(cx)},
+         {verdict(cx, State::idle, startUp)}, {}, Strength::presence, cx + " has just started and has had no turn yet"},
+        {"start-up yields to a screen at work", {process(cx)}, {}, {},
+         {verdict(cx, State::idle, startUp)}, {verdict(cx, State::working, screen)},
+         Strength::strong, cx + " shows it is working"},
+        {"a one-shot run outranks an idle screen", {process(cx)}, {}, {},
+         {verdict(cx, State::working, oneShot)}, {verdict(cx, State::idle, screen)},
+         Strength::strong, cx + " runs a one-shot prompt"},
+        {"among equals the witness asked first", {process(cx)}, {}, {},
+         {verdict(cx, State::working, screen)}, {verdict(cx, State::idle, screen)},
+         Strength::strong, cx + " shows it is working"},
         {"a verdict about another agent leaves this one's merge alone", {process(cx, Strength::strong)}, {}, {},
          {verdict("Gemini CLI", State::idle, record)}, {}, Strength::strong, cx + " CPU"},
         {"no verdict: today's merge", {process(cx)}, {}, {session(cx)},

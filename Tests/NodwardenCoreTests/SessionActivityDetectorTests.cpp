@@ -111,6 +111,12 @@ TEST(SessionActivityDetector, SignalsFollowCatalogOrderAndSkipDisabledAgents) {
         (std::vector<std::string>{"ChatGPT session active (10s ago)"}));
     // A wider window reaches the old write-ahead log too.
     EXPECT_EQ(detector.detectPerApp(settingsWithout(), kNow, 600).size(), 4u);
+
+    // On Linux, where the ChatGPT application does not run, Codex's rollouts are not its files.
+    const SessionActivityDetector onLinux(home.probe(), HostSystem::linux);
+    EXPECT_EQ(reasonsOf(onLinux.detectPerApp(settingsWithout(), kNow, 60)),
+              (std::vector<std::string>{"Claude Code session active (40s ago)",
+                                        "Codex CLI session active (20s ago)"}));
 }
 
 TEST(SessionActivityDetector, CountsRecentTranscriptsButNotSubagents) {

@@ -1,11 +1,15 @@
 // The agents' own status records, written in the formats today's agents use, judged against a
-// process table of the agent that wrote them.
+// process table of the agent that wrote them, alone and in the merge with the other evidence.
 
+#include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/ActivityDetector.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/AgentStatusReaders.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/OpenCodeStatusReader.hpp>
+#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
 #include <NodwardenCore/StatusRecordFiles.hpp>
 
@@ -28,25 +32,47 @@ using State = AgentWorkState;
 
 namespace {
 
-constexpr std::optional<State> working = State::working;
-constexpr std::optional<State> idle = State::idle;
-constexpr std::optional<State> unknown = std::nullopt;
+using Source = AgentVerdictSource;
 
-/// How long before (negative: after) the agent's process started its records were written.
-constexpr double startedBeforeWriting = 100;
-constexpr double startedAfterWriting = -100;
+/// What a witness said about an agent: its state and the evidence that state rests on.
+struct Said {
+    State state;
+    Source source;
+    bool operator==(const Said&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Said& said) {
+        return out << (said.state == State::working ? "working" : "idle") << " from source "
+                   << static_cast<int>(said.source);
+    }
+};
+
+const std::optional<Said> reportsWorking = Said{State::working, Source::statusRecord};
+const std::optional<Said> reportsIdle = Said{State::idle, Source::statusRecord};
+const std::optional<Said> chatWorking = Said{State::working, Source::conversation};
+const std::optional<Said> chatIdle = Said{State::idle, Source::conversation};
+const std::optional<Said> oneShot = Said{State::working, Source::oneShotRun};
+const std::optional<Said> starting = Said{State::idle, Source::startUp};
+const std::optional<Said> unknown = std::nullopt;
+
+/// How long before the verdict the agent's first process started.
+constexpr double longRunning = 1000;
+constexpr double justStarted = 20;
+/// An age for files written before a long-running agent started.
+constexpr double beforeTheAgent = 1500;
 
 struct File {
     std::string path;
+    /// The text; for a path ending in ".db", SQL that builds an SQLite store there.
     std::string contents;
+    /// How many seconds ago it was last written.
+    double age = 0;
 };
 
 struct Case {
     const char* what;
-    ProcessSnapshot process; ///< startedAt is set relative to the files' write time
+    ProcessSnapshot process; ///< startedAt is set from processAge
     std::vector<File> files;
-    double startedBefore;
-    std::optional<State> expected;
+    double processAge;
+    std::optional<Said> expected;
 };
 
 std::string lines(const std::vector<std::string>& records) {
@@ -69,6 +95,7 @@ std::string codexReply(std::size_t length) {
 const std::string rollout = ".codex/sessions/2026/12/08/rollout-2026-12-08T11-00-00-0190a1b2.jsonl";
 const std::string geminiChat = ".gemini/tmp/4f2a/chats/session-2026-12-08T11-00-a1b2.jsonl";
 const std::string qwenChat = ".qwen/projects/-home-u-app/chats/6b1c.jsonl";
+const std::string openCodeStore = ".local/share/opencode/opencode.db";
 const std::string geminiHeader =
     R"({"sessionId":"a1b2","projectHash":"4f2a","startTime":"2026-12-08T11:00:00.000Z","lastUpdated":"2026-12-08T11:00:00.000Z","kind":"main"})";
 const std::string geminiUser =
@@ -92,10 +119,42 @@ std::string copilotState(const std::vector<std::pair<std::string, std::string>>&
     }
     return text + "}";
 }
+/// Copilot's record of one session refreshed at `refreshedAt` (a JSON value).
+std::string copilotSession(bool isWorking, const std::string& refreshedAt) {
+    return R"({"schemaVersion":1,"openedAt":"2020-01-01T00:00:00.000Z","refreshedAt":)" +
+           refreshedAt + R"(,"working":)" + (isWorking ? "true" : "false") + "}";
+}
+const std::string farFuture = "4102444800000"; // 2100, in milliseconds
+const std::string longAgo = "\"2020-01-02T00:00:00Z\"";
+
+/// OpenCode's store with one session whose newest message was updated at `updatedMs` (ms since
+/// 1970): the user's prompt, then the reply, completed or still being generated.
+std::string openCodeTurn(std::int64_t updatedMs, bool completed) {
+    const std::string asked = std::to_string(updatedMs - 1000);
+    const std::string at = std::to_string(updatedMs);
+    return "CREATE TABLE message(id TEXT PRIMARY KEY, session_id TEXT NOT NULL, time_created "
+           "INTEGER NOT NULL, time_updated INTEGER NOT NULL, data TEXT NOT NULL);"
+           "INSERT INTO message VALUES('m1','s1'," +
+           asked + "," + asked + R"(,'{"role":"user"}'),('m2','s1',)" + at + "," + at +
+           R"(,'{"role":"assistant","time":{"created":1)" +
+           (completed ? R"(,"completed":1},"finish":"stop"}'))" : R"(}}'))");
+}
+
+void execute(sqlite3* db, const std::string& sql) {
+    char* error = nullptr;
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << (error ? error : "") << "\n"
+        << sql;
+}
 
 ProcessSnapshot agentProcess(int pid, const std::string& command,
                              std::optional<std::uint64_t> startTime = std::nullopt) {
     return ProcessSnapshot(pid, 900, 0.5, command, command, startTime);
+}
+/// A process whose argument line differs from its executable.
+ProcessSnapshot agentRun(int pid, const std::string& command, const std::string& arguments,
+                         double cpu = 0.5) {
+    return ProcessSnapshot(pid, 900, cpu, command, arguments);
 }
 
 Date realNow() {
@@ -103,32 +162,47 @@ Date realNow() {
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-/// The verdict on `c` with its files last written `age` seconds ago.
-std::optional<State> judge(const Case& c, double age = 0) {
-    TemporaryDirectory home;
-    std::optional<Date> written;
-    for (const File& file : c.files) {
-        const auto path = home.write(file.path, file.contents);
+/// Writes `files` below `home`, each last written its age ago.
+void writeFiles(const TemporaryDirectory& home, const std::vector<File>& files) {
+    for (const File& file : files) {
+        std::filesystem::path path;
+        if (file.path.ends_with(".db")) {
+            path = home.path() / file.path;
+            std::filesystem::create_directories(path.parent_path());
+            sqlite3* db = nullptr;
+            EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+            execute(db, file.contents);
+            sqlite3_close(db);
+        } else {
+            path = home.write(file.path, file.contents);
+        }
         std::filesystem::last_write_time(
             path, std::filesystem::last_write_time(path) -
                       std::chrono::duration_cast<std::filesystem::file_time_type::duration>(
-                          std::chrono::duration<double>(age)));
-        written = StatusRecordFiles::modificationDate(path);
+                          std::chrono::duration<double>(file.age)));
     }
-    EXPECT_TRUE(written.has_value()) << c.what;
-    ProcessSnapshot process = c.process;
-    process.startedAt = written.value_or(0) - c.startedBefore;
+}
+
+/// The processes of a pass: the user's shell, and the agent started `processAge` ago.
+std::vector<ProcessSnapshot> tableWith(ProcessSnapshot agent, double processAge, Date now) {
+    agent.startedAt = now - processAge;
+    return {ProcessSnapshot(900, 1, 0, "/bin/bash", "-bash"), std::move(agent)};
+}
+
+/// What the agents' own word says about the one agent of `c`.
+std::optional<Said> judge(const Case& c) {
+    TemporaryDirectory home;
+    writeFiles(home, c.files);
     StatusRecordDetector detector(
         standardStatusReaders(home.path(), std::make_shared<FileActivityProbe>(home.path(), 8)));
-    const std::vector<ProcessSnapshot> table = {ProcessSnapshot(900, 1, 0, "/bin/bash", "-bash"),
-                                                process};
-    const auto verdicts = detector.detectVerdicts(GuardSettings::defaults(), table, realNow());
+    const Date now = realNow();
+    const auto verdicts = detector.detectVerdicts(GuardSettings::defaults(),
+                                                  tableWith(c.process, c.processAge, now), now);
     EXPECT_LE(verdicts.size(), 1U) << c.what;
     if (verdicts.empty()) {
         return std::nullopt;
     }
-    EXPECT_EQ(verdicts[0].source, AgentVerdictSource::statusRecord);
-    return verdicts[0].state;
+    return Said{verdicts[0].state, verdicts[0].source};
 }
 
 } // namespace
@@ -139,69 +213,109 @@ TEST(StatusRecordDetector, EachAgentsRecordSpeaksOnlyForTheRunningAgent) {
         31, "/home/u/lib/node_modules/@openai/codex/vendor/x86_64-unknown-linux-musl/bin/codex");
     const auto copilot =
         agentProcess(41, "/home/u/lib/node_modules/@github/copilot-linux-x64/copilot");
-    const auto gemini =
-        ProcessSnapshot(51, 900, 0.5, "/usr/bin/node",
-                        "/usr/bin/node --max-old-space-size=4096 /home/u/.bin/gemini");
-    const auto qwen =
-        ProcessSnapshot(61, 900, 0.5, "/usr/bin/node", "/usr/bin/node /home/u/.bin/qwen");
+    const auto gemini = agentRun(51, "/usr/bin/node",
+                                 "/usr/bin/node --max-old-space-size=4096 /home/u/.bin/gemini");
+    const auto qwen = agentRun(61, "/usr/bin/node", "/usr/bin/node /home/u/.bin/qwen");
+    const auto openCode = agentProcess(71, "/home/u/.bin/opencode");
     const std::string claudeFile = ".claude/sessions/4242.json";
     const std::string copilotFile = ".copilot/open-sessions-state.json";
-    // Copilot's times: refreshed one second after the process started, or a day before it.
-    const auto copilotSession = [](bool isWorking, const char* refreshedAt) {
-        return std::string(
-                   R"({"schemaVersion":1,"openedAt":"2020-01-01T00:00:00.000Z","refreshedAt":)") +
-               refreshedAt + R"(,"working":)" + (isWorking ? "true" : "false") + "}";
-    };
-    const std::string farFuture = "4102444800000"; // 2100, in milliseconds
-    const std::string longAgo = "\"2020-01-02T00:00:00Z\"";
+    const File codexConfig = {".codex/config.toml", "model = \"m\"\n"};
     std::string huge;
     while (huge.size() < 70 * 1024) {
         huge += codexReply(900) + "\n";
     }
+    const auto nowMs = static_cast<std::int64_t>(unixTimeFromDate(realNow()) * 1000);
 
     // clang-format off
     const std::vector<Case> cases = {
-        {"claude busy",            claude, {{claudeFile, claudeSession("busy", "\"987654\"")}}, startedBeforeWriting, working},
-        {"claude idle",            claude, {{claudeFile, claudeSession("idle", "987654")}},     startedBeforeWriting, idle},
-        {"claude dead pid",        agentProcess(5000, "claude", 987654), {{claudeFile, claudeSession("busy", "987654")}}, startedBeforeWriting, unknown},
-        {"claude reused pid",      agentProcess(4242, "claude", 111), {{claudeFile, claudeSession("busy", "987654")}}, startedBeforeWriting, unknown},
-        {"claude truncated",       claude, {{claudeFile, claudeSession("busy", "987654").substr(0, 60)}}, startedBeforeWriting, unknown},
-        {"copilot working",        copilot, {{copilotFile, copilotState({{"s1", copilotSession(true, farFuture.c_str())}})}}, startedBeforeWriting, working},
+        {"claude busy",            claude, {{claudeFile, claudeSession("busy", "\"987654\"")}}, longRunning, reportsWorking},
+        {"claude idle",            claude, {{claudeFile, claudeSession("idle", "987654")}},     longRunning, reportsIdle},
+        {"claude dead pid",        agentProcess(5000, "claude", 987654), {{claudeFile, claudeSession("busy", "987654")}}, longRunning, unknown},
+        {"claude reused pid",      agentProcess(4242, "claude", 111), {{claudeFile, claudeSession("busy", "987654")}}, longRunning, unknown},
+        {"claude truncated",       claude, {{claudeFile, claudeSession("busy", "987654").substr(0, 60)}}, longRunning, unknown},
+        {"copilot working",        copilot, {{copilotFile, copilotState({{"s1", copilotSession(true, farFuture)}})}}, longRunning, reportsWorking},
         {"copilot stale working beside an idle session", copilot,
-         {{copilotFile, copilotState({{"dead", copilotSession(true, longAgo.c_str())}, {"live", copilotSession(false, farFuture.c_str())}})}},
-         startedBeforeWriting, idle},
-        {"copilot only a stale working", copilot, {{copilotFile, copilotState({{"dead", copilotSession(true, longAgo.c_str())}})}}, startedBeforeWriting, unknown},
-        {"codex turn running",     codex, {{rollout, lines({codexEvent("task_complete"), codexEvent("task_started"), codexReply(20)})}}, startedBeforeWriting, working},
-        {"codex turn done",        codex, {{rollout, lines({codexEvent("task_started"), codexReply(20), codexEvent("task_complete")})}}, startedBeforeWriting, idle},
-        {"codex rollout older than the process", codex, {{rollout, lines({codexEvent("task_started")})}}, startedAfterWriting, unknown},
-        {"codex being appended",   codex, {{rollout, lines({codexEvent("task_started")}) + codexEvent("task_complete").substr(0, 70)}}, startedBeforeWriting, working},
-        {"codex huge: the start is beyond the last 64 KiB", codex, {{rollout, lines({codexEvent("task_started")}) + huge}}, startedBeforeWriting, unknown},
-        {"codex huge: the start is in the last 64 KiB",     codex, {{rollout, huge + lines({codexEvent("task_started")})}}, startedBeforeWriting, working},
-        {"gemini reply pending",   gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiReply, geminiUser, geminiPatch})}}, startedBeforeWriting, working},
-        {"gemini reply written",   gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiReply, geminiPatch})}}, startedBeforeWriting, idle},
-        {"gemini chat of an earlier run", gemini, {{geminiChat, lines({geminiHeader, geminiUser})}}, startedAfterWriting, unknown},
-        {"qwen answered",          qwen, {{qwenChat, lines({qwenRecord("user"), qwenRecord("assistant"), qwenRecord("system")})}}, startedBeforeWriting, idle},
-        {"qwen asked",             qwen, {{qwenChat, lines({qwenRecord("assistant"), qwenRecord("user"), qwenRecord("system")})}}, startedBeforeWriting, working},
-        {"qwen without records of a turn", qwen, {{qwenChat, lines({qwenRecord("system")})}}, startedBeforeWriting, unknown}};
+         {{copilotFile, copilotState({{"dead", copilotSession(true, longAgo)}, {"live", copilotSession(false, farFuture)}})}},
+         longRunning, reportsIdle},
+        {"copilot only a stale working", copilot, {{copilotFile, copilotState({{"dead", copilotSession(true, longAgo)}})}}, longRunning, unknown},
+        {"codex turn running",     codex, {{rollout, lines({codexEvent("task_complete"), codexEvent("task_started"), codexReply(20)})}}, longRunning, reportsWorking},
+        {"codex turn done",        codex, {{rollout, lines({codexEvent("task_started"), codexReply(20), codexEvent("task_complete")})}}, longRunning, reportsIdle},
+        {"codex turn cancelled",   codex, {{rollout, lines({codexEvent("task_started"), codexEvent("turn_aborted")})}}, longRunning, reportsIdle},
+        {"codex rollout older than the process", codex, {{rollout, lines({codexEvent("task_started")}), beforeTheAgent}}, longRunning, unknown},
+        {"codex being appended",   codex, {{rollout, lines({codexEvent("task_started")}) + codexEvent("task_complete").substr(0, 70)}}, longRunning, reportsWorking},
+        {"codex huge: the start is beyond the last 64 KiB", codex, {{rollout, lines({codexEvent("task_started")}) + huge}}, longRunning, unknown},
+        {"codex huge: the start is in the last 64 KiB",     codex, {{rollout, huge + lines({codexEvent("task_started")})}}, longRunning, reportsWorking},
+        {"gemini reply pending",   gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiReply, geminiUser, geminiPatch})}}, longRunning, chatWorking},
+        {"gemini reply written",   gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiReply, geminiPatch})}}, longRunning, chatIdle},
+        {"gemini chat of an earlier run", gemini, {{geminiChat, lines({geminiHeader, geminiUser}), beforeTheAgent}}, longRunning, unknown},
+        {"qwen answered",          qwen, {{qwenChat, lines({qwenRecord("user"), qwenRecord("assistant"), qwenRecord("system")})}}, longRunning, chatIdle},
+        {"qwen asked",             qwen, {{qwenChat, lines({qwenRecord("assistant"), qwenRecord("user"), qwenRecord("system")})}}, longRunning, chatWorking},
+        {"qwen without records of a turn", qwen, {{qwenChat, lines({qwenRecord("system")})}}, longRunning, unknown},
+        {"opencode generating",    openCode, {{openCodeStore, openCodeTurn(nowMs, false)}}, longRunning, reportsWorking},
+        {"opencode turn completed", openCode, {{openCodeStore, openCodeTurn(nowMs, true)}}, longRunning, reportsIdle},
+
+        // Start-up: nothing of a turn where the agent records every turn.
+        {"codex just started",     codex, {codexConfig}, justStarted, starting},
+        {"codex just started and given a turn", codex, {{rollout, lines({codexEvent("task_started")})}}, justStarted, reportsWorking},
+        {"gemini just started beside a chat of an earlier run", gemini, {{geminiChat, lines({geminiHeader, geminiUser}), beforeTheAgent}}, justStarted, starting},
+        {"qwen just started, its chat without a turn", qwen, {{qwenChat, lines({qwenRecord("system")})}}, justStarted, starting},
+        {"opencode just started, its store of earlier turns", openCode, {{openCodeStore, openCodeTurn(nowMs - 600000, false)}}, justStarted, starting},
+        {"claude just started without a status record: its CPU decides", claude, {codexConfig}, justStarted, unknown},
+        {"copilot just started without a session", copilot, {codexConfig}, justStarted, unknown},
+
+        // One-shot runs, as scripts start them, work whatever the records say.
+        {"claude -p",              agentRun(4242, claude.command, "claude -p fix the build"), {{claudeFile, claudeSession("idle", "987654")}}, longRunning, oneShot},
+        {"codex exec after an earlier turn", agentRun(31, codex.command, "codex exec fix the build"),
+         {{rollout, lines({codexEvent("task_started"), codexEvent("task_complete")})}}, longRunning, oneShot},
+        {"gemini -p, relaunched", agentRun(51, "/usr/bin/node", "/usr/bin/node --max-old-space-size=4096 /home/u/.bin/gemini -p fix"), {codexConfig}, justStarted, oneShot},
+        {"qwen --prompt=…",        agentRun(61, "/usr/bin/node", "/usr/bin/node /home/u/.bin/qwen --prompt=fix"), {codexConfig}, justStarted, oneShot},
+        {"opencode run",           agentRun(71, openCode.command, "opencode run fix the build"), {codexConfig}, justStarted, oneShot},
+        {"copilot -p",             agentRun(41, copilot.command, "node /home/u/.bin/copilot -p fix --allow-all-tools"), {codexConfig}, justStarted, oneShot},
+        {"an editor's SDK session of claude is no one-shot", agentRun(4242, claude.command, "claude --output-format stream-json --verbose --input-format stream-json --print"),
+         {{claudeFile, claudeSession("idle", "987654")}}, longRunning, reportsIdle},
+        {"nor is it written as one word", agentRun(4242, claude.command, "claude -p --input-format=stream-json"),
+         {{claudeFile, claudeSession("busy", "987654")}}, longRunning, reportsWorking},
+        {"codex with a prompt is no one-shot", agentRun(31, codex.command, "codex fix the exec bit"), {codexConfig}, justStarted, starting}};
     // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(judge(c), c.expected) << c.what;
     }
 }
 
-TEST(StatusRecordDetector, AChatLeftAtTheUsersPromptStopsSpeakingAfterAQuarterHour) {
-    // A cancelled turn leaves the user's record last, as a running one does.
-    const Case pending = {
-        "gemini reply pending",
-        ProcessSnapshot(51, 900, 0.5, "/usr/bin/node", "node /home/u/.bin/gemini"),
-        {{geminiChat, lines({geminiHeader, geminiUser})}},
-        startedBeforeWriting,
-        working};
-    EXPECT_EQ(judge(pending, 5 * 60), working) << "a long silent thinking phase";
-    EXPECT_EQ(judge(pending, 16 * 60), unknown);
-    Case answered = pending;
-    answered.files = {{geminiChat, lines({geminiHeader, geminiUser, geminiReply})}};
-    EXPECT_EQ(judge(answered, 16 * 60), idle) << "an idle chat stays idle";
+TEST(StatusRecordDetector, AChatAtTheUsersPromptSpeaksOnlyWhileTheAgentShowsWork) {
+    // A cancelled turn leaves the user's record last, as a running one does; while a turn runs,
+    // even in silence, the agent's spinner keeps its process tree busy.
+    TemporaryDirectory home;
+    writeFiles(home, {{geminiChat, lines({geminiHeader, geminiUser}), 300},
+                      {qwenChat, lines({qwenRecord("assistant")}), 16 * 60}});
+    StatusRecordDetector detector(
+        standardStatusReaders(home.path(), std::make_shared<FileActivityProbe>(home.path(), 8)));
+    const Date now = realNow();
+    // The agent itself and a tool it runs; each pass, the CPU shares of both.
+    const auto judgeAt = [&](Date at, double agentCPU, double toolCPU = 0) -> std::optional<Said> {
+        auto table = tableWith(agentRun(51, "/usr/bin/node", "node /home/u/.bin/gemini", agentCPU),
+                               longRunning, now);
+        table.push_back(ProcessSnapshot(52, 51, toolCPU, "/usr/bin/make", "make"));
+        table.push_back(agentRun(61, "/usr/bin/node", "node /home/u/.bin/qwen", 40));
+        table.back().startedAt = now - longRunning;
+        const auto verdicts = detector.detectVerdicts(GuardSettings::defaults(), table, at);
+        const auto gemini = std::find_if(verdicts.begin(), verdicts.end(),
+                                         [](const auto& v) { return v.appName == "Gemini CLI"; });
+        const auto qwen = std::find_if(verdicts.begin(), verdicts.end(),
+                                       [](const auto& v) { return v.appName == "Qwen Code"; });
+        EXPECT_TRUE(qwen != verdicts.end() && qwen->state == State::idle)
+            << "an answered chat stays idle, however old and however busy the agent";
+        if (gemini == verdicts.end()) {
+            return std::nullopt;
+        }
+        return Said{gemini->state, gemini->source};
+    };
+    EXPECT_EQ(judgeAt(now, 0.5), unknown) << "five minutes without a sign of work: cancelled";
+    EXPECT_EQ(judgeAt(now + 3, 12), chatWorking) << "a long silent thinking phase";
+    EXPECT_EQ(judgeAt(now + 30, 0.5), chatWorking) << "a dip between two samples";
+    EXPECT_EQ(judgeAt(now + 34, 0.5), unknown);
+    EXPECT_EQ(judgeAt(now + 37, 0.5, 90), chatWorking) << "a tool the agent runs";
+    EXPECT_EQ(judgeAt(now + 16 * 60, 40), unknown) << "past a quarter hour the chat is stale";
 }
 
 TEST(StatusRecordDetector, NothingIsReadWhenSwitchedOffOrWhenNoAgentRuns) {
@@ -245,17 +359,6 @@ TEST(StatusRecordDetector, RunningAgentsCountSessionsAndLeaveOutDaemons) {
     EXPECT_FALSE(gemini.mayHaveWritten(std::nullopt));
 }
 
-namespace {
-
-void execute(sqlite3* db, const std::string& sql) {
-    char* error = nullptr;
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-        << (error ? error : "") << "\n"
-        << sql;
-}
-
-} // namespace
-
 TEST(StatusRecordDetector, OpenCodeStoreIsReadOnlyAndWithoutMessageText) {
     TemporaryDirectory home;
     const auto folder = home.path() / ".local/share/opencode";
@@ -291,9 +394,10 @@ TEST(StatusRecordDetector, OpenCodeStoreIsReadOnlyAndWithoutMessageText) {
         agent.startedAt = startedAt;
         return reader->read(agent, dateFromUnixTime(5000));
     };
+    const std::optional<State> working = State::working, idle = State::idle, none;
     EXPECT_EQ(resolver.profiles.at(4).id, "opencode");
     EXPECT_EQ(judge(dateFromUnixTime(1500), 1), working) << "s2 generates";
-    EXPECT_EQ(judge(dateFromUnixTime(3000), 1), unknown) << "both sessions are of an earlier run";
+    EXPECT_EQ(judge(dateFromUnixTime(3000), 1), none) << "both sessions are of an earlier run";
     execute(
         db,
         R"(UPDATE message SET time_updated=2050000, data='{"role":"assistant","time":{"created":2000100,"completed":2050000},"finish":"stop"}' WHERE id='m4')");
@@ -305,4 +409,130 @@ TEST(StatusRecordDetector, OpenCodeStoreIsReadOnlyAndWithoutMessageText) {
     EXPECT_EQ(std::filesystem::last_write_time(path), before) << "the store is never written";
     EXPECT_FALSE(readOpenCodeSessions(home.path() / "missing.db").has_value());
     EXPECT_FALSE(std::filesystem::exists(home.path() / "missing.db")) << "nothing is created";
+}
+
+namespace {
+
+/// A readable screen of the agent, scripted: what a tmux pane showed.
+struct ScriptedScreen : AgentVerdictDetecting {
+    std::vector<AgentVerdict> verdicts;
+    std::vector<AgentVerdict> detectVerdicts(const GuardSettings&,
+                                             const std::vector<ProcessSnapshot>&, Date) override {
+        return verdicts;
+    }
+};
+
+struct FixedProcessTable : ProcessTableReading {
+    std::vector<ProcessSnapshot> rows;
+    std::vector<ProcessSnapshot> readProcessTable() override { return rows; }
+};
+
+struct NoApplications : AccessibilityPlatform {
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+    std::optional<AccessibilityValue> copyAttribute(const AccessibilityElement&,
+                                                    std::string_view) override {
+        return std::nullopt;
+    }
+    bool isProcessTrusted() override { return true; }
+    void promptForTrust() override {}
+};
+
+struct MergeCase {
+    const char* what;
+    std::string agent; ///< the display name
+    ProcessSnapshot process;
+    double processAge;
+    std::vector<File> files;
+    std::optional<State> screen;
+    SignalStrength strength;
+    std::string reason;
+};
+
+} // namespace
+
+TEST(StatusRecordDetector, TheBestEvidenceDecidesAtEveryTurnsEndAndFilesSpeakForOneAgent) {
+    const auto claude =
+        agentRun(4242, "/home/u/.local/share/claude/versions/2.1.197", "claude", 20);
+    const auto codex = agentRun(31, "/home/u/.bin/codex", "codex", 0.5);
+    const auto busyCodex = agentRun(31, "/home/u/.bin/codex", "codex", 40);
+    const auto gemini = agentRun(51, "/usr/bin/node", "node /home/u/.bin/gemini", 0.1);
+    const auto qwen = agentRun(61, "/usr/bin/node", "node /home/u/.bin/qwen", 0.1);
+    const auto openCode = agentRun(71, "/home/u/.bin/opencode", "opencode", 0.5);
+    const auto copilot = agentRun(41, "/home/u/.bin/copilot", "copilot", 3);
+    const auto nowMs = static_cast<std::int64_t>(unixTimeFromDate(realNow()) * 1000);
+    // The table gives no start ticks here, so the record's are not compared.
+    const std::string claudeIdle = claudeSession("idle", "0");
+    const std::string claudeBusy = claudeSession("busy", "0");
+    const File geminiAsked = {geminiChat, lines({geminiHeader, geminiUser})};
+    const auto presence = SignalStrength::presence, strong = SignalStrength::strong;
+    const std::optional<State> noScreen, showsIdle = State::idle, showsWork = State::working;
+
+    // Each cancelled turn as the agent leaves it, what a turn looks like in between, and a start.
+    // clang-format off
+    const std::vector<MergeCase> cases = {
+        {"claude cancelled: its status goes back to idle", "Claude Code", claude, longRunning,
+         {{".claude/sessions/4242.json", claudeIdle}}, noScreen, presence, "Claude Code reports it is idle"},
+        {"claude's stated state outranks its screen", "Claude Code", claude, longRunning,
+         {{".claude/sessions/4242.json", claudeBusy}}, showsIdle, strong, "Claude Code reports it is working"},
+        {"codex cancelled: turn_aborted, its rollout fresh", "Codex CLI", codex, longRunning,
+         {{rollout, lines({codexEvent("task_started"), codexEvent("turn_aborted")})}}, noScreen, presence, "Codex CLI reports it is idle"},
+        {"codex at work, quiet, its rollout fresh", "Codex CLI", codex, longRunning,
+         {{rollout, lines({codexEvent("task_started")})}}, noScreen, strong, "Codex CLI reports it is working"},
+        {"gemini cancelled in tmux: \"Request cancelled.\"", "Gemini CLI", gemini, longRunning,
+         {geminiAsked}, showsIdle, presence, "Gemini CLI shows it is idle"},
+        {"gemini cancelled where no screen is read, its tree quiet", "Gemini CLI", gemini, longRunning,
+         {{geminiChat, geminiAsked.contents, 300}}, noScreen, presence, "Gemini CLI is running"},
+        {"gemini just asked, no screen", "Gemini CLI", gemini, longRunning,
+         {geminiAsked}, noScreen, strong, "Gemini CLI's chat awaits a reply"},
+        {"qwen cancelled in tmux", "Qwen Code", qwen, longRunning,
+         {{qwenChat, lines({qwenRecord("assistant"), qwenRecord("user")})}}, showsIdle, presence, "Qwen Code shows it is idle"},
+        {"qwen's answered chat yields to a screen at work", "Qwen Code", qwen, longRunning,
+         {{qwenChat, lines({qwenRecord("user"), qwenRecord("assistant")})}}, showsWork, strong, "Qwen Code shows it is working"},
+        {"opencode cancelled: its message completes", "OpenCode", openCode, longRunning,
+         {{openCodeStore, openCodeTurn(nowMs, true)}}, noScreen, presence, "OpenCode reports it is idle"},
+        {"copilot cancelled with ctrl+c", "Copilot CLI", copilot, longRunning,
+         {{".copilot/open-sessions-state.json", copilotState({{"s1", copilotSession(false, farFuture)}})}}, noScreen, presence, "Copilot CLI reports it is idle"},
+        {"codex starting: its CPU burst", "Codex CLI", busyCodex, justStarted,
+         {{".codex/log/codex-tui.log", "started\n"}}, noScreen, presence, "Codex CLI has just started and has had no turn yet"},
+        {"opencode starting: the files it writes", "OpenCode", openCode, justStarted,
+         {{".local/share/opencode/opencode.db-wal", "wal"}}, noScreen, presence, "OpenCode has just started and has had no turn yet"},
+        {"qwen starting where its screen shows work", "Qwen Code", qwen, justStarted,
+         {{qwenChat, lines({qwenRecord("system")})}}, showsWork, strong, "Qwen Code shows it is working"},
+        {"codex exec in a script", "Codex CLI", agentRun(31, "/home/u/.bin/codex", "codex exec fix it", 0.5), justStarted,
+         {{".codex/config.toml", "model = \"m\"\n"}}, noScreen, strong, "Codex CLI runs a one-shot prompt"}};
+    // clang-format on
+    // Without a host system, the rule that a record explains its files must keep ChatGPT away;
+    // on Linux, the ChatGPT application cannot have written Codex's rollouts at all.
+    for (const std::optional<HostSystem> system :
+         {std::optional<HostSystem>(), {HostSystem::linux}}) {
+        for (const MergeCase& c : cases) {
+            TemporaryDirectory home;
+            writeFiles(home, c.files);
+            const Date now = realNow();
+            auto table = std::make_shared<FixedProcessTable>();
+            table->rows = tableWith(c.process, c.processAge, now);
+            ProcessDetector processes(table);
+            NoApplications noApplications;
+            AccessibilityDetector screenText(noApplications);
+            const auto probe = std::make_shared<FileActivityProbe>(home.path(), 8);
+            SessionActivityDetector sessions(probe, system);
+            StatusRecordDetector records(standardStatusReaders(home.path(), probe));
+            ScriptedScreen screen;
+            if (c.screen) {
+                screen.verdicts = {{c.agent, *c.screen, AgentVerdictSource::screen}};
+            }
+            ActivityDetector detector(processes, screenText, sessions, {&records, &screen});
+
+            const auto signals =
+                detector.detectPerApp(GuardSettings::defaults(), {true, 100, "AC"}, now);
+            EXPECT_EQ(signals.size(), 1U) << c.what << ": only the running agent is shown";
+            const auto found =
+                std::find_if(signals.begin(), signals.end(), [&](const ActivitySignal& signal) {
+                    return signal.appName == c.agent;
+                });
+            ASSERT_NE(found, signals.end()) << c.what;
+            EXPECT_EQ(found->strength, c.strength) << c.what;
+            EXPECT_EQ(found->reason, c.reason) << c.what;
+        }
+    }
 }

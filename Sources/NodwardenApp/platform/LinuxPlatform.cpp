@@ -94,7 +94,8 @@ struct LinuxServices {
               options.processRoot, std::chrono::milliseconds(250), &logger)),
           sessionProbe(std::make_shared<linuxplatform::InotifyFileActivityProbe>(
               options.paths.home, sessionProbeDepth)),
-          sessions(sessionProbe),
+          // Programs of the catalog made for other systems cannot have written files here.
+          sessions(sessionProbe, HostSystem::linux),
           statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
           agentLocks(options.inhibitors, static_cast<std::int32_t>(::getpid()), ::getuid()),
           screenRunner(screenCommandTimeout),
@@ -115,8 +116,9 @@ struct LinuxServices {
           sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
           loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 
-    /// The definite witnesses in order of trust: the agents' own records, the locks they took,
-    /// then their screens.
+    /// The witnesses that speak for one agent; their verdicts rank by quality, and between two of
+    /// one quality the agents' own records come before the locks they took, and both before their
+    /// screens.
     std::vector<AgentVerdictDetecting*> verdictDetectors() {
         std::vector<AgentVerdictDetecting*> detectors{&statusRecords, &agentLocks};
         if (tmuxScreens) {
