@@ -55,6 +55,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 
     sleepCommandQueue_ = std::make_unique<SerialQueue>("Nodwarden.SleepCommands");
     detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");
+    makeDetectionLink();
     runLogQueue_ = std::make_unique<SerialQueue>("Stayloom.RunLog");
 
     mode_ = SettingsStore::loadMode(defaults());
@@ -75,10 +76,11 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 }
 
 AppModel::~AppModel() {
+    // Quit never waits on a detection pass that does not end.
+    stopDetection();
     // Queued jobs still run (a sleep command is never cut off half-way); their results find the
     // model gone and are dropped.
     sleepCommandQueue_.reset();
-    detectionQueue_.reset();
     runLogQueue_.reset();
     AgentResolver::setOnUnmatchedHostBundle({});
 }
@@ -195,6 +197,7 @@ void AppModel::tick() {
         return;
     }
 
+    watchDetectionPass();
     // The accessibility trust arrives with each detection pass: reading it may wait on the
     // session bus, which the main thread must never do.
     if (lastInputs_) {
@@ -203,7 +206,6 @@ void AppModel::tick() {
     }
 
     if (!detectionInFlight_) {
-        detectionInFlight_ = true;
         queueDetectionPass();
     }
 }
