@@ -407,16 +407,33 @@ TEST(StatusRecordDetector, AFifoOrADeviceInPlaceOfARecordIsNoRecordAndNeverBlock
     }
 }
 
-TEST(StatusRecordDetector, AnOpenCodeStoreWhoseMessagesAreAViewIsNotQueried) {
-    // A query over this view never ends: its rows go on for ever.
+TEST(StatusRecordDetector, AnOpenCodeQueryThatWouldNotEndIsNeverRunOrIsCut) {
     TemporaryDirectory home;
-    const auto path = home.write(".local/share/opencode/opencode.db", "");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    execute(db, R"(CREATE VIEW message AS WITH RECURSIVE endless(n) AS
-        (SELECT 1 UNION ALL SELECT n + 1 FROM endless)
+    const auto store = [&](const std::string& name, const std::vector<std::string>& statements) {
+        const auto path = home.write(name, "");
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        for (const auto& statement : statements) {
+            execute(db, statement);
+        }
+        sqlite3_close(db);
+        return path;
+    };
+    // A view whose rows go on for ever: no query over it ends.
+    const auto endless = store("endless.db", {R"(CREATE VIEW message AS WITH RECURSIVE rows(n) AS
+        (SELECT 1 UNION ALL SELECT n + 1 FROM rows)
         SELECT 'm' || n AS id, 's' AS session_id, n AS time_created, n AS time_updated,
-               '{"role":"user"}' AS data FROM endless)");
-    sqlite3_close(db);
-    EXPECT_FALSE(readOpenCodeSessions(path).has_value());
+               '{"role":"user"}' AS data FROM rows)"});
+    EXPECT_FALSE(readOpenCodeSessions(endless).has_value()) << "a view";
+    // A real table whose every row costs megabytes of work to sort: minutes for the query. The
+    // costly column comes last, so filling the table does not pay for it.
+    const auto costly = store(
+        "costly.db",
+        {"CREATE TABLE message(id TEXT PRIMARY KEY, session_id TEXT, time_updated INTEGER, "
+         "data TEXT)",
+         "WITH RECURSIVE rows(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM rows WHERE n < 100000)"
+         " INSERT INTO message SELECT 'm' || n, 's', n, '{\"role\":\"user\"}' FROM rows",
+         "ALTER TABLE message ADD COLUMN time_created INTEGER AS"
+         " (length(hex(zeroblob(1000000 + time_updated % 2))) + time_updated)"});
+    EXPECT_FALSE(readOpenCodeSessions(costly).has_value()) << "a query past its deadline";
 }
