@@ -31,9 +31,16 @@ private:
     int fd_;
 };
 
-/// O_NONBLOCK keeps a FIFO with no writer from hanging the open; the fstat afterwards refuses
-/// whatever is not a regular file before a single byte is read from it.
+/// A look before the open leaves devices and FIFOs unopened (opening some devices does things);
+/// O_NONBLOCK keeps a FIFO put there after the look from hanging the open, and the fstat
+/// afterwards refuses whatever is not a regular file before a single byte is read from it.
 std::optional<OpenFile> openRegular(const std::filesystem::path& path, Links links, off_t& size) {
+    struct stat before {};
+    const int looked =
+        links == Links::refuse ? ::lstat(path.c_str(), &before) : ::stat(path.c_str(), &before);
+    if (looked != 0 || !S_ISREG(before.st_mode)) {
+        return std::nullopt;
+    }
     int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     if (links == Links::refuse) {
         flags |= O_NOFOLLOW;

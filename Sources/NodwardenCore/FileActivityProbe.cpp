@@ -164,6 +164,12 @@ struct ChildPlan {
     std::vector<Position> positions;
 };
 
+/// Only files and folders are matches: a FIFO, socket or device (or a link to one) named like a
+/// session file is nobody's session, and whoever reads a match must never meet one.
+bool isFileOrFolder(const struct stat& info) {
+    return S_ISREG(info.st_mode) || S_ISDIR(info.st_mode);
+}
+
 /// Reports the stat of a matched path: a listed type says whether it is a plain file, and an
 /// unknown one is looked up without following a link first, which is the answer unless it is one.
 bool statMatch(int folderFd, const char* name, unsigned char listedType, struct stat& info,
@@ -171,7 +177,7 @@ bool statMatch(int folderFd, const char* name, unsigned char listedType, struct 
 #if defined(DT_UNKNOWN)
     if (listedType != DT_UNKNOWN) {
         plainFile = listedType == DT_REG;
-        return ::fstatat(folderFd, name, &info, 0) == 0;
+        return ::fstatat(folderFd, name, &info, 0) == 0 && isFileOrFolder(info);
     }
 #else
     (void)listedType;
@@ -180,7 +186,8 @@ bool statMatch(int folderFd, const char* name, unsigned char listedType, struct 
         return false;
     }
     plainFile = S_ISREG(info.st_mode);
-    return !S_ISLNK(info.st_mode) || ::fstatat(folderFd, name, &info, 0) == 0;
+    return (!S_ISLNK(info.st_mode) || ::fstatat(folderFd, name, &info, 0) == 0) &&
+           isFileOrFolder(info);
 }
 
 /// Hands matches to a function; folders opened on the way are of no interest to it.

@@ -15,7 +15,8 @@ namespace nodwarden {
 /// A pattern is relative to the home folder ("~/" or a leading "/" is dropped) and split at "/":
 /// a "**" segment stands for any number of folder levels (including none), a segment containing
 /// "*" is matched against folder entries with the shell's file-name rules, any other segment is a
-/// literal name.
+/// literal name. Only regular files and folders (or links to them) match: never a FIFO, a socket
+/// or a device.
 class FileActivityProbing {
 public:
     virtual ~FileActivityProbing() = default;

@@ -26,7 +26,8 @@ struct OpenCodeMessageState {
 /// The newest message of each session in OpenCode's SQLite store, newest session first: only the
 /// role and whether it completed, extracted inside SQLite so no message text is ever copied out.
 /// Opened read-only (the store is in WAL mode and stays writable by OpenCode), with a short busy
-/// time-out; none when the store cannot be read.
+/// time-out and a deadline of a second for the whole reading. None when the store cannot be read,
+/// when it or a journal beside it is no regular file (or a link), or when `message` is no table.
 std::optional<std::vector<OpenCodeMessageState>>
 readOpenCodeSessions(const std::filesystem::path& database);
 

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
+#include <chrono>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -16,7 +14,7 @@ public:
     using Job = std::function<void()>;
 
     explicit SerialQueue(std::string label);
-    /// Runs every job already queued, then stops the worker.
+    /// Runs every job already queued, then stops the worker; unless `stopWithin` stopped it.
     ~SerialQueue();
     SerialQueue(const SerialQueue&) = delete;
     SerialQueue& operator=(const SerialQueue&) = delete;
@@ -24,26 +22,27 @@ public:
     const std::string& label() const { return label_; }
 
     /// Queues `job`; returns at once. An exception escaping a job is swallowed so the queue lives
-    /// on.
+    /// on. After `stopWithin` the job is dropped unrun.
     void async(Job job);
 
-    /// Blocks until every job queued before this call has finished.
+    /// Blocks until every job queued before this call has finished; returns at once after
+    /// `stopWithin`.
     void drain();
 
     /// True when called from a job running on this queue.
     bool isCurrent() const;
 
+    /// Stops the worker without waiting on a job that does not end: jobs not yet started are
+    /// dropped, and a running job gets at most `bound` to finish. A job still running then is
+    /// left to end on its own on a thread that outlives the queue, so a job queued where this
+    /// is used must own or share everything it touches. Returns whether the worker ended in time.
+    bool stopWithin(std::chrono::milliseconds bound);
+
 private:
-    void runLoop();
+    struct State;
 
     const std::string label_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable progressed_;
-    std::deque<Job> jobs_;
-    std::uint64_t queuedCount_ = 0;
-    std::uint64_t finishedCount_ = 0;
-    bool stopping_ = false;
+    std::shared_ptr<State> state_;
     std::thread worker_;
 };
 

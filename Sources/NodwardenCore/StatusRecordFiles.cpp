@@ -1,10 +1,12 @@
 #include <NodwardenCore/StatusRecordFiles.hpp>
 
+#include <NodwardenCore/BoundedFileRead.hpp>
+
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <system_error>
+#include <utility>
 
 namespace nodwarden::StatusRecordFiles {
 namespace {
@@ -72,43 +74,21 @@ std::optional<double> parseISO8601(std::string_view text) {
 } // namespace
 
 std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string text(maxReadBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    const auto got = static_cast<std::size_t>(in.gcount());
-    if (got > maxReadBytes || in.bad()) {
-        return std::nullopt;
-    }
-    text.resize(got);
-    return text;
+    return BoundedFileRead::whole(path, maxReadBytes);
 }
 
 std::optional<std::string> readTail(const std::filesystem::path& path, std::size_t maxBytes) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
+    auto tail = BoundedFileRead::tail(path, maxBytes);
+    if (!tail) {
         return std::nullopt;
     }
-    const std::streamoff size = in.tellg();
-    if (size < 0) {
-        return std::nullopt;
-    }
-    const auto start = size > static_cast<std::streamoff>(maxBytes)
-                           ? size - static_cast<std::streamoff>(maxBytes)
-                           : std::streamoff(0);
-    in.seekg(start);
-    std::string text(static_cast<std::size_t>(size - start), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (start > 0) {
+    if (tail->truncated) {
         // The window began inside a line unless the byte before it ended one; one byte more was
         // not read, so the first line is dropped either way: it may be a fragment.
-        const auto newline = text.find('\n');
-        text.erase(0, newline == std::string::npos ? text.size() : newline + 1);
+        const auto newline = tail->bytes.find('\n');
+        tail->bytes.erase(0, newline == std::string::npos ? tail->bytes.size() : newline + 1);
     }
-    return text;
+    return std::move(tail->bytes);
 }
 
 std::vector<std::string_view> linesNewestFirst(std::string_view text) {

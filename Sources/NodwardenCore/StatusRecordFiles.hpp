@@ -16,18 +16,20 @@ namespace nodwarden {
 
 /// Bounded, content-blind reading of the files agents write about themselves. Transcripts hold
 /// the user's prompts, replies and code, so a record is parsed keeping only the few fields a
-/// verdict needs; everything else is dropped while parsing and never reaches a caller.
+/// verdict needs; everything else is dropped while parsing and never reaches a caller. A record
+/// is read only when it is a regular file and not a symbolic link: a FIFO, a device or a link
+/// put in its place reads as no record, without blocking.
 namespace StatusRecordFiles {
 
 /// The most that is ever read of one file.
 inline constexpr std::size_t maxReadBytes = 64 * 1024;
 
-/// The whole file when it holds at most `maxReadBytes`; none when it is missing, unreadable or
-/// larger (a status file cut short cannot be parsed anyway).
+/// The whole file when it holds at most `maxReadBytes`; none when it is missing, no regular file,
+/// unreadable or larger (a status file cut short cannot be parsed anyway).
 std::optional<std::string> readSmallFile(const std::filesystem::path& path);
 
 /// The last `maxBytes` of the file, from the start of a line: a line cut by the start of the
-/// window is dropped. None when the file cannot be read.
+/// window is dropped. None when the file is no regular file or cannot be read.
 std::optional<std::string> readTail(const std::filesystem::path& path,
                                     std::size_t maxBytes = maxReadBytes);
 

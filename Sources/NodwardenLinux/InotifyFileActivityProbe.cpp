@@ -30,9 +30,11 @@ std::string joined(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() != '/' ? folder + '/' + name : folder + name;
 }
 
+/// None also when the path is no longer a file or folder (a link retargeted at a FIFO or a
+/// device), so the walk, which leaves such paths out, is made again.
 std::optional<Date> modificationOf(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    if (::stat(path.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
         return std::nullopt;
     }
     return dateFromUnixTime(static_cast<double>(info.st_mtim.tv_sec) +

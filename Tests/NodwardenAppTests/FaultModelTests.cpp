@@ -9,6 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 using namespace nodwarden;
 using namespace nodwarden::app;
 using namespace stayloom::testing;
@@ -98,6 +105,131 @@ TEST(FaultModel, WedgedSleepCommandIsStillReleasedByTheWatchdogAfterTheClockStep
 
     harness.sleep.releaseCommands();
     AppModelHarness::settle(*model);
+}
+
+// MARK: - A detection pass that does not end
+
+namespace {
+
+/// Detection that, after `passesLetThrough` passes, waits until the test lets it go, as a pass
+/// stuck in a read would. The model's passes share it, so it outlives the model and the harness.
+class StuckDetection {
+public:
+    explicit StuckDetection(int passesLetThrough) : passesLetThrough_(passesLetThrough) {}
+
+    std::vector<ActivitySignal> run() {
+        std::unique_lock lock(mutex_);
+        const int pass = ++passes_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return released_ || pass <= passesLetThrough_; });
+        return {working("Codex")};
+    }
+
+    bool waitForPasses(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return passes_ >= count; });
+    }
+
+    int passes() {
+        const std::lock_guard lock(mutex_);
+        return passes_;
+    }
+
+    void release() {
+        const std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const int passesLetThrough_;
+    int passes_ = 0;
+    bool released_ = false;
+};
+
+std::unique_ptr<AppModel> modelDetectingWith(AppModelHarness& harness,
+                                             const std::shared_ptr<StuckDetection>& detection) {
+    auto environment = harness.environment();
+    environment.detectPerApp = [detection](const GuardSettings&, const PowerSnapshot&, Date) {
+        return detection->run();
+    };
+    return std::make_unique<AppModel>(std::move(environment));
+}
+
+} // namespace
+
+TEST(FaultModel, ADetectionPassThatOverrunsIsLoggedOnceAndDecisionsGoOnWithoutIt) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    const auto detection = std::make_shared<StuckDetection>(1);
+    auto model = modelDetectingWith(harness, detection);
+    harness.tickAndSettle(*model);
+    ASSERT_EQ(model->lastSignalStrength(), SignalStrength::strong);
+
+    model->tick();
+    ASSERT_TRUE(detection->waitForPasses(2));
+    harness.clock.advance(AppModel::detectionOverrunSeconds - 1);
+    model->tick();
+    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::strong) << "not overrun yet";
+    harness.clock.advance(2);
+    model->tick();
+    model->tick();
+    const auto lines = harness.logged();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("Detection pass still running after");
+                            }),
+              1);
+    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::none)
+        << "the agents the last pass saw are no longer current";
+    EXPECT_EQ(detection->passes(), 2) << "no pass starts beside the one still running";
+
+    // Once it ends, passes go on as before.
+    detection->release();
+    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return !model->detectionInFlight(); }));
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(detection->passes(), 3);
+    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::strong);
+}
+
+TEST(FaultModel, QuitDoesNotWaitForADetectionPassThatDoesNotEnd) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    const auto detection = std::make_shared<StuckDetection>(0);
+    auto model = modelDetectingWith(harness, detection);
+    model->tick();
+    ASSERT_TRUE(detection->waitForPasses(1));
+
+    // Lets the pass go if quitting waits for it, so a fault fails the test instead of hanging.
+    std::mutex mutex;
+    std::condition_variable quitEnded;
+    bool quit = false;
+    bool rescued = false;
+    std::thread rescuer([&] {
+        std::unique_lock lock(mutex);
+        if (!quitEnded.wait_for(lock, std::chrono::seconds(20), [&] { return quit; })) {
+            rescued = true;
+            detection->release();
+        }
+    });
+    model->applicationWillTerminate();
+    model.reset();
+    {
+        const std::lock_guard lock(mutex);
+        quit = true;
+    }
+    quitEnded.notify_all();
+    rescuer.join();
+    EXPECT_FALSE(rescued) << "quitting waited for the stuck pass";
+    EXPECT_TRUE(harness.loggedLine("Detection pass still running at quit; left behind"));
+
+    // The pass left behind ends later and finds nothing of the model it reported to.
+    detection->release();
+    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return detection.use_count() == 1; }));
 }
 
 // MARK: - Stores and folders

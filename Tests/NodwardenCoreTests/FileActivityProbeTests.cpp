@@ -13,7 +13,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #if defined(__linux__)
@@ -203,6 +205,36 @@ TEST(FileActivityProbe, SymbolicLinkLoopsEndAndLinkedFoldersAreNotEnteredByDoubl
               std::set<std::string>{"sessions/linked/t.jsonl"});
     EXPECT_EQ(probe.newestModification({"sessions/up/sessions/linked/t.jsonl"}), kBase + 2);
     EXPECT_EQ(probe.newestModification({"sessions/self/**"}), std::nullopt);
+}
+
+TEST(FileActivityProbe, FifosSocketsAndDevicesAreNeverMatches) {
+    // Whoever reads a match (a transcript reader) must never meet one of these.
+    ProbeTree tree;
+    tree.add("projects/p/real.jsonl", kBase + 1);
+    tree.add("elsewhere/t.jsonl", kBase + 2);
+    tree.settle();
+    const auto folder = tree.home() / "projects" / "p";
+    ASSERT_EQ(::mkfifo((folder / "fifo.jsonl").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((tree.home() / "projects" / "named.json").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", folder / "zero.jsonl");
+    fs::create_symlink(folder / "fifo.jsonl", folder / "to-fifo.jsonl");
+    fs::create_symlink(tree.home() / "elsewhere" / "t.jsonl", folder / "linked.jsonl");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const auto socketPath = (folder / "socket.jsonl").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    const FileActivityProbe probe(tree.home(), 8);
+    EXPECT_EQ(tree.relativeKeys(probe.sessionModifications({"projects/**/*.jsonl"})),
+              (std::set<std::string>{"projects/p/linked.jsonl", "projects/p/real.jsonl"}));
+    EXPECT_EQ(tree.relativeKeys(
+                  probe.sessionModifications({"projects/named.json", "projects/p/zero.jsonl"})),
+              std::set<std::string>{})
+        << "a literal name is no match either";
+    ::close(listener);
 }
 
 #if defined(__linux__)

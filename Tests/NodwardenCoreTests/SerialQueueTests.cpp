@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -83,4 +85,47 @@ TEST(SerialQueueTests, DestructionRunsWhatWasQueuedAndIsCurrentOnlyInsideJobs) {
     }
     EXPECT_EQ(done.load(), 10);
     EXPECT_TRUE(insideIsCurrent);
+}
+
+TEST(SerialQueueTests, StopWithinLeavesAJobThatDoesNotEndBehindAndDropsTheRest) {
+    // Everything the jobs touch is shared with them, as `stopWithin` asks.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false;
+        std::atomic<bool> started{false};
+        std::atomic<bool> laterJobRan{false};
+    };
+    auto gate = std::make_shared<Gate>();
+    auto queue = std::make_unique<SerialQueue>("test.stuck");
+    queue->async([gate] {
+        gate->started = true;
+        std::unique_lock lock(gate->mutex);
+        gate->opened.wait(lock, [&] { return gate->open; });
+    });
+    queue->async([gate] { gate->laterJobRan = true; });
+    while (!gate->started) {
+        std::this_thread::yield();
+    }
+
+    EXPECT_FALSE(queue->stopWithin(std::chrono::milliseconds(50)));
+    queue->async([gate] { gate->laterJobRan = true; });
+    queue->drain(); // returns: nothing is waited for any more
+    queue.reset();  // nor joined
+
+    const auto held = gate;
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->open = true;
+    }
+    gate->opened.notify_all();
+    gate.reset();
+    // The stuck job ends on its own and lets go of what it held.
+    while (held.use_count() > 1) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_FALSE(held->laterJobRan) << "jobs not started are dropped, not run";
+
+    SerialQueue idle("test.idle");
+    EXPECT_TRUE(idle.stopWithin(std::chrono::milliseconds(50)));
 }

@@ -22,9 +22,15 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace nodwarden;
 using stayloom::testing::TemporaryDirectory;
@@ -535,4 +541,129 @@ TEST(StatusRecordDetector, TheBestEvidenceDecidesAtEveryTurnsEndAndFilesSpeakFor
             EXPECT_EQ(found->reason, c.reason) << c.what;
         }
     }
+}
+
+namespace {
+
+/// What another program may leave where an agent's record belongs.
+enum class Planted { fifo, linkToDevice };
+
+void plant(const std::filesystem::path& path, Planted what) {
+    std::filesystem::create_directories(path.parent_path());
+    if (what == Planted::fifo) {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
+    } else {
+        std::filesystem::create_symlink("/dev/zero", path);
+    }
+}
+
+/// Runs `work` on a thread and says whether it ended within a bound far beyond any real reading.
+/// A reading stuck in the open of one of `fifos` is then let go by a writer coming and going,
+/// so a fault fails the test instead of hanging it.
+template <typename Work>
+bool endsPromptly(Work work, const std::vector<std::filesystem::path>& fifos) {
+    std::promise<void> ended;
+    auto done = ended.get_future();
+    std::thread thread([&] {
+        work();
+        ended.set_value();
+    });
+    const bool prompt = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        for (const auto& fifo : fifos) {
+            if (const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK); fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    thread.join();
+    return prompt;
+}
+
+} // namespace
+
+TEST(StatusRecordDetector, AFifoOrADeviceInPlaceOfARecordIsNoRecordAndNeverBlocks) {
+    const auto claude = agentProcess(4242, "claude", 987654);
+    const auto codex = agentProcess(31, "codex");
+    const auto copilot = agentProcess(41, "copilot");
+    const auto gemini = ProcessSnapshot(51, 900, 0.5, "/usr/bin/node", "node /home/u/.bin/gemini");
+    const auto qwen = ProcessSnapshot(61, 900, 0.5, "/usr/bin/node", "node /home/u/.bin/qwen");
+    const auto opencode = agentProcess(71, "opencode");
+    const std::string openCodeStore = ".local/share/opencode/opencode.db";
+    struct Record {
+        ProcessSnapshot process;
+        std::string path;
+    };
+    const std::vector<Record> records = {
+        {claude, ".claude/sessions/4242.json"},
+        {copilot, ".copilot/open-sessions-state.json"},
+        {codex, rollout},
+        {gemini, geminiChat},
+        {qwen, qwenChat},
+        {opencode, openCodeStore},
+        {opencode, openCodeStore + "-wal"},
+    };
+    for (const Record& record : records) {
+        for (const Planted what : {Planted::fifo, Planted::linkToDevice}) {
+            const std::string label =
+                record.path + (what == Planted::fifo ? " as a FIFO" : " linked to /dev/zero");
+            TemporaryDirectory home;
+            if (record.path.ends_with("-wal")) {
+                // A real store whose write-ahead log is what was planted.
+                sqlite3* db = nullptr;
+                ASSERT_EQ(sqlite3_open(home.write(openCodeStore, "").c_str(), &db), SQLITE_OK);
+                execute(db, "PRAGMA journal_mode=WAL");
+                execute(db, "CREATE TABLE message(id TEXT, session_id TEXT, time_created INTEGER,"
+                            " time_updated INTEGER, data TEXT)");
+                sqlite3_close(db);
+            }
+            const auto path = home.path() / record.path;
+            plant(path, what);
+            ProcessSnapshot process = record.process;
+            process.startedAt = realNow() - startedBeforeWriting;
+            StatusRecordDetector detector(standardStatusReaders(
+                home.path(), std::make_shared<FileActivityProbe>(home.path(), 8)));
+            const std::vector<ProcessSnapshot> table = {
+                ProcessSnapshot(900, 1, 0, "/bin/bash", "-bash"), process};
+            std::vector<AgentVerdict> verdicts;
+            EXPECT_TRUE(endsPromptly(
+                [&] {
+                    verdicts = detector.detectVerdicts(GuardSettings::defaults(), table, realNow());
+                },
+                {path}))
+                << label;
+            EXPECT_TRUE(verdicts.empty()) << label;
+        }
+    }
+}
+
+TEST(StatusRecordDetector, AnOpenCodeQueryThatWouldNotEndIsNeverRunOrIsCut) {
+    TemporaryDirectory home;
+    const auto store = [&](const std::string& name, const std::vector<std::string>& statements) {
+        const auto path = home.write(name, "");
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        for (const auto& statement : statements) {
+            execute(db, statement);
+        }
+        sqlite3_close(db);
+        return path;
+    };
+    // A view whose rows go on for ever: no query over it ends.
+    const auto endless = store("endless.db", {R"(CREATE VIEW message AS WITH RECURSIVE rows(n) AS
+        (SELECT 1 UNION ALL SELECT n + 1 FROM rows)
+        SELECT 'm' || n AS id, 's' AS session_id, n AS time_created, n AS time_updated,
+               '{"role":"user"}' AS data FROM rows)"});
+    EXPECT_FALSE(readOpenCodeSessions(endless).has_value()) << "a view";
+    // A real table whose every row costs megabytes of work to sort: minutes for the query. The
+    // costly column comes last, so filling the table does not pay for it.
+    const auto costly = store(
+        "costly.db",
+        {"CREATE TABLE message(id TEXT PRIMARY KEY, session_id TEXT, time_updated INTEGER, "
+         "data TEXT)",
+         "WITH RECURSIVE rows(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM rows WHERE n < 100000)"
+         " INSERT INTO message SELECT 'm' || n, 's', n, '{\"role\":\"user\"}' FROM rows",
+         "ALTER TABLE message ADD COLUMN time_created INTEGER AS"
+         " (length(hex(zeroblob(1000000 + time_updated % 2))) + time_updated)"});
+    EXPECT_FALSE(readOpenCodeSessions(costly).has_value()) << "a query past its deadline";
 }

@@ -205,6 +205,27 @@ TEST(InotifyFileActivityProbe, ALinkedFolderReplacedBehindTheLinkIsFound) {
     EXPECT_TRUE(probe.newestModification(patterns));
 }
 
+TEST(InotifyFileActivityProbe, ALinkWhoseTargetBecomesAFifoIsNoLongerAMatch) {
+    // The target sits where nothing is watched: the link is looked at again on every question,
+    // and then it must be judged as a walk would judge it.
+    const TemporaryDirectory home;
+    const auto target = home.write("elsewhere/t.jsonl", "{}\n");
+    fs::create_directories(home.path() / ".claude/projects/p");
+    fs::create_symlink(target, home.path() / ".claude/projects/p/s.jsonl");
+    const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl"};
+    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    EXPECT_EQ(probe.sessionModifications(patterns).size(), 1u);
+
+    fs::remove(target);
+    ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+    EXPECT_TRUE(probe.sessionModifications(patterns).empty());
+    ASSERT_EQ(::mkfifo((home.path() / ".claude/projects/p/fifo.jsonl").c_str(), 0600), 0);
+    EXPECT_TRUE(probe.sessionModifications(patterns).empty()) << "nor a FIFO in a watched folder";
+    fs::remove(target);
+    fs::create_symlink("/dev/zero", target);
+    EXPECT_TRUE(probe.sessionModifications(patterns).empty()) << "nor a device";
+}
+
 TEST(InotifyFileActivityProbe, WalksAgainOnceTheRefreshIntervalHasPassed) {
     const TemporaryDirectory home;
     home.write(".grok/sessions/g/updates.jsonl", "{}\n");

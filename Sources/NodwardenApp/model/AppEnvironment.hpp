@@ -71,6 +71,11 @@ struct AppEnvironment {
 
     /// Owned services that the pointers above refer to; released after the model's queues stop.
     std::vector<std::shared_ptr<void>> keepAlive;
+    /// Owned services that only the detection pass reads (`power`, `lid`, `accessibility` and
+    /// what `detectPerApp` uses). Every pass shares them, so a pass left running at quit never
+    /// finds them freed; nothing here may need to end with the program (the sleep controller
+    /// belongs in `keepAlive`).
+    std::vector<std::shared_ptr<void>> detectionKeepAlive;
 };
 
 } // namespace nodwarden::app

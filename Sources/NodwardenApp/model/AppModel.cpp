@@ -55,6 +55,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 
     sleepCommandQueue_ = std::make_unique<SerialQueue>("Nodwarden.SleepCommands");
     detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");
+    makeDetectionLink();
     runLogQueue_ = std::make_unique<SerialQueue>("Stayloom.RunLog");
 
     mode_ = SettingsStore::loadMode(defaults());
@@ -75,10 +76,11 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 }
 
 AppModel::~AppModel() {
+    // Quit never waits on a detection pass that does not end.
+    stopDetection();
     // Queued jobs still run (a sleep command is never cut off half-way); their results find the
     // model gone and are dropped.
     sleepCommandQueue_.reset();
-    detectionQueue_.reset();
     runLogQueue_.reset();
     AgentResolver::setOnUnmatchedHostBundle({});
 }
@@ -195,6 +197,7 @@ void AppModel::tick() {
         return;
     }
 
+    watchDetectionPass();
     // The accessibility trust arrives with each detection pass: reading it may wait on the
     // session bus, which the main thread must never do.
     if (lastInputs_) {
@@ -203,52 +206,8 @@ void AppModel::tick() {
     }
 
     if (!detectionInFlight_) {
-        detectionInFlight_ = true;
         queueDetectionPass();
     }
-}
-
-void AppModel::queueDetectionPass() {
-    QPointer<AppModel> guard(this);
-    PowerSnapshotProviding* power = environment_.power;
-    LidStateProviding* lid = environment_.lid;
-    AccessibilityDetector* accessibility = environment_.accessibility;
-    auto detect = environment_.detectPerApp;
-    auto clock = environment_.clock;
-    FileLogger* sharedLogger = environment_.logger;
-    detectionQueue_->async(
-        [guard, settings = settings_, power, lid, accessibility, detect, clock, sharedLogger] {
-            if (guard.isNull()) {
-                return;
-            }
-            std::optional<Inputs> inputs;
-            std::optional<bool> trusted;
-            try {
-                Inputs gathered;
-                gathered.power = power->snapshot();
-                gathered.lid = lid->lid();
-                gathered.perApp = detect(settings, gathered.power, clock());
-                inputs = std::move(gathered);
-                trusted = accessibility->isTrusted();
-            } catch (const std::exception& error) {
-                sharedLogger->log(std::string("Detection pass failed: ") + error.what());
-            }
-            deliver(guard, [inputs = std::move(inputs), trusted](AppModel& model) mutable {
-                model.detectionInFlight_ = false;
-                if (trusted) {
-                    assignIfChanged(model.accessibilityTrusted_, *trusted,
-                                    [&model] { emit model.accessibilityTrustedChanged(); });
-                }
-                if (inputs) {
-                    model.deliverDetection(*std::move(inputs));
-                }
-            });
-        });
-}
-
-void AppModel::deliverDetection(Inputs inputs) {
-    lastInputs_ = inputs;
-    evaluateAndApply(inputs.power, inputs.lid, inputs.perApp, true);
 }
 
 // MARK: - Sleep commands

@@ -74,6 +74,10 @@ public:
     static constexpr const char* simulationAppName = "Debug Simulator";
     /// How long a keep-awake or sleep-now command may run before the watchdog re-opens the guard.
     static constexpr double sleepCommandWatchdogSeconds = 150;
+    /// How long a detection pass may run before it is logged and decisions go on without it.
+    static constexpr double detectionOverrunSeconds = 10;
+    /// How long quit waits for a detection pass still running before leaving it behind.
+    static constexpr int detectionQuitWaitMilliseconds = 2000;
     /// How long lid-closed protection is held after work stops.
     static constexpr double lidClosedReleaseDelaySeconds = 120;
     /// The least time between two saves of the statistics.
@@ -85,7 +89,9 @@ public:
     /// Loads mode, settings and statistics from `environment.defaults` and installs the resolver's
     /// unmatched-host report; starts nothing (see `start`).
     explicit AppModel(AppEnvironment environment, QObject* parent = nullptr);
-    /// Finishes the jobs already queued on the background queues, then removes the resolver hook.
+    /// Finishes the jobs already queued on the sleep-command and run-log queues, then removes the
+    /// resolver hook. A detection pass still running gets `detectionQuitWaitMilliseconds` and is
+    /// then left behind; one not yet started is dropped.
     ~AppModel() override;
     AppModel(const AppModel&) = delete;
     AppModel& operator=(const AppModel&) = delete;
@@ -295,8 +301,15 @@ private:
     /// system sleep switch still reads off.
     void queueSleepRestore(std::string failurePrefix,
                            std::function<void(SleepControlling&)> restore);
+    struct DetectionLink;
+    void makeDetectionLink();
     void queueDetectionPass();
+    void finishDetectionPass(std::optional<Inputs> inputs, std::optional<bool> trusted,
+                             const std::optional<std::string>& failure);
+    /// Logs a pass that overran, once, and stops deciding on what the last pass saw.
+    void watchDetectionPass();
     void deliverDetection(Inputs inputs);
+    void stopDetection();
     void finishSleepCommand(bool enabled, bool ok);
     void finishSleepNowSequence(bool ok);
     void setSleepCommandInFlight(bool inFlight);
@@ -368,6 +381,9 @@ private:
     bool lidClosedDeclined_ = false;
     std::optional<Date> lidClosedReleasePendingSince_;
     bool detectionInFlight_ = false;
+    std::optional<Date> detectionStartedAt_;
+    bool detectionOverrunLogged_ = false;
+    std::shared_ptr<DetectionLink> detectionLink_;
     std::optional<Inputs> lastInputs_;
     std::optional<AbsentStreak> sessionAgentAbsentStreak_;
     std::optional<Date> lastMetricsSaveAt_;

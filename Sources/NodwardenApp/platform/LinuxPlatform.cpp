@@ -77,12 +77,11 @@ std::unique_ptr<LoginItemService> makeLoginItems(const LinuxPlatformOptions& opt
     return std::make_unique<LoginItemPair>(std::move(unit), std::move(autostart));
 }
 
-/// Every service the model uses, declared so that each is destroyed before what it refers to.
-struct LinuxServices {
-    LinuxServices(const LinuxPlatformOptions& options, FileLogger& logger)
-        : defaults(QString::fromStdString(settingsFilePath(options.configHome).string()),
-                   QSettings::IniFormat),
-          power(options.hardwareRoot, &logger), lid(options.hardwareRoot, options.logindLid),
+/// What only the detection pass reads, declared so that each is destroyed before what it refers
+/// to. Shared by every pass, so it lives as long as a pass left running at quit.
+struct LinuxDetectionServices {
+    LinuxDetectionServices(const LinuxPlatformOptions& options, FileLogger& logger)
+        : power(options.hardwareRoot, &logger), lid(options.hardwareRoot, options.logindLid),
           thermal(options.hardwareRoot),
           accessibilityPlatform(
               options.accessibility
@@ -100,21 +99,7 @@ struct LinuxServices {
           agentLocks(options.inhibitors, static_cast<std::int32_t>(::getpid()), ::getuid()),
           screenRunner(screenCommandTimeout),
           tmuxScreens(tmuxScreenVerdicts(options, screenRunner)),
-          activity(processes, screenText, sessions, verdictDetectors()),
-          runner(sleepCommandTimeout), administratorRunner(administratorCommandTimeout),
-          sleepController(
-              runner, administratorRunner, logger,
-              options.helpers.locateOrFirstCandidate(HelperNames::keepAwake).string(),
-              SleepControllerFiles{PlatformPaths::keepAwakePidPath(options.paths),
-                                   PlatformPaths::lidClosedMarkerPath(options.paths)},
-              // A helper the user could replace is never run as root.
-              checkedSleepSwitchCommands(
-                  options.elevatorPath,
-                  options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
-                  logger),
-              ProcessControl{}, KeepAwakeContract::linuxHelper()),
-          sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
-          loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
+          activity(processes, screenText, sessions, verdictDetectors()) {}
 
     /// The witnesses that speak for one agent; their verdicts rank by quality, and between two of
     /// one quality the agents' own records come before the locks they took, and both before their
@@ -127,7 +112,6 @@ struct LinuxServices {
         return detectors;
     }
 
-    QSettings defaults;
     linuxplatform::SysfsPowerReader power;
     linuxplatform::LidSwitchReader lid;
     linuxplatform::ThermalReader thermal;
@@ -146,6 +130,30 @@ struct LinuxServices {
     ProcessCommandRunner screenRunner;
     std::optional<linuxplatform::TmuxScreenVerdicts> tmuxScreens;
     ActivityDetector activity;
+};
+
+/// The model's other services, which end with it: above all the sleep controller, whose end
+/// stops the keep-awake child.
+struct LinuxServices {
+    LinuxServices(const LinuxPlatformOptions& options, FileLogger& logger)
+        : defaults(QString::fromStdString(settingsFilePath(options.configHome).string()),
+                   QSettings::IniFormat),
+          runner(sleepCommandTimeout), administratorRunner(administratorCommandTimeout),
+          sleepController(
+              runner, administratorRunner, logger,
+              options.helpers.locateOrFirstCandidate(HelperNames::keepAwake).string(),
+              SleepControllerFiles{PlatformPaths::keepAwakePidPath(options.paths),
+                                   PlatformPaths::lidClosedMarkerPath(options.paths)},
+              // A helper the user could replace is never run as root.
+              checkedSleepSwitchCommands(
+                  options.elevatorPath,
+                  options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
+                  logger),
+              ProcessControl{}, KeepAwakeContract::linuxHelper()),
+          sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
+          loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
+
+    QSettings defaults;
     ProcessCommandRunner runner;
     ProcessCommandRunner administratorRunner;
     SleepController sleepController;
@@ -199,18 +207,19 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
                                     FileLogger& logger) {
     logMissingHelpers(options.helpers, logger);
     auto services = std::make_shared<LinuxServices>(options, logger);
+    auto detection = std::make_shared<LinuxDetectionServices>(options, logger);
 
     AppEnvironment environment;
     environment.wording = &PlatformWording::linuxDesktop();
-    environment.power = &services->power;
-    environment.lid = &services->lid;
-    environment.detectPerApp = [services = services.get()](const GuardSettings& settings,
-                                                           const PowerSnapshot& power, Date now) {
-        services->thermalLevel.store(services->thermal.thermalState());
-        return services->activity.detectPerApp(settings, power, now);
+    environment.power = &detection->power;
+    environment.lid = &detection->lid;
+    environment.detectPerApp = [detection = detection.get()](const GuardSettings& settings,
+                                                             const PowerSnapshot& power, Date now) {
+        detection->thermalLevel.store(detection->thermal.thermalState());
+        return detection->activity.detectPerApp(settings, power, now);
     };
-    environment.accessibility = &services->permission;
-    environment.thermalState = [level = &services->thermalLevel] { return level->load(); };
+    environment.accessibility = &detection->permission;
+    environment.thermalState = [level = &detection->thermalLevel] { return level->load(); };
     environment.sleepController = &services->sleep;
     environment.loginItems = services->loginItems.get();
     environment.windows = &windows;
@@ -220,6 +229,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.tickInterval = options.tickInterval;
     environment.firstTickDelay = options.firstTickDelay;
     environment.keepAlive.push_back(std::move(services));
+    environment.detectionKeepAlive.push_back(std::move(detection));
     return environment;
 }
 

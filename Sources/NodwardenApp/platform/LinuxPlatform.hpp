@@ -73,7 +73,8 @@ std::filesystem::path instanceLockFolder(const LinuxPlatformOptions& options);
 /// the process table from /proc, session files below the home folder (depth 8), on-screen text
 /// over AT-SPI, thermal state from the thermal zones, the sleep controller with the `caffeinate`
 /// helper and the sleep-switch helper, XDG autostart and the INI settings file. The services are
-/// owned by the result (`keepAlive`). `windows` and `logger` must outlive the model.
+/// owned by the result (`keepAlive`, and `detectionKeepAlive` for what only detection reads).
+/// `windows` and `logger` must outlive the model.
 AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowPresenter& windows,
                                     FileLogger& logger);
 
