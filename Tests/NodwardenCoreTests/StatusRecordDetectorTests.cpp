@@ -620,7 +620,7 @@ TEST(StatusRecordDetector, AFifoOrADeviceInPlaceOfARecordIsNoRecordAndNeverBlock
             const auto path = home.path() / record.path;
             plant(path, what);
             ProcessSnapshot process = record.process;
-            process.startedAt = realNow() - startedBeforeWriting;
+            process.startedAt = realNow() - longRunning;
             StatusRecordDetector detector(standardStatusReaders(
                 home.path(), std::make_shared<FileActivityProbe>(home.path(), 8)));
             const std::vector<ProcessSnapshot> table = {
