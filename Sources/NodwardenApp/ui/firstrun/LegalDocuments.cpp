@@ -1,9 +1,13 @@
 #include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
 
+#include <NodwardenCore/BoundedFileRead.hpp>
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 // Outside any namespace, as the resource's initialiser is declared there.
 static void initialiseLegalResource() {
@@ -25,9 +29,31 @@ QByteArray resourceBytes(const Document& document) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+/// Whether `path` is a regular file (not a link to one) holding exactly `bytes`.
+bool holds(const QString& path, const QByteArray& bytes) {
+    const auto stored =
+        BoundedFileRead::whole(QFile::encodeName(path).toStdString(), std::size_t(bytes.size()));
+    return stored && QByteArray::fromStdString(*stored) == bytes;
+}
+
+/// Writes `bytes` to a new file beside `path` and renames it over `path`: whatever is there,
+/// a link included, is replaced itself and never written through (QSaveFile writes into a
+/// link's target).
+bool replaceFile(const QString& folder, const QString& path, const QByteArray& bytes) {
+    QTemporaryFile copy(path + QStringLiteral(".XXXXXX"));
+    if (!QDir().mkpath(folder) || !copy.open() || copy.write(bytes) != bytes.size() ||
+        !copy.flush()) {
+        return false;
+    }
+    // Readable as a document a browser opens, like any other the user saves.
+    copy.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    if (std::rename(QFile::encodeName(copy.fileName()).constData(),
+                    QFile::encodeName(path).constData()) != 0) {
+        return false;
+    }
+    copy.setAutoRemove(false);
+    return true;
 }
 
 } // namespace
@@ -66,15 +92,10 @@ QString localFile(const Document& document) {
     const QString path = folder + u'/' + document.fileName;
     // Rewritten only when this build's text differs, so a reader never sees a half-written copy
     // of the same text and an older build's copy is replaced.
-    if (fileBytes(path) == shipped) {
+    if (holds(path, shipped)) {
         return path;
     }
-    QSaveFile copy(path);
-    if (!QDir().mkpath(folder) || !copy.open(QIODevice::WriteOnly) ||
-        copy.write(shipped) != shipped.size() || !copy.commit()) {
-        return {};
-    }
-    return path;
+    return replaceFile(folder, path, shipped) ? path : QString();
 }
 
 } // namespace nodwarden::app::LegalDocuments
