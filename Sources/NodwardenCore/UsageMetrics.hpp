@@ -94,6 +94,14 @@ class UsageMetrics {
 public:
     /// The longest gap between two ticks that is still counted, in seconds.
     static constexpr double maxClampedElapsed = 10;
+    /// A stored date is refused before 1970-01-01 (a clock that lost its time reads so)
+    /// and from 2200-01-01 on.
+    static constexpr Date earliestStoredDate = -978307200;
+    static constexpr Date latestStoredDate = 6279811200;
+    /// A stored duration (seconds) or count is refused below 0 or above these, so totals over
+    /// every day stay finite and exact.
+    static constexpr double maxStoredSeconds = 1e10;
+    static constexpr std::int64_t maxStoredCount = 1'000'000'000;
 
     /// A fresh account: no days, every number 0, every flag false, every optional absent.
     explicit UsageMetrics(Date installDate);
@@ -103,7 +111,7 @@ public:
     static std::string dayKey(Date date);
 
     /// Absent when the text is not a metrics document: "installDate" missing, any present key of
-    /// the wrong type, or a day bucket or the last run lacking one of its keys.
+    /// the wrong type or out of range, or a day bucket or the last run lacking one of its keys.
     static std::optional<UsageMetrics> fromJSON(std::string_view json);
     /// Compact JSON; absent optionals are left out.
     std::string toJSON() const;
