@@ -1,13 +1,10 @@
 #include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
 
+#include <NodwardenApp/platform/FileReplacement.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>
 
-#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTemporaryFile>
-
-#include <cstdio>
 
 // Outside any namespace, as the resource's initialiser is declared there.
 static void initialiseLegalResource() {
@@ -34,26 +31,6 @@ bool holds(const QString& path, const QByteArray& bytes) {
     const auto stored =
         BoundedFileRead::whole(QFile::encodeName(path).toStdString(), std::size_t(bytes.size()));
     return stored && QByteArray::fromStdString(*stored) == bytes;
-}
-
-/// Writes `bytes` to a new file beside `path` and renames it over `path`: whatever is there,
-/// a link included, is replaced itself and never written through (QSaveFile writes into a
-/// link's target).
-bool replaceFile(const QString& folder, const QString& path, const QByteArray& bytes) {
-    QTemporaryFile copy(path + QStringLiteral(".XXXXXX"));
-    if (!QDir().mkpath(folder) || !copy.open() || copy.write(bytes) != bytes.size() ||
-        !copy.flush()) {
-        return false;
-    }
-    // Readable as a document a browser opens, like any other the user saves.
-    copy.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                        QFileDevice::ReadOther);
-    if (std::rename(QFile::encodeName(copy.fileName()).constData(),
-                    QFile::encodeName(path).constData()) != 0) {
-        return false;
-    }
-    copy.setAutoRemove(false);
-    return true;
 }
 
 } // namespace
@@ -95,7 +72,12 @@ QString localFile(const Document& document) {
     if (holds(path, shipped)) {
         return path;
     }
-    return replaceFile(folder, path, shipped) ? path : QString();
+    // Readable as a document a browser opens, like any other the user saves.
+    return FileReplacement::write(path, shipped,
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ReadGroup | QFileDevice::ReadOther)
+               ? path
+               : QString();
 }
 
 } // namespace nodwarden::app::LegalDocuments
