@@ -1,8 +1,10 @@
 // The real Stayloom binary, started headless on a simulated machine.
 
 #include "FakeMachine.hpp"
+#include "NodwardenCoreTests/UsageMetricsTestSupport.hpp"
 #include "ProgramRun.hpp"
 
+#include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/TerminalModePrompt.hpp>
@@ -399,6 +401,25 @@ TEST_F(ProgramTests, StartedWithHangUpIgnoredItOutlivesTheHangUp) {
     const auto status = run.stop(SIGTERM, 5);
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+TEST_F(ProgramTests, AnAccountTooLongToBeOursIsMovedOutAndTheProgramStartsFresh) {
+    InstalledProgram installed;
+    installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
+    const std::string oversized = crowdedAccountJSON(std::size_t(app::StoredDocument::maxBytes));
+    {
+        QSettings defaults(QString::fromStdString(installed.machine.settingsFile().string()),
+                           QSettings::IniFormat);
+        defaults.setValue(QStringLiteral("Nodwarden.metrics"),
+                          QByteArray::fromStdString(oversized));
+    }
+    ProgramRun run(installed.program(), installed.machine.home(), devNull());
+    ASSERT_TRUE(run.waitForOutput("Off — ")) << run.errors();
+    EXPECT_EQ(
+        readFile(installed.machine.settingsFile().parent_path() / "Nodwarden.metrics.unreadable"),
+        oversized);
+    EXPECT_LT(std::filesystem::file_size(installed.machine.settingsFile()), 64u * 1024);
+    EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
 }
 
 TEST_F(ProgramTests, BackgroundJobSaysWhyItCannotAskAndCommandsFinishTheSetUp) {
