@@ -45,7 +45,8 @@ struct DayBucket {
 
     bool operator==(const DayBucket&) const = default;
 
-    /// Absent when the text is not a JSON object holding all eight keys with the right types.
+    /// Absent when the text is not a JSON object holding all eight keys with the right types, or
+    /// any value is out of range (`UsageMetrics::maxStoredSeconds`, `maxStoredCount`).
     static std::optional<DayBucket> fromJSON(std::string_view json);
     std::string toJSON() const;
 };
@@ -67,7 +68,8 @@ public:
 
     bool operator==(const LastRunSummary&) const = default;
 
-    /// Absent when the text is not a JSON object with the five required keys of the right types.
+    /// Absent when the text is not a JSON object with the five required keys of the right types,
+    /// or any value is out of range (as for `UsageMetrics::fromJSON`).
     static std::optional<LastRunSummary> fromJSON(std::string_view json);
     std::string toJSON() const;
 
