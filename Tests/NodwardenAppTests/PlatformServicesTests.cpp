@@ -200,6 +200,14 @@ TEST(SingleInstanceTests, ASocketPathTooLongForAnAddressMovesToTheRuntimeFolderF
             .socketPath(),
         first.socketPath());
     EXPECT_FALSE(SingleInstance(folder).socketPath().has_value());
+    // A command then says why it cannot ask rather than that nothing runs.
+    std::FILE* errors = std::tmpfile();
+    CommandLineRequest status;
+    status.action = CommandLineRequest::Action::status;
+    EXPECT_EQ(ControlClient::run(status, SingleInstance(folder).socketPath(), errors, errors),
+              ControlClient::failedStatus);
+    EXPECT_NE(contents(errors).find("too long for this system"), std::string::npos);
+    std::fclose(errors);
     EXPECT_EQ(SingleInstance(root.path() / "short").socketPath(),
               root.path() / "short" / "Stayloom.socket");
 }
