@@ -2,6 +2,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/platform/CommandLine.hpp>
 #include <NodwardenApp/platform/ControlClient.hpp>
+#include <NodwardenApp/platform/ControlSocketPath.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
@@ -99,7 +100,8 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
     default: {
         const LinuxPlatformOptions options =
             LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
-        const SingleInstance instance(instanceLockFolder(options));
+        const SingleInstance instance(instanceLockFolder(options),
+                                      ControlSocketPath::runtimeFolderFromEnvironment());
         return ControlClient::run(request, instance.socketPath(), stdout, stderr);
     }
     }
@@ -129,9 +131,15 @@ int runProgram(int argc, char** argv) {
 
     LinuxPlatformOptions options = LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
     options.desktopSession = desktop;
-    SingleInstance instance(instanceLockFolder(options));
+    SingleInstance instance(instanceLockFolder(options),
+                            ControlSocketPath::runtimeFolderFromEnvironment(),
+                            &FileLogger::shared());
     if (!instance.acquire()) {
-        refuseSecondInstance(instance);
+        if (const auto& refusal = instance.refusal()) {
+            std::fprintf(stderr, "%s\n", refusal->c_str());
+        } else {
+            refuseSecondInstance(instance);
+        }
         return 1;
     }
 

@@ -45,7 +45,8 @@ struct DayBucket {
 
     bool operator==(const DayBucket&) const = default;
 
-    /// Absent when the text is not a JSON object holding all eight keys with the right types.
+    /// Absent when the text is not a JSON object holding all eight keys with the right types, or
+    /// any value is out of range (`UsageMetrics::maxStoredSeconds`, `maxStoredCount`).
     static std::optional<DayBucket> fromJSON(std::string_view json);
     std::string toJSON() const;
 };
@@ -67,7 +68,8 @@ public:
 
     bool operator==(const LastRunSummary&) const = default;
 
-    /// Absent when the text is not a JSON object with the five required keys of the right types.
+    /// Absent when the text is not a JSON object with the five required keys of the right types,
+    /// or any value is out of range (as for `UsageMetrics::fromJSON`).
     static std::optional<LastRunSummary> fromJSON(std::string_view json);
     std::string toJSON() const;
 
@@ -94,6 +96,14 @@ class UsageMetrics {
 public:
     /// The longest gap between two ticks that is still counted, in seconds.
     static constexpr double maxClampedElapsed = 10;
+    /// A stored date is refused before 1970-01-01 (a clock that lost its time reads so)
+    /// and from 2200-01-01 on.
+    static constexpr Date earliestStoredDate = -978307200;
+    static constexpr Date latestStoredDate = 6279811200;
+    /// A stored duration (seconds) or count is refused below 0 or above these, so totals over
+    /// every day stay finite and exact.
+    static constexpr double maxStoredSeconds = 1e10;
+    static constexpr std::int64_t maxStoredCount = 1'000'000'000;
 
     /// A fresh account: no days, every number 0, every flag false, every optional absent.
     explicit UsageMetrics(Date installDate);
@@ -103,7 +113,7 @@ public:
     static std::string dayKey(Date date);
 
     /// Absent when the text is not a metrics document: "installDate" missing, any present key of
-    /// the wrong type, or a day bucket or the last run lacking one of its keys.
+    /// the wrong type or out of range, or a day bucket or the last run lacking one of its keys.
     static std::optional<UsageMetrics> fromJSON(std::string_view json);
     /// Compact JSON; absent optionals are left out.
     std::string toJSON() const;

@@ -1,5 +1,5 @@
-// Reading the persisted JSON form of the statistics account. Every type is checked so that a
-// damaged document is refused as a whole instead of loading half an account.
+// Reading the persisted JSON form of the statistics account. Every type and range is checked so
+// that a damaged document is refused as a whole instead of loading half an account.
 //
 // Years of daily buckets make a document of some 600 kB that is read at every launch, so no JSON
 // tree is built: the parser's events go straight into the records.
@@ -23,10 +23,11 @@ using Json = nlohmann::json;
 struct Slot {
     enum class Kind {
         ignored,             ///< an unknown key: any value is accepted and dropped
-        number,              ///< double
+        duration,            ///< double, seconds
+        date,                ///< Date
         count,               ///< std::int64_t
         flag,                ///< bool
-        optionalNumber,      ///< std::optional<double>
+        optionalDate,        ///< std::optional<Date>
         optionalText,        ///< std::optional<std::string>
         optionalCloseReason, ///< std::optional<SessionCloseReason>
         days,                ///< std::map<std::string, DayBucket>
@@ -53,16 +54,16 @@ constexpr std::uint32_t kAllBucketKeys = (1u << 8) - 1;
 Slot bucketSlot(std::string_view key, DayBucket& b) {
     using K = Slot::Kind;
     if (key == "protectedSeconds") {
-        return {K::number, &b.protectedSeconds, 1u << 0};
+        return {K::duration, &b.protectedSeconds, 1u << 0};
     }
     if (key == "keptAwakeSeconds") {
-        return {K::number, &b.keptAwakeSeconds, 1u << 1};
+        return {K::duration, &b.keptAwakeSeconds, 1u << 1};
     }
     if (key == "manualSeconds") {
-        return {K::number, &b.manualSeconds, 1u << 2};
+        return {K::duration, &b.manualSeconds, 1u << 2};
     }
     if (key == "pluggedInUnlimitedSeconds") {
-        return {K::number, &b.pluggedInUnlimitedSeconds, 1u << 3};
+        return {K::duration, &b.pluggedInUnlimitedSeconds, 1u << 3};
     }
     if (key == "sessionsSaved") {
         return {K::count, &b.sessionsSaved, 1u << 4};
@@ -97,16 +98,16 @@ Slot lastRunSlot(std::string_view key, LastRunFields& r) {
         return optionalSlot(K::optionalText, &r.agentDisplayName);
     }
     if (key == "endedAt") {
-        return {K::number, &r.endedAt, 1u << 0};
+        return {K::date, &r.endedAt, 1u << 0};
     }
     if (key == "workedSeconds") {
-        return {K::number, &r.workedSeconds, 1u << 1};
+        return {K::duration, &r.workedSeconds, 1u << 1};
     }
     if (key == "protectedSeconds") {
-        return {K::number, &r.protectedSeconds, 1u << 2};
+        return {K::duration, &r.protectedSeconds, 1u << 2};
     }
     if (key == "keptAwakeSeconds") {
-        return {K::number, &r.keptAwakeSeconds, 1u << 3};
+        return {K::duration, &r.keptAwakeSeconds, 1u << 3};
     }
     if (key == "finishedNormally") {
         return {K::flag, &r.finishedNormally, 1u << 4};
@@ -123,13 +124,13 @@ struct UsageMetricsCoding {
     static Slot slot(std::string_view key, UsageMetrics& m) {
         using K = Slot::Kind;
         if (key == "installDate") {
-            return {K::number, &m.installDate_, kRequiredKeys};
+            return {K::date, &m.installDate_, kRequiredKeys};
         }
         if (key == "days") {
             return optionalSlot(K::days, &m.days_);
         }
         if (key == "longestProtectedRunSeconds") {
-            return optionalSlot(K::number, &m.longestProtectedRunSeconds_);
+            return optionalSlot(K::duration, &m.longestProtectedRunSeconds_);
         }
         if (key == "longestProtectedRunAgent") {
             return optionalSlot(K::optionalText, &m.longestProtectedRunAgent_);
@@ -138,7 +139,7 @@ struct UsageMetricsCoding {
             return optionalSlot(K::optionalText, &m.longestProtectedRunDate_);
         }
         if (key == "sessionStartedAt") {
-            return optionalSlot(K::optionalNumber, &m.sessionStartedAt_);
+            return optionalSlot(K::optionalDate, &m.sessionStartedAt_);
         }
         if (key == "sessionQualified") {
             return optionalSlot(K::flag, &m.sessionQualified_);
@@ -147,13 +148,13 @@ struct UsageMetricsCoding {
             return optionalSlot(K::optionalText, &m.sessionAgentID_);
         }
         if (key == "sessionRunSeconds") {
-            return optionalSlot(K::number, &m.sessionRunSeconds_);
+            return optionalSlot(K::duration, &m.sessionRunSeconds_);
         }
         if (key == "lastTickAt") {
-            return optionalSlot(K::optionalNumber, &m.lastTickAt_);
+            return optionalSlot(K::optionalDate, &m.lastTickAt_);
         }
         if (key == "lastActiveSignalAt") {
-            return optionalSlot(K::optionalNumber, &m.lastActiveSignalAt_);
+            return optionalSlot(K::optionalDate, &m.lastActiveSignalAt_);
         }
         if (key == "wakeGapTicksDropped") {
             return optionalSlot(K::count, &m.wakeGapTicksDropped_);
@@ -165,10 +166,10 @@ struct UsageMetricsCoding {
             return optionalSlot(K::optionalCloseReason, &m.lastCloseReason_);
         }
         if (key == "sessionProtectedSeconds") {
-            return optionalSlot(K::number, &m.sessionProtectedSeconds_);
+            return optionalSlot(K::duration, &m.sessionProtectedSeconds_);
         }
         if (key == "sessionKeptAwakeSeconds") {
-            return optionalSlot(K::number, &m.sessionKeptAwakeSeconds_);
+            return optionalSlot(K::duration, &m.sessionKeptAwakeSeconds_);
         }
         return {};
     }
@@ -212,7 +213,7 @@ public:
             return false;
         }
         switch (pending_.kind) {
-        case Slot::Kind::number:
+        case Slot::Kind::duration:
             as<double>() = 0;
             break;
         case Slot::Kind::count:
@@ -221,8 +222,8 @@ public:
         case Slot::Kind::flag:
             as<bool>() = false;
             break;
-        case Slot::Kind::optionalNumber:
-            as<std::optional<double>>().reset();
+        case Slot::Kind::optionalDate:
+            as<std::optional<Date>>().reset();
             break;
         case Slot::Kind::optionalText:
             as<std::optional<std::string>>().reset();
@@ -359,7 +360,7 @@ public:
         }
         case Frame::Kind::numberMap: {
             auto& map = *static_cast<std::map<std::string, double>*>(frame.target);
-            pending_ = Slot{Slot::Kind::number, &entry(map, name)};
+            pending_ = Slot{Slot::Kind::duration, &entry(map, name)};
             return true;
         }
         case Frame::Kind::countMap: {
@@ -443,21 +444,30 @@ private:
         switch (pending_.kind) {
         case Slot::Kind::ignored:
             return true;
-        case Slot::Kind::number:
-        case Slot::Kind::optionalNumber:
-            // The encoder cannot write infinities back, so an overflowing literal is refused
-            // here rather than turning into a document that no longer loads.
-            if (!std::isfinite(value)) {
+        case Slot::Kind::duration:
+            // Sums over every day must stay finite: the encoder cannot write infinities back,
+            // and an account that no longer encodes is never saved again.
+            if (!(value >= 0 && value <= UsageMetrics::maxStoredSeconds)) {
                 return false;
             }
-            if (pending_.kind == Slot::Kind::number) {
-                as<double>() = value;
+            as<double>() = value;
+            return markSeen();
+        case Slot::Kind::date:
+        case Slot::Kind::optionalDate:
+            // A date the calendar cannot place would make day keys and texts undefined.
+            if (!(value >= UsageMetrics::earliestStoredDate &&
+                  value < UsageMetrics::latestStoredDate)) {
+                return false;
+            }
+            if (pending_.kind == Slot::Kind::date) {
+                as<Date>() = value;
             } else {
-                as<std::optional<double>>() = value;
+                as<std::optional<Date>>() = value;
             }
             return markSeen();
         case Slot::Kind::count:
-            if (!whole) {
+            // Totals add counts over every day and agent; these bounds keep the sums exact.
+            if (!whole || *whole < 0 || *whole > UsageMetrics::maxStoredCount) {
                 return false;
             }
             as<std::int64_t>() = *whole;

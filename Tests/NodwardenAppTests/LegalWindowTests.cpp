@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::AppModelHarness;
@@ -46,6 +49,29 @@ struct LegalFixture {
     AppModelHarness harness;
     std::unique_ptr<AppModel> model;
     LegalWindow window;
+};
+
+/// An environment variable set for one scope, then put back as it was.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value)
+        : name_(name), wasSet_(qEnvironmentVariableIsSet(name)), saved_(qgetenv(name)) {
+        qputenv(name, QByteArray::fromStdString(value));
+    }
+    ~ScopedVariable() {
+        if (wasSet_) {
+            qputenv(name_, saved_);
+        } else {
+            qunsetenv(name_);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    bool wasSet_;
+    QByteArray saved_;
 };
 
 } // namespace
@@ -192,6 +218,31 @@ TEST(LegalWindow, WithoutAWebSiteTheLinksOpenTheShippedDocumentsOffline) {
     // Its link to the terms stays inside the program.
     emit shown->browser().anchorClicked(QUrl(QStringLiteral("terms.html")));
     EXPECT_TRUE(shown->browser().toPlainText().contains(QStringLiteral("Terms of Use")));
+}
+
+TEST(LegalWindow, TheCachedCopyReplacesALinkInItsPlaceAndNeverWritesThroughIt) {
+    stayloom::testing::TemporaryDirectory root;
+    const auto cache = root.path() / "cache";
+    const auto folder = cache / "stayloom" / "legal";
+    std::filesystem::create_directories(folder);
+    const auto target = root.path() / "precious.html";
+    std::ofstream(target) << "keep me";
+    const LegalDocuments::Document& terms = LegalDocuments::all().back();
+    const auto copy = folder / terms.fileName.toStdString();
+    std::filesystem::create_symlink(target, copy);
+    QString path;
+    {
+        const ScopedVariable cacheHome("XDG_CACHE_HOME", cache.string());
+        // No installed copy is found instead of the cached one.
+        const ScopedVariable dataDirs("XDG_DATA_DIRS", (root.path() / "none").string());
+        const ScopedVariable dataHome("XDG_DATA_HOME", (root.path() / "none").string());
+        path = LegalDocuments::localFile(terms);
+    }
+    EXPECT_EQ(path.toStdString(), copy.string());
+    EXPECT_EQ(stayloom::testing::readFile(target), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(copy));
+    EXPECT_EQ(QString::fromStdString(stayloom::testing::readFile(copy)),
+              LegalDocuments::html(terms));
 }
 
 TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {

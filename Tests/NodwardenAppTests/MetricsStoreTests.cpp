@@ -1,7 +1,9 @@
+#include "NodwardenCoreTests/UsageMetricsTestSupport.hpp"
 #include "Support/LoggedMessages.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 
 #include <QDateTime>
@@ -14,6 +16,7 @@
 using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::loggedMessages;
+using stayloom::testing::readFile;
 using stayloom::testing::TemporaryDirectory;
 
 namespace {
@@ -103,4 +106,35 @@ TEST(MetricsStore, UnreadableDocumentIsKeptAsideBeforeTheFreshAccountReplacesIt)
               damaged)
         << "a readable document is replaced without touching the kept copy";
     EXPECT_EQ(loggedMessages(file.logger).size(), 1u);
+}
+
+TEST(MetricsStore, AnAccountTooLongToBeOursIsMovedOutOfTheStoreAndAFreshOneStarts) {
+    const QString key = QStringLiteral("Nodwarden.metrics");
+    const QByteArray oversized = QByteArray::fromStdString(
+        stayloom::testing::crowdedAccountJSON(std::size_t(StoredDocument::maxBytes)));
+    ASSERT_TRUE(UsageMetrics::fromJSON(oversized.toStdString())) << "too long, not damaged";
+    const auto setAside = [](const DefaultsFile& file) {
+        return file.folder.path() / "Nodwarden.metrics.unreadable";
+    };
+
+    // At start: moved out before anything reads it.
+    DefaultsFile file;
+    MetricsStore::loadOrSeedInstallDate(*file.open(), launch);
+    file.open()->setValue(key, oversized);
+    EXPECT_EQ(MetricsStore::load(*file.open(), launch + 999), UsageMetrics(launch));
+    StoredDocument::setAsideIfOversized(*file.open(), key, file.logger);
+    EXPECT_FALSE(file.open()->contains(key));
+    EXPECT_EQ(readFile(setAside(file)), oversized.toStdString());
+    EXPECT_LT(std::filesystem::file_size(file.folder.path() / "defaults.ini"), 4096u);
+    ASSERT_EQ(loggedMessages(file.logger).size(), 1u);
+    EXPECT_EQ(
+        loggedMessages(file.logger).front().rfind("Moved the stored Nodwarden.metrics of ", 0), 0u);
+
+    // At a save: moved out, never copied to a key of the store.
+    DefaultsFile saved;
+    saved.open()->setValue(key, oversized);
+    MetricsStore::save(*saved.open(), usedAccount(launch), saved.logger);
+    EXPECT_FALSE(saved.open()->contains(key + QStringLiteral(".unreadable")));
+    EXPECT_EQ(readFile(setAside(saved)), oversized.toStdString());
+    EXPECT_EQ(MetricsStore::load(*saved.open(), launch), usedAccount(launch));
 }

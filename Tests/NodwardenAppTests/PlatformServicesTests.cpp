@@ -3,6 +3,8 @@
 
 #include "AppModelHarness.hpp"
 
+#include <NodwardenApp/platform/ControlClient.hpp>
+#include <NodwardenApp/platform/ControlSocketPath.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
@@ -22,13 +24,17 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <future>
 #include <map>
 #include <tuple>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +72,16 @@ public:
     int count() const { return int(emissions.size()); }
     std::vector<std::tuple<Arguments...>> emissions;
 };
+
+/// A peer of a control socket that says nothing.
+int connectIdlePeer(const std::filesystem::path& socketPath) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
 
 } // namespace
 
@@ -112,7 +128,7 @@ TEST(SingleInstanceTests, LockOfAnEndedProcessDoesNotBlockAndAStaleSocketIsRepla
     std::filesystem::create_directories(folder);
     SingleInstance probe(folder);
     // A stale socket file, as a crashed run leaves it.
-    std::ofstream(probe.socketPath()) << "";
+    std::ofstream(*probe.socketPath()) << "";
 
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -143,6 +159,92 @@ TEST(SingleInstanceTests, LockOfAnEndedProcessDoesNotBlockAndAStaleSocketIsRepla
         << "the stale socket was replaced by a listening one";
 }
 
+TEST(SingleInstanceTests, ALinkWhereTheLockBelongsIsRefusedAndItsTargetLeftAlone) {
+    TemporaryDirectory root;
+    const auto folder = root.path() / "state";
+    std::filesystem::create_directories(folder);
+    const auto target = root.path() / "precious.txt";
+    std::ofstream(target) << "keep me\n";
+    SingleInstance instance(folder);
+    std::filesystem::create_symlink(target, instance.lockFilePath());
+
+    EXPECT_FALSE(instance.acquire());
+    ASSERT_TRUE(instance.refusal().has_value());
+    EXPECT_NE(instance.refusal()->find(instance.lockFilePath().string()), std::string::npos)
+        << *instance.refusal();
+    EXPECT_EQ(readFile(target), "keep me\n");
+    EXPECT_FALSE(instance.holderPid().has_value());
+}
+
+TEST(SingleInstanceTests, ASocketPathTooLongForAnAddressMovesToTheRuntimeFolderForBothSides) {
+    TemporaryDirectory root;
+    const auto folder = root.path() / std::string(ControlSocketPath::maxLength(), 'f');
+    const auto runtime = root.path() / "run";
+    std::filesystem::create_directories(runtime);
+
+    SingleInstance first(folder, runtime);
+    ASSERT_TRUE(first.socketPath().has_value());
+    EXPECT_EQ(first.socketPath()->parent_path(), runtime);
+    ASSERT_TRUE(first.acquire());
+    EXPECT_TRUE(std::filesystem::is_socket(*first.socketPath()));
+    Recorder activations(&first, &SingleInstance::activationRequested);
+    SingleInstance second(folder, runtime);
+    EXPECT_EQ(second.socketPath(), first.socketPath());
+    EXPECT_FALSE(second.acquire());
+    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return activations.count() == 1; }));
+
+    // Another lock folder never shares the moved socket, and without a runtime folder no path
+    // is made up.
+    EXPECT_NE(
+        SingleInstance(root.path() / std::string(ControlSocketPath::maxLength(), 'g'), runtime)
+            .socketPath(),
+        first.socketPath());
+    EXPECT_FALSE(SingleInstance(folder).socketPath().has_value());
+    // A command then says why it cannot ask rather than that nothing runs.
+    std::FILE* errors = std::tmpfile();
+    CommandLineRequest status;
+    status.action = CommandLineRequest::Action::status;
+    EXPECT_EQ(ControlClient::run(status, SingleInstance(folder).socketPath(), errors, errors),
+              ControlClient::failedStatus);
+    EXPECT_NE(contents(errors).find("too long for this system"), std::string::npos);
+    std::fclose(errors);
+    EXPECT_EQ(SingleInstance(root.path() / "short").socketPath(),
+              root.path() / "short" / "Stayloom.socket");
+}
+
+TEST(SingleInstanceTests, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) {
+    TemporaryDirectory root;
+    SingleInstance instance(root.path() / "state");
+    ASSERT_TRUE(instance.acquire());
+    instance.setRequestHandler([](const QJsonObject&) {
+        return ControlReply{QJsonObject{{QStringLiteral("ok"), true}}, {}};
+    });
+    std::vector<int> idle;
+    for (int index = 0; index < ControlProtocol::maxConnectionsPerPeer; ++index) {
+        idle.push_back(connectIdlePeer(*instance.socketPath()));
+    }
+    // A command from the same process as the idle peers is told why it is not served.
+    std::FILE* output = std::tmpfile();
+    std::FILE* errors = std::tmpfile();
+    CommandLineRequest request;
+    request.action = CommandLineRequest::Action::status;
+    auto command = std::async(std::launch::async, [&] {
+        return ControlClient::run(request, instance.socketPath(), output, errors);
+    });
+    ASSERT_TRUE(AppModelHarness::processEventsUntil([&] {
+        return command.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+    }));
+    EXPECT_EQ(command.get(), ControlClient::failedStatus);
+    EXPECT_EQ(contents(errors),
+              "The running Stayloom is busy answering other commands. Try again in a moment.\n");
+    EXPECT_EQ(contents(output), "");
+    std::fclose(output);
+    std::fclose(errors);
+    for (const int fd : idle) {
+        ::close(fd);
+    }
+}
+
 TEST(SignalQuitTests, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
@@ -151,6 +253,8 @@ TEST(SignalQuitTests, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
     {
         SignalQuit quit;
         Recorder requests(&quit, &SignalQuit::quitRequested);
+        // Ignored when the program started (nohup): it stays ignored.
+        ::raise(SIGHUP);
         ::raise(SIGTERM);
         ::raise(SIGINT);
         ASSERT_TRUE(AppModelHarness::processEventsUntil([&] { return requests.count() > 0; }));

@@ -59,13 +59,19 @@ private:
 };
 
 /// The environment of a headless start on a bare machine: no display, no session bus, no
-/// runtime folder; `extra` entries are added.
+/// runtime folder; `extra` entries are added, replacing those of the same name.
 inline std::vector<std::string> bareEnvironment(const std::filesystem::path& home,
                                                 const std::vector<std::string>& extra = {}) {
     std::vector<std::string> environment{"HOME=" + home.string(), "PATH=/usr/bin:/bin",
                                          "LC_ALL=C.UTF-8", "TZ=UTC",
                                          "XDG_RUNTIME_DIR=" + home.string() + "/no-runtime"};
-    environment.insert(environment.end(), extra.begin(), extra.end());
+    for (const std::string& entry : extra) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(environment, [&](const std::string& existing) {
+            return existing.compare(0, name.size(), name) == 0;
+        });
+        environment.push_back(entry);
+    }
     return environment;
 }
 
@@ -254,12 +260,13 @@ struct CommandOutcome {
 /// at most `seconds`.
 inline CommandOutcome runCommand(const std::filesystem::path& program,
                                  const std::filesystem::path& home,
-                                 const std::vector<std::string>& arguments, double seconds = 20) {
+                                 const std::vector<std::string>& arguments, double seconds = 20,
+                                 const std::vector<std::string>& extraEnvironment = {}) {
     int out[2];
     int err[2];
     EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
     EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-    const auto environment = bareEnvironment(home);
+    const auto environment = bareEnvironment(home, extraEnvironment);
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int input = ::open("/dev/null", O_RDONLY);

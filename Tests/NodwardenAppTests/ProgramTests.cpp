@@ -1,8 +1,10 @@
 // The real Stayloom binary, started headless on a simulated machine.
 
 #include "FakeMachine.hpp"
+#include "NodwardenCoreTests/UsageMetricsTestSupport.hpp"
 #include "ProgramRun.hpp"
 
+#include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/TerminalModePrompt.hpp>
@@ -322,6 +324,102 @@ TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyU
     const CommandOutcome after = runCommand(installed.program(), home, {"status"});
     EXPECT_EQ(after.exitStatus, 3) << after.output;
     EXPECT_NE(after.errors.find("Stayloom is not running for this user."), std::string::npos);
+}
+
+TEST_F(ProgramTests, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHearsBusy) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
+    ProgramRun run(installed.program(), home, devNull());
+    ASSERT_TRUE(run.waitForOutput("Off — ")) << run.errors();
+
+    std::vector<int> idle;
+    for (int index = 0; index < 9; ++index) {
+        idle.push_back(connectRawPeer(installed.machine.stateFolder() / "Stayloom.socket"));
+    }
+    const CommandOutcome status = runCommand(installed.program(), home, {"status"}, 10);
+    EXPECT_EQ(status.exitStatus, 0) << status.errors;
+    EXPECT_EQ(status.output.rfind("Off — ", 0), 0u) << status.output;
+
+    // The last idle peer was over its process's share and was told so at once.
+    pollfd ready{idle.back(), POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 5000), 1);
+    char answer[128] = {};
+    ASSERT_GT(::recv(idle.back(), answer, sizeof answer - 1, 0), 0);
+    EXPECT_STREQ(answer, "{\"error\":\"busy\",\"ok\":false}\n");
+    for (const int fd : idle) {
+        ::close(fd);
+    }
+    EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
+}
+
+TEST_F(ProgramTests, AStateFolderTooLongForASocketAddressStillAnswersAndRefusesASecondStart) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
+    const auto state = home / std::string(120, 's');
+    const auto runtime = home / "run";
+    std::filesystem::create_directories(runtime);
+    const std::vector<std::string> environment{"XDG_STATE_HOME=" + state.string(),
+                                               "XDG_RUNTIME_DIR=" + runtime.string()};
+    ProgramRun run(installed.program(), home, devNull(), environment);
+    ASSERT_TRUE(run.waitForOutput("Off — ")) << run.errors();
+
+    const CommandOutcome status =
+        runCommand(installed.program(), home, {"status"}, 10, environment);
+    EXPECT_EQ(status.exitStatus, 0) << status.errors;
+    EXPECT_EQ(status.output.rfind("Off — ", 0), 0u) << status.output;
+    ProgramRun second(installed.program(), home, devNull(), environment);
+    const auto refused = second.waitForExit(10);
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_TRUE(WIFEXITED(*refused) && WEXITSTATUS(*refused) == 1);
+    EXPECT_NE(second.errors().find("Stayloom is already running for this user"), std::string::npos)
+        << second.errors();
+    EXPECT_NE(
+        readFile(state / "Stayloom" / "Nodwarden.log").find("; listening at " + runtime.string()),
+        std::string::npos);
+    EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
+}
+
+TEST_F(ProgramTests, StartedWithHangUpIgnoredItOutlivesTheHangUp) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
+    // As nohup starts it: the hang-up ignored from the start.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction saved = {};
+    ::sigaction(SIGHUP, &ignore, &saved);
+    ProgramRun run(installed.program(), home, devNull());
+    ::sigaction(SIGHUP, &saved, nullptr);
+    ASSERT_TRUE(run.waitForOutput("Off — ")) << run.errors();
+
+    ::kill(run.pid(), SIGHUP);
+    // Taken as a quit, it would end within moments, as it does at SIGTERM below.
+    EXPECT_FALSE(run.waitForExit(3).has_value()) << "ended by the hang-up";
+    EXPECT_EQ(runCommand(installed.program(), home, {"status"}).exitStatus, 0);
+    const auto status = run.stop(SIGTERM, 5);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+TEST_F(ProgramTests, AnAccountTooLongToBeOursIsMovedOutAndTheProgramStartsFresh) {
+    InstalledProgram installed;
+    installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
+    const std::string oversized = crowdedAccountJSON(std::size_t(app::StoredDocument::maxBytes));
+    {
+        QSettings defaults(QString::fromStdString(installed.machine.settingsFile().string()),
+                           QSettings::IniFormat);
+        defaults.setValue(QStringLiteral("Nodwarden.metrics"),
+                          QByteArray::fromStdString(oversized));
+    }
+    ProgramRun run(installed.program(), installed.machine.home(), devNull());
+    ASSERT_TRUE(run.waitForOutput("Off — ")) << run.errors();
+    EXPECT_EQ(
+        readFile(installed.machine.settingsFile().parent_path() / "Nodwarden.metrics.unreadable"),
+        oversized);
+    EXPECT_LT(std::filesystem::file_size(installed.machine.settingsFile()), 64u * 1024);
+    EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
 }
 
 TEST_F(ProgramTests, BackgroundJobSaysWhyItCannotAskAndCommandsFinishTheSetUp) {

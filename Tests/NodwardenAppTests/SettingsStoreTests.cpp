@@ -2,6 +2,7 @@
 #include "Support/TemporaryDirectory.hpp"
 
 #include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 
 #include <QSettings>
@@ -44,6 +45,19 @@ TEST(SettingsStore, NothingStoredGivesModeOffAndTheDefaults) {
     auto defaults = file.open();
     EXPECT_EQ(SettingsStore::loadMode(*defaults), AppMode::off);
     EXPECT_EQ(SettingsStore::loadSettings(*defaults), GuardSettings::defaults());
+}
+
+TEST(SettingsStore, SettingsTooLongToBeOursAreNotReadAndTheDefaultsApply) {
+    SettingsFile file;
+    GuardSettings crowded = GuardSettings::defaults();
+    for (int index = 0; index < 400000; ++index) {
+        crowded.targetApps.push_back("app " + std::to_string(index));
+    }
+    const std::string json = crowded.toJSON();
+    ASSERT_GT(qsizetype(json.size()), StoredDocument::maxBytes);
+    ASSERT_TRUE(GuardSettings::fromJSON(json)) << "too long, not damaged";
+    file.store("Nodwarden.settings", QByteArray::fromStdString(json));
+    EXPECT_EQ(SettingsStore::loadSettings(*file.open()), GuardSettings::defaults());
 }
 
 TEST(SettingsStore, ModeRoundTripsAndOnlyRawValuesAreUnderstood) {

@@ -26,6 +26,18 @@ inline nodwarden::Date utcDate(int year, int month, int day, int hour = 0, int m
     return nodwarden::dateFromUnixTime(static_cast<double>(timegm(&civil)) + second);
 }
 
+/// A well-formed account longer than `bytes`: one day credited to a crowd of agents.
+inline std::string crowdedAccountJSON(std::size_t bytes) {
+    std::string agents;
+    for (int index = 0; agents.size() <= bytes; ++index) {
+        agents += (index == 0 ? "\"agent " : ",\"agent ") + std::to_string(index) + "\":1";
+    }
+    return R"({"installDate":786000000.25,"days":{"2025-01-01":{"protectedSeconds":1,)"
+           R"("keptAwakeSeconds":0,"manualSeconds":0,"pluggedInUnlimitedSeconds":0,)"
+           R"("sessionsSaved":0,"totalSessions":0,"protectedSecondsByAgent":{)" +
+           agents + R"(},"sessionsByAgent":{}}}})";
+}
+
 /// Sets TZ for the whole test program before any test runs (and before the statistics capture
 /// the zone on their first day key).
 struct ProgramTimeZone {

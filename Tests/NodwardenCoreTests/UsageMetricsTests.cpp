@@ -199,6 +199,23 @@ TEST(UsageMetricsTests, DamagedDocumentsAreRefusedAsAWhole) {
         {"day as number", [](json& d) { d["days"]["2026-03-15"] = 0; }},
         {"bucket key null", [](json& d) { d["days"]["2026-03-14"]["sessionsSaved"] = nullptr; }},
         {"lastRun endedAt null", [](json& d) { d["lastRun"]["endedAt"] = nullptr; }},
+        // Out of range: totals would overflow or turn infinite, dates would not fit a calendar.
+        {"negative day seconds",
+         [](json& d) { d["days"]["2026-03-14"]["keptAwakeSeconds"] = -60; }},
+        {"negative agent seconds",
+         [](json& d) { d["days"]["2026-03-14"]["protectedSecondsByAgent"]["X"] = -1; }},
+        {"absurd longest run", [](json& d) { d["longestProtectedRunSeconds"] = 1e300; }},
+        {"negative lastRun worked seconds", [](json& d) { d["lastRun"]["workedSeconds"] = -12.5; }},
+        {"negative session count", [](json& d) { d["days"]["2026-03-14"]["sessionsSaved"] = -1; }},
+        {"agent count that overflows a total",
+         [](json& d) {
+             d["days"]["2026-03-14"]["sessionsByAgent"]["Claude Code"] =
+                 std::numeric_limits<std::int64_t>::max();
+         }},
+        {"negative wakeGapTicksDropped", [](json& d) { d["wakeGapTicksDropped"] = -3; }},
+        {"lastTickAt far in the future", [](json& d) { d["lastTickAt"] = 1e15; }},
+        {"lastRun ended far in the future", [](json& d) { d["lastRun"]["endedAt"] = 1e300; }},
+        {"installDate long before 1970", [](json& d) { d["installDate"] = -1e12; }},
     };
     ASSERT_TRUE(UsageMetrics::fromJSON(completeDocument().dump()));
     for (const auto& damage : damages) {
@@ -217,6 +234,8 @@ TEST(UsageMetricsTests, TolerableVariationsStillDecode) {
     document["wakeGapTicksDropped"] = 3.0;
     document["lastRun"].erase("agentDisplayName");
     document["sessionAgentID"] = nullptr;
+    // A clock that lost its time reads 1970.
+    document["lastTickAt"] = UsageMetrics::earliestStoredDate;
     const json junk = {{"list", {1, json::object(), json::array({json::array()})}},
                        {"nested", {{"deeper", {{"list", {"a", nullptr, true}}}}}}};
     document["someFutureKey"] = junk;
@@ -229,6 +248,7 @@ TEST(UsageMetricsTests, TolerableVariationsStillDecode) {
     EXPECT_FALSE(account.sessionAgentID());
     EXPECT_EQ(account.days().at("2026-03-14").totalSessions, 2);
     EXPECT_EQ(account.lastRun()->workedSeconds(), 12.5);
+    EXPECT_EQ(account.lastTickAt(), UsageMetrics::earliestStoredDate);
 }
 
 TEST(UsageMetricsTests, NamesWithQuotesAndControlsSurviveTheRoundTrip) {

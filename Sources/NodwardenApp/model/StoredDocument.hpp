@@ -23,12 +23,22 @@ namespace StoredDocument {
 /// The suffix of the key that keeps an unreadable document's bytes.
 inline constexpr std::string_view unreadableSuffix = ".unreadable";
 
-/// The bytes stored under `key`; none when nothing is stored.
+/// The longest document read. Years of statistics take well under a megabyte; a longer one is
+/// none of ours, and left in the store it would be read at every start and written at every save.
+inline constexpr qsizetype maxBytes = 4 * 1024 * 1024;
+
+/// The bytes stored under `key`; none when nothing is stored or they are longer than `maxBytes`.
 std::optional<QByteArray> read(QSettings& defaults, const QString& key);
 
-/// Writes `replacement` under `key`. When the value stored there now is present, differs from
-/// `replacement` and does not satisfy `decodes`, it is first copied to `key` + ".unreadable"
-/// and one line naming the key is logged.
+/// Moves a document longer than `maxBytes` out of the store, into a file beside the store's own
+/// named `key` + ".unreadable", and logs one line to `logger`. When that file cannot be written
+/// the document stays, is logged and is still never read.
+void setAsideIfOversized(QSettings& defaults, const QString& key, FileLogger& logger);
+
+/// Writes `replacement` under `key`. An oversized document there is set aside first
+/// (`setAsideIfOversized`; one that cannot be is overwritten). When the value stored there now is
+/// present, differs from `replacement` and does not satisfy `decodes`, it is first copied to `key`
+/// + ".unreadable" and one line naming the key is logged.
 void replace(QSettings& defaults, const QString& key, const QByteArray& replacement,
              const std::function<bool(std::string_view)>& decodes, FileLogger& logger);
 

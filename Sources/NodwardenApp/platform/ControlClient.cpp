@@ -1,19 +1,26 @@
 #include <NodwardenApp/platform/ControlClient.hpp>
 
+#include <NodwardenApp/platform/ControlProtocol.hpp>
 #include <NodwardenApp/platform/ModeWords.hpp>
 #include <NodwardenApp/platform/StatusReport.hpp>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalSocket>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <thread>
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace nodwarden::app {
 
@@ -60,6 +67,90 @@ bool processEnded(qint64 pid) {
            text[close + 2] == 'X';
 }
 
+/// How one request to the running program went.
+struct Exchange {
+    enum class Outcome { answered, notRunning, unreachable, closedEarly, timedOut };
+    Outcome outcome;
+    /// The answer line (`answered`) or why the socket could not be reached (`unreachable`).
+    QByteArray text;
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+QByteArray systemError(int number) {
+    return QByteArray::fromStdString(std::generic_category().message(number));
+}
+
+/// Sends `request` and reads one answer line, never waiting past `deadline`. Plain sockets, not
+/// QLocalSocket: a program that refuses the request closes its end at once, and its answer
+/// must still be read after the request could not be written.
+Exchange exchange(const std::filesystem::path& socketPath, const QByteArray& request,
+                  const QDeadlineTimer& deadline) {
+    using Outcome = Exchange::Outcome;
+    const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (socket.get() < 0) {
+        return {Outcome::unreachable, systemError(errno)};
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.native().size() >= sizeof address.sun_path) {
+        return {Outcome::unreachable, systemError(ENAMETOOLONG)};
+    }
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.native().size());
+    // A full backlog answers EAGAIN instead of waiting; it is asked again until the deadline.
+    while (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+           0) {
+        if (errno == ENOENT || errno == ECONNREFUSED) {
+            return {Outcome::notRunning, {}};
+        }
+        if (errno != EAGAIN && errno != EINTR) {
+            return {Outcome::unreachable, systemError(errno)};
+        }
+        if (deadline.hasExpired()) {
+            return {Outcome::timedOut, {}};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // A short request fits in the socket's buffer; a refused one may fail here and the answer
+    // is read all the same.
+    [[maybe_unused]] const ssize_t sent =
+        ::send(socket.get(), request.constData(), std::size_t(request.size()), MSG_NOSIGNAL);
+
+    QByteArray answer;
+    while (!answer.contains('\n') && answer.size() <= maxReplyBytes) {
+        if (deadline.hasExpired()) {
+            return {Outcome::timedOut, {}};
+        }
+        pollfd ready{socket.get(), POLLIN, 0};
+        if (::poll(&ready, 1, int(deadline.remainingTime())) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t count = ::recv(socket.get(), buffer, sizeof buffer, 0);
+        if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+            return {Outcome::closedEarly, {}};
+        }
+        if (count > 0) {
+            answer.append(buffer, count);
+        }
+    }
+    return {Outcome::answered, answer.left(answer.indexOf('\n'))};
+}
+
 bool waitForEnd(qint64 pid) {
     QDeadlineTimer deadline(ControlClient::quitTimeoutMilliseconds);
     while (!processEnded(pid)) {
@@ -73,43 +164,53 @@ bool waitForEnd(qint64 pid) {
 
 } // namespace
 
-int ControlClient::run(const CommandLineRequest& request, const std::filesystem::path& socketPath,
-                       std::FILE* output, std::FILE* errors) {
-    QLocalSocket socket;
-    socket.connectToServer(QString::fromStdString(socketPath.string()));
-    if (!socket.waitForConnected(answerTimeoutMilliseconds)) {
-        const auto error = socket.error();
-        if (error == QLocalSocket::ServerNotFoundError ||
-            error == QLocalSocket::ConnectionRefusedError) {
-            print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
-                                         "stayloom\n"));
-            return notRunningStatus;
-        }
-        print(errors,
-              QStringLiteral("Cannot reach the running Stayloom: ") + socket.errorString() + u'\n');
+int ControlClient::run(const CommandLineRequest& request,
+                       const std::optional<std::filesystem::path>& socketPath, std::FILE* output,
+                       std::FILE* errors) {
+    if (!socketPath) {
+        print(errors, QStringLiteral("Stayloom cannot be reached: the path of its control socket "
+                                     "is too long for this system. Set XDG_RUNTIME_DIR to a "
+                                     "shorter folder.\n"));
         return failedStatus;
     }
-    socket.write(QJsonDocument(requestFor(request)).toJson(QJsonDocument::Compact) + '\n');
-
-    QByteArray answer;
-    QDeadlineTimer deadline(answerTimeoutMilliseconds);
-    while (!answer.contains('\n') && answer.size() <= maxReplyBytes && !deadline.hasExpired()) {
-        if (socket.bytesAvailable() == 0 &&
-            !socket.waitForReadyRead(int(deadline.remainingTime()))) {
-            break;
-        }
-        answer += socket.readAll();
-    }
-    const qsizetype newline = answer.indexOf('\n');
-    const QJsonDocument document =
-        QJsonDocument::fromJson(newline >= 0 ? answer.left(newline) : QByteArray());
-    if (!document.isObject()) {
+    using Outcome = Exchange::Outcome;
+    const Exchange result = exchange(
+        *socketPath, QJsonDocument(requestFor(request)).toJson(QJsonDocument::Compact) + '\n',
+        QDeadlineTimer(answerTimeoutMilliseconds));
+    switch (result.outcome) {
+    case Outcome::notRunning:
+        print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
+                                     "stayloom\n"));
+        return notRunningStatus;
+    case Outcome::unreachable:
+        print(errors, QStringLiteral("Cannot reach the running Stayloom: ") +
+                          QString::fromUtf8(result.text) + u'\n');
+        return failedStatus;
+    case Outcome::closedEarly:
+        print(errors, QStringLiteral("The running Stayloom closed the connection without "
+                                     "answering.\n"));
+        return failedStatus;
+    case Outcome::timedOut:
         print(errors, QStringLiteral("The running Stayloom did not answer within %1 s.\n")
                           .arg(answerTimeoutMilliseconds / 1000));
+        return failedStatus;
+    case Outcome::answered:
+        break;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(result.text);
+    if (!document.isObject()) {
+        print(errors, QStringLiteral("The running Stayloom gave an answer that is not one JSON "
+                                     "object.\n"));
         return failedStatus;
     }
     const QJsonObject reply = document.object();
     if (!reply.value(QStringLiteral("ok")).toBool()) {
+        if (reply.value(QStringLiteral("error")).toString() ==
+            QLatin1String(ControlProtocol::busyError)) {
+            print(errors, QStringLiteral("The running Stayloom is busy answering other commands. "
+                                         "Try again in a moment.\n"));
+            return failedStatus;
+        }
         print(errors, QStringLiteral("The running Stayloom refused: ") +
                           reply.value(QStringLiteral("error")).toString() + u'\n');
         return failedStatus;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 namespace nodwarden::app {
 
@@ -22,8 +23,9 @@ inline constexpr int answerTimeoutMilliseconds = 5000;
 /// administrator's password first).
 inline constexpr int quitTimeoutMilliseconds = 130000;
 
-/// Sends `request` (one of the commands) to the program listening on `socketPath`.
-int run(const CommandLineRequest& request, const std::filesystem::path& socketPath,
+/// Sends `request` (one of the commands) to the program listening on `socketPath`; none when
+/// no socket path fits on this system.
+int run(const CommandLineRequest& request, const std::optional<std::filesystem::path>& socketPath,
         std::FILE* output, std::FILE* errors);
 
 } // namespace ControlClient

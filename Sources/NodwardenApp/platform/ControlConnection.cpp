@@ -14,6 +14,10 @@ QJsonObject failure(const QString& error) {
     return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
 }
 
+QByteArray line(const QJsonObject& body) {
+    return QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n';
+}
+
 } // namespace
 
 ControlConnection::ControlConnection(QLocalSocket* socket, const ControlRequestHandler& handler,
@@ -27,6 +31,17 @@ ControlConnection::ControlConnection(QLocalSocket* socket, const ControlRequestH
     connect(socket_, &QLocalSocket::disconnected, this, &ControlConnection::drop);
     // Bytes may have arrived before the connection was taken.
     QTimer::singleShot(0, this, &ControlConnection::readRequest);
+}
+
+void ControlConnection::refuseBusy(QLocalSocket* socket) {
+    // What has arrived is taken first: a socket closed with unread bytes resets the peer's end.
+    socket->readAll();
+    // A line this short goes straight into the empty socket buffer, so nothing is left to wait for
+    // when the socket is closed.
+    socket->write(line(failure(QString::fromLatin1(ControlProtocol::busyError))));
+    socket->flush();
+    socket->abort();
+    socket->deleteLater();
 }
 
 void ControlConnection::readRequest() {
@@ -71,7 +86,7 @@ void ControlConnection::answer(const QByteArray& line) {
 
 void ControlConnection::reply(const QJsonObject& body) {
     answered_ = true;
-    socket_->write(QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n');
+    socket_->write(line(body));
     socket_->flush();
     // A peer that never takes its answer is dropped at the time-out.
     timeout_->start(ControlProtocol::peerTimeoutMilliseconds);

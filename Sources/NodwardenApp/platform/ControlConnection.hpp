@@ -20,6 +20,10 @@ public:
     ControlConnection(QLocalSocket* socket, const ControlRequestHandler& handler,
                       QObject* parent = nullptr);
 
+    /// Tells a peer that no place is free (`ControlProtocol::busyError`) without reading its
+    /// request, and closes `socket`, which deletes itself.
+    static void refuseBusy(QLocalSocket* socket);
+
 signals:
     /// The peer sent the bare activation line of a second start.
     void activationRequested();

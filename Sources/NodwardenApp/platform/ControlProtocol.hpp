@@ -15,8 +15,14 @@ namespace ControlProtocol {
 inline constexpr qsizetype maxRequestBytes = 4096;
 /// How long a peer may take to send its request, and then to take the reply.
 inline constexpr int peerTimeoutMilliseconds = 2000;
-/// Connections served at once; more are closed at once, so no peer can pile up timers.
-inline constexpr int maxConnections = 8;
+/// Connections served at once; more are told `busyError` and closed at once, so no peer can
+/// pile up timers.
+inline constexpr int maxConnections = 32;
+/// Connections of one peer process served at once, so a process holding idle connections
+/// leaves places for everyone else's commands.
+inline constexpr int maxConnectionsPerPeer = 4;
+/// The error of the reply to a connection over either limit.
+inline constexpr char busyError[] = "busy";
 
 } // namespace ControlProtocol
 

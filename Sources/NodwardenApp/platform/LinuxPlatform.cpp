@@ -1,6 +1,10 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 
+#include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
@@ -208,6 +212,11 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     logMissingHelpers(options.helpers, logger);
     auto services = std::make_shared<LinuxServices>(options, logger);
     auto detection = std::make_shared<LinuxDetectionServices>(options, logger);
+    // Documents too long to be ours leave the store before the model reads it, so neither this
+    // start nor any save pays for them again.
+    for (const std::string_view key : {SettingsStore::settingsKey, MetricsStore::metricsKey}) {
+        StoredDocument::setAsideIfOversized(services->defaults, detail::qstring(key), logger);
+    }
 
     AppEnvironment environment;
     environment.wording = &PlatformWording::linuxDesktop();

@@ -45,7 +45,10 @@ SignalQuit::SignalQuit(std::vector<int> signalNumbers, QObject* parent)
     action.sa_flags = SA_RESTART;
     for (const int signalNumber : signalNumbers_) {
         struct sigaction old = {};
-        ::sigaction(signalNumber, &action, &old);
+        ::sigaction(signalNumber, nullptr, &old);
+        if (signalNumber != SIGHUP || old.sa_handler != SIG_IGN) {
+            ::sigaction(signalNumber, &action, nullptr);
+        }
         previous_.push_back(old);
     }
 }

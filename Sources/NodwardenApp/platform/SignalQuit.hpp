@@ -19,8 +19,9 @@ public:
     /// Signals that end the program: interrupt, terminate, and the hang-up of a closed terminal.
     static std::vector<int> standardSignals() { return {SIGINT, SIGTERM, SIGHUP}; }
 
-    /// Installs handlers for `signalNumbers`; throws std::system_error when the pipe cannot be
-    /// made.
+    /// Installs handlers for `signalNumbers`, except for a hang-up that this process was started
+    /// ignoring (`nohup`): the user asked for the program to outlive its terminal. Throws
+    /// std::system_error when the pipe cannot be made.
     explicit SignalQuit(std::vector<int> signalNumbers = standardSignals(),
                         QObject* parent = nullptr);
     /// Puts back the handlers that were installed before.

@@ -1,8 +1,9 @@
 #include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
 
-#include <QDir>
+#include <NodwardenApp/platform/FileReplacement.hpp>
+#include <NodwardenCore/BoundedFileRead.hpp>
+
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 // Outside any namespace, as the resource's initialiser is declared there.
@@ -25,9 +26,11 @@ QByteArray resourceBytes(const Document& document) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+/// Whether `path` is a regular file (not a link to one) holding exactly `bytes`.
+bool holds(const QString& path, const QByteArray& bytes) {
+    const auto stored =
+        BoundedFileRead::whole(QFile::encodeName(path).toStdString(), std::size_t(bytes.size()));
+    return stored && QByteArray::fromStdString(*stored) == bytes;
 }
 
 } // namespace
@@ -66,15 +69,15 @@ QString localFile(const Document& document) {
     const QString path = folder + u'/' + document.fileName;
     // Rewritten only when this build's text differs, so a reader never sees a half-written copy
     // of the same text and an older build's copy is replaced.
-    if (fileBytes(path) == shipped) {
+    if (holds(path, shipped)) {
         return path;
     }
-    QSaveFile copy(path);
-    if (!QDir().mkpath(folder) || !copy.open(QIODevice::WriteOnly) ||
-        copy.write(shipped) != shipped.size() || !copy.commit()) {
-        return {};
-    }
-    return path;
+    // Readable as a document a browser opens, like any other the user saves.
+    return FileReplacement::write(path, shipped,
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ReadGroup | QFileDevice::ReadOther)
+               ? path
+               : QString();
 }
 
 } // namespace nodwarden::app::LegalDocuments
