@@ -4,20 +4,16 @@
 
 #include <NodwardenCore/FileLogger.hpp>
 
+#include "Support/ChildProcess.hpp"
 #include "Support/LoggedMessages.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 using namespace nodwarden;
 using namespace nodwarden::linuxplatform;
@@ -26,37 +22,7 @@ using stayloom::testing::TemporaryDirectory;
 
 namespace {
 
-/// A real child process, killed and reaped when the test ends.
-class Child {
-public:
-    explicit Child(std::vector<std::string> argv) {
-        std::vector<char*> raw;
-        for (auto& arg : argv) {
-            raw.push_back(arg.data());
-        }
-        raw.push_back(nullptr);
-        // Its own process group, so whatever it starts ends with it and no grandchild keeps the
-        // test's output open after the test is over.
-        posix_spawnattr_t attributes;
-        ::posix_spawnattr_init(&attributes);
-        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        ::posix_spawnattr_setpgroup(&attributes, 0);
-        if (::posix_spawn(&pid_, raw[0], nullptr, &attributes, raw.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        ::posix_spawnattr_destroy(&attributes);
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(-pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-};
+using Child = stayloom::testing::ChildProcess;
 
 const ProcessSnapshot* find(const std::vector<ProcessSnapshot>& table, pid_t pid) {
     const auto it =

@@ -8,6 +8,7 @@
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 
+#include "Support/ChildProcess.hpp"
 #include "Support/TemporaryDirectory.hpp"
 #include "Support/TmuxTestServer.hpp"
 
@@ -21,12 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -49,40 +45,7 @@ std::string displayNameOf(const std::string& profileID) {
     return {};
 }
 
-/// A child process in a group of its own: the group is killed and the child reaped when the test
-/// ends, so nothing it started outlives the test.
-class Child {
-public:
-    explicit Child(std::vector<std::string> argv) {
-        std::vector<char*> pointers;
-        for (auto& word : argv) {
-            pointers.push_back(word.data());
-        }
-        pointers.push_back(nullptr);
-        posix_spawnattr_t attributes;
-        ::posix_spawnattr_init(&attributes);
-        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        ::posix_spawnattr_setpgroup(&attributes, 0);
-        if (::posix_spawn(&pid_, pointers.front(), nullptr, &attributes, pointers.data(),
-                          environ) != 0) {
-            pid_ = -1;
-        }
-        ::posix_spawnattr_destroy(&attributes);
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(-pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-};
+using Child = stayloom::testing::ChildProcess;
 
 const GuardSettings settings = GuardSettings::defaults();
 
