@@ -106,6 +106,108 @@ TEST(ProcTableReaderTests, FixtureTreeWithoutCmdlineFallsBackToComm) {
     EXPECT_EQ(table[0].parentPID, 2);
 }
 
+namespace {
+
+/// A process in a fixture /proc tree, written with every field a kernel gives.
+struct FakeProcess {
+    int pid;
+    int parent;
+    std::string comm;
+    std::vector<std::string> argv;
+    unsigned long startTime;
+    /// Where its argument vector lies; an exec lays out a new one.
+    unsigned long argumentsAt = 0x7ffd1000;
+
+    void writeTo(const TemporaryDirectory& root) const {
+        const std::string folder = "proc/" + std::to_string(pid) + "/";
+        std::string stat = std::to_string(pid) + " (" + comm + ") S " + std::to_string(parent) +
+                           " 1 1 0 -1 4194560 100 0 0 0 7 3 0 0 20 0 1 0 " +
+                           std::to_string(startTime) + " 1000 100";
+        for (int field = 25; field < 48; ++field) {
+            stat += " 0";
+        }
+        stat +=
+            " " + std::to_string(argumentsAt) + " " + std::to_string(argumentsAt + 64) + " 0 0 0\n";
+        root.write(folder + "stat", stat);
+        std::string cmdline;
+        for (const auto& argument : argv) {
+            cmdline += argument;
+            cmdline += '\0';
+        }
+        root.write(folder + "cmdline", cmdline);
+    }
+};
+
+/// The rows without the CPU share, which depends on the time between readings.
+std::vector<ProcessSnapshot> withoutCPU(std::vector<ProcessSnapshot> table) {
+    for (auto& row : table) {
+        row.cpuPercent = 0;
+    }
+    std::sort(table.begin(), table.end(),
+              [](const auto& left, const auto& right) { return left.pid < right.pid; });
+    return table;
+}
+
+} // namespace
+
+TEST(ProcTableReaderTests, EachReadingEqualsAFullReadWhileProcessesComeGoAndChange) {
+    // Reading a process's argument line once and again only after an exec must never show a
+    // stale line, parent or identity.
+    TemporaryDirectory root;
+    root.write("proc/stat", "cpu  1 2 3\nbtime 1700000000\n");
+    root.write("proc/uptime", "500.00 900.00\n");
+    FakeProcess shell{10, 1, "bash", {"bash"}, 1000};
+    FakeProcess sleeper{11, 10, "sleep", {"sleep", "60"}, 1100};
+    FakeProcess launcher{12, 1, "sh", {"sh", "-c", "exec sh /opt/agent"}, 1200};
+    FakeProcess tool{14, 10, "make", {"make", "-j2"}, 1400};
+    for (const auto* process : {&shell, &sleeper, &launcher, &tool}) {
+        process->writeTo(root);
+    }
+    FakeProcess{1, 0, "systemd", {"/sbin/init"}, 1}.writeTo(root);
+    ProcTableReader incremental(root.path(), std::chrono::milliseconds(0));
+    const auto expectFullRead = [&](const char* step) {
+        SCOPED_TRACE(step);
+        const auto table = withoutCPU(incremental.readProcessTable());
+        EXPECT_EQ(
+            table,
+            withoutCPU(
+                ProcTableReader(root.path(), std::chrono::milliseconds(0)).readProcessTable()));
+        return table;
+    };
+    expectFullRead("first reading");
+
+    // One starts, one exits.
+    FakeProcess{13, 12, "claude", {"claude", "--resume"}, 1300}.writeTo(root);
+    std::filesystem::remove_all(root.path() / "proc/11");
+    auto table = expectFullRead("start and exit");
+    EXPECT_EQ(find(table, 11), nullptr);
+
+    // The shell execs another program (a new name); the launcher execs a program of its own name
+    // (same name, new argument vector).
+    shell.comm = "node";
+    shell.argv = {"node", "/usr/lib/node_modules/@openai/codex/bin/codex.js"};
+    shell.argumentsAt += 4096;
+    shell.writeTo(root);
+    launcher.argv = {"sh", "/opt/agent"};
+    launcher.argumentsAt += 4096;
+    launcher.writeTo(root);
+    table = expectFullRead("exec");
+    ASSERT_NE(find(table, 12), nullptr);
+    EXPECT_EQ(find(table, 12)->arguments, "sh /opt/agent");
+
+    // The shell ends: its child is handed to pid 1. Its pid comes back as another process with
+    // the same name, and the sleeper's pid too.
+    std::filesystem::remove_all(root.path() / "proc/10");
+    tool.parent = 1;
+    tool.writeTo(root);
+    FakeProcess{10, 1, "node", {"node", "/srv/other.js"}, 2000, shell.argumentsAt}.writeTo(root);
+    FakeProcess{11, 14, "cc1", {"/usr/lib/gcc/cc1", "main.c"}, 2100}.writeTo(root);
+    table = expectFullRead("re-parent and pid reuse");
+    ASSERT_NE(find(table, 10), nullptr);
+    EXPECT_EQ(find(table, 10)->arguments, "node /srv/other.js");
+    EXPECT_EQ(find(table, 14)->parentPID, 1);
+}
+
 TEST(ProcTableReaderTests, AReadingThatFindsNoProcessIsLoggedAsAFailure) {
     // A machine always runs at least the reader itself: nothing at all is a failed reading.
     struct Case {
