@@ -493,6 +493,18 @@ void BM_ProcessTablePart(benchmark::State& state) {
 }
 BENCHMARK(BM_ProcessTablePart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
+/// This machine's own /proc, read as the program reads it every pass (start idle processes
+/// beforehand to see how the reading grows with them).
+void BM_ProcessTableOfThisMachine(benchmark::State& state) {
+    linuxplatform::ProcTableReader table("/", std::chrono::milliseconds(0));
+    std::size_t rows = table.readProcessTable().size();
+    for (auto _ : state) {
+        rows = table.readProcessTable().size();
+    }
+    state.counters["processes"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_ProcessTableOfThisMachine)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
 /// The session-file half of a pass: fresh files per agent and live session counts, walked.
 void BM_SessionFilePart(benchmark::State& state) {
     const SessionActivityDetector sessionDetector(walkingProbe());
