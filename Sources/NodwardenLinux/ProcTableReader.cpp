@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/FileLogger.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -177,98 +178,171 @@ std::pair<std::string, std::string> ProcTableReader::parseCmdline(const std::str
     return {argv0, text};
 }
 
-std::vector<ProcTableReader::Row> ProcTableReader::sampleAll(std::error_code& listingError) {
-    std::vector<Row> rows;
-    listingError.clear();
-    ++reading_;
-    const auto proc = root_ / "proc";
-    const int procFolder = ::open(proc.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    std::unique_ptr<DIR, DirectoryCloser> listing(procFolder < 0 ? nullptr
-                                                                 : ::fdopendir(procFolder));
+std::vector<ProcTableReader::Listed> ProcTableReader::list(int procFolder,
+                                                           std::error_code& listingError) const {
+    std::vector<Listed> listed;
+    const int folder = ::dup(procFolder); // closedir closes the descriptor it is given
+    std::unique_ptr<DIR, DirectoryCloser> listing(folder < 0 ? nullptr : ::fdopendir(folder));
     if (!listing) {
         listingError = std::error_code(errno, std::system_category());
-        if (procFolder >= 0) {
-            ::close(procFolder);
+        if (folder >= 0) {
+            ::close(folder);
         }
-        return rows;
+        return listed;
     }
-    std::string text;
-    std::string path;
+    ::rewinddir(listing.get());
     for (errno = 0; const dirent* entry = ::readdir(listing.get()); errno = 0) {
         const std::string_view name = entry->d_name;
-        int folderPID = 0;
+        int pid = 0;
         if (!isAllDigits(name) ||
-            std::from_chars(name.data(), name.data() + name.size(), folderPID).ec != std::errc()) {
+            std::from_chars(name.data(), name.data() + name.size(), pid).ec != std::errc()) {
             continue;
         }
-        path.assign(name).append("/stat");
-        if (!readInto(procFolder, path.c_str(), text)) {
-            continue; // gone since the listing
-        }
-        auto stat = parseStat(text);
-        if (!stat) {
-            continue;
-        }
-        auto [found, isNew] = known_.try_emplace(folderPID);
-        Known& known = found->second;
-        const std::uint64_t previousTicks = known.stat.cpuTicks;
-        // The same start time is the same process; a new one is a reused pid.
-        isNew = isNew || known.stat.startTime != stat->startTime;
-        // An exec renames the process (to its new program's file name) and lays out a new
-        // argument vector; a renaming without one costs only a read too many.
-        const bool changed = isNew || known.stat.comm != stat->comm ||
-                             known.stat.argumentsStart != stat->argumentsStart ||
-                             known.stat.argumentsEnd != stat->argumentsEnd;
-        if (changed) {
-            path.assign(name).append("/cmdline");
-            if (readInto(procFolder, path.c_str(), text) && !text.empty()) {
-                auto [argv0, arguments] = parseCmdline(text);
-                known.command = argv0.empty() ? stat->comm : std::move(argv0);
-                known.arguments = std::move(arguments);
-            } else {
-                known.command = stat->comm; // kernel threads and zombies have no argument vector
-                known.arguments.clear();
-            }
-            // procfs gives each process's folder to the user the process runs as.
-            known.ownerUID.reset();
-            path.assign(name);
-            if (struct stat folder{}; ::fstatat(procFolder, path.c_str(), &folder, 0) == 0) {
-                known.ownerUID = folder.st_uid;
-            }
-        }
-        known.stat = std::move(*stat);
-        known.seenIn = reading_;
-        rows.push_back(Row{&known, isNew, previousTicks});
+        const auto known = known_.find(pid);
+        const std::uint64_t inode = entry->d_ino;
+        listed.push_back({pid, inode, known == known_.end() || known->second.inode != inode});
     }
-    if (errno != 0 && rows.empty()) {
+    if (errno != 0 && listed.empty()) {
         listingError = std::error_code(errno, std::system_category());
     }
+    // procfs lists in pid order already; a fixture tree need not.
+    std::sort(listed.begin(), listed.end(),
+              [](const Listed& left, const Listed& right) { return left.pid < right.pid; });
+    return listed;
+}
+
+bool ProcTableReader::parentEnded(const Known& known, const std::vector<Listed>& listed) const {
+    const int parent = known.stat.parentPID;
+    if (parent <= 0) {
+        return false; // pid 1 and the kernel's threads' parent never end
+    }
+    const auto found =
+        std::lower_bound(listed.begin(), listed.end(), parent,
+                         [](const Listed& entry, int pid) { return entry.pid < pid; });
+    return found == listed.end() || found->pid != parent || found->isAnother;
+}
+
+bool ProcTableReader::readProcess(int procFolder, const Listed& entry, Known& known, bool isNew,
+                                  Clock::time_point now, std::optional<double>& secondsSinceBoot) {
+    std::string& text = text_;
+    std::string& path = path_;
+    const std::string name = std::to_string(entry.pid);
+    path.assign(name).append("/stat");
+    if (!readInto(procFolder, path.c_str(), text)) {
+        return false; // gone since the listing
+    }
+    auto stat = parseStat(text);
+    if (!stat) {
+        return false;
+    }
+    // The same start time is the same process (its folder may only have been made anew).
+    isNew = isNew || known.stat.startTime != stat->startTime;
+    // An exec renames the process (to its new program's file name) and lays out a new argument
+    // vector; a renaming without one costs only a read too many.
+    if (isNew || known.stat.comm != stat->comm ||
+        known.stat.argumentsStart != stat->argumentsStart ||
+        known.stat.argumentsEnd != stat->argumentsEnd) {
+        path.assign(name).append("/cmdline");
+        if (readInto(procFolder, path.c_str(), text) && !text.empty()) {
+            auto [argv0, arguments] = parseCmdline(text);
+            known.command = argv0.empty() ? stat->comm : std::move(argv0);
+            known.arguments = std::move(arguments);
+        } else {
+            known.command = stat->comm; // kernel threads and zombies have no argument vector
+            known.arguments.clear();
+        }
+        // procfs gives each process's folder to the user the process runs as.
+        known.ownerUID.reset();
+        if (struct stat folder{}; ::fstatat(procFolder, name.c_str(), &folder, 0) == 0) {
+            known.ownerUID = folder.st_uid;
+        }
+    }
+    double cpu = 0.0;
+    const double elapsed = std::chrono::duration<double>(now - known.readAt).count();
+    if (!isNew && elapsed > 0.0 && stat->cpuTicks >= known.stat.cpuTicks) {
+        cpu = 100.0 * static_cast<double>(stat->cpuTicks - known.stat.cpuTicks) /
+              (ticksPerSecond_ * elapsed);
+    } else if (isNew) {
+        // Born since the last reading: its whole life is recent, so its lifetime average is
+        // its recent use, and a freshly started busy agent counts at once.
+        if (!secondsSinceBoot) {
+            std::string uptime;
+            secondsSinceBoot =
+                readInto(procFolder, "uptime", uptime) ? std::strtod(uptime.c_str(), nullptr) : 0.0;
+        }
+        const double age =
+            *secondsSinceBoot - static_cast<double>(stat->startTime) / ticksPerSecond_;
+        if (age > 0.0) {
+            cpu = 100.0 * static_cast<double>(stat->cpuTicks) / (ticksPerSecond_ * age);
+        }
+        known.firstSeenIn = reading_;
+    }
+    known.stat = std::move(*stat);
+    known.inode = entry.inode;
+    known.readAt = now;
+    known.cpuPercent = cpu;
+    return true;
+}
+
+std::vector<const ProcTableReader::Known*> ProcTableReader::sample(bool everything,
+                                                                   std::error_code& listingError) {
+    std::vector<const Known*> rows;
+    listingError.clear();
+    ++reading_;
+    const int procFolder = ::open((root_ / "proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procFolder < 0) {
+        listingError = std::error_code(errno, std::system_category());
+        known_.clear();
+        return rows;
+    }
+    const std::vector<Listed> listed = list(procFolder, listingError);
+    const auto now = Clock::now();
+    std::optional<double> secondsSinceBoot;
+    rows.reserve(listed.size());
+    for (const Listed& entry : listed) {
+        auto [found, isNew] = known_.try_emplace(entry.pid);
+        Known& known = found->second;
+        const bool read = everything || isNew || entry.isAnother || focus_.contains(entry.pid) ||
+                          known.firstSeenIn + 1 == reading_ ||
+                          (static_cast<std::uint64_t>(entry.pid) + reading_) % sweepReadings == 0 ||
+                          parentEnded(known, listed);
+        if (read && !readProcess(procFolder, entry, known, isNew, now, secondsSinceBoot)) {
+            continue; // gone, or never readable: forgotten below
+        }
+        known.seenIn = reading_;
+        rows.push_back(&known);
+    }
+    ::close(procFolder);
     // What this reading did not find has ended.
     std::erase_if(known_, [&](const auto& entry) { return entry.second.seenIn != reading_; });
     return rows;
 }
 
-std::optional<double> ProcTableReader::bootTime() {
+std::optional<double> ProcTableReader::bootTime(int procFolder) {
     // The boot time is fixed while the machine runs; only a tree that lacks it is asked again.
     if (!bootTime_) {
-        const int proc = ::open((root_ / "proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (proc >= 0) {
-            bootTime_ = readBootTime(proc);
-            ::close(proc);
-        }
+        bootTime_ = readBootTime(procFolder);
     }
     return bootTime_;
+}
+
+void ProcTableReader::focusOn(const std::vector<std::int32_t>& pids) {
+    std::lock_guard lock(mutex_);
+    focus_ = std::unordered_set<int>(pids.begin(), pids.end());
 }
 
 std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
     std::lock_guard lock(mutex_);
     std::error_code listingError;
-    if (!previousTime_) {
-        (void)sampleAll(listingError);
-        previousTime_ = std::chrono::steady_clock::now();
+    // The first reading measures every process over `firstInterval_`; later ones follow what
+    // changed.
+    const bool first = !hasRead_;
+    if (first) {
+        (void)sample(true, listingError);
         std::this_thread::sleep_for(firstInterval_);
+        hasRead_ = true;
     }
-    const auto rows = sampleAll(listingError);
+    const auto rows = sample(first, listingError);
     // A machine always runs at least this process: an empty table is a failed reading.
     if (rows.empty() && logger_ != nullptr) {
         const auto proc = (root_ / "proc").string();
@@ -276,47 +350,25 @@ std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
                      (listingError ? "cannot list " + proc + ": " + listingError.message()
                                    : "no process in " + proc + " could be read"));
     }
-    const auto now = std::chrono::steady_clock::now();
-    const double elapsed = std::chrono::duration<double>(now - *previousTime_).count();
-    const std::optional<double> boot = bootTime();
-    std::optional<double> secondsSinceBoot;
+    std::optional<double> boot;
+    if (const int procFolder = ::open((root_ / "proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        procFolder >= 0) {
+        boot = bootTime(procFolder);
+        ::close(procFolder);
+    }
 
     std::vector<ProcessSnapshot> table;
     table.reserve(rows.size());
-    for (const Row& row : rows) {
-        const ProcStat& stat = row.known->stat;
-        double cpu = 0.0;
-        if (!row.isNew && elapsed > 0.0 && stat.cpuTicks >= row.previousTicks) {
-            cpu = 100.0 * static_cast<double>(stat.cpuTicks - row.previousTicks) /
-                  (ticksPerSecond_ * elapsed);
-        } else if (row.isNew) {
-            // Born since the last reading: its whole life is recent, so its lifetime average is
-            // its recent use, and a freshly started busy agent counts at once.
-            if (!secondsSinceBoot) {
-                const int proc =
-                    ::open((root_ / "proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                std::string uptime;
-                secondsSinceBoot = proc >= 0 && readInto(proc, "uptime", uptime)
-                                       ? std::strtod(uptime.c_str(), nullptr)
-                                       : 0.0;
-                if (proc >= 0) {
-                    ::close(proc);
-                }
-            }
-            const double age =
-                *secondsSinceBoot - static_cast<double>(stat.startTime) / ticksPerSecond_;
-            if (age > 0.0) {
-                cpu = 100.0 * static_cast<double>(stat.cpuTicks) / (ticksPerSecond_ * age);
-            }
-        }
+    for (const Known* known : rows) {
+        const ProcStat& stat = known->stat;
         table.push_back(ProcessSnapshot{
-            stat.pid, stat.parentPID, cpu, row.known->command, row.known->arguments, stat.startTime,
+            stat.pid, stat.parentPID, known->cpuPercent, known->command, known->arguments,
+            stat.startTime,
             boot ? std::optional<Date>(dateFromUnixTime(
                        *boot + static_cast<double>(stat.startTime) / ticksPerSecond_))
                  : std::nullopt});
-        table.back().ownerUID = row.known->ownerUID;
+        table.back().ownerUID = known->ownerUID;
     }
-    previousTime_ = now;
     return table;
 }
 
