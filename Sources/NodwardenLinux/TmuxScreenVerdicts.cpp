@@ -5,6 +5,7 @@
 #include <NodwardenLinux/ScreenAttribution.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <iterator>
 #include <optional>
@@ -78,6 +79,10 @@ TmuxScreenVerdicts::detectVerdicts(const GuardSettings& settings,
         }
     }
 
+    // Terminals keep the system clock's time, whatever clock `now` comes from; taken before any
+    // read, so a write during one lands in this step or a later one.
+    const double wallNow =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     std::vector<ScreenReading> readings;
     for (const auto& [root, agent] : paneAgents) {
         const auto listed = listed_.find(root);
@@ -85,7 +90,7 @@ TmuxScreenVerdicts::detectVerdicts(const GuardSettings& settings,
             continue;
         }
         const std::filesystem::path& socket = listed->second.socket;
-        if (!needsReading(root, listed->second, agent->displayName, now)) {
+        if (!needsReading(root, listed->second, agent->displayName, wallNow)) {
             readings.push_back({agent, root.first, readings_.at(root).working});
             continue;
         }
@@ -95,13 +100,11 @@ TmuxScreenVerdicts::detectVerdicts(const GuardSettings& settings,
             std::find(current.begin(), current.end(), socket) == current.end()) {
             continue;
         }
-        // Taken before the read: a write during it lands in this step or a later one.
-        const Date readAt = now;
         const auto text = reader_.capturePane(socket, listed->second.pane.id);
         noteOutcome(socket, !text, now);
         if (text) {
             const bool working = ScreenAttribution::showsWorkingPhrase(*agent, *text);
-            readings_[root] = PaneReading{agent->displayName, working, readAt};
+            readings_[root] = PaneReading{agent->displayName, working, wallNow};
             readings.push_back({agent, root.first, working});
         }
     }
@@ -109,14 +112,13 @@ TmuxScreenVerdicts::detectVerdicts(const GuardSettings& settings,
 }
 
 bool TmuxScreenVerdicts::needsReading(const PaneRoot& root, const ListedPane& listed,
-                                      const std::string& agent, Date now) const {
+                                      const std::string& agent, double wallNow) const {
     const auto last = readings_.find(root);
-    if (last == readings_.end() || last->second.agent != agent || now < last->second.readAt) {
+    if (last == readings_.end() || last->second.agent != agent || wallNow < last->second.readAt) {
         return true; // never read, another agent, or a clock set back
     }
     const auto written = TmuxPaneReader::lastWrite(listed.pane);
-    const auto readSecond =
-        static_cast<std::int64_t>(std::floor(unixTimeFromDate(last->second.readAt)));
+    const auto readSecond = static_cast<std::int64_t>(std::floor(last->second.readAt));
     return !written || *written >= TmuxPaneReader::writeStep(readSecond);
 }
 

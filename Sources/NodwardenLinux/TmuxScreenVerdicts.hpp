@@ -53,7 +53,8 @@ private:
     struct PaneReading {
         std::string agent;
         bool working = false;
-        Date readAt = 0;
+        /// Unix time on the system clock, which the terminals' write times follow.
+        double readAt = 0;
     };
 
     bool isBackingOff(const std::filesystem::path& socket, Date now) const;
@@ -62,7 +63,7 @@ private:
     bool listServers(const std::vector<std::filesystem::path>& sockets,
                      const std::map<std::int32_t, std::uint64_t>& startTimes, Date now);
     bool needsReading(const PaneRoot& root, const ListedPane& listed, const std::string& agent,
-                      Date now) const;
+                      double wallNow) const;
 
     TmuxPaneReader reader_;
     std::uint32_t ownUID_;

@@ -137,17 +137,15 @@ struct TmuxFixture : ::testing::Test {
     GuardSettings settings = GuardSettings::defaults();
 
     /// The verdicts for the server's own processes (plus `extra` rows) once `expected` comes,
-    /// asked every 100 ms for at most 10 s; the last verdicts otherwise. Passes are made at the
-    /// time 0, before any terminal was written to, unless `realTime`.
+    /// asked every 100 ms for at most 10 s; the last verdicts otherwise.
     std::vector<AgentVerdict> awaitVerdicts(const TmuxTestServer& server,
                                             const std::vector<AgentVerdict>& expected,
-                                            const std::vector<ProcessSnapshot>& extra = {},
-                                            bool realTime = false) {
+                                            const std::vector<ProcessSnapshot>& extra = {}) {
         std::vector<AgentVerdict> found;
         for (int attempt = 0; attempt < 100; ++attempt) {
             auto rows = server.ownRows(table.readProcessTable());
             rows.insert(rows.end(), extra.begin(), extra.end());
-            found = verdicts.detectVerdicts(settings, rows, realTime ? dateNow() : 0);
+            found = verdicts.detectVerdicts(settings, rows, 0);
             if (found == expected) {
                 break;
             }
@@ -210,7 +208,7 @@ TEST_F(TmuxFixture, ASteadyPaneCostsNoCommandAndARestartedServerIsAskedAgain) {
         seen = clientsOf(*server);
     }
     ASSERT_NE(seen.find("120x40"), std::string::npos) << seen;
-    EXPECT_EQ(awaitVerdicts(*server, {working}, {}, true), std::vector<AgentVerdict>{working});
+    EXPECT_EQ(awaitVerdicts(*server, {working}), std::vector<AgentVerdict>{working});
 
     // Nothing is drawn: once the pane's terminal has been quiet for a step, no command runs.
     int quietPasses = 0;
@@ -225,7 +223,7 @@ TEST_F(TmuxFixture, ASteadyPaneCostsNoCommandAndARestartedServerIsAskedAgain) {
     EXPECT_EQ(quietPasses, 3) << "a steady pane was read again";
     // The turn ends: the pane is drawn anew and read at the next pass.
     std::ofstream(done).put('\n');
-    EXPECT_EQ(awaitVerdicts(*server, {idle}, {}, true), std::vector<AgentVerdict>{idle});
+    EXPECT_EQ(awaitVerdicts(*server, {idle}), std::vector<AgentVerdict>{idle});
     EXPECT_EQ(clientsOf(*server), seen) << "the user's client was resized or joined";
 
     // The server dies without cleaning up; a new one starts on the same socket.
@@ -234,7 +232,7 @@ TEST_F(TmuxFixture, ASteadyPaneCostsNoCommandAndARestartedServerIsAskedAgain) {
     std::filesystem::remove(done);
     server.emplace(folder.path() / "sockets", command);
     ASSERT_GT(server->pid(), 0) << "tmux did not start again";
-    EXPECT_EQ(awaitVerdicts(*server, {working}, {}, true), std::vector<AgentVerdict>{working});
+    EXPECT_EQ(awaitVerdicts(*server, {working}), std::vector<AgentVerdict>{working});
 }
 
 TEST_F(TmuxFixture, NoAgentInAnyPaneRunsNoCommand) {
