@@ -38,6 +38,8 @@ namespace fs = std::filesystem;
 using namespace nodwarden;
 
 constexpr int kProcesses = 400;
+/// A busy workstation or build host: the table's cost must not grow with processes that idle.
+constexpr int kManyProcesses = 2'000;
 constexpr int kAgentTrees = 10;
 constexpr int kSessionFiles = 20'000;
 /// Seconds since the fake machine booted; its processes started 50 s after the boot.
@@ -89,7 +91,7 @@ private:
 /// ways (by name, through node, from a versioned install folder).
 class FakeProc {
 public:
-    FakeProc() : folder_("stayloom-bench-proc") {
+    explicit FakeProc(int processes) : folder_("stayloom-bench-proc") {
         const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         writeFile(folder_.path() / "proc" / "stat",
                   "cpu  1 2 3 4 5 6 7 0 0 0\n" + numbered("btime ", now - kUptimeSeconds, "\n"));
@@ -131,7 +133,7 @@ public:
                      "--stdio"});
             }
         }
-        for (int helper = 0; nextPID <= kProcesses; ++helper) {
+        for (int helper = 0; nextPID <= processes; ++helper) {
             if (helper % 4 == 0) {
                 add(nextPID++, editor, "code",
                     {"/usr/share/code/code", "--type=renderer",
@@ -312,12 +314,18 @@ Date dateNow() {
 
 /// The machine is built once for every benchmark of the program.
 struct Machine {
-    FakeProc proc;
+    FakeProc proc{kProcesses};
     FakeHome home;
 };
 
 const Machine& machine() {
     static const Machine instance;
+    return instance;
+}
+
+/// The same machine's /proc with five times the processes, made only when asked for.
+const FakeProc& manyProcesses() {
+    static const FakeProc instance(kManyProcesses);
     return instance;
 }
 
@@ -341,9 +349,10 @@ std::shared_ptr<const FileActivityProbing> walkingProbe() {
 }
 
 /// A whole pass; a session file is written between passes, as a working agent does.
-void detectionPass(benchmark::State& state, std::shared_ptr<const FileActivityProbing> probe) {
-    auto table = std::make_shared<linuxplatform::ProcTableReader>(machine().proc.root(),
-                                                                  std::chrono::milliseconds(0));
+void detectionPass(benchmark::State& state, std::shared_ptr<const FileActivityProbing> probe,
+                   const FakeProc& proc = machine().proc) {
+    auto table =
+        std::make_shared<linuxplatform::ProcTableReader>(proc.root(), std::chrono::milliseconds(0));
     ProcessDetector processDetector(table);
     NoAccessibility platform;
     AccessibilityDetector accessibilityDetector(platform);
@@ -397,6 +406,11 @@ void BM_DetectionPass(benchmark::State& state) {
     detectionPass(state, watchingProbe());
 }
 BENCHMARK(BM_DetectionPass)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+void BM_DetectionPass2000Processes(benchmark::State& state) {
+    detectionPass(state, watchingProbe(), manyProcesses());
+}
+BENCHMARK(BM_DetectionPass2000Processes)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 void BM_DetectionPassWalkingTheHome(benchmark::State& state) {
     detectionPass(state, walkingProbe());
@@ -479,6 +493,18 @@ void BM_ProcessTablePart(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ProcessTablePart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+/// This machine's own /proc, read as the program reads it every pass (start idle processes
+/// beforehand to see how the reading grows with them).
+void BM_ProcessTableOfThisMachine(benchmark::State& state) {
+    linuxplatform::ProcTableReader table("/", std::chrono::milliseconds(0));
+    std::size_t rows = table.readProcessTable().size();
+    for (auto _ : state) {
+        rows = table.readProcessTable().size();
+    }
+    state.counters["processes"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_ProcessTableOfThisMachine)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 /// The session-file half of a pass: fresh files per agent and live session counts, walked.
 void BM_SessionFilePart(benchmark::State& state) {

@@ -256,8 +256,16 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
     }
 
     std::unordered_set<std::int32_t> allRoots;
+    std::vector<std::int32_t> trees;
     for (const auto& [key, group] : groups) {
         allRoots.insert(group.roots.begin(), group.roots.end());
+        if (group.trustsCPU) {
+            trees.insert(trees.end(), group.pids.begin(), group.pids.end());
+        }
+    }
+    // Only these trees' CPU is ever added up, so only they need measuring next time.
+    if (table_) {
+        table_->focusOn(trees);
     }
 
     std::vector<ActivitySignal> signals;

@@ -2,55 +2,101 @@
 
 #include <NodwardenCore/FileLogger.hpp>
 
-#include <cctype>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <limits>
-#include <sstream>
-#include <sys/stat.h>
+#include <memory>
 #include <system_error>
 #include <thread>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace nodwarden::linuxplatform {
 
 namespace {
 
-std::optional<std::string> readWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+/// The whole of a file below `folder`, opened without blocking (a fixture tree may hold a FIFO);
+/// false when it cannot be opened. A process that ends while it is read leaves what was read.
+bool readInto(int folder, const char* path, std::string& bytes) {
+    const int file = ::openat(folder, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (file < 0) {
+        return false;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
+    bytes.clear();
+    std::array<char, 4096> buffer{};
+    for (;;) {
+        const ssize_t count = ::read(file, buffer.data(), buffer.size());
+        if (count > 0) {
+            bytes.append(buffer.data(), static_cast<std::size_t>(count));
+        } else if (count < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    ::close(file);
+    return true;
 }
 
-bool isAllDigits(const std::string& text) {
+bool isAllDigits(std::string_view text) {
     if (text.empty()) {
         return false;
     }
     for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) {
+        if (c < '0' || c > '9') {
             return false;
         }
     }
     return true;
 }
 
+/// A field of digits only, saturating as strtoull does; none for anything else.
+std::optional<std::uint64_t> number(std::string_view text) {
+    if (!isAllDigits(text)) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) {
+        return std::numeric_limits<std::uint64_t>::max();
+    }
+    return value;
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 /// Unix time of the boot, the "btime" line of /proc/stat; start times count from it.
-std::optional<double> readBootTime(const std::filesystem::path& root) {
-    std::ifstream in(root / "proc" / "stat");
-    std::string key;
-    double value = 0;
-    while (in >> key) {
-        if (key == "btime" && in >> value) {
-            return value;
+std::optional<double> readBootTime(int folder) {
+    std::string text;
+    if (!readInto(folder, "stat", text)) {
+        return std::nullopt;
+    }
+    for (std::size_t at = 0; at < text.size();) {
+        const auto end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (line.starts_with("btime") && line.size() > 5 && isSpace(line[5])) {
+            char* stop = nullptr;
+            const double value = std::strtod(line.c_str() + 5, &stop);
+            if (stop != line.c_str() + 5) {
+                return value;
+            }
         }
-        in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
     }
     return std::nullopt;
 }
+
+struct DirectoryCloser {
+    void operator()(DIR* folder) const { ::closedir(folder); }
+};
 
 } // namespace
 
@@ -76,34 +122,44 @@ std::optional<ProcStat> ProcTableReader::parseStat(const std::string& line) {
     stat.pid = static_cast<int>(pid);
     stat.comm = line.substr(open + 1, close - open - 1);
 
-    // Fields after comm: state(3) ppid(4) ... utime(14) stime(15) ... starttime(22).
-    std::istringstream rest(line.substr(close + 1));
-    std::vector<std::string> fields;
-    std::string field;
-    while (rest >> field && fields.size() < 20) {
-        fields.push_back(field);
+    // Fields after comm, counted from 3: state(3) ppid(4) ... utime(14) stime(15) ...
+    // starttime(22) ... arg_start(48) arg_end(49).
+    constexpr std::size_t kWanted = 47;
+    std::array<std::string_view, kWanted> fields{};
+    std::size_t count = 0;
+    const std::string_view rest = std::string_view(line).substr(close + 1);
+    for (std::size_t at = 0; count < kWanted;) {
+        while (at < rest.size() && isSpace(rest[at])) {
+            ++at;
+        }
+        if (at == rest.size()) {
+            break;
+        }
+        const std::size_t start = at;
+        while (at < rest.size() && !isSpace(rest[at])) {
+            ++at;
+        }
+        fields[count++] = rest.substr(start, at - start);
     }
-    if (fields.size() < 20) {
+    if (count < 20) {
         return std::nullopt;
     }
-    auto number = [](const std::string& text) -> std::optional<unsigned long long> {
-        if (!isAllDigits(text)) {
-            return std::nullopt;
-        }
-        return std::strtoull(text.c_str(), nullptr, 10);
-    };
     const auto ppid = number(fields[1]);
     const auto utime = number(fields[11]);
     const auto stime = number(fields[12]);
     const auto start = number(fields[19]);
     // An id past int would wrap to a negative number, which names process groups to kill().
-    if (!ppid || *ppid > static_cast<unsigned long long>(std::numeric_limits<int>::max()) ||
-        !utime || !stime || !start) {
+    if (!ppid || *ppid > static_cast<std::uint64_t>(std::numeric_limits<int>::max()) || !utime ||
+        !stime || !start) {
         return std::nullopt;
     }
     stat.parentPID = static_cast<int>(*ppid);
     stat.cpuTicks = *utime + *stime;
     stat.startTime = *start;
+    if (count == kWanted) {
+        stat.argumentsStart = number(fields[45]).value_or(0);
+        stat.argumentsEnd = number(fields[46]).value_or(0);
+    }
     return stat;
 }
 
@@ -122,103 +178,197 @@ std::pair<std::string, std::string> ProcTableReader::parseCmdline(const std::str
     return {argv0, text};
 }
 
-std::vector<ProcTableReader::Sample>
-ProcTableReader::sampleAll(std::error_code& listingError) const {
-    std::vector<Sample> samples;
-    const auto proc = root_ / "proc";
-    std::error_code& error = listingError;
-    error.clear();
-    for (std::filesystem::directory_iterator it(proc, error), end; !error && it != end;
-         it.increment(error)) {
-        const auto name = it->path().filename().string();
-        if (!isAllDigits(name)) {
-            continue;
+std::vector<ProcTableReader::Listed> ProcTableReader::list(int procFolder,
+                                                           std::error_code& listingError) const {
+    std::vector<Listed> listed;
+    const int folder = ::dup(procFolder); // closedir closes the descriptor it is given
+    std::unique_ptr<DIR, DirectoryCloser> listing(folder < 0 ? nullptr : ::fdopendir(folder));
+    if (!listing) {
+        listingError = std::error_code(errno, std::system_category());
+        if (folder >= 0) {
+            ::close(folder);
         }
-        const auto statText = readWhole(it->path() / "stat");
-        if (!statText) {
-            continue; // gone since the listing
-        }
-        const auto stat = parseStat(*statText);
-        if (!stat) {
-            continue;
-        }
-        Sample sample{stat->pid, *stat, {}, {}, std::nullopt};
-        // procfs gives each process's folder to the user the process runs as.
-        if (struct stat folder{}; ::stat(it->path().c_str(), &folder) == 0) {
-            sample.ownerUID = folder.st_uid;
-        }
-        if (const auto cmdline = readWhole(it->path() / "cmdline"); cmdline && !cmdline->empty()) {
-            auto [argv0, arguments] = parseCmdline(*cmdline);
-            sample.command = argv0.empty() ? stat->comm : argv0;
-            sample.arguments = std::move(arguments);
-        } else {
-            sample.command = stat->comm; // kernel threads and zombies have no argument vector
-        }
-        samples.push_back(std::move(sample));
+        return listed;
     }
-    return samples;
+    ::rewinddir(listing.get());
+    for (errno = 0; const dirent* entry = ::readdir(listing.get()); errno = 0) {
+        const std::string_view name = entry->d_name;
+        int pid = 0;
+        if (!isAllDigits(name) ||
+            std::from_chars(name.data(), name.data() + name.size(), pid).ec != std::errc()) {
+            continue;
+        }
+        const auto known = known_.find(pid);
+        const std::uint64_t inode = entry->d_ino;
+        listed.push_back({pid, inode, known == known_.end() || known->second.inode != inode});
+    }
+    if (errno != 0 && listed.empty()) {
+        listingError = std::error_code(errno, std::system_category());
+    }
+    // procfs lists in pid order already; a fixture tree need not.
+    std::sort(listed.begin(), listed.end(),
+              [](const Listed& left, const Listed& right) { return left.pid < right.pid; });
+    return listed;
 }
 
-std::map<ProcTableReader::SampleKey, std::uint64_t>
-ProcTableReader::ticksByKey(const std::vector<Sample>& samples) const {
-    std::map<SampleKey, std::uint64_t> ticks;
-    for (const auto& sample : samples) {
-        ticks[{sample.pid, sample.stat.startTime}] = sample.stat.cpuTicks;
+bool ProcTableReader::parentEnded(const Known& known, const std::vector<Listed>& listed) const {
+    const int parent = known.stat.parentPID;
+    if (parent <= 0) {
+        return false; // pid 1 and the kernel's threads' parent never end
     }
-    return ticks;
+    const auto found =
+        std::lower_bound(listed.begin(), listed.end(), parent,
+                         [](const Listed& entry, int pid) { return entry.pid < pid; });
+    return found == listed.end() || found->pid != parent || found->isAnother;
+}
+
+bool ProcTableReader::readProcess(int procFolder, const Listed& entry, Known& known, bool isNew,
+                                  Clock::time_point now, std::optional<double>& secondsSinceBoot) {
+    std::string& text = text_;
+    std::string& path = path_;
+    const std::string name = std::to_string(entry.pid);
+    path.assign(name).append("/stat");
+    if (!readInto(procFolder, path.c_str(), text)) {
+        return false; // gone since the listing
+    }
+    auto stat = parseStat(text);
+    if (!stat) {
+        return false;
+    }
+    // The same start time is the same process (its folder may only have been made anew).
+    isNew = isNew || known.stat.startTime != stat->startTime;
+    // An exec renames the process (to its new program's file name) and lays out a new argument
+    // vector; a renaming without one costs only a read too many.
+    if (isNew || known.stat.comm != stat->comm ||
+        known.stat.argumentsStart != stat->argumentsStart ||
+        known.stat.argumentsEnd != stat->argumentsEnd) {
+        path.assign(name).append("/cmdline");
+        if (readInto(procFolder, path.c_str(), text) && !text.empty()) {
+            auto [argv0, arguments] = parseCmdline(text);
+            known.command = argv0.empty() ? stat->comm : std::move(argv0);
+            known.arguments = std::move(arguments);
+        } else {
+            known.command = stat->comm; // kernel threads and zombies have no argument vector
+            known.arguments.clear();
+        }
+        // procfs gives each process's folder to the user the process runs as.
+        known.ownerUID.reset();
+        if (struct stat folder{}; ::fstatat(procFolder, name.c_str(), &folder, 0) == 0) {
+            known.ownerUID = folder.st_uid;
+        }
+    }
+    double cpu = 0.0;
+    const double elapsed = std::chrono::duration<double>(now - known.readAt).count();
+    if (!isNew && elapsed > 0.0 && stat->cpuTicks >= known.stat.cpuTicks) {
+        cpu = 100.0 * static_cast<double>(stat->cpuTicks - known.stat.cpuTicks) /
+              (ticksPerSecond_ * elapsed);
+    } else if (isNew) {
+        // Born since the last reading: its whole life is recent, so its lifetime average is
+        // its recent use, and a freshly started busy agent counts at once.
+        if (!secondsSinceBoot) {
+            std::string uptime;
+            secondsSinceBoot =
+                readInto(procFolder, "uptime", uptime) ? std::strtod(uptime.c_str(), nullptr) : 0.0;
+        }
+        const double age =
+            *secondsSinceBoot - static_cast<double>(stat->startTime) / ticksPerSecond_;
+        if (age > 0.0) {
+            cpu = 100.0 * static_cast<double>(stat->cpuTicks) / (ticksPerSecond_ * age);
+        }
+        known.firstSeenIn = reading_;
+    }
+    known.stat = std::move(*stat);
+    known.inode = entry.inode;
+    known.readAt = now;
+    known.cpuPercent = cpu;
+    return true;
+}
+
+std::vector<const ProcTableReader::Known*> ProcTableReader::sample(bool everything,
+                                                                   std::error_code& listingError) {
+    std::vector<const Known*> rows;
+    listingError.clear();
+    ++reading_;
+    const int procFolder = ::open((root_ / "proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procFolder < 0) {
+        listingError = std::error_code(errno, std::system_category());
+        known_.clear();
+        return rows;
+    }
+    const std::vector<Listed> listed = list(procFolder, listingError);
+    const auto now = Clock::now();
+    std::optional<double> secondsSinceBoot;
+    rows.reserve(listed.size());
+    for (const Listed& entry : listed) {
+        auto [found, isNew] = known_.try_emplace(entry.pid);
+        Known& known = found->second;
+        const bool read = everything || isNew || entry.isAnother || focus_.contains(entry.pid) ||
+                          known.firstSeenIn + 1 == reading_ ||
+                          (static_cast<std::uint64_t>(entry.pid) + reading_) % sweepReadings == 0 ||
+                          parentEnded(known, listed);
+        if (read && !readProcess(procFolder, entry, known, isNew, now, secondsSinceBoot)) {
+            continue; // gone, or never readable: forgotten below
+        }
+        known.seenIn = reading_;
+        rows.push_back(&known);
+    }
+    ::close(procFolder);
+    // What this reading did not find has ended.
+    std::erase_if(known_, [&](const auto& entry) { return entry.second.seenIn != reading_; });
+    return rows;
+}
+
+std::optional<double> ProcTableReader::bootTime(int procFolder) {
+    // The boot time is fixed while the machine runs; only a tree that lacks it is asked again.
+    if (!bootTime_) {
+        bootTime_ = readBootTime(procFolder);
+    }
+    return bootTime_;
+}
+
+void ProcTableReader::focusOn(const std::vector<std::int32_t>& pids) {
+    std::lock_guard lock(mutex_);
+    focus_ = std::unordered_set<int>(pids.begin(), pids.end());
 }
 
 std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
     std::lock_guard lock(mutex_);
     std::error_code listingError;
-    if (!previousTime_) {
-        previousTicks_ = ticksByKey(sampleAll(listingError));
-        previousTime_ = std::chrono::steady_clock::now();
+    // The first reading measures every process over `firstInterval_`; later ones follow what
+    // changed.
+    const bool first = !hasRead_;
+    if (first) {
+        (void)sample(true, listingError);
         std::this_thread::sleep_for(firstInterval_);
+        hasRead_ = true;
     }
-    const auto samples = sampleAll(listingError);
+    const auto rows = sample(first, listingError);
     // A machine always runs at least this process: an empty table is a failed reading.
-    if (samples.empty() && logger_ != nullptr) {
+    if (rows.empty() && logger_ != nullptr) {
         const auto proc = (root_ / "proc").string();
         logger_->log("ProcessDetector failed: " +
                      (listingError ? "cannot list " + proc + ": " + listingError.message()
                                    : "no process in " + proc + " could be read"));
     }
-    const auto now = std::chrono::steady_clock::now();
-    const auto uptime = readWhole(root_ / "proc" / "uptime");
-    const double secondsSinceBoot = uptime ? std::strtod(uptime->c_str(), nullptr) : 0.0;
-    const double elapsed = std::chrono::duration<double>(now - *previousTime_).count();
-    const std::optional<double> bootTime = readBootTime(root_);
+    std::optional<double> boot;
+    if (const int procFolder = ::open((root_ / "proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        procFolder >= 0) {
+        boot = bootTime(procFolder);
+        ::close(procFolder);
+    }
 
     std::vector<ProcessSnapshot> table;
-    table.reserve(samples.size());
-    for (const auto& sample : samples) {
-        double cpu = 0.0;
-        const auto previous = previousTicks_.find({sample.pid, sample.stat.startTime});
-        if (previous != previousTicks_.end() && elapsed > 0.0 &&
-            sample.stat.cpuTicks >= previous->second) {
-            cpu = 100.0 * static_cast<double>(sample.stat.cpuTicks - previous->second) /
-                  (ticksPerSecond_ * elapsed);
-        } else if (previous == previousTicks_.end()) {
-            // Born since the last reading: its whole life is recent, so its lifetime average is
-            // its recent use, and a freshly started busy agent counts at once.
-            const double age =
-                secondsSinceBoot - static_cast<double>(sample.stat.startTime) / ticksPerSecond_;
-            if (age > 0.0) {
-                cpu = 100.0 * static_cast<double>(sample.stat.cpuTicks) / (ticksPerSecond_ * age);
-            }
-        }
+    table.reserve(rows.size());
+    for (const Known* known : rows) {
+        const ProcStat& stat = known->stat;
         table.push_back(ProcessSnapshot{
-            sample.pid, sample.stat.parentPID, cpu, sample.command, sample.arguments,
-            sample.stat.startTime,
-            bootTime
-                ? std::optional<Date>(dateFromUnixTime(
-                      *bootTime + static_cast<double>(sample.stat.startTime) / ticksPerSecond_))
-                : std::nullopt});
-        table.back().ownerUID = sample.ownerUID;
+            stat.pid, stat.parentPID, known->cpuPercent, known->command, known->arguments,
+            stat.startTime,
+            boot ? std::optional<Date>(dateFromUnixTime(
+                       *boot + static_cast<double>(stat.startTime) / ticksPerSecond_))
+                 : std::nullopt});
+        table.back().ownerUID = known->ownerUID;
     }
-    previousTicks_ = ticksByKey(samples);
-    previousTime_ = now;
     return table;
 }
 

@@ -80,7 +80,8 @@ std::optional<std::string> TmuxPaneReader::run(const fs::path& socket,
 }
 
 std::optional<std::vector<TmuxPane>> TmuxPaneReader::listPanes(const fs::path& socket) const {
-    const auto listing = run(socket, {"list-panes", "-a", "-F", "#{pane_id} #{pane_pid}"});
+    const auto listing =
+        run(socket, {"list-panes", "-a", "-F", "#{pane_id} #{pane_pid} #{pane_tty}"});
     if (!listing) {
         return std::nullopt;
     }
@@ -102,16 +103,34 @@ std::vector<TmuxPane> TmuxPaneReader::parsePaneList(std::string_view text) {
         if (space == line.npos || space < 2 || line.front() != '%') {
             continue;
         }
-        const auto number = line.substr(space + 1);
+        auto number = line.substr(space + 1);
+        std::string_view tty;
+        if (const auto second = number.find(' '); second != number.npos) {
+            tty = number.substr(second + 1);
+            number = number.substr(0, second);
+        }
         std::int32_t pid = 0;
         const auto [stop, error] =
             std::from_chars(number.data(), number.data() + number.size(), pid);
         if (error != std::errc() || stop != number.data() + number.size() || pid <= 0) {
             continue;
         }
-        panes.push_back({std::string(line.substr(0, space)), pid});
+        // Only a terminal device is ever looked at, and only with stat.
+        if (!tty.starts_with("/dev/") || tty.find("/../") != tty.npos) {
+            tty = {};
+        }
+        panes.push_back({std::string(line.substr(0, space)), pid, std::string(tty)});
     }
     return panes;
+}
+
+std::optional<std::int64_t> TmuxPaneReader::lastWrite(const TmuxPane& pane) {
+    struct stat terminal {};
+    if (pane.tty.empty() || ::stat(pane.tty.c_str(), &terminal) != 0 ||
+        !S_ISCHR(terminal.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(terminal.st_mtim.tv_sec);
 }
 
 } // namespace nodwarden::linuxplatform

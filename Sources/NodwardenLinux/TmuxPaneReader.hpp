@@ -13,10 +13,12 @@ class CommandRunning;
 
 namespace nodwarden::linuxplatform {
 
-/// One pane of a tmux server: its id (unique on its server, "%3") and its first process.
+/// One pane of a tmux server: its id (unique on its server, "%3"), its first process and the
+/// terminal its programs write to (empty when the listing did not name one under /dev).
 struct TmuxPane {
     std::string id;
     std::int32_t pid = 0;
+    std::string tty;
 
     bool operator==(const TmuxPane&) const = default;
 };
@@ -48,8 +50,17 @@ public:
     std::optional<std::string> capturePane(const std::filesystem::path& socket,
                                            const std::string& paneID) const;
 
-    /// "%id pid" lines; malformed lines are skipped.
+    /// "%id pid [tty]" lines; malformed lines are skipped.
     static std::vector<TmuxPane> parsePaneList(std::string_view text);
+
+    /// Unix second of the last write to the pane's terminal as the kernel keeps it: it moves
+    /// only when a write lands in a later 8-second step than the time it holds, so a write at
+    /// or after `t` leaves it at or after `t` rounded down to its step. None when it cannot be
+    /// read.
+    static std::optional<std::int64_t> lastWrite(const TmuxPane& pane);
+
+    /// The start of the kernel's 8-second step that holds Unix second `second`.
+    static std::int64_t writeStep(std::int64_t second) { return second & ~std::int64_t{7}; }
 
     const std::filesystem::path& tmuxExecutable() const { return tmux_; }
 

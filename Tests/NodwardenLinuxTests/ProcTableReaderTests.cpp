@@ -72,6 +72,177 @@ TEST(ProcTableReaderTests, FixtureTreeWithoutCmdlineFallsBackToComm) {
     EXPECT_EQ(table[0].parentPID, 2);
 }
 
+namespace {
+
+/// A process in a fixture /proc tree, written with every field a kernel gives.
+struct FakeProcess {
+    int pid;
+    int parent;
+    std::string comm;
+    std::vector<std::string> argv;
+    unsigned long startTime;
+    /// Where its argument vector lies; an exec lays out a new one.
+    unsigned long argumentsAt = 0x7ffd1000;
+    /// Its user time; its system time is 3 ticks.
+    unsigned long cpuTicks = 7;
+
+    /// Writes its files; a new process (`asNewProcess`) gets a new folder, as procfs makes one
+    /// for every process, even under a reused pid.
+    void writeTo(const TemporaryDirectory& root, bool asNewProcess = false) const {
+        if (asNewProcess) {
+            FakeProcess copy = *this;
+            copy.pid = -pid; // written as "proc/-PID", which no reader takes for a process
+            copy.writeTo(root);
+            std::filesystem::remove_all(root.path() / "proc" / std::to_string(pid));
+            std::filesystem::rename(root.path() / "proc" / std::to_string(-pid),
+                                    root.path() / "proc" / std::to_string(pid));
+            writeTo(root); // its stat line names its own pid
+            return;
+        }
+        const std::string folder = "proc/" + std::to_string(pid) + "/";
+        std::string stat = std::to_string(pid) + " (" + comm + ") S " + std::to_string(parent) +
+                           " 1 1 0 -1 4194560 100 0 0 0 " + std::to_string(cpuTicks) +
+                           " 3 0 0 20 0 1 0 " + std::to_string(startTime) + " 1000 100";
+        for (int field = 25; field < 48; ++field) {
+            stat += " 0";
+        }
+        stat +=
+            " " + std::to_string(argumentsAt) + " " + std::to_string(argumentsAt + 64) + " 0 0 0\n";
+        root.write(folder + "stat", stat);
+        std::string cmdline;
+        for (const auto& argument : argv) {
+            cmdline += argument;
+            cmdline += '\0';
+        }
+        root.write(folder + "cmdline", cmdline);
+    }
+};
+
+/// The rows without the CPU share, which depends on the time between readings.
+std::vector<ProcessSnapshot> withoutCPU(std::vector<ProcessSnapshot> table) {
+    for (auto& row : table) {
+        row.cpuPercent = 0;
+    }
+    std::sort(table.begin(), table.end(),
+              [](const auto& left, const auto& right) { return left.pid < right.pid; });
+    return table;
+}
+
+} // namespace
+
+TEST(ProcTableReaderTests, ReadingsFollowProcessesThatComeGoExecAndAreReParented) {
+    // Only what the listing shows changed is read again: a reused pid, a re-parented child, an
+    // exec in an agent's tree or just after a fork must show at the next reading as a full read
+    // shows it, and any other exec within a sweep.
+    TemporaryDirectory root;
+    root.write("proc/stat", "cpu  1 2 3\nbtime 1700000000\n");
+    root.write("proc/uptime", "500.00 900.00\n");
+    FakeProcess shell{10, 1, "bash", {"bash"}, 1000};
+    FakeProcess sleeper{11, 10, "sleep", {"sleep", "60"}, 1100};
+    FakeProcess launcher{12, 1, "sh", {"sh", "-c", "exec sh /opt/tool"}, 1200};
+    FakeProcess forked{13, 12, "sh", {"sh", "-c", "exec sh /opt/tool"}, 1300};
+    FakeProcess tool{14, 10, "make", {"make", "-j2"}, 1400};
+    for (const auto* process : {&shell, &sleeper, &launcher, &tool}) {
+        process->writeTo(root);
+    }
+    FakeProcess{1, 0, "systemd", {"/sbin/init"}, 1}.writeTo(root);
+    ProcTableReader incremental(root.path(), std::chrono::milliseconds(0));
+    const auto fullRead = [&] {
+        return withoutCPU(
+            ProcTableReader(root.path(), std::chrono::milliseconds(0)).readProcessTable());
+    };
+    const auto expectFullRead = [&](const char* step) {
+        SCOPED_TRACE(step);
+        const auto table = withoutCPU(incremental.readProcessTable());
+        EXPECT_EQ(table, fullRead());
+        return table;
+    };
+    expectFullRead("first reading");
+    expectFullRead("steady");
+
+    // One starts (a fork of the launcher, not yet exec'd), one exits.
+    forked.writeTo(root, true);
+    std::filesystem::remove_all(root.path() / "proc/11");
+    auto table = expectFullRead("start and exit");
+    EXPECT_EQ(find(table, 11), nullptr);
+
+    // The fork execs its program (same name, new argument vector); the shell, in an agent's
+    // tree, execs another program (a new name).
+    forked.argv = {"sh", "/opt/tool"};
+    forked.argumentsAt += 4096;
+    forked.writeTo(root);
+    incremental.focusOn({10});
+    shell.comm = "node";
+    shell.argv = {"node", "/usr/lib/node_modules/@openai/codex/bin/codex.js"};
+    shell.argumentsAt += 4096;
+    shell.writeTo(root);
+    table = expectFullRead("exec just after a fork and in the focus");
+    ASSERT_NE(find(table, 13), nullptr);
+    EXPECT_EQ(find(table, 13)->arguments, "sh /opt/tool");
+
+    // A process outside the focus execs: seen within a sweep.
+    incremental.focusOn({});
+    launcher.comm = "claude";
+    launcher.argv = {"claude"};
+    launcher.writeTo(root);
+    std::uint64_t readings = 0;
+    for (; readings < ProcTableReader::sweepReadings; ++readings) {
+        table = withoutCPU(incremental.readProcessTable());
+        if (find(table, 12) != nullptr && find(table, 12)->arguments == "claude") {
+            break;
+        }
+    }
+    EXPECT_LT(readings, ProcTableReader::sweepReadings);
+    EXPECT_EQ(table, fullRead()) << "after a sweep";
+
+    // The shell ends: its child is handed to pid 1. Its pid comes back (in a new folder) as
+    // another process with the same name and argument vector's place, and the sleeper's pid too.
+    tool.parent = 1;
+    tool.writeTo(root);
+    FakeProcess reused{10, 1, "node", {"node", "/srv/other.js"}, 2000, shell.argumentsAt};
+    reused.writeTo(root, true);
+    FakeProcess{11, 14, "cc1", {"/usr/lib/gcc/cc1", "main.c"}, 2100}.writeTo(root, true);
+    table = expectFullRead("re-parent and pid reuse");
+    ASSERT_NE(find(table, 10), nullptr);
+    EXPECT_EQ(find(table, 10)->arguments, "node /srv/other.js");
+    EXPECT_EQ(find(table, 14)->parentPID, 1);
+}
+
+namespace {
+
+/// The agent's CPU share the detector finds, as "strong" or "presence".
+SignalStrength agentStrength(const std::vector<ActivitySignal>& signals) {
+    for (const auto& signal : signals) {
+        if (signal.appName == "Claude Code") {
+            return signal.strength;
+        }
+    }
+    return SignalStrength::none;
+}
+
+} // namespace
+
+TEST(ProcTableReaderTests, AnAgentsTreeIsMeasuredAtEveryReading) {
+    // The detector tells the table which trees it adds up; a tool the agent runs starts working
+    // long after it started, and the next pass must see it.
+    TemporaryDirectory root;
+    root.write("proc/uptime", "500.00 900.00\n");
+    FakeProcess{1, 0, "systemd", {"/sbin/init"}, 1}.writeTo(root);
+    FakeProcess{20, 1, "claude", {"claude"}, 1000}.writeTo(root);
+    FakeProcess tool{21, 20, "node", {"node", "/opt/tool.js"}, 1100};
+    tool.writeTo(root);
+    ProcessDetector detector(
+        std::make_shared<ProcTableReader>(root.path(), std::chrono::milliseconds(1)));
+    const auto settings = GuardSettings::defaults();
+    for (int pass = 0; pass < 3; ++pass) {
+        ASSERT_EQ(agentStrength(detector.detectPerApp(settings, std::nullopt)),
+                  SignalStrength::presence);
+    }
+    tool.cpuTicks = 100'000; // a thousand seconds more than at the last reading
+    tool.writeTo(root);
+    EXPECT_EQ(agentStrength(detector.detectPerApp(settings, std::nullopt)), SignalStrength::strong);
+}
+
 TEST(ProcTableReaderTests, AReadingThatFindsNoProcessIsLoggedAsAFailure) {
     // A machine always runs at least the reader itself: nothing at all is a failed reading.
     struct Case {

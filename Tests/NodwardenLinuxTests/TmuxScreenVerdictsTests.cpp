@@ -14,12 +14,19 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <optional>
 #include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace nodwarden;
@@ -38,6 +45,88 @@ public:
     ProcessCommandRunner real{2};
     std::vector<ShellCommand> commands;
 };
+
+Date dateNow() {
+    return dateFromUnixTime(
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
+/// The user's own client, attached to a server from a terminal of a known size; what it draws
+/// is read and dropped.
+class AttachedClient {
+public:
+    AttachedClient(const std::filesystem::path& socket, unsigned short columns,
+                   unsigned short rows) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+            return;
+        }
+        const winsize size{rows, columns, 0, 0};
+        ::ioctl(master_, TIOCSWINSZ, &size);
+        const std::string terminal = ::ptsname(master_);
+        const std::string socketPath = socket.string();
+        const char* const argv[] = {TmuxTestServer::tmux, "-S", socketPath.c_str(), "attach",
+                                    nullptr};
+        const char* const environment[] = {"TERM=xterm", "PATH=/usr/bin:/bin", "LANG=C.UTF-8",
+                                           nullptr};
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setsid(); // the terminal opened next becomes the client's own
+            const int slave = ::open(terminal.c_str(), O_RDWR);
+            ::dup2(slave, 0);
+            ::dup2(slave, 1);
+            ::dup2(slave, 2);
+            ::execve(argv[0], const_cast<char* const*>(argv),
+                     const_cast<char* const*>(environment));
+            ::_exit(127);
+        }
+        drain_ = std::thread([this] {
+            std::array<char, 4096> buffer{};
+            pollfd watched{master_, POLLIN, 0};
+            while (!stop_) {
+                if (::poll(&watched, 1, 100) > 0 &&
+                    ::read(master_, buffer.data(), buffer.size()) <= 0) {
+                    break; // hung up: the client is gone
+                }
+            }
+        });
+    }
+    ~AttachedClient() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        stop_ = true;
+        if (drain_.joinable()) {
+            drain_.join();
+        }
+        if (master_ >= 0) {
+            ::close(master_);
+        }
+    }
+    AttachedClient(const AttachedClient&) = delete;
+    AttachedClient& operator=(const AttachedClient&) = delete;
+
+private:
+    int master_ = -1;
+    pid_t pid_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread drain_;
+};
+
+/// The clients a user sees on the server, with their sizes and their windows' sizes.
+std::string clientsOf(const TmuxTestServer& server) {
+    try {
+        return ProcessCommandRunner(5)
+            .run(ShellCommand{TmuxTestServer::tmux,
+                              {"-S", server.socket().string(), "list-clients", "-F",
+                               "#{client_tty} #{client_flags} #{client_width}x#{client_height} "
+                               "#{window_width}x#{window_height}"}})
+            .standardOutput;
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
 
 struct TmuxFixture : ::testing::Test {
     TemporaryDirectory folder;
@@ -96,6 +185,54 @@ TEST_F(TmuxFixture, APaneShowsItsAgentWorkingThenIdle) {
     runner.commands.clear();
     EXPECT_EQ(awaitVerdicts(server, {}), std::vector<AgentVerdict>{});
     EXPECT_TRUE(runner.commands.empty());
+}
+
+TEST_F(TmuxFixture, ASteadyPaneCostsNoCommandAndARestartedServerIsAskedAgain) {
+    const auto agent = agentNamedProgram(folder.path() / "bin", "claude");
+    const auto done = folder.path() / "turn-done";
+    const std::string command =
+        "exec " + agent.string() +
+        " -c \"printf \\\"Reading files (esc to interrupt)\\n\\\"; until [ -e " + done.string() +
+        " ]; do sleep 0.1; done; printf \\\"\\033[2J\\033[H? for "
+        "shortcuts\\n\\\"; while :; do sleep 1; done\"";
+    std::optional<TmuxTestServer> server(std::in_place, folder.path() / "sockets", command);
+    ASSERT_GT(server->pid(), 0) << "tmux did not start";
+    const AgentVerdict working{"Claude Code", AgentWorkState::working, AgentVerdictSource::screen};
+    const AgentVerdict idle{"Claude Code", AgentWorkState::idle, AgentVerdictSource::screen};
+
+    // The user looks at the session from a terminal larger than the session was made.
+    AttachedClient user(server->socket(), 120, 40);
+    std::string seen;
+    for (int attempt = 0; attempt < 50 && seen.find("120x40") == std::string::npos; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        seen = clientsOf(*server);
+    }
+    ASSERT_NE(seen.find("120x40"), std::string::npos) << seen;
+    EXPECT_EQ(awaitVerdicts(*server, {working}), std::vector<AgentVerdict>{working});
+
+    // Nothing is drawn: once the pane's terminal has been quiet for a step, no command runs.
+    int quietPasses = 0;
+    for (int attempt = 0; attempt < 250 && quietPasses < 3; ++attempt) {
+        const auto asked = runner.commands.size();
+        EXPECT_EQ(
+            verdicts.detectVerdicts(settings, server->ownRows(table.readProcessTable()), dateNow()),
+            std::vector<AgentVerdict>{working});
+        quietPasses = runner.commands.size() == asked ? quietPasses + 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(quietPasses, 3) << "a steady pane was read again";
+    // The turn ends: the pane is drawn anew and read at the next pass.
+    std::ofstream(done).put('\n');
+    EXPECT_EQ(awaitVerdicts(*server, {idle}), std::vector<AgentVerdict>{idle});
+    EXPECT_EQ(clientsOf(*server), seen) << "the user's client was resized or joined";
+
+    // The server dies without cleaning up; a new one starts on the same socket.
+    ASSERT_EQ(::kill(server->pid(), SIGKILL), 0);
+    server.reset();
+    std::filesystem::remove(done);
+    server.emplace(folder.path() / "sockets", command);
+    ASSERT_GT(server->pid(), 0) << "tmux did not start again";
+    EXPECT_EQ(awaitVerdicts(*server, {working}), std::vector<AgentVerdict>{working});
 }
 
 TEST_F(TmuxFixture, NoAgentInAnyPaneRunsNoCommand) {
