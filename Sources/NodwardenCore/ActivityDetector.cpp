@@ -154,9 +154,9 @@ struct ActivityDetector::OwnedAdapters {
         explicit Processes(ProcessDetector& wrapped) : detector(wrapped) {}
         std::vector<ProcessSnapshot> liveSnapshot() override { return detector.liveSnapshot(); }
         std::vector<ActivitySignal>
-        detectPerApp(const std::vector<ProcessSnapshot>& processes, const GuardSettings& settings,
+        detectPerApp(const std::vector<ProcessSnapshot>& table, const GuardSettings& settings,
                      const std::optional<PowerSnapshot>& power) override {
-            return detector.detectPerApp(processes, settings, power);
+            return detector.detectPerApp(table, settings, power);
         }
         ProcessDetector& detector;
     };
