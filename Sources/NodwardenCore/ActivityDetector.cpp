@@ -144,6 +144,8 @@ std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
         return verdict.appName + " has just started and has had no turn yet";
     case AgentVerdictSource::lock:
         return verdict.appName + " holds a lock against sleep";
+    case AgentVerdictSource::hook:
+        return verdict.appName + " says" + state;
     }
     return verdict.appName + state;
 }

@@ -31,6 +31,8 @@ enum class AgentVerdictSource {
     startUp,
     /// A sleep lock the agent took itself, for a turn or a keep-alive the user asked for.
     lock,
+    /// A turn the agent announced to its command hook and has not yet ended.
+    hook,
 };
 
 /// How far a verdict can be trusted, weakest first. A verdict of a higher quality decides over
@@ -43,6 +45,7 @@ constexpr EvidenceQuality qualityOf(AgentVerdictSource source) {
     case AgentVerdictSource::statusRecord:
     case AgentVerdictSource::oneShotRun:
     case AgentVerdictSource::lock:
+    case AgentVerdictSource::hook:
         return EvidenceQuality::stated;
     case AgentVerdictSource::screen:
         return EvidenceQuality::observed;
