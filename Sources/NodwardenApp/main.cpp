@@ -6,6 +6,7 @@
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
+#include <NodwardenApp/platform/HookCommand.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/InstanceControl.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
@@ -24,6 +25,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -165,7 +167,7 @@ int runProgram(int argc, char** argv) {
             model.windowWillClose(AppWindow::onboarding);
         }
     };
-    InstanceControl control(model, chooseMode);
+    InstanceControl control(model, chooseMode, options.hooks);
     instance.setRequestHandler(
         [&control](const QJsonObject& request) { return control.handle(request); });
 
@@ -196,6 +198,11 @@ int main(int argc, char** argv) {
     // A closed output (the status lines piped into a program that ended) must not kill the
     // program before it restores sleep; writes then simply fail.
     std::signal(SIGPIPE, SIG_IGN);
+
+    // An agent's hook waits for this: it is handed over before any of the program's start.
+    if (argc >= 2 && std::strcmp(argv[1], "hook") == 0) {
+        return HookCommand::run(argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "");
+    }
 
     QStringList arguments{QString::fromUtf8(CommandLine::programName)};
     for (int index = 1; index < argc; ++index) {

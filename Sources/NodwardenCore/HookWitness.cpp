@@ -4,6 +4,7 @@
 #include <NodwardenCore/HookAgents.hpp>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -34,25 +35,51 @@ bool HookWitness::record(const HookEvent& event) {
 std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& settings,
                                                       const std::vector<ProcessSnapshot>& processes,
                                                       Date) {
-    std::set<std::pair<std::int32_t, std::uint64_t>> timed;
-    std::set<std::int32_t> untimed;
-    for (const ProcessSnapshot& process : processes) {
-        if (process.startTime) {
-            timed.emplace(process.pid, *process.startTime);
-        } else {
-            untimed.insert(process.pid);
-        }
-    }
-    std::set<std::string> workingProfiles;
+    std::set<Turn> turns;
     {
         const std::lock_guard lock(mutex_);
-        // A sender that has gone takes its turns with it: an agent killed mid-turn sends no end.
-        std::erase_if(turns_, [&](const Turn& turn) {
-            const auto& [profile, session, pid, startTime] = turn;
-            return !timed.contains({pid, startTime}) && !untimed.contains(pid);
-        });
-        for (const Turn& turn : turns_) {
+        turns = turns_;
+    }
+    if (turns.empty()) {
+        return {};
+    }
+    // The catalog's profiles, switched off or not: a turn's sender is recognised whatever the
+    // settings, which decide only whether it is shown.
+    const AgentResolver catalog(AgentCatalog::builtin());
+    std::map<std::pair<std::int32_t, std::uint64_t>, const ProcessSnapshot*> rows;
+    for (const ProcessSnapshot& process : processes) {
+        rows.emplace(std::pair{process.pid, process.startTime.value_or(0)}, &process);
+    }
+    // The profile each sender still runs as; a sender gone, or a process that is not that agent
+    // (a pid reused, an event sent in another program's name), has no turn.
+    const auto stillRuns = [&](const Turn& turn) {
+        const auto& [profile, session, pid, startTime] = turn;
+        auto row = rows.find({pid, startTime});
+        if (row == rows.end()) {
+            row = rows.find({pid, 0}); // a table without start times names processes by pid
+        }
+        if (row == rows.end()) {
+            return false;
+        }
+        const AgentProfile* agent =
+            catalog.findProgramForCommandPath(row->second->command, row->second->arguments);
+        return agent != nullptr && agent->id == profile;
+    };
+    // The resolver is asked outside the lock, so an event never waits for a pass.
+    std::set<std::string> workingProfiles;
+    std::vector<Turn> gone;
+    for (const Turn& turn : turns) {
+        if (stillRuns(turn)) {
             workingProfiles.insert(std::get<0>(turn));
+        } else {
+            gone.push_back(turn);
+        }
+    }
+    {
+        // A sender that has gone takes its turns with it: an agent killed mid-turn sends no end.
+        const std::lock_guard lock(mutex_);
+        for (const Turn& turn : gone) {
+            turns_.erase(turn);
         }
     }
     std::vector<AgentVerdict> verdicts;

@@ -452,6 +452,87 @@ TEST_F(ProgramTests, BackgroundJobSaysWhyItCannotAskAndCommandsFinishTheSetUp) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 }
 
+/// An agent named `claude` that runs one hook as its hooks are run (the event's JSON on the
+/// hook's input), keeps what the hook printed and its exit status in `folder`, and then waits
+/// as itself, with no child and no CPU.
+std::string agentRunningHook(const std::filesystem::path& program,
+                             const std::filesystem::path& home, const std::string& event,
+                             const std::filesystem::path& folder) {
+    std::string environment;
+    for (const std::string& entry : bareEnvironment(home)) {
+        environment += "'" + entry + "' ";
+    }
+    return "echo '{\"session_id\":\"s1\",\"hook_event_name\":\"" + event +
+           "\",\"prompt\":\"secret\"}' | env -i " + environment + "'" + program.string() +
+           "' hook claude " + event + " > '" + (folder / "out").string() + "' 2> '" +
+           (folder / "err").string() + "'; echo $? > '" + (folder / "status").string() +
+           "'; mkfifo '" + (folder / "wait").string() + "'; exec 3<> '" +
+           (folder / "wait").string() + "'; read line <&3";
+}
+
+/// Waits until the hook run by `agentRunningHook` has ended.
+bool hookEnded(const std::filesystem::path& folder) {
+    for (int wait = 0; wait < 200; ++wait) {
+        if (readFile(folder / "status").find('\n') != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
+}
+
+TEST_F(ProgramTests, AnAgentsHookIsSilentAloneAndMakesItsAgentWorkingForTheRunningCopy) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    TemporaryDirectory hookOutput;
+
+    // No copy runs: the hook says nothing and succeeds.
+    {
+        BusyAgent agent(
+            installed.machine.agentProgram(),
+            agentRunningHook(installed.program(), home, "UserPromptSubmit", hookOutput.path()));
+        ASSERT_TRUE(hookEnded(hookOutput.path()));
+        EXPECT_EQ(readFile(hookOutput.path() / "status"), "0\n");
+        EXPECT_EQ(readFile(hookOutput.path() / "out"), "");
+        EXPECT_EQ(readFile(hookOutput.path() / "err"), "");
+    }
+
+    installed.machine.storeSettings(AppMode::watchAgentUI, GuardSettings::defaults());
+    ProgramRun run(installed.program(), home, devNull());
+    // Agents running elsewhere on this machine may keep it awake; only Claude Code's row counts.
+    ASSERT_TRUE(run.waitForOutput(" · ")) << run.output() << run.errors();
+    const auto claudeRow = [&] {
+        const CommandOutcome json = runCommand(installed.program(), home, {"status", "--json"});
+        return agentRow(statusReport(json), QStringLiteral("Claude Code"));
+    };
+
+    // An idle agent, then the same agent after its hook announced a turn.
+    std::filesystem::remove(hookOutput.path() / "status");
+    std::filesystem::remove(hookOutput.path() / "wait");
+    BusyAgent agent(
+        installed.machine.agentProgram(),
+        agentRunningHook(installed.program(), home, "UserPromptSubmit", hookOutput.path()));
+    ASSERT_TRUE(hookEnded(hookOutput.path()));
+    EXPECT_EQ(readFile(hookOutput.path() / "status"), "0\n");
+    EXPECT_EQ(readFile(hookOutput.path() / "out") + readFile(hookOutput.path() / "err"), "");
+    QJsonObject row;
+    for (int tick = 0; tick < 40; ++tick) {
+        row = claudeRow();
+        if (row.value(QStringLiteral("working")).toBool()) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(row.value(QStringLiteral("working")).toBool()) << run.output();
+    // The reason names the hook (rows leave out the word "is").
+    EXPECT_TRUE(row.value(QStringLiteral("reason")).toString().startsWith(u"Claude Code says it"))
+        << run.output();
+    EXPECT_EQ(run.output().find("secret"), std::string::npos);
+
+    EXPECT_EQ(runCommand(installed.program(), home, {"quit"}).exitStatus, 0);
+    EXPECT_TRUE(run.waitForExit(5).has_value());
+}
+
 TEST_F(ProgramTests, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
     for (const std::string display : {":987", "localhost:87.0"}) {
         SCOPED_TRACE(display);

@@ -78,6 +78,10 @@ TEST(HookWitness, ATurnEndsWithTheProcessThatAnnouncedIt) {
     auto withoutClaude = table();
     withoutClaude.erase(withoutClaude.begin() + 1);
     EXPECT_TRUE(ask(witness, withoutClaude).empty());
+
+    // A turn announced in Claude Code's name by the shell is no turn of Claude Code's.
+    witness.record({"claude", "UserPromptSubmit", "s1", 100, 4000});
+    EXPECT_TRUE(ask(witness).empty());
 }
 
 TEST(HookWitness, CodexDaemonSpeaksAndInterruptEnds) {

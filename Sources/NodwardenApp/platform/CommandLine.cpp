@@ -119,6 +119,10 @@ QString CommandLine::helpText() const {
                            "ask on a terminal.\n"
                            "  launch-at-login on|off     Start at login (a systemd user unit "
                            "without a desktop).\n"
+                           "  hook <agent> <event>       Run by an agent's own hook: hands the "
+                           "event's name and\n"
+                           "                             session to the running copy. Prints "
+                           "nothing, exits 0.\n"
                            "\nExit status 2 means the words were not understood.\n");
     return text;
 }
