@@ -6,8 +6,9 @@
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
-#include <NodwardenApp/platform/HookCommand.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/HookCommand.hpp>
+#include <NodwardenApp/platform/HookSetup.hpp>
 #include <NodwardenApp/platform/InstanceControl.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
@@ -99,6 +100,15 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
                           QStringLiteral("\nRun “stayloom --help” for the "
                                          "commands.\n"));
         return ControlClient::usageStatus;
+    case Action::hooks: {
+        const LinuxPlatformOptions options =
+            LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
+        const char* searchPath = std::getenv("PATH");
+        return HookSetup::run(request.hooksVerb, request.agents,
+                              {options.paths.home, options.configHome,
+                               searchPath != nullptr ? searchPath : "", currentExecutablePath()},
+                              stdout, stderr);
+    }
     default: {
         const LinuxPlatformOptions options =
             LinuxPlatformOptions::forCurrentUser(currentExecutablePath());

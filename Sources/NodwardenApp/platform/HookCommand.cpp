@@ -55,9 +55,10 @@ std::string readEvent() {
 } // namespace
 
 std::string sessionOf(std::string_view eventJSON) {
-    const auto event = StatusRecordFiles::parseKeeping(eventJSON, [](int depth, const std::string& key) {
-        return depth == 1 && (key == "session_id" || key == "sessionId");
-    });
+    const auto event =
+        StatusRecordFiles::parseKeeping(eventJSON, [](int depth, const std::string& key) {
+            return depth == 1 && (key == "session_id" || key == "sessionId");
+        });
     if (!event) {
         return {};
     }
