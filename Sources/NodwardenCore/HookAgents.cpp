@@ -5,12 +5,13 @@
 namespace nodwarden::HookAgents {
 
 const std::vector<HookAgent>& all() {
+    // Only events each agent documents: an agent may refuse a configuration that names others.
     // OpenCode's events are the ones our own plugin sends for its session's status.
     static const std::vector<HookAgent> agents{
         {"claude", "claude-code", {"UserPromptSubmit"}, {"Stop", "StopFailure", "SessionEnd"}},
-        {"codex", "codex-cli", {"UserPromptSubmit"}, {"Stop", "Interrupt", "SessionEnd"}},
+        {"codex", "codex-cli", {"UserPromptSubmit"}, {"Stop", "Interrupt"}},
         {"gemini", "gemini-cli", {"BeforeAgent"}, {"AfterAgent", "SessionEnd"}},
-        {"qwen", "qwen-code", {"UserPromptSubmit"}, {"Stop", "StopFailure", "SessionEnd"}},
+        {"qwen", "qwen-code", {"UserPromptSubmit"}, {"Stop", "StopFailure"}},
         {"opencode", "opencode", {"busy"}, {"idle"}},
         {"copilot",
          "copilot-cli",
