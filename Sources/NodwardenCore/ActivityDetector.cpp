@@ -145,6 +145,7 @@ std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
     case AgentVerdictSource::lock:
         return verdict.appName + " holds a lock against sleep";
     case AgentVerdictSource::hook:
+    case AgentVerdictSource::hookWithoutCancel:
         return verdict.appName + " says" + state;
     }
     return verdict.appName + state;

@@ -6,13 +6,15 @@ namespace nodwarden::HookAgents {
 
 const std::vector<HookAgent>& all() {
     // Only events each agent documents: an agent may refuse a configuration that names others.
-    // OpenCode's events are the ones our own plugin sends for its session's status.
+    // OpenCode's events are the ones our own plugin sends for its session's status. Claude Code
+    // and Qwen Code send nothing when a turn is cancelled, Gemini CLI not reliably, Copilot CLI
+    // does not say.
     static const std::vector<HookAgent> agents{
         {"claude", "claude-code", {"UserPromptSubmit"}, {"Stop", "StopFailure", "SessionEnd"}},
-        {"codex", "codex-cli", {"UserPromptSubmit"}, {"Stop", "Interrupt"}},
+        {"codex", "codex-cli", {"UserPromptSubmit"}, {"Stop", "Interrupt"}, true},
         {"gemini", "gemini-cli", {"BeforeAgent"}, {"AfterAgent", "SessionEnd"}},
         {"qwen", "qwen-code", {"UserPromptSubmit"}, {"Stop", "StopFailure"}},
-        {"opencode", "opencode", {"busy"}, {"idle"}},
+        {"opencode", "opencode", {"busy"}, {"idle"}, true},
         {"copilot",
          "copilot-cli",
          {"userPromptSubmitted"},

@@ -19,6 +19,9 @@ struct HookAgent {
     std::vector<std::string> startEvents;
     /// The events after which no turn runs: its end, an interrupt, a failure, the session's end.
     std::vector<std::string> endEvents;
+    /// Whether a cancelled turn ends with one of `endEvents`; otherwise a turn's start cannot be
+    /// taken as the agent's final word.
+    bool announcesCancel = false;
 };
 
 namespace HookAgents {

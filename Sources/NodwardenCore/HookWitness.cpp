@@ -15,7 +15,9 @@ bool HookWitness::record(const HookEvent& event) {
     if (agent == nullptr) {
         return false;
     }
-    Turn turn{agent->profileID, event.session, event.pid, event.startTime};
+    Turn turn{agent->profileID, event.session, event.pid, event.startTime,
+              agent->announcesCancel ? AgentVerdictSource::hook
+                                     : AgentVerdictSource::hookWithoutCancel};
     const std::lock_guard lock(mutex_);
     switch (HookAgents::turnOf(*agent, event.event)) {
     case HookTurn::starts:
@@ -53,7 +55,7 @@ std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& setti
     // The profile each sender still runs as; a sender gone, or a process that is not that agent
     // (a pid reused, an event sent in another program's name), has no turn.
     const auto stillRuns = [&](const Turn& turn) {
-        const auto& [profile, session, pid, startTime] = turn;
+        const auto& [profile, session, pid, startTime, source] = turn;
         auto row = rows.find({pid, startTime});
         if (row == rows.end()) {
             row = rows.find({pid, 0}); // a table without start times names processes by pid
@@ -66,11 +68,11 @@ std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& setti
         return agent != nullptr && agent->id == profile;
     };
     // The resolver is asked outside the lock, so an event never waits for a pass.
-    std::set<std::string> workingProfiles;
+    std::map<std::string, AgentVerdictSource> workingProfiles;
     std::vector<Turn> gone;
     for (const Turn& turn : turns) {
         if (stillRuns(turn)) {
-            workingProfiles.insert(std::get<0>(turn));
+            workingProfiles.emplace(std::get<0>(turn), std::get<4>(turn));
         } else {
             gone.push_back(turn);
         }
@@ -88,9 +90,9 @@ std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& setti
     }
     const AgentResolver resolver = AgentResolver::make(settings);
     for (const AgentProfile& profile : resolver.profiles) {
-        if (workingProfiles.contains(profile.id)) {
-            verdicts.push_back(
-                {profile.displayName, AgentWorkState::working, AgentVerdictSource::hook});
+        if (const auto working = workingProfiles.find(profile.id);
+            working != workingProfiles.end()) {
+            verdicts.push_back({profile.displayName, AgentWorkState::working, working->second});
         }
     }
     return verdicts;

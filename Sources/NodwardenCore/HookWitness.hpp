@@ -26,7 +26,9 @@ struct HookEvent {
 
 /// The agents' own word on their turns, pushed by their hooks: a turn's start makes its agent
 /// working until the turn's end, an interrupt, a failure or the session's end arrives, or until
-/// the agent's process that sent it is gone from the process table. Events arrive on any thread
+/// the agent's process that sent it is gone from the process table. Where the agent's hooks hear
+/// nothing of a cancelled turn, the verdict is only as good as a screen (`hookWithoutCancel`), so a
+/// readable screen or the agent's own record decides over it. Events arrive on any thread
 /// (the control socket's); verdicts are asked on the detection queue.
 class HookWitness final : public AgentVerdictDetecting {
 public:
@@ -42,8 +44,10 @@ public:
                                              Date now) override;
 
 private:
-    /// A turn under way: the agent's profile, its session, and the process that announced it.
-    using Turn = std::tuple<std::string, std::string, std::int32_t, std::uint64_t>;
+    /// A turn under way: the agent's profile, its session, the process that announced it, and
+    /// what its verdict rests on.
+    using Turn =
+        std::tuple<std::string, std::string, std::int32_t, std::uint64_t, AgentVerdictSource>;
 
     std::mutex mutex_;
     std::set<Turn> turns_;

@@ -38,14 +38,16 @@ std::vector<AgentVerdict> ask(HookWitness& witness,
     return witness.detectVerdicts(settings, processes, 0);
 }
 
-const AgentVerdict claudeWorking{"Claude Code", AgentWorkState::working, AgentVerdictSource::hook};
+// Claude Code's hooks hear nothing of a cancelled turn: its turn is only as good as a screen.
+const AgentVerdict claudeWorking{"Claude Code", AgentWorkState::working,
+                                 AgentVerdictSource::hookWithoutCancel};
 
 TEST(HookWitness, TurnStartIsAStatedWorkingVerdictUntilItsEnd) {
     HookWitness witness;
     EXPECT_TRUE(ask(witness).empty());
     ASSERT_TRUE(witness.record(claude("UserPromptSubmit")));
     EXPECT_EQ(ask(witness), std::vector{claudeWorking});
-    EXPECT_EQ(claudeWorking.quality(), EvidenceQuality::stated);
+    EXPECT_EQ(claudeWorking.quality(), EvidenceQuality::observed);
     EXPECT_EQ(ActivityDetector::verdictReason(claudeWorking), "Claude Code says it is working");
     // Events that neither start nor end a turn change nothing.
     witness.record(claude("Notification"));
@@ -87,8 +89,12 @@ TEST(HookWitness, ATurnEndsWithTheProcessThatAnnouncedIt) {
 TEST(HookWitness, CodexDaemonSpeaksAndInterruptEnds) {
     HookWitness witness;
     witness.record({"codex", "UserPromptSubmit", "t", 300, 4500});
-    EXPECT_EQ(ask(witness), (std::vector<AgentVerdict>{
-                                {"Codex CLI", AgentWorkState::working, AgentVerdictSource::hook}}));
+    const std::vector<AgentVerdict> codexWorking{
+        {"Codex CLI", AgentWorkState::working, AgentVerdictSource::hook}};
+    EXPECT_EQ(ask(witness), codexWorking);
+    // Codex's Interrupt ends a cancelled turn: its turn is its own statement.
+    EXPECT_EQ(codexWorking[0].quality(), EvidenceQuality::stated);
+    EXPECT_EQ(ActivityDetector::verdictReason(codexWorking[0]), "Codex CLI says it is working");
     witness.record({"codex", "Interrupt", "t", 300, 4500});
     EXPECT_TRUE(ask(witness).empty());
 }

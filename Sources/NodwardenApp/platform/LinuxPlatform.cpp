@@ -107,14 +107,15 @@ struct LinuxDetectionServices {
           activity(processes, screenText, sessions, verdictDetectors()) {}
 
     /// The witnesses that speak for one agent; their verdicts rank by quality, and between two of
-    /// one quality the agents' own records come before the locks they took, then the turns their
-    /// hooks announced (a record may say a turn was cancelled that sent no hook event), and all
-    /// before their screens.
+    /// one quality the agents' own records come before the locks they took, then their screens,
+    /// then the turns their hooks announced: a record or a screen may show a cancelled turn that
+    /// sent no hook event.
     std::vector<AgentVerdictDetecting*> verdictDetectors() {
-        std::vector<AgentVerdictDetecting*> detectors{&statusRecords, &agentLocks, hooks.get()};
+        std::vector<AgentVerdictDetecting*> detectors{&statusRecords, &agentLocks};
         if (tmuxScreens) {
             detectors.push_back(&*tmuxScreens);
         }
+        detectors.push_back(hooks.get());
         return detectors;
     }
 
