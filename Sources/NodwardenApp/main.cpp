@@ -100,15 +100,9 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
                           QStringLiteral("\nRun “stayloom --help” for the "
                                          "commands.\n"));
         return ControlClient::usageStatus;
-    case Action::hooks: {
-        const LinuxPlatformOptions options =
-            LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
-        const char* searchPath = std::getenv("PATH");
-        return HookSetup::run(request.hooksVerb, request.agents,
-                              {options.paths.home, options.configHome,
-                               searchPath != nullptr ? searchPath : "", currentExecutablePath()},
+    case Action::hooks:
+        return HookSetup::run(request.hooksVerb, request.agents, HookSetup::placeForCurrentUser(),
                               stdout, stderr);
-    }
     default: {
         const LinuxPlatformOptions options =
             LinuxPlatformOptions::forCurrentUser(currentExecutablePath());

@@ -1,6 +1,8 @@
 #include <NodwardenApp/platform/HookSetup.hpp>
 
 #include <NodwardenApp/platform/FileReplacement.hpp>
+#include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>
 #include <NodwardenCore/HookAgents.hpp>
@@ -11,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -224,159 +227,182 @@ void print(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
-class Runner {
-public:
-    Runner(const HookSetupPlace& place, std::FILE* output, std::FILE* errors)
-        : place_(place), output_(output), errors_(errors) {}
+Result leftAlone(const Target& target, const std::string& reason) {
+    return {true, target.name + ": left " + target.file.string() + " alone: " + reason};
+}
 
-    void install(const Target& target) {
-        const Current current = readCurrent(target.file);
-        if (current.refusal) {
-            return leftAlone(target, *current.refusal);
-        }
-        std::string text;
-        if (target.kind == Kind::plugin) {
-            if (current.exists && !isOurPlugin(current)) {
-                return leftAlone(target, "a file of that name is not Stayloom's");
-            }
-            text = pluginText(place_.program);
-            if (current.text == text) {
-                return say(target.name + ": already connected (" + target.file.string() + ")\n");
-            }
-        } else {
-            const auto edit = HookConfiguration::install(current.text, shapeOf(target.kind),
-                                                         place_.program.string(),
-                                                         target.agent->word, events(*target.agent));
-            if (edit.outcome == Outcome::refused) {
-                return leftAlone(target, edit.reason);
-            }
-            if (edit.outcome == Outcome::unchanged) {
-                return say(target.name + ": already connected (" + target.file.string() + ")\n");
-            }
-            text = edit.text;
-        }
-        if (!replace(target.file, text, current.mode)) {
-            return leftAlone(target, "it could not be written");
-        }
-        say(target.name + ": connected (" + target.file.string() + ")\n");
-        if (target.agent->word == "codex") {
-            say("  Codex runs a new hook only after you trust it: in Codex, open /hooks and trust "
-                "Stayloom's entries.\n");
-        }
+Result connected(const Target& target, bool already) {
+    Result result{false, target.name + (already ? ": already connected (" : ": connected (") +
+                             target.file.string() + ")"};
+    if (!already && target.agent->word == "codex") {
+        result.text += "\n  Codex runs a new hook only after you trust it: in Codex, open /hooks "
+                       "and trust Stayloom's entries.";
     }
+    return result;
+}
 
-    void remove(const Target& target) {
-        const Current current = readCurrent(target.file);
-        if (!current.exists) {
-            return;
+Result install(const Target& target, const HookSetupPlace& place) {
+    const Current current = readCurrent(target.file);
+    if (current.refusal) {
+        return leftAlone(target, *current.refusal);
+    }
+    std::string text;
+    if (target.kind == Kind::plugin) {
+        if (current.exists && !isOurPlugin(current)) {
+            return leftAlone(target, "a file of that name is not Stayloom's");
         }
-        if (current.refusal) {
-            return leftAlone(target, *current.refusal);
+        text = pluginText(place.program);
+        if (current.text == text) {
+            return connected(target, true);
         }
-        if (target.kind == Kind::plugin) {
-            if (!isOurPlugin(current)) {
-                return;
-            }
-            std::error_code error;
-            if (!fs::remove(target.file, error)) {
-                return leftAlone(target, "it could not be removed");
-            }
-            return say(target.name + ": disconnected (" + target.file.string() + " removed)\n");
-        }
+    } else {
         const auto edit =
-            HookConfiguration::remove(current.text, shapeOf(target.kind), target.agent->word);
+            HookConfiguration::install(current.text, shapeOf(target.kind), place.program.string(),
+                                       target.agent->word, events(*target.agent));
         if (edit.outcome == Outcome::refused) {
             return leftAlone(target, edit.reason);
         }
         if (edit.outcome == Outcome::unchanged) {
-            return;
+            return connected(target, true);
         }
-        std::error_code error;
-        const bool oursAlone = target.kind == Kind::flat && isBareFlatFile(edit.text);
-        if (oursAlone ? !fs::remove(target.file, error)
-                      : !replace(target.file, edit.text, current.mode)) {
-            return leftAlone(target, "it could not be written");
-        }
-        say(target.name + ": disconnected (" + target.file.string() +
-            (oursAlone ? " removed" : "") + ")\n");
+        text = edit.text;
     }
-
-    void status(const Target& target) {
-        const bool isFound = found(target, place_);
-        const Current current = readCurrent(target.file);
-        bool connected = false;
-        if (!current.refusal) {
-            connected =
-                target.kind == Kind::plugin
-                    ? isOurPlugin(current)
-                    : HookConfiguration::installed(current.text, shapeOf(target.kind),
-                                                   target.agent->word, events(*target.agent));
-        }
-        std::string line = target.name + ": ";
-        if (connected) {
-            line += "connected (" + target.file.string() + ")";
-            if (target.agent->word == "codex") {
-                line += "; Codex runs it only once you trust it in its /hooks screen";
-            }
-        } else {
-            line += isFound ? "found, not connected" : "not found";
-        }
-        say(line + '\n');
+    if (!replace(target.file, text, current.mode)) {
+        return leftAlone(target, "it could not be written");
     }
+    return connected(target, false);
+}
 
-    int status() const { return failed_ ? 1 : 0; }
-
-private:
-    void say(const std::string& text) { print(output_, text); }
-    void leftAlone(const Target& target, const std::string& reason) {
-        print(errors_, target.name + ": left " + target.file.string() + " alone: " + reason + '\n');
-        failed_ = true;
+Result uninstall(const Target& target) {
+    const Current current = readCurrent(target.file);
+    if (!current.exists) {
+        return {};
     }
+    if (current.refusal) {
+        return leftAlone(target, *current.refusal);
+    }
+    std::error_code error;
+    if (target.kind == Kind::plugin) {
+        if (!isOurPlugin(current)) {
+            return {};
+        }
+        if (!fs::remove(target.file, error)) {
+            return leftAlone(target, "it could not be removed");
+        }
+        return {false, target.name + ": disconnected (" + target.file.string() + " removed)"};
+    }
+    const auto edit =
+        HookConfiguration::remove(current.text, shapeOf(target.kind), target.agent->word);
+    if (edit.outcome == Outcome::refused) {
+        return leftAlone(target, edit.reason);
+    }
+    if (edit.outcome == Outcome::unchanged) {
+        return {};
+    }
+    const bool oursAlone = target.kind == Kind::flat && isBareFlatFile(edit.text);
+    if (oursAlone ? !fs::remove(target.file, error)
+                  : !replace(target.file, edit.text, current.mode)) {
+        return leftAlone(target, "it could not be written");
+    }
+    return {false, target.name + ": disconnected (" + target.file.string() +
+                       (oursAlone ? " removed" : "") + ")"};
+}
 
-    const HookSetupPlace& place_;
-    std::FILE* output_;
-    std::FILE* errors_;
-    bool failed_ = false;
-};
+AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
+    const Current current = readCurrent(target.file);
+    bool isConnected = false;
+    if (!current.refusal) {
+        isConnected = target.kind == Kind::plugin
+                          ? isOurPlugin(current)
+                          : HookConfiguration::installed(current.text, shapeOf(target.kind),
+                                                         target.agent->word, events(*target.agent));
+    }
+    return {target.agent->word,   target.name, target.file,
+            found(target, place), isConnected, target.agent->word == "codex"};
+}
+
+std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& agent) {
+    for (Target& target : targets(place)) {
+        if (target.agent->word == agent) {
+            return std::move(target);
+        }
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
+HookSetupPlace placeForCurrentUser() {
+    const LinuxPlatformOptions options =
+        LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
+    const char* searchPath = std::getenv("PATH");
+    return {options.paths.home, options.configHome, searchPath != nullptr ? searchPath : "",
+            currentExecutablePath()};
+}
+
+std::vector<AgentHooks> list(const HookSetupPlace& place) {
+    std::vector<AgentHooks> agents;
+    for (const Target& target : targets(place)) {
+        agents.push_back(stateOf(target, place));
+    }
+    return agents;
+}
+
+Result connect(const HookSetupPlace& place, const std::string& agent) {
+    const auto target = targetFor(place, agent);
+    return target ? install(*target, place) : Result{true, "no agent " + agent};
+}
+
+Result disconnect(const HookSetupPlace& place, const std::string& agent) {
+    const auto target = targetFor(place, agent);
+    return target ? uninstall(*target) : Result{true, "no agent " + agent};
+}
+
 int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace& place,
         std::FILE* output, std::FILE* errors) {
-    Runner runner(place, output, errors);
+    bool failed = false;
     bool any = false;
-    for (const Target& target : targets(place)) {
-        const bool named =
-            std::find(agents.begin(), agents.end(), target.agent->word) != agents.end();
+    const auto report = [&](const Result& result) {
+        if (!result.text.empty()) {
+            print(result.failed ? errors : output, result.text + '\n');
+        }
+        failed = failed || result.failed;
+    };
+    for (const AgentHooks& agent : list(place)) {
+        const bool named = std::find(agents.begin(), agents.end(), agent.word) != agents.end();
         if (!agents.empty() && !named) {
             continue;
         }
         switch (verb) {
         case Verb::install:
-            if (named || found(target, place)) {
-                runner.install(target);
+            if (named || agent.found) {
+                report(connect(place, agent.word));
                 any = true;
             }
             break;
         case Verb::remove:
-            runner.remove(target);
-            any = true;
+            report(disconnect(place, agent.word));
             break;
-        case Verb::status:
-            runner.status(target);
-            any = true;
+        case Verb::status: {
+            std::string line = agent.name + ": ";
+            if (agent.connected) {
+                line += "connected (" + agent.file.string() + ")";
+                if (agent.needsTrust) {
+                    line += "; Codex runs it only once you trust it in its /hooks screen";
+                }
+            } else {
+                line += agent.found ? "found, not connected" : "not found";
+            }
+            print(output, line + '\n');
             break;
+        }
         }
     }
     if (verb == Verb::install) {
-        if (!any) {
-            print(output, "No agent found: name one, e.g. stayloom hooks install claude\n");
-        } else {
-            print(output, "A hook hands Stayloom the event's name and the session's id, never a "
-                          "prompt.\n");
-        }
+        print(output, any ? std::string(privacyNote) + '\n'
+                          : "No agent found: name one, e.g. stayloom hooks install claude\n");
     }
-    return runner.status();
+    return failed ? 1 : 0;
 }
 
 } // namespace nodwarden::app::HookSetup
