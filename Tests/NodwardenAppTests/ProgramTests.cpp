@@ -7,6 +7,7 @@
 #include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/HookCommand.hpp>
 #include <NodwardenApp/platform/TerminalModePrompt.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 
@@ -620,6 +621,26 @@ TEST_F(ProgramTests, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
             << (WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status));
     }
+}
+
+TEST(ProgramHelpersTests, AHookPassesOnTheSessionAndNothingElseOfTheEvent) {
+    using app::HookCommand::sessionOf;
+    EXPECT_EQ(sessionOf(R"json({"session_id":"s1","cwd":"/home/u/p","hook_event_name":
+        "UserPromptSubmit","prompt":"secret","transcript_path":"/x"})json"),
+              "s1");
+    EXPECT_EQ(sessionOf(R"json({"timestamp":1,"sessionId":"c-2","prompt":"secret"})json"), "c-2");
+    EXPECT_EQ(sessionOf(R"json({"prompt":"secret"})json"), "");
+    EXPECT_EQ(sessionOf(R"json({"session_id":"s1","prompt":"cut sh)json"), "");
+    EXPECT_EQ(sessionOf("{\"session_id\":\"" + std::string(300, 'x') + "\"}"), "");
+
+    const auto request =
+        QJsonDocument::fromJson(QByteArray::fromStdString(
+                                    app::HookCommand::requestLine({"claude", "Stop", "s1", 42, 7})))
+            .object();
+    EXPECT_EQ(request.keys(), (QStringList{QStringLiteral("agent"), QStringLiteral("command"),
+                                           QStringLiteral("event"), QStringLiteral("pid"),
+                                           QStringLiteral("session"), QStringLiteral("start")}));
+    EXPECT_EQ(request.value(QStringLiteral("pid")).toInt(), 42);
 }
 
 TEST(ProgramHelpersTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {

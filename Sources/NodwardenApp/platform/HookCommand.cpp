@@ -64,7 +64,8 @@ std::string sessionOf(std::string_view eventJSON) {
     }
     for (const char* key : {"session_id", "sessionId"}) {
         if (const auto found = event->find(key); found != event->end() && found->is_string()) {
-            return found->get<std::string>();
+            const auto& session = found->get_ref<const std::string&>();
+            return session.size() <= maxSessionBytes ? session : std::string();
         }
     }
     return {};

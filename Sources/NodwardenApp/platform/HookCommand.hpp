@@ -30,8 +30,11 @@ inline constexpr std::chrono::milliseconds sendDeadline{20};
 /// How far up the parent chain the agent is looked for.
 inline constexpr int maxAncestors = 32;
 
+/// The longest session id passed on; a longer one would not fit the control socket's request.
+inline constexpr std::size_t maxSessionBytes = 256;
+
 /// The session of the event's JSON (`session_id`, or Copilot's `sessionId`); empty when it names
-/// none. Nothing else of it is kept.
+/// none or one longer than `maxSessionBytes`. Nothing else of it is kept.
 std::string sessionOf(std::string_view eventJSON);
 
 /// A process as /proc names it: its pid and its start in clock ticks since boot.
