@@ -500,7 +500,9 @@ TEST_F(ProgramTests, AnAgentsHookIsSilentAloneAndMakesItsAgentWorkingForTheRunni
     }
 
     installed.machine.storeSettings(AppMode::watchAgentUI, GuardSettings::defaults());
-    ProgramRun run(installed.program(), home, devNull());
+    // Only the hook speaks for this agent: no tmux server of this machine's is read.
+    ProgramRun run(installed.program(), home, devNull(),
+                   {"TMUX_TMPDIR=" + (home / "no-tmux").string()});
     // Agents running elsewhere on this machine may keep it awake; only Claude Code's row counts.
     ASSERT_TRUE(run.waitForOutput(" · ")) << run.output() << run.errors();
     const auto claudeRow = [&] {
@@ -528,7 +530,7 @@ TEST_F(ProgramTests, AnAgentsHookIsSilentAloneAndMakesItsAgentWorkingForTheRunni
     EXPECT_TRUE(row.value(QStringLiteral("working")).toBool()) << run.output();
     // The reason names the hook (rows leave out the word "is").
     EXPECT_TRUE(row.value(QStringLiteral("reason")).toString().startsWith(u"Claude Code says it"))
-        << run.output();
+        << row.value(QStringLiteral("reason")).toString().toStdString();
     EXPECT_EQ(run.output().find("secret"), std::string::npos);
 
     EXPECT_EQ(runCommand(installed.program(), home, {"quit"}).exitStatus, 0);
