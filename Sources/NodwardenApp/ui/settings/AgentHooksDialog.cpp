@@ -30,6 +30,8 @@ AgentHooksDialog::AgentHooksDialog(HookSetupPlace place, QWidget* parent)
     : QDialog(parent), place_(std::move(place)) {
     setObjectName(QStringLiteral("agentHooksDialog"));
     setWindowTitle(QStringLiteral("Connect Agents"));
+    // Wide enough for a state and its note on one line.
+    setMinimumWidth(460);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(SettingsUi::note(
         QStringLiteral("Connecting an agent adds Stayloom's hooks to that agent's own settings, "
