@@ -7,6 +7,8 @@
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/HookCommand.hpp>
+#include <NodwardenApp/platform/HookSetup.hpp>
 #include <NodwardenApp/platform/InstanceControl.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
@@ -24,6 +26,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -97,6 +100,9 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
                           QStringLiteral("\nRun “stayloom --help” for the "
                                          "commands.\n"));
         return ControlClient::usageStatus;
+    case Action::hooks:
+        return HookSetup::run(request.hooksVerb, request.agents, HookSetup::placeForCurrentUser(),
+                              stdout, stderr);
     default: {
         const LinuxPlatformOptions options =
             LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
@@ -165,7 +171,7 @@ int runProgram(int argc, char** argv) {
             model.windowWillClose(AppWindow::onboarding);
         }
     };
-    InstanceControl control(model, chooseMode);
+    InstanceControl control(model, chooseMode, options.hooks);
     instance.setRequestHandler(
         [&control](const QJsonObject& request) { return control.handle(request); });
 
@@ -196,6 +202,11 @@ int main(int argc, char** argv) {
     // A closed output (the status lines piped into a program that ended) must not kill the
     // program before it restores sleep; writes then simply fail.
     std::signal(SIGPIPE, SIG_IGN);
+
+    // An agent's hook waits for this: it is handed over before any of the program's start.
+    if (argc >= 2 && std::strcmp(argv[1], "hook") == 0) {
+        return HookCommand::run(argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "");
+    }
 
     QStringList arguments{QString::fromUtf8(CommandLine::programName)};
     for (int index = 1; index < argc; ++index) {

@@ -144,6 +144,9 @@ std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
         return verdict.appName + " has just started and has had no turn yet";
     case AgentVerdictSource::lock:
         return verdict.appName + " holds a lock against sleep";
+    case AgentVerdictSource::hook:
+    case AgentVerdictSource::hookWithoutCancel:
+        return verdict.appName + " says" + state;
     }
     return verdict.appName + state;
 }

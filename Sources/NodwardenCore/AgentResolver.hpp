@@ -43,6 +43,13 @@ struct AgentResolver {
     const AgentProfile* findProfileForCommandPath(std::string_view path,
                                                   std::string_view arguments) const;
 
+    /// `findProfileForCommandPath` counting an agent's background helpers as the agent: a daemon
+    /// that runs the agent's turns (Codex's app-server) speaks for it.
+    const AgentProfile* findProgramForCommandPath(std::string_view path,
+                                                  std::string_view arguments) const {
+        return matchCommandPath(path, arguments);
+    }
+
     /// Whether a process of `profile` with this argument line is one of its background helpers
     /// (a daemon that outlives the agent), which belongs to no session.
     static bool isBackgroundHelper(const AgentProfile& profile, std::string_view arguments);

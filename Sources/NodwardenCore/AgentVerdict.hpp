@@ -31,11 +31,17 @@ enum class AgentVerdictSource {
     startUp,
     /// A sleep lock the agent took itself, for a turn or a keep-alive the user asked for.
     lock,
+    /// A turn the agent announced to its command hook and has not yet ended.
+    hook,
+    /// The same from an agent whose hooks hear nothing when a turn is cancelled: as good as a
+    /// screen, so a readable screen that shows the agent idle, or its own record, decides.
+    hookWithoutCancel,
 };
 
 /// How far a verdict can be trusted, weakest first. A verdict of a higher quality decides over
-/// any of a lower one; among equals the witness asked first decides. A hook's turn events and a
-/// sleep lock the agent holds are the agent's own statement as a status record is.
+/// any of a lower one; among equals the witness asked first decides. A hook's turn events (where
+/// a cancel ends a turn too) and a sleep lock the agent holds are the agent's own statement as a
+/// status record is.
 enum class EvidenceQuality { inferred, observed, stated };
 
 constexpr EvidenceQuality qualityOf(AgentVerdictSource source) {
@@ -43,8 +49,10 @@ constexpr EvidenceQuality qualityOf(AgentVerdictSource source) {
     case AgentVerdictSource::statusRecord:
     case AgentVerdictSource::oneShotRun:
     case AgentVerdictSource::lock:
+    case AgentVerdictSource::hook:
         return EvidenceQuality::stated;
     case AgentVerdictSource::screen:
+    case AgentVerdictSource::hookWithoutCancel:
         return EvidenceQuality::observed;
     case AgentVerdictSource::conversation:
     case AgentVerdictSource::startUp:

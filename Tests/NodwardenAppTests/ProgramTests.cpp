@@ -7,6 +7,7 @@
 #include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/HookCommand.hpp>
 #include <NodwardenApp/platform/TerminalModePrompt.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <ostream>
 #include <regex>
@@ -452,6 +454,160 @@ TEST_F(ProgramTests, BackgroundJobSaysWhyItCannotAskAndCommandsFinishTheSetUp) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 }
 
+/// An agent named `claude` that runs one hook as its hooks are run (the event's JSON on the
+/// hook's input), keeps what the hook printed and its exit status in `folder`, and then waits
+/// as itself, with no child and no CPU.
+std::string agentRunningHook(const std::filesystem::path& program,
+                             const std::filesystem::path& home, const std::string& event,
+                             const std::filesystem::path& folder) {
+    std::string environment;
+    for (const std::string& entry : bareEnvironment(home)) {
+        environment += "'" + entry + "' ";
+    }
+    return "echo '{\"session_id\":\"s1\",\"hook_event_name\":\"" + event +
+           "\",\"prompt\":\"secret\"}' | env -i " + environment + "'" + program.string() +
+           "' hook claude " + event + " > '" + (folder / "out").string() + "' 2> '" +
+           (folder / "err").string() + "'; echo $? > '" + (folder / "status").string() +
+           "'; mkfifo '" + (folder / "wait").string() + "'; exec 3<> '" +
+           (folder / "wait").string() + "'; read line <&3";
+}
+
+/// Waits until the hook run by `agentRunningHook` has ended.
+bool hookEnded(const std::filesystem::path& folder) {
+    for (int wait = 0; wait < 200; ++wait) {
+        if (readFile(folder / "status").find('\n') != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
+}
+
+TEST_F(ProgramTests, AnAgentsHookIsSilentAloneAndMakesItsAgentWorkingForTheRunningCopy) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    TemporaryDirectory hookOutput;
+
+    // No copy runs: the hook says nothing and succeeds.
+    {
+        BusyAgent agent(
+            installed.machine.agentProgram(),
+            agentRunningHook(installed.program(), home, "UserPromptSubmit", hookOutput.path()));
+        ASSERT_TRUE(hookEnded(hookOutput.path()));
+        EXPECT_EQ(readFile(hookOutput.path() / "status"), "0\n");
+        EXPECT_EQ(readFile(hookOutput.path() / "out"), "");
+        EXPECT_EQ(readFile(hookOutput.path() / "err"), "");
+    }
+
+    installed.machine.storeSettings(AppMode::watchAgentUI, GuardSettings::defaults());
+    // Only the hook speaks for this agent: no tmux server of this machine's is read.
+    ProgramRun run(installed.program(), home, devNull(),
+                   {"TMUX_TMPDIR=" + (home / "no-tmux").string()});
+    // Agents running elsewhere on this machine may keep it awake; only Claude Code's row counts.
+    ASSERT_TRUE(run.waitForOutput(" · ")) << run.output() << run.errors();
+    const auto claudeRow = [&] {
+        const CommandOutcome json = runCommand(installed.program(), home, {"status", "--json"});
+        return agentRow(statusReport(json), QStringLiteral("Claude Code"));
+    };
+
+    // An idle agent, then the same agent after its hook announced a turn.
+    std::filesystem::remove(hookOutput.path() / "status");
+    std::filesystem::remove(hookOutput.path() / "wait");
+    BusyAgent agent(
+        installed.machine.agentProgram(),
+        agentRunningHook(installed.program(), home, "UserPromptSubmit", hookOutput.path()));
+    ASSERT_TRUE(hookEnded(hookOutput.path()));
+    EXPECT_EQ(readFile(hookOutput.path() / "status"), "0\n");
+    EXPECT_EQ(readFile(hookOutput.path() / "out") + readFile(hookOutput.path() / "err"), "");
+    QJsonObject row;
+    for (int tick = 0; tick < 40; ++tick) {
+        row = claudeRow();
+        if (row.value(QStringLiteral("working")).toBool()) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(row.value(QStringLiteral("working")).toBool()) << run.output();
+    // The reason names the hook (rows leave out the word "is").
+    EXPECT_TRUE(row.value(QStringLiteral("reason")).toString().startsWith(u"Claude Code says it"))
+        << row.value(QStringLiteral("reason")).toString().toStdString();
+    EXPECT_EQ(run.output().find("secret"), std::string::npos);
+
+    EXPECT_EQ(runCommand(installed.program(), home, {"quit"}).exitStatus, 0);
+    EXPECT_TRUE(run.waitForExit(5).has_value());
+}
+
+TEST_F(ProgramTests, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    const auto writeFile = [](const std::filesystem::path& path, const std::string& text) {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    };
+    const std::string claudeSettings =
+        R"json({"model": "opus", "hooks": {"Stop": [{"hooks": [{"type": "command",
+        "command": "notify-send done"}]}]}, "unknownKey": [1, 2]})json";
+    const std::string codexWithComments = "{\n  // mine\n  \"hooks\": {}\n}\n";
+    writeFile(home / ".claude" / "settings.json", claudeSettings);
+    writeFile(home / ".codex" / "hooks.json", codexWithComments);
+    // A settings file that is a link to the user's dotfiles is not replaced by a file.
+    writeFile(home / "dotfiles" / "qwen.json", "{}");
+    std::filesystem::create_directories(home / ".qwen");
+    std::filesystem::create_symlink(home / "dotfiles" / "qwen.json",
+                                    home / ".qwen" / "settings.json");
+
+    const CommandOutcome first = runCommand(installed.program(), home, {"hooks", "install"});
+    EXPECT_EQ(first.exitStatus, 1) << first.output << first.errors;
+    EXPECT_NE(first.output.find("Claude Code: connected"), std::string::npos) << first.output;
+    EXPECT_NE(first.errors.find("Codex CLI: left " + (home / ".codex" / "hooks.json").string() +
+                                " alone: it has comments"),
+              std::string::npos)
+        << first.errors;
+    EXPECT_NE(first.errors.find("Qwen Code: left"), std::string::npos) << first.errors;
+    EXPECT_EQ(readFile(home / ".codex" / "hooks.json"), codexWithComments);
+    EXPECT_TRUE(std::filesystem::is_symlink(home / ".qwen" / "settings.json"));
+    EXPECT_EQ(readFile(home / "dotfiles" / "qwen.json"), "{}");
+    const auto settings = QJsonDocument::fromJson(
+        QByteArray::fromStdString(readFile(home / ".claude" / "settings.json")));
+    EXPECT_EQ(settings[QStringLiteral("unknownKey")].toArray().size(), 2);
+    const QJsonArray stop = settings[QStringLiteral("hooks")][QStringLiteral("Stop")].toArray();
+    ASSERT_EQ(stop.size(), 2);
+    EXPECT_EQ(stop[0][QStringLiteral("hooks")][0][QStringLiteral("command")].toString(),
+              QStringLiteral("notify-send done"));
+    EXPECT_EQ(stop[1][QStringLiteral("hooks")][0][QStringLiteral("command")].toString(),
+              QString::fromStdString(installed.program().string() + " hook claude Stop"));
+
+    const std::string connected = readFile(home / ".claude" / "settings.json");
+    const CommandOutcome again =
+        runCommand(installed.program(), home, {"hooks", "install", "claude"});
+    EXPECT_EQ(again.exitStatus, 0) << again.errors;
+    EXPECT_NE(again.output.find("Claude Code: already connected"), std::string::npos);
+    EXPECT_EQ(readFile(home / ".claude" / "settings.json"), connected);
+
+    // Codex's own file, once it can be edited: connected, with what the user still has to do.
+    writeFile(home / ".codex" / "hooks.json", "");
+    const CommandOutcome codex =
+        runCommand(installed.program(), home, {"hooks", "install", "codex"});
+    EXPECT_NE(codex.output.find("open /hooks and trust"), std::string::npos) << codex.output;
+    const CommandOutcome status = runCommand(installed.program(), home, {"hooks", "status"});
+    EXPECT_EQ(status.exitStatus, 0);
+    EXPECT_NE(status.output.find("Claude Code: connected"), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("; Codex runs it only once you trust it in its /hooks screen"),
+              std::string::npos)
+        << status.output;
+    EXPECT_NE(status.output.find("Gemini CLI: not found"), std::string::npos) << status.output;
+
+    const CommandOutcome removed =
+        runCommand(installed.program(), home, {"hooks", "remove", "claude"});
+    EXPECT_EQ(removed.exitStatus, 0) << removed.errors;
+    EXPECT_EQ(QJsonDocument::fromJson(
+                  QByteArray::fromStdString(readFile(home / ".claude" / "settings.json"))),
+              QJsonDocument::fromJson(QByteArray::fromStdString(claudeSettings)));
+    EXPECT_NE(runCommand(installed.program(), home, {"hooks", "status"})
+                  .output.find("Claude Code: found, not connected"),
+              std::string::npos);
+}
+
 TEST_F(ProgramTests, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
     for (const std::string display : {":987", "localhost:87.0"}) {
         SCOPED_TRACE(display);
@@ -467,6 +623,26 @@ TEST_F(ProgramTests, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
             << (WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status));
     }
+}
+
+TEST(ProgramHelpersTests, AHookPassesOnTheSessionAndNothingElseOfTheEvent) {
+    using app::HookCommand::sessionOf;
+    EXPECT_EQ(sessionOf(R"json({"session_id":"s1","cwd":"/home/u/p","hook_event_name":
+        "UserPromptSubmit","prompt":"secret","transcript_path":"/x"})json"),
+              "s1");
+    EXPECT_EQ(sessionOf(R"json({"timestamp":1,"sessionId":"c-2","prompt":"secret"})json"), "c-2");
+    EXPECT_EQ(sessionOf(R"json({"prompt":"secret"})json"), "");
+    EXPECT_EQ(sessionOf(R"json({"session_id":"s1","prompt":"cut sh)json"), "");
+    EXPECT_EQ(sessionOf("{\"session_id\":\"" + std::string(300, 'x') + "\"}"), "");
+
+    const auto request =
+        QJsonDocument::fromJson(QByteArray::fromStdString(
+                                    app::HookCommand::requestLine({"claude", "Stop", "s1", 42, 7})))
+            .object();
+    EXPECT_EQ(request.keys(), (QStringList{QStringLiteral("agent"), QStringLiteral("command"),
+                                           QStringLiteral("event"), QStringLiteral("pid"),
+                                           QStringLiteral("session"), QStringLiteral("start")}));
+    EXPECT_EQ(request.value(QStringLiteral("pid")).toInt(), 42);
 }
 
 TEST(ProgramHelpersTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {

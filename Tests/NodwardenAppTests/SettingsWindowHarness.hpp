@@ -40,6 +40,8 @@ public:
         };
         hooks.openLoginItems = [this] { ++loginItemsOpened; };
         hooks.logPath = harness.home.path() / "logs" / "Nodwarden.log";
+        hooks.agentHooks = {harness.home.path(), harness.home.path() / ".config", "",
+                            "/usr/bin/stayloom"};
         window = std::make_unique<nodwarden::app::SettingsWindow>(*model, std::move(hooks));
         window->statsTab().setClock(harness.clock.function());
     }

@@ -208,6 +208,37 @@ TEST(SettingsWindow, DetectionTabShowsThePermissionAndAsksForIt) {
         << "each switch writes only its own setting";
 }
 
+TEST(SettingsWindow, ConnectAgentsListsTheAgentsFoundAndChangesOnlyWhatTheUserAsks) {
+    SettingsWindowHarness fixture;
+    const auto home = fixture.harness.home.path();
+    std::filesystem::create_directories(home / ".claude");
+    fixture.show();
+    fixture.window->selectTab(SettingsTab::detection);
+    EXPECT_NE(fixture.text(QStringLiteral("agentHooksBoxNote")).indexOf(u"never a prompt"), -1);
+    stayloom::testing::click(fixture.find<QPushButton>(QStringLiteral("connectAgentsButton")));
+
+    EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.claude")),
+              QStringLiteral("Not connected"));
+    EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.gemini")), QStringLiteral("Not found"));
+    EXPECT_FALSE(fixture.find<QPushButton>(QStringLiteral("agentHooksButton.gemini"))->isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(home / ".claude" / "settings.json"))
+        << "nothing is written before the user asks";
+
+    auto* claude = fixture.find<QPushButton>(QStringLiteral("agentHooksButton.claude"));
+    stayloom::testing::click(claude);
+    EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.claude")), QStringLiteral("Connected"));
+    EXPECT_EQ(claude->text(), QStringLiteral("Disconnect"));
+    QFile settings(QString::fromStdString((home / ".claude" / "settings.json").string()));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(settings.readAll().contains("/usr/bin/stayloom hook claude UserPromptSubmit"));
+    settings.close();
+
+    stayloom::testing::click(claude);
+    EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.claude")),
+              QStringLiteral("Not connected"));
+    EXPECT_FALSE(std::filesystem::exists(home / ".codex")) << "another agent was touched";
+}
+
 TEST(SettingsWindow, AdvancedActionsReachTheModelAndOpenTheLog) {
     SettingsWindowHarness fixture;
     fixture.show();

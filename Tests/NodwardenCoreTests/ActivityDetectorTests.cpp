@@ -333,6 +333,8 @@ TEST(ActivityDetector, TheVerdictOfTheBestQualityDecidesForItsAgent) {
     const auto chat = AgentVerdictSource::conversation;
     const auto oneShot = AgentVerdictSource::oneShotRun;
     const auto startUp = AgentVerdictSource::startUp;
+    const auto hook = AgentVerdictSource::hook;
+    const auto hookWithoutCancel = AgentVerdictSource::hookWithoutCancel;
     const std::string cx = "Codex CLI";
     struct Case {
         const char* what;
@@ -340,6 +342,8 @@ TEST(ActivityDetector, TheVerdictOfTheBestQualityDecidesForItsAgent) {
         std::vector<AgentVerdict> records, screens;
         Strength strength;
         std::string reason;
+        /// The turns hooks announced, asked after the screens as the program asks them.
+        std::vector<AgentVerdict> hooks = {};
     };
     // clang-format off
     const std::vector<Case> cases = {
@@ -377,18 +381,31 @@ TEST(ActivityDetector, TheVerdictOfTheBestQualityDecidesForItsAgent) {
         {"a verdict about another agent leaves this one's merge alone", {process(cx, Strength::strong)}, {}, {},
          {verdict("Gemini CLI", State::idle, record)}, {}, Strength::strong, cx + " CPU"},
         {"no verdict: today's merge", {process(cx)}, {}, {session(cx)},
-         {}, {}, Strength::strong, cx + " session"}};
+         {}, {}, Strength::strong, cx + " session"},
+        {"a hook's turn outranks an idle screen where a cancel ends turns", {process(cx)}, {}, {},
+         {}, {verdict(cx, State::idle, screen)}, Strength::strong, cx + " says it is working",
+         {verdict(cx, State::working, hook)}},
+        {"a hook's turn yields to an idle screen where a cancel sends no event", {process(cx)}, {}, {},
+         {}, {verdict(cx, State::idle, screen)}, Strength::presence, cx + " shows it is idle",
+         {verdict(cx, State::working, hookWithoutCancel)}},
+        {"a hook's turn outranks an answered chat", {process(cx)}, {}, {},
+         {verdict(cx, State::idle, chat)}, {}, Strength::strong, cx + " says it is working",
+         {verdict(cx, State::working, hookWithoutCancel)}},
+        {"the agent's record outranks a hook's turn", {process(cx)}, {}, {},
+         {verdict(cx, State::idle, record)}, {}, Strength::presence, cx + " reports it is idle",
+         {verdict(cx, State::working, hook)}}};
     // clang-format on
     for (const Case& c : cases) {
         ScriptedDetectors scripted;
-        ScriptedWitness records, screens;
-        ActivityDetector detector(scripted, scripted, scripted, {&records, &screens});
+        ScriptedWitness records, screens, hooks;
+        ActivityDetector detector(scripted, scripted, scripted, {&records, &screens, &hooks});
         scripted.processSignals = c.processes;
         scripted.screenSignals = c.onScreen;
         scripted.sessionSignals = c.sessions;
         scripted.table = {{7, 1, 0.4, "/usr/bin/codex", "codex", 1234, std::nullopt}};
         records.verdicts = c.records;
         screens.verdicts = c.screens;
+        hooks.verdicts = c.hooks;
         const auto merged = detector.detectPerApp(GuardSettings::defaults(), {}, 1000);
         const auto found = std::find_if(merged.begin(), merged.end(),
                                         [&](const ActivitySignal& s) { return s.appName == cx; });

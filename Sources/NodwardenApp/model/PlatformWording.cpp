@@ -83,7 +83,7 @@ PlatformWording makeMacOS() {
 PlatformWording makeLinux() {
     PlatformWording w;
     // 1.7: the privacy text now names the agents' status records and terminal panes it reads.
-    w.legalVersion = QStringLiteral("1.7");
+    w.legalVersion = QStringLiteral("1.8");
     w.legalSubtitle = QStringLiteral(
         "Keeps this computer awake while your AI coding agents work — then lets it sleep when "
         "they're done.");

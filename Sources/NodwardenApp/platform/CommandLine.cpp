@@ -1,6 +1,7 @@
 #include <NodwardenApp/platform/CommandLine.hpp>
 
 #include <NodwardenApp/platform/ModeWords.hpp>
+#include <NodwardenCore/HookAgents.hpp>
 
 namespace nodwarden::app {
 
@@ -21,6 +22,38 @@ QString modeList() {
         words << QString::fromUtf8(entry.word.data(), qsizetype(entry.word.size()));
     }
     return words.join(QStringLiteral(", "));
+}
+
+QString agentList() {
+    QStringList words;
+    for (const HookAgent& agent : HookAgents::all()) {
+        words << QString::fromStdString(agent.word);
+    }
+    return words.join(QStringLiteral(", "));
+}
+
+CommandLineRequest hooksRequest(const QStringList& words) {
+    CommandLineRequest request;
+    request.action = Action::hooks;
+    const QString verb = words.value(0);
+    if (verb == u"install") {
+        request.hooksVerb = HookSetup::Verb::install;
+    } else if (verb == u"remove") {
+        request.hooksVerb = HookSetup::Verb::remove;
+    } else if (verb == u"status" && words.size() == 1) {
+        request.hooksVerb = HookSetup::Verb::status;
+        return request;
+    } else {
+        return refused(QStringLiteral("hooks needs install [agent…], remove [agent…] or status."));
+    }
+    for (const QString& word : words.mid(1)) {
+        if (HookAgents::find(word.toStdString()) == nullptr) {
+            return refused(QStringLiteral("Unknown agent “") + word + QStringLiteral("”: one of ") +
+                           agentList() + u'.');
+        }
+        request.agents.push_back(word.toStdString());
+    }
+    return request;
 }
 
 } // namespace
@@ -92,6 +125,9 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
         request.mode = *mode;
         return request;
     }
+    if (command == u"hooks") {
+        return hooksRequest(rest);
+    }
     if (command == u"launch-at-login") {
         if (rest.size() != 1 || (rest[0] != u"on" && rest[0] != u"off")) {
             return refused(QStringLiteral("launch-at-login needs on or off."));
@@ -106,7 +142,7 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
 QString CommandLine::helpText() const {
     QString text = parser_.helpText();
     text += QStringLiteral(
-        "\nCommands (each asks the copy that runs for this user):\n"
+        "\nCommands (all but hooks ask the copy that runs for this user):\n"
         "  status [--json]            Status, reason, agents, power, lid and the last run.\n"
         "                             Exit status 0 while running, 3 when nothing runs.\n"
         "  mode <mode>                Switch the mode as the panel's picker does; <mode> is\n"
@@ -119,6 +155,20 @@ QString CommandLine::helpText() const {
                            "ask on a terminal.\n"
                            "  launch-at-login on|off     Start at login (a systemd user unit "
                            "without a desktop).\n"
+                           "  hooks install [agent…]     Connect agents: add Stayloom's hooks to "
+                           "their own\n"
+                           "                             settings; every agent found when none is "
+                           "named.\n"
+                           "                             <agent> is one of ");
+    text += agentList();
+    text += QStringLiteral(".\n"
+                           "  hooks remove [agent…]      Take Stayloom's hooks out again, leaving "
+                           "the rest.\n"
+                           "  hooks status               Each agent: found, connected or not.\n"
+                           "  hook <agent> <event>       Run by an agent's own hook: hands the "
+                           "event's name and\n"
+                           "                             session to the running copy. Prints "
+                           "nothing, exits 0.\n"
                            "\nExit status 2 means the words were not understood.\n");
     return text;
 }

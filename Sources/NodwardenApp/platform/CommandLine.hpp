@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenApp/platform/HookSetup.hpp>
 #include <NodwardenCore/Models.hpp>
 
 #include <QCommandLineParser>
@@ -19,7 +20,8 @@ struct CommandLineRequest {
         mode,
         quit,
         acceptTerms,
-        launchAtLogin
+        launchAtLogin,
+        hooks
     };
 
     Action action = Action::run;
@@ -29,6 +31,9 @@ struct CommandLineRequest {
     AppMode mode = AppMode::off;
     /// `launch-at-login on|off`.
     bool enabled = false;
+    /// `hooks install|remove|status [agent…]`.
+    HookSetup::Verb hooksVerb = HookSetup::Verb::status;
+    std::vector<std::string> agents;
     /// Why the words were refused (`invalid`).
     QString error;
 };

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -67,13 +68,7 @@ bool processEnded(qint64 pid) {
            text[close + 2] == 'X';
 }
 
-/// How one request to the running program went.
-struct Exchange {
-    enum class Outcome { answered, notRunning, unreachable, closedEarly, timedOut };
-    Outcome outcome;
-    /// The answer line (`answered`) or why the socket could not be reached (`unreachable`).
-    QByteArray text;
-};
+using ControlClient::Exchange;
 
 class Descriptor {
 public:
@@ -95,11 +90,13 @@ QByteArray systemError(int number) {
     return QByteArray::fromStdString(std::generic_category().message(number));
 }
 
-/// Sends `request` and reads one answer line, never waiting past `deadline`. Plain sockets, not
-/// QLocalSocket: a program that refuses the request closes its end at once, and its answer
-/// must still be read after the request could not be written.
-Exchange exchange(const std::filesystem::path& socketPath, const QByteArray& request,
-                  const QDeadlineTimer& deadline) {
+} // namespace
+
+/// Plain sockets, not QLocalSocket: a program that refuses the request closes its end at once,
+/// and its answer must still be read after the request could not be written. No event loop is
+/// needed either, so the agents' hooks send their events before any of the program's start.
+Exchange ControlClient::exchange(const std::filesystem::path& socketPath, const QByteArray& request,
+                                 const QDeadlineTimer& deadline) {
     using Outcome = Exchange::Outcome;
     const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (socket.get() < 0) {
@@ -123,7 +120,9 @@ Exchange exchange(const std::filesystem::path& socketPath, const QByteArray& req
         if (deadline.hasExpired()) {
             return {Outcome::timedOut, {}};
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(
+            std::min(std::chrono::milliseconds(20),
+                     std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 1))));
     }
     // A short request fits in the socket's buffer; a refused one may fail here and the answer
     // is read all the same.
@@ -150,6 +149,8 @@ Exchange exchange(const std::filesystem::path& socketPath, const QByteArray& req
     }
     return {Outcome::answered, answer.left(answer.indexOf('\n'))};
 }
+
+namespace {
 
 bool waitForEnd(qint64 pid) {
     QDeadlineTimer deadline(ControlClient::quitTimeoutMilliseconds);

@@ -2,6 +2,9 @@
 
 #include <NodwardenApp/platform/CommandLine.hpp>
 
+#include <QByteArray>
+#include <QDeadlineTimer>
+
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -22,6 +25,18 @@ inline constexpr int answerTimeoutMilliseconds = 5000;
 /// How long `quit` waits for the program to end (restoring normal sleep may ask for an
 /// administrator's password first).
 inline constexpr int quitTimeoutMilliseconds = 130000;
+
+/// How one request to the running program went.
+struct Exchange {
+    enum class Outcome { answered, notRunning, unreachable, closedEarly, timedOut };
+    Outcome outcome;
+    /// The answer line (`answered`) or why the socket could not be reached (`unreachable`).
+    QByteArray text;
+};
+
+/// Sends `request` (one line) and reads one answer line, never waiting past `deadline`.
+Exchange exchange(const std::filesystem::path& socketPath, const QByteArray& request,
+                  const QDeadlineTimer& deadline);
 
 /// Sends `request` (one of the commands) to the program listening on `socketPath`; none when
 /// no socket path fits on this system.

@@ -3,8 +3,13 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/platform/ModeWords.hpp>
 #include <NodwardenApp/platform/StatusReport.hpp>
+#include <NodwardenCore/HookWitness.hpp>
 
 #include <QPointer>
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
 
 namespace nodwarden::app {
 
@@ -14,10 +19,40 @@ ControlReply failure(const QString& error) {
     return {QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}}, {}};
 }
 
+/// A whole number from 0 to 2^53, where a JSON number is exact.
+std::optional<std::uint64_t> wholeNumber(const QJsonValue& value) {
+    constexpr double largest = 9007199254740992.0;
+    if (!value.isDouble()) {
+        return std::nullopt;
+    }
+    const double number = value.toDouble();
+    if (!(number >= 0 && number <= largest) || number != std::floor(number)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(number);
+}
+
 } // namespace
 
-InstanceControl::InstanceControl(AppModel& model, std::function<void(AppMode)> chooseMode)
-    : model_(model), chooseMode_(std::move(chooseMode)) {}
+InstanceControl::InstanceControl(AppModel& model, std::function<void(AppMode)> chooseMode,
+                                 std::shared_ptr<HookWitness> hooks)
+    : model_(model), chooseMode_(std::move(chooseMode)), hooks_(std::move(hooks)) {}
+
+ControlReply InstanceControl::hookEvent(const QJsonObject& request) {
+    const auto text = [&](const char* key) {
+        return request.value(QLatin1String(key)).toString().toStdString();
+    };
+    const auto pid = wholeNumber(request.value(QStringLiteral("pid")));
+    const auto start = wholeNumber(request.value(QStringLiteral("start")));
+    if (!hooks_ || !pid || *pid == 0 || *pid > std::uint64_t(INT32_MAX) || !start) {
+        return failure(QStringLiteral("hook needs an agent, an event, a pid and a start"));
+    }
+    if (!hooks_->record({text("agent"), text("event"), text("session"),
+                         static_cast<std::int32_t>(*pid), *start})) {
+        return failure(QStringLiteral("unknown agent"));
+    }
+    return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
+}
 
 ControlReply InstanceControl::report() const {
     return {QJsonObject{{QStringLiteral("ok"), true},
@@ -52,6 +87,9 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
         }
         model_.setLaunchAtLogin(enabled.toBool());
         return report();
+    }
+    if (command == u"hook") {
+        return hookEvent(request);
     }
     if (command == u"quit") {
         ControlReply reply = report();

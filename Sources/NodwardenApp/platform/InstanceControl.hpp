@@ -3,7 +3,13 @@
 #include <NodwardenApp/platform/ControlProtocol.hpp>
 #include <NodwardenCore/Models.hpp>
 
+#include <memory>
+
 #include <functional>
+
+namespace nodwarden {
+class HookWitness;
+}
 
 namespace nodwarden::app {
 
@@ -12,21 +18,26 @@ class AppModel;
 /// The running program's side of the commands: each request goes through the same model path
 /// as the desktop's controls. Requests are
 /// {"command":"status"}, {"command":"mode","mode":"watch"}, {"command":"quit"},
-/// {"command":"accept-terms"} and {"command":"launch-at-login","enabled":true}; every reply
-/// carries "ok", and "error" when it is false, "status" (a `StatusReport`) when it is true.
+/// {"command":"accept-terms"}, {"command":"launch-at-login","enabled":true} and an agent's hook
+/// event {"command":"hook","agent":"claude","event":"Stop","session":"…","pid":N,"start":T};
+/// every reply carries "ok", and "error" when it is false, "status" (a `StatusReport`) when it
+/// is true, except a hook event's, which is only acknowledged.
 class InstanceControl {
 public:
     /// `chooseMode` sets a mode the way the panel's picker does (and ends a first run that
-    /// waits for one).
-    InstanceControl(AppModel& model, std::function<void(AppMode)> chooseMode);
+    /// waits for one). `hooks` takes the agents' hook events.
+    InstanceControl(AppModel& model, std::function<void(AppMode)> chooseMode,
+                    std::shared_ptr<HookWitness> hooks);
 
     ControlReply handle(const QJsonObject& request);
 
 private:
     ControlReply report() const;
+    ControlReply hookEvent(const QJsonObject& request);
 
     AppModel& model_;
     std::function<void(AppMode)> chooseMode_;
+    std::shared_ptr<HookWitness> hooks_;
 };
 
 } // namespace nodwarden::app

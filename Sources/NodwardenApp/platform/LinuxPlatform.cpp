@@ -101,18 +101,21 @@ struct LinuxDetectionServices {
           sessions(sessionProbe, HostSystem::linux),
           statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
           agentLocks(options.inhibitors, static_cast<std::int32_t>(::getpid()), ::getuid()),
+          hooks(options.hooks ? options.hooks : std::make_shared<HookWitness>()),
           screenRunner(screenCommandTimeout),
           tmuxScreens(tmuxScreenVerdicts(options, screenRunner)),
           activity(processes, screenText, sessions, verdictDetectors()) {}
 
     /// The witnesses that speak for one agent; their verdicts rank by quality, and between two of
-    /// one quality the agents' own records come before the locks they took, and both before their
-    /// screens.
+    /// one quality the agents' own records come before the locks they took, then their screens,
+    /// then the turns their hooks announced: a record or a screen may show a cancelled turn that
+    /// sent no hook event.
     std::vector<AgentVerdictDetecting*> verdictDetectors() {
         std::vector<AgentVerdictDetecting*> detectors{&statusRecords, &agentLocks};
         if (tmuxScreens) {
             detectors.push_back(&*tmuxScreens);
         }
+        detectors.push_back(hooks.get());
         return detectors;
     }
 
@@ -131,6 +134,8 @@ struct LinuxDetectionServices {
     StatusRecordDetector statusRecords;
     /// The sleep locks agents take themselves.
     linuxplatform::LogindInhibitorWitness agentLocks;
+    /// The turns the agents' hooks announced, shared with the control socket.
+    std::shared_ptr<HookWitness> hooks;
     ProcessCommandRunner screenRunner;
     std::optional<linuxplatform::TmuxScreenVerdicts> tmuxScreens;
     ActivityDetector activity;

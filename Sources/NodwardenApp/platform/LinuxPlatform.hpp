@@ -2,6 +2,7 @@
 
 #include <NodwardenApp/model/AppEnvironment.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenCore/HookWitness.hpp>
 #include <NodwardenCore/PlatformPaths.hpp>
 #include <NodwardenLinux/LidSwitchReader.hpp>
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
@@ -37,6 +38,8 @@ struct LinuxPlatformOptions {
         linuxplatform::LidSwitchReader::queryLogindLidClosed;
     /// Lists logind's sleep locks, so the agents' own locks speak for them.
     linuxplatform::InhibitorListing inhibitors = linuxplatform::LogindInhibitorWitness::queryLogind;
+    /// The turns the agents' hooks announced; the control socket hands their events here.
+    std::shared_ptr<HookWitness> hooks = std::make_shared<HookWitness>();
     HelperSearchPath helpers;
     /// Runs the sleep switch with administrator rights (it shows the desktop's password prompt).
     std::string elevatorPath = "/usr/bin/pkexec";

@@ -1,5 +1,6 @@
 #include "SettingsDetectionTab.hpp"
 
+#include "AgentHooksDialog.hpp"
 #include "SettingsWidgets.hpp"
 
 #include <NodwardenApp/model/AppModel.hpp>
@@ -14,8 +15,9 @@
 
 namespace nodwarden::app {
 
-SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
-    : QWidget(parent), model_(model) {
+SettingsDetectionTab::SettingsDetectionTab(AppModel& model, HookSetupPlace agentHooks,
+                                           QWidget* parent)
+    : QWidget(parent), model_(model), agentHooks_(std::move(agentHooks)) {
     setObjectName(QStringLiteral("detectionSettingsPane"));
     setAccessibleName(QStringLiteral("Detection"));
     auto* layout = new QVBoxLayout(this);
@@ -69,6 +71,24 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
                        "prompts, replies or code."),
         QStringLiteral("statusRecordsNote"), records));
     layout->addWidget(records);
+
+    auto* hooks = new SettingsBox(QStringLiteral("Agent Hooks"), QStringLiteral("terminal"),
+                                  QStringLiteral("agentHooksBox"), this);
+    hooks->content()->addWidget(SettingsUi::note(
+        QStringLiteral("Agents can tell Stayloom themselves when a turn starts and ends, through "
+                       "hooks in their own settings. Off until you connect them. ") +
+            QString::fromUtf8(HookSetup::privacyNote),
+        QStringLiteral("agentHooksBoxNote"), hooks));
+    QPushButton* connectAgents = SettingsUi::button(QStringLiteral("Connect agents…"),
+                                                    QStringLiteral("connectAgentsButton"), hooks);
+    connectAgents->setEnabled(!agentHooks_.home.empty());
+    connect(connectAgents, &QPushButton::clicked, this, [this] {
+        auto* dialog = new AgentHooksDialog(agentHooks_, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
+    hooks->content()->addWidget(connectAgents, 0, Qt::AlignLeft);
+    layout->addWidget(hooks);
 
     auto* heuristics =
         new SettingsBox(QStringLiteral("Heuristics"), QStringLiteral("waveform.path.ecg"),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenApp/platform/HookSetup.hpp>
+
 #include <QWidget>
 
 class QCheckBox;
@@ -9,17 +11,19 @@ namespace nodwarden::app {
 
 class AppModel;
 
-/// On-screen text detection and its permission, reading the agents' own status records, and
-/// notes on the other heuristics.
+/// On-screen text detection and its permission, reading the agents' own status records,
+/// connecting agents through their hooks, and notes on the other heuristics.
 class SettingsDetectionTab : public QWidget {
     Q_OBJECT
 public:
-    explicit SettingsDetectionTab(AppModel& model, QWidget* parent = nullptr);
+    /// `agentHooks` is where "Connect agents…" edits the agents' settings.
+    SettingsDetectionTab(AppModel& model, HookSetupPlace agentHooks, QWidget* parent = nullptr);
 
 private:
     void refresh();
 
     AppModel& model_;
+    HookSetupPlace agentHooks_;
     QCheckBox* useAccessibility_ = nullptr;
     QCheckBox* useStatusRecords_ = nullptr;
     QLabel* permission_ = nullptr;

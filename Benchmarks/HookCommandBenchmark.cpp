@@ -1,0 +1,66 @@
+// How long an agent waits for `stayloom hook`: the whole program, started by a shell named like
+// the agent with the event's JSON on its input, when no copy runs (the socket is looked for and
+// missing). The same shell running /bin/true is the floor every hook pays.
+
+#include <NodwardenCore/ShellCommand.hpp>
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+using nodwarden::ProcessCommandRunner;
+using nodwarden::ShellCommand;
+
+/// A folder with `claude` (a link to the shell) and an empty home, removed at the end.
+class AgentFolder {
+public:
+    AgentFolder() {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("stayloom-hook-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder_ / "home");
+        std::filesystem::create_symlink("/bin/sh", agent());
+    }
+    ~AgentFolder() { std::filesystem::remove_all(folder_); }
+    AgentFolder(const AgentFolder&) = delete;
+    AgentFolder& operator=(const AgentFolder&) = delete;
+
+    std::filesystem::path agent() const { return folder_ / "claude"; }
+    /// A hook line as the agent's configuration has it, in a home where no copy runs.
+    std::string hookLine(const std::string& program) const {
+        return "echo '{\"session_id\":\"s1\",\"hook_event_name\":\"UserPromptSubmit\","
+               "\"prompt\":\"a prompt\"}' | HOME='" +
+               (folder_ / "home").string() + "' XDG_RUNTIME_DIR='" + (folder_ / "home").string() +
+               "' '" + program + "' hook claude UserPromptSubmit";
+    }
+
+private:
+    std::filesystem::path folder_;
+};
+
+void BM_HookWithNoCopyRunning(benchmark::State& state) {
+    AgentFolder folder;
+    ProcessCommandRunner runner(8);
+    const ShellCommand command{folder.agent().string(),
+                               {"-c", folder.hookLine(STAYLOOM_PROGRAM_PATH)}};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(runner.run(command));
+    }
+}
+BENCHMARK(BM_HookWithNoCopyRunning)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SameShellRunningTrue(benchmark::State& state) {
+    AgentFolder folder;
+    ProcessCommandRunner runner(8);
+    const ShellCommand command{folder.agent().string(), {"-c", folder.hookLine("/bin/true")}};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(runner.run(command));
+    }
+}
+BENCHMARK(BM_SameShellRunningTrue)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace

@@ -1,0 +1,408 @@
+#include <NodwardenApp/platform/HookSetup.hpp>
+
+#include <NodwardenApp/platform/FileReplacement.hpp>
+#include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/LinuxPlatform.hpp>
+#include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/BoundedFileRead.hpp>
+#include <NodwardenCore/HookAgents.hpp>
+#include <NodwardenCore/HookConfiguration.hpp>
+
+#include <QFile>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace nodwarden::app::HookSetup {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Shape = HookConfiguration::Shape;
+using Outcome = HookConfiguration::Edit::Outcome;
+
+/// The largest configuration file read.
+constexpr std::size_t maxConfigurationBytes = 1 << 20;
+/// The first line of our OpenCode plugin, by which it is known as ours.
+constexpr std::string_view pluginMark = "// Stayloom's OpenCode plugin.";
+
+enum class Kind { grouped, flat, plugin };
+
+/// Where one agent keeps its hooks.
+struct Target {
+    const HookAgent* agent = nullptr;
+    std::string name;
+    /// Its configuration folder, whose presence says the agent is used here.
+    fs::path folder;
+    fs::path file;
+    Kind kind = Kind::grouped;
+};
+
+std::vector<Target> targets(const HookSetupPlace& place) {
+    const auto catalog = AgentCatalog::builtin();
+    const auto nameOf = [&](const HookAgent& agent) {
+        const auto found = std::find_if(catalog.begin(), catalog.end(),
+                                        [&](const auto& p) { return p.id == agent.profileID; });
+        return found == catalog.end() ? agent.word : found->displayName;
+    };
+    struct Layout {
+        std::string_view word;
+        fs::path folder;
+        fs::path file;
+        Kind kind;
+    };
+    const Layout layouts[] = {
+        {"claude", place.home / ".claude", "settings.json", Kind::grouped},
+        {"codex", place.home / ".codex", "hooks.json", Kind::grouped},
+        {"gemini", place.home / ".gemini", "settings.json", Kind::grouped},
+        {"qwen", place.home / ".qwen", "settings.json", Kind::grouped},
+        {"opencode", place.configHome / "opencode", "plugins/stayloom.js", Kind::plugin},
+        {"copilot", place.home / ".copilot", "hooks/stayloom.json", Kind::flat},
+    };
+    std::vector<Target> result;
+    for (const Layout& layout : layouts) {
+        const HookAgent* agent = HookAgents::find(layout.word);
+        result.push_back(
+            {agent, nameOf(*agent), layout.folder, layout.folder / layout.file, layout.kind});
+    }
+    return result;
+}
+
+bool onPath(std::string_view program, const std::string& searchPath) {
+    std::size_t start = 0;
+    while (start <= searchPath.size()) {
+        const auto end = std::min(searchPath.find(':', start), searchPath.size());
+        const std::string folder = searchPath.substr(start, end - start);
+        if (!folder.empty() && ::access((fs::path(folder) / program).c_str(), X_OK) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+bool found(const Target& target, const HookSetupPlace& place) {
+    std::error_code error;
+    return fs::is_directory(target.folder, error) || onPath(target.agent->word, place.searchPath);
+}
+
+/// A file as it stands: its text (empty when missing) and mode, or why it is left alone.
+struct Current {
+    bool exists = false;
+    std::string text;
+    mode_t mode = 0600;
+    std::optional<std::string> refusal;
+};
+
+Current readCurrent(const fs::path& path) {
+    Current current;
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        if (errno != ENOENT) {
+            current.refusal = "it cannot be looked at";
+        }
+        return current;
+    }
+    current.exists = true;
+    if (S_ISLNK(status.st_mode)) {
+        current.refusal =
+            "it is a link, which would be replaced by a file: add the entries by hand";
+        return current;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        current.refusal = "it is not a regular file";
+        return current;
+    }
+    current.mode = status.st_mode & 0777;
+    auto text = BoundedFileRead::whole(path, maxConfigurationBytes);
+    if (!text) {
+        current.refusal = "it cannot be read, or is over 1 MiB";
+        return current;
+    }
+    current.text = std::move(*text);
+    return current;
+}
+
+QFileDevice::Permissions permissionsOf(mode_t mode) {
+    QFileDevice::Permissions permissions;
+    const std::pair<mode_t, QFileDevice::Permission> bits[] = {
+        {S_IRUSR, QFileDevice::ReadOwner},  {S_IWUSR, QFileDevice::WriteOwner},
+        {S_IXUSR, QFileDevice::ExeOwner},   {S_IRGRP, QFileDevice::ReadGroup},
+        {S_IWGRP, QFileDevice::WriteGroup}, {S_IXGRP, QFileDevice::ExeGroup},
+        {S_IROTH, QFileDevice::ReadOther},  {S_IWOTH, QFileDevice::WriteOther},
+        {S_IXOTH, QFileDevice::ExeOther},
+    };
+    for (const auto& [bit, permission] : bits) {
+        if ((mode & bit) != 0) {
+            permissions |= permission;
+        }
+    }
+    return permissions;
+}
+
+bool replace(const fs::path& path, const std::string& text, mode_t mode) {
+    return FileReplacement::write(QFile::decodeName(path.c_str()), QByteArray::fromStdString(text),
+                                  permissionsOf(mode));
+}
+
+/// A JavaScript string literal of `text`.
+std::string javaScriptString(std::string_view text) {
+    std::string literal = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            literal += '\\';
+        }
+        literal += c;
+    }
+    return literal + "\"";
+}
+
+std::string pluginText(const fs::path& program) {
+    return std::string(pluginMark) +
+           "\n"
+           "// Written by `stayloom hooks install opencode`; `stayloom hooks remove opencode` "
+           "removes it.\n"
+           "// Tells Stayloom when a session starts and ends a turn: the event's name and the\n"
+           "// session's id only, never a prompt.\n"
+           "import { spawn } from \"node:child_process\";\n"
+           "\n"
+           "const program = " +
+           javaScriptString(program.string()) +
+           ";\n"
+           "\n"
+           "function tell(event, sessionID) {\n"
+           "  try {\n"
+           "    const child = spawn(program, [\"hook\", \"opencode\", event], {\n"
+           "      stdio: [\"pipe\", \"ignore\", \"ignore\"],\n"
+           "    });\n"
+           "    child.on(\"error\", () => {});\n"
+           "    child.stdin.on(\"error\", () => {});\n"
+           "    child.stdin.end(JSON.stringify({ session_id: String(sessionID ?? \"\") }));\n"
+           "    child.unref();\n"
+           "  } catch {}\n"
+           "}\n"
+           "\n"
+           "export const StayloomPlugin = async () => ({\n"
+           "  event: async ({ event }) => {\n"
+           "    const properties = event?.properties ?? {};\n"
+           "    if (event?.type === \"session.status\") {\n"
+           "      tell(properties.status?.type === \"idle\" ? \"idle\" : \"busy\", "
+           "properties.sessionID);\n"
+           "    } else if (event?.type === \"session.idle\") {\n"
+           "      tell(\"idle\", properties.sessionID);\n"
+           "    }\n"
+           "  },\n"
+           "});\n";
+}
+
+/// Whether a Copilot hooks file holds nothing but the version we wrote into it: the file is ours.
+bool isBareFlatFile(const std::string& text) {
+    const auto document = nlohmann::json::parse(text, nullptr, false);
+    return document == nlohmann::json{{"version", 1}};
+}
+
+bool isOurPlugin(const Current& current) {
+    return current.text.rfind(pluginMark, 0) == 0;
+}
+
+std::vector<std::string> events(const HookAgent& agent) {
+    std::vector<std::string> all = agent.startEvents;
+    all.insert(all.end(), agent.endEvents.begin(), agent.endEvents.end());
+    return all;
+}
+
+Shape shapeOf(Kind kind) {
+    return kind == Kind::flat ? Shape::flat : Shape::grouped;
+}
+
+void print(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+Result leftAlone(const Target& target, const std::string& reason) {
+    return {true, target.name + ": left " + target.file.string() + " alone: " + reason};
+}
+
+Result connected(const Target& target, bool already) {
+    Result result{false, target.name + (already ? ": already connected (" : ": connected (") +
+                             target.file.string() + ")"};
+    if (!already && target.agent->word == "codex") {
+        result.text += "\n  Codex runs a new hook only after you trust it: in Codex, open /hooks "
+                       "and trust Stayloom's entries.";
+    }
+    return result;
+}
+
+Result install(const Target& target, const HookSetupPlace& place) {
+    const Current current = readCurrent(target.file);
+    if (current.refusal) {
+        return leftAlone(target, *current.refusal);
+    }
+    std::string text;
+    if (target.kind == Kind::plugin) {
+        if (current.exists && !isOurPlugin(current)) {
+            return leftAlone(target, "a file of that name is not Stayloom's");
+        }
+        text = pluginText(place.program);
+        if (current.text == text) {
+            return connected(target, true);
+        }
+    } else {
+        const auto edit =
+            HookConfiguration::install(current.text, shapeOf(target.kind), place.program.string(),
+                                       target.agent->word, events(*target.agent));
+        if (edit.outcome == Outcome::refused) {
+            return leftAlone(target, edit.reason);
+        }
+        if (edit.outcome == Outcome::unchanged) {
+            return connected(target, true);
+        }
+        text = edit.text;
+    }
+    if (!replace(target.file, text, current.mode)) {
+        return leftAlone(target, "it could not be written");
+    }
+    return connected(target, false);
+}
+
+Result uninstall(const Target& target) {
+    const Current current = readCurrent(target.file);
+    if (!current.exists) {
+        return {};
+    }
+    if (current.refusal) {
+        return leftAlone(target, *current.refusal);
+    }
+    std::error_code error;
+    if (target.kind == Kind::plugin) {
+        if (!isOurPlugin(current)) {
+            return {};
+        }
+        if (!fs::remove(target.file, error)) {
+            return leftAlone(target, "it could not be removed");
+        }
+        return {false, target.name + ": disconnected (" + target.file.string() + " removed)"};
+    }
+    const auto edit =
+        HookConfiguration::remove(current.text, shapeOf(target.kind), target.agent->word);
+    if (edit.outcome == Outcome::refused) {
+        return leftAlone(target, edit.reason);
+    }
+    if (edit.outcome == Outcome::unchanged) {
+        return {};
+    }
+    const bool oursAlone = target.kind == Kind::flat && isBareFlatFile(edit.text);
+    if (oursAlone ? !fs::remove(target.file, error)
+                  : !replace(target.file, edit.text, current.mode)) {
+        return leftAlone(target, "it could not be written");
+    }
+    return {false, target.name + ": disconnected (" + target.file.string() +
+                       (oursAlone ? " removed" : "") + ")"};
+}
+
+AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
+    const Current current = readCurrent(target.file);
+    bool isConnected = false;
+    if (!current.refusal) {
+        isConnected = target.kind == Kind::plugin
+                          ? isOurPlugin(current)
+                          : HookConfiguration::installed(current.text, shapeOf(target.kind),
+                                                         target.agent->word, events(*target.agent));
+    }
+    return {target.agent->word,   target.name, target.file,
+            found(target, place), isConnected, target.agent->word == "codex"};
+}
+
+std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& agent) {
+    for (Target& target : targets(place)) {
+        if (target.agent->word == agent) {
+            return std::move(target);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+HookSetupPlace placeForCurrentUser() {
+    const LinuxPlatformOptions options =
+        LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
+    const char* searchPath = std::getenv("PATH");
+    return {options.paths.home, options.configHome, searchPath != nullptr ? searchPath : "",
+            currentExecutablePath()};
+}
+
+std::vector<AgentHooks> list(const HookSetupPlace& place) {
+    std::vector<AgentHooks> agents;
+    for (const Target& target : targets(place)) {
+        agents.push_back(stateOf(target, place));
+    }
+    return agents;
+}
+
+Result connect(const HookSetupPlace& place, const std::string& agent) {
+    const auto target = targetFor(place, agent);
+    return target ? install(*target, place) : Result{true, "no agent " + agent};
+}
+
+Result disconnect(const HookSetupPlace& place, const std::string& agent) {
+    const auto target = targetFor(place, agent);
+    return target ? uninstall(*target) : Result{true, "no agent " + agent};
+}
+
+int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace& place,
+        std::FILE* output, std::FILE* errors) {
+    bool failed = false;
+    bool any = false;
+    const auto report = [&](const Result& result) {
+        if (!result.text.empty()) {
+            print(result.failed ? errors : output, result.text + '\n');
+        }
+        failed = failed || result.failed;
+    };
+    for (const AgentHooks& agent : list(place)) {
+        const bool named = std::find(agents.begin(), agents.end(), agent.word) != agents.end();
+        if (!agents.empty() && !named) {
+            continue;
+        }
+        switch (verb) {
+        case Verb::install:
+            if (named || agent.found) {
+                report(connect(place, agent.word));
+                any = true;
+            }
+            break;
+        case Verb::remove:
+            report(disconnect(place, agent.word));
+            break;
+        case Verb::status: {
+            std::string line = agent.name + ": ";
+            if (agent.connected) {
+                line += "connected (" + agent.file.string() + ")";
+                if (agent.needsTrust) {
+                    line += "; Codex runs it only once you trust it in its /hooks screen";
+                }
+            } else {
+                line += agent.found ? "found, not connected" : "not found";
+            }
+            print(output, line + '\n');
+            break;
+        }
+        }
+    }
+    if (verb == Verb::install) {
+        print(output, any ? std::string(privacyNote) + '\n'
+                          : "No agent found: name one, e.g. stayloom hooks install claude\n");
+    }
+    return failed ? 1 : 0;
+}
+
+} // namespace nodwarden::app::HookSetup

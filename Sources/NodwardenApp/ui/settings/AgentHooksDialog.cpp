@@ -1,0 +1,96 @@
+#include "AgentHooksDialog.hpp"
+
+#include "SettingsWidgets.hpp"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace nodwarden::app {
+
+namespace {
+
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+QString stateText(const HookSetup::AgentHooks& agent) {
+    if (agent.connected) {
+        return agent.needsTrust ? QStringLiteral("Connected; trust it in Codex's /hooks screen")
+                                : QStringLiteral("Connected");
+    }
+    return agent.found ? QStringLiteral("Not connected") : QStringLiteral("Not found");
+}
+
+} // namespace
+
+AgentHooksDialog::AgentHooksDialog(HookSetupPlace place, QWidget* parent)
+    : QDialog(parent), place_(std::move(place)) {
+    setObjectName(QStringLiteral("agentHooksDialog"));
+    setWindowTitle(QStringLiteral("Connect Agents"));
+    // Wide enough for a state and its note on one line.
+    setMinimumWidth(460);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(SettingsUi::note(
+        QStringLiteral("Connecting an agent adds Stayloom's hooks to that agent's own settings, "
+                       "beside yours, so the agent says when a turn starts and ends. ") +
+            QString::fromUtf8(HookSetup::privacyNote),
+        QStringLiteral("agentHooksNote"), this));
+    auto* grid = new QGridLayout;
+    int line = 0;
+    for (const HookSetup::AgentHooks& agent : HookSetup::list(place_)) {
+        const QString word = text(agent.word);
+        grid->addWidget(
+            SettingsUi::label(text(agent.name), QStringLiteral("agentHooksName.") + word, this),
+            line, 0);
+        Row row;
+        row.state = SettingsUi::label(QString(), QStringLiteral("agentHooksState.") + word, this);
+        row.button =
+            SettingsUi::button(QString(), QStringLiteral("agentHooksButton.") + word, this);
+        connect(row.button, &QPushButton::clicked, this,
+                [this, name = agent.word] { toggle(name); });
+        grid->addWidget(row.state, line, 1);
+        grid->addWidget(row.button, line, 2);
+        rows_.emplace(agent.word, row);
+        ++line;
+    }
+    layout->addLayout(grid);
+    message_ = SettingsUi::note(QString(), QStringLiteral("agentHooksMessage"), this);
+    layout->addWidget(message_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    refresh();
+}
+
+void AgentHooksDialog::refresh() {
+    for (const HookSetup::AgentHooks& agent : HookSetup::list(place_)) {
+        const auto row = rows_.find(agent.word);
+        if (row == rows_.end()) {
+            continue;
+        }
+        row->second.connected = agent.connected;
+        row->second.state->setText(stateText(agent));
+        row->second.state->setAccessibleName(text(agent.name) + QStringLiteral(": ") +
+                                             stateText(agent));
+        row->second.button->setText(agent.connected ? QStringLiteral("Disconnect")
+                                                    : QStringLiteral("Connect"));
+        row->second.button->setAccessibleName(row->second.button->text() + u' ' + text(agent.name));
+        row->second.button->setEnabled(agent.found || agent.connected);
+    }
+}
+
+void AgentHooksDialog::toggle(const std::string& agent) {
+    const auto row = rows_.find(agent);
+    if (row == rows_.end()) {
+        return;
+    }
+    const HookSetup::Result result = row->second.connected ? HookSetup::disconnect(place_, agent)
+                                                           : HookSetup::connect(place_, agent);
+    message_->setText(text(result.text));
+    refresh();
+}
+
+} // namespace nodwarden::app

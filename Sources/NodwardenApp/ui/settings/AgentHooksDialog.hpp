@@ -1,0 +1,37 @@
+#pragma once
+
+#include <NodwardenApp/platform/HookSetup.hpp>
+
+#include <QDialog>
+
+#include <map>
+#include <string>
+
+class QLabel;
+class QPushButton;
+
+namespace nodwarden::app {
+
+/// "Connect agents…": each agent that has hooks, whether it is found here and connected, and a
+/// button to connect or disconnect it. Nothing changes another program's files until the user
+/// presses one.
+class AgentHooksDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit AgentHooksDialog(HookSetupPlace place, QWidget* parent = nullptr);
+
+private:
+    void refresh();
+    void toggle(const std::string& agent);
+
+    HookSetupPlace place_;
+    struct Row {
+        QLabel* state = nullptr;
+        QPushButton* button = nullptr;
+        bool connected = false;
+    };
+    std::map<std::string, Row> rows_;
+    QLabel* message_ = nullptr;
+};
+
+} // namespace nodwarden::app

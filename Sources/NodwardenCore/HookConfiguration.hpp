@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nodwarden {
+
+/// Our entries in an agent's own JSON hook configuration, merged with the user's: never an
+/// entry of theirs changed, their keys kept, a file with comments refused rather than stripped
+/// of them (the JSON reader cannot keep them). Pure text in, text out; the caller writes.
+namespace HookConfiguration {
+
+/// How an agent lists its command hooks.
+enum class Shape {
+    /// `{"hooks": {"Event": [{"hooks": [{"type": "command", "command": "…"}]}]}}`: Claude Code,
+    /// Codex, Gemini CLI and Qwen Code.
+    grouped,
+    /// `{"version": 1, "hooks": {"event": [{"type": "command", "bash": "…"}]}}`: Copilot CLI.
+    flat,
+};
+
+/// What an edit came to.
+struct Edit {
+    enum class Outcome { changed, unchanged, refused };
+    Outcome outcome = Outcome::unchanged;
+    /// The new text (`changed`).
+    std::string text;
+    /// Why the file was left alone (`refused`).
+    std::string reason;
+};
+
+/// The command of our entry for `event`: the program's absolute path, quoted for a shell when it
+/// needs to be, then `hook <agentWord> <event>`.
+std::string command(std::string_view program, std::string_view agentWord, std::string_view event);
+
+/// `existing` (empty for a missing file) with an entry running `command(program, agentWord, e)`
+/// for each event `e` that has none yet.
+Edit install(std::string_view existing, Shape shape, std::string_view program,
+             std::string_view agentWord, const std::vector<std::string>& events);
+/// `existing` without any entry of ours for `agentWord`, wherever the program was installed.
+Edit remove(std::string_view existing, Shape shape, std::string_view agentWord);
+/// Whether every one of `events` has an entry of ours for `agentWord`.
+bool installed(std::string_view existing, Shape shape, std::string_view agentWord,
+               const std::vector<std::string>& events);
+
+} // namespace HookConfiguration
+
+} // namespace nodwarden

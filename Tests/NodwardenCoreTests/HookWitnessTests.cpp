@@ -1,0 +1,142 @@
+// The agents' hook events against the process table of the pass: a turn lasts until it ends or
+// its sender is gone.
+
+#include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/HookWitness.hpp>
+#include <NodwardenCore/Models.hpp>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace nodwarden;
+
+namespace {
+
+constexpr std::uint64_t claudeStart = 5000;
+
+/// A shell with Claude Code below it, and the Codex daemon handed to pid 1.
+std::vector<ProcessSnapshot> table(std::uint64_t claudeStartTime = claudeStart) {
+    return {
+        ProcessSnapshot(100, 1, 0, "/bin/bash", "bash", 4000),
+        ProcessSnapshot(200, 100, 0, "/usr/local/bin/claude", "claude", claudeStartTime),
+        ProcessSnapshot(300, 1, 0, "/home/u/.codex/packages/bin/codex",
+                        "codex app-server --listen unix://", 4500),
+    };
+}
+
+HookEvent claude(std::string event, std::string session = "s1") {
+    return {"claude", std::move(event), std::move(session), 200, claudeStart};
+}
+
+std::vector<AgentVerdict> ask(HookWitness& witness,
+                              const std::vector<ProcessSnapshot>& processes = table(),
+                              const GuardSettings& settings = GuardSettings::defaults()) {
+    return witness.detectVerdicts(settings, processes, 0);
+}
+
+// Claude Code's hooks hear nothing of a cancelled turn: its turn is only as good as a screen.
+const AgentVerdict claudeWorking{"Claude Code", AgentWorkState::working,
+                                 AgentVerdictSource::hookWithoutCancel};
+
+TEST(HookWitness, TurnStartIsAStatedWorkingVerdictUntilItsEnd) {
+    HookWitness witness;
+    EXPECT_TRUE(ask(witness).empty());
+    ASSERT_TRUE(witness.record(claude("UserPromptSubmit")));
+    EXPECT_EQ(ask(witness), std::vector{claudeWorking});
+    EXPECT_EQ(claudeWorking.quality(), EvidenceQuality::observed);
+    EXPECT_EQ(ActivityDetector::verdictReason(claudeWorking), "Claude Code says it is working");
+    // Events that neither start nor end a turn change nothing.
+    witness.record(claude("Notification"));
+    EXPECT_EQ(ask(witness), std::vector{claudeWorking});
+    witness.record(claude("Stop"));
+    EXPECT_TRUE(ask(witness).empty());
+}
+
+TEST(HookWitness, EachEndingEventEndsOnlyItsOwnSession) {
+    for (const char* end : {"Stop", "StopFailure", "SessionEnd"}) {
+        HookWitness witness;
+        witness.record(claude("UserPromptSubmit", "first"));
+        witness.record(claude("UserPromptSubmit", "second"));
+        witness.record(claude(end, "first"));
+        EXPECT_EQ(ask(witness), std::vector{claudeWorking}) << end;
+        witness.record(claude(end, "second"));
+        EXPECT_TRUE(ask(witness).empty()) << end;
+    }
+}
+
+TEST(HookWitness, ATurnEndsWithTheProcessThatAnnouncedIt) {
+    HookWitness witness;
+    witness.record(claude("UserPromptSubmit"));
+    // The pid taken by another process: a different start time.
+    EXPECT_TRUE(ask(witness, table(claudeStart + 1)).empty());
+    // Gone once is gone: the same process cannot come back.
+    EXPECT_TRUE(ask(witness).empty());
+
+    witness.record(claude("UserPromptSubmit"));
+    auto withoutClaude = table();
+    withoutClaude.erase(withoutClaude.begin() + 1);
+    EXPECT_TRUE(ask(witness, withoutClaude).empty());
+
+    // A turn announced in Claude Code's name by the shell is no turn of Claude Code's.
+    witness.record({"claude", "UserPromptSubmit", "s1", 100, 4000});
+    EXPECT_TRUE(ask(witness).empty());
+}
+
+TEST(HookWitness, CodexDaemonSpeaksAndInterruptEnds) {
+    HookWitness witness;
+    witness.record({"codex", "UserPromptSubmit", "t", 300, 4500});
+    const std::vector<AgentVerdict> codexWorking{
+        {"Codex CLI", AgentWorkState::working, AgentVerdictSource::hook}};
+    EXPECT_EQ(ask(witness), codexWorking);
+    // Codex's Interrupt ends a cancelled turn: its turn is its own statement.
+    EXPECT_EQ(codexWorking[0].quality(), EvidenceQuality::stated);
+    EXPECT_EQ(ActivityDetector::verdictReason(codexWorking[0]), "Codex CLI says it is working");
+    witness.record({"codex", "Interrupt", "t", 300, 4500});
+    EXPECT_TRUE(ask(witness).empty());
+}
+
+TEST(HookWitness, UnknownAgentsAndSwitchedOffAgentsGiveNoVerdict) {
+    HookWitness witness;
+    EXPECT_FALSE(witness.record({"cursor", "UserPromptSubmit", "s", 200, claudeStart}));
+    witness.record(claude("UserPromptSubmit"));
+    GuardSettings settings = GuardSettings::defaults();
+    settings.disabledAgentIDs = {"claude-code"};
+    EXPECT_TRUE(ask(witness, table(), settings).empty());
+}
+
+TEST(HookWitness, KeepsABoundedNumberOfTurns) {
+    HookWitness witness;
+    for (std::size_t index = 0; index < HookWitness::maxTurns + 10; ++index) {
+        witness.record(claude("UserPromptSubmit", "spam" + std::to_string(index)));
+    }
+    // The store is full: a later turn is not taken, while the earlier ones still end one by one.
+    witness.record({"gemini", "BeforeAgent", "g", 100, 4000});
+    EXPECT_EQ(ask(witness), std::vector{claudeWorking});
+}
+
+// Events come from the control socket's thread while a pass reads the store (run under tsan).
+TEST(HookWitness, EventsAndPassesMayOverlap) {
+    HookWitness witness;
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        for (int turn = 0; turn < 2000; ++turn) {
+            witness.record(claude(turn % 2 == 0 ? "UserPromptSubmit" : "Stop"));
+        }
+        done = true;
+    });
+    std::size_t passes = 0;
+    while (!done) {
+        const auto verdicts = ask(witness);
+        EXPECT_LE(verdicts.size(), 1U);
+        ++passes;
+    }
+    sender.join();
+    EXPECT_GT(passes, 0U);
+    EXPECT_TRUE(ask(witness).empty());
+}
+
+} // namespace
