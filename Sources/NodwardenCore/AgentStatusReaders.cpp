@@ -51,6 +51,8 @@ class ClaudeSessionStatusReader final : public AgentStatusReading {
 public:
     explicit ClaudeSessionStatusReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "claude-code"; }
+    /// Its session record appears a few seconds after start, before any turn can begin.
+    bool recordsEveryTurn() const override { return true; }
 
     std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         Verdicts verdicts;
@@ -104,6 +106,8 @@ class CopilotSessionStateReader final : public AgentStatusReading {
 public:
     explicit CopilotSessionStateReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "copilot-cli"; }
+    /// Its session is opened, not working, a few seconds after start, before any turn can begin.
+    bool recordsEveryTurn() const override { return true; }
 
     std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         const auto text = Files::readSmallFile(home_ / ".copilot" / "open-sessions-state.json");
@@ -154,9 +158,16 @@ private:
     std::filesystem::path home_;
 };
 
-/// What the newest record of a known kind in a transcript says; none for records of other kinds,
-/// which the reader passes over to older ones.
-using Classify = std::optional<AgentWorkState> (*)(const json& record);
+/// What one record of a transcript means, read newest first.
+enum class RecordMeaning {
+    /// A record of another kind: the reader passes over it to older ones.
+    other,
+    working,
+    idle,
+    /// The turn the older records speak of is over, but not how: nothing is said.
+    turnOver,
+};
+using Classify = RecordMeaning (*)(const json& record);
 
 /// How long a chat that says working is believed without the agent's word: an inference, since a
 /// cancelled turn leaves the chat as a running one does.
@@ -238,8 +249,15 @@ private:
         }
         for (const std::string_view line : Files::linesNewestFirst(*tail)) {
             if (const auto record = Files::parseKeeping(line, keep_)) {
-                if (const auto state = classify_(*record)) {
-                    return state;
+                switch (classify_(*record)) {
+                case RecordMeaning::other:
+                    continue;
+                case RecordMeaning::working:
+                    return AgentWorkState::working;
+                case RecordMeaning::idle:
+                    return AgentWorkState::idle;
+                case RecordMeaning::turnOver:
+                    return std::nullopt;
                 }
             }
         }
@@ -263,59 +281,93 @@ std::optional<std::string> stringAt(const json& object, const char* key) {
     return value->get<std::string>();
 }
 
-std::optional<AgentWorkState> classifyCodexRecord(const json& record) {
+RecordMeaning classifyCodexRecord(const json& record) {
     if (stringAt(record, "type") != "event_msg") {
-        return std::nullopt;
+        return RecordMeaning::other;
     }
     const auto payload = record.find("payload");
     if (payload == record.end() || !payload->is_object()) {
-        return std::nullopt;
+        return RecordMeaning::other;
     }
     const auto kind = stringAt(*payload, "type");
     if (kind == "task_started") {
-        return AgentWorkState::working;
+        return RecordMeaning::working;
     }
     if (kind == "task_complete" || kind == "turn_aborted") {
-        return AgentWorkState::idle;
+        return RecordMeaning::idle;
     }
-    return std::nullopt;
+    return RecordMeaning::other;
 }
 
 /// Gemini writes the reply when it ends, so the user's record is the last one while a turn runs.
-std::optional<AgentWorkState> classifyGeminiRecord(const json& record) {
+/// A cancelled turn adds a notice ("info": "Request cancelled.") and then rewrites the whole
+/// history (`$set` of `messages`), as it also does when a session starts or is rewound; an
+/// error ends a turn with a notice too. After either the user's record no longer awaits a reply.
+RecordMeaning classifyGeminiRecord(const json& record) {
     const auto type = stringAt(record, "type");
     if (type == "user") {
-        return AgentWorkState::working;
+        return RecordMeaning::working;
     }
     if (type == "gemini") {
-        return AgentWorkState::idle;
+        return RecordMeaning::idle;
     }
-    return std::nullopt;
+    if (type == "info" || type == "error" || type == "warning") {
+        return RecordMeaning::turnOver;
+    }
+    if (const auto patch = record.find("$set");
+        patch != record.end() && patch->is_object() && patch->contains("messages")) {
+        return RecordMeaning::turnOver;
+    }
+    return RecordMeaning::other; // header records and time stamps
 }
 
-std::optional<AgentWorkState> classifyQwenRecord(const json& record) {
+/// Qwen records each model request's end as telemetry ("qwen-code.api_response", also with no
+/// reply when the turn is cancelled; "qwen-code.api_error") just before the reply's record.
+/// Telemetry newer than the user's record is a request that ended without a reply.
+RecordMeaning classifyQwenRecord(const json& record) {
     const auto type = stringAt(record, "type");
     if (type == "user") {
-        return AgentWorkState::working;
+        return RecordMeaning::working;
     }
     if (type == "assistant") {
-        return AgentWorkState::idle;
+        return RecordMeaning::idle;
     }
-    return std::nullopt; // system records come and go beside the turns
+    if (type == "system" && stringAt(record, "subtype") == "ui_telemetry") {
+        const auto payload = record.find("systemPayload");
+        if (payload != record.end() && payload->is_object()) {
+            const auto event = payload->find("uiEvent");
+            if (event != payload->end() && event->is_object()) {
+                const auto name = stringAt(*event, "event.name");
+                if (name == "qwen-code.api_response" || name == "qwen-code.api_error" ||
+                    name == "qwen-code.api_cancel") {
+                    return RecordMeaning::turnOver;
+                }
+            }
+        }
+    }
+    return RecordMeaning::other; // other system records come and go beside the turns
 }
 
-/// A chat whose last record is the user's also stays so when a turn is cancelled, so it speaks
-/// only while the agent shows a sign of work; then the agent's screen, where one is read, or its
-/// CPU decides. These two redraw a spinner about twelve times a second all through a turn, even
-/// while the model thinks in silence; at their prompts they use 0.1 and 2.1 % of a core. The
-/// level errs low: a turn taken for idle lets the computer sleep under the agent, a cancelled one
-/// taken for work only keeps it awake. Half a minute of quiet is a cancelled turn, not a pause
-/// between two samples, and a dip inside a turn costs nothing, since the keep-awake's grace
-/// period outlasts it. A quarter of an hour bounds even a busy agent's word on a stale chat.
-constexpr WorkingInference chatInference = {15 * 60, 30, 3.0};
+/// A chat whose last record is the user's may outlive its turn (a crash, a notice of a kind not
+/// known here), so it speaks only while the agent shows a sign of work; then the agent's screen,
+/// where one is read, or its CPU decides. Sampled every three seconds while a model thought in
+/// silence for three minutes, Gemini's process tree used 8.9 % of a core or more, Qwen's only
+/// 1.3 to 6 % (its spinner is redrawn three times a second); at their prompts after a turn both
+/// used none. So any measurable share is a sign, and three quiet passes in a row end the turn: a
+/// dip between two samples is not that long. A quarter of an hour bounds even a busy agent's
+/// word on a stale chat.
+constexpr WorkingInference chatInference = {15 * 60, 10, 0.5};
 
-bool keepType(int depth, const std::string& key) {
-    return depth == 1 && key == "type";
+/// The record's kind, and of a history rewrite only each message's kind.
+bool keepGeminiKeys(int depth, const std::string& key) {
+    return (depth == 1 && (key == "type" || key == "$set")) || (depth == 2 && key == "messages") ||
+           (depth == 4 && key == "type");
+}
+
+/// The record's kind, and of telemetry only the event's name: its other fields hold the reply.
+bool keepQwenKeys(int depth, const std::string& key) {
+    return (depth == 1 && (key == "type" || key == "subtype" || key == "systemPayload")) ||
+           (depth == 2 && key == "uiEvent") || (depth == 3 && key == "event.name");
 }
 
 } // namespace
@@ -342,13 +394,13 @@ codexRolloutReader(std::shared_ptr<const FileActivityProbing> probe) {
 
 std::unique_ptr<AgentStatusReading>
 geminiChatReader(std::shared_ptr<const FileActivityProbing> probe) {
-    return std::make_unique<NewestTranscriptReader>("gemini-cli", std::move(probe), &keepType,
+    return std::make_unique<NewestTranscriptReader>("gemini-cli", std::move(probe), &keepGeminiKeys,
                                                     &classifyGeminiRecord, chatInference);
 }
 
 std::unique_ptr<AgentStatusReading>
 qwenChatReader(std::shared_ptr<const FileActivityProbing> probe) {
-    return std::make_unique<NewestTranscriptReader>("qwen-code", std::move(probe), &keepType,
+    return std::make_unique<NewestTranscriptReader>("qwen-code", std::move(probe), &keepQwenKeys,
                                                     &classifyQwenRecord, chatInference);
 }
 

@@ -109,9 +109,20 @@ const std::string geminiUser =
 const std::string geminiReply =
     R"({"id":"m2","timestamp":"2026-12-08T11:00:45.000Z","type":"gemini","content":"done","thoughts":[]})";
 const std::string geminiPatch = R"({"$set":{"lastUpdated":"2026-12-08T11:00:45.000Z"}})";
+/// A cancelled turn: a notice, then the whole history rewritten without the cancelled prompt.
+const std::string geminiCancelled =
+    R"({"id":"m3","timestamp":"2026-12-08T11:01:00.000Z","type":"info","content":"Request cancelled."})";
+const std::string geminiRewrite =
+    R"({"$set":{"messages":[{"id":"m1","type":"user","content":[{"text":"fix it"}]},{"id":"m2","type":"gemini","content":"done"}],"lastUpdated":"2026-12-08T11:01:00.000Z"}})";
 std::string qwenRecord(const std::string& type) {
     return R"({"uuid":"u2","parentUuid":"u1","sessionId":"6b1c","timestamp":"2026-12-08T11:00:05.000Z","type":")" +
            type + R"(","message":{"role":"x","parts":[{"text":"hello"}]}})";
+}
+/// Qwen's telemetry of a model request's end; `reply` the reply's text, empty when cancelled.
+std::string qwenRequestEnded(const std::string& event, const std::string& reply) {
+    return R"({"uuid":"u3","parentUuid":"u2","sessionId":"6b1c","timestamp":"2026-12-08T11:00:45.000Z","type":"system","subtype":"ui_telemetry","systemPayload":{"uiEvent":{"event.name":"qwen-code.)" +
+           event + R"(","status_code":200,"output_token_count":0,"response_text":")" + reply +
+           R"("}}})";
 }
 std::string claudeSession(const std::string& status, const std::string& procStart) {
     return R"({"pid":4242,"procStart":)" + procStart +
@@ -257,6 +268,13 @@ TEST(StatusRecordDetector, EachAgentsRecordSpeaksOnlyForTheRunningAgent) {
         {"qwen answered",          qwen, {{qwenChat, lines({qwenRecord("user"), qwenRecord("assistant"), qwenRecord("system")})}}, longRunning, chatIdle},
         {"qwen asked",             qwen, {{qwenChat, lines({qwenRecord("assistant"), qwenRecord("user"), qwenRecord("system")})}}, longRunning, chatWorking},
         {"qwen without records of a turn", qwen, {{qwenChat, lines({qwenRecord("system")})}}, longRunning, unknown},
+        // Cancelled just now: the chat no longer awaits a reply, and the agent's CPU decides.
+        {"gemini cancelled",       gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiCancelled, geminiPatch, geminiRewrite})}}, longRunning, unknown},
+        {"gemini asked after a rewritten history", gemini, {{geminiChat, lines({geminiHeader, geminiRewrite, geminiUser})}}, longRunning, chatWorking},
+        {"gemini's request failed", gemini, {{geminiChat, lines({geminiHeader, geminiUser, R"({"id":"m3","type":"error","content":"x"})"})}}, longRunning, unknown},
+        {"qwen cancelled",         qwen, {{qwenChat, lines({qwenRecord("assistant"), qwenRecord("user"), qwenRecord("system"), qwenRequestEnded("api_response", "")})}}, longRunning, unknown},
+        {"qwen's request failed",  qwen, {{qwenChat, lines({qwenRecord("user"), qwenRequestEnded("api_error", "")})}}, longRunning, unknown},
+        {"qwen answered after its telemetry", qwen, {{qwenChat, lines({qwenRecord("user"), qwenRequestEnded("api_response", "hi"), qwenRecord("assistant")})}}, longRunning, chatIdle},
         {"opencode generating",    openCode, {{openCodeStore, openCodeTurn(nowMs, false)}}, longRunning, reportsWorking},
         {"opencode turn completed", openCode, {{openCodeStore, openCodeTurn(nowMs, true)}}, longRunning, reportsIdle},
 
@@ -266,8 +284,9 @@ TEST(StatusRecordDetector, EachAgentsRecordSpeaksOnlyForTheRunningAgent) {
         {"gemini just started beside a chat of an earlier run", gemini, {{geminiChat, lines({geminiHeader, geminiUser}), beforeTheAgent}}, justStarted, starting},
         {"qwen just started, its chat without a turn", qwen, {{qwenChat, lines({qwenRecord("system")})}}, justStarted, starting},
         {"opencode just started, its store of earlier turns", openCode, {{openCodeStore, openCodeTurn(nowMs - 600000, false)}}, justStarted, starting},
-        {"claude just started without a status record: its CPU decides", claude, {codexConfig}, justStarted, unknown},
-        {"copilot just started without a session", copilot, {codexConfig}, justStarted, unknown},
+        {"claude just started, before its session record", claude, {codexConfig}, justStarted, starting},
+        {"copilot just started, before its session is opened", copilot, {codexConfig}, justStarted, starting},
+        {"claude long running without a status record: its CPU decides", claude, {codexConfig}, longRunning, unknown},
 
         // One-shot runs, as scripts start them, work whatever the records say.
         {"claude -p",              agentRun(4242, claude.command, "claude -p fix the build"), {{claudeFile, claudeSession("idle", "987654")}}, longRunning, oneShot},
@@ -316,11 +335,12 @@ TEST(StatusRecordDetector, AChatAtTheUsersPromptSpeaksOnlyWhileTheAgentShowsWork
         }
         return Said{gemini->state, gemini->source};
     };
-    EXPECT_EQ(judgeAt(now, 0.5), unknown) << "five minutes without a sign of work: cancelled";
-    EXPECT_EQ(judgeAt(now + 3, 12), chatWorking) << "a long silent thinking phase";
-    EXPECT_EQ(judgeAt(now + 30, 0.5), chatWorking) << "a dip between two samples";
-    EXPECT_EQ(judgeAt(now + 34, 0.5), unknown);
-    EXPECT_EQ(judgeAt(now + 37, 0.5, 90), chatWorking) << "a tool the agent runs";
+    EXPECT_EQ(judgeAt(now, 0), unknown) << "five minutes without a sign of work: cancelled";
+    EXPECT_EQ(judgeAt(now + 3, 1.3), chatWorking)
+        << "the least Qwen's spinner used while its model thought in silence";
+    EXPECT_EQ(judgeAt(now + 12, 0), chatWorking) << "a dip between two samples";
+    EXPECT_EQ(judgeAt(now + 14, 0), unknown) << "three quiet passes: the turn is over";
+    EXPECT_EQ(judgeAt(now + 17, 0, 90), chatWorking) << "a tool the agent runs";
     EXPECT_EQ(judgeAt(now + 16 * 60, 40), unknown) << "past a quarter hour the chat is stale";
 }
 
