@@ -350,13 +350,10 @@ RecordMeaning classifyQwenRecord(const json& record) {
 
 /// A chat whose last record is the user's may outlive its turn (a crash, a notice of a kind not
 /// known here), so it speaks only while the agent shows a sign of work; then the agent's screen,
-/// where one is read, or its CPU decides. Sampled every three seconds while a model thought in
-/// silence for three minutes, Gemini's process tree used 8.9 % of a core or more, Qwen's only
-/// 1.3 to 6 % (its spinner is redrawn three times a second); at their prompts after a turn both
-/// used none. So any measurable share is a sign, and three quiet passes in a row end the turn: a
-/// dip between two samples is not that long. A quarter of an hour bounds even a busy agent's
-/// word on a stale chat.
-constexpr WorkingInference chatInference = {15 * 60, 10, 0.5};
+/// where one is read, or its CPU decides. A quarter of an hour bounds even a busy agent's word on
+/// a stale chat.
+constexpr WorkingInference chatInference = {15 * 60, SignOfWork::quietLimit,
+                                            SignOfWork::cpuPercent};
 
 /// The record's kind, and of a history rewrite only each message's kind.
 bool keepGeminiKeys(int depth, const std::string& key) {

@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/HookAgents.hpp>
+#include <NodwardenCore/StatusRecordDetector.hpp>
 
 #include <algorithm>
 #include <map>
@@ -36,7 +37,7 @@ bool HookWitness::record(const HookEvent& event) {
 
 std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& settings,
                                                       const std::vector<ProcessSnapshot>& processes,
-                                                      Date) {
+                                                      Date now) {
     std::set<Turn> turns;
     {
         const std::lock_guard lock(mutex_);
@@ -85,10 +86,31 @@ std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& setti
         }
     }
     std::vector<AgentVerdict> verdicts;
+    std::erase_if(lastSignOfWork_, [&](const auto& entry) {
+        const auto working = workingProfiles.find(entry.first);
+        return working == workingProfiles.end() ||
+               working->second != AgentVerdictSource::hookWithoutCancel;
+    });
     if (workingProfiles.empty()) {
         return verdicts;
     }
     const AgentResolver resolver = AgentResolver::make(settings);
+    const auto agents = runningAgents(resolver, processes);
+    // A turn whose cancel sends no event ends, where no better witness speaks, once its agent
+    // has been quiet for a while; work seen again brings it back.
+    std::erase_if(workingProfiles, [&](const auto& working) {
+        if (working.second != AgentVerdictSource::hookWithoutCancel) {
+            return false;
+        }
+        const auto agent = agents.find(working.first);
+        const bool busy =
+            agent != agents.end() && agent->second.treeCPUPercent >= SignOfWork::cpuPercent;
+        const auto seen = lastSignOfWork_.try_emplace(working.first, now).first;
+        if (busy || now < seen->second) {
+            seen->second = now;
+        }
+        return now - seen->second > SignOfWork::quietLimit;
+    });
     for (const AgentProfile& profile : resolver.profiles) {
         if (const auto working = workingProfiles.find(profile.id);
             working != workingProfiles.end()) {

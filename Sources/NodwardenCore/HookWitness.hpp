@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -28,8 +29,10 @@ struct HookEvent {
 /// working until the turn's end, an interrupt, a failure or the session's end arrives, or until
 /// the agent's process that sent it is gone from the process table. Where the agent's hooks hear
 /// nothing of a cancelled turn, the verdict is only as good as a screen (`hookWithoutCancel`), so a
-/// readable screen or the agent's own record decides over it. Events arrive on any thread
-/// (the control socket's); verdicts are asked on the detection queue.
+/// readable screen or the agent's own record decides over it, and it stands only while the agent's
+/// process tree shows a sign of work: where nothing else is read, a cancelled turn still ends.
+/// Events arrive on any thread (the control socket's); verdicts are asked on the detection queue,
+/// one pass at a time.
 class HookWitness final : public AgentVerdictDetecting {
 public:
     /// Turns remembered at once; beyond it a new turn is not taken, so no peer can make the
@@ -51,6 +54,9 @@ private:
 
     std::mutex mutex_;
     std::set<Turn> turns_;
+    /// When each agent with a turn its hooks cannot end last showed a sign of work; touched only
+    /// by the passes.
+    std::map<std::string, Date> lastSignOfWork_;
 };
 
 } // namespace nodwarden

@@ -16,6 +16,16 @@ namespace nodwarden {
 
 struct AgentResolver;
 
+/// When a turn that no word of the agent's own can end (a chat's last record the user's, a hook
+/// that hears nothing of a cancel) is still believed: while the agent's process tree shows a sign
+/// of work. Measured on the real agents thinking in silence, Gemini's tree used 8.9 % of a core or
+/// more and Qwen's 1.3 % or more; at their prompts both used none. So any measurable share is a
+/// sign, and three quiet passes in a row end the turn.
+namespace SignOfWork {
+inline constexpr double cpuPercent = 0.5;
+inline constexpr TimeInterval quietLimit = 10;
+} // namespace SignOfWork
+
 /// One watched agent as this pass's process table shows it.
 struct RunningAgent {
     /// The watched profile; valid while the resolver that found it lives.

@@ -4,6 +4,7 @@
 #include <NodwardenCore/ActivityDetector.hpp>
 #include <NodwardenCore/HookWitness.hpp>
 #include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/StatusRecordDetector.hpp>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,27 @@ TEST(HookWitness, TurnStartIsAStatedWorkingVerdictUntilItsEnd) {
     EXPECT_EQ(ask(witness), std::vector{claudeWorking});
     witness.record(claude("Stop"));
     EXPECT_TRUE(ask(witness).empty());
+}
+
+TEST(HookWitness, ATurnItsHooksCannotEndLastsWhileItsAgentShowsWork) {
+    HookWitness witness;
+    witness.record(claude("UserPromptSubmit"));
+    witness.record({"codex", "UserPromptSubmit", "c1", 300, 4500});
+    const auto settings = GuardSettings::defaults();
+    auto busy = table();
+    busy[1].cpuPercent = 1.3; // a model thinking in silence
+    const AgentVerdict codexWorking{"Codex CLI", AgentWorkState::working, AgentVerdictSource::hook};
+    EXPECT_EQ(witness.detectVerdicts(settings, busy, 100),
+              (std::vector{claudeWorking, codexWorking}));
+    EXPECT_EQ(witness.detectVerdicts(settings, table(), 100 + SignOfWork::quietLimit),
+              (std::vector{claudeWorking, codexWorking}))
+        << "a dip is not the end of a turn";
+    // Cancelled with Esc: no event comes, the agent goes quiet. Codex's hooks say so themselves.
+    EXPECT_EQ(witness.detectVerdicts(settings, table(), 101 + SignOfWork::quietLimit),
+              std::vector{codexWorking});
+    EXPECT_EQ(witness.detectVerdicts(settings, busy, 120),
+              (std::vector{claudeWorking, codexWorking}))
+        << "work seen again";
 }
 
 TEST(HookWitness, EachEndingEventEndsOnlyItsOwnSession) {
