@@ -51,8 +51,13 @@ class ClaudeSessionStatusReader final : public AgentStatusReading {
 public:
     explicit ClaudeSessionStatusReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "claude-code"; }
-    /// Its session record appears a few seconds after start, before any turn can begin.
-    bool recordsEveryTurn() const override { return true; }
+    /// Its session record appears a few seconds after start, before any turn can begin; but only
+    /// a version that keeps session records has their folder, and of one that does not, a young
+    /// process's work would otherwise go unseen.
+    bool recordsEveryTurn() const override {
+        std::error_code error;
+        return std::filesystem::is_directory(home_ / ".claude" / "sessions", error);
+    }
 
     std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         Verdicts verdicts;
@@ -106,8 +111,12 @@ class CopilotSessionStateReader final : public AgentStatusReading {
 public:
     explicit CopilotSessionStateReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "copilot-cli"; }
-    /// Its session is opened, not working, a few seconds after start, before any turn can begin.
-    bool recordsEveryTurn() const override { return true; }
+    /// Its session is opened, not working, a few seconds after start, before any turn can begin;
+    /// a version that keeps no such file says nothing of its turns.
+    bool recordsEveryTurn() const override {
+        std::error_code error;
+        return std::filesystem::exists(home_ / ".copilot" / "open-sessions-state.json", error);
+    }
 
     std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         const auto text = Files::readSmallFile(home_ / ".copilot" / "open-sessions-state.json");

@@ -129,8 +129,8 @@ StatusRecordDetector::detectVerdicts(const GuardSettings& settings,
         const std::string& name = agent->second.profile->displayName;
         if (const auto state = reader->read(agent->second, now)) {
             verdicts.push_back({name, *state, reader->source()});
-        } else if (reader->recordsEveryTurn() && agent->second.startedAt &&
-                   now - *agent->second.startedAt < startUpWindow) {
+        } else if (agent->second.startedAt && now - *agent->second.startedAt < startUpWindow &&
+                   reader->recordsEveryTurn()) {
             verdicts.push_back({name, AgentWorkState::idle, AgentVerdictSource::startUp});
         }
     }

@@ -63,7 +63,8 @@ public:
     /// What its verdicts rest on: the agent's stated state, or an inference from its chat.
     virtual AgentVerdictSource source() const { return AgentVerdictSource::statusRecord; }
     /// Whether the agent keeps a record of every turn where this reader looks, so that a young
-    /// process of which `read` finds nothing has not been given a turn yet.
+    /// process of which `read` finds nothing has not been given a turn yet. Asked only about a
+    /// young agent, so it may look at the file system.
     virtual bool recordsEveryTurn() const { return false; }
 };
 
