@@ -32,7 +32,7 @@ using nodwarden::SleepControllerFiles;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::TemporaryDirectory;
 
-const std::string kCaffeinate = STAYLOOM_CAFFEINATE_PATH;
+const std::string kInhibit = STAYLOOM_INHIBIT_PATH;
 
 class KeepAwakeWithRealLogind : public ::testing::Test {
 protected:
@@ -82,7 +82,7 @@ protected:
 };
 
 TEST_F(KeepAwakeWithRealLogind, AGrantedLockIsAHoldUntilReleased) {
-    auto controller = controllerFor(kCaffeinate);
+    auto controller = controllerFor(kInhibit);
     ASSERT_TRUE(controller->setSleepPrevention(true, false, false));
     ASSERT_TRUE(controller->isSleepPreventionEnabled());
     const auto held = listing();
@@ -103,9 +103,9 @@ TEST_F(KeepAwakeWithRealLogind, ARefusedLockIsAFailedLaunchLoggedOnceAndNeverAHo
     // Without a local session logind asks polkit about the lock, and with none on the bus refuses:
     // the helper, run as an unprivileged user, exits 1 right after it started.
     const auto wrapper = folder.write(
-        "bin/caffeinate", "#!/bin/sh\nexec /usr/bin/setpriv --reuid=65534 --regid=65534 "
-                          "--clear-groups '" +
-                              kCaffeinate + "' \"$@\"\n");
+        "bin/stayloom-inhibit", "#!/bin/sh\nexec /usr/bin/setpriv --reuid=65534 --regid=65534 "
+                                "--clear-groups '" +
+                                    kInhibit + "' \"$@\"\n");
     std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all |
                                               std::filesystem::perms::group_read |
                                               std::filesystem::perms::others_read);

@@ -64,12 +64,12 @@ std::optional<Posture> postureFromArguments(int argc, char** argv) {
 }
 
 void say(const std::string& line) {
-    std::printf("caffeinate: %s\n", line.c_str());
+    std::printf("stayloom-inhibit: %s\n", line.c_str());
     std::fflush(stdout);
 }
 
 void complain(const std::string& line) {
-    std::fprintf(stderr, "caffeinate: %s\n", line.c_str());
+    std::fprintf(stderr, "stayloom-inhibit: %s\n", line.c_str());
 }
 
 /// A desktop session service that hands out inhibitor cookies.
@@ -419,7 +419,7 @@ int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
 int main(int argc, char** argv) {
     const auto posture = postureFromArguments(argc, argv);
     if (!posture) {
-        std::fprintf(stderr, "usage: caffeinate -dimsu | -ims\n"
+        std::fprintf(stderr, "usage: stayloom-inhibit -dimsu | -ims\n"
                              "  -dimsu  keep the system and the display awake\n"
                              "  -ims    keep the system awake; the display may sleep\n"
                              "Holds the locks until SIGTERM or SIGINT.\n");
