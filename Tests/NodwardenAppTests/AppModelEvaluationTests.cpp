@@ -272,6 +272,27 @@ TEST(AppModelEvaluation, DisplayPostureChangeRestartsKeepAwakeOnce) {
     }
 }
 
+TEST(AppModelEvaluation, TheHoldsReasonFollowsTheDecisionAndEachChangeRestartsItOnce) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    auto model = harness.makeModel();
+    const auto evaluate = [&](const std::string& agent) {
+        harness.sleep.clearCalls();
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open,
+                                {named(SignalStrength::strong, agent, "busy")}, true);
+        AppModelHarness::settle(*model);
+        return harness.sleep.calls();
+    };
+
+    EXPECT_EQ(evaluate("Claude Code"), std::vector<std::string>{keepAwake});
+    EXPECT_EQ(harness.sleep.keepAwakeReason(), "Claude Code is working");
+    EXPECT_TRUE(evaluate("Claude Code").empty()) << "the same reason starts nothing new";
+    EXPECT_EQ(evaluate("Codex CLI"), std::vector<std::string>{keepAwake});
+    EXPECT_EQ(harness.sleep.keepAwakeReason(), "Codex CLI is working");
+    EXPECT_TRUE(evaluate("Codex CLI").empty());
+}
+
 TEST(AppModelEvaluation, EngagedSwitchIsReleasedEvenWhenTheChildIsGone) {
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();

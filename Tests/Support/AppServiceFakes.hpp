@@ -82,10 +82,15 @@ public:
     /// Every state-changing call, e.g. "setSleepPrevention(true,false,true)", "sleepNow".
     std::vector<std::string> calls() const;
     void clearCalls();
+    /// The reason the model last gave for a hold.
+    std::string keepAwakeReason() const;
 
     bool isSleepPreventionEnabled() const override;
     bool isLidClosedProtectionEngaged() const override;
     std::optional<bool> appliedLetDisplaySleep() const override;
+    std::optional<std::string> appliedKeepAwakeReason() const override;
+    /// Not among the calls: the model gives it before every request to hold.
+    void setKeepAwakeReason(const std::string& why) override;
     bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep) override;
     bool restoreNormalSleep() override;
     void reconcileOrphanedCaffeinate() override;
@@ -107,6 +112,8 @@ private:
     bool preventing_ = false;
     bool engaged_ = false;
     std::optional<bool> applied_;
+    std::string reason_;
+    std::optional<std::string> appliedReason_;
     bool engageSucceeds_ = true;
     bool restoreSucceeds_ = true;
     bool reconcileStuckResult_ = true;

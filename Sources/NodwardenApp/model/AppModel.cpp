@@ -218,19 +218,21 @@ void AppModel::runSleepCommand(bool enabled) {
     }
     const bool allowLidClosed = enabled && settings_.keepAwakeWithLidClosed && !lidClosedDeclined_;
     const bool letDisplaySleep = settings_.letDisplaySleep;
+    const std::string why = keepAwakeWhy_;
     sleepCommandInFlightSince_ = now();
     setSleepCommandInFlight(true);
 
     QPointer<AppModel> guard(this);
     SleepControlling* sleep = environment_.sleepController;
     FileLogger* sharedLogger = environment_.logger;
-    sleepCommandQueue_->async([guard, sleep, sharedLogger, enabled, allowLidClosed,
-                               letDisplaySleep] {
+    sleepCommandQueue_->async([guard, sleep, sharedLogger, enabled, allowLidClosed, letDisplaySleep,
+                               why] {
         if (guard.isNull()) {
             return;
         }
         bool ok = true;
         try {
+            sleep->setKeepAwakeReason(why);
             ok = sleep->setSleepPrevention(enabled, allowLidClosed, letDisplaySleep);
         } catch (const std::exception& error) {
             sharedLogger->log(std::string("Sleep command failed: ") + error.what());

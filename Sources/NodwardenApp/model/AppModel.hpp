@@ -379,6 +379,8 @@ private:
     bool sleepCommandInFlight_ = false;
     std::optional<Date> sleepCommandInFlightSince_;
     bool lidClosedDeclined_ = false;
+    /// What the hold is for, given to the keep-awake child with each request to hold.
+    std::string keepAwakeWhy_;
     std::optional<Date> lidClosedReleasePendingSince_;
     bool detectionInFlight_ = false;
     std::optional<Date> detectionStartedAt_;

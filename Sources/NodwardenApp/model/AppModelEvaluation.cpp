@@ -1,5 +1,6 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
+#include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
@@ -176,6 +177,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     const bool controllerPreventing =
         controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
 
+    keepAwakeWhy_ = keepAwakeReason(mode_, effective);
     if (decision.shouldSleepNow) {
         if (!sleepRequestIssued_) {
             sleepRequestIssued_ = true;
@@ -193,7 +195,9 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
                 runSleepCommand(true);
             } else {
                 const std::optional<bool> applied = controller().appliedLetDisplaySleep();
-                if (!applied || *applied != settings_.letDisplaySleep) {
+                const std::optional<std::string> why = controller().appliedKeepAwakeReason();
+                if (!applied || *applied != settings_.letDisplaySleep ||
+                    (why && *why != keepAwakeWhy_)) {
                     runSleepCommand(true);
                 }
             }

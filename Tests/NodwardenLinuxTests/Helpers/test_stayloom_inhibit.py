@@ -123,6 +123,18 @@ class RealLogindInhibitTests(unittest.TestCase):
                 # No desktop session here: only a note, never a warning.
                 self.assertFalse(any("warning" in line for line in helper.stderr), helper.stderr)
 
+    def test_the_reason_it_is_given_is_the_one_listed(self):
+        # Control characters would break the listing's one line per lock.
+        helper = self.start_inhibit("-ims", STAYLOOM_WHY="Claude Code\nis working")
+        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+        self.assertEqual(
+            self.logind.inhibitors(),
+            [("sleep:idle", "Stayloom", "Claude Code is working", "block", os.geteuid(),
+              helper.process.pid)],
+        )
+        self.assertIn("Claude Code is working", self.logind.listing())
+        self.assertEqual(helper.stop(), 0, helper.stderr)
+
     def test_a_killed_helper_leaves_no_lock_behind(self):
         helper = self.start_inhibit("-dimsu")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
@@ -350,7 +362,9 @@ class SessionInhibitorTestsWithMockedDesktop(PrivateBusTestCase):
 
                 inhibit = calls(gnome, "Inhibit")
                 self.assertEqual(len(inhibit), 1)
-                self.assertEqual(inhibit[0][0], "Stayloom")
+                # The desktop file's id, which GNOME and KDE show with its name and icon.
+                self.assertEqual(inhibit[0][0], "org.stayloom.Stayloom")
+                self.assertEqual(inhibit[0][2], WHY[arguments])
                 self.assertEqual(inhibit[0][1], 0)
                 self.assertEqual(inhibit[0][3], flags)
                 self.assertEqual(calls(screen_saver, "Inhibit"), [])
@@ -367,7 +381,7 @@ class SessionInhibitorTestsWithMockedDesktop(PrivateBusTestCase):
                 helper = self.start_helper([INHIBIT, arguments])
                 self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
 
-                self.assertEqual(len(calls(power, "Inhibit")), 1)
+                self.assertEqual(calls(power, "Inhibit"), [["org.stayloom.Stayloom", WHY[arguments]]])
                 expected = 1 if wants_screen_saver else 0
                 self.assertEqual(len(calls(screen_saver, "Inhibit")), expected)
 
