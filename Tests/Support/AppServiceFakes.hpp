@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenApp/model/Notifying.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/platform/LoginItemService.hpp>
 #include <NodwardenApp/platform/WindowPresenter.hpp>
@@ -119,6 +120,14 @@ private:
     bool reconcileStuckResult_ = true;
     bool systemSleepDisabled_ = false;
     std::vector<std::string> calls_;
+};
+
+/// A notification service that keeps every notice it is shown.
+class FakeNotifier final : public nodwarden::app::Notifying {
+public:
+    void show(const nodwarden::app::Notice& notice) override { shown.push_back(notice); }
+
+    std::vector<nodwarden::app::Notice> shown;
 };
 
 /// A login-item service with a scripted status and registration outcome.

@@ -4,6 +4,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/FileLogger.hpp>
@@ -52,6 +53,9 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
         environment_.logger = &FileLogger::shared();
     }
     requireServices();
+    if (environment_.notifier != nullptr) {
+        notifier_ = std::make_unique<WorkNotifier>(*environment_.notifier);
+    }
 
     sleepCommandQueue_ = std::make_unique<SerialQueue>("Nodwarden.SleepCommands");
     detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");
@@ -251,6 +255,9 @@ void AppModel::finishSleepCommand(bool enabled, bool ok) {
     if (enabled && !ok) {
         setLidClosedDeclined(true);
         log("Lid-closed admin prompt declined — showing downgrade warning");
+        if (notifier_) {
+            notifier_->lidClosedRefused(settings_);
+        }
     }
     if (!enabled && !ok) {
         setStaleSleepBlockDetected(true);

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/Notices.hpp>
 
@@ -89,6 +90,9 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
     const std::optional<bool> sessionProcessAlive =
         sessionProcessAliveFor(perApp, processPresenceCurrent);
     apply(decision, lid, signal, sessionProcessAlive);
+    if (notifier_) {
+        notifier_->observe(mode_, decision, power, settings_, now());
+    }
 }
 
 void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,

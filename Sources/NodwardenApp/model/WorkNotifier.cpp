@@ -1,0 +1,110 @@
+#include <NodwardenApp/model/WorkNotifier.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace nodwarden::app {
+
+namespace {
+
+bool holds(GuardStatus status) {
+    return status == GuardStatus::keepingAwake || status == GuardStatus::idleGrace ||
+           status == GuardStatus::pluggedInUnlimited;
+}
+
+std::string percent(const std::optional<int>& value) {
+    return value ? std::to_string(*value) + " %" : std::string("low");
+}
+
+} // namespace
+
+std::string WorkNotifier::describeDuration(double seconds) {
+    const auto minutes = static_cast<long long>(std::floor(std::max(seconds, 0.0) / 60.0));
+    if (minutes < 1) {
+        return "less than a minute";
+    }
+    if (minutes < 60) {
+        return std::to_string(minutes) + " min";
+    }
+    const auto rest = minutes % 60;
+    return std::to_string(minutes / 60) + " h" +
+           (rest == 0 ? std::string() : " " + std::to_string(rest) + " min");
+}
+
+void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const PowerSnapshot& power,
+                           const GuardSettings& settings, Date now) {
+    const bool userChange = lastMode_ && *lastMode_ != mode;
+    const std::optional<GuardStatus> previous = lastStatus_;
+    lastMode_ = mode;
+    lastStatus_ = decision.status;
+
+    const bool warningRose = decision.isBatteryWarning && !lastBatteryWarning_;
+    lastBatteryWarning_ = decision.isBatteryWarning;
+
+    if (holds(decision.status)) {
+        if (!holdSince_ || userChange) {
+            holdSince_ = now;
+            holdAgent_.reset();
+        }
+        if (decision.detectedAppName && !decision.detectedAppName->empty()) {
+            holdAgent_ = decision.detectedAppName;
+        }
+    } else if (holdSince_) {
+        if (!userChange && previous && holds(*previous)) {
+            announceEnd(decision.status, power, settings, now);
+        }
+        holdSince_.reset();
+        holdAgent_.reset();
+    }
+
+    if (warningRose && !userChange && settings.notifications.batteryWarning) {
+        const int cutoff = settings.profileFor(power).batteryCutoffPercent;
+        out_.show(Notice{"Battery low",
+                         "The battery is at " + percent(power.batteryPercent) + ". At " +
+                             std::to_string(cutoff) +
+                             " % the computer may sleep; plug it in to keep the agents working."});
+    }
+}
+
+void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
+                               const GuardSettings& settings, Date now) {
+    if (status == GuardStatus::batterySafety) {
+        if (settings.notifications.safety) {
+            out_.show(Notice{"Battery low — keep-awake stopped",
+                             "The battery is at " + percent(power.batteryPercent) +
+                                 ", below the cutoff. The computer may sleep again."});
+        }
+        return;
+    }
+    if (status == GuardStatus::thermalSafety) {
+        if (settings.notifications.safety) {
+            out_.show(Notice{"Too hot — keep-awake stopped",
+                             "The computer is running hot. It may sleep again to cool down."});
+        }
+        return;
+    }
+    if (!settings.notifications.workDone) {
+        return;
+    }
+    const std::string who = holdAgent_.value_or("The agents");
+    out_.show(Notice{"Agents finished", who + " worked " + describeDuration(now - *holdSince_) +
+                                            ". The computer may sleep again."});
+}
+
+void WorkNotifier::lidClosedRefused(const GuardSettings& settings) {
+    if (settings.notifications.problems) {
+        out_.show(Notice{"Lid-closed mode is off",
+                         "Switching sleep off was refused or failed. Keep the lid open to keep "
+                         "the agents working."});
+    }
+}
+
+void WorkNotifier::launchAtLoginFailed(const std::string& description,
+                                       const GuardSettings& settings) {
+    if (settings.notifications.problems) {
+        out_.show(Notice{"Launch at login failed",
+                         "Stayloom could not set itself to start at login: " + description});
+    }
+}
+
+} // namespace nodwarden::app
