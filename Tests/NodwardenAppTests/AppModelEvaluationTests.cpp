@@ -330,7 +330,7 @@ TEST(AppModelEvaluation, TheEndOfTheWorkAndASafetyReleaseAreAnnouncedAModeSwitch
     ASSERT_EQ(harness.notifier.shown.size(), 2u);
     EXPECT_EQ(harness.notifier.shown.back(),
               (Notice{"Battery low — keep-awake stopped",
-                      "The battery is at 5 %, below the cutoff. The computer may sleep again."}));
+                      "The battery is at 5%, below the cutoff. The computer may sleep again."}));
 }
 
 TEST(AppModelEvaluation, EngagedSwitchIsReleasedEvenWhenTheChildIsGone) {

@@ -578,7 +578,7 @@ TEST(DesktopNotifications, TheServerGetsTheWorkDoneAndTheSafetyTextEachReplacing
                       "again.\"" +
                       tail,
                   head + "1" + icon +
-                      "\"Battery low — keep-awake stopped\" \"The battery is at 4 %, below the "
+                      "\"Battery low — keep-awake stopped\" \"The battery is at 4%, below the "
                       "cutoff. The computer may sleep again.\"" +
                       tail}));
     EXPECT_TRUE(loggedMessages(logger).empty()) << ::testing::PrintToString(loggedMessages(logger));

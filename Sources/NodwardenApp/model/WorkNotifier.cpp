@@ -12,8 +12,12 @@ bool holds(GuardStatus status) {
            status == GuardStatus::pluggedInUnlimited;
 }
 
-std::string percent(const std::optional<int>& value) {
-    return value ? std::to_string(*value) + " %" : std::string("low");
+/// "The battery is at 5%" followed by `atLevel`, or `unread` when there is no reading.
+std::string batterySentence(const PowerSnapshot& power, const std::string& atLevel,
+                            const std::string& unread) {
+    return power.batteryPercent
+               ? "The battery is at " + std::to_string(*power.batteryPercent) + "%" + atLevel
+               : unread;
 }
 
 } // namespace
@@ -59,10 +63,10 @@ void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const Po
 
     if (warningRose && !userChange && settings.notifications.batteryWarning) {
         const int cutoff = settings.profileFor(power).batteryCutoffPercent;
-        out_.show(Notice{"Battery low",
-                         "The battery is at " + percent(power.batteryPercent) + ". At " +
-                             std::to_string(cutoff) +
-                             " % the computer may sleep; plug it in to keep the agents working."});
+        out_.show(Notice{"Battery low", batterySentence(power, ".", "The battery is low.") +
+                                            " At " + std::to_string(cutoff) +
+                                            "% the computer may sleep; plug it in to keep the "
+                                            "agents working."});
     }
 }
 
@@ -70,9 +74,10 @@ void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
                                const GuardSettings& settings, Date now) {
     if (status == GuardStatus::batterySafety) {
         if (settings.notifications.safety) {
-            out_.show(Notice{"Battery low — keep-awake stopped",
-                             "The battery is at " + percent(power.batteryPercent) +
-                                 ", below the cutoff. The computer may sleep again."});
+            out_.show(Notice{
+                "Battery low — keep-awake stopped",
+                batterySentence(power, ", below the cutoff.", "The battery is below the cutoff.") +
+                    " The computer may sleep again."});
         }
         return;
     }
