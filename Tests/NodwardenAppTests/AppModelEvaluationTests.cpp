@@ -323,6 +323,16 @@ TEST(AppModelEvaluation, TheEndOfTheWorkAndASafetyReleaseAreAnnouncedAModeSwitch
     evaluate(FakePowerSources::battery(80), {});
     EXPECT_EQ(harness.notifier.shown.size(), 1u);
 
+    // Nor is switching off the agent that holds it.
+    evaluate(FakePowerSources::mains(), claude);
+    GuardSettings withoutClaude = model->settings();
+    withoutClaude.disabledAgentIDs.push_back("claude-code");
+    model->commitSettings(withoutClaude);
+    evaluate(FakePowerSources::mains(), {});
+    harness.clock.advance(61);
+    evaluate(FakePowerSources::mains(), {});
+    EXPECT_EQ(harness.notifier.shown.size(), 1u);
+
     // A safety rule letting go of the machine is news.
     model->setMode(AppMode::manualKeepAwake);
     evaluate(FakePowerSources::battery(80), {});

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace nodwarden::app {
 
@@ -37,24 +38,38 @@ std::string WorkNotifier::describeDuration(double seconds) {
 
 void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const PowerSnapshot& power,
                            const GuardSettings& settings, Date now) {
-    const bool userChange = lastMode_ && *lastMode_ != mode;
+    // Modes and settings change only by the user's hand (or their command line); which notices
+    // they want is no change to what the machine does.
+    GuardSettings compared = settings;
+    compared.notifications = {};
+    const bool modeChanged = lastMode_ && *lastMode_ != mode;
+    const bool settingsChanged = lastSettings_ && *lastSettings_ != compared;
+    const bool userChange = modeChanged || settingsChanged;
     const std::optional<GuardStatus> previous = lastStatus_;
     lastMode_ = mode;
+    lastSettings_ = std::move(compared);
     lastStatus_ = decision.status;
 
     const bool warningRose = decision.isBatteryWarning && !lastBatteryWarning_;
     lastBatteryWarning_ = decision.isBatteryWarning;
 
     if (holds(decision.status)) {
-        if (!holdSince_ || userChange) {
+        if (!holdSince_ || modeChanged) {
+            // A hold the user started by a switch and left to run is still worth its news.
             holdSince_ = now;
             holdAgent_.reset();
+            holdTouchedByUser_ = false;
+        } else if (settingsChanged) {
+            // Whoever changes the settings during a hold is at the machine and sees it end.
+            holdTouchedByUser_ = true;
         }
         if (decision.detectedAppName && !decision.detectedAppName->empty()) {
             holdAgent_ = decision.detectedAppName;
         }
     } else if (holdSince_) {
-        if (!userChange && previous && holds(*previous)) {
+        if (!userChange && previous && holds(*previous) &&
+            (!holdTouchedByUser_ || decision.status == GuardStatus::batterySafety ||
+             decision.status == GuardStatus::thermalSafety)) {
             announceEnd(decision.status, power, settings, now);
         }
         holdSince_.reset();

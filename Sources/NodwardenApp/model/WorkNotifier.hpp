@@ -11,7 +11,8 @@ namespace nodwarden::app {
 
 /// Decides what is worth a notification from the decisions the model applies: the agents' work
 /// ended, a safety rule let the computer go, the battery runs low, lid-closed mode or launch at
-/// login failed. What the user did themselves (a mode switched) is never announced: they know.
+/// login failed. What the user did themselves (a mode or a setting switched) is never announced:
+/// they know.
 class WorkNotifier {
 public:
     /// `out` must outlive the notifier.
@@ -34,11 +35,14 @@ private:
 
     Notifying& out_;
     std::optional<AppMode> lastMode_;
+    /// The last settings, their notification choices left out.
+    std::optional<GuardSettings> lastSettings_;
     std::optional<GuardStatus> lastStatus_;
     bool lastBatteryWarning_ = false;
     /// When the current hold began, and the agent it was last seen for.
     std::optional<Date> holdSince_;
     std::optional<std::string> holdAgent_;
+    bool holdTouchedByUser_ = false;
 };
 
 } // namespace nodwarden::app
