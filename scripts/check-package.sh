@@ -39,7 +39,7 @@ dpkg-deb -x "$deb" "$root"
 # Ownership and modes as dpkg will install them (dpkg -x applies neither to an unprivileged
 # extraction), read from the archive itself.
 contents=$(dpkg-deb -c "$deb")
-for helper in caffeinate stayloom-sleep-switch; do
+for helper in stayloom-inhibit stayloom-sleep-switch; do
   if printf '%s\n' "$contents" | grep -qE "^-rwxr-xr-x root/root .* \./usr/libexec/stayloom/$helper\$"; then
     pass "/usr/libexec/stayloom/$helper is root-owned 0755"
   else

@@ -101,6 +101,7 @@ KeepAwakeContract KeepAwakeContract::linuxHelper() {
         .processRoot = "/proc",
         .passedVariables = {"DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS",
                             "XDG_RUNTIME_DIR"},
+        .formerNames = {"caffeinate"},
     };
 }
 
@@ -115,7 +116,7 @@ void sendProcessSignal(std::int32_t pid, int signal) {
 std::shared_ptr<KeepAwakeProcess>
 KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>& arguments,
                          std::optional<double> readinessTimeoutSeconds,
-                         const std::vector<std::string>& passedVariables) {
+                         const std::vector<std::string>& passedVariables, const std::string& why) {
     std::vector<std::string> argumentStorage;
     argumentStorage.reserve(arguments.size() + 1);
     argumentStorage.push_back(path);
@@ -132,6 +133,9 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
     // Lets the helper tell whether the program that started it is still there, so that it can
     // let go of its locks when the program dies, however it dies.
     environment.set("STAYLOOM_PARENT_PID", std::to_string(::getpid()));
+    if (!why.empty()) {
+        environment.set("STAYLOOM_WHY", why);
+    }
     if (readinessTimeoutSeconds) {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0) {

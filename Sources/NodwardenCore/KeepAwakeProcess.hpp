@@ -39,6 +39,9 @@ struct KeepAwakeContract {
     /// The variables of our environment the program needs besides PATH and the locale; it also
     /// gets STAYLOOM_PARENT_PID (and STAYLOOM_READY_FD when it reports readiness), nothing else.
     std::vector<std::string> passedVariables = {};
+    /// Names the program had in earlier releases, in its own folder: a run of an older release
+    /// may have left one of them behind, still holding the machine.
+    std::vector<std::string> formerNames = {};
 
     /// The Linux helper: reports readiness, and orphans are checked in /proc.
     static KeepAwakeContract linuxHelper();
@@ -57,15 +60,15 @@ public:
 /// so a recycled identifier cannot hit an unrelated process.
 class KeepAwakeProcess {
 public:
-    /// Starts `path` with `arguments` and an environment of PATH, the locale, `passedVariables` and
-    /// STAYLOOM_PARENT_PID (this process's id); throws `CommandLaunchError` when the program cannot
-    /// start.
-    /// With `readinessTimeoutSeconds`, returns only once the child reported that it holds the
-    /// machine, and throws `KeepAwakeStartError` (the child ended and reaped) when it did not.
+    /// Starts `path` with `arguments` and an environment of PATH, the locale, `passedVariables`,
+    /// STAYLOOM_PARENT_PID (this process's id) and STAYLOOM_WHY (`why`, unless empty); throws
+    /// `CommandLaunchError` when the program cannot start. With `readinessTimeoutSeconds`, returns
+    /// only once the child reported that it holds the machine, and throws `KeepAwakeStartError`
+    /// (the child ended and reaped) when it did not.
     static std::shared_ptr<KeepAwakeProcess>
     launch(const std::string& path, const std::vector<std::string>& arguments,
            std::optional<double> readinessTimeoutSeconds = std::nullopt,
-           const std::vector<std::string>& passedVariables = {});
+           const std::vector<std::string>& passedVariables = {}, const std::string& why = {});
 
     /// A child still running at this point is killed outright and waited for.
     ~KeepAwakeProcess();

@@ -94,6 +94,15 @@ GuardSettings decodeSettings(const json& value) {
         readOptional(object, "letDisplaySleep", readBool).value_or(false));
     settings.statusRecordDetectionEnabled =
         readOptional(object, "statusRecordDetectionEnabled", readBool).value_or(true);
+    NotificationChoices& notifications = settings.notifications;
+    notifications.workDone =
+        readOptional(object, "notifyWorkDone", readBool).value_or(notifications.workDone);
+    notifications.safety =
+        readOptional(object, "notifySafety", readBool).value_or(notifications.safety);
+    notifications.batteryWarning = readOptional(object, "notifyBatteryWarning", readBool)
+                                       .value_or(notifications.batteryWarning);
+    notifications.problems =
+        readOptional(object, "notifyProblems", readBool).value_or(notifications.problems);
     return settings;
 }
 
@@ -570,6 +579,10 @@ void to_json(json& value, const GuardSettings& settings) {
         {"enableBrowsers", settings.enableBrowsers},
         {"keepAwakeWithLidClosed", settings.keepAwakeWithLidClosed},
         {"letDisplaySleep", settings.letDisplaySleep},
+        {"notifyWorkDone", settings.notifications.workDone},
+        {"notifySafety", settings.notifications.safety},
+        {"notifyBatteryWarning", settings.notifications.batteryWarning},
+        {"notifyProblems", settings.notifications.problems},
     };
 }
 

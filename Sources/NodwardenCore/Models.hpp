@@ -145,6 +145,19 @@ struct GuardPowerProfile {
     bool operator==(const GuardPowerProfile&) const = default;
 };
 
+/// Which groups of the program's own news the desktop is told of as notifications.
+struct NotificationChoices {
+    /// The agents' work ended and the computer may sleep again.
+    bool workDone = true;
+    /// A safety rule (battery cutoff, heat) let the computer go.
+    bool safety = true;
+    bool batteryWarning = false;
+    /// Lid-closed mode refused or failed; launch at login failed.
+    bool problems = false;
+
+    bool operator==(const NotificationChoices&) const = default;
+};
+
 /// The whole user configuration.
 struct GuardSettings {
     /// A profile that is given is used unchanged; an absent one is built from the flat arguments
@@ -202,7 +215,7 @@ struct GuardSettings {
     /// Tolerant: absent keys take defaults and older flat keys are understood, but any key with a
     /// value of the wrong type (or malformed JSON) yields no settings.
     static std::optional<GuardSettings> fromJSON(std::string_view text);
-    /// Writes the thirteen current keys only, never the older flat ones.
+    /// Writes the seventeen current keys only, never the older flat ones.
     std::string toJSON() const;
 
     GuardPowerProfile batteryProfile;
@@ -222,6 +235,8 @@ struct GuardSettings {
     bool enableBrowsers;
     bool keepAwakeWithLidClosed;
     bool letDisplaySleep;
+    /// Not a constructor argument: each group takes its default until switched.
+    NotificationChoices notifications;
 
     bool operator==(const GuardSettings&) const = default;
 };

@@ -201,12 +201,36 @@ std::optional<bool> SleepController::appliedLetDisplaySleep() const {
     return posture;
 }
 
+void SleepController::setKeepAwakeReason(std::string why) {
+    std::lock_guard guard(lock_);
+    _keepAwakeReason = std::move(why);
+}
+
+std::optional<std::string> SleepController::appliedKeepAwakeReason() const {
+    Child child;
+    std::string reason;
+    {
+        std::lock_guard guard(lock_);
+        child = _caffeinateProcess;
+        reason = _caffeinateReason;
+    }
+    if (!child || !child->isRunning()) {
+        return std::nullopt;
+    }
+    return reason;
+}
+
 bool SleepController::setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep) {
     return enabled ? enableSleepPrevention(allowLidClosed, letDisplaySleep) : restoreNormalSleep();
 }
 
 bool SleepController::enableSleepPrevention(bool allowLidClosed, bool letDisplaySleep) {
-    const bool holding = startCaffeinate(letDisplaySleep);
+    std::string why;
+    {
+        std::lock_guard guard(lock_);
+        why = _keepAwakeReason;
+    }
+    const bool holding = startCaffeinate(letDisplaySleep, why);
     {
         std::lock_guard guard(lock_);
         _isSleepPreventionEnabled = holding;
@@ -229,16 +253,18 @@ std::vector<std::string> SleepController::caffeinateArguments(bool letDisplaySle
     return {letDisplaySleep ? "-ims" : "-dimsu"};
 }
 
-bool SleepController::startCaffeinate(bool letDisplaySleep) {
+bool SleepController::startCaffeinate(bool letDisplaySleep, const std::string& why) {
     Child current;
     bool currentPosture = false;
+    std::string currentReason;
     {
         std::lock_guard guard(lock_);
         current = _caffeinateProcess;
         currentPosture = _caffeinateLetDisplaySleep;
+        currentReason = _caffeinateReason;
     }
     const bool currentRuns = current && current->isRunning();
-    if (currentRuns && currentPosture == letDisplaySleep) {
+    if (currentRuns && currentPosture == letDisplaySleep && currentReason == why) {
         return true;
     }
     const Child previous = currentRuns ? current : nullptr;
@@ -249,7 +275,7 @@ bool SleepController::startCaffeinate(bool letDisplaySleep) {
         // once (its lock refused) is a failed launch, not a hold.
         started = KeepAwakeProcess::launch(caffeinatePath_, caffeinateArguments(letDisplaySleep),
                                            keepAwake_.readinessTimeoutSeconds,
-                                           keepAwake_.passedVariables);
+                                           keepAwake_.passedVariables, why);
     } catch (const std::exception& error) {
         bool alreadyLogged = false;
         {
@@ -267,6 +293,7 @@ bool SleepController::startCaffeinate(bool letDisplaySleep) {
         std::lock_guard guard(lock_);
         _caffeinateProcess = started;
         _caffeinateLetDisplaySleep = letDisplaySleep;
+        _caffeinateReason = why;
         _caffeinateLaunchFailureLogged = false;
     }
     recordCaffeinatePIDs(previous ? std::vector<Child>{started, previous}
@@ -279,7 +306,8 @@ bool SleepController::startCaffeinate(bool letDisplaySleep) {
         if (terminate(previous)) {
             recordCaffeinatePIDs({started});
             log("Retired previous caffeinate pid " + previousID +
-                " after a display-posture change");
+                (currentPosture == letDisplaySleep ? " after a change of reason"
+                                                   : " after a display-posture change"));
         } else {
             abandon(previous);
             log("Previous caffeinate pid " + previousID +
@@ -436,7 +464,16 @@ bool SleepController::isOrphanedKeepAwakeChild(std::int32_t identifier) {
     // A pid file outlives a reboot, and other programs are named caffeinate too: only a process
     // running this very program, started before the file was last written, is a child of ours.
     const auto identity = readProcessIdentity(*keepAwake_.processRoot, identifier);
-    if (!identity || !identity->runs(caffeinatePath_)) {
+    if (!identity) {
+        return false;
+    }
+    const std::filesystem::path program = caffeinatePath_;
+    const bool runsOurProgram =
+        identity->runs(program) ||
+        std::ranges::any_of(keepAwake_.formerNames, [&](const std::string& name) {
+            return identity->runs(program.parent_path() / name);
+        });
+    if (!runsOurProgram) {
         return false;
     }
     struct stat file {};

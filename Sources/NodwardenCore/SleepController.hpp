@@ -56,6 +56,12 @@ public:
     bool isSleepPreventionEnabled() const;
     /// The posture of the running child; none when there is no child or it has exited.
     std::optional<bool> appliedLetDisplaySleep() const;
+    /// What the hold is for, as logind and the desktop list it ("Claude Code is working"); a
+    /// child already holding is replaced by one with the new reason at the next request to hold,
+    /// the new one holding before the old one goes. Empty: the program's own wording.
+    void setKeepAwakeReason(std::string why);
+    /// The reason of the running child; none when there is no running child.
+    std::optional<std::string> appliedKeepAwakeReason() const;
     /// Starts or stops the hold; false only when engaging or restoring the sleep switch failed.
     bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep);
     bool enableSleepPrevention(bool allowLidClosed, bool letDisplaySleep);
@@ -95,7 +101,7 @@ public:
 private:
     using Child = std::shared_ptr<KeepAwakeProcess>;
 
-    bool startCaffeinate(bool letDisplaySleep);
+    bool startCaffeinate(bool letDisplaySleep, const std::string& why);
     void stopCaffeinate();
     /// SIGTERM, a bounded wait, then SIGKILL and a shorter one; true when the child exited.
     bool terminate(const Child& child);
@@ -120,6 +126,8 @@ private:
     FileLogger& logger_;
     Child _caffeinateProcess;
     bool _caffeinateLetDisplaySleep = false;
+    std::string _caffeinateReason;
+    std::string _keepAwakeReason;
     bool _caffeinateLaunchFailureLogged = false;
     const std::string caffeinatePath_;
     /// Children that outlived SIGKILL; reaped as soon as they end, killed for good on destruction.

@@ -272,6 +272,77 @@ TEST(AppModelEvaluation, DisplayPostureChangeRestartsKeepAwakeOnce) {
     }
 }
 
+TEST(AppModelEvaluation, TheHoldsReasonFollowsTheDecisionAndEachChangeRestartsItOnce) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    auto model = harness.makeModel();
+    const auto evaluate = [&](const std::string& agent) {
+        harness.sleep.clearCalls();
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open,
+                                {named(SignalStrength::strong, agent, "busy")}, true);
+        AppModelHarness::settle(*model);
+        return harness.sleep.calls();
+    };
+
+    EXPECT_EQ(evaluate("Claude Code"), std::vector<std::string>{keepAwake});
+    EXPECT_EQ(harness.sleep.keepAwakeReason(), "Claude Code is working");
+    EXPECT_TRUE(evaluate("Claude Code").empty()) << "the same reason starts nothing new";
+    EXPECT_EQ(evaluate("Codex CLI"), std::vector<std::string>{keepAwake});
+    EXPECT_EQ(harness.sleep.keepAwakeReason(), "Codex CLI is working");
+    EXPECT_TRUE(evaluate("Codex CLI").empty());
+}
+
+TEST(AppModelEvaluation, TheEndOfTheWorkAndASafetyReleaseAreAnnouncedAModeSwitchIsNot) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.storeSettings(settingsWithGrace(60));
+    auto model = harness.makeModel();
+    const auto evaluate = [&](const PowerSnapshot& power, const std::vector<ActivitySignal>& work) {
+        model->evaluateAndApply(power, LidState::open, work, true);
+        AppModelHarness::settle(*model);
+    };
+    const std::vector<ActivitySignal> claude{named(SignalStrength::strong, "Claude Code", "busy")};
+
+    evaluate(FakePowerSources::mains(), claude);
+    harness.clock.advance(11 * 60);
+    evaluate(FakePowerSources::mains(), claude);
+    evaluate(FakePowerSources::mains(), {});
+    EXPECT_TRUE(harness.notifier.shown.empty()) << "still in the grace";
+    harness.clock.advance(61);
+    evaluate(FakePowerSources::mains(), {});
+    EXPECT_EQ(harness.notifier.shown,
+              (std::vector<Notice>{{"Agents finished",
+                                    "Claude Code worked 12 min. The computer may sleep again."}}));
+
+    // The user's own switch out of a hold is theirs to know.
+    model->setMode(AppMode::manualKeepAwake);
+    evaluate(FakePowerSources::battery(80), {});
+    model->setMode(AppMode::watchAgentUI);
+    evaluate(FakePowerSources::battery(80), {});
+    EXPECT_EQ(harness.notifier.shown.size(), 1u);
+
+    // Nor is switching off the agent that holds it.
+    evaluate(FakePowerSources::mains(), claude);
+    GuardSettings withoutClaude = model->settings();
+    withoutClaude.disabledAgentIDs.push_back("claude-code");
+    model->commitSettings(withoutClaude);
+    evaluate(FakePowerSources::mains(), {});
+    harness.clock.advance(61);
+    evaluate(FakePowerSources::mains(), {});
+    EXPECT_EQ(harness.notifier.shown.size(), 1u);
+
+    // A safety rule letting go of the machine is news.
+    model->setMode(AppMode::manualKeepAwake);
+    evaluate(FakePowerSources::battery(80), {});
+    evaluate(FakePowerSources::battery(5), {});
+    ASSERT_EQ(harness.notifier.shown.size(), 2u);
+    EXPECT_EQ(harness.notifier.shown.back(),
+              (Notice{"Battery low — keep-awake stopped",
+                      "The battery is at 5%, below the cutoff. The computer may sleep again."}));
+}
+
 TEST(AppModelEvaluation, EngagedSwitchIsReleasedEvenWhenTheChildIsGone) {
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();

@@ -88,6 +88,7 @@ public:
         environment.sleepController = &sleep;
         environment.loginItems = &loginItems;
         environment.windows = &windows;
+        environment.notifier = &notifier;
         environment.defaults = defaults.get();
         environment.logger = logger.get();
         environment.runLedgerPath = ledgerPath;
@@ -173,6 +174,7 @@ public:
     nodwarden::AccessibilityDetector accessibility{accessibilityPlatform};
     std::atomic<nodwarden::ThermalState> thermal{nodwarden::ThermalState::nominal};
     FakeSleepController sleep;
+    FakeNotifier notifier;
     FakeLoginItemService loginItems;
     RecordingWindowPresenter windows;
     std::unique_ptr<QSettings> defaults;

@@ -108,7 +108,7 @@ TEST(EndToEndTests, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold
     ASSERT_TRUE(runUntil([&] { return machine.countRecorded("sleep-switch", "suspend") > 0; }));
     runFor(3500);
     EXPECT_EQ(machine.countRecorded("sleep-switch", "suspend"), 1);
-    EXPECT_EQ(machine.countRecorded("caffeinate", "stop " + std::to_string(firstHold)), 1);
+    EXPECT_EQ(machine.countRecorded("stayloom-inhibit", "stop " + std::to_string(firstHold)), 1);
     EXPECT_FALSE(processIsLive(firstHold));
     EXPECT_FALSE(model->sleepPreventionEnabled());
 
@@ -130,7 +130,7 @@ TEST(EndToEndTests, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold
 
     model->applicationWillTerminate();
     EXPECT_FALSE(processIsLive(secondHold));
-    EXPECT_EQ(machine.countRecorded("caffeinate", "stop " + std::to_string(secondHold)), 1);
+    EXPECT_EQ(machine.countRecorded("stayloom-inhibit", "stop " + std::to_string(secondHold)), 1);
     EXPECT_FALSE(std::filesystem::exists(pidFile));
     EXPECT_TRUE(machine.recorded("elevator").empty())
         << "keep-awake with the lid open never asks for administrator rights";

@@ -39,8 +39,8 @@ public:
         std::filesystem::create_directories(home());
         std::filesystem::create_directories(records());
         // Holds until asked to stop, like the real helper; says when it starts and stops.
-        writeScript(helpers() / "caffeinate",
-                    "log='" + record("caffeinate").string() +
+        writeScript(helpers() / "stayloom-inhibit",
+                    "log='" + record("stayloom-inhibit").string() +
                         "'\n"
                         "echo \"start $$ $*\" >> \"$log\"\n"
                         "trap 'echo \"stop $$\" >> \"$log\"; exit 0' TERM INT\n"
@@ -101,7 +101,7 @@ public:
     /// Process ids of the keep-awake helper runs that said "start", in order.
     std::vector<pid_t> keepAwakeStarts() const {
         std::vector<pid_t> pids;
-        for (const auto& line : recorded("caffeinate")) {
+        for (const auto& line : recorded("stayloom-inhibit")) {
             if (line.rfind("start ", 0) == 0) {
                 pids.push_back(pid_t(std::stol(line.substr(6))));
             }

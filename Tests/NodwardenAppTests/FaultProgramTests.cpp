@@ -156,7 +156,7 @@ TEST_F(FaultProgram, UnrunnableCrashingOrRefusingKeepAwakeHelperNeitherStopsNorF
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        const auto helper = machine.helpers() / "caffeinate";
+        const auto helper = machine.helpers() / "stayloom-inhibit";
         std::filesystem::remove(helper);
         std::ofstream(helper) << testCase.contents;
         ::chmod(helper.c_str(), 0755);

@@ -2,9 +2,13 @@
 // terminal prompt and the headless status lines.
 
 #include "AppModelHarness.hpp"
+#include "Support/ChildProcess.hpp"
+#include "Support/LoggedMessages.hpp"
 
+#include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenApp/platform/ControlClient.hpp>
 #include <NodwardenApp/platform/ControlSocketPath.hpp>
+#include <NodwardenApp/platform/DesktopNotifier.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
@@ -476,4 +480,123 @@ TEST(DisplayProbeTests, UsesOnlyADisplayThatAnswersAndThatQtCanDrive) {
             EXPECT_EQ(socket, "/run/user/1/wayland-0");
         }
     }
+}
+
+// MARK: - Desktop notifications
+
+namespace {
+
+/// A private session bus with a notification server on it that logs every call; the test's
+/// session bus address points at it while the fixture lives.
+class PrivateNotificationServer {
+public:
+    PrivateNotificationServer()
+        : address_("unix:path=" + (folder_.path() / "bus").string()),
+          bus_({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + address_}) {
+        for (int attempt = 0; attempt < 200 && !std::filesystem::exists(folder_.path() / "bus");
+             ++attempt) {
+            ::usleep(25'000);
+        }
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+        server_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--template",
+                                     "notification_daemon", "-l", callLog().string()});
+        for (int attempt = 0; attempt < 200 && !ready(); ++attempt) {
+            ::usleep(25'000);
+        }
+    }
+    ~PrivateNotificationServer() { ::unsetenv("DBUS_SESSION_BUS_ADDRESS"); }
+
+    bool ready() const {
+        return std::system("/usr/bin/dbus-send --session --print-reply "
+                           "--dest=org.freedesktop.DBus /org/freedesktop/DBus "
+                           "org.freedesktop.DBus.GetNameOwner "
+                           "string:org.freedesktop.Notifications >/dev/null 2>&1") == 0;
+    }
+    /// The Notify calls the server took, each without its time stamp.
+    std::vector<std::string> notifyCalls() const {
+        std::vector<std::string> calls;
+        std::ifstream file(callLog());
+        for (std::string line; std::getline(file, line);) {
+            const auto at = line.find(" Notify ");
+            if (at != std::string::npos) {
+                calls.push_back(line.substr(at + 1));
+            }
+        }
+        return calls;
+    }
+
+private:
+    std::filesystem::path callLog() const { return folder_.path() / "calls.log"; }
+
+    TemporaryDirectory folder_;
+    std::string address_;
+    ChildProcess bus_;
+    std::unique_ptr<ChildProcess> server_;
+};
+
+} // namespace
+
+TEST(DesktopNotifications, TheServerGetsTheWorkDoneAndTheSafetyTextEachReplacingTheLast) {
+    if (!std::filesystem::exists("/usr/bin/dbus-daemon") ||
+        std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "BUS UNAVAILABLE: needs dbus-daemon and python3-dbusmock";
+    }
+    PrivateNotificationServer server;
+    ASSERT_TRUE(server.ready());
+    TemporaryDirectory folder;
+    FileLogger logger(folder.path() / "stayloom.log");
+    {
+        DesktopNotifier desktop(logger, folder.path() / "no-sandbox");
+        WorkNotifier notifier(desktop);
+        const GuardSettings settings = GuardSettings::defaults();
+        const auto decide = [](GuardStatus status, std::optional<std::string> agent) {
+            GuardDecision decision;
+            decision.status = status;
+            decision.detectedAppName = std::move(agent);
+            return decision;
+        };
+        const PowerSnapshot mains{true, std::nullopt, ""};
+        const PowerSnapshot low{false, 4, ""};
+        notifier.observe(AppMode::watchAgentUI, decide(GuardStatus::keepingAwake, "Claude Code"),
+                         mains, settings, 1000);
+        notifier.observe(AppMode::watchAgentUI, decide(GuardStatus::watching, std::nullopt), mains,
+                         settings, 1000 + 12 * 60 + 5);
+        notifier.observe(AppMode::watchAgentUI, decide(GuardStatus::keepingAwake, "Codex CLI"), low,
+                         settings, 2000);
+        notifier.observe(AppMode::watchAgentUI, decide(GuardStatus::batterySafety, std::nullopt),
+                         low, settings, 2100);
+        desktop.drain();
+    }
+    const std::string head = "Notify \"Stayloom\" ";
+    const std::string icon = " \"org.stayloom.Stayloom\" ";
+    const std::string tail = " [] {\"desktop-entry\": \"org.stayloom.Stayloom\"} -1";
+    EXPECT_EQ(server.notifyCalls(),
+              (std::vector<std::string>{
+                  head + "0" + icon +
+                      "\"Agents finished\" \"Claude Code worked 12 min. The computer may sleep "
+                      "again.\"" +
+                      tail,
+                  head + "1" + icon +
+                      "\"Battery low — keep-awake stopped\" \"The battery is at 4%, below the "
+                      "cutoff. The computer may sleep again.\"" +
+                      tail}));
+    EXPECT_TRUE(loggedMessages(logger).empty()) << ::testing::PrintToString(loggedMessages(logger));
+}
+
+TEST(DesktopNotifications, WithoutASessionBusNothingIsShownAndOneLineIsLogged) {
+    TemporaryDirectory folder;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (folder.path() / "none").string()).c_str(),
+             1);
+    FileLogger logger(folder.path() / "stayloom.log");
+    {
+        DesktopNotifier desktop(logger, folder.path() / "no-sandbox");
+        desktop.show(Notice{"Agents finished", "one"});
+        desktop.show(Notice{"Agents finished", "two"});
+        desktop.drain();
+    }
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    const auto lines = loggedMessages(logger);
+    ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines.front().rfind("Notifications: no session bus (", 0), 0u) << lines.front();
 }

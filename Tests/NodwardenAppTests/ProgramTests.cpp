@@ -118,7 +118,8 @@ TEST_F(ProgramTests, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate)
     ASSERT_TRUE(status.has_value()) << "still running 5 s after SIGTERM";
     ASSERT_TRUE(WIFEXITED(*status)) << "ended by a signal: " << WTERMSIG(*status);
     EXPECT_EQ(WEXITSTATUS(*status), 0) << run.errors();
-    EXPECT_EQ(installed.machine.countRecorded("caffeinate", "stop " + std::to_string(hold)), 1);
+    EXPECT_EQ(installed.machine.countRecorded("stayloom-inhibit", "stop " + std::to_string(hold)),
+              1);
     EXPECT_EQ(childrenOfThisProcess(), std::vector<pid_t>()) << "a child outlived the program";
     EXPECT_FALSE(std::filesystem::exists(installed.machine.stateFolder() / "caffeinate.pid"));
     EXPECT_NE(readFile(installed.machine.stateFolder() / "Nodwarden.log")
@@ -320,7 +321,8 @@ TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyU
     const auto status = run.waitForExit(1);
     ASSERT_TRUE(status.has_value()) << "the command returned before the program ended";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << run.errors();
-    EXPECT_EQ(installed.machine.countRecorded("caffeinate", "stop " + std::to_string(hold)), 1);
+    EXPECT_EQ(installed.machine.countRecorded("stayloom-inhibit", "stop " + std::to_string(hold)),
+              1);
     EXPECT_EQ(childrenOfThisProcess(), std::vector<pid_t>()) << "a child outlived the program";
 
     const CommandOutcome after = runCommand(installed.program(), home, {"status"});

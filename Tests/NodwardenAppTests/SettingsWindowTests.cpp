@@ -141,6 +141,20 @@ TEST(SettingsWindow, StartupTogglesCommitSettingsAndLaunchAtLoginShowsARefusal) 
     EXPECT_FALSE(stored.restoreNormalSleepOnQuit);
     EXPECT_TRUE(stored.letDisplaySleep);
 
+    // One switch per group of notices, each showing and storing its own group.
+    auto* workDone = fixture.find<QCheckBox>(QStringLiteral("notifyWorkDoneCheckBox"));
+    auto* problems = fixture.find<QCheckBox>(QStringLiteral("notifyProblemsCheckBox"));
+    ASSERT_TRUE(workDone && problems);
+    EXPECT_TRUE(workDone->isChecked());
+    EXPECT_FALSE(problems->isChecked());
+    stayloom::testing::click(workDone);
+    stayloom::testing::click(problems);
+    const auto notifications =
+        SettingsStore::loadSettings(*fixture.harness.reopenDefaults()).notifications;
+    EXPECT_EQ(notifications,
+              (NotificationChoices{
+                  .workDone = false, .safety = true, .batteryWarning = false, .problems = true}));
+
     fixture.harness.loginItems.setRegisterError("the desktop refused");
     stayloom::testing::click(launch);
     EXPECT_FALSE(launch->isChecked()) << "the model turned the setting back off";

@@ -58,6 +58,9 @@ TEST(GuardSettingsDecodingTests, EmptyObjectDecodesToFreshInstallationDefaults) 
     EXPECT_FALSE(decoded->enableBrowsers);
     EXPECT_FALSE(decoded->keepAwakeWithLidClosed);
     EXPECT_FALSE(decoded->letDisplaySleep);
+    EXPECT_EQ(decoded->notifications,
+              (NotificationChoices{
+                  .workDone = true, .safety = true, .batteryWarning = false, .problems = false}));
 }
 
 TEST(GuardSettingsDecodingTests, LegacyFlatFormCarriesIntoBothProfiles) {
@@ -176,7 +179,7 @@ TEST(GuardSettingsDecodingTests, StoredTargetAppsAreCleanedOfLegacyNames) {
 
 // MARK: - Settings encoding
 
-TEST(GuardSettingsEncodingTests, WritesExactlyTheThirteenCurrentKeys) {
+TEST(GuardSettingsEncodingTests, WritesExactlyTheSeventeenCurrentKeys) {
     GuardSettings settings = GuardSettings::defaults();
     settings.setAllowUnlimitedWhilePluggedIn(false);
     const json encoded = json::parse(settings.toJSON());
@@ -192,7 +195,11 @@ TEST(GuardSettingsEncodingTests, WritesExactlyTheThirteenCurrentKeys) {
                                       "disabledAgentIDs",
                                       "enableBrowsers",
                                       "keepAwakeWithLidClosed",
-                                      "letDisplaySleep"};
+                                      "letDisplaySleep",
+                                      "notifyWorkDone",
+                                      "notifySafety",
+                                      "notifyBatteryWarning",
+                                      "notifyProblems"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(sortedKeys(encoded), expected);
 
@@ -211,6 +218,8 @@ TEST(GuardSettingsEncodingTests, RoundTripGivesAnEqualRecord) {
                            4.0, {"Aider", " my tool ", "Ünïcode"}, {"Working"}, {}, false, true,
                            false, false, false, false, {"claude-code", "cursor"}, true, true, true);
     settings.statusRecordDetectionEnabled = false;
+    settings.notifications = {
+        .workDone = false, .safety = false, .batteryWarning = true, .problems = true};
     const auto decoded = GuardSettings::fromJSON(settings.toJSON());
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(*decoded, settings);

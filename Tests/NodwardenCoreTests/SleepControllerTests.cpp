@@ -557,6 +557,7 @@ TEST_F(SleepControllerTest, ReconcileSkipsFailedListingsAndNonPositiveIdentifier
 TEST_F(SleepControllerTest, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeTheRecord) {
     // Another keep-awake program installs its own `caffeinate`, and a pid file outlives a reboot:
     // neither a name nor a number is enough to signal a process.
+    fake = std::make_unique<FakeKeepAwakeProgram>(folder.path() / "libexec", "stayloom-inhibit");
     const auto impostorPath = folder.path() / "elsewhere" / "caffeinate";
     std::filesystem::create_directories(impostorPath.parent_path());
     std::filesystem::copy_file("/bin/sleep", impostorPath);
@@ -565,12 +566,18 @@ TEST_F(SleepControllerTest, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeT
     // Names the helper in its arguments, but only the interpreter of its "#!" line runs it.
     const auto reader = nodwarden::KeepAwakeProcess::launch(
         "/usr/bin/tail", {"-f", fake->path().string(), "--lines=0"});
+    // The helper's name in an earlier release, beside it: an upgrade may leave one running.
+    const auto formerPath = fake->path().parent_path() / "caffeinate";
+    std::filesystem::copy_file("/bin/sleep", formerPath);
+    const auto former = nodwarden::KeepAwakeProcess::launch(formerPath.string(), {"30"});
     ASSERT_TRUE(fake->waitForStart(ours->pid()));
     const auto listing = std::to_string(impostor->pid()) + "\n" + std::to_string(reader->pid()) +
-                         "\n" + std::to_string(ours->pid()) + "\n2147483646\n";
+                         "\n" + std::to_string(ours->pid()) + "\n" + std::to_string(former->pid()) +
+                         "\n2147483646\n";
 
     const nodwarden::KeepAwakeContract procfs{.readinessTimeoutSeconds = std::nullopt,
-                                              .processRoot = "/proc"};
+                                              .processRoot = "/proc",
+                                              .formerNames = {"caffeinate"}};
     RecordingProcessControl recorder;
     recorder.deliverSignals = false;
     SleepController controller(runner, adminRunner, logger, fake->path().string(), files,
@@ -586,11 +593,16 @@ TEST_F(SleepControllerTest, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeT
 
     folder.write("Support/caffeinate.pid", listing);
     controller.reconcileOrphanedCaffeinate();
-    EXPECT_EQ(recorder.events(), std::vector<std::string>{"TERM " + std::to_string(ours->pid())});
+    EXPECT_EQ(recorder.events(),
+              (std::vector<std::string>{"TERM " + std::to_string(ours->pid()),
+                                        "TERM " + std::to_string(former->pid())}));
     EXPECT_FALSE(pidFileExists());
-    EXPECT_EQ(loggedMessages(logger),
-              std::vector<std::string>{"Killed orphaned caffeinate pid " +
-                                       std::to_string(ours->pid()) + " left by a previous run"});
+    EXPECT_EQ(
+        loggedMessages(logger),
+        (std::vector<std::string>{"Killed orphaned caffeinate pid " + std::to_string(ours->pid()) +
+                                      " left by a previous run",
+                                  "Killed orphaned caffeinate pid " +
+                                      std::to_string(former->pid()) + " left by a previous run"}));
     EXPECT_TRUE(runner.commands().empty()) << "procfs is read directly, no ps";
 }
 

@@ -140,6 +140,21 @@ std::optional<bool> FakeSleepController::appliedLetDisplaySleep() const {
     return applied_;
 }
 
+std::string FakeSleepController::keepAwakeReason() const {
+    std::lock_guard lock(mutex_);
+    return reason_;
+}
+
+std::optional<std::string> FakeSleepController::appliedKeepAwakeReason() const {
+    std::lock_guard lock(mutex_);
+    return appliedReason_;
+}
+
+void FakeSleepController::setKeepAwakeReason(const std::string& why) {
+    std::lock_guard lock(mutex_);
+    reason_ = why;
+}
+
 bool FakeSleepController::restoreLocked() {
     if (restoreSucceeds_) {
         systemSleepDisabled_ = false;
@@ -157,6 +172,7 @@ bool FakeSleepController::setSleepPrevention(bool enabled, bool allowLidClosed,
     if (enabled) {
         preventing_ = true;
         applied_ = letDisplaySleep;
+        appliedReason_ = reason_;
         if (!allowLidClosed || engaged_) {
             return true;
         }
@@ -168,6 +184,7 @@ bool FakeSleepController::setSleepPrevention(bool enabled, bool allowLidClosed,
     }
     preventing_ = false;
     applied_.reset();
+    appliedReason_.reset();
     return engaged_ ? restoreLocked() : true;
 }
 
@@ -177,6 +194,7 @@ bool FakeSleepController::restoreNormalSleep() {
     std::lock_guard lock(mutex_);
     preventing_ = false;
     applied_.reset();
+    appliedReason_.reset();
     return engaged_ ? restoreLocked() : true;
 }
 
@@ -207,6 +225,7 @@ void FakeSleepController::emergencyRestore() {
     std::lock_guard lock(mutex_);
     preventing_ = false;
     applied_.reset();
+    appliedReason_.reset();
     restoreLocked();
 }
 

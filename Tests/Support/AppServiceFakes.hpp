@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenApp/model/Notifying.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/platform/LoginItemService.hpp>
 #include <NodwardenApp/platform/WindowPresenter.hpp>
@@ -82,10 +83,15 @@ public:
     /// Every state-changing call, e.g. "setSleepPrevention(true,false,true)", "sleepNow".
     std::vector<std::string> calls() const;
     void clearCalls();
+    /// The reason the model last gave for a hold.
+    std::string keepAwakeReason() const;
 
     bool isSleepPreventionEnabled() const override;
     bool isLidClosedProtectionEngaged() const override;
     std::optional<bool> appliedLetDisplaySleep() const override;
+    std::optional<std::string> appliedKeepAwakeReason() const override;
+    /// Not among the calls: the model gives it before every request to hold.
+    void setKeepAwakeReason(const std::string& why) override;
     bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep) override;
     bool restoreNormalSleep() override;
     void reconcileOrphanedCaffeinate() override;
@@ -107,11 +113,21 @@ private:
     bool preventing_ = false;
     bool engaged_ = false;
     std::optional<bool> applied_;
+    std::string reason_;
+    std::optional<std::string> appliedReason_;
     bool engageSucceeds_ = true;
     bool restoreSucceeds_ = true;
     bool reconcileStuckResult_ = true;
     bool systemSleepDisabled_ = false;
     std::vector<std::string> calls_;
+};
+
+/// A notification service that keeps every notice it is shown.
+class FakeNotifier final : public nodwarden::app::Notifying {
+public:
+    void show(const nodwarden::app::Notice& notice) override { shown.push_back(notice); }
+
+    std::vector<nodwarden::app::Notice> shown;
 };
 
 /// A login-item service with a scripted status and registration outcome.

@@ -23,6 +23,7 @@ class PowerSnapshotProviding;
 namespace nodwarden::app {
 
 class LoginItemService;
+class Notifying;
 class SleepControlling;
 class WindowPresenter;
 
@@ -48,6 +49,8 @@ struct AppEnvironment {
     SleepControlling* sleepController = nullptr;
     LoginItemService* loginItems = nullptr;
     WindowPresenter* windows = nullptr;
+    /// The desktop's notifications; none: nothing is announced.
+    Notifying* notifier = nullptr;
 
     /// The user-defaults store: mode, settings, statistics, terms acceptance, first-run flag.
     QSettings* defaults = nullptr;

@@ -4,6 +4,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/FileLogger.hpp>
@@ -52,6 +53,9 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
         environment_.logger = &FileLogger::shared();
     }
     requireServices();
+    if (environment_.notifier != nullptr) {
+        notifier_ = std::make_unique<WorkNotifier>(*environment_.notifier);
+    }
 
     sleepCommandQueue_ = std::make_unique<SerialQueue>("Nodwarden.SleepCommands");
     detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");
@@ -218,19 +222,21 @@ void AppModel::runSleepCommand(bool enabled) {
     }
     const bool allowLidClosed = enabled && settings_.keepAwakeWithLidClosed && !lidClosedDeclined_;
     const bool letDisplaySleep = settings_.letDisplaySleep;
+    const std::string why = keepAwakeWhy_;
     sleepCommandInFlightSince_ = now();
     setSleepCommandInFlight(true);
 
     QPointer<AppModel> guard(this);
     SleepControlling* sleep = environment_.sleepController;
     FileLogger* sharedLogger = environment_.logger;
-    sleepCommandQueue_->async([guard, sleep, sharedLogger, enabled, allowLidClosed,
-                               letDisplaySleep] {
+    sleepCommandQueue_->async([guard, sleep, sharedLogger, enabled, allowLidClosed, letDisplaySleep,
+                               why] {
         if (guard.isNull()) {
             return;
         }
         bool ok = true;
         try {
+            sleep->setKeepAwakeReason(why);
             ok = sleep->setSleepPrevention(enabled, allowLidClosed, letDisplaySleep);
         } catch (const std::exception& error) {
             sharedLogger->log(std::string("Sleep command failed: ") + error.what());
@@ -249,6 +255,9 @@ void AppModel::finishSleepCommand(bool enabled, bool ok) {
     if (enabled && !ok) {
         setLidClosedDeclined(true);
         log("Lid-closed admin prompt declined — showing downgrade warning");
+        if (notifier_) {
+            notifier_->lidClosedRefused(settings_);
+        }
     }
     if (!enabled && !ok) {
         setStaleSleepBlockDetected(true);

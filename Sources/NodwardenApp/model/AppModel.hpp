@@ -26,6 +26,8 @@ class SerialQueue;
 
 namespace nodwarden::app {
 
+class WorkNotifier;
+
 /// The program's controller and observable state. Lives on the main thread from launch to quit:
 /// it owns the tick, the three background queues ("Nodwarden.Detection",
 /// "Nodwarden.SleepCommands", "Stayloom.RunLog"), the decision step, the statistics and the
@@ -379,6 +381,10 @@ private:
     bool sleepCommandInFlight_ = false;
     std::optional<Date> sleepCommandInFlightSince_;
     bool lidClosedDeclined_ = false;
+    /// What the hold is for, given to the keep-awake child with each request to hold.
+    std::string keepAwakeWhy_;
+    /// Fed every applied decision; none without a notification service.
+    std::unique_ptr<WorkNotifier> notifier_;
     std::optional<Date> lidClosedReleasePendingSince_;
     bool detectionInFlight_ = false;
     std::optional<Date> detectionStartedAt_;

@@ -1,7 +1,9 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
+#include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/Notices.hpp>
 
@@ -88,6 +90,9 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
     const std::optional<bool> sessionProcessAlive =
         sessionProcessAliveFor(perApp, processPresenceCurrent);
     apply(decision, lid, signal, sessionProcessAlive);
+    if (notifier_) {
+        notifier_->observe(mode_, decision, power, settings_, now());
+    }
 }
 
 void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,
@@ -176,6 +181,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     const bool controllerPreventing =
         controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
 
+    keepAwakeWhy_ = keepAwakeReason(mode_, effective);
     if (decision.shouldSleepNow) {
         if (!sleepRequestIssued_) {
             sleepRequestIssued_ = true;
@@ -193,7 +199,9 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
                 runSleepCommand(true);
             } else {
                 const std::optional<bool> applied = controller().appliedLetDisplaySleep();
-                if (!applied || *applied != settings_.letDisplaySleep) {
+                const std::optional<std::string> why = controller().appliedKeepAwakeReason();
+                if (!applied || *applied != settings_.letDisplaySleep ||
+                    (why && *why != keepAwakeWhy_)) {
                     runSleepCommand(true);
                 }
             }

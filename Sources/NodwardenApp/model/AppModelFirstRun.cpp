@@ -1,6 +1,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/Notices.hpp>
 
@@ -54,6 +55,10 @@ void AppModel::reconcileLaunchAtLogin() {
         loginItems.registerItem();
     } catch (const std::exception& error) {
         log(std::string("Launch at login reconcile failed: ") + error.what());
+        // Nobody is looking at the settings at start, where a failure met later is shown.
+        if (notifier_) {
+            notifier_->launchAtLoginFailed(error.what(), settings_);
+        }
         return;
     }
     const LoginItemStatus now = loginItems.status();

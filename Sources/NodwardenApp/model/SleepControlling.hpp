@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 namespace nodwarden::app {
 
@@ -15,6 +16,11 @@ public:
     virtual bool isLidClosedProtectionEngaged() const = 0;
     /// The display posture of the running keep-awake child; none when there is no running child.
     virtual std::optional<bool> appliedLetDisplaySleep() const = 0;
+    /// The reason the running keep-awake child gives; none when there is no running child.
+    virtual std::optional<std::string> appliedKeepAwakeReason() const = 0;
+    /// The reason the next hold gives; a running child with another one is replaced, without a
+    /// gap, at the next `setSleepPrevention(true, …)`.
+    virtual void setKeepAwakeReason(const std::string& why) = 0;
 
     /// False only when engaging or restoring the system sleep switch failed.
     virtual bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep) = 0;
@@ -45,6 +51,12 @@ public:
     }
     std::optional<bool> appliedLetDisplaySleep() const override {
         return controller_.appliedLetDisplaySleep();
+    }
+    std::optional<std::string> appliedKeepAwakeReason() const override {
+        return controller_.appliedKeepAwakeReason();
+    }
+    void setKeepAwakeReason(const std::string& why) override {
+        controller_.setKeepAwakeReason(why);
     }
     bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep) override {
         return controller_.setSleepPrevention(enabled, allowLidClosed, letDisplaySleep);

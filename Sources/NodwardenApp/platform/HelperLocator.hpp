@@ -9,7 +9,7 @@ namespace nodwarden::app {
 
 /// Names of the helper programs the Linux layer starts.
 namespace HelperNames {
-inline constexpr std::string_view keepAwake = "caffeinate";
+inline constexpr std::string_view keepAwake = "stayloom-inhibit";
 inline constexpr std::string_view sleepSwitch = "stayloom-sleep-switch";
 } // namespace HelperNames
 

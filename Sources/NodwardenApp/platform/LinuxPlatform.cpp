@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenApp/platform/DesktopNotifier.hpp>
 #include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
@@ -242,7 +243,10 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.runLedgerPath = PlatformPaths::runLedgerPath(options.paths);
     environment.tickInterval = options.tickInterval;
     environment.firstTickDelay = options.firstTickDelay;
+    auto notifier = std::make_shared<DesktopNotifier>(logger);
+    environment.notifier = notifier.get();
     environment.keepAlive.push_back(std::move(services));
+    environment.keepAlive.push_back(std::move(notifier));
     environment.detectionKeepAlive.push_back(std::move(detection));
     return environment;
 }

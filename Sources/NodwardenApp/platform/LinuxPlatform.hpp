@@ -74,10 +74,10 @@ std::filesystem::path instanceLockFolder(const LinuxPlatformOptions& options);
 
 /// Builds every machine service the model needs on Linux: power and lid from sysfs and procfs,
 /// the process table from /proc, session files below the home folder (depth 8), on-screen text
-/// over AT-SPI, thermal state from the thermal zones, the sleep controller with the `caffeinate`
-/// helper and the sleep-switch helper, XDG autostart and the INI settings file. The services are
-/// owned by the result (`keepAlive`, and `detectionKeepAlive` for what only detection reads).
-/// `windows` and `logger` must outlive the model.
+/// over AT-SPI, thermal state from the thermal zones, the sleep controller with the
+/// `stayloom-inhibit` helper and the sleep-switch helper, XDG autostart and the INI settings file.
+/// The services are owned by the result (`keepAlive`, and `detectionKeepAlive` for what only
+/// detection reads). `windows` and `logger` must outlive the model.
 AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowPresenter& windows,
                                     FileLogger& logger);
 

@@ -68,7 +68,7 @@ TEST(AgentLocks, ALockSpeaksForTheAgentAboveItsHolderOrTheAgentItNames) {
         {20, 1, 0, "/usr/bin/systemd-inhibit", "systemd-inhibit"},
         {30, 1, 0, "/usr/bin/gedit", "gedit"},
         {40, 1, 0, "/usr/bin/stayloom", "stayloom"},
-        {41, 40, 0, "/usr/libexec/stayloom/caffeinate", "caffeinate -ims"},
+        {41, 40, 0, "/usr/libexec/stayloom/stayloom-inhibit", "stayloom-inhibit -ims"},
     };
     struct Row {
         const char* name;

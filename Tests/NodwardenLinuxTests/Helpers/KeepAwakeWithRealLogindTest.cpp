@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -32,7 +33,7 @@ using nodwarden::SleepControllerFiles;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::TemporaryDirectory;
 
-const std::string kCaffeinate = STAYLOOM_CAFFEINATE_PATH;
+const std::string kInhibit = STAYLOOM_INHIBIT_PATH;
 
 class KeepAwakeWithRealLogind : public ::testing::Test {
 protected:
@@ -82,7 +83,7 @@ protected:
 };
 
 TEST_F(KeepAwakeWithRealLogind, AGrantedLockIsAHoldUntilReleased) {
-    auto controller = controllerFor(kCaffeinate);
+    auto controller = controllerFor(kInhibit);
     ASSERT_TRUE(controller->setSleepPrevention(true, false, false));
     ASSERT_TRUE(controller->isSleepPreventionEnabled());
     const auto held = listing();
@@ -99,13 +100,64 @@ TEST_F(KeepAwakeWithRealLogind, AGrantedLockIsAHoldUntilReleased) {
     EXPECT_TRUE(noLockEventually()) << listing();
 }
 
+TEST_F(KeepAwakeWithRealLogind, TheReasonFollowsTheModeWithNoMomentWithoutALock) {
+    auto controller = controllerFor(kInhibit);
+    controller->setKeepAwakeReason("Manual keep-awake");
+    ASSERT_TRUE(controller->setSleepPrevention(true, false, false));
+    const auto manual = listing();
+    // Who, what and why, as the listing shows them to anyone asking what keeps the machine up.
+    EXPECT_NE(manual.find("Stayloom"), std::string::npos) << manual;
+    EXPECT_NE(manual.find("stayloom-inhibi"), std::string::npos) << "the command, 15 characters";
+    EXPECT_NE(manual.find("sleep:idle"), std::string::npos) << manual;
+    EXPECT_NE(manual.find("Manual keep-awake"), std::string::npos) << manual;
+
+    // Listed over and over on another thread while the reason changes back and forth.
+    std::atomic<bool> switching{true};
+    std::atomic<int> listings{0};
+    std::string unheld;
+    std::thread watcher([&] {
+        ProcessCommandRunner watcherRunner{8};
+        while (switching) {
+            const auto seen = watcherRunner
+                                  .run(ShellCommand{"/usr/bin/systemd-inhibit",
+                                                    {"--list", "--no-pager"},
+                                                    {"DBUS_SYSTEM_BUS_ADDRESS"}})
+                                  .standardOutput;
+            ++listings;
+            if (seen.find("sleep:idle") == std::string::npos && unheld.empty()) {
+                unheld = seen;
+            }
+        }
+    });
+    const std::vector<std::string> reasons{"Claude Code is working", "Manual keep-awake",
+                                           "Claude Code is working"};
+    for (const auto& why : reasons) {
+        const int before = listings;
+        controller->setKeepAwakeReason(why);
+        ASSERT_TRUE(controller->setSleepPrevention(true, false, false));
+        while (listings < before + 2) {
+            std::this_thread::yield();
+        }
+    }
+    switching = false;
+    watcher.join();
+    EXPECT_EQ(unheld, "") << "a listing without the lock";
+
+    const auto working = listing();
+    EXPECT_NE(working.find("Claude Code is working"), std::string::npos) << working;
+    EXPECT_EQ(working.find("Manual keep-awake"), std::string::npos) << working;
+    EXPECT_EQ(linesContaining("Retired previous caffeinate pid "), 3);
+    controller->restoreNormalSleep();
+    EXPECT_TRUE(noLockEventually()) << listing();
+}
+
 TEST_F(KeepAwakeWithRealLogind, ARefusedLockIsAFailedLaunchLoggedOnceAndNeverAHold) {
     // Without a local session logind asks polkit about the lock, and with none on the bus refuses:
     // the helper, run as an unprivileged user, exits 1 right after it started.
     const auto wrapper = folder.write(
-        "bin/caffeinate", "#!/bin/sh\nexec /usr/bin/setpriv --reuid=65534 --regid=65534 "
-                          "--clear-groups '" +
-                              kCaffeinate + "' \"$@\"\n");
+        "bin/stayloom-inhibit", "#!/bin/sh\nexec /usr/bin/setpriv --reuid=65534 --regid=65534 "
+                                "--clear-groups '" +
+                                    kInhibit + "' \"$@\"\n");
     std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all |
                                               std::filesystem::perms::group_read |
                                               std::filesystem::perms::others_read);

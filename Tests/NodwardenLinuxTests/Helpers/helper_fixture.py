@@ -21,7 +21,7 @@ import dbus
 import dbus.bus
 import dbusmock
 
-CAFFEINATE = os.environ["STAYLOOM_CAFFEINATE"]
+INHIBIT = os.environ["STAYLOOM_INHIBIT"]
 SLEEP_SWITCH = os.environ["STAYLOOM_SLEEP_SWITCH"]
 
 # Generous: sanitizer builds start slowly. Waits end as soon as the condition holds.

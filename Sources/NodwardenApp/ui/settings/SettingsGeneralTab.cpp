@@ -21,6 +21,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <tuple>
+
 namespace nodwarden::app {
 
 namespace {
@@ -59,6 +61,7 @@ SettingsGeneralTab::SettingsGeneralTab(AppModel& model, const SettingsDesktopHoo
     layout->addWidget(buildAgentsBox());
     layout->addWidget(buildModeBox());
     layout->addWidget(buildStartupBox());
+    layout->addWidget(buildNotificationsBox());
     layout->addStretch();
 
     for (auto signal :
@@ -251,6 +254,31 @@ QWidget* SettingsGeneralTab::buildStartupBox() {
     return box;
 }
 
+QWidget* SettingsGeneralTab::buildNotificationsBox() {
+    auto* box = new SettingsBox(QStringLiteral("Notifications"), QStringLiteral("checklist"),
+                                QStringLiteral("notificationsBox"), this);
+    const std::vector<std::tuple<QString, QString, bool NotificationChoices::*>> groups{
+        {QStringLiteral("When the agents finish"), QStringLiteral("notifyWorkDoneCheckBox"),
+         &NotificationChoices::workDone},
+        {QStringLiteral("When the battery or heat lets the computer sleep"),
+         QStringLiteral("notifySafetyCheckBox"), &NotificationChoices::safety},
+        {QStringLiteral("When the battery runs low"),
+         QStringLiteral("notifyBatteryWarningCheckBox"), &NotificationChoices::batteryWarning},
+        {QStringLiteral("When lid-closed mode or launch at login fails"),
+         QStringLiteral("notifyProblemsCheckBox"), &NotificationChoices::problems},
+    };
+    for (const auto& [title, name, member] : groups) {
+        QCheckBox* check = SettingsUi::checkBox(title, name, box);
+        connect(check, &QCheckBox::toggled, this, [this, member = member](bool on) {
+            commitEdit(
+                [on, member](GuardSettings& settings) { settings.notifications.*member = on; });
+        });
+        box->content()->addWidget(check);
+        notificationSwitches_.emplace_back(check, member);
+    }
+    return box;
+}
+
 void SettingsGeneralTab::commitEdit(const std::function<void(GuardSettings&)>& edit) {
     GuardSettings settings = model_.settings();
     edit(settings);
@@ -318,6 +346,10 @@ void SettingsGeneralTab::refreshSettings() {
                               std::pair{lidClosed_, settings.keepAwakeWithLidClosed}}) {
         const QSignalBlocker blocker(box);
         box->setChecked(value);
+    }
+    for (const auto& [box, member] : notificationSwitches_) {
+        const QSignalBlocker blocker(box);
+        box->setChecked(settings.notifications.*member);
     }
     const std::optional<QString> message = model_.launchAtLoginMessage();
     launchMessage_->setVisible(message.has_value());

@@ -5,6 +5,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -31,6 +33,7 @@ private:
     QWidget* buildAgentsBox();
     QWidget* buildModeBox();
     QWidget* buildStartupBox();
+    QWidget* buildNotificationsBox();
 
     void refreshState();
     void refreshAgents();
@@ -61,6 +64,8 @@ private:
     QCheckBox* letDisplaySleep_ = nullptr;
     QCheckBox* lidClosed_ = nullptr;
     QLabel* startupWarning_ = nullptr;
+    /// One switch per group of notices, in the order of `NotificationChoices`.
+    std::vector<std::pair<QCheckBox*, bool NotificationChoices::*>> notificationSwitches_;
 };
 
 } // namespace nodwarden::app

@@ -10,7 +10,7 @@ import tempfile
 import unittest
 
 from helper_fixture import (
-    CAFFEINATE,
+    INHIBIT,
     LOGIND,
     NOBODY,
     PATIENCE,
@@ -66,7 +66,7 @@ class UnitRoot:
         self._folder.cleanup()
 
 
-class RealLogindCaffeinateTests(unittest.TestCase):
+class RealLogindInhibitTests(unittest.TestCase):
     """The real systemd-logind on a private system bus; no desktop session."""
 
     @classmethod
@@ -83,7 +83,7 @@ class RealLogindCaffeinateTests(unittest.TestCase):
         self.helpers = []
         self.addCleanup(lambda: [helper.kill() for helper in self.helpers])
 
-    def start_caffeinate(self, *arguments, prefix=(), pass_fds=(), **overrides):
+    def start_inhibit(self, *arguments, prefix=(), pass_fds=(), **overrides):
         env = dict(
             os.environ,
             DBUS_SYSTEM_BUS_ADDRESS=self.logind.address,
@@ -91,7 +91,7 @@ class RealLogindCaffeinateTests(unittest.TestCase):
             STAYLOOM_UNIT_ROOT=self.units.path,
         )
         env.update(overrides)
-        helper = HelperProcess([*prefix, CAFFEINATE, *arguments], env, pass_fds=pass_fds)
+        helper = HelperProcess([*prefix, INHIBIT, *arguments], env, pass_fds=pass_fds)
         self.helpers.append(helper)
         return helper
 
@@ -102,7 +102,7 @@ class RealLogindCaffeinateTests(unittest.TestCase):
     def test_holds_the_sleep_lock_as_listed_until_asked_to_stop(self):
         for arguments, stop in [("-dimsu", signal.SIGTERM), ("-ims", signal.SIGINT)]:
             with self.subTest(arguments=arguments, stop=stop):
-                helper = self.start_caffeinate(arguments)
+                helper = self.start_inhibit(arguments)
                 self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
                 pid = helper.process.pid
                 self.assertEqual(
@@ -114,17 +114,29 @@ class RealLogindCaffeinateTests(unittest.TestCase):
                 row = next(row for row in rows if row and row[0] == "Stayloom")
                 self.assertEqual((row[5], row[-1]), ("sleep:idle", "block"))
                 # The launch-time orphan check needs the helper to be its own executable.
-                self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath(CAFFEINATE))
+                self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath(INHIBIT))
 
                 self.assertEqual(helper.stop(stop), 0, helper.stderr)
                 self.assertTrue(eventually(lambda: self.logind.inhibitors() == []))
                 self.assertIn("No inhibitors.", self.logind.listing())
-                self.assertIn("caffeinate: released all locks", helper.stdout)
+                self.assertIn("stayloom-inhibit: released all locks", helper.stdout)
                 # No desktop session here: only a note, never a warning.
                 self.assertFalse(any("warning" in line for line in helper.stderr), helper.stderr)
 
+    def test_the_reason_it_is_given_is_the_one_listed(self):
+        # Control characters would break the listing's one line per lock.
+        helper = self.start_inhibit("-ims", STAYLOOM_WHY="Claude Code\nis working")
+        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+        self.assertEqual(
+            self.logind.inhibitors(),
+            [("sleep:idle", "Stayloom", "Claude Code is working", "block", os.geteuid(),
+              helper.process.pid)],
+        )
+        self.assertIn("Claude Code is working", self.logind.listing())
+        self.assertEqual(helper.stop(), 0, helper.stderr)
+
     def test_a_killed_helper_leaves_no_lock_behind(self):
-        helper = self.start_caffeinate("-dimsu")
+        helper = self.start_inhibit("-dimsu")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
         self.assertEqual(self.locks(), [SLEEP_LOCK])
         self.assertEqual(helper.stop(signal.SIGKILL), -signal.SIGKILL)
@@ -140,7 +152,7 @@ class RealLogindCaffeinateTests(unittest.TestCase):
         )
         program = subprocess.Popen(
             ["/bin/sh", "-c", 'STAYLOOM_PARENT_PID=$$ "$0" -ims >/dev/null 2>&1 & echo $!; wait',
-             CAFFEINATE],
+             INHIBIT],
             env=env,
             stdout=subprocess.PIPE,
             text=True,
@@ -157,16 +169,16 @@ class RealLogindCaffeinateTests(unittest.TestCase):
     def test_a_helper_whose_program_is_already_gone_takes_no_lock(self):
         # Started by a program that died before the helper could watch it: its parent is someone
         # else already.
-        helper = self.start_caffeinate("-ims", STAYLOOM_PARENT_PID=str(os.getpid() + 1))
+        helper = self.start_inhibit("-ims", STAYLOOM_PARENT_PID=str(os.getpid() + 1))
         self.assertEqual(helper.finish(), 1, helper.stdout)
-        self.assertIn("caffeinate: the program that started it has already ended; holding nothing",
+        self.assertIn("stayloom-inhibit: the program that started it has already ended; holding nothing",
                       helper.stderr)
         self.assertEqual(self.logind.inhibitors(), [])
 
     def test_readiness_is_reported_once_the_lock_is_held(self):
         reader, writer = os.pipe()
         self.addCleanup(os.close, reader)
-        helper = self.start_caffeinate("-ims", pass_fds=(writer,), STAYLOOM_READY_FD=str(writer))
+        helper = self.start_inhibit("-ims", pass_fds=(writer,), STAYLOOM_READY_FD=str(writer))
         os.close(writer)
         readable, _, _ = select.select([reader], [], [], PATIENCE)
         self.assertEqual(readable, [reader], "no readiness report in time")
@@ -180,7 +192,7 @@ class RealLogindCaffeinateTests(unittest.TestCase):
         # Without a local session logind asks polkit, and with none on the bus it refuses.
         reader, writer = os.pipe()
         self.addCleanup(os.close, reader)
-        helper = self.start_caffeinate(
+        helper = self.start_inhibit(
             "-dimsu", prefix=NOBODY, pass_fds=(writer,), STAYLOOM_READY_FD=str(writer)
         )
         os.close(writer)
@@ -195,7 +207,7 @@ class RealLogindCaffeinateTests(unittest.TestCase):
         self.assertEqual(self.logind.inhibitors(), [])
 
     def test_lid_switch_lock_follows_only_the_switchs_own_masks(self):
-        helper = self.start_caffeinate("-dimsu")
+        helper = self.start_inhibit("-dimsu")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
         self.assertEqual(self.locks(), [SLEEP_LOCK])
 
@@ -217,7 +229,7 @@ class RealLogindCaffeinateTests(unittest.TestCase):
 
     def test_an_own_mask_present_at_start_takes_the_lid_switch_lock_at_once(self):
         self.units.mask("sleep.target")
-        helper = self.start_caffeinate("-ims")
+        helper = self.start_inhibit("-ims")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
         self.assertEqual(self.locks(), sorted([SLEEP_LOCK, LID_LOCK]))
         self.assertEqual(helper.stop(), 0)
@@ -228,14 +240,14 @@ class RealLogindCaffeinateTests(unittest.TestCase):
         for arguments in invalid:
             with self.subTest(arguments=arguments):
                 result = subprocess.run(
-                    [CAFFEINATE, *arguments], capture_output=True, text=True, timeout=PATIENCE
+                    [INHIBIT, *arguments], capture_output=True, text=True, timeout=PATIENCE
                 )
                 self.assertEqual(result.returncode, 2)
-                self.assertIn("usage: caffeinate", result.stderr)
+                self.assertIn("usage: stayloom-inhibit", result.stderr)
         self.assertEqual(self.logind.inhibitors(), [])
 
 
-class CaffeinateWithMockedLogindTests(PrivateBusTestCase):
+class InhibitWithMockedLogindTests(PrivateBusTestCase):
     """What the real logind cannot show: a refusal of the lid-switch lock alone, a system bus
     without logind, and a logind whose activation fails."""
 
@@ -244,9 +256,9 @@ class CaffeinateWithMockedLogindTests(PrivateBusTestCase):
         self.units = UnitRoot()
         self.addCleanup(self.units.cleanup)
 
-    def start_caffeinate(self, *arguments, **overrides):
+    def start_inhibit(self, *arguments, **overrides):
         overrides.setdefault("STAYLOOM_UNIT_ROOT", self.units.path)
-        return self.start_helper([CAFFEINATE, *arguments], **overrides)
+        return self.start_helper([INHIBIT, *arguments], **overrides)
 
     def test_without_logind_or_system_bus_it_warns_once_and_holds(self):
         # An empty private system bus is a machine without logind; an unreachable address is a
@@ -256,7 +268,7 @@ class CaffeinateWithMockedLogindTests(PrivateBusTestCase):
             ("no system bus", {"DBUS_SYSTEM_BUS_ADDRESS": UNREACHABLE_BUS}),
         ]:
             with self.subTest(case=case), self.fresh_services():
-                helper = self.start_caffeinate("-dimsu", **overrides)
+                helper = self.start_inhibit("-dimsu", **overrides)
                 self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
                 self.assertEqual(helper.stop(), 0)
                 warnings = [line for line in helper.stderr if "warning" in line]
@@ -274,7 +286,7 @@ class CaffeinateWithMockedLogindTests(PrivateBusTestCase):
             "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "ReloadConfig", "", [],
         )
-        helper = self.start_caffeinate("-ims")
+        helper = self.start_inhibit("-ims")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
         self.assertEqual(helper.stop(), 0)
         warnings = [line for line in helper.stderr if "warning" in line]
@@ -295,7 +307,7 @@ class CaffeinateWithMockedLogindTests(PrivateBusTestCase):
         )
         logind = self.start_mock(*LOGIND, [("Inhibit", "ssss", "h", inhibit)], system_bus=True)
         self.units.mask("suspend.target")
-        helper = self.start_caffeinate("-ims")
+        helper = self.start_inhibit("-ims")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
 
         def lid_attempts():
@@ -345,12 +357,14 @@ class SessionInhibitorTestsWithMockedDesktop(PrivateBusTestCase):
                 gnome = self.start_gnome()
                 # A freedesktop service is present too; GNOME's own inhibitor takes precedence.
                 screen_saver = self.start_freedesktop(self.SCREEN_SAVER, 7)
-                helper = self.start_helper([CAFFEINATE, arguments])
+                helper = self.start_helper([INHIBIT, arguments])
                 self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
 
                 inhibit = calls(gnome, "Inhibit")
                 self.assertEqual(len(inhibit), 1)
-                self.assertEqual(inhibit[0][0], "Stayloom")
+                # The desktop file's id, which GNOME and KDE show with its name and icon.
+                self.assertEqual(inhibit[0][0], "org.stayloom.Stayloom")
+                self.assertEqual(inhibit[0][2], WHY[arguments])
                 self.assertEqual(inhibit[0][1], 0)
                 self.assertEqual(inhibit[0][3], flags)
                 self.assertEqual(calls(screen_saver, "Inhibit"), [])
@@ -364,10 +378,10 @@ class SessionInhibitorTestsWithMockedDesktop(PrivateBusTestCase):
                 self.start_logind()
                 power = self.start_freedesktop(self.POWER_MANAGEMENT, 5)
                 screen_saver = self.start_freedesktop(self.SCREEN_SAVER, 9)
-                helper = self.start_helper([CAFFEINATE, arguments])
+                helper = self.start_helper([INHIBIT, arguments])
                 self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
 
-                self.assertEqual(len(calls(power, "Inhibit")), 1)
+                self.assertEqual(calls(power, "Inhibit"), [["org.stayloom.Stayloom", WHY[arguments]]])
                 expected = 1 if wants_screen_saver else 0
                 self.assertEqual(len(calls(screen_saver, "Inhibit")), expected)
 

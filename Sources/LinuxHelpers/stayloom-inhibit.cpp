@@ -11,6 +11,10 @@
 // held; a parent that waits for it knows the hold is real, and end of file without it means the
 // hold failed.
 //
+// STAYLOOM_WHY, when set, is the reason logind and the desktop show for the hold ("Claude Code is
+// working"). A new reason is a new helper: the program starts it and lets this one go only once
+// the new one holds, so the machine is never left without a lock.
+//
 // The locks never outlive the program that started the helper: its death (a SIGKILL, a crash, the
 // OOM killer) ends the hold at once. STAYLOOM_PARENT_PID names that program; a helper whose parent
 // is already someone else when it starts takes no lock at all.
@@ -42,6 +46,10 @@ namespace {
 using namespace stayloom::helpers;
 
 constexpr const char* kWho = "Stayloom";
+// Desktops look the application id up among the installed desktop files for a name and an icon.
+constexpr const char* kAppId = "org.stayloom.Stayloom";
+// Long enough for any agent's name in a sentence; a longer one is cut rather than refused.
+constexpr std::size_t kWhyLimit = 200;
 constexpr std::uint64_t kMaskCheckIntervalMicroseconds = 1'000'000;
 // Well inside the time the parent waits for readiness, so a slow bus ends in an answer.
 constexpr std::uint64_t kBusCallTimeoutMicroseconds = 5'000'000;
@@ -64,12 +72,12 @@ std::optional<Posture> postureFromArguments(int argc, char** argv) {
 }
 
 void say(const std::string& line) {
-    std::printf("caffeinate: %s\n", line.c_str());
+    std::printf("stayloom-inhibit: %s\n", line.c_str());
     std::fflush(stdout);
 }
 
 void complain(const std::string& line) {
-    std::fprintf(stderr, "caffeinate: %s\n", line.c_str());
+    std::fprintf(stderr, "stayloom-inhibit: %s\n", line.c_str());
 }
 
 /// A desktop session service that hands out inhibitor cookies.
@@ -120,8 +128,8 @@ struct HeldCookie {
 /// Every lock this process holds; all of them end with the process even if it is killed.
 class KeepAwakeHold {
 public:
-    KeepAwakeHold(Posture posture, std::filesystem::path unitRoot)
-        : posture_(posture), unitRoot_(std::move(unitRoot)) {}
+    KeepAwakeHold(Posture posture, std::string why, std::filesystem::path unitRoot)
+        : posture_(posture), why_(std::move(why)), unitRoot_(std::move(unitRoot)) {}
     ~KeepAwakeHold() { release(); }
     KeepAwakeHold(const KeepAwakeHold&) = delete;
     KeepAwakeHold& operator=(const KeepAwakeHold&) = delete;
@@ -144,6 +152,8 @@ private:
     bool takeSessionInhibitor(const SessionInhibitorService& service);
 
     Posture posture_;
+    /// The program's reason; empty when it gave none.
+    std::string why_;
     std::filesystem::path unitRoot_;
     Bus systemBus_;
     Bus sessionBus_;
@@ -156,6 +166,9 @@ private:
 };
 
 std::string KeepAwakeHold::why() const {
+    if (!why_.empty()) {
+        return why_;
+    }
     return posture_ == Posture::displayAwake
                ? "Agents are working; keeping the computer and its display awake"
                : "Agents are working; keeping the computer awake";
@@ -227,13 +240,13 @@ bool KeepAwakeHold::takeSessionInhibitor(const SessionInhibitorService& service)
                                         ? kGnomeInhibitSuspend | kGnomeInhibitIdle
                                         : kGnomeInhibitSuspend;
         code = sd_bus_call_method(sessionBus_.get(), service.service, service.path,
-                                  service.interface, "Inhibit", &error, &reply, "susu", kWho,
+                                  service.interface, "Inhibit", &error, &reply, "susu", kAppId,
                                   std::uint32_t{0}, why().c_str(), flags);
         label += flags & kGnomeInhibitIdle ? " (suspend|idle)" : " (suspend)";
     } else {
         code =
             sd_bus_call_method(sessionBus_.get(), service.service, service.path, service.interface,
-                               "Inhibit", &error, &reply, "ss", kWho, why().c_str());
+                               "Inhibit", &error, &reply, "ss", kAppId, why().c_str());
     }
     Message owned(reply);
     if (code < 0) {
@@ -320,6 +333,30 @@ int checkMask(sd_event_source* source, std::uint64_t, void* userdata) {
     static_cast<KeepAwakeHold*>(userdata)->followSleepTargetMask();
     sd_event_source_set_time_relative(source, kMaskCheckIntervalMicroseconds);
     return sd_event_source_set_enabled(source, SD_EVENT_ONESHOT);
+}
+
+/// The reason the program gave for the hold, without control characters (each a space), so that
+/// a listing stays one line per lock; empty when it gave none.
+std::string reasonFromEnvironment() {
+    const char* value = std::getenv("STAYLOOM_WHY");
+    std::string why = value == nullptr ? std::string() : std::string(value);
+    ::unsetenv("STAYLOOM_WHY");
+    if (why.size() > kWhyLimit) {
+        why.resize(kWhyLimit);
+        // Never end inside a UTF-8 sequence.
+        while (!why.empty() && (static_cast<unsigned char>(why.back()) & 0xC0) == 0x80) {
+            why.pop_back();
+        }
+        if (!why.empty() && (static_cast<unsigned char>(why.back()) & 0x80) != 0) {
+            why.pop_back();
+        }
+    }
+    for (char& character : why) {
+        if (static_cast<unsigned char>(character) < 0x20 || character == 0x7F) {
+            character = ' ';
+        }
+    }
+    return why;
 }
 
 /// Tells a waiting parent that every lock is held; without the variable nobody waits.
@@ -419,7 +456,7 @@ int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
 int main(int argc, char** argv) {
     const auto posture = postureFromArguments(argc, argv);
     if (!posture) {
-        std::fprintf(stderr, "usage: caffeinate -dimsu | -ims\n"
+        std::fprintf(stderr, "usage: stayloom-inhibit -dimsu | -ims\n"
                              "  -dimsu  keep the system and the display awake\n"
                              "  -ims    keep the system awake; the display may sleep\n"
                              "Holds the locks until SIGTERM or SIGINT.\n");
@@ -438,7 +475,7 @@ int main(int argc, char** argv) {
         complain("the program that started it has already ended; holding nothing");
         return 1;
     }
-    KeepAwakeHold hold(*posture, unitLinkRoot());
+    KeepAwakeHold hold(*posture, reasonFromEnvironment(), unitLinkRoot());
     if (!hold.acquire()) {
         return 1;
     }
