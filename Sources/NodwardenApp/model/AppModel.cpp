@@ -52,6 +52,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
         environment_.logger = &FileLogger::shared();
     }
     requireServices();
+    trackStatusSince();
 
     sleepCommandQueue_ = std::make_unique<SerialQueue>("Nodwarden.SleepCommands");
     detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -110,6 +111,8 @@ public:
     bool sleepPreventionEnabled() const { return sleepPreventionEnabled_; }
     /// Since when keep-awake has been on; none while it is off.
     std::optional<Date> guardingSince() const { return guardingSince_; }
+    /// Since when the status has been what it is: the last change, or the model's creation.
+    Date statusSince() const { return statusSince_; }
     bool lidClosedProtectionEngaged() const { return lidClosedProtectionEngaged_; }
     /// The system sleep switch may still be off and nothing of this run owns it.
     bool staleSleepBlockDetected() const { return staleSleepBlockDetected_; }
@@ -211,6 +214,13 @@ public:
     /// Developer action: end the simulation and mark the work finished.
     Q_INVOKABLE void simulateFinished();
 
+    // MARK: Commands kept awake by `stayloom run`
+
+    /// The command of process `pid` shows as a row of its own until it ends; only its name is
+    /// kept, never its arguments.
+    void commandRunStarted(std::int32_t pid, const std::string& name);
+    void commandRunEnded(std::int32_t pid);
+
     // MARK: Statistics
 
     /// A fresh account with the old install date, saved at once; the run ledger is kept.
@@ -292,6 +302,9 @@ private:
     };
 
     Date now() const;
+    void trackStatusSince();
+    /// `rows` with a row for each command run still going first, within `maxAgentRows`.
+    std::vector<AgentStatusRow> withCommandRows(std::vector<AgentStatusRow> rows);
     void log(const std::string& message) const;
     void requireServices() const;
 
@@ -357,6 +370,7 @@ private:
     QString lidDescription_;
     bool sleepPreventionEnabled_ = false;
     std::optional<Date> guardingSince_;
+    Date statusSince_ = 0;
     bool lidClosedProtectionEngaged_ = false;
     bool staleSleepBlockDetected_ = false;
     bool accessibilityTrusted_ = false;
@@ -366,6 +380,7 @@ private:
     bool isOnACPower_ = false;
     SignalStrength lastSignalStrength_ = SignalStrength::none;
     std::vector<AgentStatusRow> agentRows_;
+    std::map<std::int32_t, std::string> commandRuns_;
     std::optional<QString> accessibilityWarning_;
     std::optional<QString> launchAtLoginMessage_;
     bool needsLegalAcceptance_ = false;

@@ -117,12 +117,24 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
         return noMoreWords(Action::acceptTerms);
     }
     if (command == u"mode") {
-        const auto mode = rest.size() == 1 ? modeFromWord(rest[0].toStdString()) : std::nullopt;
-        if (!mode) {
+        request.action = Action::mode;
+        if (rest.isEmpty()) {
+            return request;
+        }
+        request.mode = rest.size() == 1 ? modeFromWord(rest[0].toStdString()) : std::nullopt;
+        if (!request.mode) {
             return refused(QStringLiteral("mode needs one of: ") + modeList() + u'.');
         }
-        request.action = Action::mode;
-        request.mode = *mode;
+        return request;
+    }
+    if (command == u"run") {
+        if (rest.isEmpty()) {
+            return refused(QStringLiteral("run needs a command: stayloom run -- COMMAND [ARG…]"));
+        }
+        request.action = Action::runCommand;
+        for (const QString& word : rest) {
+            request.command.push_back(word.toLocal8Bit().toStdString());
+        }
         return request;
     }
     if (command == u"hooks") {
@@ -142,13 +154,18 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
 QString CommandLine::helpText() const {
     QString text = parser_.helpText();
     text += QStringLiteral(
-        "\nCommands (all but hooks ask the copy that runs for this user):\n"
+        "\nCommands (all but run and hooks ask the copy that runs for this user):\n"
         "  status [--json]            Status, reason, agents, power, lid and the last run.\n"
         "                             Exit status 0 while running, 3 when nothing runs.\n"
+        "  mode                       Print the mode in force.\n"
         "  mode <mode>                Switch the mode as the panel's picker does; <mode> is\n"
         "                             one of ");
     text += modeList();
     text += QStringLiteral(".\n"
+                           "  run -- <command> [arg…]    Keep the computer awake while the command "
+                           "runs and\n"
+                           "                             return its exit status; works without a "
+                           "running copy.\n"
                            "  quit                       Quit, restoring normal sleep when the "
                            "settings say so.\n"
                            "  accept-terms               Accept the terms for a copy that cannot "

@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace nodwarden::app {
 
 /// What the words after the program's name ask for.
@@ -21,19 +25,22 @@ struct CommandLineRequest {
         quit,
         acceptTerms,
         launchAtLogin,
-        hooks
+        hooks,
+        runCommand
     };
 
     Action action = Action::run;
     /// `status --json`.
     bool json = false;
-    /// `mode <word>`.
-    AppMode mode = AppMode::off;
+    /// `mode <word>`; none for `mode` alone, which asks for the mode in force.
+    std::optional<AppMode> mode;
     /// `launch-at-login on|off`.
     bool enabled = false;
     /// `hooks install|remove|status [agent…]`.
     HookSetup::Verb hooksVerb = HookSetup::Verb::status;
     std::vector<std::string> agents;
+    /// `run -- COMMAND…`: the program and its arguments.
+    std::vector<std::string> command;
     /// Why the words were refused (`invalid`).
     QString error;
 };

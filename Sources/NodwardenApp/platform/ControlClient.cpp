@@ -43,7 +43,10 @@ QJsonObject requestFor(const CommandLineRequest& request) {
     case Action::status:
         return {{QStringLiteral("command"), QStringLiteral("status")}};
     case Action::mode: {
-        const std::string_view word = modeWord(request.mode);
+        if (!request.mode) {
+            return {{QStringLiteral("command"), QStringLiteral("status")}};
+        }
+        const std::string_view word = modeWord(*request.mode);
         return {{QStringLiteral("command"), QStringLiteral("mode")},
                 {QStringLiteral("mode"), QString::fromUtf8(word.data(), qsizetype(word.size()))}};
     }
@@ -180,6 +183,11 @@ int ControlClient::run(const CommandLineRequest& request,
         QDeadlineTimer(answerTimeoutMilliseconds));
     switch (result.outcome) {
     case Outcome::notRunning:
+        if (request.action == Action::status && request.json) {
+            // Scripts read the answer from the output whatever it is.
+            print(output, QStringLiteral("{\"running\": false}\n"));
+            return notRunningStatus;
+        }
         print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
                                      "stayloom\n"));
         return notRunningStatus;
@@ -237,6 +245,13 @@ int ControlClient::run(const CommandLineRequest& request,
     }
     case Action::acceptTerms:
         print(output, QStringLiteral("Terms accepted.\n") + StatusReport::text(status));
+        return 0;
+    case Action::mode:
+        if (!request.mode) {
+            print(output, status.value(QStringLiteral("mode")).toString() + u'\n');
+            return 0;
+        }
+        print(output, StatusReport::text(status));
         return 0;
     default:
         print(output, StatusReport::text(status));

@@ -54,6 +54,22 @@ ControlReply InstanceControl::hookEvent(const QJsonObject& request) {
     return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
 }
 
+ControlReply InstanceControl::commandRun(const QJsonObject& request) {
+    const auto pid = wholeNumber(request.value(QStringLiteral("pid")));
+    const QString event = request.value(QStringLiteral("event")).toString();
+    const QString name = request.value(QStringLiteral("name")).toString();
+    if (!pid || *pid == 0 || *pid > std::uint64_t(INT32_MAX) || name.isEmpty() ||
+        (event != u"started" && event != u"ended")) {
+        return failure(QStringLiteral("run needs an event (started or ended), a name and a pid"));
+    }
+    if (event == u"started") {
+        model_.commandRunStarted(static_cast<std::int32_t>(*pid), name.toStdString());
+    } else {
+        model_.commandRunEnded(static_cast<std::int32_t>(*pid));
+    }
+    return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
+}
+
 ControlReply InstanceControl::report() const {
     return {QJsonObject{{QStringLiteral("ok"), true},
                         {QStringLiteral("status"), StatusReport::fromModel(model_)}},
@@ -90,6 +106,9 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
     }
     if (command == u"hook") {
         return hookEvent(request);
+    }
+    if (command == u"run") {
+        return commandRun(request);
     }
     if (command == u"quit") {
         ControlReply reply = report();

@@ -20,8 +20,9 @@ class AppModel;
 /// {"command":"status"}, {"command":"mode","mode":"watch"}, {"command":"quit"},
 /// {"command":"accept-terms"}, {"command":"launch-at-login","enabled":true} and an agent's hook
 /// event {"command":"hook","agent":"claude","event":"Stop","session":"…","pid":N,"start":T};
+/// and `stayloom run`'s {"command":"run","event":"started"|"ended","name":"make","pid":N};
 /// every reply carries "ok", and "error" when it is false, "status" (a `StatusReport`) when it
-/// is true, except a hook event's, which is only acknowledged.
+/// is true, except a hook event's and a run's, which are only acknowledged.
 class InstanceControl {
 public:
     /// `chooseMode` sets a mode the way the panel's picker does (and ends a first run that
@@ -34,6 +35,7 @@ public:
 private:
     ControlReply report() const;
     ControlReply hookEvent(const QJsonObject& request);
+    ControlReply commandRun(const QJsonObject& request);
 
     AppModel& model_;
     std::function<void(AppMode)> chooseMode_;
