@@ -629,3 +629,35 @@ TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
     harness.tickAndSettle(*model);
     EXPECT_FALSE(rowNamed("ninja"));
 }
+
+// MARK: - Timed keep-awake
+
+TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPickEndsIt) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::sleepAfterCurrentWork);
+    auto model = harness.makeModel();
+    model->start();
+    harness.tickAndSettle(*model);
+
+    model->keepAwakeFor(3600);
+    EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
+    EXPECT_EQ(model->timedKeepAwakeUntil(), harness.clock.now() + 3600);
+    // A quit meanwhile starts again in the mode before, not kept awake for good.
+    EXPECT_EQ(SettingsStore::loadMode(*harness.defaults), AppMode::sleepAfterCurrentWork);
+    harness.clock.advance(3599);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
+    harness.clock.advance(2);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->mode(), AppMode::sleepAfterCurrentWork);
+    EXPECT_FALSE(model->timedKeepAwakeUntil().has_value());
+
+    // A mode the user picks ends it where it is.
+    model->keepAwakeFor(7200);
+    model->setMode(AppMode::off);
+    harness.clock.advance(7201);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->mode(), AppMode::off);
+    EXPECT_EQ(SettingsStore::loadMode(*harness.defaults), AppMode::off);
+}

@@ -177,6 +177,9 @@ void AppModel::queueLaunchReconciliation() {
 }
 
 void AppModel::tick() {
+    if (endTimedKeepAwakeIfDue()) {
+        return; // the mode change ticked
+    }
     const Date current = now();
     // A start in the future means the clock stepped back; counting from now keeps the watchdog
     // at its delay instead of stretching it by the size of the step.
@@ -394,6 +397,7 @@ void AppModel::waitForBackgroundWork() {
 // MARK: - Mode and settings
 
 void AppModel::setMode(AppMode mode) {
+    clearTimedKeepAwake();
     changeMode(mode);
 }
 

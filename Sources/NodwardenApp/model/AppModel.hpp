@@ -177,8 +177,20 @@ public:
 
     // MARK: Mode and settings
 
-    /// Stores and saves the mode, resets the decision state and re-evaluates at once.
+    /// Stores and saves the mode, resets the decision state and re-evaluates at once; ends a
+    /// timed keep-awake without going back (the user chose).
     void setMode(AppMode mode);
+
+    // MARK: Timed keep-awake
+
+    /// Keeps awake (manual mode) for `seconds`, then goes back by itself to the mode in force
+    /// before; a second one while one lasts starts the time again and keeps that mode. The mode
+    /// to go back to is the one saved, so a quit meanwhile starts again in it.
+    Q_INVOKABLE void keepAwakeFor(double seconds);
+    /// When the timed keep-awake ends; none while none lasts.
+    std::optional<Date> timedKeepAwakeUntil() const { return timedKeepAwakeUntil_; }
+    /// The mode a timed keep-awake goes back to; none while none lasts.
+    std::optional<AppMode> modeAfterTimedKeepAwake() const { return modeAfterTimedKeepAwake_; }
     /// Stores and saves the settings; nothing else.
     void setSettings(const GuardSettings& settings);
     /// A settings change from the interface: store, save, engage lid-closed protection at once
@@ -282,6 +294,7 @@ signals:
     void isOnACPowerChanged();
     void lastSignalStrengthChanged();
     void agentRowsChanged();
+    void timedKeepAwakeChanged();
     void accessibilityWarningChanged();
     void launchAtLoginMessageChanged();
     void needsLegalAcceptanceChanged();
@@ -303,6 +316,9 @@ private:
 
     Date now() const;
     void trackStatusSince();
+    /// Goes back to the mode before once the timed keep-awake's time is up; whether it did.
+    bool endTimedKeepAwakeIfDue();
+    void clearTimedKeepAwake();
     /// `rows` with a row for each command run still going first, within `maxAgentRows`.
     std::vector<AgentStatusRow> withCommandRows(std::vector<AgentStatusRow> rows);
     void log(const std::string& message) const;
@@ -371,6 +387,8 @@ private:
     bool sleepPreventionEnabled_ = false;
     std::optional<Date> guardingSince_;
     Date statusSince_ = 0;
+    std::optional<Date> timedKeepAwakeUntil_;
+    std::optional<AppMode> modeAfterTimedKeepAwake_;
     bool lidClosedProtectionEngaged_ = false;
     bool staleSleepBlockDetected_ = false;
     bool accessibilityTrusted_ = false;
