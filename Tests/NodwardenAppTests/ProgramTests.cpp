@@ -371,6 +371,19 @@ TEST_F(ProgramTests, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWith
     const CommandOutcome after = runCommand(installed.program(), home, {"status", "--json"});
     EXPECT_TRUE(agentRow(statusReport(after), QStringLiteral("sh")).isEmpty()) << after.output;
 
+    // A timed keep-awake from the command line, as the tray menu's, going back to the mode before.
+    ASSERT_EQ(runCommand(installed.program(), home, {"mode", "off"}).exitStatus, 0);
+    const CommandOutcome awake = runCommand(installed.program(), home, {"awake", "--for", "1h30m"});
+    EXPECT_EQ(awake.exitStatus, 0) << awake.errors;
+    const QJsonObject timed =
+        statusReport(runCommand(installed.program(), home, {"status", "--json"}));
+    EXPECT_EQ(timed.value(QStringLiteral("mode")).toString(), QStringLiteral("manual"));
+    EXPECT_EQ(timed.value(QStringLiteral("modeAfter")).toString(), QStringLiteral("off"));
+    const QDateTime until = QDateTime::fromString(
+        timed.value(QStringLiteral("keepAwakeUntil")).toString(), Qt::ISODate);
+    EXPECT_NEAR(double(QDateTime::currentDateTimeUtc().secsTo(until)), 5400, 120);
+    EXPECT_EQ(runCommand(installed.program(), home, {"awake", "--for", "soon"}).exitStatus, 2);
+
     const auto status = run.stop(SIGTERM, 5);
     ASSERT_TRUE(status.has_value());
 }

@@ -26,7 +26,8 @@ struct CommandLineRequest {
         acceptTerms,
         launchAtLogin,
         hooks,
-        runCommand
+        runCommand,
+        awake
     };
 
     Action action = Action::run;
@@ -39,6 +40,8 @@ struct CommandLineRequest {
     /// `hooks install|remove|status [agent…]`.
     HookSetup::Verb hooksVerb = HookSetup::Verb::status;
     std::vector<std::string> agents;
+    /// `awake --for DURATION`, in seconds.
+    double seconds = 0;
     /// `run -- COMMAND…`: the program and its arguments.
     std::vector<std::string> command;
     /// Why the words were refused (`invalid`).
@@ -58,9 +61,14 @@ public:
     /// Usage, options and commands.
     QString helpText() const;
 
+    /// "90m", "2h", "1h30m", "45s": whole numbers each with its unit (s, m, h), in seconds; none
+    /// for anything else, a zero length, or more than a week.
+    static std::optional<double> parseDuration(const QString& text);
+
 private:
     QCommandLineParser parser_;
     QCommandLineOption json_;
+    QCommandLineOption for_;
     QCommandLineOption help_;
     QCommandLineOption version_;
 };

@@ -50,6 +50,9 @@ QJsonObject requestFor(const CommandLineRequest& request) {
         return {{QStringLiteral("command"), QStringLiteral("mode")},
                 {QStringLiteral("mode"), QString::fromUtf8(word.data(), qsizetype(word.size()))}};
     }
+    case Action::awake:
+        return {{QStringLiteral("command"), QStringLiteral("awake")},
+                {QStringLiteral("seconds"), request.seconds}};
     case Action::quit:
         return {{QStringLiteral("command"), QStringLiteral("quit")}};
     case Action::acceptTerms:

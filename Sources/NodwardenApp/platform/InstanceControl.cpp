@@ -15,6 +15,9 @@ namespace nodwarden::app {
 
 namespace {
 
+/// The longest timed keep-awake a command may ask for, as `stayloom awake --for` takes it.
+constexpr double maxKeepAwakeSeconds = 7 * 24 * 3600;
+
 ControlReply failure(const QString& error) {
     return {QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}}, {}};
 }
@@ -88,6 +91,15 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
             return failure(QStringLiteral("unknown mode"));
         }
         chooseMode_(*mode);
+        return report();
+    }
+    if (command == u"awake") {
+        const QJsonValue seconds = request.value(QStringLiteral("seconds"));
+        if (!seconds.isDouble() || !(seconds.toDouble() > 0) ||
+            seconds.toDouble() > maxKeepAwakeSeconds) {
+            return failure(QStringLiteral("awake needs seconds, more than 0 and at most a week"));
+        }
+        model_.keepAwakeFor(seconds.toDouble());
         return report();
     }
     if (command == u"accept-terms") {

@@ -88,6 +88,11 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
         {QStringLiteral("keepingAwakeSince"), isoTime(model.guardingSince())},
         {QStringLiteral("reason"), model.statusReason()},
         {QStringLiteral("mode"), utf8(modeWord(model.mode()))},
+        {QStringLiteral("keepAwakeUntil"), isoTime(model.timedKeepAwakeUntil())},
+        {QStringLiteral("modeAfter"),
+         model.modeAfterTimedKeepAwake()
+             ? QJsonValue(utf8(modeWord(*model.modeAfterTimedKeepAwake())))
+             : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("termsAccepted"), !model.needsLegalAcceptance()},
         {QStringLiteral("keepingAwake"), model.sleepPreventionEnabled()},
         {QStringLiteral("agentSummary"), model.agentSummary()},
@@ -110,7 +115,11 @@ QString StatusReport::text(const QJsonObject& report) {
     };
     QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
                    QStringLiteral(" · ") + field("agentSummary") + u'\n';
-    text += QStringLiteral("Mode: ") + field("mode") + u'\n';
+    text += QStringLiteral("Mode: ") + field("mode");
+    if (const QString until = field("keepAwakeUntil"); !until.isEmpty()) {
+        text += QStringLiteral(" until ") + until + QStringLiteral(", then ") + field("modeAfter");
+    }
+    text += u'\n';
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValue& value : agents) {
         const QJsonObject agent = value.toObject();
