@@ -74,6 +74,25 @@ TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
     EXPECT_TRUE(model->agentRows().empty());
 }
 
+TEST(AppModelEvaluation, OnLinuxTheReasonsAreInPlainWords) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.setPerApp({named(SignalStrength::presence, "Codex", "running")});
+    auto model = harness.makeModel();
+    model->start();
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->statusReason(), QStringLiteral("An agent is open but not working"));
+    harness.setPerApp({});
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->statusReason(), QStringLiteral("No agent is working"));
+    model->setMode(AppMode::manualKeepAwake);
+    AppModelHarness::settle(*model);
+    EXPECT_EQ(model->statusReason(),
+              QStringLiteral("Manual: kept awake until you change the mode"));
+}
+
 TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
     for (const double grace : {10.0, 120.0}) {
         SCOPED_TRACE(grace);

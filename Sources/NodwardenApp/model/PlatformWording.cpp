@@ -185,6 +185,16 @@ PlatformWording makeLinux() {
     w.libraryPhrases = {
         {"keep your Mac awake", "keep this computer awake"},
         {"so the Mac can cool down", "so this computer can cool down"},
+        // The decision's reasons, in plain words.
+        {"Target app is present but no active-work signal was found",
+         "An agent is open but not working"},
+        {"No active agent signal", "No agent is working"},
+        {"No current active signal; waiting through idle grace",
+         "The agents stopped; waiting a moment before letting this computer sleep"},
+        {"Manual keep-awake mode is enabled", "Manual: kept awake until you change the mode"},
+        {"AC power is connected and plugged-in unlimited mode is enabled",
+         "Unlimited: plugged in, kept awake without limit"},
+        {"Battery is at or below cutoff", "The battery is at or below its cutoff"},
     };
     return w;
 }
