@@ -311,6 +311,7 @@ void AppModel::publishSleepControllerState() {
 }
 
 void AppModel::emergencyRestore() {
+    clearTimedKeepAwake();
     changeMode(AppMode::off);
     log("Emergency restore completed from menu");
     queueSleepRestore("Emergency restore failed: ", [](SleepControlling& sleep) {

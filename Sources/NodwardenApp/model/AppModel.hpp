@@ -180,6 +180,12 @@ public:
     /// Stores and saves the mode, resets the decision state and re-evaluates at once; ends a
     /// timed keep-awake without going back (the user chose).
     void setMode(AppMode mode);
+    /// Stores and saves the settings; nothing else.
+    void setSettings(const GuardSettings& settings);
+    /// A settings change from the interface: store, save, engage lid-closed protection at once
+    /// when it was just switched on, and re-evaluate.
+    void commitSettings(const GuardSettings& settings);
+    void setSelectedSettingsTab(SettingsTab tab);
 
     // MARK: Timed keep-awake
 
@@ -191,12 +197,6 @@ public:
     std::optional<Date> timedKeepAwakeUntil() const { return timedKeepAwakeUntil_; }
     /// The mode a timed keep-awake goes back to; none while none lasts.
     std::optional<AppMode> modeAfterTimedKeepAwake() const { return modeAfterTimedKeepAwake_; }
-    /// Stores and saves the settings; nothing else.
-    void setSettings(const GuardSettings& settings);
-    /// A settings change from the interface: store, save, engage lid-closed protection at once
-    /// when it was just switched on, and re-evaluate.
-    void commitSettings(const GuardSettings& settings);
-    void setSelectedSettingsTab(SettingsTab tab);
 
     // MARK: Sleep control
 

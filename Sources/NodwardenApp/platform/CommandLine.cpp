@@ -173,7 +173,9 @@ std::optional<double> CommandLine::parseDuration(const QString& text) {
     qsizetype at = 0;
     while (at < text.size()) {
         qsizetype digits = at;
-        while (digits < text.size() && text[digits].isDigit() && digits - at < 7) {
+        // ASCII digits only: QChar::isDigit takes every script's.
+        while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9' &&
+               digits - at < 7) {
             ++digits;
         }
         if (digits == at || digits >= text.size()) {
