@@ -1,6 +1,7 @@
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/platform/CommandLine.hpp>
+#include <NodwardenApp/platform/CommandRun.hpp>
 #include <NodwardenApp/platform/ControlClient.hpp>
 #include <NodwardenApp/platform/ControlSocketPath.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
@@ -103,6 +104,13 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
     case Action::hooks:
         return HookSetup::run(request.hooksVerb, request.agents, HookSetup::placeForCurrentUser(),
                               stdout, stderr);
+    case Action::runCommand: {
+        const LinuxPlatformOptions options =
+            LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
+        const SingleInstance instance(instanceLockFolder(options),
+                                      ControlSocketPath::runtimeFolderFromEnvironment());
+        return CommandRun::run(request.command, options.helpers, instance.socketPath(), stderr);
+    }
     default: {
         const LinuxPlatformOptions options =
             LinuxPlatformOptions::forCurrentUser(currentExecutablePath());

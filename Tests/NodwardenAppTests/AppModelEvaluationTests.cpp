@@ -1,10 +1,15 @@
 #include "AppModelHarness.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/platform/StatusReport.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QJsonObject>
+
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -67,6 +72,25 @@ TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
     EXPECT_TRUE(model->isOnACPower());
     EXPECT_EQ(model->lidDescription().toStdString(), "Open");
     EXPECT_TRUE(model->agentRows().empty());
+}
+
+TEST(AppModelEvaluation, OnLinuxTheReasonsAreInPlainWords) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.setPerApp({named(SignalStrength::presence, "Codex", "running")});
+    auto model = harness.makeModel();
+    model->start();
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->statusReason(), QStringLiteral("An agent is open but not working"));
+    harness.setPerApp({});
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->statusReason(), QStringLiteral("No agent is working"));
+    model->setMode(AppMode::manualKeepAwake);
+    AppModelHarness::settle(*model);
+    EXPECT_EQ(model->statusReason(),
+              QStringLiteral("Manual: kept awake until you change the mode"));
 }
 
 TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
@@ -424,6 +448,48 @@ TEST(AppModelMetrics, IdleCloseAppendsExactlyOneLedgerLine) {
     EXPECT_NE(lines[0].find("agent=\"Codex\""), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("close=idle"), std::string::npos) << lines[0];
     EXPECT_GT(model->metrics().lastRun()->keptAwakeSeconds(), 0);
+}
+
+TEST(AppModelMetrics, TheStatusReportGivesScriptsTheLastRunAndItsTimesInIso8601) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.storeSettings(settingsWithGrace(10));
+    harness.setPerApp({named(SignalStrength::strong, "Codex", "busy")});
+    auto model = harness.makeModel();
+    const Date created = harness.clock.now();
+    model->start();
+    for (int step = 0; step < 3; ++step) {
+        harness.clock.advance(2.5);
+        harness.tickAndSettle(*model);
+    }
+    harness.setPerApp({named(SignalStrength::presence, "Codex", "running")});
+    for (int step = 0; step < 8; ++step) {
+        harness.clock.advance(2.5);
+        harness.tickAndSettle(*model);
+    }
+    const auto& run = model->metrics().lastRun();
+    ASSERT_TRUE(run.has_value());
+
+    const QJsonObject report = StatusReport::fromModel(*model);
+    const auto secondsOf = [](const QJsonValue& value) {
+        const QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODate);
+        EXPECT_TRUE(time.isValid() && time.timeSpec() == Qt::UTC) << value.toString().toStdString();
+        return time.toSecsSinceEpoch();
+    };
+    const QJsonObject lastRun = report.value(QStringLiteral("lastRun")).toObject();
+    EXPECT_EQ(lastRun.value(QStringLiteral("agentName")).toString(), QStringLiteral("Codex"));
+    EXPECT_EQ(lastRun.value(QStringLiteral("durationSeconds")).toInteger(),
+              std::llround(run->workedSeconds()));
+    EXPECT_EQ(secondsOf(lastRun.value(QStringLiteral("endedAt"))),
+              qint64(std::floor(unixTimeFromDate(run->endedAt()))));
+    // The prose stays for those who read it.
+    EXPECT_TRUE(lastRun.value(QStringLiteral("agent")).toString().startsWith(u"Codex ran "));
+    // The status changed when the work ended, after the model was made and not after now.
+    const qint64 since = secondsOf(report.value(QStringLiteral("statusSince")));
+    EXPECT_GT(since, qint64(unixTimeFromDate(created)));
+    EXPECT_LE(since, qint64(unixTimeFromDate(harness.clock.now())));
+    EXPECT_TRUE(report.value(QStringLiteral("running")).toBool());
 }
 
 TEST(AppModelMetrics, LedgerFailureIsLoggedAndTheLineDropped) {

@@ -8,6 +8,9 @@
 
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::AppModelHarness;
@@ -590,4 +593,71 @@ TEST(AppModelLifecycle, AFailedDetectionPassIsLoggedAndDetectionGoesOn) {
     harness.tickAndSettle(model);
     EXPECT_EQ(calls.load(), 2);
     EXPECT_EQ(model.detectedAppName().toStdString(), "Codex");
+}
+
+// MARK: - Commands kept awake by `stayloom run`
+
+TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    auto model = harness.makeModel();
+    model->start();
+    harness.tickAndSettle(*model);
+    const auto rowNamed = [&model](const std::string& name) {
+        const auto& rows = model->agentRows();
+        return std::find_if(rows.begin(), rows.end(), [&](const AgentStatusRow& row) {
+                   return row.name == name;
+               }) != rows.end();
+    };
+
+    model->commandRunStarted(std::int32_t(::getpid()), "make");
+    EXPECT_TRUE(rowNamed("make"));
+    // A tick rebuilds the agents' rows and keeps the command's.
+    harness.tickAndSettle(*model);
+    EXPECT_TRUE(rowNamed("make"));
+    model->commandRunEnded(std::int32_t(::getpid()));
+    EXPECT_FALSE(rowNamed("make"));
+
+    // A run killed outright never says it ended: its row goes once its process is gone.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    model->commandRunStarted(std::int32_t(gone), "ninja");
+    harness.tickAndSettle(*model);
+    EXPECT_FALSE(rowNamed("ninja"));
+}
+
+// MARK: - Timed keep-awake
+
+TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPickEndsIt) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::sleepAfterCurrentWork);
+    auto model = harness.makeModel();
+    model->start();
+    harness.tickAndSettle(*model);
+
+    model->keepAwakeFor(3600);
+    EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
+    EXPECT_EQ(model->timedKeepAwakeUntil(), harness.clock.now() + 3600);
+    // A quit meanwhile starts again in the mode before, not kept awake for good.
+    EXPECT_EQ(SettingsStore::loadMode(*harness.defaults), AppMode::sleepAfterCurrentWork);
+    harness.clock.advance(3599);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
+    harness.clock.advance(2);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->mode(), AppMode::sleepAfterCurrentWork);
+    EXPECT_FALSE(model->timedKeepAwakeUntil().has_value());
+
+    // A mode the user picks ends it where it is.
+    model->keepAwakeFor(7200);
+    model->setMode(AppMode::off);
+    harness.clock.advance(7201);
+    harness.tickAndSettle(*model);
+    EXPECT_EQ(model->mode(), AppMode::off);
+    EXPECT_EQ(SettingsStore::loadMode(*harness.defaults), AppMode::off);
 }

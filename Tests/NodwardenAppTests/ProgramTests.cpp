@@ -11,6 +11,7 @@
 #include <NodwardenApp/platform/TerminalModePrompt.hpp>
 #include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -328,6 +329,109 @@ TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyU
     const CommandOutcome after = runCommand(installed.program(), home, {"status"});
     EXPECT_EQ(after.exitStatus, 3) << after.output;
     EXPECT_NE(after.errors.find("Stayloom is not running for this user."), std::string::npos);
+}
+
+TEST_F(ProgramTests, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutACopy) {
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    installed.machine.storeSettings(AppMode::manualKeepAwake, GuardSettings::defaults());
+
+    // No copy: scripts still get one JSON object, and a command still runs held awake.
+    const CommandOutcome none = runCommand(installed.program(), home, {"status", "--json"});
+    EXPECT_EQ(none.exitStatus, 3);
+    EXPECT_EQ(statusReport(none), (QJsonObject{{QStringLiteral("running"), false}})) << none.output;
+    const CommandOutcome failing = runCommand(installed.program(), home, {"run", "--", "false"});
+    EXPECT_EQ(failing.exitStatus, 1) << failing.errors;
+    ASSERT_EQ(installed.machine.keepAwakeStarts().size(), 1u);
+    const pid_t hold = installed.machine.keepAwakeStarts().front();
+    EXPECT_EQ(installed.machine.countRecorded("caffeinate", "stop " + std::to_string(hold)), 1);
+
+    ProgramRun run(installed.program(), home, devNull());
+    ASSERT_TRUE(run.waitForOutput("Keeping Awake — ")) << run.output() << run.errors();
+    const CommandOutcome mode = runCommand(installed.program(), home, {"mode"});
+    EXPECT_EQ(mode.exitStatus, 0) << mode.errors;
+    EXPECT_EQ(mode.output, "manual\n");
+
+    const CommandOutcome json = runCommand(installed.program(), home, {"status", "--json"});
+    const QJsonObject report = statusReport(json);
+    EXPECT_TRUE(report.value(QStringLiteral("running")).toBool()) << json.output;
+    for (const char* key : {"statusSince", "keepingAwakeSince"}) {
+        EXPECT_TRUE(QDateTime::fromString(report.value(QLatin1String(key)).toString(), Qt::ISODate)
+                        .isValid())
+            << key << ": " << json.output;
+    }
+
+    // Where a copy runs, the command shows there as a row, by its name alone.
+    const CommandOutcome wrapped =
+        runCommand(installed.program(), home,
+                   {"run", "--", "/bin/sh", "-c", installed.program().string() + " status --json"});
+    EXPECT_EQ(wrapped.exitStatus, 0) << wrapped.errors;
+    EXPECT_EQ(agentRow(statusReport(wrapped), QStringLiteral("sh")).value(QStringLiteral("state")),
+              QStringLiteral("working"))
+        << wrapped.output;
+    EXPECT_EQ(wrapped.output.find("-c"), std::string::npos) << wrapped.output;
+    const CommandOutcome after = runCommand(installed.program(), home, {"status", "--json"});
+    EXPECT_TRUE(agentRow(statusReport(after), QStringLiteral("sh")).isEmpty()) << after.output;
+
+    // A timed keep-awake from the command line, as the tray menu's, going back to the mode before.
+    ASSERT_EQ(runCommand(installed.program(), home, {"mode", "off"}).exitStatus, 0);
+    const CommandOutcome awake = runCommand(installed.program(), home, {"awake", "--for", "1h30m"});
+    EXPECT_EQ(awake.exitStatus, 0) << awake.errors;
+    const QJsonObject timed =
+        statusReport(runCommand(installed.program(), home, {"status", "--json"}));
+    EXPECT_EQ(timed.value(QStringLiteral("mode")).toString(), QStringLiteral("manual"));
+    EXPECT_EQ(timed.value(QStringLiteral("modeAfter")).toString(), QStringLiteral("off"));
+    const QDateTime until = QDateTime::fromString(
+        timed.value(QStringLiteral("keepAwakeUntil")).toString(), Qt::ISODate);
+    EXPECT_NEAR(double(QDateTime::currentDateTimeUtc().secsTo(until)), 5400, 120);
+    EXPECT_EQ(runCommand(installed.program(), home, {"awake", "--for", "soon"}).exitStatus, 2);
+
+    const auto status = run.stop(SIGTERM, 5);
+    ASSERT_TRUE(status.has_value());
+}
+
+/// The lines of `systemd-inhibit --list` naming Stayloom, on the bus this process was given.
+std::string stayloomInhibitors() {
+    std::string lines;
+    if (std::FILE* list = ::popen("systemd-inhibit --list --no-pager --no-legend", "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, list) != nullptr) {
+            if (std::strstr(line, "Stayloom") != nullptr) {
+                lines += line;
+            }
+        }
+        ::pclose(list);
+    }
+    return lines;
+}
+
+/// The program's build-tree copy with its real keep-awake helper, on the real logind that
+/// with-real-logind starts (registered as its own test); skipped elsewhere.
+TEST_F(ProgramTests, ARunHoldsALogindLockForAsLongAsItsCommandAndNoLonger) {
+    const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (std::getenv("STAYLOOM_REAL_LOGIND") == nullptr || bus == nullptr) {
+        GTEST_SKIP() << "needs the real logind on a private bus (with-real-logind)";
+    }
+    ASSERT_EQ(stayloomInhibitors(), "");
+    TemporaryDirectory home;
+    const auto environment =
+        bareEnvironment(home.path(), {std::string("DBUS_SYSTEM_BUS_ADDRESS=") + bus});
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        execute(STAYLOOM_PROGRAM_PATH, {"run", "--", "sleep", "3"}, environment);
+    }
+    std::string held;
+    int status = 0;
+    while (held.empty() && ::waitpid(pid, &status, WNOHANG) == 0) {
+        held = stayloomInhibitors();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_NE(held.find("sleep"), std::string::npos) << "no lock while the command ran: " << held;
+    if (held.empty() || ::waitpid(pid, &status, 0) != pid) {
+        FAIL() << "the run ended without a lock being listed";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(stayloomInhibitors(), "") << "the lock outlived the command";
 }
 
 TEST_F(ProgramTests, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHearsBusy) {

@@ -1,5 +1,7 @@
 #include "SettingsWindowHarness.hpp"
 
+#include <NodwardenApp/platform/ModeWords.hpp>
+
 #include <NodwardenApp/model/SettingsStore.hpp>
 
 #include <QAbstractButton>
@@ -123,6 +125,32 @@ TEST(SettingsWindow, ModePickerOffersTheFiveModesAndSetsTheModelsMode) {
 
     fixture.model->setMode(AppMode::watchAgentUI);
     EXPECT_EQ(picker->currentText(), QStringLiteral("Watch Agent UI"));
+}
+
+TEST(SettingsWindow, OnLinuxTheModePickerNamesAndOrdersTheModesAsTheCommandLineDoes) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
+    SettingsWindowHarness fixture;
+    fixture.show();
+    auto* picker = fixture.find<QComboBox>(QStringLiteral("modePicker"));
+    ASSERT_NE(picker, nullptr);
+    QStringList names;
+    for (int index = 0; index < picker->count(); ++index) {
+        names << picker->itemText(index);
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Watch"), QStringLiteral("Manual"),
+                                  QStringLiteral("Sleep after work"), QStringLiteral("Unlimited"),
+                                  QStringLiteral("Off")}));
+    // `stayloom mode` words, in the same order.
+    std::vector<std::string> words;
+    for (const ModeWord& entry : modeWords()) {
+        words.emplace_back(entry.word);
+    }
+    EXPECT_EQ(words,
+              (std::vector<std::string>{"watch", "manual", "sleep-after", "unlimited", "off"}));
+    for (int index = 0; index < picker->count(); ++index) {
+        EXPECT_EQ(picker->itemData(index).toString().toStdString(),
+                  rawValue(modeWords()[std::size_t(index)].mode));
+    }
 }
 
 TEST(SettingsWindow, StartupTogglesCommitSettingsAndLaunchAtLoginShowsARefusal) {

@@ -6,6 +6,7 @@
 #include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -52,12 +53,13 @@ int pixelsNear(const QImage& image, const QColor& color) {
 
 // MARK: - Mode picker
 
-TEST(StatusPanelModePicker, HighlightsTheSegmentOfEveryMode) {
+TEST(StatusPanelModePicker, ShowsTheModeInForceWhicheverItIs) {
+    // A mode without a segment highlights none and is named under them.
     const std::vector<std::pair<AppMode, const char*>> cases = {
         {AppMode::watchAgentUI, "modeWatchButton"},
-        {AppMode::sleepAfterCurrentWork, "modeWatchButton"},
+        {AppMode::sleepAfterCurrentWork, nullptr},
         {AppMode::manualKeepAwake, "modeAwakeButton"},
-        {AppMode::pluggedInUnlimited, "modeAwakeButton"},
+        {AppMode::pluggedInUnlimited, nullptr},
         {AppMode::off, "modeOffButton"},
     };
     for (const auto& [mode, selected] : cases) {
@@ -66,8 +68,15 @@ TEST(StatusPanelModePicker, HighlightsTheSegmentOfEveryMode) {
         scene.harness.storeMode(mode);
         scene.build();
         for (const char* name : {"modeWatchButton", "modeAwakeButton", "modeOffButton"}) {
-            EXPECT_EQ(scene.find<QPushButton>(name)->isChecked(), std::string(name) == selected)
+            EXPECT_EQ(scene.find<QPushButton>(name)->isChecked(),
+                      selected != nullptr && std::string(name) == selected)
                 << name;
+        }
+        const auto* named = scene.find<QLabel>("modeInForceLabel");
+        EXPECT_EQ(named->isHidden(), selected != nullptr);
+        if (selected == nullptr) {
+            EXPECT_EQ(named->text(),
+                      QStringLiteral("Mode: ") + scene.model->wording().modeName(mode));
         }
     }
 }
@@ -109,9 +118,12 @@ TEST(StatusPanelModePicker, AModeChangedElsewhereMovesTheHighlight) {
     StatusPanelScene scene;
     scene.harness.storeMode(AppMode::watchAgentUI);
     scene.build();
-    scene.model->setMode(AppMode::pluggedInUnlimited);
+    scene.model->setMode(AppMode::manualKeepAwake);
     EXPECT_TRUE(scene.find<QPushButton>("modeAwakeButton")->isChecked());
     EXPECT_FALSE(scene.find<QPushButton>("modeWatchButton")->isChecked());
+    scene.model->setMode(AppMode::pluggedInUnlimited);
+    EXPECT_FALSE(scene.find<QPushButton>("modeAwakeButton")->isChecked());
+    EXPECT_FALSE(scene.find<QLabel>("modeInForceLabel")->isHidden());
 }
 
 // MARK: - Impact band

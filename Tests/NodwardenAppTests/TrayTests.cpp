@@ -9,10 +9,12 @@
 
 #include "Support/TemporaryDirectory.hpp"
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 
@@ -91,7 +93,7 @@ TEST(TrayIcon, IconAndToolTipFollowTheStatus) {
     TrayIcon icon(*tray.scene.model, tray.scene.harness.clock.function(), true);
     QSystemTrayIcon* trayIcon = icon.systemTrayIcon();
     ASSERT_NE(trayIcon, nullptr);
-    EXPECT_EQ(trayIcon->toolTip(), QStringLiteral("Stayloom — Off"));
+    EXPECT_EQ(trayIcon->toolTip().section(u'\n', 0, 0), QStringLiteral("Stayloom — Off"));
     const QImage offImage = iconImage(trayIcon->icon());
     EXPECT_EQ(offImage, iconImage(symbolIcon(QStringLiteral("moon.zzz"),
                                              Theme::statusColor(GuardStatus::off))));
@@ -99,7 +101,8 @@ TEST(TrayIcon, IconAndToolTipFollowTheStatus) {
     tray.scene.model->setMode(AppMode::manualKeepAwake);
     tray.scene.evaluate({});
     ASSERT_EQ(tray.scene.model->status(), GuardStatus::keepingAwake);
-    EXPECT_EQ(trayIcon->toolTip(), QStringLiteral("Stayloom — Keeping Awake"));
+    EXPECT_EQ(trayIcon->toolTip().section(u'\n', 0, 1),
+              QStringLiteral("Stayloom — Keeping Awake\n") + tray.scene.model->statusReason());
     const QImage awakeImage = iconImage(trayIcon->icon());
     EXPECT_NE(awakeImage, offImage);
     EXPECT_EQ(awakeImage, iconImage(symbolIcon(QStringLiteral("bolt.fill"),
@@ -125,6 +128,55 @@ TEST(TrayIcon, ClickingTheIconTogglesTheFramelessPopup) {
     icon.activate();
     EXPECT_TRUE(popup->isVisible()) << "a second start brings the panel forward";
     popup->hide();
+}
+
+TEST(TrayIcon, TheMenusRadioItemsSwitchTheModeAndATimedKeepAwakeReturnsToTheModeBefore) {
+    TrayScene tray;
+    AppModel& model = *tray.scene.model;
+    model.setMode(AppMode::sleepAfterCurrentWork);
+    TrayIcon icon(model, tray.scene.harness.clock.function(), true);
+    ASSERT_NE(icon.menu(), nullptr);
+    const auto action = [&icon](const QString& name) {
+        QAction* found = icon.menu()->findChild<QAction*>(name);
+        EXPECT_NE(found, nullptr) << name.toStdString();
+        return found;
+    };
+    const auto modeAction = [&](AppMode mode) {
+        return action(QStringLiteral("trayMode_") + panelText(rawValue(mode)));
+    };
+
+    // The five modes, named and ordered as every list of modes is, the one in force checked.
+    QStringList radios;
+    for (QAction* item : icon.menu()->actions()) {
+        if (item->isCheckable()) {
+            radios << item->text();
+        }
+    }
+    QStringList names;
+    for (const auto& [mode, name] : model.wording().modeNames) {
+        names << name;
+    }
+    EXPECT_EQ(radios.size(), 5);
+    EXPECT_EQ(radios, names);
+    EXPECT_TRUE(modeAction(AppMode::sleepAfterCurrentWork)->isChecked());
+
+    modeAction(AppMode::off)->trigger();
+    EXPECT_EQ(model.mode(), AppMode::off);
+    EXPECT_TRUE(modeAction(AppMode::off)->isChecked());
+    EXPECT_FALSE(modeAction(AppMode::sleepAfterCurrentWork)->isChecked());
+    model.setMode(AppMode::watchAgentUI);
+    EXPECT_TRUE(modeAction(AppMode::watchAgentUI)->isChecked()) << "the check follows the model";
+
+    action(QStringLiteral("trayKeepAwakeFor2h"))->trigger();
+    EXPECT_EQ(model.mode(), AppMode::manualKeepAwake);
+    EXPECT_TRUE(modeAction(AppMode::manualKeepAwake)->isChecked());
+    EXPECT_TRUE(icon.systemTrayIcon()->toolTip().endsWith(
+        QStringLiteral("\n2h left, then ") + model.wording().modeName(AppMode::watchAgentUI)))
+        << icon.systemTrayIcon()->toolTip().toStdString();
+    tray.scene.harness.clock.advance(2 * 3600);
+    model.tick();
+    EXPECT_EQ(model.mode(), AppMode::watchAgentUI);
+    EXPECT_TRUE(modeAction(AppMode::watchAgentUI)->isChecked());
 }
 
 // MARK: - Windows

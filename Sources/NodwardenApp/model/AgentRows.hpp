@@ -23,6 +23,8 @@ struct AgentStatusRow {
     std::optional<std::string> bundleID;
     /// Symbol-image name shown when no application icon is available.
     std::string symbol;
+    /// A command kept awake by `stayloom run`, not a detected agent.
+    bool fromCommand = false;
 
     const std::string& id() const { return name; }
 

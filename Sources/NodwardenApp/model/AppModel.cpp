@@ -56,6 +56,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     if (environment_.notifier != nullptr) {
         notifier_ = std::make_unique<WorkNotifier>(*environment_.notifier);
     }
+    trackStatusSince();
 
     sleepCommandQueue_ = std::make_unique<SerialQueue>("Nodwarden.SleepCommands");
     detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");
@@ -180,6 +181,9 @@ void AppModel::queueLaunchReconciliation() {
 }
 
 void AppModel::tick() {
+    if (endTimedKeepAwakeIfDue()) {
+        return; // the mode change ticked
+    }
     const Date current = now();
     // A start in the future means the clock stepped back; counting from now keeps the watchdog
     // at its delay instead of stretching it by the size of the step.
@@ -316,6 +320,7 @@ void AppModel::publishSleepControllerState() {
 }
 
 void AppModel::emergencyRestore() {
+    clearTimedKeepAwake();
     changeMode(AppMode::off);
     log("Emergency restore completed from menu");
     queueSleepRestore("Emergency restore failed: ", [](SleepControlling& sleep) {
@@ -402,6 +407,7 @@ void AppModel::waitForBackgroundWork() {
 // MARK: - Mode and settings
 
 void AppModel::setMode(AppMode mode) {
+    clearTimedKeepAwake();
     changeMode(mode);
 }
 

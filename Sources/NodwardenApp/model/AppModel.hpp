@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -112,6 +113,8 @@ public:
     bool sleepPreventionEnabled() const { return sleepPreventionEnabled_; }
     /// Since when keep-awake has been on; none while it is off.
     std::optional<Date> guardingSince() const { return guardingSince_; }
+    /// Since when the status has been what it is: the last change, or the model's creation.
+    Date statusSince() const { return statusSince_; }
     bool lidClosedProtectionEngaged() const { return lidClosedProtectionEngaged_; }
     /// The system sleep switch may still be off and nothing of this run owns it.
     bool staleSleepBlockDetected() const { return staleSleepBlockDetected_; }
@@ -176,7 +179,8 @@ public:
 
     // MARK: Mode and settings
 
-    /// Stores and saves the mode, resets the decision state and re-evaluates at once.
+    /// Stores and saves the mode, resets the decision state and re-evaluates at once; ends a
+    /// timed keep-awake without going back (the user chose).
     void setMode(AppMode mode);
     /// Stores and saves the settings; nothing else.
     void setSettings(const GuardSettings& settings);
@@ -184,6 +188,17 @@ public:
     /// when it was just switched on, and re-evaluate.
     void commitSettings(const GuardSettings& settings);
     void setSelectedSettingsTab(SettingsTab tab);
+
+    // MARK: Timed keep-awake
+
+    /// Keeps awake (manual mode) for `seconds`, then goes back by itself to the mode in force
+    /// before; a second one while one lasts starts the time again and keeps that mode. The mode
+    /// to go back to is the one saved, so a quit meanwhile starts again in it.
+    Q_INVOKABLE void keepAwakeFor(double seconds);
+    /// When the timed keep-awake ends; none while none lasts.
+    std::optional<Date> timedKeepAwakeUntil() const { return timedKeepAwakeUntil_; }
+    /// The mode a timed keep-awake goes back to; none while none lasts.
+    std::optional<AppMode> modeAfterTimedKeepAwake() const { return modeAfterTimedKeepAwake_; }
 
     // MARK: Sleep control
 
@@ -212,6 +227,13 @@ public:
     Q_INVOKABLE void simulateActive();
     /// Developer action: end the simulation and mark the work finished.
     Q_INVOKABLE void simulateFinished();
+
+    // MARK: Commands kept awake by `stayloom run`
+
+    /// The command of process `pid` shows as a row of its own until it ends; only its name is
+    /// kept, never its arguments.
+    void commandRunStarted(std::int32_t pid, const std::string& name);
+    void commandRunEnded(std::int32_t pid);
 
     // MARK: Statistics
 
@@ -274,6 +296,7 @@ signals:
     void isOnACPowerChanged();
     void lastSignalStrengthChanged();
     void agentRowsChanged();
+    void timedKeepAwakeChanged();
     void accessibilityWarningChanged();
     void launchAtLoginMessageChanged();
     void needsLegalAcceptanceChanged();
@@ -294,6 +317,12 @@ private:
     };
 
     Date now() const;
+    void trackStatusSince();
+    /// Goes back to the mode before once the timed keep-awake's time is up; whether it did.
+    bool endTimedKeepAwakeIfDue();
+    void clearTimedKeepAwake();
+    /// `rows` with a row for each command run still going first, within `maxAgentRows`.
+    std::vector<AgentStatusRow> withCommandRows(std::vector<AgentStatusRow> rows);
     void log(const std::string& message) const;
     void requireServices() const;
 
@@ -359,6 +388,9 @@ private:
     QString lidDescription_;
     bool sleepPreventionEnabled_ = false;
     std::optional<Date> guardingSince_;
+    Date statusSince_ = 0;
+    std::optional<Date> timedKeepAwakeUntil_;
+    std::optional<AppMode> modeAfterTimedKeepAwake_;
     bool lidClosedProtectionEngaged_ = false;
     bool staleSleepBlockDetected_ = false;
     bool accessibilityTrusted_ = false;
@@ -368,6 +400,7 @@ private:
     bool isOnACPower_ = false;
     SignalStrength lastSignalStrength_ = SignalStrength::none;
     std::vector<AgentStatusRow> agentRows_;
+    std::map<std::int32_t, std::string> commandRuns_;
     std::optional<QString> accessibilityWarning_;
     std::optional<QString> launchAtLoginMessage_;
     bool needsLegalAcceptance_ = false;

@@ -112,7 +112,7 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
                     [this] { emit isBatteryWarningChanged(); });
     assignIfChanged(lastSignalStrength_, signal.strength,
                     [this] { emit lastSignalStrengthChanged(); });
-    assignIfChanged(agentRows_, buildAgentRows(merged, decision.status, settings_),
+    assignIfChanged(agentRows_, withCommandRows(buildAgentRows(merged, decision.status, settings_)),
                     [this] { emit agentRowsChanged(); });
 }
 

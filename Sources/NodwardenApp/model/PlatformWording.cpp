@@ -66,6 +66,15 @@ PlatformWording makeMacOS() {
         "Runs the app restore path for pmset disablesleep 0 and stops the tracked caffeinate "
         "process.");
     w.impactEmptyLine = QStringLiteral("Your Mac's work log starts now — keep an agent running.");
+    for (const AppMode mode : appModeAllCases()) {
+        const std::string_view name = displayName(mode);
+        w.modeNames.emplace_back(mode, QString::fromUtf8(name.data(), qsizetype(name.size())));
+    }
+    w.pickerModes = {{AppMode::watchAgentUI, QStringLiteral("Watch")},
+                     {AppMode::manualKeepAwake, QStringLiteral("Awake")},
+                     {AppMode::off, QStringLiteral("Off")}};
+    w.timedKeepAwakeItems = {{1, QStringLiteral("Keep awake for 1 hour")},
+                             {2, QStringLiteral("Keep awake for 2 hours")}};
     w.staleSleepTitle =
         QStringLiteral("Your Mac can't sleep — something left system sleep disabled.");
     w.accessibilityHint = QStringLiteral(
@@ -162,9 +171,30 @@ PlatformWording makeLinux() {
         "Stayloom switched on the desktop's accessibility support. This desktop has no settings "
         "page Stayloom can open: if agent apps still show no text, turn on “Assistive "
         "Technologies” (or “Accessibility”) in your desktop's settings and restart those apps.");
+    // The command line's words (`stayloom mode sleep-after`), spelled out, in its order.
+    w.modeNames = {{AppMode::watchAgentUI, QStringLiteral("Watch")},
+                   {AppMode::manualKeepAwake, QStringLiteral("Manual")},
+                   {AppMode::sleepAfterCurrentWork, QStringLiteral("Sleep after work")},
+                   {AppMode::pluggedInUnlimited, QStringLiteral("Unlimited")},
+                   {AppMode::off, QStringLiteral("Off")}};
+    w.pickerModes = {{AppMode::watchAgentUI, QStringLiteral("Watch")},
+                     {AppMode::manualKeepAwake, QStringLiteral("Manual")},
+                     {AppMode::off, QStringLiteral("Off")}};
+    w.timedKeepAwakeItems = {{1, QStringLiteral("Keep awake for 1 hour")},
+                             {2, QStringLiteral("Keep awake for 2 hours")}};
     w.libraryPhrases = {
         {"keep your Mac awake", "keep this computer awake"},
         {"so the Mac can cool down", "so this computer can cool down"},
+        // The decision's reasons, in plain words.
+        {"Target app is present but no active-work signal was found",
+         "An agent is open but not working"},
+        {"No active agent signal", "No agent is working"},
+        {"No current active signal; waiting through idle grace",
+         "The agents stopped; waiting a moment before letting this computer sleep"},
+        {"Manual keep-awake mode is enabled", "Manual: kept awake until you change the mode"},
+        {"AC power is connected and plugged-in unlimited mode is enabled",
+         "Unlimited: plugged in, kept awake without limit"},
+        {"Battery is at or below cutoff", "The battery is at or below its cutoff"},
     };
     return w;
 }
@@ -183,6 +213,15 @@ std::string PlatformWording::adapted(std::string text) const {
 
 QString PlatformWording::adapted(const QString& text) const {
     return libraryPhrases.empty() ? text : QString::fromStdString(adapted(text.toStdString()));
+}
+
+QString PlatformWording::modeName(AppMode mode) const {
+    for (const auto& [named, name] : modeNames) {
+        if (named == mode) {
+            return name;
+        }
+    }
+    return {};
 }
 
 const PlatformWording& PlatformWording::macOS() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenCore/Models.hpp>
+
 #include <QString>
 
 #include <string>
@@ -59,6 +61,19 @@ struct PlatformWording {
     /// "%1" is the folder that no program could open.
     QString loginItemsNotOpened;
     QString accessibilitySwitchedOn;
+
+    // MARK: Modes
+    /// Every mode with its one name, in the one order every list of modes shows (settings, the
+    /// tray menu).
+    std::vector<std::pair<AppMode, QString>> modeNames;
+    /// The panel picker's segments, in the same order, with their short names; a mode without
+    /// one is named under the picker while it is in force.
+    std::vector<std::pair<AppMode, QString>> pickerModes;
+    /// The tray menu's timed keep-awake items: hours and text.
+    std::vector<std::pair<int, QString>> timedKeepAwakeItems;
+
+    /// The mode's name from `modeNames`.
+    QString modeName(AppMode mode) const;
 
     /// Phrases of the shared library's texts (decision reasons, Accessibility notes) and what
     /// this platform says instead; the design's platform has none.

@@ -60,6 +60,8 @@ CommandLineRequest hooksRequest(const QStringList& words) {
 
 CommandLine::CommandLine()
     : json_(QStringLiteral("json"), QStringLiteral("With status: print one JSON object.")),
+      for_(QStringLiteral("for"), QStringLiteral("With awake: how long, such as 90m or 2h."),
+           QStringLiteral("duration")),
       help_(QStringList{QStringLiteral("h"), QStringLiteral("help")},
             QStringLiteral("Show this help.")),
       version_(QStringList{QStringLiteral("v"), QStringLiteral("version")},
@@ -69,6 +71,7 @@ CommandLine::CommandLine()
                        "when they are done. Without a command it starts (tray, panel window, or "
                        "status lines on a terminal); a command asks the running copy."));
     parser_.addOption(json_);
+    parser_.addOption(for_);
     parser_.addOption(help_);
     parser_.addOption(version_);
     parser_.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See Commands below."),
@@ -95,6 +98,9 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
     if (request.json && command != u"status") {
         return refused(QStringLiteral("--json goes with the status command."));
     }
+    if (parser_.isSet(for_) && command != u"awake") {
+        return refused(QStringLiteral("--for goes with the awake command."));
+    }
     const auto noMoreWords = [&](Action action) {
         if (!rest.isEmpty()) {
             return refused(QStringLiteral("“") + command +
@@ -117,12 +123,34 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
         return noMoreWords(Action::acceptTerms);
     }
     if (command == u"mode") {
-        const auto mode = rest.size() == 1 ? modeFromWord(rest[0].toStdString()) : std::nullopt;
-        if (!mode) {
+        request.action = Action::mode;
+        if (rest.isEmpty()) {
+            return request;
+        }
+        request.mode = rest.size() == 1 ? modeFromWord(rest[0].toStdString()) : std::nullopt;
+        if (!request.mode) {
             return refused(QStringLiteral("mode needs one of: ") + modeList() + u'.');
         }
-        request.action = Action::mode;
-        request.mode = *mode;
+        return request;
+    }
+    if (command == u"awake") {
+        const auto seconds = parseDuration(parser_.value(for_));
+        if (!rest.isEmpty() || !seconds) {
+            return refused(QStringLiteral("awake needs --for and a duration such as 90m or 2h "
+                                          "(at most a week)."));
+        }
+        request.action = Action::awake;
+        request.seconds = *seconds;
+        return request;
+    }
+    if (command == u"run") {
+        if (rest.isEmpty()) {
+            return refused(QStringLiteral("run needs a command: stayloom run -- COMMAND [ARG…]"));
+        }
+        request.action = Action::runCommand;
+        for (const QString& word : rest) {
+            request.command.push_back(word.toLocal8Bit().toStdString());
+        }
         return request;
     }
     if (command == u"hooks") {
@@ -139,16 +167,54 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
     return refused(QStringLiteral("Unknown command “") + command + QStringLiteral("”."));
 }
 
+std::optional<double> CommandLine::parseDuration(const QString& text) {
+    constexpr double week = 7 * 24 * 3600;
+    double total = 0;
+    qsizetype at = 0;
+    while (at < text.size()) {
+        qsizetype digits = at;
+        // ASCII digits only: QChar::isDigit takes every script's.
+        while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9' &&
+               digits - at < 7) {
+            ++digits;
+        }
+        if (digits == at || digits >= text.size()) {
+            return std::nullopt;
+        }
+        const double number = text.mid(at, digits - at).toDouble();
+        const QChar unit = text[digits];
+        const double scale = unit == u'h' ? 3600 : unit == u'm' ? 60 : unit == u's' ? 1 : 0;
+        if (scale == 0) {
+            return std::nullopt;
+        }
+        total += number * scale;
+        at = digits + 1;
+    }
+    if (!(total > 0) || total > week) {
+        return std::nullopt;
+    }
+    return total;
+}
+
 QString CommandLine::helpText() const {
     QString text = parser_.helpText();
     text += QStringLiteral(
-        "\nCommands (all but hooks ask the copy that runs for this user):\n"
+        "\nCommands (all but run and hooks ask the copy that runs for this user):\n"
         "  status [--json]            Status, reason, agents, power, lid and the last run.\n"
         "                             Exit status 0 while running, 3 when nothing runs.\n"
+        "  mode                       Print the mode in force.\n"
         "  mode <mode>                Switch the mode as the panel's picker does; <mode> is\n"
         "                             one of ");
     text += modeList();
     text += QStringLiteral(".\n"
+                           "  awake --for <duration>     Keep awake (manual) for 90m, 2h…, then "
+                           "go back to the\n"
+                           "                             mode before, as the tray menu's "
+                           "Keep awake for 1 hour.\n"
+                           "  run -- <command> [arg…]    Keep the computer awake while the command "
+                           "runs and\n"
+                           "                             return its exit status; works without a "
+                           "running copy.\n"
                            "  quit                       Quit, restoring normal sleep when the "
                            "settings say so.\n"
                            "  accept-terms               Accept the terms for a copy that cannot "

@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace nodwarden::app {
 
 /// What the words after the program's name ask for.
@@ -21,19 +25,25 @@ struct CommandLineRequest {
         quit,
         acceptTerms,
         launchAtLogin,
-        hooks
+        hooks,
+        runCommand,
+        awake
     };
 
     Action action = Action::run;
     /// `status --json`.
     bool json = false;
-    /// `mode <word>`.
-    AppMode mode = AppMode::off;
+    /// `mode <word>`; none for `mode` alone, which asks for the mode in force.
+    std::optional<AppMode> mode;
     /// `launch-at-login on|off`.
     bool enabled = false;
     /// `hooks install|remove|status [agent…]`.
     HookSetup::Verb hooksVerb = HookSetup::Verb::status;
     std::vector<std::string> agents;
+    /// `awake --for DURATION`, in seconds.
+    double seconds = 0;
+    /// `run -- COMMAND…`: the program and its arguments.
+    std::vector<std::string> command;
     /// Why the words were refused (`invalid`).
     QString error;
 };
@@ -51,9 +61,14 @@ public:
     /// Usage, options and commands.
     QString helpText() const;
 
+    /// "90m", "2h", "1h30m", "45s": whole numbers each with its unit (s, m, h), in seconds; none
+    /// for anything else, a zero length, or more than a week.
+    static std::optional<double> parseDuration(const QString& text);
+
 private:
     QCommandLineParser parser_;
     QCommandLineOption json_;
+    QCommandLineOption for_;
     QCommandLineOption help_;
     QCommandLineOption version_;
 };

@@ -43,10 +43,16 @@ QJsonObject requestFor(const CommandLineRequest& request) {
     case Action::status:
         return {{QStringLiteral("command"), QStringLiteral("status")}};
     case Action::mode: {
-        const std::string_view word = modeWord(request.mode);
+        if (!request.mode) {
+            return {{QStringLiteral("command"), QStringLiteral("status")}};
+        }
+        const std::string_view word = modeWord(*request.mode);
         return {{QStringLiteral("command"), QStringLiteral("mode")},
                 {QStringLiteral("mode"), QString::fromUtf8(word.data(), qsizetype(word.size()))}};
     }
+    case Action::awake:
+        return {{QStringLiteral("command"), QStringLiteral("awake")},
+                {QStringLiteral("seconds"), request.seconds}};
     case Action::quit:
         return {{QStringLiteral("command"), QStringLiteral("quit")}};
     case Action::acceptTerms:
@@ -180,6 +186,11 @@ int ControlClient::run(const CommandLineRequest& request,
         QDeadlineTimer(answerTimeoutMilliseconds));
     switch (result.outcome) {
     case Outcome::notRunning:
+        if (request.action == Action::status && request.json) {
+            // Scripts read the answer from the output whatever it is.
+            print(output, QStringLiteral("{\"running\": false}\n"));
+            return notRunningStatus;
+        }
         print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
                                      "stayloom\n"));
         return notRunningStatus;
@@ -237,6 +248,13 @@ int ControlClient::run(const CommandLineRequest& request,
     }
     case Action::acceptTerms:
         print(output, QStringLiteral("Terms accepted.\n") + StatusReport::text(status));
+        return 0;
+    case Action::mode:
+        if (!request.mode) {
+            print(output, status.value(QStringLiteral("mode")).toString() + u'\n');
+            return 0;
+        }
+        print(output, StatusReport::text(status));
         return 0;
     default:
         print(output, StatusReport::text(status));

@@ -15,6 +15,9 @@ namespace nodwarden::app {
 
 namespace {
 
+/// The longest timed keep-awake a command may ask for, as `stayloom awake --for` takes it.
+constexpr double maxKeepAwakeSeconds = 7 * 24 * 3600;
+
 ControlReply failure(const QString& error) {
     return {QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}}, {}};
 }
@@ -54,6 +57,22 @@ ControlReply InstanceControl::hookEvent(const QJsonObject& request) {
     return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
 }
 
+ControlReply InstanceControl::commandRun(const QJsonObject& request) {
+    const auto pid = wholeNumber(request.value(QStringLiteral("pid")));
+    const QString event = request.value(QStringLiteral("event")).toString();
+    const QString name = request.value(QStringLiteral("name")).toString();
+    if (!pid || *pid == 0 || *pid > std::uint64_t(INT32_MAX) || name.isEmpty() ||
+        (event != u"started" && event != u"ended")) {
+        return failure(QStringLiteral("run needs an event (started or ended), a name and a pid"));
+    }
+    if (event == u"started") {
+        model_.commandRunStarted(static_cast<std::int32_t>(*pid), name.toStdString());
+    } else {
+        model_.commandRunEnded(static_cast<std::int32_t>(*pid));
+    }
+    return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
+}
+
 ControlReply InstanceControl::report() const {
     return {QJsonObject{{QStringLiteral("ok"), true},
                         {QStringLiteral("status"), StatusReport::fromModel(model_)}},
@@ -74,6 +93,15 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
         chooseMode_(*mode);
         return report();
     }
+    if (command == u"awake") {
+        const QJsonValue seconds = request.value(QStringLiteral("seconds"));
+        if (!seconds.isDouble() || !(seconds.toDouble() > 0) ||
+            seconds.toDouble() > maxKeepAwakeSeconds) {
+            return failure(QStringLiteral("awake needs seconds, more than 0 and at most a week"));
+        }
+        model_.keepAwakeFor(seconds.toDouble());
+        return report();
+    }
     if (command == u"accept-terms") {
         if (model_.needsLegalAcceptance()) {
             model_.acceptLegal();
@@ -90,6 +118,9 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
     }
     if (command == u"hook") {
         return hookEvent(request);
+    }
+    if (command == u"run") {
+        return commandRun(request);
     }
     if (command == u"quit") {
         ControlReply reply = report();

@@ -18,10 +18,12 @@ class AppModel;
 /// The running program's side of the commands: each request goes through the same model path
 /// as the desktop's controls. Requests are
 /// {"command":"status"}, {"command":"mode","mode":"watch"}, {"command":"quit"},
-/// {"command":"accept-terms"}, {"command":"launch-at-login","enabled":true} and an agent's hook
-/// event {"command":"hook","agent":"claude","event":"Stop","session":"…","pid":N,"start":T};
-/// every reply carries "ok", and "error" when it is false, "status" (a `StatusReport`) when it
-/// is true, except a hook event's, which is only acknowledged.
+/// {"command":"awake","seconds":5400}, {"command":"accept-terms"},
+/// {"command":"launch-at-login","enabled":true} and an agent's hook event
+/// {"command":"hook","agent":"claude","event":"Stop","session":"…","pid":N,"start":T}; and
+/// `stayloom run`'s {"command":"run","event":"started"|"ended","name":"make","pid":N}; every reply
+/// carries "ok", and "error" when it is false, "status" (a `StatusReport`) when it is true, except
+/// a hook event's and a run's, which are only acknowledged.
 class InstanceControl {
 public:
     /// `chooseMode` sets a mode the way the panel's picker does (and ends a first run that
@@ -34,6 +36,7 @@ public:
 private:
     ControlReply report() const;
     ControlReply hookEvent(const QJsonObject& request);
+    ControlReply commandRun(const QJsonObject& request);
 
     AppModel& model_;
     std::function<void(AppMode)> chooseMode_;

@@ -4,7 +4,10 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/platform/ModeWords.hpp>
 
+#include <QDateTime>
 #include <QJsonArray>
+
+#include <cmath>
 
 #include <unistd.h>
 
@@ -35,6 +38,33 @@ QJsonValue optionalText(const std::optional<QString>& text) {
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
 
+/// ISO 8601 in UTC to the second ("2026-12-08T19:00:00Z"), what `date -d` and every JSON reader
+/// take; none for no time.
+QJsonValue isoTime(std::optional<Date> date) {
+    if (!date) {
+        return QJsonValue::Null;
+    }
+    const auto unixSeconds = qint64(std::floor(unixTimeFromDate(*date)));
+    return QDateTime::fromSecsSinceEpoch(unixSeconds, Qt::UTC).toString(Qt::ISODate);
+}
+
+/// The last run, its prose for people and its facts for scripts.
+QJsonValue lastRun(const AppModel& model) {
+    const auto& run = model.metrics().lastRun();
+    if (!run) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{
+        {QStringLiteral("agent"), model.panelLastRunAgent()},
+        {QStringLiteral("detail"), model.panelLastRunDetail()},
+        {QStringLiteral("agentName"), run->agentDisplayName()
+                                          ? QJsonValue(utf8(*run->agentDisplayName()))
+                                          : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("durationSeconds"), qint64(std::llround(run->workedSeconds()))},
+        {QStringLiteral("endedAt"), isoTime(run->endedAt())},
+    };
+}
+
 } // namespace
 
 QJsonObject StatusReport::fromModel(const AppModel& model) {
@@ -48,18 +78,21 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
     }
     const QJsonValue percent =
         model.batteryPercent() ? QJsonValue(*model.batteryPercent()) : QJsonValue(QJsonValue::Null);
-    const QJsonValue lastRun =
-        model.panelLastRunAgent().isEmpty()
-            ? QJsonValue(QJsonValue::Null)
-            : QJsonValue(QJsonObject{{QStringLiteral("agent"), model.panelLastRunAgent()},
-                                     {QStringLiteral("detail"), model.panelLastRunDetail()}});
     return QJsonObject{
+        {QStringLiteral("running"), true},
         {QStringLiteral("pid"), qint64(::getpid())},
         {QStringLiteral("version"), QString::fromUtf8(BuildInfo::version)},
         {QStringLiteral("status"), utf8(rawValue(model.status()))},
         {QStringLiteral("statusName"), utf8(displayName(model.status()))},
+        {QStringLiteral("statusSince"), isoTime(model.statusSince())},
+        {QStringLiteral("keepingAwakeSince"), isoTime(model.guardingSince())},
         {QStringLiteral("reason"), model.statusReason()},
         {QStringLiteral("mode"), utf8(modeWord(model.mode()))},
+        {QStringLiteral("keepAwakeUntil"), isoTime(model.timedKeepAwakeUntil())},
+        {QStringLiteral("modeAfter"),
+         model.modeAfterTimedKeepAwake()
+             ? QJsonValue(utf8(modeWord(*model.modeAfterTimedKeepAwake())))
+             : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("termsAccepted"), !model.needsLegalAcceptance()},
         {QStringLiteral("keepingAwake"), model.sleepPreventionEnabled()},
         {QStringLiteral("agentSummary"), model.agentSummary()},
@@ -70,7 +103,7 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
                      {QStringLiteral("description"), model.batteryDescription()}}},
         {QStringLiteral("lid"), model.lidDescription().toLower()},
         {QStringLiteral("batteryWarning"), model.isBatteryWarning()},
-        {QStringLiteral("lastRun"), lastRun},
+        {QStringLiteral("lastRun"), lastRun(model)},
         {QStringLiteral("launchAtLogin"), model.settings().launchAtLoginEnabled},
         {QStringLiteral("launchAtLoginMessage"), optionalText(model.launchAtLoginMessage())},
     };
@@ -82,7 +115,11 @@ QString StatusReport::text(const QJsonObject& report) {
     };
     QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
                    QStringLiteral(" · ") + field("agentSummary") + u'\n';
-    text += QStringLiteral("Mode: ") + field("mode") + u'\n';
+    text += QStringLiteral("Mode: ") + field("mode");
+    if (const QString until = field("keepAwakeUntil"); !until.isEmpty()) {
+        text += QStringLiteral(" until ") + until + QStringLiteral(", then ") + field("modeAfter");
+    }
+    text += u'\n';
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValue& value : agents) {
         const QJsonObject agent = value.toObject();

@@ -1,93 +1,97 @@
 #include <NodwardenApp/ui/panel/StatusPanelModePicker.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace nodwarden::app {
 
 namespace {
 
-struct Segment {
-    const char* label;
-    const char* objectName;
-    AppMode mode;
-};
-
-constexpr std::array<Segment, 3> segments = {{
-    {"Watch", "modeWatchButton", AppMode::watchAgentUI},
-    {"Awake", "modeAwakeButton", AppMode::manualKeepAwake},
-    {"Off", "modeOffButton", AppMode::off},
-}};
+/// The segments' object names, whatever the wording calls them.
+QString objectNameFor(AppMode mode) {
+    switch (mode) {
+    case AppMode::watchAgentUI:
+        return QStringLiteral("modeWatchButton");
+    case AppMode::manualKeepAwake:
+        return QStringLiteral("modeAwakeButton");
+    case AppMode::off:
+        return QStringLiteral("modeOffButton");
+    case AppMode::sleepAfterCurrentWork:
+        return QStringLiteral("modeSleepAfterButton");
+    case AppMode::pluggedInUnlimited:
+        return QStringLiteral("modeUnlimitedButton");
+    }
+    return {};
+}
 
 } // namespace
 
-int ModePicker::segment(AppMode mode) {
-    switch (mode) {
-    case AppMode::watchAgentUI:
-    case AppMode::sleepAfterCurrentWork:
-        return 0;
-    case AppMode::manualKeepAwake:
-    case AppMode::pluggedInUnlimited:
-        return 1;
-    case AppMode::off:
-        return 2;
-    }
-    return 2;
-}
-
-AppMode ModePicker::modeForSegment(int segment) {
-    return segments.at(std::size_t(segment)).mode;
-}
-
 ModePicker::ModePicker(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     nameWidget(*this, QStringLiteral("modePicker"), QStringLiteral("Mode"));
+    const auto& segments = model.wording().pickerModes;
+    const QString first = segments.empty() ? QString() : objectNameFor(segments.front().first);
+    const QString last = segments.empty() ? QString() : objectNameFor(segments.back().first);
     const QColor accent = Theme::brandAccent();
     const QColor border = Theme::withOpacity(palette().color(QPalette::WindowText), 0.18);
     setStyleSheet(QStringLiteral("QPushButton { border: 1px solid %1; padding: 5px 0px; "
                                  "background: transparent; }"
                                  "QPushButton:checked { background: %2; color: white; "
                                  "border-color: %2; font-weight: bold; }"
-                                 "QPushButton#modeWatchButton { border-top-left-radius: 7px; "
+                                 "QPushButton#%3 { border-top-left-radius: 7px; "
                                  "border-bottom-left-radius: 7px; }"
-                                 "QPushButton#modeOffButton { border-top-right-radius: 7px; "
+                                 "QPushButton#%4 { border-top-right-radius: 7px; "
                                  "border-bottom-right-radius: 7px; }")
-                      .arg(border.name(QColor::HexArgb), accent.name()));
+                      .arg(border.name(QColor::HexArgb), accent.name(), first, last));
 
-    auto* layout = new QHBoxLayout(this);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
+    auto* layout = new QHBoxLayout();
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    for (std::size_t index = 0; index < segments.size(); ++index) {
-        const Segment& entry = segments[index];
-        const QString label = QString::fromLatin1(entry.label);
+    column->addLayout(layout);
+    for (const auto& [mode, label] : segments) {
         auto* button = new QPushButton(label, this);
-        nameWidget(*button, QString::fromLatin1(entry.objectName), label);
+        nameWidget(*button, objectNameFor(mode), label);
         button->setCheckable(true);
         button->setFocusPolicy(Qt::TabFocus);
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         layout->addWidget(button, 1);
-        buttons_[index] = button;
-        const AppMode target = entry.mode;
+        buttons_.emplace_back(mode, button);
+        const AppMode target = mode;
         connect(button, &QPushButton::clicked, this, [this, target] {
             model_.setMode(target);
             // The highlight follows the model, not the button's own toggling.
             refresh();
         });
     }
+    otherMode_ = makeSecondaryLabel(QString(), this, -1);
+    otherMode_->setObjectName(QStringLiteral("modeInForceLabel"));
+    otherMode_->setAlignment(Qt::AlignHCenter);
+    column->addWidget(otherMode_);
     refresh();
 }
 
 void ModePicker::refresh() {
-    const int selected = segment(model_.mode());
-    for (std::size_t index = 0; index < buttons_.size(); ++index) {
-        const bool isSelected = int(index) == selected;
-        if (buttons_[index]->isChecked() != isSelected) {
-            buttons_[index]->setChecked(isSelected);
+    bool shown = false;
+    for (const auto& [mode, button] : buttons_) {
+        const bool isSelected = mode == model_.mode();
+        shown = shown || isSelected;
+        if (button->isChecked() != isSelected) {
+            button->setChecked(isSelected);
         }
     }
+    if (!shown) {
+        otherMode_->setText(QStringLiteral("Mode: ") + model_.wording().modeName(model_.mode()));
+    }
+    otherMode_->setVisible(!shown);
 }
 
 } // namespace nodwarden::app

@@ -4,32 +4,31 @@
 
 #include <QWidget>
 
-#include <array>
+#include <utility>
+#include <vector>
 
+class QLabel;
 class QPushButton;
 
 namespace nodwarden::app {
 
 class AppModel;
 
-/// Three equal segments, "Watch", "Awake" and "Off", with the segment of the model's mode
-/// highlighted; choosing one sets the model's mode. The two further modes are shown on the
-/// segment they belong to and are chosen only in the settings window.
+/// Equal segments for the wording's picker modes (Watch, Awake or Manual, Off), the model's mode
+/// highlighted; choosing one sets the model's mode. A mode without a segment (sleep after work,
+/// unlimited; chosen in the settings or the tray menu) highlights none and is named under them,
+/// so the picker always shows the mode in force.
 class ModePicker : public QWidget {
     Q_OBJECT
 public:
     explicit ModePicker(AppModel& model, QWidget* parent = nullptr);
 
-    /// The segment (0 to 2) shown as selected for `mode`.
-    static int segment(AppMode mode);
-    /// The mode that choosing `segment` sets.
-    static AppMode modeForSegment(int segment);
-
     void refresh();
 
 private:
     AppModel& model_;
-    std::array<QPushButton*, 3> buttons_{};
+    std::vector<std::pair<AppMode, QPushButton*>> buttons_;
+    QLabel* otherMode_ = nullptr;
 };
 
 } // namespace nodwarden::app

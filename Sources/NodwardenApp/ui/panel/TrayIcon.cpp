@@ -1,16 +1,20 @@
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -42,19 +46,12 @@ private:
 } // namespace
 
 TrayIcon::TrayIcon(AppModel& model, PanelClock clock, bool systemTrayAvailable, QObject* parent)
-    : QObject(parent), model_(model) {
+    : QObject(parent), model_(model), clock_(clock) {
     if (systemTrayAvailable) {
         panel_ = new StatusPanel(model, std::move(clock));
         panel_->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
         window_.reset(panel_);
-
-        menu_ = std::make_unique<QMenu>();
-        menu_->setObjectName(QStringLiteral("trayMenu"));
-        menu_->addAction(QStringLiteral("Open Stayloom"), this, [this] { activate(); });
-        menu_->addAction(QStringLiteral("Settings…"), this,
-                         [this] { model_.openSettingsWindow(); });
-        menu_->addSeparator();
-        menu_->addAction(QStringLiteral("Quit Stayloom"), this, [this] { model_.quit(); });
+        buildMenu();
 
         trayIcon_ = std::make_unique<QSystemTrayIcon>();
         trayIcon_->setObjectName(QStringLiteral("trayIcon"));
@@ -66,9 +63,14 @@ TrayIcon::TrayIcon(AppModel& model, PanelClock clock, bool systemTrayAvailable, 
                         togglePanel();
                     }
                 });
-        for (auto signal : {&AppModel::statusChanged, &AppModel::statusReasonChanged}) {
+        for (auto signal : {&AppModel::statusChanged, &AppModel::statusReasonChanged,
+                            &AppModel::guardingSinceChanged, &AppModel::timedKeepAwakeChanged,
+                            &AppModel::modeChanged}) {
             connect(&model, signal, this, &TrayIcon::refreshTrayIcon);
         }
+        auto* toolTipTimer = new QTimer(this);
+        connect(toolTipTimer, &QTimer::timeout, this, &TrayIcon::refreshTrayIcon);
+        toolTipTimer->start(toolTipRefreshMilliseconds);
         refreshTrayIcon();
         trayIcon_->show();
         return;
@@ -109,8 +111,60 @@ QIcon TrayIcon::statusIcon(const AppModel& model) {
     return symbolIcon(model.statusIconName(), Theme::statusColor(model.status()));
 }
 
-QString TrayIcon::toolTip(const AppModel& model) {
-    return QStringLiteral("Stayloom — ") + panelText(displayName(model.status()));
+void TrayIcon::buildMenu() {
+    menu_ = std::make_unique<QMenu>();
+    menu_->setObjectName(QStringLiteral("trayMenu"));
+    menu_->addAction(QStringLiteral("Open Stayloom"), this, [this] { activate(); });
+    menu_->addSeparator();
+    auto* modes = new QActionGroup(menu_.get());
+    modes->setExclusive(true);
+    for (const auto& [mode, name] : model_.wording().modeNames) {
+        QAction* action = menu_->addAction(name);
+        action->setCheckable(true);
+        action->setObjectName(QStringLiteral("trayMode_") + panelText(rawValue(mode)));
+        modes->addAction(action);
+        const AppMode target = mode;
+        connect(action, &QAction::triggered, this, [this, target] {
+            model_.setMode(target);
+            refreshMenu();
+        });
+        modeActions_.emplace_back(mode, action);
+    }
+    menu_->addSeparator();
+    for (const auto& [hours, text] : model_.wording().timedKeepAwakeItems) {
+        QAction* action = menu_->addAction(text);
+        action->setObjectName(QStringLiteral("trayKeepAwakeFor%1h").arg(hours));
+        const double seconds = hours * 3600.0;
+        connect(action, &QAction::triggered, this,
+                [this, seconds] { model_.keepAwakeFor(seconds); });
+    }
+    menu_->addSeparator();
+    menu_->addAction(QStringLiteral("Settings…"), this, [this] { model_.openSettingsWindow(); });
+    menu_->addAction(QStringLiteral("Quit Stayloom"), this, [this] { model_.quit(); });
+    connect(&model_, &AppModel::modeChanged, this, &TrayIcon::refreshMenu);
+    refreshMenu();
+}
+
+void TrayIcon::refreshMenu() {
+    for (const auto& [mode, action] : modeActions_) {
+        action->setChecked(mode == model_.mode());
+    }
+}
+
+QString TrayIcon::toolTip(const AppModel& model, Date now) {
+    QString text = QStringLiteral("Stayloom — ") + panelText(displayName(model.status()));
+    if (!model.statusReason().isEmpty()) {
+        text += u'\n' + model.statusReason();
+    }
+    if (const auto until = model.timedKeepAwakeUntil()) {
+        text += u'\n' + panelText(PanelTexts::compactDuration(*until - now)) +
+                QStringLiteral(" left, then ") +
+                model.wording().modeName(model.modeAfterTimedKeepAwake().value_or(AppMode::off));
+    } else if (const auto since = model.guardingSince()) {
+        text +=
+            QStringLiteral("\nAwake for ") + panelText(PanelTexts::compactDuration(now - *since));
+    }
+    return text;
 }
 
 void TrayIcon::refreshTrayIcon() {
@@ -120,7 +174,7 @@ void TrayIcon::refreshTrayIcon() {
         shownIconName_ = name;
         trayIcon_->setIcon(statusIcon(model_));
     }
-    trayIcon_->setToolTip(toolTip(model_));
+    trayIcon_->setToolTip(toolTip(model_, clock_()));
 }
 
 void TrayIcon::togglePanel() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
+#include <NodwardenCore/Models.hpp>
 
 #include <QIcon>
 #include <QObject>
@@ -8,7 +9,10 @@
 #include <QSystemTrayIcon>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
+class QAction;
 class QMenu;
 class QWidget;
 
@@ -18,8 +22,9 @@ class AppModel;
 class StatusPanel;
 
 /// The program's place on the desktop. With a system tray: an icon that follows the status, a
-/// tooltip with "Stayloom" and the status, a click that opens the status panel as a frameless
-/// popup next to the icon, and a small menu. Without one (plain GNOME, a bare X server): the
+/// tooltip with the status, its reason and for how long, a click that opens the status panel as
+/// a frameless popup next to the icon, and a menu: the modes as radio items, the timed
+/// keep-awake, Settings… and Quit. Without one (plain GNOME, a bare X server): the
 /// panel in a small normal window shown at once; closing it leaves the program running, and
 /// starting the program again brings it back (`activate`).
 class TrayIcon : public QObject {
@@ -49,19 +54,29 @@ public:
 
     /// The tray icon for the status of `model`.
     static QIcon statusIcon(const AppModel& model);
-    /// "Stayloom — " and the status's name.
-    static QString toolTip(const AppModel& model);
+    /// "Stayloom — " and the status's name; the reason; how long keep-awake has lasted, or how
+    /// long a timed one has left, at `now`.
+    static QString toolTip(const AppModel& model, Date now);
+    /// The tray's menu; nullptr without a system tray.
+    QMenu* menu() const { return menu_.get(); }
+
+    /// How often the tooltip's durations are brought up to date.
+    static constexpr int toolTipRefreshMilliseconds = 30000;
 
 private:
+    void buildMenu();
+    void refreshMenu();
     void refreshTrayIcon();
     void placePopup();
 
     AppModel& model_;
+    PanelClock clock_;
     std::unique_ptr<QWidget> window_;
     StatusPanel* panel_ = nullptr;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
     std::unique_ptr<QMenu> menu_;
     QString shownIconName_;
+    std::vector<std::pair<AppMode, QAction*>> modeActions_;
 };
 
 } // namespace nodwarden::app

@@ -180,8 +180,9 @@ QWidget* SettingsGeneralTab::buildModeBox() {
     modePicker_->setAccessibleName(QStringLiteral("Mode"));
     modePicker_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     modePicker_->setMinimumWidth(280);
-    for (const AppMode mode : appModeAllCases()) {
-        modePicker_->addItem(qs(displayName(mode)), qs(rawValue(mode)));
+    // The names and order every list of modes shows (the tray menu's too).
+    for (const auto& [mode, name] : model_.wording().modeNames) {
+        modePicker_->addItem(name, qs(rawValue(mode)));
     }
     connect(modePicker_, &QComboBox::activated, this, [this](int index) {
         const auto mode =
