@@ -426,7 +426,8 @@ TEST_F(ProgramTests, ARunHoldsALogindLockForAsLongAsItsCommandAndNoLonger) {
         held = stayloomInhibitors();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    EXPECT_NE(held.find("sleep"), std::string::npos) << "no lock while the command ran: " << held;
+    EXPECT_NE(held.find("sleep is running"), std::string::npos)
+        << "no lock naming the command while it ran: " << held;
     if (held.empty() || ::waitpid(pid, &status, 0) != pid) {
         FAIL() << "the run ended without a lock being listed";
     }

@@ -143,19 +143,20 @@ int CommandRun::run(const std::vector<std::string>& command, const HelperSearchP
         return holdFailedStatus;
     }
     const KeepAwakeContract contract = KeepAwakeContract::linuxHelper();
+    // The lock names the program it is held for, never its arguments.
+    const std::string name = programName(command.front());
     std::shared_ptr<KeepAwakeProcess> hold;
     try {
         const OutputSilenced quietHelper;
         // The display may sleep: a script needs the computer, not the screen.
-        hold = KeepAwakeProcess::launch(helperPath->string(),
-                                        SleepController::caffeinateArguments(true),
-                                        contract.readinessTimeoutSeconds, contract.passedVariables);
+        hold = KeepAwakeProcess::launch(
+            helperPath->string(), SleepController::caffeinateArguments(true),
+            contract.readinessTimeoutSeconds, contract.passedVariables, name + " is running");
     } catch (const std::exception& error) {
         complain(errors, std::string("cannot keep the computer awake: ") + error.what());
         return holdFailedStatus;
     }
 
-    const std::string name = programName(command.front());
     int status = 0;
     {
         const TerminalKeysIgnored keys;
