@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace nodwarden {
@@ -22,6 +23,9 @@ struct HookAgent {
     /// Whether a cancelled turn ends with one of `endEvents`; otherwise a turn's start cannot be
     /// taken as the agent's final word.
     bool announcesCancel = false;
+    /// The matcher an event's entry carries, where the agent sends that event for more than a
+    /// turn's end and only one kind of it is ours (event, matcher).
+    std::vector<std::pair<std::string, std::string>> matchers = {};
 };
 
 namespace HookAgents {

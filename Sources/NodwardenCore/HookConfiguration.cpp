@@ -118,7 +118,8 @@ std::string command(std::string_view program, std::string_view agentWord, std::s
 }
 
 Edit install(std::string_view existing, Shape shape, std::string_view program,
-             std::string_view agentWord, const std::vector<std::string>& events) {
+             std::string_view agentWord, const std::vector<std::string>& events,
+             const std::vector<std::pair<std::string, std::string>>& matchers) {
     Parsed parsed = parse(existing);
     if (parsed.refusal) {
         return refused(*parsed.refusal);
@@ -152,7 +153,14 @@ Edit install(std::string_view existing, Shape shape, std::string_view program,
             entry["timeoutSec"] = 5;
             list.push_back(std::move(entry));
         } else {
-            list.push_back(Json{{"hooks", Json::array({std::move(entry)})}});
+            Json group = Json::object();
+            const auto matcher = std::find_if(matchers.begin(), matchers.end(),
+                                              [&](const auto& m) { return m.first == event; });
+            if (matcher != matchers.end()) {
+                group["matcher"] = matcher->second;
+            }
+            group["hooks"] = Json::array({std::move(entry)});
+            list.push_back(std::move(group));
         }
         changed = true;
     }

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace nodwarden {
@@ -35,9 +36,11 @@ struct Edit {
 std::string command(std::string_view program, std::string_view agentWord, std::string_view event);
 
 /// `existing` (empty for a missing file) with an entry running `command(program, agentWord, e)`
-/// for each event `e` that has none yet.
+/// for each event `e` that has none yet; a grouped entry for an event of `matchers` carries its
+/// matcher.
 Edit install(std::string_view existing, Shape shape, std::string_view program,
-             std::string_view agentWord, const std::vector<std::string>& events);
+             std::string_view agentWord, const std::vector<std::string>& events,
+             const std::vector<std::pair<std::string, std::string>>& matchers = {});
 /// `existing` without any entry of ours for `agentWord`, wherever the program was installed.
 Edit remove(std::string_view existing, Shape shape, std::string_view agentWord);
 /// Whether every one of `events` has an entry of ours for `agentWord`.

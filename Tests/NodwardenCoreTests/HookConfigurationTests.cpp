@@ -1,5 +1,6 @@
 // Our hook entries merged into agents' own configurations that already hold the user's.
 
+#include <NodwardenCore/HookAgents.hpp>
 #include <NodwardenCore/HookConfiguration.hpp>
 
 #include <gtest/gtest.h>
@@ -100,6 +101,24 @@ TEST(HookConfiguration, InstallKeepsTheUsersEntriesTwiceChangesNothingAndRemoveR
         EXPECT_EQ(parsed(removed.text), expected);
         EXPECT_EQ(Config::remove(removed.text, c.shape, c.agent).outcome, Outcome::unchanged);
     }
+}
+
+TEST(HookConfiguration, ACancelledQwenTurnEndsOnItsWaitingForInputNotificationOnly) {
+    // Qwen Code sends no end when a turn is cancelled; its notification that the prompt waits is
+    // the one word that comes. Any other notification (a permission asked for) is mid-turn.
+    const HookAgent& qwen = *HookAgents::find("qwen");
+    EXPECT_EQ(HookAgents::turnOf(qwen, "Notification"), HookTurn::ends);
+    std::vector<std::string> events = qwen.startEvents;
+    events.insert(events.end(), qwen.endEvents.begin(), qwen.endEvents.end());
+    const auto added =
+        Config::install("", Config::Shape::grouped, program, "qwen", events, qwen.matchers);
+    ASSERT_EQ(added.outcome, Outcome::changed) << added.reason;
+    const Json hooks = Json::parse(added.text)["hooks"];
+    ASSERT_EQ(hooks["Notification"].size(), 1u);
+    EXPECT_EQ(hooks["Notification"][0].value("matcher", ""), "idle_prompt");
+    EXPECT_EQ(hooks["Notification"][0]["hooks"][0]["command"],
+              Config::command(program, "qwen", "Notification"));
+    EXPECT_FALSE(hooks["Stop"][0].contains("matcher"));
 }
 
 TEST(HookConfiguration, APathThatNeedsQuotingIsQuotedAndStillOurs) {

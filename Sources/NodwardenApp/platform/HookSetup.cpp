@@ -256,9 +256,9 @@ Result install(const Target& target, const HookSetupPlace& place) {
             return connected(target, true);
         }
     } else {
-        const auto edit =
-            HookConfiguration::install(current.text, shapeOf(target.kind), place.program.string(),
-                                       target.agent->word, events(*target.agent));
+        const auto edit = HookConfiguration::install(current.text, shapeOf(target.kind),
+                                                     place.program.string(), target.agent->word,
+                                                     events(*target.agent), target.agent->matchers);
         if (edit.outcome == Outcome::refused) {
             return leftAlone(target, edit.reason);
         }
