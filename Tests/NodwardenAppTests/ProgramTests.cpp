@@ -344,7 +344,8 @@ TEST_F(ProgramTests, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWith
     EXPECT_EQ(failing.exitStatus, 1) << failing.errors;
     ASSERT_EQ(installed.machine.keepAwakeStarts().size(), 1u);
     const pid_t hold = installed.machine.keepAwakeStarts().front();
-    EXPECT_EQ(installed.machine.countRecorded("caffeinate", "stop " + std::to_string(hold)), 1);
+    EXPECT_EQ(installed.machine.countRecorded("stayloom-inhibit", "stop " + std::to_string(hold)),
+              1);
 
     ProgramRun run(installed.program(), home, devNull());
     ASSERT_TRUE(run.waitForOutput("Keeping Awake — ")) << run.output() << run.errors();
