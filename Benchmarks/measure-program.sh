@@ -116,8 +116,9 @@ INI
     *) echo "unknown run $name" >&2; return 1 ;;
     esac
 
+    # LD_LIBRARY_PATH lets an older build run against its own libNodwardenCore.
     env -i HOME="$home" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 TZ=UTC TMUX_TMPDIR="$home/tmux" \
-        XDG_RUNTIME_DIR="$home/no-runtime" "$program" < /dev/null > "$home/out.txt" 2>&1 &
+        XDG_RUNTIME_DIR="$home/no-runtime" LD_LIBRARY_PATH="${LD_LIBRARY_PATH:-}" "$program" < /dev/null > "$home/out.txt" 2>&1 &
     program_pid=$!
     sleep 1
     local start_ticks start_ns peak=0 samples=0
