@@ -1,10 +1,16 @@
 #!/bin/bash
 # Whole-program cost: starts the built Stayloom headless with a temporary HOME, samples
-# /proc/<pid>/stat and /proc/<pid>/status for a while, and prints the CPU time it used (as % of
-# one core) and its peak resident memory. Two runs: an idle machine, then one with two busy
-# processes named like agents.
+# /proc/<pid>/stat and /proc/<pid>/status for a while, and prints the CPU time it and its reaped
+# children used (as % of one core) and its peak resident memory. Runs, each named on the command
+# line or all by default:
+#   no-agent     nothing to watch
+#   idle-agent   a process named like an agent, asleep in the pane of a real tmux server
+#   working      the same process busy, so the machine is kept awake
+#   two-agents   two busy agent-named processes outside tmux
+#   history      no agent, but 20,000 Codex rollouts in 200 dated folders and 20,000 Claude
+#                transcripts in 200 project folders, all last written long ago
 #
-# Usage: Benchmarks/measure-program.sh [path/to/Stayloom] [seconds per run]
+# Usage: Benchmarks/measure-program.sh [path/to/Stayloom] [seconds per run] [run names...]
 #   defaults: build/release/Sources/NodwardenApp/Stayloom (else build/dev/...), 300 seconds.
 set -euo pipefail
 
@@ -17,6 +23,11 @@ if [[ -z "$program" ]]; then
     done
 fi
 seconds="${2:-300}"
+shift $(($# > 2 ? 2 : $#))
+runs=("$@")
+if ((${#runs[@]} == 0)); then
+    runs=(no-agent idle-agent working two-agents history)
+fi
 if [[ -z "$program" || ! -x "$program" ]]; then
     echo "Stayloom binary not found; build it first or pass its path" >&2
     exit 2
@@ -26,44 +37,88 @@ ticks_per_second="$(getconf CLK_TCK)"
 scratch="$(mktemp -d)"
 busy_pids=()
 program_pid=""
+tmux_socket=""
+stop_run() {
+    if [[ -n "$program_pid" ]]; then
+        kill -TERM "$program_pid" 2>/dev/null || true
+        wait "$program_pid" 2>/dev/null || true
+        program_pid=""
+    fi
+    for pid in "${busy_pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    busy_pids=()
+    if [[ -n "$tmux_socket" ]]; then
+        tmux -S "$tmux_socket" kill-server 2>/dev/null || true
+        tmux_socket=""
+    fi
+}
 cleanup() {
-    [[ -n "$program_pid" ]] && kill -TERM "$program_pid" 2>/dev/null && wait "$program_pid" 2>/dev/null
-    for pid in "${busy_pids[@]}"; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    stop_run
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-# utime + stime of one process, in clock ticks (fields 14 and 15, counted after the ")").
+# Own and reaped children's CPU time of one process, in clock ticks: utime, stime, cutime and
+# cstime are fields 14 to 17, counted after the ")".
 cpu_ticks() {
     local stat
     stat="$(cat "/proc/$1/stat" 2>/dev/null)" || return 1
     stat="${stat##*) }"
     set -- $stat
-    echo $(( ${12} + ${13} ))
+    echo "$(( ${12} + ${13} )) $(( ${14} + ${15} ))"
 }
 
-# One measured run; $1 names it, $2 is the number of busy agent-named processes.
+# Old session files: 100 per folder, written a year ago.
+plant_history() {
+    local home="$1" folder day
+    for ((day = 0; day < 200; ++day)); do
+        folder="$home/.codex/sessions/2025/$(printf '%02d/%02d' $((day / 28 + 1)) $((day % 28 + 1)))"
+        mkdir -p "$folder"
+        (cd "$folder" && touch -d '2025-06-01' $(printf 'rollout-%03d.jsonl ' $(seq 1 100)))
+        folder="$home/.claude/projects/-home-me-project-$day"
+        mkdir -p "$folder"
+        (cd "$folder" && touch -d '2025-06-01' $(printf 'session-%03d.jsonl ' $(seq 1 100)))
+    done
+}
+
+# One measured run, named as above.
 measure() {
-    local name="$1" busy="$2"
+    local name="$1"
     local home="$scratch/$name"
-    mkdir -p "$home/.config/Stayloom" "$home/agents"
+    mkdir -p "$home/.config/Stayloom" "$home/agents" "$home/tmux"
     # Earlier runs left accepted terms, a finished first run and the watching mode.
     cat > "$home/.config/Stayloom/Stayloom.conf" <<INI
 [General]
-Stayloom.acceptedLegalVersion=1.6
+Stayloom.acceptedLegalVersion=1.8
 Stayloom.hasCompletedOnboarding=true
 Nodwarden.mode=watchAgentUI
 INI
-    busy_pids=()
-    local agents=(claude codex)
-    for ((index = 0; index < busy; ++index)); do
-        ln -sf /bin/sh "$home/agents/${agents[index]}"
-        "$home/agents/${agents[index]}" -c 'while :; do :; done' &
-        busy_pids+=("$!")
-    done
+    ln -sf /bin/sh "$home/agents/codex"
+    ln -sf /bin/sh "$home/agents/claude"
+    local expect_awake=0
+    case "$name" in
+    no-agent) ;;
+    idle-agent | working)
+        local loop='while :; do sleep 3600; done'
+        if [[ "$name" == working ]]; then loop='while :; do :; done'; expect_awake=1; fi
+        tmux_socket="$home/tmux/tmux-$(id -u)/default"
+        mkdir -p -m 700 "$home/tmux/tmux-$(id -u)"
+        TMUX_TMPDIR="$home/tmux" tmux -S "$tmux_socket" -f /dev/null new-session -d -x 120 -y 40 \
+            "$home/agents/codex" -c "$loop"
+        ;;
+    two-agents)
+        expect_awake=1
+        for agent in claude codex; do
+            "$home/agents/$agent" -c 'while :; do :; done' &
+            busy_pids+=("$!")
+        done
+        ;;
+    history) plant_history "$home" ;;
+    *) echo "unknown run $name" >&2; return 1 ;;
+    esac
 
-    env -i HOME="$home" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 TZ=UTC \
-        XDG_RUNTIME_DIR="$home/no-runtime" "$program" < /dev/null > "$home/out.txt" 2>&1 &
+    # LD_LIBRARY_PATH lets an older build run against its own libNodwardenCore.
+    env -i HOME="$home" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 TZ=UTC TMUX_TMPDIR="$home/tmux" \
+        XDG_RUNTIME_DIR="$home/no-runtime" LD_LIBRARY_PATH="${LD_LIBRARY_PATH:-}" "$program" < /dev/null > "$home/out.txt" 2>&1 &
     program_pid=$!
     sleep 1
     local start_ticks start_ns peak=0 samples=0
@@ -85,24 +140,23 @@ INI
     local end_ticks end_ns
     end_ticks="$(cpu_ticks "$program_pid")"
     end_ns="$(date +%s%N)"
-    kill -TERM "$program_pid"
-    wait "$program_pid" 2>/dev/null || true
-    program_pid=""
-    for pid in "${busy_pids[@]}"; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; done
-    busy_pids=()
+    stop_run
 
-    awk -v name="$name" -v ticks=$((end_ticks - start_ticks)) -v hz="$ticks_per_second" \
+    set -- $start_ticks $end_ticks
+    awk -v name="$name" -v own=$(($3 - $1)) -v children=$(($4 - $2)) -v hz="$ticks_per_second" \
         -v ns=$((end_ns - start_ns)) -v peak="$peak" -v samples="$samples" 'BEGIN {
             wall = ns / 1e9
-            printf "%-14s wall %6.1f s  cpu %6.2f s  = %5.2f %% of one core  peak RSS %6.1f MiB  (%d samples)\n",
-                   name, wall, ticks / hz, 100 * ticks / hz / wall, peak / 1024, samples
+            printf "%-11s wall %6.1f s  self %5.3f %%  children %5.3f %%  total %5.3f %% of one core  peak RSS %5.1f MiB  (%d samples)\n",
+                   name, wall, 100 * own / hz / wall, 100 * children / hz / wall,
+                   100 * (own + children) / hz / wall, peak / 1024, samples
         }'
     echo "  last status: $(grep -E '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" | tail -n 1)"
-    if [[ "$busy" -gt 0 ]] && ! grep -q "Keeping Awake" "$home/out.txt"; then
+    if ((expect_awake)) && ! grep -q "Keeping Awake" "$home/out.txt"; then
         echo "  note: the run never reported keeping awake" >&2
     fi
 }
 
 echo "Stayloom: $program, $seconds s per run"
-measure idle 0
-measure two-agents 2
+for run in "${runs[@]}"; do
+    measure "$run"
+done

@@ -294,6 +294,7 @@ private:
             }
         }
         observer_.folderOpened(path_, literalNames, needsListing);
+        observer_.folderPatterns(path_, rest(positions), depth);
         if (needsListing) {
             if (DIR* stream = folder.list()) {
                 while (const dirent* entry = ::readdir(stream)) {
@@ -304,10 +305,47 @@ private:
                     matchEntry(folder, positions, name, entry->d_type, planFor);
                 }
             }
+            if (observer_.entersOnlyNewestDatedFolders()) {
+                passOldDatedFolders(children);
+            }
         }
 
         for (auto& child : children) {
             enter(folder, child, depth + 1);
+        }
+    }
+
+    /// Each position's remaining segments, joined with "/".
+    std::vector<std::string> rest(const std::vector<Position>& positions) const {
+        std::vector<std::string> patterns;
+        for (const auto p : positions) {
+            std::string joinedRest;
+            for (auto index = p.segment; index < patterns_[p.pattern].size(); ++index) {
+                joinedRest += (joinedRest.empty() ? "" : "/") + patterns_[p.pattern][index].text;
+            }
+            patterns.push_back(std::move(joinedRest));
+        }
+        return patterns;
+    }
+
+    /// Leaves out all but the two greatest listed folders named only with digits.
+    static void passOldDatedFolders(std::vector<ChildPlan>& children) {
+        std::vector<ChildPlan*> dated;
+        for (auto& child : children) {
+            if (child.type == DT_DIR && isDatedFolderName(child.name)) {
+                dated.push_back(&child);
+            }
+        }
+        if (dated.size() <= 2) {
+            return;
+        }
+        // Equal lengths compare as numbers; a longer run of digits is the greater number.
+        std::sort(dated.begin(), dated.end(), [](const ChildPlan* lhs, const ChildPlan* rhs) {
+            return std::pair(lhs->name.size(), std::string_view(lhs->name)) >
+                   std::pair(rhs->name.size(), std::string_view(rhs->name));
+        });
+        for (auto it = dated.begin() + 2; it != dated.end(); ++it) {
+            (*it)->positions.clear();
         }
     }
 
@@ -392,6 +430,11 @@ private:
 };
 
 } // namespace
+
+bool isDatedFolderName(std::string_view name) {
+    return !name.empty() && name.size() <= 8 &&
+           std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 FileActivityProbe::FileActivityProbe(std::filesystem::path home_, int maxDepth_)
     : home(std::move(home_)), maxDepth(maxDepth_) {}

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nodwarden {
@@ -60,10 +61,28 @@ public:
     /// symbolic link), so that its changes are events of the folder it is listed in.
     virtual void matched(const std::string& path, Date modified, bool plainFile) = 0;
 
+    /// What is left of the patterns in `folder` (just opened, `depth` path components below the
+    /// walk's root), each relative to it: so that a single entry appearing there can be judged,
+    /// or a new folder walked alone, without walking everything again.
+    virtual void folderPatterns(const std::string& folder, const std::vector<std::string>& rest,
+                                int depth) {
+        (void)folder;
+        (void)rest;
+        (void)depth;
+    }
+
+    /// Whether, among the folders of one listing named only with digits (a year, a month, a day),
+    /// only the two greatest are entered: new files appear in the current date's folder and
+    /// yesterday's may still be written, but older dated folders hold only history.
+    virtual bool entersOnlyNewestDatedFolders() const { return false; }
+
     /// The walk had to go on through `path`, a symbolic link whose target is missing or no
     /// folder; the target appearing is no change to any folder the walk opened.
     virtual void brokenLink(const std::string& path) { (void)path; }
 };
+
+/// Whether a folder's name is a date's part (a year, a month, a day): digits only.
+bool isDatedFolderName(std::string_view name);
 
 /// The real prober: walks the file system below `home`, never deeper than `maxDepth` path
 /// components. Folders are listed once per visit and only matched entries are stat'ed.

@@ -17,23 +17,32 @@
 namespace nodwarden::linuxplatform {
 
 /// Answers like `FileActivityProbe`, but keeps each pattern set's result and watches the folders
-/// the walk went through with inotify, so that a pass over an unchanged home stats nothing.
+/// the walk went through with inotify, so that a pass over an unchanged home makes no system call
+/// beyond reading the (empty) event queue.
 ///
-/// A written or touched file is stat'ed again alone; an entry created, removed or renamed where
-/// the patterns look, a folder going away, or a lost event queue means walking that pattern set
-/// again. Matches that are folders or reached through links change without an event in a
-/// watched folder, so they are stat'ed on every question. Every result is walked afresh at least
-/// every `refreshInterval`, for changes inotify cannot see (writes through a memory map, other
-/// machines on a network home). Without inotify, when a folder cannot be watched, or when the
-/// walk passes a broken link, every question walks as the plain prober does. Safe to use from
-/// several threads.
+/// A file written, touched, created or moved in where a pattern ends is stat'ed alone; a folder
+/// created where the patterns look is walked alone. A folder removed or renamed, a new dated
+/// folder, or a lost event queue means walking that pattern set again. Matches that are folders or
+/// reached through links change without an event in a watched folder, so they are stat'ed on
+/// every question. Without inotify, when a folder cannot be watched, or when the walk passes a
+/// broken link, every question walks as the plain prober does. Safe to use from several threads.
+///
+/// History need not cost anything: among sibling folders named only with digits (a year, a
+/// month, a day) only the two greatest are walked and watched, since new files appear only in the
+/// current date's folder and yesterday's may still be written; and with `history`, a match last
+/// modified longer ago than that, and not among the newest few, is forgotten. A file appended to
+/// in an older dated folder is therefore not seen.
 class InotifyFileActivityProbe final : public FileActivityProbing {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr Clock::duration defaultRefreshInterval = std::chrono::minutes(2);
+    /// Never walk again only because time passed.
+    static constexpr Clock::duration noRefresh = Clock::duration::max();
+    /// How many of the newest matches are kept however old they are.
+    static constexpr std::size_t keptNewest = 16;
 
     InotifyFileActivityProbe(std::filesystem::path home, int maxDepth,
-                             Clock::duration refreshInterval = defaultRefreshInterval);
+                             Clock::duration refreshInterval = noRefresh,
+                             std::optional<TimeInterval> history = std::nullopt);
     ~InotifyFileActivityProbe() override;
     InotifyFileActivityProbe(const InotifyFileActivityProbe&) = delete;
     InotifyFileActivityProbe& operator=(const InotifyFileActivityProbe&) = delete;
@@ -46,8 +55,12 @@ public:
 
     /// Whether changes are watched at all; false when inotify could not be set up.
     bool isWatching() const;
-    /// How many walks have been made so far, over all pattern sets.
+    /// How many whole walks have been made so far, over all pattern sets.
     std::size_t walkCount() const;
+    /// How many folders are watched now.
+    std::size_t watchCount() const;
+    /// How many matches are kept now, over all pattern sets.
+    std::size_t keptCount() const;
 
 private:
     struct Query;
@@ -57,18 +70,29 @@ private:
         std::string folder;
         std::set<std::string> names;
         bool anyName;
+        /// The patterns left in this folder, relative to it.
+        std::vector<std::string> rest;
+        /// Path components below the home folder.
+        int depth = 0;
+    };
+    /// A folder created where a pattern set looks, to be walked alone.
+    struct NewFolder {
+        std::vector<std::string> patterns;
+        int depth;
     };
     struct Query {
         std::map<std::string, Date> found;
         /// Matches whose changes are no event in a watched folder.
         std::vector<std::string> unwatched;
-        /// Matched files written or touched since they were last stat'ed.
+        /// Entries written, touched or created where a pattern ends, since last looked at.
         std::set<std::string> dirty;
+        std::map<std::string, NewFolder> newFolders;
         std::vector<int> watches;
         bool stale = true;
         bool unwatchable = false;
         Clock::time_point walkedAt;
         Clock::time_point askedAt;
+        Clock::time_point prunedAt;
     };
     class WalkRecorder;
 
@@ -76,14 +100,20 @@ private:
     currentResult(const std::vector<std::string>& patterns) const;
     void readEvents() const;
     void handleEvent(int watch, std::uint32_t mask, const std::string& name) const;
+    static void noteFolderEvent(Interest& interest, std::uint32_t mask, const std::string& name,
+                                const std::string& path);
     void rewalk(Query& query, const std::vector<std::string>& patterns) const;
+    /// Walks each folder created since the last question alone.
+    void walkNewFolders(Query& query) const;
     bool restat(Query& query) const;
+    void forgetHistory(Query& query, Clock::time_point now) const;
     /// Drops `query`'s interests; a watch left with none is removed unless it is in `kept`.
     void detach(Query& query, const std::set<int>& kept) const;
     void forgetUnaskedQueries(Clock::time_point now) const;
 
     FileActivityProbe walker_;
     Clock::duration refreshInterval_;
+    std::optional<TimeInterval> history_;
     int inotifyFd_;
     mutable std::mutex mutex_;
     mutable std::map<std::vector<std::string>, Query> queries_;

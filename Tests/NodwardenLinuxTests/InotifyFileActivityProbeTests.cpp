@@ -173,9 +173,97 @@ TEST(InotifyFileActivityProbe, WritesAndTouchesOfMatchedFilesNeedNoNewWalk) {
     probe.newestModification(patterns);
     EXPECT_EQ(probe.walkCount(), walks);
 
+    // A new transcript is stat'ed alone, where it appears.
     home.write(".claude/projects/p/t.jsonl", "{}\n");
     EXPECT_EQ(probe.sessionModifications(patterns).size(), 2u);
-    EXPECT_EQ(probe.walkCount(), walks + 1);
+    EXPECT_EQ(probe.walkCount(), walks);
+}
+
+TEST(InotifyFileActivityProbe, ARecordChangedBetweenTwoPassesIsSeenInTheNextPass) {
+    const TemporaryDirectory home;
+    const auto chat = home.write(".gemini/tmp/h1/chats/session-1.jsonl", "{}\n");
+    const std::vector<std::string> patterns = {".gemini/tmp/*/chats/session-*.jsonl"};
+    const InotifyFileActivityProbe probe(home.path(), kDepth);
+    setModified(chat, 1'700'000'000.0);
+    ASSERT_EQ(probe.newestModification(patterns), nodwarden::dateFromUnixTime(1'700'000'000.0));
+
+    setModified(chat, 1'700'000'100.0);
+    EXPECT_EQ(probe.newestModification(patterns), nodwarden::dateFromUnixTime(1'700'000'100.0));
+    // A chat in a project folder made after the first pass, and a second one beside it.
+    home.write(".gemini/tmp/h2/chats/session-2.jsonl", "{}\n");
+    EXPECT_EQ(probe.sessionModifications(patterns).size(), 2u);
+    home.write(".gemini/tmp/h2/chats/session-3.jsonl", "{}\n");
+    EXPECT_EQ(probe.sessionModifications(patterns).size(), 3u);
+    EXPECT_EQ(probe.walkCount(), 1u) << "each change is looked at alone";
+}
+
+TEST(InotifyFileActivityProbe, TodaysNewDatedFolderIsPickedUp) {
+    const TemporaryDirectory home;
+    home.write(".codex/sessions/2026/12/08/rollout-a.jsonl", "{}\n");
+    const std::vector<std::string> patterns = {".codex/sessions/**/rollout-*.jsonl"};
+    const InotifyFileActivityProbe probe(home.path(), kDepth);
+    ASSERT_EQ(probe.sessionModifications(patterns).size(), 1u);
+
+    // Midnight, then a new year.
+    home.write(".codex/sessions/2026/12/09/rollout-b.jsonl", "{}\n");
+    EXPECT_TRUE(probe.sessionModifications(patterns).contains(
+        (home.path() / ".codex/sessions/2026/12/09/rollout-b.jsonl").string()));
+    home.write(".codex/sessions/2027/01/01/rollout-c.jsonl", "{}\n");
+    EXPECT_TRUE(probe.sessionModifications(patterns).contains(
+        (home.path() / ".codex/sessions/2027/01/01/rollout-c.jsonl").string()));
+    // Yesterday's session goes on past midnight.
+    append(home.path() / ".codex/sessions/2026/12/09/rollout-b.jsonl");
+    EXPECT_EQ(probe.sessionModifications(patterns).size(), 3u);
+}
+
+TEST(InotifyFileActivityProbe, OldDatedFoldersGetNoWatchAndNoWalk) {
+    const TemporaryDirectory home;
+    const std::vector<std::string> patterns = {".codex/sessions/**/rollout-*.jsonl"};
+    for (int month = 1; month <= 12; ++month) {
+        for (int day = 10; day <= 25; ++day) {
+            home.write(".codex/sessions/2025/" + std::to_string(month + 10) + "/" +
+                           std::to_string(day) + "/rollout-old.jsonl",
+                       "{}\n");
+        }
+    }
+    home.write(".codex/sessions/2026/12/08/rollout-today.jsonl", "{}\n");
+    const InotifyFileActivityProbe probe(home.path(), kDepth);
+    const auto found = probe.sessionModifications(patterns);
+    // home, .codex, sessions, the two years, two months in each, two days in each.
+    EXPECT_LE(probe.watchCount(), 13u);
+    EXPECT_EQ(found.size(), 5u) << "the newest two days of the newest two months of two years";
+    EXPECT_FALSE(
+        found.contains((home.path() / ".codex/sessions/2025/11/10/rollout-old.jsonl").string()));
+
+    // Written in a folder nobody watches: a resumed old session is not heard of.
+    append(home.path() / ".codex/sessions/2025/11/10/rollout-old.jsonl");
+    EXPECT_EQ(probe.sessionModifications(patterns), found);
+    EXPECT_EQ(probe.walkCount(), 1u);
+}
+
+TEST(InotifyFileActivityProbe, OldTranscriptsAreForgottenUntilWrittenAgain) {
+    const TemporaryDirectory home;
+    const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl"};
+    for (int index = 0; index < 60; ++index) {
+        const auto old =
+            home.write(".claude/projects/p/old-" + std::to_string(index) + ".jsonl", "{}\n");
+        setModified(old, 1'600'000'000.0 + index);
+    }
+    home.write(".claude/projects/p/today.jsonl", "{}\n");
+    const InotifyFileActivityProbe probe(home.path(), kDepth, InotifyFileActivityProbe::noRefresh,
+                                         3600.0);
+    const auto found = probe.sessionModifications(patterns);
+    // Today's and the newest of the old ones.
+    EXPECT_EQ(found.size(), InotifyFileActivityProbe::keptNewest + 1);
+    EXPECT_TRUE(found.contains((home.path() / ".claude/projects/p/today.jsonl").string()));
+    EXPECT_FALSE(found.contains((home.path() / ".claude/projects/p/old-0.jsonl").string()));
+
+    // A resumed session in the same watched folder is heard of again.
+    append(home.path() / ".claude/projects/p/old-0.jsonl");
+    EXPECT_TRUE(probe.sessionModifications(patterns).contains(
+        (home.path() / ".claude/projects/p/old-0.jsonl").string()));
+    EXPECT_EQ(probe.walkCount(), 1u);
+    EXPECT_EQ(probe.keptCount(), InotifyFileActivityProbe::keptNewest + 2);
 }
 
 TEST(InotifyFileActivityProbe, AFolderCreatedAfterTheFirstQuestionIsFound) {

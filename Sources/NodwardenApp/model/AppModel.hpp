@@ -315,6 +315,15 @@ private:
         std::string agent;
         int ticks = 0;
     };
+    /// What the panel's properties were last worked out from: a tick that changes none of it
+    /// works out and assigns nothing.
+    struct PublishedFrom {
+        GuardDecision decision;
+        PowerSnapshot power;
+        LidState lid = LidState::unknown;
+        GuardSettings settings;
+        bool accessibilityTrusted = false;
+    };
 
     Date now() const;
     void trackStatusSince();
@@ -357,6 +366,11 @@ private:
     void publishDecision(const GuardDecision& decision, const PowerSnapshot& power, LidState lid,
                          const ActivitySignal& signal, const std::vector<ActivitySignal>& merged);
     void publishAccessibilityWarning(const std::vector<ActivitySignal>& merged);
+    /// Whether the panel's properties were worked out from just these.
+    bool isPublishedFrom(const GuardDecision& decision, const PowerSnapshot& power,
+                         LidState lid) const;
+    /// Makes the signals the decisions see `perApp` plus any simulated one; whether they changed.
+    bool mergeSignals(const std::vector<ActivitySignal>& perApp);
     double largestIdleGrace() const;
 
     void recordMetrics(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
@@ -405,6 +419,10 @@ private:
     std::optional<QString> launchAtLoginMessage_;
     bool needsLegalAcceptance_ = false;
     std::vector<ActivitySignal> lastMergedPerApp_;
+    std::optional<PublishedFrom> publishedFrom_;
+    /// The decision's reason last shown, as decided and as adapted to the platform's wording.
+    std::string shownReasonDecided_;
+    QString shownReason_;
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;

@@ -68,14 +68,8 @@ void AppModel::simulateFinished() {
 void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
                                 const std::vector<ActivitySignal>& perApp,
                                 bool processPresenceCurrent) {
-    std::vector<ActivitySignal> merged = perApp;
-    if (const auto simulation = activeSimulationSignal()) {
-        std::erase_if(merged, [&](const ActivitySignal& signal) {
-            return signal.appName == simulation->appName;
-        });
-        merged.push_back(*simulation);
-    }
-
+    const bool signalsChanged = mergeSignals(perApp);
+    const std::vector<ActivitySignal>& merged = lastMergedPerApp_;
     const ActivitySignal signal = aggregateSignal(merged);
     const bool preventing =
         controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
@@ -84,15 +78,47 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
     const GuardDecision decision =
         stateMachine_.evaluate(mode_, settings_, power, lid, signal, preventing, thermal, now());
 
-    lastMergedPerApp_ = merged;
-    publishDecision(decision, power, lid, signal, merged);
-    publishAccessibilityWarning(merged);
+    // Most ticks change nothing the panel shows: its rows and texts are not worked out again.
+    if (signalsChanged || !isPublishedFrom(decision, power, lid)) {
+        publishDecision(decision, power, lid, signal, merged);
+        publishAccessibilityWarning(merged);
+        publishedFrom_ = PublishedFrom{decision, power, lid, settings_, accessibilityTrusted_};
+    }
     const std::optional<bool> sessionProcessAlive =
         sessionProcessAliveFor(perApp, processPresenceCurrent);
     apply(decision, lid, signal, sessionProcessAlive);
     if (notifier_) {
         notifier_->observe(mode_, decision, power, settings_, now());
     }
+}
+
+bool AppModel::mergeSignals(const std::vector<ActivitySignal>& perApp) {
+    const auto simulation = activeSimulationSignal();
+    if (!simulation) {
+        if (lastMergedPerApp_ == perApp) {
+            return false;
+        }
+        lastMergedPerApp_ = perApp;
+        return true;
+    }
+    std::vector<ActivitySignal> merged = perApp;
+    std::erase_if(merged, [&](const ActivitySignal& signal) {
+        return signal.appName == simulation->appName;
+    });
+    merged.push_back(*simulation);
+    if (lastMergedPerApp_ == merged) {
+        return false;
+    }
+    lastMergedPerApp_ = std::move(merged);
+    return true;
+}
+
+bool AppModel::isPublishedFrom(const GuardDecision& decision, const PowerSnapshot& power,
+                               LidState lid) const {
+    return publishedFrom_ && publishedFrom_->decision == decision &&
+           publishedFrom_->power == power && publishedFrom_->lid == lid &&
+           publishedFrom_->accessibilityTrusted == accessibilityTrusted_ &&
+           publishedFrom_->settings == settings_;
 }
 
 void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,
@@ -168,7 +194,11 @@ int AppModel::sessionAgentAbsentTicks() const {
 void AppModel::apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                      std::optional<bool> sessionProcessAlive) {
     GuardDecision effective = decision;
-    QString reason = qstring(wording().adapted(decision.reason));
+    if (decision.reason != shownReasonDecided_ || shownReason_.isNull()) {
+        shownReasonDecided_ = decision.reason;
+        shownReason_ = qstring(wording().adapted(decision.reason));
+    }
+    QString reason = shownReason_;
     if (needsLegalAcceptance_ && effective.shouldPreventSleep) {
         effective.shouldPreventSleep = false;
         reason = QString::fromUtf8(legalPendingReason);

@@ -44,6 +44,9 @@ namespace {
 
 /// Depth below the home folder to which session files are looked for.
 constexpr int sessionProbeDepth = 8;
+/// How long session files are remembered after their last change: a status record is read only
+/// while its agent may have written it, and a day of transcripts costs next to nothing.
+constexpr TimeInterval sessionHistorySeconds = 24 * 60 * 60;
 /// Time-outs of the sleep controller's two command runners, in seconds.
 constexpr double sleepCommandTimeout = 8;
 constexpr double administratorCommandTimeout = 120;
@@ -97,7 +100,8 @@ struct LinuxDetectionServices {
           processes(std::make_shared<linuxplatform::ProcTableReader>(
               options.processRoot, std::chrono::milliseconds(250), &logger)),
           sessionProbe(std::make_shared<linuxplatform::InotifyFileActivityProbe>(
-              options.paths.home, sessionProbeDepth)),
+              options.paths.home, sessionProbeDepth,
+              linuxplatform::InotifyFileActivityProbe::noRefresh, sessionHistorySeconds)),
           // Programs of the catalog made for other systems cannot have written files here.
           sessions(sessionProbe, HostSystem::linux),
           statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
