@@ -111,12 +111,9 @@ class CopilotSessionStateReader final : public AgentStatusReading {
 public:
     explicit CopilotSessionStateReader(std::filesystem::path home) : home_(std::move(home)) {}
     std::string_view profileID() const override { return "copilot-cli"; }
-    /// Its session is opened, not working, a few seconds after start, before any turn can begin;
-    /// a version that keeps no such file says nothing of its turns.
-    bool recordsEveryTurn() const override {
-        std::error_code error;
-        return std::filesystem::exists(home_ / ".copilot" / "open-sessions-state.json", error);
-    }
+    /// Its session is opened, not working, a few seconds after start, before any turn can begin,
+    /// and before that file exists on a first run ever its CPU at a trust screen is no work either.
+    bool recordsEveryTurn() const override { return true; }
 
     std::optional<AgentWorkState> read(const RunningAgent& agent, Date /*now*/) override {
         const auto text = Files::readSmallFile(home_ / ".copilot" / "open-sessions-state.json");

@@ -286,8 +286,7 @@ TEST(StatusRecordDetector, EachAgentsRecordSpeaksOnlyForTheRunningAgent) {
         {"opencode just started, its store of earlier turns", openCode, {{openCodeStore, openCodeTurn(nowMs - 600000, false)}}, justStarted, starting},
         {"claude just started, before its session record", claude, {{".claude/sessions/17.json", claudeSession("idle", "1")}}, justStarted, starting},
         {"claude just started, a version that keeps no session records", claude, {codexConfig}, justStarted, unknown},
-        {"copilot just started, before its session is opened", copilot, {{copilotFile, copilotState({{"dead", copilotSession(false, longAgo)}})}}, justStarted, starting},
-        {"copilot just started, a version that keeps no session state", copilot, {codexConfig}, justStarted, unknown},
+        {"copilot just started, before its session is opened", copilot, {codexConfig}, justStarted, starting},
         {"claude long running without a status record: its CPU decides", claude, {codexConfig}, longRunning, unknown},
 
         // One-shot runs, as scripts start them, work whatever the records say.
