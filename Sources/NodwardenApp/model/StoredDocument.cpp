@@ -1,6 +1,6 @@
 #include <NodwardenApp/model/StoredDocument.hpp>
 
-#include <NodwardenApp/platform/FileReplacement.hpp>
+#include <NodwardenApp/model/FileReplacement.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 
 #include <QFileInfo>

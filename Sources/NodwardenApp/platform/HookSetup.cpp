@@ -1,6 +1,6 @@
 #include <NodwardenApp/platform/HookSetup.hpp>
 
-#include <NodwardenApp/platform/FileReplacement.hpp>
+#include <NodwardenApp/model/FileReplacement.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>

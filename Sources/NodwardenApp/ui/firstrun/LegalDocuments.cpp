@@ -1,6 +1,6 @@
 #include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
 
-#include <NodwardenApp/platform/FileReplacement.hpp>
+#include <NodwardenApp/model/FileReplacement.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/platform/FileReplacement.hpp>
+#include <NodwardenApp/model/FileReplacement.hpp>
 
 #include <QDir>
 #include <QFileInfo>
