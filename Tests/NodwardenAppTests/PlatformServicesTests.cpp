@@ -4,6 +4,7 @@
 #include "AppModelHarness.hpp"
 #include "Support/ChildProcess.hpp"
 #include "Support/LoggedMessages.hpp"
+#include "Support/SocketPeer.hpp"
 
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenApp/platform/ControlClient.hpp>
@@ -76,16 +77,6 @@ public:
     int count() const { return int(emissions.size()); }
     std::vector<std::tuple<Arguments...>> emissions;
 };
-
-/// A peer of a control socket that says nothing.
-int connectIdlePeer(const std::filesystem::path& socketPath) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    return fd;
-}
 
 } // namespace
 
@@ -225,7 +216,7 @@ TEST(SingleInstanceTests, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) 
     });
     std::vector<int> idle;
     for (int index = 0; index < ControlProtocol::maxConnectionsPerPeer; ++index) {
-        idle.push_back(connectIdlePeer(*instance.socketPath()));
+        idle.push_back(connectSocketPeer(*instance.socketPath()));
     }
     // A command from the same process as the idle peers is told why it is not served.
     std::FILE* output = std::tmpfile();

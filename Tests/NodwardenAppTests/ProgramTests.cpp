@@ -3,6 +3,7 @@
 #include "FakeMachine.hpp"
 #include "NodwardenCoreTests/UsageMetricsTestSupport.hpp"
 #include "ProgramRun.hpp"
+#include "Support/SocketPeer.hpp"
 
 #include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
@@ -239,16 +240,6 @@ QJsonObject agentRow(const QJsonObject& report, const QString& name) {
     return {};
 }
 
-/// A raw peer of the program's control socket.
-int connectRawPeer(const std::filesystem::path& socketPath) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    return fd;
-}
-
 TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyUntilQuit) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
@@ -273,8 +264,8 @@ TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyU
 
     // Peers that flood the socket or say nothing do not hold up the answers to others.
     const auto socketPath = installed.machine.stateFolder() / "Stayloom.socket";
-    const int silent = connectRawPeer(socketPath);
-    const int flooding = connectRawPeer(socketPath);
+    const int silent = connectSocketPeer(socketPath);
+    const int flooding = connectSocketPeer(socketPath);
     const std::string flood(64 * 1024, 'x');
     ::send(flooding, flood.data(), flood.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
 
@@ -445,7 +436,7 @@ TEST_F(ProgramTests, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHe
 
     std::vector<int> idle;
     for (int index = 0; index < 9; ++index) {
-        idle.push_back(connectRawPeer(installed.machine.stateFolder() / "Stayloom.socket"));
+        idle.push_back(connectSocketPeer(installed.machine.stateFolder() / "Stayloom.socket"));
     }
     const CommandOutcome status = runCommand(installed.program(), home, {"status"}, 10);
     EXPECT_EQ(status.exitStatus, 0) << status.errors;
