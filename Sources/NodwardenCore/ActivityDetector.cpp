@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/DetectionPass.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
 
@@ -59,11 +60,10 @@ struct PassVerdicts {
 };
 
 PassVerdicts askWitnesses(const std::vector<AgentVerdictDetecting*>& detectors,
-                          const GuardSettings& settings,
-                          const std::vector<ProcessSnapshot>& processes, Date now) {
+                          const DetectionPass& pass) {
     PassVerdicts verdicts;
     for (AgentVerdictDetecting* detector : detectors) {
-        for (AgentVerdict& verdict : detector->detectVerdicts(settings, processes, now)) {
+        for (AgentVerdict& verdict : detector->detectVerdicts(pass)) {
             if (verdict.source == AgentVerdictSource::statusRecord ||
                 verdict.source == AgentVerdictSource::conversation) {
                 verdicts.recordsSpokeFor.insert(verdict.appName);
@@ -229,9 +229,10 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
     const std::vector<ActivitySignal> processSignals =
         processDetector_->detectPerApp(processes, settings, power);
 
-    const AgentResolver resolver = AgentResolver::make(settings);
+    // The watched agents and which of them run are worked out once, for every witness.
+    const DetectionPass pass(settings, processes, now);
     std::map<std::string, const AgentProfile*> profilesByName;
-    for (const AgentProfile& profile : resolver.profiles) {
+    for (const AgentProfile& profile : pass.resolver().profiles) {
         profilesByName.emplace(profile.displayName, &profile);
     }
 
@@ -249,7 +250,7 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
     const std::vector<ActivitySignal> screenSignals =
         filtered(accessibilityDetector_->detectPerApp(settings), profilesByName, processLastSeenAt_,
                  now, &shouldEmitTerminalAccessibilitySignal);
-    const PassVerdicts verdicts = askWitnesses(verdictDetectors_, settings, processes, now);
+    const PassVerdicts verdicts = askWitnesses(verdictDetectors_, pass);
     std::vector<ActivitySignal> sessionSignals =
         filtered(sessionDetector_->detectPerApp(settings, now,
                                                 SessionActivityDetector::defaultFreshnessWindow),

@@ -8,6 +8,7 @@
 
 namespace nodwarden {
 
+class DetectionPass;
 struct GuardSettings;
 
 /// What a definite witness says about one running agent.
@@ -83,10 +84,15 @@ class AgentVerdictDetecting {
 public:
     virtual ~AgentVerdictDetecting() = default;
 
-    /// Verdicts for the agents watched under `settings`, given the process table of this pass.
-    virtual std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,
-                                                     const std::vector<ProcessSnapshot>& processes,
-                                                     Date now) = 0;
+    /// Verdicts for the agents the pass watches, given its process table. The pass works out
+    /// once, for every witness, which agents run.
+    virtual std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) = 0;
+
+    /// The same over a pass of its own (a witness asked alone; derived classes bring it in with
+    /// `using`).
+    std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,
+                                             const std::vector<ProcessSnapshot>& processes,
+                                             Date now);
 };
 
 } // namespace nodwarden

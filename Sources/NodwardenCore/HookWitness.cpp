@@ -1,6 +1,7 @@
 #include <NodwardenCore/HookWitness.hpp>
 
 #include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/DetectionPass.hpp>
 #include <NodwardenCore/HookAgents.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
 
@@ -35,9 +36,7 @@ bool HookWitness::record(const HookEvent& event) {
     return true;
 }
 
-std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& settings,
-                                                      const std::vector<ProcessSnapshot>& processes,
-                                                      Date now) {
+std::vector<AgentVerdict> HookWitness::detectVerdicts(const DetectionPass& pass) {
     std::set<Turn> turns;
     {
         const std::lock_guard lock(mutex_);
@@ -49,6 +48,8 @@ std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& setti
     // The catalog's profiles, switched off or not: a turn's sender is recognised whatever the
     // settings, which decide only whether it is shown.
     const AgentResolver catalog(AgentCatalog::builtin());
+    const std::vector<ProcessSnapshot>& processes = pass.processes();
+    const Date now = pass.now();
     std::map<std::pair<std::int32_t, std::uint64_t>, const ProcessSnapshot*> rows;
     for (const ProcessSnapshot& process : processes) {
         rows.emplace(std::pair{process.pid, process.startTime.value_or(0)}, &process);
@@ -94,8 +95,8 @@ std::vector<AgentVerdict> HookWitness::detectVerdicts(const GuardSettings& setti
     if (workingProfiles.empty()) {
         return verdicts;
     }
-    const AgentResolver resolver = AgentResolver::make(settings);
-    const auto agents = runningAgents(resolver, processes);
+    const AgentResolver& resolver = pass.resolver();
+    const auto& agents = pass.runningAgents();
     // A turn whose cancel sends no event ends, where no better witness speaks, once its agent
     // has been quiet for a while; work seen again brings it back.
     std::erase_if(workingProfiles, [&](const auto& working) {

@@ -42,9 +42,8 @@ public:
     /// Takes one event; false when its agent is not one that has hooks.
     bool record(const HookEvent& event);
 
-    std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,
-                                             const std::vector<ProcessSnapshot>& processes,
-                                             Date now) override;
+    using AgentVerdictDetecting::detectVerdicts;
+    std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) override;
 
 private:
     /// A turn under way: the agent's profile, its session, the process that announced it, and

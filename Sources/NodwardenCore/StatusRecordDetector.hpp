@@ -3,6 +3,7 @@
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/AgentVerdict.hpp>
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/DetectionPass.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 
 #include <map>
@@ -25,30 +26,6 @@ namespace SignOfWork {
 inline constexpr double cpuPercent = 0.5;
 inline constexpr TimeInterval quietLimit = 10;
 } // namespace SignOfWork
-
-/// One watched agent as this pass's process table shows it.
-struct RunningAgent {
-    /// The watched profile; valid while the resolver that found it lives.
-    const AgentProfile* profile = nullptr;
-    /// The agent's own processes, background helpers left out.
-    std::vector<ProcessSnapshot> processes;
-    /// Processes with no agent process above them: the number of independent sessions.
-    int sessions = 0;
-    /// When the first of its processes started; none when the table gives no start times.
-    std::optional<Date> startedAt;
-    /// The CPU share of its processes and everything they started, each process counted once.
-    double treeCPUPercent = 0;
-    /// Whether one of its processes is a run that answers one prompt and exits.
-    bool runsOneShot = false;
-
-    /// Whether a record written or refreshed at `written` can speak for this run of the agent:
-    /// not older than its processes (one second of slack for the clocks' resolutions).
-    bool mayHaveWritten(std::optional<Date> written) const;
-};
-
-/// The watched agents that run in `processes`, by profile id.
-std::map<std::string, RunningAgent> runningAgents(const AgentResolver& resolver,
-                                                  const std::vector<ProcessSnapshot>& processes);
 
 /// Reads one agent's own record of its state. Reads only what the verdict needs, at most
 /// `StatusRecordFiles::maxReadBytes` of a file, and never keeps, logs or returns what it read.
@@ -81,9 +58,8 @@ public:
 
     explicit StatusRecordDetector(std::vector<std::unique_ptr<AgentStatusReading>> readers);
 
-    std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,
-                                             const std::vector<ProcessSnapshot>& processes,
-                                             Date now) override;
+    using AgentVerdictDetecting::detectVerdicts;
+    std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) override;
 
 private:
     std::vector<std::unique_ptr<AgentStatusReading>> readers_;

@@ -15,7 +15,7 @@ public:
     /// Answers logind's `LidClosed`, or nothing when logind cannot be asked.
     using LogindLidQuery = std::function<std::optional<bool>()>;
 
-    /// `logind` defaults to a system-bus query bounded to one second.
+    /// `logind` defaults to logind's property as its change signals tell it.
     explicit LidSwitchReader(std::filesystem::path root = "/",
                              LogindLidQuery logind = queryLogindLidClosed);
 
@@ -24,7 +24,9 @@ public:
     /// Any lid reading "closed" wins; "open" otherwise; nothing readable gives no value.
     std::optional<LidState> readACPIButtons() const;
 
-    /// Asks org.freedesktop.login1 on the system bus.
+    /// org.freedesktop.login1's `LidClosed` on the system bus: read once over the calling
+    /// thread's kept connection, then followed by its PropertiesChanged signals, which are taken
+    /// in at the next call. Calls are bounded to one second.
     static std::optional<bool> queryLogindLidClosed();
 
 private:

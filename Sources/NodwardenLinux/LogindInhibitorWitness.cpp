@@ -1,8 +1,8 @@
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
 
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/StatusRecordDetector.hpp>
+#include <NodwardenCore/DetectionPass.hpp>
 #include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenLinux/SystemBusLink.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -94,12 +94,9 @@ LogindInhibitorWitness::LogindInhibitorWitness(InhibitorListing listing, std::in
                                                std::uint32_t uid)
     : listing_(std::move(listing)), ownPID_(ownPID), uid_(uid) {}
 
-std::vector<AgentVerdict>
-LogindInhibitorWitness::detectVerdicts(const GuardSettings& settings,
-                                       const std::vector<ProcessSnapshot>& processes, Date) {
+std::vector<AgentVerdict> LogindInhibitorWitness::detectVerdicts(const DetectionPass& pass) {
     std::vector<AgentVerdict> verdicts;
-    const AgentResolver resolver = AgentResolver::make(settings);
-    const auto agents = runningAgents(resolver, processes);
+    const auto& agents = pass.runningAgents();
     if (agents.empty() || !listing_) {
         return verdicts; // logind is asked only when a lock could speak for someone
     }
@@ -108,7 +105,7 @@ LogindInhibitorWitness::detectVerdicts(const GuardSettings& settings,
         return verdicts;
     }
     std::unordered_map<std::int32_t, std::int32_t> parents;
-    for (const ProcessSnapshot& row : processes) {
+    for (const ProcessSnapshot& row : pass.processes()) {
         parents.emplace(row.pid, row.parentPID);
     }
     std::map<std::int32_t, const RunningAgent*> agentByPID;
@@ -136,17 +133,25 @@ LogindInhibitorWitness::detectVerdicts(const GuardSettings& settings,
 }
 
 std::optional<std::vector<InhibitorLock>> LogindInhibitorWitness::queryLogind() {
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_system(&bus) < 0) {
+    SystemBusLink& link = SystemBusLink::ofThisThread();
+    sd_bus* bus = link.bus();
+    if (bus == nullptr) {
         return std::nullopt;
     }
-    sd_bus_set_method_call_timeout(bus, 1'000'000);
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
     int status =
         sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
                            "org.freedesktop.login1.Manager", "ListInhibitors", &error, &reply, "");
+    // logind's own errors say nothing about the connection; anything else may be its failure.
+    const bool connectionMayHaveFailed =
+        status < 0 && !sd_bus_error_has_name(&error, SD_BUS_ERROR_SERVICE_UNKNOWN) &&
+        !sd_bus_error_has_name(&error, SD_BUS_ERROR_UNKNOWN_METHOD) &&
+        !sd_bus_error_has_name(&error, SD_BUS_ERROR_ACCESS_DENIED);
     sd_bus_error_free(&error);
+    if (connectionMayHaveFailed) {
+        link.drop();
+    }
     std::optional<std::vector<InhibitorLock>> locks;
     if (status >= 0) {
         status = sd_bus_message_enter_container(reply, 'a', "(ssssuu)");
@@ -168,7 +173,6 @@ std::optional<std::vector<InhibitorLock>> LogindInhibitorWitness::queryLogind() 
         }
     }
     sd_bus_message_unref(reply);
-    sd_bus_flush_close_unref(bus);
     return locks;
 }
 

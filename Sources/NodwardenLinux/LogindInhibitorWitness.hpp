@@ -37,12 +37,11 @@ public:
     /// `ownPID` is this program's process id, `uid` the user whose locks count.
     LogindInhibitorWitness(InhibitorListing listing, std::int32_t ownPID, std::uint32_t uid);
 
-    std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,
-                                             const std::vector<ProcessSnapshot>& processes,
-                                             Date now) override;
+    using AgentVerdictDetecting::detectVerdicts;
+    std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) override;
 
-    /// Asks the system bus's logind, with a one-second bound so a wedged logind cannot stall a
-    /// detection pass.
+    /// Asks the system bus's logind over the calling thread's kept connection, with a one-second
+    /// bound so a wedged logind cannot stall a detection pass.
     static std::optional<std::vector<InhibitorLock>> queryLogind();
 
 private:

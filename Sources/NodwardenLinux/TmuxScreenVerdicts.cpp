@@ -1,6 +1,6 @@
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
-#include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/DetectionPass.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenLinux/ScreenAttribution.hpp>
 
@@ -23,21 +23,20 @@ bool TmuxScreenVerdicts::isTmuxProcess(const ProcessSnapshot& process) {
     return name == "tmux" || name.starts_with("tmux: ");
 }
 
-std::vector<AgentVerdict>
-TmuxScreenVerdicts::detectVerdicts(const GuardSettings& settings,
-                                   const std::vector<ProcessSnapshot>& table, Date now) {
-    if (!settings.accessibilityDetectionEnabled) {
+std::vector<AgentVerdict> TmuxScreenVerdicts::detectVerdicts(const DetectionPass& pass) {
+    if (!pass.settings().accessibilityDetectionEnabled) {
         return {};
     }
     // A row whose owner the table does not tell is nobody's we can vouch for.
     std::vector<ProcessSnapshot> processes;
+    const std::vector<ProcessSnapshot>& table = pass.processes();
+    const Date now = pass.now();
     std::copy_if(table.begin(), table.end(), std::back_inserter(processes),
                  [&](const ProcessSnapshot& row) { return row.ownerUID == ownUID_; });
     if (std::none_of(processes.begin(), processes.end(), &isTmuxProcess)) {
         return {};
     }
-    const AgentResolver resolver = AgentResolver::make(settings);
-    ScreenAttribution attribution(processes, resolver);
+    ScreenAttribution attribution(processes, pass.resolver());
     std::map<std::int32_t, std::uint64_t> startTimes;
     for (const ProcessSnapshot& row : processes) {
         startTimes.emplace(row.pid, row.startTime.value_or(0));

@@ -36,9 +36,8 @@ public:
     /// agents are not ours to read, nor to judge idle or working.
     explicit TmuxScreenVerdicts(TmuxPaneReader reader, std::uint32_t ownUID = ::getuid());
 
-    std::vector<AgentVerdict> detectVerdicts(const GuardSettings& settings,
-                                             const std::vector<ProcessSnapshot>& processes,
-                                             Date now) override;
+    using AgentVerdictDetecting::detectVerdicts;
+    std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) override;
 
     /// Whether a process table row is a tmux server (or client: a client has no children).
     static bool isTmuxProcess(const ProcessSnapshot& process);

@@ -1,6 +1,8 @@
 #include <NodwardenCore/ActivityDetector.hpp>
 
 #include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/DetectionPass.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
@@ -314,10 +316,15 @@ using nodwarden::AgentWorkState;
 struct ScriptedWitness : nodwarden::AgentVerdictDetecting {
     std::vector<AgentVerdict> verdicts;
     std::vector<nodwarden::ProcessSnapshot> tableSeen;
-    std::vector<AgentVerdict> detectVerdicts(const GuardSettings&,
-                                             const std::vector<nodwarden::ProcessSnapshot>& table,
-                                             Date) override {
-        tableSeen = table;
+    const nodwarden::DetectionPass* passSeen = nullptr;
+    std::vector<std::string> runningSeen;
+    std::vector<AgentVerdict> detectVerdicts(const nodwarden::DetectionPass& pass) override {
+        tableSeen = pass.processes();
+        passSeen = &pass;
+        runningSeen.clear();
+        for (const auto& [id, agent] : pass.runningAgents()) {
+            runningSeen.push_back(id);
+        }
         return verdicts;
     }
 };
@@ -414,6 +421,14 @@ TEST(ActivityDetector, TheVerdictOfTheBestQualityDecidesForItsAgent) {
         EXPECT_EQ(found->reason, c.reason) << c.what;
         EXPECT_EQ(found->processPresent, true) << c.what;
         EXPECT_EQ(records.tableSeen, scripted.table) << "the witnesses see the pass's own table";
+        // One pass, worked out once, is handed to every witness, and the agents it finds running
+        // are those a witness would find on its own.
+        EXPECT_EQ(records.passSeen, screens.passSeen) << c.what;
+        EXPECT_EQ(records.passSeen, hooks.passSeen) << c.what;
+        const auto alone = nodwarden::runningAgents(
+            nodwarden::AgentResolver::make(GuardSettings::defaults()), scripted.table);
+        ASSERT_EQ(alone.size(), 1U);
+        EXPECT_EQ(hooks.runningSeen, std::vector<std::string>{alone.begin()->first}) << c.what;
     }
 }
 

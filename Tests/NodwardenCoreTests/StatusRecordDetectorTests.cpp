@@ -443,8 +443,7 @@ namespace {
 /// A readable screen of the agent, scripted: what a tmux pane showed.
 struct ScriptedScreen : AgentVerdictDetecting {
     std::vector<AgentVerdict> verdicts;
-    std::vector<AgentVerdict> detectVerdicts(const GuardSettings&,
-                                             const std::vector<ProcessSnapshot>&, Date) override {
+    std::vector<AgentVerdict> detectVerdicts(const nodwarden::DetectionPass&) override {
         return verdicts;
     }
 };
