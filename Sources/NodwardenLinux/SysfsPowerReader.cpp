@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenLinux/SysfsText.hpp>
+#include <NodwardenLinux/UeventListener.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -64,7 +65,14 @@ bool PowerSupplyReading::isSystemBattery() const {
 }
 
 SysfsPowerReader::SysfsPowerReader(std::filesystem::path root, FileLogger* logger)
-    : root_(std::move(root)), logger_(logger) {}
+    : SysfsPowerReader(root, logger,
+                       root == "/" ? UeventListener::kernel("power_supply") : nullptr) {}
+
+SysfsPowerReader::SysfsPowerReader(std::filesystem::path root, FileLogger* logger,
+                                   std::unique_ptr<UeventListener> events)
+    : root_(std::move(root)), logger_(logger), events_(std::move(events)) {}
+
+SysfsPowerReader::~SysfsPowerReader() = default;
 
 std::vector<PowerSupplyReading> SysfsPowerReader::readSupplies(std::string* failure) const {
     std::vector<PowerSupplyReading> supplies;
@@ -154,6 +162,12 @@ PowerSnapshot SysfsPowerReader::summarize(const std::vector<PowerSupplyReading>&
 }
 
 PowerSnapshot SysfsPowerReader::snapshot() {
+    // Asked every time, so the events that arrived are taken in even when they change nothing.
+    const bool announced = events_ && events_->changedSinceLastAsked();
+    if (events_ && last_ && !announced) {
+        return *last_;
+    }
+    last_.reset();
     std::string failure;
     auto supplies = readSupplies(&failure);
     if (!failure.empty()) {
@@ -162,7 +176,14 @@ PowerSnapshot SysfsPowerReader::snapshot() {
         }
         return PowerSnapshot{false, std::nullopt, "Unable to read battery state"};
     }
-    return summarize(supplies);
+    const bool discharging = std::any_of(supplies.begin(), supplies.end(), [](const auto& supply) {
+        return supply.isSystemBattery() && supply.status == "Discharging";
+    });
+    auto snapshot = summarize(supplies);
+    if (!discharging) {
+        last_ = snapshot;
+    }
+    return snapshot;
 }
 
 } // namespace nodwarden::linuxplatform

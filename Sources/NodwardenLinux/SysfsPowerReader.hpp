@@ -4,6 +4,7 @@
 #include <NodwardenCore/PowerMonitor.hpp>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@ class FileLogger;
 }
 
 namespace nodwarden::linuxplatform {
+
+class UeventListener;
 
 /// One entry of /sys/class/power_supply as read from its attribute files.
 struct PowerSupplyReading {
@@ -33,13 +36,24 @@ struct PowerSupplyReading {
 };
 
 /// Power source and battery charge from sysfs, deciding mains versus battery the way systemd does.
+///
+/// The kernel announces a supply plugged in or out, and a battery starting or ending a charge, in
+/// its power-supply uevents; while none arrived the last reading stands. A discharging system
+/// battery is read every time, since not every battery announces each percent it loses. Without
+/// events (a planted tree, a sandbox without netlink) every snapshot reads sysfs.
 class SysfsPowerReader final : public PowerSnapshotProviding {
 public:
-    /// A failed reading is logged to `logger` when one is given.
+    /// A failed reading is logged to `logger` when one is given. The kernel's events are
+    /// listened to only for the machine's own sysfs (`root` "/").
     explicit SysfsPowerReader(std::filesystem::path root = "/", FileLogger* logger = nullptr);
+    /// With `events` telling when the supplies changed; none reads every time.
+    SysfsPowerReader(std::filesystem::path root, FileLogger* logger,
+                     std::unique_ptr<UeventListener> events);
+    ~SysfsPowerReader() override;
 
-    /// Reads every supply now and summarises them. When sysfs cannot be read: not on mains, no
-    /// charge, "Unable to read battery state", logged as "PowerMonitor failed: …".
+    /// Every supply summarised, read now unless the events say nothing changed since the last
+    /// reading. When sysfs cannot be read: not on mains, no charge, "Unable to read battery
+    /// state", logged as "PowerMonitor failed: …".
     PowerSnapshot snapshot() override;
 
     /// Every supply below <root>/sys/class/power_supply, sorted by name. A missing class folder
@@ -53,6 +67,9 @@ public:
 private:
     std::filesystem::path root_;
     FileLogger* logger_;
+    std::unique_ptr<UeventListener> events_;
+    /// The last reading, while it may stand until an event.
+    std::optional<PowerSnapshot> last_;
 };
 
 } // namespace nodwarden::linuxplatform

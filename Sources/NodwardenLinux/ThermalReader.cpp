@@ -120,7 +120,15 @@ ThermalState ThermalReader::withHysteresis(const std::vector<ThermalZoneReading>
 }
 
 ThermalState ThermalReader::thermalState() {
-    last_ = withHysteresis(readZones(), last_);
+    if (callsUntilReading_ > 0) {
+        --callsUntilReading_;
+        return last_;
+    }
+    const auto zones = readZones();
+    last_ = withHysteresis(zones, last_);
+    const bool far = last_ == ThermalState::nominal &&
+                     classify(zones, kFarMilliCelsius) == ThermalState::nominal;
+    callsUntilReading_ = far ? kCallsPerReadingWhileFar - 1 : 0;
     return last_;
 }
 

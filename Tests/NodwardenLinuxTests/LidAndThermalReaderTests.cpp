@@ -1,10 +1,17 @@
 #include <NodwardenLinux/LidSwitchReader.hpp>
 #include <NodwardenLinux/ThermalReader.hpp>
 
+#include "Support/ChildProcess.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 using namespace nodwarden;
@@ -48,6 +55,121 @@ TEST(LidSwitchReaderTests, LogindQueryWithoutSystemBusAnswersNothing) {
         GTEST_SKIP() << "a system bus exists here; the no-bus path cannot be shown";
     }
     EXPECT_FALSE(LidSwitchReader::queryLogindLidClosed().has_value());
+}
+
+namespace {
+
+/// A stand-in for logind on a private bus of its own, which DBUS_SYSTEM_BUS_ADDRESS names while
+/// it lives: the Manager's `LidClosed`, which the test flips and announces as logind does, and
+/// a count of the times a client read it.
+class FakeLogindLid {
+public:
+    FakeLogindLid()
+        : address_("unix:path=" + (folder_.path() / "bus").string()),
+          daemon_({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + address_}) {
+        for (int attempt = 0; attempt < 200 && !std::filesystem::exists(folder_.path() / "bus");
+             ++attempt) {
+            ::usleep(25'000);
+        }
+        if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address_.c_str()) < 0 ||
+            sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0 ||
+            sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/login1",
+                                     "org.freedesktop.login1.Manager", vtable, this) < 0 ||
+            sd_bus_request_name(bus_, "org.freedesktop.login1", 0) < 0) {
+            return;
+        }
+        ready_ = true;
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+        server_ = std::thread([this] { serve(); });
+    }
+    ~FakeLogindLid() {
+        stop_ = true;
+        if (server_.joinable()) {
+            server_.join();
+        }
+        sd_bus_flush_close_unref(bus_);
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+
+    bool ready() const { return ready_; }
+    int reads() const { return reads_; }
+    /// Sets the lid and sends PropertiesChanged; returns once the signal has left.
+    void announce(bool closed) {
+        closed_ = closed;
+        const int sent = announced_;
+        pending_ = true;
+        while (announced_ == sent) {
+            std::this_thread::yield();
+        }
+    }
+
+private:
+    static int lidClosed(sd_bus* bus, const char*, const char*, const char*, sd_bus_message* reply,
+                         void* self, sd_bus_error*) {
+        auto& fake = *static_cast<FakeLogindLid*>(self);
+        // Called for a client's Get, and for the value a change signal carries.
+        if (sd_bus_get_current_message(bus) != nullptr) {
+            ++fake.reads_;
+        }
+        return sd_bus_message_append(reply, "b", static_cast<int>(fake.closed_.load()));
+    }
+    static constexpr sd_bus_vtable vtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_PROPERTY("LidClosed", "b", lidClosed, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+        SD_BUS_VTABLE_END};
+
+    void serve() {
+        while (!stop_) {
+            while (sd_bus_process(bus_, nullptr) > 0) {
+            }
+            if (pending_.exchange(false)) {
+                sd_bus_emit_properties_changed(bus_, "/org/freedesktop/login1",
+                                               "org.freedesktop.login1.Manager", "LidClosed",
+                                               nullptr);
+                sd_bus_flush(bus_);
+                ++announced_;
+            }
+            sd_bus_wait(bus_, 10'000);
+        }
+    }
+
+    TemporaryDirectory folder_;
+    std::string address_;
+    stayloom::testing::ChildProcess daemon_;
+    sd_bus* bus_ = nullptr;
+    bool ready_ = false;
+    std::thread server_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> closed_{false};
+    std::atomic<bool> pending_{false};
+    std::atomic<int> announced_{0};
+    std::atomic<int> reads_{0};
+};
+
+} // namespace
+
+TEST(LidSwitchReaderTests, LogindsLidChangeIsTakenFromItsSignalWithoutAskingEachPass) {
+    if (!std::filesystem::exists("/usr/bin/dbus-daemon")) {
+        GTEST_SKIP() << "BUS UNAVAILABLE: needs dbus-daemon";
+    }
+    FakeLogindLid logind;
+    ASSERT_TRUE(logind.ready());
+    TemporaryDirectory root; // no ACPI lid: logind speaks
+    LidSwitchReader reader(root.path());
+    EXPECT_EQ(reader.lid(), LidState::open);
+    EXPECT_EQ(logind.reads(), 1);
+    for (const bool closed : {true, false, true}) {
+        logind.announce(closed);
+        const LidState expected = closed ? LidState::closed : LidState::open;
+        // The signal is in the bus's hands once sent; a pass takes in whatever has arrived.
+        LidState seen = reader.lid();
+        for (int pass = 0; pass < 200 && seen != expected; ++pass) {
+            ::usleep(10'000);
+            seen = reader.lid();
+        }
+        EXPECT_EQ(seen, expected);
+    }
+    EXPECT_EQ(logind.reads(), 1) << "the lid follows the signal, not a question per pass";
 }
 
 namespace {
@@ -140,4 +262,26 @@ TEST(ThermalReaderTests, ReadsZonesFromSysfsAndSkipsUnreadableOnes) {
     root.write("sys/class/thermal/thermal_zone0/temp", "40000\n");
     EXPECT_EQ(reader.thermalState(), ThermalState::nominal);
     EXPECT_EQ(ThermalReader(root.path() / "none").thermalState(), ThermalState::nominal);
+}
+
+TEST(ThermalReaderTests, FarFromEveryTripReadsSeldomAndNearOneEveryCall) {
+    TemporaryDirectory root;
+    addZone(root, "thermal_zone0", 40000, {{"passive", 90000}, {"critical", 105000}});
+    ThermalReader reader(root.path());
+    EXPECT_EQ(reader.thermalState(), ThermalState::nominal);
+    // 40 °C is 40 °C below the fair level: a jump to the passive trip waits for the next reading.
+    root.write("sys/class/thermal/thermal_zone0/temp", "91000\n");
+    int calls = 1;
+    while (reader.thermalState() == ThermalState::nominal) {
+        ASSERT_LT(++calls, ThermalReader::kCallsPerReadingWhileFar + 1) << "never read again";
+    }
+    EXPECT_EQ(calls, ThermalReader::kCallsPerReadingWhileFar) << "far from the trips, read seldom";
+
+    // Within 15 °C of the fair level every call reads.
+    root.write("sys/class/thermal/thermal_zone0/temp", "70000\n");
+    for (int call = 0; reader.thermalState() != ThermalState::nominal; ++call) {
+        ASSERT_LT(call, ThermalReader::kCallsPerReadingWhileFar) << "never cooled down";
+    }
+    root.write("sys/class/thermal/thermal_zone0/temp", "81000\n");
+    EXPECT_EQ(reader.thermalState(), ThermalState::fair) << "near a trip, the next call reads";
 }

@@ -1,6 +1,7 @@
 #include <NodwardenLinux/SysfsPowerReader.hpp>
 
 #include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenLinux/UeventListener.hpp>
 
 #include "Support/LoggedMessages.hpp"
 #include "Support/TemporaryDirectory.hpp"
@@ -10,8 +11,12 @@
 #include <cctype>
 #include <functional>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace nodwarden;
 using namespace nodwarden::linuxplatform;
@@ -191,4 +196,57 @@ TEST(SysfsPowerReaderTests, DescriptionNamesTheSourceLikeTheMacTool) {
     const auto snapshot = SysfsPowerReader(root.path()).snapshot();
     EXPECT_NE(snapshot.rawDescription.find("'Battery Power'"), std::string::npos);
     EXPECT_NE(snapshot.rawDescription.find("BAT0 42%"), std::string::npos);
+}
+
+namespace {
+/// Sends one message in the kernel's uevent format down `socket`.
+void announce(int socket, const std::string& subsystem) {
+    std::string message;
+    for (const std::string& field :
+         {std::string("change@/devices/LNXSYSTM:00/ACPI0003:00/power_supply/AC"),
+          std::string("ACTION=change"), "SUBSYSTEM=" + subsystem,
+          std::string("POWER_SUPPLY_NAME=AC")}) {
+        message += field;
+        message += '\0';
+    }
+    ASSERT_EQ(::send(socket, message.data(), message.size(), 0),
+              static_cast<ssize_t>(message.size()));
+}
+} // namespace
+
+TEST(SysfsPowerReaderTests, ReadsAgainWhenTheKernelAnnouncesASupplyChangeAndOnBatteryEveryTime) {
+    TemporaryDirectory root;
+    addSupply(root, "AC", {{"type", "Mains"}, {"online", "1"}});
+    addSupply(root, "BAT0", {{"type", "Battery"}, {"status", "Full"}, {"capacity", "100"}});
+    int sockets[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sockets), 0);
+    SysfsPowerReader reader(root.path(), nullptr,
+                            std::make_unique<UeventListener>(sockets[0], "power_supply"));
+    EXPECT_TRUE(reader.snapshot().isOnACPower);
+
+    // Unplugged: the files change, and the kernel says so only in its event.
+    addSupply(root, "AC", {{"online", "0"}});
+    addSupply(root, "BAT0", {{"status", "Discharging"}, {"capacity", "99"}});
+    EXPECT_TRUE(reader.snapshot().isOnACPower) << "nothing announced: the last reading stands";
+    announce(sockets[1], "thermal");
+    EXPECT_TRUE(reader.snapshot().isOnACPower) << "another subsystem's event";
+    announce(sockets[1], "power_supply");
+    const auto unplugged = reader.snapshot();
+    EXPECT_FALSE(unplugged.isOnACPower) << "the pass after the event reads sysfs";
+    EXPECT_EQ(unplugged.batteryPercent, 99);
+
+    // A discharging battery need not announce each percent it loses.
+    addSupply(root, "BAT0", {{"capacity", "98"}});
+    EXPECT_EQ(reader.snapshot().batteryPercent, 98);
+    ::close(sockets[1]);
+
+    // Without events (a planted tree, no netlink) every snapshot reads.
+    SysfsPowerReader planted(root.path());
+    EXPECT_FALSE(planted.snapshot().isOnACPower);
+    addSupply(root, "AC", {{"online", "1"}});
+    addSupply(root, "BAT0", {{"status", "Charging"}});
+    EXPECT_TRUE(planted.snapshot().isOnACPower);
+    addSupply(root, "AC", {{"online", "0"}});
+    addSupply(root, "BAT0", {{"status", "Discharging"}});
+    EXPECT_FALSE(planted.snapshot().isOnACPower);
 }
