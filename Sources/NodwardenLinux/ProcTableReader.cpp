@@ -94,6 +94,29 @@ std::optional<double> readBootTime(int folder) {
     return std::nullopt;
 }
 
+/// The task count and the last pid handed out, the last two fields of /proc/loadavg
+/// ("0.11 0.85 1.21 2/5138 12345"); none when the file is missing or unlike that.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> readTasks(int folder, std::string& text) {
+    if (!readInto(folder, "loadavg", text)) {
+        return std::nullopt;
+    }
+    std::string_view line(text);
+    while (!line.empty() && isSpace(line.back())) {
+        line.remove_suffix(1);
+    }
+    const auto lastSpace = line.rfind(' ');
+    const auto slash = line.rfind('/', lastSpace);
+    if (lastSpace == std::string_view::npos || slash == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto tasks = number(line.substr(slash + 1, lastSpace - slash - 1));
+    const auto lastPID = number(line.substr(lastSpace + 1));
+    if (!tasks || !lastPID) {
+        return std::nullopt;
+    }
+    return std::pair{*tasks, *lastPID};
+}
+
 struct DirectoryCloser {
     void operator()(DIR* folder) const { ::closedir(folder); }
 };
@@ -211,6 +234,23 @@ std::vector<ProcTableReader::Listed> ProcTableReader::list(int procFolder,
     return listed;
 }
 
+std::vector<ProcTableReader::Listed>
+ProcTableReader::listUnlessUnchanged(int procFolder, bool everything,
+                                     std::error_code& listingError) {
+    // Read before listing: a process that starts in between changes the next reading's count.
+    const auto tasks = readTasks(procFolder, text_);
+    if (!everything && tasks && tasks == lastTasks_ && reading_ % sweepReadings != 0) {
+        for (Listed& entry : lastListing_) {
+            entry.isAnother = false; // read at the listing that found them
+        }
+        return lastListing_;
+    }
+    std::vector<Listed> listed = list(procFolder, listingError);
+    lastTasks_ = listingError ? std::nullopt : tasks;
+    lastListing_ = listed;
+    return listed;
+}
+
 bool ProcTableReader::parentEnded(const Known& known, const std::vector<Listed>& listed) const {
     const int parent = known.stat.parentPID;
     if (parent <= 0) {
@@ -293,9 +333,10 @@ std::vector<const ProcTableReader::Known*> ProcTableReader::sample(bool everythi
     if (procFolder < 0) {
         listingError = std::error_code(errno, std::system_category());
         known_.clear();
+        lastTasks_.reset();
         return rows;
     }
-    const std::vector<Listed> listed = list(procFolder, listingError);
+    const std::vector<Listed> listed = listUnlessUnchanged(procFolder, everything, listingError);
     const auto now = Clock::now();
     std::optional<double> secondsSinceBoot;
     rows.reserve(listed.size());

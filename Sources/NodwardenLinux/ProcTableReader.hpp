@@ -50,6 +50,9 @@ struct ProcStat {
 /// (a new name, or its argument vector moved). So a steady machine costs a listing and a
 /// 1/`sweepReadings` share of stat reads, and an exec outside the focus shows within
 /// `sweepReadings` readings. Processes that are not read keep the CPU share they last showed.
+/// The listing itself is skipped while /proc/loadavg shows the same number of tasks and the same
+/// last pid handed out: no process has started, and none ended or was reaped, so it would be the
+/// last one (it is still made once a sweep, and always where no such file exists).
 /// A process that rewrites its own argument memory without renaming itself, or changes its user
 /// without an exec, keeps the line and owner it was first read with; a child whose parent has
 /// ended but lingers unreaped shows its old parent until the parent is gone or the child is read.
@@ -103,6 +106,10 @@ private:
     /// The /proc/PID folders in pid order; none, with `listingError` set, when /proc cannot be
     /// listed.
     std::vector<Listed> list(int procFolder, std::error_code& listingError) const;
+    /// The last listing when the kernel's task count and last pid say nothing started or ended
+    /// since; else a new one.
+    std::vector<Listed> listUnlessUnchanged(int procFolder, bool everything,
+                                            std::error_code& listingError);
     /// Reads what changed into `known_`; the result points into it.
     std::vector<const Known*> sample(bool everything, std::error_code& listingError);
     bool parentEnded(const Known& known, const std::vector<Listed>& listed) const;
@@ -121,6 +128,9 @@ private:
     std::unordered_set<int> focus_;
     std::uint64_t reading_ = 0;
     std::optional<double> bootTime_;
+    /// The task count and last pid at the last listing, and what it listed.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> lastTasks_;
+    std::vector<Listed> lastListing_;
     bool hasRead_ = false;
     /// Buffers reused from file to file.
     std::string text_;

@@ -208,6 +208,28 @@ TEST(ProcTableReaderTests, ReadingsFollowProcessesThatComeGoExecAndAreReParented
     EXPECT_EQ(find(table, 14)->parentPID, 1);
 }
 
+TEST(ProcTableReaderTests, TheListingWaitsForTheKernelToCountAProcessStartedOrEnded) {
+    // /proc/loadavg's task count and last pid stand while no process starts or ends, and the
+    // listing of /proc is then the last one. A fixture can plant a process the kernel did not
+    // count, which shows whether /proc was listed again.
+    TemporaryDirectory root;
+    root.write("proc/uptime", "500.00 900.00\n");
+    root.write("proc/loadavg", "0.00 0.01 0.05 1/2 10\n");
+    FakeProcess{1, 0, "systemd", {"/sbin/init"}, 1}.writeTo(root);
+    FakeProcess{10, 1, "bash", {"bash"}, 1000}.writeTo(root);
+    ProcTableReader reader(root.path(), std::chrono::milliseconds(0));
+    EXPECT_EQ(reader.readProcessTable().size(), 2U);
+    FakeProcess{20, 10, "claude", {"claude"}, 2000}.writeTo(root);
+    EXPECT_EQ(reader.readProcessTable().size(), 2U) << "nothing counted: the last listing stands";
+    root.write("proc/loadavg", "0.00 0.01 0.05 1/3 20\n");
+    const auto table = reader.readProcessTable();
+    ASSERT_EQ(table.size(), 3U) << "a start is counted: listed again";
+    EXPECT_EQ(find(table, 20)->arguments, "claude");
+    std::filesystem::remove_all(root.path() / "proc/20");
+    root.write("proc/loadavg", "0.00 0.01 0.05 1/2 20\n");
+    EXPECT_EQ(reader.readProcessTable().size(), 2U) << "an end is counted too";
+}
+
 namespace {
 
 /// The agent's CPU share the detector finds, as "strong" or "presence".
