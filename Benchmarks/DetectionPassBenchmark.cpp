@@ -7,11 +7,13 @@
 #include <NodwardenCore/ActivityDetector.hpp>
 #include <NodwardenCore/AgentStatusReaders.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/HookWitness.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
+#include <NodwardenLinux/LogindInhibitorWitness.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
@@ -31,6 +33,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -517,5 +520,37 @@ void BM_SessionFilePart(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SessionFilePart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+/// A whole pass over this machine's own /proc, with an empty home and every witness the program
+/// asks (records, logind's locks, hooks, no tmux): what a pass costs the program here (start idle
+/// processes beforehand to see how it grows with them).
+void BM_DetectionPassOfThisMachine(benchmark::State& state) {
+    const ScratchFolder home("stayloom-bench-empty-home");
+    const auto probe =
+        std::make_shared<linuxplatform::InotifyFileActivityProbe>(home.path(), kProbeDepth);
+    auto table =
+        std::make_shared<linuxplatform::ProcTableReader>("/", std::chrono::milliseconds(0));
+    ProcessDetector processDetector(table);
+    NoAccessibility platform;
+    AccessibilityDetector accessibilityDetector(platform);
+    SessionActivityDetector sessionDetector(probe);
+    StatusRecordDetector records(standardStatusReaders(home.path(), probe));
+    linuxplatform::LogindInhibitorWitness locks(
+        [] { return std::optional<std::vector<linuxplatform::InhibitorLock>>(std::in_place); },
+        static_cast<std::int32_t>(::getpid()), ::getuid());
+    HookWitness hooks;
+    ActivityDetector detector(processDetector, accessibilityDetector, sessionDetector,
+                              {&records, &locks, &hooks});
+    const auto settings = GuardSettings::defaults();
+    const PowerSnapshot power{true, 100, "AC"};
+    (void)detector.detectPerApp(settings, power, dateNow());
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(detector.detectPerApp(settings, power, dateNow()));
+    }
+    rows = table->readProcessTable().size();
+    state.counters["processes"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_DetectionPassOfThisMachine)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 } // namespace

@@ -9,6 +9,8 @@
 #   two-agents   two busy agent-named processes outside tmux
 #   history      no agent, but 20,000 Codex rollouts in 200 dated folders and 20,000 Claude
 #                transcripts in 200 project folders, all last written long ago
+#   desktop      no agent, on a desktop: a private Xvfb display with trayer's system tray and
+#                a private session bus (named only; needs Xvfb, trayer and dbus-daemon)
 #
 # Usage: Benchmarks/measure-program.sh [path/to/Stayloom] [seconds per run] [run names...]
 #   defaults: build/release/Sources/NodwardenApp/Stayloom (else build/dev/...), 300 seconds.
@@ -38,6 +40,8 @@ scratch="$(mktemp -d)"
 busy_pids=()
 program_pid=""
 tmux_socket=""
+service_pids=()
+desktop_env=()
 stop_run() {
     if [[ -n "$program_pid" ]]; then
         kill -TERM "$program_pid" 2>/dev/null || true
@@ -46,6 +50,13 @@ stop_run() {
     fi
     for pid in "${busy_pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
     busy_pids=()
+    # The tray and the bus before the display they serve.
+    for ((i = ${#service_pids[@]} - 1; i >= 0; --i)); do
+        kill -TERM "${service_pids[i]}" 2>/dev/null || true
+        wait "${service_pids[i]}" 2>/dev/null || true
+    done
+    service_pids=()
+    desktop_env=()
     if [[ -n "$tmux_socket" ]]; then
         tmux -S "$tmux_socket" kill-server 2>/dev/null || true
         tmux_socket=""
@@ -78,6 +89,28 @@ plant_history() {
         mkdir -p "$folder"
         (cd "$folder" && touch -d '2025-06-01' $(printf 'session-%03d.jsonl ' $(seq 1 100)))
     done
+}
+
+# A display of its own with a system tray, and a session bus, as a desktop session has.
+start_desktop() {
+    local home="$1" number
+    for ((number = 90; number < 190; ++number)); do
+        [[ -e "/tmp/.X11-unix/X$number" || -e "/tmp/.X$number-lock" ]] || break
+    done
+    Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp > "$home/xvfb.txt" 2>&1 &
+    service_pids+=("$!")
+    dbus-daemon --session --nofork --address="unix:path=$home/session-bus" > /dev/null 2>&1 &
+    service_pids+=("$!")
+    local tries
+    for ((tries = 0; tries < 100; ++tries)); do
+        [[ -S "/tmp/.X11-unix/X$number" && -S "$home/session-bus" ]] && break
+        sleep 0.1
+    done
+    DISPLAY=":$number" trayer --edge top --align right --widthtype pixel --width 120 \
+        --heighttype pixel --height 24 > "$home/trayer.txt" 2>&1 &
+    service_pids+=("$!")
+    sleep 1
+    desktop_env=(DISPLAY=":$number" DBUS_SESSION_BUS_ADDRESS="unix:path=$home/session-bus")
 }
 
 # One measured run, named as above.
@@ -113,12 +146,14 @@ INI
         done
         ;;
     history) plant_history "$home" ;;
+    desktop) start_desktop "$home" ;;
     *) echo "unknown run $name" >&2; return 1 ;;
     esac
 
     # LD_LIBRARY_PATH lets an older build run against its own libNodwardenCore.
     env -i HOME="$home" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 TZ=UTC TMUX_TMPDIR="$home/tmux" \
-        XDG_RUNTIME_DIR="$home/no-runtime" LD_LIBRARY_PATH="${LD_LIBRARY_PATH:-}" "$program" < /dev/null > "$home/out.txt" 2>&1 &
+        XDG_RUNTIME_DIR="$home/no-runtime" LD_LIBRARY_PATH="${LD_LIBRARY_PATH:-}" "${desktop_env[@]}" \
+        "$program" < /dev/null > "$home/out.txt" 2>&1 &
     program_pid=$!
     sleep 1
     local start_ticks start_ns peak=0 samples=0
@@ -140,6 +175,12 @@ INI
     local end_ticks end_ns
     end_ticks="$(cpu_ticks "$program_pid")"
     end_ns="$(date +%s%N)"
+    local docked=""
+    if ((${#desktop_env[@]})); then
+        # The icon's window sits inside the tray's once Qt has docked it.
+        docked="$(env "${desktop_env[@]}" xwininfo -root -tree 2>/dev/null |
+            grep -ci 'stayloom' || true)"
+    fi
     stop_run
 
     set -- $start_ticks $end_ticks
@@ -151,6 +192,9 @@ INI
                    100 * (own + children) / hz / wall, peak / 1024, samples
         }'
     echo "  last status: $(grep -E '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" | tail -n 1)"
+    if [[ -n "$docked" ]]; then
+        echo "  windows of Stayloom on the display: $docked"
+    fi
     if ((expect_awake)) && ! grep -q "Keeping Awake" "$home/out.txt"; then
         echo "  note: the run never reported keeping awake" >&2
     fi
