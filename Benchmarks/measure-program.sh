@@ -93,17 +93,15 @@ plant_history() {
 
 # A display of its own with a system tray, and a session bus, as a desktop session has.
 start_desktop() {
-    local home="$1" number
-    for ((number = 90; number < 190; ++number)); do
-        [[ -e "/tmp/.X11-unix/X$number" || -e "/tmp/.X$number-lock" ]] || break
-    done
-    Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp > "$home/xvfb.txt" 2>&1 &
+    local home="$1" number="" tries
+    # Xvfb picks a free display itself and names it, so runs side by side never share one.
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3> "$home/display" > "$home/xvfb.txt" 2>&1 &
     service_pids+=("$!")
     dbus-daemon --session --nofork --address="unix:path=$home/session-bus" > /dev/null 2>&1 &
     service_pids+=("$!")
-    local tries
     for ((tries = 0; tries < 100; ++tries)); do
-        [[ -S "/tmp/.X11-unix/X$number" && -S "$home/session-bus" ]] && break
+        number="$(cat "$home/display" 2>/dev/null || true)"
+        [[ -n "$number" && -S "/tmp/.X11-unix/X$number" && -S "$home/session-bus" ]] && break
         sleep 0.1
     done
     DISPLAY=":$number" trayer --edge top --align right --widthtype pixel --width 120 \
@@ -175,6 +173,10 @@ INI
     local end_ticks end_ns
     end_ticks="$(cpu_ticks "$program_pid")"
     end_ns="$(date +%s%N)"
+    # Resident pages shared with other programs (the libraries' code) count in RSS in full and
+    # in the proportional set size only in part.
+    local pss
+    pss="$(awk '/^Pss:/ {print $2}' "/proc/$program_pid/smaps_rollup" 2>/dev/null || echo 0)"
     local docked=""
     if ((${#desktop_env[@]})); then
         # The icon's window sits inside the tray's once Qt has docked it.
@@ -185,11 +187,11 @@ INI
 
     set -- $start_ticks $end_ticks
     awk -v name="$name" -v own=$(($3 - $1)) -v children=$(($4 - $2)) -v hz="$ticks_per_second" \
-        -v ns=$((end_ns - start_ns)) -v peak="$peak" -v samples="$samples" 'BEGIN {
+        -v ns=$((end_ns - start_ns)) -v peak="$peak" -v pss="$pss" -v samples="$samples" 'BEGIN {
             wall = ns / 1e9
-            printf "%-11s wall %6.1f s  self %5.3f %%  children %5.3f %%  total %5.3f %% of one core  peak RSS %5.1f MiB  (%d samples)\n",
+            printf "%-11s wall %6.1f s  self %5.3f %%  children %5.3f %%  total %5.3f %% of one core  peak RSS %5.1f MiB  PSS at the end %5.1f MiB  (%d samples)\n",
                    name, wall, 100 * own / hz / wall, 100 * children / hz / wall,
-                   100 * (own + children) / hz / wall, peak / 1024, samples
+                   100 * (own + children) / hz / wall, peak / 1024, pss / 1024, samples
         }'
     echo "  last status: $(grep -E '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" | tail -n 1)"
     if [[ -n "$docked" ]]; then
