@@ -2,7 +2,7 @@
 PRESET ?= dev
 JOBS ?= 2
 
-.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install bench fuzz format lint clean
+.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install bench fuzz format format-check lint clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -64,6 +64,16 @@ fuzz: deps
 
 format:
 	@git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
+
+# Fails on any file clang-format would change; CI runs it.
+format-check: deps
+	@git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
+
+# clang-tidy with the repository's .clang-tidy over every source file of the dev build; any finding
+# fails. Needs the dev build's compile_commands.json and generated headers (make build first).
+lint: build
+	run-clang-tidy -p build/$(PRESET) -j $(JOBS) -quiet -warnings-as-errors='*' \
+	  -extra-arg=-Wno-unknown-warning-option '$(CURDIR)/(Sources|Benchmarks)/.*\.cpp$$'
 
 clean:
 	rm -rf build
