@@ -2,9 +2,9 @@
 
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
+#include <NodwardenApp/model/LoginItemService.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
-#include <NodwardenApp/platform/LoginItemService.hpp>
-#include <NodwardenApp/platform/WindowPresenter.hpp>
+#include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/AgentStateMachine.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/UsageMetrics.hpp>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/platform/UserInterface.hpp>
+#include <NodwardenApp/model/UserInterface.hpp>
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
