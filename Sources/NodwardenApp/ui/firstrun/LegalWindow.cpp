@@ -4,6 +4,7 @@
 #include <NodwardenApp/model/FirstRunTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
+#include <NodwardenApp/ui/theme/FirstRunStyle.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QCloseEvent>
