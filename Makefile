@@ -2,7 +2,7 @@
 PRESET ?= dev
 JOBS ?= 2
 
-.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install bench fuzz format format-check lint clean
+.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install check-includes bench fuzz format format-check lint clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -41,6 +41,10 @@ check-package: package
 # action, then removes it again.
 check-package-install: package
 	bash scripts/check-package-install.sh build/package/stayloom_*.deb
+
+# Includes run one way: main → faces and wiring (ui, terminal, control, platform) → model → core.
+check-includes:
+	bash scripts/check-include-direction.sh
 
 bench:
 	$(MAKE) build PRESET=release
