@@ -237,13 +237,13 @@ private:
                                .count();
         auto claude = [&](int tree, const char* status) {
             const int pid = agentPID(tree);
-            std::string record = numbered("{\"pid\":", pid);
-            record += numbered(",\"procStart\":\"", FakeProc::startTicks(pid), "\"");
-            record += numbered(",\"sessionId\":\"5b1e", pid, "\",\"cwd\":\"/home/me/src\"");
+            std::string record = numbered(R"({"pid":)", pid);
+            record += numbered(R"(,"procStart":")", FakeProc::startTicks(pid), "\"");
+            record += numbered(R"(,"sessionId":"5b1e)", pid, R"(","cwd":"/home/me/src")");
             record += numbered(",\"startedAt\":", nowMs - 600'000);
             record += numbered(",\"updatedAt\":", nowMs);
             record += numbered(",\"statusUpdatedAt\":", nowMs);
-            record += ",\"kind\":\"interactive\",\"status\":\"";
+            record += R"(,"kind":"interactive","status":")";
             record += status;
             record += "\"}";
             writeFile(home / ".claude" / "sessions" / numbered("", pid, ".json"), record);
@@ -251,9 +251,9 @@ private:
         claude(0, "busy");
         claude(3, "idle");
         writeFile(home / ".copilot" / "open-sessions-state.json",
-                  numbered("{\"0f3a\":{\"schemaVersion\":1,\"openedAt\":", nowMs - 300'000) +
+                  numbered(R"({"0f3a":{"schemaVersion":1,"openedAt":)", nowMs - 300'000) +
                       numbered(",\"refreshedAt\":", nowMs, ",\"working\":false},") +
-                      numbered("\"91c2\":{\"schemaVersion\":1,\"openedAt\":", nowMs - 86'400'000) +
+                      numbered(R"("91c2":{"schemaVersion":1,"openedAt":)", nowMs - 86'400'000) +
                       numbered(",\"refreshedAt\":", nowMs - 86'000'000, ",\"working\":true}}"));
         // A rollout of a long session: many replies, then a turn that has started.
         std::string rollout = "{\"timestamp\":\"2026-12-08T10:00:00.000Z\",\"type\":"
@@ -352,7 +352,7 @@ std::shared_ptr<const FileActivityProbing> walkingProbe() {
 }
 
 /// A whole pass; a session file is written between passes, as a working agent does.
-void detectionPass(benchmark::State& state, std::shared_ptr<const FileActivityProbing> probe,
+void detectionPass(benchmark::State& state, const std::shared_ptr<const FileActivityProbing>& probe,
                    const FakeProc& proc = machine().proc) {
     auto table =
         std::make_shared<linuxplatform::ProcTableReader>(proc.root(), std::chrono::milliseconds(0));

@@ -37,6 +37,7 @@ treeCPUPercent(const std::vector<ProcessSnapshot>& roots,
     double total = 0;
     std::set<std::int32_t> visited;
     std::vector<const ProcessSnapshot*> pending;
+    pending.reserve(roots.size());
     for (const ProcessSnapshot& root : roots) {
         pending.push_back(&root);
     }

@@ -402,12 +402,12 @@ std::vector<ProcessSnapshot> ProcTableReader::readProcessTable() {
     table.reserve(rows.size());
     for (const Known* known : rows) {
         const ProcStat& stat = known->stat;
-        table.push_back(ProcessSnapshot{
-            stat.pid, stat.parentPID, known->cpuPercent, known->command, known->arguments,
-            stat.startTime,
-            boot ? std::optional<Date>(dateFromUnixTime(
-                       *boot + static_cast<double>(stat.startTime) / ticksPerSecond_))
-                 : std::nullopt});
+        table.emplace_back(stat.pid, stat.parentPID, known->cpuPercent, known->command,
+                           known->arguments, stat.startTime,
+                           boot
+                               ? std::optional<Date>(dateFromUnixTime(
+                                     *boot + static_cast<double>(stat.startTime) / ticksPerSecond_))
+                               : std::nullopt);
         table.back().ownerUID = known->ownerUID;
     }
     return table;

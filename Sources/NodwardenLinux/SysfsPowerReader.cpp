@@ -64,7 +64,7 @@ bool PowerSupplyReading::isSystemBattery() const {
     return isBattery() && present.value_or(1) != 0 && scope != "Device";
 }
 
-SysfsPowerReader::SysfsPowerReader(std::filesystem::path root, FileLogger* logger)
+SysfsPowerReader::SysfsPowerReader(const std::filesystem::path& root, FileLogger* logger)
     : SysfsPowerReader(root, logger,
                        root == "/" ? UeventListener::kernel("power_supply") : nullptr) {}
 

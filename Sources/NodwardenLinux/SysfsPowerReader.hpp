@@ -45,7 +45,8 @@ class SysfsPowerReader final : public PowerSnapshotProviding {
 public:
     /// A failed reading is logged to `logger` when one is given. The kernel's events are
     /// listened to only for the machine's own sysfs (`root` "/").
-    explicit SysfsPowerReader(std::filesystem::path root = "/", FileLogger* logger = nullptr);
+    explicit SysfsPowerReader(const std::filesystem::path& root = "/",
+                              FileLogger* logger = nullptr);
     /// With `events` telling when the supplies changed; none reads every time.
     SysfsPowerReader(std::filesystem::path root, FileLogger* logger,
                      std::unique_ptr<UeventListener> events);

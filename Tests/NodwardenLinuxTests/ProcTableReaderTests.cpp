@@ -153,7 +153,7 @@ TEST(ProcTableReaderTests, ReadingsFollowProcessesThatComeGoExecAndAreReParented
     };
     const auto expectFullRead = [&](const char* step) {
         SCOPED_TRACE(step);
-        const auto table = withoutCPU(incremental.readProcessTable());
+        auto table = withoutCPU(incremental.readProcessTable());
         EXPECT_EQ(table, fullRead());
         return table;
     };

@@ -30,7 +30,8 @@ using Attributes = std::map<std::string, std::string>;
 void addSupply(const TemporaryDirectory& root, const std::string& name,
                const Attributes& attributes) {
     for (const auto& [key, value] : attributes) {
-        root.write("sys/class/power_supply/" + name + "/" + key, value + "\n");
+        root.write(std::string("sys/class/power_supply/").append(name).append("/").append(key),
+                   value + "\n");
     }
 }
 
