@@ -1,12 +1,13 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/SerialQueue.hpp>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// The diagnostic log: one "[<UTC time>] <message>" line per call, appended in call order on a
 /// private queue, so callers never wait for the disk and never see a failure.

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <filesystem>
 #include <optional>
 #include <string>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Where the program keeps its own files on each platform. The one place that decides these
 /// folders: the diagnostic log, the run ledger, the keep-awake pid file and the lid marker.
