@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/panel/WarningRow.hpp>
 
 #include <NodwardenApp/ui/theme/Theme.hpp>
 

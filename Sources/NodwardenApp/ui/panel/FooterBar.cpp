@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/panel/StatusPanelFooter.hpp>
+#include <NodwardenApp/ui/panel/FooterBar.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>

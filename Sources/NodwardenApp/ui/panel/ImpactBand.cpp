@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
+#include <NodwardenApp/ui/panel/ImpactBand.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
