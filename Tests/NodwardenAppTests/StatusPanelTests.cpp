@@ -1,6 +1,8 @@
 #include "StatusPanelScene.hpp"
 
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
+#include <NodwardenApp/ui/panel/ElidedLabel.hpp>
 #include <NodwardenApp/ui/panel/ImpactBand.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
 #include <NodwardenApp/ui/panel/WarningRow.hpp>

@@ -2,36 +2,11 @@
 
 #include <QWidget>
 
-class QLabel;
 class QToolButton;
 
 namespace nodwarden::app {
 
 class AppModel;
-class SymbolLabel;
-
-/// Three power facts side by side: the power source with the battery charge, whether sleep is
-/// blocked, and the lid state.
-class InfoStrip : public QWidget {
-    Q_OBJECT
-public:
-    explicit InfoStrip(AppModel& model, QWidget* parent = nullptr);
-
-    void refresh();
-
-private:
-    struct Fact {
-        SymbolLabel* symbol;
-        QLabel* value;
-    };
-    Fact addFact(const QString& objectName, const QString& accessibleName);
-    static void show(Fact& fact, const QString& symbol, const QString& value, const QColor& tint);
-
-    AppModel& model_;
-    Fact power_{};
-    Fact sleep_{};
-    Fact lid_{};
-};
 
 /// Settings, Restore and Quit, each a small symbol over a caption.
 class FooterBar : public QWidget {

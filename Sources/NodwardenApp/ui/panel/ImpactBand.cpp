@@ -2,6 +2,9 @@
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
+#include <NodwardenApp/ui/panel/ElidedLabel.hpp>
+#include <NodwardenApp/ui/panel/SymbolLabel.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 

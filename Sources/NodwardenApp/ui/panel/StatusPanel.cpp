@@ -3,9 +3,11 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
 #include <NodwardenApp/ui/panel/FooterBar.hpp>
 #include <NodwardenApp/ui/panel/HeroView.hpp>
 #include <NodwardenApp/ui/panel/ImpactBand.hpp>
+#include <NodwardenApp/ui/panel/InfoStrip.hpp>
 #include <NodwardenApp/ui/panel/ModePicker.hpp>
 #include <NodwardenApp/ui/panel/WarningRow.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>

@@ -1,0 +1,81 @@
+#include <NodwardenApp/ui/panel/InfoStrip.hpp>
+
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
+#include <NodwardenApp/ui/panel/SymbolLabel.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace nodwarden::app {
+
+namespace {
+
+constexpr int factSymbolSize = 16;
+constexpr int factDividerHeight = 24;
+
+QFrame* verticalDivider(QWidget* parent) {
+    auto* line = makeDivider(parent);
+    line->setFixedSize(1, factDividerHeight);
+    return line;
+}
+
+} // namespace
+
+InfoStrip::InfoStrip(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    nameWidget(*this, QStringLiteral("infoStrip"), QStringLiteral("Power facts"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    power_ = addFact(QStringLiteral("infoPower"), QStringLiteral("Power"));
+    layout->addWidget(verticalDivider(this), 0, Qt::AlignVCenter);
+    sleep_ = addFact(QStringLiteral("infoSleep"), QStringLiteral("Sleep"));
+    layout->addWidget(verticalDivider(this), 0, Qt::AlignVCenter);
+    lid_ = addFact(QStringLiteral("infoLid"), QStringLiteral("Lid"));
+    refresh();
+}
+
+InfoStrip::Fact InfoStrip::addFact(const QString& objectName, const QString& accessibleName) {
+    auto* box = new QWidget(this);
+    nameWidget(*box, objectName, accessibleName);
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(3);
+    Fact fact{new SymbolLabel(QStringLiteral("circle"), factSymbolSize,
+                              Theme::secondaryText(palette()), box),
+              new QLabel(box)};
+    fact.value->setObjectName(objectName + QStringLiteral("Value"));
+    fact.value->setAlignment(Qt::AlignCenter);
+    column->addWidget(fact.symbol, 0, Qt::AlignHCenter);
+    column->addWidget(fact.value, 0, Qt::AlignHCenter);
+    static_cast<QHBoxLayout*>(layout())->addWidget(box, 1);
+    return fact;
+}
+
+void InfoStrip::show(Fact& fact, const QString& symbol, const QString& value, const QColor& tint) {
+    fact.symbol->setSymbol(symbol, tint);
+    if (fact.value->text() != value) {
+        fact.value->setText(value);
+    }
+    setTextColor(*fact.value, tint);
+    QWidget* box = fact.value->parentWidget();
+    box->setAccessibleDescription(value);
+}
+
+void InfoStrip::refresh() {
+    const QColor secondary = Theme::secondaryText(palette());
+    const auto percent = model_.batteryPercent();
+    show(power_,
+         model_.isOnACPower() ? QStringLiteral("powerplug.fill") : QStringLiteral("battery.100"),
+         percent ? QString::number(*percent) + QLatin1Char('%') : QStringLiteral("—"),
+         model_.isBatteryWarning() ? Theme::textTone(Theme::orange(), palette()) : secondary);
+    const bool blocked = model_.sleepPreventionEnabled();
+    show(sleep_, QStringLiteral("powersleep"),
+         blocked ? QStringLiteral("Blocked") : QStringLiteral("Normal"),
+         blocked ? Theme::textTone(Theme::green(), palette()) : secondary);
+    show(lid_, QStringLiteral("laptopcomputer"), model_.lidDescription(), secondary);
+}
+
+} // namespace nodwarden::app
