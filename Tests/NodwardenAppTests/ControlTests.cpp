@@ -1,15 +1,22 @@
-// The commands' side of the program on its own (control/): the per-user lock and its socket.
+// The commands' side of the program on its own (control/): the per-user lock and its socket, the
+// command line's words, and the running program's answers to commands.
 
 #include "AppModelHarness.hpp"
 #include "Recording.hpp"
 #include "Support/SocketPeer.hpp"
 
+#include <NodwardenApp/control/CommandLine.hpp>
 #include <NodwardenApp/control/ControlClient.hpp>
 #include <NodwardenApp/control/ControlSocketPath.hpp>
+#include <NodwardenApp/control/InstanceControl.hpp>
 #include <NodwardenApp/control/SingleInstance.hpp>
+
+#include <QDateTime>
+#include <QJsonDocument>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <future>
@@ -166,4 +173,128 @@ TEST(SingleInstanceTests, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) 
     for (const int fd : idle) {
         ::close(fd);
     }
+}
+
+using Action = CommandLineRequest::Action;
+
+/// The words after the program's name, as `main` hands them over.
+CommandLineRequest parsed(const char* words) {
+    CommandLine commandLine;
+    return commandLine.parse(QStringList{QStringLiteral("stayloom")} +
+                             QString::fromUtf8(words).split(u' ', Qt::SkipEmptyParts));
+}
+
+TEST(CommandLineTests, WordsBecomeTheRequestTheProgramActsOn) {
+    EXPECT_EQ(parsed("").action, Action::run);
+    EXPECT_EQ(parsed("-h").action, Action::help);
+    EXPECT_EQ(parsed("--version").action, Action::version);
+    EXPECT_TRUE(parsed("status --json").json);
+    EXPECT_EQ(parsed("mode").action, Action::mode);
+    EXPECT_FALSE(parsed("mode").mode.has_value()) << "mode alone asks for the mode in force";
+    EXPECT_EQ(parsed("mode sleep-after").mode, AppMode::sleepAfterCurrentWork);
+    EXPECT_EQ(parsed("awake --for 1h30m").seconds, 5400);
+    // After "--" the command's own options are its, not ours.
+    const CommandLineRequest run = parsed("run -- make --json");
+    EXPECT_EQ(run.action, Action::runCommand);
+    EXPECT_EQ(run.command, (std::vector<std::string>{"make", "--json"}));
+    const CommandLineRequest hooks = parsed("hooks remove claude codex");
+    EXPECT_EQ(hooks.hooksVerb, HookSetup::Verb::remove);
+    EXPECT_EQ(hooks.agents, (std::vector<std::string>{"claude", "codex"}));
+    EXPECT_TRUE(parsed("launch-at-login on").enabled);
+}
+
+TEST(CommandLineTests, WordsItCannotUseAreRefusedSayingWhy) {
+    const std::vector<std::pair<const char*, QString>> refusals = {
+        {"mode sometimes",
+         QStringLiteral("mode needs one of: watch, manual, sleep-after, unlimited, off.")},
+        {"awake --for soon", QStringLiteral("awake needs --for")},
+        {"awake --for 169h", QStringLiteral("(at most a week)")},
+        {"status now", QStringLiteral("“status” takes no further words, but got “now”.")},
+        {"quit --json", QStringLiteral("--json goes with the status command.")},
+        {"mode --for 2h", QStringLiteral("--for goes with the awake command.")},
+        {"hooks install vim", QStringLiteral("Unknown agent “vim”: one of claude, ")},
+        {"hooks status claude", QStringLiteral("hooks needs install")},
+        {"run", QStringLiteral("run needs a command")},
+        {"launch-at-login maybe", QStringLiteral("launch-at-login needs on or off.")},
+        {"sleep", QStringLiteral("Unknown command “sleep”.")},
+        {"--bogus", QStringLiteral("bogus")},
+    };
+    for (const auto& [words, reason] : refusals) {
+        const CommandLineRequest request = parsed(words);
+        EXPECT_EQ(request.action, Action::invalid) << words;
+        EXPECT_TRUE(request.error.contains(reason)) << words << ": " << request.error.toStdString();
+    }
+}
+
+/// The running program's side of the commands, over a model made of fakes.
+class InstanceControlTests : public ::testing::Test {
+protected:
+    InstanceControlTests() {
+        harness.acceptTermsAndOnboarding();
+        model = harness.makeModel();
+        control = std::make_unique<InstanceControl>(
+            *model,
+            [this](AppMode mode) {
+                chosen.push_back(mode);
+                model->setMode(mode);
+            },
+            nullptr);
+    }
+
+    /// The reply to one request line.
+    ControlReply handle(const char* json) {
+        return control->handle(QJsonDocument::fromJson(json).object());
+    }
+    static QString field(const ControlReply& reply, const char* key) {
+        return reply.body.value(QStringLiteral("status"))[QLatin1String(key)].toString();
+    }
+
+    AppModelHarness harness;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<InstanceControl> control;
+    std::vector<AppMode> chosen;
+};
+
+TEST_F(InstanceControlTests, CommandsTakeTheModelsOwnPathsAndAnswerWithTheStatus) {
+    const ControlReply off = handle(R"({"command":"mode","mode":"off"})");
+    EXPECT_TRUE(off.body.value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(chosen, std::vector<AppMode>{AppMode::off}) << "the picker's path, not setMode alone";
+    EXPECT_EQ(field(off, "mode"), QStringLiteral("off"));
+
+    // A timed keep-awake, as `stayloom awake --for 1h30m` asks: manual until the end, then off.
+    const ControlReply awake = handle(R"({"command":"awake","seconds":5400})");
+    EXPECT_EQ(field(awake, "mode"), QStringLiteral("manual"));
+    EXPECT_EQ(field(awake, "modeAfter"), QStringLiteral("off"));
+    EXPECT_EQ(QDateTime::fromString(field(awake, "keepAwakeUntil"), Qt::ISODate).toSecsSinceEpoch(),
+              std::llround(unixTimeFromDate(harness.clock.now()) + 5400));
+
+    handle(R"({"command":"launch-at-login","enabled":true})");
+    EXPECT_EQ(harness.loginItems.registerCount(), 1);
+    const ControlReply quit = handle(R"({"command":"quit"})");
+    EXPECT_TRUE(quit.body.value(QStringLiteral("ok")).toBool());
+    EXPECT_TRUE(quit.afterReply) << "quitting waits until the answer is written";
+}
+
+TEST_F(InstanceControlTests, RequestsItCannotUseChangeNothing) {
+    const std::vector<std::pair<const char*, QString>> refusals = {
+        {R"({"command":"mode","mode":"sometimes"})", QStringLiteral("unknown mode")},
+        {R"({"command":"awake","seconds":0})", QStringLiteral("awake needs seconds")},
+        {R"({"command":"awake","seconds":691200})", QStringLiteral("awake needs seconds")},
+        {R"({"command":"awake","seconds":"5400"})", QStringLiteral("awake needs seconds")},
+        {R"({"command":"launch-at-login","enabled":"yes"})",
+         QStringLiteral("launch-at-login needs true or false")},
+        {R"({"command":"run","event":"started","name":"make","pid":-1})",
+         QStringLiteral("run needs")},
+        {R"({"command":"sleep"})", QStringLiteral("unknown command")},
+    };
+    const AppMode before = model->mode();
+    for (const auto& [request, error] : refusals) {
+        const QJsonObject reply = handle(request).body;
+        EXPECT_FALSE(reply.value(QStringLiteral("ok")).toBool()) << request;
+        EXPECT_TRUE(reply.value(QStringLiteral("error")).toString().startsWith(error)) << request;
+    }
+    EXPECT_TRUE(chosen.empty());
+    EXPECT_EQ(model->mode(), before);
+    EXPECT_FALSE(model->timedKeepAwakeUntil().has_value());
+    EXPECT_EQ(harness.loginItems.registerCount(), 0);
 }

@@ -1,5 +1,5 @@
-// The program's Linux wiring on its own (platform/): helper lookup, signals, login items, the
-// display probe and the desktop's notifications.
+// The program's Linux wiring on its own (platform/): helper lookup, the agents' hook settings,
+// signals, login items, the display probe and the desktop's notifications.
 
 #include "AppModelHarness.hpp"
 #include "Recording.hpp"
@@ -10,6 +10,7 @@
 #include <NodwardenApp/platform/DesktopNotifier.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/HookSetup.hpp>
 #include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
@@ -19,6 +20,8 @@
 #include <NodwardenCore/ShellCommand.hpp>
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +73,79 @@ TEST(HelperLocatorTests, TakesTheFirstFolderWithAnExecutableFile) {
     EXPECT_EQ(search.locateOrFirstCandidate("stayloom-sleep-switch"),
               missing / "stayloom-sleep-switch");
     EXPECT_EQ(HelperSearchPath{}.locateOrFirstCandidate("caffeinate"), "caffeinate");
+}
+
+TEST(HookSetupTests, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
+    TemporaryDirectory folder;
+    const auto home = folder.path();
+    const HookSetupPlace place{home, home / ".config", "", "/usr/bin/stayloom"};
+    const auto writeFile = [](const std::filesystem::path& path, const std::string& text) {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    };
+    // What each command printed and its exit status.
+    const auto hooks = [&](HookSetup::Verb verb, std::vector<std::string> agents = {}) {
+        std::FILE* output = std::tmpfile();
+        std::FILE* errors = std::tmpfile();
+        const int status = HookSetup::run(verb, agents, place, output, errors);
+        const std::string printed = contents(output) + contents(errors);
+        std::fclose(output);
+        std::fclose(errors);
+        return std::pair{status, printed};
+    };
+    const std::string claudeSettings = R"json({"hooks": {"Stop": [{"hooks": [{"type": "command",
+        "command": "notify-send done"}]}]}})json";
+    const std::string codexWithComments = "{\n  // mine\n  \"hooks\": {}\n}\n";
+    writeFile(home / ".claude" / "settings.json", claudeSettings);
+    writeFile(home / ".codex" / "hooks.json", codexWithComments);
+    // A settings file that is a link to the user's dotfiles is not replaced by a file.
+    writeFile(home / "dotfiles" / "qwen.json", "{}");
+    std::filesystem::create_directories(home / ".qwen");
+    std::filesystem::create_symlink(home / "dotfiles" / "qwen.json",
+                                    home / ".qwen" / "settings.json");
+
+    const auto [firstStatus, first] = hooks(HookSetup::Verb::install);
+    EXPECT_EQ(firstStatus, 1) << first;
+    EXPECT_NE(first.find("Claude Code: connected"), std::string::npos) << first;
+    EXPECT_NE(first.find("Codex CLI: left " + (home / ".codex" / "hooks.json").string() +
+                         " alone: it has comments"),
+              std::string::npos)
+        << first;
+    EXPECT_NE(first.find("Qwen Code: left"), std::string::npos) << first;
+    EXPECT_EQ(readFile(home / ".codex" / "hooks.json"), codexWithComments);
+    EXPECT_TRUE(std::filesystem::is_symlink(home / ".qwen" / "settings.json"));
+    EXPECT_EQ(readFile(home / "dotfiles" / "qwen.json"), "{}");
+    const auto settings = QJsonDocument::fromJson(
+        QByteArray::fromStdString(readFile(home / ".claude" / "settings.json")));
+    const QJsonArray stop = settings[QStringLiteral("hooks")][QStringLiteral("Stop")].toArray();
+    ASSERT_EQ(stop.size(), 2);
+    EXPECT_EQ(stop[1][QStringLiteral("hooks")][0][QStringLiteral("command")].toString(),
+              QStringLiteral("/usr/bin/stayloom hook claude Stop"));
+
+    const std::string connected = readFile(home / ".claude" / "settings.json");
+    const auto [againStatus, again] = hooks(HookSetup::Verb::install, {"claude"});
+    EXPECT_EQ(againStatus, 0) << again;
+    EXPECT_NE(again.find("Claude Code: already connected"), std::string::npos);
+    EXPECT_EQ(readFile(home / ".claude" / "settings.json"), connected);
+
+    // Codex's own file, once it can be edited: connected, with what the user still has to do.
+    writeFile(home / ".codex" / "hooks.json", "");
+    EXPECT_NE(hooks(HookSetup::Verb::install, {"codex"}).second.find("open /hooks and trust"),
+              std::string::npos);
+    const auto [statusStatus, status] = hooks(HookSetup::Verb::status);
+    EXPECT_EQ(statusStatus, 0);
+    EXPECT_NE(status.find("Claude Code: connected"), std::string::npos) << status;
+    EXPECT_NE(status.find("; Codex runs it only once you trust it in its /hooks screen"),
+              std::string::npos)
+        << status;
+    EXPECT_NE(status.find("Gemini CLI: not found"), std::string::npos) << status;
+
+    EXPECT_EQ(hooks(HookSetup::Verb::remove, {"claude"}).first, 0);
+    EXPECT_EQ(QJsonDocument::fromJson(
+                  QByteArray::fromStdString(readFile(home / ".claude" / "settings.json"))),
+              QJsonDocument::fromJson(QByteArray::fromStdString(claudeSettings)));
+    EXPECT_NE(hooks(HookSetup::Verb::status).second.find("Claude Code: found, not connected"),
+              std::string::npos);
 }
 
 TEST(SignalQuitTests, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
