@@ -135,7 +135,7 @@ TEST(ImpactBand, EmptyAccountShowsOnlyTheInvitation) {
     scene.build();
     EXPECT_TRUE(scene.shown("impactEmptyState"));
     EXPECT_EQ(scene.text("impactEmptyText"),
-              "Your Mac's work log starts now — keep an agent running.");
+              "This computer's work log starts now — keep an agent running.");
     for (const char* part : {"impactRecencyRow", "impactHeadline", "impactTrophy"}) {
         EXPECT_FALSE(scene.shown(part)) << part;
     }
@@ -231,7 +231,7 @@ TEST(WarningRow, StaleSleepRowRestoresAndDisappears) {
     scene.start();
     ASSERT_TRUE(scene.shown("staleSleepWarningRow"));
     EXPECT_EQ(scene.text("staleSleepWarningRowMessage"),
-              "Your Mac can't sleep — something left system sleep disabled.");
+              "This computer can't sleep — something left system sleep disabled.");
     EXPECT_EQ(scene.text("staleSleepWarningRowHint"),
               "Click to restore normal sleep (asks for your password once).");
 
@@ -336,7 +336,7 @@ TEST(AgentsSection, AccessibilityWarningRowAsksForThePermission) {
     EXPECT_EQ(scene.text("accessibilityWarningRowMessage"),
               scene.model->accessibilityWarning()->toStdString());
     EXPECT_EQ(scene.text("accessibilityWarningRowHint"),
-              "Click to grant access — System Settings → Privacy & Security → Accessibility.");
+              "Click to turn on accessibility support — your desktop's Accessibility settings.");
 
     scene.panel->show();
     scene.click("accessibilityWarningRow");
