@@ -3,6 +3,7 @@
 
 #include "AppModelHarness.hpp"
 #include "Recording.hpp"
+#include "Support/LoggedMessages.hpp"
 #include "Support/SocketPeer.hpp"
 
 #include <NodwardenApp/control/CommandLine.hpp>
@@ -10,6 +11,7 @@
 #include <NodwardenApp/control/ControlSocketPath.hpp>
 #include <NodwardenApp/control/InstanceControl.hpp>
 #include <NodwardenApp/control/SingleInstance.hpp>
+#include <NodwardenCore/FileLogger.hpp>
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -111,12 +113,22 @@ TEST(SingleInstanceTests, ASocketPathTooLongForAnAddressMovesToTheRuntimeFolderF
     const auto folder = root.path() / std::string(ControlSocketPath::maxLength(), 'f');
     const auto runtime = root.path() / "run";
     std::filesystem::create_directories(runtime);
+    // The program and its commands both take the runtime folder from the environment.
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.string()));
+    ASSERT_EQ(ControlSocketPath::runtimeFolderFromEnvironment(), runtime);
+    savedRuntime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", savedRuntime);
 
-    SingleInstance first(folder, runtime);
+    FileLogger logger(root.path() / "log");
+    SingleInstance first(folder, runtime, &logger);
     ASSERT_TRUE(first.socketPath().has_value());
     EXPECT_EQ(first.socketPath()->parent_path(), runtime);
     ASSERT_TRUE(first.acquire());
     EXPECT_TRUE(std::filesystem::is_socket(*first.socketPath()));
+    EXPECT_EQ(loggedMessages(logger),
+              std::vector<std::string>{"The control socket path beside " + folder.string() +
+                                       " is too long; listening at " +
+                                       first.socketPath()->string()});
     Recorder activations(&first, &SingleInstance::activationRequested);
     SingleInstance second(folder, runtime);
     EXPECT_EQ(second.socketPath(), first.socketPath());

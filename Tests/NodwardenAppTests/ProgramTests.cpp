@@ -449,34 +449,6 @@ TEST_F(ProgramTests, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHe
     EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
 }
 
-TEST_F(ProgramTests, AStateFolderTooLongForASocketAddressStillAnswersAndRefusesASecondStart) {
-    InstalledProgram installed;
-    const auto& home = installed.machine.home();
-    installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
-    const auto state = home / std::string(120, 's');
-    const auto runtime = home / "run";
-    std::filesystem::create_directories(runtime);
-    const std::vector<std::string> environment{"XDG_STATE_HOME=" + state.string(),
-                                               "XDG_RUNTIME_DIR=" + runtime.string()};
-    ProgramRun run(installed.program(), home, devNull(), environment);
-    ASSERT_TRUE(run.waitForOutput("Off — ")) << run.errors();
-
-    const CommandOutcome status =
-        runCommand(installed.program(), home, {"status"}, 10, environment);
-    EXPECT_EQ(status.exitStatus, 0) << status.errors;
-    EXPECT_EQ(status.output.rfind("Off — ", 0), 0u) << status.output;
-    ProgramRun second(installed.program(), home, devNull(), environment);
-    const auto refused = second.waitForExit(10);
-    ASSERT_TRUE(refused.has_value());
-    EXPECT_TRUE(WIFEXITED(*refused) && WEXITSTATUS(*refused) == 1);
-    EXPECT_NE(second.errors().find("Stayloom is already running for this user"), std::string::npos)
-        << second.errors();
-    EXPECT_NE(
-        readFile(state / "Stayloom" / "Nodwarden.log").find("; listening at " + runtime.string()),
-        std::string::npos);
-    EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
-}
-
 TEST_F(ProgramTests, StartedWithHangUpIgnoredItOutlivesTheHangUp) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
