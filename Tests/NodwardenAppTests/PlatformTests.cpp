@@ -29,16 +29,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <map>
 #include <tuple>
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace nodwarden;

@@ -9,16 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <future>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace nodwarden;
