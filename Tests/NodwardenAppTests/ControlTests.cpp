@@ -1,5 +1,5 @@
-// The commands' side of the program on its own (control/): the per-user lock and its socket, the
-// command line's words, and the running program's answers to commands.
+// The commands' side of the program on its own (control/): the per-user lock and its socket, an
+// agent's hook, the command line's words, and the running program's answers to commands.
 
 #include "AppModelHarness.hpp"
 #include "Recording.hpp"
@@ -9,6 +9,7 @@
 #include <NodwardenApp/control/CommandLine.hpp>
 #include <NodwardenApp/control/ControlClient.hpp>
 #include <NodwardenApp/control/ControlSocketPath.hpp>
+#include <NodwardenApp/control/HookCommand.hpp>
 #include <NodwardenApp/control/InstanceControl.hpp>
 #include <NodwardenApp/control/SingleInstance.hpp>
 #include <NodwardenCore/FileLogger.hpp>
@@ -183,6 +184,26 @@ TEST(SingleInstanceTests, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) 
     for (const int fd : idle) {
         ::close(fd);
     }
+}
+
+TEST(HookCommandTests, AHookPassesOnTheSessionAndNothingElseOfTheEvent) {
+    using HookCommand::sessionOf;
+    EXPECT_EQ(sessionOf(R"json({"session_id":"s1","cwd":"/home/u/p","hook_event_name":
+        "UserPromptSubmit","prompt":"secret","transcript_path":"/x"})json"),
+              "s1");
+    EXPECT_EQ(sessionOf(R"json({"timestamp":1,"sessionId":"c-2","prompt":"secret"})json"), "c-2");
+    EXPECT_EQ(sessionOf(R"json({"prompt":"secret"})json"), "");
+    EXPECT_EQ(sessionOf(R"json({"session_id":"s1","prompt":"cut sh)json"), "");
+    EXPECT_EQ(sessionOf("{\"session_id\":\"" + std::string(300, 'x') + "\"}"), "");
+
+    const auto request =
+        QJsonDocument::fromJson(
+            QByteArray::fromStdString(HookCommand::requestLine({"claude", "Stop", "s1", 42, 7})))
+            .object();
+    EXPECT_EQ(request.keys(), (QStringList{QStringLiteral("agent"), QStringLiteral("command"),
+                                           QStringLiteral("event"), QStringLiteral("pid"),
+                                           QStringLiteral("session"), QStringLiteral("start")}));
+    EXPECT_EQ(request.value(QStringLiteral("pid")).toInt(), 42);
 }
 
 using Action = CommandLineRequest::Action;

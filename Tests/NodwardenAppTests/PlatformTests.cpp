@@ -70,6 +70,15 @@ TEST(HelperLocatorTests, TakesTheFirstFolderWithAnExecutableFile) {
     EXPECT_EQ(HelperSearchPath{}.locateOrFirstCandidate("caffeinate"), "caffeinate");
 }
 
+TEST(HelperLocatorTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {
+    const auto search = HelperSearchPath::standard("/opt/stayloom/bin/Stayloom");
+    ASSERT_GE(search.folders.size(), 2u);
+    EXPECT_EQ(search.folders[0], "/opt/stayloom/libexec/stayloom");
+    // The build tree of this very build holds the real helpers.
+    EXPECT_TRUE(search.locate(HelperNames::keepAwake).has_value());
+    EXPECT_TRUE(search.locate(HelperNames::sleepSwitch).has_value());
+}
+
 TEST(HookSetupTests, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
     TemporaryDirectory folder;
     const auto home = folder.path();

@@ -5,9 +5,7 @@
 #include "ProgramRun.hpp"
 #include "Support/SocketPeer.hpp"
 
-#include <NodwardenApp/control/HookCommand.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
-#include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/terminal/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/terminal/TerminalModePrompt.hpp>
 #include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
@@ -618,33 +616,4 @@ TEST_F(ProgramTests, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
             << (WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status));
     }
-}
-
-TEST(ProgramHelpersTests, AHookPassesOnTheSessionAndNothingElseOfTheEvent) {
-    using app::HookCommand::sessionOf;
-    EXPECT_EQ(sessionOf(R"json({"session_id":"s1","cwd":"/home/u/p","hook_event_name":
-        "UserPromptSubmit","prompt":"secret","transcript_path":"/x"})json"),
-              "s1");
-    EXPECT_EQ(sessionOf(R"json({"timestamp":1,"sessionId":"c-2","prompt":"secret"})json"), "c-2");
-    EXPECT_EQ(sessionOf(R"json({"prompt":"secret"})json"), "");
-    EXPECT_EQ(sessionOf(R"json({"session_id":"s1","prompt":"cut sh)json"), "");
-    EXPECT_EQ(sessionOf("{\"session_id\":\"" + std::string(300, 'x') + "\"}"), "");
-
-    const auto request =
-        QJsonDocument::fromJson(QByteArray::fromStdString(
-                                    app::HookCommand::requestLine({"claude", "Stop", "s1", 42, 7})))
-            .object();
-    EXPECT_EQ(request.keys(), (QStringList{QStringLiteral("agent"), QStringLiteral("command"),
-                                           QStringLiteral("event"), QStringLiteral("pid"),
-                                           QStringLiteral("session"), QStringLiteral("start")}));
-    EXPECT_EQ(request.value(QStringLiteral("pid")).toInt(), 42);
-}
-
-TEST(ProgramHelpersTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {
-    const auto search = app::HelperSearchPath::standard("/opt/stayloom/bin/Stayloom");
-    ASSERT_GE(search.folders.size(), 2u);
-    EXPECT_EQ(search.folders[0], "/opt/stayloom/libexec/stayloom");
-    // The build tree of this very build holds the real helpers.
-    EXPECT_TRUE(search.locate(app::HelperNames::keepAwake).has_value());
-    EXPECT_TRUE(search.locate(app::HelperNames::sleepSwitch).has_value());
 }
