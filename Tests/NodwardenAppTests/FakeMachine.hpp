@@ -128,7 +128,7 @@ public:
     std::filesystem::path settingsFile() const {
         return nodwarden::app::settingsFilePath(configHome());
     }
-    std::filesystem::path stateFolder() const { return home() / ".local" / "state" / "Stayloom"; }
+    std::filesystem::path stateFolder() const { return home() / ".local" / "state" / "stayloom"; }
 
     /// Stores what earlier runs would have left: accepted terms, a completed first run, the mode
     /// and the settings.

@@ -124,7 +124,7 @@ TEST_F(ProgramTests, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate)
               1);
     EXPECT_EQ(childrenOfThisProcess(), std::vector<pid_t>()) << "a child outlived the program";
     EXPECT_FALSE(std::filesystem::exists(installed.machine.stateFolder() / "caffeinate.pid"));
-    EXPECT_NE(readFile(installed.machine.stateFolder() / "Nodwarden.log")
+    EXPECT_NE(readFile(installed.machine.stateFolder() / "stayloom.log")
                   .find("] Application terminating\n"),
               std::string::npos);
 }
@@ -477,7 +477,7 @@ TEST_F(ProgramTests, AStateFolderTooLongForASocketAddressStillAnswersAndRefusesA
     EXPECT_NE(second.errors().find("Stayloom is already running for this user"), std::string::npos)
         << second.errors();
     EXPECT_NE(
-        readFile(state / "Stayloom" / "Nodwarden.log").find("; listening at " + runtime.string()),
+        readFile(state / "stayloom" / "stayloom.log").find("; listening at " + runtime.string()),
         std::string::npos);
     EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
 }
