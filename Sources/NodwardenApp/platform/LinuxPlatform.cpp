@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenApp/model/StoredValue.hpp>
 #include <NodwardenApp/platform/DesktopNotifier.hpp>
 #include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
@@ -227,6 +228,8 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     for (const std::string_view key : {SettingsStore::settingsKey, MetricsStore::metricsKey}) {
         StoredDocument::setAsideIfOversized(services->defaults, detail::qstring(key), logger);
     }
+    // The settings file is one people read: blobs an earlier version left become text, once.
+    StoredValue::rewriteBlobsAsText(services->defaults, logger);
 
     AppEnvironment environment;
     environment.wording = &PlatformWording::linuxDesktop();
@@ -245,6 +248,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.defaults = &services->defaults;
     environment.logger = &logger;
     environment.runLedgerPath = PlatformPaths::runLedgerPath(options.paths);
+    environment.statisticsPath = PlatformPaths::statisticsPath(options.paths);
     environment.tickInterval = options.tickInterval;
     environment.firstTickDelay = options.firstTickDelay;
     auto notifier = std::make_shared<DesktopNotifier>(logger);
