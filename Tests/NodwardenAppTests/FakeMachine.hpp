@@ -122,6 +122,8 @@ public:
         options.executablePath = "/usr/bin/Stayloom";
         options.autostart = nodwarden::linuxplatform::XdgAutostart(configHome() / "autostart", {},
                                                                    options.executablePath);
+        // No unit installed by a package on this machine, whatever the real one holds.
+        options.packagedUnitFolders = std::vector<std::filesystem::path>{};
         return options;
     }
 

@@ -78,8 +78,10 @@ std::unique_ptr<LoginItemService> makeLoginItems(const LinuxPlatformOptions& opt
         options.autostart ? *options.autostart
                           : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath));
     std::unique_ptr<LoginItemService> unit = std::make_unique<SystemdLoginItemService>(
-        options.configHome / "systemd" / "user", options.executablePath, options.systemctlPath,
-        runner, logger);
+        options.configHome / "systemd" / "user",
+        options.packagedUnitFolders ? *options.packagedUnitFolders
+                                    : SystemdLoginItemService::standardPackagedUnitFolders(),
+        options.executablePath, options.systemctlPath, runner, logger);
     if (options.desktopSession) {
         return std::make_unique<LoginItemPair>(std::move(autostart), std::move(unit));
     }
