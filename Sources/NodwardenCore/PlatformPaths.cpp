@@ -120,7 +120,7 @@ LogRotation diagnosticLogRotation(PathStyle style) {
         return {};
     }
     // About a megabyte a file, enough for days of ordinary lines and a bad hour of failures.
-    return LogRotation{1024 * 1024, 3};
+    return LogRotation{std::uintmax_t{1024} * 1024, 3};
 }
 
 std::optional<std::filesystem::path> statisticsPath(const Environment& environment,

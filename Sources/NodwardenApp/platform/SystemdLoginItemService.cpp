@@ -40,7 +40,7 @@ std::string systemdWord(const std::string& text) {
 }
 
 /// An installed unit is a few hundred bytes; anything longer is not one to read.
-constexpr std::size_t maxUnitBytes = 64 * 1024;
+constexpr std::size_t maxUnitBytes = std::size_t{64} * 1024;
 
 /// The program of a unit's first ExecStart line, unquoted, its prefixes ("-", "@", "+" …) dropped.
 std::optional<std::filesystem::path> execStartProgram(const std::string& unit) {
