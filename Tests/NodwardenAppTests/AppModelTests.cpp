@@ -564,9 +564,20 @@ TEST(AppModelFirstRun, AutostartEntryServesAsTheLoginItem) {
     EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
     service.registerItem();
     EXPECT_EQ(service.status(), LoginItemStatus::enabled);
-    EXPECT_TRUE(std::filesystem::exists(folder.path() / "autostart" / "stayloom.desktop"));
+    EXPECT_TRUE(
+        std::filesystem::exists(folder.path() / "autostart" / "org.stayloom.Stayloom.desktop"));
     service.unregisterItem();
     EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+
+    // An earlier version's entry reads as on and is replaced by one under the desktop-file id.
+    const auto earlier = folder.write("autostart/stayloom.desktop",
+                                      "[Desktop Entry]\nExec=/opt/stayloom/bin/Stayloom\n");
+    EXPECT_EQ(service.status(), LoginItemStatus::enabled);
+    EXPECT_FALSE(std::filesystem::exists(earlier));
+    EXPECT_NE(
+        stayloom::testing::readFile(folder.path() / "autostart" / "org.stayloom.Stayloom.desktop")
+            .find("\nIcon=org.stayloom.Stayloom\n"),
+        std::string::npos);
 
     // A file where the autostart folder belongs: the platform's refusal reaches the model.
     folder.write("blocked", "");

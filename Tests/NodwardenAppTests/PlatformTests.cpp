@@ -188,8 +188,8 @@ TEST(SystemdLoginItemServiceTests,
     ProcessCommandRunner runner(5);
     FileLogger logger(folder.path() / "log");
     const std::string program = "/opt/my tools/100%/$stayloom";
-    SystemdLoginItemService service(units, program, (folder.path() / "systemctl").string(), runner,
-                                    logger);
+    SystemdLoginItemService service(units, {}, program, (folder.path() / "systemctl").string(),
+                                    runner, logger);
     EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
 
     ASSERT_NO_THROW(service.registerItem()) << "an unreachable manager is not a failure";
@@ -217,16 +217,101 @@ TEST(SystemdLoginItemServiceTests,
     // adds no unit (two would start two copies at login); switching off removes both.
     linuxplatform::XdgAutostart autostart(folder.path() / "config" / "autostart", {}, program);
     autostart.enable();
-    LoginItemPair headless(
-        std::make_unique<SystemdLoginItemService>(
-            units, program, (folder.path() / "systemctl").string(), runner, logger),
-        std::make_unique<XdgLoginItemService>(autostart));
+    LoginItemPair headless(std::make_unique<SystemdLoginItemService>(
+                               units, std::vector<std::filesystem::path>{}, program,
+                               (folder.path() / "systemctl").string(), runner, logger),
+                           std::make_unique<XdgLoginItemService>(autostart));
     EXPECT_EQ(headless.status(), LoginItemStatus::enabled);
     ASSERT_NO_THROW(headless.unregisterItem());
     EXPECT_FALSE(autostart.isEnabled());
     EXPECT_EQ(headless.status(), LoginItemStatus::notRegistered);
     EXPECT_EQ(readFile(calls), "--user daemon-reload\n--user daemon-reload\n")
         << "no unit, nothing to reload";
+}
+
+TEST(SystemdLoginItemServiceTests, AnInstalledUnitIsEnabledNotShadowedAndReadsOnWhenEnabledByHand) {
+    const std::string systemctl = "/usr/bin/systemctl";
+    if (::access(systemctl.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "needs systemctl";
+    }
+    TemporaryDirectory folder;
+    const auto installed = folder.path() / "share" / "systemd" / "user";
+    const auto units = folder.path() / "config" / "systemd" / "user";
+    const auto program = folder.path() / "bin" / "stayloom";
+    writeProgram(program, 0755);
+    folder.write("share/systemd/user/stayloom.service",
+                 "[Unit]\nDescription=installed\n[Service]\nExecStart=" + program.string() +
+                     "\n[Install]\nWantedBy=default.target\n");
+    // The real systemctl, on this test's folders: without a user manager to ask it reads and
+    // links the unit files itself, as `systemctl --user` does with one.
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    for (const auto& [name, value] :
+         std::vector<std::pair<const char*, std::optional<std::string>>>{
+             {"HOME", folder.path().string()},
+             {"XDG_CONFIG_HOME", (folder.path() / "config").string()},
+             {"XDG_DATA_DIRS", (folder.path() / "share").string()},
+             {"XDG_RUNTIME_DIR", std::nullopt},
+             {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}}) {
+        const char* previous = std::getenv(name);
+        saved.emplace_back(name, previous ? std::optional<std::string>(previous) : std::nullopt);
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    }
+    ProcessCommandRunner runner(10);
+    FileLogger logger(folder.path() / "log");
+    const auto isEnabled = [&] {
+        try {
+            return runner
+                .run(ShellCommand{systemctl,
+                                  {"--user", "is-enabled", "stayloom.service"},
+                                  {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS"}})
+                .standardOutput;
+        } catch (const CommandRunnerError& error) {
+            return error.result().standardOutput;
+        }
+    };
+    SystemdLoginItemService service(units, {installed}, program.string(), systemctl, runner,
+                                    logger);
+    EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+
+    ASSERT_NO_THROW(service.registerItem());
+    EXPECT_EQ(service.status(), LoginItemStatus::enabled);
+    EXPECT_FALSE(std::filesystem::exists(units / "stayloom.service"))
+        << "no unit of our own shadows the installed one";
+    EXPECT_EQ(std::filesystem::canonical(units / "default.target.wants" / "stayloom.service"),
+              std::filesystem::canonical(installed / "stayloom.service"));
+    EXPECT_EQ(isEnabled(), "enabled\n");
+
+    ASSERT_NO_THROW(service.unregisterItem());
+    EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+    EXPECT_EQ(isEnabled(), "disabled\n");
+
+    // Enabled by hand, as the README tells people without a desktop: the setting reads on.
+    runner.run(ShellCommand{systemctl,
+                            {"--user", "enable", "stayloom.service"},
+                            {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS"}});
+    EXPECT_EQ(
+        SystemdLoginItemService(units, {installed}, program.string(), systemctl, runner, logger)
+            .status(),
+        LoginItemStatus::enabled);
+    ASSERT_NO_THROW(service.unregisterItem());
+    EXPECT_EQ(isEnabled(), "disabled\n");
+
+    // A copy the package did not install runs from a unit of its own, named to win over the
+    // installed one; switching off removes it again.
+    const auto copy = folder.path() / "build" / "Stayloom";
+    writeProgram(copy, 0755);
+    SystemdLoginItemService built(units, {installed}, copy.string(), systemctl, runner, logger);
+    ASSERT_NO_THROW(built.registerItem());
+    EXPECT_NE(readFile(units / "stayloom.service").find("ExecStart=\"" + copy.string() + "\""),
+              std::string::npos);
+    EXPECT_EQ(built.status(), LoginItemStatus::enabled);
+    ASSERT_NO_THROW(built.unregisterItem());
+    EXPECT_FALSE(std::filesystem::exists(units / "stayloom.service"));
+    EXPECT_EQ(built.status(), LoginItemStatus::notRegistered);
+
+    for (const auto& [name, value] : saved) {
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    }
 }
 
 TEST(DisplayProbeTests, UsesOnlyADisplayThatAnswersAndThatQtCanDrive) {

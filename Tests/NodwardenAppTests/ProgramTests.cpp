@@ -122,7 +122,7 @@ TEST_F(ProgramTests, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate)
               1);
     EXPECT_EQ(childrenOfThisProcess(), std::vector<pid_t>()) << "a child outlived the program";
     EXPECT_FALSE(std::filesystem::exists(installed.machine.stateFolder() / "caffeinate.pid"));
-    EXPECT_NE(readFile(installed.machine.stateFolder() / "Nodwarden.log")
+    EXPECT_NE(readFile(installed.machine.stateFolder() / "stayloom.log")
                   .find("] Application terminating\n"),
               std::string::npos);
 }
