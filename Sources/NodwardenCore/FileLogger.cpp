@@ -48,8 +48,8 @@ void appendLine(const std::filesystem::path& location, const std::string& line) 
 
 FileLogger::FileLogger() : FileLogger(PlatformPaths::diagnosticLogPath()) {}
 
-FileLogger::FileLogger(std::filesystem::path logURL)
-    : logURL_(std::move(logURL)), queue_("Nodwarden.FileLogger") {}
+FileLogger::FileLogger(std::filesystem::path logPath)
+    : logPath_(std::move(logPath)), queue_("Nodwarden.FileLogger") {}
 
 FileLogger::~FileLogger() {
     queue_.drain();
@@ -63,7 +63,7 @@ FileLogger& FileLogger::shared() {
 
 void FileLogger::log(std::string message) {
     auto line = formatLine(std::chrono::system_clock::now(), message);
-    queue_.async([location = logURL_, line = std::move(line)] { appendLine(location, line); });
+    queue_.async([location = logPath_, line = std::move(line)] { appendLine(location, line); });
 }
 
 void FileLogger::flush() {

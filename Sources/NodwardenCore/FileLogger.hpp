@@ -14,8 +14,8 @@ class FileLogger {
 public:
     /// Writes to the platform's default log file (see `PlatformPaths::diagnosticLogPath`).
     FileLogger();
-    /// Writes to `logURL`; its folders are created when the first line is written.
-    explicit FileLogger(std::filesystem::path logURL);
+    /// Writes to `logPath`; its folders are created when the first line is written.
+    explicit FileLogger(std::filesystem::path logPath);
     /// Writes every line still queued before returning.
     ~FileLogger();
     FileLogger(const FileLogger&) = delete;
@@ -24,7 +24,7 @@ public:
     /// The process-wide logger at the default location, created on first use.
     static FileLogger& shared();
 
-    const std::filesystem::path& logURL() const { return logURL_; }
+    const std::filesystem::path& logPath() const { return logPath_; }
 
     /// Stamps the line with the current time and queues its write; returns at once.
     void log(std::string message);
@@ -37,7 +37,7 @@ public:
                                   const std::string& message);
 
 private:
-    const std::filesystem::path logURL_;
+    const std::filesystem::path logPath_;
     SerialQueue queue_;
 };
 

@@ -40,8 +40,8 @@ struct RealController {
     }
 
     void writeMarker() const {
-        std::filesystem::create_directories(files.engagedMarkerURL.parent_path());
-        std::ofstream(files.engagedMarkerURL).close();
+        std::filesystem::create_directories(files.engagedMarkerPath.parent_path());
+        std::ofstream(files.engagedMarkerPath).close();
     }
 
     ScriptedCommandRunner runner;
@@ -87,8 +87,8 @@ TEST(AppModelLaunch, OrphanedKeepAwakeChildFromThePidFileIsStopped) {
                                harness.home.path() / "support" / "disablesleep.engaged"};
     SleepController controller(ps, ps, *harness.logger, "/nonexistent/caffeinate", files);
     SleepControllerAdapter<SleepController> adapter(controller);
-    std::filesystem::create_directories(files.pidFileURL.parent_path());
-    std::ofstream(files.pidFileURL) << pid << "\n";
+    std::filesystem::create_directories(files.pidFilePath.parent_path());
+    std::ofstream(files.pidFilePath) << pid << "\n";
     environment.sleepController = &adapter;
     AppModel model(std::move(environment));
 
@@ -98,7 +98,7 @@ TEST(AppModelLaunch, OrphanedKeepAwakeChildFromThePidFileIsStopped) {
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_EQ(leftover.terminationRequests(), std::vector<std::int32_t>{pid});
-    EXPECT_FALSE(std::filesystem::exists(files.pidFileURL));
+    EXPECT_FALSE(std::filesystem::exists(files.pidFilePath));
     EXPECT_TRUE(harness.loggedLine("Killed orphaned caffeinate pid " + std::to_string(pid) +
                                    " left by a previous run"));
     EXPECT_FALSE(model.staleSleepBlockDetected());
@@ -151,7 +151,7 @@ TEST(AppModelLaunch, SleepSwitchFoundOffIsAdoptedOrSurfaced) {
         EXPECT_EQ(model->staleSleepBlockDetected(), testCase.banner);
         EXPECT_EQ(real.controller.isLidClosedProtectionEngaged(), testCase.engaged);
         EXPECT_EQ(model->lidClosedProtectionEngaged(), false) << "published at the next decision";
-        EXPECT_EQ(std::filesystem::exists(real.files.engagedMarkerURL), testCase.engaged);
+        EXPECT_EQ(std::filesystem::exists(real.files.engagedMarkerPath), testCase.engaged);
         std::vector<std::string> lines;
         for (const std::string& line : harness.logged()) {
             if (line == review2 || line == adoptedLine || line == surfacedLine) {

@@ -45,8 +45,8 @@ TEST(AppModelLifecycle, StartRunsOnceAndQueuesTheLaunchRepair) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Stayloom started"), 1);
     EXPECT_TRUE(harness.loggedLine(
         "Updater: no SUFeedURL in Info.plist (dev build) — Sparkle not started"));
-    EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileOrphanedCaffeinate"), 1);
-    EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileStuckDisableSleep"), 1);
+    EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileOrphanedKeepAwakeChildren"), 1);
+    EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileStuckSleepSwitch"), 1);
     EXPECT_TRUE(model->isStarted());
     EXPECT_TRUE(harness.windows.calls().empty()) << "no first-run window once both are done";
 }

@@ -18,12 +18,12 @@ namespace {
 
 using nodwarden::CommandResult;
 using nodwarden::CommandRunnerError;
-using nodwarden::DisableSleepState;
 using nodwarden::FileLogger;
 using nodwarden::ShellCommand;
 using nodwarden::SleepCommandSet;
 using nodwarden::SleepController;
 using nodwarden::SleepControllerFiles;
+using nodwarden::SleepSwitchState;
 using stayloom::testing::FakeKeepAwakeProgram;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::ScriptedCommandRunner;
@@ -61,7 +61,7 @@ struct Rig {
         : controller(runner, adminRunner, logger, fake.path().string(), files,
                      std::move(commands)) {}
 
-    bool markerExists() const { return std::filesystem::exists(files.engagedMarkerURL); }
+    bool markerExists() const { return std::filesystem::exists(files.engagedMarkerPath); }
     Messages messages() { return loggedMessages(logger); }
 
     TemporaryDirectory folder;
@@ -83,7 +83,7 @@ TEST(SleepControllerLidClosed, EngagesOnceWithTheMarkerAndRestoresWhenHoldEnds) 
     EXPECT_TRUE(sleep.setSleepPrevention(true, true, false));
     EXPECT_TRUE(sleep.isLidClosedProtectionEngaged());
     EXPECT_TRUE(rig.markerExists());
-    EXPECT_EQ(std::filesystem::file_size(rig.files.engagedMarkerURL), 0u);
+    EXPECT_EQ(std::filesystem::file_size(rig.files.engagedMarkerPath), 0u);
     EXPECT_TRUE(sleep.setSleepPrevention(true, true, false));
     // Enabling without lid-closed operation leaves the engaged switch alone.
     EXPECT_TRUE(sleep.setSleepPrevention(true, false, false));
@@ -223,7 +223,7 @@ TEST(SleepControllerLidClosed, LaunchRepairFollowsTheMarkerAndTheReportedState) 
         rig.runner.setStanding(mac.directRestore, failedDirectly);
         rig.adminRunner.setStanding(mac.adminRestore, testCase.adminRestore);
 
-        EXPECT_EQ(rig.controller.reconcileStuckDisableSleep(), testCase.result);
+        EXPECT_EQ(rig.controller.reconcileStuckSleepSwitch(), testCase.result);
         const bool prompted = testCase.messages.size() > 1;
         EXPECT_EQ(rig.adminRunner.count(mac.adminRestore), prompted ? 1u : 0u);
         EXPECT_EQ(rig.markerExists(), !testCase.result);
@@ -253,7 +253,7 @@ TEST(SleepControllerLidClosed, EmergencyRestorePromptsEvenWhenNothingWasEngaged)
 TEST(SleepControllerLidClosed, AdoptedSwitchIsRestoredLikeAnEngagedOne) {
     Rig rig;
     rig.adminRunner.setStanding(mac.adminRestore, succeeded);
-    rig.controller.adoptDisableSleepEngaged();
+    rig.controller.adoptSleepSwitchEngaged();
     EXPECT_TRUE(rig.controller.isLidClosedProtectionEngaged());
     EXPECT_TRUE(rig.markerExists());
 
@@ -288,20 +288,20 @@ TEST(SleepControllerLidClosed, SleepNowLogsTheRequestAndAnyFailure) {
 }
 
 TEST(SleepControllerLidClosed, ReadsTheSwitchStateFromTheListing) {
-    const std::vector<std::pair<CommandResult, DisableSleepState>> cases{
-        {printed(listing("1")), DisableSleepState::on},
-        {printed(listing("0")), DisableSleepState::off},
-        {printed("Currently in use:\n sleep 1\n"), DisableSleepState::off},
-        {printed(""), DisableSleepState::unknown},
-        {printed("\n \t\r\n"), DisableSleepState::unknown},
-        {failedDirectly, DisableSleepState::unknown},
+    const std::vector<std::pair<CommandResult, SleepSwitchState>> cases{
+        {printed(listing("1")), SleepSwitchState::on},
+        {printed(listing("0")), SleepSwitchState::off},
+        {printed("Currently in use:\n sleep 1\n"), SleepSwitchState::off},
+        {printed(""), SleepSwitchState::unknown},
+        {printed("\n \t\r\n"), SleepSwitchState::unknown},
+        {failedDirectly, SleepSwitchState::unknown},
     };
     Rig rig;
     for (const auto& [readState, expected] : cases) {
         rig.runner.enqueue(mac.readState, readState);
         rig.runner.enqueue(mac.readState, readState);
-        EXPECT_EQ(rig.controller.disableSleepState(), expected);
-        EXPECT_EQ(rig.controller.isSystemSleepDisabled(), expected == DisableSleepState::on);
+        EXPECT_EQ(rig.controller.sleepSwitchState(), expected);
+        EXPECT_EQ(rig.controller.isSystemSleepDisabled(), expected == SleepSwitchState::on);
     }
     EXPECT_TRUE(rig.messages().empty());
 }
@@ -346,7 +346,7 @@ TEST(SleepControllerLidClosed, AHelperCommandSetDrivesTheSameLogic) {
 
     EXPECT_TRUE(rig.controller.engageLidClosedProtection());
     EXPECT_FALSE(rig.controller.isSystemSleepDisabled());
-    EXPECT_TRUE(rig.controller.disengageDisableSleep());
+    EXPECT_TRUE(rig.controller.disengageSleepSwitch());
     rig.controller.sleepNow();
     EXPECT_EQ(rig.adminRunner.commands(),
               (Commands{disable, {"/usr/bin/pkexec", {"/opt/sleep-switch", "enable"}, passed}}));

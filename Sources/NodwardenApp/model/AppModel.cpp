@@ -152,8 +152,8 @@ void AppModel::queueLaunchReconciliation() {
         bool cleared = true;
         bool stuckOn = false;
         try {
-            sleep->reconcileOrphanedCaffeinate();
-            cleared = sleep->reconcileStuckDisableSleep();
+            sleep->reconcileOrphanedKeepAwakeChildren();
+            cleared = sleep->reconcileStuckSleepSwitch();
             stuckOn = sleep->isSystemSleepDisabled();
         } catch (const std::exception& error) {
             sharedLogger->log(std::string("Launch reconcile failed: ") + error.what());
@@ -167,7 +167,7 @@ void AppModel::queueLaunchReconciliation() {
             }
             if (stuckOn) {
                 if (model.settings_.keepAwakeWithLidClosed) {
-                    model.controller().adoptDisableSleepEngaged();
+                    model.controller().adoptSleepSwitchEngaged();
                     model.log("Adopted stale pmset disablesleep at launch (lid-closed on); normal "
                               "release/quit will clear it");
                 } else {

@@ -150,7 +150,7 @@ int CommandRun::run(const std::vector<std::string>& command, const HelperSearchP
         const OutputSilenced quietHelper;
         // The display may sleep: a script needs the computer, not the screen.
         hold = KeepAwakeProcess::launch(
-            helperPath->string(), SleepController::caffeinateArguments(true),
+            helperPath->string(), SleepController::keepAwakeArguments(true),
             contract.readinessTimeoutSeconds, contract.passedVariables, name + " is running");
     } catch (const std::exception& error) {
         complain(errors, std::string("cannot keep the computer awake: ") + error.what());
