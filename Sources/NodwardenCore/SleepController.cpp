@@ -156,11 +156,12 @@ SleepControllerFiles SleepControllerFiles::standard() {
 SleepController::SleepController(CommandRunning& runner, CommandRunning& adminRunner,
                                  FileLogger& logger, std::string keepAwakePath,
                                  SleepControllerFiles files, SleepCommandSet commands,
-                                 ProcessControl processControl, KeepAwakeContract keepAwake)
+                                 ProcessControl processControl, KeepAwakeContract keepAwake,
+                                 SleepLogWording wording)
     : runner_(runner), adminRunner_(adminRunner), logger_(logger),
       keepAwakePath_(std::move(keepAwakePath)), files_(std::move(files)),
       commands_(std::move(commands)), processControl_(std::move(processControl)),
-      keepAwake_(std::move(keepAwake)) {}
+      keepAwake_(std::move(keepAwake)), wording_(std::move(wording)) {}
 
 SleepController::~SleepController() {
     stopKeepAwakeChild();
@@ -283,7 +284,7 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
             alreadyLogged = std::exchange(_keepAwakeLaunchFailureLogged, true);
         }
         if (!alreadyLogged) {
-            log(std::string("Failed to start caffeinate: ") + error.what() +
+            log("Failed to start " + wording_.child + ": " + error.what() +
                 " — retrying each tick, logging once");
         }
         return previous && previous->isRunning();
@@ -298,19 +299,19 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
     }
     recordKeepAwakePIDs(previous ? std::vector<Child>{started, previous}
                                  : std::vector<Child>{started});
-    log("Started caffeinate pid " + std::to_string(started->pid()));
+    log("Started " + wording_.child + " pid " + std::to_string(started->pid()));
 
     if (previous) {
         // The new child already holds the machine, so the old one can take its time to go.
         const auto previousID = std::to_string(previous->pid());
         if (terminate(previous)) {
             recordKeepAwakePIDs({started});
-            log("Retired previous caffeinate pid " + previousID +
+            log("Retired previous " + wording_.child + " pid " + previousID +
                 (currentPosture == letDisplaySleep ? " after a change of reason"
                                                    : " after a display-posture change"));
         } else {
             abandon(previous);
-            log("Previous caffeinate pid " + previousID +
+            log("Previous " + wording_.child + " pid " + previousID +
                 " did not confirm exit; sent SIGKILL and moved on");
         }
     }
@@ -329,10 +330,10 @@ void SleepController::stopKeepAwakeChild() {
     }
     const auto identifier = std::to_string(child->pid());
     if (terminate(child)) {
-        log("Stopped caffeinate pid " + identifier);
+        log("Stopped " + wording_.child + " pid " + identifier);
     } else {
         abandon(child);
-        log("caffeinate pid " + identifier +
+        log(wording_.childAtStart + " pid " + identifier +
             " did not confirm exit after SIGTERM; sent SIGKILL and moved on without blocking");
     }
     recordKeepAwakePIDs({});
@@ -387,7 +388,7 @@ void SleepController::writeKeepAwakePIDs(const std::vector<std::int32_t>& identi
     try {
         writeFileAtomically(files_.pidFilePath, text);
     } catch (const std::exception& error) {
-        log(std::string("Failed to write caffeinate pid(s): ") + error.what());
+        log("Failed to write " + wording_.child + " pid(s): " + error.what());
     }
 }
 
@@ -442,7 +443,7 @@ void SleepController::reconcileOrphanedKeepAwakeChildren() {
             continue;
         }
         processControl_.sendSignal(identifier, SIGTERM);
-        log("Killed orphaned caffeinate pid " + std::to_string(identifier) +
+        log("Killed orphaned " + wording_.child + " pid " + std::to_string(identifier) +
             " left by a previous run");
     }
     removeKeepAwakePIDFile();
@@ -501,13 +502,11 @@ bool SleepController::engageLidClosedProtection() {
             return true;
         }
     }
-    log("Engaging pmset disablesleep for lid-closed mode");
+    log(wording_.engagingSwitch);
     try {
         adminRunner_.run(commands_.engage);
     } catch (const std::exception& error) {
-        log(std::string("Lid-closed admin step declined; continuing in lid-open (caffeinate) "
-                        "mode: ") +
-            error.what());
+        log(wording_.lidClosedDeclinedPrefix + error.what());
         return false;
     }
     {
@@ -519,7 +518,7 @@ bool SleepController::engageLidClosedProtection() {
 }
 
 bool SleepController::disengageSleepSwitch() {
-    log("Restoring pmset disablesleep 0");
+    log(wording_.restoringSwitch);
     bool restored = false;
     try {
         adminRunner_.run(commands_.adminRestore);
@@ -541,8 +540,7 @@ bool SleepController::disengageSleepSwitch() {
         removeEngagedMarker();
     } else {
         writeEngagedMarker();
-        log("WARNING: pmset disablesleep may still be engaged after the restore attempt — keeping "
-            "it tracked for retry (REVIEW #18)");
+        log(wording_.restoreUnconfirmed);
     }
     return restored;
 }
@@ -601,21 +599,20 @@ bool SleepController::reconcileStuckSleepSwitch() {
         return true;
     }
     if (sleepSwitchState() == SleepSwitchState::off) {
-        log("Stale disablesleep marker found (system reports sleep enabled) — removing it");
+        log(wording_.staleMarkerRemoved);
         removeEngagedMarker();
         return true;
     }
-    log("disablesleep marker from a previous run found — clearing stuck pmset disablesleep "
-        "(REVIEW #2)");
+    log(wording_.stuckSwitchFound);
     return disengageSleepSwitch();
 }
 
 void SleepController::sleepNow() {
-    log("Requesting pmset sleepnow");
+    log(wording_.requestingSleepNow);
     try {
         runner_.run(commands_.sleepNow);
     } catch (const std::exception& error) {
-        log(std::string("pmset sleepnow failed: ") + error.what());
+        log(wording_.sleepNowFailedPrefix + error.what());
     }
 }
 
@@ -623,7 +620,7 @@ void SleepController::writeEngagedMarker() {
     try {
         writeFileAtomically(files_.engagedMarkerPath, "");
     } catch (const std::exception& error) {
-        log(std::string("Failed to write disablesleep marker: ") + error.what());
+        log(wording_.markerWriteFailedPrefix + error.what());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/KeepAwakeProcess.hpp>
 #include <NodwardenCore/SleepCommandSet.hpp>
+#include <NodwardenCore/SleepLogWording.hpp>
 
 #include <cstdint>
 #include <filesystem>
@@ -45,7 +46,8 @@ public:
                     std::string keepAwakePath,
                     SleepControllerFiles files = SleepControllerFiles::standard(),
                     SleepCommandSet commands = SleepCommandSet::macOS(),
-                    ProcessControl processControl = {}, KeepAwakeContract keepAwake = {});
+                    ProcessControl processControl = {}, KeepAwakeContract keepAwake = {},
+                    SleepLogWording wording = SleepLogWording::macOS());
     /// Stops the keep-awake child as `restoreNormalSleep` would, without touching the switch.
     ~SleepController();
     SleepController(const SleepController&) = delete;
@@ -136,6 +138,7 @@ private:
     const SleepCommandSet commands_;
     const ProcessControl processControl_;
     const KeepAwakeContract keepAwake_;
+    const SleepLogWording wording_;
 };
 
 } // namespace nodwarden

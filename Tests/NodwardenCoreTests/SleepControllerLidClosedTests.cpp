@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@ using nodwarden::ShellCommand;
 using nodwarden::SleepCommandSet;
 using nodwarden::SleepController;
 using nodwarden::SleepControllerFiles;
+using nodwarden::SleepLogWording;
 using nodwarden::SleepSwitchState;
 using stayloom::testing::FakeKeepAwakeProgram;
 using stayloom::testing::loggedMessages;
@@ -57,9 +59,10 @@ const std::string warning = "WARNING: pmset disablesleep may still be engaged af
 
 /// A controller over scripted runners, a fake keep-awake tool and files in a fresh folder.
 struct Rig {
-    explicit Rig(SleepCommandSet commands = SleepCommandSet::macOS())
-        : controller(runner, adminRunner, logger, fake.path().string(), files,
-                     std::move(commands)) {}
+    explicit Rig(SleepCommandSet commands = SleepCommandSet::macOS(),
+                 const SleepLogWording& wording = SleepLogWording::macOS())
+        : controller(runner, adminRunner, logger, fake.path().string(), files, std::move(commands),
+                     nodwarden::ProcessControl{}, nodwarden::KeepAwakeContract{}, wording) {}
 
     bool markerExists() const { return std::filesystem::exists(files.engagedMarkerPath); }
     Messages messages() { return loggedMessages(logger); }
@@ -229,6 +232,37 @@ TEST(SleepControllerLidClosed, LaunchRepairFollowsTheMarkerAndTheReportedState) 
         EXPECT_EQ(rig.markerExists(), !testCase.result);
         EXPECT_EQ(rig.controller.isLidClosedProtectionEngaged(), !testCase.result);
         EXPECT_EQ(rig.messages(), testCase.messages);
+    }
+}
+
+TEST(SleepControllerLidClosed, LinuxWordingNamesTheHelperAndTheSwitchNeverTheMacTools) {
+    Rig rig(mac, SleepLogWording::linuxHelper());
+    const CommandResult refused{1, "", "refused\n"};
+    rig.runner.setStanding(mac.readState, printed(listing("1")));
+    rig.runner.setStanding(mac.directRestore, refused);
+    rig.runner.setStanding(mac.sleepNow, refused);
+    rig.adminRunner.setStanding(mac.engage, refused);
+    rig.adminRunner.setStanding(mac.adminRestore, refused);
+
+    rig.controller.setSleepPrevention(true, true, false);
+    rig.controller.setSleepPrevention(false, false, false);
+    rig.folder.write("Support/disablesleep.engaged", "");
+    EXPECT_FALSE(rig.controller.reconcileStuckSleepSwitch());
+    rig.controller.sleepNow();
+
+    const Messages messages = rig.messages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "Turning the sleep switch off for lid-closed mode"),
+              messages.end());
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const std::string& line) {
+                                return line.rfind("Started keep-awake helper pid ", 0) == 0;
+                            }),
+              1);
+    for (const std::string& line : messages) {
+        for (const char* macWord : {"caffeinate", "pmset", "disablesleep", "sleepnow", "REVIEW"}) {
+            EXPECT_EQ(line.find(macWord), std::string::npos) << line;
+        }
     }
 }
 

@@ -27,6 +27,7 @@ using nodwarden::ShellCommand;
 using nodwarden::SleepCommandSet;
 using nodwarden::SleepController;
 using nodwarden::SleepControllerFiles;
+using nodwarden::SleepLogWording;
 using nodwarden::SleepSwitchState;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::readFile;
@@ -71,7 +72,9 @@ struct ControllerOverHelper {
     explicit ControllerOverHelper(const std::filesystem::path& elevator)
         : controller(runner, runner, logger, "/nonexistent/caffeinate",
                      SleepControllerFiles{state.path() / "caffeinate.pid", marker()},
-                     SleepCommandSet::privilegedHelper(elevator.string(), kHelper)) {}
+                     SleepCommandSet::privilegedHelper(elevator.string(), kHelper),
+                     nodwarden::ProcessControl{}, nodwarden::KeepAwakeContract{},
+                     SleepLogWording::linuxHelper()) {}
 
     std::filesystem::path marker() const { return state.path() / "disablesleep.engaged"; }
 
@@ -202,7 +205,7 @@ TEST_F(SleepSwitchWithCore, ARestoreThatLeavesAMaskIsNotReportedAsRestored) {
     EXPECT_TRUE(std::filesystem::exists(harness.marker()));
     const auto messages = loggedMessages(harness.logger);
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
-        return message.find("may still be engaged") != std::string::npos;
+        return message.find("may still be off") != std::string::npos;
     }));
 }
 
@@ -223,7 +226,7 @@ TEST_F(SleepSwitchWithCore, AnAdministratorsOwnMaskNeverReadsAsAStuckSwitch) {
               "/dev/null");
     const auto messages = loggedMessages(harness.logger);
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
-        return message.find("Stale disablesleep marker found") != std::string::npos;
+        return message.find("Stale sleep switch marker found") != std::string::npos;
     }));
 }
 
