@@ -1,5 +1,7 @@
 #include <NodwardenCore/SleepController.hpp>
 
+#include <NodwardenCore/AsciiText.hpp>
+#include <NodwardenCore/AtomicFile.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/PlatformPaths.hpp>
@@ -31,41 +33,6 @@ constexpr double killWaitSeconds = 1.0;
 constexpr double startTimeSlackSeconds = 2.0;
 /// The pid file holds a line or two of digits; a file longer than this was not written by us.
 constexpr std::size_t pidFileBound = 64 * 1024;
-
-/// Writes `contents` to a temporary file beside `path`, then renames it over `path`, so a reader
-/// never sees a half-written file. Throws `std::filesystem::filesystem_error`.
-void writeFileAtomically(const std::filesystem::path& path, const std::string& contents) {
-    const auto failure = [&](int error) {
-        return std::filesystem::filesystem_error("cannot write file", path,
-                                                 std::error_code(error, std::generic_category()));
-    };
-    std::filesystem::create_directories(path.parent_path());
-    std::string temporary = path.string() + ".XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
-    if (descriptor == -1) {
-        throw failure(errno);
-    }
-    int error = 0;
-    for (std::size_t written = 0; written < contents.size() && error == 0;) {
-        const ssize_t count =
-            ::write(descriptor, contents.data() + written, contents.size() - written);
-        if (count >= 0) {
-            written += static_cast<std::size_t>(count);
-        } else if (errno != EINTR) {
-            error = errno;
-        }
-    }
-    if (::close(descriptor) == -1 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) == -1) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        throw failure(error);
-    }
-}
 
 /// Splits at every newline character: line feed, vertical tab, form feed, carriage return, next
 /// line (U+0085), line separator (U+2028) and paragraph separator (U+2029); empty pieces dropped.
@@ -100,14 +67,6 @@ std::vector<std::string_view> splitAtNewlines(std::string_view text) {
         pieces.push_back(text.substr(start, index - start));
     }
     return pieces;
-}
-
-std::string_view trimmedSpacesAndTabs(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 /// A decimal 32-bit signed integer with an optional sign and nothing else.
@@ -386,7 +345,7 @@ void SleepController::writeKeepAwakePIDs(const std::vector<std::int32_t>& identi
         text += std::to_string(identifier) + "\n";
     }
     try {
-        writeFileAtomically(files_.pidFilePath, text);
+        AtomicFile::write(files_.pidFilePath, text);
     } catch (const std::exception& error) {
         log("Failed to write " + wording_.child + " pid(s): " + error.what());
     }
@@ -419,7 +378,7 @@ std::vector<std::int32_t> SleepController::readKeepAwakePIDs() const {
 std::vector<std::int32_t> SleepController::parseKeepAwakePIDs(std::string_view text) {
     std::vector<std::int32_t> identifiers;
     for (const auto piece : splitAtNewlines(text)) {
-        const auto trimmed = trimmedSpacesAndTabs(piece);
+        const auto trimmed = AsciiText::trimmed(piece);
         if (trimmed.empty()) {
             continue;
         }
@@ -618,7 +577,7 @@ void SleepController::sleepNow() {
 
 void SleepController::writeEngagedMarker() {
     try {
-        writeFileAtomically(files_.engagedMarkerPath, "");
+        AtomicFile::write(files_.engagedMarkerPath, "");
     } catch (const std::exception& error) {
         log(wording_.markerWriteFailedPrefix + error.what());
     }
