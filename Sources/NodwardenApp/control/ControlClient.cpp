@@ -1,0 +1,250 @@
+#include <NodwardenApp/control/ControlClient.hpp>
+
+#include <NodwardenApp/control/ControlProtocol.hpp>
+#include <NodwardenApp/control/StatusReport.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
+#include <NodwardenCore/UniqueFd.hpp>
+
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace nodwarden::app {
+
+namespace {
+
+using Action = CommandLineRequest::Action;
+
+/// The longest answer read; a status report is a few kilobytes.
+constexpr qsizetype maxReplyBytes = 1 << 20;
+
+void print(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QJsonObject requestFor(const CommandLineRequest& request) {
+    switch (request.action) {
+    case Action::status:
+        return {{QStringLiteral("command"), QStringLiteral("status")}};
+    case Action::mode: {
+        if (!request.mode) {
+            return {{QStringLiteral("command"), QStringLiteral("status")}};
+        }
+        const std::string_view word = modeWord(*request.mode);
+        return {{QStringLiteral("command"), QStringLiteral("mode")},
+                {QStringLiteral("mode"), QString::fromUtf8(word.data(), qsizetype(word.size()))}};
+    }
+    case Action::awake:
+        return {{QStringLiteral("command"), QStringLiteral("awake")},
+                {QStringLiteral("seconds"), request.seconds}};
+    case Action::quit:
+        return {{QStringLiteral("command"), QStringLiteral("quit")}};
+    case Action::acceptTerms:
+        return {{QStringLiteral("command"), QStringLiteral("accept-terms")}};
+    case Action::launchAtLogin:
+        return {{QStringLiteral("command"), QStringLiteral("launch-at-login")},
+                {QStringLiteral("enabled"), request.enabled}};
+    default:
+        return {};
+    }
+}
+
+/// Whether the process has ended (an unreaped one counts as ended: it restores nothing more).
+bool processEnded(qint64 pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] == 'Z' ||
+           text[close + 2] == 'X';
+}
+
+using ControlClient::Exchange;
+
+QByteArray systemError(int number) {
+    return QByteArray::fromStdString(std::generic_category().message(number));
+}
+
+} // namespace
+
+/// Plain sockets, not QLocalSocket: a program that refuses the request closes its end at once,
+/// and its answer must still be read after the request could not be written. No event loop is
+/// needed either, so the agents' hooks send their events before any of the program's start.
+Exchange ControlClient::exchange(const std::filesystem::path& socketPath, const QByteArray& request,
+                                 const QDeadlineTimer& deadline) {
+    using Outcome = Exchange::Outcome;
+    const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (socket.get() < 0) {
+        return {Outcome::unreachable, systemError(errno)};
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.native().size() >= sizeof address.sun_path) {
+        return {Outcome::unreachable, systemError(ENAMETOOLONG)};
+    }
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.native().size());
+    // A full backlog answers EAGAIN instead of waiting; it is asked again until the deadline.
+    while (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+           0) {
+        if (errno == ENOENT || errno == ECONNREFUSED) {
+            return {Outcome::notRunning, {}};
+        }
+        if (errno != EAGAIN && errno != EINTR) {
+            return {Outcome::unreachable, systemError(errno)};
+        }
+        if (deadline.hasExpired()) {
+            return {Outcome::timedOut, {}};
+        }
+        std::this_thread::sleep_for(
+            std::min(std::chrono::milliseconds(20),
+                     std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 1))));
+    }
+    // A short request fits in the socket's buffer; a refused one may fail here and the answer
+    // is read all the same.
+    [[maybe_unused]] const ssize_t sent =
+        ::send(socket.get(), request.constData(), std::size_t(request.size()), MSG_NOSIGNAL);
+
+    QByteArray answer;
+    while (!answer.contains('\n') && answer.size() <= maxReplyBytes) {
+        if (deadline.hasExpired()) {
+            return {Outcome::timedOut, {}};
+        }
+        pollfd ready{socket.get(), POLLIN, 0};
+        if (::poll(&ready, 1, int(deadline.remainingTime())) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t count = ::recv(socket.get(), buffer, sizeof buffer, 0);
+        if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+            return {Outcome::closedEarly, {}};
+        }
+        if (count > 0) {
+            answer.append(buffer, count);
+        }
+    }
+    return {Outcome::answered, answer.left(answer.indexOf('\n'))};
+}
+
+namespace {
+
+bool waitForEnd(qint64 pid) {
+    QDeadlineTimer deadline(ControlClient::quitTimeoutMilliseconds);
+    while (!processEnded(pid)) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+} // namespace
+
+int ControlClient::run(const CommandLineRequest& request,
+                       const std::optional<std::filesystem::path>& socketPath, std::FILE* output,
+                       std::FILE* errors) {
+    if (!socketPath) {
+        print(errors, QStringLiteral("Stayloom cannot be reached: the path of its control socket "
+                                     "is too long for this system. Set XDG_RUNTIME_DIR to a "
+                                     "shorter folder.\n"));
+        return failedStatus;
+    }
+    using Outcome = Exchange::Outcome;
+    const Exchange result = exchange(
+        *socketPath, QJsonDocument(requestFor(request)).toJson(QJsonDocument::Compact) + '\n',
+        QDeadlineTimer(answerTimeoutMilliseconds));
+    switch (result.outcome) {
+    case Outcome::notRunning:
+        if (request.action == Action::status && request.json) {
+            // Scripts read the answer from the output whatever it is.
+            print(output, QStringLiteral("{\"running\": false}\n"));
+            return notRunningStatus;
+        }
+        print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
+                                     "stayloom\n"));
+        return notRunningStatus;
+    case Outcome::unreachable:
+        print(errors, QStringLiteral("Cannot reach the running Stayloom: ") +
+                          QString::fromUtf8(result.text) + u'\n');
+        return failedStatus;
+    case Outcome::closedEarly:
+        print(errors, QStringLiteral("The running Stayloom closed the connection without "
+                                     "answering.\n"));
+        return failedStatus;
+    case Outcome::timedOut:
+        print(errors, QStringLiteral("The running Stayloom did not answer within %1 s.\n")
+                          .arg(answerTimeoutMilliseconds / 1000));
+        return failedStatus;
+    case Outcome::answered:
+        break;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(result.text);
+    if (!document.isObject()) {
+        print(errors, QStringLiteral("The running Stayloom gave an answer that is not one JSON "
+                                     "object.\n"));
+        return failedStatus;
+    }
+    const QJsonObject reply = document.object();
+    if (!reply.value(QStringLiteral("ok")).toBool()) {
+        if (reply.value(QStringLiteral("error")).toString() ==
+            QLatin1String(ControlProtocol::busyError)) {
+            print(errors, QStringLiteral("The running Stayloom is busy answering other commands. "
+                                         "Try again in a moment.\n"));
+            return failedStatus;
+        }
+        print(errors, QStringLiteral("The running Stayloom refused: ") +
+                          reply.value(QStringLiteral("error")).toString() + u'\n');
+        return failedStatus;
+    }
+    const QJsonObject status = reply.value(QStringLiteral("status")).toObject();
+    switch (request.action) {
+    case Action::status:
+        print(output,
+              request.json
+                  ? QString::fromUtf8(QJsonDocument(status).toJson(QJsonDocument::Compact)) + u'\n'
+                  : StatusReport::text(status));
+        return 0;
+    case Action::quit: {
+        const qint64 pid = qint64(status.value(QStringLiteral("pid")).toDouble());
+        if (!waitForEnd(pid)) {
+            print(errors,
+                  QStringLiteral("Stayloom (process %1) was asked to quit but still runs.\n")
+                      .arg(pid));
+            return failedStatus;
+        }
+        print(output, QStringLiteral("Stayloom has quit.\n"));
+        return 0;
+    }
+    case Action::acceptTerms:
+        print(output, QStringLiteral("Terms accepted.\n") + StatusReport::text(status));
+        return 0;
+    case Action::mode:
+        if (!request.mode) {
+            print(output, status.value(QStringLiteral("mode")).toString() + u'\n');
+            return 0;
+        }
+        print(output, StatusReport::text(status));
+        return 0;
+    default:
+        print(output, StatusReport::text(status));
+        return 0;
+    }
+}
+
+} // namespace nodwarden::app

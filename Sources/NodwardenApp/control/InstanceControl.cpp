@@ -1,0 +1,137 @@
+#include <NodwardenApp/control/InstanceControl.hpp>
+
+#include <NodwardenApp/control/StatusReport.hpp>
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
+#include <NodwardenCore/HookWitness.hpp>
+
+#include <QPointer>
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+namespace nodwarden::app {
+
+namespace {
+
+/// The longest timed keep-awake a command may ask for, as `stayloom awake --for` takes it.
+constexpr double maxKeepAwakeSeconds = 7 * 24 * 3600;
+
+ControlReply failure(const QString& error) {
+    return {QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}}, {}};
+}
+
+/// A whole number from 0 to 2^53, where a JSON number is exact.
+std::optional<std::uint64_t> wholeNumber(const QJsonValue& value) {
+    constexpr double largest = 9007199254740992.0;
+    if (!value.isDouble()) {
+        return std::nullopt;
+    }
+    const double number = value.toDouble();
+    if (!(number >= 0 && number <= largest) || number != std::floor(number)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(number);
+}
+
+} // namespace
+
+InstanceControl::InstanceControl(AppModel& model, std::function<void(AppMode)> chooseMode,
+                                 std::shared_ptr<HookWitness> hooks)
+    : model_(model), chooseMode_(std::move(chooseMode)), hooks_(std::move(hooks)) {}
+
+ControlReply InstanceControl::hookEvent(const QJsonObject& request) {
+    const auto text = [&](const char* key) {
+        return request.value(QLatin1String(key)).toString().toStdString();
+    };
+    const auto pid = wholeNumber(request.value(QStringLiteral("pid")));
+    const auto start = wholeNumber(request.value(QStringLiteral("start")));
+    if (!hooks_ || !pid || *pid == 0 || *pid > std::uint64_t(INT32_MAX) || !start) {
+        return failure(QStringLiteral("hook needs an agent, an event, a pid and a start"));
+    }
+    if (!hooks_->record({text("agent"), text("event"), text("session"),
+                         static_cast<std::int32_t>(*pid), *start})) {
+        return failure(QStringLiteral("unknown agent"));
+    }
+    return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
+}
+
+ControlReply InstanceControl::commandRun(const QJsonObject& request) {
+    const auto pid = wholeNumber(request.value(QStringLiteral("pid")));
+    const QString event = request.value(QStringLiteral("event")).toString();
+    const QString name = request.value(QStringLiteral("name")).toString();
+    if (!pid || *pid == 0 || *pid > std::uint64_t(INT32_MAX) || name.isEmpty() ||
+        (event != u"started" && event != u"ended")) {
+        return failure(QStringLiteral("run needs an event (started or ended), a name and a pid"));
+    }
+    if (event == u"started") {
+        model_.commandRunStarted(static_cast<std::int32_t>(*pid), name.toStdString());
+    } else {
+        model_.commandRunEnded(static_cast<std::int32_t>(*pid));
+    }
+    return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
+}
+
+ControlReply InstanceControl::report() const {
+    return {QJsonObject{{QStringLiteral("ok"), true},
+                        {QStringLiteral("status"), StatusReport::fromModel(model_)}},
+            {}};
+}
+
+ControlReply InstanceControl::handle(const QJsonObject& request) {
+    const QString command = request.value(QStringLiteral("command")).toString();
+    if (command == u"status") {
+        return report();
+    }
+    if (command == u"mode") {
+        const auto mode =
+            modeFromWord(request.value(QStringLiteral("mode")).toString().toStdString());
+        if (!mode) {
+            return failure(QStringLiteral("unknown mode"));
+        }
+        chooseMode_(*mode);
+        return report();
+    }
+    if (command == u"awake") {
+        const QJsonValue seconds = request.value(QStringLiteral("seconds"));
+        if (!seconds.isDouble() || !(seconds.toDouble() > 0) ||
+            seconds.toDouble() > maxKeepAwakeSeconds) {
+            return failure(QStringLiteral("awake needs seconds, more than 0 and at most a week"));
+        }
+        model_.keepAwakeFor(seconds.toDouble());
+        return report();
+    }
+    if (command == u"accept-terms") {
+        if (model_.needsLegalAcceptance()) {
+            model_.acceptLegal();
+        }
+        return report();
+    }
+    if (command == u"launch-at-login") {
+        const QJsonValue enabled = request.value(QStringLiteral("enabled"));
+        if (!enabled.isBool()) {
+            return failure(QStringLiteral("launch-at-login needs true or false"));
+        }
+        model_.setLaunchAtLogin(enabled.toBool());
+        return report();
+    }
+    if (command == u"hook") {
+        return hookEvent(request);
+    }
+    if (command == u"run") {
+        return commandRun(request);
+    }
+    if (command == u"quit") {
+        ControlReply reply = report();
+        reply.afterReply = [model = QPointer<AppModel>(&model_)] {
+            if (model) {
+                model->quit();
+            }
+        };
+        return reply;
+    }
+    return failure(QStringLiteral("unknown command"));
+}
+
+} // namespace nodwarden::app

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <NodwardenApp/control/ControlProtocol.hpp>
+#include <NodwardenCore/Models.hpp>
+
+#include <memory>
+
+#include <functional>
+
+namespace nodwarden {
+class HookWitness;
+}
+
+namespace nodwarden::app {
+
+class AppModel;
+
+/// The running program's side of the commands: each request goes through the same model path
+/// as the desktop's controls. Requests are
+/// {"command":"status"}, {"command":"mode","mode":"watch"}, {"command":"quit"},
+/// {"command":"awake","seconds":5400}, {"command":"accept-terms"},
+/// {"command":"launch-at-login","enabled":true} and an agent's hook event
+/// {"command":"hook","agent":"claude","event":"Stop","session":"…","pid":N,"start":T}; and
+/// `stayloom run`'s {"command":"run","event":"started"|"ended","name":"make","pid":N}; every reply
+/// carries "ok", and "error" when it is false, "status" (a `StatusReport`) when it is true, except
+/// a hook event's and a run's, which are only acknowledged.
+class InstanceControl {
+public:
+    /// `chooseMode` sets a mode the way the panel's picker does (and ends a first run that
+    /// waits for one). `hooks` takes the agents' hook events.
+    InstanceControl(AppModel& model, std::function<void(AppMode)> chooseMode,
+                    std::shared_ptr<HookWitness> hooks);
+
+    ControlReply handle(const QJsonObject& request);
+
+private:
+    ControlReply report() const;
+    ControlReply hookEvent(const QJsonObject& request);
+    ControlReply commandRun(const QJsonObject& request);
+
+    AppModel& model_;
+    std::function<void(AppMode)> chooseMode_;
+    std::shared_ptr<HookWitness> hooks_;
+};
+
+} // namespace nodwarden::app

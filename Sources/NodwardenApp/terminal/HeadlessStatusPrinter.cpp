@@ -1,0 +1,55 @@
+#include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
+
+#include <NodwardenApp/model/AppModel.hpp>
+
+#include <QTimer>
+
+namespace nodwarden::app {
+
+HeadlessStatusPrinter::HeadlessStatusPrinter(AppModel& model, std::FILE* output)
+    : QObject(&model), model_(model), output_(output) {
+    connect(&model, &AppModel::statusChanged, this, &HeadlessStatusPrinter::schedule);
+    connect(&model, &AppModel::statusReasonChanged, this, &HeadlessStatusPrinter::schedule);
+    connect(&model, &AppModel::agentRowsChanged, this, &HeadlessStatusPrinter::schedule);
+    schedule();
+}
+
+QString HeadlessStatusPrinter::formatLine(GuardStatus status, const QString& reason,
+                                          const QString& agentSummary) {
+    const std::string_view name = displayName(status);
+    return QString::fromUtf8(name.data(), qsizetype(name.size())) + QStringLiteral(" — ") + reason +
+           QStringLiteral(" · ") + agentSummary;
+}
+
+void HeadlessStatusPrinter::schedule() {
+    if (scheduled_) {
+        return;
+    }
+    scheduled_ = true;
+    // After the evaluation that emitted the change has published everything it will.
+    QTimer::singleShot(0, this, &HeadlessStatusPrinter::printIfChanged);
+}
+
+void HeadlessStatusPrinter::setHeld(bool held) {
+    held_ = held;
+    if (!held_) {
+        schedule();
+    }
+}
+
+void HeadlessStatusPrinter::printIfChanged() {
+    scheduled_ = false;
+    if (held_) {
+        return;
+    }
+    const QString line = formatLine(model_.status(), model_.statusReason(), model_.agentSummary());
+    if (line == lastLine_) {
+        return;
+    }
+    lastLine_ = line;
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), output_);
+    std::fflush(output_);
+}
+
+} // namespace nodwarden::app
