@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <array>
 #include <filesystem>
 #include <string_view>
 #include <utility>
@@ -15,7 +16,7 @@ namespace {
 std::filesystem::perms permissionsOf(QFileDevice::Permissions permissions) {
     using std::filesystem::perms;
     perms mode = perms::none;
-    const std::pair<QFileDevice::Permission, perms> bits[] = {
+    const std::array<std::pair<QFileDevice::Permission, perms>, 12> bits{{
         {QFileDevice::ReadOwner, perms::owner_read},
         {QFileDevice::WriteOwner, perms::owner_write},
         {QFileDevice::ExeOwner, perms::owner_exec},
@@ -28,7 +29,7 @@ std::filesystem::perms permissionsOf(QFileDevice::Permissions permissions) {
         {QFileDevice::ReadOther, perms::others_read},
         {QFileDevice::WriteOther, perms::others_write},
         {QFileDevice::ExeOther, perms::others_exec},
-    };
+    }};
     for (const auto& [permission, bit] : bits) {
         if (permissions.testFlag(permission)) {
             mode |= bit;
