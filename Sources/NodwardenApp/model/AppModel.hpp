@@ -31,9 +31,9 @@ namespace nodwarden::app {
 class WorkNotifier;
 
 /// The program's controller and observable state. Lives on the main thread from launch to quit:
-/// it owns the tick, the three background queues ("Nodwarden.Detection",
-/// "Nodwarden.SleepCommands", "Stayloom.RunLog"), the decision step, the statistics and the
-/// first-run flow. Views read its properties, redraw on their change signals (each emitted only
+/// it owns the tick, the "Nodwarden.Detection" and "Stayloom.RunLog" queues, the sleep commands
+/// (`SleepCommands`, with their own queue), the decision step, the statistics and the first-run
+/// flow. Views read its properties, redraw on their change signals (each emitted only
 /// when the value really changed) and call its actions; they never compute policy themselves.
 class AppModel : public QObject {
     Q_OBJECT
