@@ -77,7 +77,7 @@ format-check: deps
 # fails. Needs the dev build's compile_commands.json and generated headers (make build first).
 lint: build
 	run-clang-tidy -p build/$(PRESET) -j $(JOBS) -quiet -warnings-as-errors='*' \
-	  -extra-arg=-Wno-unknown-warning-option '$(CURDIR)/(Sources|Benchmarks)/.*\.cpp$$'
+	  -extra-arg=-Wno-unknown-warning-option -extra-arg=-Wno-c99-extensions '$(CURDIR)/(Sources|Benchmarks)/.*\.cpp$$'
 
 clean:
 	rm -rf build

@@ -15,6 +15,7 @@
 #include <NodwardenApp/terminal/TerminalUserInterface.hpp>
 #include <NodwardenApp/ui/DesktopUserInterface.hpp>
 #include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/PlatformPaths.hpp>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -34,22 +35,6 @@ using namespace nodwarden;
 using namespace nodwarden::app;
 
 namespace {
-
-std::unique_ptr<UserInterface> desktopUserInterface() {
-#ifdef STAYLOOM_HAS_DESKTOP_UI
-    return makeDesktopUserInterface();
-#else
-    return nullptr;
-#endif
-}
-
-bool desktopUserInterfaceBuilt() {
-#ifdef STAYLOOM_HAS_DESKTOP_UI
-    return true;
-#else
-    return false;
-#endif
-}
 
 void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Stayloom"));
@@ -119,10 +104,7 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
 
 /// No command: the program itself, on the desktop when one can be opened, else headless.
 int runProgram(int argc, char** argv) {
-    DisplayChoice display;
-    if (desktopUserInterfaceBuilt()) {
-        display = chooseDisplay(DisplayEnvironment::current());
-    }
+    const DisplayChoice display = chooseDisplay(DisplayEnvironment::current());
     if (display.notice) {
         std::fprintf(stderr, "%s\n", display.notice->c_str());
     }
@@ -141,6 +123,11 @@ int runProgram(int argc, char** argv) {
 
     LinuxPlatformOptions options = LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
     options.desktopSession = desktop;
+    // Before the lock, the log or any other file of the state folder is opened.
+    if (const std::string moved = PlatformPaths::prepareStateFolder(options.paths);
+        !moved.empty()) {
+        FileLogger::shared().log(moved);
+    }
     SingleInstance instance(instanceLockFolder(options),
                             ControlSocketPath::runtimeFolderFromEnvironment(),
                             &FileLogger::shared());
@@ -155,7 +142,7 @@ int runProgram(int argc, char** argv) {
 
     const QString website = QString::fromUtf8(BuildInfo::websiteBaseURL);
     std::unique_ptr<UserInterface> userInterface =
-        desktop ? desktopUserInterface()
+        desktop ? makeDesktopUserInterface()
                 : std::make_unique<TerminalUserInterface>(STDIN_FILENO, stdout, stderr, website);
     WindowPresenter& windows = userInterface->windowPresenter();
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <string>
 #include <string_view>
 
-namespace nodwarden::AsciiText {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
+namespace AsciiText {
 
 /// `c` in lower case when it is an ASCII capital; every other byte unchanged, whatever the locale.
 constexpr char lower(char c) {
@@ -16,4 +19,5 @@ std::string lowercased(std::string_view text);
 /// `text` without the bytes of `characters` at either end; a view into `text`.
 std::string_view trimmed(std::string_view text, std::string_view characters = " \t");
 
-} // namespace nodwarden::AsciiText
+} // namespace AsciiText
+} // namespace nodwarden

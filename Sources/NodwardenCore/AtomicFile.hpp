@@ -1,9 +1,12 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <filesystem>
 #include <string_view>
 
-namespace nodwarden::AtomicFile {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
+namespace AtomicFile {
 
 /// Writes `contents` to a new file beside `path` with `mode`, flushes it to disk and renames it
 /// over `path`, creating missing folders first. A reader never sees half a file, and whatever is
@@ -13,4 +16,5 @@ void write(const std::filesystem::path& path, std::string_view contents,
            std::filesystem::perms mode = std::filesystem::perms::owner_read |
                                          std::filesystem::perms::owner_write);
 
-} // namespace nodwarden::AtomicFile
+} // namespace AtomicFile
+} // namespace nodwarden

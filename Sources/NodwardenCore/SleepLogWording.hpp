@@ -1,8 +1,10 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <string>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// The log lines about the keep-awake child and the system sleep switch, in the words of the
 /// platform whose programs they name: the macOS set is the design's own wording, the Linux set

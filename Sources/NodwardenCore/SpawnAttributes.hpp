@@ -1,8 +1,10 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <spawn.h>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// What a spawned child inherits of this process's signal set-up.
 enum class SpawnSignalPolicy {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <utility>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Owns one file descriptor and closes it when it goes, whichever way the scope ends.
 class UniqueFd {

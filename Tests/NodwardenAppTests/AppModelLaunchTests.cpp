@@ -116,17 +116,24 @@ TEST(AppModelLaunch, SleepSwitchFoundOffIsAdoptedOrSurfaced) {
         bool engaged;
         std::vector<std::string> lines;
     };
-    const std::string review2 = "Launch reconcile could not confirm stuck disablesleep cleared — "
-                                "surfacing stale-block banner (REVIEW #2)";
-    const std::string adoptedLine = "Adopted stale pmset disablesleep at launch (lid-closed on); "
-                                    "normal release/quit will clear it";
-    const std::string surfacedLine = "Stale pmset disablesleep detected at launch (lid-closed "
-                                     "off) — surfacing restore banner";
+    const std::string notBackOn = "Launch repair could not confirm the sleep switch back on "
+                                  "— surfacing stale-block banner";
+    const std::string adoptedLine = "Adopted a sleep switch left off at launch (lid-closed on); "
+                                    "normal release/quit will turn it back on";
+    const std::string surfacedLine = "Sleep switch left off found at launch (lid-closed off) — "
+                                     "surfacing restore banner";
     const std::vector<Case> cases = {
         {"switch off, lid-closed on", false, true, true, true, false, true, {adoptedLine}},
         {"switch off, lid-closed off", false, true, true, false, true, false, {surfacedLine}},
         {"switch on, no marker", false, false, true, false, false, false, {}},
-        {"marker, restore refused", true, true, false, false, true, true, {review2, surfacedLine}},
+        {"marker, restore refused",
+         true,
+         true,
+         false,
+         false,
+         true,
+         true,
+         {notBackOn, surfacedLine}},
         {"marker, already restored", true, false, true, false, false, false, {}},
     };
     for (const Case& testCase : cases) {
@@ -154,7 +161,7 @@ TEST(AppModelLaunch, SleepSwitchFoundOffIsAdoptedOrSurfaced) {
         EXPECT_EQ(std::filesystem::exists(real.files.engagedMarkerPath), testCase.engaged);
         std::vector<std::string> lines;
         for (const std::string& line : harness.logged()) {
-            if (line == review2 || line == adoptedLine || line == surfacedLine) {
+            if (line == notBackOn || line == adoptedLine || line == surfacedLine) {
                 lines.push_back(line);
             }
         }
@@ -175,5 +182,5 @@ TEST(AppModelLaunch, StaleBlockRestoreClearsTheBannerOnceTheSwitchIsBackOn) {
     AppModelHarness::settle(*model);
     EXPECT_FALSE(model->staleSleepBlockDetected());
     EXPECT_EQ(real.adminRunner.count(SleepCommandSet::macOS().adminRestore), 1u);
-    EXPECT_TRUE(harness.loggedLine("Restoring stale disablesleep left by a previous run"));
+    EXPECT_TRUE(harness.loggedLine("Turning back on a sleep switch left off by a previous run"));
 }

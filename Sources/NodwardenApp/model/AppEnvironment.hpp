@@ -64,6 +64,8 @@ struct AppEnvironment {
     FileLogger* logger = nullptr;
     /// The run ledger file; its folder is created on the first append.
     std::filesystem::path runLedgerPath;
+    /// The statistics' own file; none: they stay in `defaults` (`MetricsStore`).
+    std::optional<std::filesystem::path> statisticsPath;
 
     /// Starts the platform's own updater at start-up, logging what it did; none where the
     /// system's packages update the program (Linux), so nothing about an updater happens there.
