@@ -3,6 +3,7 @@
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 
 #include <map>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 struct GuardSettings;
 

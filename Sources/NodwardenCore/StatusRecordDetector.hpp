@@ -4,6 +4,7 @@
 #include <NodwardenCore/AgentVerdict.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/DetectionPass.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 
 #include <map>
@@ -13,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 struct AgentResolver;
 

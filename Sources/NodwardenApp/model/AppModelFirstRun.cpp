@@ -1,11 +1,11 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/StoredValue.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/Notices.hpp>
 
-#include <QDateTime>
 #include <QSettings>
 
 #include <exception>
@@ -110,15 +110,6 @@ void AppModel::setLaunchAtLogin(bool enabled) {
     }
 }
 
-void AppModel::startUpdaterIfBundled() {
-    if (!environment_.updateFeedURL || !environment_.startUpdater) {
-        log("Updater: no SUFeedURL in Info.plist (dev build) — Sparkle not started");
-        return;
-    }
-    const bool automaticChecks = environment_.startUpdater();
-    log("Updater started (auto-check: " + boolText(automaticChecks) + ")");
-}
-
 void AppModel::presentLegalAcceptanceIfNeeded() {
     if (!needsLegalAcceptance_) {
         return;
@@ -137,9 +128,7 @@ void AppModel::presentOnboardingIfNeeded() {
 
 void AppModel::acceptLegal() {
     defaults().setValue(qstring(Legal::acceptedVersionDefaultsKey), wording().legalVersion);
-    defaults().setValue(
-        qstring(Legal::acceptedDateDefaultsKey),
-        QDateTime::fromMSecsSinceEpoch(qint64(unixTimeFromDate(now()) * 1000), Qt::UTC));
+    defaults().setValue(qstring(Legal::acceptedDateDefaultsKey), StoredValue::date(now()));
     setNeedsLegalAcceptance(false);
     log("Accepted legal v" + wording().legalVersion.toStdString());
     // Closed whoever opened it; the presenter ignores a window that is not open.

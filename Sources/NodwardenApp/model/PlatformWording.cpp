@@ -1,6 +1,7 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/SleepLogWording.hpp>
 
 namespace nodwarden::app {
 
@@ -196,6 +197,7 @@ PlatformWording makeLinux() {
          "Unlimited: plugged in, kept awake without limit"},
         {"Battery is at or below cutoff", "The battery is at or below its cutoff"},
     };
+    w.sleepLog = &SleepLogWording::linuxHelper();
     return w;
 }
 
