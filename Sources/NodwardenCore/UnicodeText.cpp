@@ -34,7 +34,7 @@ std::string mapped(std::string_view text, utf8proc_option_t options) {
         // ASCII is already composed and has no marks; its folding is plain lower-casing.
         return AsciiText::lowercased(text);
     }
-    const std::string valid = sanitizedUTF8(text);
+    std::string valid = sanitizedUTF8(text);
     utf8proc_uint8_t* output = nullptr;
     const utf8proc_ssize_t length =
         utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(valid.data()),

@@ -170,7 +170,7 @@ std::optional<bool> AppModel::sessionProcessAliveFor(const std::vector<ActivityS
         return std::nullopt;
     }
     const bool present = std::any_of(perApp.begin(), perApp.end(), [&](const auto& signal) {
-        return signal.appName == agent && signal.processPresent == true;
+        return signal.appName == agent && signal.processPresent.value_or(false);
     });
     if (present) {
         sessionAgentAbsentStreak_.reset();

@@ -56,7 +56,7 @@ QString html(const Document& document) {
 
 QString localFile(const Document& document) {
     const QString relative = QStringLiteral("stayloom/legal/") + document.fileName;
-    const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation, relative);
+    QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation, relative);
     if (!installed.isEmpty()) {
         return installed;
     }
@@ -66,7 +66,7 @@ QString localFile(const Document& document) {
     }
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                            QStringLiteral("/stayloom/legal");
-    const QString path = folder + u'/' + document.fileName;
+    QString path = folder + u'/' + document.fileName;
     // Rewritten only when this build's text differs, so a reader never sees a half-written copy
     // of the same text and an older build's copy is replaced.
     if (holds(path, shipped)) {
