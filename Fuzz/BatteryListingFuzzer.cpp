@@ -1,7 +1,7 @@
 // The power tool's battery listing.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/PowerMonitor.hpp>
+#include <NodwardenCore/macos/PowerMonitor.hpp>
 
 #include <cstddef>
 #include <cstdint>

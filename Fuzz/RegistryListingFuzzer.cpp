@@ -1,5 +1,5 @@
 // The hardware registry's listing of the clamshell flag.
-#include <NodwardenCore/PowerMonitor.hpp>
+#include <NodwardenCore/macos/LidStateDetector.hpp>
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include <NodwardenCore/AgentAppName.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/AsciiText.hpp>
-#include <NodwardenCore/PSProcessTableReader.hpp>
+#include <NodwardenCore/macos/PSProcessTableReader.hpp>
 
 #include <charconv>
 #include <unordered_map>

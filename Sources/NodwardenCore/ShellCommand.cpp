@@ -269,6 +269,16 @@ void appendQuoted(std::string& out, const std::string& text) {
 
 } // namespace
 
+std::string describeCurrentFailure() {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
 std::string describe(const CommandResult& result) {
     std::string text = "CommandResult(exitCode: " + std::to_string(result.exitCode);
     text += ", standardOutput: ";

@@ -35,6 +35,10 @@ struct CommandResult {
 /// Textual form of a result as it appears in log lines, with both streams quoted and escaped.
 std::string describe(const CommandResult& result);
 
+/// The text of the failure being handled, inside a `catch (...)`: tool failures reach callers as
+/// exceptions of several kinds, and the log shows each one's own text ("unknown error" otherwise).
+std::string describeCurrentFailure();
+
 /// A tool ran but did not succeed. what() reads "nonZeroExit(CommandResult(exitCode: …, …))".
 class CommandRunnerError : public std::runtime_error {
 public:

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <NodwardenCore/LidStateProviding.hpp>
 #include <NodwardenCore/Models.hpp>
-#include <NodwardenCore/PowerMonitor.hpp>
 
 #include <filesystem>
 #include <functional>

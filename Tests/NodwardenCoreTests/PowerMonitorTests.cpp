@@ -1,4 +1,5 @@
-#include <NodwardenCore/PowerMonitor.hpp>
+#include <NodwardenCore/macos/LidStateDetector.hpp>
+#include <NodwardenCore/macos/PowerMonitor.hpp>
 
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ShellCommand.hpp>

@@ -1,7 +1,7 @@
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/PSProcessTableReader.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/macos/PSProcessTableReader.hpp>
 
 #include "Support/ScriptedCommandRunner.hpp"
 #include "Support/TemporaryDirectory.hpp"

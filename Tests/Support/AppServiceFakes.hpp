@@ -5,8 +5,9 @@
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/LidStateProviding.hpp>
 #include <NodwardenCore/Models.hpp>
-#include <NodwardenCore/PowerMonitor.hpp>
+#include <NodwardenCore/PowerSnapshotProviding.hpp>
 
 #include <atomic>
 #include <condition_variable>

@@ -7,8 +7,9 @@
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/LidStateProviding.hpp>
 #include <NodwardenCore/Notices.hpp>
-#include <NodwardenCore/PowerMonitor.hpp>
+#include <NodwardenCore/PowerSnapshotProviding.hpp>
 #include <NodwardenCore/SerialQueue.hpp>
 
 #include <QCoreApplication>

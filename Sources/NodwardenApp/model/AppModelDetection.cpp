@@ -3,7 +3,8 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/QueuedDelivery.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/PowerMonitor.hpp>
+#include <NodwardenCore/LidStateProviding.hpp>
+#include <NodwardenCore/PowerSnapshotProviding.hpp>
 #include <NodwardenCore/SerialQueue.hpp>
 
 #include <chrono>

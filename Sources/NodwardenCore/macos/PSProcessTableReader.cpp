@@ -1,4 +1,4 @@
-#include <NodwardenCore/PSProcessTableReader.hpp>
+#include <NodwardenCore/macos/PSProcessTableReader.hpp>
 
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
