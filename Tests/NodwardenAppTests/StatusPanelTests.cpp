@@ -1,5 +1,7 @@
 #include "StatusPanelScene.hpp"
 
+#include <NodwardenCore/AgentCatalog.hpp>
+
 #include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
@@ -12,6 +14,10 @@
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 using namespace nodwarden;
 using namespace nodwarden::app;
@@ -299,6 +305,39 @@ TEST(StatusPanelAgents, RowsFollowTheModelInOrderWithPillsAndSummary) {
     scene.evaluate({});
     EXPECT_TRUE(agentRows(scene).empty());
     EXPECT_TRUE(scene.shown("agentsEmptyRow"));
+}
+
+TEST(StatusPanelAgents, WithEveryAgentSwitchedOffSaysNothingIsWatchedAndLeadsToTheAgentsTab) {
+    StatusPanelScene scene;
+    GuardSettings settings = GuardSettings::defaults();
+    for (const AgentProfile& profile : AgentCatalog::builtin()) {
+        if (profile.kind != AgentProfile::Kind::browser) {
+            settings.disabledAgentIDs.push_back(profile.id);
+        }
+    }
+    std::sort(settings.disabledAgentIDs.begin(), settings.disabledAgentIDs.end());
+    scene.harness.storeSettings(settings);
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    scene.evaluate({});
+    EXPECT_TRUE(scene.shown("agentsNothingWatchedRow"));
+    EXPECT_FALSE(scene.shown("agentsEmptyRow")) << "not the invitation to start an agent";
+    scene.panel->show();
+    scene.click("chooseAgentsButton");
+    EXPECT_EQ(scene.harness.windows.calls(),
+              std::vector<std::string>{"presentSettingsWindow(agents)"});
+
+    // Watching browsers, or one custom app, is watching something.
+    for (const bool browsers : {true, false}) {
+        GuardSettings watching = settings;
+        watching.enableBrowsers = browsers;
+        watching.targetApps =
+            browsers ? std::vector<std::string>{} : std::vector<std::string>{"my-agent"};
+        scene.model->commitSettings(watching);
+        AppModelHarness::settle(*scene.model);
+        EXPECT_FALSE(scene.shown("agentsNothingWatchedRow")) << browsers;
+        EXPECT_TRUE(scene.shown("agentsEmptyRow")) << browsers;
+    }
 }
 
 TEST(StatusPanelAgents, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWorking) {

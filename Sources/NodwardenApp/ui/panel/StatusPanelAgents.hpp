@@ -47,8 +47,9 @@ private:
 /// identifier for the life of the process (an absence is remembered too). Main thread only.
 std::optional<QIcon> applicationIcon(const std::string& bundleID);
 
-/// "Agents" with the working summary, one row per detected agent (or "No agents running"), and
-/// the Accessibility warning when the model has one.
+/// "Agents" with the working summary, one row per detected agent (or "No agents running", or,
+/// with every agent switched off, a way to the Agents settings), and the screen-text warning
+/// when the model has one.
 class AgentsSection : public QWidget {
     Q_OBJECT
 public:
@@ -62,6 +63,7 @@ private:
     AppModel& model_;
     QLabel* summary_;
     QWidget* emptyRow_;
+    QWidget* nothingWatchedRow_;
     QWidget* rowsBox_;
     QVBoxLayout* rowsLayout_;
     WarningRow* accessibilityRow_;
