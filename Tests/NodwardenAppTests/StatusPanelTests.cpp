@@ -182,6 +182,33 @@ TEST(StatusPanelImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
     }
 }
 
+TEST(StatusPanelImpactBand, OnLinuxLidClosedTimeIsProtectedTimeInPlainWords) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
+    const struct {
+        double protectedSeconds;
+        const char* caption;
+        const char* trophy;
+    } cases[] = {
+        {5400, "protected", "1.5h protected · 1 sleep stopped"},
+        {0, "kept working", "Nothing protected yet — close the lid during a run to count one"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.trophy);
+        StatusPanelScene scene;
+        char json[512];
+        std::snprintf(json, sizeof json,
+                      R"({"installDate":779000000,"days":{"2025-09-20":{"protectedSeconds":%g,)"
+                      R"("keptAwakeSeconds":%g,"manualSeconds":0,"pluggedInUnlimitedSeconds":0,)"
+                      R"("sessionsSaved":1,"totalSessions":1,"protectedSecondsByAgent":{},)"
+                      R"("sessionsByAgent":{}}}})",
+                      testCase.protectedSeconds, testCase.protectedSeconds > 0 ? 0.0 : 600.0);
+        scene.storeMetrics(json);
+        scene.build();
+        EXPECT_EQ(scene.text("impactHeadlineCaption"), testCase.caption);
+        EXPECT_EQ(scene.text("impactTrophyText"), testCase.trophy);
+    }
+}
+
 TEST(StatusPanelImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
     for (const double hoursAgo : {1.0, 23.9, 25.0}) {
         SCOPED_TRACE(hoursAgo);
