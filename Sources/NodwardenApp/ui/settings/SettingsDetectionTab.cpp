@@ -42,6 +42,7 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, HookSetupPlace agent
     permission_ =
         SettingsUi::label(QString(), QStringLiteral("accessibilityPermissionValue"), accessibility);
     permission_->setWordWrap(false);
+    permission_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     permissionRow->addWidget(permission_);
     permissionRow->addStretch();
     QPushButton* request =
