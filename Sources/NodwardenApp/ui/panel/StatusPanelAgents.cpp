@@ -184,9 +184,11 @@ void AgentsSection::refresh() {
     if (!shownRows_ || *shownRows_ != model_.agentRows()) {
         rebuildRows();
     }
-    const bool nothingWatched = PanelTexts::watchesNothing(model_.settings());
-    emptyRow_->setVisible(model_.agentRows().empty() && !nothingWatched);
-    nothingWatchedRow_->setVisible(model_.agentRows().empty() && nothingWatched);
+    // Rows shown mean something is watched: the catalog is consulted only without them.
+    const bool noRows = model_.agentRows().empty();
+    const bool nothingWatched = noRows && PanelTexts::watchesNothing(model_.settings());
+    emptyRow_->setVisible(noRows && !nothingWatched);
+    nothingWatchedRow_->setVisible(nothingWatched);
     const auto warning = model_.accessibilityWarning();
     accessibilityRow_->setVisible(warning.has_value());
     if (warning) {
