@@ -2,7 +2,7 @@
 PRESET ?= dev
 JOBS ?= 2
 
-.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install bench fuzz format lint clean
+.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install check-includes bench fuzz format format-check lint clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -42,6 +42,10 @@ check-package: package
 check-package-install: package
 	bash scripts/check-package-install.sh build/package/stayloom_*.deb
 
+# Includes run one way: main → faces and wiring (ui, terminal, control, platform) → model → core.
+check-includes:
+	bash scripts/check-include-direction.sh
+
 bench:
 	$(MAKE) build PRESET=release
 	@for b in build/release/Benchmarks/*Benchmark; do [ -x "$$b" ] && "$$b"; done
@@ -64,6 +68,16 @@ fuzz: deps
 
 format:
 	@git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
+
+# Fails on any file clang-format would change; CI runs it.
+format-check: deps
+	@git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
+
+# clang-tidy with the repository's .clang-tidy over every source file of the dev build; any finding
+# fails. Needs the dev build's compile_commands.json and generated headers (make build first).
+lint: build
+	run-clang-tidy -p build/$(PRESET) -j $(JOBS) -quiet -warnings-as-errors='*' \
+	  -extra-arg=-Wno-unknown-warning-option -extra-arg=-Wno-c99-extensions '$(CURDIR)/(Sources|Benchmarks)/.*\.cpp$$'
 
 clean:
 	rm -rf build

@@ -1,23 +1,19 @@
 #include <NodwardenApp/BuildInfo.hpp>
+#include <NodwardenApp/control/CommandLine.hpp>
+#include <NodwardenApp/control/CommandRun.hpp>
+#include <NodwardenApp/control/ControlClient.hpp>
+#include <NodwardenApp/control/ControlSocketPath.hpp>
+#include <NodwardenApp/control/HookCommand.hpp>
+#include <NodwardenApp/control/InstanceControl.hpp>
+#include <NodwardenApp/control/SingleInstance.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/platform/CommandLine.hpp>
-#include <NodwardenApp/platform/CommandRun.hpp>
-#include <NodwardenApp/platform/ControlClient.hpp>
-#include <NodwardenApp/platform/ControlSocketPath.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
-#include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
-#include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
-#include <NodwardenApp/platform/HookCommand.hpp>
 #include <NodwardenApp/platform/HookSetup.hpp>
-#include <NodwardenApp/platform/InstanceControl.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
-#include <NodwardenApp/platform/SingleInstance.hpp>
-#include <NodwardenApp/platform/TerminalModePrompt.hpp>
-#include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
-#include <NodwardenApp/platform/UserInterface.hpp>
-#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
+#include <NodwardenApp/terminal/TerminalUserInterface.hpp>
+#include <NodwardenApp/ui/DesktopUserInterface.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 
 #include <QApplication>
@@ -157,46 +153,26 @@ int runProgram(int argc, char** argv) {
         return 1;
     }
 
-    std::unique_ptr<UserInterface> userInterface = desktop ? desktopUserInterface() : nullptr;
     const QString website = QString::fromUtf8(BuildInfo::websiteBaseURL);
-    TerminalTermsPrompt termsPrompt(STDIN_FILENO, stdout, TerminalTermsPrompt::termsText(website));
-    TerminalModePrompt modePrompt(STDIN_FILENO, stdout);
-    HeadlessWindowPresenter headlessWindows(termsPrompt, modePrompt, stderr,
-                                            FirstRun::termsAddress(website).toStdString());
-    WindowPresenter& windows = userInterface ? userInterface->windowPresenter()
-                                             : static_cast<WindowPresenter&>(headlessWindows);
+    std::unique_ptr<UserInterface> userInterface =
+        desktop ? desktopUserInterface()
+                : std::make_unique<TerminalUserInterface>(STDIN_FILENO, stdout, stderr, website);
+    WindowPresenter& windows = userInterface->windowPresenter();
 
     AppModel model(makeLinuxEnvironment(options, windows, FileLogger::shared()));
 
     SignalQuit quitSignals;
     QObject::connect(&quitSignals, &SignalQuit::quitRequested, &model, &AppModel::quit);
 
-    // The panel's picker and the first-run tour's last step, for the terminal and commands.
-    const auto chooseMode = [&model, &headlessWindows, desktop](AppMode mode) {
-        model.setMode(mode);
-        if (!desktop && headlessWindows.isOnboardingOpen()) {
-            headlessWindows.closeOnboarding();
-            model.windowWillClose(AppWindow::onboarding);
-        }
-    };
-    InstanceControl control(model, chooseMode, options.hooks);
+    // The panel's picker and the first-run tour's last step, for commands.
+    InstanceControl control(
+        model, [&userInterface](AppMode mode) { userInterface->chooseMode(mode); }, options.hooks);
     instance.setRequestHandler(
         [&control](const QJsonObject& request) { return control.handle(request); });
 
-    if (userInterface) {
-        userInterface->install(model);
-        QObject::connect(&instance, &SingleInstance::activationRequested, &model,
-                         [&userInterface] { userInterface->activate(); });
-    } else {
-        auto* printer = new HeadlessStatusPrinter(model, stdout);
-        QObject::connect(&termsPrompt, &TerminalTermsPrompt::listeningChanged, printer,
-                         &HeadlessStatusPrinter::setHeld);
-        QObject::connect(&modePrompt, &TerminalModePrompt::listeningChanged, printer,
-                         &HeadlessStatusPrinter::setHeld);
-        QObject::connect(&termsPrompt, &TerminalTermsPrompt::accepted, &model,
-                         &AppModel::acceptLegal);
-        QObject::connect(&modePrompt, &TerminalModePrompt::chosen, &model, chooseMode);
-    }
+    userInterface->install(model);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &model,
+                     [&userInterface] { userInterface->activate(); });
     model.start();
     const int status = QCoreApplication::exec();
     // Commands are answered no more while the model goes away.

@@ -1,7 +1,7 @@
 #include "AppModelHarness.hpp"
 
+#include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
-#include <NodwardenApp/platform/StatusReport.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 
 #include <gtest/gtest.h>

@@ -89,6 +89,7 @@ public:
         environment.loginItems = &loginItems;
         environment.windows = &windows;
         environment.notifier = &notifier;
+        environment.agentHooks = agentHooks;
         environment.defaults = defaults.get();
         environment.logger = logger.get();
         environment.runLedgerPath = ledgerPath;
@@ -177,6 +178,8 @@ public:
     FakeNotifier notifier;
     FakeLoginItemService loginItems;
     RecordingWindowPresenter windows;
+    /// Connecting agents' hooks; none unless a test gives one.
+    nodwarden::app::AgentHookConnecting* agentHooks = nullptr;
     std::unique_ptr<QSettings> defaults;
     std::unique_ptr<nodwarden::FileLogger> logger;
     std::filesystem::path ledgerPath;

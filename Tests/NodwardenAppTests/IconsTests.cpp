@@ -3,6 +3,7 @@
 #include <NodwardenApp/ui/theme/DesktopEntryIcon.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
+#include <NodwardenLinux/LinuxAppIdentity.hpp>
 
 #include <QImage>
 #include <QPalette>
@@ -233,7 +234,8 @@ TEST(Icons, AgentRowsTakeTheIconThatTheApplicationsDesktopEntryNames) {
     data.write("applications/themeless.desktop",
                "[Desktop Entry]\nIcon=no-theme-has-this-icon-name\n");
 
-    const auto editor = applicationIcon("com.microsoft.vscode");
+    const auto editor = applicationIcon(
+        "com.microsoft.vscode", linuxplatform::linuxNamesForBundleID("com.microsoft.vscode"));
     ASSERT_TRUE(editor.has_value());
     EXPECT_EQ(QColor(editor->pixmap(QSize(20, 20)).toImage().pixel(10, 10)), QColor(220, 20, 20));
     EXPECT_FALSE(desktopEntryIcon(QStringLiteral("nameless")).has_value());

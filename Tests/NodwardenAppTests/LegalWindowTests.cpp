@@ -1,8 +1,8 @@
 #include "FirstRunTestSupport.hpp"
 
+#include <NodwardenApp/model/LegalDocuments.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
-#include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
 
 #include <QFile>

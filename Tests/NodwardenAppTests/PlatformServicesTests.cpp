@@ -6,19 +6,19 @@
 #include "Support/LoggedMessages.hpp"
 #include "Support/SocketPeer.hpp"
 
+#include <NodwardenApp/control/ControlClient.hpp>
+#include <NodwardenApp/control/ControlSocketPath.hpp>
+#include <NodwardenApp/control/SingleInstance.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
-#include <NodwardenApp/platform/ControlClient.hpp>
-#include <NodwardenApp/platform/ControlSocketPath.hpp>
 #include <NodwardenApp/platform/DesktopNotifier.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
-#include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
-#include <NodwardenApp/platform/SingleInstance.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
-#include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
+#include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
+#include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
 
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ShellCommand.hpp>

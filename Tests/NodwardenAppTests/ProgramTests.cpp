@@ -5,12 +5,12 @@
 #include "ProgramRun.hpp"
 #include "Support/SocketPeer.hpp"
 
+#include <NodwardenApp/control/HookCommand.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
-#include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
-#include <NodwardenApp/platform/HookCommand.hpp>
-#include <NodwardenApp/platform/TerminalModePrompt.hpp>
-#include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
+#include <NodwardenApp/terminal/HeadlessWindowPresenter.hpp>
+#include <NodwardenApp/terminal/TerminalModePrompt.hpp>
+#include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
 
 #include <QDateTime>
 #include <QJsonArray>

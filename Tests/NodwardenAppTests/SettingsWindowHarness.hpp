@@ -6,6 +6,7 @@
 #include "FirstRunTestSupport.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/platform/AgentHookConnector.hpp>
 #include <NodwardenApp/ui/settings/SettingsStatsTab.hpp>
 #include <NodwardenApp/ui/settings/SettingsWindow.hpp>
 #include <NodwardenCore/UsageMetrics.hpp>
@@ -32,6 +33,7 @@ public:
                 QString::fromUtf8(nodwarden::app::MetricsStore::metricsKey.data()),
                 QByteArray::fromStdString(*metricsJSON));
         }
+        harness.agentHooks = &agentHooks;
         model = harness.makeModel();
         nodwarden::app::SettingsDesktopHooks hooks;
         hooks.openUrl = [this](const QUrl& url) {
@@ -40,8 +42,6 @@ public:
         };
         hooks.openLoginItems = [this] { ++loginItemsOpened; };
         hooks.logPath = harness.home.path() / "logs" / "Nodwarden.log";
-        hooks.agentHooks = {harness.home.path(), harness.home.path() / ".config", "",
-                            "/usr/bin/stayloom"};
         window = std::make_unique<nodwarden::app::SettingsWindow>(*model, std::move(hooks));
         window->statsTab().setClock(harness.clock.function());
     }
@@ -120,6 +120,9 @@ public:
     }
 
     AppModelHarness harness;
+    /// "Connect agents…" edits the agents' settings in the harness's home.
+    nodwarden::app::AgentHookConnector agentHooks{nodwarden::app::HookSetupPlace{
+        harness.home.path(), harness.home.path() / ".config", "", "/usr/bin/stayloom"}};
     std::unique_ptr<nodwarden::app::AppModel> model;
     std::unique_ptr<nodwarden::app::SettingsWindow> window;
     std::vector<QUrl> openedUrls;

@@ -1,6 +1,6 @@
 #include "SettingsWindowHarness.hpp"
 
-#include <NodwardenApp/platform/ModeWords.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
 
 #include <NodwardenApp/model/SettingsStore.hpp>
 

@@ -1,6 +1,6 @@
 #include "StatusPanelScene.hpp"
 
-#include <NodwardenApp/platform/UserInterface.hpp>
+#include <NodwardenApp/ui/DesktopUserInterface.hpp>
 #include <NodwardenApp/ui/QtWindowPresenter.hpp>
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <NodwardenApp/model/LoginItemService.hpp>
 #include <NodwardenApp/model/Notifying.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
-#include <NodwardenApp/platform/LoginItemService.hpp>
-#include <NodwardenApp/platform/WindowPresenter.hpp>
+#include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/PowerMonitor.hpp>

@@ -22,6 +22,7 @@ class PowerSnapshotProviding;
 
 namespace nodwarden::app {
 
+class AgentHookConnecting;
 class LoginItemService;
 class Notifying;
 class SleepControlling;
@@ -51,6 +52,11 @@ struct AppEnvironment {
     WindowPresenter* windows = nullptr;
     /// The desktop's notifications; none: nothing is announced.
     Notifying* notifier = nullptr;
+    /// Connects agents through their own hook settings; none: the settings offer no connecting.
+    AgentHookConnecting* agentHooks = nullptr;
+    /// Other ids the desktop knows a catalog application by (on Linux its desktop entries'),
+    /// where its icon is found; none: only the catalog's identifier.
+    std::function<std::vector<std::string>(const std::string& bundleID)> desktopApplicationIDs;
 
     /// The user-defaults store: mode, settings, statistics, terms acceptance, first-run flag.
     QSettings* defaults = nullptr;

@@ -2,9 +2,9 @@
 
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
+#include <NodwardenApp/model/LoginItemService.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
-#include <NodwardenApp/platform/LoginItemService.hpp>
-#include <NodwardenApp/platform/WindowPresenter.hpp>
+#include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/AgentStateMachine.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/UsageMetrics.hpp>
@@ -457,8 +457,13 @@ private:
 
 public:
     /// This platform's wording of the texts that name the machine.
-    const PlatformWording& wording() const {
-        return *environment_.wording;
+    const PlatformWording& wording() const { return *environment_.wording; }
+    /// Connecting agents through their hooks; null where the platform offers none.
+    AgentHookConnecting* agentHooks() const { return environment_.agentHooks; }
+    /// The desktop's other ids for a catalog application (`AppEnvironment::desktopApplicationIDs`).
+    std::vector<std::string> desktopApplicationIDs(const std::string& bundleID) const {
+        return environment_.desktopApplicationIDs ? environment_.desktopApplicationIDs(bundleID)
+                                                  : std::vector<std::string>{};
     }
 
 private:

@@ -1,7 +1,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/MetricsStore.hpp>
-#include <NodwardenApp/platform/WindowPresenter.hpp>
+#include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/SerialQueue.hpp>
 

@@ -333,11 +333,13 @@ std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& 
 } // namespace
 
 HookSetupPlace placeForCurrentUser() {
-    const LinuxPlatformOptions options =
-        LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
+    return placeFor(LinuxPlatformOptions::forCurrentUser(currentExecutablePath()));
+}
+
+HookSetupPlace placeFor(const LinuxPlatformOptions& options) {
     const char* searchPath = std::getenv("PATH");
     return {options.paths.home, options.configHome, searchPath != nullptr ? searchPath : "",
-            currentExecutablePath()};
+            options.executablePath};
 }
 
 std::vector<AgentHooks> list(const HookSetupPlace& place) {
@@ -399,7 +401,7 @@ int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace&
         }
     }
     if (verb == Verb::install) {
-        print(output, any ? std::string(privacyNote) + '\n'
+        print(output, any ? std::string(agentHookPrivacyNote) + '\n'
                           : "No agent found: name one, e.g. stayloom hooks install claude\n");
     }
     return failed ? 1 : 0;

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <NodwardenApp/model/AgentHookConnecting.hpp>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace nodwarden::app {
+
+struct LinuxPlatformOptions;
 
 /// Where the agents keep their per-user configuration, and the program their hooks run.
 struct HookSetupPlace {
@@ -27,38 +31,16 @@ namespace HookSetup {
 
 enum class Verb { install, remove, status };
 
-/// What a hook sends, for every place that offers to connect agents.
-inline constexpr char privacyNote[] =
-    "A hook hands Stayloom the event's name and the session's id, never a prompt.";
-
 /// The current user's folders and PATH, and this program.
 HookSetupPlace placeForCurrentUser();
+/// The folders of `options`, the current PATH, and the program `options` name.
+HookSetupPlace placeFor(const LinuxPlatformOptions& options);
 
-/// One agent's hooks as they stand.
-struct AgentHooks {
-    /// Its word in `HookAgents`.
-    std::string word;
-    /// Its display name ("Claude Code").
-    std::string name;
-    /// The file our entries go in.
-    std::filesystem::path file;
-    /// Its configuration folder exists or its program is on the search path.
-    bool found = false;
-    /// Every one of our entries is there.
-    bool connected = false;
-    /// The agent runs a new hook only once the user trusts it in the agent itself (Codex).
-    bool needsTrust = false;
-};
+using AgentHooks = AgentHookState;
+using Result = AgentHookChange;
 
 /// Every agent that has hooks, in `HookAgents` order.
 std::vector<AgentHooks> list(const HookSetupPlace& place);
-
-/// What connecting or disconnecting one agent came to: a line to show (empty when nothing was
-/// there to take away), and whether it failed.
-struct Result {
-    bool failed = false;
-    std::string text;
-};
 
 Result connect(const HookSetupPlace& place, const std::string& agent);
 Result disconnect(const HookSetupPlace& place, const std::string& agent);

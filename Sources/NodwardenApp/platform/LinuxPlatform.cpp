@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenApp/platform/AgentHookConnector.hpp>
 #include <NodwardenApp/platform/DesktopNotifier.hpp>
 #include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
@@ -249,8 +250,18 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.firstTickDelay = options.firstTickDelay;
     auto notifier = std::make_shared<DesktopNotifier>(logger);
     environment.notifier = notifier.get();
+    // Without a home there are no agents' settings to connect.
+    std::shared_ptr<AgentHookConnector> agentHooks;
+    if (!options.paths.home.empty()) {
+        agentHooks = std::make_shared<AgentHookConnector>(HookSetup::placeFor(options));
+        environment.agentHooks = agentHooks.get();
+    }
+    environment.desktopApplicationIDs = [](const std::string& bundleID) {
+        return linuxplatform::linuxNamesForBundleID(bundleID);
+    };
     environment.keepAlive.push_back(std::move(services));
     environment.keepAlive.push_back(std::move(notifier));
+    environment.keepAlive.push_back(std::move(agentHooks));
     environment.detectionKeepAlive.push_back(std::move(detection));
     return environment;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenApp/platform/LoginItemService.hpp>
+#include <NodwardenApp/model/LoginItemService.hpp>
 
 #include <memory>
 

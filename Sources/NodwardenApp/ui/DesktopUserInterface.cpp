@@ -1,4 +1,4 @@
-#include <NodwardenApp/platform/UserInterface.hpp>
+#include <NodwardenApp/ui/DesktopUserInterface.hpp>
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
@@ -44,6 +44,12 @@ public:
     void activate() override {
         if (tray_) {
             tray_->activate();
+        }
+    }
+
+    void chooseMode(AppMode mode) override {
+        if (model_ != nullptr) {
+            model_->setMode(mode);
         }
     }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenApp/model/PlatformWording.hpp>
-#include <NodwardenApp/platform/WindowPresenter.hpp>
+#include <NodwardenApp/model/WindowPresenter.hpp>
 
 #include <QObject>
 #include <QPointer>

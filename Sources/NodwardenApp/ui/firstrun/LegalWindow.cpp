@@ -1,9 +1,10 @@
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/FirstRunTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
-#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 #include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
+#include <NodwardenApp/ui/theme/FirstRunStyle.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QCloseEvent>

@@ -7,7 +7,6 @@
 #include <NodwardenApp/ui/theme/DesktopEntryIcon.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
-#include <NodwardenLinux/LinuxAppIdentity.hpp>
 
 #include <QHBoxLayout>
 #include <QPixmap>
@@ -29,7 +28,8 @@ const QString chooseAgentsLabel = QStringLiteral("Choose Agents…");
 
 } // namespace
 
-std::optional<QIcon> applicationIcon(const std::string& bundleID) {
+std::optional<QIcon> applicationIcon(const std::string& bundleID,
+                                     const std::vector<std::string>& desktopIDs) {
     static std::map<std::string, std::optional<QIcon>> cache;
     if (const auto found = cache.find(bundleID); found != cache.end()) {
         return found->second;
@@ -43,15 +43,15 @@ std::optional<QIcon> applicationIcon(const std::string& bundleID) {
         }
     }
     // On Linux an installed application's desktop entry names the icon the desktop shows for
-    // it; the entry's id is the identifier itself or one of the Linux names known for it.
+    // it; the entry's id is the identifier itself or one of the desktop's ids for it.
     if (!icon) {
         icon = desktopEntryIcon(name);
     }
-    for (const std::string& linuxName : linuxplatform::linuxNamesForBundleID(bundleID)) {
+    for (const std::string& desktopID : desktopIDs) {
         if (icon) {
             break;
         }
-        icon = desktopEntryIcon(QString::fromStdString(linuxName));
+        icon = desktopEntryIcon(QString::fromStdString(desktopID));
     }
     cache.emplace(bundleID, icon);
     return icon;
@@ -74,7 +74,8 @@ StatePill::StatePill(const QString& text, bool working, QWidget* parent)
                       .arg(foreground.name(), background.name(QColor::HexArgb)));
 }
 
-AgentRowView::AgentRowView(const AgentStatusRow& row, QWidget* parent)
+AgentRowView::AgentRowView(const AgentStatusRow& row, const std::vector<std::string>& desktopIDs,
+                           QWidget* parent)
     : QWidget(parent), row_(row) {
     const QString name = QString::fromStdString(row.name);
     nameWidget(*this, QStringLiteral("agentRow"), name);
@@ -85,7 +86,7 @@ AgentRowView::AgentRowView(const AgentStatusRow& row, QWidget* parent)
     icon->setFixedSize(agentIconSize, agentIconSize);
     std::optional<QIcon> appIcon;
     if (row.bundleID) {
-        appIcon = applicationIcon(*row.bundleID);
+        appIcon = applicationIcon(*row.bundleID, desktopIDs);
     }
     showsApplicationIcon_ = appIcon.has_value();
     const QIcon shown =
@@ -205,7 +206,9 @@ void AgentsSection::rebuildRows() {
     }
     const std::vector<AgentStatusRow>& rows = model_.agentRows();
     for (const AgentStatusRow& row : rows) {
-        rowsLayout_->addWidget(new AgentRowView(row, rowsBox_));
+        const std::vector<std::string> desktopIDs =
+            row.bundleID ? model_.desktopApplicationIDs(*row.bundleID) : std::vector<std::string>{};
+        rowsLayout_->addWidget(new AgentRowView(row, desktopIDs, rowsBox_));
     }
     rowsBox_->setVisible(!rows.empty());
     shownRows_ = rows;

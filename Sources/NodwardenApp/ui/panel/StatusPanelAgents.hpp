@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 class QVBoxLayout;
@@ -33,7 +34,9 @@ private:
 class AgentRowView : public QWidget {
     Q_OBJECT
 public:
-    AgentRowView(const AgentStatusRow& row, QWidget* parent = nullptr);
+    /// `desktopIDs` are the desktop's other ids for the row's application, where its icon is found.
+    AgentRowView(const AgentStatusRow& row, const std::vector<std::string>& desktopIDs,
+                 QWidget* parent = nullptr);
     const AgentStatusRow& row() const { return row_; }
     /// Whether the icon is the application's own rather than the row's symbol.
     bool showsApplicationIcon() const { return showsApplicationIcon_; }
@@ -43,9 +46,11 @@ private:
     bool showsApplicationIcon_ = false;
 };
 
-/// The application icon for `bundleID` from the desktop's icon theme, looked up once per
-/// identifier for the life of the process (an absence is remembered too). Main thread only.
-std::optional<QIcon> applicationIcon(const std::string& bundleID);
+/// The application icon for `bundleID` from the desktop's icon theme, else from the desktop
+/// entry of `bundleID` or of one of `desktopIDs`, looked up once per identifier for the life of
+/// the process (an absence is remembered too). Main thread only.
+std::optional<QIcon> applicationIcon(const std::string& bundleID,
+                                     const std::vector<std::string>& desktopIDs);
 
 /// "Agents" with the working summary, one row per detected agent (or "No agents running", or,
 /// with every agent switched off, a way to the Agents settings), and the screen-text warning

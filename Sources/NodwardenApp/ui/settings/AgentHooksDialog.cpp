@@ -16,7 +16,7 @@ QString text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
-QString stateText(const HookSetup::AgentHooks& agent) {
+QString stateText(const AgentHookState& agent) {
     if (agent.connected) {
         return agent.needsTrust ? QStringLiteral("Connected; trust it in Codex's /hooks screen")
                                 : QStringLiteral("Connected");
@@ -26,8 +26,8 @@ QString stateText(const HookSetup::AgentHooks& agent) {
 
 } // namespace
 
-AgentHooksDialog::AgentHooksDialog(HookSetupPlace place, QWidget* parent)
-    : QDialog(parent), place_(std::move(place)) {
+AgentHooksDialog::AgentHooksDialog(AgentHookConnecting& agentHooks, QWidget* parent)
+    : QDialog(parent), agentHooks_(agentHooks) {
     setObjectName(QStringLiteral("agentHooksDialog"));
     setWindowTitle(QStringLiteral("Connect Agents"));
     // Wide enough for a state and its note on one line.
@@ -36,11 +36,11 @@ AgentHooksDialog::AgentHooksDialog(HookSetupPlace place, QWidget* parent)
     layout->addWidget(SettingsUi::note(
         QStringLiteral("Connecting an agent adds Stayloom's hooks to that agent's own settings, "
                        "beside yours, so the agent says when a turn starts and ends. ") +
-            QString::fromUtf8(HookSetup::privacyNote),
+            QString::fromUtf8(agentHookPrivacyNote),
         QStringLiteral("agentHooksNote"), this));
     auto* grid = new QGridLayout;
     int line = 0;
-    for (const HookSetup::AgentHooks& agent : HookSetup::list(place_)) {
+    for (const AgentHookState& agent : agentHooks_.list()) {
         const QString word = text(agent.word);
         grid->addWidget(
             SettingsUi::label(text(agent.name), QStringLiteral("agentHooksName.") + word, this),
@@ -66,7 +66,7 @@ AgentHooksDialog::AgentHooksDialog(HookSetupPlace place, QWidget* parent)
 }
 
 void AgentHooksDialog::refresh() {
-    for (const HookSetup::AgentHooks& agent : HookSetup::list(place_)) {
+    for (const AgentHookState& agent : agentHooks_.list()) {
         const auto row = rows_.find(agent.word);
         if (row == rows_.end()) {
             continue;
@@ -87,8 +87,8 @@ void AgentHooksDialog::toggle(const std::string& agent) {
     if (row == rows_.end()) {
         return;
     }
-    const HookSetup::Result result = row->second.connected ? HookSetup::disconnect(place_, agent)
-                                                           : HookSetup::connect(place_, agent);
+    const AgentHookChange result =
+        row->second.connected ? agentHooks_.disconnect(agent) : agentHooks_.connect(agent);
     message_->setText(text(result.text));
     refresh();
 }

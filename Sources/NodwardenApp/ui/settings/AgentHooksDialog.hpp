@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenApp/platform/HookSetup.hpp>
+#include <NodwardenApp/model/AgentHookConnecting.hpp>
 
 #include <QDialog>
 
@@ -18,13 +18,13 @@ namespace nodwarden::app {
 class AgentHooksDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit AgentHooksDialog(HookSetupPlace place, QWidget* parent = nullptr);
+    explicit AgentHooksDialog(AgentHookConnecting& agentHooks, QWidget* parent = nullptr);
 
 private:
     void refresh();
     void toggle(const std::string& agent);
 
-    HookSetupPlace place_;
+    AgentHookConnecting& agentHooks_;
     struct Row {
         QLabel* state = nullptr;
         QPushButton* button = nullptr;

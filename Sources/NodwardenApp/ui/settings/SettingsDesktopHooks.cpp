@@ -19,7 +19,6 @@ SettingsDesktopHooks SettingsDesktopHooks::standard() {
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     };
     hooks.logPath = PlatformPaths::diagnosticLogPath();
-    hooks.agentHooks = HookSetup::placeForCurrentUser();
     return hooks;
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <NodwardenApp/platform/HookSetup.hpp>
-
 #include <QUrl>
 
 #include <filesystem>
@@ -18,11 +16,9 @@ struct SettingsDesktopHooks {
     std::function<void()> openLoginItems;
     /// The diagnostic log shown and opened by the Advanced tab.
     std::filesystem::path logPath;
-    /// Where "Connect agents…" edits the agents' hook settings; none offered without a home.
-    HookSetupPlace agentHooks;
 
     /// Opens through `QDesktopServices`; the login-items action opens the XDG autostart folder;
-    /// the log is the platform's default diagnostic log; agents' hooks are the current user's.
+    /// the log is the platform's default diagnostic log.
     static SettingsDesktopHooks standard();
 };
 

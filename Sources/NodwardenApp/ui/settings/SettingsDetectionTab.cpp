@@ -16,9 +16,8 @@
 
 namespace nodwarden::app {
 
-SettingsDetectionTab::SettingsDetectionTab(AppModel& model, HookSetupPlace agentHooks,
-                                           QWidget* parent)
-    : QWidget(parent), model_(model), agentHooks_(std::move(agentHooks)) {
+SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
+    : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("detectionSettingsPane"));
     setAccessibleName(QStringLiteral("Detection"));
     auto* layout = new QVBoxLayout(this);
@@ -78,13 +77,16 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, HookSetupPlace agent
     hooks->content()->addWidget(SettingsUi::note(
         QStringLiteral("Agents can tell Stayloom themselves when a turn starts and ends, through "
                        "hooks in their own settings. Off until you connect them. ") +
-            QString::fromUtf8(HookSetup::privacyNote),
+            QString::fromUtf8(agentHookPrivacyNote),
         QStringLiteral("agentHooksBoxNote"), hooks));
     QPushButton* connectAgents = SettingsUi::button(QStringLiteral("Connect agents…"),
                                                     QStringLiteral("connectAgentsButton"), hooks);
-    connectAgents->setEnabled(!agentHooks_.home.empty());
+    connectAgents->setEnabled(model_.agentHooks() != nullptr);
     connect(connectAgents, &QPushButton::clicked, this, [this] {
-        auto* dialog = new AgentHooksDialog(agentHooks_, this);
+        if (model_.agentHooks() == nullptr) {
+            return;
+        }
+        auto* dialog = new AgentHooksDialog(*model_.agentHooks(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->open();
     });

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <NodwardenApp/platform/HookSetup.hpp>
-
 #include <QWidget>
 
 class QCheckBox;
@@ -16,14 +14,13 @@ class AppModel;
 class SettingsDetectionTab : public QWidget {
     Q_OBJECT
 public:
-    /// `agentHooks` is where "Connect agents…" edits the agents' settings.
-    SettingsDetectionTab(AppModel& model, HookSetupPlace agentHooks, QWidget* parent = nullptr);
+    /// "Connect agents…" edits the agents' settings through the model's `agentHooks`.
+    explicit SettingsDetectionTab(AppModel& model, QWidget* parent = nullptr);
 
 private:
     void refresh();
 
     AppModel& model_;
-    HookSetupPlace agentHooks_;
     QCheckBox* useAccessibility_ = nullptr;
     QCheckBox* useStatusRecords_ = nullptr;
     QLabel* permission_ = nullptr;

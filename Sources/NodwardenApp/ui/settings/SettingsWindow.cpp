@@ -60,7 +60,7 @@ SettingsWindow::SettingsWindow(AppModel& model, SettingsDesktopHooks hooks, QWid
     const std::array<QWidget*, 6> panes = {new SettingsGeneralTab(model_, hooks_),
                                            new SettingsPowerTab(model_),
                                            new SettingsAgentsTab(model_),
-                                           new SettingsDetectionTab(model_, hooks_.agentHooks),
+                                           new SettingsDetectionTab(model_),
                                            statsTab_,
                                            new SettingsAdvancedTab(model_, hooks_)};
     for (std::size_t index = 0; index < panes.size(); ++index) {

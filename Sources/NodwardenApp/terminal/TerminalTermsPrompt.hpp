@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenApp/platform/TerminalLineReader.hpp>
+#include <NodwardenApp/terminal/TerminalLineReader.hpp>
 
 #include <QObject>
 #include <QString>

@@ -4,16 +4,11 @@
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/Notices.hpp>
 
-#include <QColor>
-#include <QPixmap>
 #include <QString>
 #include <QUrl>
 
 #include <string>
 #include <vector>
-
-class QPushButton;
-class QWidget;
 
 namespace nodwarden::app {
 
@@ -90,12 +85,6 @@ GuardSettings withAgentWatched(GuardSettings settings, const std::string& agentI
 /// The Accessibility step's detail: the fixed explanation followed by the note for the agents
 /// watched under `settings`.
 QString accessibilityDetail(const GuardSettings& settings, const PlatformWording& wording);
-
-/// `symbol` drawn at `size` device-independent pixels in `color`, for `context`'s screen.
-QPixmap symbolPixmap(const QString& symbol, int size, const QColor& color, const QWidget* context);
-
-/// Gives `button` the brand accent as its face, marking it as the window's main action.
-void stylePrimaryButton(QPushButton& button);
 
 /// The live detection headline for the model's strongest signal and its first agent row.
 Onboarding::DetectionHeadline detectionHeadline(const AppModel& model);

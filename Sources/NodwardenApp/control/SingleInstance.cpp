@@ -1,7 +1,7 @@
-#include <NodwardenApp/platform/SingleInstance.hpp>
+#include <NodwardenApp/control/SingleInstance.hpp>
 
-#include <NodwardenApp/platform/ControlConnection.hpp>
-#include <NodwardenApp/platform/ControlSocketPath.hpp>
+#include <NodwardenApp/control/ControlConnection.hpp>
+#include <NodwardenApp/control/ControlSocketPath.hpp>
 
 #include <NodwardenCore/FileLogger.hpp>
 

@@ -1,4 +1,4 @@
-#include <NodwardenApp/platform/HeadlessStatusPrinter.hpp>
+#include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
 

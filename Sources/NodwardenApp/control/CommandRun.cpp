@@ -1,6 +1,6 @@
-#include <NodwardenApp/platform/CommandRun.hpp>
+#include <NodwardenApp/control/CommandRun.hpp>
 
-#include <NodwardenApp/platform/ControlClient.hpp>
+#include <NodwardenApp/control/ControlClient.hpp>
 #include <NodwardenCore/KeepAwakeProcess.hpp>
 #include <NodwardenCore/SleepController.hpp>
 

@@ -1,6 +1,6 @@
-#include <NodwardenApp/platform/TerminalModePrompt.hpp>
+#include <NodwardenApp/terminal/TerminalModePrompt.hpp>
 
-#include <NodwardenApp/platform/ModeWords.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
 
 #include <charconv>
 

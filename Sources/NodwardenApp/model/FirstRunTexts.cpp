@@ -1,14 +1,9 @@
-#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
+#include <NodwardenApp/model/FirstRunTexts.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/LegalDocuments.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
-#include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
-#include <NodwardenApp/ui/theme/Icons.hpp>
-#include <NodwardenApp/ui/theme/Theme.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
-
-#include <QPushButton>
-#include <QWidget>
 
 #include <algorithm>
 #include <optional>
@@ -78,23 +73,6 @@ QString accessibilityDetail(const GuardSettings& settings, const PlatformWording
     const std::vector<AgentProfile> watched = AgentResolver::make(settings).profiles;
     return wording.accessibilityExplanation +
            QString::fromStdString(wording.adapted(AccessibilityNotice::onboardingNote(watched)));
-}
-
-QPixmap symbolPixmap(const QString& symbol, int size, const QColor& color, const QWidget* context) {
-    const qreal ratio = context ? context->devicePixelRatioF() : 1.0;
-    return symbolIcon(symbol, color).pixmap(QSize(size, size), ratio);
-}
-
-void stylePrimaryButton(QPushButton& button) {
-    const QColor accent = Theme::brandAccent();
-    // A style sheet rather than the palette: styles lighten a palette's button colour into a
-    // gradient that leaves white text hard to read.
-    button.setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: white; "
-                                        "border: 1px solid %2; border-radius: 5px; "
-                                        "padding: 4px 16px; }"
-                                        "QPushButton:pressed { background-color: %2; }"
-                                        "QPushButton:focus { border: 2px solid %2; }")
-                             .arg(accent.name(), accent.darker(130).name()));
 }
 
 Onboarding::DetectionHeadline detectionHeadline(const AppModel& model) {

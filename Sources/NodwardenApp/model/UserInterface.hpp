@@ -1,15 +1,15 @@
 #pragma once
 
-#include <memory>
+#include <NodwardenCore/Models.hpp>
 
 namespace nodwarden::app {
 
 class AppModel;
 class WindowPresenter;
 
-/// The desktop face of the program: tray icon, panel and windows. The program builds it before
-/// the model (the model needs its window presenter), then installs it on the model and starts
-/// the model. Without a display the program runs headless and builds none.
+/// A face of the program: the desktop's tray icon, panel and windows (ui/), or without a display
+/// the terminal's status lines and questions (terminal/). The program builds one before the model
+/// (the model needs its window presenter), then installs it on the model and starts the model.
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
@@ -21,10 +21,10 @@ public:
     virtual void install(AppModel& model) = 0;
     /// Brings the panel forward: a second start of the program asked for it.
     virtual void activate() = 0;
+    /// Sets a mode chosen on this face or by a command, as the panel's picker does; where the face
+    /// still asks the first run's mode, the choice completes the first run as the tour's closing
+    /// does. Only after `install`.
+    virtual void chooseMode(AppMode mode) = 0;
 };
-
-/// The tray and windows of ui/. Defined in ui/DesktopUserInterface.cpp; the program is built to
-/// call it only when that file exists.
-std::unique_ptr<UserInterface> makeDesktopUserInterface();
 
 } // namespace nodwarden::app

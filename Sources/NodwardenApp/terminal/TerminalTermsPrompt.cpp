@@ -1,7 +1,7 @@
-#include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
+#include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
 
+#include <NodwardenApp/model/FirstRunTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
-#include <NodwardenApp/ui/firstrun/FirstRunTexts.hpp>
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
-#include <NodwardenApp/platform/CommandLine.hpp>
+#include <NodwardenApp/control/CommandLine.hpp>
 
-#include <NodwardenApp/platform/ModeWords.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
 #include <NodwardenCore/HookAgents.hpp>
 
 namespace nodwarden::app {

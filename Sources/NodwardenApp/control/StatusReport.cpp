@@ -1,8 +1,8 @@
-#include <NodwardenApp/platform/StatusReport.hpp>
+#include <NodwardenApp/control/StatusReport.hpp>
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/platform/ModeWords.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
 
 #include <QDateTime>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/firstrun/LegalDocuments.hpp>
+#include <NodwardenApp/model/LegalDocuments.hpp>
 
 #include <NodwardenApp/model/FileReplacement.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>

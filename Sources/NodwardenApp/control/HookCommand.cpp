@@ -1,7 +1,7 @@
-#include <NodwardenApp/platform/HookCommand.hpp>
+#include <NodwardenApp/control/HookCommand.hpp>
 
-#include <NodwardenApp/platform/ControlClient.hpp>
-#include <NodwardenApp/platform/ControlSocketPath.hpp>
+#include <NodwardenApp/control/ControlClient.hpp>
+#include <NodwardenApp/control/ControlSocketPath.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>

@@ -1,8 +1,8 @@
-#include <NodwardenApp/platform/InstanceControl.hpp>
+#include <NodwardenApp/control/InstanceControl.hpp>
 
+#include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/platform/ModeWords.hpp>
-#include <NodwardenApp/platform/StatusReport.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
 #include <NodwardenCore/HookWitness.hpp>
 
 #include <QPointer>

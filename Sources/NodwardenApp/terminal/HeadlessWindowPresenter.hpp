@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenApp/platform/WindowPresenter.hpp>
+#include <NodwardenApp/model/WindowPresenter.hpp>
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/platform/ControlConnection.hpp>
+#include <NodwardenApp/control/ControlConnection.hpp>
 
 #include <QCoreApplication>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/platform/ModeWords.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
 
 namespace nodwarden::app {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenApp/platform/CommandLine.hpp>
+#include <NodwardenApp/control/CommandLine.hpp>
 
 #include <QByteArray>
 #include <QDeadlineTimer>

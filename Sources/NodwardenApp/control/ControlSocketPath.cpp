@@ -1,4 +1,4 @@
-#include <NodwardenApp/platform/ControlSocketPath.hpp>
+#include <NodwardenApp/control/ControlSocketPath.hpp>
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/platform/TerminalLineReader.hpp>
+#include <NodwardenApp/terminal/TerminalLineReader.hpp>
 
 #include <QSocketNotifier>
 

@@ -1,8 +1,8 @@
-#include <NodwardenApp/platform/ControlClient.hpp>
+#include <NodwardenApp/control/ControlClient.hpp>
 
-#include <NodwardenApp/platform/ControlProtocol.hpp>
-#include <NodwardenApp/platform/ModeWords.hpp>
-#include <NodwardenApp/platform/StatusReport.hpp>
+#include <NodwardenApp/control/ControlProtocol.hpp>
+#include <NodwardenApp/control/StatusReport.hpp>
+#include <NodwardenApp/model/ModeWords.hpp>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>

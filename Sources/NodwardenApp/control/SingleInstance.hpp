@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenApp/platform/ControlProtocol.hpp>
+#include <NodwardenApp/control/ControlProtocol.hpp>
 
 #include <QObject>
 

@@ -1,7 +1,7 @@
-#include <NodwardenApp/platform/HeadlessWindowPresenter.hpp>
+#include <NodwardenApp/terminal/HeadlessWindowPresenter.hpp>
 
-#include <NodwardenApp/platform/TerminalModePrompt.hpp>
-#include <NodwardenApp/platform/TerminalTermsPrompt.hpp>
+#include <NodwardenApp/terminal/TerminalModePrompt.hpp>
+#include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
 
 namespace nodwarden::app {
 
