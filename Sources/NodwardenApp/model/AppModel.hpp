@@ -73,10 +73,8 @@ class AppModel : public QObject {
     Q_PROPERTY(bool lidClosedDeclined READ lidClosedDeclined NOTIFY lidClosedDeclinedChanged)
 
 public:
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
     /// What the debug simulation reports as the detected agent.
     static constexpr const char* simulationAppName = "Debug Simulator";
-#endif
     /// How long a keep-awake or sleep-now command may run before the watchdog re-opens the guard.
     static constexpr double sleepCommandWatchdogSeconds = 150;
     /// How long a detection pass may run before it is logged and decisions go on without it.
@@ -103,94 +101,44 @@ public:
 
     // MARK: Observable state
 
-    AppMode mode() const {
-        return mode_;
-    }
-    const GuardSettings& settings() const {
-        return settings_;
-    }
-    SettingsTab selectedSettingsTab() const {
-        return selectedSettingsTab_;
-    }
-    GuardStatus status() const {
-        return status_;
-    }
+    AppMode mode() const { return mode_; }
+    const GuardSettings& settings() const { return settings_; }
+    SettingsTab selectedSettingsTab() const { return selectedSettingsTab_; }
+    GuardStatus status() const { return status_; }
     /// The agent the decision names; "None" when there is none.
-    QString detectedAppName() const {
-        return detectedAppName_;
-    }
-    QString batteryDescription() const {
-        return batteryDescription_;
-    }
+    QString detectedAppName() const { return detectedAppName_; }
+    QString batteryDescription() const { return batteryDescription_; }
     /// "Open", "Closed" or "Unknown".
-    QString lidDescription() const {
-        return lidDescription_;
-    }
-    bool sleepPreventionEnabled() const {
-        return sleepPreventionEnabled_;
-    }
+    QString lidDescription() const { return lidDescription_; }
+    bool sleepPreventionEnabled() const { return sleepPreventionEnabled_; }
     /// Since when keep-awake has been on; none while it is off.
-    std::optional<Date> guardingSince() const {
-        return guardingSince_;
-    }
+    std::optional<Date> guardingSince() const { return guardingSince_; }
     /// Since when the status has been what it is: the last change, or the model's creation.
-    Date statusSince() const {
-        return statusSince_;
-    }
-    bool lidClosedProtectionEngaged() const {
-        return lidClosedProtectionEngaged_;
-    }
+    Date statusSince() const { return statusSince_; }
+    bool lidClosedProtectionEngaged() const { return lidClosedProtectionEngaged_; }
     /// The system sleep switch may still be off and nothing of this run owns it.
-    bool staleSleepBlockDetected() const {
-        return staleSleepBlockDetected_;
-    }
-    bool accessibilityTrusted() const {
-        return accessibilityTrusted_;
-    }
-    QString statusReason() const {
-        return statusReason_;
-    }
-    bool isBatteryWarning() const {
-        return isBatteryWarning_;
-    }
-    std::optional<int> batteryPercent() const {
-        return batteryPercent_;
-    }
-    bool isOnACPower() const {
-        return isOnACPower_;
-    }
-    SignalStrength lastSignalStrength() const {
-        return lastSignalStrength_;
-    }
+    bool staleSleepBlockDetected() const { return staleSleepBlockDetected_; }
+    bool accessibilityTrusted() const { return accessibilityTrusted_; }
+    QString statusReason() const { return statusReason_; }
+    bool isBatteryWarning() const { return isBatteryWarning_; }
+    std::optional<int> batteryPercent() const { return batteryPercent_; }
+    bool isOnACPower() const { return isOnACPower_; }
+    SignalStrength lastSignalStrength() const { return lastSignalStrength_; }
     /// One row per detected agent, working rows first, at most `maxAgentRows`.
-    const std::vector<AgentStatusRow>& agentRows() const {
-        return agentRows_;
-    }
+    const std::vector<AgentStatusRow>& agentRows() const { return agentRows_; }
     /// The panel's warning about agents that cannot be seen without the Accessibility permission.
-    std::optional<QString> accessibilityWarning() const {
-        return accessibilityWarning_;
-    }
+    std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
     /// Why launch at login is not (yet) active, when it is not.
-    std::optional<QString> launchAtLoginMessage() const {
-        return launchAtLoginMessage_;
-    }
-    bool needsLegalAcceptance() const {
-        return needsLegalAcceptance_;
-    }
+    std::optional<QString> launchAtLoginMessage() const { return launchAtLoginMessage_; }
+    bool needsLegalAcceptance() const { return needsLegalAcceptance_; }
     /// A keep-awake or sleep-now command is running on the sleep-command queue.
-    bool sleepCommandInFlight() const {
-        return sleepCommandInFlight_;
-    }
+    bool sleepCommandInFlight() const { return sleepCommandInFlight_; }
     /// The administrator step of lid-closed protection was declined; lid-open operation goes on.
-    bool lidClosedDeclined() const {
-        return lidClosedDeclined_;
-    }
+    bool lidClosedDeclined() const { return lidClosedDeclined_; }
 
     /// The statistics account. Changes are announced by `metricsChanged` only while the settings
     /// window is open; the panel reads the figures when it redraws for any other change.
-    const UsageMetrics& metrics() const {
-        return metrics_;
-    }
+    const UsageMetrics& metrics() const { return metrics_; }
 
     // MARK: Panel texts, computed afresh on every call from the state above
 
@@ -210,9 +158,7 @@ public:
     QString panelTrulySavedText() const;
 
     /// The per-agent signals of the latest evaluation, after the simulation merge.
-    const std::vector<ActivitySignal>& lastPerApp() const {
-        return lastMergedPerApp_;
-    }
+    const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
 
     // MARK: Lifecycle
 
@@ -220,9 +166,7 @@ public:
     /// state, then the tick timer and an early first tick.
     Q_INVOKABLE void start();
     /// Whether `start` has run.
-    bool isStarted() const {
-        return timer_ != nullptr;
-    }
+    bool isStarted() const { return timer_ != nullptr; }
     /// One pass of the loop; also run at once after user actions.
     Q_INVOKABLE void tick();
     /// Drains the run ledger, saves the statistics and restores normal sleep when the settings
@@ -252,13 +196,9 @@ public:
     /// to go back to is the one saved, so a quit meanwhile starts again in it.
     Q_INVOKABLE void keepAwakeFor(double seconds);
     /// When the timed keep-awake ends; none while none lasts.
-    std::optional<Date> timedKeepAwakeUntil() const {
-        return timedKeepAwakeUntil_;
-    }
+    std::optional<Date> timedKeepAwakeUntil() const { return timedKeepAwakeUntil_; }
     /// The mode a timed keep-awake goes back to; none while none lasts.
-    std::optional<AppMode> modeAfterTimedKeepAwake() const {
-        return modeAfterTimedKeepAwake_;
-    }
+    std::optional<AppMode> modeAfterTimedKeepAwake() const { return modeAfterTimedKeepAwake_; }
 
     // MARK: Sleep control
 
@@ -281,15 +221,6 @@ public:
                           const std::vector<ActivitySignal>& perApp, bool processPresenceCurrent);
     /// The first signal of the greatest strength; `ActivitySignal::none()` for an empty list.
     static ActivitySignal aggregateSignal(const std::vector<ActivitySignal>& candidates);
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-    // A made-up agent to drive the decisions by hand, for developers: debug builds only.
-    /// The simulation's signal while it lasts; clears an expired one.
-    std::optional<ActivitySignal> activeSimulationSignal();
-    /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
-    Q_INVOKABLE void simulateActive();
-    /// Developer action: end the simulation and mark the work finished.
-    Q_INVOKABLE void simulateFinished();
-#endif
 
     // MARK: Commands kept awake by `stayloom run`
 
@@ -330,23 +261,15 @@ public:
     /// delivers their results to the model.
     void waitForBackgroundWork();
     /// Whether a detection pass is queued or running.
-    bool detectionInFlight() const {
-        return detectionInFlight_;
-    }
-    bool sleepRequestIssued() const {
-        return sleepRequestIssued_;
-    }
+    bool detectionInFlight() const { return detectionInFlight_; }
+    bool sleepRequestIssued() const { return sleepRequestIssued_; }
     std::optional<Date> lidClosedReleasePendingSince() const {
         return lidClosedReleasePendingSince_;
     }
     /// Consecutive fresh evaluations in which the open session's agent had no process.
     int sessionAgentAbsentTicks() const;
-    std::optional<Date> lastMetricsSaveAt() const {
-        return lastMetricsSaveAt_;
-    }
-    AgentStateMachine& stateMachine() {
-        return stateMachine_;
-    }
+    std::optional<Date> lastMetricsSaveAt() const { return lastMetricsSaveAt_; }
+    AgentStateMachine& stateMachine() { return stateMachine_; }
 
 signals:
     void modeChanged();
@@ -451,9 +374,7 @@ private:
     void setMetrics(UsageMetrics metrics);
     void saveMetrics();
 
-    FileLogger& logger() const {
-        return *environment_.logger;
-    }
+    FileLogger& logger() const { return *environment_.logger; }
 
 public:
     /// This platform's wording of the texts that name the machine.
@@ -467,12 +388,8 @@ public:
     }
 
 private:
-    QSettings& defaults() const {
-        return *environment_.defaults;
-    }
-    SleepControlling& controller() const {
-        return *environment_.sleepController;
-    }
+    QSettings& defaults() const { return *environment_.defaults; }
+    SleepControlling& controller() const { return *environment_.sleepController; }
 
     AppEnvironment environment_;
 
@@ -535,6 +452,17 @@ private:
     std::unique_ptr<SerialQueue> sleepCommandQueue_;
     std::unique_ptr<SerialQueue> detectionQueue_;
     std::unique_ptr<SerialQueue> runLogQueue_;
+
+public:
+    // A made-up agent to drive the decisions by hand, for developers: debug builds only.
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
+    /// The simulation's signal while it lasts; clears an expired one.
+    std::optional<ActivitySignal> activeSimulationSignal();
+    /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
+    void simulateActive();
+    /// Developer action: end the simulation and mark the work finished.
+    void simulateFinished();
+#endif
 };
 
 } // namespace nodwarden::app
