@@ -35,22 +35,6 @@ using namespace nodwarden::app;
 
 namespace {
 
-std::unique_ptr<UserInterface> desktopUserInterface() {
-#ifdef STAYLOOM_HAS_DESKTOP_UI
-    return makeDesktopUserInterface();
-#else
-    return nullptr;
-#endif
-}
-
-bool desktopUserInterfaceBuilt() {
-#ifdef STAYLOOM_HAS_DESKTOP_UI
-    return true;
-#else
-    return false;
-#endif
-}
-
 void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Stayloom"));
     QCoreApplication::setApplicationName(QStringLiteral("Stayloom"));
@@ -119,10 +103,7 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
 
 /// No command: the program itself, on the desktop when one can be opened, else headless.
 int runProgram(int argc, char** argv) {
-    DisplayChoice display;
-    if (desktopUserInterfaceBuilt()) {
-        display = chooseDisplay(DisplayEnvironment::current());
-    }
+    const DisplayChoice display = chooseDisplay(DisplayEnvironment::current());
     if (display.notice) {
         std::fprintf(stderr, "%s\n", display.notice->c_str());
     }
@@ -155,7 +136,7 @@ int runProgram(int argc, char** argv) {
 
     const QString website = QString::fromUtf8(BuildInfo::websiteBaseURL);
     std::unique_ptr<UserInterface> userInterface =
-        desktop ? desktopUserInterface()
+        desktop ? makeDesktopUserInterface()
                 : std::make_unique<TerminalUserInterface>(STDIN_FILENO, stdout, stderr, website);
     WindowPresenter& windows = userInterface->windowPresenter();
 
