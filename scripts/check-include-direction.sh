@@ -81,8 +81,17 @@ while IFS= read -r -d '' file; do
   done <"$file"
 done < <(find "$sources" -type f \( -name '*.cpp' -o -name '*.hpp' -o -name '*.hpp.in' \) -print0 | sort -z)
 
+# The shared core is built with hidden visibility: a header that opens the project's namespace
+# without NODWARDEN_CORE_EXPORT would declare functions the program and tests cannot link against.
+while IFS= read -r -d '' header; do
+  if grep -q '^namespace nodwarden {' "$header"; then
+    echo "${header#"$root"/}: opens namespace nodwarden without NODWARDEN_CORE_EXPORT" >&2
+    failures=$((failures + 1))
+  fi
+done < <(find "$sources/NodwardenCore" -type f -name '*.hpp' -print0)
+
 if [ "$failures" -gt 0 ]; then
-  echo "$failures include(s) run the wrong way" >&2
+  echo "$failures include(s) or core header(s) wrong" >&2
   exit 1
 fi
 echo "include direction: ok"

@@ -15,6 +15,7 @@
 #include <NodwardenApp/terminal/TerminalUserInterface.hpp>
 #include <NodwardenApp/ui/DesktopUserInterface.hpp>
 #include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/PlatformPaths.hpp>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -122,6 +123,11 @@ int runProgram(int argc, char** argv) {
 
     LinuxPlatformOptions options = LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
     options.desktopSession = desktop;
+    // Before the lock, the log or any other file of the state folder is opened.
+    if (const std::string moved = PlatformPaths::prepareStateFolder(options.paths);
+        !moved.empty()) {
+        FileLogger::shared().log(moved);
+    }
     SingleInstance instance(instanceLockFolder(options),
                             ControlSocketPath::runtimeFolderFromEnvironment(),
                             &FileLogger::shared());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/AccessibilityPlatform.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/Models.hpp>
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Reads the text that agent applications, terminals and the user's target applications show
 /// through the accessibility interface, and turns tell-tale phrases into activity signals.

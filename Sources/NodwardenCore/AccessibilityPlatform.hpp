@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -8,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Platform state behind one accessibility element; each platform layer derives its own handle
 /// type and recognises it again when the element is passed back to it.

@@ -3,6 +3,7 @@
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/AgentVerdict.hpp>
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class AccessibilityDetector;
 class ProcessDetector;

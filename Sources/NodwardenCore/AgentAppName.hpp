@@ -1,9 +1,11 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <string>
 #include <string_view>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Helpers that normalise application and process names, match user-named target applications
 /// and shorten signal reasons for display. Letter case is compared with full Unicode folding.

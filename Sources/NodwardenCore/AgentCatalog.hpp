@@ -1,12 +1,14 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// An operating system the program runs on, as far as the catalog tells them apart.
 enum class HostSystem { macOS, linux };

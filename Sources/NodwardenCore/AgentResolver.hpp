@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/Export.hpp>
 
 #include <functional>
 #include <optional>
@@ -9,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 struct GuardSettings;
 

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/Models.hpp>
 
 #include <optional>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Turns one moment's inputs into a `GuardDecision`, remembering just enough between evaluations
 /// for the idle grace period and the one-shot sleep after work completes. Not thread-safe: the

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
 
 #include <filesystem>
 #include <memory>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class FileActivityProbing;
 

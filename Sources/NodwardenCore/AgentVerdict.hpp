@@ -1,12 +1,13 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 struct GuardSettings;
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Reads of files that other programs, or other users, may have put in our way: under HOME,
 /// /tmp or /run a FIFO, a device or a link can sit where a record is expected. These reads never

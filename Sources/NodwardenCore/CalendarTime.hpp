@@ -1,11 +1,12 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 
 #include <cstdint>
 #include <string>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// A date in the proleptic Gregorian calendar.
 struct CivilDate {

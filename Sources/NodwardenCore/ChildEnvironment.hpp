@@ -1,10 +1,12 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// The environment a tool we start is given: the search path and the locale, and of the rest only
 /// what that tool needs. Whatever else ours holds (API keys, tokens, a preload library) stays here:

@@ -1,6 +1,8 @@
 #pragma once
 
-namespace nodwarden {
+#include <NodwardenCore/Export.hpp>
+
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// A point in time: seconds since 2001-01-01T00:00:00Z. This is also the stored JSON form.
 using Date = double;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 
 #include <filesystem>
 #include <map>
@@ -9,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Reads the modification times of files below the home folder that match path patterns.
 ///

@@ -1,21 +1,28 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+#include <NodwardenCore/PlatformPaths.hpp>
 #include <NodwardenCore/SerialQueue.hpp>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// The diagnostic log: one "[<UTC time>] <message>" line per call, appended in call order on a
-/// private queue, so callers never wait for the disk and never see a failure.
+/// private queue, so callers never wait for the disk and never see a failure. With a rotation,
+/// a line that would take the file past its bound is written to a fresh file after the older ones
+/// moved down; the file is locked while it is measured and rotated, so another process logging to
+/// it never writes into a file that is being moved, nor rotates it a second time.
 class FileLogger {
 public:
-    /// Writes to the platform's default log file (see `PlatformPaths::diagnosticLogPath`).
+    /// Writes to the platform's default log file, rotated as the platform's log is (see
+    /// `PlatformPaths::diagnosticLogPath`, `PlatformPaths::diagnosticLogRotation`).
     FileLogger();
-    /// Writes to `logURL`; its folders are created when the first line is written.
-    explicit FileLogger(std::filesystem::path logURL);
+    /// Writes to `logURL`; its folders are created when the first line is written. By default
+    /// the file is never rotated.
+    explicit FileLogger(std::filesystem::path logURL, PlatformPaths::LogRotation rotation = {});
     /// Writes every line still queued before returning.
     ~FileLogger();
     FileLogger(const FileLogger&) = delete;
@@ -38,6 +45,7 @@ public:
 
 private:
     const std::filesystem::path logURL_;
+    const PlatformPaths::LogRotation rotation_;
     SerialQueue queue_;
 };
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// How an agent's turn events are read: what starts a turn and what ends one.
 enum class HookTurn { starts, ends, other };

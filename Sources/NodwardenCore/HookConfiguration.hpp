@@ -1,11 +1,13 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Our entries in an agent's own JSON hook configuration, merged with the user's: never an
 /// entry of theirs changed, their keys kept, a file with comments refused rather than stripped

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/AgentVerdict.hpp>
+#include <NodwardenCore/Export.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include <string>
 #include <tuple>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// One event an agent's command hook handed over (`stayloom hook AGENT EVENT`): which agent, the
 /// event's name and session, and the agent's process that ran the hook. Never a prompt.

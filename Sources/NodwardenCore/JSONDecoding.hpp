@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <nlohmann/json.hpp>
 
 #include <optional>
@@ -9,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Type-exact readers for stored JSON. nlohmann converts freely between numbers and booleans;
 /// stored records must not, so each reader checks the JSON type itself and throws

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -10,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Sleeps the calling thread for `seconds`.
 void sleepForSeconds(double seconds);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -11,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 // MARK: - Signals, power, lid
 

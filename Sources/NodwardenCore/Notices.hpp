@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/Models.hpp>
 
 #include <optional>
@@ -8,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Which version of the terms must be accepted, and where the acceptance is remembered.
 namespace Legal {

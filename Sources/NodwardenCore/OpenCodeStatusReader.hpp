@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
 
 #include <filesystem>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// The newest message of one OpenCode session, as far as a verdict needs it.
 struct OpenCodeMessageState {

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class FileLogger;
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// The outcome of matching on-screen text: an active phrase, an idle phrase, or neither.
 class PhraseMatchKind {

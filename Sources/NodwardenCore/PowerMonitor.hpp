@@ -1,10 +1,11 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/Models.hpp>
 
 #include <string_view>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class CommandRunning;
 class FileLogger;

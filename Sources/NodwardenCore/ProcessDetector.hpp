@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 
@@ -11,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class CommandRunning;
 class FileLogger;

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// What procfs tells about one process: enough to recognise a program this application started,
 /// after a crash, without trusting a command name anyone can choose.

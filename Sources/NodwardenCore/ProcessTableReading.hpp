@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 
 #include <cstdint>
 #include <optional>
@@ -8,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// One row of the process table.
 struct ProcessSnapshot {

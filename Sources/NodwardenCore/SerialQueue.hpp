@@ -1,12 +1,14 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// One worker thread that runs queued jobs one at a time, in the order they were queued.
 class SerialQueue {

@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
 #include <NodwardenCore/Models.hpp>
 
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Turns the modification times of agents' session files into signals (a file changed within
 /// the freshness window means work) and into per-agent session counts (transcripts changed

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// A system tool to run: an absolute program path and the arguments after the program name.
 struct ShellCommand {

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 
 #include <string>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// The platform's commands behind the system sleep switch and the sleep-now request. The logic
 /// that runs them is the same everywhere; only this set differs per platform.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/KeepAwakeProcess.hpp>
 #include <NodwardenCore/SleepCommandSet.hpp>
 
@@ -12,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class CommandRunning;
 class FileLogger;

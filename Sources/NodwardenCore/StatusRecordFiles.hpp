@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -12,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Bounded, content-blind reading of the files agents write about themselves. Transcripts hold
 /// the user's prompts, replies and code, so a record is parsed keeping only the few fields a

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <NodwardenCore/Export.hpp>
+
 #include <string>
 #include <string_view>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Unicode-aware text helpers shared by every component that compares names or on-screen text.
 ///

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/Models.hpp>
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nodwarden {
+namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Why the Mac is held awake in a tick.
 enum class KeepAwakeTrigger { none, manual, pluggedInUnlimited, activeSignal, idleGrace };

@@ -83,6 +83,26 @@ bool XdgAutostart::systemCopyExists() const {
     return false;
 }
 
+bool XdgAutostart::earlierEntryIsActive() const {
+    if (fileName_ == earlierFileName) {
+        return false;
+    }
+    const auto text = readTrimmedFile(userFolder_ / earlierFileName);
+    return text && desktopEntryIsActive(*text);
+}
+
+void XdgAutostart::removeEarlierEntry() const {
+    if (fileName_ == earlierFileName) {
+        return;
+    }
+    std::error_code error;
+    std::filesystem::remove(userFolder_ / earlierFileName, error);
+    if (error) {
+        throw AutostartError("Could not remove " + (userFolder_ / earlierFileName).string() + ": " +
+                             error.message());
+    }
+}
+
 bool XdgAutostart::isEnabled() const {
     // The user's file, when present, decides alone; it overrides a system copy of the same name.
     if (const auto text = readTrimmedFile(userFile())) {
@@ -93,7 +113,15 @@ bool XdgAutostart::isEnabled() const {
             return desktopEntryIsActive(*text);
         }
     }
-    return false;
+    return earlierEntryIsActive();
+}
+
+bool XdgAutostart::replaceEarlierEntry() const {
+    if (!earlierEntryIsActive()) {
+        return false;
+    }
+    enable();
+    return true;
 }
 
 void XdgAutostart::writeAtomically(const std::string& contents) const {
@@ -142,12 +170,15 @@ void XdgAutostart::enable() const {
                     "Exec=" +
                     quoteExec(executablePath_) +
                     "\n"
-                    "Icon=stayloom\n"
+                    "Icon=org.stayloom.Stayloom\n"
                     "Terminal=false\n"
                     "X-GNOME-Autostart-enabled=true\n");
+    // Only once the new entry is in place: a failure above leaves the earlier one starting it.
+    removeEarlierEntry();
 }
 
 void XdgAutostart::disable() const {
+    removeEarlierEntry();
     if (systemCopyExists()) {
         writeAtomically("[Desktop Entry]\nType=Application\nName=Stayloom\nHidden=true\n");
         return;

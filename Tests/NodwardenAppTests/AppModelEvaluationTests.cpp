@@ -66,7 +66,7 @@ TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
     harness.tickAndSettle(*model);
 
     EXPECT_EQ(model->status(), GuardStatus::watching);
-    EXPECT_EQ(model->statusReason().toStdString(), "No active agent signal");
+    EXPECT_EQ(model->statusReason().toStdString(), "No agent is working");
     EXPECT_EQ(model->detectedAppName().toStdString(), "None");
     EXPECT_EQ(model->batteryDescription().toStdString(), FakePowerSources::mains().displayName());
     EXPECT_TRUE(model->isOnACPower());
@@ -75,7 +75,6 @@ TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
 }
 
 TEST(AppModelEvaluation, OnLinuxTheReasonsAreInPlainWords) {
-    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();
     harness.storeMode(AppMode::watchAgentUI);
@@ -183,10 +182,12 @@ TEST(AppModelEvaluation, AccessibilityWarningNamesRunningTextOnlyAgentsWhileUntr
     auto model = harness.makeModel();
     model->start();
     harness.tickAndSettle(*model);
+    // The core's warning in this machine's words ("this computer", not "your Mac").
     const auto expected = AccessibilityNotice::panelWarning({*textOnly}, false);
     ASSERT_TRUE(expected.has_value());
     ASSERT_TRUE(model->accessibilityWarning().has_value());
-    EXPECT_EQ(model->accessibilityWarning()->toStdString(), *expected);
+    EXPECT_EQ(model->accessibilityWarning()->toStdString(), harness.wording->adapted(*expected));
+    EXPECT_NE(model->accessibilityWarning()->indexOf(u"this computer"), -1);
 
     harness.accessibilityPlatform.setTrusted(true);
     harness.tickAndSettle(*model);

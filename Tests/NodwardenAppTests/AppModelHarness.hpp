@@ -71,8 +71,8 @@ public:
 
     nodwarden::app::AppEnvironment environment() {
         nodwarden::app::AppEnvironment environment;
-        // The design's own wording, so text checks compare with it; tests of another platform's
-        // wording choose theirs.
+        // The Linux program's wording, which is what users see; tests of the macOS texts
+        // choose those.
         environment.wording = wording;
         environment.clock = clock.function();
         environment.power = &power;
@@ -96,11 +96,11 @@ public:
         return environment;
     }
 
-    /// The wording harnesses made from now on use: the design's own, unless a test (a
-    /// screenshot of the Linux build) chooses another with `UsingWording`.
+    /// The wording harnesses made from now on use: the Linux program's, unless a test of the
+    /// macOS texts chooses those with `UsingWording`.
     static const nodwarden::app::PlatformWording*& defaultWording() {
         static const nodwarden::app::PlatformWording* chosen =
-            &nodwarden::app::PlatformWording::macOS();
+            &nodwarden::app::PlatformWording::linuxDesktop();
         return chosen;
     }
     const nodwarden::app::PlatformWording* wording = defaultWording();

@@ -86,14 +86,17 @@ TEST(AppModelLifecycle, PendingTermsHoldDetectionAndShowTheAcceptanceReason) {
     EXPECT_EQ(harness.windows.calls(),
               (std::vector<std::string>{"presentLegalWindow", "closeLegalWindow",
                                         "presentOnboardingWindow"}));
-    EXPECT_TRUE(harness.loggedLine("Accepted legal v" + std::string(Legal::currentVersion)));
+    // Linux's own terms version, not the macOS build's.
+    const std::string version = harness.wording->legalVersion.toStdString();
+    EXPECT_NE(version, Legal::currentVersion);
+    EXPECT_TRUE(harness.loggedLine("Accepted legal v" + version));
     EXPECT_GE(harness.detectionCount(), 1) << "acceptance starts detection at once";
     EXPECT_TRUE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
     EXPECT_EQ(harness.reopenDefaults()
                   ->value(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()))
                   .toString()
                   .toStdString(),
-              Legal::currentVersion);
+              version);
     EXPECT_FALSE(harness.reopenDefaults()
                      ->value(QString::fromUtf8(Onboarding::completedDefaultsKey.data()), false)
                      .toBool())
@@ -400,16 +403,16 @@ TEST(AppModelFirstRun, LaunchAtLoginOutcomes) {
     };
     const std::vector<Case> cases = {
         {"blocked", true, "not allowed here", Status::enabled, false,
-         "macOS blocked launch at login (not allowed here). This usually clears once the app is "
-         "signed/notarized.",
+         "The autostart entry could not be written (not allowed here). Check that "
+         "~/.config/autostart exists and is yours to write.",
          "Launch at login register failed: not allowed here", false},
         {"needs approval", true, std::nullopt, Status::requiresApproval, true,
-         "Approve “Stayloom” in System Settings → General → Login Items so it starts on the next "
-         "restart.",
+         "Allow “Stayloom” in your desktop's startup applications so it starts at your next "
+         "login.",
          "Launch at login requires approval", true},
         {"not active", true, std::nullopt, Status::notFound, true,
-         "Launch at login isn’t active yet. Try approving it in System Settings → General → Login "
-         "Items.",
+         "Launch at login isn’t active yet. Check the Stayloom entry in your desktop's startup "
+         "applications (~/.config/autostart).",
          "Launch at login status after register: notFound", false},
         {"enabled", true, std::nullopt, Status::enabled, true, std::nullopt,
          "Launch at login enabled", false},
@@ -561,9 +564,20 @@ TEST(AppModelFirstRun, AutostartEntryServesAsTheLoginItem) {
     EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
     service.registerItem();
     EXPECT_EQ(service.status(), LoginItemStatus::enabled);
-    EXPECT_TRUE(std::filesystem::exists(folder.path() / "autostart" / "stayloom.desktop"));
+    EXPECT_TRUE(
+        std::filesystem::exists(folder.path() / "autostart" / "org.stayloom.Stayloom.desktop"));
     service.unregisterItem();
     EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+
+    // An earlier version's entry reads as on and is replaced by one under the desktop-file id.
+    const auto earlier = folder.write("autostart/stayloom.desktop",
+                                      "[Desktop Entry]\nExec=/opt/stayloom/bin/Stayloom\n");
+    EXPECT_EQ(service.status(), LoginItemStatus::enabled);
+    EXPECT_FALSE(std::filesystem::exists(earlier));
+    EXPECT_NE(
+        stayloom::testing::readFile(folder.path() / "autostart" / "org.stayloom.Stayloom.desktop")
+            .find("\nIcon=org.stayloom.Stayloom\n"),
+        std::string::npos);
 
     // A file where the autostart folder belongs: the platform's refusal reaches the model.
     folder.write("blocked", "");

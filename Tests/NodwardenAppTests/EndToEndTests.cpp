@@ -136,9 +136,12 @@ TEST(EndToEndTests, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold
         << "keep-awake with the lid open never asks for administrator rights";
     model.reset();
 
-    // The statistics reached the settings file, as the next launch reads it.
+    // The statistics reached their own file, as the next launch reads it, and the settings file
+    // holds none of them.
     QSettings reread(QString::fromStdString(machine.settingsFile().string()), QSettings::IniFormat);
-    const UsageMetrics saved = MetricsStore::load(reread, 0);
+    EXPECT_FALSE(reread.contains(QString::fromUtf8(MetricsStore::metricsKey.data())));
+    MetricsStore::MetricsFile statistics(*PlatformPaths::statisticsPath(options.paths));
+    const UsageMetrics saved = MetricsStore::load(reread, statistics, 0, logger);
     EXPECT_GT(saved.totalKeptAwakeSeconds(), 0.0);
     EXPECT_GE(saved.totalWorkSessions(), 1);
 }

@@ -122,13 +122,15 @@ public:
         options.executablePath = "/usr/bin/Stayloom";
         options.autostart = nodwarden::linuxplatform::XdgAutostart(configHome() / "autostart", {},
                                                                    options.executablePath);
+        // No unit installed by a package on this machine, whatever the real one holds.
+        options.packagedUnitFolders = std::vector<std::filesystem::path>{};
         return options;
     }
 
     std::filesystem::path settingsFile() const {
         return nodwarden::app::settingsFilePath(configHome());
     }
-    std::filesystem::path stateFolder() const { return home() / ".local" / "state" / "Stayloom"; }
+    std::filesystem::path stateFolder() const { return home() / ".local" / "state" / "stayloom"; }
 
     /// Stores what earlier runs would have left: accepted terms, a completed first run, the mode
     /// and the settings.

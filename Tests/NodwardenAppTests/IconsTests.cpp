@@ -1,5 +1,5 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
+#include <NodwardenApp/ui/panel/AgentsSection.hpp>
 #include <NodwardenApp/ui/theme/DesktopEntryIcon.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>

@@ -44,7 +44,7 @@ struct LegalFixture {
     long acceptanceLines() {
         const auto lines = harness.logged();
         return std::count(lines.begin(), lines.end(),
-                          "Accepted legal v" + std::string(Legal::currentVersion));
+                          "Accepted legal v" + harness.wording->legalVersion.toStdString());
     }
 
     AppModelHarness harness;
@@ -95,7 +95,7 @@ TEST(LegalWindow, ReturnOrEnterAcceptsWhereverTheFocusIs) {
         stayloom::testing::pressKey(fixture.window, testCase.key);
 
         EXPECT_FALSE(fixture.model->needsLegalAcceptance());
-        EXPECT_EQ(fixture.storedVersion(), QString::fromUtf8(Legal::currentVersion.data()));
+        EXPECT_EQ(fixture.storedVersion(), fixture.harness.wording->legalVersion);
         EXPECT_EQ(fixture.acceptanceLines(), 1);
         const auto calls = fixture.harness.windows.calls();
         EXPECT_NE(std::find(calls.begin(), calls.end(), "closeLegalWindow"), calls.end());
@@ -182,7 +182,6 @@ TEST(LegalWindow, LinksPointAtTheThreeDocumentsUnderTheWebSite) {
 
 TEST(LegalWindow, WithoutAWebSiteTheLinksOpenTheShippedDocumentsOffline) {
     AppModelHarness harness;
-    harness.wording = &PlatformWording::linuxDesktop();
     auto model = harness.makeModel();
     LegalWindow window(*model, QString());
 
@@ -268,7 +267,6 @@ TEST(LegalWindow, TheCachedCopyReplacesALinkInItsPlaceAndNeverWritesThroughIt) {
 
 TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {
     AppModelHarness harness;
-    harness.wording = &PlatformWording::linuxDesktop();
     // Accepted before the policy named the agents' status records and terminal panes.
     harness.defaults->setValue(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()),
                                QString::fromUtf8(Legal::currentVersion.data()));
@@ -286,7 +284,6 @@ TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {
 }
 
 TEST(LegalWindow, ScreenshotShowsEverythingUnclipped) {
-    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
     LegalFixture fixture;
     EXPECT_LE(fixture.window.height(), 560) << "fitted to its content within the planned size";
     stayloom::testing::expectContentFits(fixture.window);

@@ -3,7 +3,9 @@
 #include "Support/TemporaryDirectory.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenApp/model/StoredValue.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 
 #include <QDateTime>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 using namespace nodwarden;
@@ -137,4 +140,103 @@ TEST(MetricsStore, AnAccountTooLongToBeOursIsMovedOutOfTheStoreAndAFreshOneStart
     EXPECT_FALSE(saved.open()->contains(key + QStringLiteral(".unreadable")));
     EXPECT_EQ(readFile(setAside(saved)), oversized.toStdString());
     EXPECT_EQ(MetricsStore::load(*saved.open(), launch), usedAccount(launch));
+}
+
+namespace {
+
+/// A settings file as an earlier version left it: the statistics, the settings and the dates as
+/// Qt's binary blobs.
+void storeEarlierForms(const DefaultsFile& file, const UsageMetrics& account,
+                       const GuardSettings& settings) {
+    auto defaults = file.open();
+    const std::string metrics = account.toJSON();
+    const std::string settingsJSON = settings.toJSON();
+    defaults->setValue(QStringLiteral("Nodwarden.metrics"), QByteArray::fromStdString(metrics));
+    defaults->setValue(QStringLiteral("Nodwarden.settings"),
+                       QByteArray::fromStdString(settingsJSON));
+    defaults->setValue(
+        QStringLiteral("Nodwarden.metrics.installDate"),
+        QDateTime::fromMSecsSinceEpoch(qint64(unixTimeFromDate(launch) * 1000), Qt::UTC));
+    defaults->setValue(QStringLiteral("Stayloom.acceptedLegalVersion.date"),
+                       QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC));
+    defaults->setValue(QStringLiteral("Nodwarden.mode"), QStringLiteral("watchAgentUI"));
+}
+
+} // namespace
+
+TEST(MetricsStore, StatisticsMoveOnceFromAnEarlierSettingsFileToTheirOwnFileLosingNothing) {
+    DefaultsFile file;
+    const UsageMetrics account = usedAccount(launch);
+    GuardSettings settings = GuardSettings::defaults();
+    settings.targetApps = {"house-agent", "Ünïcode — Tool"};
+    storeEarlierForms(file, account, settings);
+    const auto ini = file.folder.path() / "defaults.ini";
+    ASSERT_NE(readFile(ini).find("@ByteArray("), std::string::npos) << readFile(ini);
+    ASSERT_NE(readFile(ini).find("@DateTime("), std::string::npos);
+
+    const auto statistics = file.folder.path() / "state" / "stayloom" / "statistics.json";
+    MetricsStore::MetricsFile metricsFile(statistics);
+    {
+        auto defaults = file.open();
+        StoredValue::rewriteBlobsAsText(*defaults, file.logger, StoredValue::Form::text);
+        EXPECT_EQ(MetricsStore::load(*defaults, metricsFile, launch + 9999, file.logger), account);
+    }
+    EXPECT_EQ(UsageMetrics::fromJSON(readFile(statistics)), account);
+    EXPECT_EQ(std::filesystem::status(statistics).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const std::string text = readFile(ini);
+    for (const char* blob : {"@ByteArray", "@DateTime", "@Variant"}) {
+        EXPECT_EQ(text.find(blob), std::string::npos) << blob << " left in\n" << text;
+    }
+    EXPECT_FALSE(file.open()->contains(QStringLiteral("Nodwarden.metrics")));
+    EXPECT_EQ(SettingsStore::loadSettings(*file.open()), settings);
+    EXPECT_EQ(SettingsStore::loadMode(*file.open()), AppMode::watchAgentUI);
+    EXPECT_EQ(MetricsStore::loadOrSeedInstallDate(*file.open(), launch + 9999), launch);
+    EXPECT_EQ(StoredValue::readDate(
+                  file.open()->value(QStringLiteral("Stayloom.acceptedLegalVersion.date"))),
+              dateFromUnixTime(1700000000.123));
+    EXPECT_EQ(loggedMessages(file.logger),
+              std::vector<std::string>{"Moved the statistics from the settings to " +
+                                       statistics.string()});
+
+    // A move cut short after the file was written and before the key went: the file is the
+    // account, taken once, and the key goes without being added to it.
+    file.open()->setValue(QStringLiteral("Nodwarden.metrics"),
+                          QString::fromStdString(UsageMetrics(launch).toJSON()));
+    EXPECT_EQ(MetricsStore::load(*file.open(), metricsFile, launch + 9999, file.logger), account);
+    EXPECT_FALSE(file.open()->contains(QStringLiteral("Nodwarden.metrics")));
+    EXPECT_EQ(UsageMetrics::fromJSON(readFile(statistics)), account);
+}
+
+TEST(MetricsStore, AStatisticsFileThatCannotBeWrittenKeepsThemInTheSettingsAndIsLoggedOnce) {
+    DefaultsFile file;
+    const UsageMetrics account = usedAccount(launch);
+    file.open()->setValue(QStringLiteral("Nodwarden.metrics"),
+                          QByteArray::fromStdString(account.toJSON()));
+    // A file where the state folder belongs.
+    const auto blocker = file.folder.write("state/stayloom", "in the way\n");
+    MetricsStore::MetricsFile metricsFile(blocker / "statistics.json");
+
+    EXPECT_EQ(MetricsStore::load(*file.open(), metricsFile, launch + 9999, file.logger), account);
+    EXPECT_EQ(
+        UsageMetrics::fromJSON(
+            file.open()->value(QStringLiteral("Nodwarden.metrics")).toByteArray().toStdString()),
+        account)
+        << "the key stays when its file could not be written";
+
+    const UsageMetrics later =
+        UsageMetrics::recording(account, true, KeepAwakeTrigger::manual, SignalStrength::none,
+                                LidState::open, std::nullopt, 90, std::nullopt, launch + 200);
+    MetricsStore::save(*file.open(), metricsFile, later, file.logger);
+    MetricsStore::save(*file.open(), metricsFile, later, file.logger);
+    EXPECT_EQ(MetricsStore::load(*file.open(), launch + 9999), later) << "no count is lost";
+    ASSERT_EQ(loggedMessages(file.logger).size(), 1u);
+    EXPECT_EQ(loggedMessages(file.logger).front().rfind("Could not write the statistics to ", 0),
+              0u);
+
+    // The way clears: the next save writes the file and the key goes.
+    std::filesystem::remove(blocker);
+    MetricsStore::save(*file.open(), metricsFile, later, file.logger);
+    EXPECT_FALSE(file.open()->contains(QStringLiteral("Nodwarden.metrics")));
+    EXPECT_EQ(MetricsStore::load(*file.open(), metricsFile, launch + 9999, file.logger), later);
 }

@@ -265,7 +265,7 @@ TEST(OnboardingWindow, LiveCheckShowsTheDetectedAgent) {
 
     EXPECT_EQ(fixture.title(), QStringLiteral("Watching — Claude Code is working"));
     EXPECT_EQ(result->text(),
-              QStringLiteral("You're set — your Mac stays awake while agents work."));
+              QStringLiteral("You're set — this computer stays awake while agents work."));
     EXPECT_TRUE(findNamed<QWidget>(*fixture.window, "detectionResultIcon")->isVisible());
     auto* reason = findNamed<QLabel>(*fixture.window, "statusReasonLabel");
     EXPECT_EQ(reason->text(), fixture.model->statusReason());
@@ -273,8 +273,9 @@ TEST(OnboardingWindow, LiveCheckShowsTheDetectedAgent) {
 }
 
 TEST(OnboardingWindow, LaunchAtLoginShowsWhatTheModelMadeOfIt) {
-    const QString blocked = QStringLiteral("macOS blocked launch at login (no autostart folder). "
-                                           "This usually clears once the app is signed/notarized.");
+    const QString blocked =
+        QStringLiteral("The autostart entry could not be written (no autostart folder). Check that "
+                       "~/.config/autostart exists and is yours to write.");
     const struct {
         const char* name;
         std::optional<std::string> registerError;
@@ -285,8 +286,8 @@ TEST(OnboardingWindow, LaunchAtLoginShowsWhatTheModelMadeOfIt) {
         {"enabled", std::nullopt, LoginItemStatus::enabled, true, std::nullopt},
         {"refused", "no autostart folder", LoginItemStatus::enabled, false, blocked},
         {"needs approval", std::nullopt, LoginItemStatus::requiresApproval, true,
-         QStringLiteral("Approve “Stayloom” in System Settings → General → Login Items so it "
-                        "starts on the next restart.")},
+         QStringLiteral("Allow “Stayloom” in your desktop's startup applications so it starts at "
+                        "your next login.")},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -326,7 +327,6 @@ TEST(OnboardingWindow, OpenSettingsShowsTheAgentsTab) {
 }
 
 TEST(OnboardingWindow, ScreenshotsOfEachStepShowEverythingUnclipped) {
-    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
     OnboardingFixture fixture;
     fixture.harness.accessibilityPlatform.setTrusted(false);
     fixture.model->refreshAccessibilityTrust();

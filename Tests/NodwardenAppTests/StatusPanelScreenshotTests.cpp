@@ -21,11 +21,6 @@ using stayloom::testing::FakePowerSources;
 using stayloom::testing::StatusPanelScene;
 
 namespace {
-// The screenshots show the Linux build as its users see it.
-const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
-} // namespace
-
-namespace {
 
 QString screenshotFolder() {
     if (const char* folder = std::getenv("STAYLOOM_SCREENSHOT_DIR"); folder && *folder) {

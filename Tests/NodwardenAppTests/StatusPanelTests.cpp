@@ -2,10 +2,12 @@
 
 #include <NodwardenCore/AgentCatalog.hpp>
 
-#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
+#include <NodwardenApp/ui/panel/AgentsSection.hpp>
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
+#include <NodwardenApp/ui/panel/ElidedLabel.hpp>
+#include <NodwardenApp/ui/panel/ImpactBand.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/panel/WarningRow.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QLabel>
@@ -59,7 +61,7 @@ int pixelsNear(const QImage& image, const QColor& color) {
 
 // MARK: - Mode picker
 
-TEST(StatusPanelModePicker, ShowsTheModeInForceWhicheverItIs) {
+TEST(ModePicker, ShowsTheModeInForceWhicheverItIs) {
     // A mode without a segment highlights none and is named under them.
     const std::vector<std::pair<AppMode, const char*>> cases = {
         {AppMode::watchAgentUI, "modeWatchButton"},
@@ -87,7 +89,7 @@ TEST(StatusPanelModePicker, ShowsTheModeInForceWhicheverItIs) {
     }
 }
 
-TEST(StatusPanelModePicker, ChoosingASegmentSetsItsModeAndTheHighlightFollows) {
+TEST(ModePicker, ChoosingASegmentSetsItsModeAndTheHighlightFollows) {
     struct Case {
         AppMode from;
         const char* button;
@@ -120,7 +122,7 @@ TEST(StatusPanelModePicker, ChoosingASegmentSetsItsModeAndTheHighlightFollows) {
     }
 }
 
-TEST(StatusPanelModePicker, AModeChangedElsewhereMovesTheHighlight) {
+TEST(ModePicker, AModeChangedElsewhereMovesTheHighlight) {
     StatusPanelScene scene;
     scene.harness.storeMode(AppMode::watchAgentUI);
     scene.build();
@@ -134,18 +136,18 @@ TEST(StatusPanelModePicker, AModeChangedElsewhereMovesTheHighlight) {
 
 // MARK: - Impact band
 
-TEST(StatusPanelImpactBand, EmptyAccountShowsOnlyTheInvitation) {
+TEST(ImpactBand, EmptyAccountShowsOnlyTheInvitation) {
     StatusPanelScene scene;
     scene.build();
     EXPECT_TRUE(scene.shown("impactEmptyState"));
     EXPECT_EQ(scene.text("impactEmptyText"),
-              "Your Mac's work log starts now — keep an agent running.");
+              "This computer's work log starts now — keep an agent running.");
     for (const char* part : {"impactRecencyRow", "impactHeadline", "impactTrophy"}) {
         EXPECT_FALSE(scene.shown(part)) << part;
     }
 }
 
-TEST(StatusPanelImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
+TEST(ImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
     struct Case {
         const char* name;
         double keptAwake;
@@ -182,7 +184,7 @@ TEST(StatusPanelImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
     }
 }
 
-TEST(StatusPanelImpactBand, OnLinuxLidClosedTimeIsProtectedTimeInPlainWords) {
+TEST(ImpactBand, OnLinuxLidClosedTimeIsProtectedTimeInPlainWords) {
     const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
     const struct {
         double protectedSeconds;
@@ -209,7 +211,7 @@ TEST(StatusPanelImpactBand, OnLinuxLidClosedTimeIsProtectedTimeInPlainWords) {
     }
 }
 
-TEST(StatusPanelImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
+TEST(ImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
     for (const double hoursAgo : {1.0, 23.9, 25.0}) {
         SCOPED_TRACE(hoursAgo);
         StatusPanelScene scene;
@@ -237,7 +239,7 @@ TEST(StatusPanelImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
     }
 }
 
-TEST(StatusPanelImpactBand, ClickingOpensSettingsOnTheStatisticsTab) {
+TEST(ImpactBand, ClickingOpensSettingsOnTheStatisticsTab) {
     StatusPanelScene scene;
     scene.build();
     scene.panel->show();
@@ -254,7 +256,7 @@ TEST(StatusPanelImpactBand, ClickingOpensSettingsOnTheStatisticsTab) {
 
 // MARK: - Warnings
 
-TEST(StatusPanelWarnings, StaleSleepRowRestoresAndDisappears) {
+TEST(WarningRow, StaleSleepRowRestoresAndDisappears) {
     StatusPanelScene scene;
     scene.harness.sleep.setReconcileStuckResult(false);
     scene.build();
@@ -262,7 +264,7 @@ TEST(StatusPanelWarnings, StaleSleepRowRestoresAndDisappears) {
     scene.start();
     ASSERT_TRUE(scene.shown("staleSleepWarningRow"));
     EXPECT_EQ(scene.text("staleSleepWarningRowMessage"),
-              "Your Mac can't sleep — something left system sleep disabled.");
+              "This computer can't sleep — something left system sleep disabled.");
     EXPECT_EQ(scene.text("staleSleepWarningRowHint"),
               "Click to restore normal sleep (asks for your password once).");
 
@@ -273,7 +275,7 @@ TEST(StatusPanelWarnings, StaleSleepRowRestoresAndDisappears) {
     EXPECT_FALSE(scene.shown("staleSleepWarningRow")) << "the restore confirmed normal sleep";
 }
 
-TEST(StatusPanelWarnings, LidClosedBannerComesBeforeTheStaleSleepRow) {
+TEST(WarningRow, LidClosedBannerComesBeforeTheStaleSleepRow) {
     StatusPanelScene scene;
     GuardSettings settings = GuardSettings::defaults();
     settings.keepAwakeWithLidClosed = true;
@@ -296,7 +298,7 @@ TEST(StatusPanelWarnings, LidClosedBannerComesBeforeTheStaleSleepRow) {
 
 // MARK: - Agents
 
-TEST(StatusPanelAgents, RowsFollowTheModelInOrderWithPillsAndSummary) {
+TEST(AgentsSection, RowsFollowTheModelInOrderWithPillsAndSummary) {
     StatusPanelScene scene;
     scene.harness.storeMode(AppMode::watchAgentUI);
     scene.build();
@@ -334,7 +336,7 @@ TEST(StatusPanelAgents, RowsFollowTheModelInOrderWithPillsAndSummary) {
     EXPECT_TRUE(scene.shown("agentsEmptyRow"));
 }
 
-TEST(StatusPanelAgents, WithEveryAgentSwitchedOffSaysNothingIsWatchedAndLeadsToTheAgentsTab) {
+TEST(AgentsSection, WithEveryAgentSwitchedOffSaysNothingIsWatchedAndLeadsToTheAgentsTab) {
     StatusPanelScene scene;
     GuardSettings settings = GuardSettings::defaults();
     for (const AgentProfile& profile : AgentCatalog::builtin()) {
@@ -367,7 +369,7 @@ TEST(StatusPanelAgents, WithEveryAgentSwitchedOffSaysNothingIsWatchedAndLeadsToT
     }
 }
 
-TEST(StatusPanelAgents, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWorking) {
+TEST(AgentsSection, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWorking) {
     StatusPanelScene scene;
     scene.harness.storeMode(AppMode::watchAgentUI);
     scene.build();
@@ -387,7 +389,7 @@ TEST(StatusPanelAgents, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWor
     }
 }
 
-TEST(StatusPanelAgents, AccessibilityWarningRowAsksForThePermission) {
+TEST(AgentsSection, AccessibilityWarningRowAsksForThePermission) {
     const auto textOnly = StatusPanelScene::textOnlyAgent();
     ASSERT_TRUE(textOnly.has_value());
     StatusPanelScene scene;
@@ -400,7 +402,7 @@ TEST(StatusPanelAgents, AccessibilityWarningRowAsksForThePermission) {
     EXPECT_EQ(scene.text("accessibilityWarningRowMessage"),
               scene.model->accessibilityWarning()->toStdString());
     EXPECT_EQ(scene.text("accessibilityWarningRowHint"),
-              "Click to grant access — System Settings → Privacy & Security → Accessibility.");
+              "Click to turn on accessibility support — your desktop's Accessibility settings.");
 
     scene.panel->show();
     scene.click("accessibilityWarningRow");
@@ -409,7 +411,7 @@ TEST(StatusPanelAgents, AccessibilityWarningRowAsksForThePermission) {
 
 // MARK: - Hero, facts and footer
 
-TEST(StatusPanelHero, ElapsedTimeAdvancesOnItsOwnWhileShown) {
+TEST(HeroView, ElapsedTimeAdvancesOnItsOwnWhileShown) {
     StatusPanelScene scene;
     scene.harness.storeMode(AppMode::manualKeepAwake);
     scene.build();
@@ -463,7 +465,7 @@ TEST(StatusPanelInfoStrip, FactsShowChargeSleepAndLid) {
     EXPECT_EQ(scene.text("infoSleepValue"), "Normal");
 }
 
-TEST(StatusPanelFooter, ButtonsCallTheirActions) {
+TEST(FooterBar, ButtonsCallTheirActions) {
     StatusPanelScene scene;
     scene.harness.storeMode(AppMode::manualKeepAwake);
     scene.build();

@@ -157,10 +157,68 @@ TEST(FileLoggerTests, KeepsEachCallersOrderUnderConcurrentCallersWithoutTornLine
     }
 }
 
+TEST(FileLoggerTests, RotatesAtItsBoundWithoutLosingOrTearingALine) {
+    TemporaryDirectory home;
+    const auto location = home.path() / "state" / "stayloom.log";
+    const auto numbered = [&](int number) {
+        return std::filesystem::path(location.string() + "." + std::to_string(number));
+    };
+    constexpr std::uintmax_t kBound = 4096;
+    constexpr int kThreads = 4;
+    constexpr int kLinesPerThread = 25; // about three and a half files of lines
+    FileLogger logger(location, {kBound, 3});
+    {
+        std::vector<std::thread> threads;
+        for (int thread = 0; thread < kThreads; ++thread) {
+            threads.emplace_back([&, thread] {
+                for (int index = 0; index < kLinesPerThread; ++index) {
+                    logger.log("thread " + std::to_string(thread) + " line " +
+                               std::to_string(index) + " " + std::string(100, 'x'));
+                }
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+    }
+    logger.flush();
+    ASSERT_TRUE(std::filesystem::exists(numbered(3))) << "the lines fill four files";
+    EXPECT_FALSE(std::filesystem::exists(numbered(4)));
+    std::string everything;
+    for (const auto& file : {numbered(3), numbered(2), numbered(1), location}) {
+        EXPECT_LE(std::filesystem::file_size(file), kBound) << file;
+        everything += readFile(file);
+    }
+    const auto lines = linesOf(everything);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
+    std::vector<int> nextIndex(kThreads, 0);
+    const std::regex shape(R"(\[[^\]]+\] thread (\d) line (\d+) x{100})");
+    for (const auto& line : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+        const int thread = std::stoi(match[1]);
+        EXPECT_EQ(std::stoi(match[2]), nextIndex[thread]++) << "lost or reordered " << line;
+    }
+
+    // A line longer than the bound still goes whole, into a file of its own; the oldest go.
+    const std::string previous = readFile(numbered(1));
+    const std::string newest = readFile(location);
+    const std::string longMessage(2 * kBound, 'y');
+    logger.log(longMessage);
+    logger.log("after");
+    logger.flush();
+    EXPECT_EQ(readFile(numbered(3)), previous);
+    EXPECT_EQ(readFile(numbered(2)), newest);
+    EXPECT_TRUE(linesOf(readFile(numbered(1))).size() == 1 &&
+                readFile(numbered(1)).ends_with("] " + longMessage + "\n"));
+    EXPECT_TRUE(readFile(location).ends_with("] after\n"));
+    EXPECT_EQ(linesOf(readFile(location)).size(), 1u);
+}
+
 TEST(FileLoggerTests, SharedInstanceIsOneObjectAtTheDefaultLocation) {
     auto& shared = FileLogger::shared();
     EXPECT_EQ(&shared, &FileLogger::shared());
-    EXPECT_EQ(shared.logURL().filename(), "Nodwarden.log");
+    EXPECT_EQ(shared.logURL().filename(), "stayloom.log");
     EXPECT_TRUE(shared.logURL().is_absolute());
 }
 

@@ -64,6 +64,8 @@ struct AppEnvironment {
     FileLogger* logger = nullptr;
     /// The run ledger file; its folder is created on the first append.
     std::filesystem::path runLedgerPath;
+    /// The statistics' own file; none: they stay in `defaults` (`MetricsStore`).
+    std::optional<std::filesystem::path> statisticsPath;
 
     /// Address of the update feed; this build has none, so the updater is never started.
     std::optional<std::string> updateFeedURL;

@@ -65,7 +65,12 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 
     mode_ = SettingsStore::loadMode(defaults());
     settings_ = SettingsStore::loadSettings(defaults());
-    metrics_ = MetricsStore::load(defaults(), now());
+    if (environment_.statisticsPath) {
+        metricsFile_.emplace(*environment_.statisticsPath);
+        metrics_ = MetricsStore::load(defaults(), *metricsFile_, now(), logger());
+    } else {
+        metrics_ = MetricsStore::load(defaults(), now());
+    }
 
     FileLogger* sharedLogger = environment_.logger;
     AgentResolver::setOnUnmatchedHostBundle(

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
 #include <NodwardenApp/model/LoginItemService.hpp>
+#include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/AgentStateMachine.hpp>
@@ -396,6 +397,8 @@ private:
     AppMode mode_ = AppMode::off;
     GuardSettings settings_ = GuardSettings::defaults();
     UsageMetrics metrics_{0};
+    /// Where the statistics are kept when they have a file of their own.
+    std::optional<MetricsStore::MetricsFile> metricsFile_;
     SettingsTab selectedSettingsTab_ = SettingsTab::general;
     GuardStatus status_ = GuardStatus::off;
     QString detectedAppName_;

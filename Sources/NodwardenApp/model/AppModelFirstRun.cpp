@@ -1,11 +1,11 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/StoredValue.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/Notices.hpp>
 
-#include <QDateTime>
 #include <QSettings>
 
 #include <exception>
@@ -137,9 +137,7 @@ void AppModel::presentOnboardingIfNeeded() {
 
 void AppModel::acceptLegal() {
     defaults().setValue(qstring(Legal::acceptedVersionDefaultsKey), wording().legalVersion);
-    defaults().setValue(
-        qstring(Legal::acceptedDateDefaultsKey),
-        QDateTime::fromMSecsSinceEpoch(qint64(unixTimeFromDate(now()) * 1000), Qt::UTC));
+    defaults().setValue(qstring(Legal::acceptedDateDefaultsKey), StoredValue::date(now()));
     setNeedsLegalAcceptance(false);
     log("Accepted legal v" + wording().legalVersion.toStdString());
     // Closed whoever opened it; the presenter ignores a window that is not open.

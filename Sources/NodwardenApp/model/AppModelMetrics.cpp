@@ -81,7 +81,11 @@ void AppModel::setMetrics(UsageMetrics metrics) {
 }
 
 void AppModel::saveMetrics() {
-    MetricsStore::save(defaults(), metrics_, logger());
+    if (metricsFile_) {
+        MetricsStore::save(defaults(), *metricsFile_, metrics_, logger());
+    } else {
+        MetricsStore::save(defaults(), metrics_, logger());
+    }
 }
 
 void AppModel::resetMetrics() {

@@ -1,47 +1,109 @@
 #include <NodwardenApp/model/MetricsStore.hpp>
 
+#include <NodwardenApp/model/FileReplacement.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenApp/model/StoredValue.hpp>
+#include <NodwardenCore/BoundedFileRead.hpp>
+#include <NodwardenCore/FileLogger.hpp>
 
-#include <QDateTime>
 #include <QSettings>
 
-#include <cmath>
+#include <cerrno>
 #include <exception>
+#include <system_error>
+
+#include <sys/stat.h>
 
 namespace nodwarden::app::MetricsStore {
 
 namespace {
 
-QDateTime toDateTime(Date date) {
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(unixTimeFromDate(date) * 1000)),
-                                          Qt::UTC);
+bool decodes(std::string_view text) {
+    return UsageMetrics::fromJSON(text).has_value();
 }
 
-Date fromDateTime(const QDateTime& value) {
-    return dateFromUnixTime(double(value.toMSecsSinceEpoch()) / 1000);
+std::string_view textOf(const QByteArray& bytes) {
+    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+/// What the statistics file holds: nothing (missing, or not a regular file), or its bytes, cut
+/// at the longest document read.
+struct FileContents {
+    bool present = false;
+    bool complete = false;
+    std::string bytes;
+};
+
+FileContents readFile(const std::filesystem::path& path) {
+    const auto text = BoundedFileRead::head(path, std::size_t(StoredDocument::maxBytes));
+    if (!text) {
+        return {};
+    }
+    return {true, !text->truncated, text->bytes};
+}
+
+std::optional<UsageMetrics> decoded(const FileContents& contents) {
+    if (!contents.present || !contents.complete) {
+        return std::nullopt;
+    }
+    return UsageMetrics::fromJSON(contents.bytes);
+}
+
+/// A file that does not decode is none of this version's, or damaged: kept, never overwritten.
+void setAside(const std::filesystem::path& path, FileLogger& logger) {
+    const std::filesystem::path kept =
+        path.string() + std::string(StoredDocument::unreadableSuffix);
+    std::error_code error;
+    std::filesystem::rename(path, kept, error);
+    if (error) {
+        logger.log("Could not keep the unreadable statistics " + path.string() + " as " +
+                   kept.string() + ": " + error.message());
+        return;
+    }
+    logger.log("Kept the unreadable statistics " + path.string() + " as " + kept.string());
 }
 
 } // namespace
 
+bool MetricsFile::write(std::string_view json, FileLogger& logger) {
+    const QByteArray bytes(json.data(), qsizetype(json.size()));
+    std::error_code error;
+    std::filesystem::create_directories(path_.parent_path().parent_path(), error);
+    // A state folder is its owner's alone; one that exists is left as it is.
+    const bool folderReady = ::mkdir(path_.parent_path().c_str(), 0700) == 0 || errno == EEXIST;
+    const bool written = folderReady &&
+                         FileReplacement::write(QString::fromStdString(path_.string()), bytes,
+                                                QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+                         BoundedFileRead::whole(path_, json.size()) == std::string(json);
+    if (!written && !failing_) {
+        logger.log("Could not write the statistics to " + path_.string() +
+                   "; they are kept in the settings until it can be written");
+    }
+    failing_ = !written;
+    return written;
+}
+
 Date loadOrSeedInstallDate(QSettings& defaults, Date now) {
     const QString key = detail::qstring(installDateKey);
-    if (const QVariant stored = defaults.value(key); stored.isValid()) {
-        if (const QDateTime date = stored.toDateTime(); date.isValid()) {
-            return fromDateTime(date);
+    const QVariant stored = defaults.value(key);
+    if (const auto date = StoredValue::readDate(stored)) {
+        // A date an earlier version stored as a blob is rewritten in the platform's form.
+        if (stored.typeId() != StoredValue::date(*date).typeId()) {
+            defaults.setValue(key, StoredValue::date(*date));
         }
+        return *date;
     }
     // Stored to the millisecond, so the value used now equals the value read at the next start.
-    const QDateTime seeded = toDateTime(now);
+    const QVariant seeded = StoredValue::date(now);
     defaults.setValue(key, seeded);
-    return fromDateTime(seeded);
+    return *StoredValue::readDate(seeded);
 }
 
 UsageMetrics load(QSettings& defaults, Date now) {
     const Date installDate = loadOrSeedInstallDate(defaults, now);
     if (const auto stored = StoredDocument::read(defaults, detail::qstring(metricsKey))) {
-        if (auto metrics = UsageMetrics::fromJSON(
-                std::string_view(stored->constData(), std::size_t(stored->size())))) {
+        if (auto metrics = UsageMetrics::fromJSON(textOf(*stored))) {
             return *std::move(metrics);
         }
     }
@@ -56,9 +118,59 @@ void save(QSettings& defaults, const UsageMetrics& metrics, FileLogger& logger) 
         // An agent name that is not valid UTF-8 cannot be encoded; the stored account stays.
         return;
     }
-    StoredDocument::replace(
-        defaults, detail::qstring(metricsKey), QByteArray(json.data(), qsizetype(json.size())),
-        [](std::string_view text) { return UsageMetrics::fromJSON(text).has_value(); }, logger);
+    StoredDocument::replace(defaults, detail::qstring(metricsKey),
+                            QByteArray(json.data(), qsizetype(json.size())), decodes, logger);
+}
+
+UsageMetrics load(QSettings& defaults, MetricsFile& file, Date now, FileLogger& logger) {
+    const Date installDate = loadOrSeedInstallDate(defaults, now);
+    const QString key = detail::qstring(metricsKey);
+    FileContents contents = readFile(file.path());
+    if (defaults.contains(key)) {
+        if (auto metrics = decoded(contents)) {
+            // The move was cut short after the file was written: the file is the account.
+            defaults.remove(key);
+            return *std::move(metrics);
+        }
+        if (const auto stored = StoredDocument::read(defaults, key)) {
+            if (contents.present) {
+                setAside(file.path(), logger);
+            }
+            if (!file.write(textOf(*stored), logger)) {
+                return UsageMetrics::fromJSON(textOf(*stored)).value_or(UsageMetrics(installDate));
+            }
+            defaults.remove(key);
+            defaults.sync();
+            logger.log("Moved the statistics from the settings to " + file.path().string());
+            contents = readFile(file.path());
+        }
+    }
+    if (auto metrics = decoded(contents)) {
+        return *std::move(metrics);
+    }
+    if (contents.present) {
+        setAside(file.path(), logger);
+    }
+    return UsageMetrics(installDate);
+}
+
+void save(QSettings& defaults, MetricsFile& file, const UsageMetrics& metrics, FileLogger& logger) {
+    std::string json;
+    try {
+        json = metrics.toJSON();
+    } catch (const std::exception&) {
+        return;
+    }
+    const QString key = detail::qstring(metricsKey);
+    if (file.write(json, logger)) {
+        if (defaults.contains(key)) {
+            defaults.remove(key);
+        }
+        return;
+    }
+    // Counted time is never dropped for a disk that refuses: the defaults hold it meanwhile.
+    StoredDocument::replace(defaults, key, QByteArray(json.data(), qsizetype(json.size())), decodes,
+                            logger);
 }
 
 } // namespace nodwarden::app::MetricsStore

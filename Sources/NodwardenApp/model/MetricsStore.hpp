@@ -3,6 +3,7 @@
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/UsageMetrics.hpp>
 
+#include <filesystem>
 #include <string_view>
 
 class QSettings;
@@ -13,13 +14,32 @@ class FileLogger;
 
 namespace nodwarden::app {
 
-/// The statistics account in the user-defaults store.
+/// The statistics account: in the user-defaults store (macOS), or in a JSON file of its own
+/// where the platform gives it one (`PlatformPaths::statisticsPath`).
 namespace MetricsStore {
 
-/// The JSON of `UsageMetrics`, stored as bytes.
+/// The JSON of `UsageMetrics`, stored as a document (`StoredValue::document`).
 inline constexpr std::string_view metricsKey = "Nodwarden.metrics";
-/// When the program first ran here, stored as a date.
+/// When the program first ran here, stored as a date (`StoredValue::date`). It stays in the
+/// defaults beside a statistics file, so a lost file never loses it.
 inline constexpr std::string_view installDateKey = "Nodwarden.metrics.installDate";
+
+/// The statistics' own file. It remembers whether its last write failed, so that a disk that
+/// keeps failing is logged once, not at every save.
+class MetricsFile {
+public:
+    explicit MetricsFile(std::filesystem::path path) : path_(std::move(path)) {}
+    const std::filesystem::path& path() const { return path_; }
+
+    /// Writes `json` atomically (the folder made for its owner alone, the file readable by its
+    /// owner alone) and reads it back; true only when the bytes read back are those written. The
+    /// first failure after a success is logged to `logger`.
+    bool write(std::string_view json, FileLogger& logger);
+
+private:
+    std::filesystem::path path_;
+    bool failing_ = false;
+};
 
 /// The stored install date; when there is none, `now` (to the millisecond) is stored and returned.
 Date loadOrSeedInstallDate(QSettings& defaults, Date now);
@@ -29,6 +49,16 @@ UsageMetrics load(QSettings& defaults, Date now);
 /// Stores nothing when the account cannot be encoded. An unreadable stored document is kept under
 /// its key + ".unreadable" (and logged to `logger`) before it is replaced.
 void save(QSettings& defaults, const UsageMetrics& metrics, FileLogger& logger);
+
+/// The account from `file`, after moving it there once from the defaults: the key is removed
+/// only when the file was written and read back equal, and when both are there (a move cut short
+/// before the key went) a file that decodes wins. A move that fails leaves the key, and the
+/// account is read from it. A file that does not decode is kept as "<name>.unreadable" (logged)
+/// and a fresh account starts.
+UsageMetrics load(QSettings& defaults, MetricsFile& file, Date now, FileLogger& logger);
+/// Writes the account to `file`. When that fails it goes to the defaults instead, so that no
+/// count is lost, and moves to the file at the next load; after a successful write the key goes.
+void save(QSettings& defaults, MetricsFile& file, const UsageMetrics& metrics, FileLogger& logger);
 
 } // namespace MetricsStore
 } // namespace nodwarden::app

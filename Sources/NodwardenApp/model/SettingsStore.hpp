@@ -15,7 +15,7 @@ namespace nodwarden::app {
 /// The user's mode and settings in the user-defaults store. Nothing here reports failure.
 namespace SettingsStore {
 
-/// The JSON of `GuardSettings`, stored as bytes.
+/// The JSON of `GuardSettings`, stored as a document (`StoredValue::document`).
 inline constexpr std::string_view settingsKey = "Nodwarden.settings";
 /// The raw value of `AppMode`, stored as a string.
 inline constexpr std::string_view modeKey = "Nodwarden.mode";

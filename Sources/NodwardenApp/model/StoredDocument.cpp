@@ -16,6 +16,10 @@ QString unreadableKey(const QString& key) {
     return key + QString::fromUtf8(unreadableSuffix.data(), qsizetype(unreadableSuffix.size()));
 }
 
+QString besideTheStore(QSettings& defaults, const QString& name) {
+    return QFileInfo(defaults.fileName()).path() + u'/' + name;
+}
+
 } // namespace
 
 std::optional<QByteArray> read(QSettings& defaults, const QString& key) {
@@ -37,7 +41,7 @@ void setAsideIfOversized(QSettings& defaults, const QString& key, FileLogger& lo
         return;
     }
     // Beside the store rather than under a key of its own, which would keep every save as slow.
-    const QString path = QFileInfo(defaults.fileName()).path() + u'/' + unreadableKey(key);
+    const QString path = besideTheStore(defaults, unreadableKey(key));
     if (!FileReplacement::write(path, bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         logger.log("Ignoring the stored " + key.toStdString() + " of " + std::to_string(size) +
                    " bytes; it could not be moved out to " + path.toStdString());
@@ -49,17 +53,30 @@ void setAsideIfOversized(QSettings& defaults, const QString& key, FileLogger& lo
 }
 
 void replace(QSettings& defaults, const QString& key, const QByteArray& replacement,
-             const std::function<bool(std::string_view)>& decodes, FileLogger& logger) {
+             const std::function<bool(std::string_view)>& decodes, FileLogger& logger,
+             StoredValue::Form form) {
     setAsideIfOversized(defaults, key, logger);
     if (const auto stored = read(defaults, key);
         stored && *stored != replacement &&
         !decodes(std::string_view(stored->constData(), stored->size()))) {
         const QString keptKey = unreadableKey(key);
-        defaults.setValue(keptKey, *stored);
-        logger.log("Kept the unreadable stored " + key.toStdString() + " as " +
-                   keptKey.toStdString() + " before replacing it");
+        if (form == StoredValue::Form::text && !StoredValue::isText(*stored)) {
+            const QString path = besideTheStore(defaults, keptKey);
+            if (FileReplacement::write(path, *stored,
+                                       QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+                logger.log("Kept the unreadable stored " + key.toStdString() + " as " +
+                           path.toStdString() + " before replacing it");
+            } else {
+                logger.log("Could not keep the unreadable stored " + key.toStdString() + " as " +
+                           path.toStdString() + " before replacing it");
+            }
+        } else {
+            defaults.setValue(keptKey, StoredValue::document(*stored, form));
+            logger.log("Kept the unreadable stored " + key.toStdString() + " as " +
+                       keptKey.toStdString() + " before replacing it");
+        }
     }
-    defaults.setValue(key, replacement);
+    defaults.setValue(key, StoredValue::document(replacement, form));
 }
 
 } // namespace nodwarden::app::StoredDocument

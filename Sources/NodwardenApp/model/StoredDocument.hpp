@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenApp/model/StoredValue.hpp>
+
 #include <QByteArray>
 #include <QString>
 
@@ -35,12 +37,15 @@ std::optional<QByteArray> read(QSettings& defaults, const QString& key);
 /// the document stays, is logged and is still never read.
 void setAsideIfOversized(QSettings& defaults, const QString& key, FileLogger& logger);
 
-/// Writes `replacement` under `key`. An oversized document there is set aside first
-/// (`setAsideIfOversized`; one that cannot be is overwritten). When the value stored there now is
-/// present, differs from `replacement` and does not satisfy `decodes`, it is first copied to `key`
-/// + ".unreadable" and one line naming the key is logged.
+/// Writes `replacement` under `key`, in the platform's form (`StoredValue::document`). An
+/// oversized document there is set aside first (`setAsideIfOversized`; one that cannot be is
+/// overwritten). When the value stored there now is present, differs from `replacement` and does
+/// not satisfy `decodes`, it is first copied to `key` + ".unreadable" and one line naming the key
+/// is logged; in the text form, bytes that are not text go to a file of that name beside the
+/// store instead.
 void replace(QSettings& defaults, const QString& key, const QByteArray& replacement,
-             const std::function<bool(std::string_view)>& decodes, FileLogger& logger);
+             const std::function<bool(std::string_view)>& decodes, FileLogger& logger,
+             StoredValue::Form form = StoredValue::currentForm());
 
 } // namespace StoredDocument
 } // namespace nodwarden::app

@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenApp/model/StoredValue.hpp>
 #include <NodwardenApp/platform/AgentHookConnector.hpp>
 #include <NodwardenApp/platform/DesktopNotifier.hpp>
 #include <NodwardenApp/platform/LoginItemPair.hpp>
@@ -78,8 +79,10 @@ std::unique_ptr<LoginItemService> makeLoginItems(const LinuxPlatformOptions& opt
         options.autostart ? *options.autostart
                           : linuxplatform::XdgAutostart::forCurrentUser(options.executablePath));
     std::unique_ptr<LoginItemService> unit = std::make_unique<SystemdLoginItemService>(
-        options.configHome / "systemd" / "user", options.executablePath, options.systemctlPath,
-        runner, logger);
+        options.configHome / "systemd" / "user",
+        options.packagedUnitFolders ? *options.packagedUnitFolders
+                                    : SystemdLoginItemService::standardPackagedUnitFolders(),
+        options.executablePath, options.systemctlPath, runner, logger);
     if (options.desktopSession) {
         return std::make_unique<LoginItemPair>(std::move(autostart), std::move(unit));
     }
@@ -228,6 +231,8 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     for (const std::string_view key : {SettingsStore::settingsKey, MetricsStore::metricsKey}) {
         StoredDocument::setAsideIfOversized(services->defaults, detail::qstring(key), logger);
     }
+    // The settings file is one people read: blobs an earlier version left become text, once.
+    StoredValue::rewriteBlobsAsText(services->defaults, logger);
 
     AppEnvironment environment;
     environment.wording = &PlatformWording::linuxDesktop();
@@ -246,6 +251,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.defaults = &services->defaults;
     environment.logger = &logger;
     environment.runLedgerPath = PlatformPaths::runLedgerPath(options.paths);
+    environment.statisticsPath = PlatformPaths::statisticsPath(options.paths);
     environment.tickInterval = options.tickInterval;
     environment.firstTickDelay = options.firstTickDelay;
     auto notifier = std::make_shared<DesktopNotifier>(logger);

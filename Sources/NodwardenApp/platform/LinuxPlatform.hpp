@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace nodwarden {
 class AccessibilityPlatform;
@@ -50,8 +51,10 @@ struct LinuxPlatformOptions {
     /// Whether the program runs on a desktop: launch at login is then the desktop's autostart
     /// entry, otherwise a systemd user unit below `configHome`.
     bool desktopSession = true;
-    /// Tells the user's service manager about a changed unit.
+    /// Enables the installed unit and tells the user's service manager about a changed one.
     std::string systemctlPath = "/usr/bin/systemctl";
+    /// Where packages install systemd user units; systemd's own folders when absent.
+    std::optional<std::vector<std::filesystem::path>> packagedUnitFolders;
     /// The accessibility interface; the desktop's AT-SPI bus when absent.
     std::shared_ptr<AccessibilityPlatform> accessibility;
     /// Where the user's tmux servers keep their sockets; empty: tmux panes are not read.

@@ -1,9 +1,12 @@
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 
+#include <NodwardenCore/BoundedFileRead.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include <unistd.h>
@@ -36,14 +39,57 @@ std::string systemdWord(const std::string& text) {
     return word + '"';
 }
 
+/// An installed unit is a few hundred bytes; anything longer is not one to read.
+constexpr std::size_t maxUnitBytes = std::size_t{64} * 1024;
+
+/// The program of a unit's first ExecStart line, unquoted, its prefixes ("-", "@", "+" …) dropped.
+std::optional<std::filesystem::path> execStartProgram(const std::string& unit) {
+    std::istringstream lines(unit);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("ExecStart=", 0) != 0) {
+            continue;
+        }
+        std::string value = line.substr(std::string("ExecStart=").size());
+        const auto first = value.find_first_not_of("-@:+! \t");
+        if (first == std::string::npos) {
+            return std::nullopt;
+        }
+        value.erase(0, first);
+        if (value.front() == '"') {
+            const auto close = value.find('"', 1);
+            return close == std::string::npos
+                       ? std::nullopt
+                       : std::optional<std::filesystem::path>(value.substr(1, close - 1));
+        }
+        return value.substr(0, value.find_first_of(" \t"));
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-SystemdLoginItemService::SystemdLoginItemService(std::filesystem::path unitFolder,
-                                                 std::string executablePath,
-                                                 std::string systemctlPath, CommandRunning& runner,
-                                                 FileLogger& logger)
-    : unitFolder_(std::move(unitFolder)), executablePath_(std::move(executablePath)),
-      systemctlPath_(std::move(systemctlPath)), runner_(runner), logger_(logger) {}
+SystemdLoginItemService::SystemdLoginItemService(
+    std::filesystem::path unitFolder, std::vector<std::filesystem::path> packagedUnitFolders,
+    std::string executablePath, std::string systemctlPath, CommandRunning& runner,
+    FileLogger& logger)
+    : unitFolder_(std::move(unitFolder)), packagedUnitFolders_(std::move(packagedUnitFolders)),
+      executablePath_(std::move(executablePath)), systemctlPath_(std::move(systemctlPath)),
+      runner_(runner), logger_(logger) {}
+
+std::vector<std::filesystem::path> SystemdLoginItemService::standardPackagedUnitFolders() {
+    std::vector<std::filesystem::path> folders{"/etc/systemd/user", "/usr/local/lib/systemd/user",
+                                               "/usr/lib/systemd/user"};
+    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    std::stringstream list(
+        dataDirs != nullptr && *dataDirs != '\0' ? dataDirs : "/usr/local/share:/usr/share");
+    for (std::string folder; std::getline(list, folder, ':');) {
+        // Relative entries are invalid by the base-directory rules.
+        if (!folder.empty() && folder.front() == '/') {
+            folders.push_back(std::filesystem::path(folder) / "systemd" / "user");
+        }
+    }
+    return folders;
+}
 
 std::string SystemdLoginItemService::unitText(const std::string& executablePath) {
     return "[Unit]\n"
@@ -60,14 +106,125 @@ std::string SystemdLoginItemService::unitText(const std::string& executablePath)
            "WantedBy=default.target\n";
 }
 
-LoginItemStatus SystemdLoginItemService::status() {
+bool SystemdLoginItemService::packagedUnitExists() const {
     std::error_code error;
-    const bool unit = std::filesystem::is_regular_file(unitPath(), error);
-    const bool wanted = std::filesystem::exists(wantsLinkPath(), error);
-    return unit && wanted ? LoginItemStatus::enabled : LoginItemStatus::notRegistered;
+    for (const auto& folder : packagedUnitFolders_) {
+        if (std::filesystem::is_regular_file(folder / unitName, error)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::filesystem::path> SystemdLoginItemService::packagedUnitForThisProgram() const {
+    for (const auto& folder : packagedUnitFolders_) {
+        const auto unit = folder / unitName;
+        const auto text =
+            BoundedFileRead::whole(unit, maxUnitBytes, BoundedFileRead::Links::follow);
+        if (!text) {
+            continue;
+        }
+        // The first unit found is the one systemd loads; it serves only if it runs this program.
+        const auto program = execStartProgram(*text);
+        std::error_code error;
+        if (program && std::filesystem::equivalent(*program, executablePath_, error)) {
+            return unit;
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool SystemdLoginItemService::ownUnitIsEnabled() const {
+    std::error_code error;
+    return std::filesystem::is_regular_file(unitPath(), error) &&
+           std::filesystem::exists(wantsLinkPath(), error);
+}
+
+CommandResult SystemdLoginItemService::systemctl(const std::string& verb) {
+    // The user's manager is reached on the session bus, found through either of the last two
+    // variables; without it systemctl reads and links the unit files itself, by the others.
+    return runner_.run(
+        ShellCommand{systemctlPath_,
+                     {"--user", verb, unitName},
+                     {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS",
+                      "XDG_CONFIG_DIRS", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}});
+}
+
+LoginItemStatus SystemdLoginItemService::status() {
+    if (ownUnitIsEnabled()) {
+        return LoginItemStatus::enabled;
+    }
+    if (!packagedUnitExists()) {
+        return LoginItemStatus::notRegistered;
+    }
+    // However the installed unit was enabled (by hand, by an administrator for every user), the
+    // service manager's answer is the one that counts.
+    try {
+        const std::string state = systemctl("is-enabled").standardOutput;
+        return state.rfind("enabled", 0) == 0 ? LoginItemStatus::enabled
+                                              : LoginItemStatus::notRegistered;
+    } catch (const CommandRunnerError& error) {
+        if (!error.result().standardOutput.empty()) {
+            return LoginItemStatus::notRegistered; // "disabled", "masked" …
+        }
+    } catch (const std::exception&) {
+    }
+    // No answer (no manager to ask, no systemctl): the link `enable` makes is the sign.
+    std::error_code error;
+    return std::filesystem::exists(wantsLinkPath(), error) ? LoginItemStatus::enabled
+                                                           : LoginItemStatus::notRegistered;
 }
 
 void SystemdLoginItemService::registerItem() {
+    const auto packaged = packagedUnitForThisProgram();
+    if (!packaged) {
+        writeOwnUnit();
+        return;
+    }
+    // A unit of our own by the same name would shadow the installed one.
+    if (removeOwnUnit()) {
+        reloadUserManager();
+    }
+    try {
+        systemctl("enable");
+        return;
+    } catch (const CommandRunnerError& error) {
+        logger_.log("systemctl --user enable " + std::string(unitName) +
+                    " failed: " + describe(error.result()));
+    } catch (const std::exception& error) {
+        logger_.log("systemctl --user enable " + std::string(unitName) +
+                    " failed: " + error.what());
+    }
+    // Without a reachable manager the link `enable` makes is made here; it takes effect at the
+    // next login as well.
+    std::error_code error;
+    std::filesystem::create_directories(wantsLinkPath().parent_path(), error);
+    std::filesystem::remove(wantsLinkPath(), error);
+    std::filesystem::create_symlink(*packaged, wantsLinkPath(), error);
+    if (error) {
+        throw LoginItemError("cannot link " + wantsLinkPath().string() + ": " + error.message());
+    }
+}
+
+void SystemdLoginItemService::unregisterItem() {
+    // The user's own link to an installed unit goes with our unit: that is what `disable` removes.
+    if (removeOwnUnit()) {
+        reloadUserManager();
+    }
+    if (!packagedUnitExists()) {
+        return;
+    }
+    try {
+        systemctl("disable");
+    } catch (const std::exception& error) {
+        // The link in the user's folder is gone already; only a manager's own view is stale.
+        logger_.log("systemctl --user disable " + std::string(unitName) +
+                    " failed: " + error.what());
+    }
+}
+
+void SystemdLoginItemService::writeOwnUnit() {
     std::error_code error;
     std::filesystem::create_directories(wantsLinkPath().parent_path(), error);
     if (error) {
@@ -98,7 +255,7 @@ void SystemdLoginItemService::registerItem() {
     reloadUserManager();
 }
 
-void SystemdLoginItemService::unregisterItem() {
+bool SystemdLoginItemService::removeOwnUnit() {
     bool removed = false;
     for (const auto& path : {wantsLinkPath(), unitPath()}) {
         std::error_code error;
@@ -107,10 +264,7 @@ void SystemdLoginItemService::unregisterItem() {
             throw LoginItemError("cannot remove " + path.string() + ": " + error.message());
         }
     }
-    // Nothing to tell the manager when there was no unit (the usual case on a desktop).
-    if (removed) {
-        reloadUserManager();
-    }
+    return removed;
 }
 
 void SystemdLoginItemService::reloadUserManager() {

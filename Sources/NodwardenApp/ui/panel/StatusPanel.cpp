@@ -2,12 +2,14 @@
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelFooter.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelHero.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelModePicker.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/panel/AgentsSection.hpp>
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
+#include <NodwardenApp/ui/panel/FooterBar.hpp>
+#include <NodwardenApp/ui/panel/HeroView.hpp>
+#include <NodwardenApp/ui/panel/ImpactBand.hpp>
+#include <NodwardenApp/ui/panel/InfoStrip.hpp>
+#include <NodwardenApp/ui/panel/ModePicker.hpp>
+#include <NodwardenApp/ui/panel/WarningRow.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QMetaMethod>

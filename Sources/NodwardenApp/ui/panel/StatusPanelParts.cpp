@@ -1,11 +1,6 @@
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
 
-#include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
-
-#include <QKeyEvent>
-#include <QMouseEvent>
-#include <QResizeEvent>
 
 #include <chrono>
 
@@ -18,82 +13,6 @@ Date systemDate() {
 
 QString panelText(std::string_view text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
-SymbolLabel::SymbolLabel(const QString& symbolName, int size, const QColor& color, QWidget* parent)
-    : QLabel(parent), size_(size) {
-    setFixedSize(size, size);
-    setAlignment(Qt::AlignCenter);
-    setSymbol(symbolName, color);
-}
-
-void SymbolLabel::setSymbol(const QString& symbolName, const QColor& color) {
-    if (symbolName == symbolName_ && color == color_ && !pixmap().isNull()) {
-        return;
-    }
-    symbolName_ = symbolName;
-    color_ = color;
-    setPixmap(symbolIcon(symbolName, color).pixmap(QSize(size_, size_)));
-}
-
-ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-}
-
-void ElidedLabel::setFullText(const QString& text) {
-    if (text == fullText_ && !text.isEmpty()) {
-        return;
-    }
-    fullText_ = text;
-    setToolTip(text);
-    elide();
-}
-
-QSize ElidedLabel::minimumSizeHint() const {
-    return {0, QLabel::minimumSizeHint().height()};
-}
-
-void ElidedLabel::resizeEvent(QResizeEvent* event) {
-    QLabel::resizeEvent(event);
-    elide();
-}
-
-void ElidedLabel::elide() {
-    const int available = width() > 0 ? width() : fontMetrics().horizontalAdvance(fullText_);
-    setText(fontMetrics().elidedText(fullText_, Qt::ElideRight, available));
-}
-
-ClickableFrame::ClickableFrame(QWidget* parent) : QFrame(parent) {
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
-}
-
-void ClickableFrame::mousePressEvent(QMouseEvent* event) {
-    // Taking the press makes the release come here too, wherever inside the row it lands.
-    if (event->button() == Qt::LeftButton) {
-        event->accept();
-        return;
-    }
-    QFrame::mousePressEvent(event);
-}
-
-void ClickableFrame::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-        emit activated();
-        event->accept();
-        return;
-    }
-    QFrame::mouseReleaseEvent(event);
-}
-
-void ClickableFrame::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-        event->key() == Qt::Key_Space) {
-        emit activated();
-        event->accept();
-        return;
-    }
-    QFrame::keyPressEvent(event);
 }
 
 QLabel* makeSecondaryLabel(const QString& text, QWidget* parent, int pointSizeDelta) {

@@ -3,7 +3,6 @@
 #include <QWidget>
 
 class QLabel;
-class QToolButton;
 
 namespace nodwarden::app {
 
@@ -31,19 +30,6 @@ private:
     Fact power_{};
     Fact sleep_{};
     Fact lid_{};
-};
-
-/// Settings, Restore and Quit, each a small symbol over a caption.
-class FooterBar : public QWidget {
-    Q_OBJECT
-public:
-    explicit FooterBar(AppModel& model, QWidget* parent = nullptr);
-
-private:
-    QToolButton* addButton(const QString& caption, const QString& symbol,
-                           const QString& objectName);
-
-    AppModel& model_;
 };
 
 } // namespace nodwarden::app

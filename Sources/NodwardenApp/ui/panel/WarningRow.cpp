@@ -1,5 +1,7 @@
-#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/panel/WarningRow.hpp>
 
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
+#include <NodwardenApp/ui/panel/SymbolLabel.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/panel/StatusPanelModePicker.hpp>
+#include <NodwardenApp/ui/panel/ModePicker.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>

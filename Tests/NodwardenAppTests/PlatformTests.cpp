@@ -1,29 +1,27 @@
-// The program's platform pieces on their own: helper lookup, the per-user lock, signals, the
-// terminal prompt and the headless status lines.
+// The program's Linux wiring on its own (platform/): helper lookup, the agents' hook settings,
+// signals, login items, the display probe and the desktop's notifications.
 
 #include "AppModelHarness.hpp"
+#include "Recording.hpp"
 #include "Support/ChildProcess.hpp"
 #include "Support/LoggedMessages.hpp"
-#include "Support/SocketPeer.hpp"
 
-#include <NodwardenApp/control/ControlClient.hpp>
-#include <NodwardenApp/control/ControlSocketPath.hpp>
-#include <NodwardenApp/control/SingleInstance.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenApp/platform/DesktopNotifier.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
+#include <NodwardenApp/platform/HookSetup.hpp>
 #include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
-#include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
-#include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
 
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <gtest/gtest.h>
 
@@ -31,16 +29,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <map>
 #include <tuple>
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace nodwarden;
@@ -54,29 +47,6 @@ void writeProgram(const std::filesystem::path& path, mode_t mode) {
     std::ofstream(path) << "#!/bin/sh\n";
     ::chmod(path.c_str(), mode);
 }
-
-/// Everything written to a temporary stream so far.
-std::string contents(std::FILE* stream) {
-    std::fflush(stream);
-    std::rewind(stream);
-    std::string text;
-    char buffer[512];
-    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, stream)) {
-        text.append(buffer, count);
-    }
-    return text;
-}
-
-/// Every emission of one signal, with its arguments.
-template <typename Sender, typename... Arguments> class Recorder {
-public:
-    Recorder(Sender* sender, void (Sender::*signal)(Arguments...)) {
-        QObject::connect(sender, signal, sender,
-                         [this](Arguments... values) { emissions.emplace_back(values...); });
-    }
-    int count() const { return int(emissions.size()); }
-    std::vector<std::tuple<Arguments...>> emissions;
-};
 
 } // namespace
 
@@ -100,144 +70,86 @@ TEST(HelperLocatorTests, TakesTheFirstFolderWithAnExecutableFile) {
     EXPECT_EQ(HelperSearchPath{}.locateOrFirstCandidate("caffeinate"), "caffeinate");
 }
 
-TEST(SingleInstanceTests, SecondHolderIsRefusedNamedAndAsksTheFirstToComeForward) {
-    TemporaryDirectory root;
-    auto first = std::make_unique<SingleInstance>(root.path() / "state");
-    ASSERT_TRUE(first->acquire());
-    Recorder activations(first.get(), &SingleInstance::activationRequested);
-
-    SingleInstance second(root.path() / "state");
-    EXPECT_FALSE(second.acquire());
-    EXPECT_EQ(second.holderPid(), ::getpid());
-    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return activations.count() == 1; }));
-
-    first.reset();
-    EXPECT_FALSE(std::filesystem::exists(root.path() / "state" / "Stayloom.socket"));
-    SingleInstance third(root.path() / "state");
-    EXPECT_TRUE(third.acquire()) << "the lock ends with its holder";
+TEST(HelperLocatorTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {
+    const auto search = HelperSearchPath::standard("/opt/stayloom/bin/Stayloom");
+    ASSERT_GE(search.folders.size(), 2u);
+    EXPECT_EQ(search.folders[0], "/opt/stayloom/libexec/stayloom");
+    // The build tree of this very build holds the real helpers.
+    EXPECT_TRUE(search.locate(HelperNames::keepAwake).has_value());
+    EXPECT_TRUE(search.locate(HelperNames::sleepSwitch).has_value());
 }
 
-TEST(SingleInstanceTests, LockOfAnEndedProcessDoesNotBlockAndAStaleSocketIsReplaced) {
-    TemporaryDirectory root;
-    const auto folder = root.path() / "state";
-    std::filesystem::create_directories(folder);
-    SingleInstance probe(folder);
-    // A stale socket file, as a crashed run leaves it.
-    std::ofstream(*probe.socketPath()) << "";
+TEST(HookSetupTests, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
+    TemporaryDirectory folder;
+    const auto home = folder.path();
+    const HookSetupPlace place{home, home / ".config", "", "/usr/bin/stayloom"};
+    const auto writeFile = [](const std::filesystem::path& path, const std::string& text) {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    };
+    // What each command printed and its exit status.
+    const auto hooks = [&](HookSetup::Verb verb, std::vector<std::string> agents = {}) {
+        std::FILE* output = std::tmpfile();
+        std::FILE* errors = std::tmpfile();
+        const int status = HookSetup::run(verb, agents, place, output, errors);
+        const std::string printed = contents(output) + contents(errors);
+        std::fclose(output);
+        std::fclose(errors);
+        return std::pair{status, printed};
+    };
+    const std::string claudeSettings = R"json({"hooks": {"Stop": [{"hooks": [{"type": "command",
+        "command": "notify-send done"}]}]}})json";
+    const std::string codexWithComments = "{\n  // mine\n  \"hooks\": {}\n}\n";
+    writeFile(home / ".claude" / "settings.json", claudeSettings);
+    writeFile(home / ".codex" / "hooks.json", codexWithComments);
+    // A settings file that is a link to the user's dotfiles is not replaced by a file.
+    writeFile(home / "dotfiles" / "qwen.json", "{}");
+    std::filesystem::create_directories(home / ".qwen");
+    std::filesystem::create_symlink(home / "dotfiles" / "qwen.json",
+                                    home / ".qwen" / "settings.json");
 
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        const int fd = ::open(probe.lockFilePath().c_str(), O_RDWR | O_CREAT, 0600);
-        ::flock(fd, LOCK_EX);
-        [[maybe_unused]] const ssize_t written = ::write(ready[1], "x", 1);
-        ::pause();
-        ::_exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    EXPECT_FALSE(probe.acquire()) << "a live holder in another process";
+    const auto [firstStatus, first] = hooks(HookSetup::Verb::install);
+    EXPECT_EQ(firstStatus, 1) << first;
+    EXPECT_NE(first.find("Claude Code: connected"), std::string::npos) << first;
+    EXPECT_NE(first.find("Codex CLI: left " + (home / ".codex" / "hooks.json").string() +
+                         " alone: it has comments"),
+              std::string::npos)
+        << first;
+    EXPECT_NE(first.find("Qwen Code: left"), std::string::npos) << first;
+    EXPECT_EQ(readFile(home / ".codex" / "hooks.json"), codexWithComments);
+    EXPECT_TRUE(std::filesystem::is_symlink(home / ".qwen" / "settings.json"));
+    EXPECT_EQ(readFile(home / "dotfiles" / "qwen.json"), "{}");
+    const auto settings = QJsonDocument::fromJson(
+        QByteArray::fromStdString(readFile(home / ".claude" / "settings.json")));
+    const QJsonArray stop = settings[QStringLiteral("hooks")][QStringLiteral("Stop")].toArray();
+    ASSERT_EQ(stop.size(), 2);
+    EXPECT_EQ(stop[1][QStringLiteral("hooks")][0][QStringLiteral("command")].toString(),
+              QStringLiteral("/usr/bin/stayloom hook claude Stop"));
 
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
-    SingleInstance after(folder);
-    ASSERT_TRUE(after.acquire());
-    EXPECT_EQ(readFile(after.lockFilePath()), std::to_string(::getpid()) + "\n");
+    const std::string connected = readFile(home / ".claude" / "settings.json");
+    const auto [againStatus, again] = hooks(HookSetup::Verb::install, {"claude"});
+    EXPECT_EQ(againStatus, 0) << again;
+    EXPECT_NE(again.find("Claude Code: already connected"), std::string::npos);
+    EXPECT_EQ(readFile(home / ".claude" / "settings.json"), connected);
 
-    Recorder activations(&after, &SingleInstance::activationRequested);
-    SingleInstance knocking(folder);
-    EXPECT_FALSE(knocking.acquire());
-    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return activations.count() == 1; }))
-        << "the stale socket was replaced by a listening one";
-}
+    // Codex's own file, once it can be edited: connected, with what the user still has to do.
+    writeFile(home / ".codex" / "hooks.json", "");
+    EXPECT_NE(hooks(HookSetup::Verb::install, {"codex"}).second.find("open /hooks and trust"),
+              std::string::npos);
+    const auto [statusStatus, status] = hooks(HookSetup::Verb::status);
+    EXPECT_EQ(statusStatus, 0);
+    EXPECT_NE(status.find("Claude Code: connected"), std::string::npos) << status;
+    EXPECT_NE(status.find("; Codex runs it only once you trust it in its /hooks screen"),
+              std::string::npos)
+        << status;
+    EXPECT_NE(status.find("Gemini CLI: not found"), std::string::npos) << status;
 
-TEST(SingleInstanceTests, ALinkWhereTheLockBelongsIsRefusedAndItsTargetLeftAlone) {
-    TemporaryDirectory root;
-    const auto folder = root.path() / "state";
-    std::filesystem::create_directories(folder);
-    const auto target = root.path() / "precious.txt";
-    std::ofstream(target) << "keep me\n";
-    SingleInstance instance(folder);
-    std::filesystem::create_symlink(target, instance.lockFilePath());
-
-    EXPECT_FALSE(instance.acquire());
-    ASSERT_TRUE(instance.refusal().has_value());
-    EXPECT_NE(instance.refusal()->find(instance.lockFilePath().string()), std::string::npos)
-        << *instance.refusal();
-    EXPECT_EQ(readFile(target), "keep me\n");
-    EXPECT_FALSE(instance.holderPid().has_value());
-}
-
-TEST(SingleInstanceTests, ASocketPathTooLongForAnAddressMovesToTheRuntimeFolderForBothSides) {
-    TemporaryDirectory root;
-    const auto folder = root.path() / std::string(ControlSocketPath::maxLength(), 'f');
-    const auto runtime = root.path() / "run";
-    std::filesystem::create_directories(runtime);
-
-    SingleInstance first(folder, runtime);
-    ASSERT_TRUE(first.socketPath().has_value());
-    EXPECT_EQ(first.socketPath()->parent_path(), runtime);
-    ASSERT_TRUE(first.acquire());
-    EXPECT_TRUE(std::filesystem::is_socket(*first.socketPath()));
-    Recorder activations(&first, &SingleInstance::activationRequested);
-    SingleInstance second(folder, runtime);
-    EXPECT_EQ(second.socketPath(), first.socketPath());
-    EXPECT_FALSE(second.acquire());
-    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return activations.count() == 1; }));
-
-    // Another lock folder never shares the moved socket, and without a runtime folder no path
-    // is made up.
-    EXPECT_NE(
-        SingleInstance(root.path() / std::string(ControlSocketPath::maxLength(), 'g'), runtime)
-            .socketPath(),
-        first.socketPath());
-    EXPECT_FALSE(SingleInstance(folder).socketPath().has_value());
-    // A command then says why it cannot ask rather than that nothing runs.
-    std::FILE* errors = std::tmpfile();
-    CommandLineRequest status;
-    status.action = CommandLineRequest::Action::status;
-    EXPECT_EQ(ControlClient::run(status, SingleInstance(folder).socketPath(), errors, errors),
-              ControlClient::failedStatus);
-    EXPECT_NE(contents(errors).find("too long for this system"), std::string::npos);
-    std::fclose(errors);
-    EXPECT_EQ(SingleInstance(root.path() / "short").socketPath(),
-              root.path() / "short" / "Stayloom.socket");
-}
-
-TEST(SingleInstanceTests, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) {
-    TemporaryDirectory root;
-    SingleInstance instance(root.path() / "state");
-    ASSERT_TRUE(instance.acquire());
-    instance.setRequestHandler([](const QJsonObject&) {
-        return ControlReply{QJsonObject{{QStringLiteral("ok"), true}}, {}};
-    });
-    std::vector<int> idle;
-    for (int index = 0; index < ControlProtocol::maxConnectionsPerPeer; ++index) {
-        idle.push_back(connectSocketPeer(*instance.socketPath()));
-    }
-    // A command from the same process as the idle peers is told why it is not served.
-    std::FILE* output = std::tmpfile();
-    std::FILE* errors = std::tmpfile();
-    CommandLineRequest request;
-    request.action = CommandLineRequest::Action::status;
-    auto command = std::async(std::launch::async, [&] {
-        return ControlClient::run(request, instance.socketPath(), output, errors);
-    });
-    ASSERT_TRUE(AppModelHarness::processEventsUntil([&] {
-        return command.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
-    }));
-    EXPECT_EQ(command.get(), ControlClient::failedStatus);
-    EXPECT_EQ(contents(errors),
-              "The running Stayloom is busy answering other commands. Try again in a moment.\n");
-    EXPECT_EQ(contents(output), "");
-    std::fclose(output);
-    std::fclose(errors);
-    for (const int fd : idle) {
-        ::close(fd);
-    }
+    EXPECT_EQ(hooks(HookSetup::Verb::remove, {"claude"}).first, 0);
+    EXPECT_EQ(QJsonDocument::fromJson(
+                  QByteArray::fromStdString(readFile(home / ".claude" / "settings.json"))),
+              QJsonDocument::fromJson(QByteArray::fromStdString(claudeSettings)));
+    EXPECT_NE(hooks(HookSetup::Verb::status).second.find("Claude Code: found, not connected"),
+              std::string::npos);
 }
 
 TEST(SignalQuitTests, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
@@ -263,81 +175,6 @@ TEST(SignalQuitTests, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
     ::sigaction(SIGHUP, &saved, nullptr);
 }
 
-TEST(TerminalTermsPromptTests, OnlyAYesAccepts) {
-    const std::vector<std::pair<std::string, bool>> answers{
-        {"y", true},    {"Y", true},           {"yes", true}, {" YeS \r", true},
-        {"", false},    {"n", false},          {"no", false}, {"yess", false},
-        {"y y", false}, {"yes please", false}, {"ja", false}, {"\ty\t", true}};
-    for (const auto& [answer, accepted] : answers) {
-        EXPECT_EQ(TerminalTermsPrompt::isAcceptance(answer), accepted) << '"' << answer << '"';
-    }
-}
-
-TEST(TerminalTermsPromptTests, AsksOnceDeclinesAnythingElseAndStopsAtYes) {
-    int input[2];
-    ASSERT_EQ(::pipe(input), 0);
-    std::FILE* output = std::tmpfile();
-    TerminalTermsPrompt prompt(input[0], output, "THE TERMS\n");
-    Recorder accepted(&prompt, &TerminalTermsPrompt::accepted);
-    Recorder listening(&prompt, &TerminalTermsPrompt::listeningChanged);
-    EXPECT_FALSE(prompt.canAsk()) << "a pipe is no terminal";
-
-    prompt.ask();
-    prompt.ask();
-    ASSERT_EQ(::write(input[1], "maybe\ny\nignored\n", 16), 16);
-    ASSERT_TRUE(AppModelHarness::processEventsUntil([&] { return accepted.count() == 1; }));
-    EXPECT_FALSE(prompt.isListening());
-    EXPECT_EQ(listening.count(), 2);
-    EXPECT_EQ(contents(output), "THE TERMS\n\n" + std::string(TerminalTermsPrompt::question) +
-                                    std::string(TerminalTermsPrompt::declined));
-    ::close(input[1]);
-    ::close(input[0]);
-    std::fclose(output);
-}
-
-TEST(HeadlessStatusPrinterTests, OneLinePerChangeNeverRepeatedAndHeldWhileAsking) {
-    AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
-    auto model = harness.makeModel();
-    std::FILE* output = std::tmpfile();
-    auto* printer = new HeadlessStatusPrinter(*model, output);
-    const auto settleAndPrint = [&] {
-        harness.tickAndSettle(*model);
-        QCoreApplication::processEvents();
-    };
-
-    settleAndPrint();
-    settleAndPrint();
-    harness.setPerApp({AppModelHarness::signal(SignalStrength::strong, "Claude Code")});
-    settleAndPrint();
-    settleAndPrint();
-
-    printer->setHeld(true);
-    harness.setPerApp({});
-    settleAndPrint();
-    const std::string whileHeld = contents(output);
-    printer->setHeld(false);
-    QCoreApplication::processEvents();
-
-    const std::string text = contents(output);
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    ASSERT_EQ(lines.size(), 3u) << text;
-    EXPECT_EQ(lines[0].rfind("Watching — ", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[0].substr(lines[0].size() - std::string(" · none detected").size()),
-              " · none detected");
-    EXPECT_EQ(lines[1], "Keeping Awake — test reason · 1 working");
-    EXPECT_EQ(lines[2].rfind("Idle Grace — ", 0), 0u) << lines[2];
-    EXPECT_EQ(whileHeld.find("Idle Grace"), std::string::npos);
-    EXPECT_EQ(printer->lastLine().toStdString(), lines[2]);
-    model.reset();
-    std::fclose(output);
-}
-
 TEST(SystemdLoginItemServiceTests,
      UnitStartsThisProgramIsEnabledByItsLinkAndOffRemovesEveryWayOfStarting) {
     TemporaryDirectory folder;
@@ -351,8 +188,8 @@ TEST(SystemdLoginItemServiceTests,
     ProcessCommandRunner runner(5);
     FileLogger logger(folder.path() / "log");
     const std::string program = "/opt/my tools/100%/$stayloom";
-    SystemdLoginItemService service(units, program, (folder.path() / "systemctl").string(), runner,
-                                    logger);
+    SystemdLoginItemService service(units, {}, program, (folder.path() / "systemctl").string(),
+                                    runner, logger);
     EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
 
     ASSERT_NO_THROW(service.registerItem()) << "an unreachable manager is not a failure";
@@ -380,16 +217,101 @@ TEST(SystemdLoginItemServiceTests,
     // adds no unit (two would start two copies at login); switching off removes both.
     linuxplatform::XdgAutostart autostart(folder.path() / "config" / "autostart", {}, program);
     autostart.enable();
-    LoginItemPair headless(
-        std::make_unique<SystemdLoginItemService>(
-            units, program, (folder.path() / "systemctl").string(), runner, logger),
-        std::make_unique<XdgLoginItemService>(autostart));
+    LoginItemPair headless(std::make_unique<SystemdLoginItemService>(
+                               units, std::vector<std::filesystem::path>{}, program,
+                               (folder.path() / "systemctl").string(), runner, logger),
+                           std::make_unique<XdgLoginItemService>(autostart));
     EXPECT_EQ(headless.status(), LoginItemStatus::enabled);
     ASSERT_NO_THROW(headless.unregisterItem());
     EXPECT_FALSE(autostart.isEnabled());
     EXPECT_EQ(headless.status(), LoginItemStatus::notRegistered);
     EXPECT_EQ(readFile(calls), "--user daemon-reload\n--user daemon-reload\n")
         << "no unit, nothing to reload";
+}
+
+TEST(SystemdLoginItemServiceTests, AnInstalledUnitIsEnabledNotShadowedAndReadsOnWhenEnabledByHand) {
+    const std::string systemctl = "/usr/bin/systemctl";
+    if (::access(systemctl.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "needs systemctl";
+    }
+    TemporaryDirectory folder;
+    const auto installed = folder.path() / "share" / "systemd" / "user";
+    const auto units = folder.path() / "config" / "systemd" / "user";
+    const auto program = folder.path() / "bin" / "stayloom";
+    writeProgram(program, 0755);
+    folder.write("share/systemd/user/stayloom.service",
+                 "[Unit]\nDescription=installed\n[Service]\nExecStart=" + program.string() +
+                     "\n[Install]\nWantedBy=default.target\n");
+    // The real systemctl, on this test's folders: without a user manager to ask it reads and
+    // links the unit files itself, as `systemctl --user` does with one.
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    for (const auto& [name, value] :
+         std::vector<std::pair<const char*, std::optional<std::string>>>{
+             {"HOME", folder.path().string()},
+             {"XDG_CONFIG_HOME", (folder.path() / "config").string()},
+             {"XDG_DATA_DIRS", (folder.path() / "share").string()},
+             {"XDG_RUNTIME_DIR", std::nullopt},
+             {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}}) {
+        const char* previous = std::getenv(name);
+        saved.emplace_back(name, previous ? std::optional<std::string>(previous) : std::nullopt);
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    }
+    ProcessCommandRunner runner(10);
+    FileLogger logger(folder.path() / "log");
+    const auto isEnabled = [&] {
+        try {
+            return runner
+                .run(ShellCommand{systemctl,
+                                  {"--user", "is-enabled", "stayloom.service"},
+                                  {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS"}})
+                .standardOutput;
+        } catch (const CommandRunnerError& error) {
+            return error.result().standardOutput;
+        }
+    };
+    SystemdLoginItemService service(units, {installed}, program.string(), systemctl, runner,
+                                    logger);
+    EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+
+    ASSERT_NO_THROW(service.registerItem());
+    EXPECT_EQ(service.status(), LoginItemStatus::enabled);
+    EXPECT_FALSE(std::filesystem::exists(units / "stayloom.service"))
+        << "no unit of our own shadows the installed one";
+    EXPECT_EQ(std::filesystem::canonical(units / "default.target.wants" / "stayloom.service"),
+              std::filesystem::canonical(installed / "stayloom.service"));
+    EXPECT_EQ(isEnabled(), "enabled\n");
+
+    ASSERT_NO_THROW(service.unregisterItem());
+    EXPECT_EQ(service.status(), LoginItemStatus::notRegistered);
+    EXPECT_EQ(isEnabled(), "disabled\n");
+
+    // Enabled by hand, as the README tells people without a desktop: the setting reads on.
+    runner.run(ShellCommand{systemctl,
+                            {"--user", "enable", "stayloom.service"},
+                            {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS"}});
+    EXPECT_EQ(
+        SystemdLoginItemService(units, {installed}, program.string(), systemctl, runner, logger)
+            .status(),
+        LoginItemStatus::enabled);
+    ASSERT_NO_THROW(service.unregisterItem());
+    EXPECT_EQ(isEnabled(), "disabled\n");
+
+    // A copy the package did not install runs from a unit of its own, named to win over the
+    // installed one; switching off removes it again.
+    const auto copy = folder.path() / "build" / "Stayloom";
+    writeProgram(copy, 0755);
+    SystemdLoginItemService built(units, {installed}, copy.string(), systemctl, runner, logger);
+    ASSERT_NO_THROW(built.registerItem());
+    EXPECT_NE(readFile(units / "stayloom.service").find("ExecStart=\"" + copy.string() + "\""),
+              std::string::npos);
+    EXPECT_EQ(built.status(), LoginItemStatus::enabled);
+    ASSERT_NO_THROW(built.unregisterItem());
+    EXPECT_FALSE(std::filesystem::exists(units / "stayloom.service"));
+    EXPECT_EQ(built.status(), LoginItemStatus::notRegistered);
+
+    for (const auto& [name, value] : saved) {
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    }
 }
 
 TEST(DisplayProbeTests, UsesOnlyADisplayThatAnswersAndThatQtCanDrive) {

@@ -1,7 +1,10 @@
-#include <NodwardenApp/ui/panel/StatusPanelImpact.hpp>
+#include <NodwardenApp/ui/panel/ImpactBand.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
+#include <NodwardenApp/ui/panel/ElidedLabel.hpp>
+#include <NodwardenApp/ui/panel/SymbolLabel.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 

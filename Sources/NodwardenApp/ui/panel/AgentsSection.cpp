@@ -1,9 +1,12 @@
-#include <NodwardenApp/ui/panel/StatusPanelAgents.hpp>
+#include <NodwardenApp/ui/panel/AgentsSection.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
-#include <NodwardenApp/ui/panel/StatusPanelWarnings.hpp>
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
+#include <NodwardenApp/ui/panel/ElidedLabel.hpp>
+#include <NodwardenApp/ui/panel/SymbolLabel.hpp>
+#include <NodwardenApp/ui/panel/WarningRow.hpp>
 #include <NodwardenApp/ui/theme/DesktopEntryIcon.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>

@@ -1,4 +1,4 @@
-#include <NodwardenApp/ui/panel/StatusPanelHero.hpp>
+#include <NodwardenApp/ui/panel/HeroView.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>

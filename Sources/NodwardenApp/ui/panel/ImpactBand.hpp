@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
+#include <NodwardenApp/ui/panel/ElidedLabel.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
 
 class QLabel;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <NodwardenApp/ui/panel/ClickableFrame.hpp>
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
 
 #include <QString>
