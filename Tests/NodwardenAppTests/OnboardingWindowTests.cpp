@@ -97,10 +97,10 @@ TEST(OnboardingWindow, FooterWalksTheThreeSteps) {
         {nullptr, 0, false, QStringLiteral("Continue"),
          QStringLiteral("Confirm which agents to watch")},
         {"nextButton", 1, true, QStringLiteral("Continue"),
-         QStringLiteral("Grant Accessibility access")},
+         QStringLiteral("Turn on screen-text reading")},
         {"nextButton", 2, true, QStringLiteral("Done"), QStringLiteral("No agents detected yet")},
         {"backButton", 1, true, QStringLiteral("Continue"),
-         QStringLiteral("Grant Accessibility access")},
+         QStringLiteral("Turn on screen-text reading")},
         {"backButton", 0, false, QStringLiteral("Continue"),
          QStringLiteral("Confirm which agents to watch")},
     };

@@ -226,13 +226,11 @@ TEST(SettingsWindow, DetectionTabShowsThePermissionAndAsksForIt) {
     fixture.window->selectTab(SettingsTab::detection);
     fixture.harness.accessibilityPlatform.setTrusted(false);
     fixture.model->refreshAccessibilityTrust();
-    EXPECT_EQ(fixture.text(QStringLiteral("accessibilityPermissionValue")),
-              QStringLiteral("Not Allowed"));
+    EXPECT_EQ(fixture.text(QStringLiteral("accessibilityPermissionValue")), QStringLiteral("Off"));
     fixture.harness.accessibilityPlatform.setTrusted(true);
     stayloom::testing::click(
         fixture.find<QPushButton>(QStringLiteral("requestAccessibilityPermissionButton")));
-    EXPECT_EQ(fixture.text(QStringLiteral("accessibilityPermissionValue")),
-              QStringLiteral("Allowed"));
+    EXPECT_EQ(fixture.text(QStringLiteral("accessibilityPermissionValue")), QStringLiteral("On"));
     const auto calls = fixture.harness.windows.calls();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "openSystemSettingsPane(accessibility)"),
               calls.end());
