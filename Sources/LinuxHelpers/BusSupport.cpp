@@ -7,21 +7,6 @@
 
 namespace stayloom::helpers {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        reset();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-void UniqueFd::reset() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
 std::string BusFailure::describe() const {
     return name.empty() ? message : message + " (" + name + ")";
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenCore/UniqueFd.hpp>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,24 +11,7 @@
 
 namespace stayloom::helpers {
 
-/// Owns one file descriptor and closes it on destruction.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset();
-
-private:
-    int fd_ = -1;
-};
+using nodwarden::UniqueFd;
 
 struct BusCloser {
     void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }

@@ -1,5 +1,7 @@
 #include "SleepTargets.hpp"
 
+#include <NodwardenCore/AtomicFile.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -218,18 +220,13 @@ bool writeOwnMaskRecord(const std::filesystem::path& root, const std::vector<std
             text += unit + "\n";
         }
     }
-    std::string temporary = record.string() + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        error = "cannot write " + record.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    ::fchmod(fd, 0644);
-    bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    written = ::close(fd) == 0 && written;
-    if (!written || ::rename(temporary.c_str(), record.c_str()) != 0) {
-        error = "cannot write " + record.string() + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
+    using std::filesystem::perms;
+    try {
+        nodwarden::AtomicFile::write(record, text,
+                                     perms::owner_read | perms::owner_write | perms::group_read |
+                                         perms::others_read);
+    } catch (const std::filesystem::filesystem_error& failure) {
+        error = "cannot write " + record.string() + ": " + failure.code().message();
         return false;
     }
     return true;

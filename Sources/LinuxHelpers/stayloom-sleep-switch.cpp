@@ -137,7 +137,7 @@ bool runSystemctl(const char* verb, const std::vector<std::string>& units, bool 
 /// only when every target reads masked. Targets masked by someone else are left alone: sleep is
 /// off for them already, and they are not this switch's to undo. On failure the masks it just
 /// made are taken back, so a declined switch leaves nothing behind.
-int disableSleep(const std::filesystem::path& root, bool elevated) {
+int switchSleepOff(const std::filesystem::path& root, bool elevated) {
     const auto record = readOwnMaskRecord(root);
     if (!record.refusal.empty()) {
         complain(record.refusal);
@@ -196,7 +196,7 @@ int disableSleep(const std::filesystem::path& root, bool elevated) {
 /// the record is gone and nothing it named is still masked. Without any record there is nothing to
 /// tell the switch's masks from an administrator's: a sleep target still masked for this boot is
 /// then reported, never passed over as restored, for the record may have been taken away.
-int enableSleep(const std::filesystem::path& root, bool elevated) {
+int switchSleepOn(const std::filesystem::path& root, bool elevated) {
     const auto record = readOwnMaskRecord(root);
     if (!record.refusal.empty()) {
         complain(record.refusal);
@@ -279,10 +279,10 @@ int main(int argc, char** argv) {
         return printStatus(root);
     }
     if (command == "disable") {
-        return disableSleep(root, elevated);
+        return switchSleepOff(root, elevated);
     }
     if (command == "enable") {
-        return enableSleep(root, elevated);
+        return switchSleepOn(root, elevated);
     }
     if (command == "suspend") {
         return suspendNow();

@@ -1,5 +1,6 @@
 #include <NodwardenCore/AgentResolver.hpp>
 
+#include <NodwardenCore/AsciiText.hpp>
 #include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/UnicodeText.hpp>
 
@@ -14,10 +15,6 @@ namespace {
 bool isASCII(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 /// Calls `body` with each non-empty piece of `text` between occurrences of `separator`, in order,
@@ -57,8 +54,9 @@ public:
     bool matches(std::string_view candidate) const {
         if (nameIsASCII_ && isASCII(candidate)) {
             return candidate.size() == name_.size() &&
-                   std::equal(candidate.begin(), candidate.end(), name_.begin(),
-                              [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+                   std::equal(
+                       candidate.begin(), candidate.end(), name_.begin(),
+                       [](char x, char y) { return AsciiText::lower(x) == AsciiText::lower(y); });
         }
         return UnicodeText::equalsIgnoringCase(candidate, name_);
     }
@@ -104,7 +102,7 @@ bool containsFoldedMarker(std::string_view foldedLine, std::string_view marker) 
     if (anchor == std::string_view::npos) {
         return foldedLine.find(marker) != std::string_view::npos;
     }
-    const char key = asciiLower(marker[anchor]);
+    const char key = AsciiText::lower(marker[anchor]);
     const char* const begin = foldedLine.data();
     std::size_t from = anchor;
     while (from < foldedLine.size()) {
@@ -118,7 +116,7 @@ bool containsFoldedMarker(std::string_view foldedLine, std::string_view marker) 
             return false;
         }
         if (std::equal(marker.begin(), marker.end(), begin + start,
-                       [](char m, char l) { return asciiLower(m) == l; })) {
+                       [](char m, char l) { return AsciiText::lower(m) == l; })) {
             return true;
         }
         from = start + anchor + 1;
@@ -249,7 +247,7 @@ const AgentProfile* AgentResolver::matchCommandPath(std::string_view path,
     line += arguments;
     // Folding ASCII is lower-casing, which the line's own copy can take without another copy.
     if (isASCII(line)) {
-        std::transform(line.begin(), line.end(), line.begin(), asciiLower);
+        std::transform(line.begin(), line.end(), line.begin(), AsciiText::lower);
     } else {
         line = UnicodeText::foldCase(line);
     }

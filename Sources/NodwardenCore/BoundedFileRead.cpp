@@ -1,5 +1,7 @@
 #include <NodwardenCore/BoundedFileRead.hpp>
 
+#include <NodwardenCore/UniqueFd.hpp>
+
 #include <cerrno>
 #include <utility>
 
@@ -11,30 +13,10 @@ namespace nodwarden::BoundedFileRead {
 
 namespace {
 
-/// Closes the descriptor it was given when the read ends, whichever way it ends.
-class OpenFile {
-public:
-    explicit OpenFile(int fd) : fd_(fd) {}
-    OpenFile(OpenFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    ~OpenFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    OpenFile& operator=(OpenFile&&) = delete;
-
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 /// A look before the open leaves devices and FIFOs unopened (opening some devices does things);
 /// O_NONBLOCK keeps a FIFO put there after the look from hanging the open, and the fstat
 /// afterwards refuses whatever is not a regular file before a single byte is read from it.
-std::optional<OpenFile> openRegular(const std::filesystem::path& path, Links links, off_t& size) {
+std::optional<UniqueFd> openRegular(const std::filesystem::path& path, Links links, off_t& size) {
     struct stat before {};
     const int looked =
         links == Links::refuse ? ::lstat(path.c_str(), &before) : ::stat(path.c_str(), &before);
@@ -52,7 +34,7 @@ std::optional<OpenFile> openRegular(const std::filesystem::path& path, Links lin
     if (fd < 0) {
         return std::nullopt;
     }
-    std::optional<OpenFile> file(std::in_place, fd);
+    std::optional<UniqueFd> file(std::in_place, fd);
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;

@@ -108,8 +108,8 @@ void appendLine(const std::filesystem::path& location, const std::string& line,
 FileLogger::FileLogger()
     : FileLogger(PlatformPaths::diagnosticLogPath(), PlatformPaths::diagnosticLogRotation()) {}
 
-FileLogger::FileLogger(std::filesystem::path logURL, PlatformPaths::LogRotation rotation)
-    : logURL_(std::move(logURL)), rotation_(rotation), queue_("Nodwarden.FileLogger") {}
+FileLogger::FileLogger(std::filesystem::path logPath, PlatformPaths::LogRotation rotation)
+    : logPath_(std::move(logPath)), rotation_(rotation), queue_("Nodwarden.FileLogger") {}
 
 FileLogger::~FileLogger() {
     queue_.drain();
@@ -123,7 +123,7 @@ FileLogger& FileLogger::shared() {
 
 void FileLogger::log(std::string message) {
     auto line = formatLine(std::chrono::system_clock::now(), message);
-    queue_.async([location = logURL_, rotation = rotation_, line = std::move(line)] {
+    queue_.async([location = logPath_, rotation = rotation_, line = std::move(line)] {
         appendLine(location, line, rotation);
     });
 }

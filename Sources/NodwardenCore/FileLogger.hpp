@@ -20,9 +20,9 @@ public:
     /// Writes to the platform's default log file, rotated as the platform's log is (see
     /// `PlatformPaths::diagnosticLogPath`, `PlatformPaths::diagnosticLogRotation`).
     FileLogger();
-    /// Writes to `logURL`; its folders are created when the first line is written. By default
+    /// Writes to `logPath`; its folders are created when the first line is written. By default
     /// the file is never rotated.
-    explicit FileLogger(std::filesystem::path logURL, PlatformPaths::LogRotation rotation = {});
+    explicit FileLogger(std::filesystem::path logPath, PlatformPaths::LogRotation rotation = {});
     /// Writes every line still queued before returning.
     ~FileLogger();
     FileLogger(const FileLogger&) = delete;
@@ -31,7 +31,7 @@ public:
     /// The process-wide logger at the default location, created on first use.
     static FileLogger& shared();
 
-    const std::filesystem::path& logURL() const { return logURL_; }
+    const std::filesystem::path& logPath() const { return logPath_; }
 
     /// Stamps the line with the current time and queues its write; returns at once.
     void log(std::string message);
@@ -44,7 +44,7 @@ public:
                                   const std::string& message);
 
 private:
-    const std::filesystem::path logURL_;
+    const std::filesystem::path logPath_;
     const PlatformPaths::LogRotation rotation_;
     SerialQueue queue_;
 };

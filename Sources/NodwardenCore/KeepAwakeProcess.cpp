@@ -2,6 +2,8 @@
 
 #include <NodwardenCore/ChildEnvironment.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/SpawnAttributes.hpp>
+#include <NodwardenCore/UniqueFd.hpp>
 
 #include <cerrno>
 #include <chrono>
@@ -29,44 +31,12 @@ constexpr std::string_view readyWord = "READY=1\n";
 /// told.
 constexpr double exitAfterCloseSeconds = 1.0;
 
-/// Owns one descriptor.
-class OwnedDescriptor {
-public:
-    OwnedDescriptor() = default;
-    ~OwnedDescriptor() { reset(); }
-    OwnedDescriptor(const OwnedDescriptor&) = delete;
-    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-/// Owns the attribute objects of one posix_spawn call.
+/// Owns the set-up of one posix_spawn call.
 class SpawnSetup {
 public:
     /// `readyWriteEnd` >= 0 becomes the child's descriptor `readyDescriptor`.
     explicit SpawnSetup(int readyWriteEnd) {
-        ::posix_spawnattr_init(&attributes);
         ::posix_spawn_file_actions_init(&actions);
-        // The child must answer SIGTERM and SIGINT even when the spawning thread blocks them or the
-        // application ignores them, or every stop would run into the SIGKILL fallback.
-        sigset_t none;
-        sigemptyset(&none);
-        ::posix_spawnattr_setsigmask(&attributes, &none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
-            sigaddset(&defaults, signalNumber);
-        }
-        ::posix_spawnattr_setsigdefault(&attributes, &defaults);
-        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         int firstToClose = readyDescriptor;
         if (readyWriteEnd >= 0) {
             ::posix_spawn_file_actions_adddup2(&actions, readyWriteEnd, readyDescriptor);
@@ -82,12 +52,13 @@ public:
     }
     ~SpawnSetup() {
         ::posix_spawn_file_actions_destroy(&actions);
-        ::posix_spawnattr_destroy(&attributes);
     }
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-    posix_spawnattr_t attributes;
+    /// The child must answer SIGTERM and SIGINT even when the spawning thread blocks them or the
+    /// application ignores them, or every stop would run into the SIGKILL fallback.
+    const SpawnAttributes attributes{SpawnSignalPolicy::ownChild};
     posix_spawn_file_actions_t actions;
 };
 
@@ -127,8 +98,8 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
     }
     argv.push_back(nullptr);
 
-    OwnedDescriptor readEnd;
-    OwnedDescriptor writeEnd;
+    UniqueFd readEnd;
+    UniqueFd writeEnd;
     ChildEnvironment environment(passedVariables);
     // Lets the helper tell whether the program that started it is still there, so that it can
     // let go of its locks when the program dies, however it dies.
@@ -153,7 +124,7 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
 
     SpawnSetup setup(writeEnd.get());
     pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, path.c_str(), &setup.actions, &setup.attributes,
+    const int error = ::posix_spawn(&pid, path.c_str(), &setup.actions, setup.attributes.get(),
                                     argv.data(), environment.data());
     if (error != 0) {
         throw CommandLaunchError(path, error);

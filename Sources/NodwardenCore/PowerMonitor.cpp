@@ -1,5 +1,6 @@
 #include <NodwardenCore/PowerMonitor.hpp>
 
+#include <NodwardenCore/AsciiText.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/UnicodeText.hpp>
@@ -12,16 +13,6 @@
 namespace nodwarden {
 
 namespace {
-
-std::string asciiLowercased(std::string_view text) {
-    std::string lowered(text);
-    for (char& character : lowered) {
-        if (character >= 'A' && character <= 'Z') {
-            character = static_cast<char>(character - 'A' + 'a');
-        }
-    }
-    return lowered;
-}
 
 bool contains(const std::string& haystack, std::string_view needle) {
     return haystack.find(needle) != std::string::npos;
@@ -76,7 +67,7 @@ PowerSnapshot PowerMonitor::snapshot() {
 }
 
 PowerSnapshot PowerMonitor::parsePMSetBatteryOutput(std::string_view text) {
-    const auto lowered = asciiLowercased(text);
+    const auto lowered = AsciiText::lowercased(text);
     // The tool names its source as drawing from 'AC Power'; the quoted form is the usual one.
     const bool onMains = contains(lowered, "'ac power'") || contains(lowered, "ac power");
     return PowerSnapshot{onMains, firstPercentage(text), UnicodeText::trimmed(text)};
@@ -104,7 +95,7 @@ LidState LidStateDetector::lid() {
 }
 
 LidState LidStateDetector::parseIORegOutput(std::string_view text) {
-    const auto lowered = asciiLowercased(text);
+    const auto lowered = AsciiText::lowercased(text);
     if (contains(lowered, "\"appleclamshellstate\" = yes") ||
         contains(lowered, "appleclamshellstate = yes")) {
         return LidState::closed;

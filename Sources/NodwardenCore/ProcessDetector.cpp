@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/AgentAppName.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/AsciiText.hpp>
 #include <NodwardenCore/PSProcessTableReader.hpp>
 
 #include <charconv>
@@ -16,15 +17,6 @@ std::string ProcessSnapshot::displayName() const {
 }
 
 namespace {
-
-std::string_view trimSpacesAndTabs(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == text.npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 
 /// Calls `body` with every non-empty line of `text`.
 template <typename Body> void forEachLine(std::string_view text, Body body) {
@@ -301,7 +293,7 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
 std::vector<ProcessSnapshot> ProcessDetector::parsePSOutput(std::string_view text) {
     std::vector<ProcessSnapshot> rows;
     forEachLine(text, [&](std::string_view line) {
-        line = trimSpacesAndTabs(line);
+        line = AsciiText::trimmed(line);
         // Three space-separated fields, then the command: the rest of the line after the space
         // that ends the third field, spaces and all.
         std::string_view fields[3];
@@ -331,7 +323,7 @@ std::vector<ProcessSnapshot> ProcessDetector::parsePSOutput(std::string_view tex
 std::map<std::int32_t, std::string> ProcessDetector::parsePSArgs(std::string_view text) {
     std::map<std::int32_t, std::string> argumentsByPID;
     forEachLine(text, [&](std::string_view line) {
-        line = trimSpacesAndTabs(line);
+        line = AsciiText::trimmed(line);
         const auto space = line.find(' ');
         if (space == line.npos) {
             return;
@@ -340,7 +332,7 @@ std::map<std::int32_t, std::string> ProcessDetector::parsePSArgs(std::string_vie
         if (!pid) {
             return;
         }
-        argumentsByPID[*pid] = std::string(trimSpacesAndTabs(line.substr(space + 1)));
+        argumentsByPID[*pid] = std::string(AsciiText::trimmed(line.substr(space + 1)));
     });
     return argumentsByPID;
 }

@@ -1,7 +1,9 @@
 #include <NodwardenCore/ShellCommand.hpp>
 
 #include <NodwardenCore/ChildEnvironment.hpp>
+#include <NodwardenCore/SpawnAttributes.hpp>
 #include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/UniqueFd.hpp>
 
 #include <algorithm>
 #include <array>
@@ -42,38 +44,9 @@ constexpr std::size_t kChunksAfterExit = 256;
 // Caps absurd time-outs so the deadline arithmetic cannot overflow.
 constexpr double kLongestTimeoutSeconds = 365.0 * 24 * 3600;
 
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool isOpen() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
-
 struct Pipe {
-    FileDescriptor readEnd;
-    FileDescriptor writeEnd;
+    UniqueFd readEnd;
+    UniqueFd writeEnd;
 };
 
 // Close-on-exec from birth, so a child spawned concurrently by another thread never inherits
@@ -91,7 +64,7 @@ Pipe makePipe(const std::string& executable) {
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
 #endif
-    Pipe pipe{FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+    Pipe pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
     const int flags = ::fcntl(pipe.readEnd.get(), F_GETFL);
     ::fcntl(pipe.readEnd.get(), F_SETFL, flags | O_NONBLOCK);
     return pipe;
@@ -99,7 +72,7 @@ Pipe makePipe(const std::string& executable) {
 
 /// One output stream of the child, read without blocking into memory.
 struct StreamCollector {
-    FileDescriptor fd;
+    UniqueFd fd;
     std::string bytes;
 
     // Reads what is available now, at most `maxChunks` reads; closes the stream at its end.
@@ -195,32 +168,21 @@ class SpawnSetup {
 public:
     SpawnSetup(int stdoutFd, int stderrFd) {
         ::posix_spawn_file_actions_init(&actions_);
-        ::posix_spawnattr_init(&attributes_);
         ::posix_spawn_file_actions_adddup2(&actions_, stdoutFd, STDOUT_FILENO);
         ::posix_spawn_file_actions_adddup2(&actions_, stderrFd, STDERR_FILENO);
-        // The host may block or ignore SIGTERM/SIGINT (to route them to its own quit path);
-        // a child inheriting that could never be stopped at its time-out.
-        sigset_t none;
-        sigemptyset(&none);
-        ::posix_spawnattr_setsigmask(&attributes_, &none);
-        sigset_t all;
-        sigfillset(&all);
-        ::posix_spawnattr_setsigdefault(&attributes_, &all);
-        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     }
-    ~SpawnSetup() {
-        ::posix_spawnattr_destroy(&attributes_);
-        ::posix_spawn_file_actions_destroy(&actions_);
-    }
+    ~SpawnSetup() { ::posix_spawn_file_actions_destroy(&actions_); }
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     const posix_spawn_file_actions_t* actions() const { return &actions_; }
-    const posix_spawnattr_t* attributes() const { return &attributes_; }
+    /// The host may block or ignore SIGTERM/SIGINT (to route them to its own quit path); a
+    /// child inheriting that could never be stopped at its time-out.
+    const posix_spawnattr_t* attributes() const { return attributes_.get(); }
 
 private:
     posix_spawn_file_actions_t actions_;
-    posix_spawnattr_t attributes_;
+    const SpawnAttributes attributes_{SpawnSignalPolicy::ownChild};
 };
 
 pid_t launch(const ShellCommand& command, int stdoutFd, int stderrFd) {
@@ -245,13 +207,13 @@ pid_t launch(const ShellCommand& command, int stdoutFd, int stderrFd) {
 
 // A descriptor that becomes readable when the child ends, so its exit is noticed at once
 // rather than at the next look; closed (-1) where the system offers none.
-FileDescriptor watchForExit(pid_t pid) {
+UniqueFd watchForExit(pid_t pid) {
 #if defined(__linux__) && defined(SYS_pidfd_open)
     // Through syscall(2): the C library's own declaration lacks C linkage in some releases.
-    return FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 #else
     (void)pid;
-    return FileDescriptor();
+    return UniqueFd();
 #endif
 }
 
@@ -342,7 +304,7 @@ CommandResult ProcessCommandRunner::run(const ShellCommand& command) {
     outPipe.writeEnd.reset();
     errPipe.writeEnd.reset();
 
-    const FileDescriptor exitWatch = watchForExit(childPid);
+    const UniqueFd exitWatch = watchForExit(childPid);
     std::array<StreamCollector, 2> streams{StreamCollector{std::move(outPipe.readEnd), {}},
                                            StreamCollector{std::move(errPipe.readEnd), {}}};
 

@@ -1,5 +1,7 @@
 #include <NodwardenCore/SleepController.hpp>
 
+#include <NodwardenCore/AsciiText.hpp>
+#include <NodwardenCore/AtomicFile.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/PlatformPaths.hpp>
@@ -31,41 +33,6 @@ constexpr double killWaitSeconds = 1.0;
 constexpr double startTimeSlackSeconds = 2.0;
 /// The pid file holds a line or two of digits; a file longer than this was not written by us.
 constexpr std::size_t pidFileBound = 64 * 1024;
-
-/// Writes `contents` to a temporary file beside `path`, then renames it over `path`, so a reader
-/// never sees a half-written file. Throws `std::filesystem::filesystem_error`.
-void writeFileAtomically(const std::filesystem::path& path, const std::string& contents) {
-    const auto failure = [&](int error) {
-        return std::filesystem::filesystem_error("cannot write file", path,
-                                                 std::error_code(error, std::generic_category()));
-    };
-    std::filesystem::create_directories(path.parent_path());
-    std::string temporary = path.string() + ".XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
-    if (descriptor == -1) {
-        throw failure(errno);
-    }
-    int error = 0;
-    for (std::size_t written = 0; written < contents.size() && error == 0;) {
-        const ssize_t count =
-            ::write(descriptor, contents.data() + written, contents.size() - written);
-        if (count >= 0) {
-            written += static_cast<std::size_t>(count);
-        } else if (errno != EINTR) {
-            error = errno;
-        }
-    }
-    if (::close(descriptor) == -1 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) == -1) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        throw failure(error);
-    }
-}
 
 /// Splits at every newline character: line feed, vertical tab, form feed, carriage return, next
 /// line (U+0085), line separator (U+2028) and paragraph separator (U+2029); empty pieces dropped.
@@ -100,14 +67,6 @@ std::vector<std::string_view> splitAtNewlines(std::string_view text) {
         pieces.push_back(text.substr(start, index - start));
     }
     return pieces;
-}
-
-std::string_view trimmedSpacesAndTabs(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 /// A decimal 32-bit signed integer with an optional sign and nothing else.
@@ -154,16 +113,17 @@ SleepControllerFiles SleepControllerFiles::standard() {
 }
 
 SleepController::SleepController(CommandRunning& runner, CommandRunning& adminRunner,
-                                 FileLogger& logger, std::string caffeinatePath,
+                                 FileLogger& logger, std::string keepAwakePath,
                                  SleepControllerFiles files, SleepCommandSet commands,
-                                 ProcessControl processControl, KeepAwakeContract keepAwake)
+                                 ProcessControl processControl, KeepAwakeContract keepAwake,
+                                 SleepLogWording wording)
     : runner_(runner), adminRunner_(adminRunner), logger_(logger),
-      caffeinatePath_(std::move(caffeinatePath)), files_(std::move(files)),
+      keepAwakePath_(std::move(keepAwakePath)), files_(std::move(files)),
       commands_(std::move(commands)), processControl_(std::move(processControl)),
-      keepAwake_(std::move(keepAwake)) {}
+      keepAwake_(std::move(keepAwake)), wording_(std::move(wording)) {}
 
 SleepController::~SleepController() {
-    stopCaffeinate();
+    stopKeepAwakeChild();
     std::vector<Child> abandoned;
     {
         std::lock_guard guard(lock_);
@@ -172,7 +132,7 @@ SleepController::~SleepController() {
     if (!abandoned.empty()) {
         // Each one is killed outright and reaped as it is released.
         abandoned.clear();
-        removeCaffeinatePID();
+        removeKeepAwakePIDFile();
     }
 }
 
@@ -192,8 +152,8 @@ std::optional<bool> SleepController::appliedLetDisplaySleep() const {
     bool posture = false;
     {
         std::lock_guard guard(lock_);
-        child = _caffeinateProcess;
-        posture = _caffeinateLetDisplaySleep;
+        child = _keepAwakeChild;
+        posture = _keepAwakeLetDisplaySleep;
     }
     if (!child || !child->isRunning()) {
         return std::nullopt;
@@ -211,8 +171,8 @@ std::optional<std::string> SleepController::appliedKeepAwakeReason() const {
     std::string reason;
     {
         std::lock_guard guard(lock_);
-        child = _caffeinateProcess;
-        reason = _caffeinateReason;
+        child = _keepAwakeChild;
+        reason = _keepAwakeChildReason;
     }
     if (!child || !child->isRunning()) {
         return std::nullopt;
@@ -230,7 +190,7 @@ bool SleepController::enableSleepPrevention(bool allowLidClosed, bool letDisplay
         std::lock_guard guard(lock_);
         why = _keepAwakeReason;
     }
-    const bool holding = startCaffeinate(letDisplaySleep, why);
+    const bool holding = startKeepAwakeChild(letDisplaySleep, why);
     {
         std::lock_guard guard(lock_);
         _isSleepPreventionEnabled = holding;
@@ -239,29 +199,29 @@ bool SleepController::enableSleepPrevention(bool allowLidClosed, bool letDisplay
 }
 
 bool SleepController::restoreNormalSleep() {
-    stopCaffeinate();
+    stopKeepAwakeChild();
     bool engaged = false;
     {
         std::lock_guard guard(lock_);
         _isSleepPreventionEnabled = false;
-        engaged = _disableSleepEngaged;
+        engaged = _sleepSwitchEngaged;
     }
-    return engaged ? disengageDisableSleep() : true;
+    return engaged ? disengageSleepSwitch() : true;
 }
 
-std::vector<std::string> SleepController::caffeinateArguments(bool letDisplaySleep) {
+std::vector<std::string> SleepController::keepAwakeArguments(bool letDisplaySleep) {
     return {letDisplaySleep ? "-ims" : "-dimsu"};
 }
 
-bool SleepController::startCaffeinate(bool letDisplaySleep, const std::string& why) {
+bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::string& why) {
     Child current;
     bool currentPosture = false;
     std::string currentReason;
     {
         std::lock_guard guard(lock_);
-        current = _caffeinateProcess;
-        currentPosture = _caffeinateLetDisplaySleep;
-        currentReason = _caffeinateReason;
+        current = _keepAwakeChild;
+        currentPosture = _keepAwakeLetDisplaySleep;
+        currentReason = _keepAwakeChildReason;
     }
     const bool currentRuns = current && current->isRunning();
     if (currentRuns && currentPosture == letDisplaySleep && currentReason == why) {
@@ -273,17 +233,17 @@ bool SleepController::startCaffeinate(bool letDisplaySleep, const std::string& w
     try {
         // A child that reports readiness holds the machine only once it says so: one that ends at
         // once (its lock refused) is a failed launch, not a hold.
-        started = KeepAwakeProcess::launch(caffeinatePath_, caffeinateArguments(letDisplaySleep),
+        started = KeepAwakeProcess::launch(keepAwakePath_, keepAwakeArguments(letDisplaySleep),
                                            keepAwake_.readinessTimeoutSeconds,
                                            keepAwake_.passedVariables, why);
     } catch (const std::exception& error) {
         bool alreadyLogged = false;
         {
             std::lock_guard guard(lock_);
-            alreadyLogged = std::exchange(_caffeinateLaunchFailureLogged, true);
+            alreadyLogged = std::exchange(_keepAwakeLaunchFailureLogged, true);
         }
         if (!alreadyLogged) {
-            log(std::string("Failed to start caffeinate: ") + error.what() +
+            log("Failed to start " + wording_.child + ": " + error.what() +
                 " — retrying each tick, logging once");
         }
         return previous && previous->isRunning();
@@ -291,51 +251,51 @@ bool SleepController::startCaffeinate(bool letDisplaySleep, const std::string& w
 
     {
         std::lock_guard guard(lock_);
-        _caffeinateProcess = started;
-        _caffeinateLetDisplaySleep = letDisplaySleep;
-        _caffeinateReason = why;
-        _caffeinateLaunchFailureLogged = false;
+        _keepAwakeChild = started;
+        _keepAwakeLetDisplaySleep = letDisplaySleep;
+        _keepAwakeChildReason = why;
+        _keepAwakeLaunchFailureLogged = false;
     }
-    recordCaffeinatePIDs(previous ? std::vector<Child>{started, previous}
-                                  : std::vector<Child>{started});
-    log("Started caffeinate pid " + std::to_string(started->pid()));
+    recordKeepAwakePIDs(previous ? std::vector<Child>{started, previous}
+                                 : std::vector<Child>{started});
+    log("Started " + wording_.child + " pid " + std::to_string(started->pid()));
 
     if (previous) {
         // The new child already holds the machine, so the old one can take its time to go.
         const auto previousID = std::to_string(previous->pid());
         if (terminate(previous)) {
-            recordCaffeinatePIDs({started});
-            log("Retired previous caffeinate pid " + previousID +
+            recordKeepAwakePIDs({started});
+            log("Retired previous " + wording_.child + " pid " + previousID +
                 (currentPosture == letDisplaySleep ? " after a change of reason"
                                                    : " after a display-posture change"));
         } else {
             abandon(previous);
-            log("Previous caffeinate pid " + previousID +
+            log("Previous " + wording_.child + " pid " + previousID +
                 " did not confirm exit; sent SIGKILL and moved on");
         }
     }
     return true;
 }
 
-void SleepController::stopCaffeinate() {
+void SleepController::stopKeepAwakeChild() {
     Child child;
     {
         std::lock_guard guard(lock_);
-        child = std::exchange(_caffeinateProcess, nullptr);
+        child = std::exchange(_keepAwakeChild, nullptr);
     }
     if (!child || !child->isRunning()) {
-        recordCaffeinatePIDs({});
+        recordKeepAwakePIDs({});
         return;
     }
     const auto identifier = std::to_string(child->pid());
     if (terminate(child)) {
-        log("Stopped caffeinate pid " + identifier);
+        log("Stopped " + wording_.child + " pid " + identifier);
     } else {
         abandon(child);
-        log("caffeinate pid " + identifier +
+        log(wording_.childAtStart + " pid " + identifier +
             " did not confirm exit after SIGTERM; sent SIGKILL and moved on without blocking");
     }
-    recordCaffeinatePIDs({});
+    recordKeepAwakePIDs({});
 }
 
 bool SleepController::terminate(const Child& child) {
@@ -352,7 +312,7 @@ void SleepController::abandon(const Child& child) {
     _abandonedChildren.push_back(child);
 }
 
-void SleepController::recordCaffeinatePIDs(const std::vector<Child>& leading) {
+void SleepController::recordKeepAwakePIDs(const std::vector<Child>& leading) {
     std::vector<Child> abandoned;
     {
         std::lock_guard guard(lock_);
@@ -373,27 +333,27 @@ void SleepController::recordCaffeinatePIDs(const std::vector<Child>& leading) {
         identifiers.push_back(child->pid());
     }
     if (identifiers.empty()) {
-        removeCaffeinatePID();
+        removeKeepAwakePIDFile();
     } else {
-        writeCaffeinatePIDs(identifiers);
+        writeKeepAwakePIDs(identifiers);
     }
 }
 
-void SleepController::writeCaffeinatePIDs(const std::vector<std::int32_t>& identifiers) {
+void SleepController::writeKeepAwakePIDs(const std::vector<std::int32_t>& identifiers) {
     std::string text;
     for (const auto identifier : identifiers) {
         text += std::to_string(identifier) + "\n";
     }
     try {
-        writeFileAtomically(files_.pidFileURL, text);
+        AtomicFile::write(files_.pidFilePath, text);
     } catch (const std::exception& error) {
-        log(std::string("Failed to write caffeinate pid(s): ") + error.what());
+        log("Failed to write " + wording_.child + " pid(s): " + error.what());
     }
 }
 
-std::vector<std::int32_t> SleepController::readCaffeinatePIDs() const {
+std::vector<std::int32_t> SleepController::readKeepAwakePIDs() const {
     // Never a FIFO, a device or a link in its place: those would hang the read or never end it.
-    const auto file = BoundedFileRead::head(files_.pidFileURL, pidFileBound);
+    const auto file = BoundedFileRead::head(files_.pidFilePath, pidFileBound);
     if (!file) {
         return {};
     }
@@ -408,17 +368,17 @@ std::vector<std::int32_t> SleepController::readCaffeinatePIDs() const {
         const auto line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         if (UnicodeText::isValidUTF8(line)) {
-            const auto parsed = parseCaffeinatePIDs(line);
+            const auto parsed = parseKeepAwakePIDs(line);
             identifiers.insert(identifiers.end(), parsed.begin(), parsed.end());
         }
     }
     return identifiers;
 }
 
-std::vector<std::int32_t> SleepController::parseCaffeinatePIDs(std::string_view text) {
+std::vector<std::int32_t> SleepController::parseKeepAwakePIDs(std::string_view text) {
     std::vector<std::int32_t> identifiers;
     for (const auto piece : splitAtNewlines(text)) {
-        const auto trimmed = trimmedSpacesAndTabs(piece);
+        const auto trimmed = AsciiText::trimmed(piece);
         if (trimmed.empty()) {
             continue;
         }
@@ -429,23 +389,23 @@ std::vector<std::int32_t> SleepController::parseCaffeinatePIDs(std::string_view 
     return identifiers;
 }
 
-void SleepController::removeCaffeinatePID() {
+void SleepController::removeKeepAwakePIDFile() {
     std::error_code ignored;
-    std::filesystem::remove(files_.pidFileURL, ignored);
+    std::filesystem::remove(files_.pidFilePath, ignored);
 }
 
-void SleepController::reconcileOrphanedCaffeinate() {
-    for (const auto identifier : readCaffeinatePIDs()) {
+void SleepController::reconcileOrphanedKeepAwakeChildren() {
+    for (const auto identifier : readKeepAwakePIDs()) {
         // Zero and negative numbers name process groups or every process to kill(); a garbled
         // file must never turn into one of those.
         if (identifier <= 0 || !isOrphanedKeepAwakeChild(identifier)) {
             continue;
         }
         processControl_.sendSignal(identifier, SIGTERM);
-        log("Killed orphaned caffeinate pid " + std::to_string(identifier) +
+        log("Killed orphaned " + wording_.child + " pid " + std::to_string(identifier) +
             " left by a previous run");
     }
-    removeCaffeinatePID();
+    removeKeepAwakePIDFile();
 }
 
 bool SleepController::isOrphanedKeepAwakeChild(std::int32_t identifier) {
@@ -467,7 +427,7 @@ bool SleepController::isOrphanedKeepAwakeChild(std::int32_t identifier) {
     if (!identity) {
         return false;
     }
-    const std::filesystem::path program = caffeinatePath_;
+    const std::filesystem::path program = keepAwakePath_;
     const bool runsOurProgram =
         identity->runs(program) ||
         std::ranges::any_of(keepAwake_.formerNames, [&](const std::string& name) {
@@ -477,7 +437,7 @@ bool SleepController::isOrphanedKeepAwakeChild(std::int32_t identifier) {
         return false;
     }
     struct stat file {};
-    if (identity->startedAtUnixSeconds && ::stat(files_.pidFileURL.c_str(), &file) == 0) {
+    if (identity->startedAtUnixSeconds && ::stat(files_.pidFilePath.c_str(), &file) == 0) {
         const double writtenAt = static_cast<double>(file.st_mtim.tv_sec) +
                                  static_cast<double>(file.st_mtim.tv_nsec) / 1e9;
         if (*identity->startedAtUnixSeconds > writtenAt + startTimeSlackSeconds) {
@@ -491,35 +451,33 @@ bool SleepController::isOrphanedKeepAwakeChild(std::int32_t identifier) {
 
 bool SleepController::isLidClosedProtectionEngaged() const {
     std::lock_guard guard(lock_);
-    return _disableSleepEngaged;
+    return _sleepSwitchEngaged;
 }
 
 bool SleepController::engageLidClosedProtection() {
     {
         std::lock_guard guard(lock_);
-        if (_disableSleepEngaged) {
+        if (_sleepSwitchEngaged) {
             return true;
         }
     }
-    log("Engaging pmset disablesleep for lid-closed mode");
+    log(wording_.engagingSwitch);
     try {
         adminRunner_.run(commands_.engage);
     } catch (const std::exception& error) {
-        log(std::string("Lid-closed admin step declined; continuing in lid-open (caffeinate) "
-                        "mode: ") +
-            error.what());
+        log(wording_.lidClosedDeclinedPrefix + error.what());
         return false;
     }
     {
         std::lock_guard guard(lock_);
-        _disableSleepEngaged = true;
+        _sleepSwitchEngaged = true;
     }
     writeEngagedMarker();
     return true;
 }
 
-bool SleepController::disengageDisableSleep() {
-    log("Restoring pmset disablesleep 0");
+bool SleepController::disengageSleepSwitch() {
+    log(wording_.restoringSwitch);
     bool restored = false;
     try {
         adminRunner_.run(commands_.adminRestore);
@@ -531,47 +489,46 @@ bool SleepController::disengageDisableSleep() {
         } catch (const std::exception&) {
             // Only the state read below decides whether the restore took.
         }
-        restored = disableSleepState() == DisableSleepState::off;
+        restored = sleepSwitchState() == SleepSwitchState::off;
     }
     {
         std::lock_guard guard(lock_);
-        _disableSleepEngaged = !restored;
+        _sleepSwitchEngaged = !restored;
     }
     if (restored) {
         removeEngagedMarker();
     } else {
         writeEngagedMarker();
-        log("WARNING: pmset disablesleep may still be engaged after the restore attempt — keeping "
-            "it tracked for retry (REVIEW #18)");
+        log(wording_.restoreUnconfirmed);
     }
     return restored;
 }
 
 void SleepController::emergencyRestore() {
     log("Emergency restore requested");
-    stopCaffeinate();
+    stopKeepAwakeChild();
     {
         std::lock_guard guard(lock_);
         _isSleepPreventionEnabled = false;
     }
-    disengageDisableSleep();
+    disengageSleepSwitch();
 }
 
-DisableSleepState SleepController::disableSleepState() {
+SleepSwitchState SleepController::sleepSwitchState() {
     std::string listing;
     try {
         listing = runner_.run(commands_.readState).standardOutput;
     } catch (const std::exception&) {
-        return DisableSleepState::unknown;
+        return SleepSwitchState::unknown;
     }
     if (UnicodeText::trimmed(listing).empty()) {
-        return DisableSleepState::unknown;
+        return SleepSwitchState::unknown;
     }
-    return parseSleepDisabled(listing) ? DisableSleepState::on : DisableSleepState::off;
+    return parseSleepDisabled(listing) ? SleepSwitchState::on : SleepSwitchState::off;
 }
 
 bool SleepController::isSystemSleepDisabled() {
-    return disableSleepState() == DisableSleepState::on;
+    return sleepSwitchState() == SleepSwitchState::on;
 }
 
 bool SleepController::parseSleepDisabled(std::string_view text) {
@@ -587,49 +544,48 @@ bool SleepController::parseSleepDisabled(std::string_view text) {
     return false;
 }
 
-void SleepController::adoptDisableSleepEngaged() {
+void SleepController::adoptSleepSwitchEngaged() {
     {
         std::lock_guard guard(lock_);
-        _disableSleepEngaged = true;
+        _sleepSwitchEngaged = true;
     }
     writeEngagedMarker();
 }
 
-bool SleepController::reconcileStuckDisableSleep() {
+bool SleepController::reconcileStuckSleepSwitch() {
     std::error_code ignored;
-    if (!std::filesystem::exists(files_.engagedMarkerURL, ignored)) {
+    if (!std::filesystem::exists(files_.engagedMarkerPath, ignored)) {
         return true;
     }
-    if (disableSleepState() == DisableSleepState::off) {
-        log("Stale disablesleep marker found (system reports sleep enabled) — removing it");
+    if (sleepSwitchState() == SleepSwitchState::off) {
+        log(wording_.staleMarkerRemoved);
         removeEngagedMarker();
         return true;
     }
-    log("disablesleep marker from a previous run found — clearing stuck pmset disablesleep "
-        "(REVIEW #2)");
-    return disengageDisableSleep();
+    log(wording_.stuckSwitchFound);
+    return disengageSleepSwitch();
 }
 
 void SleepController::sleepNow() {
-    log("Requesting pmset sleepnow");
+    log(wording_.requestingSleepNow);
     try {
         runner_.run(commands_.sleepNow);
     } catch (const std::exception& error) {
-        log(std::string("pmset sleepnow failed: ") + error.what());
+        log(wording_.sleepNowFailedPrefix + error.what());
     }
 }
 
 void SleepController::writeEngagedMarker() {
     try {
-        writeFileAtomically(files_.engagedMarkerURL, "");
+        AtomicFile::write(files_.engagedMarkerPath, "");
     } catch (const std::exception& error) {
-        log(std::string("Failed to write disablesleep marker: ") + error.what());
+        log(wording_.markerWriteFailedPrefix + error.what());
     }
 }
 
 void SleepController::removeEngagedMarker() {
     std::error_code ignored;
-    std::filesystem::remove(files_.engagedMarkerURL, ignored);
+    std::filesystem::remove(files_.engagedMarkerPath, ignored);
 }
 
 } // namespace nodwarden

@@ -3,6 +3,7 @@
 #include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/KeepAwakeProcess.hpp>
 #include <NodwardenCore/SleepCommandSet.hpp>
+#include <NodwardenCore/SleepLogWording.hpp>
 
 #include <cstdint>
 #include <filesystem>
@@ -19,14 +20,14 @@ class CommandRunning;
 class FileLogger;
 
 /// The system sleep switch as the power settings listing reports it.
-enum class DisableSleepState { on, off, unknown };
+enum class SleepSwitchState { on, off, unknown };
 
 /// The two files that let a later run repair what this one left behind.
 struct SleepControllerFiles {
     /// One keep-awake child identifier per line, newest first.
-    std::filesystem::path pidFileURL;
+    std::filesystem::path pidFilePath;
     /// Exists while the system sleep switch is, or may still be, off because of this program.
-    std::filesystem::path engagedMarkerURL;
+    std::filesystem::path engagedMarkerPath;
 
     /// The current user's files at the platform's usual places.
     static SleepControllerFiles standard();
@@ -43,10 +44,11 @@ struct SleepControllerFiles {
 class SleepController {
 public:
     SleepController(CommandRunning& runner, CommandRunning& adminRunner, FileLogger& logger,
-                    std::string caffeinatePath,
+                    std::string keepAwakePath,
                     SleepControllerFiles files = SleepControllerFiles::standard(),
                     SleepCommandSet commands = SleepCommandSet::macOS(),
-                    ProcessControl processControl = {}, KeepAwakeContract keepAwake = {});
+                    ProcessControl processControl = {}, KeepAwakeContract keepAwake = {},
+                    SleepLogWording wording = SleepLogWording::macOS());
     /// Stops the keep-awake child as `restoreNormalSleep` would, without touching the switch.
     ~SleepController();
     SleepController(const SleepController&) = delete;
@@ -69,14 +71,14 @@ public:
     bool restoreNormalSleep();
     /// Launch-time clean-up: stops keep-awake children named in a pid file left by an earlier run,
     /// each only once it is known to run the keep-awake program.
-    void reconcileOrphanedCaffeinate();
+    void reconcileOrphanedKeepAwakeChildren();
 
-    static std::vector<std::string> caffeinateArguments(bool letDisplaySleep);
+    static std::vector<std::string> keepAwakeArguments(bool letDisplaySleep);
     /// Decimal identifiers, one per line at any newline character; unparsable lines are skipped.
-    static std::vector<std::int32_t> parseCaffeinatePIDs(std::string_view text);
+    static std::vector<std::int32_t> parseKeepAwakePIDs(std::string_view text);
     /// The pid file's identifiers, from its lines that are UTF-8; empty when it is absent,
     /// unreadable or not a regular file. Only its first 64 KiB are read.
-    std::vector<std::int32_t> readCaffeinatePIDs() const;
+    std::vector<std::int32_t> readKeepAwakePIDs() const;
 
     // Lid-closed protection and sleep commands.
 
@@ -84,17 +86,17 @@ public:
     /// Turns system sleep off (administrator prompt) unless this controller already did.
     bool engageLidClosedProtection();
     /// Turns system sleep back on, falling back to the direct command; true when restored.
-    bool disengageDisableSleep();
+    bool disengageSleepSwitch();
     /// Stops everything and restores the sleep switch even when nothing was engaged.
     void emergencyRestore();
-    DisableSleepState disableSleepState();
+    SleepSwitchState sleepSwitchState();
     bool isSystemSleepDisabled();
     /// True when the listing's "SleepDisabled" line ends in the field "1".
     static bool parseSleepDisabled(std::string_view text);
     /// Takes ownership of a sleep switch found off, so it is restored like one engaged here.
-    void adoptDisableSleepEngaged();
+    void adoptSleepSwitchEngaged();
     /// Launch-time repair of a sleep switch an earlier run may have left off.
-    bool reconcileStuckDisableSleep();
+    bool reconcileStuckSleepSwitch();
     void sleepNow();
 
     const SleepControllerFiles& files() const { return files_; }
@@ -102,17 +104,17 @@ public:
 private:
     using Child = std::shared_ptr<KeepAwakeProcess>;
 
-    bool startCaffeinate(bool letDisplaySleep, const std::string& why);
-    void stopCaffeinate();
+    bool startKeepAwakeChild(bool letDisplaySleep, const std::string& why);
+    void stopKeepAwakeChild();
     /// SIGTERM, a bounded wait, then SIGKILL and a shorter one; true when the child exited.
     bool terminate(const Child& child);
     /// Keeps a child that did not confirm its exit, so it is still reaped and listed.
     void abandon(const Child& child);
     /// Records `leading` followed by every abandoned child still running, or removes the pid
     /// file when that list is empty.
-    void recordCaffeinatePIDs(const std::vector<Child>& leading);
-    void writeCaffeinatePIDs(const std::vector<std::int32_t>& identifiers);
-    void removeCaffeinatePID();
+    void recordKeepAwakePIDs(const std::vector<Child>& leading);
+    void writeKeepAwakePIDs(const std::vector<std::int32_t>& identifiers);
+    void removeKeepAwakePIDFile();
     void log(const std::string& message);
     /// Whether `identifier` from the pid file still names a keep-awake child of an earlier run.
     bool isOrphanedKeepAwakeChild(std::int32_t identifier);
@@ -121,22 +123,23 @@ private:
 
     mutable std::mutex lock_;
     bool _isSleepPreventionEnabled = false;
-    bool _disableSleepEngaged = false;
+    bool _sleepSwitchEngaged = false;
     CommandRunning& runner_;
     CommandRunning& adminRunner_;
     FileLogger& logger_;
-    Child _caffeinateProcess;
-    bool _caffeinateLetDisplaySleep = false;
-    std::string _caffeinateReason;
+    Child _keepAwakeChild;
+    bool _keepAwakeLetDisplaySleep = false;
+    std::string _keepAwakeChildReason;
     std::string _keepAwakeReason;
-    bool _caffeinateLaunchFailureLogged = false;
-    const std::string caffeinatePath_;
+    bool _keepAwakeLaunchFailureLogged = false;
+    const std::string keepAwakePath_;
     /// Children that outlived SIGKILL; reaped as soon as they end, killed for good on destruction.
     std::vector<Child> _abandonedChildren;
     const SleepControllerFiles files_;
     const SleepCommandSet commands_;
     const ProcessControl processControl_;
     const KeepAwakeContract keepAwake_;
+    const SleepLogWording wording_;
 };
 
 } // namespace nodwarden

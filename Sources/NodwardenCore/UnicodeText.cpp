@@ -1,5 +1,7 @@
 #include <NodwardenCore/UnicodeText.hpp>
 
+#include <NodwardenCore/AsciiText.hpp>
+
 #include <utf8proc.h>
 
 #include <algorithm>
@@ -16,16 +18,6 @@ bool isASCII(std::string_view text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string asciiLowercased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(), asciiLower);
-    return result;
-}
-
 /// Decodes the code point at `offset`; returns its length in bytes, or a negative value when the
 /// byte there does not start a well-formed sequence.
 utf8proc_ssize_t decodeAt(std::string_view text, std::size_t offset, utf8proc_int32_t& codePoint) {
@@ -40,7 +32,7 @@ struct FreeDeleter {
 std::string mapped(std::string_view text, utf8proc_option_t options) {
     if (isASCII(text)) {
         // ASCII is already composed and has no marks; its folding is plain lower-casing.
-        return asciiLowercased(text);
+        return AsciiText::lowercased(text);
     }
     const std::string valid = sanitizedUTF8(text);
     utf8proc_uint8_t* output = nullptr;
@@ -114,8 +106,9 @@ std::string foldCaseAndStripMarks(std::string_view text) {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (isASCII(a) && isASCII(b)) {
-        return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                          [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return AsciiText::lower(x) == AsciiText::lower(y);
+        });
     }
     return foldCase(a) == foldCase(b);
 }

@@ -1,5 +1,7 @@
 #include <NodwardenLinux/SysfsText.hpp>
 
+#include <NodwardenCore/AsciiText.hpp>
+
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -17,13 +19,7 @@ std::optional<std::string> readTrimmedFile(const std::filesystem::path& path) {
     if (in.bad()) {
         return std::nullopt;
     }
-    std::string text = buffer.str();
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
+    return std::string(AsciiText::trimmed(buffer.str(), " \t\r\n"));
 }
 
 std::optional<long long> readIntegerFile(const std::filesystem::path& path) {

@@ -1,6 +1,8 @@
 #include <NodwardenLinux/SysfsText.hpp>
 #include <NodwardenLinux/XdgAutostart.hpp>
 
+#include <NodwardenCore/AtomicFile.hpp>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -125,40 +127,14 @@ bool XdgAutostart::replaceEarlierEntry() const {
 }
 
 void XdgAutostart::writeAtomically(const std::string& contents) const {
-    std::error_code error;
-    std::filesystem::create_directories(userFolder_, error);
-    if (error) {
-        throw AutostartError("Could not create " + userFolder_.string() + ": " + error.message());
-    }
-    const auto temporary = userFolder_ / ("." + fileName_ + ".tmp");
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        throw AutostartError("Could not write " + temporary.string() + ": " + std::strerror(errno));
-    }
-    const char* data = contents.data();
-    size_t left = contents.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            const int saved = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            throw AutostartError("Could not write " + temporary.string() + ": " +
-                                 std::strerror(saved));
-        }
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
-    ::fsync(fd);
-    ::close(fd);
-    if (::rename(temporary.c_str(), userFile().c_str()) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.c_str());
+    using std::filesystem::perms;
+    try {
+        AtomicFile::write(userFile(), contents,
+                          perms::owner_read | perms::owner_write | perms::group_read |
+                              perms::others_read);
+    } catch (const std::filesystem::filesystem_error& error) {
         throw AutostartError("Could not write " + userFile().string() + ": " +
-                             std::strerror(saved));
+                             error.code().message());
     }
 }
 

@@ -40,8 +40,8 @@ struct RealController {
     }
 
     void writeMarker() const {
-        std::filesystem::create_directories(files.engagedMarkerURL.parent_path());
-        std::ofstream(files.engagedMarkerURL).close();
+        std::filesystem::create_directories(files.engagedMarkerPath.parent_path());
+        std::ofstream(files.engagedMarkerPath).close();
     }
 
     ScriptedCommandRunner runner;
@@ -87,8 +87,8 @@ TEST(AppModelLaunch, OrphanedKeepAwakeChildFromThePidFileIsStopped) {
                                harness.home.path() / "support" / "disablesleep.engaged"};
     SleepController controller(ps, ps, *harness.logger, "/nonexistent/caffeinate", files);
     SleepControllerAdapter<SleepController> adapter(controller);
-    std::filesystem::create_directories(files.pidFileURL.parent_path());
-    std::ofstream(files.pidFileURL) << pid << "\n";
+    std::filesystem::create_directories(files.pidFilePath.parent_path());
+    std::ofstream(files.pidFilePath) << pid << "\n";
     environment.sleepController = &adapter;
     AppModel model(std::move(environment));
 
@@ -98,7 +98,7 @@ TEST(AppModelLaunch, OrphanedKeepAwakeChildFromThePidFileIsStopped) {
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_EQ(leftover.terminationRequests(), std::vector<std::int32_t>{pid});
-    EXPECT_FALSE(std::filesystem::exists(files.pidFileURL));
+    EXPECT_FALSE(std::filesystem::exists(files.pidFilePath));
     EXPECT_TRUE(harness.loggedLine("Killed orphaned caffeinate pid " + std::to_string(pid) +
                                    " left by a previous run"));
     EXPECT_FALSE(model.staleSleepBlockDetected());
@@ -116,17 +116,24 @@ TEST(AppModelLaunch, SleepSwitchFoundOffIsAdoptedOrSurfaced) {
         bool engaged;
         std::vector<std::string> lines;
     };
-    const std::string review2 = "Launch reconcile could not confirm stuck disablesleep cleared — "
-                                "surfacing stale-block banner (REVIEW #2)";
-    const std::string adoptedLine = "Adopted stale pmset disablesleep at launch (lid-closed on); "
-                                    "normal release/quit will clear it";
-    const std::string surfacedLine = "Stale pmset disablesleep detected at launch (lid-closed "
-                                     "off) — surfacing restore banner";
+    const std::string notBackOn = "Launch repair could not confirm the sleep switch back on "
+                                  "— surfacing stale-block banner";
+    const std::string adoptedLine = "Adopted a sleep switch left off at launch (lid-closed on); "
+                                    "normal release/quit will turn it back on";
+    const std::string surfacedLine = "Sleep switch left off found at launch (lid-closed off) — "
+                                     "surfacing restore banner";
     const std::vector<Case> cases = {
         {"switch off, lid-closed on", false, true, true, true, false, true, {adoptedLine}},
         {"switch off, lid-closed off", false, true, true, false, true, false, {surfacedLine}},
         {"switch on, no marker", false, false, true, false, false, false, {}},
-        {"marker, restore refused", true, true, false, false, true, true, {review2, surfacedLine}},
+        {"marker, restore refused",
+         true,
+         true,
+         false,
+         false,
+         true,
+         true,
+         {notBackOn, surfacedLine}},
         {"marker, already restored", true, false, true, false, false, false, {}},
     };
     for (const Case& testCase : cases) {
@@ -151,10 +158,10 @@ TEST(AppModelLaunch, SleepSwitchFoundOffIsAdoptedOrSurfaced) {
         EXPECT_EQ(model->staleSleepBlockDetected(), testCase.banner);
         EXPECT_EQ(real.controller.isLidClosedProtectionEngaged(), testCase.engaged);
         EXPECT_EQ(model->lidClosedProtectionEngaged(), false) << "published at the next decision";
-        EXPECT_EQ(std::filesystem::exists(real.files.engagedMarkerURL), testCase.engaged);
+        EXPECT_EQ(std::filesystem::exists(real.files.engagedMarkerPath), testCase.engaged);
         std::vector<std::string> lines;
         for (const std::string& line : harness.logged()) {
-            if (line == review2 || line == adoptedLine || line == surfacedLine) {
+            if (line == notBackOn || line == adoptedLine || line == surfacedLine) {
                 lines.push_back(line);
             }
         }
@@ -175,5 +182,5 @@ TEST(AppModelLaunch, StaleBlockRestoreClearsTheBannerOnceTheSwitchIsBackOn) {
     AppModelHarness::settle(*model);
     EXPECT_FALSE(model->staleSleepBlockDetected());
     EXPECT_EQ(real.adminRunner.count(SleepCommandSet::macOS().adminRestore), 1u);
-    EXPECT_TRUE(harness.loggedLine("Restoring stale disablesleep left by a previous run"));
+    EXPECT_TRUE(harness.loggedLine("Turning back on a sleep switch left off by a previous run"));
 }

@@ -126,8 +126,9 @@ TEST_F(FaultProgram, KeepAwakeChildOrphanedByAKilledRunIsEndedByTheNextStart) {
     ::waitpid(orphan, nullptr, 0);
     EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(pidFile()); }));
     EXPECT_TRUE(eventually([&] {
-        return diagnosticLog().find("Killed orphaned caffeinate pid " + std::to_string(orphan) +
-                                    " left by a previous run") != std::string::npos;
+        return diagnosticLog().find("Killed orphaned keep-awake helper pid " +
+                                    std::to_string(orphan) + " left by a previous run") !=
+               std::string::npos;
     })) << diagnosticLog();
     EXPECT_EQ(machine.keepAwakeStarts().size(), 1u) << "nothing new was started";
     second.kill(SIGTERM);
@@ -178,9 +179,9 @@ TEST_F(FaultProgram, UnrunnableCrashingOrRefusingKeepAwakeHelperNeitherStopsNorF
             }
             return found;
         };
-        EXPECT_EQ(count("Failed to start caffeinate: "), 1) << log;
+        EXPECT_EQ(count("Failed to start keep-awake helper: "), 1) << log;
         EXPECT_EQ(count(testCase.failure), 1) << log;
-        EXPECT_EQ(count("Started caffeinate pid "), 0) << log;
+        EXPECT_EQ(count("Started keep-awake helper pid "), 0) << log;
         run.kill(SIGTERM);
     }
 }
@@ -198,16 +199,15 @@ TEST_F(FaultProgram, SleepSwitchLeftOffByAKilledRunIsRepairedOrSurfacedAtTheNext
         bool confirmed;
     };
     const std::vector<Case> cases{
-        {"repaired", true, false, "disablesleep marker from a previous run found", true},
+        {"repaired", true, false, "Sleep switch marker from a previous run found", true},
         {"surfaced", false, false,
-         "Launch reconcile could not confirm stuck disablesleep cleared — surfacing stale-block "
-         "banner",
+         "Launch repair could not confirm the sleep switch back on — surfacing stale-block banner",
          false},
         // A status that never answers is cut off at its time-out: the switch is still turned
         // back on, but with nothing to confirm it, it stays tracked for a retry.
         {"status hangs", true, true,
-         "WARNING: pmset disablesleep may still be engaged after the restore attempt — keeping it "
-         "tracked for retry (REVIEW #18)",
+         "WARNING: the sleep switch may still be off after the restore attempt — keeping it "
+         "tracked for retry",
          false},
     };
     for (const Case& testCase : cases) {

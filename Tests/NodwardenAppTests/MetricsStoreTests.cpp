@@ -206,6 +206,19 @@ TEST(MetricsStore, StatisticsMoveOnceFromAnEarlierSettingsFileToTheirOwnFileLosi
     EXPECT_EQ(MetricsStore::load(*file.open(), metricsFile, launch + 9999, file.logger), account);
     EXPECT_FALSE(file.open()->contains(QStringLiteral("Nodwarden.metrics")));
     EXPECT_EQ(UsageMetrics::fromJSON(readFile(statistics)), account);
+
+    // Saves the file refused went to the settings after it was written: the settings' later
+    // copy is the account, and it replaces the file's.
+    UsageMetrics later = account;
+    for (const Date tick : {launch + 118, launch + 121}) {
+        later = UsageMetrics::recording(later, true, KeepAwakeTrigger::manual, SignalStrength::none,
+                                        LidState::open, std::nullopt, 90, std::nullopt, tick);
+    }
+    file.open()->setValue(QStringLiteral("Nodwarden.metrics"),
+                          QString::fromStdString(later.toJSON()));
+    EXPECT_EQ(MetricsStore::load(*file.open(), metricsFile, launch + 9999, file.logger), later);
+    EXPECT_FALSE(file.open()->contains(QStringLiteral("Nodwarden.metrics")));
+    EXPECT_EQ(UsageMetrics::fromJSON(readFile(statistics)), later);
 }
 
 TEST(MetricsStore, AStatisticsFileThatCannotBeWrittenKeepsThemInTheSettingsAndIsLoggedOnce) {

@@ -65,7 +65,7 @@ TEST(FileLoggerTests, CreatesMissingFoldersAndWritesOneLine) {
     TemporaryDirectory home;
     const auto location = home.path() / "Library" / "Logs" / "Nodwarden.log";
     FileLogger logger(location);
-    EXPECT_EQ(logger.logURL(), location);
+    EXPECT_EQ(logger.logPath(), location);
     logger.log("PowerMonitor failed: boom");
     logger.flush();
     const auto lines = linesOf(readFile(location));
@@ -218,8 +218,8 @@ TEST(FileLoggerTests, RotatesAtItsBoundWithoutLosingOrTearingALine) {
 TEST(FileLoggerTests, SharedInstanceIsOneObjectAtTheDefaultLocation) {
     auto& shared = FileLogger::shared();
     EXPECT_EQ(&shared, &FileLogger::shared());
-    EXPECT_EQ(shared.logURL().filename(), "stayloom.log");
-    EXPECT_TRUE(shared.logURL().is_absolute());
+    EXPECT_EQ(shared.logPath().filename(), "stayloom.log");
+    EXPECT_TRUE(shared.logPath().is_absolute());
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,12 +19,13 @@ namespace {
 
 using nodwarden::CommandResult;
 using nodwarden::CommandRunnerError;
-using nodwarden::DisableSleepState;
 using nodwarden::FileLogger;
 using nodwarden::ShellCommand;
 using nodwarden::SleepCommandSet;
 using nodwarden::SleepController;
 using nodwarden::SleepControllerFiles;
+using nodwarden::SleepLogWording;
+using nodwarden::SleepSwitchState;
 using stayloom::testing::FakeKeepAwakeProgram;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::ScriptedCommandRunner;
@@ -57,11 +59,12 @@ const std::string warning = "WARNING: pmset disablesleep may still be engaged af
 
 /// A controller over scripted runners, a fake keep-awake tool and files in a fresh folder.
 struct Rig {
-    explicit Rig(SleepCommandSet commands = SleepCommandSet::macOS())
-        : controller(runner, adminRunner, logger, fake.path().string(), files,
-                     std::move(commands)) {}
+    explicit Rig(SleepCommandSet commands = SleepCommandSet::macOS(),
+                 const SleepLogWording& wording = SleepLogWording::macOS())
+        : controller(runner, adminRunner, logger, fake.path().string(), files, std::move(commands),
+                     nodwarden::ProcessControl{}, nodwarden::KeepAwakeContract{}, wording) {}
 
-    bool markerExists() const { return std::filesystem::exists(files.engagedMarkerURL); }
+    bool markerExists() const { return std::filesystem::exists(files.engagedMarkerPath); }
     Messages messages() { return loggedMessages(logger); }
 
     TemporaryDirectory folder;
@@ -83,7 +86,7 @@ TEST(SleepControllerLidClosed, EngagesOnceWithTheMarkerAndRestoresWhenHoldEnds) 
     EXPECT_TRUE(sleep.setSleepPrevention(true, true, false));
     EXPECT_TRUE(sleep.isLidClosedProtectionEngaged());
     EXPECT_TRUE(rig.markerExists());
-    EXPECT_EQ(std::filesystem::file_size(rig.files.engagedMarkerURL), 0u);
+    EXPECT_EQ(std::filesystem::file_size(rig.files.engagedMarkerPath), 0u);
     EXPECT_TRUE(sleep.setSleepPrevention(true, true, false));
     // Enabling without lid-closed operation leaves the engaged switch alone.
     EXPECT_TRUE(sleep.setSleepPrevention(true, false, false));
@@ -223,12 +226,43 @@ TEST(SleepControllerLidClosed, LaunchRepairFollowsTheMarkerAndTheReportedState) 
         rig.runner.setStanding(mac.directRestore, failedDirectly);
         rig.adminRunner.setStanding(mac.adminRestore, testCase.adminRestore);
 
-        EXPECT_EQ(rig.controller.reconcileStuckDisableSleep(), testCase.result);
+        EXPECT_EQ(rig.controller.reconcileStuckSleepSwitch(), testCase.result);
         const bool prompted = testCase.messages.size() > 1;
         EXPECT_EQ(rig.adminRunner.count(mac.adminRestore), prompted ? 1u : 0u);
         EXPECT_EQ(rig.markerExists(), !testCase.result);
         EXPECT_EQ(rig.controller.isLidClosedProtectionEngaged(), !testCase.result);
         EXPECT_EQ(rig.messages(), testCase.messages);
+    }
+}
+
+TEST(SleepControllerLidClosed, LinuxWordingNamesTheHelperAndTheSwitchNeverTheMacTools) {
+    Rig rig(mac, SleepLogWording::linuxHelper());
+    const CommandResult refused{1, "", "refused\n"};
+    rig.runner.setStanding(mac.readState, printed(listing("1")));
+    rig.runner.setStanding(mac.directRestore, refused);
+    rig.runner.setStanding(mac.sleepNow, refused);
+    rig.adminRunner.setStanding(mac.engage, refused);
+    rig.adminRunner.setStanding(mac.adminRestore, refused);
+
+    rig.controller.setSleepPrevention(true, true, false);
+    rig.controller.setSleepPrevention(false, false, false);
+    rig.folder.write("Support/disablesleep.engaged", "");
+    EXPECT_FALSE(rig.controller.reconcileStuckSleepSwitch());
+    rig.controller.sleepNow();
+
+    const Messages messages = rig.messages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "Turning the sleep switch off for lid-closed mode"),
+              messages.end());
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const std::string& line) {
+                                return line.rfind("Started keep-awake helper pid ", 0) == 0;
+                            }),
+              1);
+    for (const std::string& line : messages) {
+        for (const char* macWord : {"caffeinate", "pmset", "disablesleep", "sleepnow", "REVIEW"}) {
+            EXPECT_EQ(line.find(macWord), std::string::npos) << line;
+        }
     }
 }
 
@@ -253,7 +287,7 @@ TEST(SleepControllerLidClosed, EmergencyRestorePromptsEvenWhenNothingWasEngaged)
 TEST(SleepControllerLidClosed, AdoptedSwitchIsRestoredLikeAnEngagedOne) {
     Rig rig;
     rig.adminRunner.setStanding(mac.adminRestore, succeeded);
-    rig.controller.adoptDisableSleepEngaged();
+    rig.controller.adoptSleepSwitchEngaged();
     EXPECT_TRUE(rig.controller.isLidClosedProtectionEngaged());
     EXPECT_TRUE(rig.markerExists());
 
@@ -288,20 +322,20 @@ TEST(SleepControllerLidClosed, SleepNowLogsTheRequestAndAnyFailure) {
 }
 
 TEST(SleepControllerLidClosed, ReadsTheSwitchStateFromTheListing) {
-    const std::vector<std::pair<CommandResult, DisableSleepState>> cases{
-        {printed(listing("1")), DisableSleepState::on},
-        {printed(listing("0")), DisableSleepState::off},
-        {printed("Currently in use:\n sleep 1\n"), DisableSleepState::off},
-        {printed(""), DisableSleepState::unknown},
-        {printed("\n \t\r\n"), DisableSleepState::unknown},
-        {failedDirectly, DisableSleepState::unknown},
+    const std::vector<std::pair<CommandResult, SleepSwitchState>> cases{
+        {printed(listing("1")), SleepSwitchState::on},
+        {printed(listing("0")), SleepSwitchState::off},
+        {printed("Currently in use:\n sleep 1\n"), SleepSwitchState::off},
+        {printed(""), SleepSwitchState::unknown},
+        {printed("\n \t\r\n"), SleepSwitchState::unknown},
+        {failedDirectly, SleepSwitchState::unknown},
     };
     Rig rig;
     for (const auto& [readState, expected] : cases) {
         rig.runner.enqueue(mac.readState, readState);
         rig.runner.enqueue(mac.readState, readState);
-        EXPECT_EQ(rig.controller.disableSleepState(), expected);
-        EXPECT_EQ(rig.controller.isSystemSleepDisabled(), expected == DisableSleepState::on);
+        EXPECT_EQ(rig.controller.sleepSwitchState(), expected);
+        EXPECT_EQ(rig.controller.isSystemSleepDisabled(), expected == SleepSwitchState::on);
     }
     EXPECT_TRUE(rig.messages().empty());
 }
@@ -346,7 +380,7 @@ TEST(SleepControllerLidClosed, AHelperCommandSetDrivesTheSameLogic) {
 
     EXPECT_TRUE(rig.controller.engageLidClosedProtection());
     EXPECT_FALSE(rig.controller.isSystemSleepDisabled());
-    EXPECT_TRUE(rig.controller.disengageDisableSleep());
+    EXPECT_TRUE(rig.controller.disengageSleepSwitch());
     rig.controller.sleepNow();
     EXPECT_EQ(rig.adminRunner.commands(),
               (Commands{disable, {"/usr/bin/pkexec", {"/opt/sleep-switch", "enable"}, passed}}));

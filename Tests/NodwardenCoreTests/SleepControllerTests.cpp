@@ -124,8 +124,8 @@ protected:
             std::make_unique<FakeKeepAwakeProgram>(folder.path() / "bin", "caffeinate", onSIGTERM);
     }
 
-    std::string pidFileText() const { return readFile(files.pidFileURL); }
-    bool pidFileExists() const { return std::filesystem::exists(files.pidFileURL); }
+    std::string pidFileText() const { return readFile(files.pidFilePath); }
+    bool pidFileExists() const { return std::filesystem::exists(files.pidFilePath); }
 
     /// The single identifier in the pid file; 0 when it does not hold exactly one line.
     std::int32_t onlyPID() const {
@@ -430,7 +430,7 @@ TEST_F(SleepControllerTest, StoppingWithoutALiveChildLogsNothing) {
 TEST_F(SleepControllerTest, PIDFileThatCannotBeWrittenLeavesTheHoldInForce) {
     // A plain file where the folder should be.
     folder.write("Support/blocker", "not a folder");
-    files.pidFileURL = folder.path() / "Support" / "blocker" / "caffeinate.pid";
+    files.pidFilePath = folder.path() / "Support" / "blocker" / "caffeinate.pid";
     auto controller = makeController();
 
     EXPECT_TRUE(controller->enableSleepPrevention(false, false));
@@ -469,7 +469,7 @@ TEST(SleepControllerPIDFile, ParsesOneIdentifierPerLineAtEveryNewlineKind) {
         {"\n\r\n \t \n", {}},
     };
     for (const auto& testCase : cases) {
-        EXPECT_EQ(SleepController::parseCaffeinatePIDs(testCase.text), testCase.expected)
+        EXPECT_EQ(SleepController::parseKeepAwakePIDs(testCase.text), testCase.expected)
             << testCase.text;
     }
 }
@@ -481,19 +481,19 @@ TEST(SleepControllerPIDFile, ABadLineSkipsOnlyItselfAndNothingInItsPlaceBlocksOr
     const SleepControllerFiles files{folder.path() / "caffeinate.pid",
                                      folder.path() / "disablesleep.engaged"};
     SleepController controller(runner, runner, logger, "/nonexistent/caffeinate", files);
-    EXPECT_TRUE(controller.readCaffeinatePIDs().empty());
+    EXPECT_TRUE(controller.readKeepAwakePIDs().empty());
     folder.write("caffeinate.pid", "12\n\xFF\n34\n");
-    EXPECT_EQ(controller.readCaffeinatePIDs(), (std::vector<std::int32_t>{12, 34}));
+    EXPECT_EQ(controller.readKeepAwakePIDs(), (std::vector<std::int32_t>{12, 34}));
     folder.write("caffeinate.pid", "12\xE2\x80\xA8 34 \n");
-    EXPECT_EQ(controller.readCaffeinatePIDs(), (std::vector<std::int32_t>{12, 34}));
+    EXPECT_EQ(controller.readKeepAwakePIDs(), (std::vector<std::int32_t>{12, 34}));
 
     // A FIFO nobody writes to would hold the read for ever; /dev/zero never ends.
-    std::filesystem::remove(files.pidFileURL);
-    ASSERT_EQ(::mkfifo(files.pidFileURL.c_str(), 0600), 0);
-    EXPECT_TRUE(controller.readCaffeinatePIDs().empty());
-    std::filesystem::remove(files.pidFileURL);
-    std::filesystem::create_symlink("/dev/zero", files.pidFileURL);
-    EXPECT_TRUE(controller.readCaffeinatePIDs().empty());
+    std::filesystem::remove(files.pidFilePath);
+    ASSERT_EQ(::mkfifo(files.pidFilePath.c_str(), 0600), 0);
+    EXPECT_TRUE(controller.readKeepAwakePIDs().empty());
+    std::filesystem::remove(files.pidFilePath);
+    std::filesystem::create_symlink("/dev/zero", files.pidFilePath);
+    EXPECT_TRUE(controller.readKeepAwakePIDs().empty());
 }
 
 TEST_F(SleepControllerTest, ReconcileStopsOnlyOrphansNamedCaffeinate) {
@@ -513,7 +513,7 @@ TEST_F(SleepControllerTest, ReconcileStopsOnlyOrphansNamedCaffeinate) {
     RecordingProcessControl recorder;
     SleepController controller(realRunner, adminRunner, logger, fake->path().string(), files,
                                nodwarden::SleepCommandSet::macOS(), recorder.control());
-    controller.reconcileOrphanedCaffeinate();
+    controller.reconcileOrphanedKeepAwakeChildren();
 
     EXPECT_EQ(recorder.events(), std::vector<std::string>{"TERM " + std::to_string(orphan->pid())});
     EXPECT_TRUE(orphan->waitForExit(20, ProcessControl{}));
@@ -538,7 +538,7 @@ TEST_F(SleepControllerTest, ReconcileSkipsFailedListingsAndNonPositiveIdentifier
     RecordingProcessControl recorder;
     recorder.deliverSignals = false; // none of these identifiers are ours to signal
     auto controller = makeController(recorder.control());
-    controller->reconcileOrphanedCaffeinate();
+    controller->reconcileOrphanedKeepAwakeChildren();
 
     EXPECT_EQ(recorder.events(), std::vector<std::string>{"TERM 42"});
     EXPECT_EQ(runner.commands(),
@@ -549,7 +549,7 @@ TEST_F(SleepControllerTest, ReconcileSkipsFailedListingsAndNonPositiveIdentifier
 
     // An empty file is still removed, without any listing.
     folder.write("Support/caffeinate.pid", "");
-    controller->reconcileOrphanedCaffeinate();
+    controller->reconcileOrphanedKeepAwakeChildren();
     EXPECT_FALSE(pidFileExists());
     EXPECT_EQ(runner.commands().size(), 4u);
 }
@@ -586,13 +586,13 @@ TEST_F(SleepControllerTest, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeT
     // Written before the process started: the identifier was reused since.
     folder.write("Support/caffeinate.pid", listing);
     std::filesystem::last_write_time(
-        files.pidFileURL, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
-    controller.reconcileOrphanedCaffeinate();
+        files.pidFilePath, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    controller.reconcileOrphanedKeepAwakeChildren();
     EXPECT_EQ(recorder.events(), std::vector<std::string>{});
     EXPECT_FALSE(pidFileExists());
 
     folder.write("Support/caffeinate.pid", listing);
-    controller.reconcileOrphanedCaffeinate();
+    controller.reconcileOrphanedKeepAwakeChildren();
     EXPECT_EQ(recorder.events(),
               (std::vector<std::string>{"TERM " + std::to_string(ours->pid()),
                                         "TERM " + std::to_string(former->pid())}));

@@ -198,12 +198,12 @@ bool FakeSleepController::restoreNormalSleep() {
     return engaged_ ? restoreLocked() : true;
 }
 
-void FakeSleepController::reconcileOrphanedCaffeinate() {
-    record("reconcileOrphanedCaffeinate");
+void FakeSleepController::reconcileOrphanedKeepAwakeChildren() {
+    record("reconcileOrphanedKeepAwakeChildren");
 }
 
-bool FakeSleepController::reconcileStuckDisableSleep() {
-    record("reconcileStuckDisableSleep");
+bool FakeSleepController::reconcileStuckSleepSwitch() {
+    record("reconcileStuckSleepSwitch");
     std::lock_guard lock(mutex_);
     return reconcileStuckResult_;
 }
@@ -213,8 +213,8 @@ bool FakeSleepController::isSystemSleepDisabled() {
     return systemSleepDisabled_;
 }
 
-void FakeSleepController::adoptDisableSleepEngaged() {
-    record("adoptDisableSleepEngaged");
+void FakeSleepController::adoptSleepSwitchEngaged() {
+    record("adoptSleepSwitchEngaged");
     std::lock_guard lock(mutex_);
     engaged_ = true;
 }

@@ -94,10 +94,10 @@ public:
     void setKeepAwakeReason(const std::string& why) override;
     bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep) override;
     bool restoreNormalSleep() override;
-    void reconcileOrphanedCaffeinate() override;
-    bool reconcileStuckDisableSleep() override;
+    void reconcileOrphanedKeepAwakeChildren() override;
+    bool reconcileStuckSleepSwitch() override;
     bool isSystemSleepDisabled() override;
-    void adoptDisableSleepEngaged() override;
+    void adoptSleepSwitchEngaged() override;
     void emergencyRestore() override;
     void sleepNow() override;
 

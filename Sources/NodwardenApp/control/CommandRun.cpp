@@ -3,6 +3,7 @@
 #include <NodwardenApp/control/ControlClient.hpp>
 #include <NodwardenCore/KeepAwakeProcess.hpp>
 #include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/SpawnAttributes.hpp>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -108,18 +109,8 @@ int spawnCommand(const std::vector<std::string>& command, pid_t& pid) {
         argv.push_back(const_cast<char*>(word.c_str()));
     }
     argv.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    ::posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    sigaddset(&defaults, SIGPIPE);
-    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    const int error = ::posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
-    ::posix_spawnattr_destroy(&attributes);
-    return error;
+    const SpawnAttributes attributes(SpawnSignalPolicy::userCommand);
+    return ::posix_spawnp(&pid, argv[0], nullptr, attributes.get(), argv.data(), environ);
 }
 
 int waitForCommand(pid_t pid) {
@@ -150,7 +141,7 @@ int CommandRun::run(const std::vector<std::string>& command, const HelperSearchP
         const OutputSilenced quietHelper;
         // The display may sleep: a script needs the computer, not the screen.
         hold = KeepAwakeProcess::launch(
-            helperPath->string(), SleepController::caffeinateArguments(true),
+            helperPath->string(), SleepController::keepAwakeArguments(true),
             contract.readinessTimeoutSeconds, contract.passedVariables, name + " is running");
     } catch (const std::exception& error) {
         complain(errors, std::string("cannot keep the computer awake: ") + error.what());

@@ -3,6 +3,7 @@
 #include <NodwardenApp/control/ControlProtocol.hpp>
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
+#include <NodwardenCore/UniqueFd.hpp>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -76,22 +77,6 @@ bool processEnded(qint64 pid) {
 
 using ControlClient::Exchange;
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 QByteArray systemError(int number) {
     return QByteArray::fromStdString(std::generic_category().message(number));
 }
@@ -104,7 +89,7 @@ QByteArray systemError(int number) {
 Exchange ControlClient::exchange(const std::filesystem::path& socketPath, const QByteArray& request,
                                  const QDeadlineTimer& deadline) {
     using Outcome = Exchange::Outcome;
-    const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (socket.get() < 0) {
         return {Outcome::unreachable, systemError(errno)};
     }

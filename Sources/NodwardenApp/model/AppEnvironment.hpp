@@ -67,10 +67,9 @@ struct AppEnvironment {
     /// The statistics' own file; none: they stay in `defaults` (`MetricsStore`).
     std::optional<std::filesystem::path> statisticsPath;
 
-    /// Address of the update feed; this build has none, so the updater is never started.
-    std::optional<std::string> updateFeedURL;
-    /// Starts the updater when a feed is configured; returns whether it checks automatically.
-    std::function<bool()> startUpdater;
+    /// Starts the platform's own updater at start-up, logging what it did; none where the
+    /// system's packages update the program (Linux), so nothing about an updater happens there.
+    std::function<void()> startUpdater;
 
     /// The shown texts that name the machine and its ways; the platform picks them.
     const PlatformWording* wording = &PlatformWording::current();

@@ -3,7 +3,6 @@
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
-#include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
@@ -13,7 +12,6 @@
 #include <NodwardenCore/SerialQueue.hpp>
 
 #include <QCoreApplication>
-#include <QPointer>
 #include <QSettings>
 #include <QTimer>
 
@@ -26,7 +24,6 @@
 namespace nodwarden::app {
 
 using detail::assignIfChanged;
-using detail::deliver;
 
 namespace {
 
@@ -58,7 +55,10 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     }
     trackStatusSince();
 
-    sleepCommandQueue_ = std::make_unique<SerialQueue>("Nodwarden.SleepCommands");
+    sleep_ = std::make_unique<SleepCommands>(
+        *environment_.sleepController, *environment_.logger, *wording().sleepLog,
+        [this] { return now(); }, [this]() -> const GuardSettings& { return settings_; });
+    forwardSleepCommandSignals();
     detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");
     makeDetectionLink();
     runLogQueue_ = std::make_unique<SerialQueue>("Stayloom.RunLog");
@@ -90,7 +90,7 @@ AppModel::~AppModel() {
     stopDetection();
     // Queued jobs still run (a sleep command is never cut off half-way); their results find the
     // model gone and are dropped.
-    sleepCommandQueue_.reset();
+    sleep_.reset();
     runLogQueue_.reset();
     AgentResolver::setOnUnmatchedHostBundle({});
 }
@@ -135,9 +135,11 @@ void AppModel::start() {
     presentLegalAcceptanceIfNeeded();
     presentOnboardingIfNeeded();
     reconcileLaunchAtLogin();
-    startUpdaterIfBundled();
+    if (environment_.startUpdater) {
+        environment_.startUpdater();
+    }
 
-    queueLaunchReconciliation();
+    sleep_->queueLaunchRepair();
 
     timer_ = new QTimer(this);
     timer_->setInterval(milliseconds(environment_.tickInterval));
@@ -146,64 +148,11 @@ void AppModel::start() {
     QTimer::singleShot(milliseconds(environment_.firstTickDelay), this, &AppModel::tick);
 }
 
-void AppModel::queueLaunchReconciliation() {
-    QPointer<AppModel> guard(this);
-    SleepControlling* sleep = environment_.sleepController;
-    FileLogger* sharedLogger = environment_.logger;
-    sleepCommandQueue_->async([guard, sleep, sharedLogger] {
-        if (guard.isNull()) {
-            return;
-        }
-        bool cleared = true;
-        bool stuckOn = false;
-        try {
-            sleep->reconcileOrphanedCaffeinate();
-            cleared = sleep->reconcileStuckDisableSleep();
-            stuckOn = sleep->isSystemSleepDisabled();
-        } catch (const std::exception& error) {
-            sharedLogger->log(std::string("Launch reconcile failed: ") + error.what());
-            cleared = false;
-        }
-        deliver(guard, [cleared, stuckOn](AppModel& model) {
-            if (!cleared) {
-                model.setStaleSleepBlockDetected(true);
-                model.log("Launch reconcile could not confirm stuck disablesleep cleared — "
-                          "surfacing stale-block banner (REVIEW #2)");
-            }
-            if (stuckOn) {
-                if (model.settings_.keepAwakeWithLidClosed) {
-                    model.controller().adoptDisableSleepEngaged();
-                    model.log("Adopted stale pmset disablesleep at launch (lid-closed on); normal "
-                              "release/quit will clear it");
-                } else {
-                    model.setStaleSleepBlockDetected(true);
-                    model.log("Stale pmset disablesleep detected at launch (lid-closed off) — "
-                              "surfacing restore banner");
-                }
-            }
-        });
-    });
-}
-
 void AppModel::tick() {
     if (endTimedKeepAwakeIfDue()) {
         return; // the mode change ticked
     }
-    const Date current = now();
-    // A start in the future means the clock stepped back; counting from now keeps the watchdog
-    // at its delay instead of stretching it by the size of the step.
-    if (sleepCommandInFlightSince_ && *sleepCommandInFlightSince_ > current) {
-        sleepCommandInFlightSince_ = current;
-    }
-    if (sleepCommandInFlight_ && sleepCommandInFlightSince_ &&
-        current - *sleepCommandInFlightSince_ > sleepCommandWatchdogSeconds) {
-        const auto elapsed = static_cast<long long>(current - *sleepCommandInFlightSince_);
-        log("WATCHDOG: sleep command in flight for " + std::to_string(elapsed) +
-            "s — sleep queue looks wedged; resetting the in-flight guard so keep-awake commands "
-            "are no longer dropped");
-        sleepCommandInFlightSince_.reset();
-        setSleepCommandInFlight(false);
-    }
+    sleep_->checkWatchdog(now());
 
     if (needsLegalAcceptance_) {
         setStatusReason(QString::fromUtf8(legalPendingReason));
@@ -225,147 +174,48 @@ void AppModel::tick() {
 
 // MARK: - Sleep commands
 
-void AppModel::runSleepCommand(bool enabled) {
-    if (sleepCommandInFlight_) {
-        return;
-    }
-    const bool allowLidClosed = enabled && settings_.keepAwakeWithLidClosed && !lidClosedDeclined_;
-    const bool letDisplaySleep = settings_.letDisplaySleep;
-    const std::string why = keepAwakeWhy_;
-    sleepCommandInFlightSince_ = now();
-    setSleepCommandInFlight(true);
-
-    QPointer<AppModel> guard(this);
-    SleepControlling* sleep = environment_.sleepController;
-    FileLogger* sharedLogger = environment_.logger;
-    sleepCommandQueue_->async([guard, sleep, sharedLogger, enabled, allowLidClosed, letDisplaySleep,
-                               why] {
-        if (guard.isNull()) {
-            return;
-        }
-        bool ok = true;
-        try {
-            sleep->setKeepAwakeReason(why);
-            ok = sleep->setSleepPrevention(enabled, allowLidClosed, letDisplaySleep);
-        } catch (const std::exception& error) {
-            sharedLogger->log(std::string("Sleep command failed: ") + error.what());
-            // A failed release cannot have confirmed the switch back on; a failed lid-closed
-            // request counts as declined, so it is not retried with a prompt on every tick.
-            ok = enabled && !allowLidClosed;
-        }
-        deliver(guard, [enabled, ok](AppModel& model) { model.finishSleepCommand(enabled, ok); });
-    });
-}
-
-void AppModel::finishSleepCommand(bool enabled, bool ok) {
-    publishSleepControllerState();
-    sleepCommandInFlightSince_.reset();
-    setSleepCommandInFlight(false);
-    if (enabled && !ok) {
-        setLidClosedDeclined(true);
-        log("Lid-closed admin prompt declined — showing downgrade warning");
+void AppModel::forwardSleepCommandSignals() {
+    SleepCommands* sleep = sleep_.get();
+    connect(sleep, &SleepCommands::sleepPreventionEnabledChanged, this,
+            &AppModel::sleepPreventionEnabledChanged);
+    connect(sleep, &SleepCommands::guardingSinceChanged, this, &AppModel::guardingSinceChanged);
+    connect(sleep, &SleepCommands::lidClosedProtectionEngagedChanged, this,
+            &AppModel::lidClosedProtectionEngagedChanged);
+    connect(sleep, &SleepCommands::staleSleepBlockDetectedChanged, this,
+            &AppModel::staleSleepBlockDetectedChanged);
+    connect(sleep, &SleepCommands::inFlightChanged, this, &AppModel::sleepCommandInFlightChanged);
+    connect(sleep, &SleepCommands::lidClosedDeclinedChanged, this,
+            &AppModel::lidClosedDeclinedChanged);
+    connect(sleep, &SleepCommands::lidClosedRefused, this, [this] {
         if (notifier_) {
             notifier_->lidClosedRefused(settings_);
         }
-    }
-    if (!enabled && !ok) {
-        setStaleSleepBlockDetected(true);
-        log("Sleep restore did not confirm disablesleep cleared — surfacing stale-block banner "
-            "(REVIEW #18)");
-    }
-}
-
-void AppModel::runSleepNowSequence() {
-    if (sleepCommandInFlight_) {
-        sleepRequestIssued_ = false;
-        return;
-    }
-    sleepCommandInFlightSince_ = now();
-    setSleepCommandInFlight(true);
-
-    QPointer<AppModel> guard(this);
-    SleepControlling* sleep = environment_.sleepController;
-    FileLogger* sharedLogger = environment_.logger;
-    sleepCommandQueue_->async([guard, sleep, sharedLogger] {
-        if (guard.isNull()) {
-            return;
-        }
-        bool ok = false;
-        try {
-            ok = sleep->restoreNormalSleep();
-            sleep->sleepNow();
-        } catch (const std::exception& error) {
-            sharedLogger->log(std::string("Sleep-now sequence failed: ") + error.what());
-        }
-        deliver(guard, [ok](AppModel& model) { model.finishSleepNowSequence(ok); });
     });
 }
 
-void AppModel::finishSleepNowSequence(bool ok) {
-    publishSleepControllerState();
-    sleepCommandInFlightSince_.reset();
-    setSleepCommandInFlight(false);
-    if (!ok) {
-        setStaleSleepBlockDetected(true);
-        log("Completion/battery sleep could not clear disablesleep — surfacing stale-block banner "
-            "(REVIEW #18)");
+void AppModel::runSleepCommand(bool enabled) {
+    sleep_->run(enabled, settings_, keepAwakeWhy_);
+}
+
+void AppModel::runSleepNowSequence() {
+    if (!sleep_->runSleepNow()) {
+        sleepRequestIssued_ = false;
     }
 }
 
 void AppModel::publishSleepControllerState() {
-    const bool enabled = controller().isSleepPreventionEnabled();
-    if (enabled != sleepPreventionEnabled_) {
-        sleepPreventionEnabled_ = enabled;
-        assignIfChanged(guardingSince_, enabled ? std::optional<Date>(now()) : std::nullopt,
-                        [this] { emit guardingSinceChanged(); });
-        emit sleepPreventionEnabledChanged();
-    }
-    assignIfChanged(lidClosedProtectionEngaged_, controller().isLidClosedProtectionEngaged(),
-                    [this] { emit lidClosedProtectionEngagedChanged(); });
+    sleep_->publishControllerState();
 }
 
 void AppModel::emergencyRestore() {
     clearTimedKeepAwake();
     changeMode(AppMode::off);
     log("Emergency restore completed from menu");
-    queueSleepRestore("Emergency restore failed: ", [](SleepControlling& sleep) {
-        if (sleep.isSystemSleepDisabled()) {
-            sleep.emergencyRestore();
-        } else {
-            sleep.restoreNormalSleep();
-        }
-    });
+    sleep_->emergencyRestore();
 }
 
 void AppModel::restoreStaleSleepBlock() {
-    log("Restoring stale disablesleep left by a previous run");
-    queueSleepRestore("Stale-block restore failed: ",
-                      [](SleepControlling& sleep) { sleep.emergencyRestore(); });
-}
-
-void AppModel::queueSleepRestore(std::string failurePrefix,
-                                 std::function<void(SleepControlling&)> restore) {
-    QPointer<AppModel> guard(this);
-    SleepControlling* sleep = environment_.sleepController;
-    FileLogger* sharedLogger = environment_.logger;
-    sleepCommandQueue_->async([guard, sleep, sharedLogger, failurePrefix = std::move(failurePrefix),
-                               restore = std::move(restore)] {
-        if (guard.isNull()) {
-            return;
-        }
-        // The banner follows what the switch reads afterwards, whatever the restore reported.
-        bool stillOff = true;
-        try {
-            restore(*sleep);
-            stillOff = sleep->isSystemSleepDisabled();
-        } catch (const std::exception& error) {
-            sharedLogger->log(failurePrefix + error.what());
-        }
-        deliver(guard, [stillOff](AppModel& model) {
-            model.publishSleepControllerState();
-            model.setStaleSleepBlockDetected(stillOff);
-        });
-    });
+    sleep_->restoreStaleBlock();
 }
 
 void AppModel::applicationWillTerminate() {
@@ -381,11 +231,7 @@ void AppModel::applicationWillTerminate() {
     saveMetrics();
     defaults().sync();
     if (settings_.restoreNormalSleepOnQuit) {
-        try {
-            controller().restoreNormalSleep();
-        } catch (const std::exception& error) {
-            log(std::string("Restore at quit failed: ") + error.what());
-        }
+        sleep_->restoreAtQuit();
     }
     logger().flush();
 }
@@ -403,7 +249,7 @@ void AppModel::windowWillClose(AppWindow window) {
 }
 
 void AppModel::waitForBackgroundWork() {
-    sleepCommandQueue_->drain();
+    sleep_->waitForCommands();
     detectionQueue_->drain();
     runLogQueue_->drain();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
@@ -433,10 +279,7 @@ void AppModel::commitSettings(const GuardSettings& settings) {
     const bool lidClosedWasOn = settings_.keepAwakeWithLidClosed;
     setSettings(settings);
     if (!lidClosedWasOn && settings.keepAwakeWithLidClosed) {
-        setLidClosedDeclined(false);
-        if (sleepPreventionEnabled_ && !lidClosedProtectionEngaged_) {
-            runSleepCommand(true);
-        }
+        sleep_->lidClosedSwitchedOn(settings_, keepAwakeWhy_);
     }
     tick();
 }
@@ -446,20 +289,6 @@ void AppModel::setSelectedSettingsTab(SettingsTab tab) {
 }
 
 // MARK: - Property setters
-
-void AppModel::setSleepCommandInFlight(bool inFlight) {
-    assignIfChanged(sleepCommandInFlight_, inFlight,
-                    [this] { emit sleepCommandInFlightChanged(); });
-}
-
-void AppModel::setStaleSleepBlockDetected(bool detected) {
-    assignIfChanged(staleSleepBlockDetected_, detected,
-                    [this] { emit staleSleepBlockDetectedChanged(); });
-}
-
-void AppModel::setLidClosedDeclined(bool declined) {
-    assignIfChanged(lidClosedDeclined_, declined, [this] { emit lidClosedDeclinedChanged(); });
-}
 
 void AppModel::setNeedsLegalAcceptance(bool needed) {
     assignIfChanged(needsLegalAcceptance_, needed, [this] { emit needsLegalAcceptanceChanged(); });

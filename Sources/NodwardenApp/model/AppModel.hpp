@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/LoginItemService.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
+#include <NodwardenApp/model/SleepCommands.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/AgentStateMachine.hpp>
 #include <NodwardenCore/Models.hpp>
@@ -31,9 +32,9 @@ namespace nodwarden::app {
 class WorkNotifier;
 
 /// The program's controller and observable state. Lives on the main thread from launch to quit:
-/// it owns the tick, the three background queues ("Nodwarden.Detection",
-/// "Nodwarden.SleepCommands", "Stayloom.RunLog"), the decision step, the statistics and the
-/// first-run flow. Views read its properties, redraw on their change signals (each emitted only
+/// it owns the tick, the "Nodwarden.Detection" and "Stayloom.RunLog" queues, the sleep commands
+/// (`SleepCommands`, with their own queue), the decision step, the statistics and the first-run
+/// flow. Views read its properties, redraw on their change signals (each emitted only
 /// when the value really changed) and call its actions; they never compute policy themselves.
 class AppModel : public QObject {
     Q_OBJECT
@@ -77,7 +78,7 @@ public:
     /// What the debug simulation reports as the detected agent.
     static constexpr const char* simulationAppName = "Debug Simulator";
     /// How long a keep-awake or sleep-now command may run before the watchdog re-opens the guard.
-    static constexpr double sleepCommandWatchdogSeconds = 150;
+    static constexpr double sleepCommandWatchdogSeconds = SleepCommands::watchdogSeconds;
     /// How long a detection pass may run before it is logged and decisions go on without it.
     static constexpr double detectionOverrunSeconds = 10;
     /// How long quit waits for a detection pass still running before leaving it behind.
@@ -111,14 +112,14 @@ public:
     QString batteryDescription() const { return batteryDescription_; }
     /// "Open", "Closed" or "Unknown".
     QString lidDescription() const { return lidDescription_; }
-    bool sleepPreventionEnabled() const { return sleepPreventionEnabled_; }
+    bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
     /// Since when keep-awake has been on; none while it is off.
-    std::optional<Date> guardingSince() const { return guardingSince_; }
+    std::optional<Date> guardingSince() const { return sleep_->guardingSince(); }
     /// Since when the status has been what it is: the last change, or the model's creation.
     Date statusSince() const { return statusSince_; }
-    bool lidClosedProtectionEngaged() const { return lidClosedProtectionEngaged_; }
+    bool lidClosedProtectionEngaged() const { return sleep_->lidClosedProtectionEngaged(); }
     /// The system sleep switch may still be off and nothing of this run owns it.
-    bool staleSleepBlockDetected() const { return staleSleepBlockDetected_; }
+    bool staleSleepBlockDetected() const { return sleep_->staleSleepBlockDetected(); }
     bool accessibilityTrusted() const { return accessibilityTrusted_; }
     QString statusReason() const { return statusReason_; }
     bool isBatteryWarning() const { return isBatteryWarning_; }
@@ -133,9 +134,9 @@ public:
     std::optional<QString> launchAtLoginMessage() const { return launchAtLoginMessage_; }
     bool needsLegalAcceptance() const { return needsLegalAcceptance_; }
     /// A keep-awake or sleep-now command is running on the sleep-command queue.
-    bool sleepCommandInFlight() const { return sleepCommandInFlight_; }
+    bool sleepCommandInFlight() const { return sleep_->inFlight(); }
     /// The administrator step of lid-closed protection was declined; lid-open operation goes on.
-    bool lidClosedDeclined() const { return lidClosedDeclined_; }
+    bool lidClosedDeclined() const { return sleep_->lidClosedDeclined(); }
 
     /// The statistics account. Changes are announced by `metricsChanged` only while the settings
     /// window is open; the panel reads the figures when it redraws for any other change.
@@ -163,8 +164,8 @@ public:
 
     // MARK: Lifecycle
 
-    /// Idempotent start-up: first-run windows, login item, updater, launch repair of the sleep
-    /// state, then the tick timer and an early first tick.
+    /// Idempotent start-up: first-run windows, login item, the updater where the platform has
+    /// one, launch repair of the sleep state, then the tick timer and an early first tick.
     Q_INVOKABLE void start();
     /// Whether `start` has run.
     bool isStarted() const { return timer_ != nullptr; }
@@ -244,8 +245,6 @@ public:
     /// "notRegistered", "enabled", "requiresApproval", "notFound" or "unknown(<n>)".
     static std::string statusName(int status);
     static std::string statusName(LoginItemStatus status);
-    /// Starts the updater only when the build names an update feed.
-    void startUpdaterIfBundled();
     void presentLegalAcceptanceIfNeeded();
     void presentOnboardingIfNeeded();
     /// Records acceptance of the current terms, closes their window and starts detection.
@@ -331,11 +330,7 @@ private:
     void requireServices() const;
 
     void changeMode(AppMode mode);
-    void queueLaunchReconciliation();
-    /// Runs `restore` on the sleep-command queue, then shows the stale-block warning while the
-    /// system sleep switch still reads off.
-    void queueSleepRestore(std::string failurePrefix,
-                           std::function<void(SleepControlling&)> restore);
+    void forwardSleepCommandSignals();
     struct DetectionLink;
     void makeDetectionLink();
     void queueDetectionPass();
@@ -345,11 +340,6 @@ private:
     void watchDetectionPass();
     void deliverDetection(Inputs inputs);
     void stopDetection();
-    void finishSleepCommand(bool enabled, bool ok);
-    void finishSleepNowSequence(bool ok);
-    void setSleepCommandInFlight(bool inFlight);
-    void setStaleSleepBlockDetected(bool detected);
-    void setLidClosedDeclined(bool declined);
     void setNeedsLegalAcceptance(bool needed);
     void setStatusReason(const QString& reason);
     void setLaunchAtLoginMessage(std::optional<QString> message);
@@ -404,13 +394,9 @@ private:
     QString detectedAppName_;
     QString batteryDescription_;
     QString lidDescription_;
-    bool sleepPreventionEnabled_ = false;
-    std::optional<Date> guardingSince_;
     Date statusSince_ = 0;
     std::optional<Date> timedKeepAwakeUntil_;
     std::optional<AppMode> modeAfterTimedKeepAwake_;
-    bool lidClosedProtectionEngaged_ = false;
-    bool staleSleepBlockDetected_ = false;
     bool accessibilityTrusted_ = false;
     QString statusReason_;
     bool isBatteryWarning_ = false;
@@ -435,9 +421,6 @@ private:
     std::optional<Date> simulationExpiresAt_;
 #endif
     bool sleepRequestIssued_ = false;
-    bool sleepCommandInFlight_ = false;
-    std::optional<Date> sleepCommandInFlightSince_;
-    bool lidClosedDeclined_ = false;
     /// What the hold is for, given to the keep-awake child with each request to hold.
     std::string keepAwakeWhy_;
     /// Fed every applied decision; none without a notification service.
@@ -452,7 +435,7 @@ private:
     std::optional<Date> lastMetricsSaveAt_;
     bool terminated_ = false;
 
-    std::unique_ptr<SerialQueue> sleepCommandQueue_;
+    std::unique_ptr<SleepCommands> sleep_;
     std::unique_ptr<SerialQueue> detectionQueue_;
     std::unique_ptr<SerialQueue> runLogQueue_;
 

@@ -1,11 +1,10 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/QueuedDelivery.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/PowerMonitor.hpp>
 #include <NodwardenCore/SerialQueue.hpp>
-
-#include <QPointer>
 
 #include <chrono>
 #include <exception>
@@ -16,7 +15,7 @@
 namespace nodwarden::app {
 
 using detail::assignIfChanged;
-using detail::deliver;
+using detail::runThenDeliver;
 
 /// What every detection pass shares with the model. A pass that does not end is left behind at
 /// quit and may go on after the model is gone: it reaches the services only through this link,
@@ -40,12 +39,12 @@ struct AppModel::DetectionLink {
         return open;
     }
 
-    /// Hands `job` to the model unless the gate is closed; the model cannot be destroyed while a
-    /// job is being handed over, since closing waits for it.
-    void report(const QPointer<AppModel>& guard, std::function<void(AppModel&)> job) const {
+    /// Runs `hand` (which hands a result to the model) unless the gate is closed; the model
+    /// cannot be destroyed while a result is being handed over, since closing waits for it.
+    template <typename Hand> void pass(Hand&& hand) const {
         const std::lock_guard lock(mutex);
         if (open) {
-            deliver(guard, std::move(job));
+            std::forward<Hand>(hand)();
         }
     }
 
@@ -66,31 +65,35 @@ void AppModel::makeDetectionLink() {
 void AppModel::queueDetectionPass() {
     detectionInFlight_ = true;
     detectionStartedAt_ = now();
-    QPointer<AppModel> guard(this);
-    detectionQueue_->async([guard, link = detectionLink_, settings = settings_] {
-        if (!link->isOpen()) {
-            return;
-        }
+    struct Outcome {
         std::optional<Inputs> inputs;
         std::optional<bool> trusted;
         std::optional<std::string> failure;
-        try {
+    };
+    const std::shared_ptr<const DetectionLink> link = detectionLink_;
+    runThenDeliver(
+        *detectionQueue_, *this,
+        [link, settings = settings_] {
+            Outcome outcome;
             Inputs gathered;
             gathered.power = link->power->snapshot();
             gathered.lid = link->lid->lid();
             gathered.perApp = link->detect(settings, gathered.power, link->clock());
-            inputs = std::move(gathered);
+            outcome.inputs = std::move(gathered);
             if (link->isOpen()) {
-                trusted = link->accessibility->isTrusted();
+                outcome.trusted = link->accessibility->isTrusted();
             }
-        } catch (const std::exception& error) {
-            failure = std::string("Detection pass failed: ") + error.what();
-        }
-        link->report(guard, [inputs = std::move(inputs), trusted,
-                             failure = std::move(failure)](AppModel& model) mutable {
-            model.finishDetectionPass(std::move(inputs), trusted, failure);
-        });
-    });
+            return outcome;
+        },
+        [](const std::exception& error) {
+            return Outcome{.inputs = std::nullopt,
+                           .trusted = std::nullopt,
+                           .failure = std::string("Detection pass failed: ") + error.what()};
+        },
+        [](AppModel& model, Outcome outcome) {
+            model.finishDetectionPass(std::move(outcome.inputs), outcome.trusted, outcome.failure);
+        },
+        link);
 }
 
 void AppModel::finishDetectionPass(std::optional<Inputs> inputs, std::optional<bool> trusted,

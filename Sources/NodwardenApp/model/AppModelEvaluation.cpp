@@ -233,7 +233,8 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
             lidClosedReleasePendingSince_.reset();
             // A lid-closed request dropped while another command ran (the setting switched on
             // mid-command) is asked for again; a declined one is not.
-            const bool lidClosedMissing = settings_.keepAwakeWithLidClosed && !lidClosedDeclined_ &&
+            const bool lidClosedMissing = settings_.keepAwakeWithLidClosed &&
+                                          !sleep_->lidClosedDeclined() &&
                                           !controller().isLidClosedProtectionEngaged();
             if (!controllerPreventing || lidClosedMissing) {
                 runSleepCommand(true);

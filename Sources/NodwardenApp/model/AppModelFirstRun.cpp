@@ -110,15 +110,6 @@ void AppModel::setLaunchAtLogin(bool enabled) {
     }
 }
 
-void AppModel::startUpdaterIfBundled() {
-    if (!environment_.updateFeedURL || !environment_.startUpdater) {
-        log("Updater: no SUFeedURL in Info.plist (dev build) — Sparkle not started");
-        return;
-    }
-    const bool automaticChecks = environment_.startUpdater();
-    log("Updater started (auto-check: " + boolText(automaticChecks) + ")");
-}
-
 void AppModel::presentLegalAcceptanceIfNeeded() {
     if (!needsLegalAcceptance_) {
         return;

@@ -25,8 +25,8 @@ QString AppModel::heroGlyph() const {
 
 std::optional<QString> AppModel::lidClosedWarning() const {
     const auto warning =
-        PanelTexts::lidClosedWarning(settings_.keepAwakeWithLidClosed, sleepPreventionEnabled_,
-                                     lidClosedProtectionEngaged_, sleepCommandInFlight_);
+        PanelTexts::lidClosedWarning(settings_.keepAwakeWithLidClosed, sleepPreventionEnabled(),
+                                     lidClosedProtectionEngaged(), sleepCommandInFlight());
     // The library decides when; the platform says what to do about it.
     return warning ? std::optional<QString>(wording().lidClosedWarning) : std::nullopt;
 }

@@ -9,6 +9,8 @@
 
 #include <QSettings>
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <exception>
 #include <system_error>
@@ -48,6 +50,17 @@ std::optional<UsageMetrics> decoded(const FileContents& contents) {
         return std::nullopt;
     }
     return UsageMetrics::fromJSON(contents.bytes);
+}
+
+/// How much an account has counted. Every counter only grows and days are never dropped, so of
+/// two copies of one account the later one has counted at least as much.
+double countedSeconds(const UsageMetrics& metrics) {
+    double total = 0;
+    for (const auto& [day, bucket] : metrics.days()) {
+        total += bucket.protectedSeconds + bucket.keptAwakeSeconds + bucket.manualSeconds +
+                 bucket.pluggedInUnlimitedSeconds;
+    }
+    return total;
 }
 
 /// A file that does not decode is none of this version's, or damaged: kept, never overwritten.
@@ -127,12 +140,19 @@ UsageMetrics load(QSettings& defaults, MetricsFile& file, Date now, FileLogger& 
     const QString key = detail::qstring(metricsKey);
     FileContents contents = readFile(file.path());
     if (defaults.contains(key)) {
+        const auto stored = StoredDocument::read(defaults, key);
+        const auto storedMetrics =
+            stored ? UsageMetrics::fromJSON(textOf(*stored)) : std::optional<UsageMetrics>();
         if (auto metrics = decoded(contents)) {
-            // The move was cut short after the file was written: the file is the account.
-            defaults.remove(key);
-            return *std::move(metrics);
+            // Either the move was cut short after the file was written, or a save the file
+            // refused went to the settings after it: the copy that counted more is the account.
+            if (!storedMetrics || countedSeconds(*metrics) >= countedSeconds(*storedMetrics)) {
+                defaults.remove(key);
+                return *std::move(metrics);
+            }
+            contents = {};
         }
-        if (const auto stored = StoredDocument::read(defaults, key)) {
+        if (stored) {
             if (contents.present) {
                 setAside(file.path(), logger);
             }
@@ -156,13 +176,16 @@ UsageMetrics load(QSettings& defaults, MetricsFile& file, Date now, FileLogger& 
 
 void save(QSettings& defaults, MetricsFile& file, const UsageMetrics& metrics, FileLogger& logger) {
     std::string json;
+    std::string readable;
     try {
         json = metrics.toJSON();
+        // The file is for people too: indented, one field a line.
+        readable = nlohmann::json::parse(json).dump(2) + '\n';
     } catch (const std::exception&) {
         return;
     }
     const QString key = detail::qstring(metricsKey);
-    if (file.write(json, logger)) {
+    if (file.write(readable, logger)) {
         if (defaults.contains(key)) {
             defaults.remove(key);
         }

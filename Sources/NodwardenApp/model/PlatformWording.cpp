@@ -1,6 +1,7 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/SleepLogWording.hpp>
 
 namespace nodwarden::app {
 
@@ -230,6 +231,7 @@ PlatformWording makeLinux() {
         {"truly saved", "protected"},
         {"Truly saved", "Protected"},
     };
+    w.sleepLog = &SleepLogWording::linuxHelper();
     return w;
 }
 

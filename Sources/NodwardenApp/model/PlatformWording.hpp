@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/SleepLogWording.hpp>
 
 #include <QString>
 
@@ -94,6 +95,9 @@ struct PlatformWording {
     /// design's statistics lines, and what this platform says instead; the design's platform has
     /// none.
     std::vector<std::pair<std::string, std::string>> libraryPhrases;
+
+    /// The log lines about the keep-awake child and the sleep switch.
+    const SleepLogWording* sleepLog = &SleepLogWording::macOS();
 
     /// `text` from the shared library with this platform's phrases put in.
     std::string adapted(std::string text) const;

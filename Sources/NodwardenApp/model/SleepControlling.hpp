@@ -26,12 +26,12 @@ public:
     virtual bool setSleepPrevention(bool enabled, bool allowLidClosed, bool letDisplaySleep) = 0;
     /// False when the system sleep switch could not be confirmed back on.
     virtual bool restoreNormalSleep() = 0;
-    virtual void reconcileOrphanedCaffeinate() = 0;
+    virtual void reconcileOrphanedKeepAwakeChildren() = 0;
     /// False when a switch left off by an earlier run could not be confirmed back on.
-    virtual bool reconcileStuckDisableSleep() = 0;
+    virtual bool reconcileStuckSleepSwitch() = 0;
     /// Whether the system reports sleep switched off right now (an unreadable state is false).
     virtual bool isSystemSleepDisabled() = 0;
-    virtual void adoptDisableSleepEngaged() = 0;
+    virtual void adoptSleepSwitchEngaged() = 0;
     /// Stops everything and restores the switch, prompting even when nothing was engaged.
     virtual void emergencyRestore() = 0;
     virtual void sleepNow() = 0;
@@ -62,10 +62,12 @@ public:
         return controller_.setSleepPrevention(enabled, allowLidClosed, letDisplaySleep);
     }
     bool restoreNormalSleep() override { return controller_.restoreNormalSleep(); }
-    void reconcileOrphanedCaffeinate() override { controller_.reconcileOrphanedCaffeinate(); }
-    bool reconcileStuckDisableSleep() override { return controller_.reconcileStuckDisableSleep(); }
+    void reconcileOrphanedKeepAwakeChildren() override {
+        controller_.reconcileOrphanedKeepAwakeChildren();
+    }
+    bool reconcileStuckSleepSwitch() override { return controller_.reconcileStuckSleepSwitch(); }
     bool isSystemSleepDisabled() override { return controller_.isSystemSleepDisabled(); }
-    void adoptDisableSleepEngaged() override { controller_.adoptDisableSleepEngaged(); }
+    void adoptSleepSwitchEngaged() override { controller_.adoptSleepSwitchEngaged(); }
     void emergencyRestore() override { controller_.emergencyRestore(); }
     void sleepNow() override { controller_.sleepNow(); }
 

@@ -167,7 +167,7 @@ struct LinuxServices {
                   options.elevatorPath,
                   options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
                   logger),
-              ProcessControl{}, KeepAwakeContract::linuxHelper()),
+              ProcessControl{}, KeepAwakeContract::linuxHelper(), SleepLogWording::linuxHelper()),
           sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
           loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 

@@ -1,5 +1,6 @@
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 
+#include <NodwardenCore/AtomicFile.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
@@ -232,20 +233,14 @@ void SystemdLoginItemService::writeOwnUnit() {
                              error.message());
     }
     // Written beside and renamed over, so the user manager never reads half a unit.
-    const std::filesystem::path partial = unitPath().string() + ".partial";
-    {
-        std::ofstream file(partial, std::ios::trunc);
-        file << unitText(executablePath_);
-        file.close();
-        if (!file) {
-            std::filesystem::remove(partial, error);
-            throw LoginItemError("cannot write " + partial.string());
-        }
-    }
-    std::filesystem::rename(partial, unitPath(), error);
-    if (error) {
-        std::filesystem::remove(partial, error);
-        throw LoginItemError("cannot write " + unitPath().string() + ": " + error.message());
+    try {
+        using std::filesystem::perms;
+        AtomicFile::write(unitPath(), unitText(executablePath_),
+                          perms::owner_read | perms::owner_write | perms::group_read |
+                              perms::others_read);
+    } catch (const std::filesystem::filesystem_error& failure) {
+        throw LoginItemError("cannot write " + unitPath().string() + ": " +
+                             failure.code().message());
     }
     std::filesystem::remove(wantsLinkPath(), error);
     std::filesystem::create_symlink(std::filesystem::path("..") / unitName, wantsLinkPath(), error);

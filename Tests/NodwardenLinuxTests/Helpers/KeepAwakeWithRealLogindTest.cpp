@@ -30,6 +30,7 @@ using nodwarden::ShellCommand;
 using nodwarden::SleepCommandSet;
 using nodwarden::SleepController;
 using nodwarden::SleepControllerFiles;
+using nodwarden::SleepLogWording;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::TemporaryDirectory;
 
@@ -48,7 +49,8 @@ protected:
             runner, runner, logger, program,
             SleepControllerFiles{folder.path() / "caffeinate.pid",
                                  folder.path() / "disablesleep.engaged"},
-            SleepCommandSet::macOS(), ProcessControl{}, KeepAwakeContract::linuxHelper());
+            SleepCommandSet::macOS(), ProcessControl{}, KeepAwakeContract::linuxHelper(),
+            SleepLogWording::linuxHelper());
     }
 
     /// What `systemd-inhibit --list` prints for the private logind.
@@ -89,11 +91,11 @@ TEST_F(KeepAwakeWithRealLogind, AGrantedLockIsAHoldUntilReleased) {
     const auto held = listing();
     EXPECT_NE(held.find("Stayloom"), std::string::npos) << held;
     EXPECT_NE(held.find("sleep:idle"), std::string::npos) << held;
-    EXPECT_EQ(linesContaining("Started caffeinate pid "), 1);
+    EXPECT_EQ(linesContaining("Started keep-awake helper pid "), 1);
 
     // A request each tick while it holds starts nothing new.
     controller->setSleepPrevention(true, false, false);
-    EXPECT_EQ(linesContaining("Started caffeinate pid "), 1);
+    EXPECT_EQ(linesContaining("Started keep-awake helper pid "), 1);
 
     controller->restoreNormalSleep();
     EXPECT_FALSE(controller->isSleepPreventionEnabled());
@@ -146,7 +148,7 @@ TEST_F(KeepAwakeWithRealLogind, TheReasonFollowsTheModeWithNoMomentWithoutALock)
     const auto working = listing();
     EXPECT_NE(working.find("Claude Code is working"), std::string::npos) << working;
     EXPECT_EQ(working.find("Manual keep-awake"), std::string::npos) << working;
-    EXPECT_EQ(linesContaining("Retired previous caffeinate pid "), 3);
+    EXPECT_EQ(linesContaining("Retired previous keep-awake helper pid "), 3);
     controller->restoreNormalSleep();
     EXPECT_TRUE(noLockEventually()) << listing();
 }
@@ -167,8 +169,8 @@ TEST_F(KeepAwakeWithRealLogind, ARefusedLockIsAFailedLaunchLoggedOnceAndNeverAHo
         EXPECT_FALSE(controller->isSleepPreventionEnabled());
         EXPECT_EQ(controller->appliedLetDisplaySleep(), std::nullopt);
     }
-    EXPECT_EQ(linesContaining("Started caffeinate pid "), 0);
-    EXPECT_EQ(linesContaining("Failed to start caffeinate: " + wrapper.string() +
+    EXPECT_EQ(linesContaining("Started keep-awake helper pid "), 0);
+    EXPECT_EQ(linesContaining("Failed to start keep-awake helper: " + wrapper.string() +
                               " exited with status 1 before holding the machine awake — retrying "
                               "each tick, logging once"),
               1)

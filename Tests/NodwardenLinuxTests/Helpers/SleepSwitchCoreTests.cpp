@@ -21,13 +21,14 @@
 
 namespace {
 
-using nodwarden::DisableSleepState;
 using nodwarden::FileLogger;
 using nodwarden::ProcessCommandRunner;
 using nodwarden::ShellCommand;
 using nodwarden::SleepCommandSet;
 using nodwarden::SleepController;
 using nodwarden::SleepControllerFiles;
+using nodwarden::SleepLogWording;
+using nodwarden::SleepSwitchState;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::readFile;
 using stayloom::testing::TemporaryDirectory;
@@ -71,7 +72,9 @@ struct ControllerOverHelper {
     explicit ControllerOverHelper(const std::filesystem::path& elevator)
         : controller(runner, runner, logger, "/nonexistent/caffeinate",
                      SleepControllerFiles{state.path() / "caffeinate.pid", marker()},
-                     SleepCommandSet::privilegedHelper(elevator.string(), kHelper)) {}
+                     SleepCommandSet::privilegedHelper(elevator.string(), kHelper),
+                     nodwarden::ProcessControl{}, nodwarden::KeepAwakeContract{},
+                     SleepLogWording::linuxHelper()) {}
 
     std::filesystem::path marker() const { return state.path() / "disablesleep.engaged"; }
 
@@ -154,18 +157,18 @@ TEST_F(SleepSwitchWithCore, CoreEngagesAndRestoresThroughTheHelper) {
     ControllerOverHelper harness(fakeElevator_);
     auto& controller = harness.controller;
 
-    EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
 
     ASSERT_TRUE(controller.engageLidClosedProtection());
-    EXPECT_EQ(controller.disableSleepState(), DisableSleepState::on);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::on);
     for (const auto& unit : kSleepUnits) {
         EXPECT_EQ(std::filesystem::read_symlink(root_ / "run/systemd/system" / unit), "/dev/null")
             << unit;
     }
     EXPECT_TRUE(std::filesystem::exists(harness.marker()));
 
-    ASSERT_TRUE(controller.disengageDisableSleep());
-    EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
+    ASSERT_TRUE(controller.disengageSleepSwitch());
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
     EXPECT_TRUE(std::filesystem::is_empty(root_ / "run/systemd/system"));
     EXPECT_FALSE(std::filesystem::exists(harness.marker()));
 }
@@ -184,7 +187,7 @@ TEST_F(SleepSwitchWithCore, ADismissedDeniedOrMissingElevatorLeavesSleepOn) {
 
         EXPECT_FALSE(controller.engageLidClosedProtection());
         EXPECT_FALSE(controller.isLidClosedProtectionEngaged());
-        EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
+        EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
         EXPECT_FALSE(std::filesystem::exists(harness.marker()));
     }
 }
@@ -197,12 +200,12 @@ TEST_F(SleepSwitchWithCore, ARestoreThatLeavesAMaskIsNotReportedAsRestored) {
     ASSERT_TRUE(controller.engageLidClosedProtection());
 
     folder_.write("bin/systemctl.settings", "FAKE_SYSTEMCTL_IGNORE=1\n");
-    EXPECT_FALSE(controller.disengageDisableSleep());
+    EXPECT_FALSE(controller.disengageSleepSwitch());
     EXPECT_TRUE(controller.isLidClosedProtectionEngaged());
     EXPECT_TRUE(std::filesystem::exists(harness.marker()));
     const auto messages = loggedMessages(harness.logger);
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
-        return message.find("may still be engaged") != std::string::npos;
+        return message.find("may still be off") != std::string::npos;
     }));
 }
 
@@ -212,18 +215,18 @@ TEST_F(SleepSwitchWithCore, AnAdministratorsOwnMaskNeverReadsAsAStuckSwitch) {
     link("etc", "hibernate.target", "/dev/null");
     ControllerOverHelper harness(
         executable("refusing-pkexec", "#!/bin/sh\necho asked >> \"$0.log\"\nexit 127\n"));
-    harness.controller.adoptDisableSleepEngaged();
+    harness.controller.adoptSleepSwitchEngaged();
     SleepController& controller = harness.controller;
-    EXPECT_EQ(controller.disableSleepState(), DisableSleepState::off);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
 
-    EXPECT_TRUE(controller.reconcileStuckDisableSleep());
+    EXPECT_TRUE(controller.reconcileStuckSleepSwitch());
     EXPECT_FALSE(std::filesystem::exists(harness.marker()));
     EXPECT_FALSE(std::filesystem::exists(folder_.path() / "bin/refusing-pkexec.log"));
     EXPECT_EQ(std::filesystem::read_symlink(root_ / "etc/systemd/system/hibernate.target"),
               "/dev/null");
     const auto messages = loggedMessages(harness.logger);
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
-        return message.find("Stale disablesleep marker found") != std::string::npos;
+        return message.find("Stale sleep switch marker found") != std::string::npos;
     }));
 }
 
