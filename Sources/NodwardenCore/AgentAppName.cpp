@@ -131,11 +131,15 @@ std::string canonical(std::string_view name) {
     if (contains(n, "visual studio code") || n == "code" || contains(n, "code helper")) {
         return "Visual Studio Code";
     }
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 6> late = {{
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 10> late = {{
         {"windsurf", "Windsurf"},
         {"arc", "Arc"},
         {"safari", "Safari"},
         {"firefox", "Firefox"},
+        {"chromium", "Chromium"},
+        {"brave", "Brave"},
+        {"microsoft edge", "Microsoft Edge"},
+        {"vivaldi", "Vivaldi"},
         {"iterm", "iTerm2"},
         {"terminal", "Terminal"},
     }};
@@ -157,8 +161,9 @@ bool isNoisy(std::string_view name) {
 }
 
 bool requiresMultiWordPhrases(std::string_view name) {
-    static constexpr std::array<std::string_view, 5> browsers = {"Google Chrome", "Arc", "Safari",
-                                                                 "Firefox", "Browser"};
+    static constexpr std::array<std::string_view, 9> browsers = {
+        "Google Chrome", "Arc",     "Safari",         "Firefox", "Chromium",
+        "Brave",         "Browser", "Microsoft Edge", "Vivaldi"};
     const std::string family = canonical(name);
     return std::find(browsers.begin(), browsers.end(), family) != browsers.end();
 }

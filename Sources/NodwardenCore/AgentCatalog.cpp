@@ -101,7 +101,19 @@ std::optional<AgentProfile::Kind> agentKindFromRawValue(std::string_view raw) {
 
 namespace AgentCatalog {
 
+HostSystem currentHostSystem() {
+#if defined(__APPLE__)
+    return HostSystem::macOS;
+#else
+    return HostSystem::linux;
+#endif
+}
+
 std::vector<AgentProfile> builtin() {
+    return builtin(currentHostSystem());
+}
+
+std::vector<AgentProfile> builtin(HostSystem host) {
     using Kind = AgentProfile::Kind;
     const std::string claudeSessions = ".claude/projects/**/*.jsonl";
     const std::string codexRollouts = ".codex/sessions/**/rollout-*.jsonl";
@@ -161,7 +173,7 @@ std::vector<AgentProfile> builtin() {
                  {"Ask anything", "Message ChatGPT", "Ask Codex"}, {{codexRollouts}, false, {}});
     chatGPT.hostSystems = {HostSystem::macOS};
 
-    return {
+    std::vector<AgentProfile> profiles = {
         std::move(claudeCode),
         std::move(codex),
         std::move(gemini),
@@ -196,11 +208,28 @@ std::vector<AgentProfile> builtin() {
         editor("kiro", "Kiro", {"dev.kiro.desktop"}, {"Kiro"}),
         editor("trae", "Trae", {"com.trae.app"}, {"Trae"}),
 
-        browser("chrome", "Google Chrome", {"com.google.chrome"}, {"Google Chrome"}),
-        browser("arc", "Arc", {"company.thebrowser.browser"}, {"Arc"}),
-        browser("safari", "Safari", {"com.apple.safari"}, {"Safari"}),
-        browser("comet", "Comet", {"ai.perplexity.comet"}, {"Comet"}),
     };
+    // On Linux the identifiers are the browsers' Flatpak ids, which LinuxAppIdentity also reaches
+    // from their executables and desktop-file ids.
+    if (host == HostSystem::macOS) {
+        profiles.push_back(
+            browser("chrome", "Google Chrome", {"com.google.chrome"}, {"Google Chrome"}));
+        profiles.push_back(browser("arc", "Arc", {"company.thebrowser.browser"}, {"Arc"}));
+        profiles.push_back(browser("safari", "Safari", {"com.apple.safari"}, {"Safari"}));
+        profiles.push_back(browser("comet", "Comet", {"ai.perplexity.comet"}, {"Comet"}));
+    } else {
+        profiles.push_back(browser("firefox", "Firefox", {"org.mozilla.firefox"}, {"Firefox"}));
+        profiles.push_back(
+            browser("chromium", "Chromium", {"org.chromium.chromium"}, {"Chromium"}));
+        profiles.push_back(
+            browser("chrome", "Google Chrome", {"com.google.chrome"}, {"Google Chrome"}));
+        profiles.push_back(
+            browser("brave", "Brave", {"com.brave.browser"}, {"Brave Browser", "Brave"}));
+        profiles.push_back(
+            browser("edge", "Microsoft Edge", {"com.microsoft.edge"}, {"Microsoft Edge"}));
+        profiles.push_back(browser("vivaldi", "Vivaldi", {"com.vivaldi.vivaldi"}, {"Vivaldi"}));
+    }
+    return profiles;
 }
 
 const std::set<std::string>& terminalBundleIDs() {

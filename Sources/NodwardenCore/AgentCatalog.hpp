@@ -76,8 +76,16 @@ std::optional<AgentProfile::Kind> agentKindFromRawValue(std::string_view raw);
 /// The fixed, built-in list of known agents.
 namespace AgentCatalog {
 
-/// The 25 built-in profiles in priority order (every lookup takes the first match); built afresh
+/// The system this library was built for.
+HostSystem currentHostSystem();
+
+/// The built-in profiles for `host` in priority order (every lookup takes the first match): 21
+/// agents, then the browsers made for `host` (Google Chrome, Arc, Safari and Comet on macOS;
+/// Firefox, Chromium, Google Chrome, Brave, Microsoft Edge and Vivaldi on Linux). Built afresh
 /// on each call.
+std::vector<AgentProfile> builtin(HostSystem host);
+
+/// `builtin` for the system this library was built for.
 std::vector<AgentProfile> builtin();
 
 /// Lower-case bundle identifiers of terminal applications whose windows are searched for

@@ -92,6 +92,7 @@ TEST(AppModelEvaluation, OnLinuxTheReasonsAreInPlainWords) {
               QStringLiteral("Manual: kept awake until you change the mode"));
 }
 
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
 TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
     for (const double grace : {10.0, 120.0}) {
         SCOPED_TRACE(grace);
@@ -139,6 +140,7 @@ TEST(AppModelEvaluation, SimulateFinishedEndsTheGraceAtOnce) {
     EXPECT_EQ(model->status(), GuardStatus::watching);
     EXPECT_TRUE(harness.loggedLine("Simulation finished enabled"));
 }
+#endif
 
 TEST(AppModelEvaluation, AgentRowsAreAnnouncedOnlyWhenTheyChange) {
     AppModelHarness harness;

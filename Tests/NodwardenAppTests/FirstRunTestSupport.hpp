@@ -48,13 +48,14 @@ inline void showActive(QWidget& window) {
 }
 
 /// Presses and releases `key` in `window` as the desktop would deliver it.
-inline void pressKey(QWidget& window, Qt::Key key) {
+inline void pressKey(QWidget& window, Qt::Key key,
+                     Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     const QString text =
         key == Qt::Key_Return || key == Qt::Key_Enter ? QStringLiteral("\r") : QString();
     QWindow* handle = window.window()->windowHandle();
     ASSERT_NE(handle, nullptr) << "the window is not shown";
-    qt_handleKeyEvent(handle, QEvent::KeyPress, key, Qt::NoModifier, text, false, 1);
-    qt_handleKeyEvent(handle, QEvent::KeyRelease, key, Qt::NoModifier, text, false, 1);
+    qt_handleKeyEvent(handle, QEvent::KeyPress, key, modifiers, text, false, 1);
+    qt_handleKeyEvent(handle, QEvent::KeyRelease, key, modifiers, text, false, 1);
     QApplication::processEvents();
 }
 
@@ -129,6 +130,10 @@ inline void expectContentFits(const QWidget& window) {
         const auto* label = qobject_cast<const QLabel*>(widget);
         if (label && label->wordWrap() && !label->text().isEmpty()) {
             EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+                << label->objectName().toStdString() << " is cut off";
+        } else if (label && !label->text().isEmpty()) {
+            // A line that does not wrap is cut off where its window is narrower than it.
+            EXPECT_GE(label->width(), label->sizeHint().width())
                 << label->objectName().toStdString() << " is cut off";
         }
     }

@@ -6,6 +6,7 @@
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
 
 #include <QFile>
+#include <QPointer>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -217,6 +218,26 @@ TEST(LegalWindow, WithoutAWebSiteTheLinksOpenTheShippedDocumentsOffline) {
     // Its link to the terms stays inside the program.
     emit shown->browser().anchorClicked(QUrl(QStringLiteral("terms.html")));
     EXPECT_TRUE(shown->browser().toPlainText().contains(QStringLiteral("Terms of Use")));
+
+    // Esc and Ctrl+W close it, as they close the desktop's other document windows.
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_Escape, Qt::KeyboardModifiers(Qt::NoModifier)},
+          std::pair{Qt::Key_W, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {
+        emit privacy->linkActivated(privacy->accessibleDescription());
+        QPointer<LegalDocumentWindow> document;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* candidate = qobject_cast<LegalDocumentWindow*>(widget)) {
+                document = candidate;
+            }
+        }
+        ASSERT_FALSE(document.isNull());
+        stayloom::testing::showActive(*document);
+        document->browser().setFocus();
+        stayloom::testing::pressKey(*document, key, modifiers);
+        EXPECT_TRUE(document.isNull() || !document->isVisible()) << key;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(document.isNull()) << "closing it let it go";
+    }
 }
 
 TEST(LegalWindow, TheCachedCopyReplacesALinkInItsPlaceAndNeverWritesThroughIt) {

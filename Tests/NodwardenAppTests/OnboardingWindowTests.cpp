@@ -2,9 +2,12 @@
 
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QTimer>
 
@@ -94,10 +97,10 @@ TEST(OnboardingWindow, FooterWalksTheThreeSteps) {
         {nullptr, 0, false, QStringLiteral("Continue"),
          QStringLiteral("Confirm which agents to watch")},
         {"nextButton", 1, true, QStringLiteral("Continue"),
-         QStringLiteral("Grant Accessibility access")},
+         QStringLiteral("Turn on screen-text reading")},
         {"nextButton", 2, true, QStringLiteral("Done"), QStringLiteral("No agents detected yet")},
         {"backButton", 1, true, QStringLiteral("Continue"),
-         QStringLiteral("Grant Accessibility access")},
+         QStringLiteral("Turn on screen-text reading")},
         {"backButton", 0, false, QStringLiteral("Continue"),
          QStringLiteral("Confirm which agents to watch")},
     };
@@ -343,4 +346,34 @@ TEST(OnboardingWindow, ScreenshotsOfEachStepShowEverythingUnclipped) {
         stayloom::testing::saveScreenshot(
             *fixture.window, QStringLiteral("firstrun-onboarding-step%1.png").arg(step));
     }
+}
+
+TEST(OnboardingWindow, BodyTextsReadAtAAContrastInLightAndDarkThemes) {
+    const stayloom::testing::UsingWording linuxWording(PlatformWording::linuxDesktop());
+    QPalette light(Qt::black, QColor(239, 239, 239));
+    QPalette dark(Qt::white, QColor(53, 53, 53));
+    const QPalette before = QApplication::palette();
+    for (const QPalette& theme : {light, dark}) {
+        QApplication::setPalette(theme);
+        OnboardingFixture fixture;
+        fixture.harness.accessibilityPlatform.setTrusted(false);
+        fixture.model->refreshAccessibilityTrust();
+        fixture.goToStep(1);
+        for (const char* name : {"stepDetail", "grantAccessHint"}) {
+            const auto* label = findNamed<QLabel>(*fixture.window, name);
+            ASSERT_NE(label, nullptr) << name;
+            ASSERT_TRUE(label->isVisibleTo(fixture.window.get())) << name;
+            const QColor window = fixture.window->palette().color(QPalette::Window);
+            // What the screen shows: the text colour laid over the window at its opacity.
+            const QColor text = label->palette().color(label->foregroundRole());
+            const double alpha = text.alphaF();
+            const QColor shown =
+                QColor::fromRgbF(float(text.redF() * alpha + window.redF() * (1 - alpha)),
+                                 float(text.greenF() * alpha + window.greenF() * (1 - alpha)),
+                                 float(text.blueF() * alpha + window.blueF() * (1 - alpha)));
+            EXPECT_GE(Theme::contrastRatio(shown, window), Theme::minimumTextContrast)
+                << name << (Theme::isDark(theme) ? " in the dark theme" : " in the light theme");
+        }
+    }
+    QApplication::setPalette(before);
 }

@@ -70,7 +70,7 @@ TEST(SettingsWindowStats, ImpactLinesForZeroAndCountedHours) {
         fixture.show();
         fixture.window->selectTab(SettingsTab::stats);
         EXPECT_EQ(fixture.text(QStringLiteral("impactHeadline")),
-                  QStringLiteral("0.0 hrs truly saved · 0 sleeps stopped"));
+                  QStringLiteral("0.0 hrs protected · 0 sleeps stopped"));
         EXPECT_EQ(fixture.text(QStringLiteral("keptWorkingLine")),
                   QStringLiteral("Kept working 0.0 hrs (lid open)"));
         EXPECT_FALSE(shown(fixture, QStringLiteral("recoveredLine")));
@@ -83,7 +83,7 @@ TEST(SettingsWindowStats, ImpactLinesForZeroAndCountedHours) {
         fixture.show();
         fixture.window->selectTab(SettingsTab::stats);
         EXPECT_EQ(fixture.text(QStringLiteral("impactHeadline")),
-                  QStringLiteral("2.5 hrs truly saved · 1 sleep stopped"));
+                  QStringLiteral("2.5 hrs protected · 1 sleep stopped"));
         EXPECT_EQ(fixture.text(QStringLiteral("keptWorkingLine")),
                   QStringLiteral("Kept working 1.0 hrs (lid open)"));
         EXPECT_TRUE(shown(fixture, QStringLiteral("recoveredLine")));

@@ -1,5 +1,7 @@
 #include "StatusPanelScene.hpp"
 
+#include <NodwardenCore/AgentCatalog.hpp>
+
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>
 #include <NodwardenApp/ui/panel/ElidedLabel.hpp>
@@ -14,6 +16,10 @@
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 using namespace nodwarden;
 using namespace nodwarden::app;
@@ -151,7 +157,7 @@ TEST(ImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
         const char* caption;
     };
     const std::vector<Case> cases = {
-        {"protected time leads while kept-awake time is short", 100, 600, 1, "0.2h", "truly saved"},
+        {"protected time leads while kept-awake time is short", 100, 600, 1, "0.2h", "protected"},
         {"kept-awake time leads from three minutes on", 200, 600, 1, "0.1h", "kept working"},
         {"a closed session alone leaves the empty state", 0, 0, 1, "0.0h", "kept working"},
         {"one kept-awake second", 1, 0, 0, "0.0h", "kept working"},
@@ -178,6 +184,17 @@ TEST(ImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
     }
 }
 
+TEST(ImpactBand, WithoutProtectedTimeTheTrophyLineInvitesInPlainWords) {
+    StatusPanelScene scene;
+    scene.storeMetrics(
+        R"({"installDate":779000000,"days":{"2025-09-20":{"protectedSeconds":0,)"
+        R"("keptAwakeSeconds":600,"manualSeconds":0,"pluggedInUnlimitedSeconds":0,)"
+        R"("sessionsSaved":0,"totalSessions":1,"protectedSecondsByAgent":{},"sessionsByAgent":{}}}})");
+    scene.build();
+    EXPECT_EQ(scene.text("impactTrophyText"),
+              "Nothing protected yet — close the lid during a run to count one");
+}
+
 TEST(ImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
     for (const double hoursAgo : {1.0, 23.9, 25.0}) {
         SCOPED_TRACE(hoursAgo);
@@ -196,7 +213,7 @@ TEST(ImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
         scene.build();
         EXPECT_EQ(scene.shown("impactRecencyRow"), hoursAgo < 24);
         EXPECT_TRUE(scene.shown("impactTrophy")) << "the saved line stays";
-        EXPECT_EQ(scene.text("impactTrophyText"), "1.5h truly saved · 1 sleep stopped");
+        EXPECT_EQ(scene.text("impactTrophyText"), "1.5h protected · 1 sleep stopped");
         if (hoursAgo < 24) {
             EXPECT_EQ(scene.find<ElidedLabel>("impactLastRunAgent")->fullText().toStdString(),
                       "Claude Code ran 1h 5m");
@@ -303,6 +320,39 @@ TEST(AgentsSection, RowsFollowTheModelInOrderWithPillsAndSummary) {
     EXPECT_TRUE(scene.shown("agentsEmptyRow"));
 }
 
+TEST(AgentsSection, WithEveryAgentSwitchedOffSaysNothingIsWatchedAndLeadsToTheAgentsTab) {
+    StatusPanelScene scene;
+    GuardSettings settings = GuardSettings::defaults();
+    for (const AgentProfile& profile : AgentCatalog::builtin()) {
+        if (profile.kind != AgentProfile::Kind::browser) {
+            settings.disabledAgentIDs.push_back(profile.id);
+        }
+    }
+    std::sort(settings.disabledAgentIDs.begin(), settings.disabledAgentIDs.end());
+    scene.harness.storeSettings(settings);
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    scene.evaluate({});
+    EXPECT_TRUE(scene.shown("agentsNothingWatchedRow"));
+    EXPECT_FALSE(scene.shown("agentsEmptyRow")) << "not the invitation to start an agent";
+    scene.panel->show();
+    scene.click("chooseAgentsButton");
+    EXPECT_EQ(scene.harness.windows.calls(),
+              std::vector<std::string>{"presentSettingsWindow(agents)"});
+
+    // Watching browsers, or one custom app, is watching something.
+    for (const bool browsers : {true, false}) {
+        GuardSettings watching = settings;
+        watching.enableBrowsers = browsers;
+        watching.targetApps =
+            browsers ? std::vector<std::string>{} : std::vector<std::string>{"my-agent"};
+        scene.model->commitSettings(watching);
+        AppModelHarness::settle(*scene.model);
+        EXPECT_FALSE(scene.shown("agentsNothingWatchedRow")) << browsers;
+        EXPECT_TRUE(scene.shown("agentsEmptyRow")) << browsers;
+    }
+}
+
 TEST(AgentsSection, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWorking) {
     StatusPanelScene scene;
     scene.harness.storeMode(AppMode::watchAgentUI);
@@ -336,7 +386,7 @@ TEST(AgentsSection, AccessibilityWarningRowAsksForThePermission) {
     EXPECT_EQ(scene.text("accessibilityWarningRowMessage"),
               scene.model->accessibilityWarning()->toStdString());
     EXPECT_EQ(scene.text("accessibilityWarningRowHint"),
-              "Click to turn on accessibility support — your desktop's Accessibility settings.");
+              "Click to turn on screen-text reading (your desktop's accessibility support).");
 
     scene.panel->show();
     scene.click("accessibilityWarningRow");

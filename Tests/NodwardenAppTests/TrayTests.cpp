@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,33 @@ TEST(TrayIcon, IconAndToolTipFollowTheStatus) {
     EXPECT_NE(awakeImage, offImage);
     EXPECT_EQ(awakeImage, iconImage(symbolIcon(QStringLiteral("bolt.fill"),
                                                Theme::statusColor(GuardStatus::keepingAwake))));
+}
+
+TEST(TrayIcon, IsDrawnAtTheDevicesPixelsAtScaleTwo) {
+    TrayScene tray;
+    TrayIcon icon(*tray.scene.model, tray.scene.harness.clock.function(), true);
+    ASSERT_NE(icon.systemTrayIcon(), nullptr);
+    const QIcon status = icon.systemTrayIcon()->icon();
+    constexpr int logical = 22;
+
+    const QPixmap pixmap = status.pixmap(QSize(logical, logical), 2.0);
+    EXPECT_EQ(pixmap.size(), QSize(2 * logical, 2 * logical));
+    EXPECT_EQ(pixmap.devicePixelRatio(), 2.0);
+
+    // A tray paints the icon into its own surface: at scale 2 that is the full-size drawing,
+    // not the logical-size one stretched.
+    QImage surface(2 * logical, 2 * logical, QImage::Format_ARGB32_Premultiplied);
+    surface.fill(Qt::transparent);
+    surface.setDevicePixelRatio(2.0);
+    {
+        QPainter painter(&surface);
+        status.paint(&painter, QRect(0, 0, logical, logical));
+    }
+    QImage sharp = status.pixmap(QSize(2 * logical, 2 * logical))
+                       .toImage()
+                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    surface.setDevicePixelRatio(1.0);
+    EXPECT_EQ(surface, sharp);
 }
 
 TEST(TrayIcon, ClickingTheIconTogglesTheFramelessPopup) {

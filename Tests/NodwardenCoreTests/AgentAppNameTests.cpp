@@ -86,7 +86,8 @@ TEST(AgentAppNameTests, CanonicalNamesFollowTheFirstFittingRule) {
 }
 
 TEST(AgentAppNameTests, OnlyBrowsersRequireMultiWordPhrasesAndLoseTheCPUSignal) {
-    for (const char* browser : {"Google Chrome Helper", "Arc", "Safari", "Firefox", "Browser"}) {
+    for (const char* browser : {"Google Chrome Helper", "Arc", "Safari", "Firefox", "Browser",
+                                "Chromium", "Brave Browser", "Microsoft Edge", "Vivaldi"}) {
         EXPECT_TRUE(AgentAppName::requiresMultiWordPhrases(browser)) << browser;
         EXPECT_FALSE(AgentAppName::canUseCPUSignal(browser)) << browser;
     }

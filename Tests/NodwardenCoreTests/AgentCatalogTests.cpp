@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 using namespace nodwarden;
 
@@ -46,31 +47,40 @@ bool isRelativePattern(const std::string& pattern) {
 
 } // namespace
 
-TEST(AgentCatalogTests, HasTwentyFiveProfilesWithUniqueWellFormedIdentitiesInPriorityOrder) {
-    const auto profiles = AgentCatalog::builtin();
-    ASSERT_EQ(profiles.size(), 25u);
-    std::set<std::string> ids;
-    std::set<std::string> names;
-    for (const AgentProfile& profile : profiles) {
-        EXPECT_TRUE(ids.insert(profile.id).second) << "duplicate id " << profile.id;
-        EXPECT_TRUE(names.insert(profile.displayName).second) << profile.displayName;
-        EXPECT_FALSE(profile.id.empty());
-        EXPECT_TRUE(std::all_of(profile.id.begin(), profile.id.end(), [](char c) {
-            return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-        })) << profile.id;
+TEST(AgentCatalogTests, HasEachSystemsProfilesWithUniqueWellFormedIdentitiesInPriorityOrder) {
+    // Twenty-one agents, then each system's own browsers.
+    for (const auto& [host, count] :
+         {std::pair{HostSystem::macOS, 25u}, std::pair{HostSystem::linux, 27u}}) {
+        const auto profiles = AgentCatalog::builtin(host);
+        ASSERT_EQ(profiles.size(), count);
+        std::set<std::string> ids;
+        std::set<std::string> names;
+        for (const AgentProfile& profile : profiles) {
+            EXPECT_TRUE(ids.insert(profile.id).second) << "duplicate id " << profile.id;
+            EXPECT_TRUE(names.insert(profile.displayName).second) << profile.displayName;
+            EXPECT_FALSE(profile.id.empty());
+            EXPECT_TRUE(std::all_of(profile.id.begin(), profile.id.end(), [](char c) {
+                return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+            })) << profile.id;
+        }
+        // Command-line agents come first so that a command line is never credited to an application
+        // first; browsers come last.
+        EXPECT_EQ(profiles.front().id, "claude-code");
+        const auto firstNonCLI = std::find_if(profiles.begin(), profiles.end(), [](const auto& p) {
+            return p.kind != AgentProfile::Kind::cli;
+        });
+        EXPECT_EQ(firstNonCLI - profiles.begin(), 9);
+        EXPECT_TRUE(std::all_of(firstNonCLI, profiles.end(),
+                                [](const auto& p) { return p.kind != AgentProfile::Kind::cli; }));
+        EXPECT_TRUE(std::is_partitioned(profiles.begin(), profiles.end(), [](const auto& p) {
+            return p.kind != AgentProfile::Kind::browser;
+        }));
+        EXPECT_EQ(
+            std::count_if(profiles.begin(), profiles.end(),
+                          [](const auto& p) { return p.kind == AgentProfile::Kind::browser; }),
+            count - 21);
     }
-    // Command-line agents come first so that a command line is never credited to an application
-    // first; browsers come last.
-    EXPECT_EQ(profiles.front().id, "claude-code");
-    const auto firstNonCLI = std::find_if(profiles.begin(), profiles.end(), [](const auto& p) {
-        return p.kind != AgentProfile::Kind::cli;
-    });
-    EXPECT_EQ(firstNonCLI - profiles.begin(), 9);
-    EXPECT_TRUE(std::all_of(firstNonCLI, profiles.end(),
-                            [](const auto& p) { return p.kind != AgentProfile::Kind::cli; }));
-    EXPECT_TRUE(std::is_partitioned(profiles.begin(), profiles.end(), [](const auto& p) {
-        return p.kind != AgentProfile::Kind::browser;
-    }));
+    EXPECT_EQ(AgentCatalog::builtin(), AgentCatalog::builtin(AgentCatalog::currentHostSystem()));
 }
 
 TEST(AgentCatalogTests, BuildsAnEqualIndependentListOnEveryCall) {

@@ -64,10 +64,11 @@ private:
 TEST(AgentResolverTests, MakeDropsDisabledAgentsAndHiddenBrowsersKeepingCatalogOrder) {
     const auto all = idsOf(AgentCatalog::builtin());
 
-    auto expected = all;
-    std::erase_if(expected, [](const std::string& id) {
-        return id == "cursor" || id == "chrome" || id == "arc" || id == "safari" || id == "comet";
+    auto catalog = AgentCatalog::builtin();
+    std::erase_if(catalog, [](const AgentProfile& profile) {
+        return profile.id == "cursor" || profile.kind == AgentProfile::Kind::browser;
     });
+    const auto expected = idsOf(catalog);
     const auto watched = resolverWith({"cursor"}, false).profiles;
     EXPECT_EQ(watched.size(), 20u);
     EXPECT_EQ(idsOf(watched), expected);

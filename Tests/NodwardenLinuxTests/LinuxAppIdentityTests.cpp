@@ -1,10 +1,14 @@
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
 
 #include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/Models.hpp>
 
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
 
 using namespace nodwarden;
 using namespace nodwarden::linuxplatform;
@@ -51,4 +55,45 @@ TEST(LinuxAppIdentityTests, LookupIgnoresCaseSpacesAndDesktopSuffixButNotOtherNa
     EXPECT_FALSE(identityForLinuxName("bash").has_value());
     EXPECT_FALSE(identityForLinuxName(".desktop").has_value());
     EXPECT_FALSE(identityForLinuxName("").has_value());
+}
+
+TEST(LinuxAppIdentityTests, EveryLinuxBrowserIsFoundByItsExecutableAndItsDesktopId) {
+    struct Browser {
+        const char* executable;
+        const char* desktopID;
+        const char* profileID;
+    };
+    const std::vector<Browser> browsers = {
+        {"firefox-esr", "firefox-esr.desktop", "firefox"},
+        {"chromium", "chromium.desktop", "chromium"},
+        {"google-chrome-stable", "google-chrome.desktop", "chrome"},
+        {"brave-browser", "brave-browser.desktop", "brave"},
+        {"microsoft-edge", "microsoft-edge.desktop", "edge"},
+        {"vivaldi-bin", "vivaldi-stable.desktop", "vivaldi"},
+    };
+    GuardSettings settings = GuardSettings::defaults();
+    settings.enableBrowsers = true;
+    const AgentResolver resolver = AgentResolver::make(settings);
+    for (const Browser& browser : browsers) {
+        for (const char* name : {browser.executable, browser.desktopID}) {
+            const auto identity = identityForLinuxName(name);
+            ASSERT_TRUE(identity.has_value()) << name;
+            const auto profile = resolver.profileForBundleID(identity->bundleIdentifier);
+            ASSERT_TRUE(profile.has_value()) << name;
+            EXPECT_EQ(profile->id, browser.profileID) << name;
+        }
+    }
+
+    // Exactly these, in this order; the Mac-only browsers are not offered.
+    std::vector<std::string> offered;
+    for (const AgentProfile& profile : AgentCatalog::builtin(HostSystem::linux)) {
+        if (profile.kind == AgentProfile::Kind::browser) {
+            offered.push_back(profile.id);
+        }
+    }
+    std::vector<std::string> expected;
+    for (const Browser& browser : browsers) {
+        expected.emplace_back(browser.profileID);
+    }
+    EXPECT_EQ(offered, expected);
 }

@@ -223,12 +223,6 @@ public:
                           const std::vector<ActivitySignal>& perApp, bool processPresenceCurrent);
     /// The first signal of the greatest strength; `ActivitySignal::none()` for an empty list.
     static ActivitySignal aggregateSignal(const std::vector<ActivitySignal>& candidates);
-    /// The simulation's signal while it lasts; clears an expired one.
-    std::optional<ActivitySignal> activeSimulationSignal();
-    /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
-    Q_INVOKABLE void simulateActive();
-    /// Developer action: end the simulation and mark the work finished.
-    Q_INVOKABLE void simulateFinished();
 
     // MARK: Commands kept awake by `stayloom run`
 
@@ -422,8 +416,10 @@ private:
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
     std::optional<ActivitySignal> simulationSignal_;
     std::optional<Date> simulationExpiresAt_;
+#endif
     bool sleepRequestIssued_ = false;
     /// What the hold is for, given to the keep-awake child with each request to hold.
     std::string keepAwakeWhy_;
@@ -442,6 +438,17 @@ private:
     std::unique_ptr<SleepCommands> sleep_;
     std::unique_ptr<SerialQueue> detectionQueue_;
     std::unique_ptr<SerialQueue> runLogQueue_;
+
+public:
+    // A made-up agent to drive the decisions by hand, for developers: debug builds only.
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
+    /// The simulation's signal while it lasts; clears an expired one.
+    std::optional<ActivitySignal> activeSimulationSignal();
+    /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
+    void simulateActive();
+    /// Developer action: end the simulation and mark the work finished.
+    void simulateFinished();
+#endif
 };
 
 } // namespace nodwarden::app

@@ -28,6 +28,7 @@ ActivitySignal AppModel::aggregateSignal(const std::vector<ActivitySignal>& cand
     return *best;
 }
 
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
 std::optional<ActivitySignal> AppModel::activeSimulationSignal() {
     if (!simulationSignal_) {
         return std::nullopt;
@@ -40,10 +41,14 @@ std::optional<ActivitySignal> AppModel::activeSimulationSignal() {
     return simulationSignal_;
 }
 
+#endif
+
 double AppModel::largestIdleGrace() const {
     return std::max(settings_.batteryProfile.idleGracePeriodSeconds,
                     settings_.pluggedInProfile.idleGracePeriodSeconds);
 }
+
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
 
 void AppModel::simulateActive() {
     ActivitySignal signal;
@@ -64,6 +69,7 @@ void AppModel::simulateFinished() {
     log("Simulation finished enabled");
     tick();
 }
+#endif
 
 void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
                                 const std::vector<ActivitySignal>& perApp,
@@ -93,7 +99,11 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
 }
 
 bool AppModel::mergeSignals(const std::vector<ActivitySignal>& perApp) {
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
     const auto simulation = activeSimulationSignal();
+#else
+    const std::optional<ActivitySignal> simulation;
+#endif
     if (!simulation) {
         if (lastMergedPerApp_ == perApp) {
             return false;

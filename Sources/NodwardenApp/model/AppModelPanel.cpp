@@ -40,7 +40,7 @@ QString AppModel::panelLastRunDetail() const {
 }
 
 QString AppModel::panelTrulySavedText() const {
-    return qstring(PanelTexts::panelTrulySavedText(metrics_));
+    return wording().adapted(qstring(PanelTexts::panelTrulySavedText(metrics_)));
 }
 
 } // namespace nodwarden::app

@@ -58,9 +58,8 @@ inline const QString agentsStepTitle = QStringLiteral("Confirm which agents to w
 inline const QString agentsStepDetail = QStringLiteral(
     "Only checked agents are monitored — and only while they are actually running. Browsers and "
     "custom apps can be added later in Settings.");
-inline const QString accessibilityStepTitle = QStringLiteral("Grant Accessibility access");
-inline const QString accessGranted = QStringLiteral("Access granted");
-inline const QString grantAccessLabel = QStringLiteral("Grant Access…");
+// The screen-text step's title, button and granted line name the platform's permission: they are
+// in `PlatformWording`.
 inline const QString waitingResult =
     QStringLiteral("Open Claude, Cursor, or another agent and start a task — this check updates "
                    "live every few seconds.");

@@ -1,5 +1,6 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
 
+#include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/UsageMetrics.hpp>
 
 #include <algorithm>
@@ -25,6 +26,10 @@ std::int64_t clampedWholeSeconds(double seconds) {
 }
 
 } // namespace
+
+bool watchesNothing(const GuardSettings& settings) {
+    return settings.targetApps.empty() && AgentResolver::make(settings).profiles.empty();
+}
 
 int workingAgentCount(const std::vector<AgentStatusRow>& rows) {
     return static_cast<int>(std::count_if(rows.begin(), rows.end(),

@@ -20,6 +20,10 @@ namespace nodwarden::app {
 /// the statistics and the current time. Pure: the model passes everything in.
 namespace PanelTexts {
 
+/// Whether `settings` leave nothing to watch: every agent switched off (browsers count only
+/// while watched) and no custom app named.
+bool watchesNothing(const GuardSettings& settings);
+
 /// Rows that count as working.
 int workingAgentCount(const std::vector<AgentStatusRow>& rows);
 

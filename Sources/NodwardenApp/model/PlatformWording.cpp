@@ -33,6 +33,9 @@ PlatformWording makeMacOS() {
         "covers: the visible text of an editor or terminal window includes your code. It is "
         "matched against short status phrases on your Mac and discarded on the spot — never "
         "stored, never sent, never written to the log. It never opens your files. ");
+    w.accessibilityStepTitle = QStringLiteral("Grant Accessibility access");
+    w.grantAccessLabel = QStringLiteral("Grant Access…");
+    w.accessGranted = QStringLiteral("Access granted");
     w.grantAccessHint = QStringLiteral("macOS will ask you to allow Stayloom.");
     w.detectedResult = QStringLiteral("You're set — your Mac stays awake while agents work.");
     w.openLoginItemsLabel = QStringLiteral("Open Login Items…");
@@ -66,6 +69,17 @@ PlatformWording makeMacOS() {
     w.emergencyRestoreNote = QStringLiteral(
         "Runs the app restore path for pmset disablesleep 0 and stops the tracked caffeinate "
         "process.");
+    w.screenTextBoxTitle = QStringLiteral("Accessibility");
+    w.screenTextToggle = QStringLiteral("Use Accessibility text detection");
+    w.screenTextOffNote =
+        QStringLiteral("Process and CPU checks still run when Accessibility is off.");
+    w.screenTextStateLabel = QStringLiteral("Permission");
+    w.screenTextAllowed = QStringLiteral("Allowed");
+    w.screenTextNotAllowed = QStringLiteral("Not Allowed");
+    w.screenTextRequestLabel = QStringLiteral("Request Permission");
+    w.networkNote = QStringLiteral(
+        "Network activity is intentionally not used in this MVP because per-app network "
+        "attribution can be noisy and privacy-sensitive.");
     w.impactEmptyLine = QStringLiteral("Your Mac's work log starts now — keep an agent running.");
     for (const AppMode mode : appModeAllCases()) {
         const std::string_view name = displayName(mode);
@@ -119,6 +133,9 @@ PlatformWording makeLinux() {
         "covers: the visible text of an editor or terminal window includes your code. It is "
         "matched against short status phrases on this computer and discarded on the spot — never "
         "stored, never sent, never written to the log. It never opens your files. ");
+    w.accessibilityStepTitle = QStringLiteral("Turn on screen-text reading");
+    w.grantAccessLabel = QStringLiteral("Turn On…");
+    w.accessGranted = QStringLiteral("Screen-text reading is on");
     w.grantAccessHint = QStringLiteral(
         "Stayloom switches on your desktop's accessibility support and opens its settings where "
         "it can.");
@@ -150,14 +167,25 @@ PlatformWording makeLinux() {
     w.statsStoredNote =
         QStringLiteral("Stats are stored only on this computer and never leave it.");
     w.emergencyRestoreNote = QStringLiteral(
-        "Runs the app restore path for the sleep switch (stayloom-sleep-switch enable) and stops "
-        "the tracked caffeinate process.");
+        "Turns the sleep switch back on (stayloom-sleep-switch enable) and stops the keep-awake "
+        "helper.");
+    w.screenTextBoxTitle = QStringLiteral("Screen-Text Reading");
+    w.screenTextToggle = QStringLiteral("Read the on-screen text of agent apps and terminals");
+    w.screenTextOffNote =
+        QStringLiteral("Process and CPU checks still run when screen-text reading is off.");
+    w.screenTextStateLabel = QStringLiteral("Desktop accessibility support");
+    w.screenTextAllowed = QStringLiteral("On");
+    w.screenTextNotAllowed = QStringLiteral("Off");
+    w.screenTextRequestLabel = QStringLiteral("Turn On Screen-Text Reading");
+    w.networkNote = QStringLiteral(
+        "Network activity is not used: which program sends what is hard to tell apart reliably, "
+        "and watching it would intrude on your privacy.");
     w.impactEmptyLine =
         QStringLiteral("This computer's work log starts now — keep an agent running.");
     w.staleSleepTitle =
         QStringLiteral("This computer can't sleep — something left system sleep disabled.");
     w.accessibilityHint = QStringLiteral(
-        "Click to turn on accessibility support — your desktop's Accessibility settings.");
+        "Click to turn on screen-text reading (your desktop's accessibility support).");
     w.lidClosedWarning = QStringLiteral(
         "Lid-closed protection is NOT active — the sleep switch needs your admin password. This "
         "computer stays awake only while the lid is open. Turn “Keep awake with the lid closed” "
@@ -196,6 +224,12 @@ PlatformWording makeLinux() {
         {"AC power is connected and plugged-in unlimited mode is enabled",
          "Unlimited: plugged in, kept awake without limit"},
         {"Battery is at or below cutoff", "The battery is at or below its cutoff"},
+        {"Accessibility access is off", "Screen-text reading is off"},
+        // The statistics: time held awake with the lid closed is "protected" time.
+        {"Close the lid on a run to bank your first save",
+         "Nothing protected yet — close the lid during a run to count one"},
+        {"truly saved", "protected"},
+        {"Truly saved", "Protected"},
     };
     w.sleepLog = &SleepLogWording::linuxHelper();
     return w;

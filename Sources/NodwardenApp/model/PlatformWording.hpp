@@ -26,6 +26,11 @@ struct PlatformWording {
 
     // MARK: First-run window
     QString accessibilityExplanation;
+    /// The step that asks for screen-text reading: its title, its button and what it shows once
+    /// the program may read on-screen text.
+    QString accessibilityStepTitle;
+    QString grantAccessLabel;
+    QString accessGranted;
     QString grantAccessHint;
     QString detectedResult;
 
@@ -49,6 +54,16 @@ struct PlatformWording {
     QString statsEmptyNote;
     QString statsStoredNote;
     QString emergencyRestoreNote;
+    /// The Detection tab's screen-text box: title, switch, note, the state row with its two
+    /// values, and the button that asks for it.
+    QString screenTextBoxTitle;
+    QString screenTextToggle;
+    QString screenTextOffNote;
+    QString screenTextStateLabel;
+    QString screenTextAllowed;
+    QString screenTextNotAllowed;
+    QString screenTextRequestLabel;
+    QString networkNote;
 
     // MARK: Status panel
     QString impactEmptyLine;
@@ -76,8 +91,9 @@ struct PlatformWording {
     /// The mode's name from `modeNames`.
     QString modeName(AppMode mode) const;
 
-    /// Phrases of the shared library's texts (decision reasons, Accessibility notes) and what
-    /// this platform says instead; the design's platform has none.
+    /// Phrases of the shared library's texts (decision reasons, Accessibility notes) and of the
+    /// design's statistics lines, and what this platform says instead; the design's platform has
+    /// none.
     std::vector<std::pair<std::string, std::string>> libraryPhrases;
 
     /// The log lines about the keep-awake child and the sleep switch.

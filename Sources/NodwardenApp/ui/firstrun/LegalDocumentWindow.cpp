@@ -1,5 +1,7 @@
 #include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
 
+#include <NodwardenApp/ui/CloseShortcuts.hpp>
+
 #include <QDesktopServices>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -27,6 +29,7 @@ LegalDocumentWindow::LegalDocumentWindow(const QUrl& document, const QString& ti
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(browser_);
     resize(620, 640);
+    addCloseShortcuts(*this);
     showDocument(document, title);
 }
 

@@ -101,7 +101,7 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
 
     QLabel* subtitle = makeParagraph(wording.legalSubtitle, QStringLiteral("legalSubtitle"), this);
     subtitle->setAlignment(Qt::AlignHCenter);
-    subtitle->setForegroundRole(QPalette::PlaceholderText);
+    Theme::useSecondaryText(*subtitle);
 
     auto* links = new QHBoxLayout;
     links->setSpacing(6);

@@ -80,7 +80,7 @@ OnboardingWindow::OnboardingWindow(AppModel& model, QWidget* parent)
     titleLabel_->setWordWrap(true);
     detailLabel_ = makeLabel(QString(), QStringLiteral("stepDetail"), this);
     detailLabel_->setWordWrap(true);
-    detailLabel_->setForegroundRole(QPalette::PlaceholderText);
+    Theme::useSecondaryText(*detailLabel_);
 
     pages_ = new QStackedWidget(this);
     pages_->setObjectName(QStringLiteral("stepPages"));
@@ -144,7 +144,7 @@ QWidget* OnboardingWindow::buildAgentsPage() {
         QLabel* caption =
             makeLabel(group.caption, QStringLiteral("agentGroupCaption%1").arg(groupIndex++), page);
         caption->setFont(scaledFont(font(), 0.9, true));
-        caption->setForegroundRole(QPalette::PlaceholderText);
+        Theme::useSecondaryText(*caption);
         layout->addSpacing(4);
         layout->addWidget(caption);
 
@@ -186,36 +186,38 @@ QWidget* OnboardingWindow::buildAgentsPage() {
 QWidget* OnboardingWindow::buildAccessibilityPage() {
     auto* page = new QWidget(pages_);
     page->setObjectName(QStringLiteral("accessibilityPage"));
-    page->setAccessibleName(FirstRun::accessibilityStepTitle);
+    page->setAccessibleName(model_.wording().accessibilityStepTitle);
 
     accessGrantedRow_ = new QWidget(page);
     accessGrantedRow_->setObjectName(QStringLiteral("accessGrantedRow"));
-    accessGrantedRow_->setAccessibleName(FirstRun::accessGranted);
+    accessGrantedRow_->setAccessibleName(model_.wording().accessGranted);
     auto* granted = new QHBoxLayout(accessGrantedRow_);
     granted->setContentsMargins(0, 0, 0, 0);
     granted->addStretch(1);
     granted->addWidget(makeIcon(QStringLiteral("checkmark.circle.fill"), rowIconSize,
                                 Theme::green(), QStringLiteral("accessGrantedIcon"),
-                                FirstRun::accessGranted, accessGrantedRow_));
-    granted->addWidget(makeLabel(FirstRun::accessGranted, QStringLiteral("accessGrantedLabel"),
-                                 accessGrantedRow_));
+                                model_.wording().accessGranted, accessGrantedRow_));
+    granted->addWidget(makeLabel(model_.wording().accessGranted,
+                                 QStringLiteral("accessGrantedLabel"), accessGrantedRow_));
     granted->addStretch(1);
 
     grantAccessRow_ = new QWidget(page);
     grantAccessRow_->setObjectName(QStringLiteral("grantAccessRow"));
-    grantAccessRow_->setAccessibleName(FirstRun::grantAccessLabel);
-    auto* grantButton = new QPushButton(FirstRun::grantAccessLabel, grantAccessRow_);
+    grantAccessRow_->setAccessibleName(model_.wording().grantAccessLabel);
+    auto* grantButton = new QPushButton(model_.wording().grantAccessLabel, grantAccessRow_);
     grantButton->setObjectName(QStringLiteral("grantAccessButton"));
-    grantButton->setAccessibleName(FirstRun::grantAccessLabel);
+    grantButton->setAccessibleName(model_.wording().grantAccessLabel);
     connect(grantButton, &QPushButton::clicked, &model_, &AppModel::requestAccessibilityPermission);
     QLabel* hint = makeLabel(model_.wording().grantAccessHint, QStringLiteral("grantAccessHint"),
                              grantAccessRow_);
-    hint->setForegroundRole(QPalette::PlaceholderText);
+    Theme::useSecondaryText(*hint);
     hint->setFont(scaledFont(font(), 0.9, false));
+    hint->setWordWrap(true);
+    hint->setAlignment(Qt::AlignHCenter);
     auto* grant = new QVBoxLayout(grantAccessRow_);
     grant->setContentsMargins(0, 0, 0, 0);
     grant->addWidget(grantButton, 0, Qt::AlignHCenter);
-    grant->addWidget(hint, 0, Qt::AlignHCenter);
+    grant->addWidget(hint);
 
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 8, 0, 0);
@@ -233,7 +235,7 @@ QWidget* OnboardingWindow::buildDetectionPage() {
     reasonLabel_ = makeLabel(QString(), QStringLiteral("statusReasonLabel"), page);
     reasonLabel_->setWordWrap(true);
     reasonLabel_->setAlignment(Qt::AlignHCenter);
-    reasonLabel_->setForegroundRole(QPalette::PlaceholderText);
+    Theme::useSecondaryText(*reasonLabel_);
     reasonLabel_->setFont(scaledFont(font(), 0.9, false));
 
     resultIcon_ = new QLabel(page);
@@ -254,7 +256,7 @@ QWidget* OnboardingWindow::buildDetectionPage() {
     launchAtLoginMessageLabel_ =
         makeLabel(QString(), QStringLiteral("launchAtLoginMessageLabel"), page);
     launchAtLoginMessageLabel_->setWordWrap(true);
-    launchAtLoginMessageLabel_->setForegroundRole(QPalette::PlaceholderText);
+    Theme::useSecondaryText(*launchAtLoginMessageLabel_);
     launchAtLoginMessageLabel_->setFont(scaledFont(font(), 0.9, false));
 
     auto* layout = new QVBoxLayout(page);
@@ -351,7 +353,7 @@ void OnboardingWindow::refreshHeader() {
         break;
     case 1:
         symbol = QStringLiteral("accessibility");
-        title = FirstRun::accessibilityStepTitle;
+        title = model_.wording().accessibilityStepTitle;
         detail = FirstRun::accessibilityDetail(model_.settings(), model_.wording());
         break;
     default: {

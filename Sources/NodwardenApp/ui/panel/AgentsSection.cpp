@@ -1,6 +1,7 @@
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>
 #include <NodwardenApp/ui/panel/ElidedLabel.hpp>
@@ -12,6 +13,7 @@
 
 #include <QHBoxLayout>
 #include <QPixmap>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <map>
@@ -22,6 +24,10 @@ namespace nodwarden::app {
 namespace {
 
 constexpr int agentIconSize = 20;
+
+const QString nothingWatchedText =
+    QStringLiteral("Nothing is watched — every agent is switched off.");
+const QString chooseAgentsLabel = QStringLiteral("Choose Agents…");
 
 } // namespace
 
@@ -116,8 +122,8 @@ AgentRowView::AgentRowView(const AgentStatusRow& row, const std::vector<std::str
 
 AgentsSection::AgentsSection(AppModel& model, QWidget* parent)
     : QWidget(parent), model_(model), summary_(makeSecondaryLabel(QString(), this)),
-      emptyRow_(new QWidget(this)), rowsBox_(new QWidget(this)),
-      rowsLayout_(new QVBoxLayout(rowsBox_)),
+      emptyRow_(new QWidget(this)), nothingWatchedRow_(new QWidget(this)),
+      rowsBox_(new QWidget(this)), rowsLayout_(new QVBoxLayout(rowsBox_)),
       accessibilityRow_(new WarningRow(QStringLiteral("accessibilityWarningRow"), true, this)) {
     nameWidget(*this, QStringLiteral("agentsSection"), QStringLiteral("Agents"));
     nameWidget(*summary_, QStringLiteral("agentsSummaryLabel"), QStringLiteral("Agent summary"));
@@ -142,6 +148,23 @@ AgentsSection::AgentsSection(AppModel& model, QWidget* parent)
         layout->addWidget(makeSecondaryLabel(QStringLiteral("No agents running"), emptyRow_), 1);
     }
 
+    nameWidget(*nothingWatchedRow_, QStringLiteral("agentsNothingWatchedRow"), nothingWatchedText);
+    {
+        auto* layout = new QHBoxLayout(nothingWatchedRow_);
+        layout->setContentsMargins(0, 2, 0, 2);
+        layout->setSpacing(8);
+        layout->addWidget(new SymbolLabel(QStringLiteral("eye"), 16,
+                                          Theme::secondaryText(palette()), nothingWatchedRow_));
+        QLabel* text = makeSecondaryLabel(nothingWatchedText, nothingWatchedRow_);
+        text->setWordWrap(true);
+        layout->addWidget(text, 1);
+        auto* choose = new QPushButton(chooseAgentsLabel, nothingWatchedRow_);
+        nameWidget(*choose, QStringLiteral("chooseAgentsButton"), chooseAgentsLabel);
+        connect(choose, &QPushButton::clicked, this,
+                [this] { model_.openSettingsWindow(SettingsTab::agents); });
+        layout->addWidget(choose);
+    }
+
     rowsBox_->setObjectName(QStringLiteral("agentRows"));
     rowsLayout_->setContentsMargins(0, 0, 0, 0);
     rowsLayout_->setSpacing(4);
@@ -154,6 +177,7 @@ AgentsSection::AgentsSection(AppModel& model, QWidget* parent)
     layout->setSpacing(6);
     layout->addLayout(header);
     layout->addWidget(emptyRow_);
+    layout->addWidget(nothingWatchedRow_);
     layout->addWidget(rowsBox_);
     layout->addWidget(accessibilityRow_);
     refresh();
@@ -164,6 +188,11 @@ void AgentsSection::refresh() {
     if (!shownRows_ || *shownRows_ != model_.agentRows()) {
         rebuildRows();
     }
+    // Rows shown mean something is watched: the catalog is consulted only without them.
+    const bool noRows = model_.agentRows().empty();
+    const bool nothingWatched = noRows && PanelTexts::watchesNothing(model_.settings());
+    emptyRow_->setVisible(noRows && !nothingWatched);
+    nothingWatchedRow_->setVisible(nothingWatched);
     const auto warning = model_.accessibilityWarning();
     accessibilityRow_->setVisible(warning.has_value());
     if (warning) {
@@ -184,7 +213,6 @@ void AgentsSection::rebuildRows() {
             row.bundleID ? model_.desktopApplicationIDs(*row.bundleID) : std::vector<std::string>{};
         rowsLayout_->addWidget(new AgentRowView(row, desktopIDs, rowsBox_));
     }
-    emptyRow_->setVisible(rows.empty());
     rowsBox_->setVisible(!rows.empty());
     shownRows_ = rows;
 }

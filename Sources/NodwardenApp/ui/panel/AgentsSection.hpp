@@ -52,8 +52,9 @@ private:
 std::optional<QIcon> applicationIcon(const std::string& bundleID,
                                      const std::vector<std::string>& desktopIDs);
 
-/// "Agents" with the working summary, one row per detected agent (or "No agents running"), and
-/// the Accessibility warning when the model has one.
+/// "Agents" with the working summary, one row per detected agent (or "No agents running", or,
+/// with every agent switched off, a way to the Agents settings), and the screen-text warning
+/// when the model has one.
 class AgentsSection : public QWidget {
     Q_OBJECT
 public:
@@ -67,6 +68,7 @@ private:
     AppModel& model_;
     QLabel* summary_;
     QWidget* emptyRow_;
+    QWidget* nothingWatchedRow_;
     QWidget* rowsBox_;
     QVBoxLayout* rowsLayout_;
     WarningRow* accessibilityRow_;

@@ -159,7 +159,7 @@ void ImpactBand::refresh() {
         headlineGlyph_->setSymbol(QStringLiteral("checkmark.seal.fill"),
                                   Theme::impactSaved(palette()));
         headlineFigure_->setText(hoursText(protectedSeconds));
-        headlineCaption_->setText(QStringLiteral("truly saved"));
+        headlineCaption_->setText(model_.wording().adapted(QStringLiteral("truly saved")));
     } else {
         headlineGlyph_->setSymbol(QString::fromLatin1(cupMarkSymbol),
                                   Theme::impactAmber(palette()));

@@ -22,6 +22,7 @@ SettingsAdvancedTab::SettingsAdvancedTab(AppModel& model, const SettingsDesktopH
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(12);
 
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
     auto* simulator = new SettingsBox(QStringLiteral("Debug Simulator"), QStringLiteral("ladybug"),
                                       QStringLiteral("debugSimulatorBox"), this);
     auto* simulatorRow = new QHBoxLayout;
@@ -36,6 +37,7 @@ SettingsAdvancedTab::SettingsAdvancedTab(AppModel& model, const SettingsDesktopH
     simulatorRow->addStretch();
     simulator->content()->addLayout(simulatorRow);
     layout->addWidget(simulator);
+#endif
 
     auto* logs = new SettingsBox(QStringLiteral("Logs"), QStringLiteral("doc.text.magnifyingglass"),
                                  QStringLiteral("logsBox"), this);

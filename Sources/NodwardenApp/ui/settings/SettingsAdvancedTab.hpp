@@ -7,7 +7,7 @@ namespace nodwarden::app {
 class AppModel;
 struct SettingsDesktopHooks;
 
-/// The debug simulator, the diagnostic log and the emergency restore.
+/// The diagnostic log and the emergency restore; in debug builds also the simulator.
 class SettingsAdvancedTab : public QWidget {
     Q_OBJECT
 public:

@@ -4,6 +4,7 @@
 #include "SettingsWidgets.hpp"
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -22,11 +23,11 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(12);
 
-    auto* accessibility = new SettingsBox(QStringLiteral("Accessibility"), QStringLiteral("eye"),
+    const PlatformWording& wording = model_.wording();
+    auto* accessibility = new SettingsBox(wording.screenTextBoxTitle, QStringLiteral("eye"),
                                           QStringLiteral("accessibilityBox"), this);
-    useAccessibility_ =
-        SettingsUi::checkBox(QStringLiteral("Use Accessibility text detection"),
-                             QStringLiteral("accessibilityDetectionCheckBox"), accessibility);
+    useAccessibility_ = SettingsUi::checkBox(
+        wording.screenTextToggle, QStringLiteral("accessibilityDetectionCheckBox"), accessibility);
     connect(useAccessibility_, &QCheckBox::toggled, this, [this](bool on) {
         GuardSettings settings = model_.settings();
         settings.accessibilityDetectionEnabled = on;
@@ -34,17 +35,17 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     });
     accessibility->content()->addWidget(useAccessibility_);
     accessibility->content()->addWidget(SettingsUi::note(
-        QStringLiteral("Process and CPU checks still run when Accessibility is off."),
-        QStringLiteral("accessibilityNote"), accessibility));
+        wording.screenTextOffNote, QStringLiteral("accessibilityNote"), accessibility));
     auto* permissionRow = new QHBoxLayout;
-    permissionRow->addWidget(new QLabel(QStringLiteral("Permission"), accessibility));
+    permissionRow->addWidget(new QLabel(wording.screenTextStateLabel, accessibility));
     permission_ =
         SettingsUi::label(QString(), QStringLiteral("accessibilityPermissionValue"), accessibility);
     permission_->setWordWrap(false);
+    permission_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     permissionRow->addWidget(permission_);
     permissionRow->addStretch();
     QPushButton* request =
-        SettingsUi::button(QStringLiteral("Request Permission"),
+        SettingsUi::button(wording.screenTextRequestLabel,
                            QStringLiteral("requestAccessibilityPermissionButton"), accessibility);
     connect(request, &QPushButton::clicked, this,
             [this] { model_.requestAccessibilityPermission(); });
@@ -99,10 +100,8 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
         QStringLiteral("CPU threshold is configured separately for Battery and Plugged In profiles "
                        "in the Power tab."),
         QStringLiteral("heuristicsCpuNote"), heuristics));
-    heuristics->content()->addWidget(SettingsUi::note(
-        QStringLiteral("Network activity is intentionally not used in this MVP because per-app "
-                       "network attribution can be noisy and privacy-sensitive."),
-        QStringLiteral("heuristicsNetworkNote"), heuristics));
+    heuristics->content()->addWidget(
+        SettingsUi::note(wording.networkNote, QStringLiteral("heuristicsNetworkNote"), heuristics));
     layout->addWidget(heuristics);
     layout->addStretch();
 
@@ -120,9 +119,11 @@ void SettingsDetectionTab::refresh() {
         const QSignalBlocker blocker(useStatusRecords_);
         useStatusRecords_->setChecked(model_.settings().statusRecordDetectionEnabled);
     }
-    permission_->setText(model_.accessibilityTrusted() ? QStringLiteral("Allowed")
-                                                       : QStringLiteral("Not Allowed"));
-    permission_->setAccessibleName(QStringLiteral("Permission: ") + permission_->text());
+    const PlatformWording& wording = model_.wording();
+    permission_->setText(model_.accessibilityTrusted() ? wording.screenTextAllowed
+                                                       : wording.screenTextNotAllowed);
+    permission_->setAccessibleName(wording.screenTextStateLabel + QStringLiteral(": ") +
+                                   permission_->text());
 }
 
 } // namespace nodwarden::app

@@ -195,8 +195,9 @@ void SettingsStatsTab::buildTrendBox() {
     auto* legend = new QHBoxLayout;
     QColor amber = SettingsStyle::impactAmber(*this);
     amber.setAlphaF(0.35f);
-    legend->addWidget(
-        legendItem(SettingsStyle::impactSaved(*this), QStringLiteral("Truly saved"), trendBox_));
+    legend->addWidget(legendItem(SettingsStyle::impactSaved(*this),
+                                 model_.wording().adapted(QStringLiteral("Truly saved")),
+                                 trendBox_));
     legend->addSpacing(12);
     legend->addWidget(legendItem(amber, QStringLiteral("Kept working (lid open)"), trendBox_));
     legend->addStretch();
@@ -260,7 +261,7 @@ void SettingsStatsTab::refresh() {
     if (empty) {
         return;
     }
-    headline_->setText(SettingsEditing::impactHeadline(metrics));
+    headline_->setText(model_.wording().adapted(SettingsEditing::impactHeadline(metrics)));
     keptWorking_->setText(SettingsEditing::keptWorkingLine(metrics));
     const bool anyProtected = metrics.totalProtectedSeconds() > 0;
     recoveredDivider_->setVisible(anyProtected);

@@ -10,6 +10,7 @@
 #include "SettingsWidgets.hpp"
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/ui/CloseShortcuts.hpp>
 
 #include <QCloseEvent>
 #include <QScrollArea>
@@ -46,6 +47,7 @@ SettingsWindow::SettingsWindow(AppModel& model, SettingsDesktopHooks hooks, QWid
     setAccessibleName(QStringLiteral("Stayloom Settings"));
     setMinimumSize(minimumWidth, minimumHeight);
     resize(defaultWidth, defaultHeight);
+    addCloseShortcuts(*this);
 
     tabs_->setObjectName(QStringLiteral("settingsTabs"));
     tabs_->setAccessibleName(QStringLiteral("Settings tabs"));

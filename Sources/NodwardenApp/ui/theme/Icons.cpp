@@ -97,9 +97,21 @@ public:
     SymbolIconEngine(QString name, QColor color, SymbolSource source)
         : name_(std::move(name)), color_(std::move(color)), source_(source) {}
 
+    // Drawn at the device's pixels (a tray at scale 2 paints into a 2x surface): a pixmap of
+    // the logical size would be stretched and blurred.
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
                QIcon::State state) override {
-        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+        const QPaintDevice* device = painter->device();
+        const qreal ratio = device != nullptr ? device->devicePixelRatioF() : 1.0;
+        QPixmap drawn = scaledPixmap(rect.size() * ratio, mode, state, ratio);
+        painter->drawPixmap(rect, drawn);
+    }
+
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        QPixmap result = pixmap(size, mode, state);
+        result.setDevicePixelRatio(scale);
+        return result;
     }
 
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {

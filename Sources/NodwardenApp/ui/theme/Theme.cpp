@@ -69,6 +69,15 @@ QColor secondaryText(const QPalette& palette) {
                             (2 * text.blueF() + background.blueF()) / 3);
 }
 
+void useSecondaryText(QWidget& widget) {
+    QPalette palette = widget.palette();
+    const QColor secondary = secondaryText(palette);
+    palette.setColor(QPalette::WindowText, secondary);
+    palette.setColor(QPalette::Text, secondary);
+    widget.setPalette(palette);
+    widget.setForegroundRole(QPalette::WindowText);
+}
+
 namespace {
 
 double channelLuminance(double value) {

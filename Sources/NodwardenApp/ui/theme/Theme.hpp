@@ -35,6 +35,11 @@ bool isDark(const QPalette& palette);
 /// Secondary text: the palette's text colour, faded towards its background.
 QColor secondaryText(const QPalette& palette);
 
+/// Gives `widget`'s text the secondary colour of its palette. Unlike the placeholder colour (the
+/// text at half opacity, 3.9:1 on a light window) it keeps `minimumTextContrast` against the
+/// window in light and dark themes, so body text can be quieter without being hard to read.
+void useSecondaryText(QWidget& widget);
+
 /// The contrast ratio of two colours as the accessibility guidelines define it: from 1 (the same
 /// luminance) to 21 (black on white). Transparency is ignored.
 double contrastRatio(const QColor& first, const QColor& second);
