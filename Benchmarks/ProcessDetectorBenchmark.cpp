@@ -18,57 +18,57 @@ constexpr int kAgentTrees = 20;
 std::vector<ProcessSnapshot> syntheticTable() {
     std::vector<ProcessSnapshot> rows;
     std::int32_t nextPID = 2;
-    rows.push_back({1, 0, 0.0, "/sbin/launchd", "/sbin/launchd"});
+    rows.emplace_back(1, 0, 0.0, "/sbin/launchd", "/sbin/launchd");
 
     const std::string code = "/Applications/Visual Studio Code.app/Contents";
     const std::int32_t editor = nextPID++;
-    rows.push_back({editor, 1, 2.0, code + "/MacOS/Electron", code + "/MacOS/Electron"});
+    rows.emplace_back(editor, 1, 2.0, code + "/MacOS/Electron", code + "/MacOS/Electron");
     const std::int32_t terminal = nextPID++;
-    rows.push_back({terminal, 1, 1.0,
-                    "/System/Applications/Utilities/Terminal.app/Contents/MacOS/Terminal", ""});
+    rows.emplace_back(terminal, 1, 1.0,
+                      "/System/Applications/Utilities/Terminal.app/Contents/MacOS/Terminal", "");
 
     for (int tree = 0; tree < kAgentTrees; ++tree) {
         const std::int32_t host = tree % 4 == 3 ? editor : terminal;
         const std::int32_t shell = nextPID++;
-        rows.push_back({shell, host, 0.0, "/bin/zsh", "-zsh"});
+        rows.emplace_back(shell, host, 0.0, "/bin/zsh", "-zsh");
         const std::int32_t agent = nextPID++;
         switch (tree % 4) {
         case 0:
-            rows.push_back({agent, shell, 4.0, "claude", "claude --resume"});
+            rows.emplace_back(agent, shell, 4.0, "claude", "claude --resume");
             break;
         case 1:
-            rows.push_back(
-                {agent, shell, 1.0, "node", "node /opt/homebrew/bin/codex exec fix the build"});
+            rows.emplace_back(agent, shell, 1.0, "node",
+                              "node /opt/homebrew/bin/codex exec fix the build");
             break;
         case 2:
-            rows.push_back(
-                {agent, shell, 3.0, "/Users/me/.local/share/claude/versions/2.0.14", "claude"});
+            rows.emplace_back(agent, shell, 3.0, "/Users/me/.local/share/claude/versions/2.0.14",
+                              "claude");
             break;
         default:
-            rows.push_back({agent, shell, 2.5, "/Users/me/.local/bin/gemini", "gemini"});
+            rows.emplace_back(agent, shell, 2.5, "/Users/me/.local/bin/gemini", "gemini");
             break;
         }
         for (int child = 0; child < 10; ++child) {
             const std::int32_t parent = child % 3 == 2 ? nextPID - 1 : agent;
-            rows.push_back({nextPID++, parent, 0.7, "node",
-                            "node /Users/me/.npm/_npx/5f2c/node_modules/.bin/mcp-server-" +
-                                std::to_string(child) + " --stdio"});
+            rows.emplace_back(nextPID++, parent, 0.7, "node",
+                              "node /Users/me/.npm/_npx/5f2c/node_modules/.bin/mcp-server-" +
+                                  std::to_string(child) + " --stdio");
         }
     }
     for (int helper = 0; static_cast<int>(rows.size()) < kTableSize; ++helper) {
         if (helper % 5 == 0) {
-            rows.push_back({nextPID++, editor, 0.4,
-                            code + "/Frameworks/Code Helper (Renderer).app/Contents/MacOS/"
-                                   "Code Helper (Renderer)",
-                            code + "/Frameworks/Code Helper (Renderer).app/Contents/MacOS/"
-                                   "Code Helper (Renderer) --type=renderer"});
+            rows.emplace_back(nextPID++, editor, 0.4,
+                              code + "/Frameworks/Code Helper (Renderer).app/Contents/MacOS/"
+                                     "Code Helper (Renderer)",
+                              code + "/Frameworks/Code Helper (Renderer).app/Contents/MacOS/"
+                                     "Code Helper (Renderer) --type=renderer");
         } else {
-            rows.push_back({nextPID++, 1, 0.1,
-                            "/System/Library/PrivateFrameworks/Daemon" + std::to_string(helper) +
-                                ".framework/Versions/A/Resources/daemon" + std::to_string(helper),
-                            "/System/Library/PrivateFrameworks/Daemon" + std::to_string(helper) +
-                                ".framework/Versions/A/Resources/daemon" + std::to_string(helper) +
-                                " --launchd"});
+            rows.emplace_back(nextPID++, 1, 0.1,
+                              "/System/Library/PrivateFrameworks/Daemon" + std::to_string(helper) +
+                                  ".framework/Versions/A/Resources/daemon" + std::to_string(helper),
+                              "/System/Library/PrivateFrameworks/Daemon" + std::to_string(helper) +
+                                  ".framework/Versions/A/Resources/daemon" +
+                                  std::to_string(helper) + " --launchd");
         }
     }
     return rows;

@@ -96,6 +96,7 @@ bool runSystemctl(const char* verb, const std::vector<std::string>& units, bool 
     std::vector<std::string> arguments{"systemctl", verb, "--runtime", "--no-ask-password"};
     arguments.insert(arguments.end(), units.begin(), units.end());
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (auto& argument : arguments) {
         argv.push_back(argument.data());
     }

@@ -24,7 +24,7 @@ struct AgentResolver {
         std::function<void(const std::string& hostBundle, const std::string& binary)>;
 
     AgentResolver() = default;
-    explicit AgentResolver(std::vector<AgentProfile> profiles);
+    explicit AgentResolver(std::vector<AgentProfile> watched);
 
     /// The built-in catalog without the agents the user switched off and, unless enabled, without
     /// browsers; catalog order is kept.

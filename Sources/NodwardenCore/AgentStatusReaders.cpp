@@ -409,7 +409,7 @@ qwenChatReader(std::shared_ptr<const FileActivityProbing> probe) {
 
 std::vector<std::unique_ptr<AgentStatusReading>>
 standardStatusReaders(const std::filesystem::path& home,
-                      std::shared_ptr<const FileActivityProbing> probe) {
+                      const std::shared_ptr<const FileActivityProbing>& probe) {
     std::vector<std::unique_ptr<AgentStatusReading>> readers;
     readers.push_back(claudeSessionStatusReader(home));
     readers.push_back(copilotSessionStateReader(home));

@@ -37,6 +37,6 @@ qwenChatReader(std::shared_ptr<const FileActivityProbing> probe);
 /// are found through `probe`, which the session-file detector shares.
 std::vector<std::unique_ptr<AgentStatusReading>>
 standardStatusReaders(const std::filesystem::path& home,
-                      std::shared_ptr<const FileActivityProbing> probe);
+                      const std::shared_ptr<const FileActivityProbing>& probe);
 
 } // namespace nodwarden

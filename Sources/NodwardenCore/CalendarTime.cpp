@@ -120,7 +120,7 @@ public:
 
 private:
     static std::int32_t liveOffset(std::int64_t unixSeconds) {
-        const std::time_t time = static_cast<std::time_t>(unixSeconds);
+        const auto time = static_cast<std::time_t>(unixSeconds);
         std::tm local{};
         if (localtime_r(&time, &local) == nullptr) {
             return 0;

@@ -121,7 +121,7 @@ FileLogger& FileLogger::shared() {
     return instance;
 }
 
-void FileLogger::log(std::string message) {
+void FileLogger::log(const std::string& message) {
     auto line = formatLine(std::chrono::system_clock::now(), message);
     queue_.async([location = logPath_, rotation = rotation_, line = std::move(line)] {
         appendLine(location, line, rotation);

@@ -34,7 +34,7 @@ public:
     const std::filesystem::path& logPath() const { return logPath_; }
 
     /// Stamps the line with the current time and queues its write; returns at once.
-    void log(std::string message);
+    void log(const std::string& message);
 
     /// Blocks until every line queued before this call has been written (or dropped).
     void flush();

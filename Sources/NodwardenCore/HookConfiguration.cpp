@@ -58,7 +58,7 @@ bool isOurs(const Json& hook, Shape shape, std::string_view agentWord) {
     if (found == hook.end() || !found->is_string()) {
         return false;
     }
-    const std::string& line = found->get_ref<const std::string&>();
+    const auto& line = found->get_ref<const std::string&>();
     const std::string words = " hook " + std::string(agentWord) + " ";
     const auto at = line.find(words);
     if (at == std::string::npos) {

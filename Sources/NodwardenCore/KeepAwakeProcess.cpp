@@ -93,6 +93,7 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
     argumentStorage.push_back(path);
     argumentStorage.insert(argumentStorage.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(argumentStorage.size() + 1);
     for (auto& argument : argumentStorage) {
         argv.push_back(argument.data());
     }

@@ -81,8 +81,8 @@ GuardSettings decodeSettings(const json& value) {
                                 .value_or(std::vector<std::string>{});
 
     GuardSettings settings(
-        std::move(batteryProfile), std::move(pluggedInProfile), cutoff, warning, idleGrace,
-        cpuThreshold, GuardSettings::migrateLegacyTargets(targetApps), std::move(activePhrases),
+        batteryProfile, pluggedInProfile, cutoff, warning, idleGrace, cpuThreshold,
+        GuardSettings::migrateLegacyTargets(targetApps), std::move(activePhrases),
         std::move(idlePhrases),
         readOptional(object, "accessibilityDetectionEnabled", readBool).value_or(true),
         readOptional(object, "launchAtLoginEnabled", readBool).value_or(false),

@@ -244,19 +244,19 @@ struct GuardSettings {
 
 // MARK: - JSON building blocks (for records that embed these values)
 
-void to_json(nlohmann::json& json, SignalStrength value);
-void from_json(const nlohmann::json& json, SignalStrength& value);
-void to_json(nlohmann::json& json, LidState value);
-void from_json(const nlohmann::json& json, LidState& value);
-void to_json(nlohmann::json& json, GuardStatus value);
-void from_json(const nlohmann::json& json, GuardStatus& value);
-void to_json(nlohmann::json& json, AppMode value);
-void from_json(const nlohmann::json& json, AppMode& value);
-void to_json(nlohmann::json& json, const ActivitySignal& value);
-void from_json(const nlohmann::json& json, ActivitySignal& value);
-void to_json(nlohmann::json& json, const PowerSnapshot& value);
-void from_json(const nlohmann::json& json, PowerSnapshot& value);
-void to_json(nlohmann::json& json, const GuardPowerProfile& value);
-void to_json(nlohmann::json& json, const GuardSettings& value);
+void to_json(nlohmann::json& value, SignalStrength strength);
+void from_json(const nlohmann::json& value, SignalStrength& strength);
+void to_json(nlohmann::json& value, LidState state);
+void from_json(const nlohmann::json& value, LidState& state);
+void to_json(nlohmann::json& value, GuardStatus status);
+void from_json(const nlohmann::json& value, GuardStatus& status);
+void to_json(nlohmann::json& value, AppMode mode);
+void from_json(const nlohmann::json& value, AppMode& mode);
+void to_json(nlohmann::json& value, const ActivitySignal& signal);
+void from_json(const nlohmann::json& value, ActivitySignal& signal);
+void to_json(nlohmann::json& value, const PowerSnapshot& power);
+void from_json(const nlohmann::json& value, PowerSnapshot& power);
+void to_json(nlohmann::json& value, const GuardPowerProfile& profile);
+void to_json(nlohmann::json& value, const GuardSettings& settings);
 
 } // namespace nodwarden

@@ -163,7 +163,7 @@ readOpenCodeSessions(const std::filesystem::path& database) {
             continue; // an older message of a session already seen
         }
         // Milliseconds since 1970.
-        const double updated = static_cast<double>(sqlite3_column_int64(statement.handle, 3));
+        const auto updated = static_cast<double>(sqlite3_column_int64(statement.handle, 3));
         sessions.push_back({std::move(session), columnText(statement.handle, 1),
                             sqlite3_column_int(statement.handle, 2) != 0,
                             dateFromUnixTime(updated / 1000.0)});

@@ -234,7 +234,7 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
                 auto& [key, trustsCPU] = *match;
                 auto [slot, isNew] = groupByKey.try_emplace(key, groups.size());
                 if (isNew) {
-                    groups.push_back({std::move(key), Group{trustsCPU, {}, {}}});
+                    groups.emplace_back(std::move(key), Group{trustsCPU, {}, {}});
                 }
                 memo->second = slot->second;
             }
@@ -315,7 +315,7 @@ std::vector<ProcessSnapshot> ProcessDetector::parsePSOutput(std::string_view tex
         if (!pid || !parentPID || !cpu) {
             return;
         }
-        rows.push_back({*pid, *parentPID, *cpu, std::string(line), std::string()});
+        rows.emplace_back(*pid, *parentPID, *cpu, std::string(line), std::string());
     });
     return rows;
 }

@@ -326,6 +326,7 @@ void SleepController::recordKeepAwakePIDs(const std::vector<Child>& leading) {
         _abandonedChildren = abandoned;
     }
     std::vector<std::int32_t> identifiers;
+    identifiers.reserve(leading.size() + abandoned.size());
     for (const auto& child : leading) {
         identifiers.push_back(child->pid());
     }

@@ -359,18 +359,18 @@ void InotifyFileActivityProbe::walkNewFolders(Query& query) const {
 bool InotifyFileActivityProbe::restat(Query& query) const {
     for (const auto& path : query.dirty) {
         struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0) {
-            query.found.erase(path); // its removal is on its way
-        } else if (S_ISREG(info.st_mode)) {
+        const bool exists = ::lstat(path.c_str(), &info) == 0;
+        if (exists && S_ISREG(info.st_mode)) {
             query.found.insert_or_assign(path, dateOf(info.st_mtim));
-        } else if (S_ISLNK(info.st_mode) &&
+        } else if (exists && S_ISLNK(info.st_mode) &&
                    std::find(query.unwatched.begin(), query.unwatched.end(), path) !=
                        query.unwatched.end()) {
             continue; // a matched link is looked at below
-        } else if (S_ISLNK(info.st_mode) || S_ISDIR(info.st_mode)) {
+        } else if (exists && (S_ISLNK(info.st_mode) || S_ISDIR(info.st_mode))) {
             return false; // only a walk judges where a link leads
         } else {
-            query.found.erase(path); // a FIFO, socket or device is nobody's session
+            // Gone (its removal is on its way), or a FIFO, socket or device: nobody's session.
+            query.found.erase(path);
         }
     }
     query.dirty.clear();

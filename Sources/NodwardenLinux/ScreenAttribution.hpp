@@ -55,10 +55,10 @@ public:
     static bool hasScreenPhrases(const AgentProfile& agent);
 
 private:
-    const AgentProfile* agentOf(const ProcessSnapshot& row);
+    const AgentProfile* agentOf(const ProcessSnapshot& process);
     const ProcessSnapshot* row(std::int32_t pid) const;
     bool isCovered(const ProcessSnapshot& session, const std::set<std::int32_t>& roots) const;
-    bool hasMatchedAncestor(const ProcessSnapshot& row);
+    bool hasMatchedAncestor(const ProcessSnapshot& process);
     bool allSessionsCovered(const AgentProfile& agent, const std::set<std::int32_t>& roots);
 
     const std::vector<ProcessSnapshot>& processes_;

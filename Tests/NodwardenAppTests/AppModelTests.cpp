@@ -1,5 +1,6 @@
 #include "AppModelHarness.hpp"
 
+#include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
@@ -658,6 +659,13 @@ TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPic
     model->keepAwakeFor(3600);
     EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
     EXPECT_EQ(model->timedKeepAwakeUntil(), harness.clock.now() + 3600);
+    harness.tickAndSettle(*model);
+    // The hold and the panel say it ends by itself, and the reason stays put while it runs.
+    EXPECT_EQ(harness.sleep.keepAwakeReason(), "Keeping awake for 1 hour");
+    EXPECT_EQ(model->statusReason(), QStringLiteral("Keeping awake for 1 hour"));
+    EXPECT_EQ(keepAwakeLength(7200), "2 hours");
+    EXPECT_EQ(keepAwakeLength(5400), "90 minutes");
+    EXPECT_EQ(keepAwakeLength(20), "1 minute");
     // A quit meanwhile starts again in the mode before, not kept awake for good.
     EXPECT_EQ(SettingsStore::loadMode(*harness.defaults), AppMode::sleepAfterCurrentWork);
     harness.clock.advance(3599);

@@ -105,6 +105,7 @@ private:
 /// Starts the command with the default action for every signal this process ignores.
 int spawnCommand(const std::vector<std::string>& command, pid_t& pid) {
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string& word : command) {
         argv.push_back(const_cast<char*>(word.c_str()));
     }

@@ -57,7 +57,7 @@ pid_t peerProcess(qintptr descriptor) {
 } // namespace
 
 SingleInstance::SingleInstance(std::filesystem::path folder,
-                               std::optional<std::filesystem::path> runtimeFolder,
+                               const std::optional<std::filesystem::path>& runtimeFolder,
                                FileLogger* logger)
     : folder_(std::move(folder)),
       socketPath_(ControlSocketPath::forLockFolder(folder_, runtimeFolder)), logger_(logger) {}

@@ -31,9 +31,10 @@ class SingleInstance : public QObject {
 public:
     /// `folder` is created when missing; nothing is locked before `acquire`. `runtimeFolder` takes
     /// the socket when no path beside the lock fits; `logger`, when given, hears where it went.
-    explicit SingleInstance(std::filesystem::path folder,
-                            std::optional<std::filesystem::path> runtimeFolder = std::nullopt,
-                            FileLogger* logger = nullptr);
+    explicit SingleInstance(
+        std::filesystem::path folder,
+        const std::optional<std::filesystem::path>& runtimeFolder = std::nullopt,
+        FileLogger* logger = nullptr);
     /// Releases the lock and removes the socket.
     ~SingleInstance() override;
     SingleInstance(const SingleInstance&) = delete;

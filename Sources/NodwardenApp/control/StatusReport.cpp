@@ -121,7 +121,7 @@ QString StatusReport::text(const QJsonObject& report) {
     }
     text += u'\n';
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
-    for (const QJsonValue& value : agents) {
+    for (const QJsonValueConstRef value : agents) {
         const QJsonObject agent = value.toObject();
         text += QStringLiteral("  ") + agent.value(QStringLiteral("name")).toString() +
                 QStringLiteral(": ") + agent.value(QStringLiteral("state")).toString() +

@@ -338,7 +338,7 @@ private:
                              const std::optional<std::string>& failure);
     /// Logs a pass that overran, once, and stops deciding on what the last pass saw.
     void watchDetectionPass();
-    void deliverDetection(Inputs inputs);
+    void deliverDetection(const Inputs& inputs);
     void stopDetection();
     void setNeedsLegalAcceptance(bool needed);
     void setStatusReason(const QString& reason);
@@ -397,6 +397,8 @@ private:
     Date statusSince_ = 0;
     std::optional<Date> timedKeepAwakeUntil_;
     std::optional<AppMode> modeAfterTimedKeepAwake_;
+    /// How long the running timed keep-awake was asked for.
+    std::optional<double> timedKeepAwakeSeconds_;
     bool accessibilityTrusted_ = false;
     QString statusReason_;
     bool isBatteryWarning_ = false;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include <signal.h>
+#include <csignal>
 
 namespace nodwarden::app {
 

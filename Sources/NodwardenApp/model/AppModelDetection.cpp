@@ -143,7 +143,7 @@ void AppModel::watchDetectionPass() {
     }
 }
 
-void AppModel::deliverDetection(Inputs inputs) {
+void AppModel::deliverDetection(const Inputs& inputs) {
     lastInputs_ = inputs;
     evaluateAndApply(inputs.power, inputs.lid, inputs.perApp, true);
 }

@@ -209,6 +209,12 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
         shownReason_ = qstring(wording().adapted(decision.reason));
     }
     QString reason = shownReason_;
+    const std::optional<double> timedSeconds =
+        mode_ == AppMode::manualKeepAwake ? timedKeepAwakeSeconds_ : std::nullopt;
+    if (timedSeconds) {
+        // Manual mode's own reason says it holds until the mode changes; this one ends by itself.
+        reason = QString::fromStdString(keepAwakeReason(mode_, effective, timedSeconds));
+    }
     if (needsLegalAcceptance_ && effective.shouldPreventSleep) {
         effective.shouldPreventSleep = false;
         reason = QString::fromUtf8(legalPendingReason);
@@ -221,7 +227,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     const bool controllerPreventing =
         controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
 
-    keepAwakeWhy_ = keepAwakeReason(mode_, effective);
+    keepAwakeWhy_ = keepAwakeReason(mode_, effective, timedSeconds);
     if (decision.shouldSleepNow) {
         if (!sleepRequestIssued_) {
             sleepRequestIssued_ = true;

@@ -12,6 +12,7 @@ void AppModel::keepAwakeFor(double seconds) {
     // Set before the change, whose tick must see the new end.
     modeAfterTimedKeepAwake_ = after;
     timedKeepAwakeUntil_ = now() + seconds;
+    timedKeepAwakeSeconds_ = seconds;
     changeMode(AppMode::manualKeepAwake);
     // Saved after the change, which saves manual mode: a quit before the end must not leave
     // the computer kept awake for good at the next start.
@@ -25,6 +26,7 @@ void AppModel::clearTimedKeepAwake() {
     }
     timedKeepAwakeUntil_.reset();
     modeAfterTimedKeepAwake_.reset();
+    timedKeepAwakeSeconds_.reset();
     emit timedKeepAwakeChanged();
 }
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <thread>
 
-#include <signal.h>
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>

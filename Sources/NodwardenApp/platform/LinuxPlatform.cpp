@@ -203,7 +203,8 @@ void logMissingHelpers(const HelperSearchPath& helpers, FileLogger& logger) {
 
 } // namespace
 
-LinuxPlatformOptions LinuxPlatformOptions::forCurrentUser(std::filesystem::path executablePath) {
+LinuxPlatformOptions
+LinuxPlatformOptions::forCurrentUser(const std::filesystem::path& executablePath) {
     LinuxPlatformOptions options;
     options.paths = PlatformPaths::currentEnvironment();
     options.configHome = configHomeFromEnvironment(options.paths.home);

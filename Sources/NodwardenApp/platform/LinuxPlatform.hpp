@@ -65,7 +65,7 @@ struct LinuxPlatformOptions {
 
     /// The current user's folders from HOME and the XDG variables, helpers found from
     /// `executablePath`.
-    static LinuxPlatformOptions forCurrentUser(std::filesystem::path executablePath);
+    static LinuxPlatformOptions forCurrentUser(const std::filesystem::path& executablePath);
 };
 
 /// The settings file: "Stayloom/Stayloom.conf" below `configHome`, where QSettings puts the INI

@@ -37,7 +37,7 @@ std::optional<std::string> chainRefusal(const std::filesystem::path& path) {
 
 /// A command that fails at once, printing `message` as its error output.
 ShellCommand failingCommand(const std::string& message) {
-    return ShellCommand{"/bin/sh", {"-c", "printf '%s\\n' \"$1\" >&2; exit 126", "sh", message}};
+    return ShellCommand{"/bin/sh", {"-c", R"(printf '%s\n' "$1" >&2; exit 126)", "sh", message}};
 }
 
 } // namespace

@@ -18,7 +18,7 @@ int readEnd = -1;
 extern "C" void onQuitSignal(int signalNumber) {
     const int savedErrno = errno;
     if (writeEnd >= 0) {
-        const unsigned char byte = static_cast<unsigned char>(signalNumber);
+        const auto byte = static_cast<unsigned char>(signalNumber);
         [[maybe_unused]] const ssize_t written = ::write(writeEnd, &byte, 1);
     }
     errno = savedErrno;

@@ -78,7 +78,7 @@ public:
 
 private:
     QPointer<QWidget>& slot(AppWindow window);
-    QWidget* present(AppWindow window, const WindowFactory& factory);
+    QWidget* present(AppWindow which, const WindowFactory& factory);
     void openAutostartFolder();
     void showNotice(const QString& text);
 

@@ -202,9 +202,7 @@ void AgentsSection::refresh() {
 
 void AgentsSection::rebuildRows() {
     while (QLayoutItem* item = rowsLayout_->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            delete widget;
-        }
+        delete item->widget();
         delete item;
     }
     const std::vector<AgentStatusRow>& rows = model_.agentRows();

@@ -17,7 +17,7 @@
 
 namespace nodwarden::app {
 
-StatusPanel::StatusPanel(AppModel& model, PanelClock clock, QWidget* parent)
+StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* parent)
     : QWidget(parent), model_(model) {
     nameWidget(*this, QStringLiteral("statusPanel"), QStringLiteral("Stayloom"));
     Theme::applyBrandAccent(*this);

@@ -24,7 +24,7 @@ public:
     /// The panel's width in pixels; its height follows the content.
     static constexpr int panelWidth = 340;
 
-    StatusPanel(AppModel& model, PanelClock clock = systemDate, QWidget* parent = nullptr);
+    StatusPanel(AppModel& model, const PanelClock& clock = systemDate, QWidget* parent = nullptr);
 
 public slots:
     /// Reads the whole model again.

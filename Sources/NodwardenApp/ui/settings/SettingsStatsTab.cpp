@@ -104,8 +104,9 @@ AgentBarRow::AgentBarRow(const QString& name, double seconds, double maxSeconds,
 }
 
 SettingsStatsTab::SettingsStatsTab(AppModel& model, QWidget* parent)
-    : QWidget(parent), model_(model),
-      clock_([] { return dateFromUnixTime(QDateTime::currentMSecsSinceEpoch() / 1000.0); }),
+    : QWidget(parent), model_(model), clock_([] {
+          return dateFromUnixTime(static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000);
+      }),
       layout_(new QVBoxLayout(this)) {
     setObjectName(QStringLiteral("statsSettingsPane"));
     setAccessibleName(QStringLiteral("Stats"));

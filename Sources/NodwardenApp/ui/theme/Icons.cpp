@@ -95,7 +95,7 @@ bool hasVisiblePixels(const QImage& image) {
 class SymbolIconEngine final : public QIconEngine {
 public:
     SymbolIconEngine(QString name, QColor color, SymbolSource source)
-        : name_(std::move(name)), color_(std::move(color)), source_(source) {}
+        : name_(std::move(name)), color_(color), source_(source) {}
 
     // Drawn at the device's pixels (a tray at scale 2 paints into a 2x surface): a pixmap of
     // the logical size would be stretched and blurred.
