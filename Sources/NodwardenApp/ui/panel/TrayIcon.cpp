@@ -45,10 +45,11 @@ private:
 
 } // namespace
 
-TrayIcon::TrayIcon(AppModel& model, PanelClock clock, bool systemTrayAvailable, QObject* parent)
+TrayIcon::TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvailable,
+                   QObject* parent)
     : QObject(parent), model_(model), clock_(clock) {
     if (systemTrayAvailable) {
-        panel_ = new StatusPanel(model, std::move(clock));
+        panel_ = new StatusPanel(model, clock);
         panel_->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
         window_.reset(panel_);
         buildMenu();
@@ -81,7 +82,7 @@ TrayIcon::TrayIcon(AppModel& model, PanelClock clock, bool systemTrayAvailable, 
     window->setWindowTitle(QStringLiteral("Stayloom"));
     window->setAccessibleName(QStringLiteral("Stayloom"));
     window->setWindowIcon(statusIcon(model));
-    panel_ = new StatusPanel(model, std::move(clock), window.get());
+    panel_ = new StatusPanel(model, clock, window.get());
     auto* note = makeSecondaryLabel(QString::fromUtf8(windowedNote), window.get(), -2);
     note->setObjectName(QStringLiteral("panelWindowNote"));
     note->setWordWrap(true);

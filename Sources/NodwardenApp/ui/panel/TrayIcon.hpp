@@ -36,7 +36,7 @@ public:
         "to bring it back.";
 
     /// `systemTrayAvailable` is normally `QSystemTrayIcon::isSystemTrayAvailable()`.
-    TrayIcon(AppModel& model, PanelClock clock, bool systemTrayAvailable,
+    TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvailable,
              QObject* parent = nullptr);
     ~TrayIcon() override;
 
