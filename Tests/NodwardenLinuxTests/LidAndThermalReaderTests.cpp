@@ -67,12 +67,12 @@ public:
     FakeLogindLid()
         : address_("unix:path=" + (folder_.path() / "bus").string()),
           daemon_({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + address_}) {
-        for (int attempt = 0; attempt < 200 && !std::filesystem::exists(folder_.path() / "bus");
-             ++attempt) {
+        // The socket's file appears when the daemon binds it, a moment before it listens: a
+        // refused connection is tried again until the daemon answers.
+        for (int attempt = 0; attempt < 200 && !connected(); ++attempt) {
             ::usleep(25'000);
         }
-        if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address_.c_str()) < 0 ||
-            sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0 ||
+        if (bus_ == nullptr ||
             sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/login1",
                                      "org.freedesktop.login1.Manager", vtable, this) < 0 ||
             sd_bus_request_name(bus_, "org.freedesktop.login1", 0) < 0) {
@@ -92,6 +92,7 @@ public:
     }
 
     bool ready() const { return ready_; }
+
     int reads() const { return reads_; }
     /// Sets the lid and sends PropertiesChanged; returns once the signal has left.
     void announce(bool closed) {
@@ -104,6 +105,15 @@ public:
     }
 
 private:
+    bool connected() {
+        if (sd_bus_new(&bus_) >= 0 && sd_bus_set_address(bus_, address_.c_str()) >= 0 &&
+            sd_bus_set_bus_client(bus_, 1) >= 0 && sd_bus_start(bus_) >= 0) {
+            return true;
+        }
+        bus_ = sd_bus_flush_close_unref(bus_);
+        return false;
+    }
+
     static int lidClosed(sd_bus* bus, const char*, const char*, const char*, sd_bus_message* reply,
                          void* self, sd_bus_error*) {
         auto& fake = *static_cast<FakeLogindLid*>(self);
