@@ -1,5 +1,6 @@
 #include <NodwardenCore/AgentCatalog.hpp>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -111,6 +112,19 @@ HostSystem currentHostSystem() {
 
 std::vector<AgentProfile> builtin() {
     return builtin(currentHostSystem());
+}
+
+bool isMadeFor(const AgentProfile& profile, HostSystem host) {
+    const auto& systems = profile.hostSystems;
+    return systems.empty() || std::find(systems.begin(), systems.end(), host) != systems.end();
+}
+
+std::vector<AgentProfile> offered() {
+    std::vector<AgentProfile> profiles = builtin();
+    const HostSystem host = currentHostSystem();
+    std::erase_if(profiles,
+                  [host](const AgentProfile& profile) { return !isMadeFor(profile, host); });
+    return profiles;
 }
 
 std::vector<AgentProfile> builtin(HostSystem host) {

@@ -88,6 +88,13 @@ std::vector<AgentProfile> builtin(HostSystem host);
 /// `builtin` for the system this library was built for.
 std::vector<AgentProfile> builtin();
 
+/// Whether the agent's own program is made for `host`; one that names no system is made for all.
+bool isMadeFor(const AgentProfile& profile, HostSystem host);
+
+/// The agents a person can choose to watch on this system: `builtin()` without those whose own
+/// program is not made for it.
+std::vector<AgentProfile> offered();
+
 /// Lower-case bundle identifiers of terminal applications whose windows are searched for
 /// command-line agents' phrases.
 const std::set<std::string>& terminalBundleIDs();

@@ -35,9 +35,7 @@ SessionActivityDetector::SessionActivityDetector(std::shared_ptr<const FileActiv
     : probe_(std::move(probe)), hostSystem_(hostSystem) {}
 
 bool SessionActivityDetector::madeForThisSystem(const AgentProfile& profile) const {
-    const auto& systems = profile.hostSystems;
-    return !hostSystem_ || systems.empty() ||
-           std::find(systems.begin(), systems.end(), *hostSystem_) != systems.end();
+    return !hostSystem_ || AgentCatalog::isMadeFor(profile, *hostSystem_);
 }
 
 std::optional<ActivitySignal>

@@ -69,9 +69,10 @@ struct OnboardingFixture {
     std::unique_ptr<OnboardingWindow> window;
 };
 
+/// The agents first run offers: every one this system can run, browsers aside.
 std::set<std::string> nonBrowserAgentIDs() {
     std::set<std::string> ids;
-    for (const AgentProfile& profile : AgentCatalog::builtin()) {
+    for (const AgentProfile& profile : AgentCatalog::offered()) {
         if (profile.kind != AgentProfile::Kind::browser) {
             ids.insert(profile.id);
         }

@@ -128,6 +128,14 @@ TEST(SettingsWindowAgents, CheckBoxesStoreDisabledAgentsSortedWithoutDuplicates)
 
     std::vector<AgentProfile> listed;
     for (const AgentProfile& profile : AgentCatalog::builtin()) {
+        // An agent whose own program this system cannot run is not offered (ChatGPT on Linux).
+        if (!AgentCatalog::isMadeFor(profile, AgentCatalog::currentHostSystem())) {
+            EXPECT_EQ(fixture.window->findChild<QCheckBox*>(QStringLiteral("agentCheckBox.") +
+                                                            QString::fromStdString(profile.id)),
+                      nullptr)
+                << profile.id;
+            continue;
+        }
         listed.push_back(profile);
         auto* box = fixture.find<QCheckBox>(QStringLiteral("agentCheckBox.") +
                                             QString::fromStdString(profile.id));

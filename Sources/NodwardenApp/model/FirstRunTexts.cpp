@@ -47,7 +47,7 @@ std::vector<AgentGroup> agentGroups() {
         {AgentProfile::Kind::desktopAI, QStringLiteral("Desktop apps")},
         {AgentProfile::Kind::editor, QStringLiteral("Code editors & agentic IDEs")},
     };
-    const std::vector<AgentProfile> catalog = AgentCatalog::builtin();
+    const std::vector<AgentProfile> catalog = AgentCatalog::offered();
     std::vector<AgentGroup> groups;
     for (const auto& [kind, caption] : order) {
         AgentGroup group{caption, {}};

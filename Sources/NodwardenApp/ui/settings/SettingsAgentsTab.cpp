@@ -28,7 +28,7 @@ SettingsAgentsTab::SettingsAgentsTab(AppModel& model, QWidget* parent)
                        "only while they are actually running."),
         QStringLiteral("agentsIntro"), this));
 
-    const std::vector<AgentProfile> catalog = AgentCatalog::builtin();
+    const std::vector<AgentProfile> catalog = AgentCatalog::offered();
     auto addSection = [&](AgentProfile::Kind kind, const QString& title, const QString& name) {
         auto* section = new SettingsBox(title, QString(), name, this);
         auto* grid = new QGridLayout;
