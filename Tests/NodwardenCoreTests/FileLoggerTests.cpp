@@ -30,6 +30,36 @@ std::vector<std::string> linesOf(const std::string& text) {
 // "[2026-03-14T09:26:53Z] " followed by the message.
 const std::regex kStampedLine(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] (.*))");
 
+/// `threads` callers at once, each logging `lines` numbered lines of the same length.
+void logFromThreads(FileLogger& logger, int threads, int lines) {
+    std::vector<std::thread> callers;
+    for (int thread = 0; thread < threads; ++thread) {
+        callers.emplace_back([&logger, thread, lines] {
+            for (int index = 0; index < lines; ++index) {
+                logger.log("thread " + std::to_string(thread) + " line " + std::to_string(index) +
+                           " " + std::string(100, 'x'));
+            }
+        });
+    }
+    for (auto& caller : callers) {
+        caller.join();
+    }
+}
+
+/// Every line `logFromThreads` wrote is there once, whole, and in each caller's order.
+void expectEveryLineWholeAndInOrder(const std::vector<std::string>& lines, int threads,
+                                    int linesPerThread) {
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(threads * linesPerThread));
+    std::vector<int> nextIndex(static_cast<std::size_t>(threads), 0);
+    const std::regex shape(R"(\[[^\]]+\] thread (\d) line (\d+) x{100})");
+    for (const auto& line : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+        const auto thread = static_cast<std::size_t>(std::stoi(match[1]));
+        EXPECT_EQ(std::stoi(match[2]), nextIndex[thread]++) << "lost or reordered " << line;
+    }
+}
+
 TEST(FileLoggerTests, FormatsUTCWithWholeSeconds) {
     using namespace std::chrono;
     struct FormatCase {
@@ -131,30 +161,10 @@ TEST(FileLoggerTests, KeepsEachCallersOrderUnderConcurrentCallersWithoutTornLine
     constexpr int kLinesPerThread = 200;
     {
         FileLogger logger(location);
-        std::vector<std::thread> threads;
-        for (int thread = 0; thread < kThreads; ++thread) {
-            threads.emplace_back([&, thread] {
-                for (int index = 0; index < kLinesPerThread; ++index) {
-                    logger.log("thread " + std::to_string(thread) + " line " +
-                               std::to_string(index) + " " + std::string(100, 'x'));
-                }
-            });
-        }
-        for (auto& thread : threads) {
-            thread.join();
-        }
+        logFromThreads(logger, kThreads, kLinesPerThread);
         // No flush: destroying the logger must still write everything queued.
     }
-    const auto lines = linesOf(readFile(location));
-    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
-    std::vector<int> nextIndex(kThreads, 0);
-    const std::regex shape(R"(\[[^\]]+\] thread (\d) line (\d+) x{100})");
-    for (const auto& line : lines) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
-        const int thread = std::stoi(match[1]);
-        EXPECT_EQ(std::stoi(match[2]), nextIndex[thread]++) << "out of order for thread " << thread;
-    }
+    expectEveryLineWholeAndInOrder(linesOf(readFile(location)), kThreads, kLinesPerThread);
 }
 
 TEST(FileLoggerTests, RotatesAtItsBoundWithoutLosingOrTearingALine) {
@@ -167,20 +177,7 @@ TEST(FileLoggerTests, RotatesAtItsBoundWithoutLosingOrTearingALine) {
     constexpr int kThreads = 4;
     constexpr int kLinesPerThread = 25; // about three and a half files of lines
     FileLogger logger(location, {kBound, 3});
-    {
-        std::vector<std::thread> threads;
-        for (int thread = 0; thread < kThreads; ++thread) {
-            threads.emplace_back([&, thread] {
-                for (int index = 0; index < kLinesPerThread; ++index) {
-                    logger.log("thread " + std::to_string(thread) + " line " +
-                               std::to_string(index) + " " + std::string(100, 'x'));
-                }
-            });
-        }
-        for (auto& thread : threads) {
-            thread.join();
-        }
-    }
+    logFromThreads(logger, kThreads, kLinesPerThread);
     logger.flush();
     ASSERT_TRUE(std::filesystem::exists(numbered(3))) << "the lines fill four files";
     EXPECT_FALSE(std::filesystem::exists(numbered(4)));
@@ -189,16 +186,7 @@ TEST(FileLoggerTests, RotatesAtItsBoundWithoutLosingOrTearingALine) {
         EXPECT_LE(std::filesystem::file_size(file), kBound) << file;
         everything += readFile(file);
     }
-    const auto lines = linesOf(everything);
-    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
-    std::vector<int> nextIndex(kThreads, 0);
-    const std::regex shape(R"(\[[^\]]+\] thread (\d) line (\d+) x{100})");
-    for (const auto& line : lines) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
-        const int thread = std::stoi(match[1]);
-        EXPECT_EQ(std::stoi(match[2]), nextIndex[thread]++) << "lost or reordered " << line;
-    }
+    expectEveryLineWholeAndInOrder(linesOf(everything), kThreads, kLinesPerThread);
 
     // A line longer than the bound still goes whole, into a file of its own; the oldest go.
     const std::string previous = readFile(numbered(1));
