@@ -122,6 +122,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${STAYLOOM_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The program's library and its desktop module carry no RUNPATH (the program's finds them all), so
+# dpkg-shlibdeps is told where their private dependencies are, relative to the package's root.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS .${CMAKE_INSTALL_FULL_LIBDIR}/stayloom)
 # Programs started at run time, which dpkg-shlibdeps cannot see: pkexec for the sleep switch,
 # procps for the orphan check, the user bus and the accessibility bus.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, procps, dbus-user-session, at-spi2-core")
