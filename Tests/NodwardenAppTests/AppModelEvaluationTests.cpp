@@ -1,4 +1,4 @@
-#include "AppModelHarness.hpp"
+#include "AppSupport/AppModelHarness.hpp"
 
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>

@@ -2,8 +2,8 @@
 // trees for power and lid, helper programs that record what they are asked, and a real busy
 // process named `claude` found in the real process table.
 
-#include "FakeMachine.hpp"
-#include "Support/AppServiceFakes.hpp"
+#include "AppSupport/AppServiceFakes.hpp"
+#include "AppSupport/FakeMachine.hpp"
 #include "Support/FakeAccessibilityPlatform.hpp"
 
 #include <NodwardenApp/model/AppModel.hpp>

@@ -1,7 +1,7 @@
 // The real Stayloom binary on a simulated machine, killed and restarted: what a run leaves
 // behind when it cannot clean up is repaired by the next start.
 
-#include "FakeMachine.hpp"
+#include "AppSupport/FakeMachine.hpp"
 
 #include <NodwardenCore/PlatformPaths.hpp>
 

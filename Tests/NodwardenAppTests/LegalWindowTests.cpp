@@ -1,4 +1,4 @@
-#include "FirstRunTestSupport.hpp"
+#include "AppSupport/FirstRunTestSupport.hpp"
 
 #include <NodwardenApp/model/LegalDocuments.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>

@@ -1,8 +1,8 @@
 // The program's Linux wiring on its own (platform/): helper lookup, the agents' hook settings,
 // signals, login items, the display probe and the desktop's notifications.
 
-#include "AppModelHarness.hpp"
-#include "Recording.hpp"
+#include "AppSupport/AppModelHarness.hpp"
+#include "AppSupport/Recording.hpp"
 #include "Support/ChildProcess.hpp"
 #include "Support/LoggedMessages.hpp"
 

@@ -1,4 +1,4 @@
-#include "StatusPanelScene.hpp"
+#include "AppSupport/StatusPanelScene.hpp"
 
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>

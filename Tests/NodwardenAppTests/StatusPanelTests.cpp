@@ -1,4 +1,4 @@
-#include "StatusPanelScene.hpp"
+#include "AppSupport/StatusPanelScene.hpp"
 
 #include <NodwardenCore/AgentCatalog.hpp>
 

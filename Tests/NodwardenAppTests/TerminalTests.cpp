@@ -1,7 +1,7 @@
 // The headless face on its own (terminal/): the terms prompt and the status lines.
 
-#include "AppModelHarness.hpp"
-#include "Recording.hpp"
+#include "AppSupport/AppModelHarness.hpp"
+#include "AppSupport/Recording.hpp"
 
 #include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>

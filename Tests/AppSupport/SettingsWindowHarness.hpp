@@ -3,7 +3,7 @@
 // A real settings window over a real model built with the service fakes, with the desktop hooks
 // replaced by recorders. Shared by the settings window's test programs.
 
-#include "FirstRunTestSupport.hpp"
+#include "AppSupport/FirstRunTestSupport.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/platform/AgentHookConnector.hpp>

@@ -3,7 +3,7 @@
 // A real status panel over a real AppModel whose services are fakes, and the scenes the panel
 // tests and screenshots share.
 
-#include "AppModelHarness.hpp"
+#include "AppSupport/AppModelHarness.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>

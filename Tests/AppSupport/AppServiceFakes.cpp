@@ -1,4 +1,4 @@
-#include "Support/AppServiceFakes.hpp"
+#include "AppSupport/AppServiceFakes.hpp"
 
 #include <chrono>
 

@@ -3,7 +3,7 @@
 // Builds an AppModel over fakes for every service, a real INI settings file and a real log file in
 // a temporary folder. Shared by the model's test programs.
 
-#include "Support/AppServiceFakes.hpp"
+#include "AppSupport/AppServiceFakes.hpp"
 #include "Support/FakeAccessibilityPlatform.hpp"
 #include "Support/LoggedMessages.hpp"
 #include "Support/TemporaryDirectory.hpp"

@@ -5,7 +5,7 @@
 // takes the same road as the desktop's (key presses through the window system interface, so
 // shortcuts and focus behave as for a user).
 
-#include "AppModelHarness.hpp"
+#include "AppSupport/AppModelHarness.hpp"
 
 #include <QAbstractButton>
 #include <QApplication>
