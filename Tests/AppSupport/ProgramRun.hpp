@@ -31,14 +31,7 @@ using Clock = std::chrono::steady_clock;
 /// A pseudo-terminal: the test holds the master side, the program gets the other.
 class PseudoTerminal {
 public:
-    PseudoTerminal() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        EXPECT_GE(master_, 0);
-        EXPECT_EQ(::grantpt(master_), 0);
-        EXPECT_EQ(::unlockpt(master_), 0);
-        slave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        EXPECT_GE(slave_, 0);
-    }
+    PseudoTerminal();
     ~PseudoTerminal() {
         ::close(slave_);
         ::close(master_);
@@ -49,9 +42,7 @@ public:
     int master() const { return master_; }
     int slave() const { return slave_; }
     /// Types `text` as a user would.
-    void type(const std::string& text) const {
-        EXPECT_EQ(::write(master_, text.data(), text.size()), ssize_t(text.size()));
-    }
+    void type(const std::string& text) const;
 
 private:
     int master_ = -1;
@@ -60,37 +51,13 @@ private:
 
 /// The environment of a headless start on a bare machine: no display, no session bus, no
 /// runtime folder; `extra` entries are added, replacing those of the same name.
-inline std::vector<std::string> bareEnvironment(const std::filesystem::path& home,
-                                                const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> environment{"HOME=" + home.string(), "PATH=/usr/bin:/bin",
-                                         "LC_ALL=C.UTF-8", "TZ=UTC",
-                                         "XDG_RUNTIME_DIR=" + home.string() + "/no-runtime"};
-    for (const std::string& entry : extra) {
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        std::erase_if(environment, [&](const std::string& existing) {
-            return existing.compare(0, name.size(), name) == 0;
-        });
-        environment.push_back(entry);
-    }
-    return environment;
-}
+std::vector<std::string> bareEnvironment(const std::filesystem::path& home,
+                                         const std::vector<std::string>& extra = {});
 
-[[noreturn]] inline void execute(const std::filesystem::path& program,
-                                 const std::vector<std::string>& arguments,
-                                 const std::vector<std::string>& environment) {
-    std::vector<char*> argv{const_cast<char*>("Stayloom")};
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& entry : environment) {
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    }
-    envp.push_back(nullptr);
-    ::execve(program.c_str(), argv.data(), envp.data());
-    ::_exit(127);
-}
+/// Replaces this process with `program`, started with `arguments` in exactly `environment`.
+[[noreturn]] void execute(const std::filesystem::path& program,
+                          const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& environment);
 
 /// One run of the program; its standard output and error are read as they come.
 class ProgramRun {
@@ -118,14 +85,7 @@ public:
                const std::vector<std::string>& extraEnvironment = {}) {
         start(program, home, terminal.slave(), terminal.master(), seat, extraEnvironment);
     }
-    ~ProgramRun() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
-        ::close(err_);
-    }
+    ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
 
@@ -144,101 +104,19 @@ public:
         ::kill(pid_, signal);
         return waitForExit(seconds);
     }
-    std::optional<int> waitForExit(double seconds) {
-        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-        while (Clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                readAvailable(0);
-                return status;
-            }
-            readAvailable(20);
-        }
-        return std::nullopt;
-    }
+    std::optional<int> waitForExit(double seconds);
 
     const std::string& output() const { return output_; }
     const std::string& errors() const { return errors_; }
 
 private:
     void start(const std::filesystem::path& program, const std::filesystem::path& home, int inputFd,
-               int masterFd, Seat seat, const std::vector<std::string>& extraEnvironment) {
-        const bool onTerminal = seat == Seat::terminal || seat == Seat::backgroundJob;
-        int out[2];
-        int err[2];
-        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-        const auto environment = bareEnvironment(home, extraEnvironment);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (seat != Seat::input) {
-                // A new session whose controlling terminal is the input, as a terminal window
-                // starts its shell.
-                ::setsid();
-                ::ioctl(inputFd, TIOCSCTTY, 0);
-            }
-            ::dup2(inputFd, STDIN_FILENO);
-            ::dup2(onTerminal ? inputFd : out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
-            if (seat == Seat::backgroundJob) {
-                // The session leader stays the terminal's foreground job, as the shell does,
-                // and the program runs in a process group of its own.
-                const pid_t job = ::fork();
-                if (job == 0) {
-                    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-                    ::setpgid(0, 0);
-                    execute(program, {}, environment);
-                }
-                int status = 0;
-                ::waitpid(job, &status, 0);
-                ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-            }
-            execute(program, {}, environment);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        if (onTerminal) {
-            ::close(out[0]);
-            out_ = ::fcntl(masterFd, F_DUPFD_CLOEXEC, 0);
-            fromTerminal_ = true;
-        } else {
-            out_ = out[0];
-        }
-        err_ = err[0];
-    }
+               int masterFd, Seat seat, const std::vector<std::string>& extraEnvironment);
 
     bool waitFor(const std::string& stream, const std::string& text, double seconds,
-                 std::size_t from) {
-        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-        while (stream.find(text, from) == std::string::npos && Clock::now() < deadline) {
-            readAvailable(100);
-        }
-        return stream.find(text, from) != std::string::npos;
-    }
+                 std::size_t from);
 
-    void readAvailable(int timeoutMilliseconds) {
-        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        if (::poll(fds, 2, timeoutMilliseconds) <= 0) {
-            return;
-        }
-        char buffer[4096];
-        for (int index = 0; index < 2; ++index) {
-            if ((fds[index].revents & (POLLIN | POLLHUP)) == 0) {
-                continue;
-            }
-            const ssize_t count = ::read(fds[index].fd, buffer, sizeof buffer);
-            if (count <= 0) {
-                continue;
-            }
-            std::string text(buffer, std::size_t(count));
-            if (index == 0 && fromTerminal_) {
-                // The terminal turns every newline into a carriage return and a newline.
-                std::erase(text, '\r');
-            }
-            (index == 0 ? output_ : errors_) += text;
-        }
-    }
+    void readAvailable(int timeoutMilliseconds);
 
     pid_t pid_ = -1;
     int out_ = -1;
@@ -258,56 +136,8 @@ struct CommandOutcome {
 
 /// Runs `stayloom <arguments>` for the same home as a user in a second terminal would, waiting
 /// at most `seconds`.
-inline CommandOutcome runCommand(const std::filesystem::path& program,
-                                 const std::filesystem::path& home,
-                                 const std::vector<std::string>& arguments, double seconds = 20,
-                                 const std::vector<std::string>& extraEnvironment = {}) {
-    int out[2];
-    int err[2];
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-    const auto environment = bareEnvironment(home, extraEnvironment);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int input = ::open("/dev/null", O_RDONLY);
-        ::dup2(input, STDIN_FILENO);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        execute(program, arguments, environment);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    CommandOutcome outcome;
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && Clock::now() < deadline) {
-        if (::poll(fds, 2, 100) <= 0) {
-            continue;
-        }
-        char buffer[4096];
-        for (int index = 0; index < 2; ++index) {
-            if (fds[index].fd < 0 || (fds[index].revents & (POLLIN | POLLHUP)) == 0) {
-                continue;
-            }
-            const ssize_t count = ::read(fds[index].fd, buffer, sizeof buffer);
-            if (count <= 0) {
-                fds[index].fd = -1;
-                --open;
-                continue;
-            }
-            (index == 0 ? outcome.output : outcome.errors).append(buffer, std::size_t(count));
-        }
-    }
-    if (open > 0) {
-        ::kill(pid, SIGKILL);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(out[0]);
-    ::close(err[0]);
-    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
-}
+CommandOutcome runCommand(const std::filesystem::path& program, const std::filesystem::path& home,
+                          const std::vector<std::string>& arguments, double seconds = 20,
+                          const std::vector<std::string>& extraEnvironment = {});
 
 } // namespace stayloom::testing

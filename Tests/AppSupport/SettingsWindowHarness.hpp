@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -26,64 +25,16 @@ namespace stayloom::testing {
 
 class SettingsWindowHarness {
 public:
-    explicit SettingsWindowHarness(std::optional<std::string> metricsJSON = std::nullopt) {
-        harness.acceptTermsAndOnboarding();
-        if (metricsJSON) {
-            harness.defaults->setValue(
-                QString::fromUtf8(nodwarden::app::MetricsStore::metricsKey.data()),
-                QByteArray::fromStdString(*metricsJSON));
-        }
-        harness.agentHooks = &agentHooks;
-        model = harness.makeModel();
-        nodwarden::app::SettingsDesktopHooks hooks;
-        hooks.openUrl = [this](const QUrl& url) {
-            openedUrls.push_back(url);
-            return true;
-        };
-        hooks.openLoginItems = [this] { ++loginItemsOpened; };
-        hooks.logPath = harness.home.path() / "logs" / "Nodwarden.log";
-        window = std::make_unique<nodwarden::app::SettingsWindow>(*model, std::move(hooks));
-        window->statsTab().setClock(harness.clock.function());
-    }
+    explicit SettingsWindowHarness(std::optional<std::string> metricsJSON = std::nullopt);
 
     /// Shows and activates the window, so layouts, visibility and keyboard focus are real.
     void show() { showActive(*window); }
 
     /// Gives `widget` the keyboard focus and presses `key` there `times` times, as a user would.
-    void press(QWidget* widget, Qt::Key key, int times = 1) {
-        ASSERT_NE(widget, nullptr);
-        widget->setFocus();
-        for (int count = 0; count < times; ++count) {
-            pressKey(*window, key);
-        }
-    }
+    void press(QWidget* widget, Qt::Key key, int times = 1);
 
     /// Types `text` into the focused control, one key press per character.
-    void type(const QString& text) {
-        QWindow* handle = window->windowHandle();
-        ASSERT_NE(handle, nullptr) << "the window is not shown";
-        for (const QChar character : text) {
-            const int key = character.toUpper().unicode();
-            qt_handleKeyEvent(handle, QEvent::KeyPress, key, Qt::NoModifier, QString(character),
-                              false, 1);
-            qt_handleKeyEvent(handle, QEvent::KeyRelease, key, Qt::NoModifier, QString(character),
-                              false, 1);
-        }
-        QApplication::processEvents();
-    }
-
-    /// A left click at `point` inside `widget`.
-    static void clickAt(QWidget* widget, QPoint point) {
-        ASSERT_NE(widget, nullptr);
-        const QPointF global = widget->mapToGlobal(QPointF(point));
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(point), global, Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(point), global, Qt::LeftButton,
-                            Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(widget, &press);
-        QApplication::sendEvent(widget, &release);
-        QApplication::processEvents();
-    }
+    void type(const QString& text) { typeText(*window, text); }
 
     /// The window's child named `name`; fails the test when there is none.
     template <typename Widget> Widget* find(const QString& name) const {
@@ -102,22 +53,7 @@ public:
     metricsJSON(nodwarden::Date installDate,
                 const std::vector<std::pair<std::string, nodwarden::DayBucket>>& days,
                 double longestSeconds = 0, std::optional<std::string> longestAgent = std::nullopt,
-                std::optional<std::string> longestDate = std::nullopt) {
-        nlohmann::json document;
-        document["installDate"] = installDate;
-        document["days"] = nlohmann::json::object();
-        for (const auto& [key, bucket] : days) {
-            document["days"][key] = nlohmann::json::parse(bucket.toJSON());
-        }
-        document["longestProtectedRunSeconds"] = longestSeconds;
-        if (longestAgent) {
-            document["longestProtectedRunAgent"] = *longestAgent;
-        }
-        if (longestDate) {
-            document["longestProtectedRunDate"] = *longestDate;
-        }
-        return document.dump();
-    }
+                std::optional<std::string> longestDate = std::nullopt);
 
     AppModelHarness harness;
     /// "Connect agents…" edits the agents' settings in the harness's home.

@@ -41,22 +41,6 @@ std::vector<const AgentRowView*> agentRows(const StatusPanelScene& scene) {
     return rows;
 }
 
-// Counts pixels of `image` close to `color`.
-int pixelsNear(const QImage& image, const QColor& color) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = QColor::fromRgba(image.pixel(x, y));
-            if (pixel.alpha() > 200 && std::abs(pixel.red() - color.red()) < 24 &&
-                std::abs(pixel.green() - color.green()) < 24 &&
-                std::abs(pixel.blue() - color.blue()) < 24) {
-                ++count;
-            }
-        }
-    }
-    return count;
-}
-
 } // namespace
 
 // MARK: - Mode picker
@@ -368,7 +352,7 @@ TEST(AgentsSection, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWorking
         EXPECT_EQ(icon->accessibleName().toStdString(), row->row().name)
             << "read aloud as the agent, never as a symbol's name";
         const QImage image = icon->pixmap().toImage();
-        const int green = pixelsNear(image, Theme::green());
+        const int green = StatusPanelScene::pixelsNear(image, image.rect(), Theme::green(), 24);
         EXPECT_EQ(green > 10, row->row().isWorking);
     }
 }

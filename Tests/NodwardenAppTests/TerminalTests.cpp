@@ -76,11 +76,7 @@ TEST(HeadlessStatusPrinterTests, OneLinePerChangeNeverRepeatedAndHeldWhileAsking
     QCoreApplication::processEvents();
 
     const std::string text = contents(output);
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
+    const auto lines = linesOf(text);
     ASSERT_EQ(lines.size(), 3u) << text;
     EXPECT_EQ(lines[0].rfind("Watching — ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[0].substr(lines[0].size() - std::string(" · none detected").size()),
