@@ -1,10 +1,10 @@
 // The commands' side of the program on its own (control/): the per-user lock and its socket, an
 // agent's hook, the command line's words, and the running program's answers to commands.
 
-#include "AppModelHarness.hpp"
-#include "Recording.hpp"
+#include "AppSupport/AppModelHarness.hpp"
+#include "AppSupport/Recording.hpp"
+#include "AppSupport/SocketPeer.hpp"
 #include "Support/LoggedMessages.hpp"
-#include "Support/SocketPeer.hpp"
 
 #include <NodwardenApp/control/CommandLine.hpp>
 #include <NodwardenApp/control/ControlClient.hpp>
