@@ -16,7 +16,7 @@ set(STAYLOOM_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/stayloom)
 set(STAYLOOM_PACKAGING_BINARY_DIR ${PROJECT_BINARY_DIR}/packaging)
 # The core, the program's own library and its desktop module are private to the program: no other
 # package links them, so they stay out of the public library folders and the program finds them
-# through its RUNPATH (the module when it loads it, see ui/DesktopFace.hpp).
+# through its RUNPATH (the module beside its library, see ui/DesktopFace.hpp).
 set(STAYLOOM_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/stayloom)
 
 install(TARGETS NodwardenCore LIBRARY DESTINATION ${STAYLOOM_PRIVATE_LIBDIR} NAMELINK_SKIP)

@@ -77,7 +77,7 @@ timeout -s TERM 5 env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$
 if grep -q 'Cannot load the desktop interface' "$work/start.out"; then
   fail "the installed program did not load its desktop module: $(cat "$work/start.out")"
 else
-  pass "the installed program loaded its desktop module through its RUNPATH"
+  pass "the installed program loaded its desktop module from beside its library"
 fi
 log=$(find "$work/home" -name '*.log' -exec cat {} + 2>/dev/null || true)
 if [ -z "$log" ]; then

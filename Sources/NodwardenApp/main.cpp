@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -102,8 +103,11 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
 /// The desktop face from its module, which alone links Qt's GUI libraries, so that a run without
 /// a display never maps them. Empty, after a line on standard error, when it cannot be loaded.
 std::unique_ptr<DesktopFace> openDesktopFace(int& argc, char** argv) {
-    // Never closed: the face, its windows and the plugins Qt loads for them live until the end.
-    void* module = ::dlopen(DesktopFace::moduleFileName, RTLD_NOW | RTLD_LOCAL);
+    // Beside the program's library by its full path: a bare name would be looked up through the
+    // RUNPATH of whoever calls dlopen, which a sanitizer's interceptor is. Never closed: the face,
+    // its windows and the plugins Qt loads for them live until the end.
+    const std::filesystem::path path = programLibraryFolder() / DesktopFace::moduleFileName;
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     void* symbol = module != nullptr ? ::dlsym(module, DesktopFace::entryPointName) : nullptr;
     if (symbol == nullptr) {
         std::fprintf(stderr, "Cannot load the desktop interface (%s); running without a desktop.\n",

@@ -11,7 +11,7 @@ namespace nodwarden::app {
 /// windows need, so it comes before any other Qt object; the face owns it until it is destroyed.
 class DesktopFace {
 public:
-    /// The module's file, found through the program's RUNPATH.
+    /// The module's file, beside the program's library (`programLibraryFolder`).
     static constexpr const char* moduleFileName = "stayloom-desktop.so";
     /// The one symbol the module exports, of type `EntryPoint`.
     static constexpr const char* entryPointName = "stayloomOpenDesktopFace";
