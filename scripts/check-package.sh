@@ -76,7 +76,7 @@ case "$runpath" in
   *) fail "RUNPATH of /usr/bin/stayloom is '$runpath', expected /usr/lib/<triplet>/stayloom" ;;
 esac
 # The program's own libraries (the core, and the model with the terminal face), and the desktop
-# face's module that it loads through the same RUNPATH when a display opens.
+# face's module that it loads from beside its library when a display opens.
 needed_own=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(libNodwarden[^]]*\)\]/\1/p')
 for library in libNodwardenCore libNodwardenApp; do
   needed=$(printf '%s\n' "$needed_own" | grep "^$library\.so" || true)
