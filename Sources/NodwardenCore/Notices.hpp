@@ -1,8 +1,8 @@
 #pragma once
 
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/Models.hpp>
 
 #include <optional>
 #include <string>

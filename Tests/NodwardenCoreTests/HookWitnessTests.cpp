@@ -2,8 +2,8 @@
 // its sender is gone.
 
 #include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/HookWitness.hpp>
-#include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
 
 #include <gtest/gtest.h>

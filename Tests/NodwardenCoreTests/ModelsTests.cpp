@@ -1,4 +1,9 @@
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/ActivitySignal.hpp>
+#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/GuardPowerProfile.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/GuardStatus.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 #include <gtest/gtest.h>
 

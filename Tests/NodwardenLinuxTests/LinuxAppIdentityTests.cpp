@@ -2,7 +2,7 @@
 
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <gtest/gtest.h>
 
