@@ -9,15 +9,6 @@ namespace nodwarden {
 using nlohmann::json;
 using namespace JSONDecoding;
 
-GuardPowerProfile::GuardPowerProfile(int batteryCutoffPercent_, int warningPercent_,
-                                     double idleGracePeriodSeconds_, double cpuThresholdPercent_,
-                                     bool allowUnlimitedKeepAwake_, bool sleepAfterCompletion_,
-                                     bool sleepOnlyIfLidClosed_)
-    : batteryCutoffPercent(batteryCutoffPercent_), warningPercent(warningPercent_),
-      idleGracePeriodSeconds(idleGracePeriodSeconds_), cpuThresholdPercent(cpuThresholdPercent_),
-      allowUnlimitedKeepAwake(allowUnlimitedKeepAwake_),
-      sleepAfterCompletion(sleepAfterCompletion_), sleepOnlyIfLidClosed(sleepOnlyIfLidClosed_) {}
-
 std::optional<GuardPowerProfile> GuardPowerProfile::fromJSON(std::string_view text) {
     return decodeText<GuardPowerProfile>(
         text, [](const json& value) { return decodeGuardPowerProfile(value, "profile"); });
@@ -29,14 +20,21 @@ std::string GuardPowerProfile::toJSON() const {
 
 GuardPowerProfile decodeGuardPowerProfile(const json& value, std::string_view what) {
     const json& object = requireObject(value, what);
-    return GuardPowerProfile(
-        readInt(requiredMember(object, "batteryCutoffPercent"), "batteryCutoffPercent"),
-        readInt(requiredMember(object, "warningPercent"), "warningPercent"),
-        readDouble(requiredMember(object, "idleGracePeriodSeconds"), "idleGracePeriodSeconds"),
-        readDouble(requiredMember(object, "cpuThresholdPercent"), "cpuThresholdPercent"),
-        readBool(requiredMember(object, "allowUnlimitedKeepAwake"), "allowUnlimitedKeepAwake"),
-        readBool(requiredMember(object, "sleepAfterCompletion"), "sleepAfterCompletion"),
-        readBool(requiredMember(object, "sleepOnlyIfLidClosed"), "sleepOnlyIfLidClosed"));
+    return GuardPowerProfile{
+        .batteryCutoffPercent =
+            readInt(requiredMember(object, "batteryCutoffPercent"), "batteryCutoffPercent"),
+        .warningPercent = readInt(requiredMember(object, "warningPercent"), "warningPercent"),
+        .idleGracePeriodSeconds =
+            readDouble(requiredMember(object, "idleGracePeriodSeconds"), "idleGracePeriodSeconds"),
+        .cpuThresholdPercent =
+            readDouble(requiredMember(object, "cpuThresholdPercent"), "cpuThresholdPercent"),
+        .allowUnlimitedKeepAwake =
+            readBool(requiredMember(object, "allowUnlimitedKeepAwake"), "allowUnlimitedKeepAwake"),
+        .sleepAfterCompletion =
+            readBool(requiredMember(object, "sleepAfterCompletion"), "sleepAfterCompletion"),
+        .sleepOnlyIfLidClosed =
+            readBool(requiredMember(object, "sleepOnlyIfLidClosed"), "sleepOnlyIfLidClosed"),
+    };
 }
 
 void to_json(json& value, const GuardPowerProfile& profile) {

@@ -10,24 +10,21 @@
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
-/// Thresholds that depend on the power source.
+/// Thresholds that depend on the power source. The default value is a fresh installation's
+/// battery profile; `GuardSettings` says how its plugged-in one differs.
 struct GuardPowerProfile {
-    GuardPowerProfile(int batteryCutoffPercent, int warningPercent, double idleGracePeriodSeconds,
-                      double cpuThresholdPercent, bool allowUnlimitedKeepAwake,
-                      bool sleepAfterCompletion, bool sleepOnlyIfLidClosed);
-
     /// On battery, at or below this charge keep-awake is released.
-    int batteryCutoffPercent;
+    int batteryCutoffPercent = 20;
     /// On battery, at or below this charge (and above the cutoff) the battery warning is raised.
-    int warningPercent;
+    int warningPercent = 30;
     /// How long keep-awake is held after the last active-work signal.
-    double idleGracePeriodSeconds;
+    double idleGracePeriodSeconds = 90.0;
     /// Summed CPU share at or above which a CPU-trusted agent counts as working.
-    double cpuThresholdPercent;
+    double cpuThresholdPercent = 8.0;
     /// Only the plugged-in profile's value is ever consulted.
-    bool allowUnlimitedKeepAwake;
-    bool sleepAfterCompletion;
-    bool sleepOnlyIfLidClosed;
+    bool allowUnlimitedKeepAwake = false;
+    bool sleepAfterCompletion = true;
+    bool sleepOnlyIfLidClosed = true;
 
     /// Strict: all seven keys must be present with the right JSON types.
     static std::optional<GuardPowerProfile> fromJSON(std::string_view text);

@@ -5,8 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <utility>
-
 namespace nodwarden {
 
 using nlohmann::json;
@@ -16,60 +14,54 @@ namespace {
 
 GuardSettings decodeSettings(const json& value) {
     const json& object = requireObject(value, "settings");
+    GuardSettings settings = GuardSettings::defaults();
 
-    // Older versions stored the profile fields flat at the top level. Every legacy key is
-    // type-checked even when the profiles make it irrelevant, so a damaged record never passes.
-    const int cutoff = readOptional(object, "batteryCutoffPercent", readInt).value_or(20);
-    const int warning = readOptional(object, "warningPercent", readInt).value_or(30);
-    const double idleGrace =
-        readOptional(object, "idleGracePeriodSeconds", readDouble).value_or(90.0);
-    const double cpuThreshold =
-        readOptional(object, "cpuThresholdPercent", readDouble).value_or(8.0);
-    const bool unlimitedWhilePluggedIn =
-        readOptional(object, "allowUnlimitedWhilePluggedIn", readBool).value_or(true);
-    const bool sleepAfterCompletion =
-        readOptional(object, "sleepAfterCompletion", readBool).value_or(true);
-    const bool sleepOnlyIfLidClosed =
-        readOptional(object, "sleepOnlyIfLidClosed", readBool).value_or(true);
+    // Older versions stored one set of profile fields flat at the top level, for both power
+    // sources: an absent profile is its default with them laid over it. Every legacy key is read,
+    // and so type-checked, even when both profiles are present, so a damaged record never passes.
+    const auto withLegacyKeys = [&object](GuardPowerProfile profile) {
+        readOptionalInto(object, "batteryCutoffPercent", readInt, profile.batteryCutoffPercent);
+        readOptionalInto(object, "warningPercent", readInt, profile.warningPercent);
+        readOptionalInto(object, "idleGracePeriodSeconds", readDouble,
+                         profile.idleGracePeriodSeconds);
+        readOptionalInto(object, "cpuThresholdPercent", readDouble, profile.cpuThresholdPercent);
+        readOptionalInto(object, "sleepAfterCompletion", readBool, profile.sleepAfterCompletion);
+        readOptionalInto(object, "sleepOnlyIfLidClosed", readBool, profile.sleepOnlyIfLidClosed);
+        return profile;
+    };
+    const GuardPowerProfile legacyBattery = withLegacyKeys(settings.batteryProfile);
+    GuardPowerProfile legacyPluggedIn = withLegacyKeys(settings.pluggedInProfile);
+    readOptionalInto(object, "allowUnlimitedWhilePluggedIn", readBool,
+                     legacyPluggedIn.allowUnlimitedKeepAwake);
 
     const auto readProfile = [](const json& profile, std::string_view key) {
         return decodeGuardPowerProfile(profile, key);
     };
-    auto batteryProfile = readOptional(object, "batteryProfile", readProfile);
-    auto pluggedInProfile = readOptional(object, "pluggedInProfile", readProfile);
+    settings.batteryProfile =
+        readOptional(object, "batteryProfile", readProfile).value_or(legacyBattery);
+    settings.pluggedInProfile =
+        readOptional(object, "pluggedInProfile", readProfile).value_or(legacyPluggedIn);
 
-    auto targetApps = readOptional(object, "targetApps", readStringList)
-                          .value_or(GuardSettings::defaultTargetApps());
-    auto activePhrases = readOptional(object, "activePhrases", readStringList)
-                             .value_or(GuardSettings::defaultActivePhrases());
-    auto idlePhrases = readOptional(object, "idlePhrases", readStringList)
-                           .value_or(GuardSettings::defaultIdlePhrases());
-    auto disabledAgentIDs = readOptional(object, "disabledAgentIDs", readStringList)
-                                .value_or(std::vector<std::string>{});
-
-    GuardSettings settings(
-        batteryProfile, pluggedInProfile, cutoff, warning, idleGrace, cpuThreshold,
-        GuardSettings::migrateLegacyTargets(targetApps), std::move(activePhrases),
-        std::move(idlePhrases),
-        readOptional(object, "accessibilityDetectionEnabled", readBool).value_or(true),
-        readOptional(object, "launchAtLoginEnabled", readBool).value_or(false),
-        unlimitedWhilePluggedIn, sleepAfterCompletion, sleepOnlyIfLidClosed,
-        readOptional(object, "restoreNormalSleepOnQuit", readBool).value_or(true),
-        std::move(disabledAgentIDs),
-        readOptional(object, "enableBrowsers", readBool).value_or(false),
-        readOptional(object, "keepAwakeWithLidClosed", readBool).value_or(false),
-        readOptional(object, "letDisplaySleep", readBool).value_or(false));
-    settings.statusRecordDetectionEnabled =
-        readOptional(object, "statusRecordDetectionEnabled", readBool).value_or(true);
+    readOptionalInto(object, "targetApps", readStringList, settings.targetApps);
+    settings.targetApps = GuardSettings::migrateLegacyTargets(settings.targetApps);
+    readOptionalInto(object, "activePhrases", readStringList, settings.activePhrases);
+    readOptionalInto(object, "idlePhrases", readStringList, settings.idlePhrases);
+    readOptionalInto(object, "accessibilityDetectionEnabled", readBool,
+                     settings.accessibilityDetectionEnabled);
+    readOptionalInto(object, "statusRecordDetectionEnabled", readBool,
+                     settings.statusRecordDetectionEnabled);
+    readOptionalInto(object, "launchAtLoginEnabled", readBool, settings.launchAtLoginEnabled);
+    readOptionalInto(object, "restoreNormalSleepOnQuit", readBool,
+                     settings.restoreNormalSleepOnQuit);
+    readOptionalInto(object, "disabledAgentIDs", readStringList, settings.disabledAgentIDs);
+    readOptionalInto(object, "enableBrowsers", readBool, settings.enableBrowsers);
+    readOptionalInto(object, "keepAwakeWithLidClosed", readBool, settings.keepAwakeWithLidClosed);
+    readOptionalInto(object, "letDisplaySleep", readBool, settings.letDisplaySleep);
     NotificationChoices& notifications = settings.notifications;
-    notifications.workDone =
-        readOptional(object, "notifyWorkDone", readBool).value_or(notifications.workDone);
-    notifications.safety =
-        readOptional(object, "notifySafety", readBool).value_or(notifications.safety);
-    notifications.batteryWarning = readOptional(object, "notifyBatteryWarning", readBool)
-                                       .value_or(notifications.batteryWarning);
-    notifications.problems =
-        readOptional(object, "notifyProblems", readBool).value_or(notifications.problems);
+    readOptionalInto(object, "notifyWorkDone", readBool, notifications.workDone);
+    readOptionalInto(object, "notifySafety", readBool, notifications.safety);
+    readOptionalInto(object, "notifyBatteryWarning", readBool, notifications.batteryWarning);
+    readOptionalInto(object, "notifyProblems", readBool, notifications.problems);
     return settings;
 }
 
@@ -77,55 +69,8 @@ GuardSettings decodeSettings(const json& value) {
 
 // MARK: - GuardSettings
 
-GuardSettings::GuardSettings(std::optional<GuardPowerProfile> batteryProfile_,
-                             std::optional<GuardPowerProfile> pluggedInProfile_,
-                             int batteryCutoffPercent_, int warningPercent_,
-                             double idleGracePeriodSeconds_, double cpuThresholdPercent_,
-                             std::vector<std::string> targetApps_,
-                             std::vector<std::string> activePhrases_,
-                             std::vector<std::string> idlePhrases_,
-                             bool accessibilityDetectionEnabled_, bool launchAtLoginEnabled_,
-                             bool allowUnlimitedWhilePluggedIn_, bool sleepAfterCompletion_,
-                             bool sleepOnlyIfLidClosed_, bool restoreNormalSleepOnQuit_,
-                             std::vector<std::string> disabledAgentIDs_, bool enableBrowsers_,
-                             bool keepAwakeWithLidClosed_, bool letDisplaySleep_)
-    : batteryProfile(batteryProfile_.value_or(GuardPowerProfile(
-          batteryCutoffPercent_, warningPercent_, idleGracePeriodSeconds_, cpuThresholdPercent_,
-          false, sleepAfterCompletion_, sleepOnlyIfLidClosed_))),
-      pluggedInProfile(pluggedInProfile_.value_or(GuardPowerProfile(
-          batteryCutoffPercent_, warningPercent_, idleGracePeriodSeconds_, cpuThresholdPercent_,
-          allowUnlimitedWhilePluggedIn_, sleepAfterCompletion_, sleepOnlyIfLidClosed_))),
-      targetApps(std::move(targetApps_)), activePhrases(std::move(activePhrases_)),
-      idlePhrases(std::move(idlePhrases_)),
-      accessibilityDetectionEnabled(accessibilityDetectionEnabled_),
-      launchAtLoginEnabled(launchAtLoginEnabled_),
-      restoreNormalSleepOnQuit(restoreNormalSleepOnQuit_),
-      disabledAgentIDs(std::move(disabledAgentIDs_)), enableBrowsers(enableBrowsers_),
-      keepAwakeWithLidClosed(keepAwakeWithLidClosed_), letDisplaySleep(letDisplaySleep_) {}
-
 GuardSettings GuardSettings::defaults() {
-    return GuardSettings(std::nullopt, std::nullopt, 20, 30, 90.0, 8.0, defaultTargetApps(),
-                         defaultActivePhrases(), defaultIdlePhrases(), true, false, true, true,
-                         true, true, {}, false, false, false);
-}
-
-const std::vector<std::string>& GuardSettings::defaultTargetApps() {
-    static const std::vector<std::string> apps;
-    return apps;
-}
-
-const std::vector<std::string>& GuardSettings::defaultActivePhrases() {
-    static const std::vector<std::string> phrases{
-        "Stop generating",        "Generating",       "Thinking",
-        "Waiting for permission", "Codex is working", "Claude is working",
-        "Working on it",          "Running task",     "Applying changes"};
-    return phrases;
-}
-
-const std::vector<std::string>& GuardSettings::defaultIdlePhrases() {
-    static const std::vector<std::string> phrases{"Send", "Ask",      "New chat",
-                                                  "Done", "Finished", "Completed"};
-    return phrases;
+    return {};
 }
 
 const std::set<std::string>& GuardSettings::legacyManagedNames() {

@@ -27,27 +27,35 @@ struct NotificationChoices {
     bool operator==(const NotificationChoices&) const = default;
 };
 
-/// The whole user configuration.
+/// The whole user configuration. Its default value is a fresh installation's settings, and every
+/// member has an initialiser, so `GuardSettings{.enableBrowsers = true}` names only what differs.
 struct GuardSettings {
-    /// A profile that is given is used unchanged; an absent one is built from the flat arguments
-    /// (the battery profile never allows unlimited keep-awake, the plugged-in one takes
-    /// `allowUnlimitedWhilePluggedIn`).
-    GuardSettings(std::optional<GuardPowerProfile> batteryProfile,
-                  std::optional<GuardPowerProfile> pluggedInProfile, int batteryCutoffPercent,
-                  int warningPercent, double idleGracePeriodSeconds, double cpuThresholdPercent,
-                  std::vector<std::string> targetApps, std::vector<std::string> activePhrases,
-                  std::vector<std::string> idlePhrases, bool accessibilityDetectionEnabled,
-                  bool launchAtLoginEnabled, bool allowUnlimitedWhilePluggedIn,
-                  bool sleepAfterCompletion, bool sleepOnlyIfLidClosed,
-                  bool restoreNormalSleepOnQuit, std::vector<std::string> disabledAgentIDs,
-                  bool enableBrowsers, bool keepAwakeWithLidClosed, bool letDisplaySleep);
+    GuardPowerProfile batteryProfile{};
+    GuardPowerProfile pluggedInProfile{.allowUnlimitedKeepAwake = true};
+    /// Further programs the process detector watches as agents.
+    std::vector<std::string> targetApps{};
+    std::vector<std::string> activePhrases{
+        "Stop generating",        "Generating",       "Thinking",
+        "Waiting for permission", "Codex is working", "Claude is working",
+        "Working on it",          "Running task",     "Applying changes"};
+    std::vector<std::string> idlePhrases{"Send", "Ask",      "New chat",
+                                         "Done", "Finished", "Completed"};
+    bool accessibilityDetectionEnabled = true;
+    /// Whether the agents' own status records (their session state files and the kind of their
+    /// newest transcript records) are read.
+    bool statusRecordDetectionEnabled = true;
+    bool launchAtLoginEnabled = false;
+    bool restoreNormalSleepOnQuit = true;
+    /// Agent profile identifiers the user has switched off.
+    std::vector<std::string> disabledAgentIDs{};
+    bool enableBrowsers = false;
+    bool keepAwakeWithLidClosed = false;
+    bool letDisplaySleep = false;
+    NotificationChoices notifications{};
 
-    /// The settings of a fresh installation.
+    /// The settings of a fresh installation: `GuardSettings{}`.
     static GuardSettings defaults();
 
-    static const std::vector<std::string>& defaultTargetApps();
-    static const std::vector<std::string>& defaultActivePhrases();
-    static const std::vector<std::string>& defaultIdlePhrases();
     /// Lower-case names that older versions put into the target list themselves.
     static const std::set<std::string>& legacyManagedNames();
 
@@ -81,31 +89,12 @@ struct GuardSettings {
     /// Writes both profiles.
     void setSleepOnlyIfLidClosed(bool value);
 
-    /// Tolerant: absent keys take defaults and older flat keys are understood, but any key with a
-    /// value of the wrong type (or malformed JSON) yields no settings.
+    /// Tolerant: starts from `defaults()` and takes each key that is present; older flat keys are
+    /// understood, but any key with a value of the wrong type (or malformed JSON) yields no
+    /// settings.
     static std::optional<GuardSettings> fromJSON(std::string_view text);
     /// Writes the seventeen current keys only, never the older flat ones.
     std::string toJSON() const;
-
-    GuardPowerProfile batteryProfile;
-    GuardPowerProfile pluggedInProfile;
-    /// Further programs the process detector watches as agents.
-    std::vector<std::string> targetApps;
-    std::vector<std::string> activePhrases;
-    std::vector<std::string> idlePhrases;
-    bool accessibilityDetectionEnabled;
-    /// Whether the agents' own status records (their session state files and the kind of their
-    /// newest transcript records) are read. Not a constructor argument: on unless switched off.
-    bool statusRecordDetectionEnabled = true;
-    bool launchAtLoginEnabled;
-    bool restoreNormalSleepOnQuit;
-    /// Agent profile identifiers the user has switched off.
-    std::vector<std::string> disabledAgentIDs;
-    bool enableBrowsers;
-    bool keepAwakeWithLidClosed;
-    bool letDisplaySleep;
-    /// Not a constructor argument: each group takes its default until switched.
-    NotificationChoices notifications;
 
     bool operator==(const GuardSettings&) const = default;
 };
