@@ -3,6 +3,7 @@
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 
@@ -531,7 +532,7 @@ TEST(AppModelMetrics, SavesAtMostOncePerMinute) {
     const Date first = harness.clock.now();
     const auto stored = [&] {
         return harness.reopenDefaults()
-            ->value(QString::fromUtf8(MetricsStore::metricsKey.data()))
+            ->value(QString::fromUtf8(StoredKeys::metrics.data()))
             .toByteArray();
     };
 

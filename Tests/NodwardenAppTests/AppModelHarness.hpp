@@ -13,6 +13,7 @@
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -52,9 +53,9 @@ public:
 
     /// Stores acceptance of the current terms and a completed first run, as after earlier runs.
     void acceptTermsAndOnboarding() {
-        defaults->setValue(QString::fromUtf8(nodwarden::Legal::acceptedVersionDefaultsKey.data()),
+        defaults->setValue(QString::fromUtf8(nodwarden::StoredKeys::acceptedLegalVersion.data()),
                            wording->legalVersion);
-        defaults->setValue(QString::fromUtf8(nodwarden::Onboarding::completedDefaultsKey.data()),
+        defaults->setValue(QString::fromUtf8(nodwarden::StoredKeys::hasCompletedOnboarding.data()),
                            true);
     }
 

@@ -13,6 +13,7 @@
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QSettings>
 #include <QString>
@@ -141,11 +142,11 @@ public:
         QSettings defaults(QString::fromStdString(settingsFile().string()), QSettings::IniFormat);
         if (termsAccepted) {
             defaults.setValue(
-                QString::fromUtf8(nodwarden::Legal::acceptedVersionDefaultsKey.data()),
+                QString::fromUtf8(nodwarden::StoredKeys::acceptedLegalVersion.data()),
                 // The real program speaks the Linux wording, whose terms carry their own version.
                 nodwarden::app::PlatformWording::linuxDesktop().legalVersion);
-            defaults.setValue(QString::fromUtf8(nodwarden::Onboarding::completedDefaultsKey.data()),
-                              true);
+            defaults.setValue(
+                QString::fromUtf8(nodwarden::StoredKeys::hasCompletedOnboarding.data()), true);
         }
         nodwarden::app::SettingsStore::saveMode(defaults, mode);
         nodwarden::app::SettingsStore::saveSettings(defaults, settings, logger);

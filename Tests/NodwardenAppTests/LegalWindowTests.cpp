@@ -4,6 +4,7 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QFile>
 #include <QPointer>
@@ -37,7 +38,7 @@ struct LegalFixture {
 
     std::optional<QString> storedVersion() {
         const QVariant value = harness.reopenDefaults()->value(
-            QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()));
+            QString::fromUtf8(StoredKeys::acceptedLegalVersion.data()));
         return value.isValid() ? std::optional(value.toString()) : std::nullopt;
     }
 
@@ -268,7 +269,7 @@ TEST(LegalWindow, TheCachedCopyReplacesALinkInItsPlaceAndNeverWritesThroughIt) {
 TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {
     AppModelHarness harness;
     // Accepted before the policy named the agents' status records and terminal panes.
-    harness.defaults->setValue(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()),
+    harness.defaults->setValue(QString::fromUtf8(StoredKeys::acceptedLegalVersion.data()),
                                QString::fromUtf8(Legal::currentVersion.data()));
     auto model = stayloom::testing::startedModel(harness);
     ASSERT_NE(harness.wording->legalVersion, QString::fromUtf8(Legal::currentVersion.data()));
@@ -276,7 +277,7 @@ TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {
 
     model->acceptLegal();
     EXPECT_EQ(harness.reopenDefaults()
-                  ->value(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()))
+                  ->value(QString::fromUtf8(StoredKeys::acceptedLegalVersion.data()))
                   .toString(),
               harness.wording->legalVersion);
     EXPECT_TRUE(

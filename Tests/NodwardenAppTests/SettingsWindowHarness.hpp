@@ -5,10 +5,10 @@
 
 #include "FirstRunTestSupport.hpp"
 
-#include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/platform/AgentHookConnector.hpp>
 #include <NodwardenApp/ui/settings/SettingsStatsTab.hpp>
 #include <NodwardenApp/ui/settings/SettingsWindow.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 #include <NodwardenCore/UsageMetrics.hpp>
 
 #include <QApplication>
@@ -29,9 +29,8 @@ public:
     explicit SettingsWindowHarness(std::optional<std::string> metricsJSON = std::nullopt) {
         harness.acceptTermsAndOnboarding();
         if (metricsJSON) {
-            harness.defaults->setValue(
-                QString::fromUtf8(nodwarden::app::MetricsStore::metricsKey.data()),
-                QByteArray::fromStdString(*metricsJSON));
+            harness.defaults->setValue(QString::fromUtf8(nodwarden::StoredKeys::metrics.data()),
+                                       QByteArray::fromStdString(*metricsJSON));
         }
         harness.agentHooks = &agentHooks;
         model = harness.makeModel();

@@ -3,8 +3,6 @@
 #include <NodwardenCore/AppMode.hpp>
 #include <NodwardenCore/GuardSettings.hpp>
 
-#include <string_view>
-
 class QSettings;
 
 namespace nodwarden {
@@ -15,11 +13,6 @@ namespace nodwarden::app {
 
 /// The user's mode and settings in the user-defaults store. Nothing here reports failure.
 namespace SettingsStore {
-
-/// The JSON of `GuardSettings`, stored as a document (`StoredValue::document`).
-inline constexpr std::string_view settingsKey = "Nodwarden.settings";
-/// The raw value of `AppMode`, stored as a string.
-inline constexpr std::string_view modeKey = "Nodwarden.mode";
 
 /// `off` when nothing is stored or the string is not a mode's raw value.
 AppMode loadMode(QSettings& defaults);
