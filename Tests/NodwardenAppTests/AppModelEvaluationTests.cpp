@@ -277,8 +277,7 @@ TEST(AppModelEvaluation, DisplayPostureChangeRestartsKeepAwakeOnce) {
         AppModelHarness harness;
         harness.acceptTermsAndOnboarding();
         harness.storeMode(AppMode::manualKeepAwake);
-        GuardSettings settings = GuardSettings::defaults();
-        settings.letDisplaySleep = testCase.letDisplaySleep;
+        GuardSettings settings{.letDisplaySleep = testCase.letDisplaySleep};
         harness.storeSettings(settings);
         harness.sleep.setState(true, false, testCase.applied);
         auto model = harness.makeModel();

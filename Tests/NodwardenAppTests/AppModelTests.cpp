@@ -359,8 +359,7 @@ TEST(AppModelSleepCommands, QuitDrainsSavesAndRestoresOnlyWhenWanted) {
         SCOPED_TRACE(restoreOnQuit);
         AppModelHarness harness;
         harness.acceptTermsAndOnboarding();
-        GuardSettings settings = GuardSettings::defaults();
-        settings.restoreNormalSleepOnQuit = restoreOnQuit;
+        GuardSettings settings{.restoreNormalSleepOnQuit = restoreOnQuit};
         SettingsStore::saveSettings(*harness.defaults, settings, *harness.logger);
         harness.sleep.setState(true, false, false);
         auto model = harness.makeModel();
@@ -486,8 +485,7 @@ TEST(AppModelFirstRun, LaunchReconcilesTheLoginItemTowardsTheSetting) {
         SCOPED_TRACE(testCase.name);
         AppModelHarness harness;
         harness.acceptTermsAndOnboarding();
-        GuardSettings settings = GuardSettings::defaults();
-        settings.launchAtLoginEnabled = testCase.wanted;
+        GuardSettings settings{.launchAtLoginEnabled = testCase.wanted};
         SettingsStore::saveSettings(*harness.defaults, settings, *harness.logger);
         harness.loginItems.setStatus(testCase.status);
         harness.loginItems.setRegisterError(testCase.registerError);

@@ -29,9 +29,8 @@ std::string idOrNone(const std::optional<AgentProfile>& profile) {
 }
 
 AgentResolver resolverWith(std::vector<std::string> disabledIDs, bool enableBrowsers) {
-    GuardSettings settings = GuardSettings::defaults();
-    settings.disabledAgentIDs = std::move(disabledIDs);
-    settings.enableBrowsers = enableBrowsers;
+    GuardSettings settings{.disabledAgentIDs = std::move(disabledIDs),
+                           .enableBrowsers = enableBrowsers};
     return AgentResolver::make(settings);
 }
 

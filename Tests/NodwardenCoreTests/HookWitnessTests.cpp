@@ -125,8 +125,7 @@ TEST(HookWitness, UnknownAgentsAndSwitchedOffAgentsGiveNoVerdict) {
     HookWitness witness;
     EXPECT_FALSE(witness.record({"cursor", "UserPromptSubmit", "s", 200, claudeStart}));
     witness.record(claude("UserPromptSubmit"));
-    GuardSettings settings = GuardSettings::defaults();
-    settings.disabledAgentIDs = {"claude-code"};
+    GuardSettings settings{.disabledAgentIDs = {"claude-code"}};
     EXPECT_TRUE(ask(witness, table(), settings).empty());
 }
 

@@ -71,8 +71,7 @@ TEST(LinuxAppIdentityTests, EveryLinuxBrowserIsFoundByItsExecutableAndItsDesktop
         {"microsoft-edge", "microsoft-edge.desktop", "edge"},
         {"vivaldi-bin", "vivaldi-stable.desktop", "vivaldi"},
     };
-    GuardSettings settings = GuardSettings::defaults();
-    settings.enableBrowsers = true;
+    GuardSettings settings{.enableBrowsers = true};
     const AgentResolver resolver = AgentResolver::make(settings);
     for (const Browser& browser : browsers) {
         for (const char* name : {browser.executable, browser.desktopID}) {
