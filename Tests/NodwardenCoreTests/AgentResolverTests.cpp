@@ -36,7 +36,7 @@ AgentResolver resolverWith(std::vector<std::string> disabledIDs, bool enableBrow
 }
 
 /// Records every unmatched-host report; installed for the length of one test.
-class HostReportsTest : public ::testing::Test {
+class AgentResolverHostReports : public ::testing::Test {
 protected:
     void SetUp() override {
         AgentResolver::setOnUnmatchedHostBundle(
@@ -61,7 +61,7 @@ private:
 
 } // namespace
 
-TEST(AgentResolverTests, MakeDropsDisabledAgentsAndHiddenBrowsersKeepingCatalogOrder) {
+TEST(AgentResolver, MakeDropsDisabledAgentsAndHiddenBrowsersKeepingCatalogOrder) {
     const auto all = idsOf(AgentCatalog::builtin());
 
     auto catalog = AgentCatalog::builtin();
@@ -78,7 +78,7 @@ TEST(AgentResolverTests, MakeDropsDisabledAgentsAndHiddenBrowsersKeepingCatalogO
     EXPECT_EQ(resolverWith({}, true).profiles, AgentCatalog::builtin());
 }
 
-TEST(AgentResolverTests, FindsApplicationsByBundleIdentifierIgnoringCase) {
+TEST(AgentResolver, FindsApplicationsByBundleIdentifierIgnoringCase) {
     const auto resolver = resolverWith({}, false);
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"COM.MICROSOFT.VSCODE", "vscode"},
@@ -95,7 +95,7 @@ TEST(AgentResolverTests, FindsApplicationsByBundleIdentifierIgnoringCase) {
     EXPECT_EQ(idOrNone(resolverWith({}, true).profileForBundleID("COM.GOOGLE.CHROME")), "chrome");
 }
 
-TEST(AgentResolverTests, EveryCatalogValueResolvesToItsOwnProfile) {
+TEST(AgentResolver, EveryCatalogValueResolvesToItsOwnProfile) {
     const auto resolver = resolverWith({}, true);
     for (const AgentProfile& profile : resolver.profiles) {
         for (const auto& bundleID : profile.bundleIDs) {
@@ -118,7 +118,7 @@ TEST(AgentResolverTests, EveryCatalogValueResolvesToItsOwnProfile) {
     }
 }
 
-TEST(AgentResolverTests, ResolvesCommandLinesByTheFirstDecidingRule) {
+TEST(AgentResolver, ResolvesCommandLinesByTheFirstDecidingRule) {
     struct Case {
         std::string path;
         std::string arguments;
@@ -170,7 +170,7 @@ TEST(AgentResolverTests, ResolvesCommandLinesByTheFirstDecidingRule) {
     }
 }
 
-TEST(AgentResolverTests, DisabledAgentsAreNeverResolvedAndLaterProfilesMayWin) {
+TEST(AgentResolver, DisabledAgentsAreNeverResolvedAndLaterProfilesMayWin) {
     const auto resolver = resolverWith({"claude-code", "chatgpt-desktop"}, false);
     EXPECT_FALSE(resolver.profileForCommandPath("/usr/local/bin/node",
                                                 "node /opt/agents/claude-code/cli.js"));
@@ -187,7 +187,7 @@ TEST(AgentResolverTests, DisabledAgentsAreNeverResolvedAndLaterProfilesMayWin) {
               "second");
 }
 
-TEST(AgentResolverTests, TerminalScanProfilesAreTheWatchedCommandLineAgentsInOrder) {
+TEST(AgentResolver, TerminalScanProfilesAreTheWatchedCommandLineAgentsInOrder) {
     EXPECT_EQ(idsOf(resolverWith({}, true).terminalScanProfiles()),
               (std::vector<std::string>{"claude-code", "codex-cli", "gemini-cli", "copilot-cli",
                                         "opencode", "grok-build", "aider", "qwen-code",
@@ -197,7 +197,7 @@ TEST(AgentResolverTests, TerminalScanProfilesAreTheWatchedCommandLineAgentsInOrd
     EXPECT_EQ(std::count(scanned.begin(), scanned.end(), "codex-cli"), 0);
 }
 
-TEST(AgentResolverTests, SplitsPathsIntoBundleNamesAndBasenames) {
+TEST(AgentResolver, SplitsPathsIntoBundleNamesAndBasenames) {
     const std::vector<std::pair<std::string, std::optional<std::string>>> bundles = {
         {"/Applications/Foo.app/Contents/Helpers/Bar.app/Contents/MacOS/Bar", "Foo"},
         {"Foo.app", "Foo"},
@@ -224,7 +224,7 @@ TEST(AgentResolverTests, SplitsPathsIntoBundleNamesAndBasenames) {
     }
 }
 
-TEST_F(HostReportsTest, ReportsAnUnmatchedHostOnceWhateverItsLetterCase) {
+TEST_F(AgentResolverHostReports, ReportsAnUnmatchedHostOnceWhateverItsLetterCase) {
     EXPECT_FALSE(resolver_.profileForCommandPath(
         "/Applications/Other.app/Contents/Resources/bin/claude", "claude --print"));
     EXPECT_FALSE(
@@ -241,7 +241,7 @@ TEST_F(HostReportsTest, ReportsAnUnmatchedHostOnceWhateverItsLetterCase) {
     EXPECT_EQ(reports(), expected);
 }
 
-TEST_F(HostReportsTest, RemembersHostsSeenWhileNoCallbackWasInstalled) {
+TEST_F(AgentResolverHostReports, RemembersHostsSeenWhileNoCallbackWasInstalled) {
     AgentResolver::setOnUnmatchedHostBundle({});
     EXPECT_FALSE(AgentResolver::onUnmatchedHostBundle());
     resolver_.profileForCommandPath("/Applications/Quiet.app/bin/aider", "aider");
@@ -252,7 +252,7 @@ TEST_F(HostReportsTest, RemembersHostsSeenWhileNoCallbackWasInstalled) {
     EXPECT_EQ(reports(), (std::vector<std::pair<std::string, std::string>>{{"Loud", "aider"}}));
 }
 
-TEST_F(HostReportsTest, CallsTheCallbackOutsideTheLock) {
+TEST_F(AgentResolverHostReports, CallsTheCallbackOutsideTheLock) {
     std::atomic<bool> sawCallback{false};
     // Reading the callback takes the report lock; this would deadlock if the lock were held.
     AgentResolver::setOnUnmatchedHostBundle([&](const std::string&, const std::string&) {
@@ -262,7 +262,7 @@ TEST_F(HostReportsTest, CallsTheCallbackOutsideTheLock) {
     EXPECT_TRUE(sawCallback);
 }
 
-TEST_F(HostReportsTest, ConcurrentLookupsReportEachHostExactlyOnce) {
+TEST_F(AgentResolverHostReports, ConcurrentLookupsReportEachHostExactlyOnce) {
     constexpr int threadCount = 8;
     constexpr int rounds = 200;
     const std::vector<std::string> hosts = {"Racer", "RACER", "racer", "Sprinter", "sPrInTeR"};
@@ -293,7 +293,7 @@ TEST_F(HostReportsTest, ConcurrentLookupsReportEachHostExactlyOnce) {
     EXPECT_EQ(perHost, (std::map<std::string, int>{{"racer", 1}, {"sprinter", 1}}));
 }
 
-TEST(AgentResolverTests, PathMarkersOfAnySpellingAreFoundWhereverTheyStart) {
+TEST(AgentResolver, PathMarkersOfAnySpellingAreFoundWhereverTheyStart) {
     // Markers are compared without copying them folded; these shapes exercise every branch of
     // that scan, each with a near miss that must not match.
     struct Case {
@@ -325,7 +325,7 @@ TEST(AgentResolverTests, PathMarkersOfAnySpellingAreFoundWhereverTheyStart) {
     }
 }
 
-TEST(AgentResolverTests, FindingACommandLinesProfileHandsBackTheWatchedEntryItself) {
+TEST(AgentResolver, FindingACommandLinesProfileHandsBackTheWatchedEntryItself) {
     const auto resolver = resolverWith({}, true);
     const std::vector<std::pair<std::string, std::string>> lines = {
         {"/usr/local/bin/claude", "claude"},

@@ -33,7 +33,7 @@ AgentProfile sessionFileAgent(const std::string& name) {
 
 } // namespace
 
-TEST(LegalTests, OnlyTheExactCurrentVersionCountsAsAccepted) {
+TEST(Legal, OnlyTheExactCurrentVersionCountsAsAccepted) {
     EXPECT_EQ(Legal::currentVersion, "1.6");
     EXPECT_EQ(Legal::acceptedVersionDefaultsKey, "Stayloom.acceptedLegalVersion");
     EXPECT_EQ(Legal::acceptedDateDefaultsKey, "Stayloom.acceptedLegalVersion.date");
@@ -46,7 +46,7 @@ TEST(LegalTests, OnlyTheExactCurrentVersionCountsAsAccepted) {
     }
 }
 
-TEST(OnboardingTests, FlowWaitsForTheTermsAndRunsOnce) {
+TEST(Onboarding, FlowWaitsForTheTermsAndRunsOnce) {
     EXPECT_EQ(Onboarding::completedDefaultsKey, "Stayloom.hasCompletedOnboarding");
     EXPECT_TRUE(Onboarding::needsOnboarding(false, false));
     EXPECT_FALSE(Onboarding::needsOnboarding(false, true));
@@ -54,7 +54,7 @@ TEST(OnboardingTests, FlowWaitsForTheTermsAndRunsOnce) {
     EXPECT_FALSE(Onboarding::needsOnboarding(true, true));
 }
 
-TEST(OnboardingTests, DetectionHeadline) {
+TEST(Onboarding, DetectionHeadline) {
     struct Case {
         SignalStrength strength;
         std::optional<std::string> name;
@@ -75,7 +75,7 @@ TEST(OnboardingTests, DetectionHeadline) {
     }
 }
 
-TEST(AccessibilityNoticeTests, TextOnlyMeansNoCPUTrustAndNoSessionFiles) {
+TEST(AccessibilityNotice, TextOnlyMeansNoCPUTrustAndNoSessionFiles) {
     EXPECT_TRUE(AccessibilityNotice::isUITextOnly(textOnlyAgent("A")));
     EXPECT_FALSE(AccessibilityNotice::isUITextOnly(cpuTrustedAgent("B")));
     EXPECT_FALSE(AccessibilityNotice::isUITextOnly(sessionFileAgent("C")));
@@ -86,7 +86,7 @@ TEST(AccessibilityNoticeTests, TextOnlyMeansNoCPUTrustAndNoSessionFiles) {
               (std::vector<std::string>{"Zeta", "Alpha", "Zeta"}));
 }
 
-TEST(AccessibilityNoticeTests, ShortList) {
+TEST(AccessibilityNotice, ShortList) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{}, ""},
         {{"Cursor"}, "Cursor"},
@@ -102,7 +102,7 @@ TEST(AccessibilityNoticeTests, ShortList) {
     EXPECT_EQ(AccessibilityNotice::shortList(twelve), "X, X and 10 more");
 }
 
-TEST(AccessibilityNoticeTests, OnboardingNote) {
+TEST(AccessibilityNotice, OnboardingNote) {
     EXPECT_EQ(AccessibilityNotice::onboardingNote({}),
               "Optional: your watched agents are detected without it.");
     EXPECT_EQ(AccessibilityNotice::onboardingNote({cpuTrustedAgent("Codex CLI")}),
@@ -119,7 +119,7 @@ TEST(AccessibilityNoticeTests, OnboardingNote) {
               "are working, so it will not keep your Mac awake.");
 }
 
-TEST(AccessibilityNoticeTests, PanelWarning) {
+TEST(AccessibilityNotice, PanelWarning) {
     EXPECT_EQ(AccessibilityNotice::panelWarning(
                   {textOnlyAgent("ChatGPT"), cpuTrustedAgent("Aider")}, false),
               "Accessibility access is off \u2014 Stayloom cannot tell when ChatGPT is working, so "

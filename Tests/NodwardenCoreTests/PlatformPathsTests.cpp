@@ -29,7 +29,7 @@ struct PathCase {
     std::string statistics;
 };
 
-TEST(PlatformPathsTests, PlacesEveryFileByPlatformConvention) {
+TEST(PlatformPaths, PlacesEveryFileByPlatformConvention) {
     const std::vector<PathCase> cases{
         {"macOS ignores XDG",
          {"/Users/ada", "/elsewhere"},
@@ -84,7 +84,7 @@ TEST(PlatformPathsTests, PlacesEveryFileByPlatformConvention) {
     }
 }
 
-TEST(PlatformPathsTests, TheEarlierStateFolderAndLogMoveOnceAndTheFolderIsTheOwnersAlone) {
+TEST(PlatformPaths, TheEarlierStateFolderAndLogMoveOnceAndTheFolderIsTheOwnersAlone) {
     TemporaryDirectory home;
     const Environment environment{home.path(), (home.path() / "state").string()};
     home.write("state/Stayloom/Nodwarden.log", "an earlier line\n");
@@ -134,7 +134,7 @@ private:
     std::optional<std::string> previous_;
 };
 
-TEST(PlatformPathsTests, CurrentEnvironmentReadsTheProcessEnvironment) {
+TEST(PlatformPaths, CurrentEnvironmentReadsTheProcessEnvironment) {
     {
         ScopedEnvironmentVariable home("HOME", "/tmp/someone");
         ScopedEnvironmentVariable state("XDG_STATE_HOME", "/tmp/someone/state");
