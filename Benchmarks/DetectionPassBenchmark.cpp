@@ -3,6 +3,8 @@
 // records; tmux panes, on a machine without tmux), no accessibility bus. The program's prober
 // keeps what it walked and watches it with inotify, so steady passes stat only what changed; the
 // plain walk is what the first pass (and a home that cannot be watched) costs.
+#include "Support/TemporaryDirectory.hpp"
+
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
 #include <NodwardenCore/AgentStatusReaders.hpp>
@@ -21,12 +23,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +39,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace nodwarden;
+using stayloom::testing::TemporaryDirectory;
 
 constexpr int kProcesses = 400;
 /// A busy workstation or build host: the table's cost must not grow with processes that idle.
@@ -67,34 +68,12 @@ void writeFile(const fs::path& path, const std::string& contents) {
     std::ofstream(path, std::ios::binary) << contents;
 }
 
-/// A folder under the temporary folder, removed with everything in it.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const char* name) {
-        std::string pattern = (fs::temp_directory_path() / name).string() + "-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 /// A /proc tree of a developer's machine: system services, a desktop session with a browser
 /// and an editor, and ten agent trees (shell, agent, its tool servers) started in the usual
 /// ways (by name, through node, from a versioned install folder).
 class FakeProc {
 public:
-    explicit FakeProc(int processes) : folder_("stayloom-bench-proc") {
+    explicit FakeProc(int processes) {
         const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         writeFile(folder_.path() / "proc" / "stat",
                   "cpu  1 2 3 4 5 6 7 0 0 0\n" + numbered("btime ", now - kUptimeSeconds, "\n"));
@@ -174,14 +153,14 @@ private:
         writeFile(folder / "cmdline", cmdline);
     }
 
-    ScratchFolder folder_;
+    TemporaryDirectory folder_;
 };
 
 /// A home folder with 20,000 session files in the places the catalog's agents write them, written
 /// over the last 90 days.
 class FakeHome {
 public:
-    FakeHome() : folder_("stayloom-bench-home") {
+    FakeHome() {
         const auto& home = folder_.path();
         int written = 0;
         // Transcripts pile up over months; only the few of sessions running now are recent.
@@ -283,7 +262,7 @@ private:
                   "\"2026-12-08T10:06:00.000Z\",\"type\":\"assistant\"}\n");
     }
 
-    ScratchFolder folder_;
+    TemporaryDirectory folder_;
 };
 
 /// A desktop without an accessibility service this process may use.
@@ -423,7 +402,7 @@ BENCHMARK(BM_DetectionPassWalkingTheHome)->Unit(benchmark::kMillisecond)->Measur
 /// The tmux witness where it has work: a private server with one pane that runs a program named
 /// like an agent. Each pass lists the panes and reads that one: two short child commands.
 void BM_TmuxWitnessWithAnAgentPane(benchmark::State& state) {
-    const ScratchFolder folder("stayloom-bench-tmux");
+    const TemporaryDirectory folder;
     const auto sockets = folder.path() / "sockets";
     fs::create_directories(sockets);
     fs::permissions(sockets, fs::perms::owner_all, fs::perm_options::replace);
@@ -525,7 +504,7 @@ BENCHMARK(BM_SessionFilePart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUT
 /// asks (records, logind's locks, hooks, no tmux): what a pass costs the program here (start idle
 /// processes beforehand to see how it grows with them).
 void BM_DetectionPassOfThisMachine(benchmark::State& state) {
-    const ScratchFolder home("stayloom-bench-empty-home");
+    const TemporaryDirectory home;
     const auto probe =
         std::make_shared<linuxplatform::InotifyFileActivityProbe>(home.path(), kProbeDepth);
     auto table =

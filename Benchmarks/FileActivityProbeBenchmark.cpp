@@ -1,11 +1,11 @@
+#include "Support/TemporaryDirectory.hpp"
+
 #include <NodwardenCore/FileActivityProbe.hpp>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 
 namespace {
@@ -30,14 +30,9 @@ constexpr int kTranscripts = kProjects * kTranscriptsPerProject;
 class SyntheticHome {
 public:
     SyntheticHome() {
-        std::string pattern = (fs::temp_directory_path() / "stayloom-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
         for (int project = 0; project < kProjects; ++project) {
             const auto folder =
-                root_ / ".claude" / "projects" / numbered("-Users-me-src-project-", project);
+                root() / ".claude" / "projects" / numbered("-Users-me-src-project-", project);
             fs::create_directories(folder / "notes");
             std::ofstream(folder / "notes" / "todo.md") << "x";
             for (int index = 0; index < kTranscriptsPerProject; ++index) {
@@ -45,22 +40,15 @@ public:
             }
         }
         for (int index = 0; index < 50; ++index) {
-            fs::create_directories(root_ / ".cache" / numbered("c", index));
+            fs::create_directories(root() / ".cache" / numbered("c", index));
         }
-        fs::create_directories(root_ / ".codex" / "log");
-        std::ofstream(root_ / ".codex" / "log" / "codex-tui.log") << "x";
+        fs::create_directories(root() / ".codex" / "log");
+        std::ofstream(root() / ".codex" / "log" / "codex-tui.log") << "x";
     }
-    ~SyntheticHome() {
-        std::error_code error;
-        fs::remove_all(root_, error);
-    }
-    SyntheticHome(const SyntheticHome&) = delete;
-    SyntheticHome& operator=(const SyntheticHome&) = delete;
-
-    const fs::path& root() const { return root_; }
+    const fs::path& root() const { return folder_.path(); }
 
 private:
-    fs::path root_;
+    stayloom::testing::TemporaryDirectory folder_;
 };
 
 const SyntheticHome& home() {

@@ -2,14 +2,14 @@
 // the agent with the event's JSON on its input, when no copy runs (the socket is looked for and
 // missing). The same shell running /bin/true is the floor every hook pays.
 
+#include "Support/TemporaryDirectory.hpp"
+
 #include <NodwardenCore/ShellCommand.hpp>
 
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 namespace {
 
@@ -20,26 +20,22 @@ using nodwarden::ShellCommand;
 class AgentFolder {
 public:
     AgentFolder() {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("stayloom-hook-bench-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder_ / "home");
+        std::filesystem::create_directories(folder_.path() / "home");
         std::filesystem::create_symlink("/bin/sh", agent());
     }
-    ~AgentFolder() { std::filesystem::remove_all(folder_); }
-    AgentFolder(const AgentFolder&) = delete;
-    AgentFolder& operator=(const AgentFolder&) = delete;
 
-    std::filesystem::path agent() const { return folder_ / "claude"; }
+    std::filesystem::path agent() const { return folder_.path() / "claude"; }
     /// A hook line as the agent's configuration has it, in a home where no copy runs.
     std::string hookLine(const std::string& program) const {
         return "echo '{\"session_id\":\"s1\",\"hook_event_name\":\"UserPromptSubmit\","
                "\"prompt\":\"a prompt\"}' | HOME='" +
-               (folder_ / "home").string() + "' XDG_RUNTIME_DIR='" + (folder_ / "home").string() +
-               "' '" + program + "' hook claude UserPromptSubmit";
+               (folder_.path() / "home").string() + "' XDG_RUNTIME_DIR='" +
+               (folder_.path() / "home").string() + "' '" + program +
+               "' hook claude UserPromptSubmit";
     }
 
 private:
-    std::filesystem::path folder_;
+    stayloom::testing::TemporaryDirectory folder_;
 };
 
 void BM_HookWithNoCopyRunning(benchmark::State& state) {

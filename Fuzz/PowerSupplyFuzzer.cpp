@@ -2,12 +2,12 @@
 // read back through the reader, so both the file parsing and the summary see outside bytes.
 #include "FuzzCheck.hpp"
 #include "FuzzInputs.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <NodwardenLinux/SysfsPowerReader.hpp>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -17,20 +17,9 @@ namespace fs = std::filesystem;
 
 /// In memory where the machine has it: a disk-backed tree makes each run a hundred times slower.
 const fs::path& fixtureRoot() {
-    static const fs::path root = [] {
-        const fs::path base =
-            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        std::string pattern = (base / "stayloom-fuzz-sysfs-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(fixtureRoot(), ignored);
-        });
-        return fs::path(pattern);
-    }();
-    return root;
+    static const stayloom::testing::TemporaryDirectory folder(
+        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+    return folder.path();
 }
 
 } // namespace

@@ -36,7 +36,8 @@ bool HookWitness::record(const HookEvent& event) {
     return true;
 }
 
-std::vector<AgentVerdict> HookWitness::detectVerdicts(const DetectionPass& pass) {
+std::map<std::string, AgentVerdictSource>
+HookWitness::turnsStillUnderWay(const DetectionPass& pass) {
     std::set<Turn> turns;
     {
         const std::lock_guard lock(mutex_);
@@ -48,10 +49,8 @@ std::vector<AgentVerdict> HookWitness::detectVerdicts(const DetectionPass& pass)
     // The catalog's profiles, switched off or not: a turn's sender is recognised whatever the
     // settings, which decide only whether it is shown.
     const AgentResolver catalog(AgentCatalog::builtin());
-    const std::vector<ProcessSnapshot>& processes = pass.processes();
-    const Date now = pass.now();
     std::map<std::pair<std::int32_t, std::uint64_t>, const ProcessSnapshot*> rows;
-    for (const ProcessSnapshot& process : processes) {
+    for (const ProcessSnapshot& process : pass.processes()) {
         rows.emplace(std::pair{process.pid, process.startTime.value_or(0)}, &process);
     }
     // The profile each sender still runs as; a sender gone, or a process that is not that agent
@@ -70,52 +69,58 @@ std::vector<AgentVerdict> HookWitness::detectVerdicts(const DetectionPass& pass)
         return agent != nullptr && agent->id == profile;
     };
     // The resolver is asked outside the lock, so an event never waits for a pass.
-    std::map<std::string, AgentVerdictSource> workingProfiles;
+    std::map<std::string, AgentVerdictSource> working;
     std::vector<Turn> gone;
     for (const Turn& turn : turns) {
         if (stillRuns(turn)) {
-            workingProfiles.emplace(std::get<0>(turn), std::get<4>(turn));
+            working.emplace(std::get<0>(turn), std::get<4>(turn));
         } else {
             gone.push_back(turn);
         }
     }
-    {
-        // A sender that has gone takes its turns with it: an agent killed mid-turn sends no end.
-        const std::lock_guard lock(mutex_);
-        for (const Turn& turn : gone) {
-            turns_.erase(turn);
-        }
+    // A sender that has gone takes its turns with it: an agent killed mid-turn sends no end.
+    const std::lock_guard lock(mutex_);
+    for (const Turn& turn : gone) {
+        turns_.erase(turn);
     }
-    std::vector<AgentVerdict> verdicts;
-    std::erase_if(lastSignOfWork_, [&](const auto& entry) {
-        const auto working = workingProfiles.find(entry.first);
-        return working == workingProfiles.end() ||
-               working->second != AgentVerdictSource::hookWithoutCancel;
-    });
-    if (workingProfiles.empty()) {
-        return verdicts;
-    }
-    const AgentResolver& resolver = pass.resolver();
+    return working;
+}
+
+void HookWitness::dropQuietTurnsWithoutCancel(std::map<std::string, AgentVerdictSource>& working,
+                                              const DetectionPass& pass) {
     const auto& agents = pass.runningAgents();
+    const Date now = pass.now();
     // A turn whose cancel sends no event ends, where no better witness speaks, once its agent
     // has been quiet for a while; work seen again brings it back.
-    std::erase_if(workingProfiles, [&](const auto& working) {
-        if (working.second != AgentVerdictSource::hookWithoutCancel) {
+    std::erase_if(working, [&](const auto& turn) {
+        if (turn.second != AgentVerdictSource::hookWithoutCancel) {
             return false;
         }
-        const auto agent = agents.find(working.first);
+        const auto agent = agents.find(turn.first);
         const bool busy =
             agent != agents.end() && agent->second.treeCPUPercent >= SignOfWork::cpuPercent;
-        const auto seen = lastSignOfWork_.try_emplace(working.first, now).first;
+        const auto seen = lastSignOfWork_.try_emplace(turn.first, now).first;
         if (busy || now < seen->second) {
             seen->second = now;
         }
         return now - seen->second > SignOfWork::quietLimit;
     });
-    for (const AgentProfile& profile : resolver.profiles) {
-        if (const auto working = workingProfiles.find(profile.id);
-            working != workingProfiles.end()) {
-            verdicts.push_back({profile.displayName, AgentWorkState::working, working->second});
+}
+
+std::vector<AgentVerdict> HookWitness::detectVerdicts(const DetectionPass& pass) {
+    std::map<std::string, AgentVerdictSource> working = turnsStillUnderWay(pass);
+    std::erase_if(lastSignOfWork_, [&](const auto& entry) {
+        const auto turn = working.find(entry.first);
+        return turn == working.end() || turn->second != AgentVerdictSource::hookWithoutCancel;
+    });
+    if (working.empty()) {
+        return {};
+    }
+    dropQuietTurnsWithoutCancel(working, pass);
+    std::vector<AgentVerdict> verdicts;
+    for (const AgentProfile& profile : pass.resolver().profiles) {
+        if (const auto turn = working.find(profile.id); turn != working.end()) {
+            verdicts.push_back({profile.displayName, AgentWorkState::working, turn->second});
         }
     }
     return verdicts;

@@ -52,6 +52,11 @@ private:
     using Turn =
         std::tuple<std::string, std::string, std::int32_t, std::uint64_t, AgentVerdictSource>;
 
+    /// The agents with a turn whose sender still runs as that agent; forgets the others' turns.
+    std::map<std::string, AgentVerdictSource> turnsStillUnderWay(const DetectionPass& pass);
+    void dropQuietTurnsWithoutCancel(std::map<std::string, AgentVerdictSource>& working,
+                                     const DetectionPass& pass);
+
     std::mutex mutex_;
     std::set<Turn> turns_;
     /// When each agent with a turn its hooks cannot end last showed a sign of work; touched only

@@ -166,6 +166,72 @@ std::optional<std::pair<std::string, bool>> attribute(const ProcessSnapshot& row
     return std::nullopt;
 }
 
+using AgentGroups = std::vector<std::pair<std::string, Group>>;
+
+/// The processes of each agent and user target with all their descendants, in order of first
+/// match, so the output is stable for a given table.
+AgentGroups groupByAgent(const std::vector<ProcessSnapshot>& processes, const ProcessIndex& index,
+                         const AgentResolver& resolver, const std::vector<Target>& targets) {
+    AgentGroups groups;
+    std::unordered_map<std::string, std::size_t> groupByKey;
+    // Attribution depends only on the command and its arguments, and tables repeat those a lot
+    // (helpers of one application, servers an agent starts in every session).
+    // The memo holds the group a command line goes to (none when it is no agent's). A line is
+    // first seen no later than it first matches, so groups still appear in order of first match.
+    std::unordered_map<std::string, std::optional<std::size_t>> attributed;
+    std::string lookup;
+    for (const auto& row : processes) {
+        lookup.assign(row.command);
+        lookup += '\0';
+        lookup += row.arguments;
+        auto [memo, isFirstSight] = attributed.try_emplace(lookup);
+        if (isFirstSight) {
+            if (auto match = attribute(row, resolver, targets)) {
+                auto& [key, trustsCPU] = *match;
+                auto [slot, isNew] = groupByKey.try_emplace(key, groups.size());
+                if (isNew) {
+                    groups.emplace_back(std::move(key), Group{trustsCPU, {}, {}});
+                }
+                memo->second = slot->second;
+            }
+        }
+        if (!memo->second) {
+            continue;
+        }
+        Group& group = groups[*memo->second].second;
+        group.roots.push_back(row.pid);
+        addTree(row.pid, index, group.pids);
+    }
+    return groups;
+}
+
+ActivitySignal signalFor(const std::string& key, const Group& group, const ProcessIndex& index,
+                         const std::unordered_set<std::int32_t>& allRoots, double threshold) {
+    double total = 0;
+    for (const auto pid : group.pids) {
+        const auto entry = index.byPID.find(pid);
+        total += entry != index.byPID.end() ? entry->second.cpuPercent : 0.0;
+    }
+    // A root listed twice (two rows with one id) is still one session.
+    std::unordered_set<std::int32_t> sessions;
+    for (const auto root : group.roots) {
+        if (!hasMatchedAncestor(root, index, allRoots)) {
+            sessions.insert(root);
+        }
+    }
+    ActivitySignal signal;
+    if (group.trustsCPU && total >= threshold) {
+        signal.strength = SignalStrength::strong;
+        signal.reason = key + " CPU is above the work threshold";
+    } else {
+        signal.strength = SignalStrength::presence;
+        signal.reason = key + " is running";
+    }
+    signal.appName = key;
+    signal.sessionCount = static_cast<int>(sessions.size());
+    return signal;
+}
+
 ActivitySignal strongest(const std::vector<ActivitySignal>& signals) {
     const ActivitySignal* best = nullptr;
     for (const auto& signal : signals) {
@@ -215,37 +281,7 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
     const ProcessIndex index(processes);
     const std::vector<Target> targets(settings.targetApps.begin(), settings.targetApps.end());
 
-    // Groups in order of first match, so the output is stable for a given table.
-    std::vector<std::pair<std::string, Group>> groups;
-    std::unordered_map<std::string, std::size_t> groupByKey;
-    // Attribution depends only on the command and its arguments, and tables repeat those a lot
-    // (helpers of one application, servers an agent starts in every session).
-    // The memo holds the group a command line goes to (none when it is no agent's). A line is
-    // first seen no later than it first matches, so groups still appear in order of first match.
-    std::unordered_map<std::string, std::optional<std::size_t>> attributed;
-    std::string lookup;
-    for (const auto& row : processes) {
-        lookup.assign(row.command);
-        lookup += '\0';
-        lookup += row.arguments;
-        auto [memo, isFirstSight] = attributed.try_emplace(lookup);
-        if (isFirstSight) {
-            if (auto match = attribute(row, resolver, targets)) {
-                auto& [key, trustsCPU] = *match;
-                auto [slot, isNew] = groupByKey.try_emplace(key, groups.size());
-                if (isNew) {
-                    groups.emplace_back(std::move(key), Group{trustsCPU, {}, {}});
-                }
-                memo->second = slot->second;
-            }
-        }
-        if (!memo->second) {
-            continue;
-        }
-        Group& group = groups[*memo->second].second;
-        group.roots.push_back(row.pid);
-        addTree(row.pid, index, group.pids);
-    }
+    const auto groups = groupByAgent(processes, index, resolver, targets);
 
     std::unordered_set<std::int32_t> allRoots;
     std::vector<std::int32_t> trees;
@@ -263,29 +299,7 @@ ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
     std::vector<ActivitySignal> signals;
     signals.reserve(groups.size());
     for (const auto& [key, group] : groups) {
-        double total = 0;
-        for (const auto pid : group.pids) {
-            const auto entry = index.byPID.find(pid);
-            total += entry != index.byPID.end() ? entry->second.cpuPercent : 0.0;
-        }
-        // A root listed twice (two rows with one id) is still one session.
-        std::unordered_set<std::int32_t> sessions;
-        for (const auto root : group.roots) {
-            if (!hasMatchedAncestor(root, index, allRoots)) {
-                sessions.insert(root);
-            }
-        }
-        ActivitySignal signal;
-        if (group.trustsCPU && total >= threshold) {
-            signal.strength = SignalStrength::strong;
-            signal.reason = key + " CPU is above the work threshold";
-        } else {
-            signal.strength = SignalStrength::presence;
-            signal.reason = key + " is running";
-        }
-        signal.appName = key;
-        signal.sessionCount = static_cast<int>(sessions.size());
-        signals.push_back(std::move(signal));
+        signals.push_back(signalFor(key, group, index, allRoots, threshold));
     }
     return signals;
 }

@@ -267,6 +267,42 @@ void appendQuoted(std::string& out, const std::string& text) {
     out += '"';
 }
 
+// A child past its time-out is asked to end, then interrupted, then killed.
+class Escalation {
+public:
+    explicit Escalation(Clock::duration timeout) : nextAt_(Clock::now() + timeout) {}
+
+    Clock::time_point nextAt() const { return nextAt_; }
+    bool isDue(Clock::time_point now) const { return now >= nextAt_; }
+
+    void signalNext(Child& child, Clock::time_point now) {
+        switch (stage_) {
+        case Stage::running:
+            child.signal(SIGTERM);
+            stage_ = Stage::terminated;
+            nextAt_ = now + kInterruptDelay;
+            break;
+        case Stage::terminated:
+            child.signal(SIGINT);
+            stage_ = Stage::interrupted;
+            nextAt_ = now + boundedTimeout(ProcessCommandRunner::kForceKillDelaySeconds);
+            break;
+        case Stage::interrupted:
+            child.signal(SIGKILL);
+            stage_ = Stage::killed;
+            nextAt_ = Clock::time_point::max();
+            break;
+        case Stage::killed:
+            break;
+        }
+    }
+
+private:
+    enum class Stage { running, terminated, interrupted, killed };
+    Stage stage_ = Stage::running;
+    Clock::time_point nextAt_;
+};
+
 } // namespace
 
 std::string describeCurrentFailure() {
@@ -318,39 +354,19 @@ CommandResult ProcessCommandRunner::run(const ShellCommand& command) {
     std::array<StreamCollector, 2> streams{StreamCollector{std::move(outPipe.readEnd), {}},
                                            StreamCollector{std::move(errPipe.readEnd), {}}};
 
-    enum class Stage { running, terminated, interrupted, killed };
-    Stage stage = Stage::running;
-    auto nextEscalation = Clock::now() + boundedTimeout(timeoutSeconds_);
+    Escalation escalation(boundedTimeout(timeoutSeconds_));
     // With both streams closed and no exit watch, the child is about to exit; look again soon,
     // then back off.
     Clock::duration idleNap = 200us;
 
     while (!child.poll()) {
         const auto now = Clock::now();
-        if (now >= nextEscalation) {
-            switch (stage) {
-            case Stage::running:
-                child.signal(SIGTERM);
-                stage = Stage::terminated;
-                nextEscalation = now + kInterruptDelay;
-                break;
-            case Stage::terminated:
-                child.signal(SIGINT);
-                stage = Stage::interrupted;
-                nextEscalation = now + boundedTimeout(kForceKillDelaySeconds);
-                break;
-            case Stage::interrupted:
-                child.signal(SIGKILL);
-                stage = Stage::killed;
-                nextEscalation = Clock::time_point::max();
-                break;
-            case Stage::killed:
-                break;
-            }
+        if (escalation.isDue(now)) {
+            escalation.signalNext(child, now);
             continue; // the signal may already have ended it
         }
         const auto untilEscalation =
-            std::chrono::ceil<std::chrono::milliseconds>(nextEscalation - now);
+            std::chrono::ceil<std::chrono::milliseconds>(escalation.nextAt() - now);
         const auto wait = std::min<std::chrono::milliseconds>(kPollInterval, untilEscalation);
 
         std::array<pollfd, 3> watched{};

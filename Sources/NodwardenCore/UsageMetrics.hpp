@@ -203,6 +203,14 @@ private:
 
     /// Closes the open session, if any; returns whether there was one (and `days_` changed).
     bool closeSession(Date now, SessionCloseReason reason);
+    /// Adds a tick's time to the rung that kept the machine awake; returns whether one did.
+    bool countKeptAwake(DayBucket& bucket, KeepAwakeTrigger triggerRung, bool protectedTick,
+                        const std::optional<std::string>& agentID, double elapsed,
+                        const std::string& today);
+    /// Opens, qualifies or closes the session of active work; returns whether `days_` changed.
+    bool followSession(SignalStrength signalStrength, bool protectedTick,
+                       const std::optional<std::string>& agentID, double idleGracePeriodSeconds,
+                       std::optional<bool> sessionProcessAlive, Date now);
 
     std::map<std::string, DayBucket> days_;
     Date installDate_;

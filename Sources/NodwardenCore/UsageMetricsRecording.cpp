@@ -152,67 +152,83 @@ bool UsageMetrics::record(bool effectiveKeepAwake, KeepAwakeTrigger triggerRung,
     const std::string today = dayKey(now);
     auto [slot, isNewDay] = m.days_.try_emplace(today);
     DayBucket& bucket = slot->second;
-    // Every counted rung adds a positive elapsed time to the bucket.
     bool daysChanged = isNewDay;
     const bool protectedTick = effectiveKeepAwake &&
                                triggerRung == KeepAwakeTrigger::activeSignal &&
                                lidState == LidState::closed;
-    if (effectiveKeepAwake) {
-        switch (triggerRung) {
-        case KeepAwakeTrigger::manual:
-            daysChanged = true;
-            bucket.manualSeconds += elapsed;
-            break;
-        case KeepAwakeTrigger::pluggedInUnlimited:
-            daysChanged = true;
-            bucket.pluggedInUnlimitedSeconds += elapsed;
-            break;
-        case KeepAwakeTrigger::activeSignal:
-            daysChanged = true;
-            if (protectedTick) {
-                bucket.protectedSeconds += elapsed;
-                m.sessionProtectedSeconds_ += elapsed;
-                if (agentID) {
-                    bucket.protectedSecondsByAgent[*agentID] += elapsed;
-                }
-                m.sessionRunSeconds_ += elapsed;
-                if (m.sessionRunSeconds_ > m.longestProtectedRunSeconds_) {
-                    m.longestProtectedRunSeconds_ = m.sessionRunSeconds_;
-                    m.longestProtectedRunAgent_ = agentID;
-                    m.longestProtectedRunDate_ = today;
-                }
-            } else {
-                bucket.keptAwakeSeconds += elapsed;
-                m.sessionKeptAwakeSeconds_ += elapsed;
-            }
-            break;
-        case KeepAwakeTrigger::none:
-        case KeepAwakeTrigger::idleGrace:
-            break;
-        }
+    if (effectiveKeepAwake &&
+        m.countKeptAwake(bucket, triggerRung, protectedTick, agentID, elapsed, today)) {
+        daysChanged = true;
     }
     if (!protectedTick) {
         m.sessionRunSeconds_ = 0;
     }
-
-    if (isActiveWork(signalStrength)) {
-        m.lastActiveSignalAt_ = now;
-        if (!m.sessionStartedAt_) {
-            m.sessionStartedAt_ = now;
-            m.sessionQualified_ = false;
-            m.sessionAgentID_ = agentID;
-        }
-        if (protectedTick) {
-            m.sessionQualified_ = true;
-        }
-    } else if (m.lastActiveSignalAt_ && m.sessionStartedAt_) {
-        if (now - *m.lastActiveSignalAt_ >= idleGracePeriodSeconds) {
-            daysChanged = m.closeSession(now, SessionCloseReason::idle) || daysChanged;
-        } else if (sessionProcessAlive == false) {
-            daysChanged = m.closeSession(now, SessionCloseReason::vanished) || daysChanged;
-        }
+    if (m.followSession(signalStrength, protectedTick, agentID, idleGracePeriodSeconds,
+                        sessionProcessAlive, now)) {
+        daysChanged = true;
     }
     return daysChanged;
+}
+
+bool UsageMetrics::countKeptAwake(DayBucket& bucket, KeepAwakeTrigger triggerRung,
+                                  bool protectedTick, const std::optional<std::string>& agentID,
+                                  double elapsed, const std::string& today) {
+    // Every counted rung adds a positive elapsed time to the bucket.
+    switch (triggerRung) {
+    case KeepAwakeTrigger::manual:
+        bucket.manualSeconds += elapsed;
+        break;
+    case KeepAwakeTrigger::pluggedInUnlimited:
+        bucket.pluggedInUnlimitedSeconds += elapsed;
+        break;
+    case KeepAwakeTrigger::activeSignal:
+        if (protectedTick) {
+            bucket.protectedSeconds += elapsed;
+            sessionProtectedSeconds_ += elapsed;
+            if (agentID) {
+                bucket.protectedSecondsByAgent[*agentID] += elapsed;
+            }
+            sessionRunSeconds_ += elapsed;
+            if (sessionRunSeconds_ > longestProtectedRunSeconds_) {
+                longestProtectedRunSeconds_ = sessionRunSeconds_;
+                longestProtectedRunAgent_ = agentID;
+                longestProtectedRunDate_ = today;
+            }
+        } else {
+            bucket.keptAwakeSeconds += elapsed;
+            sessionKeptAwakeSeconds_ += elapsed;
+        }
+        break;
+    case KeepAwakeTrigger::none:
+    case KeepAwakeTrigger::idleGrace:
+        return false;
+    }
+    return true;
+}
+
+bool UsageMetrics::followSession(SignalStrength signalStrength, bool protectedTick,
+                                 const std::optional<std::string>& agentID,
+                                 double idleGracePeriodSeconds,
+                                 std::optional<bool> sessionProcessAlive, Date now) {
+    if (isActiveWork(signalStrength)) {
+        lastActiveSignalAt_ = now;
+        if (!sessionStartedAt_) {
+            sessionStartedAt_ = now;
+            sessionQualified_ = false;
+            sessionAgentID_ = agentID;
+        }
+        if (protectedTick) {
+            sessionQualified_ = true;
+        }
+    } else if (lastActiveSignalAt_ && sessionStartedAt_) {
+        if (now - *lastActiveSignalAt_ >= idleGracePeriodSeconds) {
+            return closeSession(now, SessionCloseReason::idle);
+        }
+        if (sessionProcessAlive == false) {
+            return closeSession(now, SessionCloseReason::vanished);
+        }
+    }
+    return false;
 }
 
 bool UsageMetrics::closeSession(Date now, SessionCloseReason reason) {

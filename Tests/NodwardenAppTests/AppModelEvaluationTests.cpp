@@ -1,4 +1,4 @@
-#include "AppModelHarness.hpp"
+#include "AppSupport/AppModelHarness.hpp"
 
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
@@ -10,28 +10,19 @@
 #include <QJsonObject>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::AppModelHarness;
 using stayloom::testing::FakePowerSources;
+using stayloom::testing::linesOf;
+using stayloom::testing::readFile;
 using stayloom::testing::SignalCounter;
 
 namespace {
 
 const std::string keepAwake = "setSleepPrevention(true,false,false)";
 const std::string release = "setSleepPrevention(false,false,false)";
-
-std::vector<std::string> ledgerLines(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 ActivitySignal named(SignalStrength strength, std::string name, std::string reason) {
     ActivitySignal result = AppModelHarness::signal(strength, std::move(name));
@@ -416,7 +407,7 @@ TEST(AppModelMetrics, VanishedAgentNeedsTwoFreshScansAndWritesOneLedgerLine) {
     EXPECT_EQ(model->metrics().lastCloseReason(), SessionCloseReason::vanished);
 
     model->applicationWillTerminate();
-    const auto lines = ledgerLines(harness.ledgerPath);
+    const auto lines = linesOf(readFile(harness.ledgerPath));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("agent=\"Claude Code\""), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("close=vanished process_at_close=gone session_file_age_s=-"),
@@ -446,7 +437,7 @@ TEST(AppModelMetrics, IdleCloseAppendsExactlyOneLedgerLine) {
     }
     EXPECT_EQ(model->metrics().lastCloseReason(), SessionCloseReason::idle);
     model->waitForBackgroundWork();
-    const auto lines = ledgerLines(harness.ledgerPath);
+    const auto lines = linesOf(readFile(harness.ledgerPath));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("agent=\"Codex\""), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("close=idle"), std::string::npos) << lines[0];
@@ -585,7 +576,7 @@ TEST(AppModelMetrics, ResetKeepsTheInstallDateAndTheLedger) {
     EXPECT_EQ(metricsSpy.count(), 1) << "the open statistics pane redraws";
     EXPECT_EQ(MetricsStore::load(*harness.reopenDefaults(), harness.clock.now()),
               UsageMetrics(installed));
-    EXPECT_EQ(ledgerLines(harness.ledgerPath), std::vector<std::string>{"an earlier line"});
+    EXPECT_EQ(linesOf(readFile(harness.ledgerPath)), std::vector<std::string>{"an earlier line"});
     EXPECT_TRUE(harness.loggedLine("Stats reset from Settings"));
 }
 

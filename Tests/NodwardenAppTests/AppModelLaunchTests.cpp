@@ -1,7 +1,7 @@
 // The launch repair of the sleep state, run by the model against the real sleep controller with
 // scripted system tools, real pid and marker files, and a real leftover keep-awake process.
 
-#include "AppModelHarness.hpp"
+#include "AppSupport/AppModelHarness.hpp"
 #include "Support/FakeKeepAwakeProgram.hpp"
 #include "Support/ScriptedCommandRunner.hpp"
 

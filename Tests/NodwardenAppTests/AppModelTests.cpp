@@ -1,4 +1,4 @@
-#include "AppModelHarness.hpp"
+#include "AppSupport/AppModelHarness.hpp"
 
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>

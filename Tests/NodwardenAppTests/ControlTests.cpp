@@ -1,10 +1,10 @@
 // The commands' side of the program on its own (control/): the per-user lock and its socket, an
 // agent's hook, the command line's words, and the running program's answers to commands.
 
-#include "AppModelHarness.hpp"
-#include "Recording.hpp"
+#include "AppSupport/AppModelHarness.hpp"
+#include "AppSupport/Recording.hpp"
+#include "AppSupport/SocketPeer.hpp"
 #include "Support/LoggedMessages.hpp"
-#include "Support/SocketPeer.hpp"
 
 #include <NodwardenApp/control/CommandLine.hpp>
 #include <NodwardenApp/control/ControlClient.hpp>
@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -158,7 +159,7 @@ TEST(SingleInstance, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) {
     SingleInstance instance(root.path() / "state");
     ASSERT_TRUE(instance.acquire());
     instance.setRequestHandler([](const QJsonObject&) {
-        return ControlReply{QJsonObject{{QStringLiteral("ok"), true}}, {}};
+        return ControlReply{.body = QJsonObject{{QStringLiteral("ok"), true}}};
     });
     std::vector<int> idle;
     for (int index = 0; index < ControlProtocol::maxConnectionsPerPeer; ++index) {
@@ -263,6 +264,8 @@ protected:
     InstanceControlRequests() {
         harness.acceptTermsAndOnboarding();
         model = harness.makeModel();
+        // A copy that has run a while: its first pass is weighed, so answers come at once.
+        harness.tickAndSettle(*model, 0);
         control = std::make_unique<InstanceControl>(
             *model,
             [this](AppMode mode) {
@@ -328,4 +331,32 @@ TEST_F(InstanceControlRequests, RequestsItCannotUseChangeNothing) {
     EXPECT_EQ(model->mode(), before);
     EXPECT_FALSE(model->timedKeepAwakeUntil().has_value());
     EXPECT_EQ(harness.loginItems.registerCount(), 0);
+}
+
+// `stayloom accept-terms` on a copy that waited for them: the first pass is still under way, and
+// an answer given at once printed "Terms accepted." over a status asking for the terms.
+TEST(InstanceControlFirstDecision, AcceptingTheTermsAnswersOnceTheFirstPassIsWeighed) {
+    AppModelHarness harness;
+    harness.storeMode(AppMode::manualKeepAwake);
+    auto model = harness.makeModel();
+    model->start();
+    InstanceControl control(
+        *model, [&](AppMode mode) { model->setMode(mode); }, nullptr);
+
+    const ControlReply reply =
+        control.handle(QJsonDocument::fromJson(R"({"command":"accept-terms"})").object());
+    ASSERT_TRUE(reply.bodyLater) << "answered before any pass was weighed";
+    std::optional<QJsonObject> answer;
+    reply.bodyLater([&](const QJsonObject& body) { answer = body; });
+    ASSERT_TRUE(AppModelHarness::processEventsUntil([&] { return answer.has_value(); }));
+    const QJsonObject status = answer->value(QStringLiteral("status")).toObject();
+    EXPECT_EQ(status.value(QStringLiteral("statusName")).toString(),
+              QStringLiteral("Keeping Awake"));
+    EXPECT_NE(status.value(QStringLiteral("reason")).toString().toStdString(),
+              AppModel::legalPendingReason);
+
+    // Once a pass has been weighed a change is weighed at once, and answered so.
+    EXPECT_FALSE(
+        control.handle(QJsonDocument::fromJson(R"({"command":"mode","mode":"off"})").object())
+            .bodyLater);
 }

@@ -2,9 +2,8 @@
 // trees for power and lid, helper programs that record what they are asked, and a real busy
 // process named `claude` found in the real process table.
 
-#include "FakeMachine.hpp"
-#include "Support/AppServiceFakes.hpp"
-#include "Support/FakeAccessibilityPlatform.hpp"
+#include "AppSupport/AppModelHarness.hpp"
+#include "AppSupport/FakeMachine.hpp"
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
@@ -13,9 +12,7 @@
 #include <NodwardenCore/PlatformPaths.hpp>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSettings>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -28,15 +25,8 @@ using namespace stayloom::testing;
 
 namespace {
 
-/// Runs the event loop until `done` holds or `limitMilliseconds` pass; returns `done()`.
 template <typename Predicate> bool runUntil(Predicate done, int limitMilliseconds = 20000) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done() && elapsed.elapsed() < limitMilliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
+    return AppModelHarness::processEventsUntil(done, limitMilliseconds);
 }
 
 void runFor(int milliseconds) {

@@ -1,7 +1,7 @@
 // The model under faults of its surroundings: a clock that jumps, stores that cannot be read,
 // folders that cannot be written.
 
-#include "AppModelHarness.hpp"
+#include "AppSupport/AppModelHarness.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>

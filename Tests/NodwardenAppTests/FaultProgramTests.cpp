@@ -1,7 +1,8 @@
 // The real Stayloom binary on a simulated machine, killed and restarted: what a run leaves
 // behind when it cannot clean up is repaired by the next start.
 
-#include "FakeMachine.hpp"
+#include "AppSupport/FakeMachine.hpp"
+#include "AppSupport/ProgramRun.hpp"
 
 #include <NodwardenCore/PlatformPaths.hpp>
 
@@ -25,14 +26,12 @@ std::filesystem::path builtProgram() {
 }
 
 /// One headless run of the program with the machine's home, its output kept in a file.
-class ProgramRun {
+class HeadlessRun {
 public:
-    ProgramRun(const std::filesystem::path& program, const FakeMachine& machine,
-               const std::string& name)
+    HeadlessRun(const std::filesystem::path& program, const FakeMachine& machine,
+                const std::string& name)
         : output_(machine.root() / (name + ".out")) {
-        const std::vector<std::string> environment{
-            "HOME=" + machine.home().string(), "PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "TZ=UTC",
-            "XDG_RUNTIME_DIR=" + machine.home().string() + "/no-runtime"};
+        const auto environment = bareEnvironment(machine.home());
         pid_ = ::fork();
         if (pid_ == 0) {
             const int input = ::open("/dev/null", O_RDONLY);
@@ -40,18 +39,12 @@ public:
             ::dup2(input, STDIN_FILENO);
             ::dup2(output, STDOUT_FILENO);
             ::dup2(output, STDERR_FILENO);
-            std::vector<char*> envp;
-            for (const auto& entry : environment) {
-                envp.push_back(const_cast<char*>(entry.c_str()));
-            }
-            envp.push_back(nullptr);
-            ::execle(program.c_str(), "Stayloom", static_cast<char*>(nullptr), envp.data());
-            ::_exit(127);
+            execute(program, {}, environment);
         }
     }
-    ~ProgramRun() { kill(SIGKILL); }
-    ProgramRun(const ProgramRun&) = delete;
-    ProgramRun& operator=(const ProgramRun&) = delete;
+    ~HeadlessRun() { kill(SIGKILL); }
+    HeadlessRun(const HeadlessRun&) = delete;
+    HeadlessRun& operator=(const HeadlessRun&) = delete;
 
     /// Sends `signal` and reaps the program.
     void kill(int signal) {
@@ -107,7 +100,7 @@ TEST_F(FaultProgram, KeepAwakeChildOrphanedByAKilledRunIsEndedByTheNextStart) {
     machine.storeSettings(AppMode::manualKeepAwake, GuardSettings::defaults());
     pid_t orphan = -1;
     {
-        ProgramRun first(program(), machine, "first");
+        HeadlessRun first(program(), machine, "first");
         ASSERT_TRUE(eventually([&] { return !machine.keepAwakeStarts().empty(); }))
             << first.output();
         orphan = machine.keepAwakeStarts().front();
@@ -121,7 +114,7 @@ TEST_F(FaultProgram, KeepAwakeChildOrphanedByAKilledRunIsEndedByTheNextStart) {
 
     // The next start finds it through the pid file; with keep-awake off it starts nothing new.
     machine.storeSettings(AppMode::off, GuardSettings::defaults());
-    ProgramRun second(program(), machine, "second");
+    HeadlessRun second(program(), machine, "second");
     EXPECT_TRUE(eventually([&] { return !processIsLive(orphan); })) << second.output();
     ::waitpid(orphan, nullptr, 0);
     EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(pidFile()); }));
@@ -163,7 +156,7 @@ TEST_F(FaultProgram, UnrunnableCrashingOrRefusingKeepAwakeHelperNeitherStopsNorF
         ::chmod(helper.c_str(), 0755);
         std::filesystem::remove_all(machine.home() / ".local");
         machine.storeSettings(AppMode::manualKeepAwake, GuardSettings::defaults());
-        ProgramRun run(program(), machine, testCase.name);
+        HeadlessRun run(program(), machine, testCase.name);
         ASSERT_TRUE(eventually([&] {
             return diagnosticLog().find(testCase.failure) != std::string::npos;
         })) << diagnosticLog()
@@ -234,7 +227,7 @@ TEST_F(FaultProgram, SleepSwitchLeftOffByAKilledRunIsRepairedOrSurfacedAtTheNext
         std::ofstream(marker).flush();
         machine.storeSettings(AppMode::off, GuardSettings::defaults());
 
-        ProgramRun run(program(), machine, testCase.name);
+        HeadlessRun run(program(), machine, testCase.name);
         EXPECT_TRUE(eventually(
             [&] { return diagnosticLog().find(testCase.logged) != std::string::npos; }, 30))
             << diagnosticLog();

@@ -1,4 +1,5 @@
-#include "FirstRunTestSupport.hpp"
+#include "AppSupport/FirstRunTestSupport.hpp"
+#include "Support/ScopedEnvironmentVariable.hpp"
 
 #include <NodwardenApp/model/LegalDocuments.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
@@ -24,6 +25,7 @@ using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::AppModelHarness;
 using stayloom::testing::findNamed;
+using stayloom::testing::ScopedEnvironmentVariable;
 
 namespace {
 
@@ -50,29 +52,6 @@ struct LegalFixture {
     AppModelHarness harness;
     std::unique_ptr<AppModel> model;
     LegalWindow window;
-};
-
-/// An environment variable set for one scope, then put back as it was.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string& value)
-        : name_(name), wasSet_(qEnvironmentVariableIsSet(name)), saved_(qgetenv(name)) {
-        qputenv(name, QByteArray::fromStdString(value));
-    }
-    ~ScopedVariable() {
-        if (wasSet_) {
-            qputenv(name_, saved_);
-        } else {
-            qunsetenv(name_);
-        }
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* name_;
-    bool wasSet_;
-    QByteArray saved_;
 };
 
 } // namespace
@@ -252,10 +231,10 @@ TEST(LegalWindow, TheCachedCopyReplacesALinkInItsPlaceAndNeverWritesThroughIt) {
     std::filesystem::create_symlink(target, copy);
     QString path;
     {
-        const ScopedVariable cacheHome("XDG_CACHE_HOME", cache.string());
+        const ScopedEnvironmentVariable cacheHome("XDG_CACHE_HOME", cache.string());
         // No installed copy is found instead of the cached one.
-        const ScopedVariable dataDirs("XDG_DATA_DIRS", (root.path() / "none").string());
-        const ScopedVariable dataHome("XDG_DATA_HOME", (root.path() / "none").string());
+        const ScopedEnvironmentVariable dataDirs("XDG_DATA_DIRS", (root.path() / "none").string());
+        const ScopedEnvironmentVariable dataHome("XDG_DATA_HOME", (root.path() / "none").string());
         path = LegalDocuments::localFile(terms);
     }
     EXPECT_EQ(path.toStdString(), copy.string());

@@ -1,12 +1,11 @@
+#include "AppSupport/SettingsFile.hpp"
 #include "NodwardenCoreTests/UsageMetricsTestSupport.hpp"
 #include "Support/LoggedMessages.hpp"
-#include "Support/TemporaryDirectory.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/model/StoredValue.hpp>
-#include <NodwardenCore/FileLogger.hpp>
 
 #include <QDateTime>
 #include <QSettings>
@@ -20,23 +19,9 @@ using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::readFile;
-using stayloom::testing::TemporaryDirectory;
+using stayloom::testing::SettingsFile;
 
 namespace {
-
-class DefaultsFile {
-public:
-    DefaultsFile() : logger(folder.path() / "Nodwarden.log") {}
-
-    std::unique_ptr<QSettings> open() const {
-        return std::make_unique<QSettings>(
-            QString::fromStdString((folder.path() / "defaults.ini").string()),
-            QSettings::IniFormat);
-    }
-
-    TemporaryDirectory folder;
-    FileLogger logger;
-};
 
 constexpr Date launch = 786000000.25;
 
@@ -57,7 +42,7 @@ UsageMetrics usedAccount(Date installDate) {
 } // namespace
 
 TEST(MetricsStore, FirstLaunchSeedsTheInstallDate) {
-    DefaultsFile file;
+    SettingsFile file;
     const UsageMetrics loaded = MetricsStore::load(*file.open(), launch);
     EXPECT_EQ(loaded, UsageMetrics(launch));
     EXPECT_EQ(file.open()->value(QStringLiteral("Nodwarden.metrics.installDate")).toDateTime(),
@@ -68,7 +53,7 @@ TEST(MetricsStore, FirstLaunchSeedsTheInstallDate) {
 }
 
 TEST(MetricsStore, SavedAccountsLoadEqual) {
-    DefaultsFile file;
+    SettingsFile file;
     const UsageMetrics account = usedAccount(launch);
     ASSERT_GT(account.totalProtectedSeconds(), 0);
     MetricsStore::save(*file.open(), account, file.logger);
@@ -82,7 +67,7 @@ TEST(MetricsStore, DamagedDocumentsGiveAFreshAccountWithTheStoredInstallDate) {
         QByteArrayLiteral("\x00\x01 not json"),
     };
     for (const QByteArray& bytes : damaged) {
-        DefaultsFile file;
+        SettingsFile file;
         MetricsStore::loadOrSeedInstallDate(*file.open(), launch);
         file.open()->setValue(QStringLiteral("Nodwarden.metrics"), bytes);
         EXPECT_EQ(MetricsStore::load(*file.open(), launch + 999), UsageMetrics(launch));
@@ -91,7 +76,7 @@ TEST(MetricsStore, DamagedDocumentsGiveAFreshAccountWithTheStoredInstallDate) {
 }
 
 TEST(MetricsStore, UnreadableDocumentIsKeptAsideBeforeTheFreshAccountReplacesIt) {
-    DefaultsFile file;
+    SettingsFile file;
     const QByteArray damaged = QByteArrayLiteral("{\"installDate\": \"yesterday\"}");
     file.open()->setValue(QStringLiteral("Nodwarden.metrics"), damaged);
 
@@ -116,12 +101,12 @@ TEST(MetricsStore, AnAccountTooLongToBeOursIsMovedOutOfTheStoreAndAFreshOneStart
     const QByteArray oversized = QByteArray::fromStdString(
         stayloom::testing::crowdedAccountJSON(std::size_t(StoredDocument::maxBytes)));
     ASSERT_TRUE(UsageMetrics::fromJSON(oversized.toStdString())) << "too long, not damaged";
-    const auto setAside = [](const DefaultsFile& file) {
+    const auto setAside = [](const SettingsFile& file) {
         return file.folder.path() / "Nodwarden.metrics.unreadable";
     };
 
     // At start: moved out before anything reads it.
-    DefaultsFile file;
+    SettingsFile file;
     MetricsStore::loadOrSeedInstallDate(*file.open(), launch);
     file.open()->setValue(key, oversized);
     EXPECT_EQ(MetricsStore::load(*file.open(), launch + 999), UsageMetrics(launch));
@@ -134,7 +119,7 @@ TEST(MetricsStore, AnAccountTooLongToBeOursIsMovedOutOfTheStoreAndAFreshOneStart
         loggedMessages(file.logger).front().rfind("Moved the stored Nodwarden.metrics of ", 0), 0u);
 
     // At a save: moved out, never copied to a key of the store.
-    DefaultsFile saved;
+    SettingsFile saved;
     saved.open()->setValue(key, oversized);
     MetricsStore::save(*saved.open(), usedAccount(launch), saved.logger);
     EXPECT_FALSE(saved.open()->contains(key + QStringLiteral(".unreadable")));
@@ -146,7 +131,7 @@ namespace {
 
 /// A settings file as an earlier version left it: the statistics, the settings and the dates as
 /// Qt's binary blobs.
-void storeEarlierForms(const DefaultsFile& file, const UsageMetrics& account,
+void storeEarlierForms(const SettingsFile& file, const UsageMetrics& account,
                        const GuardSettings& settings) {
     auto defaults = file.open();
     const std::string metrics = account.toJSON();
@@ -165,7 +150,7 @@ void storeEarlierForms(const DefaultsFile& file, const UsageMetrics& account,
 } // namespace
 
 TEST(MetricsStore, StatisticsMoveOnceFromAnEarlierSettingsFileToTheirOwnFileLosingNothing) {
-    DefaultsFile file;
+    SettingsFile file;
     const UsageMetrics account = usedAccount(launch);
     GuardSettings settings = GuardSettings::defaults();
     settings.targetApps = {"house-agent", "Ünïcode — Tool"};
@@ -222,7 +207,7 @@ TEST(MetricsStore, StatisticsMoveOnceFromAnEarlierSettingsFileToTheirOwnFileLosi
 }
 
 TEST(MetricsStore, AStatisticsFileThatCannotBeWrittenKeepsThemInTheSettingsAndIsLoggedOnce) {
-    DefaultsFile file;
+    SettingsFile file;
     const UsageMetrics account = usedAccount(launch);
     file.open()->setValue(QStringLiteral("Nodwarden.metrics"),
                           QByteArray::fromStdString(account.toJSON()));

@@ -1,4 +1,4 @@
-#include "FirstRunTestSupport.hpp"
+#include "AppSupport/FirstRunTestSupport.hpp"
 
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>

@@ -1,8 +1,8 @@
 // The program's Linux wiring on its own (platform/): helper lookup, the agents' hook settings,
 // signals, login items, the display probe and the desktop's notifications.
 
-#include "AppModelHarness.hpp"
-#include "Recording.hpp"
+#include "AppSupport/AppModelHarness.hpp"
+#include "AppSupport/Recording.hpp"
 #include "Support/ChildProcess.hpp"
 #include "Support/LoggedMessages.hpp"
 
@@ -429,8 +429,7 @@ public:
     /// The Notify calls the server took, each without its time stamp.
     std::vector<std::string> notifyCalls() const {
         std::vector<std::string> calls;
-        std::ifstream file(callLog());
-        for (std::string line; std::getline(file, line);) {
+        for (const std::string& line : linesOf(readFile(callLog()))) {
             const auto at = line.find(" Notify ");
             if (at != std::string::npos) {
                 calls.push_back(line.substr(at + 1));

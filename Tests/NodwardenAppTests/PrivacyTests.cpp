@@ -3,8 +3,8 @@
 // and in another agent's chat transcript: none of what the program writes may hold the secret
 // afterwards.
 
-#include "AppModelHarness.hpp"
-#include "FakeMachine.hpp"
+#include "AppSupport/AppModelHarness.hpp"
+#include "AppSupport/FakeMachine.hpp"
 
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>

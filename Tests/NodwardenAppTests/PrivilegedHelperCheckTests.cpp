@@ -31,29 +31,15 @@ constexpr uid_t userID = 1000;
 /// beside the test program (the system's temporary folder is writable by everyone).
 class TrustedTree {
 public:
-    TrustedTree() {
-        const auto base = std::filesystem::canonical("/proc/self/exe").parent_path();
-        std::string pattern = (base / "helper-tree-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
-        ::chmod(root_.c_str(), 0755);
-    }
-    ~TrustedTree() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-    TrustedTree(const TrustedTree&) = delete;
-    TrustedTree& operator=(const TrustedTree&) = delete;
+    TrustedTree() { ::chmod(root().c_str(), 0755); }
 
-    const std::filesystem::path& root() const { return root_; }
+    const std::filesystem::path& root() const { return folder_.path(); }
 
     /// Writes an executable script at `relative` (folders 0755) and returns its path.
     std::filesystem::path script(const std::string& relative, const std::string& body) const {
-        const auto path = root_ / relative;
+        const auto path = root() / relative;
         std::filesystem::create_directories(path.parent_path());
-        for (auto folder = path.parent_path(); folder != root_; folder = folder.parent_path()) {
+        for (auto folder = path.parent_path(); folder != root(); folder = folder.parent_path()) {
             ::chmod(folder.c_str(), 0755);
         }
         std::ofstream(path) << "#!/bin/sh\n" << body;
@@ -62,7 +48,7 @@ public:
     }
 
 private:
-    std::filesystem::path root_;
+    TemporaryDirectory folder_{std::filesystem::canonical("/proc/self/exe").parent_path()};
 };
 
 /// Whether this machine lets the test build trusted trees: run as root, in a root-owned place.

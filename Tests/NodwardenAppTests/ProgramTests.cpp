@@ -1,9 +1,9 @@
 // The real Stayloom binary, started headless on a simulated machine.
 
-#include "FakeMachine.hpp"
+#include "AppSupport/FakeMachine.hpp"
+#include "AppSupport/ProgramRun.hpp"
+#include "AppSupport/SocketPeer.hpp"
 #include "NodwardenCoreTests/UsageMetricsTestSupport.hpp"
-#include "ProgramRun.hpp"
-#include "Support/SocketPeer.hpp"
 
 #include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/terminal/HeadlessWindowPresenter.hpp>

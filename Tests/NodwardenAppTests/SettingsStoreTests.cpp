@@ -1,44 +1,15 @@
+#include "AppSupport/SettingsFile.hpp"
 #include "Support/LoggedMessages.hpp"
-#include "Support/TemporaryDirectory.hpp"
 
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-
-#include <QSettings>
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::loggedMessages;
-using stayloom::testing::TemporaryDirectory;
-
-namespace {
-
-/// A settings file in a temporary folder, reopened as the next launch would read it.
-class SettingsFile {
-public:
-    SettingsFile() : logger(folder.path() / "Nodwarden.log") {}
-
-    std::unique_ptr<QSettings> open() const {
-        return std::make_unique<QSettings>(
-            QString::fromStdString((folder.path() / "defaults.ini").string()),
-            QSettings::IniFormat);
-    }
-
-    void store(const char* key, const QVariant& value) const {
-        auto settings = open();
-        settings->setValue(QString::fromUtf8(key), value);
-    }
-
-    TemporaryDirectory folder;
-    FileLogger logger;
-};
-
-} // namespace
+using stayloom::testing::SettingsFile;
 
 TEST(SettingsStore, NothingStoredGivesModeOffAndTheDefaults) {
     SettingsFile file;

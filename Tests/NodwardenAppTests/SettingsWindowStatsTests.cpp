@@ -1,4 +1,4 @@
-#include "SettingsWindowHarness.hpp"
+#include "AppSupport/SettingsWindowHarness.hpp"
 
 #include <NodwardenApp/ui/settings/TrendChart.hpp>
 

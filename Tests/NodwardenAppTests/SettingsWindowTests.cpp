@@ -1,4 +1,4 @@
-#include "SettingsWindowHarness.hpp"
+#include "AppSupport/SettingsWindowHarness.hpp"
 
 #include <NodwardenApp/model/ModeWords.hpp>
 
@@ -89,7 +89,7 @@ TEST(SettingsWindow, ShownTabAndModelSelectionFollowEachOther) {
     fixture.model->setSelectedSettingsTab(SettingsTab::stats);
     EXPECT_EQ(fixture.window->currentTab(), SettingsTab::stats);
 
-    SettingsWindowHarness::clickAt(bar, bar->tabRect(1).center());
+    stayloom::testing::clickAt(bar, bar->tabRect(1).center());
     EXPECT_EQ(fixture.model->selectedSettingsTab(), SettingsTab::power);
 
     fixture.window->selectTab(SettingsTab::advanced);

@@ -1,4 +1,4 @@
-#include "StatusPanelScene.hpp"
+#include "AppSupport/StatusPanelScene.hpp"
 
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
@@ -29,21 +29,6 @@ QString screenshotFolder() {
     return QDir::current().filePath(QStringLiteral("screenshots"));
 }
 
-int pixelsNear(const QImage& image, const QRect& area, const QColor& color) {
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (std::abs(pixel.red() - color.red()) < 20 &&
-                std::abs(pixel.green() - color.green()) < 20 &&
-                std::abs(pixel.blue() - color.blue()) < 20) {
-                ++count;
-            }
-        }
-    }
-    return count;
-}
-
 /// Shows, lays out and renders the panel; saves it as panel-<name>.png and returns the image.
 QImage shoot(StatusPanelScene& scene, const char* name) {
     scene.panel->show();
@@ -62,7 +47,7 @@ void expectStatusCircleColour(const StatusPanelScene& scene, const QImage& image
     const QWidget* circle = scene.find("heroGlyph");
     ASSERT_NE(circle, nullptr);
     const QRect area(circle->mapTo(scene.panel.get(), QPoint(0, 0)), circle->size());
-    EXPECT_GT(pixelsNear(image, area, color), 15)
+    EXPECT_GT(StatusPanelScene::pixelsNear(image, area, color, 20), 15)
         << "status glyph in " << color.name().toStdString();
 }
 

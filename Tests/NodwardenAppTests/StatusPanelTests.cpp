@@ -1,4 +1,4 @@
-#include "StatusPanelScene.hpp"
+#include "AppSupport/StatusPanelScene.hpp"
 
 #include <NodwardenCore/AgentCatalog.hpp>
 
@@ -39,22 +39,6 @@ std::vector<const AgentRowView*> agentRows(const StatusPanelScene& scene) {
         rows.push_back(row);
     }
     return rows;
-}
-
-// Counts pixels of `image` close to `color`.
-int pixelsNear(const QImage& image, const QColor& color) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = QColor::fromRgba(image.pixel(x, y));
-            if (pixel.alpha() > 200 && std::abs(pixel.red() - color.red()) < 24 &&
-                std::abs(pixel.green() - color.green()) < 24 &&
-                std::abs(pixel.blue() - color.blue()) < 24) {
-                ++count;
-            }
-        }
-    }
-    return count;
 }
 
 } // namespace
@@ -368,7 +352,7 @@ TEST(AgentsSection, AnAgentWithoutApplicationIconShowsItsSymbolGreenWhileWorking
         EXPECT_EQ(icon->accessibleName().toStdString(), row->row().name)
             << "read aloud as the agent, never as a symbol's name";
         const QImage image = icon->pixmap().toImage();
-        const int green = pixelsNear(image, Theme::green());
+        const int green = StatusPanelScene::pixelsNear(image, image.rect(), Theme::green(), 24);
         EXPECT_EQ(green > 10, row->row().isWorking);
     }
 }

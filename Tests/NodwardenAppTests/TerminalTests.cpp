@@ -1,7 +1,7 @@
 // The headless face on its own (terminal/): the terms prompt and the status lines.
 
-#include "AppModelHarness.hpp"
-#include "Recording.hpp"
+#include "AppSupport/AppModelHarness.hpp"
+#include "AppSupport/Recording.hpp"
 
 #include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
 #include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
@@ -76,11 +76,7 @@ TEST(HeadlessStatusPrinter, OneLinePerChangeNeverRepeatedAndHeldWhileAsking) {
     QCoreApplication::processEvents();
 
     const std::string text = contents(output);
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
+    const auto lines = linesOf(text);
     ASSERT_EQ(lines.size(), 3u) << text;
     EXPECT_EQ(lines[0].rfind("Watching — ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[0].substr(lines[0].size() - std::string(" · none detected").size()),

@@ -1,4 +1,4 @@
-#include "StatusPanelScene.hpp"
+#include "AppSupport/StatusPanelScene.hpp"
 
 #include <NodwardenApp/ui/DesktopUserInterface.hpp>
 #include <NodwardenApp/ui/QtWindowPresenter.hpp>

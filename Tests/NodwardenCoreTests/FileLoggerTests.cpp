@@ -7,7 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,17 +14,9 @@
 namespace {
 
 using nodwarden::FileLogger;
+using stayloom::testing::linesOf;
 using stayloom::testing::readFile;
 using stayloom::testing::TemporaryDirectory;
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // "[2026-03-14T09:26:53Z] " followed by the message.
 const std::regex kStampedLine(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] (.*))");

@@ -1,10 +1,10 @@
 #include <NodwardenCore/PlatformPaths.hpp>
 
+#include "Support/ScopedEnvironmentVariable.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +16,7 @@ namespace PlatformPaths = nodwarden::PlatformPaths;
 using PlatformPaths::Environment;
 using PlatformPaths::PathStyle;
 using stayloom::testing::readFile;
+using stayloom::testing::ScopedEnvironmentVariable;
 using stayloom::testing::TemporaryDirectory;
 
 struct PathCase {
@@ -114,25 +115,6 @@ TEST(PlatformPaths, TheEarlierStateFolderAndLogMoveOnceAndTheFolderIsTheOwnersAl
                   std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
 }
-
-class ScopedEnvironmentVariable {
-public:
-    ScopedEnvironmentVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            previous_ = old;
-        }
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnvironmentVariable() {
-        previous_ ? ::setenv(name_, previous_->c_str(), 1) : ::unsetenv(name_);
-    }
-    ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-    ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
 
 TEST(PlatformPaths, CurrentEnvironmentReadsTheProcessEnvironment) {
     {

@@ -13,6 +13,7 @@
 #include <NodwardenCore/StatusRecordDetector.hpp>
 #include <NodwardenCore/StatusRecordFiles.hpp>
 
+#include "Support/FakeAccessibilityPlatform.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
@@ -453,16 +454,6 @@ struct FixedProcessTable : ProcessTableReading {
     std::vector<ProcessSnapshot> readProcessTable() override { return rows; }
 };
 
-struct NoApplications : AccessibilityPlatform {
-    std::vector<RunningApplication> runningApplications() override { return {}; }
-    std::optional<AccessibilityValue> copyAttribute(const AccessibilityElement&,
-                                                    std::string_view) override {
-        return std::nullopt;
-    }
-    bool isProcessTrusted() override { return true; }
-    void promptForTrust() override {}
-};
-
 struct MergeCase {
     const char* what;
     std::string agent; ///< the display name
@@ -538,7 +529,7 @@ TEST(StatusRecordDetector, TheBestEvidenceDecidesAtEveryTurnsEndAndFilesSpeakFor
             auto table = std::make_shared<FixedProcessTable>();
             table->rows = tableWith(c.process, c.processAge, now);
             ProcessDetector processes(table);
-            NoApplications noApplications;
+            stayloom::testing::FakeAccessibilityPlatform noApplications;
             AccessibilityDetector screenText(noApplications);
             const auto probe = std::make_shared<FileActivityProbe>(home.path(), 8);
             SessionActivityDetector sessions(probe, system);

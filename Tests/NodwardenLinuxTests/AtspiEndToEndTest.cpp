@@ -3,23 +3,21 @@
 
 #include <NodwardenCore/AccessibilityDetector.hpp>
 
+#include "Support/ChildProcess.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
+#include <vector>
 
 using namespace nodwarden;
 using namespace nodwarden::linuxplatform;
+using stayloom::testing::ChildProcess;
 using stayloom::testing::TemporaryDirectory;
 
 // Runs under `xvfb-run dbus-run-session` (see Tests/CMakeLists.txt): a real GTK window on a
@@ -29,12 +27,11 @@ namespace {
 
 constexpr const char* kBuilderTool = "/usr/bin/gtk-builder-tool";
 
-/// A GTK window started through a link whose name makes the Linux layer take it for `linkName`.
-class GtkWindowProcess {
-public:
-    GtkWindowProcess(const TemporaryDirectory& folder, const std::string& linkName,
-                     const std::string& label) {
-        const auto ui = folder.write(linkName + ".ui", R"(<?xml version="1.0"?>
+/// Writes a GTK window showing `label` and a link to the builder tool whose name makes the Linux
+/// layer take it for `linkName`; the command that shows the window through the link.
+std::vector<std::string> gtkWindow(const TemporaryDirectory& folder, const std::string& linkName,
+                                   const std::string& label) {
+    const auto ui = folder.write(linkName + ".ui", R"(<?xml version="1.0"?>
 <interface>
   <object class="GtkWindow" id="window">
     <property name="title">Agent session</property>
@@ -48,27 +45,10 @@ public:
   </object>
 </interface>
 )");
-        const auto link = folder.path() / linkName;
-        std::filesystem::create_symlink(kBuilderTool, link);
-        std::string program = link.string();
-        std::string verb = "preview";
-        std::string file = ui.string();
-        char* argv[] = {program.data(), verb.data(), file.data(), nullptr};
-        if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~GtkWindowProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-};
+    const auto link = folder.path() / linkName;
+    std::filesystem::create_symlink(kBuilderTool, link);
+    return {link.string(), "preview", ui.string()};
+}
 
 std::optional<RunningApplication> waitForApplication(AtspiAccessibilityPlatform& platform,
                                                      pid_t pid) {
@@ -108,7 +88,7 @@ TEST_F(AtspiEndToEnd, TrustFollowsTheAccessibilityBusSwitch) {
 TEST_F(AtspiEndToEnd, RealWindowTextBecomesAnAgentSignal) {
     TemporaryDirectory folder;
     // Named like the Linux build of the agent desktop app, showing one of its working phrases.
-    GtkWindowProcess window(folder, "claude-desktop", "Thinking about your request");
+    const ChildProcess window(gtkWindow(folder, "claude-desktop", "Thinking about your request"));
     ASSERT_GT(window.pid(), 0);
 
     AtspiAccessibilityPlatform platform;
@@ -138,7 +118,8 @@ TEST_F(AtspiEndToEnd, RealWindowTextBecomesAnAgentSignal) {
 
 TEST_F(AtspiEndToEnd, TerminalTextCreditsTheCommandLineAgents) {
     TemporaryDirectory folder;
-    GtkWindowProcess window(folder, "gnome-terminal-server", "* Pondering... (esc to interrupt)");
+    const ChildProcess window(
+        gtkWindow(folder, "gnome-terminal-server", "* Pondering... (esc to interrupt)"));
     ASSERT_GT(window.pid(), 0);
 
     AtspiAccessibilityPlatform platform;

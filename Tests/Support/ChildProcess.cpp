@@ -25,9 +25,14 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
 }
 
 ChildProcess::~ChildProcess() {
+    stop();
+}
+
+void ChildProcess::stop() {
     if (pid_ > 0) {
         ::kill(-pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
     }
 }
 

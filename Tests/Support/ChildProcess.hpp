@@ -19,6 +19,8 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
+    /// Kills the group and reaps the child; `pid()` is -1 afterwards.
+    void stop();
 
 private:
     pid_t pid_ = -1;

@@ -51,12 +51,7 @@ void FakeKeepAwakeProgram::setInstalled(bool installed) const {
 }
 
 std::vector<std::string> FakeKeepAwakeProgram::recordLines() const {
-    std::vector<std::string> lines;
-    std::istringstream text(readFile(recordPath_));
-    for (std::string line; std::getline(text, line);) {
-        lines.push_back(line);
-    }
-    return lines;
+    return linesOf(readFile(recordPath_));
 }
 
 std::vector<FakeKeepAwakeProgram::Start> FakeKeepAwakeProgram::starts() const {

@@ -5,7 +5,6 @@
 #include <NodwardenCore/FileLogger.hpp>
 
 #include <regex>
-#include <sstream>
 
 namespace stayloom::testing {
 
@@ -13,8 +12,7 @@ std::vector<std::string> loggedMessages(nodwarden::FileLogger& logger) {
     static const std::regex stampedLine(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] (.*))");
     logger.flush();
     std::vector<std::string> messages;
-    std::istringstream text(readFile(logger.logPath()));
-    for (std::string line; std::getline(text, line);) {
+    for (const std::string& line : linesOf(readFile(logger.logPath()))) {
         std::smatch match;
         messages.push_back(std::regex_match(line, match, stampedLine) ? match[1].str()
                                                                       : "UNSTAMPED: " + line);

@@ -8,9 +8,8 @@
 
 namespace stayloom::testing {
 
-TemporaryDirectory::TemporaryDirectory() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "stayloom-test-XXXXXX").string();
+TemporaryDirectory::TemporaryDirectory(const std::filesystem::path& parent) {
+    std::string pattern = (parent / "stayloom-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -47,6 +46,15 @@ std::string readFile(const std::filesystem::path& path) {
     std::ostringstream buffer;
     buffer << in.rdbuf();
     return buffer.str();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 std::filesystem::path fixturePath(const std::string& relative) {

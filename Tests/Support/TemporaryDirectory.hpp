@@ -2,13 +2,16 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace stayloom::testing {
 
-/// A fresh folder under the system temporary folder, removed with everything in it on destruction.
+/// A fresh folder under `parent` (the system temporary folder unless said), removed with
+/// everything in it on destruction.
 class TemporaryDirectory {
 public:
-    TemporaryDirectory();
+    explicit TemporaryDirectory(
+        const std::filesystem::path& parent = std::filesystem::temp_directory_path());
     ~TemporaryDirectory();
     TemporaryDirectory(const TemporaryDirectory&) = delete;
     TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
@@ -24,6 +27,9 @@ private:
 
 /// Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
+
+/// The lines of `text`, without their ends.
+std::vector<std::string> linesOf(const std::string& text);
 
 /// Path of a file under Tests/Fixtures.
 std::filesystem::path fixturePath(const std::string& relative);

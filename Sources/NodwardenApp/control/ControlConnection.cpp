@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QTimer>
 
 namespace nodwarden::app {
@@ -75,7 +76,16 @@ void ControlConnection::answer(const QByteArray& line) {
         return;
     }
     ControlReply result = handler_ ? handler_(document.object())
-                                   : ControlReply{failure(QStringLiteral("not ready")), {}};
+                                   : ControlReply{.body = failure(QStringLiteral("not ready"))};
+    if (result.bodyLater) {
+        answered_ = true;
+        result.bodyLater([connection = QPointer<ControlConnection>(this)](const QJsonObject& body) {
+            if (connection && !connection->finished_) {
+                connection->reply(body);
+            }
+        });
+        return;
+    }
     reply(result.body);
     if (result.afterReply) {
         // After this event, when the answer is in the system's buffer. Not tied to this

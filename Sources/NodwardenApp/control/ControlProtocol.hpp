@@ -29,8 +29,11 @@ inline constexpr char busyError[] = "busy";
 /// What the program answers to one request, and what it does once the answer has been handed
 /// to the system (quitting must not cut its own answer off).
 struct ControlReply {
-    QJsonObject body;
-    std::function<void()> afterReply;
+    QJsonObject body{};
+    std::function<void()> afterReply{};
+    /// When set, `body` is unused: the answer is handed to the callback later, once, on the
+    /// main thread, for a request whose truthful answer is not known yet.
+    std::function<void(std::function<void(QJsonObject)>)> bodyLater{};
 };
 
 using ControlRequestHandler = std::function<ControlReply(const QJsonObject& request)>;

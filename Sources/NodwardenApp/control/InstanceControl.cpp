@@ -6,10 +6,13 @@
 #include <NodwardenCore/HookWitness.hpp>
 
 #include <QPointer>
+#include <QTimer>
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <utility>
 
 namespace nodwarden::app {
 
@@ -19,7 +22,7 @@ namespace {
 constexpr double maxKeepAwakeSeconds = 7 * 24 * 3600;
 
 ControlReply failure(const QString& error) {
-    return {QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}}, {}};
+    return {.body = QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}}};
 }
 
 /// A whole number from 0 to 2^53, where a JSON number is exact.
@@ -54,7 +57,7 @@ ControlReply InstanceControl::hookEvent(const QJsonObject& request) {
                          static_cast<std::int32_t>(*pid), *start})) {
         return failure(QStringLiteral("unknown agent"));
     }
-    return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
+    return {.body = QJsonObject{{QStringLiteral("ok"), true}}};
 }
 
 ControlReply InstanceControl::commandRun(const QJsonObject& request) {
@@ -70,13 +73,35 @@ ControlReply InstanceControl::commandRun(const QJsonObject& request) {
     } else {
         model_.commandRunEnded(static_cast<std::int32_t>(*pid));
     }
-    return {QJsonObject{{QStringLiteral("ok"), true}}, {}};
+    return {.body = QJsonObject{{QStringLiteral("ok"), true}}};
 }
 
 ControlReply InstanceControl::report() const {
-    return {QJsonObject{{QStringLiteral("ok"), true},
-                        {QStringLiteral("status"), StatusReport::fromModel(model_)}},
-            {}};
+    return {.body = QJsonObject{{QStringLiteral("ok"), true},
+                                {QStringLiteral("status"), StatusReport::fromModel(model_)}}};
+}
+
+ControlReply InstanceControl::reportOnceWeighed() const {
+    if (!model_.awaitsFirstEvaluation()) {
+        return report();
+    }
+    // Right after the terms are accepted no pass has been weighed, and the status would still ask
+    // for them; the answer waits for the first decision, within the connection's own time-out.
+    ControlReply reply;
+    reply.bodyLater = [model = &model_](std::function<void(QJsonObject)> answer) {
+        auto pending = std::make_shared<std::function<void(QJsonObject)>>(std::move(answer));
+        auto* waiting = new QObject(model);
+        auto once = [model, waiting, pending] {
+            if (const auto answerNow = std::exchange(*pending, nullptr)) {
+                answerNow(QJsonObject{{QStringLiteral("ok"), true},
+                                      {QStringLiteral("status"), StatusReport::fromModel(*model)}});
+                waiting->deleteLater();
+            }
+        };
+        QObject::connect(model, &AppModel::evaluated, waiting, once);
+        QTimer::singleShot(firstDecisionWaitMilliseconds, waiting, once);
+    };
+    return reply;
 }
 
 ControlReply InstanceControl::handle(const QJsonObject& request) {
@@ -91,7 +116,7 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
             return failure(QStringLiteral("unknown mode"));
         }
         chooseMode_(*mode);
-        return report();
+        return reportOnceWeighed();
     }
     if (command == u"awake") {
         const QJsonValue seconds = request.value(QStringLiteral("seconds"));
@@ -100,13 +125,13 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
             return failure(QStringLiteral("awake needs seconds, more than 0 and at most a week"));
         }
         model_.keepAwakeFor(seconds.toDouble());
-        return report();
+        return reportOnceWeighed();
     }
     if (command == u"accept-terms") {
         if (model_.needsLegalAcceptance()) {
             model_.acceptLegal();
         }
-        return report();
+        return reportOnceWeighed();
     }
     if (command == u"launch-at-login") {
         const QJsonValue enabled = request.value(QStringLiteral("enabled"));

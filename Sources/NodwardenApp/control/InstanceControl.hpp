@@ -26,6 +26,10 @@ class AppModel;
 /// a hook event's and a run's, which are only acknowledged.
 class InstanceControl {
 public:
+    /// Below the connection's time-out for a peer, so the answer is still taken.
+    static constexpr int firstDecisionWaitMilliseconds = 1500;
+    static_assert(firstDecisionWaitMilliseconds < ControlProtocol::peerTimeoutMilliseconds);
+
     /// `chooseMode` sets a mode the way the panel's picker does (and ends a first run that
     /// waits for one). `hooks` takes the agents' hook events.
     InstanceControl(AppModel& model, std::function<void(AppMode)> chooseMode,
@@ -35,6 +39,8 @@ public:
 
 private:
     ControlReply report() const;
+    /// A state change's answer: the status once the model has weighed it.
+    ControlReply reportOnceWeighed() const;
     ControlReply hookEvent(const QJsonObject& request);
     ControlReply commandRun(const QJsonObject& request);
 

@@ -133,6 +133,11 @@ public:
     /// Why launch at login is not (yet) active, when it is not.
     std::optional<QString> launchAtLoginMessage() const { return launchAtLoginMessage_; }
     bool needsLegalAcceptance() const { return needsLegalAcceptance_; }
+    /// True while the first detection pass since the terms were accepted is under way: until it
+    /// is weighed the status still speaks of the terms, however the mode was set.
+    bool awaitsFirstEvaluation() const {
+        return !needsLegalAcceptance_ && !lastInputs_ && detectionInFlight_;
+    }
     /// A keep-awake or sleep-now command is running on the sleep-command queue.
     bool sleepCommandInFlight() const { return sleep_->inFlight(); }
     /// The administrator step of lid-closed protection was declined; lid-open operation goes on.
@@ -298,6 +303,8 @@ signals:
     void lidClosedDeclinedChanged();
     /// The statistics changed in a way the statistics pane shows (only while it is open).
     void metricsChanged();
+    /// A decision was worked out (every tick and every pass), whether or not anything changed.
+    void evaluated();
 
 private:
     struct Inputs {

@@ -96,6 +96,7 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
     if (notifier_) {
         notifier_->observe(mode_, decision, power, settings_, now());
     }
+    emit evaluated();
 }
 
 bool AppModel::mergeSignals(const std::vector<ActivitySignal>& perApp) {

@@ -7,14 +7,13 @@
 #include <NodwardenCore/SleepController.hpp>
 
 #include "Support/LoggedMessages.hpp"
+#include "Support/ScopedEnvironmentVariable.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +30,7 @@ using nodwarden::SleepLogWording;
 using nodwarden::SleepSwitchState;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::readFile;
+using stayloom::testing::ScopedEnvironmentVariable;
 using stayloom::testing::TemporaryDirectory;
 
 const std::string kHelper = STAYLOOM_SLEEP_SWITCH_PATH;
@@ -41,30 +41,6 @@ const std::vector<std::string> kSleepUnits{"sleep.target", "suspend.target", "hi
 
 // Grants every request: the tests exercise the helper, not the password dialog.
 constexpr const char* kFakeElevator = "#!/bin/sh\nexec \"$@\"\n";
-
-/// Sets an environment variable for one test and puts the old value back afterwards.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 /// A controller whose sleep switch is the real helper behind `elevator`, with its own log and
 /// state files.
@@ -117,8 +93,8 @@ protected:
     std::filesystem::path root_ = folder_.path() / "root";
     std::filesystem::path fakeSystemctl_ = executable("systemctl", readFile(kFakeSystemctl));
     std::filesystem::path fakeElevator_ = executable("pkexec", kFakeElevator);
-    ScopedEnvironment unitRoot_{"STAYLOOM_UNIT_ROOT", root_.string()};
-    ScopedEnvironment path_{"PATH", (folder_.path() / "bin").string() + ":/usr/bin:/bin"};
+    ScopedEnvironmentVariable unitRoot_{"STAYLOOM_UNIT_ROOT", root_.string()};
+    ScopedEnvironmentVariable path_{"PATH", (folder_.path() / "bin").string() + ":/usr/bin:/bin"};
 };
 
 TEST_F(SleepSwitchWithCore, StatusListingReadsAsTheCoreExpects) {

@@ -1,4 +1,4 @@
-#include "Support/AppServiceFakes.hpp"
+#include "AppSupport/AppServiceFakes.hpp"
 
 #include <chrono>
 
@@ -235,41 +235,6 @@ void FakeSleepController::sleepNow() {
 
 // MARK: - FakeLoginItemService
 
-void FakeLoginItemService::setStatus(LoginItemStatus status) {
-    std::lock_guard lock(mutex_);
-    status_ = status;
-}
-
-void FakeLoginItemService::setStatusAfterRegister(LoginItemStatus status) {
-    std::lock_guard lock(mutex_);
-    statusAfterRegister_ = status;
-}
-
-void FakeLoginItemService::setRegisterError(std::optional<std::string> description) {
-    std::lock_guard lock(mutex_);
-    registerError_ = std::move(description);
-}
-
-void FakeLoginItemService::setUnregisterError(std::optional<std::string> description) {
-    std::lock_guard lock(mutex_);
-    unregisterError_ = std::move(description);
-}
-
-int FakeLoginItemService::registerCount() const {
-    std::lock_guard lock(mutex_);
-    return registerCount_;
-}
-
-int FakeLoginItemService::unregisterCount() const {
-    std::lock_guard lock(mutex_);
-    return unregisterCount_;
-}
-
-LoginItemStatus FakeLoginItemService::status() {
-    std::lock_guard lock(mutex_);
-    return status_;
-}
-
 void FakeLoginItemService::registerItem() {
     std::lock_guard lock(mutex_);
     ++registerCount_;
@@ -305,19 +270,9 @@ void RecordingWindowPresenter::closeSettingsWindow() {
     settingsOpen_ = false;
 }
 
-void RecordingWindowPresenter::presentLegalWindow() {
+void RecordingWindowPresenter::record(std::string call) {
     std::lock_guard lock(mutex_);
-    calls_.emplace_back("presentLegalWindow");
-}
-
-void RecordingWindowPresenter::closeLegalWindow() {
-    std::lock_guard lock(mutex_);
-    calls_.emplace_back("closeLegalWindow");
-}
-
-void RecordingWindowPresenter::presentOnboardingWindow() {
-    std::lock_guard lock(mutex_);
-    calls_.emplace_back("presentOnboardingWindow");
+    calls_.push_back(std::move(call));
 }
 
 void RecordingWindowPresenter::presentSettingsWindow(SettingsTab tab) {
@@ -334,10 +289,8 @@ bool RecordingWindowPresenter::isSettingsWindowOpen() const {
 }
 
 void RecordingWindowPresenter::openSystemSettingsPane(SystemSettingsPane pane) {
-    std::lock_guard lock(mutex_);
-    calls_.push_back(std::string("openSystemSettingsPane(") +
-                     (pane == SystemSettingsPane::loginItems ? "loginItems" : "accessibility") +
-                     ")");
+    record(std::string("openSystemSettingsPane(") +
+           (pane == SystemSettingsPane::loginItems ? "loginItems" : "accessibility") + ")");
 }
 
 } // namespace stayloom::testing

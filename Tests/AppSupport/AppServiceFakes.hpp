@@ -134,17 +134,38 @@ public:
 /// A login-item service with a scripted status and registration outcome.
 class FakeLoginItemService final : public nodwarden::app::LoginItemService {
 public:
-    void setStatus(nodwarden::app::LoginItemStatus status);
+    void setStatus(nodwarden::app::LoginItemStatus status) {
+        std::lock_guard lock(mutex_);
+        status_ = status;
+    }
     /// The status reported after a successful registration.
-    void setStatusAfterRegister(nodwarden::app::LoginItemStatus status);
+    void setStatusAfterRegister(nodwarden::app::LoginItemStatus status) {
+        std::lock_guard lock(mutex_);
+        statusAfterRegister_ = status;
+    }
     /// Makes the next registrations fail with `description`; none: they succeed.
-    void setRegisterError(std::optional<std::string> description);
-    void setUnregisterError(std::optional<std::string> description);
+    void setRegisterError(std::optional<std::string> description) {
+        std::lock_guard lock(mutex_);
+        registerError_ = std::move(description);
+    }
+    void setUnregisterError(std::optional<std::string> description) {
+        std::lock_guard lock(mutex_);
+        unregisterError_ = std::move(description);
+    }
 
-    int registerCount() const;
-    int unregisterCount() const;
+    int registerCount() const {
+        std::lock_guard lock(mutex_);
+        return registerCount_;
+    }
+    int unregisterCount() const {
+        std::lock_guard lock(mutex_);
+        return unregisterCount_;
+    }
 
-    nodwarden::app::LoginItemStatus status() override;
+    nodwarden::app::LoginItemStatus status() override {
+        std::lock_guard lock(mutex_);
+        return status_;
+    }
     void registerItem() override;
     void unregisterItem() override;
 
@@ -168,14 +189,16 @@ public:
     /// Forgets the settings window, as its closing would.
     void closeSettingsWindow();
 
-    void presentLegalWindow() override;
-    void closeLegalWindow() override;
-    void presentOnboardingWindow() override;
+    void presentLegalWindow() override { record("presentLegalWindow"); }
+    void closeLegalWindow() override { record("closeLegalWindow"); }
+    void presentOnboardingWindow() override { record("presentOnboardingWindow"); }
     void presentSettingsWindow(nodwarden::app::SettingsTab tab) override;
     bool isSettingsWindowOpen() const override;
     void openSystemSettingsPane(nodwarden::app::SystemSettingsPane pane) override;
 
 private:
+    void record(std::string call);
+
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     bool settingsOpen_ = false;

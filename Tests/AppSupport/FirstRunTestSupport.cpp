@@ -1,22 +1,8 @@
-#pragma once
+#include "AppSupport/FirstRunTestSupport.hpp"
 
-// Shared by the tests of the terms and first-run windows: finding controls by name, checking that
-// a window's content is not clipped, writing screenshots under the build folder, and input that
-// takes the same road as the desktop's (key presses through the window system interface, so
-// shortcuts and focus behave as for a user).
-
-#include "AppModelHarness.hpp"
-
-#include <QAbstractButton>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QLabel>
 #include <QMouseEvent>
-#include <QWidget>
-#include <QWindow>
-
-#include <gtest/gtest.h>
 
 // QtGui's own entry for a key event from the window system.
 Q_GUI_EXPORT void qt_handleKeyEvent(QWindow* window, QEvent::Type type, int key,
@@ -25,8 +11,16 @@ Q_GUI_EXPORT void qt_handleKeyEvent(QWindow* window, QEvent::Type type, int key,
 
 namespace stayloom::testing {
 
-/// A started model over `harness`, whose timer stays quiet so that only the test ticks it.
-inline std::unique_ptr<nodwarden::app::AppModel> startedModel(AppModelHarness& harness) {
+namespace {
+
+void sendKey(QWindow* handle, int key, Qt::KeyboardModifiers modifiers, const QString& text) {
+    qt_handleKeyEvent(handle, QEvent::KeyPress, key, modifiers, text, false, 1);
+    qt_handleKeyEvent(handle, QEvent::KeyRelease, key, modifiers, text, false, 1);
+}
+
+} // namespace
+
+std::unique_ptr<nodwarden::app::AppModel> startedModel(AppModelHarness& harness) {
     nodwarden::app::AppEnvironment environment = harness.environment();
     environment.firstTickDelay = 3600;
     environment.tickInterval = 3600;
@@ -37,8 +31,7 @@ inline std::unique_ptr<nodwarden::app::AppModel> startedModel(AppModelHarness& h
     return model;
 }
 
-/// Shows `window`, makes it the active window and lets it settle.
-inline void showActive(QWidget& window) {
+void showActive(QWidget& window) {
     window.show();
     window.activateWindow();
     for (int round = 0; round < 10 && QApplication::activeWindow() != &window; ++round) {
@@ -47,21 +40,24 @@ inline void showActive(QWidget& window) {
     EXPECT_EQ(QApplication::activeWindow(), &window);
 }
 
-/// Presses and releases `key` in `window` as the desktop would deliver it.
-inline void pressKey(QWidget& window, Qt::Key key,
-                     Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    const QString text =
-        key == Qt::Key_Return || key == Qt::Key_Enter ? QStringLiteral("\r") : QString();
+void pressKey(QWidget& window, Qt::Key key, Qt::KeyboardModifiers modifiers) {
     QWindow* handle = window.window()->windowHandle();
     ASSERT_NE(handle, nullptr) << "the window is not shown";
-    qt_handleKeyEvent(handle, QEvent::KeyPress, key, modifiers, text, false, 1);
-    qt_handleKeyEvent(handle, QEvent::KeyRelease, key, modifiers, text, false, 1);
+    sendKey(handle, key, modifiers,
+            key == Qt::Key_Return || key == Qt::Key_Enter ? QStringLiteral("\r") : QString());
     QApplication::processEvents();
 }
 
-/// Closes `window` the way the desktop does (its close button or shortcut), not as the program
-/// would.
-inline void closeFromDesktop(QWidget& window) {
+void typeText(QWidget& window, const QString& text) {
+    QWindow* handle = window.window()->windowHandle();
+    ASSERT_NE(handle, nullptr) << "the window is not shown";
+    for (const QChar character : text) {
+        sendKey(handle, character.toUpper().unicode(), Qt::NoModifier, QString(character));
+    }
+    QApplication::processEvents();
+}
+
+void closeFromDesktop(QWidget& window) {
     QWindow* handle = window.windowHandle();
     ASSERT_NE(handle, nullptr) << "the window is not shown";
     // The widget's native window turns a close it did not start itself into the desktop's close.
@@ -70,36 +66,30 @@ inline void closeFromDesktop(QWidget& window) {
     QApplication::processEvents();
 }
 
-/// A left click on `widget`; nothing happens for a hidden or disabled one, as for
-/// a user.
-inline void click(QWidget* widget) {
+void clickAt(QWidget* widget, QPointF point) {
     ASSERT_NE(widget, nullptr);
-    // The middle of the part a button draws itself on: a check box wider than its label only
-    // reacts on the indicator and the label.
-    const QSize drawn = widget->size().boundedTo(widget->sizeHint());
-    const QPointF centre(drawn.width() / 2.0, widget->height() / 2.0);
-    const QPointF global = widget->mapToGlobal(centre);
-    QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton,
+    const QPointF global = widget->mapToGlobal(point);
+    QMouseEvent press(QEvent::MouseButtonPress, point, global, Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton, Qt::NoButton,
+    QMouseEvent release(QEvent::MouseButtonRelease, point, global, Qt::LeftButton, Qt::NoButton,
                         Qt::NoModifier);
-    if (!widget->isVisible() || !widget->isEnabled()) {
-        return;
-    }
     QApplication::sendEvent(widget, &press);
     QApplication::sendEvent(widget, &release);
     QApplication::processEvents();
 }
 
-/// The child of `root` called `name`; fails the test when there is none.
-template <typename T> T* findNamed(const QWidget& root, const char* name) {
-    T* found = root.findChild<T*>(QString::fromUtf8(name));
-    EXPECT_NE(found, nullptr) << "no control named " << name;
-    return found;
+void click(QWidget* widget) {
+    ASSERT_NE(widget, nullptr);
+    if (!widget->isVisible() || !widget->isEnabled()) {
+        return;
+    }
+    // The middle of the part a button draws itself on: a check box wider than its label only
+    // reacts on the indicator and the label.
+    const QSize drawn = widget->size().boundedTo(widget->sizeHint());
+    clickAt(widget, QPointF(drawn.width() / 2.0, widget->height() / 2.0));
 }
 
-/// Every button and every label showing a link carries an object name and an accessible name.
-inline void expectNamedControls(const QWidget& window) {
+void expectNamedControls(const QWidget& window) {
     EXPECT_FALSE(window.objectName().isEmpty());
     EXPECT_FALSE(window.accessibleName().isEmpty());
     for (const QWidget* widget : window.findChildren<QWidget*>()) {
@@ -115,9 +105,7 @@ inline void expectNamedControls(const QWidget& window) {
     }
 }
 
-/// Every visible label and button lies inside the window, and wrapped text gets the height it
-/// needs at its width.
-inline void expectContentFits(const QWidget& window) {
+void expectContentFits(const QWidget& window) {
     const QRect bounds = window.rect();
     for (const QWidget* widget : window.findChildren<QWidget*>()) {
         if (!widget->isVisibleTo(&window) || (!qobject_cast<const QLabel*>(widget) &&
@@ -139,8 +127,7 @@ inline void expectContentFits(const QWidget& window) {
     }
 }
 
-/// Renders `window` and stores it as build-folder/Tests/screenshots/`fileName`.
-inline void saveScreenshot(QWidget& window, const QString& fileName) {
+void saveScreenshot(QWidget& window, const QString& fileName) {
     const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
     ASSERT_TRUE(QDir().mkpath(folder));
     const QPixmap image = window.grab();

@@ -12,16 +12,7 @@
 namespace stayloom::testing {
 
 /// Everything written to a temporary stream so far.
-inline std::string contents(std::FILE* stream) {
-    std::fflush(stream);
-    std::rewind(stream);
-    std::string text;
-    char buffer[512];
-    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, stream)) {
-        text.append(buffer, count);
-    }
-    return text;
-}
+std::string contents(std::FILE* stream);
 
 /// Every emission of one signal, with its arguments.
 template <typename Sender, typename... Arguments> class Recorder {

@@ -1,4 +1,4 @@
-#include "Support/SocketPeer.hpp"
+#include "AppSupport/SocketPeer.hpp"
 
 #include <gtest/gtest.h>
 

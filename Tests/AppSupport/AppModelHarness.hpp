@@ -3,7 +3,7 @@
 // Builds an AppModel over fakes for every service, a real INI settings file and a real log file in
 // a temporary folder. Shared by the model's test programs.
 
-#include "Support/AppServiceFakes.hpp"
+#include "AppSupport/AppServiceFakes.hpp"
 #include "Support/FakeAccessibilityPlatform.hpp"
 #include "Support/LoggedMessages.hpp"
 #include "Support/TemporaryDirectory.hpp"
@@ -41,68 +41,26 @@ private:
 
 class AppModelHarness {
 public:
-    AppModelHarness()
-        : defaults(std::make_unique<QSettings>(
-              QString::fromStdString((home.path() / "defaults.ini").string()),
-              QSettings::IniFormat)),
-          logger(std::make_unique<nodwarden::FileLogger>(home.path() / "logs" / "Nodwarden.log")),
-          ledgerPath(home.path() / "logs" / "Stayloom-runs.log") {
-        accessibilityPlatform.setTrusted(true);
-    }
+    AppModelHarness();
 
     /// Stores acceptance of the current terms and a completed first run, as after earlier runs.
-    void acceptTermsAndOnboarding() {
-        defaults->setValue(QString::fromUtf8(nodwarden::Legal::acceptedVersionDefaultsKey.data()),
-                           wording->legalVersion);
-        defaults->setValue(QString::fromUtf8(nodwarden::Onboarding::completedDefaultsKey.data()),
-                           true);
-    }
+    void acceptTermsAndOnboarding();
 
     /// What the detection pass reports from now on.
     void setPerApp(std::vector<nodwarden::ActivitySignal> perApp) {
         std::lock_guard lock(detectionMutex_);
         perApp_ = std::move(perApp);
     }
-
     int detectionCount() const {
         std::lock_guard lock(detectionMutex_);
         return detectionCount_;
     }
 
-    nodwarden::app::AppEnvironment environment() {
-        nodwarden::app::AppEnvironment environment;
-        // The Linux program's wording, which is what users see; tests of the macOS texts
-        // choose those.
-        environment.wording = wording;
-        environment.clock = clock.function();
-        environment.power = &power;
-        environment.lid = &power;
-        environment.detectPerApp = [this](const nodwarden::GuardSettings&,
-                                          const nodwarden::PowerSnapshot&, nodwarden::Date) {
-            std::lock_guard lock(detectionMutex_);
-            ++detectionCount_;
-            return perApp_;
-        };
-        environment.accessibility = &accessibility;
-        environment.thermalState = [this] { return thermal.load(); };
-        environment.sleepController = &sleep;
-        environment.loginItems = &loginItems;
-        environment.windows = &windows;
-        environment.notifier = &notifier;
-        environment.agentHooks = agentHooks;
-        environment.defaults = defaults.get();
-        environment.logger = logger.get();
-        environment.runLedgerPath = ledgerPath;
-        return environment;
-    }
+    nodwarden::app::AppEnvironment environment();
 
     /// The wording harnesses made from now on use: the Linux program's, unless a test of the
     /// macOS texts chooses those with `UsingWording`.
-    static const nodwarden::app::PlatformWording*& defaultWording() {
-        static const nodwarden::app::PlatformWording* chosen =
-            &nodwarden::app::PlatformWording::linuxDesktop();
-        return chosen;
-    }
+    static const nodwarden::app::PlatformWording*& defaultWording();
     const nodwarden::app::PlatformWording* wording = defaultWording();
 
     std::unique_ptr<nodwarden::app::AppModel> makeModel() {
@@ -111,33 +69,25 @@ public:
 
     /// Runs a tick and lets every background job it started finish and report back. The
     /// detection pass takes `detectionSeconds` of the clock, as a real one takes a moment.
-    void tickAndSettle(nodwarden::app::AppModel& model, double detectionSeconds = 0.5) {
-        model.tick();
-        clock.advance(detectionSeconds);
-        settle(model);
-    }
+    void tickAndSettle(nodwarden::app::AppModel& model, double detectionSeconds = 0.5);
 
     /// Stores `settings` as an earlier run would have left them.
     void storeSettings(const nodwarden::GuardSettings& settings) {
         nodwarden::app::SettingsStore::saveSettings(*defaults, settings, *logger);
     }
-
     void storeMode(nodwarden::AppMode mode) {
         nodwarden::app::SettingsStore::saveMode(*defaults, mode);
     }
 
     /// Lets queued background work finish and report back, including work started by reports.
-    static void settle(nodwarden::app::AppModel& model) {
-        for (int round = 0; round < 4; ++round) {
-            model.waitForBackgroundWork();
-        }
-    }
+    static void settle(nodwarden::app::AppModel& model);
 
-    /// Runs the event loop until `done` holds or a generous bound passes; returns `done()`.
-    template <typename Predicate> static bool processEventsUntil(Predicate done) {
+    /// Runs the event loop until `done` holds or `limitMilliseconds` pass; returns `done()`.
+    template <typename Predicate>
+    static bool processEventsUntil(Predicate done, int limitMilliseconds = 20000) {
         QElapsedTimer elapsed;
         elapsed.start();
-        while (!done() && elapsed.elapsed() < 20000) {
+        while (!done() && elapsed.elapsed() < limitMilliseconds) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             QThread::msleep(2);
         }
@@ -145,28 +95,13 @@ public:
     }
 
     std::vector<std::string> logged() { return loggedMessages(*logger); }
-
-    bool loggedLine(const std::string& message) {
-        const auto lines = logged();
-        return std::find(lines.begin(), lines.end(), message) != lines.end();
-    }
+    bool loggedLine(const std::string& message);
 
     /// A second view of the settings file, as the next launch would read it.
-    std::unique_ptr<QSettings> reopenDefaults() {
-        defaults->sync();
-        return std::make_unique<QSettings>(
-            QString::fromStdString((home.path() / "defaults.ini").string()), QSettings::IniFormat);
-    }
+    std::unique_ptr<QSettings> reopenDefaults();
 
     static nodwarden::ActivitySignal signal(nodwarden::SignalStrength strength, std::string name,
-                                            std::optional<bool> processPresent = true) {
-        nodwarden::ActivitySignal result;
-        result.strength = strength;
-        result.appName = std::move(name);
-        result.reason = "test reason";
-        result.processPresent = processPresent;
-        return result;
-    }
+                                            std::optional<bool> processPresent = true);
 
     TemporaryDirectory home;
     ManualClock clock;
