@@ -312,9 +312,7 @@ const FakeProc& manyProcesses() {
 }
 
 GuardSettings settingsWithoutScreenText() {
-    auto settings = GuardSettings::defaults();
-    settings.accessibilityDetectionEnabled = false;
-    return settings;
+    return GuardSettings{.accessibilityDetectionEnabled = false};
 }
 
 constexpr int kProbeDepth = 8;

@@ -1,5 +1,5 @@
 #include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/PhraseMatcher.hpp>
 
 #include <benchmark/benchmark.h>

@@ -76,8 +76,7 @@ std::vector<ProcessSnapshot> syntheticTable() {
 
 void detectOnTable(benchmark::State& state, std::vector<std::string> targets) {
     const auto table = syntheticTable();
-    auto settings = nodwarden::GuardSettings::defaults();
-    settings.targetApps = std::move(targets);
+    const nodwarden::GuardSettings settings{.targetApps = std::move(targets)};
     const nodwarden::ProcessDetector detector(std::shared_ptr<nodwarden::ProcessTableReading>{});
     for (auto _ : state) {
         auto signals = detector.detectPerApp(table, settings, std::nullopt);

@@ -2,7 +2,7 @@
 // accepts must survive being written and read again.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <NodwardenCore/AccessibilityPlatform.hpp>
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <cstdint>
 #include <set>

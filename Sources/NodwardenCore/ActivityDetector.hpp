@@ -1,10 +1,12 @@
 #pragma once
 
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/AgentVerdict.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/PowerState.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 
 #include <map>

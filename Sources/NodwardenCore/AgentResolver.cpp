@@ -1,7 +1,7 @@
 #include <NodwardenCore/AgentResolver.hpp>
 
 #include <NodwardenCore/AsciiText.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/UnicodeText.hpp>
 
 #include <algorithm>

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <NodwardenCore/ActivitySignal.hpp>
+#include <NodwardenCore/AppMode.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardDecision.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/GuardStatus.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 #include <optional>
 

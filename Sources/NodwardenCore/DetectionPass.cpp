@@ -1,7 +1,7 @@
 #include <NodwardenCore/DetectionPass.hpp>
 
 #include <NodwardenCore/AgentVerdict.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <set>
 #include <unordered_map>

@@ -49,6 +49,15 @@ auto readOptional(const nlohmann::json& object, const char* key, Read read)
     return std::nullopt;
 }
 
+/// `read` applied to an optional key's value, stored in `field`; `field` keeps its value when the
+/// key is absent or null.
+template <typename Read, typename Field>
+void readOptionalInto(const nlohmann::json& object, const char* key, Read read, Field& field) {
+    if (auto value = readOptional(object, key, read)) {
+        field = std::move(*value);
+    }
+}
+
 /// Parses `text` and decodes it with `decode`; any failure, malformed JSON included, is no value.
 template <typename T, typename Decode>
 std::optional<T> decodeText(std::string_view text, Decode decode) {

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/Models.hpp>
 
 #include <optional>
 #include <string>
@@ -11,14 +11,11 @@
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
-/// Which version of the terms must be accepted, and where the acceptance is remembered.
+/// Which version of the terms must be accepted (the acceptance is stored under
+/// `StoredKeys::acceptedLegalVersion` and `StoredKeys::acceptedLegalDate`).
 namespace Legal {
 
 inline constexpr std::string_view currentVersion = "1.6";
-/// User-defaults key of the accepted version (a string).
-inline constexpr std::string_view acceptedVersionDefaultsKey = "Stayloom.acceptedLegalVersion";
-/// User-defaults key of the moment of acceptance (a date).
-inline constexpr std::string_view acceptedDateDefaultsKey = "Stayloom.acceptedLegalVersion.date";
 
 /// True when nothing was accepted or the accepted version is not exactly `currentVersion`.
 bool needsAcceptance(const std::optional<std::string>& acceptedVersion);
@@ -28,11 +25,9 @@ bool needsAcceptance(const std::optional<std::string>& acceptedVersion,
 
 } // namespace Legal
 
-/// Whether to show the first-run flow, and the live detection headline it displays.
+/// Whether to show the first-run flow (its completion is stored under
+/// `StoredKeys::hasCompletedOnboarding`), and the live detection headline it displays.
 namespace Onboarding {
-
-/// User-defaults key of whether the first-run flow was completed (a boolean).
-inline constexpr std::string_view completedDefaultsKey = "Stayloom.hasCompletedOnboarding";
 
 /// The first-run flow waits for the terms and is never shown again once completed.
 bool needsOnboarding(bool hasCompleted, bool needsLegalAcceptance);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/PowerState.hpp>
 #include <NodwardenCore/ProcessTableReading.hpp>
 
 #include <cstdint>

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <map>
 #include <memory>

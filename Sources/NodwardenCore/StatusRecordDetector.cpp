@@ -1,6 +1,6 @@
 #include <NodwardenCore/StatusRecordDetector.hpp>
 
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/LidStateProviding.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 #include <filesystem>
 #include <functional>

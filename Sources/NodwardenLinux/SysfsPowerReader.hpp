@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/PowerSnapshotProviding.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 #include <filesystem>
 #include <memory>

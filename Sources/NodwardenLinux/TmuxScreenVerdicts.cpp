@@ -1,7 +1,7 @@
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
 #include <NodwardenCore/DetectionPass.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenLinux/ScreenAttribution.hpp>
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #include "AppSupport/AppModelHarness.hpp"
 
+#include <NodwardenCore/StoredKeys.hpp>
+
 namespace stayloom::testing {
 
 using nodwarden::app::AppModel;
@@ -13,9 +15,10 @@ AppModelHarness::AppModelHarness()
 }
 
 void AppModelHarness::acceptTermsAndOnboarding() {
-    defaults->setValue(QString::fromUtf8(nodwarden::Legal::acceptedVersionDefaultsKey.data()),
+    defaults->setValue(QString::fromUtf8(nodwarden::StoredKeys::acceptedLegalVersion.data()),
                        wording->legalVersion);
-    defaults->setValue(QString::fromUtf8(nodwarden::Onboarding::completedDefaultsKey.data()), true);
+    defaults->setValue(QString::fromUtf8(nodwarden::StoredKeys::hasCompletedOnboarding.data()),
+                       true);
 }
 
 nodwarden::app::AppEnvironment AppModelHarness::environment() {

@@ -6,8 +6,8 @@
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/Date.hpp>
 #include <NodwardenCore/LidStateProviding.hpp>
-#include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/PowerSnapshotProviding.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 #include <atomic>
 #include <condition_variable>

@@ -1,5 +1,7 @@
 #include "AppSupport/FakeMachine.hpp"
 
+#include <NodwardenCore/StoredKeys.hpp>
+
 namespace stayloom::testing {
 
 FakeMachine::FakeMachine() {
@@ -79,10 +81,10 @@ void FakeMachine::storeSettings(nodwarden::AppMode mode, const nodwarden::GuardS
     QSettings defaults(QString::fromStdString(settingsFile().string()), QSettings::IniFormat);
     if (termsAccepted) {
         defaults.setValue(
-            QString::fromUtf8(nodwarden::Legal::acceptedVersionDefaultsKey.data()),
+            QString::fromUtf8(nodwarden::StoredKeys::acceptedLegalVersion.data()),
             // The real program speaks the Linux wording, whose terms carry their own version.
             nodwarden::app::PlatformWording::linuxDesktop().legalVersion);
-        defaults.setValue(QString::fromUtf8(nodwarden::Onboarding::completedDefaultsKey.data()),
+        defaults.setValue(QString::fromUtf8(nodwarden::StoredKeys::hasCompletedOnboarding.data()),
                           true);
     }
     nodwarden::app::SettingsStore::saveMode(defaults, mode);

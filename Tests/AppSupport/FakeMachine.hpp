@@ -10,8 +10,9 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
+#include <NodwardenCore/AppMode.hpp>
 #include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/Notices.hpp>
 
 #include <QSettings>

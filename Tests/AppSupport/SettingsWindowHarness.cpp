@@ -1,5 +1,7 @@
 #include "AppSupport/SettingsWindowHarness.hpp"
 
+#include <NodwardenCore/StoredKeys.hpp>
+
 #include <nlohmann/json.hpp>
 
 namespace stayloom::testing {
@@ -7,9 +9,8 @@ namespace stayloom::testing {
 SettingsWindowHarness::SettingsWindowHarness(std::optional<std::string> metricsJSON) {
     harness.acceptTermsAndOnboarding();
     if (metricsJSON) {
-        harness.defaults->setValue(
-            QString::fromUtf8(nodwarden::app::MetricsStore::metricsKey.data()),
-            QByteArray::fromStdString(*metricsJSON));
+        harness.defaults->setValue(QString::fromUtf8(nodwarden::StoredKeys::metrics.data()),
+                                   QByteArray::fromStdString(*metricsJSON));
     }
     harness.agentHooks = &agentHooks;
     model = harness.makeModel();

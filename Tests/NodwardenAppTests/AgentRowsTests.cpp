@@ -190,8 +190,7 @@ TEST(AgentRows, IconsComeFromTheWatchedProfiles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        GuardSettings settings = GuardSettings::defaults();
-        settings.enableBrowsers = c.browsersEnabled;
+        GuardSettings settings{.enableBrowsers = c.browsersEnabled};
         const auto rows = buildAgentRows({signal(c.name, SignalStrength::presence)},
                                          GuardStatus::watching, settings);
         ASSERT_EQ(rows.size(), 1u);
@@ -199,8 +198,7 @@ TEST(AgentRows, IconsComeFromTheWatchedProfiles) {
         EXPECT_EQ(rows[0].symbol, c.symbol);
     }
 
-    GuardSettings withoutZed = GuardSettings::defaults();
-    withoutZed.disabledAgentIDs = {"zed"};
+    GuardSettings withoutZed{.disabledAgentIDs = {"zed"}};
     const auto rows = buildAgentRows({signal("Zed", SignalStrength::presence)},
                                      GuardStatus::watching, withoutZed);
     ASSERT_EQ(rows.size(), 1u);

@@ -3,6 +3,7 @@
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 
@@ -267,8 +268,7 @@ TEST(AppModelEvaluation, DisplayPostureChangeRestartsKeepAwakeOnce) {
         AppModelHarness harness;
         harness.acceptTermsAndOnboarding();
         harness.storeMode(AppMode::manualKeepAwake);
-        GuardSettings settings = GuardSettings::defaults();
-        settings.letDisplaySleep = testCase.letDisplaySleep;
+        GuardSettings settings{.letDisplaySleep = testCase.letDisplaySleep};
         harness.storeSettings(settings);
         harness.sleep.setState(true, false, testCase.applied);
         auto model = harness.makeModel();
@@ -522,7 +522,7 @@ TEST(AppModelMetrics, SavesAtMostOncePerMinute) {
     const Date first = harness.clock.now();
     const auto stored = [&] {
         return harness.reopenDefaults()
-            ->value(QString::fromUtf8(MetricsStore::metricsKey.data()))
+            ->value(QString::fromUtf8(StoredKeys::metrics.data()))
             .toByteArray();
     };
 

@@ -140,8 +140,7 @@ TEST(AppModelLaunch, SleepSwitchFoundOffIsAdoptedOrSurfaced) {
         SCOPED_TRACE(testCase.name);
         AppModelHarness harness;
         harness.acceptTermsAndOnboarding();
-        GuardSettings settings = GuardSettings::defaults();
-        settings.keepAwakeWithLidClosed = testCase.lidClosedSetting;
+        GuardSettings settings{.keepAwakeWithLidClosed = testCase.lidClosedSetting};
         harness.storeSettings(settings);
         RealController real(harness);
         real.setSwitchReportedOff(testCase.switchOff);

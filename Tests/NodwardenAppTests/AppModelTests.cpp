@@ -4,6 +4,7 @@
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 
@@ -95,18 +96,18 @@ TEST(AppModelLifecycle, PendingTermsHoldDetectionAndShowTheAcceptanceReason) {
     EXPECT_GE(harness.detectionCount(), 1) << "acceptance starts detection at once";
     EXPECT_TRUE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
     EXPECT_EQ(harness.reopenDefaults()
-                  ->value(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()))
+                  ->value(QString::fromUtf8(StoredKeys::acceptedLegalVersion.data()))
                   .toString()
                   .toStdString(),
               version);
     EXPECT_FALSE(harness.reopenDefaults()
-                     ->value(QString::fromUtf8(Onboarding::completedDefaultsKey.data()), false)
+                     ->value(QString::fromUtf8(StoredKeys::hasCompletedOnboarding.data()), false)
                      .toBool())
         << "accepting the terms does not complete the first run";
 
     model->windowWillClose(AppWindow::onboarding);
     EXPECT_TRUE(harness.reopenDefaults()
-                    ->value(QString::fromUtf8(Onboarding::completedDefaultsKey.data()), false)
+                    ->value(QString::fromUtf8(StoredKeys::hasCompletedOnboarding.data()), false)
                     .toBool());
     EXPECT_TRUE(harness.loggedLine("Onboarding completed"));
 }
@@ -358,8 +359,7 @@ TEST(AppModelSleepCommands, QuitDrainsSavesAndRestoresOnlyWhenWanted) {
         SCOPED_TRACE(restoreOnQuit);
         AppModelHarness harness;
         harness.acceptTermsAndOnboarding();
-        GuardSettings settings = GuardSettings::defaults();
-        settings.restoreNormalSleepOnQuit = restoreOnQuit;
+        GuardSettings settings{.restoreNormalSleepOnQuit = restoreOnQuit};
         SettingsStore::saveSettings(*harness.defaults, settings, *harness.logger);
         harness.sleep.setState(true, false, false);
         auto model = harness.makeModel();
@@ -485,8 +485,7 @@ TEST(AppModelFirstRun, LaunchReconcilesTheLoginItemTowardsTheSetting) {
         SCOPED_TRACE(testCase.name);
         AppModelHarness harness;
         harness.acceptTermsAndOnboarding();
-        GuardSettings settings = GuardSettings::defaults();
-        settings.launchAtLoginEnabled = testCase.wanted;
+        GuardSettings settings{.launchAtLoginEnabled = testCase.wanted};
         SettingsStore::saveSettings(*harness.defaults, settings, *harness.logger);
         harness.loginItems.setStatus(testCase.status);
         harness.loginItems.setRegisterError(testCase.registerError);

@@ -10,6 +10,7 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -129,7 +130,7 @@ TEST(EndToEnd, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold) {
     // The statistics reached their own file, as the next launch reads it, and the settings file
     // holds none of them.
     QSettings reread(QString::fromStdString(machine.settingsFile().string()), QSettings::IniFormat);
-    EXPECT_FALSE(reread.contains(QString::fromUtf8(MetricsStore::metricsKey.data())));
+    EXPECT_FALSE(reread.contains(QString::fromUtf8(StoredKeys::metrics.data())));
     MetricsStore::MetricsFile statistics(*PlatformPaths::statisticsPath(options.paths));
     const UsageMetrics saved = MetricsStore::load(reread, statistics, 0, logger);
     EXPECT_GT(saved.totalKeptAwakeSeconds(), 0.0);

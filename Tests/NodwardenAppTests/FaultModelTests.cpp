@@ -6,6 +6,7 @@
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 
@@ -240,8 +241,8 @@ TEST(FaultModel, CorruptedSettingsAndStatisticsAreKeptAsideAndReplacedByWorkingO
     harness.storeMode(AppMode::manualKeepAwake);
     const QByteArray garbageSettings("{\"batteryProfile\": [1, 2");
     const QByteArray garbageMetrics("\xff\xfe not statistics");
-    harness.defaults->setValue(key(SettingsStore::settingsKey), garbageSettings);
-    harness.defaults->setValue(key(MetricsStore::metricsKey), garbageMetrics);
+    harness.defaults->setValue(key(StoredKeys::settings), garbageSettings);
+    harness.defaults->setValue(key(StoredKeys::metrics), garbageMetrics);
     harness.defaults->sync();
 
     {
@@ -263,14 +264,13 @@ TEST(FaultModel, CorruptedSettingsAndStatisticsAreKeptAsideAndReplacedByWorkingO
     }
 
     const auto reopened = harness.reopenDefaults();
-    EXPECT_EQ(
-        reopened->value(key(SettingsStore::settingsKey) + key(StoredDocument::unreadableSuffix))
-            .toByteArray(),
-        garbageSettings);
+    EXPECT_EQ(reopened->value(key(StoredKeys::settings) + key(StoredDocument::unreadableSuffix))
+                  .toByteArray(),
+              garbageSettings);
     // Bytes that are not text stay out of the settings file, which holds only text: they are kept
     // in a file beside it.
     EXPECT_FALSE(
-        reopened->contains(key(MetricsStore::metricsKey) + key(StoredDocument::unreadableSuffix)));
+        reopened->contains(key(StoredKeys::metrics) + key(StoredDocument::unreadableSuffix)));
     EXPECT_EQ(readFile(harness.home.path() / "Nodwarden.metrics.unreadable"),
               garbageMetrics.toStdString());
     EXPECT_EQ(SettingsStore::loadSettings(*reopened).idleGracePeriodSeconds(), 45);

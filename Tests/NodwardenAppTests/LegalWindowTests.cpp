@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QFile>
 #include <QPointer>
@@ -39,7 +40,7 @@ struct LegalFixture {
 
     std::optional<QString> storedVersion() {
         const QVariant value = harness.reopenDefaults()->value(
-            QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()));
+            QString::fromUtf8(StoredKeys::acceptedLegalVersion.data()));
         return value.isValid() ? std::optional(value.toString()) : std::nullopt;
     }
 
@@ -247,7 +248,7 @@ TEST(LegalWindow, TheCachedCopyReplacesALinkInItsPlaceAndNeverWritesThroughIt) {
 TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {
     AppModelHarness harness;
     // Accepted before the policy named the agents' status records and terminal panes.
-    harness.defaults->setValue(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()),
+    harness.defaults->setValue(QString::fromUtf8(StoredKeys::acceptedLegalVersion.data()),
                                QString::fromUtf8(Legal::currentVersion.data()));
     auto model = stayloom::testing::startedModel(harness);
     ASSERT_NE(harness.wording->legalVersion, QString::fromUtf8(Legal::currentVersion.data()));
@@ -255,7 +256,7 @@ TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {
 
     model->acceptLegal();
     EXPECT_EQ(harness.reopenDefaults()
-                  ->value(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()))
+                  ->value(QString::fromUtf8(StoredKeys::acceptedLegalVersion.data()))
                   .toString(),
               harness.wording->legalVersion);
     EXPECT_TRUE(

@@ -152,8 +152,7 @@ void storeEarlierForms(const SettingsFile& file, const UsageMetrics& account,
 TEST(MetricsStore, StatisticsMoveOnceFromAnEarlierSettingsFileToTheirOwnFileLosingNothing) {
     SettingsFile file;
     const UsageMetrics account = usedAccount(launch);
-    GuardSettings settings = GuardSettings::defaults();
-    settings.targetApps = {"house-agent", "Ünïcode — Tool"};
+    GuardSettings settings{.targetApps = {"house-agent", "Ünïcode — Tool"}};
     storeEarlierForms(file, account, settings);
     const auto ini = file.folder.path() / "defaults.ini";
     ASSERT_NE(readFile(ini).find("@ByteArray("), std::string::npos) << readFile(ini);

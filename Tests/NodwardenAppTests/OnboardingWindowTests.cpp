@@ -4,6 +4,7 @@
 #include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 #include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,7 +28,7 @@ namespace {
 /// A model past the terms whose first run is still to do, and its first-run window on screen.
 struct OnboardingFixture {
     explicit OnboardingFixture(AppMode initialMode = AppMode::off) {
-        harness.defaults->setValue(QString::fromUtf8(Legal::acceptedVersionDefaultsKey.data()),
+        harness.defaults->setValue(QString::fromUtf8(StoredKeys::acceptedLegalVersion.data()),
                                    harness.wording->legalVersion);
         SettingsStore::saveMode(*harness.defaults, initialMode);
         harness.power.setPower(stayloom::testing::FakePowerSources::mains());
@@ -50,7 +51,7 @@ struct OnboardingFixture {
 
     bool completedStored() {
         return harness.reopenDefaults()
-            ->value(QString::fromUtf8(Onboarding::completedDefaultsKey.data()), false)
+            ->value(QString::fromUtf8(StoredKeys::hasCompletedOnboarding.data()), false)
             .toBool();
     }
 

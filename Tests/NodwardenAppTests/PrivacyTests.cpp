@@ -6,7 +6,6 @@
 #include "AppSupport/AppModelHarness.hpp"
 #include "AppSupport/FakeMachine.hpp"
 
-#include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/AccessibilityPlatform.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
@@ -16,6 +15,7 @@
 #include <NodwardenCore/SessionActivityDetector.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
@@ -251,7 +251,7 @@ TEST(Privacy, ScreenTextArgumentLinesAndSessionFilesNeverReachWhatTheProgramWrit
     for (const auto& expected : {"defaults.ini", "Nodwarden.log", "Stayloom-runs.log"}) {
         EXPECT_TRUE(names.contains(expected)) << expected << " was not written";
     }
-    EXPECT_NE(readFile(harness.home.path() / "defaults.ini").find(MetricsStore::metricsKey.data()),
+    EXPECT_NE(readFile(harness.home.path() / "defaults.ini").find(StoredKeys::metrics.data()),
               std::string::npos)
         << "the statistics store was saved";
     EXPECT_FALSE(readFile(harness.ledgerPath).empty()) << "the ledger holds the closed session";

@@ -53,11 +53,10 @@ TEST(SettingsStore, ModeRoundTripsAndOnlyRawValuesAreUnderstood) {
 
 TEST(SettingsStore, SettingsRoundTripThroughTheFile) {
     SettingsFile file;
-    GuardSettings settings = GuardSettings::defaults();
-    settings.keepAwakeWithLidClosed = true;
-    settings.letDisplaySleep = true;
-    settings.disabledAgentIDs = {"codex", "cursor"};
-    settings.targetApps = {"house-agent", "Ünïcode Tool"};
+    GuardSettings settings{.targetApps = {"house-agent", "Ünïcode Tool"},
+                           .disabledAgentIDs = {"codex", "cursor"},
+                           .keepAwakeWithLidClosed = true,
+                           .letDisplaySleep = true};
     settings.pluggedInProfile.idleGracePeriodSeconds = 240;
     settings.batteryProfile.batteryCutoffPercent = 15;
 
@@ -85,8 +84,7 @@ TEST(SettingsStore, UnreadableSettingsAreKeptAsideBeforeTheFirstSave) {
     const QByteArray damaged = QByteArrayLiteral("{\"batteryProfile\": [");
     file.store("Nodwarden.settings", damaged);
 
-    GuardSettings settings = GuardSettings::defaults();
-    settings.enableBrowsers = true;
+    GuardSettings settings{.enableBrowsers = true};
     SettingsStore::saveSettings(*file.open(), settings, file.logger);
     EXPECT_EQ(file.open()->value(QStringLiteral("Nodwarden.settings.unreadable")).toByteArray(),
               damaged);

@@ -245,8 +245,7 @@ TEST(WarningRow, StaleSleepRowRestoresAndDisappears) {
 
 TEST(WarningRow, LidClosedBannerComesBeforeTheStaleSleepRow) {
     StatusPanelScene scene;
-    GuardSettings settings = GuardSettings::defaults();
-    settings.keepAwakeWithLidClosed = true;
+    GuardSettings settings{.keepAwakeWithLidClosed = true};
     scene.harness.storeSettings(settings);
     scene.harness.storeMode(AppMode::manualKeepAwake);
     scene.harness.sleep.setEngageSucceeds(false);

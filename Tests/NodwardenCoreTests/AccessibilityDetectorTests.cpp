@@ -143,11 +143,9 @@ TEST(AccessibilityWindowTitles, ListsStringTitlesOfEveryWindowInOrder) {
 // MARK: - Detection per application
 
 GuardSettings settings(std::vector<std::string> targets = {}) {
-    GuardSettings result = GuardSettings::defaults();
-    result.targetApps = std::move(targets);
-    result.activePhrases = {"busy now"};
-    result.idlePhrases = {"waiting for you"};
-    return result;
+    return GuardSettings{.targetApps = std::move(targets),
+                         .activePhrases = {"busy now"},
+                         .idlePhrases = {"waiting for you"}};
 }
 
 /// Name -> strength and matched phrase of each signal.

@@ -1,5 +1,5 @@
 #include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <gtest/gtest.h>
 
@@ -29,9 +29,8 @@ std::string idOrNone(const std::optional<AgentProfile>& profile) {
 }
 
 AgentResolver resolverWith(std::vector<std::string> disabledIDs, bool enableBrowsers) {
-    GuardSettings settings = GuardSettings::defaults();
-    settings.disabledAgentIDs = std::move(disabledIDs);
-    settings.enableBrowsers = enableBrowsers;
+    GuardSettings settings{.disabledAgentIDs = std::move(disabledIDs),
+                           .enableBrowsers = enableBrowsers};
     return AgentResolver::make(settings);
 }
 

@@ -2,8 +2,8 @@
 // its sender is gone.
 
 #include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/HookWitness.hpp>
-#include <NodwardenCore/Models.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
 
 #include <gtest/gtest.h>
@@ -125,8 +125,7 @@ TEST(HookWitness, UnknownAgentsAndSwitchedOffAgentsGiveNoVerdict) {
     HookWitness witness;
     EXPECT_FALSE(witness.record({"cursor", "UserPromptSubmit", "s", 200, claudeStart}));
     witness.record(claude("UserPromptSubmit"));
-    GuardSettings settings = GuardSettings::defaults();
-    settings.disabledAgentIDs = {"claude-code"};
+    GuardSettings settings{.disabledAgentIDs = {"claude-code"}};
     EXPECT_TRUE(ask(witness, table(), settings).empty());
 }
 

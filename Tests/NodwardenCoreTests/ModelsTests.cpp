@@ -1,4 +1,9 @@
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/ActivitySignal.hpp>
+#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/GuardPowerProfile.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/GuardStatus.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 #include <gtest/gtest.h>
 
@@ -43,8 +48,20 @@ TEST(GuardSettingsDecoding, EmptyObjectDecodesToFreshInstallationDefaults) {
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(*decoded, GuardSettings::defaults());
 
-    const GuardPowerProfile battery(20, 30, 90.0, 8.0, false, true, true);
-    const GuardPowerProfile pluggedIn(20, 30, 90.0, 8.0, true, true, true);
+    const GuardPowerProfile battery{.batteryCutoffPercent = 20,
+                                    .warningPercent = 30,
+                                    .idleGracePeriodSeconds = 90.0,
+                                    .cpuThresholdPercent = 8.0,
+                                    .allowUnlimitedKeepAwake = false,
+                                    .sleepAfterCompletion = true,
+                                    .sleepOnlyIfLidClosed = true};
+    const GuardPowerProfile pluggedIn{.batteryCutoffPercent = 20,
+                                      .warningPercent = 30,
+                                      .idleGracePeriodSeconds = 90.0,
+                                      .cpuThresholdPercent = 8.0,
+                                      .allowUnlimitedKeepAwake = true,
+                                      .sleepAfterCompletion = true,
+                                      .sleepOnlyIfLidClosed = true};
     EXPECT_EQ(decoded->batteryProfile, battery);
     EXPECT_EQ(decoded->pluggedInProfile, pluggedIn);
     EXPECT_TRUE(decoded->targetApps.empty());
@@ -71,7 +88,13 @@ TEST(GuardSettingsDecoding, LegacyFlatFormCarriesIntoBothProfiles) {
     ASSERT_TRUE(withUnlimitedOff.has_value());
     for (const auto* profile :
          {&withUnlimitedOff->batteryProfile, &withUnlimitedOff->pluggedInProfile}) {
-        EXPECT_EQ(*profile, GuardPowerProfile(10, 40, 120.0, 3.5, false, false, false));
+        EXPECT_EQ(*profile, (GuardPowerProfile{.batteryCutoffPercent = 10,
+                                               .warningPercent = 40,
+                                               .idleGracePeriodSeconds = 120.0,
+                                               .cpuThresholdPercent = 3.5,
+                                               .allowUnlimitedKeepAwake = false,
+                                               .sleepAfterCompletion = false,
+                                               .sleepOnlyIfLidClosed = false}));
     }
 
     const auto withUnlimitedAbsent = GuardSettings::fromJSON(R"({"idleGracePeriodSeconds": 120})");
@@ -86,7 +109,13 @@ TEST(GuardSettingsDecoding, GivenProfilesWinOverLegacyKeys) {
     json stored{{"batteryProfile", validProfileJSON()}, {"idleGracePeriodSeconds", 300}};
     const auto decoded = GuardSettings::fromJSON(stored.dump());
     ASSERT_TRUE(decoded.has_value());
-    EXPECT_EQ(decoded->batteryProfile, GuardPowerProfile(15, 25, 45.5, 12.0, false, false, true));
+    EXPECT_EQ(decoded->batteryProfile, (GuardPowerProfile{.batteryCutoffPercent = 15,
+                                                          .warningPercent = 25,
+                                                          .idleGracePeriodSeconds = 45.5,
+                                                          .cpuThresholdPercent = 12.0,
+                                                          .allowUnlimitedKeepAwake = false,
+                                                          .sleepAfterCompletion = false,
+                                                          .sleepOnlyIfLidClosed = true}));
     // The absent plugged-in profile is still built from the legacy keys.
     EXPECT_EQ(decoded->pluggedInProfile.idleGracePeriodSeconds, 300.0);
     EXPECT_TRUE(decoded->pluggedInProfile.allowUnlimitedKeepAwake);
@@ -213,13 +242,34 @@ TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
 }
 
 TEST(GuardSettingsEncoding, RoundTripGivesAnEqualRecord) {
-    GuardSettings settings(GuardPowerProfile(5, 50, 600.25, 0.5, true, false, false),
-                           GuardPowerProfile(0, 100, 10.0, 100.0, false, true, false), 1, 2, 3.0,
-                           4.0, {"Aider", " my tool ", "Ünïcode"}, {"Working"}, {}, false, true,
-                           false, false, false, false, {"claude-code", "cursor"}, true, true, true);
-    settings.statusRecordDetectionEnabled = false;
-    settings.notifications = {
-        .workDone = false, .safety = false, .batteryWarning = true, .problems = true};
+    const GuardSettings settings{
+        .batteryProfile = {.batteryCutoffPercent = 5,
+                           .warningPercent = 50,
+                           .idleGracePeriodSeconds = 600.25,
+                           .cpuThresholdPercent = 0.5,
+                           .allowUnlimitedKeepAwake = true,
+                           .sleepAfterCompletion = false,
+                           .sleepOnlyIfLidClosed = false},
+        .pluggedInProfile = {.batteryCutoffPercent = 0,
+                             .warningPercent = 100,
+                             .idleGracePeriodSeconds = 10.0,
+                             .cpuThresholdPercent = 100.0,
+                             .allowUnlimitedKeepAwake = false,
+                             .sleepAfterCompletion = true,
+                             .sleepOnlyIfLidClosed = false},
+        .targetApps = {"Aider", " my tool ", "Ünïcode"},
+        .activePhrases = {"Working"},
+        .idlePhrases = {},
+        .accessibilityDetectionEnabled = false,
+        .statusRecordDetectionEnabled = false,
+        .launchAtLoginEnabled = true,
+        .restoreNormalSleepOnQuit = false,
+        .disabledAgentIDs = {"claude-code", "cursor"},
+        .enableBrowsers = true,
+        .keepAwakeWithLidClosed = true,
+        .letDisplaySleep = true,
+        .notifications = {
+            .workDone = false, .safety = false, .batteryWarning = true, .problems = true}};
     const auto decoded = GuardSettings::fromJSON(settings.toJSON());
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(*decoded, settings);
@@ -229,21 +279,7 @@ TEST(GuardSettingsEncoding, RoundTripGivesAnEqualRecord) {
     EXPECT_EQ(*defaultsDecoded, GuardSettings::defaults());
 }
 
-// MARK: - Settings initialiser and accessors
-
-TEST(GuardSettings, InitialiserBuildsOnlyTheAbsentProfilesFromFlatArguments) {
-    const GuardPowerProfile given(1, 2, 3.0, 4.0, true, false, false);
-    const GuardSettings settings(given, std::nullopt, 11, 22, 33.0, 44.0, {}, {}, {}, true, false,
-                                 false, true, true, true, {}, false, false, false);
-    EXPECT_EQ(settings.batteryProfile, given);
-    EXPECT_EQ(settings.pluggedInProfile, GuardPowerProfile(11, 22, 33.0, 44.0, false, true, true));
-
-    const GuardSettings bothAbsent(std::nullopt, std::nullopt, 11, 22, 33.0, 44.0, {}, {}, {}, true,
-                                   false, true, false, true, true, {}, false, false, false);
-    EXPECT_FALSE(bothAbsent.batteryProfile.allowUnlimitedKeepAwake);
-    EXPECT_TRUE(bothAbsent.pluggedInProfile.allowUnlimitedKeepAwake);
-    EXPECT_FALSE(bothAbsent.batteryProfile.sleepAfterCompletion);
-}
+// MARK: - Settings accessors
 
 TEST(GuardSettings, CompatibilityAccessorsWriteTheDocumentedProfiles) {
     GuardSettings settings = GuardSettings::defaults();

@@ -1,4 +1,5 @@
 #include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 
@@ -35,8 +36,8 @@ AgentProfile sessionFileAgent(const std::string& name) {
 
 TEST(Legal, OnlyTheExactCurrentVersionCountsAsAccepted) {
     EXPECT_EQ(Legal::currentVersion, "1.6");
-    EXPECT_EQ(Legal::acceptedVersionDefaultsKey, "Stayloom.acceptedLegalVersion");
-    EXPECT_EQ(Legal::acceptedDateDefaultsKey, "Stayloom.acceptedLegalVersion.date");
+    EXPECT_EQ(StoredKeys::acceptedLegalVersion, "Stayloom.acceptedLegalVersion");
+    EXPECT_EQ(StoredKeys::acceptedLegalDate, "Stayloom.acceptedLegalVersion.date");
     EXPECT_FALSE(Legal::needsAcceptance(std::string("1.6")));
     for (const std::optional<std::string>& accepted :
          {std::optional<std::string>{}, std::optional<std::string>{""},
@@ -47,7 +48,7 @@ TEST(Legal, OnlyTheExactCurrentVersionCountsAsAccepted) {
 }
 
 TEST(Onboarding, FlowWaitsForTheTermsAndRunsOnce) {
-    EXPECT_EQ(Onboarding::completedDefaultsKey, "Stayloom.hasCompletedOnboarding");
+    EXPECT_EQ(StoredKeys::hasCompletedOnboarding, "Stayloom.hasCompletedOnboarding");
     EXPECT_TRUE(Onboarding::needsOnboarding(false, false));
     EXPECT_FALSE(Onboarding::needsOnboarding(false, true));
     EXPECT_FALSE(Onboarding::needsOnboarding(true, false));

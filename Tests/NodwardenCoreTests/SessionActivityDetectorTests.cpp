@@ -48,9 +48,7 @@ private:
 };
 
 GuardSettings settingsWithout(std::vector<std::string> disabled = {}) {
-    auto settings = GuardSettings::defaults();
-    settings.disabledAgentIDs = std::move(disabled);
-    return settings;
+    return GuardSettings{.disabledAgentIDs = std::move(disabled)};
 }
 
 std::vector<std::string> reasonsOf(const std::vector<ActivitySignal>& signals) {

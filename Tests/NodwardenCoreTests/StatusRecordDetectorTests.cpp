@@ -3,10 +3,11 @@
 
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
 #include <NodwardenCore/AgentStatusReaders.hpp>
 #include <NodwardenCore/FileActivityProbe.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/OpenCodeStatusReader.hpp>
 #include <NodwardenCore/ProcessDetector.hpp>
 #include <NodwardenCore/SessionActivityDetector.hpp>

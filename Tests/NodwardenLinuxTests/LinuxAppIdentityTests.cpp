@@ -2,7 +2,7 @@
 
 #include <NodwardenCore/AgentCatalog.hpp>
 #include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <gtest/gtest.h>
 
@@ -71,8 +71,7 @@ TEST(LinuxAppIdentity, EveryLinuxBrowserIsFoundByItsExecutableAndItsDesktopId) {
         {"microsoft-edge", "microsoft-edge.desktop", "edge"},
         {"vivaldi-bin", "vivaldi-stable.desktop", "vivaldi"},
     };
-    GuardSettings settings = GuardSettings::defaults();
-    settings.enableBrowsers = true;
+    GuardSettings settings{.enableBrowsers = true};
     const AgentResolver resolver = AgentResolver::make(settings);
     for (const Browser& browser : browsers) {
         for (const char* name : {browser.executable, browser.desktopID}) {

@@ -4,7 +4,7 @@
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
 #include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/ScreenAttribution.hpp>

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/ActivitySignal.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/GuardStatus.hpp>
 
 #include <cstddef>
 #include <optional>

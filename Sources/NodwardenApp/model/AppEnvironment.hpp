@@ -1,8 +1,10 @@
 #pragma once
 
 #include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 #include <filesystem>
 #include <functional>

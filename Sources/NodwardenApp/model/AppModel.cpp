@@ -11,6 +11,7 @@
 #include <NodwardenCore/Notices.hpp>
 #include <NodwardenCore/PowerSnapshotProviding.hpp>
 #include <NodwardenCore/SerialQueue.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -127,7 +128,7 @@ void AppModel::start() {
         return;
     }
     log("Stayloom started");
-    const QVariant accepted = defaults().value(detail::qstring(Legal::acceptedVersionDefaultsKey));
+    const QVariant accepted = defaults().value(detail::qstring(StoredKeys::acceptedLegalVersion));
     setNeedsLegalAcceptance(Legal::needsAcceptance(
         accepted.isValid() ? std::optional<std::string>(accepted.toString().toStdString())
                            : std::nullopt,
@@ -244,7 +245,7 @@ void AppModel::quit() {
 void AppModel::windowWillClose(AppWindow window) {
     // The presenter owns the windows themselves; only the first run's end is the model's concern.
     if (window == AppWindow::onboarding) {
-        defaults().setValue(detail::qstring(Onboarding::completedDefaultsKey), true);
+        defaults().setValue(detail::qstring(StoredKeys::hasCompletedOnboarding), true);
         log("Onboarding completed");
     }
 }

@@ -7,8 +7,13 @@
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
+#include <NodwardenCore/ActivitySignal.hpp>
 #include <NodwardenCore/AgentStateMachine.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/GuardDecision.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/GuardStatus.hpp>
+#include <NodwardenCore/PowerState.hpp>
 #include <NodwardenCore/UsageMetrics.hpp>
 
 #include <QObject>

@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/AccessibilityDetector.hpp>
 #include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QSettings>
 
@@ -119,7 +120,7 @@ void AppModel::presentLegalAcceptanceIfNeeded() {
 
 void AppModel::presentOnboardingIfNeeded() {
     const bool completed =
-        defaults().value(qstring(Onboarding::completedDefaultsKey), false).toBool();
+        defaults().value(qstring(StoredKeys::hasCompletedOnboarding), false).toBool();
     if (!Onboarding::needsOnboarding(completed, needsLegalAcceptance_)) {
         return;
     }
@@ -127,8 +128,8 @@ void AppModel::presentOnboardingIfNeeded() {
 }
 
 void AppModel::acceptLegal() {
-    defaults().setValue(qstring(Legal::acceptedVersionDefaultsKey), wording().legalVersion);
-    defaults().setValue(qstring(Legal::acceptedDateDefaultsKey), StoredValue::date(now()));
+    defaults().setValue(qstring(StoredKeys::acceptedLegalVersion), wording().legalVersion);
+    defaults().setValue(qstring(StoredKeys::acceptedLegalDate), StoredValue::date(now()));
     setNeedsLegalAcceptance(false);
     log("Accepted legal v" + wording().legalVersion.toStdString());
     // Closed whoever opened it; the presenter ignores a window that is not open.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/Notices.hpp>
 
 #include <QString>

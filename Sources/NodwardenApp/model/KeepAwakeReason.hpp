@@ -1,6 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/GuardDecision.hpp>
 
 #include <optional>
 #include <string>

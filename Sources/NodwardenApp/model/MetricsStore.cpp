@@ -6,6 +6,7 @@
 #include <NodwardenApp/model/StoredValue.hpp>
 #include <NodwardenCore/BoundedFileRead.hpp>
 #include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QSettings>
 
@@ -98,7 +99,7 @@ bool MetricsFile::write(std::string_view json, FileLogger& logger) {
 }
 
 Date loadOrSeedInstallDate(QSettings& defaults, Date now) {
-    const QString key = detail::qstring(installDateKey);
+    const QString key = detail::qstring(StoredKeys::metricsInstallDate);
     const QVariant stored = defaults.value(key);
     if (const auto date = StoredValue::readDate(stored)) {
         // A date an earlier version stored as a blob is rewritten in the platform's form.
@@ -115,7 +116,7 @@ Date loadOrSeedInstallDate(QSettings& defaults, Date now) {
 
 UsageMetrics load(QSettings& defaults, Date now) {
     const Date installDate = loadOrSeedInstallDate(defaults, now);
-    if (const auto stored = StoredDocument::read(defaults, detail::qstring(metricsKey))) {
+    if (const auto stored = StoredDocument::read(defaults, detail::qstring(StoredKeys::metrics))) {
         if (auto metrics = UsageMetrics::fromJSON(textOf(*stored))) {
             return *std::move(metrics);
         }
@@ -131,13 +132,13 @@ void save(QSettings& defaults, const UsageMetrics& metrics, FileLogger& logger) 
         // An agent name that is not valid UTF-8 cannot be encoded; the stored account stays.
         return;
     }
-    StoredDocument::replace(defaults, detail::qstring(metricsKey),
+    StoredDocument::replace(defaults, detail::qstring(StoredKeys::metrics),
                             QByteArray(json.data(), qsizetype(json.size())), decodes, logger);
 }
 
 UsageMetrics load(QSettings& defaults, MetricsFile& file, Date now, FileLogger& logger) {
     const Date installDate = loadOrSeedInstallDate(defaults, now);
-    const QString key = detail::qstring(metricsKey);
+    const QString key = detail::qstring(StoredKeys::metrics);
     FileContents contents = readFile(file.path());
     if (defaults.contains(key)) {
         const auto stored = StoredDocument::read(defaults, key);
@@ -184,7 +185,7 @@ void save(QSettings& defaults, MetricsFile& file, const UsageMetrics& metrics, F
     } catch (const std::exception&) {
         return;
     }
-    const QString key = detail::qstring(metricsKey);
+    const QString key = detail::qstring(StoredKeys::metrics);
     if (file.write(readable, logger)) {
         if (defaults.contains(key)) {
             defaults.remove(key);

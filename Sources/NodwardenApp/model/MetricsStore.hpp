@@ -18,12 +18,6 @@ namespace nodwarden::app {
 /// where the platform gives it one (`PlatformPaths::statisticsPath`).
 namespace MetricsStore {
 
-/// The JSON of `UsageMetrics`, stored as a document (`StoredValue::document`).
-inline constexpr std::string_view metricsKey = "Nodwarden.metrics";
-/// When the program first ran here, stored as a date (`StoredValue::date`). It stays in the
-/// defaults beside a statistics file, so a lost file never loses it.
-inline constexpr std::string_view installDateKey = "Nodwarden.metrics.installDate";
-
 /// The statistics' own file. It remembers whether its last write failed, so that a disk that
 /// keeps failing is logged once, not at every save.
 class MetricsFile {

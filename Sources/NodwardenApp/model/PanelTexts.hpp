@@ -3,7 +3,8 @@
 #include <NodwardenApp/model/AgentRows.hpp>
 
 #include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/GuardStatus.hpp>
 
 #include <optional>
 #include <string>

@@ -1,6 +1,7 @@
 #include <NodwardenApp/model/SettingsStore.hpp>
 
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 
 #include <QSettings>
 
@@ -17,7 +18,7 @@ QString keyString(std::string_view key) {
 } // namespace
 
 AppMode loadMode(QSettings& defaults) {
-    const QVariant value = defaults.value(keyString(modeKey));
+    const QVariant value = defaults.value(keyString(StoredKeys::mode));
     if (!value.isValid()) {
         return AppMode::off;
     }
@@ -25,7 +26,7 @@ AppMode loadMode(QSettings& defaults) {
 }
 
 GuardSettings loadSettings(QSettings& defaults) {
-    if (const auto stored = StoredDocument::read(defaults, keyString(settingsKey))) {
+    if (const auto stored = StoredDocument::read(defaults, keyString(StoredKeys::settings))) {
         if (auto settings = GuardSettings::fromJSON(
                 std::string_view(stored->constData(), std::size_t(stored->size())))) {
             return *std::move(settings);
@@ -36,7 +37,8 @@ GuardSettings loadSettings(QSettings& defaults) {
 
 void saveMode(QSettings& defaults, AppMode mode) {
     const std::string_view raw = rawValue(mode);
-    defaults.setValue(keyString(modeKey), QString::fromUtf8(raw.data(), qsizetype(raw.size())));
+    defaults.setValue(keyString(StoredKeys::mode),
+                      QString::fromUtf8(raw.data(), qsizetype(raw.size())));
 }
 
 void saveSettings(QSettings& defaults, const GuardSettings& settings, FileLogger& logger) {
@@ -48,7 +50,7 @@ void saveSettings(QSettings& defaults, const GuardSettings& settings, FileLogger
         return;
     }
     StoredDocument::replace(
-        defaults, keyString(settingsKey), QByteArray(json.data(), qsizetype(json.size())),
+        defaults, keyString(StoredKeys::settings), QByteArray(json.data(), qsizetype(json.size())),
         [](std::string_view text) { return GuardSettings::fromJSON(text).has_value(); }, logger);
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/Models.hpp>
-
-#include <string_view>
+#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 class QSettings;
 
@@ -14,11 +13,6 @@ namespace nodwarden::app {
 
 /// The user's mode and settings in the user-defaults store. Nothing here reports failure.
 namespace SettingsStore {
-
-/// The JSON of `GuardSettings`, stored as a document (`StoredValue::document`).
-inline constexpr std::string_view settingsKey = "Nodwarden.settings";
-/// The raw value of `AppMode`, stored as a string.
-inline constexpr std::string_view modeKey = "Nodwarden.mode";
 
 /// `off` when nothing is stored or the string is not a mode's raw value.
 AppMode loadMode(QSettings& defaults);

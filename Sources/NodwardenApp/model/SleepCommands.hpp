@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 
 #include <QObject>
 

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <NodwardenApp/model/Notifying.hpp>
+#include <NodwardenCore/AppMode.hpp>
 #include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardDecision.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/GuardStatus.hpp>
+#include <NodwardenCore/PowerState.hpp>
 
 #include <optional>
 #include <string>

@@ -1,8 +1,6 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 
-#include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
-#include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/model/StoredValue.hpp>
@@ -21,6 +19,7 @@
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenCore/SleepController.hpp>
 #include <NodwardenCore/StatusRecordDetector.hpp>
+#include <NodwardenCore/StoredKeys.hpp>
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
@@ -229,7 +228,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     auto detection = std::make_shared<LinuxDetectionServices>(options, logger);
     // Documents too long to be ours leave the store before the model reads it, so neither this
     // start nor any save pays for them again.
-    for (const std::string_view key : {SettingsStore::settingsKey, MetricsStore::metricsKey}) {
+    for (const std::string_view key : {StoredKeys::settings, StoredKeys::metrics}) {
         StoredDocument::setAsideIfOversized(services->defaults, detail::qstring(key), logger);
     }
     // The settings file is one people read: blobs an earlier version left become text, once.

@@ -3,7 +3,7 @@
 // logind's own list; and the attribution rules over listed locks.
 
 #include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/GuardSettings.hpp>
 #include <NodwardenCore/ShellCommand.hpp>
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/Models.hpp>
+#include <NodwardenCore/AppMode.hpp>
 
 #include <QWidget>
 
