@@ -177,6 +177,10 @@ INI
     # in the proportional set size only in part.
     local pss
     pss="$(awk '/^Pss:/ {print $2}' "/proc/$program_pid/smaps_rollup" 2>/dev/null || echo 0)"
+    # A headless run must not load the desktop face's module and the GUI libraries it links.
+    local objects gui
+    objects="$(awk '$6 ~ /\.so/ {print $6}' "/proc/$program_pid/maps" 2>/dev/null | sort -u)"
+    gui="$(grep -cE '/(libQt6Gui|libQt6Widgets)\.so|/stayloom-desktop\.so' <<<"$objects" || true)"
     local docked=""
     if ((${#desktop_env[@]})); then
         # The icon's window sits inside the tray's once Qt has docked it.
@@ -194,6 +198,7 @@ INI
                    100 * (own + children) / hz / wall, peak / 1024, pss / 1024, samples
         }'
     echo "  last status: $(grep -E '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" | tail -n 1)"
+    echo "  shared objects mapped: $(grep -c . <<<"$objects"), of them Qt Gui, Qt Widgets or the desktop module: $gui"
     if [[ -n "$docked" ]]; then
         echo "  windows of Stayloom on the display: $docked"
     fi

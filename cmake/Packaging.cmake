@@ -14,11 +14,16 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${STAYLOOM_DIRECTORY_PERMISSIONS
 set(STAYLOOM_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
 set(STAYLOOM_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/stayloom)
 set(STAYLOOM_PACKAGING_BINARY_DIR ${PROJECT_BINARY_DIR}/packaging)
-# The core is private to the program: no other package links it, so it stays out of the public
-# library folders and the program finds it through its RUNPATH.
+# The core, the program's own library and its desktop module are private to the program: no other
+# package links them, so they stay out of the public library folders and the program finds them
+# through its RUNPATH (the module beside its library, see ui/DesktopFace.hpp).
 set(STAYLOOM_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/stayloom)
 
 install(TARGETS NodwardenCore LIBRARY DESTINATION ${STAYLOOM_PRIVATE_LIBDIR} NAMELINK_SKIP)
+if(TARGET NodwardenApp)
+  install(TARGETS NodwardenApp LIBRARY DESTINATION ${STAYLOOM_PRIVATE_LIBDIR} NAMELINK_SKIP)
+  install(TARGETS stayloom-desktop LIBRARY DESTINATION ${STAYLOOM_PRIVATE_LIBDIR})
+endif()
 
 if(TARGET Stayloom)
   set_target_properties(Stayloom PROPERTIES INSTALL_RPATH ${CMAKE_INSTALL_FULL_LIBDIR}/stayloom)
@@ -117,6 +122,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${STAYLOOM_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The program's library and its desktop module carry no RUNPATH (the program's finds them all), so
+# dpkg-shlibdeps is told where their private dependencies are, relative to the package's root.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS .${CMAKE_INSTALL_FULL_LIBDIR}/stayloom)
 # Programs started at run time, which dpkg-shlibdeps cannot see: pkexec for the sleep switch,
 # procps for the orphan check, the user bus and the accessibility bus.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, procps, dbus-user-session, at-spi2-core")

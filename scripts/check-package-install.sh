@@ -67,12 +67,18 @@ else
   fail "the menu entry's icon '$icon' is not in the hicolor theme"
 fi
 
-# A short headless start in a fresh home; the log says whether a helper was missing or the sleep
-# switch was refused as something the user could change.
+# A short start in a fresh home on Qt's offscreen display; its output says whether the desktop
+# module loaded, the log whether a helper was missing or the sleep switch was refused as something
+# the user could change.
 mkdir -p "$work/home" "$work/runtime"
 chmod 0700 "$work/runtime"
 timeout -s TERM 5 env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
   QT_QPA_PLATFORM=offscreen stayloom </dev/null >"$work/start.out" 2>&1 || true
+if grep -q 'Cannot load the desktop interface' "$work/start.out"; then
+  fail "the installed program did not load its desktop module: $(cat "$work/start.out")"
+else
+  pass "the installed program loaded its desktop module from beside its library"
+fi
 log=$(find "$work/home" -name '*.log' -exec cat {} + 2>/dev/null || true)
 if [ -z "$log" ]; then
   fail "the installed program wrote no log: $(cat "$work/start.out")"

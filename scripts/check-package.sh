@@ -75,11 +75,21 @@ case "$runpath" in
   /usr/lib/*/stayloom) pass "RUNPATH $runpath" ;;
   *) fail "RUNPATH of /usr/bin/stayloom is '$runpath', expected /usr/lib/<triplet>/stayloom" ;;
 esac
-needed_core=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(libNodwardenCore[^]]*\)\]/\1/p')
-if [ -n "$needed_core" ] && [ -e "$root$runpath/$needed_core" ]; then
-  pass "$needed_core is in the package at $runpath"
+# The program's own libraries (the core, and the model with the terminal face), and the desktop
+# face's module that it loads from beside its library when a display opens.
+needed_own=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(libNodwarden[^]]*\)\]/\1/p')
+for library in libNodwardenCore libNodwardenApp; do
+  needed=$(printf '%s\n' "$needed_own" | grep "^$library\.so" || true)
+  if [ -n "$needed" ] && [ -e "$root$runpath/$needed" ]; then
+    pass "$needed is in the package at $runpath"
+  else
+    fail "the program's library $library ('$needed') is not in the package at $runpath"
+  fi
+done
+if [ -f "$root$runpath/stayloom-desktop.so" ]; then
+  pass "the desktop module stayloom-desktop.so is in the package at $runpath"
 else
-  fail "the core library '$needed_core' is not in the package at $runpath"
+  fail "the desktop module stayloom-desktop.so is not in the package at $runpath"
 fi
 for file in "$root"/usr/lib/*/stayloom/* "$root"/usr/libexec/stayloom/*; do
   if readelf -d "$file" 2>/dev/null | grep -qE '\((RPATH|RUNPATH)\)'; then
@@ -126,9 +136,15 @@ else
   fail "stayloom status with nothing running exited $status, expected 3: $output"
 fi
 
-# A short headless start in a fresh home: the program must find both helpers in the unpacked
-# root's /usr/libexec/stayloom (a package build never looks in the build tree).
+# A short start in a fresh home, on Qt's offscreen display: the program must load its desktop
+# module and find both helpers in the unpacked root's /usr/libexec/stayloom (a package build never
+# looks in the build tree).
 timeout -s TERM 5 "${unpacked[@]}" </dev/null >"$work/start.out" 2>&1 || true
+if grep -q 'Cannot load the desktop interface' "$work/start.out"; then
+  fail "the unpacked program did not load its desktop module: $(cat "$work/start.out")"
+else
+  pass "the unpacked program loaded its desktop module"
+fi
 log=$(find "$work/home/.local/state" -name '*.log' -exec cat {} + 2>/dev/null || true)
 if [ -z "$log" ]; then
   fail "the unpacked program wrote no log; its output was: $(cat "$work/start.out")"

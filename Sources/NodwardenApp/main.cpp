@@ -13,22 +13,22 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/terminal/TerminalUserInterface.hpp>
-#include <NodwardenApp/ui/DesktopUserInterface.hpp>
+#include <NodwardenApp/ui/DesktopFace.hpp>
 #include <NodwardenCore/FileLogger.hpp>
 #include <NodwardenCore/PlatformPaths.hpp>
 
-#include <QApplication>
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 using namespace nodwarden;
@@ -40,8 +40,6 @@ void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Stayloom"));
     QCoreApplication::setApplicationName(QStringLiteral("Stayloom"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
-    // Wayland compositors find the window's icon and name through the installed desktop entry.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.stayloom.Stayloom"));
 }
 
 void print(std::FILE* stream, const QString& text) {
@@ -102,6 +100,24 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
     }
 }
 
+/// The desktop face from its module, which alone links Qt's GUI libraries, so that a run without
+/// a display never maps them. Empty, after a line on standard error, when it cannot be loaded.
+std::unique_ptr<DesktopFace> openDesktopFace(int& argc, char** argv) {
+    // Beside the program's library by its full path: a bare name would be looked up through the
+    // RUNPATH of whoever calls dlopen, which a sanitizer's interceptor is. Never closed: the face,
+    // its windows and the plugins Qt loads for them live until the end.
+    const std::filesystem::path path = programLibraryFolder() / DesktopFace::moduleFileName;
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* symbol = module != nullptr ? ::dlsym(module, DesktopFace::entryPointName) : nullptr;
+    if (symbol == nullptr) {
+        std::fprintf(stderr, "Cannot load the desktop interface (%s); running without a desktop.\n",
+                     ::dlerror());
+        return nullptr;
+    }
+    const auto open = reinterpret_cast<DesktopFace::EntryPoint>(symbol);
+    return std::unique_ptr<DesktopFace>(open(argc, argv));
+}
+
 /// No command: the program itself, on the desktop when one can be opened, else headless.
 int runProgram(int argc, char** argv) {
     const DisplayChoice display = chooseDisplay(DisplayEnvironment::current());
@@ -111,14 +127,11 @@ int runProgram(int argc, char** argv) {
     if (display.usable && !display.platform.empty()) {
         ::setenv("QT_QPA_PLATFORM", display.platform.c_str(), 1);
     }
-    const bool desktop = display.usable;
-    std::unique_ptr<QCoreApplication> application;
-    if (desktop) {
-        application = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    } else {
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    std::unique_ptr<DesktopFace> desktopFace =
+        display.usable ? openDesktopFace(argc, argv) : nullptr;
+    const bool desktop = desktopFace != nullptr;
+    std::unique_ptr<QCoreApplication> application =
+        desktop ? nullptr : std::make_unique<QCoreApplication>(argc, argv);
     nameApplication();
 
     LinuxPlatformOptions options = LinuxPlatformOptions::forCurrentUser(currentExecutablePath());
@@ -142,7 +155,7 @@ int runProgram(int argc, char** argv) {
 
     const QString website = QString::fromUtf8(BuildInfo::websiteBaseURL);
     std::unique_ptr<UserInterface> userInterface =
-        desktop ? makeDesktopUserInterface()
+        desktop ? desktopFace->makeUserInterface()
                 : std::make_unique<TerminalUserInterface>(STDIN_FILENO, stdout, stderr, website);
     WindowPresenter& windows = userInterface->windowPresenter();
 

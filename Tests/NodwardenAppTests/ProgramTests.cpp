@@ -113,6 +113,13 @@ TEST_F(Program, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate) {
     ASSERT_EQ(installed.machine.keepAwakeStarts().size(), 1u);
     const pid_t hold = installed.machine.keepAwakeStarts().front();
     EXPECT_TRUE(processIsLive(hold));
+    // Without a display the desktop face's module, and the GUI libraries only it links, stay
+    // unloaded: they are most of a headless run's memory.
+    const std::string maps = readFile("/proc/" + std::to_string(run.pid()) + "/maps");
+    ASSERT_NE(maps.find("libQt6Core.so"), std::string::npos) << maps;
+    for (const char* guiLibrary : {"libQt6Gui.so", "libQt6Widgets.so", "stayloom-desktop.so"}) {
+        EXPECT_EQ(maps.find(guiLibrary), std::string::npos) << guiLibrary << " is mapped";
+    }
 
     const auto status = run.stop(SIGTERM, 5);
     ASSERT_TRUE(status.has_value()) << "still running 5 s after SIGTERM";

@@ -2,6 +2,7 @@
 
 #include <NodwardenApp/BuildInfo.hpp>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -52,6 +53,16 @@ std::filesystem::path currentExecutablePath() {
     std::error_code error;
     auto path = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::filesystem::path() : path;
+}
+
+std::filesystem::path programLibraryFolder() {
+    // Any address inside this library names it.
+    static const char anchor = 0;
+    Dl_info info{};
+    if (::dladdr(&anchor, &info) == 0 || info.dli_fname == nullptr) {
+        return {};
+    }
+    return std::filesystem::path(info.dli_fname).parent_path();
 }
 
 } // namespace nodwarden::app

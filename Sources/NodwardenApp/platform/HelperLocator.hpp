@@ -32,4 +32,9 @@ struct HelperSearchPath {
 /// The running program's own path, from /proc/self/exe; empty when it cannot be read.
 std::filesystem::path currentExecutablePath();
 
+/// The folder of the program's own shared library (the code of this file), where the modules the
+/// program loads live beside it: the build folder, or the package's private library folder.
+/// Empty when the loader cannot tell.
+std::filesystem::path programLibraryFolder();
+
 } // namespace nodwarden::app

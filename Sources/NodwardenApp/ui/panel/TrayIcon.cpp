@@ -49,9 +49,6 @@ TrayIcon::TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvai
                    QObject* parent)
     : QObject(parent), model_(model), clock_(clock) {
     if (systemTrayAvailable) {
-        panel_ = new StatusPanel(model, clock);
-        panel_->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
-        window_.reset(panel_);
         buildMenu();
 
         trayIcon_ = std::make_unique<QSystemTrayIcon>();
@@ -104,8 +101,23 @@ TrayIcon::~TrayIcon() {
     }
 }
 
-QWidget* TrayIcon::panelWindow() const {
+QWidget* TrayIcon::panelWindow() {
+    buildPopup();
     return window_.get();
+}
+
+StatusPanel* TrayIcon::panel() {
+    buildPopup();
+    return panel_;
+}
+
+void TrayIcon::buildPopup() {
+    if (window_) {
+        return;
+    }
+    panel_ = new StatusPanel(model_, clock_);
+    panel_->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+    window_.reset(panel_);
 }
 
 QIcon TrayIcon::statusIcon(const AppModel& model) {
@@ -179,7 +191,7 @@ void TrayIcon::refreshTrayIcon() {
 }
 
 void TrayIcon::togglePanel() {
-    if (usesSystemTray() && window_->isVisible()) {
+    if (usesSystemTray() && window_ && window_->isVisible()) {
         window_->hide();
         return;
     }
@@ -188,6 +200,7 @@ void TrayIcon::togglePanel() {
 
 void TrayIcon::activate() {
     if (usesSystemTray()) {
+        buildPopup();
         panel_->refresh();
         placePopup();
     }

@@ -49,8 +49,8 @@ public:
     /// The tray icon; nullptr without a system tray.
     QSystemTrayIcon* systemTrayIcon() const { return trayIcon_.get(); }
     /// The popup or the window the panel lives in.
-    QWidget* panelWindow() const;
-    StatusPanel* panel() const { return panel_; }
+    QWidget* panelWindow();
+    StatusPanel* panel();
 
     /// The tray icon for the status of `model`.
     static QIcon statusIcon(const AppModel& model);
@@ -64,6 +64,9 @@ public:
     static constexpr int toolTipRefreshMilliseconds = 30000;
 
 private:
+    /// With a tray the popup is built when first asked for: an icon and its menu alone lay out
+    /// no text, so an idle program loads no font and keeps no panel in memory.
+    void buildPopup();
     void buildMenu();
     void refreshMenu();
     void refreshTrayIcon();
