@@ -127,7 +127,7 @@ SleepController::~SleepController() {
     std::vector<Child> abandoned;
     {
         std::lock_guard guard(lock_);
-        abandoned.swap(_abandonedChildren);
+        abandoned.swap(guarded_.abandonedChildren);
     }
     if (!abandoned.empty()) {
         // Each one is killed outright and reaped as it is released.
@@ -144,7 +144,7 @@ void SleepController::log(const std::string& message) {
 
 bool SleepController::isSleepPreventionEnabled() const {
     std::lock_guard guard(lock_);
-    return _isSleepPreventionEnabled;
+    return guarded_.isSleepPreventionEnabled;
 }
 
 std::optional<bool> SleepController::appliedLetDisplaySleep() const {
@@ -152,8 +152,8 @@ std::optional<bool> SleepController::appliedLetDisplaySleep() const {
     bool posture = false;
     {
         std::lock_guard guard(lock_);
-        child = _keepAwakeChild;
-        posture = _keepAwakeLetDisplaySleep;
+        child = guarded_.keepAwakeChild;
+        posture = guarded_.keepAwakeLetDisplaySleep;
     }
     if (!child || !child->isRunning()) {
         return std::nullopt;
@@ -163,7 +163,7 @@ std::optional<bool> SleepController::appliedLetDisplaySleep() const {
 
 void SleepController::setKeepAwakeReason(std::string why) {
     std::lock_guard guard(lock_);
-    _keepAwakeReason = std::move(why);
+    guarded_.keepAwakeReason = std::move(why);
 }
 
 std::optional<std::string> SleepController::appliedKeepAwakeReason() const {
@@ -171,8 +171,8 @@ std::optional<std::string> SleepController::appliedKeepAwakeReason() const {
     std::string reason;
     {
         std::lock_guard guard(lock_);
-        child = _keepAwakeChild;
-        reason = _keepAwakeChildReason;
+        child = guarded_.keepAwakeChild;
+        reason = guarded_.keepAwakeChildReason;
     }
     if (!child || !child->isRunning()) {
         return std::nullopt;
@@ -188,12 +188,12 @@ bool SleepController::enableSleepPrevention(bool allowLidClosed, bool letDisplay
     std::string why;
     {
         std::lock_guard guard(lock_);
-        why = _keepAwakeReason;
+        why = guarded_.keepAwakeReason;
     }
     const bool holding = startKeepAwakeChild(letDisplaySleep, why);
     {
         std::lock_guard guard(lock_);
-        _isSleepPreventionEnabled = holding;
+        guarded_.isSleepPreventionEnabled = holding;
     }
     return allowLidClosed ? engageLidClosedProtection() : true;
 }
@@ -203,8 +203,8 @@ bool SleepController::restoreNormalSleep() {
     bool engaged = false;
     {
         std::lock_guard guard(lock_);
-        _isSleepPreventionEnabled = false;
-        engaged = _sleepSwitchEngaged;
+        guarded_.isSleepPreventionEnabled = false;
+        engaged = guarded_.sleepSwitchEngaged;
     }
     return engaged ? disengageSleepSwitch() : true;
 }
@@ -219,9 +219,9 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
     std::string currentReason;
     {
         std::lock_guard guard(lock_);
-        current = _keepAwakeChild;
-        currentPosture = _keepAwakeLetDisplaySleep;
-        currentReason = _keepAwakeChildReason;
+        current = guarded_.keepAwakeChild;
+        currentPosture = guarded_.keepAwakeLetDisplaySleep;
+        currentReason = guarded_.keepAwakeChildReason;
     }
     const bool currentRuns = current && current->isRunning();
     if (currentRuns && currentPosture == letDisplaySleep && currentReason == why) {
@@ -240,7 +240,7 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
         bool alreadyLogged = false;
         {
             std::lock_guard guard(lock_);
-            alreadyLogged = std::exchange(_keepAwakeLaunchFailureLogged, true);
+            alreadyLogged = std::exchange(guarded_.keepAwakeLaunchFailureLogged, true);
         }
         if (!alreadyLogged) {
             log("Failed to start " + wording_.child + ": " + error.what() +
@@ -251,10 +251,10 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
 
     {
         std::lock_guard guard(lock_);
-        _keepAwakeChild = started;
-        _keepAwakeLetDisplaySleep = letDisplaySleep;
-        _keepAwakeChildReason = why;
-        _keepAwakeLaunchFailureLogged = false;
+        guarded_.keepAwakeChild = started;
+        guarded_.keepAwakeLetDisplaySleep = letDisplaySleep;
+        guarded_.keepAwakeChildReason = why;
+        guarded_.keepAwakeLaunchFailureLogged = false;
     }
     recordKeepAwakePIDs(previous ? std::vector<Child>{started, previous}
                                  : std::vector<Child>{started});
@@ -281,7 +281,7 @@ void SleepController::stopKeepAwakeChild() {
     Child child;
     {
         std::lock_guard guard(lock_);
-        child = std::exchange(_keepAwakeChild, nullptr);
+        child = std::exchange(guarded_.keepAwakeChild, nullptr);
     }
     if (!child || !child->isRunning()) {
         recordKeepAwakePIDs({});
@@ -309,21 +309,21 @@ bool SleepController::terminate(const Child& child) {
 
 void SleepController::abandon(const Child& child) {
     std::lock_guard guard(lock_);
-    _abandonedChildren.push_back(child);
+    guarded_.abandonedChildren.push_back(child);
 }
 
 void SleepController::recordKeepAwakePIDs(const std::vector<Child>& leading) {
     std::vector<Child> abandoned;
     {
         std::lock_guard guard(lock_);
-        abandoned = _abandonedChildren;
+        abandoned = guarded_.abandonedChildren;
     }
     // Reaping happens outside the lock; only this queue changes the list, so nothing is lost
     // when the survivors are put back.
     std::erase_if(abandoned, [](const Child& child) { return !child->isRunning(); });
     {
         std::lock_guard guard(lock_);
-        _abandonedChildren = abandoned;
+        guarded_.abandonedChildren = abandoned;
     }
     std::vector<std::int32_t> identifiers;
     identifiers.reserve(leading.size() + abandoned.size());
@@ -452,13 +452,13 @@ bool SleepController::isOrphanedKeepAwakeChild(std::int32_t identifier) {
 
 bool SleepController::isLidClosedProtectionEngaged() const {
     std::lock_guard guard(lock_);
-    return _sleepSwitchEngaged;
+    return guarded_.sleepSwitchEngaged;
 }
 
 bool SleepController::engageLidClosedProtection() {
     {
         std::lock_guard guard(lock_);
-        if (_sleepSwitchEngaged) {
+        if (guarded_.sleepSwitchEngaged) {
             return true;
         }
     }
@@ -471,7 +471,7 @@ bool SleepController::engageLidClosedProtection() {
     }
     {
         std::lock_guard guard(lock_);
-        _sleepSwitchEngaged = true;
+        guarded_.sleepSwitchEngaged = true;
     }
     writeEngagedMarker();
     return true;
@@ -494,7 +494,7 @@ bool SleepController::disengageSleepSwitch() {
     }
     {
         std::lock_guard guard(lock_);
-        _sleepSwitchEngaged = !restored;
+        guarded_.sleepSwitchEngaged = !restored;
     }
     if (restored) {
         removeEngagedMarker();
@@ -510,7 +510,7 @@ void SleepController::emergencyRestore() {
     stopKeepAwakeChild();
     {
         std::lock_guard guard(lock_);
-        _isSleepPreventionEnabled = false;
+        guarded_.isSleepPreventionEnabled = false;
     }
     disengageSleepSwitch();
 }
@@ -548,7 +548,7 @@ bool SleepController::parseSleepDisabled(std::string_view text) {
 void SleepController::adoptSleepSwitchEngaged() {
     {
         std::lock_guard guard(lock_);
-        _sleepSwitchEngaged = true;
+        guarded_.sleepSwitchEngaged = true;
     }
     writeEngagedMarker();
 }

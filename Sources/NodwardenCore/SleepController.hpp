@@ -121,20 +121,26 @@ private:
     void writeEngagedMarker();
     void removeEngagedMarker();
 
+    /// What the getters may read from other threads; read and written only with `lock_` held.
+    struct Guarded {
+        bool isSleepPreventionEnabled = false;
+        bool sleepSwitchEngaged = false;
+        Child keepAwakeChild;
+        bool keepAwakeLetDisplaySleep = false;
+        std::string keepAwakeChildReason;
+        std::string keepAwakeReason;
+        bool keepAwakeLaunchFailureLogged = false;
+        /// Children that outlived SIGKILL; reaped as soon as they end, killed for good on
+        /// destruction.
+        std::vector<Child> abandonedChildren;
+    };
+
     mutable std::mutex lock_;
-    bool _isSleepPreventionEnabled = false;
-    bool _sleepSwitchEngaged = false;
+    Guarded guarded_;
     CommandRunning& runner_;
     CommandRunning& adminRunner_;
     FileLogger& logger_;
-    Child _keepAwakeChild;
-    bool _keepAwakeLetDisplaySleep = false;
-    std::string _keepAwakeChildReason;
-    std::string _keepAwakeReason;
-    bool _keepAwakeLaunchFailureLogged = false;
     const std::string keepAwakePath_;
-    /// Children that outlived SIGKILL; reaped as soon as they end, killed for good on destruction.
-    std::vector<Child> _abandonedChildren;
     const SleepControllerFiles files_;
     const SleepCommandSet commands_;
     const ProcessControl processControl_;

@@ -34,7 +34,7 @@ std::vector<std::string> namesOf(const std::vector<AgentStatusRow>& rows) {
     return names;
 }
 
-TEST(AgentRowsTests, KeepsTheStrongestSignalPerNameWhicheverOrderTheyArrive) {
+TEST(AgentRows, KeepsTheStrongestSignalPerNameWhicheverOrderTheyArrive) {
     const auto presence = signal("Zed", SignalStrength::presence, "Zed is running");
     const auto strong = signal("Zed", SignalStrength::strong, "", "Stop generating");
     const auto weak = signal("Zed", SignalStrength::weak, "Zed CPU 40%");
@@ -52,7 +52,7 @@ TEST(AgentRowsTests, KeepsTheStrongestSignalPerNameWhicheverOrderTheyArrive) {
     EXPECT_EQ(rows[0].detail, "first reason");
 }
 
-TEST(AgentRowsTests, SignalsWithoutANameOrStrengthGiveNoRow) {
+TEST(AgentRows, SignalsWithoutANameOrStrengthGiveNoRow) {
     EXPECT_TRUE(rowsFor({signal(std::nullopt, SignalStrength::strong, "CPU"),
                          signal("", SignalStrength::strong, "CPU"),
                          signal("Zed", SignalStrength::none, "nothing")})
@@ -64,7 +64,7 @@ TEST(AgentRowsTests, SignalsWithoutANameOrStrengthGiveNoRow) {
     EXPECT_EQ(rows[0].state, "idle");
 }
 
-TEST(AgentRowsTests, StateAndDetailFollowStrengthAndSessions) {
+TEST(AgentRows, StateAndDetailFollowStrengthAndSessions) {
     struct Case {
         const char* label;
         ActivitySignal input;
@@ -117,7 +117,7 @@ TEST(AgentRowsTests, StateAndDetailFollowStrengthAndSessions) {
     }
 }
 
-TEST(AgentRowsTests, OnlyTheLeadAgentReadsAsGraceDuringIdleGrace) {
+TEST(AgentRows, OnlyTheLeadAgentReadsAsGraceDuringIdleGrace) {
     // Equal strengths: the first agent met leads, whatever the names' sort order.
     const auto rows = rowsFor({signal("Zed", SignalStrength::presence, "Zed is running"),
                                signal("Aider", SignalStrength::presence, "Aider is running"),
@@ -141,7 +141,7 @@ TEST(AgentRowsTests, OnlyTheLeadAgentReadsAsGraceDuringIdleGrace) {
     }
 }
 
-TEST(AgentRowsTests, SortsWorkingFirstThenByCodePoint) {
+TEST(AgentRows, SortsWorkingFirstThenByCodePoint) {
     const auto rows = rowsFor({signal("beta", SignalStrength::strong, "", "go"),
                                signal("Alpha", SignalStrength::presence),
                                signal("alpha", SignalStrength::weak, "CPU")});
@@ -154,7 +154,7 @@ TEST(AgentRowsTests, SortsWorkingFirstThenByCodePoint) {
     EXPECT_EQ(namesOf(accented), (std::vector<std::string>{"Zed", "zed", "\u00C9mile"}));
 }
 
-TEST(AgentRowsTests, KeepsTheFirstTwelveRowsAfterSorting) {
+TEST(AgentRows, KeepsTheFirstTwelveRowsAfterSorting) {
     std::vector<ActivitySignal> signals;
     for (char letter = 'o'; letter >= 'a'; --letter) { // 15 agents, fed in reverse order
         const bool working = letter >= 'm';            // m, n, o work
@@ -171,7 +171,7 @@ TEST(AgentRowsTests, KeepsTheFirstTwelveRowsAfterSorting) {
     EXPECT_EQ(namesOf(rows), expected);
 }
 
-TEST(AgentRowsTests, IconsComeFromTheWatchedProfiles) {
+TEST(AgentRows, IconsComeFromTheWatchedProfiles) {
     struct Case {
         const char* name;
         bool browsersEnabled;

@@ -37,7 +37,7 @@ using namespace nodwarden;
 using namespace nodwarden::app;
 using namespace stayloom::testing;
 
-TEST(SingleInstanceTests, SecondHolderIsRefusedNamedAndAsksTheFirstToComeForward) {
+TEST(SingleInstance, SecondHolderIsRefusedNamedAndAsksTheFirstToComeForward) {
     TemporaryDirectory root;
     auto first = std::make_unique<SingleInstance>(root.path() / "state");
     ASSERT_TRUE(first->acquire());
@@ -54,7 +54,7 @@ TEST(SingleInstanceTests, SecondHolderIsRefusedNamedAndAsksTheFirstToComeForward
     EXPECT_TRUE(third.acquire()) << "the lock ends with its holder";
 }
 
-TEST(SingleInstanceTests, LockOfAnEndedProcessDoesNotBlockAndAStaleSocketIsReplaced) {
+TEST(SingleInstance, LockOfAnEndedProcessDoesNotBlockAndAStaleSocketIsReplaced) {
     TemporaryDirectory root;
     const auto folder = root.path() / "state";
     std::filesystem::create_directories(folder);
@@ -91,7 +91,7 @@ TEST(SingleInstanceTests, LockOfAnEndedProcessDoesNotBlockAndAStaleSocketIsRepla
         << "the stale socket was replaced by a listening one";
 }
 
-TEST(SingleInstanceTests, ALinkWhereTheLockBelongsIsRefusedAndItsTargetLeftAlone) {
+TEST(SingleInstance, ALinkWhereTheLockBelongsIsRefusedAndItsTargetLeftAlone) {
     TemporaryDirectory root;
     const auto folder = root.path() / "state";
     std::filesystem::create_directories(folder);
@@ -108,7 +108,7 @@ TEST(SingleInstanceTests, ALinkWhereTheLockBelongsIsRefusedAndItsTargetLeftAlone
     EXPECT_FALSE(instance.holderPid().has_value());
 }
 
-TEST(SingleInstanceTests, ASocketPathTooLongForAnAddressMovesToTheRuntimeFolderForBothSides) {
+TEST(SingleInstance, ASocketPathTooLongForAnAddressMovesToTheRuntimeFolderForBothSides) {
     TemporaryDirectory root;
     const auto folder = root.path() / std::string(ControlSocketPath::maxLength(), 'f');
     const auto runtime = root.path() / "run";
@@ -154,7 +154,7 @@ TEST(SingleInstanceTests, ASocketPathTooLongForAnAddressMovesToTheRuntimeFolderF
               root.path() / "short" / "Stayloom.socket");
 }
 
-TEST(SingleInstanceTests, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) {
+TEST(SingleInstance, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) {
     TemporaryDirectory root;
     SingleInstance instance(root.path() / "state");
     ASSERT_TRUE(instance.acquire());
@@ -187,7 +187,7 @@ TEST(SingleInstanceTests, APeerHoldingIdleConnectionsGetsBusyAnswersNotSilence) 
     }
 }
 
-TEST(HookCommandTests, AHookPassesOnTheSessionAndNothingElseOfTheEvent) {
+TEST(HookCommand, AHookPassesOnTheSessionAndNothingElseOfTheEvent) {
     using HookCommand::sessionOf;
     EXPECT_EQ(sessionOf(R"json({"session_id":"s1","cwd":"/home/u/p","hook_event_name":
         "UserPromptSubmit","prompt":"secret","transcript_path":"/x"})json"),
@@ -216,7 +216,7 @@ CommandLineRequest parsed(const char* words) {
                              QString::fromUtf8(words).split(u' ', Qt::SkipEmptyParts));
 }
 
-TEST(CommandLineTests, WordsBecomeTheRequestTheProgramActsOn) {
+TEST(CommandLine, WordsBecomeTheRequestTheProgramActsOn) {
     EXPECT_EQ(parsed("").action, Action::run);
     EXPECT_EQ(parsed("-h").action, Action::help);
     EXPECT_EQ(parsed("--version").action, Action::version);
@@ -235,7 +235,7 @@ TEST(CommandLineTests, WordsBecomeTheRequestTheProgramActsOn) {
     EXPECT_TRUE(parsed("launch-at-login on").enabled);
 }
 
-TEST(CommandLineTests, WordsItCannotUseAreRefusedSayingWhy) {
+TEST(CommandLine, WordsItCannotUseAreRefusedSayingWhy) {
     const std::vector<std::pair<const char*, QString>> refusals = {
         {"mode sometimes",
          QStringLiteral("mode needs one of: watch, manual, sleep-after, unlimited, off.")},
@@ -259,9 +259,9 @@ TEST(CommandLineTests, WordsItCannotUseAreRefusedSayingWhy) {
 }
 
 /// The running program's side of the commands, over a model made of fakes.
-class InstanceControlTests : public ::testing::Test {
+class InstanceControlRequests : public ::testing::Test {
 protected:
-    InstanceControlTests() {
+    InstanceControlRequests() {
         harness.acceptTermsAndOnboarding();
         model = harness.makeModel();
         // A copy that has run a while: its first pass is weighed, so answers come at once.
@@ -289,7 +289,7 @@ protected:
     std::vector<AppMode> chosen;
 };
 
-TEST_F(InstanceControlTests, CommandsTakeTheModelsOwnPathsAndAnswerWithTheStatus) {
+TEST_F(InstanceControlRequests, CommandsTakeTheModelsOwnPathsAndAnswerWithTheStatus) {
     const ControlReply off = handle(R"({"command":"mode","mode":"off"})");
     EXPECT_TRUE(off.body.value(QStringLiteral("ok")).toBool());
     EXPECT_EQ(chosen, std::vector<AppMode>{AppMode::off}) << "the picker's path, not setMode alone";
@@ -309,7 +309,7 @@ TEST_F(InstanceControlTests, CommandsTakeTheModelsOwnPathsAndAnswerWithTheStatus
     EXPECT_TRUE(quit.afterReply) << "quitting waits until the answer is written";
 }
 
-TEST_F(InstanceControlTests, RequestsItCannotUseChangeNothing) {
+TEST_F(InstanceControlRequests, RequestsItCannotUseChangeNothing) {
     const std::vector<std::pair<const char*, QString>> refusals = {
         {R"({"command":"mode","mode":"sometimes"})", QStringLiteral("unknown mode")},
         {R"({"command":"awake","seconds":0})", QStringLiteral("awake needs seconds")},

@@ -49,7 +49,7 @@ GuardSettings fastSettings() {
 
 } // namespace
 
-TEST(EndToEndTests, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold) {
+TEST(EndToEnd, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold) {
     FakeMachine machine;
     // Anything that falls back to the shared log or the user's folders stays in the simulation.
     ::setenv("HOME", machine.home().c_str(), 1);

@@ -64,7 +64,7 @@ UsageMetrics metricsWithRun(const LastRun& run) {
     return metricsFrom({{"lastRun", lastRun}});
 }
 
-TEST(PanelTextsTests, AgentSummaryCountsWorkingRows) {
+TEST(PanelTexts, AgentSummaryCountsWorkingRows) {
     struct Case {
         std::vector<AgentStatusRow> rows;
         int working;
@@ -82,7 +82,7 @@ TEST(PanelTextsTests, AgentSummaryCountsWorkingRows) {
     }
 }
 
-TEST(PanelTextsTests, IconNamesFollowTheStatus) {
+TEST(PanelTexts, IconNamesFollowTheStatus) {
     struct Case {
         GuardStatus status;
         const char* icon;
@@ -104,7 +104,7 @@ TEST(PanelTextsTests, IconNamesFollowTheStatus) {
     }
 }
 
-TEST(PanelTextsTests, LidClosedWarningOnlyWhileProtectionIsMissingAndNothingIsInFlight) {
+TEST(PanelTexts, LidClosedWarningOnlyWhileProtectionIsMissingAndNothingIsInFlight) {
     for (int bits = 0; bits < 16; ++bits) {
         const bool wanted = bits & 1, preventing = bits & 2, engaged = bits & 4,
                    inFlight = bits & 8;
@@ -120,7 +120,7 @@ TEST(PanelTextsTests, LidClosedWarningOnlyWhileProtectionIsMissingAndNothingIsIn
               "the prompt.");
 }
 
-TEST(PanelTextsTests, ElapsedShortTruncatesWholeSeconds) {
+TEST(PanelTexts, ElapsedShortTruncatesWholeSeconds) {
     const struct {
         double seconds;
         const char* text;
@@ -134,7 +134,7 @@ TEST(PanelTextsTests, ElapsedShortTruncatesWholeSeconds) {
     }
 }
 
-TEST(PanelTextsTests, CompactDurationRoundsHalvesAwayFromZero) {
+TEST(PanelTexts, CompactDurationRoundsHalvesAwayFromZero) {
     const struct {
         double seconds;
         const char* text;
@@ -148,7 +148,7 @@ TEST(PanelTextsTests, CompactDurationRoundsHalvesAwayFromZero) {
     }
 }
 
-TEST(PanelTextsTests, RelativeTimeCountsWholeUnitsBack) {
+TEST(PanelTexts, RelativeTimeCountsWholeUnitsBack) {
     const struct {
         double ago;
         const char* text;
@@ -167,7 +167,7 @@ TEST(PanelTextsTests, RelativeTimeCountsWholeUnitsBack) {
     EXPECT_EQ(relativeTime(std::nan(""), now), "just now");
 }
 
-TEST(PanelTextsTests, FormattersStayDefinedForValuesBeyondAnyRealDuration) {
+TEST(PanelTexts, FormattersStayDefinedForValuesBeyondAnyRealDuration) {
     // Converting an infinite or huge double to an integer is undefined; the formatters clamp
     // first, so such input reads like the largest duration they handle.
     const double infinity = std::numeric_limits<double>::infinity();
@@ -181,7 +181,7 @@ TEST(PanelTextsTests, FormattersStayDefinedForValuesBeyondAnyRealDuration) {
     EXPECT_NE(relativeTime(-1e300, now), "just now");
 }
 
-TEST(PanelTextsTests, LastRunLines) {
+TEST(PanelTexts, LastRunLines) {
     const struct {
         const char* label;
         LastRun run;
@@ -228,7 +228,7 @@ TEST(PanelTextsTests, LastRunLines) {
     EXPECT_EQ(panelLastRunDetail(noRun, now), "");
 }
 
-TEST(PanelTextsTests, TrulySavedLineSumsEveryDay) {
+TEST(PanelTexts, TrulySavedLineSumsEveryDay) {
     const struct {
         const char* label;
         json days;

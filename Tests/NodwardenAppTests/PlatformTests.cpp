@@ -50,7 +50,7 @@ void writeProgram(const std::filesystem::path& path, mode_t mode) {
 
 } // namespace
 
-TEST(HelperLocatorTests, TakesTheFirstFolderWithAnExecutableFile) {
+TEST(HelperLocator, TakesTheFirstFolderWithAnExecutableFile) {
     TemporaryDirectory root;
     const auto missing = root.path() / "missing";
     const auto notExecutable = root.path() / "plain";
@@ -70,7 +70,7 @@ TEST(HelperLocatorTests, TakesTheFirstFolderWithAnExecutableFile) {
     EXPECT_EQ(HelperSearchPath{}.locateOrFirstCandidate("caffeinate"), "caffeinate");
 }
 
-TEST(HelperLocatorTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {
+TEST(HelperLocator, LookedForNextToTheProgramFirstThenInTheBuildTree) {
     const auto search = HelperSearchPath::standard("/opt/stayloom/bin/Stayloom");
     ASSERT_GE(search.folders.size(), 2u);
     EXPECT_EQ(search.folders[0], "/opt/stayloom/libexec/stayloom");
@@ -79,7 +79,7 @@ TEST(HelperLocatorTests, LookedForNextToTheProgramFirstThenInTheBuildTree) {
     EXPECT_TRUE(search.locate(HelperNames::sleepSwitch).has_value());
 }
 
-TEST(HookSetupTests, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
+TEST(HookSetup, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
     TemporaryDirectory folder;
     const auto home = folder.path();
     const HookSetupPlace place{home, home / ".config", "", "/usr/bin/stayloom"};
@@ -152,7 +152,7 @@ TEST(HookSetupTests, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
               std::string::npos);
 }
 
-TEST(SignalQuitTests, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
+TEST(SignalQuit, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     struct sigaction saved = {};
@@ -175,7 +175,7 @@ TEST(SignalQuitTests, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {
     ::sigaction(SIGHUP, &saved, nullptr);
 }
 
-TEST(SystemdLoginItemServiceTests,
+TEST(SystemdLoginItemService,
      UnitStartsThisProgramIsEnabledByItsLinkAndOffRemovesEveryWayOfStarting) {
     TemporaryDirectory folder;
     const auto units = folder.path() / "config" / "systemd" / "user";
@@ -229,7 +229,7 @@ TEST(SystemdLoginItemServiceTests,
         << "no unit, nothing to reload";
 }
 
-TEST(SystemdLoginItemServiceTests, AnInstalledUnitIsEnabledNotShadowedAndReadsOnWhenEnabledByHand) {
+TEST(SystemdLoginItemService, AnInstalledUnitIsEnabledNotShadowedAndReadsOnWhenEnabledByHand) {
     const std::string systemctl = "/usr/bin/systemctl";
     if (::access(systemctl.c_str(), X_OK) != 0) {
         GTEST_SKIP() << "needs systemctl";
@@ -314,7 +314,7 @@ TEST(SystemdLoginItemServiceTests, AnInstalledUnitIsEnabledNotShadowedAndReadsOn
     }
 }
 
-TEST(DisplayProbeTests, UsesOnlyADisplayThatAnswersAndThatQtCanDrive) {
+TEST(DisplayProbe, UsesOnlyADisplayThatAnswersAndThatQtCanDrive) {
     struct Case {
         const char* name;
         std::map<std::string, std::string> variables;

@@ -174,7 +174,7 @@ const std::vector<Forbidden>& forbidden() {
     return list;
 }
 
-class ProgramAccessibilityTest : public ::testing::Test {
+class ProgramAccessibility : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr ||
@@ -309,7 +309,7 @@ protected:
 
 } // namespace
 
-TEST_F(ProgramAccessibilityTest, EveryWindowSpeaksOfThisComputerAndEveryLinkAndButtonActs) {
+TEST_F(ProgramAccessibility, EveryWindowSpeaksOfThisComputerAndEveryLinkAndButtonActs) {
     // The terms window, with its three documents as files on this computer.
     Ref agree = waitForNamed(ATSPI_ROLE_PUSH_BUTTON, "I Agree");
     ASSERT_NE(agree.object, nullptr) << "the terms window never appeared";

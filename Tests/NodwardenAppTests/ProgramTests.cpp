@@ -77,7 +77,7 @@ std::vector<pid_t> childrenOfThisProcess() {
     return children;
 }
 
-class ProgramTests : public ::testing::Test {
+class Program : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
 
@@ -96,7 +96,7 @@ protected:
 
 } // namespace
 
-TEST_F(ProgramTests, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate) {
+TEST_F(Program, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate) {
     InstalledProgram installed;
     installed.machine.storeSettings(AppMode::manualKeepAwake, GuardSettings::defaults());
 
@@ -134,7 +134,7 @@ TEST_F(ProgramTests, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate)
               std::string::npos);
 }
 
-TEST_F(ProgramTests, SecondStartForTheSameUserIsRefusedAndTheFirstKeepsRunning) {
+TEST_F(Program, SecondStartForTheSameUserIsRefusedAndTheFirstKeepsRunning) {
     InstalledProgram installed;
     installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
 
@@ -177,9 +177,9 @@ void PrintTo(const FirstRunCase& example, std::ostream* out) {
     *out << example.name;
 }
 
-class FirstRunTests : public ProgramTests, public ::testing::WithParamInterface<FirstRunCase> {};
+class ProgramFirstRun : public Program, public ::testing::WithParamInterface<FirstRunCase> {};
 
-TEST_P(FirstRunTests, TermsAreAskedOnlyWhereSomeoneCanAnswerAndANoKeepsTheGuardPaused) {
+TEST_P(ProgramFirstRun, TermsAreAskedOnlyWhereSomeoneCanAnswerAndANoKeepsTheGuardPaused) {
     const FirstRunCase& example = GetParam();
     InstalledProgram installed;
     PseudoTerminal terminal;
@@ -220,7 +220,7 @@ TEST_P(FirstRunTests, TermsAreAskedOnlyWhereSomeoneCanAnswerAndANoKeepsTheGuardP
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Seats, FirstRunTests,
+    Seats, ProgramFirstRun,
     ::testing::Values(FirstRunCase{"no", ProgramRun::Seat::terminal, "n\n", nullptr},
                       FirstRunCase{"noTerminal", ProgramRun::Seat::input, nullptr,
                                    "its input is not a terminal"},
@@ -245,7 +245,7 @@ QJsonObject agentRow(const QJsonObject& report, const QString& name) {
     return {};
 }
 
-TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyUntilQuit) {
+TEST_F(Program, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyUntilQuit) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
     PseudoTerminal terminal;
@@ -327,7 +327,7 @@ TEST_F(ProgramTests, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyU
     EXPECT_NE(after.errors.find("Stayloom is not running for this user."), std::string::npos);
 }
 
-TEST_F(ProgramTests, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutACopy) {
+TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutACopy) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
     installed.machine.storeSettings(AppMode::manualKeepAwake, GuardSettings::defaults());
@@ -370,7 +370,7 @@ TEST_F(ProgramTests, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWith
     const CommandOutcome after = runCommand(installed.program(), home, {"status", "--json"});
     EXPECT_TRUE(agentRow(statusReport(after), QStringLiteral("sh")).isEmpty()) << after.output;
 
-    // A timed keep-awake reaches the running copy (what it does there: InstanceControlTests);
+    // A timed keep-awake reaches the running copy (what it does there: InstanceControlRequests);
     // words that are not understood exit 2.
     ASSERT_EQ(runCommand(installed.program(), home, {"mode", "off"}).exitStatus, 0);
     const CommandOutcome awake = runCommand(installed.program(), home, {"awake", "--for", "1h30m"});
@@ -399,7 +399,7 @@ std::string stayloomInhibitors() {
 
 /// The program's build-tree copy with its real keep-awake helper, on the real logind that
 /// with-real-logind starts (registered as its own test); skipped elsewhere.
-TEST_F(ProgramTests, ARunHoldsALogindLockForAsLongAsItsCommandAndNoLonger) {
+TEST_F(Program, ARunHoldsALogindLockForAsLongAsItsCommandAndNoLonger) {
     const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
     if (std::getenv("STAYLOOM_REAL_LOGIND") == nullptr || bus == nullptr) {
         GTEST_SKIP() << "needs the real logind on a private bus (with-real-logind)";
@@ -427,7 +427,7 @@ TEST_F(ProgramTests, ARunHoldsALogindLockForAsLongAsItsCommandAndNoLonger) {
     EXPECT_EQ(stayloomInhibitors(), "") << "the lock outlived the command";
 }
 
-TEST_F(ProgramTests, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHearsBusy) {
+TEST_F(Program, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHearsBusy) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
     installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
@@ -454,7 +454,7 @@ TEST_F(ProgramTests, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHe
     EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
 }
 
-TEST_F(ProgramTests, StartedWithHangUpIgnoredItOutlivesTheHangUp) {
+TEST_F(Program, StartedWithHangUpIgnoredItOutlivesTheHangUp) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
     installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
@@ -476,7 +476,7 @@ TEST_F(ProgramTests, StartedWithHangUpIgnoredItOutlivesTheHangUp) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 }
 
-TEST_F(ProgramTests, AnAccountTooLongToBeOursIsMovedOutAndTheProgramStartsFresh) {
+TEST_F(Program, AnAccountTooLongToBeOursIsMovedOutAndTheProgramStartsFresh) {
     InstalledProgram installed;
     installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
     const std::string oversized = crowdedAccountJSON(std::size_t(app::StoredDocument::maxBytes));
@@ -495,7 +495,7 @@ TEST_F(ProgramTests, AnAccountTooLongToBeOursIsMovedOutAndTheProgramStartsFresh)
     EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
 }
 
-TEST_F(ProgramTests, BackgroundJobSaysWhyItCannotAskAndCommandsFinishTheSetUp) {
+TEST_F(Program, BackgroundJobSaysWhyItCannotAskAndCommandsFinishTheSetUp) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
     PseudoTerminal terminal;
@@ -554,7 +554,7 @@ bool hookEnded(const std::filesystem::path& folder) {
     return false;
 }
 
-TEST_F(ProgramTests, AnAgentsHookIsSilentAloneAndMakesItsAgentWorkingForTheRunningCopy) {
+TEST_F(Program, AnAgentsHookIsSilentAloneAndMakesItsAgentWorkingForTheRunningCopy) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
     TemporaryDirectory hookOutput;
@@ -608,7 +608,7 @@ TEST_F(ProgramTests, AnAgentsHookIsSilentAloneAndMakesItsAgentWorkingForTheRunni
     EXPECT_TRUE(run.waitForExit(5).has_value());
 }
 
-TEST_F(ProgramTests, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
+TEST_F(Program, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
     for (const std::string display : {":987", "localhost:87.0"}) {
         SCOPED_TRACE(display);
         InstalledProgram installed;

@@ -18,7 +18,7 @@ using namespace nodwarden;
 using namespace nodwarden::app;
 using namespace stayloom::testing;
 
-TEST(TerminalTermsPromptTests, OnlyAYesAccepts) {
+TEST(TerminalTermsPrompt, OnlyAYesAccepts) {
     const std::vector<std::pair<std::string, bool>> answers{
         {"y", true},    {"Y", true},           {"yes", true}, {" YeS \r", true},
         {"", false},    {"n", false},          {"no", false}, {"yess", false},
@@ -28,7 +28,7 @@ TEST(TerminalTermsPromptTests, OnlyAYesAccepts) {
     }
 }
 
-TEST(TerminalTermsPromptTests, AsksOnceDeclinesAnythingElseAndStopsAtYes) {
+TEST(TerminalTermsPrompt, AsksOnceDeclinesAnythingElseAndStopsAtYes) {
     int input[2];
     ASSERT_EQ(::pipe(input), 0);
     std::FILE* output = std::tmpfile();
@@ -50,7 +50,7 @@ TEST(TerminalTermsPromptTests, AsksOnceDeclinesAnythingElseAndStopsAtYes) {
     std::fclose(output);
 }
 
-TEST(HeadlessStatusPrinterTests, OneLinePerChangeNeverRepeatedAndHeldWhileAsking) {
+TEST(HeadlessStatusPrinter, OneLinePerChangeNeverRepeatedAndHeldWhileAsking) {
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();
     harness.storeMode(AppMode::watchAgentUI);

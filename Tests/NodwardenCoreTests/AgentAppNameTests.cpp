@@ -22,7 +22,7 @@ struct MatchCase {
 
 } // namespace
 
-TEST(AgentAppNameTests, NormalizesNamesForComparison) {
+TEST(AgentAppName, NormalizesNamesForComparison) {
     const std::vector<Pair> cases = {
         {"Claude Desktop", "claude"},
         {"  Visual Studio Code.app\n", "visual studio code"},
@@ -37,7 +37,7 @@ TEST(AgentAppNameTests, NormalizesNamesForComparison) {
     }
 }
 
-TEST(AgentAppNameTests, MatchesNamesAndTargetsLooselyInBothDirections) {
+TEST(AgentAppName, MatchesNamesAndTargetsLooselyInBothDirections) {
     const std::vector<MatchCase> cases = {
         {"Claude", "Claude Desktop", true},
         {"code", "Visual Studio Code", true},
@@ -62,7 +62,7 @@ TEST(AgentAppNameTests, MatchesNamesAndTargetsLooselyInBothDirections) {
     }
 }
 
-TEST(AgentAppNameTests, CanonicalNamesFollowTheFirstFittingRule) {
+TEST(AgentAppName, CanonicalNamesFollowTheFirstFittingRule) {
     const std::vector<Pair> cases = {
         {"Google Chrome Helper (Renderer)", "Google Chrome"},
         {"Chromebook", "Chromebook"},
@@ -85,7 +85,7 @@ TEST(AgentAppNameTests, CanonicalNamesFollowTheFirstFittingRule) {
     }
 }
 
-TEST(AgentAppNameTests, OnlyBrowsersRequireMultiWordPhrasesAndLoseTheCPUSignal) {
+TEST(AgentAppName, OnlyBrowsersRequireMultiWordPhrasesAndLoseTheCPUSignal) {
     for (const char* browser : {"Google Chrome Helper", "Arc", "Safari", "Firefox", "Browser",
                                 "Chromium", "Brave Browser", "Microsoft Edge", "Vivaldi"}) {
         EXPECT_TRUE(AgentAppName::requiresMultiWordPhrases(browser)) << browser;
@@ -97,7 +97,7 @@ TEST(AgentAppNameTests, OnlyBrowsersRequireMultiWordPhrasesAndLoseTheCPUSignal) 
     }
 }
 
-TEST(AgentAppNameTests, RecognisesNoisyHelperProcesses) {
+TEST(AgentAppName, RecognisesNoisyHelperProcesses) {
     for (const char* noisy :
          {"AuthenticationServicesHelper", "Chrome AutoFill", "chrome_crashpad_handler",
           "Google Chrome Helper (GPU Process)", "Sparkle Downloader", "AutoUpdate", "Updater",
@@ -110,7 +110,7 @@ TEST(AgentAppNameTests, RecognisesNoisyHelperProcesses) {
     }
 }
 
-TEST(AgentAppNameTests, CleansReasonsForAgentRows) {
+TEST(AgentAppName, CleansReasonsForAgentRows) {
     const std::vector<Pair> cases = {
         {"Target app Zed is running", "Zed running"},
         {"Codex CLI is running", "Codex CLI running"},
@@ -130,7 +130,7 @@ TEST(AgentAppNameTests, CleansReasonsForAgentRows) {
     }
 }
 
-TEST(AgentAppNameTests, NormalizationTrimsEveryKindOfWhiteSpaceAndKeepsInnerText) {
+TEST(AgentAppName, NormalizationTrimsEveryKindOfWhiteSpaceAndKeepsInnerText) {
     const std::vector<Pair> cases = {
         {"\v\f\r Zed \t\n", "zed"},
         {"\x1F"
@@ -149,7 +149,7 @@ TEST(AgentAppNameTests, NormalizationTrimsEveryKindOfWhiteSpaceAndKeepsInnerText
     }
 }
 
-TEST(AgentAppNameTests, MatchingNormalizedFormsAgreesWithMatchingRawNames) {
+TEST(AgentAppName, MatchingNormalizedFormsAgreesWithMatchingRawNames) {
     const std::vector<MatchCase> cases = {
         {"Code Helper (Renderer)", "Visual Studio Code", false},
         {"code", "Visual Studio Code.app", true},

@@ -47,7 +47,7 @@ bool isRelativePattern(const std::string& pattern) {
 
 } // namespace
 
-TEST(AgentCatalogTests, HasEachSystemsProfilesWithUniqueWellFormedIdentitiesInPriorityOrder) {
+TEST(AgentCatalog, HasEachSystemsProfilesWithUniqueWellFormedIdentitiesInPriorityOrder) {
     // Twenty-one agents, then each system's own browsers.
     for (const auto& [host, count] :
          {std::pair{HostSystem::macOS, 25u}, std::pair{HostSystem::linux, 27u}}) {
@@ -83,7 +83,7 @@ TEST(AgentCatalogTests, HasEachSystemsProfilesWithUniqueWellFormedIdentitiesInPr
     EXPECT_EQ(AgentCatalog::builtin(), AgentCatalog::builtin(AgentCatalog::currentHostSystem()));
 }
 
-TEST(AgentCatalogTests, BuildsAnEqualIndependentListOnEveryCall) {
+TEST(AgentCatalog, BuildsAnEqualIndependentListOnEveryCall) {
     auto first = AgentCatalog::builtin();
     const auto second = AgentCatalog::builtin();
     EXPECT_EQ(first, second);
@@ -92,7 +92,7 @@ TEST(AgentCatalogTests, BuildsAnEqualIndependentListOnEveryCall) {
     EXPECT_NE(first, second);
 }
 
-TEST(AgentCatalogTests, EvidenceFlagsAndRecognitionFieldsFitEachKind) {
+TEST(AgentCatalog, EvidenceFlagsAndRecognitionFieldsFitEachKind) {
     for (const AgentProfile& p : AgentCatalog::builtin()) {
         SCOPED_TRACE(p.id);
         const bool isCLI = p.kind == AgentProfile::Kind::cli;
@@ -109,7 +109,7 @@ TEST(AgentCatalogTests, EvidenceFlagsAndRecognitionFieldsFitEachKind) {
     }
 }
 
-TEST(AgentCatalogTests, NoRecognitionValueIsShadowedByAnEarlierProfile) {
+TEST(AgentCatalog, NoRecognitionValueIsShadowedByAnEarlierProfile) {
     const auto profiles = AgentCatalog::builtin();
     expectNoValueSharedBetweenProfiles(profiles, &AgentProfile::bundleIDs, "bundle identifier");
     expectNoValueSharedBetweenProfiles(profiles, &AgentProfile::appBundleNames, "bundle name");
@@ -117,7 +117,7 @@ TEST(AgentCatalogTests, NoRecognitionValueIsShadowedByAnEarlierProfile) {
     expectNoValueSharedBetweenProfiles(profiles, &AgentProfile::cliPathMarkers, "path marker");
 }
 
-TEST(AgentCatalogTests, PhrasesAreUsableByTheTextMatcher) {
+TEST(AgentCatalog, PhrasesAreUsableByTheTextMatcher) {
     for (const AgentProfile& p : AgentCatalog::builtin()) {
         SCOPED_TRACE(p.id);
         for (const auto* list : {&p.activePhrases, &p.idlePhrases}) {
@@ -137,7 +137,7 @@ TEST(AgentCatalogTests, PhrasesAreUsableByTheTextMatcher) {
     EXPECT_EQ(profileWithID(profiles, "gemini-cli").activePhrases.front().back(), ',');
 }
 
-TEST(AgentCatalogTests, SessionPatternsAndBorrowedValuesPointWhereTheyShould) {
+TEST(AgentCatalog, SessionPatternsAndBorrowedValuesPointWhereTheyShould) {
     const auto profiles = AgentCatalog::builtin();
     for (const AgentProfile& p : profiles) {
         for (const auto* list : {&p.sessionActivityGlobs, &p.sessionCountGlobs}) {
@@ -167,7 +167,7 @@ TEST(AgentCatalogTests, SessionPatternsAndBorrowedValuesPointWhereTheyShould) {
               profileWithID(profiles, "claude-desktop").bundleIDs.front());
 }
 
-TEST(AgentCatalogTests, CommandLineAgentNamesAreTheNineCLIDisplayNames) {
+TEST(AgentCatalog, CommandLineAgentNamesAreTheNineCLIDisplayNames) {
     const auto names = AgentCatalog::cliAgentNames();
     EXPECT_EQ(names.size(), 9u);
     EXPECT_TRUE(names.count("Pi"));
@@ -175,7 +175,7 @@ TEST(AgentCatalogTests, CommandLineAgentNamesAreTheNineCLIDisplayNames) {
     EXPECT_FALSE(names.count("Qwen Code Desktop"));
 }
 
-TEST(AgentCatalogTests, TerminalIdentifiersAreLowerCaseAndNeverAgentApplications) {
+TEST(AgentCatalog, TerminalIdentifiersAreLowerCaseAndNeverAgentApplications) {
     const auto& terminals = AgentCatalog::terminalBundleIDs();
     EXPECT_EQ(terminals.size(), 9u);
     EXPECT_EQ(&terminals, &AgentCatalog::terminalBundleIDs());
@@ -189,7 +189,7 @@ TEST(AgentCatalogTests, TerminalIdentifiersAreLowerCaseAndNeverAgentApplications
     }
 }
 
-TEST(AgentCatalogTests, KindRawValuesRoundTripAndRejectOtherSpellings) {
+TEST(AgentCatalog, KindRawValuesRoundTripAndRejectOtherSpellings) {
     for (const auto kind : {AgentProfile::Kind::desktopAI, AgentProfile::Kind::editor,
                             AgentProfile::Kind::browser, AgentProfile::Kind::cli}) {
         EXPECT_EQ(agentKindFromRawValue(rawValue(kind)), kind);

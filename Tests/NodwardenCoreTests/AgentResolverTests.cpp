@@ -35,7 +35,7 @@ AgentResolver resolverWith(std::vector<std::string> disabledIDs, bool enableBrow
 }
 
 /// Records every unmatched-host report; installed for the length of one test.
-class HostReportsTest : public ::testing::Test {
+class AgentResolverHostReports : public ::testing::Test {
 protected:
     void SetUp() override {
         AgentResolver::setOnUnmatchedHostBundle(
@@ -60,7 +60,7 @@ private:
 
 } // namespace
 
-TEST(AgentResolverTests, MakeDropsDisabledAgentsAndHiddenBrowsersKeepingCatalogOrder) {
+TEST(AgentResolver, MakeDropsDisabledAgentsAndHiddenBrowsersKeepingCatalogOrder) {
     const auto all = idsOf(AgentCatalog::builtin());
 
     auto catalog = AgentCatalog::builtin();
@@ -77,7 +77,7 @@ TEST(AgentResolverTests, MakeDropsDisabledAgentsAndHiddenBrowsersKeepingCatalogO
     EXPECT_EQ(resolverWith({}, true).profiles, AgentCatalog::builtin());
 }
 
-TEST(AgentResolverTests, FindsApplicationsByBundleIdentifierIgnoringCase) {
+TEST(AgentResolver, FindsApplicationsByBundleIdentifierIgnoringCase) {
     const auto resolver = resolverWith({}, false);
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"COM.MICROSOFT.VSCODE", "vscode"},
@@ -94,7 +94,7 @@ TEST(AgentResolverTests, FindsApplicationsByBundleIdentifierIgnoringCase) {
     EXPECT_EQ(idOrNone(resolverWith({}, true).profileForBundleID("COM.GOOGLE.CHROME")), "chrome");
 }
 
-TEST(AgentResolverTests, EveryCatalogValueResolvesToItsOwnProfile) {
+TEST(AgentResolver, EveryCatalogValueResolvesToItsOwnProfile) {
     const auto resolver = resolverWith({}, true);
     for (const AgentProfile& profile : resolver.profiles) {
         for (const auto& bundleID : profile.bundleIDs) {
@@ -117,7 +117,7 @@ TEST(AgentResolverTests, EveryCatalogValueResolvesToItsOwnProfile) {
     }
 }
 
-TEST(AgentResolverTests, ResolvesCommandLinesByTheFirstDecidingRule) {
+TEST(AgentResolver, ResolvesCommandLinesByTheFirstDecidingRule) {
     struct Case {
         std::string path;
         std::string arguments;
@@ -169,7 +169,7 @@ TEST(AgentResolverTests, ResolvesCommandLinesByTheFirstDecidingRule) {
     }
 }
 
-TEST(AgentResolverTests, DisabledAgentsAreNeverResolvedAndLaterProfilesMayWin) {
+TEST(AgentResolver, DisabledAgentsAreNeverResolvedAndLaterProfilesMayWin) {
     const auto resolver = resolverWith({"claude-code", "chatgpt-desktop"}, false);
     EXPECT_FALSE(resolver.profileForCommandPath("/usr/local/bin/node",
                                                 "node /opt/agents/claude-code/cli.js"));
@@ -186,7 +186,7 @@ TEST(AgentResolverTests, DisabledAgentsAreNeverResolvedAndLaterProfilesMayWin) {
               "second");
 }
 
-TEST(AgentResolverTests, TerminalScanProfilesAreTheWatchedCommandLineAgentsInOrder) {
+TEST(AgentResolver, TerminalScanProfilesAreTheWatchedCommandLineAgentsInOrder) {
     EXPECT_EQ(idsOf(resolverWith({}, true).terminalScanProfiles()),
               (std::vector<std::string>{"claude-code", "codex-cli", "gemini-cli", "copilot-cli",
                                         "opencode", "grok-build", "aider", "qwen-code",
@@ -196,7 +196,7 @@ TEST(AgentResolverTests, TerminalScanProfilesAreTheWatchedCommandLineAgentsInOrd
     EXPECT_EQ(std::count(scanned.begin(), scanned.end(), "codex-cli"), 0);
 }
 
-TEST(AgentResolverTests, SplitsPathsIntoBundleNamesAndBasenames) {
+TEST(AgentResolver, SplitsPathsIntoBundleNamesAndBasenames) {
     const std::vector<std::pair<std::string, std::optional<std::string>>> bundles = {
         {"/Applications/Foo.app/Contents/Helpers/Bar.app/Contents/MacOS/Bar", "Foo"},
         {"Foo.app", "Foo"},
@@ -223,7 +223,7 @@ TEST(AgentResolverTests, SplitsPathsIntoBundleNamesAndBasenames) {
     }
 }
 
-TEST_F(HostReportsTest, ReportsAnUnmatchedHostOnceWhateverItsLetterCase) {
+TEST_F(AgentResolverHostReports, ReportsAnUnmatchedHostOnceWhateverItsLetterCase) {
     EXPECT_FALSE(resolver_.profileForCommandPath(
         "/Applications/Other.app/Contents/Resources/bin/claude", "claude --print"));
     EXPECT_FALSE(
@@ -240,7 +240,7 @@ TEST_F(HostReportsTest, ReportsAnUnmatchedHostOnceWhateverItsLetterCase) {
     EXPECT_EQ(reports(), expected);
 }
 
-TEST_F(HostReportsTest, RemembersHostsSeenWhileNoCallbackWasInstalled) {
+TEST_F(AgentResolverHostReports, RemembersHostsSeenWhileNoCallbackWasInstalled) {
     AgentResolver::setOnUnmatchedHostBundle({});
     EXPECT_FALSE(AgentResolver::onUnmatchedHostBundle());
     resolver_.profileForCommandPath("/Applications/Quiet.app/bin/aider", "aider");
@@ -251,7 +251,7 @@ TEST_F(HostReportsTest, RemembersHostsSeenWhileNoCallbackWasInstalled) {
     EXPECT_EQ(reports(), (std::vector<std::pair<std::string, std::string>>{{"Loud", "aider"}}));
 }
 
-TEST_F(HostReportsTest, CallsTheCallbackOutsideTheLock) {
+TEST_F(AgentResolverHostReports, CallsTheCallbackOutsideTheLock) {
     std::atomic<bool> sawCallback{false};
     // Reading the callback takes the report lock; this would deadlock if the lock were held.
     AgentResolver::setOnUnmatchedHostBundle([&](const std::string&, const std::string&) {
@@ -261,7 +261,7 @@ TEST_F(HostReportsTest, CallsTheCallbackOutsideTheLock) {
     EXPECT_TRUE(sawCallback);
 }
 
-TEST_F(HostReportsTest, ConcurrentLookupsReportEachHostExactlyOnce) {
+TEST_F(AgentResolverHostReports, ConcurrentLookupsReportEachHostExactlyOnce) {
     constexpr int threadCount = 8;
     constexpr int rounds = 200;
     const std::vector<std::string> hosts = {"Racer", "RACER", "racer", "Sprinter", "sPrInTeR"};
@@ -292,7 +292,7 @@ TEST_F(HostReportsTest, ConcurrentLookupsReportEachHostExactlyOnce) {
     EXPECT_EQ(perHost, (std::map<std::string, int>{{"racer", 1}, {"sprinter", 1}}));
 }
 
-TEST(AgentResolverTests, PathMarkersOfAnySpellingAreFoundWhereverTheyStart) {
+TEST(AgentResolver, PathMarkersOfAnySpellingAreFoundWhereverTheyStart) {
     // Markers are compared without copying them folded; these shapes exercise every branch of
     // that scan, each with a near miss that must not match.
     struct Case {
@@ -324,7 +324,7 @@ TEST(AgentResolverTests, PathMarkersOfAnySpellingAreFoundWhereverTheyStart) {
     }
 }
 
-TEST(AgentResolverTests, FindingACommandLinesProfileHandsBackTheWatchedEntryItself) {
+TEST(AgentResolver, FindingACommandLinesProfileHandsBackTheWatchedEntryItself) {
     const auto resolver = resolverWith({}, true);
     const std::vector<std::pair<std::string, std::string>> lines = {
         {"/usr/local/bin/claude", "claude"},

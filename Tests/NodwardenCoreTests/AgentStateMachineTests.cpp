@@ -109,7 +109,7 @@ GuardSettings withProfiles(bool sleepAfterCompletion, bool sleepOnlyIfLidClosed)
 
 // MARK: - Precedence
 
-TEST(AgentStateMachineTests, FirstMatchingRuleDecides) {
+TEST(AgentStateMachine, FirstMatchingRuleDecides) {
     const auto settings = GuardSettings::defaults();
     const auto closedAndHot = [](Inputs in) {
         in.lid = LidState::closed;
@@ -201,7 +201,7 @@ TEST(AgentStateMachineTests, FirstMatchingRuleDecides) {
     }
 }
 
-TEST(AgentStateMachineTests, UnlimitedModeNeedsThePluggedInProfileToAllowIt) {
+TEST(AgentStateMachine, UnlimitedModeNeedsThePluggedInProfileToAllowIt) {
     GuardSettings settings = GuardSettings::defaults();
     settings.setAllowUnlimitedWhilePluggedIn(false);
     // The battery profile's flag is never consulted.
@@ -212,7 +212,7 @@ TEST(AgentStateMachineTests, UnlimitedModeNeedsThePluggedInProfileToAllowIt) {
 
 // MARK: - Battery warning
 
-TEST(AgentStateMachineTests, BatteryWarningBandUsesTheBatteryProfileOnly) {
+TEST(AgentStateMachine, BatteryWarningBandUsesTheBatteryProfileOnly) {
     GuardSettings settings = GuardSettings::defaults(); // cutoff 20, warning 30
     settings.pluggedInProfile.warningPercent = 90;
     struct Case {
@@ -243,7 +243,7 @@ TEST(AgentStateMachineTests, BatteryWarningBandUsesTheBatteryProfileOnly) {
 
 // MARK: - Grace and completion sleep over time
 
-TEST(AgentStateMachineTests, SequencesOverTime) {
+TEST(AgentStateMachine, SequencesOverTime) {
     const Inputs strong{.signal = kStrong};
     const Inputs quiet{};
     const Inputs quietClosed{.lid = LidState::closed, .preventing = true};
@@ -341,7 +341,7 @@ TEST(AgentStateMachineTests, SequencesOverTime) {
     }
 }
 
-TEST(AgentStateMachineTests, GraceUsesTheProfileInForceAtEachEvaluation) {
+TEST(AgentStateMachine, GraceUsesTheProfileInForceAtEachEvaluation) {
     GuardSettings settings = GuardSettings::defaults();
     settings.batteryProfile.idleGracePeriodSeconds = 30.0;
     settings.pluggedInProfile.idleGracePeriodSeconds = 300.0;
@@ -354,7 +354,7 @@ TEST(AgentStateMachineTests, GraceUsesTheProfileInForceAtEachEvaluation) {
                 "unplugging shortens the grace");
 }
 
-TEST(AgentStateMachineTests, ClockStepBackwardsHoldsGraceForAtMostOneGracePeriod) {
+TEST(AgentStateMachine, ClockStepBackwardsHoldsGraceForAtMostOneGracePeriod) {
     runSequence(GuardSettings::defaults(),
                 {{0, {.signal = kStrong}, GuardStatus::keepingAwake},
                  // Clock set back by a day.
@@ -366,7 +366,7 @@ TEST(AgentStateMachineTests, ClockStepBackwardsHoldsGraceForAtMostOneGracePeriod
 
 // MARK: - State fields and their operations
 
-TEST(AgentStateMachineTests, ModeOffClearsAllStateAndKeepsTheBatteryWarning) {
+TEST(AgentStateMachine, ModeOffClearsAllStateAndKeepsTheBatteryWarning) {
     AgentStateMachine machine;
     machine.markActive(kStart);
     const auto decision =
@@ -378,7 +378,7 @@ TEST(AgentStateMachineTests, ModeOffClearsAllStateAndKeepsTheBatteryWarning) {
     EXPECT_FALSE(machine.completionSleepIssued());
 }
 
-TEST(AgentStateMachineTests, MarkFinishedEndsWorkAtOnceWhenItsGraceCoversTheProfile) {
+TEST(AgentStateMachine, MarkFinishedEndsWorkAtOnceWhenItsGraceCoversTheProfile) {
     const Inputs quietClosed{.lid = LidState::closed, .preventing = true};
     {
         AgentStateMachine machine;
@@ -411,7 +411,7 @@ TEST(AgentStateMachineTests, MarkFinishedEndsWorkAtOnceWhenItsGraceCoversTheProf
 
 // MARK: - Sleep release policy
 
-TEST(SleepReleasePolicyTests, PlanRelease) {
+TEST(SleepReleasePolicy, PlanRelease) {
     using SleepReleasePolicy::Plan;
     constexpr double kDelay = 120.0;
     struct Case {

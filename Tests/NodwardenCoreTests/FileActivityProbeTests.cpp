@@ -71,7 +71,7 @@ private:
     std::map<std::string, Date> times_;
 };
 
-class FileActivityProbeTest : public ::testing::Test {
+class FileActivityProbeMatching : public ::testing::Test {
 protected:
     void SetUp() override {
         tree.add(".claude/projects/a.jsonl", kBase + 10);
@@ -89,7 +89,7 @@ protected:
     ProbeTree tree;
 };
 
-TEST_F(FileActivityProbeTest, PatternsSelectExactlyTheMatchingFiles) {
+TEST_F(FileActivityProbeMatching, PatternsSelectExactlyTheMatchingFiles) {
     struct Case {
         std::vector<std::string> patterns;
         std::set<std::string> expected;
@@ -137,7 +137,7 @@ TEST_F(FileActivityProbeTest, PatternsSelectExactlyTheMatchingFiles) {
     }
 }
 
-TEST_F(FileActivityProbeTest, DepthLimitCountsComponentsBelowHome) {
+TEST_F(FileActivityProbeMatching, DepthLimitCountsComponentsBelowHome) {
     struct Case {
         int maxDepth;
         std::string pattern;
@@ -156,7 +156,7 @@ TEST_F(FileActivityProbeTest, DepthLimitCountsComponentsBelowHome) {
     }
 }
 
-TEST_F(FileActivityProbeTest, PathReachedSeveralWaysIsRecordedOnce) {
+TEST_F(FileActivityProbeMatching, PathReachedSeveralWaysIsRecordedOnce) {
     const FileActivityProbe probe(tree.home(), 8);
     const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl",
                                                ".claude/**/**/*.jsonl", "**/a.jsonl",

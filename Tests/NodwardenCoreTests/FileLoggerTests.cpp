@@ -51,7 +51,7 @@ void expectEveryLineWholeAndInOrder(const std::vector<std::string>& lines, int t
     }
 }
 
-TEST(FileLoggerTests, FormatsUTCWithWholeSeconds) {
+TEST(FileLogger, FormatsUTCWithWholeSeconds) {
     using namespace std::chrono;
     struct FormatCase {
         sys_time<milliseconds> time;
@@ -70,7 +70,7 @@ TEST(FileLoggerTests, FormatsUTCWithWholeSeconds) {
     }
 }
 
-TEST(FileLoggerTests, StampIsUTCWhateverTheLocalZone) {
+TEST(FileLogger, StampIsUTCWhateverTheLocalZone) {
     using namespace std::chrono;
     const char* previous = std::getenv("TZ");
     const std::string saved = previous ? previous : "";
@@ -82,7 +82,7 @@ TEST(FileLoggerTests, StampIsUTCWhateverTheLocalZone) {
     EXPECT_EQ(line, "[2026-07-01T20:00:00Z] x\n");
 }
 
-TEST(FileLoggerTests, CreatesMissingFoldersAndWritesOneLine) {
+TEST(FileLogger, CreatesMissingFoldersAndWritesOneLine) {
     TemporaryDirectory home;
     const auto location = home.path() / "Library" / "Logs" / "Nodwarden.log";
     FileLogger logger(location);
@@ -96,7 +96,7 @@ TEST(FileLoggerTests, CreatesMissingFoldersAndWritesOneLine) {
     EXPECT_EQ(match[1], "PowerMonitor failed: boom");
 }
 
-TEST(FileLoggerTests, AppendsToExistingTextAndKeepsMessagesUnchanged) {
+TEST(FileLogger, AppendsToExistingTextAndKeepsMessagesUnchanged) {
     TemporaryDirectory home;
     const auto location = home.write("logs/Nodwarden.log", "earlier line\n");
     FileLogger logger(location);
@@ -114,7 +114,7 @@ TEST(FileLoggerTests, AppendsToExistingTextAndKeepsMessagesUnchanged) {
     EXPECT_EQ(lines[3], "second");
 }
 
-TEST(FileLoggerTests, RecreatesTheFileAfterItWasDeleted) {
+TEST(FileLogger, RecreatesTheFileAfterItWasDeleted) {
     TemporaryDirectory home;
     const auto location = home.path() / "state" / "Stayloom" / "Nodwarden.log";
     FileLogger logger(location);
@@ -128,7 +128,7 @@ TEST(FileLoggerTests, RecreatesTheFileAfterItWasDeleted) {
     EXPECT_TRUE(lines[0].ends_with("] after"));
 }
 
-TEST(FileLoggerTests, DropsLinesSilentlyWhenTheFolderCannotBeMade) {
+TEST(FileLogger, DropsLinesSilentlyWhenTheFolderCannotBeMade) {
     TemporaryDirectory home;
     home.write("Library", "a file where the folder should be");
     const auto blocked = home.path() / "Library" / "Logs" / "Nodwarden.log";
@@ -145,7 +145,7 @@ TEST(FileLoggerTests, DropsLinesSilentlyWhenTheFolderCannotBeMade) {
     EXPECT_TRUE(lines[0].ends_with("] found"));
 }
 
-TEST(FileLoggerTests, KeepsEachCallersOrderUnderConcurrentCallersWithoutTornLines) {
+TEST(FileLogger, KeepsEachCallersOrderUnderConcurrentCallersWithoutTornLines) {
     TemporaryDirectory home;
     const auto location = home.path() / "Nodwarden.log";
     constexpr int kThreads = 4;
@@ -158,7 +158,7 @@ TEST(FileLoggerTests, KeepsEachCallersOrderUnderConcurrentCallersWithoutTornLine
     expectEveryLineWholeAndInOrder(linesOf(readFile(location)), kThreads, kLinesPerThread);
 }
 
-TEST(FileLoggerTests, RotatesAtItsBoundWithoutLosingOrTearingALine) {
+TEST(FileLogger, RotatesAtItsBoundWithoutLosingOrTearingALine) {
     TemporaryDirectory home;
     const auto location = home.path() / "state" / "stayloom.log";
     const auto numbered = [&](int number) {
@@ -194,7 +194,7 @@ TEST(FileLoggerTests, RotatesAtItsBoundWithoutLosingOrTearingALine) {
     EXPECT_EQ(linesOf(readFile(location)).size(), 1u);
 }
 
-TEST(FileLoggerTests, SharedInstanceIsOneObjectAtTheDefaultLocation) {
+TEST(FileLogger, SharedInstanceIsOneObjectAtTheDefaultLocation) {
     auto& shared = FileLogger::shared();
     EXPECT_EQ(&shared, &FileLogger::shared());
     EXPECT_EQ(shared.logPath().filename(), "stayloom.log");

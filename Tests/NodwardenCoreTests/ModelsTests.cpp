@@ -43,7 +43,7 @@ std::vector<std::string> sortedKeys(const json& object) {
 
 // MARK: - Settings decoding
 
-TEST(GuardSettingsDecodingTests, EmptyObjectDecodesToFreshInstallationDefaults) {
+TEST(GuardSettingsDecoding, EmptyObjectDecodesToFreshInstallationDefaults) {
     const auto decoded = GuardSettings::fromJSON("{}");
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(*decoded, GuardSettings::defaults());
@@ -80,7 +80,7 @@ TEST(GuardSettingsDecodingTests, EmptyObjectDecodesToFreshInstallationDefaults) 
                   .workDone = true, .safety = true, .batteryWarning = false, .problems = false}));
 }
 
-TEST(GuardSettingsDecodingTests, LegacyFlatFormCarriesIntoBothProfiles) {
+TEST(GuardSettingsDecoding, LegacyFlatFormCarriesIntoBothProfiles) {
     const auto withUnlimitedOff = GuardSettings::fromJSON(
         R"({"idleGracePeriodSeconds": 120, "allowUnlimitedWhilePluggedIn": false,
             "batteryCutoffPercent": 10, "warningPercent": 40, "cpuThresholdPercent": 3.5,
@@ -105,7 +105,7 @@ TEST(GuardSettingsDecodingTests, LegacyFlatFormCarriesIntoBothProfiles) {
     EXPECT_EQ(withUnlimitedAbsent->pluggedInProfile.idleGracePeriodSeconds, 120.0);
 }
 
-TEST(GuardSettingsDecodingTests, GivenProfilesWinOverLegacyKeys) {
+TEST(GuardSettingsDecoding, GivenProfilesWinOverLegacyKeys) {
     json stored{{"batteryProfile", validProfileJSON()}, {"idleGracePeriodSeconds", 300}};
     const auto decoded = GuardSettings::fromJSON(stored.dump());
     ASSERT_TRUE(decoded.has_value());
@@ -121,7 +121,7 @@ TEST(GuardSettingsDecodingTests, GivenProfilesWinOverLegacyKeys) {
     EXPECT_TRUE(decoded->pluggedInProfile.allowUnlimitedKeepAwake);
 }
 
-TEST(GuardSettingsDecodingTests, NestedProfileMissingAnyKeyFailsTheWholeDecoding) {
+TEST(GuardSettingsDecoding, NestedProfileMissingAnyKeyFailsTheWholeDecoding) {
     for (const auto& key : kProfileKeys) {
         for (const char* slot : {"batteryProfile", "pluggedInProfile"}) {
             json profile = validProfileJSON();
@@ -132,7 +132,7 @@ TEST(GuardSettingsDecodingTests, NestedProfileMissingAnyKeyFailsTheWholeDecoding
     }
 }
 
-TEST(GuardSettingsDecodingTests, WrongTypesFailTheWholeDecoding) {
+TEST(GuardSettingsDecoding, WrongTypesFailTheWholeDecoding) {
     struct Case {
         const char* name;
         json stored;
@@ -170,14 +170,14 @@ TEST(GuardSettingsDecodingTests, WrongTypesFailTheWholeDecoding) {
     }
 }
 
-TEST(GuardSettingsDecodingTests, MalformedOrNonObjectTextFails) {
+TEST(GuardSettingsDecoding, MalformedOrNonObjectTextFails) {
     for (const char* text : {"", "{", "[]", "null", "42", "\"settings\"", "{} trailing",
                              "{\"targetApps\": [\"\xff\"]}"}) {
         EXPECT_FALSE(GuardSettings::fromJSON(text).has_value()) << text;
     }
 }
 
-TEST(GuardSettingsDecodingTests, NullCountsAsAbsentExceptInsideAProfile) {
+TEST(GuardSettingsDecoding, NullCountsAsAbsentExceptInsideAProfile) {
     const auto decoded = GuardSettings::fromJSON(
         R"({"targetApps": null, "batteryProfile": null, "enableBrowsers": null,
             "idleGracePeriodSeconds": null})");
@@ -189,7 +189,7 @@ TEST(GuardSettingsDecodingTests, NullCountsAsAbsentExceptInsideAProfile) {
     EXPECT_FALSE(GuardSettings::fromJSON(json{{"batteryProfile", profile}}.dump()).has_value());
 }
 
-TEST(GuardSettingsDecodingTests, DoubleFieldsAcceptJSONIntegers) {
+TEST(GuardSettingsDecoding, DoubleFieldsAcceptJSONIntegers) {
     json profile = validProfileJSON();
     profile["idleGracePeriodSeconds"] = 600;
     profile["cpuThresholdPercent"] = 0;
@@ -199,7 +199,7 @@ TEST(GuardSettingsDecodingTests, DoubleFieldsAcceptJSONIntegers) {
     EXPECT_EQ(decoded->pluggedInProfile.cpuThresholdPercent, 0.0);
 }
 
-TEST(GuardSettingsDecodingTests, StoredTargetAppsAreCleanedOfLegacyNames) {
+TEST(GuardSettingsDecoding, StoredTargetAppsAreCleanedOfLegacyNames) {
     const auto decoded =
         GuardSettings::fromJSON(R"({"targetApps": ["Cursor", " ", "Aider", "ITERM2"]})");
     ASSERT_TRUE(decoded.has_value());
@@ -208,7 +208,7 @@ TEST(GuardSettingsDecodingTests, StoredTargetAppsAreCleanedOfLegacyNames) {
 
 // MARK: - Settings encoding
 
-TEST(GuardSettingsEncodingTests, WritesExactlyTheSeventeenCurrentKeys) {
+TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
     GuardSettings settings = GuardSettings::defaults();
     settings.setAllowUnlimitedWhilePluggedIn(false);
     const json encoded = json::parse(settings.toJSON());
@@ -241,7 +241,7 @@ TEST(GuardSettingsEncodingTests, WritesExactlyTheSeventeenCurrentKeys) {
     }
 }
 
-TEST(GuardSettingsEncodingTests, RoundTripGivesAnEqualRecord) {
+TEST(GuardSettingsEncoding, RoundTripGivesAnEqualRecord) {
     const GuardSettings settings{
         .batteryProfile = {.batteryCutoffPercent = 5,
                            .warningPercent = 50,
@@ -281,7 +281,7 @@ TEST(GuardSettingsEncodingTests, RoundTripGivesAnEqualRecord) {
 
 // MARK: - Settings accessors
 
-TEST(GuardSettingsTests, CompatibilityAccessorsWriteTheDocumentedProfiles) {
+TEST(GuardSettings, CompatibilityAccessorsWriteTheDocumentedProfiles) {
     GuardSettings settings = GuardSettings::defaults();
     settings.setIdleGracePeriodSeconds(300.0);
     settings.setCpuThresholdPercent(25.0);
@@ -311,7 +311,7 @@ TEST(GuardSettingsTests, CompatibilityAccessorsWriteTheDocumentedProfiles) {
     EXPECT_EQ(settings.batteryCutoffPercent(), 5);
 }
 
-TEST(GuardSettingsTests, ProfileForFollowsOnlyThePowerSource) {
+TEST(GuardSettings, ProfileForFollowsOnlyThePowerSource) {
     GuardSettings settings = GuardSettings::defaults();
     settings.batteryProfile.idleGracePeriodSeconds = 30.0;
     settings.pluggedInProfile.idleGracePeriodSeconds = 600.0;
@@ -322,7 +322,7 @@ TEST(GuardSettingsTests, ProfileForFollowsOnlyThePowerSource) {
     EXPECT_EQ(settings.profileFor(PowerSnapshot{false, std::nullopt, ""}), settings.batteryProfile);
 }
 
-TEST(GuardSettingsTests, MigrateLegacyTargetsKeepsUserEntriesVerbatim) {
+TEST(GuardSettings, MigrateLegacyTargetsKeepsUserEntriesVerbatim) {
     const std::vector<std::string> stored{"  Claude Desktop  ",
                                           "",
                                           " \t\n ",
@@ -339,7 +339,7 @@ TEST(GuardSettingsTests, MigrateLegacyTargetsKeepsUserEntriesVerbatim) {
 
 // MARK: - Modes and small value types
 
-TEST(AppModeTests, RawValuesRoundTripAndUnknownTextsYieldNoMode) {
+TEST(AppMode, RawValuesRoundTripAndUnknownTextsYieldNoMode) {
     const std::vector<std::pair<AppMode, const char*>> expected{
         {AppMode::off, "Off"},
         {AppMode::manualKeepAwake, "Manual Keep Awake"},
@@ -360,7 +360,7 @@ TEST(AppModeTests, RawValuesRoundTripAndUnknownTextsYieldNoMode) {
     }
 }
 
-TEST(SignalStrengthTests, OrderedByRawValueAndOnlyZeroToThreeConvert) {
+TEST(SignalStrength, OrderedByRawValueAndOnlyZeroToThreeConvert) {
     EXPECT_LT(SignalStrength::none, SignalStrength::presence);
     EXPECT_GT(SignalStrength::weak, SignalStrength::presence);
     EXPECT_GT(SignalStrength::strong, SignalStrength::weak);
@@ -375,7 +375,7 @@ TEST(SignalStrengthTests, OrderedByRawValueAndOnlyZeroToThreeConvert) {
     EXPECT_TRUE(isActiveWork(SignalStrength::weak));
 }
 
-TEST(ActivitySignalTests, JSONLeavesOutAbsentFieldsAndRequiresStrengthAndReason) {
+TEST(ActivitySignal, JSONLeavesOutAbsentFieldsAndRequiresStrengthAndReason) {
     EXPECT_EQ(ActivitySignal::none().reason, "No active agent signal");
     EXPECT_EQ(ActivitySignal::none().strength, SignalStrength::none);
 
@@ -395,7 +395,7 @@ TEST(ActivitySignalTests, JSONLeavesOutAbsentFieldsAndRequiresStrengthAndReason)
     }
 }
 
-TEST(PowerSnapshotTests, DisplayNameAndJSON) {
+TEST(PowerSnapshot, DisplayNameAndJSON) {
     EXPECT_EQ((PowerSnapshot{true, 85, ""}.displayName()), "85%, AC Power");
     EXPECT_EQ((PowerSnapshot{false, 100, ""}.displayName()), "100%, Battery");
     EXPECT_EQ((PowerSnapshot{true, std::nullopt, ""}.displayName()), "Battery unknown, AC Power");
@@ -407,7 +407,7 @@ TEST(PowerSnapshotTests, DisplayNameAndJSON) {
     EXPECT_FALSE(PowerSnapshot::fromJSON(R"({"batteryPercent": 50, "rawDescription": ""})"));
 }
 
-TEST(StatusAndLidTests, RawValuesAndDisplayNames) {
+TEST(StatusAndLid, RawValuesAndDisplayNames) {
     EXPECT_EQ(guardStatusFromRawValue("keepingAwake"), GuardStatus::keepingAwake);
     EXPECT_FALSE(guardStatusFromRawValue("Keeping Awake").has_value());
     EXPECT_EQ(displayName(GuardStatus::pluggedInUnlimited), "Plugged In Unlimited");

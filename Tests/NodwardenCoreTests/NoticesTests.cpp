@@ -34,7 +34,7 @@ AgentProfile sessionFileAgent(const std::string& name) {
 
 } // namespace
 
-TEST(LegalTests, OnlyTheExactCurrentVersionCountsAsAccepted) {
+TEST(Legal, OnlyTheExactCurrentVersionCountsAsAccepted) {
     EXPECT_EQ(Legal::currentVersion, "1.6");
     EXPECT_EQ(StoredKeys::acceptedLegalVersion, "Stayloom.acceptedLegalVersion");
     EXPECT_EQ(StoredKeys::acceptedLegalDate, "Stayloom.acceptedLegalVersion.date");
@@ -47,7 +47,7 @@ TEST(LegalTests, OnlyTheExactCurrentVersionCountsAsAccepted) {
     }
 }
 
-TEST(OnboardingTests, FlowWaitsForTheTermsAndRunsOnce) {
+TEST(Onboarding, FlowWaitsForTheTermsAndRunsOnce) {
     EXPECT_EQ(StoredKeys::hasCompletedOnboarding, "Stayloom.hasCompletedOnboarding");
     EXPECT_TRUE(Onboarding::needsOnboarding(false, false));
     EXPECT_FALSE(Onboarding::needsOnboarding(false, true));
@@ -55,7 +55,7 @@ TEST(OnboardingTests, FlowWaitsForTheTermsAndRunsOnce) {
     EXPECT_FALSE(Onboarding::needsOnboarding(true, true));
 }
 
-TEST(OnboardingTests, DetectionHeadline) {
+TEST(Onboarding, DetectionHeadline) {
     struct Case {
         SignalStrength strength;
         std::optional<std::string> name;
@@ -76,7 +76,7 @@ TEST(OnboardingTests, DetectionHeadline) {
     }
 }
 
-TEST(AccessibilityNoticeTests, TextOnlyMeansNoCPUTrustAndNoSessionFiles) {
+TEST(AccessibilityNotice, TextOnlyMeansNoCPUTrustAndNoSessionFiles) {
     EXPECT_TRUE(AccessibilityNotice::isUITextOnly(textOnlyAgent("A")));
     EXPECT_FALSE(AccessibilityNotice::isUITextOnly(cpuTrustedAgent("B")));
     EXPECT_FALSE(AccessibilityNotice::isUITextOnly(sessionFileAgent("C")));
@@ -87,7 +87,7 @@ TEST(AccessibilityNoticeTests, TextOnlyMeansNoCPUTrustAndNoSessionFiles) {
               (std::vector<std::string>{"Zeta", "Alpha", "Zeta"}));
 }
 
-TEST(AccessibilityNoticeTests, ShortList) {
+TEST(AccessibilityNotice, ShortList) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{}, ""},
         {{"Cursor"}, "Cursor"},
@@ -103,7 +103,7 @@ TEST(AccessibilityNoticeTests, ShortList) {
     EXPECT_EQ(AccessibilityNotice::shortList(twelve), "X, X and 10 more");
 }
 
-TEST(AccessibilityNoticeTests, OnboardingNote) {
+TEST(AccessibilityNotice, OnboardingNote) {
     EXPECT_EQ(AccessibilityNotice::onboardingNote({}),
               "Optional: your watched agents are detected without it.");
     EXPECT_EQ(AccessibilityNotice::onboardingNote({cpuTrustedAgent("Codex CLI")}),
@@ -120,7 +120,7 @@ TEST(AccessibilityNoticeTests, OnboardingNote) {
               "are working, so it will not keep your Mac awake.");
 }
 
-TEST(AccessibilityNoticeTests, PanelWarning) {
+TEST(AccessibilityNotice, PanelWarning) {
     EXPECT_EQ(AccessibilityNotice::panelWarning(
                   {textOnlyAgent("ChatGPT"), cpuTrustedAgent("Aider")}, false),
               "Accessibility access is off \u2014 Stayloom cannot tell when ChatGPT is working, so "

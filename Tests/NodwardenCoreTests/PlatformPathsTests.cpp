@@ -30,7 +30,7 @@ struct PathCase {
     std::string statistics;
 };
 
-TEST(PlatformPathsTests, PlacesEveryFileByPlatformConvention) {
+TEST(PlatformPaths, PlacesEveryFileByPlatformConvention) {
     const std::vector<PathCase> cases{
         {"macOS ignores XDG",
          {"/Users/ada", "/elsewhere"},
@@ -85,7 +85,7 @@ TEST(PlatformPathsTests, PlacesEveryFileByPlatformConvention) {
     }
 }
 
-TEST(PlatformPathsTests, TheEarlierStateFolderAndLogMoveOnceAndTheFolderIsTheOwnersAlone) {
+TEST(PlatformPaths, TheEarlierStateFolderAndLogMoveOnceAndTheFolderIsTheOwnersAlone) {
     TemporaryDirectory home;
     const Environment environment{home.path(), (home.path() / "state").string()};
     home.write("state/Stayloom/Nodwarden.log", "an earlier line\n");
@@ -116,7 +116,7 @@ TEST(PlatformPathsTests, TheEarlierStateFolderAndLogMoveOnceAndTheFolderIsTheOwn
               std::filesystem::perms::owner_all);
 }
 
-TEST(PlatformPathsTests, CurrentEnvironmentReadsTheProcessEnvironment) {
+TEST(PlatformPaths, CurrentEnvironmentReadsTheProcessEnvironment) {
     {
         ScopedEnvironmentVariable home("HOME", "/tmp/someone");
         ScopedEnvironmentVariable state("XDG_STATE_HOME", "/tmp/someone/state");

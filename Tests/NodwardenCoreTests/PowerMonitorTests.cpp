@@ -49,7 +49,7 @@ struct BatteryCase {
     std::optional<int> batteryPercent;
 };
 
-TEST(PowerMonitorTests, ParsesCapturedBatteryListings) {
+TEST(PowerMonitor, ParsesCapturedBatteryListings) {
     const std::vector<BatteryCase> cases{
         {"mains, charged", fixture("pmset-batt-ac-charged.txt"), true, 100},
         {"mains, not charging", fixture("pmset-batt-ac-not-charging.txt"), true, 80},
@@ -67,7 +67,7 @@ TEST(PowerMonitorTests, ParsesCapturedBatteryListings) {
     }
 }
 
-TEST(PowerMonitorTests, ParsesBatteryListingEdgeCases) {
+TEST(PowerMonitor, ParsesBatteryListingEdgeCases) {
     const std::vector<BatteryCase> cases{
         {"no source and no percentage", "Battery status unavailable", false, std::nullopt},
         {"first of two percentages", "Now drawing from 'Battery Power'\n -A\t55%; -B\t90%", false,
@@ -88,7 +88,7 @@ TEST(PowerMonitorTests, ParsesBatteryListingEdgeCases) {
     }
 }
 
-TEST(PowerMonitorTests, RawDescriptionIsTheTrimmedText) {
+TEST(PowerMonitor, RawDescriptionIsTheTrimmedText) {
     EXPECT_EQ(PowerMonitor::parsePMSetBatteryOutput(" \n\tNow drawing\n 5%\r\n \n").rawDescription,
               "Now drawing\n 5%");
     EXPECT_EQ(PowerMonitor::parsePMSetBatteryOutput("").rawDescription, "");
@@ -101,7 +101,7 @@ struct LidCase {
     LidState expected;
 };
 
-TEST(LidStateDetectorTests, ParsesCapturedRegistryListingsAndEdgeCases) {
+TEST(LidStateDetector, ParsesCapturedRegistryListingsAndEdgeCases) {
     const std::vector<LidCase> cases{
         {"open laptop", fixture("ioreg-clamshell-open.txt"), LidState::open},
         {"closed laptop", fixture("ioreg-clamshell-closed.txt"), LidState::closed},
@@ -120,14 +120,14 @@ TEST(LidStateDetectorTests, ParsesCapturedRegistryListingsAndEdgeCases) {
     }
 }
 
-class MonitorWithLogTest : public ::testing::Test {
+class MonitorWithLog : public ::testing::Test {
 protected:
     TemporaryDirectory folder;
     FileLogger logger{folder.path() / "Nodwarden.log"};
     ScriptedCommandRunner runner;
 };
 
-TEST_F(MonitorWithLogTest, PowerMonitorRunsTheBatteryListing) {
+TEST_F(MonitorWithLog, PowerMonitorRunsTheBatteryListing) {
     runner.enqueue(PowerMonitor::command(),
                    CommandResult{0, fixture("pmset-batt-ac-charged.txt"), ""});
     PowerMonitor monitor(runner, logger);
@@ -140,7 +140,7 @@ TEST_F(MonitorWithLogTest, PowerMonitorRunsTheBatteryListing) {
     EXPECT_TRUE(loggedMessages(logger).empty());
 }
 
-TEST_F(MonitorWithLogTest, PowerMonitorFailuresGiveTheNeutralSnapshotAndALogLine) {
+TEST_F(MonitorWithLog, PowerMonitorFailuresGiveTheNeutralSnapshotAndALogLine) {
     runner.enqueue(PowerMonitor::command(), CommandResult{1, "", "pmset: no power source\n"});
     runner.enqueueError(PowerMonitor::command(), CommandLaunchError("/usr/bin/pmset", ENOENT));
     PowerMonitor monitor(runner, logger);
@@ -153,7 +153,7 @@ TEST_F(MonitorWithLogTest, PowerMonitorFailuresGiveTheNeutralSnapshotAndALogLine
                   "PowerMonitor failed: /usr/bin/pmset: No such file or directory"}));
 }
 
-TEST_F(MonitorWithLogTest, LidStateDetectorRunsTheRegistryQuery) {
+TEST_F(MonitorWithLog, LidStateDetectorRunsTheRegistryQuery) {
     runner.enqueue(LidStateDetector::command(),
                    CommandResult{0, fixture("ioreg-clamshell-closed.txt"), ""});
     LidStateDetector detector(runner, logger);
@@ -165,7 +165,7 @@ TEST_F(MonitorWithLogTest, LidStateDetectorRunsTheRegistryQuery) {
     EXPECT_TRUE(loggedMessages(logger).empty());
 }
 
-TEST_F(MonitorWithLogTest, LidStateDetectorFailuresGiveUnknownAndALogLine) {
+TEST_F(MonitorWithLog, LidStateDetectorFailuresGiveUnknownAndALogLine) {
     runner.enqueue(LidStateDetector::command(), CommandResult{SIGTERM, "partial", ""});
     LidStateDetector detector(runner, logger);
     EXPECT_EQ(detector.lid(), LidState::unknown);
@@ -175,7 +175,7 @@ TEST_F(MonitorWithLogTest, LidStateDetectorFailuresGiveUnknownAndALogLine) {
                                        "standardError: \"\"))"});
 }
 
-TEST_F(MonitorWithLogTest, MissingToolsThroughTheRealRunnerGiveNeutralValues) {
+TEST_F(MonitorWithLog, MissingToolsThroughTheRealRunnerGiveNeutralValues) {
     if (std::filesystem::exists("/usr/bin/pmset") || std::filesystem::exists("/usr/sbin/ioreg")) {
         GTEST_SKIP() << "the macOS tools are present here";
     }

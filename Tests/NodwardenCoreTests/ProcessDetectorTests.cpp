@@ -145,7 +145,7 @@ TEST(ProcessDetectorParsing, ArgumentLinesMapIdsToTrimmedArguments) {
 
 // MARK: - Reading the table through ps
 
-class PSReaderTest : public ::testing::Test {
+class PSReader : public ::testing::Test {
 protected:
     std::string logText() {
         logger.flush();
@@ -157,7 +157,7 @@ protected:
     PSProcessTableReader reader{runner, logger};
 };
 
-TEST_F(PSReaderTest, JoinsArgumentsByIdAndRunsTheTwoListings) {
+TEST_F(PSReader, JoinsArgumentsByIdAndRunsTheTwoListings) {
     runner.enqueue(PSProcessTableReader::processListing(),
                    {0, readFile(fixturePath("ps/macos-ps-comm.txt")), ""});
     runner.enqueue(PSProcessTableReader::argumentListing(),
@@ -181,7 +181,7 @@ TEST_F(PSReaderTest, JoinsArgumentsByIdAndRunsTheTwoListings) {
     EXPECT_EQ(logText(), "");
 }
 
-TEST_F(PSReaderTest, FailingProcessListingIsLoggedAndGivesNoProcesses) {
+TEST_F(PSReader, FailingProcessListingIsLoggedAndGivesNoProcesses) {
     const CommandResult failed{1, "", "ps: illegal option"};
     runner.enqueueError(PSProcessTableReader::processListing(),
                         CommandRunnerError::nonZeroExit(failed));
@@ -198,7 +198,7 @@ TEST_F(PSReaderTest, FailingProcessListingIsLoggedAndGivesNoProcesses) {
     EXPECT_EQ(runner.count(PSProcessTableReader::argumentListing()), 0u);
 }
 
-TEST_F(PSReaderTest, FailingArgumentListingKeepsRowsSilently) {
+TEST_F(PSReader, FailingArgumentListingKeepsRowsSilently) {
     runner.enqueue(PSProcessTableReader::processListing(),
                    {0, readFile(fixturePath("ps/linux-ps-comm.txt")), ""});
     runner.enqueueError(PSProcessTableReader::argumentListing(),
@@ -241,7 +241,7 @@ TEST(PSReaderLive, RealListingShowsOurOwnChildWithItsArguments) {
 
 // MARK: - Attributing processes
 
-class ProcessDetectorTest : public ::testing::Test {
+class ProcessDetectorAttribution : public ::testing::Test {
 protected:
     std::vector<ActivitySignal> detect(const std::vector<ProcessSnapshot>& rows,
                                        const GuardSettings& settings,
@@ -251,7 +251,7 @@ protected:
     ProcessDetector detector{std::shared_ptr<ProcessTableReading>()};
 };
 
-TEST_F(ProcessDetectorTest, CPUOfTheWholeTreeAgainstTheThreshold) {
+TEST_F(ProcessDetectorAttribution, CPUOfTheWholeTreeAgainstTheThreshold) {
     const std::vector<ProcessSnapshot> rows = {
         {500, 1, 0.0, "/bin/zsh", "-zsh"},
         {501, 500, 3.0, "claude", "claude"},
@@ -280,7 +280,7 @@ TEST_F(ProcessDetectorTest, CPUOfTheWholeTreeAgainstTheThreshold) {
     }
 }
 
-TEST_F(ProcessDetectorTest, ThresholdComesFromThePowerSourceProfile) {
+TEST_F(ProcessDetectorAttribution, ThresholdComesFromThePowerSourceProfile) {
     const std::vector<ProcessSnapshot> rows = {{10, 1, 30.0, "/usr/local/bin/codex", "codex"}};
     auto settings = settingsWith(50);
     settings.pluggedInProfile.cpuThresholdPercent = 25;
@@ -291,7 +291,7 @@ TEST_F(ProcessDetectorTest, ThresholdComesFromThePowerSourceProfile) {
     EXPECT_EQ(detect(rows, settings, std::nullopt)[0].strength, SignalStrength::presence);
 }
 
-TEST_F(ProcessDetectorTest, UntrustedCPUAndUnreadableCPUOnlyShowPresence) {
+TEST_F(ProcessDetectorAttribution, UntrustedCPUAndUnreadableCPUOnlyShowPresence) {
     const std::vector<ProcessSnapshot> rows = {
         {20, 1, 350.0, "/Applications/Claude.app/Contents/MacOS/Claude", ""},
         {30, 1, std::numeric_limits<double>::quiet_NaN(), "/usr/local/bin/gemini", "gemini"},
@@ -303,7 +303,7 @@ TEST_F(ProcessDetectorTest, UntrustedCPUAndUnreadableCPUOnlyShowPresence) {
     EXPECT_EQ(signalNamed(signals, "Gemini CLI")->strength, SignalStrength::presence);
 }
 
-TEST_F(ProcessDetectorTest, SessionsCountOnlyMatchesWithoutMatchedAncestors) {
+TEST_F(ProcessDetectorAttribution, SessionsCountOnlyMatchesWithoutMatchedAncestors) {
     const std::vector<ProcessSnapshot> rows = {
         {100, 1, 0, "claude", "claude"},
         {200, 1, 0, "/opt/claude/versions/2.0.14", "claude --resume"},
@@ -321,7 +321,7 @@ TEST_F(ProcessDetectorTest, SessionsCountOnlyMatchesWithoutMatchedAncestors) {
     EXPECT_EQ(signalNamed(signals, "Claude Code")->strength, SignalStrength::strong);
 }
 
-TEST_F(ProcessDetectorTest, CodexDaemonsAreNeitherASessionNorPresenceOnTheirOwn) {
+TEST_F(ProcessDetectorAttribution, CodexDaemonsAreNeitherASessionNorPresenceOnTheirOwn) {
     const std::string daemon =
         "/home/u/.codex/packages/app-server-daemon/releases/0.171.0/bin/codex";
     const std::string vendor =
@@ -344,7 +344,7 @@ TEST_F(ProcessDetectorTest, CodexDaemonsAreNeitherASessionNorPresenceOnTheirOwn)
     EXPECT_EQ(signals[0].strength, SignalStrength::presence) << "the daemons' CPU is not the TUI's";
 }
 
-TEST_F(ProcessDetectorTest, ClaudeInAnEditorTerminalIsPartOfTheEditorsTree) {
+TEST_F(ProcessDetectorAttribution, ClaudeInAnEditorTerminalIsPartOfTheEditorsTree) {
     const std::string app = "/Applications/Visual Studio Code.app/Contents";
     const std::vector<ProcessSnapshot> rows = {
         {100, 1, 0.5, app + "/MacOS/Electron", app + "/MacOS/Electron"},
@@ -372,7 +372,7 @@ TEST_F(ProcessDetectorTest, ClaudeInAnEditorTerminalIsPartOfTheEditorsTree) {
     EXPECT_EQ(asTarget(28.6)[0].strength, SignalStrength::presence);
 }
 
-TEST_F(ProcessDetectorTest, UserTargetsMatchByNameOrPathAfterTheCatalog) {
+TEST_F(ProcessDetectorAttribution, UserTargetsMatchByNameOrPathAfterTheCatalog) {
     const std::vector<ProcessSnapshot> rows = {
         {10, 1, 50, "/usr/local/bin/mytool", "mytool --watch"},
         {20, 1, 50, "/opt/My Tool Suite/bin/runner", ""},
@@ -400,7 +400,7 @@ TEST_F(ProcessDetectorTest, UserTargetsMatchByNameOrPathAfterTheCatalog) {
     EXPECT_EQ(signalNamed(signals, "MyTool")->reason, "MyTool CPU is above the work threshold");
 }
 
-TEST_F(ProcessDetectorTest, LoopingParentsEndBothWalks) {
+TEST_F(ProcessDetectorAttribution, LoopingParentsEndBothWalks) {
     struct Case {
         std::string name;
         std::vector<ProcessSnapshot> rows;
@@ -435,7 +435,7 @@ TEST_F(ProcessDetectorTest, LoopingParentsEndBothWalks) {
     }
 }
 
-TEST_F(ProcessDetectorTest, NothingWatchedGivesNoSignalsAndTheNoneSignal) {
+TEST_F(ProcessDetectorAttribution, NothingWatchedGivesNoSignalsAndTheNoneSignal) {
     const std::vector<ProcessSnapshot> rows = {{1, 0, 0, "/sbin/launchd", ""},
                                                {2, 1, 99, "/usr/local/bin/claude", "claude"},
                                                {3, 1, 1, "/usr/bin/pip", "pip install x"}};
@@ -445,7 +445,7 @@ TEST_F(ProcessDetectorTest, NothingWatchedGivesNoSignalsAndTheNoneSignal) {
     EXPECT_EQ(detector.detect({}, settings, std::nullopt), ActivitySignal::none());
 }
 
-TEST_F(ProcessDetectorTest, DetectReturnsTheFirstOfTheStrongest) {
+TEST_F(ProcessDetectorAttribution, DetectReturnsTheFirstOfTheStrongest) {
     const std::vector<ProcessSnapshot> rows = {
         {10, 1, 1, "/usr/local/bin/aider", "aider"},
         {20, 1, 60, "/usr/local/bin/gemini", "gemini"},

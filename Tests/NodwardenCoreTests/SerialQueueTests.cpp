@@ -13,7 +13,7 @@
 
 using namespace nodwarden;
 
-TEST(SerialQueueTests, RunsJobsOneAtATimeInOrder) {
+TEST(SerialQueue, RunsJobsOneAtATimeInOrder) {
     SerialQueue queue("test.order");
     std::mutex mutex;
     std::vector<int> seen;
@@ -39,7 +39,7 @@ TEST(SerialQueueTests, RunsJobsOneAtATimeInOrder) {
     EXPECT_FALSE(overlapped);
 }
 
-TEST(SerialQueueTests, DrainWaitsForJobsQueuedFromSeveralThreads) {
+TEST(SerialQueue, DrainWaitsForJobsQueuedFromSeveralThreads) {
     SerialQueue queue("test.drain");
     std::atomic<int> done{0};
     std::vector<std::thread> producers;
@@ -60,7 +60,7 @@ TEST(SerialQueueTests, DrainWaitsForJobsQueuedFromSeveralThreads) {
     EXPECT_EQ(done.load(), 200);
 }
 
-TEST(SerialQueueTests, ThrowingJobDoesNotStopLaterJobs) {
+TEST(SerialQueue, ThrowingJobDoesNotStopLaterJobs) {
     SerialQueue queue("test.throw");
     std::atomic<bool> ranAfter{false};
     queue.async([] { throw std::runtime_error("boom"); });
@@ -69,7 +69,7 @@ TEST(SerialQueueTests, ThrowingJobDoesNotStopLaterJobs) {
     EXPECT_TRUE(ranAfter);
 }
 
-TEST(SerialQueueTests, DestructionRunsWhatWasQueuedAndIsCurrentOnlyInsideJobs) {
+TEST(SerialQueue, DestructionRunsWhatWasQueuedAndIsCurrentOnlyInsideJobs) {
     std::atomic<int> done{0};
     std::atomic<bool> insideIsCurrent{false};
     {
@@ -87,7 +87,7 @@ TEST(SerialQueueTests, DestructionRunsWhatWasQueuedAndIsCurrentOnlyInsideJobs) {
     EXPECT_TRUE(insideIsCurrent);
 }
 
-TEST(SerialQueueTests, StopWithinLeavesAJobThatDoesNotEndBehindAndDropsTheRest) {
+TEST(SerialQueue, StopWithinLeavesAJobThatDoesNotEndBehindAndDropsTheRest) {
     // Everything the jobs touch is shared with them, as `stopWithin` asks.
     struct Gate {
         std::mutex mutex;

@@ -58,7 +58,7 @@ struct ExitCase {
     CommandResult expected;
 };
 
-TEST(ProcessCommandRunnerTests, ReportsBothStreamsAndTheExitStatus) {
+TEST(ProcessCommandRunner, ReportsBothStreamsAndTheExitStatus) {
     const std::vector<ExitCase> cases{
         {"silent success", "true", {0, "", ""}},
         {"standard output", "printf 'hello\\n'", {0, "hello\n", ""}},
@@ -77,7 +77,7 @@ TEST(ProcessCommandRunnerTests, ReportsBothStreamsAndTheExitStatus) {
     }
 }
 
-TEST(ProcessCommandRunnerTests, NonZeroExitCarriesTheWholeResult) {
+TEST(ProcessCommandRunner, NonZeroExitCarriesTheWholeResult) {
     ProcessCommandRunner runner(10);
     try {
         runner.run(shell("printf 'so \"far\"'; printf 'no\\tbattery\\n' >&2; exit 3"));
@@ -90,14 +90,14 @@ TEST(ProcessCommandRunnerTests, NonZeroExitCarriesTheWholeResult) {
     }
 }
 
-TEST(ProcessCommandRunnerTests, PassesArgumentsUnchanged) {
+TEST(ProcessCommandRunner, PassesArgumentsUnchanged) {
     ProcessCommandRunner runner(10);
     const auto result =
         runner.run(shell("printf '%s|' \"$@\"", {"a b", "", "\u00fc", "$HOME", "*"}));
     EXPECT_EQ(result.standardOutput, "a b||\u00fc|$HOME|*|");
 }
 
-TEST(ProcessCommandRunnerTests, PassesOnlyThePathTheLocaleAndTheVariablesTheToolNeeds) {
+TEST(ProcessCommandRunner, PassesOnlyThePathTheLocaleAndTheVariablesTheToolNeeds) {
     // A tool may hand its environment on (a tmux client gives it to whoever owns the socket):
     // nothing of ours but what it needs may reach it.
     ::setenv("STAYLOOM_RUNNER_PROBE", "needed value", 1);
@@ -131,7 +131,7 @@ TEST(ProcessCommandRunnerTests, PassesOnlyThePathTheLocaleAndTheVariablesTheTool
     EXPECT_EQ(listed.find("sk-secret"), std::string::npos) << listed;
 }
 
-TEST(ProcessCommandRunnerTests, DrainsLargeOutputOnBothStreamsWhileTheChildRuns) {
+TEST(ProcessCommandRunner, DrainsLargeOutputOnBothStreamsWhileTheChildRuns) {
     constexpr std::size_t kTwoMiB = 2 * 1024 * 1024;
     ProcessCommandRunner runner(60);
     // Standard error is written only after standard output is complete, and both far exceed
@@ -150,7 +150,7 @@ struct TimeoutCase {
     int expectedExitCode;
 };
 
-TEST(ProcessCommandRunnerTests, TimeOutEscalatesUntilTheChildEnds) {
+TEST(ProcessCommandRunner, TimeOutEscalatesUntilTheChildEnds) {
     const std::vector<TimeoutCase> cases{
         {"stops at SIGTERM", "exec sleep 30", SIGTERM},
         {"ignores SIGTERM, ended by SIGINT", "trap '' TERM; exec sleep 30", SIGINT},
@@ -164,7 +164,7 @@ TEST(ProcessCommandRunnerTests, TimeOutEscalatesUntilTheChildEnds) {
     EXPECT_TRUE(hasNoChildren());
 }
 
-TEST(ProcessCommandRunnerTests, TimeOutSendsTerminationBeforeInterrupt) {
+TEST(ProcessCommandRunner, TimeOutSendsTerminationBeforeInterrupt) {
     ProcessCommandRunner runner(0.1);
     const auto result = outcomeOf(runner, shell("trap 'echo term; trap \"\" TERM' TERM; "
                                                 "trap 'echo int; exit 7' INT; "
@@ -172,7 +172,7 @@ TEST(ProcessCommandRunnerTests, TimeOutSendsTerminationBeforeInterrupt) {
     EXPECT_EQ(result, (CommandResult{7, "term\nint\n", ""}));
 }
 
-TEST(ProcessCommandRunnerTests, UnusableTimeOutsStopTheChildAtOnce) {
+TEST(ProcessCommandRunner, UnusableTimeOutsStopTheChildAtOnce) {
     for (const double timeout : {0.0, -5.0, std::numeric_limits<double>::quiet_NaN()}) {
         SCOPED_TRACE(timeout);
         ProcessCommandRunner runner(timeout);
@@ -180,7 +180,7 @@ TEST(ProcessCommandRunnerTests, UnusableTimeOutsStopTheChildAtOnce) {
     }
 }
 
-TEST(ProcessCommandRunnerTests, ChildCanBeStoppedEvenWhenTheCallerBlocksOrIgnoresSignals) {
+TEST(ProcessCommandRunner, ChildCanBeStoppedEvenWhenTheCallerBlocksOrIgnoresSignals) {
     sigset_t blocked;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
@@ -200,7 +200,7 @@ TEST(ProcessCommandRunnerTests, ChildCanBeStoppedEvenWhenTheCallerBlocksOrIgnore
     EXPECT_EQ(result.exitCode, SIGTERM);
 }
 
-TEST(ProcessCommandRunnerTests, LaunchFailuresAreTheirOwnError) {
+TEST(ProcessCommandRunner, LaunchFailuresAreTheirOwnError) {
     TemporaryDirectory folder;
     const auto notExecutable = folder.write("script.sh", "#!/bin/sh\necho hi\n");
     struct LaunchCase {
@@ -233,7 +233,7 @@ TEST(ProcessCommandRunnerTests, LaunchFailuresAreTheirOwnError) {
     EXPECT_TRUE(hasNoChildren());
 }
 
-TEST(ProcessCommandRunnerTests, InvalidUTF8EmptiesOnlyThatStream) {
+TEST(ProcessCommandRunner, InvalidUTF8EmptiesOnlyThatStream) {
     struct EncodingCase {
         const char* name;
         const char* octalBytes; // printf format for the bytes under test
@@ -264,7 +264,7 @@ TEST(ProcessCommandRunnerTests, InvalidUTF8EmptiesOnlyThatStream) {
     }
 }
 
-TEST(ProcessCommandRunnerTests, ReturnsWhenTheChildEndsEvenIfAGrandchildKeepsThePipesOpen) {
+TEST(ProcessCommandRunner, ReturnsWhenTheChildEndsEvenIfAGrandchildKeepsThePipesOpen) {
     ProcessCommandRunner runner(60);
     // A runner that waited for end of file would hang here until the test harness gives up.
     const auto result = runner.run(shell("sleep 600 & echo $!"));
@@ -274,7 +274,7 @@ TEST(ProcessCommandRunnerTests, ReturnsWhenTheChildEndsEvenIfAGrandchildKeepsThe
     EXPECT_TRUE(hasNoChildren());
 }
 
-TEST(ProcessCommandRunnerTests, ServesConcurrentCallersAndReapsEveryChild) {
+TEST(ProcessCommandRunner, ServesConcurrentCallersAndReapsEveryChild) {
     ProcessCommandRunner runner(30);
     constexpr int kThreads = 4;
     constexpr int kRunsPerThread = 8;
@@ -312,7 +312,7 @@ std::size_t openDescriptorCount() {
     return count;
 }
 
-TEST(ProcessCommandRunnerTests, LeavesNoDescriptorOpenOnAnyPath) {
+TEST(ProcessCommandRunner, LeavesNoDescriptorOpenOnAnyPath) {
     if (!std::filesystem::exists("/proc/self/fd")) {
         GTEST_SKIP() << "no descriptor listing on this system";
     }
@@ -328,7 +328,7 @@ TEST(ProcessCommandRunnerTests, LeavesNoDescriptorOpenOnAnyPath) {
     EXPECT_TRUE(hasNoChildren());
 }
 
-TEST(ShellCommandTests, EqualityComparesProgramAndArgumentsInOrder) {
+TEST(ShellCommand, EqualityComparesProgramAndArgumentsInOrder) {
     const ShellCommand power{"/usr/bin/pmset", {"-g", "batt"}};
     EXPECT_EQ(power, (ShellCommand{"/usr/bin/pmset", {"-g", "batt"}}));
     EXPECT_NE(power, (ShellCommand{"/usr/bin/pmset", {"batt", "-g"}}));
@@ -336,14 +336,14 @@ TEST(ShellCommandTests, EqualityComparesProgramAndArgumentsInOrder) {
     EXPECT_NE(power, (ShellCommand{"/usr/sbin/pmset", {"-g", "batt"}}));
 }
 
-TEST(ShellCommandTests, DescriptionEscapesControlCharacters) {
+TEST(ShellCommand, DescriptionEscapesControlCharacters) {
     const auto error =
         CommandRunnerError::nonZeroExit(CommandResult{-1, std::string("a\\b\r\x01\x7f", 7), "é"});
     EXPECT_STREQ(error.what(), "nonZeroExit(CommandResult(exitCode: -1, standardOutput: "
                                "\"a\\\\b\\r\\u{01}\\u{7f}\\0\", standardError: \"é\"))");
 }
 
-TEST(ScriptedCommandRunnerTests, AnswersFromItsScriptLikeTheRealRunner) {
+TEST(ScriptedCommandRunner, AnswersFromItsScriptLikeTheRealRunner) {
     const ShellCommand power{"/usr/bin/pmset", {"-g", "batt"}};
     const ShellCommand lid{"/usr/sbin/ioreg", {"-r"}};
     ScriptedCommandRunner runner;

@@ -111,7 +111,7 @@ std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> 
     return all;
 }
 
-class SleepControllerTest : public ::testing::Test {
+class SleepControllerKeepAwake : public ::testing::Test {
 protected:
     std::unique_ptr<SleepController> makeController(ProcessControl control = {}) {
         return std::make_unique<SleepController>(runner, adminRunner, logger, fake->path().string(),
@@ -146,7 +146,7 @@ protected:
         folder.path() / "bin", "caffeinate", FakeKeepAwakeProgram::OnSIGTERM::exit);
 };
 
-TEST_F(SleepControllerTest, HoldsWithOneChildAndStopsItOnRequest) {
+TEST_F(SleepControllerKeepAwake, HoldsWithOneChildAndStopsItOnRequest) {
     auto controller = makeController();
     EXPECT_FALSE(controller->isSleepPreventionEnabled());
     EXPECT_EQ(controller->appliedLetDisplaySleep(), std::nullopt);
@@ -176,7 +176,7 @@ TEST_F(SleepControllerTest, HoldsWithOneChildAndStopsItOnRequest) {
     EXPECT_TRUE(adminRunner.commands().empty());
 }
 
-TEST_F(SleepControllerTest, ChildDoesNotInheritTheCallersDescriptors) {
+TEST_F(SleepControllerKeepAwake, ChildDoesNotInheritTheCallersDescriptors) {
     // A pipe opened without close-on-exec: a reader waiting for its end of file must not wait
     // for as long as the keep-awake child lives.
     int pipeEnds[2];
@@ -194,7 +194,7 @@ TEST_F(SleepControllerTest, ChildDoesNotInheritTheCallersDescriptors) {
     ::close(pipeEnds[0]);
 }
 
-TEST_F(SleepControllerTest, ChildSeesOnlyTheEnvironmentItsContractNames) {
+TEST_F(SleepControllerKeepAwake, ChildSeesOnlyTheEnvironmentItsContractNames) {
     // API keys live in the program's environment; the helper needs its buses and nothing else.
     const auto helper = folder.write(
         "bin/helper", "#!/bin/sh\nenv > \"$0.env\"\neval \"echo READY=1 >&$STAYLOOM_READY_FD\"\n"
@@ -223,7 +223,7 @@ TEST_F(SleepControllerTest, ChildSeesOnlyTheEnvironmentItsContractNames) {
         << seen;
 }
 
-TEST_F(SleepControllerTest, PostureChangeStartsTheNewChildBeforeRetiringTheOld) {
+TEST_F(SleepControllerKeepAwake, PostureChangeStartsTheNewChildBeforeRetiringTheOld) {
     RecordingProcessControl recorder;
     recorder.sleepsAreReal = true;
     std::vector<std::string> pidFileDuringRetirement;
@@ -255,7 +255,7 @@ TEST_F(SleepControllerTest, PostureChangeStartsTheNewChildBeforeRetiringTheOld) 
                                             " after a display-posture change"}));
 }
 
-TEST_F(SleepControllerTest, LaunchFailureIsLoggedOncePerRunOfFailures) {
+TEST_F(SleepControllerKeepAwake, LaunchFailureIsLoggedOncePerRunOfFailures) {
     auto controller = makeController();
     const auto failure = std::string("Failed to start caffeinate: ") +
                          CommandLaunchError(fake->path().string(), ENOENT).what() +
@@ -286,7 +286,7 @@ TEST_F(SleepControllerTest, LaunchFailureIsLoggedOncePerRunOfFailures) {
                                         "Stopped caffeinate pid " + std::to_string(pid), failure}));
 }
 
-TEST_F(SleepControllerTest, FailedLaunchDuringPostureChangeKeepsTheOldChildHolding) {
+TEST_F(SleepControllerKeepAwake, FailedLaunchDuringPostureChangeKeepsTheOldChildHolding) {
     auto controller = makeController();
     ASSERT_TRUE(controller->enableSleepPrevention(false, false));
     const auto old = onlyPID();
@@ -302,7 +302,7 @@ TEST_F(SleepControllerTest, FailedLaunchDuringPostureChangeKeepsTheOldChildHoldi
     EXPECT_EQ(loggedMessages(logger).size(), 2u);
 }
 
-TEST_F(SleepControllerTest, StubbornChildGetsSIGKILLAfterSixtyOneCountedSleeps) {
+TEST_F(SleepControllerKeepAwake, StubbornChildGetsSIGKILLAfterSixtyOneCountedSleeps) {
     useFake(FakeKeepAwakeProgram::OnSIGTERM::ignore);
     RecordingProcessControl recorder;
     std::unique_ptr<SleepController> controller;
@@ -338,7 +338,7 @@ TEST_F(SleepControllerTest, StubbornChildGetsSIGKILLAfterSixtyOneCountedSleeps) 
     EXPECT_EQ(loggedMessages(logger).back(), "Stopped caffeinate pid " + id);
 }
 
-TEST_F(SleepControllerTest, ChildOutlivingSIGKILLStaysListedAndIsReapedOnDestruction) {
+TEST_F(SleepControllerKeepAwake, ChildOutlivingSIGKILLStaysListedAndIsReapedOnDestruction) {
     useFake(FakeKeepAwakeProgram::OnSIGTERM::ignore);
     RecordingProcessControl recorder;
     recorder.holdBackKill = true;
@@ -368,7 +368,7 @@ TEST_F(SleepControllerTest, ChildOutlivingSIGKILLStaysListedAndIsReapedOnDestruc
     EXPECT_FALSE(pidFileExists());
 }
 
-TEST_F(SleepControllerTest, PreviousChildOutlivingSIGKILLKeepsBothIdentifiersListed) {
+TEST_F(SleepControllerKeepAwake, PreviousChildOutlivingSIGKILLKeepsBothIdentifiersListed) {
     useFake(FakeKeepAwakeProgram::OnSIGTERM::ignore);
     RecordingProcessControl recorder;
     recorder.holdBackKill = true;
@@ -395,7 +395,7 @@ TEST_F(SleepControllerTest, PreviousChildOutlivingSIGKILLKeepsBothIdentifiersLis
     EXPECT_FALSE(pidFileExists());
 }
 
-TEST_F(SleepControllerTest, StoppingWithoutALiveChildLogsNothing) {
+TEST_F(SleepControllerKeepAwake, StoppingWithoutALiveChildLogsNothing) {
     auto controller = makeController();
     folder.write("Support/caffeinate.pid", "999999\n");
     EXPECT_TRUE(controller->restoreNormalSleep());
@@ -427,7 +427,7 @@ TEST_F(SleepControllerTest, StoppingWithoutALiveChildLogsNothing) {
                                         "Started caffeinate pid " + std::to_string(second)}));
 }
 
-TEST_F(SleepControllerTest, PIDFileThatCannotBeWrittenLeavesTheHoldInForce) {
+TEST_F(SleepControllerKeepAwake, PIDFileThatCannotBeWrittenLeavesTheHoldInForce) {
     // A plain file where the folder should be.
     folder.write("Support/blocker", "not a folder");
     files.pidFilePath = folder.path() / "Support" / "blocker" / "caffeinate.pid";
@@ -496,7 +496,7 @@ TEST(SleepControllerPIDFile, ABadLineSkipsOnlyItselfAndNothingInItsPlaceBlocksOr
     EXPECT_TRUE(controller.readKeepAwakePIDs().empty());
 }
 
-TEST_F(SleepControllerTest, ReconcileStopsOnlyOrphansNamedCaffeinate) {
+TEST_F(SleepControllerKeepAwake, ReconcileStopsOnlyOrphansNamedCaffeinate) {
     // Real processes and the real process listing: an orphan whose name holds "Caffeinate" in
     // another letter case, and a bystander that must survive.
     const FakeKeepAwakeProgram orphanProgram(folder.path() / "orphans", "Caffeinate-Old");
@@ -525,7 +525,7 @@ TEST_F(SleepControllerTest, ReconcileStopsOnlyOrphansNamedCaffeinate) {
                                        std::to_string(orphan->pid()) + " left by a previous run"});
 }
 
-TEST_F(SleepControllerTest, ReconcileSkipsFailedListingsAndNonPositiveIdentifiers) {
+TEST_F(SleepControllerKeepAwake, ReconcileSkipsFailedListingsAndNonPositiveIdentifiers) {
     const auto ps = [](const std::string& pid) {
         return ShellCommand{"/bin/ps", {"-p", pid, "-o", "comm="}};
     };
@@ -554,7 +554,7 @@ TEST_F(SleepControllerTest, ReconcileSkipsFailedListingsAndNonPositiveIdentifier
     EXPECT_EQ(runner.commands().size(), 4u);
 }
 
-TEST_F(SleepControllerTest, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeTheRecord) {
+TEST_F(SleepControllerKeepAwake, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeTheRecord) {
     // Another keep-awake program installs its own `caffeinate`, and a pid file outlives a reboot:
     // neither a name nor a number is enough to signal a process.
     fake = std::make_unique<FakeKeepAwakeProgram>(folder.path() / "libexec", "stayloom-inhibit");
@@ -606,7 +606,7 @@ TEST_F(SleepControllerTest, ReconcileWithProcfsStopsOnlyItsProgramStartedBeforeT
     EXPECT_TRUE(runner.commands().empty()) << "procfs is read directly, no ps";
 }
 
-TEST_F(SleepControllerTest, AChildThatEndsBeforeReportingReadinessIsAFailedLaunch) {
+TEST_F(SleepControllerKeepAwake, AChildThatEndsBeforeReportingReadinessIsAFailedLaunch) {
     // The Linux helper exits 1 at once when logind refuses its lock: that is no hold, and no
     // "Started" line on every tick either.
     const auto script = [&](const std::string& name, const std::string& body) {
@@ -655,7 +655,7 @@ TEST_F(SleepControllerTest, AChildThatEndsBeforeReportingReadinessIsAFailedLaunc
     EXPECT_FALSE(processExists(pid));
 }
 
-TEST_F(SleepControllerTest, GettersRunSafelyBesideStateChanges) {
+TEST_F(SleepControllerKeepAwake, GettersRunSafelyBesideStateChanges) {
     auto controller = makeController();
     std::atomic<bool> done{false};
     std::atomic<int> reads{0};

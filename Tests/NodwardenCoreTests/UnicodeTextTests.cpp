@@ -18,7 +18,7 @@ struct FoldCase {
 
 } // namespace
 
-TEST(UnicodeTextTests, FoldsCaseBeyondASCIIAndStripsMarksOnlyWhenAsked) {
+TEST(UnicodeText, FoldsCaseBeyondASCIIAndStripsMarksOnlyWhenAsked) {
     const std::vector<FoldCase> cases = {
         {"Esc To Interrupt", "esc to interrupt", "esc to interrupt"},
         {"", "", ""},
@@ -45,7 +45,7 @@ TEST(UnicodeTextTests, FoldsCaseBeyondASCIIAndStripsMarksOnlyWhenAsked) {
     }
 }
 
-TEST(UnicodeTextTests, MalformedBytesBecomeReplacementCharactersAndNeverMatchRealText) {
+TEST(UnicodeText, MalformedBytesBecomeReplacementCharactersAndNeverMatchRealText) {
     const std::string replacement = "\xEF\xBF\xBD";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"ab\xFF"
@@ -67,14 +67,14 @@ TEST(UnicodeTextTests, MalformedBytesBecomeReplacementCharactersAndNeverMatchRea
     EXPECT_EQ(UnicodeText::sanitizedUTF8("plain \xC3\xA9"), "plain \xC3\xA9");
 }
 
-TEST(UnicodeTextTests, ValidatesWellFormedText) {
+TEST(UnicodeText, ValidatesWellFormedText) {
     for (const std::string text : {"", "ascii", "\xC2\xB7", "\xF0\x9F\x98\x80", "\xEF\xBF\xBD"}) {
         EXPECT_TRUE(UnicodeText::isValidUTF8(text)) << text;
     }
     EXPECT_FALSE(UnicodeText::isValidUTF8("\xF4\x90\x80\x80")); // above U+10FFFF
 }
 
-TEST(UnicodeTextTests, ComparesIgnoringCase) {
+TEST(UnicodeText, ComparesIgnoringCase) {
     EXPECT_TRUE(UnicodeText::equalsIgnoringCase("COM.MICROSOFT.VSCODE", "com.microsoft.vscode"));
     EXPECT_TRUE(UnicodeText::equalsIgnoringCase("ÉCLAIR", "\xC3\xA9"
                                                           "clair"));
@@ -91,7 +91,7 @@ TEST(UnicodeTextTests, ComparesIgnoringCase) {
     EXPECT_FALSE(UnicodeText::containsIgnoringCase("cp", "cpu"));
 }
 
-TEST(UnicodeTextTests, TrimsWhiteSpaceAndLineBreaksAtBothEndsOnly) {
+TEST(UnicodeText, TrimsWhiteSpaceAndLineBreaksAtBothEndsOnly) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"  Claude \n", "Claude"},
         {"\t\r\n\v\f", ""},

@@ -29,7 +29,7 @@ std::string liveLocalDate(Date date) {
     return text;
 }
 
-TEST(UsageMetricsLocalZoneTests, DayKeysFollowLocalMidnightThroughDaylightSaving) {
+TEST(UsageMetricsLocalZone, DayKeysFollowLocalMidnightThroughDaylightSaving) {
     struct Case {
         Date date;
         const char* key;
@@ -51,7 +51,7 @@ TEST(UsageMetricsLocalZoneTests, DayKeysFollowLocalMidnightThroughDaylightSaving
     }
 }
 
-TEST(UsageMetricsLocalZoneTests, TicksAcrossLocalMidnightFileUnderTheNewDay) {
+TEST(UsageMetricsLocalZone, TicksAcrossLocalMidnightFileUnderTheNewDay) {
     const Date midnight = utcDate(2026, 1, 15, 5, 0, 0); // 2026-01-15 00:00 EST
     Tick first;
     first.at = -6;
@@ -74,7 +74,7 @@ TEST(UsageMetricsLocalZoneTests, TicksAcrossLocalMidnightFileUnderTheNewDay) {
     EXPECT_EQ(m.days().count("2026-01-15"), 0u);
 }
 
-TEST(UsageMetricsLocalZoneTests, RecentDaysWalkLocalDatesAcrossTheClockChange) {
+TEST(UsageMetricsLocalZone, RecentDaysWalkLocalDatesAcrossTheClockChange) {
     const UsageMetrics account(0);
     std::vector<std::string> keys;
     // 23:30 EDT on the 8th, the day the clocks sprang forward; already the 9th in UTC.
@@ -84,7 +84,7 @@ TEST(UsageMetricsLocalZoneTests, RecentDaysWalkLocalDatesAcrossTheClockChange) {
     EXPECT_EQ(keys, (std::vector<std::string>{"2026-03-06", "2026-03-07", "2026-03-08"}));
 }
 
-TEST(UsageMetricsLocalZoneTests, ZoneIsCapturedOnceForTheProcess) {
+TEST(UsageMetricsLocalZone, ZoneIsCapturedOnceForTheProcess) {
     const Date lateEvening = utcDate(2026, 3, 14, 23, 0); // 19:00 EDT, already the 15th in Tokyo
     ASSERT_EQ(UsageMetrics::dayKey(lateEvening), "2026-03-14");
 

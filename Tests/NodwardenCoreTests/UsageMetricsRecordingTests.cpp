@@ -47,7 +47,7 @@ const DayBucket& today(const UsageMetrics& m) {
     return m.days().at(kToday);
 }
 
-TEST(UsageMetricsRecordingTests, FirstTickOnlyRemembersItsTime) {
+TEST(UsageMetricsRecording, FirstTickOnlyRemembersItsTime) {
     const UsageMetrics m = play(UsageMetrics(0), {Tick{}}, kStart);
     EXPECT_EQ(m.lastTickAt(), kStart);
     EXPECT_TRUE(m.days().empty());
@@ -55,7 +55,7 @@ TEST(UsageMetricsRecordingTests, FirstTickOnlyRemembersItsTime) {
     EXPECT_FALSE(m.lastActiveSignalAt());
 }
 
-TEST(UsageMetricsRecordingTests, UntrustworthyGapsAreDroppedAndInterruptTheSession) {
+TEST(UsageMetricsRecording, UntrustworthyGapsAreDroppedAndInterruptTheSession) {
     struct Case {
         const char* name;
         double gap;
@@ -98,7 +98,7 @@ TEST(UsageMetricsRecordingTests, UntrustworthyGapsAreDroppedAndInterruptTheSessi
     }
 }
 
-TEST(UsageMetricsRecordingTests, LidChangesInsideOneSessionSplitTheTime) {
+TEST(UsageMetricsRecording, LidChangesInsideOneSessionSplitTheTime) {
     const auto ticks = ticksEvery(3, 0, 60, withLid(LidState::open)) +
                        ticksEvery(3, 63, 90, withLid(LidState::closed)) +
                        ticksEvery(3, 93, 105, withLid(LidState::unknown));
@@ -116,7 +116,7 @@ TEST(UsageMetricsRecordingTests, LidChangesInsideOneSessionSplitTheTime) {
     EXPECT_EQ(m.sessionStartedAt(), kStart + 3);
 }
 
-TEST(UsageMetricsRecordingTests, IdleGraceClosesOnTheFirstTickAtOrAfterIt) {
+TEST(UsageMetricsRecording, IdleGraceClosesOnTheFirstTickAtOrAfterIt) {
     const auto active = ticksEvery(3, 0, 30);
     UsageMetrics m = play(UsageMetrics(0), active + ticksEvery(3, 33, 117, graceTick()), kStart);
     m = play(std::move(m), {[] {
@@ -142,7 +142,7 @@ TEST(UsageMetricsRecordingTests, IdleGraceClosesOnTheFirstTickAtOrAfterIt) {
     EXPECT_FALSE(m.sessionQualified());
 }
 
-TEST(UsageMetricsRecordingTests, OnlyAProcessKnownGoneEndsTheSessionEarly) {
+TEST(UsageMetricsRecording, OnlyAProcessKnownGoneEndsTheSessionEarly) {
     struct Case {
         const char* name;
         std::optional<bool> alive;
@@ -173,7 +173,7 @@ TEST(UsageMetricsRecordingTests, OnlyAProcessKnownGoneEndsTheSessionEarly) {
     }
 }
 
-TEST(UsageMetricsRecordingTests, SessionThatNeverKeptAwakeLeavesLastRunAlone) {
+TEST(UsageMetricsRecording, SessionThatNeverKeptAwakeLeavesLastRunAlone) {
     UsageMetrics m =
         play(UsageMetrics(0), ticksEvery(3, 0, 30) + ticksEvery(10, 40, 120, graceTick()), kStart);
     ASSERT_TRUE(m.lastRun());
@@ -198,7 +198,7 @@ TEST(UsageMetricsRecordingTests, SessionThatNeverKeptAwakeLeavesLastRunAlone) {
     EXPECT_DOUBLE_EQ(today(m).keptAwakeSeconds, 0);
 }
 
-TEST(UsageMetricsRecordingTests, ManualTimeNeitherOpensSessionsNorExtendsProtectedStretches) {
+TEST(UsageMetricsRecording, ManualTimeNeitherOpensSessionsNorExtendsProtectedStretches) {
     Tick manual;
     manual.rung = KeepAwakeTrigger::manual;
     manual.signal = SignalStrength::none;
@@ -221,7 +221,7 @@ TEST(UsageMetricsRecordingTests, ManualTimeNeitherOpensSessionsNorExtendsProtect
     EXPECT_DOUBLE_EQ(today(broken).protectedSeconds, 15);
 }
 
-TEST(UsageMetricsRecordingTests, LongestStretchNamesTheAgentOfItsLatestExtension) {
+TEST(UsageMetricsRecording, LongestStretchNamesTheAgentOfItsLatestExtension) {
     Tick codex = withAgent("Codex CLI");
     Tick gemini = withAgent("Gemini CLI");
     const auto ticks = ticksEvery(3, 0, 30) + ticksEvery(3, 33, 33, withLid(LidState::open)) +
@@ -238,7 +238,7 @@ TEST(UsageMetricsRecordingTests, LongestStretchNamesTheAgentOfItsLatestExtension
                   {"Claude Code", 30}, {"Codex CLI", 45}, {"Gemini CLI", 45}}));
 }
 
-TEST(UsageMetricsRecordingTests, AgentlessProtectedTimeIsCountedButNotAttributed) {
+TEST(UsageMetricsRecording, AgentlessProtectedTimeIsCountedButNotAttributed) {
     Tick anonymous;
     anonymous.agent = std::nullopt;
     const UsageMetrics m = play(UsageMetrics(0), ticksEvery(3, 0, 30, anonymous), kStart);
@@ -248,7 +248,7 @@ TEST(UsageMetricsRecordingTests, AgentlessProtectedTimeIsCountedButNotAttributed
     EXPECT_FALSE(m.sessionAgentID());
 }
 
-TEST(UsageMetricsRecordingTests, TimesThatAreNotNumbersAreIgnored) {
+TEST(UsageMetricsRecording, TimesThatAreNotNumbersAreIgnored) {
     const UsageMetrics before = play(UsageMetrics(0), ticksEvery(3, 0, 9), kStart);
     for (const double bad : {std::nan(""), std::numeric_limits<double>::infinity(),
                              -std::numeric_limits<double>::infinity()}) {
@@ -277,7 +277,7 @@ std::string agentOf(const std::string& line) {
     return line.substr(open + 8, close - open - 8);
 }
 
-TEST(UsageMetricsRecordingTests, LedgerLineReadsAsDocumented) {
+TEST(UsageMetricsRecording, LedgerLineReadsAsDocumented) {
     const Date started = utcDate(2026, 3, 14, 9, 31, 40);
     const std::string line = lineFor({{"sessionStartedAt", started},
                                       {"lastActiveSignalAt", started + 1745.9},
@@ -290,7 +290,7 @@ TEST(UsageMetricsRecordingTests, LedgerLineReadsAsDocumented) {
                     "process_at_close=alive session_file_age_s=- lid=closed");
 }
 
-TEST(UsageMetricsRecordingTests, LedgerLineOfARecordedSession) {
+TEST(UsageMetricsRecording, LedgerLineOfARecordedSession) {
     const UsageMetrics open = play(UsageMetrics(0),
                                    ticksEvery(3, 0, 30, withLid(LidState::open)) +
                                        ticksEvery(3, 33, 42) + ticksEvery(10, 52, 92, graceTick()),
@@ -302,7 +302,7 @@ TEST(UsageMetricsRecordingTests, LedgerLineOfARecordedSession) {
                     "process_at_close=gone session_file_age_s=7 lid=unknown");
 }
 
-TEST(UsageMetricsRecordingTests, LedgerLineWithoutASessionUsesDashes) {
+TEST(UsageMetricsRecording, LedgerLineWithoutASessionUsesDashes) {
     EXPECT_EQ(lineFor(json::object(), SessionCloseReason::interrupted, -0.25, std::nullopt, -3,
                       LidState::open),
               "ts=2000-12-31T23:59:59Z agent=\"-\" started=- worked_s=0 protected_s=0 "
@@ -324,7 +324,7 @@ std::string lineForRecordedAgent(const std::string& agent) {
                                     LidState::closed);
 }
 
-TEST(UsageMetricsRecordingTests, LedgerAgentNamesAreCleanedUp) {
+TEST(UsageMetricsRecording, LedgerAgentNamesAreCleanedUp) {
     const std::string hundred(100, 'x');
     std::string accented;   // "é" precomposed: one character, two bytes
     std::string decomposed; // "e" + combining acute: one character, two code points

@@ -42,7 +42,7 @@ UsageMetrics lifeLikeAccount() {
     return play(UsageMetrics(kInstall), ticks, start);
 }
 
-TEST(UsageMetricsTests, RawValuesRoundTripAndRejectOtherText) {
+TEST(UsageMetrics, RawValuesRoundTripAndRejectOtherText) {
     for (const auto trigger :
          {KeepAwakeTrigger::none, KeepAwakeTrigger::manual, KeepAwakeTrigger::pluggedInUnlimited,
           KeepAwakeTrigger::activeSignal, KeepAwakeTrigger::idleGrace}) {
@@ -60,7 +60,7 @@ TEST(UsageMetricsTests, RawValuesRoundTripAndRejectOtherText) {
     }
 }
 
-TEST(UsageMetricsTests, DocumentWithOnlyInstallDateIsAFreshAccount) {
+TEST(UsageMetrics, DocumentWithOnlyInstallDateIsAFreshAccount) {
     const auto decoded = UsageMetrics::fromJSON(json{{"installDate", kInstall}}.dump());
     ASSERT_TRUE(decoded);
     EXPECT_EQ(*decoded, UsageMetrics(kInstall));
@@ -74,7 +74,7 @@ TEST(UsageMetricsTests, DocumentWithOnlyInstallDateIsAFreshAccount) {
     EXPECT_EQ(decoded->wakeGapTicksDropped(), 0);
 }
 
-TEST(UsageMetricsTests, FreshAccountEncodesWithoutAbsentKeysAndCompactly) {
+TEST(UsageMetrics, FreshAccountEncodesWithoutAbsentKeysAndCompactly) {
     const std::string text = UsageMetrics(kInstall).toJSON();
     EXPECT_EQ(text.find("null"), std::string::npos) << text;
     EXPECT_EQ(text.find_first_of(" \n\t"), std::string::npos) << text;
@@ -89,7 +89,7 @@ TEST(UsageMetricsTests, FreshAccountEncodesWithoutAbsentKeysAndCompactly) {
     EXPECT_EQ(UsageMetrics::fromJSON(text), UsageMetrics(kInstall));
 }
 
-TEST(UsageMetricsTests, LivedInAccountRoundTripsExactly) {
+TEST(UsageMetrics, LivedInAccountRoundTripsExactly) {
     const UsageMetrics account = lifeLikeAccount();
     ASSERT_TRUE(account.lastRun());
     ASSERT_TRUE(account.lastCloseReason());
@@ -108,7 +108,7 @@ TEST(UsageMetricsTests, LivedInAccountRoundTripsExactly) {
     EXPECT_EQ(document.at("sessionStartedAt").get<double>(), *account.sessionStartedAt());
 }
 
-TEST(UsageMetricsTests, DatesAreSecondsSinceTwoThousandOneWithFraction) {
+TEST(UsageMetrics, DatesAreSecondsSinceTwoThousandOneWithFraction) {
     const auto decoded = UsageMetrics::fromJSON(R"({"installDate":-0.5,"lastTickAt":1.125})");
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->installDate(), -0.5);
@@ -146,7 +146,7 @@ json completeDocument() {
             {"sessionKeptAwakeSeconds", 1.0}};
 }
 
-TEST(UsageMetricsTests, CompleteDocumentDecodesEveryField) {
+TEST(UsageMetrics, CompleteDocumentDecodesEveryField) {
     const UsageMetrics account = accountFrom(completeDocument());
     EXPECT_EQ(account.installDate(), 100);
     ASSERT_EQ(account.days().count("2026-03-14"), 1u);
@@ -164,7 +164,7 @@ TEST(UsageMetricsTests, CompleteDocumentDecodesEveryField) {
     EXPECT_EQ(json::parse(account.toJSON()), completeDocument());
 }
 
-TEST(UsageMetricsTests, DamagedDocumentsAreRefusedAsAWhole) {
+TEST(UsageMetrics, DamagedDocumentsAreRefusedAsAWhole) {
     struct Damage {
         const char* what;
         std::function<void(json&)> apply;
@@ -229,7 +229,7 @@ TEST(UsageMetricsTests, DamagedDocumentsAreRefusedAsAWhole) {
     }
 }
 
-TEST(UsageMetricsTests, TolerableVariationsStillDecode) {
+TEST(UsageMetrics, TolerableVariationsStillDecode) {
     json document = completeDocument();
     document["wakeGapTicksDropped"] = 3.0;
     document["lastRun"].erase("agentDisplayName");
@@ -251,7 +251,7 @@ TEST(UsageMetricsTests, TolerableVariationsStillDecode) {
     EXPECT_EQ(account.lastTickAt(), UsageMetrics::earliestStoredDate);
 }
 
-TEST(UsageMetricsTests, NamesWithQuotesAndControlsSurviveTheRoundTrip) {
+TEST(UsageMetrics, NamesWithQuotesAndControlsSurviveTheRoundTrip) {
     const std::string name = "Tab\there \"quoted\" \x01 back\\slash \xC3\xA9 \xF0\x9F\xA4\x96";
     json document = completeDocument();
     document["sessionAgentID"] = name;
@@ -263,7 +263,7 @@ TEST(UsageMetricsTests, NamesWithQuotesAndControlsSurviveTheRoundTrip) {
     EXPECT_EQ(UsageMetrics::fromJSON(text), account);
 }
 
-TEST(UsageMetricsTests, RecordsCodeOnTheirOwn) {
+TEST(UsageMetrics, RecordsCodeOnTheirOwn) {
     DayBucket bucket;
     bucket.protectedSeconds = 12.75;
     bucket.sessionsByAgent["Gemini CLI"] = 4;
@@ -276,7 +276,7 @@ TEST(UsageMetricsTests, RecordsCodeOnTheirOwn) {
     EXPECT_FALSE(LastRunSummary::fromJSON(R"({"endedAt":1,"workedSeconds":1})"));
 }
 
-TEST(UsageMetricsTests, NamesThatAreNotUTF8StillSave) {
+TEST(UsageMetrics, NamesThatAreNotUTF8StillSave) {
     UsageMetrics account(kInstall);
     const std::optional<std::string> badName = std::string("agent\xff\xfe");
     account = UsageMetrics::recording(std::move(account), true, KeepAwakeTrigger::activeSignal,
@@ -306,7 +306,7 @@ json summaryDocument() {
               {"2026-03-14", bucketJSON()}}}};
 }
 
-TEST(UsageMetricsTests, SummariesAddUpTheDays) {
+TEST(UsageMetrics, SummariesAddUpTheDays) {
     const UsageMetrics account = accountFrom(summaryDocument());
     EXPECT_DOUBLE_EQ(account.totalProtectedSeconds(), 150.5);
     EXPECT_DOUBLE_EQ(account.totalKeptAwakeSeconds(), 60);
@@ -324,7 +324,7 @@ TEST(UsageMetricsTests, SummariesAddUpTheDays) {
               (std::map<std::string, std::int64_t>{{"Claude Code", 2}, {"Codex CLI", 1}}));
 }
 
-TEST(UsageMetricsTests, UtilizationNeedsClosedSessions) {
+TEST(UsageMetrics, UtilizationNeedsClosedSessions) {
     EXPECT_FALSE(UsageMetrics(kInstall).utilization());
     json manualOnly = {{"installDate", 0.0}, {"days", {{"2026-03-11", bucketJSON(0, 0, 500)}}}};
     EXPECT_FALSE(accountFrom(manualOnly).utilization());
@@ -342,7 +342,7 @@ std::vector<std::string> keysOf(const std::vector<RecentDay>& days) {
     return keys;
 }
 
-TEST(UsageMetricsTests, RecentDaysFillTheWeekOldestFirst) {
+TEST(UsageMetrics, RecentDaysFillTheWeekOldestFirst) {
     const UsageMetrics account = accountFrom(summaryDocument());
     const auto week = account.recentDays(7, utcDate(2026, 3, 13, 23, 59, 59.9));
     EXPECT_EQ(keysOf(week),
@@ -358,7 +358,7 @@ TEST(UsageMetricsTests, RecentDaysFillTheWeekOldestFirst) {
     EXPECT_EQ(week.back().bucket.protectedSecondsByAgent.at("Codex CLI"), 30.5);
 }
 
-TEST(UsageMetricsTests, RecentDaysCrossMonthsAndLeapDays) {
+TEST(UsageMetrics, RecentDaysCrossMonthsAndLeapDays) {
     const UsageMetrics account(kInstall);
     EXPECT_EQ(keysOf(account.recentDays(3, utcDate(2024, 3, 1, 12))),
               (std::vector<std::string>{"2024-02-28", "2024-02-29", "2024-03-01"}));
@@ -370,19 +370,19 @@ TEST(UsageMetricsTests, RecentDaysCrossMonthsAndLeapDays) {
               (std::vector<std::string>{"2026-03-14"}));
 }
 
-TEST(UsageMetricsTests, RecentDaysWithNoOrNegativeCountAreEmpty) {
+TEST(UsageMetrics, RecentDaysWithNoOrNegativeCountAreEmpty) {
     const UsageMetrics account = accountFrom(summaryDocument());
     for (const int count : {0, -1, -365, std::numeric_limits<int>::min()}) {
         EXPECT_TRUE(account.recentDays(count, utcDate(2026, 3, 14)).empty()) << count;
     }
 }
 
-TEST(UsageMetricsTests, RecentDaysStopAtTheFirstFormableDay) {
+TEST(UsageMetrics, RecentDaysStopAtTheFirstFormableDay) {
     const auto days = UsageMetrics(0).recentDays(std::numeric_limits<int>::max(), utcDate(1, 1, 3));
     EXPECT_EQ(keysOf(days), (std::vector<std::string>{"0001-01-01", "0001-01-02", "0001-01-03"}));
 }
 
-TEST(UsageMetricsTests, DayKeysAreGregorianDatesOfTheLocalZone) {
+TEST(UsageMetrics, DayKeysAreGregorianDatesOfTheLocalZone) {
     struct Case {
         Date date;
         const char* key;

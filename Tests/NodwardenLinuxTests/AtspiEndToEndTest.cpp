@@ -64,7 +64,7 @@ std::optional<RunningApplication> waitForApplication(AtspiAccessibilityPlatform&
     return std::nullopt;
 }
 
-class AtspiEndToEndTest : public ::testing::Test {
+class AtspiEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!std::getenv("DISPLAY") || !std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
@@ -79,13 +79,13 @@ protected:
 
 } // namespace
 
-TEST_F(AtspiEndToEndTest, TrustFollowsTheAccessibilityBusSwitch) {
+TEST_F(AtspiEndToEnd, TrustFollowsTheAccessibilityBusSwitch) {
     AtspiAccessibilityPlatform platform;
     platform.promptForTrust();
     EXPECT_TRUE(platform.isProcessTrusted());
 }
 
-TEST_F(AtspiEndToEndTest, RealWindowTextBecomesAnAgentSignal) {
+TEST_F(AtspiEndToEnd, RealWindowTextBecomesAnAgentSignal) {
     TemporaryDirectory folder;
     // Named like the Linux build of the agent desktop app, showing one of its working phrases.
     const ChildProcess window(gtkWindow(folder, "claude-desktop", "Thinking about your request"));
@@ -116,7 +116,7 @@ TEST_F(AtspiEndToEndTest, RealWindowTextBecomesAnAgentSignal) {
     EXPECT_EQ(signal.appName, std::optional<std::string>("Claude"));
 }
 
-TEST_F(AtspiEndToEndTest, TerminalTextCreditsTheCommandLineAgents) {
+TEST_F(AtspiEndToEnd, TerminalTextCreditsTheCommandLineAgents) {
     TemporaryDirectory folder;
     const ChildProcess window(
         gtkWindow(folder, "gnome-terminal-server", "* Pondering... (esc to interrupt)"));
@@ -144,7 +144,7 @@ TEST_F(AtspiEndToEndTest, TerminalTextCreditsTheCommandLineAgents) {
         << "without the Linux terminal list the window is nobody's";
 }
 
-TEST_F(AtspiEndToEndTest, ElementsOfAnotherPlatformAreRefused) {
+TEST_F(AtspiEndToEnd, ElementsOfAnotherPlatformAreRefused) {
     struct Foreign : AccessibilityElementHandle {};
     AtspiAccessibilityPlatform platform;
     EXPECT_FALSE(platform.copyAttribute(std::make_shared<Foreign>(), AccessibilityAttribute::title)

@@ -31,7 +31,7 @@ std::string regression(const std::string& name) {
     return bytes;
 }
 
-TEST(FuzzRegressionTests, ThermalZoneAtTheLargestTemperatureWithoutTrips) {
+TEST(FuzzRegression, ThermalZoneAtTheLargestTemperatureWithoutTrips) {
     const auto input = stayloom::fuzz::thermalInput(regression("thermal-temperature-at-limit.bin"));
     ASSERT_FALSE(input.zones.empty());
     ASSERT_EQ(input.zones.front().milliCelsius, kLargest);
@@ -40,7 +40,7 @@ TEST(FuzzRegressionTests, ThermalZoneAtTheLargestTemperatureWithoutTrips) {
     EXPECT_EQ(ThermalReader::withHysteresis(input.zones, input.previous), ThermalState::nominal);
 }
 
-TEST(FuzzRegressionTests, ThermalZoneAtTheLimitsStaysOnItsSideOfTheTrips) {
+TEST(FuzzRegression, ThermalZoneAtTheLimitsStaysOnItsSideOfTheTrips) {
     const std::vector<ThermalZoneReading::Trip> trips = {{"critical", 105'000},
                                                          {"passive", 80'000}};
     const std::vector<ThermalZoneReading> hottest = {{"zone0", kLargest, trips}};
@@ -55,12 +55,12 @@ TEST(FuzzRegressionTests, ThermalZoneAtTheLimitsStaysOnItsSideOfTheTrips) {
               ThermalState::nominal);
 }
 
-TEST(FuzzRegressionTests, StatLineWithAParentPastIntIsRefused) {
+TEST(FuzzRegression, StatLineWithAParentPastIntIsRefused) {
     const auto stat = ProcTableReader::parseStat(regression("proc-stat-parent-past-int.txt"));
     EXPECT_FALSE(stat.has_value());
 }
 
-TEST(FuzzRegressionTests, StatLineIdsMustFitAProcessId) {
+TEST(FuzzRegression, StatLineIdsMustFitAProcessId) {
     const std::string tail = " 0 0 0 0 0 0 0 0 0 7 3 0 0 20 0 1 0 5511 0 0";
     struct Case {
         std::string ids;
@@ -82,7 +82,7 @@ TEST(FuzzRegressionTests, StatLineIdsMustFitAProcessId) {
     }
 }
 
-TEST(FuzzRegressionTests, PowerSupplyTreeWithOverflowingChargeSums) {
+TEST(FuzzRegression, PowerSupplyTreeWithOverflowingChargeSums) {
     const TemporaryDirectory root;
     stayloom::fuzz::writePowerSupplyTree(root.path(),
                                          regression("power-supply-charge-sum-overflow.bin"));
@@ -94,7 +94,7 @@ TEST(FuzzRegressionTests, PowerSupplyTreeWithOverflowingChargeSums) {
     }
 }
 
-TEST(FuzzRegressionTests, EnergySumsPastTheLargestNumberFallBackToCapacity) {
+TEST(FuzzRegression, EnergySumsPastTheLargestNumberFallBackToCapacity) {
     const TemporaryDirectory root;
     // Three batteries whose energy files sum past 2^63: wrapped, they would read as 6 %.
     const char* energyNow[] = {"8000000000000000000", "8000000000000000000", "3000000000000000000"};

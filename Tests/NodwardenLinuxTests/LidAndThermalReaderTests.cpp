@@ -29,7 +29,7 @@ LidSwitchReader::LogindLidQuery answering(std::optional<bool> value, int* calls 
 }
 } // namespace
 
-TEST(LidSwitchReaderTests, ReadsACPIButtonStateAndAnyClosedLidWins) {
+TEST(LidSwitchReader, ReadsACPIButtonStateAndAnyClosedLidWins) {
     TemporaryDirectory root;
     root.write("proc/acpi/button/lid/LID0/state", "state:      open\n");
     int calls = 0;
@@ -40,7 +40,7 @@ TEST(LidSwitchReaderTests, ReadsACPIButtonStateAndAnyClosedLidWins) {
     EXPECT_EQ(LidSwitchReader(root.path(), answering(false)).lid(), LidState::closed);
 }
 
-TEST(LidSwitchReaderTests, FallsBackToLogindThenUnknown) {
+TEST(LidSwitchReader, FallsBackToLogindThenUnknown) {
     TemporaryDirectory root;
     root.write("proc/acpi/button/lid/LID0/state", "state:      unsupported\n");
     EXPECT_EQ(LidSwitchReader(root.path(), answering(true)).lid(), LidState::closed);
@@ -49,7 +49,7 @@ TEST(LidSwitchReaderTests, FallsBackToLogindThenUnknown) {
     EXPECT_EQ(LidSwitchReader(root.path() / "missing", nullptr).lid(), LidState::unknown);
 }
 
-TEST(LidSwitchReaderTests, LogindQueryWithoutSystemBusAnswersNothing) {
+TEST(LidSwitchReader, LogindQueryWithoutSystemBusAnswersNothing) {
     // This machine (and CI) has no system bus; the query must give up rather than hang or throw.
     if (::access("/run/dbus/system_bus_socket", F_OK) == 0) {
         GTEST_SKIP() << "a system bus exists here; the no-bus path cannot be shown";
@@ -158,7 +158,7 @@ private:
 
 } // namespace
 
-TEST(LidSwitchReaderTests, LogindsLidChangeIsTakenFromItsSignalWithoutAskingEachPass) {
+TEST(LidSwitchReader, LogindsLidChangeIsTakenFromItsSignalWithoutAskingEachPass) {
     if (!std::filesystem::exists("/usr/bin/dbus-daemon")) {
         GTEST_SKIP() << "BUS UNAVAILABLE: needs dbus-daemon";
     }
@@ -200,7 +200,7 @@ ThermalZoneReading zone(long long temp) {
 }
 } // namespace
 
-TEST(ThermalReaderTests, ClassifiesAgainstTheZonesOwnTripsBeforeTheKernelActs) {
+TEST(ThermalReader, ClassifiesAgainstTheZonesOwnTripsBeforeTheKernelActs) {
     // The kernel throttles at passive (90), may hibernate at hot (100) and powers off at critical
     // (105): critical must be reported before the machine gets there.
     struct Case {
@@ -232,7 +232,7 @@ TEST(ThermalReaderTests, ClassifiesAgainstTheZonesOwnTripsBeforeTheKernelActs) {
     EXPECT_EQ(ThermalReader::classify({fans}), ThermalState::fair);
 }
 
-TEST(ThermalReaderTests, IgnoresBogusTripsAndTakesTheWorstZone) {
+TEST(ThermalReader, IgnoresBogusTripsAndTakesTheWorstZone) {
     const ThermalZoneReading bogus{
         "thermal_zone1", 50000, {{"critical", 0}, {"hot", 255000}, {"passive", -1}}};
     EXPECT_EQ(ThermalReader::classify({bogus}), ThermalState::nominal);
@@ -240,7 +240,7 @@ TEST(ThermalReaderTests, IgnoresBogusTripsAndTakesTheWorstZone) {
     EXPECT_EQ(ThermalReader::classify({}), ThermalState::nominal);
 }
 
-TEST(ThermalReaderTests, StepsDownOnlyPastTheHysteresis) {
+TEST(ThermalReader, StepsDownOnlyPastTheHysteresis) {
     EXPECT_EQ(ThermalReader::withHysteresis({zone(98000)}, ThermalState::critical),
               ThermalState::critical)
         << "2 °C below the hot trip is within the 2.5 °C hysteresis";
@@ -255,7 +255,7 @@ TEST(ThermalReaderTests, StepsDownOnlyPastTheHysteresis) {
         << "rising is never delayed";
 }
 
-TEST(ThermalReaderTests, ReadsZonesFromSysfsAndSkipsUnreadableOnes) {
+TEST(ThermalReader, ReadsZonesFromSysfsAndSkipsUnreadableOnes) {
     TemporaryDirectory root;
     addZone(root, "thermal_zone0", 101000, {{"passive", 90000}, {"hot", 100000}});
     addZone(root, "thermal_zone1", 30000, {});
@@ -274,7 +274,7 @@ TEST(ThermalReaderTests, ReadsZonesFromSysfsAndSkipsUnreadableOnes) {
     EXPECT_EQ(ThermalReader(root.path() / "none").thermalState(), ThermalState::nominal);
 }
 
-TEST(ThermalReaderTests, FarFromEveryTripReadsSeldomAndNearOneEveryCall) {
+TEST(ThermalReader, FarFromEveryTripReadsSeldomAndNearOneEveryCall) {
     TemporaryDirectory root;
     addZone(root, "thermal_zone0", 40000, {{"passive", 90000}, {"critical", 105000}});
     ThermalReader reader(root.path());

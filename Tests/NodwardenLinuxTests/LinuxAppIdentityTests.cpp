@@ -13,7 +13,7 @@
 using namespace nodwarden;
 using namespace nodwarden::linuxplatform;
 
-TEST(LinuxAppIdentityTests, EveryAliasLandsOnAnIdentifierSomebodyKnows) {
+TEST(LinuxAppIdentity, EveryAliasLandsOnAnIdentifierSomebodyKnows) {
     // A typo in an identifier would silently stop an editor or terminal from being watched.
     std::set<std::string> known = AgentCatalog::terminalBundleIDs();
     for (const auto& profile : AgentCatalog::builtin()) {
@@ -49,7 +49,7 @@ TEST(LinuxAppIdentityTests, EveryAliasLandsOnAnIdentifierSomebodyKnows) {
     }
 }
 
-TEST(LinuxAppIdentityTests, LookupIgnoresCaseSpacesAndDesktopSuffixButNotOtherNames) {
+TEST(LinuxAppIdentity, LookupIgnoresCaseSpacesAndDesktopSuffixButNotOtherNames) {
     EXPECT_EQ(identityForLinuxName("  Org.Gnome.Terminal.desktop "),
               identityForLinuxName("gnome-terminal"));
     EXPECT_FALSE(identityForLinuxName("bash").has_value());
@@ -57,7 +57,7 @@ TEST(LinuxAppIdentityTests, LookupIgnoresCaseSpacesAndDesktopSuffixButNotOtherNa
     EXPECT_FALSE(identityForLinuxName("").has_value());
 }
 
-TEST(LinuxAppIdentityTests, EveryLinuxBrowserIsFoundByItsExecutableAndItsDesktopId) {
+TEST(LinuxAppIdentity, EveryLinuxBrowserIsFoundByItsExecutableAndItsDesktopId) {
     struct Browser {
         const char* executable;
         const char* desktopID;

@@ -32,7 +32,7 @@ const ProcessSnapshot* find(const std::vector<ProcessSnapshot>& table, pid_t pid
 
 } // namespace
 
-TEST(ProcTableReaderTests, ParsesStatWithSpacesAndParenthesesInComm) {
+TEST(ProcTableReader, ParsesStatWithSpacesAndParenthesesInComm) {
     const std::string line = "4242 (my ) (weird) name) S 17 4242 4242 0 -1 4194560 100 0 0 0 350 "
                              "150 0 0 20 0 3 0 987654 0 0";
     const auto stat = ProcTableReader::parseStat(line);
@@ -50,14 +50,14 @@ TEST(ProcTableReaderTests, ParsesStatWithSpacesAndParenthesesInComm) {
                      .has_value());
 }
 
-TEST(ProcTableReaderTests, CmdlineGivesArgvZeroAndSpaceJoinedArguments) {
+TEST(ProcTableReader, CmdlineGivesArgvZeroAndSpaceJoinedArguments) {
     const std::string bytes("claude\0--resume\0abc def\0", 24);
     const auto [argv0, arguments] = ProcTableReader::parseCmdline(bytes);
     EXPECT_EQ(argv0, "claude");
     EXPECT_EQ(arguments, "claude --resume abc def");
 }
 
-TEST(ProcTableReaderTests, FixtureTreeWithoutCmdlineFallsBackToComm) {
+TEST(ProcTableReader, FixtureTreeWithoutCmdlineFallsBackToComm) {
     TemporaryDirectory root;
     root.write("proc/77/stat",
                "77 (kworker/0:1) I 2 0 0 0 -1 69238880 0 0 0 0 0 0 0 0 20 0 1 0 55 0 0\n");
@@ -130,7 +130,7 @@ std::vector<ProcessSnapshot> withoutCPU(std::vector<ProcessSnapshot> table) {
 
 } // namespace
 
-TEST(ProcTableReaderTests, ReadingsFollowProcessesThatComeGoExecAndAreReParented) {
+TEST(ProcTableReader, ReadingsFollowProcessesThatComeGoExecAndAreReParented) {
     // Only what the listing shows changed is read again: a reused pid, a re-parented child, an
     // exec in an agent's tree or just after a fork must show at the next reading as a full read
     // shows it, and any other exec within a sweep.
@@ -208,7 +208,7 @@ TEST(ProcTableReaderTests, ReadingsFollowProcessesThatComeGoExecAndAreReParented
     EXPECT_EQ(find(table, 14)->parentPID, 1);
 }
 
-TEST(ProcTableReaderTests, TheListingWaitsForTheKernelToCountAProcessStartedOrEnded) {
+TEST(ProcTableReader, TheListingWaitsForTheKernelToCountAProcessStartedOrEnded) {
     // /proc/loadavg's task count and last pid stand while no process starts or ends, and the
     // listing of /proc is then the last one. A fixture can plant a process the kernel did not
     // count, which shows whether /proc was listed again.
@@ -244,7 +244,7 @@ SignalStrength agentStrength(const std::vector<ActivitySignal>& signals) {
 
 } // namespace
 
-TEST(ProcTableReaderTests, AnAgentsTreeIsMeasuredAtEveryReading) {
+TEST(ProcTableReader, AnAgentsTreeIsMeasuredAtEveryReading) {
     // The detector tells the table which trees it adds up; a tool the agent runs starts working
     // long after it started, and the next pass must see it.
     TemporaryDirectory root;
@@ -265,7 +265,7 @@ TEST(ProcTableReaderTests, AnAgentsTreeIsMeasuredAtEveryReading) {
     EXPECT_EQ(agentStrength(detector.detectPerApp(settings, std::nullopt)), SignalStrength::strong);
 }
 
-TEST(ProcTableReaderTests, AReadingThatFindsNoProcessIsLoggedAsAFailure) {
+TEST(ProcTableReader, AReadingThatFindsNoProcessIsLoggedAsAFailure) {
     // A machine always runs at least the reader itself: nothing at all is a failed reading.
     struct Case {
         const char* name;
@@ -294,7 +294,7 @@ TEST(ProcTableReaderTests, AReadingThatFindsNoProcessIsLoggedAsAFailure) {
     }
 }
 
-TEST(ProcTableReaderTests, BusyLoopReadsFarAboveAnIdleSleeper) {
+TEST(ProcTableReader, BusyLoopReadsFarAboveAnIdleSleeper) {
     Child busy({"/bin/sh", "-c", "while :; do :; done"});
     Child idle({"/bin/sleep", "30"});
     ASSERT_GT(busy.pid(), 0);
@@ -316,7 +316,7 @@ TEST(ProcTableReaderTests, BusyLoopReadsFarAboveAnIdleSleeper) {
     EXPECT_EQ(idleRow->command, "/bin/sleep");
 }
 
-TEST(ProcTableReaderTests, LongArgumentLineReadsBackWhole) {
+TEST(ProcTableReader, LongArgumentLineReadsBackWhole) {
     std::string longArgument(20000, 'x');
     Child child({"/bin/sh", "-c", "sleep 30; :", "sh", longArgument});
     ASSERT_GT(child.pid(), 0);
@@ -340,7 +340,7 @@ const ActivitySignal* signalFor(const std::vector<ActivitySignal>& signals,
 
 } // namespace
 
-TEST(ProcTableReaderTests, AgentsStartedThroughLinksAndShebangsResolveThroughTheDetector) {
+TEST(ProcTableReader, AgentsStartedThroughLinksAndShebangsResolveThroughTheDetector) {
     TemporaryDirectory folder;
     // An installer's link named after the agent, pointing at the real executable.
     std::filesystem::create_directories(folder.path() / "bin");

@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(SysfsPowerReaderTests, NoSuppliesIsMainsButUnreadableSysfsIsAFailure) {
+TEST(SysfsPowerReader, NoSuppliesIsMainsButUnreadableSysfsIsAFailure) {
     // (fixture, on mains, description, logged) — a machine without supplies is a desktop; a
     // sysfs that cannot be read says nothing about the power source.
     struct Case {
@@ -191,7 +191,7 @@ TEST(SysfsPowerReaderTests, NoSuppliesIsMainsButUnreadableSysfsIsAFailure) {
     }
 }
 
-TEST(SysfsPowerReaderTests, DescriptionNamesTheSourceLikeTheMacTool) {
+TEST(SysfsPowerReader, DescriptionNamesTheSourceLikeTheMacTool) {
     TemporaryDirectory root;
     addSupply(root, "BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "42"}});
     const auto snapshot = SysfsPowerReader(root.path()).snapshot();
@@ -215,7 +215,7 @@ void announce(int socket, const std::string& subsystem) {
 }
 } // namespace
 
-TEST(SysfsPowerReaderTests, ReadsAgainWhenTheKernelAnnouncesASupplyChangeAndOnBatteryEveryTime) {
+TEST(SysfsPowerReader, ReadsAgainWhenTheKernelAnnouncesASupplyChangeAndOnBatteryEveryTime) {
     TemporaryDirectory root;
     addSupply(root, "AC", {{"type", "Mains"}, {"online", "1"}});
     addSupply(root, "BAT0", {{"type", "Battery"}, {"status", "Full"}, {"capacity", "100"}});

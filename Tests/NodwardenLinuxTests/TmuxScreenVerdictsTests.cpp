@@ -128,7 +128,7 @@ std::string clientsOf(const TmuxTestServer& server) {
     }
 }
 
-struct TmuxFixture : ::testing::Test {
+struct TmuxPanes : ::testing::Test {
     TemporaryDirectory folder;
     RecordingRunner runner;
     TmuxScreenVerdicts verdicts{
@@ -157,7 +157,7 @@ struct TmuxFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(TmuxFixture, APaneShowsItsAgentWorkingThenIdle) {
+TEST_F(TmuxPanes, APaneShowsItsAgentWorkingThenIdle) {
     const auto agent = agentNamedProgram(folder.path() / "bin", "claude");
     const auto done = folder.path() / "turn-done";
     TmuxTestServer server(
@@ -187,7 +187,7 @@ TEST_F(TmuxFixture, APaneShowsItsAgentWorkingThenIdle) {
     EXPECT_TRUE(runner.commands.empty());
 }
 
-TEST_F(TmuxFixture, ASteadyPaneCostsNoCommandAndARestartedServerIsAskedAgain) {
+TEST_F(TmuxPanes, ASteadyPaneCostsNoCommandAndARestartedServerIsAskedAgain) {
     const auto agent = agentNamedProgram(folder.path() / "bin", "claude");
     const auto done = folder.path() / "turn-done";
     const std::string command =
@@ -235,7 +235,7 @@ TEST_F(TmuxFixture, ASteadyPaneCostsNoCommandAndARestartedServerIsAskedAgain) {
     EXPECT_EQ(awaitVerdicts(*server, {working}), std::vector<AgentVerdict>{working});
 }
 
-TEST_F(TmuxFixture, NoAgentInAnyPaneRunsNoCommand) {
+TEST_F(TmuxPanes, NoAgentInAnyPaneRunsNoCommand) {
     TmuxTestServer server(folder.path() / "sockets", "exec sleep 600");
     ASSERT_GT(server.pid(), 0) << "tmux did not start";
     // An agent runs, but outside tmux.
@@ -250,7 +250,7 @@ TEST_F(TmuxFixture, NoAgentInAnyPaneRunsNoCommand) {
     EXPECT_TRUE(runner.commands.empty()) << runner.commands.size() << " commands ran";
 }
 
-TEST_F(TmuxFixture, OnlyOurOwnPrivateSocketFolderAndOurOwnSocketsAreUsed) {
+TEST_F(TmuxPanes, OnlyOurOwnPrivateSocketFolderAndOurOwnSocketsAreUsed) {
     // tmux's own rule: a folder someone else made or can write to may hold a server listening for
     // our environment; so may a socket that is not ours.
     namespace fs = std::filesystem;
@@ -304,7 +304,7 @@ TEST_F(TmuxFixture, OnlyOurOwnPrivateSocketFolderAndOurOwnSocketsAreUsed) {
     EXPECT_TRUE(runner.commands.empty()) << "the planted server was asked";
 }
 
-TEST_F(TmuxFixture, AnotherUsersTmuxAndAgentsOpenNoGate) {
+TEST_F(TmuxPanes, AnotherUsersTmuxAndAgentsOpenNoGate) {
     TmuxTestServer server(folder.path() / "sockets", "exec sleep 600");
     ASSERT_GT(server.pid(), 0) << "tmux did not start";
     // Another user's server with an agent in a pane: not ours to read, so nothing is asked.

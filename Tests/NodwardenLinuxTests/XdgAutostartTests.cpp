@@ -11,7 +11,7 @@ using namespace nodwarden::linuxplatform;
 using stayloom::testing::readFile;
 using stayloom::testing::TemporaryDirectory;
 
-TEST(XdgAutostartTests, EnableWritesAnEntryThatDisableRemoves) {
+TEST(XdgAutostart, EnableWritesAnEntryThatDisableRemoves) {
     TemporaryDirectory home;
     XdgAutostart autostart(home.path() / "config/autostart", {home.path() / "etc/xdg/autostart"},
                            "/opt/Stay loom/bin/Stayloom");
@@ -33,7 +33,7 @@ TEST(XdgAutostartTests, EnableWritesAnEntryThatDisableRemoves) {
     EXPECT_NO_THROW(autostart.disable()) << "disabling twice is harmless";
 }
 
-TEST(XdgAutostartTests, DisableHidesASystemWideCopy) {
+TEST(XdgAutostart, DisableHidesASystemWideCopy) {
     TemporaryDirectory home;
     home.write("etc/xdg/autostart/org.stayloom.Stayloom.desktop",
                "[Desktop Entry]\nType=Application\nExec=/usr/bin/Stayloom\n");
@@ -49,7 +49,7 @@ TEST(XdgAutostartTests, DisableHidesASystemWideCopy) {
     EXPECT_TRUE(autostart.isEnabled()) << "the user's file overrides the hidden one";
 }
 
-TEST(XdgAutostartTests, StatusIsReadFromTheFileEveryTime) {
+TEST(XdgAutostart, StatusIsReadFromTheFileEveryTime) {
     TemporaryDirectory home;
     XdgAutostart autostart(home.path() / "autostart", {}, "/usr/bin/Stayloom");
     autostart.enable();
@@ -58,7 +58,7 @@ TEST(XdgAutostartTests, StatusIsReadFromTheFileEveryTime) {
     EXPECT_FALSE(autostart.isEnabled()) << "edited behind our back";
 }
 
-TEST(XdgAutostartTests, UnwritableFolderIsAnErrorNotACrash) {
+TEST(XdgAutostart, UnwritableFolderIsAnErrorNotACrash) {
     TemporaryDirectory home;
     home.write("blocker", "a file where a folder should be\n");
     XdgAutostart autostart(home.path() / "blocker/autostart", {}, "/usr/bin/Stayloom");
@@ -66,7 +66,7 @@ TEST(XdgAutostartTests, UnwritableFolderIsAnErrorNotACrash) {
     EXPECT_FALSE(autostart.isEnabled());
 }
 
-TEST(XdgAutostartTests, AnEarlierVersionsEntryIsReplacedOnceAndOffRemovesIt) {
+TEST(XdgAutostart, AnEarlierVersionsEntryIsReplacedOnceAndOffRemovesIt) {
     TemporaryDirectory home;
     const auto earlier = home.write("autostart/stayloom.desktop",
                                     "[Desktop Entry]\nType=Application\nExec=/usr/bin/stayloom\n"
