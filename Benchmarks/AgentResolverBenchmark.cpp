@@ -1,6 +1,6 @@
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <benchmark/benchmark.h>
 

@@ -5,15 +5,15 @@
 // plain walk is what the first pass (and a home that cannot be watched) costs.
 #include "Support/TemporaryDirectory.hpp"
 
-#include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/ActivityDetector.hpp>
-#include <NodwardenCore/AgentStatusReaders.hpp>
-#include <NodwardenCore/FileActivityProbe.hpp>
-#include <NodwardenCore/HookWitness.hpp>
-#include <NodwardenCore/ProcessDetector.hpp>
-#include <NodwardenCore/SessionActivityDetector.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
-#include <NodwardenCore/StatusRecordDetector.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
+#include <NodwardenCore/detection/SessionActivityDetector.hpp>
+#include <NodwardenCore/hooks/HookWitness.hpp>
+#include <NodwardenCore/statusrecords/AgentStatusReaders.hpp>
+#include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>

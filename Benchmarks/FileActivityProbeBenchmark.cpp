@@ -1,6 +1,6 @@
 #include "Support/TemporaryDirectory.hpp"
 
-#include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
 
 #include <benchmark/benchmark.h>
 

@@ -4,7 +4,7 @@
 
 #include "Support/TemporaryDirectory.hpp"
 
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/PhraseMatcher.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/PhraseMatcher.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
 
 #include <benchmark/benchmark.h>
 
@@ -21,7 +21,7 @@ std::string terminalScreen(bool accented) {
     const std::vector<std::string> lines = {
         "drwxr-xr-x  12 dev  staff   384 Dec  8 01:12 Sources",
         "$ git status --short",
-        " M Sources/NodwardenCore/ActivityDetector.cpp",
+        " M Sources/NodwardenCore/detection/ActivityDetector.cpp",
         accented ? "Résumé des modifications — déjà testé" : "Summary of changes - already tested",
         "Compiling NodwardenCore (target 14 of 52)",
         "\tat nodwarden::collectText(AccessibilityDetector.cpp:212)",

@@ -1,4 +1,4 @@
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include <benchmark/benchmark.h>
 

@@ -1,4 +1,4 @@
-#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
 
 #include <benchmark/benchmark.h>
 

@@ -1,4 +1,4 @@
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>

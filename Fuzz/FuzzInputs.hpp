@@ -3,7 +3,7 @@
 // Turns a fuzzer's bytes into the structured readings the sysfs fuzzers feed the readers, the
 // same way for the fuzzers and for the regression tests that replay their kept inputs.
 
-#include <NodwardenCore/PowerState.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 #include <NodwardenLinux/ThermalReader.hpp>
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // an edit never fails unsafely.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/HookConfiguration.hpp>
+#include <NodwardenCore/hooks/HookConfiguration.hpp>
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // being written and read again.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The process listings "/bin/ps" prints: "pid ppid pcpu command" rows and "pid args" rows.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
 
 #include <cmath>
 #include <cstddef>

@@ -2,8 +2,8 @@
 // windows and the settings file) and may hold any bytes.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/PhraseMatcher.hpp>
-#include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/detection/PhraseMatcher.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <fuzzer/FuzzedDataProvider.h>
 

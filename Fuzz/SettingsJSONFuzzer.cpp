@@ -2,7 +2,7 @@
 // accepts must survive being written and read again.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The power settings listing and the keep-awake pid file, both read back from outside.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/sleep/SleepController.hpp>
 
 #include <cstddef>
 #include <cstdint>

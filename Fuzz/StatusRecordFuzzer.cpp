@@ -2,7 +2,7 @@
 // and a record that parses keeps no key beyond those asked for, so no prompt or reply survives.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/StatusRecordFiles.hpp>
+#include <NodwardenCore/statusrecords/StatusRecordFiles.hpp>
 
 #include <cmath>
 #include <cstddef>

@@ -1,7 +1,7 @@
 // The text helpers every name and on-screen comparison goes through, over arbitrary bytes.
 #include "FuzzCheck.hpp"
 
-#include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/UniqueFd.hpp>
+#include <NodwardenCore/system/UniqueFd.hpp>
 
 #include <memory>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "SleepTargets.hpp"
 
-#include <NodwardenCore/AtomicFile.hpp>
+#include <NodwardenCore/system/AtomicFile.hpp>
 
 #include <algorithm>
 #include <cerrno>

@@ -7,7 +7,7 @@
 #include "BusSupport.hpp"
 #include "SleepTargets.hpp"
 
-#include <NodwardenCore/ChildEnvironment.hpp>
+#include <NodwardenCore/system/ChildEnvironment.hpp>
 
 #include <algorithm>
 #include <cerrno>

@@ -14,8 +14,8 @@
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/terminal/TerminalUserInterface.hpp>
 #include <NodwardenApp/ui/DesktopFace.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/PlatformPaths.hpp>
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/AccessibilityPlatform.hpp>
+#include <NodwardenCore/detection/AccessibilityPlatform.hpp>
 
 #include <chrono>
 #include <map>

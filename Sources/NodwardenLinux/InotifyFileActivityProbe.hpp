@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
 
 #include <chrono>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/LidStateProviding.hpp>
-#include <NodwardenCore/PowerState.hpp>
+#include <NodwardenCore/detection/LidStateProviding.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 
 #include <filesystem>
 #include <functional>

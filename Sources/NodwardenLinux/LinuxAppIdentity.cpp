@@ -1,6 +1,6 @@
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
 
-#include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <map>
 

@@ -1,7 +1,7 @@
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
 
-#include <NodwardenCore/DetectionPass.hpp>
-#include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/detection/DetectionPass.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 #include <NodwardenLinux/SystemBusLink.hpp>
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/AgentVerdict.hpp>
+#include <NodwardenCore/detection/AgentVerdict.hpp>
 
 #include <cstdint>
 #include <functional>

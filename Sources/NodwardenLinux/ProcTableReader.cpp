@@ -1,6 +1,6 @@
 #include <NodwardenLinux/ProcTableReader.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/ProcessTableReading.hpp>
+#include <NodwardenCore/detection/ProcessTableReading.hpp>
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include <NodwardenLinux/ScreenAttribution.hpp>
 
-#include <NodwardenCore/PhraseMatcher.hpp>
+#include <NodwardenCore/detection/PhraseMatcher.hpp>
 
 #include <cctype>
 #include <map>

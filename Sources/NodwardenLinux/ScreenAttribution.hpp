@@ -1,8 +1,8 @@
 #pragma once
 
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/AgentVerdict.hpp>
-#include <NodwardenCore/ProcessTableReading.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/AgentVerdict.hpp>
+#include <NodwardenCore/detection/ProcessTableReading.hpp>
 
 #include <cstdint>
 #include <optional>

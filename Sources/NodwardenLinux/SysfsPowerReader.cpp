@@ -1,6 +1,6 @@
 #include <NodwardenLinux/SysfsPowerReader.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 #include <NodwardenLinux/SysfsText.hpp>
 #include <NodwardenLinux/UeventListener.hpp>
 

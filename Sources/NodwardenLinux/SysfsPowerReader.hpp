@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/PowerSnapshotProviding.hpp>
-#include <NodwardenCore/PowerState.hpp>
+#include <NodwardenCore/detection/PowerSnapshotProviding.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 
 #include <filesystem>
 #include <memory>

@@ -1,6 +1,6 @@
 #include <NodwardenLinux/SysfsText.hpp>
 
-#include <NodwardenCore/AsciiText.hpp>
+#include <NodwardenCore/system/AsciiText.hpp>
 
 #include <cerrno>
 #include <cstdlib>

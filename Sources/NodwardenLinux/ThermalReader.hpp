@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/PowerState.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 
 #include <filesystem>
 #include <optional>

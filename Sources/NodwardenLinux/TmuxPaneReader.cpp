@@ -1,6 +1,6 @@
 #include <NodwardenLinux/TmuxPaneReader.hpp>
 
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include <algorithm>
 #include <charconv>

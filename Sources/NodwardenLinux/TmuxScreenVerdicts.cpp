@@ -1,7 +1,7 @@
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
-#include <NodwardenCore/DetectionPass.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/detection/DetectionPass.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenLinux/ScreenAttribution.hpp>
 
 #include <algorithm>

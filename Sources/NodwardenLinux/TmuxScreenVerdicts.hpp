@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/AgentVerdict.hpp>
+#include <NodwardenCore/detection/AgentVerdict.hpp>
 #include <NodwardenLinux/TmuxPaneReader.hpp>
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include <NodwardenLinux/SysfsText.hpp>
 #include <NodwardenLinux/XdgAutostart.hpp>
 
-#include <NodwardenCore/AtomicFile.hpp>
+#include <NodwardenCore/system/AtomicFile.hpp>
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "AppSupport/AppModelHarness.hpp"
 
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 namespace stayloom::testing {
 

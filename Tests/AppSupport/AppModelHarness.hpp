@@ -10,9 +10,9 @@
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
-#include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/model/Notices.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

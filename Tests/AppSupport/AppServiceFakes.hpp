@@ -4,10 +4,10 @@
 #include <NodwardenApp/model/Notifying.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
-#include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/LidStateProviding.hpp>
-#include <NodwardenCore/PowerSnapshotProviding.hpp>
-#include <NodwardenCore/PowerState.hpp>
+#include <NodwardenCore/detection/LidStateProviding.hpp>
+#include <NodwardenCore/detection/PowerSnapshotProviding.hpp>
+#include <NodwardenCore/model/Date.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 
 #include <atomic>
 #include <condition_variable>

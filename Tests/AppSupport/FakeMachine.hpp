@@ -10,10 +10,10 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
-#include <NodwardenCore/AppMode.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/model/Notices.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <QSettings>
 #include <QString>

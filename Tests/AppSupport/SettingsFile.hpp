@@ -2,7 +2,7 @@
 
 #include "Support/TemporaryDirectory.hpp"
 
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <QSettings>
 

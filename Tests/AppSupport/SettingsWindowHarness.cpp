@@ -1,6 +1,6 @@
 #include "AppSupport/SettingsWindowHarness.hpp"
 
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <nlohmann/json.hpp>
 

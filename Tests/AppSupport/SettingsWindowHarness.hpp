@@ -9,7 +9,7 @@
 #include <NodwardenApp/platform/AgentHookConnector.hpp>
 #include <NodwardenApp/ui/settings/SettingsStatsTab.hpp>
 #include <NodwardenApp/ui/settings/SettingsWindow.hpp>
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <QApplication>
 #include <QLabel>

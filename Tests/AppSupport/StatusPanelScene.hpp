@@ -7,8 +7,8 @@
 
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/model/Notices.hpp>
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,8 +2,8 @@
 
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "Support/ScriptedCommandRunner.hpp"
 
 #include <NodwardenApp/model/SleepControlling.hpp>
-#include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/sleep/SleepController.hpp>
 
 #include <gtest/gtest.h>
 

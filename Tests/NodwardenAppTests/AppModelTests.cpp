@@ -3,8 +3,8 @@
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 

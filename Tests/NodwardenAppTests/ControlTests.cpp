@@ -12,7 +12,7 @@
 #include <NodwardenApp/control/HookCommand.hpp>
 #include <NodwardenApp/control/InstanceControl.hpp>
 #include <NodwardenApp/control/SingleInstance.hpp>
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <QDateTime>
 #include <QJsonDocument>

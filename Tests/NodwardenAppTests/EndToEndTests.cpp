@@ -8,9 +8,9 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/PlatformPaths.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/PlatformPaths.hpp>
 
 #include <QCoreApplication>
 #include <QSettings>

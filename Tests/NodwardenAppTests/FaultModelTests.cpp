@@ -6,7 +6,7 @@
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 

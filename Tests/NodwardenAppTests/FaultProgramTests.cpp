@@ -4,7 +4,7 @@
 #include "AppSupport/FakeMachine.hpp"
 #include "AppSupport/ProgramRun.hpp"
 
-#include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/system/PlatformPaths.hpp>
 
 #include <gtest/gtest.h>
 

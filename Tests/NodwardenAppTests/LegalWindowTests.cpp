@@ -5,7 +5,7 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <QFile>
 #include <QPointer>

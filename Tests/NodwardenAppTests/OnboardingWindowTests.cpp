@@ -3,8 +3,8 @@
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/ui/firstrun/OnboardingWindow.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
-#include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
 
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

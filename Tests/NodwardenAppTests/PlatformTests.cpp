@@ -16,8 +16,8 @@
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -6,16 +6,16 @@
 #include "AppSupport/AppModelHarness.hpp"
 #include "AppSupport/FakeMachine.hpp"
 
-#include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/AccessibilityPlatform.hpp>
-#include <NodwardenCore/ActivityDetector.hpp>
-#include <NodwardenCore/AgentStatusReaders.hpp>
-#include <NodwardenCore/FileActivityProbe.hpp>
-#include <NodwardenCore/ProcessDetector.hpp>
-#include <NodwardenCore/SessionActivityDetector.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
-#include <NodwardenCore/StatusRecordDetector.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/AccessibilityPlatform.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
+#include <NodwardenCore/detection/SessionActivityDetector.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
+#include <NodwardenCore/statusrecords/AgentStatusReaders.hpp>
+#include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 

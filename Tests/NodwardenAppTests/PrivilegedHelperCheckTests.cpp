@@ -5,8 +5,8 @@
 #include "Support/TemporaryDirectory.hpp"
 
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/sleep/SleepController.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "AppSupport/SettingsWindowHarness.hpp"
 
 #include <NodwardenApp/model/SettingsStore.hpp>
-#include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
 
 #include <QCheckBox>
 #include <QPlainTextEdit>

@@ -2,7 +2,7 @@
 // changes, keep-awake reasons, clock gaps and steps back — and compared after every tick with a
 // small reference account written from the accounting rules.
 
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "AppSupport/StatusPanelScene.hpp"
 
-#include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
 
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>

@@ -1,4 +1,4 @@
-#include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
 
 #include "Support/FakeAccessibilityPlatform.hpp"
 

@@ -1,11 +1,11 @@
-#include <NodwardenCore/ActivityDetector.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
 
-#include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/DetectionPass.hpp>
-#include <NodwardenCore/FileActivityProbe.hpp>
-#include <NodwardenCore/ProcessDetector.hpp>
-#include <NodwardenCore/SessionActivityDetector.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/DetectionPass.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
+#include <NodwardenCore/detection/SessionActivityDetector.hpp>
 
 #include "Support/FakeAccessibilityPlatform.hpp"
 #include "Support/TemporaryDirectory.hpp"

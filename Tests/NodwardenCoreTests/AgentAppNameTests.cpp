@@ -1,4 +1,4 @@
-#include <NodwardenCore/AgentAppName.hpp>
+#include <NodwardenCore/catalog/AgentAppName.hpp>
 
 #include <gtest/gtest.h>
 

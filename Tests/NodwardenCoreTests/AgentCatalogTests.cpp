@@ -1,5 +1,5 @@
-#include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
 
 #include <gtest/gtest.h>
 

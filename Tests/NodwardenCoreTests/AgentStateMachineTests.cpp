@@ -1,4 +1,4 @@
-#include <NodwardenCore/AgentStateMachine.hpp>
+#include <NodwardenCore/model/AgentStateMachine.hpp>
 
 #include <gtest/gtest.h>
 

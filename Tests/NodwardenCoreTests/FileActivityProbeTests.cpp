@@ -1,4 +1,4 @@
-#include <NodwardenCore/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
 
 #include "Support/TemporaryDirectory.hpp"
 

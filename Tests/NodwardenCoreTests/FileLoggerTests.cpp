@@ -1,4 +1,4 @@
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include "Support/TemporaryDirectory.hpp"
 

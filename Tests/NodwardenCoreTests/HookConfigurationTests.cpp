@@ -1,7 +1,7 @@
 // Our hook entries merged into agents' own configurations that already hold the user's.
 
-#include <NodwardenCore/HookAgents.hpp>
-#include <NodwardenCore/HookConfiguration.hpp>
+#include <NodwardenCore/hooks/HookAgents.hpp>
+#include <NodwardenCore/hooks/HookConfiguration.hpp>
 
 #include <gtest/gtest.h>
 

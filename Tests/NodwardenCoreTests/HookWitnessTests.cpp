@@ -1,10 +1,10 @@
 // The agents' hook events against the process table of the pass: a turn lasts until it ends or
 // its sender is gone.
 
-#include <NodwardenCore/ActivityDetector.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/HookWitness.hpp>
-#include <NodwardenCore/StatusRecordDetector.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
+#include <NodwardenCore/hooks/HookWitness.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
 
 #include <gtest/gtest.h>
 

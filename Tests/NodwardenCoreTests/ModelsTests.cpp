@@ -1,9 +1,9 @@
-#include <NodwardenCore/ActivitySignal.hpp>
-#include <NodwardenCore/AppMode.hpp>
-#include <NodwardenCore/GuardPowerProfile.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/GuardStatus.hpp>
-#include <NodwardenCore/PowerState.hpp>
+#include <NodwardenCore/model/ActivitySignal.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
+#include <NodwardenCore/model/GuardPowerProfile.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/model/GuardStatus.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 
 #include <gtest/gtest.h>
 

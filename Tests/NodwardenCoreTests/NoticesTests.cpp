@@ -1,5 +1,5 @@
-#include <NodwardenCore/Notices.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/model/Notices.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include <NodwardenCore/PhraseMatcher.hpp>
+#include <NodwardenCore/detection/PhraseMatcher.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/system/PlatformPaths.hpp>
 
 #include "Support/ScopedEnvironmentVariable.hpp"
 #include "Support/TemporaryDirectory.hpp"

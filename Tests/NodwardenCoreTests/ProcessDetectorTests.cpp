@@ -1,7 +1,7 @@
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
 #include <NodwardenCore/macos/PSProcessTableReader.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include "Support/ScriptedCommandRunner.hpp"
 #include "Support/TemporaryDirectory.hpp"

@@ -1,4 +1,4 @@
-#include <NodwardenCore/SerialQueue.hpp>
+#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <gtest/gtest.h>
 

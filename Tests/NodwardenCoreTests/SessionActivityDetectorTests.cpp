@@ -1,4 +1,4 @@
-#include <NodwardenCore/SessionActivityDetector.hpp>
+#include <NodwardenCore/detection/SessionActivityDetector.hpp>
 
 #include "Support/TemporaryDirectory.hpp"
 

@@ -1,4 +1,4 @@
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include "Support/ScriptedCommandRunner.hpp"
 #include "Support/TemporaryDirectory.hpp"

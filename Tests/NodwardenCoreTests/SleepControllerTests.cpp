@@ -1,6 +1,6 @@
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
-#include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/sleep/SleepController.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include "Support/FakeKeepAwakeProgram.hpp"
 #include "Support/LoggedMessages.hpp"

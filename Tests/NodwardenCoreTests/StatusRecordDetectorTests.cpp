@@ -1,18 +1,18 @@
 // The agents' own status records, written in the formats today's agents use, judged against a
 // process table of the agent that wrote them, alone and in the merge with the other evidence.
 
-#include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/ActivityDetector.hpp>
-#include <NodwardenCore/ActivitySignal.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/AgentStatusReaders.hpp>
-#include <NodwardenCore/FileActivityProbe.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/OpenCodeStatusReader.hpp>
-#include <NodwardenCore/ProcessDetector.hpp>
-#include <NodwardenCore/SessionActivityDetector.hpp>
-#include <NodwardenCore/StatusRecordDetector.hpp>
-#include <NodwardenCore/StatusRecordFiles.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
+#include <NodwardenCore/detection/SessionActivityDetector.hpp>
+#include <NodwardenCore/model/ActivitySignal.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/statusrecords/AgentStatusReaders.hpp>
+#include <NodwardenCore/statusrecords/OpenCodeStatusReader.hpp>
+#include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
+#include <NodwardenCore/statusrecords/StatusRecordFiles.hpp>
 
 #include "Support/FakeAccessibilityPlatform.hpp"
 #include "Support/TemporaryDirectory.hpp"

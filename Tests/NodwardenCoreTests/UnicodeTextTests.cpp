@@ -1,4 +1,4 @@
-#include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "UsageMetricsTestSupport.hpp"
 
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <gtest/gtest.h>
 

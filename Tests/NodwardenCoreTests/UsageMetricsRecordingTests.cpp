@@ -1,7 +1,7 @@
 #include "UsageMetricsTestSupport.hpp"
 
-#include <NodwardenCore/UnicodeText.hpp>
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 #include "UsageMetricsTestSupport.hpp"
 
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
 
-#include <NodwardenCore/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
 
 #include "Support/ChildProcess.hpp"
 #include "Support/TemporaryDirectory.hpp"

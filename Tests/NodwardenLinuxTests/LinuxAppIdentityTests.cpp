@@ -1,8 +1,8 @@
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
 
-#include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
 
 #include <gtest/gtest.h>
 

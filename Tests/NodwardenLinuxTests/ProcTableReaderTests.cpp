@@ -1,8 +1,8 @@
 #include <NodwardenLinux/ProcTableReader.hpp>
 
-#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include "Support/ChildProcess.hpp"
 #include "Support/LoggedMessages.hpp"

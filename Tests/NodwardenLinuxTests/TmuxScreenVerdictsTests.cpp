@@ -3,9 +3,9 @@
 // agent sits in a pane.
 #include <NodwardenLinux/TmuxScreenVerdicts.hpp>
 
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 #include <NodwardenLinux/ScreenAttribution.hpp>
 

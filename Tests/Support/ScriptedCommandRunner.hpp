@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include <cstddef>
 #include <deque>

@@ -1,6 +1,6 @@
 #include "Support/TmuxTestServer.hpp"
 
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include <set>
 #include <string>

@@ -1,7 +1,7 @@
 #include <NodwardenApp/control/CommandLine.hpp>
 
 #include <NodwardenApp/model/ModeWords.hpp>
-#include <NodwardenCore/HookAgents.hpp>
+#include <NodwardenCore/hooks/HookAgents.hpp>
 
 namespace nodwarden::app {
 

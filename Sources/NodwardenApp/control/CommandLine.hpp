@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenApp/platform/HookSetup.hpp>
-#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
 
 #include <QCommandLineParser>
 #include <QString>

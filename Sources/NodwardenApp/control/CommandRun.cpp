@@ -1,9 +1,9 @@
 #include <NodwardenApp/control/CommandRun.hpp>
 
 #include <NodwardenApp/control/ControlClient.hpp>
-#include <NodwardenCore/KeepAwakeProcess.hpp>
-#include <NodwardenCore/SleepController.hpp>
-#include <NodwardenCore/SpawnAttributes.hpp>
+#include <NodwardenCore/sleep/KeepAwakeProcess.hpp>
+#include <NodwardenCore/sleep/SleepController.hpp>
+#include <NodwardenCore/system/SpawnAttributes.hpp>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>

@@ -3,7 +3,7 @@
 #include <NodwardenApp/control/ControlProtocol.hpp>
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
-#include <NodwardenCore/UniqueFd.hpp>
+#include <NodwardenCore/system/UniqueFd.hpp>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>

@@ -3,9 +3,9 @@
 #include <NodwardenApp/control/ControlClient.hpp>
 #include <NodwardenApp/control/ControlSocketPath.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/BoundedFileRead.hpp>
-#include <NodwardenCore/StatusRecordFiles.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/statusrecords/StatusRecordFiles.hpp>
+#include <NodwardenCore/system/BoundedFileRead.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/HookAgents.hpp>
-#include <NodwardenCore/HookWitness.hpp>
+#include <NodwardenCore/hooks/HookAgents.hpp>
+#include <NodwardenCore/hooks/HookWitness.hpp>
 
 #include <chrono>
 #include <cstddef>

@@ -3,7 +3,7 @@
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
-#include <NodwardenCore/HookWitness.hpp>
+#include <NodwardenCore/hooks/HookWitness.hpp>
 
 #include <QPointer>
 #include <QTimer>

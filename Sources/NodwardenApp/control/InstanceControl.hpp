@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenApp/control/ControlProtocol.hpp>
-#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
 
 #include <memory>
 

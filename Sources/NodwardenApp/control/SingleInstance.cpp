@@ -3,7 +3,7 @@
 #include <NodwardenApp/control/ControlConnection.hpp>
 #include <NodwardenApp/control/ControlSocketPath.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <QLocalServer>
 #include <QLocalSocket>

@@ -1,8 +1,8 @@
 #include <NodwardenApp/model/AgentRows.hpp>
 
-#include <NodwardenCore/AgentAppName.hpp>
-#include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/catalog/AgentAppName.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
 
 #include <algorithm>
 #include <map>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <NodwardenCore/ActivitySignal.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/GuardStatus.hpp>
+#include <NodwardenCore/model/ActivitySignal.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/model/GuardStatus.hpp>
 
 #include <cstddef>
 #include <optional>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <NodwardenApp/model/PlatformWording.hpp>
-#include <NodwardenCore/ActivitySignal.hpp>
-#include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/PowerState.hpp>
+#include <NodwardenCore/model/ActivitySignal.hpp>
+#include <NodwardenCore/model/Date.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 
 #include <filesystem>
 #include <functional>

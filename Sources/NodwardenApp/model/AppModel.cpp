@@ -4,14 +4,14 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
-#include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/LidStateProviding.hpp>
-#include <NodwardenCore/Notices.hpp>
-#include <NodwardenCore/PowerSnapshotProviding.hpp>
-#include <NodwardenCore/SerialQueue.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/LidStateProviding.hpp>
+#include <NodwardenCore/detection/PowerSnapshotProviding.hpp>
+#include <NodwardenCore/model/Notices.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <QCoreApplication>
 #include <QSettings>

@@ -7,14 +7,14 @@
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
-#include <NodwardenCore/ActivitySignal.hpp>
-#include <NodwardenCore/AgentStateMachine.hpp>
-#include <NodwardenCore/AppMode.hpp>
-#include <NodwardenCore/GuardDecision.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/GuardStatus.hpp>
-#include <NodwardenCore/PowerState.hpp>
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
+#include <NodwardenCore/model/ActivitySignal.hpp>
+#include <NodwardenCore/model/AgentStateMachine.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
+#include <NodwardenCore/model/GuardDecision.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/model/GuardStatus.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 
 #include <QObject>
 #include <QString>

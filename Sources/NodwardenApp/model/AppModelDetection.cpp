@@ -2,10 +2,10 @@
 
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/QueuedDelivery.hpp>
-#include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/LidStateProviding.hpp>
-#include <NodwardenCore/PowerSnapshotProviding.hpp>
-#include <NodwardenCore/SerialQueue.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/LidStateProviding.hpp>
+#include <NodwardenCore/detection/PowerSnapshotProviding.hpp>
+#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <chrono>
 #include <exception>

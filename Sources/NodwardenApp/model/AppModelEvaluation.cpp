@@ -4,8 +4,8 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/model/Notices.hpp>
 
 #include <algorithm>
 #include <set>

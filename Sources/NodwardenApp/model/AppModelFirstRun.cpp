@@ -3,9 +3,9 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/StoredValue.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
-#include <NodwardenCore/AccessibilityDetector.hpp>
-#include <NodwardenCore/Notices.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/model/Notices.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <QSettings>
 

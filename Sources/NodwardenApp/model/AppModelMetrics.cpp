@@ -2,8 +2,8 @@
 
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/SerialQueue.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <cerrno>
 #include <cstring>

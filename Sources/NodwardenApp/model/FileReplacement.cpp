@@ -1,6 +1,6 @@
 #include <NodwardenApp/model/FileReplacement.hpp>
 
-#include <NodwardenCore/AtomicFile.hpp>
+#include <NodwardenCore/system/AtomicFile.hpp>
 
 #include <QFile>
 

@@ -3,7 +3,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/LegalDocuments.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
-#include <NodwardenCore/AgentResolver.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
 
 #include <algorithm>
 #include <optional>

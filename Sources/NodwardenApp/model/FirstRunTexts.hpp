@@ -1,8 +1,8 @@
 #pragma once
 
-#include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/Notices.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/model/Notices.hpp>
 
 #include <QString>
 #include <QUrl>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/AppMode.hpp>
-#include <NodwardenCore/GuardDecision.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
+#include <NodwardenCore/model/GuardDecision.hpp>
 
 #include <optional>
 #include <string>

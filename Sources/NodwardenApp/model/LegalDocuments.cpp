@@ -1,7 +1,7 @@
 #include <NodwardenApp/model/LegalDocuments.hpp>
 
 #include <NodwardenApp/model/FileReplacement.hpp>
-#include <NodwardenCore/BoundedFileRead.hpp>
+#include <NodwardenCore/system/BoundedFileRead.hpp>
 
 #include <QFile>
 #include <QStandardPaths>

@@ -4,9 +4,9 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/model/StoredValue.hpp>
-#include <NodwardenCore/BoundedFileRead.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
+#include <NodwardenCore/system/BoundedFileRead.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <QSettings>
 

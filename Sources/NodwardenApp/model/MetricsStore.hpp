@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
+#include <NodwardenCore/model/Date.hpp>
 
 #include <filesystem>
 #include <string_view>

@@ -1,7 +1,7 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
 
-#include <NodwardenCore/AgentResolver.hpp>
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <algorithm>
 #include <charconv>

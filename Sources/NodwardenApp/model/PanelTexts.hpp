@@ -2,9 +2,9 @@
 
 #include <NodwardenApp/model/AgentRows.hpp>
 
-#include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/GuardStatus.hpp>
+#include <NodwardenCore/model/Date.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/model/GuardStatus.hpp>
 
 #include <optional>
 #include <string>

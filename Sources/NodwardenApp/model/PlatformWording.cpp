@@ -1,7 +1,7 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 
-#include <NodwardenCore/Notices.hpp>
-#include <NodwardenCore/SleepLogWording.hpp>
+#include <NodwardenCore/model/Notices.hpp>
+#include <NodwardenCore/sleep/SleepLogWording.hpp>
 
 namespace nodwarden::app {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/AppMode.hpp>
-#include <NodwardenCore/SleepLogWording.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
+#include <NodwardenCore/sleep/SleepLogWording.hpp>
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/SerialQueue.hpp>
+#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <QMetaObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include <NodwardenApp/model/SettingsStore.hpp>
 
 #include <NodwardenApp/model/StoredDocument.hpp>
-#include <NodwardenCore/StoredKeys.hpp>
+#include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <QSettings>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/AppMode.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
 
 class QSettings;
 

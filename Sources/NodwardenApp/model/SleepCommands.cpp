@@ -3,9 +3,9 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/QueuedDelivery.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/SerialQueue.hpp>
-#include <NodwardenCore/SleepLogWording.hpp>
+#include <NodwardenCore/sleep/SleepLogWording.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <QCoreApplication>
 

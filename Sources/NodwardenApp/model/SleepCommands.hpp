@@ -1,7 +1,7 @@
 #pragma once
 
-#include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/model/Date.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
 
 #include <QObject>
 

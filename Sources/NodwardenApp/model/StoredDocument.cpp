@@ -1,7 +1,7 @@
 #include <NodwardenApp/model/StoredDocument.hpp>
 
 #include <NodwardenApp/model/FileReplacement.hpp>
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <QFileInfo>
 #include <QSettings>

@@ -1,8 +1,8 @@
 #include <NodwardenApp/model/StoredValue.hpp>
 
 #include <NodwardenApp/model/FileReplacement.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/PlatformPaths.hpp>
 
 #include <QDateTime>
 #include <QFileInfo>

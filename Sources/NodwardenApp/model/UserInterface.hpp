@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
 
 namespace nodwarden::app {
 

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <NodwardenApp/model/Notifying.hpp>
-#include <NodwardenCore/AppMode.hpp>
-#include <NodwardenCore/Date.hpp>
-#include <NodwardenCore/GuardDecision.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/GuardStatus.hpp>
-#include <NodwardenCore/PowerState.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
+#include <NodwardenCore/model/Date.hpp>
+#include <NodwardenCore/model/GuardDecision.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/model/GuardStatus.hpp>
+#include <NodwardenCore/model/PowerState.hpp>
 
 #include <optional>
 #include <string>

@@ -1,7 +1,7 @@
 #include <NodwardenApp/platform/DesktopNotifier.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/SerialQueue.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/SerialQueue.hpp>
 #include <NodwardenLinux/FreedesktopNotifications.hpp>
 
 #include <chrono>

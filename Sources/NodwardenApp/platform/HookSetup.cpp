@@ -3,10 +3,10 @@
 #include <NodwardenApp/model/FileReplacement.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
-#include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/BoundedFileRead.hpp>
-#include <NodwardenCore/HookAgents.hpp>
-#include <NodwardenCore/HookConfiguration.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
+#include <NodwardenCore/hooks/HookAgents.hpp>
+#include <NodwardenCore/hooks/HookConfiguration.hpp>
+#include <NodwardenCore/system/BoundedFileRead.hpp>
 
 #include <QFile>
 

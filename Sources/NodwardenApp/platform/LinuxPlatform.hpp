@@ -2,8 +2,8 @@
 
 #include <NodwardenApp/model/AppEnvironment.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
-#include <NodwardenCore/HookWitness.hpp>
-#include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/hooks/HookWitness.hpp>
+#include <NodwardenCore/system/PlatformPaths.hpp>
 #include <NodwardenLinux/LidSwitchReader.hpp>
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
 #include <NodwardenLinux/XdgAutostart.hpp>

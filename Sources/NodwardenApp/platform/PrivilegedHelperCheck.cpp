@@ -1,6 +1,6 @@
 #include <NodwardenApp/platform/PrivilegedHelperCheck.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <sys/stat.h>
 

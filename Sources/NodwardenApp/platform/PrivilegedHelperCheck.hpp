@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/SleepCommandSet.hpp>
+#include <NodwardenCore/sleep/SleepCommandSet.hpp>
 
 #include <filesystem>
 #include <optional>

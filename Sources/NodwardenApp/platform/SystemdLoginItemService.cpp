@@ -1,9 +1,9 @@
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 
-#include <NodwardenCore/AtomicFile.hpp>
-#include <NodwardenCore/BoundedFileRead.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/AtomicFile.hpp>
+#include <NodwardenCore/system/BoundedFileRead.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include <cstdlib>
 #include <fstream>

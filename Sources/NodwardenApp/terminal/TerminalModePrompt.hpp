@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenApp/terminal/TerminalLineReader.hpp>
-#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
 
 #include <QObject>
 

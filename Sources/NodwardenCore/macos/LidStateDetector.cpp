@@ -1,8 +1,8 @@
 #include <NodwardenCore/macos/LidStateDetector.hpp>
 
-#include <NodwardenCore/AsciiText.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/system/AsciiText.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/LidStateProviding.hpp>
+#include <NodwardenCore/detection/LidStateProviding.hpp>
 
 #include <string_view>
 

@@ -1,7 +1,7 @@
 #include <NodwardenCore/macos/PSProcessTableReader.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ProcessDetector.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <exception>
 #include <map>

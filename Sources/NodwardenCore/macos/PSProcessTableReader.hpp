@@ -1,8 +1,8 @@
 #pragma once
 
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/ProcessTableReading.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/detection/ProcessTableReading.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 

@@ -1,9 +1,9 @@
 #include <NodwardenCore/macos/PowerMonitor.hpp>
 
-#include <NodwardenCore/AsciiText.hpp>
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
-#include <NodwardenCore/UnicodeText.hpp>
+#include <NodwardenCore/system/AsciiText.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <charconv>
 #include <exception>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Export.hpp>
-#include <NodwardenCore/PowerSnapshotProviding.hpp>
+#include <NodwardenCore/detection/PowerSnapshotProviding.hpp>
 
 #include <string_view>
 

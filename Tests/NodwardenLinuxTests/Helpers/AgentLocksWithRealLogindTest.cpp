@@ -2,9 +2,9 @@
 // with-real-logind on a private system bus) by processes named like agents, read back through
 // logind's own list; and the attribution rules over listed locks.
 
-#include <NodwardenCore/AgentCatalog.hpp>
-#include <NodwardenCore/GuardSettings.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
 

@@ -2,9 +2,9 @@
 // systemd-logind (started by with-real-logind on a private system bus): a lock that logind grants
 // is a hold, one it refuses is a failed launch, logged once, and never a hold.
 
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
-#include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/sleep/SleepController.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include "Support/LoggedMessages.hpp"
 #include "Support/TemporaryDirectory.hpp"

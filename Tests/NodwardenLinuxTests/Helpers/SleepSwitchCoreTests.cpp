@@ -1,10 +1,10 @@
 // The sleep switch helper as the core drives it: its listing read through the core's parser, and
 // the core's engage/restore round trip carried out by the real helper.
 
-#include <NodwardenCore/FileLogger.hpp>
-#include <NodwardenCore/ShellCommand.hpp>
-#include <NodwardenCore/SleepCommandSet.hpp>
-#include <NodwardenCore/SleepController.hpp>
+#include <NodwardenCore/sleep/SleepCommandSet.hpp>
+#include <NodwardenCore/sleep/SleepController.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/ShellCommand.hpp>
 
 #include "Support/LoggedMessages.hpp"
 #include "Support/ScopedEnvironmentVariable.hpp"

@@ -1,6 +1,6 @@
 #include <NodwardenApp/platform/macos/BundleUpdater.hpp>
 
-#include <NodwardenCore/FileLogger.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <utility>
 

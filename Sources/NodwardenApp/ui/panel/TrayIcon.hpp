@@ -1,7 +1,7 @@
 #pragma once
 
 #include <NodwardenApp/ui/panel/StatusPanelParts.hpp>
-#include <NodwardenCore/AppMode.hpp>
+#include <NodwardenCore/model/AppMode.hpp>
 
 #include <QIcon>
 #include <QObject>

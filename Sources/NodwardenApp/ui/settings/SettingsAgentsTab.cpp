@@ -4,7 +4,7 @@
 #include "SettingsWidgets.hpp"
 
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenCore/AgentCatalog.hpp>
+#include <NodwardenCore/catalog/AgentCatalog.hpp>
 
 #include <QCheckBox>
 #include <QGridLayout>

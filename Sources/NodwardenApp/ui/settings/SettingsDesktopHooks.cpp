@@ -1,6 +1,6 @@
 #include "SettingsDesktopHooks.hpp"
 
-#include <NodwardenCore/PlatformPaths.hpp>
+#include <NodwardenCore/system/PlatformPaths.hpp>
 
 #include <QDesktopServices>
 #include <QDir>

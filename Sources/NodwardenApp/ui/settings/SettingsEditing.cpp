@@ -1,6 +1,6 @@
 #include "SettingsEditing.hpp"
 
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <algorithm>
 #include <cmath>

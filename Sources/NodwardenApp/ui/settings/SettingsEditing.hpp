@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/GuardPowerProfile.hpp>
+#include <NodwardenCore/model/GuardPowerProfile.hpp>
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/GuardSettings.hpp>
+#include <NodwardenCore/model/GuardSettings.hpp>
 
 #include <QWidget>
 

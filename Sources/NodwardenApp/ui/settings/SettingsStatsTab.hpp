@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/Date.hpp>
+#include <NodwardenCore/model/Date.hpp>
 
 #include <QMessageBox>
 #include <QPointer>

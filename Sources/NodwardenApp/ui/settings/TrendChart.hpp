@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/UsageMetrics.hpp>
+#include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <NodwardenCore/GuardStatus.hpp>
+#include <NodwardenCore/model/GuardStatus.hpp>
 
 #include <QColor>
 

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <NodwardenCore/Export.hpp>
+#include <NodwardenCore/detection/AgentVerdict.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <tuple>
+
+namespace NODWARDEN_CORE_EXPORT nodwarden {
+
+/// One event an agent's command hook handed over (`stayloom hook AGENT EVENT`): which agent, the
+/// event's name and session, and the agent's process that ran the hook. Never a prompt.
+struct HookEvent {
+    /// The agent's word in `HookAgents` ("claude", "codex", …).
+    std::string agent;
+    std::string event;
+    std::string session;
+    std::int32_t pid = 0;
+    /// The sender's start in clock ticks since boot, as the process table gives it: with the pid
+    /// it names one process even after the pid is reused.
+    std::uint64_t startTime = 0;
+};
+
+/// The agents' own word on their turns, pushed by their hooks: a turn's start makes its agent
+/// working until the turn's end, an interrupt, a failure or the session's end arrives, or until
+/// the agent's process that sent it is gone from the process table. Where the agent's hooks hear
+/// nothing of a cancelled turn, the verdict is only as good as a screen (`hookWithoutCancel`), so a
+/// readable screen or the agent's own record decides over it, and it stands only while the agent's
+/// process tree shows a sign of work: where nothing else is read, a cancelled turn still ends.
+/// Events arrive on any thread (the control socket's); verdicts are asked on the detection queue,
+/// one pass at a time.
+class HookWitness final : public AgentVerdictDetecting {
+public:
+    /// Turns remembered at once; beyond it a new turn is not taken, so no peer can make the
+    /// store grow without bound.
+    static constexpr std::size_t maxTurns = 256;
+
+    /// Takes one event; false when its agent is not one that has hooks.
+    bool record(const HookEvent& event);
+
+    using AgentVerdictDetecting::detectVerdicts;
+    std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) override;
+
+private:
+    /// A turn under way: the agent's profile, its session, the process that announced it, and
+    /// what its verdict rests on.
+    using Turn =
+        std::tuple<std::string, std::string, std::int32_t, std::uint64_t, AgentVerdictSource>;
+
+    /// The agents with a turn whose sender still runs as that agent; forgets the others' turns.
+    std::map<std::string, AgentVerdictSource> turnsStillUnderWay(const DetectionPass& pass);
+    void dropQuietTurnsWithoutCancel(std::map<std::string, AgentVerdictSource>& working,
+                                     const DetectionPass& pass);
+
+    std::mutex mutex_;
+    std::set<Turn> turns_;
+    /// When each agent with a turn its hooks cannot end last showed a sign of work; touched only
+    /// by the passes.
+    std::map<std::string, Date> lastSignOfWork_;
+};
+
+} // namespace nodwarden

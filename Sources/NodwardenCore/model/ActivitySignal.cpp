@@ -1,0 +1,98 @@
+#include <NodwardenCore/model/ActivitySignal.hpp>
+
+#include <NodwardenCore/system/JSONDecoding.hpp>
+
+#include <nlohmann/json.hpp>
+
+namespace nodwarden {
+
+using nlohmann::json;
+using namespace JSONDecoding;
+
+namespace {
+
+SignalStrength decodeSignalStrength(const json& value, std::string_view key) {
+    const auto strength = signalStrengthFromRawValue(readInt(value, key));
+    if (!strength) {
+        throw DecodingError("\"" + std::string(key) + "\" is not a signal strength from 0 to 3");
+    }
+    return *strength;
+}
+
+ActivitySignal decodeActivitySignal(const json& value) {
+    const json& object = requireObject(value, "signal");
+    return ActivitySignal{
+        decodeSignalStrength(requiredMember(object, "strength"), "strength"),
+        readOptional(object, "appName", readString),
+        readString(requiredMember(object, "reason"), "reason"),
+        readOptional(object, "matchedText", readString),
+        readOptional(object, "sessionCount", readInt),
+        readOptional(object, "processPresent", readBool),
+    };
+}
+
+} // namespace
+
+// MARK: - SignalStrength
+
+int rawValue(SignalStrength strength) {
+    return static_cast<int>(strength);
+}
+
+std::optional<SignalStrength> signalStrengthFromRawValue(int raw) {
+    if (raw < 0 || raw > 3) {
+        return std::nullopt;
+    }
+    return static_cast<SignalStrength>(raw);
+}
+
+bool isActiveWork(SignalStrength strength) {
+    return strength >= SignalStrength::weak;
+}
+
+// MARK: - ActivitySignal
+
+ActivitySignal ActivitySignal::none() {
+    return ActivitySignal{SignalStrength::none, std::nullopt, "No active agent signal",
+                          std::nullopt,         std::nullopt, std::nullopt};
+}
+
+std::optional<ActivitySignal> ActivitySignal::fromJSON(std::string_view text) {
+    return decodeText<ActivitySignal>(text, decodeActivitySignal);
+}
+
+std::string ActivitySignal::toJSON() const {
+    return json(*this).dump();
+}
+
+// MARK: - JSON building blocks
+
+void to_json(json& value, SignalStrength strength) {
+    value = rawValue(strength);
+}
+void from_json(const json& value, SignalStrength& strength) {
+    strength = decodeSignalStrength(value, "strength");
+}
+
+void to_json(json& value, const ActivitySignal& signal) {
+    value = json::object();
+    value["strength"] = signal.strength;
+    if (signal.appName) {
+        value["appName"] = *signal.appName;
+    }
+    value["reason"] = signal.reason;
+    if (signal.matchedText) {
+        value["matchedText"] = *signal.matchedText;
+    }
+    if (signal.sessionCount) {
+        value["sessionCount"] = *signal.sessionCount;
+    }
+    if (signal.processPresent) {
+        value["processPresent"] = *signal.processPresent;
+    }
+}
+void from_json(const json& value, ActivitySignal& signal) {
+    signal = decodeActivitySignal(value);
+}
+
+} // namespace nodwarden
