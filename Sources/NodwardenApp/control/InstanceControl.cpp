@@ -21,6 +21,12 @@ namespace {
 /// The longest timed keep-awake a command may ask for, as `stayloom awake --for` takes it.
 constexpr double maxKeepAwakeSeconds = 7 * 24 * 3600;
 
+/// A successful answer carrying the model's status as it stands.
+QJsonObject statusAnswer(const AppModel& model) {
+    return QJsonObject{{QStringLiteral("ok"), true},
+                       {QStringLiteral("status"), StatusReport::fromModel(model)}};
+}
+
 ControlReply failure(const QString& error) {
     return {.body = QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}}};
 }
@@ -77,8 +83,7 @@ ControlReply InstanceControl::commandRun(const QJsonObject& request) {
 }
 
 ControlReply InstanceControl::report() const {
-    return {.body = QJsonObject{{QStringLiteral("ok"), true},
-                                {QStringLiteral("status"), StatusReport::fromModel(model_)}}};
+    return {.body = statusAnswer(model_)};
 }
 
 ControlReply InstanceControl::reportOnceWeighed() const {
@@ -93,8 +98,7 @@ ControlReply InstanceControl::reportOnceWeighed() const {
         auto* waiting = new QObject(model);
         auto once = [model, waiting, pending] {
             if (const auto answerNow = std::exchange(*pending, nullptr)) {
-                answerNow(QJsonObject{{QStringLiteral("ok"), true},
-                                      {QStringLiteral("status"), StatusReport::fromModel(*model)}});
+                answerNow(statusAnswer(*model));
                 waiting->deleteLater();
             }
         };
