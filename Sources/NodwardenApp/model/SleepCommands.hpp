@@ -13,7 +13,7 @@
 namespace nodwarden {
 class FileLogger;
 class SerialQueue;
-struct SleepLogWording;
+class SleepLogWording;
 } // namespace nodwarden
 
 namespace nodwarden::app {

@@ -122,6 +122,8 @@ void applyVerdicts(const std::map<std::string, AgentVerdict>& verdicts,
         signal.strength = verdict.state == AgentWorkState::working ? SignalStrength::strong
                                                                    : SignalStrength::presence;
         signal.reason = ActivityDetector::verdictReason(verdict);
+        signal.reasonCode = ActivityDetector::verdictReasonCode(verdict);
+        signal.reasonDetail.clear();
         signal.matchedText = std::nullopt;
     }
 }
@@ -149,6 +151,28 @@ std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
         return verdict.appName + " says" + state;
     }
     return verdict.appName + state;
+}
+
+ReasonCode ActivityDetector::verdictReasonCode(const AgentVerdict& verdict) {
+    const bool working = verdict.state == AgentWorkState::working;
+    switch (verdict.source) {
+    case AgentVerdictSource::statusRecord:
+        return working ? ReasonCode::recordSaysWorking : ReasonCode::recordSaysIdle;
+    case AgentVerdictSource::screen:
+        return working ? ReasonCode::screenShowsWorking : ReasonCode::screenShowsIdle;
+    case AgentVerdictSource::conversation:
+        return working ? ReasonCode::chatAwaitsReply : ReasonCode::chatEndsWithReply;
+    case AgentVerdictSource::oneShotRun:
+        return ReasonCode::oneShotRun;
+    case AgentVerdictSource::startUp:
+        return ReasonCode::justStarted;
+    case AgentVerdictSource::lock:
+        return ReasonCode::holdsSleepLock;
+    case AgentVerdictSource::hook:
+    case AgentVerdictSource::hookWithoutCancel:
+        return working ? ReasonCode::hookSaysWorking : ReasonCode::hookSaysIdle;
+    }
+    return ReasonCode::unspecified;
 }
 
 /// Presents the library's detectors through the interfaces the merge is written against.

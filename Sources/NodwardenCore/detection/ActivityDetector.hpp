@@ -113,6 +113,8 @@ public:
     /// likewise; "<agent>'s chat awaits a reply" or "… ends with a reply" for a chat; "<agent>
     /// runs a one-shot prompt"; "<agent> has just started and has had no turn yet".
     static std::string verdictReason(const AgentVerdict& verdict);
+    /// The code of that reason.
+    static ReasonCode verdictReasonCode(const AgentVerdict& verdict);
 
 private:
     struct OwnedAdapters;

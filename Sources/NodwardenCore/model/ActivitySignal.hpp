@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Export.hpp>
+#include <NodwardenCore/model/ReasonCode.hpp>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -30,6 +31,11 @@ struct ActivitySignal {
     std::optional<std::string> matchedText;
     std::optional<int> sessionCount;
     std::optional<bool> processPresent;
+    /// What `reason` says, for a program to put in its own words.
+    ReasonCode reasonCode = ReasonCode::unspecified;
+    /// The value `reason` carries beside the agent's name (the phrase matched, a file's age in
+    /// seconds); empty when it carries none.
+    std::string reasonDetail;
 
     /// Strength `none`, reason "No active agent signal", no optional field.
     static ActivitySignal none();
