@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/ModeWords.hpp>
 #include <NodwardenCore/system/UniqueFd.hpp>
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -160,9 +161,11 @@ int ControlClient::run(const CommandLineRequest& request,
                        const std::optional<std::filesystem::path>& socketPath, std::FILE* output,
                        std::FILE* errors) {
     if (!socketPath) {
-        print(errors, QStringLiteral("Stayloom cannot be reached: the path of its control socket "
-                                     "is too long for this system. Set XDG_RUNTIME_DIR to a "
-                                     "shorter folder.\n"));
+        print(errors,
+              QCoreApplication::translate(
+                  "ControlClient", "Stayloom cannot be reached: the path of its control socket "
+                                   "is too long for this system. Set XDG_RUNTIME_DIR to a "
+                                   "shorter folder.\n"));
         return failedStatus;
     }
     using Outcome = Exchange::Outcome;
@@ -176,19 +179,23 @@ int ControlClient::run(const CommandLineRequest& request,
             print(output, QStringLiteral("{\"running\": false}\n"));
             return notRunningStatus;
         }
-        print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
-                                     "stayloom\n"));
+        print(errors, QCoreApplication::translate(
+                          "ControlClient", "Stayloom is not running for this user. Start it with: "
+                                           "stayloom\n"));
         return notRunningStatus;
     case Outcome::unreachable:
-        print(errors, QStringLiteral("Cannot reach the running Stayloom: ") +
-                          QString::fromUtf8(result.text) + u'\n');
+        print(errors,
+              QCoreApplication::translate("ControlClient", "Cannot reach the running Stayloom: ") +
+                  QString::fromUtf8(result.text) + u'\n');
         return failedStatus;
     case Outcome::closedEarly:
-        print(errors, QStringLiteral("The running Stayloom closed the connection without "
-                                     "answering.\n"));
+        print(errors, QCoreApplication::translate(
+                          "ControlClient", "The running Stayloom closed the connection without "
+                                           "answering.\n"));
         return failedStatus;
     case Outcome::timedOut:
-        print(errors, QStringLiteral("The running Stayloom did not answer within %1 s.\n")
+        print(errors, QCoreApplication::translate(
+                          "ControlClient", "The running Stayloom did not answer within %1 s.\n")
                           .arg(answerTimeoutMilliseconds / 1000));
         return failedStatus;
     case Outcome::answered:
@@ -196,20 +203,25 @@ int ControlClient::run(const CommandLineRequest& request,
     }
     const QJsonDocument document = QJsonDocument::fromJson(result.text);
     if (!document.isObject()) {
-        print(errors, QStringLiteral("The running Stayloom gave an answer that is not one JSON "
-                                     "object.\n"));
+        print(errors,
+              QCoreApplication::translate(
+                  "ControlClient", "The running Stayloom gave an answer that is not one JSON "
+                                   "object.\n"));
         return failedStatus;
     }
     const QJsonObject reply = document.object();
     if (!reply.value(QStringLiteral("ok")).toBool()) {
         if (reply.value(QStringLiteral("error")).toString() ==
             QLatin1String(ControlProtocol::busyError)) {
-            print(errors, QStringLiteral("The running Stayloom is busy answering other commands. "
-                                         "Try again in a moment.\n"));
+            print(errors,
+                  QCoreApplication::translate(
+                      "ControlClient", "The running Stayloom is busy answering other commands. "
+                                       "Try again in a moment.\n"));
             return failedStatus;
         }
-        print(errors, QStringLiteral("The running Stayloom refused: ") +
-                          reply.value(QStringLiteral("error")).toString() + u'\n');
+        print(errors,
+              QCoreApplication::translate("ControlClient", "The running Stayloom refused: ") +
+                  reply.value(QStringLiteral("error")).toString() + u'\n');
         return failedStatus;
     }
     const QJsonObject status = reply.value(QStringLiteral("status")).toObject();
@@ -224,15 +236,17 @@ int ControlClient::run(const CommandLineRequest& request,
         const qint64 pid = qint64(status.value(QStringLiteral("pid")).toDouble());
         if (!waitForEnd(pid)) {
             print(errors,
-                  QStringLiteral("Stayloom (process %1) was asked to quit but still runs.\n")
+                  QCoreApplication::translate(
+                      "ControlClient", "Stayloom (process %1) was asked to quit but still runs.\n")
                       .arg(pid));
             return failedStatus;
         }
-        print(output, QStringLiteral("Stayloom has quit.\n"));
+        print(output, QCoreApplication::translate("ControlClient", "Stayloom has quit.\n"));
         return 0;
     }
     case Action::acceptTerms:
-        print(output, QStringLiteral("Terms accepted.\n") + StatusReport::text(status));
+        print(output, QCoreApplication::translate("ControlClient", "Terms accepted.\n") +
+                          StatusReport::text(status));
         return 0;
     case Action::mode:
         if (!request.mode) {

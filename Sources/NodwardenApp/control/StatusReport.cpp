@@ -3,7 +3,9 @@
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonArray>
 
@@ -83,7 +85,7 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
         {QStringLiteral("pid"), qint64(::getpid())},
         {QStringLiteral("version"), QString::fromUtf8(BuildInfo::version)},
         {QStringLiteral("status"), utf8(rawValue(model.status()))},
-        {QStringLiteral("statusName"), utf8(displayName(model.status()))},
+        {QStringLiteral("statusName"), ReasonTexts::statusName(model.status(), model.wording())},
         {QStringLiteral("statusSince"), isoTime(model.statusSince())},
         {QStringLiteral("keepingAwakeSince"), isoTime(model.guardingSince())},
         {QStringLiteral("reason"), model.statusReason()},
@@ -109,15 +111,18 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
     };
 }
 
+// The report as people read it is in their language; the JSON keys stay as they are.
 QString StatusReport::text(const QJsonObject& report) {
     const auto field = [&report](const char* key) {
         return report.value(QString::fromUtf8(key)).toString();
     };
     QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
                    QStringLiteral(" · ") + field("agentSummary") + u'\n';
-    text += QStringLiteral("Mode: ") + field("mode");
     if (const QString until = field("keepAwakeUntil"); !until.isEmpty()) {
-        text += QStringLiteral(" until ") + until + QStringLiteral(", then ") + field("modeAfter");
+        text += QCoreApplication::translate("StatusReport", "Mode: %1 until %2, then %3")
+                    .arg(field("mode"), until, field("modeAfter"));
+    } else {
+        text += QCoreApplication::translate("StatusReport", "Mode: %1").arg(field("mode"));
     }
     text += u'\n';
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
@@ -128,24 +133,25 @@ QString StatusReport::text(const QJsonObject& report) {
                 QStringLiteral(" — ") + agent.value(QStringLiteral("reason")).toString() + u'\n';
     }
     const QJsonObject power = report.value(QStringLiteral("power")).toObject();
-    text += QStringLiteral("Power: ") + power.value(QStringLiteral("description")).toString();
-    if (report.value(QStringLiteral("batteryWarning")).toBool()) {
-        text += QStringLiteral(" (battery warning)");
-    }
+    const QString powerText = power.value(QStringLiteral("description")).toString();
+    text += report.value(QStringLiteral("batteryWarning")).toBool()
+                ? QCoreApplication::translate("StatusReport", "Power: %1 (battery warning)")
+                      .arg(powerText)
+                : QCoreApplication::translate("StatusReport", "Power: %1").arg(powerText);
     text += u'\n';
     QString lid = field("lid");
     if (!lid.isEmpty()) {
         lid[0] = lid[0].toUpper();
     }
-    text += QStringLiteral("Lid: ") + lid + u'\n';
+    text += QCoreApplication::translate("StatusReport", "Lid: %1").arg(lid) + u'\n';
     const QJsonValue lastRun = report.value(QStringLiteral("lastRun"));
     if (lastRun.isObject()) {
-        text += QStringLiteral("Last run: ") +
-                lastRun.toObject().value(QStringLiteral("agent")).toString() +
-                QStringLiteral(", ") +
-                lastRun.toObject().value(QStringLiteral("detail")).toString() + u'\n';
+        text += QCoreApplication::translate("StatusReport", "Last run: %1, %2")
+                    .arg(lastRun.toObject().value(QStringLiteral("agent")).toString(),
+                         lastRun.toObject().value(QStringLiteral("detail")).toString()) +
+                u'\n';
     } else {
-        text += QStringLiteral("Last run: none yet\n");
+        text += QCoreApplication::translate("StatusReport", "Last run: none yet") + u'\n';
     }
     if (const QString message = field("launchAtLoginMessage"); !message.isEmpty()) {
         text += message + u'\n';

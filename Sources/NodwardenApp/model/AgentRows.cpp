@@ -1,8 +1,11 @@
 #include <NodwardenApp/model/AgentRows.hpp>
 
+#include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenCore/catalog/AgentAppName.hpp>
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <map>
@@ -73,14 +76,35 @@ std::string_view symbolFor(AgentProfile::Kind kind) {
     return "terminal";
 }
 
+std::string translated(const char* text) {
+    return QCoreApplication::translate("AgentRows", text).toStdString();
+}
+
 std::optional<std::string> sessionsText(bool isCLI, const ActivitySignal& signal) {
     if (!isCLI || !signal.sessionCount || *signal.sessionCount < 1) {
         return std::nullopt;
     }
     if (*signal.sessionCount == 1) {
-        return std::string("1 session");
+        return QCoreApplication::translate("AgentRows", "1 session").toStdString();
     }
-    return std::to_string(*signal.sessionCount) + " sessions";
+    return QCoreApplication::translate("AgentRows", "%1 sessions")
+        .arg(*signal.sessionCount)
+        .toStdString();
+}
+
+/// The signal's reason, shortened for a row: CPU and screen-text findings by their kind.
+std::string rowReason(const ActivitySignal& signal, const PlatformWording& wording) {
+    if (wording.showsDesignTexts || signal.reasonCode == ReasonCode::unspecified) {
+        return AgentAppName::cleanedReason(signal.reason);
+    }
+    switch (signal.reasonCode) {
+    case ReasonCode::cpuAboveThreshold:
+        return QCoreApplication::translate("AgentRows", "CPU activity").toStdString();
+    case ReasonCode::processRunning:
+        return QCoreApplication::translate("AgentRows", "running").toStdString();
+    default:
+        return ReasonTexts::signal(signal, wording).toStdString();
+    }
 }
 
 /// `text`, preceded by the sessions text and the separator when there is one.
@@ -96,6 +120,7 @@ struct RowContext {
     const std::map<std::string, AgentProfile>& profiles;
     const std::optional<std::string>& leadName;
     GuardStatus status;
+    const PlatformWording& wording;
 };
 
 AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
@@ -103,7 +128,7 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
     const bool isCLI = context.cliNames.contains(name);
     const bool isGraceLead = context.status == GuardStatus::idleGrace && context.leadName == name;
     const std::optional<std::string> sessions = sessionsText(isCLI, signal);
-    const std::string reason = AgentAppName::cleanedReason(signal.reason);
+    const std::string reason = rowReason(signal, context.wording);
 
     AgentStatusRow row;
     row.name = name;
@@ -111,7 +136,7 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
     case SignalStrength::strong: {
         std::string text = signal.matchedText ? *signal.matchedText
                            : !reason.empty()  ? reason
-                                              : std::string("active");
+                                             : translated(QT_TRANSLATE_NOOP("AgentRows", "active"));
         row.state = "working";
         row.isWorking = true;
         row.detail = withSessions(sessions, text);
@@ -127,11 +152,14 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
         if (isGraceLead) {
             row.state = "grace";
             row.isWorking = true;
-            row.detail = sessions.value_or("recent activity");
+            row.detail =
+                sessions.value_or(translated(QT_TRANSLATE_NOOP("AgentRows", "recent activity")));
         } else {
             row.state = "idle";
             row.isWorking = false;
-            row.detail = sessions.value_or(isCLI ? "session open" : "running");
+            row.detail =
+                sessions.value_or(isCLI ? translated(QT_TRANSLATE_NOOP("AgentRows", "session open"))
+                                        : translated(QT_TRANSLATE_NOOP("AgentRows", "running")));
         }
         break;
     }
@@ -153,12 +181,13 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
 } // namespace
 
 std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& perApp,
-                                           GuardStatus status, const GuardSettings& settings) {
+                                           GuardStatus status, const GuardSettings& settings,
+                                           const PlatformWording& wording) {
     const auto kept = strongestSignalPerName(perApp);
     const std::optional<std::string> leadName = leadAgentName(kept);
     const std::set<std::string> cliNames = AgentCatalog::cliAgentNames();
     const std::map<std::string, AgentProfile> profiles = profilesByDisplayName(settings);
-    const RowContext context{cliNames, profiles, leadName, status};
+    const RowContext context{cliNames, profiles, leadName, status, wording};
 
     std::vector<AgentStatusRow> rows;
     rows.reserve(kept.size());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <NodwardenApp/model/PlatformWording.hpp>
+
 #include <NodwardenCore/model/ActivitySignal.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/GuardStatus.hpp>
@@ -40,7 +42,10 @@ inline constexpr std::size_t maxAgentRows = 12;
 /// signal), working rows first, then by name in code-point order, at most `maxAgentRows`.
 /// `status` decides whether the lead agent's presence reads as the idle grace; `settings` decide
 /// which catalog profiles supply icons.
-std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& perApp,
-                                           GuardStatus status, const GuardSettings& settings);
+/// The details are in `wording`'s words.
+std::vector<AgentStatusRow>
+buildAgentRows(const std::vector<ActivitySignal>& perApp, GuardStatus status,
+               const GuardSettings& settings,
+               const PlatformWording& wording = PlatformWording::current());
 
 } // namespace nodwarden::app

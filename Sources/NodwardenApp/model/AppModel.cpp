@@ -42,9 +42,8 @@ int milliseconds(double seconds) {
 
 AppModel::AppModel(AppEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)),
-      detectedAppName_(QStringLiteral("None")),
-      batteryDescription_(QStringLiteral("Battery unknown")),
-      lidDescription_(QStringLiteral("Unknown")), statusReason_(QStringLiteral("Starting")) {
+      detectedAppName_(QStringLiteral("None")), batteryDescription_(tr("Battery unknown")),
+      lidDescription_(tr("Unknown")), statusReason_(tr("Starting")) {
     if (!environment_.clock) {
         environment_.clock = systemNow;
     }
@@ -157,7 +156,7 @@ void AppModel::tick() {
     sleep_->checkWatchdog(now());
 
     if (needsLegalAcceptance_) {
-        setStatusReason(QString::fromUtf8(legalPendingReason));
+        setStatusReason(tr(legalPendingReason));
         return;
     }
 

@@ -94,7 +94,7 @@ public:
     static constexpr double metricsSaveIntervalSeconds = 60;
     /// The status reason while the terms wait for acceptance.
     static constexpr const char* legalPendingReason =
-        "Accept the Terms & Privacy Policy to enable keep-awake.";
+        QT_TR_NOOP("Accept the Terms & Privacy Policy to enable keep-awake.");
 
     /// Loads mode, settings and statistics from `environment.defaults` and installs the resolver's
     /// unmatched-host report; starts nothing (see `start`).
@@ -424,7 +424,7 @@ private:
     bool needsLegalAcceptance_ = false;
     std::vector<ActivitySignal> lastMergedPerApp_;
     std::optional<PublishedFrom> publishedFrom_;
-    /// The decision's reason last shown, as decided and as adapted to the platform's wording.
+    /// The decision's reason last shown, as decided and in the platform's words.
     std::string shownReasonDecided_;
     QString shownReason_;
 

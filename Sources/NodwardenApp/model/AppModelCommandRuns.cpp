@@ -1,5 +1,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -22,7 +24,8 @@ bool processExists(std::int32_t pid) {
 AgentStatusRow commandRow(const std::string& name) {
     AgentStatusRow row;
     row.name = name;
-    row.detail = "Kept awake by stayloom run";
+    row.detail =
+        QCoreApplication::translate("AgentRows", "Kept awake by stayloom run").toStdString();
     row.state = "working";
     row.isWorking = true;
     row.symbol = "terminal";

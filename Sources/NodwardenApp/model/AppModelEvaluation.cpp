@@ -1,4 +1,5 @@
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
@@ -138,18 +139,19 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
     assignIfChanged(status_, decision.status, [this] { emit statusChanged(); });
     assignIfChanged(detectedAppName_, qstring(decision.detectedAppName.value_or("None")),
                     [this] { emit detectedAppNameChanged(); });
-    assignIfChanged(batteryDescription_, qstring(power.displayName()),
+    assignIfChanged(batteryDescription_, ReasonTexts::powerDescription(power, wording()),
                     [this] { emit batteryDescriptionChanged(); });
     assignIfChanged(batteryPercent_, power.batteryPercent,
                     [this] { emit batteryPercentChanged(); });
     assignIfChanged(isOnACPower_, power.isOnACPower, [this] { emit isOnACPowerChanged(); });
-    assignIfChanged(lidDescription_, qstring(displayName(lid)),
+    assignIfChanged(lidDescription_, ReasonTexts::lidName(lid, wording()),
                     [this] { emit lidDescriptionChanged(); });
     assignIfChanged(isBatteryWarning_, decision.isBatteryWarning,
                     [this] { emit isBatteryWarningChanged(); });
     assignIfChanged(lastSignalStrength_, signal.strength,
                     [this] { emit lastSignalStrengthChanged(); });
-    assignIfChanged(agentRows_, withCommandRows(buildAgentRows(merged, decision.status, settings_)),
+    assignIfChanged(agentRows_,
+                    withCommandRows(buildAgentRows(merged, decision.status, settings_, wording())),
                     [this] { emit agentRowsChanged(); });
 }
 
@@ -166,11 +168,8 @@ void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& me
             running.push_back(profile);
         }
     }
-    std::optional<QString> warning;
-    if (const auto text = AccessibilityNotice::panelWarning(running, accessibilityTrusted_)) {
-        warning = qstring(wording().adapted(*text));
-    }
-    assignIfChanged(accessibilityWarning_, std::move(warning),
+    assignIfChanged(accessibilityWarning_,
+                    ReasonTexts::accessibilityWarning(running, accessibilityTrusted_, wording()),
                     [this] { emit accessibilityWarningChanged(); });
 }
 
@@ -207,7 +206,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     GuardDecision effective = decision;
     if (decision.reason != shownReasonDecided_ || shownReason_.isNull()) {
         shownReasonDecided_ = decision.reason;
-        shownReason_ = qstring(wording().adapted(decision.reason));
+        shownReason_ = ReasonTexts::decision(decision, wording());
     }
     QString reason = shownReason_;
     const std::optional<double> timedSeconds =
@@ -218,7 +217,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     }
     if (needsLegalAcceptance_ && effective.shouldPreventSleep) {
         effective.shouldPreventSleep = false;
-        reason = QString::fromUtf8(legalPendingReason);
+        reason = tr(legalPendingReason);
     }
     setStatusReason(reason);
 

@@ -40,7 +40,7 @@ QString AppModel::panelLastRunDetail() const {
 }
 
 QString AppModel::panelTrulySavedText() const {
-    return wording().adapted(qstring(PanelTexts::panelTrulySavedText(metrics_)));
+    return PanelTexts::panelTrulySavedText(metrics_, wording());
 }
 
 } // namespace nodwarden::app

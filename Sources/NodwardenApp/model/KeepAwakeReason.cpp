@@ -1,20 +1,33 @@
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cmath>
 
 namespace nodwarden::app {
 
+namespace {
+
+std::string text(const QString& shown) {
+    return shown.toStdString();
+}
+
+} // namespace
+
 std::string keepAwakeLength(double seconds) {
     const long long minutes = std::llround(seconds / 60);
-    const auto plural = [](long long count, const char* unit) {
-        return std::to_string(count) + " " + unit + (count == 1 ? "" : "s");
-    };
     // A length asked for in whole hours reads as such; anything else in minutes, as it was typed.
     if (minutes >= 60 && minutes % 60 == 0) {
-        return plural(minutes / 60, "hour");
+        const long long hours = minutes / 60;
+        return text(hours == 1
+                        ? QCoreApplication::translate("KeepAwakeReason", "1 hour")
+                        : QCoreApplication::translate("KeepAwakeReason", "%1 hours").arg(hours));
     }
-    return plural(std::max(minutes, 1LL), "minute");
+    const long long shown = std::max(minutes, 1LL);
+    return text(shown == 1
+                    ? QCoreApplication::translate("KeepAwakeReason", "1 minute")
+                    : QCoreApplication::translate("KeepAwakeReason", "%1 minutes").arg(shown));
 }
 
 std::string keepAwakeReason(AppMode mode, const GuardDecision& decision,
@@ -22,19 +35,23 @@ std::string keepAwakeReason(AppMode mode, const GuardDecision& decision,
     if (mode == AppMode::manualKeepAwake) {
         // The length asked for, not the time left: the reason stays put for the whole hold, so
         // the lock is not taken again every minute.
-        return timedSeconds ? "Keeping awake for " + keepAwakeLength(*timedSeconds)
-                            : "Manual keep-awake";
+        return timedSeconds
+                   ? text(QCoreApplication::translate("KeepAwakeReason", "Keeping awake for %1")
+                              .arg(QString::fromStdString(keepAwakeLength(*timedSeconds))))
+                   : text(QCoreApplication::translate("KeepAwakeReason", "Manual keep-awake"));
     }
     if (decision.status == GuardStatus::pluggedInUnlimited) {
-        return "Plugged in: keeping awake";
+        return text(QCoreApplication::translate("KeepAwakeReason", "Plugged in: keeping awake"));
     }
     if (decision.status == GuardStatus::idleGrace) {
-        return "Waiting a moment after the agents' work";
+        return text(QCoreApplication::translate("KeepAwakeReason",
+                                                "Waiting a moment after the agents' work"));
     }
     if (decision.detectedAppName && !decision.detectedAppName->empty()) {
-        return *decision.detectedAppName + " is working";
+        return text(QCoreApplication::translate("KeepAwakeReason", "%1 is working")
+                        .arg(QString::fromStdString(*decision.detectedAppName)));
     }
-    return "An agent is working";
+    return text(QCoreApplication::translate("KeepAwakeReason", "An agent is working"));
 }
 
 } // namespace nodwarden::app

@@ -6,6 +6,8 @@
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/GuardStatus.hpp>
 
+#include <QString>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +18,8 @@ class UsageMetrics;
 }
 
 namespace nodwarden::app {
+
+struct PlatformWording;
 
 /// The short texts of the panel and the menu-bar icon, computed from the model's published state,
 /// the statistics and the current time. Pure: the model passes everything in.
@@ -51,7 +55,7 @@ std::string panelLastRunAgent(const UsageMetrics& metrics);
 std::string panelLastRunDetail(const UsageMetrics& metrics, Date now);
 
 /// "2.5h truly saved · 3 sleeps stopped", or an invitation while nothing has been protected.
-std::string panelTrulySavedText(const UsageMetrics& metrics);
+QString panelTrulySavedText(const UsageMetrics& metrics, const PlatformWording& wording);
 
 /// "45s", "12m", "2h 5m": whole seconds, truncated; negative counts as 0.
 std::string elapsedShort(double seconds);

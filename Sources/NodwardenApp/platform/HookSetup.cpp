@@ -8,6 +8,7 @@
 #include <NodwardenCore/hooks/HookConfiguration.hpp>
 #include <NodwardenCore/system/BoundedFileRead.hpp>
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <nlohmann/json.hpp>
@@ -401,8 +402,10 @@ int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace&
         }
     }
     if (verb == Verb::install) {
-        print(output, any ? std::string(agentHookPrivacyNote) + '\n'
-                          : "No agent found: name one, e.g. stayloom hooks install claude\n");
+        print(output,
+              any ? QCoreApplication::translate("AgentHooks", agentHookPrivacyNote).toStdString() +
+                        '\n'
+                  : "No agent found: name one, e.g. stayloom hooks install claude\n");
     }
     return failed ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 #include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 
 #include <QTimer>
 
@@ -14,11 +15,9 @@ HeadlessStatusPrinter::HeadlessStatusPrinter(AppModel& model, std::FILE* output)
     schedule();
 }
 
-QString HeadlessStatusPrinter::formatLine(GuardStatus status, const QString& reason,
+QString HeadlessStatusPrinter::formatLine(const QString& statusName, const QString& reason,
                                           const QString& agentSummary) {
-    const std::string_view name = displayName(status);
-    return QString::fromUtf8(name.data(), qsizetype(name.size())) + QStringLiteral(" — ") + reason +
-           QStringLiteral(" · ") + agentSummary;
+    return statusName + QStringLiteral(" — ") + reason + QStringLiteral(" · ") + agentSummary;
 }
 
 void HeadlessStatusPrinter::schedule() {
@@ -42,7 +41,8 @@ void HeadlessStatusPrinter::printIfChanged() {
     if (held_) {
         return;
     }
-    const QString line = formatLine(model_.status(), model_.statusReason(), model_.agentSummary());
+    const QString line = formatLine(ReasonTexts::statusName(model_.status(), model_.wording()),
+                                    model_.statusReason(), model_.agentSummary());
     if (line == lastLine_) {
         return;
     }

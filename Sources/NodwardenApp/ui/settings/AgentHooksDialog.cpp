@@ -2,6 +2,7 @@
 
 #include "SettingsWidgets.hpp"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -18,10 +19,12 @@ QString text(const std::string& utf8) {
 
 QString stateText(const AgentHookState& agent) {
     if (agent.connected) {
-        return agent.needsTrust ? QStringLiteral("Connected; trust it in Codex's /hooks screen")
-                                : QStringLiteral("Connected");
+        return agent.needsTrust ? QCoreApplication::translate(
+                                      "Settings", "Connected; trust it in Codex's /hooks screen")
+                                : QCoreApplication::translate("Settings", "Connected");
     }
-    return agent.found ? QStringLiteral("Not connected") : QStringLiteral("Not found");
+    return agent.found ? QCoreApplication::translate("Settings", "Not connected")
+                       : QCoreApplication::translate("Settings", "Not found");
 }
 
 } // namespace
@@ -29,14 +32,14 @@ QString stateText(const AgentHookState& agent) {
 AgentHooksDialog::AgentHooksDialog(AgentHookConnecting& agentHooks, QWidget* parent)
     : QDialog(parent), agentHooks_(agentHooks) {
     setObjectName(QStringLiteral("agentHooksDialog"));
-    setWindowTitle(QStringLiteral("Connect Agents"));
+    setWindowTitle(tr("Connect Agents"));
     // Wide enough for a state and its note on one line.
     setMinimumWidth(460);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(SettingsUi::note(
-        QStringLiteral("Connecting an agent adds Stayloom's hooks to that agent's own settings, "
-                       "beside yours, so the agent says when a turn starts and ends. ") +
-            QString::fromUtf8(agentHookPrivacyNote),
+        tr("Connecting an agent adds Stayloom's hooks to that agent's own settings, "
+           "beside yours, so the agent says when a turn starts and ends. ") +
+            QCoreApplication::translate("AgentHooks", agentHookPrivacyNote),
         QStringLiteral("agentHooksNote"), this));
     auto* grid = new QGridLayout;
     int line = 0;
@@ -75,8 +78,7 @@ void AgentHooksDialog::refresh() {
         row->second.state->setText(stateText(agent));
         row->second.state->setAccessibleName(text(agent.name) + QStringLiteral(": ") +
                                              stateText(agent));
-        row->second.button->setText(agent.connected ? QStringLiteral("Disconnect")
-                                                    : QStringLiteral("Connect"));
+        row->second.button->setText(agent.connected ? tr("Disconnect") : tr("Connect"));
         row->second.button->setAccessibleName(row->second.button->text() + u' ' + text(agent.name));
         row->second.button->setEnabled(agent.found || agent.connected);
     }

@@ -1,5 +1,7 @@
 #include "SettingsEditing.hpp"
 
+#include <QCoreApplication>
+
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <algorithm>
@@ -54,17 +56,18 @@ QString customAppsText(const std::vector<std::string>& names) {
     return lines.join(QLatin1Char('\n'));
 }
 
-QString currentProfileName(const QString& batteryDescription) {
-    return batteryDescription.contains(QStringLiteral("AC Power")) ? QStringLiteral("Plugged In")
-                                                                   : QStringLiteral("On Battery");
+QString currentProfileName(bool isOnACPower) {
+    return isOnACPower ? QCoreApplication::translate("Settings", "Plugged In")
+                       : QCoreApplication::translate("Settings", "On Battery");
 }
 
 QString lidClosedPreventionText(bool engaged, bool warningPresent) {
     if (engaged) {
-        return QStringLiteral("Enabled");
+        return QCoreApplication::translate("Settings", "Enabled");
     }
-    return warningPresent ? QStringLiteral("Not active — needs admin approval")
-                          : QStringLiteral("Disabled");
+    return warningPresent
+               ? QCoreApplication::translate("Settings", "Not active — needs admin approval")
+               : QCoreApplication::translate("Settings", "Disabled");
 }
 
 QString runDuration(double seconds) {
@@ -83,30 +86,33 @@ bool isStatsEmpty(const UsageMetrics& metrics) {
            metrics.totalWorkSessions() == 0;
 }
 
-QString impactHeadline(const UsageMetrics& metrics) {
+QString impactHeadline(const UsageMetrics& metrics, const QString& protectedCaption) {
     const auto saved = metrics.totalSessionsSaved();
-    return oneDecimal(metrics.totalProtectedSeconds() / 3600) +
-           QStringLiteral(" hrs truly saved · ") + QString::number(saved) + QStringLiteral(" ") +
-           (saved == 1 ? QStringLiteral("sleep") : QStringLiteral("sleeps")) +
-           QStringLiteral(" stopped");
+    const QString stopped =
+        saved == 1 ? QCoreApplication::translate("Settings", "1 sleep stopped")
+                   : QCoreApplication::translate("Settings", "%1 sleeps stopped").arg(saved);
+    return QCoreApplication::translate("Settings", "%1 hrs %2 · %3")
+        .arg(oneDecimal(metrics.totalProtectedSeconds() / 3600), protectedCaption, stopped);
 }
 
 QString keptWorkingLine(const UsageMetrics& metrics) {
-    return QStringLiteral("Kept working ") + oneDecimal(metrics.totalKeptAwakeSeconds() / 3600) +
-           QStringLiteral(" hrs (lid open)");
+    return QCoreApplication::translate("Settings", "Kept working %1 hrs (lid open)")
+        .arg(oneDecimal(metrics.totalKeptAwakeSeconds() / 3600));
 }
 
 QString recoveredLine(const UsageMetrics& metrics) {
-    return QStringLiteral("Recovered ≈ ") + oneDecimal(metrics.totalProtectedSeconds() / 3600) +
-           QStringLiteral(" hrs of work that would otherwise have been interrupted by sleep.");
+    return QCoreApplication::translate(
+               "Settings",
+               "Recovered ≈ %1 hrs of work that would otherwise have been interrupted by sleep.")
+        .arg(oneDecimal(metrics.totalProtectedSeconds() / 3600));
 }
 
 QString longestRunLine(const UsageMetrics& metrics) {
     if (!(metrics.longestProtectedRunSeconds() > 0)) {
-        return QStringLiteral("No closed-lid run yet.");
+        return QCoreApplication::translate("Settings", "No closed-lid run yet.");
     }
-    QString line = QStringLiteral("Longest protected run: ") +
-                   runDuration(metrics.longestProtectedRunSeconds());
+    QString line = QCoreApplication::translate("Settings", "Longest protected run: %1")
+                       .arg(runDuration(metrics.longestProtectedRunSeconds()));
     if (const auto& agent = metrics.longestProtectedRunAgent()) {
         line += QStringLiteral(" — ") + QString::fromStdString(*agent);
     }
@@ -122,7 +128,7 @@ std::vector<std::pair<std::string, double>> agentsByProtectedTime(const UsageMet
 }
 
 QString hoursText(double seconds) {
-    return oneDecimal(seconds / 3600) + QStringLiteral(" hrs");
+    return QCoreApplication::translate("Settings", "%1 hrs").arg(oneDecimal(seconds / 3600));
 }
 
 } // namespace nodwarden::app::SettingsEditing
