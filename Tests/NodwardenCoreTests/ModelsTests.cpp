@@ -375,6 +375,21 @@ TEST(SignalStrength, OrderedByRawValueAndOnlyZeroToThreeConvert) {
     EXPECT_TRUE(isActiveWork(SignalStrength::weak));
 }
 
+TEST(ActivitySignal, TheStrongestIsTheFirstOfTheGreatestStrength) {
+    EXPECT_EQ(strongestSignal({}), ActivitySignal::none());
+    const auto named = [](SignalStrength strength, const std::string& reason) {
+        return ActivitySignal{strength, reason, reason, std::nullopt, std::nullopt, std::nullopt};
+    };
+    EXPECT_EQ(strongestSignal({named(SignalStrength::presence, "a"), named(SignalStrength::strong, "b"),
+                               named(SignalStrength::weak, "c"), named(SignalStrength::strong, "d")})
+                  .reason,
+              "b");
+    EXPECT_EQ(strongestSignal({named(SignalStrength::none, "a"), named(SignalStrength::none, "b")})
+                  .reason,
+              "a")
+        << "a pass that found only nothing still says which agent it was about";
+}
+
 TEST(ActivitySignal, JSONLeavesOutAbsentFieldsAndRequiresStrengthAndReason) {
     EXPECT_EQ(ActivitySignal::none().reason, "No active agent signal");
     EXPECT_EQ(ActivitySignal::none().strength, SignalStrength::none);

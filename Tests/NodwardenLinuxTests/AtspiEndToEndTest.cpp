@@ -111,7 +111,7 @@ TEST_F(AtspiEndToEnd, RealWindowTextBecomesAnAgentSignal) {
     EXPECT_NE(text.find("Thinking about your request"), std::string::npos) << text;
     EXPECT_EQ(detector.windowTitles(window.pid()), std::vector<std::string>{"Agent session"});
 
-    const auto signal = detector.detect(GuardSettings::defaults());
+    const auto signal = strongestSignal(detector.detectPerApp(GuardSettings::defaults()));
     EXPECT_EQ(signal.strength, SignalStrength::strong);
     EXPECT_EQ(signal.appName, std::optional<std::string>("Claude"));
 }

@@ -133,10 +133,10 @@ TEST_F(SleepSwitchWithCore, CoreEngagesAndRestoresThroughTheHelper) {
     ControllerOverHelper harness(fakeElevator_);
     auto& controller = harness.controller;
 
-    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepEnabled);
 
     ASSERT_TRUE(controller.engageLidClosedProtection());
-    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::on);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepDisabled);
     for (const auto& unit : kSleepUnits) {
         EXPECT_EQ(std::filesystem::read_symlink(root_ / "run/systemd/system" / unit), "/dev/null")
             << unit;
@@ -144,7 +144,7 @@ TEST_F(SleepSwitchWithCore, CoreEngagesAndRestoresThroughTheHelper) {
     EXPECT_TRUE(std::filesystem::exists(harness.marker()));
 
     ASSERT_TRUE(controller.disengageSleepSwitch());
-    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepEnabled);
     EXPECT_TRUE(std::filesystem::is_empty(root_ / "run/systemd/system"));
     EXPECT_FALSE(std::filesystem::exists(harness.marker()));
 }
@@ -163,7 +163,7 @@ TEST_F(SleepSwitchWithCore, ADismissedDeniedOrMissingElevatorLeavesSleepOn) {
 
         EXPECT_FALSE(controller.engageLidClosedProtection());
         EXPECT_FALSE(controller.isLidClosedProtectionEngaged());
-        EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
+        EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepEnabled);
         EXPECT_FALSE(std::filesystem::exists(harness.marker()));
     }
 }
@@ -193,7 +193,7 @@ TEST_F(SleepSwitchWithCore, AnAdministratorsOwnMaskNeverReadsAsAStuckSwitch) {
         executable("refusing-pkexec", "#!/bin/sh\necho asked >> \"$0.log\"\nexit 127\n"));
     harness.controller.adoptSleepSwitchEngaged();
     SleepController& controller = harness.controller;
-    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepEnabled);
 
     EXPECT_TRUE(controller.reconcileStuckSleepSwitch());
     EXPECT_FALSE(std::filesystem::exists(harness.marker()));
