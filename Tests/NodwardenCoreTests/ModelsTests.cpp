@@ -18,7 +18,7 @@ using nlohmann::json;
 
 namespace {
 
-const std::vector<std::string> kProfileKeys{"batteryCutoffPercent",    "warningPercent",
+const std::vector<std::string> profileKeys{"batteryCutoffPercent",    "warningPercent",
                                             "idleGracePeriodSeconds",  "cpuThresholdPercent",
                                             "allowUnlimitedKeepAwake", "sleepAfterCompletion",
                                             "sleepOnlyIfLidClosed"};
@@ -122,7 +122,7 @@ TEST(GuardSettingsDecoding, GivenProfilesWinOverLegacyKeys) {
 }
 
 TEST(GuardSettingsDecoding, NestedProfileMissingAnyKeyFailsTheWholeDecoding) {
-    for (const auto& key : kProfileKeys) {
+    for (const auto& key : profileKeys) {
         for (const char* slot : {"batteryProfile", "pluggedInProfile"}) {
             json profile = validProfileJSON();
             profile.erase(key);
@@ -232,7 +232,7 @@ TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(sortedKeys(encoded), expected);
 
-    std::vector<std::string> expectedProfileKeys = kProfileKeys;
+    std::vector<std::string> expectedProfileKeys = profileKeys;
     std::sort(expectedProfileKeys.begin(), expectedProfileKeys.end());
     for (const char* slot : {"batteryProfile", "pluggedInProfile"}) {
         EXPECT_EQ(sortedKeys(encoded.at(slot)), expectedProfileKeys) << slot;

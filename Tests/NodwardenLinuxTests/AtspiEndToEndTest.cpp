@@ -25,7 +25,7 @@ using stayloom::testing::TemporaryDirectory;
 
 namespace {
 
-constexpr const char* kBuilderTool = "/usr/bin/gtk-builder-tool";
+constexpr const char* builderTool = "/usr/bin/gtk-builder-tool";
 
 /// Writes a GTK window showing `label` and a link to the builder tool whose name makes the Linux
 /// layer take it for `linkName`; the command that shows the window through the link.
@@ -46,7 +46,7 @@ std::vector<std::string> gtkWindow(const TemporaryDirectory& folder, const std::
 </interface>
 )");
     const auto link = folder.path() / linkName;
-    std::filesystem::create_symlink(kBuilderTool, link);
+    std::filesystem::create_symlink(builderTool, link);
     return {link.string(), "preview", ui.string()};
 }
 
@@ -71,8 +71,8 @@ protected:
             GTEST_SKIP()
                 << "needs a display and a session bus (run through xvfb-run dbus-run-session)";
         }
-        if (!std::filesystem::exists(kBuilderTool)) {
-            GTEST_SKIP() << kBuilderTool << " is not installed";
+        if (!std::filesystem::exists(builderTool)) {
+            GTEST_SKIP() << builderTool << " is not installed";
         }
     }
 };
