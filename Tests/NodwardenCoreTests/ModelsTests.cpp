@@ -378,7 +378,11 @@ TEST(SignalStrength, OrderedByRawValueAndOnlyZeroToThreeConvert) {
 TEST(ActivitySignal, TheStrongestIsTheFirstOfTheGreatestStrength) {
     EXPECT_EQ(strongestSignal({}), ActivitySignal::none());
     const auto named = [](SignalStrength strength, const std::string& reason) {
-        return ActivitySignal{strength, reason, reason, std::nullopt, std::nullopt, std::nullopt};
+        ActivitySignal signal;
+        signal.strength = strength;
+        signal.appName = reason;
+        signal.reason = reason;
+        return signal;
     };
     EXPECT_EQ(strongestSignal({named(SignalStrength::presence, "a"), named(SignalStrength::strong, "b"),
                                named(SignalStrength::weak, "c"), named(SignalStrength::strong, "d")})
