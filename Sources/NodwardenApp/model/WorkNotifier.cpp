@@ -1,5 +1,7 @@
 #include <NodwardenApp/model/WorkNotifier.hpp>
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -13,12 +15,17 @@ bool holds(GuardStatus status) {
            status == GuardStatus::pluggedInUnlimited;
 }
 
-/// "The battery is at 5%" followed by `atLevel`, or `unread` when there is no reading.
-std::string batterySentence(const PowerSnapshot& power, const std::string& atLevel,
-                            const std::string& unread) {
-    return power.batteryPercent
-               ? "The battery is at " + std::to_string(*power.batteryPercent) + "%" + atLevel
-               : unread;
+std::string text(const char* source) {
+    return QCoreApplication::translate("WorkNotifier", source).toStdString();
+}
+
+/// `atLevel` with the charge put in ("The battery is at %1%."), or `unread` when there is no
+/// reading; both in the user's language.
+std::string batterySentence(const PowerSnapshot& power, const char* atLevel, const char* unread) {
+    return power.batteryPercent ? QCoreApplication::translate("WorkNotifier", atLevel)
+                                      .arg(*power.batteryPercent)
+                                      .toStdString()
+                                : text(unread);
 }
 
 } // namespace
@@ -26,14 +33,19 @@ std::string batterySentence(const PowerSnapshot& power, const std::string& atLev
 std::string WorkNotifier::describeDuration(double seconds) {
     const auto minutes = static_cast<long long>(std::floor(std::max(seconds, 0.0) / 60.0));
     if (minutes < 1) {
-        return "less than a minute";
+        return text(QT_TRANSLATE_NOOP("WorkNotifier", "less than a minute"));
     }
     if (minutes < 60) {
-        return std::to_string(minutes) + " min";
+        return QCoreApplication::translate("WorkNotifier", "%1 min").arg(minutes).toStdString();
     }
     const auto rest = minutes % 60;
-    return std::to_string(minutes / 60) + " h" +
-           (rest == 0 ? std::string() : " " + std::to_string(rest) + " min");
+    if (rest == 0) {
+        return QCoreApplication::translate("WorkNotifier", "%1 h").arg(minutes / 60).toStdString();
+    }
+    return QCoreApplication::translate("WorkNotifier", "%1 h %2 min")
+        .arg(minutes / 60)
+        .arg(rest)
+        .toStdString();
 }
 
 void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const PowerSnapshot& power,
@@ -78,10 +90,16 @@ void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const Po
 
     if (warningRose && !userChange && settings.notifications.batteryWarning) {
         const int cutoff = settings.profileFor(power).batteryCutoffPercent;
-        out_.show(Notice{"Battery low", batterySentence(power, ".", "The battery is low.") +
-                                            " At " + std::to_string(cutoff) +
-                                            "% the computer may sleep; plug it in to keep the "
-                                            "agents working."});
+        out_.show(Notice{
+            text(QT_TRANSLATE_NOOP("WorkNotifier", "Battery low")),
+            batterySentence(power, QT_TRANSLATE_NOOP("WorkNotifier", "The battery is at %1%."),
+                            QT_TRANSLATE_NOOP("WorkNotifier", "The battery is low.")) +
+                " " +
+                QCoreApplication::translate("WorkNotifier",
+                                            "At %1% the computer may sleep; plug it in to keep "
+                                            "the agents working.")
+                    .arg(cutoff)
+                    .toStdString()});
     }
 }
 
@@ -90,40 +108,60 @@ void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
     if (status == GuardStatus::batterySafety) {
         if (settings.notifications.safety) {
             out_.show(Notice{
-                "Battery low — keep-awake stopped",
-                batterySentence(power, ", below the cutoff.", "The battery is below the cutoff.") +
-                    " The computer may sleep again."});
+                text(QT_TRANSLATE_NOOP("WorkNotifier", "Battery low — keep-awake stopped")),
+                batterySentence(
+                    power,
+                    QT_TRANSLATE_NOOP("WorkNotifier", "The battery is at %1%, below the cutoff."),
+                    QT_TRANSLATE_NOOP("WorkNotifier", "The battery is below the cutoff.")) +
+                    " " +
+                    text(QT_TRANSLATE_NOOP("WorkNotifier", "The computer may sleep again."))});
         }
         return;
     }
     if (status == GuardStatus::thermalSafety) {
         if (settings.notifications.safety) {
-            out_.show(Notice{"Too hot — keep-awake stopped",
-                             "The computer is running hot. It may sleep again to cool down."});
+            out_.show(Notice{
+                text(QT_TRANSLATE_NOOP("WorkNotifier", "Too hot — keep-awake stopped")),
+                text(QT_TRANSLATE_NOOP("WorkNotifier",
+                                       "The computer is running hot. It may sleep again to cool "
+                                       "down."))});
         }
         return;
     }
     if (!settings.notifications.workDone) {
         return;
     }
-    const std::string who = holdAgent_.value_or("The agents");
-    out_.show(Notice{"Agents finished", who + " worked " + describeDuration(now - *holdSince_) +
-                                            ". The computer may sleep again."});
+    const QString length = QString::fromStdString(describeDuration(now - *holdSince_));
+    const std::string body =
+        holdAgent_ ? QCoreApplication::translate("WorkNotifier",
+                                                 "%1 worked %2. The computer may sleep again.")
+                         .arg(QString::fromStdString(*holdAgent_), length)
+                         .toStdString()
+                   : QCoreApplication::translate("WorkNotifier",
+                                                 "The agents worked %1. The computer may sleep "
+                                                 "again.")
+                         .arg(length)
+                         .toStdString();
+    out_.show(Notice{text(QT_TRANSLATE_NOOP("WorkNotifier", "Agents finished")), body});
 }
 
 void WorkNotifier::lidClosedRefused(const GuardSettings& settings) {
     if (settings.notifications.problems) {
-        out_.show(Notice{"Lid-closed mode is off",
-                         "Switching sleep off was refused or failed. Keep the lid open to keep "
-                         "the agents working."});
+        out_.show(Notice{text(QT_TRANSLATE_NOOP("WorkNotifier", "Lid-closed mode is off")),
+                         text(QT_TRANSLATE_NOOP("WorkNotifier",
+                                                "Switching sleep off was refused or failed. Keep "
+                                                "the lid open to keep the agents working."))});
     }
 }
 
 void WorkNotifier::launchAtLoginFailed(const std::string& description,
                                        const GuardSettings& settings) {
     if (settings.notifications.problems) {
-        out_.show(Notice{"Launch at login failed",
-                         "Stayloom could not set itself to start at login: " + description});
+        out_.show(Notice{text(QT_TRANSLATE_NOOP("WorkNotifier", "Launch at login failed")),
+                         QCoreApplication::translate(
+                             "WorkNotifier", "Stayloom could not set itself to start at login: %1")
+                             .arg(QString::fromStdString(description))
+                             .toStdString()});
     }
 }
 

@@ -921,6 +921,93 @@
     </message>
 </context>
 <context>
+    <name>WorkNotifier</name>
+    <message>
+        <source>less than a minute</source>
+        <translation>weniger als eine Minute</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 h</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>Battery low</source>
+        <translation>Akku schwach</translation>
+    </message>
+    <message>
+        <source>The battery is at %1%.</source>
+        <translation>Der Akku steht bei %1 %.</translation>
+    </message>
+    <message>
+        <source>The battery is low.</source>
+        <translation>Der Akku ist schwach.</translation>
+    </message>
+    <message>
+        <source>At %1% the computer may sleep; plug it in to keep the agents working.</source>
+        <translation>Bei %1 % kann der Rechner einschlafen; schließen Sie ihn ans Netz an, damit die Agenten weiterarbeiten.</translation>
+    </message>
+    <message>
+        <source>Battery low — keep-awake stopped</source>
+        <translation>Akku schwach – Wachhalten beendet</translation>
+    </message>
+    <message>
+        <source>The battery is at %1%, below the cutoff.</source>
+        <translation>Der Akku steht bei %1 %, unter der Abschaltgrenze.</translation>
+    </message>
+    <message>
+        <source>The battery is below the cutoff.</source>
+        <translation>Der Akku ist unter der Abschaltgrenze.</translation>
+    </message>
+    <message>
+        <source>The computer may sleep again.</source>
+        <translation>Der Rechner darf wieder schlafen.</translation>
+    </message>
+    <message>
+        <source>Too hot — keep-awake stopped</source>
+        <translation>Zu heiß – Wachhalten beendet</translation>
+    </message>
+    <message>
+        <source>The computer is running hot. It may sleep again to cool down.</source>
+        <translation>Der Rechner läuft heiß. Er darf wieder schlafen, um abzukühlen.</translation>
+    </message>
+    <message>
+        <source>%1 worked %2. The computer may sleep again.</source>
+        <translation>%1 hat %2 gearbeitet. Der Rechner darf wieder schlafen.</translation>
+    </message>
+    <message>
+        <source>The agents worked %1. The computer may sleep again.</source>
+        <translation>Die Agenten haben %1 gearbeitet. Der Rechner darf wieder schlafen.</translation>
+    </message>
+    <message>
+        <source>Agents finished</source>
+        <translation>Agenten fertig</translation>
+    </message>
+    <message>
+        <source>Lid-closed mode is off</source>
+        <translation>Wachhalten bei geschlossenem Deckel ist aus</translation>
+    </message>
+    <message>
+        <source>Switching sleep off was refused or failed. Keep the lid open to keep the agents working.</source>
+        <translation>Das Ausschalten des Ruhezustands wurde abgelehnt oder ist fehlgeschlagen. Lassen Sie den Deckel offen, damit die Agenten weiterarbeiten.</translation>
+    </message>
+    <message>
+        <source>Launch at login failed</source>
+        <translation>Start bei der Anmeldung fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Stayloom could not set itself to start at login: %1</source>
+        <translation>Stayloom konnte den Start bei der Anmeldung nicht einrichten: %1</translation>
+    </message>
+</context>
+<context>
     <name>nodwarden::app::AgentHooksDialog</name>
     <message>
         <source>Connect Agents</source>
