@@ -19,9 +19,9 @@ using nlohmann::json;
 namespace {
 
 const std::vector<std::string> profileKeys{"batteryCutoffPercent",    "warningPercent",
-                                            "idleGracePeriodSeconds",  "cpuThresholdPercent",
-                                            "allowUnlimitedKeepAwake", "sleepAfterCompletion",
-                                            "sleepOnlyIfLidClosed"};
+                                           "idleGracePeriodSeconds",  "cpuThresholdPercent",
+                                           "allowUnlimitedKeepAwake", "sleepAfterCompletion",
+                                           "sleepOnlyIfLidClosed"};
 
 json validProfileJSON() {
     return json{{"batteryCutoffPercent", 15},       {"warningPercent", 25},
@@ -384,10 +384,11 @@ TEST(ActivitySignal, TheStrongestIsTheFirstOfTheGreatestStrength) {
         signal.reason = reason;
         return signal;
     };
-    EXPECT_EQ(strongestSignal({named(SignalStrength::presence, "a"), named(SignalStrength::strong, "b"),
-                               named(SignalStrength::weak, "c"), named(SignalStrength::strong, "d")})
-                  .reason,
-              "b");
+    EXPECT_EQ(
+        strongestSignal({named(SignalStrength::presence, "a"), named(SignalStrength::strong, "b"),
+                         named(SignalStrength::weak, "c"), named(SignalStrength::strong, "d")})
+            .reason,
+        "b");
     EXPECT_EQ(strongestSignal({named(SignalStrength::none, "a"), named(SignalStrength::none, "b")})
                   .reason,
               "a")
@@ -399,10 +400,19 @@ TEST(ActivitySignal, JSONLeavesOutAbsentFieldsAndRequiresStrengthAndReason) {
     EXPECT_EQ(ActivitySignal::none().strength, SignalStrength::none);
 
     const json bare = json::parse(ActivitySignal::none().toJSON());
-    EXPECT_EQ(bare, (json{{"strength", 0}, {"reason", "No active agent signal"}}));
+    EXPECT_EQ(bare, (json{{"strength", 0},
+                          {"reason", "No active agent signal"},
+                          {"reasonCode", "noActiveSignal"}}));
 
-    const ActivitySignal full{
-        SignalStrength::strong, "Claude Code", "CPU 42%", "esc to interrupt", 2, true};
+    // The code and its value travel with the sentence.
+    const ActivitySignal full{SignalStrength::strong,
+                              "Claude Code",
+                              "Claude Code session active (12s ago)",
+                              "esc to interrupt",
+                              2,
+                              true,
+                              ReasonCode::sessionFileFresh,
+                              "12"};
     EXPECT_EQ(ActivitySignal::fromJSON(full.toJSON()), full);
     EXPECT_EQ(ActivitySignal::fromJSON(ActivitySignal::none().toJSON()), ActivitySignal::none());
 
