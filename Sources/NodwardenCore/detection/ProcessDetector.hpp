@@ -17,6 +17,7 @@
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class CommandRunning;
+class DetectionPass;
 class FileLogger;
 
 /// Finds the processes of watched agents (and of the user's target applications) in the
@@ -44,6 +45,9 @@ public:
     /// One signal per agent found in `processes`, in no particular order.
     std::vector<ActivitySignal> detectPerApp(const std::vector<ProcessSnapshot>& processes,
                                              const GuardSettings& settings,
+                                             const std::optional<PowerSnapshot>& power) const;
+    /// One signal per agent found in the pass's table, from the rows as the pass resolved them.
+    std::vector<ActivitySignal> detectPerApp(const DetectionPass& pass,
                                              const std::optional<PowerSnapshot>& power) const;
     /// The strongest signal found in `processes` (the first among equals), or
     /// `ActivitySignal::none()`.
