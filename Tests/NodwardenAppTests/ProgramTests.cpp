@@ -408,23 +408,60 @@ TEST_F(Program, ARunHoldsALogindLockForAsLongAsItsCommandAndNoLonger) {
     TemporaryDirectory home;
     const auto environment =
         bareEnvironment(home.path(), {std::string("DBUS_SYSTEM_BUS_ADDRESS=") + bus});
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        execute(STAYLOOM_PROGRAM_PATH, {"run", "--", "sleep", "3"}, environment);
+    const auto caught = home.path() / "caught";
+    // The command notes the signal it got, takes a second over ending, and exits 7; at SIGKILL
+    // of the run alone it must end too, as the hold has gone.
+    const std::string command =
+        "trap 'echo $$ > " + caught.string() +
+        "; kill $! 2>/dev/null; sleep 1; exit 7' TERM HUP INT; sleep 3 & wait; exit 0";
+    const struct Case {
+        int signal;
+        int status;
+    } cases[] = {{0, 0}, {SIGTERM, 7}, {SIGHUP, 7}, {SIGINT, 7}, {SIGKILL, 128 + SIGKILL}};
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.signal);
+        std::filesystem::remove(caught);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            execute(STAYLOOM_PROGRAM_PATH, {"run", "--", "/bin/sh", "-c", command}, environment);
+        }
+        std::string held;
+        int status = 0;
+        while (held.empty() && ::waitpid(pid, &status, WNOHANG) == 0) {
+            held = stayloomInhibitors();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_NE(held.find("sh is running"), std::string::npos)
+            << "no lock naming the command while it ran: " << held;
+        if (held.empty()) {
+            ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << "the run ended without a lock being listed";
+            continue;
+        }
+        if (each.signal != 0) {
+            ::kill(pid, each.signal);
+        }
+        if (each.signal != 0 && each.signal != SIGKILL) {
+            // The command got it, and while it takes its time the lock is still listed.
+            for (int wait = 0; wait < 50 && !std::filesystem::exists(caught); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            EXPECT_TRUE(std::filesystem::exists(caught)) << "the command never got the signal";
+            EXPECT_NE(stayloomInhibitors(), "") << "the lock went before the command ended";
+        }
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const int ended = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        EXPECT_EQ(ended, each.status);
+        if (each.signal == SIGKILL) {
+            // The command heard of it and ended rather than run on unprotected.
+            for (int wait = 0; wait < 150 && !std::filesystem::exists(caught); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            EXPECT_TRUE(std::filesystem::exists(caught)) << "the command outlived the run";
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        }
+        EXPECT_EQ(stayloomInhibitors(), "") << "the lock outlived the command";
     }
-    std::string held;
-    int status = 0;
-    while (held.empty() && ::waitpid(pid, &status, WNOHANG) == 0) {
-        held = stayloomInhibitors();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    EXPECT_NE(held.find("sleep is running"), std::string::npos)
-        << "no lock naming the command while it ran: " << held;
-    if (held.empty() || ::waitpid(pid, &status, 0) != pid) {
-        FAIL() << "the run ended without a lock being listed";
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(stayloomInhibitors(), "") << "the lock outlived the command";
 }
 
 TEST_F(Program, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHearsBusy) {
