@@ -129,9 +129,13 @@ TEST_F(Program, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate) {
               1);
     EXPECT_EQ(childrenOfThisProcess(), std::vector<pid_t>()) << "a child outlived the program";
     EXPECT_FALSE(std::filesystem::exists(installed.machine.stateFolder() / "caffeinate.pid"));
-    EXPECT_NE(readFile(installed.machine.stateFolder() / "stayloom.log")
-                  .find("] Application terminating\n"),
-              std::string::npos);
+    const std::string log = readFile(installed.machine.stateFolder() / "stayloom.log");
+    EXPECT_NE(log.find("] Application terminating\n"), std::string::npos);
+    // The helper's notes are the log's; the terminal shows only the status lines.
+    EXPECT_NE(log.find("] stayloom-inhibit: holding until SIGTERM or SIGINT\n"), std::string::npos);
+    EXPECT_NE(log.find("] stayloom-inhibit: note: no session bus"), std::string::npos);
+    EXPECT_EQ((run.output() + run.errors()).find("stayloom-inhibit"), std::string::npos)
+        << run.output() << run.errors();
 }
 
 TEST_F(Program, SecondStartForTheSameUserIsRefusedAndTheFirstKeepsRunning) {
@@ -338,6 +342,10 @@ TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutAC
     EXPECT_EQ(statusReport(none), (QJsonObject{{QStringLiteral("running"), false}})) << none.output;
     const CommandOutcome failing = runCommand(installed.program(), home, {"run", "--", "false"});
     EXPECT_EQ(failing.exitStatus, 1) << failing.errors;
+    EXPECT_EQ(failing.output + failing.errors, "") << "only what the command printed";
+    EXPECT_NE(readFile(installed.machine.stateFolder() / "stayloom.log")
+                  .find("] stayloom-inhibit: note: no session bus"),
+              std::string::npos);
     ASSERT_EQ(installed.machine.keepAwakeStarts().size(), 1u);
     const pid_t hold = installed.machine.keepAwakeStarts().front();
     EXPECT_EQ(installed.machine.countRecorded("stayloom-inhibit", "stop " + std::to_string(hold)),

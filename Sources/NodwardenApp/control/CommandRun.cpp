@@ -3,6 +3,7 @@
 #include <NodwardenApp/control/ControlClient.hpp>
 #include <NodwardenCore/sleep/KeepAwakeProcess.hpp>
 #include <NodwardenCore/sleep/SleepController.hpp>
+#include <NodwardenCore/system/FileLogger.hpp>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -109,32 +110,6 @@ private:
     static constexpr std::array<int, 3> passed{SIGTERM, SIGHUP, SIGINT};
     std::array<struct sigaction, 3> saved_{};
     struct sigaction quit_ {};
-};
-
-/// Points this process's standard output at /dev/null for as long as it lives, so a child started
-/// meanwhile inherits that: the helper's progress lines must not mix into the command's output,
-/// which scripts read. Its errors still reach standard error.
-class OutputSilenced {
-public:
-    OutputSilenced() : saved_(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3)) {
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null >= 0) {
-            ::dup2(null, STDOUT_FILENO);
-            ::close(null);
-        }
-    }
-    ~OutputSilenced() {
-        if (saved_ >= 0) {
-            std::fflush(stdout);
-            ::dup2(saved_, STDOUT_FILENO);
-            ::close(saved_);
-        }
-    }
-    OutputSilenced(const OutputSilenced&) = delete;
-    OutputSilenced& operator=(const OutputSilenced&) = delete;
-
-private:
-    int saved_;
 };
 
 /// The file `program` names, looked up in PATH as a shell would; an errno when there is none.
@@ -250,11 +225,12 @@ int CommandRun::run(const std::vector<std::string>& command, const HelperSearchP
     const std::string name = programName(command.front());
     std::shared_ptr<KeepAwakeProcess> hold;
     try {
-        const OutputSilenced quietHelper;
-        // The display may sleep: a script needs the computer, not the screen.
+        // The display may sleep: a script needs the computer, not the screen. The helper's notes
+        // go to the log: the command's output, which scripts read, is the command's alone.
         hold = KeepAwakeProcess::launch(
             helperPath->string(), SleepController::keepAwakeArguments(true),
-            contract.readinessTimeoutSeconds, contract.passedVariables, name + " is running");
+            contract.readinessTimeoutSeconds, contract.passedVariables, name + " is running",
+            [](const std::string& line) { FileLogger::shared().log(line); });
     } catch (const std::exception& error) {
         complain(errors, std::string("cannot keep the computer awake: ") + error.what());
         return holdFailedStatus;
