@@ -375,6 +375,27 @@ TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutAC
               QStringLiteral("working"))
         << wrapped.output;
     EXPECT_EQ(wrapped.output.find("-c"), std::string::npos) << wrapped.output;
+    // A command whose name sets the terminal's title and forges a line: `status` shows it
+    // escaped, the JSON exact.
+    const std::string forged = "sh\x1b]0;owned\x07\nKeeping Awake \xe2\x80\xae";
+    const auto link = home / forged;
+    std::filesystem::create_symlink("/bin/sh", link);
+    const std::string program = installed.program().string();
+    const CommandOutcome shown = runCommand(
+        installed.program(), home,
+        {"run", "--", link.string(), "-c", program + " status; " + program + " status --json"});
+    EXPECT_EQ(shown.exitStatus, 0) << shown.errors;
+    const auto textEnd = shown.output.find("\n{");
+    ASSERT_NE(textEnd, std::string::npos) << shown.output;
+    const std::string text = shown.output.substr(0, textEnd + 1);
+    EXPECT_NE(text.find("  sh\\x1b]0;owned\\x07\\x0aKeeping Awake \\u{202e}: working"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find_first_of("\x1b\x07"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\nKeeping Awake \xe2"), std::string::npos) << text;
+    const CommandOutcome reportOnly{shown.exitStatus, shown.output.substr(textEnd + 1), {}};
+    EXPECT_FALSE(agentRow(statusReport(reportOnly), QString::fromStdString(forged)).isEmpty())
+        << shown.output;
     const CommandOutcome after = runCommand(installed.program(), home, {"status", "--json"});
     EXPECT_TRUE(agentRow(statusReport(after), QStringLiteral("sh")).isEmpty()) << after.output;
 

@@ -4,6 +4,7 @@
 #include <NodwardenCore/sleep/KeepAwakeProcess.hpp>
 #include <NodwardenCore/sleep/SleepController.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -254,7 +255,8 @@ int CommandRun::run(const std::vector<std::string>& command, const HelperSearchP
         }
         ::sigprocmask(SIG_SETMASK, &before, nullptr);
         if (error != 0) {
-            complain(errors, command.front() + ": " + std::strerror(error));
+            complain(errors,
+                     UnicodeText::shownOnTerminal(command.front()) + ": " + std::strerror(error));
             status = error == ENOENT ? notFoundStatus : notExecutableStatus;
         } else {
             tellRunningCopy(socketPath, "started", name);

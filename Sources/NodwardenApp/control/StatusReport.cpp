@@ -3,6 +3,7 @@
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -110,8 +111,13 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
 }
 
 QString StatusReport::text(const QJsonObject& report) {
+    // Every value may hold text from outside (an agent's or a command's name, a reason, a
+    // forged row): shown safely, while the JSON keeps it exact.
     const auto field = [&report](const char* key) {
-        return report.value(QString::fromUtf8(key)).toString();
+        return shownOnTerminal(report.value(QString::fromUtf8(key)).toString());
+    };
+    const auto member = [](const QJsonObject& object, const char* key) {
+        return shownOnTerminal(object.value(QString::fromUtf8(key)).toString());
     };
     QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
                    QStringLiteral(" · ") + field("agentSummary") + u'\n';
@@ -123,12 +129,11 @@ QString StatusReport::text(const QJsonObject& report) {
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValueConstRef value : agents) {
         const QJsonObject agent = value.toObject();
-        text += QStringLiteral("  ") + agent.value(QStringLiteral("name")).toString() +
-                QStringLiteral(": ") + agent.value(QStringLiteral("state")).toString() +
-                QStringLiteral(" — ") + agent.value(QStringLiteral("reason")).toString() + u'\n';
+        text += QStringLiteral("  ") + member(agent, "name") + QStringLiteral(": ") +
+                member(agent, "state") + QStringLiteral(" — ") + member(agent, "reason") + u'\n';
     }
     const QJsonObject power = report.value(QStringLiteral("power")).toObject();
-    text += QStringLiteral("Power: ") + power.value(QStringLiteral("description")).toString();
+    text += QStringLiteral("Power: ") + member(power, "description");
     if (report.value(QStringLiteral("batteryWarning")).toBool()) {
         text += QStringLiteral(" (battery warning)");
     }
@@ -140,10 +145,8 @@ QString StatusReport::text(const QJsonObject& report) {
     text += QStringLiteral("Lid: ") + lid + u'\n';
     const QJsonValue lastRun = report.value(QStringLiteral("lastRun"));
     if (lastRun.isObject()) {
-        text += QStringLiteral("Last run: ") +
-                lastRun.toObject().value(QStringLiteral("agent")).toString() +
-                QStringLiteral(", ") +
-                lastRun.toObject().value(QStringLiteral("detail")).toString() + u'\n';
+        text += QStringLiteral("Last run: ") + member(lastRun.toObject(), "agent") +
+                QStringLiteral(", ") + member(lastRun.toObject(), "detail") + u'\n';
     } else {
         text += QStringLiteral("Last run: none yet\n");
     }
