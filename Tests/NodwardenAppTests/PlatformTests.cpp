@@ -1,5 +1,5 @@
 // The program's Linux wiring on its own (platform/): helper lookup, the agents' hook settings,
-// signals, login items, the display probe and the desktop's notifications.
+// signals, login items, the display probe, the desktop's notifications, and the macOS updater start.
 
 #include "AppSupport/AppModelHarness.hpp"
 #include "AppSupport/Recording.hpp"
@@ -15,6 +15,7 @@
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
+#include <NodwardenApp/platform/macos/BundleUpdater.hpp>
 
 #include <NodwardenCore/system/FileLogger.hpp>
 #include <NodwardenCore/system/ShellCommand.hpp>
@@ -699,4 +700,25 @@ TEST(DesktopNotifications, WithoutASessionBusNothingIsShownAndOneLineIsLogged) {
     const auto lines = loggedMessages(logger);
     ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines.front().rfind("Notifications: no session bus (", 0), 0u) << lines.front();
+}
+
+TEST(BundleUpdater, StartsTheControllerOnlyWithAFeedAndLogsOnceEitherWay) {
+    TemporaryDirectory folder;
+    FileLogger logger(folder.path() / "stayloom.log");
+    int started = 0;
+    const auto controller = [&started] {
+        ++started;
+        return started == 1;
+    };
+    macos::bundleUpdaterStart(std::nullopt, controller, logger)();
+    macos::bundleUpdaterStart("https://example.invalid/feed", nullptr, logger)();
+    EXPECT_EQ(started, 0) << "no feed, no controller";
+    macos::bundleUpdaterStart("https://example.invalid/feed", controller, logger)();
+    macos::bundleUpdaterStart("https://example.invalid/feed", controller, logger)();
+    EXPECT_EQ(started, 2);
+    const std::string notStarted =
+        "Updater: no SUFeedURL in Info.plist (dev build) — Sparkle not started";
+    EXPECT_EQ(loggedMessages(logger),
+              (std::vector<std::string>{notStarted, notStarted, "Updater started (auto-check: true)",
+                                        "Updater started (auto-check: false)"}));
 }
