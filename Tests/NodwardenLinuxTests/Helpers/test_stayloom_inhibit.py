@@ -24,7 +24,10 @@ from helper_fixture import (
     inhibitors,
 )
 
+# Keeping the display on is logind's idle lock too; letting it sleep leaves logind free to idle.
+WHAT = {"-dimsu": "sleep:idle", "-ims": "sleep"}
 SLEEP_LOCK = ("sleep:idle", "Stayloom", "block")
+SLEEP_ONLY_LOCK = ("sleep", "Stayloom", "block")
 LID_LOCK = ("handle-lid-switch", "Stayloom", "block")
 READY = "holding until SIGTERM or SIGINT"
 WHY = {
@@ -107,12 +110,12 @@ class RealLogindInhibitTests(unittest.TestCase):
                 pid = helper.process.pid
                 self.assertEqual(
                     self.logind.inhibitors(),
-                    [("sleep:idle", "Stayloom", WHY[arguments], "block", os.geteuid(), pid)],
+                    [(WHAT[arguments], "Stayloom", WHY[arguments], "block", os.geteuid(), pid)],
                 )
                 rows = [line.split() for line in self.logind.listing().splitlines()]
                 self.assertIn(str(pid), [row[3] for row in rows if row and row[0] == "Stayloom"])
                 row = next(row for row in rows if row and row[0] == "Stayloom")
-                self.assertEqual((row[5], row[-1]), ("sleep:idle", "block"))
+                self.assertEqual((row[5], row[-1]), (WHAT[arguments], "block"))
                 # The launch-time orphan check needs the helper to be its own executable.
                 self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath(INHIBIT))
 
@@ -129,7 +132,7 @@ class RealLogindInhibitTests(unittest.TestCase):
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
         self.assertEqual(
             self.logind.inhibitors(),
-            [("sleep:idle", "Stayloom", "Claude Code is working", "block", os.geteuid(),
+            [("sleep", "Stayloom", "Claude Code is working", "block", os.geteuid(),
               helper.process.pid)],
         )
         self.assertIn("Claude Code is working", self.logind.listing())
@@ -159,7 +162,7 @@ class RealLogindInhibitTests(unittest.TestCase):
         )
         helper = int(program.stdout.readline())
         self.addCleanup(lambda: _kill_if_running(helper))
-        self.assertTrue(eventually(lambda: self.locks() == [SLEEP_LOCK]), self.locks())
+        self.assertTrue(eventually(lambda: self.locks() == [SLEEP_ONLY_LOCK]), self.locks())
         program.kill()
         program.wait(timeout=PATIENCE)
         program.stdout.close()
@@ -184,7 +187,7 @@ class RealLogindInhibitTests(unittest.TestCase):
         self.assertEqual(readable, [reader], "no readiness report in time")
         with os.fdopen(os.dup(reader), "rb") as report:
             self.assertEqual(report.readline(), b"READY=1\n")
-            self.assertEqual(self.locks(), [SLEEP_LOCK])
+            self.assertEqual(self.locks(), [SLEEP_ONLY_LOCK])
             self.assertEqual(report.read(), b"", "the report is closed once it is made")
         self.assertEqual(helper.stop(), 0, helper.stderr)
 
@@ -231,7 +234,7 @@ class RealLogindInhibitTests(unittest.TestCase):
         self.units.mask("sleep.target")
         helper = self.start_inhibit("-ims")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
-        self.assertEqual(self.locks(), sorted([SLEEP_LOCK, LID_LOCK]))
+        self.assertEqual(self.locks(), sorted([SLEEP_ONLY_LOCK, LID_LOCK]))
         self.assertEqual(helper.stop(), 0)
         self.assertTrue(eventually(lambda: self.logind.inhibitors() == []))
 
