@@ -40,7 +40,8 @@ HoldAssessment assessHold(const HoldFacts& facts) {
     bool sessionSuspendWanted = false;
     bool screenSaverHeld = false;
     for (const auto& lock : facts.sessionLocks) {
-        if (contains(lock.kind, "suspend")) {
+        // One still asked is not yet refused.
+        if (contains(lock.kind, "suspend") && !lock.pending) {
             sessionSuspendWanted = true;
             sessionSuspendHeld = sessionSuspendHeld || lock.held;
         }

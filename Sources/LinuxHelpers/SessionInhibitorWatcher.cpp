@@ -48,6 +48,15 @@ constexpr std::uint64_t kCallTimeoutMicroseconds = 5'000'000;
 constexpr std::uint64_t kOwnerLookupTimeoutMicroseconds = 1'000'000;
 /// A service that keeps dropping our lock is left alone after this many drops.
 constexpr int kDropLimit = 5;
+/// A service may take its name before its object answers; it is asked again this often.
+constexpr int kNotReadyRetries = 3;
+constexpr std::uint64_t kNotReadyRetryMicroseconds = 500'000;
+
+bool isNotReady(const BusFailure& failure) {
+    return failure.name == "org.freedesktop.DBus.Error.UnknownMethod" ||
+           failure.name == "org.freedesktop.DBus.Error.UnknownObject" ||
+           failure.name == "org.freedesktop.DBus.Error.UnknownInterface";
+}
 
 } // namespace
 
@@ -67,6 +76,11 @@ struct SessionInhibitorWatcher::Entry {
     /// The current owner refused or never answered: asked again only once the owner changes.
     bool failed = false;
     int drops = 0;
+    int retries = 0;
+    /// The timer of a retry after the service was not ready.
+    sd_event_source* retry = nullptr;
+
+    void cancelRetry() { retry = sd_event_source_disable_unref(retry); }
 };
 
 SessionInhibitorWatcher::SessionInhibitorWatcher(bool keepDisplayOn, std::string appId,
@@ -87,6 +101,7 @@ SessionInhibitorWatcher::~SessionInhibitorWatcher() {
 }
 
 bool SessionInhibitorWatcher::start(sd_event* event) {
+    event_ = event;
     BusFailure failure;
     bus_ = openSessionBus(failure);
     if (!bus_) {
@@ -157,7 +172,7 @@ bool SessionInhibitorWatcher::start(sd_event* event) {
 
 bool SessionInhibitorWatcher::settled() const {
     for (const auto& entry : entries_) {
-        if (entry->pending) {
+        if (entry->pending || entry->retry != nullptr) {
             return false;
         }
     }
@@ -200,7 +215,8 @@ std::vector<SessionLockState> SessionInhibitorWatcher::locks() const {
         } else if (entry->index == kScreenSaver) {
             kind = "idle";
         }
-        states.push_back({entry->spec->service, kind, entry->held});
+        states.push_back({entry->spec->service, kind, entry->held,
+                          entry->pending != nullptr || entry->retry != nullptr});
     }
     return states;
 }
@@ -212,7 +228,7 @@ bool SessionInhibitorWatcher::blankingServiceRuns() const {
 void SessionInhibitorWatcher::reconcile() {
     for (auto& entry : entries_) {
         const bool want = wanted(*entry);
-        if (want && !entry->held && !entry->pending && !entry->failed) {
+        if (want && !entry->held && !entry->pending && !entry->failed && !entry->retry) {
             ask(*entry);
         } else if (!want && entry->held) {
             giveBack(*entry);
@@ -264,6 +280,12 @@ void SessionInhibitorWatcher::answered(Entry& entry, sd_bus_message* reply) {
     if (sd_bus_message_is_method_error(reply, nullptr)) {
         const sd_bus_error* error = sd_bus_message_get_error(reply);
         const auto failure = BusFailure::from(-EIO, error);
+        if (isNotReady(failure) && entry.retries < kNotReadyRetries && event_ != nullptr) {
+            ++entry.retries;
+            sd_event_add_time_relative(event_, &entry.retry, CLOCK_MONOTONIC,
+                                       kNotReadyRetryMicroseconds, 0, onRetry, &entry);
+            return;
+        }
         // Gone between its appearance and our call: its return is what we wait for.
         if (!failure.isServiceAbsent()) {
             entry.failed = true;
@@ -317,8 +339,10 @@ void SessionInhibitorWatcher::ownerChanged(Entry& entry, const std::string& oldO
     entry.handle.clear();
     entry.pending.reset();
     entry.check.reset();
+    entry.cancelRetry();
     entry.failed = false;
     entry.drops = 0;
+    entry.retries = 0;
     const std::string label = entry.spec->label;
     if (newOwner.empty()) {
         notes_.complain(label + ": " + entry.spec->service +
@@ -395,6 +419,7 @@ void SessionInhibitorWatcher::busDisconnected() {
         entry->owner.clear();
         entry->pending.reset();
         entry->check.reset();
+        entry->cancelRetry();
     }
     changed_();
 }
@@ -402,6 +427,7 @@ void SessionInhibitorWatcher::busDisconnected() {
 void SessionInhibitorWatcher::release() {
     for (auto& entry : entries_) {
         entry->pending.reset();
+        entry->cancelRetry();
         if (entry->held) {
             giveBack(*entry);
         }
@@ -474,6 +500,13 @@ int SessionInhibitorWatcher::onStillHeld(sd_bus_message* message, void* userdata
         sd_bus_message_read(message, "b", &inhibited) >= 0 && inhibited == 0 && entry.held) {
         entry.watcher->dropped(entry);
     }
+    return 0;
+}
+
+int SessionInhibitorWatcher::onRetry(sd_event_source*, std::uint64_t, void* userdata) {
+    auto& entry = *static_cast<Entry*>(userdata);
+    entry.cancelRetry();
+    entry.watcher->reconcile();
     return 0;
 }
 

@@ -26,6 +26,8 @@ struct SessionLockState {
     /// What it stops: "suspend", "suspend|idle" or "idle".
     std::string kind;
     bool held = false;
+    /// Asked and not answered yet.
+    bool pending = false;
 };
 
 struct SlotReleaser {
@@ -82,12 +84,14 @@ private:
     static int onDropSignal(sd_bus_message* message, void* userdata, sd_bus_error* error);
     static int onStillHeld(sd_bus_message* message, void* userdata, sd_bus_error* error);
     static int onFilter(sd_bus_message* message, void* userdata, sd_bus_error* error);
+    static int onRetry(sd_event_source* source, std::uint64_t usec, void* userdata);
 
     bool keepDisplayOn_;
     std::string appId_;
     std::string why_;
     HelperNotes notes_;
     std::function<void()> changed_;
+    sd_event* event_ = nullptr;
     Bus bus_;
     Slot filter_;
     bool busGone_ = false;
