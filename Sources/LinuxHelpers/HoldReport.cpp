@@ -51,9 +51,8 @@ HoldAssessment assessHold(const HoldFacts& facts) {
     }
     const bool quietSession = facts.sessionLocks.empty() && facts.idleTools.empty();
     if (logindHeld) {
-        assessment.locks.push_back(
-            {"org.freedesktop.login1", facts.logindKind, true,
-             ownSuspendBlocked || kde || quietSession});
+        assessment.locks.push_back({"org.freedesktop.login1", facts.logindKind, true,
+                                    ownSuspendBlocked || kde || quietSession});
     }
     for (const auto& lock : facts.sessionLocks) {
         assessment.locks.push_back({lock.service, lock.kind, lock.held, lock.held});
@@ -85,8 +84,8 @@ HoldAssessment assessHold(const HoldFacts& facts) {
     if (unheeding.empty()) {
         return assessment;
     }
-    assessment.warning = "This desktop's idle tool may suspend despite Stayloom's lock: " +
-                         joined(unheeding) + ". ";
+    assessment.warning =
+        "This desktop's idle tool may suspend despite Stayloom's lock: " + joined(unheeding) + ". ";
     if (hypridleOnly) {
         assessment.warning += "It honours only a lock against idle: turn off \u201CLet the "
                               "display sleep\u201D, or use systemd 257 or later.";
@@ -128,10 +127,9 @@ int systemdMajorVersion(sd_bus* systemBus) {
     }
     sd_bus_error error = SD_BUS_ERROR_NULL;
     char* version = nullptr;
-    const int code = sd_bus_get_property_string(systemBus, "org.freedesktop.systemd1",
-                                                "/org/freedesktop/systemd1",
-                                                "org.freedesktop.systemd1.Manager", "Version",
-                                                &error, &version);
+    const int code = sd_bus_get_property_string(
+        systemBus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+        "org.freedesktop.systemd1.Manager", "Version", &error, &version);
     sd_bus_error_free(&error);
     if (code < 0 || version == nullptr) {
         return 0;

@@ -128,8 +128,8 @@ bool SessionInhibitorWatcher::start(sd_event* event) {
         if (entry->spec->dropSignal != nullptr) {
             slot = nullptr;
             if (sd_bus_match_signal(bus_.get(), &slot, entry->spec->service, entry->spec->path,
-                                    entry->spec->interface, entry->spec->dropSignal,
-                                    onDropSignal, entry.get()) >= 0) {
+                                    entry->spec->interface, entry->spec->dropSignal, onDropSignal,
+                                    entry.get()) >= 0) {
                 entry->dropMatch.reset(slot);
             }
         }
@@ -384,9 +384,8 @@ void SessionInhibitorWatcher::giveBack(Entry& entry) {
         if (entry.handle.empty()) {
             return;
         }
-        code = sd_bus_message_new_method_call(bus_.get(), &raw, spec.service,
-                                              entry.handle.c_str(), "org.freedesktop.portal.Request",
-                                              "Close");
+        code = sd_bus_message_new_method_call(bus_.get(), &raw, spec.service, entry.handle.c_str(),
+                                              "org.freedesktop.portal.Request", "Close");
     } else {
         code = sd_bus_message_new_method_call(bus_.get(), &raw, spec.service, spec.path,
                                               spec.interface, spec.releaseMethod);
@@ -449,8 +448,8 @@ int SessionInhibitorWatcher::onOwnerChanged(sd_bus_message* message, void* userd
     const char* name = nullptr;
     const char* oldOwner = nullptr;
     const char* newOwner = nullptr;
-    if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0 ||
-        name == nullptr || std::strcmp(name, entry.spec->service) != 0) {
+    if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0 || name == nullptr ||
+        std::strcmp(name, entry.spec->service) != 0) {
         return 0;
     }
     entry.watcher->ownerChanged(entry, oldOwner != nullptr ? oldOwner : "",
@@ -464,8 +463,7 @@ int SessionInhibitorWatcher::onReply(sd_bus_message* message, void* userdata, sd
     return 0;
 }
 
-int SessionInhibitorWatcher::onDropSignal(sd_bus_message* message, void* userdata,
-                                          sd_bus_error*) {
+int SessionInhibitorWatcher::onDropSignal(sd_bus_message* message, void* userdata, sd_bus_error*) {
     auto& entry = *static_cast<Entry*>(userdata);
     SessionInhibitorWatcher& watcher = *entry.watcher;
     if (!entry.held || !watcher.bus_) {
@@ -483,16 +481,15 @@ int SessionInhibitorWatcher::onDropSignal(sd_bus_message* message, void* userdat
     const std::uint32_t flags =
         watcher.keepDisplayOn_ ? kInhibitSuspend | kInhibitIdle : kInhibitSuspend;
     sd_bus_slot* slot = nullptr;
-    if (sd_bus_call_method_async(watcher.bus_.get(), &slot, entry.spec->service,
-                                 entry.spec->path, entry.spec->interface, "IsInhibited",
-                                 onStillHeld, &entry, "u", flags) >= 0) {
+    if (sd_bus_call_method_async(watcher.bus_.get(), &slot, entry.spec->service, entry.spec->path,
+                                 entry.spec->interface, "IsInhibited", onStillHeld, &entry, "u",
+                                 flags) >= 0) {
         entry.check.reset(slot);
     }
     return 0;
 }
 
-int SessionInhibitorWatcher::onStillHeld(sd_bus_message* message, void* userdata,
-                                         sd_bus_error*) {
+int SessionInhibitorWatcher::onStillHeld(sd_bus_message* message, void* userdata, sd_bus_error*) {
     auto& entry = *static_cast<Entry*>(userdata);
     entry.check.reset();
     int inhibited = 1;

@@ -2,10 +2,13 @@
 //
 // No single inhibitor is honoured by every desktop, and before systemd 257 logind lets a user's own
 // suspend requests (the desktop's idle suspend, the Suspend menu) pass its block locks. So the
-// locks are stacked: a logind block lock, plus the desktop session's own inhibitor. While the sleep
-// switch's own masks are in place, a lid-switch lock keeps logind from retrying suspend in a loop;
-// masks an administrator made are theirs, and a plain keep-awake must not change what closing the
-// lid does.
+// locks are stacked: a logind block lock (against idle too only while the display is kept on, since
+// KDE keeps the screen on for an idle lock), plus the desktop session's own inhibitors, followed as
+// their services come and go, plus a bare X server's own blanking while nothing else keeps the
+// display on. What is held, and whether this desktop heeds it, is reported in the runtime folder
+// for the program. While the sleep switch's own masks are in place, a lid-switch lock keeps logind
+// from retrying suspend in a loop; masks an administrator made are theirs, and a plain keep-awake
+// must not change what closing the lid does.
 //
 // When STAYLOOM_READY_FD names an open descriptor, "READY=1" is written to it once every lock is
 // held; a parent that waits for it knows the hold is real, and end of file without it means the
@@ -452,9 +455,9 @@ int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
         (code = sd_bus_attach_event(hold.systemBus(), raw, SD_EVENT_PRIORITY_NORMAL)) < 0) {
         return code;
     }
-    if (hold.onSettled && (code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC,
-                                                            kSettleMicroseconds, 0, settleTimeUp,
-                                                            &hold)) < 0) {
+    if (hold.onSettled &&
+        (code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC, kSettleMicroseconds, 0,
+                                           settleTimeUp, &hold)) < 0) {
         return code;
     }
     return sd_event_loop(raw);
