@@ -14,8 +14,8 @@ namespace stayloom::helpers {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> kIdleTools{"swayidle", "xidlehook", "xautolock",
-                                                     "hypridle", "xss-lock"};
+constexpr std::array<std::string_view, 5> idleToolNames{"swayidle", "xidlehook", "xautolock",
+                                                        "hypridle", "xss-lock"};
 
 bool contains(const std::string& text, std::string_view part) {
     return text.find(part) != std::string::npos;
@@ -112,7 +112,7 @@ std::vector<std::string> runningIdleTools(const std::filesystem::path& procRoot,
         std::ifstream file(entry.path() / "comm");
         std::string comm;
         std::getline(file, comm);
-        if (std::find(kIdleTools.begin(), kIdleTools.end(), comm) != kIdleTools.end() &&
+        if (std::find(idleToolNames.begin(), idleToolNames.end(), comm) != idleToolNames.end() &&
             std::find(found.begin(), found.end(), comm) == found.end()) {
             found.push_back(comm);
         }

@@ -23,11 +23,11 @@ struct ServiceSpec {
 };
 
 // In the order of `entries_`, which `wanted` relies on; the portal comes last.
-constexpr std::size_t kGnome = 0;
-constexpr std::size_t kPowerManagement = 1;
-constexpr std::size_t kScreenSaver = 2;
+constexpr std::size_t gnomeIndex = 0;
+constexpr std::size_t powerManagementIndex = 1;
+constexpr std::size_t screenSaverIndex = 2;
 
-constexpr std::array<ServiceSpec, 4> kServices{{
+constexpr std::array<ServiceSpec, 4> services{{
     {Signature::gnome, "GNOME session inhibitor", "org.gnome.SessionManager",
      "/org/gnome/SessionManager", "org.gnome.SessionManager", "Uninhibit", "InhibitorRemoved"},
     {Signature::freedesktop, "freedesktop PowerManagement inhibitor",
@@ -40,17 +40,17 @@ constexpr std::array<ServiceSpec, 4> kServices{{
 }};
 
 // The flags gnome-session and the portal share.
-constexpr std::uint32_t kInhibitSuspend = 4;
-constexpr std::uint32_t kInhibitIdle = 8;
+constexpr std::uint32_t inhibitSuspend = 4;
+constexpr std::uint32_t inhibitIdle = 8;
 
 // Well inside the time the parent waits for readiness, so a slow service ends in an answer.
-constexpr std::uint64_t kCallTimeoutMicroseconds = 5'000'000;
-constexpr std::uint64_t kOwnerLookupTimeoutMicroseconds = 1'000'000;
+constexpr std::uint64_t callTimeoutMicroseconds = 5'000'000;
+constexpr std::uint64_t ownerLookupTimeoutMicroseconds = 1'000'000;
 /// A service that keeps dropping our lock is left alone after this many drops.
-constexpr int kDropLimit = 5;
+constexpr int dropLimit = 5;
 /// A service may take its name before its object answers; it is asked again this often.
-constexpr int kNotReadyRetries = 3;
-constexpr std::uint64_t kNotReadyRetryMicroseconds = 500'000;
+constexpr int notReadyRetries = 3;
+constexpr std::uint64_t notReadyRetryMicroseconds = 500'000;
 
 bool isNotReady(const BusFailure& failure) {
     return failure.name == "org.freedesktop.DBus.Error.UnknownMethod" ||
@@ -91,7 +91,7 @@ SessionInhibitorWatcher::SessionInhibitorWatcher(bool keepDisplayOn, std::string
     for (std::size_t index = 0; index < entries_.size(); ++index) {
         entries_[index] = std::make_unique<Entry>();
         entries_[index]->watcher = this;
-        entries_[index]->spec = &kServices[index];
+        entries_[index]->spec = &services[index];
         entries_[index]->index = index;
     }
 }
@@ -110,7 +110,7 @@ bool SessionInhibitorWatcher::start(sd_event* event) {
         return false;
     }
     sd_bus_set_exit_on_disconnect(bus_.get(), 0);
-    sd_bus_set_method_call_timeout(bus_.get(), kCallTimeoutMicroseconds);
+    sd_bus_set_method_call_timeout(bus_.get(), callTimeoutMicroseconds);
     sd_bus_slot* slot = nullptr;
     if (sd_bus_add_filter(bus_.get(), &slot, onFilter, this) >= 0) {
         filter_.reset(slot);
@@ -142,7 +142,7 @@ bool SessionInhibitorWatcher::start(sd_event* event) {
                                            "GetNameOwner") >= 0) {
             Message ownedCall(call);
             if (sd_bus_message_append(call, "s", entry->spec->service) >= 0 &&
-                sd_bus_call(bus_.get(), call, kOwnerLookupTimeoutMicroseconds, &error, &reply) >=
+                sd_bus_call(bus_.get(), call, ownerLookupTimeoutMicroseconds, &error, &reply) >=
                     0) {
                 Message ownedReply(reply);
                 if (sd_bus_message_read(reply, "s", &owner) >= 0 && owner != nullptr) {
@@ -190,16 +190,16 @@ bool SessionInhibitorWatcher::wanted(const Entry& entry) const {
     if (!owned(index)) {
         return false;
     }
-    const bool gnome = owned(kGnome);
+    const bool gnome = owned(gnomeIndex);
     switch (index) {
-    case kGnome:
+    case gnomeIndex:
         return true;
-    case kPowerManagement:
+    case powerManagementIndex:
         return !gnome;
-    case kScreenSaver:
+    case screenSaverIndex:
         return !gnome && keepDisplayOn_;
     default:
-        return !gnome && !owned(kPowerManagement);
+        return !gnome && !owned(powerManagementIndex);
     }
 }
 
@@ -212,7 +212,7 @@ std::vector<SessionLockState> SessionInhibitorWatcher::locks() const {
         std::string kind = "suspend";
         if (entry->spec->signature != Signature::freedesktop) {
             kind = keepDisplayOn_ ? "suspend|idle" : "suspend";
-        } else if (entry->index == kScreenSaver) {
+        } else if (entry->index == screenSaverIndex) {
             kind = "idle";
         }
         states.push_back({entry->spec->service, kind, entry->held,
@@ -222,7 +222,7 @@ std::vector<SessionLockState> SessionInhibitorWatcher::locks() const {
 }
 
 bool SessionInhibitorWatcher::blankingServiceRuns() const {
-    return owned(kScreenSaver) || owned(kGnome);
+    return owned(screenSaverIndex) || owned(gnomeIndex);
 }
 
 void SessionInhibitorWatcher::reconcile() {
@@ -248,7 +248,7 @@ void SessionInhibitorWatcher::ask(Entry& entry) {
     Message call(raw);
     // A service that is not running is not started for us: its appearance is what we wait for.
     sd_bus_message_set_auto_start(call.get(), 0);
-    const std::uint32_t flags = keepDisplayOn_ ? kInhibitSuspend | kInhibitIdle : kInhibitSuspend;
+    const std::uint32_t flags = keepDisplayOn_ ? inhibitSuspend | inhibitIdle : inhibitSuspend;
     int code = 0;
     switch (spec.signature) {
     case Signature::gnome:
@@ -280,10 +280,10 @@ void SessionInhibitorWatcher::answered(Entry& entry, sd_bus_message* reply) {
     if (sd_bus_message_is_method_error(reply, nullptr)) {
         const sd_bus_error* error = sd_bus_message_get_error(reply);
         const auto failure = BusFailure::from(-EIO, error);
-        if (isNotReady(failure) && entry.retries < kNotReadyRetries && event_ != nullptr) {
+        if (isNotReady(failure) && entry.retries < notReadyRetries && event_ != nullptr) {
             ++entry.retries;
             sd_event_add_time_relative(event_, &entry.retry, CLOCK_MONOTONIC,
-                                       kNotReadyRetryMicroseconds, 0, onRetry, &entry);
+                                       notReadyRetryMicroseconds, 0, onRetry, &entry);
             return;
         }
         // Gone between its appearance and our call: its return is what we wait for.
@@ -359,7 +359,7 @@ void SessionInhibitorWatcher::ownerChanged(Entry& entry, const std::string& oldO
 void SessionInhibitorWatcher::dropped(Entry& entry) {
     entry.held = false;
     entry.cookie = 0;
-    if (++entry.drops >= kDropLimit) {
+    if (++entry.drops >= dropLimit) {
         entry.failed = true;
         notes_.complain(std::string(entry.spec->label) +
                         " keeps dropping Stayloom's lock; holding without it until it restarts");
@@ -479,7 +479,7 @@ int SessionInhibitorWatcher::onDropSignal(sd_bus_message* message, void* userdat
     }
     // gnome-session names only the inhibitor object that went; ask whether ours still counts.
     const std::uint32_t flags =
-        watcher.keepDisplayOn_ ? kInhibitSuspend | kInhibitIdle : kInhibitSuspend;
+        watcher.keepDisplayOn_ ? inhibitSuspend | inhibitIdle : inhibitSuspend;
     sd_bus_slot* slot = nullptr;
     if (sd_bus_call_method_async(watcher.bus_.get(), &slot, entry.spec->service, entry.spec->path,
                                  entry.spec->interface, "IsInhibited", onStillHeld, &entry, "u",

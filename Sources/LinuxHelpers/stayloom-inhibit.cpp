@@ -54,18 +54,18 @@ namespace {
 
 using namespace stayloom::helpers;
 
-constexpr const char* kWho = "Stayloom";
+constexpr const char* who = "Stayloom";
 // Desktops look the application id up among the installed desktop files for a name and an icon.
-constexpr const char* kAppId = "org.stayloom.Stayloom";
+constexpr const char* appId = "org.stayloom.Stayloom";
 // Long enough for any agent's name in a sentence; a longer one is cut rather than refused.
-constexpr std::size_t kWhyLimit = 200;
-constexpr std::uint64_t kMaskCheckIntervalMicroseconds = 1'000'000;
+constexpr std::size_t whyLimit = 200;
+constexpr std::uint64_t maskCheckIntervalMicroseconds = 1'000'000;
 // Well inside the time the parent waits for readiness, so a slow bus ends in an answer.
-constexpr std::uint64_t kBusCallTimeoutMicroseconds = 5'000'000;
+constexpr std::uint64_t busCallTimeoutMicroseconds = 5'000'000;
 // How long the desktop's services get to answer before the hold is reported anyway; a service
 // answering later still gives its lock.
-constexpr std::uint64_t kSettleMicroseconds = 2'000'000;
-constexpr unsigned kIdleToolCheckEvery = 10;
+constexpr std::uint64_t settleMicroseconds = 2'000'000;
+constexpr unsigned idleToolCheckEvery = 10;
 
 /// `text` with control characters made spaces, so that it stays one line of a listing.
 std::string printable(std::string text) {
@@ -108,7 +108,7 @@ class KeepAwakeHold {
 public:
     KeepAwakeHold(Posture posture, std::string why, std::filesystem::path unitRoot)
         : posture_(posture), why_(std::move(why)), unitRoot_(std::move(unitRoot)),
-          session_(posture == Posture::displayAwake, kAppId, this->why(), notes(),
+          session_(posture == Posture::displayAwake, appId, this->why(), notes(),
                    [this] { update(); }),
           x11_(notes()) {}
     ~KeepAwakeHold() { release(); }
@@ -195,8 +195,8 @@ bool KeepAwakeHold::takeSleepLock() {
                  "); nothing here can suspend the machine, holding anyway");
         return true;
     }
-    sd_bus_set_method_call_timeout(systemBus_.get(), kBusCallTimeoutMicroseconds);
-    auto lock = takeLogindBlockLock(systemBus_.get(), logindWhat(), kWho, why(), failure);
+    sd_bus_set_method_call_timeout(systemBus_.get(), busCallTimeoutMicroseconds);
+    auto lock = takeLogindBlockLock(systemBus_.get(), logindWhat(), who, why(), failure);
     if (!lock) {
         if (failure.isServiceAbsent()) {
             complain("warning: no logind on the system bus (" + failure.describe() +
@@ -274,7 +274,7 @@ void KeepAwakeHold::followSleepTargetMask() {
     const bool masked = !ownMasksInPlace(unitRoot_, record).empty();
     if (masked && !lidLock_) {
         BusFailure failure;
-        auto lock = takeLogindBlockLock(systemBus_.get(), "handle-lid-switch", kWho,
+        auto lock = takeLogindBlockLock(systemBus_.get(), "handle-lid-switch", who,
                                         "Sleep is switched off; closing the lid must not retry "
                                         "suspend",
                                         failure);
@@ -324,10 +324,10 @@ int checkMask(sd_event_source* source, std::uint64_t, void* userdata) {
     // An idle tool started after the helper changes what the hold is worth; it is rarely
     // started, so it is looked for seldom.
     static unsigned checks = 0;
-    if (++checks % kIdleToolCheckEvery == 0) {
+    if (++checks % idleToolCheckEvery == 0) {
         hold.lookForIdleTools();
     }
-    sd_event_source_set_time_relative(source, kMaskCheckIntervalMicroseconds);
+    sd_event_source_set_time_relative(source, maskCheckIntervalMicroseconds);
     return sd_event_source_set_enabled(source, SD_EVENT_ONESHOT);
 }
 
@@ -347,8 +347,8 @@ std::string reasonFromEnvironment() {
     const char* value = std::getenv("STAYLOOM_WHY");
     std::string why = value == nullptr ? std::string() : std::string(value);
     ::unsetenv("STAYLOOM_WHY");
-    if (why.size() > kWhyLimit) {
-        why.resize(kWhyLimit);
+    if (why.size() > whyLimit) {
+        why.resize(whyLimit);
         // Never end inside a UTF-8 sequence.
         while (!why.empty() && (static_cast<unsigned char>(why.back()) & 0xC0) == 0x80) {
             why.pop_back();
@@ -373,8 +373,8 @@ void reportReadiness() {
     if (!valid) {
         return;
     }
-    static constexpr std::string_view kReady = "READY=1\n";
-    if (::write(static_cast<int>(fd), kReady.data(), kReady.size()) < 0) {
+    static constexpr std::string_view ready = "READY=1\n";
+    if (::write(static_cast<int>(fd), ready.data(), ready.size()) < 0) {
         complain(std::string("cannot report readiness: ") + std::strerror(errno));
     }
     ::close(static_cast<int>(fd));
@@ -440,7 +440,7 @@ int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
         return code;
     }
     if ((code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC,
-                                           kMaskCheckIntervalMicroseconds, 0, checkMask, &hold)) <
+                                           maskCheckIntervalMicroseconds, 0, checkMask, &hold)) <
         0) {
         return code;
     }
@@ -456,7 +456,7 @@ int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
         return code;
     }
     if (hold.onSettled &&
-        (code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC, kSettleMicroseconds, 0,
+        (code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC, settleMicroseconds, 0,
                                            settleTimeUp, &hold)) < 0) {
         return code;
     }

@@ -16,21 +16,21 @@ namespace nodwarden::linuxplatform {
 
 namespace {
 
-constexpr std::string_view kPrefix = "inhibit-";
-constexpr std::string_view kSuffix = ".state";
+constexpr std::string_view reportPrefix = "inhibit-";
+constexpr std::string_view reportSuffix = ".state";
 /// A report is a few short lines; anything longer was not written by a helper.
-constexpr std::size_t kMaxReportBytes = 4096;
+constexpr std::size_t maxReportBytes = 4096;
 /// The helper's name as the kernel keeps it: cut at 15 bytes.
-constexpr std::string_view kHelperCommand = "stayloom-inhibi";
+constexpr std::string_view helperCommand = "stayloom-inhibi";
 
 /// The pid a report's name carries; 0 when the name is not a report's.
 pid_t reportPid(const std::string& name) {
-    if (name.size() <= kPrefix.size() + kSuffix.size() || !name.starts_with(kPrefix) ||
-        !name.ends_with(kSuffix)) {
+    if (name.size() <= reportPrefix.size() + reportSuffix.size() ||
+        !name.starts_with(reportPrefix) || !name.ends_with(reportSuffix)) {
         return 0;
     }
     const std::string digits =
-        name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+        name.substr(reportPrefix.size(), name.size() - reportPrefix.size() - reportSuffix.size());
     if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), ::isdigit)) {
         return 0;
     }
@@ -39,10 +39,9 @@ pid_t reportPid(const std::string& name) {
 
 } // namespace
 
-HoldReportReader::HoldReportReader(std::filesystem::path runtimeFolder,
+HoldReportReader::HoldReportReader(const std::filesystem::path& runtimeFolder,
                                    std::filesystem::path procRoot)
-    : folder_(runtimeFolder.empty() ? std::filesystem::path()
-                                    : std::move(runtimeFolder) / "stayloom"),
+    : folder_(runtimeFolder.empty() ? std::filesystem::path() : runtimeFolder / "stayloom"),
       procRoot_(std::move(procRoot)) {}
 
 std::filesystem::path HoldReportReader::runtimeFolderFromEnvironment() {
@@ -72,7 +71,7 @@ KeepAwakeLocks HoldReportReader::read() const {
             continue;
         }
         const auto command = BoundedFileRead::head(procRoot_ / std::to_string(pid) / "comm", 64);
-        const bool running = command && command->bytes.starts_with(kHelperCommand);
+        const bool running = command && command->bytes.starts_with(helperCommand);
         if (!running) {
             // Its helper was killed before it could take its report back.
             if (::kill(pid, 0) != 0 && errno == ESRCH) {
@@ -80,7 +79,7 @@ KeepAwakeLocks HoldReportReader::read() const {
             }
             continue;
         }
-        if (const auto report = BoundedFileRead::whole(path, kMaxReportBytes)) {
+        if (const auto report = BoundedFileRead::whole(path, maxReportBytes)) {
             merged.merge(KeepAwakeLocks::parse(*report));
         }
     }

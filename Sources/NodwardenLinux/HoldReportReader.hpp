@@ -13,7 +13,7 @@ namespace nodwarden::linuxplatform {
 class HoldReportReader {
 public:
     /// `runtimeFolder` is $XDG_RUNTIME_DIR; `procRoot` is where helpers are recognised.
-    explicit HoldReportReader(std::filesystem::path runtimeFolder,
+    explicit HoldReportReader(const std::filesystem::path& runtimeFolder,
                               std::filesystem::path procRoot = "/proc");
 
     /// The merged reports; empty without a runtime folder or a running helper.
