@@ -493,6 +493,69 @@ TEST_F(Program, ARunHoldsALogindLockForAsLongAsItsCommandAndNoLonger) {
     }
 }
 
+#if defined(STAYLOOM_INHIBIT_PATH)
+TEST_F(Program, ARunHoldsALogindLockThatARunningCopyHeadlinesAsKeepingAwake) {
+    const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (std::getenv("STAYLOOM_REAL_LOGIND") == nullptr || bus == nullptr) {
+        GTEST_SKIP() << "needs the real logind on a private bus (with-real-logind)";
+    }
+    InstalledProgram installed;
+    std::filesystem::copy_file(STAYLOOM_INHIBIT_PATH,
+                               installed.machine.helpers() / "stayloom-inhibit",
+                               std::filesystem::copy_options::overwrite_existing);
+    const auto& home = installed.machine.home();
+    // Off: nothing but the run holds the machine.
+    installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
+    const auto runtime = home / "runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    const std::vector<std::string> extra{std::string("DBUS_SYSTEM_BUS_ADDRESS=") + bus,
+                                         "XDG_RUNTIME_DIR=" + runtime.string()};
+    ProgramRun copy(installed.program(), home, devNull(), extra);
+    ASSERT_TRUE(copy.waitForOutput("Off — ")) << copy.errors();
+
+    const pid_t run = ::fork();
+    if (run == 0) {
+        execute(installed.program(), {"run", "--", "sleep", "5"}, bareEnvironment(home, extra));
+    }
+    QJsonObject report;
+    for (int attempt = 0; attempt < 40 && !report.value(QStringLiteral("locks")).toArray().size();
+         ++attempt) {
+        report =
+            statusReport(runCommand(installed.program(), home, {"status", "--json"}, 10, extra));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(report.value(QStringLiteral("status")).toString(), QStringLiteral("keepingAwake"));
+    EXPECT_TRUE(report.value(QStringLiteral("keepingAwake")).toBool());
+    EXPECT_EQ(report.value(QStringLiteral("reason")).toString(),
+              QStringLiteral("Kept awake for `sleep` (stayloom run)"));
+    // The run lets the display sleep: logind's sleep lock alone, held; no desktop here.
+    EXPECT_EQ(report.value(QStringLiteral("locks")).toArray(),
+              (QJsonArray{
+                  QJsonObject{{QStringLiteral("service"), QStringLiteral("org.freedesktop.login1")},
+                              {QStringLiteral("kind"), QStringLiteral("sleep")},
+                              {QStringLiteral("held"), true},
+                              {QStringLiteral("honoured"), true}}}))
+        << QJsonDocument(report).toJson().toStdString();
+    const CommandOutcome text = runCommand(installed.program(), home, {"status"}, 10, extra);
+    EXPECT_EQ(text.output.rfind("Keeping Awake — Kept awake for `sleep` (stayloom run)", 0), 0u)
+        << text.output;
+
+    int status = 0;
+    ASSERT_EQ(::waitpid(run, &status, 0), run);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int attempt = 0; attempt < 40 && report.value(QStringLiteral("keepingAwake")).toBool();
+         ++attempt) {
+        report =
+            statusReport(runCommand(installed.program(), home, {"status", "--json"}, 10, extra));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(report.value(QStringLiteral("status")).toString(), QStringLiteral("off"));
+    EXPECT_EQ(report.value(QStringLiteral("locks")).toArray(), QJsonArray());
+    EXPECT_TRUE(copy.stop(SIGTERM, 5).has_value());
+}
+#endif
+
 TEST_F(Program, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHearsBusy) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();

@@ -66,6 +66,37 @@ QJsonValue lastRun(const AppModel& model) {
     };
 }
 
+/// Each lock the keep-awake helpers hold or want, and whether this desktop heeds it.
+QJsonArray locks(const AppModel& model) {
+    QJsonArray locks;
+    for (const KeepAwakeLock& lock : model.keepAwakeLocks().locks) {
+        locks.append(QJsonObject{{QStringLiteral("service"), utf8(lock.service)},
+                                 {QStringLiteral("kind"), utf8(lock.kind)},
+                                 {QStringLiteral("held"), lock.held},
+                                 {QStringLiteral("honoured"), lock.honoured}});
+    }
+    return locks;
+}
+
+/// "Locks: org.freedesktop.login1 sleep (held), org.freedesktop.ScreenSaver idle (not held)";
+/// a lock this desktop does not heed says so.
+QString locksLine(const QJsonArray& locks) {
+    QString line;
+    for (const QJsonValueConstRef value : locks) {
+        const QJsonObject lock = value.toObject();
+        line += (line.isEmpty() ? QStringLiteral("Locks: ") : QStringLiteral(", ")) +
+                lock.value(QStringLiteral("service")).toString() + u' ' +
+                lock.value(QStringLiteral("kind")).toString() + QStringLiteral(" (") +
+                (lock.value(QStringLiteral("held")).toBool() ? QStringLiteral("held")
+                                                             : QStringLiteral("not held")) +
+                (lock.value(QStringLiteral("honoured")).toBool()
+                     ? QString()
+                     : QStringLiteral(", not heeded here")) +
+                u')';
+    }
+    return line;
+}
+
 } // namespace
 
 QJsonObject StatusReport::fromModel(const AppModel& model) {
@@ -95,7 +126,9 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
              ? QJsonValue(utf8(modeWord(*model.modeAfterTimedKeepAwake())))
              : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("termsAccepted"), !model.needsLegalAcceptance()},
-        {QStringLiteral("keepingAwake"), model.sleepPreventionEnabled()},
+        {QStringLiteral("keepingAwake"), model.isKeptAwake()},
+        {QStringLiteral("locks"), locks(model)},
+        {QStringLiteral("lockWarning"), optionalText(model.lockWarning())},
         {QStringLiteral("agentSummary"), model.agentSummary()},
         {QStringLiteral("agents"), agents},
         {QStringLiteral("power"),
@@ -143,6 +176,13 @@ QString StatusReport::text(const QJsonObject& report) {
         lid[0] = lid[0].toUpper();
     }
     text += QStringLiteral("Lid: ") + lid + u'\n';
+    if (const QString line = locksLine(report.value(QStringLiteral("locks")).toArray());
+        !line.isEmpty()) {
+        text += line + u'\n';
+    }
+    if (const QString warning = field("lockWarning"); !warning.isEmpty()) {
+        text += warning + u'\n';
+    }
     const QJsonValue lastRun = report.value(QStringLiteral("lastRun"));
     if (lastRun.isObject()) {
         text += QStringLiteral("Last run: ") + member(lastRun.toObject(), "agent") +

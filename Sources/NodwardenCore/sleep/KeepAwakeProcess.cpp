@@ -103,12 +103,14 @@ void readNotes(UniqueFd fd, const std::function<void(const std::string&)>& notes
 
 KeepAwakeContract KeepAwakeContract::linuxHelper() {
     // The helper reaches logind on the system bus and the desktop's inhibitor on the session bus,
-    // which sd-bus finds through XDG_RUNTIME_DIR when no address is given.
+    // which sd-bus finds through XDG_RUNTIME_DIR when no address is given; it reports what it
+    // holds there too. A bare X server's blanking is held through DISPLAY, and the desktop's
+    // name says which idle manager is to be heeded.
     return KeepAwakeContract{
         .readinessTimeoutSeconds = 10.0,
         .processRoot = "/proc",
         .passedVariables = {"DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS",
-                            "XDG_RUNTIME_DIR"},
+                            "XDG_RUNTIME_DIR", "DISPLAY", "XAUTHORITY", "XDG_CURRENT_DESKTOP"},
         .formerNames = {"caffeinate"},
     };
 }
