@@ -5,7 +5,9 @@
 #include <NodwardenCore/model/Date.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
+#include <NodwardenCore/sleep/KeepAwakeLocks.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -48,8 +50,14 @@ struct AppEnvironment {
     AccessibilityDetector* accessibility = nullptr;
     /// Read on the main thread at every evaluation.
     std::function<ThermalState()> thermalState;
+    /// Whether a process of this id still exists: a `stayloom run` killed outright never says
+    /// its command ended. None: a command's row stays until its end is told.
+    std::function<bool(std::int32_t pid)> processExists;
 
     SleepControlling* sleepController = nullptr;
+    /// What the keep-awake helpers report they hold; read on the main thread while the machine
+    /// is kept awake. None: nothing is reported.
+    std::function<KeepAwakeLocks()> keepAwakeLocks;
     LoginItemService* loginItems = nullptr;
     WindowPresenter* windows = nullptr;
     /// The desktop's notifications; none: nothing is announced.

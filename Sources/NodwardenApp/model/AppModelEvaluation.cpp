@@ -15,19 +15,6 @@ namespace nodwarden::app {
 using detail::assignIfChanged;
 using detail::qstring;
 
-ActivitySignal AppModel::aggregateSignal(const std::vector<ActivitySignal>& candidates) {
-    if (candidates.empty()) {
-        return ActivitySignal::none();
-    }
-    const ActivitySignal* best = &candidates.front();
-    for (const ActivitySignal& candidate : candidates) {
-        if (rawValue(candidate.strength) > rawValue(best->strength)) {
-            best = &candidate;
-        }
-    }
-    return *best;
-}
-
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
 std::optional<ActivitySignal> AppModel::activeSimulationSignal() {
     if (!simulationSignal_) {
@@ -76,7 +63,7 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
                                 bool processPresenceCurrent) {
     const bool signalsChanged = mergeSignals(perApp);
     const std::vector<ActivitySignal>& merged = lastMergedPerApp_;
-    const ActivitySignal signal = aggregateSignal(merged);
+    const ActivitySignal signal = strongestSignal(merged);
     const bool preventing =
         controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
     const ThermalState thermal =
@@ -135,7 +122,7 @@ bool AppModel::isPublishedFrom(const GuardDecision& decision, const PowerSnapsho
 void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,
                                LidState lid, const ActivitySignal& signal,
                                const std::vector<ActivitySignal>& merged) {
-    assignIfChanged(status_, decision.status, [this] { emit statusChanged(); });
+    assignIfChanged(status_, shownStatus(decision.status), [this] { emit statusChanged(); });
     assignIfChanged(detectedAppName_, qstring(decision.detectedAppName.value_or("None")),
                     [this] { emit detectedAppNameChanged(); });
     assignIfChanged(batteryDescription_, qstring(power.displayName()),
@@ -220,6 +207,9 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
         effective.shouldPreventSleep = false;
         reason = QString::fromUtf8(legalPendingReason);
     }
+    if (const auto runReason = commandRunReason(decision.status)) {
+        reason = *runReason;
+    }
     setStatusReason(reason);
 
     // The controller counts as holding the machine while either its keep-awake child or the
@@ -269,6 +259,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     }
 
     publishSleepControllerState();
+    refreshKeepAwakeLocks();
     recordMetrics(effective, lid, signal, sessionProcessAlive);
 }
 

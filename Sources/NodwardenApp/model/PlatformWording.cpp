@@ -3,6 +3,9 @@
 #include <NodwardenCore/model/Notices.hpp>
 #include <NodwardenCore/sleep/SleepLogWording.hpp>
 
+#include <cstdlib>
+#include <string_view>
+
 namespace nodwarden::app {
 
 namespace {
@@ -106,7 +109,8 @@ PlatformWording makeMacOS() {
 
 PlatformWording makeLinux() {
     PlatformWording w;
-    // 1.7: the privacy text now names the agents' status records and terminal panes it reads.
+    // 1.8: the privacy text says what a hook hands over (1.7 named the agents' status records
+    // and the terminal panes it reads).
     w.legalVersion = QStringLiteral("1.8");
     w.legalSubtitle = QStringLiteral(
         "Keeps this computer awake while your AI coding agents work — then lets it sleep when "
@@ -154,6 +158,14 @@ PlatformWording makeLinux() {
         "On, your screens go dark on their own while Stayloom keeps the computer itself awake for "
         "your agents — for overnight runs with external monitors you'd rather not leave lit. Off "
         "(the default), the display stays on too.");
+    // Xfce's power manager has one inhibitor for both: whoever holds off its suspend keeps its
+    // display on as well.
+    if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+        desktop != nullptr && std::string_view(desktop).find("XFCE") != std::string_view::npos) {
+        w.letDisplaySleepHelp += QStringLiteral(
+            " On Xfce this setting has no effect: its power manager keeps the display on "
+            "whenever it keeps the computer awake.");
+    }
     w.lidClosedHelp = QStringLiteral(
         "You don't need to turn this on. Stayloom already keeps this computer awake for your "
         "agents whenever the lid is open — automatically, and without ever asking for a "

@@ -21,6 +21,7 @@
 #include <NodwardenCore/system/FileLogger.hpp>
 #include <NodwardenCore/system/ShellCommand.hpp>
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
+#include <NodwardenLinux/HoldReportReader.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
@@ -32,7 +33,9 @@
 #include <QString>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -222,6 +225,10 @@ std::filesystem::path instanceLockFolder(const LinuxPlatformOptions& options) {
     return PlatformPaths::supportFolder(options.paths);
 }
 
+bool processExists(std::int32_t pid) {
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
 AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowPresenter& windows,
                                     FileLogger& logger) {
     logMissingHelpers(options.helpers, logger);
@@ -246,7 +253,13 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     };
     environment.accessibility = &detection->permission;
     environment.thermalState = [level = &detection->thermalLevel] { return level->load(); };
+    environment.processExists = processExists;
     environment.sleepController = &services->sleep;
+    environment.keepAwakeLocks =
+        [reader = linuxplatform::HoldReportReader(
+             linuxplatform::HoldReportReader::runtimeFolderFromEnvironment())] {
+            return reader.read();
+        };
     environment.loginItems = services->loginItems.get();
     environment.windows = &windows;
     environment.defaults = &services->defaults;

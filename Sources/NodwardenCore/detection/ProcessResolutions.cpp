@@ -11,13 +11,13 @@ namespace {
 
 /// Argument bytes a line's fingerprint covers besides its length: an exec lays out a new
 /// program name, and a new argument line of the same length that begins alike is no other agent.
-constexpr std::size_t kFingerprintedArguments = 160;
+constexpr std::size_t fingerprintedArguments = 160;
 
 std::uint64_t lineHash(const ProcessSnapshot& row) {
     const std::hash<std::string_view> hash;
     const std::string_view arguments(row.arguments);
     std::uint64_t value = hash(row.command);
-    value ^= hash(arguments.substr(0, kFingerprintedArguments)) + 0x9e3779b97f4a7c15ULL +
+    value ^= hash(arguments.substr(0, fingerprintedArguments)) + 0x9e3779b97f4a7c15ULL +
              (value << 6U) + (value >> 2U);
     return value ^ (arguments.size() * 0xff51afd7ed558ccdULL);
 }

@@ -233,9 +233,11 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
     try {
         // A child that reports readiness holds the machine only once it says so: one that ends at
         // once (its lock refused) is a failed launch, not a hold.
-        started = KeepAwakeProcess::launch(keepAwakePath_, keepAwakeArguments(letDisplaySleep),
-                                           keepAwake_.readinessTimeoutSeconds,
-                                           keepAwake_.passedVariables, why);
+        // Its notes (no session bus, the locks it holds) are the log's, never the terminal's.
+        started = KeepAwakeProcess::launch(
+            keepAwakePath_, keepAwakeArguments(letDisplaySleep), keepAwake_.readinessTimeoutSeconds,
+            keepAwake_.passedVariables, why,
+            [&logger = logger_](const std::string& line) { logger.log(line); });
     } catch (const std::exception& error) {
         bool alreadyLogged = false;
         {
@@ -490,7 +492,7 @@ bool SleepController::disengageSleepSwitch() {
         } catch (const std::exception&) {
             // Only the state read below decides whether the restore took.
         }
-        restored = sleepSwitchState() == SleepSwitchState::off;
+        restored = sleepSwitchState() == SleepSwitchState::sleepEnabled;
     }
     {
         std::lock_guard guard(lock_);
@@ -525,11 +527,11 @@ SleepSwitchState SleepController::sleepSwitchState() {
     if (UnicodeText::trimmed(listing).empty()) {
         return SleepSwitchState::unknown;
     }
-    return parseSleepDisabled(listing) ? SleepSwitchState::on : SleepSwitchState::off;
+    return parseSleepDisabled(listing) ? SleepSwitchState::sleepDisabled : SleepSwitchState::sleepEnabled;
 }
 
 bool SleepController::isSystemSleepDisabled() {
-    return sleepSwitchState() == SleepSwitchState::on;
+    return sleepSwitchState() == SleepSwitchState::sleepDisabled;
 }
 
 bool SleepController::parseSleepDisabled(std::string_view text) {
@@ -558,7 +560,7 @@ bool SleepController::reconcileStuckSleepSwitch() {
     if (!std::filesystem::exists(files_.engagedMarkerPath, ignored)) {
         return true;
     }
-    if (sleepSwitchState() == SleepSwitchState::off) {
+    if (sleepSwitchState() == SleepSwitchState::sleepEnabled) {
         log(wording_.staleMarkerRemoved);
         removeEngagedMarker();
         return true;
