@@ -59,6 +59,19 @@ HOOK_EVENTS = {
 }
 
 
+# The agents' own status files hold no text of the user's work; their fields are noted as they
+# change, less the working folder and the session's name.
+STATUS_FILES = re.compile(r"^\.claude/sessions/\d+\.json$|^\.copilot/open-sessions-state\.json$")
+
+
+def status_fields(path):
+    def trim(value):
+        if isinstance(value, dict):
+            return {k: trim(v) for k, v in value.items() if k not in ("cwd", "name")}
+        return value if not isinstance(value, str) else value[:40]
+    return json.dumps(trim(load_json(path)), sort_keys=True)
+
+
 def now():
     return time.strftime("%H:%M:%S", time.gmtime()) + ".%d" % (int(time.time() * 10) % 10)
 
@@ -245,7 +258,14 @@ def lock_processes():
         if entry.isdigit():
             info = proc_stat(entry)
             if info and info[0] in ("systemd-inhibit", "caffeinate", "stayloom-inhibi"):
-                found.append(f"{entry}:{info[0]}<-{info[1]}:{(proc_stat(info[1]) or ('?',))[0]}")
+                try:
+                    with open(f"/proc/{entry}/cmdline", "rb") as source:
+                        words = [w.decode(errors="replace") for w in source.read().split(b"\0")
+                                 if w]
+                except OSError:
+                    words = []
+                found.append(f"{entry}:{info[0]}{words[1:]}<-{info[1]}:"
+                             f"{(proc_stat(info[1]) or ('?',))[0]}")
     return found
 
 
@@ -263,6 +283,11 @@ def main():
     parser.add_argument("--command", default="echo running the test suite; sleep 150; echo done")
     parser.add_argument("--cancel-after", type=float, default=0,
                         help="press the agent's cancel key this many seconds after the prompt")
+    parser.add_argument("--second-turn-at", type=float, default=0,
+                        help="seconds after the first prompt to type a second one")
+    parser.add_argument("--second-mode", choices=("tool", "think", "text"), default="think")
+    parser.add_argument("--second-delay", type=float, default=120)
+    parser.add_argument("--second-cancel-after", type=float, default=0)
     parser.add_argument("--duration", type=float, default=330)
     parser.add_argument("--port", type=int, default=18080)
     parser.add_argument("--stayloom", help="a Stayloom build to run headless and ask each second")
@@ -271,6 +296,8 @@ def main():
                              "private session bus and a notification daemon that logs calls")
     parser.add_argument("--codex-policy", default="",
                         help="Codex's approval_policy when not auto-approving (its default else)")
+    parser.add_argument("--codex-config", default="",
+                        help="lines added to Codex's config.toml (\\n between lines)")
     parser.add_argument("--stayloom-hooks", action="store_true")
     parser.add_argument("--log-hooks", action="store_true")
     parser.add_argument("--prompt", default="Please run the test suite.")
@@ -303,6 +330,9 @@ def main():
     os.chmod(f"{cwd}/run-tests.sh", 0o755)
 
     set_up_home(home, cwd, args.port, args.approve == "auto", args.codex_policy)
+    if args.codex_config:
+        with open(f"{home}/.codex/config.toml", "a", encoding="utf-8") as extra:
+            extra.write("\n" + args.codex_config.replace("\\n", "\n") + "\n")
     env = agent_environment(home, args.port)
     if args.stayloom and args.stayloom_hooks:
         subprocess.run([args.stayloom, "hooks", "install", *agents], env=env,
@@ -453,8 +483,25 @@ def main():
     marker = re.search(r"sleep (\d+)", args.command)
     marker = marker.group(1) if marker else "150"
     begin = time.time()
+    second_done = False
     while time.time() - begin < args.duration:
         tick = time.time()
+        if args.second_turn_at and not second_done and tick - begin >= args.second_turn_at:
+            # A second turn in the same sessions: another kind of answer, maybe cancelled.
+            second_done = True
+            write_json(model_config, {"mode": args.second_mode, "command": args.command,
+                                      "delay": args.second_delay,
+                                      "escalate": args.approve == "ask"})
+            for agent in agents:
+                tmux("send-keys", "-t", f"a:{agent}", "-l", args.prompt)
+            time.sleep(1)
+            for agent in agents:
+                tmux("send-keys", "-t", f"a:{agent}", "Enter")
+                prompted[agent] = time.time()
+                note(f"{agent} second prompt sent")
+            cancelled.clear()
+            args.cancel_after = args.second_cancel_after
+            tick = time.time()
         texts = capture_all(f"+{tick - begin:.0f}s")
         handle_dialogs(texts)
         ask_status()
@@ -495,6 +542,8 @@ def main():
                 note(f"file new {path} ({meta[0]} B)")
             elif old != meta:
                 note(f"file changed {path} ({old[0]} -> {meta[0]} B)")
+            if (old is None or old != meta) and STATUS_FILES.search(path):
+                note(f"status file {path}: {status_fields(f'{home}/{path}')}")
         for path in before:
             if path not in current:
                 note(f"file removed {path}")
