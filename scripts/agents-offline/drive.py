@@ -299,6 +299,7 @@ def main():
     parser.add_argument("--codex-config", default="",
                         help="lines added to Codex's config.toml (\\n between lines)")
     parser.add_argument("--stayloom-hooks", action="store_true")
+    parser.add_argument("--hook-wrapper", help="a program put in place of Stayloom in its hooks")
     parser.add_argument("--log-hooks", action="store_true")
     parser.add_argument("--prompt", default="Please run the test suite.")
     parser.add_argument("--ready-timeout", type=float, default=150)
@@ -337,6 +338,17 @@ def main():
     if args.stayloom and args.stayloom_hooks:
         subprocess.run([args.stayloom, "hooks", "install", *agents], env=env,
                        capture_output=True, check=False)
+    if args.stayloom and args.stayloom_hooks and args.hook_wrapper:
+        # Hooks that go through a wrapper of the developer's (to see what a hook was handed).
+        for folder, _, files in os.walk(home):
+            for name in files:
+                path = os.path.join(folder, name)
+                if name.endswith((".json", ".js")) and "/project/" not in path:
+                    with open(path, encoding="utf-8", errors="replace") as source:
+                        text = source.read()
+                    if args.stayloom in text:
+                        with open(path, "w", encoding="utf-8") as target:
+                            target.write(text.replace(args.stayloom, args.hook_wrapper))
     if args.opencode_deps and os.path.isdir(f"{args.opencode_deps}/node_modules"):
         for name in ("package.json", "package-lock.json", "node_modules"):
             source = f"{args.opencode_deps}/{name}"
@@ -424,10 +436,18 @@ def main():
     def ask_status():
         if not args.stayloom:
             return
-        result = subprocess.run([args.stayloom, "status", "--json"], env=env,
-                                capture_output=True, text=True)
+        try:
+            result = subprocess.run([args.stayloom, "status", "--json"], env=env,
+                                    capture_output=True, text=True)
+        except OSError as error:  # a build replacing the program meanwhile
+            note(f"status not asked: {error}")
+            return
         line = result.stdout.strip().splitlines()[-1] if result.stdout.strip() else "{}"
-        status_log.write(json.dumps({"t": now(), "status": json.loads(line)}) + "\n")
+        try:
+            status = json.loads(line)
+        except ValueError:
+            status = {}
+        status_log.write(json.dumps({"t": now(), "status": status}) + "\n")
         status_log.flush()
 
     # Start-up: until each agent shows its prompt.
