@@ -538,6 +538,10 @@ def main():
                     tick - prompted[agent] >= args.cancel_after:
                 key = ["C-c"] if agent == "copilot" else ["Escape"]
                 tmux("send-keys", "-t", f"a:{agent}", *key)
+                if agent == "opencode":
+                    # OpenCode asks for a second Esc ("esc again to interrupt").
+                    time.sleep(0.3)
+                    tmux("send-keys", "-t", f"a:{agent}", *key)
                 cancelled.add(agent)
                 note(f"{agent} cancelled ({key[0]})")
         chains = tool_chains(marker)
