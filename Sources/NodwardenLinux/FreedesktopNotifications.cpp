@@ -12,13 +12,13 @@ namespace nodwarden::linuxplatform {
 
 namespace {
 
-constexpr const char* kAppName = "Stayloom";
+constexpr const char* appName = "Stayloom";
 /// The desktop file's id: the desktop shows its icon and groups the notices under it.
-constexpr const char* kDesktopEntry = "org.stayloom.Stayloom";
-constexpr std::uint64_t kCallTimeoutMicroseconds = 5'000'000;
-constexpr const char* kService = "org.freedesktop.Notifications";
-constexpr const char* kPath = "/org/freedesktop/Notifications";
-constexpr const char* kInterface = "org.freedesktop.Notifications";
+constexpr const char* desktopEntry = "org.stayloom.Stayloom";
+constexpr std::uint64_t callTimeoutMicroseconds = 5'000'000;
+constexpr const char* notificationService = "org.freedesktop.Notifications";
+constexpr const char* notificationPath = "/org/freedesktop/Notifications";
+constexpr const char* notificationInterface = "org.freedesktop.Notifications";
 
 std::string describe(int code, const sd_bus_error* error) {
     if (error != nullptr && sd_bus_error_is_set(error)) {
@@ -45,7 +45,7 @@ bool FreedesktopNotifications::offersActions() {
     sd_bus_message* reply = nullptr;
     char** capabilities = nullptr;
     bool found = false;
-    if (sd_bus_call_method(bus_.get(), kService, kPath, kInterface, "GetCapabilities", &error,
+    if (sd_bus_call_method(bus_.get(), notificationService, notificationPath, notificationInterface, "GetCapabilities", &error,
                            &reply, "") >= 0 &&
         sd_bus_message_read_strv(reply, &capabilities) >= 0 && capabilities != nullptr) {
         for (char** each = capabilities; *each != nullptr; ++each) {
@@ -74,7 +74,7 @@ FreedesktopNotifications::show(const std::string& summary, const std::string& bo
             return {Outcome::noSessionBus, std::strerror(-code)};
         }
         bus_.reset(opened);
-        sd_bus_set_method_call_timeout(opened, kCallTimeoutMicroseconds);
+        sd_bus_set_method_call_timeout(opened, callTimeoutMicroseconds);
         // A new connection has its own signal matches, and no notice of its own yet.
         offersActions_.reset();
         matching_ = false;
@@ -87,24 +87,24 @@ FreedesktopNotifications::show(const std::string& summary, const std::string& bo
             static_cast<FreedesktopNotifications*>(self)->heard(message);
             return 0;
         };
-        matching_ = sd_bus_match_signal(bus_.get(), nullptr, nullptr, kPath, kInterface,
+        matching_ = sd_bus_match_signal(bus_.get(), nullptr, nullptr, notificationPath, notificationInterface,
                                         "ActionInvoked", onSignal, this) >= 0 &&
-                    sd_bus_match_signal(bus_.get(), nullptr, nullptr, kPath, kInterface,
+                    sd_bus_match_signal(bus_.get(), nullptr, nullptr, notificationPath, notificationInterface,
                                         "NotificationClosed", onSignal, this) >= 0;
     }
 
     sd_bus_message* call = nullptr;
     int code =
-        sd_bus_message_new_method_call(bus_.get(), &call, kService, kPath, kInterface, "Notify");
+        sd_bus_message_new_method_call(bus_.get(), &call, notificationService, notificationPath, notificationInterface, "Notify");
     // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout)
     if (code >= 0) {
-        code = sd_bus_message_append(call, "susss", kAppName, lastId_, kDesktopEntry,
+        code = sd_bus_message_append(call, "susss", appName, lastId_, desktopEntry,
                                      summary.c_str(), body.c_str());
     }
     if (code >= 0) {
         code = sd_bus_message_open_container(call, 'a', "s");
     }
-    for (const auto& [key, label] : withActions&& matching_ ? actions : std::vector<Action>{}) {
+    for (const auto& [key, label] : withActions && matching_ ? actions : std::vector<Action>{}) {
         if (code >= 0) {
             code = sd_bus_message_append(call, "ss", key.c_str(), label.c_str());
         }
@@ -113,7 +113,7 @@ FreedesktopNotifications::show(const std::string& summary, const std::string& bo
         code = sd_bus_message_close_container(call);
     }
     if (code >= 0) {
-        code = sd_bus_message_append(call, "a{sv}", 1, "desktop-entry", "s", kDesktopEntry);
+        code = sd_bus_message_append(call, "a{sv}", 1, "desktop-entry", "s", desktopEntry);
     }
     if (code >= 0) {
         code = sd_bus_message_append(call, "i", std::int32_t{-1});
@@ -148,7 +148,7 @@ FreedesktopNotifications::show(const std::string& summary, const std::string& bo
 
 void FreedesktopNotifications::heard(sd_bus_message* message) {
     std::uint32_t id = 0;
-    if (sd_bus_message_is_signal(message, kInterface, "ActionInvoked") > 0) {
+    if (sd_bus_message_is_signal(message, notificationInterface, "ActionInvoked") > 0) {
         const char* key = nullptr;
         if (sd_bus_message_read(message, "us", &id, &key) >= 0 && id == lastId_ && awaitsAction_ &&
             key != nullptr) {

@@ -136,7 +136,8 @@ std::string panelLastRunDetail(const UsageMetrics& metrics, Date now) {
 
 std::string statisticsDuration(double seconds) {
     if (!(seconds >= 60)) {
-        return seconds > 0 ? translated("under 1 min") : translated("0 min");
+        // Short enough for the panel's figure; the minute is the statistics' unit.
+        return translated("0 min");
     }
     return durationWords(std::floor(seconds / 60) * 60);
 }

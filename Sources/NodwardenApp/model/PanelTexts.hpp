@@ -54,7 +54,7 @@ std::string panelLastRunDetail(const UsageMetrics& metrics, Date now);
 /// invitation while nothing has been protected.
 std::string panelTrulySavedText(const UsageMetrics& metrics, bool inWords = false);
 
-/// A statistic's time in words, to the minute: "7 h 24 min", "under 1 min", "0 min".
+/// A statistic's time in words, to the minute: "7 h 24 min", "0 min" (also under a minute).
 std::string statisticsDuration(double seconds);
 
 /// "45s", "12m", "2h 5m": whole seconds, truncated; negative counts as 0.

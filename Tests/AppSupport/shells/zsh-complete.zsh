@@ -4,7 +4,7 @@
 # is given is appended to OUT, between lines "<<" and ">>".
 zmodload zsh/zpty
 zpty z zsh -f -i
-zpty -w z "PS1=''; fpath=($1 \$fpath); autoload -Uz compinit; compinit -u -D -d /dev/null"
+zpty -w z "PS1=''; fpath=($1 \$fpath); autoload -Uz compinit; compinit -u -D -d '${3:h}/zcompdump'"
 zpty -w z "compadd() { local -a found; builtin compadd -O found \"\$@\"; (( \$#found )) && print -rl -- '<<' \$found '>>' >> '$3'; builtin compadd \"\$@\" }"
 zpty -w z "echo ready"
 local line

@@ -124,7 +124,8 @@ void HeroView::refreshElapsed() {
         text = panelText(PanelTexts::graceCountdown(*graceEnds - clock_()));
     } else if (const auto until = model_.timedKeepAwakeUntil();
                until && model_.mode() == AppMode::manualKeepAwake) {
-        text = panelText(PanelTexts::timedKeepAwakeLeft(*until, clock_()));
+        // The end's clock time is in the tooltip and `status`; the title has room for what is left.
+        text = tr("%1 left").arg(panelText(PanelTexts::timeLeft(*until - clock_())));
     } else if (const auto since = model_.guardingSince()) {
         text = panelText(PanelTexts::elapsedShort(clock_() - *since));
     }

@@ -166,9 +166,8 @@ void ImpactBand::refresh() {
         headlineGlyph_->setSymbol(QString::fromLatin1(cupMarkSymbol),
                                   Theme::impactAmber(palette()));
         headlineFigure_->setText(hoursText(keptAwakeSeconds, model_.wording().statisticsInWords));
-        headlineCaption_->setText(model_.wording().statisticsInWords
-                                      ? tr("kept awake for agents")
-                                      : QStringLiteral("kept working"));
+        headlineCaption_->setText(
+            model_.wording().statisticsInWords ? tr("kept awake") : QStringLiteral("kept working"));
     }
     headlineSince_->setText(sinceText(metrics.installDate()));
     trophyText_->setText(model_.panelTrulySavedText());
