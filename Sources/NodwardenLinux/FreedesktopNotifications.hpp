@@ -2,9 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct sd_bus;
+struct sd_bus_message;
 
 namespace nodwarden::linuxplatform {
 
@@ -26,12 +30,25 @@ public:
         std::string detail;
     };
 
+    /// A button: the key the service reports back, and its label.
+    using Action = std::pair<std::string, std::string>;
+
     FreedesktopNotifications();
     ~FreedesktopNotifications();
     FreedesktopNotifications(const FreedesktopNotifications&) = delete;
     FreedesktopNotifications& operator=(const FreedesktopNotifications&) = delete;
 
-    Result show(const std::string& summary, const std::string& body);
+    /// `actions` are offered only where the service says it shows them ("actions" among its
+    /// capabilities, asked once per connection).
+    Result show(const std::string& summary, const std::string& body,
+                const std::vector<Action>& actions = {});
+
+    /// Whether the notice shown last carries buttons that may still be pressed.
+    bool awaitsAction() const { return awaitsAction_; }
+    /// Waits for the service's word on the notice shown last until `wakeFd` becomes readable
+    /// (it is not read) or a signal arrives, and returns the key of an action pressed on it;
+    /// empty when none was. A notice closed, or its action taken, awaits nothing more.
+    std::string waitForAction(int wakeFd);
 
     /// The id the service gave the notice shown last; 0 before the first.
     std::uint32_t lastId() const { return lastId_; }
@@ -41,8 +58,17 @@ private:
         void operator()(sd_bus* bus) const;
     };
     std::unique_ptr<sd_bus, BusReleaser> bus_;
+    bool offersActions();
+    /// One of the service's signals about a notice.
+    void heard(sd_bus_message* message);
+
     bool noBus_ = false;
     std::uint32_t lastId_ = 0;
+    std::optional<bool> offersActions_;
+    bool matching_ = false;
+    bool awaitsAction_ = false;
+    /// What the signal callbacks found for the notice shown last.
+    std::string pressed_;
 };
 
 } // namespace nodwarden::linuxplatform

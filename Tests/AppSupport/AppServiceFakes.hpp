@@ -127,8 +127,16 @@ private:
 class FakeNotifier final : public nodwarden::app::Notifying {
 public:
     void show(const nodwarden::app::Notice& notice) override { shown.push_back(notice); }
+    void setActionHandler(ActionHandler handler) override { actionHandler = std::move(handler); }
+    /// The user pressed the button of `key` on the latest notice.
+    void press(const std::string& key) const {
+        if (actionHandler) {
+            actionHandler(key);
+        }
+    }
 
     std::vector<nodwarden::app::Notice> shown;
+    ActionHandler actionHandler;
 };
 
 /// A login-item service with a scripted status and registration outcome.

@@ -18,7 +18,11 @@ struct AgentHookState {
     std::string name;
     /// The file our entries go in.
     std::filesystem::path file;
-    /// Its configuration folder exists or its program is on the search path.
+    /// Where it was looked for: its configuration folder, and its program on the search path.
+    std::filesystem::path folder;
+    std::string program;
+    /// Its configuration folder exists or its program is on the search path. One not found can
+    /// still be connected: its file is made as the agent would make it.
     bool found = false;
     /// Every one of our entries is there.
     bool connected = false;

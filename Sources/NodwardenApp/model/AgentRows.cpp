@@ -125,8 +125,9 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
     case SignalStrength::presence:
     case SignalStrength::none:
         if (isGraceLead) {
+            // Waiting out the grace is not work: the summary and scripts must not count it.
             row.state = "grace";
-            row.isWorking = true;
+            row.isWorking = false;
             row.detail = sessions.value_or("recent activity");
         } else {
             row.state = "idle";
@@ -166,9 +167,13 @@ std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& pe
         rows.push_back(makeRow(name, signal, context));
     }
     // std::string compares bytes as unsigned char, so UTF-8 names sort in code-point order.
-    std::sort(rows.begin(), rows.end(), [](const AgentStatusRow& a, const AgentStatusRow& b) {
-        if (a.isWorking != b.isWorking) {
-            return a.isWorking;
+    // Working rows first, then the agent whose grace runs, then the rest.
+    const auto rank = [](const AgentStatusRow& row) {
+        return row.isWorking ? 0 : row.state == "grace" ? 1 : 2;
+    };
+    std::sort(rows.begin(), rows.end(), [&](const AgentStatusRow& a, const AgentStatusRow& b) {
+        if (rank(a) != rank(b)) {
+            return rank(a) < rank(b);
         }
         return a.name < b.name;
     });

@@ -81,7 +81,8 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
         sessionProcessAliveFor(perApp, processPresenceCurrent);
     apply(decision, lid, signal, sessionProcessAlive);
     if (notifier_) {
-        notifier_->observe(mode_, decision, power, settings_, now());
+        notifier_->observe(mode_, decision, power, settings_, now(), runWorkedSeconds(),
+                           graceEndsAt());
     }
     emit evaluated();
 }

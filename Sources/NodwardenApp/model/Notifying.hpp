@@ -1,13 +1,25 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace nodwarden::app {
 
-/// One desktop notification: a short summary line and a sentence or two below it.
+/// A button of a notice: the key the model hears when it is pressed, and its label.
+struct NoticeAction {
+    std::string key;
+    std::string label;
+
+    bool operator==(const NoticeAction&) const = default;
+};
+
+/// One desktop notification: a short summary line and a sentence or two below it, and the
+/// buttons offered where the desktop shows them.
 struct Notice {
     std::string summary;
     std::string body;
+    std::vector<NoticeAction> actions{};
 
     bool operator==(const Notice&) const = default;
 };
@@ -17,8 +29,13 @@ struct Notice {
 /// the main thread; it must never wait on the desktop there.
 class Notifying {
 public:
+    /// Hears the key of an action the user pressed; called on any thread.
+    using ActionHandler = std::function<void(const std::string& key)>;
+
     virtual ~Notifying() = default;
     virtual void show(const Notice& notice) = 0;
+    /// Where the actions of the latest notice go; a service without buttons never calls it.
+    virtual void setActionHandler(ActionHandler handler) = 0;
 };
 
 } // namespace nodwarden::app

@@ -265,8 +265,8 @@ AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
                           : HookConfiguration::installed(current.text, shapeOf(target.kind),
                                                          target.agent->word, events(*target.agent));
     }
-    return {target.agent->word,   target.name, target.file,
-            found(target, place), isConnected, target.agent->word == "codex"};
+    return {target.agent->word, target.name,          target.file, target.folder,
+            target.agent->word, found(target, place), isConnected, target.agent->word == "codex"};
 }
 
 std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& agent) {

@@ -59,6 +59,8 @@ GuardSettings decodeSettings(const json& value) {
     readOptionalInto(object, "letDisplaySleep", readBool, settings.letDisplaySleep);
     NotificationChoices& notifications = settings.notifications;
     readOptionalInto(object, "notifyWorkDone", readBool, notifications.workDone);
+    readOptionalInto(object, "notifyWorkDoneAfterGrace", readBool,
+                     notifications.workDoneAfterGrace);
     readOptionalInto(object, "notifySafety", readBool, notifications.safety);
     readOptionalInto(object, "notifyBatteryWarning", readBool, notifications.batteryWarning);
     readOptionalInto(object, "notifyProblems", readBool, notifications.problems);
@@ -192,6 +194,7 @@ void to_json(json& value, const GuardSettings& settings) {
         {"keepAwakeWithLidClosed", settings.keepAwakeWithLidClosed},
         {"letDisplaySleep", settings.letDisplaySleep},
         {"notifyWorkDone", settings.notifications.workDone},
+        {"notifyWorkDoneAfterGrace", settings.notifications.workDoneAfterGrace},
         {"notifySafety", settings.notifications.safety},
         {"notifyBatteryWarning", settings.notifications.batteryWarning},
         {"notifyProblems", settings.notifications.problems},

@@ -18,6 +18,9 @@ namespace NODWARDEN_CORE_EXPORT nodwarden {
 struct NotificationChoices {
     /// The agents' work ended and the computer may sleep again.
     bool workDone = true;
+    /// The work-done notice waits for the idle grace to run out instead of coming when the work
+    /// ends.
+    bool workDoneAfterGrace = false;
     /// A safety rule (battery cutoff, heat) let the computer go.
     bool safety = true;
     bool batteryWarning = false;
