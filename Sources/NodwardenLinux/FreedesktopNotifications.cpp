@@ -45,8 +45,8 @@ bool FreedesktopNotifications::offersActions() {
     sd_bus_message* reply = nullptr;
     char** capabilities = nullptr;
     bool found = false;
-    if (sd_bus_call_method(bus_.get(), notificationService, notificationPath, notificationInterface, "GetCapabilities", &error,
-                           &reply, "") >= 0 &&
+    if (sd_bus_call_method(bus_.get(), notificationService, notificationPath, notificationInterface,
+                           "GetCapabilities", &error, &reply, "") >= 0 &&
         sd_bus_message_read_strv(reply, &capabilities) >= 0 && capabilities != nullptr) {
         for (char** each = capabilities; *each != nullptr; ++each) {
             found = found || std::strcmp(*each, "actions") == 0;
@@ -87,24 +87,25 @@ FreedesktopNotifications::show(const std::string& summary, const std::string& bo
             static_cast<FreedesktopNotifications*>(self)->heard(message);
             return 0;
         };
-        matching_ = sd_bus_match_signal(bus_.get(), nullptr, nullptr, notificationPath, notificationInterface,
-                                        "ActionInvoked", onSignal, this) >= 0 &&
-                    sd_bus_match_signal(bus_.get(), nullptr, nullptr, notificationPath, notificationInterface,
-                                        "NotificationClosed", onSignal, this) >= 0;
+        matching_ =
+            sd_bus_match_signal(bus_.get(), nullptr, nullptr, notificationPath,
+                                notificationInterface, "ActionInvoked", onSignal, this) >= 0 &&
+            sd_bus_match_signal(bus_.get(), nullptr, nullptr, notificationPath,
+                                notificationInterface, "NotificationClosed", onSignal, this) >= 0;
     }
 
     sd_bus_message* call = nullptr;
-    int code =
-        sd_bus_message_new_method_call(bus_.get(), &call, notificationService, notificationPath, notificationInterface, "Notify");
+    int code = sd_bus_message_new_method_call(bus_.get(), &call, notificationService,
+                                              notificationPath, notificationInterface, "Notify");
     // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout)
     if (code >= 0) {
-        code = sd_bus_message_append(call, "susss", appName, lastId_, desktopEntry,
-                                     summary.c_str(), body.c_str());
+        code = sd_bus_message_append(call, "susss", appName, lastId_, desktopEntry, summary.c_str(),
+                                     body.c_str());
     }
     if (code >= 0) {
         code = sd_bus_message_open_container(call, 'a', "s");
     }
-    for (const auto& [key, label] : withActions && matching_ ? actions : std::vector<Action>{}) {
+    for (const auto& [key, label] : withActions&& matching_ ? actions : std::vector<Action>{}) {
         if (code >= 0) {
             code = sd_bus_message_append(call, "ss", key.c_str(), label.c_str());
         }
