@@ -208,7 +208,7 @@ TEST(GuardSettingsDecoding, StoredTargetAppsAreCleanedOfLegacyNames) {
 
 // MARK: - Settings encoding
 
-TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
+TEST(GuardSettingsEncoding, WritesExactlyTheEighteenCurrentKeys) {
     GuardSettings settings = GuardSettings::defaults();
     settings.setAllowUnlimitedWhilePluggedIn(false);
     const json encoded = json::parse(settings.toJSON());
@@ -226,6 +226,7 @@ TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
                                       "keepAwakeWithLidClosed",
                                       "letDisplaySleep",
                                       "notifyWorkDone",
+                                      "notifyWorkDoneAfterGrace",
                                       "notifySafety",
                                       "notifyBatteryWarning",
                                       "notifyProblems"};

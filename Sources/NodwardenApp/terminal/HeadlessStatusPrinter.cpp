@@ -46,10 +46,10 @@ void HeadlessStatusPrinter::printIfChanged() {
         return;
     }
     const QString base = formatLine(model_.status(), model_.statusReason(), model_.agentSummary());
-    if (base == lastLine_) {
+    if (base == lastBase_) {
         return;
     }
-    lastLine_ = base;
+    lastBase_ = base;
     QString line = base;
     if (const auto graceEnds = model_.graceEndsAt()) {
         // The time left as the grace begins; the line is not written again as it runs down.
@@ -57,6 +57,7 @@ void HeadlessStatusPrinter::printIfChanged() {
             QStringLiteral(" · ") +
             QString::fromStdString(PanelTexts::graceCountdown(*graceEnds - model_.currentTime()));
     }
+    lastLine_ = line;
     const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), output_);
     std::fflush(output_);
