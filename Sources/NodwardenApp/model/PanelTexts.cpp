@@ -226,7 +226,9 @@ std::string timeLeft(double secondsLeft) {
     if (s < 60) {
         return durationWords(double(s));
     }
-    return durationWords(double((s + 59) / 60 * 60));
+    // Whole minutes, rounded up, so "1 min left" never hides a minute and a half.
+    const std::int64_t minutesUp = (s + 59) / 60;
+    return durationWords(double(minutesUp * 60));
 }
 
 std::string timedKeepAwakeLeft(Date until, Date now) {
