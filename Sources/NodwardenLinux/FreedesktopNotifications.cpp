@@ -89,4 +89,18 @@ FreedesktopNotifications::Result FreedesktopNotifications::show(const std::strin
     return result;
 }
 
+bool FreedesktopNotifications::close() {
+    if (!bus_ || lastId_ == 0) {
+        return false;
+    }
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const int code = sd_bus_call_method(
+        bus_.get(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+        "org.freedesktop.Notifications", "CloseNotification", &error, nullptr, "u", lastId_);
+    sd_bus_error_free(&error);
+    // Closed or already gone: either way the next notice is a new one.
+    lastId_ = 0;
+    return code >= 0;
+}
+
 } // namespace nodwarden::linuxplatform

@@ -32,6 +32,9 @@ public:
     FreedesktopNotifications& operator=(const FreedesktopNotifications&) = delete;
 
     Result show(const std::string& summary, const std::string& body);
+    /// Takes the notice shown last off the desktop; false when none is shown or the service
+    /// refused.
+    bool close();
 
     /// The id the service gave the notice shown last; 0 before the first.
     std::uint32_t lastId() const { return lastId_; }

@@ -127,8 +127,10 @@ private:
 class FakeNotifier final : public nodwarden::app::Notifying {
 public:
     void show(const nodwarden::app::Notice& notice) override { shown.push_back(notice); }
+    void withdraw(const nodwarden::app::Notice& notice) override { withdrawn.push_back(notice); }
 
     std::vector<nodwarden::app::Notice> shown;
+    std::vector<nodwarden::app::Notice> withdrawn;
 };
 
 /// A login-item service with a scripted status and registration outcome.

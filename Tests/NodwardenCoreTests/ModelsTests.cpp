@@ -225,6 +225,7 @@ TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
                                       "enableBrowsers",
                                       "keepAwakeWithLidClosed",
                                       "letDisplaySleep",
+                                      "keepAwakeWhileAgentWaits",
                                       "notifyWorkDone",
                                       "notifySafety",
                                       "notifyBatteryWarning",

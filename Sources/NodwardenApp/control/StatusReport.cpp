@@ -70,11 +70,14 @@ QJsonValue lastRun(const AppModel& model) {
 QJsonObject StatusReport::fromModel(const AppModel& model) {
     QJsonArray agents;
     for (const AgentStatusRow& row : model.agentRows()) {
-        agents.append(QJsonObject{{QStringLiteral("name"), utf8(row.name)},
-                                  {QStringLiteral("state"), utf8(row.state)},
-                                  {QStringLiteral("working"), row.isWorking},
-                                  {QStringLiteral("reason"), utf8(row.detail)},
-                                  {QStringLiteral("sessions"), sessions(model, row.name)}});
+        agents.append(QJsonObject{
+            {QStringLiteral("name"), utf8(row.name)},
+            {QStringLiteral("state"), row.isWaiting ? QStringLiteral("waiting") : utf8(row.state)},
+            {QStringLiteral("working"), row.isWorking},
+            {QStringLiteral("reason"), utf8(row.detail)},
+            {QStringLiteral("decidedBy"), row.decidedBy.empty() ? QJsonValue(QJsonValue::Null)
+                                                                : QJsonValue(utf8(row.decidedBy))},
+            {QStringLiteral("sessions"), sessions(model, row.name)}});
     }
     const QJsonValue percent =
         model.batteryPercent() ? QJsonValue(*model.batteryPercent()) : QJsonValue(QJsonValue::Null);
@@ -123,9 +126,18 @@ QString StatusReport::text(const QJsonObject& report) {
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValueConstRef value : agents) {
         const QJsonObject agent = value.toObject();
+        QString state = agent.value(QStringLiteral("state")).toString();
+        if (state == u"waiting") {
+            state = QStringLiteral("waiting for you");
+        }
         text += QStringLiteral("  ") + agent.value(QStringLiteral("name")).toString() +
-                QStringLiteral(": ") + agent.value(QStringLiteral("state")).toString() +
-                QStringLiteral(" — ") + agent.value(QStringLiteral("reason")).toString() + u'\n';
+                QStringLiteral(": ") + state + QStringLiteral(" — ") +
+                agent.value(QStringLiteral("reason")).toString();
+        if (const QString witness = agent.value(QStringLiteral("decidedBy")).toString();
+            !witness.isEmpty()) {
+            text += QStringLiteral(" (decided by ") + witness + u')';
+        }
+        text += u'\n';
     }
     const QJsonObject power = report.value(QStringLiteral("power")).toObject();
     text += QStringLiteral("Power: ") + power.value(QStringLiteral("description")).toString();

@@ -17,10 +17,15 @@ struct AgentStatusRow {
     std::string name;
     /// One short explanatory line.
     std::string detail;
-    /// "working", "probably working", "grace" or "idle".
+    /// "working", "probably working", "grace", "waiting for you" or "idle".
     std::string state;
     /// Whether the row counts towards the working agents.
     bool isWorking = false;
+    /// The agent asks its user something and waits for the answer.
+    bool isWaiting = false;
+    /// The witness that decided the row ("record", "hook", "screen", "lock", "files", "cpu",
+    /// "run", "startUp"); empty when none did.
+    std::string decidedBy;
     /// Application whose icon stands for the agent.
     std::optional<std::string> bundleID;
     /// Symbol-image name shown when no application icon is available.

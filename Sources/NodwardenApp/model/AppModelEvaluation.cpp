@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/model/Notices.hpp>
@@ -95,6 +96,9 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
     apply(decision, lid, signal, sessionProcessAlive);
     if (notifier_) {
         notifier_->observe(mode_, decision, power, settings_, now());
+    }
+    if (waitingNotice_) {
+        waitingNotice_->observe(merged, settings_);
     }
     emit evaluated();
 }

@@ -16,7 +16,7 @@ QString AppModel::agentSummary() const {
 }
 
 QString AppModel::statusIconName() const {
-    return qstring(PanelTexts::statusIconName(status_));
+    return qstring(PanelTexts::statusIconName(status_, agentRows_));
 }
 
 QString AppModel::heroGlyph() const {

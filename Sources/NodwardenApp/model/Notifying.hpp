@@ -19,6 +19,9 @@ class Notifying {
 public:
     virtual ~Notifying() = default;
     virtual void show(const Notice& notice) = 0;
+    /// Takes `notice` off the desktop if it is still the one shown last; another notice shown
+    /// since stays.
+    virtual void withdraw(const Notice& notice) = 0;
 };
 
 } // namespace nodwarden::app

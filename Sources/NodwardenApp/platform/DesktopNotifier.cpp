@@ -5,6 +5,7 @@
 #include <NodwardenLinux/FreedesktopNotifications.hpp>
 
 #include <chrono>
+#include <optional>
 #include <system_error>
 
 namespace nodwarden::app {
@@ -17,6 +18,8 @@ struct DesktopNotifier::State {
     FileLogger& logger;
     FreedesktopNotifications service;
     bool failureLogged = false;
+    /// The notice the service shows last, touched only on the queue.
+    std::optional<Notice> shown;
 };
 
 DesktopNotifier::DesktopNotifier(FileLogger& logger, const std::filesystem::path& sandboxMarker)
@@ -39,6 +42,7 @@ void DesktopNotifier::show(const Notice& notice) {
         switch (result.outcome) {
         case FreedesktopNotifications::Outcome::shown:
             state->failureLogged = false;
+            state->shown = notice;
             break;
         case FreedesktopNotifications::Outcome::noSessionBus:
             // Said once: the next calls find no bus without trying again.
@@ -55,6 +59,15 @@ void DesktopNotifier::show(const Notice& notice) {
                                   result.detail);
             }
             break;
+        }
+    });
+}
+
+void DesktopNotifier::withdraw(const Notice& notice) {
+    queue_->async([state = state_, notice] {
+        if (state->shown == notice) {
+            state->service.close();
+            state->shown.reset();
         }
     });
 }

@@ -27,6 +27,7 @@ public:
     DesktopNotifier& operator=(const DesktopNotifier&) = delete;
 
     void show(const Notice& notice) override;
+    void withdraw(const Notice& notice) override;
     /// Returns once every notice shown so far has been sent or given up.
     void drain();
 

@@ -18,11 +18,15 @@ namespace {
 using nlohmann::json;
 namespace Files = StatusRecordFiles;
 
-/// Working when any of the sessions works, idle when all that spoke are idle.
+/// Working when any of the sessions works, else waiting when one waits for its user, idle when
+/// all that spoke are idle.
 class Verdicts {
 public:
     void add(std::optional<AgentWorkState> state) {
-        if (state && (!combined_ || *state == AgentWorkState::working)) {
+        const auto rank = [](AgentWorkState of) {
+            return of == AgentWorkState::working ? 2 : of == AgentWorkState::waiting ? 1 : 0;
+        };
+        if (state && (!combined_ || rank(*state) > rank(*combined_))) {
             combined_ = state;
         }
     }
@@ -309,13 +313,20 @@ RecordMeaning classifyCodexRecord(const json& record) {
 /// A cancelled turn adds a notice ("info": "Request cancelled.") and then rewrites the whole
 /// history (`$set` of `messages`), as it also does when a session starts or is rewound; an
 /// error ends a turn with a notice too. After either the user's record no longer awaits a reply.
+/// A reply that calls tools is not the turn's last word: the tools run, and the model answers
+/// their results.
+bool callsTools(const json& record, const char* key) {
+    const auto calls = record.find(key);
+    return calls != record.end() && calls->is_array() && !calls->empty();
+}
+
 RecordMeaning classifyGeminiRecord(const json& record) {
     const auto type = stringAt(record, "type");
     if (type == "user") {
         return RecordMeaning::working;
     }
     if (type == "gemini") {
-        return RecordMeaning::idle;
+        return callsTools(record, "toolCalls") ? RecordMeaning::working : RecordMeaning::idle;
     }
     if (type == "info" || type == "error" || type == "warning") {
         return RecordMeaning::turnOver;
@@ -330,13 +341,26 @@ RecordMeaning classifyGeminiRecord(const json& record) {
 /// Qwen records each model request's end as telemetry ("qwen-code.api_response", also with no
 /// reply when the turn is cancelled; "qwen-code.api_error") just before the reply's record.
 /// Telemetry newer than the user's record is a request that ended without a reply.
+/// Whether one of a Qwen message's parts calls a function.
+bool qwenCallsTools(const json& record) {
+    const auto message = record.find("message");
+    if (message == record.end() || !message->is_object()) {
+        return false;
+    }
+    const auto parts = message->find("parts");
+    return parts != message->end() && parts->is_array() &&
+           std::any_of(parts->begin(), parts->end(), [](const json& part) {
+               return part.is_object() && part.contains("functionCall");
+           });
+}
+
 RecordMeaning classifyQwenRecord(const json& record) {
     const auto type = stringAt(record, "type");
-    if (type == "user") {
+    if (type == "user" || type == "tool_result") {
         return RecordMeaning::working;
     }
     if (type == "assistant") {
-        return RecordMeaning::idle;
+        return qwenCallsTools(record) ? RecordMeaning::working : RecordMeaning::idle;
     }
     if (type == "system" && stringAt(record, "subtype") == "ui_telemetry") {
         const auto payload = record.find("systemPayload");
@@ -361,16 +385,20 @@ RecordMeaning classifyQwenRecord(const json& record) {
 constexpr WorkingInference chatInference = {15 * 60, SignOfWork::quietLimit,
                                             SignOfWork::cpuPercent};
 
-/// The record's kind, and of a history rewrite only each message's kind.
+/// The record's kind, of a history rewrite only each message's kind, and of a reply only whether
+/// it calls tools (each call's fields dropped).
 bool keepGeminiKeys(int depth, const std::string& key) {
-    return (depth == 1 && (key == "type" || key == "$set")) || (depth == 2 && key == "messages") ||
-           (depth == 4 && key == "type");
+    return (depth == 1 && (key == "type" || key == "$set" || key == "toolCalls")) ||
+           (depth == 2 && key == "messages") || (depth == 4 && key == "type");
 }
 
-/// The record's kind, and of telemetry only the event's name: its other fields hold the reply.
+/// The record's kind, of telemetry only the event's name (its other fields hold the reply), and
+/// of a message only whether a part calls a function.
 bool keepQwenKeys(int depth, const std::string& key) {
-    return (depth == 1 && (key == "type" || key == "subtype" || key == "systemPayload")) ||
-           (depth == 2 && key == "uiEvent") || (depth == 3 && key == "event.name");
+    return (depth == 1 &&
+            (key == "type" || key == "subtype" || key == "systemPayload" || key == "message")) ||
+           (depth == 2 && (key == "uiEvent" || key == "parts")) ||
+           (depth == 3 && key == "event.name") || (depth == 4 && key == "functionCall");
 }
 
 } // namespace
