@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <cmath>
@@ -359,6 +360,55 @@ TEST(AppModelEvaluation, TheEndOfTheWorkAndASafetyReleaseAreAnnouncedAModeSwitch
     EXPECT_EQ(harness.notifier.shown.back(),
               (Notice{"Battery low — keep-awake stopped",
                       "The battery is at 5%, below the cutoff. The computer may sleep again."}));
+}
+
+TEST(AppModelEvaluation, AnAgentWaitingForItsUserIsShownAnnouncedOnceAndNotKeptAwake) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.storeSettings(settingsWithGrace(60));
+    auto model = harness.makeModel();
+    const auto evaluate = [&](const std::vector<ActivitySignal>& work) {
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, work, true);
+        AppModelHarness::settle(*model);
+    };
+    ActivitySignal working =
+        named(SignalStrength::strong, "Claude Code", "Claude Code reports it is working");
+    working.decidedBy = DecidingWitness::record;
+    ActivitySignal waiting =
+        named(SignalStrength::presence, "Claude Code", "Claude Code is waiting for your answer");
+    waiting.decidedBy = DecidingWitness::hook;
+    waiting.waitingForUser = true;
+    const Notice notice{"Claude Code is waiting for your answer",
+                        "It has stopped to ask you something. The computer may sleep while it "
+                        "waits."};
+
+    evaluate({working});
+    evaluate({waiting});
+    EXPECT_EQ(harness.notifier.shown, std::vector<Notice>{notice})
+        << "at once, not after the grace";
+    evaluate({waiting});
+    EXPECT_EQ(harness.notifier.shown.size(), 1u) << "one notice per wait";
+    ASSERT_EQ(model->agentRows().size(), 1u);
+    EXPECT_EQ(model->agentRows()[0].state, "waiting for you");
+    EXPECT_FALSE(model->agentRows()[0].isWorking);
+    EXPECT_EQ(model->agentSummary(), QStringLiteral("0 working · 1 waiting for you"));
+    EXPECT_EQ(model->statusIconName(), QStringLiteral("questionmark.bubble"));
+    const QJsonObject agent = app::StatusReport::fromModel(*model)
+                                  .value(QStringLiteral("agents"))
+                                  .toArray()[0]
+                                  .toObject();
+    EXPECT_EQ(agent.value(QStringLiteral("state")).toString(), QStringLiteral("waiting"));
+    EXPECT_EQ(agent.value(QStringLiteral("decidedBy")).toString(), QStringLiteral("hook"));
+    EXPECT_FALSE(agent.value(QStringLiteral("working")).toBool());
+
+    // A wait is released as a turn's end is: after the grace.
+    harness.clock.advance(61);
+    evaluate({waiting});
+    EXPECT_FALSE(model->sleepPreventionEnabled());
+    // The answer ends the wait: its notice is taken back.
+    evaluate({working});
+    EXPECT_EQ(harness.notifier.withdrawn, std::vector<Notice>{notice});
 }
 
 TEST(AppModelEvaluation, EngagedSwitchIsReleasedEvenWhenTheChildIsGone) {

@@ -9,11 +9,13 @@
 #include <NodwardenCore/detection/SessionActivityDetector.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/statusrecords/AgentMountViews.hpp>
 #include <NodwardenCore/statusrecords/AgentStatusReaders.hpp>
 #include <NodwardenCore/statusrecords/OpenCodeStatusReader.hpp>
 #include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
 #include <NodwardenCore/statusrecords/StatusRecordFiles.hpp>
 
+#include "Support/ChildProcess.hpp"
 #include "Support/FakeAccessibilityPlatform.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
@@ -25,7 +27,9 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -702,6 +706,120 @@ TEST(StatusRecordDetector, ATurnLastsWhileItsToolRunsAndAWaitForTheUserIsNoWork)
                 << label;
         }
     }
+}
+
+namespace {
+
+/// A process named `claude` in a mount namespace of its own whose HOME (a tmpfs mounted there
+/// only) holds its session record saying busy; none of it is visible from here but through
+/// /proc/PID/root. `home` is the path of that HOME inside the namespace.
+class ContainedClaude {
+public:
+    ContainedClaude(const std::filesystem::path& scratch, const std::string& home)
+        : program_(scratch / "claude"),
+          child_({"/usr/bin/env", "HOME=" + home, "/usr/bin/unshare", "--mount", "--propagation",
+                  "private", program_.string(), "-c", script(home)}) {}
+
+    pid_t pid() const { return child_.pid(); }
+    /// Waits until it runs in a mount namespace of its own.
+    bool apart() const {
+        const auto own = std::filesystem::read_symlink("/proc/self/ns/mnt");
+        for (int wait = 0; wait < 400; ++wait) {
+            std::error_code error;
+            const auto theirs =
+                std::filesystem::read_symlink("/proc/" + std::to_string(pid()) + "/ns/mnt", error);
+            if (!error && theirs != own) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return false;
+    }
+    /// Waits until the record is written.
+    bool ready() const {
+        const auto record = std::filesystem::path("/proc") / std::to_string(pid()) / "root" /
+                            (recordFolder_ + "/" + std::to_string(pid()) + ".json").substr(1);
+        for (int wait = 0; wait < 400; ++wait) {
+            std::error_code error;
+            if (std::filesystem::exists(std::filesystem::path(record.string() + ".done"), error)) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return false;
+    }
+    /// The row the process table gives it.
+    ProcessSnapshot row() const {
+        std::ifstream stat("/proc/" + std::to_string(pid()) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        std::uint64_t start = 0;
+        for (int index = 3; index <= 22 && fields >> field; ++index) {
+            if (index == 22) {
+                start = std::stoull(field);
+            }
+        }
+        ProcessSnapshot row(pid(), ::getpid(), 0, program_.string(), "claude", start);
+        row.startedAt = realNow() - longRunning;
+        return row;
+    }
+
+private:
+    /// Mounts the private HOME, writes the record as Claude Code does (its own pid and start
+    /// ticks) and waits. No word of it may read as a one-shot option.
+    std::string script(const std::string& home) {
+        recordFolder_ = home + "/.claude/sessions";
+        return "mount -t tmpfs none '" + home + "' 2>/dev/null; mkdir '" + home + "/.claude' '" +
+               recordFolder_ + "'; start=$(cut -d' ' -f22 /proc/$$/stat); echo " +
+               R"("{\"pid\":$$,\"procStart\":$start,\"status\":\"busy\"}" > ')" + recordFolder_ +
+               "/$$.json'; touch '" + recordFolder_ + "/$$.json.done'; while :; do sleep 1; done";
+    }
+
+    std::filesystem::path program_;
+    std::string recordFolder_;
+    stayloom::testing::ChildProcess child_;
+};
+
+} // namespace
+
+// A devcontainer's or a `docker run`'s agent: in the host's process table, its files elsewhere.
+TEST(StatusRecordDetector, AnAgentInAContainerIsReadThroughItsRootOrSaidToBeOutOfReach) {
+    if (::geteuid() != 0 || !std::filesystem::exists("/usr/bin/unshare")) {
+        GTEST_SKIP() << "needs unshare --mount";
+    }
+    TemporaryDirectory scratch;
+    std::filesystem::create_symlink("/bin/sh", scratch.path() / "claude");
+    std::filesystem::create_directory(scratch.path() / "home");
+    TemporaryDirectory hostHome;
+    const auto makeReaders = [](const std::filesystem::path& home) {
+        return standardStatusReaders(home, std::make_shared<FileActivityProbe>(home, 8));
+    };
+
+    ContainedClaude contained(scratch.path(), (scratch.path() / "home").string());
+    ASSERT_TRUE(contained.ready()) << "the contained agent did not start";
+    ASSERT_TRUE(std::filesystem::is_empty(scratch.path() / "home"))
+        << "its HOME is seen only inside its namespace";
+    const std::vector<ProcessSnapshot> table = {contained.row()};
+
+    StatusRecordDetector hostOnly(standardStatusReaders(
+        hostHome.path(), std::make_shared<FileActivityProbe>(hostHome.path(), 8)));
+    EXPECT_TRUE(hostOnly.detectVerdicts(GuardSettings::defaults(), table, realNow()).empty())
+        << "where only this home is read, nothing speaks for it";
+
+    StatusRecordDetector throughRoot(standardStatusReaders(hostHome.path(), nullptr), makeReaders,
+                                     std::make_shared<AgentMountViews>());
+    const auto verdicts = throughRoot.detectVerdicts(GuardSettings::defaults(), table, realNow());
+    EXPECT_EQ(verdicts, (std::vector<AgentVerdict>{
+                            {"Claude Code", State::working, AgentVerdictSource::statusRecord}}));
+    EXPECT_TRUE(throughRoot.outOfReach().empty());
+
+    // A HOME that is no folder there: its files cannot be found, only its CPU speaks.
+    ContainedClaude lost(scratch.path(), "/nonexistent-home");
+    ASSERT_TRUE(lost.apart());
+    EXPECT_TRUE(
+        throughRoot.detectVerdicts(GuardSettings::defaults(), {lost.row()}, realNow()).empty());
+    EXPECT_EQ(throughRoot.outOfReach(), std::vector<std::string>{"Claude Code"});
 }
 
 namespace {

@@ -156,10 +156,9 @@ std::vector<AgentProfile> builtin(HostSystem host) {
     claudeCode.promptStreamArguments = {"--input-format=stream-json"};
     codex.oneShotArguments = {"exec", "e"};
     // What each shows while it waits for an approval.
-    claudeCode.questionPhrases = {"Do you want to proceed?", "Do you want to make this edit",
-                                  "Do you want to create"};
-    codex.questionPhrases = {"Would you like to run the following command?",
-                             "Would you like to make the following edits?"};
+    claudeCode.questionPhrases = {"Do you want to proceed?", "This command requires approval",
+                                  "Do you want to make this edit", "Do you want to create"};
+    codex.questionPhrases = {"Would you like to run", "Would you like to make the following edits"};
 
     // Gemini and Qwen write one chat file per session; when they are written says nothing
     // about work (the reply is written when it ends), so they count sessions only.
@@ -185,7 +184,7 @@ std::vector<AgentProfile> builtin(HostSystem host) {
                                  {"\u00B7 esc to cancel)", "esc to interrupt", "to interrupt"},
                                  {{}, false, {qwenChats}});
     qwen.oneShotArguments = {"-p", "--prompt"};
-    qwen.questionPhrases = gemini.questionPhrases;
+    qwen.questionPhrases = {"Allow execution of", "Waiting for user confirmation"};
 
     // The desktop application whose Codex sessions write the same rollouts as Codex CLI is made
     // for macOS only: elsewhere the rollouts are Codex CLI's.

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 namespace nodwarden {
@@ -105,6 +106,10 @@ private:
         if (*status == "idle") {
             return AgentWorkState::idle;
         }
+        // At a permission prompt ("waitingFor": "permission prompt"), busy again at the answer.
+        if (*status == "waiting") {
+            return AgentWorkState::waiting;
+        }
         return std::nullopt;
     }
 
@@ -131,7 +136,7 @@ public:
         if (!sessions) {
             return std::nullopt;
         }
-        std::vector<std::pair<Date, bool>> current;
+        std::vector<std::tuple<Date, bool, std::string>> current;
         for (const auto& [id, session] : sessions->items()) {
             if (!session.is_object()) {
                 continue;
@@ -150,7 +155,7 @@ public:
                 }
             }
             if (agent.mayHaveWritten(written)) {
-                current.emplace_back(*written, working->get<bool>());
+                current.emplace_back(*written, working->get<bool>(), id);
             }
         }
         // The sessions refreshed last are the running ones.
@@ -158,13 +163,50 @@ public:
         current.resize(
             std::min(current.size(), static_cast<std::size_t>(std::max(agent.sessions, 1))));
         Verdicts verdicts;
-        for (const auto& [written, working] : current) {
-            verdicts.add(working ? AgentWorkState::working : AgentWorkState::idle);
+        for (const auto& [written, working, id] : current) {
+            verdicts.add(!working       ? AgentWorkState::idle
+                         : asksUser(id) ? AgentWorkState::waiting
+                                        : AgentWorkState::working);
         }
         return verdicts.combined();
     }
 
 private:
+    /// Whether the session's newest event of its turn is a permission it asked for and has not
+    /// been given: its state file says working all the while.
+    bool asksUser(const std::string& session) const {
+        if (session.empty() || session.find('/') != std::string::npos || session == "." ||
+            session == "..") {
+            return false;
+        }
+        const auto tail =
+            Files::readTail(home_ / ".copilot" / "session-state" / session / "events.jsonl");
+        if (!tail) {
+            return false;
+        }
+        for (const std::string_view line : Files::linesNewestFirst(*tail)) {
+            const auto event = Files::parseKeeping(line, [](int depth, const std::string& key) {
+                return depth == 1 && key == "type";
+            });
+            if (!event) {
+                continue;
+            }
+            const auto type = event->find("type");
+            if (type == event->end() || !type->is_string()) {
+                continue;
+            }
+            const auto& kind = type->get_ref<const std::string&>();
+            if (kind == "permission.requested") {
+                return true;
+            }
+            if (kind.starts_with("permission.") || kind.starts_with("tool.") ||
+                kind.starts_with("assistant.") || kind.starts_with("user.")) {
+                return false;
+            }
+        }
+        return false;
+    }
+
     std::filesystem::path home_;
 };
 
