@@ -773,7 +773,7 @@ private:
         return "mount -t tmpfs none '" + home + "' 2>/dev/null; mkdir '" + home + "/.claude' '" +
                recordFolder_ + "'; start=$(cut -d' ' -f22 /proc/$$/stat); echo " +
                R"("{\"pid\":$$,\"procStart\":$start,\"status\":\"busy\"}" > ')" + recordFolder_ +
-               "/$$.json'; touch '" + recordFolder_ + "/$$.json.done'; while :; do sleep 1; done";
+               "'/$$.json; touch '" + recordFolder_ + "'/$$.json.done; while :; do sleep 1; done";
     }
 
     std::filesystem::path program_;
