@@ -2,7 +2,7 @@
 PRESET ?= dev
 JOBS ?= 2
 
-.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install check-includes bench fuzz format format-check lint clean
+.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install check-includes check-sources bench fuzz format format-check lint clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -10,11 +10,23 @@ deps:
 configure: deps
 	cmake --preset $(PRESET)
 
+# Under ThreadSanitizer only the test programs of the threaded components are built and run: the
+# serial queue and the logger's queue, the command runner, the sleep controller, the hook witness,
+# and the model's detection and sleep-command workers (its tests drive both through real queues).
+TSAN_TESTS := SerialQueueTests FileLoggerTests ShellCommandTests SleepControllerTests \
+  SleepControllerLidClosedTests HookWitnessTests AppModelTests AppModelEvaluationTests
+empty :=
+space := $(empty) $(empty)
+ifeq ($(PRESET),tsan)
+BUILD_TARGETS := --target $(TSAN_TESTS)
+CTEST_ARGS := -L '^($(subst $(space),|,$(TSAN_TESTS)))$$'
+endif
+
 build: configure
-	cmake --build --preset $(PRESET) -j $(JOBS)
+	cmake --build --preset $(PRESET) -j $(JOBS) $(BUILD_TARGETS)
 
 test: build
-	ctest --preset $(PRESET)
+	ctest --preset $(PRESET) $(CTEST_ARGS)
 
 test-asan:
 	$(MAKE) test PRESET=asan
@@ -45,6 +57,10 @@ check-package-install: package
 # Includes run one way: main → faces and wiring (ui, terminal, control, platform) → model → core.
 check-includes:
 	bash scripts/check-include-direction.sh
+
+# Every .cpp under Sources/ is compiled by the configuration CI builds, every header included.
+check-sources: configure
+	bash scripts/check-sources-built.sh build/$(PRESET)
 
 bench:
 	$(MAKE) build PRESET=release

@@ -41,13 +41,13 @@ namespace fs = std::filesystem;
 using namespace nodwarden;
 using stayloom::testing::TemporaryDirectory;
 
-constexpr int kProcesses = 400;
+constexpr int processCount = 400;
 /// A busy workstation or build host: the table's cost must not grow with processes that idle.
-constexpr int kManyProcesses = 2'000;
-constexpr int kAgentTrees = 10;
-constexpr int kSessionFiles = 20'000;
+constexpr int manyProcessCount = 2'000;
+constexpr int agentTrees = 10;
+constexpr int sessionFiles = 20'000;
 /// Seconds since the fake machine booted; its processes started 50 s after the boot.
-constexpr long kUptimeSeconds = 3600;
+constexpr long uptimeSeconds = 3600;
 
 /// The process id FakeProc gives the agent of tree `tree`.
 constexpr int agentPID(int tree) {
@@ -76,7 +76,7 @@ public:
     explicit FakeProc(int processes) {
         const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         writeFile(folder_.path() / "proc" / "stat",
-                  "cpu  1 2 3 4 5 6 7 0 0 0\n" + numbered("btime ", now - kUptimeSeconds, "\n"));
+                  "cpu  1 2 3 4 5 6 7 0 0 0\n" + numbered("btime ", now - uptimeSeconds, "\n"));
         add(1, 0, "systemd", {"/sbin/init", "splash"});
         int nextPID = 2;
         const int terminal = nextPID++;
@@ -100,7 +100,7 @@ public:
             {"grok", {"/home/me/.local/bin/grok"}},
             {"codex", {"/home/me/.local/bin/codex", "resume"}},
         };
-        for (int tree = 0; tree < kAgentTrees; ++tree) {
+        for (int tree = 0; tree < agentTrees; ++tree) {
             const int shell = nextPID++;
             add(shell, tree % 3 == 2 ? editor : terminal, "bash", {"bash"});
             const int agent = nextPID++;
@@ -192,7 +192,7 @@ public:
             session(home / ".pi" / "agent" / "sessions" / numbered("--home-me-", index % 30) /
                     numbered("s", index, ".jsonl"));
         }
-        for (int index = 0; written < kSessionFiles - 1; ++index) {
+        for (int index = 0; written < sessionFiles - 1; ++index) {
             session(home / ".grok" / "sessions" / numbered("g", index) / "updates.jsonl");
         }
         session(home / ".local" / "share" / "opencode" / "opencode.db-wal");
@@ -296,7 +296,7 @@ Date dateNow() {
 
 /// The machine is built once for every benchmark of the program.
 struct Machine {
-    FakeProc proc{kProcesses};
+    FakeProc proc{processCount};
     FakeHome home;
 };
 
@@ -307,7 +307,7 @@ const Machine& machine() {
 
 /// The same machine's /proc with five times the processes, made only when asked for.
 const FakeProc& manyProcesses() {
-    static const FakeProc instance(kManyProcesses);
+    static const FakeProc instance(manyProcessCount);
     return instance;
 }
 
@@ -315,17 +315,17 @@ GuardSettings settingsWithoutScreenText() {
     return GuardSettings{.accessibilityDetectionEnabled = false};
 }
 
-constexpr int kProbeDepth = 8;
+constexpr int probeDepth = 8;
 
 /// The prober the program uses on Linux.
 std::shared_ptr<const FileActivityProbing> watchingProbe() {
     return std::make_shared<linuxplatform::InotifyFileActivityProbe>(machine().home.root(),
-                                                                     kProbeDepth);
+                                                                     probeDepth);
 }
 
 /// The portable prober, which walks the home on every question.
 std::shared_ptr<const FileActivityProbing> walkingProbe() {
-    return std::make_shared<FileActivityProbe>(machine().home.root(), kProbeDepth);
+    return std::make_shared<FileActivityProbe>(machine().home.root(), probeDepth);
 }
 
 /// A whole pass; a session file is written between passes, as a working agent does.
@@ -504,7 +504,7 @@ BENCHMARK(BM_SessionFilePart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUT
 void BM_DetectionPassOfThisMachine(benchmark::State& state) {
     const TemporaryDirectory home;
     const auto probe =
-        std::make_shared<linuxplatform::InotifyFileActivityProbe>(home.path(), kProbeDepth);
+        std::make_shared<linuxplatform::InotifyFileActivityProbe>(home.path(), probeDepth);
     auto table =
         std::make_shared<linuxplatform::ProcTableReader>("/", std::chrono::milliseconds(0));
     ProcessDetector processDetector(table);

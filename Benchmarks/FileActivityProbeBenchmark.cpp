@@ -21,21 +21,21 @@ std::string numbered(const char* prefix, int number, const char* suffix = "") {
     return name;
 }
 
-constexpr int kProjects = 200;
-constexpr int kTranscriptsPerProject = 100;
-constexpr int kTranscripts = kProjects * kTranscriptsPerProject;
+constexpr int projectCount = 200;
+constexpr int transcriptsPerProject = 100;
+constexpr int transcriptCount = projectCount * transcriptsPerProject;
 
 /// A home folder shaped like a busy agent user's: 200 project folders holding 20,000
 /// transcripts, with some unrelated files and a second agent's tree beside them.
 class SyntheticHome {
 public:
     SyntheticHome() {
-        for (int project = 0; project < kProjects; ++project) {
+        for (int project = 0; project < projectCount; ++project) {
             const auto folder =
                 root() / ".claude" / "projects" / numbered("-Users-me-src-project-", project);
             fs::create_directories(folder / "notes");
             std::ofstream(folder / "notes" / "todo.md") << "x";
-            for (int index = 0; index < kTranscriptsPerProject; ++index) {
+            for (int index = 0; index < transcriptsPerProject; ++index) {
                 std::ofstream(folder / numbered("session-", index, ".jsonl")) << "{}\n";
             }
         }
@@ -58,7 +58,7 @@ const SyntheticHome& home() {
 
 void setPerFileCounter(benchmark::State& state) {
     state.counters["per_file"] = benchmark::Counter(
-        kTranscripts, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        transcriptCount, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_SessionModifications(benchmark::State& state) {
@@ -66,7 +66,7 @@ void BM_SessionModifications(benchmark::State& state) {
     const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl"};
     for (auto _ : state) {
         const auto found = probe.sessionModifications(patterns);
-        if (found.size() != static_cast<std::size_t>(kTranscripts)) {
+        if (found.size() != static_cast<std::size_t>(transcriptCount)) {
             state.SkipWithError("unexpected match count");
             break;
         }

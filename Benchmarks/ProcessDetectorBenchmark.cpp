@@ -9,8 +9,8 @@ namespace {
 
 using nodwarden::ProcessSnapshot;
 
-constexpr int kTableSize = 1000;
-constexpr int kAgentTrees = 20;
+constexpr int tableSize = 1000;
+constexpr int agentTrees = 20;
 
 /// A busy Mac's table: system daemons, browser and editor helpers, and 20 agent trees of a
 /// dozen processes each, started in the usual ways (by name, through node, from a versioned
@@ -27,7 +27,7 @@ std::vector<ProcessSnapshot> syntheticTable() {
     rows.emplace_back(terminal, 1, 1.0,
                       "/System/Applications/Utilities/Terminal.app/Contents/MacOS/Terminal", "");
 
-    for (int tree = 0; tree < kAgentTrees; ++tree) {
+    for (int tree = 0; tree < agentTrees; ++tree) {
         const std::int32_t host = tree % 4 == 3 ? editor : terminal;
         const std::int32_t shell = nextPID++;
         rows.emplace_back(shell, host, 0.0, "/bin/zsh", "-zsh");
@@ -55,7 +55,7 @@ std::vector<ProcessSnapshot> syntheticTable() {
                                   std::to_string(child) + " --stdio");
         }
     }
-    for (int helper = 0; static_cast<int>(rows.size()) < kTableSize; ++helper) {
+    for (int helper = 0; static_cast<int>(rows.size()) < tableSize; ++helper) {
         if (helper % 5 == 0) {
             rows.emplace_back(nextPID++, editor, 0.4,
                               code + "/Frameworks/Code Helper (Renderer).app/Contents/MacOS/"

@@ -11,8 +11,8 @@ using namespace nodwarden;
 
 namespace {
 
-constexpr int kDays = 1100;
-constexpr std::array<const char*, 10> kAgents = {"Claude Code", "Codex CLI", "Gemini CLI", "Aider",
+constexpr int dayCount = 1100;
+constexpr std::array<const char*, 10> agentNames = {"Claude Code", "Codex CLI", "Gemini CLI", "Aider",
                                                  "Cursor",      "Windsurf",  "Cline",      "Goose",
                                                  "Amp CLI",     "OpenCode"};
 
@@ -20,12 +20,12 @@ constexpr std::array<const char*, 10> kAgents = {"Claude Code", "Codex CLI", "Ge
 std::string threeYearDocument() {
     nlohmann::json days = nlohmann::json::object();
     const Date firstDay = 757382400; // 2025-01-01T00:00:00Z
-    for (int day = 0; day < kDays; ++day) {
+    for (int day = 0; day < dayCount; ++day) {
         nlohmann::json protectedByAgent = nlohmann::json::object();
         nlohmann::json sessionsByAgent = nlohmann::json::object();
-        for (std::size_t agent = 0; agent < kAgents.size(); ++agent) {
-            protectedByAgent[kAgents[agent]] = 123.456 * static_cast<double>(agent + 1) + day;
-            sessionsByAgent[kAgents[agent]] = static_cast<int>(agent) + day % 7;
+        for (std::size_t agent = 0; agent < agentNames.size(); ++agent) {
+            protectedByAgent[agentNames[agent]] = 123.456 * static_cast<double>(agent + 1) + day;
+            sessionsByAgent[agentNames[agent]] = static_cast<int>(agent) + day % 7;
         }
         days[UsageMetrics::dayKey(firstDay + day * 86400.0 + 43200)] = {
             {"protectedSeconds", 4321.5 + day},
@@ -41,7 +41,7 @@ std::string threeYearDocument() {
                           {"days", std::move(days)},
                           {"longestProtectedRunSeconds", 5400.0},
                           {"longestProtectedRunAgent", "Claude Code"},
-                          {"lastTickAt", firstDay + kDays * 86400.0},
+                          {"lastTickAt", firstDay + dayCount * 86400.0},
                           {"wakeGapTicksDropped", 17}}
         .dump();
 }

@@ -12,10 +12,10 @@ std::string BusFailure::describe() const {
 }
 
 bool BusFailure::isServiceAbsent() const {
-    static constexpr std::string_view kSpawnPrefix = "org.freedesktop.DBus.Error.Spawn.";
+    static constexpr std::string_view spawnPrefix = "org.freedesktop.DBus.Error.Spawn.";
     return name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
            name == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
-           name.compare(0, kSpawnPrefix.size(), kSpawnPrefix) == 0;
+           name.compare(0, spawnPrefix.size(), spawnPrefix) == 0;
 }
 
 BusFailure BusFailure::from(int code, const sd_bus_error* error) {
@@ -57,7 +57,7 @@ std::optional<UniqueFd> takeLogindBlockLock(sd_bus* bus, const std::string& what
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
     int code =
-        sd_bus_call_method(bus, kLogindService, kLogindPath, kLogindManager, "Inhibit", &error,
+        sd_bus_call_method(bus, logindService, logindPath, logindManager, "Inhibit", &error,
                            &reply, "ssss", what.c_str(), who.c_str(), why.c_str(), "block");
     Message owned(reply);
     if (code < 0) {

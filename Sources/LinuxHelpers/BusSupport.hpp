@@ -45,9 +45,9 @@ Bus openSystemBus(BusFailure& failure);
 Bus openSessionBus(BusFailure& failure);
 
 /// The login manager's well-known name, object and interface.
-inline constexpr const char* kLogindService = "org.freedesktop.login1";
-inline constexpr const char* kLogindPath = "/org/freedesktop/login1";
-inline constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
+inline constexpr const char* logindService = "org.freedesktop.login1";
+inline constexpr const char* logindPath = "/org/freedesktop/login1";
+inline constexpr const char* logindManager = "org.freedesktop.login1.Manager";
 
 /// Takes a logind inhibitor lock in "block" mode; the descriptor is the lock, closing it releases
 /// it.

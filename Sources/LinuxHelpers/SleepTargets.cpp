@@ -33,8 +33,8 @@ UnitEntry inspect(const std::filesystem::path& file) {
 }
 
 bool isSleepTarget(std::string_view name) {
-    return std::find(kSleepTargetUnits.begin(), kSleepTargetUnits.end(), name) !=
-           kSleepTargetUnits.end();
+    return std::find(sleepTargetUnits.begin(), sleepTargetUnits.end(), name) !=
+           sleepTargetUnits.end();
 }
 
 } // namespace
@@ -76,7 +76,7 @@ std::filesystem::path ownMaskRecordPath(const std::filesystem::path& root) {
 namespace {
 
 /// Five unit names fit many times over; anything longer was not written by the switch.
-constexpr std::size_t kLongestRecord = 4096;
+constexpr std::size_t longestRecord = 4096;
 
 /// Root's, or the reader's own: a file only they could have written says what they wrote.
 bool trustedOwner(uid_t owner) {
@@ -135,7 +135,7 @@ std::vector<std::string> sleepTargetsNamedIn(std::string_view text) {
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     }
     std::vector<std::string> units;
-    for (std::string_view unit : kSleepTargetUnits) {
+    for (std::string_view unit : sleepTargetUnits) {
         if (std::find(names.begin(), names.end(), unit) != names.end()) {
             units.emplace_back(unit);
         }
@@ -165,7 +165,7 @@ MaskRecord readOwnMaskRecord(const std::filesystem::path& root) {
     }
     record.present = true;
     struct stat status {};
-    std::string text(kLongestRecord + 1, '\0');
+    std::string text(longestRecord + 1, '\0');
     ssize_t count = -1;
     if (::fstat(fd, &status) != 0) {
         record.refusal = "cannot read " + path.string() + ": " + std::strerror(errno);
@@ -173,7 +173,7 @@ MaskRecord readOwnMaskRecord(const std::filesystem::path& root) {
         count = ::pread(fd, text.data(), text.size(), 0);
         if (count < 0) {
             record.refusal = "cannot read " + path.string() + ": " + std::strerror(errno);
-        } else if (static_cast<std::size_t>(count) > kLongestRecord) {
+        } else if (static_cast<std::size_t>(count) > longestRecord) {
             record.refusal = "refusing " + path.string() + ": longer than any record it writes";
         }
     }

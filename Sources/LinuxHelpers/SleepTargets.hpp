@@ -9,7 +9,7 @@
 namespace stayloom::helpers {
 
 /// The units whose masking switches system sleep off; the helpers never touch any other unit.
-inline constexpr std::array<std::string_view, 5> kSleepTargetUnits{
+inline constexpr std::array<std::string_view, 5> sleepTargetUnits{
     "sleep.target", "suspend.target", "hibernate.target", "hybrid-sleep.target",
     "suspend-then-hibernate.target"};
 
@@ -34,7 +34,7 @@ std::filesystem::path ownMaskRecordPath(const std::filesystem::path& root);
 
 /// What the record says, or why nothing it says can count.
 struct MaskRecord {
-    /// The sleep targets it names, in the order of `kSleepTargetUnits`; other names are ignored.
+    /// The sleep targets it names, in the order of `sleepTargetUnits`; other names are ignored.
     std::vector<std::string> units;
     /// Whether a record file is there at all; none is the state of a fresh boot.
     bool present = false;

@@ -45,14 +45,14 @@ namespace {
 
 using namespace stayloom::helpers;
 
-constexpr const char* kWho = "Stayloom";
+constexpr const char* who = "Stayloom";
 // Desktops look the application id up among the installed desktop files for a name and an icon.
-constexpr const char* kAppId = "org.stayloom.Stayloom";
+constexpr const char* appId = "org.stayloom.Stayloom";
 // Long enough for any agent's name in a sentence; a longer one is cut rather than refused.
-constexpr std::size_t kWhyLimit = 200;
-constexpr std::uint64_t kMaskCheckIntervalMicroseconds = 1'000'000;
+constexpr std::size_t whyLimit = 200;
+constexpr std::uint64_t maskCheckIntervalMicroseconds = 1'000'000;
 // Well inside the time the parent waits for readiness, so a slow bus ends in an answer.
-constexpr std::uint64_t kBusCallTimeoutMicroseconds = 5'000'000;
+constexpr std::uint64_t busCallTimeoutMicroseconds = 5'000'000;
 
 /// Whether the display may sleep while the system is held awake.
 enum class Posture { displayAwake, displayMaySleep };
@@ -91,7 +91,7 @@ struct SessionInhibitorService {
     const char* releaseMethod;
 };
 
-constexpr SessionInhibitorService kGnomeSession{
+constexpr SessionInhibitorService gnomeSession{
     .takesFlags = true,
     .label = "GNOME session inhibitor",
     .service = "org.gnome.SessionManager",
@@ -99,7 +99,7 @@ constexpr SessionInhibitorService kGnomeSession{
     .interface = "org.gnome.SessionManager",
     .releaseMethod = "Uninhibit",
 };
-constexpr SessionInhibitorService kPowerManagement{
+constexpr SessionInhibitorService powerManagement{
     .takesFlags = false,
     .label = "freedesktop PowerManagement inhibitor",
     .service = "org.freedesktop.PowerManagement",
@@ -107,7 +107,7 @@ constexpr SessionInhibitorService kPowerManagement{
     .interface = "org.freedesktop.PowerManagement.Inhibit",
     .releaseMethod = "UnInhibit",
 };
-constexpr SessionInhibitorService kScreenSaver{
+constexpr SessionInhibitorService screenSaver{
     .takesFlags = false,
     .label = "freedesktop ScreenSaver inhibitor",
     .service = "org.freedesktop.ScreenSaver",
@@ -117,8 +117,8 @@ constexpr SessionInhibitorService kScreenSaver{
 };
 
 // gnome-session's inhibit flags.
-constexpr std::uint32_t kGnomeInhibitSuspend = 4;
-constexpr std::uint32_t kGnomeInhibitIdle = 8;
+constexpr std::uint32_t gnomeInhibitSuspend = 4;
+constexpr std::uint32_t gnomeInhibitIdle = 8;
 
 struct HeldCookie {
     const SessionInhibitorService* service;
@@ -191,8 +191,8 @@ bool KeepAwakeHold::takeSleepLock() {
                  "); nothing here can suspend the machine, holding anyway");
         return true;
     }
-    sd_bus_set_method_call_timeout(systemBus_.get(), kBusCallTimeoutMicroseconds);
-    auto lock = takeLogindBlockLock(systemBus_.get(), "sleep:idle", kWho, why(), failure);
+    sd_bus_set_method_call_timeout(systemBus_.get(), busCallTimeoutMicroseconds);
+    auto lock = takeLogindBlockLock(systemBus_.get(), "sleep:idle", who, why(), failure);
     if (!lock) {
         if (failure.isServiceAbsent()) {
             complain("warning: no logind on the system bus (" + failure.describe() +
@@ -216,13 +216,13 @@ void KeepAwakeHold::takeSessionInhibitors() {
                  "); holding without a desktop inhibitor");
         return;
     }
-    sd_bus_set_method_call_timeout(sessionBus_.get(), kBusCallTimeoutMicroseconds);
-    if (takeSessionInhibitor(kGnomeSession)) {
+    sd_bus_set_method_call_timeout(sessionBus_.get(), busCallTimeoutMicroseconds);
+    if (takeSessionInhibitor(gnomeSession)) {
         return;
     }
-    bool any = takeSessionInhibitor(kPowerManagement);
+    bool any = takeSessionInhibitor(powerManagement);
     if (posture_ == Posture::displayAwake) {
-        any = takeSessionInhibitor(kScreenSaver) || any;
+        any = takeSessionInhibitor(screenSaver) || any;
     }
     if (!any) {
         complain("note: no desktop inhibitor service on the session bus");
@@ -237,16 +237,16 @@ bool KeepAwakeHold::takeSessionInhibitor(const SessionInhibitorService& service)
     if (service.takesFlags) {
         // Letting the display sleep means leaving the session free to go idle.
         const std::uint32_t flags = posture_ == Posture::displayAwake
-                                        ? kGnomeInhibitSuspend | kGnomeInhibitIdle
-                                        : kGnomeInhibitSuspend;
+                                        ? gnomeInhibitSuspend | gnomeInhibitIdle
+                                        : gnomeInhibitSuspend;
         code = sd_bus_call_method(sessionBus_.get(), service.service, service.path,
-                                  service.interface, "Inhibit", &error, &reply, "susu", kAppId,
+                                  service.interface, "Inhibit", &error, &reply, "susu", appId,
                                   std::uint32_t{0}, why().c_str(), flags);
-        label += flags & kGnomeInhibitIdle ? " (suspend|idle)" : " (suspend)";
+        label += flags & gnomeInhibitIdle ? " (suspend|idle)" : " (suspend)";
     } else {
         code =
             sd_bus_call_method(sessionBus_.get(), service.service, service.path, service.interface,
-                               "Inhibit", &error, &reply, "ss", kAppId, why().c_str());
+                               "Inhibit", &error, &reply, "ss", appId, why().c_str());
     }
     Message owned(reply);
     if (code < 0) {
@@ -283,7 +283,7 @@ void KeepAwakeHold::followSleepTargetMask() {
     const bool masked = !ownMasksInPlace(unitRoot_, record).empty();
     if (masked && !lidLock_) {
         BusFailure failure;
-        auto lock = takeLogindBlockLock(systemBus_.get(), "handle-lid-switch", kWho,
+        auto lock = takeLogindBlockLock(systemBus_.get(), "handle-lid-switch", who,
                                         "Sleep is switched off; closing the lid must not retry "
                                         "suspend",
                                         failure);
@@ -331,7 +331,7 @@ int stopLoop(sd_event_source* source, const struct signalfd_siginfo*, void* user
 
 int checkMask(sd_event_source* source, std::uint64_t, void* userdata) {
     static_cast<KeepAwakeHold*>(userdata)->followSleepTargetMask();
-    sd_event_source_set_time_relative(source, kMaskCheckIntervalMicroseconds);
+    sd_event_source_set_time_relative(source, maskCheckIntervalMicroseconds);
     return sd_event_source_set_enabled(source, SD_EVENT_ONESHOT);
 }
 
@@ -341,8 +341,8 @@ std::string reasonFromEnvironment() {
     const char* value = std::getenv("STAYLOOM_WHY");
     std::string why = value == nullptr ? std::string() : std::string(value);
     ::unsetenv("STAYLOOM_WHY");
-    if (why.size() > kWhyLimit) {
-        why.resize(kWhyLimit);
+    if (why.size() > whyLimit) {
+        why.resize(whyLimit);
         // Never end inside a UTF-8 sequence.
         while (!why.empty() && (static_cast<unsigned char>(why.back()) & 0xC0) == 0x80) {
             why.pop_back();
@@ -372,8 +372,8 @@ void reportReadiness() {
     if (!valid) {
         return;
     }
-    static constexpr std::string_view kReady = "READY=1\n";
-    if (::write(static_cast<int>(fd), kReady.data(), kReady.size()) < 0) {
+    static constexpr std::string_view ready = "READY=1\n";
+    if (::write(static_cast<int>(fd), ready.data(), ready.size()) < 0) {
         complain(std::string("cannot report readiness: ") + std::strerror(errno));
     }
     ::close(static_cast<int>(fd));
@@ -438,7 +438,7 @@ int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
         return code;
     }
     if ((code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC,
-                                           kMaskCheckIntervalMicroseconds, 0, checkMask, &hold)) <
+                                           maskCheckIntervalMicroseconds, 0, checkMask, &hold)) <
         0) {
         return code;
     }

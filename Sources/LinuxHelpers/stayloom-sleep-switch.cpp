@@ -26,9 +26,9 @@ namespace {
 
 using namespace stayloom::helpers;
 
-constexpr int kFailure = 1;
-constexpr int kUsage = 2;
-constexpr const char* kSystemctl = "/usr/bin/systemctl";
+constexpr int failureStatus = 1;
+constexpr int usageStatus = 2;
+constexpr const char* systemctlPath = "/usr/bin/systemctl";
 
 int usage() {
     std::fprintf(stderr, "usage: stayloom-sleep-switch status | disable | enable | suspend\n"
@@ -36,7 +36,7 @@ int usage() {
                          "  disable  mask the sleep targets until the next reboot\n"
                          "  enable   unmask the ones it masked again\n"
                          "  suspend  ask logind to suspend now\n");
-    return kUsage;
+    return usageStatus;
 }
 
 void complain(const std::string& line) {
@@ -61,18 +61,18 @@ int printStatus(const std::filesystem::path& root) {
     const auto record = readOwnMaskRecord(root);
     if (!record.refusal.empty()) {
         complain(record.refusal);
-        return kFailure;
+        return failureStatus;
     }
     const auto own = ownMasksInPlace(root, record);
     std::printf("Sleep switch settings:\n");
     std::printf(" SleepDisabled\t\t%d\n", own.empty() ? 0 : 1);
-    for (std::string_view unit : kSleepTargetUnits) {
+    for (std::string_view unit : sleepTargetUnits) {
         const std::string_view state = describe(unitMask(root, unit));
         std::printf(" %.*s\t\t%.*s%s\n", static_cast<int>(unit.size()), unit.data(),
                     static_cast<int>(state.size()), state.data(),
                     contains(own, unit) ? " by this switch" : "");
     }
-    return std::fflush(stdout) == 0 ? 0 : kFailure;
+    return std::fflush(stdout) == 0 ? 0 : failureStatus;
 }
 
 bool runsElevated() {
@@ -108,7 +108,7 @@ bool runSystemctl(const char* verb, const std::vector<std::string>& units, bool 
     pid_t child = 0;
     const int spawnError =
         elevated
-            ? posix_spawn(&child, kSystemctl, nullptr, nullptr, argv.data(), environment.data())
+            ? posix_spawn(&child, systemctlPath, nullptr, nullptr, argv.data(), environment.data())
             : posix_spawnp(&child, "systemctl", nullptr, nullptr, argv.data(), environment.data());
     if (spawnError != 0) {
         complain(std::string("cannot run systemctl: ") + std::strerror(spawnError));
@@ -142,11 +142,11 @@ int switchSleepOff(const std::filesystem::path& root, bool elevated) {
     const auto record = readOwnMaskRecord(root);
     if (!record.refusal.empty()) {
         complain(record.refusal);
-        return kFailure;
+        return failureStatus;
     }
     const auto own = ownMasksInPlace(root, record);
     std::vector<std::string> adding;
-    for (std::string_view unit : kSleepTargetUnits) {
+    for (std::string_view unit : sleepTargetUnits) {
         // A runtime link hidden by a unit file in /etc cannot be made to count by masking again.
         if (unitMask(root, unit) == UnitMask::none && !hasRuntimeMaskLink(root, unit)) {
             adding.emplace_back(unit);
@@ -159,7 +159,7 @@ int switchSleepOff(const std::filesystem::path& root, bool elevated) {
     // which reads as not in place, never a mask nobody owns.
     if (!writeOwnMaskRecord(root, recorded, error)) {
         complain(error);
-        return kFailure;
+        return failureStatus;
     }
     const auto takeBack = [&] {
         const auto made = ownMasksInPlace(root, readOwnMaskRecord(root));
@@ -177,10 +177,10 @@ int switchSleepOff(const std::filesystem::path& root, bool elevated) {
     };
     if (!adding.empty() && !runSystemctl("mask", adding, elevated)) {
         takeBack();
-        return kFailure;
+        return failureStatus;
     }
     std::vector<std::string> stillPossible;
-    for (std::string_view unit : kSleepTargetUnits) {
+    for (std::string_view unit : sleepTargetUnits) {
         if (unitMask(root, unit) == UnitMask::none) {
             stillPossible.emplace_back(unit);
         }
@@ -188,7 +188,7 @@ int switchSleepOff(const std::filesystem::path& root, bool elevated) {
     if (!stillPossible.empty()) {
         complain("sleep is still possible:" + joined(stillPossible));
         takeBack();
-        return kFailure;
+        return failureStatus;
     }
     return 0;
 }
@@ -201,25 +201,25 @@ int switchSleepOn(const std::filesystem::path& root, bool elevated) {
     const auto record = readOwnMaskRecord(root);
     if (!record.refusal.empty()) {
         complain(record.refusal);
-        return kFailure;
+        return failureStatus;
     }
     const auto own = ownMasksInPlace(root, record);
     if (!own.empty() && !runSystemctl("unmask", own, elevated)) {
-        return kFailure;
+        return failureStatus;
     }
     const auto after = readOwnMaskRecord(root);
     if (!after.refusal.empty()) {
         complain(after.refusal);
-        return kFailure;
+        return failureStatus;
     }
     const auto left = ownMasksInPlace(root, after);
     if (!left.empty()) {
         complain("sleep is still masked:" + joined(left));
-        return kFailure;
+        return failureStatus;
     }
     if (!record.present) {
         std::vector<std::string> unaccounted;
-        for (std::string_view unit : kSleepTargetUnits) {
+        for (std::string_view unit : sleepTargetUnits) {
             if (unitMask(root, unit) == UnitMask::runtime) {
                 unaccounted.emplace_back(unit);
             }
@@ -227,13 +227,13 @@ int switchSleepOn(const std::filesystem::path& root, bool elevated) {
         if (!unaccounted.empty()) {
             complain("sleep is still masked:" + joined(unaccounted) + " (no record of " +
                      ownMaskRecordPath(root).string() + " tells whose masks they are)");
-            return kFailure;
+            return failureStatus;
         }
     }
     std::string error;
     if (after.present && !writeOwnMaskRecord(root, {}, error)) {
         complain(error);
-        return kFailure;
+        return failureStatus;
     }
     return 0;
 }
@@ -246,17 +246,17 @@ int suspendNow() {
     if (!bus) {
         std::fprintf(stderr, "stayloom-sleep-switch: no system bus: %s\n",
                      failure.describe().c_str());
-        return kFailure;
+        return failureStatus;
     }
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    const int code = sd_bus_call_method(bus.get(), kLogindService, kLogindPath, kLogindManager,
+    const int code = sd_bus_call_method(bus.get(), logindService, logindPath, logindManager,
                                         "Suspend", &error, nullptr, "b", 0);
     if (code < 0) {
         failure = BusFailure::from(code, &error);
         sd_bus_error_free(&error);
         std::fprintf(stderr, "stayloom-sleep-switch: logind refused to suspend: %s\n",
                      failure.describe().c_str());
-        return kFailure;
+        return failureStatus;
     }
     return 0;
 }

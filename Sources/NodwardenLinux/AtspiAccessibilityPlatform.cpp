@@ -16,12 +16,12 @@ namespace nodwarden::linuxplatform {
 
 namespace {
 
-constexpr const char* kAccessibleInterface = "org.a11y.atspi.Accessible";
-constexpr const char* kTextInterface = "org.a11y.atspi.Text";
-constexpr const char* kRegistryName = "org.a11y.atspi.Registry";
-constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
-constexpr const char* kNullPath = "/org/a11y/atspi/null";
-constexpr std::uint64_t kStatusTimeoutMicroseconds = 1'000'000;
+constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
+constexpr const char* textInterface = "org.a11y.atspi.Text";
+constexpr const char* registryName = "org.a11y.atspi.Registry";
+constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
+constexpr const char* nullPath = "/org/a11y/atspi/null";
+constexpr std::uint64_t statusTimeoutMicroseconds = 1'000'000;
 
 /// One AT-SPI object: the connection that owns it, its path, and its application's process.
 class AtspiElement final : public AccessibilityElementHandle {
@@ -85,7 +85,7 @@ std::optional<bool> readA11yEnabled() {
     if (sd_bus_open_user(&bus) < 0) {
         return std::nullopt;
     }
-    sd_bus_set_method_call_timeout(bus, kStatusTimeoutMicroseconds);
+    sd_bus_set_method_call_timeout(bus, statusTimeoutMicroseconds);
     sd_bus_error error = SD_BUS_ERROR_NULL;
     int enabled = 0;
     const int status =
@@ -105,7 +105,7 @@ std::optional<std::string> accessibilityBusAddress() {
     if (sd_bus_open_user(&session) < 0) {
         return std::nullopt;
     }
-    sd_bus_set_method_call_timeout(session, kStatusTimeoutMicroseconds);
+    sd_bus_set_method_call_timeout(session, statusTimeoutMicroseconds);
     CallResult call;
     call.status = sd_bus_call_method(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
                                      "GetAddress", &call.error, &call.reply, "");
@@ -138,7 +138,7 @@ std::optional<std::vector<Reference>> readChildren(sd_bus* bus, const AtspiEleme
     CallResult call;
     call.status =
         sd_bus_call_method(bus, element.busName().c_str(), element.path().c_str(),
-                           kAccessibleInterface, "GetChildren", &call.error, &call.reply, "");
+                           accessibleInterface, "GetChildren", &call.error, &call.reply, "");
     timedOut = call.timedOut();
     if (!call.ok() || sd_bus_message_enter_container(call.reply, 'a', "(so)") < 0) {
         return std::nullopt;
@@ -147,7 +147,7 @@ std::optional<std::vector<Reference>> readChildren(sd_bus* bus, const AtspiEleme
     const char* name = nullptr;
     const char* path = nullptr;
     while (sd_bus_message_read(call.reply, "(so)", &name, &path) > 0) {
-        if (name != nullptr && path != nullptr && std::strcmp(path, kNullPath) != 0) {
+        if (name != nullptr && path != nullptr && std::strcmp(path, nullPath) != 0) {
             children.emplace_back(name, path);
         }
     }
@@ -157,7 +157,7 @@ std::optional<std::vector<Reference>> readChildren(sd_bus* bus, const AtspiEleme
 std::optional<std::uint32_t> readRole(sd_bus* bus, const AtspiElement& element) {
     CallResult call;
     call.status = sd_bus_call_method(bus, element.busName().c_str(), element.path().c_str(),
-                                     kAccessibleInterface, "GetRole", &call.error, &call.reply, "");
+                                     accessibleInterface, "GetRole", &call.error, &call.reply, "");
     std::uint32_t role = 0;
     if (!call.ok() || sd_bus_message_read(call.reply, "u", &role) < 0) {
         return std::nullopt;
@@ -169,7 +169,7 @@ bool hasState(sd_bus* bus, const AtspiElement& element, unsigned state) {
     CallResult call;
     call.status =
         sd_bus_call_method(bus, element.busName().c_str(), element.path().c_str(),
-                           kAccessibleInterface, "GetState", &call.error, &call.reply, "");
+                           accessibleInterface, "GetState", &call.error, &call.reply, "");
     const void* words = nullptr;
     size_t size = 0;
     if (!call.ok() || sd_bus_message_read_array(call.reply, 'u', &words, &size) < 0) {
@@ -190,7 +190,7 @@ std::optional<std::string> readText(sd_bus* bus, const AtspiElement& element, in
     CallResult count;
     count.status = sd_bus_call_method(bus, element.busName().c_str(), element.path().c_str(),
                                       "org.freedesktop.DBus.Properties", "Get", &count.error,
-                                      &count.reply, "ss", kTextInterface, "CharacterCount");
+                                      &count.reply, "ss", textInterface, "CharacterCount");
     timedOut = count.timedOut();
     std::int32_t length = 0;
     if (!count.ok() || sd_bus_message_read(count.reply, "v", "i", &length) < 0 || length <= 0) {
@@ -200,7 +200,7 @@ std::optional<std::string> readText(sd_bus* bus, const AtspiElement& element, in
     const std::int32_t start = length > maxCharacters ? length - maxCharacters : 0;
     CallResult text;
     text.status =
-        sd_bus_call_method(bus, element.busName().c_str(), element.path().c_str(), kTextInterface,
+        sd_bus_call_method(bus, element.busName().c_str(), element.path().c_str(), textInterface,
                            "GetText", &text.error, &text.reply, "ii", start, length);
     timedOut = text.timedOut();
     const char* contents = nullptr;
@@ -248,7 +248,7 @@ sd_bus* AtspiAccessibilityPlatform::accessibilityBus() {
         sd_bus_flush_close_unref(bus);
         return nullptr;
     }
-    sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(kCallTimeout.count()) * 1000);
+    sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(callTimeout.count()) * 1000);
     bus_ = bus;
     return bus_;
 }
@@ -267,7 +267,7 @@ bool AtspiAccessibilityPlatform::isHung(int pid) {
 
 void AtspiAccessibilityPlatform::noteFailure(int pid, bool timedOut) {
     if (timedOut && pid > 0) {
-        hungUntil_[pid] = std::chrono::steady_clock::now() + kHungBackoff;
+        hungUntil_[pid] = std::chrono::steady_clock::now() + hungBackoff;
     }
 }
 
@@ -279,7 +279,7 @@ std::vector<RunningApplication> AtspiAccessibilityPlatform::runningApplications(
         return applications;
     }
     bool timedOut = false;
-    const AtspiElement desktop(kRegistryName, kRootPath, 0);
+    const AtspiElement desktop(registryName, rootPath, 0);
     const auto apps = readChildren(bus, desktop, timedOut);
     if (!apps) {
         return applications;
@@ -291,7 +291,7 @@ std::vector<RunningApplication> AtspiAccessibilityPlatform::runningApplications(
         }
         const AtspiElement root(busName, path, pid);
         const auto accessibleName =
-            readStringProperty(bus, root, kAccessibleInterface, "Name", timedOut);
+            readStringProperty(bus, root, accessibleInterface, "Name", timedOut);
         noteFailure(pid, timedOut);
 
         RunningApplication running;
@@ -339,14 +339,14 @@ AtspiAccessibilityPlatform::copyAttribute(const AccessibilityElement& element,
     };
 
     if (attribute == AccessibilityAttribute::title) {
-        return finish(readStringProperty(bus, *handle, kAccessibleInterface, "Name", timedOut));
+        return finish(readStringProperty(bus, *handle, accessibleInterface, "Name", timedOut));
     }
     if (attribute == AccessibilityAttribute::description) {
         return finish(
-            readStringProperty(bus, *handle, kAccessibleInterface, "Description", timedOut));
+            readStringProperty(bus, *handle, accessibleInterface, "Description", timedOut));
     }
     if (attribute == AccessibilityAttribute::value) {
-        return finish(readText(bus, *handle, kMaxTextCharacters, timedOut));
+        return finish(readText(bus, *handle, maxTextCharacters, timedOut));
     }
     if (attribute != AccessibilityAttribute::children &&
         attribute != AccessibilityAttribute::windows &&
@@ -390,7 +390,7 @@ void AtspiAccessibilityPlatform::promptForTrust() {
     if (sd_bus_open_user(&bus) < 0) {
         return;
     }
-    sd_bus_set_method_call_timeout(bus, kStatusTimeoutMicroseconds);
+    sd_bus_set_method_call_timeout(bus, statusTimeoutMicroseconds);
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_set_property(bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status", "IsEnabled",
                         &error, "b", 1);

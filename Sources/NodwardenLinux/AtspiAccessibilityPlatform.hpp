@@ -36,11 +36,11 @@ public:
     void promptForTrust() override;
 
     /// Longest wait for one accessibility call.
-    static constexpr std::chrono::milliseconds kCallTimeout{250};
+    static constexpr std::chrono::milliseconds callTimeout{250};
     /// Characters read from the end of one text element.
-    static constexpr int kMaxTextCharacters = 20000;
+    static constexpr int maxTextCharacters = 20000;
     /// How long an application that timed out is skipped.
-    static constexpr std::chrono::seconds kHungBackoff{30};
+    static constexpr std::chrono::seconds hungBackoff{30};
 
 private:
     bool isHung(int pid);

@@ -8,10 +8,10 @@ namespace nodwarden::linuxplatform {
 
 namespace {
 
-constexpr const char* kAppName = "Stayloom";
+constexpr const char* appName = "Stayloom";
 /// The desktop file's id: the desktop shows its icon and groups the notices under it.
-constexpr const char* kDesktopEntry = "org.stayloom.Stayloom";
-constexpr std::uint64_t kCallTimeoutMicroseconds = 5'000'000;
+constexpr const char* desktopEntry = "org.stayloom.Stayloom";
+constexpr std::uint64_t callTimeoutMicroseconds = 5'000'000;
 
 std::string describe(int code, const sd_bus_error* error) {
     if (error != nullptr && sd_bus_error_is_set(error)) {
@@ -43,7 +43,7 @@ FreedesktopNotifications::Result FreedesktopNotifications::show(const std::strin
             return {Outcome::noSessionBus, std::strerror(-code)};
         }
         bus_.reset(opened);
-        sd_bus_set_method_call_timeout(opened, kCallTimeoutMicroseconds);
+        sd_bus_set_method_call_timeout(opened, callTimeoutMicroseconds);
     }
 
     sd_bus_message* call = nullptr;
@@ -52,14 +52,14 @@ FreedesktopNotifications::Result FreedesktopNotifications::show(const std::strin
                                               "org.freedesktop.Notifications", "Notify");
     // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout)
     if (code >= 0) {
-        code = sd_bus_message_append(call, "susss", kAppName, lastId_, kDesktopEntry,
+        code = sd_bus_message_append(call, "susss", appName, lastId_, desktopEntry,
                                      summary.c_str(), body.c_str());
     }
     if (code >= 0) {
         code = sd_bus_message_append(call, "as", 0);
     }
     if (code >= 0) {
-        code = sd_bus_message_append(call, "a{sv}", 1, "desktop-entry", "s", kDesktopEntry);
+        code = sd_bus_message_append(call, "a{sv}", 1, "desktop-entry", "s", desktopEntry);
     }
     if (code >= 0) {
         code = sd_bus_message_append(call, "i", std::int32_t{-1});

@@ -13,9 +13,9 @@ namespace nodwarden::linuxplatform {
 
 namespace {
 
-constexpr const char* kLogind = "org.freedesktop.login1";
-constexpr const char* kManagerPath = "/org/freedesktop/login1";
-constexpr const char* kManager = "org.freedesktop.login1.Manager";
+constexpr const char* logindName = "org.freedesktop.login1";
+constexpr const char* managerPath = "/org/freedesktop/login1";
+constexpr const char* manager = "org.freedesktop.login1.Manager";
 
 /// logind's `LidClosed` as its change signals tell it: read once per connection, then taken from
 /// PropertiesChanged, so a steady lid costs one non-blocking read of the connection per pass.
@@ -31,7 +31,7 @@ public:
         if (link.generation() != generation_) {
             // The matches are made before the value is read, so no change falls between them.
             // They belong to the connection and end with it.
-            if (sd_bus_match_signal(bus, nullptr, kLogind, kManagerPath,
+            if (sd_bus_match_signal(bus, nullptr, logindName, managerPath,
                                     "org.freedesktop.DBus.Properties", "PropertiesChanged",
                                     &LogindLidWatch::onPropertiesChanged, this) < 0 ||
                 sd_bus_add_match(bus, nullptr,
@@ -54,7 +54,7 @@ private:
     static std::optional<bool> readProperty(sd_bus* bus) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         int closed = 0;
-        const int status = sd_bus_get_property_trivial(bus, kLogind, kManagerPath, kManager,
+        const int status = sd_bus_get_property_trivial(bus, logindName, managerPath, manager,
                                                        "LidClosed", &error, 'b', &closed);
         sd_bus_error_free(&error);
         if (status < 0) {
@@ -67,7 +67,7 @@ private:
         auto& self = *static_cast<LogindLidWatch*>(watch);
         const char* interface = nullptr;
         if (sd_bus_message_read(message, "s", &interface) < 0 ||
-            std::string_view(interface) != kManager) {
+            std::string_view(interface) != manager) {
             return 0;
         }
         // Anything unexpected in the message leaves the value to be read again.

@@ -147,11 +147,11 @@ std::optional<ProcStat> ProcTableReader::parseStat(const std::string& line) {
 
     // Fields after comm, counted from 3: state(3) ppid(4) ... utime(14) stime(15) ...
     // starttime(22) ... arg_start(48) arg_end(49).
-    constexpr std::size_t kWanted = 47;
-    std::array<std::string_view, kWanted> fields{};
+    constexpr std::size_t wanted = 47;
+    std::array<std::string_view, wanted> fields{};
     std::size_t count = 0;
     const std::string_view rest = std::string_view(line).substr(close + 1);
-    for (std::size_t at = 0; count < kWanted;) {
+    for (std::size_t at = 0; count < wanted;) {
         while (at < rest.size() && isSpace(rest[at])) {
             ++at;
         }
@@ -179,7 +179,7 @@ std::optional<ProcStat> ProcTableReader::parseStat(const std::string& line) {
     stat.parentPID = static_cast<int>(*ppid);
     stat.cpuTicks = *utime + *stime;
     stat.startTime = *start;
-    if (count == kWanted) {
+    if (count == wanted) {
         stat.argumentsStart = number(fields[45]).value_or(0);
         stat.argumentsEnd = number(fields[46]).value_or(0);
     }

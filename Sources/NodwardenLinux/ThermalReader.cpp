@@ -9,10 +9,10 @@ namespace nodwarden::linuxplatform {
 
 namespace {
 
-constexpr long long kLowestPlausibleTrip = 0;
-constexpr long long kHighestPlausibleTrip = 200'000;
-constexpr long long kCriticalMarginMilliCelsius = 5'000;
-constexpr long long kFairMarginMilliCelsius = 10'000;
+constexpr long long lowestPlausibleTrip = 0;
+constexpr long long highestPlausibleTrip = 200'000;
+constexpr long long criticalMarginMilliCelsius = 5'000;
+constexpr long long fairMarginMilliCelsius = 10'000;
 
 int level(ThermalState state) {
     return static_cast<int>(state);
@@ -27,8 +27,8 @@ ThermalState classifyZone(const ThermalZoneReading& zone, long long offset) {
     }
     std::optional<long long> critical, hot, passive, active;
     for (const auto& trip : zone.trips) {
-        if (trip.milliCelsius <= kLowestPlausibleTrip ||
-            trip.milliCelsius >= kHighestPlausibleTrip) {
+        if (trip.milliCelsius <= lowestPlausibleTrip ||
+            trip.milliCelsius >= highestPlausibleTrip) {
             continue;
         }
         auto lowest = [&](std::optional<long long>& slot) {
@@ -46,14 +46,14 @@ ThermalState classifyZone(const ThermalZoneReading& zone, long long offset) {
     }
     // At the critical trip the kernel powers the machine off, and at "hot" the platform may
     // hibernate it: a level that only fires there fires too late to let the machine cool down.
-    if ((critical && temperature >= *critical - kCriticalMarginMilliCelsius) ||
+    if ((critical && temperature >= *critical - criticalMarginMilliCelsius) ||
         (hot && temperature >= *hot)) {
         return ThermalState::critical;
     }
     if (passive && temperature >= *passive) {
         return ThermalState::serious; // the kernel is throttling
     }
-    if ((passive && temperature >= *passive - kFairMarginMilliCelsius) ||
+    if ((passive && temperature >= *passive - fairMarginMilliCelsius) ||
         (active && temperature >= *active)) {
         return ThermalState::fair; // fans ramping, throttling near
     }
@@ -115,7 +115,7 @@ ThermalState ThermalReader::withHysteresis(const std::vector<ThermalZoneReading>
         return now;
     }
     // Cooling: only step down as far as the zones are clear of the trips by the hysteresis margin.
-    const auto held = classify(zones, kHysteresisMilliCelsius);
+    const auto held = classify(zones, hysteresisMilliCelsius);
     return level(held) < level(previous) ? held : previous;
 }
 
@@ -127,8 +127,8 @@ ThermalState ThermalReader::thermalState() {
     const auto zones = readZones();
     last_ = withHysteresis(zones, last_);
     const bool far = last_ == ThermalState::nominal &&
-                     classify(zones, kFarMilliCelsius) == ThermalState::nominal;
-    callsUntilReading_ = far ? kCallsPerReadingWhileFar - 1 : 0;
+                     classify(zones, farMilliCelsius) == ThermalState::nominal;
+    callsUntilReading_ = far ? callsPerReadingWhileFar - 1 : 0;
     return last_;
 }
 

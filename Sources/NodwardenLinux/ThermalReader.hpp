@@ -26,17 +26,17 @@ struct ThermalZoneReading {
 class ThermalReader {
 public:
     /// How far (millidegrees) a zone must cool below a trip before the level steps down.
-    static constexpr long long kHysteresisMilliCelsius = 2500;
+    static constexpr long long hysteresisMilliCelsius = 2500;
     /// While every zone is at least this far (millidegrees) below anything that would raise the
-    /// level from nominal, the zones are read only once in `kCallsPerReadingWhileFar` calls.
-    static constexpr long long kFarMilliCelsius = 15'000;
-    static constexpr int kCallsPerReadingWhileFar = 5;
+    /// level from nominal, the zones are read only once in `callsPerReadingWhileFar` calls.
+    static constexpr long long farMilliCelsius = 15'000;
+    static constexpr int callsPerReadingWhileFar = 5;
 
     explicit ThermalReader(std::filesystem::path root = "/");
 
     /// Reads every zone and classifies; remembers the level for the next call's hysteresis. Far
     /// from every trip the last level stands for a few calls without reading (no zone climbs
-    /// `kFarMilliCelsius` in so few passes); near one, every call reads.
+    /// `farMilliCelsius` in so few passes); near one, every call reads.
     ThermalState thermalState();
 
     std::vector<ThermalZoneReading> readZones() const;

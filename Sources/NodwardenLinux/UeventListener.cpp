@@ -13,7 +13,7 @@ namespace nodwarden::linuxplatform {
 namespace {
 
 /// The kernel's group; udev's re-broadcasts (group 2) come later and add nothing here.
-constexpr unsigned kKernelGroup = 1;
+constexpr unsigned kernelGroup = 1;
 
 } // namespace
 
@@ -25,7 +25,7 @@ std::unique_ptr<UeventListener> UeventListener::kernel(std::string subsystem) {
     }
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
-    address.nl_groups = kKernelGroup;
+    address.nl_groups = kernelGroup;
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
         ::close(socket);
         return nullptr;

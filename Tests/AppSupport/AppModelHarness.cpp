@@ -1,5 +1,6 @@
 #include "AppSupport/AppModelHarness.hpp"
 
+#include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenCore/model/StoredKeys.hpp>
 
 namespace stayloom::testing {
@@ -35,6 +36,7 @@ nodwarden::app::AppEnvironment AppModelHarness::environment() {
     };
     environment.accessibility = &accessibility;
     environment.thermalState = [this] { return thermal.load(); };
+    environment.processExists = nodwarden::app::processExists;
     environment.sleepController = &sleep;
     environment.loginItems = &loginItems;
     environment.windows = &windows;

@@ -42,14 +42,6 @@ GuardSettings settingsWithGrace(double seconds) {
 
 // MARK: - Reducing the signals
 
-TEST(AppModelEvaluation, AggregateKeepsTheFirstOfTheStrongest) {
-    EXPECT_EQ(AppModel::aggregateSignal({}), ActivitySignal::none());
-    const std::vector<ActivitySignal> candidates = {
-        named(SignalStrength::presence, "A", "a"), named(SignalStrength::strong, "B", "b"),
-        named(SignalStrength::weak, "C", "c"), named(SignalStrength::strong, "D", "d")};
-    EXPECT_EQ(AppModel::aggregateSignal(candidates).reason, "b");
-}
-
 TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();

@@ -287,14 +287,14 @@ TEST(AccessibilityDetectPerApp, SwitchedOffOrUntrustedQueriesNoApplication) {
     EXPECT_TRUE(detector.detectPerApp(switchedOff).empty());
     platform.setTrusted(false);
     EXPECT_FALSE(detector.isTrusted());
-    EXPECT_EQ(detector.detect(settings()), ActivitySignal::none());
+    EXPECT_TRUE(detector.detectPerApp(settings()).empty());
     EXPECT_EQ(platform.listingCount(), 0);
     EXPECT_TRUE(platform.reads().empty());
     detector.requestPermissionPrompt();
     EXPECT_EQ(platform.promptCount(), 1);
 
     platform.setTrusted(true);
-    EXPECT_EQ(detector.detect(settings()).matchedText, "Stop generating");
+    EXPECT_EQ(strongestSignal(detector.detectPerApp(settings())).matchedText, "Stop generating");
 }
 
 } // namespace

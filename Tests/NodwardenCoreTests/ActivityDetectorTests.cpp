@@ -238,14 +238,13 @@ TEST(ActivityDetector, CompletesSessionCountAndProcessPresence) {
 TEST(ActivityDetector, SortsByCodePointsAndDetectsTheFirstStrongest) {
     Harness harness;
     EXPECT_TRUE(harness.run(1000).empty());
-    EXPECT_EQ(harness.detector.detect(harness.settings, {}, 1000), ActivitySignal::none());
 
     harness.scripted.processSignals = {process("Zed", Strength::strong), process("Éclair"),
                                        process("aTool"), process("Codex CLI", Strength::strong),
                                        process("Claude Code")};
     EXPECT_EQ(names(harness.run(1000)),
               (std::vector<std::string>{"Claude Code", "Codex CLI", "Zed", "aTool", "Éclair"}));
-    EXPECT_EQ(harness.detector.detect(harness.settings, {}, 1000).appName, "Codex CLI");
+    EXPECT_EQ(strongestSignal(harness.run(1000)).appName, "Codex CLI");
     EXPECT_EQ(harness.scripted.calls[0], "processes on mains 1");
     EXPECT_EQ(harness.scripted.calls[1], "sessions at 1000.000000 within 60.000000");
     EXPECT_EQ(harness.scripted.calls[2], "counts at 1000.000000 within 300.000000");

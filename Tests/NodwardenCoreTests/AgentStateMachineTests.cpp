@@ -10,21 +10,21 @@ using namespace nodwarden;
 
 namespace {
 
-constexpr Date kStart = 800'000'000.0;
-constexpr double kGrace = 90.0; // the default idle grace of both profiles
+constexpr Date startDate = 800'000'000.0;
+constexpr double idleGrace = 90.0; // the default idle grace of both profiles
 
-const std::string kOff = "Stayloom is off";
-const std::string kBatteryUnknown =
+const std::string offReason = "Stayloom is off";
+const std::string batteryUnknownReason =
     "Battery level unavailable \u2014 releasing keep-awake to protect the battery";
-const std::string kCutoff = "Battery is at or below cutoff";
-const std::string kThermal =
+const std::string cutoffReason = "Battery is at or below cutoff";
+const std::string thermalReason =
     "Thermal pressure is critical \u2014 releasing keep-awake so the Mac can cool down";
-const std::string kManual = "Manual keep-awake mode is enabled";
-const std::string kUnlimited = "AC power is connected and plugged-in unlimited mode is enabled";
-const std::string kGraceReason = "No current active signal; waiting through idle grace";
-const std::string kPresent = "Target app is present but no active-work signal was found";
-const std::string kNoSignal = "No active agent signal";
-const std::string kWorking = "Claude Code is using 42% CPU";
+const std::string manualReason = "Manual keep-awake mode is enabled";
+const std::string unlimitedReason = "AC power is connected and plugged-in unlimited mode is enabled";
+const std::string graceReason = "No current active signal; waiting through idle grace";
+const std::string presentReason = "Target app is present but no active-work signal was found";
+const std::string noSignalReason = "No active agent signal";
+const std::string workingReason = "Claude Code is using 42% CPU";
 
 PowerSnapshot mains() {
     return PowerSnapshot{true, std::nullopt, "AC"};
@@ -38,22 +38,22 @@ ActivitySignal withStrength(SignalStrength strength) {
     signal.strength = strength;
     signal.appName = "Claude Code";
     if (strength == SignalStrength::strong || strength == SignalStrength::weak) {
-        signal.reason = kWorking;
+        signal.reason = workingReason;
     }
     return signal;
 }
 
-const ActivitySignal kStrong = withStrength(SignalStrength::strong);
-const ActivitySignal kWeak = withStrength(SignalStrength::weak);
-const ActivitySignal kPresence = withStrength(SignalStrength::presence);
-const ActivitySignal kNone = ActivitySignal::none();
+const ActivitySignal strongSignal = withStrength(SignalStrength::strong);
+const ActivitySignal weakSignal = withStrength(SignalStrength::weak);
+const ActivitySignal presenceSignal = withStrength(SignalStrength::presence);
+const ActivitySignal noneSignal = ActivitySignal::none();
 
 /// The inputs of one evaluation, with the common ones defaulted.
 struct Inputs {
     AppMode mode = AppMode::watchAgentUI;
     PowerSnapshot power = mains();
     LidState lid = LidState::open;
-    ActivitySignal signal = kNone;
+    ActivitySignal signal = noneSignal;
     bool preventing = false;
     ThermalState thermal = ThermalState::nominal;
 };
@@ -79,7 +79,7 @@ void runSequence(AgentStateMachine& machine, const GuardSettings& settings,
         const Inputs& in = step.inputs;
         const GuardDecision decision =
             machine.evaluate(in.mode, settings, in.power, in.lid, in.signal, in.preventing,
-                             in.thermal, kStart + step.offset);
+                             in.thermal, startDate + step.offset);
         const std::string where =
             name + ", step " + std::to_string(index) + " at +" + std::to_string(step.offset) + "s";
         EXPECT_EQ(rawValue(decision.status), rawValue(step.status)) << where;
@@ -115,7 +115,7 @@ TEST(AgentStateMachine, FirstMatchingRuleDecides) {
         in.lid = LidState::closed;
         in.thermal = ThermalState::critical;
         in.preventing = true;
-        in.signal = kStrong;
+        in.signal = strongSignal;
         return in;
     };
     struct Case {
@@ -127,72 +127,72 @@ TEST(AgentStateMachine, FirstMatchingRuleDecides) {
     };
     const std::vector<Case> cases{
         {"off beats everything", closedAndHot({.mode = AppMode::off, .power = onBattery(5)}),
-         GuardStatus::off, false, kOff},
+         GuardStatus::off, false, offReason},
         {"unknown battery beats thermal and manual",
          closedAndHot({.mode = AppMode::manualKeepAwake, .power = onBattery(std::nullopt)}),
-         GuardStatus::watching, false, kBatteryUnknown},
+         GuardStatus::watching, false, batteryUnknownReason},
         {"cutoff beats thermal and manual and asks for sleep when holding",
          closedAndHot({.mode = AppMode::manualKeepAwake, .power = onBattery(20)}),
-         GuardStatus::batterySafety, true, kCutoff},
+         GuardStatus::batterySafety, true, cutoffReason},
         {"cutoff without holding does not ask for sleep",
          {.mode = AppMode::pluggedInUnlimited, .power = onBattery(3), .preventing = false},
          GuardStatus::batterySafety,
          false,
-         kCutoff},
+         cutoffReason},
         {"thermal beats manual, closed lid and holding asks for sleep",
          closedAndHot({.mode = AppMode::manualKeepAwake}), GuardStatus::thermalSafety, true,
-         kThermal},
+         thermalReason},
         {"thermal with open lid releases without sleep",
-         {.signal = kStrong, .preventing = true, .thermal = ThermalState::critical},
+         {.signal = strongSignal, .preventing = true, .thermal = ThermalState::critical},
          GuardStatus::thermalSafety,
          false,
-         kThermal},
+         thermalReason},
         {"thermal with closed lid but not holding releases without sleep",
          {.lid = LidState::closed, .preventing = false, .thermal = ThermalState::critical},
          GuardStatus::thermalSafety,
          false,
-         kThermal},
+         thermalReason},
         {"serious thermal pressure changes nothing",
-         {.signal = kStrong, .thermal = ThermalState::serious},
+         {.signal = strongSignal, .thermal = ThermalState::serious},
          GuardStatus::keepingAwake,
          false,
-         kWorking},
+         workingReason},
         {"manual beats an active signal",
-         {.mode = AppMode::manualKeepAwake, .signal = kStrong},
+         {.mode = AppMode::manualKeepAwake, .signal = strongSignal},
          GuardStatus::keepingAwake,
          false,
-         kManual},
+         manualReason},
         {"manual on battery above the cutoff keeps awake",
          {.mode = AppMode::manualKeepAwake, .power = onBattery(21)},
          GuardStatus::keepingAwake,
          false,
-         kManual},
+         manualReason},
         {"unlimited on mains beats an active signal",
-         {.mode = AppMode::pluggedInUnlimited, .signal = kStrong},
+         {.mode = AppMode::pluggedInUnlimited, .signal = strongSignal},
          GuardStatus::pluggedInUnlimited,
          false,
-         kUnlimited},
+         unlimitedReason},
         {"unlimited on battery behaves like watching",
-         {.mode = AppMode::pluggedInUnlimited, .power = onBattery(80), .signal = kStrong},
+         {.mode = AppMode::pluggedInUnlimited, .power = onBattery(80), .signal = strongSignal},
          GuardStatus::keepingAwake,
          false,
-         kWorking},
+         workingReason},
         {"weak signal is active work",
-         {.signal = kWeak},
+         {.signal = weakSignal},
          GuardStatus::keepingAwake,
          false,
-         kWorking},
+         workingReason},
         {"presence alone only watches",
-         {.signal = kPresence},
+         {.signal = presenceSignal},
          GuardStatus::watching,
          false,
-         kPresent},
-        {"nothing at all", {}, GuardStatus::watching, false, kNoSignal},
+         presentReason},
+        {"nothing at all", {}, GuardStatus::watching, false, noSignalReason},
         {"fresh machine never sleeps, even with the lid closed",
          {.mode = AppMode::sleepAfterCurrentWork, .lid = LidState::closed, .preventing = true},
          GuardStatus::watching,
          false,
-         kNoSignal},
+         noSignalReason},
     };
     for (const auto& testCase : cases) {
         runSequence(settings,
@@ -234,8 +234,8 @@ TEST(AgentStateMachine, BatteryWarningBandUsesTheBatteryProfileOnly) {
     for (const auto& testCase : cases) {
         AgentStateMachine machine;
         const auto decision =
-            machine.evaluate(testCase.mode, settings, testCase.power, LidState::open, kNone, false,
-                             ThermalState::nominal, kStart);
+            machine.evaluate(testCase.mode, settings, testCase.power, LidState::open, noneSignal, false,
+                             ThermalState::nominal, startDate);
         EXPECT_EQ(decision.isBatteryWarning, testCase.warning)
             << testCase.power.displayName() << " in " << rawValue(testCase.mode);
     }
@@ -244,10 +244,10 @@ TEST(AgentStateMachine, BatteryWarningBandUsesTheBatteryProfileOnly) {
 // MARK: - Grace and completion sleep over time
 
 TEST(AgentStateMachine, SequencesOverTime) {
-    const Inputs strong{.signal = kStrong};
+    const Inputs strong{.signal = strongSignal};
     const Inputs quiet{};
     const Inputs quietClosed{.lid = LidState::closed, .preventing = true};
-    const Inputs presentClosed{.lid = LidState::closed, .signal = kPresence, .preventing = true};
+    const Inputs presentClosed{.lid = LidState::closed, .signal = presenceSignal, .preventing = true};
 
     struct Sequence {
         const char* name;
@@ -257,60 +257,60 @@ TEST(AgentStateMachine, SequencesOverTime) {
     const std::vector<Sequence> sequences{
         {"grace runs to T + grace exclusive, open lid with defaults never sleeps",
          GuardSettings::defaults(),
-         {{0, strong, GuardStatus::keepingAwake, false, kWorking},
-          {3, quiet, GuardStatus::idleGrace, false, kGraceReason},
-          {kGrace - 0.001, quiet, GuardStatus::idleGrace},
-          {kGrace, quiet, GuardStatus::watching, false, kNoSignal},
-          {kGrace + 600, quiet, GuardStatus::watching}}},
+         {{0, strong, GuardStatus::keepingAwake, false, workingReason},
+          {3, quiet, GuardStatus::idleGrace, false, graceReason},
+          {idleGrace - 0.001, quiet, GuardStatus::idleGrace},
+          {idleGrace, quiet, GuardStatus::watching, false, noSignalReason},
+          {idleGrace + 600, quiet, GuardStatus::watching}}},
         {"closed lid sleeps once after the grace, whatever the profile says",
          withProfiles(false, true),
          {{0, strong, GuardStatus::keepingAwake},
-          {kGrace - 1, quietClosed, GuardStatus::idleGrace},
-          {kGrace, presentClosed, GuardStatus::watching, true, kPresent},
-          {kGrace + 3, quietClosed, GuardStatus::watching, false},
-          {kGrace + 6, presentClosed, GuardStatus::watching, false}}},
+          {idleGrace - 1, quietClosed, GuardStatus::idleGrace},
+          {idleGrace, presentClosed, GuardStatus::watching, true, presentReason},
+          {idleGrace + 3, quietClosed, GuardStatus::watching, false},
+          {idleGrace + 6, presentClosed, GuardStatus::watching, false}}},
         {"presence does not extend the grace",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
-          {kGrace - 1, {.signal = kPresence}, GuardStatus::idleGrace},
-          {kGrace, {.signal = kPresence}, GuardStatus::watching, false, kPresent}}},
+          {idleGrace - 1, {.signal = presenceSignal}, GuardStatus::idleGrace},
+          {idleGrace, {.signal = presenceSignal}, GuardStatus::watching, false, presentReason}}},
         {"new work re-arms the one-shot sleep",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
-          {kGrace, quietClosed, GuardStatus::watching, true},
-          {kGrace + 10, strong, GuardStatus::keepingAwake},
-          {2 * kGrace + 10, quietClosed, GuardStatus::watching, true},
-          {2 * kGrace + 13, quietClosed, GuardStatus::watching, false}}},
+          {idleGrace, quietClosed, GuardStatus::watching, true},
+          {idleGrace + 10, strong, GuardStatus::keepingAwake},
+          {2 * idleGrace + 10, quietClosed, GuardStatus::watching, true},
+          {2 * idleGrace + 13, quietClosed, GuardStatus::watching, false}}},
         {"finished without sleep, then the lid closes: one sleep",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
-          {kGrace, quiet, GuardStatus::watching, false},
-          {kGrace + 300, quietClosed, GuardStatus::watching, true},
-          {kGrace + 303, quietClosed, GuardStatus::watching, false}}},
+          {idleGrace, quiet, GuardStatus::watching, false},
+          {idleGrace + 300, quietClosed, GuardStatus::watching, true},
+          {idleGrace + 303, quietClosed, GuardStatus::watching, false}}},
         {"sleep after current work with defaults and an open lid does not sleep",
          GuardSettings::defaults(),
          {{0,
-           {.mode = AppMode::sleepAfterCurrentWork, .signal = kStrong},
+           {.mode = AppMode::sleepAfterCurrentWork, .signal = strongSignal},
            GuardStatus::keepingAwake},
-          {kGrace, {.mode = AppMode::sleepAfterCurrentWork}, GuardStatus::watching, false}}},
+          {idleGrace, {.mode = AppMode::sleepAfterCurrentWork}, GuardStatus::watching, false}}},
         {"sleep after current work, lid restriction off: sleeps once with the lid open",
          withProfiles(false, false),
          {{0,
-           {.mode = AppMode::sleepAfterCurrentWork, .signal = kStrong},
+           {.mode = AppMode::sleepAfterCurrentWork, .signal = strongSignal},
            GuardStatus::keepingAwake},
-          {kGrace, {.mode = AppMode::sleepAfterCurrentWork}, GuardStatus::watching, true},
-          {kGrace + 3, {.mode = AppMode::sleepAfterCurrentWork}, GuardStatus::watching, false}}},
+          {idleGrace, {.mode = AppMode::sleepAfterCurrentWork}, GuardStatus::watching, true},
+          {idleGrace + 3, {.mode = AppMode::sleepAfterCurrentWork}, GuardStatus::watching, false}}},
         {"watch mode sleeps with the lid open only when sleep after completion is on",
          withProfiles(true, false),
-         {{0, strong, GuardStatus::keepingAwake}, {kGrace, quiet, GuardStatus::watching, true}}},
+         {{0, strong, GuardStatus::keepingAwake}, {idleGrace, quiet, GuardStatus::watching, true}}},
         {"watch mode, lid restriction off but sleep after completion off: no sleep",
          withProfiles(false, false),
-         {{0, strong, GuardStatus::keepingAwake}, {kGrace, quiet, GuardStatus::watching, false}}},
+         {{0, strong, GuardStatus::keepingAwake}, {idleGrace, quiet, GuardStatus::watching, false}}},
         {"battery cutoff sleep is not repeated by the finished rule",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
           {3, {.power = onBattery(20), .preventing = true}, GuardStatus::batterySafety, true},
-          {kGrace + 3, {.lid = LidState::closed}, GuardStatus::watching, false}}},
+          {idleGrace + 3, {.lid = LidState::closed}, GuardStatus::watching, false}}},
         {"thermal sleep with the lid closed is not repeated by the finished rule",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
@@ -318,22 +318,22 @@ TEST(AgentStateMachine, SequencesOverTime) {
            {.lid = LidState::closed, .preventing = true, .thermal = ThermalState::critical},
            GuardStatus::thermalSafety,
            true},
-          {kGrace + 3, quietClosed, GuardStatus::watching, false}}},
+          {idleGrace + 3, quietClosed, GuardStatus::watching, false}}},
         {"manual keep-awake re-arms the completion sleep",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
-          {kGrace, quietClosed, GuardStatus::watching, true},
-          {kGrace + 3, {.mode = AppMode::manualKeepAwake}, GuardStatus::keepingAwake},
-          {kGrace + 6, quietClosed, GuardStatus::watching, true}}},
+          {idleGrace, quietClosed, GuardStatus::watching, true},
+          {idleGrace + 3, {.mode = AppMode::manualKeepAwake}, GuardStatus::keepingAwake},
+          {idleGrace + 6, quietClosed, GuardStatus::watching, true}}},
         {"mode off forgets the work: no sleep afterwards",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
           {3, {.mode = AppMode::off}, GuardStatus::off},
-          {kGrace + 3, quietClosed, GuardStatus::watching, false}}},
+          {idleGrace + 3, quietClosed, GuardStatus::watching, false}}},
         {"unknown battery leaves the grace running",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
-          {3, {.power = onBattery(std::nullopt)}, GuardStatus::watching, false, kBatteryUnknown},
+          {3, {.power = onBattery(std::nullopt)}, GuardStatus::watching, false, batteryUnknownReason},
           {6, quiet, GuardStatus::idleGrace}}},
     };
     for (const auto& sequence : sequences) {
@@ -346,7 +346,7 @@ TEST(AgentStateMachine, GraceUsesTheProfileInForceAtEachEvaluation) {
     settings.batteryProfile.idleGracePeriodSeconds = 30.0;
     settings.pluggedInProfile.idleGracePeriodSeconds = 300.0;
     runSequence(settings,
-                {{0, {.signal = kStrong}, GuardStatus::keepingAwake},
+                {{0, {.signal = strongSignal}, GuardStatus::keepingAwake},
                  {60, {}, GuardStatus::idleGrace},
                  {61, {.power = onBattery(80)}, GuardStatus::watching},
                  {62, {}, GuardStatus::idleGrace},
@@ -356,11 +356,11 @@ TEST(AgentStateMachine, GraceUsesTheProfileInForceAtEachEvaluation) {
 
 TEST(AgentStateMachine, ClockStepBackwardsHoldsGraceForAtMostOneGracePeriod) {
     runSequence(GuardSettings::defaults(),
-                {{0, {.signal = kStrong}, GuardStatus::keepingAwake},
+                {{0, {.signal = strongSignal}, GuardStatus::keepingAwake},
                  // Clock set back by a day.
                  {-86400, {}, GuardStatus::idleGrace},
-                 {-86400 + kGrace - 1, {}, GuardStatus::idleGrace},
-                 {-86400 + kGrace, {.lid = LidState::closed}, GuardStatus::watching, true}},
+                 {-86400 + idleGrace - 1, {}, GuardStatus::idleGrace},
+                 {-86400 + idleGrace, {.lid = LidState::closed}, GuardStatus::watching, true}},
                 "clock stepped back a day");
 }
 
@@ -368,11 +368,11 @@ TEST(AgentStateMachine, ClockStepBackwardsHoldsGraceForAtMostOneGracePeriod) {
 
 TEST(AgentStateMachine, ModeOffClearsAllStateAndKeepsTheBatteryWarning) {
     AgentStateMachine machine;
-    machine.markActive(kStart);
+    machine.markActive(startDate);
     const auto decision =
         machine.evaluate(AppMode::off, GuardSettings::defaults(), onBattery(25), LidState::closed,
-                         kStrong, true, ThermalState::nominal, kStart + 1);
-    EXPECT_EQ(decision, (GuardDecision{GuardStatus::off, false, false, "Claude Code", kOff, true}));
+                         strongSignal, true, ThermalState::nominal, startDate + 1);
+    EXPECT_EQ(decision, (GuardDecision{GuardStatus::off, false, false, "Claude Code", offReason, true}));
     EXPECT_FALSE(machine.lastActiveSignalAt().has_value());
     EXPECT_FALSE(machine.hasSeenWork());
     EXPECT_FALSE(machine.completionSleepIssued());
@@ -382,7 +382,7 @@ TEST(AgentStateMachine, MarkFinishedEndsWorkAtOnceWhenItsGraceCoversTheProfile) 
     const Inputs quietClosed{.lid = LidState::closed, .preventing = true};
     {
         AgentStateMachine machine;
-        machine.markFinished(kStart, kGrace);
+        machine.markFinished(startDate, idleGrace);
         runSequence(machine, GuardSettings::defaults(),
                     {{0, quietClosed, GuardStatus::watching, true},
                      {0, quietClosed, GuardStatus::watching, false}},
@@ -390,7 +390,7 @@ TEST(AgentStateMachine, MarkFinishedEndsWorkAtOnceWhenItsGraceCoversTheProfile) 
     }
     {
         AgentStateMachine machine;
-        machine.markFinished(kStart, kGrace - 5);
+        machine.markFinished(startDate, idleGrace - 5);
         runSequence(machine, GuardSettings::defaults(),
                     {{0, quietClosed, GuardStatus::idleGrace},
                      {4, quietClosed, GuardStatus::watching, true}},
@@ -400,12 +400,12 @@ TEST(AgentStateMachine, MarkFinishedEndsWorkAtOnceWhenItsGraceCoversTheProfile) 
         // A sleep already issued is re-armed by markFinished.
         AgentStateMachine machine;
         runSequence(machine, GuardSettings::defaults(),
-                    {{0, {.signal = kStrong}, GuardStatus::keepingAwake},
-                     {kGrace, quietClosed, GuardStatus::watching, true}},
+                    {{0, {.signal = strongSignal}, GuardStatus::keepingAwake},
+                     {idleGrace, quietClosed, GuardStatus::watching, true}},
                     "first stretch");
-        machine.markFinished(kStart + kGrace + 1, kGrace);
+        machine.markFinished(startDate + idleGrace + 1, idleGrace);
         runSequence(machine, GuardSettings::defaults(),
-                    {{kGrace + 1, quietClosed, GuardStatus::watching, true}}, "re-armed");
+                    {{idleGrace + 1, quietClosed, GuardStatus::watching, true}}, "re-armed");
     }
 }
 
@@ -413,7 +413,7 @@ TEST(AgentStateMachine, MarkFinishedEndsWorkAtOnceWhenItsGraceCoversTheProfile) 
 
 TEST(SleepReleasePolicy, PlanRelease) {
     using SleepReleasePolicy::Plan;
-    constexpr double kDelay = 120.0;
+    constexpr double delay = 120.0;
     struct Case {
         const char* name;
         GuardStatus status;
@@ -423,29 +423,29 @@ TEST(SleepReleasePolicy, PlanRelease) {
     };
     const std::vector<Case> cases{
         {"first quiet evaluation starts the hold", GuardStatus::watching, true, std::nullopt,
-         Plan::hold(kStart)},
-        {"119.9 s in: still held", GuardStatus::watching, true, kStart - 119.9,
-         Plan::hold(kStart - 119.9)},
-        {"120 s in: released", GuardStatus::watching, true, kStart - 120.0, Plan::releaseNow()},
-        {"long past: released", GuardStatus::watching, true, kStart - 5000.0, Plan::releaseNow()},
-        {"battery safety releases at once", GuardStatus::batterySafety, true, kStart - 1.0,
+         Plan::hold(startDate)},
+        {"119.9 s in: still held", GuardStatus::watching, true, startDate - 119.9,
+         Plan::hold(startDate - 119.9)},
+        {"120 s in: released", GuardStatus::watching, true, startDate - 120.0, Plan::releaseNow()},
+        {"long past: released", GuardStatus::watching, true, startDate - 5000.0, Plan::releaseNow()},
+        {"battery safety releases at once", GuardStatus::batterySafety, true, startDate - 1.0,
          Plan::releaseNow()},
         {"thermal safety releases at once", GuardStatus::thermalSafety, true, std::nullopt,
          Plan::releaseNow()},
         {"off releases at once", GuardStatus::off, true, std::nullopt, Plan::releaseNow()},
-        {"clock stepped back: hold restarts from now", GuardStatus::watching, true, kStart + 3600.0,
-         Plan::hold(kStart)},
+        {"clock stepped back: hold restarts from now", GuardStatus::watching, true, startDate + 3600.0,
+         Plan::hold(startDate)},
     };
     for (const auto& testCase : cases) {
         EXPECT_EQ(SleepReleasePolicy::planRelease(testCase.status, testCase.engaged,
-                                                  testCase.pending, kStart, kDelay),
+                                                  testCase.pending, startDate, delay),
                   testCase.expected)
             << testCase.name;
     }
     for (const auto status : {GuardStatus::off, GuardStatus::watching, GuardStatus::keepingAwake,
                               GuardStatus::idleGrace, GuardStatus::batterySafety,
                               GuardStatus::thermalSafety, GuardStatus::pluggedInUnlimited}) {
-        EXPECT_EQ(SleepReleasePolicy::planRelease(status, false, kStart - 1.0, kStart, kDelay),
+        EXPECT_EQ(SleepReleasePolicy::planRelease(status, false, startDate - 1.0, startDate, delay),
                   Plan::releaseNow())
             << rawValue(status);
     }

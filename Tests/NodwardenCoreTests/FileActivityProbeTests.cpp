@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr Date kBase = 800'000'000.0;
+constexpr Date base = 800'000'000.0;
 
 void setModified(const fs::path& path, Date date) {
     const double unix = nodwarden::unixTimeFromDate(date);
@@ -74,16 +74,16 @@ private:
 class FileActivityProbeMatching : public ::testing::Test {
 protected:
     void SetUp() override {
-        tree.add(".claude/projects/a.jsonl", kBase + 10);
-        tree.add(".claude/projects/x/y/b.jsonl", kBase + 20);
-        tree.add(".claude/projects/.c.jsonl", kBase + 30);
-        tree.add(".claude/projects/x/notes.txt", kBase + 900);
-        tree.add(".codex/log/codex-tui.log", kBase + 40);
-        tree.add(".codex/sessions/2025/01/rollout-1.jsonl", kBase + 50);
-        tree.add(".codex/sessions/2025/01/other.jsonl", kBase + 950);
-        tree.add("lit/name?.log", kBase + 60);
-        tree.add("lit/name1.log", kBase + 970);
-        tree.add("lit/name[1].log", kBase + 80);
+        tree.add(".claude/projects/a.jsonl", base + 10);
+        tree.add(".claude/projects/x/y/b.jsonl", base + 20);
+        tree.add(".claude/projects/.c.jsonl", base + 30);
+        tree.add(".claude/projects/x/notes.txt", base + 900);
+        tree.add(".codex/log/codex-tui.log", base + 40);
+        tree.add(".codex/sessions/2025/01/rollout-1.jsonl", base + 50);
+        tree.add(".codex/sessions/2025/01/other.jsonl", base + 950);
+        tree.add("lit/name?.log", base + 60);
+        tree.add("lit/name1.log", base + 970);
+        tree.add("lit/name[1].log", base + 80);
         tree.settle();
     }
     ProbeTree tree;
@@ -167,8 +167,8 @@ TEST_F(FileActivityProbeMatching, PathReachedSeveralWaysIsRecordedOnce) {
                                      ".claude/projects/.c.jsonl"}));
     auto dates = probe.modificationDates(patterns);
     std::sort(dates.begin(), dates.end());
-    EXPECT_EQ(dates, (std::vector<Date>{kBase + 10, kBase + 20, kBase + 30}));
-    EXPECT_EQ(probe.newestModification(patterns), kBase + 30);
+    EXPECT_EQ(dates, (std::vector<Date>{base + 10, base + 20, base + 30}));
+    EXPECT_EQ(probe.newestModification(patterns), base + 30);
 }
 
 TEST(FileActivityProbe, MissingHomeOrPatternTargetYieldsNothing) {
@@ -179,16 +179,16 @@ TEST(FileActivityProbe, MissingHomeOrPatternTargetYieldsNothing) {
 
 TEST(FileActivityProbe, EmptyPatternNamesTheHomeFolderItself) {
     TemporaryDirectory home;
-    setModified(home.path(), kBase + 5);
+    setModified(home.path(), base + 5);
     const FileActivityProbe probe(home.path(), 0);
-    EXPECT_EQ(probe.newestModification({"~/"}), kBase + 5);
+    EXPECT_EQ(probe.newestModification({"~/"}), base + 5);
     EXPECT_EQ(probe.sessionModifications({"/"}).count(home.path().string()), 1u);
 }
 
 TEST(FileActivityProbe, SymbolicLinkLoopsEndAndLinkedFoldersAreNotEnteredByDoubleStar) {
     ProbeTree tree;
-    tree.add("sessions/real/s.jsonl", kBase + 1);
-    tree.add("elsewhere/t.jsonl", kBase + 2);
+    tree.add("sessions/real/s.jsonl", base + 1);
+    tree.add("elsewhere/t.jsonl", base + 2);
     const auto sessions = tree.home() / "sessions";
     fs::create_directory_symlink("..", sessions / "up"); // back to the home folder
     fs::create_directory_symlink(sessions / "real", sessions / "real" / "again");
@@ -203,15 +203,15 @@ TEST(FileActivityProbe, SymbolicLinkLoopsEndAndLinkedFoldersAreNotEnteredByDoubl
     // A "*" or a literal name may pass through a link; it consumes a segment, so it ends.
     EXPECT_EQ(tree.relativeKeys(probe.sessionModifications({"sessions/*/t.jsonl"})),
               std::set<std::string>{"sessions/linked/t.jsonl"});
-    EXPECT_EQ(probe.newestModification({"sessions/up/sessions/linked/t.jsonl"}), kBase + 2);
+    EXPECT_EQ(probe.newestModification({"sessions/up/sessions/linked/t.jsonl"}), base + 2);
     EXPECT_EQ(probe.newestModification({"sessions/self/**"}), std::nullopt);
 }
 
 TEST(FileActivityProbe, FifosSocketsAndDevicesAreNeverMatches) {
     // Whoever reads a match (a transcript reader) must never meet one of these.
     ProbeTree tree;
-    tree.add("projects/p/real.jsonl", kBase + 1);
-    tree.add("elsewhere/t.jsonl", kBase + 2);
+    tree.add("projects/p/real.jsonl", base + 1);
+    tree.add("elsewhere/t.jsonl", base + 2);
     tree.settle();
     const auto folder = tree.home() / "projects" / "p";
     ASSERT_EQ(::mkfifo((folder / "fifo.jsonl").c_str(), 0600), 0);
@@ -281,9 +281,9 @@ bool canList(const fs::path& folder) {
 
 TEST(FileActivityProbe, UnreadableFoldersContributeNothingAndDoNotStopTheWalk) {
     ProbeTree tree;
-    tree.add("projects/open/a.jsonl", kBase + 1);
-    tree.add("projects/locked/b.jsonl", kBase + 2);
-    tree.add("projects/passthrough/c.jsonl", kBase + 3);
+    tree.add("projects/open/a.jsonl", base + 1);
+    tree.add("projects/locked/b.jsonl", base + 2);
+    tree.add("projects/passthrough/c.jsonl", base + 3);
     tree.settle();
     const auto locked = tree.home() / "projects" / "locked";
     const auto passthrough = tree.home() / "projects" / "passthrough";
@@ -300,7 +300,7 @@ TEST(FileActivityProbe, UnreadableFoldersContributeNothingAndDoNotStopTheWalk) {
               std::set<std::string>{"projects/open/a.jsonl"});
     EXPECT_EQ(probe.newestModification({"projects/locked/b.jsonl"}), std::nullopt);
     // A folder that may be searched but not read still resolves a literal name inside it.
-    EXPECT_EQ(probe.newestModification({"projects/passthrough/c.jsonl"}), kBase + 3);
+    EXPECT_EQ(probe.newestModification({"projects/passthrough/c.jsonl"}), base + 3);
     EXPECT_EQ(probe.newestModification({"projects/passthrough/*.jsonl"}), std::nullopt);
 }
 

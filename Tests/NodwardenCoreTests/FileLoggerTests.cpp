@@ -19,7 +19,7 @@ using stayloom::testing::readFile;
 using stayloom::testing::TemporaryDirectory;
 
 // "[2026-03-14T09:26:53Z] " followed by the message.
-const std::regex kStampedLine(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] (.*))");
+const std::regex stampedLine(R"(\[\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z\] (.*))");
 
 /// `threads` callers at once, each logging `lines` numbered lines of the same length.
 void logFromThreads(FileLogger& logger, int threads, int lines) {
@@ -92,7 +92,7 @@ TEST(FileLogger, CreatesMissingFoldersAndWritesOneLine) {
     const auto lines = linesOf(readFile(location));
     ASSERT_EQ(lines.size(), 1u);
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(lines[0], match, kStampedLine)) << lines[0];
+    ASSERT_TRUE(std::regex_match(lines[0], match, stampedLine)) << lines[0];
     EXPECT_EQ(match[1], "PowerMonitor failed: boom");
 }
 
@@ -107,9 +107,9 @@ TEST(FileLogger, AppendsToExistingTextAndKeepsMessagesUnchanged) {
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "earlier line");
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(lines[1], match, kStampedLine));
+    ASSERT_TRUE(std::regex_match(lines[1], match, stampedLine));
     EXPECT_EQ(match[1], "");
-    ASSERT_TRUE(std::regex_match(lines[2], match, kStampedLine));
+    ASSERT_TRUE(std::regex_match(lines[2], match, stampedLine));
     EXPECT_EQ(match[1], "first");
     EXPECT_EQ(lines[3], "second");
 }
@@ -148,14 +148,14 @@ TEST(FileLogger, DropsLinesSilentlyWhenTheFolderCannotBeMade) {
 TEST(FileLogger, KeepsEachCallersOrderUnderConcurrentCallersWithoutTornLines) {
     TemporaryDirectory home;
     const auto location = home.path() / "Nodwarden.log";
-    constexpr int kThreads = 4;
-    constexpr int kLinesPerThread = 200;
+    constexpr int threadCount = 4;
+    constexpr int lineCountPerThread = 200;
     {
         FileLogger logger(location);
-        logFromThreads(logger, kThreads, kLinesPerThread);
+        logFromThreads(logger, threadCount, lineCountPerThread);
         // No flush: destroying the logger must still write everything queued.
     }
-    expectEveryLineWholeAndInOrder(linesOf(readFile(location)), kThreads, kLinesPerThread);
+    expectEveryLineWholeAndInOrder(linesOf(readFile(location)), threadCount, lineCountPerThread);
 }
 
 TEST(FileLogger, RotatesAtItsBoundWithoutLosingOrTearingALine) {
@@ -164,25 +164,25 @@ TEST(FileLogger, RotatesAtItsBoundWithoutLosingOrTearingALine) {
     const auto numbered = [&](int number) {
         return std::filesystem::path(location.string() + "." + std::to_string(number));
     };
-    constexpr std::uintmax_t kBound = 4096;
-    constexpr int kThreads = 4;
-    constexpr int kLinesPerThread = 25; // about three and a half files of lines
-    FileLogger logger(location, {kBound, 3});
-    logFromThreads(logger, kThreads, kLinesPerThread);
+    constexpr std::uintmax_t sizeBound = 4096;
+    constexpr int threadCount = 4;
+    constexpr int lineCountPerThread = 25; // about three and a half files of lines
+    FileLogger logger(location, {sizeBound, 3});
+    logFromThreads(logger, threadCount, lineCountPerThread);
     logger.flush();
     ASSERT_TRUE(std::filesystem::exists(numbered(3))) << "the lines fill four files";
     EXPECT_FALSE(std::filesystem::exists(numbered(4)));
     std::string everything;
     for (const auto& file : {numbered(3), numbered(2), numbered(1), location}) {
-        EXPECT_LE(std::filesystem::file_size(file), kBound) << file;
+        EXPECT_LE(std::filesystem::file_size(file), sizeBound) << file;
         everything += readFile(file);
     }
-    expectEveryLineWholeAndInOrder(linesOf(everything), kThreads, kLinesPerThread);
+    expectEveryLineWholeAndInOrder(linesOf(everything), threadCount, lineCountPerThread);
 
     // A line longer than the bound still goes whole, into a file of its own; the oldest go.
     const std::string previous = readFile(numbered(1));
     const std::string newest = readFile(location);
-    const std::string longMessage(2 * kBound, 'y');
+    const std::string longMessage(2 * sizeBound, 'y');
     logger.log(longMessage);
     logger.log("after");
     logger.flush();

@@ -43,7 +43,7 @@ std::vector<AgentVerdict> ask(HookWitness& witness,
 const AgentVerdict claudeWorking{"Claude Code", AgentWorkState::working,
                                  AgentVerdictSource::hookWithoutCancel};
 
-TEST(HookWitness, TurnStartIsAStatedWorkingVerdictUntilItsEnd) {
+TEST(HookWitness, TurnStartIsAnObservedWorkingVerdictUntilItsEnd) {
     HookWitness witness;
     EXPECT_TRUE(ask(witness).empty());
     ASSERT_TRUE(witness.record(claude("UserPromptSubmit")));

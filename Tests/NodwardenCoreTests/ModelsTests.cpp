@@ -18,7 +18,7 @@ using nlohmann::json;
 
 namespace {
 
-const std::vector<std::string> kProfileKeys{"batteryCutoffPercent",    "warningPercent",
+const std::vector<std::string> profileKeys{"batteryCutoffPercent",    "warningPercent",
                                             "idleGracePeriodSeconds",  "cpuThresholdPercent",
                                             "allowUnlimitedKeepAwake", "sleepAfterCompletion",
                                             "sleepOnlyIfLidClosed"};
@@ -122,7 +122,7 @@ TEST(GuardSettingsDecoding, GivenProfilesWinOverLegacyKeys) {
 }
 
 TEST(GuardSettingsDecoding, NestedProfileMissingAnyKeyFailsTheWholeDecoding) {
-    for (const auto& key : kProfileKeys) {
+    for (const auto& key : profileKeys) {
         for (const char* slot : {"batteryProfile", "pluggedInProfile"}) {
             json profile = validProfileJSON();
             profile.erase(key);
@@ -233,7 +233,7 @@ TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(sortedKeys(encoded), expected);
 
-    std::vector<std::string> expectedProfileKeys = kProfileKeys;
+    std::vector<std::string> expectedProfileKeys = profileKeys;
     std::sort(expectedProfileKeys.begin(), expectedProfileKeys.end());
     for (const char* slot : {"batteryProfile", "pluggedInProfile"}) {
         EXPECT_EQ(sortedKeys(encoded.at(slot)), expectedProfileKeys) << slot;
@@ -374,6 +374,21 @@ TEST(SignalStrength, OrderedByRawValueAndOnlyZeroToThreeConvert) {
     }
     EXPECT_FALSE(isActiveWork(SignalStrength::presence));
     EXPECT_TRUE(isActiveWork(SignalStrength::weak));
+}
+
+TEST(ActivitySignal, TheStrongestIsTheFirstOfTheGreatestStrength) {
+    EXPECT_EQ(strongestSignal({}), ActivitySignal::none());
+    const auto named = [](SignalStrength strength, const std::string& reason) {
+        return ActivitySignal{strength, reason, reason, std::nullopt, std::nullopt, std::nullopt};
+    };
+    EXPECT_EQ(strongestSignal({named(SignalStrength::presence, "a"), named(SignalStrength::strong, "b"),
+                               named(SignalStrength::weak, "c"), named(SignalStrength::strong, "d")})
+                  .reason,
+              "b");
+    EXPECT_EQ(strongestSignal({named(SignalStrength::none, "a"), named(SignalStrength::none, "b")})
+                  .reason,
+              "a")
+        << "a pass that found only nothing still says which agent it was about";
 }
 
 TEST(ActivitySignal, JSONLeavesOutAbsentFieldsAndRequiresStrengthAndReason) {

@@ -40,7 +40,7 @@ std::string fixture(const std::string& name) {
     return readFile(path);
 }
 
-const PowerSnapshot kUnreadable{false, std::nullopt, "Unable to read battery state"};
+const PowerSnapshot unreadable{false, std::nullopt, "Unable to read battery state"};
 
 struct BatteryCase {
     const char* name;
@@ -144,8 +144,8 @@ TEST_F(MonitorWithLog, PowerMonitorFailuresGiveTheNeutralSnapshotAndALogLine) {
     runner.enqueue(PowerMonitor::command(), CommandResult{1, "", "pmset: no power source\n"});
     runner.enqueueError(PowerMonitor::command(), CommandLaunchError("/usr/bin/pmset", ENOENT));
     PowerMonitor monitor(runner, logger);
-    EXPECT_EQ(monitor.snapshot(), kUnreadable);
-    EXPECT_EQ(monitor.snapshot(), kUnreadable);
+    EXPECT_EQ(monitor.snapshot(), unreadable);
+    EXPECT_EQ(monitor.snapshot(), unreadable);
     EXPECT_EQ(loggedMessages(logger),
               (std::vector<std::string>{
                   "PowerMonitor failed: nonZeroExit(CommandResult(exitCode: 1, standardOutput: "
@@ -182,7 +182,7 @@ TEST_F(MonitorWithLog, MissingToolsThroughTheRealRunnerGiveNeutralValues) {
     ProcessCommandRunner real(8);
     PowerMonitor monitor(real, logger);
     LidStateDetector detector(real, logger);
-    EXPECT_EQ(monitor.snapshot(), kUnreadable);
+    EXPECT_EQ(monitor.snapshot(), unreadable);
     EXPECT_EQ(detector.lid(), LidState::unknown);
     EXPECT_EQ(loggedMessages(logger),
               (std::vector<std::string>{

@@ -441,25 +441,6 @@ TEST_F(ProcessDetectorAttribution, NothingWatchedGivesNoSignalsAndTheNoneSignal)
                                                {3, 1, 1, "/usr/bin/pip", "pip install x"}};
     const auto settings = settingsWith(5, {}, {"claude-code"});
     EXPECT_TRUE(detect(rows, settings).empty());
-    EXPECT_EQ(detector.detect(rows, settings, std::nullopt), ActivitySignal::none());
-    EXPECT_EQ(detector.detect({}, settings, std::nullopt), ActivitySignal::none());
-}
-
-TEST_F(ProcessDetectorAttribution, DetectReturnsTheFirstOfTheStrongest) {
-    const std::vector<ProcessSnapshot> rows = {
-        {10, 1, 1, "/usr/local/bin/aider", "aider"},
-        {20, 1, 60, "/usr/local/bin/gemini", "gemini"},
-        {30, 1, 70, "/usr/local/bin/codex", "codex"},
-    };
-    const auto signals = detect(rows, settingsWith(50));
-    const auto strongest = detector.detect(rows, settingsWith(50), std::nullopt);
-    const auto firstStrong = std::find_if(signals.begin(), signals.end(), [](auto& s) {
-        return s.strength == SignalStrength::strong;
-    });
-    ASSERT_NE(firstStrong, signals.end());
-    EXPECT_EQ(strongest, *firstStrong);
-    EXPECT_EQ(detector.detect(rows, settingsWith(99), std::nullopt).strength,
-              SignalStrength::presence);
 }
 
 /// A table reader that hands out a fixed table and counts the readings.
@@ -481,7 +462,7 @@ TEST(ProcessDetectorLive, FreshDetectionReadsTheTableEachTime) {
         std::vector<ProcessSnapshot>{{10, 1, 80, "/usr/local/bin/codex", "codex"}});
     const ProcessDetector detector(table);
     EXPECT_EQ(detector.detectPerApp(settingsWith(20), std::nullopt).size(), 1u);
-    EXPECT_EQ(detector.detect(settingsWith(20), std::nullopt).appName, "Codex CLI");
+    EXPECT_EQ(detector.detectPerApp(settingsWith(20), std::nullopt).at(0).appName, "Codex CLI");
     EXPECT_EQ(table->readings, 2);
 }
 

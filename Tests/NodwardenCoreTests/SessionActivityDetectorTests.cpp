@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 namespace {
 
 /// An arbitrary "now", a whole number of seconds so that whole-second ages are exact.
-constexpr Date kNow = 800'000'000.0;
+constexpr Date pinnedNow = 800'000'000.0;
 
-/// A temporary home folder whose files carry chosen ages relative to `kNow`.
+/// A temporary home folder whose files carry chosen ages relative to `pinnedNow`.
 class AgentHome {
 public:
     void add(const std::string& relative, double ageSeconds) {
@@ -32,7 +32,7 @@ public:
     /// Sets the times last: creating a file changes its folder's time.
     std::shared_ptr<FileActivityProbe> probe() const {
         for (const auto& [path, age] : ages_) {
-            const double unix = unixTimeFromDate(kNow - age);
+            const double unix = unixTimeFromDate(pinnedNow - age);
             timespec times[2];
             times[0].tv_sec = static_cast<time_t>(std::floor(unix));
             times[0].tv_nsec = static_cast<long>(std::round((unix - std::floor(unix)) * 1e9));
@@ -76,7 +76,7 @@ TEST(SessionActivityDetector, FreshTranscriptGivesAStrongSignalWithItsAge) {
         AgentHome home;
         home.add(".claude/projects/p/s.jsonl", testCase.age);
         const SessionActivityDetector detector(home.probe());
-        const auto signals = detector.detectPerApp(settingsWithout(), kNow,
+        const auto signals = detector.detectPerApp(settingsWithout(), pinnedNow,
                                                    SessionActivityDetector::defaultFreshnessWindow);
         if (!testCase.reason) {
             EXPECT_TRUE(signals.empty());
@@ -100,19 +100,19 @@ TEST(SessionActivityDetector, SignalsFollowCatalogOrderAndSkipDisabledAgents) {
     home.add(".local/share/opencode/store.db-wal", 500); // too old
     const SessionActivityDetector detector(home.probe());
 
-    EXPECT_EQ(reasonsOf(detector.detectPerApp(settingsWithout(), kNow, 60)),
+    EXPECT_EQ(reasonsOf(detector.detectPerApp(settingsWithout(), pinnedNow, 60)),
               (std::vector<std::string>{"Claude Code session active (40s ago)",
                                         "Codex CLI session active (20s ago)",
                                         "ChatGPT session active (10s ago)"}));
     EXPECT_EQ(
-        reasonsOf(detector.detectPerApp(settingsWithout({"codex-cli", "claude-code"}), kNow, 60)),
+        reasonsOf(detector.detectPerApp(settingsWithout({"codex-cli", "claude-code"}), pinnedNow, 60)),
         (std::vector<std::string>{"ChatGPT session active (10s ago)"}));
     // A wider window reaches the old write-ahead log too.
-    EXPECT_EQ(detector.detectPerApp(settingsWithout(), kNow, 600).size(), 4u);
+    EXPECT_EQ(detector.detectPerApp(settingsWithout(), pinnedNow, 600).size(), 4u);
 
     // On Linux, where the ChatGPT application does not run, Codex's rollouts are not its files.
     const SessionActivityDetector onLinux(home.probe(), HostSystem::linux);
-    EXPECT_EQ(reasonsOf(onLinux.detectPerApp(settingsWithout(), kNow, 60)),
+    EXPECT_EQ(reasonsOf(onLinux.detectPerApp(settingsWithout(), pinnedNow, 60)),
               (std::vector<std::string>{"Claude Code session active (40s ago)",
                                         "Codex CLI session active (20s ago)"}));
 }
@@ -134,7 +134,7 @@ TEST(SessionActivityDetector, CountsRecentTranscriptsButNotSubagents) {
     const SessionActivityDetector detector(home.probe());
 
     const auto counts = detector.sessionCountsPerApp(
-        settingsWithout(), kNow, SessionActivityDetector::defaultSessionCountWindow);
+        settingsWithout(), pinnedNow, SessionActivityDetector::defaultSessionCountWindow);
     // Every watched agent with count patterns has an entry, zero included; no other agent has.
     const std::map<std::string, int> expected = {{"Claude Code", 3}, {"Codex CLI", 1},
                                                  {"Gemini CLI", 1},  {"Grok Build", 0},
@@ -142,7 +142,7 @@ TEST(SessionActivityDetector, CountsRecentTranscriptsButNotSubagents) {
     EXPECT_EQ(counts, expected);
 
     const auto narrow =
-        detector.sessionCountsPerApp(settingsWithout({"pi-coding-agent"}), kNow, 60);
+        detector.sessionCountsPerApp(settingsWithout({"pi-coding-agent"}), pinnedNow, 60);
     EXPECT_EQ(narrow, (std::map<std::string, int>{{"Claude Code", 2},
                                                   {"Codex CLI", 0},
                                                   {"Gemini CLI", 1},
@@ -161,8 +161,8 @@ TEST(SessionActivityDetector, WhatAgentsWriteWhileIdleIsNoWork) {
     home.add(".qwen/projects/-home-u-app/chats/6b1c.jsonl", 2);
     const SessionActivityDetector detector(home.probe());
     // Chats are written at a turn's end too: what they say is read from their records.
-    EXPECT_TRUE(detector.detectPerApp(settingsWithout(), kNow, 60).empty())
-        << reasonsOf(detector.detectPerApp(settingsWithout(), kNow, 60)).front();
+    EXPECT_TRUE(detector.detectPerApp(settingsWithout(), pinnedNow, 60).empty())
+        << reasonsOf(detector.detectPerApp(settingsWithout(), pinnedNow, 60)).front();
 }
 
 /// A prober that only knows the newest time, as a minimal implementation may.
@@ -171,7 +171,7 @@ public:
     std::optional<Date>
     newestModification(const std::vector<std::string>& patterns) const override {
         asked.push_back(patterns);
-        return kNow - 1;
+        return pinnedNow - 1;
     }
     mutable std::vector<std::vector<std::string>> asked;
 };
@@ -180,14 +180,14 @@ TEST(SessionActivityDetector, WorksOverAnyProberAndAsksWithTheProfilesPatterns) 
     auto probe = std::make_shared<NewestOnlyProbe>();
     const SessionActivityDetector detector(probe);
     const auto settings = settingsWithout({"chatgpt-desktop", "opencode", "grok-build"});
-    EXPECT_EQ(detector.detectPerApp(settings, kNow, 60).size(), 3u);
+    EXPECT_EQ(detector.detectPerApp(settings, pinnedNow, 60).size(), 3u);
     EXPECT_EQ(probe->asked,
               (std::vector<std::vector<std::string>>{{".claude/projects/**/*.jsonl"},
                                                      {".codex/log/codex-tui.log"},
                                                      {".pi/agent/sessions/**/*.jsonl"}}));
     // Without session listings every count is zero.
     EXPECT_EQ(
-        detector.sessionCountsPerApp(settings, kNow, 300),
+        detector.sessionCountsPerApp(settings, pinnedNow, 300),
         (std::map<std::string, int>{
             {"Claude Code", 0}, {"Codex CLI", 0}, {"Gemini CLI", 0}, {"Pi", 0}, {"Qwen Code", 0}}));
     EXPECT_TRUE(probe->modificationDates({"x"}).empty());
@@ -196,11 +196,11 @@ TEST(SessionActivityDetector, WorksOverAnyProberAndAsksWithTheProfilesPatterns) 
 TEST(SessionActivityDetector, SignalForRejectsMissingStaleAndUnorderableTimes) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(SessionActivityDetector::signalFor("A", std::nullopt, kNow, 60), std::nullopt);
-    EXPECT_EQ(SessionActivityDetector::signalFor("A", kNow - 60.001, kNow, 60), std::nullopt);
-    EXPECT_EQ(SessionActivityDetector::signalFor("A", nan, kNow, 60), std::nullopt);
-    EXPECT_EQ(SessionActivityDetector::signalFor("A", kNow - 1, kNow, nan), std::nullopt);
-    const auto ancient = SessionActivityDetector::signalFor("A", -1e300, kNow, inf);
+    EXPECT_EQ(SessionActivityDetector::signalFor("A", std::nullopt, pinnedNow, 60), std::nullopt);
+    EXPECT_EQ(SessionActivityDetector::signalFor("A", pinnedNow - 60.001, pinnedNow, 60), std::nullopt);
+    EXPECT_EQ(SessionActivityDetector::signalFor("A", nan, pinnedNow, 60), std::nullopt);
+    EXPECT_EQ(SessionActivityDetector::signalFor("A", pinnedNow - 1, pinnedNow, nan), std::nullopt);
+    const auto ancient = SessionActivityDetector::signalFor("A", -1e300, pinnedNow, inf);
     ASSERT_TRUE(ancient.has_value());
     EXPECT_EQ(ancient->reason, "A session active (9223372036854775807s ago)");
 }

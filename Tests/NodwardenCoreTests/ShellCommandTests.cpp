@@ -132,16 +132,16 @@ TEST(ProcessCommandRunner, PassesOnlyThePathTheLocaleAndTheVariablesTheToolNeeds
 }
 
 TEST(ProcessCommandRunner, DrainsLargeOutputOnBothStreamsWhileTheChildRuns) {
-    constexpr std::size_t kTwoMiB = 2 * 1024 * 1024;
+    constexpr std::size_t twoMiB = 2 * 1024 * 1024;
     ProcessCommandRunner runner(60);
     // Standard error is written only after standard output is complete, and both far exceed
     // a pipe's capacity: the child finishes only if both pipes are read while it runs.
     const auto result = runner.run(shell("head -c 2097152 /dev/zero | tr '\\0' a; "
                                          "head -c 2097152 /dev/zero | tr '\\0' b >&2; "
                                          "printf tail"));
-    EXPECT_EQ(result.standardOutput.size(), kTwoMiB + 4);
-    EXPECT_EQ(result.standardOutput, std::string(kTwoMiB, 'a') + "tail");
-    EXPECT_EQ(result.standardError, std::string(kTwoMiB, 'b'));
+    EXPECT_EQ(result.standardOutput.size(), twoMiB + 4);
+    EXPECT_EQ(result.standardOutput, std::string(twoMiB, 'a') + "tail");
+    EXPECT_EQ(result.standardError, std::string(twoMiB, 'b'));
 }
 
 struct TimeoutCase {
@@ -276,13 +276,13 @@ TEST(ProcessCommandRunner, ReturnsWhenTheChildEndsEvenIfAGrandchildKeepsThePipes
 
 TEST(ProcessCommandRunner, ServesConcurrentCallersAndReapsEveryChild) {
     ProcessCommandRunner runner(30);
-    constexpr int kThreads = 4;
-    constexpr int kRunsPerThread = 8;
-    std::vector<std::vector<CommandResult>> results(kThreads);
+    constexpr int threadCount = 4;
+    constexpr int runsPerThread = 8;
+    std::vector<std::vector<CommandResult>> results(threadCount);
     std::vector<std::thread> threads;
-    for (int thread = 0; thread < kThreads; ++thread) {
+    for (int thread = 0; thread < threadCount; ++thread) {
         threads.emplace_back([&, thread] {
-            for (int run = 0; run < kRunsPerThread; ++run) {
+            for (int run = 0; run < runsPerThread; ++run) {
                 const auto tag = std::to_string(thread) + "-" + std::to_string(run);
                 results[thread].push_back(outcomeOf(
                     runner, shell("printf %s \"$1\"; printf %s \"$1\" >&2; exit $(($2 % 3))",
@@ -293,9 +293,9 @@ TEST(ProcessCommandRunner, ServesConcurrentCallersAndReapsEveryChild) {
     for (auto& thread : threads) {
         thread.join();
     }
-    for (int thread = 0; thread < kThreads; ++thread) {
-        ASSERT_EQ(results[thread].size(), static_cast<std::size_t>(kRunsPerThread));
-        for (int run = 0; run < kRunsPerThread; ++run) {
+    for (int thread = 0; thread < threadCount; ++thread) {
+        ASSERT_EQ(results[thread].size(), static_cast<std::size_t>(runsPerThread));
+        for (int run = 0; run < runsPerThread; ++run) {
             const auto tag = std::to_string(thread) + "-" + std::to_string(run);
             EXPECT_EQ(results[thread][run], (CommandResult{run % 3, tag, tag}));
         }

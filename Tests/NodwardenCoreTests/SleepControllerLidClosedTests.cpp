@@ -323,9 +323,9 @@ TEST(SleepControllerLidClosed, SleepNowLogsTheRequestAndAnyFailure) {
 
 TEST(SleepControllerLidClosed, ReadsTheSwitchStateFromTheListing) {
     const std::vector<std::pair<CommandResult, SleepSwitchState>> cases{
-        {printed(listing("1")), SleepSwitchState::on},
-        {printed(listing("0")), SleepSwitchState::off},
-        {printed("Currently in use:\n sleep 1\n"), SleepSwitchState::off},
+        {printed(listing("1")), SleepSwitchState::sleepDisabled},
+        {printed(listing("0")), SleepSwitchState::sleepEnabled},
+        {printed("Currently in use:\n sleep 1\n"), SleepSwitchState::sleepEnabled},
         {printed(""), SleepSwitchState::unknown},
         {printed("\n \t\r\n"), SleepSwitchState::unknown},
         {failedDirectly, SleepSwitchState::unknown},
@@ -335,7 +335,7 @@ TEST(SleepControllerLidClosed, ReadsTheSwitchStateFromTheListing) {
         rig.runner.enqueue(mac.readState, readState);
         rig.runner.enqueue(mac.readState, readState);
         EXPECT_EQ(rig.controller.sleepSwitchState(), expected);
-        EXPECT_EQ(rig.controller.isSystemSleepDisabled(), expected == SleepSwitchState::on);
+        EXPECT_EQ(rig.controller.isSystemSleepDisabled(), expected == SleepSwitchState::sleepDisabled);
     }
     EXPECT_TRUE(rig.messages().empty());
 }

@@ -19,8 +19,8 @@ namespace {
 
 const ProgramTimeZone utcForThisProgram("UTC");
 
-const Date kStart = utcDate(2026, 3, 14, 9, 0);
-const std::string kToday = "2026-03-14";
+const Date startDate = utcDate(2026, 3, 14, 9, 0);
+const std::string todayKey = "2026-03-14";
 
 Tick withLid(LidState lid) {
     Tick tick;
@@ -44,12 +44,12 @@ Tick withAgent(const char* agent) {
 }
 
 const DayBucket& today(const UsageMetrics& m) {
-    return m.days().at(kToday);
+    return m.days().at(todayKey);
 }
 
 TEST(UsageMetricsRecording, FirstTickOnlyRemembersItsTime) {
-    const UsageMetrics m = play(UsageMetrics(0), {Tick{}}, kStart);
-    EXPECT_EQ(m.lastTickAt(), kStart);
+    const UsageMetrics m = play(UsageMetrics(0), {Tick{}}, startDate);
+    EXPECT_EQ(m.lastTickAt(), startDate);
     EXPECT_TRUE(m.days().empty());
     EXPECT_FALSE(m.sessionStartedAt());
     EXPECT_FALSE(m.lastActiveSignalAt());
@@ -70,15 +70,15 @@ TEST(UsageMetricsRecording, UntrustworthyGapsAreDroppedAndInterruptTheSession) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         // Tick 3 opens the session and counts 3 protected seconds.
-        UsageMetrics m = play(UsageMetrics(0), {Tick{.at = 0}, Tick{.at = 3}}, kStart);
-        m = play(std::move(m), {Tick{.at = 3 + c.gap}}, kStart);
-        EXPECT_EQ(m.lastTickAt(), kStart + 3 + c.gap);
+        UsageMetrics m = play(UsageMetrics(0), {Tick{.at = 0}, Tick{.at = 3}}, startDate);
+        m = play(std::move(m), {Tick{.at = 3 + c.gap}}, startDate);
+        EXPECT_EQ(m.lastTickAt(), startDate + 3 + c.gap);
         EXPECT_EQ(m.wakeGapTicksDropped(), c.dropped);
         if (c.counted) {
             // Dates near 8e8 carry about 1e-7 s of resolution.
             EXPECT_NEAR(today(m).protectedSeconds, 3 + c.gap, 1e-6);
             EXPECT_NEAR(m.sessionProtectedSeconds(), 3 + c.gap, 1e-6);
-            EXPECT_EQ(m.sessionStartedAt(), kStart + 3);
+            EXPECT_EQ(m.sessionStartedAt(), startDate + 3);
             EXPECT_FALSE(m.lastCloseReason());
         } else {
             EXPECT_DOUBLE_EQ(today(m).protectedSeconds, 3);
@@ -86,13 +86,13 @@ TEST(UsageMetricsRecording, UntrustworthyGapsAreDroppedAndInterruptTheSession) {
             EXPECT_EQ(m.lastCloseReason(), SessionCloseReason::interrupted);
             EXPECT_EQ(today(m).totalSessions, 1);
             ASSERT_TRUE(m.lastRun());
-            EXPECT_EQ(m.lastRun()->endedAt(), kStart + 3); // the previous tick, not this one
+            EXPECT_EQ(m.lastRun()->endedAt(), startDate + 3); // the previous tick, not this one
             EXPECT_FALSE(m.lastRun()->finishedNormally());
             EXPECT_EQ(m.sessionRunSeconds(), 0);
         }
         // The next regular tick counts again and, after an interruption, opens a new session.
         const double protectedBefore = today(m).protectedSeconds;
-        m = play(std::move(m), {Tick{.at = 3 + c.gap + 3}}, kStart);
+        m = play(std::move(m), {Tick{.at = 3 + c.gap + 3}}, startDate);
         EXPECT_NEAR(today(m).protectedSeconds, protectedBefore + 3, 1e-6);
         EXPECT_TRUE(m.sessionStartedAt());
     }
@@ -102,7 +102,7 @@ TEST(UsageMetricsRecording, LidChangesInsideOneSessionSplitTheTime) {
     const auto ticks = ticksEvery(3, 0, 60, withLid(LidState::open)) +
                        ticksEvery(3, 63, 90, withLid(LidState::closed)) +
                        ticksEvery(3, 93, 105, withLid(LidState::unknown));
-    const UsageMetrics m = play(UsageMetrics(0), ticks, kStart);
+    const UsageMetrics m = play(UsageMetrics(0), ticks, startDate);
     EXPECT_DOUBLE_EQ(today(m).keptAwakeSeconds, 75);
     EXPECT_DOUBLE_EQ(today(m).protectedSeconds, 30);
     EXPECT_DOUBLE_EQ(today(m).protectedSecondsByAgent.at("Claude Code"), 30);
@@ -110,31 +110,31 @@ TEST(UsageMetricsRecording, LidChangesInsideOneSessionSplitTheTime) {
     EXPECT_DOUBLE_EQ(m.sessionProtectedSeconds(), 30);
     EXPECT_DOUBLE_EQ(m.longestProtectedRunSeconds(), 30);
     EXPECT_EQ(m.longestProtectedRunAgent(), "Claude Code");
-    EXPECT_EQ(m.longestProtectedRunDate(), kToday);
+    EXPECT_EQ(m.longestProtectedRunDate(), todayKey);
     EXPECT_EQ(m.sessionRunSeconds(), 0);
     EXPECT_TRUE(m.sessionQualified());
-    EXPECT_EQ(m.sessionStartedAt(), kStart + 3);
+    EXPECT_EQ(m.sessionStartedAt(), startDate + 3);
 }
 
 TEST(UsageMetricsRecording, IdleGraceClosesOnTheFirstTickAtOrAfterIt) {
     const auto active = ticksEvery(3, 0, 30);
-    UsageMetrics m = play(UsageMetrics(0), active + ticksEvery(3, 33, 117, graceTick()), kStart);
+    UsageMetrics m = play(UsageMetrics(0), active + ticksEvery(3, 33, 117, graceTick()), startDate);
     m = play(std::move(m), {[] {
                  Tick t = graceTick();
                  t.at = 119.9;
                  return t;
              }()},
-             kStart);
-    EXPECT_EQ(m.sessionStartedAt(), kStart + 3) << "89.9 seconds after the last active tick";
+             startDate);
+    EXPECT_EQ(m.sessionStartedAt(), startDate + 3) << "89.9 seconds after the last active tick";
     EXPECT_FALSE(m.lastRun());
 
     Tick closing = graceTick();
     closing.at = 120;
-    m = play(std::move(m), {closing}, kStart);
+    m = play(std::move(m), {closing}, startDate);
     EXPECT_FALSE(m.sessionStartedAt());
     EXPECT_FALSE(m.lastActiveSignalAt());
     EXPECT_EQ(m.lastCloseReason(), SessionCloseReason::idle);
-    EXPECT_EQ(m.lastRun(), LastRunSummary("Claude Code", kStart + 120, 27, 30, 0, true));
+    EXPECT_EQ(m.lastRun(), LastRunSummary("Claude Code", startDate + 120, 27, 30, 0, true));
     EXPECT_EQ(today(m).totalSessions, 1);
     EXPECT_EQ(today(m).sessionsSaved, 1);
     EXPECT_EQ(today(m).sessionsByAgent.at("Claude Code"), 1);
@@ -161,12 +161,12 @@ TEST(UsageMetricsRecording, OnlyAProcessKnownGoneEndsTheSessionEarly) {
         Tick last = graceTick(c.alive);
         last.at = c.at;
         const UsageMetrics m =
-            play(UsageMetrics(0), ticksEvery(3, 0, 30) + waiting + std::vector<Tick>{last}, kStart);
+            play(UsageMetrics(0), ticksEvery(3, 0, 30) + waiting + std::vector<Tick>{last}, startDate);
         EXPECT_EQ(m.lastCloseReason(), c.closedAs);
         EXPECT_EQ(m.sessionStartedAt().has_value(), !c.closedAs.has_value());
         if (c.closedAs) {
             ASSERT_TRUE(m.lastRun());
-            EXPECT_EQ(m.lastRun()->endedAt(), kStart + c.at);
+            EXPECT_EQ(m.lastRun()->endedAt(), startDate + c.at);
             EXPECT_EQ(m.lastRun()->workedSeconds(), 27);
             EXPECT_EQ(m.lastRun()->finishedNormally(), c.closedAs == SessionCloseReason::idle);
         }
@@ -175,7 +175,7 @@ TEST(UsageMetricsRecording, OnlyAProcessKnownGoneEndsTheSessionEarly) {
 
 TEST(UsageMetricsRecording, SessionThatNeverKeptAwakeLeavesLastRunAlone) {
     UsageMetrics m =
-        play(UsageMetrics(0), ticksEvery(3, 0, 30) + ticksEvery(10, 40, 120, graceTick()), kStart);
+        play(UsageMetrics(0), ticksEvery(3, 0, 30) + ticksEvery(10, 40, 120, graceTick()), startDate);
     ASSERT_TRUE(m.lastRun());
     const LastRunSummary earlier = *m.lastRun();
 
@@ -187,7 +187,7 @@ TEST(UsageMetricsRecording, SessionThatNeverKeptAwakeLeavesLastRunAlone) {
     Tick quiet = unheld;
     quiet.signal = SignalStrength::none;
     m = play(std::move(m), ticksEvery(3, 123, 150, unheld) + ticksEvery(10, 160, 240, quiet),
-             kStart);
+             startDate);
 
     EXPECT_FALSE(m.sessionStartedAt());
     EXPECT_EQ(m.lastCloseReason(), SessionCloseReason::idle);
@@ -206,7 +206,7 @@ TEST(UsageMetricsRecording, ManualTimeNeitherOpensSessionsNorExtendsProtectedStr
     plugged.rung = KeepAwakeTrigger::pluggedInUnlimited;
 
     const UsageMetrics quiet = play(
-        UsageMetrics(0), ticksEvery(3, 0, 12, manual) + ticksEvery(2, 14, 20, plugged), kStart);
+        UsageMetrics(0), ticksEvery(3, 0, 12, manual) + ticksEvery(2, 14, 20, plugged), startDate);
     EXPECT_DOUBLE_EQ(today(quiet).manualSeconds, 12);
     EXPECT_DOUBLE_EQ(today(quiet).pluggedInUnlimitedSeconds, 8);
     EXPECT_FALSE(quiet.sessionStartedAt());
@@ -214,7 +214,7 @@ TEST(UsageMetricsRecording, ManualTimeNeitherOpensSessionsNorExtendsProtectedStr
 
     const UsageMetrics broken =
         play(UsageMetrics(0),
-             ticksEvery(3, 0, 9) + ticksEvery(3, 12, 15, manual) + ticksEvery(3, 18, 21), kStart);
+             ticksEvery(3, 0, 9) + ticksEvery(3, 12, 15, manual) + ticksEvery(3, 18, 21), startDate);
     EXPECT_DOUBLE_EQ(broken.longestProtectedRunSeconds(), 9);
     EXPECT_DOUBLE_EQ(broken.sessionRunSeconds(), 6);
     EXPECT_DOUBLE_EQ(today(broken).manualSeconds, 6);
@@ -228,7 +228,7 @@ TEST(UsageMetricsRecording, LongestStretchNamesTheAgentOfItsLatestExtension) {
                        ticksEvery(3, 36, 78, codex) +
                        ticksEvery(3, 81, 81, withLid(LidState::open)) +
                        ticksEvery(3, 84, 126, gemini);
-    const UsageMetrics m = play(UsageMetrics(0), ticks, kStart);
+    const UsageMetrics m = play(UsageMetrics(0), ticks, startDate);
     // Stretches of 30, 45 and again 45 seconds: only a strictly longer one replaces the record.
     EXPECT_DOUBLE_EQ(m.longestProtectedRunSeconds(), 45);
     EXPECT_EQ(m.longestProtectedRunAgent(), "Codex CLI");
@@ -241,7 +241,7 @@ TEST(UsageMetricsRecording, LongestStretchNamesTheAgentOfItsLatestExtension) {
 TEST(UsageMetricsRecording, AgentlessProtectedTimeIsCountedButNotAttributed) {
     Tick anonymous;
     anonymous.agent = std::nullopt;
-    const UsageMetrics m = play(UsageMetrics(0), ticksEvery(3, 0, 30, anonymous), kStart);
+    const UsageMetrics m = play(UsageMetrics(0), ticksEvery(3, 0, 30, anonymous), startDate);
     EXPECT_DOUBLE_EQ(today(m).protectedSeconds, 30);
     EXPECT_TRUE(today(m).protectedSecondsByAgent.empty());
     EXPECT_FALSE(m.longestProtectedRunAgent());
@@ -249,7 +249,7 @@ TEST(UsageMetricsRecording, AgentlessProtectedTimeIsCountedButNotAttributed) {
 }
 
 TEST(UsageMetricsRecording, TimesThatAreNotNumbersAreIgnored) {
-    const UsageMetrics before = play(UsageMetrics(0), ticksEvery(3, 0, 9), kStart);
+    const UsageMetrics before = play(UsageMetrics(0), ticksEvery(3, 0, 9), startDate);
     for (const double bad : {std::nan(""), std::numeric_limits<double>::infinity(),
                              -std::numeric_limits<double>::infinity()}) {
         const UsageMetrics after = UsageMetrics::recording(
@@ -261,7 +261,7 @@ TEST(UsageMetricsRecording, TimesThatAreNotNumbersAreIgnored) {
 
 // The ledger line of the account `document` describes, closed as given.
 std::string lineFor(json document, SessionCloseReason reason = SessionCloseReason::idle,
-                    Date closedAt = kStart, std::optional<bool> alive = true,
+                    Date closedAt = startDate, std::optional<bool> alive = true,
                     std::optional<std::int64_t> fileAge = std::nullopt,
                     LidState lid = LidState::closed) {
     document["installDate"] = 0.0;
@@ -294,9 +294,9 @@ TEST(UsageMetricsRecording, LedgerLineOfARecordedSession) {
     const UsageMetrics open = play(UsageMetrics(0),
                                    ticksEvery(3, 0, 30, withLid(LidState::open)) +
                                        ticksEvery(3, 33, 42) + ticksEvery(10, 52, 92, graceTick()),
-                                   kStart);
+                                   startDate);
     const std::string line = UsageMetrics::runLogLine(open, SessionCloseReason::vanished,
-                                                      kStart + 95, false, 7, LidState::unknown);
+                                                      startDate + 95, false, 7, LidState::unknown);
     EXPECT_EQ(line, "ts=2026-03-14T09:01:35Z agent=\"Claude Code\" started=2026-03-14T09:00:03Z "
                     "worked_s=39 protected_s=12 kept_awake_s=30 close=vanished "
                     "process_at_close=gone session_file_age_s=7 lid=unknown");
@@ -319,8 +319,8 @@ std::string lineForRecordedAgent(const std::string& agent) {
     Tick tick = withAgent(agent.c_str());
     Tick next = tick;
     next.at = 3;
-    const UsageMetrics m = play(UsageMetrics(0), {tick, next}, kStart);
-    return UsageMetrics::runLogLine(m, SessionCloseReason::idle, kStart, true, std::nullopt,
+    const UsageMetrics m = play(UsageMetrics(0), {tick, next}, startDate);
+    return UsageMetrics::runLogLine(m, SessionCloseReason::idle, startDate, true, std::nullopt,
                                     LidState::closed);
 }
 

@@ -19,7 +19,7 @@ namespace {
 
 const ProgramTimeZone utcForThisProgram("UTC");
 
-const Date kInstall = utcDate(2026, 1, 2, 8, 30, 0.25);
+const Date install = utcDate(2026, 1, 2, 8, 30, 0.25);
 
 // An account that went through every kind of change: closed sessions (one protected, one kept
 // awake), an open session, a long gap and the longest protected stretch.
@@ -39,7 +39,7 @@ UsageMetrics lifeLikeAccount() {
     const auto ticks = ticksEvery(3, 0, 60) + ticksEvery(3, 63, 90, lidOpen) +
                        ticksEvery(5, 95, 200, grace) + ticksEvery(3, 203, 230, manual) +
                        ticksEvery(3, 400, 430, otherAgent);
-    return play(UsageMetrics(kInstall), ticks, start);
+    return play(UsageMetrics(install), ticks, start);
 }
 
 TEST(UsageMetrics, RawValuesRoundTripAndRejectOtherText) {
@@ -61,9 +61,9 @@ TEST(UsageMetrics, RawValuesRoundTripAndRejectOtherText) {
 }
 
 TEST(UsageMetrics, DocumentWithOnlyInstallDateIsAFreshAccount) {
-    const auto decoded = UsageMetrics::fromJSON(json{{"installDate", kInstall}}.dump());
+    const auto decoded = UsageMetrics::fromJSON(json{{"installDate", install}}.dump());
     ASSERT_TRUE(decoded);
-    EXPECT_EQ(*decoded, UsageMetrics(kInstall));
+    EXPECT_EQ(*decoded, UsageMetrics(install));
     EXPECT_TRUE(decoded->days().empty());
     EXPECT_EQ(decoded->longestProtectedRunSeconds(), 0);
     EXPECT_FALSE(decoded->sessionStartedAt());
@@ -75,18 +75,18 @@ TEST(UsageMetrics, DocumentWithOnlyInstallDateIsAFreshAccount) {
 }
 
 TEST(UsageMetrics, FreshAccountEncodesWithoutAbsentKeysAndCompactly) {
-    const std::string text = UsageMetrics(kInstall).toJSON();
+    const std::string text = UsageMetrics(install).toJSON();
     EXPECT_EQ(text.find("null"), std::string::npos) << text;
     EXPECT_EQ(text.find_first_of(" \n\t"), std::string::npos) << text;
     const json document = json::parse(text);
-    EXPECT_EQ(document.at("installDate").get<double>(), kInstall);
+    EXPECT_EQ(document.at("installDate").get<double>(), install);
     EXPECT_TRUE(document.at("days").is_object());
     for (const char* absent :
          {"lastRun", "lastCloseReason", "sessionStartedAt", "sessionAgentID", "lastTickAt",
           "lastActiveSignalAt", "longestProtectedRunAgent", "longestProtectedRunDate"}) {
         EXPECT_FALSE(document.contains(absent)) << absent;
     }
-    EXPECT_EQ(UsageMetrics::fromJSON(text), UsageMetrics(kInstall));
+    EXPECT_EQ(UsageMetrics::fromJSON(text), UsageMetrics(install));
 }
 
 TEST(UsageMetrics, LivedInAccountRoundTripsExactly) {
@@ -277,7 +277,7 @@ TEST(UsageMetrics, RecordsCodeOnTheirOwn) {
 }
 
 TEST(UsageMetrics, NamesThatAreNotUTF8StillSave) {
-    UsageMetrics account(kInstall);
+    UsageMetrics account(install);
     const std::optional<std::string> badName = std::string("agent\xff\xfe");
     account = UsageMetrics::recording(std::move(account), true, KeepAwakeTrigger::activeSignal,
                                       SignalStrength::strong, LidState::closed, badName, 90,
@@ -325,7 +325,7 @@ TEST(UsageMetrics, SummariesAddUpTheDays) {
 }
 
 TEST(UsageMetrics, UtilizationNeedsClosedSessions) {
-    EXPECT_FALSE(UsageMetrics(kInstall).utilization());
+    EXPECT_FALSE(UsageMetrics(install).utilization());
     json manualOnly = {{"installDate", 0.0}, {"days", {{"2026-03-11", bucketJSON(0, 0, 500)}}}};
     EXPECT_FALSE(accountFrom(manualOnly).utilization());
     EXPECT_EQ(accountFrom(manualOnly).activeDays(), 0);
@@ -359,7 +359,7 @@ TEST(UsageMetrics, RecentDaysFillTheWeekOldestFirst) {
 }
 
 TEST(UsageMetrics, RecentDaysCrossMonthsAndLeapDays) {
-    const UsageMetrics account(kInstall);
+    const UsageMetrics account(install);
     EXPECT_EQ(keysOf(account.recentDays(3, utcDate(2024, 3, 1, 12))),
               (std::vector<std::string>{"2024-02-28", "2024-02-29", "2024-03-01"}));
     EXPECT_EQ(keysOf(account.recentDays(3, utcDate(2026, 3, 1, 0, 0, 0.5))),

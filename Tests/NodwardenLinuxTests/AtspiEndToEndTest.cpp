@@ -25,7 +25,7 @@ using stayloom::testing::TemporaryDirectory;
 
 namespace {
 
-constexpr const char* kBuilderTool = "/usr/bin/gtk-builder-tool";
+constexpr const char* builderTool = "/usr/bin/gtk-builder-tool";
 
 /// Writes a GTK window showing `label` and a link to the builder tool whose name makes the Linux
 /// layer take it for `linkName`; the command that shows the window through the link.
@@ -46,7 +46,7 @@ std::vector<std::string> gtkWindow(const TemporaryDirectory& folder, const std::
 </interface>
 )");
     const auto link = folder.path() / linkName;
-    std::filesystem::create_symlink(kBuilderTool, link);
+    std::filesystem::create_symlink(builderTool, link);
     return {link.string(), "preview", ui.string()};
 }
 
@@ -71,8 +71,8 @@ protected:
             GTEST_SKIP()
                 << "needs a display and a session bus (run through xvfb-run dbus-run-session)";
         }
-        if (!std::filesystem::exists(kBuilderTool)) {
-            GTEST_SKIP() << kBuilderTool << " is not installed";
+        if (!std::filesystem::exists(builderTool)) {
+            GTEST_SKIP() << builderTool << " is not installed";
         }
     }
 };
@@ -111,7 +111,7 @@ TEST_F(AtspiEndToEnd, RealWindowTextBecomesAnAgentSignal) {
     EXPECT_NE(text.find("Thinking about your request"), std::string::npos) << text;
     EXPECT_EQ(detector.windowTitles(window.pid()), std::vector<std::string>{"Agent session"});
 
-    const auto signal = detector.detect(GuardSettings::defaults());
+    const auto signal = strongestSignal(detector.detectPerApp(GuardSettings::defaults()));
     EXPECT_EQ(signal.strength, SignalStrength::strong);
     EXPECT_EQ(signal.appName, std::optional<std::string>("Claude"));
 }

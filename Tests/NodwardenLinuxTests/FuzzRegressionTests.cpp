@@ -23,7 +23,7 @@ using stayloom::testing::fixturePath;
 using stayloom::testing::readFile;
 using stayloom::testing::TemporaryDirectory;
 
-constexpr long long kLargest = std::numeric_limits<long long>::max();
+constexpr long long largest = std::numeric_limits<long long>::max();
 
 std::string regression(const std::string& name) {
     const auto bytes = readFile(fixturePath("fuzz-regressions/" + name));
@@ -34,7 +34,7 @@ std::string regression(const std::string& name) {
 TEST(FuzzRegression, ThermalZoneAtTheLargestTemperatureWithoutTrips) {
     const auto input = stayloom::fuzz::thermalInput(regression("thermal-temperature-at-limit.bin"));
     ASSERT_FALSE(input.zones.empty());
-    ASSERT_EQ(input.zones.front().milliCelsius, kLargest);
+    ASSERT_EQ(input.zones.front().milliCelsius, largest);
     // No zone has a plausible trip, so nothing is hot and a held level steps all the way down.
     EXPECT_EQ(ThermalReader::classify(input.zones), ThermalState::nominal);
     EXPECT_EQ(ThermalReader::withHysteresis(input.zones, input.previous), ThermalState::nominal);
@@ -43,7 +43,7 @@ TEST(FuzzRegression, ThermalZoneAtTheLargestTemperatureWithoutTrips) {
 TEST(FuzzRegression, ThermalZoneAtTheLimitsStaysOnItsSideOfTheTrips) {
     const std::vector<ThermalZoneReading::Trip> trips = {{"critical", 105'000},
                                                          {"passive", 80'000}};
-    const std::vector<ThermalZoneReading> hottest = {{"zone0", kLargest, trips}};
+    const std::vector<ThermalZoneReading> hottest = {{"zone0", largest, trips}};
     EXPECT_EQ(ThermalReader::classify(hottest), ThermalState::critical);
     EXPECT_EQ(ThermalReader::withHysteresis(hottest, ThermalState::critical),
               ThermalState::critical);

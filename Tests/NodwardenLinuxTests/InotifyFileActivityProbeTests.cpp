@@ -25,11 +25,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kDepth = 6;
+constexpr int depth = 6;
 
 /// The pattern sets the catalog's agents use, plus a matched folder, a literal path through a
 /// symbolic link and names matched by a wildcard next to names that are not.
-const std::vector<std::vector<std::string>> kPatternSets = {
+const std::vector<std::vector<std::string>> patternSets = {
     {".claude/projects/**/*.jsonl"},
     {".codex/sessions/**/rollout-*.jsonl", ".codex/log/codex-tui.log"},
     {"lit/*.log"},
@@ -60,8 +60,8 @@ public:
 
     /// Makes one change and says which, for the failure message.
     std::string step() {
-        const auto folder = home_ / pick(kFolders);
-        const auto file = folder / pick(kNames);
+        const auto folder = home_ / pick(folderNames);
+        const auto file = folder / pick(fileNames);
         switch (std::uniform_int_distribution<int>(0, 7)(random_)) {
         case 0:
         case 1:
@@ -76,7 +76,7 @@ public:
             fs::remove(file);
             return "remove " + file.string();
         case 4: {
-            const auto destination = home_ / pick(kFolders) / pick(kNames);
+            const auto destination = home_ / pick(folderNames) / pick(fileNames);
             std::error_code ignored;
             fs::rename(file, destination, ignored);
             return "move " + file.string() + " to " + destination.string();
@@ -103,7 +103,7 @@ public:
     }
 
 private:
-    static constexpr std::array<const char*, 9> kFolders = {
+    static constexpr std::array<const char*, 9> folderNames = {
         ".claude/projects",
         ".claude/projects/p1",
         ".claude/projects/p1/sub",
@@ -114,7 +114,7 @@ private:
         "target/inner",
         ".cache",
     };
-    static constexpr std::array<const char*, 7> kNames = {
+    static constexpr std::array<const char*, 7> fileNames = {
         "s1.jsonl",      "s2.jsonl", "agent-3.jsonl", "rollout-a.jsonl",
         "codex-tui.log", "x.log",    "notes.txt",
     };
@@ -130,13 +130,13 @@ private:
 TEST(InotifyFileActivityProbe, AgreesWithAFreshWalkAfterEveryChange) {
     const TemporaryDirectory home;
     RandomHomeChanges changes(home.path());
-    const FileActivityProbe walker(home.path(), kDepth);
-    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    const FileActivityProbe walker(home.path(), depth);
+    const InotifyFileActivityProbe probe(home.path(), depth, std::chrono::hours(1));
     ASSERT_TRUE(probe.isWatching());
 
     for (int stepIndex = 0; stepIndex < 400; ++stepIndex) {
         const auto change = changes.step();
-        for (const auto& patterns : kPatternSets) {
+        for (const auto& patterns : patternSets) {
             ASSERT_EQ(probe.sessionModifications(patterns), walker.sessionModifications(patterns))
                 << "step " << stepIndex << ": " << change << ", patterns " << patterns.front();
             ASSERT_EQ(probe.newestModification(patterns), walker.newestModification(patterns))
@@ -149,7 +149,7 @@ TEST(InotifyFileActivityProbe, AgreesWithAFreshWalkAfterEveryChange) {
         }
     }
     // Most steps must have been answered from what was kept, or nothing is being saved.
-    EXPECT_LT(probe.walkCount(), 400 * kPatternSets.size() / 2);
+    EXPECT_LT(probe.walkCount(), 400 * patternSets.size() / 2);
 }
 
 TEST(InotifyFileActivityProbe, WritesAndTouchesOfMatchedFilesNeedNoNewWalk) {
@@ -157,7 +157,7 @@ TEST(InotifyFileActivityProbe, WritesAndTouchesOfMatchedFilesNeedNoNewWalk) {
     const auto session = home.write(".claude/projects/p/s.jsonl", "{}\n");
     home.write(".claude/projects/p/notes.txt", "x");
     const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl"};
-    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    const InotifyFileActivityProbe probe(home.path(), depth, std::chrono::hours(1));
     ASSERT_TRUE(probe.newestModification(patterns));
     const auto walks = probe.walkCount();
 
@@ -183,7 +183,7 @@ TEST(InotifyFileActivityProbe, ARecordChangedBetweenTwoPassesIsSeenInTheNextPass
     const TemporaryDirectory home;
     const auto chat = home.write(".gemini/tmp/h1/chats/session-1.jsonl", "{}\n");
     const std::vector<std::string> patterns = {".gemini/tmp/*/chats/session-*.jsonl"};
-    const InotifyFileActivityProbe probe(home.path(), kDepth);
+    const InotifyFileActivityProbe probe(home.path(), depth);
     setModified(chat, 1'700'000'000.0);
     ASSERT_EQ(probe.newestModification(patterns), nodwarden::dateFromUnixTime(1'700'000'000.0));
 
@@ -201,7 +201,7 @@ TEST(InotifyFileActivityProbe, TodaysNewDatedFolderIsPickedUp) {
     const TemporaryDirectory home;
     home.write(".codex/sessions/2026/12/08/rollout-a.jsonl", "{}\n");
     const std::vector<std::string> patterns = {".codex/sessions/**/rollout-*.jsonl"};
-    const InotifyFileActivityProbe probe(home.path(), kDepth);
+    const InotifyFileActivityProbe probe(home.path(), depth);
     ASSERT_EQ(probe.sessionModifications(patterns).size(), 1u);
 
     // Midnight, then a new year.
@@ -227,7 +227,7 @@ TEST(InotifyFileActivityProbe, OldDatedFoldersGetNoWatchAndNoWalk) {
         }
     }
     home.write(".codex/sessions/2026/12/08/rollout-today.jsonl", "{}\n");
-    const InotifyFileActivityProbe probe(home.path(), kDepth);
+    const InotifyFileActivityProbe probe(home.path(), depth);
     const auto found = probe.sessionModifications(patterns);
     // home, .codex, sessions, the two years, two months in each, two days in each.
     EXPECT_LE(probe.watchCount(), 13u);
@@ -250,7 +250,7 @@ TEST(InotifyFileActivityProbe, OldTranscriptsAreForgottenUntilWrittenAgain) {
         setModified(old, 1'600'000'000.0 + index);
     }
     home.write(".claude/projects/p/today.jsonl", "{}\n");
-    const InotifyFileActivityProbe probe(home.path(), kDepth, InotifyFileActivityProbe::noRefresh,
+    const InotifyFileActivityProbe probe(home.path(), depth, InotifyFileActivityProbe::noRefresh,
                                          3600.0);
     const auto found = probe.sessionModifications(patterns);
     // Today's and the newest of the old ones.
@@ -269,7 +269,7 @@ TEST(InotifyFileActivityProbe, OldTranscriptsAreForgottenUntilWrittenAgain) {
 TEST(InotifyFileActivityProbe, AFolderCreatedAfterTheFirstQuestionIsFound) {
     const TemporaryDirectory home;
     const std::vector<std::string> patterns = {".pi/agent/sessions/**/*.jsonl"};
-    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    const InotifyFileActivityProbe probe(home.path(), depth, std::chrono::hours(1));
     EXPECT_FALSE(probe.newestModification(patterns));
 
     home.write(".pi/agent/sessions/--home-me--/s.jsonl", "{}\n");
@@ -284,7 +284,7 @@ TEST(InotifyFileActivityProbe, ALinkedFolderReplacedBehindTheLinkIsFound) {
     fs::create_directories(home.path() / "elsewhere" / "target");
     fs::create_symlink(home.path() / "elsewhere" / "target", home.path() / "linked");
     const std::vector<std::string> patterns = {"linked/inner/*.jsonl"};
-    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    const InotifyFileActivityProbe probe(home.path(), depth, std::chrono::hours(1));
     EXPECT_FALSE(probe.newestModification(patterns));
 
     fs::remove(home.path() / "elsewhere" / "target");
@@ -301,7 +301,7 @@ TEST(InotifyFileActivityProbe, ALinkWhoseTargetBecomesAFifoIsNoLongerAMatch) {
     fs::create_directories(home.path() / ".claude/projects/p");
     fs::create_symlink(target, home.path() / ".claude/projects/p/s.jsonl");
     const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl"};
-    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    const InotifyFileActivityProbe probe(home.path(), depth, std::chrono::hours(1));
     EXPECT_EQ(probe.sessionModifications(patterns).size(), 1u);
 
     fs::remove(target);
@@ -324,7 +324,7 @@ TEST(InotifyFileActivityProbe, WalksAgainOnceTheRefreshIntervalHasPassed) {
     };
     for (const auto& testCase :
          {Case{std::chrono::milliseconds(0), 3}, Case{std::chrono::hours(1), 1}}) {
-        const InotifyFileActivityProbe probe(home.path(), kDepth, testCase.interval);
+        const InotifyFileActivityProbe probe(home.path(), depth, testCase.interval);
         for (int question = 0; question < 3; ++question) {
             EXPECT_TRUE(probe.newestModification(patterns));
         }
@@ -334,7 +334,7 @@ TEST(InotifyFileActivityProbe, WalksAgainOnceTheRefreshIntervalHasPassed) {
 
 TEST(InotifyFileActivityProbe, QuestionsFromSeveralThreadsWhileFilesChange) {
     const TemporaryDirectory home;
-    const InotifyFileActivityProbe probe(home.path(), kDepth, std::chrono::hours(1));
+    const InotifyFileActivityProbe probe(home.path(), depth, std::chrono::hours(1));
     std::atomic<bool> done = false;
     std::thread writer([&] {
         for (int index = 0; index < 200; ++index) {
@@ -347,7 +347,7 @@ TEST(InotifyFileActivityProbe, QuestionsFromSeveralThreadsWhileFilesChange) {
     });
     auto ask = [&] {
         while (!done) {
-            for (const auto& patterns : kPatternSets) {
+            for (const auto& patterns : patternSets) {
                 (void)probe.sessionModifications(patterns);
             }
         }
@@ -357,9 +357,9 @@ TEST(InotifyFileActivityProbe, QuestionsFromSeveralThreadsWhileFilesChange) {
     writer.join();
     first.join();
     second.join();
-    const FileActivityProbe walker(home.path(), kDepth);
-    EXPECT_EQ(probe.sessionModifications(kPatternSets.front()),
-              walker.sessionModifications(kPatternSets.front()));
+    const FileActivityProbe walker(home.path(), depth);
+    EXPECT_EQ(probe.sessionModifications(patternSets.front()),
+              walker.sessionModifications(patternSets.front()));
 }
 
 } // namespace

@@ -283,14 +283,14 @@ TEST(ThermalReader, FarFromEveryTripReadsSeldomAndNearOneEveryCall) {
     root.write("sys/class/thermal/thermal_zone0/temp", "91000\n");
     int calls = 1;
     while (reader.thermalState() == ThermalState::nominal) {
-        ASSERT_LT(++calls, ThermalReader::kCallsPerReadingWhileFar + 1) << "never read again";
+        ASSERT_LT(++calls, ThermalReader::callsPerReadingWhileFar + 1) << "never read again";
     }
-    EXPECT_EQ(calls, ThermalReader::kCallsPerReadingWhileFar) << "far from the trips, read seldom";
+    EXPECT_EQ(calls, ThermalReader::callsPerReadingWhileFar) << "far from the trips, read seldom";
 
     // Within 15 °C of the fair level every call reads.
     root.write("sys/class/thermal/thermal_zone0/temp", "70000\n");
     for (int call = 0; reader.thermalState() != ThermalState::nominal; ++call) {
-        ASSERT_LT(call, ThermalReader::kCallsPerReadingWhileFar) << "never cooled down";
+        ASSERT_LT(call, ThermalReader::callsPerReadingWhileFar) << "never cooled down";
     }
     root.write("sys/class/thermal/thermal_zone0/temp", "81000\n");
     EXPECT_EQ(reader.thermalState(), ThermalState::fair) << "near a trip, the next call reads";

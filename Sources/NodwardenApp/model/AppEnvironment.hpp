@@ -6,6 +6,7 @@
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -48,6 +49,9 @@ struct AppEnvironment {
     AccessibilityDetector* accessibility = nullptr;
     /// Read on the main thread at every evaluation.
     std::function<ThermalState()> thermalState;
+    /// Whether a process of this id still exists: a `stayloom run` killed outright never says
+    /// its command ended. None: a command's row stays until its end is told.
+    std::function<bool(std::int32_t pid)> processExists;
 
     SleepControlling* sleepController = nullptr;
     LoginItemService* loginItems = nullptr;

@@ -232,8 +232,6 @@ public:
     /// Turns one set of gathered inputs into a decision, publishes it and carries it out.
     void evaluateAndApply(const PowerSnapshot& power, LidState lid,
                           const std::vector<ActivitySignal>& perApp, bool processPresenceCurrent);
-    /// The first signal of the greatest strength; `ActivitySignal::none()` for an empty list.
-    static ActivitySignal aggregateSignal(const std::vector<ActivitySignal>& candidates);
 
     // MARK: Commands kept awake by `stayloom run`
 

@@ -1,9 +1,6 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <algorithm>
-#include <cerrno>
-
-#include <csignal>
 
 namespace nodwarden::app {
 
@@ -13,11 +10,6 @@ namespace {
 constexpr std::size_t maxCommandRuns = 32;
 /// Program names are short; a longer one is cut so a row stays one line.
 constexpr std::size_t maxCommandNameBytes = 64;
-
-/// A `stayloom run` killed outright never says its command ended; its row goes with it.
-bool processExists(std::int32_t pid) {
-    return ::kill(pid, 0) == 0 || errno == EPERM;
-}
 
 AgentStatusRow commandRow(const std::string& name) {
     AgentStatusRow row;
@@ -58,7 +50,11 @@ void AppModel::commandRunEnded(std::int32_t pid) {
 }
 
 std::vector<AgentStatusRow> AppModel::withCommandRows(std::vector<AgentStatusRow> rows) {
-    std::erase_if(commandRuns_, [](const auto& run) { return !processExists(run.first); });
+    if (environment_.processExists) {
+        std::erase_if(commandRuns_, [this](const auto& run) {
+            return !environment_.processExists(run.first);
+        });
+    }
     std::vector<AgentStatusRow> combined;
     for (const auto& [pid, name] : commandRuns_) {
         combined.push_back(commandRow(name));

@@ -16,19 +16,6 @@ namespace nodwarden::app {
 using detail::assignIfChanged;
 using detail::qstring;
 
-ActivitySignal AppModel::aggregateSignal(const std::vector<ActivitySignal>& candidates) {
-    if (candidates.empty()) {
-        return ActivitySignal::none();
-    }
-    const ActivitySignal* best = &candidates.front();
-    for (const ActivitySignal& candidate : candidates) {
-        if (rawValue(candidate.strength) > rawValue(best->strength)) {
-            best = &candidate;
-        }
-    }
-    return *best;
-}
-
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
 std::optional<ActivitySignal> AppModel::activeSimulationSignal() {
     if (!simulationSignal_) {
@@ -77,7 +64,7 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
                                 bool processPresenceCurrent) {
     const bool signalsChanged = mergeSignals(perApp);
     const std::vector<ActivitySignal>& merged = lastMergedPerApp_;
-    const ActivitySignal signal = aggregateSignal(merged);
+    const ActivitySignal signal = strongestSignal(merged);
     const bool preventing =
         controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
     const ThermalState thermal =

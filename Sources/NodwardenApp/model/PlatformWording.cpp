@@ -106,7 +106,8 @@ PlatformWording makeMacOS() {
 
 PlatformWording makeLinux() {
     PlatformWording w;
-    // 1.7: the privacy text now names the agents' status records and terminal panes it reads.
+    // 1.8: the privacy text says what a hook hands over (1.7 named the agents' status records
+    // and the terminal panes it reads).
     w.legalVersion = QStringLiteral("1.8");
     w.legalSubtitle = QStringLiteral(
         "Keeps this computer awake while your AI coding agents work — then lets it sleep when "

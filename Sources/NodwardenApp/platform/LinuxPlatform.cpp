@@ -34,7 +34,9 @@
 #include <QString>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -233,6 +235,10 @@ std::filesystem::path instanceLockFolder(const LinuxPlatformOptions& options) {
     return PlatformPaths::supportFolder(options.paths);
 }
 
+bool processExists(std::int32_t pid) {
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
 AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowPresenter& windows,
                                     FileLogger& logger) {
     logMissingHelpers(options.helpers, logger);
@@ -257,6 +263,7 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     };
     environment.accessibility = &detection->permission;
     environment.thermalState = [level = &detection->thermalLevel] { return level->load(); };
+    environment.processExists = processExists;
     environment.sleepController = &services->sleep;
     environment.loginItems = services->loginItems.get();
     environment.windows = &windows;

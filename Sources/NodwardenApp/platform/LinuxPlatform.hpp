@@ -8,6 +8,7 @@
 #include <NodwardenLinux/LogindInhibitorWitness.hpp>
 #include <NodwardenLinux/XdgAutostart.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -74,6 +75,9 @@ std::filesystem::path settingsFilePath(const std::filesystem::path& configHome);
 
 /// The folder of the per-user lock: the one holding the keep-awake pid file.
 std::filesystem::path instanceLockFolder(const LinuxPlatformOptions& options);
+
+/// Whether process `pid` exists, also when it is another user's.
+bool processExists(std::int32_t pid);
 
 /// Builds every machine service the model needs on Linux: power and lid from sysfs and procfs,
 /// the process table from /proc, session files below the home folder (depth 8), on-screen text

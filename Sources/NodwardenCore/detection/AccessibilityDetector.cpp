@@ -163,14 +163,6 @@ AccessibilityDetector::detectPerApp(const GuardSettings& settings) const {
     return table.take();
 }
 
-ActivitySignal AccessibilityDetector::detect(const GuardSettings& settings) const {
-    const std::vector<ActivitySignal> signals = detectPerApp(settings);
-    const auto strongest = std::max_element(
-        signals.begin(), signals.end(),
-        [](const ActivitySignal& a, const ActivitySignal& b) { return a.strength < b.strength; });
-    return strongest == signals.end() ? ActivitySignal::none() : *strongest;
-}
-
 std::string AccessibilityDetector::visibleText(std::int32_t processIdentifier) const {
     return visibleText(applicationElement(processIdentifier));
 }

@@ -45,9 +45,6 @@ public:
     /// empty when detection is off in `settings` or the process is not trusted.
     std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings) const;
 
-    /// The strongest signal of `detectPerApp` (the first among equals), or `ActivitySignal::none`.
-    ActivitySignal detect(const GuardSettings& settings) const;
-
     /// The bounded text of the running application with this process id, fragments joined by
     /// single spaces; "" when nothing could be read.
     std::string visibleText(std::int32_t processIdentifier) const;

@@ -376,13 +376,4 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
     return merged;
 }
 
-ActivitySignal ActivityDetector::detect(const GuardSettings& settings, const PowerSnapshot& power,
-                                        Date now) {
-    const std::vector<ActivitySignal> signals = detectPerApp(settings, power, now);
-    const auto strongest = std::max_element(
-        signals.begin(), signals.end(),
-        [](const ActivitySignal& a, const ActivitySignal& b) { return a.strength < b.strength; });
-    return strongest == signals.end() ? ActivitySignal::none() : *strongest;
-}
-
 } // namespace nodwarden

@@ -97,9 +97,6 @@ public:
     std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings,
                                              const PowerSnapshot& power, Date now);
 
-    /// The first signal of `detectPerApp` with the highest strength, or `ActivitySignal::none`.
-    ActivitySignal detect(const GuardSettings& settings, const PowerSnapshot& power, Date now);
-
     /// Whether an on-screen signal for `profile` counts: always for agents whose phrases are not
     /// looked for in terminals, else only when its process was seen within `window` seconds.
     static bool shouldEmitTerminalAccessibilitySignal(const AgentProfile& profile,

@@ -232,16 +232,6 @@ ActivitySignal signalFor(const std::string& key, const Group& group, const Proce
     return signal;
 }
 
-ActivitySignal strongest(const std::vector<ActivitySignal>& signals) {
-    const ActivitySignal* best = nullptr;
-    for (const auto& signal : signals) {
-        if (best == nullptr || rawValue(signal.strength) > rawValue(best->strength)) {
-            best = &signal;
-        }
-    }
-    return best != nullptr ? *best : ActivitySignal::none();
-}
-
 } // namespace
 
 ProcessDetector::ProcessDetector(std::shared_ptr<ProcessTableReading> table)
@@ -258,17 +248,6 @@ std::vector<ActivitySignal>
 ProcessDetector::detectPerApp(const GuardSettings& settings,
                               const std::optional<PowerSnapshot>& power) const {
     return detectPerApp(liveSnapshot(), settings, power);
-}
-
-ActivitySignal ProcessDetector::detect(const GuardSettings& settings,
-                                       const std::optional<PowerSnapshot>& power) const {
-    return detect(liveSnapshot(), settings, power);
-}
-
-ActivitySignal ProcessDetector::detect(const std::vector<ProcessSnapshot>& processes,
-                                       const GuardSettings& settings,
-                                       const std::optional<PowerSnapshot>& power) const {
-    return strongest(detectPerApp(processes, settings, power));
 }
 
 std::vector<ActivitySignal>

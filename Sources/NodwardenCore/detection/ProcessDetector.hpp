@@ -36,20 +36,11 @@ public:
     /// One signal per agent found in the table read now, in no particular order.
     std::vector<ActivitySignal> detectPerApp(const GuardSettings& settings,
                                              const std::optional<PowerSnapshot>& power) const;
-    /// The strongest signal of the table read now (the first among equals), or
-    /// `ActivitySignal::none()`.
-    ActivitySignal detect(const GuardSettings& settings,
-                          const std::optional<PowerSnapshot>& power) const;
 
     /// One signal per agent found in `processes`, in no particular order.
     std::vector<ActivitySignal> detectPerApp(const std::vector<ProcessSnapshot>& processes,
                                              const GuardSettings& settings,
                                              const std::optional<PowerSnapshot>& power) const;
-    /// The strongest signal found in `processes` (the first among equals), or
-    /// `ActivitySignal::none()`.
-    ActivitySignal detect(const std::vector<ProcessSnapshot>& processes,
-                          const GuardSettings& settings,
-                          const std::optional<PowerSnapshot>& power) const;
 
     /// The process table now; empty when it cannot be read.
     std::vector<ProcessSnapshot> liveSnapshot() const;

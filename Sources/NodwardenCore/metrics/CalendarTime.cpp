@@ -9,11 +9,11 @@ namespace nodwarden {
 
 namespace {
 
-constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr std::int64_t secondsPerDay = 86400;
 // 0001-01-01T00:00:00Z and 9999-12-31T23:59:59Z in Unix seconds: the four-digit years that the
 // text forms can show. Dates beyond are pinned to these ends rather than overflowing.
-constexpr std::int64_t kEarliestUnixSecond = -62135596800;
-constexpr std::int64_t kLatestUnixSecond = 253402300799;
+constexpr std::int64_t earliestUnixSecond = -62135596800;
+constexpr std::int64_t latestUnixSecond = 253402300799;
 
 std::int64_t floorDivide(std::int64_t value, std::int64_t divisor) {
     const std::int64_t quotient = value / divisor;
@@ -23,14 +23,14 @@ std::int64_t floorDivide(std::int64_t value, std::int64_t divisor) {
 // Whole Unix seconds of a `Date`, rounded down (so 0.9 s before midnight stays on the old day).
 std::int64_t unixSecondsOf(Date date) {
     if (std::isnan(date)) {
-        return static_cast<std::int64_t>(kUnixEpochToReferenceDate);
+        return static_cast<std::int64_t>(unixEpochToReferenceDate);
     }
     const double unix = std::floor(unixTimeFromDate(date));
-    if (unix <= static_cast<double>(kEarliestUnixSecond)) {
-        return kEarliestUnixSecond;
+    if (unix <= static_cast<double>(earliestUnixSecond)) {
+        return earliestUnixSecond;
     }
-    if (unix >= static_cast<double>(kLatestUnixSecond)) {
-        return kLatestUnixSecond;
+    if (unix >= static_cast<double>(latestUnixSecond)) {
+        return latestUnixSecond;
     }
     return static_cast<std::int64_t>(unix);
 }
@@ -86,7 +86,7 @@ public:
         // its edge applies.
         constexpr std::int64_t windowStart = 0;           // 1970-01-01
         constexpr std::int64_t windowEnd = 4102444800;    // 2100-01-01
-        constexpr std::int64_t step = 7 * kSecondsPerDay; // no zone changes twice within a week
+        constexpr std::int64_t step = 7 * secondsPerDay; // no zone changes twice within a week
         std::int64_t previous = windowStart;
         std::int32_t previousOffset = liveOffset(previous);
         offsets_.push_back(previousOffset);
@@ -144,7 +144,7 @@ namespace CalendarTime {
 CivilDate localDate(Date date) {
     const std::int64_t unix = unixSecondsOf(date);
     const std::int64_t local = unix + capturedZone().offsetAt(unix);
-    return civilFromDays(floorDivide(local, kSecondsPerDay));
+    return civilFromDays(floorDivide(local, secondsPerDay));
 }
 
 std::string localDayKey(Date date) {
@@ -172,8 +172,8 @@ std::int64_t daysBetween(const CivilDate& from, const CivilDate& to) {
 
 std::string iso8601UTC(Date date) {
     const std::int64_t unix = unixSecondsOf(date);
-    const std::int64_t days = floorDivide(unix, kSecondsPerDay);
-    const std::int64_t secondOfDay = unix - days * kSecondsPerDay;
+    const std::int64_t days = floorDivide(unix, secondsPerDay);
+    const std::int64_t secondOfDay = unix - days * secondsPerDay;
     std::string text = dayKey(civilFromDays(days));
     text.reserve(20);
     text.push_back('T');

@@ -49,7 +49,7 @@ Slot optionalSlot(Slot::Kind kind, void* target) {
     return Slot{kind, target, 0, true};
 }
 
-constexpr std::uint32_t kAllBucketKeys = (1u << 8) - 1;
+constexpr std::uint32_t allBucketKeys = (1u << 8) - 1;
 
 Slot bucketSlot(std::string_view key, DayBucket& b) {
     using K = Slot::Kind;
@@ -90,7 +90,7 @@ struct LastRunFields {
     bool finishedNormally = false;
 };
 
-constexpr std::uint32_t kAllLastRunKeys = (1u << 5) - 1;
+constexpr std::uint32_t allLastRunKeys = (1u << 5) - 1;
 
 Slot lastRunSlot(std::string_view key, LastRunFields& r) {
     using K = Slot::Kind;
@@ -119,12 +119,12 @@ Slot lastRunSlot(std::string_view key, LastRunFields& r) {
 
 /// Reads the private fields of `UsageMetrics`.
 struct UsageMetricsCoding {
-    static constexpr std::uint32_t kRequiredKeys = 1u << 0; // "installDate"
+    static constexpr std::uint32_t requiredKeys = 1u << 0; // "installDate"
 
     static Slot slot(std::string_view key, UsageMetrics& m) {
         using K = Slot::Kind;
         if (key == "installDate") {
-            return {K::date, &m.installDate_, kRequiredKeys};
+            return {K::date, &m.installDate_, requiredKeys};
         }
         if (key == "days") {
             return optionalSlot(K::days, &m.days_);
@@ -190,12 +190,12 @@ class RecordReader {
 public:
     /// Reads a whole account into `metrics`.
     explicit RecordReader(UsageMetrics& metrics)
-        : top_{Frame::Kind::metrics, &metrics, UsageMetricsCoding::kRequiredKeys} {}
+        : top_{Frame::Kind::metrics, &metrics, UsageMetricsCoding::requiredKeys} {}
     /// Reads one day bucket into `bucket`.
-    explicit RecordReader(DayBucket& bucket) : top_{Frame::Kind::bucket, &bucket, kAllBucketKeys} {}
+    explicit RecordReader(DayBucket& bucket) : top_{Frame::Kind::bucket, &bucket, allBucketKeys} {}
     /// Reads one last-run summary into `run`.
     explicit RecordReader(std::optional<LastRunSummary>& run)
-        : top_{Frame::Kind::lastRun, &run, kAllLastRunKeys} {}
+        : top_{Frame::Kind::lastRun, &run, allLastRunKeys} {}
 
     /// The input was one well-formed object with every required key and right types throughout.
     bool parse(std::string_view text) {
@@ -322,7 +322,7 @@ public:
             return open({Frame::Kind::days, pending_.target});
         case Slot::Kind::bucket:
             as<DayBucket>() = DayBucket{};
-            return open({Frame::Kind::bucket, pending_.target, kAllBucketKeys});
+            return open({Frame::Kind::bucket, pending_.target, allBucketKeys});
         case Slot::Kind::numberMap:
             as<std::map<std::string, double>>().clear();
             markSeen();
@@ -332,7 +332,7 @@ public:
             markSeen();
             return open({Frame::Kind::countMap, pending_.target});
         case Slot::Kind::lastRun:
-            return open({Frame::Kind::lastRun, pending_.target, kAllLastRunKeys});
+            return open({Frame::Kind::lastRun, pending_.target, allLastRunKeys});
         default:
             return false;
         }

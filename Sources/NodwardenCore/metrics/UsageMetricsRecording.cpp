@@ -16,7 +16,7 @@ namespace nodwarden {
 
 namespace {
 
-constexpr std::size_t kMaxLedgerAgentCharacters = 64;
+constexpr std::size_t maxLedgerAgentCharacters = 64;
 
 // Whole seconds towards zero, pinned to the 64-bit range so no value can overflow the conversion.
 std::int64_t wholeSeconds(double seconds) {
@@ -69,7 +69,7 @@ std::string ledgerAgentName(const std::optional<std::string>& agentID) {
             break; // cannot happen after sanitising; stop rather than loop
         }
         if (previous < 0 || utf8proc_grapheme_break_stateful(previous, codePoint, &breakState)) {
-            if (++characters > kMaxLedgerAgentCharacters) {
+            if (++characters > maxLedgerAgentCharacters) {
                 break;
             }
         }

@@ -140,4 +140,14 @@ void from_json(const json& value, ActivitySignal& signal) {
     signal = decodeActivitySignal(value);
 }
 
+ActivitySignal strongestSignal(const std::vector<ActivitySignal>& candidates) {
+    const ActivitySignal* best = nullptr;
+    for (const ActivitySignal& candidate : candidates) {
+        if (best == nullptr || rawValue(candidate.strength) > rawValue(best->strength)) {
+            best = &candidate;
+        }
+    }
+    return best != nullptr ? *best : ActivitySignal::none();
+}
+
 } // namespace nodwarden

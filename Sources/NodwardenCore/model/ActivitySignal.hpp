@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
@@ -54,6 +55,10 @@ struct ActivitySignal {
 
     bool operator==(const ActivitySignal&) const = default;
 };
+
+/// The signal of highest strength (the first among equals), or `ActivitySignal::none()` when there
+/// is none: what one pass's per-agent signals say as a whole.
+ActivitySignal strongestSignal(const std::vector<ActivitySignal>& candidates);
 
 // For records that embed these values.
 void to_json(nlohmann::json& value, SignalStrength strength);

@@ -11,16 +11,16 @@ using Date = double;
 using TimeInterval = double;
 
 /// Seconds between the Unix epoch and 2001-01-01T00:00:00Z.
-inline constexpr double kUnixEpochToReferenceDate = 978307200.0;
+inline constexpr double unixEpochToReferenceDate = 978307200.0;
 
 /// Converts Unix time (seconds since 1970) to a `Date`.
 constexpr Date dateFromUnixTime(double unixSeconds) {
-    return unixSeconds - kUnixEpochToReferenceDate;
+    return unixSeconds - unixEpochToReferenceDate;
 }
 
 /// Converts a `Date` to Unix time (seconds since 1970).
 constexpr double unixTimeFromDate(Date date) {
-    return date + kUnixEpochToReferenceDate;
+    return date + unixEpochToReferenceDate;
 }
 
 } // namespace nodwarden

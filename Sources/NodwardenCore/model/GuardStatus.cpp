@@ -12,7 +12,7 @@ using nlohmann::json;
 
 namespace {
 
-constexpr std::array<GuardStatus, 7> kGuardStatuses{GuardStatus::off,
+constexpr std::array<GuardStatus, 7> guardStatuses{GuardStatus::off,
                                                     GuardStatus::watching,
                                                     GuardStatus::keepingAwake,
                                                     GuardStatus::idleGrace,
@@ -63,14 +63,14 @@ std::string_view displayName(GuardStatus status) {
 }
 
 std::optional<GuardStatus> guardStatusFromRawValue(std::string_view raw) {
-    return caseForRawValue(kGuardStatuses, raw);
+    return caseForRawValue(guardStatuses, raw);
 }
 
 void to_json(json& value, GuardStatus status) {
     value = rawValue(status);
 }
 void from_json(const json& value, GuardStatus& status) {
-    status = decodeRawValue(value, kGuardStatuses, "status");
+    status = decodeRawValue(value, guardStatuses, "status");
 }
 
 } // namespace nodwarden

@@ -14,7 +14,7 @@ using namespace JSONDecoding;
 
 namespace {
 
-constexpr std::array<LidState, 3> kLidStates{LidState::open, LidState::closed, LidState::unknown};
+constexpr std::array<LidState, 3> lidStates{LidState::open, LidState::closed, LidState::unknown};
 
 PowerSnapshot decodePowerSnapshot(const json& value) {
     const json& object = requireObject(value, "power snapshot");
@@ -54,7 +54,7 @@ std::string_view displayName(LidState state) {
 }
 
 std::optional<LidState> lidStateFromRawValue(std::string_view raw) {
-    return caseForRawValue(kLidStates, raw);
+    return caseForRawValue(lidStates, raw);
 }
 
 // MARK: - PowerSnapshot
@@ -79,7 +79,7 @@ void to_json(json& value, LidState state) {
     value = rawValue(state);
 }
 void from_json(const json& value, LidState& state) {
-    state = decodeRawValue(value, kLidStates, "lid state");
+    state = decodeRawValue(value, lidStates, "lid state");
 }
 
 void to_json(json& value, const PowerSnapshot& power) {

@@ -490,7 +490,7 @@ bool SleepController::disengageSleepSwitch() {
         } catch (const std::exception&) {
             // Only the state read below decides whether the restore took.
         }
-        restored = sleepSwitchState() == SleepSwitchState::off;
+        restored = sleepSwitchState() == SleepSwitchState::sleepEnabled;
     }
     {
         std::lock_guard guard(lock_);
@@ -525,11 +525,11 @@ SleepSwitchState SleepController::sleepSwitchState() {
     if (UnicodeText::trimmed(listing).empty()) {
         return SleepSwitchState::unknown;
     }
-    return parseSleepDisabled(listing) ? SleepSwitchState::on : SleepSwitchState::off;
+    return parseSleepDisabled(listing) ? SleepSwitchState::sleepDisabled : SleepSwitchState::sleepEnabled;
 }
 
 bool SleepController::isSystemSleepDisabled() {
-    return sleepSwitchState() == SleepSwitchState::on;
+    return sleepSwitchState() == SleepSwitchState::sleepDisabled;
 }
 
 bool SleepController::parseSleepDisabled(std::string_view text) {
@@ -558,7 +558,7 @@ bool SleepController::reconcileStuckSleepSwitch() {
     if (!std::filesystem::exists(files_.engagedMarkerPath, ignored)) {
         return true;
     }
-    if (sleepSwitchState() == SleepSwitchState::off) {
+    if (sleepSwitchState() == SleepSwitchState::sleepEnabled) {
         log(wording_.staleMarkerRemoved);
         removeEngagedMarker();
         return true;

@@ -19,8 +19,9 @@ namespace NODWARDEN_CORE_EXPORT nodwarden {
 class CommandRunning;
 class FileLogger;
 
-/// The system sleep switch as the power settings listing reports it.
-enum class SleepSwitchState { on, off, unknown };
+/// The system sleep switch as the power settings listing reports it: sleep disabled (the listing's
+/// "SleepDisabled 1", what the log calls the switch turned off) or enabled, or not known.
+enum class SleepSwitchState { sleepDisabled, sleepEnabled, unknown };
 
 /// The two files that let a later run repair what this one left behind.
 struct SleepControllerFiles {

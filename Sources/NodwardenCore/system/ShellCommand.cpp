@@ -33,16 +33,16 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // How long we sleep between looks at a quiet child; bounds how late completion is noticed.
-constexpr auto kPollInterval = 50ms;
-constexpr auto kInterruptDelay = 200ms;
+constexpr auto pollInterval = 50ms;
+constexpr auto interruptDelay = 200ms;
 // Bytes read per read(2); one chatty stream yields to the other after a few of these.
-constexpr std::size_t kChunkSize = 64 * 1024;
-constexpr std::size_t kChunksPerTurn = 16;
+constexpr std::size_t chunkSize = 64 * 1024;
+constexpr std::size_t chunksPerTurn = 16;
 // After the child is gone a grandchild may still hold a pipe open and keep writing;
 // the final sweep takes what is there and no more than this.
-constexpr std::size_t kChunksAfterExit = 256;
+constexpr std::size_t chunksAfterExit = 256;
 // Caps absurd time-outs so the deadline arithmetic cannot overflow.
-constexpr double kLongestTimeoutSeconds = 365.0 * 24 * 3600;
+constexpr double longestTimeoutSeconds = 365.0 * 24 * 3600;
 
 struct Pipe {
     UniqueFd readEnd;
@@ -77,7 +77,7 @@ struct StreamCollector {
 
     // Reads what is available now, at most `maxChunks` reads; closes the stream at its end.
     void drain(std::size_t maxChunks) {
-        std::array<char, kChunkSize> buffer;
+        std::array<char, chunkSize> buffer;
         for (std::size_t chunk = 0; fd.isOpen() && chunk < maxChunks;) {
             const ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
             if (count > 0) {
@@ -132,13 +132,13 @@ public:
                 continue;
             }
             // ECHILD: someone else reaped it (SIGCHLD ignored by the host); the status is lost.
-            status_ = kStatusUnknown;
+            status_ = statusUnknown;
             return true;
         }
     }
 
     std::int32_t exitCode() const {
-        if (!status_ || *status_ == kStatusUnknown) {
+        if (!status_ || *status_ == statusUnknown) {
             return -1;
         }
         if (WIFEXITED(*status_)) {
@@ -151,7 +151,7 @@ public:
     }
 
 private:
-    static constexpr int kStatusUnknown = -1;
+    static constexpr int statusUnknown = -1;
 
     void waitBlocking() {
         int status = 0;
@@ -226,11 +226,11 @@ Clock::duration boundedTimeout(double seconds) {
         return Clock::duration::zero();
     }
     return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(std::min(seconds, kLongestTimeoutSeconds)));
+        std::chrono::duration<double>(std::min(seconds, longestTimeoutSeconds)));
 }
 
 void appendQuoted(std::string& out, const std::string& text) {
-    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr char hex[] = "0123456789abcdef";
     out += '"';
     for (const char character : text) {
         switch (character) {
@@ -256,8 +256,8 @@ void appendQuoted(std::string& out, const std::string& text) {
             if (static_cast<unsigned char>(character) < 0x20 || character == 0x7f) {
                 const auto byte = static_cast<unsigned char>(character);
                 out += "\\u{";
-                out += kHex[byte >> 4];
-                out += kHex[byte & 0xf];
+                out += hex[byte >> 4];
+                out += hex[byte & 0xf];
                 out += '}';
             } else {
                 out += character;
@@ -280,12 +280,12 @@ public:
         case Stage::running:
             child.signal(SIGTERM);
             stage_ = Stage::terminated;
-            nextAt_ = now + kInterruptDelay;
+            nextAt_ = now + interruptDelay;
             break;
         case Stage::terminated:
             child.signal(SIGINT);
             stage_ = Stage::interrupted;
-            nextAt_ = now + boundedTimeout(ProcessCommandRunner::kForceKillDelaySeconds);
+            nextAt_ = now + boundedTimeout(ProcessCommandRunner::forceKillDelaySeconds);
             break;
         case Stage::interrupted:
             child.signal(SIGKILL);
@@ -367,7 +367,7 @@ CommandResult ProcessCommandRunner::run(const ShellCommand& command) {
         }
         const auto untilEscalation =
             std::chrono::ceil<std::chrono::milliseconds>(escalation.nextAt() - now);
-        const auto wait = std::min<std::chrono::milliseconds>(kPollInterval, untilEscalation);
+        const auto wait = std::min<std::chrono::milliseconds>(pollInterval, untilEscalation);
 
         std::array<pollfd, 3> watched{};
         nfds_t count = 0;
@@ -381,13 +381,13 @@ CommandResult ProcessCommandRunner::run(const ShellCommand& command) {
         }
         if (count == 0) {
             std::this_thread::sleep_for(std::min<Clock::duration>(idleNap, wait));
-            idleNap = std::min<Clock::duration>(idleNap * 2, kPollInterval);
+            idleNap = std::min<Clock::duration>(idleNap * 2, pollInterval);
             continue;
         }
         const int ready = ::poll(watched.data(), count, static_cast<int>(wait.count()));
         if (ready > 0) {
             for (auto& stream : streams) {
-                stream.drain(kChunksPerTurn);
+                stream.drain(chunksPerTurn);
             }
         }
     }
@@ -395,7 +395,7 @@ CommandResult ProcessCommandRunner::run(const ShellCommand& command) {
     // Whatever the child wrote before it ended is still in the pipes; take it without waiting
     // for end of file, which a lingering grandchild could postpone for ever.
     for (auto& stream : streams) {
-        stream.drain(kChunksAfterExit);
+        stream.drain(chunksAfterExit);
     }
 
     CommandResult result{child.exitCode(), decodedOrEmpty(std::move(streams[0].bytes)),

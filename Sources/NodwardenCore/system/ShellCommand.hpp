@@ -95,11 +95,11 @@ public:
     double timeoutSeconds() const { return timeoutSeconds_; }
 
     /// After the time-out the child gets SIGTERM, 0.2 s later SIGINT, and after a further
-    /// `kForceKillDelaySeconds` SIGKILL, so the call always returns.
+    /// `forceKillDelaySeconds` SIGKILL, so the call always returns.
     CommandResult run(const ShellCommand& command) override;
 
     /// Seconds between SIGINT and SIGKILL for a child that ignores both polite signals.
-    static constexpr double kForceKillDelaySeconds = 2.0;
+    static constexpr double forceKillDelaySeconds = 2.0;
 
 private:
     const double timeoutSeconds_;

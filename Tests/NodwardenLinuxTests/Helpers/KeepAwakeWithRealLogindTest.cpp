@@ -34,7 +34,7 @@ using nodwarden::SleepLogWording;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::TemporaryDirectory;
 
-const std::string kInhibit = STAYLOOM_INHIBIT_PATH;
+const std::string inhibitPath = STAYLOOM_INHIBIT_PATH;
 
 class KeepAwakeWithRealLogind : public ::testing::Test {
 protected:
@@ -85,7 +85,7 @@ protected:
 };
 
 TEST_F(KeepAwakeWithRealLogind, AGrantedLockIsAHoldUntilReleased) {
-    auto controller = controllerFor(kInhibit);
+    auto controller = controllerFor(inhibitPath);
     ASSERT_TRUE(controller->setSleepPrevention(true, false, false));
     ASSERT_TRUE(controller->isSleepPreventionEnabled());
     const auto held = listing();
@@ -103,7 +103,7 @@ TEST_F(KeepAwakeWithRealLogind, AGrantedLockIsAHoldUntilReleased) {
 }
 
 TEST_F(KeepAwakeWithRealLogind, TheReasonFollowsTheModeWithNoMomentWithoutALock) {
-    auto controller = controllerFor(kInhibit);
+    auto controller = controllerFor(inhibitPath);
     controller->setKeepAwakeReason("Manual keep-awake");
     ASSERT_TRUE(controller->setSleepPrevention(true, false, false));
     const auto manual = listing();
@@ -159,7 +159,7 @@ TEST_F(KeepAwakeWithRealLogind, ARefusedLockIsAFailedLaunchLoggedOnceAndNeverAHo
     const auto wrapper = folder.write(
         "bin/stayloom-inhibit", "#!/bin/sh\nexec /usr/bin/setpriv --reuid=65534 --regid=65534 "
                                 "--clear-groups '" +
-                                    kInhibit + "' \"$@\"\n");
+                                    inhibitPath + "' \"$@\"\n");
     std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all |
                                               std::filesystem::perms::group_read |
                                               std::filesystem::perms::others_read);

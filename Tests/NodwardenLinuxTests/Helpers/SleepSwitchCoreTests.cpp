@@ -33,14 +33,14 @@ using stayloom::testing::readFile;
 using stayloom::testing::ScopedEnvironmentVariable;
 using stayloom::testing::TemporaryDirectory;
 
-const std::string kHelper = STAYLOOM_SLEEP_SWITCH_PATH;
-const std::filesystem::path kFakeSystemctl = STAYLOOM_FAKE_SYSTEMCTL_PATH;
+const std::string helperPath = STAYLOOM_SLEEP_SWITCH_PATH;
+const std::filesystem::path fakeSystemctl = STAYLOOM_FAKE_SYSTEMCTL_PATH;
 
-const std::vector<std::string> kSleepUnits{"sleep.target", "suspend.target", "hibernate.target",
+const std::vector<std::string> sleepUnits{"sleep.target", "suspend.target", "hibernate.target",
                                            "hybrid-sleep.target", "suspend-then-hibernate.target"};
 
 // Grants every request: the tests exercise the helper, not the password dialog.
-constexpr const char* kFakeElevator = "#!/bin/sh\nexec \"$@\"\n";
+constexpr const char* fakeElevator = "#!/bin/sh\nexec \"$@\"\n";
 
 /// A controller whose sleep switch is the real helper behind `elevator`, with its own log and
 /// state files.
@@ -48,7 +48,7 @@ struct ControllerOverHelper {
     explicit ControllerOverHelper(const std::filesystem::path& elevator)
         : controller(runner, runner, logger, "/nonexistent/caffeinate",
                      SleepControllerFiles{state.path() / "caffeinate.pid", marker()},
-                     SleepCommandSet::privilegedHelper(elevator.string(), kHelper),
+                     SleepCommandSet::privilegedHelper(elevator.string(), helperPath),
                      nodwarden::ProcessControl{}, nodwarden::KeepAwakeContract{},
                      SleepLogWording::linuxHelper()) {}
 
@@ -85,14 +85,14 @@ protected:
 
     std::string status() {
         return ProcessCommandRunner(8)
-            .run(ShellCommand{kHelper, {"status"}, SleepCommandSet::helperVariables()})
+            .run(ShellCommand{helperPath, {"status"}, SleepCommandSet::helperVariables()})
             .standardOutput;
     }
 
     TemporaryDirectory folder_;
     std::filesystem::path root_ = folder_.path() / "root";
-    std::filesystem::path fakeSystemctl_ = executable("systemctl", readFile(kFakeSystemctl));
-    std::filesystem::path fakeElevator_ = executable("pkexec", kFakeElevator);
+    std::filesystem::path fakeSystemctl_ = executable("systemctl", readFile(fakeSystemctl));
+    std::filesystem::path fakeElevator_ = executable("pkexec", fakeElevator);
     ScopedEnvironmentVariable unitRoot_{"STAYLOOM_UNIT_ROOT", root_.string()};
     ScopedEnvironmentVariable path_{"PATH", (folder_.path() / "bin").string() + ":/usr/bin:/bin"};
 };
@@ -133,18 +133,18 @@ TEST_F(SleepSwitchWithCore, CoreEngagesAndRestoresThroughTheHelper) {
     ControllerOverHelper harness(fakeElevator_);
     auto& controller = harness.controller;
 
-    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepEnabled);
 
     ASSERT_TRUE(controller.engageLidClosedProtection());
-    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::on);
-    for (const auto& unit : kSleepUnits) {
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepDisabled);
+    for (const auto& unit : sleepUnits) {
         EXPECT_EQ(std::filesystem::read_symlink(root_ / "run/systemd/system" / unit), "/dev/null")
             << unit;
     }
     EXPECT_TRUE(std::filesystem::exists(harness.marker()));
 
     ASSERT_TRUE(controller.disengageSleepSwitch());
-    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepEnabled);
     EXPECT_TRUE(std::filesystem::is_empty(root_ / "run/systemd/system"));
     EXPECT_FALSE(std::filesystem::exists(harness.marker()));
 }
@@ -163,7 +163,7 @@ TEST_F(SleepSwitchWithCore, ADismissedDeniedOrMissingElevatorLeavesSleepOn) {
 
         EXPECT_FALSE(controller.engageLidClosedProtection());
         EXPECT_FALSE(controller.isLidClosedProtectionEngaged());
-        EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
+        EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepEnabled);
         EXPECT_FALSE(std::filesystem::exists(harness.marker()));
     }
 }
@@ -193,7 +193,7 @@ TEST_F(SleepSwitchWithCore, AnAdministratorsOwnMaskNeverReadsAsAStuckSwitch) {
         executable("refusing-pkexec", "#!/bin/sh\necho asked >> \"$0.log\"\nexit 127\n"));
     harness.controller.adoptSleepSwitchEngaged();
     SleepController& controller = harness.controller;
-    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::off);
+    EXPECT_EQ(controller.sleepSwitchState(), SleepSwitchState::sleepEnabled);
 
     EXPECT_TRUE(controller.reconcileStuckSleepSwitch());
     EXPECT_FALSE(std::filesystem::exists(harness.marker()));
