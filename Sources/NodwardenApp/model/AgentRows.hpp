@@ -21,17 +21,17 @@ struct AgentStatusRow {
     std::string state;
     /// Whether the row counts towards the working agents.
     bool isWorking = false;
-    /// The agent asks its user something and waits for the answer.
-    bool isWaiting = false;
-    /// The witness that decided the row ("record", "hook", "screen", "lock", "files", "cpu",
-    /// "run", "startUp"); empty when none did.
-    std::string decidedBy;
     /// Application whose icon stands for the agent.
     std::optional<std::string> bundleID;
     /// Symbol-image name shown when no application icon is available.
     std::string symbol;
     /// A command kept awake by `stayloom run`, not a detected agent.
     bool fromCommand = false;
+    /// The agent asks its user something and waits for the answer.
+    bool isWaiting = false;
+    /// The witness that decided the row ("record", "hook", "screen", "lock", "files", "cpu",
+    /// "run", "startUp"); empty when none did.
+    std::string decidedBy = {};
 
     const std::string& id() const { return name; }
 
