@@ -61,8 +61,8 @@ bool FreedesktopNotifications::offersActions() {
 }
 
 FreedesktopNotifications::Result
-FreedesktopNotifications::show(const std::string& summary, const std::string& body,
-                               const std::vector<Action>& actions) {
+FreedesktopNotifications::show(const std::string& slot, const std::string& summary,
+                               const std::string& body, const std::vector<Action>& actions) {
     if (noBus_) {
         return {Outcome::noSessionBus, {}};
     }
@@ -79,6 +79,7 @@ FreedesktopNotifications::show(const std::string& summary, const std::string& bo
         offersActions_.reset();
         matching_ = false;
         awaitsAction_ = false;
+        slotIds_.clear();
     }
     const bool withActions = !actions.empty() && offersActions();
     if (withActions && !matching_) {
@@ -99,8 +100,10 @@ FreedesktopNotifications::show(const std::string& summary, const std::string& bo
                                               notificationPath, notificationInterface, "Notify");
     // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout)
     if (code >= 0) {
-        code = sd_bus_message_append(call, "susss", appName, lastId_, desktopEntry, summary.c_str(),
-                                     body.c_str());
+        const auto earlier = slotIds_.find(slot);
+        const std::uint32_t replaced = earlier == slotIds_.end() ? 0 : earlier->second;
+        code = sd_bus_message_append(call, "susss", appName, replaced, desktopEntry,
+                                     summary.c_str(), body.c_str());
     }
     if (code >= 0) {
         code = sd_bus_message_open_container(call, 'a', "s");
@@ -139,8 +142,15 @@ FreedesktopNotifications::show(const std::string& summary, const std::string& bo
         }
     } else {
         lastId_ = id;
-        awaitsAction_ = withActions && matching_;
-        pressed_.clear();
+        slotIds_[slot] = id;
+        if (withActions && matching_) {
+            actionId_ = id;
+            awaitsAction_ = true;
+            pressed_.clear();
+        } else if (id == actionId_) {
+            // The notice with buttons was replaced by one without.
+            awaitsAction_ = false;
+        }
     }
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
@@ -151,13 +161,17 @@ void FreedesktopNotifications::heard(sd_bus_message* message) {
     std::uint32_t id = 0;
     if (sd_bus_message_is_signal(message, notificationInterface, "ActionInvoked") > 0) {
         const char* key = nullptr;
-        if (sd_bus_message_read(message, "us", &id, &key) >= 0 && id == lastId_ && awaitsAction_ &&
+        if (sd_bus_message_read(message, "us", &id, &key) >= 0 && id == actionId_ && awaitsAction_ &&
             key != nullptr) {
             pressed_ = key;
             awaitsAction_ = false;
         }
-    } else if (sd_bus_message_read(message, "u", &id) >= 0 && id == lastId_) {
-        awaitsAction_ = false;
+    } else if (sd_bus_message_read(message, "u", &id) >= 0) {
+        if (id == actionId_) {
+            awaitsAction_ = false;
+        }
+        // Closed by the user or expired: that slot's next notice is a new one.
+        std::erase_if(slotIds_, [id](const auto& entry) { return entry.second == id; });
     }
 }
 
@@ -196,6 +210,25 @@ std::string FreedesktopNotifications::waitForAction(int wakeFd) {
     std::string key;
     key.swap(pressed_);
     return key;
+}
+
+bool FreedesktopNotifications::close(const std::string& slot) {
+    const auto shown = slotIds_.find(slot);
+    if (!bus_ || shown == slotIds_.end()) {
+        return false;
+    }
+    const std::uint32_t id = shown->second;
+    // Closed or already gone: either way the slot's next notice is a new one.
+    slotIds_.erase(shown);
+    if (id == actionId_) {
+        awaitsAction_ = false;
+    }
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const int code =
+        sd_bus_call_method(bus_.get(), notificationService, notificationPath,
+                           notificationInterface, "CloseNotification", &error, nullptr, "u", id);
+    sd_bus_error_free(&error);
+    return code >= 0;
 }
 
 } // namespace nodwarden::linuxplatform

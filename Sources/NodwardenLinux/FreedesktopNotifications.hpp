@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,7 +14,7 @@ struct sd_bus_message;
 namespace nodwarden::linuxplatform {
 
 /// The desktop's notification service, org.freedesktop.Notifications on the session bus. Each
-/// notice replaces the one this instance showed before (`replaces_id`). Blocks while the service
+/// notice replaces the one this instance showed before in the same slot (`replaces_id`). Blocks while the service
 /// answers: use it from one thread that may wait.
 class FreedesktopNotifications {
 public:
@@ -38,16 +39,20 @@ public:
     FreedesktopNotifications(const FreedesktopNotifications&) = delete;
     FreedesktopNotifications& operator=(const FreedesktopNotifications&) = delete;
 
-    /// `actions` are offered only where the service says it shows them ("actions" among its
-    /// capabilities, asked once per connection).
-    Result show(const std::string& summary, const std::string& body,
+    /// Shows a notice in `slot`, replacing the one shown there before; notices of other slots
+    /// stay. `actions` are offered only where the service says it shows them ("actions" among
+    /// its capabilities, asked once per connection).
+    Result show(const std::string& slot, const std::string& summary, const std::string& body,
                 const std::vector<Action>& actions = {});
+    /// Takes the notice of `slot` off the desktop; false when none is shown there or the service
+    /// refused.
+    bool close(const std::string& slot);
 
-    /// Whether the notice shown last carries buttons that may still be pressed.
+    /// Whether the latest notice with buttons may still have one pressed.
     bool awaitsAction() const { return awaitsAction_; }
-    /// Waits for the service's word on the notice shown last until `wakeFd` becomes readable
-    /// (it is not read) or a signal arrives, and returns the key of an action pressed on it;
-    /// empty when none was. A notice closed, or its action taken, awaits nothing more.
+    /// Waits for the service's word on the latest notice with buttons until `wakeFd` becomes
+    /// readable (it is not read) or a signal arrives, and returns the key of an action pressed
+    /// on it; empty when none was. A notice closed, or its action taken, awaits nothing more.
     std::string waitForAction(int wakeFd);
 
     /// The id the service gave the notice shown last; 0 before the first.
@@ -64,6 +69,10 @@ private:
 
     bool noBus_ = false;
     std::uint32_t lastId_ = 0;
+    /// The id each slot's notice has on the desktop.
+    std::map<std::string, std::uint32_t> slotIds_;
+    /// The notice whose buttons are awaited.
+    std::uint32_t actionId_ = 0;
     std::optional<bool> offersActions_;
     bool matching_ = false;
     bool awaitsAction_ = false;

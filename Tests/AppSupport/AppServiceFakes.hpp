@@ -135,7 +135,11 @@ public:
         }
     }
 
+    void withdraw(const std::string& slot) override { withdrawn.push_back(slot); }
+
     std::vector<nodwarden::app::Notice> shown;
+    /// The slots withdrawn, in order.
+    std::vector<std::string> withdrawn;
     ActionHandler actionHandler;
 };
 

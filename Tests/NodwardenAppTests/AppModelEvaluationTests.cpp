@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <cmath>
@@ -449,6 +450,66 @@ TEST(AppModelEvaluation, TheEndOfTheWorkAndASafetyReleaseAreAnnouncedAModeSwitch
     EXPECT_EQ(harness.notifier.shown.back(),
               (Notice{"Battery low — keep-awake stopped",
                       "The battery is at 5%, below the cutoff. The computer may sleep again."}));
+}
+
+TEST(AppModelEvaluation, AnAgentWaitingForItsUserIsShownAnnouncedOnceAndNotKeptAwake) {
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::watchAgentUI);
+    harness.storeSettings(settingsWithGrace(60));
+    auto model = harness.makeModel();
+    const auto evaluate = [&](const std::vector<ActivitySignal>& work) {
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, work, true);
+        AppModelHarness::settle(*model);
+    };
+    ActivitySignal working =
+        named(SignalStrength::strong, "Claude Code", "Claude Code reports it is working");
+    working.decidedBy = DecidingWitness::record;
+    ActivitySignal waiting =
+        named(SignalStrength::presence, "Claude Code", "Claude Code is waiting for your answer");
+    waiting.decidedBy = DecidingWitness::hook;
+    waiting.waitingForUser = true;
+    const Notice notice{"Claude Code is waiting for your answer",
+                        "It has stopped to ask you something. The computer may sleep while it "
+                        "waits.",
+                        {},
+                        "waiting:Claude Code"};
+
+    evaluate({working});
+    evaluate({waiting});
+    EXPECT_EQ(harness.notifier.shown, std::vector<Notice>{notice})
+        << "at once, not after the grace";
+    evaluate({waiting});
+    EXPECT_EQ(harness.notifier.shown.size(), 1u) << "one notice per wait";
+    ASSERT_EQ(model->agentRows().size(), 1u);
+    EXPECT_EQ(model->agentRows()[0].state, "waiting for you");
+    EXPECT_FALSE(model->agentRows()[0].isWorking);
+    EXPECT_EQ(model->agentSummary(), QStringLiteral("0 working · 1 waiting for you"));
+    EXPECT_EQ(model->statusIconName(), QStringLiteral("questionmark.bubble"));
+    const QJsonObject agent = app::StatusReport::fromModel(*model)
+                                  .value(QStringLiteral("agents"))
+                                  .toArray()[0]
+                                  .toObject();
+    EXPECT_EQ(agent.value(QStringLiteral("state")).toString(), QStringLiteral("waiting"));
+    EXPECT_EQ(agent.value(QStringLiteral("decidedBy")).toString(), QStringLiteral("hook"));
+    EXPECT_FALSE(agent.value(QStringLiteral("working")).toBool());
+
+    // A second agent that starts waiting gets a notice of its own beside the first.
+    ActivitySignal otherWaiting =
+        named(SignalStrength::presence, "Codex CLI", "Codex CLI is waiting for your answer");
+    otherWaiting.waitingForUser = true;
+    evaluate({waiting, otherWaiting});
+    ASSERT_EQ(harness.notifier.shown.size(), 2u);
+    EXPECT_EQ(harness.notifier.shown[1].slot, "waiting:Codex CLI");
+
+    // A wait is released as a turn's end is: after the grace, and not as work that finished.
+    harness.clock.advance(61);
+    evaluate({waiting, otherWaiting});
+    EXPECT_FALSE(model->sleepPreventionEnabled());
+    EXPECT_EQ(harness.notifier.shown.size(), 2u) << "no agent finished: they wait";
+    // One answer ends that wait only: its notice is taken back, the other stays.
+    evaluate({working, otherWaiting});
+    EXPECT_EQ(harness.notifier.withdrawn, std::vector<std::string>{notice.slot});
 }
 
 TEST(AppModelEvaluation, EngagedSwitchIsReleasedEvenWhenTheChildIsGone) {

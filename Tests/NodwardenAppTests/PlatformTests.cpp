@@ -159,6 +159,30 @@ TEST(HookSetup, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
               QJsonDocument::fromJson(QByteArray::fromStdString(claudeSettings)));
     EXPECT_NE(hooks(HookSetup::Verb::status).second.find("Claude Code: found, not connected"),
               std::string::npos);
+
+    // An earlier version's entries: its turns only. Said so, and completed by an install.
+    std::string turnsOnly = R"json({"hooks": {)json";
+    for (const char* event : {"UserPromptSubmit", "Stop", "StopFailure", "SessionEnd"}) {
+        turnsOnly +=
+            std::string(turnsOnly.back() == '{' ? "" : ",") + "\"" + event +
+            R"json(": [{"hooks": [{"type": "command", "command": "/usr/bin/stayloom hook claude )json" +
+            event + "\"}]}]";
+    }
+    writeFile(home / ".claude" / "settings.json", turnsOnly + "}}");
+    const std::string before = hooks(HookSetup::Verb::status, {"claude"}).second;
+    EXPECT_NE(before.find("Claude Code: connected ("), std::string::npos) << before;
+    EXPECT_NE(before.find("connected before Stayloom heard its tools and its questions to you"),
+              std::string::npos)
+        << before;
+    hooks(HookSetup::Verb::install, {"claude"});
+    const std::string after = hooks(HookSetup::Verb::status, {"claude"}).second;
+    EXPECT_EQ(after.find("connected before"), std::string::npos) << after;
+    const auto completed = QJsonDocument::fromJson(QByteArray::fromStdString(
+        readFile(home / ".claude" / "settings.json")))[QStringLiteral("hooks")];
+    EXPECT_EQ(completed[QStringLiteral("Notification")][0][QStringLiteral("matcher")].toString(),
+              QStringLiteral("permission_prompt|elicitation_dialog"));
+    EXPECT_TRUE(completed[QStringLiteral("PermissionRequest")].isArray());
+    EXPECT_TRUE(completed[QStringLiteral("PreToolUse")].isArray());
 }
 
 namespace {

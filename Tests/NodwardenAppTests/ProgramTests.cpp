@@ -1,14 +1,29 @@
 // The real Stayloom binary, started headless on a simulated machine.
 
+#include "AppSupport/AppModelHarness.hpp"
 #include "AppSupport/FakeMachine.hpp"
 #include "AppSupport/ProgramRun.hpp"
 #include "AppSupport/SocketPeer.hpp"
 #include "NodwardenCoreTests/UsageMetricsTestSupport.hpp"
 
+#include <NodwardenApp/control/InstanceControl.hpp>
+#include <NodwardenApp/control/SingleInstance.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/terminal/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/terminal/TerminalModePrompt.hpp>
 #include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
+
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
+#include <NodwardenCore/detection/SessionActivityDetector.hpp>
+#include <NodwardenCore/hooks/HookWitness.hpp>
+
+#include "Support/ChildProcess.hpp"
+#include "Support/FakeAccessibilityPlatform.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -22,9 +37,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -32,6 +49,7 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
 
@@ -861,4 +879,152 @@ TEST_F(Program, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
             << (WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status));
     }
+}
+
+namespace {
+
+/// The processes at or below `top`, read from /proc: only the test's own, whatever else runs.
+class OwnProcessTree final : public ProcessTableReading {
+public:
+    explicit OwnProcessTree(pid_t top) : top_(top) {}
+    std::vector<ProcessSnapshot> readProcessTable() override {
+        std::map<std::int32_t, ProcessSnapshot> rows;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            const std::string stat = readFile(entry.path() / "stat");
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos) {
+                continue;
+            }
+            std::istringstream fields(stat.substr(close + 2));
+            std::vector<std::string> values{std::istream_iterator<std::string>(fields), {}};
+            if (values.size() < 20) {
+                continue;
+            }
+            std::string arguments = readFile(entry.path() / "cmdline");
+            std::replace(arguments.begin(), arguments.end(), '\0', ' ');
+            const std::string command = arguments.substr(0, arguments.find(' '));
+            ProcessSnapshot row(std::stoi(name), std::stoi(values[1]), 0, command, arguments,
+                                std::stoull(values[19]));
+            row.startedAt = 0;
+            rows.emplace(row.pid, row);
+        }
+        std::vector<ProcessSnapshot> tree;
+        for (const auto& [pid, row] : rows) {
+            for (std::int32_t at = pid; at > 1 && rows.contains(at); at = rows.at(at).parentPID) {
+                if (at == top_) {
+                    tree.push_back(row);
+                    break;
+                }
+            }
+        }
+        return tree;
+    }
+
+private:
+    pid_t top_;
+};
+
+} // namespace
+
+// An agent named `claude` that runs the real `stayloom hook` as its hooks do and its commands as
+// its shell tool does; a copy's control socket, in this test, hands the events to the witness.
+TEST(HookSequence, PromptToolUsePermissionWaitAnswerAndStopEachGiveTheirState) {
+    TemporaryDirectory root;
+    const auto home = root.path() / "home";
+    std::filesystem::create_directories(home);
+    app::LinuxPlatformOptions options;
+    options.paths = PlatformPaths::Environment{home, std::nullopt};
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    auto model = harness.makeModel();
+    const auto hooks = std::make_shared<HookWitness>();
+    app::InstanceControl control(
+        *model, [](AppMode) {}, hooks);
+    app::SingleInstance instance(app::instanceLockFolder(options));
+    ASSERT_TRUE(instance.acquire());
+    instance.setRequestHandler([&](const QJsonObject& request) { return control.handle(request); });
+
+    std::filesystem::create_symlink("/bin/sh", root.path() / "claude");
+    const auto steps = root.path() / "steps";
+    const auto done = root.path() / "done";
+    ASSERT_EQ(::mkfifo(steps.c_str(), 0600), 0);
+    std::string environment;
+    for (const std::string& entry : bareEnvironment(home)) {
+        environment += "'" + entry + "' ";
+    }
+    const std::string script =
+        "exec 3<> '" + steps.string() +
+        "'; while read -r verb event kind <&3; do case $verb in "
+        "hook) printf '{\"session_id\":\"s1\",\"notification_type\":\"%s\"}' \"$kind\" | env -i " +
+        environment + "'" + STAYLOOM_PROGRAM_PATH +
+        "' hook claude \"$event\";; run) sleep 300 & command=$!;; end) kill $command; wait;; "
+        "esac; echo x >> '" +
+        done.string() + "'; done";
+    ChildProcess agent({(root.path() / "claude").string(), "-c", script});
+    int stepsTaken = 0;
+    const auto step = [&](const std::string& line) {
+        std::ofstream(steps) << line << std::endl;
+        ++stepsTaken;
+        return AppModelHarness::processEventsUntil(
+            [&] { return int(linesOf(readFile(done)).size()) == stepsTaken; });
+    };
+
+    auto table = std::make_shared<OwnProcessTree>(agent.pid());
+    ProcessDetector processes(table);
+    FakeAccessibilityPlatform noApplications;
+    AccessibilityDetector screenText(noApplications);
+    SessionActivityDetector sessions(std::make_shared<FileActivityProbe>(home, 8),
+                                     HostSystem::linux);
+    ActivityDetector detector(processes, screenText, sessions, {hooks.get()});
+    Date now = 1000;
+    const auto claude = [&] {
+        now += 1;
+        for (const ActivitySignal& signal :
+             detector.detectPerApp(GuardSettings::defaults(), {true, 100, "AC"}, now)) {
+            if (signal.appName == "Claude Code") {
+                return signal;
+            }
+        }
+        return ActivitySignal::none();
+    };
+    struct Expected {
+        SignalStrength strength;
+        bool waiting;
+        std::optional<DecidingWitness> decidedBy;
+    };
+    const auto is = [&](const Expected& expected, const char* what) {
+        // The hook's event reaches the copy a moment after the hook ended.
+        ActivitySignal signal;
+        AppModelHarness::processEventsUntil(
+            [&] {
+                signal = claude();
+                return signal.strength == expected.strength &&
+                       signal.waitingForUser == expected.waiting;
+            },
+            5000);
+        EXPECT_EQ(signal.strength, expected.strength) << what << ": " << signal.reason;
+        EXPECT_EQ(signal.waitingForUser, expected.waiting) << what << ": " << signal.reason;
+        EXPECT_EQ(signal.decidedBy, expected.decidedBy) << what << ": " << signal.reason;
+    };
+    const auto strong = SignalStrength::strong, presence = SignalStrength::presence;
+
+    ASSERT_TRUE(step("hook UserPromptSubmit"));
+    is({strong, false, DecidingWitness::hook}, "the prompt");
+    ASSERT_TRUE(step("hook PreToolUse"));
+    ASSERT_TRUE(step("run"));
+    is({strong, false, DecidingWitness::run}, "its tool runs a quiet command");
+    ASSERT_TRUE(step("end"));
+    ASSERT_TRUE(step("hook PostToolUse"));
+    ASSERT_TRUE(step("hook Notification permission_prompt"));
+    is({presence, true, DecidingWitness::hook}, "it asks for a permission");
+    ASSERT_TRUE(step("run"));
+    is({strong, false, DecidingWitness::run}, "the answer: the command it asked about runs");
+    ASSERT_TRUE(step("end"));
+    ASSERT_TRUE(step("hook PostToolUse"));
+    ASSERT_TRUE(step("hook Stop"));
+    is({presence, false, DecidingWitness::cpu}, "its turn ended");
 }

@@ -225,6 +225,7 @@ TEST(GuardSettingsEncoding, WritesExactlyTheEighteenCurrentKeys) {
                                       "enableBrowsers",
                                       "keepAwakeWithLidClosed",
                                       "letDisplaySleep",
+                                      "keepAwakeWhileAgentWaits",
                                       "notifyWorkDone",
                                       "notifyWorkDoneAfterGrace",
                                       "notifySafety",

@@ -61,7 +61,7 @@ ControlReply InstanceControl::hookEvent(const QJsonObject& request) {
         return failure(QStringLiteral("hook needs an agent, an event, a pid and a start"));
     }
     if (!hooks_->record({text("agent"), text("event"), text("session"),
-                         static_cast<std::int32_t>(*pid), *start})) {
+                         static_cast<std::int32_t>(*pid), *start, text("kind")})) {
         return failure(QStringLiteral("unknown agent"));
     }
     return {.body = QJsonObject{{QStringLiteral("ok"), true}}};

@@ -104,11 +104,14 @@ QJsonValue StatusReport::isoTime(std::optional<Date> date) {
 QJsonObject StatusReport::fromModel(const AppModel& model) {
     QJsonArray agents;
     for (const AgentStatusRow& row : model.agentRows()) {
-        agents.append(QJsonObject{{QStringLiteral("name"), utf8(row.name)},
-                                  {QStringLiteral("state"), utf8(row.state)},
-                                  {QStringLiteral("working"), row.isWorking},
-                                  {QStringLiteral("reason"), utf8(row.detail)},
-                                  {QStringLiteral("sessions"), sessions(model, row.name)}});
+        agents.append(QJsonObject{
+            {QStringLiteral("name"), utf8(row.name)},
+            {QStringLiteral("state"), row.isWaiting ? QStringLiteral("waiting") : utf8(row.state)},
+            {QStringLiteral("working"), row.isWorking},
+            {QStringLiteral("reason"), utf8(row.detail)},
+            {QStringLiteral("decidedBy"), row.decidedBy.empty() ? QJsonValue(QJsonValue::Null)
+                                                                : QJsonValue(utf8(row.decidedBy))},
+            {QStringLiteral("sessions"), sessions(model, row.name)}});
     }
     const QJsonValue percent =
         model.batteryPercent() ? QJsonValue(*model.batteryPercent()) : QJsonValue(QJsonValue::Null);
@@ -191,8 +194,16 @@ QString StatusReport::text(const QJsonObject& report, Date now) {
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValueConstRef value : agents) {
         const QJsonObject agent = value.toObject();
-        text += QStringLiteral("  ") + member(agent, "name") + QStringLiteral(": ") +
-                member(agent, "state") + QStringLiteral(" — ") + member(agent, "reason") + u'\n';
+        QString state = member(agent, "state");
+        if (state == u"waiting") {
+            state = QStringLiteral("waiting for you");
+        }
+        text += QStringLiteral("  ") + member(agent, "name") + QStringLiteral(": ") + state +
+                QStringLiteral(" — ") + member(agent, "reason");
+        if (const QString witness = member(agent, "decidedBy"); !witness.isEmpty()) {
+            text += QStringLiteral(" (decided by ") + witness + u')';
+        }
+        text += u'\n';
     }
     const QJsonObject power = report.value(QStringLiteral("power")).toObject();
     text += QStringLiteral("Power: ") + member(power, "description");

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/detection/AccessibilityDetector.hpp>
@@ -54,6 +55,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     requireServices();
     if (environment_.notifier != nullptr) {
         notifier_ = std::make_unique<WorkNotifier>(*environment_.notifier);
+        waitingNotice_ = std::make_unique<WaitingNotice>(*environment_.notifier);
         // Pressed on the desktop's thread; acted on here, on the main thread.
         environment_.notifier->setActionHandler([this](const std::string& key) {
             QMetaObject::invokeMethod(

@@ -35,6 +35,7 @@ class SerialQueue;
 
 namespace nodwarden::app {
 
+class WaitingNotice;
 class WorkNotifier;
 
 /// The program's controller and observable state. Lives on the main thread from launch to quit:
@@ -475,6 +476,7 @@ private:
     std::string keepAwakeWhy_;
     /// Fed every applied decision; none without a notification service.
     std::unique_ptr<WorkNotifier> notifier_;
+    std::unique_ptr<WaitingNotice> waitingNotice_;
     std::optional<Date> lidClosedReleasePendingSince_;
     bool detectionInFlight_ = false;
     std::optional<Date> detectionStartedAt_;

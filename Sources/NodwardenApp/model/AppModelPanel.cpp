@@ -26,7 +26,7 @@ std::optional<Date> AppModel::graceEndsAt() const {
 }
 
 QString AppModel::statusIconName() const {
-    return qstring(PanelTexts::statusIconName(status_));
+    return qstring(PanelTexts::statusIconName(status_, agentRows_));
 }
 
 QString AppModel::heroGlyph() const {

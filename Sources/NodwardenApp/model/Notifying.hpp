@@ -20,6 +20,10 @@ struct Notice {
     std::string summary;
     std::string body;
     std::vector<NoticeAction> actions{};
+    /// Notices of one slot replace each other; notices of different slots stand side by side, so
+    /// each agent's question stays on the desktop until its own wait ends. Empty is the slot of
+    /// the model's news (work done, battery, heat).
+    std::string slot{};
 
     bool operator==(const Notice&) const = default;
 };
@@ -36,6 +40,8 @@ public:
     virtual void show(const Notice& notice) = 0;
     /// Where the actions of the latest notice go; a service without buttons never calls it.
     virtual void setActionHandler(ActionHandler handler) = 0;
+    /// Takes the notice of `slot` off the desktop; notices of other slots stay.
+    virtual void withdraw(const std::string& slot) = 0;
 };
 
 } // namespace nodwarden::app

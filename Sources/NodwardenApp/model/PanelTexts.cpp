@@ -56,7 +56,17 @@ std::string agentSummary(const std::vector<AgentStatusRow>& rows) {
     if (rows.empty()) {
         return "none detected";
     }
-    return std::to_string(workingAgentCount(rows)) + " working";
+    const auto waiting = std::count_if(rows.begin(), rows.end(),
+                                       [](const AgentStatusRow& row) { return row.isWaiting; });
+    return std::to_string(workingAgentCount(rows)) + " working" +
+           (waiting > 0 ? " · " + std::to_string(waiting) + " waiting for you" : std::string());
+}
+
+std::string_view statusIconName(GuardStatus status, const std::vector<AgentStatusRow>& rows) {
+    const bool waiting = std::any_of(rows.begin(), rows.end(),
+                                     [](const AgentStatusRow& row) { return row.isWaiting; });
+    // An agent's question outranks the guard's own state, except where the guard is off.
+    return waiting && status != GuardStatus::off ? "questionmark.bubble" : statusIconName(status);
 }
 
 std::string_view statusIconName(GuardStatus status) {

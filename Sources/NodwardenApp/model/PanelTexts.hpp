@@ -28,11 +28,14 @@ bool watchesNothing(const GuardSettings& settings);
 /// Rows that count as working.
 int workingAgentCount(const std::vector<AgentStatusRow>& rows);
 
-/// "2 working"; "0 working" when rows exist but none works; "none detected" without rows.
+/// "2 working"; "0 working" when rows exist but none works; "none detected" without rows;
+/// "1 working · 1 waiting for you" while agents wait for their user.
 std::string agentSummary(const std::vector<AgentStatusRow>& rows);
 
 /// Symbol-image name of the menu-bar icon for `status`.
 std::string_view statusIconName(GuardStatus status);
+/// The same, but a question mark while an agent waits for its user (unless the guard is off).
+std::string_view statusIconName(GuardStatus status, const std::vector<AgentStatusRow>& rows);
 
 /// Symbol-image name of the large status glyph in the panel for `status`.
 std::string_view heroGlyph(GuardStatus status);

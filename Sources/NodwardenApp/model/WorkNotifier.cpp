@@ -32,7 +32,9 @@ std::string batterySentence(const PowerSnapshot& power, const std::string& atLev
 
 void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const PowerSnapshot& power,
                            const GuardSettings& settings, Date now,
-                           std::optional<double> workedSeconds, std::optional<Date> graceEndsAt) {
+                           std::optional<double> workedSeconds, std::optional<Date> graceEndsAt,
+                           bool agentsWaiting) {
+    agentsWaiting_ = agentsWaiting;
     // Modes and settings change only by the user's hand (or their command line); which notices
     // they want is no change to what the machine does.
     GuardSettings compared = settings;
@@ -119,6 +121,9 @@ void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
 
 void WorkNotifier::announceWorkDone(std::optional<double> workedSeconds,
                                     std::optional<double> graceLeft) {
+    if (agentsWaiting_) {
+        return;
+    }
     const QString who = holdAgent_ ? QString::fromStdString(*holdAgent_) : tr("The agents");
     QString body =
         workedSeconds

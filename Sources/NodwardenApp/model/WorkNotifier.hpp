@@ -34,7 +34,7 @@ public:
     void observe(AppMode mode, const GuardDecision& decision, const PowerSnapshot& power,
                  const GuardSettings& settings, Date now,
                  std::optional<double> workedSeconds = std::nullopt,
-                 std::optional<Date> graceEndsAt = std::nullopt);
+                 std::optional<Date> graceEndsAt = std::nullopt, bool agentsWaiting = false);
     /// Switching sleep off for lid-closed mode was refused or failed.
     void lidClosedRefused(const GuardSettings& settings);
     /// Launch at login could not be set up at start; `description` says why.
@@ -58,6 +58,9 @@ private:
     bool holdTouchedByUser_ = false;
     /// The work-done notice went out when the work ended; the grace's end says nothing more.
     bool workDoneAnnounced_ = false;
+    /// Agents stopped to ask the user something: their work has not finished, and each wait has
+    /// its own notice.
+    bool agentsWaiting_ = false;
 };
 
 } // namespace nodwarden::app

@@ -96,7 +96,7 @@ void DesktopNotifier::show(const Notice& notice) {
         for (const NoticeAction& action : notice.actions) {
             actions.emplace_back(action.key, action.label);
         }
-        const auto result = state->service.show(notice.summary, notice.body, actions);
+        const auto result = state->service.show(notice.slot, notice.summary, notice.body, actions);
         listenForActions(state, *queue);
         switch (result.outcome) {
         case FreedesktopNotifications::Outcome::shown:
@@ -118,6 +118,15 @@ void DesktopNotifier::show(const Notice& notice) {
             }
             break;
         }
+    });
+}
+
+void DesktopNotifier::withdraw(const std::string& slot) {
+    state_->interruptWait();
+    queue_->async([state = state_, slot, queue = queue_.get()] {
+        state->clearWake();
+        state->service.close(slot);
+        listenForActions(state, *queue);
     });
 }
 

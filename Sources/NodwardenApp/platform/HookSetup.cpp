@@ -129,8 +129,8 @@ std::string pluginText(const fs::path& program) {
            "\n"
            "// Written by `stayloom hooks install opencode`; `stayloom hooks remove opencode` "
            "removes it.\n"
-           "// Tells Stayloom when a session starts and ends a turn: the event's name and the\n"
-           "// session's id only, never a prompt.\n"
+           "// Tells Stayloom when a session starts and ends a turn, runs a tool and asks for a\n"
+           "// permission: the event's name and the session's id only, never a prompt.\n"
            "import { spawn } from \"node:child_process\";\n"
            "\n"
            "const program = " +
@@ -157,7 +157,18 @@ std::string pluginText(const fs::path& program) {
            "properties.sessionID);\n"
            "    } else if (event?.type === \"session.idle\") {\n"
            "      tell(\"idle\", properties.sessionID);\n"
+           "    } else if (event?.type === \"permission.asked\" || "
+           "event?.type === \"permission.updated\") {\n"
+           "      tell(\"permission\", properties.sessionID);\n"
+           "    } else if (event?.type === \"permission.replied\") {\n"
+           "      tell(\"replied\", properties.sessionID);\n"
            "    }\n"
+           "  },\n"
+           "  \"tool.execute.before\": async (input) => {\n"
+           "    tell(\"tool\", input?.sessionID);\n"
+           "  },\n"
+           "  \"tool.execute.after\": async (input) => {\n"
+           "    tell(\"toolDone\", input?.sessionID);\n"
            "  },\n"
            "});\n";
 }
@@ -173,9 +184,7 @@ bool isOurPlugin(const std::string& text) {
 }
 
 std::vector<std::string> events(const HookAgent& agent) {
-    std::vector<std::string> all = agent.startEvents;
-    all.insert(all.end(), agent.endEvents.begin(), agent.endEvents.end());
-    return all;
+    return agent.allEvents();
 }
 
 Shape shapeOf(Kind kind) {
@@ -259,14 +268,29 @@ AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
     const auto current = ConfigurationFileEdit::read(
         target.file, [&](const std::string& text) { return looksWhole(target.kind, text); });
     bool isConnected = false;
+    bool isCurrent = false;
     if (!current.refusal) {
-        isConnected = target.kind == Kind::plugin
-                          ? isOurPlugin(current.text)
-                          : HookConfiguration::installed(current.text, shapeOf(target.kind),
-                                                         target.agent->word, events(*target.agent));
+        if (target.kind == Kind::plugin) {
+            isConnected = isOurPlugin(current.text);
+            isCurrent = current.text == pluginText(place.program);
+        } else {
+            const auto has = [&](const std::vector<std::string>& events) {
+                return HookConfiguration::installed(current.text, shapeOf(target.kind),
+                                                    target.agent->word, events);
+            };
+            isConnected = has(target.agent->turnEvents());
+            isCurrent = has(events(*target.agent));
+        }
     }
-    return {target.agent->word, target.name,          target.file, target.folder,
-            target.agent->word, found(target, place), isConnected, target.agent->word == "codex"};
+    return {target.agent->word,
+            target.name,
+            target.file,
+            target.folder,
+            target.agent->word,
+            found(target, place),
+            isConnected,
+            isConnected && !isCurrent,
+            target.agent->word == "codex"};
 }
 
 std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& agent) {
@@ -339,6 +363,11 @@ int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace&
             std::string line = agent.name + ": ";
             if (agent.connected) {
                 line += "connected (" + shown(agent.file) + ")";
+                if (agent.outdated) {
+                    line += "; connected before Stayloom heard its tools and its questions to "
+                            "you: run stayloom hooks install " +
+                            agent.word + " again";
+                }
                 if (agent.needsTrust) {
                     line += "; Codex runs it only once you trust it in its /hooks screen";
                 }

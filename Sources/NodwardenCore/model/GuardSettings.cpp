@@ -57,6 +57,8 @@ GuardSettings decodeSettings(const json& value) {
     readOptionalInto(object, "enableBrowsers", readBool, settings.enableBrowsers);
     readOptionalInto(object, "keepAwakeWithLidClosed", readBool, settings.keepAwakeWithLidClosed);
     readOptionalInto(object, "letDisplaySleep", readBool, settings.letDisplaySleep);
+    readOptionalInto(object, "keepAwakeWhileAgentWaits", readBool,
+                     settings.keepAwakeWhileAgentWaits);
     NotificationChoices& notifications = settings.notifications;
     readOptionalInto(object, "notifyWorkDone", readBool, notifications.workDone);
     readOptionalInto(object, "notifyWorkDoneAfterGrace", readBool,
@@ -193,6 +195,7 @@ void to_json(json& value, const GuardSettings& settings) {
         {"enableBrowsers", settings.enableBrowsers},
         {"keepAwakeWithLidClosed", settings.keepAwakeWithLidClosed},
         {"letDisplaySleep", settings.letDisplaySleep},
+        {"keepAwakeWhileAgentWaits", settings.keepAwakeWhileAgentWaits},
         {"notifyWorkDone", settings.notifications.workDone},
         {"notifyWorkDoneAfterGrace", settings.notifications.workDoneAfterGrace},
         {"notifySafety", settings.notifications.safety},
