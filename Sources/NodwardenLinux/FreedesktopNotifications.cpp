@@ -161,8 +161,8 @@ void FreedesktopNotifications::heard(sd_bus_message* message) {
     std::uint32_t id = 0;
     if (sd_bus_message_is_signal(message, notificationInterface, "ActionInvoked") > 0) {
         const char* key = nullptr;
-        if (sd_bus_message_read(message, "us", &id, &key) >= 0 && id == actionId_ && awaitsAction_ &&
-            key != nullptr) {
+        if (sd_bus_message_read(message, "us", &id, &key) >= 0 && id == actionId_ &&
+            awaitsAction_ && key != nullptr) {
             pressed_ = key;
             awaitsAction_ = false;
         }
@@ -225,8 +225,8 @@ bool FreedesktopNotifications::close(const std::string& slot) {
     }
     sd_bus_error error = SD_BUS_ERROR_NULL;
     const int code =
-        sd_bus_call_method(bus_.get(), notificationService, notificationPath,
-                           notificationInterface, "CloseNotification", &error, nullptr, "u", id);
+        sd_bus_call_method(bus_.get(), notificationService, notificationPath, notificationInterface,
+                           "CloseNotification", &error, nullptr, "u", id);
     sd_bus_error_free(&error);
     return code >= 0;
 }

@@ -14,8 +14,8 @@ struct sd_bus_message;
 namespace nodwarden::linuxplatform {
 
 /// The desktop's notification service, org.freedesktop.Notifications on the session bus. Each
-/// notice replaces the one this instance showed before in the same slot (`replaces_id`). Blocks while the service
-/// answers: use it from one thread that may wait.
+/// notice replaces the one this instance showed before in the same slot (`replaces_id`). Blocks
+/// while the service answers: use it from one thread that may wait.
 class FreedesktopNotifications {
 public:
     enum class Outcome {

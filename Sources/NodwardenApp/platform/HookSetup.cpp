@@ -282,15 +282,10 @@ AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
             isCurrent = has(events(*target.agent));
         }
     }
-    return {target.agent->word,
-            target.name,
-            target.file,
-            target.folder,
-            target.agent->word,
-            found(target, place),
-            isConnected,
-            isConnected && !isCurrent,
-            target.agent->word == "codex"};
+    return {
+        target.agent->word,           target.name,          target.file, target.folder,
+        target.agent->word,           found(target, place), isConnected, isConnected && !isCurrent,
+        target.agent->word == "codex"};
 }
 
 std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& agent) {
