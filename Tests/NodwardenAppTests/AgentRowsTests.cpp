@@ -1,4 +1,5 @@
 #include <NodwardenApp/model/AgentRows.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 
 #include <gtest/gtest.h>
 
@@ -21,9 +22,9 @@ ActivitySignal signal(std::optional<std::string> name, SignalStrength strength,
     return result;
 }
 
-std::vector<AgentStatusRow> rowsFor(const std::vector<ActivitySignal>& signals,
+std::vector<AgentStatusRow> rowsFor(const std::vector<ActivitySignal>& perApp,
                                     GuardStatus status = GuardStatus::watching) {
-    return buildAgentRows(signals, status, GuardSettings::defaults());
+    return buildAgentRows(perApp, status, GuardSettings::defaults());
 }
 
 std::vector<std::string> namesOf(const std::vector<AgentStatusRow>& rows) {
@@ -38,9 +39,9 @@ TEST(AgentRows, KeepsTheStrongestSignalPerNameWhicheverOrderTheyArrive) {
     const auto presence = signal("Zed", SignalStrength::presence, "Zed is running");
     const auto strong = signal("Zed", SignalStrength::strong, "", "Stop generating");
     const auto weak = signal("Zed", SignalStrength::weak, "Zed CPU 40%");
-    for (const auto& signals : std::vector<std::vector<ActivitySignal>>{
+    for (const auto& perApp : std::vector<std::vector<ActivitySignal>>{
              {presence, strong}, {strong, presence}, {weak, strong, presence}}) {
-        const auto rows = rowsFor(signals);
+        const auto rows = rowsFor(perApp);
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(rows[0].state, "working");
         EXPECT_EQ(rows[0].detail, "Stop generating");
@@ -103,9 +104,9 @@ TEST(AgentRows, StateAndDetailFollowStrengthAndSessions) {
         {"presence cli with sessions", signal("Aider", presence, "r", std::nullopt, 5),
          GuardStatus::watching, "idle", false, "5 sessions"},
         {"grace lead", signal("Zed", presence, "Zed is running"), GuardStatus::idleGrace, "grace",
-         true, "recent activity"},
+         false, "recent activity"},
         {"grace lead with sessions", signal("Claude Code", presence, "r", std::nullopt, 2),
-         GuardStatus::idleGrace, "grace", true, "2 sessions"},
+         GuardStatus::idleGrace, "grace", false, "2 sessions"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -127,6 +128,8 @@ TEST(AgentRows, OnlyTheLeadAgentReadsAsGraceDuringIdleGrace) {
     EXPECT_EQ(rows[0].state, "grace");
     EXPECT_EQ(rows[1].state, "idle");
     EXPECT_EQ(rows[2].state, "idle");
+    // Waiting out the grace is nobody's work.
+    EXPECT_EQ(PanelTexts::agentSummary(rows), "0 working");
 
     // The stronger agent leads even when met later; nobody reads grace outside idle grace.
     const std::vector<ActivitySignal> mixed = {signal("Aider", SignalStrength::presence),
@@ -155,14 +158,14 @@ TEST(AgentRows, SortsWorkingFirstThenByCodePoint) {
 }
 
 TEST(AgentRows, KeepsTheFirstTwelveRowsAfterSorting) {
-    std::vector<ActivitySignal> signals;
+    std::vector<ActivitySignal> perApp;
     for (char letter = 'o'; letter >= 'a'; --letter) { // 15 agents, fed in reverse order
         const bool working = letter >= 'm';            // m, n, o work
-        signals.push_back(signal(std::string("agent-") + letter,
-                                 working ? SignalStrength::strong : SignalStrength::presence, "",
-                                 "busy"));
+        perApp.push_back(signal(std::string("agent-") + letter,
+                                working ? SignalStrength::strong : SignalStrength::presence, "",
+                                "busy"));
     }
-    const auto rows = rowsFor(signals);
+    const auto rows = rowsFor(perApp);
     ASSERT_EQ(rows.size(), maxAgentRows);
     std::vector<std::string> expected = {"agent-m", "agent-n", "agent-o"};
     for (char letter = 'a'; letter <= 'i'; ++letter) {

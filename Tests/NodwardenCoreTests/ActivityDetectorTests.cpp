@@ -289,10 +289,16 @@ TEST(ActivityDetector, MergesTheLibrarysOwnDetectorsOverRealFiles) {
     const auto first = detector.detectPerApp(settings, {}, written + 10);
     ASSERT_EQ(names(first), (std::vector<std::string>{"Claude Code", "Cursor"}));
     // The screen's finding, with the code and phrase a program words it from.
-    EXPECT_EQ(first[0], (ActivitySignal{Strength::strong, "Claude Code",
-                                        "UI text matched active phrase \"esc to interrupt\"",
-                                        "esc to interrupt", 2, true, ReasonCode::screenActivePhrase,
-                                        "esc to interrupt"}));
+    ActivitySignal onScreen{Strength::strong,
+                            "Claude Code",
+                            "UI text matched active phrase \"esc to interrupt\"",
+                            "esc to interrupt",
+                            2,
+                            true,
+                            ReasonCode::screenActivePhrase,
+                            "esc to interrupt"};
+    onScreen.decidedBy = nodwarden::DecidingWitness::screen;
+    EXPECT_EQ(first[0], onScreen);
     EXPECT_EQ(first[1].sessionCount, std::nullopt);
     EXPECT_EQ(first[1].processPresent, false);
 

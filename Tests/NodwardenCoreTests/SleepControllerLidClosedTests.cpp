@@ -335,7 +335,8 @@ TEST(SleepControllerLidClosed, ReadsTheSwitchStateFromTheListing) {
         rig.runner.enqueue(mac.readState, readState);
         rig.runner.enqueue(mac.readState, readState);
         EXPECT_EQ(rig.controller.sleepSwitchState(), expected);
-        EXPECT_EQ(rig.controller.isSystemSleepDisabled(), expected == SleepSwitchState::sleepDisabled);
+        EXPECT_EQ(rig.controller.isSystemSleepDisabled(),
+                  expected == SleepSwitchState::sleepDisabled);
     }
     EXPECT_TRUE(rig.messages().empty());
 }

@@ -3,12 +3,17 @@
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/model/ReasonTexts.hpp>
+#include <NodwardenApp/model/SourceLanguage.hpp>
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 
 #include <unistd.h>
@@ -40,16 +45,6 @@ QJsonValue optionalText(const std::optional<QString>& text) {
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
 
-/// ISO 8601 in UTC to the second ("2026-12-08T19:00:00Z"), what `date -d` and every JSON reader
-/// take; none for no time.
-QJsonValue isoTime(std::optional<Date> date) {
-    if (!date) {
-        return QJsonValue::Null;
-    }
-    const auto unixSeconds = qint64(std::floor(unixTimeFromDate(*date)));
-    return QDateTime::fromSecsSinceEpoch(unixSeconds, Qt::UTC).toString(Qt::ISODate);
-}
-
 /// The last run, its prose for people and its facts for scripts.
 QJsonValue lastRun(const AppModel& model) {
     const auto& run = model.metrics().lastRun();
@@ -62,21 +57,103 @@ QJsonValue lastRun(const AppModel& model) {
         {QStringLiteral("agentName"), run->agentDisplayName()
                                           ? QJsonValue(utf8(*run->agentDisplayName()))
                                           : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("durationSeconds"), qint64(std::llround(run->workedSeconds()))},
-        {QStringLiteral("endedAt"), isoTime(run->endedAt())},
+        // Whole seconds truncated, as the ledger's worked_s.
+        {QStringLiteral("durationSeconds"),
+         qint64(std::trunc(std::max(run->workedSeconds(), 0.0)))},
+        {QStringLiteral("endedAt"), StatusReport::isoTime(run->endedAt())},
     };
+}
+
+/// Each lock the keep-awake helpers hold or want, and whether this desktop heeds it.
+QJsonArray locks(const AppModel& model) {
+    QJsonArray locks;
+    for (const KeepAwakeLock& lock : model.keepAwakeLocks().locks) {
+        locks.append(QJsonObject{{QStringLiteral("service"), utf8(lock.service)},
+                                 {QStringLiteral("kind"), utf8(lock.kind)},
+                                 {QStringLiteral("held"), lock.held},
+                                 {QStringLiteral("honoured"), lock.honoured}});
+    }
+    return locks;
+}
+
+/// "Locks: org.freedesktop.login1 sleep (held), org.freedesktop.ScreenSaver idle (not held)";
+/// a lock this desktop does not heed says so.
+QString locksLine(const QJsonArray& locks) {
+    QStringList named;
+    for (const QJsonValueConstRef value : locks) {
+        const QJsonObject lock = value.toObject();
+        const bool held = lock.value(QStringLiteral("held")).toBool();
+        const QString how =
+            lock.value(QStringLiteral("honoured")).toBool()
+                ? (held ? QCoreApplication::translate("StatusReport", "held")
+                        : QCoreApplication::translate("StatusReport", "not held"))
+                : (held ? QCoreApplication::translate("StatusReport", "held, not heeded here")
+                        : QCoreApplication::translate("StatusReport", "not held, not heeded here"));
+        named.append(shownOnTerminal(lock.value(QStringLiteral("service")).toString()) + u' ' +
+                     shownOnTerminal(lock.value(QStringLiteral("kind")).toString()) +
+                     QStringLiteral(" (") + how + u')');
+    }
+    if (named.isEmpty()) {
+        return {};
+    }
+    return QCoreApplication::translate("StatusReport", "Locks: %1").arg(named.join(u", "));
+}
+
+/// The texts a report is built from; the rest comes from the model as it is.
+struct ReportTexts {
+    QString statusReason;
+    QString batteryDescription;
+    std::vector<AgentStatusRow> agentRows;
+};
+
+QJsonObject report(const AppModel& model, const ReportTexts& texts);
+
+/// A report value's text as people read it, safe on a terminal.
+QString shown(const QJsonObject& object, const char* key) {
+    return shownOnTerminal(object.value(QString::fromUtf8(key)).toString());
+}
+
+/// The lid's raw value in the user's words ("Open").
+QString lidText(const QString& raw) {
+    const auto lid = lidStateFromRawValue(raw.toStdString());
+    return ReasonTexts::lidName(lid.value_or(LidState::unknown), PlatformWording::current());
 }
 
 } // namespace
 
+QJsonValue StatusReport::isoTime(std::optional<Date> date) {
+    if (!date) {
+        return QJsonValue::Null;
+    }
+    const auto unixSeconds = qint64(std::floor(unixTimeFromDate(*date)));
+    return QDateTime::fromSecsSinceEpoch(unixSeconds, Qt::UTC).toString(Qt::ISODate);
+}
+
 QJsonObject StatusReport::fromModel(const AppModel& model) {
+    return report(model, {model.statusReason(), model.batteryDescription(), model.agentRows()});
+}
+
+QJsonObject StatusReport::forScripts(const AppModel& model) {
+    AppModel::SourceTexts texts = model.sourceTexts();
+    return inSourceLanguage([&] {
+        return report(model, {std::move(texts.statusReason), std::move(texts.batteryDescription),
+                              std::move(texts.agentRows)});
+    });
+}
+
+namespace {
+
+QJsonObject report(const AppModel& model, const ReportTexts& texts) {
     QJsonArray agents;
-    for (const AgentStatusRow& row : model.agentRows()) {
-        agents.append(QJsonObject{{QStringLiteral("name"), utf8(row.name)},
-                                  {QStringLiteral("state"), utf8(row.state)},
-                                  {QStringLiteral("working"), row.isWorking},
-                                  {QStringLiteral("reason"), utf8(row.detail)},
-                                  {QStringLiteral("sessions"), sessions(model, row.name)}});
+    for (const AgentStatusRow& row : texts.agentRows) {
+        agents.append(QJsonObject{
+            {QStringLiteral("name"), utf8(row.name)},
+            {QStringLiteral("state"), row.isWaiting ? QStringLiteral("waiting") : utf8(row.state)},
+            {QStringLiteral("working"), row.isWorking},
+            {QStringLiteral("reason"), utf8(row.detail)},
+            {QStringLiteral("decidedBy"), row.decidedBy.empty() ? QJsonValue(QJsonValue::Null)
+                                                                : QJsonValue(utf8(row.decidedBy))},
+            {QStringLiteral("sessions"), sessions(model, row.name)}});
     }
     const QJsonValue percent =
         model.batteryPercent() ? QJsonValue(*model.batteryPercent()) : QJsonValue(QJsonValue::Null);
@@ -86,24 +163,28 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
         {QStringLiteral("version"), QString::fromUtf8(BuildInfo::version)},
         {QStringLiteral("status"), utf8(rawValue(model.status()))},
         {QStringLiteral("statusName"), ReasonTexts::statusName(model.status(), model.wording())},
-        {QStringLiteral("statusSince"), isoTime(model.statusSince())},
-        {QStringLiteral("keepingAwakeSince"), isoTime(model.guardingSince())},
-        {QStringLiteral("reason"), model.statusReason()},
+        {QStringLiteral("statusSince"), StatusReport::isoTime(model.statusSince())},
+        {QStringLiteral("keepingAwakeSince"), StatusReport::isoTime(model.guardingSince())},
+        {QStringLiteral("graceEndsAt"), StatusReport::isoTime(model.graceEndsAt())},
+        {QStringLiteral("reason"), texts.statusReason},
         {QStringLiteral("mode"), utf8(modeWord(model.mode()))},
-        {QStringLiteral("keepAwakeUntil"), isoTime(model.timedKeepAwakeUntil())},
+        {QStringLiteral("keepAwakeUntil"), StatusReport::isoTime(model.timedKeepAwakeUntil())},
         {QStringLiteral("modeAfter"),
          model.modeAfterTimedKeepAwake()
              ? QJsonValue(utf8(modeWord(*model.modeAfterTimedKeepAwake())))
              : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("termsAccepted"), !model.needsLegalAcceptance()},
-        {QStringLiteral("keepingAwake"), model.sleepPreventionEnabled()},
-        {QStringLiteral("agentSummary"), model.agentSummary()},
+        {QStringLiteral("keepingAwake"), model.isKeptAwake()},
+        {QStringLiteral("locks"), locks(model)},
+        {QStringLiteral("lockWarning"), optionalText(model.lockWarning())},
+        {QStringLiteral("agentSummary"),
+         QString::fromStdString(PanelTexts::agentSummary(texts.agentRows))},
         {QStringLiteral("agents"), agents},
         {QStringLiteral("power"),
          QJsonObject{{QStringLiteral("onACPower"), model.isOnACPower()},
                      {QStringLiteral("batteryPercent"), percent},
-                     {QStringLiteral("description"), model.batteryDescription()}}},
-        {QStringLiteral("lid"), model.lidDescription().toLower()},
+                     {QStringLiteral("description"), texts.batteryDescription}}},
+        {QStringLiteral("lid"), utf8(rawValue(model.lid()))},
         {QStringLiteral("batteryWarning"), model.isBatteryWarning()},
         {QStringLiteral("lastRun"), lastRun(model)},
         {QStringLiteral("launchAtLogin"), model.settings().launchAtLoginEnabled},
@@ -111,49 +192,82 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
     };
 }
 
-// The report as people read it is in their language; the JSON keys stay as they are.
-QString StatusReport::text(const QJsonObject& report) {
-    const auto field = [&report](const char* key) {
-        return report.value(QString::fromUtf8(key)).toString();
-    };
-    QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
-                   QStringLiteral(" · ") + field("agentSummary") + u'\n';
-    if (const QString until = field("keepAwakeUntil"); !until.isEmpty()) {
-        text += QCoreApplication::translate("StatusReport", "Mode: %1 until %2, then %3")
-                    .arg(field("mode"), until, field("modeAfter"));
+} // namespace
+
+Date StatusReport::currentTime() {
+    return dateFromUnixTime(double(QDateTime::currentMSecsSinceEpoch()) / 1000);
+}
+
+std::optional<Date> StatusReport::time(const QJsonObject& report, const char* key) {
+    const QDateTime time =
+        QDateTime::fromString(report.value(QString::fromUtf8(key)).toString(), Qt::ISODate);
+    if (!time.isValid()) {
+        return std::nullopt;
+    }
+    return dateFromUnixTime(double(time.toSecsSinceEpoch()));
+}
+
+QString StatusReport::headline(const QJsonObject& report, Date now) {
+    // Every value may hold text from outside (an agent's or a command's name, a reason, a
+    // forged row): shown safely, while the JSON keeps it exact.
+    QString text = shown(report, "statusName") + QStringLiteral(" — ") + shown(report, "reason") +
+                   QStringLiteral(" · ") + shown(report, "agentSummary");
+    if (const auto graceEnds = time(report, "graceEndsAt")) {
+        text += QStringLiteral(" · ") +
+                QString::fromStdString(PanelTexts::graceCountdown(*graceEnds - now));
+    }
+    return text;
+}
+
+QString StatusReport::text(const QJsonObject& report, Date now) {
+    QString text = headline(report, now) + u'\n';
+    if (const auto until = time(report, "keepAwakeUntil")) {
+        text += QCoreApplication::translate("StatusReport", "Mode: %1 %2, then %3")
+                    .arg(shown(report, "mode"),
+                         QString::fromStdString(PanelTexts::timedKeepAwakeLeft(*until, now)),
+                         shown(report, "modeAfter"));
     } else {
-        text += QCoreApplication::translate("StatusReport", "Mode: %1").arg(field("mode"));
+        text += QCoreApplication::translate("StatusReport", "Mode: %1").arg(shown(report, "mode"));
     }
     text += u'\n';
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValueConstRef value : agents) {
         const QJsonObject agent = value.toObject();
-        text += QStringLiteral("  ") + agent.value(QStringLiteral("name")).toString() +
-                QStringLiteral(": ") + agent.value(QStringLiteral("state")).toString() +
-                QStringLiteral(" — ") + agent.value(QStringLiteral("reason")).toString() + u'\n';
+        text += QStringLiteral("  ") + shown(agent, "name") + QStringLiteral(": ") +
+                shownOnTerminal(ReasonTexts::agentState(shown(agent, "state").toStdString())) +
+                QStringLiteral(" — ") + shown(agent, "reason");
+        if (const QString witness = shown(agent, "decidedBy"); !witness.isEmpty()) {
+            text +=
+                u' ' + QCoreApplication::translate("StatusReport", "(decided by %1)").arg(witness);
+        }
+        text += u'\n';
     }
     const QJsonObject power = report.value(QStringLiteral("power")).toObject();
-    const QString powerText = power.value(QStringLiteral("description")).toString();
+    const QString powerText = shown(power, "description");
     text += report.value(QStringLiteral("batteryWarning")).toBool()
                 ? QCoreApplication::translate("StatusReport", "Power: %1 (battery warning)")
                       .arg(powerText)
                 : QCoreApplication::translate("StatusReport", "Power: %1").arg(powerText);
     text += u'\n';
-    QString lid = field("lid");
-    if (!lid.isEmpty()) {
-        lid[0] = lid[0].toUpper();
+    text += QCoreApplication::translate("StatusReport", "Lid: %1")
+                .arg(lidText(report.value(QStringLiteral("lid")).toString())) +
+            u'\n';
+    if (const QString line = locksLine(report.value(QStringLiteral("locks")).toArray());
+        !line.isEmpty()) {
+        text += line + u'\n';
     }
-    text += QCoreApplication::translate("StatusReport", "Lid: %1").arg(lid) + u'\n';
+    if (const QString warning = shown(report, "lockWarning"); !warning.isEmpty()) {
+        text += warning + u'\n';
+    }
     const QJsonValue lastRun = report.value(QStringLiteral("lastRun"));
     if (lastRun.isObject()) {
         text += QCoreApplication::translate("StatusReport", "Last run: %1, %2")
-                    .arg(lastRun.toObject().value(QStringLiteral("agent")).toString(),
-                         lastRun.toObject().value(QStringLiteral("detail")).toString()) +
+                    .arg(shown(lastRun.toObject(), "agent"), shown(lastRun.toObject(), "detail")) +
                 u'\n';
     } else {
         text += QCoreApplication::translate("StatusReport", "Last run: none yet") + u'\n';
     }
-    if (const QString message = field("launchAtLoginMessage"); !message.isEmpty()) {
+    if (const QString message = shown(report, "launchAtLoginMessage"); !message.isEmpty()) {
         text += message + u'\n';
     }
     return text;

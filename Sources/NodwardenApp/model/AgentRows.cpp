@@ -1,5 +1,6 @@
 #include <NodwardenApp/model/AgentRows.hpp>
 
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenCore/catalog/AgentAppName.hpp>
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
@@ -94,6 +95,10 @@ std::optional<std::string> sessionsText(bool isCLI, const ActivitySignal& signal
 
 /// The signal's reason, shortened for a row: CPU and screen-text findings by their kind.
 std::string rowReason(const ActivitySignal& signal, const PlatformWording& wording) {
+    if (wording.showsDesignTexts && signal.reasonCode == ReasonCode::outOfReach) {
+        // Out of reach, the whole reason is the news: cleaned, it would read as mere CPU activity.
+        return signal.reason;
+    }
     if (wording.showsDesignTexts || signal.reasonCode == ReasonCode::unspecified) {
         return AgentAppName::cleanedReason(signal.reason);
     }
@@ -132,36 +137,54 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
 
     AgentStatusRow row;
     row.name = name;
-    switch (signal.strength) {
-    case SignalStrength::strong: {
-        std::string text = signal.matchedText ? *signal.matchedText
-                           : !reason.empty()  ? reason
-                                             : translated(QT_TRANSLATE_NOOP("AgentRows", "active"));
-        row.state = "working";
-        row.isWorking = true;
-        row.detail = withSessions(sessions, text);
-        break;
+    if (signal.decidedBy) {
+        row.decidedBy = std::string(rawValue(*signal.decidedBy));
     }
-    case SignalStrength::weak:
-        row.state = "probably working";
-        row.isWorking = true;
+    if (signal.waitingForUser) {
+        // Waiting is not work, whether or not the user keeps the machine awake through it.
+        row.state = "waiting for you";
+        row.isWaiting = true;
         row.detail = withSessions(sessions, reason);
-        break;
-    case SignalStrength::presence:
-    case SignalStrength::none:
-        if (isGraceLead) {
-            row.state = "grace";
+    } else {
+        switch (signal.strength) {
+        case SignalStrength::strong: {
+            std::string text = signal.matchedText ? *signal.matchedText
+                               : !reason.empty()
+                                   ? reason
+                                   : translated(QT_TRANSLATE_NOOP("AgentRows", "active"));
+            row.state = "working";
             row.isWorking = true;
-            row.detail =
-                sessions.value_or(translated(QT_TRANSLATE_NOOP("AgentRows", "recent activity")));
-        } else {
-            row.state = "idle";
-            row.isWorking = false;
-            row.detail =
-                sessions.value_or(isCLI ? translated(QT_TRANSLATE_NOOP("AgentRows", "session open"))
-                                        : translated(QT_TRANSLATE_NOOP("AgentRows", "running")));
+            row.detail = withSessions(sessions, text);
+            break;
         }
-        break;
+        case SignalStrength::weak:
+            row.state = "probably working";
+            row.isWorking = true;
+            row.detail = withSessions(sessions, reason);
+            break;
+        case SignalStrength::presence:
+        case SignalStrength::none:
+            if (isGraceLead) {
+                // Waiting out the grace is not work: the summary and scripts must not count it.
+                row.state = "grace";
+                row.isWorking = false;
+                row.detail = sessions.value_or(
+                    translated(QT_TRANSLATE_NOOP("AgentRows", "recent activity")));
+            } else {
+                row.state = "idle";
+                row.isWorking = false;
+                // A witness that decided says why; without one the row says only what runs.
+                const bool said = signal.decidedBy && (signal.decidedBy != DecidingWitness::cpu ||
+                                                       signal.reasonCode == ReasonCode::outOfReach);
+                row.detail =
+                    said && !reason.empty()
+                        ? withSessions(sessions, reason)
+                        : sessions.value_or(
+                              isCLI ? translated(QT_TRANSLATE_NOOP("AgentRows", "session open"))
+                                    : translated(QT_TRANSLATE_NOOP("AgentRows", "running")));
+            }
+            break;
+        }
     }
 
     if (auto found = context.profiles.find(name); found != context.profiles.end()) {
@@ -195,9 +218,13 @@ std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& pe
         rows.push_back(makeRow(name, signal, context));
     }
     // std::string compares bytes as unsigned char, so UTF-8 names sort in code-point order.
-    std::sort(rows.begin(), rows.end(), [](const AgentStatusRow& a, const AgentStatusRow& b) {
-        if (a.isWorking != b.isWorking) {
-            return a.isWorking;
+    // Working rows first, then the agent whose grace runs, then the rest.
+    const auto rank = [](const AgentStatusRow& row) {
+        return row.isWorking ? 0 : row.state == "grace" ? 1 : 2;
+    };
+    std::sort(rows.begin(), rows.end(), [&](const AgentStatusRow& a, const AgentStatusRow& b) {
+        if (rank(a) != rank(b)) {
+            return rank(a) < rank(b);
         }
         return a.name < b.name;
     });
@@ -205,6 +232,11 @@ std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& pe
         rows.resize(maxAgentRows);
     }
     return rows;
+}
+
+std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& perApp,
+                                           GuardStatus status, const GuardSettings& settings) {
+    return buildAgentRows(perApp, status, settings, PlatformWording::current());
 }
 
 } // namespace nodwarden::app

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/detection/AccessibilityDetector.hpp>
@@ -43,7 +44,8 @@ int milliseconds(double seconds) {
 AppModel::AppModel(AppEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)),
       detectedAppName_(QStringLiteral("None")), batteryDescription_(tr("Battery unknown")),
-      lidDescription_(tr("Unknown")), statusReason_(tr("Starting")) {
+      lidDescription_(tr("Unknown")), statusReason_(tr("Starting")),
+      statusReasonInSourceLanguage_(QStringLiteral("Starting")) {
     if (!environment_.clock) {
         environment_.clock = systemNow;
     }
@@ -53,6 +55,12 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     requireServices();
     if (environment_.notifier != nullptr) {
         notifier_ = std::make_unique<WorkNotifier>(*environment_.notifier);
+        waitingNotice_ = std::make_unique<WaitingNotice>(*environment_.notifier);
+        // Pressed on the desktop's thread; acted on here, on the main thread.
+        environment_.notifier->setActionHandler([this](const std::string& key) {
+            QMetaObject::invokeMethod(
+                this, [this, key] { noticeActionPressed(key); }, Qt::QueuedConnection);
+        });
     }
     trackStatusSince();
 
@@ -67,7 +75,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     mode_ = SettingsStore::loadMode(defaults());
     settings_ = SettingsStore::loadSettings(defaults());
     if (environment_.statisticsPath) {
-        metricsFile_.emplace(*environment_.statisticsPath);
+        metricsFile_ = std::make_shared<MetricsStore::MetricsFile>(*environment_.statisticsPath);
         metrics_ = MetricsStore::load(defaults(), *metricsFile_, now(), logger());
     } else {
         metrics_ = MetricsStore::load(defaults(), now());
@@ -87,6 +95,9 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 }
 
 AppModel::~AppModel() {
+    if (environment_.notifier != nullptr) {
+        environment_.notifier->setActionHandler({});
+    }
     // Quit never waits on a detection pass that does not end.
     stopDetection();
     // Queued jobs still run (a sleep command is never cut off half-way); their results find the
@@ -156,7 +167,7 @@ void AppModel::tick() {
     sleep_->checkWatchdog(now());
 
     if (needsLegalAcceptance_) {
-        setStatusReason(tr(legalPendingReason));
+        setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
         return;
     }
 
@@ -202,6 +213,22 @@ void AppModel::runSleepNowSequence() {
     if (!sleep_->runSleepNow()) {
         sleepRequestIssued_ = false;
     }
+}
+
+void AppModel::noticeActionPressed(const std::string& key) {
+    if (key == WorkNotifier::keepAwakeLongerAction) {
+        keepAwakeFor(WorkNotifier::keepAwakeLongerSeconds);
+    } else if (key == WorkNotifier::sleepNowAction) {
+        sleepNow();
+    }
+}
+
+void AppModel::sleepNow() {
+    // The grace is over by the user's word: the next tick must not hold the computer again.
+    stateMachine_.markFinished(now(), largestIdleGrace());
+    log("Sleep now asked for from a notification");
+    sleepRequestIssued_ = true;
+    runSleepNowSequence();
 }
 
 void AppModel::publishSleepControllerState() {
@@ -295,7 +322,8 @@ void AppModel::setNeedsLegalAcceptance(bool needed) {
     assignIfChanged(needsLegalAcceptance_, needed, [this] { emit needsLegalAcceptanceChanged(); });
 }
 
-void AppModel::setStatusReason(const QString& reason) {
+void AppModel::setStatusReason(const QString& reason, const QString& inSourceLanguage) {
+    statusReasonInSourceLanguage_ = inSourceLanguage;
     assignIfChanged(statusReason_, reason, [this] { emit statusReasonChanged(); });
 }
 

@@ -15,6 +15,7 @@
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/GuardStatus.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
+#include <NodwardenCore/sleep/KeepAwakeLocks.hpp>
 
 #include <QObject>
 #include <QString>
@@ -34,6 +35,7 @@ class SerialQueue;
 
 namespace nodwarden::app {
 
+class WaitingNotice;
 class WorkNotifier;
 
 /// The program's controller and observable state. Lives on the main thread from launch to quit:
@@ -90,8 +92,12 @@ public:
     static constexpr int detectionQuitWaitMilliseconds = 2000;
     /// How long lid-closed protection is held after work stops.
     static constexpr double lidClosedReleaseDelaySeconds = 120;
-    /// The least time between two saves of the statistics.
+    /// The least time between two saves of the statistics; a tick that counted nothing beside
+    /// its own time saves nothing.
     static constexpr double metricsSaveIntervalSeconds = 60;
+    /// The same while the machine is kept awake, when every tick counts time (and at quit the
+    /// rest is saved).
+    static constexpr double metricsSaveWhileAwakeIntervalSeconds = 3600;
     /// The status reason while the terms wait for acceptance.
     static constexpr const char* legalPendingReason =
         QT_TR_NOOP("Accept the Terms & Privacy Policy to enable keep-awake.");
@@ -117,11 +123,25 @@ public:
     QString batteryDescription() const { return batteryDescription_; }
     /// "Open", "Closed" or "Unknown".
     QString lidDescription() const { return lidDescription_; }
+    /// The lid as last published.
+    LidState lid() const { return publishedFrom_ ? publishedFrom_->lid : LidState::unknown; }
     bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
+    /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
+    bool isKeptAwake() const { return sleepPreventionEnabled() || !commandRuns_.empty(); }
+    /// What the keep-awake helpers hold and which of it this desktop heeds; empty while nothing
+    /// is kept awake or the platform cannot tell.
+    const KeepAwakeLocks& keepAwakeLocks() const { return keepAwakeLocks_; }
+    /// The panel's warning when this desktop's idle manager may suspend despite the locks.
+    std::optional<QString> lockWarning() const;
     /// Since when keep-awake has been on; none while it is off.
     std::optional<Date> guardingSince() const { return sleep_->guardingSince(); }
     /// Since when the status has been what it is: the last change, or the model's creation.
     Date statusSince() const { return statusSince_; }
+    /// When the idle grace runs out and the computer may sleep; none outside the grace. Fixed
+    /// for the whole grace, so views count down to it on their own clock.
+    std::optional<Date> graceEndsAt() const;
+    /// The model's clock: what its decisions and countdowns count from.
+    Date currentTime() const { return now(); }
     bool lidClosedProtectionEngaged() const { return sleep_->lidClosedProtectionEngaged(); }
     /// The system sleep switch may still be off and nothing of this run owns it.
     bool staleSleepBlockDetected() const { return sleep_->staleSleepBlockDetected(); }
@@ -163,7 +183,7 @@ public:
     QString heroGlyph() const;
     /// Present while keep-awake runs without the lid-closed protection the settings ask for.
     std::optional<QString> lidClosedWarning() const;
-    /// "Claude Code ran 1h 5m"; empty without a last run.
+    /// "Claude Code ran 1 h 5 min"; empty without a last run.
     QString panelLastRunAgent() const;
     /// "protected the whole run · 2h ago"; empty without a last run.
     QString panelLastRunDetail() const;
@@ -171,6 +191,15 @@ public:
 
     /// The per-agent signals of the latest evaluation, after the simulation merge.
     const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
+
+    /// The published texts in the program's own English whatever the user's language: what
+    /// scripts read (`status --json`).
+    struct SourceTexts {
+        QString statusReason;
+        QString batteryDescription;
+        std::vector<AgentStatusRow> agentRows;
+    };
+    SourceTexts sourceTexts() const;
 
     // MARK: Lifecycle
 
@@ -219,6 +248,11 @@ public:
     /// Restores normal sleep, then asks the system to sleep; dropped (and re-asked) while a
     /// command runs.
     void runSleepNowSequence();
+    /// Ends the idle grace and puts the computer to sleep at once (the work-done notice's "Sleep
+    /// now").
+    Q_INVOKABLE void sleepNow();
+    /// A button of one of the model's notices was pressed (`WorkNotifier`'s action keys).
+    void noticeActionPressed(const std::string& key);
     /// Copies the sleep controller's state into the observable properties.
     void publishSleepControllerState();
     /// The panel's emergency action: mode off, keep-awake stopped, the sleep switch restored.
@@ -300,6 +334,7 @@ signals:
     void agentRowsChanged();
     void timedKeepAwakeChanged();
     void accessibilityWarningChanged();
+    void keepAwakeLocksChanged();
     void launchAtLoginMessageChanged();
     void needsLegalAcceptanceChanged();
     void sleepCommandInFlightChanged();
@@ -336,6 +371,16 @@ private:
     void clearTimedKeepAwake();
     /// `rows` with a row for each command run still going first, within `maxAgentRows`.
     std::vector<AgentStatusRow> withCommandRows(std::vector<AgentStatusRow> rows);
+    /// The same without looking for runs that have ended.
+    std::vector<AgentStatusRow> commandRowsBefore(std::vector<AgentStatusRow> rows) const;
+    /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
+    GuardStatus shownStatus(GuardStatus decided) const;
+    /// "Kept awake for `make` (stayloom run)"; none while no run is held or `decided` is one
+    /// that keeps awake of its own.
+    std::optional<QString> commandRunReason(GuardStatus decided) const;
+    /// Publishes the run's headline at once, without waiting for the next tick.
+    void republishForCommandRuns();
+    void refreshKeepAwakeLocks();
     void log(const std::string& message) const;
     void requireServices() const;
 
@@ -351,7 +396,8 @@ private:
     void deliverDetection(const Inputs& inputs);
     void stopDetection();
     void setNeedsLegalAcceptance(bool needed);
-    void setStatusReason(const QString& reason);
+    /// The reason as shown and as the program's own English.
+    void setStatusReason(const QString& reason, const QString& inSourceLanguage);
     void setLaunchAtLoginMessage(std::optional<QString> message);
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
@@ -371,9 +417,14 @@ private:
     void recordMetrics(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                        std::optional<bool> sessionProcessAlive);
     KeepAwakeTrigger triggerRung(GuardStatus status) const;
+    /// The agents' current or just-closed run from its first active tick to its last, as the
+    /// ledger writes it; none when this tick has no run.
+    std::optional<double> runWorkedSeconds() const;
     void appendRunLog(std::string line);
     void setMetrics(UsageMetrics metrics);
     void saveMetrics();
+    /// Saves the statistics with the file's write on the run-ledger queue.
+    void saveMetricsInBackground();
 
     FileLogger& logger() const { return *environment_.logger; }
 
@@ -398,7 +449,8 @@ private:
     GuardSettings settings_ = GuardSettings::defaults();
     UsageMetrics metrics_{0};
     /// Where the statistics are kept when they have a file of their own.
-    std::optional<MetricsStore::MetricsFile> metricsFile_;
+    /// Shared with the run-ledger queue, where its writes run.
+    std::shared_ptr<MetricsStore::MetricsFile> metricsFile_;
     SettingsTab selectedSettingsTab_ = SettingsTab::general;
     GuardStatus status_ = GuardStatus::off;
     QString detectedAppName_;
@@ -411,20 +463,19 @@ private:
     std::optional<double> timedKeepAwakeSeconds_;
     bool accessibilityTrusted_ = false;
     QString statusReason_;
+    QString statusReasonInSourceLanguage_;
     bool isBatteryWarning_ = false;
     std::optional<int> batteryPercent_;
     bool isOnACPower_ = false;
     SignalStrength lastSignalStrength_ = SignalStrength::none;
     std::vector<AgentStatusRow> agentRows_;
     std::map<std::int32_t, std::string> commandRuns_;
+    KeepAwakeLocks keepAwakeLocks_;
     std::optional<QString> accessibilityWarning_;
     std::optional<QString> launchAtLoginMessage_;
     bool needsLegalAcceptance_ = false;
     std::vector<ActivitySignal> lastMergedPerApp_;
     std::optional<PublishedFrom> publishedFrom_;
-    /// The decision's reason last shown, as decided and in the platform's words.
-    std::string shownReasonDecided_;
-    QString shownReason_;
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;
@@ -437,6 +488,7 @@ private:
     std::string keepAwakeWhy_;
     /// Fed every applied decision; none without a notification service.
     std::unique_ptr<WorkNotifier> notifier_;
+    std::unique_ptr<WaitingNotice> waitingNotice_;
     std::optional<Date> lidClosedReleasePendingSince_;
     bool detectionInFlight_ = false;
     std::optional<Date> detectionStartedAt_;
@@ -445,6 +497,8 @@ private:
     std::optional<Inputs> lastInputs_;
     std::optional<AbsentStreak> sessionAgentAbsentStreak_;
     std::optional<Date> lastMetricsSaveAt_;
+    /// Whether the account holds counts not yet saved.
+    bool metricsUnsaved_ = false;
     bool terminated_ = false;
 
     std::unique_ptr<SleepCommands> sleep_;

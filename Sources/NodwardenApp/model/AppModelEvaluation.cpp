@@ -4,6 +4,8 @@
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/SourceLanguage.hpp>
+#include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/model/Notices.hpp>
@@ -81,8 +83,12 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
     const std::optional<bool> sessionProcessAlive =
         sessionProcessAliveFor(perApp, processPresenceCurrent);
     apply(decision, lid, signal, sessionProcessAlive);
+    if (waitingNotice_) {
+        waitingNotice_->observe(merged, settings_);
+    }
     if (notifier_) {
-        notifier_->observe(mode_, decision, power, settings_, now());
+        notifier_->observe(mode_, decision, power, settings_, now(), runWorkedSeconds(),
+                           graceEndsAt(), waitingNotice_ && waitingNotice_->anyWaiting());
     }
     emit evaluated();
 }
@@ -123,7 +129,7 @@ bool AppModel::isPublishedFrom(const GuardDecision& decision, const PowerSnapsho
 void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,
                                LidState lid, const ActivitySignal& signal,
                                const std::vector<ActivitySignal>& merged) {
-    assignIfChanged(status_, decision.status, [this] { emit statusChanged(); });
+    assignIfChanged(status_, shownStatus(decision.status), [this] { emit statusChanged(); });
     assignIfChanged(detectedAppName_, qstring(decision.detectedAppName.value_or("None")),
                     [this] { emit detectedAppNameChanged(); });
     assignIfChanged(batteryDescription_, ReasonTexts::powerDescription(power, wording()),
@@ -142,6 +148,22 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
                     [this] { emit agentRowsChanged(); });
 }
 
+AppModel::SourceTexts AppModel::sourceTexts() const {
+    return inSourceLanguage([this] {
+        SourceTexts texts{statusReasonInSourceLanguage_, tr("Battery unknown"), {}};
+        if (publishedFrom_) {
+            texts.batteryDescription =
+                ReasonTexts::powerDescription(publishedFrom_->power, wording());
+            texts.agentRows =
+                commandRowsBefore(buildAgentRows(lastMergedPerApp_, publishedFrom_->decision.status,
+                                                 publishedFrom_->settings, wording()));
+        } else {
+            texts.agentRows = commandRowsBefore({});
+        }
+        return texts;
+    });
+}
+
 void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& merged) {
     std::set<std::string> runningNames;
     for (const ActivitySignal& signal : merged) {
@@ -150,7 +172,7 @@ void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& me
         }
     }
     std::vector<AgentProfile> running;
-    for (const AgentProfile& profile : AgentResolver::make(settings_).profiles) {
+    for (const AgentProfile& profile : AgentResolver::shared(settings_)->profiles) {
         if (runningNames.contains(profile.displayName)) {
             running.push_back(profile);
         }
@@ -191,22 +213,27 @@ int AppModel::sessionAgentAbsentTicks() const {
 void AppModel::apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                      std::optional<bool> sessionProcessAlive) {
     GuardDecision effective = decision;
-    if (decision.reason != shownReasonDecided_ || shownReason_.isNull()) {
-        shownReasonDecided_ = decision.reason;
-        shownReason_ = ReasonTexts::decision(decision, wording());
-    }
-    QString reason = shownReason_;
     const std::optional<double> timedSeconds =
         mode_ == AppMode::manualKeepAwake ? timedKeepAwakeSeconds_ : std::nullopt;
-    if (timedSeconds) {
-        // Manual mode's own reason says it holds until the mode changes; this one ends by itself.
-        reason = QString::fromStdString(keepAwakeReason(mode_, effective, timedSeconds));
-    }
-    if (needsLegalAcceptance_ && effective.shouldPreventSleep) {
+    const bool legalHolds = needsLegalAcceptance_ && effective.shouldPreventSleep;
+    if (legalHolds) {
         effective.shouldPreventSleep = false;
-        reason = tr(legalPendingReason);
     }
-    setStatusReason(reason);
+    const auto reasonText = [&] {
+        if (const auto runReason = commandRunReason(decision.status)) {
+            return *runReason;
+        }
+        if (legalHolds) {
+            return tr(legalPendingReason);
+        }
+        if (timedSeconds) {
+            // Manual mode's own reason says it holds until the mode changes; this one ends by
+            // itself.
+            return QString::fromStdString(keepAwakeReason(mode_, decision, timedSeconds));
+        }
+        return ReasonTexts::decision(decision, wording());
+    };
+    setStatusReason(reasonText(), inSourceLanguage(reasonText));
 
     // The controller counts as holding the machine while either its keep-awake child or the
     // system sleep switch is in force, so a switch left engaged after the child died is still
@@ -255,6 +282,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     }
 
     publishSleepControllerState();
+    refreshKeepAwakeLocks();
     recordMetrics(effective, lid, signal, sessionProcessAlive);
 }
 

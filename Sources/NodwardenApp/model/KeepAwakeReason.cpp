@@ -1,9 +1,8 @@
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 
-#include <QCoreApplication>
+#include <NodwardenApp/model/PanelTexts.hpp>
 
-#include <algorithm>
-#include <cmath>
+#include <QCoreApplication>
 
 namespace nodwarden::app {
 
@@ -16,18 +15,7 @@ std::string text(const QString& shown) {
 } // namespace
 
 std::string keepAwakeLength(double seconds) {
-    const long long minutes = std::llround(seconds / 60);
-    // A length asked for in whole hours reads as such; anything else in minutes, as it was typed.
-    if (minutes >= 60 && minutes % 60 == 0) {
-        const long long hours = minutes / 60;
-        return text(hours == 1
-                        ? QCoreApplication::translate("KeepAwakeReason", "1 hour")
-                        : QCoreApplication::translate("KeepAwakeReason", "%1 hours").arg(hours));
-    }
-    const long long shown = std::max(minutes, 1LL);
-    return text(shown == 1
-                    ? QCoreApplication::translate("KeepAwakeReason", "1 minute")
-                    : QCoreApplication::translate("KeepAwakeReason", "%1 minutes").arg(shown));
+    return PanelTexts::durationWords(seconds);
 }
 
 std::string keepAwakeReason(AppMode mode, const GuardDecision& decision,

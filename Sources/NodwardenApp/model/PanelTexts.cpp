@@ -5,6 +5,7 @@
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <algorithm>
 #include <charconv>
@@ -36,10 +37,23 @@ QString number(std::int64_t value) {
     return QString::number(value);
 }
 
+/// `text` in the user's language, with `%1` replaced by `argument` when given.
+std::string translated(const char* text, const std::string& argument = {}) {
+    QString result = QCoreApplication::translate("PanelTexts", text);
+    if (!argument.empty()) {
+        result = result.arg(QString::fromStdString(argument));
+    }
+    return result.toStdString();
+}
+
+std::string twoDigits(std::int64_t value) {
+    return (value < 10 ? "0" : "") + std::to_string(value);
+}
+
 } // namespace
 
 bool watchesNothing(const GuardSettings& settings) {
-    return settings.targetApps.empty() && AgentResolver::make(settings).profiles.empty();
+    return settings.targetApps.empty() && AgentResolver::shared(settings)->profiles.empty();
 }
 
 int workingAgentCount(const std::vector<AgentStatusRow>& rows) {
@@ -51,8 +65,22 @@ std::string agentSummary(const std::vector<AgentStatusRow>& rows) {
     if (rows.empty()) {
         return utf8(QCoreApplication::translate("PanelTexts", "none detected"));
     }
-    return utf8(
-        QCoreApplication::translate("PanelTexts", "%1 working").arg(workingAgentCount(rows)));
+    const auto waiting = std::count_if(rows.begin(), rows.end(),
+                                       [](const AgentStatusRow& row) { return row.isWaiting; });
+    const QString working =
+        QCoreApplication::translate("PanelTexts", "%1 working").arg(workingAgentCount(rows));
+    if (waiting == 0) {
+        return utf8(working);
+    }
+    return utf8(working) + std::string(separator) +
+           utf8(QCoreApplication::translate("PanelTexts", "%1 waiting for you").arg(waiting));
+}
+
+std::string_view statusIconName(GuardStatus status, const std::vector<AgentStatusRow>& rows) {
+    const bool waiting = std::any_of(rows.begin(), rows.end(),
+                                     [](const AgentStatusRow& row) { return row.isWaiting; });
+    // An agent's question outranks the guard's own state, except where the guard is off.
+    return waiting && status != GuardStatus::off ? "questionmark.bubble" : statusIconName(status);
 }
 
 std::string_view statusIconName(GuardStatus status) {
@@ -110,7 +138,8 @@ std::string panelLastRunAgent(const UsageMetrics& metrics) {
     if (!run) {
         return {};
     }
-    const QString duration = QString::fromStdString(compactDuration(run->workedSeconds()));
+    // The same length as the work-done notice and the ledger's worked_s.
+    const QString duration = QString::fromStdString(durationWords(run->workedSeconds()));
     if (const auto& name = run->agentDisplayName()) {
         return utf8(QCoreApplication::translate("PanelTexts", "%1 ran %2")
                         .arg(QString::fromStdString(*name), duration));
@@ -138,22 +167,36 @@ std::string panelLastRunDetail(const UsageMetrics& metrics, Date now) {
     return utf8(text) + std::string(separator) + relativeTime(run->endedAt(), now);
 }
 
+std::string statisticsDuration(double seconds) {
+    if (!(seconds >= 60)) {
+        // Short enough for the panel's figure; the minute is the statistics' unit.
+        return translated("0 min");
+    }
+    return durationWords(std::floor(seconds / 60) * 60);
+}
+
 QString panelTrulySavedText(const UsageMetrics& metrics, const PlatformWording& wording) {
     const double protectedSeconds = metrics.totalProtectedSeconds();
     if (!(protectedSeconds > 0)) {
         return wording.nothingProtectedYet;
     }
-    // to_chars, unlike printf, never takes the decimal separator from the process locale.
-    char hours[64];
-    const auto written = std::to_chars(std::begin(hours), std::end(hours), protectedSeconds / 3600,
-                                       std::chars_format::fixed, 1);
     const std::int64_t saved = metrics.totalSessionsSaved();
-    // The figure keeps its point whatever the language: the caption and count read around it.
-    const QString figure = QString::fromUtf8(hours, written.ptr - hours);
     const QString stopped =
         saved == 1
             ? QCoreApplication::translate("PanelTexts", "1 sleep stopped")
             : QCoreApplication::translate("PanelTexts", "%1 sleeps stopped").arg(number(saved));
+    if (wording.statisticsInWords) {
+        return QCoreApplication::translate("PanelTexts", "%1 %2")
+                   .arg(QString::fromStdString(statisticsDuration(protectedSeconds)),
+                        wording.protectedCaption) +
+               QString::fromUtf8(separator.data(), qsizetype(separator.size())) + stopped;
+    }
+    // to_chars, unlike printf, never takes the decimal separator from the process locale.
+    char hours[64];
+    const auto written = std::to_chars(std::begin(hours), std::end(hours), protectedSeconds / 3600,
+                                       std::chars_format::fixed, 1);
+    // The figure keeps its point whatever the language: the caption and count read around it.
+    const QString figure = QString::fromUtf8(hours, written.ptr - hours);
     return QCoreApplication::translate("PanelTexts", "%1h %2")
                .arg(figure, wording.protectedCaption) +
            QString::fromUtf8(separator.data(), qsizetype(separator.size())) + stopped;
@@ -186,6 +229,56 @@ std::string compactDuration(double seconds) {
     }
     return utf8(
         QCoreApplication::translate("PanelTexts", "%1h %2m").arg(number(hours), number(minutes)));
+}
+
+std::string durationWords(double seconds) {
+    const std::int64_t s = std::max<std::int64_t>(0, clampedWholeSeconds(std::trunc(seconds)));
+    const std::int64_t hours = s / 3600;
+    const std::int64_t minutes = s % 3600 / 60;
+    const std::int64_t rest = s % 60;
+    const auto words = [](const char* text, std::int64_t first, std::int64_t second) {
+        return QCoreApplication::translate("PanelTexts", text).arg(first).arg(second).toStdString();
+    };
+    if (hours > 0) {
+        return minutes > 0 ? words("%1 h %2 min", hours, minutes)
+                           : translated("%1 h", std::to_string(hours));
+    }
+    if (minutes > 0) {
+        return rest > 0 ? words("%1 min %2 s", minutes, rest)
+                        : translated("%1 min", std::to_string(minutes));
+    }
+    return translated("%1 s", std::to_string(rest));
+}
+
+std::string countdown(double secondsLeft) {
+    const std::int64_t s = std::max<std::int64_t>(0, clampedWholeSeconds(std::ceil(secondsLeft)));
+    if (s >= 3600) {
+        return std::to_string(s / 3600) + ":" + twoDigits(s % 3600 / 60) + ":" + twoDigits(s % 60);
+    }
+    return std::to_string(s / 60) + ":" + twoDigits(s % 60);
+}
+
+std::string graceCountdown(double secondsLeft) {
+    return translated("sleeps in %1", countdown(secondsLeft));
+}
+
+std::string timeLeft(double secondsLeft) {
+    const std::int64_t s = std::max<std::int64_t>(0, clampedWholeSeconds(std::ceil(secondsLeft)));
+    if (s < 60) {
+        return durationWords(double(s));
+    }
+    // Whole minutes, rounded up, so "1 min left" never hides a minute and a half.
+    const std::int64_t minutesUp = (s + 59) / 60;
+    return durationWords(double(minutesUp * 60));
+}
+
+std::string timedKeepAwakeLeft(Date until, Date now) {
+    const auto unixSeconds = qint64(std::floor(unixTimeFromDate(until)));
+    const QString clock =
+        QDateTime::fromSecsSinceEpoch(unixSeconds).toLocalTime().toString(QStringLiteral("HH:mm"));
+    return QCoreApplication::translate("PanelTexts", "until %1 · %2 left")
+        .arg(clock, QString::fromStdString(timeLeft(until - now)))
+        .toStdString();
 }
 
 std::string relativeTime(Date from, Date now) {

@@ -4,6 +4,8 @@
 #include <NodwardenCore/sleep/SleepLogWording.hpp>
 
 #include <QCoreApplication>
+#include <cstdlib>
+#include <string_view>
 
 namespace nodwarden::app {
 
@@ -164,6 +166,14 @@ PlatformWording PlatformWording::makeLinux() {
         "On, your screens go dark on their own while Stayloom keeps the computer itself awake for "
         "your agents — for overnight runs with external monitors you'd rather not leave lit. Off "
         "(the default), the display stays on too.");
+    // Xfce's power manager has one inhibitor for both: whoever holds off its suspend keeps its
+    // display on as well.
+    if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+        desktop != nullptr && std::string_view(desktop).find("XFCE") != std::string_view::npos) {
+        w.letDisplaySleepHelp +=
+            u' ' + tr("On Xfce this setting has no effect: its power manager keeps the display on "
+                      "whenever it keeps the computer awake.");
+    }
     w.lidClosedHelp =
         tr("You don't need to turn this on. Stayloom already keeps this computer awake for your "
            "agents whenever the lid is open — automatically, and without ever asking for a "
@@ -219,6 +229,7 @@ PlatformWording PlatformWording::makeLinux() {
     w.protectedCaption = tr("protected");
     w.protectedTitle = tr("Protected");
     w.nothingProtectedYet = tr("Nothing protected yet — close the lid during a run to count one");
+    w.statisticsInWords = true;
     w.sleepLog = &SleepLogWording::linuxHelper();
     return w;
 }

@@ -88,6 +88,15 @@ QString ReasonTexts::signalReason(ReasonCode code, const QString& agent, const Q
         return tr("%1 says it is working").arg(agent);
     case ReasonCode::hookSaysIdle:
         return tr("%1 says it is idle").arg(agent);
+    case ReasonCode::waitingForAnswer:
+        return tr("%1 is waiting for your answer").arg(agent);
+    case ReasonCode::toolRunning:
+        return tr("%1 runs a command through its tool").arg(agent);
+    case ReasonCode::leftBehindBusy:
+        return tr("A process %1 left running is busy").arg(agent);
+    case ReasonCode::outOfReach:
+        return tr("%1 runs where Stayloom may not read its files: only its CPU can speak")
+            .arg(agent);
     default:
         // A sentence from outside the program (a signal stored by an older version) has no
         // code to speak from.
@@ -221,6 +230,9 @@ QString ReasonTexts::agentState(const std::string& state) {
     }
     if (state == "idle") {
         return tr("idle");
+    }
+    if (state == "waiting for you" || state == "waiting") {
+        return tr("waiting for you");
     }
     return utf8(state);
 }

@@ -1,5 +1,7 @@
 #include <NodwardenApp/model/WorkNotifier.hpp>
 
+#include <NodwardenApp/model/PanelTexts.hpp>
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -9,6 +11,10 @@
 namespace nodwarden::app {
 
 namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("WorkNotifier", text);
+}
 
 bool holds(GuardStatus status) {
     return status == GuardStatus::keepingAwake || status == GuardStatus::idleGrace ||
@@ -30,26 +36,11 @@ std::string batterySentence(const PowerSnapshot& power, const char* atLevel, con
 
 } // namespace
 
-std::string WorkNotifier::describeDuration(double seconds) {
-    const auto minutes = static_cast<long long>(std::floor(std::max(seconds, 0.0) / 60.0));
-    if (minutes < 1) {
-        return text(QT_TRANSLATE_NOOP("WorkNotifier", "less than a minute"));
-    }
-    if (minutes < 60) {
-        return QCoreApplication::translate("WorkNotifier", "%1 min").arg(minutes).toStdString();
-    }
-    const auto rest = minutes % 60;
-    if (rest == 0) {
-        return QCoreApplication::translate("WorkNotifier", "%1 h").arg(minutes / 60).toStdString();
-    }
-    return QCoreApplication::translate("WorkNotifier", "%1 h %2 min")
-        .arg(minutes / 60)
-        .arg(rest)
-        .toStdString();
-}
-
 void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const PowerSnapshot& power,
-                           const GuardSettings& settings, Date now) {
+                           const GuardSettings& settings, Date now,
+                           std::optional<double> workedSeconds, std::optional<Date> graceEndsAt,
+                           bool agentsWaiting) {
+    agentsWaiting_ = agentsWaiting;
     // Modes and settings change only by the user's hand (or their command line); which notices
     // they want is no change to what the machine does.
     GuardSettings compared = settings;
@@ -78,14 +69,27 @@ void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const Po
         if (decision.detectedAppName && !decision.detectedAppName->empty()) {
             holdAgent_ = decision.detectedAppName;
         }
+        if (decision.status == GuardStatus::keepingAwake) {
+            // Work again: its next end is news of its own.
+            workDoneAnnounced_ = false;
+        }
+        const bool workEnded =
+            previous == GuardStatus::keepingAwake && decision.status == GuardStatus::idleGrace;
+        if (workEnded && !userChange && !holdTouchedByUser_ && settings.notifications.workDone &&
+            !settings.notifications.workDoneAfterGrace) {
+            workDoneAnnounced_ = true;
+            announceWorkDone(workedSeconds, graceEndsAt ? std::optional<double>(*graceEndsAt - now)
+                                                        : std::nullopt);
+        }
     } else if (holdSince_) {
         if (!userChange && previous && holds(*previous) &&
             (!holdTouchedByUser_ || decision.status == GuardStatus::batterySafety ||
              decision.status == GuardStatus::thermalSafety)) {
-            announceEnd(decision.status, power, settings, now);
+            announceEnd(decision.status, power, settings, workedSeconds);
         }
         holdSince_.reset();
         holdAgent_.reset();
+        workDoneAnnounced_ = false;
     }
 
     if (warningRose && !userChange && settings.notifications.batteryWarning) {
@@ -104,7 +108,7 @@ void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const Po
 }
 
 void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
-                               const GuardSettings& settings, Date now) {
+                               const GuardSettings& settings, std::optional<double> workedSeconds) {
     if (status == GuardStatus::batterySafety) {
         if (settings.notifications.safety) {
             out_.show(Notice{
@@ -128,21 +132,32 @@ void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
         }
         return;
     }
-    if (!settings.notifications.workDone) {
+    if (!settings.notifications.workDone || workDoneAnnounced_) {
         return;
     }
-    const QString length = QString::fromStdString(describeDuration(now - *holdSince_));
-    const std::string body =
-        holdAgent_ ? QCoreApplication::translate("WorkNotifier",
-                                                 "%1 worked %2. The computer may sleep again.")
-                         .arg(QString::fromStdString(*holdAgent_), length)
-                         .toStdString()
-                   : QCoreApplication::translate("WorkNotifier",
-                                                 "The agents worked %1. The computer may sleep "
-                                                 "again.")
-                         .arg(length)
-                         .toStdString();
-    out_.show(Notice{text(QT_TRANSLATE_NOOP("WorkNotifier", "Agents finished")), body});
+    announceWorkDone(workedSeconds, std::nullopt);
+}
+
+void WorkNotifier::announceWorkDone(std::optional<double> workedSeconds,
+                                    std::optional<double> graceLeft) {
+    if (agentsWaiting_) {
+        return;
+    }
+    const QString who = holdAgent_ ? QString::fromStdString(*holdAgent_) : tr("The agents");
+    QString body =
+        workedSeconds
+            ? tr("%1 worked %2.")
+                  .arg(who, QString::fromStdString(PanelTexts::durationWords(*workedSeconds)))
+            : tr("%1 finished.").arg(who);
+    body += u' ';
+    body += graceLeft && *graceLeft > 0
+                ? tr("The computer may sleep in %1.")
+                      .arg(QString::fromStdString(PanelTexts::durationWords(std::ceil(*graceLeft))))
+                : tr("The computer may sleep again.");
+    out_.show(Notice{tr("Agents finished").toStdString(),
+                     body.toStdString(),
+                     {{sleepNowAction, tr("Sleep now").toStdString()},
+                      {keepAwakeLongerAction, tr("Keep awake 30 more minutes").toStdString()}}});
 }
 
 void WorkNotifier::lidClosedRefused(const GuardSettings& settings) {

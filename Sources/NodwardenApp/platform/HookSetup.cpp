@@ -6,6 +6,7 @@
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 #include <NodwardenCore/hooks/HookAgents.hpp>
 #include <NodwardenCore/hooks/HookConfiguration.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <QCoreApplication>
 
@@ -130,8 +131,8 @@ std::string pluginText(const fs::path& program) {
            "\n"
            "// Written by `stayloom hooks install opencode`; `stayloom hooks remove opencode` "
            "removes it.\n"
-           "// Tells Stayloom when a session starts and ends a turn: the event's name and the\n"
-           "// session's id only, never a prompt.\n"
+           "// Tells Stayloom when a session starts and ends a turn, runs a tool and asks for a\n"
+           "// permission: the event's name and the session's id only, never a prompt.\n"
            "import { spawn } from \"node:child_process\";\n"
            "\n"
            "const program = " +
@@ -158,7 +159,18 @@ std::string pluginText(const fs::path& program) {
            "properties.sessionID);\n"
            "    } else if (event?.type === \"session.idle\") {\n"
            "      tell(\"idle\", properties.sessionID);\n"
+           "    } else if (event?.type === \"permission.asked\" || "
+           "event?.type === \"permission.updated\") {\n"
+           "      tell(\"permission\", properties.sessionID);\n"
+           "    } else if (event?.type === \"permission.replied\") {\n"
+           "      tell(\"replied\", properties.sessionID);\n"
            "    }\n"
+           "  },\n"
+           "  \"tool.execute.before\": async (input) => {\n"
+           "    tell(\"tool\", input?.sessionID);\n"
+           "  },\n"
+           "  \"tool.execute.after\": async (input) => {\n"
+           "    tell(\"toolDone\", input?.sessionID);\n"
            "  },\n"
            "});\n";
 }
@@ -174,9 +186,7 @@ bool isOurPlugin(const std::string& text) {
 }
 
 std::vector<std::string> events(const HookAgent& agent) {
-    std::vector<std::string> all = agent.startEvents;
-    all.insert(all.end(), agent.endEvents.begin(), agent.endEvents.end());
-    return all;
+    return agent.allEvents();
 }
 
 Shape shapeOf(Kind kind) {
@@ -187,13 +197,18 @@ void print(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
+/// A path as the terminal may show it: a home's folder names are the user's to choose.
+std::string shown(const fs::path& path) {
+    return UnicodeText::shownOnTerminal(path.string());
+}
+
 Result leftAlone(const Target& target, const std::string& reason) {
-    return {true, target.name + ": left " + target.file.string() + " alone: " + reason};
+    return {true, target.name + ": left " + shown(target.file) + " alone: " + reason};
 }
 
 Result connected(const Target& target, bool already) {
     Result result{false, target.name + (already ? ": already connected (" : ": connected (") +
-                             target.file.string() + ")"};
+                             shown(target.file) + ")"};
     if (!already && target.agent->word == "codex") {
         result.text += "\n  Codex runs a new hook only after you trust it: in Codex, open /hooks "
                        "and trust Stayloom's entries.";
@@ -246,7 +261,7 @@ Result uninstall(const Target& target) {
         if (outcome.kind == Done::unchanged) {
             return {};
         }
-        return {false, target.name + ": disconnected (" + target.file.string() +
+        return {false, target.name + ": disconnected (" + shown(target.file) +
                            (outcome.kind == Done::removed ? " removed" : "") + ")"};
     });
 }
@@ -255,14 +270,24 @@ AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
     const auto current = ConfigurationFileEdit::read(
         target.file, [&](const std::string& text) { return looksWhole(target.kind, text); });
     bool isConnected = false;
+    bool isCurrent = false;
     if (!current.refusal) {
-        isConnected = target.kind == Kind::plugin
-                          ? isOurPlugin(current.text)
-                          : HookConfiguration::installed(current.text, shapeOf(target.kind),
-                                                         target.agent->word, events(*target.agent));
+        if (target.kind == Kind::plugin) {
+            isConnected = isOurPlugin(current.text);
+            isCurrent = current.text == pluginText(place.program);
+        } else {
+            const auto has = [&](const std::vector<std::string>& events) {
+                return HookConfiguration::installed(current.text, shapeOf(target.kind),
+                                                    target.agent->word, events);
+            };
+            isConnected = has(target.agent->turnEvents());
+            isCurrent = has(events(*target.agent));
+        }
     }
-    return {target.agent->word,   target.name, target.file,
-            found(target, place), isConnected, target.agent->word == "codex"};
+    return {
+        target.agent->word,           target.name,          target.file, target.folder,
+        target.agent->word,           found(target, place), isConnected, isConnected && !isCurrent,
+        target.agent->word == "codex"};
 }
 
 std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& agent) {
@@ -296,12 +321,14 @@ std::vector<AgentHooks> list(const HookSetupPlace& place) {
 
 Result connect(const HookSetupPlace& place, const std::string& agent) {
     const auto target = targetFor(place, agent);
-    return target ? install(*target, place) : Result{true, "no agent " + agent};
+    return target ? install(*target, place)
+                  : Result{true, "no agent " + UnicodeText::shownOnTerminal(agent)};
 }
 
 Result disconnect(const HookSetupPlace& place, const std::string& agent) {
     const auto target = targetFor(place, agent);
-    return target ? uninstall(*target) : Result{true, "no agent " + agent};
+    return target ? uninstall(*target)
+                  : Result{true, "no agent " + UnicodeText::shownOnTerminal(agent)};
 }
 
 int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace& place,
@@ -332,7 +359,12 @@ int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace&
         case Verb::status: {
             std::string line = agent.name + ": ";
             if (agent.connected) {
-                line += "connected (" + agent.file.string() + ")";
+                line += "connected (" + shown(agent.file) + ")";
+                if (agent.outdated) {
+                    line += "; connected before Stayloom heard its tools and its questions to "
+                            "you: run stayloom hooks install " +
+                            agent.word + " again";
+                }
                 if (agent.needsTrust) {
                     line += "; Codex runs it only once you trust it in its /hooks screen";
                 }

@@ -1,9 +1,10 @@
 #include <NodwardenApp/platform/UserLanguage.hpp>
 
+#include <NodwardenApp/model/SourceLanguage.hpp>
+
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 
 #include <cstdlib>
 
@@ -77,14 +78,14 @@ std::optional<QString> install(QCoreApplication& application, const Environment&
         if (language == u"en" || language.startsWith(u"en_")) {
             return std::nullopt;
         }
-        auto* own = new QTranslator(&application);
+        auto* own = new SteppingAsideTranslator(&application);
         if (!own->load(QStringLiteral("stayloom_") + language,
                        QString::fromLatin1(catalogueFolder))) {
             delete own;
             continue;
         }
         QCoreApplication::installTranslator(own);
-        auto* qt = new QTranslator(&application);
+        auto* qt = new SteppingAsideTranslator(&application);
         if (qt->load(QStringLiteral("qtbase_") + language,
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
             QCoreApplication::installTranslator(qt);

@@ -1,6 +1,8 @@
 #include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/ReasonTexts.hpp>
 
 #include <QTimer>
@@ -17,7 +19,8 @@ HeadlessStatusPrinter::HeadlessStatusPrinter(AppModel& model, std::FILE* output)
 
 QString HeadlessStatusPrinter::formatLine(const QString& statusName, const QString& reason,
                                           const QString& agentSummary) {
-    return statusName + QStringLiteral(" — ") + reason + QStringLiteral(" · ") + agentSummary;
+    return statusName + QStringLiteral(" — ") + shownOnTerminal(reason) + QStringLiteral(" · ") +
+           shownOnTerminal(agentSummary);
 }
 
 void HeadlessStatusPrinter::schedule() {
@@ -41,10 +44,18 @@ void HeadlessStatusPrinter::printIfChanged() {
     if (held_) {
         return;
     }
-    const QString line = formatLine(ReasonTexts::statusName(model_.status(), model_.wording()),
+    const QString base = formatLine(ReasonTexts::statusName(model_.status(), model_.wording()),
                                     model_.statusReason(), model_.agentSummary());
-    if (line == lastLine_) {
+    if (base == lastBase_) {
         return;
+    }
+    lastBase_ = base;
+    QString line = base;
+    if (const auto graceEnds = model_.graceEndsAt()) {
+        // The time left as the grace begins; the line is not written again as it runs down.
+        line +=
+            QStringLiteral(" · ") +
+            QString::fromStdString(PanelTexts::graceCountdown(*graceEnds - model_.currentTime()));
     }
     lastLine_ = line;
     const QByteArray bytes = line.toUtf8() + '\n';

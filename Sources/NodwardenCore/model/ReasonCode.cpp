@@ -8,7 +8,7 @@ namespace nodwarden {
 
 namespace {
 
-constexpr std::array<ReasonCode, 26> reasonCodes{
+constexpr std::array<ReasonCode, 30> reasonCodes{
     ReasonCode::unspecified,         ReasonCode::modeOff,
     ReasonCode::batteryLevelUnknown, ReasonCode::batteryAtCutoff,
     ReasonCode::thermalCritical,     ReasonCode::manualKeepAwake,
@@ -22,6 +22,8 @@ constexpr std::array<ReasonCode, 26> reasonCodes{
     ReasonCode::chatEndsWithReply,   ReasonCode::oneShotRun,
     ReasonCode::justStarted,         ReasonCode::holdsSleepLock,
     ReasonCode::hookSaysWorking,     ReasonCode::hookSaysIdle,
+    ReasonCode::waitingForAnswer,    ReasonCode::toolRunning,
+    ReasonCode::leftBehindBusy,      ReasonCode::outOfReach,
 };
 
 } // namespace
@@ -80,6 +82,14 @@ std::string_view rawValue(ReasonCode code) {
         return "hookSaysWorking";
     case ReasonCode::hookSaysIdle:
         return "hookSaysIdle";
+    case ReasonCode::waitingForAnswer:
+        return "waitingForAnswer";
+    case ReasonCode::toolRunning:
+        return "toolRunning";
+    case ReasonCode::leftBehindBusy:
+        return "leftBehindBusy";
+    case ReasonCode::outOfReach:
+        return "outOfReach";
     }
     return "unspecified";
 }

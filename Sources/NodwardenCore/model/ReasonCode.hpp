@@ -44,6 +44,12 @@ enum class ReasonCode {
     holdsSleepLock,
     hookSaysWorking,
     hookSaysIdle,
+    waitingForAnswer,
+    toolRunning,
+    /// The agent is the one whose turn left the busy process running.
+    leftBehindBusy,
+    /// The agent runs where its files cannot be read (another mount namespace, a container).
+    outOfReach,
 };
 
 std::string_view rawValue(ReasonCode code);

@@ -37,7 +37,7 @@ const std::string helperPath = STAYLOOM_SLEEP_SWITCH_PATH;
 const std::filesystem::path fakeSystemctl = STAYLOOM_FAKE_SYSTEMCTL_PATH;
 
 const std::vector<std::string> sleepUnits{"sleep.target", "suspend.target", "hibernate.target",
-                                           "hybrid-sleep.target", "suspend-then-hibernate.target"};
+                                          "hybrid-sleep.target", "suspend-then-hibernate.target"};
 
 // Grants every request: the tests exercise the helper, not the password dialog.
 constexpr const char* fakeElevator = "#!/bin/sh\nexec \"$@\"\n";

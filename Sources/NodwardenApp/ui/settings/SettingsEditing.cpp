@@ -1,8 +1,9 @@
 #include "SettingsEditing.hpp"
 
-#include <QCoreApplication>
-
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
@@ -86,25 +87,29 @@ bool isStatsEmpty(const UsageMetrics& metrics) {
            metrics.totalWorkSessions() == 0;
 }
 
-QString impactHeadline(const UsageMetrics& metrics, const QString& protectedCaption) {
+QString impactHeadline(const UsageMetrics& metrics, const QString& protectedCaption, bool inWords) {
     const auto saved = metrics.totalSessionsSaved();
     const QString stopped =
         saved == 1 ? QCoreApplication::translate("Settings", "1 sleep stopped")
                    : QCoreApplication::translate("Settings", "%1 sleeps stopped").arg(saved);
-    return QCoreApplication::translate("Settings", "%1 hrs %2 · %3")
-        .arg(oneDecimal(metrics.totalProtectedSeconds() / 3600), protectedCaption, stopped);
+    return QCoreApplication::translate("Settings", "%1 %2 · %3")
+        .arg(hoursText(metrics.totalProtectedSeconds(), inWords), protectedCaption, stopped);
 }
 
-QString keptWorkingLine(const UsageMetrics& metrics) {
-    return QCoreApplication::translate("Settings", "Kept working %1 hrs (lid open)")
-        .arg(oneDecimal(metrics.totalKeptAwakeSeconds() / 3600));
+QString keptWorkingLine(const UsageMetrics& metrics, bool inWords) {
+    if (inWords) {
+        return QCoreApplication::translate("SettingsEditing", "Kept awake %1 for agents (lid open)")
+            .arg(hoursText(metrics.totalKeptAwakeSeconds(), true));
+    }
+    return QCoreApplication::translate("Settings", "Kept working %1 (lid open)")
+        .arg(hoursText(metrics.totalKeptAwakeSeconds()));
 }
 
-QString recoveredLine(const UsageMetrics& metrics) {
+QString recoveredLine(const UsageMetrics& metrics, bool inWords) {
     return QCoreApplication::translate(
                "Settings",
-               "Recovered ≈ %1 hrs of work that would otherwise have been interrupted by sleep.")
-        .arg(oneDecimal(metrics.totalProtectedSeconds() / 3600));
+               "Recovered ≈ %1 of work that would otherwise have been interrupted by sleep.")
+        .arg(hoursText(metrics.totalProtectedSeconds(), inWords));
 }
 
 QString longestRunLine(const UsageMetrics& metrics) {
@@ -127,7 +132,10 @@ std::vector<std::pair<std::string, double>> agentsByProtectedTime(const UsageMet
     return entries;
 }
 
-QString hoursText(double seconds) {
+QString hoursText(double seconds, bool inWords) {
+    if (inWords) {
+        return QString::fromStdString(PanelTexts::statisticsDuration(seconds));
+    }
     return QCoreApplication::translate("Settings", "%1 hrs").arg(oneDecimal(seconds / 3600));
 }
 

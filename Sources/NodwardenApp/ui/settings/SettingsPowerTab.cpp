@@ -152,6 +152,7 @@ SettingsPowerTab::SettingsPowerTab(AppModel& model, QWidget* parent)
 
     connect(&model_, &AppModel::settingsChanged, this, &SettingsPowerTab::refresh);
     connect(&model_, &AppModel::batteryDescriptionChanged, this, &SettingsPowerTab::refresh);
+    connect(&model_, &AppModel::isOnACPowerChanged, this, &SettingsPowerTab::refresh);
     refresh();
 }
 
