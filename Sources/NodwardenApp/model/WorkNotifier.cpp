@@ -12,7 +12,8 @@ namespace nodwarden::app {
 
 namespace {
 
-QString tr(const char* text) {
+/// `text`, marked where it is written with its context, in the user's language.
+QString shown(const char* text) {
     return QCoreApplication::translate("WorkNotifier", text);
 }
 
@@ -143,21 +144,24 @@ void WorkNotifier::announceWorkDone(std::optional<double> workedSeconds,
     if (agentsWaiting_) {
         return;
     }
-    const QString who = holdAgent_ ? QString::fromStdString(*holdAgent_) : tr("The agents");
+    const QString who = holdAgent_ ? QString::fromStdString(*holdAgent_)
+                                   : shown(QT_TRANSLATE_NOOP("WorkNotifier", "The agents"));
     QString body =
         workedSeconds
-            ? tr("%1 worked %2.")
+            ? shown(QT_TRANSLATE_NOOP("WorkNotifier", "%1 worked %2."))
                   .arg(who, QString::fromStdString(PanelTexts::durationWords(*workedSeconds)))
-            : tr("%1 finished.").arg(who);
+            : shown(QT_TRANSLATE_NOOP("WorkNotifier", "%1 finished.")).arg(who);
     body += u' ';
     body += graceLeft && *graceLeft > 0
-                ? tr("The computer may sleep in %1.")
+                ? shown(QT_TRANSLATE_NOOP("WorkNotifier", "The computer may sleep in %1."))
                       .arg(QString::fromStdString(PanelTexts::durationWords(std::ceil(*graceLeft))))
-                : tr("The computer may sleep again.");
-    out_.show(Notice{tr("Agents finished").toStdString(),
-                     body.toStdString(),
-                     {{sleepNowAction, tr("Sleep now").toStdString()},
-                      {keepAwakeLongerAction, tr("Keep awake 30 more minutes").toStdString()}}});
+                : shown(QT_TRANSLATE_NOOP("WorkNotifier", "The computer may sleep again."));
+    out_.show(Notice{
+        shown(QT_TRANSLATE_NOOP("WorkNotifier", "Agents finished")).toStdString(),
+        body.toStdString(),
+        {{sleepNowAction, shown(QT_TRANSLATE_NOOP("WorkNotifier", "Sleep now")).toStdString()},
+         {keepAwakeLongerAction,
+          shown(QT_TRANSLATE_NOOP("WorkNotifier", "Keep awake 30 more minutes")).toStdString()}}});
 }
 
 void WorkNotifier::lidClosedRefused(const GuardSettings& settings) {

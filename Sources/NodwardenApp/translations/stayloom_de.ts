@@ -107,6 +107,36 @@
         <translation>Nutzungsbedingungen akzeptiert.
 </translation>
     </message>
+    <message>
+        <source>on</source>
+        <translation>an</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>aus</translation>
+    </message>
+    <message>
+        <source> · mode </source>
+        <translation> · Modus </translation>
+    </message>
+    <message>
+        <source>Stayloom has stopped.
+</source>
+        <translation>Stayloom wurde beendet.
+</translation>
+    </message>
+    <message>
+        <source>Launch at login stays %1.
+</source>
+        <translation>Bei der Anmeldung starten bleibt %1.
+</translation>
+    </message>
+    <message>
+        <source>Launch at login: %1, was %2.
+</source>
+        <translation>Bei der Anmeldung starten: %1, war %2.
+</translation>
+    </message>
 </context>
 <context>
     <name>FirstRun</name>
@@ -212,22 +242,6 @@
 </context>
 <context>
     <name>KeepAwakeReason</name>
-    <message>
-        <source>1 hour</source>
-        <translation>1 Stunde</translation>
-    </message>
-    <message>
-        <source>%1 hours</source>
-        <translation>%1 Stunden</translation>
-    </message>
-    <message>
-        <source>1 minute</source>
-        <translation>1 Minute</translation>
-    </message>
-    <message>
-        <source>%1 minutes</source>
-        <translation>%1 Minuten</translation>
-    </message>
     <message>
         <source>Keeping awake for %1</source>
         <translation>Hält %1 lang wach</translation>
@@ -361,6 +375,18 @@
     <message>
         <source>%1d ago</source>
         <translation>vor %1 Tagen</translation>
+    </message>
+    <message>
+        <source>%1 waiting for you</source>
+        <translation>%1 warten auf Sie</translation>
+    </message>
+    <message>
+        <source>%1 %2</source>
+        <translation>%1 %2</translation>
+    </message>
+    <message>
+        <source>until %1 · %2 left</source>
+        <translation>bis %1 · noch %2</translation>
     </message>
 </context>
 <context>
@@ -540,6 +566,10 @@
     <message>
         <source>Nothing protected yet — close the lid during a run to count one</source>
         <translation>Noch nichts geschützt – klappen Sie während eines Laufs den Deckel zu, um einen zu zählen</translation>
+    </message>
+    <message>
+        <source>On Xfce this setting has no effect: its power manager keeps the display on whenever it keeps the computer awake.</source>
+        <translation>Unter Xfce hat diese Einstellung keine Wirkung: Seine Energieverwaltung lässt die Anzeige an, solange sie den Rechner wach hält.</translation>
     </message>
 </context>
 <context>
@@ -764,6 +794,26 @@
         <source>%1, %2 and %3 more</source>
         <translation>%1, %2 und %3 weitere</translation>
     </message>
+    <message>
+        <source>%1 is waiting for your answer</source>
+        <translation>%1 wartet auf Ihre Antwort</translation>
+    </message>
+    <message>
+        <source>%1 runs a command through its tool</source>
+        <translation>%1 führt über sein Werkzeug einen Befehl aus</translation>
+    </message>
+    <message>
+        <source>A process %1 left running is busy</source>
+        <translation>Ein Prozess, den %1 laufen ließ, ist beschäftigt</translation>
+    </message>
+    <message>
+        <source>%1 runs where Stayloom may not read its files: only its CPU can speak</source>
+        <translation>%1 läuft, wo Stayloom seine Dateien nicht lesen darf: Nur seine CPU-Last zählt</translation>
+    </message>
+    <message>
+        <source>waiting for you</source>
+        <translation>wartet auf Sie</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>
@@ -796,18 +846,6 @@
         <translation>%1 Ruhezustände verhindert</translation>
     </message>
     <message>
-        <source>%1 hrs %2 · %3</source>
-        <translation>%1 Std. %2 · %3</translation>
-    </message>
-    <message>
-        <source>Kept working %1 hrs (lid open)</source>
-        <translation>Weitergearbeitet: %1 Std. (Deckel offen)</translation>
-    </message>
-    <message>
-        <source>Recovered ≈ %1 hrs of work that would otherwise have been interrupted by sleep.</source>
-        <translation>Gerettet: ≈ %1 Std. Arbeit, die sonst vom Ruhezustand unterbrochen worden wäre.</translation>
-    </message>
-    <message>
         <source>No closed-lid run yet.</source>
         <translation>Noch kein Lauf bei geschlossenem Deckel.</translation>
     </message>
@@ -824,20 +862,23 @@
         <translation>%1, Wert</translation>
     </message>
     <message>
-        <source>Connected; trust it in Codex&apos;s /hooks screen</source>
-        <translation>Verbunden; bestätigen Sie es in Codex unter /hooks</translation>
+        <source>%1 %2 · %3</source>
+        <translation>%1 %2 · %3</translation>
     </message>
     <message>
-        <source>Connected</source>
-        <translation>Verbunden</translation>
+        <source>Kept working %1 (lid open)</source>
+        <translation>Weitergearbeitet: %1 (Deckel offen)</translation>
     </message>
     <message>
-        <source>Not connected</source>
-        <translation>Nicht verbunden</translation>
+        <source>Recovered ≈ %1 of work that would otherwise have been interrupted by sleep.</source>
+        <translation>Gerettet: ≈ %1 Arbeit, die sonst vom Ruhezustand unterbrochen worden wäre.</translation>
     </message>
+</context>
+<context>
+    <name>SettingsEditing</name>
     <message>
-        <source>Not found</source>
-        <translation>Nicht gefunden</translation>
+        <source>Kept awake %1 for agents (lid open)</source>
+        <translation>%1 für Agenten wach gehalten (Deckel offen)</translation>
     </message>
 </context>
 <context>
@@ -870,10 +911,6 @@
 <context>
     <name>StatusReport</name>
     <message>
-        <source>Mode: %1 until %2, then %3</source>
-        <translation>Modus: %1 bis %2, danach %3</translation>
-    </message>
-    <message>
         <source>Mode: %1</source>
         <translation>Modus: %1</translation>
     </message>
@@ -896,6 +933,34 @@
     <message>
         <source>Last run: none yet</source>
         <translation>Letzter Lauf: noch keiner</translation>
+    </message>
+    <message>
+        <source>held</source>
+        <translation>gehalten</translation>
+    </message>
+    <message>
+        <source>not held</source>
+        <translation>nicht gehalten</translation>
+    </message>
+    <message>
+        <source>held, not heeded here</source>
+        <translation>gehalten, hier nicht beachtet</translation>
+    </message>
+    <message>
+        <source>not held, not heeded here</source>
+        <translation>nicht gehalten, hier nicht beachtet</translation>
+    </message>
+    <message>
+        <source>Locks: %1</source>
+        <translation>Sperren: %1</translation>
+    </message>
+    <message>
+        <source>Mode: %1 %2, then %3</source>
+        <translation>Modus: %1 %2, danach %3</translation>
+    </message>
+    <message>
+        <source>(decided by %1)</source>
+        <translation>(entschieden von: %1)</translation>
     </message>
 </context>
 <context>
@@ -922,22 +987,6 @@
 </context>
 <context>
     <name>WorkNotifier</name>
-    <message>
-        <source>less than a minute</source>
-        <translation>weniger als eine Minute</translation>
-    </message>
-    <message>
-        <source>%1 min</source>
-        <translation>%1 min</translation>
-    </message>
-    <message>
-        <source>%1 h</source>
-        <translation>%1 h</translation>
-    </message>
-    <message>
-        <source>%1 h %2 min</source>
-        <translation>%1 h %2 min</translation>
-    </message>
     <message>
         <source>Battery low</source>
         <translation>Akku schwach</translation>
@@ -979,18 +1028,6 @@
         <translation>Der Rechner läuft heiß. Er darf wieder schlafen, um abzukühlen.</translation>
     </message>
     <message>
-        <source>%1 worked %2. The computer may sleep again.</source>
-        <translation>%1 hat %2 gearbeitet. Der Rechner darf wieder schlafen.</translation>
-    </message>
-    <message>
-        <source>The agents worked %1. The computer may sleep again.</source>
-        <translation>Die Agenten haben %1 gearbeitet. Der Rechner darf wieder schlafen.</translation>
-    </message>
-    <message>
-        <source>Agents finished</source>
-        <translation>Agenten fertig</translation>
-    </message>
-    <message>
         <source>Lid-closed mode is off</source>
         <translation>Wachhalten bei geschlossenem Deckel ist aus</translation>
     </message>
@@ -1005,6 +1042,34 @@
     <message>
         <source>Stayloom could not set itself to start at login: %1</source>
         <translation>Stayloom konnte den Start bei der Anmeldung nicht einrichten: %1</translation>
+    </message>
+    <message>
+        <source>The agents</source>
+        <translation>Die Agenten</translation>
+    </message>
+    <message>
+        <source>%1 worked %2.</source>
+        <translation>%1 – %2 gearbeitet.</translation>
+    </message>
+    <message>
+        <source>%1 finished.</source>
+        <translation>%1 – fertig.</translation>
+    </message>
+    <message>
+        <source>The computer may sleep in %1.</source>
+        <translation>Der Rechner darf in %1 schlafen.</translation>
+    </message>
+    <message>
+        <source>Agents finished</source>
+        <translation>Agenten fertig</translation>
+    </message>
+    <message>
+        <source>Sleep now</source>
+        <translation>Jetzt schlafen</translation>
+    </message>
+    <message>
+        <source>Keep awake 30 more minutes</source>
+        <translation>30 Minuten länger wach halten</translation>
     </message>
 </context>
 <context>
@@ -1024,6 +1089,26 @@
     <message>
         <source>Connecting an agent adds Stayloom&apos;s hooks to that agent&apos;s own settings, beside yours, so the agent says when a turn starts and ends. </source>
         <translation>Beim Verbinden trägt Stayloom seine Hooks in die eigenen Einstellungen des Agenten ein, neben Ihren, damit der Agent meldet, wann ein Durchgang beginnt und endet. </translation>
+    </message>
+    <message>
+        <source>Connected; trust it in Codex&apos;s /hooks screen</source>
+        <translation>Verbunden; bestätigen Sie es in Codex unter /hooks</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>Verbunden</translation>
+    </message>
+    <message>
+        <source>Not connected</source>
+        <translation>Nicht verbunden</translation>
+    </message>
+    <message>
+        <source>Not found</source>
+        <translation>Nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Looked for %1 and for %2 on the search path; Connect makes %3</source>
+        <translation>Gesucht: %1 und %2 im Suchpfad; „Verbinden“ legt %3 an</translation>
     </message>
 </context>
 <context>
@@ -1066,6 +1151,10 @@
     <message>
         <source>Accept the Terms &amp; Privacy Policy to enable keep-awake.</source>
         <translation>Akzeptieren Sie Nutzungsbedingungen und Datenschutzerklärung, um das Wachhalten einzuschalten.</translation>
+    </message>
+    <message>
+        <source>Kept awake for %1 (stayloom run)</source>
+        <translation>Wach gehalten für %1 (stayloom run)</translation>
     </message>
 </context>
 <context>
@@ -1131,6 +1220,10 @@
         <source>Status: %1</source>
         <translation>Zustand: %1</translation>
     </message>
+    <message>
+        <source>%1 left</source>
+        <translation>noch %1</translation>
+    </message>
 </context>
 <context>
     <name>nodwarden::app::ImpactBand</name>
@@ -1151,6 +1244,10 @@
     <message>
         <source>kept working</source>
         <translation>weitergearbeitet</translation>
+    </message>
+    <message>
+        <source>kept awake</source>
+        <translation>wach gehalten</translation>
     </message>
 </context>
 <context>
@@ -1358,6 +1455,18 @@
         <source>CPU threshold is configured separately for Battery and Plugged In profiles in the Power tab.</source>
         <translation>Die CPU-Schwelle wird auf der Seite „Energie“ getrennt für Akku- und Netzbetrieb eingestellt.</translation>
     </message>
+    <message>
+        <source>Questions from Agents</source>
+        <translation>Fragen von Agenten</translation>
+    </message>
+    <message>
+        <source>Keep awake while an agent waits for me</source>
+        <translation>Wach halten, während ein Agent auf mich wartet</translation>
+    </message>
+    <message>
+        <source>An agent that asks you something (an approval, a question) is not working: the computer may sleep after the idle grace. Turn this on if you answer from another device.</source>
+        <translation>Ein Agent, der Sie etwas fragt (eine Freigabe, eine Frage), arbeitet nicht: Der Rechner darf nach der Nachlaufzeit schlafen. Schalten Sie dies ein, wenn Sie von einem anderen Gerät aus antworten.</translation>
+    </message>
 </context>
 <context>
     <name>nodwarden::app::SettingsGeneralTab</name>
@@ -1460,6 +1569,18 @@
     <message>
         <source>No target agent apps detected right now.</source>
         <translation>Zurzeit keine Agenten-Anwendungen erkannt.</translation>
+    </message>
+    <message>
+        <source>Tell me when agents finish:</source>
+        <translation>Mir sagen, wenn Agenten fertig sind:</translation>
+    </message>
+    <message>
+        <source>at once</source>
+        <translation>sofort</translation>
+    </message>
+    <message>
+        <source>after the grace</source>
+        <translation>nach der Nachlaufzeit</translation>
     </message>
 </context>
 <context>
@@ -1652,16 +1773,16 @@ Mit der Antwort „j“ akzeptieren Sie unsere
         <translation>Stayloom beenden</translation>
     </message>
     <message>
-        <source>%1 left, then %2</source>
-        <translation>noch %1, danach %2</translation>
-    </message>
-    <message>
         <source>Awake for %1</source>
         <translation>Seit %1 wach</translation>
     </message>
     <message>
         <source>No system tray here: closing this window keeps Stayloom running. Start Stayloom again to bring it back.</source>
         <translation>Hier gibt es keinen Infobereich: Schließen Sie dieses Fenster, läuft Stayloom weiter. Starten Sie Stayloom erneut, um es zurückzuholen.</translation>
+    </message>
+    <message>
+        <source>%1, then %2</source>
+        <translation>%1, danach %2</translation>
     </message>
 </context>
 <context>
