@@ -276,6 +276,33 @@ bool speaksEnglish(std::string text) {
     return std::regex_search(text, english);
 }
 
+/// Every text in `value` and below it, with where it sits ("agents/0/reason").
+void collectTexts(const QJsonValue& value, const std::string& at,
+                  std::vector<std::pair<std::string, std::string>>& texts) {
+    if (value.isString()) {
+        texts.emplace_back(at, value.toString().toStdString());
+    } else if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        for (qsizetype index = 0; index < array.size(); ++index) {
+            collectTexts(array.at(index), at + '/' + std::to_string(index), texts);
+        }
+    } else if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto entry = object.begin(); entry != object.end(); ++entry) {
+            collectTexts(entry.value(), at + '/' + entry.key().toStdString(), texts);
+        }
+    }
+}
+
+/// Whether `text` reads as German: an umlaut or one of the catalogue's common words.
+bool speaksGerman(const std::string& text) {
+    static const std::regex german(
+        R"((ä|ö|ü|ß|Ä|Ö|Ü)|\b(der|die|das|und|ist|nicht|kein|keiner|wach|gehalten|Beobachtet|)"
+        R"(Deckel|Akku|Netzstrom|Netzteil|Unbekannt|unbekannt|Offen|offen|Geschlossen|)"
+        R"(geschlossen|arbeitet|arbeiten|Agent|Agenten|Modus|Wartet|wartet|Sitzung)\b)");
+    return std::regex_search(text, german);
+}
+
 /// The report of `stayloom status --json`; an empty object when the output is not one.
 QJsonObject statusReport(const CommandOutcome& outcome) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(outcome.output)).object();
@@ -313,6 +340,29 @@ TEST_F(Program, TheTerminalFaceSpeaksTheUsersLanguage) {
     terminal.type("\n");
     // The status line, read from the running copy in the user's words.
     ASSERT_TRUE(run.waitForOutput("Beobachtet — ", 15, mark)) << run.output() << run.errors();
+    // People read `status` in their language; scripts read raw values and the program's own
+    // English whatever the language of the copy or of the command.
+    const std::vector<std::string> german = {"LC_ALL=", "LANG=de_DE.UTF-8"};
+    const CommandOutcome text =
+        runCommand(installed.program(), installed.machine.home(), {"status"}, 20, german);
+    EXPECT_EQ(text.exitStatus, 0) << text.errors;
+    EXPECT_EQ(text.output.rfind("Beobachtet — ", 0), 0u) << text.output;
+    EXPECT_NE(text.output.find("\nModus: watch\n"), std::string::npos) << text.output;
+    EXPECT_NE(text.output.find("\nDeckel: "), std::string::npos) << text.output;
+    const CommandOutcome json =
+        runCommand(installed.program(), installed.machine.home(), {"status", "--json"}, 20, german);
+    const QJsonObject report = statusReport(json);
+    EXPECT_EQ(report.value(QStringLiteral("statusName")), QStringLiteral("Watching"))
+        << json.output;
+    EXPECT_EQ(report.value(QStringLiteral("status")), QStringLiteral("watching")) << json.output;
+    const QString lid = report.value(QStringLiteral("lid")).toString();
+    EXPECT_TRUE(lid == u"open" || lid == u"closed" || lid == u"unknown") << json.output;
+    std::vector<std::pair<std::string, std::string>> texts;
+    collectTexts(report, "", texts);
+    EXPECT_GT(texts.size(), 5u) << json.output;
+    for (const auto& [at, value] : texts) {
+        EXPECT_FALSE(speaksGerman(value)) << at << ": " << value;
+    }
     EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
     EXPECT_NE(readFile(installed.machine.settingsFile()).find("Stayloom.acceptedLegalVersion"),
               std::string::npos)
