@@ -104,6 +104,7 @@ struct ReportTexts {
     QString statusReason;
     QString batteryDescription;
     std::vector<AgentStatusRow> agentRows;
+    std::optional<QString> launchAtLoginMessage;
 };
 
 QJsonObject report(const AppModel& model, const ReportTexts& texts);
@@ -130,14 +131,15 @@ QJsonValue StatusReport::isoTime(std::optional<Date> date) {
 }
 
 QJsonObject StatusReport::fromModel(const AppModel& model) {
-    return report(model, {model.statusReason(), model.batteryDescription(), model.agentRows()});
+    return report(model, {model.statusReason(), model.batteryDescription(), model.agentRows(),
+                          model.launchAtLoginMessage()});
 }
 
 QJsonObject StatusReport::forScripts(const AppModel& model) {
     AppModel::SourceTexts texts = model.sourceTexts();
     return inSourceLanguage([&] {
         return report(model, {std::move(texts.statusReason), std::move(texts.batteryDescription),
-                              std::move(texts.agentRows)});
+                              std::move(texts.agentRows), std::move(texts.launchAtLoginMessage)});
     });
 }
 
@@ -188,7 +190,7 @@ QJsonObject report(const AppModel& model, const ReportTexts& texts) {
         {QStringLiteral("batteryWarning"), model.isBatteryWarning()},
         {QStringLiteral("lastRun"), lastRun(model)},
         {QStringLiteral("launchAtLogin"), model.settings().launchAtLoginEnabled},
-        {QStringLiteral("launchAtLoginMessage"), optionalText(model.launchAtLoginMessage())},
+        {QStringLiteral("launchAtLoginMessage"), optionalText(texts.launchAtLoginMessage)},
     };
 }
 

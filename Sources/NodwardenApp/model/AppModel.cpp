@@ -327,8 +327,12 @@ void AppModel::setStatusReason(const QString& reason, const QString& inSourceLan
     assignIfChanged(statusReason_, reason, [this] { emit statusReasonChanged(); });
 }
 
-void AppModel::setLaunchAtLoginMessage(std::optional<QString> message) {
-    assignIfChanged(launchAtLoginMessage_, std::move(message),
+void AppModel::setLaunchAtLoginMessage(const LaunchAtLoginMessage& message) {
+    launchAtLoginMessageInSourceLanguage_ =
+        message ? std::optional(message(PlatformWording::inSourceLanguageOf(wording())))
+                : std::nullopt;
+    assignIfChanged(launchAtLoginMessage_,
+                    message ? std::optional(message(wording())) : std::nullopt,
                     [this] { emit launchAtLoginMessageChanged(); });
 }
 

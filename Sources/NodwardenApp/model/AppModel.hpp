@@ -198,6 +198,7 @@ public:
         QString statusReason;
         QString batteryDescription;
         std::vector<AgentStatusRow> agentRows;
+        std::optional<QString> launchAtLoginMessage;
     };
     SourceTexts sourceTexts() const;
 
@@ -398,7 +399,9 @@ private:
     void setNeedsLegalAcceptance(bool needed);
     /// The reason as shown and as the program's own English.
     void setStatusReason(const QString& reason, const QString& inSourceLanguage);
-    void setLaunchAtLoginMessage(std::optional<QString> message);
+    /// The message in `wording`'s words, or none for no message.
+    using LaunchAtLoginMessage = std::function<QString(const PlatformWording& wording)>;
+    void setLaunchAtLoginMessage(const LaunchAtLoginMessage& message);
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                std::optional<bool> sessionProcessAlive);
@@ -473,6 +476,7 @@ private:
     KeepAwakeLocks keepAwakeLocks_;
     std::optional<QString> accessibilityWarning_;
     std::optional<QString> launchAtLoginMessage_;
+    std::optional<QString> launchAtLoginMessageInSourceLanguage_;
     bool needsLegalAcceptance_ = false;
     std::vector<ActivitySignal> lastMergedPerApp_;
     std::optional<PublishedFrom> publishedFrom_;

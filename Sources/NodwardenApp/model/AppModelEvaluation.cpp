@@ -150,7 +150,10 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
 
 AppModel::SourceTexts AppModel::sourceTexts() const {
     return inSourceLanguage([this] {
-        SourceTexts texts{statusReasonInSourceLanguage_, tr("Battery unknown"), {}};
+        SourceTexts texts{statusReasonInSourceLanguage_,
+                          tr("Battery unknown"),
+                          {},
+                          launchAtLoginMessageInSourceLanguage_};
         if (publishedFrom_) {
             texts.batteryDescription =
                 ReasonTexts::powerDescription(publishedFrom_->power, wording());

@@ -65,7 +65,8 @@ void AppModel::reconcileLaunchAtLogin() {
     const LoginItemStatus now = loginItems.status();
     log("Launch at login reconciled on launch (now " + statusName(now) + ")");
     if (now == LoginItemStatus::requiresApproval) {
-        setLaunchAtLoginMessage(wording().launchApprovalMessage);
+        setLaunchAtLoginMessage(
+            [](const PlatformWording& words) { return words.launchApprovalMessage; });
     }
 }
 
@@ -80,7 +81,7 @@ void AppModel::setLaunchAtLogin(bool enabled) {
         }
         updated.launchAtLoginEnabled = false;
         commitSettings(updated);
-        setLaunchAtLoginMessage(std::nullopt);
+        setLaunchAtLoginMessage(nullptr);
         log("Launch at login disabled");
         return;
     }
@@ -90,8 +91,10 @@ void AppModel::setLaunchAtLogin(bool enabled) {
     } catch (const std::exception& error) {
         updated.launchAtLoginEnabled = false;
         commitSettings(updated);
-        setLaunchAtLoginMessage(wording().launchBlockedPrefix + QString::fromUtf8(error.what()) +
-                                wording().launchBlockedSuffix);
+        const QString refusal = QString::fromUtf8(error.what());
+        setLaunchAtLoginMessage([&refusal](const PlatformWording& words) -> QString {
+            return words.launchBlockedPrefix + refusal + words.launchBlockedSuffix;
+        });
         log(std::string("Launch at login register failed: ") + error.what());
         return;
     }
@@ -99,14 +102,16 @@ void AppModel::setLaunchAtLogin(bool enabled) {
     commitSettings(updated);
     const LoginItemStatus status = loginItems.status();
     if (status == LoginItemStatus::requiresApproval) {
-        setLaunchAtLoginMessage(wording().launchApprovalMessage);
+        setLaunchAtLoginMessage(
+            [](const PlatformWording& words) { return words.launchApprovalMessage; });
         log("Launch at login requires approval");
         environment_.windows->openSystemSettingsPane(SystemSettingsPane::loginItems);
     } else if (status != LoginItemStatus::enabled) {
-        setLaunchAtLoginMessage(wording().launchNotActiveMessage);
+        setLaunchAtLoginMessage(
+            [](const PlatformWording& words) { return words.launchNotActiveMessage; });
         log("Launch at login status after register: " + statusName(status));
     } else {
-        setLaunchAtLoginMessage(std::nullopt);
+        setLaunchAtLoginMessage(nullptr);
         log("Launch at login enabled");
     }
 }

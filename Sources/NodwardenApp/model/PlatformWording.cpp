@@ -1,5 +1,7 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 
+#include <NodwardenApp/model/SourceLanguage.hpp>
+
 #include <NodwardenCore/model/Notices.hpp>
 #include <NodwardenCore/sleep/SleepLogWording.hpp>
 
@@ -251,6 +253,14 @@ const PlatformWording& PlatformWording::macOS() {
 const PlatformWording& PlatformWording::linuxDesktop() {
     static const PlatformWording wording = makeLinux();
     return wording;
+}
+
+const PlatformWording& PlatformWording::inSourceLanguageOf(const PlatformWording& wording) {
+    if (wording.showsDesignTexts) {
+        return wording;
+    }
+    static const PlatformWording linuxInEnglish = inSourceLanguage([] { return makeLinux(); });
+    return linuxInEnglish;
 }
 
 const PlatformWording& PlatformWording::current() {

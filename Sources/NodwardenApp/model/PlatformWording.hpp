@@ -116,6 +116,9 @@ public:
     static const PlatformWording& linuxDesktop();
     /// The wording of the platform this program was built for.
     static const PlatformWording& current();
+    /// `wording`'s platform in the program's own English: the design's texts as they are, the
+    /// Linux texts as written before translation.
+    static const PlatformWording& inSourceLanguageOf(const PlatformWording& wording);
 
 private:
     static PlatformWording makeLinux();
