@@ -4,12 +4,14 @@
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/GuardStatus.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
+#include <NodwardenCore/model/ReasonCode.hpp>
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -360,6 +362,21 @@ TEST(AppMode, RawValuesRoundTripAndUnknownTextsYieldNoMode) {
     for (const char* raw : {"", "Off", "manual", "watchagentui", "pluggedInUnlimited "}) {
         EXPECT_FALSE(appModeFromRawValue(raw).has_value()) << raw;
     }
+}
+
+// Stored signals and `status --json` carry the code by its raw value: each code keeps its own,
+// and reads back as itself.
+TEST(ReasonCode, EveryCodeHasARawValueOfItsOwnThatReadsBack) {
+    std::set<std::string_view> raws;
+    for (int index = 0; index <= int(ReasonCode::outOfReach); ++index) {
+        const auto code = static_cast<ReasonCode>(index);
+        const std::string_view raw = rawValue(code);
+        SCOPED_TRACE(raw);
+        EXPECT_TRUE(raws.insert(raw).second);
+        EXPECT_EQ(reasonCodeFromRawValue(raw), code);
+    }
+    EXPECT_FALSE(reasonCodeFromRawValue("").has_value());
+    EXPECT_FALSE(reasonCodeFromRawValue("OutOfReach").has_value());
 }
 
 TEST(SignalStrength, OrderedByRawValueAndOnlyZeroToThreeConvert) {

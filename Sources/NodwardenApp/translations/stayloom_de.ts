@@ -979,6 +979,17 @@
     </message>
 </context>
 <context>
+    <name>WaitingNotice</name>
+    <message>
+        <source>%1 is waiting for your answer</source>
+        <translation>%1 wartet auf Ihre Antwort</translation>
+    </message>
+    <message>
+        <source>It has stopped to ask you something. The computer may sleep while it waits.</source>
+        <translation>Er hat angehalten, um Sie etwas zu fragen. Der Rechner darf schlafen, während er wartet.</translation>
+    </message>
+</context>
+<context>
     <name>WarningRow</name>
     <message>
         <source>Click to restore normal sleep (asks for your password once).</source>
