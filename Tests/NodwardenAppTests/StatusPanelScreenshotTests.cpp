@@ -6,10 +6,12 @@
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QLocale>
+#include <QToolTip>
 #include <QTranslator>
 
 #include <gtest/gtest.h>
@@ -49,6 +51,13 @@ QImage shoot(StatusPanelScene& scene, const char* name) {
     // Every text as drawn, against what it is drawn on.
     stayloom::testing::expectReadableTexts(*scene.panel);
     return image;
+}
+
+/// Saves `image` as <name>.png beside the panel's pictures.
+void save(const QImage& image, const QString& name) {
+    QDir().mkpath(screenshotFolder());
+    const QString path = QDir(screenshotFolder()).filePath(name + QStringLiteral(".png"));
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
 }
 
 /// Whether the status circle of the rendered panel shows `color` (the glyph in full colour).
@@ -182,4 +191,32 @@ TEST(StatusPanelScreenshots, KeepingAwakeInGerman) {
         delete translator;
     }
     QLocale::setDefault(localeBefore);
+}
+
+// The tray's tooltip as the desktop shows it while a timed keep-awake runs: its end on the clock
+// and the time left.
+TEST(StatusPanelScreenshots, TrayTooltipDuringATimedKeepAwake) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    scene.evaluate({});
+    scene.model->keepAwakeFor(90 * 60);
+    scene.harness.clock.advance(12 * 60);
+    scene.evaluate({});
+    const QString text = TrayIcon::toolTip(*scene.model, scene.model->currentTime());
+    EXPECT_TRUE(text.contains(QStringLiteral("\nUntil ")) &&
+                text.endsWith(QStringLiteral(" · 1 h 18 min left, then ") +
+                              scene.model->wording().modeName(AppMode::watchAgentUI)))
+        << text.toStdString();
+    QToolTip::showText(QPoint(400, 300), text);
+    QCoreApplication::processEvents();
+    QWidget* tip = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->inherits("QTipLabel")) {
+            tip = widget;
+        }
+    }
+    ASSERT_NE(tip, nullptr);
+    save(tip->grab().toImage(), QStringLiteral("tray-tooltip-timed-keep-awake"));
+    QToolTip::hideText();
 }
