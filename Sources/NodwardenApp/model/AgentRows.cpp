@@ -95,11 +95,11 @@ std::optional<std::string> sessionsText(bool isCLI, const ActivitySignal& signal
 
 /// The signal's reason, shortened for a row: CPU and screen-text findings by their kind.
 std::string rowReason(const ActivitySignal& signal, const PlatformWording& wording) {
-    if (wording.showsDesignTexts && signal.reasonCode == ReasonCode::outOfReach) {
+    if (wording.showsLibraryTexts && signal.reasonCode == ReasonCode::outOfReach) {
         // Out of reach, the whole reason is the news: cleaned, it would read as mere CPU activity.
         return signal.reason;
     }
-    if (wording.showsDesignTexts || signal.reasonCode == ReasonCode::unspecified) {
+    if (wording.showsLibraryTexts || signal.reasonCode == ReasonCode::unspecified) {
         return AgentAppName::cleanedReason(signal.reason);
     }
     switch (signal.reasonCode) {

@@ -107,7 +107,7 @@ PlatformWording makeMacOS() {
     w.loginItemsOpened = QStringLiteral("Opened Login Items.");
     w.loginItemsNotOpened = QStringLiteral("Could not open Login Items.");
     w.accessibilitySwitchedOn = QStringLiteral("macOS will ask you to allow Stayloom.");
-    w.showsDesignTexts = true;
+    w.showsLibraryTexts = true;
     w.protectedCaption = QStringLiteral("truly saved");
     w.protectedTitle = QStringLiteral("Truly saved");
     w.nothingProtectedYet = QStringLiteral("Close the lid on a run to bank your first save");
@@ -116,8 +116,7 @@ PlatformWording makeMacOS() {
 
 } // namespace
 
-// The Linux texts are the program's own and go through the translation system; the macOS ones are
-// the design's, kept as written.
+// The Linux texts go through the translation system; the macOS ones are kept as written.
 PlatformWording PlatformWording::makeLinux() {
     PlatformWording w;
     // 1.8: the privacy text says what a hook hands over (1.7 named the agents' status records
@@ -256,7 +255,7 @@ const PlatformWording& PlatformWording::linuxDesktop() {
 }
 
 const PlatformWording& PlatformWording::inSourceLanguageOf(const PlatformWording& wording) {
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         return wording;
     }
     static const PlatformWording linuxInEnglish = inSourceLanguage([] { return makeLinux(); });

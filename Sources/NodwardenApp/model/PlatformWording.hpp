@@ -70,7 +70,7 @@ public:
 
     /// Whether the shared library's sentences (decisions, signals, notes) are shown as they are
     /// written; otherwise `ReasonTexts` speaks from their codes.
-    bool showsDesignTexts = false;
+    bool showsLibraryTexts = false;
 
     // MARK: Statistics: time held awake with the lid closed
     /// "2.5h <caption>", the panel's and the statistics tab's word for that time.
@@ -116,7 +116,7 @@ public:
     static const PlatformWording& linuxDesktop();
     /// The wording of the platform this program was built for.
     static const PlatformWording& current();
-    /// `wording`'s platform in the program's own English: the design's texts as they are, the
+    /// `wording`'s platform in the program's own English: the macOS texts as they are, the
     /// Linux texts as written before translation.
     static const PlatformWording& inSourceLanguageOf(const PlatformWording& wording);
 

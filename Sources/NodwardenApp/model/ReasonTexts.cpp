@@ -13,7 +13,7 @@ QString utf8(const std::string& text) {
 } // namespace
 
 QString ReasonTexts::decision(const GuardDecision& decision, const PlatformWording& wording) {
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         return utf8(decision.reason);
     }
     switch (decision.reasonCode) {
@@ -43,7 +43,7 @@ QString ReasonTexts::decision(const GuardDecision& decision, const PlatformWordi
 }
 
 QString ReasonTexts::signal(const ActivitySignal& signal, const PlatformWording& wording) {
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         return utf8(signal.reason);
     }
     if (signal.reasonCode == ReasonCode::noActiveSignal) {
@@ -54,7 +54,7 @@ QString ReasonTexts::signal(const ActivitySignal& signal, const PlatformWording&
 }
 
 QString ReasonTexts::signalReason(ReasonCode code, const QString& agent, const QString& detail,
-                                  const QString& designText) {
+                                  const QString& libraryText) {
     switch (code) {
     case ReasonCode::cpuAboveThreshold:
         return tr("%1 CPU is above the work threshold").arg(agent);
@@ -100,14 +100,14 @@ QString ReasonTexts::signalReason(ReasonCode code, const QString& agent, const Q
     default:
         // A sentence from outside the program (a signal stored by an older version) has no
         // code to speak from.
-        return designText;
+        return libraryText;
     }
 }
 
 std::optional<QString> ReasonTexts::accessibilityWarning(const std::vector<AgentProfile>& running,
                                                          bool accessibilityTrusted,
                                                          const PlatformWording& wording) {
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         const auto text = AccessibilityNotice::panelWarning(running, accessibilityTrusted);
         return text ? std::optional<QString>(utf8(*text)) : std::nullopt;
     }
@@ -127,7 +127,7 @@ std::optional<QString> ReasonTexts::accessibilityWarning(const std::vector<Agent
 
 QString ReasonTexts::onboardingNote(const std::vector<AgentProfile>& watched,
                                     const PlatformWording& wording) {
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         return utf8(AccessibilityNotice::onboardingNote(watched));
     }
     const std::vector<std::string> names = AccessibilityNotice::uiTextOnlyNames(watched);
@@ -155,7 +155,7 @@ Onboarding::DetectionHeadline
 ReasonTexts::detectionHeadline(SignalStrength strength, const std::optional<std::string>& appName,
                                const PlatformWording& wording) {
     Onboarding::DetectionHeadline headline = Onboarding::detectionHeadline(strength, appName);
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         return headline;
     }
     const QString name = utf8(appName.value_or(""));
@@ -170,7 +170,7 @@ ReasonTexts::detectionHeadline(SignalStrength strength, const std::optional<std:
 }
 
 QString ReasonTexts::statusName(GuardStatus status, const PlatformWording& wording) {
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         const std::string_view name = displayName(status);
         return QString::fromUtf8(name.data(), qsizetype(name.size()));
     }
@@ -194,7 +194,7 @@ QString ReasonTexts::statusName(GuardStatus status, const PlatformWording& wordi
 }
 
 QString ReasonTexts::lidName(LidState lid, const PlatformWording& wording) {
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         const std::string_view name = displayName(lid);
         return QString::fromUtf8(name.data(), qsizetype(name.size()));
     }
@@ -210,7 +210,7 @@ QString ReasonTexts::lidName(LidState lid, const PlatformWording& wording) {
 }
 
 QString ReasonTexts::powerDescription(const PowerSnapshot& power, const PlatformWording& wording) {
-    if (wording.showsDesignTexts) {
+    if (wording.showsLibraryTexts) {
         return utf8(power.displayName());
     }
     const QString charge =

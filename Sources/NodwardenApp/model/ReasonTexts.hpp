@@ -17,7 +17,7 @@ struct PlatformWording;
 
 /// The one place where the shared library's codes become shown words: the decisions' and the
 /// signals' reasons and the notes about screen-text reading. Where the platform shows the
-/// design's texts they come back exactly as the library wrote them; elsewhere the platform's
+/// library's sentences they come back exactly as written; elsewhere the platform's
 /// own sentences are put together from the code and its values, in the user's language.
 class ReasonTexts {
     Q_DECLARE_TR_FUNCTIONS(ReasonTexts)
@@ -55,7 +55,7 @@ public:
 
 private:
     static QString signalReason(ReasonCode code, const QString& agent, const QString& detail,
-                                const QString& designText);
+                                const QString& libraryText);
 };
 
 } // namespace nodwarden::app

@@ -16,7 +16,7 @@ struct GuardDecision {
     /// One-shot request to put the Mac to sleep now.
     bool shouldSleepNow = false;
     std::optional<std::string> detectedAppName;
-    /// The design's sentence; stored and shown as it is where the design's texts are shown.
+    /// The library's sentence; stored, and shown as it is where the library's texts are shown.
     std::string reason;
     bool isBatteryWarning = false;
     /// What `reason` says; for active work, the deciding signal's code.

@@ -8,8 +8,8 @@
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 /// Why a decision was taken or a signal was given, beside its sentence: the sentence is the
-/// design's English, the code is what a program turns into its own (or its user's) words. The
-/// raw values are a stable interface (`status --json`'s `reasonCode`).
+/// library's English, the code is what a program turns into its own (or its user's) words. The
+/// raw values are a stable interface (a stored signal's `reasonCode`).
 enum class ReasonCode {
     /// A text that came from outside the program (a stored signal of an older version).
     unspecified,

@@ -22,7 +22,7 @@ table(const std::array<std::pair<SleepLogLine, std::string_view>, sleepLogLineCo
 } // namespace
 
 const SleepLogWording& SleepLogWording::macOS() {
-    // The design's texts, tags included: they are part of the lines.
+    // The macOS texts, tags included: they are part of the lines.
     static const SleepLogWording wording(table({{
         {SleepLogLine::child, "caffeinate"},
         {SleepLogLine::childAtStart, "caffeinate"},

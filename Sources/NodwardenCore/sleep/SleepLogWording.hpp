@@ -37,7 +37,7 @@ inline constexpr std::size_t sleepLogLineCount =
     static_cast<std::size_t>(SleepLogLine::restoringStaleSwitch) + 1;
 
 /// One platform's table of those lines, in the words of the programs it names: the macOS table
-/// is the design's own wording, the Linux one speaks of the keep-awake helper and the sleep
+/// names macOS's own programs, the Linux one speaks of the keep-awake helper and the sleep
 /// switch. Log lines stay in English whatever the user's language.
 class SleepLogWording {
 public:
