@@ -67,6 +67,11 @@ public:
         return std::make_unique<nodwarden::app::AppModel>(environment());
     }
 
+    /// The common start of a model test: the terms accepted and onboarding done, `mode` stored
+    /// when given, and a model made and started. Settings and signals are stored before.
+    std::unique_ptr<nodwarden::app::AppModel>
+    startModel(std::optional<nodwarden::AppMode> mode = std::nullopt);
+
     /// Runs a tick and lets every background job it started finish and report back. The
     /// detection pass takes `detectionSeconds` of the clock, as a real one takes a moment.
     void tickAndSettle(nodwarden::app::AppModel& model, double detectionSeconds = 0.5);

@@ -14,11 +14,7 @@
 
 using namespace nodwarden;
 using namespace nodwarden::app;
-using stayloom::testing::AppModelHarness;
-using stayloom::testing::FakePowerSources;
-using stayloom::testing::linesOf;
-using stayloom::testing::readFile;
-using stayloom::testing::SignalCounter;
+using namespace stayloom::testing;
 
 namespace {
 
@@ -43,10 +39,7 @@ GuardSettings settingsWithGrace(double seconds) {
 
 TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
 
     EXPECT_EQ(model->status(), GuardStatus::watching);
@@ -60,11 +53,8 @@ TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
 
 TEST(AppModelEvaluation, OnLinuxTheReasonsAreInPlainWords) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
     harness.setPerApp({named(SignalStrength::presence, "Codex", "running")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
     EXPECT_EQ(model->statusReason(), QStringLiteral("An agent is open but not working"));
     harness.setPerApp({});
@@ -81,13 +71,10 @@ TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
     for (const double grace : {10.0, 120.0}) {
         SCOPED_TRACE(grace);
         AppModelHarness harness;
-        harness.acceptTermsAndOnboarding();
-        harness.storeMode(AppMode::watchAgentUI);
         harness.storeSettings(settingsWithGrace(grace));
         harness.setPerApp({named(SignalStrength::weak, AppModel::simulationAppName, "detected"),
                            named(SignalStrength::presence, "Codex", "running")});
-        auto model = harness.makeModel();
-        model->start();
+        auto model = harness.startModel(AppMode::watchAgentUI);
         harness.tickAndSettle(*model);
 
         model->simulateActive();
@@ -111,10 +98,7 @@ TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
 
 TEST(AppModelEvaluation, SimulateFinishedEndsTheGraceAtOnce) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     model->simulateActive();
     AppModelHarness::settle(*model);
     ASSERT_EQ(model->status(), GuardStatus::keepingAwake);
@@ -160,11 +144,9 @@ TEST(AppModelEvaluation, AccessibilityWarningNamesRunningTextOnlyAgentsWhileUntr
     ASSERT_TRUE(textOnly.has_value());
 
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
     harness.accessibilityPlatform.setTrusted(false);
     harness.setPerApp({named(SignalStrength::presence, textOnly->displayName, "running")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel();
     harness.tickAndSettle(*model);
     // The core's warning in this machine's words ("this computer", not "your Mac").
     const auto expected = AccessibilityNotice::panelWarning({*textOnly}, false);
@@ -370,11 +352,8 @@ TEST(AppModelEvaluation, EngagedSwitchIsReleasedEvenWhenTheChildIsGone) {
 
 TEST(AppModelMetrics, VanishedAgentNeedsTwoFreshScansAndWritesOneLedgerLine) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
     harness.setPerApp({named(SignalStrength::strong, "Claude Code", "busy")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
     harness.clock.advance(2.5);
     harness.tickAndSettle(*model);
@@ -409,12 +388,9 @@ TEST(AppModelMetrics, VanishedAgentNeedsTwoFreshScansAndWritesOneLedgerLine) {
 
 TEST(AppModelMetrics, IdleCloseAppendsExactlyOneLedgerLine) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
     harness.storeSettings(settingsWithGrace(10));
     harness.setPerApp({named(SignalStrength::strong, "Codex", "busy")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     for (int step = 0; step < 3; ++step) {
         harness.clock.advance(2.5);
         harness.tickAndSettle(*model);

@@ -36,10 +36,7 @@ long countCalls(const std::vector<std::string>& calls, const std::string& call) 
 
 TEST(AppModelLifecycle, StartRunsOnceAndQueuesTheLaunchRepair) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    auto model = harness.makeModel();
-
-    model->start();
+    auto model = harness.startModel();
     model->start();
     AppModelHarness::settle(*model);
 
@@ -174,10 +171,8 @@ TEST(AppModelLifecycle, SettingTheSameModeAgainIsNoChangeForObservers) {
 
 TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
     harness.sleep.setEngageSucceeds(false);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel();
     model->setMode(AppMode::manualKeepAwake);
     AppModelHarness::settle(*model);
 
@@ -614,10 +609,7 @@ TEST(AppModelLifecycle, AFailedDetectionPassIsLoggedAndDetectionGoesOn) {
 
 TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
     const auto rowNamed = [&model](const std::string& name) {
         const auto& rows = model->agentRows();
@@ -649,10 +641,7 @@ TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
 
 TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPickEndsIt) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::sleepAfterCurrentWork);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::sleepAfterCurrentWork);
     harness.tickAndSettle(*model);
 
     model->keepAwakeFor(3600);

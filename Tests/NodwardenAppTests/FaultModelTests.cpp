@@ -37,11 +37,8 @@ ActivitySignal working(const std::string& name) {
 
 TEST(FaultModel, ClockJumpsForwardAndBackCountNothingAndEndTheSessionAsInterrupted) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
     harness.setPerApp({working("Codex")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     const auto run = [&](int ticks) {
         for (int step = 0; step < ticks; ++step) {
             harness.clock.advance(2.5);

@@ -17,19 +17,8 @@
 
 namespace {
 
-using nodwarden::CommandResult;
-using nodwarden::CommandRunnerError;
-using nodwarden::FileLogger;
-using nodwarden::ShellCommand;
-using nodwarden::SleepCommandSet;
-using nodwarden::SleepController;
-using nodwarden::SleepControllerFiles;
-using nodwarden::SleepLogWording;
-using nodwarden::SleepSwitchState;
-using stayloom::testing::FakeKeepAwakeProgram;
-using stayloom::testing::loggedMessages;
-using stayloom::testing::ScriptedCommandRunner;
-using stayloom::testing::TemporaryDirectory;
+using namespace nodwarden;
+using namespace stayloom::testing;
 
 using Messages = std::vector<std::string>;
 using Commands = std::vector<ShellCommand>;
@@ -335,7 +324,8 @@ TEST(SleepControllerLidClosed, ReadsTheSwitchStateFromTheListing) {
         rig.runner.enqueue(mac.readState, readState);
         rig.runner.enqueue(mac.readState, readState);
         EXPECT_EQ(rig.controller.sleepSwitchState(), expected);
-        EXPECT_EQ(rig.controller.isSystemSleepDisabled(), expected == SleepSwitchState::sleepDisabled);
+        EXPECT_EQ(rig.controller.isSystemSleepDisabled(),
+                  expected == SleepSwitchState::sleepDisabled);
     }
     EXPECT_TRUE(rig.messages().empty());
 }

@@ -20,24 +20,14 @@
 
 namespace {
 
-using nodwarden::FileLogger;
-using nodwarden::ProcessCommandRunner;
-using nodwarden::ShellCommand;
-using nodwarden::SleepCommandSet;
-using nodwarden::SleepController;
-using nodwarden::SleepControllerFiles;
-using nodwarden::SleepLogWording;
-using nodwarden::SleepSwitchState;
-using stayloom::testing::loggedMessages;
-using stayloom::testing::readFile;
-using stayloom::testing::ScopedEnvironmentVariable;
-using stayloom::testing::TemporaryDirectory;
+using namespace nodwarden;
+using namespace stayloom::testing;
 
 const std::string helperPath = STAYLOOM_SLEEP_SWITCH_PATH;
 const std::filesystem::path fakeSystemctl = STAYLOOM_FAKE_SYSTEMCTL_PATH;
 
 const std::vector<std::string> sleepUnits{"sleep.target", "suspend.target", "hibernate.target",
-                                           "hybrid-sleep.target", "suspend-then-hibernate.target"};
+                                          "hybrid-sleep.target", "suspend-then-hibernate.target"};
 
 // Grants every request: the tests exercise the helper, not the password dialog.
 constexpr const char* fakeElevator = "#!/bin/sh\nexec \"$@\"\n";
