@@ -26,15 +26,21 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
 #include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace nodwarden;
@@ -151,6 +157,188 @@ TEST(HookSetup, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
               QJsonDocument::fromJson(QByteArray::fromStdString(claudeSettings)));
     EXPECT_NE(hooks(HookSetup::Verb::status).second.find("Claude Code: found, not connected"),
               std::string::npos);
+}
+
+namespace {
+
+// An agent that saves its settings in bursts, each as fast as it can: each save reads the file,
+// checks the user's keys and its own last save are there, and writes the file back, in place
+// (truncate, then write) or through a renamed new copy. The two agents take turns (they would
+// not race each other) and fall quiet together now and then, as agents do between turns; ours
+// races both.
+constexpr const char* savingAgent = R"py(
+import fcntl, json, os, sys, time
+path, how, lock, stop, out = sys.argv[1:6]
+key = "saves-" + how
+last = lost = undone = saves = 0
+with open(lock, "w") as turn:
+    while not os.path.exists(stop):
+        fcntl.flock(turn, fcntl.LOCK_EX)
+        with open(path) as f:
+            doc = json.load(f)
+        allow = doc.get("permissions", {}).get("allow", [])
+        if doc.get("model") != "opus" or len(allow) != 3000:
+            lost += 1
+        if doc.get(key, 0) != last:
+            undone += 1
+        last += 1
+        doc[key] = last
+        text = json.dumps(doc, indent=2)
+        if how == "in-place":
+            with open(path, "w") as f:
+                f.write(text)
+        else:
+            with open(path + ".agent", "w") as f:
+                f.write(text)
+            os.rename(path + ".agent", path)
+        saves += 1
+        fcntl.flock(turn, fcntl.LOCK_UN)
+        time.sleep(0.001 if time.monotonic() % 1.0 < 0.6 else 1.0 - time.monotonic() % 1.0)
+with open(out, "w") as f:
+    f.write("%d %d %d" % (saves, lost, undone))
+)py";
+
+std::string userSettings() {
+    nlohmann::json allow = nlohmann::json::array();
+    for (int rule = 0; rule < 3000; ++rule) {
+        allow.push_back("Bash(npm run test:unit -- --grep case-" + std::to_string(rule) + ")");
+    }
+    return nlohmann::json{{"model", "opus"}, {"permissions", {{"allow", allow}}}}.dump(2);
+}
+
+std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(HookSetup, EditsRacingAnAgentsOwnSavesLoseNoneOfItsKeysAndUndoNoneOfItsSaves) {
+    TemporaryDirectory folder;
+    const auto home = folder.path();
+    const HookSetupPlace place{home, home / ".config", "", "/usr/bin/stayloom"};
+    const auto settings = home / ".claude" / "settings.json";
+    folder.write(".claude/settings.json", userSettings());
+    const auto script = folder.write("agent.py", savingAgent);
+    const auto stop = home / "stop";
+    std::vector<std::unique_ptr<ChildProcess>> agents;
+    for (const char* how : {"in-place", "renamed"}) {
+        agents.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{
+            "/usr/bin/python3", script.string(), settings.string(), how, (home / "turn").string(),
+            stop.string(), (home / how).string()}));
+    }
+    // A few seconds in the suite; STAYLOOM_HOOK_RACE_SECONDS runs it for as long as asked.
+    const char* asked = std::getenv("STAYLOOM_HOOK_RACE_SECONDS");
+    const auto length = std::chrono::seconds(asked != nullptr ? std::atoi(asked) : 3);
+    std::map<std::string, int> outcomes;
+    const auto until = std::chrono::steady_clock::now() + length;
+    for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
+        const auto result = round % 2 == 0 ? HookSetup::connect(place, "claude")
+                                           : HookSetup::disconnect(place, "claude");
+        // A file that kept changing is left for another time; nothing else may go wrong.
+        const bool gaveUp = result.text.find("kept changing") != std::string::npos;
+        EXPECT_TRUE(!result.failed || gaveUp) << result.text;
+        ++outcomes[result.failed ? "gave up" : round % 2 == 0 ? "connected" : "disconnected"];
+    }
+    std::ofstream(stop) << "";
+    for (const char* how : {"in-place", "renamed"}) {
+        const auto results = home / how;
+        for (int wait = 0; wait < 500 && !std::filesystem::exists(results); ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        int saves = 0;
+        int lost = 0;
+        int undone = 0;
+        std::istringstream(readFile(results)) >> saves >> lost >> undone;
+        EXPECT_GT(saves, 0) << how;
+        EXPECT_EQ(lost, 0) << how << " agent found its keys gone " << lost << " times";
+        EXPECT_EQ(undone, 0) << how << " agent found " << undone << " of its saves undone";
+        std::printf("%s agent: %d saves, %d lost keys, %d undone\n", how, saves, lost, undone);
+    }
+    std::printf("edits: %d connected, %d disconnected, %d gave up\n", outcomes["connected"],
+                outcomes["disconnected"], outcomes["gave up"]);
+    EXPECT_GT(outcomes["connected"] + outcomes["disconnected"], 0);
+    const auto last = nlohmann::json::parse(readFile(settings));
+    EXPECT_EQ(last["model"], "opus");
+    EXPECT_EQ(last["permissions"]["allow"].size(), 3000u);
+    EXPECT_EQ(folderEntries(home / ".claude"), std::vector<std::string>{"settings.json"});
+}
+
+TEST(HookSetup, LinksReadOnlyFilesAndOtherUsersFilesAreLeftAloneOrKeepTheirOwnerGroupAndMode) {
+    TemporaryDirectory folder;
+    const auto home = folder.path();
+    const HookSetupPlace place{home, home / ".config", "", "/usr/bin/stayloom"};
+    const std::string settings = R"json({"model": "opus"})json";
+    // A file with another hard link, and a read-only file: replacing either would go behind the
+    // user's back (the other name keeps the old text; the file was made read-only on purpose).
+    folder.write(".claude/settings.json", settings);
+    std::filesystem::create_hard_link(home / ".claude" / "settings.json", home / "claude-backup");
+    folder.write(".gemini/settings.json", settings);
+    ::chmod((home / ".gemini" / "settings.json").c_str(), 0444);
+    // A temporary copy a killed run left behind is swept; a live run's is not.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    const std::string stale = ".hooks.json.stayloom-" + std::to_string(gone) + ".1";
+    const std::string live = ".hooks.json.stayloom-" + std::to_string(::getpid()) + ".2";
+    folder.write(".codex/" + stale, "{}");
+    folder.write(".codex/" + live, "{}");
+
+    const auto claude = HookSetup::connect(place, "claude");
+    EXPECT_TRUE(claude.failed);
+    EXPECT_NE(claude.text.find("it has other hard links"), std::string::npos) << claude.text;
+    const auto gemini = HookSetup::connect(place, "gemini");
+    EXPECT_TRUE(gemini.failed);
+    EXPECT_NE(gemini.text.find("it is read-only"), std::string::npos) << gemini.text;
+    EXPECT_EQ(readFile(home / ".claude" / "settings.json"), settings);
+    EXPECT_EQ(readFile(home / "claude-backup"), settings);
+    EXPECT_EQ(readFile(home / ".gemini" / "settings.json"), settings);
+    EXPECT_FALSE(HookSetup::connect(place, "codex").failed);
+    EXPECT_EQ(folderEntries(home / ".codex"), (std::vector<std::string>{live, "hooks.json"}));
+
+    // As root on another user's file (sudo -E): the file stays theirs, in its group and mode,
+    // and their agent can still read it.
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act on another user's file";
+    }
+    ::chmod(home.c_str(), 0755);
+    const auto theirs = home / "theirs";
+    std::filesystem::create_directories(theirs / ".qwen");
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 100), 0);
+    ASSERT_EQ(::chown((theirs / ".qwen").c_str(), 65534, 100), 0);
+    const auto file = theirs / ".qwen" / "settings.json";
+    ASSERT_EQ(std::system(("setpriv --reuid=65534 --regid=100 --clear-groups sh -c "
+                           "'umask 077; echo \"{\\\"model\\\": \\\"qwen3\\\"}\" > " +
+                           file.string() + " && chmod 0640 " + file.string() + "'")
+                              .c_str()),
+              0);
+    const HookSetupPlace theirPlace{theirs, theirs / ".config", "", "/usr/bin/stayloom"};
+    for (const auto& result :
+         {HookSetup::connect(theirPlace, "qwen"), HookSetup::connect(theirPlace, "copilot")}) {
+        EXPECT_FALSE(result.failed) << result.text;
+    }
+    for (const auto& written : {file, theirs / ".copilot" / "hooks" / "stayloom.json",
+                                theirs / ".copilot" / "hooks", theirs / ".copilot"}) {
+        struct stat status {};
+        ASSERT_EQ(::stat(written.c_str(), &status), 0) << written;
+        EXPECT_EQ(status.st_uid, 65534u) << written;
+        EXPECT_EQ(status.st_gid, 100u) << written;
+    }
+    struct stat status {};
+    ASSERT_EQ(::stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::system(("setpriv --reuid=65534 --regid=100 --clear-groups grep -q "
+                           "'hook qwen' " +
+                           file.string())
+                              .c_str()),
+              0);
+    EXPECT_TRUE(HookSetup::list(theirPlace)[3].connected);
 }
 
 TEST(SignalQuit, FirstSignalRequestsQuitOnceAndEarlierHandlersComeBack) {

@@ -131,6 +131,20 @@ TEST(HookConfiguration, APathThatNeedsQuotingIsQuotedAndStillOurs) {
     const std::string theirs =
         R"json({"hooks": {"Stop": [{"hooks": [{"type": "command", "command": "echo hook claude Stop"}]}]}})json";
     EXPECT_EQ(Config::remove(theirs, Config::Shape::grouped, "claude").outcome, Outcome::unchanged);
+    // Our entries as the user re-quoted them are still ours: recognised, and removed.
+    for (const char* requoted :
+         {R"("/usr/bin/stayloom" hook claude Stop)", R"('/usr/bin/stayloom' hook claude Stop)",
+          R"(/usr/bin/stay"loom" hook 'claude' Stop)",
+          R"("/home/u/my apps/it's/stayloom"  hook  claude  Stop)",
+          R"(/home/u/my\ apps/stayloom hook claude Stop)"}) {
+        const std::string text =
+            R"({"hooks": {"Stop": [{"hooks": [{"type": "command", "command": )" +
+            Json(requoted).dump() + "}]}]}}";
+        EXPECT_TRUE(Config::installed(text, Config::Shape::grouped, "claude", {"Stop"})) << text;
+        const auto removed = Config::remove(text, Config::Shape::grouped, "claude");
+        EXPECT_EQ(removed.outcome, Outcome::changed) << text;
+        EXPECT_FALSE(Json::parse(removed.text).contains("hooks")) << removed.text;
+    }
 }
 
 TEST(HookConfiguration, FilesItCannotEditFaithfullyAreRefusedUntouched) {
@@ -142,6 +156,9 @@ TEST(HookConfiguration, FilesItCannotEditFaithfullyAreRefusedUntouched) {
         "[1, 2]",
         R"json({"hooks": ["Stop"]})json",
         R"json({"hooks": {"Stop": {"command": "x"}}})json",
+        // Nested far deeper than any settings file, as a 40 KB file can be: refused, not walked.
+        std::string(20000, '[') + std::string(20000, ']'),
+        "{\"a\": " + std::string(Config::maxDepth, '[') + std::string(Config::maxDepth, ']') + "}",
     };
     for (const std::string& text : refusedFiles) {
         const auto edit =
@@ -154,6 +171,26 @@ TEST(HookConfiguration, FilesItCannotEditFaithfullyAreRefusedUntouched) {
               std::string::npos);
     EXPECT_EQ(Config::remove(refusedFiles[0], Config::Shape::grouped, "claude").outcome,
               Outcome::refused);
+    for (const std::string& deep : {refusedFiles.end()[-2], refusedFiles.end()[-1]}) {
+        EXPECT_NE(Config::install(deep, Config::Shape::flat, program, "copilot", {"agentStop"})
+                      .reason.find("nests deeper than"),
+                  std::string::npos);
+        EXPECT_EQ(Config::remove(deep, Config::Shape::grouped, "claude").outcome, Outcome::refused);
+        EXPECT_FALSE(Config::installed(deep, Config::Shape::grouped, "claude", {"Stop"}));
+    }
+    // Only a text that is not JSON at all may be a file caught half-saved, worth reading again.
+    EXPECT_TRUE(
+        Config::install("{\"model\": \"op", Config::Shape::grouped, program, "claude", {"Stop"})
+            .cutShort);
+    EXPECT_FALSE(
+        Config::install(refusedFiles[0], Config::Shape::grouped, program, "claude", {"Stop"})
+            .cutShort);
+    // Deep but within bounds, strings full of brackets included, is edited as usual.
+    const std::string withinBounds = "{\"a\": " + std::string(Config::maxDepth - 1, '[') +
+                                     "\"[[{{\"" + std::string(Config::maxDepth - 1, ']') + "}";
+    EXPECT_EQ(
+        Config::install(withinBounds, Config::Shape::grouped, program, "claude", {"Stop"}).outcome,
+        Outcome::changed);
 }
 
 } // namespace

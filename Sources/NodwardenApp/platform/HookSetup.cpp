@@ -1,19 +1,17 @@
 #include <NodwardenApp/platform/HookSetup.hpp>
 
-#include <NodwardenApp/model/FileReplacement.hpp>
+#include <NodwardenApp/platform/ConfigurationFileEdit.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 #include <NodwardenCore/hooks/HookAgents.hpp>
 #include <NodwardenCore/hooks/HookConfiguration.hpp>
-#include <NodwardenCore/system/BoundedFileRead.hpp>
-
-#include <QFile>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -29,8 +27,6 @@ namespace fs = std::filesystem;
 using Shape = HookConfiguration::Shape;
 using Outcome = HookConfiguration::Edit::Outcome;
 
-/// The largest configuration file read.
-constexpr std::size_t maxConfigurationBytes = 1 << 20;
 /// The first line of our OpenCode plugin, by which it is known as ours.
 constexpr std::string_view pluginMark = "// Stayloom's OpenCode plugin.";
 
@@ -94,63 +90,25 @@ bool found(const Target& target, const HookSetupPlace& place) {
     return fs::is_directory(target.folder, error) || onPath(target.agent->word, place.searchPath);
 }
 
-/// A file as it stands: its text (empty when missing) and mode, or why it is left alone.
-struct Current {
-    bool exists = false;
-    std::string text;
-    mode_t mode = 0600;
-    std::optional<std::string> refusal;
-};
+using Merge = ConfigurationFileEdit::Merge;
+using Done = ConfigurationFileEdit::Outcome::Kind;
 
-Current readCurrent(const fs::path& path) {
-    Current current;
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) {
-        if (errno != ENOENT) {
-            current.refusal = "it cannot be looked at";
-        }
-        return current;
+/// What an edit of the JSON configuration made, as the file edit takes it.
+Merge mergeOf(const HookConfiguration::Edit& edit) {
+    switch (edit.outcome) {
+    case Outcome::changed:
+        return {Merge::Kind::replace, edit.text, {}};
+    case Outcome::unchanged:
+        return {};
+    case Outcome::refused:
+        break;
     }
-    current.exists = true;
-    if (S_ISLNK(status.st_mode)) {
-        current.refusal =
-            "it is a link, which would be replaced by a file: add the entries by hand";
-        return current;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        current.refusal = "it is not a regular file";
-        return current;
-    }
-    current.mode = status.st_mode & 0777;
-    auto text = BoundedFileRead::whole(path, maxConfigurationBytes);
-    if (!text) {
-        current.refusal = "it cannot be read, or is over 1 MiB";
-        return current;
-    }
-    current.text = std::move(*text);
-    return current;
+    return {edit.cutShort ? Merge::Kind::cutShort : Merge::Kind::refused, {}, edit.reason};
 }
 
-QFileDevice::Permissions permissionsOf(mode_t mode) {
-    QFileDevice::Permissions permissions;
-    const std::pair<mode_t, QFileDevice::Permission> bits[] = {
-        {S_IRUSR, QFileDevice::ReadOwner},  {S_IWUSR, QFileDevice::WriteOwner},
-        {S_IXUSR, QFileDevice::ExeOwner},   {S_IRGRP, QFileDevice::ReadGroup},
-        {S_IWGRP, QFileDevice::WriteGroup}, {S_IXGRP, QFileDevice::ExeGroup},
-        {S_IROTH, QFileDevice::ReadOther},  {S_IWOTH, QFileDevice::WriteOther},
-        {S_IXOTH, QFileDevice::ExeOther},
-    };
-    for (const auto& [bit, permission] : bits) {
-        if ((mode & bit) != 0) {
-            permissions |= permission;
-        }
-    }
-    return permissions;
-}
-
-bool replace(const fs::path& path, const std::string& text, mode_t mode) {
-    return FileReplacement::write(QFile::decodeName(path.c_str()), QByteArray::fromStdString(text),
-                                  permissionsOf(mode));
+/// Whether a text read for `status` is a whole document (a plugin is taken as it is).
+bool looksWhole(Kind kind, const std::string& text) {
+    return kind == Kind::plugin || !HookConfiguration::cutShort(text);
 }
 
 /// A JavaScript string literal of `text`.
@@ -209,8 +167,8 @@ bool isBareFlatFile(const std::string& text) {
     return document == nlohmann::json{{"version", 1}};
 }
 
-bool isOurPlugin(const Current& current) {
-    return current.text.rfind(pluginMark, 0) == 0;
+bool isOurPlugin(const std::string& text) {
+    return text.rfind(pluginMark, 0) == 0;
 }
 
 std::vector<std::string> events(const HookAgent& agent) {
@@ -241,79 +199,63 @@ Result connected(const Target& target, bool already) {
     return result;
 }
 
+/// What `outcome` says to the user, `done` naming what was done when something was.
+Result told(const Target& target, const ConfigurationFileEdit::Outcome& outcome,
+            const std::function<Result()>& done) {
+    return outcome.kind == Done::leftAlone ? leftAlone(target, outcome.reason) : done();
+}
+
 Result install(const Target& target, const HookSetupPlace& place) {
-    const Current current = readCurrent(target.file);
-    if (current.refusal) {
-        return leftAlone(target, *current.refusal);
-    }
-    std::string text;
-    if (target.kind == Kind::plugin) {
-        if (current.exists && !isOurPlugin(current)) {
-            return leftAlone(target, "a file of that name is not Stayloom's");
+    const auto merge = [&](const std::string& text, bool exists) -> Merge {
+        if (target.kind != Kind::plugin) {
+            return mergeOf(HookConfiguration::install(
+                text, shapeOf(target.kind), place.program.string(), target.agent->word,
+                events(*target.agent), target.agent->matchers));
         }
-        text = pluginText(place.program);
-        if (current.text == text) {
-            return connected(target, true);
+        if (exists && !isOurPlugin(text)) {
+            return {Merge::Kind::refused, {}, "a file of that name is not Stayloom's"};
         }
-    } else {
-        const auto edit = HookConfiguration::install(current.text, shapeOf(target.kind),
-                                                     place.program.string(), target.agent->word,
-                                                     events(*target.agent), target.agent->matchers);
-        if (edit.outcome == Outcome::refused) {
-            return leftAlone(target, edit.reason);
-        }
-        if (edit.outcome == Outcome::unchanged) {
-            return connected(target, true);
-        }
-        text = edit.text;
-    }
-    if (!replace(target.file, text, current.mode)) {
-        return leftAlone(target, "it could not be written");
-    }
-    return connected(target, false);
+        const std::string plugin = pluginText(place.program);
+        return text == plugin ? Merge{} : Merge{Merge::Kind::replace, plugin, {}};
+    };
+    const auto outcome = ConfigurationFileEdit::edit(target.file, merge);
+    return told(target, outcome,
+                [&] { return connected(target, outcome.kind == Done::unchanged); });
 }
 
 Result uninstall(const Target& target) {
-    const Current current = readCurrent(target.file);
-    if (!current.exists) {
-        return {};
-    }
-    if (current.refusal) {
-        return leftAlone(target, *current.refusal);
-    }
-    std::error_code error;
-    if (target.kind == Kind::plugin) {
-        if (!isOurPlugin(current)) {
+    const auto merge = [&](const std::string& text, bool exists) -> Merge {
+        if (!exists) {
             return {};
         }
-        if (!fs::remove(target.file, error)) {
-            return leftAlone(target, "it could not be removed");
+        if (target.kind == Kind::plugin) {
+            return isOurPlugin(text) ? Merge{Merge::Kind::remove, {}, {}} : Merge{};
         }
-        return {false, target.name + ": disconnected (" + target.file.string() + " removed)"};
-    }
-    const auto edit =
-        HookConfiguration::remove(current.text, shapeOf(target.kind), target.agent->word);
-    if (edit.outcome == Outcome::refused) {
-        return leftAlone(target, edit.reason);
-    }
-    if (edit.outcome == Outcome::unchanged) {
-        return {};
-    }
-    const bool oursAlone = target.kind == Kind::flat && isBareFlatFile(edit.text);
-    if (oursAlone ? !fs::remove(target.file, error)
-                  : !replace(target.file, edit.text, current.mode)) {
-        return leftAlone(target, "it could not be written");
-    }
-    return {false, target.name + ": disconnected (" + target.file.string() +
-                       (oursAlone ? " removed" : "") + ")"};
+        Merge merged =
+            mergeOf(HookConfiguration::remove(text, shapeOf(target.kind), target.agent->word));
+        if (merged.kind == Merge::Kind::replace && target.kind == Kind::flat &&
+            isBareFlatFile(merged.text)) {
+            merged.kind = Merge::Kind::remove;
+        }
+        return merged;
+    };
+    const auto outcome = ConfigurationFileEdit::edit(target.file, merge);
+    return told(target, outcome, [&]() -> Result {
+        if (outcome.kind == Done::unchanged) {
+            return {};
+        }
+        return {false, target.name + ": disconnected (" + target.file.string() +
+                           (outcome.kind == Done::removed ? " removed" : "") + ")"};
+    });
 }
 
 AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
-    const Current current = readCurrent(target.file);
+    const auto current = ConfigurationFileEdit::read(
+        target.file, [&](const std::string& text) { return looksWhole(target.kind, text); });
     bool isConnected = false;
     if (!current.refusal) {
         isConnected = target.kind == Kind::plugin
-                          ? isOurPlugin(current)
+                          ? isOurPlugin(current.text)
                           : HookConfiguration::installed(current.text, shapeOf(target.kind),
                                                          target.agent->word, events(*target.agent));
     }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace nodwarden::HookConfiguration {
 
@@ -12,31 +14,115 @@ namespace {
 using Json = nlohmann::ordered_json;
 using Outcome = Edit::Outcome;
 
-Edit refused(std::string reason) {
-    return {Outcome::refused, {}, std::move(reason)};
-}
-
 /// The document, or why it cannot be edited.
 struct Parsed {
     Json document;
     std::optional<std::string> refusal;
+    bool cutShort = false;
 };
+
+Edit refused(const Parsed& parsed) {
+    Edit edit{Outcome::refused, {}, *parsed.refusal};
+    edit.cutShort = parsed.cutShort;
+    return edit;
+}
+
+Edit refused(std::string reason) {
+    return {Outcome::refused, {}, std::move(reason)};
+}
+
+/// Whether `text` nests deeper than `maxDepth` anywhere outside its strings. Counted before
+/// parsing because the document's later walks (comparison, copy, output) recurse.
+bool nestsTooDeep(std::string_view text) {
+    std::size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > maxDepth) {
+                return true;
+            }
+        } else if ((c == '}' || c == ']') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
 
 Parsed parse(std::string_view text) {
     if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
         return {Json::object(), std::nullopt};
     }
+    if (nestsTooDeep(text)) {
+        return {{}, "it nests deeper than " + std::to_string(maxDepth) + " levels"};
+    }
     Json document = Json::parse(text, nullptr, false);
     if (document.is_discarded()) {
-        const bool withComments = !Json::parse(text, nullptr, false, true).is_discarded();
-        return {{},
-                withComments ? "it has comments, which would be lost: add the entries by hand"
-                             : "it is not JSON"};
+        if (!Json::parse(text, nullptr, false, true).is_discarded()) {
+            return {{}, "it has comments, which would be lost: add the entries by hand"};
+        }
+        return {{}, "it is not JSON", true};
     }
     if (!document.is_object()) {
         return {{}, "it is not a JSON object"};
     }
     return {std::move(document), std::nullopt};
+}
+
+/// The words a shell would make of `line`, as far as quoting goes: single and double quotes
+/// and backslashes are undone, so a path the user re-quoted reads as the same program.
+std::vector<std::string> shellWords(std::string_view line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote == '\'') {
+            if (c == '\'') {
+                quote = 0;
+            } else {
+                word += c;
+            }
+        } else if (c == '\\' && i + 1 < line.size() &&
+                   (quote == 0 ||
+                    std::string_view("\"\\$`").find(line[i + 1]) != std::string_view::npos)) {
+            word += line[++i];
+            inWord = true;
+        } else if (quote == '"') {
+            if (c == '"') {
+                quote = 0;
+            } else {
+                word += c;
+            }
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+            inWord = true;
+        } else if (c == ' ' || c == '\t') {
+            if (inWord) {
+                words.push_back(std::move(word));
+                word.clear();
+                inWord = false;
+            }
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) {
+        words.push_back(std::move(word));
+    }
+    return words;
 }
 
 std::string serialise(const Json& document) {
@@ -48,8 +134,8 @@ const char* commandKey(Shape shape) {
     return shape == Shape::flat ? "bash" : "command";
 }
 
-/// Whether `hook` is one of our entries for `agentWord`: a command hook running a program named
-/// stayloom with `hook <agentWord> `.
+/// Whether `hook` is one of our entries for `agentWord`: a command hook whose words, quoting
+/// undone, are a program named stayloom, then `hook <agentWord>`.
 bool isOurs(const Json& hook, Shape shape, std::string_view agentWord) {
     if (!hook.is_object()) {
         return false;
@@ -58,16 +144,11 @@ bool isOurs(const Json& hook, Shape shape, std::string_view agentWord) {
     if (found == hook.end() || !found->is_string()) {
         return false;
     }
-    const auto& line = found->get_ref<const std::string&>();
-    const std::string words = " hook " + std::string(agentWord) + " ";
-    const auto at = line.find(words);
-    if (at == std::string::npos) {
+    const auto words = shellWords(found->get_ref<const std::string&>());
+    if (words.size() < 4 || words[1] != "hook" || words[2] != agentWord) {
         return false;
     }
-    std::string program = line.substr(0, at);
-    if (program.size() >= 2 && program.front() == '\'' && program.back() == '\'') {
-        program = program.substr(1, program.size() - 2);
-    }
+    const std::string& program = words[0];
     const auto slash = program.rfind('/');
     const std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
     return name == "stayloom" || name == "Stayloom";
@@ -122,7 +203,7 @@ Edit install(std::string_view existing, Shape shape, std::string_view program,
              const std::vector<std::pair<std::string, std::string>>& matchers) {
     Parsed parsed = parse(existing);
     if (parsed.refusal) {
-        return refused(*parsed.refusal);
+        return refused(parsed);
     }
     Json& document = parsed.document;
     if (document.contains("hooks") && !document["hooks"].is_object()) {
@@ -173,7 +254,7 @@ Edit install(std::string_view existing, Shape shape, std::string_view program,
 Edit remove(std::string_view existing, Shape shape, std::string_view agentWord) {
     Parsed parsed = parse(existing);
     if (parsed.refusal) {
-        return refused(*parsed.refusal);
+        return refused(parsed);
     }
     Json& document = parsed.document;
     if (!document.contains("hooks") || !document["hooks"].is_object()) {
@@ -228,6 +309,10 @@ Edit remove(std::string_view existing, Shape shape, std::string_view agentWord) 
         document.erase("hooks");
     }
     return {Outcome::changed, serialise(document), {}};
+}
+
+bool cutShort(std::string_view existing) {
+    return parse(existing).cutShort;
 }
 
 bool installed(std::string_view existing, Shape shape, std::string_view agentWord,

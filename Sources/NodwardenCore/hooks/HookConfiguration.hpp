@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/Export.hpp>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -31,7 +32,13 @@ struct Edit {
     std::string text;
     /// Why the file was left alone (`refused`).
     std::string reason;
+    /// Refused because the text is not a whole JSON document, as a file caught half-saved is:
+    /// worth reading again before giving up.
+    bool cutShort = false;
 };
+
+/// How deep a document may nest: deeper ones are refused, never walked.
+inline constexpr std::size_t maxDepth = 512;
 
 /// The command of our entry for `event`: the program's absolute path, quoted for a shell when it
 /// needs to be, then `hook <agentWord> <event>`.
@@ -43,8 +50,11 @@ std::string command(std::string_view program, std::string_view agentWord, std::s
 Edit install(std::string_view existing, Shape shape, std::string_view program,
              std::string_view agentWord, const std::vector<std::string>& events,
              const std::vector<std::pair<std::string, std::string>>& matchers = {});
-/// `existing` without any entry of ours for `agentWord`, wherever the program was installed.
+/// `existing` without any entry of ours for `agentWord`, wherever the program was installed and
+/// however its path was quoted since.
 Edit remove(std::string_view existing, Shape shape, std::string_view agentWord);
+/// Whether `existing` is refused as not JSON at all, as a file caught half-saved is.
+bool cutShort(std::string_view existing);
 /// Whether every one of `events` has an entry of ours for `agentWord`.
 bool installed(std::string_view existing, Shape shape, std::string_view agentWord,
                const std::vector<std::string>& events);
