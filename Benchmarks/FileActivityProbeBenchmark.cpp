@@ -57,8 +57,9 @@ const SyntheticHome& home() {
 }
 
 void setPerFileCounter(benchmark::State& state) {
-    state.counters["per_file"] = benchmark::Counter(
-        transcriptCount, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_file"] =
+        benchmark::Counter(transcriptCount, benchmark::Counter::kIsIterationInvariantRate |
+                                                benchmark::Counter::kInvert);
 }
 
 void BM_SessionModifications(benchmark::State& state) {

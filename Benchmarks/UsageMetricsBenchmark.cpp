@@ -12,9 +12,9 @@ using namespace nodwarden;
 namespace {
 
 constexpr int dayCount = 1100;
-constexpr std::array<const char*, 10> agentNames = {"Claude Code", "Codex CLI", "Gemini CLI", "Aider",
-                                                 "Cursor",      "Windsurf",  "Cline",      "Goose",
-                                                 "Amp CLI",     "OpenCode"};
+constexpr std::array<const char*, 10> agentNames = {
+    "Claude Code", "Codex CLI", "Gemini CLI", "Aider",   "Cursor",
+    "Windsurf",    "Cline",     "Goose",      "Amp CLI", "OpenCode"};
 
 // Three years of daily use: every day holds entries for ten agents.
 std::string threeYearDocument() {

@@ -56,9 +56,8 @@ std::optional<UniqueFd> takeLogindBlockLock(sd_bus* bus, const std::string& what
                                             BusFailure& failure) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
-    int code =
-        sd_bus_call_method(bus, logindService, logindPath, logindManager, "Inhibit", &error,
-                           &reply, "ssss", what.c_str(), who.c_str(), why.c_str(), "block");
+    int code = sd_bus_call_method(bus, logindService, logindPath, logindManager, "Inhibit", &error,
+                                  &reply, "ssss", what.c_str(), who.c_str(), why.c_str(), "block");
     Message owned(reply);
     if (code < 0) {
         failure = BusFailure::from(code, &error);

@@ -167,9 +167,8 @@ std::optional<std::uint32_t> readRole(sd_bus* bus, const AtspiElement& element) 
 
 bool hasState(sd_bus* bus, const AtspiElement& element, unsigned state) {
     CallResult call;
-    call.status =
-        sd_bus_call_method(bus, element.busName().c_str(), element.path().c_str(),
-                           accessibleInterface, "GetState", &call.error, &call.reply, "");
+    call.status = sd_bus_call_method(bus, element.busName().c_str(), element.path().c_str(),
+                                     accessibleInterface, "GetState", &call.error, &call.reply, "");
     const void* words = nullptr;
     size_t size = 0;
     if (!call.ok() || sd_bus_message_read_array(call.reply, 'u', &words, &size) < 0) {

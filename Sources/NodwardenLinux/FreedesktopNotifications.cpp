@@ -52,8 +52,8 @@ FreedesktopNotifications::Result FreedesktopNotifications::show(const std::strin
                                               "org.freedesktop.Notifications", "Notify");
     // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout)
     if (code >= 0) {
-        code = sd_bus_message_append(call, "susss", appName, lastId_, desktopEntry,
-                                     summary.c_str(), body.c_str());
+        code = sd_bus_message_append(call, "susss", appName, lastId_, desktopEntry, summary.c_str(),
+                                     body.c_str());
     }
     if (code >= 0) {
         code = sd_bus_message_append(call, "as", 0);

@@ -27,8 +27,7 @@ ThermalState classifyZone(const ThermalZoneReading& zone, long long offset) {
     }
     std::optional<long long> critical, hot, passive, active;
     for (const auto& trip : zone.trips) {
-        if (trip.milliCelsius <= lowestPlausibleTrip ||
-            trip.milliCelsius >= highestPlausibleTrip) {
+        if (trip.milliCelsius <= lowestPlausibleTrip || trip.milliCelsius >= highestPlausibleTrip) {
             continue;
         }
         auto lowest = [&](std::optional<long long>& slot) {
@@ -126,8 +125,8 @@ ThermalState ThermalReader::thermalState() {
     }
     const auto zones = readZones();
     last_ = withHysteresis(zones, last_);
-    const bool far = last_ == ThermalState::nominal &&
-                     classify(zones, farMilliCelsius) == ThermalState::nominal;
+    const bool far =
+        last_ == ThermalState::nominal && classify(zones, farMilliCelsius) == ThermalState::nominal;
     callsUntilReading_ = far ? callsPerReadingWhileFar - 1 : 0;
     return last_;
 }

@@ -1,5 +1,6 @@
 // The program's Linux wiring on its own (platform/): helper lookup, the agents' hook settings,
-// signals, login items, the display probe, the desktop's notifications, and the macOS updater start.
+// signals, login items, the display probe, the desktop's notifications, and the macOS updater
+// start.
 
 #include "AppSupport/AppModelHarness.hpp"
 #include "AppSupport/Recording.hpp"
@@ -718,7 +719,8 @@ TEST(BundleUpdater, StartsTheControllerOnlyWithAFeedAndLogsOnceEitherWay) {
     EXPECT_EQ(started, 2);
     const std::string notStarted =
         "Updater: no SUFeedURL in Info.plist (dev build) — Sparkle not started";
-    EXPECT_EQ(loggedMessages(logger),
-              (std::vector<std::string>{notStarted, notStarted, "Updater started (auto-check: true)",
-                                        "Updater started (auto-check: false)"}));
+    EXPECT_EQ(
+        loggedMessages(logger),
+        (std::vector<std::string>{notStarted, notStarted, "Updater started (auto-check: true)",
+                                  "Updater started (auto-check: false)"}));
 }

@@ -20,7 +20,8 @@ const std::string cutoffReason = "Battery is at or below cutoff";
 const std::string thermalReason =
     "Thermal pressure is critical \u2014 releasing keep-awake so the Mac can cool down";
 const std::string manualReason = "Manual keep-awake mode is enabled";
-const std::string unlimitedReason = "AC power is connected and plugged-in unlimited mode is enabled";
+const std::string unlimitedReason =
+    "AC power is connected and plugged-in unlimited mode is enabled";
 const std::string graceReason = "No current active signal; waiting through idle grace";
 const std::string presentReason = "Target app is present but no active-work signal was found";
 const std::string noSignalReason = "No active agent signal";
@@ -234,8 +235,8 @@ TEST(AgentStateMachine, BatteryWarningBandUsesTheBatteryProfileOnly) {
     for (const auto& testCase : cases) {
         AgentStateMachine machine;
         const auto decision =
-            machine.evaluate(testCase.mode, settings, testCase.power, LidState::open, noneSignal, false,
-                             ThermalState::nominal, startDate);
+            machine.evaluate(testCase.mode, settings, testCase.power, LidState::open, noneSignal,
+                             false, ThermalState::nominal, startDate);
         EXPECT_EQ(decision.isBatteryWarning, testCase.warning)
             << testCase.power.displayName() << " in " << rawValue(testCase.mode);
     }
@@ -247,7 +248,8 @@ TEST(AgentStateMachine, SequencesOverTime) {
     const Inputs strong{.signal = strongSignal};
     const Inputs quiet{};
     const Inputs quietClosed{.lid = LidState::closed, .preventing = true};
-    const Inputs presentClosed{.lid = LidState::closed, .signal = presenceSignal, .preventing = true};
+    const Inputs presentClosed{
+        .lid = LidState::closed, .signal = presenceSignal, .preventing = true};
 
     struct Sequence {
         const char* name;
@@ -305,7 +307,8 @@ TEST(AgentStateMachine, SequencesOverTime) {
          {{0, strong, GuardStatus::keepingAwake}, {idleGrace, quiet, GuardStatus::watching, true}}},
         {"watch mode, lid restriction off but sleep after completion off: no sleep",
          withProfiles(false, false),
-         {{0, strong, GuardStatus::keepingAwake}, {idleGrace, quiet, GuardStatus::watching, false}}},
+         {{0, strong, GuardStatus::keepingAwake},
+          {idleGrace, quiet, GuardStatus::watching, false}}},
         {"battery cutoff sleep is not repeated by the finished rule",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
@@ -333,7 +336,11 @@ TEST(AgentStateMachine, SequencesOverTime) {
         {"unknown battery leaves the grace running",
          GuardSettings::defaults(),
          {{0, strong, GuardStatus::keepingAwake},
-          {3, {.power = onBattery(std::nullopt)}, GuardStatus::watching, false, batteryUnknownReason},
+          {3,
+           {.power = onBattery(std::nullopt)},
+           GuardStatus::watching,
+           false,
+           batteryUnknownReason},
           {6, quiet, GuardStatus::idleGrace}}},
     };
     for (const auto& sequence : sequences) {
@@ -372,7 +379,8 @@ TEST(AgentStateMachine, ModeOffClearsAllStateAndKeepsTheBatteryWarning) {
     const auto decision =
         machine.evaluate(AppMode::off, GuardSettings::defaults(), onBattery(25), LidState::closed,
                          strongSignal, true, ThermalState::nominal, startDate + 1);
-    EXPECT_EQ(decision, (GuardDecision{GuardStatus::off, false, false, "Claude Code", offReason, true}));
+    EXPECT_EQ(decision,
+              (GuardDecision{GuardStatus::off, false, false, "Claude Code", offReason, true}));
     EXPECT_FALSE(machine.lastActiveSignalAt().has_value());
     EXPECT_FALSE(machine.hasSeenWork());
     EXPECT_FALSE(machine.completionSleepIssued());
@@ -427,14 +435,15 @@ TEST(SleepReleasePolicy, PlanRelease) {
         {"119.9 s in: still held", GuardStatus::watching, true, startDate - 119.9,
          Plan::hold(startDate - 119.9)},
         {"120 s in: released", GuardStatus::watching, true, startDate - 120.0, Plan::releaseNow()},
-        {"long past: released", GuardStatus::watching, true, startDate - 5000.0, Plan::releaseNow()},
+        {"long past: released", GuardStatus::watching, true, startDate - 5000.0,
+         Plan::releaseNow()},
         {"battery safety releases at once", GuardStatus::batterySafety, true, startDate - 1.0,
          Plan::releaseNow()},
         {"thermal safety releases at once", GuardStatus::thermalSafety, true, std::nullopt,
          Plan::releaseNow()},
         {"off releases at once", GuardStatus::off, true, std::nullopt, Plan::releaseNow()},
-        {"clock stepped back: hold restarts from now", GuardStatus::watching, true, startDate + 3600.0,
-         Plan::hold(startDate)},
+        {"clock stepped back: hold restarts from now", GuardStatus::watching, true,
+         startDate + 3600.0, Plan::hold(startDate)},
     };
     for (const auto& testCase : cases) {
         EXPECT_EQ(SleepReleasePolicy::planRelease(testCase.status, testCase.engaged,

@@ -19,9 +19,9 @@ using nlohmann::json;
 namespace {
 
 const std::vector<std::string> profileKeys{"batteryCutoffPercent",    "warningPercent",
-                                            "idleGracePeriodSeconds",  "cpuThresholdPercent",
-                                            "allowUnlimitedKeepAwake", "sleepAfterCompletion",
-                                            "sleepOnlyIfLidClosed"};
+                                           "idleGracePeriodSeconds",  "cpuThresholdPercent",
+                                           "allowUnlimitedKeepAwake", "sleepAfterCompletion",
+                                           "sleepOnlyIfLidClosed"};
 
 json validProfileJSON() {
     return json{{"batteryCutoffPercent", 15},       {"warningPercent", 25},
@@ -380,10 +380,11 @@ TEST(ActivitySignal, TheStrongestIsTheFirstOfTheGreatestStrength) {
     const auto named = [](SignalStrength strength, const std::string& reason) {
         return ActivitySignal{strength, reason, reason, std::nullopt, std::nullopt, std::nullopt};
     };
-    EXPECT_EQ(strongestSignal({named(SignalStrength::presence, "a"), named(SignalStrength::strong, "b"),
-                               named(SignalStrength::weak, "c"), named(SignalStrength::strong, "d")})
-                  .reason,
-              "b");
+    EXPECT_EQ(
+        strongestSignal({named(SignalStrength::presence, "a"), named(SignalStrength::strong, "b"),
+                         named(SignalStrength::weak, "c"), named(SignalStrength::strong, "d")})
+            .reason,
+        "b");
     EXPECT_EQ(strongestSignal({named(SignalStrength::none, "a"), named(SignalStrength::none, "b")})
                   .reason,
               "a")

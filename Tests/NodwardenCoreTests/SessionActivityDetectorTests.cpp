@@ -104,9 +104,9 @@ TEST(SessionActivityDetector, SignalsFollowCatalogOrderAndSkipDisabledAgents) {
               (std::vector<std::string>{"Claude Code session active (40s ago)",
                                         "Codex CLI session active (20s ago)",
                                         "ChatGPT session active (10s ago)"}));
-    EXPECT_EQ(
-        reasonsOf(detector.detectPerApp(settingsWithout({"codex-cli", "claude-code"}), pinnedNow, 60)),
-        (std::vector<std::string>{"ChatGPT session active (10s ago)"}));
+    EXPECT_EQ(reasonsOf(detector.detectPerApp(settingsWithout({"codex-cli", "claude-code"}),
+                                              pinnedNow, 60)),
+              (std::vector<std::string>{"ChatGPT session active (10s ago)"}));
     // A wider window reaches the old write-ahead log too.
     EXPECT_EQ(detector.detectPerApp(settingsWithout(), pinnedNow, 600).size(), 4u);
 
@@ -197,7 +197,8 @@ TEST(SessionActivityDetector, SignalForRejectsMissingStaleAndUnorderableTimes) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(SessionActivityDetector::signalFor("A", std::nullopt, pinnedNow, 60), std::nullopt);
-    EXPECT_EQ(SessionActivityDetector::signalFor("A", pinnedNow - 60.001, pinnedNow, 60), std::nullopt);
+    EXPECT_EQ(SessionActivityDetector::signalFor("A", pinnedNow - 60.001, pinnedNow, 60),
+              std::nullopt);
     EXPECT_EQ(SessionActivityDetector::signalFor("A", nan, pinnedNow, 60), std::nullopt);
     EXPECT_EQ(SessionActivityDetector::signalFor("A", pinnedNow - 1, pinnedNow, nan), std::nullopt);
     const auto ancient = SessionActivityDetector::signalFor("A", -1e300, pinnedNow, inf);

@@ -160,8 +160,8 @@ TEST(UsageMetricsRecording, OnlyAProcessKnownGoneEndsTheSessionEarly) {
         const auto waiting = ticksEvery(3, 33, c.at - 3, graceTick());
         Tick last = graceTick(c.alive);
         last.at = c.at;
-        const UsageMetrics m =
-            play(UsageMetrics(0), ticksEvery(3, 0, 30) + waiting + std::vector<Tick>{last}, startDate);
+        const UsageMetrics m = play(
+            UsageMetrics(0), ticksEvery(3, 0, 30) + waiting + std::vector<Tick>{last}, startDate);
         EXPECT_EQ(m.lastCloseReason(), c.closedAs);
         EXPECT_EQ(m.sessionStartedAt().has_value(), !c.closedAs.has_value());
         if (c.closedAs) {
@@ -174,8 +174,8 @@ TEST(UsageMetricsRecording, OnlyAProcessKnownGoneEndsTheSessionEarly) {
 }
 
 TEST(UsageMetricsRecording, SessionThatNeverKeptAwakeLeavesLastRunAlone) {
-    UsageMetrics m =
-        play(UsageMetrics(0), ticksEvery(3, 0, 30) + ticksEvery(10, 40, 120, graceTick()), startDate);
+    UsageMetrics m = play(UsageMetrics(0),
+                          ticksEvery(3, 0, 30) + ticksEvery(10, 40, 120, graceTick()), startDate);
     ASSERT_TRUE(m.lastRun());
     const LastRunSummary earlier = *m.lastRun();
 
@@ -212,9 +212,9 @@ TEST(UsageMetricsRecording, ManualTimeNeitherOpensSessionsNorExtendsProtectedStr
     EXPECT_FALSE(quiet.sessionStartedAt());
     EXPECT_EQ(quiet.longestProtectedRunSeconds(), 0);
 
-    const UsageMetrics broken =
-        play(UsageMetrics(0),
-             ticksEvery(3, 0, 9) + ticksEvery(3, 12, 15, manual) + ticksEvery(3, 18, 21), startDate);
+    const UsageMetrics broken = play(
+        UsageMetrics(0),
+        ticksEvery(3, 0, 9) + ticksEvery(3, 12, 15, manual) + ticksEvery(3, 18, 21), startDate);
     EXPECT_DOUBLE_EQ(broken.longestProtectedRunSeconds(), 9);
     EXPECT_DOUBLE_EQ(broken.sessionRunSeconds(), 6);
     EXPECT_DOUBLE_EQ(today(broken).manualSeconds, 6);

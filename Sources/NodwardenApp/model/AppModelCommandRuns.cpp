@@ -50,9 +50,8 @@ void AppModel::commandRunEnded(std::int32_t pid) {
 
 std::vector<AgentStatusRow> AppModel::withCommandRows(std::vector<AgentStatusRow> rows) {
     if (environment_.processExists) {
-        std::erase_if(commandRuns_, [this](const auto& run) {
-            return !environment_.processExists(run.first);
-        });
+        std::erase_if(commandRuns_,
+                      [this](const auto& run) { return !environment_.processExists(run.first); });
     }
     std::vector<AgentStatusRow> combined;
     for (const auto& [pid, name] : commandRuns_) {

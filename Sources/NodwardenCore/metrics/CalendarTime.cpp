@@ -84,8 +84,8 @@ public:
         // Offsets are sampled weekly over the years the statistics can plausibly cover and each
         // change is pinned to the second by bisection. Before and after the window the offset at
         // its edge applies.
-        constexpr std::int64_t windowStart = 0;           // 1970-01-01
-        constexpr std::int64_t windowEnd = 4102444800;    // 2100-01-01
+        constexpr std::int64_t windowStart = 0;          // 1970-01-01
+        constexpr std::int64_t windowEnd = 4102444800;   // 2100-01-01
         constexpr std::int64_t step = 7 * secondsPerDay; // no zone changes twice within a week
         std::int64_t previous = windowStart;
         std::int32_t previousOffset = liveOffset(previous);

@@ -13,12 +13,12 @@ using nlohmann::json;
 namespace {
 
 constexpr std::array<GuardStatus, 7> guardStatuses{GuardStatus::off,
-                                                    GuardStatus::watching,
-                                                    GuardStatus::keepingAwake,
-                                                    GuardStatus::idleGrace,
-                                                    GuardStatus::batterySafety,
-                                                    GuardStatus::thermalSafety,
-                                                    GuardStatus::pluggedInUnlimited};
+                                                   GuardStatus::watching,
+                                                   GuardStatus::keepingAwake,
+                                                   GuardStatus::idleGrace,
+                                                   GuardStatus::batterySafety,
+                                                   GuardStatus::thermalSafety,
+                                                   GuardStatus::pluggedInUnlimited};
 
 } // namespace
 

@@ -525,7 +525,8 @@ SleepSwitchState SleepController::sleepSwitchState() {
     if (UnicodeText::trimmed(listing).empty()) {
         return SleepSwitchState::unknown;
     }
-    return parseSleepDisabled(listing) ? SleepSwitchState::sleepDisabled : SleepSwitchState::sleepEnabled;
+    return parseSleepDisabled(listing) ? SleepSwitchState::sleepDisabled
+                                       : SleepSwitchState::sleepEnabled;
 }
 
 bool SleepController::isSystemSleepDisabled() {
