@@ -2,10 +2,13 @@
 //
 // No single inhibitor is honoured by every desktop, and before systemd 257 logind lets a user's own
 // suspend requests (the desktop's idle suspend, the Suspend menu) pass its block locks. So the
-// locks are stacked: a logind block lock, plus the desktop session's own inhibitor. While the sleep
-// switch's own masks are in place, a lid-switch lock keeps logind from retrying suspend in a loop;
-// masks an administrator made are theirs, and a plain keep-awake must not change what closing the
-// lid does.
+// locks are stacked: a logind block lock (against idle too only while the display is kept on, since
+// KDE keeps the screen on for an idle lock), plus the desktop session's own inhibitors, followed as
+// their services come and go, plus a bare X server's own blanking while nothing else keeps the
+// display on. What is held, and whether this desktop heeds it, is reported in the runtime folder
+// for the program. While the sleep switch's own masks are in place, a lid-switch lock keeps logind
+// from retrying suspend in a loop; masks an administrator made are theirs, and a plain keep-awake
+// must not change what closing the lid does.
 //
 // When STAYLOOM_READY_FD names an open descriptor, "READY=1" is written to it once every lock is
 // held; a parent that waits for it knows the hold is real, and end of file without it means the
@@ -20,7 +23,12 @@
 // is already someone else when it starts takes no lock at all.
 
 #include "BusSupport.hpp"
+#include "HoldReport.hpp"
+#include "SessionInhibitorWatcher.hpp"
 #include "SleepTargets.hpp"
+#include "X11BlankingGuard.hpp"
+
+#include <NodwardenCore/system/AtomicFile.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -29,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +62,20 @@ constexpr std::size_t whyLimit = 200;
 constexpr std::uint64_t maskCheckIntervalMicroseconds = 1'000'000;
 // Well inside the time the parent waits for readiness, so a slow bus ends in an answer.
 constexpr std::uint64_t busCallTimeoutMicroseconds = 5'000'000;
+// How long the desktop's services get to answer before the hold is reported anyway; a service
+// answering later still gives its lock.
+constexpr std::uint64_t settleMicroseconds = 2'000'000;
+constexpr unsigned idleToolCheckEvery = 10;
+
+/// `text` with control characters made spaces, so that it stays one line of a listing.
+std::string printable(std::string text) {
+    for (char& character : text) {
+        if (static_cast<unsigned char>(character) < 0x20 || character == 0x7F) {
+            character = ' ';
+        }
+    }
+    return text;
+}
 
 /// Whether the display may sleep while the system is held awake.
 enum class Posture { displayAwake, displayMaySleep };
@@ -80,89 +103,63 @@ void complain(const std::string& line) {
     std::fprintf(stderr, "stayloom-inhibit: %s\n", line.c_str());
 }
 
-/// A desktop session service that hands out inhibitor cookies.
-struct SessionInhibitorService {
-    /// gnome-session's Inhibit takes a window and flags; the freedesktop ones take neither.
-    bool takesFlags;
-    const char* label;
-    const char* service;
-    const char* path;
-    const char* interface;
-    const char* releaseMethod;
-};
-
-constexpr SessionInhibitorService gnomeSession{
-    .takesFlags = true,
-    .label = "GNOME session inhibitor",
-    .service = "org.gnome.SessionManager",
-    .path = "/org/gnome/SessionManager",
-    .interface = "org.gnome.SessionManager",
-    .releaseMethod = "Uninhibit",
-};
-constexpr SessionInhibitorService powerManagement{
-    .takesFlags = false,
-    .label = "freedesktop PowerManagement inhibitor",
-    .service = "org.freedesktop.PowerManagement",
-    .path = "/org/freedesktop/PowerManagement/Inhibit",
-    .interface = "org.freedesktop.PowerManagement.Inhibit",
-    .releaseMethod = "UnInhibit",
-};
-constexpr SessionInhibitorService screenSaver{
-    .takesFlags = false,
-    .label = "freedesktop ScreenSaver inhibitor",
-    .service = "org.freedesktop.ScreenSaver",
-    .path = "/org/freedesktop/ScreenSaver",
-    .interface = "org.freedesktop.ScreenSaver",
-    .releaseMethod = "UnInhibit",
-};
-
-// gnome-session's inhibit flags.
-constexpr std::uint32_t gnomeInhibitSuspend = 4;
-constexpr std::uint32_t gnomeInhibitIdle = 8;
-
-struct HeldCookie {
-    const SessionInhibitorService* service;
-    std::uint32_t cookie;
-};
-
 /// Every lock this process holds; all of them end with the process even if it is killed.
 class KeepAwakeHold {
 public:
     KeepAwakeHold(Posture posture, std::string why, std::filesystem::path unitRoot)
-        : posture_(posture), why_(std::move(why)), unitRoot_(std::move(unitRoot)) {}
+        : posture_(posture), why_(std::move(why)), unitRoot_(std::move(unitRoot)),
+          session_(posture == Posture::displayAwake, appId, this->why(), notes(),
+                   [this] { update(); }),
+          x11_(notes()) {}
     ~KeepAwakeHold() { release(); }
     KeepAwakeHold(const KeepAwakeHold&) = delete;
     KeepAwakeHold& operator=(const KeepAwakeHold&) = delete;
 
-    /// Takes every lock available; false when logind is there but refused the sleep lock.
-    bool acquire();
+    /// Takes every lock available, the desktop's as their services answer on `event`; false
+    /// when logind is there but refused the sleep lock.
+    bool acquire(sd_event* event);
     /// Takes or drops the lid-switch lock so that it is held exactly while the sleep switch's own
     /// masks are in place.
     void followSleepTargetMask();
+    /// Looks again for idle tools that may suspend the machine.
+    void lookForIdleTools();
     /// Gives back every lock; safe to call twice.
     void release();
+    /// True once the first answers of the desktop's services are in.
+    bool settled() const { return session_.settled(); }
+    /// Runs once, when the hold is first settled.
+    std::function<void()> onSettled;
 
     sd_bus* systemBus() const { return systemBus_.get(); }
-    sd_bus* sessionBus() const { return sessionBus_.get(); }
 
 private:
+    static HelperNotes notes() { return {say, complain}; }
     std::string why() const;
+    const char* logindWhat() const {
+        return posture_ == Posture::displayAwake ? "sleep:idle" : "sleep";
+    }
     bool takeSleepLock();
-    void takeSessionInhibitors();
-    bool takeSessionInhibitor(const SessionInhibitorService& service);
+    /// Follows what the session holds: the X server's own blanking while nothing else keeps the
+    /// screen on, and the report for the program.
+    void update();
 
     Posture posture_;
     /// The program's reason; empty when it gave none.
     std::string why_;
     std::filesystem::path unitRoot_;
     Bus systemBus_;
-    Bus sessionBus_;
     UniqueFd sleepLock_;
     UniqueFd lidLock_;
     bool lidRefusalReported_ = false;
     /// Why the sleep switch's record was last refused, so that it is said once.
     std::string recordRefusal_;
-    std::vector<HeldCookie> cookies_;
+    SessionInhibitorWatcher session_;
+    X11BlankingGuard x11_;
+    HoldFacts facts_;
+    std::optional<std::filesystem::path> reportPath_;
+    std::string lastReport_;
+    std::string lastWarning_;
+    bool released_ = false;
 };
 
 std::string KeepAwakeHold::why() const {
@@ -174,12 +171,19 @@ std::string KeepAwakeHold::why() const {
                : "Agents are working; keeping the computer awake";
 }
 
-bool KeepAwakeHold::acquire() {
+bool KeepAwakeHold::acquire(sd_event* event) {
     if (!takeSleepLock()) {
         return false;
     }
-    takeSessionInhibitors();
+    facts_.systemdVersion = systemdMajorVersion(systemBus_.get());
+    if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP")) {
+        facts_.desktop = printable(desktop);
+    }
+    reportPath_ = holdReportPath(::getpid());
+    lookForIdleTools();
+    session_.start(event);
     followSleepTargetMask();
+    update();
     return true;
 }
 
@@ -192,7 +196,7 @@ bool KeepAwakeHold::takeSleepLock() {
         return true;
     }
     sd_bus_set_method_call_timeout(systemBus_.get(), busCallTimeoutMicroseconds);
-    auto lock = takeLogindBlockLock(systemBus_.get(), "sleep:idle", who, why(), failure);
+    auto lock = takeLogindBlockLock(systemBus_.get(), logindWhat(), who, why(), failure);
     if (!lock) {
         if (failure.isServiceAbsent()) {
             complain("warning: no logind on the system bus (" + failure.describe() +
@@ -200,73 +204,60 @@ bool KeepAwakeHold::takeSleepLock() {
             systemBus_.reset();
             return true;
         }
-        complain("logind refused the sleep:idle lock: " + failure.describe());
+        complain(std::string("logind refused the ") + logindWhat() +
+                 " lock: " + failure.describe());
         return false;
     }
     sleepLock_ = std::move(*lock);
-    say("holding logind lock sleep:idle (block)");
+    facts_.logindKind = logindWhat();
+    say(std::string("holding logind lock ") + logindWhat() + " (block)");
     return true;
 }
 
-void KeepAwakeHold::takeSessionInhibitors() {
-    BusFailure failure;
-    sessionBus_ = openSessionBus(failure);
-    if (!sessionBus_) {
-        complain("note: no session bus (" + failure.describe() +
-                 "); holding without a desktop inhibitor");
-        return;
-    }
-    sd_bus_set_method_call_timeout(sessionBus_.get(), busCallTimeoutMicroseconds);
-    if (takeSessionInhibitor(gnomeSession)) {
-        return;
-    }
-    bool any = takeSessionInhibitor(powerManagement);
-    if (posture_ == Posture::displayAwake) {
-        any = takeSessionInhibitor(screenSaver) || any;
-    }
-    if (!any) {
-        complain("note: no desktop inhibitor service on the session bus");
-    }
-}
-
-bool KeepAwakeHold::takeSessionInhibitor(const SessionInhibitorService& service) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    int code;
-    std::string label = service.label;
-    if (service.takesFlags) {
-        // Letting the display sleep means leaving the session free to go idle.
-        const std::uint32_t flags = posture_ == Posture::displayAwake
-                                        ? gnomeInhibitSuspend | gnomeInhibitIdle
-                                        : gnomeInhibitSuspend;
-        code = sd_bus_call_method(sessionBus_.get(), service.service, service.path,
-                                  service.interface, "Inhibit", &error, &reply, "susu", appId,
-                                  std::uint32_t{0}, why().c_str(), flags);
-        label += flags & gnomeInhibitIdle ? " (suspend|idle)" : " (suspend)";
-    } else {
-        code =
-            sd_bus_call_method(sessionBus_.get(), service.service, service.path, service.interface,
-                               "Inhibit", &error, &reply, "ss", appId, why().c_str());
-    }
-    Message owned(reply);
-    if (code < 0) {
-        const auto failure = BusFailure::from(code, &error);
-        sd_bus_error_free(&error);
-        if (!failure.isServiceAbsent() &&
-            failure.name != "org.freedesktop.DBus.Error.UnknownMethod" &&
-            failure.name != "org.freedesktop.DBus.Error.UnknownObject") {
-            complain(std::string(service.label) + " refused: " + failure.describe());
+void KeepAwakeHold::lookForIdleTools() {
+    auto tools = runningIdleTools("/proc", ::getuid());
+    if (tools != facts_.idleTools) {
+        facts_.idleTools = std::move(tools);
+        if (!released_) {
+            update();
         }
-        return false;
     }
-    std::uint32_t cookie = 0;
-    if (sd_bus_message_read(reply, "u", &cookie) < 0) {
-        complain(std::string(service.label) + " gave an unreadable reply");
-        return false;
+}
+
+void KeepAwakeHold::update() {
+    if (released_) {
+        return;
     }
-    cookies_.push_back({&service, cookie});
-    say("holding " + label);
-    return true;
+    // The display is the X server's own to blank where no session service keeps it on.
+    if (posture_ == Posture::displayAwake && !session_.blankingServiceRuns()) {
+        x11_.engage();
+    } else {
+        x11_.disengage();
+    }
+    facts_.sessionLocks = session_.locks();
+    facts_.x11Held = x11_.engaged();
+    const HoldAssessment assessment = assessHold(facts_);
+    if (assessment.warning != lastWarning_) {
+        lastWarning_ = assessment.warning;
+        if (!lastWarning_.empty()) {
+            complain("warning: " + lastWarning_);
+        }
+    }
+    const std::string report = holdReportText(facts_, assessment);
+    if (reportPath_ && report != lastReport_) {
+        try {
+            nodwarden::AtomicFile::write(*reportPath_, report);
+            lastReport_ = report;
+        } catch (const std::filesystem::filesystem_error& error) {
+            complain(std::string("cannot write the hold report: ") + error.what());
+            reportPath_.reset();
+        }
+    }
+    if (onSettled && session_.settled()) {
+        auto settled = std::move(onSettled);
+        onSettled = nullptr;
+        settled();
+    }
 }
 
 void KeepAwakeHold::followSleepTargetMask() {
@@ -305,19 +296,17 @@ void KeepAwakeHold::followSleepTargetMask() {
 }
 
 void KeepAwakeHold::release() {
-    for (const auto& held : cookies_) {
-        // Disconnecting would end these too; asking explicitly ends them without relying on
-        // the session service noticing the disconnect.
-        sd_bus_call_method(sessionBus_.get(), held.service->service, held.service->path,
-                           held.service->interface, held.service->releaseMethod, nullptr, nullptr,
-                           "u", held.cookie);
+    released_ = true;
+    onSettled = nullptr;
+    session_.release();
+    x11_.disengage();
+    if (reportPath_) {
+        ::unlink(reportPath_->c_str());
+        reportPath_.reset();
     }
-    cookies_.clear();
-    for (Bus* bus : {&sessionBus_, &systemBus_}) {
-        if (*bus) {
-            sd_bus_detach_event(bus->get());
-            bus->reset();
-        }
+    if (systemBus_) {
+        sd_bus_detach_event(systemBus_.get());
+        systemBus_.reset();
     }
     lidLock_.reset();
     sleepLock_.reset();
@@ -330,9 +319,26 @@ int stopLoop(sd_event_source* source, const struct signalfd_siginfo*, void* user
 }
 
 int checkMask(sd_event_source* source, std::uint64_t, void* userdata) {
-    static_cast<KeepAwakeHold*>(userdata)->followSleepTargetMask();
+    auto& hold = *static_cast<KeepAwakeHold*>(userdata);
+    hold.followSleepTargetMask();
+    // An idle tool started after the helper changes what the hold is worth; it is rarely
+    // started, so it is looked for seldom.
+    static unsigned checks = 0;
+    if (++checks % idleToolCheckEvery == 0) {
+        hold.lookForIdleTools();
+    }
     sd_event_source_set_time_relative(source, maskCheckIntervalMicroseconds);
     return sd_event_source_set_enabled(source, SD_EVENT_ONESHOT);
+}
+
+int settleTimeUp(sd_event_source*, std::uint64_t, void* userdata) {
+    auto& hold = *static_cast<KeepAwakeHold*>(userdata);
+    if (hold.onSettled) {
+        auto settled = std::move(hold.onSettled);
+        hold.onSettled = nullptr;
+        settled();
+    }
+    return 0;
 }
 
 /// The reason the program gave for the hold, without control characters (each a space), so that
@@ -351,12 +357,7 @@ std::string reasonFromEnvironment() {
             why.pop_back();
         }
     }
-    for (char& character : why) {
-        if (static_cast<unsigned char>(character) < 0x20 || character == 0x7F) {
-            character = ' ';
-        }
-    }
-    return why;
+    return printable(std::move(why));
 }
 
 /// Tells a waiting parent that every lock is held; without the variable nobody waits.
@@ -419,8 +420,9 @@ struct EventReleaser {
     void operator()(sd_event* event) const { sd_event_unref(event); }
 };
 
-/// Waits for SIGTERM, SIGINT or the parent's end, serving both buses and checking the mask
-/// meanwhile.
+/// Takes the locks, says so once the desktop's services have answered (or were given their
+/// time), then waits for SIGTERM, SIGINT or the parent's end, serving both buses and checking
+/// the mask meanwhile. 1 when logind refused the lock.
 int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
     sd_event* raw = nullptr;
     int code = sd_event_new(&raw);
@@ -442,11 +444,21 @@ int holdUntilSignalled(KeepAwakeHold& hold, const ParentWatch& parent) {
         0) {
         return code;
     }
-    for (sd_bus* bus : {hold.systemBus(), hold.sessionBus()}) {
-        if (bus != nullptr &&
-            (code = sd_bus_attach_event(bus, raw, SD_EVENT_PRIORITY_NORMAL)) < 0) {
-            return code;
-        }
+    hold.onSettled = [] {
+        say("holding until SIGTERM or SIGINT");
+        reportReadiness();
+    };
+    if (!hold.acquire(raw)) {
+        return 1;
+    }
+    if (hold.systemBus() != nullptr &&
+        (code = sd_bus_attach_event(hold.systemBus(), raw, SD_EVENT_PRIORITY_NORMAL)) < 0) {
+        return code;
+    }
+    if (hold.onSettled &&
+        (code = sd_event_add_time_relative(raw, nullptr, CLOCK_MONOTONIC, settleMicroseconds, 0,
+                                           settleTimeUp, &hold)) < 0) {
+        return code;
     }
     return sd_event_loop(raw);
 }
@@ -476,13 +488,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     KeepAwakeHold hold(*posture, reasonFromEnvironment(), unitLinkRoot());
-    if (!hold.acquire()) {
-        return 1;
-    }
-    say("holding until SIGTERM or SIGINT");
-    reportReadiness();
     const int code = holdUntilSignalled(hold, *parent);
     hold.release();
+    if (code == 1) {
+        return 1;
+    }
     if (code < 0) {
         complain(std::string("event loop failed: ") + std::strerror(-code));
         return 1;

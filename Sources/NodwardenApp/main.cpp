@@ -7,6 +7,7 @@
 #include <NodwardenApp/control/InstanceControl.hpp>
 #include <NodwardenApp/control/SingleInstance.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/platform/DisplayProbe.hpp>
 #include <NodwardenApp/platform/HelperLocator.hpp>
 #include <NodwardenApp/platform/HookSetup.hpp>
@@ -75,8 +76,9 @@ int runCommand(CommandLine& commandLine, const CommandLineRequest& request) {
         std::printf("%s %s\n", CommandLine::programName, BuildInfo::version);
         return 0;
     case Action::invalid:
+        // The error quotes the words given, which may hold anything.
         print(stderr, QString::fromUtf8(CommandLine::programName) + QStringLiteral(": ") +
-                          request.error +
+                          shownOnTerminal(request.error) +
                           QStringLiteral("\nRun “stayloom --help” for the "
                                          "commands.\n"));
         return ControlClient::usageStatus;

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -91,8 +93,24 @@ const RunningAgent* ownerOf(const InhibitorLock& lock, const std::vector<std::in
 } // namespace
 
 LogindInhibitorWitness::LogindInhibitorWitness(InhibitorListing listing, std::int32_t ownPID,
-                                               std::uint32_t uid)
-    : listing_(std::move(listing)), ownPID_(ownPID), uid_(uid) {}
+                                               std::uint32_t uid, bool sharesLogindsPIDs)
+    : listing_(std::move(listing)), ownPID_(ownPID), uid_(uid),
+      sharesLogindsPIDs_(sharesLogindsPIDs) {}
+
+bool LogindInhibitorWitness::inNestedPIDNamespace() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("NSpid:", 0) == 0) {
+            std::istringstream pids(line.substr(6));
+            int count = 0;
+            for (std::string pid; pids >> pid;) {
+                ++count;
+            }
+            return count > 1;
+        }
+    }
+    return false;
+}
 
 std::vector<AgentVerdict> LogindInhibitorWitness::detectVerdicts(const DetectionPass& pass) {
     std::vector<AgentVerdict> verdicts;
@@ -119,9 +137,13 @@ std::vector<AgentVerdict> LogindInhibitorWitness::detectVerdicts(const Detection
         if (lock.uid != uid_ || !holdsOffSleep(lock.what)) {
             continue;
         }
-        const auto line = lineOf(static_cast<std::int32_t>(lock.pid), parents);
-        if (std::find(line.begin(), line.end(), ownPID_) != line.end()) {
+        if (lock.who == ownLockHolder) {
             continue; // our own keep-awake helper's lock is what we do, not what an agent does
+        }
+        const auto line = sharesLogindsPIDs_ ? lineOf(static_cast<std::int32_t>(lock.pid), parents)
+                                             : std::vector<std::int32_t>{};
+        if (std::find(line.begin(), line.end(), ownPID_) != line.end()) {
+            continue; // below this program, whatever it calls itself
         }
         const RunningAgent* owner = ownerOf(lock, line, agentByPID, agents);
         if (owner != nullptr && spoken.insert(owner->profile->displayName).second) {

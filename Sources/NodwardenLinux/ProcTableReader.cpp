@@ -179,6 +179,7 @@ std::optional<ProcStat> ProcTableReader::parseStat(const std::string& line) {
     stat.parentPID = static_cast<int>(*ppid);
     stat.cpuTicks = *utime + *stime;
     stat.startTime = *start;
+    stat.exited = fields[0] == "Z" || fields[0] == "X";
     if (count == wanted) {
         stat.argumentsStart = number(fields[45]).value_or(0);
         stat.argumentsEnd = number(fields[46]).value_or(0);
@@ -272,8 +273,8 @@ bool ProcTableReader::readProcess(int procFolder, const Listed& entry, Known& kn
         return false; // gone since the listing
     }
     auto stat = parseStat(text);
-    if (!stat) {
-        return false;
+    if (!stat || stat->exited) {
+        return false; // a zombie named like an agent runs nothing
     }
     // The same start time is the same process (its folder may only have been made anew).
     isNew = isNew || known.stat.startTime != stat->startTime;

@@ -31,6 +31,8 @@ struct ProcStat {
     /// it elsewhere. 0 where the kernel hides them (another user's process) or the line is short.
     std::uint64_t argumentsStart = 0;
     std::uint64_t argumentsEnd = 0;
+    /// A zombie (state Z) or dead (X) process: an exit its parent has not reaped, no program.
+    bool exited = false;
     bool operator==(const ProcStat&) const = default;
 };
 

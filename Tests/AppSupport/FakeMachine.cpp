@@ -16,6 +16,9 @@ FakeMachine::FakeMachine() {
                     "'\n"
                     "echo \"start $$ $*\" >> \"$log\"\n"
                     "trap 'echo \"stop $$\" >> \"$log\"; exit 0' TERM INT\n"
+                    // The real helper's notes, on the streams it writes them to.
+                    "echo 'stayloom-inhibit: note: no session bus (fake)' >&2\n"
+                    "echo 'stayloom-inhibit: holding until SIGTERM or SIGINT'\n"
                     "if [ -n \"$STAYLOOM_READY_FD\" ]; then\n"
                     "  eval \"echo READY=1 >&$STAYLOOM_READY_FD; exec $STAYLOOM_READY_FD>&-\"\n"
                     "fi\n"

@@ -125,6 +125,21 @@ TEST(MetricsStore, AnAccountTooLongToBeOursIsMovedOutOfTheStoreAndAFreshOneStart
     EXPECT_FALSE(saved.open()->contains(key + QStringLiteral(".unreadable")));
     EXPECT_EQ(readFile(setAside(saved)), oversized.toStdString());
     EXPECT_EQ(MetricsStore::load(*saved.open(), launch), usedAccount(launch));
+
+    // Another one later: the first copy is kept under its time, not overwritten.
+    QByteArray another = oversized;
+    another.replace(another.lastIndexOf('}'), 1, " }");
+    saved.open()->setValue(key, another);
+    StoredDocument::setAsideIfOversized(*saved.open(), key, saved.logger);
+    EXPECT_EQ(readFile(setAside(saved)), another.toStdString());
+    std::vector<std::filesystem::path> earlier;
+    for (const auto& entry : std::filesystem::directory_iterator(saved.folder.path())) {
+        if (entry.path().filename().string().rfind("Nodwarden.metrics.unreadable.", 0) == 0) {
+            earlier.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(earlier.size(), 1u);
+    EXPECT_EQ(readFile(earlier.front()), oversized.toStdString());
 }
 
 namespace {

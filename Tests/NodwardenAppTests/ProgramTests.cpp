@@ -129,9 +129,13 @@ TEST_F(Program, HeadlessRunPrintsStatusAndEndsItsKeepAwakeChildOnTerminate) {
               1);
     EXPECT_EQ(childrenOfThisProcess(), std::vector<pid_t>()) << "a child outlived the program";
     EXPECT_FALSE(std::filesystem::exists(installed.machine.stateFolder() / "caffeinate.pid"));
-    EXPECT_NE(readFile(installed.machine.stateFolder() / "stayloom.log")
-                  .find("] Application terminating\n"),
-              std::string::npos);
+    const std::string log = readFile(installed.machine.stateFolder() / "stayloom.log");
+    EXPECT_NE(log.find("] Application terminating\n"), std::string::npos);
+    // The helper's notes are the log's; the terminal shows only the status lines.
+    EXPECT_NE(log.find("] stayloom-inhibit: holding until SIGTERM or SIGINT\n"), std::string::npos);
+    EXPECT_NE(log.find("] stayloom-inhibit: note: no session bus"), std::string::npos);
+    EXPECT_EQ((run.output() + run.errors()).find("stayloom-inhibit"), std::string::npos)
+        << run.output() << run.errors();
 }
 
 TEST_F(Program, SecondStartForTheSameUserIsRefusedAndTheFirstKeepsRunning) {
@@ -338,6 +342,10 @@ TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutAC
     EXPECT_EQ(statusReport(none), (QJsonObject{{QStringLiteral("running"), false}})) << none.output;
     const CommandOutcome failing = runCommand(installed.program(), home, {"run", "--", "false"});
     EXPECT_EQ(failing.exitStatus, 1) << failing.errors;
+    EXPECT_EQ(failing.output + failing.errors, "") << "only what the command printed";
+    EXPECT_NE(readFile(installed.machine.stateFolder() / "stayloom.log")
+                  .find("] stayloom-inhibit: note: no session bus"),
+              std::string::npos);
     ASSERT_EQ(installed.machine.keepAwakeStarts().size(), 1u);
     const pid_t hold = installed.machine.keepAwakeStarts().front();
     EXPECT_EQ(installed.machine.countRecorded("stayloom-inhibit", "stop " + std::to_string(hold)),
@@ -367,6 +375,27 @@ TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutAC
               QStringLiteral("working"))
         << wrapped.output;
     EXPECT_EQ(wrapped.output.find("-c"), std::string::npos) << wrapped.output;
+    // A command whose name sets the terminal's title and forges a line: `status` shows it
+    // escaped, the JSON exact.
+    const std::string forged = "sh\x1b]0;owned\x07\nKeeping Awake \xe2\x80\xae";
+    const auto link = home / forged;
+    std::filesystem::create_symlink("/bin/sh", link);
+    const std::string program = installed.program().string();
+    const CommandOutcome shown = runCommand(
+        installed.program(), home,
+        {"run", "--", link.string(), "-c", program + " status; " + program + " status --json"});
+    EXPECT_EQ(shown.exitStatus, 0) << shown.errors;
+    const auto textEnd = shown.output.find("\n{");
+    ASSERT_NE(textEnd, std::string::npos) << shown.output;
+    const std::string text = shown.output.substr(0, textEnd + 1);
+    EXPECT_NE(text.find("  sh\\x1b]0;owned\\x07\\x0aKeeping Awake \\u{202e}: working"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find_first_of("\x1b\x07"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\nKeeping Awake \xe2"), std::string::npos) << text;
+    const CommandOutcome reportOnly{shown.exitStatus, shown.output.substr(textEnd + 1), {}};
+    EXPECT_FALSE(agentRow(statusReport(reportOnly), QString::fromStdString(forged)).isEmpty())
+        << shown.output;
     const CommandOutcome after = runCommand(installed.program(), home, {"status", "--json"});
     EXPECT_TRUE(agentRow(statusReport(after), QStringLiteral("sh")).isEmpty()) << after.output;
 
@@ -408,24 +437,124 @@ TEST_F(Program, ARunHoldsALogindLockForAsLongAsItsCommandAndNoLonger) {
     TemporaryDirectory home;
     const auto environment =
         bareEnvironment(home.path(), {std::string("DBUS_SYSTEM_BUS_ADDRESS=") + bus});
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        execute(STAYLOOM_PROGRAM_PATH, {"run", "--", "sleep", "3"}, environment);
+    const auto caught = home.path() / "caught";
+    // The command notes the signal it got, takes a second over ending, and exits 7; at SIGKILL
+    // of the run alone it must end too, as the hold has gone.
+    const std::string command =
+        "trap 'echo $$ > " + caught.string() +
+        "; kill $! 2>/dev/null; sleep 1; exit 7' TERM HUP INT; sleep 3 & wait; exit 0";
+    const struct Case {
+        int signal;
+        int status;
+    } cases[] = {{0, 0}, {SIGTERM, 7}, {SIGHUP, 7}, {SIGINT, 7}, {SIGKILL, 128 + SIGKILL}};
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.signal);
+        std::filesystem::remove(caught);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            execute(STAYLOOM_PROGRAM_PATH, {"run", "--", "/bin/sh", "-c", command}, environment);
+        }
+        std::string held;
+        int status = 0;
+        while (held.empty() && ::waitpid(pid, &status, WNOHANG) == 0) {
+            held = stayloomInhibitors();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_NE(held.find("sh is running"), std::string::npos)
+            << "no lock naming the command while it ran: " << held;
+        if (held.empty()) {
+            ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << "the run ended without a lock being listed";
+            continue;
+        }
+        if (each.signal != 0) {
+            ::kill(pid, each.signal);
+        }
+        if (each.signal != 0 && each.signal != SIGKILL) {
+            // The command got it, and while it takes its time the lock is still listed.
+            for (int wait = 0; wait < 50 && !std::filesystem::exists(caught); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            EXPECT_TRUE(std::filesystem::exists(caught)) << "the command never got the signal";
+            EXPECT_NE(stayloomInhibitors(), "") << "the lock went before the command ended";
+        }
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const int ended = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        EXPECT_EQ(ended, each.status);
+        if (each.signal == SIGKILL) {
+            // The command heard of it and ended rather than run on unprotected.
+            for (int wait = 0; wait < 150 && !std::filesystem::exists(caught); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            EXPECT_TRUE(std::filesystem::exists(caught)) << "the command outlived the run";
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        }
+        EXPECT_EQ(stayloomInhibitors(), "") << "the lock outlived the command";
     }
-    std::string held;
-    int status = 0;
-    while (held.empty() && ::waitpid(pid, &status, WNOHANG) == 0) {
-        held = stayloomInhibitors();
+}
+
+#if defined(STAYLOOM_INHIBIT_PATH)
+TEST_F(Program, ARunHoldsALogindLockThatARunningCopyHeadlinesAsKeepingAwake) {
+    const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (std::getenv("STAYLOOM_REAL_LOGIND") == nullptr || bus == nullptr) {
+        GTEST_SKIP() << "needs the real logind on a private bus (with-real-logind)";
+    }
+    InstalledProgram installed;
+    std::filesystem::copy_file(STAYLOOM_INHIBIT_PATH,
+                               installed.machine.helpers() / "stayloom-inhibit",
+                               std::filesystem::copy_options::overwrite_existing);
+    const auto& home = installed.machine.home();
+    // Off: nothing but the run holds the machine.
+    installed.machine.storeSettings(AppMode::off, GuardSettings::defaults());
+    const auto runtime = home / "runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    const std::vector<std::string> extra{std::string("DBUS_SYSTEM_BUS_ADDRESS=") + bus,
+                                         "XDG_RUNTIME_DIR=" + runtime.string()};
+    ProgramRun copy(installed.program(), home, devNull(), extra);
+    ASSERT_TRUE(copy.waitForOutput("Off — ")) << copy.errors();
+
+    const pid_t run = ::fork();
+    if (run == 0) {
+        execute(installed.program(), {"run", "--", "sleep", "5"}, bareEnvironment(home, extra));
+    }
+    QJsonObject report;
+    for (int attempt = 0; attempt < 40 && !report.value(QStringLiteral("locks")).toArray().size();
+         ++attempt) {
+        report =
+            statusReport(runCommand(installed.program(), home, {"status", "--json"}, 10, extra));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    EXPECT_NE(held.find("sleep is running"), std::string::npos)
-        << "no lock naming the command while it ran: " << held;
-    if (held.empty() || ::waitpid(pid, &status, 0) != pid) {
-        FAIL() << "the run ended without a lock being listed";
-    }
+    EXPECT_EQ(report.value(QStringLiteral("status")).toString(), QStringLiteral("keepingAwake"));
+    EXPECT_TRUE(report.value(QStringLiteral("keepingAwake")).toBool());
+    EXPECT_EQ(report.value(QStringLiteral("reason")).toString(),
+              QStringLiteral("Kept awake for `sleep` (stayloom run)"));
+    // The run lets the display sleep: logind's sleep lock alone, held; no desktop here.
+    EXPECT_EQ(report.value(QStringLiteral("locks")).toArray(),
+              (QJsonArray{
+                  QJsonObject{{QStringLiteral("service"), QStringLiteral("org.freedesktop.login1")},
+                              {QStringLiteral("kind"), QStringLiteral("sleep")},
+                              {QStringLiteral("held"), true},
+                              {QStringLiteral("honoured"), true}}}))
+        << QJsonDocument(report).toJson().toStdString();
+    const CommandOutcome text = runCommand(installed.program(), home, {"status"}, 10, extra);
+    EXPECT_EQ(text.output.rfind("Keeping Awake — Kept awake for `sleep` (stayloom run)", 0), 0u)
+        << text.output;
+
+    int status = 0;
+    ASSERT_EQ(::waitpid(run, &status, 0), run);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(stayloomInhibitors(), "") << "the lock outlived the command";
+    for (int attempt = 0; attempt < 40 && report.value(QStringLiteral("keepingAwake")).toBool();
+         ++attempt) {
+        report =
+            statusReport(runCommand(installed.program(), home, {"status", "--json"}, 10, extra));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(report.value(QStringLiteral("status")).toString(), QStringLiteral("off"));
+    EXPECT_EQ(report.value(QStringLiteral("locks")).toArray(), QJsonArray());
+    EXPECT_TRUE(copy.stop(SIGTERM, 5).has_value());
 }
+#endif
 
 TEST_F(Program, IdleConnectionsOfOnePeerLeaveCommandsWorkingAndTheSurplusHearsBusy) {
     InstalledProgram installed;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 using namespace nodwarden;
 using namespace nodwarden::app;
 using stayloom::testing::loggedMessages;
@@ -99,6 +101,36 @@ TEST(SettingsStore, UnreadableSettingsAreKeptAsideBeforeTheFirstSave) {
     EXPECT_EQ(file.open()->value(QStringLiteral("Nodwarden.settings.unreadable")).toByteArray(),
               damaged);
     EXPECT_EQ(loggedMessages(file.logger).size(), 1u);
+
+    // Each later damage is set aside too, the one before it kept under its time: never
+    // overwritten, the newest few kept.
+    std::vector<QByteArray> damages{damaged};
+    for (int round = 1; round <= 5; ++round) {
+        damages.push_back("{\"round\": " + QByteArray::number(round));
+        file.store("Nodwarden.settings", damages.back());
+        SettingsStore::saveSettings(*file.open(), settings, file.logger);
+    }
+    const auto reopened = file.open();
+    EXPECT_EQ(reopened->value(QStringLiteral("Nodwarden.settings.unreadable")).toByteArray(),
+              damages.back());
+    QStringList earlier;
+    for (const QString& key : reopened->allKeys()) {
+        if (key.startsWith(QStringLiteral("Nodwarden.settings.unreadable."))) {
+            earlier.append(key);
+        }
+    }
+    earlier.sort();
+    ASSERT_EQ(earlier.size(), StoredDocument::keptEarlierCopies)
+        << earlier.join(u' ').toStdString();
+    for (int index = 0; index < earlier.size(); ++index) {
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("\\.unreadable\\.\\d{8}T\\d{6}Z(-\\d{3})?$"))
+                        .match(earlier[index])
+                        .hasMatch())
+            << earlier[index].toStdString();
+        EXPECT_EQ(reopened->value(earlier[index]).toByteArray(),
+                  damages[damages.size() - 1 - std::size_t(earlier.size()) + std::size_t(index)]);
+    }
+    EXPECT_EQ(SettingsStore::loadSettings(*reopened), settings);
 }
 
 TEST(SettingsStore, SettingsThatCannotBeEncodedLeaveTheStoredOnesInPlace) {

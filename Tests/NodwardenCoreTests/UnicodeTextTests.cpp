@@ -113,3 +113,27 @@ TEST(UnicodeText, TrimsWhiteSpaceAndLineBreaksAtBothEndsOnly) {
         EXPECT_EQ(UnicodeText::trimmed(input), expected) << input;
     }
 }
+
+TEST(UnicodeText, TextShownOnATerminalCannotDriveItOrPassForOtherText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Claude Code", "Claude Code"},
+        {"Café — ✓ 日本", "Café — ✓ 日本"},
+        // A title set, the screen cleared, a line forged.
+        {"sh\x1b]0;owned\x07", "sh\\x1b]0;owned\\x07"},
+        {"\x1b[2Jmake\nKeeping Awake — forged", "\\x1b[2Jmake\\x0aKeeping Awake — forged"},
+        {"tab\there\r", "tab\\x09here\\x0d"},
+        {std::string("nul\0del\x7f", 8), "nul\\x00del\\x7f"},
+        // C1's CSI, a right-to-left override, a zero-width space, malformed bytes.
+        {"a\xc2\x9b"
+         "2J",
+         "a\\x9b2J"},
+        {"evil\xe2\x80\xae"
+         "txt.sh",
+         "evil\\u{202e}txt.sh"},
+        {"x\xe2\x80\x8by", "x\\u{200b}y"},
+        {"bad\xff\xc3", "bad\\xff\\xc3"},
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(UnicodeText::shownOnTerminal(text), shown);
+    }
+}

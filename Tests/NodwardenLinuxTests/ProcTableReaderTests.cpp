@@ -15,6 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace nodwarden;
 using namespace nodwarden::linuxplatform;
 using stayloom::testing::loggedMessages;
@@ -372,4 +375,24 @@ TEST(ProcTableReader, AgentsStartedThroughLinksAndShebangsResolveThroughTheDetec
         << "sleeping agents are present, not working";
     EXPECT_EQ(geminiSignal->sessionCount, std::optional<int>(1))
         << "the relaunched child is the same session";
+
+    // A Codex that exited and was never reaped is a zombie named like the agent: no agent.
+    std::filesystem::create_symlink("/bin/true", folder.path() / "bin/codex");
+    const pid_t zombie = ::fork();
+    if (zombie == 0) {
+        ::execl((folder.path() / "bin/codex").c_str(), "codex", nullptr);
+        ::_exit(127);
+    }
+    std::string state;
+    for (int wait = 0; wait < 200 && state.find(") Z ") == std::string::npos; ++wait) {
+        ::usleep(10'000);
+        state = stayloom::testing::readFile("/proc/" + std::to_string(zombie) + "/stat");
+    }
+    ASSERT_NE(state.find("(codex) Z "), std::string::npos) << state;
+    const auto table = ProcTableReader("/", std::chrono::milliseconds(0)).readProcessTable();
+    EXPECT_EQ(find(table, zombie), nullptr);
+    EXPECT_EQ(
+        signalFor(detector.detectPerApp(GuardSettings::defaults(), std::nullopt), "Codex CLI"),
+        nullptr);
+    ::waitpid(zombie, nullptr, 0);
 }

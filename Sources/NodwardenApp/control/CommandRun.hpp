@@ -13,6 +13,8 @@ namespace nodwarden::app {
 /// `stayloom run -- COMMAND…`: holds the computer awake with the keep-awake helper for as long
 /// as the command runs, as `systemd-inhibit` does, whether a copy of the program runs or not.
 /// A running copy is told the command's name (never its arguments) so it shows a row for it.
+/// SIGTERM, SIGHUP and SIGINT sent to the run are passed to the command, and the hold lasts
+/// until it ends; a run killed outright takes the command with it (SIGTERM to the command).
 namespace CommandRun {
 
 /// Exit statuses of the run itself, as `env` and `timeout` use them.

@@ -3,6 +3,7 @@
 #include <NodwardenApp/control/ControlProtocol.hpp>
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenCore/system/UniqueFd.hpp>
 
 #include <QDeadlineTimer>
@@ -181,7 +182,7 @@ int ControlClient::run(const CommandLineRequest& request,
         return notRunningStatus;
     case Outcome::unreachable:
         print(errors, QStringLiteral("Cannot reach the running Stayloom: ") +
-                          QString::fromUtf8(result.text) + u'\n');
+                          shownOnTerminal(QString::fromUtf8(result.text)) + u'\n');
         return failedStatus;
     case Outcome::closedEarly:
         print(errors, QStringLiteral("The running Stayloom closed the connection without "
@@ -209,7 +210,7 @@ int ControlClient::run(const CommandLineRequest& request,
             return failedStatus;
         }
         print(errors, QStringLiteral("The running Stayloom refused: ") +
-                          reply.value(QStringLiteral("error")).toString() + u'\n');
+                          shownOnTerminal(reply.value(QStringLiteral("error")).toString()) + u'\n');
         return failedStatus;
     }
     const QJsonObject status = reply.value(QStringLiteral("status")).toObject();
@@ -236,7 +237,7 @@ int ControlClient::run(const CommandLineRequest& request,
         return 0;
     case Action::mode:
         if (!request.mode) {
-            print(output, status.value(QStringLiteral("mode")).toString() + u'\n');
+            print(output, shownOnTerminal(status.value(QStringLiteral("mode")).toString()) + u'\n');
             return 0;
         }
         print(output, StatusReport::text(status));

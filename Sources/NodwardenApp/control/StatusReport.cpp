@@ -3,6 +3,7 @@
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -65,6 +66,37 @@ QJsonValue lastRun(const AppModel& model) {
     };
 }
 
+/// Each lock the keep-awake helpers hold or want, and whether this desktop heeds it.
+QJsonArray locks(const AppModel& model) {
+    QJsonArray locks;
+    for (const KeepAwakeLock& lock : model.keepAwakeLocks().locks) {
+        locks.append(QJsonObject{{QStringLiteral("service"), utf8(lock.service)},
+                                 {QStringLiteral("kind"), utf8(lock.kind)},
+                                 {QStringLiteral("held"), lock.held},
+                                 {QStringLiteral("honoured"), lock.honoured}});
+    }
+    return locks;
+}
+
+/// "Locks: org.freedesktop.login1 sleep (held), org.freedesktop.ScreenSaver idle (not held)";
+/// a lock this desktop does not heed says so.
+QString locksLine(const QJsonArray& locks) {
+    QString line;
+    for (const QJsonValueConstRef value : locks) {
+        const QJsonObject lock = value.toObject();
+        line += (line.isEmpty() ? QStringLiteral("Locks: ") : QStringLiteral(", ")) +
+                lock.value(QStringLiteral("service")).toString() + u' ' +
+                lock.value(QStringLiteral("kind")).toString() + QStringLiteral(" (") +
+                (lock.value(QStringLiteral("held")).toBool() ? QStringLiteral("held")
+                                                             : QStringLiteral("not held")) +
+                (lock.value(QStringLiteral("honoured")).toBool()
+                     ? QString()
+                     : QStringLiteral(", not heeded here")) +
+                u')';
+    }
+    return line;
+}
+
 } // namespace
 
 QJsonObject StatusReport::fromModel(const AppModel& model) {
@@ -94,7 +126,9 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
              ? QJsonValue(utf8(modeWord(*model.modeAfterTimedKeepAwake())))
              : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("termsAccepted"), !model.needsLegalAcceptance()},
-        {QStringLiteral("keepingAwake"), model.sleepPreventionEnabled()},
+        {QStringLiteral("keepingAwake"), model.isKeptAwake()},
+        {QStringLiteral("locks"), locks(model)},
+        {QStringLiteral("lockWarning"), optionalText(model.lockWarning())},
         {QStringLiteral("agentSummary"), model.agentSummary()},
         {QStringLiteral("agents"), agents},
         {QStringLiteral("power"),
@@ -110,8 +144,13 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
 }
 
 QString StatusReport::text(const QJsonObject& report) {
+    // Every value may hold text from outside (an agent's or a command's name, a reason, a
+    // forged row): shown safely, while the JSON keeps it exact.
     const auto field = [&report](const char* key) {
-        return report.value(QString::fromUtf8(key)).toString();
+        return shownOnTerminal(report.value(QString::fromUtf8(key)).toString());
+    };
+    const auto member = [](const QJsonObject& object, const char* key) {
+        return shownOnTerminal(object.value(QString::fromUtf8(key)).toString());
     };
     QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
                    QStringLiteral(" · ") + field("agentSummary") + u'\n';
@@ -123,12 +162,11 @@ QString StatusReport::text(const QJsonObject& report) {
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValueConstRef value : agents) {
         const QJsonObject agent = value.toObject();
-        text += QStringLiteral("  ") + agent.value(QStringLiteral("name")).toString() +
-                QStringLiteral(": ") + agent.value(QStringLiteral("state")).toString() +
-                QStringLiteral(" — ") + agent.value(QStringLiteral("reason")).toString() + u'\n';
+        text += QStringLiteral("  ") + member(agent, "name") + QStringLiteral(": ") +
+                member(agent, "state") + QStringLiteral(" — ") + member(agent, "reason") + u'\n';
     }
     const QJsonObject power = report.value(QStringLiteral("power")).toObject();
-    text += QStringLiteral("Power: ") + power.value(QStringLiteral("description")).toString();
+    text += QStringLiteral("Power: ") + member(power, "description");
     if (report.value(QStringLiteral("batteryWarning")).toBool()) {
         text += QStringLiteral(" (battery warning)");
     }
@@ -138,12 +176,17 @@ QString StatusReport::text(const QJsonObject& report) {
         lid[0] = lid[0].toUpper();
     }
     text += QStringLiteral("Lid: ") + lid + u'\n';
+    if (const QString line = locksLine(report.value(QStringLiteral("locks")).toArray());
+        !line.isEmpty()) {
+        text += line + u'\n';
+    }
+    if (const QString warning = field("lockWarning"); !warning.isEmpty()) {
+        text += warning + u'\n';
+    }
     const QJsonValue lastRun = report.value(QStringLiteral("lastRun"));
     if (lastRun.isObject()) {
-        text += QStringLiteral("Last run: ") +
-                lastRun.toObject().value(QStringLiteral("agent")).toString() +
-                QStringLiteral(", ") +
-                lastRun.toObject().value(QStringLiteral("detail")).toString() + u'\n';
+        text += QStringLiteral("Last run: ") + member(lastRun.toObject(), "agent") +
+                QStringLiteral(", ") + member(lastRun.toObject(), "detail") + u'\n';
     } else {
         text += QStringLiteral("Last run: none yet\n");
     }

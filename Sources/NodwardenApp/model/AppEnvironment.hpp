@@ -5,6 +5,7 @@
 #include <NodwardenCore/model/Date.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
+#include <NodwardenCore/sleep/KeepAwakeLocks.hpp>
 
 #include <cstdint>
 #include <filesystem>
@@ -54,6 +55,9 @@ struct AppEnvironment {
     std::function<bool(std::int32_t pid)> processExists;
 
     SleepControlling* sleepController = nullptr;
+    /// What the keep-awake helpers report they hold; read on the main thread while the machine
+    /// is kept awake. None: nothing is reported.
+    std::function<KeepAwakeLocks()> keepAwakeLocks;
     LoginItemService* loginItems = nullptr;
     WindowPresenter* windows = nullptr;
     /// The desktop's notifications; none: nothing is announced.

@@ -15,6 +15,7 @@
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/GuardStatus.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
+#include <NodwardenCore/sleep/KeepAwakeLocks.hpp>
 
 #include <QObject>
 #include <QString>
@@ -118,6 +119,13 @@ public:
     /// "Open", "Closed" or "Unknown".
     QString lidDescription() const { return lidDescription_; }
     bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
+    /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
+    bool isKeptAwake() const { return sleepPreventionEnabled() || !commandRuns_.empty(); }
+    /// What the keep-awake helpers hold and which of it this desktop heeds; empty while nothing
+    /// is kept awake or the platform cannot tell.
+    const KeepAwakeLocks& keepAwakeLocks() const { return keepAwakeLocks_; }
+    /// The panel's warning when this desktop's idle manager may suspend despite the locks.
+    std::optional<QString> lockWarning() const;
     /// Since when keep-awake has been on; none while it is off.
     std::optional<Date> guardingSince() const { return sleep_->guardingSince(); }
     /// Since when the status has been what it is: the last change, or the model's creation.
@@ -300,6 +308,7 @@ signals:
     void agentRowsChanged();
     void timedKeepAwakeChanged();
     void accessibilityWarningChanged();
+    void keepAwakeLocksChanged();
     void launchAtLoginMessageChanged();
     void needsLegalAcceptanceChanged();
     void sleepCommandInFlightChanged();
@@ -336,6 +345,14 @@ private:
     void clearTimedKeepAwake();
     /// `rows` with a row for each command run still going first, within `maxAgentRows`.
     std::vector<AgentStatusRow> withCommandRows(std::vector<AgentStatusRow> rows);
+    /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
+    GuardStatus shownStatus(GuardStatus decided) const;
+    /// "Kept awake for `make` (stayloom run)"; none while no run is held or `decided` is one
+    /// that keeps awake of its own.
+    std::optional<QString> commandRunReason(GuardStatus decided) const;
+    /// Publishes the run's headline at once, without waiting for the next tick.
+    void republishForCommandRuns();
+    void refreshKeepAwakeLocks();
     void log(const std::string& message) const;
     void requireServices() const;
 
@@ -417,6 +434,7 @@ private:
     SignalStrength lastSignalStrength_ = SignalStrength::none;
     std::vector<AgentStatusRow> agentRows_;
     std::map<std::int32_t, std::string> commandRuns_;
+    KeepAwakeLocks keepAwakeLocks_;
     std::optional<QString> accessibilityWarning_;
     std::optional<QString> launchAtLoginMessage_;
     bool needsLegalAcceptance_ = false;

@@ -122,7 +122,7 @@ bool AppModel::isPublishedFrom(const GuardDecision& decision, const PowerSnapsho
 void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,
                                LidState lid, const ActivitySignal& signal,
                                const std::vector<ActivitySignal>& merged) {
-    assignIfChanged(status_, decision.status, [this] { emit statusChanged(); });
+    assignIfChanged(status_, shownStatus(decision.status), [this] { emit statusChanged(); });
     assignIfChanged(detectedAppName_, qstring(decision.detectedAppName.value_or("None")),
                     [this] { emit detectedAppNameChanged(); });
     assignIfChanged(batteryDescription_, qstring(power.displayName()),
@@ -207,6 +207,9 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
         effective.shouldPreventSleep = false;
         reason = QString::fromUtf8(legalPendingReason);
     }
+    if (const auto runReason = commandRunReason(decision.status)) {
+        reason = *runReason;
+    }
     setStatusReason(reason);
 
     // The controller counts as holding the machine while either its keep-awake child or the
@@ -256,6 +259,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     }
 
     publishSleepControllerState();
+    refreshKeepAwakeLocks();
     recordMetrics(effective, lid, signal, sessionProcessAlive);
 }
 

@@ -7,6 +7,10 @@
 
 namespace nodwarden::app {
 
+/// `text` as a terminal may show it (`UnicodeText::shownOnTerminal`): every name, reason and
+/// path from outside passes through it before it is printed.
+QString shownOnTerminal(const QString& text);
+
 /// Small helpers shared by the model's source files.
 namespace detail {
 

@@ -3,6 +3,9 @@
 #include <NodwardenCore/model/Notices.hpp>
 #include <NodwardenCore/sleep/SleepLogWording.hpp>
 
+#include <cstdlib>
+#include <string_view>
+
 namespace nodwarden::app {
 
 namespace {
@@ -155,6 +158,14 @@ PlatformWording makeLinux() {
         "On, your screens go dark on their own while Stayloom keeps the computer itself awake for "
         "your agents — for overnight runs with external monitors you'd rather not leave lit. Off "
         "(the default), the display stays on too.");
+    // Xfce's power manager has one inhibitor for both: whoever holds off its suspend keeps its
+    // display on as well.
+    if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+        desktop != nullptr && std::string_view(desktop).find("XFCE") != std::string_view::npos) {
+        w.letDisplaySleepHelp += QStringLiteral(
+            " On Xfce this setting has no effect: its power manager keeps the display on "
+            "whenever it keeps the computer awake.");
+    }
     w.lidClosedHelp = QStringLiteral(
         "You don't need to turn this on. Stayloom already keeps this computer awake for your "
         "agents whenever the lid is open — automatically, and without ever asking for a "

@@ -25,6 +25,16 @@ namespace StoredDocument {
 /// The suffix of the key that keeps an unreadable document's bytes.
 inline constexpr std::string_view unreadableSuffix = ".unreadable";
 
+/// How many earlier set-aside copies of a key are kept beside the newest, each under its name
+/// with the UTC time it was set aside appended (".unreadable.20261209T061000Z").
+inline constexpr int keptEarlierCopies = 3;
+
+/// Before a new copy of `bytes` is set aside as the file `path`: a different copy there now moves
+/// to `path` + "." + its time, and only the newest `keptEarlierCopies` of those stay; every move
+/// and removal is logged. False when the copy there could not be moved (it is then not to be
+/// overwritten).
+bool makeRoomForFile(const QString& path, const QByteArray& bytes, FileLogger& logger);
+
 /// The longest document read. Years of statistics take well under a megabyte; a longer one is
 /// none of ours, and left in the store it would be read at every start and written at every save.
 inline constexpr qsizetype maxBytes = 4 * 1024 * 1024;

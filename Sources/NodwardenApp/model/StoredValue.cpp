@@ -1,6 +1,7 @@
 #include <NodwardenApp/model/StoredValue.hpp>
 
 #include <NodwardenApp/model/FileReplacement.hpp>
+#include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
 #include <NodwardenCore/system/PlatformPaths.hpp>
 
@@ -87,8 +88,9 @@ void rewriteBlobsAsText(QSettings& defaults, FileLogger& logger, Form form) {
         // Nothing a person could read: kept whole beside the store, out of the way.
         const QString path = QFileInfo(defaults.fileName()).path() + u'/' + key + u".unreadable";
         const QByteArray bytes = value.toByteArray();
-        if (bytes.isEmpty() || !FileReplacement::write(
-                                   path, bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        if (bytes.isEmpty() || !StoredDocument::makeRoomForFile(path, bytes, logger) ||
+            !FileReplacement::write(path, bytes,
+                                    QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
             logger.log("Could not move the stored " + key.toStdString() +
                        " out of the settings to " + path.toStdString());
             continue;

@@ -6,6 +6,7 @@
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 #include <NodwardenCore/hooks/HookAgents.hpp>
 #include <NodwardenCore/hooks/HookConfiguration.hpp>
+#include <NodwardenCore/system/UnicodeText.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -185,13 +186,18 @@ void print(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
+/// A path as the terminal may show it: a home's folder names are the user's to choose.
+std::string shown(const fs::path& path) {
+    return UnicodeText::shownOnTerminal(path.string());
+}
+
 Result leftAlone(const Target& target, const std::string& reason) {
-    return {true, target.name + ": left " + target.file.string() + " alone: " + reason};
+    return {true, target.name + ": left " + shown(target.file) + " alone: " + reason};
 }
 
 Result connected(const Target& target, bool already) {
     Result result{false, target.name + (already ? ": already connected (" : ": connected (") +
-                             target.file.string() + ")"};
+                             shown(target.file) + ")"};
     if (!already && target.agent->word == "codex") {
         result.text += "\n  Codex runs a new hook only after you trust it: in Codex, open /hooks "
                        "and trust Stayloom's entries.";
@@ -244,7 +250,7 @@ Result uninstall(const Target& target) {
         if (outcome.kind == Done::unchanged) {
             return {};
         }
-        return {false, target.name + ": disconnected (" + target.file.string() +
+        return {false, target.name + ": disconnected (" + shown(target.file) +
                            (outcome.kind == Done::removed ? " removed" : "") + ")"};
     });
 }
@@ -294,12 +300,14 @@ std::vector<AgentHooks> list(const HookSetupPlace& place) {
 
 Result connect(const HookSetupPlace& place, const std::string& agent) {
     const auto target = targetFor(place, agent);
-    return target ? install(*target, place) : Result{true, "no agent " + agent};
+    return target ? install(*target, place)
+                  : Result{true, "no agent " + UnicodeText::shownOnTerminal(agent)};
 }
 
 Result disconnect(const HookSetupPlace& place, const std::string& agent) {
     const auto target = targetFor(place, agent);
-    return target ? uninstall(*target) : Result{true, "no agent " + agent};
+    return target ? uninstall(*target)
+                  : Result{true, "no agent " + UnicodeText::shownOnTerminal(agent)};
 }
 
 int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace& place,
@@ -330,7 +338,7 @@ int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace&
         case Verb::status: {
             std::string line = agent.name + ": ";
             if (agent.connected) {
-                line += "connected (" + agent.file.string() + ")";
+                line += "connected (" + shown(agent.file) + ")";
                 if (agent.needsTrust) {
                     line += "; Codex runs it only once you trust it in its /hooks screen";
                 }

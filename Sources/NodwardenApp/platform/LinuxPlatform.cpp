@@ -21,6 +21,7 @@
 #include <NodwardenCore/system/FileLogger.hpp>
 #include <NodwardenCore/system/ShellCommand.hpp>
 #include <NodwardenLinux/AtspiAccessibilityPlatform.hpp>
+#include <NodwardenLinux/HoldReportReader.hpp>
 #include <NodwardenLinux/InotifyFileActivityProbe.hpp>
 #include <NodwardenLinux/LinuxAppIdentity.hpp>
 #include <NodwardenLinux/ProcTableReader.hpp>
@@ -253,6 +254,11 @@ AppEnvironment makeLinuxEnvironment(const LinuxPlatformOptions& options, WindowP
     environment.thermalState = [level = &detection->thermalLevel] { return level->load(); };
     environment.processExists = processExists;
     environment.sleepController = &services->sleep;
+    environment.keepAwakeLocks =
+        [reader = linuxplatform::HoldReportReader(
+             linuxplatform::HoldReportReader::runtimeFolderFromEnvironment())] {
+            return reader.read();
+        };
     environment.loginItems = services->loginItems.get();
     environment.windows = &windows;
     environment.defaults = &services->defaults;

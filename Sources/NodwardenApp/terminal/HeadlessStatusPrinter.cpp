@@ -1,5 +1,7 @@
 #include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
 
+#include <NodwardenApp/model/ModelSupport.hpp>
+
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <QTimer>
@@ -17,8 +19,8 @@ HeadlessStatusPrinter::HeadlessStatusPrinter(AppModel& model, std::FILE* output)
 QString HeadlessStatusPrinter::formatLine(GuardStatus status, const QString& reason,
                                           const QString& agentSummary) {
     const std::string_view name = displayName(status);
-    return QString::fromUtf8(name.data(), qsizetype(name.size())) + QStringLiteral(" — ") + reason +
-           QStringLiteral(" · ") + agentSummary;
+    return QString::fromUtf8(name.data(), qsizetype(name.size())) + QStringLiteral(" — ") +
+           shownOnTerminal(reason) + QStringLiteral(" · ") + shownOnTerminal(agentSummary);
 }
 
 void HeadlessStatusPrinter::schedule() {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <sstream>
 #include <string_view>
 #include <thread>
@@ -34,9 +35,14 @@ constexpr double exitAfterCloseSeconds = 1.0;
 /// Owns the set-up of one posix_spawn call.
 class SpawnSetup {
 public:
-    /// `readyWriteEnd` >= 0 becomes the child's descriptor `readyDescriptor`.
-    explicit SpawnSetup(int readyWriteEnd) {
+    /// `readyWriteEnd` >= 0 becomes the child's descriptor `readyDescriptor`; `notesWriteEnd`
+    /// >= 0 its standard output and error.
+    SpawnSetup(int readyWriteEnd, int notesWriteEnd) {
         ::posix_spawn_file_actions_init(&actions);
+        if (notesWriteEnd >= 0) {
+            ::posix_spawn_file_actions_adddup2(&actions, notesWriteEnd, STDOUT_FILENO);
+            ::posix_spawn_file_actions_adddup2(&actions, notesWriteEnd, STDERR_FILENO);
+        }
         int firstToClose = readyDescriptor;
         if (readyWriteEnd >= 0) {
             ::posix_spawn_file_actions_adddup2(&actions, readyWriteEnd, readyDescriptor);
@@ -62,16 +68,49 @@ public:
     posix_spawn_file_actions_t actions;
 };
 
+/// A pipe end numbered above the child's fixed descriptors: a dup2 onto itself would leave
+/// close-on-exec set.
+UniqueFd aboveFixedDescriptors(int fd) {
+    UniqueFd moved(::fcntl(fd, F_DUPFD_CLOEXEC, readyDescriptor + 1));
+    ::close(fd);
+    return moved;
+}
+
+/// Hands each line read from `fd` to `notes` until end of file.
+void readNotes(UniqueFd fd, const std::function<void(const std::string&)>& notes) {
+    std::string pending;
+    char buffer[512];
+    for (;;) {
+        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        pending.append(buffer, static_cast<std::size_t>(count));
+        for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+            notes(pending.substr(0, end));
+            pending.erase(0, end + 1);
+        }
+    }
+    if (!pending.empty()) {
+        notes(pending);
+    }
+}
+
 } // namespace
 
 KeepAwakeContract KeepAwakeContract::linuxHelper() {
     // The helper reaches logind on the system bus and the desktop's inhibitor on the session bus,
-    // which sd-bus finds through XDG_RUNTIME_DIR when no address is given.
+    // which sd-bus finds through XDG_RUNTIME_DIR when no address is given; it reports what it
+    // holds there too. A bare X server's blanking is held through DISPLAY, and the desktop's
+    // name says which idle manager is to be heeded.
     return KeepAwakeContract{
         .readinessTimeoutSeconds = 10.0,
         .processRoot = "/proc",
         .passedVariables = {"DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS",
-                            "XDG_RUNTIME_DIR"},
+                            "XDG_RUNTIME_DIR", "DISPLAY", "XAUTHORITY", "XDG_CURRENT_DESKTOP"},
         .formerNames = {"caffeinate"},
     };
 }
@@ -87,7 +126,8 @@ void sendProcessSignal(std::int32_t pid, int signal) {
 std::shared_ptr<KeepAwakeProcess>
 KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>& arguments,
                          std::optional<double> readinessTimeoutSeconds,
-                         const std::vector<std::string>& passedVariables, const std::string& why) {
+                         const std::vector<std::string>& passedVariables, const std::string& why,
+                         std::function<void(const std::string&)> notes) {
     std::vector<std::string> argumentStorage;
     argumentStorage.reserve(arguments.size() + 1);
     argumentStorage.push_back(path);
@@ -114,16 +154,27 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
             throw CommandLaunchError(path, errno);
         }
         readEnd.reset(ends[0]);
-        // Kept clear of the child's number: a dup2 onto itself would leave close-on-exec set.
-        writeEnd.reset(::fcntl(ends[1], F_DUPFD_CLOEXEC, readyDescriptor + 1));
-        ::close(ends[1]);
+        writeEnd = aboveFixedDescriptors(ends[1]);
         if (writeEnd.get() < 0) {
             throw CommandLaunchError(path, errno);
         }
         environment.set("STAYLOOM_READY_FD", std::to_string(readyDescriptor));
     }
+    UniqueFd notesReadEnd;
+    UniqueFd notesWriteEnd;
+    if (notes) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            throw CommandLaunchError(path, errno);
+        }
+        notesReadEnd.reset(ends[0]);
+        notesWriteEnd = aboveFixedDescriptors(ends[1]);
+        if (notesWriteEnd.get() < 0) {
+            throw CommandLaunchError(path, errno);
+        }
+    }
 
-    SpawnSetup setup(writeEnd.get());
+    SpawnSetup setup(writeEnd.get(), notesWriteEnd.get());
     pid_t pid = 0;
     const int error = ::posix_spawn(&pid, path.c_str(), &setup.actions, setup.attributes.get(),
                                     argv.data(), environment.data());
@@ -131,6 +182,10 @@ KeepAwakeProcess::launch(const std::string& path, const std::vector<std::string>
         throw CommandLaunchError(path, error);
     }
     auto child = std::shared_ptr<KeepAwakeProcess>(new KeepAwakeProcess(pid));
+    if (notes) {
+        notesWriteEnd.reset();
+        child->notesReader_ = std::thread(readNotes, std::move(notesReadEnd), std::move(notes));
+    }
     if (readinessTimeoutSeconds) {
         // Only the child may hold the write end now, so its exit is an end of file here.
         writeEnd.reset();
@@ -201,11 +256,13 @@ std::string KeepAwakeProcess::describeExit() {
 }
 
 KeepAwakeProcess::~KeepAwakeProcess() {
-    if (reaped_) {
-        return;
+    if (!reaped_) {
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) == -1 && errno == EINTR) {
+        }
     }
-    ::kill(pid_, SIGKILL);
-    while (::waitpid(pid_, nullptr, 0) == -1 && errno == EINTR) {
+    if (notesReader_.joinable()) {
+        notesReader_.join();
     }
 }
 

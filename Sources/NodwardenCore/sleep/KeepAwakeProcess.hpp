@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
@@ -57,20 +58,23 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-/// One long-lived child process started directly (its standard streams inherited) and always
-/// reaped by its owner: once it has been seen to exit, its identifier is never signalled again,
-/// so a recycled identifier cannot hit an unrelated process.
+/// One long-lived child process started directly (its standard streams inherited, or its notes
+/// handed to a sink) and always reaped by its owner: once it has been seen to exit, its identifier
+/// is never signalled again, so a recycled identifier cannot hit an unrelated process.
 class KeepAwakeProcess {
 public:
     /// Starts `path` with `arguments` and an environment of PATH, the locale, `passedVariables`,
     /// STAYLOOM_PARENT_PID (this process's id) and STAYLOOM_WHY (`why`, unless empty); throws
     /// `CommandLaunchError` when the program cannot start. With `readinessTimeoutSeconds`, returns
     /// only once the child reported that it holds the machine, and throws `KeepAwakeStartError`
-    /// (the child ended and reaped) when it did not.
+    /// (the child ended and reaped) when it did not. With `notes`, each line the child writes to
+    /// its standard output or error goes to `notes` (on a thread of its own, until the child
+    /// is gone) rather than to this process's terminal.
     static std::shared_ptr<KeepAwakeProcess>
     launch(const std::string& path, const std::vector<std::string>& arguments,
            std::optional<double> readinessTimeoutSeconds = std::nullopt,
-           const std::vector<std::string>& passedVariables = {}, const std::string& why = {});
+           const std::vector<std::string>& passedVariables = {}, const std::string& why = {},
+           std::function<void(const std::string&)> notes = {});
 
     /// A child still running at this point is killed outright and waited for.
     ~KeepAwakeProcess();
@@ -100,6 +104,8 @@ private:
     std::string describeExit();
 
     const std::int32_t pid_;
+    /// Reads the child's notes until it is gone; joined once the child is reaped.
+    std::thread notesReader_;
     std::mutex mutex_;
     bool reaped_ = false;
     std::optional<int> waitStatus_;

@@ -233,9 +233,11 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
     try {
         // A child that reports readiness holds the machine only once it says so: one that ends at
         // once (its lock refused) is a failed launch, not a hold.
-        started = KeepAwakeProcess::launch(keepAwakePath_, keepAwakeArguments(letDisplaySleep),
-                                           keepAwake_.readinessTimeoutSeconds,
-                                           keepAwake_.passedVariables, why);
+        // Its notes (no session bus, the locks it holds) are the log's, never the terminal's.
+        started = KeepAwakeProcess::launch(
+            keepAwakePath_, keepAwakeArguments(letDisplaySleep), keepAwake_.readinessTimeoutSeconds,
+            keepAwake_.passedVariables, why,
+            [&logger = logger_](const std::string& line) { logger.log(line); });
     } catch (const std::exception& error) {
         bool alreadyLogged = false;
         {

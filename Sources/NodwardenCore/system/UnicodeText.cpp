@@ -134,4 +134,38 @@ std::string trimmed(std::string_view text) {
     return begin < end ? std::string(text.substr(begin, end - begin)) : std::string();
 }
 
+std::string shownOnTerminal(std::string_view text) {
+    const auto hex = [](unsigned value, int digits) {
+        static constexpr char digitsOf[] = "0123456789abcdef";
+        std::string written;
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+            written += digitsOf[(value >> unsigned(shift)) & 0xFU];
+        }
+        return written;
+    };
+    std::string result;
+    result.reserve(text.size());
+    std::size_t offset = 0;
+    while (offset < text.size()) {
+        utf8proc_int32_t codePoint = 0;
+        const utf8proc_ssize_t length = decodeAt(text, offset, codePoint);
+        if (length <= 0) {
+            result += "\\x" + hex(static_cast<unsigned char>(text[offset]), 2);
+            offset += 1;
+            continue;
+        }
+        const auto category = utf8proc_category(codePoint);
+        // Controls (C0, DEL, C1) drive the terminal; format characters (bidi overrides,
+        // zero-width marks) make the text read as something it is not.
+        if (category == UTF8PROC_CATEGORY_CC || category == UTF8PROC_CATEGORY_CF) {
+            result += codePoint < 0x100 ? "\\x" + hex(unsigned(codePoint), 2)
+                                        : "\\u{" + hex(unsigned(codePoint), 4) + "}";
+        } else {
+            result += text.substr(offset, static_cast<std::size_t>(length));
+        }
+        offset += static_cast<std::size_t>(length);
+    }
+    return result;
+}
+
 } // namespace nodwarden::UnicodeText

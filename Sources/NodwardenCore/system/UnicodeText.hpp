@@ -35,6 +35,12 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 /// contained in every text.
 bool containsIgnoringCase(std::string_view haystack, std::string_view needle);
 
+/// `text` as it may be printed on a terminal: every control character (C0, DEL, C1: escape
+/// sequences, line breaks, the bell), every format character (bidi overrides, zero-width
+/// marks) and every malformed byte written out as "\\xNN" or "\\u{NNNN}"; all else kept. The one
+/// way text from outside (names, reasons, paths) reaches a terminal; JSON keeps it exact.
+std::string shownOnTerminal(std::string_view text);
+
 /// `text` without white space and line breaks (Unicode separators, tab, line feed, vertical tab,
 /// form feed, carriage return, next line) at both ends. Inner text, malformed bytes included,
 /// is kept byte for byte.

@@ -47,8 +47,9 @@ const GuardSettings settings = GuardSettings::defaults();
 
 std::vector<AgentVerdict> verdictsFor(const std::vector<InhibitorLock>& locks,
                                       const std::vector<ProcessSnapshot>& table,
-                                      std::int32_t ownPID = 1000, std::uint32_t uid = 1000) {
-    LogindInhibitorWitness witness([locks] { return locks; }, ownPID, uid);
+                                      std::int32_t ownPID = 1000, std::uint32_t uid = 1000,
+                                      bool sharesLogindsPIDs = true) {
+    LogindInhibitorWitness witness([locks] { return locks; }, ownPID, uid, sharesLogindsPIDs);
     return witness.detectVerdicts(settings, table, 0);
 }
 
@@ -70,6 +71,8 @@ TEST(AgentLocks, ALockSpeaksForTheAgentAboveItsHolderOrTheAgentItNames) {
         const char* name;
         InhibitorLock lock;
         bool codexWorking;
+        /// Seen from a pid namespace of our own, where logind's pids are not the table's.
+        bool nested = false;
     };
     const std::vector<Row> rows{
         {"below the agent", {"sleep", "systemd-inhibit", "x", "block", 1000, 11}, true},
@@ -83,9 +86,27 @@ TEST(AgentLocks, ALockSpeaksForTheAgentAboveItsHolderOrTheAgentItNames) {
         {"no agent's", {"sleep", "gedit", "Unsaved", "block", 1000, 30}, false},
         {"a word inside another", {"sleep", "codexify", "y", "block", 1000, 30}, false},
         {"our own, naming agents", {"sleep", "Stayloom", "codex works", "block", 1000, 41}, false},
+        // In a pid namespace our helper's pid as logind has it is no pid of the table, or another
+        // process's; its lock is still ours.
+        {"our own, from a namespace",
+         {"sleep", "Stayloom", "Codex CLI is working", "block", 1000, 48211},
+         false,
+         true},
+        {"our own, its pid another's",
+         {"sleep", "Stayloom", "codex works", "block", 1000, 11},
+         false,
+         true},
+        {"a pid that is not ours to read",
+         {"sleep", "systemd-inhibit", "x", "block", 1000, 11},
+         false,
+         true},
+        {"names the agent, from a namespace",
+         {"sleep", "x", "Codex is running an active turn", "block", 1000, 20},
+         true,
+         true},
     };
     for (const Row& row : rows) {
-        const auto verdicts = verdictsFor({row.lock}, table, 40);
+        const auto verdicts = verdictsFor({row.lock}, table, 40, 1000, !row.nested);
         if (row.codexWorking) {
             EXPECT_EQ(verdicts, std::vector<AgentVerdict>{codexWorks}) << row.name;
         } else {

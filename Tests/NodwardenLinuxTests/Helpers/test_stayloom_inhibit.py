@@ -2,12 +2,16 @@
 one cannot serve: a refusal of the lid-switch lock alone, a logind whose activation fails, and the
 desktop session's inhibitors."""
 
+import ctypes
 import os
 import select
+import shutil
 import signal
 import subprocess
 import tempfile
 import unittest
+
+import dbus
 
 from helper_fixture import (
     INHIBIT,
@@ -24,7 +28,10 @@ from helper_fixture import (
     inhibitors,
 )
 
+# Keeping the display on is logind's idle lock too; letting it sleep leaves logind free to idle.
+WHAT = {"-dimsu": "sleep:idle", "-ims": "sleep"}
 SLEEP_LOCK = ("sleep:idle", "Stayloom", "block")
+SLEEP_ONLY_LOCK = ("sleep", "Stayloom", "block")
 LID_LOCK = ("handle-lid-switch", "Stayloom", "block")
 READY = "holding until SIGTERM or SIGINT"
 WHY = {
@@ -32,6 +39,61 @@ WHY = {
     "-ims": "Agents are working; keeping the computer awake",
 }
 LID_WHY = "Sleep is switched off; closing the lid must not retry suspend"
+
+
+def start_xvfb(test):
+    """A private Xvfb on a free display; stopped when `test` ends. Returns its DISPLAY."""
+    reader, writer = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(writer), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+         "-noreset"],
+        pass_fds=(writer,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    )
+    os.close(writer)
+    with os.fdopen(reader) as report:
+        number = report.readline().strip()
+    test.addCleanup(server.wait, PATIENCE)
+    test.addCleanup(server.terminate)
+    if not number:
+        test.skipTest("BUS UNAVAILABLE: Xvfb did not start")
+    return f":{number}"
+
+
+class _SaverInfo(ctypes.Structure):
+    _fields_ = [("window", ctypes.c_ulong), ("state", ctypes.c_int), ("kind", ctypes.c_int),
+                ("til_or_since", ctypes.c_ulong), ("idle", ctypes.c_ulong),
+                ("event_mask", ctypes.c_ulong)]
+
+
+class XScreen:
+    """Whether an X server's screensaver is on, as the MIT-SCREEN-SAVER extension reports it."""
+
+    _ON = 1
+
+    def __init__(self, display):
+        self._x11 = ctypes.CDLL("libX11.so.6")
+        self._xss = ctypes.CDLL("libXss.so.1")
+        self._x11.XOpenDisplay.restype = ctypes.c_void_p
+        self._x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self._x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        self._x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self._x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self._xss.XScreenSaverQueryInfo.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                                    ctypes.POINTER(_SaverInfo)]
+        self._display = self._x11.XOpenDisplay(display.encode())
+        if not self._display:
+            raise OSError(f"cannot open {display}")
+
+    def saver_on(self):
+        info = _SaverInfo()
+        self._xss.XScreenSaverQueryInfo(self._display, self._x11.XDefaultRootWindow(self._display),
+                                        ctypes.byref(info))
+        return info.state == self._ON
+
+    def close(self):
+        if self._display:
+            self._x11.XCloseDisplay(self._display)
+            self._display = None
 
 
 def _kill_if_running(pid):
@@ -107,12 +169,12 @@ class RealLogindInhibitTests(unittest.TestCase):
                 pid = helper.process.pid
                 self.assertEqual(
                     self.logind.inhibitors(),
-                    [("sleep:idle", "Stayloom", WHY[arguments], "block", os.geteuid(), pid)],
+                    [(WHAT[arguments], "Stayloom", WHY[arguments], "block", os.geteuid(), pid)],
                 )
                 rows = [line.split() for line in self.logind.listing().splitlines()]
                 self.assertIn(str(pid), [row[3] for row in rows if row and row[0] == "Stayloom"])
                 row = next(row for row in rows if row and row[0] == "Stayloom")
-                self.assertEqual((row[5], row[-1]), ("sleep:idle", "block"))
+                self.assertEqual((row[5], row[-1]), (WHAT[arguments], "block"))
                 # The launch-time orphan check needs the helper to be its own executable.
                 self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath(INHIBIT))
 
@@ -129,7 +191,7 @@ class RealLogindInhibitTests(unittest.TestCase):
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
         self.assertEqual(
             self.logind.inhibitors(),
-            [("sleep:idle", "Stayloom", "Claude Code is working", "block", os.geteuid(),
+            [("sleep", "Stayloom", "Claude Code is working", "block", os.geteuid(),
               helper.process.pid)],
         )
         self.assertIn("Claude Code is working", self.logind.listing())
@@ -159,7 +221,7 @@ class RealLogindInhibitTests(unittest.TestCase):
         )
         helper = int(program.stdout.readline())
         self.addCleanup(lambda: _kill_if_running(helper))
-        self.assertTrue(eventually(lambda: self.locks() == [SLEEP_LOCK]), self.locks())
+        self.assertTrue(eventually(lambda: self.locks() == [SLEEP_ONLY_LOCK]), self.locks())
         program.kill()
         program.wait(timeout=PATIENCE)
         program.stdout.close()
@@ -184,7 +246,7 @@ class RealLogindInhibitTests(unittest.TestCase):
         self.assertEqual(readable, [reader], "no readiness report in time")
         with os.fdopen(os.dup(reader), "rb") as report:
             self.assertEqual(report.readline(), b"READY=1\n")
-            self.assertEqual(self.locks(), [SLEEP_LOCK])
+            self.assertEqual(self.locks(), [SLEEP_ONLY_LOCK])
             self.assertEqual(report.read(), b"", "the report is closed once it is made")
         self.assertEqual(helper.stop(), 0, helper.stderr)
 
@@ -231,7 +293,7 @@ class RealLogindInhibitTests(unittest.TestCase):
         self.units.mask("sleep.target")
         helper = self.start_inhibit("-ims")
         self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
-        self.assertEqual(self.locks(), sorted([SLEEP_LOCK, LID_LOCK]))
+        self.assertEqual(self.locks(), sorted([SLEEP_ONLY_LOCK, LID_LOCK]))
         self.assertEqual(helper.stop(), 0)
         self.assertTrue(eventually(lambda: self.logind.inhibitors() == []))
 
@@ -388,6 +450,147 @@ class SessionInhibitorTestsWithMockedDesktop(PrivateBusTestCase):
                 self.assertEqual(helper.stop(), 0)
                 self.assertEqual(calls(power, "UnInhibit"), [[5]])
                 self.assertEqual(calls(screen_saver, "UnInhibit"), [[9]] * expected)
+
+    def start_report_folder(self):
+        """A runtime folder of our own, where the helper reports what it holds."""
+        folder = tempfile.mkdtemp(prefix="stayloom-runtime-")
+        os.chmod(folder, 0o700)
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        return folder
+
+    def report(self, folder, helper):
+        path = os.path.join(folder, "stayloom", f"inhibit-{helper.process.pid}.state")
+        try:
+            with open(path, encoding="utf-8") as file:
+                return file.read().splitlines()
+        except FileNotFoundError:
+            return None
+
+    def stop_last_mock(self):
+        process, name, bus = self._mocks.pop()
+        process.terminate()
+        process.wait(timeout=PATIENCE)
+        eventually(lambda: not bus.name_has_owner(name))
+
+    def test_a_power_manager_that_appears_restarts_or_drops_the_lock_is_asked_again(self):
+        # xfce4-power-manager starts after the session's autostart programs, and restarts.
+        self.start_logind()
+        runtime = self.start_report_folder()
+        helper = self.start_helper([INHIBIT, "-ims"], XDG_RUNTIME_DIR=runtime)
+        self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+        held = "lock org.freedesktop.PowerManagement suspend held honoured"
+
+        first = self.start_freedesktop(self.POWER_MANAGEMENT, 5)
+        self.assertTrue(eventually(lambda: len(calls(first, "Inhibit")) == 1))
+        self.assertTrue(eventually(lambda: held in (self.report(runtime, helper) or [])))
+        self.stop_last_mock()
+        self.assertTrue(eventually(lambda: held not in self.report(runtime, helper)))
+
+        second = self.start_freedesktop(self.POWER_MANAGEMENT, 6)
+        self.assertTrue(eventually(lambda: len(calls(second, "Inhibit")) == 1))
+        # The power manager says its last inhibitor went: ours, so it is taken again.
+        second.EmitSignal(self.POWER_MANAGEMENT[2], "HasInhibitChanged", "b", [False])
+        self.assertTrue(eventually(lambda: len(calls(second, "Inhibit")) == 2))
+        self.assertTrue(eventually(lambda: held in self.report(runtime, helper)))
+
+        self.assertEqual(helper.stop(), 0)
+        self.assertEqual(calls(second, "UnInhibit"), [[6]])
+        self.assertIsNone(self.report(runtime, helper), "the report outlived the hold")
+        said = helper.stdout + helper.stderr
+        self.assertEqual(sum("appeared on the session bus" in line for line in said), 2, said)
+        self.assertEqual(sum("left the session bus" in line for line in said), 1, said)
+        self.assertEqual(sum("dropped Stayloom's lock" in line for line in said), 1, said)
+
+    def test_a_service_that_refuses_or_never_answers_leaves_the_logind_lock_and_a_warning(self):
+        refuse = ('raise dbus.exceptions.DBusException("not now", '
+                  'name="org.freedesktop.DBus.Error.AccessDenied")')
+        for case, code, said in [
+            ("refuses", refuse, "refused: not now"),
+            ("never answers", "import time; time.sleep(8); ret = 1", "did not answer"),
+        ]:
+            with self.subTest(case=case), self.fresh_services():
+                logind, _ = self.start_logind()
+                self.start_mock(*self.POWER_MANAGEMENT,
+                                [("Inhibit", "ss", "u", code), ("UnInhibit", "u", "", "")],
+                                system_bus=False)
+                runtime = self.start_report_folder()
+                helper = self.start_helper([INHIBIT, "-ims"], XDG_RUNTIME_DIR=runtime)
+                # Readiness does not wait for a silent service beyond its short grace.
+                self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+                self.assertEqual(inhibitors(logind), [("sleep", "Stayloom", "block")])
+                warning = "warning This desktop's idle tool may suspend despite Stayloom's lock"
+                self.assertTrue(eventually(
+                    lambda: any(line.startswith(warning) for line in self.report(runtime, helper))
+                ), self.report(runtime, helper))
+                self.assertIn("lock org.freedesktop.PowerManagement suspend free ignored",
+                              self.report(runtime, helper))
+                self.assertTrue(eventually(lambda: any(said in line for line in helper.stderr)))
+                self.assertEqual(helper.stop(), 0)
+                self.assertEqual(inhibitors(logind), [])
+                complaints = [line for line in helper.stderr if said in line]
+                self.assertEqual(len(complaints), 1, helper.stderr)
+
+    def test_an_idle_tool_that_suspends_as_the_user_is_warned_of_before_systemd_257(self):
+        folder = tempfile.mkdtemp(prefix="stayloom-idle-tool-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        tool = os.path.join(folder, "swayidle")
+        shutil.copy("/bin/sleep", tool)
+        idle = subprocess.Popen([tool, "60"])
+        self.addCleanup(idle.wait)
+        self.addCleanup(idle.kill)
+        for version, warned in [(None, True), ("252.38-1~deb12u1", True), ("257.1", False)]:
+            with self.subTest(version=version), self.fresh_services():
+                self.start_logind()
+                if version is not None:
+                    systemd = self.start_mock("org.freedesktop.systemd1",
+                                              "/org/freedesktop/systemd1",
+                                              "org.freedesktop.systemd1.Manager", [], True)
+                    systemd.AddProperty("org.freedesktop.systemd1.Manager", "Version",
+                                        dbus.String(version))
+                runtime = self.start_report_folder()
+                helper = self.start_helper([INHIBIT, "-dimsu"], XDG_RUNTIME_DIR=runtime)
+                self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+                report = self.report(runtime, helper)
+                warnings = [line for line in report if line.startswith("warning ")]
+                self.assertEqual(len(warnings), int(warned), report)
+                if warned:
+                    self.assertIn(": swayidle. ", warnings[0])
+                logind = "lock org.freedesktop.login1 sleep:idle held " + (
+                    "ignored" if warned else "honoured")
+                self.assertIn(logind, report)
+                self.assertEqual(helper.stop(), 0)
+
+    def test_a_bare_x_server_keeps_its_screen_on_only_while_held(self):
+        # No session service on the bus: only the X server's own screensaver would blank.
+        if not shutil.which("Xvfb") or not shutil.which("xset"):
+            self.skipTest("BUS UNAVAILABLE: needs Xvfb and xset")
+        display = start_xvfb(self)
+        env = dict(os.environ, DISPLAY=display)
+
+        def xset(*arguments):
+            return subprocess.run(["xset", *arguments], env=env, capture_output=True, text=True,
+                                  timeout=PATIENCE, check=True).stdout
+
+        def saver_settings():
+            lines = xset("q").splitlines()
+            return lines[lines.index("Screen Saver:") + 2].split()
+
+        xset("s", "1", "1")
+        screen = XScreen(display)
+        self.addCleanup(screen.close)
+        self.start_logind()
+        for arguments, kept_on in [("-dimsu", True), ("-ims", False)]:
+            with self.subTest(arguments=arguments):
+                xset("s", "reset")
+                helper = self.start_helper([INHIBIT, arguments], DISPLAY=display)
+                self.assertTrue(helper.wait_for_stdout(READY), helper.stderr)
+                self.assertEqual(eventually(screen.saver_on, timeout=3), not kept_on)
+                # The user's own settings are never touched, only suspended.
+                self.assertEqual(saver_settings(), ["timeout:", "1", "cycle:", "1"])
+                self.assertEqual(helper.stop(), 0)
+                # Given back: the screen blanks again (which also proves the rig blanks at all).
+                self.assertTrue(eventually(screen.saver_on, timeout=5))
+                self.assertEqual(saver_settings(), ["timeout:", "1", "cycle:", "1"])
 
 
 if __name__ == "__main__":

@@ -71,7 +71,7 @@ void InfoStrip::refresh() {
          model_.isOnACPower() ? QStringLiteral("powerplug.fill") : QStringLiteral("battery.100"),
          percent ? QString::number(*percent) + QLatin1Char('%') : QStringLiteral("—"),
          model_.isBatteryWarning() ? Theme::textTone(Theme::orange(), palette()) : secondary);
-    const bool blocked = model_.sleepPreventionEnabled();
+    const bool blocked = model_.isKeptAwake();
     show(sleep_, QStringLiteral("powersleep"),
          blocked ? QStringLiteral("Blocked") : QStringLiteral("Normal"),
          blocked ? Theme::textTone(Theme::green(), palette()) : secondary);

@@ -27,6 +27,7 @@ StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* pare
     modePicker_ = new ModePicker(model, this);
     lidClosedBanner_ = new WarningRow(QStringLiteral("lidClosedWarningBanner"), false, this);
     staleSleepRow_ = new WarningRow(QStringLiteral("staleSleepWarningRow"), true, this);
+    lockWarningRow_ = new WarningRow(QStringLiteral("lockWarningRow"), false, this);
     staleSleepRow_->setTexts(model_.wording().staleSleepTitle, QString::fromUtf8(staleSleepHint));
     impactBand_ = new ImpactBand(model, clock, this);
     agents_ = new AgentsSection(model, this);
@@ -43,6 +44,7 @@ StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* pare
     layout->addWidget(modePicker_);
     layout->addWidget(lidClosedBanner_);
     layout->addWidget(staleSleepRow_);
+    layout->addWidget(lockWarningRow_);
     layout->addWidget(impactBand_);
     layout->addWidget(makeDivider(this));
     layout->addWidget(agents_);
@@ -73,6 +75,11 @@ void StatusPanel::refresh() {
         lidClosedBanner_->setTexts(*lidWarning);
     }
     staleSleepRow_->setVisible(model_.staleSleepBlockDetected());
+    const auto lockWarning = model_.lockWarning();
+    lockWarningRow_->setVisible(lockWarning.has_value());
+    if (lockWarning) {
+        lockWarningRow_->setTexts(*lockWarning);
+    }
     impactBand_->refresh();
     agents_->refresh();
     infoStrip_->refresh();

@@ -15,9 +15,10 @@ class InfoStrip;
 class ModePicker;
 class WarningRow;
 
-/// The panel the tray icon opens, top to bottom: the status, the mode picker, the lid-closed and
-/// stale-sleep warnings when present, the impact band, the agents, the power facts and the
-/// footer. It shows the model's state only and redraws whenever the model announces a change.
+/// The panel the tray icon opens, top to bottom: the status, the mode picker, the lid-closed,
+/// stale-sleep and unheeded-lock warnings when present, the impact band, the agents, the power
+/// facts and the footer. It shows the model's state only and redraws whenever the model announces a
+/// change.
 class StatusPanel : public QWidget {
     Q_OBJECT
 public:
@@ -41,6 +42,8 @@ private:
     ModePicker* modePicker_;
     WarningRow* lidClosedBanner_;
     WarningRow* staleSleepRow_;
+    /// This desktop's idle manager may suspend despite the locks held.
+    WarningRow* lockWarningRow_;
     ImpactBand* impactBand_;
     AgentsSection* agents_;
     InfoStrip* infoStrip_;
