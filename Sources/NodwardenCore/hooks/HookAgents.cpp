@@ -1,31 +1,66 @@
 #include <NodwardenCore/hooks/HookAgents.hpp>
 
+#include <NodwardenCore/hooks/HookPlugins.hpp>
+
 #include <algorithm>
 
 namespace nodwarden::HookAgents {
 
 const std::vector<HookAgent>& all() {
     // Only events each agent documents: an agent may refuse a configuration that names others.
-    // OpenCode's events are the ones our own plugin sends for its session's status. Claude Code
+    // OpenCode's events are the ones our own plugin (data/hooks/stayloom-opencode.js) sends for its
+    // session's status. Claude Code
     // and Qwen Code send no end when a turn is cancelled; Qwen sends its "waiting for your input"
     // notification (`idle_prompt`) as soon as the prompt is back, after a cancel too, while its
     // other notifications (a permission asked for) come mid-turn. Claude Code's `idle_prompt`
     // does not follow a cancel. Gemini CLI is not reliable on a cancel, Copilot CLI does not say.
     static const std::vector<HookAgent> agents{
-        {"claude", "claude-code", {"UserPromptSubmit"}, {"Stop", "StopFailure", "SessionEnd"}},
-        {"codex", "codex-cli", {"UserPromptSubmit"}, {"Stop", "Interrupt"}, true},
-        {"gemini", "gemini-cli", {"BeforeAgent"}, {"AfterAgent", "SessionEnd"}},
-        {"qwen",
-         "qwen-code",
-         {"UserPromptSubmit"},
-         {"Stop", "StopFailure", "Notification"},
-         false,
-         {{"Notification", "idle_prompt"}}},
-        {"opencode", "opencode", {"busy"}, {"idle"}, true},
-        {"copilot",
-         "copilot-cli",
-         {"userPromptSubmitted"},
-         {"agentStop", "errorOccurred", "sessionEnd"}},
+        {.word = "claude",
+         .profileID = "claude-code",
+         .startEvents = {"UserPromptSubmit"},
+         .endEvents = {"Stop", "StopFailure", "SessionEnd"},
+         .folder = ".claude",
+         .file = "settings.json"},
+        {.word = "codex",
+         .profileID = "codex-cli",
+         .startEvents = {"UserPromptSubmit"},
+         .endEvents = {"Stop", "Interrupt"},
+         .announcesCancel = true,
+         .folder = ".codex",
+         .file = "hooks.json",
+         .trustAtInstall = "Codex runs a new hook only after you trust it: in Codex, open /hooks "
+                           "and trust Stayloom's entries.",
+         .trustInStatus = "Codex runs it only once you trust it in its /hooks screen"},
+        {.word = "gemini",
+         .profileID = "gemini-cli",
+         .startEvents = {"BeforeAgent"},
+         .endEvents = {"AfterAgent", "SessionEnd"},
+         .folder = ".gemini",
+         .file = "settings.json"},
+        {.word = "qwen",
+         .profileID = "qwen-code",
+         .startEvents = {"UserPromptSubmit"},
+         .endEvents = {"Stop", "StopFailure", "Notification"},
+         .matchers = {{"Notification", "idle_prompt"}},
+         .folder = ".qwen",
+         .file = "settings.json"},
+        {.word = "opencode",
+         .profileID = "opencode",
+         .startEvents = {"busy"},
+         .endEvents = {"idle"},
+         .announcesCancel = true,
+         .base = HookFileBase::configHome,
+         .folder = "opencode",
+         .file = "plugins/stayloom.js",
+         .format = HookFileFormat::plugin,
+         .plugin = HookPlugins::openCode},
+        {.word = "copilot",
+         .profileID = "copilot-cli",
+         .startEvents = {"userPromptSubmitted"},
+         .endEvents = {"agentStop", "errorOccurred", "sessionEnd"},
+         .folder = ".copilot",
+         .file = "hooks/stayloom.json",
+         .format = HookFileFormat::flat},
     };
     return agents;
 }

@@ -12,7 +12,23 @@ namespace NODWARDEN_CORE_EXPORT nodwarden {
 /// How an agent's turn events are read: what starts a turn and what ends one.
 enum class HookTurn { starts, ends, other };
 
-/// An agent that announces its turns to command hooks, as its own documentation names them.
+/// How an agent's hook configuration file is written.
+enum class HookFileFormat {
+    /// The agent's JSON settings, whose `hooks` object maps each event to groups of entries.
+    grouped,
+    /// A JSON file of our own: `version` 1 and a flat list of entries per event.
+    flat,
+    /// A plugin of ours (`HookAgent::plugin`), known as ours by its first line.
+    plugin,
+};
+
+/// The folder an agent's hook file is found below: the home folder or the configuration home
+/// (`$XDG_CONFIG_HOME`, else ~/.config).
+enum class HookFileBase { home, configHome };
+
+/// An agent that announces its turns to command hooks, as its own documentation names them, and
+/// where and how its hooks are configured: everything the hook witness, the `hook` command and
+/// the hook set-up know of it.
 struct HookAgent {
     /// The word of `stayloom hook AGENT EVENT` and `stayloom hooks install AGENT`.
     std::string word;
@@ -28,9 +44,28 @@ struct HookAgent {
     /// The matcher an event's entry carries, where the agent sends that event for more than a
     /// turn's end and only one kind of it is ours (event, matcher).
     std::vector<std::pair<std::string, std::string>> matchers = {};
+
+    /// Its per-user configuration: `folder` below `base` (whose presence, or the program `word`
+    /// on PATH, says the agent is used here), and in it `file`, written as `format`.
+    HookFileBase base = HookFileBase::home;
+    std::string folder = {};
+    std::string file = {};
+    HookFileFormat format = HookFileFormat::grouped;
+    /// What the agent asks before it runs a new hook, said once it is installed and in the
+    /// status; empty where it runs hooks as they are written.
+    std::string trustAtInstall = {};
+    std::string trustInStatus = {};
+    /// The plugin file's text where `format` is `plugin`: `pluginProgramMark` stands for the
+    /// program's path as a JavaScript string, and the first line is `pluginFirstLine`.
+    std::string_view plugin = {};
 };
 
 namespace HookAgents {
+
+/// Where the program's path goes in a plugin's text.
+inline constexpr std::string_view pluginProgramMark = "STAYLOOM_PROGRAM";
+/// The first line of every plugin of ours, by which an installed one is known.
+inline constexpr std::string_view pluginFirstLine = "// Stayloom's OpenCode plugin.";
 
 /// Claude Code, Codex CLI, Gemini CLI, Qwen Code, OpenCode and Copilot CLI, in that order.
 const std::vector<HookAgent>& all();
