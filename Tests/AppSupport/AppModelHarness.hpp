@@ -30,8 +30,8 @@ namespace stayloom::testing {
 /// Counts the emissions of one change signal of the model.
 class SignalCounter {
 public:
-    template <typename Signal> SignalCounter(nodwarden::app::AppModel& model, Signal signal) {
-        QObject::connect(&model, signal, &model, [this] { ++count_; });
+    template <typename Sender, typename Signal> SignalCounter(Sender& sender, Signal signal) {
+        QObject::connect(&sender, signal, &sender, [this] { ++count_; });
     }
     int count() const { return count_; }
 

@@ -1,13 +1,17 @@
 #include "AppSupport/AppModelHarness.hpp"
 
+#include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include <sys/wait.h>
@@ -497,10 +501,10 @@ TEST(AppModelFirstRun, LaunchReconcilesTheLoginItemTowardsTheSetting) {
 }
 
 TEST(AppModelFirstRun, StatusNamesIncludeUnknownValues) {
-    EXPECT_EQ(AppModel::statusName(LoginItemStatus::notRegistered), "notRegistered");
-    EXPECT_EQ(AppModel::statusName(LoginItemStatus::requiresApproval), "requiresApproval");
-    EXPECT_EQ(AppModel::statusName(3), "notFound");
-    EXPECT_EQ(AppModel::statusName(7), "unknown(7)");
+    EXPECT_EQ(LaunchAtLogin::statusName(LoginItemStatus::notRegistered), "notRegistered");
+    EXPECT_EQ(LaunchAtLogin::statusName(LoginItemStatus::requiresApproval), "requiresApproval");
+    EXPECT_EQ(LaunchAtLogin::statusName(3), "notFound");
+    EXPECT_EQ(LaunchAtLogin::statusName(7), "unknown(7)");
 }
 
 TEST(AppModelFirstRun, SettingsWindowOpensAtTheRequestedTab) {
@@ -635,6 +639,49 @@ TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
     model->commandRunStarted(std::int32_t(gone), "ninja");
     harness.tickAndSettle(*model);
     EXPECT_FALSE(rowNamed("ninja"));
+}
+
+TEST(CommandRunRows, RunsComeFirstWithinTheRowLimitAndGoWithTheirProcess) {
+    std::set<std::int32_t> alive;
+    CommandRunRows runs([&alive](std::int32_t pid) { return alive.contains(pid); });
+    SignalCounter changes(runs, &CommandRunRows::changed);
+    for (std::int32_t pid = 1; pid <= 40; ++pid) {
+        alive.insert(pid);
+        runs.started(pid, std::string(100, 'x'));
+    }
+    runs.started(0, "no process");
+    EXPECT_EQ(changes.count(), int(CommandRunRows::maxRuns)) << "a peer cannot grow the list";
+    AgentStatusRow agent;
+    agent.name = "Claude Code";
+    auto rows = runs.withCommandRows({agent});
+    ASSERT_EQ(rows.size(), maxAgentRows);
+    EXPECT_TRUE(rows.front().fromCommand);
+    EXPECT_EQ(rows.front().name.size(), CommandRunRows::maxNameBytes);
+
+    alive = {2};
+    rows = runs.withCommandRows({agent});
+    ASSERT_EQ(rows.size(), 2u) << "the runs whose process is gone leave, the agent's row stays";
+    EXPECT_TRUE(rows[0].fromCommand);
+    EXPECT_EQ(rows[1].name, "Claude Code");
+    runs.ended(2);
+    runs.ended(2);
+    EXPECT_EQ(changes.count(), int(CommandRunRows::maxRuns) + 1);
+    EXPECT_EQ(runs.withCommandRows(std::move(rows)).size(), 1u);
+}
+
+TEST(TimedKeepAwake, GoesBackToTheModeBeforeTheFirstAndOnlyOnceDue) {
+    TimedKeepAwake timed;
+    EXPECT_EQ(timed.start(100, 0, AppMode::watchAgentUI), std::nullopt);
+    EXPECT_EQ(timed.start(100, 60, AppMode::watchAgentUI), AppMode::watchAgentUI);
+    // A second one while the first lasts keeps the mode to go back to, not manual mode.
+    EXPECT_EQ(timed.start(130, 60, AppMode::manualKeepAwake), AppMode::watchAgentUI);
+    EXPECT_EQ(timed.until(), 190);
+    EXPECT_EQ(timed.takeDue(189), std::nullopt);
+    SignalCounter changes(timed, &TimedKeepAwake::changed);
+    EXPECT_EQ(timed.takeDue(190), AppMode::watchAgentUI);
+    EXPECT_EQ(timed.takeDue(500), std::nullopt);
+    EXPECT_EQ(timed.until(), std::nullopt);
+    EXPECT_EQ(changes.count(), 1);
 }
 
 // MARK: - Timed keep-awake

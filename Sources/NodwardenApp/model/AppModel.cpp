@@ -1,8 +1,12 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
+#include <NodwardenApp/model/CommandRunRows.hpp>
+#include <NodwardenApp/model/FirstRunFlow.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/detection/AccessibilityDetector.hpp>
@@ -61,8 +65,14 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
         *environment_.sleepController, *environment_.logger, *wording().sleepLog,
         [this] { return now(); }, [this]() -> const GuardSettings& { return settings_; });
     forwardSleepCommandSignals();
-    detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");
-    makeDetectionLink();
+    detection_ = std::make_unique<DetectionScheduler>(environment_, logger());
+    commandRuns_ = std::make_unique<CommandRunRows>(environment_.processExists);
+    timedKeepAwake_ = std::make_unique<TimedKeepAwake>();
+    launchAtLogin_ = std::make_unique<LaunchAtLogin>(*environment_.loginItems,
+                                                     *environment_.windows, wording(), logger());
+    firstRun_ = std::make_unique<FirstRunFlow>(*environment_.defaults, *environment_.windows,
+                                               wording(), logger(), [this] { return now(); });
+    connectParts();
     runLogQueue_ = std::make_unique<SerialQueue>("Stayloom.RunLog");
 
     mode_ = SettingsStore::loadMode(defaults());
@@ -89,7 +99,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 
 AppModel::~AppModel() {
     // Quit never waits on a detection pass that does not end.
-    stopDetection();
+    detection_->stop();
     // Queued jobs still run (a sleep command is never cut off half-way); their results find the
     // model gone and are dropped.
     sleep_.reset();
@@ -128,14 +138,7 @@ void AppModel::start() {
         return;
     }
     log("Stayloom started");
-    const QVariant accepted = defaults().value(detail::qstring(StoredKeys::acceptedLegalVersion));
-    setNeedsLegalAcceptance(Legal::needsAcceptance(
-        accepted.isValid() ? std::optional<std::string>(accepted.toString().toStdString())
-                           : std::nullopt,
-        wording().legalVersion.toStdString()));
-
-    presentLegalAcceptanceIfNeeded();
-    presentOnboardingIfNeeded();
+    firstRun_->begin();
     reconcileLaunchAtLogin();
     if (environment_.startUpdater) {
         environment_.startUpdater();
@@ -151,17 +154,22 @@ void AppModel::start() {
 }
 
 void AppModel::tick() {
-    if (endTimedKeepAwakeIfDue()) {
+    if (const std::optional<AppMode> after = timedKeepAwake_->takeDue(now())) {
+        changeMode(*after);
         return; // the mode change ticked
     }
     sleep_->checkWatchdog(now());
 
-    if (needsLegalAcceptance_) {
+    if (needsLegalAcceptance()) {
         setStatusReason(QString::fromUtf8(legalPendingReason));
         return;
     }
 
-    watchDetectionPass();
+    // A pass that overran leaves what the last one saw of the agents no longer current:
+    // decisions go on without them until a pass ends again.
+    if (detection_->checkOverrun() && lastInputs_) {
+        lastInputs_->perApp.clear();
+    }
     // The accessibility trust arrives with each detection pass: reading it may wait on the
     // session bus, which the main thread must never do.
     if (lastInputs_) {
@@ -169,8 +177,8 @@ void AppModel::tick() {
         evaluateAndApply(inputs.power, inputs.lid, inputs.perApp, false);
     }
 
-    if (!detectionInFlight_) {
-        queueDetectionPass();
+    if (!detection_->inFlight()) {
+        detection_->queuePass(settings_);
     }
 }
 
@@ -205,12 +213,8 @@ void AppModel::runSleepNowSequence() {
     }
 }
 
-void AppModel::publishSleepControllerState() {
-    sleep_->publishControllerState();
-}
-
 void AppModel::emergencyRestore() {
-    clearTimedKeepAwake();
+    timedKeepAwake_->clear();
     changeMode(AppMode::off);
     log("Emergency restore completed from menu");
     sleep_->emergencyRestore();
@@ -243,16 +247,12 @@ void AppModel::quit() {
 }
 
 void AppModel::windowWillClose(AppWindow window) {
-    // The presenter owns the windows themselves; only the first run's end is the model's concern.
-    if (window == AppWindow::onboarding) {
-        defaults().setValue(detail::qstring(StoredKeys::hasCompletedOnboarding), true);
-        log("Onboarding completed");
-    }
+    firstRun_->windowWillClose(window);
 }
 
 void AppModel::waitForBackgroundWork() {
     sleep_->waitForCommands();
-    detectionQueue_->drain();
+    detection_->drain();
     runLogQueue_->drain();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
@@ -260,7 +260,7 @@ void AppModel::waitForBackgroundWork() {
 // MARK: - Mode and settings
 
 void AppModel::setMode(AppMode mode) {
-    clearTimedKeepAwake();
+    timedKeepAwake_->clear();
     changeMode(mode);
 }
 
@@ -292,17 +292,8 @@ void AppModel::setSelectedSettingsTab(SettingsTab tab) {
 
 // MARK: - Property setters
 
-void AppModel::setNeedsLegalAcceptance(bool needed) {
-    assignIfChanged(needsLegalAcceptance_, needed, [this] { emit needsLegalAcceptanceChanged(); });
-}
-
 void AppModel::setStatusReason(const QString& reason) {
     assignIfChanged(statusReason_, reason, [this] { emit statusReasonChanged(); });
-}
-
-void AppModel::setLaunchAtLoginMessage(std::optional<QString> message) {
-    assignIfChanged(launchAtLoginMessage_, std::move(message),
-                    [this] { emit launchAtLoginMessageChanged(); });
 }
 
 } // namespace nodwarden::app

@@ -2,7 +2,7 @@
 
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
-#include <NodwardenApp/model/LoginItemService.hpp>
+#include <NodwardenApp/model/DetectionScheduler.hpp>
 #include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
@@ -21,7 +21,6 @@
 #include <QString>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,50 +34,20 @@ class SerialQueue;
 
 namespace nodwarden::app {
 
+class CommandRunRows;
+class FirstRunFlow;
+class LaunchAtLogin;
+class TimedKeepAwake;
 class WorkNotifier;
 
-/// The program's controller and observable state. Lives on the main thread from launch to quit:
-/// it owns the tick, the "Nodwarden.Detection" and "Stayloom.RunLog" queues, the sleep commands
-/// (`SleepCommands`, with their own queue), the decision step, the statistics and the first-run
-/// flow. Views read its properties, redraw on their change signals (each emitted only
-/// when the value really changed) and call its actions; they never compute policy themselves.
+/// The program's controller and observable state, a façade over the parts that own their state:
+/// the detection passes (`DetectionScheduler`), the sleep commands (`SleepCommands`), the timed
+/// keep-awake, the command-run rows, launch at login and the first run. Lives on the main thread
+/// from launch to quit; it owns the tick, the decision step, the statistics and the
+/// "Stayloom.RunLog" queue. Views read its properties, redraw on their change signals (each emitted
+/// only when the value really changed) and call its actions; they never compute policy themselves.
 class AppModel : public QObject {
     Q_OBJECT
-    Q_PROPERTY(nodwarden::AppMode mode READ mode WRITE setMode NOTIFY modeChanged)
-    Q_PROPERTY(
-        nodwarden::GuardSettings settings READ settings WRITE setSettings NOTIFY settingsChanged)
-    Q_PROPERTY(nodwarden::app::SettingsTab selectedSettingsTab READ selectedSettingsTab WRITE
-                   setSelectedSettingsTab NOTIFY selectedSettingsTabChanged)
-    Q_PROPERTY(nodwarden::GuardStatus status READ status NOTIFY statusChanged)
-    Q_PROPERTY(QString detectedAppName READ detectedAppName NOTIFY detectedAppNameChanged)
-    Q_PROPERTY(QString batteryDescription READ batteryDescription NOTIFY batteryDescriptionChanged)
-    Q_PROPERTY(QString lidDescription READ lidDescription NOTIFY lidDescriptionChanged)
-    Q_PROPERTY(bool sleepPreventionEnabled READ sleepPreventionEnabled NOTIFY
-                   sleepPreventionEnabledChanged)
-    Q_PROPERTY(std::optional<double> guardingSince READ guardingSince NOTIFY guardingSinceChanged)
-    Q_PROPERTY(bool lidClosedProtectionEngaged READ lidClosedProtectionEngaged NOTIFY
-                   lidClosedProtectionEngagedChanged)
-    Q_PROPERTY(bool staleSleepBlockDetected READ staleSleepBlockDetected NOTIFY
-                   staleSleepBlockDetectedChanged)
-    Q_PROPERTY(
-        bool accessibilityTrusted READ accessibilityTrusted NOTIFY accessibilityTrustedChanged)
-    Q_PROPERTY(QString statusReason READ statusReason NOTIFY statusReasonChanged)
-    Q_PROPERTY(bool isBatteryWarning READ isBatteryWarning NOTIFY isBatteryWarningChanged)
-    Q_PROPERTY(std::optional<int> batteryPercent READ batteryPercent NOTIFY batteryPercentChanged)
-    Q_PROPERTY(bool isOnACPower READ isOnACPower NOTIFY isOnACPowerChanged)
-    Q_PROPERTY(nodwarden::SignalStrength lastSignalStrength READ lastSignalStrength NOTIFY
-                   lastSignalStrengthChanged)
-    Q_PROPERTY(std::vector<nodwarden::app::AgentStatusRow> agentRows READ agentRows NOTIFY
-                   agentRowsChanged)
-    Q_PROPERTY(std::optional<QString> accessibilityWarning READ accessibilityWarning NOTIFY
-                   accessibilityWarningChanged)
-    Q_PROPERTY(std::optional<QString> launchAtLoginMessage READ launchAtLoginMessage NOTIFY
-                   launchAtLoginMessageChanged)
-    Q_PROPERTY(
-        bool needsLegalAcceptance READ needsLegalAcceptance NOTIFY needsLegalAcceptanceChanged)
-    Q_PROPERTY(
-        bool sleepCommandInFlight READ sleepCommandInFlight NOTIFY sleepCommandInFlightChanged)
-    Q_PROPERTY(bool lidClosedDeclined READ lidClosedDeclined NOTIFY lidClosedDeclinedChanged)
 
 public:
     /// What the debug simulation reports as the detected agent.
@@ -86,9 +55,7 @@ public:
     /// How long a keep-awake or sleep-now command may run before the watchdog re-opens the guard.
     static constexpr double sleepCommandWatchdogSeconds = SleepCommands::watchdogSeconds;
     /// How long a detection pass may run before it is logged and decisions go on without it.
-    static constexpr double detectionOverrunSeconds = 10;
-    /// How long quit waits for a detection pass still running before leaving it behind.
-    static constexpr int detectionQuitWaitMilliseconds = 2000;
+    static constexpr double detectionOverrunSeconds = DetectionScheduler::overrunSeconds;
     /// How long lid-closed protection is held after work stops.
     static constexpr double lidClosedReleaseDelaySeconds = 120;
     /// The least time between two saves of the statistics.
@@ -101,8 +68,8 @@ public:
     /// unmatched-host report; starts nothing (see `start`).
     explicit AppModel(AppEnvironment environment, QObject* parent = nullptr);
     /// Finishes the jobs already queued on the sleep-command and run-log queues, then removes the
-    /// resolver hook. A detection pass still running gets `detectionQuitWaitMilliseconds` and is
-    /// then left behind; one not yet started is dropped.
+    /// resolver hook. A detection pass still running gets a short while and is then left
+    /// behind; one not yet started is dropped.
     ~AppModel() override;
     AppModel(const AppModel&) = delete;
     AppModel& operator=(const AppModel&) = delete;
@@ -120,7 +87,7 @@ public:
     QString lidDescription() const { return lidDescription_; }
     bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
     /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
-    bool isKeptAwake() const { return sleepPreventionEnabled() || !commandRuns_.empty(); }
+    bool isKeptAwake() const;
     /// What the keep-awake helpers hold and which of it this desktop heeds; empty while nothing
     /// is kept awake or the platform cannot tell.
     const KeepAwakeLocks& keepAwakeLocks() const { return keepAwakeLocks_; }
@@ -144,13 +111,11 @@ public:
     /// The panel's warning about agents that cannot be seen without the Accessibility permission.
     std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
     /// Why launch at login is not (yet) active, when it is not.
-    std::optional<QString> launchAtLoginMessage() const { return launchAtLoginMessage_; }
-    bool needsLegalAcceptance() const { return needsLegalAcceptance_; }
+    const std::optional<QString>& launchAtLoginMessage() const;
+    bool needsLegalAcceptance() const;
     /// True while the first detection pass since the terms were accepted is under way: until it
     /// is weighed the status still speaks of the terms, however the mode was set.
-    bool awaitsFirstEvaluation() const {
-        return !needsLegalAcceptance_ && !lastInputs_ && detectionInFlight_;
-    }
+    bool awaitsFirstEvaluation() const;
     /// A keep-awake or sleep-now command is running on the sleep-command queue.
     bool sleepCommandInFlight() const { return sleep_->inFlight(); }
     /// The administrator step of lid-closed protection was declined; lid-open operation goes on.
@@ -216,9 +181,9 @@ public:
     /// to go back to is the one saved, so a quit meanwhile starts again in it.
     Q_INVOKABLE void keepAwakeFor(double seconds);
     /// When the timed keep-awake ends; none while none lasts.
-    std::optional<Date> timedKeepAwakeUntil() const { return timedKeepAwakeUntil_; }
+    std::optional<Date> timedKeepAwakeUntil() const;
     /// The mode a timed keep-awake goes back to; none while none lasts.
-    std::optional<AppMode> modeAfterTimedKeepAwake() const { return modeAfterTimedKeepAwake_; }
+    std::optional<AppMode> modeAfterTimedKeepAwake() const;
 
     // MARK: Sleep control
 
@@ -227,8 +192,6 @@ public:
     /// Restores normal sleep, then asks the system to sleep; dropped (and re-asked) while a
     /// command runs.
     void runSleepNowSequence();
-    /// Copies the sleep controller's state into the observable properties.
-    void publishSleepControllerState();
     /// The panel's emergency action: mode off, keep-awake stopped, the sleep switch restored.
     Q_INVOKABLE void emergencyRestore();
     /// The stale-block warning's action: restore a sleep switch left off by an earlier run.
@@ -258,11 +221,6 @@ public:
     void reconcileLaunchAtLogin();
     /// Registers or unregisters the login item and stores the outcome in the settings.
     Q_INVOKABLE void setLaunchAtLogin(bool enabled);
-    /// "notRegistered", "enabled", "requiresApproval", "notFound" or "unknown(<n>)".
-    static std::string statusName(int status);
-    static std::string statusName(LoginItemStatus status);
-    void presentLegalAcceptanceIfNeeded();
-    void presentOnboardingIfNeeded();
     /// Records acceptance of the current terms, closes their window and starts detection.
     Q_INVOKABLE void acceptLegal();
     /// Opens (or brings forward) the settings window, selecting `tab` when one is given.
@@ -277,7 +235,7 @@ public:
     /// delivers their results to the model.
     void waitForBackgroundWork();
     /// Whether a detection pass is queued or running.
-    bool detectionInFlight() const { return detectionInFlight_; }
+    bool detectionInFlight() const;
     bool sleepRequestIssued() const { return sleepRequestIssued_; }
     std::optional<Date> lidClosedReleasePendingSince() const {
         return lidClosedReleasePendingSince_;
@@ -285,7 +243,6 @@ public:
     /// Consecutive fresh evaluations in which the open session's agent had no process.
     int sessionAgentAbsentTicks() const;
     std::optional<Date> lastMetricsSaveAt() const { return lastMetricsSaveAt_; }
-    AgentStateMachine& stateMachine() { return stateMachine_; }
 
 signals:
     void modeChanged();
@@ -319,11 +276,7 @@ signals:
     void evaluated();
 
 private:
-    struct Inputs {
-        PowerSnapshot power;
-        LidState lid = LidState::unknown;
-        std::vector<ActivitySignal> perApp;
-    };
+    using Inputs = DetectionInputs;
     struct AbsentStreak {
         std::string agent;
         int ticks = 0;
@@ -340,11 +293,6 @@ private:
 
     Date now() const;
     void trackStatusSince();
-    /// Goes back to the mode before once the timed keep-awake's time is up; whether it did.
-    bool endTimedKeepAwakeIfDue();
-    void clearTimedKeepAwake();
-    /// `rows` with a row for each command run still going first, within `maxAgentRows`.
-    std::vector<AgentStatusRow> withCommandRows(std::vector<AgentStatusRow> rows);
     /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
     GuardStatus shownStatus(GuardStatus decided) const;
     /// "Kept awake for `make` (stayloom run)"; none while no run is held or `decided` is one
@@ -358,18 +306,9 @@ private:
 
     void changeMode(AppMode mode);
     void forwardSleepCommandSignals();
-    struct DetectionLink;
-    void makeDetectionLink();
-    void queueDetectionPass();
-    void finishDetectionPass(std::optional<Inputs> inputs, std::optional<bool> trusted,
-                             const std::optional<std::string>& failure);
-    /// Logs a pass that overran, once, and stops deciding on what the last pass saw.
-    void watchDetectionPass();
-    void deliverDetection(const Inputs& inputs);
-    void stopDetection();
-    void setNeedsLegalAcceptance(bool needed);
+    void connectParts();
+    void finishDetectionPass(const std::optional<Inputs>& inputs, std::optional<bool> trusted);
     void setStatusReason(const QString& reason);
-    void setLaunchAtLoginMessage(std::optional<QString> message);
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                std::optional<bool> sessionProcessAlive);
@@ -422,10 +361,6 @@ private:
     QString batteryDescription_;
     QString lidDescription_;
     Date statusSince_ = 0;
-    std::optional<Date> timedKeepAwakeUntil_;
-    std::optional<AppMode> modeAfterTimedKeepAwake_;
-    /// How long the running timed keep-awake was asked for.
-    std::optional<double> timedKeepAwakeSeconds_;
     bool accessibilityTrusted_ = false;
     QString statusReason_;
     bool isBatteryWarning_ = false;
@@ -433,11 +368,8 @@ private:
     bool isOnACPower_ = false;
     SignalStrength lastSignalStrength_ = SignalStrength::none;
     std::vector<AgentStatusRow> agentRows_;
-    std::map<std::int32_t, std::string> commandRuns_;
     KeepAwakeLocks keepAwakeLocks_;
     std::optional<QString> accessibilityWarning_;
-    std::optional<QString> launchAtLoginMessage_;
-    bool needsLegalAcceptance_ = false;
     std::vector<ActivitySignal> lastMergedPerApp_;
     std::optional<PublishedFrom> publishedFrom_;
     /// The decision's reason last shown, as decided and as adapted to the platform's wording.
@@ -456,17 +388,17 @@ private:
     /// Fed every applied decision; none without a notification service.
     std::unique_ptr<WorkNotifier> notifier_;
     std::optional<Date> lidClosedReleasePendingSince_;
-    bool detectionInFlight_ = false;
-    std::optional<Date> detectionStartedAt_;
-    bool detectionOverrunLogged_ = false;
-    std::shared_ptr<DetectionLink> detectionLink_;
     std::optional<Inputs> lastInputs_;
     std::optional<AbsentStreak> sessionAgentAbsentStreak_;
     std::optional<Date> lastMetricsSaveAt_;
     bool terminated_ = false;
 
     std::unique_ptr<SleepCommands> sleep_;
-    std::unique_ptr<SerialQueue> detectionQueue_;
+    std::unique_ptr<DetectionScheduler> detection_;
+    std::unique_ptr<CommandRunRows> commandRuns_;
+    std::unique_ptr<TimedKeepAwake> timedKeepAwake_;
+    std::unique_ptr<LaunchAtLogin> launchAtLogin_;
+    std::unique_ptr<FirstRunFlow> firstRun_;
     std::unique_ptr<SerialQueue> runLogQueue_;
 
 public:

@@ -1,8 +1,10 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
+#include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/model/Notices.hpp>
@@ -15,48 +17,10 @@ namespace nodwarden::app {
 using detail::assignIfChanged;
 using detail::qstring;
 
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-std::optional<ActivitySignal> AppModel::activeSimulationSignal() {
-    if (!simulationSignal_) {
-        return std::nullopt;
-    }
-    if (!simulationExpiresAt_ || now() > *simulationExpiresAt_) {
-        simulationSignal_.reset();
-        simulationExpiresAt_.reset();
-        return std::nullopt;
-    }
-    return simulationSignal_;
-}
-
-#endif
-
 double AppModel::largestIdleGrace() const {
     return std::max(settings_.batteryProfile.idleGracePeriodSeconds,
                     settings_.pluggedInProfile.idleGracePeriodSeconds);
 }
-
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-
-void AppModel::simulateActive() {
-    ActivitySignal signal;
-    signal.strength = SignalStrength::strong;
-    signal.appName = simulationAppName;
-    signal.reason = "Debug simulator reports active work";
-    signal.matchedText = "Simulate Agent Active";
-    simulationSignal_ = signal;
-    simulationExpiresAt_ = now() + std::max(largestIdleGrace(), 30.0);
-    log("Simulation active enabled");
-    tick();
-}
-
-void AppModel::simulateFinished() {
-    simulationSignal_.reset();
-    simulationExpiresAt_.reset();
-    stateMachine_.markFinished(now(), largestIdleGrace());
-    log("Simulation finished enabled");
-    tick();
-}
-#endif
 
 void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
                                 const std::vector<ActivitySignal>& perApp,
@@ -136,8 +100,10 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
                     [this] { emit isBatteryWarningChanged(); });
     assignIfChanged(lastSignalStrength_, signal.strength,
                     [this] { emit lastSignalStrengthChanged(); });
-    assignIfChanged(agentRows_, withCommandRows(buildAgentRows(merged, decision.status, settings_)),
-                    [this] { emit agentRowsChanged(); });
+    assignIfChanged(
+        agentRows_,
+        commandRuns_->withCommandRows(buildAgentRows(merged, decision.status, settings_)),
+        [this] { emit agentRowsChanged(); });
 }
 
 void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& merged) {
@@ -198,12 +164,12 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     }
     QString reason = shownReason_;
     const std::optional<double> timedSeconds =
-        mode_ == AppMode::manualKeepAwake ? timedKeepAwakeSeconds_ : std::nullopt;
+        mode_ == AppMode::manualKeepAwake ? timedKeepAwake_->seconds() : std::nullopt;
     if (timedSeconds) {
         // Manual mode's own reason says it holds until the mode changes; this one ends by itself.
         reason = QString::fromStdString(keepAwakeReason(mode_, effective, timedSeconds));
     }
-    if (needsLegalAcceptance_ && effective.shouldPreventSleep) {
+    if (needsLegalAcceptance() && effective.shouldPreventSleep) {
         effective.shouldPreventSleep = false;
         reason = QString::fromUtf8(legalPendingReason);
     }
@@ -258,7 +224,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
         }
     }
 
-    publishSleepControllerState();
+    sleep_->publishControllerState();
     refreshKeepAwakeLocks();
     recordMetrics(effective, lid, signal, sessionProcessAlive);
 }
