@@ -11,10 +11,25 @@
 #                transcripts in 200 project folders, all last written long ago
 #   desktop      no agent, on a desktop: a private Xvfb display with trayer's system tray and
 #                a private session bus (named only; needs Xvfb, trayer and dbus-daemon)
+#   many         no agent, 5,000 idle processes (MANY_PROCESSES) started beforehand (named only)
+#   big-history  no agent, 400,000 old session files (HISTORY_FILES; named only): shows how soon
+#                the first status follows the launch
+#
+# Each run also gives the program's context switches a second (all its threads), the bytes it
+# had written to disk (/proc/PID/io write_bytes) and the seconds from launch to its first status.
+# Beside the program run two peers with the same duty: a 3-second `pgrep` loop and
+# `systemd-inhibit` holding a lock (their CPU is printed with each run).
+# MEASURE_IN_NAMESPACE=1 runs everything in a user and pid namespace of its own (with its own
+# /proc), so other programs' processes are neither seen nor counted.
 #
 # Usage: Benchmarks/measure-program.sh [path/to/Stayloom] [seconds per run] [run names...]
 #   defaults: build/release/Sources/NodwardenApp/Stayloom (else build/dev/...), 300 seconds.
 set -euo pipefail
+
+if [[ "${MEASURE_IN_NAMESPACE:-0}" == 1 && -z "${STAYLOOM_MEASURE_INSIDE:-}" ]]; then
+    exec env STAYLOOM_MEASURE_INSIDE=1 unshare --user --map-root-user --pid --fork --mount-proc \
+        "$0" "$@"
+fi
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
 program="${1:-}"
@@ -91,6 +106,30 @@ plant_history() {
     done
 }
 
+# Old session files in bulk: Claude projects and Codex dated folders, 200 files each.
+plant_big_history() {
+    local home="$1" total="${HISTORY_FILES:-400000}" folders folder index
+    folders=$((total / 400))
+    for ((index = 0; index < folders; ++index)); do
+        folder="$home/.claude/projects/-home-me-big-$index"
+        mkdir -p "$folder"
+        (cd "$folder" && touch -d '2025-06-01' $(printf 's-%03d.jsonl ' $(seq 1 200)))
+        folder="$home/.codex/sessions/$((2020 + index / 336))/$(printf '%02d/%02d' $((index / 28 % 12 + 1)) $((index % 28 + 1)))"
+        mkdir -p "$folder"
+        (cd "$folder" && touch -d '2025-06-01' $(printf 'rollout-%03d.jsonl ' $(seq 1 200)))
+    done
+}
+
+# Context switches of all threads of one process so far.
+context_switches() {
+    cat /proc/"$1"/task/*/status 2>/dev/null |
+        awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ {sum += $2} END {print sum + 0}'
+}
+
+write_bytes() {
+    awk '/^write_bytes:/ {print $2}' "/proc/$1/io" 2>/dev/null || echo 0
+}
+
 # A display of its own with a system tray, and a session bus, as a desktop session has.
 start_desktop() {
     local home="$1" number="" tries
@@ -144,18 +183,47 @@ INI
         done
         ;;
     history) plant_history "$home" ;;
+    big-history) plant_big_history "$home" ;;
+    many)
+        for ((i = 0; i < ${MANY_PROCESSES:-5000}; ++i)); do
+            sleep 100000 &
+            busy_pids+=("$!")
+        done
+        ;;
     desktop) start_desktop "$home" ;;
     *) echo "unknown run $name" >&2; return 1 ;;
     esac
 
     # LD_LIBRARY_PATH lets an older build run against its own libNodwardenCore.
+    # The peers: a 3-second pgrep loop and systemd-inhibit holding a lock.
+    bash -c 'while :; do pgrep -f "claude|codex" > /dev/null; sleep 3; done' &
+    local pgrep_pid=$!
+    local inhibit_pid=""
+    if command -v systemd-inhibit > /dev/null; then
+        systemd-inhibit --what=idle --why=measure sleep 100000 > /dev/null 2>&1 &
+        inhibit_pid=$!
+    fi
+    local launched_ns
+    launched_ns="$(date +%s%N)"
     env -i HOME="$home" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 TZ=UTC TMUX_TMPDIR="$home/tmux" \
         XDG_RUNTIME_DIR="$home/no-runtime" LD_LIBRARY_PATH="${LD_LIBRARY_PATH:-}" "${desktop_env[@]}" \
         "$program" < /dev/null > "$home/out.txt" 2>&1 &
     program_pid=$!
+    # The first status after the launch: the output is looked at every 20 ms for 30 s at most.
+    local first_status="none"
+    for ((tries = 0; tries < 1500; ++tries)); do
+        if grep -qE '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" 2>/dev/null; then
+            first_status="$(awk -v ns=$(($(date +%s%N) - launched_ns)) 'BEGIN {printf "%.2f s", ns / 1e9}')"
+            break
+        fi
+        sleep 0.02
+    done
     sleep 1
-    local start_ticks start_ns peak=0 samples=0
+    local start_ticks start_ns peak=0 samples=0 start_switches start_written
     start_ticks="$(cpu_ticks "$program_pid")"
+    start_switches="$(context_switches "$program_pid")"
+    start_written="$(write_bytes "$program_pid")"
+    local peer_start="$(cpu_ticks "$pgrep_pid") ${inhibit_pid:+$(cpu_ticks "$inhibit_pid")}"
     start_ns="$(date +%s%N)"
     local end=$((SECONDS + seconds))
     while ((SECONDS < end)); do
@@ -170,9 +238,14 @@ INI
         samples=$((samples + 1))
         sleep 1
     done
-    local end_ticks end_ns
+    local end_ticks end_ns end_switches end_written
     end_ticks="$(cpu_ticks "$program_pid")"
+    end_switches="$(context_switches "$program_pid")"
+    end_written="$(write_bytes "$program_pid")"
+    local peer_end="$(cpu_ticks "$pgrep_pid") ${inhibit_pid:+$(cpu_ticks "$inhibit_pid")}"
     end_ns="$(date +%s%N)"
+    kill "$pgrep_pid" ${inhibit_pid:+"$inhibit_pid"} 2>/dev/null || true
+    wait "$pgrep_pid" ${inhibit_pid:+"$inhibit_pid"} 2>/dev/null || true
     # Resident pages shared with other programs (the libraries' code) count in RSS in full and
     # in the proportional set size only in part.
     local pss
@@ -196,6 +269,19 @@ INI
             printf "%-11s wall %6.1f s  self %5.3f %%  children %5.3f %%  total %5.3f %% of one core  peak RSS %5.1f MiB  PSS at the end %5.1f MiB  (%d samples)\n",
                    name, wall, 100 * own / hz / wall, 100 * children / hz / wall,
                    100 * (own + children) / hz / wall, peak / 1024, pss / 1024, samples
+        }'
+    awk -v sw=$((end_switches - start_switches)) -v wb=$((end_written - start_written)) \
+        -v ns=$((end_ns - start_ns)) -v own=$(($3 - $1)) -v hz="$ticks_per_second" \
+        -v first="$first_status" -v peers="$peer_start | $peer_end" 'BEGIN {
+            wall = ns / 1e9
+            split(peers, halves, " [|] ")
+            n = split(halves[1], a, " "); split(halves[2], b, " ")
+            pg = 100 * ((b[1] + b[2]) - (a[1] + a[2])) / hz / wall
+            inh = n >= 4 ? 100 * ((b[3] + b[4]) - (a[3] + a[4])) / hz / wall : -1
+            printf "  context switches %.2f /s  written %d bytes  first status %s  CPU per 3-s pass %.2f ms\n",
+                   sw / wall, wb, first, 1000 * own / hz / (wall / 3)
+            printf "  peers: pgrep loop %.3f %%, systemd-inhibit %s of one core\n", pg,
+                   inh < 0 ? "n/a" : sprintf("%.3f %%", inh)
         }'
     echo "  last status: $(grep -E '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" | tail -n 1)"
     echo "  shared objects mapped: $(grep -c . <<<"$objects"), of them Qt Gui, Qt Widgets or the desktop module: $gui"

@@ -80,19 +80,13 @@ bool isFrameRole(std::uint32_t role) {
     return role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW || role == ATSPI_ROLE_DIALOG;
 }
 
-std::optional<bool> readA11yEnabled() {
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_user(&bus) < 0) {
-        return std::nullopt;
-    }
-    sd_bus_set_method_call_timeout(bus, statusTimeoutMicroseconds);
+std::optional<bool> readA11yEnabled(sd_bus* session) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     int enabled = 0;
     const int status =
-        sd_bus_get_property_trivial(bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status",
+        sd_bus_get_property_trivial(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status",
                                     "IsEnabled", &error, 'b', &enabled);
     sd_bus_error_free(&error);
-    sd_bus_flush_close_unref(bus);
     if (status < 0) {
         return std::nullopt;
     }
@@ -100,12 +94,7 @@ std::optional<bool> readA11yEnabled() {
 }
 
 /// Asks the session bus where the accessibility bus is (starting it on demand).
-std::optional<std::string> accessibilityBusAddress() {
-    sd_bus* session = nullptr;
-    if (sd_bus_open_user(&session) < 0) {
-        return std::nullopt;
-    }
-    sd_bus_set_method_call_timeout(session, statusTimeoutMicroseconds);
+std::optional<std::string> accessibilityBusAddress(sd_bus* session) {
     CallResult call;
     call.status = sd_bus_call_method(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
                                      "GetAddress", &call.error, &call.reply, "");
@@ -114,7 +103,6 @@ std::optional<std::string> accessibilityBusAddress() {
     if (call.ok() && sd_bus_message_read(call.reply, "s", &text) >= 0 && text != nullptr && *text) {
         address = text;
     }
-    sd_bus_flush_close_unref(session);
     return address;
 }
 
@@ -221,12 +209,42 @@ int processOf(sd_bus* bus, const std::string& busName) {
     return static_cast<int>(pid);
 }
 
+/// Marks the kept accessibility state as out of date when org.a11y.Status changes.
+int noteStatusChanged(sd_bus_message* /*message*/, void* userdata, sd_bus_error* /*error*/) {
+    *static_cast<bool*>(userdata) = true;
+    return 0;
+}
+
 } // namespace
 
 AtspiAccessibilityPlatform::AtspiAccessibilityPlatform() = default;
 
 AtspiAccessibilityPlatform::~AtspiAccessibilityPlatform() {
     sd_bus_flush_close_unref(bus_);
+    sd_bus_slot_unref(statusWatch_);
+    sd_bus_flush_close_unref(session_);
+}
+
+sd_bus* AtspiAccessibilityPlatform::sessionBus() {
+    if (session_ != nullptr && sd_bus_is_open(session_) > 0) {
+        return session_;
+    }
+    statusWatch_ = sd_bus_slot_unref(statusWatch_);
+    session_ = sd_bus_flush_close_unref(session_);
+    enabled_.reset();
+    sd_bus* session = nullptr;
+    if (sd_bus_open_user(&session) < 0) {
+        return nullptr;
+    }
+    sd_bus_set_method_call_timeout(session, statusTimeoutMicroseconds);
+    // The change arrives as a queued message, taken in at the next question: nothing wakes for it.
+    if (sd_bus_match_signal(session, &statusWatch_, "org.a11y.Bus", "/org/a11y/bus",
+                            "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                            noteStatusChanged, &statusChanged_) < 0) {
+        statusWatch_ = nullptr;
+    }
+    session_ = session;
+    return session_;
 }
 
 sd_bus* AtspiAccessibilityPlatform::accessibilityBus() {
@@ -234,7 +252,9 @@ sd_bus* AtspiAccessibilityPlatform::accessibilityBus() {
         return bus_;
     }
     bus_ = sd_bus_flush_close_unref(bus_);
-    const auto address = accessibilityBusAddress();
+    sd_bus* session = sessionBus();
+    const auto address =
+        session != nullptr ? accessibilityBusAddress(session) : std::optional<std::string>();
     if (!address) {
         return nullptr;
     }
@@ -381,20 +401,35 @@ AtspiAccessibilityPlatform::copyAttribute(const AccessibilityElement& element,
 }
 
 bool AtspiAccessibilityPlatform::isProcessTrusted() {
-    return readA11yEnabled().value_or(false);
+    std::lock_guard lock(mutex_);
+    sd_bus* session = sessionBus();
+    if (session == nullptr) {
+        return false;
+    }
+    // Takes in what arrived since (the change signal), without waiting.
+    while (sd_bus_process(session, nullptr) > 0) {
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (enabled_ && !statusChanged_ && now - enabledReadAt_ < trustRefresh) {
+        return *enabled_;
+    }
+    statusChanged_ = false;
+    enabled_ = readA11yEnabled(session).value_or(false);
+    enabledReadAt_ = now;
+    return *enabled_;
 }
 
 void AtspiAccessibilityPlatform::promptForTrust() {
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_user(&bus) < 0) {
+    std::lock_guard lock(mutex_);
+    sd_bus* session = sessionBus();
+    if (session == nullptr) {
         return;
     }
-    sd_bus_set_method_call_timeout(bus, statusTimeoutMicroseconds);
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_set_property(bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status", "IsEnabled",
+    sd_bus_set_property(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status", "IsEnabled",
                         &error, "b", 1);
     sd_bus_error_free(&error);
-    sd_bus_flush_close_unref(bus);
+    statusChanged_ = true;
 }
 
 } // namespace nodwarden::linuxplatform

@@ -5,9 +5,11 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 struct sd_bus;
+struct sd_bus_slot;
 
 namespace nodwarden::linuxplatform {
 
@@ -29,7 +31,9 @@ public:
     std::vector<RunningApplication> runningApplications() override;
     std::optional<AccessibilityValue> copyAttribute(const AccessibilityElement& element,
                                                     std::string_view attribute) override;
-    /// True when the session's accessibility bus is enabled (org.a11y.Status IsEnabled).
+    /// True when the session's accessibility bus is enabled (org.a11y.Status IsEnabled): read
+    /// over the one kept session-bus connection, again after its change signal, and otherwise at
+    /// most once every `kTrustRefresh`.
     bool isProcessTrusted() override;
     /// Turns org.a11y.Status IsEnabled on. It persists in the user's desktop settings, so this runs
     /// only when the user asks for it.
@@ -41,15 +45,25 @@ public:
     static constexpr int maxTextCharacters = 20000;
     /// How long an application that timed out is skipped.
     static constexpr std::chrono::seconds hungBackoff{30};
+    /// How long a read accessibility state stands without a change signal.
+    static constexpr std::chrono::seconds trustRefresh{60};
 
 private:
     bool isHung(int pid);
     void noteFailure(int pid, bool timedOut);
     /// The accessibility bus, connected on first use and again after it went away.
     sd_bus* accessibilityBus();
+    /// The session bus, connected once for the program's life (again after it went away), with
+    /// a match for org.a11y.Status's changes.
+    sd_bus* sessionBus();
 
     std::mutex mutex_;
     sd_bus* bus_ = nullptr;
+    sd_bus* session_ = nullptr;
+    sd_bus_slot* statusWatch_ = nullptr;
+    bool statusChanged_ = false;
+    std::optional<bool> enabled_;
+    std::chrono::steady_clock::time_point enabledReadAt_;
     std::map<int, std::chrono::steady_clock::time_point> hungUntil_;
 };
 

@@ -180,11 +180,16 @@ private:
 
 InotifyFileActivityProbe::InotifyFileActivityProbe(std::filesystem::path home, int maxDepth,
                                                    Clock::duration refreshInterval,
-                                                   std::optional<TimeInterval> history)
+                                                   std::optional<TimeInterval> history,
+                                                   FirstWalk firstWalk)
     : walker_(std::move(home), maxDepth), refreshInterval_(refreshInterval), history_(history),
-      inotifyFd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+      inotifyFd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+      firstWalks_(firstWalk == FirstWalk::inBackground
+                      ? std::make_unique<SerialQueue>("Stayloom.HistoryWalk")
+                      : nullptr) {}
 
 InotifyFileActivityProbe::~InotifyFileActivityProbe() {
+    firstWalks_.reset(); // a walk under way ends before what it uses goes
     if (inotifyFd_ >= 0) {
         ::close(inotifyFd_);
     }
@@ -249,7 +254,9 @@ InotifyFileActivityProbe::currentResult(const std::vector<std::string>& patterns
     if (!query.stale && !query.unwatchable && !due) {
         walkNewFolders(query);
     }
-    if (query.stale || query.unwatchable || due || !restat(query)) {
+    if (firstWalks_ && query.walkedAt == Clock::time_point()) {
+        walkLater(query, patterns);
+    } else if (query.stale || query.unwatchable || due || !restat(query)) {
         rewalk(query, patterns);
     }
     forgetHistory(query, now);
@@ -392,6 +399,32 @@ void InotifyFileActivityProbe::rewalk(Query& query,
                                    : std::optional<Date>());
     walker_.walk(patterns, recorder);
     recorder.finish();
+    install(query, recorder, startedAt);
+}
+
+void InotifyFileActivityProbe::walkLater(Query& query,
+                                         const std::vector<std::string>& patterns) const {
+    if (query.walkingLater) {
+        return;
+    }
+    query.walkingLater = true;
+    // The walk runs outside the lock: questions meanwhile answer with what is known (nothing
+    // yet), and the result is taken in whole. The query is not forgotten while it is walked.
+    firstWalks_->async([this, &query, patterns,
+                        keepSince = history_ ? std::optional<Date>(currentDate() - *history_)
+                                             : std::optional<Date>()] {
+        const auto startedAt = Clock::now();
+        WalkRecorder recorder(inotifyFd_, query, 0, keepSince);
+        walker_.walk(patterns, recorder);
+        recorder.finish();
+        const std::lock_guard lock(mutex_);
+        install(query, recorder, startedAt);
+        query.walkingLater = false;
+    });
+}
+
+void InotifyFileActivityProbe::install(Query& query, WalkRecorder& recorder,
+                                       Clock::time_point startedAt) const {
     ++walkCount_;
     // The new watches were added before the old ones go: a folder watched by both keeps its
     // watch (the kernel hands out the same one again) and is never unwatched in between.
@@ -452,7 +485,7 @@ void InotifyFileActivityProbe::detach(Query& query, const std::set<int>& kept) c
 
 void InotifyFileActivityProbe::forgetUnaskedQueries(Clock::time_point now) const {
     for (auto it = queries_.begin(); it != queries_.end();) {
-        if (now - it->second.askedAt > forgetAfter) {
+        if (!it->second.walkingLater && now - it->second.askedAt > forgetAfter) {
             detach(it->second, {});
             it = queries_.erase(it);
         } else {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <NodwardenCore/detection/FileActivityProbe.hpp>
+#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -40,9 +42,15 @@ public:
     /// How many of the newest matches are kept however old they are.
     static constexpr std::size_t keptNewest = 16;
 
+    /// Where a pattern set's first walk runs: in the question that needs it, or on a thread of
+    /// the prober's own, the questions meanwhile answering that nothing matched (so a first
+    /// decision never waits for a big history).
+    enum class FirstWalk { inQuestion, inBackground };
+
     InotifyFileActivityProbe(std::filesystem::path home, int maxDepth,
                              Clock::duration refreshInterval = noRefresh,
-                             std::optional<TimeInterval> history = std::nullopt);
+                             std::optional<TimeInterval> history = std::nullopt,
+                             FirstWalk firstWalk = FirstWalk::inQuestion);
     ~InotifyFileActivityProbe() override;
     InotifyFileActivityProbe(const InotifyFileActivityProbe&) = delete;
     InotifyFileActivityProbe& operator=(const InotifyFileActivityProbe&) = delete;
@@ -93,6 +101,8 @@ private:
         Clock::time_point walkedAt;
         Clock::time_point askedAt;
         Clock::time_point prunedAt;
+        /// Its first walk is under way in the background.
+        bool walkingLater = false;
     };
     class WalkRecorder;
 
@@ -103,6 +113,10 @@ private:
     static void noteFolderEvent(Interest& interest, std::uint32_t mask, const std::string& name,
                                 const std::string& path);
     void rewalk(Query& query, const std::vector<std::string>& patterns) const;
+    /// Queues the query's first walk on the prober's own thread.
+    void walkLater(Query& query, const std::vector<std::string>& patterns) const;
+    /// Takes in what a walk found and watched; under the lock.
+    void install(Query& query, WalkRecorder& recorder, Clock::time_point startedAt) const;
     /// Walks each folder created since the last question alone.
     void walkNewFolders(Query& query) const;
     bool restat(Query& query) const;
@@ -119,6 +133,8 @@ private:
     mutable std::map<std::vector<std::string>, Query> queries_;
     mutable std::unordered_map<int, std::vector<Interest>> interestsByWatch_;
     mutable std::size_t walkCount_ = 0;
+    /// Last, so that it stops first: its walks use everything above.
+    std::unique_ptr<SerialQueue> firstWalks_;
 };
 
 } // namespace nodwarden::linuxplatform

@@ -94,9 +94,10 @@ std::optional<double> readBootTime(int folder) {
     return std::nullopt;
 }
 
-/// The task count and the last pid handed out, the last two fields of /proc/loadavg
-/// ("0.11 0.85 1.21 2/5138 12345"); none when the file is missing or unlike that.
-std::optional<std::pair<std::uint64_t, std::uint64_t>> readTasks(int folder, std::string& text) {
+/// The last pid handed out in the reader's pid namespace, the last field of /proc/loadavg
+/// ("0.11 0.85 1.21 2/5138 12345"); none when the file is missing or unlike that. Threads take
+/// their ids from the same counter, so it moves for them too.
+std::optional<std::uint64_t> readLastPID(int folder, std::string& text) {
     if (!readInto(folder, "loadavg", text)) {
         return std::nullopt;
     }
@@ -105,16 +106,33 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> readTasks(int folder, std
         line.remove_suffix(1);
     }
     const auto lastSpace = line.rfind(' ');
-    const auto slash = line.rfind('/', lastSpace);
-    if (lastSpace == std::string_view::npos || slash == std::string_view::npos) {
+    if (lastSpace == std::string_view::npos ||
+        line.rfind('/', lastSpace) == std::string_view::npos) {
         return std::nullopt;
     }
-    const auto tasks = number(line.substr(slash + 1, lastSpace - slash - 1));
-    const auto lastPID = number(line.substr(lastSpace + 1));
-    if (!tasks || !lastPID) {
-        return std::nullopt;
+    return number(line.substr(lastSpace + 1));
+}
+
+/// Whether `pid` names a process that runs now (not a thread of one, which /proc also answers
+/// for under its own id, and not one that has ended).
+bool isRunningProcess(int procFolder, std::uint64_t pid, std::string& text) {
+    const std::string path = std::to_string(pid) + "/status";
+    if (!readInto(procFolder, path.c_str(), text)) {
+        return false;
     }
-    return std::pair{*tasks, *lastPID};
+    const auto at = text.find("\nTgid:");
+    if (at == std::string::npos) {
+        return false;
+    }
+    std::size_t start = at + 6;
+    while (start < text.size() && isSpace(text[start])) {
+        ++start;
+    }
+    std::size_t end = start;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
+        ++end;
+    }
+    return number(std::string_view(text).substr(start, end - start)) == pid;
 }
 
 struct DirectoryCloser {
@@ -235,20 +253,40 @@ std::vector<ProcTableReader::Listed> ProcTableReader::list(int procFolder,
     return listed;
 }
 
+bool ProcTableReader::anyProcessStartedSince(int procFolder, std::uint64_t lastPID,
+                                             std::uint64_t newLastPID) {
+    // A counter that went back has wrapped: every id may have been handed out again.
+    if (newLastPID < lastPID || newLastPID - lastPID > maxIdsLookedAt) {
+        return true;
+    }
+    for (std::uint64_t pid = lastPID + 1; pid <= newLastPID; ++pid) {
+        if (isRunningProcess(procFolder, pid, text_)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<ProcTableReader::Listed>
 ProcTableReader::listUnlessUnchanged(int procFolder, bool everything,
                                      std::error_code& listingError) {
-    // Read before listing: a process that starts in between changes the next reading's count.
-    const auto tasks = readTasks(procFolder, text_);
-    if (!everything && tasks && tasks == lastTasks_ && reading_ % sweepReadings != 0) {
+    // Read before listing: a process that starts in between moves the next reading's counter.
+    const auto lastPID = readLastPID(procFolder, text_);
+    // New processes take new ids; threads take them too, so ids handed out since the last
+    // reading are looked at one by one. Ends need no listing: the processes whose end matters
+    // (the focus) are read every time and found gone, the others at the sweep.
+    if (!everything && lastPID && lastPID_ && reading_ % sweepReadings != 0 &&
+        !anyProcessStartedSince(procFolder, *lastPID_, *lastPID)) {
+        lastPID_ = lastPID;
         for (Listed& entry : lastListing_) {
             entry.isAnother = false; // read at the listing that found them
         }
         return lastListing_;
     }
     std::vector<Listed> listed = list(procFolder, listingError);
-    lastTasks_ = listingError ? std::nullopt : tasks;
+    lastPID_ = listingError ? std::nullopt : lastPID;
     lastListing_ = listed;
+    ++listingCount_;
     return listed;
 }
 
@@ -334,12 +372,13 @@ std::vector<const ProcTableReader::Known*> ProcTableReader::sample(bool everythi
     if (procFolder < 0) {
         listingError = std::error_code(errno, std::system_category());
         known_.clear();
-        lastTasks_.reset();
+        lastPID_.reset();
         return rows;
     }
     const std::vector<Listed> listed = listUnlessUnchanged(procFolder, everything, listingError);
     const auto now = Clock::now();
     std::optional<double> secondsSinceBoot;
+    std::vector<int> gone; // in pid order, as the listing is
     rows.reserve(listed.size());
     for (const Listed& entry : listed) {
         auto [found, isNew] = known_.try_emplace(entry.pid);
@@ -349,12 +388,20 @@ std::vector<const ProcTableReader::Known*> ProcTableReader::sample(bool everythi
                           (static_cast<std::uint64_t>(entry.pid) + reading_) % sweepReadings == 0 ||
                           parentEnded(known, listed);
         if (read && !readProcess(procFolder, entry, known, isNew, now, secondsSinceBoot)) {
+            gone.push_back(entry.pid);
             continue; // gone, or never readable: forgotten below
         }
         known.seenIn = reading_;
         rows.push_back(&known);
     }
     ::close(procFolder);
+    // A listing kept for the next reading no longer holds what has ended (a parent that ended
+    // must show as ended to its children).
+    if (!gone.empty()) {
+        std::erase_if(lastListing_, [&](const Listed& entry) {
+            return std::binary_search(gone.begin(), gone.end(), entry.pid);
+        });
+    }
     // What this reading did not find has ended.
     std::erase_if(known_, [&](const auto& entry) { return entry.second.seenIn != reading_; });
     return rows;

@@ -52,9 +52,11 @@ struct ProcStat {
 /// (a new name, or its argument vector moved). So a steady machine costs a listing and a
 /// 1/`sweepReadings` share of stat reads, and an exec outside the focus shows within
 /// `sweepReadings` readings. Processes that are not read keep the CPU share they last showed.
-/// The listing itself is skipped while /proc/loadavg shows the same number of tasks and the same
-/// last pid handed out: no process has started, and none ended or was reaped, so it would be the
-/// last one (it is still made once a sweep, and always where no such file exists).
+/// The listing itself is skipped unless a process has started since: the last pid handed out
+/// (/proc/loadavg) stayed, or every id handed out since is a thread or has ended already (at most
+/// `maxIdsLookedAt` are looked at; more, and the listing is made). It is still made once a sweep,
+/// and always where no such file exists. A process that ends is found gone when it is read: at
+/// once in the focus, else at the sweep.
 /// A process that rewrites its own argument memory without renaming itself, or changes its user
 /// without an exec, keeps the line and owner it was first read with; a child whose parent has
 /// ended but lingers unreaped shows its old parent until the parent is gone or the child is read.
@@ -62,6 +64,9 @@ class ProcTableReader final : public ProcessTableReading {
 public:
     /// Every process outside the focus is read at least once in this many readings.
     static constexpr std::uint64_t sweepReadings = 32;
+    /// The most ids handed out between two readings that are looked at one by one before the
+    /// listing is made instead.
+    static constexpr std::uint64_t maxIdsLookedAt = 64;
 
     /// A reading that finds no process at all is logged to `logger` when one is given.
     explicit ProcTableReader(
@@ -74,6 +79,9 @@ public:
     std::vector<ProcessSnapshot> readProcessTable() override;
 
     void focusOn(const std::vector<std::int32_t>& pids) override;
+
+    /// How many times /proc has been listed so far.
+    std::uint64_t listingCount() const { return listingCount_; }
 
     /// Parses a stat line; `comm` may hold spaces and ")" so the fields start after the last ")".
     static std::optional<ProcStat> parseStat(const std::string& line);
@@ -108,8 +116,9 @@ private:
     /// The /proc/PID folders in pid order; none, with `listingError` set, when /proc cannot be
     /// listed.
     std::vector<Listed> list(int procFolder, std::error_code& listingError) const;
-    /// The last listing when the kernel's task count and last pid say nothing started or ended
-    /// since; else a new one.
+    /// Whether an id handed out after `lastPID`, up to `newLastPID`, names a running process.
+    bool anyProcessStartedSince(int procFolder, std::uint64_t lastPID, std::uint64_t newLastPID);
+    /// The last listing when no process has started since; else a new one.
     std::vector<Listed> listUnlessUnchanged(int procFolder, bool everything,
                                             std::error_code& listingError);
     /// Reads what changed into `known_`; the result points into it.
@@ -130,9 +139,10 @@ private:
     std::unordered_set<int> focus_;
     std::uint64_t reading_ = 0;
     std::optional<double> bootTime_;
-    /// The task count and last pid at the last listing, and what it listed.
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> lastTasks_;
+    /// The last pid handed out at the last reading, and what the last listing found.
+    std::optional<std::uint64_t> lastPID_;
     std::vector<Listed> lastListing_;
+    std::uint64_t listingCount_ = 0;
     bool hasRead_ = false;
     /// Buffers reused from file to file.
     std::string text_;

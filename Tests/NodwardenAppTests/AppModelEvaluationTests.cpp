@@ -482,10 +482,13 @@ TEST(AppModelMetrics, LedgerFailureIsLoggedAndTheLineDropped) {
               1);
 }
 
-TEST(AppModelMetrics, SavesAtMostOncePerMinute) {
+TEST(AppModelMetrics, SavesOnlyCountsAtMostOnceAMinuteAndHourlyWhileKeepingAwake) {
+    // A tick that counts nothing writes nothing; one that counts is saved within a minute, or
+    // within the hour while the machine is kept awake (every tick counts then), and the rest at
+    // quit.
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::manualKeepAwake);
+    harness.storeMode(AppMode::watchAgentUI);
     auto model = harness.makeModel();
     const Date first = harness.clock.now();
     const auto stored = [&] {
@@ -493,35 +496,56 @@ TEST(AppModelMetrics, SavesAtMostOncePerMinute) {
             ->value(QString::fromUtf8(StoredKeys::metrics.data()))
             .toByteArray();
     };
+    const auto tickFor = [&](double seconds) {
+        const Date start = harness.clock.now();
+        std::vector<Date> saves;
+        for (double at = 3; at <= seconds; at += 3) {
+            harness.clock.set(start + at);
+            const auto before = model->lastMetricsSaveAt();
+            model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+            if (model->lastMetricsSaveAt() != before) {
+                saves.push_back(std::round(*model->lastMetricsSaveAt() - first));
+            }
+        }
+        return saves;
+    };
 
     model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
-    EXPECT_EQ(model->lastMetricsSaveAt(), first) << "the first evaluation always saves";
-    const QByteArray firstSave = stored();
-    ASSERT_FALSE(firstSave.isEmpty());
+    EXPECT_TRUE(tickFor(600).empty()) << "ten idle minutes: only the last tick's time moved";
+    EXPECT_TRUE(stored().isEmpty());
 
-    std::vector<Date> saves;
-    for (int step = 1; step <= 60; ++step) {
-        harness.clock.set(first + step * 3.0);
-        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
-        if (model->lastMetricsSaveAt() != (saves.empty() ? first : saves.back())) {
-            saves.push_back(*model->lastMetricsSaveAt());
-        }
-    }
-    EXPECT_EQ(saves, (std::vector<Date>{first + 60, first + 120, first + 180}))
-        << "every first evaluation at or after the 60-second mark";
-    EXPECT_NE(stored(), firstSave);
+    model->setMode(AppMode::manualKeepAwake);
+    EXPECT_EQ(tickFor(3 * 3600), (std::vector<Date>{603, 603 + 3600, 603 + 7200}))
+        << "kept awake: the first count at once, then hourly";
+    const QByteArray hourly = stored();
+    ASSERT_FALSE(hourly.isEmpty());
+
+    model->setMode(AppMode::watchAgentUI);
+    const auto afterAwake = tickFor(600);
+    ASSERT_EQ(afterAwake.size(), 1U) << "the last kept-awake minutes, saved once within a minute";
+    EXPECT_NE(stored(), hourly);
+    model->applicationWillTerminate();
     const auto reloaded = MetricsStore::load(*harness.reopenDefaults(), harness.clock.now());
-    EXPECT_GT(reloaded.totalManualSeconds(), 0);
+    EXPECT_NEAR(reloaded.totalManualSeconds(), 3 * 3600, 10);
 }
 
 TEST(AppModelMetrics, ClockSteppingBackDoesNotHoldSavesOff) {
     AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    harness.storeMode(AppMode::manualKeepAwake);
     auto model = harness.makeModel();
     const Date first = harness.clock.now();
-    model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
-    harness.clock.set(first - 3600);
-    model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
-    EXPECT_EQ(model->lastMetricsSaveAt(), first - 3600);
+    for (const Date at : {first, first + 3}) {
+        harness.clock.set(at);
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+    }
+    ASSERT_EQ(model->lastMetricsSaveAt(), first + 3);
+    for (const Date at : {first - 3600, first - 3597}) {
+        harness.clock.set(at);
+        model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
+    }
+    ASSERT_TRUE(model->lastMetricsSaveAt());
+    EXPECT_LT(*model->lastMetricsSaveAt(), first) << "saved again after the clock stepped back";
 }
 
 TEST(AppModelMetrics, ResetKeepsTheInstallDateAndTheLedger) {

@@ -1,5 +1,6 @@
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/detection/ProcessDetector.hpp>
+#include <NodwardenCore/detection/ProcessResolutions.hpp>
 #include <NodwardenCore/macos/PSProcessTableReader.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
 
@@ -441,6 +442,44 @@ TEST_F(ProcessDetectorAttribution, NothingWatchedGivesNoSignalsAndTheNoneSignal)
                                                {3, 1, 1, "/usr/bin/pip", "pip install x"}};
     const auto settings = settingsWith(5, {}, {"claude-code"});
     EXPECT_TRUE(detect(rows, settings).empty());
+}
+
+TEST(ProcessResolutionMemory, OnlyNewProcessesAreResolvedAndAChangedOneIsResolvedAgain) {
+    // One process is the same while its pid, start time and command line are: an exec under the
+    // same pid, a reused pid and a change of settings must each be resolved afresh.
+    ProcessResolutions memory;
+    const auto settings = GuardSettings{.targetApps = {"MyTool"}};
+    const auto resolver = AgentResolver::shared(settings);
+    auto resolve = [&](const std::vector<ProcessSnapshot>& rows,
+                       const std::shared_ptr<const AgentResolver>& with) {
+        auto resolved = memory.resolve(with, settings.targetApps, rows);
+        std::vector<std::string> names;
+        for (const ResolvedProcess& row : resolved) {
+            names.push_back(row.profile != nullptr ? row.profile->displayName
+                            : row.target           ? settings.targetApps[*row.target]
+                                                   : "-");
+        }
+        return names;
+    };
+    const std::vector<ProcessSnapshot> first = {{10, 1, 0, "/bin/bash", "bash", 100},
+                                                {11, 1, 0, "/usr/bin/mytool", "mytool", 110},
+                                                {12, 1, 0, "/usr/bin/claude", "claude", 120}};
+    EXPECT_EQ(resolve(first, resolver), (std::vector<std::string>{"-", "MyTool", "Claude Code"}));
+    EXPECT_EQ(memory.lastResolvedCount(), 3U);
+    EXPECT_EQ(resolve(first, resolver), (std::vector<std::string>{"-", "MyTool", "Claude Code"}));
+    EXPECT_EQ(memory.lastResolvedCount(), 0U) << "an unchanged table is not resolved again";
+
+    auto changed = first;
+    changed[0] = {10, 1, 0, "/usr/bin/codex", "codex", 100}; // `exec codex` in the shell
+    changed[2] = {12, 1, 0, "/bin/bash", "bash", 900};       // the pid reused for a shell
+    EXPECT_EQ(resolve(changed, resolver), (std::vector<std::string>{"Codex CLI", "MyTool", "-"}));
+    EXPECT_EQ(memory.lastResolvedCount(), 2U);
+
+    auto withoutCodex = settings;
+    withoutCodex.disabledAgentIDs = {"codex-cli"};
+    EXPECT_EQ(resolve(changed, AgentResolver::shared(withoutCodex)),
+              (std::vector<std::string>{"-", "MyTool", "-"}));
+    EXPECT_EQ(memory.lastResolvedCount(), 3U) << "new settings resolve everything again";
 }
 
 /// A table reader that hands out a fixed table and counts the readings.

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -82,6 +83,18 @@ protected:
 TEST_F(AtspiEndToEnd, TrustFollowsTheAccessibilityBusSwitch) {
     AtspiAccessibilityPlatform platform;
     platform.promptForTrust();
+    EXPECT_TRUE(platform.isProcessTrusted());
+    // The state is kept between questions; another program turning the switch is heard through
+    // the change signal, at the next question.
+    auto turn = [](const std::string& value) {
+        return std::system(("/usr/bin/busctl --user set-property org.a11y.Bus /org/a11y/bus "
+                            "org.a11y.Status IsEnabled b " +
+                            value)
+                               .c_str());
+    };
+    ASSERT_EQ(turn("false"), 0);
+    EXPECT_FALSE(platform.isProcessTrusted());
+    ASSERT_EQ(turn("true"), 0);
     EXPECT_TRUE(platform.isProcessTrusted());
 }
 

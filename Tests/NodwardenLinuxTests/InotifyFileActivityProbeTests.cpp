@@ -197,6 +197,32 @@ TEST(InotifyFileActivityProbe, ARecordChangedBetweenTwoPassesIsSeenInTheNextPass
     EXPECT_EQ(probe.walkCount(), 1u) << "each change is looked at alone";
 }
 
+TEST(InotifyFileActivityProbe, AFirstWalkInTheBackgroundAnswersNothingUntilItEnds) {
+    // The first question must not wait for a big history: it answers that nothing matched and
+    // the walk runs on the prober's own thread; a file written after it is heard of as usual.
+    const TemporaryDirectory home;
+    for (int index = 0; index < 200; ++index) {
+        home.write(".claude/projects/p" + std::to_string(index % 20) + "/s" +
+                       std::to_string(index) + ".jsonl",
+                   "{}\n");
+    }
+    const std::vector<std::string> patterns = {".claude/projects/**/*.jsonl"};
+    const InotifyFileActivityProbe probe(home.path(), depth, InotifyFileActivityProbe::noRefresh,
+                                         std::nullopt,
+                                         InotifyFileActivityProbe::FirstWalk::inBackground);
+    EXPECT_TRUE(probe.sessionModifications(patterns).empty());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (probe.walkCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(probe.sessionModifications(patterns).size(), 200u);
+    const auto session = home.path() / ".claude/projects/p3/s3.jsonl";
+    setModified(session, 1'600'000'000.0);
+    EXPECT_EQ(probe.sessionModifications(patterns).at(session.string()),
+              nodwarden::dateFromUnixTime(1'600'000'000.0));
+    EXPECT_EQ(probe.walkCount(), 1u);
+}
+
 TEST(InotifyFileActivityProbe, TodaysNewDatedFolderIsPickedUp) {
     const TemporaryDirectory home;
     home.write(".codex/sessions/2026/12/08/rollout-a.jsonl", "{}\n");

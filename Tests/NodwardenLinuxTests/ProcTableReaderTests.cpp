@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,6 +89,8 @@ struct FakeProcess {
     unsigned long argumentsAt = 0x7ffd1000;
     /// Its user time; its system time is 3 ticks.
     unsigned long cpuTicks = 7;
+    /// The process whose thread it is; 0 for a process of its own.
+    int tgid = 0;
 
     /// Writes its files; a new process (`asNewProcess`) gets a new folder, as procfs makes one
     /// for every process, even under a reused pid.
@@ -118,6 +121,9 @@ struct FakeProcess {
             cmdline += '\0';
         }
         root.write(folder + "cmdline", cmdline);
+        root.write(folder + "status", "Name:\t" + comm +
+                                          "\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t" +
+                                          std::to_string(tgid != 0 ? tgid : pid) + "\n");
     }
 };
 
@@ -211,10 +217,10 @@ TEST(ProcTableReader, ReadingsFollowProcessesThatComeGoExecAndAreReParented) {
     EXPECT_EQ(find(table, 14)->parentPID, 1);
 }
 
-TEST(ProcTableReader, TheListingWaitsForTheKernelToCountAProcessStartedOrEnded) {
-    // /proc/loadavg's task count and last pid stand while no process starts or ends, and the
-    // listing of /proc is then the last one. A fixture can plant a process the kernel did not
-    // count, which shows whether /proc was listed again.
+TEST(ProcTableReader, TheListingWaitsForANewProcess) {
+    // /proc/loadavg's last pid stands while no process or thread starts, and the listing of /proc
+    // is then the last one; ids handed out to threads alone leave it too. A fixture can plant a
+    // process the kernel did not count, which shows whether /proc was listed again.
     TemporaryDirectory root;
     root.write("proc/uptime", "500.00 900.00\n");
     root.write("proc/loadavg", "0.00 0.01 0.05 1/2 10\n");
@@ -223,14 +229,25 @@ TEST(ProcTableReader, TheListingWaitsForTheKernelToCountAProcessStartedOrEnded) 
     ProcTableReader reader(root.path(), std::chrono::milliseconds(0));
     EXPECT_EQ(reader.readProcessTable().size(), 2U);
     FakeProcess{20, 10, "claude", {"claude"}, 2000}.writeTo(root);
-    EXPECT_EQ(reader.readProcessTable().size(), 2U) << "nothing counted: the last listing stands";
+    EXPECT_EQ(reader.readProcessTable().size(), 2U)
+        << "nothing handed out: the last listing stands";
+    // Ids 11 to 14: threads of bash (one still runs, with a folder /proc answers for but does not
+    // list) and ids already gone.
+    FakeProcess{12, 1, "bash", {"bash"}, 1100, 0x7ffd1000, 7, 10}.writeTo(root);
+    root.write("proc/loadavg", "0.00 0.01 0.05 1/2 14\n");
+    const auto listings = reader.listingCount();
+    EXPECT_EQ(reader.readProcessTable().size(), 2U) << "threads alone: the last listing stands";
+    EXPECT_EQ(reader.listingCount(), listings);
+    std::filesystem::remove_all(root.path() / "proc/12");
     root.write("proc/loadavg", "0.00 0.01 0.05 1/3 20\n");
     const auto table = reader.readProcessTable();
-    ASSERT_EQ(table.size(), 3U) << "a start is counted: listed again";
+    ASSERT_EQ(table.size(), 3U) << "a process started: listed again";
     EXPECT_EQ(find(table, 20)->arguments, "claude");
+    // An end hands out no id: a process in the focus is read at every reading and found gone.
+    reader.focusOn({20});
     std::filesystem::remove_all(root.path() / "proc/20");
-    root.write("proc/loadavg", "0.00 0.01 0.05 1/2 20\n");
-    EXPECT_EQ(reader.readProcessTable().size(), 2U) << "an end is counted too";
+    EXPECT_EQ(reader.readProcessTable().size(), 2U) << "an end in the focus shows at once";
+    EXPECT_EQ(reader.listingCount(), listings + 1);
 }
 
 namespace {
@@ -365,8 +382,17 @@ TEST(ProcTableReader, AgentsStartedThroughLinksAndShebangsResolveThroughTheDetec
     ASSERT_GT(gemini.pid(), 0);
     ::usleep(600'000); // let the launcher start its child
 
-    ProcessDetector detector(std::make_shared<ProcTableReader>("/", std::chrono::milliseconds(50)));
-    const auto signals = detector.detectPerApp(GuardSettings::defaults(), std::nullopt);
+    // Only this test's children and theirs: real agents may run on the machine beside it.
+    const ProcessDetector detector(std::shared_ptr<ProcessTableReading>{});
+    std::vector<ProcessSnapshot> own;
+    std::set<int> ownPIDs = {claude.pid(), gemini.pid()};
+    for (const auto& row : ProcTableReader("/", std::chrono::milliseconds(50)).readProcessTable()) {
+        if (ownPIDs.contains(row.pid) || ownPIDs.contains(row.parentPID)) {
+            ownPIDs.insert(row.pid);
+            own.push_back(row);
+        }
+    }
+    const auto signals = detector.detectPerApp(own, GuardSettings::defaults(), std::nullopt);
     const auto* claudeSignal = signalFor(signals, "Claude Code");
     const auto* geminiSignal = signalFor(signals, "Gemini CLI");
     ASSERT_NE(claudeSignal, nullptr);

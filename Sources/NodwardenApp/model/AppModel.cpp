@@ -78,7 +78,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     mode_ = SettingsStore::loadMode(defaults());
     settings_ = SettingsStore::loadSettings(defaults());
     if (environment_.statisticsPath) {
-        metricsFile_.emplace(*environment_.statisticsPath);
+        metricsFile_ = std::make_shared<MetricsStore::MetricsFile>(*environment_.statisticsPath);
         metrics_ = MetricsStore::load(defaults(), *metricsFile_, now(), logger());
     } else {
         metrics_ = MetricsStore::load(defaults(), now());

@@ -58,8 +58,12 @@ public:
     static constexpr double detectionOverrunSeconds = DetectionScheduler::overrunSeconds;
     /// How long lid-closed protection is held after work stops.
     static constexpr double lidClosedReleaseDelaySeconds = 120;
-    /// The least time between two saves of the statistics.
+    /// The least time between two saves of the statistics; a tick that counted nothing beside
+    /// its own time saves nothing.
     static constexpr double metricsSaveIntervalSeconds = 60;
+    /// The same while the machine is kept awake, when every tick counts time (and at quit the
+    /// rest is saved).
+    static constexpr double metricsSaveWhileAwakeIntervalSeconds = 3600;
     /// The status reason while the terms wait for acceptance.
     static constexpr const char* legalPendingReason =
         "Accept the Terms & Privacy Policy to enable keep-awake.";
@@ -330,6 +334,8 @@ private:
     void appendRunLog(std::string line);
     void setMetrics(UsageMetrics metrics);
     void saveMetrics();
+    /// Saves the statistics with the file's write on the run-ledger queue.
+    void saveMetricsInBackground();
 
     FileLogger& logger() const { return *environment_.logger; }
 
@@ -354,7 +360,8 @@ private:
     GuardSettings settings_ = GuardSettings::defaults();
     UsageMetrics metrics_{0};
     /// Where the statistics are kept when they have a file of their own.
-    std::optional<MetricsStore::MetricsFile> metricsFile_;
+    /// Shared with the run-ledger queue, where its writes run.
+    std::shared_ptr<MetricsStore::MetricsFile> metricsFile_;
     SettingsTab selectedSettingsTab_ = SettingsTab::general;
     GuardStatus status_ = GuardStatus::off;
     QString detectedAppName_;
@@ -391,6 +398,8 @@ private:
     std::optional<Inputs> lastInputs_;
     std::optional<AbsentStreak> sessionAgentAbsentStreak_;
     std::optional<Date> lastMetricsSaveAt_;
+    /// Whether the account holds counts not yet saved.
+    bool metricsUnsaved_ = false;
     bool terminated_ = false;
 
     std::unique_ptr<SleepCommands> sleep_;

@@ -114,7 +114,7 @@ void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& me
         }
     }
     std::vector<AgentProfile> running;
-    for (const AgentProfile& profile : AgentResolver::make(settings_).profiles) {
+    for (const AgentProfile& profile : AgentResolver::shared(settings_)->profiles) {
         if (runningNames.contains(profile.displayName)) {
             running.push_back(profile);
         }

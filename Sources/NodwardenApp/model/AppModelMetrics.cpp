@@ -1,6 +1,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/model/QueuedDelivery.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
 #include <NodwardenCore/system/SerialQueue.hpp>
@@ -39,9 +40,10 @@ void AppModel::recordMetrics(const GuardDecision& decision, LidState lid,
                                       : settings_.batteryProfile.idleGracePeriodSeconds;
     // The tick changes the account in place: a copy of years of days on every tick would cost
     // the main thread milliseconds. Only the open session is kept aside, for its ledger line.
+    const UsageMetrics before = metrics_.withoutDays();
     std::optional<UsageMetrics> openSession;
     if (metrics_.sessionStartedAt()) {
-        openSession = metrics_.withoutDays();
+        openSession = before;
     }
     const double longestBefore = metrics_.longestProtectedRunSeconds();
     const bool daysChanged =
@@ -58,15 +60,45 @@ void AppModel::recordMetrics(const GuardDecision& decision, LidState lid,
                                               sessionProcessAlive, std::nullopt, lid));
     }
 
+    // Only counts are worth a write: a tick that moved nothing but its own time leaves the disk
+    // alone, so an idle machine's disk may sleep.
+    metricsUnsaved_ = metricsUnsaved_ || daysChanged || !metrics_.sameBesideDaysAndLastTick(before);
+    if (!metricsUnsaved_) {
+        return;
+    }
+    const double interval = decision.shouldPreventSleep ? metricsSaveWhileAwakeIntervalSeconds
+                                                        : metricsSaveIntervalSeconds;
     // A clock that stepped backwards must not hold saves off until it catches up again.
     if (lastMetricsSaveAt_) {
         const double sinceSave = current - *lastMetricsSaveAt_;
-        if (sinceSave >= 0 && sinceSave < metricsSaveIntervalSeconds) {
+        if (sinceSave >= 0 && sinceSave < interval) {
             return;
         }
     }
     lastMetricsSaveAt_ = current;
-    saveMetrics();
+    saveMetricsInBackground();
+}
+
+void AppModel::saveMetricsInBackground() {
+    metricsUnsaved_ = false;
+    if (!metricsFile_) {
+        saveMetrics();
+        return;
+    }
+    auto encoded = MetricsStore::encode(metrics_);
+    if (!encoded) {
+        return;
+    }
+    // The write and its sync wait on the disk; the defaults are the main thread's.
+    detail::runThenDeliver(
+        *runLogQueue_, *this,
+        [file = metricsFile_, encoded = *encoded, sharedLogger = environment_.logger] {
+            return MetricsStore::write(*file, encoded, *sharedLogger);
+        },
+        [](const std::exception&) { return false; },
+        [encoded = *encoded](AppModel& model, bool written) {
+            MetricsStore::settle(model.defaults(), encoded, written, model.logger());
+        });
 }
 
 void AppModel::setMetrics(UsageMetrics metrics) {
@@ -81,7 +113,10 @@ void AppModel::setMetrics(UsageMetrics metrics) {
 }
 
 void AppModel::saveMetrics() {
+    metricsUnsaved_ = false;
     if (metricsFile_) {
+        runLogQueue_->drain(); // a write still queued would race this one
+
         MetricsStore::save(defaults(), *metricsFile_, metrics_, logger());
     } else {
         MetricsStore::save(defaults(), metrics_, logger());

@@ -175,26 +175,39 @@ UsageMetrics load(QSettings& defaults, MetricsFile& file, Date now, FileLogger& 
     return UsageMetrics(installDate);
 }
 
-void save(QSettings& defaults, MetricsFile& file, const UsageMetrics& metrics, FileLogger& logger) {
-    std::string json;
-    std::string readable;
+std::optional<EncodedMetrics> encode(const UsageMetrics& metrics) {
     try {
-        json = metrics.toJSON();
+        std::string json = metrics.toJSON();
         // The file is for people too: indented, one field a line.
-        readable = nlohmann::json::parse(json).dump(2) + '\n';
+        std::string readable = nlohmann::json::parse(json).dump(2) + '\n';
+        return EncodedMetrics{std::move(json), std::move(readable)};
     } catch (const std::exception&) {
-        return;
+        return std::nullopt;
     }
+}
+
+bool write(MetricsFile& file, const EncodedMetrics& encoded, FileLogger& logger) {
+    return file.write(encoded.readable, logger);
+}
+
+void settle(QSettings& defaults, const EncodedMetrics& encoded, bool written, FileLogger& logger) {
     const QString key = detail::qstring(StoredKeys::metrics);
-    if (file.write(readable, logger)) {
+    if (written) {
         if (defaults.contains(key)) {
             defaults.remove(key);
         }
         return;
     }
     // Counted time is never dropped for a disk that refuses: the defaults hold it meanwhile.
-    StoredDocument::replace(defaults, key, QByteArray(json.data(), qsizetype(json.size())), decodes,
-                            logger);
+    StoredDocument::replace(defaults, key,
+                            QByteArray(encoded.json.data(), qsizetype(encoded.json.size())),
+                            decodes, logger);
+}
+
+void save(QSettings& defaults, MetricsFile& file, const UsageMetrics& metrics, FileLogger& logger) {
+    if (const auto encoded = encode(metrics)) {
+        settle(defaults, *encoded, write(file, *encoded, logger), logger);
+    }
 }
 
 } // namespace nodwarden::app::MetricsStore

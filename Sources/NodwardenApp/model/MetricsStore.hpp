@@ -4,6 +4,8 @@
 #include <NodwardenCore/model/Date.hpp>
 
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 
 class QSettings;
@@ -53,6 +55,18 @@ UsageMetrics load(QSettings& defaults, MetricsFile& file, Date now, FileLogger& 
 /// Writes the account to `file`. When that fails it goes to the defaults instead, so that no
 /// count is lost, and moves to the file at the next load; after a successful write the key goes.
 void save(QSettings& defaults, MetricsFile& file, const UsageMetrics& metrics, FileLogger& logger);
+
+/// The account's two stored forms: compact for the defaults, indented for its own file.
+struct EncodedMetrics {
+    std::string json;
+    std::string readable;
+};
+/// None when the account cannot be encoded (an agent name that is not UTF-8).
+std::optional<EncodedMetrics> encode(const UsageMetrics& metrics);
+/// `save` in two halves, so the file's write and its sync can run on another thread: `write`
+/// there, then `settle` on the defaults' thread with what it returned.
+bool write(MetricsFile& file, const EncodedMetrics& encoded, FileLogger& logger);
+void settle(QSettings& defaults, const EncodedMetrics& encoded, bool written, FileLogger& logger);
 
 } // namespace MetricsStore
 } // namespace nodwarden::app

@@ -28,7 +28,7 @@ std::int64_t clampedWholeSeconds(double seconds) {
 } // namespace
 
 bool watchesNothing(const GuardSettings& settings) {
-    return settings.targetApps.empty() && AgentResolver::make(settings).profiles.empty();
+    return settings.targetApps.empty() && AgentResolver::shared(settings)->profiles.empty();
 }
 
 int workingAgentCount(const std::vector<AgentStatusRow>& rows) {

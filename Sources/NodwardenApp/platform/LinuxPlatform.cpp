@@ -107,7 +107,8 @@ struct LinuxDetectionServices {
               options.processRoot, std::chrono::milliseconds(250), &logger)),
           sessionProbe(std::make_shared<linuxplatform::InotifyFileActivityProbe>(
               options.paths.home, sessionProbeDepth,
-              linuxplatform::InotifyFileActivityProbe::noRefresh, sessionHistorySeconds)),
+              linuxplatform::InotifyFileActivityProbe::noRefresh, sessionHistorySeconds,
+              linuxplatform::InotifyFileActivityProbe::FirstWalk::inBackground)),
           // Programs of the catalog made for other systems cannot have written files here.
           sessions(sessionProbe, HostSystem::linux),
           statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),

@@ -171,6 +171,23 @@ AgentResolver AgentResolver::make(const GuardSettings& settings) {
     return AgentResolver(std::move(watched));
 }
 
+std::shared_ptr<const AgentResolver> AgentResolver::shared(const GuardSettings& settings) {
+    // The last choice made: settings change seldom, and the main thread and the detection queue
+    // ask with equal copies.
+    static std::mutex mutex;
+    static std::vector<std::string> lastDisabled;
+    static bool lastBrowsers = false;
+    static std::shared_ptr<const AgentResolver> last;
+    const std::lock_guard lock(mutex);
+    if (!last || lastDisabled != settings.disabledAgentIDs ||
+        lastBrowsers != settings.enableBrowsers) {
+        last = std::make_shared<const AgentResolver>(make(settings));
+        lastDisabled = settings.disabledAgentIDs;
+        lastBrowsers = settings.enableBrowsers;
+    }
+    return last;
+}
+
 std::optional<AgentProfile> AgentResolver::profileForBundleID(std::string_view bundleID) const {
     const NameComparison wanted(bundleID);
     for (const AgentProfile& profile : profiles) {

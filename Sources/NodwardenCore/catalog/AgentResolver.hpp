@@ -4,6 +4,7 @@
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -29,6 +30,10 @@ struct AgentResolver {
     /// The built-in catalog without the agents the user switched off and, unless enabled, without
     /// browsers; catalog order is kept.
     static AgentResolver make(const GuardSettings& settings);
+    /// `make(settings)`, built once for each choice of agents and browsers and shared from then
+    /// on: detection asks for it several times a pass, and the catalog changes only with the
+    /// settings. Safe from any thread.
+    static std::shared_ptr<const AgentResolver> shared(const GuardSettings& settings);
 
     /// The first profile that lists `bundleID`, compared without regard to case.
     std::optional<AgentProfile> profileForBundleID(std::string_view bundleID) const;

@@ -114,7 +114,7 @@ AccessibilityDetector::detectPerApp(const GuardSettings& settings) const {
     if (!settings.accessibilityDetectionEnabled || !platform_.isProcessTrusted()) {
         return {};
     }
-    const AgentResolver resolver = AgentResolver::make(settings);
+    const AgentResolver& resolver = *AgentResolver::shared(settings);
     const std::set<std::string>& terminals = terminalBundleIDs_;
     SignalTable table;
 

@@ -128,6 +128,12 @@ void applyVerdicts(const std::map<std::string, AgentVerdict>& verdicts,
 
 } // namespace
 
+std::vector<ActivitySignal>
+ProcessActivityDetecting::detectForPass(const DetectionPass& pass,
+                                        const std::optional<PowerSnapshot>& power) {
+    return detectPerApp(pass.processes(), pass.settings(), power);
+}
+
 std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
     const bool working = verdict.state == AgentWorkState::working;
     const char* state = working ? " it is working" : " it is idle";
@@ -160,6 +166,11 @@ struct ActivityDetector::OwnedAdapters {
         detectPerApp(const std::vector<ProcessSnapshot>& table, const GuardSettings& settings,
                      const std::optional<PowerSnapshot>& power) override {
             return detector.detectPerApp(table, settings, power);
+        }
+        std::vector<ActivitySignal>
+        detectForPass(const DetectionPass& pass,
+                      const std::optional<PowerSnapshot>& power) override {
+            return detector.detectPerApp(pass, power);
         }
         ProcessDetector& detector;
     };
@@ -226,11 +237,10 @@ bool ActivityDetector::shouldEmitSessionSignal(const AgentProfile& profile,
 std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& settings,
                                                            const PowerSnapshot& power, Date now) {
     const std::vector<ProcessSnapshot> processes = processDetector_->liveSnapshot();
-    const std::vector<ActivitySignal> processSignals =
-        processDetector_->detectPerApp(processes, settings, power);
-
-    // The watched agents and which of them run are worked out once, for every witness.
-    const DetectionPass pass(settings, processes, now);
+    // The watched agents, what each row is and which agents run are worked out once, for every
+    // witness; rows seen in earlier passes are not resolved again.
+    const DetectionPass pass(settings, processes, now, resolutions_);
+    const std::vector<ActivitySignal> processSignals = processDetector_->detectForPass(pass, power);
     std::map<std::string, const AgentProfile*> profilesByName;
     for (const AgentProfile& profile : pass.resolver().profiles) {
         profilesByName.emplace(profile.displayName, &profile);

@@ -3,6 +3,7 @@
 #include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 #include <NodwardenCore/detection/AgentVerdict.hpp>
+#include <NodwardenCore/detection/ProcessResolutions.hpp>
 #include <NodwardenCore/detection/ProcessTableReading.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
 #include <NodwardenCore/model/Date.hpp>
@@ -31,6 +32,10 @@ public:
     virtual std::vector<ActivitySignal> detectPerApp(const std::vector<ProcessSnapshot>& processes,
                                                      const GuardSettings& settings,
                                                      const std::optional<PowerSnapshot>& power) = 0;
+    /// The same over a pass that has resolved the table's rows already; by default the rows are
+    /// resolved again.
+    virtual std::vector<ActivitySignal> detectForPass(const DetectionPass& pass,
+                                                      const std::optional<PowerSnapshot>& power);
 };
 
 /// On-screen text evidence: at most one signal per application name.
@@ -120,6 +125,8 @@ private:
     SessionActivityDetecting* sessionDetector_;
     std::vector<AgentVerdictDetecting*> verdictDetectors_;
     std::map<std::string, Date> processLastSeenAt_;
+    /// What the table's processes resolved to, kept from pass to pass.
+    ProcessResolutions resolutions_;
 };
 
 } // namespace nodwarden

@@ -3,10 +3,13 @@
 #include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/ProcessResolutions.hpp>
 #include <NodwardenCore/detection/ProcessTableReading.hpp>
+#include <NodwardenCore/detection/ProcessTree.hpp>
 #include <NodwardenCore/model/Date.hpp>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,26 +43,38 @@ std::map<std::string, RunningAgent> runningAgents(const AgentResolver& resolver,
                                                   const std::vector<ProcessSnapshot>& processes);
 
 /// What the witnesses of one detection pass share, worked out once for all of them: the watched
-/// agents under the settings, and which of them run in the pass's process table. Lives for one
-/// pass on one thread; `settings` and `processes` must outlive it.
+/// agents under the settings, what each row of the pass's process table resolves to, the table's
+/// parent and child links, and which agents run. Lives for one pass on one thread; `settings` and
+/// `processes` must outlive it.
 class DetectionPass {
 public:
+    /// Resolves every row afresh.
     DetectionPass(const GuardSettings& settings, const std::vector<ProcessSnapshot>& processes,
                   Date now);
+    /// Resolves only the rows `memory` has not seen (a detector keeps it from pass to pass).
+    DetectionPass(const GuardSettings& settings, const std::vector<ProcessSnapshot>& processes,
+                  Date now, ProcessResolutions& memory);
 
     const GuardSettings& settings() const { return settings_; }
     const std::vector<ProcessSnapshot>& processes() const { return processes_; }
     Date now() const { return now_; }
     /// The agents watched under `settings`.
-    const AgentResolver& resolver() const { return resolver_; }
-    /// `runningAgents(resolver(), processes())`, worked out at the first question.
+    const AgentResolver& resolver() const { return *resolver_; }
+    /// What each row of `processes()` is, in row order.
+    const std::vector<ResolvedProcess>& resolved() const { return resolved_; }
+    /// The parent and child links of `processes()`, worked out at the first question.
+    const ProcessTree& tree() const;
+    /// The watched agents that run in `processes()`, by profile id, worked out at the first
+    /// question.
     const std::map<std::string, RunningAgent>& runningAgents() const;
 
 private:
     const GuardSettings& settings_;
     const std::vector<ProcessSnapshot>& processes_;
     Date now_;
-    AgentResolver resolver_;
+    std::shared_ptr<const AgentResolver> resolver_;
+    std::vector<ResolvedProcess> resolved_;
+    mutable std::optional<ProcessTree> tree_;
     mutable std::optional<std::map<std::string, RunningAgent>> agents_;
 };
 

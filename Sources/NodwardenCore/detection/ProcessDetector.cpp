@@ -1,7 +1,7 @@
 #include <NodwardenCore/detection/ProcessDetector.hpp>
 
-#include <NodwardenCore/catalog/AgentAppName.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/DetectionPass.hpp>
 #include <NodwardenCore/macos/PSProcessTableReader.hpp>
 #include <NodwardenCore/system/AsciiText.hpp>
 
@@ -55,27 +55,6 @@ std::optional<std::int32_t> readPID(std::string_view text) {
     return readNumber<std::int32_t>(text, 10);
 }
 
-/// The process table indexed by id. Where one id has several rows, the first row's parent and
-/// CPU share are used; each row is still listed as a child of its parent.
-struct ProcessIndex {
-    explicit ProcessIndex(const std::vector<ProcessSnapshot>& processes) {
-        childrenByParent.reserve(processes.size());
-        byPID.reserve(processes.size());
-        for (const auto& row : processes) {
-            childrenByParent[row.parentPID].push_back(row.pid);
-            byPID.try_emplace(row.pid, Entry{row.parentPID, row.cpuPercent});
-        }
-    }
-
-    struct Entry {
-        std::int32_t parentPID;
-        double cpuPercent;
-    };
-
-    std::unordered_map<std::int32_t, std::vector<std::int32_t>> childrenByParent;
-    std::unordered_map<std::int32_t, Entry> byPID;
-};
-
 /// What one detection pass found for one agent or target.
 struct Group {
     bool trustsCPU = false;
@@ -87,21 +66,21 @@ struct Group {
 
 /// Adds `root` and every descendant to `pids`. A process already in `pids` has had its
 /// descendants added with it, so it is not walked again; that also ends a looping parent relation.
-void addTree(std::int32_t root, const ProcessIndex& index, std::unordered_set<std::int32_t>& pids) {
+void addTree(std::int32_t root, const std::vector<ProcessSnapshot>& processes,
+             const ProcessTree& tree, std::unordered_set<std::int32_t>& pids) {
     if (!pids.insert(root).second) {
         return;
     }
     std::vector<std::int32_t> pending = {root};
     while (!pending.empty()) {
-        const auto current = pending.back();
+        const auto row = tree.rowOf(pending.back());
         pending.pop_back();
-        const auto children = index.childrenByParent.find(current);
-        if (children == index.childrenByParent.end()) {
+        if (!row) {
             continue;
         }
-        for (const auto child : children->second) {
-            if (pids.insert(child).second) {
-                pending.push_back(child);
+        for (const std::size_t child : tree.childrenOf(*row)) {
+            if (pids.insert(processes[child].pid).second) {
+                pending.push_back(processes[child].pid);
             }
         }
     }
@@ -110,14 +89,14 @@ void addTree(std::int32_t root, const ProcessIndex& index, std::unordered_set<st
 /// Whether a matched process runs somewhere above `pid`. The walk stops at the system's first
 /// process, at an id without a recorded parent, and at any id seen before (including `pid`
 /// itself, which is never its own ancestor).
-bool hasMatchedAncestor(std::int32_t pid, const ProcessIndex& index,
-                        const std::unordered_set<std::int32_t>& allRoots) {
-    auto parent = index.byPID.find(pid);
-    if (parent == index.byPID.end()) {
+bool hasMatchedAncestor(std::int32_t pid, const std::vector<ProcessSnapshot>& processes,
+                        const ProcessTree& tree, const std::unordered_set<std::int32_t>& allRoots) {
+    auto row = tree.rowOf(pid);
+    if (!row) {
         return false;
     }
     std::unordered_set<std::int32_t> visited = {pid};
-    auto current = parent->second.parentPID;
+    auto current = processes[*row].parentPID;
     while (current > 1) {
         if (!visited.insert(current).second) {
             return false;
@@ -125,97 +104,56 @@ bool hasMatchedAncestor(std::int32_t pid, const ProcessIndex& index,
         if (allRoots.count(current) != 0) {
             return true;
         }
-        parent = index.byPID.find(current);
-        if (parent == index.byPID.end()) {
+        row = tree.rowOf(current);
+        if (!row) {
             return false;
         }
-        current = parent->second.parentPID;
+        current = processes[*row].parentPID;
     }
     return false;
-}
-
-/// A user target with its comparison form, worked out once per detection pass.
-struct Target {
-    explicit Target(const std::string& target)
-        : name(target), normalized(AgentAppName::normalized(target)) {}
-
-    const std::string& name;
-    std::string normalized;
-};
-
-/// The agent a row belongs to: a watched profile first, then the first user target whose name
-/// matches the executable's name or its whole path.
-std::optional<std::pair<std::string, bool>> attribute(const ProcessSnapshot& row,
-                                                      const AgentResolver& resolver,
-                                                      const std::vector<Target>& targets) {
-    if (const AgentProfile* profile =
-            resolver.findProfileForCommandPath(row.command, row.arguments)) {
-        return std::pair{profile->displayName, profile->trustsCPUSignal};
-    }
-    if (targets.empty()) {
-        return std::nullopt;
-    }
-    const auto name = AgentAppName::normalized(row.displayName());
-    const auto command = AgentAppName::normalized(row.command);
-    for (const auto& target : targets) {
-        if (AgentAppName::matchesNormalized(name, target.normalized) ||
-            AgentAppName::matchesNormalized(command, target.normalized)) {
-            return std::pair{target.name, true};
-        }
-    }
-    return std::nullopt;
 }
 
 using AgentGroups = std::vector<std::pair<std::string, Group>>;
 
 /// The processes of each agent and user target with all their descendants, in order of first
 /// match, so the output is stable for a given table.
-AgentGroups groupByAgent(const std::vector<ProcessSnapshot>& processes, const ProcessIndex& index,
-                         const AgentResolver& resolver, const std::vector<Target>& targets) {
+AgentGroups groupByAgent(const DetectionPass& pass) {
     AgentGroups groups;
     std::unordered_map<std::string, std::size_t> groupByKey;
-    // Attribution depends only on the command and its arguments, and tables repeat those a lot
-    // (helpers of one application, servers an agent starts in every session).
-    // The memo holds the group a command line goes to (none when it is no agent's). A line is
-    // first seen no later than it first matches, so groups still appear in order of first match.
-    std::unordered_map<std::string, std::optional<std::size_t>> attributed;
-    std::string lookup;
-    for (const auto& row : processes) {
-        lookup.assign(row.command);
-        lookup += '\0';
-        lookup += row.arguments;
-        auto [memo, isFirstSight] = attributed.try_emplace(lookup);
-        if (isFirstSight) {
-            if (auto match = attribute(row, resolver, targets)) {
-                auto& [key, trustsCPU] = *match;
-                auto [slot, isNew] = groupByKey.try_emplace(key, groups.size());
-                if (isNew) {
-                    groups.emplace_back(std::move(key), Group{trustsCPU, {}, {}});
-                }
-                memo->second = slot->second;
-            }
-        }
-        if (!memo->second) {
+    const auto& processes = pass.processes();
+    const auto& resolved = pass.resolved();
+    for (std::size_t row = 0; row < processes.size(); ++row) {
+        const ResolvedProcess& match = resolved[row];
+        if (match.profile == nullptr && !match.target) {
             continue;
         }
-        Group& group = groups[*memo->second].second;
-        group.roots.push_back(row.pid);
-        addTree(row.pid, index, group.pids);
+        const std::string& key = match.profile != nullptr
+                                     ? match.profile->displayName
+                                     : pass.settings().targetApps[*match.target];
+        auto [slot, isNew] = groupByKey.try_emplace(key, groups.size());
+        if (isNew) {
+            groups.emplace_back(
+                key, Group{match.profile == nullptr || match.profile->trustsCPUSignal, {}, {}});
+        }
+        Group& group = groups[slot->second].second;
+        group.roots.push_back(processes[row].pid);
+        addTree(processes[row].pid, processes, pass.tree(), group.pids);
     }
     return groups;
 }
 
-ActivitySignal signalFor(const std::string& key, const Group& group, const ProcessIndex& index,
+ActivitySignal signalFor(const std::string& key, const Group& group,
+                         const std::vector<ProcessSnapshot>& processes, const ProcessTree& tree,
                          const std::unordered_set<std::int32_t>& allRoots, double threshold) {
     double total = 0;
     for (const auto pid : group.pids) {
-        const auto entry = index.byPID.find(pid);
-        total += entry != index.byPID.end() ? entry->second.cpuPercent : 0.0;
+        const auto row = tree.rowOf(pid);
+        total += row ? processes[*row].cpuPercent : 0.0;
     }
     // A root listed twice (two rows with one id) is still one session.
     std::unordered_set<std::int32_t> sessions;
     for (const auto root : group.roots) {
-        if (!hasMatchedAncestor(root, index, allRoots)) {
+        if (!hasMatchedAncestor(root, processes, tree, allRoots)) {
             sessions.insert(root);
         }
     }
@@ -254,31 +192,38 @@ std::vector<ActivitySignal>
 ProcessDetector::detectPerApp(const std::vector<ProcessSnapshot>& processes,
                               const GuardSettings& settings,
                               const std::optional<PowerSnapshot>& power) const {
+    return detectPerApp(DetectionPass(settings, processes, 0), power);
+}
+
+std::vector<ActivitySignal>
+ProcessDetector::detectPerApp(const DetectionPass& pass,
+                              const std::optional<PowerSnapshot>& power) const {
+    const GuardSettings& settings = pass.settings();
     const double threshold =
         (power ? settings.profileFor(*power) : settings.batteryProfile).cpuThresholdPercent;
-    const auto resolver = AgentResolver::make(settings);
-    const ProcessIndex index(processes);
-    const std::vector<Target> targets(settings.targetApps.begin(), settings.targetApps.end());
-
-    const auto groups = groupByAgent(processes, index, resolver, targets);
+    const auto groups = groupByAgent(pass);
 
     std::unordered_set<std::int32_t> allRoots;
-    std::vector<std::int32_t> trees;
+    std::vector<std::int32_t> focus;
     for (const auto& [key, group] : groups) {
         allRoots.insert(group.roots.begin(), group.roots.end());
+        // Only these trees' CPU is ever added up, so only they need measuring next time; the
+        // other agents' own processes are watched too, so that their end shows at once.
         if (group.trustsCPU) {
-            trees.insert(trees.end(), group.pids.begin(), group.pids.end());
+            focus.insert(focus.end(), group.pids.begin(), group.pids.end());
+        } else {
+            focus.insert(focus.end(), group.roots.begin(), group.roots.end());
         }
     }
-    // Only these trees' CPU is ever added up, so only they need measuring next time.
     if (table_) {
-        table_->focusOn(trees);
+        table_->focusOn(focus);
     }
 
     std::vector<ActivitySignal> signals;
     signals.reserve(groups.size());
     for (const auto& [key, group] : groups) {
-        signals.push_back(signalFor(key, group, index, allRoots, threshold));
+        signals.push_back(
+            signalFor(key, group, pass.processes(), pass.tree(), allRoots, threshold));
     }
     return signals;
 }

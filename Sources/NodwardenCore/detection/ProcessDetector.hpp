@@ -17,6 +17,7 @@
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class CommandRunning;
+class DetectionPass;
 class FileLogger;
 
 /// Finds the processes of watched agents (and of the user's target applications) in the
@@ -40,6 +41,9 @@ public:
     /// One signal per agent found in `processes`, in no particular order.
     std::vector<ActivitySignal> detectPerApp(const std::vector<ProcessSnapshot>& processes,
                                              const GuardSettings& settings,
+                                             const std::optional<PowerSnapshot>& power) const;
+    /// One signal per agent found in the pass's table, from the rows as the pass resolved them.
+    std::vector<ActivitySignal> detectPerApp(const DetectionPass& pass,
                                              const std::optional<PowerSnapshot>& power) const;
 
     /// The process table now; empty when it cannot be read.

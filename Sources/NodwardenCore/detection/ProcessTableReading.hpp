@@ -53,9 +53,10 @@ public:
     /// The process table as it is now.
     virtual std::vector<ProcessSnapshot> readProcessTable() = 0;
 
-    /// The processes whose CPU share the caller will add up after the next reading (the agents'
-    /// trees). A reader may measure only these afresh, and processes it has not seen before;
-    /// the others keep the share they last showed. By default every process is measured.
+    /// The processes the caller follows after the next reading: those whose CPU share it adds up
+    /// (the agents' trees) and the agents' own processes, whose end must show at once. A reader
+    /// may measure only these afresh, and processes it has not seen before; the others keep the
+    /// share they last showed. By default every process is measured.
     virtual void focusOn(const std::vector<std::int32_t>& pids) { (void)pids; }
 };
 

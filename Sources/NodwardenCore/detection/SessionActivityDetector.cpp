@@ -59,7 +59,7 @@ std::vector<ActivitySignal> SessionActivityDetector::detectPerApp(const GuardSet
                                                                   Date now,
                                                                   double freshnessWindow) const {
     std::vector<ActivitySignal> signals;
-    for (const auto& profile : AgentResolver::make(settings).profiles) {
+    for (const auto& profile : AgentResolver::shared(settings)->profiles) {
         if (profile.sessionActivityGlobs.empty() || !madeForThisSystem(profile)) {
             continue;
         }
@@ -75,7 +75,7 @@ std::map<std::string, int>
 SessionActivityDetector::sessionCountsPerApp(const GuardSettings& settings, Date now,
                                              double window) const {
     std::map<std::string, int> counts;
-    for (const auto& profile : AgentResolver::make(settings).profiles) {
+    for (const auto& profile : AgentResolver::shared(settings)->profiles) {
         if (profile.sessionCountGlobs.empty() || !madeForThisSystem(profile)) {
             continue;
         }

@@ -189,6 +189,9 @@ public:
     /// This account without its daily counters: enough for `runLogLine` of the open session,
     /// at a cost that does not grow with the account.
     UsageMetrics withoutDays() const;
+    /// Whether this account holds what `other` holds besides its days and the time of its last
+    /// tick: a tick that changed neither counted nothing worth storing.
+    bool sameBesideDaysAndLastTick(const UsageMetrics& other) const;
 
     /// The run-ledger line (without line end) of the session in `session`, the account as it
     /// stood before the session was closed.

@@ -105,6 +105,12 @@ UsageMetrics UsageMetrics::recording(UsageMetrics metrics, bool effectiveKeepAwa
     return metrics;
 }
 
+bool UsageMetrics::sameBesideDaysAndLastTick(const UsageMetrics& other) const {
+    UsageMetrics mine = withoutDays();
+    mine.lastTickAt_ = other.lastTickAt_;
+    return mine == other.withoutDays();
+}
+
 UsageMetrics UsageMetrics::withoutDays() const {
     UsageMetrics copy(installDate_);
     copy.longestProtectedRunSeconds_ = longestProtectedRunSeconds_;
