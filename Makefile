@@ -2,7 +2,7 @@
 PRESET ?= dev
 JOBS ?= 2
 
-.PHONY: deps configure build test test-asan test-tsan run package check-package check-package-install check-includes check-sources bench fuzz format format-check lint clean
+.PHONY: deps configure build test test-asan test-tsan run install package check-package check-package-install check-includes check-sources bench fuzz format format-check lint clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -38,6 +38,14 @@ test-tsan:
 # its helpers in build/<preset>/libexec/stayloom. Without a display it prints status lines.
 run: build
 	./build/$(PRESET)/Sources/NodwardenApp/Stayloom
+
+# A hardened release build, as the package's, installed under PREFIX (/usr/local unless given;
+# DESTDIR as usual): program, helpers, desktop entry, metainfo, manual page, shell completions.
+PREFIX ?= /usr/local
+install: deps
+	cmake --preset package -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build --preset package -j $(JOBS)
+	cmake --install build/package --prefix $(PREFIX)
 
 # The Debian package, from a hardened release build installed under /usr (tests not built):
 # build/package/stayloom_<version>_<arch>.deb.

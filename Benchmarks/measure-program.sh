@@ -209,10 +209,12 @@ INI
         XDG_RUNTIME_DIR="$home/no-runtime" LD_LIBRARY_PATH="${LD_LIBRARY_PATH:-}" "${desktop_env[@]}" \
         "$program" < /dev/null > "$home/out.txt" 2>&1 &
     program_pid=$!
-    # The first status after the launch: the output is looked at every 20 ms for 30 s at most.
+    # The first decided status after the launch: the output is looked at every 20 ms for 30 s at most.
     local first_status="none"
     for ((tries = 0; tries < 1500; ++tries)); do
-        if grep -qE '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" 2>/dev/null; then
+        # The status printed before the first decision reads "Starting".
+        if grep -E '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" 2>/dev/null |
+            grep -vq 'Starting'; then
             first_status="$(awk -v ns=$(($(date +%s%N) - launched_ns)) 'BEGIN {printf "%.2f s", ns / 1e9}')"
             break
         fi

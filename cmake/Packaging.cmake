@@ -46,6 +46,14 @@ install(FILES ${STAYLOOM_DATA_DIR}/org.stayloom.Stayloom.metainfo.xml
 install(FILES ${STAYLOOM_PACKAGING_BINARY_DIR}/stayloom.service
         DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
 
+# Shell completions where each shell's own package looks for those of other packages.
+install(FILES ${STAYLOOM_DATA_DIR}/completions/stayloom.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME stayloom)
+install(FILES ${STAYLOOM_DATA_DIR}/completions/_stayloom
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+install(FILES ${STAYLOOM_DATA_DIR}/completions/stayloom.fish
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+
 # Data that other parts of the program bring along; each is installed once it exists.
 if(EXISTS ${STAYLOOM_DATA_DIR}/icons/hicolor)
   install(DIRECTORY ${STAYLOOM_DATA_DIR}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
@@ -120,6 +128,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${STAYLOOM_DEBIAN_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${STAYLOOM_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# The placeholder the metainfo also names, until the project has a site of its own.
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://stayloom.example/")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The program's library and its desktop module carry no RUNPATH (the program's finds them all), so

@@ -62,7 +62,7 @@ bool isNotReady(const BusFailure& failure) {
 
 struct SessionInhibitorWatcher::Entry {
     SessionInhibitorWatcher* watcher = nullptr;
-    const ServiceSpec* spec = nullptr;
+    const ServiceSpec* described = nullptr;
     std::size_t index = 0;
     std::string owner;
     bool held = false;
@@ -91,7 +91,7 @@ SessionInhibitorWatcher::SessionInhibitorWatcher(bool keepDisplayOn, std::string
     for (std::size_t index = 0; index < entries_.size(); ++index) {
         entries_[index] = std::make_unique<Entry>();
         entries_[index]->watcher = this;
-        entries_[index]->spec = &services[index];
+        entries_[index]->described = &services[index];
         entries_[index]->index = index;
     }
 }
@@ -120,16 +120,16 @@ bool SessionInhibitorWatcher::start(sd_event* event) {
         const std::string rule = std::string("type='signal',sender='org.freedesktop.DBus',"
                                              "interface='org.freedesktop.DBus',"
                                              "member='NameOwnerChanged',arg0='") +
-                                 entry->spec->service + "'";
+                                 entry->described->service + "'";
         slot = nullptr;
         if (sd_bus_add_match(bus_.get(), &slot, rule.c_str(), onOwnerChanged, entry.get()) >= 0) {
             entry->ownerMatch.reset(slot);
         }
-        if (entry->spec->dropSignal != nullptr) {
+        if (entry->described->dropSignal != nullptr) {
             slot = nullptr;
-            if (sd_bus_match_signal(bus_.get(), &slot, entry->spec->service, entry->spec->path,
-                                    entry->spec->interface, entry->spec->dropSignal, onDropSignal,
-                                    entry.get()) >= 0) {
+            if (sd_bus_match_signal(bus_.get(), &slot, entry->described->service,
+                                    entry->described->path, entry->described->interface,
+                                    entry->described->dropSignal, onDropSignal, entry.get()) >= 0) {
                 entry->dropMatch.reset(slot);
             }
         }
@@ -141,7 +141,7 @@ bool SessionInhibitorWatcher::start(sd_event* event) {
                                            "/org/freedesktop/DBus", "org.freedesktop.DBus",
                                            "GetNameOwner") >= 0) {
             Message ownedCall(call);
-            if (sd_bus_message_append(call, "s", entry->spec->service) >= 0 &&
+            if (sd_bus_message_append(call, "s", entry->described->service) >= 0 &&
                 sd_bus_call(bus_.get(), call, ownerLookupTimeoutMicroseconds, &error, &reply) >=
                     0) {
                 Message ownedReply(reply);
@@ -210,12 +210,12 @@ std::vector<SessionLockState> SessionInhibitorWatcher::locks() const {
             continue;
         }
         std::string kind = "suspend";
-        if (entry->spec->signature != Signature::freedesktop) {
+        if (entry->described->signature != Signature::freedesktop) {
             kind = keepDisplayOn_ ? "suspend|idle" : "suspend";
         } else if (entry->index == screenSaverIndex) {
             kind = "idle";
         }
-        states.push_back({entry->spec->service, kind, entry->held,
+        states.push_back({entry->described->service, kind, entry->held,
                           entry->pending != nullptr || entry->retry != nullptr});
     }
     return states;
@@ -232,17 +232,17 @@ void SessionInhibitorWatcher::reconcile() {
             ask(*entry);
         } else if (!want && entry->held) {
             giveBack(*entry);
-            notes_.say(std::string("released ") + entry->spec->label +
+            notes_.say(std::string("released ") + entry->described->label +
                        ": another service speaks for the session now");
         }
     }
 }
 
 void SessionInhibitorWatcher::ask(Entry& entry) {
-    const ServiceSpec& spec = *entry.spec;
+    const ServiceSpec& described = *entry.described;
     sd_bus_message* raw = nullptr;
-    if (sd_bus_message_new_method_call(bus_.get(), &raw, spec.service, spec.path, spec.interface,
-                                       "Inhibit") < 0) {
+    if (sd_bus_message_new_method_call(bus_.get(), &raw, described.service, described.path,
+                                       described.interface, "Inhibit") < 0) {
         return;
     }
     Message call(raw);
@@ -250,7 +250,7 @@ void SessionInhibitorWatcher::ask(Entry& entry) {
     sd_bus_message_set_auto_start(call.get(), 0);
     const std::uint32_t flags = keepDisplayOn_ ? inhibitSuspend | inhibitIdle : inhibitSuspend;
     int code = 0;
-    switch (spec.signature) {
+    switch (described.signature) {
     case Signature::gnome:
         code = sd_bus_message_append(call.get(), "susu", appId_.c_str(), std::uint32_t{0},
                                      why_.c_str(), flags);
@@ -276,7 +276,7 @@ void SessionInhibitorWatcher::ask(Entry& entry) {
 
 void SessionInhibitorWatcher::answered(Entry& entry, sd_bus_message* reply) {
     entry.pending.reset();
-    const ServiceSpec& spec = *entry.spec;
+    const ServiceSpec& described = *entry.described;
     if (sd_bus_message_is_method_error(reply, nullptr)) {
         const sd_bus_error* error = sd_bus_message_get_error(reply);
         const auto failure = BusFailure::from(-EIO, error);
@@ -291,17 +291,17 @@ void SessionInhibitorWatcher::answered(Entry& entry, sd_bus_message* reply) {
             entry.failed = true;
             if (failure.name == "org.freedesktop.DBus.Error.NoReply" ||
                 failure.name == "org.freedesktop.DBus.Error.Timeout") {
-                notes_.complain(std::string(spec.label) +
+                notes_.complain(std::string(described.label) +
                                 " did not answer; holding without it until it restarts");
             } else {
-                notes_.complain(std::string(spec.label) + " refused: " + failure.describe());
+                notes_.complain(std::string(described.label) + " refused: " + failure.describe());
             }
         }
         changed_();
         return;
     }
     int code = 0;
-    if (spec.signature == Signature::portal) {
+    if (described.signature == Signature::portal) {
         const char* handle = nullptr;
         code = sd_bus_message_read(reply, "o", &handle);
         if (code >= 0 && handle != nullptr) {
@@ -312,7 +312,7 @@ void SessionInhibitorWatcher::answered(Entry& entry, sd_bus_message* reply) {
     }
     if (code < 0) {
         entry.failed = true;
-        notes_.complain(std::string(spec.label) + " gave an unreadable reply");
+        notes_.complain(std::string(described.label) + " gave an unreadable reply");
         changed_();
         return;
     }
@@ -320,8 +320,8 @@ void SessionInhibitorWatcher::answered(Entry& entry, sd_bus_message* reply) {
     if (!wanted(entry)) {
         giveBack(entry);
     } else {
-        const bool flagged = spec.signature != Signature::freedesktop;
-        notes_.say(std::string("holding ") + spec.label +
+        const bool flagged = described.signature != Signature::freedesktop;
+        notes_.say(std::string("holding ") + described.label +
                    (flagged ? (keepDisplayOn_ ? " (suspend|idle)" : " (suspend)") : ""));
     }
     changed_();
@@ -343,14 +343,14 @@ void SessionInhibitorWatcher::ownerChanged(Entry& entry, const std::string& oldO
     entry.failed = false;
     entry.drops = 0;
     entry.retries = 0;
-    const std::string label = entry.spec->label;
+    const std::string label = entry.described->label;
     if (newOwner.empty()) {
-        notes_.complain(label + ": " + entry.spec->service +
+        notes_.complain(label + ": " + entry.described->service +
                         " left the session bus; taking its lock again when it returns");
     } else if (oldOwner.empty()) {
-        notes_.say(label + ": " + entry.spec->service + " appeared on the session bus");
+        notes_.say(label + ": " + entry.described->service + " appeared on the session bus");
     } else {
-        notes_.say(label + ": " + entry.spec->service + " changed hands on the session bus");
+        notes_.say(label + ": " + entry.described->service + " changed hands on the session bus");
     }
     reconcile();
     changed_();
@@ -361,10 +361,10 @@ void SessionInhibitorWatcher::dropped(Entry& entry) {
     entry.cookie = 0;
     if (++entry.drops >= dropLimit) {
         entry.failed = true;
-        notes_.complain(std::string(entry.spec->label) +
+        notes_.complain(std::string(entry.described->label) +
                         " keeps dropping Stayloom's lock; holding without it until it restarts");
     } else if (entry.drops == 1) {
-        notes_.complain(std::string(entry.spec->label) +
+        notes_.complain(std::string(entry.described->label) +
                         " dropped Stayloom's lock; taking it again");
     }
     reconcile();
@@ -372,7 +372,7 @@ void SessionInhibitorWatcher::dropped(Entry& entry) {
 }
 
 void SessionInhibitorWatcher::giveBack(Entry& entry) {
-    const ServiceSpec& spec = *entry.spec;
+    const ServiceSpec& described = *entry.described;
     entry.held = false;
     entry.check.reset();
     if (!bus_ || busGone_) {
@@ -380,21 +380,22 @@ void SessionInhibitorWatcher::giveBack(Entry& entry) {
     }
     sd_bus_message* raw = nullptr;
     int code = 0;
-    if (spec.signature == Signature::portal) {
+    if (described.signature == Signature::portal) {
         if (entry.handle.empty()) {
             return;
         }
-        code = sd_bus_message_new_method_call(bus_.get(), &raw, spec.service, entry.handle.c_str(),
+        code = sd_bus_message_new_method_call(bus_.get(), &raw, described.service,
+                                              entry.handle.c_str(),
                                               "org.freedesktop.portal.Request", "Close");
     } else {
-        code = sd_bus_message_new_method_call(bus_.get(), &raw, spec.service, spec.path,
-                                              spec.interface, spec.releaseMethod);
+        code = sd_bus_message_new_method_call(bus_.get(), &raw, described.service, described.path,
+                                              described.interface, described.releaseMethod);
     }
     if (code < 0) {
         return;
     }
     Message call(raw);
-    if (spec.signature != Signature::portal &&
+    if (described.signature != Signature::portal &&
         sd_bus_message_append(call.get(), "u", entry.cookie) < 0) {
         return;
     }
@@ -449,7 +450,7 @@ int SessionInhibitorWatcher::onOwnerChanged(sd_bus_message* message, void* userd
     const char* oldOwner = nullptr;
     const char* newOwner = nullptr;
     if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0 || name == nullptr ||
-        std::strcmp(name, entry.spec->service) != 0) {
+        std::strcmp(name, entry.described->service) != 0) {
         return 0;
     }
     entry.watcher->ownerChanged(entry, oldOwner != nullptr ? oldOwner : "",
@@ -469,7 +470,7 @@ int SessionInhibitorWatcher::onDropSignal(sd_bus_message* message, void* userdat
     if (!entry.held || !watcher.bus_) {
         return 0;
     }
-    if (entry.spec->signature == Signature::freedesktop) {
+    if (entry.described->signature == Signature::freedesktop) {
         // PowerManagement says outright whether any inhibitor is left.
         int hasInhibit = 1;
         if (sd_bus_message_read(message, "b", &hasInhibit) >= 0 && hasInhibit == 0) {
@@ -481,9 +482,9 @@ int SessionInhibitorWatcher::onDropSignal(sd_bus_message* message, void* userdat
     const std::uint32_t flags =
         watcher.keepDisplayOn_ ? inhibitSuspend | inhibitIdle : inhibitSuspend;
     sd_bus_slot* slot = nullptr;
-    if (sd_bus_call_method_async(watcher.bus_.get(), &slot, entry.spec->service, entry.spec->path,
-                                 entry.spec->interface, "IsInhibited", onStillHeld, &entry, "u",
-                                 flags) >= 0) {
+    if (sd_bus_call_method_async(watcher.bus_.get(), &slot, entry.described->service,
+                                 entry.described->path, entry.described->interface, "IsInhibited",
+                                 onStillHeld, &entry, "u", flags) >= 0) {
         entry.check.reset(slot);
     }
     return 0;

@@ -132,6 +132,7 @@ std::vector<AgentVerdict> ScreenAttribution::verdicts(const std::vector<ScreenRe
     struct Finding {
         const AgentProfile* agent = nullptr;
         bool working = false;
+        bool waiting = false;
         std::set<std::int32_t> roots;
     };
     std::map<std::string, Finding> byName;
@@ -142,11 +143,15 @@ std::vector<AgentVerdict> ScreenAttribution::verdicts(const std::vector<ScreenRe
         Finding& finding = byName[reading.agent->displayName];
         finding.agent = reading.agent;
         finding.working = finding.working || reading.working;
+        finding.waiting = finding.waiting || reading.waiting;
         finding.roots.insert(reading.root);
     }
     std::vector<AgentVerdict> verdicts;
     for (const auto& [name, finding] : byName) {
-        if (finding.working) {
+        // A question on one screen is the agent's news, whatever its other sessions do.
+        if (finding.waiting) {
+            verdicts.push_back({name, AgentWorkState::waiting, AgentVerdictSource::screen});
+        } else if (finding.working) {
             verdicts.push_back({name, AgentWorkState::working, AgentVerdictSource::screen});
         } else if (allSessionsCovered(*finding.agent, finding.roots)) {
             verdicts.push_back({name, AgentWorkState::idle, AgentVerdictSource::screen});
@@ -171,6 +176,15 @@ bool ScreenAttribution::showsWorkingPhrase(const AgentProfile& agent, std::strin
             matcher.activePhrases.push_back(phrase);
         }
     }
+    return matcher.match(text).kind() == PhraseMatchKind::Case::active;
+}
+
+bool ScreenAttribution::showsQuestion(const AgentProfile& agent, std::string_view text) {
+    if (agent.questionPhrases.empty()) {
+        return false;
+    }
+    PhraseMatcher matcher;
+    matcher.activePhrases = agent.questionPhrases;
     return matcher.match(text).kind() == PhraseMatchKind::Case::active;
 }
 

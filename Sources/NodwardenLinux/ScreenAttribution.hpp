@@ -21,6 +21,8 @@ struct ScreenReading {
     /// terminal program).
     std::int32_t root = 0;
     bool working = false;
+    /// It shows the agent's question to its user (an approval prompt).
+    bool waiting = false;
 };
 
 /// Ties screens to agents through the process tree of one detection pass.
@@ -42,14 +44,17 @@ public:
     /// when there are several, or when the agent shows no phrase that can be read on a screen.
     const AgentProfile* soleAgentAtOrBelow(std::int32_t root);
 
-    /// Definite verdicts from the screens read: working where a screen of the agent shows a
-    /// working phrase; idle where none does and every interactive session of the agent runs
-    /// below a screen that was read.
+    /// Definite verdicts from the screens read: waiting where a screen of the agent shows its
+    /// question to the user; working where one shows a working phrase; idle where none does and
+    /// every interactive session of the agent runs below a screen that was read.
     std::vector<AgentVerdict> verdicts(const std::vector<ScreenReading>& readings);
 
     /// Whether `text` shows one of the agent's interrupt hints ("esc to interrupt", "esc to
     /// cancel"); its other working phrases also show on idle screens.
     static bool showsWorkingPhrase(const AgentProfile& agent, std::string_view text);
+
+    /// Whether `text` shows the agent's question to its user ("Do you want to proceed?").
+    static bool showsQuestion(const AgentProfile& agent, std::string_view text);
 
     /// Whether the agent has any phrase that `showsWorkingPhrase` can find.
     static bool hasScreenPhrases(const AgentProfile& agent);

@@ -90,7 +90,8 @@ std::vector<AgentVerdict> TmuxScreenVerdicts::detectVerdicts(const DetectionPass
         }
         const std::filesystem::path& socket = listed->second.socket;
         if (!needsReading(root, listed->second, agent->displayName, wallNow)) {
-            readings.push_back({agent, root.first, readings_.at(root).working});
+            const PaneReading& last = readings_.at(root);
+            readings.push_back({agent, root.first, last.working, last.waiting});
             continue;
         }
         readings_.erase(root);
@@ -103,8 +104,9 @@ std::vector<AgentVerdict> TmuxScreenVerdicts::detectVerdicts(const DetectionPass
         noteOutcome(socket, !text, now);
         if (text) {
             const bool working = ScreenAttribution::showsWorkingPhrase(*agent, *text);
-            readings_[root] = PaneReading{agent->displayName, working, wallNow};
-            readings.push_back({agent, root.first, working});
+            const bool waiting = ScreenAttribution::showsQuestion(*agent, *text);
+            readings_[root] = PaneReading{agent->displayName, working, waiting, wallNow};
+            readings.push_back({agent, root.first, working, waiting});
         }
     }
     return attribution.verdicts(readings);

@@ -52,6 +52,7 @@ private:
     struct PaneReading {
         std::string agent;
         bool working = false;
+        bool waiting = false;
         /// Unix time on the system clock, which the terminals' write times follow.
         double readAt = 0;
     };

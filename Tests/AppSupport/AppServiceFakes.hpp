@@ -127,8 +127,20 @@ private:
 class FakeNotifier final : public nodwarden::app::Notifying {
 public:
     void show(const nodwarden::app::Notice& notice) override { shown.push_back(notice); }
+    void setActionHandler(ActionHandler handler) override { actionHandler = std::move(handler); }
+    /// The user pressed the button of `key` on the latest notice.
+    void press(const std::string& key) const {
+        if (actionHandler) {
+            actionHandler(key);
+        }
+    }
+
+    void withdraw(const std::string& slot) override { withdrawn.push_back(slot); }
 
     std::vector<nodwarden::app::Notice> shown;
+    /// The slots withdrawn, in order.
+    std::vector<std::string> withdrawn;
+    ActionHandler actionHandler;
 };
 
 /// A login-item service with a scripted status and registration outcome.

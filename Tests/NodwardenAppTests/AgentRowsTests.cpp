@@ -1,4 +1,5 @@
 #include <NodwardenApp/model/AgentRows.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 
 #include <gtest/gtest.h>
 
@@ -103,9 +104,9 @@ TEST(AgentRows, StateAndDetailFollowStrengthAndSessions) {
         {"presence cli with sessions", signal("Aider", presence, "r", std::nullopt, 5),
          GuardStatus::watching, "idle", false, "5 sessions"},
         {"grace lead", signal("Zed", presence, "Zed is running"), GuardStatus::idleGrace, "grace",
-         true, "recent activity"},
+         false, "recent activity"},
         {"grace lead with sessions", signal("Claude Code", presence, "r", std::nullopt, 2),
-         GuardStatus::idleGrace, "grace", true, "2 sessions"},
+         GuardStatus::idleGrace, "grace", false, "2 sessions"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -127,6 +128,8 @@ TEST(AgentRows, OnlyTheLeadAgentReadsAsGraceDuringIdleGrace) {
     EXPECT_EQ(rows[0].state, "grace");
     EXPECT_EQ(rows[1].state, "idle");
     EXPECT_EQ(rows[2].state, "idle");
+    // Waiting out the grace is nobody's work.
+    EXPECT_EQ(PanelTexts::agentSummary(rows), "0 working");
 
     // The stronger agent leads even when met later; nobody reads grace outside idle grace.
     const std::vector<ActivitySignal> mixed = {signal("Aider", SignalStrength::presence),

@@ -696,11 +696,12 @@ TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPic
     EXPECT_EQ(model->timedKeepAwakeUntil(), harness.clock.now() + 3600);
     harness.tickAndSettle(*model);
     // The hold and the panel say it ends by itself, and the reason stays put while it runs.
-    EXPECT_EQ(harness.sleep.keepAwakeReason(), "Keeping awake for 1 hour");
-    EXPECT_EQ(model->statusReason(), QStringLiteral("Keeping awake for 1 hour"));
-    EXPECT_EQ(keepAwakeLength(7200), "2 hours");
-    EXPECT_EQ(keepAwakeLength(5400), "90 minutes");
-    EXPECT_EQ(keepAwakeLength(20), "1 minute");
+    EXPECT_EQ(harness.sleep.keepAwakeReason(), "Keeping awake for 1 h");
+    EXPECT_EQ(model->statusReason(), QStringLiteral("Keeping awake for 1 h"));
+    EXPECT_EQ(keepAwakeLength(7200), "2 h");
+    EXPECT_EQ(keepAwakeLength(5400), "1 h 30 min");
+    // As asked, to the second.
+    EXPECT_EQ(keepAwakeLength(90), "1 min 30 s");
     // A quit meanwhile starts again in the mode before, not kept awake for good.
     EXPECT_EQ(SettingsStore::loadMode(*harness.defaults), AppMode::sleepAfterCurrentWork);
     harness.clock.advance(3599);

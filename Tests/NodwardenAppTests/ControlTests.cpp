@@ -24,6 +24,7 @@
 #include <fstream>
 #include <future>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,12 @@ TEST(CommandLine, WordsBecomeTheRequestTheProgramActsOn) {
     EXPECT_FALSE(parsed("mode").mode.has_value()) << "mode alone asks for the mode in force";
     EXPECT_EQ(parsed("mode sleep-after").mode, AppMode::sleepAfterCurrentWork);
     EXPECT_EQ(parsed("awake --for 1h30m").seconds, 5400);
+    EXPECT_EQ(parsed("awake --for 90s").seconds, 90);
+    EXPECT_TRUE(parsed("status --quiet").quiet);
+    EXPECT_EQ(parsed("events --json").action, Action::events);
+    EXPECT_TRUE(parsed("events --json").json);
+    EXPECT_FALSE(parsed("launch-at-login").enabled.has_value()) << "alone it asks";
+    EXPECT_EQ(parsed("launch-at-login").action, Action::launchAtLogin);
     // After "--" the command's own options are its, not ours.
     const CommandLineRequest run = parsed("run -- make --json");
     EXPECT_EQ(run.action, Action::runCommand);
@@ -232,7 +239,8 @@ TEST(CommandLine, WordsBecomeTheRequestTheProgramActsOn) {
     const CommandLineRequest hooks = parsed("hooks remove claude codex");
     EXPECT_EQ(hooks.hooksVerb, HookSetup::Verb::remove);
     EXPECT_EQ(hooks.agents, (std::vector<std::string>{"claude", "codex"}));
-    EXPECT_TRUE(parsed("launch-at-login on").enabled);
+    EXPECT_EQ(parsed("launch-at-login on").enabled, true);
+    EXPECT_EQ(parsed("launch-at-login off").enabled, false);
 }
 
 TEST(CommandLine, WordsItCannotUseAreRefusedSayingWhy) {
@@ -242,12 +250,14 @@ TEST(CommandLine, WordsItCannotUseAreRefusedSayingWhy) {
         {"awake --for soon", QStringLiteral("awake needs --for")},
         {"awake --for 169h", QStringLiteral("(at most a week)")},
         {"status now", QStringLiteral("“status” takes no further words, but got “now”.")},
-        {"quit --json", QStringLiteral("--json goes with the status command.")},
+        {"quit --json", QStringLiteral("--json goes with the status and events commands.")},
+        {"mode --quiet", QStringLiteral("--quiet goes with the status command.")},
+        {"status --quiet --json", QStringLiteral("leave out --json")},
         {"mode --for 2h", QStringLiteral("--for goes with the awake command.")},
         {"hooks install vim", QStringLiteral("Unknown agent “vim”: one of claude, ")},
         {"hooks status claude", QStringLiteral("hooks needs install")},
         {"run", QStringLiteral("run needs a command")},
-        {"launch-at-login maybe", QStringLiteral("launch-at-login needs on or off.")},
+        {"launch-at-login maybe", QStringLiteral("launch-at-login takes on, off, or nothing")},
         {"sleep", QStringLiteral("Unknown command “sleep”.")},
         {"--bogus", QStringLiteral("bogus")},
     };
@@ -255,6 +265,73 @@ TEST(CommandLine, WordsItCannotUseAreRefusedSayingWhy) {
         const CommandLineRequest request = parsed(words);
         EXPECT_EQ(request.action, Action::invalid) << words;
         EXPECT_TRUE(request.error.contains(reason)) << words << ": " << request.error.toStdString();
+    }
+}
+
+namespace {
+
+/// What `shell` offers after `words` (the cursor after the last word), sorted, through the
+/// completion file the package installs for it; none when the shell is not installed.
+std::optional<std::vector<std::string>> completions(const std::string& shell,
+                                                    const std::string& words) {
+    const std::filesystem::path data = STAYLOOM_DATA_DIR "/completions";
+    const std::string program = shell == "bash" ? "/bin/bash" : "/usr/bin/" + shell;
+    if (!std::filesystem::exists(program)) {
+        return std::nullopt;
+    }
+    TemporaryDirectory folder;
+    const auto out = folder.path() / "out";
+    std::string command;
+    if (shell == "bash") {
+        // The function the file registers with `complete -F`, handed the words as bash would.
+        std::string array = words;
+        if (array.ends_with(' ')) {
+            array += "\"\"";
+        }
+        command = "/bin/bash -c 'source " + (data / "stayloom.bash").string() + "; COMP_WORDS=(" +
+                  array +
+                  "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _stayloom; "
+                  "printf \"%s\\n\" \"${COMPREPLY[@]}\"' > " +
+                  out.string();
+    } else if (shell == "fish") {
+        command = "/usr/bin/fish -c 'source " + (data / "stayloom.fish").string() +
+                  "; complete -C \"" + words + "\"' > " + out.string();
+    } else {
+        command = "/usr/bin/zsh -f " STAYLOOM_ZSH_COMPLETE " " + data.string() + " '" + words +
+                  "' " + out.string() + " > /dev/null";
+    }
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::set<std::string> offered;
+    for (const std::string& line : linesOf(readFile(out))) {
+        // fish prints the word, a tab and its description; zsh's lists are framed.
+        const std::string word = line.substr(0, line.find('\t'));
+        if (!word.empty() && word != "<<" && word != ">>") {
+            offered.insert(word);
+        }
+    }
+    return std::vector<std::string>(offered.begin(), offered.end());
+}
+
+} // namespace
+
+TEST(Completions, EachShellCompletesTheCommandsAndTheModes) {
+    for (const std::string shell : {"bash", "zsh", "fish"}) {
+        SCOPED_TRACE(shell);
+        const auto commands = completions(shell, "stayloom ");
+        if (!commands) {
+            continue;
+        }
+        EXPECT_EQ(*commands,
+                  (std::vector<std::string>{"accept-terms", "awake", "events", "hooks",
+                                            "launch-at-login", "mode", "quit", "run", "status"}));
+        EXPECT_EQ(completions(shell, "stayloom mode "),
+                  (std::vector<std::string>{"manual", "off", "sleep-after", "unlimited", "watch"}));
+        EXPECT_EQ(completions(shell, "stayloom ev"), std::vector<std::string>{"events"});
+        EXPECT_EQ(completions(shell, "stayloom launch-at-login "),
+                  (std::vector<std::string>{"off", "on"}));
+        EXPECT_EQ(
+            completions(shell, "stayloom hooks install "),
+            (std::vector<std::string>{"claude", "codex", "copilot", "gemini", "opencode", "qwen"}));
     }
 }
 

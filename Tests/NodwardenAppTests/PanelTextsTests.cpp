@@ -148,6 +148,36 @@ TEST(PanelTexts, CompactDurationRoundsHalvesAwayFromZero) {
     }
 }
 
+TEST(PanelTexts, LengthsInWordsTruncateAsTheLedgerAndCountdownsRoundUp) {
+    const struct {
+        double seconds;
+        const char* words;
+        const char* countdown;
+    } cases[] = {
+        {0, "0 s", "0:00"},
+        {-3, "0 s", "0:00"},
+        {0.2, "0 s", "0:01"},
+        {35.9, "35 s", "0:36"},
+        {60, "1 min", "1:00"},
+        {90, "1 min 30 s", "1:30"},
+        {78, "1 min 18 s", "1:18"},
+        {3599.5, "59 min 59 s", "1:00:00"},
+        {3600, "1 h", "1:00:00"},
+        {3725, "1 h 2 min", "1:02:05"},
+        {std::nan(""), "0 s", "0:00"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(durationWords(c.seconds), c.words) << c.seconds;
+        EXPECT_EQ(countdown(c.seconds), c.countdown) << c.seconds;
+    }
+    EXPECT_EQ(graceCountdown(77.5), "sleeps in 1:18");
+    // A timed keep-awake's end on the clock (tests run in UTC), and what is left of it.
+    EXPECT_EQ(timedKeepAwakeLeft(dateFromUnixTime(1'800'000'000),
+                                 dateFromUnixTime(1'800'000'000) - 3540.5),
+              "until 08:00 · 1 h left");
+    EXPECT_EQ(timeLeft(45.2), "46 s");
+}
+
 TEST(PanelTexts, RelativeTimeCountsWholeUnitsBack) {
     const struct {
         double ago;
@@ -190,31 +220,31 @@ TEST(PanelTexts, LastRunLines) {
     } cases[] = {
         {"protected all along",
          {"Claude Code", 2 * hour, 3900, 3900, 0, true},
-         "Claude Code ran 1h 5m",
+         "Claude Code ran 1 h 5 min",
          "protected the whole run \u00B7 2h ago"},
         {"no agent name",
          {std::nullopt, 30, 40, 40, 0, true},
-         "An agent ran <1m",
+         "An agent ran 40 s",
          "protected the whole run \u00B7 just now"},
         {"mostly lid open",
          {"Zed", 600, 1000, 100, 800, true},
-         "Zed ran 16m",
+         "Zed ran 16 min 40 s",
          "stayed awake the whole run \u00B7 10m ago"},
         {"exactly nine tenths",
          {"Zed", 600, 1000, 450, 450, true},
-         "Zed ran 16m",
+         "Zed ran 16 min 40 s",
          "protected the whole run \u00B7 10m ago"},
         {"short of nine tenths",
          {"Zed", 600, 1000, 450, 449, true},
-         "Zed ran 16m",
+         "Zed ran 16 min 40 s",
          "protected \u00B7 10m ago"},
         {"interrupted",
          {"Aider", 36 * hour, 7200, 0, 7200, false},
-         "Aider ran 2h",
+         "Aider ran 2 h",
          "stayed awake \u00B7 yesterday"},
         {"nothing worked",
          {"Aider", 50 * hour, 0, 0, 0, true},
-         "Aider ran <1m",
+         "Aider ran 0 s",
          "protected \u00B7 2d ago"},
     };
     for (const auto& c : cases) {

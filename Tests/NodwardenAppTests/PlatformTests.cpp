@@ -35,6 +35,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include <tuple>
@@ -158,6 +159,30 @@ TEST(HookSetup, HooksAreAddedBesideTheUsersOwnOnceAndTakenAwayAlone) {
               QJsonDocument::fromJson(QByteArray::fromStdString(claudeSettings)));
     EXPECT_NE(hooks(HookSetup::Verb::status).second.find("Claude Code: found, not connected"),
               std::string::npos);
+
+    // An earlier version's entries: its turns only. Said so, and completed by an install.
+    std::string turnsOnly = R"json({"hooks": {)json";
+    for (const char* event : {"UserPromptSubmit", "Stop", "StopFailure", "SessionEnd"}) {
+        turnsOnly +=
+            std::string(turnsOnly.back() == '{' ? "" : ",") + "\"" + event +
+            R"json(": [{"hooks": [{"type": "command", "command": "/usr/bin/stayloom hook claude )json" +
+            event + "\"}]}]";
+    }
+    writeFile(home / ".claude" / "settings.json", turnsOnly + "}}");
+    const std::string before = hooks(HookSetup::Verb::status, {"claude"}).second;
+    EXPECT_NE(before.find("Claude Code: connected ("), std::string::npos) << before;
+    EXPECT_NE(before.find("connected before Stayloom heard its tools and its questions to you"),
+              std::string::npos)
+        << before;
+    hooks(HookSetup::Verb::install, {"claude"});
+    const std::string after = hooks(HookSetup::Verb::status, {"claude"}).second;
+    EXPECT_EQ(after.find("connected before"), std::string::npos) << after;
+    const auto completed = QJsonDocument::fromJson(QByteArray::fromStdString(
+        readFile(home / ".claude" / "settings.json")))[QStringLiteral("hooks")];
+    EXPECT_EQ(completed[QStringLiteral("Notification")][0][QStringLiteral("matcher")].toString(),
+              QStringLiteral("permission_prompt|elicitation_dialog"));
+    EXPECT_TRUE(completed[QStringLiteral("PermissionRequest")].isArray());
+    EXPECT_TRUE(completed[QStringLiteral("PreToolUse")].isArray());
 }
 
 namespace {
@@ -593,7 +618,8 @@ namespace {
 /// session bus address points at it while the fixture lives.
 class PrivateNotificationServer {
 public:
-    PrivateNotificationServer()
+    /// `capabilities`: what the server says it shows, its template's own list when empty.
+    explicit PrivateNotificationServer(const std::string& capabilities = {})
         : address_("unix:path=" + (folder_.path() / "bus").string()),
           bus_({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + address_}) {
         for (int attempt = 0; attempt < 200 && !std::filesystem::exists(folder_.path() / "bus");
@@ -601,9 +627,13 @@ public:
             ::usleep(25'000);
         }
         ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
-        server_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--template",
-                                     "notification_daemon", "-l", callLog().string()});
+        std::vector<std::string> command{
+            "/usr/bin/python3",    "-m", "dbusmock",        "--template",
+            "notification_daemon", "-l", callLog().string()};
+        if (!capabilities.empty()) {
+            command.insert(command.end(), {"-p", "{\"capabilities\": \"" + capabilities + "\"}"});
+        }
+        server_ = std::make_unique<ChildProcess>(command);
         for (int attempt = 0; attempt < 200 && !ready(); ++attempt) {
             ::usleep(25'000);
         }
@@ -663,7 +693,7 @@ TEST(DesktopNotifications, TheServerGetsTheWorkDoneAndTheSafetyTextEachReplacing
         notifier.observe(AppMode::watchAgentUI, decide(GuardStatus::keepingAwake, "Claude Code"),
                          mains, settings, 1000);
         notifier.observe(AppMode::watchAgentUI, decide(GuardStatus::watching, std::nullopt), mains,
-                         settings, 1000 + 12 * 60 + 5);
+                         settings, 1000 + 12 * 60 + 5, 12 * 60 + 5);
         notifier.observe(AppMode::watchAgentUI, decide(GuardStatus::keepingAwake, "Codex CLI"), low,
                          settings, 2000);
         notifier.observe(AppMode::watchAgentUI, decide(GuardStatus::batterySafety, std::nullopt),
@@ -676,14 +706,65 @@ TEST(DesktopNotifications, TheServerGetsTheWorkDoneAndTheSafetyTextEachReplacing
     EXPECT_EQ(server.notifyCalls(),
               (std::vector<std::string>{
                   head + "0" + icon +
-                      "\"Agents finished\" \"Claude Code worked 12 min. The computer may sleep "
-                      "again.\"" +
+                      "\"Agents finished\" \"Claude Code worked 12 min 5 s. The computer may "
+                      "sleep again.\"" +
                       tail,
                   head + "1" + icon +
                       "\"Battery low — keep-awake stopped\" \"The battery is at 4%, below the "
                       "cutoff. The computer may sleep again.\"" +
                       tail}));
     EXPECT_TRUE(loggedMessages(logger).empty()) << ::testing::PrintToString(loggedMessages(logger));
+}
+
+TEST(DesktopNotifications, WhereTheServerShowsButtonsThePressOnOurNoticeReachesTheHandler) {
+    if (!std::filesystem::exists("/usr/bin/dbus-daemon") ||
+        std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "BUS UNAVAILABLE: needs dbus-daemon and python3-dbusmock";
+    }
+    PrivateNotificationServer server("body actions");
+    ASSERT_TRUE(server.ready());
+    TemporaryDirectory folder;
+    FileLogger logger(folder.path() / "stayloom.log");
+    std::mutex lock;
+    std::vector<std::string> pressed;
+    {
+        DesktopNotifier desktop(logger, folder.path() / "no-sandbox");
+        desktop.setActionHandler([&](const std::string& key) {
+            std::lock_guard guard(lock);
+            pressed.push_back(key);
+        });
+        desktop.show(Notice{"Agents finished",
+                            "Claude Code worked 35 s.",
+                            {{"sleep-now", "Sleep now"}, {"keep-awake-30", "Keep awake"}}});
+        for (int wait = 0; wait < 200 && server.notifyCalls().empty(); ++wait) {
+            ::usleep(25'000);
+        }
+        ASSERT_EQ(server.notifyCalls().size(), 1u);
+        EXPECT_NE(server.notifyCalls()[0].find(
+                      "[\"sleep-now\", \"Sleep now\", \"keep-awake-30\", \"Keep awake\"]"),
+                  std::string::npos)
+            << server.notifyCalls()[0];
+        // Another program's notice is not ours; then the user presses a button on ours (id 1).
+        const auto invoke = [](int id, const char* key) {
+            const std::string command =
+                "/usr/bin/dbus-send --session --type=signal /org/freedesktop/Notifications "
+                "org.freedesktop.Notifications.ActionInvoked uint32:" +
+                std::to_string(id) + " string:" + key;
+            return std::system(command.c_str());
+        };
+        ASSERT_EQ(invoke(7, "sleep-now"), 0);
+        ASSERT_EQ(invoke(1, "keep-awake-30"), 0);
+        for (int wait = 0; wait < 200; ++wait) {
+            {
+                std::lock_guard guard(lock);
+                if (!pressed.empty()) {
+                    break;
+                }
+            }
+            ::usleep(25'000);
+        }
+    }
+    EXPECT_EQ(pressed, std::vector<std::string>{"keep-awake-30"});
 }
 
 TEST(DesktopNotifications, WithoutASessionBusNothingIsShownAndOneLineIsLogged) {

@@ -1,14 +1,29 @@
 // The real Stayloom binary, started headless on a simulated machine.
 
+#include "AppSupport/AppModelHarness.hpp"
 #include "AppSupport/FakeMachine.hpp"
 #include "AppSupport/ProgramRun.hpp"
 #include "AppSupport/SocketPeer.hpp"
 #include "NodwardenCoreTests/UsageMetricsTestSupport.hpp"
 
+#include <NodwardenApp/control/InstanceControl.hpp>
+#include <NodwardenApp/control/SingleInstance.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
+#include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/terminal/HeadlessWindowPresenter.hpp>
 #include <NodwardenApp/terminal/TerminalModePrompt.hpp>
 #include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
+
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
+#include <NodwardenCore/detection/ProcessDetector.hpp>
+#include <NodwardenCore/detection/SessionActivityDetector.hpp>
+#include <NodwardenCore/hooks/HookWitness.hpp>
+
+#include "Support/ChildProcess.hpp"
+#include "Support/FakeAccessibilityPlatform.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -17,13 +32,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -31,6 +49,7 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
 
@@ -52,9 +71,8 @@ public:
     FakeMachine machine;
 };
 
-/// Processes whose parent is this test program. Run as a subreaper, anything the program leaves
-/// behind when it ends is reparented here and shows up.
-std::vector<pid_t> childrenOfThisProcess() {
+/// Processes whose parent is `parent`.
+std::vector<pid_t> childrenOf(pid_t parent) {
     std::vector<pid_t> children;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();
@@ -68,13 +86,19 @@ std::vector<pid_t> childrenOfThisProcess() {
         }
         std::istringstream fields(stat.substr(close + 2));
         std::string state;
-        pid_t parent = 0;
-        fields >> state >> parent;
-        if (parent == ::getpid()) {
+        pid_t up = 0;
+        fields >> state >> up;
+        if (up == parent) {
             children.push_back(pid_t(std::stoi(name)));
         }
     }
     return children;
+}
+
+/// Processes whose parent is this test program. Run as a subreaper, anything the program leaves
+/// behind when it ends is reparented here and shows up.
+std::vector<pid_t> childrenOfThisProcess() {
+    return childrenOf(::getpid());
 }
 
 class Program : public ::testing::Test {
@@ -339,6 +363,9 @@ TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutAC
     // No copy: scripts still get one JSON object, and a command still runs held awake.
     const CommandOutcome none = runCommand(installed.program(), home, {"status", "--json"});
     EXPECT_EQ(none.exitStatus, 3);
+    const CommandOutcome quietNone = runCommand(installed.program(), home, {"status", "--quiet"});
+    EXPECT_EQ(quietNone.exitStatus, 3);
+    EXPECT_EQ(quietNone.output + quietNone.errors, "");
     EXPECT_EQ(statusReport(none), (QJsonObject{{QStringLiteral("running"), false}})) << none.output;
     const CommandOutcome failing = runCommand(installed.program(), home, {"run", "--", "false"});
     EXPECT_EQ(failing.exitStatus, 1) << failing.errors;
@@ -356,6 +383,11 @@ TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutAC
     const CommandOutcome mode = runCommand(installed.program(), home, {"mode"});
     EXPECT_EQ(mode.exitStatus, 0) << mode.errors;
     EXPECT_EQ(mode.output, "manual\n");
+    // A script's question, answered by the exit status alone.
+    const CommandOutcome quiet = runCommand(installed.program(), home, {"status", "--quiet"});
+    EXPECT_EQ(quiet.exitStatus, 0) << quiet.errors;
+    EXPECT_EQ(quiet.output + quiet.errors, "");
+    EXPECT_EQ(runCommand(installed.program(), home, {"launch-at-login"}).output, "off\n");
 
     const CommandOutcome json = runCommand(installed.program(), home, {"status", "--json"});
     const QJsonObject report = statusReport(json);
@@ -402,6 +434,13 @@ TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutAC
     // A timed keep-awake reaches the running copy (what it does there: InstanceControlRequests);
     // words that are not understood exit 2.
     ASSERT_EQ(runCommand(installed.program(), home, {"mode", "off"}).exitStatus, 0);
+    // The keep-awake child lets go a moment after the mode.
+    int quietOff = 0;
+    for (int attempt = 0; attempt < 50 && quietOff != 1; ++attempt) {
+        quietOff = runCommand(installed.program(), home, {"status", "--quiet"}).exitStatus;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(quietOff, 1);
     const CommandOutcome awake = runCommand(installed.program(), home, {"awake", "--for", "1h30m"});
     EXPECT_EQ(awake.exitStatus, 0) << awake.errors;
     EXPECT_EQ(runCommand(installed.program(), home, {"mode"}).output, "manual\n");
@@ -409,6 +448,94 @@ TEST_F(Program, ScriptsReadTheModeAndTimesAndRunCommandsHeldAwakeWithOrWithoutAC
 
     const auto status = run.stop(SIGTERM, 5);
     ASSERT_TRUE(status.has_value());
+}
+
+namespace {
+
+/// The JSON lines of `output` that hold every one of `pieces`.
+std::vector<QJsonObject> jsonLinesWith(const std::string& output,
+                                       const std::vector<std::string>& pieces) {
+    std::vector<QJsonObject> found;
+    for (const std::string& line : linesOf(output)) {
+        const bool all = std::all_of(pieces.begin(), pieces.end(), [&](const std::string& piece) {
+            return line.find(piece) != std::string::npos;
+        });
+        const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(line));
+        if (all && document.isObject()) {
+            found.push_back(document.object());
+        }
+    }
+    return found;
+}
+
+/// A folder's executable script.
+std::filesystem::path script(const std::filesystem::path& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+} // namespace
+
+/// The copy runs in a process namespace of its own, so it sees only what the test starts there:
+/// agents running elsewhere on this machine cannot make a line.
+TEST_F(Program, EventsPrintALineForAModeChangeAndForABusyAgent) {
+    if (::geteuid() != 0 || !std::filesystem::exists("/usr/bin/unshare") ||
+        !std::filesystem::exists("/usr/bin/nsenter")) {
+        GTEST_SKIP() << "NAMESPACE UNAVAILABLE: needs root, unshare and nsenter";
+    }
+    InstalledProgram installed;
+    const auto& home = installed.machine.home();
+    installed.machine.storeSettings(AppMode::watchAgentUI, GuardSettings::defaults());
+    const auto isolated =
+        script(installed.machine.root() / "isolated",
+               "exec /usr/bin/unshare --pid --fork --mount-proc --kill-child=TERM " +
+                   installed.program().string());
+    const auto follow = script(installed.machine.root() / "follow",
+                               "exec " + installed.program().string() + " events --json");
+
+    ProgramRun run(isolated, home, devNull());
+    ASSERT_TRUE(run.waitForOutput("Watching — ")) << run.output() << run.errors();
+    ProgramRun events(follow, home, devNull());
+    // The first line is the status as it stands.
+    ASSERT_TRUE(events.waitForOutput("\"status\":\"watching\"")) << events.errors();
+
+    ASSERT_EQ(runCommand(installed.program(), home, {"mode", "manual"}).exitStatus, 0);
+    ASSERT_TRUE(events.waitForOutput("\"mode\":\"manual\"", 10)) << events.output();
+    const auto manual = jsonLinesWith(events.output(), {"\"mode\":\"manual\""});
+    ASSERT_FALSE(manual.empty()) << events.output();
+    EXPECT_EQ(manual[0].value(QStringLiteral("status")).toString(), QStringLiteral("keepingAwake"));
+    EXPECT_TRUE(QDateTime::fromString(manual[0].value(QStringLiteral("at")).toString(), Qt::ISODate)
+                    .isValid())
+        << events.output();
+    EXPECT_FALSE(manual[0].contains(QStringLiteral("version"))) << "only what changed";
+    ASSERT_EQ(runCommand(installed.program(), home, {"mode", "watch"}).exitStatus, 0);
+    ASSERT_TRUE(events.waitForOutput("\"mode\":\"watch\"", 10)) << events.output();
+
+    // A busy process named like an agent, started by the test inside the copy's namespace.
+    const std::size_t mark = events.output().size();
+    const pid_t inside = ::fork();
+    if (inside == 0) {
+        execute("/usr/bin/nsenter",
+                {"--target", std::to_string(childrenOf(run.pid()).at(0)), "--pid", "--mount", "--",
+                 installed.machine.agentProgram().string(), "-c", "while :; do :; done"},
+                bareEnvironment(home));
+    }
+    ASSERT_TRUE(events.waitForOutput("\"state\":\"working\"", 20, mark)) << events.output();
+    const auto working = jsonLinesWith(events.output().substr(mark), {"Claude Code"});
+    ASSERT_FALSE(working.empty()) << events.output();
+    EXPECT_EQ(working[0].value(QStringLiteral("status")).toString(),
+              QStringLiteral("keepingAwake"));
+
+    // The copy's end ends its namespace, the agent with it, and the follower's stream.
+    // Terminated as the session's end would (its pid in the report is the namespace's own).
+    ::kill(childrenOf(run.pid()).at(0), SIGTERM);
+    ASSERT_TRUE(run.waitForExit(10).has_value());
+    int status = 0;
+    ::waitpid(inside, &status, 0);
+    const auto followed = events.waitForExit(5);
+    ASSERT_TRUE(followed.has_value());
+    EXPECT_TRUE(WIFEXITED(*followed) && WEXITSTATUS(*followed) == 0) << events.errors();
 }
 
 /// The lines of `systemd-inhibit --list` naming Stayloom, on the bus this process was given.
@@ -752,4 +879,152 @@ TEST_F(Program, DisplayThatCannotBeOpenedMeansHeadlessStatusLines) {
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
             << (WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status));
     }
+}
+
+namespace {
+
+/// The processes at or below `top`, read from /proc: only the test's own, whatever else runs.
+class OwnProcessTree final : public ProcessTableReading {
+public:
+    explicit OwnProcessTree(pid_t top) : top_(top) {}
+    std::vector<ProcessSnapshot> readProcessTable() override {
+        std::map<std::int32_t, ProcessSnapshot> rows;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            const std::string stat = readFile(entry.path() / "stat");
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos) {
+                continue;
+            }
+            std::istringstream fields(stat.substr(close + 2));
+            std::vector<std::string> values{std::istream_iterator<std::string>(fields), {}};
+            if (values.size() < 20) {
+                continue;
+            }
+            std::string arguments = readFile(entry.path() / "cmdline");
+            std::replace(arguments.begin(), arguments.end(), '\0', ' ');
+            const std::string command = arguments.substr(0, arguments.find(' '));
+            ProcessSnapshot row(std::stoi(name), std::stoi(values[1]), 0, command, arguments,
+                                std::stoull(values[19]));
+            row.startedAt = 0;
+            rows.emplace(row.pid, row);
+        }
+        std::vector<ProcessSnapshot> tree;
+        for (const auto& [pid, row] : rows) {
+            for (std::int32_t at = pid; at > 1 && rows.contains(at); at = rows.at(at).parentPID) {
+                if (at == top_) {
+                    tree.push_back(row);
+                    break;
+                }
+            }
+        }
+        return tree;
+    }
+
+private:
+    pid_t top_;
+};
+
+} // namespace
+
+// An agent named `claude` that runs the real `stayloom hook` as its hooks do and its commands as
+// its shell tool does; a copy's control socket, in this test, hands the events to the witness.
+TEST(HookSequence, PromptToolUsePermissionWaitAnswerAndStopEachGiveTheirState) {
+    TemporaryDirectory root;
+    const auto home = root.path() / "home";
+    std::filesystem::create_directories(home);
+    app::LinuxPlatformOptions options;
+    options.paths = PlatformPaths::Environment{home, std::nullopt};
+    AppModelHarness harness;
+    harness.acceptTermsAndOnboarding();
+    auto model = harness.makeModel();
+    const auto hooks = std::make_shared<HookWitness>();
+    app::InstanceControl control(
+        *model, [](AppMode) {}, hooks);
+    app::SingleInstance instance(app::instanceLockFolder(options));
+    ASSERT_TRUE(instance.acquire());
+    instance.setRequestHandler([&](const QJsonObject& request) { return control.handle(request); });
+
+    std::filesystem::create_symlink("/bin/sh", root.path() / "claude");
+    const auto steps = root.path() / "steps";
+    const auto done = root.path() / "done";
+    ASSERT_EQ(::mkfifo(steps.c_str(), 0600), 0);
+    std::string environment;
+    for (const std::string& entry : bareEnvironment(home)) {
+        environment += "'" + entry + "' ";
+    }
+    const std::string script =
+        "exec 3<> '" + steps.string() +
+        "'; while read -r verb event kind <&3; do case $verb in "
+        "hook) printf '{\"session_id\":\"s1\",\"notification_type\":\"%s\"}' \"$kind\" | env -i " +
+        environment + "'" + STAYLOOM_PROGRAM_PATH +
+        "' hook claude \"$event\";; run) sleep 300 & command=$!;; end) kill $command; wait;; "
+        "esac; echo x >> '" +
+        done.string() + "'; done";
+    ChildProcess agent({(root.path() / "claude").string(), "-c", script});
+    int stepsTaken = 0;
+    const auto step = [&](const std::string& line) {
+        std::ofstream(steps) << line << std::endl;
+        ++stepsTaken;
+        return AppModelHarness::processEventsUntil(
+            [&] { return int(linesOf(readFile(done)).size()) == stepsTaken; });
+    };
+
+    auto table = std::make_shared<OwnProcessTree>(agent.pid());
+    ProcessDetector processes(table);
+    FakeAccessibilityPlatform noApplications;
+    AccessibilityDetector screenText(noApplications);
+    SessionActivityDetector sessions(std::make_shared<FileActivityProbe>(home, 8),
+                                     HostSystem::linux);
+    ActivityDetector detector(processes, screenText, sessions, {hooks.get()});
+    Date now = 1000;
+    const auto claude = [&] {
+        now += 1;
+        for (const ActivitySignal& signal :
+             detector.detectPerApp(GuardSettings::defaults(), {true, 100, "AC"}, now)) {
+            if (signal.appName == "Claude Code") {
+                return signal;
+            }
+        }
+        return ActivitySignal::none();
+    };
+    struct Expected {
+        SignalStrength strength;
+        bool waiting;
+        std::optional<DecidingWitness> decidedBy;
+    };
+    const auto is = [&](const Expected& expected, const char* what) {
+        // The hook's event reaches the copy a moment after the hook ended.
+        ActivitySignal signal;
+        AppModelHarness::processEventsUntil(
+            [&] {
+                signal = claude();
+                return signal.strength == expected.strength &&
+                       signal.waitingForUser == expected.waiting;
+            },
+            5000);
+        EXPECT_EQ(signal.strength, expected.strength) << what << ": " << signal.reason;
+        EXPECT_EQ(signal.waitingForUser, expected.waiting) << what << ": " << signal.reason;
+        EXPECT_EQ(signal.decidedBy, expected.decidedBy) << what << ": " << signal.reason;
+    };
+    const auto strong = SignalStrength::strong, presence = SignalStrength::presence;
+
+    ASSERT_TRUE(step("hook UserPromptSubmit"));
+    is({strong, false, DecidingWitness::hook}, "the prompt");
+    ASSERT_TRUE(step("hook PreToolUse"));
+    ASSERT_TRUE(step("run"));
+    is({strong, false, DecidingWitness::run}, "its tool runs a quiet command");
+    ASSERT_TRUE(step("end"));
+    ASSERT_TRUE(step("hook PostToolUse"));
+    ASSERT_TRUE(step("hook Notification permission_prompt"));
+    is({presence, true, DecidingWitness::hook}, "it asks for a permission");
+    ASSERT_TRUE(step("run"));
+    is({strong, false, DecidingWitness::run}, "the answer: the command it asked about runs");
+    ASSERT_TRUE(step("end"));
+    ASSERT_TRUE(step("hook PostToolUse"));
+    ASSERT_TRUE(step("hook Stop"));
+    is({presence, false, DecidingWitness::cpu}, "its turn ended");
 }

@@ -70,9 +70,9 @@ TEST(SettingsWindowStats, ImpactLinesForZeroAndCountedHours) {
         fixture.show();
         fixture.window->selectTab(SettingsTab::stats);
         EXPECT_EQ(fixture.text(QStringLiteral("impactHeadline")),
-                  QStringLiteral("0.0 hrs protected · 0 sleeps stopped"));
+                  QStringLiteral("0 min protected · 0 sleeps stopped"));
         EXPECT_EQ(fixture.text(QStringLiteral("keptWorkingLine")),
-                  QStringLiteral("Kept working 0.0 hrs (lid open)"));
+                  QStringLiteral("Kept awake 0 min for agents (lid open)"));
         EXPECT_FALSE(shown(fixture, QStringLiteral("recoveredLine")));
         EXPECT_EQ(fixture.text(QStringLiteral("installDateLine")),
                   QStringLiteral("Since May 27, 2025"));
@@ -83,12 +83,12 @@ TEST(SettingsWindowStats, ImpactLinesForZeroAndCountedHours) {
         fixture.show();
         fixture.window->selectTab(SettingsTab::stats);
         EXPECT_EQ(fixture.text(QStringLiteral("impactHeadline")),
-                  QStringLiteral("2.5 hrs protected · 1 sleep stopped"));
+                  QStringLiteral("2 h 30 min protected · 1 sleep stopped"));
         EXPECT_EQ(fixture.text(QStringLiteral("keptWorkingLine")),
-                  QStringLiteral("Kept working 1.0 hrs (lid open)"));
+                  QStringLiteral("Kept awake 1 h for agents (lid open)"));
         EXPECT_TRUE(shown(fixture, QStringLiteral("recoveredLine")));
         EXPECT_EQ(fixture.text(QStringLiteral("recoveredLine")),
-                  QStringLiteral("Recovered ≈ 2.5 hrs of work that would otherwise have been "
+                  QStringLiteral("Recovered ≈ 2 h 30 min of work that would otherwise have been "
                                  "interrupted by sleep."));
     }
 }

@@ -261,9 +261,24 @@ TEST(SettingsWindow, ConnectAgentsListsTheAgentsFoundAndChangesOnlyWhatTheUserAs
     EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.claude")),
               QStringLiteral("Not connected"));
     EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.gemini")), QStringLiteral("Not found"));
-    EXPECT_FALSE(fixture.find<QPushButton>(QStringLiteral("agentHooksButton.gemini"))->isEnabled());
+    // All six, each saying where it was looked for.
+    for (const char* word : {"claude", "codex", "gemini", "qwen", "opencode", "copilot"}) {
+        EXPECT_FALSE(
+            fixture.text(QStringLiteral("agentHooksWhere.") + QLatin1String(word)).isEmpty())
+            << word;
+    }
+    const QString where = fixture.text(QStringLiteral("agentHooksWhere.gemini"));
+    EXPECT_TRUE(where.contains(QString::fromStdString((home / ".gemini").string())) &&
+                where.contains(u"gemini on the search path"))
+        << where.toStdString();
     EXPECT_FALSE(std::filesystem::exists(home / ".claude" / "settings.json"))
         << "nothing is written before the user asks";
+
+    // An agent not found (a desktop's search path often lacks npm's folder) is connected all the
+    // same: its file is made where the agent keeps it.
+    stayloom::testing::click(fixture.find<QPushButton>(QStringLiteral("agentHooksButton.gemini")));
+    EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.gemini")), QStringLiteral("Connected"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(home / ".gemini" / "settings.json"));
 
     auto* claude = fixture.find<QPushButton>(QStringLiteral("agentHooksButton.claude"));
     stayloom::testing::click(claude);
@@ -278,6 +293,7 @@ TEST(SettingsWindow, ConnectAgentsListsTheAgentsFoundAndChangesOnlyWhatTheUserAs
     EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.claude")),
               QStringLiteral("Not connected"));
     EXPECT_FALSE(std::filesystem::exists(home / ".codex")) << "another agent was touched";
+    EXPECT_EQ(fixture.text(QStringLiteral("agentHooksState.gemini")), QStringLiteral("Connected"));
 }
 
 TEST(SettingsWindow, AdvancedActionsReachTheModelAndOpenTheLog) {

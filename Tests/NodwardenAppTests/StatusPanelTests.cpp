@@ -141,10 +141,10 @@ TEST(ImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
         const char* caption;
     };
     const std::vector<Case> cases = {
-        {"protected time leads while kept-awake time is short", 100, 600, 1, "0.2h", "protected"},
-        {"kept-awake time leads from three minutes on", 200, 600, 1, "0.1h", "kept working"},
-        {"a closed session alone leaves the empty state", 0, 0, 1, "0.0h", "kept working"},
-        {"one kept-awake second", 1, 0, 0, "0.0h", "kept working"},
+        {"protected time leads while kept-awake time is short", 100, 600, 1, "10 min", "protected"},
+        {"kept-awake time leads from three minutes on", 200, 600, 1, "3 min", "kept awake"},
+        {"a closed session alone leaves the empty state", 0, 0, 1, "0 min", "kept awake"},
+        {"one kept-awake second", 1, 0, 0, "0 min", "kept awake"},
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -197,10 +197,10 @@ TEST(ImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
         scene.build();
         EXPECT_EQ(scene.shown("impactRecencyRow"), hoursAgo < 24);
         EXPECT_TRUE(scene.shown("impactTrophy")) << "the saved line stays";
-        EXPECT_EQ(scene.text("impactTrophyText"), "1.5h protected · 1 sleep stopped");
+        EXPECT_EQ(scene.text("impactTrophyText"), "1 h 30 min protected · 1 sleep stopped");
         if (hoursAgo < 24) {
             EXPECT_EQ(scene.find<ElidedLabel>("impactLastRunAgent")->fullText().toStdString(),
-                      "Claude Code ran 1h 5m");
+                      "Claude Code ran 1 h 5 min");
             EXPECT_EQ(scene.text("impactLastRunDetail"),
                       scene.model->panelLastRunDetail().toStdString());
         }

@@ -201,8 +201,11 @@ TEST(TrayIcon, TheMenusRadioItemsSwitchTheModeAndATimedKeepAwakeReturnsToTheMode
     action(QStringLiteral("trayKeepAwakeFor2h"))->trigger();
     EXPECT_EQ(model.mode(), AppMode::manualKeepAwake);
     EXPECT_TRUE(modeAction(AppMode::manualKeepAwake)->isChecked());
-    EXPECT_TRUE(icon.systemTrayIcon()->toolTip().endsWith(
-        QStringLiteral("\n2h left, then ") + model.wording().modeName(AppMode::watchAgentUI)))
+    // Its end on the clock and what is left.
+    EXPECT_TRUE(
+        icon.systemTrayIcon()->toolTip().contains(QStringLiteral("\nUntil ")) &&
+        icon.systemTrayIcon()->toolTip().endsWith(QStringLiteral(" · 2 h left, then ") +
+                                                  model.wording().modeName(AppMode::watchAgentUI)))
         << icon.systemTrayIcon()->toolTip().toStdString();
     tray.scene.harness.clock.advance(2 * 3600);
     model.tick();

@@ -280,9 +280,14 @@ TEST(ActivityDetector, MergesTheLibrarysOwnDetectorsOverRealFiles) {
     // shared database file does not count without its process.
     const auto first = detector.detectPerApp(settings, {}, written + 10);
     ASSERT_EQ(names(first), (std::vector<std::string>{"Claude Code", "Cursor"}));
-    EXPECT_EQ(first[0], (ActivitySignal{Strength::strong, "Claude Code",
-                                        "UI text matched active phrase \"esc to interrupt\"",
-                                        "esc to interrupt", 2, true}));
+    ActivitySignal onScreen{Strength::strong,
+                            "Claude Code",
+                            "UI text matched active phrase \"esc to interrupt\"",
+                            "esc to interrupt",
+                            2,
+                            true};
+    onScreen.decidedBy = nodwarden::DecidingWitness::screen;
+    EXPECT_EQ(first[0], onScreen);
     EXPECT_EQ(first[1].sessionCount, std::nullopt);
     EXPECT_EQ(first[1].processPresent, false);
 

@@ -121,6 +121,46 @@ TEST(HookWitness, CodexDaemonSpeaksAndInterruptEnds) {
     EXPECT_TRUE(ask(witness).empty());
 }
 
+TEST(HookWitness, AQuestionToTheUserWaitsUntilItsToolTheAnswerOrTheEndAndIsNeverQuiet) {
+    const AgentVerdict claudeWaits{"Claude Code", AgentWorkState::waiting,
+                                   AgentVerdictSource::hookWithoutCancel};
+    const auto settings = GuardSettings::defaults();
+    // Claude Code: a permission notification, by its kind; a notification of another kind is not
+    // a question. Qwen Code: its tool starts only after the answer.
+    HookWitness witness;
+    witness.record(claude("UserPromptSubmit"));
+    witness.record(claude("PreToolUse"));
+    witness.record({"claude", "Notification", "s1", 200, claudeStart, "idle_prompt"});
+    EXPECT_EQ(ask(witness), std::vector{claudeWorking});
+    witness.record({"claude", "Notification", "s1", 200, claudeStart, "permission_prompt"});
+    EXPECT_EQ(witness.detectVerdicts(settings, table(), 100), std::vector{claudeWaits});
+    EXPECT_EQ(witness.detectVerdicts(settings, table(), 100 + 10 * SignOfWork::quietLimit),
+              std::vector{claudeWaits})
+        << "waiting is quiet";
+    witness.record(claude("PostToolUse"));
+    EXPECT_EQ(ask(witness), std::vector{claudeWorking});
+    witness.record(claude("PermissionRequest"));
+    witness.record(claude("Stop"));
+    EXPECT_TRUE(ask(witness).empty()) << "the end ends the wait";
+
+    // OpenCode's plugin says when the user answered; its hooks hear a cancel, so both are stated.
+    const std::vector<ProcessSnapshot> withOpenCode = {
+        ProcessSnapshot(100, 1, 0, "/bin/bash", "bash", 4000),
+        ProcessSnapshot(400, 100, 0, "/home/u/.bin/opencode", "opencode", 4100)};
+    witness.record({"opencode", "busy", "o", 400, 4100});
+    witness.record({"opencode", "permission", "o", 400, 4100});
+    EXPECT_EQ(ask(witness, withOpenCode),
+              (std::vector<AgentVerdict>{
+                  {"OpenCode", AgentWorkState::waiting, AgentVerdictSource::hook}}));
+    witness.record({"opencode", "replied", "o", 400, 4100});
+    EXPECT_EQ(ask(witness, withOpenCode),
+              (std::vector<AgentVerdict>{
+                  {"OpenCode", AgentWorkState::working, AgentVerdictSource::hook}}));
+    // A wait that never ends goes with its sender.
+    witness.record({"opencode", "permission", "o", 400, 4100});
+    EXPECT_TRUE(ask(witness, table()).empty());
+}
+
 TEST(HookWitness, UnknownAgentsAndSwitchedOffAgentsGiveNoVerdict) {
     HookWitness witness;
     EXPECT_FALSE(witness.record({"cursor", "UserPromptSubmit", "s", 200, claudeStart}));

@@ -208,7 +208,7 @@ TEST(GuardSettingsDecoding, StoredTargetAppsAreCleanedOfLegacyNames) {
 
 // MARK: - Settings encoding
 
-TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
+TEST(GuardSettingsEncoding, WritesExactlyTheEighteenCurrentKeys) {
     GuardSettings settings = GuardSettings::defaults();
     settings.setAllowUnlimitedWhilePluggedIn(false);
     const json encoded = json::parse(settings.toJSON());
@@ -225,7 +225,9 @@ TEST(GuardSettingsEncoding, WritesExactlyTheSeventeenCurrentKeys) {
                                       "enableBrowsers",
                                       "keepAwakeWithLidClosed",
                                       "letDisplaySleep",
+                                      "keepAwakeWhileAgentWaits",
                                       "notifyWorkDone",
+                                      "notifyWorkDoneAfterGrace",
                                       "notifySafety",
                                       "notifyBatteryWarning",
                                       "notifyProblems"};

@@ -9,11 +9,13 @@
 #include <NodwardenCore/detection/SessionActivityDetector.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/statusrecords/AgentMountViews.hpp>
 #include <NodwardenCore/statusrecords/AgentStatusReaders.hpp>
 #include <NodwardenCore/statusrecords/OpenCodeStatusReader.hpp>
 #include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
 #include <NodwardenCore/statusrecords/StatusRecordFiles.hpp>
 
+#include "Support/ChildProcess.hpp"
 #include "Support/FakeAccessibilityPlatform.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
@@ -25,7 +27,9 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -553,6 +557,269 @@ TEST(StatusRecordDetector, TheBestEvidenceDecidesAtEveryTurnsEndAndFilesSpeakFor
             EXPECT_EQ(found->reason, c.reason) << c.what;
         }
     }
+}
+
+namespace {
+
+/// One agent through a turn that runs a command through its tool: its records while the turn is
+/// under way and after it, and where its command runs (below the agent, or below a daemon of it).
+struct ToolTurn {
+    std::string agent;
+    ProcessSnapshot process;
+    std::vector<File> underWay;
+    std::vector<File> over;
+    /// What its record says once the turn is over.
+    std::string overReason;
+    /// A daemon of the agent's the command runs below (Codex's app-server); none for the agent.
+    std::optional<ProcessSnapshot> daemon = std::nullopt;
+};
+
+/// One pass of the turn: what the screen shows, whether the command runs and with how much CPU,
+/// whether the turn is over, and what the agent's row must come to.
+struct ToolStep {
+    const char* what;
+    std::optional<State> screen;
+    std::optional<double> commandCPU;
+    bool turnOver;
+    SignalStrength strength;
+    bool waiting;
+    std::optional<DecidingWitness> decidedBy;
+    std::string reason; ///< "%" stands for the agent's name; empty: the turn's `overReason`
+};
+
+std::string named(std::string text, const std::string& agent) {
+    if (const auto at = text.find('%'); at != std::string::npos) {
+        text.replace(at, 1, agent);
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(StatusRecordDetector, ATurnLastsWhileItsToolRunsAndAWaitForTheUserIsNoWork) {
+    const auto nowMs = static_cast<std::int64_t>(unixTimeFromDate(realNow()) * 1000);
+    // The records each agent writes through a tool turn (observed on the real agents): the tool
+    // call is the newest record while its command runs, the turn's end comes after it.
+    const std::string geminiToolCall =
+        R"({"id":"m2","timestamp":"2026-12-08T11:00:07.000Z","type":"gemini","content":"","toolCalls":[{"id":"c1","name":"run_shell_command","args":{"command":"sleep 150"},"status":"success"}]})";
+    const std::string geminiToolResult =
+        R"({"id":"m3","timestamp":"2026-12-08T11:02:37.000Z","type":"user","content":[{"functionResponse":{"name":"run_shell_command"}}]})";
+    const std::string qwenToolCall =
+        R"({"uuid":"u3","parentUuid":"u2","sessionId":"6b1c","timestamp":"2026-12-08T11:00:07.000Z","type":"assistant","message":{"role":"model","parts":[{"functionCall":{"name":"run_shell_command","args":{"command":"sleep 150"}}}]}})";
+    const std::string qwenToolResult =
+        R"({"uuid":"u4","parentUuid":"u3","sessionId":"6b1c","timestamp":"2026-12-08T11:02:37.000Z","type":"tool_result","message":{"role":"user","parts":[{"functionResponse":{"name":"run_shell_command"}}]}})";
+    const std::string codexCall =
+        R"({"timestamp":"2026-12-08T11:00:01.000Z","type":"response_item","payload":{"type":"function_call","name":"exec_command","arguments":"{}"}})";
+    const std::string claudeFile = ".claude/sessions/4242.json";
+    const std::string copilotFile = ".copilot/open-sessions-state.json";
+    // clang-format off
+    const std::vector<ToolTurn> turns = {
+        {"Claude Code", agentRun(4242, "/home/u/.local/share/claude/versions/2.1.197", "claude", 3),
+         {{claudeFile, claudeSession("busy", "0")}}, {{claudeFile, claudeSession("idle", "0")}},
+         "Claude Code reports it is idle"},
+        {"Codex CLI", agentRun(31, "/home/u/.bin/codex", "codex", 3),
+         {{rollout, lines({codexEvent("task_started"), codexCall})}},
+         {{rollout, lines({codexEvent("task_started"), codexCall, codexEvent("task_complete")})}},
+         "Codex CLI reports it is idle",
+         ProcessSnapshot(32, 31, 0.5, "/home/u/.codex/packages/bin/codex", "codex app-server --listen unix://")},
+        {"Gemini CLI", agentRun(51, "/usr/bin/node", "node /home/u/.bin/gemini", 3),
+         {{geminiChat, lines({geminiHeader, geminiUser, geminiToolCall})}},
+         {{geminiChat, lines({geminiHeader, geminiUser, geminiToolCall, geminiToolResult, geminiReply})}},
+         "Gemini CLI's chat ends with a reply"},
+        {"Qwen Code", agentRun(61, "/usr/bin/node", "node /home/u/.bin/qwen", 3),
+         {{qwenChat, lines({qwenRecord("user"), qwenToolCall})}},
+         {{qwenChat, lines({qwenRecord("user"), qwenToolCall, qwenToolResult, qwenRecord("assistant")})}},
+         "Qwen Code's chat ends with a reply"},
+        {"OpenCode", agentRun(71, "/home/u/.bin/opencode", "opencode", 3),
+         {{openCodeStore, openCodeTurn(nowMs, false)}}, {{openCodeStore, openCodeTurn(nowMs, true)}},
+         "OpenCode reports it is idle"},
+        {"Copilot CLI", agentRun(41, "/home/u/.bin/copilot", "copilot", 3),
+         {{copilotFile, copilotState({{"s1", copilotSession(true, farFuture)}})}},
+         {{copilotFile, copilotState({{"s1", copilotSession(false, farFuture)}})}},
+         "Copilot CLI reports it is idle"},
+    };
+    const auto strong = SignalStrength::strong, presence = SignalStrength::presence;
+    const std::optional<State> noScreen, showsIdle = State::idle, asks = State::waiting;
+    const std::optional<double> noCommand, quiet = 0.0;
+    const auto run = DecidingWitness::run, screen = DecidingWitness::screen,
+               record = DecidingWitness::record;
+    const std::vector<ToolStep> steps = {
+        {"a quiet command runs while the screen looks idle", showsIdle, quiet, false, strong, false, run, "% runs a command through its tool"},
+        {"the next command waits for approval", asks, noCommand, false, presence, true, screen, "% is waiting for your answer"},
+        {"approved: its command runs while the question is still on screen", asks, quiet, false, strong, false, run, "% runs a command through its tool"},
+        {"the turn is over, a quiet server left behind", noScreen, quiet, true, presence, false, record, ""},
+        {"the server left behind gets busy", showsIdle, 40.0, true, strong, false, DecidingWitness::cpu, "A process % left running is busy"},
+    };
+    // clang-format on
+    for (const ToolTurn& turn : turns) {
+        TemporaryDirectory home;
+        auto table = std::make_shared<FixedProcessTable>();
+        ProcessDetector processes(table);
+        stayloom::testing::FakeAccessibilityPlatform noApplications;
+        AccessibilityDetector screenText(noApplications);
+        const auto probe = std::make_shared<FileActivityProbe>(home.path(), 8);
+        SessionActivityDetector sessions(probe, HostSystem::linux);
+        StatusRecordDetector records(standardStatusReaders(home.path(), probe));
+        ScriptedScreen screenWitness;
+        ActivityDetector detector(processes, screenText, sessions, {&records, &screenWitness});
+        const Date started = realNow();
+        const auto pass = [&](Date now, const std::vector<File>& files, std::optional<State> shown,
+                              std::optional<double> commandCPU, int commandPID) {
+            std::filesystem::remove(home.path() / openCodeStore);
+            writeFiles(home, files);
+            table->rows = tableWith(turn.process, longRunning, now);
+            const std::int32_t parent = turn.daemon ? turn.daemon->pid : turn.process.pid;
+            if (turn.daemon) {
+                table->rows.push_back(*turn.daemon);
+            }
+            if (commandCPU) {
+                table->rows.emplace_back(commandPID, parent, 0, "/bin/bash", "bash -c make test");
+                table->rows.emplace_back(commandPID + 1, commandPID, *commandCPU, "/usr/bin/make",
+                                         "make test");
+            }
+            screenWitness.verdicts.clear();
+            if (shown) {
+                screenWitness.verdicts = {{turn.agent, *shown, AgentVerdictSource::screen}};
+            }
+            const auto signals =
+                detector.detectPerApp(GuardSettings::defaults(), {true, 100, "AC"}, now);
+            const auto found = std::find_if(signals.begin(), signals.end(),
+                                            [&](const auto& s) { return s.appName == turn.agent; });
+            return found == signals.end() ? ActivitySignal::none() : *found;
+        };
+        // The turn starts: the agent's own word, no command yet.
+        const ActivitySignal asked = pass(started, turn.underWay, noScreen, noCommand, 0);
+        EXPECT_EQ(asked.strength, strong) << turn.agent << ": the turn started";
+        for (std::size_t index = 0; index < steps.size(); ++index) {
+            const ToolStep& step = steps[index];
+            // The command of the first step ends; the approved one is another process.
+            const int commandPID = index == 0 ? 7000 : 7100;
+            const ActivitySignal signal =
+                pass(started + 3.0 * double(index + 1), step.turnOver ? turn.over : turn.underWay,
+                     step.screen, step.commandCPU, commandPID);
+            const std::string label = turn.agent + ": " + step.what;
+            EXPECT_EQ(signal.strength, step.strength) << label;
+            EXPECT_EQ(signal.waitingForUser, step.waiting) << label;
+            EXPECT_EQ(signal.decidedBy, step.decidedBy) << label;
+            EXPECT_EQ(signal.reason,
+                      step.reason.empty() ? turn.overReason : named(step.reason, turn.agent))
+                << label;
+        }
+    }
+}
+
+namespace {
+
+/// A process named `claude` in a mount namespace of its own whose HOME (a tmpfs mounted there
+/// only) holds its session record saying busy; none of it is visible from here but through
+/// /proc/PID/root. `home` is the path of that HOME inside the namespace.
+class ContainedClaude {
+public:
+    ContainedClaude(const std::filesystem::path& scratch, const std::string& home)
+        : program_(scratch / "claude"),
+          child_({"/usr/bin/env", "HOME=" + home, "/usr/bin/unshare", "--mount", "--propagation",
+                  "private", program_.string(), "-c", script(home)}) {}
+
+    pid_t pid() const { return child_.pid(); }
+    /// Waits until it runs in a mount namespace of its own.
+    bool apart() const {
+        const auto own = std::filesystem::read_symlink("/proc/self/ns/mnt");
+        for (int wait = 0; wait < 400; ++wait) {
+            std::error_code error;
+            const auto theirs =
+                std::filesystem::read_symlink("/proc/" + std::to_string(pid()) + "/ns/mnt", error);
+            if (!error && theirs != own) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return false;
+    }
+    /// Waits until the record is written.
+    bool ready() const {
+        const auto record = std::filesystem::path("/proc") / std::to_string(pid()) / "root" /
+                            (recordFolder_ + "/" + std::to_string(pid()) + ".json").substr(1);
+        for (int wait = 0; wait < 400; ++wait) {
+            std::error_code error;
+            if (std::filesystem::exists(std::filesystem::path(record.string() + ".done"), error)) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return false;
+    }
+    /// The row the process table gives it.
+    ProcessSnapshot row() const {
+        std::ifstream stat("/proc/" + std::to_string(pid()) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        std::uint64_t start = 0;
+        for (int index = 3; index <= 22 && fields >> field; ++index) {
+            if (index == 22) {
+                start = std::stoull(field);
+            }
+        }
+        ProcessSnapshot row(pid(), ::getpid(), 0, program_.string(), "claude", start);
+        row.startedAt = realNow() - longRunning;
+        return row;
+    }
+
+private:
+    /// Mounts the private HOME, writes the record as Claude Code does (its own pid and start
+    /// ticks) and waits. No word of it may read as a one-shot option.
+    std::string script(const std::string& home) {
+        recordFolder_ = home + "/.claude/sessions";
+        return "mount -t tmpfs none '" + home + "' 2>/dev/null; mkdir '" + home + "/.claude' '" +
+               recordFolder_ + "'; start=$(cut -d' ' -f22 /proc/$$/stat); echo " +
+               R"("{\"pid\":$$,\"procStart\":$start,\"status\":\"busy\"}" > ')" + recordFolder_ +
+               "'/$$.json; touch '" + recordFolder_ + "'/$$.json.done; while :; do sleep 1; done";
+    }
+
+    std::filesystem::path program_;
+    std::string recordFolder_;
+    stayloom::testing::ChildProcess child_;
+};
+
+} // namespace
+
+// A devcontainer's or a `docker run`'s agent: in the host's process table, its files elsewhere.
+TEST(StatusRecordDetector, AnAgentInAContainerIsReadThroughItsRootOrSaidToBeOutOfReach) {
+    if (::geteuid() != 0 || !std::filesystem::exists("/usr/bin/unshare")) {
+        GTEST_SKIP() << "needs unshare --mount";
+    }
+    TemporaryDirectory scratch;
+    std::filesystem::create_symlink("/bin/sh", scratch.path() / "claude");
+    std::filesystem::create_directory(scratch.path() / "home");
+    TemporaryDirectory hostHome;
+    const auto makeReaders = [](const std::filesystem::path& home) {
+        return standardStatusReaders(home, std::make_shared<FileActivityProbe>(home, 8));
+    };
+
+    ContainedClaude contained(scratch.path(), (scratch.path() / "home").string());
+    ASSERT_TRUE(contained.ready()) << "the contained agent did not start";
+    ASSERT_TRUE(std::filesystem::is_empty(scratch.path() / "home"))
+        << "its HOME is seen only inside its namespace";
+    const std::vector<ProcessSnapshot> table = {contained.row()};
+
+    StatusRecordDetector hostOnly(standardStatusReaders(
+        hostHome.path(), std::make_shared<FileActivityProbe>(hostHome.path(), 8)));
+    EXPECT_TRUE(hostOnly.detectVerdicts(GuardSettings::defaults(), table, realNow()).empty())
+        << "where only this home is read, nothing speaks for it";
+
+    StatusRecordDetector throughRoot(standardStatusReaders(hostHome.path(), nullptr), makeReaders,
+                                     std::make_shared<AgentMountViews>());
+    const auto verdicts = throughRoot.detectVerdicts(GuardSettings::defaults(), table, realNow());
+    EXPECT_EQ(verdicts, (std::vector<AgentVerdict>{
+                            {"Claude Code", State::working, AgentVerdictSource::statusRecord}}));
+    EXPECT_TRUE(throughRoot.outOfReach().empty());
+
+    // A HOME that is no folder there: its files cannot be found, only its CPU speaks.
+    ContainedClaude lost(scratch.path(), "/nonexistent-home");
+    ASSERT_TRUE(lost.apart());
+    EXPECT_TRUE(
+        throughRoot.detectVerdicts(GuardSettings::defaults(), {lost.row()}, realNow()).empty());
+    EXPECT_EQ(throughRoot.outOfReach(), std::vector<std::string>{"Claude Code"});
 }
 
 namespace {

@@ -1,7 +1,7 @@
 // Stayloom's OpenCode plugin.
 // Written by `stayloom hooks install opencode`; `stayloom hooks remove opencode` removes it.
-// Tells Stayloom when a session starts and ends a turn: the event's name and the
-// session's id only, never a prompt.
+// Tells Stayloom when a session starts and ends a turn, runs a tool and asks for a
+// permission: the event's name and the session's id only, never a prompt.
 import { spawn } from "node:child_process";
 
 const program = STAYLOOM_PROGRAM;
@@ -25,6 +25,16 @@ export const StayloomPlugin = async () => ({
       tell(properties.status?.type === "idle" ? "idle" : "busy", properties.sessionID);
     } else if (event?.type === "session.idle") {
       tell("idle", properties.sessionID);
+    } else if (event?.type === "permission.asked" || event?.type === "permission.updated") {
+      tell("permission", properties.sessionID);
+    } else if (event?.type === "permission.replied") {
+      tell("replied", properties.sessionID);
     }
+  },
+  "tool.execute.before": async (input) => {
+    tell("tool", input?.sessionID);
+  },
+  "tool.execute.after": async (input) => {
+    tell("toolDone", input?.sessionID);
   },
 });

@@ -59,8 +59,13 @@ CommandLineRequest hooksRequest(const QStringList& words) {
 } // namespace
 
 CommandLine::CommandLine()
-    : json_(QStringLiteral("json"), QStringLiteral("With status: print one JSON object.")),
-      for_(QStringLiteral("for"), QStringLiteral("With awake: how long, such as 90m or 2h."),
+    : json_(QStringLiteral("json"),
+            QStringLiteral("With status: print one JSON object; with events: one a line.")),
+      quiet_(QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
+             QStringLiteral("With status: print nothing; exit 0 while keeping awake, 1 while "
+                            "not, 3 when nothing runs.")),
+      for_(QStringLiteral("for"),
+           QStringLiteral("With awake: how long, such as 90s, 45m, 2h or 1h30m."),
            QStringLiteral("duration")),
       help_(QStringList{QStringLiteral("h"), QStringLiteral("help")},
             QStringLiteral("Show this help.")),
@@ -71,6 +76,7 @@ CommandLine::CommandLine()
                        "when they are done. Without a command it starts (tray, panel window, or "
                        "status lines on a terminal); a command asks the running copy."));
     parser_.addOption(json_);
+    parser_.addOption(quiet_);
     parser_.addOption(for_);
     parser_.addOption(help_);
     parser_.addOption(version_);
@@ -93,10 +99,17 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
     }
     const QStringList words = parser_.positionalArguments();
     request.json = parser_.isSet(json_);
+    request.quiet = parser_.isSet(quiet_);
     const QString command = words.value(0);
     const QStringList rest = words.mid(1);
-    if (request.json && command != u"status") {
-        return refused(QStringLiteral("--json goes with the status command."));
+    if (request.json && command != u"status" && command != u"events") {
+        return refused(QStringLiteral("--json goes with the status and events commands."));
+    }
+    if (request.quiet && command != u"status") {
+        return refused(QStringLiteral("--quiet goes with the status command."));
+    }
+    if (request.quiet && request.json) {
+        return refused(QStringLiteral("--quiet prints nothing; leave out --json."));
     }
     if (parser_.isSet(for_) && command != u"awake") {
         return refused(QStringLiteral("--for goes with the awake command."));
@@ -119,6 +132,9 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
     if (command == u"quit") {
         return noMoreWords(Action::quit);
     }
+    if (command == u"events") {
+        return noMoreWords(Action::events);
+    }
     if (command == u"accept-terms") {
         return noMoreWords(Action::acceptTerms);
     }
@@ -136,8 +152,8 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
     if (command == u"awake") {
         const auto seconds = parseDuration(parser_.value(for_));
         if (!rest.isEmpty() || !seconds) {
-            return refused(QStringLiteral("awake needs --for and a duration such as 90m or 2h "
-                                          "(at most a week)."));
+            return refused(QStringLiteral("awake needs --for and a duration such as 90s, 45m, 2h "
+                                          "or 1h30m (at most a week)."));
         }
         request.action = Action::awake;
         request.seconds = *seconds;
@@ -157,11 +173,13 @@ CommandLineRequest CommandLine::parse(const QStringList& arguments) {
         return hooksRequest(rest);
     }
     if (command == u"launch-at-login") {
-        if (rest.size() != 1 || (rest[0] != u"on" && rest[0] != u"off")) {
-            return refused(QStringLiteral("launch-at-login needs on or off."));
+        if (rest.size() > 1 || (rest.size() == 1 && rest[0] != u"on" && rest[0] != u"off")) {
+            return refused(QStringLiteral("launch-at-login takes on, off, or nothing to ask."));
         }
         request.action = Action::launchAtLogin;
-        request.enabled = rest[0] == u"on";
+        if (!rest.isEmpty()) {
+            request.enabled = rest[0] == u"on";
+        }
         return request;
     }
     return refused(QStringLiteral("Unknown command “") + command + QStringLiteral("”."));
@@ -202,15 +220,23 @@ QString CommandLine::helpText() const {
         "\nCommands (all but run and hooks ask the copy that runs for this user):\n"
         "  status [--json]            Status, reason, agents, power, lid and the last run.\n"
         "                             Exit status 0 while running, 3 when nothing runs.\n"
+        "  status --quiet             Nothing printed; exit status 0 while keeping awake,\n"
+        "                             1 while not, 3 when nothing runs.\n"
+        "  events [--json]            A line now and one per change of the status, its\n"
+        "                             reason, an agent's state or the mode, until stopped;\n"
+        "                             with --json the status keys that changed, and \"at\".\n"
         "  mode                       Print the mode in force.\n"
         "  mode <mode>                Switch the mode as the panel's picker does; <mode> is\n"
         "                             one of ");
     text += modeList();
     text += QStringLiteral(".\n"
-                           "  awake --for <duration>     Keep awake (manual) for 90m, 2h…, then "
+                           "  awake --for <duration>     Keep awake (manual) for a while, then "
                            "go back to the\n"
                            "                             mode before, as the tray menu's "
                            "Keep awake for 1 hour.\n"
+                           "                             <duration> is whole numbers with s, m "
+                           "or h: 90s, 45m,\n"
+                           "                             2h, 1h30m; at most a week.\n"
                            "  run -- <command> [arg…]    Keep the computer awake while the command "
                            "runs and\n"
                            "                             return its exit status; works without a "
@@ -219,8 +245,9 @@ QString CommandLine::helpText() const {
                            "settings say so.\n"
                            "  accept-terms               Accept the terms for a copy that cannot "
                            "ask on a terminal.\n"
-                           "  launch-at-login on|off     Start at login (a systemd user unit "
-                           "without a desktop).\n"
+                           "  launch-at-login [on|off]   Start at login (a systemd user unit "
+                           "without a desktop);\n"
+                           "                             alone, print on or off.\n"
                            "  hooks install [agent…]     Connect agents: add Stayloom's hooks to "
                            "their own\n"
                            "                             settings; every agent found when none is "

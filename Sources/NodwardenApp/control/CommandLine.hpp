@@ -27,16 +27,19 @@ struct CommandLineRequest {
         launchAtLogin,
         hooks,
         runCommand,
-        awake
+        awake,
+        events
     };
 
     Action action = Action::run;
-    /// `status --json`.
+    /// `status --json`, `events --json`.
     bool json = false;
+    /// `status --quiet`: only the exit status says whether the computer is kept awake.
+    bool quiet = false;
     /// `mode <word>`; none for `mode` alone, which asks for the mode in force.
     std::optional<AppMode> mode;
-    /// `launch-at-login on|off`.
-    bool enabled = false;
+    /// `launch-at-login on|off`; none for `launch-at-login` alone, which asks.
+    std::optional<bool> enabled;
     /// `hooks install|remove|status [agent…]`.
     HookSetup::Verb hooksVerb = HookSetup::Verb::status;
     std::vector<std::string> agents;
@@ -68,6 +71,7 @@ public:
 private:
     QCommandLineParser parser_;
     QCommandLineOption json_;
+    QCommandLineOption quiet_;
     QCommandLineOption for_;
     QCommandLineOption help_;
     QCommandLineOption version_;

@@ -6,6 +6,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenCore/system/UniqueFd.hpp>
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,8 +61,13 @@ QJsonObject requestFor(const CommandLineRequest& request) {
     case Action::acceptTerms:
         return {{QStringLiteral("command"), QStringLiteral("accept-terms")}};
     case Action::launchAtLogin:
+        if (!request.enabled) {
+            return {{QStringLiteral("command"), QStringLiteral("status")}};
+        }
         return {{QStringLiteral("command"), QStringLiteral("launch-at-login")},
-                {QStringLiteral("enabled"), request.enabled}};
+                {QStringLiteral("enabled"), *request.enabled}};
+    case Action::events:
+        return {{QStringLiteral("command"), QStringLiteral("events")}};
     default:
         return {};
     }
@@ -84,62 +90,102 @@ QByteArray systemError(int number) {
 
 } // namespace
 
-/// Plain sockets, not QLocalSocket: a program that refuses the request closes its end at once,
-/// and its answer must still be read after the request could not be written. No event loop is
-/// needed either, so the agents' hooks send their events before any of the program's start.
-Exchange ControlClient::exchange(const std::filesystem::path& socketPath, const QByteArray& request,
-                                 const QDeadlineTimer& deadline) {
+namespace {
+
+/// A connected socket, or how connecting went.
+struct Connection {
+    Exchange::Outcome outcome;
+    QByteArray text;
+    UniqueFd socket;
+};
+
+Connection connectTo(const std::filesystem::path& socketPath, const QDeadlineTimer& deadline) {
     using Outcome = Exchange::Outcome;
-    const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (socket.get() < 0) {
-        return {Outcome::unreachable, systemError(errno)};
+        return {Outcome::unreachable, systemError(errno), {}};
     }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (socketPath.native().size() >= sizeof address.sun_path) {
-        return {Outcome::unreachable, systemError(ENAMETOOLONG)};
+        return {Outcome::unreachable, systemError(ENAMETOOLONG), {}};
     }
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.native().size());
     // A full backlog answers EAGAIN instead of waiting; it is asked again until the deadline.
     while (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
            0) {
         if (errno == ENOENT || errno == ECONNREFUSED) {
-            return {Outcome::notRunning, {}};
+            return {Outcome::notRunning, {}, {}};
         }
         if (errno != EAGAIN && errno != EINTR) {
-            return {Outcome::unreachable, systemError(errno)};
+            return {Outcome::unreachable, systemError(errno), {}};
         }
         if (deadline.hasExpired()) {
-            return {Outcome::timedOut, {}};
+            return {Outcome::timedOut, {}, {}};
         }
         std::this_thread::sleep_for(
             std::min(std::chrono::milliseconds(20),
                      std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 1))));
     }
-    // A short request fits in the socket's buffer; a refused one may fail here and the answer
-    // is read all the same.
-    [[maybe_unused]] const ssize_t sent =
-        ::send(socket.get(), request.constData(), std::size_t(request.size()), MSG_NOSIGNAL);
+    return {Outcome::answered, {}, std::move(socket)};
+}
 
-    QByteArray answer;
-    while (!answer.contains('\n') && answer.size() <= maxReplyBytes) {
+/// Reads up to the next line end into `pending` and takes that line out of it; `closedEarly`
+/// when the peer closes first, `timedOut` at the deadline (a forever deadline never ends).
+Exchange readLine(int socket, QByteArray& pending, const QDeadlineTimer& deadline) {
+    using Outcome = Exchange::Outcome;
+    while (!pending.contains('\n')) {
+        if (pending.size() > maxReplyBytes) {
+            return {Outcome::closedEarly, {}};
+        }
         if (deadline.hasExpired()) {
             return {Outcome::timedOut, {}};
         }
-        pollfd ready{socket.get(), POLLIN, 0};
-        if (::poll(&ready, 1, int(deadline.remainingTime())) <= 0) {
+        pollfd ready{socket, POLLIN, 0};
+        if (::poll(&ready, 1, deadline.isForever() ? -1 : int(deadline.remainingTime())) <= 0) {
             continue;
         }
         char buffer[4096];
-        const ssize_t count = ::recv(socket.get(), buffer, sizeof buffer, 0);
+        const ssize_t count = ::recv(socket, buffer, sizeof buffer, 0);
         if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
             return {Outcome::closedEarly, {}};
         }
         if (count > 0) {
-            answer.append(buffer, count);
+            pending.append(buffer, count);
         }
     }
-    return {Outcome::answered, answer.left(answer.indexOf('\n'))};
+    const qsizetype end = pending.indexOf('\n');
+    QByteArray line = pending.left(end);
+    pending.remove(0, end + 1);
+    return {Outcome::answered, line};
+}
+
+/// Connects and sends `request`; the connection, or why there is none.
+Connection ask(const std::filesystem::path& socketPath, const QByteArray& request,
+               const QDeadlineTimer& deadline) {
+    Connection connection = connectTo(socketPath, deadline);
+    if (connection.outcome == Exchange::Outcome::answered) {
+        // A short request fits in the socket's buffer; a refused one may fail here and the
+        // answer is read all the same.
+        [[maybe_unused]] const ssize_t sent = ::send(connection.socket.get(), request.constData(),
+                                                     std::size_t(request.size()), MSG_NOSIGNAL);
+    }
+    return connection;
+}
+
+} // namespace
+
+/// Plain sockets, not QLocalSocket: a program that refuses the request closes its end at once,
+/// and its answer must still be read after the request could not be written. No event loop is
+/// needed either, so the agents' hooks send their events before any of the program's start.
+Exchange ControlClient::exchange(const std::filesystem::path& socketPath, const QByteArray& request,
+                                 const QDeadlineTimer& deadline) {
+    Connection connection = ask(socketPath, request, deadline);
+    if (connection.outcome != Exchange::Outcome::answered) {
+        return {connection.outcome, connection.text};
+    }
+    QByteArray pending;
+    return readLine(connection.socket.get(), pending, deadline);
 }
 
 namespace {
@@ -157,6 +203,126 @@ bool waitForEnd(qint64 pid) {
 
 } // namespace
 
+namespace {
+
+/// Says on `errors` why there was no answer; the command's exit status.
+int reportNoAnswer(const CommandLineRequest& request, const Exchange& result, std::FILE* output,
+                   std::FILE* errors) {
+    using Outcome = Exchange::Outcome;
+    switch (result.outcome) {
+    case Outcome::notRunning:
+        if (request.quiet) {
+            return ControlClient::notRunningStatus;
+        }
+        if (request.action == Action::status && request.json) {
+            // Scripts read the answer from the output whatever it is.
+            print(output, QStringLiteral("{\"running\": false}\n"));
+            return ControlClient::notRunningStatus;
+        }
+        print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
+                                     "stayloom\n"));
+        return ControlClient::notRunningStatus;
+    case Outcome::unreachable:
+        print(errors, QStringLiteral("Cannot reach the running Stayloom: ") +
+                          shownOnTerminal(QString::fromUtf8(result.text)) + u'\n');
+        return ControlClient::failedStatus;
+    case Outcome::closedEarly:
+        print(errors, QStringLiteral("The running Stayloom closed the connection without "
+                                     "answering.\n"));
+        return ControlClient::failedStatus;
+    case Outcome::timedOut:
+    case Outcome::answered:
+        break;
+    }
+    print(errors, QStringLiteral("The running Stayloom did not answer within %1 s.\n")
+                      .arg(ControlClient::answerTimeoutMilliseconds / 1000));
+    return ControlClient::failedStatus;
+}
+
+/// The reply's object when it is a successful one; else none, after saying why on `errors`.
+std::optional<QJsonObject> acceptedReply(const QByteArray& text, std::FILE* errors) {
+    const QJsonDocument document = QJsonDocument::fromJson(text);
+    if (!document.isObject()) {
+        print(errors, QStringLiteral("The running Stayloom gave an answer that is not one JSON "
+                                     "object.\n"));
+        return std::nullopt;
+    }
+    const QJsonObject reply = document.object();
+    if (!reply.value(QStringLiteral("ok")).toBool()) {
+        if (reply.value(QStringLiteral("error")).toString() ==
+            QLatin1String(ControlProtocol::busyError)) {
+            print(errors, QStringLiteral("The running Stayloom is busy answering other commands. "
+                                         "Try again in a moment.\n"));
+            return std::nullopt;
+        }
+        print(errors, QStringLiteral("The running Stayloom refused: ") +
+                          shownOnTerminal(reply.value(QStringLiteral("error")).toString()) + u'\n');
+        return std::nullopt;
+    }
+    return reply;
+}
+
+QString onOff(bool on) {
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+/// One line of `events` for people: the time on the local clock and the status line.
+QString eventText(const QJsonObject& state, const QJsonObject& change) {
+    const auto at = StatusReport::time(change, "at");
+    const QString clock = at ? QDateTime::fromSecsSinceEpoch(qint64(unixTimeFromDate(*at)))
+                                   .toLocalTime()
+                                   .toString(QStringLiteral("HH:mm:ss"))
+                             : QString();
+    return clock + u' ' + StatusReport::headline(state, at.value_or(StatusReport::currentTime())) +
+           QStringLiteral(" · mode ") +
+           shownOnTerminal(state.value(QStringLiteral("mode")).toString()) + u'\n';
+}
+
+/// `stayloom events`: the status now, then a line per change until the program goes.
+int follow(const CommandLineRequest& request, const std::filesystem::path& socketPath,
+           std::FILE* output, std::FILE* errors) {
+    const QByteArray line =
+        QJsonDocument(requestFor(request)).toJson(QJsonDocument::Compact) + '\n';
+    Connection connection =
+        ask(socketPath, line, QDeadlineTimer(ControlClient::answerTimeoutMilliseconds));
+    if (connection.outcome != Exchange::Outcome::answered) {
+        return reportNoAnswer(request, {connection.outcome, connection.text}, output, errors);
+    }
+    QByteArray pending;
+    const Exchange first = readLine(connection.socket.get(), pending,
+                                    QDeadlineTimer(ControlClient::answerTimeoutMilliseconds));
+    if (first.outcome != Exchange::Outcome::answered) {
+        return reportNoAnswer(request, first, output, errors);
+    }
+    const auto reply = acceptedReply(first.text, errors);
+    if (!reply) {
+        return ControlClient::failedStatus;
+    }
+    QJsonObject state = reply->value(QStringLiteral("status")).toObject();
+    QJsonObject change = state;
+    change.insert(QStringLiteral("at"), StatusReport::isoTime(StatusReport::currentTime()));
+    while (true) {
+        for (auto entry = change.begin(); entry != change.end(); ++entry) {
+            state.insert(entry.key(), entry.value());
+        }
+        print(output,
+              request.json
+                  ? QString::fromUtf8(QJsonDocument(change).toJson(QJsonDocument::Compact)) + u'\n'
+                  : eventText(state, change));
+        const Exchange next =
+            readLine(connection.socket.get(), pending, QDeadlineTimer(QDeadlineTimer::Forever));
+        const QJsonDocument document = QJsonDocument::fromJson(next.text);
+        if (next.outcome != Exchange::Outcome::answered || !document.isObject()) {
+            break;
+        }
+        change = document.object();
+    }
+    print(errors, QStringLiteral("Stayloom has stopped.\n"));
+    return 0;
+}
+
+} // namespace
+
 int ControlClient::run(const CommandLineRequest& request,
                        const std::optional<std::filesystem::path>& socketPath, std::FILE* output,
                        std::FILE* errors) {
@@ -166,56 +332,25 @@ int ControlClient::run(const CommandLineRequest& request,
                                      "shorter folder.\n"));
         return failedStatus;
     }
-    using Outcome = Exchange::Outcome;
+    if (request.action == Action::events) {
+        return follow(request, *socketPath, output, errors);
+    }
     const Exchange result = exchange(
         *socketPath, QJsonDocument(requestFor(request)).toJson(QJsonDocument::Compact) + '\n',
         QDeadlineTimer(answerTimeoutMilliseconds));
-    switch (result.outcome) {
-    case Outcome::notRunning:
-        if (request.action == Action::status && request.json) {
-            // Scripts read the answer from the output whatever it is.
-            print(output, QStringLiteral("{\"running\": false}\n"));
-            return notRunningStatus;
-        }
-        print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
-                                     "stayloom\n"));
-        return notRunningStatus;
-    case Outcome::unreachable:
-        print(errors, QStringLiteral("Cannot reach the running Stayloom: ") +
-                          shownOnTerminal(QString::fromUtf8(result.text)) + u'\n');
-        return failedStatus;
-    case Outcome::closedEarly:
-        print(errors, QStringLiteral("The running Stayloom closed the connection without "
-                                     "answering.\n"));
-        return failedStatus;
-    case Outcome::timedOut:
-        print(errors, QStringLiteral("The running Stayloom did not answer within %1 s.\n")
-                          .arg(answerTimeoutMilliseconds / 1000));
-        return failedStatus;
-    case Outcome::answered:
-        break;
+    if (result.outcome != Exchange::Outcome::answered) {
+        return reportNoAnswer(request, result, output, errors);
     }
-    const QJsonDocument document = QJsonDocument::fromJson(result.text);
-    if (!document.isObject()) {
-        print(errors, QStringLiteral("The running Stayloom gave an answer that is not one JSON "
-                                     "object.\n"));
+    const auto reply = acceptedReply(result.text, errors);
+    if (!reply) {
         return failedStatus;
     }
-    const QJsonObject reply = document.object();
-    if (!reply.value(QStringLiteral("ok")).toBool()) {
-        if (reply.value(QStringLiteral("error")).toString() ==
-            QLatin1String(ControlProtocol::busyError)) {
-            print(errors, QStringLiteral("The running Stayloom is busy answering other commands. "
-                                         "Try again in a moment.\n"));
-            return failedStatus;
-        }
-        print(errors, QStringLiteral("The running Stayloom refused: ") +
-                          shownOnTerminal(reply.value(QStringLiteral("error")).toString()) + u'\n');
-        return failedStatus;
-    }
-    const QJsonObject status = reply.value(QStringLiteral("status")).toObject();
+    const QJsonObject status = reply->value(QStringLiteral("status")).toObject();
     switch (request.action) {
     case Action::status:
+        if (request.quiet) {
+            return status.value(QStringLiteral("keepingAwake")).toBool() ? 0 : failedStatus;
+        }
         print(output,
               request.json
                   ? QString::fromUtf8(QJsonDocument(status).toJson(QJsonDocument::Compact)) + u'\n'
@@ -242,6 +377,24 @@ int ControlClient::run(const CommandLineRequest& request,
         }
         print(output, StatusReport::text(status));
         return 0;
+    case Action::launchAtLogin: {
+        const bool now = status.value(QStringLiteral("launchAtLogin")).toBool();
+        if (!request.enabled) {
+            print(output, onOff(now) + u'\n');
+            return 0;
+        }
+        const bool before = reply->value(QStringLiteral("launchAtLoginBefore")).toBool();
+        QString text =
+            before == now
+                ? QStringLiteral("Launch at login stays %1.\n").arg(onOff(now))
+                : QStringLiteral("Launch at login: %1, was %2.\n").arg(onOff(now), onOff(before));
+        if (const QString message = status.value(QStringLiteral("launchAtLoginMessage")).toString();
+            !message.isEmpty()) {
+            text += shownOnTerminal(message) + u'\n';
+        }
+        print(output, text);
+        return now == *request.enabled ? 0 : failedStatus;
+    }
     default:
         print(output, StatusReport::text(status));
         return 0;

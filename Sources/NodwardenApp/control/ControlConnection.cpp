@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 namespace nodwarden::app {
 
 namespace {
@@ -77,6 +79,10 @@ void ControlConnection::answer(const QByteArray& line) {
     }
     ControlReply result = handler_ ? handler_(document.object())
                                    : ControlReply{.body = failure(QStringLiteral("not ready"))};
+    if (result.stream) {
+        follow(result.body, result);
+        return;
+    }
     if (result.bodyLater) {
         answered_ = true;
         result.bodyLater([connection = QPointer<ControlConnection>(this)](const QJsonObject& body) {
@@ -103,11 +109,39 @@ void ControlConnection::reply(const QJsonObject& body) {
     socket_->disconnectFromServer();
 }
 
+void ControlConnection::follow(const QJsonObject& body, const ControlReply& result) {
+    answered_ = true;
+    // A follower reads for as long as it likes; it is dropped when it goes or stops reading.
+    timeout_->stop();
+    sendLine(body);
+    if (finished_) {
+        return;
+    }
+    unsubscribe_ =
+        result.stream([connection = QPointer<ControlConnection>(this)](const QJsonObject& line) {
+            if (connection && !connection->finished_) {
+                connection->sendLine(line);
+            }
+        });
+}
+
+void ControlConnection::sendLine(const QJsonObject& body) {
+    if (socket_->bytesToWrite() > ControlProtocol::maxUnreadStreamBytes) {
+        drop();
+        return;
+    }
+    socket_->write(line(body));
+    socket_->flush();
+}
+
 void ControlConnection::drop() {
     if (finished_) {
         return;
     }
     finished_ = true;
+    if (const auto unsubscribe = std::exchange(unsubscribe_, nullptr)) {
+        unsubscribe();
+    }
     timeout_->stop();
     socket_->abort();
     emit finished();

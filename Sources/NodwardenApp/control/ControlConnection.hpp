@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <functional>
+
 class QLocalSocket;
 class QTimer;
 
@@ -34,6 +36,9 @@ private:
     void readRequest();
     void answer(const QByteArray& line);
     void reply(const QJsonObject& body);
+    /// Answers with `body` and keeps the connection for the lines `stream` sends.
+    void follow(const QJsonObject& body, const ControlReply& result);
+    void sendLine(const QJsonObject& body);
     void drop();
 
     QLocalSocket* socket_;
@@ -42,6 +47,8 @@ private:
     QByteArray pending_;
     bool answered_ = false;
     bool finished_ = false;
+    /// What ends a subscription once the peer has gone.
+    std::function<void()> unsubscribe_;
 };
 
 } // namespace nodwarden::app

@@ -7,8 +7,9 @@
 namespace nodwarden::app {
 
 /// The per-user local socket between a command (`stayloom status`) and the running program: one
-/// JSON object on one line each way, then the program closes the connection. A bare
-/// "activate" line is a second start asking the running program to come forward.
+/// JSON object on one line each way, then the program closes the connection; a subscription
+/// (`stayloom events`) is answered with a line at once and one more per change until the peer
+/// goes. A bare "activate" line is a second start asking the running program to come forward.
 namespace ControlProtocol {
 
 /// The longest request line the program reads; a peer that sends more is cut off.
@@ -23,6 +24,9 @@ inline constexpr int maxConnections = 32;
 inline constexpr int maxConnectionsPerPeer = 4;
 /// The error of the reply to a connection over either limit.
 inline constexpr char busyError[] = "busy";
+/// What a following peer may leave unread before it is dropped: a reader that stopped reading
+/// must not grow the program's buffers without end.
+inline constexpr qsizetype maxUnreadStreamBytes = 256 * 1024;
 
 } // namespace ControlProtocol
 
@@ -34,6 +38,10 @@ struct ControlReply {
     /// When set, `body` is unused: the answer is handed to the callback later, once, on the
     /// main thread, for a request whose truthful answer is not known yet.
     std::function<void(std::function<void(QJsonObject)>)> bodyLater{};
+    /// When set, the connection stays open after `body`: the callback is handed a way to send
+    /// one more line (a JSON object) at a time, for as long as the peer stays, and returns what
+    /// to call once the peer has gone. Called on the main thread.
+    std::function<std::function<void()>(std::function<void(const QJsonObject&)> send)> stream{};
 };
 
 using ControlRequestHandler = std::function<ControlReply(const QJsonObject& request)>;

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <string>
 
@@ -71,6 +73,26 @@ std::string sessionOf(std::string_view eventJSON) {
     return {};
 }
 
+std::string kindOf(std::string_view eventJSON) {
+    const auto event =
+        StatusRecordFiles::parseKeeping(eventJSON, [](int depth, const std::string& key) {
+            return depth == 1 && key == "notification_type";
+        });
+    if (!event) {
+        return {};
+    }
+    const auto found = event->find("notification_type");
+    if (found == event->end() || !found->is_string()) {
+        return {};
+    }
+    const auto& kind = found->get_ref<const std::string&>();
+    const bool word = !kind.empty() && kind.size() <= maxKindBytes &&
+                      std::all_of(kind.begin(), kind.end(), [](char c) {
+                          return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '_';
+                      });
+    return word ? kind : std::string();
+}
+
 std::optional<ProcessName> findAgent(const std::filesystem::path& procRoot, pid_t from,
                                      const HookAgent& agent) {
     const AgentResolver catalog(AgentCatalog::builtin());
@@ -97,9 +119,12 @@ std::optional<ProcessName> findAgent(const std::filesystem::path& procRoot, pid_
 }
 
 std::string requestLine(const HookEvent& event) {
-    const nlohmann::json request{{"command", "hook"},    {"agent", event.agent},
-                                 {"event", event.event}, {"session", event.session},
-                                 {"pid", event.pid},     {"start", event.startTime}};
+    nlohmann::json request{{"command", "hook"},    {"agent", event.agent},
+                           {"event", event.event}, {"session", event.session},
+                           {"pid", event.pid},     {"start", event.startTime}};
+    if (!event.kind.empty()) {
+        request["kind"] = event.kind;
+    }
     // Replaced, not refused: a session id is the agent's text and need not be UTF-8.
     return request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
 }
@@ -110,7 +135,8 @@ int run(std::string_view agentWord, std::string_view eventName) noexcept {
         if (agent == nullptr) {
             return 0;
         }
-        const std::string session = sessionOf(readEvent());
+        const std::string eventJSON = readEvent();
+        const std::string session = sessionOf(eventJSON);
         const auto sender = findAgent("/", ::getppid(), *agent);
         if (!sender) {
             return 0;
@@ -122,8 +148,8 @@ int run(std::string_view agentWord, std::string_view eventName) noexcept {
         if (!socketPath) {
             return 0;
         }
-        const std::string line = requestLine(
-            {agent->word, std::string(eventName), session, sender->pid, sender->startTime});
+        const std::string line = requestLine({agent->word, std::string(eventName), session,
+                                              sender->pid, sender->startTime, kindOf(eventJSON)});
         ControlClient::exchange(*socketPath, QByteArray::fromStdString(line),
                                 QDeadlineTimer(sendDeadline.count()));
     } catch (...) {

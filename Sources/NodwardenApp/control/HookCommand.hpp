@@ -37,6 +37,14 @@ inline constexpr std::size_t maxSessionBytes = 256;
 /// none or one longer than `maxSessionBytes`. Nothing else of it is kept.
 std::string sessionOf(std::string_view eventJSON);
 
+/// The longest kind of notification passed on.
+inline constexpr std::size_t maxKindBytes = 64;
+
+/// The kind of a notification event (`notification_type`: "permission_prompt", "idle_prompt",
+/// "ToolPermission"); empty when it names none, or anything but one word of letters and `_` of
+/// at most `maxKindBytes`. It is the agent's word for what it asks, never the user's text.
+std::string kindOf(std::string_view eventJSON);
+
 /// A process as /proc names it: its pid and its start in clock ticks since boot.
 struct ProcessName {
     pid_t pid = 0;

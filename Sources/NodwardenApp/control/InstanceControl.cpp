@@ -1,5 +1,6 @@
 #include <NodwardenApp/control/InstanceControl.hpp>
 
+#include <NodwardenApp/control/StatusEvents.hpp>
 #include <NodwardenApp/control/StatusReport.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
@@ -60,7 +61,7 @@ ControlReply InstanceControl::hookEvent(const QJsonObject& request) {
         return failure(QStringLiteral("hook needs an agent, an event, a pid and a start"));
     }
     if (!hooks_->record({text("agent"), text("event"), text("session"),
-                         static_cast<std::int32_t>(*pid), *start})) {
+                         static_cast<std::int32_t>(*pid), *start, text("kind")})) {
         return failure(QStringLiteral("unknown agent"));
     }
     return {.body = QJsonObject{{QStringLiteral("ok"), true}}};
@@ -108,6 +109,17 @@ ControlReply InstanceControl::reportOnceWeighed() const {
     return reply;
 }
 
+ControlReply InstanceControl::events() const {
+    ControlReply reply = report();
+    reply.stream = [model = &model_, first = reply.body.value(QStringLiteral("status")).toObject()](
+                       std::function<void(const QJsonObject&)> send) -> std::function<void()> {
+        const QPointer<StatusEvents> follower = new StatusEvents(*model, first, std::move(send));
+        // The follower goes with the model should the model go first.
+        return [follower] { delete follower.data(); };
+    };
+    return reply;
+}
+
 ControlReply InstanceControl::handle(const QJsonObject& request) {
     const QString command = request.value(QStringLiteral("command")).toString();
     if (command == u"status") {
@@ -142,8 +154,15 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
         if (!enabled.isBool()) {
             return failure(QStringLiteral("launch-at-login needs true or false"));
         }
+        const bool before = model_.settings().launchAtLoginEnabled;
         model_.setLaunchAtLogin(enabled.toBool());
-        return report();
+        ControlReply reply = report();
+        // The command says what changed, which only the program knows.
+        reply.body.insert(QStringLiteral("launchAtLoginBefore"), before);
+        return reply;
+    }
+    if (command == u"events") {
+        return events();
     }
     if (command == u"hook") {
         return hookEvent(request);

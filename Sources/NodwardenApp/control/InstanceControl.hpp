@@ -19,7 +19,9 @@ class AppModel;
 /// as the desktop's controls. Requests are
 /// {"command":"status"}, {"command":"mode","mode":"watch"}, {"command":"quit"},
 /// {"command":"awake","seconds":5400}, {"command":"accept-terms"},
-/// {"command":"launch-at-login","enabled":true} and an agent's hook event
+/// {"command":"launch-at-login","enabled":true} (answered with "launchAtLoginBefore" too),
+/// {"command":"events"} (the status, then a line per change: `StatusEvents`) and an agent's hook
+/// event
 /// {"command":"hook","agent":"claude","event":"Stop","session":"…","pid":N,"start":T}; and
 /// `stayloom run`'s {"command":"run","event":"started"|"ended","name":"make","pid":N}; every reply
 /// carries "ok", and "error" when it is false, "status" (a `StatusReport`) when it is true, except
@@ -43,6 +45,8 @@ private:
     ControlReply reportOnceWeighed() const;
     ControlReply hookEvent(const QJsonObject& request);
     ControlReply commandRun(const QJsonObject& request);
+    /// `stayloom events`: the status now, then a line per change for as long as the peer stays.
+    ControlReply events() const;
 
     AppModel& model_;
     std::function<void(AppMode)> chooseMode_;

@@ -4,10 +4,12 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/ModeWords.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 
 #include <QDateTime>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 
 #include <unistd.h>
@@ -39,16 +41,6 @@ QJsonValue optionalText(const std::optional<QString>& text) {
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
 
-/// ISO 8601 in UTC to the second ("2026-12-08T19:00:00Z"), what `date -d` and every JSON reader
-/// take; none for no time.
-QJsonValue isoTime(std::optional<Date> date) {
-    if (!date) {
-        return QJsonValue::Null;
-    }
-    const auto unixSeconds = qint64(std::floor(unixTimeFromDate(*date)));
-    return QDateTime::fromSecsSinceEpoch(unixSeconds, Qt::UTC).toString(Qt::ISODate);
-}
-
 /// The last run, its prose for people and its facts for scripts.
 QJsonValue lastRun(const AppModel& model) {
     const auto& run = model.metrics().lastRun();
@@ -61,8 +53,10 @@ QJsonValue lastRun(const AppModel& model) {
         {QStringLiteral("agentName"), run->agentDisplayName()
                                           ? QJsonValue(utf8(*run->agentDisplayName()))
                                           : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("durationSeconds"), qint64(std::llround(run->workedSeconds()))},
-        {QStringLiteral("endedAt"), isoTime(run->endedAt())},
+        // Whole seconds truncated, as the ledger's worked_s.
+        {QStringLiteral("durationSeconds"),
+         qint64(std::trunc(std::max(run->workedSeconds(), 0.0)))},
+        {QStringLiteral("endedAt"), StatusReport::isoTime(run->endedAt())},
     };
 }
 
@@ -99,14 +93,25 @@ QString locksLine(const QJsonArray& locks) {
 
 } // namespace
 
+QJsonValue StatusReport::isoTime(std::optional<Date> date) {
+    if (!date) {
+        return QJsonValue::Null;
+    }
+    const auto unixSeconds = qint64(std::floor(unixTimeFromDate(*date)));
+    return QDateTime::fromSecsSinceEpoch(unixSeconds, Qt::UTC).toString(Qt::ISODate);
+}
+
 QJsonObject StatusReport::fromModel(const AppModel& model) {
     QJsonArray agents;
     for (const AgentStatusRow& row : model.agentRows()) {
-        agents.append(QJsonObject{{QStringLiteral("name"), utf8(row.name)},
-                                  {QStringLiteral("state"), utf8(row.state)},
-                                  {QStringLiteral("working"), row.isWorking},
-                                  {QStringLiteral("reason"), utf8(row.detail)},
-                                  {QStringLiteral("sessions"), sessions(model, row.name)}});
+        agents.append(QJsonObject{
+            {QStringLiteral("name"), utf8(row.name)},
+            {QStringLiteral("state"), row.isWaiting ? QStringLiteral("waiting") : utf8(row.state)},
+            {QStringLiteral("working"), row.isWorking},
+            {QStringLiteral("reason"), utf8(row.detail)},
+            {QStringLiteral("decidedBy"), row.decidedBy.empty() ? QJsonValue(QJsonValue::Null)
+                                                                : QJsonValue(utf8(row.decidedBy))},
+            {QStringLiteral("sessions"), sessions(model, row.name)}});
     }
     const QJsonValue percent =
         model.batteryPercent() ? QJsonValue(*model.batteryPercent()) : QJsonValue(QJsonValue::Null);
@@ -118,6 +123,7 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
         {QStringLiteral("statusName"), utf8(displayName(model.status()))},
         {QStringLiteral("statusSince"), isoTime(model.statusSince())},
         {QStringLiteral("keepingAwakeSince"), isoTime(model.guardingSince())},
+        {QStringLiteral("graceEndsAt"), isoTime(model.graceEndsAt())},
         {QStringLiteral("reason"), model.statusReason()},
         {QStringLiteral("mode"), utf8(modeWord(model.mode()))},
         {QStringLiteral("keepAwakeUntil"), isoTime(model.timedKeepAwakeUntil())},
@@ -143,27 +149,61 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
     };
 }
 
-QString StatusReport::text(const QJsonObject& report) {
+Date StatusReport::currentTime() {
+    return dateFromUnixTime(double(QDateTime::currentMSecsSinceEpoch()) / 1000);
+}
+
+std::optional<Date> StatusReport::time(const QJsonObject& report, const char* key) {
+    const QDateTime time =
+        QDateTime::fromString(report.value(QString::fromUtf8(key)).toString(), Qt::ISODate);
+    if (!time.isValid()) {
+        return std::nullopt;
+    }
+    return dateFromUnixTime(double(time.toSecsSinceEpoch()));
+}
+
+QString StatusReport::headline(const QJsonObject& report, Date now) {
     // Every value may hold text from outside (an agent's or a command's name, a reason, a
     // forged row): shown safely, while the JSON keeps it exact.
+    const auto field = [&report](const char* key) {
+        return shownOnTerminal(report.value(QString::fromUtf8(key)).toString());
+    };
+    QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
+                   QStringLiteral(" · ") + field("agentSummary");
+    if (const auto graceEnds = time(report, "graceEndsAt")) {
+        text += QStringLiteral(" · ") +
+                QString::fromStdString(PanelTexts::graceCountdown(*graceEnds - now));
+    }
+    return text;
+}
+
+QString StatusReport::text(const QJsonObject& report, Date now) {
     const auto field = [&report](const char* key) {
         return shownOnTerminal(report.value(QString::fromUtf8(key)).toString());
     };
     const auto member = [](const QJsonObject& object, const char* key) {
         return shownOnTerminal(object.value(QString::fromUtf8(key)).toString());
     };
-    QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
-                   QStringLiteral(" · ") + field("agentSummary") + u'\n';
+    QString text = headline(report, now) + u'\n';
     text += QStringLiteral("Mode: ") + field("mode");
-    if (const QString until = field("keepAwakeUntil"); !until.isEmpty()) {
-        text += QStringLiteral(" until ") + until + QStringLiteral(", then ") + field("modeAfter");
+    if (const auto until = time(report, "keepAwakeUntil")) {
+        text += u' ' + QString::fromStdString(PanelTexts::timedKeepAwakeLeft(*until, now)) +
+                QStringLiteral(", then ") + field("modeAfter");
     }
     text += u'\n';
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValueConstRef value : agents) {
         const QJsonObject agent = value.toObject();
-        text += QStringLiteral("  ") + member(agent, "name") + QStringLiteral(": ") +
-                member(agent, "state") + QStringLiteral(" — ") + member(agent, "reason") + u'\n';
+        QString state = member(agent, "state");
+        if (state == u"waiting") {
+            state = QStringLiteral("waiting for you");
+        }
+        text += QStringLiteral("  ") + member(agent, "name") + QStringLiteral(": ") + state +
+                QStringLiteral(" — ") + member(agent, "reason");
+        if (const QString witness = member(agent, "decidedBy"); !witness.isEmpty()) {
+            text += QStringLiteral(" (decided by ") + witness + u')';
+        }
+        text += u'\n';
     }
     const QJsonObject power = report.value(QStringLiteral("power")).toObject();
     text += QStringLiteral("Power: ") + member(power, "description");

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <NodwardenCore/model/Date.hpp>
+
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
+
+#include <optional>
 
 namespace nodwarden::app {
 
@@ -11,11 +16,24 @@ class AppModel;
 /// built by the running program from its model, turned into text by the command.
 namespace StatusReport {
 
+/// ISO 8601 in UTC to the second ("2026-12-08T19:00:00Z"), what `date -d` and every JSON reader
+/// take; null for no time.
+QJsonValue isoTime(std::optional<Date> date);
+
+/// This machine's clock, for the countdowns of a report read outside the program.
+Date currentTime();
+
 /// The model's state right now, with the program's process id and version.
 QJsonObject fromModel(const AppModel& model);
 
-/// The lines `stayloom status` prints for a report.
-QString text(const QJsonObject& report);
+/// The lines `stayloom status` prints for a report, its countdowns as of `now`.
+QString text(const QJsonObject& report, Date now = currentTime());
+
+/// The first of those lines: "Idle Grace — … · 0 working · sleeps in 1:18".
+QString headline(const QJsonObject& report, Date now);
+
+/// The report's time under `key` (ISO 8601); none when it has none.
+std::optional<Date> time(const QJsonObject& report, const char* key);
 
 } // namespace StatusReport
 

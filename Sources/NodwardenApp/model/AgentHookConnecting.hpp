@@ -18,10 +18,17 @@ struct AgentHookState {
     std::string name;
     /// The file our entries go in.
     std::filesystem::path file;
-    /// Its configuration folder exists or its program is on the search path.
+    /// Where it was looked for: its configuration folder, and its program on the search path.
+    std::filesystem::path folder;
+    std::string program;
+    /// Its configuration folder exists or its program is on the search path. One not found can
+    /// still be connected: its file is made as the agent would make it.
     bool found = false;
-    /// Every one of our entries is there.
+    /// Our entries for its turns are there.
     bool connected = false;
+    /// Connected by an earlier version: the entries for its tools and its questions to the user
+    /// are missing, so its tool runs and waits are not heard until it is connected again.
+    bool outdated = false;
     /// The agent runs a new hook only once the user trusts it in the agent itself (Codex).
     bool needsTrust = false;
 };

@@ -3,6 +3,7 @@
 #include <NodwardenCore/catalog/AgentAppName.hpp>
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
 
 #include <algorithm>
 #include <map>
@@ -103,37 +104,56 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
     const bool isCLI = context.cliNames.contains(name);
     const bool isGraceLead = context.status == GuardStatus::idleGrace && context.leadName == name;
     const std::optional<std::string> sessions = sessionsText(isCLI, signal);
-    const std::string reason = AgentAppName::cleanedReason(signal.reason);
+    // Out of reach, the whole reason is the news: cleaned, it would read as mere CPU activity.
+    const bool outOfReach = signal.reason.ends_with(ActivityDetector::onlyCPUSpeaks);
+    const std::string reason =
+        outOfReach ? signal.reason : AgentAppName::cleanedReason(signal.reason);
 
     AgentStatusRow row;
     row.name = name;
-    switch (signal.strength) {
-    case SignalStrength::strong: {
-        std::string text = signal.matchedText ? *signal.matchedText
-                           : !reason.empty()  ? reason
-                                              : std::string("active");
-        row.state = "working";
-        row.isWorking = true;
-        row.detail = withSessions(sessions, text);
-        break;
+    if (signal.decidedBy) {
+        row.decidedBy = std::string(rawValue(*signal.decidedBy));
     }
-    case SignalStrength::weak:
-        row.state = "probably working";
-        row.isWorking = true;
+    if (signal.waitingForUser) {
+        // Waiting is not work, whether or not the user keeps the machine awake through it.
+        row.state = "waiting for you";
+        row.isWaiting = true;
         row.detail = withSessions(sessions, reason);
-        break;
-    case SignalStrength::presence:
-    case SignalStrength::none:
-        if (isGraceLead) {
-            row.state = "grace";
+    } else {
+        switch (signal.strength) {
+        case SignalStrength::strong: {
+            std::string text = signal.matchedText ? *signal.matchedText
+                               : !reason.empty()  ? reason
+                                                  : std::string("active");
+            row.state = "working";
             row.isWorking = true;
-            row.detail = sessions.value_or("recent activity");
-        } else {
-            row.state = "idle";
-            row.isWorking = false;
-            row.detail = sessions.value_or(isCLI ? "session open" : "running");
+            row.detail = withSessions(sessions, text);
+            break;
         }
-        break;
+        case SignalStrength::weak:
+            row.state = "probably working";
+            row.isWorking = true;
+            row.detail = withSessions(sessions, reason);
+            break;
+        case SignalStrength::presence:
+        case SignalStrength::none:
+            if (isGraceLead) {
+                // Waiting out the grace is not work: the summary and scripts must not count it.
+                row.state = "grace";
+                row.isWorking = false;
+                row.detail = sessions.value_or("recent activity");
+            } else {
+                row.state = "idle";
+                row.isWorking = false;
+                // A witness that decided says why; without one the row says only what runs.
+                const bool said =
+                    signal.decidedBy && (signal.decidedBy != DecidingWitness::cpu || outOfReach);
+                row.detail = said && !reason.empty()
+                                 ? withSessions(sessions, reason)
+                                 : sessions.value_or(isCLI ? "session open" : "running");
+            }
+            break;
+        }
     }
 
     if (auto found = context.profiles.find(name); found != context.profiles.end()) {
@@ -166,9 +186,13 @@ std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& pe
         rows.push_back(makeRow(name, signal, context));
     }
     // std::string compares bytes as unsigned char, so UTF-8 names sort in code-point order.
-    std::sort(rows.begin(), rows.end(), [](const AgentStatusRow& a, const AgentStatusRow& b) {
-        if (a.isWorking != b.isWorking) {
-            return a.isWorking;
+    // Working rows first, then the agent whose grace runs, then the rest.
+    const auto rank = [](const AgentStatusRow& row) {
+        return row.isWorking ? 0 : row.state == "grace" ? 1 : 2;
+    };
+    std::sort(rows.begin(), rows.end(), [&](const AgentStatusRow& a, const AgentStatusRow& b) {
+        if (rank(a) != rank(b)) {
+            return rank(a) < rank(b);
         }
         return a.name < b.name;
     });

@@ -17,7 +17,7 @@ struct AgentStatusRow {
     std::string name;
     /// One short explanatory line.
     std::string detail;
-    /// "working", "probably working", "grace" or "idle".
+    /// "working", "probably working", "grace", "waiting for you" or "idle".
     std::string state;
     /// Whether the row counts towards the working agents.
     bool isWorking = false;
@@ -27,6 +27,11 @@ struct AgentStatusRow {
     std::string symbol;
     /// A command kept awake by `stayloom run`, not a detected agent.
     bool fromCommand = false;
+    /// The agent asks its user something and waits for the answer.
+    bool isWaiting = false;
+    /// The witness that decided the row ("record", "hook", "screen", "lock", "files", "cpu",
+    /// "run", "startUp"); empty when none did.
+    std::string decidedBy = {};
 
     const std::string& id() const { return name; }
 

@@ -7,6 +7,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/TimedKeepAwake.hpp>
+#include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/detection/AccessibilityDetector.hpp>
@@ -58,6 +59,12 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     requireServices();
     if (environment_.notifier != nullptr) {
         notifier_ = std::make_unique<WorkNotifier>(*environment_.notifier);
+        waitingNotice_ = std::make_unique<WaitingNotice>(*environment_.notifier);
+        // Pressed on the desktop's thread; acted on here, on the main thread.
+        environment_.notifier->setActionHandler([this](const std::string& key) {
+            QMetaObject::invokeMethod(
+                this, [this, key] { noticeActionPressed(key); }, Qt::QueuedConnection);
+        });
     }
     trackStatusSince();
 
@@ -98,6 +105,9 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 }
 
 AppModel::~AppModel() {
+    if (environment_.notifier != nullptr) {
+        environment_.notifier->setActionHandler({});
+    }
     // Quit never waits on a detection pass that does not end.
     detection_->stop();
     // Queued jobs still run (a sleep command is never cut off half-way); their results find the
@@ -211,6 +221,22 @@ void AppModel::runSleepNowSequence() {
     if (!sleep_->runSleepNow()) {
         sleepRequestIssued_ = false;
     }
+}
+
+void AppModel::noticeActionPressed(const std::string& key) {
+    if (key == WorkNotifier::keepAwakeLongerAction) {
+        keepAwakeFor(WorkNotifier::keepAwakeLongerSeconds);
+    } else if (key == WorkNotifier::sleepNowAction) {
+        sleepNow();
+    }
+}
+
+void AppModel::sleepNow() {
+    // The grace is over by the user's word: the next tick must not hold the computer again.
+    stateMachine_.markFinished(now(), largestIdleGrace());
+    log("Sleep now asked for from a notification");
+    sleepRequestIssued_ = true;
+    runSleepNowSequence();
 }
 
 void AppModel::emergencyRestore() {

@@ -38,6 +38,7 @@ class CommandRunRows;
 class FirstRunFlow;
 class LaunchAtLogin;
 class TimedKeepAwake;
+class WaitingNotice;
 class WorkNotifier;
 
 /// The program's controller and observable state, a façade over the parts that own their state:
@@ -101,6 +102,11 @@ public:
     std::optional<Date> guardingSince() const { return sleep_->guardingSince(); }
     /// Since when the status has been what it is: the last change, or the model's creation.
     Date statusSince() const { return statusSince_; }
+    /// When the idle grace runs out and the computer may sleep; none outside the grace. Fixed
+    /// for the whole grace, so views count down to it on their own clock.
+    std::optional<Date> graceEndsAt() const;
+    /// The model's clock: what its decisions and countdowns count from.
+    Date currentTime() const { return now(); }
     bool lidClosedProtectionEngaged() const { return sleep_->lidClosedProtectionEngaged(); }
     /// The system sleep switch may still be off and nothing of this run owns it.
     bool staleSleepBlockDetected() const { return sleep_->staleSleepBlockDetected(); }
@@ -140,7 +146,7 @@ public:
     QString heroGlyph() const;
     /// Present while keep-awake runs without the lid-closed protection the settings ask for.
     std::optional<QString> lidClosedWarning() const;
-    /// "Claude Code ran 1h 5m"; empty without a last run.
+    /// "Claude Code ran 1 h 5 min"; empty without a last run.
     QString panelLastRunAgent() const;
     /// "protected the whole run · 2h ago"; empty without a last run.
     QString panelLastRunDetail() const;
@@ -196,6 +202,11 @@ public:
     /// Restores normal sleep, then asks the system to sleep; dropped (and re-asked) while a
     /// command runs.
     void runSleepNowSequence();
+    /// Ends the idle grace and puts the computer to sleep at once (the work-done notice's "Sleep
+    /// now").
+    Q_INVOKABLE void sleepNow();
+    /// A button of one of the model's notices was pressed (`WorkNotifier`'s action keys).
+    void noticeActionPressed(const std::string& key);
     /// The panel's emergency action: mode off, keep-awake stopped, the sleep switch restored.
     Q_INVOKABLE void emergencyRestore();
     /// The stale-block warning's action: restore a sleep switch left off by an earlier run.
@@ -331,6 +342,9 @@ private:
     void recordMetrics(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                        std::optional<bool> sessionProcessAlive);
     KeepAwakeTrigger triggerRung(GuardStatus status) const;
+    /// The agents' current or just-closed run from its first active tick to its last, as the
+    /// ledger writes it; none when this tick has no run.
+    std::optional<double> runWorkedSeconds() const;
     void appendRunLog(std::string line);
     void setMetrics(UsageMetrics metrics);
     void saveMetrics();
@@ -394,6 +408,7 @@ private:
     std::string keepAwakeWhy_;
     /// Fed every applied decision; none without a notification service.
     std::unique_ptr<WorkNotifier> notifier_;
+    std::unique_ptr<WaitingNotice> waitingNotice_;
     std::optional<Date> lidClosedReleasePendingSince_;
     std::optional<Inputs> lastInputs_;
     std::optional<AbsentStreak> sessionAgentAbsentStreak_;

@@ -5,6 +5,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/TimedKeepAwake.hpp>
+#include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/model/Notices.hpp>
@@ -44,8 +45,12 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
     const std::optional<bool> sessionProcessAlive =
         sessionProcessAliveFor(perApp, processPresenceCurrent);
     apply(decision, lid, signal, sessionProcessAlive);
+    if (waitingNotice_) {
+        waitingNotice_->observe(merged, settings_);
+    }
     if (notifier_) {
-        notifier_->observe(mode_, decision, power, settings_, now());
+        notifier_->observe(mode_, decision, power, settings_, now(), runWorkedSeconds(),
+                           graceEndsAt(), waitingNotice_ && waitingNotice_->anyWaiting());
     }
     emit evaluated();
 }

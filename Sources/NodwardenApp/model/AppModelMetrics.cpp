@@ -6,6 +6,7 @@
 #include <NodwardenCore/system/FileLogger.hpp>
 #include <NodwardenCore/system/SerialQueue.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +31,17 @@ KeepAwakeTrigger AppModel::triggerRung(GuardStatus status) const {
         return KeepAwakeTrigger::pluggedInUnlimited;
     }
     return KeepAwakeTrigger::none;
+}
+
+std::optional<double> AppModel::runWorkedSeconds() const {
+    if (const auto start = metrics_.sessionStartedAt()) {
+        return std::max(0.0, metrics_.lastActiveSignalAt().value_or(*start) - *start);
+    }
+    // Closed in this very tick: the run is the one the ledger line was just written for.
+    if (const auto& run = metrics_.lastRun(); run && run->endedAt() == now()) {
+        return run->workedSeconds();
+    }
+    return std::nullopt;
 }
 
 void AppModel::recordMetrics(const GuardDecision& decision, LidState lid,

@@ -15,8 +15,18 @@ QString AppModel::agentSummary() const {
     return qstring(PanelTexts::agentSummary(agentRows_));
 }
 
+std::optional<Date> AppModel::graceEndsAt() const {
+    const std::optional<Date> lastActive = stateMachine_.lastActiveSignalAt();
+    if (status_ != GuardStatus::idleGrace || !lastActive) {
+        return std::nullopt;
+    }
+    const GuardPowerProfile& profile =
+        isOnACPower_ ? settings_.pluggedInProfile : settings_.batteryProfile;
+    return *lastActive + profile.idleGracePeriodSeconds;
+}
+
 QString AppModel::statusIconName() const {
-    return qstring(PanelTexts::statusIconName(status_));
+    return qstring(PanelTexts::statusIconName(status_, agentRows_));
 }
 
 QString AppModel::heroGlyph() const {
@@ -40,7 +50,8 @@ QString AppModel::panelLastRunDetail() const {
 }
 
 QString AppModel::panelTrulySavedText() const {
-    return wording().adapted(qstring(PanelTexts::panelTrulySavedText(metrics_)));
+    return wording().adapted(
+        qstring(PanelTexts::panelTrulySavedText(metrics_, wording().statisticsInWords)));
 }
 
 } // namespace nodwarden::app

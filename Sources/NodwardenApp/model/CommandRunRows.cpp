@@ -13,6 +13,7 @@ AgentStatusRow commandRow(const std::string& name) {
     row.detail = "Kept awake by stayloom run";
     row.state = "working";
     row.isWorking = true;
+    row.decidedBy = "run";
     row.symbol = "terminal";
     row.fromCommand = true;
     return row;

@@ -1,20 +1,11 @@
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 
-#include <algorithm>
-#include <cmath>
+#include <NodwardenApp/model/PanelTexts.hpp>
 
 namespace nodwarden::app {
 
 std::string keepAwakeLength(double seconds) {
-    const long long minutes = std::llround(seconds / 60);
-    const auto plural = [](long long count, const char* unit) {
-        return std::to_string(count) + " " + unit + (count == 1 ? "" : "s");
-    };
-    // A length asked for in whole hours reads as such; anything else in minutes, as it was typed.
-    if (minutes >= 60 && minutes % 60 == 0) {
-        return plural(minutes / 60, "hour");
-    }
-    return plural(std::max(minutes, 1LL), "minute");
+    return PanelTexts::durationWords(seconds);
 }
 
 std::string keepAwakeReason(AppMode mode, const GuardDecision& decision,

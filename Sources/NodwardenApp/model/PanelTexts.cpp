@@ -3,6 +3,9 @@
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
 
+#include <QCoreApplication>
+#include <QDateTime>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -25,6 +28,19 @@ std::int64_t clampedWholeSeconds(double seconds) {
     return static_cast<std::int64_t>(std::clamp(seconds, -maxSeconds, maxSeconds));
 }
 
+/// `text` in the user's language, with `%1` replaced by `argument` when given.
+std::string translated(const char* text, const std::string& argument = {}) {
+    QString result = QCoreApplication::translate("PanelTexts", text);
+    if (!argument.empty()) {
+        result = result.arg(QString::fromStdString(argument));
+    }
+    return result.toStdString();
+}
+
+std::string twoDigits(std::int64_t value) {
+    return (value < 10 ? "0" : "") + std::to_string(value);
+}
+
 } // namespace
 
 bool watchesNothing(const GuardSettings& settings) {
@@ -40,7 +56,17 @@ std::string agentSummary(const std::vector<AgentStatusRow>& rows) {
     if (rows.empty()) {
         return "none detected";
     }
-    return std::to_string(workingAgentCount(rows)) + " working";
+    const auto waiting = std::count_if(rows.begin(), rows.end(),
+                                       [](const AgentStatusRow& row) { return row.isWaiting; });
+    return std::to_string(workingAgentCount(rows)) + " working" +
+           (waiting > 0 ? " · " + std::to_string(waiting) + " waiting for you" : std::string());
+}
+
+std::string_view statusIconName(GuardStatus status, const std::vector<AgentStatusRow>& rows) {
+    const bool waiting = std::any_of(rows.begin(), rows.end(),
+                                     [](const AgentStatusRow& row) { return row.isWaiting; });
+    // An agent's question outranks the guard's own state, except where the guard is off.
+    return waiting && status != GuardStatus::off ? "questionmark.bubble" : statusIconName(status);
 }
 
 std::string_view statusIconName(GuardStatus status) {
@@ -98,8 +124,9 @@ std::string panelLastRunAgent(const UsageMetrics& metrics) {
     if (!run) {
         return {};
     }
+    // The same length as the work-done notice and the ledger's worked_s.
     return run->agentDisplayName().value_or("An agent") + " ran " +
-           compactDuration(run->workedSeconds());
+           durationWords(run->workedSeconds());
 }
 
 std::string panelLastRunDetail(const UsageMetrics& metrics, Date now) {
@@ -117,16 +144,28 @@ std::string panelLastRunDetail(const UsageMetrics& metrics, Date now) {
     return text + std::string(separator) + relativeTime(run->endedAt(), now);
 }
 
-std::string panelTrulySavedText(const UsageMetrics& metrics) {
+std::string statisticsDuration(double seconds) {
+    if (!(seconds >= 60)) {
+        // Short enough for the panel's figure; the minute is the statistics' unit.
+        return translated("0 min");
+    }
+    return durationWords(std::floor(seconds / 60) * 60);
+}
+
+std::string panelTrulySavedText(const UsageMetrics& metrics, bool inWords) {
     const double protectedSeconds = metrics.totalProtectedSeconds();
     if (!(protectedSeconds > 0)) {
         return "Close the lid on a run to bank your first save";
+    }
+    const std::int64_t saved = metrics.totalSessionsSaved();
+    if (inWords) {
+        return statisticsDuration(protectedSeconds) + " truly saved" + std::string(separator) +
+               std::to_string(saved) + (saved == 1 ? " sleep" : " sleeps") + " stopped";
     }
     // to_chars, unlike printf, never takes the decimal separator from the process locale.
     char hours[64];
     const auto written = std::to_chars(std::begin(hours), std::end(hours), protectedSeconds / 3600,
                                        std::chars_format::fixed, 1);
-    const std::int64_t saved = metrics.totalSessionsSaved();
     return std::string(hours, written.ptr) + "h truly saved" + std::string(separator) +
            std::to_string(saved) + (saved == 1 ? " sleep" : " sleeps") + " stopped";
 }
@@ -159,6 +198,56 @@ std::string compactDuration(double seconds) {
         text += 'm';
     }
     return text;
+}
+
+std::string durationWords(double seconds) {
+    const std::int64_t s = std::max<std::int64_t>(0, clampedWholeSeconds(std::trunc(seconds)));
+    const std::int64_t hours = s / 3600;
+    const std::int64_t minutes = s % 3600 / 60;
+    const std::int64_t rest = s % 60;
+    const auto words = [](const char* text, std::int64_t first, std::int64_t second) {
+        return QCoreApplication::translate("PanelTexts", text).arg(first).arg(second).toStdString();
+    };
+    if (hours > 0) {
+        return minutes > 0 ? words("%1 h %2 min", hours, minutes)
+                           : translated("%1 h", std::to_string(hours));
+    }
+    if (minutes > 0) {
+        return rest > 0 ? words("%1 min %2 s", minutes, rest)
+                        : translated("%1 min", std::to_string(minutes));
+    }
+    return translated("%1 s", std::to_string(rest));
+}
+
+std::string countdown(double secondsLeft) {
+    const std::int64_t s = std::max<std::int64_t>(0, clampedWholeSeconds(std::ceil(secondsLeft)));
+    if (s >= 3600) {
+        return std::to_string(s / 3600) + ":" + twoDigits(s % 3600 / 60) + ":" + twoDigits(s % 60);
+    }
+    return std::to_string(s / 60) + ":" + twoDigits(s % 60);
+}
+
+std::string graceCountdown(double secondsLeft) {
+    return translated("sleeps in %1", countdown(secondsLeft));
+}
+
+std::string timeLeft(double secondsLeft) {
+    const std::int64_t s = std::max<std::int64_t>(0, clampedWholeSeconds(std::ceil(secondsLeft)));
+    if (s < 60) {
+        return durationWords(double(s));
+    }
+    // Whole minutes, rounded up, so "1 min left" never hides a minute and a half.
+    const std::int64_t minutesUp = (s + 59) / 60;
+    return durationWords(double(minutesUp * 60));
+}
+
+std::string timedKeepAwakeLeft(Date until, Date now) {
+    const auto unixSeconds = qint64(std::floor(unixTimeFromDate(until)));
+    const QString clock =
+        QDateTime::fromSecsSinceEpoch(unixSeconds).toLocalTime().toString(QStringLiteral("HH:mm"));
+    return QCoreApplication::translate("PanelTexts", "until %1 · %2 left")
+        .arg(clock, QString::fromStdString(timeLeft(until - now)))
+        .toStdString();
 }
 
 std::string relativeTime(Date from, Date now) {

@@ -221,6 +221,7 @@ PlatformWording makeLinux() {
     w.pickerModes = {{AppMode::watchAgentUI, QStringLiteral("Watch")},
                      {AppMode::manualKeepAwake, QStringLiteral("Manual")},
                      {AppMode::off, QStringLiteral("Off")}};
+    w.statisticsInWords = true;
     w.timedKeepAwakeItems = {{1, QStringLiteral("Keep awake for 1 hour")},
                              {2, QStringLiteral("Keep awake for 2 hours")}};
     w.libraryPhrases = {

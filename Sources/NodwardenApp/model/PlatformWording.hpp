@@ -85,6 +85,8 @@ struct PlatformWording {
     /// The panel picker's segments, in the same order, with their short names; a mode without
     /// one is named under the picker while it is in force.
     std::vector<std::pair<AppMode, QString>> pickerModes;
+    /// Whether the statistics give times in words ("7 h 24 min") rather than decimal hours.
+    bool statisticsInWords = false;
     /// The tray menu's timed keep-awake items: hours and text.
     std::vector<std::pair<int, QString>> timedKeepAwakeItems;
 

@@ -1,12 +1,19 @@
 #include <NodwardenApp/model/WorkNotifier.hpp>
 
-#include <algorithm>
+#include <NodwardenApp/model/PanelTexts.hpp>
+
+#include <QCoreApplication>
+
 #include <cmath>
 #include <utility>
 
 namespace nodwarden::app {
 
 namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("WorkNotifier", text);
+}
 
 bool holds(GuardStatus status) {
     return status == GuardStatus::keepingAwake || status == GuardStatus::idleGrace ||
@@ -23,21 +30,11 @@ std::string batterySentence(const PowerSnapshot& power, const std::string& atLev
 
 } // namespace
 
-std::string WorkNotifier::describeDuration(double seconds) {
-    const auto minutes = static_cast<long long>(std::floor(std::max(seconds, 0.0) / 60.0));
-    if (minutes < 1) {
-        return "less than a minute";
-    }
-    if (minutes < 60) {
-        return std::to_string(minutes) + " min";
-    }
-    const auto rest = minutes % 60;
-    return std::to_string(minutes / 60) + " h" +
-           (rest == 0 ? std::string() : " " + std::to_string(rest) + " min");
-}
-
 void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const PowerSnapshot& power,
-                           const GuardSettings& settings, Date now) {
+                           const GuardSettings& settings, Date now,
+                           std::optional<double> workedSeconds, std::optional<Date> graceEndsAt,
+                           bool agentsWaiting) {
+    agentsWaiting_ = agentsWaiting;
     // Modes and settings change only by the user's hand (or their command line); which notices
     // they want is no change to what the machine does.
     GuardSettings compared = settings;
@@ -66,14 +63,27 @@ void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const Po
         if (decision.detectedAppName && !decision.detectedAppName->empty()) {
             holdAgent_ = decision.detectedAppName;
         }
+        if (decision.status == GuardStatus::keepingAwake) {
+            // Work again: its next end is news of its own.
+            workDoneAnnounced_ = false;
+        }
+        const bool workEnded =
+            previous == GuardStatus::keepingAwake && decision.status == GuardStatus::idleGrace;
+        if (workEnded && !userChange && !holdTouchedByUser_ && settings.notifications.workDone &&
+            !settings.notifications.workDoneAfterGrace) {
+            workDoneAnnounced_ = true;
+            announceWorkDone(workedSeconds, graceEndsAt ? std::optional<double>(*graceEndsAt - now)
+                                                        : std::nullopt);
+        }
     } else if (holdSince_) {
         if (!userChange && previous && holds(*previous) &&
             (!holdTouchedByUser_ || decision.status == GuardStatus::batterySafety ||
              decision.status == GuardStatus::thermalSafety)) {
-            announceEnd(decision.status, power, settings, now);
+            announceEnd(decision.status, power, settings, workedSeconds);
         }
         holdSince_.reset();
         holdAgent_.reset();
+        workDoneAnnounced_ = false;
     }
 
     if (warningRose && !userChange && settings.notifications.batteryWarning) {
@@ -86,7 +96,7 @@ void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const Po
 }
 
 void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
-                               const GuardSettings& settings, Date now) {
+                               const GuardSettings& settings, std::optional<double> workedSeconds) {
     if (status == GuardStatus::batterySafety) {
         if (settings.notifications.safety) {
             out_.show(Notice{
@@ -103,12 +113,32 @@ void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
         }
         return;
     }
-    if (!settings.notifications.workDone) {
+    if (!settings.notifications.workDone || workDoneAnnounced_) {
         return;
     }
-    const std::string who = holdAgent_.value_or("The agents");
-    out_.show(Notice{"Agents finished", who + " worked " + describeDuration(now - *holdSince_) +
-                                            ". The computer may sleep again."});
+    announceWorkDone(workedSeconds, std::nullopt);
+}
+
+void WorkNotifier::announceWorkDone(std::optional<double> workedSeconds,
+                                    std::optional<double> graceLeft) {
+    if (agentsWaiting_) {
+        return;
+    }
+    const QString who = holdAgent_ ? QString::fromStdString(*holdAgent_) : tr("The agents");
+    QString body =
+        workedSeconds
+            ? tr("%1 worked %2.")
+                  .arg(who, QString::fromStdString(PanelTexts::durationWords(*workedSeconds)))
+            : tr("%1 finished.").arg(who);
+    body += u' ';
+    body += graceLeft && *graceLeft > 0
+                ? tr("The computer may sleep in %1.")
+                      .arg(QString::fromStdString(PanelTexts::durationWords(std::ceil(*graceLeft))))
+                : tr("The computer may sleep again.");
+    out_.show(Notice{tr("Agents finished").toStdString(),
+                     body.toStdString(),
+                     {{sleepNowAction, tr("Sleep now").toStdString()},
+                      {keepAwakeLongerAction, tr("Keep awake 30 more minutes").toStdString()}}});
 }
 
 void WorkNotifier::lidClosedRefused(const GuardSettings& settings) {

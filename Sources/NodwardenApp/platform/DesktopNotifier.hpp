@@ -27,11 +27,15 @@ public:
     DesktopNotifier& operator=(const DesktopNotifier&) = delete;
 
     void show(const Notice& notice) override;
+    /// The handler is called on the notifier's queue, never while `setActionHandler` runs.
+    void setActionHandler(ActionHandler handler) override;
+    void withdraw(const std::string& slot) override;
     /// Returns once every notice shown so far has been sent or given up.
     void drain();
 
-private:
     struct State;
+
+private:
     std::shared_ptr<State> state_;
     std::unique_ptr<SerialQueue> queue_;
 };

@@ -129,9 +129,7 @@ bool isOurPlugin(const std::string& text) {
 }
 
 std::vector<std::string> events(const HookAgent& agent) {
-    std::vector<std::string> all = agent.startEvents;
-    all.insert(all.end(), agent.endEvents.begin(), agent.endEvents.end());
-    return all;
+    return agent.allEvents();
 }
 
 Shape shapeOf(Kind kind) {
@@ -214,14 +212,29 @@ AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
     const auto current = ConfigurationFileEdit::read(
         target.file, [&](const std::string& text) { return looksWhole(target.kind, text); });
     bool isConnected = false;
+    bool isCurrent = false;
     if (!current.refusal) {
-        isConnected = target.kind == Kind::plugin
-                          ? isOurPlugin(current.text)
-                          : HookConfiguration::installed(current.text, shapeOf(target.kind),
-                                                         target.agent->word, events(*target.agent));
+        if (target.kind == Kind::plugin) {
+            isConnected = isOurPlugin(current.text);
+            isCurrent = current.text == pluginText(*target.agent, place.program);
+        } else {
+            const auto has = [&](const std::vector<std::string>& events) {
+                return HookConfiguration::installed(current.text, shapeOf(target.kind),
+                                                    target.agent->word, events);
+            };
+            isConnected = has(target.agent->turnEvents());
+            isCurrent = has(events(*target.agent));
+        }
     }
-    return {target.agent->word,   target.name, target.file,
-            found(target, place), isConnected, !target.agent->trustInStatus.empty()};
+    return {target.agent->word,
+            target.name,
+            target.file,
+            target.folder,
+            target.agent->word,
+            found(target, place),
+            isConnected,
+            isConnected && !isCurrent,
+            !target.agent->trustInStatus.empty()};
 }
 
 std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& agent) {
@@ -294,6 +307,11 @@ int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace&
             std::string line = agent.name + ": ";
             if (agent.connected) {
                 line += "connected (" + shown(agent.file) + ")";
+                if (agent.outdated) {
+                    line += "; connected before Stayloom heard its tools and its questions to "
+                            "you: run stayloom hooks install " +
+                            agent.word + " again";
+                }
                 if (const HookAgent* described = HookAgents::find(agent.word);
                     described != nullptr && !described->trustInStatus.empty()) {
                     line += "; " + described->trustInStatus;

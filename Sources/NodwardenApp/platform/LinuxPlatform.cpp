@@ -12,10 +12,12 @@
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/detection/AccessibilityDetector.hpp>
 #include <NodwardenCore/detection/ActivityDetector.hpp>
+#include <NodwardenCore/detection/FileActivityProbe.hpp>
 #include <NodwardenCore/detection/ProcessDetector.hpp>
 #include <NodwardenCore/detection/SessionActivityDetector.hpp>
 #include <NodwardenCore/model/StoredKeys.hpp>
 #include <NodwardenCore/sleep/SleepController.hpp>
+#include <NodwardenCore/statusrecords/AgentMountViews.hpp>
 #include <NodwardenCore/statusrecords/AgentStatusReaders.hpp>
 #include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
@@ -111,12 +113,22 @@ struct LinuxDetectionServices {
               linuxplatform::InotifyFileActivityProbe::FirstWalk::inBackground)),
           // Programs of the catalog made for other systems cannot have written files here.
           sessions(sessionProbe, HostSystem::linux),
-          statusRecords(standardStatusReaders(options.paths.home, sessionProbe)),
+          statusRecords(standardStatusReaders(options.paths.home, sessionProbe),
+                        &readersOfContainerHome,
+                        std::make_shared<AgentMountViews>(options.processRoot / "proc")),
           agentLocks(options.inhibitors, static_cast<std::int32_t>(::getpid()), ::getuid()),
           hooks(options.hooks ? options.hooks : std::make_shared<HookWitness>()),
           screenRunner(screenCommandTimeout),
           tmuxScreens(tmuxScreenVerdicts(options, screenRunner)),
           activity(processes, screenText, sessions, verdictDetectors()) {}
+
+    /// The readers of an agent's home in a container, seen through /proc/PID/root: the folders
+    /// there are walked when asked, not watched.
+    static std::vector<std::unique_ptr<AgentStatusReading>>
+    readersOfContainerHome(const std::filesystem::path& home) {
+        return standardStatusReaders(home,
+                                     std::make_shared<FileActivityProbe>(home, sessionProbeDepth));
+    }
 
     /// The witnesses that speak for one agent; their verdicts rank by quality, and between two of
     /// one quality the agents' own records come before the locks they took, then their screens,

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 
 #include <QTimer>
 
@@ -44,9 +45,17 @@ void HeadlessStatusPrinter::printIfChanged() {
     if (held_) {
         return;
     }
-    const QString line = formatLine(model_.status(), model_.statusReason(), model_.agentSummary());
-    if (line == lastLine_) {
+    const QString base = formatLine(model_.status(), model_.statusReason(), model_.agentSummary());
+    if (base == lastBase_) {
         return;
+    }
+    lastBase_ = base;
+    QString line = base;
+    if (const auto graceEnds = model_.graceEndsAt()) {
+        // The time left as the grace begins; the line is not written again as it runs down.
+        line +=
+            QStringLiteral(" · ") +
+            QString::fromStdString(PanelTexts::graceCountdown(*graceEnds - model_.currentTime()));
     }
     lastLine_ = line;
     const QByteArray bytes = line.toUtf8() + '\n';

@@ -42,6 +42,8 @@ private:
     AppModel& model_;
     std::FILE* output_;
     QString lastLine_;
+    // The line without its countdown: a grace that only runs down is not a change.
+    QString lastBase_;
     bool scheduled_ = false;
     bool held_ = false;
 };

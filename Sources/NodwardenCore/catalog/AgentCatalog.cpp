@@ -155,6 +155,10 @@ std::vector<AgentProfile> builtin(HostSystem host) {
     // whole session, waiting for prompts between turns.
     claudeCode.promptStreamArguments = {"--input-format=stream-json"};
     codex.oneShotArguments = {"exec", "e"};
+    // What each shows while it waits for an approval.
+    claudeCode.questionPhrases = {"Do you want to proceed?", "This command requires approval",
+                                  "Do you want to make this edit", "Do you want to create"};
+    codex.questionPhrases = {"Would you like to run", "Would you like to make the following edits"};
 
     // Gemini and Qwen write one chat file per session; when they are written says nothing
     // about work (the reply is written when it ends), so they count sessions only.
@@ -162,21 +166,25 @@ std::vector<AgentProfile> builtin(HostSystem host) {
                                    {"esc to cancel,", "esc to interrupt", "to interrupt", "tokens"},
                                    {{}, false, {geminiChats}});
     gemini.oneShotArguments = {"-p", "--prompt"};
+    gemini.questionPhrases = {"Allow execution of", "Apply this change?"};
     // Copilot's footer while it works: "esc esc interrupt", before the first token
     // "esc esc edit prompt".
     AgentProfile copilot =
         cliAgent("copilot-cli", "Copilot CLI", {"copilot"}, {},
                  {"esc esc interrupt", "esc esc edit prompt", "esc to interrupt", "to interrupt"});
     copilot.oneShotArguments = {"-p", "--prompt"};
+    copilot.questionPhrases = {"Do you want to run this command?"};
     AgentProfile openCode =
         cliAgent("opencode", "OpenCode", {"opencode"}, {},
                  {"esc interrupt", "esc to interrupt", "to interrupt", "working"},
                  {{".local/share/opencode/*.db-wal"}, true, {}});
     openCode.oneShotArguments = {"run"};
+    openCode.questionPhrases = {"Permission required"};
     AgentProfile qwen = cliAgent("qwen-code", "Qwen Code", {"qwen"}, {},
                                  {"\u00B7 esc to cancel)", "esc to interrupt", "to interrupt"},
                                  {{}, false, {qwenChats}});
     qwen.oneShotArguments = {"-p", "--prompt"};
+    qwen.questionPhrases = {"Allow execution of", "Waiting for user confirmation"};
 
     // The desktop application whose Codex sessions write the same rollouts as Codex CLI is made
     // for macOS only: elsewhere the rollouts are Codex CLI's.

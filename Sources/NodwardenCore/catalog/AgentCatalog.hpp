@@ -63,6 +63,8 @@ struct AgentProfile {
     /// The systems the agent's own program is made for; empty when it runs on all of them.
     /// Elsewhere, files matching its session patterns were written by some other program.
     std::vector<HostSystem> hostSystems = {};
+    /// What its screen shows while it asks its user something and waits (an approval prompt).
+    std::vector<std::string> questionPhrases = {};
 
     bool operator==(const AgentProfile&) const = default;
 };

@@ -53,11 +53,36 @@ bool replaces(const ActivitySignal& candidate, const ActivitySignal& kept) {
 /// What the witnesses said in one pass.
 struct PassVerdicts {
     /// The best verdict for each agent: the one of the highest quality, and among equals the one
-    /// of the witness asked first.
+    /// of the witness asked first; but a wait for the user takes the place of work.
     std::map<std::string, AgentVerdict> best;
     /// The agents whose own records spoke, whether or not a better verdict decided.
     std::set<std::string> recordsSpokeFor;
+    /// What each agent's own records, chat and hooks said: waiting over working over idle.
+    std::map<std::string, AgentWorkState> ownWord;
 };
+
+bool isOwnWord(AgentVerdictSource source) {
+    return source == AgentVerdictSource::statusRecord ||
+           source == AgentVerdictSource::conversation || source == AgentVerdictSource::hook ||
+           source == AgentVerdictSource::hookWithoutCancel;
+}
+
+int rank(AgentWorkState state) {
+    return state == AgentWorkState::waiting ? 2 : state == AgentWorkState::working ? 1 : 0;
+}
+
+/// Whether `candidate` decides over `kept`. An agent's records go on saying a turn is under way
+/// while the turn stops at a question to the user, so a wait, from whatever witness, tells more
+/// than work; otherwise the better evidence decides.
+bool decidesOver(const AgentVerdict& candidate, const AgentVerdict& kept) {
+    if (candidate.state == AgentWorkState::waiting && kept.state == AgentWorkState::working) {
+        return true;
+    }
+    if (kept.state == AgentWorkState::waiting && candidate.state == AgentWorkState::working) {
+        return false;
+    }
+    return candidate.quality() > kept.quality();
+}
 
 PassVerdicts askWitnesses(const std::vector<AgentVerdictDetecting*>& detectors,
                           const DetectionPass& pass) {
@@ -68,13 +93,31 @@ PassVerdicts askWitnesses(const std::vector<AgentVerdictDetecting*>& detectors,
                 verdict.source == AgentVerdictSource::conversation) {
                 verdicts.recordsSpokeFor.insert(verdict.appName);
             }
+            if (isOwnWord(verdict.source)) {
+                const auto [word, first] =
+                    verdicts.ownWord.try_emplace(verdict.appName, verdict.state);
+                if (!first && rank(verdict.state) > rank(word->second)) {
+                    word->second = verdict.state;
+                }
+            }
             const auto [kept, inserted] = verdicts.best.try_emplace(verdict.appName, verdict);
-            if (!inserted && verdict.quality() > kept->second.quality()) {
+            if (!inserted && decidesOver(verdict, kept->second)) {
                 kept->second = std::move(verdict);
             }
         }
     }
     return verdicts;
+}
+
+/// Names the witness of every signal a detector gave.
+std::vector<ActivitySignal> decidedBy(std::vector<ActivitySignal> signals,
+                                      DecidingWitness witness) {
+    for (ActivitySignal& signal : signals) {
+        if (signal.appName) {
+            signal.decidedBy = witness;
+        }
+    }
+    return signals;
 }
 
 /// Drops the session-file signals of profiles whose patterns belong to another agent whose own
@@ -108,9 +151,10 @@ void dropExplainedSessionSignals(std::vector<ActivitySignal>& signals, const Pas
 }
 
 /// Lets each verdict decide for its agent: working is `strong`, idle turns whatever CPU, screen
-/// text or file times said into presence. Both say which witness decided.
+/// text or file times said into presence, and so does a wait for the user unless the user asked
+/// to keep the machine awake through waits. All say which witness decided.
 void applyVerdicts(const std::map<std::string, AgentVerdict>& verdicts,
-                   std::vector<ActivitySignal>& merged,
+                   const GuardSettings& settings, std::vector<ActivitySignal>& merged,
                    std::map<std::string, std::size_t>& indexByName) {
     for (const auto& [name, verdict] : verdicts) {
         const auto [entry, inserted] = indexByName.emplace(name, merged.size());
@@ -119,10 +163,14 @@ void applyVerdicts(const std::map<std::string, AgentVerdict>& verdicts,
             merged.back().appName = name;
         }
         ActivitySignal& signal = merged[entry->second];
-        signal.strength = verdict.state == AgentWorkState::working ? SignalStrength::strong
-                                                                   : SignalStrength::presence;
+        const bool keptAwake =
+            verdict.state == AgentWorkState::working ||
+            (verdict.state == AgentWorkState::waiting && settings.keepAwakeWhileAgentWaits);
+        signal.strength = keptAwake ? SignalStrength::strong : SignalStrength::presence;
         signal.reason = ActivityDetector::verdictReason(verdict);
         signal.matchedText = std::nullopt;
+        signal.decidedBy = witnessOf(verdict.source);
+        signal.waitingForUser = verdict.state == AgentWorkState::waiting;
     }
 }
 
@@ -135,6 +183,9 @@ ProcessActivityDetecting::detectForPass(const DetectionPass& pass,
 }
 
 std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
+    if (verdict.state == AgentWorkState::waiting) {
+        return verdict.appName + " is waiting for your answer";
+    }
     const bool working = verdict.state == AgentWorkState::working;
     const char* state = working ? " it is working" : " it is idle";
     switch (verdict.source) {
@@ -153,8 +204,16 @@ std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
     case AgentVerdictSource::hook:
     case AgentVerdictSource::hookWithoutCancel:
         return verdict.appName + " says" + state;
+    case AgentVerdictSource::toolRun:
+        return verdict.appName + " runs a command through its tool";
+    case AgentVerdictSource::leftBehind:
+        return "A process " + verdict.appName + " left running is busy";
     }
     return verdict.appName + state;
+}
+
+std::string ActivityDetector::outOfReachReason(const std::string& agent) {
+    return agent + " runs where Stayloom may not read its files: " + std::string(onlyCPUSpeaks);
 }
 
 /// Presents the library's detectors through the interfaces the merge is written against.
@@ -240,7 +299,8 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
     // The watched agents, what each row is and which agents run are worked out once, for every
     // witness; rows seen in earlier passes are not resolved again.
     const DetectionPass pass(settings, processes, now, resolutions_);
-    const std::vector<ActivitySignal> processSignals = processDetector_->detectForPass(pass, power);
+    const std::vector<ActivitySignal> processSignals =
+        decidedBy(processDetector_->detectForPass(pass, power), DecidingWitness::cpu);
     std::map<std::string, const AgentProfile*> profilesByName;
     for (const AgentProfile& profile : pass.resolver().profiles) {
         profilesByName.emplace(profile.displayName, &profile);
@@ -258,13 +318,16 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
     }
 
     const std::vector<ActivitySignal> screenSignals =
-        filtered(accessibilityDetector_->detectPerApp(settings), profilesByName, processLastSeenAt_,
-                 now, &shouldEmitTerminalAccessibilitySignal);
-    const PassVerdicts verdicts = askWitnesses(verdictDetectors_, pass);
+        decidedBy(filtered(accessibilityDetector_->detectPerApp(settings), profilesByName,
+                           processLastSeenAt_, now, &shouldEmitTerminalAccessibilitySignal),
+                  DecidingWitness::screen);
+    PassVerdicts verdicts = askWitnesses(verdictDetectors_, pass);
+    toolRuns_.amend(pass, verdicts.best, verdicts.ownWord);
     std::vector<ActivitySignal> sessionSignals =
-        filtered(sessionDetector_->detectPerApp(settings, now,
-                                                SessionActivityDetector::defaultFreshnessWindow),
-                 profilesByName, processLastSeenAt_, now, &shouldEmitSessionSignal);
+        decidedBy(filtered(sessionDetector_->detectPerApp(
+                               settings, now, SessionActivityDetector::defaultFreshnessWindow),
+                           profilesByName, processLastSeenAt_, now, &shouldEmitSessionSignal),
+                  DecidingWitness::files);
     dropExplainedSessionSignals(sessionSignals, verdicts, profilesByName);
     const std::map<std::string, int> fileCounts = sessionDetector_->sessionCountsPerApp(
         settings, now, SessionActivityDetector::defaultSessionCountWindow);
@@ -286,7 +349,20 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
         }
     }
 
-    applyVerdicts(verdicts.best, merged, indexByName);
+    std::set<std::string> outOfReach;
+    for (const AgentVerdictDetecting* detector : verdictDetectors_) {
+        const auto names = detector->outOfReach();
+        outOfReach.insert(names.begin(), names.end());
+    }
+    for (ActivitySignal& signal : merged) {
+        if (signal.appName && outOfReach.contains(*signal.appName) &&
+            !verdicts.best.contains(*signal.appName)) {
+            signal.reason = outOfReachReason(*signal.appName);
+            signal.decidedBy = DecidingWitness::cpu;
+        }
+    }
+    applyVerdicts(verdicts.best, settings, merged, indexByName);
+    toolRuns_.remember(merged);
 
     for (ActivitySignal& signal : merged) {
         const std::string& name = *signal.appName;

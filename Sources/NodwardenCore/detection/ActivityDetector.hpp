@@ -5,6 +5,7 @@
 #include <NodwardenCore/detection/AgentVerdict.hpp>
 #include <NodwardenCore/detection/ProcessResolutions.hpp>
 #include <NodwardenCore/detection/ProcessTableReading.hpp>
+#include <NodwardenCore/detection/ToolRunWitness.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
 #include <NodwardenCore/model/Date.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
@@ -61,7 +63,9 @@ public:
 /// Witnesses that speak for one agent (its own status records, its readable screens, its chat,
 /// its arguments) outrank that merge. Of their verdicts the one of the highest quality decides:
 /// the agent's stated state over a screen, a screen over an inference such as "the chat's last
-/// record is the user's"; among equals the witness asked first. Working makes a `strong` signal;
+/// record is the user's"; among equals the witness asked first; a wait for the user, from any
+/// witness, over work. The commands agents run through their tools then amend those verdicts
+/// (`ToolRunWitness`): a turn lasts while its command runs. Working makes a `strong` signal;
 /// idle leaves the agent's CPU, screen text and file times only as presence, because an agent
 /// that says it waits for its user may still burn CPU or touch files. Session files whose
 /// patterns belong to an agent whose own record spoke give no signal to any other profile.
@@ -116,6 +120,11 @@ public:
     /// runs a one-shot prompt"; "<agent> has just started and has had no turn yet".
     static std::string verdictReason(const AgentVerdict& verdict);
 
+    /// The end of the reason of an agent whose records lie where this user may not look.
+    static constexpr std::string_view onlyCPUSpeaks = "only its CPU can speak";
+    /// "<agent> runs where Stayloom may not read its files: only its CPU can speak".
+    static std::string outOfReachReason(const std::string& agent);
+
 private:
     struct OwnedAdapters;
 
@@ -124,6 +133,7 @@ private:
     ScreenTextActivityDetecting* accessibilityDetector_;
     SessionActivityDetecting* sessionDetector_;
     std::vector<AgentVerdictDetecting*> verdictDetectors_;
+    ToolRunWitness toolRuns_;
     std::map<std::string, Date> processLastSeenAt_;
     /// What the table's processes resolved to, kept from pass to pass.
     ProcessResolutions resolutions_;

@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/detection/ProcessTableReading.hpp>
+#include <NodwardenCore/model/ActivitySignal.hpp>
 #include <NodwardenCore/model/Date.hpp>
 
 #include <string>
@@ -12,8 +13,9 @@ namespace NODWARDEN_CORE_EXPORT nodwarden {
 class DetectionPass;
 struct GuardSettings;
 
-/// What a definite witness says about one running agent.
-enum class AgentWorkState { working, idle };
+/// What a definite witness says about one running agent. `waiting`: it asks its user something
+/// (an approval, a question) and does nothing until the answer comes; not work.
+enum class AgentWorkState { working, idle, waiting };
 
 /// Which witness spoke.
 enum class AgentVerdictSource {
@@ -38,6 +40,12 @@ enum class AgentVerdictSource {
     /// The same from an agent whose hooks hear nothing when a turn is cancelled: as good as a
     /// screen, so a readable screen that shows the agent idle, or its own record, decides.
     hookWithoutCancel,
+    /// A command the agent started through its own tool during a turn and that still runs below
+    /// it (for Codex, below its app-server daemon): the turn lasts while it runs.
+    toolRun,
+    /// A process a turn left running after it ended (a dev server), busy above the work
+    /// threshold.
+    leftBehind,
 };
 
 /// How far a verdict can be trusted, weakest first. A verdict of a higher quality decides over
@@ -52,15 +60,41 @@ constexpr EvidenceQuality qualityOf(AgentVerdictSource source) {
     case AgentVerdictSource::oneShotRun:
     case AgentVerdictSource::lock:
     case AgentVerdictSource::hook:
+    case AgentVerdictSource::toolRun:
         return EvidenceQuality::stated;
     case AgentVerdictSource::screen:
     case AgentVerdictSource::hookWithoutCancel:
         return EvidenceQuality::observed;
     case AgentVerdictSource::conversation:
     case AgentVerdictSource::startUp:
+    case AgentVerdictSource::leftBehind:
         return EvidenceQuality::inferred;
     }
     return EvidenceQuality::inferred;
+}
+
+/// The witness `status --json` names for a verdict of `source`.
+constexpr DecidingWitness witnessOf(AgentVerdictSource source) {
+    switch (source) {
+    case AgentVerdictSource::statusRecord:
+    case AgentVerdictSource::conversation:
+        return DecidingWitness::record;
+    case AgentVerdictSource::screen:
+        return DecidingWitness::screen;
+    case AgentVerdictSource::oneShotRun:
+    case AgentVerdictSource::toolRun:
+        return DecidingWitness::run;
+    case AgentVerdictSource::startUp:
+        return DecidingWitness::startUp;
+    case AgentVerdictSource::lock:
+        return DecidingWitness::lock;
+    case AgentVerdictSource::hook:
+    case AgentVerdictSource::hookWithoutCancel:
+        return DecidingWitness::hook;
+    case AgentVerdictSource::leftBehind:
+        return DecidingWitness::cpu;
+    }
+    return DecidingWitness::cpu;
 }
 
 /// A finding about one agent from evidence that speaks for it alone: its own status record, its
@@ -88,6 +122,10 @@ public:
     /// Verdicts for the agents the pass watches, given its process table. The pass works out
     /// once, for every witness, which agents run.
     virtual std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) = 0;
+
+    /// The agents of the last pass whose evidence lies where this witness may not look (a
+    /// container this user may not enter), so that only their CPU can speak; by display name.
+    virtual std::vector<std::string> outOfReach() const { return {}; }
 
     /// The same over a pass of its own (a witness asked alone; derived classes bring it in with
     /// `using`).

@@ -9,8 +9,9 @@
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
-/// How an agent's turn events are read: what starts a turn and what ends one.
-enum class HookTurn { starts, ends, other };
+/// How an agent's events are read: what starts a turn and what ends one, a tool's call and
+/// return, and a question put to the user (an approval, an elicitation) and its answer.
+enum class HookTurn { starts, ends, toolStarts, toolEnds, waits, answered, other };
 
 /// How an agent's hook configuration file is written.
 enum class HookFileFormat {
@@ -41,9 +42,17 @@ struct HookAgent {
     /// Whether a cancelled turn ends with one of `endEvents`; otherwise a turn's start cannot be
     /// taken as the agent's final word.
     bool announcesCancel = false;
-    /// The matcher an event's entry carries, where the agent sends that event for more than a
-    /// turn's end and only one kind of it is ours (event, matcher).
+    /// The matcher an event's entry carries, where the agent sends that event for more than one
+    /// purpose and only some kinds of it are ours (event, matcher).
     std::vector<std::pair<std::string, std::string>> matchers = {};
+    /// The events before and after one of its tools runs.
+    std::vector<std::string> toolStartEvents = {};
+    std::vector<std::string> toolEndEvents = {};
+    /// The events that say it waits for its user, with the kind (the payload's
+    /// `notification_type`) that means so; an empty kind takes any.
+    std::vector<std::pair<std::string, std::string>> waitEvents = {};
+    /// The events that say the user answered.
+    std::vector<std::string> answerEvents = {};
 
     /// Its per-user configuration: `folder` below `base` (whose presence, or the program `word`
     /// on PATH, says the agent is used here), and in it `file`, written as `format`.
@@ -58,6 +67,11 @@ struct HookAgent {
     /// The plugin file's text where `format` is `plugin`: `pluginProgramMark` stands for the
     /// program's path as a JavaScript string, and the first line is `pluginFirstLine`.
     std::string_view plugin = {};
+
+    /// Every event its hooks are installed for.
+    std::vector<std::string> allEvents() const;
+    /// The events an installation made before tool runs and waits were heard.
+    std::vector<std::string> turnEvents() const;
 };
 
 namespace HookAgents {
@@ -71,8 +85,9 @@ inline constexpr std::string_view pluginFirstLine = "// Stayloom's OpenCode plug
 const std::vector<HookAgent>& all();
 /// The agent `stayloom hook` calls `word`; null for any other word.
 const HookAgent* find(std::string_view word);
-/// What `event` says about `agent`'s turn.
-HookTurn turnOf(const HookAgent& agent, std::string_view event);
+/// What `event` of `kind` (the payload's `notification_type`, empty when it has none) says
+/// about `agent`'s turn.
+HookTurn turnOf(const HookAgent& agent, std::string_view event, std::string_view kind = {});
 
 } // namespace HookAgents
 

@@ -17,15 +17,28 @@ bool HookWitness::record(const HookEvent& event) {
     if (agent == nullptr) {
         return false;
     }
-    Turn turn{agent->profileID, event.session, event.pid, event.startTime,
-              agent->announcesCancel ? AgentVerdictSource::hook
-                                     : AgentVerdictSource::hookWithoutCancel};
+    Turn turn{agent->profileID, event.session, event.pid, event.startTime};
+    const AgentVerdictSource source =
+        agent->announcesCancel ? AgentVerdictSource::hook : AgentVerdictSource::hookWithoutCancel;
     const std::lock_guard lock(mutex_);
-    switch (HookAgents::turnOf(*agent, event.event)) {
-    case HookTurn::starts:
-        if (turns_.size() < maxTurns) {
-            turns_.insert(std::move(turn));
+    // A tool's call or a question is a turn under way even where its start was missed (the
+    // program started mid-turn).
+    const auto under = [&](bool waiting) {
+        if (const auto kept = turns_.find(turn); kept != turns_.end()) {
+            kept->second.waiting = waiting;
+        } else if (turns_.size() < maxTurns) {
+            turns_.emplace(std::move(turn), Phase{source, waiting});
         }
+    };
+    switch (HookAgents::turnOf(*agent, event.event, event.kind)) {
+    case HookTurn::starts:
+    case HookTurn::toolStarts:
+    case HookTurn::toolEnds:
+    case HookTurn::answered:
+        under(false);
+        break;
+    case HookTurn::waits:
+        under(true);
         break;
     case HookTurn::ends:
         turns_.erase(turn);
@@ -36,9 +49,8 @@ bool HookWitness::record(const HookEvent& event) {
     return true;
 }
 
-std::map<std::string, AgentVerdictSource>
-HookWitness::turnsStillUnderWay(const DetectionPass& pass) {
-    std::set<Turn> turns;
+HookWitness::Standing HookWitness::turnsStillUnderWay(const DetectionPass& pass) {
+    std::map<Turn, Phase> turns;
     {
         const std::lock_guard lock(mutex_);
         turns = turns_;
@@ -56,7 +68,7 @@ HookWitness::turnsStillUnderWay(const DetectionPass& pass) {
     // The profile each sender still runs as; a sender gone, or a process that is not that agent
     // (a pid reused, an event sent in another program's name), has no turn.
     const auto stillRuns = [&](const Turn& turn) {
-        const auto& [profile, session, pid, startTime, source] = turn;
+        const auto& [profile, session, pid, startTime] = turn;
         auto row = rows.find({pid, startTime});
         if (row == rows.end()) {
             row = rows.find({pid, 0}); // a table without start times names processes by pid
@@ -69,13 +81,16 @@ HookWitness::turnsStillUnderWay(const DetectionPass& pass) {
         return agent != nullptr && agent->id == profile;
     };
     // The resolver is asked outside the lock, so an event never waits for a pass.
-    std::map<std::string, AgentVerdictSource> working;
+    Standing standing;
     std::vector<Turn> gone;
-    for (const Turn& turn : turns) {
-        if (stillRuns(turn)) {
-            working.emplace(std::get<0>(turn), std::get<4>(turn));
-        } else {
+    for (const auto& [turn, phase] : turns) {
+        if (!stillRuns(turn)) {
             gone.push_back(turn);
+            continue;
+        }
+        const auto [kept, inserted] = standing.emplace(std::get<0>(turn), phase);
+        if (!inserted && !phase.waiting) {
+            kept->second.waiting = false; // one session at work makes the agent work
         }
     }
     // A sender that has gone takes its turns with it: an agent killed mid-turn sends no end.
@@ -83,17 +98,16 @@ HookWitness::turnsStillUnderWay(const DetectionPass& pass) {
     for (const Turn& turn : gone) {
         turns_.erase(turn);
     }
-    return working;
+    return standing;
 }
 
-void HookWitness::dropQuietTurnsWithoutCancel(std::map<std::string, AgentVerdictSource>& working,
-                                              const DetectionPass& pass) {
+void HookWitness::dropQuietTurnsWithoutCancel(Standing& standing, const DetectionPass& pass) {
     const auto& agents = pass.runningAgents();
     const Date now = pass.now();
     // A turn whose cancel sends no event ends, where no better witness speaks, once its agent
     // has been quiet for a while; work seen again brings it back.
-    std::erase_if(working, [&](const auto& turn) {
-        if (turn.second != AgentVerdictSource::hookWithoutCancel) {
+    std::erase_if(standing, [&](const auto& turn) {
+        if (turn.second.source != AgentVerdictSource::hookWithoutCancel || turn.second.waiting) {
             return false;
         }
         const auto agent = agents.find(turn.first);
@@ -108,19 +122,23 @@ void HookWitness::dropQuietTurnsWithoutCancel(std::map<std::string, AgentVerdict
 }
 
 std::vector<AgentVerdict> HookWitness::detectVerdicts(const DetectionPass& pass) {
-    std::map<std::string, AgentVerdictSource> working = turnsStillUnderWay(pass);
+    Standing standing = turnsStillUnderWay(pass);
     std::erase_if(lastSignOfWork_, [&](const auto& entry) {
-        const auto turn = working.find(entry.first);
-        return turn == working.end() || turn->second != AgentVerdictSource::hookWithoutCancel;
+        const auto turn = standing.find(entry.first);
+        return turn == standing.end() ||
+               turn->second.source != AgentVerdictSource::hookWithoutCancel || turn->second.waiting;
     });
-    if (working.empty()) {
+    if (standing.empty()) {
         return {};
     }
-    dropQuietTurnsWithoutCancel(working, pass);
+    dropQuietTurnsWithoutCancel(standing, pass);
     std::vector<AgentVerdict> verdicts;
     for (const AgentProfile& profile : pass.resolver().profiles) {
-        if (const auto turn = working.find(profile.id); turn != working.end()) {
-            verdicts.push_back({profile.displayName, AgentWorkState::working, turn->second});
+        if (const auto turn = standing.find(profile.id); turn != standing.end()) {
+            verdicts.push_back(
+                {profile.displayName,
+                 turn->second.waiting ? AgentWorkState::waiting : AgentWorkState::working,
+                 turn->second.source});
         }
     }
     return verdicts;

@@ -24,6 +24,8 @@ struct HookEvent {
     /// The sender's start in clock ticks since boot, as the process table gives it: with the pid
     /// it names one process even after the pid is reused.
     std::uint64_t startTime = 0;
+    /// The payload's `notification_type` (a word such as "permission_prompt"); empty for none.
+    std::string kind = {};
 };
 
 /// The agents' own word on their turns, pushed by their hooks: a turn's start makes its agent
@@ -32,6 +34,9 @@ struct HookEvent {
 /// nothing of a cancelled turn, the verdict is only as good as a screen (`hookWithoutCancel`), so a
 /// readable screen or the agent's own record decides over it, and it stands only while the agent's
 /// process tree shows a sign of work: where nothing else is read, a cancelled turn still ends.
+/// A question the agent puts to its user (an approval) makes it waiting, a verdict of the same
+/// quality as its turn, until its tool ends, the user's answer or the turn's end is announced, or
+/// its sender is gone; a wait is never dropped for being quiet, since waiting is quiet.
 /// Events arrive on any thread (the control socket's); verdicts are asked on the detection queue,
 /// one pass at a time.
 class HookWitness final : public AgentVerdictDetecting {
@@ -47,18 +52,22 @@ public:
     std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) override;
 
 private:
-    /// A turn under way: the agent's profile, its session, the process that announced it, and
-    /// what its verdict rests on.
-    using Turn =
-        std::tuple<std::string, std::string, std::int32_t, std::uint64_t, AgentVerdictSource>;
+    /// A turn under way: the agent's profile, its session and the process that announced it.
+    using Turn = std::tuple<std::string, std::string, std::int32_t, std::uint64_t>;
+    /// What a turn's verdict rests on and whether the agent waits for its user.
+    struct Phase {
+        AgentVerdictSource source = AgentVerdictSource::hook;
+        bool waiting = false;
+    };
+    using Standing = std::map<std::string, Phase>;
 
     /// The agents with a turn whose sender still runs as that agent; forgets the others' turns.
-    std::map<std::string, AgentVerdictSource> turnsStillUnderWay(const DetectionPass& pass);
-    void dropQuietTurnsWithoutCancel(std::map<std::string, AgentVerdictSource>& working,
-                                     const DetectionPass& pass);
+    /// An agent with a waiting session waits, unless another of its sessions works.
+    Standing turnsStillUnderWay(const DetectionPass& pass);
+    void dropQuietTurnsWithoutCancel(Standing& standing, const DetectionPass& pass);
 
     std::mutex mutex_;
-    std::set<Turn> turns_;
+    std::map<Turn, Phase> turns_;
     /// When each agent with a turn its hooks cannot end last showed a sign of work; touched only
     /// by the passes.
     std::map<std::string, Date> lastSignOfWork_;

@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
+
 namespace nodwarden {
 
 using nlohmann::json;
@@ -19,6 +21,21 @@ SignalStrength decodeSignalStrength(const json& value, std::string_view key) {
     return *strength;
 }
 
+DecidingWitness decodeWitness(const json& value, std::string_view key) {
+    const auto witness = decidingWitnessFromRawValue(readString(value, key));
+    if (!witness) {
+        throw DecodingError("\"" + std::string(key) + "\" names no witness");
+    }
+    return *witness;
+}
+
+constexpr std::array<std::string_view, 8> witnessNames = {"record", "files", "hook", "screen",
+                                                          "lock",   "cpu",   "run",  "startUp"};
+constexpr std::array<DecidingWitness, 8> witnessCases = {
+    DecidingWitness::record, DecidingWitness::files,  DecidingWitness::hook,
+    DecidingWitness::screen, DecidingWitness::lock,   DecidingWitness::cpu,
+    DecidingWitness::run,    DecidingWitness::startUp};
+
 ActivitySignal decodeActivitySignal(const json& value) {
     const json& object = requireObject(value, "signal");
     return ActivitySignal{
@@ -28,6 +45,8 @@ ActivitySignal decodeActivitySignal(const json& value) {
         readOptional(object, "matchedText", readString),
         readOptional(object, "sessionCount", readInt),
         readOptional(object, "processPresent", readBool),
+        readOptional(object, "decidedBy", decodeWitness),
+        readOptional(object, "waitingForUser", readBool).value_or(false),
     };
 }
 
@@ -48,6 +67,26 @@ std::optional<SignalStrength> signalStrengthFromRawValue(int raw) {
 
 bool isActiveWork(SignalStrength strength) {
     return strength >= SignalStrength::weak;
+}
+
+// MARK: - DecidingWitness
+
+std::string_view rawValue(DecidingWitness witness) {
+    for (std::size_t index = 0; index < witnessCases.size(); ++index) {
+        if (witnessCases[index] == witness) {
+            return witnessNames[index];
+        }
+    }
+    return "cpu";
+}
+
+std::optional<DecidingWitness> decidingWitnessFromRawValue(std::string_view raw) {
+    for (std::size_t index = 0; index < witnessNames.size(); ++index) {
+        if (witnessNames[index] == raw) {
+            return witnessCases[index];
+        }
+    }
+    return std::nullopt;
 }
 
 // MARK: - ActivitySignal
@@ -89,6 +128,12 @@ void to_json(json& value, const ActivitySignal& signal) {
     }
     if (signal.processPresent) {
         value["processPresent"] = *signal.processPresent;
+    }
+    if (signal.decidedBy) {
+        value["decidedBy"] = rawValue(*signal.decidedBy);
+    }
+    if (signal.waitingForUser) {
+        value["waitingForUser"] = true;
     }
 }
 void from_json(const json& value, ActivitySignal& signal) {

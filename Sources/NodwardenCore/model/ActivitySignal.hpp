@@ -20,6 +20,16 @@ std::optional<SignalStrength> signalStrengthFromRawValue(int raw);
 /// `weak` and `strong` both mean active work.
 bool isActiveWork(SignalStrength strength);
 
+/// The witness whose evidence decided a finding, as `status --json` names it (`decidedBy`): the
+/// agent's own record or chat, its hooks, a readable screen, a sleep lock it holds, session files,
+/// CPU, a run (a one-shot prompt, a command run through the agent's tool or `stayloom run`), or
+/// its start-up.
+enum class DecidingWitness { record, hook, screen, lock, files, cpu, run, startUp };
+
+/// "record", "hook", "screen", "lock", "files", "cpu", "run", "startUp".
+std::string_view rawValue(DecidingWitness witness);
+std::optional<DecidingWitness> decidingWitnessFromRawValue(std::string_view raw);
+
 /// One detector's or one agent's finding.
 struct ActivitySignal {
     SignalStrength strength = SignalStrength::none;
@@ -31,6 +41,11 @@ struct ActivitySignal {
     std::optional<std::string> matchedText;
     std::optional<int> sessionCount;
     std::optional<bool> processPresent;
+    /// Which witness decided; none for a finding that names no agent.
+    std::optional<DecidingWitness> decidedBy = std::nullopt;
+    /// The agent asks its user something (an approval, a question) and waits for the answer:
+    /// not work, whatever the strength says about keeping the machine awake meanwhile.
+    bool waitingForUser = false;
 
     /// Strength `none`, reason "No active agent signal", no optional field.
     static ActivitySignal none();

@@ -57,8 +57,12 @@ GuardSettings decodeSettings(const json& value) {
     readOptionalInto(object, "enableBrowsers", readBool, settings.enableBrowsers);
     readOptionalInto(object, "keepAwakeWithLidClosed", readBool, settings.keepAwakeWithLidClosed);
     readOptionalInto(object, "letDisplaySleep", readBool, settings.letDisplaySleep);
+    readOptionalInto(object, "keepAwakeWhileAgentWaits", readBool,
+                     settings.keepAwakeWhileAgentWaits);
     NotificationChoices& notifications = settings.notifications;
     readOptionalInto(object, "notifyWorkDone", readBool, notifications.workDone);
+    readOptionalInto(object, "notifyWorkDoneAfterGrace", readBool,
+                     notifications.workDoneAfterGrace);
     readOptionalInto(object, "notifySafety", readBool, notifications.safety);
     readOptionalInto(object, "notifyBatteryWarning", readBool, notifications.batteryWarning);
     readOptionalInto(object, "notifyProblems", readBool, notifications.problems);
@@ -191,7 +195,9 @@ void to_json(json& value, const GuardSettings& settings) {
         {"enableBrowsers", settings.enableBrowsers},
         {"keepAwakeWithLidClosed", settings.keepAwakeWithLidClosed},
         {"letDisplaySleep", settings.letDisplaySleep},
+        {"keepAwakeWhileAgentWaits", settings.keepAwakeWhileAgentWaits},
         {"notifyWorkDone", settings.notifications.workDone},
+        {"notifyWorkDoneAfterGrace", settings.notifications.workDoneAfterGrace},
         {"notifySafety", settings.notifications.safety},
         {"notifyBatteryWarning", settings.notifications.batteryWarning},
         {"notifyProblems", settings.notifications.problems},

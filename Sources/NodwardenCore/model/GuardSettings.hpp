@@ -18,6 +18,9 @@ namespace NODWARDEN_CORE_EXPORT nodwarden {
 struct NotificationChoices {
     /// The agents' work ended and the computer may sleep again.
     bool workDone = true;
+    /// The work-done notice waits for the idle grace to run out instead of coming when the work
+    /// ends.
+    bool workDoneAfterGrace = false;
     /// A safety rule (battery cutoff, heat) let the computer go.
     bool safety = true;
     bool batteryWarning = false;
@@ -52,6 +55,9 @@ struct GuardSettings {
     bool keepAwakeWithLidClosed = false;
     bool letDisplaySleep = false;
     NotificationChoices notifications{};
+    /// Whether an agent that waits for its user's answer keeps the machine awake, for people who
+    /// answer from another device.
+    bool keepAwakeWhileAgentWaits = false;
 
     /// The settings of a fresh installation: `GuardSettings{}`.
     static GuardSettings defaults();
@@ -93,7 +99,7 @@ struct GuardSettings {
     /// understood, but any key with a value of the wrong type (or malformed JSON) yields no
     /// settings.
     static std::optional<GuardSettings> fromJSON(std::string_view text);
-    /// Writes the seventeen current keys only, never the older flat ones.
+    /// Writes the eighteen current keys only, never the older flat ones.
     std::string toJSON() const;
 
     bool operator==(const GuardSettings&) const = default;

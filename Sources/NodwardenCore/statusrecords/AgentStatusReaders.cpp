@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 namespace nodwarden {
@@ -18,11 +19,15 @@ namespace {
 using nlohmann::json;
 namespace Files = StatusRecordFiles;
 
-/// Working when any of the sessions works, idle when all that spoke are idle.
+/// Working when any of the sessions works, else waiting when one waits for its user, idle when
+/// all that spoke are idle.
 class Verdicts {
 public:
     void add(std::optional<AgentWorkState> state) {
-        if (state && (!combined_ || *state == AgentWorkState::working)) {
+        const auto rank = [](AgentWorkState of) {
+            return of == AgentWorkState::working ? 2 : of == AgentWorkState::waiting ? 1 : 0;
+        };
+        if (state && (!combined_ || rank(*state) > rank(*combined_))) {
             combined_ = state;
         }
     }
@@ -101,6 +106,10 @@ private:
         if (*status == "idle") {
             return AgentWorkState::idle;
         }
+        // At a permission prompt ("waitingFor": "permission prompt"), busy again at the answer.
+        if (*status == "waiting") {
+            return AgentWorkState::waiting;
+        }
         return std::nullopt;
     }
 
@@ -127,7 +136,7 @@ public:
         if (!sessions) {
             return std::nullopt;
         }
-        std::vector<std::pair<Date, bool>> current;
+        std::vector<std::tuple<Date, bool, std::string>> current;
         for (const auto& [id, session] : sessions->items()) {
             if (!session.is_object()) {
                 continue;
@@ -146,7 +155,7 @@ public:
                 }
             }
             if (agent.mayHaveWritten(written)) {
-                current.emplace_back(*written, working->get<bool>());
+                current.emplace_back(*written, working->get<bool>(), id);
             }
         }
         // The sessions refreshed last are the running ones.
@@ -154,13 +163,50 @@ public:
         current.resize(
             std::min(current.size(), static_cast<std::size_t>(std::max(agent.sessions, 1))));
         Verdicts verdicts;
-        for (const auto& [written, working] : current) {
-            verdicts.add(working ? AgentWorkState::working : AgentWorkState::idle);
+        for (const auto& [written, working, id] : current) {
+            verdicts.add(!working       ? AgentWorkState::idle
+                         : asksUser(id) ? AgentWorkState::waiting
+                                        : AgentWorkState::working);
         }
         return verdicts.combined();
     }
 
 private:
+    /// Whether the session's newest event of its turn is a permission it asked for and has not
+    /// been given: its state file says working all the while.
+    bool asksUser(const std::string& session) const {
+        if (session.empty() || session.find('/') != std::string::npos || session == "." ||
+            session == "..") {
+            return false;
+        }
+        const auto tail =
+            Files::readTail(home_ / ".copilot" / "session-state" / session / "events.jsonl");
+        if (!tail) {
+            return false;
+        }
+        for (const std::string_view line : Files::linesNewestFirst(*tail)) {
+            const auto event = Files::parseKeeping(line, [](int depth, const std::string& key) {
+                return depth == 1 && key == "type";
+            });
+            if (!event) {
+                continue;
+            }
+            const auto type = event->find("type");
+            if (type == event->end() || !type->is_string()) {
+                continue;
+            }
+            const auto& kind = type->get_ref<const std::string&>();
+            if (kind == "permission.requested") {
+                return true;
+            }
+            if (kind.starts_with("permission.") || kind.starts_with("tool.") ||
+                kind.starts_with("assistant.") || kind.starts_with("user.")) {
+                return false;
+            }
+        }
+        return false;
+    }
+
     std::filesystem::path home_;
 };
 
@@ -309,13 +355,20 @@ RecordMeaning classifyCodexRecord(const json& record) {
 /// A cancelled turn adds a notice ("info": "Request cancelled.") and then rewrites the whole
 /// history (`$set` of `messages`), as it also does when a session starts or is rewound; an
 /// error ends a turn with a notice too. After either the user's record no longer awaits a reply.
+/// A reply that calls tools is not the turn's last word: the tools run, and the model answers
+/// their results.
+bool callsTools(const json& record, const char* key) {
+    const auto calls = record.find(key);
+    return calls != record.end() && calls->is_array() && !calls->empty();
+}
+
 RecordMeaning classifyGeminiRecord(const json& record) {
     const auto type = stringAt(record, "type");
     if (type == "user") {
         return RecordMeaning::working;
     }
     if (type == "gemini") {
-        return RecordMeaning::idle;
+        return callsTools(record, "toolCalls") ? RecordMeaning::working : RecordMeaning::idle;
     }
     if (type == "info" || type == "error" || type == "warning") {
         return RecordMeaning::turnOver;
@@ -330,13 +383,26 @@ RecordMeaning classifyGeminiRecord(const json& record) {
 /// Qwen records each model request's end as telemetry ("qwen-code.api_response", also with no
 /// reply when the turn is cancelled; "qwen-code.api_error") just before the reply's record.
 /// Telemetry newer than the user's record is a request that ended without a reply.
+/// Whether one of a Qwen message's parts calls a function.
+bool qwenCallsTools(const json& record) {
+    const auto message = record.find("message");
+    if (message == record.end() || !message->is_object()) {
+        return false;
+    }
+    const auto parts = message->find("parts");
+    return parts != message->end() && parts->is_array() &&
+           std::any_of(parts->begin(), parts->end(), [](const json& part) {
+               return part.is_object() && part.contains("functionCall");
+           });
+}
+
 RecordMeaning classifyQwenRecord(const json& record) {
     const auto type = stringAt(record, "type");
-    if (type == "user") {
+    if (type == "user" || type == "tool_result") {
         return RecordMeaning::working;
     }
     if (type == "assistant") {
-        return RecordMeaning::idle;
+        return qwenCallsTools(record) ? RecordMeaning::working : RecordMeaning::idle;
     }
     if (type == "system" && stringAt(record, "subtype") == "ui_telemetry") {
         const auto payload = record.find("systemPayload");
@@ -361,16 +427,20 @@ RecordMeaning classifyQwenRecord(const json& record) {
 constexpr WorkingInference chatInference = {15 * 60, SignOfWork::quietLimit,
                                             SignOfWork::cpuPercent};
 
-/// The record's kind, and of a history rewrite only each message's kind.
+/// The record's kind, of a history rewrite only each message's kind, and of a reply only whether
+/// it calls tools (each call's fields dropped).
 bool keepGeminiKeys(int depth, const std::string& key) {
-    return (depth == 1 && (key == "type" || key == "$set")) || (depth == 2 && key == "messages") ||
-           (depth == 4 && key == "type");
+    return (depth == 1 && (key == "type" || key == "$set" || key == "toolCalls")) ||
+           (depth == 2 && key == "messages") || (depth == 4 && key == "type");
 }
 
-/// The record's kind, and of telemetry only the event's name: its other fields hold the reply.
+/// The record's kind, of telemetry only the event's name (its other fields hold the reply), and
+/// of a message only whether a part calls a function.
 bool keepQwenKeys(int depth, const std::string& key) {
-    return (depth == 1 && (key == "type" || key == "subtype" || key == "systemPayload")) ||
-           (depth == 2 && key == "uiEvent") || (depth == 3 && key == "event.name");
+    return (depth == 1 &&
+            (key == "type" || key == "subtype" || key == "systemPayload" || key == "message")) ||
+           (depth == 2 && (key == "uiEvent" || key == "parts")) ||
+           (depth == 3 && key == "event.name") || (depth == 4 && key == "functionCall");
 }
 
 } // namespace

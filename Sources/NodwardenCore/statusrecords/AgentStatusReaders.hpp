@@ -11,13 +11,16 @@ namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 class FileActivityProbing;
 
-/// Claude Code's `~/.claude/sessions/<pid>.json`: `status` "busy" or "idle", trusted only when its
+/// Claude Code's `~/.claude/sessions/<pid>.json`: `status` "busy", "idle" or "waiting" (at a
+/// permission prompt), trusted only when its
 /// `pid` runs with the same `procStart` (a reused pid starts at another time).
 std::unique_ptr<AgentStatusReading> claudeSessionStatusReader(std::filesystem::path home);
 
 /// Copilot CLI's `~/.copilot/open-sessions-state.json`: `working` of the sessions opened or
 /// refreshed since the agent started, as many as it runs sessions, newest first. A session that
-/// died mid-turn keeps `"working": true` for good; it is older than any later run.
+/// died mid-turn keeps `"working": true` for good; it is older than any later run. A working
+/// session whose `session-state/<id>/events.jsonl` ends its turn's events with
+/// `permission.requested` waits for its user.
 std::unique_ptr<AgentStatusReading> copilotSessionStateReader(std::filesystem::path home);
 
 /// The newest transcripts (the profile's count patterns) written since the agent started, as many

@@ -7,6 +7,8 @@
 #include <NodwardenCore/detection/ProcessTableReading.hpp>
 #include <NodwardenCore/model/Date.hpp>
 
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,6 +19,7 @@
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
 struct AgentResolver;
+class AgentMountViews;
 
 /// When a turn that no word of the agent's own can end (a chat's last record the user's, a hook
 /// that hears nothing of a cancel) is still believed: while the agent's process tree shows a sign
@@ -51,19 +54,43 @@ public:
 /// record of a turn, where it keeps one of every turn, is idle whatever its CPU and files say.
 /// Switched off by `GuardSettings::statusRecordDetectionEnabled`. Readers may remember what they
 /// read last, so calls must not overlap (the application makes them on its detection queue).
+///
+/// Given `AgentMountViews` and a way to make readers over another home, an agent process in
+/// another mount namespace (a container) is read through `/proc/PID/root` with readers of its
+/// own home, under the pid it knows itself by; one this user may not look into is out of reach.
 class StatusRecordDetector final : public AgentVerdictDetecting {
 public:
     /// Seconds after an agent's first process started during which, without a record of a turn,
     /// its start-up CPU and the files it writes while starting are not work.
     static constexpr TimeInterval startUpWindow = 120;
+    /// The most homes in other namespaces read at once.
+    static constexpr std::size_t maxForeignHomes = 16;
 
-    explicit StatusRecordDetector(std::vector<std::unique_ptr<AgentStatusReading>> readers);
+    using ReaderFactory = std::function<std::vector<std::unique_ptr<AgentStatusReading>>(
+        const std::filesystem::path& home)>;
+
+    explicit StatusRecordDetector(std::vector<std::unique_ptr<AgentStatusReading>> readers,
+                                  ReaderFactory readersForHome = {},
+                                  std::shared_ptr<AgentMountViews> views = {});
+    ~StatusRecordDetector() override;
+    StatusRecordDetector(const StatusRecordDetector&) = delete;
+    StatusRecordDetector& operator=(const StatusRecordDetector&) = delete;
 
     using AgentVerdictDetecting::detectVerdicts;
     std::vector<AgentVerdict> detectVerdicts(const DetectionPass& pass) override;
+    std::vector<std::string> outOfReach() const override { return outOfReach_; }
 
 private:
+    struct Split;
+    Split split(const RunningAgent& agent);
+    std::vector<std::unique_ptr<AgentStatusReading>>& readersFor(const std::filesystem::path& home);
+
     std::vector<std::unique_ptr<AgentStatusReading>> readers_;
+    ReaderFactory readersForHome_;
+    std::shared_ptr<AgentMountViews> views_;
+    std::map<std::filesystem::path, std::vector<std::unique_ptr<AgentStatusReading>>>
+        foreignReaders_;
+    std::vector<std::string> outOfReach_;
 };
 
 } // namespace nodwarden

@@ -73,6 +73,18 @@ def eventually(predicate, timeout=PATIENCE, interval=0.05):
         time.sleep(interval)
 
 
+
+def end_process(process):
+    """Asks a child to end, and kills it when it has not within PATIENCE."""
+    if process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(timeout=PATIENCE)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(timeout=PATIENCE)
+
 class HelperProcess:
     """A helper program whose output is collected line by line while it runs. The two streams
     are read independently: a line on one says nothing about what the other has delivered yet,
@@ -225,13 +237,8 @@ class RealSystemService:
             self.bus.close()
             self.bus = None
         for process in (self.service, self.daemon):
-            if process is not None and process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=PATIENCE)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait(timeout=PATIENCE)
+            if process is not None:
+                end_process(process)
         if self.service is not None:
             self.service.stderr.close()
         shutil.rmtree(self.folder, ignore_errors=True)

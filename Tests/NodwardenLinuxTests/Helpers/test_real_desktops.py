@@ -14,6 +14,7 @@ import dbus.bus
 import dbusmock
 
 from helper_fixture import (
+    end_process,
     INHIBIT,
     PATIENCE,
     SYSTEM_BUS_CONFIG,
@@ -158,13 +159,7 @@ class XfceSession:
         for helper in getattr(self, "helpers", []):
             helper.kill()
         for process in reversed(self.processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=PATIENCE)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait(timeout=PATIENCE)
+            end_process(process)
         self.processes = []
         for bus in (getattr(self, "session", None), getattr(self, "system", None)):
             if bus is not None:

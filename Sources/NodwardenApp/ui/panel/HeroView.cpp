@@ -118,14 +118,23 @@ void HeroView::refresh() {
 }
 
 void HeroView::refreshElapsed() {
-    const auto since = model_.guardingSince();
-    elapsedLabel_->setVisible(since.has_value());
-    if (!since) {
+    // What lies ahead counts down; a hold with no end counts up.
+    QString text;
+    if (const auto graceEnds = model_.graceEndsAt()) {
+        text = panelText(PanelTexts::graceCountdown(*graceEnds - clock_()));
+    } else if (const auto until = model_.timedKeepAwakeUntil();
+               until && model_.mode() == AppMode::manualKeepAwake) {
+        // The end's clock time is in the tooltip and `status`; the title has room for what is left.
+        text = tr("%1 left").arg(panelText(PanelTexts::timeLeft(*until - clock_())));
+    } else if (const auto since = model_.guardingSince()) {
+        text = panelText(PanelTexts::elapsedShort(clock_() - *since));
+    }
+    elapsedLabel_->setVisible(!text.isEmpty());
+    if (text.isEmpty()) {
         elapsedLabel_->clear();
         return;
     }
-    const QString text =
-        QStringLiteral("· ") + panelText(PanelTexts::elapsedShort(clock_() - *since));
+    text = QStringLiteral("· ") + text;
     if (elapsedLabel_->text() != text) {
         elapsedLabel_->setText(text);
     }

@@ -1,6 +1,7 @@
 #include <NodwardenApp/ui/panel/ImpactBand.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>
 #include <NodwardenApp/ui/panel/ElidedLabel.hpp>
@@ -24,8 +25,9 @@ namespace {
 constexpr double keptAwakeHeadlineThreshold = 180;
 constexpr double recentRunWindow = 86400;
 
-QString hoursText(double seconds) {
-    return QString::asprintf("%.1fh", seconds / 3600);
+QString hoursText(double seconds, bool inWords) {
+    return inWords ? QString::fromStdString(PanelTexts::statisticsDuration(seconds))
+                   : QString::asprintf("%.1fh", seconds / 3600);
 }
 
 QHBoxLayout* rowLayout(QWidget* row) {
@@ -158,13 +160,14 @@ void ImpactBand::refresh() {
     if (savedHeadline) {
         headlineGlyph_->setSymbol(QStringLiteral("checkmark.seal.fill"),
                                   Theme::impactSaved(palette()));
-        headlineFigure_->setText(hoursText(protectedSeconds));
+        headlineFigure_->setText(hoursText(protectedSeconds, model_.wording().statisticsInWords));
         headlineCaption_->setText(model_.wording().adapted(QStringLiteral("truly saved")));
     } else {
         headlineGlyph_->setSymbol(QString::fromLatin1(cupMarkSymbol),
                                   Theme::impactAmber(palette()));
-        headlineFigure_->setText(hoursText(keptAwakeSeconds));
-        headlineCaption_->setText(QStringLiteral("kept working"));
+        headlineFigure_->setText(hoursText(keptAwakeSeconds, model_.wording().statisticsInWords));
+        headlineCaption_->setText(
+            model_.wording().statisticsInWords ? tr("kept awake") : QStringLiteral("kept working"));
     }
     headlineSince_->setText(sinceText(metrics.installDate()));
     trophyText_->setText(model_.panelTrulySavedText());

@@ -66,9 +66,9 @@ TrayIcon::TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvai
                             &AppModel::modeChanged}) {
             connect(&model, signal, this, &TrayIcon::refreshTrayIcon);
         }
-        auto* toolTipTimer = new QTimer(this);
-        connect(toolTipTimer, &QTimer::timeout, this, &TrayIcon::refreshTrayIcon);
-        toolTipTimer->start(toolTipRefreshMilliseconds);
+        toolTipTimer_ = new QTimer(this);
+        connect(toolTipTimer_, &QTimer::timeout, this, &TrayIcon::refreshTrayIcon);
+        toolTipTimer_->start(toolTipRefreshMilliseconds);
         refreshTrayIcon();
         trayIcon_->show();
         return;
@@ -169,10 +169,20 @@ QString TrayIcon::toolTip(const AppModel& model, Date now) {
     if (!model.statusReason().isEmpty()) {
         text += u'\n' + model.statusReason();
     }
-    if (const auto until = model.timedKeepAwakeUntil()) {
-        text += u'\n' + panelText(PanelTexts::compactDuration(*until - now)) +
-                QStringLiteral(" left, then ") +
-                model.wording().modeName(model.modeAfterTimedKeepAwake().value_or(AppMode::off));
+    if (const auto graceEnds = model.graceEndsAt()) {
+        QString left = panelText(PanelTexts::graceCountdown(*graceEnds - now));
+        if (!left.isEmpty()) {
+            left[0] = left[0].toUpper();
+        }
+        text += u'\n' + left;
+    } else if (const auto until = model.timedKeepAwakeUntil()) {
+        QString left = panelText(PanelTexts::timedKeepAwakeLeft(*until, now));
+        if (!left.isEmpty()) {
+            left[0] = left[0].toUpper();
+        }
+        text += u'\n' + tr("%1, then %2")
+                            .arg(left, model.wording().modeName(
+                                           model.modeAfterTimedKeepAwake().value_or(AppMode::off)));
     } else if (const auto since = model.guardingSince()) {
         text +=
             QStringLiteral("\nAwake for ") + panelText(PanelTexts::compactDuration(now - *since));
@@ -187,7 +197,15 @@ void TrayIcon::refreshTrayIcon() {
         shownIconName_ = name;
         trayIcon_->setIcon(statusIcon(model_));
     }
-    trayIcon_->setToolTip(toolTip(model_, clock_()));
+    const QString tip = toolTip(model_, clock_());
+    if (trayIcon_->toolTip() != tip) {
+        trayIcon_->setToolTip(tip);
+    }
+    // A countdown to the second while the grace runs, else a refresh now and then.
+    const int interval = model_.graceEndsAt() ? 1000 : toolTipRefreshMilliseconds;
+    if (toolTipTimer_ != nullptr && toolTipTimer_->interval() != interval) {
+        toolTipTimer_->start(interval);
+    }
 }
 
 void TrayIcon::togglePanel() {

@@ -15,6 +15,7 @@
 class QAction;
 class QMenu;
 class QWidget;
+class QTimer;
 
 namespace nodwarden::app {
 
@@ -77,6 +78,8 @@ private:
     std::unique_ptr<QWidget> window_;
     StatusPanel* panel_ = nullptr;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
+    /// Refreshes the tooltip: every second during the grace, else now and then.
+    QTimer* toolTipTimer_ = nullptr;
     std::unique_ptr<QMenu> menu_;
     QString shownIconName_;
     std::vector<std::pair<AppMode, QAction*>> modeActions_;

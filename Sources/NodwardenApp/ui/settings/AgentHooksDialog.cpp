@@ -3,6 +3,7 @@
 #include "SettingsWidgets.hpp"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -18,10 +19,27 @@ QString text(const std::string& utf8) {
 
 QString stateText(const AgentHookState& agent) {
     if (agent.connected) {
-        return agent.needsTrust ? QStringLiteral("Connected; trust it in Codex's /hooks screen")
-                                : QStringLiteral("Connected");
+        return agent.needsTrust
+                   ? AgentHooksDialog::tr("Connected; trust it in Codex's /hooks screen")
+                   : AgentHooksDialog::tr("Connected");
     }
-    return agent.found ? QStringLiteral("Not connected") : QStringLiteral("Not found");
+    return agent.found ? AgentHooksDialog::tr("Not connected") : AgentHooksDialog::tr("Not found");
+}
+
+/// `path` with the home folder written as "~".
+QString shortPath(const std::filesystem::path& path) {
+    const QString text = QString::fromStdString(path.string());
+    const QString home = QDir::homePath();
+    return text.startsWith(home + u'/') ? u'~' + text.mid(home.size()) : text;
+}
+
+/// Where the agent was looked for, or where its hooks are.
+QString whereText(const AgentHookState& agent) {
+    if (agent.found || agent.connected) {
+        return shortPath(agent.file);
+    }
+    return AgentHooksDialog::tr("Looked for %1 and for %2 on the search path; Connect makes %3")
+        .arg(shortPath(agent.folder), text(agent.program), shortPath(agent.file));
 }
 
 } // namespace
@@ -47,14 +65,16 @@ AgentHooksDialog::AgentHooksDialog(AgentHookConnecting& agentHooks, QWidget* par
             line, 0);
         Row row;
         row.state = SettingsUi::label(QString(), QStringLiteral("agentHooksState.") + word, this);
+        row.where = SettingsUi::note(QString(), QStringLiteral("agentHooksWhere.") + word, this);
         row.button =
             SettingsUi::button(QString(), QStringLiteral("agentHooksButton.") + word, this);
         connect(row.button, &QPushButton::clicked, this,
                 [this, name = agent.word] { toggle(name); });
         grid->addWidget(row.state, line, 1);
         grid->addWidget(row.button, line, 2);
+        grid->addWidget(row.where, line + 1, 0, 1, 3);
         rows_.emplace(agent.word, row);
-        ++line;
+        line += 2;
     }
     layout->addLayout(grid);
     message_ = SettingsUi::note(QString(), QStringLiteral("agentHooksMessage"), this);
@@ -78,7 +98,10 @@ void AgentHooksDialog::refresh() {
         row->second.button->setText(agent.connected ? QStringLiteral("Disconnect")
                                                     : QStringLiteral("Connect"));
         row->second.button->setAccessibleName(row->second.button->text() + u' ' + text(agent.name));
-        row->second.button->setEnabled(agent.found || agent.connected);
+        row->second.where->setText(whereText(agent));
+        // A desktop session's search path often lacks where the agent was installed: one not
+        // found is connected all the same.
+        row->second.button->setEnabled(true);
     }
 }
 

@@ -27,6 +27,8 @@ private:
     AgentHookConnecting& agentHooks_;
     struct Row {
         QLabel* state = nullptr;
+        /// Where the agent was looked for, or where its hooks are.
+        QLabel* where = nullptr;
         QPushButton* button = nullptr;
         bool connected = false;
     };

@@ -93,6 +93,25 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     hooks->content()->addWidget(connectAgents, 0, Qt::AlignLeft);
     layout->addWidget(hooks);
 
+    auto* waits = new SettingsBox(QStringLiteral("Questions from Agents"),
+                                  QStringLiteral("questionmark.bubble"),
+                                  QStringLiteral("agentWaitsBox"), this);
+    keepAwakeWhileWaiting_ =
+        SettingsUi::checkBox(QStringLiteral("Keep awake while an agent waits for me"),
+                             QStringLiteral("keepAwakeWhileAgentWaitsCheckBox"), waits);
+    connect(keepAwakeWhileWaiting_, &QCheckBox::toggled, this, [this](bool on) {
+        GuardSettings settings = model_.settings();
+        settings.keepAwakeWhileAgentWaits = on;
+        model_.commitSettings(settings);
+    });
+    waits->content()->addWidget(keepAwakeWhileWaiting_);
+    waits->content()->addWidget(SettingsUi::note(
+        QStringLiteral("An agent that asks you something (an approval, a question) is not working: "
+                       "the computer may sleep after the idle grace. Turn this on if you answer "
+                       "from another device."),
+        QStringLiteral("agentWaitsNote"), waits));
+    layout->addWidget(waits);
+
     auto* heuristics =
         new SettingsBox(QStringLiteral("Heuristics"), QStringLiteral("waveform.path.ecg"),
                         QStringLiteral("heuristicsBox"), this);
@@ -118,6 +137,10 @@ void SettingsDetectionTab::refresh() {
     {
         const QSignalBlocker blocker(useStatusRecords_);
         useStatusRecords_->setChecked(model_.settings().statusRecordDetectionEnabled);
+    }
+    {
+        const QSignalBlocker blocker(keepAwakeWhileWaiting_);
+        keepAwakeWhileWaiting_->setChecked(model_.settings().keepAwakeWhileAgentWaits);
     }
     const PlatformWording& wording = model_.wording();
     permission_->setText(model_.accessibilityTrusted() ? wording.screenTextAllowed

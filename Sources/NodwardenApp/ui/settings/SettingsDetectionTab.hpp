@@ -23,6 +23,7 @@ private:
     AppModel& model_;
     QCheckBox* useAccessibility_ = nullptr;
     QCheckBox* useStatusRecords_ = nullptr;
+    QCheckBox* keepAwakeWhileWaiting_ = nullptr;
     QLabel* permission_ = nullptr;
 };
 

@@ -1,6 +1,9 @@
 #include "SettingsEditing.hpp"
 
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
@@ -83,22 +86,26 @@ bool isStatsEmpty(const UsageMetrics& metrics) {
            metrics.totalWorkSessions() == 0;
 }
 
-QString impactHeadline(const UsageMetrics& metrics) {
+QString impactHeadline(const UsageMetrics& metrics, bool inWords) {
     const auto saved = metrics.totalSessionsSaved();
-    return oneDecimal(metrics.totalProtectedSeconds() / 3600) +
-           QStringLiteral(" hrs truly saved · ") + QString::number(saved) + QStringLiteral(" ") +
+    return hoursText(metrics.totalProtectedSeconds(), inWords) + QStringLiteral(" truly saved · ") +
+           QString::number(saved) + QStringLiteral(" ") +
            (saved == 1 ? QStringLiteral("sleep") : QStringLiteral("sleeps")) +
            QStringLiteral(" stopped");
 }
 
-QString keptWorkingLine(const UsageMetrics& metrics) {
-    return QStringLiteral("Kept working ") + oneDecimal(metrics.totalKeptAwakeSeconds() / 3600) +
-           QStringLiteral(" hrs (lid open)");
+QString keptWorkingLine(const UsageMetrics& metrics, bool inWords) {
+    if (inWords) {
+        return QCoreApplication::translate("SettingsEditing", "Kept awake %1 for agents (lid open)")
+            .arg(hoursText(metrics.totalKeptAwakeSeconds(), true));
+    }
+    return QStringLiteral("Kept working ") + hoursText(metrics.totalKeptAwakeSeconds()) +
+           QStringLiteral(" (lid open)");
 }
 
-QString recoveredLine(const UsageMetrics& metrics) {
-    return QStringLiteral("Recovered ≈ ") + oneDecimal(metrics.totalProtectedSeconds() / 3600) +
-           QStringLiteral(" hrs of work that would otherwise have been interrupted by sleep.");
+QString recoveredLine(const UsageMetrics& metrics, bool inWords) {
+    return QStringLiteral("Recovered ≈ ") + hoursText(metrics.totalProtectedSeconds(), inWords) +
+           QStringLiteral(" of work that would otherwise have been interrupted by sleep.");
 }
 
 QString longestRunLine(const UsageMetrics& metrics) {
@@ -121,7 +128,10 @@ std::vector<std::pair<std::string, double>> agentsByProtectedTime(const UsageMet
     return entries;
 }
 
-QString hoursText(double seconds) {
+QString hoursText(double seconds, bool inWords) {
+    if (inWords) {
+        return QString::fromStdString(PanelTexts::statisticsDuration(seconds));
+    }
     return oneDecimal(seconds / 3600) + QStringLiteral(" hrs");
 }
 

@@ -44,17 +44,19 @@ QString runDuration(double seconds);
 /// No protected or kept-awake time and no closed session.
 bool isStatsEmpty(const UsageMetrics& metrics);
 /// "2.5 hrs truly saved · 3 sleeps stopped".
-QString impactHeadline(const UsageMetrics& metrics);
+QString impactHeadline(const UsageMetrics& metrics, bool inWords = false);
 /// "Kept working 1.0 hrs (lid open)".
-QString keptWorkingLine(const UsageMetrics& metrics);
+/// "Kept awake 7 h 24 min for agents (lid open)" `inWords`.
+QString keptWorkingLine(const UsageMetrics& metrics, bool inWords = false);
 /// "Recovered ≈ 2.5 hrs of work that would otherwise have been interrupted by sleep."
-QString recoveredLine(const UsageMetrics& metrics);
+QString recoveredLine(const UsageMetrics& metrics, bool inWords = false);
 /// "Longest protected run: 2h5m — Claude Code"; "No closed-lid run yet." without one.
 QString longestRunLine(const UsageMetrics& metrics);
 /// Protected seconds per agent, largest first; equal values keep the map's order.
 std::vector<std::pair<std::string, double>> agentsByProtectedTime(const UsageMetrics& metrics);
 /// "1.5 hrs".
-QString hoursText(double seconds);
+/// "7 h 24 min" `inWords`.
+QString hoursText(double seconds, bool inWords = false);
 
 } // namespace SettingsEditing
 } // namespace nodwarden::app

@@ -276,8 +276,33 @@ QWidget* SettingsGeneralTab::buildNotificationsBox() {
         });
         box->content()->addWidget(check);
         notificationSwitches_.emplace_back(check, member);
+        if (member == &NotificationChoices::workDone) {
+            box->content()->addLayout(buildWorkDoneTiming(box));
+        }
     }
     return box;
+}
+
+QLayout* SettingsGeneralTab::buildWorkDoneTiming(QWidget* box) {
+    auto* row = new QHBoxLayout;
+    auto* label = SettingsUi::label(tr("Tell me when agents finish:"),
+                                    QStringLiteral("workDoneTimingLabel"), box);
+    workDoneTiming_ = new QComboBox(box);
+    workDoneTiming_->setObjectName(QStringLiteral("workDoneTimingPicker"));
+    workDoneTiming_->setAccessibleName(label->text());
+    label->setBuddy(workDoneTiming_);
+    workDoneTiming_->addItem(tr("at once"), false);
+    workDoneTiming_->addItem(tr("after the grace"), true);
+    connect(workDoneTiming_, &QComboBox::activated, this, [this](int index) {
+        const bool afterGrace = workDoneTiming_->itemData(index).toBool();
+        commitEdit([afterGrace](GuardSettings& settings) {
+            settings.notifications.workDoneAfterGrace = afterGrace;
+        });
+    });
+    row->addWidget(label);
+    row->addWidget(workDoneTiming_);
+    row->addStretch(1);
+    return row;
 }
 
 void SettingsGeneralTab::commitEdit(const std::function<void(GuardSettings&)>& edit) {
@@ -351,6 +376,11 @@ void SettingsGeneralTab::refreshSettings() {
     for (const auto& [box, member] : notificationSwitches_) {
         const QSignalBlocker blocker(box);
         box->setChecked(settings.notifications.*member);
+    }
+    if (workDoneTiming_ != nullptr) {
+        const QSignalBlocker blocker(workDoneTiming_);
+        workDoneTiming_->setCurrentIndex(settings.notifications.workDoneAfterGrace ? 1 : 0);
+        workDoneTiming_->setEnabled(settings.notifications.workDone);
     }
     const std::optional<QString> message = model_.launchAtLoginMessage();
     launchMessage_->setVisible(message.has_value());

@@ -11,6 +11,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QVBoxLayout;
 
 namespace nodwarden::app {
@@ -34,6 +35,8 @@ private:
     QWidget* buildModeBox();
     QWidget* buildStartupBox();
     QWidget* buildNotificationsBox();
+    /// The work-done notice's timing under its switch.
+    QLayout* buildWorkDoneTiming(QWidget* box);
 
     void refreshState();
     void refreshAgents();
@@ -57,6 +60,8 @@ private:
 
     QVBoxLayout* agentRows_ = nullptr;
     QComboBox* modePicker_ = nullptr;
+    /// "Tell me when agents finish: at once / after the grace".
+    QComboBox* workDoneTiming_ = nullptr;
 
     QCheckBox* launchAtLogin_ = nullptr;
     QLabel* launchMessage_ = nullptr;

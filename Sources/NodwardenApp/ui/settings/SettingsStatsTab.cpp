@@ -254,6 +254,7 @@ void SettingsStatsTab::askToReset() {
 void SettingsStatsTab::refresh() {
     const UsageMetrics& metrics = model_.metrics();
     const bool empty = SettingsEditing::isStatsEmpty(metrics);
+    const bool inWords = model_.wording().statisticsInWords;
     emptyBox_->setVisible(empty);
     for (QWidget* box : {static_cast<QWidget*>(impactBox_), static_cast<QWidget*>(agentsBox_),
                          static_cast<QWidget*>(longestBox_), static_cast<QWidget*>(trendBox_)}) {
@@ -262,12 +263,12 @@ void SettingsStatsTab::refresh() {
     if (empty) {
         return;
     }
-    headline_->setText(model_.wording().adapted(SettingsEditing::impactHeadline(metrics)));
-    keptWorking_->setText(SettingsEditing::keptWorkingLine(metrics));
+    headline_->setText(model_.wording().adapted(SettingsEditing::impactHeadline(metrics, inWords)));
+    keptWorking_->setText(SettingsEditing::keptWorkingLine(metrics, inWords));
     const bool anyProtected = metrics.totalProtectedSeconds() > 0;
     recoveredDivider_->setVisible(anyProtected);
     recovered_->setVisible(anyProtected);
-    recovered_->setText(SettingsEditing::recoveredLine(metrics));
+    recovered_->setText(SettingsEditing::recoveredLine(metrics, inWords));
     const QDate installDay =
         QDateTime::fromMSecsSinceEpoch(
             static_cast<qint64>(unixTimeFromDate(metrics.installDate()) * 1000))

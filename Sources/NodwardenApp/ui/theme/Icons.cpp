@@ -32,6 +32,7 @@ const std::vector<ThemeMapping>& themeTable() {
         {"bolt.badge.clock", {"power-profile-balanced-symbolic", "thunderbolt-symbolic"}},
         {"bolt.shield", {"security-high-symbolic"}},
         {"hourglass", {"content-loading-symbolic", "alarm-symbolic"}},
+        {"questionmark.bubble", {"dialog-question-symbolic", "help-about-symbolic"}},
         {"stopwatch", {"alarm-symbolic", "appointment-soon-symbolic"}},
         {"battery.25", {"battery-level-20-symbolic", "battery-caution-symbolic"}},
         {"battery.50", {"battery-level-50-symbolic", "battery-good-symbolic"}},
