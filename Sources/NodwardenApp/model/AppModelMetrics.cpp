@@ -58,6 +58,8 @@ void AppModel::recordMetrics(const GuardDecision& decision, LidState lid,
         openSession = before;
     }
     const double longestBefore = metrics_.longestProtectedRunSeconds();
+    const std::string today = UsageMetrics::dayKey(current);
+    const bool hadToday = metrics_.days().contains(today);
     const bool daysChanged =
         metrics_.record(decision.shouldPreventSleep, triggerRung(decision.status), signal.strength,
                         lid, signal.appName, grace, sessionProcessAlive, current);
@@ -74,7 +76,15 @@ void AppModel::recordMetrics(const GuardDecision& decision, LidState lid,
 
     // Only counts are worth a write: a tick that moved nothing but its own time leaves the disk
     // alone, so an idle machine's disk may sleep.
-    metricsUnsaved_ = metricsUnsaved_ || daysChanged || !metrics_.sameBesideDaysAndLastTick(before);
+    // A day's first tick opens its entry before anything is counted in it. The empty entry alone
+    // waits for the next save or the quit: saved at once, it would write an idle machine's disk
+    // every day and spend the keep-awake hour's one save on nothing, holding the first counts
+    // of a keep-awake that follows unsaved for an hour.
+    const auto opened = metrics_.days().find(today);
+    const bool onlyOpenedToday =
+        !hadToday && opened != metrics_.days().end() && opened->second == DayBucket{};
+    metricsUnsaved_ = metricsUnsaved_ || (daysChanged && !onlyOpenedToday) ||
+                      !metrics_.sameBesideDaysAndLastTick(before);
     if (!metricsUnsaved_) {
         return;
     }
