@@ -521,18 +521,18 @@ TEST(AppModelMetrics, VanishedAgentNeedsTwoFreshScansAndWritesOneLedgerLine) {
     harness.setPerApp({});
     harness.clock.advance(2.5);
     harness.tickAndSettle(*model);
-    EXPECT_EQ(model->sessionAgentAbsentTicks(), 1);
+    EXPECT_EQ(model->statistics().sessionAgentAbsentTicks(), 1);
     EXPECT_TRUE(model->metrics().sessionStartedAt().has_value()) << "one scan is not enough";
 
     // A re-evaluation of the cached inputs does not count as a scan.
     harness.clock.advance(1);
     model->tick();
-    EXPECT_EQ(model->sessionAgentAbsentTicks(), 1);
+    EXPECT_EQ(model->statistics().sessionAgentAbsentTicks(), 1);
     EXPECT_TRUE(model->metrics().sessionStartedAt().has_value());
 
     harness.clock.advance(1);
     AppModelHarness::settle(*model);
-    EXPECT_EQ(model->sessionAgentAbsentTicks(), 2);
+    EXPECT_EQ(model->statistics().sessionAgentAbsentTicks(), 2);
     EXPECT_FALSE(model->metrics().sessionStartedAt().has_value());
     EXPECT_EQ(model->metrics().lastCloseReason(), SessionCloseReason::vanished);
 
@@ -660,10 +660,10 @@ TEST(AppModelMetrics, SavesOnlyCountsAtMostOnceAMinuteAndHourlyWhileKeepingAwake
         std::vector<Date> saves;
         for (double at = 3; at <= seconds; at += 3) {
             harness.clock.set(start + at);
-            const auto before = model->lastMetricsSaveAt();
+            const auto before = model->statistics().lastSaveAt();
             model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
-            if (model->lastMetricsSaveAt() != before) {
-                saves.push_back(std::round(*model->lastMetricsSaveAt() - first));
+            if (model->statistics().lastSaveAt() != before) {
+                saves.push_back(std::round(*model->statistics().lastSaveAt() - first));
             }
         }
         return saves;
@@ -699,13 +699,14 @@ TEST(AppModelMetrics, ClockSteppingBackDoesNotHoldSavesOff) {
         harness.clock.set(at);
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
     }
-    ASSERT_EQ(model->lastMetricsSaveAt(), first + 3);
+    ASSERT_EQ(model->statistics().lastSaveAt(), first + 3);
     for (const Date at : {first - 3600, first - 3597}) {
         harness.clock.set(at);
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
     }
-    ASSERT_TRUE(model->lastMetricsSaveAt());
-    EXPECT_LT(*model->lastMetricsSaveAt(), first) << "saved again after the clock stepped back";
+    ASSERT_TRUE(model->statistics().lastSaveAt());
+    EXPECT_LT(*model->statistics().lastSaveAt(), first)
+        << "saved again after the clock stepped back";
 }
 
 TEST(AppModelMetrics, ResetKeepsTheInstallDateAndTheLedger) {

@@ -3,7 +3,6 @@
 #include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/FirstRunFlow.hpp>
 #include <NodwardenApp/model/LaunchAtLogin.hpp>
-#include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
 #include <NodwardenApp/model/TimedKeepAwake.hpp>
@@ -79,17 +78,11 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
                                                      *environment_.windows, wording(), logger());
     firstRun_ = std::make_unique<FirstRunFlow>(*environment_.defaults, *environment_.windows,
                                                wording(), logger(), [this] { return now(); });
-    connectParts();
-    runLogQueue_ = std::make_unique<SerialQueue>("Stayloom.RunLog");
-
     mode_ = SettingsStore::loadMode(defaults());
     settings_ = SettingsStore::loadSettings(defaults());
-    if (environment_.statisticsPath) {
-        metricsFile_ = std::make_shared<MetricsStore::MetricsFile>(*environment_.statisticsPath);
-        metrics_ = MetricsStore::load(defaults(), *metricsFile_, now(), logger());
-    } else {
-        metrics_ = MetricsStore::load(defaults(), now());
-    }
+    statistics_ = std::make_unique<UsageStatistics>(
+        defaults(), logger(), environment_.statisticsPath, environment_.runLedgerPath, now());
+    connectParts();
 
     FileLogger* sharedLogger = environment_.logger;
     AgentResolver::setOnUnmatchedHostBundle(
@@ -113,7 +106,7 @@ AppModel::~AppModel() {
     // Queued jobs still run (a sleep command is never cut off half-way); their results find the
     // model gone and are dropped.
     sleep_.reset();
-    runLogQueue_.reset();
+    statistics_.reset();
     AgentResolver::setOnUnmatchedHostBundle({});
 }
 
@@ -259,8 +252,7 @@ void AppModel::applicationWillTerminate() {
         timer_->stop();
     }
     log("Application terminating");
-    runLogQueue_->drain();
-    saveMetrics();
+    statistics_->saveNow();
     defaults().sync();
     if (settings_.restoreNormalSleepOnQuit) {
         sleep_->restoreAtQuit();
@@ -279,7 +271,7 @@ void AppModel::windowWillClose(AppWindow window) {
 void AppModel::waitForBackgroundWork() {
     sleep_->waitForCommands();
     detection_->drain();
-    runLogQueue_->drain();
+    statistics_->drain();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
@@ -314,6 +306,11 @@ void AppModel::commitSettings(const GuardSettings& settings) {
 
 void AppModel::setSelectedSettingsTab(SettingsTab tab) {
     assignIfChanged(selectedSettingsTab_, tab, [this] { emit selectedSettingsTabChanged(); });
+}
+
+void AppModel::resetMetrics() {
+    statistics_->reset();
+    log("Stats reset from Settings");
 }
 
 // MARK: - Property setters

@@ -3,9 +3,9 @@
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
 #include <NodwardenApp/model/DetectionScheduler.hpp>
-#include <NodwardenApp/model/MetricsStore.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
+#include <NodwardenApp/model/UsageStatistics.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
@@ -59,12 +59,6 @@ public:
     static constexpr double detectionOverrunSeconds = DetectionScheduler::overrunSeconds;
     /// How long lid-closed protection is held after work stops.
     static constexpr double lidClosedReleaseDelaySeconds = 120;
-    /// The least time between two saves of the statistics; a tick that counted nothing beside
-    /// its own time saves nothing.
-    static constexpr double metricsSaveIntervalSeconds = 60;
-    /// The same while the machine is kept awake, when every tick counts time (and at quit the
-    /// rest is saved).
-    static constexpr double metricsSaveWhileAwakeIntervalSeconds = 3600;
     /// The status reason while the terms wait for acceptance.
     static constexpr const char* legalPendingReason =
         "Accept the Terms & Privacy Policy to enable keep-awake.";
@@ -133,7 +127,7 @@ public:
 
     /// The statistics account. Changes are announced by `metricsChanged` only while the settings
     /// window is open; the panel reads the figures when it redraws for any other change.
-    const UsageMetrics& metrics() const { return metrics_; }
+    const UsageMetrics& metrics() const { return statistics_->metrics(); }
 
     // MARK: Panel texts, computed afresh on every call from the state above
 
@@ -255,9 +249,7 @@ public:
     std::optional<Date> lidClosedReleasePendingSince() const {
         return lidClosedReleasePendingSince_;
     }
-    /// Consecutive fresh evaluations in which the open session's agent had no process.
-    int sessionAgentAbsentTicks() const;
-    std::optional<Date> lastMetricsSaveAt() const { return lastMetricsSaveAt_; }
+    const UsageStatistics& statistics() const { return *statistics_; }
 
 signals:
     void modeChanged();
@@ -292,10 +284,6 @@ signals:
 
 private:
     using Inputs = DetectionInputs;
-    struct AbsentStreak {
-        std::string agent;
-        int ticks = 0;
-    };
     /// What the panel's properties were last worked out from: a tick that changes none of it
     /// works out and assigns nothing.
     struct PublishedFrom {
@@ -327,8 +315,6 @@ private:
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                std::optional<bool> sessionProcessAlive);
-    std::optional<bool> sessionProcessAliveFor(const std::vector<ActivitySignal>& perApp,
-                                               bool processPresenceCurrent);
     void publishDecision(const GuardDecision& decision, const PowerSnapshot& power, LidState lid,
                          const ActivitySignal& signal, const std::vector<ActivitySignal>& merged);
     void publishAccessibilityWarning(const std::vector<ActivitySignal>& merged);
@@ -338,18 +324,6 @@ private:
     /// Makes the signals the decisions see `perApp` plus any simulated one; whether they changed.
     bool mergeSignals(const std::vector<ActivitySignal>& perApp);
     double largestIdleGrace() const;
-
-    void recordMetrics(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
-                       std::optional<bool> sessionProcessAlive);
-    KeepAwakeTrigger triggerRung(GuardStatus status) const;
-    /// The agents' current or just-closed run from its first active tick to its last, as the
-    /// ledger writes it; none when this tick has no run.
-    std::optional<double> runWorkedSeconds() const;
-    void appendRunLog(std::string line);
-    void setMetrics(UsageMetrics metrics);
-    void saveMetrics();
-    /// Saves the statistics with the file's write on the run-ledger queue.
-    void saveMetricsInBackground();
 
     FileLogger& logger() const { return *environment_.logger; }
 
@@ -372,10 +346,6 @@ private:
 
     AppMode mode_ = AppMode::off;
     GuardSettings settings_ = GuardSettings::defaults();
-    UsageMetrics metrics_{0};
-    /// Where the statistics are kept when they have a file of their own.
-    /// Shared with the run-ledger queue, where its writes run.
-    std::shared_ptr<MetricsStore::MetricsFile> metricsFile_;
     SettingsTab selectedSettingsTab_ = SettingsTab::general;
     GuardStatus status_ = GuardStatus::off;
     QString detectedAppName_;
@@ -411,10 +381,6 @@ private:
     std::unique_ptr<WaitingNotice> waitingNotice_;
     std::optional<Date> lidClosedReleasePendingSince_;
     std::optional<Inputs> lastInputs_;
-    std::optional<AbsentStreak> sessionAgentAbsentStreak_;
-    std::optional<Date> lastMetricsSaveAt_;
-    /// Whether the account holds counts not yet saved.
-    bool metricsUnsaved_ = false;
     bool terminated_ = false;
 
     std::unique_ptr<SleepCommands> sleep_;
@@ -423,7 +389,7 @@ private:
     std::unique_ptr<TimedKeepAwake> timedKeepAwake_;
     std::unique_ptr<LaunchAtLogin> launchAtLogin_;
     std::unique_ptr<FirstRunFlow> firstRun_;
-    std::unique_ptr<SerialQueue> runLogQueue_;
+    std::unique_ptr<UsageStatistics> statistics_;
 
 public:
     // A made-up agent to drive the decisions by hand, for developers: debug builds only.

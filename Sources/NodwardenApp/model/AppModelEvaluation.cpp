@@ -43,14 +43,15 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
         publishedFrom_ = PublishedFrom{decision, power, lid, settings_, accessibilityTrusted_};
     }
     const std::optional<bool> sessionProcessAlive =
-        sessionProcessAliveFor(perApp, processPresenceCurrent);
+        statistics_->sessionAgentAlive(perApp, processPresenceCurrent);
     apply(decision, lid, signal, sessionProcessAlive);
     if (waitingNotice_) {
         waitingNotice_->observe(merged, settings_);
     }
     if (notifier_) {
-        notifier_->observe(mode_, decision, power, settings_, now(), runWorkedSeconds(),
-                           graceEndsAt(), waitingNotice_ && waitingNotice_->anyWaiting());
+        notifier_->observe(mode_, decision, power, settings_, now(),
+                           statistics_->runWorkedSeconds(now()), graceEndsAt(),
+                           waitingNotice_ && waitingNotice_->anyWaiting());
     }
     emit evaluated();
 }
@@ -132,34 +133,6 @@ void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& me
                     [this] { emit accessibilityWarningChanged(); });
 }
 
-std::optional<bool> AppModel::sessionProcessAliveFor(const std::vector<ActivitySignal>& perApp,
-                                                     bool processPresenceCurrent) {
-    const std::optional<std::string>& agent = metrics_.sessionAgentID();
-    if (!processPresenceCurrent || !agent) {
-        return std::nullopt;
-    }
-    const bool present = std::any_of(perApp.begin(), perApp.end(), [&](const auto& signal) {
-        return signal.appName == agent && signal.processPresent.value_or(false);
-    });
-    if (present) {
-        sessionAgentAbsentStreak_.reset();
-        return true;
-    }
-    if (sessionAgentAbsentStreak_ && sessionAgentAbsentStreak_->agent == *agent) {
-        ++sessionAgentAbsentStreak_->ticks;
-    } else {
-        sessionAgentAbsentStreak_ = AbsentStreak{*agent, 1};
-    }
-    if (sessionAgentAbsentStreak_->ticks < 2) {
-        return std::nullopt;
-    }
-    return false;
-}
-
-int AppModel::sessionAgentAbsentTicks() const {
-    return sessionAgentAbsentStreak_ ? sessionAgentAbsentStreak_->ticks : 0;
-}
-
 void AppModel::apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                      std::optional<bool> sessionProcessAlive) {
     GuardDecision effective = decision;
@@ -231,7 +204,10 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
 
     sleep_->publishControllerState();
     refreshKeepAwakeLocks();
-    recordMetrics(effective, lid, signal, sessionProcessAlive);
+    const GuardPowerProfile& profile =
+        isOnACPower_ ? settings_.pluggedInProfile : settings_.batteryProfile;
+    statistics_->record(effective, mode_, lid, signal, profile.idleGracePeriodSeconds,
+                        sessionProcessAlive, now());
 }
 
 } // namespace nodwarden::app

@@ -42,16 +42,16 @@ std::optional<QString> AppModel::lidClosedWarning() const {
 }
 
 QString AppModel::panelLastRunAgent() const {
-    return qstring(PanelTexts::panelLastRunAgent(metrics_));
+    return qstring(PanelTexts::panelLastRunAgent(metrics()));
 }
 
 QString AppModel::panelLastRunDetail() const {
-    return qstring(PanelTexts::panelLastRunDetail(metrics_, now()));
+    return qstring(PanelTexts::panelLastRunDetail(metrics(), now()));
 }
 
 QString AppModel::panelTrulySavedText() const {
     return wording().adapted(
-        qstring(PanelTexts::panelTrulySavedText(metrics_, wording().statisticsInWords)));
+        qstring(PanelTexts::panelTrulySavedText(metrics(), wording().statisticsInWords)));
 }
 
 } // namespace nodwarden::app

@@ -33,6 +33,12 @@ void AppModel::connectParts() {
             &AppModel::launchAtLoginMessageChanged);
     connect(firstRun_.get(), &FirstRunFlow::needsLegalAcceptanceChanged, this,
             &AppModel::needsLegalAcceptanceChanged);
+    // The statistics pane reads the figures afresh when it opens.
+    connect(statistics_.get(), &UsageStatistics::shownFiguresChanged, this, [this] {
+        if (environment_.windows->isSettingsWindowOpen()) {
+            emit metricsChanged();
+        }
+    });
 }
 
 void AppModel::trackStatusSince() {
