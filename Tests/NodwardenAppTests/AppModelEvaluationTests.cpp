@@ -75,8 +75,10 @@ TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
         SCOPED_TRACE(grace);
         AppModelHarness harness;
         harness.storeSettings(settingsWithGrace(grace));
-        harness.setPerApp({named(SignalStrength::weak, AppModel::simulationAppName, "detected"),
-                           named(SignalStrength::presence, "Codex", "running")});
+        const std::vector<ActivitySignal> detected = {
+            named(SignalStrength::weak, DebugSimulation::appName, "detected"),
+            named(SignalStrength::presence, "Codex", "running")};
+        harness.setPerApp(detected);
         auto model = harness.startModel(AppMode::watchAgentUI);
         harness.tickAndSettle(*model);
 
@@ -91,10 +93,14 @@ TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
         EXPECT_EQ(merged[1].matchedText, "Simulate Agent Active");
 
         const double lifetime = std::max(grace, 30.0);
-        harness.clock.advance(lifetime - 1);
-        ASSERT_TRUE(model->activeSimulationSignal().has_value());
-        harness.clock.advance(2);
-        EXPECT_FALSE(model->activeSimulationSignal().has_value());
+        const auto simulatedAfter = [&](double seconds) {
+            harness.clock.advance(seconds);
+            model->evaluateAndApply(FakePowerSources::mains(), LidState::open, detected, true);
+            return model->lastPerApp().back().strength == SignalStrength::strong;
+        };
+        ASSERT_TRUE(simulatedAfter(lifetime - 1));
+        EXPECT_FALSE(simulatedAfter(2)) << "expired: the detected simulator is back";
+        EXPECT_EQ(model->lastPerApp(), detected);
         EXPECT_TRUE(harness.loggedLine("Simulation active enabled"));
     }
 }

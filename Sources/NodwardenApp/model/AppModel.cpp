@@ -308,6 +308,21 @@ void AppModel::setSelectedSettingsTab(SettingsTab tab) {
     assignIfChanged(selectedSettingsTab_, tab, [this] { emit selectedSettingsTabChanged(); });
 }
 
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
+void AppModel::simulateActive() {
+    simulation_.start(now(), largestIdleGrace());
+    log("Simulation active enabled");
+    tick();
+}
+
+void AppModel::simulateFinished() {
+    simulation_.stop();
+    stateMachine_.markFinished(now(), largestIdleGrace());
+    log("Simulation finished enabled");
+    tick();
+}
+#endif
+
 void AppModel::resetMetrics() {
     statistics_->reset();
     log("Stats reset from Settings");

@@ -2,6 +2,7 @@
 
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
+#include <NodwardenApp/model/DebugSimulation.hpp>
 #include <NodwardenApp/model/DetectionScheduler.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
@@ -51,8 +52,6 @@ class AppModel : public QObject {
     Q_OBJECT
 
 public:
-    /// What the debug simulation reports as the detected agent.
-    static constexpr const char* simulationAppName = "Debug Simulator";
     /// How long a keep-awake or sleep-now command may run before the watchdog re-opens the guard.
     static constexpr double sleepCommandWatchdogSeconds = SleepCommands::watchdogSeconds;
     /// How long a detection pass may run before it is logged and decisions go on without it.
@@ -369,10 +368,7 @@ private:
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-    std::optional<ActivitySignal> simulationSignal_;
-    std::optional<Date> simulationExpiresAt_;
-#endif
+    DebugSimulation simulation_;
     bool sleepRequestIssued_ = false;
     /// What the hold is for, given to the keep-awake child with each request to hold.
     std::string keepAwakeWhy_;
@@ -394,8 +390,6 @@ private:
 public:
     // A made-up agent to drive the decisions by hand, for developers: debug builds only.
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
-    /// The simulation's signal while it lasts; clears an expired one.
-    std::optional<ActivitySignal> activeSimulationSignal();
     /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
     void simulateActive();
     /// Developer action: end the simulation and mark the work finished.

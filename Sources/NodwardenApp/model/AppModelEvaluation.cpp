@@ -57,23 +57,7 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
 }
 
 bool AppModel::mergeSignals(const std::vector<ActivitySignal>& perApp) {
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-    const auto simulation = activeSimulationSignal();
-#else
-    const std::optional<ActivitySignal> simulation;
-#endif
-    if (!simulation) {
-        if (lastMergedPerApp_ == perApp) {
-            return false;
-        }
-        lastMergedPerApp_ = perApp;
-        return true;
-    }
-    std::vector<ActivitySignal> merged = perApp;
-    std::erase_if(merged, [&](const ActivitySignal& signal) {
-        return signal.appName == simulation->appName;
-    });
-    merged.push_back(*simulation);
+    std::vector<ActivitySignal> merged = simulation_.mergedInto(perApp, now());
     if (lastMergedPerApp_ == merged) {
         return false;
     }
