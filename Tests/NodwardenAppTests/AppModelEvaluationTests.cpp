@@ -132,7 +132,7 @@ TEST(AppModelEvaluation, AgentRowsAreAnnouncedOnlyWhenTheyChange) {
 
     ASSERT_EQ(model->agentRows().size(), 1u);
     EXPECT_EQ(model->agentRows()[0].name, "Codex");
-    EXPECT_EQ(model->workingAgentCount(), 1);
+    EXPECT_EQ(PanelTexts::workingAgentCount(model->agentRows()), 1);
     EXPECT_EQ(model->agentSummary().toStdString(), "1 working");
     EXPECT_EQ(rowsSpy.count(), 1);
 
@@ -197,23 +197,24 @@ TEST(AppModelEvaluation, LidClosedReleaseIsHeldOnlyForTheQuietStatus) {
         AppModelHarness::settle(*model);
         if (!testCase.held) {
             EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
-            EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+            EXPECT_FALSE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
             continue;
         }
         EXPECT_TRUE(harness.sleep.calls().empty());
-        EXPECT_EQ(model->lidClosedReleasePendingSince(), start);
+        EXPECT_EQ(model->sleepCommands().lidClosedReleasePendingSince(), start);
 
         harness.clock.advance(119);
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
         AppModelHarness::settle(*model);
         EXPECT_TRUE(harness.sleep.calls().empty()) << "still within the hold";
-        EXPECT_EQ(model->lidClosedReleasePendingSince(), start) << "measured from the first";
+        EXPECT_EQ(model->sleepCommands().lidClosedReleasePendingSince(), start)
+            << "measured from the first";
 
         harness.clock.advance(1);
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
         AppModelHarness::settle(*model);
         EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
-        EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+        EXPECT_FALSE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
         EXPECT_FALSE(model->sleepPreventionEnabled());
     }
 }
@@ -226,10 +227,10 @@ TEST(AppModelEvaluation, WorkDuringTheHoldEndsIt) {
     auto model = harness.makeModel();
 
     model->evaluateAndApply(FakePowerSources::mains(), LidState::closed, {}, true);
-    ASSERT_TRUE(model->lidClosedReleasePendingSince().has_value());
+    ASSERT_TRUE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
     model->evaluateAndApply(FakePowerSources::mains(), LidState::closed,
                             {named(SignalStrength::strong, "Codex", "busy")}, true);
-    EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+    EXPECT_FALSE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
     AppModelHarness::settle(*model);
     EXPECT_TRUE(harness.sleep.calls().empty()) << "already held in the wanted posture";
 }

@@ -51,7 +51,6 @@ TEST(AppModelLifecycle, StartRunsOnceAndQueuesTheLaunchRepair) {
     })) << "a build without an updater says nothing about one";
     EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileOrphanedKeepAwakeChildren"), 1);
     EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileStuckSleepSwitch"), 1);
-    EXPECT_TRUE(model->isStarted());
     EXPECT_TRUE(harness.windows.calls().empty()) << "no first-run window once both are done";
 }
 
@@ -184,7 +183,7 @@ TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
     lidClosed.keepAwakeWithLidClosed = true;
     model->commitSettings(lidClosed);
     AppModelHarness::settle(*model);
-    ASSERT_TRUE(model->lidClosedDeclined());
+    ASSERT_TRUE(model->sleepCommands().lidClosedDeclined());
     EXPECT_TRUE(harness.loggedLine("Lid-closed admin prompt declined — showing downgrade warning"));
 
     // Declined once: later keep-awake requests no longer ask for the administrator step.
@@ -202,7 +201,7 @@ TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
     harness.sleep.clearCalls();
     model->commitSettings(lidClosed);
     AppModelHarness::settle(*model);
-    EXPECT_FALSE(model->lidClosedDeclined());
+    EXPECT_FALSE(model->sleepCommands().lidClosedDeclined());
     EXPECT_EQ(harness.sleep.calls().front(), "setSleepPrevention(true,true,false)");
     EXPECT_TRUE(model->lidClosedProtectionEngaged());
     EXPECT_EQ(SettingsStore::loadSettings(*harness.reopenDefaults()), lidClosed);
@@ -243,15 +242,15 @@ TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReope
 
     model->runSleepCommand(true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
-    EXPECT_TRUE(model->sleepCommandInFlight());
+    EXPECT_TRUE(model->sleepCommands().inFlight());
     model->runSleepCommand(false);
 
     harness.clock.advance(150);
     model->tick();
-    EXPECT_TRUE(model->sleepCommandInFlight()) << "150 seconds is not yet wedged";
+    EXPECT_TRUE(model->sleepCommands().inFlight()) << "150 seconds is not yet wedged";
     harness.clock.advance(1.5);
     model->tick();
-    EXPECT_FALSE(model->sleepCommandInFlight());
+    EXPECT_FALSE(model->sleepCommands().inFlight());
     const auto lines = harness.logged();
     const auto watchdog = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
         return line.starts_with(watchdogPrefix);
@@ -268,7 +267,7 @@ TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReope
               (std::vector<std::string>{"setSleepPrevention(true,false,false)",
                                         "setSleepPrevention(false,false,false)"}))
         << "the request made while in flight was dropped; the one after the watchdog ran";
-    EXPECT_FALSE(model->sleepCommandInFlight());
+    EXPECT_FALSE(model->sleepCommands().inFlight());
 }
 
 TEST(AppModelSleepCommands, SleepNowDroppedWhileInFlightIsIssuedAgainLater) {
@@ -284,12 +283,13 @@ TEST(AppModelSleepCommands, SleepNowDroppedWhileInFlightIsIssuedAgainLater) {
     // At the battery cutoff while holding the machine awake, every evaluation asks for sleep.
     const PowerSnapshot cutoff = stayloom::testing::FakePowerSources::battery(5);
     model->evaluateAndApply(cutoff, LidState::open, {}, true);
-    EXPECT_FALSE(model->sleepRequestIssued()) << "dropped, so the next evaluation asks again";
+    EXPECT_FALSE(model->sleepCommands().sleepRequested())
+        << "dropped, so the next evaluation asks again";
 
     harness.sleep.releaseCommands();
     AppModelHarness::settle(*model);
     model->evaluateAndApply(cutoff, LidState::open, {}, true);
-    EXPECT_TRUE(model->sleepRequestIssued());
+    EXPECT_TRUE(model->sleepCommands().sleepRequested());
     AppModelHarness::settle(*model);
     const auto calls = harness.sleep.calls();
     ASSERT_GE(calls.size(), 3u);
@@ -313,7 +313,7 @@ TEST(AppModelSleepCommands, UnconfirmedRestoresSurfaceTheStaleBlock) {
         {"release", [](AppModel& model) { model.runSleepCommand(false); },
          "Sleep restore did not confirm the sleep switch back on — surfacing stale-block "
          "banner"},
-        {"sleep now", [](AppModel& model) { model.runSleepNowSequence(); },
+        {"sleep now", [](AppModel& model) { model.sleepCommands().requestSleepNow(); },
          "Completion/battery sleep could not turn the sleep switch back on — surfacing "
          "stale-block banner"},
     };

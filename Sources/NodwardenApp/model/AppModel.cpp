@@ -197,8 +197,6 @@ void AppModel::forwardSleepCommandSignals() {
     connect(sleep, &SleepCommands::staleSleepBlockDetectedChanged, this,
             &AppModel::staleSleepBlockDetectedChanged);
     connect(sleep, &SleepCommands::inFlightChanged, this, &AppModel::sleepCommandInFlightChanged);
-    connect(sleep, &SleepCommands::lidClosedDeclinedChanged, this,
-            &AppModel::lidClosedDeclinedChanged);
     connect(sleep, &SleepCommands::lidClosedRefused, this, [this] {
         if (notifier_) {
             notifier_->lidClosedRefused(settings_);
@@ -207,13 +205,7 @@ void AppModel::forwardSleepCommandSignals() {
 }
 
 void AppModel::runSleepCommand(bool enabled) {
-    sleep_->run(enabled, settings_, keepAwakeWhy_);
-}
-
-void AppModel::runSleepNowSequence() {
-    if (!sleep_->runSleepNow()) {
-        sleepRequestIssued_ = false;
-    }
+    sleep_->run(enabled, settings_, sleep_->why());
 }
 
 void AppModel::noticeActionPressed(const std::string& key) {
@@ -228,8 +220,7 @@ void AppModel::sleepNow() {
     // The grace is over by the user's word: the next tick must not hold the computer again.
     stateMachine_.markFinished(now(), largestIdleGrace());
     log("Sleep now asked for from a notification");
-    sleepRequestIssued_ = true;
-    runSleepNowSequence();
+    sleep_->requestSleepNow();
 }
 
 void AppModel::emergencyRestore() {
@@ -286,7 +277,7 @@ void AppModel::changeMode(AppMode mode) {
     assignIfChanged(mode_, mode, [this] { emit modeChanged(); });
     SettingsStore::saveMode(defaults(), mode);
     stateMachine_.reset();
-    sleepRequestIssued_ = false;
+    sleep_->forgetSleepRequest();
     tick();
 }
 
@@ -299,7 +290,7 @@ void AppModel::commitSettings(const GuardSettings& settings) {
     const bool lidClosedWasOn = settings_.keepAwakeWithLidClosed;
     setSettings(settings);
     if (!lidClosedWasOn && settings.keepAwakeWithLidClosed) {
-        sleep_->lidClosedSwitchedOn(settings_, keepAwakeWhy_);
+        sleep_->lidClosedSwitchedOn(settings_, sleep_->why());
     }
     tick();
 }

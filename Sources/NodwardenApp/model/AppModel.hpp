@@ -52,12 +52,6 @@ class AppModel : public QObject {
     Q_OBJECT
 
 public:
-    /// How long a keep-awake or sleep-now command may run before the watchdog re-opens the guard.
-    static constexpr double sleepCommandWatchdogSeconds = SleepCommands::watchdogSeconds;
-    /// How long a detection pass may run before it is logged and decisions go on without it.
-    static constexpr double detectionOverrunSeconds = DetectionScheduler::overrunSeconds;
-    /// How long lid-closed protection is held after work stops.
-    static constexpr double lidClosedReleaseDelaySeconds = 120;
     /// The status reason while the terms wait for acceptance.
     static constexpr const char* legalPendingReason =
         "Accept the Terms & Privacy Policy to enable keep-awake.";
@@ -119,10 +113,6 @@ public:
     /// True while the first detection pass since the terms were accepted is under way: until it
     /// is weighed the status still speaks of the terms, however the mode was set.
     bool awaitsFirstEvaluation() const;
-    /// A keep-awake or sleep-now command is running on the sleep-command queue.
-    bool sleepCommandInFlight() const { return sleep_->inFlight(); }
-    /// The administrator step of lid-closed protection was declined; lid-open operation goes on.
-    bool lidClosedDeclined() const { return sleep_->lidClosedDeclined(); }
 
     /// The statistics account. Changes are announced by `metricsChanged` only while the settings
     /// window is open; the panel reads the figures when it redraws for any other change.
@@ -130,7 +120,6 @@ public:
 
     // MARK: Panel texts, computed afresh on every call from the state above
 
-    int workingAgentCount() const;
     /// "2 working", "0 working" or "none detected".
     QString agentSummary() const;
     /// Symbol name of the menu-bar icon for the current status.
@@ -153,8 +142,6 @@ public:
     /// Idempotent start-up: first-run windows, login item, the updater where the platform has
     /// one, launch repair of the sleep state, then the tick timer and an early first tick.
     Q_INVOKABLE void start();
-    /// Whether `start` has run.
-    bool isStarted() const { return timer_ != nullptr; }
     /// One pass of the loop; also run at once after user actions.
     Q_INVOKABLE void tick();
     /// Drains the run ledger, saves the statistics and restores normal sleep when the settings
@@ -190,16 +177,6 @@ public:
 
     // MARK: Sleep control
 
-    /// Turns keep-awake on or off on the sleep-command queue; dropped while a command runs.
-    void runSleepCommand(bool enabled);
-    /// Restores normal sleep, then asks the system to sleep; dropped (and re-asked) while a
-    /// command runs.
-    void runSleepNowSequence();
-    /// Ends the idle grace and puts the computer to sleep at once (the work-done notice's "Sleep
-    /// now").
-    Q_INVOKABLE void sleepNow();
-    /// A button of one of the model's notices was pressed (`WorkNotifier`'s action keys).
-    void noticeActionPressed(const std::string& key);
     /// The panel's emergency action: mode off, keep-awake stopped, the sleep switch restored.
     Q_INVOKABLE void emergencyRestore();
     /// The stale-block warning's action: restore a sleep switch left off by an earlier run.
@@ -244,10 +221,9 @@ public:
     void waitForBackgroundWork();
     /// Whether a detection pass is queued or running.
     bool detectionInFlight() const;
-    bool sleepRequestIssued() const { return sleepRequestIssued_; }
-    std::optional<Date> lidClosedReleasePendingSince() const {
-        return lidClosedReleasePendingSince_;
-    }
+    /// Turns keep-awake on or off on the sleep-command queue; dropped while a command runs.
+    void runSleepCommand(bool enabled);
+    SleepCommands& sleepCommands() { return *sleep_; }
     const UsageStatistics& statistics() const { return *statistics_; }
 
 signals:
@@ -274,8 +250,8 @@ signals:
     void keepAwakeLocksChanged();
     void launchAtLoginMessageChanged();
     void needsLegalAcceptanceChanged();
+    /// A keep-awake or sleep-now command started or ended on the sleep-command queue.
     void sleepCommandInFlightChanged();
-    void lidClosedDeclinedChanged();
     /// The statistics changed in a way the statistics pane shows (only while it is open).
     void metricsChanged();
     /// A decision was worked out (every tick and every pass), whether or not anything changed.
@@ -307,6 +283,11 @@ private:
     void requireServices() const;
 
     void changeMode(AppMode mode);
+    /// A button of one of the model's notices was pressed (`WorkNotifier`'s action keys).
+    void noticeActionPressed(const std::string& key);
+    /// Ends the idle grace and puts the computer to sleep at once (the work-done notice's "Sleep
+    /// now").
+    void sleepNow();
     void forwardSleepCommandSignals();
     void connectParts();
     void finishDetectionPass(const std::optional<Inputs>& inputs, std::optional<bool> trusted);
@@ -369,13 +350,9 @@ private:
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;
     DebugSimulation simulation_;
-    bool sleepRequestIssued_ = false;
-    /// What the hold is for, given to the keep-awake child with each request to hold.
-    std::string keepAwakeWhy_;
     /// Fed every applied decision; none without a notification service.
     std::unique_ptr<WorkNotifier> notifier_;
     std::unique_ptr<WaitingNotice> waitingNotice_;
-    std::optional<Date> lidClosedReleasePendingSince_;
     std::optional<Inputs> lastInputs_;
     bool terminated_ = false;
 

@@ -140,52 +140,8 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     }
     setStatusReason(reason);
 
-    // The controller counts as holding the machine while either its keep-awake child or the
-    // system sleep switch is in force, so a switch left engaged after the child died is still
-    // released.
-    const bool controllerPreventing =
-        controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
-
-    keepAwakeWhy_ = keepAwakeReason(mode_, effective, timedSeconds);
-    if (decision.shouldSleepNow) {
-        if (!sleepRequestIssued_) {
-            sleepRequestIssued_ = true;
-            runSleepNowSequence();
-        }
-    } else {
-        sleepRequestIssued_ = false;
-        if (effective.shouldPreventSleep) {
-            lidClosedReleasePendingSince_.reset();
-            // A lid-closed request dropped while another command ran (the setting switched on
-            // mid-command) is asked for again; a declined one is not.
-            const bool lidClosedMissing = settings_.keepAwakeWithLidClosed &&
-                                          !sleep_->lidClosedDeclined() &&
-                                          !controller().isLidClosedProtectionEngaged();
-            if (!controllerPreventing || lidClosedMissing) {
-                runSleepCommand(true);
-            } else {
-                const std::optional<bool> applied = controller().appliedLetDisplaySleep();
-                const std::optional<std::string> why = controller().appliedKeepAwakeReason();
-                if (!applied || *applied != settings_.letDisplaySleep ||
-                    (why && *why != keepAwakeWhy_)) {
-                    runSleepCommand(true);
-                }
-            }
-        } else if (controllerPreventing) {
-            const auto plan = SleepReleasePolicy::planRelease(
-                decision.status, controller().isLidClosedProtectionEngaged(),
-                lidClosedReleasePendingSince_, now(), lidClosedReleaseDelaySeconds);
-            if (plan.kind() == SleepReleasePolicy::Plan::Kind::releaseNow) {
-                lidClosedReleasePendingSince_.reset();
-                runSleepCommand(false);
-            } else {
-                lidClosedReleasePendingSince_ = plan.pendingSince();
-            }
-        } else {
-            lidClosedReleasePendingSince_.reset();
-        }
-    }
-
+    sleep_->follow(decision, effective.shouldPreventSleep, settings_,
+                   keepAwakeReason(mode_, effective, timedSeconds), now());
     sleep_->publishControllerState();
     refreshKeepAwakeLocks();
     const GuardPowerProfile& profile =
