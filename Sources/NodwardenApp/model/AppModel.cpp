@@ -15,7 +15,6 @@
 #include <NodwardenCore/model/Notices.hpp>
 #include <NodwardenCore/model/StoredKeys.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
-#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <QCoreApplication>
 #include <QSettings>

@@ -8,7 +8,6 @@
 #include <NodwardenApp/model/SleepCommands.hpp>
 #include <NodwardenApp/model/UsageStatistics.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
-#include <NodwardenCore/metrics/UsageMetrics.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
 #include <NodwardenCore/model/AgentStateMachine.hpp>
 #include <NodwardenCore/model/AppMode.hpp>
@@ -29,10 +28,6 @@
 
 class QTimer;
 
-namespace nodwarden {
-class SerialQueue;
-}
-
 namespace nodwarden::app {
 
 class CommandRunRows;
@@ -42,12 +37,11 @@ class TimedKeepAwake;
 class WaitingNotice;
 class WorkNotifier;
 
-/// The program's controller and observable state, a façade over the parts that own their state:
-/// the detection passes (`DetectionScheduler`), the sleep commands (`SleepCommands`), the timed
-/// keep-awake, the command-run rows, launch at login and the first run. Lives on the main thread
-/// from launch to quit; it owns the tick, the decision step, the statistics and the
-/// "Stayloom.RunLog" queue. Views read its properties, redraw on their change signals (each emitted
-/// only when the value really changed) and call its actions; they never compute policy themselves.
+/// The program's controller and observable state, a façade over the parts that own their state
+/// (`DetectionScheduler`, `SleepCommands`, `UsageStatistics`, `TimedKeepAwake`, `CommandRunRows`,
+/// `LaunchAtLogin`, `FirstRunFlow`, the notices). Lives on the main thread from launch to quit and
+/// owns the tick and the decision step. Views read its properties, redraw on their change signals
+/// (each emitted only on a real change) and call its actions; they never compute policy.
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -56,12 +50,11 @@ public:
     static constexpr const char* legalPendingReason =
         "Accept the Terms & Privacy Policy to enable keep-awake.";
 
-    /// Loads mode, settings and statistics from `environment.defaults` and installs the resolver's
-    /// unmatched-host report; starts nothing (see `start`).
+    /// Loads mode, settings and statistics and installs the resolver's unmatched-host report;
+    /// starts nothing (see `start`).
     explicit AppModel(AppEnvironment environment, QObject* parent = nullptr);
-    /// Finishes the jobs already queued on the sleep-command and run-log queues, then removes the
-    /// resolver hook. A detection pass still running gets a short while and is then left
-    /// behind; one not yet started is dropped.
+    /// Finishes the sleep commands and statistics writes already queued; a detection pass still
+    /// running gets a short while and is then left behind.
     ~AppModel() override;
     AppModel(const AppModel&) = delete;
     AppModel& operator=(const AppModel&) = delete;
@@ -80,8 +73,7 @@ public:
     bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
     /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
     bool isKeptAwake() const;
-    /// What the keep-awake helpers hold and which of it this desktop heeds; empty while nothing
-    /// is kept awake or the platform cannot tell.
+    /// What the keep-awake helpers hold and which of it this desktop heeds (empty when unknown).
     const KeepAwakeLocks& keepAwakeLocks() const { return keepAwakeLocks_; }
     /// The panel's warning when this desktop's idle manager may suspend despite the locks.
     std::optional<QString> lockWarning() const;
@@ -89,8 +81,7 @@ public:
     std::optional<Date> guardingSince() const { return sleep_->guardingSince(); }
     /// Since when the status has been what it is: the last change, or the model's creation.
     Date statusSince() const { return statusSince_; }
-    /// When the idle grace runs out and the computer may sleep; none outside the grace. Fixed
-    /// for the whole grace, so views count down to it on their own clock.
+    /// When the idle grace runs out, fixed for the grace (views count down on their own clock).
     std::optional<Date> graceEndsAt() const;
     /// The model's clock: what its decisions and countdowns count from.
     Date currentTime() const { return now(); }
@@ -105,17 +96,15 @@ public:
     SignalStrength lastSignalStrength() const { return lastSignalStrength_; }
     /// One row per detected agent, working rows first, at most `maxAgentRows`.
     const std::vector<AgentStatusRow>& agentRows() const { return agentRows_; }
-    /// The panel's warning about agents that cannot be seen without the Accessibility permission.
+    /// The warning about agents that cannot be seen without the Accessibility permission.
     std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
     /// Why launch at login is not (yet) active, when it is not.
     const std::optional<QString>& launchAtLoginMessage() const;
     bool needsLegalAcceptance() const;
-    /// True while the first detection pass since the terms were accepted is under way: until it
-    /// is weighed the status still speaks of the terms, however the mode was set.
+    /// The first pass since the terms were accepted is under way (the status still speaks of them).
     bool awaitsFirstEvaluation() const;
 
-    /// The statistics account. Changes are announced by `metricsChanged` only while the settings
-    /// window is open; the panel reads the figures when it redraws for any other change.
+    /// The statistics account; `metricsChanged` announces changes only while the settings are open.
     const UsageMetrics& metrics() const { return statistics_->metrics(); }
 
     // MARK: Panel texts, computed afresh on every call from the state above
@@ -139,13 +128,11 @@ public:
 
     // MARK: Lifecycle
 
-    /// Idempotent start-up: first-run windows, login item, the updater where the platform has
-    /// one, launch repair of the sleep state, then the tick timer and an early first tick.
+    /// Idempotent start-up: first-run windows, login item, updater, launch repair, then the ticks.
     Q_INVOKABLE void start();
     /// One pass of the loop; also run at once after user actions.
     Q_INVOKABLE void tick();
-    /// Drains the run ledger, saves the statistics and restores normal sleep when the settings
-    /// say so. Connected to the application's `aboutToQuit`; runs once.
+    /// Saves the statistics and restores normal sleep when the settings say so; runs once.
     Q_INVOKABLE void applicationWillTerminate();
     /// Ends the program through the same path as the platform's quit.
     Q_INVOKABLE void quit();
@@ -154,21 +141,19 @@ public:
 
     // MARK: Mode and settings
 
-    /// Stores and saves the mode, resets the decision state and re-evaluates at once; ends a
-    /// timed keep-awake without going back (the user chose).
+    /// Stores the mode, resets the decision state, re-evaluates; ends a timed keep-awake.
     void setMode(AppMode mode);
     /// Stores and saves the settings; nothing else.
     void setSettings(const GuardSettings& settings);
-    /// A settings change from the interface: store, save, engage lid-closed protection at once
-    /// when it was just switched on, and re-evaluate.
+    /// A change from the interface: stored, lid-closed protection engaged if just switched on,
+    /// re-evaluated.
     void commitSettings(const GuardSettings& settings);
     void setSelectedSettingsTab(SettingsTab tab);
 
     // MARK: Timed keep-awake
 
-    /// Keeps awake (manual mode) for `seconds`, then goes back by itself to the mode in force
-    /// before; a second one while one lasts starts the time again and keeps that mode. The mode
-    /// to go back to is the one saved, so a quit meanwhile starts again in it.
+    /// Manual mode for `seconds`, then back to the mode before (the one saved meanwhile); a
+    /// second one starts the time again.
     Q_INVOKABLE void keepAwakeFor(double seconds);
     /// When the timed keep-awake ends; none while none lasts.
     std::optional<Date> timedKeepAwakeUntil() const;
@@ -190,8 +175,7 @@ public:
 
     // MARK: Commands kept awake by `stayloom run`
 
-    /// The command of process `pid` shows as a row of its own until it ends; only its name is
-    /// kept, never its arguments.
+    /// A `stayloom run` command's row, until it ends; only its name is kept, never its arguments.
     void commandRunStarted(std::int32_t pid, const std::string& name);
     void commandRunEnded(std::int32_t pid);
 
@@ -216,8 +200,7 @@ public:
 
     // MARK: For tests and the end-to-end harness
 
-    /// Blocks until the jobs queued so far on the three background queues have finished, then
-    /// delivers their results to the model.
+    /// Waits for the jobs queued so far on the background queues and delivers their results.
     void waitForBackgroundWork();
     /// Whether a detection pass is queued or running.
     bool detectionInFlight() const;
@@ -259,8 +242,8 @@ signals:
 
 private:
     using Inputs = DetectionInputs;
-    /// What the panel's properties were last worked out from: a tick that changes none of it
-    /// works out and assigns nothing.
+    /// What the panel's properties were last worked out from (a tick that changes none assigns
+    /// none).
     struct PublishedFrom {
         GuardDecision decision;
         PowerSnapshot power;
@@ -273,8 +256,7 @@ private:
     void trackStatusSince();
     /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
     GuardStatus shownStatus(GuardStatus decided) const;
-    /// "Kept awake for `make` (stayloom run)"; none while no run is held or `decided` is one
-    /// that keeps awake of its own.
+    /// "Kept awake for `make` (stayloom run)"; none without a run or when `decided` holds anyway.
     std::optional<QString> commandRunReason(GuardStatus decided) const;
     /// Publishes the run's headline at once, without waiting for the next tick.
     void republishForCommandRuns();
@@ -285,8 +267,7 @@ private:
     void changeMode(AppMode mode);
     /// A button of one of the model's notices was pressed (`WorkNotifier`'s action keys).
     void noticeActionPressed(const std::string& key);
-    /// Ends the idle grace and puts the computer to sleep at once (the work-done notice's "Sleep
-    /// now").
+    /// The work-done notice's "Sleep now": the grace ends and the computer sleeps at once.
     void sleepNow();
     void forwardSleepCommandSignals();
     void connectParts();
@@ -312,7 +293,7 @@ public:
     const PlatformWording& wording() const { return *environment_.wording; }
     /// Connecting agents through their hooks; null where the platform offers none.
     AgentHookConnecting* agentHooks() const { return environment_.agentHooks; }
-    /// The desktop's other ids for a catalog application (`AppEnvironment::desktopApplicationIDs`).
+    /// The desktop's other ids for a catalog application.
     std::vector<std::string> desktopApplicationIDs(const std::string& bundleID) const {
         return environment_.desktopApplicationIDs ? environment_.desktopApplicationIDs(bundleID)
                                                   : std::vector<std::string>{};
