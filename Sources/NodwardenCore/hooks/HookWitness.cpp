@@ -21,13 +21,24 @@ bool HookWitness::record(const HookEvent& event) {
     const AgentVerdictSource source =
         agent->announcesCancel ? AgentVerdictSource::hook : AgentVerdictSource::hookWithoutCancel;
     const std::lock_guard lock(mutex_);
+    const auto kept = turns_.find(turn);
+    const auto ended = ended_.find(turn);
+    // An event fired before the last one taken for its turn arrived late: it says nothing new.
+    if (event.firedAt != 0 && ((kept != turns_.end() && event.firedAt < kept->second.firedAt) ||
+                               (ended != ended_.end() && event.firedAt < ended->second))) {
+        return true;
+    }
     // A tool's call or a question is a turn under way even where its start was missed (the
     // program started mid-turn).
     const auto under = [&](bool waiting) {
-        if (const auto kept = turns_.find(turn); kept != turns_.end()) {
+        if (kept != turns_.end()) {
             kept->second.waiting = waiting;
+            kept->second.firedAt = std::max(kept->second.firedAt, event.firedAt);
         } else if (turns_.size() < maxTurns) {
-            turns_.emplace(std::move(turn), Phase{source, waiting});
+            if (ended != ended_.end()) {
+                ended_.erase(ended);
+            }
+            turns_.emplace(std::move(turn), Phase{source, waiting, event.firedAt});
         }
     };
     switch (HookAgents::turnOf(*agent, event.event, event.kind)) {
@@ -41,7 +52,15 @@ bool HookWitness::record(const HookEvent& event) {
         under(true);
         break;
     case HookTurn::ends:
-        turns_.erase(turn);
+        if (kept != turns_.end()) {
+            turns_.erase(kept);
+        }
+        if (event.firedAt != 0) {
+            if (ended_.size() >= maxTurns) {
+                ended_.clear();
+            }
+            ended_.insert_or_assign(std::move(turn), event.firedAt);
+        }
         break;
     case HookTurn::other:
         break;
