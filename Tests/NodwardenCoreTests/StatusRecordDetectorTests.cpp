@@ -349,6 +349,26 @@ TEST(StatusRecordDetector, AChatAtTheUsersPromptSpeaksOnlyWhileTheAgentShowsWork
     EXPECT_EQ(judgeAt(now + 14, 0), unknown) << "three quiet passes: the turn is over";
     EXPECT_EQ(judgeAt(now + 17, 0, 90), chatWorking) << "a tool the agent runs";
     EXPECT_EQ(judgeAt(now + 16 * 60, 40), unknown) << "past a quarter hour the chat is stale";
+
+    // A young agent whose chat told of a turn is past its start-up while that turn waits in
+    // silence (an approval): the chat stops speaking, and nothing may say it had no turn yet.
+    TemporaryDirectory young;
+    writeFiles(young, {{geminiChat, lines({geminiHeader, geminiUser}), 1}});
+    StatusRecordDetector fresh(
+        standardStatusReaders(young.path(), std::make_shared<FileActivityProbe>(young.path(), 8)));
+    const auto youngGemini = [&](Date at, double cpu) -> std::optional<Said> {
+        const auto verdicts = fresh.detectVerdicts(
+            GuardSettings::defaults(),
+            tableWith(agentRun(51, "/usr/bin/node", "node /home/u/.bin/gemini", cpu), justStarted,
+                      now),
+            at);
+        if (verdicts.empty()) {
+            return std::nullopt;
+        }
+        return Said{verdicts[0].state, verdicts[0].source};
+    };
+    EXPECT_EQ(youngGemini(now, 1.3), chatWorking);
+    EXPECT_EQ(youngGemini(now + 14, 0), unknown) << "a quiet turn, not a start-up";
 }
 
 TEST(StatusRecordDetector, NothingIsReadWhenSwitchedOffOrWhenNoAgentRuns) {
