@@ -270,6 +270,7 @@ TEST(StatusRecordDetector, EachAgentsRecordSpeaksOnlyForTheRunningAgent) {
         {"codex huge: the start is in the last 64 KiB",     codex, {{rollout, huge + lines({codexEvent("task_started")})}}, longRunning, reportsWorking},
         {"gemini reply pending",   gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiReply, geminiUser, geminiPatch})}}, longRunning, chatWorking},
         {"gemini reply written",   gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiReply, geminiPatch})}}, longRunning, chatIdle},
+        {"gemini reply without words or calls yet: its tool is asked about or runs", gemini, {{geminiChat, lines({geminiHeader, geminiUser, R"({"id":"m2","timestamp":"2026-12-08T11:00:07.000Z","type":"gemini","content":"","thoughts":[],"tokens":{},"model":"m"})", geminiPatch})}}, longRunning, chatWorking},
         {"gemini chat of an earlier run", gemini, {{geminiChat, lines({geminiHeader, geminiUser}), beforeTheAgent}}, longRunning, unknown},
         {"qwen answered",          qwen, {{qwenChat, lines({qwenRecord("user"), qwenRecord("assistant"), qwenRecord("system")})}}, longRunning, chatIdle},
         {"qwen asked",             qwen, {{qwenChat, lines({qwenRecord("assistant"), qwenRecord("user"), qwenRecord("system")})}}, longRunning, chatWorking},
@@ -369,6 +370,24 @@ TEST(StatusRecordDetector, AChatAtTheUsersPromptSpeaksOnlyWhileTheAgentShowsWork
     };
     EXPECT_EQ(youngGemini(now, 1.3), chatWorking);
     EXPECT_EQ(youngGemini(now + 14, 0), unknown) << "a quiet turn, not a start-up";
+}
+
+TEST(StatusRecordDetector, OfAReplysWordsOnlyWhetherThereAreAnyLeavesTheParser) {
+    const auto keep = [](int depth, const std::string& key) {
+        return depth == 1 && (key == "type" || key == "content");
+    };
+    const auto onlyWhetherEmpty = [](int depth, const std::string& key) {
+        return depth == 1 && key == "content";
+    };
+    const auto kept = [&](std::string_view text) {
+        const auto record = StatusRecordFiles::parseKeeping(text, keep, onlyWhetherEmpty);
+        return record ? record->dump() : std::string("none");
+    };
+    EXPECT_EQ(kept(R"({"type":"gemini","content":"the secret fix","x":1})"),
+              R"({"content":"…","type":"gemini"})");
+    EXPECT_EQ(kept(R"({"type":"gemini","content":""})"), R"({"content":"","type":"gemini"})");
+    EXPECT_EQ(kept(R"({"type":"user","content":[{"text":"secret"},"secret"]})"),
+              R"({"type":"user"})");
 }
 
 TEST(StatusRecordDetector, NothingIsReadWhenSwitchedOffOrWhenNoAgentRuns) {
