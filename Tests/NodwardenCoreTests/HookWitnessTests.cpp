@@ -172,6 +172,14 @@ TEST(HookWitness, AQuestionToTheUserWaitsUntilItsToolTheAnswerOrTheEndAndIsNever
     witness.record(openCode("idle", 9300));
     witness.record(openCode("toolDone", 9250));
     EXPECT_TRUE(ask(witness, withOpenCode).empty()) << "a late event does not start it again";
+    // An event whose session could not be read is of the turns its sender has under way.
+    witness.record(openCode("busy", 9400));
+    witness.record({"opencode", "permission", "", 400, 4100});
+    EXPECT_EQ(ask(witness, withOpenCode),
+              (std::vector<AgentVerdict>{
+                  {"OpenCode", AgentWorkState::waiting, AgentVerdictSource::hook}}));
+    witness.record({"opencode", "idle", "", 400, 4100});
+    EXPECT_TRUE(ask(witness, withOpenCode).empty());
     // A wait that never ends goes with its sender.
     witness.record({"opencode", "permission", "o", 400, 4100});
     EXPECT_TRUE(ask(witness, table()).empty());

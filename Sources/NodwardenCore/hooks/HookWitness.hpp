@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/detection/AgentVerdict.hpp>
+#include <NodwardenCore/hooks/HookAgents.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +68,9 @@ private:
         std::uint64_t firedAt = 0;
     };
     using Standing = std::map<std::string, Phase>;
+
+    /// Takes `what` for one turn; the lock is held.
+    void take(Turn turn, HookTurn what, AgentVerdictSource source, std::uint64_t firedAt);
 
     /// The agents with a turn whose sender still runs as that agent; forgets the others' turns.
     /// An agent with a waiting session waits, unless another of its sessions works.
