@@ -17,8 +17,8 @@ namespace nodwarden::app {
 /// `stayloom hook AGENT EVENT`, run by an agent's own command hook at its turn's events. It hands
 /// the event to the running copy and must never hold up or fail the agent: it prints nothing,
 /// always exits 0, and every wait is bounded: once the agent has handed over its event it returns
-/// within a few tens of milliseconds whether a copy runs or not. Plain C++ with no Qt, so that the program can run it
-/// before its heavy start.
+/// within a few tens of milliseconds whether a copy runs or not. Plain C++ with no Qt, so that the
+/// program can run it before its heavy start.
 namespace HookCommand {
 
 /// The most of the event's JSON read from standard input.

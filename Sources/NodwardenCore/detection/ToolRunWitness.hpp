@@ -28,7 +28,8 @@ class DetectionPass;
 /// the work threshold; one the agent started outside a turn (its tool servers at start-up) is
 /// never a command.
 /// A wait that began after the command started stands: the agent asks something else. So does a
-/// wait whose witness says when it is answered. CPU alone makes no turn while an agent starts.
+/// wait whose witness says when it is answered. CPU alone makes no turn while an agent starts,
+/// and our own hook's processes (`stayloom hook`) are never a command.
 ///
 /// Remembers what it saw from pass to pass; calls must not overlap (the detection queue).
 class ToolRunWitness {

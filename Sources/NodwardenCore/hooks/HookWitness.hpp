@@ -20,6 +20,7 @@ struct HookEvent {
     /// The agent's word in `HookAgents` ("claude", "codex", …).
     std::string agent;
     std::string event;
+    /// Empty when the hook could not read it in time; such an event goes to its sender's turns.
     std::string session;
     std::int32_t pid = 0;
     /// The sender's start in clock ticks since boot, as the process table gives it: with the pid
