@@ -22,6 +22,17 @@ void AppModelHarness::acceptTermsAndOnboarding() {
                        true);
 }
 
+std::unique_ptr<nodwarden::app::AppModel>
+AppModelHarness::startModel(std::optional<nodwarden::AppMode> mode) {
+    acceptTermsAndOnboarding();
+    if (mode) {
+        storeMode(*mode);
+    }
+    auto model = makeModel();
+    model->start();
+    return model;
+}
+
 nodwarden::app::AppEnvironment AppModelHarness::environment() {
     nodwarden::app::AppEnvironment environment;
     environment.wording = wording;

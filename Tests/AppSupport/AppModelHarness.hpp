@@ -30,8 +30,8 @@ namespace stayloom::testing {
 /// Counts the emissions of one change signal of the model.
 class SignalCounter {
 public:
-    template <typename Signal> SignalCounter(nodwarden::app::AppModel& model, Signal signal) {
-        QObject::connect(&model, signal, &model, [this] { ++count_; });
+    template <typename Sender, typename Signal> SignalCounter(Sender& sender, Signal signal) {
+        QObject::connect(&sender, signal, &sender, [this] { ++count_; });
     }
     int count() const { return count_; }
 
@@ -66,6 +66,11 @@ public:
     std::unique_ptr<nodwarden::app::AppModel> makeModel() {
         return std::make_unique<nodwarden::app::AppModel>(environment());
     }
+
+    /// The common start of a model test: the terms accepted and onboarding done, `mode` stored
+    /// when given, and a model made and started. Settings and signals are stored before.
+    std::unique_ptr<nodwarden::app::AppModel>
+    startModel(std::optional<nodwarden::AppMode> mode = std::nullopt);
 
     /// Runs a tick and lets every background job it started finish and report back. The
     /// detection pass takes `detectionSeconds` of the clock, as a real one takes a moment.

@@ -6,10 +6,7 @@ namespace stayloom::testing {
 
 using nodwarden::LidState;
 using nodwarden::PowerSnapshot;
-using nodwarden::app::LoginItemError;
-using nodwarden::app::LoginItemStatus;
-using nodwarden::app::SettingsTab;
-using nodwarden::app::SystemSettingsPane;
+using namespace nodwarden::app;
 
 namespace {
 

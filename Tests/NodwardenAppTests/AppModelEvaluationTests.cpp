@@ -17,11 +17,7 @@
 
 using namespace nodwarden;
 using namespace nodwarden::app;
-using stayloom::testing::AppModelHarness;
-using stayloom::testing::FakePowerSources;
-using stayloom::testing::linesOf;
-using stayloom::testing::readFile;
-using stayloom::testing::SignalCounter;
+using namespace stayloom::testing;
 
 namespace {
 
@@ -46,10 +42,7 @@ GuardSettings settingsWithGrace(double seconds) {
 
 TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
 
     EXPECT_EQ(model->status(), GuardStatus::watching);
@@ -63,11 +56,8 @@ TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
 
 TEST(AppModelEvaluation, OnLinuxTheReasonsAreInPlainWords) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
     harness.setPerApp({named(SignalStrength::presence, "Codex", "running")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
     EXPECT_EQ(model->statusReason(), QStringLiteral("An agent is open but not working"));
     harness.setPerApp({});
@@ -84,13 +74,12 @@ TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
     for (const double grace : {10.0, 120.0}) {
         SCOPED_TRACE(grace);
         AppModelHarness harness;
-        harness.acceptTermsAndOnboarding();
-        harness.storeMode(AppMode::watchAgentUI);
         harness.storeSettings(settingsWithGrace(grace));
-        harness.setPerApp({named(SignalStrength::weak, AppModel::simulationAppName, "detected"),
-                           named(SignalStrength::presence, "Codex", "running")});
-        auto model = harness.makeModel();
-        model->start();
+        const std::vector<ActivitySignal> detected = {
+            named(SignalStrength::weak, DebugSimulation::appName, "detected"),
+            named(SignalStrength::presence, "Codex", "running")};
+        harness.setPerApp(detected);
+        auto model = harness.startModel(AppMode::watchAgentUI);
         harness.tickAndSettle(*model);
 
         model->simulateActive();
@@ -104,20 +93,21 @@ TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
         EXPECT_EQ(merged[1].matchedText, "Simulate Agent Active");
 
         const double lifetime = std::max(grace, 30.0);
-        harness.clock.advance(lifetime - 1);
-        ASSERT_TRUE(model->activeSimulationSignal().has_value());
-        harness.clock.advance(2);
-        EXPECT_FALSE(model->activeSimulationSignal().has_value());
+        const auto simulatedAfter = [&](double seconds) {
+            harness.clock.advance(seconds);
+            model->evaluateAndApply(FakePowerSources::mains(), LidState::open, detected, true);
+            return model->lastPerApp().back().strength == SignalStrength::strong;
+        };
+        ASSERT_TRUE(simulatedAfter(lifetime - 1));
+        EXPECT_FALSE(simulatedAfter(2)) << "expired: the detected simulator is back";
+        EXPECT_EQ(model->lastPerApp(), detected);
         EXPECT_TRUE(harness.loggedLine("Simulation active enabled"));
     }
 }
 
 TEST(AppModelEvaluation, SimulateFinishedEndsTheGraceAtOnce) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     model->simulateActive();
     AppModelHarness::settle(*model);
     ASSERT_EQ(model->status(), GuardStatus::keepingAwake);
@@ -142,7 +132,7 @@ TEST(AppModelEvaluation, AgentRowsAreAnnouncedOnlyWhenTheyChange) {
 
     ASSERT_EQ(model->agentRows().size(), 1u);
     EXPECT_EQ(model->agentRows()[0].name, "Codex");
-    EXPECT_EQ(model->workingAgentCount(), 1);
+    EXPECT_EQ(PanelTexts::workingAgentCount(model->agentRows()), 1);
     EXPECT_EQ(model->agentSummary().toStdString(), "1 working");
     EXPECT_EQ(rowsSpy.count(), 1);
 
@@ -163,11 +153,9 @@ TEST(AppModelEvaluation, AccessibilityWarningNamesRunningTextOnlyAgentsWhileUntr
     ASSERT_TRUE(textOnly.has_value());
 
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
     harness.accessibilityPlatform.setTrusted(false);
     harness.setPerApp({named(SignalStrength::presence, textOnly->displayName, "running")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel();
     harness.tickAndSettle(*model);
     // The warning in this machine's words ("this computer", not "your Mac"), for the one agent.
     ASSERT_TRUE(model->accessibilityWarning().has_value());
@@ -209,23 +197,24 @@ TEST(AppModelEvaluation, LidClosedReleaseIsHeldOnlyForTheQuietStatus) {
         AppModelHarness::settle(*model);
         if (!testCase.held) {
             EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
-            EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+            EXPECT_FALSE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
             continue;
         }
         EXPECT_TRUE(harness.sleep.calls().empty());
-        EXPECT_EQ(model->lidClosedReleasePendingSince(), start);
+        EXPECT_EQ(model->sleepCommands().lidClosedReleasePendingSince(), start);
 
         harness.clock.advance(119);
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
         AppModelHarness::settle(*model);
         EXPECT_TRUE(harness.sleep.calls().empty()) << "still within the hold";
-        EXPECT_EQ(model->lidClosedReleasePendingSince(), start) << "measured from the first";
+        EXPECT_EQ(model->sleepCommands().lidClosedReleasePendingSince(), start)
+            << "measured from the first";
 
         harness.clock.advance(1);
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
         AppModelHarness::settle(*model);
         EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
-        EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+        EXPECT_FALSE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
         EXPECT_FALSE(model->sleepPreventionEnabled());
     }
 }
@@ -238,10 +227,10 @@ TEST(AppModelEvaluation, WorkDuringTheHoldEndsIt) {
     auto model = harness.makeModel();
 
     model->evaluateAndApply(FakePowerSources::mains(), LidState::closed, {}, true);
-    ASSERT_TRUE(model->lidClosedReleasePendingSince().has_value());
+    ASSERT_TRUE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
     model->evaluateAndApply(FakePowerSources::mains(), LidState::closed,
                             {named(SignalStrength::strong, "Codex", "busy")}, true);
-    EXPECT_FALSE(model->lidClosedReleasePendingSince().has_value());
+    EXPECT_FALSE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
     AppModelHarness::settle(*model);
     EXPECT_TRUE(harness.sleep.calls().empty()) << "already held in the wanted posture";
 }
@@ -529,11 +518,8 @@ TEST(AppModelEvaluation, EngagedSwitchIsReleasedEvenWhenTheChildIsGone) {
 
 TEST(AppModelMetrics, VanishedAgentNeedsTwoFreshScansAndWritesOneLedgerLine) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
     harness.setPerApp({named(SignalStrength::strong, "Claude Code", "busy")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
     harness.clock.advance(2.5);
     harness.tickAndSettle(*model);
@@ -542,18 +528,18 @@ TEST(AppModelMetrics, VanishedAgentNeedsTwoFreshScansAndWritesOneLedgerLine) {
     harness.setPerApp({});
     harness.clock.advance(2.5);
     harness.tickAndSettle(*model);
-    EXPECT_EQ(model->sessionAgentAbsentTicks(), 1);
+    EXPECT_EQ(model->statistics().sessionAgentAbsentTicks(), 1);
     EXPECT_TRUE(model->metrics().sessionStartedAt().has_value()) << "one scan is not enough";
 
     // A re-evaluation of the cached inputs does not count as a scan.
     harness.clock.advance(1);
     model->tick();
-    EXPECT_EQ(model->sessionAgentAbsentTicks(), 1);
+    EXPECT_EQ(model->statistics().sessionAgentAbsentTicks(), 1);
     EXPECT_TRUE(model->metrics().sessionStartedAt().has_value());
 
     harness.clock.advance(1);
     AppModelHarness::settle(*model);
-    EXPECT_EQ(model->sessionAgentAbsentTicks(), 2);
+    EXPECT_EQ(model->statistics().sessionAgentAbsentTicks(), 2);
     EXPECT_FALSE(model->metrics().sessionStartedAt().has_value());
     EXPECT_EQ(model->metrics().lastCloseReason(), SessionCloseReason::vanished);
 
@@ -568,12 +554,9 @@ TEST(AppModelMetrics, VanishedAgentNeedsTwoFreshScansAndWritesOneLedgerLine) {
 
 TEST(AppModelMetrics, IdleCloseAppendsExactlyOneLedgerLine) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
     harness.storeSettings(settingsWithGrace(10));
     harness.setPerApp({named(SignalStrength::strong, "Codex", "busy")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     for (int step = 0; step < 3; ++step) {
         harness.clock.advance(2.5);
         harness.tickAndSettle(*model);
@@ -684,24 +667,23 @@ TEST(AppModelMetrics, SavesOnlyCountsAtMostOnceAMinuteAndHourlyWhileKeepingAwake
         std::vector<Date> saves;
         for (double at = 3; at <= seconds; at += 3) {
             harness.clock.set(start + at);
-            const auto before = model->lastMetricsSaveAt();
+            const auto before = model->statistics().lastSaveAt();
             model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
-            if (model->lastMetricsSaveAt() != before) {
-                saves.push_back(std::round(*model->lastMetricsSaveAt() - first));
+            if (model->statistics().lastSaveAt() != before) {
+                saves.push_back(std::round(*model->statistics().lastSaveAt() - first));
             }
         }
         return saves;
     };
 
     model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
-    EXPECT_LE(tickFor(60).size(), 1U) << "the start's own state, once";
-    EXPECT_TRUE(tickFor(600).empty()) << "ten idle minutes: only the last tick's time moved";
+    EXPECT_TRUE(tickFor(600).empty())
+        << "ten idle minutes: only the last tick's time moved and the day's empty entry opened";
+    EXPECT_TRUE(stored().isEmpty());
 
     model->setMode(AppMode::manualKeepAwake);
-    const auto awake = tickFor(3 * 3600);
-    ASSERT_EQ(awake.size(), 3U) << "kept awake for three hours: hourly";
-    EXPECT_EQ(awake[1] - awake[0], 3600);
-    EXPECT_EQ(awake[2] - awake[1], 3600);
+    EXPECT_EQ(tickFor(3 * 3600), (std::vector<Date>{603, 603 + 3600, 603 + 7200}))
+        << "kept awake: the first count at once, then hourly";
     const QByteArray hourly = stored();
     ASSERT_FALSE(hourly.isEmpty());
 
@@ -724,13 +706,14 @@ TEST(AppModelMetrics, ClockSteppingBackDoesNotHoldSavesOff) {
         harness.clock.set(at);
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
     }
-    ASSERT_EQ(model->lastMetricsSaveAt(), first + 3);
+    ASSERT_EQ(model->statistics().lastSaveAt(), first + 3);
     for (const Date at : {first - 3600, first - 3597}) {
         harness.clock.set(at);
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
     }
-    ASSERT_TRUE(model->lastMetricsSaveAt());
-    EXPECT_LT(*model->lastMetricsSaveAt(), first) << "saved again after the clock stepped back";
+    ASSERT_TRUE(model->statistics().lastSaveAt());
+    EXPECT_LT(*model->statistics().lastSaveAt(), first)
+        << "saved again after the clock stepped back";
 }
 
 TEST(AppModelMetrics, ResetKeepsTheInstallDateAndTheLedger) {

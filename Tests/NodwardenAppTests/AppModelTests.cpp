@@ -1,13 +1,17 @@
 #include "AppSupport/AppModelHarness.hpp"
 
+#include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include <sys/wait.h>
@@ -36,10 +40,7 @@ long countCalls(const std::vector<std::string>& calls, const std::string& call) 
 
 TEST(AppModelLifecycle, StartRunsOnceAndQueuesTheLaunchRepair) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    auto model = harness.makeModel();
-
-    model->start();
+    auto model = harness.startModel();
     model->start();
     AppModelHarness::settle(*model);
 
@@ -50,7 +51,6 @@ TEST(AppModelLifecycle, StartRunsOnceAndQueuesTheLaunchRepair) {
     })) << "a build without an updater says nothing about one";
     EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileOrphanedKeepAwakeChildren"), 1);
     EXPECT_EQ(countCalls(harness.sleep.calls(), "reconcileStuckSleepSwitch"), 1);
-    EXPECT_TRUE(model->isStarted());
     EXPECT_TRUE(harness.windows.calls().empty()) << "no first-run window once both are done";
 }
 
@@ -174,10 +174,8 @@ TEST(AppModelLifecycle, SettingTheSameModeAgainIsNoChangeForObservers) {
 
 TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
     harness.sleep.setEngageSucceeds(false);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel();
     model->setMode(AppMode::manualKeepAwake);
     AppModelHarness::settle(*model);
 
@@ -185,7 +183,7 @@ TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
     lidClosed.keepAwakeWithLidClosed = true;
     model->commitSettings(lidClosed);
     AppModelHarness::settle(*model);
-    ASSERT_TRUE(model->lidClosedDeclined());
+    ASSERT_TRUE(model->sleepCommands().lidClosedDeclined());
     EXPECT_TRUE(harness.loggedLine("Lid-closed admin prompt declined — showing downgrade warning"));
 
     // Declined once: later keep-awake requests no longer ask for the administrator step.
@@ -203,7 +201,7 @@ TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
     harness.sleep.clearCalls();
     model->commitSettings(lidClosed);
     AppModelHarness::settle(*model);
-    EXPECT_FALSE(model->lidClosedDeclined());
+    EXPECT_FALSE(model->sleepCommands().lidClosedDeclined());
     EXPECT_EQ(harness.sleep.calls().front(), "setSleepPrevention(true,true,false)");
     EXPECT_TRUE(model->lidClosedProtectionEngaged());
     EXPECT_EQ(SettingsStore::loadSettings(*harness.reopenDefaults()), lidClosed);
@@ -244,15 +242,15 @@ TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReope
 
     model->runSleepCommand(true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
-    EXPECT_TRUE(model->sleepCommandInFlight());
+    EXPECT_TRUE(model->sleepCommands().inFlight());
     model->runSleepCommand(false);
 
     harness.clock.advance(150);
     model->tick();
-    EXPECT_TRUE(model->sleepCommandInFlight()) << "150 seconds is not yet wedged";
+    EXPECT_TRUE(model->sleepCommands().inFlight()) << "150 seconds is not yet wedged";
     harness.clock.advance(1.5);
     model->tick();
-    EXPECT_FALSE(model->sleepCommandInFlight());
+    EXPECT_FALSE(model->sleepCommands().inFlight());
     const auto lines = harness.logged();
     const auto watchdog = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
         return line.starts_with(watchdogPrefix);
@@ -269,7 +267,7 @@ TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReope
               (std::vector<std::string>{"setSleepPrevention(true,false,false)",
                                         "setSleepPrevention(false,false,false)"}))
         << "the request made while in flight was dropped; the one after the watchdog ran";
-    EXPECT_FALSE(model->sleepCommandInFlight());
+    EXPECT_FALSE(model->sleepCommands().inFlight());
 }
 
 TEST(AppModelSleepCommands, SleepNowDroppedWhileInFlightIsIssuedAgainLater) {
@@ -285,12 +283,13 @@ TEST(AppModelSleepCommands, SleepNowDroppedWhileInFlightIsIssuedAgainLater) {
     // At the battery cutoff while holding the machine awake, every evaluation asks for sleep.
     const PowerSnapshot cutoff = stayloom::testing::FakePowerSources::battery(5);
     model->evaluateAndApply(cutoff, LidState::open, {}, true);
-    EXPECT_FALSE(model->sleepRequestIssued()) << "dropped, so the next evaluation asks again";
+    EXPECT_FALSE(model->sleepCommands().sleepRequested())
+        << "dropped, so the next evaluation asks again";
 
     harness.sleep.releaseCommands();
     AppModelHarness::settle(*model);
     model->evaluateAndApply(cutoff, LidState::open, {}, true);
-    EXPECT_TRUE(model->sleepRequestIssued());
+    EXPECT_TRUE(model->sleepCommands().sleepRequested());
     AppModelHarness::settle(*model);
     const auto calls = harness.sleep.calls();
     ASSERT_GE(calls.size(), 3u);
@@ -314,7 +313,7 @@ TEST(AppModelSleepCommands, UnconfirmedRestoresSurfaceTheStaleBlock) {
         {"release", [](AppModel& model) { model.runSleepCommand(false); },
          "Sleep restore did not confirm the sleep switch back on — surfacing stale-block "
          "banner"},
-        {"sleep now", [](AppModel& model) { model.runSleepNowSequence(); },
+        {"sleep now", [](AppModel& model) { model.sleepCommands().requestSleepNow(); },
          "Completion/battery sleep could not turn the sleep switch back on — surfacing "
          "stale-block banner"},
     };
@@ -502,10 +501,10 @@ TEST(AppModelFirstRun, LaunchReconcilesTheLoginItemTowardsTheSetting) {
 }
 
 TEST(AppModelFirstRun, StatusNamesIncludeUnknownValues) {
-    EXPECT_EQ(AppModel::statusName(LoginItemStatus::notRegistered), "notRegistered");
-    EXPECT_EQ(AppModel::statusName(LoginItemStatus::requiresApproval), "requiresApproval");
-    EXPECT_EQ(AppModel::statusName(3), "notFound");
-    EXPECT_EQ(AppModel::statusName(7), "unknown(7)");
+    EXPECT_EQ(LaunchAtLogin::statusName(LoginItemStatus::notRegistered), "notRegistered");
+    EXPECT_EQ(LaunchAtLogin::statusName(LoginItemStatus::requiresApproval), "requiresApproval");
+    EXPECT_EQ(LaunchAtLogin::statusName(3), "notFound");
+    EXPECT_EQ(LaunchAtLogin::statusName(7), "unknown(7)");
 }
 
 TEST(AppModelFirstRun, SettingsWindowOpensAtTheRequestedTab) {
@@ -614,10 +613,7 @@ TEST(AppModelLifecycle, AFailedDetectionPassIsLoggedAndDetectionGoesOn) {
 
 TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
     const auto rowNamed = [&model](const std::string& name) {
         const auto& rows = model->agentRows();
@@ -645,14 +641,54 @@ TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
     EXPECT_FALSE(rowNamed("ninja"));
 }
 
+TEST(CommandRunRows, RunsComeFirstWithinTheRowLimitAndGoWithTheirProcess) {
+    std::set<std::int32_t> alive;
+    CommandRunRows runs([&alive](std::int32_t pid) { return alive.contains(pid); });
+    SignalCounter changes(runs, &CommandRunRows::changed);
+    for (std::int32_t pid = 1; pid <= 40; ++pid) {
+        alive.insert(pid);
+        runs.started(pid, std::string(100, 'x'));
+    }
+    runs.started(0, "no process");
+    EXPECT_EQ(changes.count(), int(CommandRunRows::maxRuns)) << "a peer cannot grow the list";
+    AgentStatusRow agent;
+    agent.name = "Claude Code";
+    auto rows = runs.withCommandRows({agent});
+    ASSERT_EQ(rows.size(), maxAgentRows);
+    EXPECT_TRUE(rows.front().fromCommand);
+    EXPECT_EQ(rows.front().name.size(), CommandRunRows::maxNameBytes);
+
+    alive = {2};
+    rows = runs.withCommandRows({agent});
+    ASSERT_EQ(rows.size(), 2u) << "the runs whose process is gone leave, the agent's row stays";
+    EXPECT_TRUE(rows[0].fromCommand);
+    EXPECT_EQ(rows[1].name, "Claude Code");
+    runs.ended(2);
+    runs.ended(2);
+    EXPECT_EQ(changes.count(), int(CommandRunRows::maxRuns) + 1);
+    EXPECT_EQ(runs.withCommandRows(std::move(rows)).size(), 1u);
+}
+
+TEST(TimedKeepAwake, GoesBackToTheModeBeforeTheFirstAndOnlyOnceDue) {
+    TimedKeepAwake timed;
+    EXPECT_EQ(timed.start(100, 0, AppMode::watchAgentUI), std::nullopt);
+    EXPECT_EQ(timed.start(100, 60, AppMode::watchAgentUI), AppMode::watchAgentUI);
+    // A second one while the first lasts keeps the mode to go back to, not manual mode.
+    EXPECT_EQ(timed.start(130, 60, AppMode::manualKeepAwake), AppMode::watchAgentUI);
+    EXPECT_EQ(timed.until(), 190);
+    EXPECT_EQ(timed.takeDue(189), std::nullopt);
+    SignalCounter changes(timed, &TimedKeepAwake::changed);
+    EXPECT_EQ(timed.takeDue(190), AppMode::watchAgentUI);
+    EXPECT_EQ(timed.takeDue(500), std::nullopt);
+    EXPECT_EQ(timed.until(), std::nullopt);
+    EXPECT_EQ(changes.count(), 1);
+}
+
 // MARK: - Timed keep-awake
 
 TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPickEndsIt) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::sleepAfterCurrentWork);
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::sleepAfterCurrentWork);
     harness.tickAndSettle(*model);
 
     model->keepAwakeFor(3600);

@@ -37,11 +37,8 @@ ActivitySignal working(const std::string& name) {
 
 TEST(FaultModel, ClockJumpsForwardAndBackCountNothingAndEndTheSessionAsInterrupted) {
     AppModelHarness harness;
-    harness.acceptTermsAndOnboarding();
-    harness.storeMode(AppMode::watchAgentUI);
     harness.setPerApp({working("Codex")});
-    auto model = harness.makeModel();
-    model->start();
+    auto model = harness.startModel(AppMode::watchAgentUI);
     const auto run = [&](int ticks) {
         for (int step = 0; step < ticks; ++step) {
             harness.clock.advance(2.5);
@@ -90,15 +87,15 @@ TEST(FaultModel, WedgedSleepCommandIsStillReleasedByTheWatchdogAfterTheClockStep
     auto model = harness.makeModel();
     model->runSleepCommand(true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
-    ASSERT_TRUE(model->sleepCommandInFlight());
+    ASSERT_TRUE(model->sleepCommands().inFlight());
 
     // The command hangs and the clock is set back a day meanwhile.
     harness.clock.advance(-86400);
     model->tick();
-    EXPECT_TRUE(model->sleepCommandInFlight()) << "not yet wedged for long";
-    harness.clock.advance(AppModel::sleepCommandWatchdogSeconds + 5);
+    EXPECT_TRUE(model->sleepCommands().inFlight()) << "not yet wedged for long";
+    harness.clock.advance(SleepCommands::watchdogSeconds + 5);
     model->tick();
-    EXPECT_FALSE(model->sleepCommandInFlight())
+    EXPECT_FALSE(model->sleepCommands().inFlight())
         << "the watchdog must not wait for the clock to catch up with the step";
     const auto lines = harness.logged();
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
@@ -172,7 +169,7 @@ TEST(FaultModel, ADetectionPassThatOverrunsIsLoggedOnceAndDecisionsGoOnWithoutIt
 
     model->tick();
     ASSERT_TRUE(detection->waitForPasses(2));
-    harness.clock.advance(AppModel::detectionOverrunSeconds - 1);
+    harness.clock.advance(DetectionScheduler::overrunSeconds - 1);
     model->tick();
     EXPECT_EQ(model->lastSignalStrength(), SignalStrength::strong) << "not overrun yet";
     harness.clock.advance(2);

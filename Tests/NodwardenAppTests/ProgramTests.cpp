@@ -1095,13 +1095,15 @@ TEST(HookSequence, PromptToolUsePermissionWaitAnswerAndStopEachGiveTheirState) {
         std::optional<DecidingWitness> decidedBy;
     };
     const auto is = [&](const Expected& expected, const char* what) {
-        // The hook's event reaches the copy a moment after the hook ended.
+        // The hook's event reaches the copy a moment after the hook ended, and a hook's own
+        // process, while it lasts, is one the agent started in its turn.
         ActivitySignal signal;
         AppModelHarness::processEventsUntil(
             [&] {
                 signal = claude();
                 return signal.strength == expected.strength &&
-                       signal.waitingForUser == expected.waiting;
+                       signal.waitingForUser == expected.waiting &&
+                       signal.decidedBy == expected.decidedBy;
             },
             5000);
         EXPECT_EQ(signal.strength, expected.strength) << what << ": " << signal.reason;

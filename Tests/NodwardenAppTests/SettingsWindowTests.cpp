@@ -314,7 +314,7 @@ TEST(SettingsWindow, AdvancedActionsReachTheModelAndOpenTheLog) {
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
     stayloom::testing::click(fixture.find<QPushButton>(QStringLiteral("simulateActiveButton")));
     AppModelHarness::settle(*fixture.model);
-    EXPECT_EQ(fixture.model->detectedAppName(), QString::fromUtf8(AppModel::simulationAppName));
+    EXPECT_EQ(fixture.model->detectedAppName(), QString::fromUtf8(DebugSimulation::appName));
 #else
     EXPECT_EQ(fixture.find<QPushButton>(QStringLiteral("simulateActiveButton")), nullptr)
         << "a release build has no simulator";

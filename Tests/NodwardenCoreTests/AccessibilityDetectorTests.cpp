@@ -9,15 +9,8 @@
 #include <string>
 #include <vector>
 
-using nodwarden::AccessibilityDetector;
-using nodwarden::AccessibilityElement;
-using nodwarden::ActivitySignal;
-using nodwarden::GuardSettings;
-using nodwarden::SignalStrength;
-using stayloom::testing::elementList;
-using stayloom::testing::FakeAccessibilityPlatform;
-using stayloom::testing::FakeElement;
-using stayloom::testing::makeElement;
+using namespace nodwarden;
+using namespace stayloom::testing;
 using ElementPtr = std::shared_ptr<FakeElement>;
 namespace Attribute = nodwarden::AccessibilityAttribute;
 

@@ -21,15 +21,7 @@
 #include <string>
 #include <vector>
 
-using nodwarden::ActivityDetector;
-using nodwarden::ActivitySignal;
-using nodwarden::AgentProfile;
-using nodwarden::Date;
-using nodwarden::GuardSettings;
-using nodwarden::PowerSnapshot;
-using nodwarden::ReasonCode;
-using nodwarden::SignalStrength;
-using nodwarden::TimeInterval;
+using namespace nodwarden;
 using Strength = nodwarden::SignalStrength;
 
 namespace {
@@ -315,10 +307,6 @@ TEST(ActivityDetector, MergesTheLibrarysOwnDetectorsOverRealFiles) {
 } // namespace
 
 namespace {
-
-using nodwarden::AgentVerdict;
-using nodwarden::AgentVerdictSource;
-using nodwarden::AgentWorkState;
 
 /// A witness that says what it is told and remembers the table it was shown.
 struct ScriptedWitness : nodwarden::AgentVerdictDetecting {

@@ -156,6 +156,30 @@ TEST(HookWitness, AQuestionToTheUserWaitsUntilItsToolTheAnswerOrTheEndAndIsNever
     EXPECT_EQ(ask(witness, withOpenCode),
               (std::vector<AgentVerdict>{
                   {"OpenCode", AgentWorkState::working, AgentVerdictSource::hook}}));
+    // Each hook is a process of its own: a tool's start fired before the question but arriving
+    // after it does not end the wait, nor does a turn's end that arrives after a newer start.
+    const auto openCode = [](std::string event, std::uint64_t firedAt) {
+        return HookEvent{"opencode", std::move(event), "o", 400, 4100, "", firedAt};
+    };
+    witness.record(openCode("permission", 9000));
+    witness.record(openCode("tool", 8970));
+    EXPECT_EQ(ask(witness, withOpenCode),
+              (std::vector<AgentVerdict>{
+                  {"OpenCode", AgentWorkState::waiting, AgentVerdictSource::hook}}));
+    witness.record(openCode("busy", 9200));
+    witness.record(openCode("idle", 9100));
+    EXPECT_EQ(ask(witness, withOpenCode).size(), 1u) << "the late end was of the turn before";
+    witness.record(openCode("idle", 9300));
+    witness.record(openCode("toolDone", 9250));
+    EXPECT_TRUE(ask(witness, withOpenCode).empty()) << "a late event does not start it again";
+    // An event whose session could not be read is of the turns its sender has under way.
+    witness.record(openCode("busy", 9400));
+    witness.record({"opencode", "permission", "", 400, 4100});
+    EXPECT_EQ(ask(witness, withOpenCode),
+              (std::vector<AgentVerdict>{
+                  {"OpenCode", AgentWorkState::waiting, AgentVerdictSource::hook}}));
+    witness.record({"opencode", "idle", "", 400, 4100});
+    EXPECT_TRUE(ask(witness, withOpenCode).empty());
     // A wait that never ends goes with its sender.
     witness.record({"opencode", "permission", "o", 400, 4100});
     EXPECT_TRUE(ask(witness, table()).empty());

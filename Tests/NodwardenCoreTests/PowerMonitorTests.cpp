@@ -19,20 +19,8 @@
 
 namespace {
 
-using nodwarden::CommandLaunchError;
-using nodwarden::CommandResult;
-using nodwarden::FileLogger;
-using nodwarden::LidState;
-using nodwarden::LidStateDetector;
-using nodwarden::PowerMonitor;
-using nodwarden::PowerSnapshot;
-using nodwarden::ProcessCommandRunner;
-using nodwarden::ShellCommand;
-using stayloom::testing::fixturePath;
-using stayloom::testing::loggedMessages;
-using stayloom::testing::readFile;
-using stayloom::testing::ScriptedCommandRunner;
-using stayloom::testing::TemporaryDirectory;
+using namespace nodwarden;
+using namespace stayloom::testing;
 
 std::string fixture(const std::string& name) {
     const auto path = fixturePath("macos/" + name);

@@ -21,11 +21,7 @@
 
 namespace {
 
-using nodwarden::CommandLaunchError;
-using nodwarden::CommandResult;
-using nodwarden::CommandRunnerError;
-using nodwarden::ProcessCommandRunner;
-using nodwarden::ShellCommand;
+using namespace nodwarden;
 using stayloom::testing::ScriptedCommandRunner;
 using stayloom::testing::TemporaryDirectory;
 

@@ -17,19 +17,8 @@
 
 namespace {
 
-using nodwarden::CommandResult;
-using nodwarden::CommandRunnerError;
-using nodwarden::FileLogger;
-using nodwarden::ShellCommand;
-using nodwarden::SleepCommandSet;
-using nodwarden::SleepController;
-using nodwarden::SleepControllerFiles;
-using nodwarden::SleepLogWording;
-using nodwarden::SleepSwitchState;
-using stayloom::testing::FakeKeepAwakeProgram;
-using stayloom::testing::loggedMessages;
-using stayloom::testing::ScriptedCommandRunner;
-using stayloom::testing::TemporaryDirectory;
+using namespace nodwarden;
+using namespace stayloom::testing;
 
 using Messages = std::vector<std::string>;
 using Commands = std::vector<ShellCommand>;

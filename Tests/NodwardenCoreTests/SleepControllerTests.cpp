@@ -27,20 +27,8 @@
 
 namespace {
 
-using nodwarden::CommandLaunchError;
-using nodwarden::CommandResult;
-using nodwarden::FileLogger;
-using nodwarden::ProcessCommandRunner;
-using nodwarden::ProcessControl;
-using nodwarden::ShellCommand;
-using nodwarden::SleepController;
-using nodwarden::SleepControllerFiles;
-using stayloom::testing::FakeKeepAwakeProgram;
-using stayloom::testing::loggedMessages;
-using stayloom::testing::processExists;
-using stayloom::testing::readFile;
-using stayloom::testing::ScriptedCommandRunner;
-using stayloom::testing::TemporaryDirectory;
+using namespace nodwarden;
+using namespace stayloom::testing;
 
 /// Stands between the controller and the system for its waits and signals, and records them as
 /// "sleep", "TERM <pid>" and "KILL <pid>". Sleeps cost nothing until a SIGKILL has been

@@ -270,6 +270,7 @@ TEST(StatusRecordDetector, EachAgentsRecordSpeaksOnlyForTheRunningAgent) {
         {"codex huge: the start is in the last 64 KiB",     codex, {{rollout, huge + lines({codexEvent("task_started")})}}, longRunning, reportsWorking},
         {"gemini reply pending",   gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiReply, geminiUser, geminiPatch})}}, longRunning, chatWorking},
         {"gemini reply written",   gemini, {{geminiChat, lines({geminiHeader, geminiUser, geminiReply, geminiPatch})}}, longRunning, chatIdle},
+        {"gemini reply without words or calls yet: its tool is asked about or runs", gemini, {{geminiChat, lines({geminiHeader, geminiUser, R"({"id":"m2","timestamp":"2026-12-08T11:00:07.000Z","type":"gemini","content":"","thoughts":[],"tokens":{},"model":"m"})", geminiPatch})}}, longRunning, chatWorking},
         {"gemini chat of an earlier run", gemini, {{geminiChat, lines({geminiHeader, geminiUser}), beforeTheAgent}}, longRunning, unknown},
         {"qwen answered",          qwen, {{qwenChat, lines({qwenRecord("user"), qwenRecord("assistant"), qwenRecord("system")})}}, longRunning, chatIdle},
         {"qwen asked",             qwen, {{qwenChat, lines({qwenRecord("assistant"), qwenRecord("user"), qwenRecord("system")})}}, longRunning, chatWorking},
@@ -349,6 +350,44 @@ TEST(StatusRecordDetector, AChatAtTheUsersPromptSpeaksOnlyWhileTheAgentShowsWork
     EXPECT_EQ(judgeAt(now + 14, 0), unknown) << "three quiet passes: the turn is over";
     EXPECT_EQ(judgeAt(now + 17, 0, 90), chatWorking) << "a tool the agent runs";
     EXPECT_EQ(judgeAt(now + 16 * 60, 40), unknown) << "past a quarter hour the chat is stale";
+
+    // A young agent whose chat told of a turn is past its start-up while that turn waits in
+    // silence (an approval): the chat stops speaking, and nothing may say it had no turn yet.
+    TemporaryDirectory young;
+    writeFiles(young, {{geminiChat, lines({geminiHeader, geminiUser}), 1}});
+    StatusRecordDetector fresh(
+        standardStatusReaders(young.path(), std::make_shared<FileActivityProbe>(young.path(), 8)));
+    const auto youngGemini = [&](Date at, double cpu) -> std::optional<Said> {
+        const auto verdicts = fresh.detectVerdicts(
+            GuardSettings::defaults(),
+            tableWith(agentRun(51, "/usr/bin/node", "node /home/u/.bin/gemini", cpu), justStarted,
+                      now),
+            at);
+        if (verdicts.empty()) {
+            return std::nullopt;
+        }
+        return Said{verdicts[0].state, verdicts[0].source};
+    };
+    EXPECT_EQ(youngGemini(now, 1.3), chatWorking);
+    EXPECT_EQ(youngGemini(now + 14, 0), unknown) << "a quiet turn, not a start-up";
+}
+
+TEST(StatusRecordDetector, OfAReplysWordsOnlyWhetherThereAreAnyLeavesTheParser) {
+    const auto keep = [](int depth, const std::string& key) {
+        return depth == 1 && (key == "type" || key == "content");
+    };
+    const auto onlyWhetherEmpty = [](int depth, const std::string& key) {
+        return depth == 1 && key == "content";
+    };
+    const auto kept = [&](std::string_view text) {
+        const auto record = StatusRecordFiles::parseKeeping(text, keep, onlyWhetherEmpty);
+        return record ? record->dump() : std::string("none");
+    };
+    EXPECT_EQ(kept(R"({"type":"gemini","content":"the secret fix","x":1})"),
+              R"({"content":"…","type":"gemini"})");
+    EXPECT_EQ(kept(R"({"type":"gemini","content":""})"), R"({"content":"","type":"gemini"})");
+    EXPECT_EQ(kept(R"({"type":"user","content":[{"text":"secret"},"secret"]})"),
+              R"({"type":"user"})");
 }
 
 TEST(StatusRecordDetector, NothingIsReadWhenSwitchedOffOrWhenNoAgentRuns) {
@@ -568,7 +607,8 @@ struct ToolTurn {
     ProcessSnapshot process;
     std::vector<File> underWay;
     std::vector<File> over;
-    /// What its record says once the turn is over.
+    /// What its record says while the turn is under way, and once it is over.
+    std::string underWayReason;
     std::string overReason;
     /// A daemon of the agent's the command runs below (Codex's app-server); none for the agent.
     std::optional<ProcessSnapshot> daemon = std::nullopt;
@@ -581,10 +621,14 @@ struct ToolStep {
     std::optional<State> screen;
     std::optional<double> commandCPU;
     bool turnOver;
+    /// Our own hook runs below the agent, through the shell it runs hooks with.
+    bool hookRuns;
     SignalStrength strength;
     bool waiting;
     std::optional<DecidingWitness> decidedBy;
-    std::string reason; ///< "%" stands for the agent's name; empty: the turn's `overReason`
+    /// "%" stands for the agent's name; empty: what the turn's records say (`underWayReason` or
+    /// `overReason`).
+    std::string reason;
 };
 
 std::string named(std::string text, const std::string& agent) {
@@ -616,27 +660,27 @@ TEST(StatusRecordDetector, ATurnLastsWhileItsToolRunsAndAWaitForTheUserIsNoWork)
     const std::vector<ToolTurn> turns = {
         {"Claude Code", agentRun(4242, "/home/u/.local/share/claude/versions/2.1.197", "claude", 3),
          {{claudeFile, claudeSession("busy", "0")}}, {{claudeFile, claudeSession("idle", "0")}},
-         "Claude Code reports it is idle"},
+         "Claude Code reports it is working", "Claude Code reports it is idle"},
         {"Codex CLI", agentRun(31, "/home/u/.bin/codex", "codex", 3),
          {{rollout, lines({codexEvent("task_started"), codexCall})}},
          {{rollout, lines({codexEvent("task_started"), codexCall, codexEvent("task_complete")})}},
-         "Codex CLI reports it is idle",
+         "Codex CLI reports it is working", "Codex CLI reports it is idle",
          ProcessSnapshot(32, 31, 0.5, "/home/u/.codex/packages/bin/codex", "codex app-server --listen unix://")},
         {"Gemini CLI", agentRun(51, "/usr/bin/node", "node /home/u/.bin/gemini", 3),
          {{geminiChat, lines({geminiHeader, geminiUser, geminiToolCall})}},
          {{geminiChat, lines({geminiHeader, geminiUser, geminiToolCall, geminiToolResult, geminiReply})}},
-         "Gemini CLI's chat ends with a reply"},
+         "Gemini CLI's chat awaits a reply", "Gemini CLI's chat ends with a reply"},
         {"Qwen Code", agentRun(61, "/usr/bin/node", "node /home/u/.bin/qwen", 3),
          {{qwenChat, lines({qwenRecord("user"), qwenToolCall})}},
          {{qwenChat, lines({qwenRecord("user"), qwenToolCall, qwenToolResult, qwenRecord("assistant")})}},
-         "Qwen Code's chat ends with a reply"},
+         "Qwen Code's chat awaits a reply", "Qwen Code's chat ends with a reply"},
         {"OpenCode", agentRun(71, "/home/u/.bin/opencode", "opencode", 3),
          {{openCodeStore, openCodeTurn(nowMs, false)}}, {{openCodeStore, openCodeTurn(nowMs, true)}},
-         "OpenCode reports it is idle"},
+         "OpenCode reports it is working", "OpenCode reports it is idle"},
         {"Copilot CLI", agentRun(41, "/home/u/.bin/copilot", "copilot", 3),
          {{copilotFile, copilotState({{"s1", copilotSession(true, farFuture)}})}},
          {{copilotFile, copilotState({{"s1", copilotSession(false, farFuture)}})}},
-         "Copilot CLI reports it is idle"},
+         "Copilot CLI reports it is working", "Copilot CLI reports it is idle"},
     };
     const auto strong = SignalStrength::strong, presence = SignalStrength::presence;
     const std::optional<State> noScreen, showsIdle = State::idle, asks = State::waiting;
@@ -644,11 +688,13 @@ TEST(StatusRecordDetector, ATurnLastsWhileItsToolRunsAndAWaitForTheUserIsNoWork)
     const auto run = DecidingWitness::run, screen = DecidingWitness::screen,
                record = DecidingWitness::record;
     const std::vector<ToolStep> steps = {
-        {"a quiet command runs while the screen looks idle", showsIdle, quiet, false, strong, false, run, "% runs a command through its tool"},
-        {"the next command waits for approval", asks, noCommand, false, presence, true, screen, "% is waiting for your answer"},
-        {"approved: its command runs while the question is still on screen", asks, quiet, false, strong, false, run, "% runs a command through its tool"},
-        {"the turn is over, a quiet server left behind", noScreen, quiet, true, presence, false, record, ""},
-        {"the server left behind gets busy", showsIdle, 40.0, true, strong, false, DecidingWitness::cpu, "A process % left running is busy"},
+        {"its hook tells of the turn: the hook is no command", noScreen, noCommand, false, true, strong, false, record, ""},
+        {"a quiet command runs while the screen looks idle", showsIdle, quiet, false, false, strong, false, run, "% runs a command through its tool"},
+        {"the next command waits for approval", asks, noCommand, false, false, presence, true, screen, "% is waiting for your answer"},
+        {"a process started during the wait while the question is on screen", asks, quiet, false, false, presence, true, screen, "% is waiting for your answer"},
+        {"answered: the question is gone, its command runs", showsIdle, quiet, false, false, strong, false, run, "% runs a command through its tool"},
+        {"the turn is over, a quiet server left behind", noScreen, quiet, true, false, presence, false, record, ""},
+        {"the server left behind gets busy", showsIdle, 40.0, true, false, strong, false, DecidingWitness::cpu, "A process % left running is busy"},
     };
     // clang-format on
     for (const ToolTurn& turn : turns) {
@@ -664,13 +710,18 @@ TEST(StatusRecordDetector, ATurnLastsWhileItsToolRunsAndAWaitForTheUserIsNoWork)
         ActivityDetector detector(processes, screenText, sessions, {&records, &screenWitness});
         const Date started = realNow();
         const auto pass = [&](Date now, const std::vector<File>& files, std::optional<State> shown,
-                              std::optional<double> commandCPU, int commandPID) {
+                              std::optional<double> commandCPU, int commandPID,
+                              bool hookRuns = false) {
             std::filesystem::remove(home.path() / openCodeStore);
             writeFiles(home, files);
             table->rows = tableWith(turn.process, longRunning, now);
             const std::int32_t parent = turn.daemon ? turn.daemon->pid : turn.process.pid;
             if (turn.daemon) {
                 table->rows.push_back(*turn.daemon);
+            }
+            if (hookRuns) {
+                table->rows.emplace_back(6900, turn.process.pid, 0, "/bin/sh",
+                                         "/bin/sh -c '/usr/bin/stayloom' hook claude PreToolUse");
             }
             if (commandCPU) {
                 table->rows.emplace_back(commandPID, parent, 0, "/bin/bash", "bash -c make test");
@@ -696,14 +747,56 @@ TEST(StatusRecordDetector, ATurnLastsWhileItsToolRunsAndAWaitForTheUserIsNoWork)
             const int commandPID = index == 0 ? 7000 : 7100;
             const ActivitySignal signal =
                 pass(started + 3.0 * double(index + 1), step.turnOver ? turn.over : turn.underWay,
-                     step.screen, step.commandCPU, commandPID);
+                     step.screen, step.commandCPU, commandPID, step.hookRuns);
             const std::string label = turn.agent + ": " + step.what;
             EXPECT_EQ(signal.strength, step.strength) << label;
             EXPECT_EQ(signal.waitingForUser, step.waiting) << label;
             EXPECT_EQ(signal.decidedBy, step.decidedBy) << label;
+            const std::string& recorded = step.turnOver ? turn.overReason : turn.underWayReason;
             EXPECT_EQ(signal.reason,
-                      step.reason.empty() ? turn.overReason : named(step.reason, turn.agent))
+                      step.reason.empty() ? recorded : named(step.reason, turn.agent))
                 << label;
+        }
+    }
+}
+
+TEST(StatusRecordDetector, CPUAloneMakesATurnForItsCommandsOnlyPastStartUp) {
+    // An agent nothing else reads (in a container, or without records) is busy, then quiet with
+    // a new child: while it starts, that is its start-up (a user's start-up hook); later, a
+    // command of its turn.
+    for (const double age : {justStarted, longRunning}) {
+        auto table = std::make_shared<FixedProcessTable>();
+        ProcessDetector processes(table);
+        stayloom::testing::FakeAccessibilityPlatform noApplications;
+        AccessibilityDetector screenText(noApplications);
+        TemporaryDirectory home;
+        SessionActivityDetector sessions(std::make_shared<FileActivityProbe>(home.path(), 8),
+                                         HostSystem::linux);
+        ActivityDetector detector(processes, screenText, sessions);
+        const Date now = realNow();
+        const auto aider = [&](Date at, double cpu, bool withChild) {
+            table->rows = tableWith(agentRun(80, "/usr/bin/python3", "python3 /usr/bin/aider", cpu),
+                                    age, now);
+            if (withChild) {
+                table->rows.emplace_back(81, 80, 0, "/bin/bash", "bash -c make test");
+            }
+            for (const ActivitySignal& signal :
+                 detector.detectPerApp(GuardSettings::defaults(), {true, 100, "AC"}, at)) {
+                if (signal.appName == "Aider") {
+                    return signal;
+                }
+            }
+            return ActivitySignal::none();
+        };
+        const ActivitySignal busy = aider(now, 60, false);
+        ASSERT_EQ(busy.strength, SignalStrength::strong) << age;
+        ASSERT_EQ(busy.decidedBy, DecidingWitness::cpu) << age;
+        const ActivitySignal quiet = aider(now + 3, 0, true);
+        if (age == justStarted) {
+            EXPECT_NE(quiet.decidedBy, DecidingWitness::run) << "start-up: " << quiet.reason;
+        } else {
+            EXPECT_EQ(quiet.decidedBy, DecidingWitness::run) << "a turn: " << quiet.reason;
+            EXPECT_EQ(quiet.strength, SignalStrength::strong);
         }
     }
 }

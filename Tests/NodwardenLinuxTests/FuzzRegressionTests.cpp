@@ -15,13 +15,8 @@
 namespace {
 
 using nodwarden::ThermalState;
-using nodwarden::linuxplatform::ProcTableReader;
-using nodwarden::linuxplatform::SysfsPowerReader;
-using nodwarden::linuxplatform::ThermalReader;
-using nodwarden::linuxplatform::ThermalZoneReading;
-using stayloom::testing::fixturePath;
-using stayloom::testing::readFile;
-using stayloom::testing::TemporaryDirectory;
+using namespace nodwarden::linuxplatform;
+using namespace stayloom::testing;
 
 constexpr long long largest = std::numeric_limits<long long>::max();
 

@@ -93,15 +93,28 @@ std::string kindOf(std::string_view eventJSON) {
     return word ? kind : std::string();
 }
 
+namespace {
+
+auto readStat(const std::filesystem::path& file) {
+    const auto statText = BoundedFileRead::head(file, maxProcBytes);
+    return statText ? linuxplatform::ProcTableReader::parseStat(statText->bytes) : std::nullopt;
+}
+
+/// When this hook's process started, which orders the agent's events.
+std::uint64_t ownStartTime() {
+    const auto stat = readStat("/proc/self/stat");
+    return stat ? stat->startTime : 0;
+}
+
+} // namespace
+
 std::optional<ProcessName> findAgent(const std::filesystem::path& procRoot, pid_t from,
                                      const HookAgent& agent) {
     const AgentResolver catalog(AgentCatalog::builtin());
     pid_t pid = from;
     for (int step = 0; step < maxAncestors && pid > 1; ++step) {
         const auto folder = procRoot / "proc" / std::to_string(pid);
-        const auto statText = BoundedFileRead::head(folder / "stat", maxProcBytes);
-        const auto stat =
-            statText ? linuxplatform::ProcTableReader::parseStat(statText->bytes) : std::nullopt;
+        const auto stat = readStat(folder / "stat");
         if (!stat) {
             return std::nullopt;
         }
@@ -122,6 +135,9 @@ std::string requestLine(const HookEvent& event) {
     nlohmann::json request{{"command", "hook"},    {"agent", event.agent},
                            {"event", event.event}, {"session", event.session},
                            {"pid", event.pid},     {"start", event.startTime}};
+    if (event.firedAt != 0) {
+        request["fired"] = event.firedAt;
+    }
     if (!event.kind.empty()) {
         request["kind"] = event.kind;
     }
@@ -148,8 +164,9 @@ int run(std::string_view agentWord, std::string_view eventName) noexcept {
         if (!socketPath) {
             return 0;
         }
-        const std::string line = requestLine({agent->word, std::string(eventName), session,
-                                              sender->pid, sender->startTime, kindOf(eventJSON)});
+        const std::string line =
+            requestLine({agent->word, std::string(eventName), session, sender->pid,
+                         sender->startTime, kindOf(eventJSON), ownStartTime()});
         ControlClient::exchange(*socketPath, QByteArray::fromStdString(line),
                                 QDeadlineTimer(sendDeadline.count()));
     } catch (...) {

@@ -16,15 +16,17 @@ namespace nodwarden::app {
 
 /// `stayloom hook AGENT EVENT`, run by an agent's own command hook at its turn's events. It hands
 /// the event to the running copy and must never hold up or fail the agent: it prints nothing,
-/// always exits 0, and every wait is bounded so that it returns within a few tens of
-/// milliseconds whether a copy runs or not. Plain C++ with no Qt, so that the program can run it
-/// before its heavy start.
+/// always exits 0, and every wait is bounded: once the agent has handed over its event it returns
+/// within a few tens of milliseconds whether a copy runs or not. Plain C++ with no Qt, so that the
+/// program can run it before its heavy start.
 namespace HookCommand {
 
 /// The most of the event's JSON read from standard input.
 inline constexpr std::size_t maxEventBytes = 64 * 1024;
-/// How long the agent has to hand over the event's JSON.
-inline constexpr std::chrono::milliseconds readDeadline{15};
+/// How long the agent has to hand over the event's JSON. A busy agent writes it late (OpenCode,
+/// asking a question, took over 15 ms), and an event without its session would be taken for
+/// another session's; agents that write it at once are not held up by the bound.
+inline constexpr std::chrono::milliseconds readDeadline{250};
 /// How long the running copy has to take the connection, the event and to acknowledge it.
 inline constexpr std::chrono::milliseconds sendDeadline{20};
 /// How far up the parent chain the agent is looked for.

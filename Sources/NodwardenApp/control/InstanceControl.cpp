@@ -62,8 +62,11 @@ ControlReply InstanceControl::hookEvent(const QJsonObject& request) {
     if (!hooks_ || !pid || *pid == 0 || *pid > std::uint64_t(INT32_MAX) || !start) {
         return failure(QStringLiteral("hook needs an agent, an event, a pid and a start"));
     }
+    // Sent by newer hooks only: without it events are taken as they arrive.
+    const auto fired = wholeNumber(request.value(QStringLiteral("fired")));
     if (!hooks_->record({text("agent"), text("event"), text("session"),
-                         static_cast<std::int32_t>(*pid), *start, text("kind")})) {
+                         static_cast<std::int32_t>(*pid), *start, text("kind"),
+                         fired.value_or(0)})) {
         return failure(QStringLiteral("unknown agent"));
     }
     return {.body = QJsonObject{{QStringLiteral("ok"), true}}};

@@ -1,8 +1,11 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
-#include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/model/CommandRunRows.hpp>
+#include <NodwardenApp/model/FirstRunFlow.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
@@ -12,7 +15,6 @@
 #include <NodwardenCore/model/Notices.hpp>
 #include <NodwardenCore/model/StoredKeys.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
-#include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -68,18 +70,18 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
         *environment_.sleepController, *environment_.logger, *wording().sleepLog,
         [this] { return now(); }, [this]() -> const GuardSettings& { return settings_; });
     forwardSleepCommandSignals();
-    detectionQueue_ = std::make_unique<SerialQueue>("Nodwarden.Detection");
-    makeDetectionLink();
-    runLogQueue_ = std::make_unique<SerialQueue>("Stayloom.RunLog");
-
+    detection_ = std::make_unique<DetectionScheduler>(environment_, logger());
+    commandRuns_ = std::make_unique<CommandRunRows>(environment_.processExists);
+    timedKeepAwake_ = std::make_unique<TimedKeepAwake>();
+    launchAtLogin_ = std::make_unique<LaunchAtLogin>(*environment_.loginItems,
+                                                     *environment_.windows, wording(), logger());
+    firstRun_ = std::make_unique<FirstRunFlow>(*environment_.defaults, *environment_.windows,
+                                               wording(), logger(), [this] { return now(); });
     mode_ = SettingsStore::loadMode(defaults());
     settings_ = SettingsStore::loadSettings(defaults());
-    if (environment_.statisticsPath) {
-        metricsFile_ = std::make_shared<MetricsStore::MetricsFile>(*environment_.statisticsPath);
-        metrics_ = MetricsStore::load(defaults(), *metricsFile_, now(), logger());
-    } else {
-        metrics_ = MetricsStore::load(defaults(), now());
-    }
+    statistics_ = std::make_unique<UsageStatistics>(
+        defaults(), logger(), environment_.statisticsPath, environment_.runLedgerPath, now());
+    connectParts();
 
     FileLogger* sharedLogger = environment_.logger;
     AgentResolver::setOnUnmatchedHostBundle(
@@ -99,11 +101,11 @@ AppModel::~AppModel() {
         environment_.notifier->setActionHandler({});
     }
     // Quit never waits on a detection pass that does not end.
-    stopDetection();
+    detection_->stop();
     // Queued jobs still run (a sleep command is never cut off half-way); their results find the
     // model gone and are dropped.
     sleep_.reset();
-    runLogQueue_.reset();
+    statistics_.reset();
     AgentResolver::setOnUnmatchedHostBundle({});
 }
 
@@ -138,14 +140,7 @@ void AppModel::start() {
         return;
     }
     log("Stayloom started");
-    const QVariant accepted = defaults().value(detail::qstring(StoredKeys::acceptedLegalVersion));
-    setNeedsLegalAcceptance(Legal::needsAcceptance(
-        accepted.isValid() ? std::optional<std::string>(accepted.toString().toStdString())
-                           : std::nullopt,
-        wording().legalVersion.toStdString()));
-
-    presentLegalAcceptanceIfNeeded();
-    presentOnboardingIfNeeded();
+    firstRun_->begin();
     reconcileLaunchAtLogin();
     if (environment_.startUpdater) {
         environment_.startUpdater();
@@ -161,17 +156,22 @@ void AppModel::start() {
 }
 
 void AppModel::tick() {
-    if (endTimedKeepAwakeIfDue()) {
+    if (const std::optional<AppMode> after = timedKeepAwake_->takeDue(now())) {
+        changeMode(*after);
         return; // the mode change ticked
     }
     sleep_->checkWatchdog(now());
 
-    if (needsLegalAcceptance_) {
+    if (needsLegalAcceptance()) {
         setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
         return;
     }
 
-    watchDetectionPass();
+    // A pass that overran leaves what the last one saw of the agents no longer current:
+    // decisions go on without them until a pass ends again.
+    if (detection_->checkOverrun() && lastInputs_) {
+        lastInputs_->perApp.clear();
+    }
     // The accessibility trust arrives with each detection pass: reading it may wait on the
     // session bus, which the main thread must never do.
     if (lastInputs_) {
@@ -179,8 +179,8 @@ void AppModel::tick() {
         evaluateAndApply(inputs.power, inputs.lid, inputs.perApp, false);
     }
 
-    if (!detectionInFlight_) {
-        queueDetectionPass();
+    if (!detection_->inFlight()) {
+        detection_->queuePass(settings_);
     }
 }
 
@@ -196,8 +196,6 @@ void AppModel::forwardSleepCommandSignals() {
     connect(sleep, &SleepCommands::staleSleepBlockDetectedChanged, this,
             &AppModel::staleSleepBlockDetectedChanged);
     connect(sleep, &SleepCommands::inFlightChanged, this, &AppModel::sleepCommandInFlightChanged);
-    connect(sleep, &SleepCommands::lidClosedDeclinedChanged, this,
-            &AppModel::lidClosedDeclinedChanged);
     connect(sleep, &SleepCommands::lidClosedRefused, this, [this] {
         if (notifier_) {
             notifier_->lidClosedRefused(settings_);
@@ -206,13 +204,7 @@ void AppModel::forwardSleepCommandSignals() {
 }
 
 void AppModel::runSleepCommand(bool enabled) {
-    sleep_->run(enabled, settings_, keepAwakeWhy_);
-}
-
-void AppModel::runSleepNowSequence() {
-    if (!sleep_->runSleepNow()) {
-        sleepRequestIssued_ = false;
-    }
+    sleep_->run(enabled, settings_, sleep_->why());
 }
 
 void AppModel::noticeActionPressed(const std::string& key) {
@@ -227,16 +219,11 @@ void AppModel::sleepNow() {
     // The grace is over by the user's word: the next tick must not hold the computer again.
     stateMachine_.markFinished(now(), largestIdleGrace());
     log("Sleep now asked for from a notification");
-    sleepRequestIssued_ = true;
-    runSleepNowSequence();
-}
-
-void AppModel::publishSleepControllerState() {
-    sleep_->publishControllerState();
+    sleep_->requestSleepNow();
 }
 
 void AppModel::emergencyRestore() {
-    clearTimedKeepAwake();
+    timedKeepAwake_->clear();
     changeMode(AppMode::off);
     log("Emergency restore completed from menu");
     sleep_->emergencyRestore();
@@ -255,8 +242,7 @@ void AppModel::applicationWillTerminate() {
         timer_->stop();
     }
     log("Application terminating");
-    runLogQueue_->drain();
-    saveMetrics();
+    statistics_->saveNow();
     defaults().sync();
     if (settings_.restoreNormalSleepOnQuit) {
         sleep_->restoreAtQuit();
@@ -269,24 +255,20 @@ void AppModel::quit() {
 }
 
 void AppModel::windowWillClose(AppWindow window) {
-    // The presenter owns the windows themselves; only the first run's end is the model's concern.
-    if (window == AppWindow::onboarding) {
-        defaults().setValue(detail::qstring(StoredKeys::hasCompletedOnboarding), true);
-        log("Onboarding completed");
-    }
+    firstRun_->windowWillClose(window);
 }
 
 void AppModel::waitForBackgroundWork() {
     sleep_->waitForCommands();
-    detectionQueue_->drain();
-    runLogQueue_->drain();
+    detection_->drain();
+    statistics_->drain();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 // MARK: - Mode and settings
 
 void AppModel::setMode(AppMode mode) {
-    clearTimedKeepAwake();
+    timedKeepAwake_->clear();
     changeMode(mode);
 }
 
@@ -294,7 +276,7 @@ void AppModel::changeMode(AppMode mode) {
     assignIfChanged(mode_, mode, [this] { emit modeChanged(); });
     SettingsStore::saveMode(defaults(), mode);
     stateMachine_.reset();
-    sleepRequestIssued_ = false;
+    sleep_->forgetSleepRequest();
     tick();
 }
 
@@ -307,7 +289,7 @@ void AppModel::commitSettings(const GuardSettings& settings) {
     const bool lidClosedWasOn = settings_.keepAwakeWithLidClosed;
     setSettings(settings);
     if (!lidClosedWasOn && settings.keepAwakeWithLidClosed) {
-        sleep_->lidClosedSwitchedOn(settings_, keepAwakeWhy_);
+        sleep_->lidClosedSwitchedOn(settings_, sleep_->why());
     }
     tick();
 }
@@ -316,24 +298,31 @@ void AppModel::setSelectedSettingsTab(SettingsTab tab) {
     assignIfChanged(selectedSettingsTab_, tab, [this] { emit selectedSettingsTabChanged(); });
 }
 
-// MARK: - Property setters
-
-void AppModel::setNeedsLegalAcceptance(bool needed) {
-    assignIfChanged(needsLegalAcceptance_, needed, [this] { emit needsLegalAcceptanceChanged(); });
+#if defined(STAYLOOM_DEBUG_SIMULATOR)
+void AppModel::simulateActive() {
+    simulation_.start(now(), largestIdleGrace());
+    log("Simulation active enabled");
+    tick();
 }
+
+void AppModel::simulateFinished() {
+    simulation_.stop();
+    stateMachine_.markFinished(now(), largestIdleGrace());
+    log("Simulation finished enabled");
+    tick();
+}
+#endif
+
+void AppModel::resetMetrics() {
+    statistics_->reset();
+    log("Stats reset from Settings");
+}
+
+// MARK: - Property setters
 
 void AppModel::setStatusReason(const QString& reason, const QString& inSourceLanguage) {
     statusReasonInSourceLanguage_ = inSourceLanguage;
     assignIfChanged(statusReason_, reason, [this] { emit statusReasonChanged(); });
-}
-
-void AppModel::setLaunchAtLoginMessage(const LaunchAtLoginMessage& message) {
-    launchAtLoginMessageInSourceLanguage_ =
-        message ? std::optional(message(PlatformWording::inSourceLanguageOf(wording())))
-                : std::nullopt;
-    assignIfChanged(launchAtLoginMessage_,
-                    message ? std::optional(message(wording())) : std::nullopt,
-                    [this] { emit launchAtLoginMessageChanged(); });
 }
 
 } // namespace nodwarden::app

@@ -2,12 +2,12 @@
 
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
-#include <NodwardenApp/model/LoginItemService.hpp>
-#include <NodwardenApp/model/MetricsStore.hpp>
+#include <NodwardenApp/model/DebugSimulation.hpp>
+#include <NodwardenApp/model/DetectionScheduler.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
+#include <NodwardenApp/model/UsageStatistics.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
-#include <NodwardenCore/metrics/UsageMetrics.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
 #include <NodwardenCore/model/AgentStateMachine.hpp>
 #include <NodwardenCore/model/AppMode.hpp>
@@ -21,7 +21,6 @@
 #include <QString>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,85 +28,33 @@
 
 class QTimer;
 
-namespace nodwarden {
-class SerialQueue;
-}
-
 namespace nodwarden::app {
 
+class CommandRunRows;
+class FirstRunFlow;
+class LaunchAtLogin;
+class TimedKeepAwake;
 class WaitingNotice;
 class WorkNotifier;
 
-/// The program's controller and observable state. Lives on the main thread from launch to quit:
-/// it owns the tick, the "Nodwarden.Detection" and "Stayloom.RunLog" queues, the sleep commands
-/// (`SleepCommands`, with their own queue), the decision step, the statistics and the first-run
-/// flow. Views read its properties, redraw on their change signals (each emitted only
-/// when the value really changed) and call its actions; they never compute policy themselves.
+/// The program's controller and observable state, a façade over the parts that own their state
+/// (`DetectionScheduler`, `SleepCommands`, `UsageStatistics`, `TimedKeepAwake`, `CommandRunRows`,
+/// `LaunchAtLogin`, `FirstRunFlow`, the notices). Lives on the main thread from launch to quit and
+/// owns the tick and the decision step. Views read its properties, redraw on their change signals
+/// (each emitted only on a real change) and call its actions; they never compute policy.
 class AppModel : public QObject {
     Q_OBJECT
-    Q_PROPERTY(nodwarden::AppMode mode READ mode WRITE setMode NOTIFY modeChanged)
-    Q_PROPERTY(
-        nodwarden::GuardSettings settings READ settings WRITE setSettings NOTIFY settingsChanged)
-    Q_PROPERTY(nodwarden::app::SettingsTab selectedSettingsTab READ selectedSettingsTab WRITE
-                   setSelectedSettingsTab NOTIFY selectedSettingsTabChanged)
-    Q_PROPERTY(nodwarden::GuardStatus status READ status NOTIFY statusChanged)
-    Q_PROPERTY(QString detectedAppName READ detectedAppName NOTIFY detectedAppNameChanged)
-    Q_PROPERTY(QString batteryDescription READ batteryDescription NOTIFY batteryDescriptionChanged)
-    Q_PROPERTY(QString lidDescription READ lidDescription NOTIFY lidDescriptionChanged)
-    Q_PROPERTY(bool sleepPreventionEnabled READ sleepPreventionEnabled NOTIFY
-                   sleepPreventionEnabledChanged)
-    Q_PROPERTY(std::optional<double> guardingSince READ guardingSince NOTIFY guardingSinceChanged)
-    Q_PROPERTY(bool lidClosedProtectionEngaged READ lidClosedProtectionEngaged NOTIFY
-                   lidClosedProtectionEngagedChanged)
-    Q_PROPERTY(bool staleSleepBlockDetected READ staleSleepBlockDetected NOTIFY
-                   staleSleepBlockDetectedChanged)
-    Q_PROPERTY(
-        bool accessibilityTrusted READ accessibilityTrusted NOTIFY accessibilityTrustedChanged)
-    Q_PROPERTY(QString statusReason READ statusReason NOTIFY statusReasonChanged)
-    Q_PROPERTY(bool isBatteryWarning READ isBatteryWarning NOTIFY isBatteryWarningChanged)
-    Q_PROPERTY(std::optional<int> batteryPercent READ batteryPercent NOTIFY batteryPercentChanged)
-    Q_PROPERTY(bool isOnACPower READ isOnACPower NOTIFY isOnACPowerChanged)
-    Q_PROPERTY(nodwarden::SignalStrength lastSignalStrength READ lastSignalStrength NOTIFY
-                   lastSignalStrengthChanged)
-    Q_PROPERTY(std::vector<nodwarden::app::AgentStatusRow> agentRows READ agentRows NOTIFY
-                   agentRowsChanged)
-    Q_PROPERTY(std::optional<QString> accessibilityWarning READ accessibilityWarning NOTIFY
-                   accessibilityWarningChanged)
-    Q_PROPERTY(std::optional<QString> launchAtLoginMessage READ launchAtLoginMessage NOTIFY
-                   launchAtLoginMessageChanged)
-    Q_PROPERTY(
-        bool needsLegalAcceptance READ needsLegalAcceptance NOTIFY needsLegalAcceptanceChanged)
-    Q_PROPERTY(
-        bool sleepCommandInFlight READ sleepCommandInFlight NOTIFY sleepCommandInFlightChanged)
-    Q_PROPERTY(bool lidClosedDeclined READ lidClosedDeclined NOTIFY lidClosedDeclinedChanged)
 
 public:
-    /// What the debug simulation reports as the detected agent.
-    static constexpr const char* simulationAppName = "Debug Simulator";
-    /// How long a keep-awake or sleep-now command may run before the watchdog re-opens the guard.
-    static constexpr double sleepCommandWatchdogSeconds = SleepCommands::watchdogSeconds;
-    /// How long a detection pass may run before it is logged and decisions go on without it.
-    static constexpr double detectionOverrunSeconds = 10;
-    /// How long quit waits for a detection pass still running before leaving it behind.
-    static constexpr int detectionQuitWaitMilliseconds = 2000;
-    /// How long lid-closed protection is held after work stops.
-    static constexpr double lidClosedReleaseDelaySeconds = 120;
-    /// The least time between two saves of the statistics; a tick that counted nothing beside
-    /// its own time saves nothing.
-    static constexpr double metricsSaveIntervalSeconds = 60;
-    /// The same while the machine is kept awake, when every tick counts time (and at quit the
-    /// rest is saved).
-    static constexpr double metricsSaveWhileAwakeIntervalSeconds = 3600;
     /// The status reason while the terms wait for acceptance.
     static constexpr const char* legalPendingReason =
         QT_TR_NOOP("Accept the Terms & Privacy Policy to enable keep-awake.");
 
-    /// Loads mode, settings and statistics from `environment.defaults` and installs the resolver's
-    /// unmatched-host report; starts nothing (see `start`).
+    /// Loads mode, settings and statistics and installs the resolver's unmatched-host report;
+    /// starts nothing (see `start`).
     explicit AppModel(AppEnvironment environment, QObject* parent = nullptr);
-    /// Finishes the jobs already queued on the sleep-command and run-log queues, then removes the
-    /// resolver hook. A detection pass still running gets `detectionQuitWaitMilliseconds` and is
-    /// then left behind; one not yet started is dropped.
+    /// Finishes the sleep commands and statistics writes already queued; a detection pass still
+    /// running gets a short while and is then left behind.
     ~AppModel() override;
     AppModel(const AppModel&) = delete;
     AppModel& operator=(const AppModel&) = delete;
@@ -127,9 +74,8 @@ public:
     LidState lid() const { return publishedFrom_ ? publishedFrom_->lid : LidState::unknown; }
     bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
     /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
-    bool isKeptAwake() const { return sleepPreventionEnabled() || !commandRuns_.empty(); }
-    /// What the keep-awake helpers hold and which of it this desktop heeds; empty while nothing
-    /// is kept awake or the platform cannot tell.
+    bool isKeptAwake() const;
+    /// What the keep-awake helpers hold and which of it this desktop heeds (empty when unknown).
     const KeepAwakeLocks& keepAwakeLocks() const { return keepAwakeLocks_; }
     /// The panel's warning when this desktop's idle manager may suspend despite the locks.
     std::optional<QString> lockWarning() const;
@@ -137,8 +83,7 @@ public:
     std::optional<Date> guardingSince() const { return sleep_->guardingSince(); }
     /// Since when the status has been what it is: the last change, or the model's creation.
     Date statusSince() const { return statusSince_; }
-    /// When the idle grace runs out and the computer may sleep; none outside the grace. Fixed
-    /// for the whole grace, so views count down to it on their own clock.
+    /// When the idle grace runs out, fixed for the grace (views count down on their own clock).
     std::optional<Date> graceEndsAt() const;
     /// The model's clock: what its decisions and countdowns count from.
     Date currentTime() const { return now(); }
@@ -153,28 +98,19 @@ public:
     SignalStrength lastSignalStrength() const { return lastSignalStrength_; }
     /// One row per detected agent, working rows first, at most `maxAgentRows`.
     const std::vector<AgentStatusRow>& agentRows() const { return agentRows_; }
-    /// The panel's warning about agents that cannot be seen without the Accessibility permission.
+    /// The warning about agents that cannot be seen without the Accessibility permission.
     std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
     /// Why launch at login is not (yet) active, when it is not.
-    std::optional<QString> launchAtLoginMessage() const { return launchAtLoginMessage_; }
-    bool needsLegalAcceptance() const { return needsLegalAcceptance_; }
-    /// True while the first detection pass since the terms were accepted is under way: until it
-    /// is weighed the status still speaks of the terms, however the mode was set.
-    bool awaitsFirstEvaluation() const {
-        return !needsLegalAcceptance_ && !lastInputs_ && detectionInFlight_;
-    }
-    /// A keep-awake or sleep-now command is running on the sleep-command queue.
-    bool sleepCommandInFlight() const { return sleep_->inFlight(); }
-    /// The administrator step of lid-closed protection was declined; lid-open operation goes on.
-    bool lidClosedDeclined() const { return sleep_->lidClosedDeclined(); }
+    const std::optional<QString>& launchAtLoginMessage() const;
+    bool needsLegalAcceptance() const;
+    /// The first pass since the terms were accepted is under way (the status still speaks of them).
+    bool awaitsFirstEvaluation() const;
 
-    /// The statistics account. Changes are announced by `metricsChanged` only while the settings
-    /// window is open; the panel reads the figures when it redraws for any other change.
-    const UsageMetrics& metrics() const { return metrics_; }
+    /// The statistics account; `metricsChanged` announces changes only while the settings are open.
+    const UsageMetrics& metrics() const { return statistics_->metrics(); }
 
     // MARK: Panel texts, computed afresh on every call from the state above
 
-    int workingAgentCount() const;
     /// "2 working", "0 working" or "none detected".
     QString agentSummary() const;
     /// Symbol name of the menu-bar icon for the current status.
@@ -204,15 +140,11 @@ public:
 
     // MARK: Lifecycle
 
-    /// Idempotent start-up: first-run windows, login item, the updater where the platform has
-    /// one, launch repair of the sleep state, then the tick timer and an early first tick.
+    /// Idempotent start-up: first-run windows, login item, updater, launch repair, then the ticks.
     Q_INVOKABLE void start();
-    /// Whether `start` has run.
-    bool isStarted() const { return timer_ != nullptr; }
     /// One pass of the loop; also run at once after user actions.
     Q_INVOKABLE void tick();
-    /// Drains the run ledger, saves the statistics and restores normal sleep when the settings
-    /// say so. Connected to the application's `aboutToQuit`; runs once.
+    /// Saves the statistics and restores normal sleep when the settings say so; runs once.
     Q_INVOKABLE void applicationWillTerminate();
     /// Ends the program through the same path as the platform's quit.
     Q_INVOKABLE void quit();
@@ -221,41 +153,27 @@ public:
 
     // MARK: Mode and settings
 
-    /// Stores and saves the mode, resets the decision state and re-evaluates at once; ends a
-    /// timed keep-awake without going back (the user chose).
+    /// Stores the mode, resets the decision state, re-evaluates; ends a timed keep-awake.
     void setMode(AppMode mode);
     /// Stores and saves the settings; nothing else.
     void setSettings(const GuardSettings& settings);
-    /// A settings change from the interface: store, save, engage lid-closed protection at once
-    /// when it was just switched on, and re-evaluate.
+    /// A change from the interface: stored, lid-closed protection engaged if just switched on,
+    /// re-evaluated.
     void commitSettings(const GuardSettings& settings);
     void setSelectedSettingsTab(SettingsTab tab);
 
     // MARK: Timed keep-awake
 
-    /// Keeps awake (manual mode) for `seconds`, then goes back by itself to the mode in force
-    /// before; a second one while one lasts starts the time again and keeps that mode. The mode
-    /// to go back to is the one saved, so a quit meanwhile starts again in it.
+    /// Manual mode for `seconds`, then back to the mode before (the one saved meanwhile); a
+    /// second one starts the time again.
     Q_INVOKABLE void keepAwakeFor(double seconds);
     /// When the timed keep-awake ends; none while none lasts.
-    std::optional<Date> timedKeepAwakeUntil() const { return timedKeepAwakeUntil_; }
+    std::optional<Date> timedKeepAwakeUntil() const;
     /// The mode a timed keep-awake goes back to; none while none lasts.
-    std::optional<AppMode> modeAfterTimedKeepAwake() const { return modeAfterTimedKeepAwake_; }
+    std::optional<AppMode> modeAfterTimedKeepAwake() const;
 
     // MARK: Sleep control
 
-    /// Turns keep-awake on or off on the sleep-command queue; dropped while a command runs.
-    void runSleepCommand(bool enabled);
-    /// Restores normal sleep, then asks the system to sleep; dropped (and re-asked) while a
-    /// command runs.
-    void runSleepNowSequence();
-    /// Ends the idle grace and puts the computer to sleep at once (the work-done notice's "Sleep
-    /// now").
-    Q_INVOKABLE void sleepNow();
-    /// A button of one of the model's notices was pressed (`WorkNotifier`'s action keys).
-    void noticeActionPressed(const std::string& key);
-    /// Copies the sleep controller's state into the observable properties.
-    void publishSleepControllerState();
     /// The panel's emergency action: mode off, keep-awake stopped, the sleep switch restored.
     Q_INVOKABLE void emergencyRestore();
     /// The stale-block warning's action: restore a sleep switch left off by an earlier run.
@@ -269,8 +187,7 @@ public:
 
     // MARK: Commands kept awake by `stayloom run`
 
-    /// The command of process `pid` shows as a row of its own until it ends; only its name is
-    /// kept, never its arguments.
+    /// A `stayloom run` command's row, until it ends; only its name is kept, never its arguments.
     void commandRunStarted(std::int32_t pid, const std::string& name);
     void commandRunEnded(std::int32_t pid);
 
@@ -285,11 +202,6 @@ public:
     void reconcileLaunchAtLogin();
     /// Registers or unregisters the login item and stores the outcome in the settings.
     Q_INVOKABLE void setLaunchAtLogin(bool enabled);
-    /// "notRegistered", "enabled", "requiresApproval", "notFound" or "unknown(<n>)".
-    static std::string statusName(int status);
-    static std::string statusName(LoginItemStatus status);
-    void presentLegalAcceptanceIfNeeded();
-    void presentOnboardingIfNeeded();
     /// Records acceptance of the current terms, closes their window and starts detection.
     Q_INVOKABLE void acceptLegal();
     /// Opens (or brings forward) the settings window, selecting `tab` when one is given.
@@ -300,19 +212,14 @@ public:
 
     // MARK: For tests and the end-to-end harness
 
-    /// Blocks until the jobs queued so far on the three background queues have finished, then
-    /// delivers their results to the model.
+    /// Waits for the jobs queued so far on the background queues and delivers their results.
     void waitForBackgroundWork();
     /// Whether a detection pass is queued or running.
-    bool detectionInFlight() const { return detectionInFlight_; }
-    bool sleepRequestIssued() const { return sleepRequestIssued_; }
-    std::optional<Date> lidClosedReleasePendingSince() const {
-        return lidClosedReleasePendingSince_;
-    }
-    /// Consecutive fresh evaluations in which the open session's agent had no process.
-    int sessionAgentAbsentTicks() const;
-    std::optional<Date> lastMetricsSaveAt() const { return lastMetricsSaveAt_; }
-    AgentStateMachine& stateMachine() { return stateMachine_; }
+    bool detectionInFlight() const;
+    /// Turns keep-awake on or off on the sleep-command queue; dropped while a command runs.
+    void runSleepCommand(bool enabled);
+    SleepCommands& sleepCommands() { return *sleep_; }
+    const UsageStatistics& statistics() const { return *statistics_; }
 
 signals:
     void modeChanged();
@@ -338,25 +245,17 @@ signals:
     void keepAwakeLocksChanged();
     void launchAtLoginMessageChanged();
     void needsLegalAcceptanceChanged();
+    /// A keep-awake or sleep-now command started or ended on the sleep-command queue.
     void sleepCommandInFlightChanged();
-    void lidClosedDeclinedChanged();
     /// The statistics changed in a way the statistics pane shows (only while it is open).
     void metricsChanged();
     /// A decision was worked out (every tick and every pass), whether or not anything changed.
     void evaluated();
 
 private:
-    struct Inputs {
-        PowerSnapshot power;
-        LidState lid = LidState::unknown;
-        std::vector<ActivitySignal> perApp;
-    };
-    struct AbsentStreak {
-        std::string agent;
-        int ticks = 0;
-    };
-    /// What the panel's properties were last worked out from: a tick that changes none of it
-    /// works out and assigns nothing.
+    using Inputs = DetectionInputs;
+    /// What the panel's properties were last worked out from (a tick that changes none assigns
+    /// none).
     struct PublishedFrom {
         GuardDecision decision;
         PowerSnapshot power;
@@ -367,17 +266,9 @@ private:
 
     Date now() const;
     void trackStatusSince();
-    /// Goes back to the mode before once the timed keep-awake's time is up; whether it did.
-    bool endTimedKeepAwakeIfDue();
-    void clearTimedKeepAwake();
-    /// `rows` with a row for each command run still going first, within `maxAgentRows`.
-    std::vector<AgentStatusRow> withCommandRows(std::vector<AgentStatusRow> rows);
-    /// The same without looking for runs that have ended.
-    std::vector<AgentStatusRow> commandRowsBefore(std::vector<AgentStatusRow> rows) const;
     /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
     GuardStatus shownStatus(GuardStatus decided) const;
-    /// "Kept awake for `make` (stayloom run)"; none while no run is held or `decided` is one
-    /// that keeps awake of its own.
+    /// "Kept awake for `make` (stayloom run)"; none without a run or when `decided` holds anyway.
     std::optional<QString> commandRunReason(GuardStatus decided) const;
     /// Publishes the run's headline at once, without waiting for the next tick.
     void republishForCommandRuns();
@@ -386,27 +277,18 @@ private:
     void requireServices() const;
 
     void changeMode(AppMode mode);
+    /// A button of one of the model's notices was pressed (`WorkNotifier`'s action keys).
+    void noticeActionPressed(const std::string& key);
+    /// The work-done notice's "Sleep now": the grace ends and the computer sleeps at once.
+    void sleepNow();
     void forwardSleepCommandSignals();
-    struct DetectionLink;
-    void makeDetectionLink();
-    void queueDetectionPass();
-    void finishDetectionPass(std::optional<Inputs> inputs, std::optional<bool> trusted,
-                             const std::optional<std::string>& failure);
-    /// Logs a pass that overran, once, and stops deciding on what the last pass saw.
-    void watchDetectionPass();
-    void deliverDetection(const Inputs& inputs);
-    void stopDetection();
-    void setNeedsLegalAcceptance(bool needed);
+    void connectParts();
+    void finishDetectionPass(const std::optional<Inputs>& inputs, std::optional<bool> trusted);
     /// The reason as shown and as the program's own English.
     void setStatusReason(const QString& reason, const QString& inSourceLanguage);
-    /// The message in `wording`'s words, or none for no message.
-    using LaunchAtLoginMessage = std::function<QString(const PlatformWording& wording)>;
-    void setLaunchAtLoginMessage(const LaunchAtLoginMessage& message);
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                std::optional<bool> sessionProcessAlive);
-    std::optional<bool> sessionProcessAliveFor(const std::vector<ActivitySignal>& perApp,
-                                               bool processPresenceCurrent);
     void publishDecision(const GuardDecision& decision, const PowerSnapshot& power, LidState lid,
                          const ActivitySignal& signal, const std::vector<ActivitySignal>& merged);
     void publishAccessibilityWarning(const std::vector<ActivitySignal>& merged);
@@ -417,18 +299,6 @@ private:
     bool mergeSignals(const std::vector<ActivitySignal>& perApp);
     double largestIdleGrace() const;
 
-    void recordMetrics(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
-                       std::optional<bool> sessionProcessAlive);
-    KeepAwakeTrigger triggerRung(GuardStatus status) const;
-    /// The agents' current or just-closed run from its first active tick to its last, as the
-    /// ledger writes it; none when this tick has no run.
-    std::optional<double> runWorkedSeconds() const;
-    void appendRunLog(std::string line);
-    void setMetrics(UsageMetrics metrics);
-    void saveMetrics();
-    /// Saves the statistics with the file's write on the run-ledger queue.
-    void saveMetricsInBackground();
-
     FileLogger& logger() const { return *environment_.logger; }
 
 public:
@@ -436,7 +306,7 @@ public:
     const PlatformWording& wording() const { return *environment_.wording; }
     /// Connecting agents through their hooks; null where the platform offers none.
     AgentHookConnecting* agentHooks() const { return environment_.agentHooks; }
-    /// The desktop's other ids for a catalog application (`AppEnvironment::desktopApplicationIDs`).
+    /// The desktop's other ids for a catalog application.
     std::vector<std::string> desktopApplicationIDs(const std::string& bundleID) const {
         return environment_.desktopApplicationIDs ? environment_.desktopApplicationIDs(bundleID)
                                                   : std::vector<std::string>{};
@@ -450,20 +320,12 @@ private:
 
     AppMode mode_ = AppMode::off;
     GuardSettings settings_ = GuardSettings::defaults();
-    UsageMetrics metrics_{0};
-    /// Where the statistics are kept when they have a file of their own.
-    /// Shared with the run-ledger queue, where its writes run.
-    std::shared_ptr<MetricsStore::MetricsFile> metricsFile_;
     SettingsTab selectedSettingsTab_ = SettingsTab::general;
     GuardStatus status_ = GuardStatus::off;
     QString detectedAppName_;
     QString batteryDescription_;
     QString lidDescription_;
     Date statusSince_ = 0;
-    std::optional<Date> timedKeepAwakeUntil_;
-    std::optional<AppMode> modeAfterTimedKeepAwake_;
-    /// How long the running timed keep-awake was asked for.
-    std::optional<double> timedKeepAwakeSeconds_;
     bool accessibilityTrusted_ = false;
     QString statusReason_;
     QString statusReasonInSourceLanguage_;
@@ -472,48 +334,31 @@ private:
     bool isOnACPower_ = false;
     SignalStrength lastSignalStrength_ = SignalStrength::none;
     std::vector<AgentStatusRow> agentRows_;
-    std::map<std::int32_t, std::string> commandRuns_;
     KeepAwakeLocks keepAwakeLocks_;
     std::optional<QString> accessibilityWarning_;
-    std::optional<QString> launchAtLoginMessage_;
-    std::optional<QString> launchAtLoginMessageInSourceLanguage_;
-    bool needsLegalAcceptance_ = false;
     std::vector<ActivitySignal> lastMergedPerApp_;
     std::optional<PublishedFrom> publishedFrom_;
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-    std::optional<ActivitySignal> simulationSignal_;
-    std::optional<Date> simulationExpiresAt_;
-#endif
-    bool sleepRequestIssued_ = false;
-    /// What the hold is for, given to the keep-awake child with each request to hold.
-    std::string keepAwakeWhy_;
+    DebugSimulation simulation_;
     /// Fed every applied decision; none without a notification service.
     std::unique_ptr<WorkNotifier> notifier_;
     std::unique_ptr<WaitingNotice> waitingNotice_;
-    std::optional<Date> lidClosedReleasePendingSince_;
-    bool detectionInFlight_ = false;
-    std::optional<Date> detectionStartedAt_;
-    bool detectionOverrunLogged_ = false;
-    std::shared_ptr<DetectionLink> detectionLink_;
     std::optional<Inputs> lastInputs_;
-    std::optional<AbsentStreak> sessionAgentAbsentStreak_;
-    std::optional<Date> lastMetricsSaveAt_;
-    /// Whether the account holds counts not yet saved.
-    bool metricsUnsaved_ = false;
     bool terminated_ = false;
 
     std::unique_ptr<SleepCommands> sleep_;
-    std::unique_ptr<SerialQueue> detectionQueue_;
-    std::unique_ptr<SerialQueue> runLogQueue_;
+    std::unique_ptr<DetectionScheduler> detection_;
+    std::unique_ptr<CommandRunRows> commandRuns_;
+    std::unique_ptr<TimedKeepAwake> timedKeepAwake_;
+    std::unique_ptr<LaunchAtLogin> launchAtLogin_;
+    std::unique_ptr<FirstRunFlow> firstRun_;
+    std::unique_ptr<UsageStatistics> statistics_;
 
 public:
     // A made-up agent to drive the decisions by hand, for developers: debug builds only.
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
-    /// The simulation's signal while it lasts; clears an expired one.
-    std::optional<ActivitySignal> activeSimulationSignal();
     /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
     void simulateActive();
     /// Developer action: end the simulation and mark the work finished.

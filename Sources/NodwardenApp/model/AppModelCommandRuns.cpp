@@ -1,33 +1,16 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
+#include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <QCoreApplication>
-
-#include <algorithm>
 
 namespace nodwarden::app {
 
 using detail::assignIfChanged;
 
+// What the commands `stayloom run` keeps awake change in the model: the headline and the locks.
+
 namespace {
-
-/// More runs at once than anyone types; a peer that sends more cannot grow the list.
-constexpr std::size_t maxCommandRuns = 32;
-/// Program names are short; a longer one is cut so a row stays one line.
-constexpr std::size_t maxCommandNameBytes = 64;
-
-AgentStatusRow commandRow(const std::string& name) {
-    AgentStatusRow row;
-    row.name = name;
-    row.detail =
-        QCoreApplication::translate("AgentRows", "Kept awake by stayloom run").toStdString();
-    row.state = "working";
-    row.isWorking = true;
-    row.decidedBy = "run";
-    row.symbol = "terminal";
-    row.fromCommand = true;
-    return row;
-}
 
 /// A program's name as the headline shows it: one line, and no backquote to end the quoting.
 std::string shownProgramName(const std::string& name) {
@@ -41,8 +24,20 @@ std::string shownProgramName(const std::string& name) {
 
 } // namespace
 
+void AppModel::commandRunStarted(std::int32_t pid, const std::string& name) {
+    commandRuns_->started(pid, name);
+}
+
+void AppModel::commandRunEnded(std::int32_t pid) {
+    commandRuns_->ended(pid);
+}
+
+bool AppModel::isKeptAwake() const {
+    return sleepPreventionEnabled() || !commandRuns_->empty();
+}
+
 GuardStatus AppModel::shownStatus(GuardStatus decided) const {
-    if (commandRuns_.empty() || decided == GuardStatus::keepingAwake ||
+    if (commandRuns_->empty() || decided == GuardStatus::keepingAwake ||
         decided == GuardStatus::pluggedInUnlimited) {
         return decided;
     }
@@ -54,7 +49,7 @@ std::optional<QString> AppModel::commandRunReason(GuardStatus decided) const {
         return std::nullopt;
     }
     std::string names;
-    for (const auto& [pid, name] : commandRuns_) {
+    for (const std::string& name : commandRuns_->names()) {
         names += (names.empty() ? "`" : ", `") + shownProgramName(name) + "`";
     }
     return tr("Kept awake for %1 (stayloom run)").arg(detail::qstring(names));
@@ -64,58 +59,9 @@ void AppModel::republishForCommandRuns() {
     emit sleepPreventionEnabledChanged();
     // The rows and the headline are worked out again from the last inputs.
     publishedFrom_.reset();
-    if (lastInputs_ && !needsLegalAcceptance_) {
+    if (lastInputs_ && !needsLegalAcceptance()) {
         evaluateAndApply(lastInputs_->power, lastInputs_->lid, lastInputs_->perApp, false);
     }
-}
-
-void AppModel::trackStatusSince() {
-    statusSince_ = now();
-    connect(this, &AppModel::statusChanged, this, [this] { statusSince_ = now(); });
-}
-
-void AppModel::commandRunStarted(std::int32_t pid, const std::string& name) {
-    if (pid <= 0 || (commandRuns_.size() >= maxCommandRuns && !commandRuns_.contains(pid))) {
-        return;
-    }
-    commandRuns_[pid] = name.substr(0, maxCommandNameBytes);
-    std::erase_if(agentRows_, [](const AgentStatusRow& row) { return row.fromCommand; });
-    agentRows_ = withCommandRows(std::move(agentRows_));
-    emit agentRowsChanged();
-    republishForCommandRuns();
-}
-
-void AppModel::commandRunEnded(std::int32_t pid) {
-    if (commandRuns_.erase(pid) == 0) {
-        return;
-    }
-    std::erase_if(agentRows_, [](const AgentStatusRow& row) { return row.fromCommand; });
-    agentRows_ = withCommandRows(std::move(agentRows_));
-    emit agentRowsChanged();
-    republishForCommandRuns();
-}
-
-std::vector<AgentStatusRow> AppModel::withCommandRows(std::vector<AgentStatusRow> rows) {
-    if (environment_.processExists && std::erase_if(commandRuns_, [this](const auto& run) {
-                                          return !environment_.processExists(run.first);
-                                      }) > 0) {
-        emit sleepPreventionEnabledChanged();
-    }
-    return commandRowsBefore(std::move(rows));
-}
-
-std::vector<AgentStatusRow> AppModel::commandRowsBefore(std::vector<AgentStatusRow> rows) const {
-    std::vector<AgentStatusRow> combined;
-    for (const auto& [pid, name] : commandRuns_) {
-        combined.push_back(commandRow(name));
-    }
-    for (AgentStatusRow& row : rows) {
-        combined.push_back(std::move(row));
-    }
-    if (combined.size() > maxAgentRows) {
-        combined.resize(maxAgentRows);
-    }
-    return combined;
 }
 
 void AppModel::refreshKeepAwakeLocks() {

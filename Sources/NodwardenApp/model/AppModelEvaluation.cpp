@@ -1,10 +1,13 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/ReasonTexts.hpp>
 
+#include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/SourceLanguage.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
@@ -18,48 +21,10 @@ namespace nodwarden::app {
 using detail::assignIfChanged;
 using detail::qstring;
 
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-std::optional<ActivitySignal> AppModel::activeSimulationSignal() {
-    if (!simulationSignal_) {
-        return std::nullopt;
-    }
-    if (!simulationExpiresAt_ || now() > *simulationExpiresAt_) {
-        simulationSignal_.reset();
-        simulationExpiresAt_.reset();
-        return std::nullopt;
-    }
-    return simulationSignal_;
-}
-
-#endif
-
 double AppModel::largestIdleGrace() const {
     return std::max(settings_.batteryProfile.idleGracePeriodSeconds,
                     settings_.pluggedInProfile.idleGracePeriodSeconds);
 }
-
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-
-void AppModel::simulateActive() {
-    ActivitySignal signal;
-    signal.strength = SignalStrength::strong;
-    signal.appName = simulationAppName;
-    signal.reason = "Debug simulator reports active work";
-    signal.matchedText = "Simulate Agent Active";
-    simulationSignal_ = signal;
-    simulationExpiresAt_ = now() + std::max(largestIdleGrace(), 30.0);
-    log("Simulation active enabled");
-    tick();
-}
-
-void AppModel::simulateFinished() {
-    simulationSignal_.reset();
-    simulationExpiresAt_.reset();
-    stateMachine_.markFinished(now(), largestIdleGrace());
-    log("Simulation finished enabled");
-    tick();
-}
-#endif
 
 void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
                                 const std::vector<ActivitySignal>& perApp,
@@ -81,36 +46,21 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
         publishedFrom_ = PublishedFrom{decision, power, lid, settings_, accessibilityTrusted_};
     }
     const std::optional<bool> sessionProcessAlive =
-        sessionProcessAliveFor(perApp, processPresenceCurrent);
+        statistics_->sessionAgentAlive(perApp, processPresenceCurrent);
     apply(decision, lid, signal, sessionProcessAlive);
     if (waitingNotice_) {
         waitingNotice_->observe(merged, settings_);
     }
     if (notifier_) {
-        notifier_->observe(mode_, decision, power, settings_, now(), runWorkedSeconds(),
-                           graceEndsAt(), waitingNotice_ && waitingNotice_->anyWaiting());
+        notifier_->observe(mode_, decision, power, settings_, now(),
+                           statistics_->runWorkedSeconds(now()), graceEndsAt(),
+                           waitingNotice_ && waitingNotice_->anyWaiting());
     }
     emit evaluated();
 }
 
 bool AppModel::mergeSignals(const std::vector<ActivitySignal>& perApp) {
-#if defined(STAYLOOM_DEBUG_SIMULATOR)
-    const auto simulation = activeSimulationSignal();
-#else
-    const std::optional<ActivitySignal> simulation;
-#endif
-    if (!simulation) {
-        if (lastMergedPerApp_ == perApp) {
-            return false;
-        }
-        lastMergedPerApp_ = perApp;
-        return true;
-    }
-    std::vector<ActivitySignal> merged = perApp;
-    std::erase_if(merged, [&](const ActivitySignal& signal) {
-        return signal.appName == simulation->appName;
-    });
-    merged.push_back(*simulation);
+    std::vector<ActivitySignal> merged = simulation_.mergedInto(perApp, now());
     if (lastMergedPerApp_ == merged) {
         return false;
     }
@@ -144,7 +94,8 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
     assignIfChanged(lastSignalStrength_, signal.strength,
                     [this] { emit lastSignalStrengthChanged(); });
     assignIfChanged(agentRows_,
-                    withCommandRows(buildAgentRows(merged, decision.status, settings_, wording())),
+                    commandRuns_->withCommandRows(
+                        buildAgentRows(merged, decision.status, settings_, wording())),
                     [this] { emit agentRowsChanged(); });
 }
 
@@ -153,15 +104,15 @@ AppModel::SourceTexts AppModel::sourceTexts() const {
         SourceTexts texts{statusReasonInSourceLanguage_,
                           tr("Battery unknown"),
                           {},
-                          launchAtLoginMessageInSourceLanguage_};
+                          launchAtLogin_->messageInSourceLanguage()};
         if (publishedFrom_) {
             texts.batteryDescription =
                 ReasonTexts::powerDescription(publishedFrom_->power, wording());
-            texts.agentRows =
-                commandRowsBefore(buildAgentRows(lastMergedPerApp_, publishedFrom_->decision.status,
-                                                 publishedFrom_->settings, wording()));
+            texts.agentRows = commandRuns_->rowsBefore(
+                buildAgentRows(lastMergedPerApp_, publishedFrom_->decision.status,
+                               publishedFrom_->settings, wording()));
         } else {
-            texts.agentRows = commandRowsBefore({});
+            texts.agentRows = commandRuns_->rowsBefore({});
         }
         return texts;
     });
@@ -185,40 +136,12 @@ void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& me
                     [this] { emit accessibilityWarningChanged(); });
 }
 
-std::optional<bool> AppModel::sessionProcessAliveFor(const std::vector<ActivitySignal>& perApp,
-                                                     bool processPresenceCurrent) {
-    const std::optional<std::string>& agent = metrics_.sessionAgentID();
-    if (!processPresenceCurrent || !agent) {
-        return std::nullopt;
-    }
-    const bool present = std::any_of(perApp.begin(), perApp.end(), [&](const auto& signal) {
-        return signal.appName == agent && signal.processPresent.value_or(false);
-    });
-    if (present) {
-        sessionAgentAbsentStreak_.reset();
-        return true;
-    }
-    if (sessionAgentAbsentStreak_ && sessionAgentAbsentStreak_->agent == *agent) {
-        ++sessionAgentAbsentStreak_->ticks;
-    } else {
-        sessionAgentAbsentStreak_ = AbsentStreak{*agent, 1};
-    }
-    if (sessionAgentAbsentStreak_->ticks < 2) {
-        return std::nullopt;
-    }
-    return false;
-}
-
-int AppModel::sessionAgentAbsentTicks() const {
-    return sessionAgentAbsentStreak_ ? sessionAgentAbsentStreak_->ticks : 0;
-}
-
 void AppModel::apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                      std::optional<bool> sessionProcessAlive) {
     GuardDecision effective = decision;
     const std::optional<double> timedSeconds =
-        mode_ == AppMode::manualKeepAwake ? timedKeepAwakeSeconds_ : std::nullopt;
-    const bool legalHolds = needsLegalAcceptance_ && effective.shouldPreventSleep;
+        mode_ == AppMode::manualKeepAwake ? timedKeepAwake_->seconds() : std::nullopt;
+    const bool legalHolds = needsLegalAcceptance() && effective.shouldPreventSleep;
     if (legalHolds) {
         effective.shouldPreventSleep = false;
     }
@@ -238,55 +161,14 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     };
     setStatusReason(reasonText(), inSourceLanguage(reasonText));
 
-    // The controller counts as holding the machine while either its keep-awake child or the
-    // system sleep switch is in force, so a switch left engaged after the child died is still
-    // released.
-    const bool controllerPreventing =
-        controller().isSleepPreventionEnabled() || controller().isLidClosedProtectionEngaged();
-
-    keepAwakeWhy_ = keepAwakeReason(mode_, effective, timedSeconds);
-    if (decision.shouldSleepNow) {
-        if (!sleepRequestIssued_) {
-            sleepRequestIssued_ = true;
-            runSleepNowSequence();
-        }
-    } else {
-        sleepRequestIssued_ = false;
-        if (effective.shouldPreventSleep) {
-            lidClosedReleasePendingSince_.reset();
-            // A lid-closed request dropped while another command ran (the setting switched on
-            // mid-command) is asked for again; a declined one is not.
-            const bool lidClosedMissing = settings_.keepAwakeWithLidClosed &&
-                                          !sleep_->lidClosedDeclined() &&
-                                          !controller().isLidClosedProtectionEngaged();
-            if (!controllerPreventing || lidClosedMissing) {
-                runSleepCommand(true);
-            } else {
-                const std::optional<bool> applied = controller().appliedLetDisplaySleep();
-                const std::optional<std::string> why = controller().appliedKeepAwakeReason();
-                if (!applied || *applied != settings_.letDisplaySleep ||
-                    (why && *why != keepAwakeWhy_)) {
-                    runSleepCommand(true);
-                }
-            }
-        } else if (controllerPreventing) {
-            const auto plan = SleepReleasePolicy::planRelease(
-                decision.status, controller().isLidClosedProtectionEngaged(),
-                lidClosedReleasePendingSince_, now(), lidClosedReleaseDelaySeconds);
-            if (plan.kind() == SleepReleasePolicy::Plan::Kind::releaseNow) {
-                lidClosedReleasePendingSince_.reset();
-                runSleepCommand(false);
-            } else {
-                lidClosedReleasePendingSince_ = plan.pendingSince();
-            }
-        } else {
-            lidClosedReleasePendingSince_.reset();
-        }
-    }
-
-    publishSleepControllerState();
+    sleep_->follow(decision, effective.shouldPreventSleep, settings_,
+                   keepAwakeReason(mode_, effective, timedSeconds), now());
+    sleep_->publishControllerState();
     refreshKeepAwakeLocks();
-    recordMetrics(effective, lid, signal, sessionProcessAlive);
+    const GuardPowerProfile& profile =
+        isOnACPower_ ? settings_.pluggedInProfile : settings_.batteryProfile;
+    statistics_->record(effective, mode_, lid, signal, profile.idleGracePeriodSeconds,
+                        sessionProcessAlive, now());
 }
 
 } // namespace nodwarden::app

@@ -7,10 +7,6 @@ namespace nodwarden::app {
 
 using detail::qstring;
 
-int AppModel::workingAgentCount() const {
-    return PanelTexts::workingAgentCount(agentRows_);
-}
-
 QString AppModel::agentSummary() const {
     return qstring(PanelTexts::agentSummary(agentRows_));
 }
@@ -36,21 +32,21 @@ QString AppModel::heroGlyph() const {
 std::optional<QString> AppModel::lidClosedWarning() const {
     const auto warning =
         PanelTexts::lidClosedWarning(settings_.keepAwakeWithLidClosed, sleepPreventionEnabled(),
-                                     lidClosedProtectionEngaged(), sleepCommandInFlight());
+                                     lidClosedProtectionEngaged(), sleep_->inFlight());
     // The library decides when; the platform says what to do about it.
     return warning ? std::optional<QString>(wording().lidClosedWarning) : std::nullopt;
 }
 
 QString AppModel::panelLastRunAgent() const {
-    return qstring(PanelTexts::panelLastRunAgent(metrics_));
+    return qstring(PanelTexts::panelLastRunAgent(metrics()));
 }
 
 QString AppModel::panelLastRunDetail() const {
-    return qstring(PanelTexts::panelLastRunDetail(metrics_, now()));
+    return qstring(PanelTexts::panelLastRunDetail(metrics(), now()));
 }
 
 QString AppModel::panelTrulySavedText() const {
-    return PanelTexts::panelTrulySavedText(metrics_, wording());
+    return PanelTexts::panelTrulySavedText(metrics(), wording());
 }
 
 } // namespace nodwarden::app

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/QueuedDelivery.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenCore/model/AgentStateMachine.hpp>
 #include <NodwardenCore/sleep/SleepLogWording.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
 #include <NodwardenCore/system/SerialQueue.hpp>
@@ -25,6 +26,52 @@ struct LaunchRepair {
 };
 
 } // namespace
+
+void SleepCommands::follow(const GuardDecision& decision, bool hold, const GuardSettings& settings,
+                           std::string why, Date now) {
+    why_ = std::move(why);
+    if (decision.shouldSleepNow) {
+        if (!sleepRequested_) {
+            requestSleepNow();
+        }
+        return;
+    }
+    sleepRequested_ = false;
+    // The controller counts as holding the machine while either its keep-awake child or the
+    // system sleep switch is in force, so a switch left engaged after the child died is still
+    // released.
+    const bool lidClosedOn = controller_.isLidClosedProtectionEngaged();
+    const bool holding = controller_.isSleepPreventionEnabled() || lidClosedOn;
+    if (hold) {
+        releasePendingSince_.reset();
+        const bool lidClosedMissing =
+            settings.keepAwakeWithLidClosed && !lidClosedDeclined_ && !lidClosedOn;
+        const auto appliedDiffers = [&] {
+            const std::optional<bool> applied = controller_.appliedLetDisplaySleep();
+            const std::optional<std::string> appliedWhy = controller_.appliedKeepAwakeReason();
+            return !applied || *applied != settings.letDisplaySleep ||
+                   (appliedWhy && *appliedWhy != why_);
+        };
+        if (!holding || lidClosedMissing || appliedDiffers()) {
+            run(true, settings, why_);
+        }
+    } else if (holding) {
+        const auto plan = SleepReleasePolicy::planRelease(
+            decision.status, lidClosedOn, releasePendingSince_, now, lidClosedReleaseDelaySeconds);
+        if (plan.kind() == SleepReleasePolicy::Plan::Kind::releaseNow) {
+            releasePendingSince_.reset();
+            run(false, settings, why_);
+        } else {
+            releasePendingSince_ = plan.pendingSince();
+        }
+    } else {
+        releasePendingSince_.reset();
+    }
+}
+
+void SleepCommands::requestSleepNow() {
+    sleepRequested_ = runSleepNow();
+}
 
 SleepCommands::SleepCommands(SleepControlling& controller, FileLogger& logger,
                              const SleepLogWording& wording, std::function<Date()> clock,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/model/Date.hpp>
+#include <NodwardenCore/model/GuardDecision.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
 
 #include <QObject>
@@ -31,6 +32,8 @@ class SleepCommands : public QObject {
 public:
     /// How long a command may run before the watchdog re-opens the guard.
     static constexpr double watchdogSeconds = 150;
+    /// How long lid-closed protection is held after work stops.
+    static constexpr double lidClosedReleaseDelaySeconds = 120;
 
     /// `controller`, `logger` and `wording` must outlive this; `settings` is read on the main
     /// thread when a launch repair's result arrives.
@@ -49,6 +52,23 @@ public:
     bool staleSleepBlockDetected() const { return staleSleepBlockDetected_; }
     bool inFlight() const { return inFlight_; }
     bool lidClosedDeclined() const { return lidClosedDeclined_; }
+
+    /// Carries out `decision`, with `hold` whether the machine is held (the decision as the
+    /// model's own rules leave it) and `why` what for. A one-shot sleep is asked for once; a
+    /// hold is asked again when the display choice or the reason changed, or a lid-closed step
+    /// dropped mid-command is missing (a declined one is not); lid-closed protection is let go
+    /// `lidClosedReleaseDelaySeconds` after work stops.
+    void follow(const GuardDecision& decision, bool hold, const GuardSettings& settings,
+                std::string why, Date now);
+    /// Sleep now, by the user's word: restores normal sleep, then asks the system to sleep;
+    /// dropped (and asked again by the next decision to sleep) while a command runs.
+    void requestSleepNow();
+    /// The next decision to sleep asks again (the mode changed).
+    void forgetSleepRequest() { sleepRequested_ = false; }
+    /// What the hold is for, given to the keep-awake child with each request to hold.
+    const std::string& why() const { return why_; }
+    bool sleepRequested() const { return sleepRequested_; }
+    std::optional<Date> lidClosedReleasePendingSince() const { return releasePendingSince_; }
 
     /// Stops an orphaned keep-awake child, then repairs, adopts or surfaces a sleep switch left
     /// off by an earlier run.
@@ -106,6 +126,9 @@ private:
     bool inFlight_ = false;
     std::optional<Date> inFlightSince_;
     bool lidClosedDeclined_ = false;
+    bool sleepRequested_ = false;
+    std::string why_;
+    std::optional<Date> releasePendingSince_;
 
     std::unique_ptr<SerialQueue> queue_;
 };

@@ -14,7 +14,9 @@ namespace nodwarden::app {
 
 /// The model's notices shown by the desktop's notification service, each call made on a queue of
 /// its own so the main thread never waits on the session bus. Without a session bus nothing is
-/// shown and one line is logged; a failing service is logged once until it works again.
+/// shown and one line is logged; a failing service is logged once until it works again. A
+/// notice's buttons are offered only where the server lists "actions"; their `ActionInvoked` is
+/// then waited for on the same queue and bus connection, woken by an eventfd when a notice comes.
 class DesktopNotifier final : public Notifying {
 public:
     /// `logger` must outlive the notifier. `sandboxMarker` is the file a sandbox puts in the root

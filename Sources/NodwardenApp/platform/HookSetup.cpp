@@ -30,12 +30,9 @@ namespace fs = std::filesystem;
 using Shape = HookConfiguration::Shape;
 using Outcome = HookConfiguration::Edit::Outcome;
 
-/// The first line of our OpenCode plugin, by which it is known as ours.
-constexpr std::string_view pluginMark = "// Stayloom's OpenCode plugin.";
+using Kind = HookFileFormat;
 
-enum class Kind { grouped, flat, plugin };
-
-/// Where one agent keeps its hooks.
+/// Where one agent keeps its hooks, from its description in `HookAgents`.
 struct Target {
     const HookAgent* agent = nullptr;
     std::string name;
@@ -52,25 +49,11 @@ std::vector<Target> targets(const HookSetupPlace& place) {
                                         [&](const auto& p) { return p.id == agent.profileID; });
         return found == catalog.end() ? agent.word : found->displayName;
     };
-    struct Layout {
-        std::string_view word;
-        fs::path folder;
-        fs::path file;
-        Kind kind;
-    };
-    const Layout layouts[] = {
-        {"claude", place.home / ".claude", "settings.json", Kind::grouped},
-        {"codex", place.home / ".codex", "hooks.json", Kind::grouped},
-        {"gemini", place.home / ".gemini", "settings.json", Kind::grouped},
-        {"qwen", place.home / ".qwen", "settings.json", Kind::grouped},
-        {"opencode", place.configHome / "opencode", "plugins/stayloom.js", Kind::plugin},
-        {"copilot", place.home / ".copilot", "hooks/stayloom.json", Kind::flat},
-    };
     std::vector<Target> result;
-    for (const Layout& layout : layouts) {
-        const HookAgent* agent = HookAgents::find(layout.word);
-        result.push_back(
-            {agent, nameOf(*agent), layout.folder, layout.folder / layout.file, layout.kind});
+    for (const HookAgent& agent : HookAgents::all()) {
+        const fs::path folder =
+            (agent.base == HookFileBase::home ? place.home : place.configHome) / agent.folder;
+        result.push_back({&agent, nameOf(agent), folder, folder / agent.file, agent.format});
     }
     return result;
 }
@@ -126,53 +109,15 @@ std::string javaScriptString(std::string_view text) {
     return literal + "\"";
 }
 
-std::string pluginText(const fs::path& program) {
-    return std::string(pluginMark) +
-           "\n"
-           "// Written by `stayloom hooks install opencode`; `stayloom hooks remove opencode` "
-           "removes it.\n"
-           "// Tells Stayloom when a session starts and ends a turn, runs a tool and asks for a\n"
-           "// permission: the event's name and the session's id only, never a prompt.\n"
-           "import { spawn } from \"node:child_process\";\n"
-           "\n"
-           "const program = " +
-           javaScriptString(program.string()) +
-           ";\n"
-           "\n"
-           "function tell(event, sessionID) {\n"
-           "  try {\n"
-           "    const child = spawn(program, [\"hook\", \"opencode\", event], {\n"
-           "      stdio: [\"pipe\", \"ignore\", \"ignore\"],\n"
-           "    });\n"
-           "    child.on(\"error\", () => {});\n"
-           "    child.stdin.on(\"error\", () => {});\n"
-           "    child.stdin.end(JSON.stringify({ session_id: String(sessionID ?? \"\") }));\n"
-           "    child.unref();\n"
-           "  } catch {}\n"
-           "}\n"
-           "\n"
-           "export const StayloomPlugin = async () => ({\n"
-           "  event: async ({ event }) => {\n"
-           "    const properties = event?.properties ?? {};\n"
-           "    if (event?.type === \"session.status\") {\n"
-           "      tell(properties.status?.type === \"idle\" ? \"idle\" : \"busy\", "
-           "properties.sessionID);\n"
-           "    } else if (event?.type === \"session.idle\") {\n"
-           "      tell(\"idle\", properties.sessionID);\n"
-           "    } else if (event?.type === \"permission.asked\" || "
-           "event?.type === \"permission.updated\") {\n"
-           "      tell(\"permission\", properties.sessionID);\n"
-           "    } else if (event?.type === \"permission.replied\") {\n"
-           "      tell(\"replied\", properties.sessionID);\n"
-           "    }\n"
-           "  },\n"
-           "  \"tool.execute.before\": async (input) => {\n"
-           "    tell(\"tool\", input?.sessionID);\n"
-           "  },\n"
-           "  \"tool.execute.after\": async (input) => {\n"
-           "    tell(\"toolDone\", input?.sessionID);\n"
-           "  },\n"
-           "});\n";
+/// The agent's plugin with the program's path in its place.
+std::string pluginText(const HookAgent& agent, const fs::path& program) {
+    std::string text(agent.plugin);
+    const auto mark = text.find(HookAgents::pluginProgramMark);
+    if (mark != std::string::npos) {
+        text.replace(mark, HookAgents::pluginProgramMark.size(),
+                     javaScriptString(program.string()));
+    }
+    return text;
 }
 
 /// Whether a Copilot hooks file holds nothing but the version we wrote into it: the file is ours.
@@ -182,7 +127,7 @@ bool isBareFlatFile(const std::string& text) {
 }
 
 bool isOurPlugin(const std::string& text) {
-    return text.rfind(pluginMark, 0) == 0;
+    return text.rfind(HookAgents::pluginFirstLine, 0) == 0;
 }
 
 std::vector<std::string> events(const HookAgent& agent) {
@@ -209,9 +154,8 @@ Result leftAlone(const Target& target, const std::string& reason) {
 Result connected(const Target& target, bool already) {
     Result result{false, target.name + (already ? ": already connected (" : ": connected (") +
                              shown(target.file) + ")"};
-    if (!already && target.agent->word == "codex") {
-        result.text += "\n  Codex runs a new hook only after you trust it: in Codex, open /hooks "
-                       "and trust Stayloom's entries.";
+    if (!already && !target.agent->trustAtInstall.empty()) {
+        result.text += "\n  " + target.agent->trustAtInstall;
     }
     return result;
 }
@@ -232,7 +176,7 @@ Result install(const Target& target, const HookSetupPlace& place) {
         if (exists && !isOurPlugin(text)) {
             return {Merge::Kind::refused, {}, "a file of that name is not Stayloom's"};
         }
-        const std::string plugin = pluginText(place.program);
+        const std::string plugin = pluginText(*target.agent, place.program);
         return text == plugin ? Merge{} : Merge{Merge::Kind::replace, plugin, {}};
     };
     const auto outcome = ConfigurationFileEdit::edit(target.file, merge);
@@ -274,7 +218,7 @@ AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
     if (!current.refusal) {
         if (target.kind == Kind::plugin) {
             isConnected = isOurPlugin(current.text);
-            isCurrent = current.text == pluginText(place.program);
+            isCurrent = current.text == pluginText(*target.agent, place.program);
         } else {
             const auto has = [&](const std::vector<std::string>& events) {
                 return HookConfiguration::installed(current.text, shapeOf(target.kind),
@@ -284,10 +228,15 @@ AgentHooks stateOf(const Target& target, const HookSetupPlace& place) {
             isCurrent = has(events(*target.agent));
         }
     }
-    return {
-        target.agent->word,           target.name,          target.file, target.folder,
-        target.agent->word,           found(target, place), isConnected, isConnected && !isCurrent,
-        target.agent->word == "codex"};
+    return {target.agent->word,
+            target.name,
+            target.file,
+            target.folder,
+            target.agent->word,
+            found(target, place),
+            isConnected,
+            isConnected && !isCurrent,
+            !target.agent->trustInStatus.empty()};
 }
 
 std::optional<Target> targetFor(const HookSetupPlace& place, const std::string& agent) {
@@ -365,8 +314,9 @@ int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace&
                             "you: run stayloom hooks install " +
                             agent.word + " again";
                 }
-                if (agent.needsTrust) {
-                    line += "; Codex runs it only once you trust it in its /hooks screen";
+                if (const HookAgent* described = HookAgents::find(agent.word);
+                    described != nullptr && !described->trustInStatus.empty()) {
+                    line += "; " + described->trustInStatus;
                 }
             } else {
                 line += agent.found ? "found, not connected" : "not found";

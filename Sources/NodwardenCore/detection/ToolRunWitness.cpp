@@ -2,10 +2,13 @@
 
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/detection/DetectionPass.hpp>
+#include <NodwardenCore/hooks/HookAgents.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
+#include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
 
 #include <algorithm>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 
 namespace nodwarden {
@@ -13,6 +16,52 @@ namespace {
 
 bool inTurn(AgentWorkState state) {
     return state == AgentWorkState::working || state == AgentWorkState::waiting;
+}
+
+/// Whether `wait`'s witness goes on saying so until the user answers: a record and a screen
+/// change at the answer, and so do the hooks of an agent that announces it. Then what the agent
+/// starts during the wait (OpenCode's `git` snapshots) is not the command asked about. A wait
+/// heard only from a hook that says nothing more until the tool ends is over once the command
+/// starts, so that command carries the turn.
+bool standsUntilAnswered(const AgentVerdict& wait, const std::string& profileID) {
+    switch (wait.source) {
+    case AgentVerdictSource::statusRecord:
+    case AgentVerdictSource::screen:
+        return true;
+    case AgentVerdictSource::hook:
+    case AgentVerdictSource::hookWithoutCancel:
+        return std::ranges::any_of(HookAgents::all(), [&](const HookAgent& agent) {
+            return agent.profileID == profileID && !agent.answerEvents.empty();
+        });
+    default:
+        return false;
+    }
+}
+
+/// Whether `process` runs our own hook (`stayloom hook AGENT EVENT`, alone or through the shell
+/// the agent runs its hooks with): the agent telling us of its turn, not a command of the turn.
+bool runsOurHook(const ProcessSnapshot& process) {
+    std::string_view words = process.arguments;
+    bool afterOurProgram = false;
+    while (!words.empty()) {
+        const auto space = words.find(' ');
+        std::string_view word = words.substr(0, space);
+        while (!word.empty() && (word.front() == '\'' || word.front() == '"')) {
+            word.remove_prefix(1);
+        }
+        while (!word.empty() && (word.back() == '\'' || word.back() == '"')) {
+            word.remove_suffix(1);
+        }
+        if (afterOurProgram && word == "hook") {
+            return true;
+        }
+        const auto slash = word.rfind('/');
+        const std::string_view name =
+            slash == std::string_view::npos ? word : word.substr(slash + 1);
+        afterOurProgram = name == "stayloom" || name == "Stayloom";
+        words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
+    }
+    return false;
 }
 
 /// The table's child links, and the processes that belong to an agent (its own and its
@@ -113,8 +162,14 @@ void ToolRunWitness::amend(const DetectionPass& pass, std::map<std::string, Agen
             waitingSince_.erase(name);
         }
         const auto last = lastState_.find(name);
-        const bool turnUnderWay = (last != lastState_.end() && inTurn(last->second)) ||
-                                  (verdict != best.end() && inTurn(verdict->second.state));
+        // CPU alone is a turn only past start-up: an agent drawing its first screen starts its
+        // own helpers (a user's start-up hook) while it is busy.
+        const bool startingUp =
+            agent.startedAt && now - *agent.startedAt < StatusRecordDetector::startUpWindow;
+        const bool lastInTurn = last != lastState_.end() && inTurn(last->second.state) &&
+                                !(last->second.byCPUOnly && startingUp);
+        const bool turnUnderWay =
+            lastInTurn || (verdict != best.end() && inTurn(verdict->second.state));
         const auto own = ownWord.find(name);
         const bool ownWorking = own != ownWord.end() && own->second == AgentWorkState::working;
         const bool ownWaiting = own != ownWord.end() && own->second == AgentWorkState::waiting;
@@ -122,6 +177,9 @@ void ToolRunWitness::amend(const DetectionPass& pass, std::map<std::string, Agen
         std::optional<Date> claimedSince;
         double leftBehindCPU = 0;
         for (const ProcessSnapshot* process : tree.processesBelow(id, agent)) {
+            if (runsOurHook(*process)) {
+                continue;
+            }
             const Key key{process->pid, process->startTime.value_or(0)};
             const auto known = commands_.find(key);
             Command state = known != commands_.end() && known->second.agent == id
@@ -140,7 +198,10 @@ void ToolRunWitness::amend(const DetectionPass& pass, std::map<std::string, Agen
             seen.emplace(key, state);
         }
         const bool busyLeftBehind = leftBehindCPU > threshold;
-        if (claimedSince && !(waitsNow && waitedFrom > *claimedSince)) {
+        const bool waitStands =
+            waitsNow && (waitedFrom > claimedSince.value_or(now) ||
+                         standsUntilAnswered(verdict->second, agent.profile->id));
+        if (claimedSince && !waitStands) {
             best.insert_or_assign(
                 name, AgentVerdict{name, AgentWorkState::working, AgentVerdictSource::toolRun});
         } else if (busyLeftBehind &&
@@ -161,9 +222,10 @@ void ToolRunWitness::remember(const std::vector<ActivitySignal>& merged) {
     lastState_.clear();
     for (const ActivitySignal& signal : merged) {
         if (signal.appName) {
-            lastState_[*signal.appName] = signal.waitingForUser           ? AgentWorkState::waiting
-                                          : isActiveWork(signal.strength) ? AgentWorkState::working
-                                                                          : AgentWorkState::idle;
+            lastState_[*signal.appName] = {signal.waitingForUser           ? AgentWorkState::waiting
+                                           : isActiveWork(signal.strength) ? AgentWorkState::working
+                                                                           : AgentWorkState::idle,
+                                           signal.decidedBy == DecidingWitness::cpu};
         }
     }
 }

@@ -27,7 +27,9 @@ class DetectionPass;
 /// running (a dev server). Such processes are work only while together they use more CPU than
 /// the work threshold; one the agent started outside a turn (its tool servers at start-up) is
 /// never a command.
-/// A wait that began after the command started stands: the agent asks something else.
+/// A wait that began after the command started stands: the agent asks something else. So does a
+/// wait whose witness says when it is answered. CPU alone makes no turn while an agent starts,
+/// and our own hook's processes (`stayloom hook`) are never a command.
 ///
 /// Remembers what it saw from pass to pass; calls must not overlap (the detection queue).
 class ToolRunWitness {
@@ -54,9 +56,15 @@ private:
         bool leftBehind = false;
     };
 
+    /// What an agent came to at the last pass.
+    struct LastState {
+        AgentWorkState state = AgentWorkState::idle;
+        /// Only its processes' CPU said so.
+        bool byCPUOnly = false;
+    };
+
     std::map<Key, Command> commands_;
-    /// What each agent came to at the last pass.
-    std::map<std::string, AgentWorkState> lastState_;
+    std::map<std::string, LastState> lastState_;
     /// Since when the witnesses say each agent waits.
     std::map<std::string, Date> waitingSince_;
 };

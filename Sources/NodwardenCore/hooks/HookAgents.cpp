@@ -1,5 +1,7 @@
 #include <NodwardenCore/hooks/HookAgents.hpp>
 
+#include <NodwardenCore/hooks/HookPlugins.hpp>
+
 #include <algorithm>
 
 namespace nodwarden {
@@ -30,13 +32,13 @@ namespace HookAgents {
 
 const std::vector<HookAgent>& all() {
     // Only events each agent documents: an agent may refuse a configuration that names others.
-    // OpenCode's events are the ones our own plugin sends for its session's status, its tools and
-    // its permission questions. Claude Code and Qwen Code send no end when a turn is cancelled;
-    // Qwen sends its "waiting for your input" notification (`idle_prompt`, the one kind its entry
-    // matches) as soon as the prompt is back, after a cancel too. Claude
-    // Code's `idle_prompt` does not follow a cancel. Gemini CLI is not reliable on a cancel,
-    // Copilot CLI does not say, and has no event for a question it puts to its user. A tool's
-    // start comes before its approval is asked for; nothing but the tool's end follows the
+    // OpenCode's events are the ones our own plugin (data/hooks/stayloom-opencode.js) sends for its
+    // session's status, its tools and its permission questions. Claude Code and Qwen Code send no
+    // end when a turn is cancelled; Qwen sends its "waiting for your input" notification
+    // (`idle_prompt`, the one kind its entry matches) as soon as the prompt is back, after a cancel
+    // too. Claude Code's `idle_prompt` does not follow a cancel. Gemini CLI is not reliable on a
+    // cancel, Copilot CLI does not say, and has no event for a question it puts to its user. A
+    // tool's start comes before its approval is asked for; nothing but the tool's end follows the
     // answer, so the command that starts then is what says the answer was given.
     static const std::vector<HookAgent> agents{
         {.word = "claude",
@@ -48,7 +50,9 @@ const std::vector<HookAgent>& all() {
          .toolEndEvents = {"PostToolUse"},
          .waitEvents = {{"PermissionRequest", ""},
                         {"Notification", "permission_prompt"},
-                        {"Notification", "elicitation_dialog"}}},
+                        {"Notification", "elicitation_dialog"}},
+         .folder = ".claude",
+         .file = "settings.json"},
         {.word = "codex",
          .profileID = "codex-cli",
          .startEvents = {"UserPromptSubmit"},
@@ -56,14 +60,21 @@ const std::vector<HookAgent>& all() {
          .announcesCancel = true,
          .toolStartEvents = {"PreToolUse"},
          .toolEndEvents = {"PostToolUse"},
-         .waitEvents = {{"PermissionRequest", ""}}},
+         .waitEvents = {{"PermissionRequest", ""}},
+         .folder = ".codex",
+         .file = "hooks.json",
+         .trustAtInstall = "Codex runs a new hook only after you trust it: in Codex, open /hooks "
+                           "and trust Stayloom's entries.",
+         .trustInStatus = "Codex runs it only once you trust it in its /hooks screen"},
         {.word = "gemini",
          .profileID = "gemini-cli",
          .startEvents = {"BeforeAgent"},
          .endEvents = {"AfterAgent", "SessionEnd"},
          .toolStartEvents = {"BeforeTool"},
          .toolEndEvents = {"AfterTool"},
-         .waitEvents = {{"Notification", "ToolPermission"}}},
+         .waitEvents = {{"Notification", "ToolPermission"}},
+         .folder = ".gemini",
+         .file = "settings.json"},
         {.word = "qwen",
          .profileID = "qwen-code",
          .startEvents = {"UserPromptSubmit"},
@@ -71,7 +82,9 @@ const std::vector<HookAgent>& all() {
          .matchers = {{"Notification", "idle_prompt"}},
          .toolStartEvents = {"PreToolUse"},
          .toolEndEvents = {"PostToolUse"},
-         .waitEvents = {{"PermissionRequest", ""}, {"Notification", "permission_prompt"}}},
+         .waitEvents = {{"PermissionRequest", ""}, {"Notification", "permission_prompt"}},
+         .folder = ".qwen",
+         .file = "settings.json"},
         {.word = "opencode",
          .profileID = "opencode",
          .startEvents = {"busy"},
@@ -80,13 +93,21 @@ const std::vector<HookAgent>& all() {
          .toolStartEvents = {"tool"},
          .toolEndEvents = {"toolDone"},
          .waitEvents = {{"permission", ""}},
-         .answerEvents = {"replied"}},
+         .answerEvents = {"replied"},
+         .base = HookFileBase::configHome,
+         .folder = "opencode",
+         .file = "plugins/stayloom.js",
+         .format = HookFileFormat::plugin,
+         .plugin = HookPlugins::openCode},
         {.word = "copilot",
          .profileID = "copilot-cli",
          .startEvents = {"userPromptSubmitted"},
          .endEvents = {"agentStop", "errorOccurred", "sessionEnd"},
          .toolStartEvents = {"preToolUse"},
-         .toolEndEvents = {"postToolUse"}},
+         .toolEndEvents = {"postToolUse"},
+         .folder = ".copilot",
+         .file = "hooks/stayloom.json",
+         .format = HookFileFormat::flat},
     };
     return agents;
 }

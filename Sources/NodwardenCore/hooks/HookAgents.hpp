@@ -13,7 +13,23 @@ namespace NODWARDEN_CORE_EXPORT nodwarden {
 /// return, and a question put to the user (an approval, an elicitation) and its answer.
 enum class HookTurn { starts, ends, toolStarts, toolEnds, waits, answered, other };
 
-/// An agent that announces its turns to command hooks, as its own documentation names them.
+/// How an agent's hook configuration file is written.
+enum class HookFileFormat {
+    /// The agent's JSON settings, whose `hooks` object maps each event to groups of entries.
+    grouped,
+    /// A JSON file of our own: `version` 1 and a flat list of entries per event.
+    flat,
+    /// A plugin of ours (`HookAgent::plugin`), known as ours by its first line.
+    plugin,
+};
+
+/// The folder an agent's hook file is found below: the home folder or the configuration home
+/// (`$XDG_CONFIG_HOME`, else ~/.config).
+enum class HookFileBase { home, configHome };
+
+/// An agent that announces its turns to command hooks, as its own documentation names them, and
+/// where and how its hooks are configured: everything the hook witness, the `hook` command and
+/// the hook set-up know of it.
 struct HookAgent {
     /// The word of `stayloom hook AGENT EVENT` and `stayloom hooks install AGENT`.
     std::string word;
@@ -38,6 +54,20 @@ struct HookAgent {
     /// The events that say the user answered.
     std::vector<std::string> answerEvents = {};
 
+    /// Its per-user configuration: `folder` below `base` (whose presence, or the program `word`
+    /// on PATH, says the agent is used here), and in it `file`, written as `format`.
+    HookFileBase base = HookFileBase::home;
+    std::string folder = {};
+    std::string file = {};
+    HookFileFormat format = HookFileFormat::grouped;
+    /// What the agent asks before it runs a new hook, said once it is installed and in the
+    /// status; empty where it runs hooks as they are written.
+    std::string trustAtInstall = {};
+    std::string trustInStatus = {};
+    /// The plugin file's text where `format` is `plugin`: `pluginProgramMark` stands for the
+    /// program's path as a JavaScript string, and the first line is `pluginFirstLine`.
+    std::string_view plugin = {};
+
     /// Every event its hooks are installed for.
     std::vector<std::string> allEvents() const;
     /// The events an installation made before tool runs and waits were heard.
@@ -45,6 +75,11 @@ struct HookAgent {
 };
 
 namespace HookAgents {
+
+/// Where the program's path goes in a plugin's text.
+inline constexpr std::string_view pluginProgramMark = "STAYLOOM_PROGRAM";
+/// The first line of every plugin of ours, by which an installed one is known.
+inline constexpr std::string_view pluginFirstLine = "// Stayloom's OpenCode plugin.";
 
 /// Claude Code, Codex CLI, Gemini CLI, Qwen Code, OpenCode and Copilot CLI, in that order.
 const std::vector<HookAgent>& all();

@@ -17,20 +17,53 @@ bool HookWitness::record(const HookEvent& event) {
     if (agent == nullptr) {
         return false;
     }
-    Turn turn{agent->profileID, event.session, event.pid, event.startTime};
     const AgentVerdictSource source =
         agent->announcesCancel ? AgentVerdictSource::hook : AgentVerdictSource::hookWithoutCancel;
+    const HookTurn what = HookAgents::turnOf(*agent, event.event, event.kind);
     const std::lock_guard lock(mutex_);
+    // An event whose session could not be read (the agent was slow to hand it over) is of the
+    // turns its sender has under way; on its own it would be a session of its own, and one
+    // session at work would hide a question asked in the other.
+    std::vector<Turn> turns;
+    if (event.session.empty()) {
+        for (const auto& [turn, phase] : turns_) {
+            if (std::get<0>(turn) == agent->profileID && std::get<2>(turn) == event.pid &&
+                std::get<3>(turn) == event.startTime) {
+                turns.push_back(turn);
+            }
+        }
+    }
+    if (turns.empty()) {
+        turns.emplace_back(agent->profileID, event.session, event.pid, event.startTime);
+    }
+    for (Turn& turn : turns) {
+        take(std::move(turn), what, source, event.firedAt);
+    }
+    return true;
+}
+
+void HookWitness::take(Turn turn, HookTurn what, AgentVerdictSource source, std::uint64_t firedAt) {
+    const auto kept = turns_.find(turn);
+    const auto ended = ended_.find(turn);
+    // An event fired before the last one taken for its turn arrived late: it says nothing new.
+    if (firedAt != 0 && ((kept != turns_.end() && firedAt < kept->second.firedAt) ||
+                         (ended != ended_.end() && firedAt < ended->second))) {
+        return;
+    }
     // A tool's call or a question is a turn under way even where its start was missed (the
     // program started mid-turn).
     const auto under = [&](bool waiting) {
-        if (const auto kept = turns_.find(turn); kept != turns_.end()) {
+        if (kept != turns_.end()) {
             kept->second.waiting = waiting;
+            kept->second.firedAt = std::max(kept->second.firedAt, firedAt);
         } else if (turns_.size() < maxTurns) {
-            turns_.emplace(std::move(turn), Phase{source, waiting});
+            if (ended != ended_.end()) {
+                ended_.erase(ended);
+            }
+            turns_.emplace(std::move(turn), Phase{source, waiting, firedAt});
         }
     };
-    switch (HookAgents::turnOf(*agent, event.event, event.kind)) {
+    switch (what) {
     case HookTurn::starts:
     case HookTurn::toolStarts:
     case HookTurn::toolEnds:
@@ -41,12 +74,19 @@ bool HookWitness::record(const HookEvent& event) {
         under(true);
         break;
     case HookTurn::ends:
-        turns_.erase(turn);
+        if (kept != turns_.end()) {
+            turns_.erase(kept);
+        }
+        if (firedAt != 0) {
+            if (ended_.size() >= maxTurns) {
+                ended_.clear();
+            }
+            ended_.insert_or_assign(std::move(turn), firedAt);
+        }
         break;
     case HookTurn::other:
         break;
     }
-    return true;
 }
 
 HookWitness::Standing HookWitness::turnsStillUnderWay(const DetectionPass& pass) {

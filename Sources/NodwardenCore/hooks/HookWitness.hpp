@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/detection/AgentVerdict.hpp>
+#include <NodwardenCore/hooks/HookAgents.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,7 @@ struct HookEvent {
     /// The agent's word in `HookAgents` ("claude", "codex", …).
     std::string agent;
     std::string event;
+    /// Empty when the hook could not read it in time; such an event goes to its sender's turns.
     std::string session;
     std::int32_t pid = 0;
     /// The sender's start in clock ticks since boot, as the process table gives it: with the pid
@@ -26,6 +28,11 @@ struct HookEvent {
     std::uint64_t startTime = 0;
     /// The payload's `notification_type` (a word such as "permission_prompt"); empty for none.
     std::string kind = {};
+    /// When the hook's own process started, in the same clock ticks: each hook is a process of
+    /// its own, so one fired later can arrive first (OpenCode asks for a permission 0.3 s after
+    /// a tool's start). Events of a turn are taken in the order they were fired; 0 is unknown,
+    /// taken as it arrives.
+    std::uint64_t firedAt = 0;
 };
 
 /// The agents' own word on their turns, pushed by their hooks: a turn's start makes its agent
@@ -58,8 +65,13 @@ private:
     struct Phase {
         AgentVerdictSource source = AgentVerdictSource::hook;
         bool waiting = false;
+        /// The latest `firedAt` taken for the turn.
+        std::uint64_t firedAt = 0;
     };
     using Standing = std::map<std::string, Phase>;
+
+    /// Takes `what` for one turn; the lock is held.
+    void take(Turn turn, HookTurn what, AgentVerdictSource source, std::uint64_t firedAt);
 
     /// The agents with a turn whose sender still runs as that agent; forgets the others' turns.
     /// An agent with a waiting session waits, unless another of its sessions works.
@@ -68,6 +80,9 @@ private:
 
     std::mutex mutex_;
     std::map<Turn, Phase> turns_;
+    /// When the turns that ended were ended, so an event of theirs arriving late does not start
+    /// them again; at most `maxTurns`.
+    std::map<Turn, std::uint64_t> ended_;
     /// When each agent with a turn its hooks cannot end last showed a sign of work; touched only
     /// by the passes.
     std::map<std::string, Date> lastSignOfWork_;

@@ -237,9 +237,11 @@ public:
     /// Without `inference` the transcript is the agent's stated state, believed while it lasts.
     NewestTranscriptReader(std::string profileID, std::shared_ptr<const FileActivityProbing> probe,
                            Files::KeyFilter keep, Classify classify,
-                           std::optional<WorkingInference> inference = std::nullopt)
+                           std::optional<WorkingInference> inference = std::nullopt,
+                           Files::KeyFilter onlyWhetherEmpty = {})
         : profileID_(std::move(profileID)), probe_(std::move(probe)), keep_(std::move(keep)),
-          classify_(classify), inference_(inference) {}
+          onlyWhetherEmpty_(std::move(onlyWhetherEmpty)), classify_(classify),
+          inference_(inference) {}
     std::string_view profileID() const override { return profileID_; }
     AgentVerdictSource source() const override {
         return inference_ ? AgentVerdictSource::conversation : AgentVerdictSource::statusRecord;
@@ -300,7 +302,7 @@ private:
             return std::nullopt;
         }
         for (const std::string_view line : Files::linesNewestFirst(*tail)) {
-            if (const auto record = Files::parseKeeping(line, keep_)) {
+            if (const auto record = Files::parseKeeping(line, keep_, onlyWhetherEmpty_)) {
                 switch (classify_(*record)) {
                 case RecordMeaning::other:
                     continue;
@@ -319,6 +321,7 @@ private:
     std::string profileID_;
     std::shared_ptr<const FileActivityProbing> probe_;
     Files::KeyFilter keep_;
+    Files::KeyFilter onlyWhetherEmpty_;
     Classify classify_;
     std::optional<WorkingInference> inference_;
     std::optional<Date> lastSignOfWork_;
@@ -356,7 +359,9 @@ RecordMeaning classifyCodexRecord(const json& record) {
 /// history (`$set` of `messages`), as it also does when a session starts or is rewound; an
 /// error ends a turn with a notice too. After either the user's record no longer awaits a reply.
 /// A reply that calls tools is not the turn's last word: the tools run, and the model answers
-/// their results.
+/// their results. Gemini writes such a reply first without its words or its calls (they are
+/// added once the tool has run), so an empty reply is a tool call under way: asked about, or
+/// running.
 bool callsTools(const json& record, const char* key) {
     const auto calls = record.find(key);
     return calls != record.end() && calls->is_array() && !calls->empty();
@@ -368,7 +373,11 @@ RecordMeaning classifyGeminiRecord(const json& record) {
         return RecordMeaning::working;
     }
     if (type == "gemini") {
-        return callsTools(record, "toolCalls") ? RecordMeaning::working : RecordMeaning::idle;
+        const auto content = record.find("content");
+        const bool saysNothing = content != record.end() && content->is_string() &&
+                                 content->get_ref<const std::string&>().empty();
+        return callsTools(record, "toolCalls") || saysNothing ? RecordMeaning::working
+                                                              : RecordMeaning::idle;
     }
     if (type == "info" || type == "error" || type == "warning") {
         return RecordMeaning::turnOver;
@@ -427,10 +436,11 @@ RecordMeaning classifyQwenRecord(const json& record) {
 constexpr WorkingInference chatInference = {15 * 60, SignOfWork::quietLimit,
                                             SignOfWork::cpuPercent};
 
-/// The record's kind, of a history rewrite only each message's kind, and of a reply only whether
-/// it calls tools (each call's fields dropped).
+/// The record's kind, of a history rewrite only each message's kind, and of a reply only whether it
+/// has words and whether it calls tools (each call's fields dropped).
 bool keepGeminiKeys(int depth, const std::string& key) {
-    return (depth == 1 && (key == "type" || key == "$set" || key == "toolCalls")) ||
+    return (depth == 1 &&
+            (key == "type" || key == "$set" || key == "toolCalls" || key == "content")) ||
            (depth == 2 && key == "messages") || (depth == 4 && key == "type");
 }
 
@@ -467,8 +477,13 @@ codexRolloutReader(std::shared_ptr<const FileActivityProbing> probe) {
 
 std::unique_ptr<AgentStatusReading>
 geminiChatReader(std::shared_ptr<const FileActivityProbing> probe) {
+    // Of a reply's words only whether there are any.
+    const auto onlyWhetherEmpty = [](int depth, const std::string& key) {
+        return depth == 1 && key == "content";
+    };
     return std::make_unique<NewestTranscriptReader>("gemini-cli", std::move(probe), &keepGeminiKeys,
-                                                    &classifyGeminiRecord, chatInference);
+                                                    &classifyGeminiRecord, chatInference,
+                                                    onlyWhetherEmpty);
 }
 
 std::unique_ptr<AgentStatusReading>

@@ -127,6 +127,7 @@ std::vector<AgentVerdict> StatusRecordDetector::detectVerdicts(const DetectionPa
             }
         }
     }
+    std::erase_if(spokeForRun_, [&](const auto& entry) { return !agents.contains(entry.first); });
     // Readers of homes whose processes are gone go with them.
     std::erase_if(foreignReaders_,
                   [&](const auto& entry) { return !homesInUse.contains(entry.first); });
@@ -154,11 +155,17 @@ std::vector<AgentVerdict> StatusRecordDetector::detectVerdicts(const DetectionPa
                 add(theirs[index]->read(part, now));
             }
         }
+        const auto spoke = spokeForRun_.find(found->first);
+        const bool hadATurn =
+            spoke != spokeForRun_.end() && agent.startedAt && spoke->second == *agent.startedAt;
         if (state) {
             verdicts.push_back({name, *state, reader.source()});
+            if (agent.startedAt && *state != AgentWorkState::idle) {
+                spokeForRun_.insert_or_assign(found->first, *agent.startedAt);
+            }
         } else if (split.outOfReach && !split.here && split.foreign.empty()) {
             outOfReach_.push_back(name);
-        } else if (agent.startedAt && now - *agent.startedAt < startUpWindow &&
+        } else if (agent.startedAt && now - *agent.startedAt < startUpWindow && !hadATurn &&
                    reader.recordsEveryTurn()) {
             verdicts.push_back({name, AgentWorkState::idle, AgentVerdictSource::startUp});
         }

@@ -91,6 +91,9 @@ private:
     std::map<std::filesystem::path, std::vector<std::unique_ptr<AgentStatusReading>>>
         foreignReaders_;
     std::vector<std::string> outOfReach_;
+    /// For each agent whose records told of a turn, the start of the run they told of: a run
+    /// that has had a turn is past its start-up even while its chat says nothing (a quiet wait).
+    std::map<std::string, Date> spokeForRun_;
 };
 
 } // namespace nodwarden

@@ -112,18 +112,56 @@ std::vector<std::string_view> linesNewestFirst(std::string_view text) {
     return lines;
 }
 
-std::optional<nlohmann::json> parseKeeping(std::string_view text, const KeyFilter& keep) {
+namespace {
+
+/// A container skipped while parsing stays as a member of its own kind: it goes.
+void dropDiscarded(nlohmann::json& value) {
+    if (value.is_object()) {
+        for (auto member = value.begin(); member != value.end();) {
+            if (member->is_discarded()) {
+                member = value.erase(member);
+            } else {
+                dropDiscarded(*member);
+                ++member;
+            }
+        }
+    } else if (value.is_array()) {
+        for (auto& element : value) {
+            dropDiscarded(element);
+        }
+    }
+}
+
+} // namespace
+
+std::optional<nlohmann::json> parseKeeping(std::string_view text, const KeyFilter& keep,
+                                           const KeyFilter& onlyWhetherEmpty) {
     using nlohmann::json;
+    bool blankNext = false;
     const json::parser_callback_t callback = [&](int depth, json::parse_event_t event,
                                                  json& parsed) {
         if (event == json::parse_event_t::key) {
-            return keep(depth, parsed.get_ref<const std::string&>());
+            const auto& key = parsed.get_ref<const std::string&>();
+            blankNext = onlyWhetherEmpty && onlyWhetherEmpty(depth, key);
+            return keep(depth, key);
+        }
+        const bool blank = std::exchange(blankNext, false);
+        if (blank && (event == json::parse_event_t::object_start ||
+                      event == json::parse_event_t::array_start)) {
+            return false; // words in parts: nothing of them is kept
+        }
+        if (blank && event == json::parse_event_t::value && parsed.is_string() &&
+            !parsed.get_ref<const std::string&>().empty()) {
+            parsed = "…";
         }
         return true;
     };
     json parsed = json::parse(text.begin(), text.end(), callback, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
         return std::nullopt;
+    }
+    if (onlyWhetherEmpty) {
+        dropDiscarded(parsed);
     }
     return parsed;
 }

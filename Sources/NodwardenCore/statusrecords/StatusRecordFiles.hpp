@@ -43,8 +43,11 @@ std::vector<std::string_view> linesNewestFirst(std::string_view text);
 using KeyFilter = std::function<bool(int depth, const std::string& key)>;
 
 /// The JSON object in `text` with only the keys `keep` names; none when `text` is not a complete
-/// JSON object.
-std::optional<nlohmann::json> parseKeeping(std::string_view text, const KeyFilter& keep);
+/// JSON object. A text at a key `onlyWhetherEmpty` names keeps only whether it is empty (any other
+/// text becomes "…"; an array or object there is dropped), so a reply's words never leave the
+/// parser.
+std::optional<nlohmann::json> parseKeeping(std::string_view text, const KeyFilter& keep,
+                                           const KeyFilter& onlyWhetherEmpty = {});
 
 /// A time as agents write it: a number of milliseconds since 1970 (or seconds, for values too
 /// small to be milliseconds of this century), or an ISO-8601 UTC text

@@ -26,11 +26,7 @@
 
 namespace {
 
-using nodwarden::AgentVerdict;
-using nodwarden::AgentVerdictSource;
-using nodwarden::AgentWorkState;
-using nodwarden::GuardSettings;
-using nodwarden::ProcessSnapshot;
+using namespace nodwarden;
 using nodwarden::linuxplatform::InhibitorLock;
 using nodwarden::linuxplatform::LogindInhibitorWitness;
 using stayloom::testing::agentNamedProgram;

@@ -22,15 +22,7 @@
 
 namespace {
 
-using nodwarden::FileLogger;
-using nodwarden::KeepAwakeContract;
-using nodwarden::ProcessCommandRunner;
-using nodwarden::ProcessControl;
-using nodwarden::ShellCommand;
-using nodwarden::SleepCommandSet;
-using nodwarden::SleepController;
-using nodwarden::SleepControllerFiles;
-using nodwarden::SleepLogWording;
+using namespace nodwarden;
 using stayloom::testing::loggedMessages;
 using stayloom::testing::TemporaryDirectory;
 

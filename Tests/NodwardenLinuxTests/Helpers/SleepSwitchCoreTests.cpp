@@ -20,18 +20,8 @@
 
 namespace {
 
-using nodwarden::FileLogger;
-using nodwarden::ProcessCommandRunner;
-using nodwarden::ShellCommand;
-using nodwarden::SleepCommandSet;
-using nodwarden::SleepController;
-using nodwarden::SleepControllerFiles;
-using nodwarden::SleepLogWording;
-using nodwarden::SleepSwitchState;
-using stayloom::testing::loggedMessages;
-using stayloom::testing::readFile;
-using stayloom::testing::ScopedEnvironmentVariable;
-using stayloom::testing::TemporaryDirectory;
+using namespace nodwarden;
+using namespace stayloom::testing;
 
 const std::string helperPath = STAYLOOM_SLEEP_SWITCH_PATH;
 const std::filesystem::path fakeSystemctl = STAYLOOM_FAKE_SYSTEMCTL_PATH;

@@ -1,0 +1,143 @@
+#include <NodwardenApp/model/AppModel.hpp>
+
+#include <NodwardenApp/model/CommandRunRows.hpp>
+#include <NodwardenApp/model/FirstRunFlow.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/SettingsStore.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
+#include <NodwardenApp/model/WindowPresenter.hpp>
+#include <NodwardenApp/model/WorkNotifier.hpp>
+#include <NodwardenCore/detection/AccessibilityDetector.hpp>
+
+#include <algorithm>
+
+namespace nodwarden::app {
+
+using detail::assignIfChanged;
+
+// The model's side of its parts: what it forwards, and what it does when one of them changes.
+
+void AppModel::connectParts() {
+    connect(detection_.get(), &DetectionScheduler::passEnded, this, &AppModel::finishDetectionPass);
+    connect(commandRuns_.get(), &CommandRunRows::changed, this, [this] {
+        agentRows_ = commandRuns_->withCommandRows(std::move(agentRows_));
+        emit agentRowsChanged();
+        republishForCommandRuns();
+    });
+    connect(commandRuns_.get(), &CommandRunRows::runsGone, this,
+            &AppModel::sleepPreventionEnabledChanged);
+    connect(timedKeepAwake_.get(), &TimedKeepAwake::changed, this,
+            &AppModel::timedKeepAwakeChanged);
+    connect(launchAtLogin_.get(), &LaunchAtLogin::messageChanged, this,
+            &AppModel::launchAtLoginMessageChanged);
+    connect(firstRun_.get(), &FirstRunFlow::needsLegalAcceptanceChanged, this,
+            &AppModel::needsLegalAcceptanceChanged);
+    // The statistics pane reads the figures afresh when it opens.
+    connect(statistics_.get(), &UsageStatistics::shownFiguresChanged, this, [this] {
+        if (environment_.windows->isSettingsWindowOpen()) {
+            emit metricsChanged();
+        }
+    });
+}
+
+void AppModel::trackStatusSince() {
+    statusSince_ = now();
+    connect(this, &AppModel::statusChanged, this, [this] { statusSince_ = now(); });
+}
+
+// MARK: - Detection
+
+bool AppModel::detectionInFlight() const {
+    return detection_->inFlight();
+}
+
+bool AppModel::awaitsFirstEvaluation() const {
+    return !needsLegalAcceptance() && !lastInputs_ && detection_->inFlight();
+}
+
+void AppModel::finishDetectionPass(const std::optional<Inputs>& inputs,
+                                   std::optional<bool> trusted) {
+    if (trusted) {
+        assignIfChanged(accessibilityTrusted_, *trusted,
+                        [this] { emit accessibilityTrustedChanged(); });
+    }
+    if (inputs) {
+        lastInputs_ = *inputs;
+        evaluateAndApply(inputs->power, inputs->lid, inputs->perApp, true);
+    }
+}
+
+// MARK: - Timed keep-awake
+
+std::optional<Date> AppModel::timedKeepAwakeUntil() const {
+    return timedKeepAwake_->until();
+}
+
+std::optional<AppMode> AppModel::modeAfterTimedKeepAwake() const {
+    return timedKeepAwake_->modeAfter();
+}
+
+void AppModel::keepAwakeFor(double seconds) {
+    // Started before the change, whose tick must see the new end.
+    const std::optional<AppMode> after = timedKeepAwake_->start(now(), seconds, mode_);
+    if (!after) {
+        return;
+    }
+    changeMode(AppMode::manualKeepAwake);
+    // Saved after the change, which saves manual mode: a quit before the end must not leave
+    // the computer kept awake for good at the next start.
+    SettingsStore::saveMode(defaults(), *after);
+    emit timedKeepAwakeChanged();
+}
+
+// MARK: - Launch at login and the first run
+
+const std::optional<QString>& AppModel::launchAtLoginMessage() const {
+    return launchAtLogin_->message();
+}
+
+void AppModel::reconcileLaunchAtLogin() {
+    launchAtLogin_->reconcile(settings_.launchAtLoginEnabled, [this](const char* error) {
+        if (notifier_) {
+            notifier_->launchAtLoginFailed(error, settings_);
+        }
+    });
+}
+
+void AppModel::setLaunchAtLogin(bool enabled) {
+    launchAtLogin_->set(enabled, [this](bool nowEnabled) {
+        GuardSettings updated = settings_;
+        updated.launchAtLoginEnabled = nowEnabled;
+        commitSettings(updated);
+    });
+}
+
+bool AppModel::needsLegalAcceptance() const {
+    return firstRun_->needsLegalAcceptance();
+}
+
+void AppModel::acceptLegal() {
+    firstRun_->acceptLegal();
+    tick();
+}
+
+void AppModel::openSettingsWindow(std::optional<SettingsTab> tab) {
+    if (tab) {
+        setSelectedSettingsTab(*tab);
+    }
+    environment_.windows->presentSettingsWindow(selectedSettingsTab_);
+}
+
+void AppModel::requestAccessibilityPermission() {
+    environment_.accessibility->requestPermissionPrompt();
+    environment_.windows->openSystemSettingsPane(SystemSettingsPane::accessibility);
+    refreshAccessibilityTrust();
+}
+
+void AppModel::refreshAccessibilityTrust() {
+    assignIfChanged(accessibilityTrusted_, environment_.accessibility->isTrusted(),
+                    [this] { emit accessibilityTrustedChanged(); });
+}
+
+} // namespace nodwarden::app
