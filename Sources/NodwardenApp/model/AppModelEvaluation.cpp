@@ -1,11 +1,11 @@
 #include <NodwardenApp/model/AppModel.hpp>
-#include <NodwardenApp/model/ReasonTexts.hpp>
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
-#include <NodwardenApp/model/ModelSupport.hpp>
-#include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/LaunchAtLogin.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
+#include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/SourceLanguage.hpp>
 #include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WaitingNotice.hpp>
