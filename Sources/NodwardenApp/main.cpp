@@ -13,6 +13,7 @@
 #include <NodwardenApp/platform/HookSetup.hpp>
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
+#include <NodwardenApp/platform/UserLanguage.hpp>
 #include <NodwardenApp/terminal/TerminalUserInterface.hpp>
 #include <NodwardenApp/ui/DesktopFace.hpp>
 #include <NodwardenCore/system/FileLogger.hpp>
@@ -37,10 +38,12 @@ using namespace nodwarden::app;
 
 namespace {
 
+/// Names the application and puts in the user's language, before any text is made.
 void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Stayloom"));
     QCoreApplication::setApplicationName(QStringLiteral("Stayloom"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
+    UserLanguage::install(*QCoreApplication::instance(), UserLanguage::processEnvironment());
 }
 
 void print(std::FILE* stream, const QString& text) {

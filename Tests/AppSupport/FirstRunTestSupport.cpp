@@ -1,8 +1,14 @@
 #include "AppSupport/FirstRunTestSupport.hpp"
 
+#include <NodwardenApp/ui/theme/Theme.hpp>
+
 #include <QCloseEvent>
 #include <QDir>
+#include <QImage>
 #include <QMouseEvent>
+
+#include <algorithm>
+#include <map>
 
 // QtGui's own entry for a key event from the window system.
 Q_GUI_EXPORT void qt_handleKeyEvent(QWindow* window, QEvent::Type type, int key,
@@ -133,6 +139,43 @@ void saveScreenshot(QWidget& window, const QString& fileName) {
     const QPixmap image = window.grab();
     ASSERT_EQ(image.size() / image.devicePixelRatio(), window.size());
     EXPECT_TRUE(image.save(folder + u'/' + fileName)) << fileName.toStdString();
+}
+
+double shownContrast(const QImage& image, const QRect& area) {
+    std::map<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            ++counts[image.pixel(x, y) | 0xff000000u];
+        }
+    }
+    if (counts.empty()) {
+        return 0;
+    }
+    const QColor background(
+        std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+            return a.second < b.second;
+        })->first);
+    double strongest = 1;
+    for (const auto& [rgb, count] : counts) {
+        strongest =
+            std::max(strongest, nodwarden::app::Theme::contrastRatio(QColor(rgb), background));
+    }
+    return strongest;
+}
+
+void expectReadableTexts(QWidget& window) {
+    const QImage image = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const qreal ratio = image.devicePixelRatio();
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&window) || label->text().trimmed().isEmpty()) {
+            continue;
+        }
+        const QRect area(label->mapTo(&window, label->contentsRect().topLeft()) * ratio,
+                         label->contentsRect().size() * ratio);
+        EXPECT_GE(shownContrast(image, area.intersected(image.rect())),
+                  nodwarden::app::Theme::minimumTextContrast)
+            << label->objectName().toStdString() << ": " << label->text().toStdString();
+    }
 }
 
 } // namespace stayloom::testing

@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QWidget>
 #include <QWindow>
@@ -52,6 +53,14 @@ void expectNamedControls(const QWidget& window);
 /// Every visible label and button lies inside the window, and wrapped text gets the height it
 /// needs at its width.
 void expectContentFits(const QWidget& window);
+
+/// The contrast a rendered text shows in `area` of `image`: its most contrasting pixel against
+/// the area's most common colour, the background it sits on.
+double shownContrast(const QImage& image, const QRect& area);
+
+/// Every visible label's text, as `window` renders it, reads at `Theme::minimumTextContrast`
+/// against what lies behind it: a colour a style greys out or a palette too pale shows here.
+void expectReadableTexts(QWidget& window);
 
 /// Renders `window` and stores it as build-folder/Tests/screenshots/`fileName`.
 void saveScreenshot(QWidget& window, const QString& fileName);

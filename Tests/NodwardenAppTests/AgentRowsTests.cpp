@@ -1,9 +1,13 @@
 #include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
+#include <NodwardenCore/detection/ActivityDetector.hpp>
 
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,9 +26,9 @@ ActivitySignal signal(std::optional<std::string> name, SignalStrength strength,
     return result;
 }
 
-std::vector<AgentStatusRow> rowsFor(const std::vector<ActivitySignal>& signals,
+std::vector<AgentStatusRow> rowsFor(const std::vector<ActivitySignal>& perApp,
                                     GuardStatus status = GuardStatus::watching) {
-    return buildAgentRows(signals, status, GuardSettings::defaults());
+    return buildAgentRows(perApp, status, GuardSettings::defaults());
 }
 
 std::vector<std::string> namesOf(const std::vector<AgentStatusRow>& rows) {
@@ -39,9 +43,9 @@ TEST(AgentRows, KeepsTheStrongestSignalPerNameWhicheverOrderTheyArrive) {
     const auto presence = signal("Zed", SignalStrength::presence, "Zed is running");
     const auto strong = signal("Zed", SignalStrength::strong, "", "Stop generating");
     const auto weak = signal("Zed", SignalStrength::weak, "Zed CPU 40%");
-    for (const auto& signals : std::vector<std::vector<ActivitySignal>>{
+    for (const auto& perApp : std::vector<std::vector<ActivitySignal>>{
              {presence, strong}, {strong, presence}, {weak, strong, presence}}) {
-        const auto rows = rowsFor(signals);
+        const auto rows = rowsFor(perApp);
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(rows[0].state, "working");
         EXPECT_EQ(rows[0].detail, "Stop generating");
@@ -158,14 +162,14 @@ TEST(AgentRows, SortsWorkingFirstThenByCodePoint) {
 }
 
 TEST(AgentRows, KeepsTheFirstTwelveRowsAfterSorting) {
-    std::vector<ActivitySignal> signals;
+    std::vector<ActivitySignal> perApp;
     for (char letter = 'o'; letter >= 'a'; --letter) { // 15 agents, fed in reverse order
         const bool working = letter >= 'm';            // m, n, o work
-        signals.push_back(signal(std::string("agent-") + letter,
-                                 working ? SignalStrength::strong : SignalStrength::presence, "",
-                                 "busy"));
+        perApp.push_back(signal(std::string("agent-") + letter,
+                                working ? SignalStrength::strong : SignalStrength::presence, "",
+                                "busy"));
     }
-    const auto rows = rowsFor(signals);
+    const auto rows = rowsFor(perApp);
     ASSERT_EQ(rows.size(), maxAgentRows);
     std::vector<std::string> expected = {"agent-m", "agent-n", "agent-o"};
     for (char letter = 'a'; letter <= 'i'; ++letter) {
@@ -207,6 +211,51 @@ TEST(AgentRows, IconsComeFromTheWatchedProfiles) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].symbol, "app.dashed");
     EXPECT_FALSE(rows[0].bundleID);
+}
+
+// Each witness's verdict carries a code the program words on its own; in English those words are
+// the library's sentence, so a verdict given the wrong code (or a code without words) reads wrong.
+TEST(AgentRows, EveryVerdictsCodeReadsAsItsSentenceInEnglish) {
+    using Source = AgentVerdictSource;
+    const Source sources[] = {
+        Source::statusRecord, Source::screen,    Source::conversation, Source::oneShotRun,
+        Source::startUp,      Source::lock,      Source::hook,         Source::hookWithoutCancel,
+        Source::toolRun,      Source::leftBehind};
+    std::set<ReasonCode> codes;
+    for (const Source source : sources) {
+        for (const AgentWorkState state :
+             {AgentWorkState::working, AgentWorkState::idle, AgentWorkState::waiting}) {
+            const AgentVerdict verdict{"Claude Code", state, source};
+            ActivitySignal given;
+            given.appName = verdict.appName;
+            given.reason = ActivityDetector::verdictReason(verdict);
+            given.reasonCode = ActivityDetector::verdictReasonCode(verdict);
+            SCOPED_TRACE(given.reason);
+            EXPECT_NE(given.reasonCode, ReasonCode::unspecified);
+            EXPECT_EQ(ReasonTexts::signal(given, PlatformWording::linuxDesktop()).toStdString(),
+                      given.reason);
+            codes.insert(given.reasonCode);
+        }
+    }
+    // One code per sentence: working and idle apart, every wait alike.
+    std::set<std::string> sentences;
+    for (const Source source : sources) {
+        for (const AgentWorkState state : {AgentWorkState::working, AgentWorkState::idle}) {
+            sentences.insert(ActivityDetector::verdictReason({"A", state, source}));
+        }
+    }
+    EXPECT_EQ(codes.size(), sentences.size() + 1);
+
+    const ActivitySignal outOfReach{SignalStrength::presence,
+                                    "Codex CLI",
+                                    ActivityDetector::outOfReachReason("Codex CLI"),
+                                    std::nullopt,
+                                    std::nullopt,
+                                    true,
+                                    ReasonCode::outOfReach,
+                                    {}};
+    EXPECT_EQ(ReasonTexts::signal(outOfReach, PlatformWording::linuxDesktop()).toStdString(),
+              outOfReach.reason);
 }
 
 } // namespace

@@ -157,12 +157,12 @@ TEST(AppModelEvaluation, AccessibilityWarningNamesRunningTextOnlyAgentsWhileUntr
     harness.setPerApp({named(SignalStrength::presence, textOnly->displayName, "running")});
     auto model = harness.startModel();
     harness.tickAndSettle(*model);
-    // The core's warning in this machine's words ("this computer", not "your Mac").
-    const auto expected = AccessibilityNotice::panelWarning({*textOnly}, false);
-    ASSERT_TRUE(expected.has_value());
+    // The warning in this machine's words ("this computer", not "your Mac"), for the one agent.
     ASSERT_TRUE(model->accessibilityWarning().has_value());
-    EXPECT_EQ(model->accessibilityWarning()->toStdString(), harness.wording->adapted(*expected));
     EXPECT_NE(model->accessibilityWarning()->indexOf(u"this computer"), -1);
+    EXPECT_NE(model->accessibilityWarning()->indexOf(QString::fromStdString(textOnly->displayName) +
+                                                     QStringLiteral(" is working")),
+              -1);
 
     harness.accessibilityPlatform.setTrusted(true);
     harness.tickAndSettle(*model);

@@ -5,9 +5,11 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/firstrun/LegalDocumentWindow.hpp>
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
+#include <NodwardenApp/ui/theme/Theme.hpp>
 #include <NodwardenCore/model/StoredKeys.hpp>
 
 #include <QFile>
+#include <QImage>
 #include <QPointer>
 #include <QTextBrowser>
 #include <QUrl>
@@ -19,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -267,5 +270,64 @@ TEST(LegalWindow, ScreenshotShowsEverythingUnclipped) {
     LegalFixture fixture;
     EXPECT_LE(fixture.window.height(), 560) << "fitted to its content within the planned size";
     stayloom::testing::expectContentFits(fixture.window);
+    stayloom::testing::expectReadableTexts(fixture.window);
     stayloom::testing::saveScreenshot(fixture.window, QStringLiteral("firstrun-legal.png"));
+}
+
+TEST(LegalWindow, TabReachesEachLinkOnceWithAVisibleFocusAndSpaceOpensIt) {
+    AppModelHarness harness;
+    auto model = stayloom::testing::startedModel(harness);
+    LegalWindow window(*model, QString());
+    stayloom::testing::showActive(window);
+    const std::vector<std::string> links = {"eulaLink", "privacyPolicyLink", "termsLink"};
+
+    // Once around the window, from wherever the focus starts.
+    std::vector<QWidget*> stops;
+    QWidget* start = QApplication::focusWidget();
+    ASSERT_NE(start, nullptr);
+    for (int press = 0; press < 20; ++press) {
+        stayloom::testing::pressKey(window, Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        if (focused == start) {
+            break;
+        }
+        stops.push_back(focused);
+    }
+    for (const std::string& name : links) {
+        SCOPED_TRACE(name);
+        auto* link = findNamed<QLabel>(window, name.c_str());
+        ASSERT_NE(link, nullptr);
+        EXPECT_EQ(std::count(stops.begin(), stops.end(), link), 1) << "one Tab stop per link";
+
+        // The focus shows: the focused link is drawn with a ring it lacks otherwise, in a colour
+        // that stands out from the window.
+        link->setFocus(Qt::TabFocusReason);
+        const QImage focused = link->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        window.setFocus(Qt::OtherFocusReason);
+        const QImage unfocused = link->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_NE(focused, unfocused) << "no visible focus";
+        const QColor background = window.palette().color(QPalette::Window);
+        double ring = 1;
+        for (int y = 0; y < focused.height(); ++y) {
+            for (int x = 0; x < focused.width(); ++x) {
+                if (focused.pixel(x, y) != unfocused.pixel(x, y)) {
+                    ring = std::max(ring,
+                                    Theme::contrastRatio(QColor(focused.pixel(x, y)), background));
+                }
+            }
+        }
+        EXPECT_GE(ring, 3.0) << "the focus ring against the window";
+    }
+
+    // Space on a focused link opens its document here, and the terms stay unaccepted.
+    findNamed<QLabel>(window, "privacyPolicyLink")->setFocus(Qt::TabFocusReason);
+    stayloom::testing::pressKey(window, Qt::Key_Space);
+    bool opened = false;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* document = qobject_cast<LegalDocumentWindow*>(widget)) {
+            opened = opened || document->windowTitle() == QStringLiteral("Privacy Policy");
+        }
+    }
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(model->needsLegalAcceptance());
 }

@@ -10,6 +10,8 @@
 #include <QCheckBox>
 #include <QPalette>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -345,6 +347,7 @@ TEST(OnboardingWindow, ScreenshotsOfEachStepShowEverythingUnclipped) {
         SCOPED_TRACE(step);
         EXPECT_LE(fixture.window->height(), 560) << "close to the planned 480 points";
         stayloom::testing::expectContentFits(*fixture.window);
+        stayloom::testing::expectReadableTexts(*fixture.window);
         stayloom::testing::saveScreenshot(
             *fixture.window, QStringLiteral("firstrun-onboarding-step%1.png").arg(step));
     }
@@ -360,6 +363,8 @@ TEST(OnboardingWindow, BodyTextsReadAtAAContrastInLightAndDarkThemes) {
         OnboardingFixture fixture;
         fixture.harness.accessibilityPlatform.setTrusted(false);
         fixture.model->refreshAccessibilityTrust();
+        // The agents step as drawn, before the step that asks for screen-text reading.
+        stayloom::testing::expectReadableTexts(*fixture.window);
         fixture.goToStep(1);
         for (const char* name : {"stepDetail", "grantAccessHint"}) {
             const auto* label = findNamed<QLabel>(*fixture.window, name);
@@ -376,6 +381,30 @@ TEST(OnboardingWindow, BodyTextsReadAtAAContrastInLightAndDarkThemes) {
             EXPECT_GE(Theme::contrastRatio(shown, window), Theme::minimumTextContrast)
                 << name << (Theme::isDark(theme) ? " in the dark theme" : " in the light theme");
         }
+        // And as drawn, every text of the step.
+        stayloom::testing::expectReadableTexts(*fixture.window);
     }
     QApplication::setPalette(before);
+}
+
+TEST(OnboardingWindow, AgentColumnsLineUpAcrossTheGroupsUnderEveryStyle) {
+    QStyle* before = QApplication::style();
+    const QString beforeName = before->name();
+    // A dark palette with a style's own widths, as a GTK dark theme gives them.
+    const QPalette beforePalette = QApplication::palette();
+    QApplication::setPalette(QPalette(Qt::white, QColor(53, 53, 53)));
+    for (const QString& style : QStyleFactory::keys()) {
+        SCOPED_TRACE(style.toStdString());
+        QApplication::setStyle(style);
+        OnboardingFixture fixture;
+        std::set<int> columns;
+        for (const QCheckBox* toggle : fixture.agentToggles()) {
+            columns.insert(toggle->mapTo(fixture.window.get(), QPoint(0, 0)).x());
+        }
+        // Three columns, whichever group a toggle is in; more means a group of its own widths.
+        EXPECT_EQ(columns.size(), 3u);
+        stayloom::testing::expectContentFits(*fixture.window);
+    }
+    QApplication::setStyle(beforeName);
+    QApplication::setPalette(beforePalette);
 }

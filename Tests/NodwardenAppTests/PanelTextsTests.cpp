@@ -1,4 +1,5 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
 
@@ -281,7 +282,9 @@ TEST(PanelTexts, TrulySavedLineSumsEveryDay) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        EXPECT_EQ(panelTrulySavedText(metricsFrom({{"days", c.days}})), c.text);
+        EXPECT_EQ(panelTrulySavedText(metricsFrom({{"days", c.days}}), PlatformWording::macOS())
+                      .toStdString(),
+                  c.text);
     }
 }
 

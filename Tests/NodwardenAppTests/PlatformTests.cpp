@@ -15,6 +15,7 @@
 #include <NodwardenApp/platform/LoginItemPair.hpp>
 #include <NodwardenApp/platform/SignalQuit.hpp>
 #include <NodwardenApp/platform/SystemdLoginItemService.hpp>
+#include <NodwardenApp/platform/UserLanguage.hpp>
 #include <NodwardenApp/platform/XdgLoginItemService.hpp>
 #include <NodwardenApp/platform/macos/BundleUpdater.hpp>
 
@@ -804,4 +805,42 @@ TEST(BundleUpdater, StartsTheControllerOnlyWithAFeedAndLogsOnceEitherWay) {
         loggedMessages(logger),
         (std::vector<std::string>{notStarted, notStarted, "Updater started (auto-check: true)",
                                   "Updater started (auto-check: false)"}));
+}
+
+TEST(UserLanguage, FollowsTheMessagesLocaleAsGettextDoes) {
+    struct Case {
+        const char* label;
+        std::map<std::string, std::string> environment;
+        QStringList languages;
+    };
+    const std::vector<Case> cases = {
+        {"nothing set", {}, {}},
+        {"the C locale ignores LANGUAGE", {{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}}, {}},
+        {"POSIX likewise", {{"LC_ALL", "POSIX"}, {"LANGUAGE", "de"}}, {}},
+        {"LANG with its region, then the bare language",
+         {{"LANG", "de_AT.UTF-8"}},
+         {QStringLiteral("de_AT"), QStringLiteral("de")}},
+        {"LC_MESSAGES before LANG",
+         {{"LANG", "fr_FR.UTF-8"}, {"LC_MESSAGES", "de_DE.UTF-8@euro"}},
+         {QStringLiteral("de_DE"), QStringLiteral("de")}},
+        {"LC_ALL before LC_MESSAGES",
+         {{"LC_ALL", "de_CH.UTF-8"}, {"LC_MESSAGES", "fr_FR.UTF-8"}},
+         {QStringLiteral("de_CH"), QStringLiteral("de")}},
+        {"an empty LC_ALL counts as unset",
+         {{"LC_ALL", ""}, {"LANG", "de_DE.UTF-8"}},
+         {QStringLiteral("de_DE"), QStringLiteral("de")}},
+        {"LANGUAGE's list first, the locale last",
+         {{"LANG", "de_DE.UTF-8"}, {"LANGUAGE", "fr:en_GB::de"}},
+         {QStringLiteral("fr"), QStringLiteral("en_GB"), QStringLiteral("en"), QStringLiteral("de"),
+          QStringLiteral("de_DE")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto environment = [&c](const char* name) -> std::optional<std::string> {
+            const auto found = c.environment.find(name);
+            return found == c.environment.end() ? std::nullopt
+                                                : std::optional<std::string>(found->second);
+        };
+        EXPECT_EQ(app::UserLanguage::preferredLanguages(environment), c.languages);
+    }
 }

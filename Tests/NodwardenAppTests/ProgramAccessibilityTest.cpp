@@ -186,7 +186,6 @@ protected:
                                           (folder_.path() / "xdg-open.calls").string() + "\"\n");
         std::filesystem::permissions(folder_.path() / "bin/xdg-open",
                                      std::filesystem::perms::owner_all);
-        start();
     }
 
     void TearDown() override {
@@ -196,7 +195,8 @@ protected:
         }
     }
 
-    void start() {
+    /// Starts the program; `language` replaces the C locale's settings when given.
+    void start(const std::vector<std::string>& language = {"LC_ALL=C.UTF-8"}) {
         std::vector<std::string> environment = {
             "HOME=" + (folder_.path() / "home").string(),
             "PATH=" + (folder_.path() / "bin").string() + ":/usr/bin:/bin",
@@ -205,9 +205,9 @@ protected:
             "QT_QPA_PLATFORM=xcb",
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
             "XDG_CURRENT_DESKTOP=XFCE",
-            "LC_ALL=C.UTF-8",
             "TZ=UTC",
         };
+        environment.insert(environment.end(), language.begin(), language.end());
         // xvfb-run lets in only holders of its cookie, kept outside the test's home.
         if (const char* cookie = std::getenv("XAUTHORITY")) {
             environment.push_back(std::string("XAUTHORITY=") + cookie);
@@ -310,6 +310,7 @@ protected:
 } // namespace
 
 TEST_F(ProgramAccessibility, EveryWindowSpeaksOfThisComputerAndEveryLinkAndButtonActs) {
+    start();
     // The terms window, with its three documents as files on this computer.
     Ref agree = waitForNamed(ATSPI_ROLE_PUSH_BUTTON, "I Agree");
     ASSERT_NE(agree.object, nullptr) << "the terms window never appeared";
@@ -401,4 +402,76 @@ TEST_F(ProgramAccessibility, EveryWindowSpeaksOfThisComputerAndEveryLinkAndButto
 
     EXPECT_GE(windowsRead_, 12);
     EXPECT_GT(allTexts_.size(), 150u) << "the walk reached the windows' texts";
+}
+
+namespace {
+
+/// Words only English has, as whole words, in a text without the names that stay as they are
+/// (the product, the agents, the programs and files it names).
+bool speaksEnglish(std::string text) {
+    static const std::regex names(
+        R"(Stayloom|Claude Code|Claude|Codex CLI|Codex|Gemini CLI|Gemini|Qwen Code|Qwen|OpenCode|)"
+        R"(Copilot CLI|GitHub Copilot|Copilot|Cursor|Windsurf|Zed|Aider|Kiro|ChatGPT|Visual Studio )"
+        R"(Code|Firefox|Chromium|Google Chrome|Brave|Vivaldi|Opera|Microsoft Edge|)"
+        R"([\w./<>-]+\.json|stayloom[ -][\w -]+|~?/[\w./-]+)");
+    text = std::regex_replace(text, names, " ");
+    static const std::regex english(
+        R"(\b(the|and|your|you|is|are|with|for|to|of|this|that|when|while|not|it|its|keep|keeps|)"
+        R"(awake|sleep|settings|open|watch|watching|working|idle|battery|power|lid|mode|)"
+        R"(quit|continue|done|back|agree|terms|privacy|policy|accept|reset|stats|launch|login|)"
+        R"(enabled?|disabled|detected|running|unknown|status|warning|general|advanced|detection)\b)",
+        std::regex::icase);
+    return std::regex_search(text, english);
+}
+
+} // namespace
+
+TEST_F(ProgramAccessibility, InGermanNoWindowLeavesAnEnglishText) {
+    // The messages locale and the list of languages, as a German desktop sets them.
+    start({"LANGUAGE=de", "LC_MESSAGES=de_DE.UTF-8", "LANG=de_DE.UTF-8"});
+    std::set<std::string> english;
+    const auto readGerman = [&](const std::string& where) {
+        readEverything(where);
+        for (const std::string& text : allTexts_) {
+            if (speaksEnglish(text) && english.insert(text).second) {
+                ADD_FAILURE() << where << " shows English: \"" << text << "\"";
+            }
+        }
+    };
+
+    Ref agree = waitForNamed(ATSPI_ROLE_PUSH_BUTTON, "Zustimmen");
+    ASSERT_NE(agree.object, nullptr) << "the terms window never appeared in German";
+    readGerman("terms window");
+    ASSERT_TRUE(press(agree.object));
+    Ref next = waitForNamed(ATSPI_ROLE_PUSH_BUTTON, "Weiter");
+    ASSERT_NE(next.object, nullptr) << "the first-run window never appeared";
+    readGerman("first-run step 1");
+    ASSERT_TRUE(press(next.object));
+    ASSERT_NE(waitForNamed(ATSPI_ROLE_LABEL, "Bildschirmtext-Erkennung einschalten").object,
+              nullptr);
+    readGerman("first-run step 2");
+    next = waitForNamed(ATSPI_ROLE_PUSH_BUTTON, "Weiter");
+    ASSERT_TRUE(press(next.object));
+    Ref done = waitForNamed(ATSPI_ROLE_PUSH_BUTTON, "Fertig");
+    ASSERT_NE(done.object, nullptr);
+    readGerman("first-run step 3");
+    ASSERT_TRUE(press(done.object));
+
+    Ref settings =
+        waitFor([](AtspiAccessible* accessible) { return nameOf(accessible) == "Einstellungen"; },
+                "the panel's settings button");
+    ASSERT_NE(settings.object, nullptr);
+    readGerman("status panel");
+    ASSERT_TRUE(press(settings.object));
+    for (const char* tab :
+         {"Allgemein", "Energie", "Agenten", "Erkennung", "Statistik", "Erweitert"}) {
+        Ref page = waitForNamed(ATSPI_ROLE_PAGE_TAB, tab);
+        ASSERT_NE(page.object, nullptr) << tab;
+        press(page.object);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        readGerman(std::string("settings tab ") + tab);
+    }
+    // The walk read the windows' German, not an empty tree.
+    EXPECT_EQ(allTexts_.count("Willkommen bei Stayloom"), 1u);
+    EXPECT_GT(allTexts_.size(), 150u);
 }

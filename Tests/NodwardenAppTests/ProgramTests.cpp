@@ -219,16 +219,16 @@ TEST_P(ProgramFirstRun, TermsAreAskedOnlyWhereSomeoneCanAnswerAndANoKeepsTheGuar
     }
     const std::string gated = "Accept the Terms & Privacy Policy to enable keep-awake.";
     if (example.answer != nullptr) {
-        ASSERT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::question)))
+        ASSERT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::question())))
             << run->errors();
         EXPECT_EQ(run->output().rfind("Welcome to Stayloom\n", 0), 0u) << run->output();
         EXPECT_NE(run->output().find("Privacy Policy: file://"), std::string::npos)
             << "a copy on this computer, readable offline";
         terminal.type(example.answer);
-        EXPECT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::declined)));
+        EXPECT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::declined())));
         // The end of input (Ctrl+D) closes the question; the gated status follows.
         terminal.type("\x04");
-        EXPECT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::noAnswer)));
+        EXPECT_TRUE(run->waitForOutput(std::string(app::TerminalTermsPrompt::noAnswer())));
         EXPECT_TRUE(run->waitForOutput("Off — " + gated)) << run->output();
     } else {
         EXPECT_TRUE(run->waitForOutput("Off — " + gated)) << run->output();
@@ -238,7 +238,7 @@ TEST_P(ProgramFirstRun, TermsAreAskedOnlyWhereSomeoneCanAnswerAndANoKeepsTheGuar
             << run->errors();
         EXPECT_NE(run->errors().find("\n  stayloom accept-terms\n  stayloom mode watch\n"),
                   std::string::npos);
-        EXPECT_EQ(run->output().find(std::string(app::TerminalTermsPrompt::question)),
+        EXPECT_EQ(run->output().find(std::string(app::TerminalTermsPrompt::question())),
                   std::string::npos)
             << "a question nobody can see or answer";
     }
@@ -258,6 +258,51 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(parameter.param.name);
     });
 
+/// Words that only English has, as whole words; the product's and the agents' names and the
+/// commands a user types ("stayloom mode watch") are left out before looking.
+bool speaksEnglish(std::string text) {
+    for (const char* kept : {"open-sessions-state.json", "stayloom accept-terms",
+                             "stayloom mode watch", "stayloom mode", "Claude Code", "Codex CLI",
+                             "Gemini CLI", "Qwen Code", "OpenCode", "Copilot CLI", "Stayloom"}) {
+        for (auto at = text.find(kept); at != std::string::npos; at = text.find(kept)) {
+            text.erase(at, std::strlen(kept));
+        }
+    }
+    static const std::regex english(
+        R"(\b(the|and|your|you|is|are|with|for|to|of|this|that|when|while|not|it|its|keep|keeps|)"
+        R"(awake|sleep|settings|open|watch|watching|working|battery|power|lid|mode|quit|)"
+        R"(done|agree|terms|privacy|policy|accept|answer|type|press|Return)\b)",
+        std::regex::icase);
+    return std::regex_search(text, english);
+}
+
+/// Every text in `value` and below it, with where it sits ("agents/0/reason").
+void collectTexts(const QJsonValue& value, const std::string& at,
+                  std::vector<std::pair<std::string, std::string>>& texts) {
+    if (value.isString()) {
+        texts.emplace_back(at, value.toString().toStdString());
+    } else if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        for (qsizetype index = 0; index < array.size(); ++index) {
+            collectTexts(array.at(index), at + '/' + std::to_string(index), texts);
+        }
+    } else if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto entry = object.begin(); entry != object.end(); ++entry) {
+            collectTexts(entry.value(), at + '/' + entry.key().toStdString(), texts);
+        }
+    }
+}
+
+/// Whether `text` reads as German: an umlaut or one of the catalogue's common words.
+bool speaksGerman(const std::string& text) {
+    static const std::regex german(
+        R"((ä|ö|ü|ß|Ä|Ö|Ü)|\b(der|die|das|und|ist|nicht|kein|keiner|wach|gehalten|Beobachtet|)"
+        R"(Deckel|Akku|Netzstrom|Netzteil|Unbekannt|unbekannt|Offen|offen|Geschlossen|)"
+        R"(geschlossen|arbeitet|arbeiten|Agent|Agenten|Modus|Wartet|wartet|Sitzung)\b)");
+    return std::regex_search(text, german);
+}
+
 /// The report of `stayloom status --json`; an empty object when the output is not one.
 QJsonObject statusReport(const CommandOutcome& outcome) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(outcome.output)).object();
@@ -273,6 +318,57 @@ QJsonObject agentRow(const QJsonObject& report, const QString& name) {
     return {};
 }
 
+TEST_F(Program, TheTerminalFaceSpeaksTheUsersLanguage) {
+    InstalledProgram installed;
+    PseudoTerminal terminal;
+    // The messages locale as most desktops set it: LANG alone.
+    ProgramRun run(installed.program(), installed.machine.home(), terminal,
+                   ProgramRun::Seat::terminal, {"LC_ALL=", "LANG=de_DE.UTF-8"});
+    ASSERT_TRUE(run.waitForOutput("(Strg+C beendet): ")) << run.output() << run.errors();
+    const std::string terms = run.output();
+    EXPECT_EQ(terms.rfind("Willkommen bei Stayloom\n", 0), 0u) << terms;
+    // Every line but the documents' addresses, which are file names.
+    std::istringstream lines(terms);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("file://") == std::string::npos) {
+            EXPECT_FALSE(speaksEnglish(line)) << line;
+        }
+    }
+    terminal.type("j\n");
+    ASSERT_TRUE(run.waitForOutput("Modus [watch]: ")) << run.output();
+    const std::size_t mark = run.output().size();
+    terminal.type("\n");
+    // The status line, read from the running copy in the user's words.
+    ASSERT_TRUE(run.waitForOutput("Beobachtet — ", 15, mark)) << run.output() << run.errors();
+    // People read `status` in their language; scripts read raw values and the program's own
+    // English whatever the language of the copy or of the command.
+    const std::vector<std::string> german = {"LC_ALL=", "LANG=de_DE.UTF-8"};
+    const CommandOutcome text =
+        runCommand(installed.program(), installed.machine.home(), {"status"}, 20, german);
+    EXPECT_EQ(text.exitStatus, 0) << text.errors;
+    EXPECT_EQ(text.output.rfind("Beobachtet — ", 0), 0u) << text.output;
+    EXPECT_NE(text.output.find("\nModus: watch\n"), std::string::npos) << text.output;
+    EXPECT_NE(text.output.find("\nDeckel: "), std::string::npos) << text.output;
+    const CommandOutcome json =
+        runCommand(installed.program(), installed.machine.home(), {"status", "--json"}, 20, german);
+    const QJsonObject report = statusReport(json);
+    EXPECT_EQ(report.value(QStringLiteral("statusName")), QStringLiteral("Watching"))
+        << json.output;
+    EXPECT_EQ(report.value(QStringLiteral("status")), QStringLiteral("watching")) << json.output;
+    const QString lid = report.value(QStringLiteral("lid")).toString();
+    EXPECT_TRUE(lid == u"open" || lid == u"closed" || lid == u"unknown") << json.output;
+    std::vector<std::pair<std::string, std::string>> texts;
+    collectTexts(report, "", texts);
+    EXPECT_GT(texts.size(), 5u) << json.output;
+    for (const auto& [at, value] : texts) {
+        EXPECT_FALSE(speaksGerman(value)) << at << ": " << value;
+    }
+    EXPECT_TRUE(run.stop(SIGTERM, 5).has_value());
+    EXPECT_NE(readFile(installed.machine.settingsFile()).find("Stayloom.acceptedLegalVersion"),
+              std::string::npos)
+        << "the language's own yes accepts";
+}
+
 TEST_F(Program, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyUntilQuit) {
     InstalledProgram installed;
     const auto& home = installed.machine.home();
@@ -280,9 +376,11 @@ TEST_F(Program, TerminalFirstRunEndsWatchingAndCommandsSteerTheRunningCopyUntilQ
     ProgramRun run(installed.program(), home, terminal, ProgramRun::Seat::terminal);
 
     // Terms, then the mode with watch as the answer to a bare Return.
-    ASSERT_TRUE(run.waitForOutput(std::string(app::TerminalTermsPrompt::question))) << run.errors();
+    ASSERT_TRUE(run.waitForOutput(std::string(app::TerminalTermsPrompt::question())))
+        << run.errors();
     terminal.type("y\n");
-    ASSERT_TRUE(run.waitForOutput(std::string(app::TerminalModePrompt::question))) << run.output();
+    ASSERT_TRUE(run.waitForOutput(std::string(app::TerminalModePrompt::question())))
+        << run.output();
     EXPECT_NE(run.output().find("  1  watch "), std::string::npos) << run.output();
     std::size_t mark = run.output().size();
     terminal.type("\n");
@@ -762,7 +860,7 @@ TEST_F(Program, BackgroundJobSaysWhyItCannotAskAndCommandsFinishTheSetUp) {
                                 "terminal. "),
               std::string::npos)
         << run.errors();
-    EXPECT_EQ(run.output().find(std::string(app::TerminalTermsPrompt::question)),
+    EXPECT_EQ(run.output().find(std::string(app::TerminalTermsPrompt::question())),
               std::string::npos);
 
     const CommandOutcome accepted = runCommand(installed.program(), home, {"accept-terms"});

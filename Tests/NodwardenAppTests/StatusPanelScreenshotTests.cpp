@@ -1,19 +1,29 @@
+#include "AppSupport/FirstRunTestSupport.hpp"
 #include "AppSupport/StatusPanelScene.hpp"
 
+#include <NodwardenApp/platform/UserLanguage.hpp>
 #include <NodwardenApp/ui/panel/TrayIcon.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QLocale>
+#include <QToolTip>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
 
 // Renders the panel in three typical states to PNG files for people to look at (under
 // $STAYLOOM_SCREENSHOT_DIR, else "screenshots" in the working folder), and checks in the rendered
-// pixels that the status circle carries the status colour.
+// pixels that the status circle carries the status colour and that every text reads (4.5:1).
 
 using namespace nodwarden;
 using namespace nodwarden::app;
@@ -38,7 +48,16 @@ QImage shoot(StatusPanelScene& scene, const char* name) {
     const QString path =
         QDir(screenshotFolder()).filePath(QStringLiteral("panel-%1.png").arg(QLatin1String(name)));
     EXPECT_TRUE(image.save(path)) << path.toStdString();
+    // Every text as drawn, against what it is drawn on.
+    stayloom::testing::expectReadableTexts(*scene.panel);
     return image;
+}
+
+/// Saves `image` as <name>.png beside the panel's pictures.
+void save(const QImage& image, const QString& name) {
+    QDir().mkpath(screenshotFolder());
+    const QString path = QDir(screenshotFolder()).filePath(name + QStringLiteral(".png"));
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
 }
 
 /// Whether the status circle of the rendered panel shows `color` (the glyph in full colour).
@@ -137,4 +156,67 @@ TEST(StatusPanelScreenshots, WindowWithoutSystemTray) {
     const QWidget* footer = tray.panel()->findChild<QWidget*>(QStringLiteral("footerBar"));
     EXPECT_LE(footer->mapTo(window, QPoint(0, footer->height())).y(), note->geometry().top())
         << "the whole panel shows above the note";
+}
+
+TEST(StatusPanelScreenshots, KeepingAwakeInGerman) {
+    // The catalogue built into the program, installed as a German desktop's LANG asks for it;
+    // the panel is built after, as in the program.
+    const QLocale localeBefore;
+    const auto german = [](const char* name) -> std::optional<std::string> {
+        return std::string_view(name) == "LANG" ? std::optional<std::string>("de_DE.UTF-8")
+                                                : std::nullopt;
+    };
+    ASSERT_EQ(UserLanguage::install(*QCoreApplication::instance(), german),
+              QStringLiteral("de_DE"));
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.storeMetrics(metricsWithRecentRun(scene.harness.clock.now()));
+    scene.build();
+    const std::vector<ActivitySignal> agents = {
+        StatusPanelScene::agent(SignalStrength::strong, "Claude Code", "cpu", "esc to interrupt",
+                                2),
+        StatusPanelScene::agent(SignalStrength::presence, "Cursor", "running"),
+    };
+    scene.evaluate(agents);
+    scene.harness.clock.advance(12 * 60 + 7);
+    scene.evaluate(agents);
+    shoot(scene, "keeping-awake-de");
+    EXPECT_EQ(scene.text("heroStatusLabel"), "Hält wach");
+    EXPECT_EQ(scene.text("heroElapsedLabel"), "· 12 min");
+    const auto* settings = scene.find<QAbstractButton>("settingsButton");
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(settings->accessibleName().toStdString(), "Einstellungen");
+    for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+    QLocale::setDefault(localeBefore);
+}
+
+// The tray's tooltip as the desktop shows it while a timed keep-awake runs: its end on the clock
+// and the time left.
+TEST(StatusPanelScreenshots, TrayTooltipDuringATimedKeepAwake) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    scene.evaluate({});
+    scene.model->keepAwakeFor(90 * 60);
+    scene.harness.clock.advance(12 * 60);
+    scene.evaluate({});
+    const QString text = TrayIcon::toolTip(*scene.model, scene.model->currentTime());
+    EXPECT_TRUE(text.contains(QStringLiteral("\nUntil ")) &&
+                text.endsWith(QStringLiteral(" · 1 h 18 min left, then ") +
+                              scene.model->wording().modeName(AppMode::watchAgentUI)))
+        << text.toStdString();
+    QToolTip::showText(QPoint(400, 300), text);
+    QCoreApplication::processEvents();
+    QWidget* tip = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->inherits("QTipLabel")) {
+            tip = widget;
+        }
+    }
+    ASSERT_NE(tip, nullptr);
+    save(tip->grab().toImage(), QStringLiteral("tray-tooltip-timed-keep-awake"));
+    QToolTip::hideText();
 }

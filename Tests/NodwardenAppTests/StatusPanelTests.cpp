@@ -1,3 +1,4 @@
+#include "AppSupport/FirstRunTestSupport.hpp"
 #include "AppSupport/StatusPanelScene.hpp"
 
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
@@ -10,6 +11,8 @@
 #include <NodwardenApp/ui/panel/WarningRow.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
+#include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -19,6 +22,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace nodwarden;
@@ -462,4 +466,63 @@ TEST(StatusPanel, EveryControlHasAnObjectNameAndAnAccessibleName) {
         EXPECT_FALSE(widget->objectName().isEmpty()) << widget->metaObject()->className();
         EXPECT_FALSE(widget->accessibleName().isEmpty()) << widget->objectName().toStdString();
     }
+}
+
+TEST(StatusPanel, TabReachesEveryControlOnceAndArrowsMoveTheModeWithAVisibleFocus) {
+    StatusPanelScene scene;
+    scene.harness.storeMode(AppMode::watchAgentUI);
+    scene.build();
+    scene.start();
+    stayloom::testing::showActive(*scene.panel);
+
+    std::vector<QWidget*> stops;
+    QWidget* start = QApplication::focusWidget();
+    ASSERT_NE(start, nullptr);
+    for (int press = 0; press < 40; ++press) {
+        stayloom::testing::pressKey(*scene.panel, Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        if (focused == start) {
+            break;
+        }
+        stops.push_back(focused);
+    }
+    stops.push_back(start);
+    for (QWidget* widget : scene.panel->findChildren<QWidget*>()) {
+        if (widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)) {
+            EXPECT_EQ(std::count(stops.begin(), stops.end(), widget), 1)
+                << widget->objectName().toStdString();
+        }
+    }
+
+    // Left and Right move the choice along the picker, and the focus with it; the ends hold.
+    scene.find<QPushButton>("modeWatchButton")->setFocus(Qt::TabFocusReason);
+    const std::vector<std::tuple<Qt::Key, AppMode, const char*>> steps = {
+        {Qt::Key_Right, AppMode::manualKeepAwake, "modeAwakeButton"},
+        {Qt::Key_Right, AppMode::off, "modeOffButton"},
+        {Qt::Key_Right, AppMode::off, "modeOffButton"},
+        {Qt::Key_Left, AppMode::manualKeepAwake, "modeAwakeButton"},
+    };
+    for (const auto& [key, mode, button] : steps) {
+        SCOPED_TRACE(button);
+        stayloom::testing::pressKey(*scene.panel, key);
+        EXPECT_EQ(scene.model->mode(), mode);
+        EXPECT_EQ(QApplication::focusWidget(), scene.find(button));
+        EXPECT_TRUE(scene.find<QPushButton>(button)->isChecked());
+    }
+
+    // The focus on the chosen (accent-filled) segment shows at 3:1 against the accent.
+    auto* chosen = scene.find<QPushButton>("modeAwakeButton");
+    const QImage focused = chosen->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    scene.panel->setFocus(Qt::OtherFocusReason);
+    const QImage unfocused = chosen->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    double ring = 1;
+    for (int y = 0; y < focused.height(); ++y) {
+        for (int x = 0; x < focused.width(); ++x) {
+            if (focused.pixel(x, y) != unfocused.pixel(x, y)) {
+                ring = std::max(
+                    ring, Theme::contrastRatio(QColor(focused.pixel(x, y)), Theme::brandAccent()));
+            }
+        }
+    }
+    EXPECT_GE(ring, 3.0);
 }

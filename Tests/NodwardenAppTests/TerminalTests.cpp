@@ -43,8 +43,8 @@ TEST(TerminalTermsPrompt, AsksOnceDeclinesAnythingElseAndStopsAtYes) {
     ASSERT_TRUE(AppModelHarness::processEventsUntil([&] { return accepted.count() == 1; }));
     EXPECT_FALSE(prompt.isListening());
     EXPECT_EQ(listening.count(), 2);
-    EXPECT_EQ(contents(output), "THE TERMS\n\n" + std::string(TerminalTermsPrompt::question) +
-                                    std::string(TerminalTermsPrompt::declined));
+    EXPECT_EQ(contents(output), "THE TERMS\n\n" + std::string(TerminalTermsPrompt::question()) +
+                                    std::string(TerminalTermsPrompt::declined()));
     ::close(input[1]);
     ::close(input[0]);
     std::fclose(output);

@@ -74,7 +74,7 @@ TEST(TrayFallbackWindow, OpensAtStartAndSurvivesClosingUntilActivatedAgain) {
     EXPECT_EQ(icon.panel()->window(), window);
     const auto* note = window->findChild<QLabel*>(QStringLiteral("panelWindowNote"));
     ASSERT_NE(note, nullptr);
-    EXPECT_EQ(note->text(), QString::fromUtf8(TrayIcon::windowedNote));
+    EXPECT_EQ(note->text(), TrayIcon::tr(TrayIcon::windowedNote));
     EXPECT_GE(window->height(), icon.panel()->heightForWidth(StatusPanel::panelWidth))
         << "the window fits the whole panel";
 

@@ -178,6 +178,8 @@ TEST(AccessibilityDetectPerApp, KnownAgentSignalsCarryThePhraseAndTheReason) {
     idle.appName = "Claude";
     idle.reason = "UI text matched idle phrase \"Reply to Claude\"";
     idle.matchedText = "Reply to Claude";
+    idle.reasonCode = nodwarden::ReasonCode::screenIdlePhrase;
+    idle.reasonDetail = "Reply to Claude";
     EXPECT_NE(std::find(signals.begin(), signals.end(), idle), signals.end());
     EXPECT_NE(std::find_if(signals.begin(), signals.end(),
                            [](const ActivitySignal& signal) {

@@ -60,8 +60,8 @@ struct ScriptedDetectors : nodwarden::ProcessActivityDetecting,
 ActivitySignal signal(Strength strength, std::optional<std::string> name, std::string reason,
                       std::optional<std::string> matchedText = std::nullopt,
                       std::optional<int> sessionCount = std::nullopt) {
-    return {strength,     std::move(name), std::move(reason), std::move(matchedText),
-            sessionCount, std::nullopt};
+    return {strength,     std::move(name), std::move(reason),       std::move(matchedText),
+            sessionCount, std::nullopt,    ReasonCode::unspecified, {}};
 }
 ActivitySignal process(const std::string& name, Strength strength = Strength::presence,
                        int sessions = 1) {
@@ -280,12 +280,15 @@ TEST(ActivityDetector, MergesTheLibrarysOwnDetectorsOverRealFiles) {
     // shared database file does not count without its process.
     const auto first = detector.detectPerApp(settings, {}, written + 10);
     ASSERT_EQ(names(first), (std::vector<std::string>{"Claude Code", "Cursor"}));
+    // The screen's finding, with the code and phrase a program words it from.
     ActivitySignal onScreen{Strength::strong,
                             "Claude Code",
                             "UI text matched active phrase \"esc to interrupt\"",
                             "esc to interrupt",
                             2,
-                            true};
+                            true,
+                            ReasonCode::screenActivePhrase,
+                            "esc to interrupt"};
     onScreen.decidedBy = nodwarden::DecidingWitness::screen;
     EXPECT_EQ(first[0], onScreen);
     EXPECT_EQ(first[1].sessionCount, std::nullopt);

@@ -379,8 +379,14 @@ TEST(AgentStateMachine, ModeOffClearsAllStateAndKeepsTheBatteryWarning) {
     const auto decision =
         machine.evaluate(AppMode::off, GuardSettings::defaults(), onBattery(25), LidState::closed,
                          strongSignal, true, ThermalState::nominal, startDate + 1);
-    EXPECT_EQ(decision,
-              (GuardDecision{GuardStatus::off, false, false, "Claude Code", offReason, true}));
+    EXPECT_EQ(decision, (GuardDecision{GuardStatus::off,
+                                       false,
+                                       false,
+                                       "Claude Code",
+                                       offReason,
+                                       true,
+                                       ReasonCode::modeOff,
+                                       {}}));
     EXPECT_FALSE(machine.lastActiveSignalAt().has_value());
     EXPECT_FALSE(machine.hasSeenWork());
     EXPECT_FALSE(machine.completionSleepIssued());

@@ -4,12 +4,14 @@
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/GuardStatus.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
+#include <NodwardenCore/model/ReasonCode.hpp>
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -362,6 +364,21 @@ TEST(AppMode, RawValuesRoundTripAndUnknownTextsYieldNoMode) {
     }
 }
 
+// Stored signals and `status --json` carry the code by its raw value: each code keeps its own,
+// and reads back as itself.
+TEST(ReasonCode, EveryCodeHasARawValueOfItsOwnThatReadsBack) {
+    std::set<std::string_view> raws;
+    for (int index = 0; index <= int(ReasonCode::outOfReach); ++index) {
+        const auto code = static_cast<ReasonCode>(index);
+        const std::string_view raw = rawValue(code);
+        SCOPED_TRACE(raw);
+        EXPECT_TRUE(raws.insert(raw).second);
+        EXPECT_EQ(reasonCodeFromRawValue(raw), code);
+    }
+    EXPECT_FALSE(reasonCodeFromRawValue("").has_value());
+    EXPECT_FALSE(reasonCodeFromRawValue("OutOfReach").has_value());
+}
+
 TEST(SignalStrength, OrderedByRawValueAndOnlyZeroToThreeConvert) {
     EXPECT_LT(SignalStrength::none, SignalStrength::presence);
     EXPECT_GT(SignalStrength::weak, SignalStrength::presence);
@@ -380,7 +397,11 @@ TEST(SignalStrength, OrderedByRawValueAndOnlyZeroToThreeConvert) {
 TEST(ActivitySignal, TheStrongestIsTheFirstOfTheGreatestStrength) {
     EXPECT_EQ(strongestSignal({}), ActivitySignal::none());
     const auto named = [](SignalStrength strength, const std::string& reason) {
-        return ActivitySignal{strength, reason, reason, std::nullopt, std::nullopt, std::nullopt};
+        ActivitySignal signal;
+        signal.strength = strength;
+        signal.appName = reason;
+        signal.reason = reason;
+        return signal;
     };
     EXPECT_EQ(
         strongestSignal({named(SignalStrength::presence, "a"), named(SignalStrength::strong, "b"),
@@ -398,10 +419,19 @@ TEST(ActivitySignal, JSONLeavesOutAbsentFieldsAndRequiresStrengthAndReason) {
     EXPECT_EQ(ActivitySignal::none().strength, SignalStrength::none);
 
     const json bare = json::parse(ActivitySignal::none().toJSON());
-    EXPECT_EQ(bare, (json{{"strength", 0}, {"reason", "No active agent signal"}}));
+    EXPECT_EQ(bare, (json{{"strength", 0},
+                          {"reason", "No active agent signal"},
+                          {"reasonCode", "noActiveSignal"}}));
 
-    const ActivitySignal full{
-        SignalStrength::strong, "Claude Code", "CPU 42%", "esc to interrupt", 2, true};
+    // The code and its value travel with the sentence.
+    const ActivitySignal full{SignalStrength::strong,
+                              "Claude Code",
+                              "Claude Code session active (12s ago)",
+                              "esc to interrupt",
+                              2,
+                              true,
+                              ReasonCode::sessionFileFresh,
+                              "12"};
     EXPECT_EQ(ActivitySignal::fromJSON(full.toJSON()), full);
     EXPECT_EQ(ActivitySignal::fromJSON(ActivitySignal::none().toJSON()), ActivitySignal::none());
 

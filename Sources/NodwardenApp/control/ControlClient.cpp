@@ -6,6 +6,7 @@
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenCore/system/UniqueFd.hpp>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -219,22 +220,26 @@ int reportNoAnswer(const CommandLineRequest& request, const Exchange& result, st
             print(output, QStringLiteral("{\"running\": false}\n"));
             return ControlClient::notRunningStatus;
         }
-        print(errors, QStringLiteral("Stayloom is not running for this user. Start it with: "
-                                     "stayloom\n"));
+        print(errors, QCoreApplication::translate(
+                          "ControlClient", "Stayloom is not running for this user. Start it with: "
+                                           "stayloom\n"));
         return ControlClient::notRunningStatus;
     case Outcome::unreachable:
-        print(errors, QStringLiteral("Cannot reach the running Stayloom: ") +
-                          shownOnTerminal(QString::fromUtf8(result.text)) + u'\n');
+        print(errors,
+              QCoreApplication::translate("ControlClient", "Cannot reach the running Stayloom: ") +
+                  shownOnTerminal(QString::fromUtf8(result.text)) + u'\n');
         return ControlClient::failedStatus;
     case Outcome::closedEarly:
-        print(errors, QStringLiteral("The running Stayloom closed the connection without "
-                                     "answering.\n"));
+        print(errors, QCoreApplication::translate(
+                          "ControlClient", "The running Stayloom closed the connection without "
+                                           "answering.\n"));
         return ControlClient::failedStatus;
     case Outcome::timedOut:
     case Outcome::answered:
         break;
     }
-    print(errors, QStringLiteral("The running Stayloom did not answer within %1 s.\n")
+    print(errors, QCoreApplication::translate("ControlClient",
+                                              "The running Stayloom did not answer within %1 s.\n")
                       .arg(ControlClient::answerTimeoutMilliseconds / 1000));
     return ControlClient::failedStatus;
 }
@@ -243,20 +248,24 @@ int reportNoAnswer(const CommandLineRequest& request, const Exchange& result, st
 std::optional<QJsonObject> acceptedReply(const QByteArray& text, std::FILE* errors) {
     const QJsonDocument document = QJsonDocument::fromJson(text);
     if (!document.isObject()) {
-        print(errors, QStringLiteral("The running Stayloom gave an answer that is not one JSON "
-                                     "object.\n"));
+        print(errors, QCoreApplication::translate(
+                          "ControlClient", "The running Stayloom gave an answer that is not one "
+                                           "JSON object.\n"));
         return std::nullopt;
     }
     const QJsonObject reply = document.object();
     if (!reply.value(QStringLiteral("ok")).toBool()) {
         if (reply.value(QStringLiteral("error")).toString() ==
             QLatin1String(ControlProtocol::busyError)) {
-            print(errors, QStringLiteral("The running Stayloom is busy answering other commands. "
-                                         "Try again in a moment.\n"));
+            print(errors,
+                  QCoreApplication::translate(
+                      "ControlClient", "The running Stayloom is busy answering other commands. "
+                                       "Try again in a moment.\n"));
             return std::nullopt;
         }
-        print(errors, QStringLiteral("The running Stayloom refused: ") +
-                          shownOnTerminal(reply.value(QStringLiteral("error")).toString()) + u'\n');
+        print(errors,
+              QCoreApplication::translate("ControlClient", "The running Stayloom refused: ") +
+                  shownOnTerminal(reply.value(QStringLiteral("error")).toString()) + u'\n');
         return std::nullopt;
     }
     return reply;
@@ -264,6 +273,12 @@ std::optional<QJsonObject> acceptedReply(const QByteArray& text, std::FILE* erro
 
 QString onOff(bool on) {
     return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+/// The same as people read it in a sentence.
+QString onOffShown(bool on) {
+    return on ? QCoreApplication::translate("ControlClient", "on")
+              : QCoreApplication::translate("ControlClient", "off");
 }
 
 /// One line of `events` for people: the time on the local clock and the status line.
@@ -274,7 +289,7 @@ QString eventText(const QJsonObject& state, const QJsonObject& change) {
                                    .toString(QStringLiteral("HH:mm:ss"))
                              : QString();
     return clock + u' ' + StatusReport::headline(state, at.value_or(StatusReport::currentTime())) +
-           QStringLiteral(" · mode ") +
+           QCoreApplication::translate("ControlClient", " · mode ") +
            shownOnTerminal(state.value(QStringLiteral("mode")).toString()) + u'\n';
 }
 
@@ -299,16 +314,24 @@ int follow(const CommandLineRequest& request, const std::filesystem::path& socke
         return ControlClient::failedStatus;
     }
     QJsonObject state = reply->value(QStringLiteral("status")).toObject();
+    // What people read comes in their language; from a copy that sends none, as scripts read it.
+    const bool withShown = reply->contains(QStringLiteral("shown"));
+    QJsonObject shownState = withShown ? reply->value(QStringLiteral("shown")).toObject() : state;
     QJsonObject change = state;
     change.insert(QStringLiteral("at"), StatusReport::isoTime(StatusReport::currentTime()));
+    QJsonObject shownChange;
     while (true) {
-        for (auto entry = change.begin(); entry != change.end(); ++entry) {
-            state.insert(entry.key(), entry.value());
-        }
+        const auto mergeInto = [](QJsonObject& into, const QJsonObject& from) {
+            for (auto entry = from.begin(); entry != from.end(); ++entry) {
+                into.insert(entry.key(), entry.value());
+            }
+        };
+        mergeInto(state, change);
+        mergeInto(shownState, withShown ? shownChange : change);
         print(output,
               request.json
                   ? QString::fromUtf8(QJsonDocument(change).toJson(QJsonDocument::Compact)) + u'\n'
-                  : eventText(state, change));
+                  : eventText(shownState, change));
         const Exchange next =
             readLine(connection.socket.get(), pending, QDeadlineTimer(QDeadlineTimer::Forever));
         const QJsonDocument document = QJsonDocument::fromJson(next.text);
@@ -316,8 +339,9 @@ int follow(const CommandLineRequest& request, const std::filesystem::path& socke
             break;
         }
         change = document.object();
+        shownChange = change.take(QStringLiteral("shown")).toObject();
     }
-    print(errors, QStringLiteral("Stayloom has stopped.\n"));
+    print(errors, QCoreApplication::translate("ControlClient", "Stayloom has stopped.\n"));
     return 0;
 }
 
@@ -327,9 +351,11 @@ int ControlClient::run(const CommandLineRequest& request,
                        const std::optional<std::filesystem::path>& socketPath, std::FILE* output,
                        std::FILE* errors) {
     if (!socketPath) {
-        print(errors, QStringLiteral("Stayloom cannot be reached: the path of its control socket "
-                                     "is too long for this system. Set XDG_RUNTIME_DIR to a "
-                                     "shorter folder.\n"));
+        print(errors,
+              QCoreApplication::translate(
+                  "ControlClient", "Stayloom cannot be reached: the path of its control socket "
+                                   "is too long for this system. Set XDG_RUNTIME_DIR to a "
+                                   "shorter folder.\n"));
         return failedStatus;
     }
     if (request.action == Action::events) {
@@ -346,6 +372,9 @@ int ControlClient::run(const CommandLineRequest& request,
         return failedStatus;
     }
     const QJsonObject status = reply->value(QStringLiteral("status")).toObject();
+    const QJsonObject shown = reply->contains(QStringLiteral("shown"))
+                                  ? reply->value(QStringLiteral("shown")).toObject()
+                                  : status;
     switch (request.action) {
     case Action::status:
         if (request.quiet) {
@@ -354,28 +383,30 @@ int ControlClient::run(const CommandLineRequest& request,
         print(output,
               request.json
                   ? QString::fromUtf8(QJsonDocument(status).toJson(QJsonDocument::Compact)) + u'\n'
-                  : StatusReport::text(status));
+                  : StatusReport::text(shown));
         return 0;
     case Action::quit: {
         const qint64 pid = qint64(status.value(QStringLiteral("pid")).toDouble());
         if (!waitForEnd(pid)) {
             print(errors,
-                  QStringLiteral("Stayloom (process %1) was asked to quit but still runs.\n")
+                  QCoreApplication::translate(
+                      "ControlClient", "Stayloom (process %1) was asked to quit but still runs.\n")
                       .arg(pid));
             return failedStatus;
         }
-        print(output, QStringLiteral("Stayloom has quit.\n"));
+        print(output, QCoreApplication::translate("ControlClient", "Stayloom has quit.\n"));
         return 0;
     }
     case Action::acceptTerms:
-        print(output, QStringLiteral("Terms accepted.\n") + StatusReport::text(status));
+        print(output, QCoreApplication::translate("ControlClient", "Terms accepted.\n") +
+                          StatusReport::text(shown));
         return 0;
     case Action::mode:
         if (!request.mode) {
             print(output, shownOnTerminal(status.value(QStringLiteral("mode")).toString()) + u'\n');
             return 0;
         }
-        print(output, StatusReport::text(status));
+        print(output, StatusReport::text(shown));
         return 0;
     case Action::launchAtLogin: {
         const bool now = status.value(QStringLiteral("launchAtLogin")).toBool();
@@ -386,8 +417,10 @@ int ControlClient::run(const CommandLineRequest& request,
         const bool before = reply->value(QStringLiteral("launchAtLoginBefore")).toBool();
         QString text =
             before == now
-                ? QStringLiteral("Launch at login stays %1.\n").arg(onOff(now))
-                : QStringLiteral("Launch at login: %1, was %2.\n").arg(onOff(now), onOff(before));
+                ? QCoreApplication::translate("ControlClient", "Launch at login stays %1.\n")
+                      .arg(onOffShown(now))
+                : QCoreApplication::translate("ControlClient", "Launch at login: %1, was %2.\n")
+                      .arg(onOffShown(now), onOffShown(before));
         if (const QString message = status.value(QStringLiteral("launchAtLoginMessage")).toString();
             !message.isEmpty()) {
             text += shownOnTerminal(message) + u'\n';
@@ -396,7 +429,7 @@ int ControlClient::run(const CommandLineRequest& request,
         return now == *request.enabled ? 0 : failedStatus;
     }
     default:
-        print(output, StatusReport::text(status));
+        print(output, StatusReport::text(shown));
         return 0;
     }
 }

@@ -22,10 +22,12 @@ namespace {
 /// The longest timed keep-awake a command may ask for, as `stayloom awake --for` takes it.
 constexpr double maxKeepAwakeSeconds = 7 * 24 * 3600;
 
-/// A successful answer carrying the model's status as it stands.
+/// A successful answer carrying the model's status as it stands: for scripts, and as the user
+/// reads it.
 QJsonObject statusAnswer(const AppModel& model) {
     return QJsonObject{{QStringLiteral("ok"), true},
-                       {QStringLiteral("status"), StatusReport::fromModel(model)}};
+                       {QStringLiteral("status"), StatusReport::forScripts(model)},
+                       {QStringLiteral("shown"), StatusReport::fromModel(model)}};
 }
 
 ControlReply failure(const QString& error) {
@@ -114,9 +116,11 @@ ControlReply InstanceControl::reportOnceWeighed() const {
 
 ControlReply InstanceControl::events() const {
     ControlReply reply = report();
-    reply.stream = [model = &model_, first = reply.body.value(QStringLiteral("status")).toObject()](
+    reply.stream = [model = &model_, first = reply.body.value(QStringLiteral("status")).toObject(),
+                    firstShown = reply.body.value(QStringLiteral("shown")).toObject()](
                        std::function<void(const QJsonObject&)> send) -> std::function<void()> {
-        const QPointer<StatusEvents> follower = new StatusEvents(*model, first, std::move(send));
+        const QPointer<StatusEvents> follower =
+            new StatusEvents(*model, first, firstShown, std::move(send));
         // The follower goes with the model should the model go first.
         return [follower] { delete follower.data(); };
     };

@@ -26,8 +26,9 @@ QJsonArray agentStates(const QJsonObject& report) {
 
 } // namespace
 
-StatusEvents::StatusEvents(AppModel& model, QJsonObject first, Send send)
-    : QObject(&model), model_(model), last_(std::move(first)), send_(std::move(send)) {
+StatusEvents::StatusEvents(AppModel& model, QJsonObject first, QJsonObject firstShown, Send send)
+    : QObject(&model), model_(model), last_(std::move(first)), lastShown_(std::move(firstShown)),
+      send_(std::move(send)) {
     for (auto signal :
          {&AppModel::statusChanged, &AppModel::statusReasonChanged, &AppModel::agentRowsChanged,
           &AppModel::modeChanged, &AppModel::timedKeepAwakeChanged}) {
@@ -45,13 +46,18 @@ QJsonObject StatusEvents::changes(const QJsonObject& before, const QJsonObject& 
     if (!awaited) {
         return {};
     }
+    QJsonObject line = differing(before, now);
+    line.insert(QStringLiteral("at"), at);
+    return line;
+}
+
+QJsonObject StatusEvents::differing(const QJsonObject& before, const QJsonObject& now) {
     QJsonObject line;
     for (auto entry = now.begin(); entry != now.end(); ++entry) {
         if (before.value(entry.key()) != entry.value()) {
             line.insert(entry.key(), entry.value());
         }
     }
-    line.insert(QStringLiteral("at"), at);
     return line;
 }
 
@@ -66,13 +72,17 @@ void StatusEvents::schedule() {
 
 void StatusEvents::sendIfChanged() {
     scheduled_ = false;
-    QJsonObject now = StatusReport::fromModel(model_);
-    const QJsonObject line =
-        changes(last_, now, StatusReport::isoTime(model_.currentTime()).toString());
+    QJsonObject now = StatusReport::forScripts(model_);
+    QJsonObject line = changes(last_, now, StatusReport::isoTime(model_.currentTime()).toString());
     if (line.isEmpty()) {
         return;
     }
+    QJsonObject shownNow = StatusReport::fromModel(model_);
+    if (const QJsonObject shown = differing(lastShown_, shownNow); !shown.isEmpty()) {
+        line.insert(QStringLiteral("shown"), shown);
+    }
     last_ = std::move(now);
+    lastShown_ = std::move(shownNow);
     send_(line);
 }
 

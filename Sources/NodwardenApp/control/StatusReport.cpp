@@ -5,7 +5,11 @@
 #include <NodwardenApp/model/ModeWords.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
+#include <NodwardenApp/model/SourceLanguage.hpp>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonArray>
 
@@ -75,20 +79,45 @@ QJsonArray locks(const AppModel& model) {
 /// "Locks: org.freedesktop.login1 sleep (held), org.freedesktop.ScreenSaver idle (not held)";
 /// a lock this desktop does not heed says so.
 QString locksLine(const QJsonArray& locks) {
-    QString line;
+    QStringList named;
     for (const QJsonValueConstRef value : locks) {
         const QJsonObject lock = value.toObject();
-        line += (line.isEmpty() ? QStringLiteral("Locks: ") : QStringLiteral(", ")) +
-                lock.value(QStringLiteral("service")).toString() + u' ' +
-                lock.value(QStringLiteral("kind")).toString() + QStringLiteral(" (") +
-                (lock.value(QStringLiteral("held")).toBool() ? QStringLiteral("held")
-                                                             : QStringLiteral("not held")) +
-                (lock.value(QStringLiteral("honoured")).toBool()
-                     ? QString()
-                     : QStringLiteral(", not heeded here")) +
-                u')';
+        const bool held = lock.value(QStringLiteral("held")).toBool();
+        const QString how =
+            lock.value(QStringLiteral("honoured")).toBool()
+                ? (held ? QCoreApplication::translate("StatusReport", "held")
+                        : QCoreApplication::translate("StatusReport", "not held"))
+                : (held ? QCoreApplication::translate("StatusReport", "held, not heeded here")
+                        : QCoreApplication::translate("StatusReport", "not held, not heeded here"));
+        named.append(shownOnTerminal(lock.value(QStringLiteral("service")).toString()) + u' ' +
+                     shownOnTerminal(lock.value(QStringLiteral("kind")).toString()) +
+                     QStringLiteral(" (") + how + u')');
     }
-    return line;
+    if (named.isEmpty()) {
+        return {};
+    }
+    return QCoreApplication::translate("StatusReport", "Locks: %1").arg(named.join(u", "));
+}
+
+/// The texts a report is built from; the rest comes from the model as it is.
+struct ReportTexts {
+    QString statusReason;
+    QString batteryDescription;
+    std::vector<AgentStatusRow> agentRows;
+    std::optional<QString> launchAtLoginMessage;
+};
+
+QJsonObject report(const AppModel& model, const ReportTexts& texts);
+
+/// A report value's text as people read it, safe on a terminal.
+QString shown(const QJsonObject& object, const char* key) {
+    return shownOnTerminal(object.value(QString::fromUtf8(key)).toString());
+}
+
+/// The lid's raw value in the user's words ("Open").
+QString lidText(const QString& raw) {
+    const auto lid = lidStateFromRawValue(raw.toStdString());
+    return ReasonTexts::lidName(lid.value_or(LidState::unknown), PlatformWording::current());
 }
 
 } // namespace
@@ -102,8 +131,23 @@ QJsonValue StatusReport::isoTime(std::optional<Date> date) {
 }
 
 QJsonObject StatusReport::fromModel(const AppModel& model) {
+    return report(model, {model.statusReason(), model.batteryDescription(), model.agentRows(),
+                          model.launchAtLoginMessage()});
+}
+
+QJsonObject StatusReport::forScripts(const AppModel& model) {
+    AppModel::SourceTexts texts = model.sourceTexts();
+    return inSourceLanguage([&] {
+        return report(model, {std::move(texts.statusReason), std::move(texts.batteryDescription),
+                              std::move(texts.agentRows), std::move(texts.launchAtLoginMessage)});
+    });
+}
+
+namespace {
+
+QJsonObject report(const AppModel& model, const ReportTexts& texts) {
     QJsonArray agents;
-    for (const AgentStatusRow& row : model.agentRows()) {
+    for (const AgentStatusRow& row : texts.agentRows) {
         agents.append(QJsonObject{
             {QStringLiteral("name"), utf8(row.name)},
             {QStringLiteral("state"), row.isWaiting ? QStringLiteral("waiting") : utf8(row.state)},
@@ -120,13 +164,13 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
         {QStringLiteral("pid"), qint64(::getpid())},
         {QStringLiteral("version"), QString::fromUtf8(BuildInfo::version)},
         {QStringLiteral("status"), utf8(rawValue(model.status()))},
-        {QStringLiteral("statusName"), utf8(displayName(model.status()))},
-        {QStringLiteral("statusSince"), isoTime(model.statusSince())},
-        {QStringLiteral("keepingAwakeSince"), isoTime(model.guardingSince())},
-        {QStringLiteral("graceEndsAt"), isoTime(model.graceEndsAt())},
-        {QStringLiteral("reason"), model.statusReason()},
+        {QStringLiteral("statusName"), ReasonTexts::statusName(model.status(), model.wording())},
+        {QStringLiteral("statusSince"), StatusReport::isoTime(model.statusSince())},
+        {QStringLiteral("keepingAwakeSince"), StatusReport::isoTime(model.guardingSince())},
+        {QStringLiteral("graceEndsAt"), StatusReport::isoTime(model.graceEndsAt())},
+        {QStringLiteral("reason"), texts.statusReason},
         {QStringLiteral("mode"), utf8(modeWord(model.mode()))},
-        {QStringLiteral("keepAwakeUntil"), isoTime(model.timedKeepAwakeUntil())},
+        {QStringLiteral("keepAwakeUntil"), StatusReport::isoTime(model.timedKeepAwakeUntil())},
         {QStringLiteral("modeAfter"),
          model.modeAfterTimedKeepAwake()
              ? QJsonValue(utf8(modeWord(*model.modeAfterTimedKeepAwake())))
@@ -135,19 +179,22 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
         {QStringLiteral("keepingAwake"), model.isKeptAwake()},
         {QStringLiteral("locks"), locks(model)},
         {QStringLiteral("lockWarning"), optionalText(model.lockWarning())},
-        {QStringLiteral("agentSummary"), model.agentSummary()},
+        {QStringLiteral("agentSummary"),
+         QString::fromStdString(PanelTexts::agentSummary(texts.agentRows))},
         {QStringLiteral("agents"), agents},
         {QStringLiteral("power"),
          QJsonObject{{QStringLiteral("onACPower"), model.isOnACPower()},
                      {QStringLiteral("batteryPercent"), percent},
-                     {QStringLiteral("description"), model.batteryDescription()}}},
-        {QStringLiteral("lid"), model.lidDescription().toLower()},
+                     {QStringLiteral("description"), texts.batteryDescription}}},
+        {QStringLiteral("lid"), utf8(rawValue(model.lid()))},
         {QStringLiteral("batteryWarning"), model.isBatteryWarning()},
         {QStringLiteral("lastRun"), lastRun(model)},
         {QStringLiteral("launchAtLogin"), model.settings().launchAtLoginEnabled},
-        {QStringLiteral("launchAtLoginMessage"), optionalText(model.launchAtLoginMessage())},
+        {QStringLiteral("launchAtLoginMessage"), optionalText(texts.launchAtLoginMessage)},
     };
 }
+
+} // namespace
 
 Date StatusReport::currentTime() {
     return dateFromUnixTime(double(QDateTime::currentMSecsSinceEpoch()) / 1000);
@@ -165,11 +212,8 @@ std::optional<Date> StatusReport::time(const QJsonObject& report, const char* ke
 QString StatusReport::headline(const QJsonObject& report, Date now) {
     // Every value may hold text from outside (an agent's or a command's name, a reason, a
     // forged row): shown safely, while the JSON keeps it exact.
-    const auto field = [&report](const char* key) {
-        return shownOnTerminal(report.value(QString::fromUtf8(key)).toString());
-    };
-    QString text = field("statusName") + QStringLiteral(" — ") + field("reason") +
-                   QStringLiteral(" · ") + field("agentSummary");
+    QString text = shown(report, "statusName") + QStringLiteral(" — ") + shown(report, "reason") +
+                   QStringLiteral(" · ") + shown(report, "agentSummary");
     if (const auto graceEnds = time(report, "graceEndsAt")) {
         text += QStringLiteral(" · ") +
                 QString::fromStdString(PanelTexts::graceCountdown(*graceEnds - now));
@@ -178,59 +222,54 @@ QString StatusReport::headline(const QJsonObject& report, Date now) {
 }
 
 QString StatusReport::text(const QJsonObject& report, Date now) {
-    const auto field = [&report](const char* key) {
-        return shownOnTerminal(report.value(QString::fromUtf8(key)).toString());
-    };
-    const auto member = [](const QJsonObject& object, const char* key) {
-        return shownOnTerminal(object.value(QString::fromUtf8(key)).toString());
-    };
     QString text = headline(report, now) + u'\n';
-    text += QStringLiteral("Mode: ") + field("mode");
     if (const auto until = time(report, "keepAwakeUntil")) {
-        text += u' ' + QString::fromStdString(PanelTexts::timedKeepAwakeLeft(*until, now)) +
-                QStringLiteral(", then ") + field("modeAfter");
+        text += QCoreApplication::translate("StatusReport", "Mode: %1 %2, then %3")
+                    .arg(shown(report, "mode"),
+                         QString::fromStdString(PanelTexts::timedKeepAwakeLeft(*until, now)),
+                         shown(report, "modeAfter"));
+    } else {
+        text += QCoreApplication::translate("StatusReport", "Mode: %1").arg(shown(report, "mode"));
     }
     text += u'\n';
     const QJsonArray agents = report.value(QStringLiteral("agents")).toArray();
     for (const QJsonValueConstRef value : agents) {
         const QJsonObject agent = value.toObject();
-        QString state = member(agent, "state");
-        if (state == u"waiting") {
-            state = QStringLiteral("waiting for you");
-        }
-        text += QStringLiteral("  ") + member(agent, "name") + QStringLiteral(": ") + state +
-                QStringLiteral(" — ") + member(agent, "reason");
-        if (const QString witness = member(agent, "decidedBy"); !witness.isEmpty()) {
-            text += QStringLiteral(" (decided by ") + witness + u')';
+        text += QStringLiteral("  ") + shown(agent, "name") + QStringLiteral(": ") +
+                shownOnTerminal(ReasonTexts::agentState(shown(agent, "state").toStdString())) +
+                QStringLiteral(" — ") + shown(agent, "reason");
+        if (const QString witness = shown(agent, "decidedBy"); !witness.isEmpty()) {
+            text +=
+                u' ' + QCoreApplication::translate("StatusReport", "(decided by %1)").arg(witness);
         }
         text += u'\n';
     }
     const QJsonObject power = report.value(QStringLiteral("power")).toObject();
-    text += QStringLiteral("Power: ") + member(power, "description");
-    if (report.value(QStringLiteral("batteryWarning")).toBool()) {
-        text += QStringLiteral(" (battery warning)");
-    }
+    const QString powerText = shown(power, "description");
+    text += report.value(QStringLiteral("batteryWarning")).toBool()
+                ? QCoreApplication::translate("StatusReport", "Power: %1 (battery warning)")
+                      .arg(powerText)
+                : QCoreApplication::translate("StatusReport", "Power: %1").arg(powerText);
     text += u'\n';
-    QString lid = field("lid");
-    if (!lid.isEmpty()) {
-        lid[0] = lid[0].toUpper();
-    }
-    text += QStringLiteral("Lid: ") + lid + u'\n';
+    text += QCoreApplication::translate("StatusReport", "Lid: %1")
+                .arg(lidText(report.value(QStringLiteral("lid")).toString())) +
+            u'\n';
     if (const QString line = locksLine(report.value(QStringLiteral("locks")).toArray());
         !line.isEmpty()) {
         text += line + u'\n';
     }
-    if (const QString warning = field("lockWarning"); !warning.isEmpty()) {
+    if (const QString warning = shown(report, "lockWarning"); !warning.isEmpty()) {
         text += warning + u'\n';
     }
     const QJsonValue lastRun = report.value(QStringLiteral("lastRun"));
     if (lastRun.isObject()) {
-        text += QStringLiteral("Last run: ") + member(lastRun.toObject(), "agent") +
-                QStringLiteral(", ") + member(lastRun.toObject(), "detail") + u'\n';
+        text += QCoreApplication::translate("StatusReport", "Last run: %1, %2")
+                    .arg(shown(lastRun.toObject(), "agent"), shown(lastRun.toObject(), "detail")) +
+                u'\n';
     } else {
-        text += QStringLiteral("Last run: none yet\n");
+        text += QCoreApplication::translate("StatusReport", "Last run: none yet") + u'\n';
     }
-    if (const QString message = field("launchAtLoginMessage"); !message.isEmpty()) {
+    if (const QString message = shown(report, "launchAtLoginMessage"); !message.isEmpty()) {
         text += message + u'\n';
     }
     return text;

@@ -23,10 +23,16 @@ QJsonValue isoTime(std::optional<Date> date);
 /// This machine's clock, for the countdowns of a report read outside the program.
 Date currentTime();
 
-/// The model's state right now, with the program's process id and version.
+/// The model's state right now, with the program's process id and version; its texts in the
+/// user's language, for people.
 QJsonObject fromModel(const AppModel& model);
 
-/// The lines `stayloom status` prints for a report, its countdowns as of `now`.
+/// The same for scripts (`status --json`, `events --json`): every text in the program's own
+/// English whatever the user's language, every state by its raw value.
+QJsonObject forScripts(const AppModel& model);
+
+/// The lines `stayloom status` prints for a report (one `fromModel` built, as the running program
+/// hands it under "shown"), its countdowns as of `now`.
 QString text(const QJsonObject& report, Date now = currentTime());
 
 /// The first of those lines: "Idle Grace — … · 0 working · sleeps in 1:18".

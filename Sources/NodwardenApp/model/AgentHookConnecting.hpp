@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -7,8 +9,8 @@
 namespace nodwarden::app {
 
 /// What a hook sends, for every place that offers to connect agents.
-inline constexpr char agentHookPrivacyNote[] =
-    "A hook hands Stayloom the event's name and the session's id, never a prompt.";
+inline constexpr char agentHookPrivacyNote[] = QT_TRANSLATE_NOOP(
+    "AgentHooks", "A hook hands Stayloom the event's name and the session's id, never a prompt.");
 
 /// One agent's hooks as they stand.
 struct AgentHookState {

@@ -1,9 +1,12 @@
 #include <NodwardenApp/model/AgentRows.hpp>
 
+#include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenCore/catalog/AgentAppName.hpp>
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
-#include <NodwardenCore/detection/ActivityDetector.hpp>
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <map>
@@ -74,14 +77,39 @@ std::string_view symbolFor(AgentProfile::Kind kind) {
     return "terminal";
 }
 
+std::string translated(const char* text) {
+    return QCoreApplication::translate("AgentRows", text).toStdString();
+}
+
 std::optional<std::string> sessionsText(bool isCLI, const ActivitySignal& signal) {
     if (!isCLI || !signal.sessionCount || *signal.sessionCount < 1) {
         return std::nullopt;
     }
     if (*signal.sessionCount == 1) {
-        return std::string("1 session");
+        return QCoreApplication::translate("AgentRows", "1 session").toStdString();
     }
-    return std::to_string(*signal.sessionCount) + " sessions";
+    return QCoreApplication::translate("AgentRows", "%1 sessions")
+        .arg(*signal.sessionCount)
+        .toStdString();
+}
+
+/// The signal's reason, shortened for a row: CPU and screen-text findings by their kind.
+std::string rowReason(const ActivitySignal& signal, const PlatformWording& wording) {
+    if (wording.showsLibraryTexts && signal.reasonCode == ReasonCode::outOfReach) {
+        // Out of reach, the whole reason is the news: cleaned, it would read as mere CPU activity.
+        return signal.reason;
+    }
+    if (wording.showsLibraryTexts || signal.reasonCode == ReasonCode::unspecified) {
+        return AgentAppName::cleanedReason(signal.reason);
+    }
+    switch (signal.reasonCode) {
+    case ReasonCode::cpuAboveThreshold:
+        return QCoreApplication::translate("AgentRows", "CPU activity").toStdString();
+    case ReasonCode::processRunning:
+        return QCoreApplication::translate("AgentRows", "running").toStdString();
+    default:
+        return ReasonTexts::signal(signal, wording).toStdString();
+    }
 }
 
 /// `text`, preceded by the sessions text and the separator when there is one.
@@ -97,6 +125,7 @@ struct RowContext {
     const std::map<std::string, AgentProfile>& profiles;
     const std::optional<std::string>& leadName;
     GuardStatus status;
+    const PlatformWording& wording;
 };
 
 AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
@@ -104,10 +133,7 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
     const bool isCLI = context.cliNames.contains(name);
     const bool isGraceLead = context.status == GuardStatus::idleGrace && context.leadName == name;
     const std::optional<std::string> sessions = sessionsText(isCLI, signal);
-    // Out of reach, the whole reason is the news: cleaned, it would read as mere CPU activity.
-    const bool outOfReach = signal.reason.ends_with(ActivityDetector::onlyCPUSpeaks);
-    const std::string reason =
-        outOfReach ? signal.reason : AgentAppName::cleanedReason(signal.reason);
+    const std::string reason = rowReason(signal, context.wording);
 
     AgentStatusRow row;
     row.name = name;
@@ -123,8 +149,9 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
         switch (signal.strength) {
         case SignalStrength::strong: {
             std::string text = signal.matchedText ? *signal.matchedText
-                               : !reason.empty()  ? reason
-                                                  : std::string("active");
+                               : !reason.empty()
+                                   ? reason
+                                   : translated(QT_TRANSLATE_NOOP("AgentRows", "active"));
             row.state = "working";
             row.isWorking = true;
             row.detail = withSessions(sessions, text);
@@ -141,16 +168,20 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
                 // Waiting out the grace is not work: the summary and scripts must not count it.
                 row.state = "grace";
                 row.isWorking = false;
-                row.detail = sessions.value_or("recent activity");
+                row.detail = sessions.value_or(
+                    translated(QT_TRANSLATE_NOOP("AgentRows", "recent activity")));
             } else {
                 row.state = "idle";
                 row.isWorking = false;
                 // A witness that decided says why; without one the row says only what runs.
-                const bool said =
-                    signal.decidedBy && (signal.decidedBy != DecidingWitness::cpu || outOfReach);
-                row.detail = said && !reason.empty()
-                                 ? withSessions(sessions, reason)
-                                 : sessions.value_or(isCLI ? "session open" : "running");
+                const bool said = signal.decidedBy && (signal.decidedBy != DecidingWitness::cpu ||
+                                                       signal.reasonCode == ReasonCode::outOfReach);
+                row.detail =
+                    said && !reason.empty()
+                        ? withSessions(sessions, reason)
+                        : sessions.value_or(
+                              isCLI ? translated(QT_TRANSLATE_NOOP("AgentRows", "session open"))
+                                    : translated(QT_TRANSLATE_NOOP("AgentRows", "running")));
             }
             break;
         }
@@ -173,12 +204,13 @@ AgentStatusRow makeRow(const std::string& name, const ActivitySignal& signal,
 } // namespace
 
 std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& perApp,
-                                           GuardStatus status, const GuardSettings& settings) {
+                                           GuardStatus status, const GuardSettings& settings,
+                                           const PlatformWording& wording) {
     const auto kept = strongestSignalPerName(perApp);
     const std::optional<std::string> leadName = leadAgentName(kept);
     const std::set<std::string> cliNames = AgentCatalog::cliAgentNames();
     const std::map<std::string, AgentProfile> profiles = profilesByDisplayName(settings);
-    const RowContext context{cliNames, profiles, leadName, status};
+    const RowContext context{cliNames, profiles, leadName, status, wording};
 
     std::vector<AgentStatusRow> rows;
     rows.reserve(kept.size());
@@ -200,6 +232,11 @@ std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& pe
         rows.resize(maxAgentRows);
     }
     return rows;
+}
+
+std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& perApp,
+                                           GuardStatus status, const GuardSettings& settings) {
+    return buildAgentRows(perApp, status, settings, PlatformWording::current());
 }
 
 } // namespace nodwarden::app

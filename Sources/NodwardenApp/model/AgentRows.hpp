@@ -11,6 +11,8 @@
 
 namespace nodwarden::app {
 
+struct PlatformWording;
+
 /// One row of the agents list in the panel; identified by its name.
 struct AgentStatusRow {
     /// The agent's display name (the signal's `appName`).
@@ -45,6 +47,10 @@ inline constexpr std::size_t maxAgentRows = 12;
 /// signal), working rows first, then by name in code-point order, at most `maxAgentRows`.
 /// `status` decides whether the lead agent's presence reads as the idle grace; `settings` decide
 /// which catalog profiles supply icons.
+/// The details are in `wording`'s words (the platform's own without one).
+std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& perApp,
+                                           GuardStatus status, const GuardSettings& settings,
+                                           const PlatformWording& wording);
 std::vector<AgentStatusRow> buildAgentRows(const std::vector<ActivitySignal>& perApp,
                                            GuardStatus status, const GuardSettings& settings);
 

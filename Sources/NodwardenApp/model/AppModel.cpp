@@ -45,9 +45,9 @@ int milliseconds(double seconds) {
 
 AppModel::AppModel(AppEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)),
-      detectedAppName_(QStringLiteral("None")),
-      batteryDescription_(QStringLiteral("Battery unknown")),
-      lidDescription_(QStringLiteral("Unknown")), statusReason_(QStringLiteral("Starting")) {
+      detectedAppName_(QStringLiteral("None")), batteryDescription_(tr("Battery unknown")),
+      lidDescription_(tr("Unknown")), statusReason_(tr("Starting")),
+      statusReasonInSourceLanguage_(QStringLiteral("Starting")) {
     if (!environment_.clock) {
         environment_.clock = systemNow;
     }
@@ -163,7 +163,7 @@ void AppModel::tick() {
     sleep_->checkWatchdog(now());
 
     if (needsLegalAcceptance()) {
-        setStatusReason(QString::fromUtf8(legalPendingReason));
+        setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
         return;
     }
 
@@ -320,7 +320,8 @@ void AppModel::resetMetrics() {
 
 // MARK: - Property setters
 
-void AppModel::setStatusReason(const QString& reason) {
+void AppModel::setStatusReason(const QString& reason, const QString& inSourceLanguage) {
+    statusReasonInSourceLanguage_ = inSourceLanguage;
     assignIfChanged(statusReason_, reason, [this] { emit statusReasonChanged(); });
 }
 

@@ -48,7 +48,7 @@ class AppModel : public QObject {
 public:
     /// The status reason while the terms wait for acceptance.
     static constexpr const char* legalPendingReason =
-        "Accept the Terms & Privacy Policy to enable keep-awake.";
+        QT_TR_NOOP("Accept the Terms & Privacy Policy to enable keep-awake.");
 
     /// Loads mode, settings and statistics and installs the resolver's unmatched-host report;
     /// starts nothing (see `start`).
@@ -70,6 +70,8 @@ public:
     QString batteryDescription() const { return batteryDescription_; }
     /// "Open", "Closed" or "Unknown".
     QString lidDescription() const { return lidDescription_; }
+    /// The lid as last published.
+    LidState lid() const { return publishedFrom_ ? publishedFrom_->lid : LidState::unknown; }
     bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
     /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
     bool isKeptAwake() const;
@@ -125,6 +127,16 @@ public:
 
     /// The per-agent signals of the latest evaluation, after the simulation merge.
     const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
+
+    /// The published texts in the program's own English whatever the user's language: what
+    /// scripts read (`status --json`).
+    struct SourceTexts {
+        QString statusReason;
+        QString batteryDescription;
+        std::vector<AgentStatusRow> agentRows;
+        std::optional<QString> launchAtLoginMessage;
+    };
+    SourceTexts sourceTexts() const;
 
     // MARK: Lifecycle
 
@@ -272,7 +284,8 @@ private:
     void forwardSleepCommandSignals();
     void connectParts();
     void finishDetectionPass(const std::optional<Inputs>& inputs, std::optional<bool> trusted);
-    void setStatusReason(const QString& reason);
+    /// The reason as shown and as the program's own English.
+    void setStatusReason(const QString& reason, const QString& inSourceLanguage);
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                std::optional<bool> sessionProcessAlive);
@@ -315,6 +328,7 @@ private:
     Date statusSince_ = 0;
     bool accessibilityTrusted_ = false;
     QString statusReason_;
+    QString statusReasonInSourceLanguage_;
     bool isBatteryWarning_ = false;
     std::optional<int> batteryPercent_;
     bool isOnACPower_ = false;
@@ -324,9 +338,6 @@ private:
     std::optional<QString> accessibilityWarning_;
     std::vector<ActivitySignal> lastMergedPerApp_;
     std::optional<PublishedFrom> publishedFrom_;
-    /// The decision's reason last shown, as decided and as adapted to the platform's wording.
-    std::string shownReasonDecided_;
-    QString shownReason_;
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
+#include <QCoreApplication>
 
 namespace nodwarden::app {
 
@@ -51,7 +52,7 @@ std::optional<QString> AppModel::commandRunReason(GuardStatus decided) const {
     for (const std::string& name : commandRuns_->names()) {
         names += (names.empty() ? "`" : ", `") + shownProgramName(name) + "`";
     }
-    return detail::qstring("Kept awake for " + names + " (stayloom run)");
+    return tr("Kept awake for %1 (stayloom run)").arg(detail::qstring(names));
 }
 
 void AppModel::republishForCommandRuns() {

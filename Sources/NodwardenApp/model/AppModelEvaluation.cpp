@@ -2,8 +2,11 @@
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
+#include <NodwardenApp/model/SourceLanguage.hpp>
 #include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
@@ -79,21 +82,40 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
     assignIfChanged(status_, shownStatus(decision.status), [this] { emit statusChanged(); });
     assignIfChanged(detectedAppName_, qstring(decision.detectedAppName.value_or("None")),
                     [this] { emit detectedAppNameChanged(); });
-    assignIfChanged(batteryDescription_, qstring(power.displayName()),
+    assignIfChanged(batteryDescription_, ReasonTexts::powerDescription(power, wording()),
                     [this] { emit batteryDescriptionChanged(); });
     assignIfChanged(batteryPercent_, power.batteryPercent,
                     [this] { emit batteryPercentChanged(); });
     assignIfChanged(isOnACPower_, power.isOnACPower, [this] { emit isOnACPowerChanged(); });
-    assignIfChanged(lidDescription_, qstring(displayName(lid)),
+    assignIfChanged(lidDescription_, ReasonTexts::lidName(lid, wording()),
                     [this] { emit lidDescriptionChanged(); });
     assignIfChanged(isBatteryWarning_, decision.isBatteryWarning,
                     [this] { emit isBatteryWarningChanged(); });
     assignIfChanged(lastSignalStrength_, signal.strength,
                     [this] { emit lastSignalStrengthChanged(); });
-    assignIfChanged(
-        agentRows_,
-        commandRuns_->withCommandRows(buildAgentRows(merged, decision.status, settings_)),
-        [this] { emit agentRowsChanged(); });
+    assignIfChanged(agentRows_,
+                    commandRuns_->withCommandRows(
+                        buildAgentRows(merged, decision.status, settings_, wording())),
+                    [this] { emit agentRowsChanged(); });
+}
+
+AppModel::SourceTexts AppModel::sourceTexts() const {
+    return inSourceLanguage([this] {
+        SourceTexts texts{statusReasonInSourceLanguage_,
+                          tr("Battery unknown"),
+                          {},
+                          launchAtLogin_->messageInSourceLanguage()};
+        if (publishedFrom_) {
+            texts.batteryDescription =
+                ReasonTexts::powerDescription(publishedFrom_->power, wording());
+            texts.agentRows = commandRuns_->rowsBefore(
+                buildAgentRows(lastMergedPerApp_, publishedFrom_->decision.status,
+                               publishedFrom_->settings, wording()));
+        } else {
+            texts.agentRows = commandRuns_->rowsBefore({});
+        }
+        return texts;
+    });
 }
 
 void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& merged) {
@@ -109,36 +131,35 @@ void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& me
             running.push_back(profile);
         }
     }
-    std::optional<QString> warning;
-    if (const auto text = AccessibilityNotice::panelWarning(running, accessibilityTrusted_)) {
-        warning = qstring(wording().adapted(*text));
-    }
-    assignIfChanged(accessibilityWarning_, std::move(warning),
+    assignIfChanged(accessibilityWarning_,
+                    ReasonTexts::accessibilityWarning(running, accessibilityTrusted_, wording()),
                     [this] { emit accessibilityWarningChanged(); });
 }
 
 void AppModel::apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                      std::optional<bool> sessionProcessAlive) {
     GuardDecision effective = decision;
-    if (decision.reason != shownReasonDecided_ || shownReason_.isNull()) {
-        shownReasonDecided_ = decision.reason;
-        shownReason_ = qstring(wording().adapted(decision.reason));
-    }
-    QString reason = shownReason_;
     const std::optional<double> timedSeconds =
         mode_ == AppMode::manualKeepAwake ? timedKeepAwake_->seconds() : std::nullopt;
-    if (timedSeconds) {
-        // Manual mode's own reason says it holds until the mode changes; this one ends by itself.
-        reason = QString::fromStdString(keepAwakeReason(mode_, effective, timedSeconds));
-    }
-    if (needsLegalAcceptance() && effective.shouldPreventSleep) {
+    const bool legalHolds = needsLegalAcceptance() && effective.shouldPreventSleep;
+    if (legalHolds) {
         effective.shouldPreventSleep = false;
-        reason = QString::fromUtf8(legalPendingReason);
     }
-    if (const auto runReason = commandRunReason(decision.status)) {
-        reason = *runReason;
-    }
-    setStatusReason(reason);
+    const auto reasonText = [&] {
+        if (const auto runReason = commandRunReason(decision.status)) {
+            return *runReason;
+        }
+        if (legalHolds) {
+            return tr(legalPendingReason);
+        }
+        if (timedSeconds) {
+            // Manual mode's own reason says it holds until the mode changes; this one ends by
+            // itself.
+            return QString::fromStdString(keepAwakeReason(mode_, decision, timedSeconds));
+        }
+        return ReasonTexts::decision(decision, wording());
+    };
+    setStatusReason(reasonText(), inSourceLanguage(reasonText));
 
     sleep_->follow(decision, effective.shouldPreventSleep, settings_,
                    keepAwakeReason(mode_, effective, timedSeconds), now());

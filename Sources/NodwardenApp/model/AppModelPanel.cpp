@@ -46,8 +46,7 @@ QString AppModel::panelLastRunDetail() const {
 }
 
 QString AppModel::panelTrulySavedText() const {
-    return wording().adapted(
-        qstring(PanelTexts::panelTrulySavedText(metrics(), wording().statisticsInWords)));
+    return PanelTexts::panelTrulySavedText(metrics(), wording());
 }
 
 } // namespace nodwarden::app

@@ -1,5 +1,7 @@
 #include <NodwardenApp/model/CommandRunRows.hpp>
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <utility>
 
@@ -10,7 +12,8 @@ namespace {
 AgentStatusRow commandRow(const std::string& name) {
     AgentStatusRow row;
     row.name = name;
-    row.detail = "Kept awake by stayloom run";
+    row.detail =
+        QCoreApplication::translate("AgentRows", "Kept awake by stayloom run").toStdString();
     row.state = "working";
     row.isWorking = true;
     row.decidedBy = "run";
@@ -51,6 +54,10 @@ std::vector<AgentStatusRow> CommandRunRows::withCommandRows(std::vector<AgentSta
         std::erase_if(runs_, [this](const auto& run) { return !processExists_(run.first); }) > 0) {
         emit runsGone();
     }
+    return rowsBefore(std::move(rows));
+}
+
+std::vector<AgentStatusRow> CommandRunRows::rowsBefore(std::vector<AgentStatusRow> rows) const {
     std::vector<AgentStatusRow> combined;
     for (const auto& [pid, name] : runs_) {
         combined.push_back(commandRow(name));

@@ -39,6 +39,8 @@ public:
     /// `rows` without command rows, behind a row for each run whose process still exists, at
     /// most `maxAgentRows`. A run killed outright never says it ended: its row goes here.
     std::vector<AgentStatusRow> withCommandRows(std::vector<AgentStatusRow> rows);
+    /// The same without looking for runs that have ended.
+    std::vector<AgentStatusRow> rowsBefore(std::vector<AgentStatusRow> rows) const;
 
 signals:
     /// A run started or ended: the rows are to be worked out again.

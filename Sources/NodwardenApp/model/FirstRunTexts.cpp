@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/LegalDocuments.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 
 #include <algorithm>
@@ -27,7 +28,8 @@ std::vector<LegalLink> legalLinks(const QString& base) {
             address = root + u'/' + document.fileName;
         }
         links.push_back(
-            {document.text, address, document.objectName, LegalDocuments::resourceUrl(document)});
+            {QCoreApplication::translate("FirstRun", document.text.toLatin1().constData()), address,
+             document.objectName, LegalDocuments::resourceUrl(document)});
     }
     return links;
 }
@@ -43,9 +45,10 @@ QString termsAddress(const QString& base) {
 
 std::vector<AgentGroup> agentGroups() {
     const std::vector<std::pair<AgentProfile::Kind, QString>> order = {
-        {AgentProfile::Kind::cli, QStringLiteral("Command-line agents")},
-        {AgentProfile::Kind::desktopAI, QStringLiteral("Desktop apps")},
-        {AgentProfile::Kind::editor, QStringLiteral("Code editors & agentic IDEs")},
+        {AgentProfile::Kind::cli, QCoreApplication::translate("FirstRun", "Command-line agents")},
+        {AgentProfile::Kind::desktopAI, QCoreApplication::translate("FirstRun", "Desktop apps")},
+        {AgentProfile::Kind::editor,
+         QCoreApplication::translate("FirstRun", "Code editors & agentic IDEs")},
     };
     const std::vector<AgentProfile> catalog = AgentCatalog::offered();
     std::vector<AgentGroup> groups;
@@ -71,8 +74,7 @@ GuardSettings withAgentWatched(GuardSettings settings, const std::string& agentI
 
 QString accessibilityDetail(const GuardSettings& settings, const PlatformWording& wording) {
     const std::vector<AgentProfile> watched = AgentResolver::make(settings).profiles;
-    return wording.accessibilityExplanation +
-           QString::fromStdString(wording.adapted(AccessibilityNotice::onboardingNote(watched)));
+    return wording.accessibilityExplanation + ReasonTexts::onboardingNote(watched, wording);
 }
 
 Onboarding::DetectionHeadline detectionHeadline(const AppModel& model) {
@@ -80,7 +82,7 @@ Onboarding::DetectionHeadline detectionHeadline(const AppModel& model) {
     if (!model.agentRows().empty()) {
         firstAgent = model.agentRows().front().name;
     }
-    return Onboarding::detectionHeadline(model.lastSignalStrength(), firstAgent);
+    return ReasonTexts::detectionHeadline(model.lastSignalStrength(), firstAgent, model.wording());
 }
 
 } // namespace nodwarden::app::FirstRun

@@ -4,6 +4,7 @@
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/Notices.hpp>
 
+#include <QCoreApplication>
 #include <QString>
 #include <QUrl>
 
@@ -21,13 +22,25 @@ namespace FirstRun {
 
 // MARK: Terms window
 
-inline const QString legalHeading = QStringLiteral("Welcome to Stayloom");
+inline QString legalHeading() {
+    return QCoreApplication::translate("FirstRun", "Welcome to Stayloom");
+}
 // The subtitle and the two paragraphs name the machine: they are in `PlatformWording`.
-inline const QString privacyTitle = QStringLiteral("Private by design");
-inline const QString responsibilityTitle = QStringLiteral("Use it responsibly");
-inline const QString acceptIntro = QStringLiteral("By clicking “I Agree,” you accept our");
-inline const QString quitLabel = QStringLiteral("Quit");
-inline const QString agreeLabel = QStringLiteral("I Agree");
+inline QString privacyTitle() {
+    return QCoreApplication::translate("FirstRun", "Private by design");
+}
+inline QString responsibilityTitle() {
+    return QCoreApplication::translate("FirstRun", "Use it responsibly");
+}
+inline QString acceptIntro() {
+    return QCoreApplication::translate("FirstRun", "By clicking “I Agree,” you accept our");
+}
+inline QString quitLabel() {
+    return QCoreApplication::translate("FirstRun", "Quit");
+}
+inline QString agreeLabel() {
+    return QCoreApplication::translate("FirstRun", "I Agree");
+}
 
 /// One legal document linked from the terms window.
 struct LegalLink {
@@ -51,23 +64,41 @@ QString termsAddress(const QString& base);
 
 // MARK: First-run window
 
-inline const QString onboardingTitle = QStringLiteral("Set Up Stayloom");
+inline QString onboardingTitle() {
+    return QCoreApplication::translate("FirstRun", "Set Up Stayloom");
+}
 inline constexpr int stepCount = 3;
 
-inline const QString agentsStepTitle = QStringLiteral("Confirm which agents to watch");
-inline const QString agentsStepDetail = QStringLiteral(
-    "Only checked agents are monitored — and only while they are actually running. Browsers and "
-    "custom apps can be added later in Settings.");
+inline QString agentsStepTitle() {
+    return QCoreApplication::translate("FirstRun", "Confirm which agents to watch");
+}
+inline QString agentsStepDetail() {
+    return QCoreApplication::translate("FirstRun", "Only checked agents are monitored — and only "
+                                                   "while they are actually running. Browsers and "
+                                                   "custom apps can be added later in Settings.");
+}
 // The screen-text step's title, button and granted line name the platform's permission: they are
 // in `PlatformWording`.
-inline const QString waitingResult =
-    QStringLiteral("Open Claude, Cursor, or another agent and start a task — this check updates "
-                   "live every few seconds.");
-inline const QString backLabel = QStringLiteral("Back");
-inline const QString continueLabel = QStringLiteral("Continue");
-inline const QString doneLabel = QStringLiteral("Done");
-inline const QString openSettingsLabel = QStringLiteral("Open Settings…");
-inline const QString launchAtLoginLabel = QStringLiteral("Launch Stayloom at login");
+inline QString waitingResult() {
+    return QCoreApplication::translate(
+        "FirstRun", "Open Claude, Cursor, or another agent and start a task — this check updates "
+                    "live every few seconds.");
+}
+inline QString backLabel() {
+    return QCoreApplication::translate("FirstRun", "Back");
+}
+inline QString continueLabel() {
+    return QCoreApplication::translate("FirstRun", "Continue");
+}
+inline QString doneLabel() {
+    return QCoreApplication::translate("FirstRun", "Done");
+}
+inline QString openSettingsLabel() {
+    return QCoreApplication::translate("FirstRun", "Open Settings…");
+}
+inline QString launchAtLoginLabel() {
+    return QCoreApplication::translate("FirstRun", "Launch Stayloom at login");
+}
 
 /// One caption of the agents step and the catalogue agents listed under it.
 struct AgentGroup {

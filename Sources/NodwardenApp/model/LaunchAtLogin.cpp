@@ -61,7 +61,7 @@ void LaunchAtLogin::reconcile(bool wanted, const std::function<void(const char* 
     const LoginItemStatus now = loginItems_.status();
     logger_.log("Launch at login reconciled on launch (now " + statusName(now) + ")");
     if (now == LoginItemStatus::requiresApproval) {
-        setMessage(wording_.launchApprovalMessage);
+        setMessage([](const PlatformWording& words) { return words.launchApprovalMessage; });
     }
 }
 
@@ -73,7 +73,7 @@ void LaunchAtLogin::set(bool enabled, const std::function<void(bool enabled)>& c
             // Left alone on purpose: the setting is what the user asked for.
         }
         commit(false);
-        setMessage(std::nullopt);
+        setMessage(nullptr);
         logger_.log("Launch at login disabled");
         return;
     }
@@ -82,28 +82,34 @@ void LaunchAtLogin::set(bool enabled, const std::function<void(bool enabled)>& c
         loginItems_.registerItem();
     } catch (const std::exception& error) {
         commit(false);
-        setMessage(wording_.launchBlockedPrefix + QString::fromUtf8(error.what()) +
-                   wording_.launchBlockedSuffix);
+        const QString refusal = QString::fromUtf8(error.what());
+        setMessage([&refusal](const PlatformWording& words) -> QString {
+            return words.launchBlockedPrefix + refusal + words.launchBlockedSuffix;
+        });
         logger_.log(std::string("Launch at login register failed: ") + error.what());
         return;
     }
     commit(true);
     const LoginItemStatus status = loginItems_.status();
     if (status == LoginItemStatus::requiresApproval) {
-        setMessage(wording_.launchApprovalMessage);
+        setMessage([](const PlatformWording& words) { return words.launchApprovalMessage; });
         logger_.log("Launch at login requires approval");
         windows_.openSystemSettingsPane(SystemSettingsPane::loginItems);
     } else if (status != LoginItemStatus::enabled) {
-        setMessage(wording_.launchNotActiveMessage);
+        setMessage([](const PlatformWording& words) { return words.launchNotActiveMessage; });
         logger_.log("Launch at login status after register: " + statusName(status));
     } else {
-        setMessage(std::nullopt);
+        setMessage(nullptr);
         logger_.log("Launch at login enabled");
     }
 }
 
-void LaunchAtLogin::setMessage(std::optional<QString> message) {
-    assignIfChanged(message_, std::move(message), [this] { emit messageChanged(); });
+void LaunchAtLogin::setMessage(const Message& message) {
+    messageInSourceLanguage_ =
+        message ? std::optional(message(PlatformWording::inSourceLanguageOf(wording_)))
+                : std::nullopt;
+    assignIfChanged(message_, message ? std::optional(message(wording_)) : std::nullopt,
+                    [this] { emit messageChanged(); });
 }
 
 } // namespace nodwarden::app

@@ -34,6 +34,10 @@ public:
 
     /// Why launch at login is not (yet) active, when it is not.
     const std::optional<QString>& message() const { return message_; }
+    /// The same in the program's own English, for scripts.
+    const std::optional<QString>& messageInSourceLanguage() const {
+        return messageInSourceLanguage_;
+    }
 
     /// At launch: registers the login item when `wanted` and it is not enabled. A failure is
     /// logged and handed to `failed` (nobody is looking at the settings then).
@@ -46,13 +50,16 @@ signals:
     void messageChanged();
 
 private:
-    void setMessage(std::optional<QString> message);
+    /// The message in `wording`'s words, or none for no message.
+    using Message = std::function<QString(const PlatformWording& wording)>;
+    void setMessage(const Message& message);
 
     LoginItemService& loginItems_;
     WindowPresenter& windows_;
     const PlatformWording& wording_;
     FileLogger& logger_;
     std::optional<QString> message_;
+    std::optional<QString> messageInSourceLanguage_;
 };
 
 } // namespace nodwarden::app

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/FileReplacement.hpp>
 #include <NodwardenCore/system/BoundedFileRead.hpp>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -37,10 +38,12 @@ bool holds(const QString& path, const QByteArray& bytes) {
 
 const std::vector<Document>& all() {
     static const std::vector<Document> documents = {
-        {QStringLiteral("EULA"), QStringLiteral("eula.html"), QStringLiteral("eulaLink")},
-        {QStringLiteral("Privacy Policy"), QStringLiteral("privacy.html"),
-         QStringLiteral("privacyPolicyLink")},
-        {QStringLiteral("Terms"), QStringLiteral("terms.html"), QStringLiteral("termsLink")},
+        {QString::fromLatin1(QT_TRANSLATE_NOOP("FirstRun", "EULA")), QStringLiteral("eula.html"),
+         QStringLiteral("eulaLink")},
+        {QString::fromLatin1(QT_TRANSLATE_NOOP("FirstRun", "Privacy Policy")),
+         QStringLiteral("privacy.html"), QStringLiteral("privacyPolicyLink")},
+        {QString::fromLatin1(QT_TRANSLATE_NOOP("FirstRun", "Terms")), QStringLiteral("terms.html"),
+         QStringLiteral("termsLink")},
     };
     return documents;
 }

@@ -1,15 +1,20 @@
 #include <NodwardenApp/model/ModeWords.hpp>
 
+#include <QCoreApplication>
+
 namespace nodwarden::app {
 
 const std::array<ModeWord, 5>& modeWords() {
     static constexpr std::array<ModeWord, 5> words{{
-        {AppMode::watchAgentUI, "watch", "keep awake while agents work, then let it sleep"},
-        {AppMode::manualKeepAwake, "manual", "keep awake until you change the mode"},
+        {AppMode::watchAgentUI, "watch",
+         QT_TRANSLATE_NOOP("ModeWords", "keep awake while agents work, then let it sleep")},
+        {AppMode::manualKeepAwake, "manual",
+         QT_TRANSLATE_NOOP("ModeWords", "keep awake until you change the mode")},
         {AppMode::sleepAfterCurrentWork, "sleep-after",
-         "keep awake for the current work, then sleep"},
-        {AppMode::pluggedInUnlimited, "unlimited", "keep awake without limit while plugged in"},
-        {AppMode::off, "off", "keep nothing awake"},
+         QT_TRANSLATE_NOOP("ModeWords", "keep awake for the current work, then sleep")},
+        {AppMode::pluggedInUnlimited, "unlimited",
+         QT_TRANSLATE_NOOP("ModeWords", "keep awake without limit while plugged in")},
+        {AppMode::off, "off", QT_TRANSLATE_NOOP("ModeWords", "keep nothing awake")},
     }};
     return words;
 }

@@ -1,5 +1,6 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
 
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
 
@@ -28,6 +29,14 @@ std::int64_t clampedWholeSeconds(double seconds) {
     return static_cast<std::int64_t>(std::clamp(seconds, -maxSeconds, maxSeconds));
 }
 
+std::string utf8(const QString& text) {
+    return text.toStdString();
+}
+
+QString number(std::int64_t value) {
+    return QString::number(value);
+}
+
 /// `text` in the user's language, with `%1` replaced by `argument` when given.
 std::string translated(const char* text, const std::string& argument = {}) {
     QString result = QCoreApplication::translate("PanelTexts", text);
@@ -54,12 +63,17 @@ int workingAgentCount(const std::vector<AgentStatusRow>& rows) {
 
 std::string agentSummary(const std::vector<AgentStatusRow>& rows) {
     if (rows.empty()) {
-        return "none detected";
+        return utf8(QCoreApplication::translate("PanelTexts", "none detected"));
     }
     const auto waiting = std::count_if(rows.begin(), rows.end(),
                                        [](const AgentStatusRow& row) { return row.isWaiting; });
-    return std::to_string(workingAgentCount(rows)) + " working" +
-           (waiting > 0 ? " · " + std::to_string(waiting) + " waiting for you" : std::string());
+    const QString working =
+        QCoreApplication::translate("PanelTexts", "%1 working").arg(workingAgentCount(rows));
+    if (waiting == 0) {
+        return utf8(working);
+    }
+    return utf8(working) + std::string(separator) +
+           utf8(QCoreApplication::translate("PanelTexts", "%1 waiting for you").arg(waiting));
 }
 
 std::string_view statusIconName(GuardStatus status, const std::vector<AgentStatusRow>& rows) {
@@ -125,8 +139,12 @@ std::string panelLastRunAgent(const UsageMetrics& metrics) {
         return {};
     }
     // The same length as the work-done notice and the ledger's worked_s.
-    return run->agentDisplayName().value_or("An agent") + " ran " +
-           durationWords(run->workedSeconds());
+    const QString duration = QString::fromStdString(durationWords(run->workedSeconds()));
+    if (const auto& name = run->agentDisplayName()) {
+        return utf8(QCoreApplication::translate("PanelTexts", "%1 ran %2")
+                        .arg(QString::fromStdString(*name), duration));
+    }
+    return utf8(QCoreApplication::translate("PanelTexts", "An agent ran %1").arg(duration));
 }
 
 std::string panelLastRunDetail(const UsageMetrics& metrics, Date now) {
@@ -134,14 +152,19 @@ std::string panelLastRunDetail(const UsageMetrics& metrics, Date now) {
     if (!run) {
         return {};
     }
-    std::string text =
-        run->protectedSeconds() >= run->keptAwakeSeconds() ? "protected" : "stayed awake";
+    const bool wasProtected = run->protectedSeconds() >= run->keptAwakeSeconds();
     const double awake = run->protectedSeconds() + run->keptAwakeSeconds();
-    if (run->finishedNormally() && run->workedSeconds() > 0 &&
-        awake >= 0.9 * run->workedSeconds()) {
-        text += " the whole run";
+    const bool wholeRun =
+        run->finishedNormally() && run->workedSeconds() > 0 && awake >= 0.9 * run->workedSeconds();
+    QString text;
+    if (wasProtected) {
+        text = wholeRun ? QCoreApplication::translate("PanelTexts", "protected the whole run")
+                        : QCoreApplication::translate("PanelTexts", "protected");
+    } else {
+        text = wholeRun ? QCoreApplication::translate("PanelTexts", "stayed awake the whole run")
+                        : QCoreApplication::translate("PanelTexts", "stayed awake");
     }
-    return text + std::string(separator) + relativeTime(run->endedAt(), now);
+    return utf8(text) + std::string(separator) + relativeTime(run->endedAt(), now);
 }
 
 std::string statisticsDuration(double seconds) {
@@ -152,52 +175,60 @@ std::string statisticsDuration(double seconds) {
     return durationWords(std::floor(seconds / 60) * 60);
 }
 
-std::string panelTrulySavedText(const UsageMetrics& metrics, bool inWords) {
+QString panelTrulySavedText(const UsageMetrics& metrics, const PlatformWording& wording) {
     const double protectedSeconds = metrics.totalProtectedSeconds();
     if (!(protectedSeconds > 0)) {
-        return "Close the lid on a run to bank your first save";
+        return wording.nothingProtectedYet;
     }
     const std::int64_t saved = metrics.totalSessionsSaved();
-    if (inWords) {
-        return statisticsDuration(protectedSeconds) + " truly saved" + std::string(separator) +
-               std::to_string(saved) + (saved == 1 ? " sleep" : " sleeps") + " stopped";
+    const QString stopped =
+        saved == 1
+            ? QCoreApplication::translate("PanelTexts", "1 sleep stopped")
+            : QCoreApplication::translate("PanelTexts", "%1 sleeps stopped").arg(number(saved));
+    if (wording.statisticsInWords) {
+        return QCoreApplication::translate("PanelTexts", "%1 %2")
+                   .arg(QString::fromStdString(statisticsDuration(protectedSeconds)),
+                        wording.protectedCaption) +
+               QString::fromUtf8(separator.data(), qsizetype(separator.size())) + stopped;
     }
     // to_chars, unlike printf, never takes the decimal separator from the process locale.
     char hours[64];
     const auto written = std::to_chars(std::begin(hours), std::end(hours), protectedSeconds / 3600,
                                        std::chars_format::fixed, 1);
-    return std::string(hours, written.ptr) + "h truly saved" + std::string(separator) +
-           std::to_string(saved) + (saved == 1 ? " sleep" : " sleeps") + " stopped";
+    // The figure keeps its point whatever the language: the caption and count read around it.
+    const QString figure = QString::fromUtf8(hours, written.ptr - hours);
+    return QCoreApplication::translate("PanelTexts", "%1h %2")
+               .arg(figure, wording.protectedCaption) +
+           QString::fromUtf8(separator.data(), qsizetype(separator.size())) + stopped;
 }
 
 std::string elapsedShort(double seconds) {
     const std::int64_t s = std::max<std::int64_t>(0, clampedWholeSeconds(std::trunc(seconds)));
     if (s <= 59) {
-        return std::to_string(s) + "s";
+        return utf8(QCoreApplication::translate("PanelTexts", "%1s").arg(number(s)));
     }
     if (s < 3600) {
-        return std::to_string(s / 60) + "m";
+        return utf8(QCoreApplication::translate("PanelTexts", "%1m").arg(number(s / 60)));
     }
-    return std::to_string(s / 3600) + "h " + std::to_string(s % 3600 / 60) + "m";
+    return utf8(QCoreApplication::translate("PanelTexts", "%1h %2m")
+                    .arg(number(s / 3600), number(s % 3600 / 60)));
 }
 
 std::string compactDuration(double seconds) {
     const std::int64_t s = clampedWholeSeconds(std::round(seconds));
     if (s < 60) {
-        return "<1m";
+        return utf8(QCoreApplication::translate("PanelTexts", "<1m"));
     }
     if (s < 3600) {
-        return std::to_string(s / 60) + "m";
+        return utf8(QCoreApplication::translate("PanelTexts", "%1m").arg(number(s / 60)));
     }
     const std::int64_t hours = s / 3600;
     const std::int64_t minutes = s % 3600 / 60;
-    std::string text = std::to_string(hours) + "h";
-    if (minutes > 0) {
-        text += ' ';
-        text += std::to_string(minutes);
-        text += 'm';
+    if (minutes == 0) {
+        return utf8(QCoreApplication::translate("PanelTexts", "%1h").arg(number(hours)));
     }
-    return text;
+    return utf8(
+        QCoreApplication::translate("PanelTexts", "%1h %2m").arg(number(hours), number(minutes)));
 }
 
 std::string durationWords(double seconds) {
@@ -253,17 +284,18 @@ std::string timedKeepAwakeLeft(Date until, Date now) {
 std::string relativeTime(Date from, Date now) {
     const double elapsed = now - from;
     if (!(elapsed >= 60)) { // also a future date, and NaN
-        return "just now";
+        return utf8(QCoreApplication::translate("PanelTexts", "just now"));
     }
     const std::int64_t e = clampedWholeSeconds(elapsed);
     if (e < 3600) {
-        return std::to_string(e / 60) + "m ago";
+        return utf8(QCoreApplication::translate("PanelTexts", "%1m ago").arg(number(e / 60)));
     }
     if (e < 86400) {
-        return std::to_string(e / 3600) + "h ago";
+        return utf8(QCoreApplication::translate("PanelTexts", "%1h ago").arg(number(e / 3600)));
     }
     const std::int64_t days = e / 86400;
-    return days == 1 ? std::string("yesterday") : std::to_string(days) + "d ago";
+    return days == 1 ? utf8(QCoreApplication::translate("PanelTexts", "yesterday"))
+                     : utf8(QCoreApplication::translate("PanelTexts", "%1d ago").arg(number(days)));
 }
 
 } // namespace nodwarden::app::PanelTexts

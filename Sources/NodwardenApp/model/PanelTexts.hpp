@@ -6,6 +6,8 @@
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/model/GuardStatus.hpp>
 
+#include <QString>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +18,8 @@ class UsageMetrics;
 }
 
 namespace nodwarden::app {
+
+struct PlatformWording;
 
 /// The short texts of the panel and the menu-bar icon, computed from the model's published state,
 /// the statistics and the current time. Pure: the model passes everything in.
@@ -53,9 +57,9 @@ std::string panelLastRunAgent(const UsageMetrics& metrics);
 /// "protected the whole run · 2h ago"; empty without a last run.
 std::string panelLastRunDetail(const UsageMetrics& metrics, Date now);
 
-/// "2.5h truly saved · 3 sleeps stopped" ("2 h 30 min truly saved · …" `inWords`), or an
-/// invitation while nothing has been protected.
-std::string panelTrulySavedText(const UsageMetrics& metrics, bool inWords = false);
+/// "2.5h truly saved · 3 sleeps stopped" ("2 h 30 min truly saved · …" where the platform
+/// gives statistics in words), or an invitation while nothing has been protected.
+QString panelTrulySavedText(const UsageMetrics& metrics, const PlatformWording& wording);
 
 /// A statistic's time in words, to the minute: "7 h 24 min", "0 min" (also under a minute).
 std::string statisticsDuration(double seconds);

@@ -1,8 +1,11 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 
+#include <NodwardenApp/model/SourceLanguage.hpp>
+
 #include <NodwardenCore/model/Notices.hpp>
 #include <NodwardenCore/sleep/SleepLogWording.hpp>
 
+#include <QCoreApplication>
 #include <cstdlib>
 #include <string_view>
 
@@ -104,18 +107,25 @@ PlatformWording makeMacOS() {
     w.loginItemsOpened = QStringLiteral("Opened Login Items.");
     w.loginItemsNotOpened = QStringLiteral("Could not open Login Items.");
     w.accessibilitySwitchedOn = QStringLiteral("macOS will ask you to allow Stayloom.");
+    w.showsLibraryTexts = true;
+    w.protectedCaption = QStringLiteral("truly saved");
+    w.protectedTitle = QStringLiteral("Truly saved");
+    w.nothingProtectedYet = QStringLiteral("Close the lid on a run to bank your first save");
     return w;
 }
 
-PlatformWording makeLinux() {
+} // namespace
+
+// The Linux texts go through the translation system; the macOS ones are kept as written.
+PlatformWording PlatformWording::makeLinux() {
     PlatformWording w;
     // 1.8: the privacy text says what a hook hands over (1.7 named the agents' status records
     // and the terminal panes it reads).
     w.legalVersion = QStringLiteral("1.8");
-    w.legalSubtitle = QStringLiteral(
-        "Keeps this computer awake while your AI coding agents work — then lets it sleep when "
-        "they're done.");
-    w.privacyParagraph = QStringLiteral(
+    w.legalSubtitle =
+        tr("Keeps this computer awake while your AI coding agents work — then lets it sleep when "
+           "they're done.");
+    w.privacyParagraph = tr(
         "Never opens your own files. On this computer it reads: the command lines and CPU use of "
         "running programs; the names and modification times of your agents' session files; the "
         "status fields and record kinds — never the messages — of the agents' own status records "
@@ -128,33 +138,32 @@ PlatformWording makeLinux() {
         "computer and discarded on the spot, never stored and never sent. Nothing about your work "
         "leaves this computer. There are no analytics or telemetry of any kind, and this build "
         "makes no network connections at all.");
-    w.responsibilityParagraph = QStringLiteral(
-        "Preventing sleep can add heat and battery use. Don't run a closed laptop under load in "
-        "a bag or enclosed space — you use it at your own risk.");
-    w.accessibilityExplanation = QStringLiteral(
+    w.responsibilityParagraph =
+        tr("Preventing sleep can add heat and battery use. Don't run a closed laptop under load in "
+           "a bag or enclosed space — you use it at your own risk.");
+    w.accessibilityExplanation = tr(
         "Stayloom reads window titles and visible on-screen text of the agent apps you enable and "
         "of the terminals it supports, to tell “working” from “done”. Worth knowing what that "
         "covers: the visible text of an editor or terminal window includes your code. It is "
         "matched against short status phrases on this computer and discarded on the spot — never "
         "stored, never sent, never written to the log. It never opens your files. ");
-    w.accessibilityStepTitle = QStringLiteral("Turn on screen-text reading");
-    w.grantAccessLabel = QStringLiteral("Turn On…");
-    w.accessGranted = QStringLiteral("Screen-text reading is on");
-    w.grantAccessHint = QStringLiteral(
-        "Stayloom switches on your desktop's accessibility support and opens its settings where "
-        "it can.");
-    w.detectedResult = QStringLiteral("You're set — this computer stays awake while agents work.");
-    w.openLoginItemsLabel = QStringLiteral("Open Autostart Folder…");
-    w.launchApprovalMessage = QStringLiteral(
-        "Allow “Stayloom” in your desktop's startup applications so it starts at your next "
-        "login.");
-    w.launchBlockedPrefix = QStringLiteral("The autostart entry could not be written (");
-    w.launchBlockedSuffix =
-        QStringLiteral("). Check that ~/.config/autostart exists and is yours to write.");
-    w.launchNotActiveMessage = QStringLiteral(
-        "Launch at login isn’t active yet. Check the Stayloom entry in your desktop's startup "
-        "applications (~/.config/autostart).");
-    w.letDisplaySleepHelp = QStringLiteral(
+    w.accessibilityStepTitle = tr("Turn on screen-text reading");
+    w.grantAccessLabel = tr("Turn On…");
+    w.accessGranted = tr("Screen-text reading is on");
+    w.grantAccessHint =
+        tr("Stayloom switches on your desktop's accessibility support and opens its settings where "
+           "it can.");
+    w.detectedResult = tr("You're set — this computer stays awake while agents work.");
+    w.openLoginItemsLabel = tr("Open Autostart Folder…");
+    w.launchApprovalMessage =
+        tr("Allow “Stayloom” in your desktop's startup applications so it starts at your next "
+           "login.");
+    w.launchBlockedPrefix = tr("The autostart entry could not be written (");
+    w.launchBlockedSuffix = tr("). Check that ~/.config/autostart exists and is yours to write.");
+    w.launchNotActiveMessage =
+        tr("Launch at login isn’t active yet. Check the Stayloom entry in your desktop's startup "
+           "applications (~/.config/autostart).");
+    w.letDisplaySleepHelp = tr(
         "On, your screens go dark on their own while Stayloom keeps the computer itself awake for "
         "your agents — for overnight runs with external monitors you'd rather not leave lit. Off "
         "(the default), the display stays on too.");
@@ -162,106 +171,68 @@ PlatformWording makeLinux() {
     // display on as well.
     if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
         desktop != nullptr && std::string_view(desktop).find("XFCE") != std::string_view::npos) {
-        w.letDisplaySleepHelp += QStringLiteral(
-            " On Xfce this setting has no effect: its power manager keeps the display on "
-            "whenever it keeps the computer awake.");
+        w.letDisplaySleepHelp +=
+            u' ' + tr("On Xfce this setting has no effect: its power manager keeps the display on "
+                      "whenever it keeps the computer awake.");
     }
-    w.lidClosedHelp = QStringLiteral(
-        "You don't need to turn this on. Stayloom already keeps this computer awake for your "
-        "agents whenever the lid is open — automatically, and without ever asking for a "
-        "password. Switch it on only if you want your agents to keep running with the lid "
-        "closed; your system will ask for your password once.");
-    w.lidClosedHeatWarning = QStringLiteral(
-        "A closed lid under heavy work with no external cooling can overheat this computer — "
-        "don't leave it running in a bag or a closed space.");
-    w.statsEmptyNote = QStringLiteral("Once Stayloom keeps this computer awake for real agent "
-                                      "work with the lid closed, the time saved shows up here.");
-    w.statsStoredNote =
-        QStringLiteral("Stats are stored only on this computer and never leave it.");
-    w.emergencyRestoreNote = QStringLiteral(
-        "Turns the sleep switch back on (stayloom-sleep-switch enable) and stops the keep-awake "
-        "helper.");
-    w.screenTextBoxTitle = QStringLiteral("Screen-Text Reading");
-    w.screenTextToggle = QStringLiteral("Read the on-screen text of agent apps and terminals");
-    w.screenTextOffNote =
-        QStringLiteral("Process and CPU checks still run when screen-text reading is off.");
-    w.screenTextStateLabel = QStringLiteral("Desktop accessibility support");
-    w.screenTextAllowed = QStringLiteral("On");
-    w.screenTextNotAllowed = QStringLiteral("Off");
-    w.screenTextRequestLabel = QStringLiteral("Turn On Screen-Text Reading");
-    w.networkNote = QStringLiteral(
-        "Network activity is not used: which program sends what is hard to tell apart reliably, "
-        "and watching it would intrude on your privacy.");
-    w.impactEmptyLine =
-        QStringLiteral("This computer's work log starts now — keep an agent running.");
-    w.staleSleepTitle =
-        QStringLiteral("This computer can't sleep — something left system sleep disabled.");
-    w.accessibilityHint = QStringLiteral(
-        "Click to turn on screen-text reading (your desktop's accessibility support).");
-    w.lidClosedWarning = QStringLiteral(
-        "Lid-closed protection is NOT active — the sleep switch needs your admin password. This "
-        "computer stays awake only while the lid is open. Turn “Keep awake with the lid closed” "
-        "off and on in Settings, then approve the prompt.");
-    w.loginItemsOpened = QStringLiteral(
-        "Opened your autostart folder (%1). Stayloom starts at login from its entry there; "
-        "“Launch at login” adds or removes it.");
-    w.loginItemsNotOpened = QStringLiteral(
-        "No program on this desktop could open %1. Stayloom starts at login from its entry in "
-        "that folder; “Launch at login” adds or removes it.");
-    w.accessibilitySwitchedOn = QStringLiteral(
-        "Stayloom switched on the desktop's accessibility support. This desktop has no settings "
-        "page Stayloom can open: if agent apps still show no text, turn on “Assistive "
-        "Technologies” (or “Accessibility”) in your desktop's settings and restart those apps.");
+    w.lidClosedHelp =
+        tr("You don't need to turn this on. Stayloom already keeps this computer awake for your "
+           "agents whenever the lid is open — automatically, and without ever asking for a "
+           "password. Switch it on only if you want your agents to keep running with the lid "
+           "closed; your system will ask for your password once.");
+    w.lidClosedHeatWarning =
+        tr("A closed lid under heavy work with no external cooling can overheat this computer — "
+           "don't leave it running in a bag or a closed space.");
+    w.statsEmptyNote = tr("Once Stayloom keeps this computer awake for real agent "
+                          "work with the lid closed, the time saved shows up here.");
+    w.statsStoredNote = tr("Stats are stored only on this computer and never leave it.");
+    w.emergencyRestoreNote =
+        tr("Turns the sleep switch back on (stayloom-sleep-switch enable) and stops the keep-awake "
+           "helper.");
+    w.screenTextBoxTitle = tr("Screen-Text Reading");
+    w.screenTextToggle = tr("Read the on-screen text of agent apps and terminals");
+    w.screenTextOffNote = tr("Process and CPU checks still run when screen-text reading is off.");
+    w.screenTextStateLabel = tr("Desktop accessibility support");
+    w.screenTextAllowed = tr("On");
+    w.screenTextNotAllowed = tr("Off");
+    w.screenTextRequestLabel = tr("Turn On Screen-Text Reading");
+    w.networkNote =
+        tr("Network activity is not used: which program sends what is hard to tell apart reliably, "
+           "and watching it would intrude on your privacy.");
+    w.impactEmptyLine = tr("This computer's work log starts now — keep an agent running.");
+    w.staleSleepTitle = tr("This computer can't sleep — something left system sleep disabled.");
+    w.accessibilityHint =
+        tr("Click to turn on screen-text reading (your desktop's accessibility support).");
+    w.lidClosedWarning =
+        tr("Lid-closed protection is NOT active — the sleep switch needs your admin password. This "
+           "computer stays awake only while the lid is open. Turn “Keep awake with the lid closed” "
+           "off and on in Settings, then approve the prompt.");
+    w.loginItemsOpened =
+        tr("Opened your autostart folder (%1). Stayloom starts at login from its entry there; "
+           "“Launch at login” adds or removes it.");
+    w.loginItemsNotOpened =
+        tr("No program on this desktop could open %1. Stayloom starts at login from its entry in "
+           "that folder; “Launch at login” adds or removes it.");
+    w.accessibilitySwitchedOn =
+        tr("Stayloom switched on the desktop's accessibility support. This desktop has no settings "
+           "page Stayloom can open: if agent apps still show no text, turn on “Assistive "
+           "Technologies” (or “Accessibility”) in your desktop's settings and restart those apps.");
     // The command line's words (`stayloom mode sleep-after`), spelled out, in its order.
-    w.modeNames = {{AppMode::watchAgentUI, QStringLiteral("Watch")},
-                   {AppMode::manualKeepAwake, QStringLiteral("Manual")},
-                   {AppMode::sleepAfterCurrentWork, QStringLiteral("Sleep after work")},
-                   {AppMode::pluggedInUnlimited, QStringLiteral("Unlimited")},
-                   {AppMode::off, QStringLiteral("Off")}};
-    w.pickerModes = {{AppMode::watchAgentUI, QStringLiteral("Watch")},
-                     {AppMode::manualKeepAwake, QStringLiteral("Manual")},
-                     {AppMode::off, QStringLiteral("Off")}};
+    w.modeNames = {{AppMode::watchAgentUI, tr("Watch")},
+                   {AppMode::manualKeepAwake, tr("Manual")},
+                   {AppMode::sleepAfterCurrentWork, tr("Sleep after work")},
+                   {AppMode::pluggedInUnlimited, tr("Unlimited")},
+                   {AppMode::off, tr("Off")}};
+    w.pickerModes = {{AppMode::watchAgentUI, tr("Watch")},
+                     {AppMode::manualKeepAwake, tr("Manual")},
+                     {AppMode::off, tr("Off")}};
+    w.timedKeepAwakeItems = {{1, tr("Keep awake for 1 hour")}, {2, tr("Keep awake for 2 hours")}};
+    w.protectedCaption = tr("protected");
+    w.protectedTitle = tr("Protected");
+    w.nothingProtectedYet = tr("Nothing protected yet — close the lid during a run to count one");
     w.statisticsInWords = true;
-    w.timedKeepAwakeItems = {{1, QStringLiteral("Keep awake for 1 hour")},
-                             {2, QStringLiteral("Keep awake for 2 hours")}};
-    w.libraryPhrases = {
-        {"keep your Mac awake", "keep this computer awake"},
-        {"so the Mac can cool down", "so this computer can cool down"},
-        // The decision's reasons, in plain words.
-        {"Target app is present but no active-work signal was found",
-         "An agent is open but not working"},
-        {"No active agent signal", "No agent is working"},
-        {"No current active signal; waiting through idle grace",
-         "The agents stopped; waiting a moment before letting this computer sleep"},
-        {"Manual keep-awake mode is enabled", "Manual: kept awake until you change the mode"},
-        {"AC power is connected and plugged-in unlimited mode is enabled",
-         "Unlimited: plugged in, kept awake without limit"},
-        {"Battery is at or below cutoff", "The battery is at or below its cutoff"},
-        {"Accessibility access is off", "Screen-text reading is off"},
-        // The statistics: time held awake with the lid closed is "protected" time.
-        {"Close the lid on a run to bank your first save",
-         "Nothing protected yet — close the lid during a run to count one"},
-        {"truly saved", "protected"},
-        {"Truly saved", "Protected"},
-    };
     w.sleepLog = &SleepLogWording::linuxHelper();
     return w;
-}
-
-} // namespace
-
-std::string PlatformWording::adapted(std::string text) const {
-    for (const auto& [phrase, replacement] : libraryPhrases) {
-        for (auto at = text.find(phrase); at != std::string::npos;
-             at = text.find(phrase, at + replacement.size())) {
-            text.replace(at, phrase.size(), replacement);
-        }
-    }
-    return text;
-}
-
-QString PlatformWording::adapted(const QString& text) const {
-    return libraryPhrases.empty() ? text : QString::fromStdString(adapted(text.toStdString()));
 }
 
 QString PlatformWording::modeName(AppMode mode) const {
@@ -281,6 +252,14 @@ const PlatformWording& PlatformWording::macOS() {
 const PlatformWording& PlatformWording::linuxDesktop() {
     static const PlatformWording wording = makeLinux();
     return wording;
+}
+
+const PlatformWording& PlatformWording::inSourceLanguageOf(const PlatformWording& wording) {
+    if (wording.showsLibraryTexts) {
+        return wording;
+    }
+    static const PlatformWording linuxInEnglish = inSourceLanguage([] { return makeLinux(); });
+    return linuxInEnglish;
 }
 
 const PlatformWording& PlatformWording::current() {

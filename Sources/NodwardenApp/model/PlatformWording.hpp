@@ -3,9 +3,9 @@
 #include <NodwardenCore/model/AppMode.hpp>
 #include <NodwardenCore/sleep/SleepLogWording.hpp>
 
+#include <QCoreApplication>
 #include <QString>
 
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,6 +14,9 @@ namespace nodwarden::app {
 /// Every shown text that names the machine or the platform's way of doing something: one
 /// instance per platform, chosen once at start, so views never branch on the platform.
 struct PlatformWording {
+    Q_DECLARE_TR_FUNCTIONS(PlatformWording)
+
+public:
     /// The terms and privacy texts' version; a changed text has a new version, so a user who
     /// accepted the old one is asked again.
     QString legalVersion;
@@ -65,6 +68,18 @@ struct PlatformWording {
     QString screenTextRequestLabel;
     QString networkNote;
 
+    /// Whether the shared library's sentences (decisions, signals, notes) are shown as they are
+    /// written; otherwise `ReasonTexts` speaks from their codes.
+    bool showsLibraryTexts = false;
+
+    // MARK: Statistics: time held awake with the lid closed
+    /// "2.5h <caption>", the panel's and the statistics tab's word for that time.
+    QString protectedCaption;
+    /// The same at the head of a statistics tile.
+    QString protectedTitle;
+    /// The panel's line while no such time has been counted.
+    QString nothingProtectedYet;
+
     // MARK: Status panel
     QString impactEmptyLine;
     QString staleSleepTitle;
@@ -93,22 +108,20 @@ struct PlatformWording {
     /// The mode's name from `modeNames`.
     QString modeName(AppMode mode) const;
 
-    /// Phrases of the shared library's texts (decision reasons, Accessibility notes) and of the
-    /// design's statistics lines, and what this platform says instead; the design's platform has
-    /// none.
-    std::vector<std::pair<std::string, std::string>> libraryPhrases;
-
-    /// The log lines about the keep-awake child and the sleep switch.
+    /// The log lines about the keep-awake child and the sleep switch, the controller's and the
+    /// model's alike.
     const SleepLogWording* sleepLog = &SleepLogWording::macOS();
-
-    /// `text` from the shared library with this platform's phrases put in.
-    std::string adapted(std::string text) const;
-    QString adapted(const QString& text) const;
 
     static const PlatformWording& macOS();
     static const PlatformWording& linuxDesktop();
     /// The wording of the platform this program was built for.
     static const PlatformWording& current();
+    /// `wording`'s platform in the program's own English: the macOS texts as they are, the
+    /// Linux texts as written before translation.
+    static const PlatformWording& inSourceLanguageOf(const PlatformWording& wording);
+
+private:
+    static PlatformWording makeLinux();
 };
 
 } // namespace nodwarden::app

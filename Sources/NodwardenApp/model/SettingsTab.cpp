@@ -1,23 +1,25 @@
 #include <NodwardenApp/model/SettingsTab.hpp>
 
+#include <QCoreApplication>
+
 namespace nodwarden::app {
 
 std::string_view label(SettingsTab tab) {
     switch (tab) {
     case SettingsTab::general:
-        return "General";
+        return QT_TRANSLATE_NOOP("SettingsTab", "General");
     case SettingsTab::power:
-        return "Power";
+        return QT_TRANSLATE_NOOP("SettingsTab", "Power");
     case SettingsTab::agents:
-        return "Agents";
+        return QT_TRANSLATE_NOOP("SettingsTab", "Agents");
     case SettingsTab::detection:
-        return "Detection";
+        return QT_TRANSLATE_NOOP("SettingsTab", "Detection");
     case SettingsTab::stats:
-        return "Stats";
+        return QT_TRANSLATE_NOOP("SettingsTab", "Stats");
     case SettingsTab::advanced:
-        return "Advanced";
+        return QT_TRANSLATE_NOOP("SettingsTab", "Advanced");
     }
-    return "General";
+    return QT_TRANSLATE_NOOP("SettingsTab", "General");
 }
 
 std::string_view symbolName(SettingsTab tab) {

@@ -107,15 +107,15 @@ void SleepCommands::queueLaunchRepair() {
         [](SleepCommands& commands, LaunchRepair repair) {
             if (!repair.cleared) {
                 commands.setStaleSleepBlockDetected(true);
-                commands.log(commands.wording_.launchRepairUnconfirmed);
+                commands.log(commands.wording_[SleepLogLine::launchRepairUnconfirmed]);
             }
             if (repair.stuckOn) {
                 if (commands.settings_().keepAwakeWithLidClosed) {
                     commands.controller_.adoptSleepSwitchEngaged();
-                    commands.log(commands.wording_.adoptedAtLaunch);
+                    commands.log(commands.wording_[SleepLogLine::adoptedAtLaunch]);
                 } else {
                     commands.setStaleSleepBlockDetected(true);
-                    commands.log(commands.wording_.surfacedAtLaunch);
+                    commands.log(commands.wording_[SleepLogLine::surfacedAtLaunch]);
                 }
             }
         });
@@ -158,7 +158,7 @@ void SleepCommands::finishCommand(bool enabled, bool ok) {
     }
     if (!enabled && !ok) {
         setStaleSleepBlockDetected(true);
-        log(wording_.releaseUnconfirmed);
+        log(wording_[SleepLogLine::releaseUnconfirmed]);
     }
 }
 
@@ -192,7 +192,7 @@ void SleepCommands::finishSleepNow(bool ok) {
     setInFlight(false);
     if (!ok) {
         setStaleSleepBlockDetected(true);
-        log(wording_.sleepNowUnconfirmed);
+        log(wording_[SleepLogLine::sleepNowUnconfirmed]);
     }
 }
 
@@ -219,7 +219,7 @@ void SleepCommands::emergencyRestore() {
 }
 
 void SleepCommands::restoreStaleBlock() {
-    log(wording_.restoringStaleSwitch);
+    log(wording_[SleepLogLine::restoringStaleSwitch]);
     queueRestore("Stale-block restore failed: ",
                  [](SleepControlling& sleep) { sleep.emergencyRestore(); });
 }

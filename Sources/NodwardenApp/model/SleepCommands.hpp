@@ -14,7 +14,7 @@
 namespace nodwarden {
 class FileLogger;
 class SerialQueue;
-struct SleepLogWording;
+class SleepLogWording;
 } // namespace nodwarden
 
 namespace nodwarden::app {

@@ -1,10 +1,17 @@
 #include <NodwardenApp/model/WaitingNotice.hpp>
 
+#include <QCoreApplication>
+
 namespace nodwarden::app {
 
 Notice WaitingNotice::noticeFor(const std::string& agent) {
-    return Notice{agent + " is waiting for your answer",
-                  "It has stopped to ask you something. The computer may sleep while it waits.",
+    return Notice{QCoreApplication::translate("WaitingNotice", "%1 is waiting for your answer")
+                      .arg(QString::fromStdString(agent))
+                      .toStdString(),
+                  QCoreApplication::translate("WaitingNotice",
+                                              "It has stopped to ask you something. The computer "
+                                              "may sleep while it waits.")
+                      .toStdString(),
                   {},
                   "waiting:" + agent};
 }

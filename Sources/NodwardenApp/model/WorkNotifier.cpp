@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -11,7 +12,8 @@ namespace nodwarden::app {
 
 namespace {
 
-QString tr(const char* text) {
+/// `text`, marked where it is written with its context, in the user's language.
+QString shown(const char* text) {
     return QCoreApplication::translate("WorkNotifier", text);
 }
 
@@ -20,12 +22,17 @@ bool holds(GuardStatus status) {
            status == GuardStatus::pluggedInUnlimited;
 }
 
-/// "The battery is at 5%" followed by `atLevel`, or `unread` when there is no reading.
-std::string batterySentence(const PowerSnapshot& power, const std::string& atLevel,
-                            const std::string& unread) {
-    return power.batteryPercent
-               ? "The battery is at " + std::to_string(*power.batteryPercent) + "%" + atLevel
-               : unread;
+std::string text(const char* source) {
+    return QCoreApplication::translate("WorkNotifier", source).toStdString();
+}
+
+/// `atLevel` with the charge put in ("The battery is at %1%."), or `unread` when there is no
+/// reading; both in the user's language.
+std::string batterySentence(const PowerSnapshot& power, const char* atLevel, const char* unread) {
+    return power.batteryPercent ? QCoreApplication::translate("WorkNotifier", atLevel)
+                                      .arg(*power.batteryPercent)
+                                      .toStdString()
+                                : text(unread);
 }
 
 } // namespace
@@ -88,10 +95,16 @@ void WorkNotifier::observe(AppMode mode, const GuardDecision& decision, const Po
 
     if (warningRose && !userChange && settings.notifications.batteryWarning) {
         const int cutoff = settings.profileFor(power).batteryCutoffPercent;
-        out_.show(Notice{"Battery low", batterySentence(power, ".", "The battery is low.") +
-                                            " At " + std::to_string(cutoff) +
-                                            "% the computer may sleep; plug it in to keep the "
-                                            "agents working."});
+        out_.show(Notice{
+            text(QT_TRANSLATE_NOOP("WorkNotifier", "Battery low")),
+            batterySentence(power, QT_TRANSLATE_NOOP("WorkNotifier", "The battery is at %1%."),
+                            QT_TRANSLATE_NOOP("WorkNotifier", "The battery is low.")) +
+                " " +
+                QCoreApplication::translate("WorkNotifier",
+                                            "At %1% the computer may sleep; plug it in to keep "
+                                            "the agents working.")
+                    .arg(cutoff)
+                    .toStdString()});
     }
 }
 
@@ -100,16 +113,23 @@ void WorkNotifier::announceEnd(GuardStatus status, const PowerSnapshot& power,
     if (status == GuardStatus::batterySafety) {
         if (settings.notifications.safety) {
             out_.show(Notice{
-                "Battery low — keep-awake stopped",
-                batterySentence(power, ", below the cutoff.", "The battery is below the cutoff.") +
-                    " The computer may sleep again."});
+                text(QT_TRANSLATE_NOOP("WorkNotifier", "Battery low — keep-awake stopped")),
+                batterySentence(
+                    power,
+                    QT_TRANSLATE_NOOP("WorkNotifier", "The battery is at %1%, below the cutoff."),
+                    QT_TRANSLATE_NOOP("WorkNotifier", "The battery is below the cutoff.")) +
+                    " " +
+                    text(QT_TRANSLATE_NOOP("WorkNotifier", "The computer may sleep again."))});
         }
         return;
     }
     if (status == GuardStatus::thermalSafety) {
         if (settings.notifications.safety) {
-            out_.show(Notice{"Too hot — keep-awake stopped",
-                             "The computer is running hot. It may sleep again to cool down."});
+            out_.show(Notice{
+                text(QT_TRANSLATE_NOOP("WorkNotifier", "Too hot — keep-awake stopped")),
+                text(QT_TRANSLATE_NOOP("WorkNotifier",
+                                       "The computer is running hot. It may sleep again to cool "
+                                       "down."))});
         }
         return;
     }
@@ -124,36 +144,43 @@ void WorkNotifier::announceWorkDone(std::optional<double> workedSeconds,
     if (agentsWaiting_) {
         return;
     }
-    const QString who = holdAgent_ ? QString::fromStdString(*holdAgent_) : tr("The agents");
+    const QString who = holdAgent_ ? QString::fromStdString(*holdAgent_)
+                                   : shown(QT_TRANSLATE_NOOP("WorkNotifier", "The agents"));
     QString body =
         workedSeconds
-            ? tr("%1 worked %2.")
+            ? shown(QT_TRANSLATE_NOOP("WorkNotifier", "%1 worked %2."))
                   .arg(who, QString::fromStdString(PanelTexts::durationWords(*workedSeconds)))
-            : tr("%1 finished.").arg(who);
+            : shown(QT_TRANSLATE_NOOP("WorkNotifier", "%1 finished.")).arg(who);
     body += u' ';
     body += graceLeft && *graceLeft > 0
-                ? tr("The computer may sleep in %1.")
+                ? shown(QT_TRANSLATE_NOOP("WorkNotifier", "The computer may sleep in %1."))
                       .arg(QString::fromStdString(PanelTexts::durationWords(std::ceil(*graceLeft))))
-                : tr("The computer may sleep again.");
-    out_.show(Notice{tr("Agents finished").toStdString(),
-                     body.toStdString(),
-                     {{sleepNowAction, tr("Sleep now").toStdString()},
-                      {keepAwakeLongerAction, tr("Keep awake 30 more minutes").toStdString()}}});
+                : shown(QT_TRANSLATE_NOOP("WorkNotifier", "The computer may sleep again."));
+    out_.show(Notice{
+        shown(QT_TRANSLATE_NOOP("WorkNotifier", "Agents finished")).toStdString(),
+        body.toStdString(),
+        {{sleepNowAction, shown(QT_TRANSLATE_NOOP("WorkNotifier", "Sleep now")).toStdString()},
+         {keepAwakeLongerAction,
+          shown(QT_TRANSLATE_NOOP("WorkNotifier", "Keep awake 30 more minutes")).toStdString()}}});
 }
 
 void WorkNotifier::lidClosedRefused(const GuardSettings& settings) {
     if (settings.notifications.problems) {
-        out_.show(Notice{"Lid-closed mode is off",
-                         "Switching sleep off was refused or failed. Keep the lid open to keep "
-                         "the agents working."});
+        out_.show(Notice{text(QT_TRANSLATE_NOOP("WorkNotifier", "Lid-closed mode is off")),
+                         text(QT_TRANSLATE_NOOP("WorkNotifier",
+                                                "Switching sleep off was refused or failed. Keep "
+                                                "the lid open to keep the agents working."))});
     }
 }
 
 void WorkNotifier::launchAtLoginFailed(const std::string& description,
                                        const GuardSettings& settings) {
     if (settings.notifications.problems) {
-        out_.show(Notice{"Launch at login failed",
-                         "Stayloom could not set itself to start at login: " + description});
+        out_.show(Notice{text(QT_TRANSLATE_NOOP("WorkNotifier", "Launch at login failed")),
+                         QCoreApplication::translate(
+                             "WorkNotifier", "Stayloom could not set itself to start at login: %1")
+                             .arg(QString::fromStdString(description))
+                             .toStdString()});
     }
 }
 

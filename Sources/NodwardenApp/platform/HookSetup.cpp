@@ -8,6 +8,8 @@
 #include <NodwardenCore/hooks/HookConfiguration.hpp>
 #include <NodwardenCore/system/UnicodeText.hpp>
 
+#include <QCoreApplication>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -325,8 +327,10 @@ int run(Verb verb, const std::vector<std::string>& agents, const HookSetupPlace&
         }
     }
     if (verb == Verb::install) {
-        print(output, any ? std::string(agentHookPrivacyNote) + '\n'
-                          : "No agent found: name one, e.g. stayloom hooks install claude\n");
+        print(output,
+              any ? QCoreApplication::translate("AgentHooks", agentHookPrivacyNote).toStdString() +
+                        '\n'
+                  : "No agent found: name one, e.g. stayloom hooks install claude\n");
     }
     return failed ? 1 : 0;
 }

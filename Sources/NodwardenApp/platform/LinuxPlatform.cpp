@@ -1,6 +1,7 @@
 #include <NodwardenApp/platform/LinuxPlatform.hpp>
 
 #include <NodwardenApp/model/ModelSupport.hpp>
+#include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/StoredDocument.hpp>
 #include <NodwardenApp/model/StoredValue.hpp>
@@ -182,7 +183,10 @@ struct LinuxServices {
                   options.elevatorPath,
                   options.helpers.locateOrFirstCandidate(HelperNames::sleepSwitch).string(),
                   logger),
-              ProcessControl{}, KeepAwakeContract::linuxHelper(), SleepLogWording::linuxHelper()),
+              // The model logs its own sleep lines from the same table
+              // (`PlatformWording::sleepLog`).
+              ProcessControl{}, KeepAwakeContract::linuxHelper(),
+              *PlatformWording::linuxDesktop().sleepLog),
           sleep(sleepController), serviceManagerRunner(serviceManagerTimeout),
           loginItems(makeLoginItems(options, serviceManagerRunner, logger)) {}
 

@@ -1,9 +1,9 @@
 #include <NodwardenApp/terminal/HeadlessStatusPrinter.hpp>
 
-#include <NodwardenApp/model/ModelSupport.hpp>
-
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 
 #include <QTimer>
 
@@ -17,11 +17,10 @@ HeadlessStatusPrinter::HeadlessStatusPrinter(AppModel& model, std::FILE* output)
     schedule();
 }
 
-QString HeadlessStatusPrinter::formatLine(GuardStatus status, const QString& reason,
+QString HeadlessStatusPrinter::formatLine(const QString& statusName, const QString& reason,
                                           const QString& agentSummary) {
-    const std::string_view name = displayName(status);
-    return QString::fromUtf8(name.data(), qsizetype(name.size())) + QStringLiteral(" — ") +
-           shownOnTerminal(reason) + QStringLiteral(" · ") + shownOnTerminal(agentSummary);
+    return statusName + QStringLiteral(" — ") + shownOnTerminal(reason) + QStringLiteral(" · ") +
+           shownOnTerminal(agentSummary);
 }
 
 void HeadlessStatusPrinter::schedule() {
@@ -45,7 +44,8 @@ void HeadlessStatusPrinter::printIfChanged() {
     if (held_) {
         return;
     }
-    const QString base = formatLine(model_.status(), model_.statusReason(), model_.agentSummary());
+    const QString base = formatLine(ReasonTexts::statusName(model_.status(), model_.wording()),
+                                    model_.statusReason(), model_.agentSummary());
     if (base == lastBase_) {
         return;
     }

@@ -25,7 +25,7 @@ public:
     HeadlessStatusPrinter(AppModel& model, std::FILE* output);
 
     /// Status display name, " — ", reason, " · ", agent summary.
-    static QString formatLine(GuardStatus status, const QString& reason,
+    static QString formatLine(const QString& statusName, const QString& reason,
                               const QString& agentSummary);
 
     /// While held, lines wait (a question is open on the terminal); on release the current line

@@ -3,21 +3,30 @@
 #include <NodwardenApp/terminal/TerminalModePrompt.hpp>
 #include <NodwardenApp/terminal/TerminalTermsPrompt.hpp>
 
+#include <QCoreApplication>
+
 namespace nodwarden::app {
 
 std::string HeadlessWindowPresenter::cannotAskTerms(const std::string& reason,
                                                     const std::string& termsAddress) {
-    return "Stayloom keeps nothing awake until its terms are accepted, and cannot ask for them "
-           "here: " +
-           reason + ". Read them at " + termsAddress +
-           ", then finish set-up from a terminal with:\n"
+    return QCoreApplication::translate(
+               "HeadlessWindowPresenter",
+               "Stayloom keeps nothing awake until its terms are accepted, and cannot ask for them "
+               "here: %1. Read them at %2, then finish set-up from a terminal with:\n")
+               .arg(QString::fromStdString(reason), QString::fromStdString(termsAddress))
+               .toStdString() +
            "  stayloom accept-terms\n"
            "  stayloom mode watch\n";
 }
 
 std::string HeadlessWindowPresenter::cannotAskMode(const std::string& reason) {
-    return "Stayloom keeps nothing awake until a mode is chosen, and cannot ask for one here: " +
-           reason + ". Finish set-up from a terminal with:\n  stayloom mode watch\n";
+    return QCoreApplication::translate("HeadlessWindowPresenter",
+                                       "Stayloom keeps nothing awake until a mode is chosen, and "
+                                       "cannot ask for one here: %1. Finish set-up from a terminal "
+                                       "with:\n")
+               .arg(QString::fromStdString(reason))
+               .toStdString() +
+           "  stayloom mode watch\n";
 }
 
 HeadlessWindowPresenter::HeadlessWindowPresenter(TerminalTermsPrompt& terms,

@@ -1,5 +1,7 @@
 #include <NodwardenApp/terminal/TerminalLineReader.hpp>
 
+#include <QCoreApplication>
+
 #include <QSocketNotifier>
 
 #include <cctype>
@@ -26,13 +28,18 @@ std::string normalisedAnswer(std::string_view line) {
 
 std::optional<std::string> whyTerminalCannotAsk(int inputFd, int outputFd) {
     if (::isatty(inputFd) != 1) {
-        return "its input is not a terminal";
+        return QCoreApplication::translate("TerminalLineReader", "its input is not a terminal")
+            .toStdString();
     }
     if (::isatty(outputFd) != 1) {
-        return "its output does not go to the terminal";
+        return QCoreApplication::translate("TerminalLineReader",
+                                           "its output does not go to the terminal")
+            .toStdString();
     }
     if (::tcgetpgrp(inputFd) != ::getpgrp()) {
-        return "it runs as a background job of the terminal";
+        return QCoreApplication::translate("TerminalLineReader",
+                                           "it runs as a background job of the terminal")
+            .toStdString();
     }
     return std::nullopt;
 }

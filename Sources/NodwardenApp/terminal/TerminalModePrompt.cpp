@@ -1,10 +1,26 @@
 #include <NodwardenApp/terminal/TerminalModePrompt.hpp>
 
+#include <QCoreApplication>
+
 #include <NodwardenApp/model/ModeWords.hpp>
 
 #include <charconv>
 
 namespace nodwarden::app {
+
+std::string TerminalModePrompt::question() {
+    return tr("Mode [watch]: ").toStdString();
+}
+
+std::string TerminalModePrompt::retry() {
+    return tr("Type a number from the list or a mode's name, or press Return for watch: ")
+        .toStdString();
+}
+
+std::string TerminalModePrompt::noAnswer() {
+    return tr("No mode chosen: Stayloom stays off. Choose one later with: stayloom mode watch")
+        .toStdString();
+}
 
 TerminalModePrompt::TerminalModePrompt(int inputFd, std::FILE* output, QObject* parent)
     : QObject(parent), inputFd_(inputFd), output_(output),
@@ -23,7 +39,7 @@ void TerminalModePrompt::ask() {
         return;
     }
     write(menuText());
-    write(question);
+    write(question());
     reader_->start();
     emit listeningChanged(true);
 }
@@ -37,15 +53,17 @@ void TerminalModePrompt::stop() {
 }
 
 std::string TerminalModePrompt::menuText() {
-    std::string text = "\nHow should Stayloom keep this computer awake?\n";
+    std::string text =
+        "\n" + tr("How should Stayloom keep this computer awake?").toStdString() + "\n";
     int number = 1;
     for (const ModeWord& entry : modeWords()) {
         std::string word(entry.word);
         word.resize(13, ' ');
-        text +=
-            "  " + std::to_string(number++) + "  " + word + std::string(entry.explanation) + "\n";
+        text += "  " + std::to_string(number++) + "  " + word +
+                QCoreApplication::translate("ModeWords", entry.explanation.data()).toStdString() +
+                "\n";
     }
-    text += "Change it any time with: stayloom mode <name>\n";
+    text += tr("Change it any time with: stayloom mode <name>").toStdString() + "\n";
     return text;
 }
 
@@ -71,13 +89,13 @@ void TerminalModePrompt::handleLine(std::string_view line) {
         emit chosen(*mode);
         return;
     }
-    write(retry);
+    write(retry());
 }
 
 void TerminalModePrompt::handleEnd() {
     emit listeningChanged(false);
     write("\n");
-    write(noAnswer);
+    write(noAnswer());
     write("\n");
 }
 

@@ -18,12 +18,10 @@ class TerminalModePrompt : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr std::string_view question = "Mode [watch]: ";
-    static constexpr std::string_view retry =
-        "Type a number from the list or a mode's name, or press Return for watch: ";
+    static std::string question();
+    static std::string retry();
     /// When the input ends without an answer.
-    static constexpr std::string_view noAnswer =
-        "No mode chosen: Stayloom stays off. Choose one later with: stayloom mode watch";
+    static std::string noAnswer();
 
     /// Reads from `inputFd` (not owned) and writes to `output`.
     TerminalModePrompt(int inputFd, std::FILE* output, QObject* parent = nullptr);

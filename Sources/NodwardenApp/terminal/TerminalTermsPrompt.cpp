@@ -7,6 +7,23 @@
 
 namespace nodwarden::app {
 
+std::string TerminalTermsPrompt::question() {
+    return tr("Do you accept? Type y and press Return (Ctrl+C quits): ").toStdString();
+}
+
+std::string TerminalTermsPrompt::declined() {
+    return tr("Not accepted: Stayloom stays paused and keeps nothing awake until the terms are "
+              "accepted. Type y to accept (Ctrl+C quits): ")
+        .toStdString();
+}
+
+std::string TerminalTermsPrompt::noAnswer() {
+    return tr("No answer: Stayloom stays paused and keeps nothing awake until the terms are "
+              "accepted. "
+              "Accept them later with: stayloom accept-terms")
+        .toStdString();
+}
+
 TerminalTermsPrompt::TerminalTermsPrompt(int inputFd, std::FILE* output, std::string termsText,
                                          QObject* parent)
     : QObject(parent), inputFd_(inputFd), output_(output), termsText_(std::move(termsText)),
@@ -30,7 +47,7 @@ void TerminalTermsPrompt::ask() {
     }
     write(termsText_);
     write("\n");
-    write(question);
+    write(question());
     reader_->start();
     emit listeningChanged(true);
 }
@@ -45,12 +62,12 @@ void TerminalTermsPrompt::stop() {
 
 std::string TerminalTermsPrompt::termsText(const QString& websiteBase) {
     QString text =
-        FirstRun::legalHeading + u'\n' + PlatformWording::current().legalSubtitle + u'\n';
-    text += u'\n' + FirstRun::privacyTitle + u'\n' + PlatformWording::current().privacyParagraph +
+        FirstRun::legalHeading() + u'\n' + PlatformWording::current().legalSubtitle + u'\n';
+    text += u'\n' + FirstRun::privacyTitle() + u'\n' + PlatformWording::current().privacyParagraph +
             u'\n';
-    text += u'\n' + FirstRun::responsibilityTitle + u'\n' +
+    text += u'\n' + FirstRun::responsibilityTitle() + u'\n' +
             PlatformWording::current().responsibilityParagraph + u'\n';
-    text += QStringLiteral("\nBy answering “y”, you accept our\n");
+    text += tr("\nBy answering “y”, you accept our\n");
     for (const FirstRun::LegalLink& link : FirstRun::legalLinks(websiteBase)) {
         text += QStringLiteral("  ") + link.text + QStringLiteral(": ") + link.address + u'\n';
     }
@@ -59,13 +76,15 @@ std::string TerminalTermsPrompt::termsText(const QString& websiteBase) {
 
 bool TerminalTermsPrompt::isAcceptance(std::string_view line) {
     const std::string answer = normalisedAnswer(line);
-    return answer == "y" || answer == "yes";
+    // The English answers work in every language, beside the language's own.
+    return answer == "y" || answer == "yes" || answer == tr("y").toLower().toStdString() ||
+           answer == tr("yes").toLower().toStdString();
 }
 
 void TerminalTermsPrompt::handleEnd() {
     emit listeningChanged(false);
     write("\n");
-    write(noAnswer);
+    write(noAnswer());
     write("\n");
 }
 
@@ -75,7 +94,7 @@ void TerminalTermsPrompt::handleLine(std::string_view line) {
         emit accepted();
         return;
     }
-    write(declined);
+    write(declined());
 }
 
 void TerminalTermsPrompt::write(std::string_view text) const {

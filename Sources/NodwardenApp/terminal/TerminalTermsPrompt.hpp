@@ -20,16 +20,11 @@ class TerminalTermsPrompt : public QObject {
 
 public:
     /// The question after the terms.
-    static constexpr std::string_view question =
-        "Do you accept? Type y and press Return (Ctrl+C quits): ";
+    static std::string question();
     /// The answer to anything but a yes.
-    static constexpr std::string_view declined =
-        "Not accepted: Stayloom stays paused and keeps nothing awake until the terms are "
-        "accepted. Type y to accept (Ctrl+C quits): ";
+    static std::string declined();
     /// When the input ends without a yes.
-    static constexpr std::string_view noAnswer =
-        "No answer: Stayloom stays paused and keeps nothing awake until the terms are accepted. "
-        "Accept them later with: stayloom accept-terms";
+    static std::string noAnswer();
 
     /// Reads from `inputFd` (not owned) and writes to `output`.
     TerminalTermsPrompt(int inputFd, std::FILE* output, std::string termsText,

@@ -35,12 +35,15 @@ bool isMultiWord(std::string_view phrase) {
 /// The signal for a phrase hit, or none when nothing matched.
 std::optional<ActivitySignal> signalFor(const PhraseMatchKind& match, std::string appName) {
     std::string reason;
+    ReasonCode code = ReasonCode::unspecified;
     switch (match.kind()) {
     case PhraseMatchKind::Case::active:
         reason = "UI text matched active phrase \"" + match.phrase() + "\"";
+        code = ReasonCode::screenActivePhrase;
         break;
     case PhraseMatchKind::Case::idle:
         reason = "UI text matched idle phrase \"" + match.phrase() + "\"";
+        code = ReasonCode::screenIdlePhrase;
         break;
     case PhraseMatchKind::Case::none:
         return std::nullopt;
@@ -50,6 +53,8 @@ std::optional<ActivitySignal> signalFor(const PhraseMatchKind& match, std::strin
                                                                     : SignalStrength::presence;
     signal.appName = std::move(appName);
     signal.reason = std::move(reason);
+    signal.reasonCode = code;
+    signal.reasonDetail = match.phrase();
     signal.matchedText = match.phrase();
     return signal;
 }

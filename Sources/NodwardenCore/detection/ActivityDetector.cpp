@@ -168,6 +168,8 @@ void applyVerdicts(const std::map<std::string, AgentVerdict>& verdicts,
             (verdict.state == AgentWorkState::waiting && settings.keepAwakeWhileAgentWaits);
         signal.strength = keptAwake ? SignalStrength::strong : SignalStrength::presence;
         signal.reason = ActivityDetector::verdictReason(verdict);
+        signal.reasonCode = ActivityDetector::verdictReasonCode(verdict);
+        signal.reasonDetail.clear();
         signal.matchedText = std::nullopt;
         signal.decidedBy = witnessOf(verdict.source);
         signal.waitingForUser = verdict.state == AgentWorkState::waiting;
@@ -210,6 +212,35 @@ std::string ActivityDetector::verdictReason(const AgentVerdict& verdict) {
         return "A process " + verdict.appName + " left running is busy";
     }
     return verdict.appName + state;
+}
+
+ReasonCode ActivityDetector::verdictReasonCode(const AgentVerdict& verdict) {
+    if (verdict.state == AgentWorkState::waiting) {
+        return ReasonCode::waitingForAnswer;
+    }
+    const bool working = verdict.state == AgentWorkState::working;
+    switch (verdict.source) {
+    case AgentVerdictSource::statusRecord:
+        return working ? ReasonCode::recordSaysWorking : ReasonCode::recordSaysIdle;
+    case AgentVerdictSource::screen:
+        return working ? ReasonCode::screenShowsWorking : ReasonCode::screenShowsIdle;
+    case AgentVerdictSource::conversation:
+        return working ? ReasonCode::chatAwaitsReply : ReasonCode::chatEndsWithReply;
+    case AgentVerdictSource::oneShotRun:
+        return ReasonCode::oneShotRun;
+    case AgentVerdictSource::startUp:
+        return ReasonCode::justStarted;
+    case AgentVerdictSource::lock:
+        return ReasonCode::holdsSleepLock;
+    case AgentVerdictSource::hook:
+    case AgentVerdictSource::hookWithoutCancel:
+        return working ? ReasonCode::hookSaysWorking : ReasonCode::hookSaysIdle;
+    case AgentVerdictSource::toolRun:
+        return ReasonCode::toolRunning;
+    case AgentVerdictSource::leftBehind:
+        return ReasonCode::leftBehindBusy;
+    }
+    return ReasonCode::unspecified;
 }
 
 std::string ActivityDetector::outOfReachReason(const std::string& agent) {
@@ -358,6 +389,8 @@ std::vector<ActivitySignal> ActivityDetector::detectPerApp(const GuardSettings& 
         if (signal.appName && outOfReach.contains(*signal.appName) &&
             !verdicts.best.contains(*signal.appName)) {
             signal.reason = outOfReachReason(*signal.appName);
+            signal.reasonCode = ReasonCode::outOfReach;
+            signal.reasonDetail.clear();
             signal.decidedBy = DecidingWitness::cpu;
         }
     }

@@ -119,6 +119,8 @@ public:
     /// likewise; "<agent>'s chat awaits a reply" or "… ends with a reply" for a chat; "<agent>
     /// runs a one-shot prompt"; "<agent> has just started and has had no turn yet".
     static std::string verdictReason(const AgentVerdict& verdict);
+    /// The code of that reason.
+    static ReasonCode verdictReasonCode(const AgentVerdict& verdict);
 
     /// The end of the reason of an agent whose records lie where this user may not look.
     static constexpr std::string_view onlyCPUSpeaks = "only its CPU can speak";

@@ -161,9 +161,11 @@ ActivitySignal signalFor(const std::string& key, const Group& group,
     if (group.trustsCPU && total >= threshold) {
         signal.strength = SignalStrength::strong;
         signal.reason = key + " CPU is above the work threshold";
+        signal.reasonCode = ReasonCode::cpuAboveThreshold;
     } else {
         signal.strength = SignalStrength::presence;
         signal.reason = key + " is running";
+        signal.reasonCode = ReasonCode::processRunning;
     }
     signal.appName = key;
     signal.sessionCount = static_cast<int>(sessions.size());

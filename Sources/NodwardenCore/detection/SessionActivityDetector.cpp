@@ -51,7 +51,10 @@ SessionActivityDetector::signalFor(const std::string& name, std::optional<Date> 
     ActivitySignal signal;
     signal.strength = SignalStrength::strong;
     signal.appName = name;
-    signal.reason = name + " session active (" + std::to_string(wholeSeconds(age)) + "s ago)";
+    const std::string seconds = std::to_string(wholeSeconds(age));
+    signal.reason = name + " session active (" + seconds + "s ago)";
+    signal.reasonCode = ReasonCode::sessionFileFresh;
+    signal.reasonDetail = seconds;
     return signal;
 }
 

@@ -45,6 +45,10 @@ ActivitySignal decodeActivitySignal(const json& value) {
         readOptional(object, "matchedText", readString),
         readOptional(object, "sessionCount", readInt),
         readOptional(object, "processPresent", readBool),
+        // Signals stored before codes existed carry only their sentence.
+        reasonCodeFromRawValue(readOptional(object, "reasonCode", readString).value_or(""))
+            .value_or(ReasonCode::unspecified),
+        readOptional(object, "reasonDetail", readString).value_or(""),
         readOptional(object, "decidedBy", decodeWitness),
         readOptional(object, "waitingForUser", readBool).value_or(false),
     };
@@ -92,8 +96,10 @@ std::optional<DecidingWitness> decidingWitnessFromRawValue(std::string_view raw)
 // MARK: - ActivitySignal
 
 ActivitySignal ActivitySignal::none() {
-    return ActivitySignal{SignalStrength::none, std::nullopt, "No active agent signal",
-                          std::nullopt,         std::nullopt, std::nullopt};
+    ActivitySignal signal;
+    signal.reason = "No active agent signal";
+    signal.reasonCode = ReasonCode::noActiveSignal;
+    return signal;
 }
 
 std::optional<ActivitySignal> ActivitySignal::fromJSON(std::string_view text) {
@@ -128,6 +134,12 @@ void to_json(json& value, const ActivitySignal& signal) {
     }
     if (signal.processPresent) {
         value["processPresent"] = *signal.processPresent;
+    }
+    if (signal.reasonCode != ReasonCode::unspecified) {
+        value["reasonCode"] = std::string(rawValue(signal.reasonCode));
+    }
+    if (!signal.reasonDetail.empty()) {
+        value["reasonDetail"] = signal.reasonDetail;
     }
     if (signal.decidedBy) {
         value["decidedBy"] = rawValue(*signal.decidedBy);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <NodwardenCore/Export.hpp>
+#include <NodwardenCore/model/ReasonCode.hpp>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -41,6 +42,11 @@ struct ActivitySignal {
     std::optional<std::string> matchedText;
     std::optional<int> sessionCount;
     std::optional<bool> processPresent;
+    /// What `reason` says, for a program to put in its own words.
+    ReasonCode reasonCode = ReasonCode::unspecified;
+    /// The value `reason` carries beside the agent's name (the phrase matched, a file's age in
+    /// seconds); empty when it carries none.
+    std::string reasonDetail;
     /// Which witness decided; none for a finding that names no agent.
     std::optional<DecidingWitness> decidedBy = std::nullopt;
     /// The agent asks its user something (an approval, a question) and waits for the answer:

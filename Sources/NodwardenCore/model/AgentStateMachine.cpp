@@ -22,19 +22,21 @@ GuardDecision AgentStateMachine::evaluate(AppMode mode, const GuardSettings& set
                                           const ActivitySignal& signal, bool isPreventingSleep,
                                           ThermalState thermalState, Date now) {
     const bool warning = isBatteryWarning(settings, power);
-    const auto decide = [&](GuardStatus status, bool preventSleep, bool sleepNow,
+    const auto decide = [&](GuardStatus status, bool preventSleep, bool sleepNow, ReasonCode code,
                             std::string reason, bool batteryWarning) {
-        return GuardDecision{status,         preventSleep,      sleepNow,
-                             signal.appName, std::move(reason), batteryWarning};
+        return GuardDecision{
+            status,         preventSleep, sleepNow, signal.appName, std::move(reason),
+            batteryWarning, code,         {}};
     };
 
     if (mode == AppMode::off) {
         reset();
-        return decide(GuardStatus::off, false, false, "Stayloom is off", warning);
+        return decide(GuardStatus::off, false, false, ReasonCode::modeOff, "Stayloom is off",
+                      warning);
     }
 
     if (!power.isOnACPower && !power.batteryPercent) {
-        return decide(GuardStatus::watching, false, false,
+        return decide(GuardStatus::watching, false, false, ReasonCode::batteryLevelUnknown,
                       "Battery level unavailable — releasing keep-awake to protect the battery",
                       false);
     }
@@ -46,7 +48,7 @@ GuardDecision AgentStateMachine::evaluate(AppMode mode, const GuardSettings& set
             completionSleepIssued_ = true;
         }
         return decide(GuardStatus::batterySafety, false, isPreventingSleep,
-                      "Battery is at or below cutoff", false);
+                      ReasonCode::batteryAtCutoff, "Battery is at or below cutoff", false);
     }
 
     const GuardPowerProfile profile = settings.profileFor(power);
@@ -58,27 +60,30 @@ GuardDecision AgentStateMachine::evaluate(AppMode mode, const GuardSettings& set
             completionSleepIssued_ = true;
         }
         return decide(
-            GuardStatus::thermalSafety, false, sleepNow,
+            GuardStatus::thermalSafety, false, sleepNow, ReasonCode::thermalCritical,
             "Thermal pressure is critical — releasing keep-awake so the Mac can cool down",
             warning);
     }
 
     if (mode == AppMode::manualKeepAwake) {
         completionSleepIssued_ = false;
-        return decide(GuardStatus::keepingAwake, true, false, "Manual keep-awake mode is enabled",
-                      warning);
+        return decide(GuardStatus::keepingAwake, true, false, ReasonCode::manualKeepAwake,
+                      "Manual keep-awake mode is enabled", warning);
     }
 
     if (mode == AppMode::pluggedInUnlimited && power.isOnACPower &&
         settings.pluggedInProfile.allowUnlimitedKeepAwake) {
         completionSleepIssued_ = false;
-        return decide(GuardStatus::pluggedInUnlimited, true, false,
+        return decide(GuardStatus::pluggedInUnlimited, true, false, ReasonCode::pluggedInUnlimited,
                       "AC power is connected and plugged-in unlimited mode is enabled", false);
     }
 
     if (isActiveWork(signal.strength)) {
         markActive(now);
-        return decide(GuardStatus::keepingAwake, true, false, signal.reason, warning);
+        GuardDecision decision = decide(GuardStatus::keepingAwake, true, false, signal.reasonCode,
+                                        signal.reason, warning);
+        decision.reasonDetail = signal.reasonDetail;
+        return decision;
     }
 
     if (lastActiveSignalAt_) {
@@ -88,7 +93,7 @@ GuardDecision AgentStateMachine::evaluate(AppMode mode, const GuardSettings& set
             lastActiveSignalAt_ = now;
         }
         if (now - *lastActiveSignalAt_ < profile.idleGracePeriodSeconds) {
-            return decide(GuardStatus::idleGrace, true, false,
+            return decide(GuardStatus::idleGrace, true, false, ReasonCode::idleGrace,
                           "No current active signal; waiting through idle grace", warning);
         }
     }
@@ -101,10 +106,11 @@ GuardDecision AgentStateMachine::evaluate(AppMode mode, const GuardSettings& set
     if (sleepNow) {
         completionSleepIssued_ = true;
     }
+    const bool present = signal.strength == SignalStrength::presence;
     return decide(GuardStatus::watching, false, sleepNow,
-                  signal.strength == SignalStrength::presence
-                      ? "Target app is present but no active-work signal was found"
-                      : "No active agent signal",
+                  present ? ReasonCode::agentOpenNotWorking : ReasonCode::noActiveSignal,
+                  present ? "Target app is present but no active-work signal was found"
+                          : "No active agent signal",
                   warning);
 }
 

@@ -2,6 +2,7 @@
 
 #include <NodwardenCore/Export.hpp>
 #include <NodwardenCore/model/GuardStatus.hpp>
+#include <NodwardenCore/model/ReasonCode.hpp>
 
 #include <optional>
 #include <string>
@@ -15,8 +16,13 @@ struct GuardDecision {
     /// One-shot request to put the Mac to sleep now.
     bool shouldSleepNow = false;
     std::optional<std::string> detectedAppName;
+    /// The library's sentence; stored, and shown as it is where the library's texts are shown.
     std::string reason;
     bool isBatteryWarning = false;
+    /// What `reason` says; for active work, the deciding signal's code.
+    ReasonCode reasonCode = ReasonCode::unspecified;
+    /// The deciding signal's detail (`ActivitySignal::reasonDetail`) when it decided.
+    std::string reasonDetail;
 
     bool operator==(const GuardDecision&) const = default;
 };

@@ -73,15 +73,26 @@ std::string shortList(const std::vector<std::string>& names) {
     }
 }
 
-std::string onboardingNote(const std::vector<AgentProfile>& watched) {
+OnboardingNoteCase onboardingNoteCase(const std::vector<AgentProfile>& watched) {
     const auto names = uiTextOnlyNames(watched);
     if (names.empty()) {
-        return "Optional: your watched agents are detected without it.";
+        return OnboardingNoteCase::optional;
     }
-    if (names.size() == watched.size()) {
+    return names.size() == watched.size() ? OnboardingNoteCase::requiredForAll
+                                          : OnboardingNoteCase::neededForSome;
+}
+
+std::string onboardingNote(const std::vector<AgentProfile>& watched) {
+    const auto names = uiTextOnlyNames(watched);
+    switch (onboardingNoteCase(watched)) {
+    case OnboardingNoteCase::optional:
+        return "Optional: your watched agents are detected without it.";
+    case OnboardingNoteCase::requiredForAll:
         return "Required for your agents: without it, Stayloom cannot tell when " +
                shortList(names) + " " + std::string(verbFor(names)) +
                " working, so it will not keep your Mac awake.";
+    case OnboardingNoteCase::neededForSome:
+        break;
     }
     return "Needed for " + shortList(names) +
            ": without it, their work cannot be seen. Your other agents are still detected "

@@ -59,6 +59,12 @@ std::vector<std::string> uiTextOnlyNames(const std::vector<AgentProfile>& profil
 /// "A", "A and B", "A, B and C", "A, B and 2 more"; empty for no names.
 std::string shortList(const std::vector<std::string>& names);
 
+/// Which note the first-run flow's Accessibility step shows: none of the watched agents needs
+/// the permission, all of them do, or some do (they are `uiTextOnlyNames(watched)`).
+enum class OnboardingNoteCase { optional, requiredForAll, neededForSome };
+
+OnboardingNoteCase onboardingNoteCase(const std::vector<AgentProfile>& watched);
+
 /// The note of the first-run flow's Accessibility step for the watched agents.
 std::string onboardingNote(const std::vector<AgentProfile>& watched);
 

@@ -116,11 +116,11 @@ SleepController::SleepController(CommandRunning& runner, CommandRunning& adminRu
                                  FileLogger& logger, std::string keepAwakePath,
                                  SleepControllerFiles files, SleepCommandSet commands,
                                  ProcessControl processControl, KeepAwakeContract keepAwake,
-                                 SleepLogWording wording)
+                                 const SleepLogWording& wording)
     : runner_(runner), adminRunner_(adminRunner), logger_(logger),
       keepAwakePath_(std::move(keepAwakePath)), files_(std::move(files)),
       commands_(std::move(commands)), processControl_(std::move(processControl)),
-      keepAwake_(std::move(keepAwake)), wording_(std::move(wording)) {}
+      keepAwake_(std::move(keepAwake)), wording_(wording) {}
 
 SleepController::~SleepController() {
     stopKeepAwakeChild();
@@ -245,7 +245,7 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
             alreadyLogged = std::exchange(guarded_.keepAwakeLaunchFailureLogged, true);
         }
         if (!alreadyLogged) {
-            log("Failed to start " + wording_.child + ": " + error.what() +
+            log("Failed to start " + wording_[SleepLogLine::child] + ": " + error.what() +
                 " — retrying each tick, logging once");
         }
         return previous && previous->isRunning();
@@ -260,19 +260,19 @@ bool SleepController::startKeepAwakeChild(bool letDisplaySleep, const std::strin
     }
     recordKeepAwakePIDs(previous ? std::vector<Child>{started, previous}
                                  : std::vector<Child>{started});
-    log("Started " + wording_.child + " pid " + std::to_string(started->pid()));
+    log("Started " + wording_[SleepLogLine::child] + " pid " + std::to_string(started->pid()));
 
     if (previous) {
         // The new child already holds the machine, so the old one can take its time to go.
         const auto previousID = std::to_string(previous->pid());
         if (terminate(previous)) {
             recordKeepAwakePIDs({started});
-            log("Retired previous " + wording_.child + " pid " + previousID +
+            log("Retired previous " + wording_[SleepLogLine::child] + " pid " + previousID +
                 (currentPosture == letDisplaySleep ? " after a change of reason"
                                                    : " after a display-posture change"));
         } else {
             abandon(previous);
-            log("Previous " + wording_.child + " pid " + previousID +
+            log("Previous " + wording_[SleepLogLine::child] + " pid " + previousID +
                 " did not confirm exit; sent SIGKILL and moved on");
         }
     }
@@ -291,10 +291,10 @@ void SleepController::stopKeepAwakeChild() {
     }
     const auto identifier = std::to_string(child->pid());
     if (terminate(child)) {
-        log("Stopped " + wording_.child + " pid " + identifier);
+        log("Stopped " + wording_[SleepLogLine::child] + " pid " + identifier);
     } else {
         abandon(child);
-        log(wording_.childAtStart + " pid " + identifier +
+        log(wording_[SleepLogLine::childAtStart] + " pid " + identifier +
             " did not confirm exit after SIGTERM; sent SIGKILL and moved on without blocking");
     }
     recordKeepAwakePIDs({});
@@ -350,7 +350,7 @@ void SleepController::writeKeepAwakePIDs(const std::vector<std::int32_t>& identi
     try {
         AtomicFile::write(files_.pidFilePath, text);
     } catch (const std::exception& error) {
-        log("Failed to write " + wording_.child + " pid(s): " + error.what());
+        log("Failed to write " + wording_[SleepLogLine::child] + " pid(s): " + error.what());
     }
 }
 
@@ -405,8 +405,8 @@ void SleepController::reconcileOrphanedKeepAwakeChildren() {
             continue;
         }
         processControl_.sendSignal(identifier, SIGTERM);
-        log("Killed orphaned " + wording_.child + " pid " + std::to_string(identifier) +
-            " left by a previous run");
+        log("Killed orphaned " + wording_[SleepLogLine::child] + " pid " +
+            std::to_string(identifier) + " left by a previous run");
     }
     removeKeepAwakePIDFile();
 }
@@ -464,11 +464,11 @@ bool SleepController::engageLidClosedProtection() {
             return true;
         }
     }
-    log(wording_.engagingSwitch);
+    log(wording_[SleepLogLine::engagingSwitch]);
     try {
         adminRunner_.run(commands_.engage);
     } catch (const std::exception& error) {
-        log(wording_.lidClosedDeclinedPrefix + error.what());
+        log(wording_[SleepLogLine::lidClosedDeclinedPrefix] + error.what());
         return false;
     }
     {
@@ -480,7 +480,7 @@ bool SleepController::engageLidClosedProtection() {
 }
 
 bool SleepController::disengageSleepSwitch() {
-    log(wording_.restoringSwitch);
+    log(wording_[SleepLogLine::restoringSwitch]);
     bool restored = false;
     try {
         adminRunner_.run(commands_.adminRestore);
@@ -502,7 +502,7 @@ bool SleepController::disengageSleepSwitch() {
         removeEngagedMarker();
     } else {
         writeEngagedMarker();
-        log(wording_.restoreUnconfirmed);
+        log(wording_[SleepLogLine::restoreUnconfirmed]);
     }
     return restored;
 }
@@ -562,20 +562,20 @@ bool SleepController::reconcileStuckSleepSwitch() {
         return true;
     }
     if (sleepSwitchState() == SleepSwitchState::sleepEnabled) {
-        log(wording_.staleMarkerRemoved);
+        log(wording_[SleepLogLine::staleMarkerRemoved]);
         removeEngagedMarker();
         return true;
     }
-    log(wording_.stuckSwitchFound);
+    log(wording_[SleepLogLine::stuckSwitchFound]);
     return disengageSleepSwitch();
 }
 
 void SleepController::sleepNow() {
-    log(wording_.requestingSleepNow);
+    log(wording_[SleepLogLine::requestingSleepNow]);
     try {
         runner_.run(commands_.sleepNow);
     } catch (const std::exception& error) {
-        log(wording_.sleepNowFailedPrefix + error.what());
+        log(wording_[SleepLogLine::sleepNowFailedPrefix] + error.what());
     }
 }
 
@@ -583,7 +583,7 @@ void SleepController::writeEngagedMarker() {
     try {
         AtomicFile::write(files_.engagedMarkerPath, "");
     } catch (const std::exception& error) {
-        log(wording_.markerWriteFailedPrefix + error.what());
+        log(wording_[SleepLogLine::markerWriteFailedPrefix] + error.what());
     }
 }
 

@@ -49,7 +49,7 @@ public:
                     SleepControllerFiles files = SleepControllerFiles::standard(),
                     SleepCommandSet commands = SleepCommandSet::macOS(),
                     ProcessControl processControl = {}, KeepAwakeContract keepAwake = {},
-                    SleepLogWording wording = SleepLogWording::macOS());
+                    const SleepLogWording& wording = SleepLogWording::macOS());
     /// Stops the keep-awake child as `restoreNormalSleep` would, without touching the switch.
     ~SleepController();
     SleepController(const SleepController&) = delete;
@@ -146,7 +146,8 @@ private:
     const SleepCommandSet commands_;
     const ProcessControl processControl_;
     const KeepAwakeContract keepAwake_;
-    const SleepLogWording wording_;
+    /// One of the platforms' tables, which live for the whole run.
+    const SleepLogWording& wording_;
 };
 
 } // namespace nodwarden

@@ -2,44 +2,58 @@
 
 #include <NodwardenCore/Export.hpp>
 
+#include <array>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace NODWARDEN_CORE_EXPORT nodwarden {
 
-/// The log lines about the keep-awake child and the system sleep switch, in the words of the
-/// platform whose programs they name: the macOS set is the design's own wording, the Linux set
-/// speaks of the keep-awake helper and the sleep switch. Lines that end in a value (an error's
-/// text, a process identifier) hold only the words around it.
-struct SleepLogWording {
-    /// The keep-awake child inside a sentence ("Started <child> pid 12").
-    std::string child;
-    /// The same at the start of a sentence ("<Child> pid 12 did not confirm exit…").
-    std::string childAtStart;
-    /// Put before an error's text when the administrator step is declined.
-    std::string lidClosedDeclinedPrefix;
-    std::string engagingSwitch;
-    std::string restoringSwitch;
-    std::string restoreUnconfirmed;
-    std::string staleMarkerRemoved;
-    std::string stuckSwitchFound;
-    std::string requestingSleepNow;
-    /// Put before an error's text.
-    std::string sleepNowFailedPrefix;
-    /// Put before an error's text.
-    std::string markerWriteFailedPrefix;
-
+/// The log lines about the keep-awake child and the system sleep switch, by what they report.
+/// Lines that end in a value (an error's text, a process identifier) hold only the words before
+/// it; `child` and `childAtStart` are the words for the child inside and at the start of a line.
+enum class SleepLogLine : std::size_t {
+    child,
+    childAtStart,
+    lidClosedDeclinedPrefix,
+    engagingSwitch,
+    restoringSwitch,
+    restoreUnconfirmed,
+    staleMarkerRemoved,
+    stuckSwitchFound,
+    requestingSleepNow,
+    sleepNowFailedPrefix,
+    markerWriteFailedPrefix,
     // The model's lines about what launch repair and restores found.
-    std::string launchRepairUnconfirmed;
-    std::string adoptedAtLaunch;
-    std::string surfacedAtLaunch;
-    std::string releaseUnconfirmed;
-    std::string sleepNowUnconfirmed;
-    std::string restoringStaleSwitch;
+    launchRepairUnconfirmed,
+    adoptedAtLaunch,
+    surfacedAtLaunch,
+    releaseUnconfirmed,
+    sleepNowUnconfirmed,
+    restoringStaleSwitch,
+};
+
+inline constexpr std::size_t sleepLogLineCount =
+    static_cast<std::size_t>(SleepLogLine::restoringStaleSwitch) + 1;
+
+/// One platform's table of those lines, in the words of the programs it names: the macOS table
+/// names macOS's own programs, the Linux one speaks of the keep-awake helper and the sleep
+/// switch. Log lines stay in English whatever the user's language.
+class SleepLogWording {
+public:
+    using Lines = std::array<std::string_view, sleepLogLineCount>;
+
+    explicit constexpr SleepLogWording(const Lines& lines) : lines_(lines) {}
+
+    std::string operator[](SleepLogLine line) const {
+        return std::string(lines_[static_cast<std::size_t>(line)]);
+    }
 
     static const SleepLogWording& macOS();
     static const SleepLogWording& linuxHelper();
 
-    bool operator==(const SleepLogWording&) const = default;
+private:
+    Lines lines_;
 };
 
 } // namespace nodwarden

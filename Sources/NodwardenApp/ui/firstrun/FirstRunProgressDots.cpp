@@ -22,7 +22,7 @@ FirstRunProgressDots::FirstRunProgressDots(int count, QWidget* parent)
 
 void FirstRunProgressDots::setCurrent(int index) {
     current_ = std::clamp(index, 0, count_ - 1);
-    setAccessibleName(QStringLiteral("Step %1 of %2").arg(current_ + 1).arg(count_));
+    setAccessibleName(tr("Step %1 of %2").arg(current_ + 1).arg(count_));
     update();
 }
 

@@ -7,6 +7,8 @@ namespace nodwarden::app {
 /// A row of dots, one per step, the current one filled with the highlight colour. Its accessible
 /// name reads "Step 2 of 3".
 class FirstRunProgressDots : public QWidget {
+    Q_OBJECT
+
 public:
     FirstRunProgressDots(int count, QWidget* parent = nullptr);
 

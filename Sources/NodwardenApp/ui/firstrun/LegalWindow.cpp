@@ -1,5 +1,7 @@
 #include <NodwardenApp/ui/firstrun/LegalWindow.hpp>
 
+#include <NodwardenApp/ui/firstrun/LinkLabel.hpp>
+
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/FirstRunTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
@@ -68,14 +70,10 @@ QWidget* makePoint(const QString& symbol, const QColor& color, const QString& ti
 }
 
 QLabel* makeLink(const FirstRun::LegalLink& link, bool external, QWidget* parent) {
-    auto* label = new QLabel(parent);
+    auto* label = new LinkLabel(link.text, link.address, parent);
     label->setObjectName(link.objectName);
     label->setAccessibleName(link.text);
     label->setAccessibleDescription(link.address);
-    label->setTextFormat(Qt::RichText);
-    label->setText(QStringLiteral("<a href=\"%1\">%2</a>")
-                       .arg(link.address.toHtmlEscaped(), link.text.toHtmlEscaped()));
-    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     label->setOpenExternalLinks(external);
     label->setToolTip(link.address);
     return label;
@@ -88,11 +86,11 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
       shippedLinks_(websiteBase.isEmpty()) {
     const PlatformWording& wording = model_.wording();
     setObjectName(QStringLiteral("legalWindow"));
-    setWindowTitle(FirstRun::legalHeading);
-    setAccessibleName(FirstRun::legalHeading);
+    setWindowTitle(FirstRun::legalHeading());
+    setAccessibleName(FirstRun::legalHeading());
     Theme::applyBrandAccent(*this);
 
-    QLabel* heading = makeLabel(FirstRun::legalHeading, QStringLiteral("legalHeading"), this);
+    QLabel* heading = makeLabel(FirstRun::legalHeading(), QStringLiteral("legalHeading"), this);
     QFont headingFont = heading->font();
     headingFont.setPointSizeF(headingFont.pointSizeF() * 1.6);
     headingFont.setBold(true);
@@ -105,7 +103,7 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
 
     auto* links = new QHBoxLayout;
     links->setSpacing(6);
-    links->addWidget(makeLabel(FirstRun::acceptIntro, QStringLiteral("acceptIntro"), this));
+    links->addWidget(makeLabel(FirstRun::acceptIntro(), QStringLiteral("acceptIntro"), this));
     bool first = true;
     for (const FirstRun::LegalLink& link : FirstRun::legalLinks(websiteBase)) {
         if (!first) {
@@ -124,15 +122,15 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
     }
     links->addStretch(1);
 
-    auto* quitButton = new QPushButton(FirstRun::quitLabel, this);
+    auto* quitButton = new QPushButton(FirstRun::quitLabel(), this);
     quitButton->setObjectName(QStringLiteral("quitButton"));
-    quitButton->setAccessibleName(FirstRun::quitLabel);
+    quitButton->setAccessibleName(FirstRun::quitLabel());
     quitButton->setAutoDefault(false);
     connect(quitButton, &QPushButton::clicked, &model_, &AppModel::quit);
 
-    agreeButton_ = new QPushButton(FirstRun::agreeLabel, this);
+    agreeButton_ = new QPushButton(FirstRun::agreeLabel(), this);
     agreeButton_->setObjectName(QStringLiteral("agreeButton"));
-    agreeButton_->setAccessibleName(FirstRun::agreeLabel);
+    agreeButton_->setAccessibleName(FirstRun::agreeLabel());
     agreeButton_->setDefault(true);
     FirstRun::stylePrimaryButton(*agreeButton_);
     connect(agreeButton_, &QPushButton::clicked, this, &LegalWindow::accept);
@@ -157,10 +155,10 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
     layout->addWidget(subtitle);
     layout->addSpacing(6);
     layout->addWidget(makePoint(QStringLiteral("lock.shield.fill"), Theme::brandAccent(),
-                                FirstRun::privacyTitle, wording.privacyParagraph,
+                                FirstRun::privacyTitle(), wording.privacyParagraph,
                                 QStringLiteral("privacy"), this));
     layout->addWidget(makePoint(QStringLiteral("exclamationmark.triangle.fill"), Theme::orange(),
-                                FirstRun::responsibilityTitle, wording.responsibilityParagraph,
+                                FirstRun::responsibilityTitle(), wording.responsibilityParagraph,
                                 QStringLiteral("responsibility"), this));
     layout->addStretch(1);
     layout->addLayout(links);

@@ -67,8 +67,8 @@ OnboardingWindow::OnboardingWindow(AppModel& model, QWidget* parent)
                           Qt::WindowCloseButtonHint),
       model_(model) {
     setObjectName(QStringLiteral("onboardingWindow"));
-    setWindowTitle(FirstRun::onboardingTitle);
-    setAccessibleName(FirstRun::onboardingTitle);
+    setWindowTitle(FirstRun::onboardingTitle());
+    setAccessibleName(FirstRun::onboardingTitle());
     Theme::applyBrandAccent(*this);
 
     symbolLabel_ = new QLabel(this);
@@ -84,7 +84,7 @@ OnboardingWindow::OnboardingWindow(AppModel& model, QWidget* parent)
 
     pages_ = new QStackedWidget(this);
     pages_->setObjectName(QStringLiteral("stepPages"));
-    pages_->setAccessibleName(FirstRun::onboardingTitle);
+    pages_->setAccessibleName(FirstRun::onboardingTitle());
     pages_->addWidget(buildAgentsPage());
     pages_->addWidget(buildAccessibilityPage());
     pages_->addWidget(buildDetectionPage());
@@ -134,23 +134,30 @@ OnboardingWindow::OnboardingWindow(AppModel& model, QWidget* parent)
 QWidget* OnboardingWindow::buildAgentsPage() {
     auto* page = new QWidget(pages_);
     page->setObjectName(QStringLiteral("agentsPage"));
-    page->setAccessibleName(FirstRun::agentsStepTitle);
+    page->setAccessibleName(FirstRun::agentsStepTitle());
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
 
+    // One grid for every group, so the columns line up from group to group whatever widths the
+    // style gives check boxes and captions; every column as wide as the widest toggle.
+    auto* grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(2);
+    int row = 0;
     int groupIndex = 0;
+    int widestToggle = 0;
     for (const FirstRun::AgentGroup& group : FirstRun::agentGroups()) {
         QLabel* caption =
             makeLabel(group.caption, QStringLiteral("agentGroupCaption%1").arg(groupIndex++), page);
         caption->setFont(scaledFont(font(), 0.9, true));
         Theme::useSecondaryText(*caption);
-        layout->addSpacing(4);
-        layout->addWidget(caption);
+        if (row > 0) {
+            grid->setRowMinimumHeight(row++, 4);
+        }
+        grid->addWidget(caption, row++, 0, 1, agentColumns);
 
-        auto* grid = new QGridLayout;
-        grid->setHorizontalSpacing(12);
-        grid->setVerticalSpacing(2);
         int index = 0;
         for (const AgentProfile& profile : group.profiles) {
             const QString name = QString::fromStdString(profile.displayName);
@@ -160,19 +167,23 @@ QWidget* OnboardingWindow::buildAgentsPage() {
             toggle->setAccessibleName(name);
             connect(toggle, &QCheckBox::toggled, this,
                     [this, id = profile.id](bool watched) { setAgentWatched(id, watched); });
-            grid->addWidget(toggle, index / agentColumns, index % agentColumns);
+            grid->addWidget(toggle, row + index / agentColumns, index % agentColumns);
+            widestToggle = std::max(widestToggle, toggle->sizeHint().width());
             agentToggles_.push_back({profile.id, toggle});
             ++index;
         }
-        for (int column = 0; column < agentColumns; ++column) {
-            grid->setColumnStretch(column, 1);
-        }
-        layout->addLayout(grid);
+        row += (index + agentColumns - 1) / agentColumns;
     }
+    for (int column = 0; column < agentColumns; ++column) {
+        grid->setColumnStretch(column, 1);
+        grid->setColumnMinimumWidth(column, widestToggle);
+    }
+    layout->addSpacing(4);
+    layout->addLayout(grid);
 
-    auto* openSettings = new QPushButton(FirstRun::openSettingsLabel, page);
+    auto* openSettings = new QPushButton(FirstRun::openSettingsLabel(), page);
     openSettings->setObjectName(QStringLiteral("openSettingsButton"));
-    openSettings->setAccessibleName(FirstRun::openSettingsLabel);
+    openSettings->setAccessibleName(FirstRun::openSettingsLabel());
     openSettings->setFlat(true);
     openSettings->setCursor(Qt::PointingHandCursor);
     connect(openSettings, &QPushButton::clicked, this,
@@ -230,7 +241,7 @@ QWidget* OnboardingWindow::buildAccessibilityPage() {
 QWidget* OnboardingWindow::buildDetectionPage() {
     auto* page = new QWidget(pages_);
     page->setObjectName(QStringLiteral("detectionPage"));
-    page->setAccessibleName(FirstRun::onboardingTitle);
+    page->setAccessibleName(FirstRun::onboardingTitle());
 
     reasonLabel_ = makeLabel(QString(), QStringLiteral("statusReasonLabel"), page);
     reasonLabel_->setWordWrap(true);
@@ -249,9 +260,9 @@ QWidget* OnboardingWindow::buildDetectionPage() {
     result->addWidget(resultIcon_, 0, Qt::AlignVCenter);
     result->addWidget(resultLabel_, 1);
 
-    launchAtLoginCheckBox_ = new QCheckBox(FirstRun::launchAtLoginLabel, page);
+    launchAtLoginCheckBox_ = new QCheckBox(FirstRun::launchAtLoginLabel(), page);
     launchAtLoginCheckBox_->setObjectName(QStringLiteral("launchAtLoginCheckBox"));
-    launchAtLoginCheckBox_->setAccessibleName(FirstRun::launchAtLoginLabel);
+    launchAtLoginCheckBox_->setAccessibleName(FirstRun::launchAtLoginLabel());
     connect(launchAtLoginCheckBox_, &QCheckBox::toggled, this, &OnboardingWindow::setLaunchAtLogin);
     launchAtLoginMessageLabel_ =
         makeLabel(QString(), QStringLiteral("launchAtLoginMessageLabel"), page);
@@ -274,11 +285,11 @@ QWidget* OnboardingWindow::buildDetectionPage() {
 QWidget* OnboardingWindow::buildFooter() {
     auto* footer = new QWidget(this);
     footer->setObjectName(QStringLiteral("onboardingFooter"));
-    footer->setAccessibleName(FirstRun::onboardingTitle);
+    footer->setAccessibleName(FirstRun::onboardingTitle());
 
-    backButton_ = new QPushButton(FirstRun::backLabel, footer);
+    backButton_ = new QPushButton(FirstRun::backLabel(), footer);
     backButton_->setObjectName(QStringLiteral("backButton"));
-    backButton_->setAccessibleName(FirstRun::backLabel);
+    backButton_->setAccessibleName(FirstRun::backLabel());
     connect(backButton_, &QPushButton::clicked, this, [this] { showStep(step_ - 1); });
     // Hidden on the first step without giving up its room, so the dots stay put.
     QSizePolicy keepRoom = backButton_->sizePolicy();
@@ -287,7 +298,7 @@ QWidget* OnboardingWindow::buildFooter() {
 
     dots_ = new FirstRunProgressDots(FirstRun::stepCount, footer);
 
-    nextButton_ = new QPushButton(FirstRun::continueLabel, footer);
+    nextButton_ = new QPushButton(FirstRun::continueLabel(), footer);
     nextButton_->setObjectName(QStringLiteral("nextButton"));
     nextButton_->setDefault(true);
     FirstRun::stylePrimaryButton(*nextButton_);
@@ -300,7 +311,7 @@ QWidget* OnboardingWindow::buildFooter() {
     });
     // Both sides as wide as the wider button, so the dots sit in the middle.
     const int side = std::max({backButton_->sizeHint().width(), nextButton_->sizeHint().width(),
-                               QPushButton(FirstRun::doneLabel).sizeHint().width()});
+                               QPushButton(FirstRun::doneLabel()).sizeHint().width()});
     backButton_->setFixedWidth(side);
     nextButton_->setFixedWidth(side);
 
@@ -319,7 +330,7 @@ void OnboardingWindow::showStep(int step) {
     pages_->setCurrentIndex(step_);
     dots_->setCurrent(step_);
     backButton_->setVisible(step_ > 0);
-    const QString nextText = step_ == lastStep ? FirstRun::doneLabel : FirstRun::continueLabel;
+    const QString nextText = step_ == lastStep ? FirstRun::doneLabel() : FirstRun::continueLabel();
     nextButton_->setText(nextText);
     nextButton_->setAccessibleName(nextText);
     refreshHeader();
@@ -348,8 +359,8 @@ void OnboardingWindow::refreshHeader() {
     switch (step_) {
     case 0:
         symbol = QStringLiteral("checklist");
-        title = FirstRun::agentsStepTitle;
-        detail = FirstRun::agentsStepDetail;
+        title = FirstRun::agentsStepTitle();
+        detail = FirstRun::agentsStepDetail();
         break;
     case 1:
         symbol = QStringLiteral("accessibility");
@@ -392,7 +403,7 @@ void OnboardingWindow::refreshDetection() {
     reasonLabel_->setVisible(!model_.statusReason().isEmpty());
     resultIcon_->setVisible(headline.detected);
     setLabelText(resultLabel_,
-                 headline.detected ? model_.wording().detectedResult : FirstRun::waitingResult);
+                 headline.detected ? model_.wording().detectedResult : FirstRun::waitingResult());
 }
 
 void OnboardingWindow::refreshLaunchAtLogin() {

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>
 #include <NodwardenApp/ui/panel/ElidedLabel.hpp>
 #include <NodwardenApp/ui/panel/SymbolLabel.hpp>
@@ -24,10 +25,6 @@ namespace nodwarden::app {
 namespace {
 
 constexpr int agentIconSize = 20;
-
-const QString nothingWatchedText =
-    QStringLiteral("Nothing is watched — every agent is switched off.");
-const QString chooseAgentsLabel = QStringLiteral("Choose Agents…");
 
 } // namespace
 
@@ -82,7 +79,8 @@ AgentRowView::AgentRowView(const AgentStatusRow& row, const std::vector<std::str
     : QWidget(parent), row_(row) {
     const QString name = QString::fromStdString(row.name);
     nameWidget(*this, QStringLiteral("agentRow"), name);
-    setAccessibleDescription(QString::fromStdString(row.detail + " — " + row.state));
+    setAccessibleDescription(QString::fromStdString(row.detail) + QStringLiteral(" — ") +
+                             ReasonTexts::agentState(row.state));
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("agentIcon"));
@@ -116,7 +114,7 @@ AgentRowView::AgentRowView(const AgentStatusRow& row, const std::vector<std::str
     layout->setSpacing(8);
     layout->addWidget(icon, 0, Qt::AlignVCenter);
     layout->addLayout(texts, 1);
-    layout->addWidget(new StatePill(QString::fromStdString(row.state), row.isWorking, this), 0,
+    layout->addWidget(new StatePill(ReasonTexts::agentState(row.state), row.isWorking, this), 0,
                       Qt::AlignVCenter);
 }
 
@@ -125,10 +123,10 @@ AgentsSection::AgentsSection(AppModel& model, QWidget* parent)
       emptyRow_(new QWidget(this)), nothingWatchedRow_(new QWidget(this)),
       rowsBox_(new QWidget(this)), rowsLayout_(new QVBoxLayout(rowsBox_)),
       accessibilityRow_(new WarningRow(QStringLiteral("accessibilityWarningRow"), true, this)) {
-    nameWidget(*this, QStringLiteral("agentsSection"), QStringLiteral("Agents"));
-    nameWidget(*summary_, QStringLiteral("agentsSummaryLabel"), QStringLiteral("Agent summary"));
+    nameWidget(*this, QStringLiteral("agentsSection"), tr("Agents"));
+    nameWidget(*summary_, QStringLiteral("agentsSummaryLabel"), tr("Agent summary"));
 
-    auto* heading = new QLabel(QStringLiteral("Agents"), this);
+    auto* heading = new QLabel(tr("Agents"), this);
     heading->setObjectName(QStringLiteral("agentsHeading"));
     QFont headingFont = heading->font();
     headingFont.setBold(true);
@@ -138,16 +136,18 @@ AgentsSection::AgentsSection(AppModel& model, QWidget* parent)
     header->addStretch(1);
     header->addWidget(summary_);
 
-    nameWidget(*emptyRow_, QStringLiteral("agentsEmptyRow"), QStringLiteral("No agents running"));
+    nameWidget(*emptyRow_, QStringLiteral("agentsEmptyRow"), tr("No agents running"));
     {
         auto* layout = new QHBoxLayout(emptyRow_);
         layout->setContentsMargins(0, 2, 0, 2);
         layout->setSpacing(8);
         layout->addWidget(new SymbolLabel(QStringLiteral("magnifyingglass"), 16,
                                           Theme::secondaryText(palette()), emptyRow_));
-        layout->addWidget(makeSecondaryLabel(QStringLiteral("No agents running"), emptyRow_), 1);
+        layout->addWidget(makeSecondaryLabel(tr("No agents running"), emptyRow_), 1);
     }
 
+    const QString nothingWatchedText = tr("Nothing is watched — every agent is switched off.");
+    const QString chooseAgentsLabel = tr("Choose Agents…");
     nameWidget(*nothingWatchedRow_, QStringLiteral("agentsNothingWatchedRow"), nothingWatchedText);
     {
         auto* layout = new QHBoxLayout(nothingWatchedRow_);

@@ -13,18 +13,17 @@
 namespace nodwarden::app {
 
 FooterBar::FooterBar(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
-    nameWidget(*this, QStringLiteral("footerBar"), QStringLiteral("Actions"));
+    nameWidget(*this, QStringLiteral("footerBar"), tr("Actions"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
 
-    auto* settings = addButton(QStringLiteral("Settings"), QStringLiteral("gearshape"),
-                               QStringLiteral("settingsButton"));
-    auto* restore = addButton(QStringLiteral("Restore"), QStringLiteral("arrow.counterclockwise"),
+    auto* settings =
+        addButton(tr("Settings"), QStringLiteral("gearshape"), QStringLiteral("settingsButton"));
+    auto* restore = addButton(tr("Restore"), QStringLiteral("arrow.counterclockwise"),
                               QStringLiteral("restoreButton"));
-    auto* quit =
-        addButton(QStringLiteral("Quit"), QStringLiteral("power"), QStringLiteral("quitButton"));
-    restore->setToolTip(QStringLiteral("Turn keep-awake off and restore normal sleep"));
+    auto* quit = addButton(tr("Quit"), QStringLiteral("power"), QStringLiteral("quitButton"));
+    restore->setToolTip(tr("Turn keep-awake off and restore normal sleep"));
 
     connect(settings, &QToolButton::clicked, this, [this] { model_.openSettingsWindow(); });
     connect(restore, &QToolButton::clicked, this, [this] { model_.emergencyRestore(); });

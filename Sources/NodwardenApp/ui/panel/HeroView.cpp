@@ -2,6 +2,7 @@
 
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
@@ -61,11 +62,10 @@ HeroView::HeroView(AppModel& model, PanelClock clock, QWidget* parent)
     : QWidget(parent), model_(model), clock_(std::move(clock)), circle_(new HeroCircle(this)),
       statusLabel_(new QLabel(this)), elapsedLabel_(new QLabel(this)),
       reasonLabel_(makeSecondaryLabel(QString(), this)), elapsedTimer_(new QTimer(this)) {
-    nameWidget(*this, QStringLiteral("heroView"), QStringLiteral("Status"));
-    nameWidget(*statusLabel_, QStringLiteral("heroStatusLabel"), QStringLiteral("Status"));
-    nameWidget(*elapsedLabel_, QStringLiteral("heroElapsedLabel"),
-               QStringLiteral("Time kept awake"));
-    nameWidget(*reasonLabel_, QStringLiteral("heroReasonLabel"), QStringLiteral("Reason"));
+    nameWidget(*this, QStringLiteral("heroView"), tr("Status"));
+    nameWidget(*statusLabel_, QStringLiteral("heroStatusLabel"), tr("Status"));
+    nameWidget(*elapsedLabel_, QStringLiteral("heroElapsedLabel"), tr("Time kept awake"));
+    nameWidget(*reasonLabel_, QStringLiteral("heroReasonLabel"), tr("Reason"));
 
     QFont titleFont = statusLabel_->font();
     titleFont.setBold(true);
@@ -104,8 +104,8 @@ HeroView::HeroView(AppModel& model, PanelClock clock, QWidget* parent)
 void HeroView::refresh() {
     const GuardStatus status = model_.status();
     const QColor color = Theme::statusColor(status);
-    const QString title = panelText(displayName(status));
-    circle_->setGlyph(model_.heroGlyph(), color, QStringLiteral("Status: ") + title.toLower());
+    const QString title = ReasonTexts::statusName(status, model_.wording());
+    circle_->setGlyph(model_.heroGlyph(), color, tr("Status: %1").arg(title.toLower()));
     if (statusLabel_->text() != title) {
         statusLabel_->setText(title);
     }

@@ -42,13 +42,13 @@ QHBoxLayout* rowLayout(QWidget* row) {
 QString ImpactBand::sinceText(Date installDate) {
     const QDate date =
         QDateTime::fromMSecsSinceEpoch(qint64(unixTimeFromDate(installDate) * 1000)).date();
-    return QStringLiteral("since\n") + QLocale().toString(date, QStringLiteral("MMM d, yyyy"));
+    return tr("since\n%1").arg(QLocale().toString(date, QStringLiteral("MMM d, yyyy")));
 }
 
 ImpactBand::ImpactBand(AppModel& model, PanelClock clock, QWidget* parent)
     : ClickableFrame(parent), model_(model), clock_(std::move(clock)) {
-    nameWidget(*this, QStringLiteral("impactBand"), QStringLiteral("Time kept working"));
-    setAccessibleDescription(QStringLiteral("Opens the statistics"));
+    nameWidget(*this, QStringLiteral("impactBand"), tr("Time kept working"));
+    setAccessibleDescription(tr("Opens the statistics"));
     const QColor amber = Theme::impactAmber(palette());
     const QColor saved = Theme::impactSaved(palette());
 
@@ -161,13 +161,13 @@ void ImpactBand::refresh() {
         headlineGlyph_->setSymbol(QStringLiteral("checkmark.seal.fill"),
                                   Theme::impactSaved(palette()));
         headlineFigure_->setText(hoursText(protectedSeconds, model_.wording().statisticsInWords));
-        headlineCaption_->setText(model_.wording().adapted(QStringLiteral("truly saved")));
+        headlineCaption_->setText(model_.wording().protectedCaption);
     } else {
         headlineGlyph_->setSymbol(QString::fromLatin1(cupMarkSymbol),
                                   Theme::impactAmber(palette()));
         headlineFigure_->setText(hoursText(keptAwakeSeconds, model_.wording().statisticsInWords));
-        headlineCaption_->setText(
-            model_.wording().statisticsInWords ? tr("kept awake") : QStringLiteral("kept working"));
+        headlineCaption_->setText(model_.wording().statisticsInWords ? tr("kept awake")
+                                                                     : tr("kept working"));
     }
     headlineSince_->setText(sinceText(metrics.installDate()));
     trophyText_->setText(model_.panelTrulySavedText());

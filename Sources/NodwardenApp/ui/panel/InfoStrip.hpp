@@ -19,11 +19,13 @@ public:
     void refresh();
 
 private:
+    /// One fact: its glyph, its value and the caption that names it, read out together.
     struct Fact {
         SymbolLabel* symbol;
         QLabel* value;
+        QLabel* caption;
     };
-    Fact addFact(const QString& objectName, const QString& accessibleName);
+    Fact addFact(const QString& objectName, const QString& caption);
     static void show(Fact& fact, const QString& symbol, const QString& value, const QColor& tint);
 
     AppModel& model_;

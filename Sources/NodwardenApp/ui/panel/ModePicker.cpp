@@ -6,9 +6,14 @@
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
 
 namespace nodwarden::app {
 
@@ -34,7 +39,7 @@ QString objectNameFor(AppMode mode) {
 } // namespace
 
 ModePicker::ModePicker(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
-    nameWidget(*this, QStringLiteral("modePicker"), QStringLiteral("Mode"));
+    nameWidget(*this, QStringLiteral("modePicker"), tr("Mode"));
     const auto& segments = model.wording().pickerModes;
     const QString first = segments.empty() ? QString() : objectNameFor(segments.front().first);
     const QString last = segments.empty() ? QString() : objectNameFor(segments.back().first);
@@ -44,11 +49,16 @@ ModePicker::ModePicker(AppModel& model, QWidget* parent) : QWidget(parent), mode
                                  "background: transparent; }"
                                  "QPushButton:checked { background: %2; color: white; "
                                  "border-color: %2; font-weight: bold; }"
+                                 // The window's text colour stands out from the accent and
+                                 // from the window alike (3:1 and more), so the focus shows
+                                 // on a chosen segment as on the others.
+                                 "QPushButton:focus { border: 2px solid %5; }"
                                  "QPushButton#%3 { border-top-left-radius: 7px; "
                                  "border-bottom-left-radius: 7px; }"
                                  "QPushButton#%4 { border-top-right-radius: 7px; "
                                  "border-bottom-right-radius: 7px; }")
-                      .arg(border.name(QColor::HexArgb), accent.name(), first, last));
+                      .arg(border.name(QColor::HexArgb), accent.name(), first, last,
+                           palette().color(QPalette::WindowText).name()));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -62,6 +72,7 @@ ModePicker::ModePicker(AppModel& model, QWidget* parent) : QWidget(parent), mode
         nameWidget(*button, objectNameFor(mode), label);
         button->setCheckable(true);
         button->setFocusPolicy(Qt::TabFocus);
+        button->installEventFilter(this);
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         layout->addWidget(button, 1);
         buttons_.emplace_back(mode, button);
@@ -79,6 +90,42 @@ ModePicker::ModePicker(AppModel& model, QWidget* parent) : QWidget(parent), mode
     refresh();
 }
 
+bool ModePicker::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* button = qobject_cast<QPushButton*>(watched);
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Up:
+            chooseNeighbour(button, -1);
+            return true;
+        case Qt::Key_Right:
+        case Qt::Key_Down:
+            chooseNeighbour(button, 1);
+            return true;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ModePicker::chooseNeighbour(QPushButton* from, int step) {
+    const auto at = std::find_if(buttons_.begin(), buttons_.end(),
+                                 [from](const auto& entry) { return entry.second == from; });
+    if (at == buttons_.end()) {
+        return;
+    }
+    const auto index = std::distance(buttons_.begin(), at) + step;
+    // The ends stay put, as a radio group's do on the desktops we run on.
+    if (index < 0 || index >= static_cast<std::ptrdiff_t>(buttons_.size())) {
+        return;
+    }
+    const auto& [mode, button] = buttons_[static_cast<std::size_t>(index)];
+    button->setFocus(Qt::TabFocusReason);
+    model_.setMode(mode);
+    refresh();
+}
+
 void ModePicker::refresh() {
     bool shown = false;
     for (const auto& [mode, button] : buttons_) {
@@ -89,7 +136,7 @@ void ModePicker::refresh() {
         }
     }
     if (!shown) {
-        otherMode_->setText(QStringLiteral("Mode: ") + model_.wording().modeName(model_.mode()));
+        otherMode_->setText(tr("Mode: %1").arg(model_.wording().modeName(model_.mode())));
     }
     otherMode_->setVisible(!shown);
 }

@@ -12,6 +12,7 @@
 #include <NodwardenApp/ui/panel/WarningRow.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
+#include <QCoreApplication>
 #include <QMetaMethod>
 #include <QVBoxLayout>
 
@@ -28,7 +29,8 @@ StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* pare
     lidClosedBanner_ = new WarningRow(QStringLiteral("lidClosedWarningBanner"), false, this);
     staleSleepRow_ = new WarningRow(QStringLiteral("staleSleepWarningRow"), true, this);
     lockWarningRow_ = new WarningRow(QStringLiteral("lockWarningRow"), false, this);
-    staleSleepRow_->setTexts(model_.wording().staleSleepTitle, QString::fromUtf8(staleSleepHint));
+    staleSleepRow_->setTexts(model_.wording().staleSleepTitle,
+                             QCoreApplication::translate("WarningRow", staleSleepHint));
     impactBand_ = new ImpactBand(model, clock, this);
     agents_ = new AgentsSection(model, this);
     infoStrip_ = new InfoStrip(model, this);

@@ -3,6 +3,7 @@
 #include <NodwardenApp/model/AppModel.hpp>
 #include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
+#include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
@@ -80,7 +81,7 @@ TrayIcon::TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvai
     window->setAccessibleName(QStringLiteral("Stayloom"));
     window->setWindowIcon(statusIcon(model));
     panel_ = new StatusPanel(model, clock, window.get());
-    auto* note = makeSecondaryLabel(QString::fromUtf8(windowedNote), window.get(), -2);
+    auto* note = makeSecondaryLabel(tr(windowedNote), window.get(), -2);
     note->setObjectName(QStringLiteral("panelWindowNote"));
     note->setWordWrap(true);
     note->setFixedWidth(StatusPanel::panelWidth - 32);
@@ -127,7 +128,7 @@ QIcon TrayIcon::statusIcon(const AppModel& model) {
 void TrayIcon::buildMenu() {
     menu_ = std::make_unique<QMenu>();
     menu_->setObjectName(QStringLiteral("trayMenu"));
-    menu_->addAction(QStringLiteral("Open Stayloom"), this, [this] { activate(); });
+    menu_->addAction(tr("Open Stayloom"), this, [this] { activate(); });
     menu_->addSeparator();
     auto* modes = new QActionGroup(menu_.get());
     modes->setExclusive(true);
@@ -152,8 +153,8 @@ void TrayIcon::buildMenu() {
                 [this, seconds] { model_.keepAwakeFor(seconds); });
     }
     menu_->addSeparator();
-    menu_->addAction(QStringLiteral("Settings…"), this, [this] { model_.openSettingsWindow(); });
-    menu_->addAction(QStringLiteral("Quit Stayloom"), this, [this] { model_.quit(); });
+    menu_->addAction(tr("Settings…"), this, [this] { model_.openSettingsWindow(); });
+    menu_->addAction(tr("Quit Stayloom"), this, [this] { model_.quit(); });
     connect(&model_, &AppModel::modeChanged, this, &TrayIcon::refreshMenu);
     refreshMenu();
 }
@@ -165,7 +166,8 @@ void TrayIcon::refreshMenu() {
 }
 
 QString TrayIcon::toolTip(const AppModel& model, Date now) {
-    QString text = QStringLiteral("Stayloom — ") + panelText(displayName(model.status()));
+    QString text =
+        QStringLiteral("Stayloom — ") + ReasonTexts::statusName(model.status(), model.wording());
     if (!model.statusReason().isEmpty()) {
         text += u'\n' + model.statusReason();
     }
@@ -185,7 +187,7 @@ QString TrayIcon::toolTip(const AppModel& model, Date now) {
                                            model.modeAfterTimedKeepAwake().value_or(AppMode::off)));
     } else if (const auto since = model.guardingSince()) {
         text +=
-            QStringLiteral("\nAwake for ") + panelText(PanelTexts::compactDuration(now - *since));
+            u'\n' + tr("Awake for %1").arg(panelText(PanelTexts::compactDuration(now - *since)));
     }
     return text;
 }

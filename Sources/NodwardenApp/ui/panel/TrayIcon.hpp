@@ -33,8 +33,8 @@ class TrayIcon : public QObject {
 public:
     /// The note under the panel when it lives in a window of its own.
     static constexpr const char* windowedNote =
-        "No system tray here: closing this window keeps Stayloom running. Start Stayloom again "
-        "to bring it back.";
+        QT_TR_NOOP("No system tray here: closing this window keeps Stayloom running. Start "
+                   "Stayloom again to bring it back.");
 
     /// `systemTrayAvailable` is normally `QSystemTrayIcon::isSystemTrayAvailable()`.
     TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvailable,

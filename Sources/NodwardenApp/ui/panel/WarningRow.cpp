@@ -15,7 +15,7 @@ WarningRow::WarningRow(const QString& objectName, bool clickable, QWidget* paren
     : ClickableFrame(parent), message_(new QLabel(this)),
       hint_(makeSecondaryLabel(QString(), this)) {
     setObjectName(objectName);
-    setAccessibleName(QStringLiteral("Warning"));
+    setAccessibleName(tr("Warning"));
     if (!clickable) {
         unsetCursor();
         setFocusPolicy(Qt::NoFocus);

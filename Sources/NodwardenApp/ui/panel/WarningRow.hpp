@@ -34,6 +34,6 @@ private:
 // are in `PlatformWording`.
 /// The second line of the stale sleep-block row.
 inline constexpr const char* staleSleepHint =
-    "Click to restore normal sleep (asks for your password once).";
+    QT_TRANSLATE_NOOP("WarningRow", "Click to restore normal sleep (asks for your password once).");
 
 } // namespace nodwarden::app

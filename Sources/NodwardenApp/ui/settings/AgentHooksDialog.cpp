@@ -2,6 +2,7 @@
 
 #include "SettingsWidgets.hpp"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QGridLayout>
@@ -47,14 +48,14 @@ QString whereText(const AgentHookState& agent) {
 AgentHooksDialog::AgentHooksDialog(AgentHookConnecting& agentHooks, QWidget* parent)
     : QDialog(parent), agentHooks_(agentHooks) {
     setObjectName(QStringLiteral("agentHooksDialog"));
-    setWindowTitle(QStringLiteral("Connect Agents"));
+    setWindowTitle(tr("Connect Agents"));
     // Wide enough for a state and its note on one line.
     setMinimumWidth(460);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(SettingsUi::note(
-        QStringLiteral("Connecting an agent adds Stayloom's hooks to that agent's own settings, "
-                       "beside yours, so the agent says when a turn starts and ends. ") +
-            QString::fromUtf8(agentHookPrivacyNote),
+        tr("Connecting an agent adds Stayloom's hooks to that agent's own settings, "
+           "beside yours, so the agent says when a turn starts and ends. ") +
+            QCoreApplication::translate("AgentHooks", agentHookPrivacyNote),
         QStringLiteral("agentHooksNote"), this));
     auto* grid = new QGridLayout;
     int line = 0;
@@ -95,8 +96,7 @@ void AgentHooksDialog::refresh() {
         row->second.state->setText(stateText(agent));
         row->second.state->setAccessibleName(text(agent.name) + QStringLiteral(": ") +
                                              stateText(agent));
-        row->second.button->setText(agent.connected ? QStringLiteral("Disconnect")
-                                                    : QStringLiteral("Connect"));
+        row->second.button->setText(agent.connected ? tr("Disconnect") : tr("Connect"));
         row->second.button->setAccessibleName(row->second.button->text() + u' ' + text(agent.name));
         row->second.where->setText(whereText(agent));
         // A desktop session's search path often lacks where the agent was installed: one not

@@ -18,18 +18,18 @@ SettingsAdvancedTab::SettingsAdvancedTab(AppModel& model, const SettingsDesktopH
                                          QWidget* parent)
     : QWidget(parent), model_(model), hooks_(hooks) {
     setObjectName(QStringLiteral("advancedSettingsPane"));
-    setAccessibleName(QStringLiteral("Advanced"));
+    setAccessibleName(tr("Advanced"));
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(12);
 
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
-    auto* simulator = new SettingsBox(QStringLiteral("Debug Simulator"), QStringLiteral("ladybug"),
+    auto* simulator = new SettingsBox(tr("Debug Simulator"), QStringLiteral("ladybug"),
                                       QStringLiteral("debugSimulatorBox"), this);
     auto* simulatorRow = new QHBoxLayout;
-    QPushButton* active = SettingsUi::button(QStringLiteral("Simulate Agent Active"),
+    QPushButton* active = SettingsUi::button(tr("Simulate Agent Active"),
                                              QStringLiteral("simulateActiveButton"), simulator);
     connect(active, &QPushButton::clicked, this, [this] { model_.simulateActive(); });
-    QPushButton* finished = SettingsUi::button(QStringLiteral("Simulate Agent Finished"),
+    QPushButton* finished = SettingsUi::button(tr("Simulate Agent Finished"),
                                                QStringLiteral("simulateFinishedButton"), simulator);
     connect(finished, &QPushButton::clicked, this, [this] { model_.simulateFinished(); });
     simulatorRow->addWidget(active);
@@ -39,7 +39,7 @@ SettingsAdvancedTab::SettingsAdvancedTab(AppModel& model, const SettingsDesktopH
     layout->addWidget(simulator);
 #endif
 
-    auto* logs = new SettingsBox(QStringLiteral("Logs"), QStringLiteral("doc.text.magnifyingglass"),
+    auto* logs = new SettingsBox(tr("Logs"), QStringLiteral("doc.text.magnifyingglass"),
                                  QStringLiteral("logsBox"), this);
     const QString logPath = QString::fromStdString(hooks_.logPath.string());
     QLabel* path = SettingsUi::note(logPath, QStringLiteral("logPathLabel"), logs);
@@ -47,14 +47,14 @@ SettingsAdvancedTab::SettingsAdvancedTab(AppModel& model, const SettingsDesktopH
     logs->content()->addWidget(path);
     auto* logRow = new QHBoxLayout;
     QPushButton* openLog =
-        SettingsUi::button(QStringLiteral("Open Log"), QStringLiteral("openLogButton"), logs);
+        SettingsUi::button(tr("Open Log"), QStringLiteral("openLogButton"), logs);
     connect(openLog, &QPushButton::clicked, this, [this] {
         if (hooks_.openUrl) {
             hooks_.openUrl(QUrl::fromLocalFile(QString::fromStdString(hooks_.logPath.string())));
         }
     });
-    QPushButton* openFolder = SettingsUi::button(QStringLiteral("Open Log Folder"),
-                                                 QStringLiteral("openLogFolderButton"), logs);
+    QPushButton* openFolder =
+        SettingsUi::button(tr("Open Log Folder"), QStringLiteral("openLogFolderButton"), logs);
     connect(openFolder, &QPushButton::clicked, this, [this] {
         if (hooks_.openUrl) {
             hooks_.openUrl(
@@ -67,10 +67,9 @@ SettingsAdvancedTab::SettingsAdvancedTab(AppModel& model, const SettingsDesktopH
     logs->content()->addLayout(logRow);
     layout->addWidget(logs);
 
-    auto* emergency =
-        new SettingsBox(QStringLiteral("Emergency"), QStringLiteral("exclamationmark.triangle"),
-                        QStringLiteral("emergencyBox"), this);
-    QPushButton* restore = SettingsUi::button(QStringLiteral("Emergency Restore Sleep Settings"),
+    auto* emergency = new SettingsBox(tr("Emergency"), QStringLiteral("exclamationmark.triangle"),
+                                      QStringLiteral("emergencyBox"), this);
+    QPushButton* restore = SettingsUi::button(tr("Emergency Restore Sleep Settings"),
                                               QStringLiteral("emergencyRestoreButton"), emergency);
     QFont font = restore->font();
     font.setBold(true);

@@ -20,12 +20,12 @@ namespace nodwarden::app {
 SettingsAgentsTab::SettingsAgentsTab(AppModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("agentsSettingsPane"));
-    setAccessibleName(QStringLiteral("Agents"));
+    setAccessibleName(tr("Agents"));
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(10);
     layout->addWidget(SettingsUi::label(
-        QStringLiteral("Choose which AI agents to watch. Only checked agents are monitored — and "
-                       "only while they are actually running."),
+        tr("Choose which AI agents to watch. Only checked agents are monitored — and "
+           "only while they are actually running."),
         QStringLiteral("agentsIntro"), this));
 
     const std::vector<AgentProfile> catalog = AgentCatalog::offered();
@@ -52,17 +52,16 @@ SettingsAgentsTab::SettingsAgentsTab(AppModel& model, QWidget* parent)
         layout->addWidget(section);
         return section;
     };
-    addSection(AgentProfile::Kind::cli, QStringLiteral("Command-line agents"),
+    addSection(AgentProfile::Kind::cli, tr("Command-line agents"),
                QStringLiteral("cliAgentsSection"));
-    addSection(AgentProfile::Kind::desktopAI, QStringLiteral("Desktop apps"),
+    addSection(AgentProfile::Kind::desktopAI, tr("Desktop apps"),
                QStringLiteral("desktopAgentsSection"));
-    addSection(AgentProfile::Kind::editor, QStringLiteral("Code editors & agentic IDEs"),
+    addSection(AgentProfile::Kind::editor, tr("Code editors & agentic IDEs"),
                QStringLiteral("editorAgentsSection"));
-    SettingsBox* browsers = addSection(AgentProfile::Kind::browser, QStringLiteral("Browsers"),
+    SettingsBox* browsers = addSection(AgentProfile::Kind::browser, tr("Browsers"),
                                        QStringLiteral("browserAgentsSection"));
-    enableBrowsers_ =
-        SettingsUi::checkBox(QStringLiteral("Watch agents running inside browsers (noisy)"),
-                             QStringLiteral("enableBrowsersCheckBox"), browsers);
+    enableBrowsers_ = SettingsUi::checkBox(tr("Watch agents running inside browsers (noisy)"),
+                                           QStringLiteral("enableBrowsersCheckBox"), browsers);
     connect(enableBrowsers_, &QCheckBox::toggled, this, [this](bool on) {
         GuardSettings settings = model_.settings();
         settings.enableBrowsers = on;
@@ -70,21 +69,21 @@ SettingsAgentsTab::SettingsAgentsTab(AppModel& model, QWidget* parent)
     });
     browsers->content()->addWidget(enableBrowsers_);
     browsers->content()->addWidget(SettingsUi::note(
-        QStringLiteral("Browser tabs trigger easily — enable only if you run agents in a browser."),
+        tr("Browser tabs trigger easily — enable only if you run agents in a browser."),
         QStringLiteral("enableBrowsersNote"), browsers));
 
-    auto* custom = new SettingsBox(QStringLiteral("Custom apps"), QString(),
-                                   QStringLiteral("customAppsSection"), this);
+    auto* custom =
+        new SettingsBox(tr("Custom apps"), QString(), QStringLiteral("customAppsSection"), this);
     customApps_ = new QPlainTextEdit(custom);
     customApps_->setObjectName(QStringLiteral("customAppsField"));
-    customApps_->setAccessibleName(QStringLiteral("Custom apps"));
+    customApps_->setAccessibleName(tr("Custom apps"));
     customApps_->setTabChangesFocus(true);
     customApps_->setFixedHeight(96);
     connect(customApps_, &QPlainTextEdit::textChanged, this, &SettingsAgentsTab::customAppsEdited);
     custom->content()->addWidget(customApps_);
     custom->content()->addWidget(SettingsUi::note(
-        QStringLiteral("One app or command name per line — for agents not listed above (matched "
-                       "loosely)."),
+        tr("One app or command name per line — for agents not listed above (matched "
+           "loosely)."),
         QStringLiteral("customAppsNote"), custom));
     layout->addWidget(custom);
     layout->addStretch();

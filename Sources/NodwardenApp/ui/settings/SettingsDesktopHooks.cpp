@@ -1,5 +1,7 @@
 #include "SettingsDesktopHooks.hpp"
 
+#include <QCoreApplication>
+
 #include <NodwardenCore/system/PlatformPaths.hpp>
 
 #include <QDesktopServices>

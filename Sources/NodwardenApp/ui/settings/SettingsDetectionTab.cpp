@@ -7,6 +7,7 @@
 #include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,7 +20,7 @@ namespace nodwarden::app {
 SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("detectionSettingsPane"));
-    setAccessibleName(QStringLiteral("Detection"));
+    setAccessibleName(tr("Detection"));
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(12);
 
@@ -53,11 +54,11 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     accessibility->content()->addLayout(permissionRow);
     layout->addWidget(accessibility);
 
-    auto* records = new SettingsBox(QStringLiteral("Agent Status Records"),
-                                    QStringLiteral("doc.text.magnifyingglass"),
-                                    QStringLiteral("statusRecordsBox"), this);
+    auto* records =
+        new SettingsBox(tr("Agent Status Records"), QStringLiteral("doc.text.magnifyingglass"),
+                        QStringLiteral("statusRecordsBox"), this);
     useStatusRecords_ =
-        SettingsUi::checkBox(QStringLiteral("Read agents' own status records"),
+        SettingsUi::checkBox(tr("Read agents' own status records"),
                              QStringLiteral("statusRecordDetectionCheckBox"), records);
     connect(useStatusRecords_, &QCheckBox::toggled, this, [this](bool on) {
         GuardSettings settings = model_.settings();
@@ -66,21 +67,21 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     });
     records->content()->addWidget(useStatusRecords_);
     records->content()->addWidget(SettingsUi::note(
-        QStringLiteral("Reads only whether a running agent says it is working: the state field of "
-                       "its session file and the kind of its newest transcript entries, never "
-                       "prompts, replies or code."),
+        tr("Reads only whether a running agent says it is working: the state field of "
+           "its session file and the kind of its newest transcript entries, never "
+           "prompts, replies or code."),
         QStringLiteral("statusRecordsNote"), records));
     layout->addWidget(records);
 
-    auto* hooks = new SettingsBox(QStringLiteral("Agent Hooks"), QStringLiteral("terminal"),
+    auto* hooks = new SettingsBox(tr("Agent Hooks"), QStringLiteral("terminal"),
                                   QStringLiteral("agentHooksBox"), this);
     hooks->content()->addWidget(SettingsUi::note(
-        QStringLiteral("Agents can tell Stayloom themselves when a turn starts and ends, through "
-                       "hooks in their own settings. Off until you connect them. ") +
-            QString::fromUtf8(agentHookPrivacyNote),
+        tr("Agents can tell Stayloom themselves when a turn starts and ends, through "
+           "hooks in their own settings. Off until you connect them. ") +
+            QCoreApplication::translate("AgentHooks", agentHookPrivacyNote),
         QStringLiteral("agentHooksBoxNote"), hooks));
-    QPushButton* connectAgents = SettingsUi::button(QStringLiteral("Connect agents…"),
-                                                    QStringLiteral("connectAgentsButton"), hooks);
+    QPushButton* connectAgents =
+        SettingsUi::button(tr("Connect agents…"), QStringLiteral("connectAgentsButton"), hooks);
     connectAgents->setEnabled(model_.agentHooks() != nullptr);
     connect(connectAgents, &QPushButton::clicked, this, [this] {
         if (model_.agentHooks() == nullptr) {
@@ -93,11 +94,11 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     hooks->content()->addWidget(connectAgents, 0, Qt::AlignLeft);
     layout->addWidget(hooks);
 
-    auto* waits = new SettingsBox(QStringLiteral("Questions from Agents"),
-                                  QStringLiteral("questionmark.bubble"),
-                                  QStringLiteral("agentWaitsBox"), this);
+    auto* waits =
+        new SettingsBox(tr("Questions from Agents"), QStringLiteral("questionmark.bubble"),
+                        QStringLiteral("agentWaitsBox"), this);
     keepAwakeWhileWaiting_ =
-        SettingsUi::checkBox(QStringLiteral("Keep awake while an agent waits for me"),
+        SettingsUi::checkBox(tr("Keep awake while an agent waits for me"),
                              QStringLiteral("keepAwakeWhileAgentWaitsCheckBox"), waits);
     connect(keepAwakeWhileWaiting_, &QCheckBox::toggled, this, [this](bool on) {
         GuardSettings settings = model_.settings();
@@ -106,18 +107,17 @@ SettingsDetectionTab::SettingsDetectionTab(AppModel& model, QWidget* parent)
     });
     waits->content()->addWidget(keepAwakeWhileWaiting_);
     waits->content()->addWidget(SettingsUi::note(
-        QStringLiteral("An agent that asks you something (an approval, a question) is not working: "
-                       "the computer may sleep after the idle grace. Turn this on if you answer "
-                       "from another device."),
+        tr("An agent that asks you something (an approval, a question) is not working: the "
+           "computer may sleep after the idle grace. Turn this on if you answer from another "
+           "device."),
         QStringLiteral("agentWaitsNote"), waits));
     layout->addWidget(waits);
 
-    auto* heuristics =
-        new SettingsBox(QStringLiteral("Heuristics"), QStringLiteral("waveform.path.ecg"),
-                        QStringLiteral("heuristicsBox"), this);
+    auto* heuristics = new SettingsBox(tr("Heuristics"), QStringLiteral("waveform.path.ecg"),
+                                       QStringLiteral("heuristicsBox"), this);
     heuristics->content()->addWidget(SettingsUi::note(
-        QStringLiteral("CPU threshold is configured separately for Battery and Plugged In profiles "
-                       "in the Power tab."),
+        tr("CPU threshold is configured separately for Battery and Plugged In profiles "
+           "in the Power tab."),
         QStringLiteral("heuristicsCpuNote"), heuristics));
     heuristics->content()->addWidget(
         SettingsUi::note(wording.networkNote, QStringLiteral("heuristicsNetworkNote"), heuristics));

@@ -57,17 +57,18 @@ QString customAppsText(const std::vector<std::string>& names) {
     return lines.join(QLatin1Char('\n'));
 }
 
-QString currentProfileName(const QString& batteryDescription) {
-    return batteryDescription.contains(QStringLiteral("AC Power")) ? QStringLiteral("Plugged In")
-                                                                   : QStringLiteral("On Battery");
+QString currentProfileName(bool isOnACPower) {
+    return isOnACPower ? QCoreApplication::translate("Settings", "Plugged In")
+                       : QCoreApplication::translate("Settings", "On Battery");
 }
 
 QString lidClosedPreventionText(bool engaged, bool warningPresent) {
     if (engaged) {
-        return QStringLiteral("Enabled");
+        return QCoreApplication::translate("Settings", "Enabled");
     }
-    return warningPresent ? QStringLiteral("Not active — needs admin approval")
-                          : QStringLiteral("Disabled");
+    return warningPresent
+               ? QCoreApplication::translate("Settings", "Not active — needs admin approval")
+               : QCoreApplication::translate("Settings", "Disabled");
 }
 
 QString runDuration(double seconds) {
@@ -86,12 +87,13 @@ bool isStatsEmpty(const UsageMetrics& metrics) {
            metrics.totalWorkSessions() == 0;
 }
 
-QString impactHeadline(const UsageMetrics& metrics, bool inWords) {
+QString impactHeadline(const UsageMetrics& metrics, const QString& protectedCaption, bool inWords) {
     const auto saved = metrics.totalSessionsSaved();
-    return hoursText(metrics.totalProtectedSeconds(), inWords) + QStringLiteral(" truly saved · ") +
-           QString::number(saved) + QStringLiteral(" ") +
-           (saved == 1 ? QStringLiteral("sleep") : QStringLiteral("sleeps")) +
-           QStringLiteral(" stopped");
+    const QString stopped =
+        saved == 1 ? QCoreApplication::translate("Settings", "1 sleep stopped")
+                   : QCoreApplication::translate("Settings", "%1 sleeps stopped").arg(saved);
+    return QCoreApplication::translate("Settings", "%1 %2 · %3")
+        .arg(hoursText(metrics.totalProtectedSeconds(), inWords), protectedCaption, stopped);
 }
 
 QString keptWorkingLine(const UsageMetrics& metrics, bool inWords) {
@@ -99,21 +101,23 @@ QString keptWorkingLine(const UsageMetrics& metrics, bool inWords) {
         return QCoreApplication::translate("SettingsEditing", "Kept awake %1 for agents (lid open)")
             .arg(hoursText(metrics.totalKeptAwakeSeconds(), true));
     }
-    return QStringLiteral("Kept working ") + hoursText(metrics.totalKeptAwakeSeconds()) +
-           QStringLiteral(" (lid open)");
+    return QCoreApplication::translate("Settings", "Kept working %1 (lid open)")
+        .arg(hoursText(metrics.totalKeptAwakeSeconds()));
 }
 
 QString recoveredLine(const UsageMetrics& metrics, bool inWords) {
-    return QStringLiteral("Recovered ≈ ") + hoursText(metrics.totalProtectedSeconds(), inWords) +
-           QStringLiteral(" of work that would otherwise have been interrupted by sleep.");
+    return QCoreApplication::translate(
+               "Settings",
+               "Recovered ≈ %1 of work that would otherwise have been interrupted by sleep.")
+        .arg(hoursText(metrics.totalProtectedSeconds(), inWords));
 }
 
 QString longestRunLine(const UsageMetrics& metrics) {
     if (!(metrics.longestProtectedRunSeconds() > 0)) {
-        return QStringLiteral("No closed-lid run yet.");
+        return QCoreApplication::translate("Settings", "No closed-lid run yet.");
     }
-    QString line = QStringLiteral("Longest protected run: ") +
-                   runDuration(metrics.longestProtectedRunSeconds());
+    QString line = QCoreApplication::translate("Settings", "Longest protected run: %1")
+                       .arg(runDuration(metrics.longestProtectedRunSeconds()));
     if (const auto& agent = metrics.longestProtectedRunAgent()) {
         line += QStringLiteral(" — ") + QString::fromStdString(*agent);
     }
@@ -132,7 +136,7 @@ QString hoursText(double seconds, bool inWords) {
     if (inWords) {
         return QString::fromStdString(PanelTexts::statisticsDuration(seconds));
     }
-    return oneDecimal(seconds / 3600) + QStringLiteral(" hrs");
+    return QCoreApplication::translate("Settings", "%1 hrs").arg(oneDecimal(seconds / 3600));
 }
 
 } // namespace nodwarden::app::SettingsEditing

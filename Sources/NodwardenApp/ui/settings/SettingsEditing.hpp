@@ -32,8 +32,8 @@ std::vector<std::string> customAppsFromText(const QString& text);
 /// The names joined by line feeds.
 QString customAppsText(const std::vector<std::string>& names);
 
-/// "Plugged In" when the power description mentions "AC Power", else "On Battery".
-QString currentProfileName(const QString& batteryDescription);
+/// "Plugged In" on mains power, else "On Battery".
+QString currentProfileName(bool isOnACPower);
 
 /// "Enabled", "Not active — needs admin approval" or "Disabled".
 QString lidClosedPreventionText(bool engaged, bool warningPresent);
@@ -43,8 +43,9 @@ QString runDuration(double seconds);
 
 /// No protected or kept-awake time and no closed session.
 bool isStatsEmpty(const UsageMetrics& metrics);
-/// "2.5 hrs truly saved · 3 sleeps stopped".
-QString impactHeadline(const UsageMetrics& metrics, bool inWords = false);
+/// "2.5 hrs <protectedCaption> · 3 sleeps stopped" ("2 h 30 min …" `inWords`).
+QString impactHeadline(const UsageMetrics& metrics, const QString& protectedCaption,
+                       bool inWords = false);
 /// "Kept working 1.0 hrs (lid open)".
 /// "Kept awake 7 h 24 min for agents (lid open)" `inWords`.
 QString keptWorkingLine(const UsageMetrics& metrics, bool inWords = false);

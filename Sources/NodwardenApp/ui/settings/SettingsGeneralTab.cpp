@@ -4,6 +4,7 @@
 #include "SettingsEditing.hpp"
 #include "SettingsStyle.hpp"
 #include "SettingsWidgets.hpp"
+#include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 
@@ -52,7 +53,7 @@ SettingsGeneralTab::SettingsGeneralTab(AppModel& model, const SettingsDesktopHoo
                                        QWidget* parent)
     : QWidget(parent), model_(model), hooks_(hooks) {
     setObjectName(QStringLiteral("generalSettingsPane"));
-    setAccessibleName(QStringLiteral("General"));
+    setAccessibleName(tr("General"));
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(12);
     layout->addWidget(buildHeader());
@@ -97,31 +98,30 @@ QWidget* SettingsGeneralTab::buildHeader() {
     font.setBold(true);
     name->setFont(font);
     texts->addWidget(name);
-    texts->addWidget(SettingsUi::note(QStringLiteral("Version ") + qs(BuildInfo::version),
-                                      QStringLiteral("versionLabel")));
+    texts->addWidget(
+        SettingsUi::note(tr("Version ") + qs(BuildInfo::version), QStringLiteral("versionLabel")));
     layout->addLayout(texts, 1);
     return header;
 }
 
 QWidget* SettingsGeneralTab::buildUpdatesBox() {
-    auto* box = new SettingsBox(QStringLiteral("Updates"), QStringLiteral("arrow.down.circle"),
+    auto* box = new SettingsBox(tr("Updates"), QStringLiteral("arrow.down.circle"),
                                 QStringLiteral("updatesBox"), this);
     // This build carries no update feed, so the updater never starts. Where the platform's builds
     // update themselves its controls stay visible for orientation but cannot be used; elsewhere
     // the system's packages update the program and only that is said.
     if (!model_.wording().updatesItself) {
         box->content()->addWidget(SettingsUi::note(
-            QStringLiteral(
-                "This build has no update feed; it is updated with the system's packages."),
+            tr("This build has no update feed; it is updated with the system's packages."),
             QStringLiteral("noUpdateFeedNote"), box));
         return box;
     }
-    QCheckBox* autoCheck = SettingsUi::checkBox(QStringLiteral("Automatically check for updates"),
+    QCheckBox* autoCheck = SettingsUi::checkBox(tr("Automatically check for updates"),
                                                 QStringLiteral("autoCheckUpdatesCheckBox"), box);
     autoCheck->setEnabled(false);
     box->content()->addWidget(autoCheck);
-    QPushButton* check = SettingsUi::button(QStringLiteral("Check for Updates…"),
-                                            QStringLiteral("checkForUpdatesButton"), box);
+    QPushButton* check =
+        SettingsUi::button(tr("Check for Updates…"), QStringLiteral("checkForUpdatesButton"), box);
     check->setEnabled(false);
     auto* row = new QHBoxLayout;
     row->addWidget(check);
@@ -131,13 +131,13 @@ QWidget* SettingsGeneralTab::buildUpdatesBox() {
     box->content()->addWidget(SettingsUi::note(model_.wording().updatesNote.arg(domain),
                                                QStringLiteral("updatesNote"), box));
     box->content()->addWidget(SettingsUi::note(
-        QStringLiteral("This build has no update feed; it is updated with the system's packages."),
+        tr("This build has no update feed; it is updated with the system's packages."),
         QStringLiteral("noUpdateFeedNote"), box));
     return box;
 }
 
 QWidget* SettingsGeneralTab::buildStateBox() {
-    stateBox_ = new SettingsBox(QStringLiteral("Current State"), model_.statusIconName(),
+    stateBox_ = new SettingsBox(tr("Current State"), model_.statusIconName(),
                                 QStringLiteral("currentStateBox"), this);
     auto* form = new QFormLayout;
     form->setHorizontalSpacing(16);
@@ -148,13 +148,12 @@ QWidget* SettingsGeneralTab::buildStateBox() {
         form->addRow(title, value);
         return value;
     };
-    statusValue_ = addRow(QStringLiteral("Status"), QStringLiteral("stateStatusValue"));
-    powerValue_ = addRow(QStringLiteral("Power"), QStringLiteral("statePowerValue"));
-    detectedValue_ =
-        addRow(QStringLiteral("Detected agent"), QStringLiteral("stateDetectedAgentValue"));
-    agentsValue_ = addRow(QStringLiteral("Agents"), QStringLiteral("stateAgentsValue"));
-    lidValue_ = addRow(QStringLiteral("Lid-closed prevention"),
-                       QStringLiteral("stateLidClosedPreventionValue"));
+    statusValue_ = addRow(tr("Status"), QStringLiteral("stateStatusValue"));
+    powerValue_ = addRow(tr("Power"), QStringLiteral("statePowerValue"));
+    detectedValue_ = addRow(tr("Detected agent"), QStringLiteral("stateDetectedAgentValue"));
+    agentsValue_ = addRow(tr("Agents"), QStringLiteral("stateAgentsValue"));
+    lidValue_ =
+        addRow(tr("Lid-closed prevention"), QStringLiteral("stateLidClosedPreventionValue"));
     stateBox_->content()->addLayout(form);
     stateWarning_ =
         warningLine(QStringLiteral("stateLidClosedWarning"), stateWarningText_, stateBox_);
@@ -165,19 +164,18 @@ QWidget* SettingsGeneralTab::buildStateBox() {
 }
 
 QWidget* SettingsGeneralTab::buildAgentsBox() {
-    auto* box =
-        new SettingsBox(QStringLiteral("Agent Detection"), QStringLiteral("bolt.badge.clock"),
-                        QStringLiteral("agentDetectionBox"), this);
+    auto* box = new SettingsBox(tr("Agent Detection"), QStringLiteral("bolt.badge.clock"),
+                                QStringLiteral("agentDetectionBox"), this);
     agentRows_ = box->content();
     return box;
 }
 
 QWidget* SettingsGeneralTab::buildModeBox() {
-    auto* box = new SettingsBox(QStringLiteral("Mode"), QStringLiteral("switch.2"),
-                                QStringLiteral("modeBox"), this);
+    auto* box =
+        new SettingsBox(tr("Mode"), QStringLiteral("switch.2"), QStringLiteral("modeBox"), this);
     modePicker_ = new QComboBox(box);
     modePicker_->setObjectName(QStringLiteral("modePicker"));
-    modePicker_->setAccessibleName(QStringLiteral("Mode"));
+    modePicker_->setAccessibleName(tr("Mode"));
     modePicker_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     modePicker_->setMinimumWidth(280);
     // The names and order every list of modes shows (the tray menu's too).
@@ -196,13 +194,13 @@ QWidget* SettingsGeneralTab::buildModeBox() {
 }
 
 QWidget* SettingsGeneralTab::buildStartupBox() {
-    auto* box = new SettingsBox(QStringLiteral("Startup and Safety"), QStringLiteral("lock.shield"),
+    auto* box = new SettingsBox(tr("Startup and Safety"), QStringLiteral("lock.shield"),
                                 QStringLiteral("startupAndSafetyBox"), this);
     QVBoxLayout* content = box->content();
 
     auto* launchRow = new QHBoxLayout;
-    launchAtLogin_ = SettingsUi::checkBox(QStringLiteral("Launch at login"),
-                                          QStringLiteral("launchAtLoginCheckBox"), box);
+    launchAtLogin_ =
+        SettingsUi::checkBox(tr("Launch at login"), QStringLiteral("launchAtLoginCheckBox"), box);
     connect(launchAtLogin_, &QCheckBox::toggled, this, [this](bool on) {
         model_.setLaunchAtLogin(on);
         refreshSettings(); // the platform may have refused: show what the model kept
@@ -221,14 +219,14 @@ QWidget* SettingsGeneralTab::buildStartupBox() {
     launchMessage_ = SettingsUi::note(QString(), QStringLiteral("launchAtLoginMessage"), box);
     content->addWidget(launchMessage_);
 
-    restoreOnQuit_ = SettingsUi::checkBox(QStringLiteral("Restore normal sleep on quit"),
+    restoreOnQuit_ = SettingsUi::checkBox(tr("Restore normal sleep on quit"),
                                           QStringLiteral("restoreNormalSleepOnQuitCheckBox"), box);
     connect(restoreOnQuit_, &QCheckBox::toggled, this, [this](bool on) {
         commitEdit([on](GuardSettings& settings) { settings.restoreNormalSleepOnQuit = on; });
     });
     content->addWidget(restoreOnQuit_);
 
-    letDisplaySleep_ = SettingsUi::checkBox(QStringLiteral("Let the display sleep"),
+    letDisplaySleep_ = SettingsUi::checkBox(tr("Let the display sleep"),
                                             QStringLiteral("letDisplaySleepCheckBox"), box);
     connect(letDisplaySleep_, &QCheckBox::toggled, this, [this](bool on) {
         commitEdit([on](GuardSettings& settings) { settings.letDisplaySleep = on; });
@@ -237,7 +235,7 @@ QWidget* SettingsGeneralTab::buildStartupBox() {
     content->addWidget(SettingsUi::note(model_.wording().letDisplaySleepHelp,
                                         QStringLiteral("letDisplaySleepHelp"), box));
 
-    lidClosed_ = SettingsUi::checkBox(QStringLiteral("Keep awake with the lid closed"),
+    lidClosed_ = SettingsUi::checkBox(tr("Keep awake with the lid closed"),
                                       QStringLiteral("keepAwakeWithLidClosedCheckBox"), box);
     connect(lidClosed_, &QCheckBox::toggled, this, [this](bool on) {
         commitEdit([on](GuardSettings& settings) { settings.keepAwakeWithLidClosed = on; });
@@ -256,16 +254,16 @@ QWidget* SettingsGeneralTab::buildStartupBox() {
 }
 
 QWidget* SettingsGeneralTab::buildNotificationsBox() {
-    auto* box = new SettingsBox(QStringLiteral("Notifications"), QStringLiteral("checklist"),
+    auto* box = new SettingsBox(tr("Notifications"), QStringLiteral("checklist"),
                                 QStringLiteral("notificationsBox"), this);
     const std::vector<std::tuple<QString, QString, bool NotificationChoices::*>> groups{
-        {QStringLiteral("When the agents finish"), QStringLiteral("notifyWorkDoneCheckBox"),
+        {tr("When the agents finish"), QStringLiteral("notifyWorkDoneCheckBox"),
          &NotificationChoices::workDone},
-        {QStringLiteral("When the battery or heat lets the computer sleep"),
+        {tr("When the battery or heat lets the computer sleep"),
          QStringLiteral("notifySafetyCheckBox"), &NotificationChoices::safety},
-        {QStringLiteral("When the battery runs low"),
-         QStringLiteral("notifyBatteryWarningCheckBox"), &NotificationChoices::batteryWarning},
-        {QStringLiteral("When lid-closed mode or launch at login fails"),
+        {tr("When the battery runs low"), QStringLiteral("notifyBatteryWarningCheckBox"),
+         &NotificationChoices::batteryWarning},
+        {tr("When lid-closed mode or launch at login fails"),
          QStringLiteral("notifyProblemsCheckBox"), &NotificationChoices::problems},
     };
     for (const auto& [title, name, member] : groups) {
@@ -313,7 +311,7 @@ void SettingsGeneralTab::commitEdit(const std::function<void(GuardSettings&)>& e
 
 void SettingsGeneralTab::refreshState() {
     stateBox_->setSymbol(model_.statusIconName(), Theme::statusColor(model_.status()));
-    statusValue_->setText(qs(displayName(model_.status())));
+    statusValue_->setText(ReasonTexts::statusName(model_.status(), model_.wording()));
     powerValue_->setText(model_.batteryDescription());
     detectedValue_->setText(model_.detectedAppName());
     agentsValue_->setText(model_.agentSummary());
@@ -334,9 +332,8 @@ void SettingsGeneralTab::refreshAgents() {
     }
     const auto& rows = model_.agentRows();
     if (rows.empty()) {
-        agentRows_->addWidget(
-            SettingsUi::note(QStringLiteral("No target agent apps detected right now."),
-                             QStringLiteral("noAgentsDetectedLabel")));
+        agentRows_->addWidget(SettingsUi::note(tr("No target agent apps detected right now."),
+                                               QStringLiteral("noAgentsDetectedLabel")));
         return;
     }
     for (const AgentStatusRow& row : rows) {

@@ -31,50 +31,46 @@ PowerProfileEditor::PowerProfileEditor(const QString& title, const QString& subt
 
     if (showsBatterySafety) {
         cutoff_ = new PercentageSliderRow(
-            QStringLiteral("Battery cutoff"),
-            QStringLiteral("At or below this level, release sleep prevention and sleep."),
+            tr("Battery cutoff"), tr("At or below this level, release sleep prevention and sleep."),
             prefix + QStringLiteral("BatteryCutoff"), box);
         cutoff_->onEdited = [this](int value) {
             edit([value](GuardPowerProfile& p) { p.batteryCutoffPercent = value; });
         };
         content->addWidget(cutoff_);
-        warning_ = new PercentageSliderRow(QStringLiteral("Warning"),
-                                           QStringLiteral("Shows a warning before the cutoff."),
-                                           prefix + QStringLiteral("Warning"), box);
+        warning_ = new PercentageSliderRow(tr("Warning"), tr("Shows a warning before the cutoff."),
+                                           prefix + tr("Warning"), box);
         warning_->onEdited = [this](int value) {
             edit([value](GuardPowerProfile& p) { p.warningPercent = value; });
         };
         content->addWidget(warning_);
     }
     if (showsUnlimited) {
-        unlimited_ = SettingsUi::checkBox(QStringLiteral("Unlimited while plugged in"),
+        unlimited_ = SettingsUi::checkBox(tr("Unlimited while plugged in"),
                                           prefix + QStringLiteral("UnlimitedCheckBox"), box);
         connect(unlimited_, &QCheckBox::toggled, this, [this](bool on) {
             edit([on](GuardPowerProfile& p) { p.allowUnlimitedKeepAwake = on; });
         });
         content->addWidget(unlimited_);
     }
-    sleepAfterCompletion_ =
-        SettingsUi::checkBox(QStringLiteral("Sleep after completion"),
-                             prefix + QStringLiteral("SleepAfterCompletionCheckBox"), box);
+    sleepAfterCompletion_ = SettingsUi::checkBox(
+        tr("Sleep after completion"), prefix + QStringLiteral("SleepAfterCompletionCheckBox"), box);
     connect(sleepAfterCompletion_, &QCheckBox::toggled, this,
             [this](bool on) { edit([on](GuardPowerProfile& p) { p.sleepAfterCompletion = on; }); });
     content->addWidget(sleepAfterCompletion_);
     onlyIfLidClosed_ =
-        SettingsUi::checkBox(QStringLiteral("Only sleep if lid is closed"),
+        SettingsUi::checkBox(tr("Only sleep if lid is closed"),
                              prefix + QStringLiteral("SleepOnlyIfLidClosedCheckBox"), box);
     connect(onlyIfLidClosed_, &QCheckBox::toggled, this,
             [this](bool on) { edit([on](GuardPowerProfile& p) { p.sleepOnlyIfLidClosed = on; }); });
     content->addWidget(onlyIfLidClosed_);
-    idleGrace_ = new DurationSliderRow(QStringLiteral("Idle grace"),
-                                       prefix + QStringLiteral("IdleGrace"), box);
+    idleGrace_ = new DurationSliderRow(tr("Idle grace"), prefix + QStringLiteral("IdleGrace"), box);
     idleGrace_->onEdited = [this](double seconds) {
         edit([seconds](GuardPowerProfile& p) { p.idleGracePeriodSeconds = seconds; });
     };
     content->addWidget(idleGrace_);
     cpuThreshold_ = new PercentageSliderRow(
-        QStringLiteral("CPU threshold"),
-        QStringLiteral("Higher means the app needs more CPU activity before it counts as working."),
+        tr("CPU threshold"),
+        tr("Higher means the app needs more CPU activity before it counts as working."),
         prefix + QStringLiteral("CpuThreshold"), box);
     cpuThreshold_->onEdited = [this](int value) {
         edit([value](GuardPowerProfile& p) { p.cpuThresholdPercent = value; });
@@ -114,15 +110,14 @@ void PowerProfileEditor::edit(const std::function<void(GuardPowerProfile&)>& cha
 
 SettingsPowerTab::SettingsPowerTab(AppModel& model, QWidget* parent)
     : QWidget(parent), model_(model),
-      battery_(new PowerProfileEditor(QStringLiteral("On Battery"),
-                                      QStringLiteral("Stricter limits protect battery and heat."),
+      battery_(new PowerProfileEditor(tr("On Battery"),
+                                      tr("Stricter limits protect battery and heat."),
                                       QStringLiteral("battery"), true, false, this)),
-      pluggedIn_(new PowerProfileEditor(
-          QStringLiteral("Plugged In"),
-          QStringLiteral("Looser limits are used while AC power is connected."),
-          QStringLiteral("pluggedIn"), false, true, this)) {
+      pluggedIn_(new PowerProfileEditor(tr("Plugged In"),
+                                        tr("Looser limits are used while AC power is connected."),
+                                        QStringLiteral("pluggedIn"), false, true, this)) {
     setObjectName(QStringLiteral("powerSettingsPane"));
-    setAccessibleName(QStringLiteral("Power"));
+    setAccessibleName(tr("Power"));
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(12);
     auto* editors = new QHBoxLayout;
@@ -143,29 +138,29 @@ SettingsPowerTab::SettingsPowerTab(AppModel& model, QWidget* parent)
         model_.commitSettings(settings);
     };
 
-    auto* switching = new SettingsBox(QStringLiteral("Profile Switching"),
-                                      QStringLiteral("arrow.left.arrow.right"),
-                                      QStringLiteral("profileSwitchingBox"), this);
+    auto* switching =
+        new SettingsBox(tr("Profile Switching"), QStringLiteral("arrow.left.arrow.right"),
+                        QStringLiteral("profileSwitchingBox"), this);
     currentProfile_ =
         SettingsUi::label(QString(), QStringLiteral("currentProfileLabel"), switching);
     switching->content()->addWidget(currentProfile_);
     switching->content()->addWidget(SettingsUi::note(
-        QStringLiteral(
-            "If power is unplugged, Stayloom immediately switches to the battery profile."),
+        tr("If power is unplugged, Stayloom immediately switches to the battery profile."),
         QStringLiteral("profileSwitchingNote"), switching));
     layout->addWidget(switching);
     layout->addStretch();
 
     connect(&model_, &AppModel::settingsChanged, this, &SettingsPowerTab::refresh);
     connect(&model_, &AppModel::batteryDescriptionChanged, this, &SettingsPowerTab::refresh);
+    connect(&model_, &AppModel::isOnACPowerChanged, this, &SettingsPowerTab::refresh);
     refresh();
 }
 
 void SettingsPowerTab::refresh() {
     battery_->setProfile(model_.settings().batteryProfile);
     pluggedIn_->setProfile(model_.settings().pluggedInProfile);
-    currentProfile_->setText(QStringLiteral("Current profile: ") +
-                             SettingsEditing::currentProfileName(model_.batteryDescription()));
+    currentProfile_->setText(
+        tr("Current profile: %1").arg(SettingsEditing::currentProfileName(model_.isOnACPower())));
     currentProfile_->setAccessibleName(currentProfile_->text());
 }
 

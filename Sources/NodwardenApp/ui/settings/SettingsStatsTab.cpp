@@ -109,7 +109,7 @@ SettingsStatsTab::SettingsStatsTab(AppModel& model, QWidget* parent)
       }),
       layout_(new QVBoxLayout(this)) {
     setObjectName(QStringLiteral("statsSettingsPane"));
-    setAccessibleName(QStringLiteral("Stats"));
+    setAccessibleName(tr("Stats"));
     layout_->setSpacing(12);
     buildEmptyBox();
     buildImpactBox();
@@ -133,33 +133,32 @@ void SettingsStatsTab::showEvent(QShowEvent* event) {
 }
 
 void SettingsStatsTab::buildEmptyBox() {
-    emptyBox_ = new SettingsBox(QStringLiteral("Stats"), QStringLiteral("chart.bar"),
+    emptyBox_ = new SettingsBox(tr("Stats"), QStringLiteral("chart.bar"),
                                 QStringLiteral("statsEmptyBox"), this);
     emptyBox_->content()->addWidget(semibold(SettingsUi::label(
-        QStringLiteral("No saved sessions yet"), QStringLiteral("statsEmptyTitle"), emptyBox_)));
+        tr("No saved sessions yet"), QStringLiteral("statsEmptyTitle"), emptyBox_)));
     emptyBox_->content()->addWidget(SettingsUi::note(model_.wording().statsEmptyNote,
                                                      QStringLiteral("statsEmptyNote"), emptyBox_));
     layout_->addWidget(emptyBox_);
 }
 
 void SettingsStatsTab::buildImpactBox() {
-    impactBox_ = new SettingsBox(QStringLiteral("Impact"), QStringLiteral("bolt.shield"),
+    impactBox_ = new SettingsBox(tr("Impact"), QStringLiteral("bolt.shield"),
                                  QStringLiteral("impactBox"), this);
     QVBoxLayout* content = impactBox_->content();
     headline_ =
         semibold(SettingsUi::label(QString(), QStringLiteral("impactHeadline"), impactBox_), 1.3);
     content->addWidget(headline_);
     content->addWidget(SettingsUi::note(
-        QStringLiteral(
-            "Estimated time the OS would have slept — lid closed, agent actually working."),
+        tr("Estimated time the OS would have slept — lid closed, agent actually working."),
         QStringLiteral("impactHeadlineNote"), impactBox_));
     content->addWidget(SettingsUi::divider(impactBox_));
     keptWorking_ = SettingsUi::label(QString(), QStringLiteral("keptWorkingLine"), impactBox_);
     content->addWidget(keptWorking_);
-    content->addWidget(SettingsUi::note(
-        QStringLiteral("Real keep-awake time with the lid open — useful, but not a proven "
-                       "sleep-prevention save."),
-        QStringLiteral("keptWorkingNote"), impactBox_));
+    content->addWidget(
+        SettingsUi::note(tr("Real keep-awake time with the lid open — useful, but not a proven "
+                            "sleep-prevention save."),
+                         QStringLiteral("keptWorkingNote"), impactBox_));
     recoveredDivider_ = SettingsUi::divider(impactBox_);
     content->addWidget(recoveredDivider_);
     recovered_ = SettingsUi::label(QString(), QStringLiteral("recoveredLine"), impactBox_);
@@ -170,14 +169,14 @@ void SettingsStatsTab::buildImpactBox() {
 }
 
 void SettingsStatsTab::buildAgentsBox() {
-    agentsBox_ = new SettingsBox(QStringLiteral("Protected time by agent"), QStringLiteral("cpu"),
+    agentsBox_ = new SettingsBox(tr("Protected time by agent"), QStringLiteral("cpu"),
                                  QStringLiteral("protectedByAgentBox"), this);
     agentRows_ = agentsBox_->content();
     layout_->addWidget(agentsBox_);
 }
 
 void SettingsStatsTab::buildLongestBox() {
-    longestBox_ = new SettingsBox(QStringLiteral("Longest run"), QStringLiteral("stopwatch"),
+    longestBox_ = new SettingsBox(tr("Longest run"), QStringLiteral("stopwatch"),
                                   QStringLiteral("longestRunBox"), this);
     longest_ = SettingsUi::label(QString(), QStringLiteral("longestRunLine"), longestBox_);
     longestBox_->content()->addWidget(longest_);
@@ -187,31 +186,30 @@ void SettingsStatsTab::buildLongestBox() {
 }
 
 void SettingsStatsTab::buildTrendBox() {
-    trendBox_ = new SettingsBox(QStringLiteral("30-day trend"), QStringLiteral("chart.bar.xaxis"),
+    trendBox_ = new SettingsBox(tr("30-day trend"), QStringLiteral("chart.bar.xaxis"),
                                 QStringLiteral("trendBox"), this);
-    trendBox_->content()->addWidget(SettingsUi::note(QStringLiteral("Last 30 days"),
-                                                     QStringLiteral("trendCaption"), trendBox_));
+    trendBox_->content()->addWidget(
+        SettingsUi::note(tr("Last 30 days"), QStringLiteral("trendCaption"), trendBox_));
     chart_ = new TrendChart(trendBox_);
     trendBox_->content()->addWidget(chart_);
     auto* legend = new QHBoxLayout;
     QColor amber = SettingsStyle::impactAmber(*this);
     amber.setAlphaF(0.35f);
-    legend->addWidget(legendItem(SettingsStyle::impactSaved(*this),
-                                 model_.wording().adapted(QStringLiteral("Truly saved")),
-                                 trendBox_));
+    legend->addWidget(
+        legendItem(SettingsStyle::impactSaved(*this), model_.wording().protectedTitle, trendBox_));
     legend->addSpacing(12);
-    legend->addWidget(legendItem(amber, QStringLiteral("Kept working (lid open)"), trendBox_));
+    legend->addWidget(legendItem(amber, tr("Kept working (lid open)"), trendBox_));
     legend->addStretch();
     trendBox_->content()->addLayout(legend);
     layout_->addWidget(trendBox_);
 }
 
 void SettingsStatsTab::buildResetBox() {
-    auto* box = new SettingsBox(QStringLiteral("Reset"), QStringLiteral("trash"),
+    auto* box = new SettingsBox(tr("Reset"), QStringLiteral("trash"),
                                 QStringLiteral("resetStatsBox"), this);
     auto* row = new QHBoxLayout;
     QPushButton* reset =
-        SettingsUi::button(QStringLiteral("Reset stats"), QStringLiteral("resetStatsButton"), box);
+        SettingsUi::button(tr("Reset stats"), QStringLiteral("resetStatsButton"), box);
     connect(reset, &QPushButton::clicked, this, &SettingsStatsTab::askToReset);
     row->addWidget(reset);
     row->addStretch();
@@ -226,17 +224,16 @@ void SettingsStatsTab::askToReset() {
         confirmation_->raise();
         return;
     }
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Reset all stats?"),
-                                QStringLiteral("Reset all stats?"), QMessageBox::NoButton, this);
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Reset all stats?"),
+                                tr("Reset all stats?"), QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("resetStatsConfirmation"));
-    box->setAccessibleName(QStringLiteral("Reset all stats?"));
-    box->setInformativeText(QStringLiteral(
-        "This clears every counter. It keeps your install date but cannot be undone."));
-    QPushButton* confirm =
-        box->addButton(QStringLiteral("Reset Stats"), QMessageBox::DestructiveRole);
+    box->setAccessibleName(tr("Reset all stats?"));
+    box->setInformativeText(
+        tr("This clears every counter. It keeps your install date but cannot be undone."));
+    QPushButton* confirm = box->addButton(tr("Reset Stats"), QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("confirmResetStatsButton"));
     confirm->setAccessibleName(confirm->text());
-    QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     cancel->setObjectName(QStringLiteral("cancelResetStatsButton"));
     cancel->setAccessibleName(cancel->text());
     box->setDefaultButton(cancel);
@@ -263,7 +260,8 @@ void SettingsStatsTab::refresh() {
     if (empty) {
         return;
     }
-    headline_->setText(model_.wording().adapted(SettingsEditing::impactHeadline(metrics, inWords)));
+    headline_->setText(
+        SettingsEditing::impactHeadline(metrics, model_.wording().protectedCaption, inWords));
     keptWorking_->setText(SettingsEditing::keptWorkingLine(metrics, inWords));
     const bool anyProtected = metrics.totalProtectedSeconds() > 0;
     recoveredDivider_->setVisible(anyProtected);
@@ -274,8 +272,7 @@ void SettingsStatsTab::refresh() {
             static_cast<qint64>(unixTimeFromDate(metrics.installDate()) * 1000))
             .toLocalTime()
             .date();
-    since_->setText(QStringLiteral("Since ") +
-                    QLocale().toString(installDay, QStringLiteral("MMM d, yyyy")));
+    since_->setText(tr("Since ") + QLocale().toString(installDay, QStringLiteral("MMM d, yyyy")));
     for (QLabel* label : {headline_, keptWorking_, recovered_, since_}) {
         label->setAccessibleName(label->text());
     }
@@ -299,7 +296,7 @@ void SettingsStatsTab::refreshAgents() {
     }
     const auto entries = SettingsEditing::agentsByProtectedTime(model_.metrics());
     if (entries.empty()) {
-        agentRows_->addWidget(SettingsUi::note(QStringLiteral("No per-agent breakdown yet."),
+        agentRows_->addWidget(SettingsUi::note(tr("No per-agent breakdown yet."),
                                                QStringLiteral("noAgentBreakdownLabel")));
         return;
     }

@@ -1,5 +1,7 @@
 #include "SettingsStyle.hpp"
 
+#include <QCoreApplication>
+
 #include <NodwardenApp/ui/theme/Icons.hpp>
 #include <NodwardenApp/ui/theme/Theme.hpp>
 

@@ -1,5 +1,7 @@
 #include "SettingsWidgets.hpp"
 
+#include <QCoreApplication>
+
 #include "SettingsStyle.hpp"
 
 #include <QCheckBox>
@@ -52,7 +54,7 @@ QVBoxLayout* sliderRowLayout(QWidget* row, const QString& title, const QString& 
     row->setObjectName(baseName);
     row->setAccessibleName(title);
     value->setObjectName(baseName + QStringLiteral("Value"));
-    value->setAccessibleName(title + QStringLiteral(" value"));
+    value->setAccessibleName(QCoreApplication::translate("Settings", "%1 value").arg(title));
     auto* layout = new QVBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
@@ -133,13 +135,13 @@ DurationSliderRow::DurationSliderRow(const QString& title, const QString& baseNa
                             baseName + QStringLiteral("Slider"), title, this)) {
     auto* layout = sliderRowLayout(this, title, baseName, value_, slider_);
     auto* scale = new QHBoxLayout;
-    scale->addWidget(scaleLabel(QStringLiteral("10 sec"), Qt::AlignLeft, this));
+    scale->addWidget(scaleLabel(tr("10 sec"), Qt::AlignLeft, this));
     scale->addStretch();
-    scale->addWidget(scaleLabel(QStringLiteral("15 min"), Qt::AlignRight, this));
+    scale->addWidget(scaleLabel(tr("15 min"), Qt::AlignRight, this));
     layout->addLayout(scale);
     connect(slider_, &QSlider::valueChanged, this, [this](int index) {
         const int seconds = minimumSeconds + index * step;
-        value_->setText(QString::number(seconds) + QStringLiteral(" sec"));
+        value_->setText(QString::number(seconds) + tr(" sec"));
         if (onEdited) {
             onEdited(seconds);
         }
@@ -147,7 +149,7 @@ DurationSliderRow::DurationSliderRow(const QString& title, const QString& baseNa
 }
 
 void DurationSliderRow::setValue(double seconds) {
-    value_->setText(QString::number(static_cast<long long>(seconds)) + QStringLiteral(" sec"));
+    value_->setText(QString::number(static_cast<long long>(seconds)) + tr(" sec"));
     const double clamped = std::clamp(seconds, double(minimumSeconds), double(maximumSeconds));
     const QSignalBlocker blocker(slider_);
     slider_->setValue(static_cast<int>(std::lround((clamped - minimumSeconds) / step)));

@@ -13,6 +13,7 @@
 #include <NodwardenApp/ui/CloseShortcuts.hpp>
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QTabWidget>
@@ -43,14 +44,14 @@ SettingsWindow::SettingsWindow(AppModel& model, SettingsDesktopHooks hooks, QWid
                           Qt::WindowMinimizeButtonHint),
       model_(model), hooks_(std::move(hooks)), tabs_(new QTabWidget(this)) {
     setObjectName(QStringLiteral("settingsWindow"));
-    setWindowTitle(QStringLiteral("Stayloom Settings"));
-    setAccessibleName(QStringLiteral("Stayloom Settings"));
+    setWindowTitle(tr("Stayloom Settings"));
+    setAccessibleName(tr("Stayloom Settings"));
     setMinimumSize(minimumWidth, minimumHeight);
     resize(defaultWidth, defaultHeight);
     addCloseShortcuts(*this);
 
     tabs_->setObjectName(QStringLiteral("settingsTabs"));
-    tabs_->setAccessibleName(QStringLiteral("Settings tabs"));
+    tabs_->setAccessibleName(tr("Settings tabs"));
     tabs_->setDocumentMode(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 6, 0, 0);
@@ -65,9 +66,12 @@ SettingsWindow::SettingsWindow(AppModel& model, SettingsDesktopHooks hooks, QWid
                                            new SettingsAdvancedTab(model_, hooks_)};
     for (std::size_t index = 0; index < panes.size(); ++index) {
         const SettingsTab tab = settingsTabAllCases[index];
-        const QString label = qs(nodwarden::app::label(tab));
+        // The pane's object name keeps the tab's English name whatever the language.
+        const QString name = qs(nodwarden::app::label(tab)).toLower();
+        const QString label =
+            QCoreApplication::translate("SettingsTab", nodwarden::app::label(tab).data());
         QScrollArea* pane =
-            SettingsUi::pane(panes[index], label.toLower() + QStringLiteral("SettingsScrollArea"));
+            SettingsUi::pane(panes[index], name + QStringLiteral("SettingsScrollArea"));
         tabs_->addTab(pane, SettingsStyle::symbolIcon(qs(symbolName(tab))), label);
         tabs_->setTabToolTip(static_cast<int>(index), label);
     }

@@ -10,7 +10,7 @@ namespace nodwarden::app {
 
 TrendChart::TrendChart(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("trendChart"));
-    setAccessibleName(QStringLiteral("30-day trend"));
+    setAccessibleName(tr("30-day trend"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 

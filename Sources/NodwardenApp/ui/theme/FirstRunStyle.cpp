@@ -21,8 +21,12 @@ void stylePrimaryButton(QPushButton& button) {
                                         "border: 1px solid %2; border-radius: 5px; "
                                         "padding: 4px 16px; }"
                                         "QPushButton:pressed { background-color: %2; }"
-                                        "QPushButton:focus { border: 2px solid %2; }")
-                             .arg(accent.name(), accent.darker(130).name()));
+                                        // The window's text colour: 3:1 and more against
+                                        // the accent and the window both, where a darker
+                                        // accent was a faint line on the accent.
+                                        "QPushButton:focus { border: 2px solid %3; }")
+                             .arg(accent.name(), accent.darker(130).name(),
+                                  button.palette().color(QPalette::WindowText).name()));
 }
 
 } // namespace nodwarden::app::FirstRun

@@ -40,7 +40,7 @@ const std::vector<ThemeMapping>& themeTable() {
         {"battery.100", {"battery-level-100-symbolic", "battery-full-symbolic"}},
         {"thermometer.high", {"temperature-symbolic", "sensors-temperature-symbolic"}},
         {"powerplug.fill", {"ac-adapter-symbolic", "battery-full-charged-symbolic"}},
-        {"powersleep", {"system-suspend-symbolic", "weather-clear-night-symbolic"}},
+        {"moon.fill", {"weather-clear-night-symbolic", "night-light-symbolic"}},
         {"exclamationmark.triangle", {"dialog-warning-symbolic", "dialog-warning"}},
         {"exclamationmark.triangle.fill", {"dialog-warning-symbolic", "dialog-warning"}},
         {"sparkles", {"starred-symbolic", "applications-science-symbolic"}},

@@ -63,10 +63,19 @@ bool isDark(const QPalette& palette) {
 QColor secondaryText(const QPalette& palette) {
     const QColor text = palette.color(QPalette::WindowText);
     const QColor background = palette.color(QPalette::Window);
-    // Two parts text, one part background: readable, yet visibly quieter than the main text.
-    return QColor::fromRgbF((2 * text.redF() + background.redF()) / 3,
-                            (2 * text.greenF() + background.greenF()) / 3,
-                            (2 * text.blueF() + background.blueF()) / 3);
+    // Two parts text, one part background: visibly quieter than the main text. Where that falls
+    // below what small text needs (a grey theme's text, or a label already made quieter), it
+    // moves back toward the text until it reads.
+    for (double weight = 2.0 / 3; weight < 1.0; weight += 0.02) {
+        const QColor mixed =
+            QColor::fromRgbF(float(weight * text.redF() + (1 - weight) * background.redF()),
+                             float(weight * text.greenF() + (1 - weight) * background.greenF()),
+                             float(weight * text.blueF() + (1 - weight) * background.blueF()));
+        if (contrastRatio(mixed, background) >= minimumTextContrast) {
+            return mixed;
+        }
+    }
+    return textTone(text, palette);
 }
 
 void useSecondaryText(QWidget& widget) {
