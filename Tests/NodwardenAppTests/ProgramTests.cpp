@@ -71,9 +71,9 @@ public:
     FakeMachine machine;
 };
 
-/// Processes whose parent is `parent`.
-std::vector<pid_t> childrenOf(pid_t parent) {
-    std::vector<pid_t> children;
+/// Calls `visit(pid, fields)` for every process in /proc, `fields` being its stat fields after
+/// the command name (the state first, then the parent's pid).
+template <typename Visit> void forEachProcessStat(Visit&& visit) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) {
@@ -85,13 +85,19 @@ std::vector<pid_t> childrenOf(pid_t parent) {
             continue;
         }
         std::istringstream fields(stat.substr(close + 2));
-        std::string state;
-        pid_t up = 0;
-        fields >> state >> up;
-        if (up == parent) {
-            children.push_back(pid_t(std::stoi(name)));
-        }
+        visit(pid_t(std::stoi(name)),
+              std::vector<std::string>{std::istream_iterator<std::string>(fields), {}});
     }
+}
+
+/// Processes whose parent is `parent`.
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    forEachProcessStat([&](pid_t pid, const std::vector<std::string>& fields) {
+        if (fields.size() > 1 && std::stoi(fields[1]) == parent) {
+            children.push_back(pid);
+        }
+    });
     return children;
 }
 
@@ -987,29 +993,18 @@ public:
     explicit OwnProcessTree(pid_t top) : top_(top) {}
     std::vector<ProcessSnapshot> readProcessTable() override {
         std::map<std::int32_t, ProcessSnapshot> rows;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) {
-                continue;
-            }
-            const std::string stat = readFile(entry.path() / "stat");
-            const auto close = stat.rfind(')');
-            if (close == std::string::npos) {
-                continue;
-            }
-            std::istringstream fields(stat.substr(close + 2));
-            std::vector<std::string> values{std::istream_iterator<std::string>(fields), {}};
+        forEachProcessStat([&](pid_t pid, const std::vector<std::string>& values) {
             if (values.size() < 20) {
-                continue;
+                return;
             }
-            std::string arguments = readFile(entry.path() / "cmdline");
+            std::string arguments = readFile("/proc/" + std::to_string(pid) + "/cmdline");
             std::replace(arguments.begin(), arguments.end(), '\0', ' ');
             const std::string command = arguments.substr(0, arguments.find(' '));
-            ProcessSnapshot row(std::stoi(name), std::stoi(values[1]), 0, command, arguments,
+            ProcessSnapshot row(pid, std::stoi(values[1]), 0, command, arguments,
                                 std::stoull(values[19]));
             row.startedAt = 0;
             rows.emplace(row.pid, row);
-        }
+        });
         std::vector<ProcessSnapshot> tree;
         for (const auto& [pid, row] : rows) {
             for (std::int32_t at = pid; at > 1 && rows.contains(at); at = rows.at(at).parentPID) {
