@@ -102,7 +102,7 @@ TEST(SettingsWindow, ShownTabAndModelSelectionFollowEachOther) {
 }
 
 TEST(SettingsWindow, ModePickerOffersTheFiveModesAndSetsTheModelsMode) {
-    // The macOS build's names are the design's; the Linux ones are checked below.
+    // The macOS build's names stay as first written; the Linux ones are checked below.
     const stayloom::testing::UsingWording macOSWording(PlatformWording::macOS());
     SettingsWindowHarness fixture;
     fixture.show();

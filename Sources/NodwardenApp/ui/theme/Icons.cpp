@@ -20,7 +20,7 @@ struct ThemeMapping {
     std::vector<const char*> themeNames;
 };
 
-// The design's symbol names and the freedesktop icon names that show the same idea. Symbolic
+// The model's symbol names and the freedesktop icon names that show the same idea. Symbolic
 // (monochrome) names come first: they take the requested colour cleanly.
 const std::vector<ThemeMapping>& themeTable() {
     static const std::vector<ThemeMapping> table = {

@@ -18,7 +18,7 @@ enum class SymbolSource {
     drawn,
 };
 
-/// The icon for one of the design's symbol names ("bolt.fill", "gearshape", …) in `color`: the
+/// The icon for one of the model's symbol names ("bolt.fill", "gearshape", …) in `color`: the
 /// desktop icon theme's icon for it when the theme has one that renders, recoloured to `color`,
 /// else the program's own drawing. Never blank: an unknown name gets a generic mark.
 QIcon symbolIcon(const QString& symbolName, const QColor& color,
