@@ -3,12 +3,12 @@
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/detection/DetectionPass.hpp>
 #include <NodwardenCore/hooks/HookAgents.hpp>
+#include <NodwardenCore/hooks/HookConfiguration.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
 #include <NodwardenCore/statusrecords/StatusRecordDetector.hpp>
 
 #include <algorithm>
 #include <set>
-#include <string_view>
 #include <unordered_map>
 
 namespace nodwarden {
@@ -36,32 +36,6 @@ bool standsUntilAnswered(const AgentVerdict& wait, const std::string& profileID)
     default:
         return false;
     }
-}
-
-/// Whether `process` runs our own hook (`stayloom hook AGENT EVENT`, alone or through the shell
-/// the agent runs its hooks with): the agent telling us of its turn, not a command of the turn.
-bool runsOurHook(const ProcessSnapshot& process) {
-    std::string_view words = process.arguments;
-    bool afterOurProgram = false;
-    while (!words.empty()) {
-        const auto space = words.find(' ');
-        std::string_view word = words.substr(0, space);
-        while (!word.empty() && (word.front() == '\'' || word.front() == '"')) {
-            word.remove_prefix(1);
-        }
-        while (!word.empty() && (word.back() == '\'' || word.back() == '"')) {
-            word.remove_suffix(1);
-        }
-        if (afterOurProgram && word == "hook") {
-            return true;
-        }
-        const auto slash = word.rfind('/');
-        const std::string_view name =
-            slash == std::string_view::npos ? word : word.substr(slash + 1);
-        afterOurProgram = name == "stayloom" || name == "Stayloom";
-        words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
-    }
-    return false;
 }
 
 /// The table's child links, and the processes that belong to an agent (its own and its
@@ -177,7 +151,8 @@ void ToolRunWitness::amend(const DetectionPass& pass, std::map<std::string, Agen
         std::optional<Date> claimedSince;
         double leftBehindCPU = 0;
         for (const ProcessSnapshot* process : tree.processesBelow(id, agent)) {
-            if (runsOurHook(*process)) {
+            // Our own hook is the agent telling us of its turn, not a command of the turn.
+            if (HookConfiguration::runsOurHook(process->arguments)) {
                 continue;
             }
             const Key key{process->pid, process->startTime.value_or(0)};

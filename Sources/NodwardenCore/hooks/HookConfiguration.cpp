@@ -148,10 +148,7 @@ bool isOurs(const Json& hook, Shape shape, std::string_view agentWord) {
     if (words.size() < 4 || words[1] != "hook" || words[2] != agentWord) {
         return false;
     }
-    const std::string& program = words[0];
-    const auto slash = program.rfind('/');
-    const std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
-    return name == "stayloom" || name == "Stayloom";
+    return isOurProgram(words[0]);
 }
 
 /// The hook entries of one event's list, in either shape: each group's `hooks` (grouped) or the
@@ -327,6 +324,23 @@ bool installed(std::string_view existing, Shape shape, std::string_view agentWor
         return hooks.contains(event) && hooks[event].is_array() &&
                eventHasOurs(hooks[event], shape, agentWord);
     });
+}
+
+bool isOurProgram(std::string_view program) {
+    const auto slash = program.rfind('/');
+    const std::string_view name =
+        slash == std::string_view::npos ? program : program.substr(slash + 1);
+    return name == "stayloom" || name == "Stayloom";
+}
+
+bool runsOurHook(std::string_view commandLine) {
+    const auto words = shellWords(commandLine);
+    for (std::size_t index = 0; index + 1 < words.size(); ++index) {
+        if (isOurProgram(words[index]) && words[index + 1] == "hook") {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace nodwarden::HookConfiguration

@@ -55,6 +55,11 @@ Edit install(std::string_view existing, Shape shape, std::string_view program,
 Edit remove(std::string_view existing, Shape shape, std::string_view agentWord);
 /// Whether `existing` is refused as not JSON at all, as a file caught half-saved is.
 bool cutShort(std::string_view existing);
+/// Whether `program` (a path or a name) is ours: named stayloom, as installed or as built.
+bool isOurProgram(std::string_view program);
+/// Whether the words of `commandLine`, quoting undone, run our program's `hook`: one of our
+/// entries as it runs, alone or through the shell an agent runs its hooks with.
+bool runsOurHook(std::string_view commandLine);
 /// Whether every one of `events` has an entry of ours for `agentWord`.
 bool installed(std::string_view existing, Shape shape, std::string_view agentWord,
                const std::vector<std::string>& events);
