@@ -490,14 +490,18 @@ def main():
     before = snapshot(home, skip)
 
     prompted = {}
-    if args.mode != "idle":
+
+    def send_prompt(label):
         for agent in agents:
             tmux("send-keys", "-t", f"a:{agent}", "-l", args.prompt)
         time.sleep(1)
         for agent in agents:
             tmux("send-keys", "-t", f"a:{agent}", "Enter")
             prompted[agent] = time.time()
-            note(f"{agent} prompt sent")
+            note(f"{agent} {label} sent")
+
+    if args.mode != "idle":
+        send_prompt("prompt")
 
     asked, answered, cancelled, last_chain, last_locks = {}, {}, set(), {}, None
     marker = re.search(r"sleep (\d+)", args.command)
@@ -512,13 +516,7 @@ def main():
             write_json(model_config, {"mode": args.second_mode, "command": args.command,
                                       "delay": args.second_delay,
                                       "escalate": args.approve == "ask"})
-            for agent in agents:
-                tmux("send-keys", "-t", f"a:{agent}", "-l", args.prompt)
-            time.sleep(1)
-            for agent in agents:
-                tmux("send-keys", "-t", f"a:{agent}", "Enter")
-                prompted[agent] = time.time()
-                note(f"{agent} second prompt sent")
+            send_prompt("second prompt")
             cancelled.clear()
             args.cancel_after = args.second_cancel_after
             tick = time.time()

@@ -4,6 +4,10 @@
 
 namespace nodwarden::app {
 
+std::string WaitingNotice::slotFor(const std::string& agent) {
+    return "waiting:" + agent;
+}
+
 Notice WaitingNotice::noticeFor(const std::string& agent) {
     return Notice{QCoreApplication::translate("WaitingNotice", "%1 is waiting for your answer")
                       .arg(QString::fromStdString(agent))
@@ -13,7 +17,7 @@ Notice WaitingNotice::noticeFor(const std::string& agent) {
                                               "may sleep while it waits.")
                       .toStdString(),
                   {},
-                  "waiting:" + agent};
+                  slotFor(agent)};
 }
 
 void WaitingNotice::observe(const std::vector<ActivitySignal>& perApp,
@@ -28,7 +32,7 @@ void WaitingNotice::observe(const std::vector<ActivitySignal>& perApp,
         if (waiting.contains(*shown)) {
             ++shown;
         } else {
-            out_.withdraw(noticeFor(*shown).slot);
+            out_.withdraw(slotFor(*shown));
             shown = shown_.erase(shown);
         }
     }

@@ -25,6 +25,8 @@ public:
 
     /// "Claude Code is waiting for your answer".
     static Notice noticeFor(const std::string& agent);
+    /// The notice slot of `agent`'s waits.
+    static std::string slotFor(const std::string& agent);
     /// Whether some agent waited at the last observation.
     bool anyWaiting() const { return !waiting_.empty(); }
 
