@@ -102,13 +102,14 @@ void DetectionScheduler::queuePass(const GuardSettings& settings) {
                            .trusted = std::nullopt,
                            .failure = std::string("Detection pass failed: ") + error.what()};
         },
-        [](DetectionScheduler& scheduler, Outcome outcome) {
-            scheduler.finish(std::move(outcome.inputs), outcome.trusted, outcome.failure);
+        [](DetectionScheduler& scheduler, const Outcome& outcome) {
+            scheduler.finish(outcome.inputs, outcome.trusted, outcome.failure);
         },
         link);
 }
 
-void DetectionScheduler::finish(std::optional<DetectionInputs> inputs, std::optional<bool> trusted,
+void DetectionScheduler::finish(const std::optional<DetectionInputs>& inputs,
+                                std::optional<bool> trusted,
                                 const std::optional<std::string>& failure) {
     if (failure) {
         logger_.log(*failure);

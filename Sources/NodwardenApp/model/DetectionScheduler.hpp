@@ -73,7 +73,7 @@ private:
     struct Link;
 
     Date now() const;
-    void finish(std::optional<DetectionInputs> inputs, std::optional<bool> trusted,
+    void finish(const std::optional<DetectionInputs>& inputs, std::optional<bool> trusted,
                 const std::optional<std::string>& failure);
 
     FileLogger& logger_;
