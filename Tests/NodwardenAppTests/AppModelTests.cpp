@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 #include <thread>
 
@@ -54,17 +55,33 @@ TEST(AppModelLifecycle, StartRunsOnceAndQueuesTheLaunchRepair) {
     EXPECT_TRUE(harness.windows.calls().empty()) << "no first-run window once both are done";
 }
 
-TEST(AppModelLifecycle, FirstTickArrivesFromTheTimerAfterStart) {
+TEST(AppModelLifecycle, FirstTickArrivesFromTheTimerAfterStartAndThePassesThenKeepTheBeat) {
     AppModelHarness harness;
     harness.acceptTermsAndOnboarding();
     auto environment = harness.environment();
     environment.firstTickDelay = 0.01;
-    environment.tickInterval = 60;
+    constexpr double interval = 0.2;
+    environment.tickInterval = interval;
     AppModel model(std::move(environment));
 
+    const auto started = std::chrono::steady_clock::now();
     model.start();
     EXPECT_EQ(harness.detectionCount(), 0) << "nothing is detected before the first tick";
-    EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return harness.detectionCount() >= 1; }));
+    EXPECT_TRUE(AppModelHarness::processEventsUntil(
+        [&] { return harness.detectionCount() >= 1 && !model.detectionInFlight(); }));
+
+    // Between passes a user's action runs one at once; the repeats go on from it, one chain of
+    // them.
+    model.setMode(AppMode::manualKeepAwake);
+    const int afterAction = harness.detectionCount();
+    EXPECT_TRUE(AppModelHarness::processEventsUntil(
+        [&] { return harness.detectionCount() >= afterAction + 4; }));
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // Repeats never start early, so one chain makes at most one pass an interval, beside the
+    // first and the action's own.
+    EXPECT_LE(harness.detectionCount(), int(elapsed / interval) + 3);
+    EXPECT_EQ(model.mode(), AppMode::manualKeepAwake);
 }
 
 TEST(AppModelLifecycle, PendingTermsHoldDetectionAndShowTheAcceptanceReason) {
@@ -704,7 +721,8 @@ TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPic
     EXPECT_EQ(keepAwakeLength(90), "1 min 30 s");
     // A quit meanwhile starts again in the mode before, not kept awake for good.
     EXPECT_EQ(SettingsStore::loadMode(*harness.defaults), AppMode::sleepAfterCurrentWork);
-    harness.clock.advance(3599);
+    // The pass's result ticks too, half a second later on the harness's clock.
+    harness.clock.advance(3598);
     harness.tickAndSettle(*model);
     EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
     harness.clock.advance(2);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -104,6 +105,8 @@ TEST(SerialQueue, StopWithinLeavesAJobThatDoesNotEndBehindAndDropsTheRest) {
         gate->opened.wait(lock, [&] { return gate->open; });
     });
     queue->async([gate] { gate->laterJobRan = true; });
+    queue->asyncAt(std::chrono::steady_clock::now() + std::chrono::milliseconds(1),
+                   [gate] { gate->laterJobRan = true; });
     while (!gate->started) {
         std::this_thread::yield();
     }
@@ -128,4 +131,49 @@ TEST(SerialQueue, StopWithinLeavesAJobThatDoesNotEndBehindAndDropsTheRest) {
 
     SerialQueue idle("test.idle");
     EXPECT_TRUE(idle.stopWithin(std::chrono::milliseconds(50)));
+}
+
+TEST(SerialQueue, AJobForLaterRunsOnceDueInOrderOfDueAndIsNoPartOfADrain) {
+    using Clock = std::chrono::steady_clock;
+    SerialQueue queue("test.later");
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> seen;
+    std::vector<Clock::time_point> ranAt;
+    const auto record = [&](int value) {
+        const std::lock_guard lock(mutex);
+        seen.push_back(value);
+        ranAt.push_back(Clock::now());
+        changed.notify_all();
+    };
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point second = start + std::chrono::milliseconds(300);
+    const Clock::time_point first = start + std::chrono::milliseconds(100);
+    queue.asyncAt(second, [&] { record(2); });
+    // Sooner than the one the worker already waits for: it must be woken to shorten its wait.
+    queue.asyncAt(first, [&] { record(1); });
+    queue.async([&] { record(0); });
+    queue.drain();
+    {
+        const std::lock_guard lock(mutex);
+        EXPECT_EQ(seen, std::vector<int>{0}) << "a drain waits only for jobs due by now";
+    }
+
+    // A job that queues its next run itself, as a repeating pass does.
+    std::atomic<int> repeats{0};
+    std::function<void()> repeat = [&] {
+        if (repeats.fetch_add(1) + 1 < 3) {
+            queue.asyncAt(Clock::now() + std::chrono::milliseconds(20), repeat);
+        } else {
+            record(3);
+        }
+    };
+    queue.asyncAt(second + std::chrono::milliseconds(20), repeat);
+
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return seen.size() == 4; }));
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_GE(ranAt[1], first);
+    EXPECT_GE(ranAt[2], second);
+    EXPECT_EQ(repeats.load(), 3);
 }

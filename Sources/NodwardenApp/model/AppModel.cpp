@@ -148,6 +148,9 @@ void AppModel::start() {
 
     sleep_->queueLaunchRepair();
 
+    // The passes keep the beat on their own queue and each result is a tick; the timer ticks
+    // only while results do not come (the terms not yet accepted, a pass that overran).
+    detection_->repeatEvery(environment_.tickInterval);
     timer_ = new QTimer(this);
     timer_->setInterval(milliseconds(environment_.tickInterval));
     connect(timer_, &QTimer::timeout, this, &AppModel::tick);
@@ -155,15 +158,29 @@ void AppModel::start() {
     QTimer::singleShot(milliseconds(environment_.firstTickDelay), this, &AppModel::tick);
 }
 
-void AppModel::tick() {
+void AppModel::postponeTickTimer() {
+    // A pass's result is the tick: the timer stands in only once a whole tick passes without one.
+    if (timer_ != nullptr) {
+        timer_->start(milliseconds(2 * environment_.tickInterval));
+    }
+}
+
+bool AppModel::tickDuties() {
     if (const std::optional<AppMode> after = timedKeepAwake_->takeDue(now())) {
         changeMode(*after);
-        return; // the mode change ticked
+        return false; // the mode change ticked
     }
     sleep_->checkWatchdog(now());
 
     if (needsLegalAcceptance()) {
         setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
+        return false;
+    }
+    return true;
+}
+
+void AppModel::tick() {
+    if (!tickDuties()) {
         return;
     }
 
@@ -283,6 +300,7 @@ void AppModel::changeMode(AppMode mode) {
 void AppModel::setSettings(const GuardSettings& settings) {
     assignIfChanged(settings_, settings, [this] { emit settingsChanged(); });
     SettingsStore::saveSettings(defaults(), settings, logger());
+    detection_->follow(settings_);
 }
 
 void AppModel::commitSettings(const GuardSettings& settings) {

@@ -265,6 +265,11 @@ private:
     };
 
     Date now() const;
+    /// What every tick does before deciding; false when the tick ends there (a timed keep-awake
+    /// ended, whose mode change ticked, or the terms wait for acceptance).
+    bool tickDuties();
+    /// Called with each pass's result, which ticks in the timer's stead.
+    void postponeTickTimer();
     void trackStatusSince();
     /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
     GuardStatus shownStatus(GuardStatus decided) const;

@@ -62,8 +62,12 @@ void AppModel::finishDetectionPass(const std::optional<Inputs>& inputs,
         assignIfChanged(accessibilityTrusted_, *trusted,
                         [this] { emit accessibilityTrustedChanged(); });
     }
-    if (inputs) {
-        lastInputs_ = *inputs;
+    if (!inputs) {
+        return;
+    }
+    lastInputs_ = *inputs;
+    postponeTickTimer();
+    if (tickDuties()) {
         evaluateAndApply(inputs->power, inputs->lid, inputs->perApp, true);
     }
 }

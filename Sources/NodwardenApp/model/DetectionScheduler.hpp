@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@ class SerialQueue;
 namespace nodwarden::app {
 
 struct AppEnvironment;
+class ScheduledPass;
 
 /// What one detection pass gathered.
 struct DetectionInputs {
@@ -32,6 +34,8 @@ struct DetectionInputs {
 /// The detection passes on the "Nodwarden.Detection" queue, one at a time: power, lid, the
 /// agents' signals and the accessibility trust, gathered off the main thread and handed back to
 /// it. Lives on the main thread. A pass that does not end is logged once and left behind at quit.
+/// Once told to repeat, each pass queues the next itself on the queue, so that between passes
+/// neither thread wakes for anything but the pass and what it brings.
 class DetectionScheduler : public QObject {
     Q_OBJECT
 
@@ -50,10 +54,16 @@ public:
     DetectionScheduler(const DetectionScheduler&) = delete;
     DetectionScheduler& operator=(const DetectionScheduler&) = delete;
 
-    /// Whether a pass is queued or running.
-    bool inFlight() const { return inFlight_; }
-    /// Queues a pass over `settings`; the caller asks only while none is in flight.
+    /// Whether a pass is queued or running (a repeat merely due later is neither).
+    bool inFlight() const;
+    /// Queues a pass over `settings` now; the caller asks only while none is in flight. A repeat
+    /// due later gives way to it, and the repeats go on from this pass.
     void queuePass(const GuardSettings& settings);
+    /// From the next pass on, each pass starts the next `seconds` after it began itself, over the
+    /// settings of the latest `queuePass` or `follow`.
+    void repeatEvery(double seconds);
+    /// The settings the repeats gather with from now on.
+    void follow(const GuardSettings& settings);
     /// Logs a pass that has overrun, once; true at the moment it is found so, when what the last
     /// pass saw of the agents is no longer current.
     bool checkOverrun();
@@ -71,17 +81,28 @@ signals:
 
 private:
     struct Link;
+    struct Outcome;
+
+    /// A pass in flight: since when it ran (or, not begun yet, was queued: `pass` 0).
+    struct InFlight {
+        Date since = 0;
+        std::uint64_t pass = 0;
+    };
 
     Date now() const;
-    void finish(const std::optional<DetectionInputs>& inputs, std::optional<bool> trusted,
-                const std::optional<std::string>& failure);
+    std::optional<InFlight> inFlightNow() const;
+    void finish(const Outcome& outcome);
+    friend class ScheduledPass;
 
     FileLogger& logger_;
     std::function<Date()> clock_;
     std::shared_ptr<Link> link_;
-    std::unique_ptr<SerialQueue> queue_;
-    bool inFlight_ = false;
-    std::optional<Date> startedAt_;
+    std::shared_ptr<SerialQueue> queue_;
+    /// Passes queued by `queuePass` whose outcome has not come back yet.
+    int queuedPasses_ = 0;
+    std::optional<Date> queuedAt_;
+    /// The pass the overrun is counted for, from when.
+    std::optional<InFlight> counted_;
     bool overrunLogged_ = false;
 };
 

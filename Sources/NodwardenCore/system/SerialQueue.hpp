@@ -27,8 +27,14 @@ public:
     /// on. After `stopWithin` the job is dropped unrun.
     void async(Job job);
 
-    /// Blocks until every job queued before this call has finished; returns at once after
-    /// `stopWithin`.
+    /// Queues `job` to run once `due` has come, after the jobs that came due before it; returns
+    /// at once. Until then it is no part of what `drain` waits for, and stopping drops it. Queued
+    /// from a job of this queue it costs the worker no extra wake-up, which is why a job that
+    /// repeats itself queues its next run this way.
+    void asyncAt(std::chrono::steady_clock::time_point due, Job job);
+
+    /// Blocks until every job queued before this call, and due by now, has finished; returns at
+    /// once after `stopWithin`.
     void drain();
 
     /// True when called from a job running on this queue.
