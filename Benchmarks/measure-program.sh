@@ -126,6 +126,14 @@ context_switches() {
         awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ {sum += $2} END {print sum + 0}'
 }
 
+# Each thread's name and its voluntary context switches (its wake-ups) so far, one per line.
+thread_wakeups() {
+    for task in /proc/"$1"/task/*; do
+        printf '%s %s %s\n' "${task##*/}" "$(tr ' ' _ < "$task/comm" 2>/dev/null)" \
+            "$(awk '/^voluntary_ctxt_switches:/ {print $2}' "$task/status" 2>/dev/null)"
+    done
+}
+
 write_bytes() {
     awk '/^write_bytes:/ {print $2}' "/proc/$1/io" 2>/dev/null || echo 0
 }
@@ -224,6 +232,7 @@ INI
     local start_ticks start_ns peak=0 samples=0 start_switches start_written
     start_ticks="$(cpu_ticks "$program_pid")"
     start_switches="$(context_switches "$program_pid")"
+    thread_wakeups "$program_pid" > "$home/wakeups-start"
     start_written="$(write_bytes "$program_pid")"
     local peer_start="$(cpu_ticks "$pgrep_pid") ${inhibit_pid:+$(cpu_ticks "$inhibit_pid")}"
     start_ns="$(date +%s%N)"
@@ -243,6 +252,7 @@ INI
     local end_ticks end_ns end_switches end_written
     end_ticks="$(cpu_ticks "$program_pid")"
     end_switches="$(context_switches "$program_pid")"
+    thread_wakeups "$program_pid" > "$home/wakeups-end"
     end_written="$(write_bytes "$program_pid")"
     local peer_end="$(cpu_ticks "$pgrep_pid") ${inhibit_pid:+$(cpu_ticks "$inhibit_pid")}"
     end_ns="$(date +%s%N)"
@@ -285,6 +295,10 @@ INI
             printf "  peers: pgrep loop %.3f %%, systemd-inhibit %s of one core\n", pg,
                    inh < 0 ? "n/a" : sprintf("%.3f %%", inh)
         }'
+    # Wake-ups by thread (voluntary switches; the rest of the switches above are preemptions).
+    echo "  wake-ups a second by thread: $(join <(sort "$home/wakeups-start") <(sort "$home/wakeups-end") |
+        awk -v wall=$(((end_ns - start_ns) / 1000000)) '{
+            printf "%s%s %.2f", (NR > 1 ? ", " : ""), $2, ($5 - $3) * 1000 / wall }')"
     echo "  last status: $(grep -E '^(Off|Watching|Keeping Awake|Idle)' "$home/out.txt" | tail -n 1)"
     echo "  shared objects mapped: $(grep -c . <<<"$objects"), of them Qt Gui, Qt Widgets or the desktop module: $gui"
     if [[ -n "$docked" ]]; then

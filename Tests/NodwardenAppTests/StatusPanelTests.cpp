@@ -408,6 +408,14 @@ TEST(HeroView, ElapsedTimeAdvancesOnItsOwnWhileShown) {
         return scene.text("heroElapsedLabel") == "· 2h 5m";
     })) << scene.text("heroElapsedLabel");
 
+    scene.model->setMode(AppMode::off);
+    scene.evaluate({});
+    EXPECT_FALSE(scene.shown("heroElapsedLabel"));
+    EXPECT_FALSE(timer->isActive()) << "nothing counts: no redraw every second while shown";
+    scene.model->setMode(AppMode::manualKeepAwake);
+    scene.evaluate({});
+    EXPECT_TRUE(timer->isActive());
+
     scene.panel->hide();
     EXPECT_FALSE(timer->isActive());
 }

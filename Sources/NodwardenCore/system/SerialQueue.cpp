@@ -1,11 +1,14 @@
 #include <NodwardenCore/system/SerialQueue.hpp>
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <utility>
+
+#include <pthread.h>
 
 namespace nodwarden {
 
@@ -87,9 +90,25 @@ struct SerialQueue::State {
     }
 };
 
+namespace {
+
+/// The thread's name as `top -H` and /proc show it: the label's last part, which tells the queues
+/// apart within the 15 bytes a name may have.
+void nameThisThread(const std::string& label) {
+    const std::size_t dot = label.rfind('.');
+    const std::string name =
+        (dot == std::string::npos ? label : label.substr(dot + 1)).substr(0, 15);
+    pthread_setname_np(pthread_self(), name.c_str());
+}
+
+} // namespace
+
 SerialQueue::SerialQueue(std::string label)
     : label_(std::move(label)), state_(std::make_shared<State>()) {
-    worker_ = std::thread([state = state_] { state->runLoop(); });
+    worker_ = std::thread([state = state_, label = label_] {
+        nameThisThread(label);
+        state->runLoop();
+    });
 }
 
 SerialQueue::~SerialQueue() {

@@ -130,9 +130,15 @@ void HeroView::refreshElapsed() {
         text = panelText(PanelTexts::elapsedShort(clock_() - *since));
     }
     elapsedLabel_->setVisible(!text.isEmpty());
+    // Redrawn each second only while something counts: an idle panel left open must not wake
+    // the program every second for nothing.
     if (text.isEmpty()) {
+        elapsedTimer_->stop();
         elapsedLabel_->clear();
         return;
+    }
+    if (isVisible() && !elapsedTimer_->isActive()) {
+        elapsedTimer_->start();
     }
     text = QStringLiteral("· ") + text;
     if (elapsedLabel_->text() != text) {
@@ -143,7 +149,6 @@ void HeroView::refreshElapsed() {
 void HeroView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     refreshElapsed();
-    elapsedTimer_->start();
 }
 
 void HeroView::hideEvent(QHideEvent* event) {
