@@ -377,7 +377,9 @@ void detectionPass(benchmark::State& state, const std::shared_ptr<const FileActi
         agents = signals.size();
         recordVerdicts = static_cast<std::size_t>(
             std::count_if(signals.begin(), signals.end(), [](const ActivitySignal& signal) {
-                return signal.reason.find(" reports it is ") != std::string::npos;
+                // A record's turn whose agent has children reads as a command its tool runs.
+                return signal.reason.find(" reports it is ") != std::string::npos ||
+                       signal.reason.find(" runs a command through its tool") != std::string::npos;
             }));
         benchmark::DoNotOptimize(signals);
     }
