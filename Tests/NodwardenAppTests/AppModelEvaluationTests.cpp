@@ -215,7 +215,7 @@ TEST(AppModelEvaluation, LidClosedReleaseIsHeldOnlyForTheQuietStatus) {
         AppModelHarness::settle(*model);
         EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
         EXPECT_FALSE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
-        EXPECT_FALSE(model->sleepPreventionEnabled());
+        EXPECT_FALSE(model->sleepCommands().sleepPreventionEnabled());
     }
 }
 
@@ -269,8 +269,8 @@ TEST(AppModelEvaluation, DisplayPostureChangeRestartsKeepAwakeOnce) {
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
         AppModelHarness::settle(*model);
         EXPECT_TRUE(harness.sleep.calls().empty());
-        EXPECT_TRUE(model->sleepPreventionEnabled());
-        EXPECT_TRUE(model->guardingSince().has_value());
+        EXPECT_TRUE(model->sleepCommands().sleepPreventionEnabled());
+        EXPECT_TRUE(model->sleepCommands().guardingSince().has_value());
     }
 }
 
@@ -354,8 +354,8 @@ TEST(AppModelEvaluation, OneRunGivesOneLengthToTheNoticeTheLedgerThePanelAndLast
     // "Keep awake 30 more minutes" from the notice, pressed on the notifier's own thread.
     std::thread([&] { harness.notifier.press("keep-awake-30"); }).join();
     ASSERT_TRUE(AppModelHarness::processEventsUntil(
-        [&] { return model->timedKeepAwakeUntil().has_value(); }));
-    EXPECT_EQ(*model->timedKeepAwakeUntil(), harness.clock.now() + 30 * 60);
+        [&] { return model->timedKeepAwake().until().has_value(); }));
+    EXPECT_EQ(*model->timedKeepAwake().until(), harness.clock.now() + 30 * 60);
     EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
     model->setMode(AppMode::watchAgentUI);
 
@@ -494,7 +494,7 @@ TEST(AppModelEvaluation, AnAgentWaitingForItsUserIsShownAnnouncedOnceAndNotKeptA
     // A wait is released as a turn's end is: after the grace, and not as work that finished.
     harness.clock.advance(61);
     evaluate({waiting, otherWaiting});
-    EXPECT_FALSE(model->sleepPreventionEnabled());
+    EXPECT_FALSE(model->sleepCommands().sleepPreventionEnabled());
     EXPECT_EQ(harness.notifier.shown.size(), 2u) << "no agent finished: they wait";
     // One answer ends that wait only: its notice is taken back, the other stays.
     evaluate({working, otherWaiting});

@@ -73,7 +73,7 @@ TEST(AppModelLifecycle, PendingTermsHoldDetectionAndShowTheAcceptanceReason) {
     auto model = harness.makeModel();
 
     model->start();
-    EXPECT_TRUE(model->needsLegalAcceptance());
+    EXPECT_TRUE(model->firstRun().needsLegalAcceptance());
     EXPECT_EQ(harness.windows.calls(), std::vector<std::string>{"presentLegalWindow"})
         << "onboarding waits for the terms";
 
@@ -85,7 +85,7 @@ TEST(AppModelLifecycle, PendingTermsHoldDetectionAndShowTheAcceptanceReason) {
 
     model->acceptLegal();
     AppModelHarness::settle(*model);
-    EXPECT_FALSE(model->needsLegalAcceptance());
+    EXPECT_FALSE(model->firstRun().needsLegalAcceptance());
     EXPECT_EQ(harness.windows.calls(),
               (std::vector<std::string>{"presentLegalWindow", "closeLegalWindow",
                                         "presentOnboardingWindow"}));
@@ -203,7 +203,7 @@ TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
     AppModelHarness::settle(*model);
     EXPECT_FALSE(model->sleepCommands().lidClosedDeclined());
     EXPECT_EQ(harness.sleep.calls().front(), "setSleepPrevention(true,true,false)");
-    EXPECT_TRUE(model->lidClosedProtectionEngaged());
+    EXPECT_TRUE(model->sleepCommands().lidClosedProtectionEngaged());
     EXPECT_EQ(SettingsStore::loadSettings(*harness.reopenDefaults()), lidClosed);
 }
 
@@ -325,9 +325,9 @@ TEST(AppModelSleepCommands, UnconfirmedRestoresSurfaceTheStaleBlock) {
         auto model = harness.makeModel();
         testCase.act(*model);
         AppModelHarness::settle(*model);
-        EXPECT_TRUE(model->staleSleepBlockDetected());
+        EXPECT_TRUE(model->sleepCommands().staleSleepBlockDetected());
         EXPECT_TRUE(harness.loggedLine(testCase.logLine));
-        EXPECT_FALSE(model->sleepPreventionEnabled());
+        EXPECT_FALSE(model->sleepCommands().sleepPreventionEnabled());
     }
 }
 
@@ -348,7 +348,7 @@ TEST(AppModelSleepCommands, EmergencyRestoreTurnsOffAndRecomputesTheStaleBlock) 
         EXPECT_EQ(model->mode(), AppMode::off);
         EXPECT_EQ(SettingsStore::loadMode(*harness.reopenDefaults()), AppMode::off);
         EXPECT_TRUE(containsCall(harness.sleep.calls(), "emergencyRestore"));
-        EXPECT_EQ(model->staleSleepBlockDetected(), !restoreWorks);
+        EXPECT_EQ(model->sleepCommands().staleSleepBlockDetected(), !restoreWorks);
         EXPECT_TRUE(harness.loggedLine("Emergency restore completed from menu"));
     }
 }
@@ -433,9 +433,9 @@ TEST(AppModelFirstRun, LaunchAtLoginOutcomes) {
         EXPECT_EQ(model->settings().launchAtLoginEnabled, testCase.settingAfter);
         EXPECT_EQ(SettingsStore::loadSettings(*harness.reopenDefaults()).launchAtLoginEnabled,
                   testCase.settingAfter);
-        EXPECT_EQ(model->launchAtLoginMessage().has_value(), testCase.message.has_value());
+        EXPECT_EQ(model->launchAtLogin().message().has_value(), testCase.message.has_value());
         if (testCase.message) {
-            EXPECT_EQ(model->launchAtLoginMessage()->toStdString(), *testCase.message);
+            EXPECT_EQ(model->launchAtLogin().message()->toStdString(), *testCase.message);
         }
         EXPECT_TRUE(harness.loggedLine(testCase.logLine));
         EXPECT_EQ(containsCall(harness.windows.calls(), "openSystemSettingsPane(loginItems)"),
@@ -693,7 +693,7 @@ TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPic
 
     model->keepAwakeFor(3600);
     EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
-    EXPECT_EQ(model->timedKeepAwakeUntil(), harness.clock.now() + 3600);
+    EXPECT_EQ(model->timedKeepAwake().until(), harness.clock.now() + 3600);
     harness.tickAndSettle(*model);
     // The hold and the panel say it ends by itself, and the reason stays put while it runs.
     EXPECT_EQ(harness.sleep.keepAwakeReason(), "Keeping awake for 1 h");
@@ -710,7 +710,7 @@ TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPic
     harness.clock.advance(2);
     harness.tickAndSettle(*model);
     EXPECT_EQ(model->mode(), AppMode::sleepAfterCurrentWork);
-    EXPECT_FALSE(model->timedKeepAwakeUntil().has_value());
+    EXPECT_FALSE(model->timedKeepAwake().until().has_value());
 
     // A mode the user picks ends it where it is.
     model->keepAwakeFor(7200);

@@ -57,7 +57,8 @@ TEST(FaultModel, ClockJumpsForwardAndBackCountNothingAndEndTheSessionAsInterrupt
     EXPECT_EQ(model->metrics().wakeGapTicksDropped(), 1);
     EXPECT_LT(model->metrics().totalKeptAwakeSeconds(), keptBefore + 1)
         << "at most the detection's half second after the jump is counted";
-    EXPECT_TRUE(model->sleepPreventionEnabled()) << "the work goes on after the jump";
+    EXPECT_TRUE(model->sleepCommands().sleepPreventionEnabled())
+        << "the work goes on after the jump";
 
     run(10);
     ASSERT_TRUE(model->metrics().sessionStartedAt().has_value()) << "a new session opened";
@@ -75,7 +76,7 @@ TEST(FaultModel, ClockJumpsForwardAndBackCountNothingAndEndTheSessionAsInterrupt
     // Counting resumes from the new time; the work is still held awake.
     run(4);
     EXPECT_GT(model->metrics().totalKeptAwakeSeconds(), keptAfterForward);
-    EXPECT_TRUE(model->sleepPreventionEnabled());
+    EXPECT_TRUE(model->sleepCommands().sleepPreventionEnabled());
     model->applicationWillTerminate();
 }
 
@@ -251,7 +252,7 @@ TEST(FaultModel, CorruptedSettingsAndStatisticsAreKeptAsideAndReplacedByWorkingO
             harness.clock.advance(3);
             harness.tickAndSettle(*model);
         }
-        EXPECT_TRUE(model->sleepPreventionEnabled());
+        EXPECT_TRUE(model->sleepCommands().sleepPreventionEnabled());
         // A change from the settings window writes the settings over the unreadable ones.
         GuardSettings changed = model->settings();
         changed.setIdleGracePeriodSeconds(45);
@@ -293,7 +294,7 @@ TEST(FaultModel, UnwritableLogFolderAndLedgerDoNotStopKeepAwake) {
         harness.clock.advance(2.5);
         harness.tickAndSettle(model);
     }
-    EXPECT_TRUE(model.sleepPreventionEnabled());
+    EXPECT_TRUE(model.sleepCommands().sleepPreventionEnabled());
 
     // The session ends (its ledger line is lost) and the machine is let sleep again.
     harness.setPerApp({});
@@ -302,7 +303,7 @@ TEST(FaultModel, UnwritableLogFolderAndLedgerDoNotStopKeepAwake) {
         harness.tickAndSettle(model);
     }
     EXPECT_FALSE(model.metrics().sessionStartedAt().has_value());
-    EXPECT_FALSE(model.sleepPreventionEnabled());
+    EXPECT_FALSE(model.sleepCommands().sleepPreventionEnabled());
     model.applicationWillTerminate();
     blockedLogger.flush();
     EXPECT_FALSE(std::filesystem::exists(harness.home.path() / "blocked" / "Stayloom-runs.log"));

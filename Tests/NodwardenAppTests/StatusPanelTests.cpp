@@ -388,7 +388,7 @@ TEST(HeroView, ElapsedTimeAdvancesOnItsOwnWhileShown) {
     scene.build();
     EXPECT_FALSE(scene.shown("heroElapsedLabel")) << "no elapsed time while not kept awake";
     scene.evaluate({});
-    ASSERT_TRUE(scene.model->guardingSince().has_value());
+    ASSERT_TRUE(scene.model->sleepCommands().guardingSince().has_value());
     EXPECT_EQ(scene.text("heroStatusLabel"), "Keeping Awake");
     EXPECT_TRUE(scene.shown("heroElapsedLabel"));
 
@@ -398,7 +398,7 @@ TEST(HeroView, ElapsedTimeAdvancesOnItsOwnWhileShown) {
     scene.panel->show();
     EXPECT_TRUE(timer->isActive());
 
-    const Date since = *scene.model->guardingSince();
+    const Date since = *scene.model->sleepCommands().guardingSince();
     scene.harness.clock.set(since + 12 * 60 + 5);
     EXPECT_TRUE(AppModelHarness::processEventsUntil([&] {
         return scene.text("heroElapsedLabel") == "· 12m";

@@ -132,7 +132,7 @@ QJsonValue StatusReport::isoTime(std::optional<Date> date) {
 
 QJsonObject StatusReport::fromModel(const AppModel& model) {
     return report(model, {model.statusReason(), model.batteryDescription(), model.agentRows(),
-                          model.launchAtLoginMessage()});
+                          model.launchAtLogin().message()});
 }
 
 QJsonObject StatusReport::forScripts(const AppModel& model) {
@@ -166,16 +166,17 @@ QJsonObject report(const AppModel& model, const ReportTexts& texts) {
         {QStringLiteral("status"), utf8(rawValue(model.status()))},
         {QStringLiteral("statusName"), ReasonTexts::statusName(model.status(), model.wording())},
         {QStringLiteral("statusSince"), StatusReport::isoTime(model.statusSince())},
-        {QStringLiteral("keepingAwakeSince"), StatusReport::isoTime(model.guardingSince())},
+        {QStringLiteral("keepingAwakeSince"),
+         StatusReport::isoTime(model.sleepCommands().guardingSince())},
         {QStringLiteral("graceEndsAt"), StatusReport::isoTime(model.graceEndsAt())},
         {QStringLiteral("reason"), texts.statusReason},
         {QStringLiteral("mode"), utf8(modeWord(model.mode()))},
-        {QStringLiteral("keepAwakeUntil"), StatusReport::isoTime(model.timedKeepAwakeUntil())},
+        {QStringLiteral("keepAwakeUntil"), StatusReport::isoTime(model.timedKeepAwake().until())},
         {QStringLiteral("modeAfter"),
-         model.modeAfterTimedKeepAwake()
-             ? QJsonValue(utf8(modeWord(*model.modeAfterTimedKeepAwake())))
+         model.timedKeepAwake().modeAfter()
+             ? QJsonValue(utf8(modeWord(*model.timedKeepAwake().modeAfter())))
              : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("termsAccepted"), !model.needsLegalAcceptance()},
+        {QStringLiteral("termsAccepted"), !model.firstRun().needsLegalAcceptance()},
         {QStringLiteral("keepingAwake"), model.isKeptAwake()},
         {QStringLiteral("locks"), locks(model)},
         {QStringLiteral("lockWarning"), optionalText(model.lockWarning())},

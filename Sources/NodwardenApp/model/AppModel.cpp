@@ -1,11 +1,8 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
-#include <NodwardenApp/model/FirstRunFlow.hpp>
-#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
-#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
@@ -69,7 +66,6 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     sleep_ = std::make_unique<SleepCommands>(
         *environment_.sleepController, *environment_.logger, *wording().sleepLog,
         [this] { return now(); }, [this]() -> const GuardSettings& { return settings_; });
-    forwardSleepCommandSignals();
     detection_ = std::make_unique<DetectionScheduler>(environment_, logger());
     commandRuns_ = std::make_unique<CommandRunRows>(environment_.processExists);
     timedKeepAwake_ = std::make_unique<TimedKeepAwake>();
@@ -162,7 +158,7 @@ void AppModel::tick() {
     }
     sleep_->checkWatchdog(now());
 
-    if (needsLegalAcceptance()) {
+    if (firstRun_->needsLegalAcceptance()) {
         setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
         return;
     }
@@ -185,23 +181,6 @@ void AppModel::tick() {
 }
 
 // MARK: - Sleep commands
-
-void AppModel::forwardSleepCommandSignals() {
-    SleepCommands* sleep = sleep_.get();
-    connect(sleep, &SleepCommands::sleepPreventionEnabledChanged, this,
-            &AppModel::sleepPreventionEnabledChanged);
-    connect(sleep, &SleepCommands::guardingSinceChanged, this, &AppModel::guardingSinceChanged);
-    connect(sleep, &SleepCommands::lidClosedProtectionEngagedChanged, this,
-            &AppModel::lidClosedProtectionEngagedChanged);
-    connect(sleep, &SleepCommands::staleSleepBlockDetectedChanged, this,
-            &AppModel::staleSleepBlockDetectedChanged);
-    connect(sleep, &SleepCommands::inFlightChanged, this, &AppModel::sleepCommandInFlightChanged);
-    connect(sleep, &SleepCommands::lidClosedRefused, this, [this] {
-        if (notifier_) {
-            notifier_->lidClosedRefused(settings_);
-        }
-    });
-}
 
 void AppModel::runSleepCommand(bool enabled) {
     sleep_->run(enabled, settings_, sleep_->why());

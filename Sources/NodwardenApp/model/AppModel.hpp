@@ -4,8 +4,11 @@
 #include <NodwardenApp/model/AppEnvironment.hpp>
 #include <NodwardenApp/model/DebugSimulation.hpp>
 #include <NodwardenApp/model/DetectionScheduler.hpp>
+#include <NodwardenApp/model/FirstRunFlow.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/UsageStatistics.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
@@ -31,9 +34,6 @@ class QTimer;
 namespace nodwarden::app {
 
 class CommandRunRows;
-class FirstRunFlow;
-class LaunchAtLogin;
-class TimedKeepAwake;
 class WaitingNotice;
 class WorkNotifier;
 
@@ -72,24 +72,18 @@ public:
     QString lidDescription() const { return lidDescription_; }
     /// The lid as last published.
     LidState lid() const { return publishedFrom_ ? publishedFrom_->lid : LidState::unknown; }
-    bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
     /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
     bool isKeptAwake() const;
     /// What the keep-awake helpers hold and which of it this desktop heeds (empty when unknown).
     const KeepAwakeLocks& keepAwakeLocks() const { return keepAwakeLocks_; }
     /// The panel's warning when this desktop's idle manager may suspend despite the locks.
     std::optional<QString> lockWarning() const;
-    /// Since when keep-awake has been on; none while it is off.
-    std::optional<Date> guardingSince() const { return sleep_->guardingSince(); }
     /// Since when the status has been what it is: the last change, or the model's creation.
     Date statusSince() const { return statusSince_; }
     /// When the idle grace runs out, fixed for the grace (views count down on their own clock).
     std::optional<Date> graceEndsAt() const;
     /// The model's clock: what its decisions and countdowns count from.
     Date currentTime() const { return now(); }
-    bool lidClosedProtectionEngaged() const { return sleep_->lidClosedProtectionEngaged(); }
-    /// The system sleep switch may still be off and nothing of this run owns it.
-    bool staleSleepBlockDetected() const { return sleep_->staleSleepBlockDetected(); }
     bool accessibilityTrusted() const { return accessibilityTrusted_; }
     QString statusReason() const { return statusReason_; }
     bool isBatteryWarning() const { return isBatteryWarning_; }
@@ -100,14 +94,22 @@ public:
     const std::vector<AgentStatusRow>& agentRows() const { return agentRows_; }
     /// The warning about agents that cannot be seen without the Accessibility permission.
     std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
-    /// Why launch at login is not (yet) active, when it is not.
-    const std::optional<QString>& launchAtLoginMessage() const;
-    bool needsLegalAcceptance() const;
     /// The first pass since the terms were accepted is under way (the status still speaks of them).
     bool awaitsFirstEvaluation() const;
 
     /// The statistics account; `metricsChanged` announces changes only while the settings are open.
     const UsageMetrics& metrics() const { return statistics_->metrics(); }
+
+    // MARK: The parts whose own state and signals the faces read
+
+    /// Keep-awake as carried out: whether it holds, since when, the lid-closed protection, the
+    /// stale sleep block, a command in flight.
+    const SleepCommands& sleepCommands() const { return *sleep_; }
+    const TimedKeepAwake& timedKeepAwake() const { return *timedKeepAwake_; }
+    /// Why launch at login is not (yet) active, when it is not.
+    const LaunchAtLogin& launchAtLogin() const { return *launchAtLogin_; }
+    /// Whether the terms wait for acceptance.
+    const FirstRunFlow& firstRun() const { return *firstRun_; }
 
     // MARK: Panel texts, computed afresh on every call from the state above
 
@@ -167,10 +169,6 @@ public:
     /// Manual mode for `seconds`, then back to the mode before (the one saved meanwhile); a
     /// second one starts the time again.
     Q_INVOKABLE void keepAwakeFor(double seconds);
-    /// When the timed keep-awake ends; none while none lasts.
-    std::optional<Date> timedKeepAwakeUntil() const;
-    /// The mode a timed keep-awake goes back to; none while none lasts.
-    std::optional<AppMode> modeAfterTimedKeepAwake() const;
 
     // MARK: Sleep control
 
@@ -229,10 +227,6 @@ signals:
     void detectedAppNameChanged();
     void batteryDescriptionChanged();
     void lidDescriptionChanged();
-    void sleepPreventionEnabledChanged();
-    void guardingSinceChanged();
-    void lidClosedProtectionEngagedChanged();
-    void staleSleepBlockDetectedChanged();
     void accessibilityTrustedChanged();
     void statusReasonChanged();
     void isBatteryWarningChanged();
@@ -240,13 +234,11 @@ signals:
     void isOnACPowerChanged();
     void lastSignalStrengthChanged();
     void agentRowsChanged();
-    void timedKeepAwakeChanged();
     void accessibilityWarningChanged();
     void keepAwakeLocksChanged();
-    void launchAtLoginMessageChanged();
-    void needsLegalAcceptanceChanged();
-    /// A keep-awake or sleep-now command started or ended on the sleep-command queue.
-    void sleepCommandInFlightChanged();
+    /// `isKeptAwake` may have changed: keep-awake went on or off, or a `stayloom run` came or
+    /// went.
+    void keptAwakeChanged();
     /// The statistics changed in a way the statistics pane shows (only while it is open).
     void metricsChanged();
     /// A decision was worked out (every tick and every pass), whether or not anything changed.
@@ -281,7 +273,6 @@ private:
     void noticeActionPressed(const std::string& key);
     /// The work-done notice's "Sleep now": the grace ends and the computer sleeps at once.
     void sleepNow();
-    void forwardSleepCommandSignals();
     void connectParts();
     void finishDetectionPass(const std::optional<Inputs>& inputs, std::optional<bool> trusted);
     /// The reason as shown and as the program's own English.

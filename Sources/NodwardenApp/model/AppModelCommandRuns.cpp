@@ -33,7 +33,7 @@ void AppModel::commandRunEnded(std::int32_t pid) {
 }
 
 bool AppModel::isKeptAwake() const {
-    return sleepPreventionEnabled() || !commandRuns_->empty();
+    return sleep_->sleepPreventionEnabled() || !commandRuns_->empty();
 }
 
 GuardStatus AppModel::shownStatus(GuardStatus decided) const {
@@ -56,10 +56,10 @@ std::optional<QString> AppModel::commandRunReason(GuardStatus decided) const {
 }
 
 void AppModel::republishForCommandRuns() {
-    emit sleepPreventionEnabledChanged();
+    emit keptAwakeChanged();
     // The rows and the headline are worked out again from the last inputs.
     publishedFrom_.reset();
-    if (lastInputs_ && !needsLegalAcceptance()) {
+    if (lastInputs_ && !firstRun_->needsLegalAcceptance()) {
         evaluateAndApply(lastInputs_->power, lastInputs_->lid, lastInputs_->perApp, false);
     }
 }

@@ -2,12 +2,10 @@
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
-#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/SourceLanguage.hpp>
-#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
@@ -141,7 +139,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     GuardDecision effective = decision;
     const std::optional<double> timedSeconds =
         mode_ == AppMode::manualKeepAwake ? timedKeepAwake_->seconds() : std::nullopt;
-    const bool legalHolds = needsLegalAcceptance() && effective.shouldPreventSleep;
+    const bool legalHolds = firstRun_->needsLegalAcceptance() && effective.shouldPreventSleep;
     if (legalHolds) {
         effective.shouldPreventSleep = false;
     }

@@ -30,9 +30,9 @@ QString AppModel::heroGlyph() const {
 }
 
 std::optional<QString> AppModel::lidClosedWarning() const {
-    const auto warning =
-        PanelTexts::lidClosedWarning(settings_.keepAwakeWithLidClosed, sleepPreventionEnabled(),
-                                     lidClosedProtectionEngaged(), sleep_->inFlight());
+    const auto warning = PanelTexts::lidClosedWarning(
+        settings_.keepAwakeWithLidClosed, sleep_->sleepPreventionEnabled(),
+        sleep_->lidClosedProtectionEngaged(), sleep_->inFlight());
     // The library decides when; the platform says what to do about it.
     return warning ? std::optional<QString>(wording().lidClosedWarning) : std::nullopt;
 }

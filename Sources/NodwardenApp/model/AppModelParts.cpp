@@ -1,11 +1,8 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
-#include <NodwardenApp/model/FirstRunFlow.hpp>
-#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
-#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/detection/AccessibilityDetector.hpp>
@@ -19,20 +16,20 @@ using detail::assignIfChanged;
 // The model's side of its parts: what it forwards, and what it does when one of them changes.
 
 void AppModel::connectParts() {
+    connect(sleep_.get(), &SleepCommands::sleepPreventionEnabledChanged, this,
+            &AppModel::keptAwakeChanged);
+    connect(sleep_.get(), &SleepCommands::lidClosedRefused, this, [this] {
+        if (notifier_) {
+            notifier_->lidClosedRefused(settings_);
+        }
+    });
     connect(detection_.get(), &DetectionScheduler::passEnded, this, &AppModel::finishDetectionPass);
     connect(commandRuns_.get(), &CommandRunRows::changed, this, [this] {
         agentRows_ = commandRuns_->withCommandRows(std::move(agentRows_));
         emit agentRowsChanged();
         republishForCommandRuns();
     });
-    connect(commandRuns_.get(), &CommandRunRows::runsGone, this,
-            &AppModel::sleepPreventionEnabledChanged);
-    connect(timedKeepAwake_.get(), &TimedKeepAwake::changed, this,
-            &AppModel::timedKeepAwakeChanged);
-    connect(launchAtLogin_.get(), &LaunchAtLogin::messageChanged, this,
-            &AppModel::launchAtLoginMessageChanged);
-    connect(firstRun_.get(), &FirstRunFlow::needsLegalAcceptanceChanged, this,
-            &AppModel::needsLegalAcceptanceChanged);
+    connect(commandRuns_.get(), &CommandRunRows::runsGone, this, &AppModel::keptAwakeChanged);
     // The statistics pane reads the figures afresh when it opens.
     connect(statistics_.get(), &UsageStatistics::shownFiguresChanged, this, [this] {
         if (environment_.windows->isSettingsWindowOpen()) {
@@ -53,7 +50,7 @@ bool AppModel::detectionInFlight() const {
 }
 
 bool AppModel::awaitsFirstEvaluation() const {
-    return !needsLegalAcceptance() && !lastInputs_ && detection_->inFlight();
+    return !firstRun_->needsLegalAcceptance() && !lastInputs_ && detection_->inFlight();
 }
 
 void AppModel::finishDetectionPass(const std::optional<Inputs>& inputs,
@@ -70,14 +67,6 @@ void AppModel::finishDetectionPass(const std::optional<Inputs>& inputs,
 
 // MARK: - Timed keep-awake
 
-std::optional<Date> AppModel::timedKeepAwakeUntil() const {
-    return timedKeepAwake_->until();
-}
-
-std::optional<AppMode> AppModel::modeAfterTimedKeepAwake() const {
-    return timedKeepAwake_->modeAfter();
-}
-
 void AppModel::keepAwakeFor(double seconds) {
     // Started before the change, whose tick must see the new end.
     const std::optional<AppMode> after = timedKeepAwake_->start(now(), seconds, mode_);
@@ -88,14 +77,9 @@ void AppModel::keepAwakeFor(double seconds) {
     // Saved after the change, which saves manual mode: a quit before the end must not leave
     // the computer kept awake for good at the next start.
     SettingsStore::saveMode(defaults(), *after);
-    emit timedKeepAwakeChanged();
 }
 
 // MARK: - Launch at login and the first run
-
-const std::optional<QString>& AppModel::launchAtLoginMessage() const {
-    return launchAtLogin_->message();
-}
 
 void AppModel::reconcileLaunchAtLogin() {
     launchAtLogin_->reconcile(settings_.launchAtLoginEnabled, [this](const char* error) {
@@ -111,10 +95,6 @@ void AppModel::setLaunchAtLogin(bool enabled) {
         updated.launchAtLoginEnabled = nowEnabled;
         commitSettings(updated);
     });
-}
-
-bool AppModel::needsLegalAcceptance() const {
-    return firstRun_->needsLegalAcceptance();
 }
 
 void AppModel::acceptLegal() {

@@ -106,7 +106,7 @@ OnboardingWindow::OnboardingWindow(AppModel& model, QWidget* parent)
     });
     connect(&model_, &AppModel::accessibilityTrustedChanged, this,
             &OnboardingWindow::refreshAccessibility);
-    connect(&model_, &AppModel::launchAtLoginMessageChanged, this,
+    connect(&model_.launchAtLogin(), &LaunchAtLogin::messageChanged, this,
             &OnboardingWindow::refreshLaunchAtLogin);
     for (auto signal : {&AppModel::lastSignalStrengthChanged, &AppModel::agentRowsChanged,
                         &AppModel::statusReasonChanged}) {
@@ -411,7 +411,7 @@ void OnboardingWindow::refreshLaunchAtLogin() {
         const QSignalBlocker blocker(launchAtLoginCheckBox_);
         launchAtLoginCheckBox_->setChecked(model_.settings().launchAtLoginEnabled);
     }
-    const std::optional<QString> message = model_.launchAtLoginMessage();
+    const std::optional<QString> message = model_.launchAtLogin().message();
     setLabelText(launchAtLoginMessageLabel_, message.value_or(QString()));
     launchAtLoginMessageLabel_->setVisible(message.has_value());
 }

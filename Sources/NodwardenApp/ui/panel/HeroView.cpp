@@ -122,11 +122,11 @@ void HeroView::refreshElapsed() {
     QString text;
     if (const auto graceEnds = model_.graceEndsAt()) {
         text = panelText(PanelTexts::graceCountdown(*graceEnds - clock_()));
-    } else if (const auto until = model_.timedKeepAwakeUntil();
+    } else if (const auto until = model_.timedKeepAwake().until();
                until && model_.mode() == AppMode::manualKeepAwake) {
         // The end's clock time is in the tooltip and `status`; the title has room for what is left.
         text = tr("%1 left").arg(panelText(PanelTexts::timeLeft(*until - clock_())));
-    } else if (const auto since = model_.guardingSince()) {
+    } else if (const auto since = model_.sleepCommands().guardingSince()) {
         text = panelText(PanelTexts::elapsedShort(clock_() - *since));
     }
     elapsedLabel_->setVisible(!text.isEmpty());

@@ -55,8 +55,9 @@ StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* pare
     layout->addWidget(makeDivider(this));
     layout->addWidget(footer_);
 
-    // Every change signal of the model redraws the panel; the statistics have no signal of their
-    // own while the settings window is closed, so they are read again on any change.
+    // Every change signal of the model redraws the panel, and those of the parts it shows; the
+    // statistics have no signal of their own while the settings window is closed, so they are
+    // read again on any change.
     const QMetaObject* meta = model.metaObject();
     const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("refresh()"));
     for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
@@ -65,6 +66,15 @@ StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* pare
             connect(&model, method, this, slot);
         }
     }
+    for (auto signal :
+         {&SleepCommands::guardingSinceChanged, &SleepCommands::lidClosedProtectionEngagedChanged,
+          &SleepCommands::staleSleepBlockDetectedChanged, &SleepCommands::inFlightChanged}) {
+        connect(&model.sleepCommands(), signal, this, &StatusPanel::refresh);
+    }
+    connect(&model.timedKeepAwake(), &TimedKeepAwake::changed, this, &StatusPanel::refresh);
+    connect(&model.launchAtLogin(), &LaunchAtLogin::messageChanged, this, &StatusPanel::refresh);
+    connect(&model.firstRun(), &FirstRunFlow::needsLegalAcceptanceChanged, this,
+            &StatusPanel::refresh);
     refresh();
 }
 
@@ -76,7 +86,7 @@ void StatusPanel::refresh() {
     if (lidWarning) {
         lidClosedBanner_->setTexts(*lidWarning);
     }
-    staleSleepRow_->setVisible(model_.staleSleepBlockDetected());
+    staleSleepRow_->setVisible(model_.sleepCommands().staleSleepBlockDetected());
     const auto lockWarning = model_.lockWarning();
     lockWarningRow_->setVisible(lockWarning.has_value());
     if (lockWarning) {

@@ -62,11 +62,14 @@ TrayIcon::TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvai
                         togglePanel();
                     }
                 });
-        for (auto signal : {&AppModel::statusChanged, &AppModel::statusReasonChanged,
-                            &AppModel::guardingSinceChanged, &AppModel::timedKeepAwakeChanged,
-                            &AppModel::modeChanged}) {
+        for (auto signal :
+             {&AppModel::statusChanged, &AppModel::statusReasonChanged, &AppModel::modeChanged}) {
             connect(&model, signal, this, &TrayIcon::refreshTrayIcon);
         }
+        connect(&model.sleepCommands(), &SleepCommands::guardingSinceChanged, this,
+                &TrayIcon::refreshTrayIcon);
+        connect(&model.timedKeepAwake(), &TimedKeepAwake::changed, this,
+                &TrayIcon::refreshTrayIcon);
         toolTipTimer_ = new QTimer(this);
         connect(toolTipTimer_, &QTimer::timeout, this, &TrayIcon::refreshTrayIcon);
         toolTipTimer_->start(toolTipRefreshMilliseconds);
@@ -177,15 +180,16 @@ QString TrayIcon::toolTip(const AppModel& model, Date now) {
             left[0] = left[0].toUpper();
         }
         text += u'\n' + left;
-    } else if (const auto until = model.timedKeepAwakeUntil()) {
+    } else if (const auto until = model.timedKeepAwake().until()) {
         QString left = panelText(PanelTexts::timedKeepAwakeLeft(*until, now));
         if (!left.isEmpty()) {
             left[0] = left[0].toUpper();
         }
-        text += u'\n' + tr("%1, then %2")
-                            .arg(left, model.wording().modeName(
-                                           model.modeAfterTimedKeepAwake().value_or(AppMode::off)));
-    } else if (const auto since = model.guardingSince()) {
+        text +=
+            u'\n' + tr("%1, then %2")
+                        .arg(left, model.wording().modeName(
+                                       model.timedKeepAwake().modeAfter().value_or(AppMode::off)));
+    } else if (const auto since = model.sleepCommands().guardingSince()) {
         text +=
             u'\n' + tr("Awake for %1").arg(panelText(PanelTexts::compactDuration(now - *since)));
     }

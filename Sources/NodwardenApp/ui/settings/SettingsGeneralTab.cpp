@@ -65,18 +65,20 @@ SettingsGeneralTab::SettingsGeneralTab(AppModel& model, const SettingsDesktopHoo
     layout->addWidget(buildNotificationsBox());
     layout->addStretch();
 
-    for (auto signal :
-         {&AppModel::statusChanged, &AppModel::batteryDescriptionChanged,
-          &AppModel::detectedAppNameChanged, &AppModel::agentRowsChanged,
-          &AppModel::lidClosedProtectionEngagedChanged, &AppModel::sleepPreventionEnabledChanged,
-          &AppModel::sleepCommandInFlightChanged, &AppModel::statusReasonChanged,
-          &AppModel::settingsChanged}) {
+    for (auto signal : {&AppModel::statusChanged, &AppModel::batteryDescriptionChanged,
+                        &AppModel::detectedAppNameChanged, &AppModel::agentRowsChanged,
+                        &AppModel::keptAwakeChanged, &AppModel::statusReasonChanged,
+                        &AppModel::settingsChanged}) {
         connect(&model_, signal, this, &SettingsGeneralTab::refreshState);
+    }
+    for (auto signal :
+         {&SleepCommands::lidClosedProtectionEngagedChanged, &SleepCommands::inFlightChanged}) {
+        connect(&model_.sleepCommands(), signal, this, &SettingsGeneralTab::refreshState);
     }
     connect(&model_, &AppModel::agentRowsChanged, this, &SettingsGeneralTab::refreshAgents);
     connect(&model_, &AppModel::modeChanged, this, &SettingsGeneralTab::refreshMode);
     connect(&model_, &AppModel::settingsChanged, this, &SettingsGeneralTab::refreshSettings);
-    connect(&model_, &AppModel::launchAtLoginMessageChanged, this,
+    connect(&model_.launchAtLogin(), &LaunchAtLogin::messageChanged, this,
             &SettingsGeneralTab::refreshSettings);
     refreshState();
     refreshAgents();
@@ -316,8 +318,8 @@ void SettingsGeneralTab::refreshState() {
     detectedValue_->setText(model_.detectedAppName());
     agentsValue_->setText(model_.agentSummary());
     const std::optional<QString> warning = model_.lidClosedWarning();
-    lidValue_->setText(SettingsEditing::lidClosedPreventionText(model_.lidClosedProtectionEngaged(),
-                                                                warning.has_value()));
+    lidValue_->setText(SettingsEditing::lidClosedPreventionText(
+        model_.sleepCommands().lidClosedProtectionEngaged(), warning.has_value()));
     stateWarning_->setVisible(warning.has_value());
     stateWarningText_->setText(warning.value_or(QString()));
     reason_->setText(model_.statusReason());
@@ -379,7 +381,7 @@ void SettingsGeneralTab::refreshSettings() {
         workDoneTiming_->setCurrentIndex(settings.notifications.workDoneAfterGrace ? 1 : 0);
         workDoneTiming_->setEnabled(settings.notifications.workDone);
     }
-    const std::optional<QString> message = model_.launchAtLoginMessage();
+    const std::optional<QString> message = model_.launchAtLogin().message();
     launchMessage_->setVisible(message.has_value());
     launchMessage_->setText(message.value_or(QString()));
 }
