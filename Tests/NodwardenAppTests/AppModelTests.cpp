@@ -80,7 +80,7 @@ TEST(AppModelLifecycle, PendingTermsHoldDetectionAndShowTheAcceptanceReason) {
     model->setMode(AppMode::manualKeepAwake);
     AppModelHarness::settle(*model);
     EXPECT_EQ(harness.detectionCount(), 0);
-    EXPECT_EQ(model->statusReason().toStdString(), AppModel::legalPendingReason);
+    EXPECT_EQ(model->published().statusReason().toStdString(), AppModel::legalPendingReason);
     EXPECT_FALSE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
 
     model->acceptLegal();
@@ -122,8 +122,8 @@ TEST(AppModelLifecycle, KeepAwakeDecisionIsWithheldWhileTermsArePending) {
     model->evaluateAndApply(harness.power.snapshot(), LidState::open, {}, true);
     AppModelHarness::settle(*model);
 
-    EXPECT_EQ(model->status(), GuardStatus::keepingAwake);
-    EXPECT_EQ(model->statusReason().toStdString(), AppModel::legalPendingReason);
+    EXPECT_EQ(model->published().status(), GuardStatus::keepingAwake);
+    EXPECT_EQ(model->published().statusReason().toStdString(), AppModel::legalPendingReason);
     EXPECT_FALSE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
 }
 
@@ -140,11 +140,11 @@ TEST(AppModelLifecycle, ModeChangeForgetsTheCompletionSleepOfThePreviousMode) {
         SignalCounter modeSpy(*model, &AppModel::modeChanged);
         model->setMode(AppMode::sleepAfterCurrentWork);
         AppModelHarness::settle(*model);
-        ASSERT_EQ(model->status(), GuardStatus::keepingAwake);
+        ASSERT_EQ(model->published().status(), GuardStatus::keepingAwake);
 
         harness.setPerApp({});
         harness.tickAndSettle(*model);
-        ASSERT_EQ(model->status(), GuardStatus::idleGrace);
+        ASSERT_EQ(model->published().status(), GuardStatus::idleGrace);
         const int detectionsBefore = harness.detectionCount();
         if (changeMode) {
             model->setMode(AppMode::watchAgentUI);
@@ -155,7 +155,7 @@ TEST(AppModelLifecycle, ModeChangeForgetsTheCompletionSleepOfThePreviousMode) {
 
         harness.clock.advance(3600);
         harness.tickAndSettle(*model);
-        EXPECT_EQ(model->status(), GuardStatus::watching);
+        EXPECT_EQ(model->published().status(), GuardStatus::watching);
         const auto calls = harness.sleep.calls();
         EXPECT_EQ(std::count(calls.begin(), calls.end(), "sleepNow"), changeMode ? 0 : 1);
         EXPECT_EQ(modeSpy.count(), changeMode ? 2 : 1);
@@ -606,7 +606,7 @@ TEST(AppModelLifecycle, AFailedDetectionPassIsLoggedAndDetectionGoesOn) {
 
     harness.tickAndSettle(model);
     EXPECT_EQ(calls.load(), 2);
-    EXPECT_EQ(model.detectedAppName().toStdString(), "Codex");
+    EXPECT_EQ(model.published().detectedAppName().toStdString(), "Codex");
 }
 
 // MARK: - Commands kept awake by `stayloom run`
@@ -616,7 +616,7 @@ TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
     auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
     const auto rowNamed = [&model](const std::string& name) {
-        const auto& rows = model->agentRows();
+        const auto& rows = model->published().agentRows();
         return std::find_if(rows.begin(), rows.end(), [&](const AgentStatusRow& row) {
                    return row.name == name;
                }) != rows.end();
@@ -697,7 +697,7 @@ TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPic
     harness.tickAndSettle(*model);
     // The hold and the panel say it ends by itself, and the reason stays put while it runs.
     EXPECT_EQ(harness.sleep.keepAwakeReason(), "Keeping awake for 1 h");
-    EXPECT_EQ(model->statusReason(), QStringLiteral("Keeping awake for 1 h"));
+    EXPECT_EQ(model->published().statusReason(), QStringLiteral("Keeping awake for 1 h"));
     EXPECT_EQ(keepAwakeLength(7200), "2 h");
     EXPECT_EQ(keepAwakeLength(5400), "1 h 30 min");
     // As asked, to the second.

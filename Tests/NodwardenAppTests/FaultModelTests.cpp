@@ -166,13 +166,13 @@ TEST(FaultModel, ADetectionPassThatOverrunsIsLoggedOnceAndDecisionsGoOnWithoutIt
     const auto detection = std::make_shared<StuckDetection>(1);
     auto model = modelDetectingWith(harness, detection);
     harness.tickAndSettle(*model);
-    ASSERT_EQ(model->lastSignalStrength(), SignalStrength::strong);
+    ASSERT_EQ(model->published().lastSignalStrength(), SignalStrength::strong);
 
     model->tick();
     ASSERT_TRUE(detection->waitForPasses(2));
     harness.clock.advance(DetectionScheduler::overrunSeconds - 1);
     model->tick();
-    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::strong) << "not overrun yet";
+    EXPECT_EQ(model->published().lastSignalStrength(), SignalStrength::strong) << "not overrun yet";
     harness.clock.advance(2);
     model->tick();
     model->tick();
@@ -182,7 +182,7 @@ TEST(FaultModel, ADetectionPassThatOverrunsIsLoggedOnceAndDecisionsGoOnWithoutIt
                                 return line.starts_with("Detection pass still running after");
                             }),
               1);
-    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::none)
+    EXPECT_EQ(model->published().lastSignalStrength(), SignalStrength::none)
         << "the agents the last pass saw are no longer current";
     EXPECT_EQ(detection->passes(), 2) << "no pass starts beside the one still running";
 
@@ -191,7 +191,7 @@ TEST(FaultModel, ADetectionPassThatOverrunsIsLoggedOnceAndDecisionsGoOnWithoutIt
     EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return !model->detectionInFlight(); }));
     harness.tickAndSettle(*model);
     EXPECT_EQ(detection->passes(), 3);
-    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::strong);
+    EXPECT_EQ(model->published().lastSignalStrength(), SignalStrength::strong);
 }
 
 TEST(FaultModel, QuitDoesNotWaitForADetectionPassThatDoesNotEnd) {

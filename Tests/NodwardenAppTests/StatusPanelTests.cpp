@@ -285,10 +285,10 @@ TEST(AgentsSection, RowsFollowTheModelInOrderWithPillsAndSummary) {
     EXPECT_FALSE(scene.shown("agentsEmptyRow"));
     EXPECT_EQ(scene.text("agentsSummaryLabel"), "2 working");
     const auto rows = agentRows(scene);
-    ASSERT_EQ(rows.size(), scene.model->agentRows().size());
+    ASSERT_EQ(rows.size(), scene.model->published().agentRows().size());
     ASSERT_EQ(rows.size(), 3u);
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        const AgentStatusRow& expected = scene.model->agentRows()[index];
+        const AgentStatusRow& expected = scene.model->published().agentRows()[index];
         const AgentRowView& view = *rows[index];
         EXPECT_EQ(view.row(), expected);
         EXPECT_EQ(view.accessibleName().toStdString(), expected.name);
@@ -371,7 +371,7 @@ TEST(AgentsSection, AccessibilityWarningRowAsksForThePermission) {
         {StatusPanelScene::agent(SignalStrength::presence, textOnly->displayName, "running")});
     ASSERT_TRUE(scene.shown("accessibilityWarningRow"));
     EXPECT_EQ(scene.text("accessibilityWarningRowMessage"),
-              scene.model->accessibilityWarning()->toStdString());
+              scene.model->published().accessibilityWarning()->toStdString());
     EXPECT_EQ(scene.text("accessibilityWarningRowHint"),
               "Click to turn on screen-text reading (your desktop's accessibility support).");
 
@@ -421,7 +421,7 @@ TEST(StatusPanelInfoStrip, FactsShowChargeSleepAndLid) {
     scene.evaluate({}, unknownCharge, LidState::closed);
     EXPECT_EQ(scene.text("infoPowerValue"), "—");
     EXPECT_EQ(scene.text("infoSleepValue"), "Blocked");
-    EXPECT_EQ(scene.text("infoLidValue"), scene.model->lidDescription().toStdString());
+    EXPECT_EQ(scene.text("infoLidValue"), scene.model->published().lidDescription().toStdString());
     // Green, darkened or lightened until small text reads (4.5:1) on the panel.
     const QPalette blocked = scene.find<QLabel>("infoSleepValue")->palette();
     EXPECT_EQ(blocked.color(QPalette::WindowText), Theme::textTone(Theme::green(), blocked));

@@ -67,7 +67,7 @@ QJsonValue lastRun(const AppModel& model) {
 /// Each lock the keep-awake helpers hold or want, and whether this desktop heeds it.
 QJsonArray locks(const AppModel& model) {
     QJsonArray locks;
-    for (const KeepAwakeLock& lock : model.keepAwakeLocks().locks) {
+    for (const KeepAwakeLock& lock : model.published().keepAwakeLocks().locks) {
         locks.append(QJsonObject{{QStringLiteral("service"), utf8(lock.service)},
                                  {QStringLiteral("kind"), utf8(lock.kind)},
                                  {QStringLiteral("held"), lock.held},
@@ -131,8 +131,8 @@ QJsonValue StatusReport::isoTime(std::optional<Date> date) {
 }
 
 QJsonObject StatusReport::fromModel(const AppModel& model) {
-    return report(model, {model.statusReason(), model.batteryDescription(), model.agentRows(),
-                          model.launchAtLogin().message()});
+    return report(model, {model.published().statusReason(), model.published().batteryDescription(),
+                          model.published().agentRows(), model.launchAtLogin().message()});
 }
 
 QJsonObject StatusReport::forScripts(const AppModel& model) {
@@ -157,15 +157,17 @@ QJsonObject report(const AppModel& model, const ReportTexts& texts) {
                                                                 : QJsonValue(utf8(row.decidedBy))},
             {QStringLiteral("sessions"), sessions(model, row.name)}});
     }
-    const QJsonValue percent =
-        model.batteryPercent() ? QJsonValue(*model.batteryPercent()) : QJsonValue(QJsonValue::Null);
+    const QJsonValue percent = model.published().batteryPercent()
+                                   ? QJsonValue(*model.published().batteryPercent())
+                                   : QJsonValue(QJsonValue::Null);
     return QJsonObject{
         {QStringLiteral("running"), true},
         {QStringLiteral("pid"), qint64(::getpid())},
         {QStringLiteral("version"), QString::fromUtf8(BuildInfo::version)},
-        {QStringLiteral("status"), utf8(rawValue(model.status()))},
-        {QStringLiteral("statusName"), ReasonTexts::statusName(model.status(), model.wording())},
-        {QStringLiteral("statusSince"), StatusReport::isoTime(model.statusSince())},
+        {QStringLiteral("status"), utf8(rawValue(model.published().status()))},
+        {QStringLiteral("statusName"),
+         ReasonTexts::statusName(model.published().status(), model.wording())},
+        {QStringLiteral("statusSince"), StatusReport::isoTime(model.published().statusSince())},
         {QStringLiteral("keepingAwakeSince"),
          StatusReport::isoTime(model.sleepCommands().guardingSince())},
         {QStringLiteral("graceEndsAt"), StatusReport::isoTime(model.graceEndsAt())},
@@ -179,16 +181,16 @@ QJsonObject report(const AppModel& model, const ReportTexts& texts) {
         {QStringLiteral("termsAccepted"), !model.firstRun().needsLegalAcceptance()},
         {QStringLiteral("keepingAwake"), model.isKeptAwake()},
         {QStringLiteral("locks"), locks(model)},
-        {QStringLiteral("lockWarning"), optionalText(model.lockWarning())},
+        {QStringLiteral("lockWarning"), optionalText(model.published().lockWarning())},
         {QStringLiteral("agentSummary"),
          QString::fromStdString(PanelTexts::agentSummary(texts.agentRows))},
         {QStringLiteral("agents"), agents},
         {QStringLiteral("power"),
-         QJsonObject{{QStringLiteral("onACPower"), model.isOnACPower()},
+         QJsonObject{{QStringLiteral("onACPower"), model.published().isOnACPower()},
                      {QStringLiteral("batteryPercent"), percent},
                      {QStringLiteral("description"), texts.batteryDescription}}},
-        {QStringLiteral("lid"), utf8(rawValue(model.lid()))},
-        {QStringLiteral("batteryWarning"), model.isBatteryWarning()},
+        {QStringLiteral("lid"), utf8(rawValue(model.published().lid()))},
+        {QStringLiteral("batteryWarning"), model.published().isBatteryWarning()},
         {QStringLiteral("lastRun"), lastRun(model)},
         {QStringLiteral("launchAtLogin"), model.settings().launchAtLoginEnabled},
         {QStringLiteral("launchAtLoginMessage"), optionalText(texts.launchAtLoginMessage)},

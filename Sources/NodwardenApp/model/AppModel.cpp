@@ -41,10 +41,7 @@ int milliseconds(double seconds) {
 } // namespace
 
 AppModel::AppModel(AppEnvironment environment, QObject* parent)
-    : QObject(parent), environment_(std::move(environment)),
-      detectedAppName_(QStringLiteral("None")), batteryDescription_(tr("Battery unknown")),
-      lidDescription_(tr("Unknown")), statusReason_(tr("Starting")),
-      statusReasonInSourceLanguage_(QStringLiteral("Starting")) {
+    : QObject(parent), environment_(std::move(environment)) {
     if (!environment_.clock) {
         environment_.clock = systemNow;
     }
@@ -61,7 +58,10 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
                 this, [this, key] { noticeActionPressed(key); }, Qt::QueuedConnection);
         });
     }
-    trackStatusSince();
+    published_ = std::make_unique<PublishedStatus>([this] { return now(); });
+    published_->setBatteryDescription(tr("Battery unknown"));
+    published_->setLidDescription(tr("Unknown"));
+    published_->setStatusReason(tr("Starting"), QStringLiteral("Starting"));
 
     sleep_ = std::make_unique<SleepCommands>(
         *environment_.sleepController, *environment_.logger, *wording().sleepLog,
@@ -159,7 +159,7 @@ void AppModel::tick() {
     sleep_->checkWatchdog(now());
 
     if (firstRun_->needsLegalAcceptance()) {
-        setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
+        published_->setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
         return;
     }
 
@@ -295,13 +295,6 @@ void AppModel::simulateFinished() {
 void AppModel::resetMetrics() {
     statistics_->reset();
     log("Stats reset from Settings");
-}
-
-// MARK: - Property setters
-
-void AppModel::setStatusReason(const QString& reason, const QString& inSourceLanguage) {
-    statusReasonInSourceLanguage_ = inSourceLanguage;
-    assignIfChanged(statusReason_, reason, [this] { emit statusReasonChanged(); });
 }
 
 } // namespace nodwarden::app

@@ -6,6 +6,7 @@
 #include <NodwardenApp/model/DetectionScheduler.hpp>
 #include <NodwardenApp/model/FirstRunFlow.hpp>
 #include <NodwardenApp/model/LaunchAtLogin.hpp>
+#include <NodwardenApp/model/PublishedStatus.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
 #include <NodwardenApp/model/TimedKeepAwake.hpp>
@@ -64,36 +65,15 @@ public:
     AppMode mode() const { return mode_; }
     const GuardSettings& settings() const { return settings_; }
     SettingsTab selectedSettingsTab() const { return selectedSettingsTab_; }
-    GuardStatus status() const { return status_; }
-    /// The agent the decision names; "None" when there is none.
-    QString detectedAppName() const { return detectedAppName_; }
-    QString batteryDescription() const { return batteryDescription_; }
-    /// "Open", "Closed" or "Unknown".
-    QString lidDescription() const { return lidDescription_; }
-    /// The lid as last published.
-    LidState lid() const { return publishedFrom_ ? publishedFrom_->lid : LidState::unknown; }
+    /// The decision state as last published: status, reason, power, lid, rows, warnings.
+    const PublishedStatus& published() const { return *published_; }
     /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
     bool isKeptAwake() const;
-    /// What the keep-awake helpers hold and which of it this desktop heeds (empty when unknown).
-    const KeepAwakeLocks& keepAwakeLocks() const { return keepAwakeLocks_; }
-    /// The panel's warning when this desktop's idle manager may suspend despite the locks.
-    std::optional<QString> lockWarning() const;
-    /// Since when the status has been what it is: the last change, or the model's creation.
-    Date statusSince() const { return statusSince_; }
     /// When the idle grace runs out, fixed for the grace (views count down on their own clock).
     std::optional<Date> graceEndsAt() const;
     /// The model's clock: what its decisions and countdowns count from.
     Date currentTime() const { return now(); }
     bool accessibilityTrusted() const { return accessibilityTrusted_; }
-    QString statusReason() const { return statusReason_; }
-    bool isBatteryWarning() const { return isBatteryWarning_; }
-    std::optional<int> batteryPercent() const { return batteryPercent_; }
-    bool isOnACPower() const { return isOnACPower_; }
-    SignalStrength lastSignalStrength() const { return lastSignalStrength_; }
-    /// One row per detected agent, working rows first, at most `maxAgentRows`.
-    const std::vector<AgentStatusRow>& agentRows() const { return agentRows_; }
-    /// The warning about agents that cannot be seen without the Accessibility permission.
-    std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
     /// The first pass since the terms were accepted is under way (the status still speaks of them).
     bool awaitsFirstEvaluation() const;
 
@@ -113,12 +93,6 @@ public:
 
     // MARK: Panel texts, computed afresh on every call from the state above
 
-    /// "2 working", "0 working" or "none detected".
-    QString agentSummary() const;
-    /// Symbol name of the menu-bar icon for the current status.
-    QString statusIconName() const;
-    /// Symbol name of the panel's large status glyph.
-    QString heroGlyph() const;
     /// Present while keep-awake runs without the lid-closed protection the settings ask for.
     std::optional<QString> lidClosedWarning() const;
     /// "Claude Code ran 1 h 5 min"; empty without a last run.
@@ -223,19 +197,7 @@ signals:
     void modeChanged();
     void settingsChanged();
     void selectedSettingsTabChanged();
-    void statusChanged();
-    void detectedAppNameChanged();
-    void batteryDescriptionChanged();
-    void lidDescriptionChanged();
     void accessibilityTrustedChanged();
-    void statusReasonChanged();
-    void isBatteryWarningChanged();
-    void batteryPercentChanged();
-    void isOnACPowerChanged();
-    void lastSignalStrengthChanged();
-    void agentRowsChanged();
-    void accessibilityWarningChanged();
-    void keepAwakeLocksChanged();
     /// `isKeptAwake` may have changed: keep-awake went on or off, or a `stayloom run` came or
     /// went.
     void keptAwakeChanged();
@@ -246,18 +208,8 @@ signals:
 
 private:
     using Inputs = DetectionInputs;
-    /// What the panel's properties were last worked out from (a tick that changes none assigns
-    /// none).
-    struct PublishedFrom {
-        GuardDecision decision;
-        PowerSnapshot power;
-        LidState lid = LidState::unknown;
-        GuardSettings settings;
-        bool accessibilityTrusted = false;
-    };
 
     Date now() const;
-    void trackStatusSince();
     /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
     GuardStatus shownStatus(GuardStatus decided) const;
     /// "Kept awake for `make` (stayloom run)"; none without a run or when `decided` holds anyway.
@@ -275,17 +227,12 @@ private:
     void sleepNow();
     void connectParts();
     void finishDetectionPass(const std::optional<Inputs>& inputs, std::optional<bool> trusted);
-    /// The reason as shown and as the program's own English.
-    void setStatusReason(const QString& reason, const QString& inSourceLanguage);
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                std::optional<bool> sessionProcessAlive);
     void publishDecision(const GuardDecision& decision, const PowerSnapshot& power, LidState lid,
                          const ActivitySignal& signal, const std::vector<ActivitySignal>& merged);
     void publishAccessibilityWarning(const std::vector<ActivitySignal>& merged);
-    /// Whether the panel's properties were worked out from just these.
-    bool isPublishedFrom(const GuardDecision& decision, const PowerSnapshot& power,
-                         LidState lid) const;
     /// Makes the signals the decisions see `perApp` plus any simulated one; whether they changed.
     bool mergeSignals(const std::vector<ActivitySignal>& perApp);
     double largestIdleGrace() const;
@@ -312,23 +259,8 @@ private:
     AppMode mode_ = AppMode::off;
     GuardSettings settings_ = GuardSettings::defaults();
     SettingsTab selectedSettingsTab_ = SettingsTab::general;
-    GuardStatus status_ = GuardStatus::off;
-    QString detectedAppName_;
-    QString batteryDescription_;
-    QString lidDescription_;
-    Date statusSince_ = 0;
     bool accessibilityTrusted_ = false;
-    QString statusReason_;
-    QString statusReasonInSourceLanguage_;
-    bool isBatteryWarning_ = false;
-    std::optional<int> batteryPercent_;
-    bool isOnACPower_ = false;
-    SignalStrength lastSignalStrength_ = SignalStrength::none;
-    std::vector<AgentStatusRow> agentRows_;
-    KeepAwakeLocks keepAwakeLocks_;
-    std::optional<QString> accessibilityWarning_;
     std::vector<ActivitySignal> lastMergedPerApp_;
-    std::optional<PublishedFrom> publishedFrom_;
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;
@@ -339,6 +271,7 @@ private:
     std::optional<Inputs> lastInputs_;
     bool terminated_ = false;
 
+    std::unique_ptr<PublishedStatus> published_;
     std::unique_ptr<SleepCommands> sleep_;
     std::unique_ptr<DetectionScheduler> detection_;
     std::unique_ptr<CommandRunRows> commandRuns_;

@@ -6,8 +6,6 @@
 
 namespace nodwarden::app {
 
-using detail::assignIfChanged;
-
 // What the commands `stayloom run` keeps awake change in the model: the headline and the locks.
 
 namespace {
@@ -58,7 +56,7 @@ std::optional<QString> AppModel::commandRunReason(GuardStatus decided) const {
 void AppModel::republishForCommandRuns() {
     emit keptAwakeChanged();
     // The rows and the headline are worked out again from the last inputs.
-    publishedFrom_.reset();
+    published_->setBasis(std::nullopt);
     if (lastInputs_ && !firstRun_->needsLegalAcceptance()) {
         evaluateAndApply(lastInputs_->power, lastInputs_->lid, lastInputs_->perApp, false);
     }
@@ -69,14 +67,7 @@ void AppModel::refreshKeepAwakeLocks() {
     if (environment_.keepAwakeLocks && isKeptAwake()) {
         locks = environment_.keepAwakeLocks();
     }
-    assignIfChanged(keepAwakeLocks_, std::move(locks), [this] { emit keepAwakeLocksChanged(); });
-}
-
-std::optional<QString> AppModel::lockWarning() const {
-    if (keepAwakeLocks_.warning.empty()) {
-        return std::nullopt;
-    }
-    return detail::qstring(keepAwakeLocks_.warning);
+    published_->setKeepAwakeLocks(std::move(locks));
 }
 
 } // namespace nodwarden::app

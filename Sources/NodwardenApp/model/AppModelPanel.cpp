@@ -7,26 +7,14 @@ namespace nodwarden::app {
 
 using detail::qstring;
 
-QString AppModel::agentSummary() const {
-    return qstring(PanelTexts::agentSummary(agentRows_));
-}
-
 std::optional<Date> AppModel::graceEndsAt() const {
     const std::optional<Date> lastActive = stateMachine_.lastActiveSignalAt();
-    if (status_ != GuardStatus::idleGrace || !lastActive) {
+    if (published_->status() != GuardStatus::idleGrace || !lastActive) {
         return std::nullopt;
     }
     const GuardPowerProfile& profile =
-        isOnACPower_ ? settings_.pluggedInProfile : settings_.batteryProfile;
+        published_->isOnACPower() ? settings_.pluggedInProfile : settings_.batteryProfile;
     return *lastActive + profile.idleGracePeriodSeconds;
-}
-
-QString AppModel::statusIconName() const {
-    return qstring(PanelTexts::statusIconName(status_, agentRows_));
-}
-
-QString AppModel::heroGlyph() const {
-    return qstring(PanelTexts::heroGlyph(status_));
 }
 
 std::optional<QString> AppModel::lidClosedWarning() const {

@@ -25,8 +25,7 @@ void AppModel::connectParts() {
     });
     connect(detection_.get(), &DetectionScheduler::passEnded, this, &AppModel::finishDetectionPass);
     connect(commandRuns_.get(), &CommandRunRows::changed, this, [this] {
-        agentRows_ = commandRuns_->withCommandRows(std::move(agentRows_));
-        emit agentRowsChanged();
+        published_->setAgentRows(commandRuns_->withCommandRows(published_->agentRows()));
         republishForCommandRuns();
     });
     connect(commandRuns_.get(), &CommandRunRows::runsGone, this, &AppModel::keptAwakeChanged);
@@ -36,11 +35,6 @@ void AppModel::connectParts() {
             emit metricsChanged();
         }
     });
-}
-
-void AppModel::trackStatusSince() {
-    statusSince_ = now();
-    connect(this, &AppModel::statusChanged, this, [this] { statusSince_ = now(); });
 }
 
 // MARK: - Detection

@@ -108,9 +108,10 @@ OnboardingWindow::OnboardingWindow(AppModel& model, QWidget* parent)
             &OnboardingWindow::refreshAccessibility);
     connect(&model_.launchAtLogin(), &LaunchAtLogin::messageChanged, this,
             &OnboardingWindow::refreshLaunchAtLogin);
-    for (auto signal : {&AppModel::lastSignalStrengthChanged, &AppModel::agentRowsChanged,
-                        &AppModel::statusReasonChanged}) {
-        connect(&model_, signal, this, [this] {
+    for (auto signal :
+         {&PublishedStatus::lastSignalStrengthChanged, &PublishedStatus::agentRowsChanged,
+          &PublishedStatus::statusReasonChanged}) {
+        connect(&model_.published(), signal, this, [this] {
             refreshDetection();
             refreshHeader();
         });
@@ -399,8 +400,8 @@ void OnboardingWindow::refreshAccessibility() {
 
 void OnboardingWindow::refreshDetection() {
     const Onboarding::DetectionHeadline headline = FirstRun::detectionHeadline(model_);
-    setLabelText(reasonLabel_, model_.statusReason());
-    reasonLabel_->setVisible(!model_.statusReason().isEmpty());
+    setLabelText(reasonLabel_, model_.published().statusReason());
+    reasonLabel_->setVisible(!model_.published().statusReason().isEmpty());
     resultIcon_->setVisible(headline.detected);
     setLabelText(resultLabel_,
                  headline.detected ? model_.wording().detectedResult : FirstRun::waitingResult());

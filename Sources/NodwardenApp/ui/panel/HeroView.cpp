@@ -102,17 +102,17 @@ HeroView::HeroView(AppModel& model, PanelClock clock, QWidget* parent)
 }
 
 void HeroView::refresh() {
-    const GuardStatus status = model_.status();
+    const GuardStatus status = model_.published().status();
     const QColor color = Theme::statusColor(status);
     const QString title = ReasonTexts::statusName(status, model_.wording());
-    circle_->setGlyph(model_.heroGlyph(), color, tr("Status: %1").arg(title.toLower()));
+    circle_->setGlyph(model_.published().heroGlyph(), color, tr("Status: %1").arg(title.toLower()));
     if (statusLabel_->text() != title) {
         statusLabel_->setText(title);
     }
-    if (reasonLabel_->text() != model_.statusReason()) {
-        reasonLabel_->setText(model_.statusReason());
+    if (reasonLabel_->text() != model_.published().statusReason()) {
+        reasonLabel_->setText(model_.published().statusReason());
     }
-    reasonLabel_->setVisible(!model_.statusReason().isEmpty());
+    reasonLabel_->setVisible(!model_.published().statusReason().isEmpty());
     setTextColor(*elapsedLabel_, Theme::textTone(color, palette()));
     refreshElapsed();
 }

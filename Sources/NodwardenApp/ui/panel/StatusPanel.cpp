@@ -16,6 +16,8 @@
 #include <QMetaMethod>
 #include <QVBoxLayout>
 
+#include <initializer_list>
+
 namespace nodwarden::app {
 
 StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* parent)
@@ -55,15 +57,18 @@ StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* pare
     layout->addWidget(makeDivider(this));
     layout->addWidget(footer_);
 
-    // Every change signal of the model redraws the panel, and those of the parts it shows; the
-    // statistics have no signal of their own while the settings window is closed, so they are
-    // read again on any change.
-    const QMetaObject* meta = model.metaObject();
+    // Every change signal of the model and of its published state redraws the panel, and those
+    // of the parts it shows; the statistics have no signal of their own while the settings window
+    // is closed, so they are read again on any change.
     const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("refresh()"));
-    for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
-        const QMetaMethod method = meta->method(index);
-        if (method.methodType() == QMetaMethod::Signal && method.parameterCount() == 0) {
-            connect(&model, method, this, slot);
+    for (const QObject* source :
+         std::initializer_list<const QObject*>{&model, &model.published()}) {
+        const QMetaObject* meta = source->metaObject();
+        for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
+            const QMetaMethod method = meta->method(index);
+            if (method.methodType() == QMetaMethod::Signal && method.parameterCount() == 0) {
+                connect(source, method, this, slot);
+            }
         }
     }
     for (auto signal :
@@ -87,7 +92,7 @@ void StatusPanel::refresh() {
         lidClosedBanner_->setTexts(*lidWarning);
     }
     staleSleepRow_->setVisible(model_.sleepCommands().staleSleepBlockDetected());
-    const auto lockWarning = model_.lockWarning();
+    const auto lockWarning = model_.published().lockWarning();
     lockWarningRow_->setVisible(lockWarning.has_value());
     if (lockWarning) {
         lockWarningRow_->setTexts(*lockWarning);
