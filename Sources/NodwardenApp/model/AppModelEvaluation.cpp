@@ -23,6 +23,16 @@ double AppModel::largestIdleGrace() const {
                     settings_.pluggedInProfile.idleGracePeriodSeconds);
 }
 
+std::optional<Date> AppModel::graceEndsAt() const {
+    const std::optional<Date> lastActive = stateMachine_.lastActiveSignalAt();
+    if (published_->status() != GuardStatus::idleGrace || !lastActive) {
+        return std::nullopt;
+    }
+    const GuardPowerProfile& profile =
+        published_->isOnACPower() ? settings_.pluggedInProfile : settings_.batteryProfile;
+    return *lastActive + profile.idleGracePeriodSeconds;
+}
+
 void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
                                 const std::vector<ActivitySignal>& perApp,
                                 bool processPresenceCurrent) {

@@ -7,16 +7,6 @@ namespace nodwarden::app {
 
 using detail::qstring;
 
-std::optional<Date> AppModel::graceEndsAt() const {
-    const std::optional<Date> lastActive = stateMachine_.lastActiveSignalAt();
-    if (published_->status() != GuardStatus::idleGrace || !lastActive) {
-        return std::nullopt;
-    }
-    const GuardPowerProfile& profile =
-        published_->isOnACPower() ? settings_.pluggedInProfile : settings_.batteryProfile;
-    return *lastActive + profile.idleGracePeriodSeconds;
-}
-
 std::optional<QString> AppModel::lidClosedWarning() const {
     const auto warning = PanelTexts::lidClosedWarning(
         settings_.keepAwakeWithLidClosed, sleep_->sleepPreventionEnabled(),
