@@ -352,7 +352,7 @@ TEST(AppModelEvaluation, OneRunGivesOneLengthToTheNoticeTheLedgerThePanelAndLast
     const QJsonObject lastRun =
         StatusReport::fromModel(*model).value(QStringLiteral("lastRun")).toObject();
     EXPECT_EQ(lastRun.value(QStringLiteral("durationSeconds")).toInteger(), 35);
-    EXPECT_EQ(model->panelLastRunAgent(), QStringLiteral("Claude Code ran 35 s"));
+    EXPECT_EQ(PanelTexts::panelLastRunAgent(*model), QStringLiteral("Claude Code ran 35 s"));
 
     // "Keep awake 30 more minutes" from the notice, pressed on the notifier's own thread.
     std::thread([&] { harness.notifier.press("keep-awake-30"); }).join();

@@ -3,6 +3,7 @@
 
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>
 #include <NodwardenApp/ui/panel/ElidedLabel.hpp>
@@ -168,7 +169,8 @@ TEST(ImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
         EXPECT_EQ(scene.text("impactHeadlineCaption"), testCase.caption);
         EXPECT_EQ(scene.text("impactHeadlineSince"),
                   ImpactBand::sinceText(779000000).toStdString());
-        EXPECT_EQ(scene.text("impactTrophyText"), scene.model->panelTrulySavedText().toStdString());
+        EXPECT_EQ(scene.text("impactTrophyText"),
+                  PanelTexts::panelTrulySavedText(*scene.model).toStdString());
     }
 }
 
@@ -206,7 +208,7 @@ TEST(ImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
             EXPECT_EQ(scene.find<ElidedLabel>("impactLastRunAgent")->fullText().toStdString(),
                       "Claude Code ran 1 h 5 min");
             EXPECT_EQ(scene.text("impactLastRunDetail"),
-                      scene.model->panelLastRunDetail().toStdString());
+                      PanelTexts::panelLastRunDetail(*scene.model).toStdString());
         }
     }
 }
@@ -257,11 +259,11 @@ TEST(WarningRow, LidClosedBannerComesBeforeTheStaleSleepRow) {
     scene.build();
     scene.start();
     scene.evaluate({});
-    ASSERT_TRUE(scene.model->lidClosedWarning().has_value());
+    ASSERT_TRUE(PanelTexts::lidClosedWarning(*scene.model).has_value());
     ASSERT_TRUE(scene.shown("lidClosedWarningBanner"));
     ASSERT_TRUE(scene.shown("staleSleepWarningRow"));
     EXPECT_EQ(scene.text("lidClosedWarningBannerMessage"),
-              scene.model->lidClosedWarning()->toStdString());
+              PanelTexts::lidClosedWarning(*scene.model)->toStdString());
     auto* layout = scene.panel->layout();
     EXPECT_LT(layout->indexOf(scene.find("lidClosedWarningBanner")),
               layout->indexOf(scene.find("staleSleepWarningRow")));

@@ -52,8 +52,8 @@ QJsonValue lastRun(const AppModel& model) {
         return QJsonValue::Null;
     }
     return QJsonObject{
-        {QStringLiteral("agent"), model.panelLastRunAgent()},
-        {QStringLiteral("detail"), model.panelLastRunDetail()},
+        {QStringLiteral("agent"), PanelTexts::panelLastRunAgent(model)},
+        {QStringLiteral("detail"), PanelTexts::panelLastRunDetail(model)},
         {QStringLiteral("agentName"), run->agentDisplayName()
                                           ? QJsonValue(utf8(*run->agentDisplayName()))
                                           : QJsonValue(QJsonValue::Null)},

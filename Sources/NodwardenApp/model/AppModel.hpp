@@ -91,16 +91,6 @@ public:
     /// Whether the terms wait for acceptance.
     const FirstRunFlow& firstRun() const { return *firstRun_; }
 
-    // MARK: Panel texts, computed afresh on every call from the state above
-
-    /// Present while keep-awake runs without the lid-closed protection the settings ask for.
-    std::optional<QString> lidClosedWarning() const;
-    /// "Claude Code ran 1 h 5 min"; empty without a last run.
-    QString panelLastRunAgent() const;
-    /// "protected the whole run · 2h ago"; empty without a last run.
-    QString panelLastRunDetail() const;
-    QString panelTrulySavedText() const;
-
     /// The per-agent signals of the latest evaluation, after the simulation merge.
     const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
 

@@ -1,6 +1,7 @@
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>
@@ -86,7 +87,7 @@ StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* pare
 void StatusPanel::refresh() {
     hero_->refresh();
     modePicker_->refresh();
-    const auto lidWarning = model_.lidClosedWarning();
+    const auto lidWarning = PanelTexts::lidClosedWarning(model_);
     lidClosedBanner_->setVisible(lidWarning.has_value());
     if (lidWarning) {
         lidClosedBanner_->setTexts(*lidWarning);

@@ -10,6 +10,7 @@
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <QCheckBox>
@@ -322,7 +323,7 @@ void SettingsGeneralTab::refreshState() {
     powerValue_->setText(model_.published().batteryDescription());
     detectedValue_->setText(model_.published().detectedAppName());
     agentsValue_->setText(model_.published().agentSummary());
-    const std::optional<QString> warning = model_.lidClosedWarning();
+    const std::optional<QString> warning = PanelTexts::lidClosedWarning(model_);
     lidValue_->setText(SettingsEditing::lidClosedPreventionText(
         model_.sleepCommands().lidClosedProtectionEngaged(), warning.has_value()));
     stateWarning_->setVisible(warning.has_value());
