@@ -200,10 +200,6 @@ private:
     using Inputs = DetectionInputs;
 
     Date now() const;
-    /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
-    GuardStatus shownStatus(GuardStatus decided) const;
-    /// "Kept awake for `make` (stayloom run)"; none without a run or when `decided` holds anyway.
-    std::optional<QString> commandRunReason(GuardStatus decided) const;
     /// Publishes the run's headline at once, without waiting for the next tick.
     void republishForCommandRuns();
     void refreshKeepAwakeLocks();

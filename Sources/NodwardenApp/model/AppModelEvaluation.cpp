@@ -81,7 +81,7 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
                                LidState lid, const ActivitySignal& signal,
                                const std::vector<ActivitySignal>& merged) {
     PublishedStatus& shown = *published_;
-    shown.setStatus(shownStatus(decision.status));
+    shown.setStatus(commandRuns_->shownStatus(decision.status));
     shown.setDetectedAppName(qstring(decision.detectedAppName.value_or("None")));
     shown.setBatteryDescription(ReasonTexts::powerDescription(power, wording()));
     shown.setBatteryPercent(power.batteryPercent);
@@ -137,7 +137,7 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
         effective.shouldPreventSleep = false;
     }
     const auto reasonText = [&] {
-        if (const auto runReason = commandRunReason(decision.status)) {
+        if (const auto runReason = commandRuns_->reason(decision.status)) {
             return *runReason;
         }
         if (legalHolds) {
