@@ -216,7 +216,7 @@ TEST(AppModelLifecycle, LidClosedSwitchedOnDuringACommandIsAskedForAfterwards) {
     harness.sleep.setState(true, false, false);
     auto model = harness.makeModel();
     harness.sleep.holdCommands();
-    model->runSleepCommand(true);
+    AppModelHarness::runSleepCommand(*model, true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
 
     GuardSettings lidClosed = model->settings();
@@ -240,10 +240,10 @@ TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReope
     auto model = harness.makeModel();
     harness.sleep.holdCommands();
 
-    model->runSleepCommand(true);
+    AppModelHarness::runSleepCommand(*model, true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
     EXPECT_TRUE(model->sleepCommands().inFlight());
-    model->runSleepCommand(false);
+    AppModelHarness::runSleepCommand(*model, false);
 
     harness.clock.advance(150);
     model->tick();
@@ -260,7 +260,7 @@ TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReope
                              "151s — sleep queue looks wedged; resetting the in-flight guard so "
                              "keep-awake commands are no longer dropped");
 
-    model->runSleepCommand(false);
+    AppModelHarness::runSleepCommand(*model, false);
     harness.sleep.releaseCommands();
     AppModelHarness::settle(*model);
     EXPECT_EQ(harness.sleep.calls(),
@@ -277,7 +277,7 @@ TEST(AppModelSleepCommands, SleepNowDroppedWhileInFlightIsIssuedAgainLater) {
     harness.defaults->setValue(QStringLiteral("Nodwarden.mode"), QStringLiteral("watchAgentUI"));
     auto model = harness.makeModel();
     harness.sleep.holdCommands();
-    model->runSleepCommand(true);
+    AppModelHarness::runSleepCommand(*model, true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
 
     // At the battery cutoff while holding the machine awake, every evaluation asks for sleep.
@@ -310,7 +310,7 @@ TEST(AppModelSleepCommands, UnconfirmedRestoresSurfaceTheStaleBlock) {
         std::string logLine;
     };
     const std::vector<Case> cases = {
-        {"release", [](AppModel& model) { model.runSleepCommand(false); },
+        {"release", [](AppModel& model) { AppModelHarness::runSleepCommand(model, false); },
          "Sleep restore did not confirm the sleep switch back on — surfacing stale-block "
          "banner"},
         {"sleep now", [](AppModel& model) { model.sleepCommands().requestSleepNow(); },
@@ -379,7 +379,7 @@ TEST(AppModelSleepCommands, ResultsOfAModelThatIsGoneAreDropped) {
     {
         auto model = harness.makeModel();
         harness.sleep.holdCommands();
-        model->runSleepCommand(true);
+        AppModelHarness::runSleepCommand(*model, true);
         ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
         harness.sleep.releaseCommands();
     } // the model finishes its queued command while it is destroyed

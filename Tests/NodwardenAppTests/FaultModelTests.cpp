@@ -86,7 +86,7 @@ TEST(FaultModel, WedgedSleepCommandIsStillReleasedByTheWatchdogAfterTheClockStep
     harness.storeMode(AppMode::manualKeepAwake);
     harness.sleep.holdCommands();
     auto model = harness.makeModel();
-    model->runSleepCommand(true);
+    AppModelHarness::runSleepCommand(*model, true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
     ASSERT_TRUE(model->sleepCommands().inFlight());
 

@@ -99,15 +99,8 @@ QString locksLine(const QJsonArray& locks) {
     return QCoreApplication::translate("StatusReport", "Locks: %1").arg(named.join(u", "));
 }
 
-/// The texts a report is built from; the rest comes from the model as it is.
-struct ReportTexts {
-    QString statusReason;
-    QString batteryDescription;
-    std::vector<AgentStatusRow> agentRows;
-    std::optional<QString> launchAtLoginMessage;
-};
-
-QJsonObject report(const AppModel& model, const ReportTexts& texts);
+/// A report of `texts`; the rest comes from the model as it is.
+QJsonObject report(const AppModel& model, const PublishedStatus::Texts& texts);
 
 /// A report value's text as people read it, safe on a terminal.
 QString shown(const QJsonObject& object, const char* key) {
@@ -136,16 +129,13 @@ QJsonObject StatusReport::fromModel(const AppModel& model) {
 }
 
 QJsonObject StatusReport::forScripts(const AppModel& model) {
-    AppModel::SourceTexts texts = model.sourceTexts();
-    return inSourceLanguage([&] {
-        return report(model, {std::move(texts.statusReason), std::move(texts.batteryDescription),
-                              std::move(texts.agentRows), std::move(texts.launchAtLoginMessage)});
-    });
+    const PublishedStatus::Texts texts = model.sourceTexts();
+    return inSourceLanguage([&] { return report(model, texts); });
 }
 
 namespace {
 
-QJsonObject report(const AppModel& model, const ReportTexts& texts) {
+QJsonObject report(const AppModel& model, const PublishedStatus::Texts& texts) {
     QJsonArray agents;
     for (const AgentStatusRow& row : texts.agentRows) {
         agents.append(QJsonObject{

@@ -129,6 +129,11 @@ void AppModel::log(const std::string& message) const {
     logger().log(message);
 }
 
+std::vector<std::string> AppModel::desktopApplicationIDs(const std::string& bundleID) const {
+    return environment_.desktopApplicationIDs ? environment_.desktopApplicationIDs(bundleID)
+                                              : std::vector<std::string>{};
+}
+
 // MARK: - Lifecycle
 
 void AppModel::start() {
@@ -181,10 +186,6 @@ void AppModel::tick() {
 }
 
 // MARK: - Sleep commands
-
-void AppModel::runSleepCommand(bool enabled) {
-    sleep_->run(enabled, settings_, sleep_->why());
-}
 
 void AppModel::noticeActionPressed(const std::string& key) {
     if (key == WorkNotifier::keepAwakeLongerAction) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
 #include <NodwardenApp/model/DebugSimulation.hpp>
 #include <NodwardenApp/model/DetectionScheduler.hpp>
@@ -17,14 +16,10 @@
 #include <NodwardenCore/model/AppMode.hpp>
 #include <NodwardenCore/model/GuardDecision.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
-#include <NodwardenCore/model/GuardStatus.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
-#include <NodwardenCore/sleep/KeepAwakeLocks.hpp>
 
 #include <QObject>
-#include <QString>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,11 +33,12 @@ class CommandRunRows;
 class WaitingNotice;
 class WorkNotifier;
 
-/// The program's controller and observable state, a façade over the parts that own their state
-/// (`DetectionScheduler`, `SleepCommands`, `UsageStatistics`, `TimedKeepAwake`, `CommandRunRows`,
+/// The program's controller, a façade over the parts that own their state (`PublishedStatus`,
+/// `DetectionScheduler`, `SleepCommands`, `UsageStatistics`, `TimedKeepAwake`, `CommandRunRows`,
 /// `LaunchAtLogin`, `FirstRunFlow`, the notices). Lives on the main thread from launch to quit and
-/// owns the tick and the decision step. Views read its properties, redraw on their change signals
-/// (each emitted only on a real change) and call its actions; they never compute policy.
+/// owns the tick and the decision step. Views read its and its parts' properties, redraw on their
+/// change signals (each emitted only on a real change) and call its actions; they never compute
+/// policy.
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -79,6 +75,17 @@ public:
 
     /// The statistics account; `metricsChanged` announces changes only while the settings are open.
     const UsageMetrics& metrics() const { return statistics_->metrics(); }
+    /// The per-agent signals of the latest evaluation, after the simulation merge.
+    const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
+    /// The published texts in the program's own English whatever the user's language: what
+    /// scripts read (`status --json`).
+    PublishedStatus::Texts sourceTexts() const;
+    /// This platform's wording of the texts that name the machine.
+    const PlatformWording& wording() const { return *environment_.wording; }
+    /// Connecting agents through their hooks; null where the platform offers none.
+    AgentHookConnecting* agentHooks() const { return environment_.agentHooks; }
+    /// The desktop's other ids for a catalog application.
+    std::vector<std::string> desktopApplicationIDs(const std::string& bundleID) const;
 
     // MARK: The parts whose own state and signals the faces read
 
@@ -90,19 +97,6 @@ public:
     const LaunchAtLogin& launchAtLogin() const { return *launchAtLogin_; }
     /// Whether the terms wait for acceptance.
     const FirstRunFlow& firstRun() const { return *firstRun_; }
-
-    /// The per-agent signals of the latest evaluation, after the simulation merge.
-    const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
-
-    /// The published texts in the program's own English whatever the user's language: what
-    /// scripts read (`status --json`).
-    struct SourceTexts {
-        QString statusReason;
-        QString batteryDescription;
-        std::vector<AgentStatusRow> agentRows;
-        std::optional<QString> launchAtLoginMessage;
-    };
-    SourceTexts sourceTexts() const;
 
     // MARK: Lifecycle
 
@@ -117,51 +111,32 @@ public:
     /// The user interface calls this for every one of the model's windows that closes.
     void windowWillClose(AppWindow window);
 
-    // MARK: Mode and settings
+    // MARK: Mode, settings and statistics
 
     /// Stores the mode, resets the decision state, re-evaluates; ends a timed keep-awake.
     void setMode(AppMode mode);
-    /// Stores and saves the settings; nothing else.
-    void setSettings(const GuardSettings& settings);
     /// A change from the interface: stored, lid-closed protection engaged if just switched on,
     /// re-evaluated.
     void commitSettings(const GuardSettings& settings);
     void setSelectedSettingsTab(SettingsTab tab);
+    /// A fresh account with the old install date, saved at once; the run ledger is kept.
+    Q_INVOKABLE void resetMetrics();
 
-    // MARK: Timed keep-awake
+    // MARK: Keep-awake and sleep
 
     /// Manual mode for `seconds`, then back to the mode before (the one saved meanwhile); a
     /// second one starts the time again.
     Q_INVOKABLE void keepAwakeFor(double seconds);
-
-    // MARK: Sleep control
-
     /// The panel's emergency action: mode off, keep-awake stopped, the sleep switch restored.
     Q_INVOKABLE void emergencyRestore();
     /// The stale-block warning's action: restore a sleep switch left off by an earlier run.
     Q_INVOKABLE void restoreStaleSleepBlock();
-
-    // MARK: Evaluation
-
-    /// Turns one set of gathered inputs into a decision, publishes it and carries it out.
-    void evaluateAndApply(const PowerSnapshot& power, LidState lid,
-                          const std::vector<ActivitySignal>& perApp, bool processPresenceCurrent);
-
-    // MARK: Commands kept awake by `stayloom run`
-
     /// A `stayloom run` command's row, until it ends; only its name is kept, never its arguments.
     void commandRunStarted(std::int32_t pid, const std::string& name);
     void commandRunEnded(std::int32_t pid);
 
-    // MARK: Statistics
+    // MARK: Login item, first-run windows, Accessibility
 
-    /// A fresh account with the old install date, saved at once; the run ledger is kept.
-    Q_INVOKABLE void resetMetrics();
-
-    // MARK: Login item, updater, first-run windows, Accessibility
-
-    /// Registers the login item at launch when the setting wants it and it is not enabled.
-    void reconcileLaunchAtLogin();
     /// Registers or unregisters the login item and stores the outcome in the settings.
     Q_INVOKABLE void setLaunchAtLogin(bool enabled);
     /// Records acceptance of the current terms, closes their window and starts detection.
@@ -170,16 +145,21 @@ public:
     void openSettingsWindow(std::optional<SettingsTab> tab = std::nullopt);
     /// Shows the platform's permission prompt and its settings pane.
     Q_INVOKABLE void requestAccessibilityPermission();
-    void refreshAccessibilityTrust();
 
     // MARK: For tests and the end-to-end harness
 
+    /// Stores and saves the settings; nothing else.
+    void setSettings(const GuardSettings& settings);
+    /// Turns one set of gathered inputs into a decision, publishes it and carries it out.
+    void evaluateAndApply(const PowerSnapshot& power, LidState lid,
+                          const std::vector<ActivitySignal>& perApp, bool processPresenceCurrent);
+    /// Registers the login item at launch when the setting wants it and it is not enabled.
+    void reconcileLaunchAtLogin();
+    void refreshAccessibilityTrust();
     /// Waits for the jobs queued so far on the background queues and delivers their results.
     void waitForBackgroundWork();
     /// Whether a detection pass is queued or running.
     bool detectionInFlight() const;
-    /// Turns keep-awake on or off on the sleep-command queue; dropped while a command runs.
-    void runSleepCommand(bool enabled);
     SleepCommands& sleepCommands() { return *sleep_; }
     const UsageStatistics& statistics() const { return *statistics_; }
 
@@ -224,19 +204,6 @@ private:
     double largestIdleGrace() const;
 
     FileLogger& logger() const { return *environment_.logger; }
-
-public:
-    /// This platform's wording of the texts that name the machine.
-    const PlatformWording& wording() const { return *environment_.wording; }
-    /// Connecting agents through their hooks; null where the platform offers none.
-    AgentHookConnecting* agentHooks() const { return environment_.agentHooks; }
-    /// The desktop's other ids for a catalog application.
-    std::vector<std::string> desktopApplicationIDs(const std::string& bundleID) const {
-        return environment_.desktopApplicationIDs ? environment_.desktopApplicationIDs(bundleID)
-                                                  : std::vector<std::string>{};
-    }
-
-private:
     QSettings& defaults() const { return *environment_.defaults; }
     SleepControlling& controller() const { return *environment_.sleepController; }
 
@@ -267,8 +234,8 @@ private:
     std::unique_ptr<UsageStatistics> statistics_;
 
 public:
-    // A made-up agent to drive the decisions by hand, for developers: debug builds only.
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
+    // A made-up agent to drive the decisions by hand, for developers: debug builds only.
     /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
     void simulateActive();
     /// Developer action: end the simulation and mark the work finished.

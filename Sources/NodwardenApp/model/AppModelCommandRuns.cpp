@@ -4,7 +4,8 @@
 
 namespace nodwarden::app {
 
-// What the commands `stayloom run` keeps awake change in the model: the headline and the locks.
+// What the commands `stayloom run` keeps awake change in the model: whether it is kept awake, the
+// headline worked out again at once, and the locks.
 
 void AppModel::commandRunStarted(std::int32_t pid, const std::string& name) {
     commandRuns_->started(pid, name);

@@ -93,12 +93,12 @@ void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapsho
         buildAgentRows(merged, decision.status, settings_, wording())));
 }
 
-AppModel::SourceTexts AppModel::sourceTexts() const {
+PublishedStatus::Texts AppModel::sourceTexts() const {
     return inSourceLanguage([this] {
-        SourceTexts texts{published_->statusReasonInSourceLanguage(),
-                          tr("Battery unknown"),
-                          {},
-                          launchAtLogin_->messageInSourceLanguage()};
+        PublishedStatus::Texts texts{published_->statusReasonInSourceLanguage(),
+                                     tr("Battery unknown"),
+                                     {},
+                                     launchAtLogin_->messageInSourceLanguage()};
         if (const auto& basis = published_->basis()) {
             texts.batteryDescription = ReasonTexts::powerDescription(basis->power, wording());
             texts.agentRows = commandRuns_->rowsBefore(buildAgentRows(

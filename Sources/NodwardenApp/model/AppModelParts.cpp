@@ -7,13 +7,12 @@
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/detection/AccessibilityDetector.hpp>
 
-#include <algorithm>
-
 namespace nodwarden::app {
 
 using detail::assignIfChanged;
 
-// The model's side of its parts: what it forwards, and what it does when one of them changes.
+// The model's side of its parts: what it does when one of them changes, and the actions it hands
+// to them.
 
 void AppModel::connectParts() {
     connect(sleep_.get(), &SleepCommands::sleepPreventionEnabledChanged, this,

@@ -34,6 +34,15 @@ public:
         bool accessibilityTrusted = false;
     };
 
+    /// The texts a status report is built from, with why launch at login is not active: as shown,
+    /// or in the program's own English for scripts (`AppModel::sourceTexts`).
+    struct Texts {
+        QString statusReason;
+        QString batteryDescription;
+        std::vector<AgentStatusRow> agentRows;
+        std::optional<QString> launchAtLoginMessage;
+    };
+
     /// `clock` dates the status changes.
     explicit PublishedStatus(std::function<Date()> clock, QObject* parent = nullptr);
 
