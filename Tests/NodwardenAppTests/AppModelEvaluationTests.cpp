@@ -145,6 +145,25 @@ TEST(AppModelEvaluation, AgentRowsAreAnnouncedOnlyWhenTheyChange) {
     EXPECT_EQ(rowsSpy.count(), 2);
 }
 
+// Rows change while the status stays (an agent joins the one already working): the status is
+// published again and must keep its date.
+TEST(PublishedStatus, AStatusPublishedAgainIsNeitherAnnouncedNorDatedAgain) {
+    Date now = 100;
+    PublishedStatus published([&now] { return now; });
+    SignalCounter statusSpy(published, &PublishedStatus::statusChanged);
+    EXPECT_EQ(published.statusSince(), 100);
+
+    now = 130;
+    published.setStatus(GuardStatus::keepingAwake);
+    EXPECT_EQ(statusSpy.count(), 1);
+    EXPECT_EQ(published.statusSince(), 130);
+
+    now = 160;
+    published.setStatus(GuardStatus::keepingAwake);
+    EXPECT_EQ(statusSpy.count(), 1);
+    EXPECT_EQ(published.statusSince(), 130);
+}
+
 TEST(AppModelEvaluation, AccessibilityWarningNamesRunningTextOnlyAgentsWhileUntrusted) {
     std::optional<AgentProfile> textOnly;
     for (const AgentProfile& profile : AgentResolver::make(GuardSettings::defaults()).profiles) {
