@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace nodwarden::app {
