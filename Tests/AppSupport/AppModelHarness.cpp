@@ -6,6 +6,7 @@
 namespace stayloom::testing {
 
 using nodwarden::app::AppModel;
+using nodwarden::app::SleepCommands;
 
 AppModelHarness::AppModelHarness()
     : defaults(std::make_unique<QSettings>(
@@ -75,6 +76,11 @@ void AppModelHarness::settle(AppModel& model) {
     for (int round = 0; round < 4; ++round) {
         model.waitForBackgroundWork();
     }
+}
+
+void AppModelHarness::runSleepCommand(AppModel& model, bool enabled) {
+    SleepCommands& sleep = model.sleepCommands();
+    sleep.run(enabled, model.settings(), sleep.why());
 }
 
 bool AppModelHarness::loggedLine(const std::string& message) {

@@ -86,6 +86,9 @@ public:
 
     /// Lets queued background work finish and report back, including work started by reports.
     static void settle(nodwarden::app::AppModel& model);
+    /// Turns keep-awake on or off on `model`'s sleep-command queue, as the decisions do; dropped
+    /// while a command runs.
+    static void runSleepCommand(nodwarden::app::AppModel& model, bool enabled);
 
     /// Runs the event loop until `done` holds or `limitMilliseconds` pass; returns `done()`.
     template <typename Predicate>

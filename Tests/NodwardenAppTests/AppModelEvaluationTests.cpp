@@ -45,13 +45,14 @@ TEST(AppModelEvaluation, EmptyInputsWatchWithTheNeutralReason) {
     auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
 
-    EXPECT_EQ(model->status(), GuardStatus::watching);
-    EXPECT_EQ(model->statusReason().toStdString(), "No agent is working");
-    EXPECT_EQ(model->detectedAppName().toStdString(), "None");
-    EXPECT_EQ(model->batteryDescription().toStdString(), FakePowerSources::mains().displayName());
-    EXPECT_TRUE(model->isOnACPower());
-    EXPECT_EQ(model->lidDescription().toStdString(), "Open");
-    EXPECT_TRUE(model->agentRows().empty());
+    EXPECT_EQ(model->published().status(), GuardStatus::watching);
+    EXPECT_EQ(model->published().statusReason().toStdString(), "No agent is working");
+    EXPECT_EQ(model->published().detectedAppName().toStdString(), "None");
+    EXPECT_EQ(model->published().batteryDescription().toStdString(),
+              FakePowerSources::mains().displayName());
+    EXPECT_TRUE(model->published().isOnACPower());
+    EXPECT_EQ(model->published().lidDescription().toStdString(), "Open");
+    EXPECT_TRUE(model->published().agentRows().empty());
 }
 
 TEST(AppModelEvaluation, OnLinuxTheReasonsAreInPlainWords) {
@@ -59,13 +60,14 @@ TEST(AppModelEvaluation, OnLinuxTheReasonsAreInPlainWords) {
     harness.setPerApp({named(SignalStrength::presence, "Codex", "running")});
     auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
-    EXPECT_EQ(model->statusReason(), QStringLiteral("An agent is open but not working"));
+    EXPECT_EQ(model->published().statusReason(),
+              QStringLiteral("An agent is open but not working"));
     harness.setPerApp({});
     harness.tickAndSettle(*model);
-    EXPECT_EQ(model->statusReason(), QStringLiteral("No agent is working"));
+    EXPECT_EQ(model->published().statusReason(), QStringLiteral("No agent is working"));
     model->setMode(AppMode::manualKeepAwake);
     AppModelHarness::settle(*model);
-    EXPECT_EQ(model->statusReason(),
+    EXPECT_EQ(model->published().statusReason(),
               QStringLiteral("Manual: kept awake until you change the mode"));
 }
 
@@ -84,8 +86,9 @@ TEST(AppModelEvaluation, SimulationReplacesTheDetectedSimulatorAndExpires) {
 
         model->simulateActive();
         AppModelHarness::settle(*model);
-        EXPECT_EQ(model->status(), GuardStatus::keepingAwake);
-        EXPECT_EQ(model->statusReason().toStdString(), "Debug simulator reports active work");
+        EXPECT_EQ(model->published().status(), GuardStatus::keepingAwake);
+        EXPECT_EQ(model->published().statusReason().toStdString(),
+                  "Debug simulator reports active work");
         const auto& merged = model->lastPerApp();
         ASSERT_EQ(merged.size(), 2u);
         EXPECT_EQ(merged[0].appName, "Codex");
@@ -110,11 +113,11 @@ TEST(AppModelEvaluation, SimulateFinishedEndsTheGraceAtOnce) {
     auto model = harness.startModel(AppMode::watchAgentUI);
     model->simulateActive();
     AppModelHarness::settle(*model);
-    ASSERT_EQ(model->status(), GuardStatus::keepingAwake);
+    ASSERT_EQ(model->published().status(), GuardStatus::keepingAwake);
 
     model->simulateFinished();
     AppModelHarness::settle(*model);
-    EXPECT_EQ(model->status(), GuardStatus::watching);
+    EXPECT_EQ(model->published().status(), GuardStatus::watching);
     EXPECT_TRUE(harness.loggedLine("Simulation finished enabled"));
 }
 #endif
@@ -125,21 +128,40 @@ TEST(AppModelEvaluation, AgentRowsAreAnnouncedOnlyWhenTheyChange) {
     harness.storeMode(AppMode::watchAgentUI);
     harness.setPerApp({named(SignalStrength::strong, "Codex", "busy")});
     auto model = harness.makeModel();
-    SignalCounter rowsSpy(*model, &AppModel::agentRowsChanged);
+    SignalCounter rowsSpy(model->published(), &PublishedStatus::agentRowsChanged);
     model->start();
     harness.tickAndSettle(*model);
     harness.tickAndSettle(*model);
 
-    ASSERT_EQ(model->agentRows().size(), 1u);
-    EXPECT_EQ(model->agentRows()[0].name, "Codex");
-    EXPECT_EQ(PanelTexts::workingAgentCount(model->agentRows()), 1);
-    EXPECT_EQ(model->agentSummary().toStdString(), "1 working");
+    ASSERT_EQ(model->published().agentRows().size(), 1u);
+    EXPECT_EQ(model->published().agentRows()[0].name, "Codex");
+    EXPECT_EQ(PanelTexts::workingAgentCount(model->published().agentRows()), 1);
+    EXPECT_EQ(model->published().agentSummary().toStdString(), "1 working");
     EXPECT_EQ(rowsSpy.count(), 1);
 
     harness.setPerApp({});
     harness.tickAndSettle(*model);
-    EXPECT_TRUE(model->agentRows().empty());
+    EXPECT_TRUE(model->published().agentRows().empty());
     EXPECT_EQ(rowsSpy.count(), 2);
+}
+
+// Rows change while the status stays (an agent joins the one already working): the status is
+// published again and must keep its date.
+TEST(PublishedStatus, AStatusPublishedAgainIsNeitherAnnouncedNorDatedAgain) {
+    Date now = 100;
+    PublishedStatus published([&now] { return now; });
+    SignalCounter statusSpy(published, &PublishedStatus::statusChanged);
+    EXPECT_EQ(published.statusSince(), 100);
+
+    now = 130;
+    published.setStatus(GuardStatus::keepingAwake);
+    EXPECT_EQ(statusSpy.count(), 1);
+    EXPECT_EQ(published.statusSince(), 130);
+
+    now = 160;
+    published.setStatus(GuardStatus::keepingAwake);
+    EXPECT_EQ(statusSpy.count(), 1);
+    EXPECT_EQ(published.statusSince(), 130);
 }
 
 TEST(AppModelEvaluation, AccessibilityWarningNamesRunningTextOnlyAgentsWhileUntrusted) {
@@ -158,15 +180,15 @@ TEST(AppModelEvaluation, AccessibilityWarningNamesRunningTextOnlyAgentsWhileUntr
     auto model = harness.startModel();
     harness.tickAndSettle(*model);
     // The warning in this machine's words ("this computer", not "your Mac"), for the one agent.
-    ASSERT_TRUE(model->accessibilityWarning().has_value());
-    EXPECT_NE(model->accessibilityWarning()->indexOf(u"this computer"), -1);
-    EXPECT_NE(model->accessibilityWarning()->indexOf(QString::fromStdString(textOnly->displayName) +
-                                                     QStringLiteral(" is working")),
+    ASSERT_TRUE(model->published().accessibilityWarning().has_value());
+    EXPECT_NE(model->published().accessibilityWarning()->indexOf(u"this computer"), -1);
+    EXPECT_NE(model->published().accessibilityWarning()->indexOf(
+                  QString::fromStdString(textOnly->displayName) + QStringLiteral(" is working")),
               -1);
 
     harness.accessibilityPlatform.setTrusted(true);
     harness.tickAndSettle(*model);
-    EXPECT_FALSE(model->accessibilityWarning().has_value());
+    EXPECT_FALSE(model->published().accessibilityWarning().has_value());
 }
 
 // MARK: - Applying the decision
@@ -215,7 +237,7 @@ TEST(AppModelEvaluation, LidClosedReleaseIsHeldOnlyForTheQuietStatus) {
         AppModelHarness::settle(*model);
         EXPECT_EQ(harness.sleep.calls(), std::vector<std::string>{release});
         EXPECT_FALSE(model->sleepCommands().lidClosedReleasePendingSince().has_value());
-        EXPECT_FALSE(model->sleepPreventionEnabled());
+        EXPECT_FALSE(model->sleepCommands().sleepPreventionEnabled());
     }
 }
 
@@ -269,8 +291,8 @@ TEST(AppModelEvaluation, DisplayPostureChangeRestartsKeepAwakeOnce) {
         model->evaluateAndApply(FakePowerSources::mains(), LidState::open, {}, true);
         AppModelHarness::settle(*model);
         EXPECT_TRUE(harness.sleep.calls().empty());
-        EXPECT_TRUE(model->sleepPreventionEnabled());
-        EXPECT_TRUE(model->guardingSince().has_value());
+        EXPECT_TRUE(model->sleepCommands().sleepPreventionEnabled());
+        EXPECT_TRUE(model->sleepCommands().guardingSince().has_value());
     }
 }
 
@@ -316,7 +338,7 @@ TEST(AppModelEvaluation, OneRunGivesOneLengthToTheNoticeTheLedgerThePanelAndLast
         harness.clock.advance(2.5);
     }
     evaluate(idle);
-    ASSERT_EQ(model->status(), GuardStatus::idleGrace);
+    ASSERT_EQ(model->published().status(), GuardStatus::idleGrace);
     // The grace counts down from the last active tick (35 s) to 65 s; now is 37.5 s.
     ASSERT_TRUE(model->graceEndsAt().has_value());
     EXPECT_EQ(PanelTexts::graceCountdown(*model->graceEndsAt() - harness.clock.now()),
@@ -324,8 +346,8 @@ TEST(AppModelEvaluation, OneRunGivesOneLengthToTheNoticeTheLedgerThePanelAndLast
     // The report's times are whole seconds, so `status` may read a second less.
     const std::string headline =
         StatusReport::headline(StatusReport::fromModel(*model), harness.clock.now()).toStdString();
-    const std::string expected =
-        "Idle Grace — " + model->statusReason().toStdString() + " · 0 working · sleeps in 0:2";
+    const std::string expected = "Idle Grace — " + model->published().statusReason().toStdString() +
+                                 " · 0 working · sleeps in 0:2";
     EXPECT_EQ(headline.substr(0, expected.size()), expected);
     EXPECT_TRUE(headline.ends_with("7") || headline.ends_with("8")) << headline;
     // Told at once, with the same 35 s the ledger will write.
@@ -336,7 +358,7 @@ TEST(AppModelEvaluation, OneRunGivesOneLengthToTheNoticeTheLedgerThePanelAndLast
               (std::vector<NoticeAction>{{"sleep-now", "Sleep now"},
                                          {"keep-awake-30", "Keep awake 30 more minutes"}}));
 
-    while (model->status() == GuardStatus::idleGrace) {
+    while (model->published().status() == GuardStatus::idleGrace) {
         harness.clock.advance(2.5);
         evaluate(idle);
     }
@@ -349,13 +371,13 @@ TEST(AppModelEvaluation, OneRunGivesOneLengthToTheNoticeTheLedgerThePanelAndLast
     const QJsonObject lastRun =
         StatusReport::fromModel(*model).value(QStringLiteral("lastRun")).toObject();
     EXPECT_EQ(lastRun.value(QStringLiteral("durationSeconds")).toInteger(), 35);
-    EXPECT_EQ(model->panelLastRunAgent(), QStringLiteral("Claude Code ran 35 s"));
+    EXPECT_EQ(PanelTexts::panelLastRunAgent(*model), QStringLiteral("Claude Code ran 35 s"));
 
     // "Keep awake 30 more minutes" from the notice, pressed on the notifier's own thread.
     std::thread([&] { harness.notifier.press("keep-awake-30"); }).join();
     ASSERT_TRUE(AppModelHarness::processEventsUntil(
-        [&] { return model->timedKeepAwakeUntil().has_value(); }));
-    EXPECT_EQ(*model->timedKeepAwakeUntil(), harness.clock.now() + 30 * 60);
+        [&] { return model->timedKeepAwake().until().has_value(); }));
+    EXPECT_EQ(*model->timedKeepAwake().until(), harness.clock.now() + 30 * 60);
     EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
     model->setMode(AppMode::watchAgentUI);
 
@@ -370,9 +392,9 @@ TEST(AppModelEvaluation, OneRunGivesOneLengthToTheNoticeTheLedgerThePanelAndLast
     }
     harness.clock.advance(2.5);
     evaluate(idle);
-    ASSERT_EQ(model->status(), GuardStatus::idleGrace);
+    ASSERT_EQ(model->published().status(), GuardStatus::idleGrace);
     EXPECT_EQ(harness.notifier.shown.size(), 1u) << "still in the grace";
-    while (model->status() == GuardStatus::idleGrace) {
+    while (model->published().status() == GuardStatus::idleGrace) {
         harness.clock.advance(2.5);
         evaluate(idle);
     }
@@ -470,11 +492,11 @@ TEST(AppModelEvaluation, AnAgentWaitingForItsUserIsShownAnnouncedOnceAndNotKeptA
         << "at once, not after the grace";
     evaluate({waiting});
     EXPECT_EQ(harness.notifier.shown.size(), 1u) << "one notice per wait";
-    ASSERT_EQ(model->agentRows().size(), 1u);
-    EXPECT_EQ(model->agentRows()[0].state, "waiting for you");
-    EXPECT_FALSE(model->agentRows()[0].isWorking);
-    EXPECT_EQ(model->agentSummary(), QStringLiteral("0 working · 1 waiting for you"));
-    EXPECT_EQ(model->statusIconName(), QStringLiteral("questionmark.bubble"));
+    ASSERT_EQ(model->published().agentRows().size(), 1u);
+    EXPECT_EQ(model->published().agentRows()[0].state, "waiting for you");
+    EXPECT_FALSE(model->published().agentRows()[0].isWorking);
+    EXPECT_EQ(model->published().agentSummary(), QStringLiteral("0 working · 1 waiting for you"));
+    EXPECT_EQ(model->published().statusIconName(), QStringLiteral("questionmark.bubble"));
     const QJsonObject agent = app::StatusReport::fromModel(*model)
                                   .value(QStringLiteral("agents"))
                                   .toArray()[0]
@@ -494,7 +516,7 @@ TEST(AppModelEvaluation, AnAgentWaitingForItsUserIsShownAnnouncedOnceAndNotKeptA
     // A wait is released as a turn's end is: after the grace, and not as work that finished.
     harness.clock.advance(61);
     evaluate({waiting, otherWaiting});
-    EXPECT_FALSE(model->sleepPreventionEnabled());
+    EXPECT_FALSE(model->sleepCommands().sleepPreventionEnabled());
     EXPECT_EQ(harness.notifier.shown.size(), 2u) << "no agent finished: they wait";
     // One answer ends that wait only: its notice is taken back, the other stays.
     evaluate({working, otherWaiting});

@@ -101,7 +101,7 @@ TEST(AppModelLaunch, OrphanedKeepAwakeChildFromThePidFileIsStopped) {
     EXPECT_FALSE(std::filesystem::exists(files.pidFilePath));
     EXPECT_TRUE(harness.loggedLine("Killed orphaned caffeinate pid " + std::to_string(pid) +
                                    " left by a previous run"));
-    EXPECT_FALSE(model.staleSleepBlockDetected());
+    EXPECT_FALSE(model.sleepCommands().staleSleepBlockDetected());
 }
 
 TEST(AppModelLaunch, SleepSwitchFoundOffIsAdoptedOrSurfaced) {
@@ -154,9 +154,10 @@ TEST(AppModelLaunch, SleepSwitchFoundOffIsAdoptedOrSurfaced) {
         }
         auto model = startModel(harness, real);
 
-        EXPECT_EQ(model->staleSleepBlockDetected(), testCase.banner);
+        EXPECT_EQ(model->sleepCommands().staleSleepBlockDetected(), testCase.banner);
         EXPECT_EQ(real.controller.isLidClosedProtectionEngaged(), testCase.engaged);
-        EXPECT_EQ(model->lidClosedProtectionEngaged(), false) << "published at the next decision";
+        EXPECT_EQ(model->sleepCommands().lidClosedProtectionEngaged(), false)
+            << "published at the next decision";
         EXPECT_EQ(std::filesystem::exists(real.files.engagedMarkerPath), testCase.engaged);
         std::vector<std::string> lines;
         for (const std::string& line : harness.logged()) {
@@ -174,12 +175,12 @@ TEST(AppModelLaunch, StaleBlockRestoreClearsTheBannerOnceTheSwitchIsBackOn) {
     RealController real(harness);
     real.setSwitchReportedOff(true);
     auto model = startModel(harness, real);
-    ASSERT_TRUE(model->staleSleepBlockDetected());
+    ASSERT_TRUE(model->sleepCommands().staleSleepBlockDetected());
 
     real.setSwitchReportedOff(false);
     model->restoreStaleSleepBlock();
     AppModelHarness::settle(*model);
-    EXPECT_FALSE(model->staleSleepBlockDetected());
+    EXPECT_FALSE(model->sleepCommands().staleSleepBlockDetected());
     EXPECT_EQ(real.adminRunner.count(SleepCommandSet::macOS().adminRestore), 1u);
     EXPECT_TRUE(harness.loggedLine("Turning back on a sleep switch left off by a previous run"));
 }

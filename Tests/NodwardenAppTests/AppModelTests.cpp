@@ -90,19 +90,19 @@ TEST(AppModelLifecycle, PendingTermsHoldDetectionAndShowTheAcceptanceReason) {
     auto model = harness.makeModel();
 
     model->start();
-    EXPECT_TRUE(model->needsLegalAcceptance());
+    EXPECT_TRUE(model->firstRun().needsLegalAcceptance());
     EXPECT_EQ(harness.windows.calls(), std::vector<std::string>{"presentLegalWindow"})
         << "onboarding waits for the terms";
 
     model->setMode(AppMode::manualKeepAwake);
     AppModelHarness::settle(*model);
     EXPECT_EQ(harness.detectionCount(), 0);
-    EXPECT_EQ(model->statusReason().toStdString(), AppModel::legalPendingReason);
+    EXPECT_EQ(model->published().statusReason().toStdString(), AppModel::legalPendingReason);
     EXPECT_FALSE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
 
     model->acceptLegal();
     AppModelHarness::settle(*model);
-    EXPECT_FALSE(model->needsLegalAcceptance());
+    EXPECT_FALSE(model->firstRun().needsLegalAcceptance());
     EXPECT_EQ(harness.windows.calls(),
               (std::vector<std::string>{"presentLegalWindow", "closeLegalWindow",
                                         "presentOnboardingWindow"}));
@@ -139,8 +139,8 @@ TEST(AppModelLifecycle, KeepAwakeDecisionIsWithheldWhileTermsArePending) {
     model->evaluateAndApply(harness.power.snapshot(), LidState::open, {}, true);
     AppModelHarness::settle(*model);
 
-    EXPECT_EQ(model->status(), GuardStatus::keepingAwake);
-    EXPECT_EQ(model->statusReason().toStdString(), AppModel::legalPendingReason);
+    EXPECT_EQ(model->published().status(), GuardStatus::keepingAwake);
+    EXPECT_EQ(model->published().statusReason().toStdString(), AppModel::legalPendingReason);
     EXPECT_FALSE(containsCall(harness.sleep.calls(), "setSleepPrevention(true,false,false)"));
 }
 
@@ -157,11 +157,11 @@ TEST(AppModelLifecycle, ModeChangeForgetsTheCompletionSleepOfThePreviousMode) {
         SignalCounter modeSpy(*model, &AppModel::modeChanged);
         model->setMode(AppMode::sleepAfterCurrentWork);
         AppModelHarness::settle(*model);
-        ASSERT_EQ(model->status(), GuardStatus::keepingAwake);
+        ASSERT_EQ(model->published().status(), GuardStatus::keepingAwake);
 
         harness.setPerApp({});
         harness.tickAndSettle(*model);
-        ASSERT_EQ(model->status(), GuardStatus::idleGrace);
+        ASSERT_EQ(model->published().status(), GuardStatus::idleGrace);
         const int detectionsBefore = harness.detectionCount();
         if (changeMode) {
             model->setMode(AppMode::watchAgentUI);
@@ -172,7 +172,7 @@ TEST(AppModelLifecycle, ModeChangeForgetsTheCompletionSleepOfThePreviousMode) {
 
         harness.clock.advance(3600);
         harness.tickAndSettle(*model);
-        EXPECT_EQ(model->status(), GuardStatus::watching);
+        EXPECT_EQ(model->published().status(), GuardStatus::watching);
         const auto calls = harness.sleep.calls();
         EXPECT_EQ(std::count(calls.begin(), calls.end(), "sleepNow"), changeMode ? 0 : 1);
         EXPECT_EQ(modeSpy.count(), changeMode ? 2 : 1);
@@ -220,7 +220,7 @@ TEST(AppModelLifecycle, SwitchingLidClosedOnEngagesProtectionAtOnce) {
     AppModelHarness::settle(*model);
     EXPECT_FALSE(model->sleepCommands().lidClosedDeclined());
     EXPECT_EQ(harness.sleep.calls().front(), "setSleepPrevention(true,true,false)");
-    EXPECT_TRUE(model->lidClosedProtectionEngaged());
+    EXPECT_TRUE(model->sleepCommands().lidClosedProtectionEngaged());
     EXPECT_EQ(SettingsStore::loadSettings(*harness.reopenDefaults()), lidClosed);
 }
 
@@ -233,7 +233,7 @@ TEST(AppModelLifecycle, LidClosedSwitchedOnDuringACommandIsAskedForAfterwards) {
     harness.sleep.setState(true, false, false);
     auto model = harness.makeModel();
     harness.sleep.holdCommands();
-    model->runSleepCommand(true);
+    AppModelHarness::runSleepCommand(*model, true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
 
     GuardSettings lidClosed = model->settings();
@@ -257,10 +257,10 @@ TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReope
     auto model = harness.makeModel();
     harness.sleep.holdCommands();
 
-    model->runSleepCommand(true);
+    AppModelHarness::runSleepCommand(*model, true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
     EXPECT_TRUE(model->sleepCommands().inFlight());
-    model->runSleepCommand(false);
+    AppModelHarness::runSleepCommand(*model, false);
 
     harness.clock.advance(150);
     model->tick();
@@ -277,7 +277,7 @@ TEST(AppModelSleepCommands, RequestsWhileInFlightAreDroppedUntilTheWatchdogReope
                              "151s — sleep queue looks wedged; resetting the in-flight guard so "
                              "keep-awake commands are no longer dropped");
 
-    model->runSleepCommand(false);
+    AppModelHarness::runSleepCommand(*model, false);
     harness.sleep.releaseCommands();
     AppModelHarness::settle(*model);
     EXPECT_EQ(harness.sleep.calls(),
@@ -294,7 +294,7 @@ TEST(AppModelSleepCommands, SleepNowDroppedWhileInFlightIsIssuedAgainLater) {
     harness.defaults->setValue(QStringLiteral("Nodwarden.mode"), QStringLiteral("watchAgentUI"));
     auto model = harness.makeModel();
     harness.sleep.holdCommands();
-    model->runSleepCommand(true);
+    AppModelHarness::runSleepCommand(*model, true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
 
     // At the battery cutoff while holding the machine awake, every evaluation asks for sleep.
@@ -327,7 +327,7 @@ TEST(AppModelSleepCommands, UnconfirmedRestoresSurfaceTheStaleBlock) {
         std::string logLine;
     };
     const std::vector<Case> cases = {
-        {"release", [](AppModel& model) { model.runSleepCommand(false); },
+        {"release", [](AppModel& model) { AppModelHarness::runSleepCommand(model, false); },
          "Sleep restore did not confirm the sleep switch back on — surfacing stale-block "
          "banner"},
         {"sleep now", [](AppModel& model) { model.sleepCommands().requestSleepNow(); },
@@ -342,9 +342,9 @@ TEST(AppModelSleepCommands, UnconfirmedRestoresSurfaceTheStaleBlock) {
         auto model = harness.makeModel();
         testCase.act(*model);
         AppModelHarness::settle(*model);
-        EXPECT_TRUE(model->staleSleepBlockDetected());
+        EXPECT_TRUE(model->sleepCommands().staleSleepBlockDetected());
         EXPECT_TRUE(harness.loggedLine(testCase.logLine));
-        EXPECT_FALSE(model->sleepPreventionEnabled());
+        EXPECT_FALSE(model->sleepCommands().sleepPreventionEnabled());
     }
 }
 
@@ -365,7 +365,7 @@ TEST(AppModelSleepCommands, EmergencyRestoreTurnsOffAndRecomputesTheStaleBlock) 
         EXPECT_EQ(model->mode(), AppMode::off);
         EXPECT_EQ(SettingsStore::loadMode(*harness.reopenDefaults()), AppMode::off);
         EXPECT_TRUE(containsCall(harness.sleep.calls(), "emergencyRestore"));
-        EXPECT_EQ(model->staleSleepBlockDetected(), !restoreWorks);
+        EXPECT_EQ(model->sleepCommands().staleSleepBlockDetected(), !restoreWorks);
         EXPECT_TRUE(harness.loggedLine("Emergency restore completed from menu"));
     }
 }
@@ -396,7 +396,7 @@ TEST(AppModelSleepCommands, ResultsOfAModelThatIsGoneAreDropped) {
     {
         auto model = harness.makeModel();
         harness.sleep.holdCommands();
-        model->runSleepCommand(true);
+        AppModelHarness::runSleepCommand(*model, true);
         ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
         harness.sleep.releaseCommands();
     } // the model finishes its queued command while it is destroyed
@@ -450,9 +450,9 @@ TEST(AppModelFirstRun, LaunchAtLoginOutcomes) {
         EXPECT_EQ(model->settings().launchAtLoginEnabled, testCase.settingAfter);
         EXPECT_EQ(SettingsStore::loadSettings(*harness.reopenDefaults()).launchAtLoginEnabled,
                   testCase.settingAfter);
-        EXPECT_EQ(model->launchAtLoginMessage().has_value(), testCase.message.has_value());
+        EXPECT_EQ(model->launchAtLogin().message().has_value(), testCase.message.has_value());
         if (testCase.message) {
-            EXPECT_EQ(model->launchAtLoginMessage()->toStdString(), *testCase.message);
+            EXPECT_EQ(model->launchAtLogin().message()->toStdString(), *testCase.message);
         }
         EXPECT_TRUE(harness.loggedLine(testCase.logLine));
         EXPECT_EQ(containsCall(harness.windows.calls(), "openSystemSettingsPane(loginItems)"),
@@ -623,7 +623,7 @@ TEST(AppModelLifecycle, AFailedDetectionPassIsLoggedAndDetectionGoesOn) {
 
     harness.tickAndSettle(model);
     EXPECT_EQ(calls.load(), 2);
-    EXPECT_EQ(model.detectedAppName().toStdString(), "Codex");
+    EXPECT_EQ(model.published().detectedAppName().toStdString(), "Codex");
 }
 
 // MARK: - Commands kept awake by `stayloom run`
@@ -633,7 +633,7 @@ TEST(AppModelCommandRuns, ACommandShowsAsARowWhileItsRunLastsAndGoesWithIt) {
     auto model = harness.startModel(AppMode::watchAgentUI);
     harness.tickAndSettle(*model);
     const auto rowNamed = [&model](const std::string& name) {
-        const auto& rows = model->agentRows();
+        const auto& rows = model->published().agentRows();
         return std::find_if(rows.begin(), rows.end(), [&](const AgentStatusRow& row) {
                    return row.name == name;
                }) != rows.end();
@@ -710,11 +710,11 @@ TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPic
 
     model->keepAwakeFor(3600);
     EXPECT_EQ(model->mode(), AppMode::manualKeepAwake);
-    EXPECT_EQ(model->timedKeepAwakeUntil(), harness.clock.now() + 3600);
+    EXPECT_EQ(model->timedKeepAwake().until(), harness.clock.now() + 3600);
     harness.tickAndSettle(*model);
     // The hold and the panel say it ends by itself, and the reason stays put while it runs.
     EXPECT_EQ(harness.sleep.keepAwakeReason(), "Keeping awake for 1 h");
-    EXPECT_EQ(model->statusReason(), QStringLiteral("Keeping awake for 1 h"));
+    EXPECT_EQ(model->published().statusReason(), QStringLiteral("Keeping awake for 1 h"));
     EXPECT_EQ(keepAwakeLength(7200), "2 h");
     EXPECT_EQ(keepAwakeLength(5400), "1 h 30 min");
     // As asked, to the second.
@@ -728,7 +728,7 @@ TEST(AppModelTimedKeepAwake, KeepsAwakeForItsTimeThenTheModeBeforeReturnsAndAPic
     harness.clock.advance(2);
     harness.tickAndSettle(*model);
     EXPECT_EQ(model->mode(), AppMode::sleepAfterCurrentWork);
-    EXPECT_FALSE(model->timedKeepAwakeUntil().has_value());
+    EXPECT_FALSE(model->timedKeepAwake().until().has_value());
 
     // A mode the user picks ends it where it is.
     model->keepAwakeFor(7200);

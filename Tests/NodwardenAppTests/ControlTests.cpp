@@ -406,7 +406,7 @@ TEST_F(InstanceControlRequests, RequestsItCannotUseChangeNothing) {
     }
     EXPECT_TRUE(chosen.empty());
     EXPECT_EQ(model->mode(), before);
-    EXPECT_FALSE(model->timedKeepAwakeUntil().has_value());
+    EXPECT_FALSE(model->timedKeepAwake().until().has_value());
     EXPECT_EQ(harness.loginItems.registerCount(), 0);
 }
 

@@ -74,23 +74,23 @@ TEST(EndToEnd, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold) {
     };
     auto model = std::make_unique<AppModel>(std::move(environment));
     model->start();
-    ASSERT_TRUE(runUntil([&] { return model->status() == GuardStatus::watching; }));
-    EXPECT_TRUE(model->isOnACPower()) << "power comes from the sysfs fixture";
-    EXPECT_EQ(model->lidDescription(), QStringLiteral("Open"));
+    ASSERT_TRUE(runUntil([&] { return model->published().status() == GuardStatus::watching; }));
+    EXPECT_TRUE(model->published().isOnACPower()) << "power comes from the sysfs fixture";
+    EXPECT_EQ(model->published().lidDescription(), QStringLiteral("Open"));
 
     const auto pidFile = PlatformPaths::keepAwakePidPath(options.paths);
     const int passesBeforeWork = passes.load();
     auto agent = std::make_unique<BusyAgent>(machine.agentProgram());
     machine.showProcess(agent->pid());
     ASSERT_TRUE(runUntil([&] { return !machine.keepAwakeStarts().empty(); }))
-        << model->statusReason().toStdString() << "\n"
+        << model->published().statusReason().toStdString() << "\n"
         << readFile(PlatformPaths::diagnosticLogPath(options.paths));
     EXPECT_LE(passes.load() - passesBeforeWork, 2) << "keep-awake started later than two ticks";
     const pid_t firstHold = machine.keepAwakeStarts().front();
     EXPECT_TRUE(processIsLive(firstHold));
-    ASSERT_TRUE(runUntil([&] { return model->sleepPreventionEnabled(); }));
-    EXPECT_EQ(model->status(), GuardStatus::keepingAwake);
-    EXPECT_EQ(model->detectedAppName(), QStringLiteral("Claude Code"));
+    ASSERT_TRUE(runUntil([&] { return model->sleepCommands().sleepPreventionEnabled(); }));
+    EXPECT_EQ(model->published().status(), GuardStatus::keepingAwake);
+    EXPECT_EQ(model->published().detectedAppName(), QStringLiteral("Claude Code"));
     EXPECT_TRUE(std::filesystem::exists(pidFile));
 
     // The agent finishes with the lid closed: after the grace the machine is put to sleep, once.
@@ -101,7 +101,7 @@ TEST(EndToEnd, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold) {
     EXPECT_EQ(machine.countRecorded("sleep-switch", "suspend"), 1);
     EXPECT_EQ(machine.countRecorded("stayloom-inhibit", "stop " + std::to_string(firstHold)), 1);
     EXPECT_FALSE(processIsLive(firstHold));
-    EXPECT_FALSE(model->sleepPreventionEnabled());
+    EXPECT_FALSE(model->sleepCommands().sleepPreventionEnabled());
 
     const auto ledger = PlatformPaths::runLedgerPath(options.paths);
     ASSERT_TRUE(runUntil([&] { return !readFile(ledger).empty(); }));
@@ -116,7 +116,7 @@ TEST(EndToEnd, WorkKeepsAwakeThenOneSleepWithTheLidClosedAndQuitEndsTheHold) {
     machine.showProcess(agent->pid());
     ASSERT_TRUE(runUntil([&] { return machine.keepAwakeStarts().size() == 2; }));
     const pid_t secondHold = machine.keepAwakeStarts().back();
-    ASSERT_TRUE(runUntil([&] { return model->sleepPreventionEnabled(); }));
+    ASSERT_TRUE(runUntil([&] { return model->sleepCommands().sleepPreventionEnabled(); }));
     agent->stop();
 
     model->applicationWillTerminate();

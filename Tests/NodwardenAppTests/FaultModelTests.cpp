@@ -57,7 +57,8 @@ TEST(FaultModel, ClockJumpsForwardAndBackCountNothingAndEndTheSessionAsInterrupt
     EXPECT_EQ(model->metrics().wakeGapTicksDropped(), 1);
     EXPECT_LT(model->metrics().totalKeptAwakeSeconds(), keptBefore + 1)
         << "at most the detection's half second after the jump is counted";
-    EXPECT_TRUE(model->sleepPreventionEnabled()) << "the work goes on after the jump";
+    EXPECT_TRUE(model->sleepCommands().sleepPreventionEnabled())
+        << "the work goes on after the jump";
 
     run(10);
     ASSERT_TRUE(model->metrics().sessionStartedAt().has_value()) << "a new session opened";
@@ -75,7 +76,7 @@ TEST(FaultModel, ClockJumpsForwardAndBackCountNothingAndEndTheSessionAsInterrupt
     // Counting resumes from the new time; the work is still held awake.
     run(4);
     EXPECT_GT(model->metrics().totalKeptAwakeSeconds(), keptAfterForward);
-    EXPECT_TRUE(model->sleepPreventionEnabled());
+    EXPECT_TRUE(model->sleepCommands().sleepPreventionEnabled());
     model->applicationWillTerminate();
 }
 
@@ -85,7 +86,7 @@ TEST(FaultModel, WedgedSleepCommandIsStillReleasedByTheWatchdogAfterTheClockStep
     harness.storeMode(AppMode::manualKeepAwake);
     harness.sleep.holdCommands();
     auto model = harness.makeModel();
-    model->runSleepCommand(true);
+    AppModelHarness::runSleepCommand(*model, true);
     ASSERT_TRUE(harness.sleep.waitUntilCommandWaiting());
     ASSERT_TRUE(model->sleepCommands().inFlight());
 
@@ -165,13 +166,13 @@ TEST(FaultModel, ADetectionPassThatOverrunsIsLoggedOnceAndDecisionsGoOnWithoutIt
     const auto detection = std::make_shared<StuckDetection>(1);
     auto model = modelDetectingWith(harness, detection);
     harness.tickAndSettle(*model);
-    ASSERT_EQ(model->lastSignalStrength(), SignalStrength::strong);
+    ASSERT_EQ(model->published().lastSignalStrength(), SignalStrength::strong);
 
     model->tick();
     ASSERT_TRUE(detection->waitForPasses(2));
     harness.clock.advance(DetectionScheduler::overrunSeconds - 1);
     model->tick();
-    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::strong) << "not overrun yet";
+    EXPECT_EQ(model->published().lastSignalStrength(), SignalStrength::strong) << "not overrun yet";
     harness.clock.advance(2);
     model->tick();
     model->tick();
@@ -181,7 +182,7 @@ TEST(FaultModel, ADetectionPassThatOverrunsIsLoggedOnceAndDecisionsGoOnWithoutIt
                                 return line.starts_with("Detection pass still running after");
                             }),
               1);
-    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::none)
+    EXPECT_EQ(model->published().lastSignalStrength(), SignalStrength::none)
         << "the agents the last pass saw are no longer current";
     EXPECT_EQ(detection->passes(), 2) << "no pass starts beside the one still running";
 
@@ -190,7 +191,7 @@ TEST(FaultModel, ADetectionPassThatOverrunsIsLoggedOnceAndDecisionsGoOnWithoutIt
     EXPECT_TRUE(AppModelHarness::processEventsUntil([&] { return !model->detectionInFlight(); }));
     harness.tickAndSettle(*model);
     EXPECT_EQ(detection->passes(), 3);
-    EXPECT_EQ(model->lastSignalStrength(), SignalStrength::strong);
+    EXPECT_EQ(model->published().lastSignalStrength(), SignalStrength::strong);
 }
 
 TEST(FaultModel, QuitDoesNotWaitForADetectionPassThatDoesNotEnd) {
@@ -251,7 +252,7 @@ TEST(FaultModel, CorruptedSettingsAndStatisticsAreKeptAsideAndReplacedByWorkingO
             harness.clock.advance(3);
             harness.tickAndSettle(*model);
         }
-        EXPECT_TRUE(model->sleepPreventionEnabled());
+        EXPECT_TRUE(model->sleepCommands().sleepPreventionEnabled());
         // A change from the settings window writes the settings over the unreadable ones.
         GuardSettings changed = model->settings();
         changed.setIdleGracePeriodSeconds(45);
@@ -293,7 +294,7 @@ TEST(FaultModel, UnwritableLogFolderAndLedgerDoNotStopKeepAwake) {
         harness.clock.advance(2.5);
         harness.tickAndSettle(model);
     }
-    EXPECT_TRUE(model.sleepPreventionEnabled());
+    EXPECT_TRUE(model.sleepCommands().sleepPreventionEnabled());
 
     // The session ends (its ledger line is lost) and the machine is let sleep again.
     harness.setPerApp({});
@@ -302,7 +303,7 @@ TEST(FaultModel, UnwritableLogFolderAndLedgerDoNotStopKeepAwake) {
         harness.tickAndSettle(model);
     }
     EXPECT_FALSE(model.metrics().sessionStartedAt().has_value());
-    EXPECT_FALSE(model.sleepPreventionEnabled());
+    EXPECT_FALSE(model.sleepCommands().sleepPreventionEnabled());
     model.applicationWillTerminate();
     blockedLogger.flush();
     EXPECT_FALSE(std::filesystem::exists(harness.home.path() / "blocked" / "Stayloom-runs.log"));

@@ -72,12 +72,12 @@ TEST(LegalWindow, ReturnOrEnterAcceptsWhereverTheFocusIs) {
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.focus);
         LegalFixture fixture;
-        ASSERT_TRUE(fixture.model->needsLegalAcceptance());
+        ASSERT_TRUE(fixture.model->firstRun().needsLegalAcceptance());
         findNamed<QPushButton>(fixture.window, testCase.focus)->setFocus();
 
         stayloom::testing::pressKey(fixture.window, testCase.key);
 
-        EXPECT_FALSE(fixture.model->needsLegalAcceptance());
+        EXPECT_FALSE(fixture.model->firstRun().needsLegalAcceptance());
         EXPECT_EQ(fixture.storedVersion(), fixture.harness.wording->legalVersion);
         EXPECT_EQ(fixture.acceptanceLines(), 1);
         const auto calls = fixture.harness.windows.calls();
@@ -93,7 +93,7 @@ TEST(LegalWindow, AgreeButtonAcceptsOnceEvenWhenPressedAgain) {
     stayloom::testing::click(agree);
     stayloom::testing::pressKey(fixture.window, Qt::Key_Return);
 
-    EXPECT_FALSE(fixture.model->needsLegalAcceptance());
+    EXPECT_FALSE(fixture.model->firstRun().needsLegalAcceptance());
     EXPECT_EQ(fixture.acceptanceLines(), 1) << "the window outlived the first acceptance";
 }
 
@@ -112,7 +112,7 @@ TEST(LegalWindow, TheDesktopCannotCloseItUntilTheTermsAreAccepted) {
 
     stayloom::testing::closeFromDesktop(fixture.window);
     EXPECT_TRUE(fixture.window.isVisible());
-    EXPECT_TRUE(fixture.model->needsLegalAcceptance());
+    EXPECT_TRUE(fixture.model->firstRun().needsLegalAcceptance());
     EXPECT_FALSE(fixture.storedVersion().has_value());
 
     fixture.model->acceptLegal();
@@ -131,7 +131,7 @@ TEST(LegalWindow, QuitEndsTheProgramWithoutAcceptingEvenWhileTheWindowIsUp) {
     giveUp.start(15000);
 
     EXPECT_EQ(QApplication::exec(), 0) << "the quit request did not end the event loop";
-    EXPECT_TRUE(fixture.model->needsLegalAcceptance());
+    EXPECT_TRUE(fixture.model->firstRun().needsLegalAcceptance());
     EXPECT_FALSE(fixture.storedVersion().has_value());
 }
 
@@ -255,7 +255,7 @@ TEST(LegalWindow, AChangedPrivacyTextIsAskedForAgain) {
                                QString::fromUtf8(Legal::currentVersion.data()));
     auto model = stayloom::testing::startedModel(harness);
     ASSERT_NE(harness.wording->legalVersion, QString::fromUtf8(Legal::currentVersion.data()));
-    EXPECT_TRUE(model->needsLegalAcceptance());
+    EXPECT_TRUE(model->firstRun().needsLegalAcceptance());
 
     model->acceptLegal();
     EXPECT_EQ(harness.reopenDefaults()
@@ -329,5 +329,5 @@ TEST(LegalWindow, TabReachesEachLinkOnceWithAVisibleFocusAndSpaceOpensIt) {
         }
     }
     EXPECT_TRUE(opened);
-    EXPECT_TRUE(model->needsLegalAcceptance());
+    EXPECT_TRUE(model->firstRun().needsLegalAcceptance());
 }

@@ -272,7 +272,7 @@ TEST(OnboardingWindow, LiveCheckShowsTheDetectedAgent) {
               QStringLiteral("You're set — this computer stays awake while agents work."));
     EXPECT_TRUE(findNamed<QWidget>(*fixture.window, "detectionResultIcon")->isVisible());
     auto* reason = findNamed<QLabel>(*fixture.window, "statusReasonLabel");
-    EXPECT_EQ(reason->text(), fixture.model->statusReason());
+    EXPECT_EQ(reason->text(), fixture.model->published().statusReason());
     EXPECT_FALSE(reason->text().isEmpty());
 }
 

@@ -210,11 +210,13 @@ TEST(SettingsWindow, CurrentStateAndAgentDetectionFollowTheModel) {
     fixture.model->setMode(AppMode::watchAgentUI);
     AppModelHarness::settle(*fixture.model);
     EXPECT_EQ(fixture.text(QStringLiteral("stateStatusValue")).toStdString(),
-              displayName(fixture.model->status()));
+              displayName(fixture.model->published().status()));
     EXPECT_EQ(fixture.text(QStringLiteral("stateDetectedAgentValue")),
               QStringLiteral("Claude Code"));
-    EXPECT_EQ(fixture.text(QStringLiteral("stateAgentsValue")), fixture.model->agentSummary());
-    EXPECT_EQ(fixture.text(QStringLiteral("stateReason")), fixture.model->statusReason());
+    EXPECT_EQ(fixture.text(QStringLiteral("stateAgentsValue")),
+              fixture.model->published().agentSummary());
+    EXPECT_EQ(fixture.text(QStringLiteral("stateReason")),
+              fixture.model->published().statusReason());
     EXPECT_EQ(fixture.window->findChild<QLabel*>(QStringLiteral("noAgentsDetectedLabel")), nullptr);
     EXPECT_NE(fixture.window->findChild<QWidget*>(QStringLiteral("agentDetectionRow.Claude Code")),
               nullptr);
@@ -314,7 +316,8 @@ TEST(SettingsWindow, AdvancedActionsReachTheModelAndOpenTheLog) {
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
     stayloom::testing::click(fixture.find<QPushButton>(QStringLiteral("simulateActiveButton")));
     AppModelHarness::settle(*fixture.model);
-    EXPECT_EQ(fixture.model->detectedAppName(), QString::fromUtf8(DebugSimulation::appName));
+    EXPECT_EQ(fixture.model->published().detectedAppName(),
+              QString::fromUtf8(DebugSimulation::appName));
 #else
     EXPECT_EQ(fixture.find<QPushButton>(QStringLiteral("simulateActiveButton")), nullptr)
         << "a release build has no simulator";

@@ -90,7 +90,7 @@ TEST(StatusPanelScreenshots, EmptyWatching) {
     scene.harness.storeMode(AppMode::watchAgentUI);
     scene.build();
     scene.evaluate({}, FakePowerSources::battery(84));
-    ASSERT_EQ(scene.model->status(), GuardStatus::watching);
+    ASSERT_EQ(scene.model->published().status(), GuardStatus::watching);
     const QImage image = shoot(scene, "empty");
     expectStatusCircleColour(scene, image, Theme::blue());
     EXPECT_TRUE(scene.shown("impactEmptyState"));
@@ -111,7 +111,7 @@ TEST(StatusPanelScreenshots, KeepingAwakeWithThreeAgents) {
     scene.evaluate(agents);
     scene.harness.clock.advance(12 * 60 + 7);
     scene.evaluate(agents);
-    ASSERT_EQ(scene.model->status(), GuardStatus::keepingAwake);
+    ASSERT_EQ(scene.model->published().status(), GuardStatus::keepingAwake);
     const QImage image = shoot(scene, "keeping-awake");
     expectStatusCircleColour(scene, image, Theme::green());
     EXPECT_EQ(scene.text("heroElapsedLabel"), "· 12m");
@@ -132,7 +132,7 @@ TEST(StatusPanelScreenshots, BatterySafetyWithWarnings) {
         {StatusPanelScene::agent(SignalStrength::strong, "Claude Code", "cpu", "esc to interrupt"),
          StatusPanelScene::agent(SignalStrength::presence, textOnly->displayName, "running")},
         FakePowerSources::battery(12));
-    ASSERT_EQ(scene.model->status(), GuardStatus::batterySafety);
+    ASSERT_EQ(scene.model->published().status(), GuardStatus::batterySafety);
     const QImage image = shoot(scene, "battery-safety");
     expectStatusCircleColour(scene, image, Theme::orange());
     EXPECT_TRUE(scene.shown("staleSleepWarningRow"));

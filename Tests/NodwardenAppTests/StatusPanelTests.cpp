@@ -3,6 +3,7 @@
 
 #include <NodwardenCore/catalog/AgentCatalog.hpp>
 
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>
 #include <NodwardenApp/ui/panel/ElidedLabel.hpp>
@@ -168,7 +169,8 @@ TEST(ImpactBand, HeadlineFigureFollowsTheKeptAwakeThreshold) {
         EXPECT_EQ(scene.text("impactHeadlineCaption"), testCase.caption);
         EXPECT_EQ(scene.text("impactHeadlineSince"),
                   ImpactBand::sinceText(779000000).toStdString());
-        EXPECT_EQ(scene.text("impactTrophyText"), scene.model->panelTrulySavedText().toStdString());
+        EXPECT_EQ(scene.text("impactTrophyText"),
+                  PanelTexts::panelTrulySavedText(*scene.model).toStdString());
     }
 }
 
@@ -206,7 +208,7 @@ TEST(ImpactBand, RecencyRowShowsOnlyARunThatEndedWithinADay) {
             EXPECT_EQ(scene.find<ElidedLabel>("impactLastRunAgent")->fullText().toStdString(),
                       "Claude Code ran 1 h 5 min");
             EXPECT_EQ(scene.text("impactLastRunDetail"),
-                      scene.model->panelLastRunDetail().toStdString());
+                      PanelTexts::panelLastRunDetail(*scene.model).toStdString());
         }
     }
 }
@@ -257,11 +259,11 @@ TEST(WarningRow, LidClosedBannerComesBeforeTheStaleSleepRow) {
     scene.build();
     scene.start();
     scene.evaluate({});
-    ASSERT_TRUE(scene.model->lidClosedWarning().has_value());
+    ASSERT_TRUE(PanelTexts::lidClosedWarning(*scene.model).has_value());
     ASSERT_TRUE(scene.shown("lidClosedWarningBanner"));
     ASSERT_TRUE(scene.shown("staleSleepWarningRow"));
     EXPECT_EQ(scene.text("lidClosedWarningBannerMessage"),
-              scene.model->lidClosedWarning()->toStdString());
+              PanelTexts::lidClosedWarning(*scene.model)->toStdString());
     auto* layout = scene.panel->layout();
     EXPECT_LT(layout->indexOf(scene.find("lidClosedWarningBanner")),
               layout->indexOf(scene.find("staleSleepWarningRow")));
@@ -285,10 +287,10 @@ TEST(AgentsSection, RowsFollowTheModelInOrderWithPillsAndSummary) {
     EXPECT_FALSE(scene.shown("agentsEmptyRow"));
     EXPECT_EQ(scene.text("agentsSummaryLabel"), "2 working");
     const auto rows = agentRows(scene);
-    ASSERT_EQ(rows.size(), scene.model->agentRows().size());
+    ASSERT_EQ(rows.size(), scene.model->published().agentRows().size());
     ASSERT_EQ(rows.size(), 3u);
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        const AgentStatusRow& expected = scene.model->agentRows()[index];
+        const AgentStatusRow& expected = scene.model->published().agentRows()[index];
         const AgentRowView& view = *rows[index];
         EXPECT_EQ(view.row(), expected);
         EXPECT_EQ(view.accessibleName().toStdString(), expected.name);
@@ -371,7 +373,7 @@ TEST(AgentsSection, AccessibilityWarningRowAsksForThePermission) {
         {StatusPanelScene::agent(SignalStrength::presence, textOnly->displayName, "running")});
     ASSERT_TRUE(scene.shown("accessibilityWarningRow"));
     EXPECT_EQ(scene.text("accessibilityWarningRowMessage"),
-              scene.model->accessibilityWarning()->toStdString());
+              scene.model->published().accessibilityWarning()->toStdString());
     EXPECT_EQ(scene.text("accessibilityWarningRowHint"),
               "Click to turn on screen-text reading (your desktop's accessibility support).");
 
@@ -388,7 +390,7 @@ TEST(HeroView, ElapsedTimeAdvancesOnItsOwnWhileShown) {
     scene.build();
     EXPECT_FALSE(scene.shown("heroElapsedLabel")) << "no elapsed time while not kept awake";
     scene.evaluate({});
-    ASSERT_TRUE(scene.model->guardingSince().has_value());
+    ASSERT_TRUE(scene.model->sleepCommands().guardingSince().has_value());
     EXPECT_EQ(scene.text("heroStatusLabel"), "Keeping Awake");
     EXPECT_TRUE(scene.shown("heroElapsedLabel"));
 
@@ -398,7 +400,7 @@ TEST(HeroView, ElapsedTimeAdvancesOnItsOwnWhileShown) {
     scene.panel->show();
     EXPECT_TRUE(timer->isActive());
 
-    const Date since = *scene.model->guardingSince();
+    const Date since = *scene.model->sleepCommands().guardingSince();
     scene.harness.clock.set(since + 12 * 60 + 5);
     EXPECT_TRUE(AppModelHarness::processEventsUntil([&] {
         return scene.text("heroElapsedLabel") == "· 12m";
@@ -429,7 +431,7 @@ TEST(StatusPanelInfoStrip, FactsShowChargeSleepAndLid) {
     scene.evaluate({}, unknownCharge, LidState::closed);
     EXPECT_EQ(scene.text("infoPowerValue"), "—");
     EXPECT_EQ(scene.text("infoSleepValue"), "Blocked");
-    EXPECT_EQ(scene.text("infoLidValue"), scene.model->lidDescription().toStdString());
+    EXPECT_EQ(scene.text("infoLidValue"), scene.model->published().lidDescription().toStdString());
     // Green, darkened or lightened until small text reads (4.5:1) on the panel.
     const QPalette blocked = scene.find<QLabel>("infoSleepValue")->palette();
     EXPECT_EQ(blocked.color(QPalette::WindowText), Theme::textTone(Theme::green(), blocked));

@@ -101,9 +101,10 @@ TEST(TrayIcon, IconAndToolTipFollowTheStatus) {
 
     tray.scene.model->setMode(AppMode::manualKeepAwake);
     tray.scene.evaluate({});
-    ASSERT_EQ(tray.scene.model->status(), GuardStatus::keepingAwake);
+    ASSERT_EQ(tray.scene.model->published().status(), GuardStatus::keepingAwake);
     EXPECT_EQ(trayIcon->toolTip().section(u'\n', 0, 1),
-              QStringLiteral("Stayloom — Keeping Awake\n") + tray.scene.model->statusReason());
+              QStringLiteral("Stayloom — Keeping Awake\n") +
+                  tray.scene.model->published().statusReason());
     const QImage awakeImage = iconImage(trayIcon->icon());
     EXPECT_NE(awakeImage, offImage);
     EXPECT_EQ(awakeImage, iconImage(symbolIcon(QStringLiteral("bolt.fill"),

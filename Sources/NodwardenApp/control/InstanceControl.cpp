@@ -151,7 +151,7 @@ ControlReply InstanceControl::handle(const QJsonObject& request) {
         return reportOnceWeighed();
     }
     if (command == u"accept-terms") {
-        if (model_.needsLegalAcceptance()) {
+        if (model_.firstRun().needsLegalAcceptance()) {
             model_.acceptLegal();
         }
         return reportOnceWeighed();

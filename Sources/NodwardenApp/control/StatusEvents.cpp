@@ -29,11 +29,12 @@ QJsonArray agentStates(const QJsonObject& report) {
 StatusEvents::StatusEvents(AppModel& model, QJsonObject first, QJsonObject firstShown, Send send)
     : QObject(&model), model_(model), last_(std::move(first)), lastShown_(std::move(firstShown)),
       send_(std::move(send)) {
-    for (auto signal :
-         {&AppModel::statusChanged, &AppModel::statusReasonChanged, &AppModel::agentRowsChanged,
-          &AppModel::modeChanged, &AppModel::timedKeepAwakeChanged}) {
-        connect(&model, signal, this, &StatusEvents::schedule);
+    for (auto signal : {&PublishedStatus::statusChanged, &PublishedStatus::statusReasonChanged,
+                        &PublishedStatus::agentRowsChanged}) {
+        connect(&model.published(), signal, this, &StatusEvents::schedule);
     }
+    connect(&model, &AppModel::modeChanged, this, &StatusEvents::schedule);
+    connect(&model.timedKeepAwake(), &TimedKeepAwake::changed, this, &StatusEvents::schedule);
 }
 
 QJsonObject StatusEvents::changes(const QJsonObject& before, const QJsonObject& now,

@@ -52,8 +52,8 @@ QJsonValue lastRun(const AppModel& model) {
         return QJsonValue::Null;
     }
     return QJsonObject{
-        {QStringLiteral("agent"), model.panelLastRunAgent()},
-        {QStringLiteral("detail"), model.panelLastRunDetail()},
+        {QStringLiteral("agent"), PanelTexts::panelLastRunAgent(model)},
+        {QStringLiteral("detail"), PanelTexts::panelLastRunDetail(model)},
         {QStringLiteral("agentName"), run->agentDisplayName()
                                           ? QJsonValue(utf8(*run->agentDisplayName()))
                                           : QJsonValue(QJsonValue::Null)},
@@ -67,7 +67,7 @@ QJsonValue lastRun(const AppModel& model) {
 /// Each lock the keep-awake helpers hold or want, and whether this desktop heeds it.
 QJsonArray locks(const AppModel& model) {
     QJsonArray locks;
-    for (const KeepAwakeLock& lock : model.keepAwakeLocks().locks) {
+    for (const KeepAwakeLock& lock : model.published().keepAwakeLocks().locks) {
         locks.append(QJsonObject{{QStringLiteral("service"), utf8(lock.service)},
                                  {QStringLiteral("kind"), utf8(lock.kind)},
                                  {QStringLiteral("held"), lock.held},
@@ -99,15 +99,8 @@ QString locksLine(const QJsonArray& locks) {
     return QCoreApplication::translate("StatusReport", "Locks: %1").arg(named.join(u", "));
 }
 
-/// The texts a report is built from; the rest comes from the model as it is.
-struct ReportTexts {
-    QString statusReason;
-    QString batteryDescription;
-    std::vector<AgentStatusRow> agentRows;
-    std::optional<QString> launchAtLoginMessage;
-};
-
-QJsonObject report(const AppModel& model, const ReportTexts& texts);
+/// A report of `texts`; the rest comes from the model as it is.
+QJsonObject report(const AppModel& model, const PublishedStatus::Texts& texts);
 
 /// A report value's text as people read it, safe on a terminal.
 QString shown(const QJsonObject& object, const char* key) {
@@ -131,21 +124,18 @@ QJsonValue StatusReport::isoTime(std::optional<Date> date) {
 }
 
 QJsonObject StatusReport::fromModel(const AppModel& model) {
-    return report(model, {model.statusReason(), model.batteryDescription(), model.agentRows(),
-                          model.launchAtLoginMessage()});
+    return report(model, {model.published().statusReason(), model.published().batteryDescription(),
+                          model.published().agentRows(), model.launchAtLogin().message()});
 }
 
 QJsonObject StatusReport::forScripts(const AppModel& model) {
-    AppModel::SourceTexts texts = model.sourceTexts();
-    return inSourceLanguage([&] {
-        return report(model, {std::move(texts.statusReason), std::move(texts.batteryDescription),
-                              std::move(texts.agentRows), std::move(texts.launchAtLoginMessage)});
-    });
+    const PublishedStatus::Texts texts = model.sourceTexts();
+    return inSourceLanguage([&] { return report(model, texts); });
 }
 
 namespace {
 
-QJsonObject report(const AppModel& model, const ReportTexts& texts) {
+QJsonObject report(const AppModel& model, const PublishedStatus::Texts& texts) {
     QJsonArray agents;
     for (const AgentStatusRow& row : texts.agentRows) {
         agents.append(QJsonObject{
@@ -157,37 +147,40 @@ QJsonObject report(const AppModel& model, const ReportTexts& texts) {
                                                                 : QJsonValue(utf8(row.decidedBy))},
             {QStringLiteral("sessions"), sessions(model, row.name)}});
     }
-    const QJsonValue percent =
-        model.batteryPercent() ? QJsonValue(*model.batteryPercent()) : QJsonValue(QJsonValue::Null);
+    const QJsonValue percent = model.published().batteryPercent()
+                                   ? QJsonValue(*model.published().batteryPercent())
+                                   : QJsonValue(QJsonValue::Null);
     return QJsonObject{
         {QStringLiteral("running"), true},
         {QStringLiteral("pid"), qint64(::getpid())},
         {QStringLiteral("version"), QString::fromUtf8(BuildInfo::version)},
-        {QStringLiteral("status"), utf8(rawValue(model.status()))},
-        {QStringLiteral("statusName"), ReasonTexts::statusName(model.status(), model.wording())},
-        {QStringLiteral("statusSince"), StatusReport::isoTime(model.statusSince())},
-        {QStringLiteral("keepingAwakeSince"), StatusReport::isoTime(model.guardingSince())},
+        {QStringLiteral("status"), utf8(rawValue(model.published().status()))},
+        {QStringLiteral("statusName"),
+         ReasonTexts::statusName(model.published().status(), model.wording())},
+        {QStringLiteral("statusSince"), StatusReport::isoTime(model.published().statusSince())},
+        {QStringLiteral("keepingAwakeSince"),
+         StatusReport::isoTime(model.sleepCommands().guardingSince())},
         {QStringLiteral("graceEndsAt"), StatusReport::isoTime(model.graceEndsAt())},
         {QStringLiteral("reason"), texts.statusReason},
         {QStringLiteral("mode"), utf8(modeWord(model.mode()))},
-        {QStringLiteral("keepAwakeUntil"), StatusReport::isoTime(model.timedKeepAwakeUntil())},
+        {QStringLiteral("keepAwakeUntil"), StatusReport::isoTime(model.timedKeepAwake().until())},
         {QStringLiteral("modeAfter"),
-         model.modeAfterTimedKeepAwake()
-             ? QJsonValue(utf8(modeWord(*model.modeAfterTimedKeepAwake())))
+         model.timedKeepAwake().modeAfter()
+             ? QJsonValue(utf8(modeWord(*model.timedKeepAwake().modeAfter())))
              : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("termsAccepted"), !model.needsLegalAcceptance()},
+        {QStringLiteral("termsAccepted"), !model.firstRun().needsLegalAcceptance()},
         {QStringLiteral("keepingAwake"), model.isKeptAwake()},
         {QStringLiteral("locks"), locks(model)},
-        {QStringLiteral("lockWarning"), optionalText(model.lockWarning())},
+        {QStringLiteral("lockWarning"), optionalText(model.published().lockWarning())},
         {QStringLiteral("agentSummary"),
          QString::fromStdString(PanelTexts::agentSummary(texts.agentRows))},
         {QStringLiteral("agents"), agents},
         {QStringLiteral("power"),
-         QJsonObject{{QStringLiteral("onACPower"), model.isOnACPower()},
+         QJsonObject{{QStringLiteral("onACPower"), model.published().isOnACPower()},
                      {QStringLiteral("batteryPercent"), percent},
                      {QStringLiteral("description"), texts.batteryDescription}}},
-        {QStringLiteral("lid"), utf8(rawValue(model.lid()))},
-        {QStringLiteral("batteryWarning"), model.isBatteryWarning()},
+        {QStringLiteral("lid"), utf8(rawValue(model.published().lid()))},
+        {QStringLiteral("batteryWarning"), model.published().isBatteryWarning()},
         {QStringLiteral("lastRun"), lastRun(model)},
         {QStringLiteral("launchAtLogin"), model.settings().launchAtLoginEnabled},
         {QStringLiteral("launchAtLoginMessage"), optionalText(texts.launchAtLoginMessage)},

@@ -1,11 +1,8 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
-#include <NodwardenApp/model/FirstRunFlow.hpp>
-#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
-#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
@@ -44,10 +41,7 @@ int milliseconds(double seconds) {
 } // namespace
 
 AppModel::AppModel(AppEnvironment environment, QObject* parent)
-    : QObject(parent), environment_(std::move(environment)),
-      detectedAppName_(QStringLiteral("None")), batteryDescription_(tr("Battery unknown")),
-      lidDescription_(tr("Unknown")), statusReason_(tr("Starting")),
-      statusReasonInSourceLanguage_(QStringLiteral("Starting")) {
+    : QObject(parent), environment_(std::move(environment)) {
     if (!environment_.clock) {
         environment_.clock = systemNow;
     }
@@ -64,12 +58,14 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
                 this, [this, key] { noticeActionPressed(key); }, Qt::QueuedConnection);
         });
     }
-    trackStatusSince();
+    published_ = std::make_unique<PublishedStatus>([this] { return now(); });
+    published_->setBatteryDescription(tr("Battery unknown"));
+    published_->setLidDescription(tr("Unknown"));
+    published_->setStatusReason(tr("Starting"), QStringLiteral("Starting"));
 
     sleep_ = std::make_unique<SleepCommands>(
         *environment_.sleepController, *environment_.logger, *wording().sleepLog,
         [this] { return now(); }, [this]() -> const GuardSettings& { return settings_; });
-    forwardSleepCommandSignals();
     detection_ = std::make_unique<DetectionScheduler>(environment_, logger());
     commandRuns_ = std::make_unique<CommandRunRows>(environment_.processExists);
     timedKeepAwake_ = std::make_unique<TimedKeepAwake>();
@@ -133,6 +129,11 @@ void AppModel::log(const std::string& message) const {
     logger().log(message);
 }
 
+std::vector<std::string> AppModel::desktopApplicationIDs(const std::string& bundleID) const {
+    return environment_.desktopApplicationIDs ? environment_.desktopApplicationIDs(bundleID)
+                                              : std::vector<std::string>{};
+}
+
 // MARK: - Lifecycle
 
 void AppModel::start() {
@@ -172,8 +173,8 @@ bool AppModel::tickDuties() {
     }
     sleep_->checkWatchdog(now());
 
-    if (needsLegalAcceptance()) {
-        setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
+    if (firstRun_->needsLegalAcceptance()) {
+        published_->setStatusReason(tr(legalPendingReason), QString::fromUtf8(legalPendingReason));
         return false;
     }
     return true;
@@ -202,27 +203,6 @@ void AppModel::tick() {
 }
 
 // MARK: - Sleep commands
-
-void AppModel::forwardSleepCommandSignals() {
-    SleepCommands* sleep = sleep_.get();
-    connect(sleep, &SleepCommands::sleepPreventionEnabledChanged, this,
-            &AppModel::sleepPreventionEnabledChanged);
-    connect(sleep, &SleepCommands::guardingSinceChanged, this, &AppModel::guardingSinceChanged);
-    connect(sleep, &SleepCommands::lidClosedProtectionEngagedChanged, this,
-            &AppModel::lidClosedProtectionEngagedChanged);
-    connect(sleep, &SleepCommands::staleSleepBlockDetectedChanged, this,
-            &AppModel::staleSleepBlockDetectedChanged);
-    connect(sleep, &SleepCommands::inFlightChanged, this, &AppModel::sleepCommandInFlightChanged);
-    connect(sleep, &SleepCommands::lidClosedRefused, this, [this] {
-        if (notifier_) {
-            notifier_->lidClosedRefused(settings_);
-        }
-    });
-}
-
-void AppModel::runSleepCommand(bool enabled) {
-    sleep_->run(enabled, settings_, sleep_->why());
-}
 
 void AppModel::noticeActionPressed(const std::string& key) {
     if (key == WorkNotifier::keepAwakeLongerAction) {
@@ -334,13 +314,6 @@ void AppModel::simulateFinished() {
 void AppModel::resetMetrics() {
     statistics_->reset();
     log("Stats reset from Settings");
-}
-
-// MARK: - Property setters
-
-void AppModel::setStatusReason(const QString& reason, const QString& inSourceLanguage) {
-    statusReasonInSourceLanguage_ = inSourceLanguage;
-    assignIfChanged(statusReason_, reason, [this] { emit statusReasonChanged(); });
 }
 
 } // namespace nodwarden::app

@@ -1,11 +1,14 @@
 #pragma once
 
-#include <NodwardenApp/model/AgentRows.hpp>
 #include <NodwardenApp/model/AppEnvironment.hpp>
 #include <NodwardenApp/model/DebugSimulation.hpp>
 #include <NodwardenApp/model/DetectionScheduler.hpp>
+#include <NodwardenApp/model/FirstRunFlow.hpp>
+#include <NodwardenApp/model/LaunchAtLogin.hpp>
+#include <NodwardenApp/model/PublishedStatus.hpp>
 #include <NodwardenApp/model/SettingsTab.hpp>
 #include <NodwardenApp/model/SleepCommands.hpp>
+#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/UsageStatistics.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenCore/model/ActivitySignal.hpp>
@@ -13,14 +16,10 @@
 #include <NodwardenCore/model/AppMode.hpp>
 #include <NodwardenCore/model/GuardDecision.hpp>
 #include <NodwardenCore/model/GuardSettings.hpp>
-#include <NodwardenCore/model/GuardStatus.hpp>
 #include <NodwardenCore/model/PowerState.hpp>
-#include <NodwardenCore/sleep/KeepAwakeLocks.hpp>
 
 #include <QObject>
-#include <QString>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,17 +30,15 @@ class QTimer;
 namespace nodwarden::app {
 
 class CommandRunRows;
-class FirstRunFlow;
-class LaunchAtLogin;
-class TimedKeepAwake;
 class WaitingNotice;
 class WorkNotifier;
 
-/// The program's controller and observable state, a façade over the parts that own their state
-/// (`DetectionScheduler`, `SleepCommands`, `UsageStatistics`, `TimedKeepAwake`, `CommandRunRows`,
+/// The program's controller, a façade over the parts that own their state (`PublishedStatus`,
+/// `DetectionScheduler`, `SleepCommands`, `UsageStatistics`, `TimedKeepAwake`, `CommandRunRows`,
 /// `LaunchAtLogin`, `FirstRunFlow`, the notices). Lives on the main thread from launch to quit and
-/// owns the tick and the decision step. Views read its properties, redraw on their change signals
-/// (each emitted only on a real change) and call its actions; they never compute policy.
+/// owns the tick and the decision step. Views read its and its parts' properties, redraw on their
+/// change signals (each emitted only on a real change) and call its actions; they never compute
+/// policy.
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -64,79 +61,42 @@ public:
     AppMode mode() const { return mode_; }
     const GuardSettings& settings() const { return settings_; }
     SettingsTab selectedSettingsTab() const { return selectedSettingsTab_; }
-    GuardStatus status() const { return status_; }
-    /// The agent the decision names; "None" when there is none.
-    QString detectedAppName() const { return detectedAppName_; }
-    QString batteryDescription() const { return batteryDescription_; }
-    /// "Open", "Closed" or "Unknown".
-    QString lidDescription() const { return lidDescription_; }
-    /// The lid as last published.
-    LidState lid() const { return publishedFrom_ ? publishedFrom_->lid : LidState::unknown; }
-    bool sleepPreventionEnabled() const { return sleep_->sleepPreventionEnabled(); }
+    /// The decision state as last published: status, reason, power, lid, rows, warnings.
+    const PublishedStatus& published() const { return *published_; }
     /// Whether any lock of ours holds the machine: the program's own or a `stayloom run`'s.
     bool isKeptAwake() const;
-    /// What the keep-awake helpers hold and which of it this desktop heeds (empty when unknown).
-    const KeepAwakeLocks& keepAwakeLocks() const { return keepAwakeLocks_; }
-    /// The panel's warning when this desktop's idle manager may suspend despite the locks.
-    std::optional<QString> lockWarning() const;
-    /// Since when keep-awake has been on; none while it is off.
-    std::optional<Date> guardingSince() const { return sleep_->guardingSince(); }
-    /// Since when the status has been what it is: the last change, or the model's creation.
-    Date statusSince() const { return statusSince_; }
     /// When the idle grace runs out, fixed for the grace (views count down on their own clock).
     std::optional<Date> graceEndsAt() const;
     /// The model's clock: what its decisions and countdowns count from.
     Date currentTime() const { return now(); }
-    bool lidClosedProtectionEngaged() const { return sleep_->lidClosedProtectionEngaged(); }
-    /// The system sleep switch may still be off and nothing of this run owns it.
-    bool staleSleepBlockDetected() const { return sleep_->staleSleepBlockDetected(); }
     bool accessibilityTrusted() const { return accessibilityTrusted_; }
-    QString statusReason() const { return statusReason_; }
-    bool isBatteryWarning() const { return isBatteryWarning_; }
-    std::optional<int> batteryPercent() const { return batteryPercent_; }
-    bool isOnACPower() const { return isOnACPower_; }
-    SignalStrength lastSignalStrength() const { return lastSignalStrength_; }
-    /// One row per detected agent, working rows first, at most `maxAgentRows`.
-    const std::vector<AgentStatusRow>& agentRows() const { return agentRows_; }
-    /// The warning about agents that cannot be seen without the Accessibility permission.
-    std::optional<QString> accessibilityWarning() const { return accessibilityWarning_; }
-    /// Why launch at login is not (yet) active, when it is not.
-    const std::optional<QString>& launchAtLoginMessage() const;
-    bool needsLegalAcceptance() const;
     /// The first pass since the terms were accepted is under way (the status still speaks of them).
     bool awaitsFirstEvaluation() const;
 
     /// The statistics account; `metricsChanged` announces changes only while the settings are open.
     const UsageMetrics& metrics() const { return statistics_->metrics(); }
-
-    // MARK: Panel texts, computed afresh on every call from the state above
-
-    /// "2 working", "0 working" or "none detected".
-    QString agentSummary() const;
-    /// Symbol name of the menu-bar icon for the current status.
-    QString statusIconName() const;
-    /// Symbol name of the panel's large status glyph.
-    QString heroGlyph() const;
-    /// Present while keep-awake runs without the lid-closed protection the settings ask for.
-    std::optional<QString> lidClosedWarning() const;
-    /// "Claude Code ran 1 h 5 min"; empty without a last run.
-    QString panelLastRunAgent() const;
-    /// "protected the whole run · 2h ago"; empty without a last run.
-    QString panelLastRunDetail() const;
-    QString panelTrulySavedText() const;
-
     /// The per-agent signals of the latest evaluation, after the simulation merge.
     const std::vector<ActivitySignal>& lastPerApp() const { return lastMergedPerApp_; }
-
     /// The published texts in the program's own English whatever the user's language: what
     /// scripts read (`status --json`).
-    struct SourceTexts {
-        QString statusReason;
-        QString batteryDescription;
-        std::vector<AgentStatusRow> agentRows;
-        std::optional<QString> launchAtLoginMessage;
-    };
-    SourceTexts sourceTexts() const;
+    PublishedStatus::Texts sourceTexts() const;
+    /// This platform's wording of the texts that name the machine.
+    const PlatformWording& wording() const { return *environment_.wording; }
+    /// Connecting agents through their hooks; null where the platform offers none.
+    AgentHookConnecting* agentHooks() const { return environment_.agentHooks; }
+    /// The desktop's other ids for a catalog application.
+    std::vector<std::string> desktopApplicationIDs(const std::string& bundleID) const;
+
+    // MARK: The parts whose own state and signals the faces read
+
+    /// Keep-awake as carried out: whether it holds, since when, the lid-closed protection, the
+    /// stale sleep block, a command in flight.
+    const SleepCommands& sleepCommands() const { return *sleep_; }
+    const TimedKeepAwake& timedKeepAwake() const { return *timedKeepAwake_; }
+    /// Why launch at login is not (yet) active, when it is not.
+    const LaunchAtLogin& launchAtLogin() const { return *launchAtLogin_; }
+    /// Whether the terms wait for acceptance.
+    const FirstRunFlow& firstRun() const { return *firstRun_; }
 
     // MARK: Lifecycle
 
@@ -151,55 +111,32 @@ public:
     /// The user interface calls this for every one of the model's windows that closes.
     void windowWillClose(AppWindow window);
 
-    // MARK: Mode and settings
+    // MARK: Mode, settings and statistics
 
     /// Stores the mode, resets the decision state, re-evaluates; ends a timed keep-awake.
     void setMode(AppMode mode);
-    /// Stores and saves the settings; nothing else.
-    void setSettings(const GuardSettings& settings);
     /// A change from the interface: stored, lid-closed protection engaged if just switched on,
     /// re-evaluated.
     void commitSettings(const GuardSettings& settings);
     void setSelectedSettingsTab(SettingsTab tab);
+    /// A fresh account with the old install date, saved at once; the run ledger is kept.
+    Q_INVOKABLE void resetMetrics();
 
-    // MARK: Timed keep-awake
+    // MARK: Keep-awake and sleep
 
     /// Manual mode for `seconds`, then back to the mode before (the one saved meanwhile); a
     /// second one starts the time again.
     Q_INVOKABLE void keepAwakeFor(double seconds);
-    /// When the timed keep-awake ends; none while none lasts.
-    std::optional<Date> timedKeepAwakeUntil() const;
-    /// The mode a timed keep-awake goes back to; none while none lasts.
-    std::optional<AppMode> modeAfterTimedKeepAwake() const;
-
-    // MARK: Sleep control
-
     /// The panel's emergency action: mode off, keep-awake stopped, the sleep switch restored.
     Q_INVOKABLE void emergencyRestore();
     /// The stale-block warning's action: restore a sleep switch left off by an earlier run.
     Q_INVOKABLE void restoreStaleSleepBlock();
-
-    // MARK: Evaluation
-
-    /// Turns one set of gathered inputs into a decision, publishes it and carries it out.
-    void evaluateAndApply(const PowerSnapshot& power, LidState lid,
-                          const std::vector<ActivitySignal>& perApp, bool processPresenceCurrent);
-
-    // MARK: Commands kept awake by `stayloom run`
-
     /// A `stayloom run` command's row, until it ends; only its name is kept, never its arguments.
     void commandRunStarted(std::int32_t pid, const std::string& name);
     void commandRunEnded(std::int32_t pid);
 
-    // MARK: Statistics
+    // MARK: Login item, first-run windows, Accessibility
 
-    /// A fresh account with the old install date, saved at once; the run ledger is kept.
-    Q_INVOKABLE void resetMetrics();
-
-    // MARK: Login item, updater, first-run windows, Accessibility
-
-    /// Registers the login item at launch when the setting wants it and it is not enabled.
-    void reconcileLaunchAtLogin();
     /// Registers or unregisters the login item and stores the outcome in the settings.
     Q_INVOKABLE void setLaunchAtLogin(bool enabled);
     /// Records acceptance of the current terms, closes their window and starts detection.
@@ -208,16 +145,21 @@ public:
     void openSettingsWindow(std::optional<SettingsTab> tab = std::nullopt);
     /// Shows the platform's permission prompt and its settings pane.
     Q_INVOKABLE void requestAccessibilityPermission();
-    void refreshAccessibilityTrust();
 
     // MARK: For tests and the end-to-end harness
 
+    /// Stores and saves the settings; nothing else.
+    void setSettings(const GuardSettings& settings);
+    /// Turns one set of gathered inputs into a decision, publishes it and carries it out.
+    void evaluateAndApply(const PowerSnapshot& power, LidState lid,
+                          const std::vector<ActivitySignal>& perApp, bool processPresenceCurrent);
+    /// Registers the login item at launch when the setting wants it and it is not enabled.
+    void reconcileLaunchAtLogin();
+    void refreshAccessibilityTrust();
     /// Waits for the jobs queued so far on the background queues and delivers their results.
     void waitForBackgroundWork();
     /// Whether a detection pass is queued or running.
     bool detectionInFlight() const;
-    /// Turns keep-awake on or off on the sleep-command queue; dropped while a command runs.
-    void runSleepCommand(bool enabled);
     SleepCommands& sleepCommands() { return *sleep_; }
     const UsageStatistics& statistics() const { return *statistics_; }
 
@@ -225,28 +167,10 @@ signals:
     void modeChanged();
     void settingsChanged();
     void selectedSettingsTabChanged();
-    void statusChanged();
-    void detectedAppNameChanged();
-    void batteryDescriptionChanged();
-    void lidDescriptionChanged();
-    void sleepPreventionEnabledChanged();
-    void guardingSinceChanged();
-    void lidClosedProtectionEngagedChanged();
-    void staleSleepBlockDetectedChanged();
     void accessibilityTrustedChanged();
-    void statusReasonChanged();
-    void isBatteryWarningChanged();
-    void batteryPercentChanged();
-    void isOnACPowerChanged();
-    void lastSignalStrengthChanged();
-    void agentRowsChanged();
-    void timedKeepAwakeChanged();
-    void accessibilityWarningChanged();
-    void keepAwakeLocksChanged();
-    void launchAtLoginMessageChanged();
-    void needsLegalAcceptanceChanged();
-    /// A keep-awake or sleep-now command started or ended on the sleep-command queue.
-    void sleepCommandInFlightChanged();
+    /// `isKeptAwake` may have changed: keep-awake went on or off, or a `stayloom run` came or
+    /// went.
+    void keptAwakeChanged();
     /// The statistics changed in a way the statistics pane shows (only while it is open).
     void metricsChanged();
     /// A decision was worked out (every tick and every pass), whether or not anything changed.
@@ -254,15 +178,6 @@ signals:
 
 private:
     using Inputs = DetectionInputs;
-    /// What the panel's properties were last worked out from (a tick that changes none assigns
-    /// none).
-    struct PublishedFrom {
-        GuardDecision decision;
-        PowerSnapshot power;
-        LidState lid = LidState::unknown;
-        GuardSettings settings;
-        bool accessibilityTrusted = false;
-    };
 
     Date now() const;
     /// What every tick does before deciding; false when the tick ends there (a timed keep-awake
@@ -270,11 +185,6 @@ private:
     bool tickDuties();
     /// Called with each pass's result, which ticks in the timer's stead.
     void postponeTickTimer();
-    void trackStatusSince();
-    /// A `stayloom run` holds the machine whatever the agents do, and the headline says so.
-    GuardStatus shownStatus(GuardStatus decided) const;
-    /// "Kept awake for `make` (stayloom run)"; none without a run or when `decided` holds anyway.
-    std::optional<QString> commandRunReason(GuardStatus decided) const;
     /// Publishes the run's headline at once, without waiting for the next tick.
     void republishForCommandRuns();
     void refreshKeepAwakeLocks();
@@ -286,38 +196,19 @@ private:
     void noticeActionPressed(const std::string& key);
     /// The work-done notice's "Sleep now": the grace ends and the computer sleeps at once.
     void sleepNow();
-    void forwardSleepCommandSignals();
     void connectParts();
     void finishDetectionPass(const std::optional<Inputs>& inputs, std::optional<bool> trusted);
-    /// The reason as shown and as the program's own English.
-    void setStatusReason(const QString& reason, const QString& inSourceLanguage);
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                std::optional<bool> sessionProcessAlive);
     void publishDecision(const GuardDecision& decision, const PowerSnapshot& power, LidState lid,
                          const ActivitySignal& signal, const std::vector<ActivitySignal>& merged);
     void publishAccessibilityWarning(const std::vector<ActivitySignal>& merged);
-    /// Whether the panel's properties were worked out from just these.
-    bool isPublishedFrom(const GuardDecision& decision, const PowerSnapshot& power,
-                         LidState lid) const;
     /// Makes the signals the decisions see `perApp` plus any simulated one; whether they changed.
     bool mergeSignals(const std::vector<ActivitySignal>& perApp);
     double largestIdleGrace() const;
 
     FileLogger& logger() const { return *environment_.logger; }
-
-public:
-    /// This platform's wording of the texts that name the machine.
-    const PlatformWording& wording() const { return *environment_.wording; }
-    /// Connecting agents through their hooks; null where the platform offers none.
-    AgentHookConnecting* agentHooks() const { return environment_.agentHooks; }
-    /// The desktop's other ids for a catalog application.
-    std::vector<std::string> desktopApplicationIDs(const std::string& bundleID) const {
-        return environment_.desktopApplicationIDs ? environment_.desktopApplicationIDs(bundleID)
-                                                  : std::vector<std::string>{};
-    }
-
-private:
     QSettings& defaults() const { return *environment_.defaults; }
     SleepControlling& controller() const { return *environment_.sleepController; }
 
@@ -326,23 +217,8 @@ private:
     AppMode mode_ = AppMode::off;
     GuardSettings settings_ = GuardSettings::defaults();
     SettingsTab selectedSettingsTab_ = SettingsTab::general;
-    GuardStatus status_ = GuardStatus::off;
-    QString detectedAppName_;
-    QString batteryDescription_;
-    QString lidDescription_;
-    Date statusSince_ = 0;
     bool accessibilityTrusted_ = false;
-    QString statusReason_;
-    QString statusReasonInSourceLanguage_;
-    bool isBatteryWarning_ = false;
-    std::optional<int> batteryPercent_;
-    bool isOnACPower_ = false;
-    SignalStrength lastSignalStrength_ = SignalStrength::none;
-    std::vector<AgentStatusRow> agentRows_;
-    KeepAwakeLocks keepAwakeLocks_;
-    std::optional<QString> accessibilityWarning_;
     std::vector<ActivitySignal> lastMergedPerApp_;
-    std::optional<PublishedFrom> publishedFrom_;
 
     AgentStateMachine stateMachine_;
     QTimer* timer_ = nullptr;
@@ -353,6 +229,7 @@ private:
     std::optional<Inputs> lastInputs_;
     bool terminated_ = false;
 
+    std::unique_ptr<PublishedStatus> published_;
     std::unique_ptr<SleepCommands> sleep_;
     std::unique_ptr<DetectionScheduler> detection_;
     std::unique_ptr<CommandRunRows> commandRuns_;
@@ -362,8 +239,8 @@ private:
     std::unique_ptr<UsageStatistics> statistics_;
 
 public:
-    // A made-up agent to drive the decisions by hand, for developers: debug builds only.
 #if defined(STAYLOOM_DEBUG_SIMULATOR)
+    // A made-up agent to drive the decisions by hand, for developers: debug builds only.
     /// Developer action: report active work from "Debug Simulator" for at least 30 seconds.
     void simulateActive();
     /// Developer action: end the simulation and mark the work finished.

@@ -1,28 +1,11 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
-#include <NodwardenApp/model/ModelSupport.hpp>
-#include <QCoreApplication>
 
 namespace nodwarden::app {
 
-using detail::assignIfChanged;
-
-// What the commands `stayloom run` keeps awake change in the model: the headline and the locks.
-
-namespace {
-
-/// A program's name as the headline shows it: one line, and no backquote to end the quoting.
-std::string shownProgramName(const std::string& name) {
-    std::string shown;
-    for (const char character : name) {
-        const auto byte = static_cast<unsigned char>(character);
-        shown += byte < 0x20 || byte == 0x7F ? '?' : character == '`' ? '\'' : character;
-    }
-    return shown;
-}
-
-} // namespace
+// What the commands `stayloom run` keeps awake change in the model: whether it is kept awake, the
+// headline worked out again at once, and the locks.
 
 void AppModel::commandRunStarted(std::int32_t pid, const std::string& name) {
     commandRuns_->started(pid, name);
@@ -33,33 +16,14 @@ void AppModel::commandRunEnded(std::int32_t pid) {
 }
 
 bool AppModel::isKeptAwake() const {
-    return sleepPreventionEnabled() || !commandRuns_->empty();
-}
-
-GuardStatus AppModel::shownStatus(GuardStatus decided) const {
-    if (commandRuns_->empty() || decided == GuardStatus::keepingAwake ||
-        decided == GuardStatus::pluggedInUnlimited) {
-        return decided;
-    }
-    return GuardStatus::keepingAwake;
-}
-
-std::optional<QString> AppModel::commandRunReason(GuardStatus decided) const {
-    if (shownStatus(decided) == decided) {
-        return std::nullopt;
-    }
-    std::string names;
-    for (const std::string& name : commandRuns_->names()) {
-        names += (names.empty() ? "`" : ", `") + shownProgramName(name) + "`";
-    }
-    return tr("Kept awake for %1 (stayloom run)").arg(detail::qstring(names));
+    return sleep_->sleepPreventionEnabled() || !commandRuns_->empty();
 }
 
 void AppModel::republishForCommandRuns() {
-    emit sleepPreventionEnabledChanged();
+    emit keptAwakeChanged();
     // The rows and the headline are worked out again from the last inputs.
-    publishedFrom_.reset();
-    if (lastInputs_ && !needsLegalAcceptance()) {
+    published_->setBasis(std::nullopt);
+    if (lastInputs_ && !firstRun_->needsLegalAcceptance()) {
         evaluateAndApply(lastInputs_->power, lastInputs_->lid, lastInputs_->perApp, false);
     }
 }
@@ -69,14 +33,7 @@ void AppModel::refreshKeepAwakeLocks() {
     if (environment_.keepAwakeLocks && isKeptAwake()) {
         locks = environment_.keepAwakeLocks();
     }
-    assignIfChanged(keepAwakeLocks_, std::move(locks), [this] { emit keepAwakeLocksChanged(); });
-}
-
-std::optional<QString> AppModel::lockWarning() const {
-    if (keepAwakeLocks_.warning.empty()) {
-        return std::nullopt;
-    }
-    return detail::qstring(keepAwakeLocks_.warning);
+    published_->setKeepAwakeLocks(std::move(locks));
 }
 
 } // namespace nodwarden::app

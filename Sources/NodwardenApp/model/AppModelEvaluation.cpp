@@ -2,12 +2,10 @@
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
 #include <NodwardenApp/model/KeepAwakeReason.hpp>
-#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/ReasonTexts.hpp>
 #include <NodwardenApp/model/SleepControlling.hpp>
 #include <NodwardenApp/model/SourceLanguage.hpp>
-#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WaitingNotice.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
@@ -18,12 +16,21 @@
 
 namespace nodwarden::app {
 
-using detail::assignIfChanged;
 using detail::qstring;
 
 double AppModel::largestIdleGrace() const {
     return std::max(settings_.batteryProfile.idleGracePeriodSeconds,
                     settings_.pluggedInProfile.idleGracePeriodSeconds);
+}
+
+std::optional<Date> AppModel::graceEndsAt() const {
+    const std::optional<Date> lastActive = stateMachine_.lastActiveSignalAt();
+    if (published_->status() != GuardStatus::idleGrace || !lastActive) {
+        return std::nullopt;
+    }
+    const GuardPowerProfile& profile =
+        published_->isOnACPower() ? settings_.pluggedInProfile : settings_.batteryProfile;
+    return *lastActive + profile.idleGracePeriodSeconds;
 }
 
 void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
@@ -40,10 +47,12 @@ void AppModel::evaluateAndApply(const PowerSnapshot& power, LidState lid,
         stateMachine_.evaluate(mode_, settings_, power, lid, signal, preventing, thermal, now());
 
     // Most ticks change nothing the panel shows: its rows and texts are not worked out again.
-    if (signalsChanged || !isPublishedFrom(decision, power, lid)) {
+    if (signalsChanged ||
+        !published_->isFrom(decision, power, lid, settings_, accessibilityTrusted_)) {
         publishDecision(decision, power, lid, signal, merged);
         publishAccessibilityWarning(merged);
-        publishedFrom_ = PublishedFrom{decision, power, lid, settings_, accessibilityTrusted_};
+        published_->setBasis(
+            PublishedStatus::Basis{decision, power, lid, settings_, accessibilityTrusted_});
     }
     const std::optional<bool> sessionProcessAlive =
         statistics_->sessionAgentAlive(perApp, processPresenceCurrent);
@@ -68,49 +77,32 @@ bool AppModel::mergeSignals(const std::vector<ActivitySignal>& perApp) {
     return true;
 }
 
-bool AppModel::isPublishedFrom(const GuardDecision& decision, const PowerSnapshot& power,
-                               LidState lid) const {
-    return publishedFrom_ && publishedFrom_->decision == decision &&
-           publishedFrom_->power == power && publishedFrom_->lid == lid &&
-           publishedFrom_->accessibilityTrusted == accessibilityTrusted_ &&
-           publishedFrom_->settings == settings_;
-}
-
 void AppModel::publishDecision(const GuardDecision& decision, const PowerSnapshot& power,
                                LidState lid, const ActivitySignal& signal,
                                const std::vector<ActivitySignal>& merged) {
-    assignIfChanged(status_, shownStatus(decision.status), [this] { emit statusChanged(); });
-    assignIfChanged(detectedAppName_, qstring(decision.detectedAppName.value_or("None")),
-                    [this] { emit detectedAppNameChanged(); });
-    assignIfChanged(batteryDescription_, ReasonTexts::powerDescription(power, wording()),
-                    [this] { emit batteryDescriptionChanged(); });
-    assignIfChanged(batteryPercent_, power.batteryPercent,
-                    [this] { emit batteryPercentChanged(); });
-    assignIfChanged(isOnACPower_, power.isOnACPower, [this] { emit isOnACPowerChanged(); });
-    assignIfChanged(lidDescription_, ReasonTexts::lidName(lid, wording()),
-                    [this] { emit lidDescriptionChanged(); });
-    assignIfChanged(isBatteryWarning_, decision.isBatteryWarning,
-                    [this] { emit isBatteryWarningChanged(); });
-    assignIfChanged(lastSignalStrength_, signal.strength,
-                    [this] { emit lastSignalStrengthChanged(); });
-    assignIfChanged(agentRows_,
-                    commandRuns_->withCommandRows(
-                        buildAgentRows(merged, decision.status, settings_, wording())),
-                    [this] { emit agentRowsChanged(); });
+    PublishedStatus& shown = *published_;
+    shown.setStatus(commandRuns_->shownStatus(decision.status));
+    shown.setDetectedAppName(qstring(decision.detectedAppName.value_or("None")));
+    shown.setBatteryDescription(ReasonTexts::powerDescription(power, wording()));
+    shown.setBatteryPercent(power.batteryPercent);
+    shown.setIsOnACPower(power.isOnACPower);
+    shown.setLidDescription(ReasonTexts::lidName(lid, wording()));
+    shown.setIsBatteryWarning(decision.isBatteryWarning);
+    shown.setLastSignalStrength(signal.strength);
+    shown.setAgentRows(commandRuns_->withCommandRows(
+        buildAgentRows(merged, decision.status, settings_, wording())));
 }
 
-AppModel::SourceTexts AppModel::sourceTexts() const {
+PublishedStatus::Texts AppModel::sourceTexts() const {
     return inSourceLanguage([this] {
-        SourceTexts texts{statusReasonInSourceLanguage_,
-                          tr("Battery unknown"),
-                          {},
-                          launchAtLogin_->messageInSourceLanguage()};
-        if (publishedFrom_) {
-            texts.batteryDescription =
-                ReasonTexts::powerDescription(publishedFrom_->power, wording());
-            texts.agentRows = commandRuns_->rowsBefore(
-                buildAgentRows(lastMergedPerApp_, publishedFrom_->decision.status,
-                               publishedFrom_->settings, wording()));
+        PublishedStatus::Texts texts{published_->statusReasonInSourceLanguage(),
+                                     tr("Battery unknown"),
+                                     {},
+                                     launchAtLogin_->messageInSourceLanguage()};
+        if (const auto& basis = published_->basis()) {
+            texts.batteryDescription = ReasonTexts::powerDescription(basis->power, wording());
+            texts.agentRows = commandRuns_->rowsBefore(buildAgentRows(
+                lastMergedPerApp_, basis->decision.status, basis->settings, wording()));
         } else {
             texts.agentRows = commandRuns_->rowsBefore({});
         }
@@ -131,9 +123,8 @@ void AppModel::publishAccessibilityWarning(const std::vector<ActivitySignal>& me
             running.push_back(profile);
         }
     }
-    assignIfChanged(accessibilityWarning_,
-                    ReasonTexts::accessibilityWarning(running, accessibilityTrusted_, wording()),
-                    [this] { emit accessibilityWarningChanged(); });
+    published_->setAccessibilityWarning(
+        ReasonTexts::accessibilityWarning(running, accessibilityTrusted_, wording()));
 }
 
 void AppModel::apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
@@ -141,12 +132,12 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
     GuardDecision effective = decision;
     const std::optional<double> timedSeconds =
         mode_ == AppMode::manualKeepAwake ? timedKeepAwake_->seconds() : std::nullopt;
-    const bool legalHolds = needsLegalAcceptance() && effective.shouldPreventSleep;
+    const bool legalHolds = firstRun_->needsLegalAcceptance() && effective.shouldPreventSleep;
     if (legalHolds) {
         effective.shouldPreventSleep = false;
     }
     const auto reasonText = [&] {
-        if (const auto runReason = commandRunReason(decision.status)) {
+        if (const auto runReason = commandRuns_->reason(decision.status)) {
             return *runReason;
         }
         if (legalHolds) {
@@ -159,14 +150,14 @@ void AppModel::apply(const GuardDecision& decision, LidState lid, const Activity
         }
         return ReasonTexts::decision(decision, wording());
     };
-    setStatusReason(reasonText(), inSourceLanguage(reasonText));
+    published_->setStatusReason(reasonText(), inSourceLanguage(reasonText));
 
     sleep_->follow(decision, effective.shouldPreventSleep, settings_,
                    keepAwakeReason(mode_, effective, timedSeconds), now());
     sleep_->publishControllerState();
     refreshKeepAwakeLocks();
     const GuardPowerProfile& profile =
-        isOnACPower_ ? settings_.pluggedInProfile : settings_.batteryProfile;
+        published_->isOnACPower() ? settings_.pluggedInProfile : settings_.batteryProfile;
     statistics_->record(effective, mode_, lid, signal, profile.idleGracePeriodSeconds,
                         sessionProcessAlive, now());
 }

@@ -1,49 +1,39 @@
 #include <NodwardenApp/model/AppModel.hpp>
 
 #include <NodwardenApp/model/CommandRunRows.hpp>
-#include <NodwardenApp/model/FirstRunFlow.hpp>
-#include <NodwardenApp/model/LaunchAtLogin.hpp>
 #include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/SettingsStore.hpp>
-#include <NodwardenApp/model/TimedKeepAwake.hpp>
 #include <NodwardenApp/model/WindowPresenter.hpp>
 #include <NodwardenApp/model/WorkNotifier.hpp>
 #include <NodwardenCore/detection/AccessibilityDetector.hpp>
-
-#include <algorithm>
 
 namespace nodwarden::app {
 
 using detail::assignIfChanged;
 
-// The model's side of its parts: what it forwards, and what it does when one of them changes.
+// The model's side of its parts: what it does when one of them changes, and the actions it hands
+// to them.
 
 void AppModel::connectParts() {
+    connect(sleep_.get(), &SleepCommands::sleepPreventionEnabledChanged, this,
+            &AppModel::keptAwakeChanged);
+    connect(sleep_.get(), &SleepCommands::lidClosedRefused, this, [this] {
+        if (notifier_) {
+            notifier_->lidClosedRefused(settings_);
+        }
+    });
     connect(detection_.get(), &DetectionScheduler::passEnded, this, &AppModel::finishDetectionPass);
     connect(commandRuns_.get(), &CommandRunRows::changed, this, [this] {
-        agentRows_ = commandRuns_->withCommandRows(std::move(agentRows_));
-        emit agentRowsChanged();
+        published_->setAgentRows(commandRuns_->withCommandRows(published_->agentRows()));
         republishForCommandRuns();
     });
-    connect(commandRuns_.get(), &CommandRunRows::runsGone, this,
-            &AppModel::sleepPreventionEnabledChanged);
-    connect(timedKeepAwake_.get(), &TimedKeepAwake::changed, this,
-            &AppModel::timedKeepAwakeChanged);
-    connect(launchAtLogin_.get(), &LaunchAtLogin::messageChanged, this,
-            &AppModel::launchAtLoginMessageChanged);
-    connect(firstRun_.get(), &FirstRunFlow::needsLegalAcceptanceChanged, this,
-            &AppModel::needsLegalAcceptanceChanged);
+    connect(commandRuns_.get(), &CommandRunRows::runsGone, this, &AppModel::keptAwakeChanged);
     // The statistics pane reads the figures afresh when it opens.
     connect(statistics_.get(), &UsageStatistics::shownFiguresChanged, this, [this] {
         if (environment_.windows->isSettingsWindowOpen()) {
             emit metricsChanged();
         }
     });
-}
-
-void AppModel::trackStatusSince() {
-    statusSince_ = now();
-    connect(this, &AppModel::statusChanged, this, [this] { statusSince_ = now(); });
 }
 
 // MARK: - Detection
@@ -53,7 +43,7 @@ bool AppModel::detectionInFlight() const {
 }
 
 bool AppModel::awaitsFirstEvaluation() const {
-    return !needsLegalAcceptance() && !lastInputs_ && detection_->inFlight();
+    return !firstRun_->needsLegalAcceptance() && !lastInputs_ && detection_->inFlight();
 }
 
 void AppModel::finishDetectionPass(const std::optional<Inputs>& inputs,
@@ -74,14 +64,6 @@ void AppModel::finishDetectionPass(const std::optional<Inputs>& inputs,
 
 // MARK: - Timed keep-awake
 
-std::optional<Date> AppModel::timedKeepAwakeUntil() const {
-    return timedKeepAwake_->until();
-}
-
-std::optional<AppMode> AppModel::modeAfterTimedKeepAwake() const {
-    return timedKeepAwake_->modeAfter();
-}
-
 void AppModel::keepAwakeFor(double seconds) {
     // Started before the change, whose tick must see the new end.
     const std::optional<AppMode> after = timedKeepAwake_->start(now(), seconds, mode_);
@@ -92,14 +74,9 @@ void AppModel::keepAwakeFor(double seconds) {
     // Saved after the change, which saves manual mode: a quit before the end must not leave
     // the computer kept awake for good at the next start.
     SettingsStore::saveMode(defaults(), *after);
-    emit timedKeepAwakeChanged();
 }
 
 // MARK: - Launch at login and the first run
-
-const std::optional<QString>& AppModel::launchAtLoginMessage() const {
-    return launchAtLogin_->message();
-}
 
 void AppModel::reconcileLaunchAtLogin() {
     launchAtLogin_->reconcile(settings_.launchAtLoginEnabled, [this](const char* error) {
@@ -115,10 +92,6 @@ void AppModel::setLaunchAtLogin(bool enabled) {
         updated.launchAtLoginEnabled = nowEnabled;
         commitSettings(updated);
     });
-}
-
-bool AppModel::needsLegalAcceptance() const {
-    return firstRun_->needsLegalAcceptance();
 }
 
 void AppModel::acceptLegal() {

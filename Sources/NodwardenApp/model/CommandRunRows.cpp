@@ -1,5 +1,7 @@
 #include <NodwardenApp/model/CommandRunRows.hpp>
 
+#include <NodwardenApp/model/ModelSupport.hpp>
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -20,6 +22,16 @@ AgentStatusRow commandRow(const std::string& name) {
     row.symbol = "terminal";
     row.fromCommand = true;
     return row;
+}
+
+/// A program's name as the headline shows it: one line, and no backquote to end the quoting.
+std::string shownProgramName(const std::string& name) {
+    std::string shown;
+    for (const char character : name) {
+        const auto byte = static_cast<unsigned char>(character);
+        shown += byte < 0x20 || byte == 0x7F ? '?' : character == '`' ? '\'' : character;
+    }
+    return shown;
 }
 
 } // namespace
@@ -47,6 +59,25 @@ void CommandRunRows::ended(std::int32_t pid) {
     if (runs_.erase(pid) != 0) {
         emit changed();
     }
+}
+
+GuardStatus CommandRunRows::shownStatus(GuardStatus decided) const {
+    if (empty() || decided == GuardStatus::keepingAwake ||
+        decided == GuardStatus::pluggedInUnlimited) {
+        return decided;
+    }
+    return GuardStatus::keepingAwake;
+}
+
+std::optional<QString> CommandRunRows::reason(GuardStatus decided) const {
+    if (shownStatus(decided) == decided) {
+        return std::nullopt;
+    }
+    std::string names;
+    for (const std::string& name : this->names()) {
+        names += (names.empty() ? "`" : ", `") + shownProgramName(name) + "`";
+    }
+    return tr("Kept awake for %1 (stayloom run)").arg(detail::qstring(names));
 }
 
 std::vector<AgentStatusRow> CommandRunRows::withCommandRows(std::vector<AgentStatusRow> rows) {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <NodwardenApp/model/AgentRows.hpp>
+#include <NodwardenCore/model/GuardStatus.hpp>
 
 #include <QObject>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,12 @@ public:
 
     void started(std::int32_t pid, const std::string& name);
     void ended(std::int32_t pid);
+
+    /// A run holds the machine whatever the agents do, and the headline says so: the status shown
+    /// for `decided` while runs are held.
+    GuardStatus shownStatus(GuardStatus decided) const;
+    /// "Kept awake for `make` (stayloom run)"; none without a run or when `decided` holds anyway.
+    std::optional<QString> reason(GuardStatus decided) const;
 
     /// `rows` without command rows, behind a row for each run whose process still exists, at
     /// most `maxAgentRows`. A run killed outright never says it ended: its row goes here.

@@ -79,10 +79,11 @@ QString accessibilityDetail(const GuardSettings& settings, const PlatformWording
 
 Onboarding::DetectionHeadline detectionHeadline(const AppModel& model) {
     std::optional<std::string> firstAgent;
-    if (!model.agentRows().empty()) {
-        firstAgent = model.agentRows().front().name;
+    if (!model.published().agentRows().empty()) {
+        firstAgent = model.published().agentRows().front().name;
     }
-    return ReasonTexts::detectionHeadline(model.lastSignalStrength(), firstAgent, model.wording());
+    return ReasonTexts::detectionHeadline(model.published().lastSignalStrength(), firstAgent,
+                                          model.wording());
 }
 
 } // namespace nodwarden::app::FirstRun

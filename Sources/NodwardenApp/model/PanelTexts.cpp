@@ -1,5 +1,7 @@
 #include <NodwardenApp/model/PanelTexts.hpp>
 
+#include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/ModelSupport.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenCore/catalog/AgentResolver.hpp>
 #include <NodwardenCore/metrics/UsageMetrics.hpp>
@@ -296,6 +298,29 @@ std::string relativeTime(Date from, Date now) {
     const std::int64_t days = e / 86400;
     return days == 1 ? utf8(QCoreApplication::translate("PanelTexts", "yesterday"))
                      : utf8(QCoreApplication::translate("PanelTexts", "%1d ago").arg(number(days)));
+}
+
+// MARK: - Of the model's current state
+
+std::optional<QString> lidClosedWarning(const AppModel& model) {
+    const SleepCommands& sleep = model.sleepCommands();
+    const auto warning =
+        lidClosedWarning(model.settings().keepAwakeWithLidClosed, sleep.sleepPreventionEnabled(),
+                         sleep.lidClosedProtectionEngaged(), sleep.inFlight());
+    // The library decides when; the platform says what to do about it.
+    return warning ? std::optional<QString>(model.wording().lidClosedWarning) : std::nullopt;
+}
+
+QString panelLastRunAgent(const AppModel& model) {
+    return detail::qstring(panelLastRunAgent(model.metrics()));
+}
+
+QString panelLastRunDetail(const AppModel& model) {
+    return detail::qstring(panelLastRunDetail(model.metrics(), model.currentTime()));
+}
+
+QString panelTrulySavedText(const AppModel& model) {
+    return panelTrulySavedText(model.metrics(), model.wording());
 }
 
 } // namespace nodwarden::app::PanelTexts

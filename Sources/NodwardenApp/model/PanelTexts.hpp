@@ -19,10 +19,12 @@ class UsageMetrics;
 
 namespace nodwarden::app {
 
+class AppModel;
 struct PlatformWording;
 
 /// The short texts of the panel and the menu-bar icon, computed from the model's published state,
-/// the statistics and the current time. Pure: the model passes everything in.
+/// the statistics and the current time. Pure: the caller passes everything in, or the model the
+/// faces read, for the texts they show of its current state.
 namespace PanelTexts {
 
 /// Whether `settings` leave nothing to watch: every agent switched off (browsers count only
@@ -51,15 +53,23 @@ std::optional<std::string> lidClosedWarning(bool keepAwakeWithLidClosed,
                                             bool lidClosedProtectionEngaged,
                                             bool sleepCommandInFlight);
 
+/// The same as the faces show it, in this platform's words, for `model`'s settings and sleep
+/// commands now.
+std::optional<QString> lidClosedWarning(const AppModel& model);
+
 /// "Claude Code ran 1 h 5 min"; empty without a last run.
 std::string panelLastRunAgent(const UsageMetrics& metrics);
+QString panelLastRunAgent(const AppModel& model);
 
 /// "protected the whole run · 2h ago"; empty without a last run.
 std::string panelLastRunDetail(const UsageMetrics& metrics, Date now);
+/// The same for `model`'s statistics at its current time.
+QString panelLastRunDetail(const AppModel& model);
 
 /// "2.5h truly saved · 3 sleeps stopped" ("2 h 30 min truly saved · …" where the platform
 /// gives statistics in words), or an invitation while nothing has been protected.
 QString panelTrulySavedText(const UsageMetrics& metrics, const PlatformWording& wording);
+QString panelTrulySavedText(const AppModel& model);
 
 /// A statistic's time in words, to the minute: "7 h 24 min", "0 min" (also under a minute).
 std::string statisticsDuration(double seconds);

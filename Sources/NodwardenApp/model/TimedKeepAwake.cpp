@@ -9,6 +9,7 @@ std::optional<AppMode> TimedKeepAwake::start(Date now, double seconds, AppMode c
     modeAfter_ = modeAfter_.value_or(current);
     until_ = now + seconds;
     seconds_ = seconds;
+    emit changed();
     return modeAfter_;
 }
 

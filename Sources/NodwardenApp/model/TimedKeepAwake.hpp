@@ -35,6 +35,7 @@ public:
     std::optional<double> seconds() const { return seconds_; }
 
 signals:
+    /// It started, started again or ended.
     void changed();
 
 private:

@@ -11,9 +11,10 @@ namespace nodwarden::app {
 
 HeadlessStatusPrinter::HeadlessStatusPrinter(AppModel& model, std::FILE* output)
     : QObject(&model), model_(model), output_(output) {
-    connect(&model, &AppModel::statusChanged, this, &HeadlessStatusPrinter::schedule);
-    connect(&model, &AppModel::statusReasonChanged, this, &HeadlessStatusPrinter::schedule);
-    connect(&model, &AppModel::agentRowsChanged, this, &HeadlessStatusPrinter::schedule);
+    for (auto signal : {&PublishedStatus::statusChanged, &PublishedStatus::statusReasonChanged,
+                        &PublishedStatus::agentRowsChanged}) {
+        connect(&model.published(), signal, this, &HeadlessStatusPrinter::schedule);
+    }
     schedule();
 }
 
@@ -44,8 +45,9 @@ void HeadlessStatusPrinter::printIfChanged() {
     if (held_) {
         return;
     }
-    const QString base = formatLine(ReasonTexts::statusName(model_.status(), model_.wording()),
-                                    model_.statusReason(), model_.agentSummary());
+    const QString base =
+        formatLine(ReasonTexts::statusName(model_.published().status(), model_.wording()),
+                   model_.published().statusReason(), model_.published().agentSummary());
     if (base == lastBase_) {
         return;
     }

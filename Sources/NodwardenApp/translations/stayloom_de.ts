@@ -1163,6 +1163,9 @@
         <source>Accept the Terms &amp; Privacy Policy to enable keep-awake.</source>
         <translation>Akzeptieren Sie Nutzungsbedingungen und Datenschutzerklärung, um das Wachhalten einzuschalten.</translation>
     </message>
+</context>
+<context>
+    <name>nodwarden::app::CommandRunRows</name>
     <message>
         <source>Kept awake for %1 (stayloom run)</source>
         <translation>Wach gehalten für %1 (stayloom run)</translation>

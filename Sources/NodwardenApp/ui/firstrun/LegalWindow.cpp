@@ -173,7 +173,7 @@ LegalWindow::LegalWindow(AppModel& model, const QString& websiteBase, QWidget* p
 
 void LegalWindow::accept() {
     // A second Return before the window has gone must not record the acceptance twice.
-    if (!model_.needsLegalAcceptance()) {
+    if (!model_.firstRun().needsLegalAcceptance()) {
         return;
     }
     model_.acceptLegal();
@@ -193,7 +193,7 @@ void LegalWindow::openDocument(const QUrl& resource, const QString& title) {
 void LegalWindow::closeEvent(QCloseEvent* event) {
     // Only the window system's own close (a keyboard shortcut of the desktop) is refused: the
     // program's closes after acceptance and at quit must go through.
-    if (event->spontaneous() && model_.needsLegalAcceptance()) {
+    if (event->spontaneous() && model_.firstRun().needsLegalAcceptance()) {
         event->ignore();
         return;
     }

@@ -106,11 +106,12 @@ OnboardingWindow::OnboardingWindow(AppModel& model, QWidget* parent)
     });
     connect(&model_, &AppModel::accessibilityTrustedChanged, this,
             &OnboardingWindow::refreshAccessibility);
-    connect(&model_, &AppModel::launchAtLoginMessageChanged, this,
+    connect(&model_.launchAtLogin(), &LaunchAtLogin::messageChanged, this,
             &OnboardingWindow::refreshLaunchAtLogin);
-    for (auto signal : {&AppModel::lastSignalStrengthChanged, &AppModel::agentRowsChanged,
-                        &AppModel::statusReasonChanged}) {
-        connect(&model_, signal, this, [this] {
+    for (auto signal :
+         {&PublishedStatus::lastSignalStrengthChanged, &PublishedStatus::agentRowsChanged,
+          &PublishedStatus::statusReasonChanged}) {
+        connect(&model_.published(), signal, this, [this] {
             refreshDetection();
             refreshHeader();
         });
@@ -399,8 +400,8 @@ void OnboardingWindow::refreshAccessibility() {
 
 void OnboardingWindow::refreshDetection() {
     const Onboarding::DetectionHeadline headline = FirstRun::detectionHeadline(model_);
-    setLabelText(reasonLabel_, model_.statusReason());
-    reasonLabel_->setVisible(!model_.statusReason().isEmpty());
+    setLabelText(reasonLabel_, model_.published().statusReason());
+    reasonLabel_->setVisible(!model_.published().statusReason().isEmpty());
     resultIcon_->setVisible(headline.detected);
     setLabelText(resultLabel_,
                  headline.detected ? model_.wording().detectedResult : FirstRun::waitingResult());
@@ -411,7 +412,7 @@ void OnboardingWindow::refreshLaunchAtLogin() {
         const QSignalBlocker blocker(launchAtLoginCheckBox_);
         launchAtLoginCheckBox_->setChecked(model_.settings().launchAtLoginEnabled);
     }
-    const std::optional<QString> message = model_.launchAtLoginMessage();
+    const std::optional<QString> message = model_.launchAtLogin().message();
     setLabelText(launchAtLoginMessageLabel_, message.value_or(QString()));
     launchAtLoginMessageLabel_->setVisible(message.has_value());
 }

@@ -184,16 +184,16 @@ AgentsSection::AgentsSection(AppModel& model, QWidget* parent)
 }
 
 void AgentsSection::refresh() {
-    summary_->setText(model_.agentSummary());
-    if (!shownRows_ || *shownRows_ != model_.agentRows()) {
+    summary_->setText(model_.published().agentSummary());
+    if (!shownRows_ || *shownRows_ != model_.published().agentRows()) {
         rebuildRows();
     }
     // Rows shown mean something is watched: the catalog is consulted only without them.
-    const bool noRows = model_.agentRows().empty();
+    const bool noRows = model_.published().agentRows().empty();
     const bool nothingWatched = noRows && PanelTexts::watchesNothing(model_.settings());
     emptyRow_->setVisible(noRows && !nothingWatched);
     nothingWatchedRow_->setVisible(nothingWatched);
-    const auto warning = model_.accessibilityWarning();
+    const auto warning = model_.published().accessibilityWarning();
     accessibilityRow_->setVisible(warning.has_value());
     if (warning) {
         accessibilityRow_->setTexts(*warning, model_.wording().accessibilityHint);
@@ -205,7 +205,7 @@ void AgentsSection::rebuildRows() {
         delete item->widget();
         delete item;
     }
-    const std::vector<AgentStatusRow>& rows = model_.agentRows();
+    const std::vector<AgentStatusRow>& rows = model_.published().agentRows();
     for (const AgentStatusRow& row : rows) {
         const std::vector<std::string> desktopIDs =
             row.bundleID ? model_.desktopApplicationIDs(*row.bundleID) : std::vector<std::string>{};

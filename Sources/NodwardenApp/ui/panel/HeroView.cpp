@@ -102,17 +102,17 @@ HeroView::HeroView(AppModel& model, PanelClock clock, QWidget* parent)
 }
 
 void HeroView::refresh() {
-    const GuardStatus status = model_.status();
+    const GuardStatus status = model_.published().status();
     const QColor color = Theme::statusColor(status);
     const QString title = ReasonTexts::statusName(status, model_.wording());
-    circle_->setGlyph(model_.heroGlyph(), color, tr("Status: %1").arg(title.toLower()));
+    circle_->setGlyph(model_.published().heroGlyph(), color, tr("Status: %1").arg(title.toLower()));
     if (statusLabel_->text() != title) {
         statusLabel_->setText(title);
     }
-    if (reasonLabel_->text() != model_.statusReason()) {
-        reasonLabel_->setText(model_.statusReason());
+    if (reasonLabel_->text() != model_.published().statusReason()) {
+        reasonLabel_->setText(model_.published().statusReason());
     }
-    reasonLabel_->setVisible(!model_.statusReason().isEmpty());
+    reasonLabel_->setVisible(!model_.published().statusReason().isEmpty());
     setTextColor(*elapsedLabel_, Theme::textTone(color, palette()));
     refreshElapsed();
 }
@@ -122,11 +122,11 @@ void HeroView::refreshElapsed() {
     QString text;
     if (const auto graceEnds = model_.graceEndsAt()) {
         text = panelText(PanelTexts::graceCountdown(*graceEnds - clock_()));
-    } else if (const auto until = model_.timedKeepAwakeUntil();
+    } else if (const auto until = model_.timedKeepAwake().until();
                until && model_.mode() == AppMode::manualKeepAwake) {
         // The end's clock time is in the tooltip and `status`; the title has room for what is left.
         text = tr("%1 left").arg(panelText(PanelTexts::timeLeft(*until - clock_())));
-    } else if (const auto since = model_.guardingSince()) {
+    } else if (const auto since = model_.sleepCommands().guardingSince()) {
         text = panelText(PanelTexts::elapsedShort(clock_() - *since));
     }
     elapsedLabel_->setVisible(!text.isEmpty());

@@ -151,8 +151,8 @@ void ImpactBand::refresh() {
         return;
     }
     if (recent) {
-        lastRunAgent_->setFullText(model_.panelLastRunAgent());
-        lastRunDetail_->setText(model_.panelLastRunDetail());
+        lastRunAgent_->setFullText(PanelTexts::panelLastRunAgent(model_));
+        lastRunDetail_->setText(PanelTexts::panelLastRunDetail(model_));
     }
 
     const bool savedHeadline =
@@ -170,7 +170,7 @@ void ImpactBand::refresh() {
                                                                      : tr("kept working"));
     }
     headlineSince_->setText(sinceText(metrics.installDate()));
-    trophyText_->setText(model_.panelTrulySavedText());
+    trophyText_->setText(PanelTexts::panelTrulySavedText(model_));
     setAccessibleName(headlineFigure_->text() + QLatin1Char(' ') + headlineCaption_->text());
 }
 

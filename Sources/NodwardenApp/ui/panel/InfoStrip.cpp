@@ -73,15 +73,17 @@ void InfoStrip::show(Fact& fact, const QString& symbol, const QString& value, co
 
 void InfoStrip::refresh() {
     const QColor secondary = Theme::secondaryText(palette());
-    const auto percent = model_.batteryPercent();
+    const auto percent = model_.published().batteryPercent();
     show(power_,
-         model_.isOnACPower() ? QStringLiteral("powerplug.fill") : QStringLiteral("battery.100"),
+         model_.published().isOnACPower() ? QStringLiteral("powerplug.fill")
+                                          : QStringLiteral("battery.100"),
          percent ? QString::number(*percent) + QLatin1Char('%') : QStringLiteral("—"),
-         model_.isBatteryWarning() ? Theme::textTone(Theme::orange(), palette()) : secondary);
+         model_.published().isBatteryWarning() ? Theme::textTone(Theme::orange(), palette())
+                                               : secondary);
     const bool blocked = model_.isKeptAwake();
     show(sleep_, QStringLiteral("moon.fill"), blocked ? tr("Blocked") : tr("Normal"),
          blocked ? Theme::textTone(Theme::green(), palette()) : secondary);
-    show(lid_, QStringLiteral("laptopcomputer"), model_.lidDescription(), secondary);
+    show(lid_, QStringLiteral("laptopcomputer"), model_.published().lidDescription(), secondary);
 }
 
 } // namespace nodwarden::app

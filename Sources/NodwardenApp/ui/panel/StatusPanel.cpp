@@ -1,6 +1,7 @@
 #include <NodwardenApp/ui/panel/StatusPanel.hpp>
 
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 #include <NodwardenApp/ui/panel/AgentsSection.hpp>
 #include <NodwardenApp/ui/panel/ClickableFrame.hpp>
@@ -15,6 +16,8 @@
 #include <QCoreApplication>
 #include <QMetaMethod>
 #include <QVBoxLayout>
+
+#include <initializer_list>
 
 namespace nodwarden::app {
 
@@ -55,29 +58,42 @@ StatusPanel::StatusPanel(AppModel& model, const PanelClock& clock, QWidget* pare
     layout->addWidget(makeDivider(this));
     layout->addWidget(footer_);
 
-    // Every change signal of the model redraws the panel; the statistics have no signal of their
-    // own while the settings window is closed, so they are read again on any change.
-    const QMetaObject* meta = model.metaObject();
+    // Every change signal of the model and of its published state redraws the panel, and those
+    // of the parts it shows; the statistics have no signal of their own while the settings window
+    // is closed, so they are read again on any change.
     const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("refresh()"));
-    for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
-        const QMetaMethod method = meta->method(index);
-        if (method.methodType() == QMetaMethod::Signal && method.parameterCount() == 0) {
-            connect(&model, method, this, slot);
+    for (const QObject* source :
+         std::initializer_list<const QObject*>{&model, &model.published()}) {
+        const QMetaObject* meta = source->metaObject();
+        for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
+            const QMetaMethod method = meta->method(index);
+            if (method.methodType() == QMetaMethod::Signal && method.parameterCount() == 0) {
+                connect(source, method, this, slot);
+            }
         }
     }
+    for (auto signal :
+         {&SleepCommands::guardingSinceChanged, &SleepCommands::lidClosedProtectionEngagedChanged,
+          &SleepCommands::staleSleepBlockDetectedChanged, &SleepCommands::inFlightChanged}) {
+        connect(&model.sleepCommands(), signal, this, &StatusPanel::refresh);
+    }
+    connect(&model.timedKeepAwake(), &TimedKeepAwake::changed, this, &StatusPanel::refresh);
+    connect(&model.launchAtLogin(), &LaunchAtLogin::messageChanged, this, &StatusPanel::refresh);
+    connect(&model.firstRun(), &FirstRunFlow::needsLegalAcceptanceChanged, this,
+            &StatusPanel::refresh);
     refresh();
 }
 
 void StatusPanel::refresh() {
     hero_->refresh();
     modePicker_->refresh();
-    const auto lidWarning = model_.lidClosedWarning();
+    const auto lidWarning = PanelTexts::lidClosedWarning(model_);
     lidClosedBanner_->setVisible(lidWarning.has_value());
     if (lidWarning) {
         lidClosedBanner_->setTexts(*lidWarning);
     }
-    staleSleepRow_->setVisible(model_.staleSleepBlockDetected());
-    const auto lockWarning = model_.lockWarning();
+    staleSleepRow_->setVisible(model_.sleepCommands().staleSleepBlockDetected());
+    const auto lockWarning = model_.published().lockWarning();
     lockWarningRow_->setVisible(lockWarning.has_value());
     if (lockWarning) {
         lockWarningRow_->setTexts(*lockWarning);

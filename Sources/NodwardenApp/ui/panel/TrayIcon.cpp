@@ -62,11 +62,15 @@ TrayIcon::TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvai
                         togglePanel();
                     }
                 });
-        for (auto signal : {&AppModel::statusChanged, &AppModel::statusReasonChanged,
-                            &AppModel::guardingSinceChanged, &AppModel::timedKeepAwakeChanged,
-                            &AppModel::modeChanged}) {
-            connect(&model, signal, this, &TrayIcon::refreshTrayIcon);
+        for (auto signal :
+             {&PublishedStatus::statusChanged, &PublishedStatus::statusReasonChanged}) {
+            connect(&model.published(), signal, this, &TrayIcon::refreshTrayIcon);
         }
+        connect(&model, &AppModel::modeChanged, this, &TrayIcon::refreshTrayIcon);
+        connect(&model.sleepCommands(), &SleepCommands::guardingSinceChanged, this,
+                &TrayIcon::refreshTrayIcon);
+        connect(&model.timedKeepAwake(), &TimedKeepAwake::changed, this,
+                &TrayIcon::refreshTrayIcon);
         toolTipTimer_ = new QTimer(this);
         connect(toolTipTimer_, &QTimer::timeout, this, &TrayIcon::refreshTrayIcon);
         toolTipTimer_->start(toolTipRefreshMilliseconds);
@@ -90,7 +94,7 @@ TrayIcon::TrayIcon(AppModel& model, const PanelClock& clock, bool systemTrayAvai
     layout->addWidget(panel_);
     layout->addWidget(note, 0, Qt::AlignHCenter);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    connect(&model, &AppModel::statusChanged, window.get(),
+    connect(&model.published(), &PublishedStatus::statusChanged, window.get(),
             [this] { window_->setWindowIcon(statusIcon(model_)); });
     window_ = std::move(window);
     window_->show();
@@ -122,7 +126,8 @@ void TrayIcon::buildPopup() {
 }
 
 QIcon TrayIcon::statusIcon(const AppModel& model) {
-    return symbolIcon(model.statusIconName(), Theme::statusColor(model.status()));
+    return symbolIcon(model.published().statusIconName(),
+                      Theme::statusColor(model.published().status()));
 }
 
 void TrayIcon::buildMenu() {
@@ -166,10 +171,10 @@ void TrayIcon::refreshMenu() {
 }
 
 QString TrayIcon::toolTip(const AppModel& model, Date now) {
-    QString text =
-        QStringLiteral("Stayloom — ") + ReasonTexts::statusName(model.status(), model.wording());
-    if (!model.statusReason().isEmpty()) {
-        text += u'\n' + model.statusReason();
+    QString text = QStringLiteral("Stayloom — ") +
+                   ReasonTexts::statusName(model.published().status(), model.wording());
+    if (!model.published().statusReason().isEmpty()) {
+        text += u'\n' + model.published().statusReason();
     }
     if (const auto graceEnds = model.graceEndsAt()) {
         QString left = panelText(PanelTexts::graceCountdown(*graceEnds - now));
@@ -177,15 +182,16 @@ QString TrayIcon::toolTip(const AppModel& model, Date now) {
             left[0] = left[0].toUpper();
         }
         text += u'\n' + left;
-    } else if (const auto until = model.timedKeepAwakeUntil()) {
+    } else if (const auto until = model.timedKeepAwake().until()) {
         QString left = panelText(PanelTexts::timedKeepAwakeLeft(*until, now));
         if (!left.isEmpty()) {
             left[0] = left[0].toUpper();
         }
-        text += u'\n' + tr("%1, then %2")
-                            .arg(left, model.wording().modeName(
-                                           model.modeAfterTimedKeepAwake().value_or(AppMode::off)));
-    } else if (const auto since = model.guardingSince()) {
+        text +=
+            u'\n' + tr("%1, then %2")
+                        .arg(left, model.wording().modeName(
+                                       model.timedKeepAwake().modeAfter().value_or(AppMode::off)));
+    } else if (const auto since = model.sleepCommands().guardingSince()) {
         text +=
             u'\n' + tr("Awake for %1").arg(panelText(PanelTexts::compactDuration(now - *since)));
     }
@@ -193,8 +199,8 @@ QString TrayIcon::toolTip(const AppModel& model, Date now) {
 }
 
 void TrayIcon::refreshTrayIcon() {
-    const QString name =
-        model_.statusIconName() + QLatin1Char('/') + Theme::statusColor(model_.status()).name();
+    const QString name = model_.published().statusIconName() + QLatin1Char('/') +
+                         Theme::statusColor(model_.published().status()).name();
     if (name != shownIconName_) {
         shownIconName_ = name;
         trayIcon_->setIcon(statusIcon(model_));

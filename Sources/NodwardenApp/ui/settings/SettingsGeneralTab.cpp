@@ -10,6 +10,7 @@
 
 #include <NodwardenApp/BuildInfo.hpp>
 #include <NodwardenApp/model/AppModel.hpp>
+#include <NodwardenApp/model/PanelTexts.hpp>
 #include <NodwardenApp/model/PlatformWording.hpp>
 
 #include <QCheckBox>
@@ -66,17 +67,23 @@ SettingsGeneralTab::SettingsGeneralTab(AppModel& model, const SettingsDesktopHoo
     layout->addStretch();
 
     for (auto signal :
-         {&AppModel::statusChanged, &AppModel::batteryDescriptionChanged,
-          &AppModel::detectedAppNameChanged, &AppModel::agentRowsChanged,
-          &AppModel::lidClosedProtectionEngagedChanged, &AppModel::sleepPreventionEnabledChanged,
-          &AppModel::sleepCommandInFlightChanged, &AppModel::statusReasonChanged,
-          &AppModel::settingsChanged}) {
+         {&PublishedStatus::statusChanged, &PublishedStatus::batteryDescriptionChanged,
+          &PublishedStatus::detectedAppNameChanged, &PublishedStatus::agentRowsChanged,
+          &PublishedStatus::statusReasonChanged}) {
+        connect(&model_.published(), signal, this, &SettingsGeneralTab::refreshState);
+    }
+    for (auto signal : {&AppModel::keptAwakeChanged, &AppModel::settingsChanged}) {
         connect(&model_, signal, this, &SettingsGeneralTab::refreshState);
     }
-    connect(&model_, &AppModel::agentRowsChanged, this, &SettingsGeneralTab::refreshAgents);
+    for (auto signal :
+         {&SleepCommands::lidClosedProtectionEngagedChanged, &SleepCommands::inFlightChanged}) {
+        connect(&model_.sleepCommands(), signal, this, &SettingsGeneralTab::refreshState);
+    }
+    connect(&model_.published(), &PublishedStatus::agentRowsChanged, this,
+            &SettingsGeneralTab::refreshAgents);
     connect(&model_, &AppModel::modeChanged, this, &SettingsGeneralTab::refreshMode);
     connect(&model_, &AppModel::settingsChanged, this, &SettingsGeneralTab::refreshSettings);
-    connect(&model_, &AppModel::launchAtLoginMessageChanged, this,
+    connect(&model_.launchAtLogin(), &LaunchAtLogin::messageChanged, this,
             &SettingsGeneralTab::refreshSettings);
     refreshState();
     refreshAgents();
@@ -137,7 +144,7 @@ QWidget* SettingsGeneralTab::buildUpdatesBox() {
 }
 
 QWidget* SettingsGeneralTab::buildStateBox() {
-    stateBox_ = new SettingsBox(tr("Current State"), model_.statusIconName(),
+    stateBox_ = new SettingsBox(tr("Current State"), model_.published().statusIconName(),
                                 QStringLiteral("currentStateBox"), this);
     auto* form = new QFormLayout;
     form->setHorizontalSpacing(16);
@@ -310,17 +317,18 @@ void SettingsGeneralTab::commitEdit(const std::function<void(GuardSettings&)>& e
 }
 
 void SettingsGeneralTab::refreshState() {
-    stateBox_->setSymbol(model_.statusIconName(), Theme::statusColor(model_.status()));
-    statusValue_->setText(ReasonTexts::statusName(model_.status(), model_.wording()));
-    powerValue_->setText(model_.batteryDescription());
-    detectedValue_->setText(model_.detectedAppName());
-    agentsValue_->setText(model_.agentSummary());
-    const std::optional<QString> warning = model_.lidClosedWarning();
-    lidValue_->setText(SettingsEditing::lidClosedPreventionText(model_.lidClosedProtectionEngaged(),
-                                                                warning.has_value()));
+    stateBox_->setSymbol(model_.published().statusIconName(),
+                         Theme::statusColor(model_.published().status()));
+    statusValue_->setText(ReasonTexts::statusName(model_.published().status(), model_.wording()));
+    powerValue_->setText(model_.published().batteryDescription());
+    detectedValue_->setText(model_.published().detectedAppName());
+    agentsValue_->setText(model_.published().agentSummary());
+    const std::optional<QString> warning = PanelTexts::lidClosedWarning(model_);
+    lidValue_->setText(SettingsEditing::lidClosedPreventionText(
+        model_.sleepCommands().lidClosedProtectionEngaged(), warning.has_value()));
     stateWarning_->setVisible(warning.has_value());
     stateWarningText_->setText(warning.value_or(QString()));
-    reason_->setText(model_.statusReason());
+    reason_->setText(model_.published().statusReason());
     startupWarning_->setVisible(warning.has_value());
     startupWarning_->setText(warning.value_or(QString()));
 }
@@ -330,7 +338,7 @@ void SettingsGeneralTab::refreshAgents() {
         delete item->widget();
         delete item;
     }
-    const auto& rows = model_.agentRows();
+    const auto& rows = model_.published().agentRows();
     if (rows.empty()) {
         agentRows_->addWidget(SettingsUi::note(tr("No target agent apps detected right now."),
                                                QStringLiteral("noAgentsDetectedLabel")));
@@ -379,7 +387,7 @@ void SettingsGeneralTab::refreshSettings() {
         workDoneTiming_->setCurrentIndex(settings.notifications.workDoneAfterGrace ? 1 : 0);
         workDoneTiming_->setEnabled(settings.notifications.workDone);
     }
-    const std::optional<QString> message = model_.launchAtLoginMessage();
+    const std::optional<QString> message = model_.launchAtLogin().message();
     launchMessage_->setVisible(message.has_value());
     launchMessage_->setText(message.value_or(QString()));
 }

@@ -151,8 +151,10 @@ SettingsPowerTab::SettingsPowerTab(AppModel& model, QWidget* parent)
     layout->addStretch();
 
     connect(&model_, &AppModel::settingsChanged, this, &SettingsPowerTab::refresh);
-    connect(&model_, &AppModel::batteryDescriptionChanged, this, &SettingsPowerTab::refresh);
-    connect(&model_, &AppModel::isOnACPowerChanged, this, &SettingsPowerTab::refresh);
+    connect(&model_.published(), &PublishedStatus::batteryDescriptionChanged, this,
+            &SettingsPowerTab::refresh);
+    connect(&model_.published(), &PublishedStatus::isOnACPowerChanged, this,
+            &SettingsPowerTab::refresh);
     refresh();
 }
 
@@ -160,7 +162,8 @@ void SettingsPowerTab::refresh() {
     battery_->setProfile(model_.settings().batteryProfile);
     pluggedIn_->setProfile(model_.settings().pluggedInProfile);
     currentProfile_->setText(
-        tr("Current profile: %1").arg(SettingsEditing::currentProfileName(model_.isOnACPower())));
+        tr("Current profile: %1")
+            .arg(SettingsEditing::currentProfileName(model_.published().isOnACPower())));
     currentProfile_->setAccessibleName(currentProfile_->text());
 }
 
