@@ -193,7 +193,7 @@ void AppModel::tick() {
     // The accessibility trust arrives with each detection pass: reading it may wait on the
     // session bus, which the main thread must never do.
     if (lastInputs_) {
-        const Inputs& inputs = *lastInputs_;
+        const DetectionInputs& inputs = *lastInputs_;
         evaluateAndApply(inputs.power, inputs.lid, inputs.perApp, false);
     }
 

@@ -177,13 +177,10 @@ signals:
     void evaluated();
 
 private:
-    using Inputs = DetectionInputs;
-
     Date now() const;
-    /// What every tick does before deciding; false when the tick ends there (a timed keep-awake
-    /// ended, whose mode change ticked, or the terms wait for acceptance).
+    /// A tick's steps before deciding; false when it ends there (a timed keep-awake's end ticked).
     bool tickDuties();
-    /// Called with each pass's result, which ticks in the timer's stead.
+    /// Each pass's result ticks in the timer's stead.
     void postponeTickTimer();
     /// Publishes the run's headline at once, without waiting for the next tick.
     void republishForCommandRuns();
@@ -197,7 +194,8 @@ private:
     /// The work-done notice's "Sleep now": the grace ends and the computer sleeps at once.
     void sleepNow();
     void connectParts();
-    void finishDetectionPass(const std::optional<Inputs>& inputs, std::optional<bool> trusted);
+    void finishDetectionPass(const std::optional<DetectionInputs>& inputs,
+                             std::optional<bool> trusted);
 
     void apply(const GuardDecision& decision, LidState lid, const ActivitySignal& signal,
                std::optional<bool> sessionProcessAlive);
@@ -226,7 +224,7 @@ private:
     /// Fed every applied decision; none without a notification service.
     std::unique_ptr<WorkNotifier> notifier_;
     std::unique_ptr<WaitingNotice> waitingNotice_;
-    std::optional<Inputs> lastInputs_;
+    std::optional<DetectionInputs> lastInputs_;
     bool terminated_ = false;
 
     std::unique_ptr<PublishedStatus> published_;

@@ -46,7 +46,7 @@ bool AppModel::awaitsFirstEvaluation() const {
     return !firstRun_->needsLegalAcceptance() && !lastInputs_ && detection_->inFlight();
 }
 
-void AppModel::finishDetectionPass(const std::optional<Inputs>& inputs,
+void AppModel::finishDetectionPass(const std::optional<DetectionInputs>& inputs,
                                    std::optional<bool> trusted) {
     if (trusted) {
         assignIfChanged(accessibilityTrusted_, *trusted,
