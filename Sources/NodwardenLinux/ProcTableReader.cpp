@@ -253,18 +253,22 @@ std::vector<ProcTableReader::Listed> ProcTableReader::list(int procFolder,
     return listed;
 }
 
-bool ProcTableReader::anyProcessStartedSince(int procFolder, std::uint64_t lastPID,
-                                             std::uint64_t newLastPID) {
+std::optional<std::vector<ProcTableReader::Listed>>
+ProcTableReader::startedSince(int procFolder, std::uint64_t lastPID, std::uint64_t newLastPID) {
     // A counter that went back has wrapped: every id may have been handed out again.
     if (newLastPID < lastPID || newLastPID - lastPID > maxIdsLookedAt) {
-        return true;
+        return std::nullopt;
     }
+    std::vector<Listed> started;
     for (std::uint64_t pid = lastPID + 1; pid <= newLastPID; ++pid) {
-        if (isRunningProcess(procFolder, pid, text_)) {
-            return true;
+        struct stat folder {};
+        if (isRunningProcess(procFolder, pid, text_) &&
+            ::fstatat(procFolder, std::to_string(pid).c_str(), &folder, 0) == 0) {
+            // An id handed out since the last reading is a new process whatever was there.
+            started.push_back({static_cast<int>(pid), folder.st_ino, true});
         }
     }
-    return false;
+    return started;
 }
 
 std::vector<ProcTableReader::Listed>
@@ -273,15 +277,27 @@ ProcTableReader::listUnlessUnchanged(int procFolder, bool everything,
     // Read before listing: a process that starts in between moves the next reading's counter.
     const auto lastPID = readLastPID(procFolder, text_);
     // New processes take new ids; threads take them too, so ids handed out since the last
-    // reading are looked at one by one. Ends need no listing: the processes whose end matters
-    // (the focus) are read every time and found gone, the others at the sweep.
-    if (!everything && lastPID && lastPID_ && reading_ % sweepReadings != 0 &&
-        !anyProcessStartedSince(procFolder, *lastPID_, *lastPID)) {
-        lastPID_ = lastPID;
-        for (Listed& entry : lastListing_) {
-            entry.isAnother = false; // read at the listing that found them
+    // reading are looked at one by one, and the processes among them join the last listing.
+    // Ends need no listing: the processes whose end matters (the focus) are read every time and
+    // found gone, the others at the sweep.
+    if (!everything && lastPID && lastPID_ && reading_ % sweepReadings != 0) {
+        if (const auto started = startedSince(procFolder, *lastPID_, *lastPID)) {
+            lastPID_ = lastPID;
+            for (Listed& entry : lastListing_) {
+                entry.isAnother = false; // read at the reading that found them
+            }
+            for (const Listed& entry : *started) {
+                const auto at = std::lower_bound(
+                    lastListing_.begin(), lastListing_.end(), entry.pid,
+                    [](const Listed& listed, int pid) { return listed.pid < pid; });
+                if (at != lastListing_.end() && at->pid == entry.pid) {
+                    *at = entry; // its pid came back: the one listed before has ended
+                } else {
+                    lastListing_.insert(at, entry);
+                }
+            }
+            return lastListing_;
         }
-        return lastListing_;
     }
     std::vector<Listed> listed = list(procFolder, listingError);
     lastPID_ = listingError ? std::nullopt : lastPID;

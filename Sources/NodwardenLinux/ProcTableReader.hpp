@@ -52,11 +52,13 @@ struct ProcStat {
 /// (a new name, or its argument vector moved). So a steady machine costs a listing and a
 /// 1/`sweepReadings` share of stat reads, and an exec outside the focus shows within
 /// `sweepReadings` readings. Processes that are not read keep the CPU share they last showed.
-/// The listing itself is skipped unless a process has started since: the last pid handed out
-/// (/proc/loadavg) stayed, or every id handed out since is a thread or has ended already (at most
-/// `maxIdsLookedAt` are looked at; more, and the listing is made). It is still made once a sweep,
-/// and always where no such file exists. A process that ends is found gone when it is read: at
-/// once in the focus, else at the sweep.
+/// The listing itself is mostly skipped: the ids handed out since the last reading (up to the
+/// last pid in /proc/loadavg) are looked at one by one, and those that are processes rather than
+/// threads join the last listing (at most `maxIdsLookedAt` are looked at; more, and the listing
+/// is made). On a machine where something starts a process every few seconds, that is a few
+/// reads instead of listing thousands of folders. It is still made once a sweep, and always
+/// where no such file exists. A process that ends is found gone when it is read: at once in the
+/// focus, else at the sweep.
 /// A process that rewrites its own argument memory without renaming itself, or changes its user
 /// without an exec, keeps the line and owner it was first read with; a child whose parent has
 /// ended but lingers unreaped shows its old parent until the parent is gone or the child is read.
@@ -116,9 +118,11 @@ private:
     /// The /proc/PID folders in pid order; none, with `listingError` set, when /proc cannot be
     /// listed.
     std::vector<Listed> list(int procFolder, std::error_code& listingError) const;
-    /// Whether an id handed out after `lastPID`, up to `newLastPID`, names a running process.
-    bool anyProcessStartedSince(int procFolder, std::uint64_t lastPID, std::uint64_t newLastPID);
-    /// The last listing when no process has started since; else a new one.
+    /// The processes among the ids handed out after `lastPID`, up to `newLastPID`; none when
+    /// the ids cannot tell (the counter wrapped, or more than `maxIdsLookedAt` were handed out).
+    std::optional<std::vector<Listed>> startedSince(int procFolder, std::uint64_t lastPID,
+                                                    std::uint64_t newLastPID);
+    /// The last listing with the processes started since; a new one when the ids cannot tell.
     std::vector<Listed> listUnlessUnchanged(int procFolder, bool everything,
                                             std::error_code& listingError);
     /// Reads what changed into `known_`; the result points into it.

@@ -217,10 +217,11 @@ TEST(ProcTableReader, ReadingsFollowProcessesThatComeGoExecAndAreReParented) {
     EXPECT_EQ(find(table, 14)->parentPID, 1);
 }
 
-TEST(ProcTableReader, TheListingWaitsForANewProcess) {
+TEST(ProcTableReader, TheListingWaitsForMoreNewIdsThanAreLookedAtOneByOne) {
     // /proc/loadavg's last pid stands while no process or thread starts, and the listing of /proc
-    // is then the last one; ids handed out to threads alone leave it too. A fixture can plant a
-    // process the kernel did not count, which shows whether /proc was listed again.
+    // is then the last one; ids handed out to threads alone leave it too, and a process among a
+    // few ids handed out joins it. A fixture can plant a process the kernel did not count, which
+    // shows whether /proc was listed again.
     TemporaryDirectory root;
     root.write("proc/uptime", "500.00 900.00\n");
     root.write("proc/loadavg", "0.00 0.01 0.05 1/2 10\n");
@@ -240,14 +241,22 @@ TEST(ProcTableReader, TheListingWaitsForANewProcess) {
     EXPECT_EQ(reader.listingCount(), listings);
     std::filesystem::remove_all(root.path() / "proc/12");
     root.write("proc/loadavg", "0.00 0.01 0.05 1/3 20\n");
+    FakeProcess{5, 1, "cron", {"/usr/sbin/cron"}, 10}.writeTo(root);
     const auto table = reader.readProcessTable();
-    ASSERT_EQ(table.size(), 3U) << "a process started: listed again";
+    ASSERT_EQ(table.size(), 3U) << "a process started: found by its id, without a listing";
     EXPECT_EQ(find(table, 20)->arguments, "claude");
+    EXPECT_EQ(reader.listingCount(), listings);
     // An end hands out no id: a process in the focus is read at every reading and found gone.
     reader.focusOn({20});
     std::filesystem::remove_all(root.path() / "proc/20");
     EXPECT_EQ(reader.readProcessTable().size(), 2U) << "an end in the focus shows at once";
+    EXPECT_EQ(reader.listingCount(), listings);
+    // More ids than are looked at one by one: /proc is listed, and finds the planted one.
+    root.write("proc/loadavg", "0.00 0.01 0.05 1/3 " +
+                                   std::to_string(20 + ProcTableReader::maxIdsLookedAt + 1) + "\n");
+    const auto listedAgain = reader.readProcessTable();
     EXPECT_EQ(reader.listingCount(), listings + 1);
+    EXPECT_NE(find(listedAgain, 5), nullptr);
 }
 
 namespace {
