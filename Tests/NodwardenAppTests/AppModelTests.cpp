@@ -378,10 +378,13 @@ TEST(AppModelSleepCommands, QuitDrainsSavesAndRestoresOnlyWhenWanted) {
         GuardSettings settings{.restoreNormalSleepOnQuit = restoreOnQuit};
         SettingsStore::saveSettings(*harness.defaults, settings, *harness.logger);
         harness.sleep.setState(true, false, false);
+        harness.storeMode(AppMode::manualKeepAwake);
         auto model = harness.makeModel();
+        model->tick(); // a pass under way at the quit
 
         model->applicationWillTerminate();
         model->applicationWillTerminate();
+        AppModelHarness::settle(*model);
         EXPECT_EQ(countCalls(harness.sleep.calls(), "restoreNormalSleep"), restoreOnQuit ? 1 : 0);
         EXPECT_EQ(harness.sleep.isSleepPreventionEnabled(), !restoreOnQuit)
             << "without the setting the keep-awake child is left for the next launch";

@@ -238,6 +238,7 @@ void AppModel::applicationWillTerminate() {
     if (timer_ != nullptr) {
         timer_->stop();
     }
+    detection_->repeatEvery(0);
     log("Application terminating");
     statistics_->saveNow();
     defaults().sync();

@@ -52,7 +52,9 @@ void AppModel::finishDetectionPass(const std::optional<DetectionInputs>& inputs,
         assignIfChanged(accessibilityTrusted_, *trusted,
                         [this] { emit accessibilityTrustedChanged(); });
     }
-    if (!inputs) {
+    // A pass that ends after the quit began decides nothing: the sleep switch may be restored
+    // already, and a decision would take it again.
+    if (!inputs || terminated_) {
         return;
     }
     lastInputs_ = *inputs;

@@ -60,7 +60,7 @@ public:
     /// due later gives way to it, and the repeats go on from this pass.
     void queuePass(const GuardSettings& settings);
     /// From the next pass on, each pass starts the next `seconds` after it began itself, over the
-    /// settings of the latest `queuePass` or `follow`.
+    /// settings of the latest `queuePass` or `follow`; 0 ends the repeats.
     void repeatEvery(double seconds);
     /// The settings the repeats gather with from now on.
     void follow(const GuardSettings& settings);
