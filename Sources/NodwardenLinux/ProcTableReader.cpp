@@ -253,6 +253,11 @@ std::vector<ProcTableReader::Listed> ProcTableReader::list(int procFolder,
     return listed;
 }
 
+template <typename Listing> auto ProcTableReader::firstFrom(Listing& listing, int pid) {
+    return std::lower_bound(listing.begin(), listing.end(), pid,
+                            [](const Listed& entry, int wanted) { return entry.pid < wanted; });
+}
+
 std::optional<std::vector<ProcTableReader::Listed>>
 ProcTableReader::startedSince(int procFolder, std::uint64_t lastPID, std::uint64_t newLastPID) {
     // A counter that went back has wrapped: every id may have been handed out again.
@@ -287,9 +292,7 @@ ProcTableReader::listUnlessUnchanged(int procFolder, bool everything,
                 entry.isAnother = false; // read at the reading that found them
             }
             for (const Listed& entry : *started) {
-                const auto at = std::lower_bound(
-                    lastListing_.begin(), lastListing_.end(), entry.pid,
-                    [](const Listed& listed, int pid) { return listed.pid < pid; });
+                const auto at = firstFrom(lastListing_, entry.pid);
                 if (at != lastListing_.end() && at->pid == entry.pid) {
                     *at = entry; // its pid came back: the one listed before has ended
                 } else {
@@ -311,9 +314,7 @@ bool ProcTableReader::parentEnded(const Known& known, const std::vector<Listed>&
     if (parent <= 0) {
         return false; // pid 1 and the kernel's threads' parent never end
     }
-    const auto found =
-        std::lower_bound(listed.begin(), listed.end(), parent,
-                         [](const Listed& entry, int pid) { return entry.pid < pid; });
+    const auto found = firstFrom(listed, parent);
     return found == listed.end() || found->pid != parent || found->isAnother;
 }
 

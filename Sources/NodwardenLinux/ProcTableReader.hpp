@@ -128,6 +128,8 @@ private:
     /// Reads what changed into `known_`; the result points into it.
     std::vector<const Known*> sample(bool everything, std::error_code& listingError);
     bool parentEnded(const Known& known, const std::vector<Listed>& listed) const;
+    /// The first entry of a listing (in pid order) at `pid` or past it.
+    template <typename Listing> static auto firstFrom(Listing& listing, int pid);
     /// Reads a process's stat line (and its argument line and owner when it exec'd); false when
     /// it is gone or unreadable.
     bool readProcess(int procFolder, const Listed& entry, Known& known, bool isNew,

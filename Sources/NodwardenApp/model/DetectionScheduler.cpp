@@ -54,12 +54,11 @@ struct DetectionScheduler::Link {
         runningSince = clock();
         return Start{.settings = settings, .number = ++passNumber, .began = *runningSince};
     }
-    /// Ends pass `number`; how long after its start the next one is due, if one is.
-    std::optional<std::chrono::steady_clock::duration> end(std::uint64_t number) {
+    /// Ends the pass running; how long after its start the next one is due, if one is.
+    std::optional<std::chrono::steady_clock::duration> end() {
         const std::lock_guard lock(mutex);
         runningSince.reset();
-        if (!open || interval <= std::chrono::steady_clock::duration::zero() ||
-            number != passNumber) {
+        if (!open || interval <= std::chrono::steady_clock::duration::zero()) {
             return std::nullopt;
         }
         return interval;
@@ -137,7 +136,7 @@ public:
         Outcome outcome = gather(*link, start->settings);
         outcome.queued = !repeatOf;
         outcome.began = start->began;
-        const std::optional<std::chrono::steady_clock::duration> next = link->end(start->number);
+        const std::optional<std::chrono::steady_clock::duration> next = link->end();
         link->pass([&] {
             deliver<DetectionScheduler>(
                 scheduler, [outcome = std::move(outcome)](DetectionScheduler& alive) mutable {
